@@ -1,0 +1,45 @@
+// Plumbing shared by the families of the lower layer; not installed.
+#ifndef TAVIRON_LOWER_INTERNAL_H
+#define TAVIRON_LOWER_INTERNAL_H
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "eerr.h"
+
+namespace taviron::lower {
+
+enum class Stream { Out = 1, Err = 2 };
+
+// Writes through the replaceable print sink (standard output / standard error by default).
+void Write(Stream stream, const char *text, std::size_t length);
+void Write(Stream stream, const std::string &text);
+
+// printf-style formatting into a std::string / a new heap string (emsc heap); null format gives
+// an empty string / null.
+std::string VFormat(const char *format, va_list ap);
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+char *HeapVFormat(const char *format, va_list ap);
+
+// A heap copy (emsc heap) of n bytes of text, terminated; null when out of memory.
+char *HeapCopy(const char *text, std::size_t n);
+
+// Stores a new report in *err (when err is not null), chaining what the slot held.
+void Report(Eerr_ErrorReport **err, const char *reporter, int32_t code, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+// Sets the slot to null (when given) at the start of a call.
+inline void Clear(Eerr_ErrorReport **err) {
+  if (err) *err = nullptr;
+}
+
+// Message-log route of eerr_MessageLog (installed by the plug-in layer's log hook).
+using MessageLogFunction = int32_t (*)(int32_t level, Eerr_ErrorReport **err, const char *format,
+                                       va_list ap);
+void SetMessageLogFunction(MessageLogFunction function);
+MessageLogFunction GetMessageLogFunction();
+
+} // namespace taviron::lower
+
+#endif
