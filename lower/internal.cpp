@@ -1,7 +1,10 @@
 // Plumbing shared by the families: the print sink, formatting helpers and report helpers.
 #include "internal.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <vector>
 #include <cstdio>
 #include <cstring>
 
@@ -70,6 +73,62 @@ void Report(Eerr_ErrorReport **err, const char *reporter, int32_t code, const ch
   va_start(ap, format);
   *err = eerr_CreateErrorReportV(reporter, code, EERR_FATAL, *err, format, ap);
   va_end(ap);
+}
+
+namespace {
+
+constexpr std::size_t kMaxExpansion = 1u << 20;
+
+bool IsNameChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool ExpandInto(const char *text, std::string &out, std::vector<std::string> &active,
+                Eerr_ErrorReport **err, const char *reporter) {
+  for (const char *p = text; *p;) {
+    std::string name;
+    if (p[0] == '$' && p[1] == '{') {
+      const char *close = std::strchr(p + 2, '}');
+      if (!close) {
+        Report(err, reporter, 1, "Unterminated variable reference in \"%.200s\"", text);
+        return false;
+      }
+      name.assign(p + 2, close);
+      p = close + 1;
+    } else if (p[0] == '$' && IsNameChar(p[1])) {
+      const char *end = p + 1;
+      while (IsNameChar(*end)) ++end;
+      name.assign(p + 1, end);
+      p = end;
+    } else {
+      out += *p++;
+      continue;
+    }
+    if (std::find(active.begin(), active.end(), name) != active.end()) {
+      Report(err, reporter, 2, "Variable %s refers to itself", name.c_str());
+      return false;
+    }
+    if (const char *value = name.empty() ? nullptr : std::getenv(name.c_str())) {
+      active.push_back(name);
+      if (!ExpandInto(value, out, active, err, reporter)) return false;
+      active.pop_back();
+    }
+    if (out.size() > kMaxExpansion) {
+      Report(err, reporter, 3, "Expansion of \"%.200s\" is too long", text);
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+bool ExpandVariables(const char *text, std::string &out, Eerr_ErrorReport **err,
+                     const char *reporter) {
+  out.clear();
+  if (!text) return true;
+  std::vector<std::string> active;
+  return ExpandInto(text, out, active, err, reporter);
 }
 
 void SetMessageLogFunction(MessageLogFunction function) { messageLog.store(function); }

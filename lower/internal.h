@@ -34,6 +34,12 @@ inline void Clear(Eerr_ErrorReport **err) {
   if (err) *err = nullptr;
 }
 
+// Expands "$NAME" and "${NAME}" references from the environment; values are expanded in turn.
+// An unset variable expands to "". A variable that refers to itself, directly or through others,
+// an unterminated "${", or a result past 1 MiB gives a report from `reporter` and false.
+bool ExpandVariables(const char *text, std::string &out, Eerr_ErrorReport **err,
+                     const char *reporter);
+
 // Message-log route of eerr_MessageLog (installed by the plug-in layer's log hook).
 using MessageLogFunction = int32_t (*)(int32_t level, Eerr_ErrorReport **err, const char *format,
                                        va_list ap);

@@ -1,0 +1,55 @@
+#include "internal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+using taviron::lower::ExpandVariables;
+
+TEST(LowerExpandVariables, ExpandsPlainAndBracedNamesRecursively) {
+  setenv("TV_A", "alpha", 1);
+  setenv("TV_B", "$TV_A/beta", 1);
+  unsetenv("TV_UNSET");
+  struct Case {
+    const char *text, *expected;
+  } cases[] = {
+      {"$TV_A", "alpha"},
+      {"${TV_A}x", "alphax"},
+      {"$TV_Ax", ""}, // the name runs to the last name character
+      {"$TV_B;.", "alpha/beta;."},
+      {"a$TV_UNSET.b", "a.b"},
+      {"cost $5 and $ alone", "cost  and $ alone"},
+      {"trailing $", "trailing $"},
+      {"${}", ""},
+      {"", ""},
+  };
+  for (const Case &c : cases) {
+    std::string out;
+    Eerr_ErrorReport *err = nullptr;
+    EXPECT_TRUE(ExpandVariables(c.text, out, &err, "test")) << c.text;
+    EXPECT_EQ(out, c.expected) << c.text;
+    EXPECT_EQ(err, nullptr);
+  }
+}
+
+TEST(LowerExpandVariables, SelfReferenceUnterminatedAndBlowUpAreReported) {
+  setenv("TV_LOOP1", "x$TV_LOOP2", 1);
+  setenv("TV_LOOP2", "${TV_LOOP1}", 1);
+  setenv("TV_SELF", "$TV_SELF", 1);
+  // Each level doubles: 2^24 characters unless stopped.
+  std::string big = "x";
+  for (int i = 0; i < 24; ++i) {
+    std::string name = "TV_BIG" + std::to_string(i);
+    setenv(name.c_str(), big.c_str(), 1);
+    big = "$" + name + "$" + name;
+  }
+  for (const char *text : {"$TV_LOOP1", "$TV_SELF", "a${TV_A", big.c_str()}) {
+    std::string out;
+    Eerr_ErrorReport *err = nullptr;
+    EXPECT_FALSE(ExpandVariables(text, out, &err, "estr_PathExpand")) << text;
+    ASSERT_NE(err, nullptr) << text;
+    EXPECT_STREQ(err->reporter, "estr_PathExpand");
+    eerr_DeleteErrorReportEx(&err);
+  }
+}
