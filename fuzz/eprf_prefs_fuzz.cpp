@@ -1,0 +1,72 @@
+// Reads arbitrary bytes as a preferences file; whatever reads without a report must write back and
+// read again to the same text.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "eerr.h"
+#include "epmg.h"
+#include "estr.h"
+
+namespace {
+
+const std::string &Directory() {
+  static const std::string directory = [] {
+    char pattern[] = "/tmp/eprf_prefs_fuzz_XXXXXX";
+    return std::string(mkdtemp(pattern));
+  }();
+  return directory;
+}
+
+std::string ReadBack(const std::string &file) {
+  std::string text;
+  if (FILE *stream = fopen(file.c_str(), "rb")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
+    fclose(stream);
+  }
+  return text;
+}
+
+// Reads the file into a new database; null when the reader reported.
+Epmg_Database *Read(const std::string &file) {
+  Eerr_ErrorReport *err = nullptr;
+  Epmg_Database *database = epmg_DatabaseCreate("preferences", EPMG_FORMAT_PREFERENCES, &err);
+  const char *files[] = {file.c_str()};
+  Estr_StringList *list = estr_StringToStringList(1, files, &err);
+  epmg_DatabaseSetLevels(database, list, 0, &err);
+  estr_StringListDelete(list, nullptr);
+  if (err) {
+    eerr_DeleteErrorReportEx(&err);
+    epmg_DatabaseDelete(&database);
+  }
+  return database;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  const std::string input = Directory() + "/input", first = Directory() + "/first",
+                    second = Directory() + "/second";
+  FILE *stream = fopen(input.c_str(), "wb");
+  if (!stream) return 0;
+  fwrite(data, 1, size, stream);
+  fclose(stream);
+
+  Epmg_Database *database = Read(input);
+  if (!database) return 0;
+  Eerr_ErrorReport *err = nullptr;
+  epmg_DatabaseWrite(database, 0, nullptr, first.c_str(), &err);
+  epmg_DatabaseDelete(&database);
+  if (err) abort(); // a database that was read must be writable
+  Epmg_Database *again = Read(first);
+  if (!again) abort(); // what the writer wrote must read back
+  epmg_DatabaseWrite(again, 0, nullptr, second.c_str(), &err);
+  epmg_DatabaseDelete(&again);
+  if (err || ReadBack(first) != ReadBack(second)) abort();
+  return 0;
+}
