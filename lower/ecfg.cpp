@@ -61,14 +61,6 @@ struct State {
 std::mutex stateMutex;
 State state;
 
-void Chain(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter, int32_t code,
-           const char *callee) {
-  if (err)
-    *err = inner;
-  else
-    eerr_DeleteErrorReportEx(&inner);
-  lower::Report(err, reporter, code, "Error returned from %s", callee);
-}
 
 bool ValidClassName(const char *name) {
   if (!name || !*name) return false;
@@ -81,10 +73,8 @@ std::vector<std::string> SplitVariable(const char *variable, int32_t paths, Eerr
                                        const char *reporter) {
   std::vector<std::string> items;
   Eerr_ErrorReport *inner = nullptr;
-  Estr_StringList *list = epmg_ListSplit(std::getenv(variable), paths, &inner);
-  if (inner) Chain(err, inner, reporter, 90, "epmg_ListSplit");
-  for (int32_t i = 0; i < estr_StringListCount(list); ++i) items.emplace_back(list->strings[i]);
-  estr_StringListDelete(list, nullptr);
+  if (!lower::ExpandList(std::getenv(variable), paths != 0, items, &inner, reporter))
+    lower::ReportCallee(err, inner, reporter, 90, "the expansion of a list");
   return items;
 }
 
@@ -113,12 +103,12 @@ void Load(ConfigurationClass &entry, Eerr_ErrorReport **err, const char *reporte
   Eerr_ErrorReport *inner = nullptr;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) {
-    Chain(err, inner, reporter, 91, "estr_StringToStringList");
+    lower::ReportCallee(err, inner, reporter, 91, "estr_StringToStringList");
     return;
   }
   epmg_DatabaseSetLevels(entry.database, list, LevelIndex(entry), &inner);
   estr_StringListDelete(list, nullptr);
-  if (inner) Chain(err, inner, reporter, 92, "epmg_DatabaseSetLevels");
+  if (inner) lower::ReportCallee(err, inner, reporter, 92, "epmg_DatabaseSetLevels");
 }
 
 // The class, created and read on first use; call with the state locked. A class whose files
@@ -135,7 +125,7 @@ ConfigurationClass *GetClass(const char *className, Eerr_ErrorReport **err, cons
   Eerr_ErrorReport *inner = nullptr;
   Epmg_Database *database = epmg_DatabaseCreate(className, EPMG_FORMAT_CONFIGURATION, &inner);
   if (!database) {
-    Chain(err, inner, reporter, 94, "epmg_DatabaseCreate");
+    lower::ReportCallee(err, inner, reporter, 94, "epmg_DatabaseCreate");
     return nullptr;
   }
   state.classes.push_back({className, database, -1, 0});
@@ -149,7 +139,7 @@ Estr_StringList *Copy(const std::vector<std::string> &items, Eerr_ErrorReport **
   for (const std::string &item : items) pointers.push_back(item.c_str());
   Eerr_ErrorReport *inner = nullptr;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
-  if (inner) Chain(err, inner, reporter, 95, "estr_StringToStringList");
+  if (inner) lower::ReportCallee(err, inner, reporter, 95, "estr_StringToStringList");
   return list;
 }
 
@@ -188,13 +178,13 @@ bool FetchTyped(const char *className, const char *instance, const char *key, in
   if (inner || pointer != &record) {
     if (pointer == &record) epmg_PreferenceValueClear(&record);
     record = {};
-    Chain(err, inner, reporter, 2, "ecfg_PreferenceGet");
+    lower::ReportCallee(err, inner, reporter, 2, "ecfg_PreferenceGet");
     return false;
   }
   epmg_PreferenceConvert(&record, type, &inner);
   if (inner) {
     epmg_PreferenceValueClear(&record);
-    Chain(err, inner, reporter, 3, "epmg_PreferenceConvert");
+    lower::ReportCallee(err, inner, reporter, 3, "epmg_PreferenceConvert");
     return false;
   }
   return true;
@@ -215,7 +205,7 @@ Epmg_Database *ClassDatabase(const char *className, Eerr_ErrorReport **err, cons
   Eerr_ErrorReport *inner = nullptr;
   Epmg_Database *database = ecfg_GetClassDB(className, &inner);
   if (inner) {
-    Chain(err, inner, reporter, code, "ecfg_GetClassDB");
+    lower::ReportCallee(err, inner, reporter, code, "ecfg_GetClassDB");
     return nullptr;
   }
   return database;
@@ -279,7 +269,7 @@ Epmg_Database *ecfg_GetTemplateDB(const char *className, Eerr_ErrorReport **err)
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Epmg_Database *database = eprf_DefaultDatabaseGet(className, &inner);
-  if (inner) Chain(err, inner, "ecfg_GetTemplateDB", 1, "eprf_DefaultDatabaseGet");
+  if (inner) lower::ReportCallee(err, inner, "ecfg_GetTemplateDB", 1, "eprf_DefaultDatabaseGet");
   return database;
 }
 
@@ -303,7 +293,7 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
   switch (flags) {
   case ECFG_QUERY_INSTANCES: {
     Estr_StringList *list = epmg_DatabaseCategories(database, &inner);
-    if (inner) Chain(err, inner, reporter, 2, "epmg_DatabaseCategories");
+    if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_DatabaseCategories");
     return list;
   }
   case ECFG_QUERY_KEY_VALUES: {
@@ -313,7 +303,7 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
     }
     Estr_StringList *instances = epmg_DatabaseCategories(database, &inner);
     if (inner) {
-      Chain(err, inner, reporter, 4, "epmg_DatabaseCategories");
+      lower::ReportCallee(err, inner, reporter, 4, "epmg_DatabaseCategories");
       return nullptr;
     }
     Estr_StringList *values = estr_StringListCreate(0, &inner);
@@ -334,7 +324,7 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
     estr_StringListDelete(instances, nullptr);
     if (inner) {
       estr_StringListDelete(values, nullptr);
-      Chain(err, inner, reporter, 5, "estr_StringListAppend");
+      lower::ReportCallee(err, inner, reporter, 5, "estr_StringListAppend");
       return nullptr;
     }
     return values;
@@ -345,7 +335,7 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
       return nullptr;
     }
     Estr_StringList *list = epmg_DatabaseKeys(database, instance, &inner);
-    if (inner) Chain(err, inner, reporter, 7, "epmg_DatabaseKeys");
+    if (inner) lower::ReportCallee(err, inner, reporter, 7, "epmg_DatabaseKeys");
     return list;
   }
   default:
@@ -404,7 +394,7 @@ void ecfg_SetDatabaseLevel(const char *className, const char *directory, const c
   chosen.base = b;
   epmg_DatabaseSetCurrentLevel(entry->database, LevelIndex(chosen), &inner);
   if (inner) {
-    Chain(err, inner, reporter, 3, "epmg_DatabaseSetCurrentLevel");
+    lower::ReportCallee(err, inner, reporter, 3, "epmg_DatabaseSetCurrentLevel");
     return;
   }
   entry->directory = d;
@@ -425,7 +415,7 @@ void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32
   Eerr_ErrorReport *inner = nullptr;
   if (operation == ECFG_CHANGE_CREATE_INSTANCE) {
     epmg_DatabaseAddCategory(database, key, &inner);
-    if (inner) Chain(err, inner, reporter, 2, "epmg_DatabaseAddCategory");
+    if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_DatabaseAddCategory");
     return;
   }
   if (operation != ECFG_CHANGE_SET_KEY) {
@@ -451,7 +441,7 @@ void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32
   record.value.string = list->strings[0];
   record.valueType = EPMG_TYPE_STRING;
   epmg_PutPreference(database, &record, &inner);
-  if (inner) Chain(err, inner, reporter, 6, "epmg_PutPreference");
+  if (inner) lower::ReportCallee(err, inner, reporter, 6, "epmg_PutPreference");
 }
 
 void ecfg_SaveChangeList(const char *className, int32_t flags, Eerr_ErrorReport **err) {
@@ -461,7 +451,7 @@ void ecfg_SaveChangeList(const char *className, int32_t flags, Eerr_ErrorReport 
   if (!database) return;
   Eerr_ErrorReport *inner = nullptr;
   epmg_DatabaseSave(database, &inner);
-  if (inner) Chain(err, inner, "ecfg_SaveChangeList", 2, "epmg_DatabaseSave");
+  if (inner) lower::ReportCallee(err, inner, "ecfg_SaveChangeList", 2, "epmg_DatabaseSave");
 }
 
 void ecfg_WriteCategory(const char *className, const char *category, const char *directory,
@@ -484,7 +474,7 @@ void ecfg_WriteCategory(const char *className, const char *category, const char 
                                          withSuffix ? suffix : "");
   Eerr_ErrorReport *inner = nullptr;
   epmg_DatabaseWrite(database, -1, category, file.c_str(), &inner);
-  if (inner) Chain(err, inner, reporter, 3, "epmg_DatabaseWrite");
+  if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_DatabaseWrite");
 }
 
 void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
@@ -500,7 +490,7 @@ void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
     hook(record, &inner);
     if (inner) {
       *record = nullptr;
-      Chain(err, inner, reporter, 2, "the preference get hook");
+      lower::ReportCallee(err, inner, reporter, 2, "the preference get hook");
     }
     return;
   }
@@ -519,7 +509,7 @@ void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
   }
   if (inner) {
     *record = nullptr;
-    Chain(err, inner, reporter, 3, database ? "epmg_GetPreference" : "ecfg_GetClassDB");
+    lower::ReportCallee(err, inner, reporter, 3, database ? "epmg_GetPreference" : "ecfg_GetClassDB");
   }
 }
 
@@ -537,12 +527,12 @@ void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) {
   Eerr_ErrorReport *inner = nullptr;
   Epmg_Database *database = eprf_DefaultDatabaseGet(record->className, &inner);
   if (!database) {
-    Chain(err, inner, reporter, 2, "eprf_DefaultDatabaseGet");
+    lower::ReportCallee(err, inner, reporter, 2, "eprf_DefaultDatabaseGet");
     return;
   }
   eerr_DeleteErrorReportEx(&inner);
   if (!epmg_PutPreference(database, record, &inner)) {
-    if (inner) Chain(err, inner, reporter, 3, "epmg_PutPreference");
+    if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_PutPreference");
     return;
   }
   Epmg_CallbackNode *list = epmg_GetCallbackList(database, record);

@@ -72,30 +72,6 @@ std::string FindOnList(const Efio_SearchList &list, const char *name) {
   return {};
 }
 
-// Splits an expanded list text into its entries (see efio.h).
-std::vector<std::string> SplitList(const std::string &text) {
-  std::vector<std::string> entries;
-  std::string entry;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    bool split = c == ';';
-    if (c == ':') {
-      const char after = i + 1 < text.size() ? text[i + 1] : '\0';
-      const bool drive = entry.size() == 1 && std::isalpha(static_cast<unsigned char>(entry[0])) &&
-                         (after == '\0' || after == ';' || IsSeparator(after));
-      split = !drive;
-    }
-    if (split) {
-      if (!entry.empty()) entries.push_back(entry);
-      entry.clear();
-    } else {
-      entry += c;
-    }
-  }
-  if (!entry.empty()) entries.push_back(entry);
-  return entries;
-}
-
 // A file pattern: the shell wild cards, and ".dll" also standing for ".so".
 bool MatchesPattern(const std::string &pattern, const char *name) {
   if (::fnmatch(pattern.c_str(), name, 0) == 0) return true;
@@ -773,7 +749,7 @@ Efio_SearchList *efio_CreateSLFromEnv(int32_t, const char *variable, const char 
                   variable);
     return nullptr;
   }
-  const std::vector<std::string> entries = SplitList(expanded);
+  const std::vector<std::string> entries = lower::SplitList(expanded, true);
   auto *list = static_cast<Efio_SearchList *>(emsc_HeapMalloc(sizeof(Efio_SearchList)));
   bool ok = list != nullptr;
   if (ok && !entries.empty()) {
@@ -836,7 +812,7 @@ Estr_StringList *efio_SearchListGenerateAndIdentifyFiles(const char *listText,
     return nullptr;
   }
   Estr_StringList *found = nullptr;
-  for (const std::string &directory : SplitList(expanded)) {
+  for (const std::string &directory : lower::SplitList(expanded, true)) {
     std::vector<std::string> names;
     if (!ListDirectory(directory, pattern, names)) continue;
     for (const std::string &name : names) {

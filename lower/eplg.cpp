@@ -29,6 +29,14 @@ Eerr_AltErrorFunction eplg_SetAltErrorFunction(Eerr_AltErrorFunction function) {
   return eerr_SetAltErrorFunction(function);
 }
 
+Efio_QueryFunction eplg_SetQueryFunction(Efio_QueryFunction function) {
+  return efio_SetQueryFunction(function);
+}
+
+void eplg_SetAltMeterFuncs(const Emet_MeterFuncs *table, void *data, Eerr_ErrorReport **err) {
+  emet_SetAltMeterFuncs(table, data, err);
+}
+
 void eplg_SetVODEnvironment(void) {}
 
 } // extern "C"

@@ -387,15 +387,6 @@ PreferenceMethods CurrentMethods() {
 
 int32_t *KindAddress(const PreferenceMethods &m) { return m.kind ? m.kind : &localKind; }
 
-// Moves a callee's report into the caller's slot (or drops it) and chains "Error returned from".
-void Chain(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter, int32_t code,
-           const char *callee) {
-  if (err)
-    *err = inner;
-  else
-    eerr_DeleteErrorReportEx(&inner);
-  lower::Report(err, reporter, code, "Error returned from %s", callee);
-}
 
 // Reads (default class, category, key) as `type`. On failure the record holds no value.
 bool Fetch(const char *category, const char *key, int32_t type, Epmg_Preference &record,
@@ -419,13 +410,13 @@ bool Fetch(const char *category, const char *key, int32_t type, Epmg_Preference 
   if (inner || pointer != &record) {
     if (pointer == &record) epmg_PreferenceValueClear(&record);
     record = {};
-    Chain(err, inner, reporter, 2, m.get ? "the preference get hook" : "ecfg_PreferenceGet");
+    lower::ReportCallee(err, inner, reporter, 2, m.get ? "the preference get hook" : "ecfg_PreferenceGet");
     return false;
   }
   epmg_PreferenceConvert(&record, type, &inner);
   if (inner) {
     epmg_PreferenceValueClear(&record);
-    Chain(err, inner, reporter, 3, "epmg_PreferenceConvert");
+    lower::ReportCallee(err, inner, reporter, 3, "epmg_PreferenceConvert");
     return false;
   }
   return true;
@@ -449,7 +440,7 @@ void Flush(int32_t level, const char *reporter, Eerr_ErrorReport **err) {
     m.flush(KindAddress(m), level, &inner);
   else
     eprf_DefaultDatabaseFlush(level, &inner);
-  if (inner) Chain(err, inner, reporter, 1, m.flush ? "the preference flush hook" : "eprf_DefaultDatabaseFlush");
+  if (inner) lower::ReportCallee(err, inner, reporter, 1, m.flush ? "the preference flush hook" : "eprf_DefaultDatabaseFlush");
 }
 
 bool CheckDatabaseRecord(Epmg_Database *database, const void *record, const char *category,
@@ -551,7 +542,7 @@ void epmg_AddPreferenceCallback(const char *category, const char *key,
   else
     eprf_DefaultPreferenceAddCB(&keyRecord, &info, &inner);
   if (inner)
-    Chain(err, inner, "epmg_AddPreferenceCallback", 2,
+    lower::ReportCallee(err, inner, "epmg_AddPreferenceCallback", 2,
           m.addCallback ? "the add-callback hook" : "eprf_DefaultPreferenceAddCB");
 }
 
@@ -668,7 +659,7 @@ void epmg_GetPreference(Epmg_Database *database, Epmg_Preference *record, Eerr_E
   epmg_PreferenceConvert(&result, want, &inner);
   if (inner) {
     epmg_PreferenceValueClear(&result);
-    Chain(err, inner, reporter, 5, "epmg_PreferenceConvert");
+    lower::ReportCallee(err, inner, reporter, 5, "epmg_PreferenceConvert");
     return;
   }
   record->value = result.value;
@@ -878,7 +869,7 @@ Estr_StringList *epmg_DatabaseCategories(Epmg_Database *database, Eerr_ErrorRepo
   for (const std::string &name : names) pointers.push_back(name.c_str());
   Eerr_ErrorReport *inner = nullptr;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
-  if (inner) Chain(err, inner, "epmg_DatabaseCategories", 2, "estr_StringToStringList");
+  if (inner) lower::ReportCallee(err, inner, "epmg_DatabaseCategories", 2, "estr_StringToStringList");
   return list;
 }
 
@@ -911,7 +902,7 @@ Estr_StringList *epmg_DatabaseKeys(Epmg_Database *database, const char *category
   }
   Eerr_ErrorReport *inner = nullptr;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
-  if (inner) Chain(err, inner, reporter, 3, "estr_StringToStringList");
+  if (inner) lower::ReportCallee(err, inner, reporter, 3, "estr_StringToStringList");
   return list;
 }
 
@@ -964,40 +955,6 @@ void epmg_DatabaseWrite(Epmg_Database *database, int32_t level, const char *cate
     return;
   }
   WriteFile(file, LevelText(database->format, merged, category), err, reporter, 4);
-}
-
-Estr_StringList *epmg_ListSplit(const char *text, int32_t paths, Eerr_ErrorReport **err) {
-  static const char *reporter = "epmg_ListSplit";
-  lower::Clear(err);
-  std::string expanded;
-  if (!lower::ExpandVariables(text, expanded, err, reporter)) return nullptr;
-  std::vector<std::string> items;
-  bool emptyKept = false;
-  std::string item;
-  auto finish = [&] {
-    if (!item.empty())
-      items.push_back(item);
-    else if (!paths && !emptyKept)
-      items.push_back(item), emptyKept = true;
-    item.clear();
-  };
-  if (!expanded.empty()) {
-    for (char c : expanded) {
-      const bool drive = c == ':' && paths && item.size() == 1 &&
-                         std::isalpha(static_cast<unsigned char>(item[0]));
-      if ((c == ';' || c == ':') && !drive)
-        finish();
-      else
-        item += c;
-    }
-    finish();
-  }
-  std::vector<const char *> pointers;
-  for (const std::string &each : items) pointers.push_back(each.c_str());
-  Eerr_ErrorReport *inner = nullptr;
-  Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
-  if (inner) Chain(err, inner, reporter, 1, "estr_StringToStringList");
-  return list;
 }
 
 } // extern "C"

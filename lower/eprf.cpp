@@ -31,32 +31,24 @@ struct Registry : std::vector<ClassDatabase> {
 std::mutex registryMutex;
 Registry classes;
 
-void Chain(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter, int32_t code,
-           const char *callee) {
-  if (err)
-    *err = inner;
-  else
-    eerr_DeleteErrorReportEx(&inner);
-  lower::Report(err, reporter, code, "Error returned from %s", callee);
-}
 
 // Reads the levels of a class from the directories the path names now.
 bool Load(ClassDatabase &entry, Eerr_ErrorReport **err, const char *reporter) {
   Eerr_ErrorReport *inner = nullptr;
-  Estr_StringList *directories = epmg_ListSplit(std::getenv("NORIX_PREFERENCES_PATH"), 1, &inner);
-  if (inner) {
-    Chain(err, inner, reporter, 90, "epmg_ListSplit");
+  std::vector<std::string> directories;
+  if (!lower::ExpandList(std::getenv("NORIX_PREFERENCES_PATH"), true, directories, &inner,
+                         reporter)) {
+    lower::ReportCallee(err, inner, reporter, 90, "the expansion of NORIX_PREFERENCES_PATH");
     return false;
   }
   Estr_StringList *files = nullptr;
-  for (int32_t i = 0; i < estr_StringListCount(directories) && !inner; ++i) {
-    const std::string file = std::string(directories->strings[i]) + "/" + entry.name + ".prf";
+  for (std::size_t i = 0; i < directories.size() && !inner; ++i) {
+    const std::string file = directories[i] + "/" + entry.name + ".prf";
     files = estr_StringListAppend(files, file.c_str(), &inner);
   }
-  estr_StringListDelete(directories, nullptr);
   if (inner) {
     estr_StringListDelete(files, nullptr);
-    Chain(err, inner, reporter, 91, "estr_StringListAppend");
+    lower::ReportCallee(err, inner, reporter, 91, "estr_StringListAppend");
     return false;
   }
   const int32_t count = estr_StringListCount(files);
@@ -64,7 +56,7 @@ bool Load(ClassDatabase &entry, Eerr_ErrorReport **err, const char *reporter) {
   epmg_DatabaseSetLevels(entry.database, files, count > 0 ? count - 1 : 0, &inner);
   estr_StringListDelete(files, nullptr);
   if (inner) {
-    Chain(err, inner, reporter, 92, "epmg_DatabaseSetLevels");
+    lower::ReportCallee(err, inner, reporter, 92, "epmg_DatabaseSetLevels");
     return false;
   }
   return true;
@@ -79,7 +71,7 @@ ClassDatabase *Get(const char *className, Eerr_ErrorReport **err, const char *re
   Eerr_ErrorReport *inner = nullptr;
   Epmg_Database *database = epmg_DatabaseCreate(className, EPMG_FORMAT_PREFERENCES, &inner);
   if (!database) {
-    Chain(err, inner, reporter, 93, "epmg_DatabaseCreate");
+    lower::ReportCallee(err, inner, reporter, 93, "epmg_DatabaseCreate");
     return nullptr;
   }
   classes.push_back({className, database, {}});
@@ -119,7 +111,7 @@ void eprf_DefaultDatabaseFlush(int32_t level, Eerr_ErrorReport **err) {
     Eerr_ErrorReport *inner = nullptr;
     if (level & EPRF_LEVEL_USER) {
       epmg_DatabaseSave(entry.database, &inner);
-      if (inner) Chain(err, inner, reporter, 2, "epmg_DatabaseSave");
+      if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_DatabaseSave");
     }
     if (!(level & EPRF_LEVEL_GLOBAL)) continue;
     Estr_StringList *categories = epmg_DatabaseCategories(entry.database, nullptr);
@@ -132,7 +124,7 @@ void eprf_DefaultDatabaseFlush(int32_t level, Eerr_ErrorReport **err) {
       continue;
     }
     epmg_DatabaseWrite(entry.database, -1, nullptr, entry.globalFile.c_str(), &inner);
-    if (inner) Chain(err, inner, reporter, 4, "epmg_DatabaseWrite");
+    if (inner) lower::ReportCallee(err, inner, reporter, 4, "epmg_DatabaseWrite");
   }
 }
 
@@ -156,7 +148,7 @@ void eprf_DefaultPreferenceAddCB(Epmg_Preference *key, Epmg_CallbackInfo *callba
                                              callback->callback, callback->userData,
                                              callback->processId};
   epmg_AddCallback(database, &record, &inner);
-  if (inner) Chain(err, inner, reporter, 3, "epmg_AddCallback");
+  if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_AddCallback");
 }
 
 void eprf_DefaultPreferenceRemCB(Epmg_Preference *key, int32_t processId, Eerr_ErrorReport **err) {
@@ -173,7 +165,7 @@ void eprf_DefaultPreferenceRemCB(Epmg_Preference *key, int32_t processId, Eerr_E
   const Epmg_PreferenceCallbackRecord record{key->className, key->category, key->name, nullptr,
                                              nullptr, processId};
   epmg_RemoveCallback(database, &record, &inner);
-  if (inner) Chain(err, inner, reporter, 2, "epmg_RemoveCallback");
+  if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_RemoveCallback");
 }
 
 Epmg_Database *eprf_DefaultDatabaseGet(const char *className, Eerr_ErrorReport **err) {

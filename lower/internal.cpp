@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <vector>
 #include <cstdio>
@@ -129,6 +130,57 @@ bool ExpandVariables(const char *text, std::string &out, Eerr_ErrorReport **err,
   if (!text) return true;
   std::vector<std::string> active;
   return ExpandInto(text, out, active, err, reporter);
+}
+
+std::vector<std::string> SplitList(const std::string &text, bool paths) {
+  std::vector<std::string> entries;
+  std::string entry;
+  bool emptyKept = false;
+  auto finish = [&] {
+    if (!entry.empty()) {
+      entries.push_back(entry);
+    } else if (!paths && !emptyKept) {
+      entries.push_back(entry);
+      emptyKept = true;
+    }
+    entry.clear();
+  };
+  if (text.empty()) return entries;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    bool split = c == ';';
+    if (c == ':') {
+      const char after = i + 1 < text.size() ? text[i + 1] : '\0';
+      const bool drive = paths && entry.size() == 1 &&
+                         std::isalpha(static_cast<unsigned char>(entry[0])) &&
+                         (after == '\0' || after == ';' || after == '/' || after == '\\');
+      split = !drive;
+    }
+    if (split)
+      finish();
+    else
+      entry += c;
+  }
+  finish();
+  return entries;
+}
+
+bool ExpandList(const char *text, bool paths, std::vector<std::string> &out,
+                Eerr_ErrorReport **err, const char *reporter) {
+  std::string expanded;
+  out.clear();
+  if (!ExpandVariables(text, expanded, err, reporter)) return false;
+  out = SplitList(expanded, paths);
+  return true;
+}
+
+void ReportCallee(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter,
+                  int32_t code, const char *callee) {
+  if (err)
+    *err = inner;
+  else
+    eerr_DeleteErrorReportEx(&inner);
+  Report(err, reporter, code, "Error returned from %s", callee);
 }
 
 void SetMessageLogFunction(MessageLogFunction function) { messageLog.store(function); }

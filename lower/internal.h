@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "eerr.h"
 
@@ -29,6 +30,10 @@ char *HeapCopy(const char *text, std::size_t n);
 // Stores a new report in *err (when err is not null), chaining what the slot held.
 void Report(Eerr_ErrorReport **err, const char *reporter, int32_t code, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
+// Hands a callee's report `inner` to the slot (dropping it when err is null) and chains
+// "Error returned from <callee>" of the reporter above it.
+void ReportCallee(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter,
+                  int32_t code, const char *callee);
 // Sets the slot to null (when given) at the start of a call.
 inline void Clear(Eerr_ErrorReport **err) {
   if (err) *err = nullptr;
@@ -39,6 +44,15 @@ inline void Clear(Eerr_ErrorReport **err) {
 // an unterminated "${", or a result past 1 MiB gives a report from `reporter` and false.
 bool ExpandVariables(const char *text, std::string &out, Eerr_ErrorReport **err,
                      const char *reporter);
+
+// Splits an expanded list text on ";" and ":". For a list of paths a ":" right after a
+// one-letter entry and before "/", "\\", ";" or the end is a drive letter's and does not split,
+// and empty entries are dropped; other lists keep their first empty entry ("job:" gives "job"
+// and "").
+std::vector<std::string> SplitList(const std::string &expanded, bool paths);
+// ExpandVariables, then SplitList.
+bool ExpandList(const char *text, bool paths, std::vector<std::string> &out,
+                Eerr_ErrorReport **err, const char *reporter);
 
 // Message-log route of eerr_MessageLog (installed by the plug-in layer's log hook).
 using MessageLogFunction = int32_t (*)(int32_t level, Eerr_ErrorReport **err, const char *format,

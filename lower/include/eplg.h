@@ -8,6 +8,8 @@
 #include <stdint.h>
 
 #include "eerr.h"
+#include "efio.h"
+#include "emet.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -24,6 +26,10 @@ typedef int32_t (*Eplg_LogFunction)(int32_t level, Eerr_ErrorReport **err, const
 void eplg_SetLogFunction(Eplg_LogFunction function);
 /* eerr_SetAltErrorFunction; returns the function installed before. */
 Eerr_AltErrorFunction eplg_SetAltErrorFunction(Eerr_AltErrorFunction function);
+/* efio_SetQueryFunction; returns the function installed before. */
+Efio_QueryFunction eplg_SetQueryFunction(Efio_QueryFunction function);
+/* emet_SetAltMeterFuncs. */
+void eplg_SetAltMeterFuncs(const Emet_MeterFuncs *table, void *data, Eerr_ErrorReport **err);
 /* Refreshes the plug-in layer's view of the environment. Plug-ins read the one environment of the
    process, so there is nothing to refresh: kept for the callers. */
 void eplg_SetVODEnvironment(void);

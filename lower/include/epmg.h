@@ -179,12 +179,6 @@ void epmg_DatabaseSave(Epmg_Database *database, Eerr_ErrorReport **err);
 void epmg_DatabaseWrite(Epmg_Database *database, int32_t level, const char *category,
                         const char *file, Eerr_ErrorReport **err);
 
-/* Expands "$NAME"/"${NAME}" in a list and splits it on ";" and ":". With paths non-zero the
-   items are directories: a ":" right after a single drive letter does not split and empty items
-   are dropped; otherwise an empty item is kept (once). An unset or empty text gives an empty
-   list. */
-Estr_StringList *epmg_ListSplit(const char *text, int32_t paths, Eerr_ErrorReport **err);
-
 #ifdef __cplusplus
 }
 #endif

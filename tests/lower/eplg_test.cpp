@@ -95,3 +95,25 @@ TEST(EplgHooks, InstallIntoTheLayersTables) {
 }
 
 } // namespace
+
+namespace {
+int32_t Answer(const char *, int32_t style) { return style + 1; }
+double shownPercent = -1;
+void Show(Emet_MeterInfo *, void *, double percent, Eerr_ErrorReport **) { shownPercent = percent; }
+} // namespace
+
+TEST(EplgHooks, QueryAndMeterInstallersAreTheLayersOwn) {
+  EXPECT_EQ(eplg_SetQueryFunction(&Answer), nullptr);
+  EXPECT_EQ(efio_SetQueryFunction(nullptr), &Answer);
+
+  Emet_MeterFuncs table{};
+  table.print = &Show;
+  Eerr_ErrorReport *err = nullptr;
+  eplg_SetAltMeterFuncs(&table, nullptr, &err);
+  Emet_MeterInfo meter{};
+  emet_MeterInfoSet(&meter, 0.0, 100.0, &err);
+  emet_MeterInfoPrint(&meter, 42.0, &err);
+  EXPECT_EQ(err, nullptr);
+  EXPECT_EQ(shownPercent, 42.0);
+  emet_SetAltMeterFuncs(nullptr, nullptr, &err);
+}

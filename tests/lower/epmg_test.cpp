@@ -231,59 +231,6 @@ TEST(EpmgDatabase, CallbackRegistration) {
   epmg_DatabaseDelete(&database);
 }
 
-TEST(EpmgListSplit, SeparatorsDrivesAndVariables) {
-  setenv("TAVIRON_TEST_HOME", "/opt/t", 1);
-  setenv("TAVIRON_TEST_LOOP", "$TAVIRON_TEST_LOOP", 1);
-  struct Case {
-    const char *text;
-    int32_t paths;
-    std::vector<std::string> items;
-  };
-  const Case cases[] = {
-      {"/a;/b:/c", 1, {"/a", "/b", "/c"}},
-      {"C:\\x;D:/y:e", 1, {"C:\\x", "D:/y", "e"}},
-      {";;/a::", 1, {"/a"}},
-      {"$TAVIRON_TEST_HOME/defaults;${TAVIRON_TEST_HOME}/etc", 1, {"/opt/t/defaults", "/opt/t/etc"}},
-      {"job:", 0, {"job", ""}},
-      {"a::b", 0, {"a", "", "b"}},
-      {"", 0, {}},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.text);
-    Eerr_ErrorReport *err = nullptr;
-    Estr_StringList *list = epmg_ListSplit(c.text, c.paths, &err);
-    ASSERT_EQ(err, nullptr);
-    ASSERT_EQ(list->count, static_cast<int32_t>(c.items.size()));
-    for (int32_t i = 0; i < list->count; ++i) EXPECT_EQ(list->strings[i], c.items[static_cast<size_t>(i)]);
-    estr_StringListDelete(list, &err);
-  }
-  Eerr_ErrorReport *err = nullptr;
-  EXPECT_EQ(epmg_ListSplit("$TAVIRON_TEST_LOOP/x", 1, &err), nullptr);
-  EXPECT_NE(err, nullptr);
-  eerr_DeleteErrorReportEx(&err);
-}
-
-TEST(EpmgListSplit, SurvivesAllocationFailures) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    Estr_StringList *list;
-    {
-      taviron::testing::FailAllocation fail(n);
-      list = epmg_ListSplit("/a;/b;/c", 1, &err);
-    }
-    if (list) {
-      EXPECT_EQ(err, nullptr);
-      estr_StringListDelete(list, nullptr);
-      break;
-    }
-    EXPECT_NE(err, nullptr) << n;
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
-}
-
 // The typed reads, with the local store and with an installed get hook.
 class EpmgAccess : public ::testing::Test {
 protected:

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 using taviron::lower::ExpandVariables;
 
@@ -51,5 +52,33 @@ TEST(LowerExpandVariables, SelfReferenceUnterminatedAndBlowUpAreReported) {
     ASSERT_NE(err, nullptr) << text;
     EXPECT_STREQ(err->reporter, "estr_PathExpand");
     eerr_DeleteErrorReportEx(&err);
+  }
+}
+
+TEST(LowerSplitList, SeparatorsDrivesAndEmptyEntries) {
+  setenv("TV_HOME", "/opt/t", 1);
+  struct Case {
+    const char *text;
+    bool paths;
+    std::vector<std::string> items;
+  };
+  const Case cases[] = {
+      {"/a;/b:/c", true, {"/a", "/b", "/c"}},
+      {"C:\\x;D:/y:e", true, {"C:\\x", "D:/y", "e"}},
+      {"c:;d", true, {"c:", "d"}},
+      {";;/a::", true, {"/a"}},
+      {".:$TV_HOME/etc/fonts", true, {".", "/opt/t/etc/fonts"}},
+      {"$TV_HOME/defaults;${TV_HOME}/etc", true, {"/opt/t/defaults", "/opt/t/etc"}},
+      {"job:", false, {"job", ""}},
+      {"a::b", false, {"a", "", "b"}},
+      {"a:", false, {"a", ""}}, // not a drive letter outside path lists
+      {"", false, {}},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> out;
+    Eerr_ErrorReport *err = nullptr;
+    EXPECT_TRUE(taviron::lower::ExpandList(c.text, c.paths, out, &err, "test")) << c.text;
+    EXPECT_EQ(out, c.items) << c.text;
+    EXPECT_EQ(err, nullptr);
   }
 }
