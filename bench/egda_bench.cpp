@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "../lower/egda_pixel.h"
+#include "egda_pixel.h"
 #include "egda.h"
 
 namespace {

@@ -99,7 +99,7 @@ TEST(EgdaBaseData, AllocationFailuresReportWithoutLeaks) {
 #include <utility>
 #include <vector>
 
-#include "../../lower/egda_pixel.h"
+#include "egda_pixel.h"
 
 namespace {
 
