@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "efio.h"
 #include "emsc.h"
 #include "internal.h"
 
@@ -222,7 +223,13 @@ void ScannerClose(Elex_Scanner *base) {
 
 // Opens the named source file. The search list is where the file is looked for; until search
 // lists can be walked here the name is opened as given.
-std::FILE *OpenSourceFile(const char *fileName, void * /*searchList*/, Eerr_ErrorReport **err) {
+std::FILE *OpenSourceFile(const char *fileName, void *searchList, Eerr_ErrorReport **err) {
+  if (searchList) {
+    std::FILE *file = efio_SearchListOpen(static_cast<const Efio_SearchList *>(searchList), fileName,
+                                          "rb", 0, err);
+    if (!file) lower::Report(err, kScanner, 3, "Unable to open file \"%s\"", fileName);
+    return file;
+  }
   std::FILE *file = std::fopen(fileName, "rb");
   if (!file)
     lower::Report(err, kScanner, 3, "Unable to open file \"%s\": %s", fileName, std::strerror(errno));

@@ -1,4 +1,5 @@
 #include "elex.h"
+#include "efio.h"
 
 #include <gtest/gtest.h>
 
@@ -579,9 +580,10 @@ std::ostream &operator<<(std::ostream &os, const Tok &t) {
 }
 
 // Every token up to the end, or up to a failure (its report then in *err).
-std::vector<Tok> Scan(const char *text, const char *file, Eerr_ErrorReport **err) {
+std::vector<Tok> Scan(const char *text, const char *file, Eerr_ErrorReport **err,
+                      void *searchList = nullptr) {
   std::vector<Tok> out;
-  Elex_Scanner *s = emsc_AddressOf_elex_Scanner()(text, file, nullptr, 0, err);
+  Elex_Scanner *s = emsc_AddressOf_elex_Scanner()(text, file, searchList, 0, err);
   if (!s) return out;
   for (;;) {
     Elex_Token t;
@@ -693,6 +695,20 @@ TEST(ElexScanner, OpenFailures) {
   EXPECT_EQ(emsc_AddressOf_elex_Scanner()(nullptr, "/nonexistent/x.fdb", nullptr, 0, &err), nullptr);
   ExpectReport(err, {"elex_Scanner", 3, "/nonexistent/x.fdb"});
   eerr_DeleteErrorReportEx(&err);
+
+  // A name found through a search list: the first directory that holds it.
+  TempFile("listed.txt", "found");
+  setenv("ELEX_TEST_LIST", ("/nonexistent;" + ::testing::TempDir()).c_str(), 1);
+  Efio_SearchList *list = efio_CreateSLFromEnv(0, "ELEX_TEST_LIST", ".", &err);
+  ASSERT_NE(list, nullptr);
+  std::vector<Tok> found = Scan(nullptr, "elex_test_listed.txt", &err, list);
+  EXPECT_EQ(err, nullptr);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].text, "found");
+  EXPECT_EQ(emsc_AddressOf_elex_Scanner()(nullptr, "elex_test_missing.txt", list, 0, &err), nullptr);
+  ExpectReport(err, {"elex_Scanner", 3, "elex_test_missing.txt"});
+  eerr_DeleteErrorReportEx(&err);
+  efio_FreeSL(list);
 
   // A file larger than the first read buffer.
   std::string big;
