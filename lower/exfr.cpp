@@ -232,11 +232,11 @@ void ApplyAffine(const Affine &a, Egda_BaseData &m, int32_t n) {
   }
 }
 
-// Applies the chain in place to the first n points of m.
+// Applies the chain, from step `first` on, in place to the first n points of m.
 bool ApplyInPlace(const _exfr_XForm *x, Egda_BaseData &m, int32_t n, const char *reporter,
-                  int32_t code, Eerr_ErrorReport **err) {
+                  int32_t code, Eerr_ErrorReport **err, int32_t first = 0) {
   if (!x) return true;
-  for (int32_t i = 0; i < x->count; ++i) {
+  for (int32_t i = first; i < x->count; ++i) {
     const Step &s = x->steps[i];
     if (s.kind == kAffine) {
       ApplyAffine(AffineOf(s), m, n);
@@ -275,8 +275,21 @@ Egda_BaseData *TransformPoints(const _exfr_XForm *xform, const Egda_BaseData *so
     lower::Report(err, reporter, 4, "Invalid target: a 2 x %d f64 matrix is needed", n);
     return nullptr;
   }
+  int32_t done = 0; // steps already applied
   if (out != source) {
-    if (Compact(*out) && Compact(*source)) {
+    if (Compact(*out) && Compact(*source) && xform && xform->count > 0 &&
+        xform->steps[0].kind == kAffine) {
+      // One pass: the first step reads the source and writes the target.
+      const Affine a = AffineOf(xform->steps[0]);
+      const double *p = reinterpret_cast<const double *>(source->origin);
+      double *q = reinterpret_cast<double *>(out->origin);
+      for (int32_t k = 0; k < n; ++k, p += 2, q += 2) {
+        const double x = p[0], y = p[1];
+        q[0] = a[0] * x + a[1] * y + a[2];
+        q[1] = a[3] * x + a[4] * y + a[5];
+      }
+      done = 1;
+    } else if (Compact(*out) && Compact(*source)) {
       std::memmove(out->origin, source->origin, static_cast<std::size_t>(n) * 16);
     } else {
       for (int32_t k = 0; k < n; ++k) {
@@ -285,7 +298,7 @@ Egda_BaseData *TransformPoints(const _exfr_XForm *xform, const Egda_BaseData *so
       }
     }
   }
-  if (!ApplyInPlace(xform, *out, n, reporter, 5, err)) {
+  if (!ApplyInPlace(xform, *out, n, reporter, 5, err, done)) {
     if (!target) egda_BaseDataDelete(out, nullptr);
     return nullptr;
   }
