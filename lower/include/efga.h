@@ -172,7 +172,8 @@ Egda_BaseData *efga_MatrixInvert(const Egda_BaseData *a, Egda_BaseData *result,
 int32_t efga_MatrixSVDF64(Egda_BaseData *a, Egda_BaseData *w, Egda_BaseData *v,
                           Eerr_ErrorReport **err);
 /* Eigenvalues (B x 1, largest first) and eigenvectors (B x B, column k for eigenvalue k, unit
-   length) of a symmetric B x B matrix. The optional out-values receive the number of
+   length, signed so that its component of largest magnitude, the first on a tie, is positive)
+   of a symmetric B x B matrix. The optional out-values receive the number of
    eigenvalues above B * eps * largest |eigenvalue| (the numerical rank) and the sum of the
    eigenvalues. A matrix that is not symmetric is reported. Returns 0, or -1 with a report. */
 int32_t efga_MatrixEigensystem(const Egda_BaseData *matrix, Egda_BaseData *eigenvalues,

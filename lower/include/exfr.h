@@ -109,7 +109,8 @@ Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_P
    POLYPAIR with TERMCOUNT n = (k + 1)(k + 2) / 2 - 1 and, for FORWARD and REVERSE, 2 (n + 1)
    numbers: the n coefficients of x' (terms x, y, x^2, xy, y^2, ...), its constant, the n
    coefficients of y', its constant. A step without an explicit inverse has an empty REVERSE
-   list. Returns 0, or -1 when the stream could not be written. */
+   list. Coefficients that are not finite have no text form (they print as "nan"/"inf" and do
+   not read back). Returns 0, or -1 when the stream could not be written. */
 int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform);
 
 #ifdef __cplusplus
