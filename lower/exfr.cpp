@@ -1,0 +1,665 @@
+// Coordinate transforms as chains of affine and polynomial steps.
+#include "exfr.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "egda_pixel.h"
+#include "emsc.h"
+#include "internal.h"
+
+namespace lower = taviron::lower;
+
+namespace {
+
+enum StepKind : int32_t { kAffine = 1, kPolynomial = 2 };
+
+// One step of a chain. Affine: m = a, b, c, d, e, f. Polynomial: forward (2-D, 2 outputs) and
+// the explicit inverse or null. A step owns its polynomials.
+struct Step {
+  int32_t kind;
+  double m[6];
+  Efga_Polynomial *forward;
+  Efga_Polynomial *reverse;
+};
+
+} // namespace
+
+struct _exfr_XForm {
+  int32_t count;
+  Step *steps; // emsc heap array of count steps (null when count is 0)
+};
+
+namespace {
+
+using Affine = std::array<double, 6>;
+
+constexpr Affine kIdentity = {1, 0, 0, 0, 1, 0};
+
+// b first, then a.
+Affine Then(const Affine &a, const Affine &b) {
+  return {a[0] * b[0] + a[1] * b[3], a[0] * b[1] + a[1] * b[4], a[0] * b[2] + a[1] * b[5] + a[2],
+          a[3] * b[0] + a[4] * b[3], a[3] * b[1] + a[4] * b[4], a[3] * b[2] + a[4] * b[5] + a[5]};
+}
+
+bool InvertAffine(const Affine &m, Affine &out) {
+  const double det = m[0] * m[4] - m[1] * m[3];
+  const double scale = std::abs(m[0] * m[4]) + std::abs(m[1] * m[3]);
+  if (!std::isfinite(det) || !(std::abs(det) > 1e-14 * scale)) return false;
+  out = {m[4] / det, -m[1] / det, 0, -m[3] / det, m[0] / det, 0};
+  out[2] = -(out[0] * m[2] + out[1] * m[5]);
+  out[5] = -(out[3] * m[2] + out[4] * m[5]);
+  return true;
+}
+
+Affine AffineOf(const Step &s) {
+  Affine a;
+  std::copy(std::begin(s.m), std::end(s.m), a.begin());
+  return a;
+}
+
+Step AffineStep(const Affine &a) {
+  Step s{};
+  s.kind = kAffine;
+  std::copy(a.begin(), a.end(), s.m);
+  return s;
+}
+
+double Coef(const Efga_Polynomial *p, int32_t r, int32_t c) {
+  return lower::At<double>(*p->coefficients, r, c);
+}
+double Const(const Efga_Polynomial *p, int32_t r) { return lower::At<double>(*p->constants, r, 0); }
+
+// Coefficients of a first-order 2-D polynomial.
+Affine AffineOfPoly(const Efga_Polynomial *p) {
+  return {Coef(p, 0, 0), Coef(p, 0, 1), Const(p, 0), Coef(p, 1, 0), Coef(p, 1, 1), Const(p, 1)};
+}
+
+bool IsFirstOrder(const Step &s) { return s.kind == kAffine || s.forward->order == 1; }
+
+Affine LinearOf(const Step &s) { return s.kind == kAffine ? AffineOf(s) : AffineOfPoly(s.forward); }
+
+void FreeStep(Step &s) {
+  efga_PolynomialDelete(s.forward, nullptr);
+  efga_PolynomialDelete(s.reverse, nullptr);
+  s.forward = s.reverse = nullptr;
+}
+
+bool CopyStep(const Step &from, Step &to, const char *reporter, int32_t code,
+              Eerr_ErrorReport **err) {
+  to = from;
+  to.forward = to.reverse = nullptr;
+  if (from.kind != kPolynomial) return true;
+  to.forward = efga_PolynomialCopy(from.forward, nullptr, err);
+  if (to.forward && from.reverse) to.reverse = efga_PolynomialCopy(from.reverse, nullptr, err);
+  if (!to.forward || (from.reverse && !to.reverse)) {
+    FreeStep(to);
+    lower::Report(err, reporter, code, "Error returned from efga_PolynomialCopy");
+    return false;
+  }
+  return true;
+}
+
+// Steps under construction; owns the polynomials of its steps until installed.
+class Chain {
+public:
+  Chain() = default;
+  Chain(const Chain &) = delete;
+  Chain &operator=(const Chain &) = delete;
+  ~Chain() {
+    for (Step &s : steps_) FreeStep(s);
+  }
+
+  // Takes over the step, merging adjacent affine steps and dropping identities.
+  void Add(Step s) {
+    if (s.kind == kAffine) {
+      Affine a = AffineOf(s);
+      if (!steps_.empty() && steps_.back().kind == kAffine) {
+        a = Then(a, AffineOf(steps_.back()));
+        steps_.pop_back();
+      }
+      if (a != kIdentity) steps_.push_back(AffineStep(a));
+      return;
+    }
+    steps_.push_back(s);
+  }
+
+  bool AddCopies(const _exfr_XForm *x, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+    if (!x) return true;
+    for (int32_t i = 0; i < x->count; ++i) {
+      Step s;
+      if (!CopyStep(x->steps[i], s, reporter, code, err)) return false;
+      Add(s);
+    }
+    return true;
+  }
+
+  // Moves the steps into target (its old steps freed) or a new transform.
+  _exfr_XForm *Install(_exfr_XForm *target, const char *reporter, int32_t code,
+                       Eerr_ErrorReport **err) {
+    Step *array = nullptr;
+    if (!steps_.empty()) {
+      array = static_cast<Step *>(emsc_HeapMalloc(steps_.size() * sizeof(Step)));
+      if (!array) {
+        lower::Report(err, reporter, code, "Error allocating transform steps");
+        return nullptr;
+      }
+    }
+    _exfr_XForm *x = target;
+    if (!x) {
+      x = static_cast<_exfr_XForm *>(emsc_HeapMalloc(sizeof(_exfr_XForm)));
+      if (!x) {
+        emsc_HeapFree(array);
+        lower::Report(err, reporter, code, "Error allocating transform");
+        return nullptr;
+      }
+    }
+    for (int32_t i = 0; i < x->count; ++i) FreeStep(x->steps[i]);
+    emsc_HeapFree(x->steps);
+    if (!steps_.empty()) std::memcpy(static_cast<void *>(array), steps_.data(), steps_.size() * sizeof(Step));
+    x->steps = array;
+    x->count = static_cast<int32_t>(steps_.size());
+    steps_.clear();
+    return x;
+  }
+
+private:
+  std::vector<Step> steps_;
+};
+
+// A copy of a polynomial as a 2-D polynomial of 2 outputs. A first-order polynomial whose term
+// count is that of a 2-D polynomial of order k is read as that polynomial.
+Efga_Polynomial *Copy2D(const Efga_Polynomial *p, const char *reporter, int32_t code,
+                        Eerr_ErrorReport **err) {
+  const int32_t inputs = efga_PolynomialInputCount(p);
+  if (inputs < 1 || p->coefficients->rows != 2) {
+    lower::Report(err, reporter, code, "Invalid polynomial: a 2-D polynomial with 2 outputs is needed");
+    return nullptr;
+  }
+  int32_t order = p->order;
+  if (inputs != 2) {
+    order = 0;
+    if (p->order == 1)
+      for (int32_t k = 1; order == 0; ++k) {
+        const int32_t terms = efga_PolynomialTermCount(k, 2);
+        if (terms < 0 || terms > p->coefficients->columns) break;
+        if (terms == p->coefficients->columns) order = k;
+      }
+    if (order == 0) {
+      lower::Report(err, reporter, code,
+                    "Invalid polynomial: %d inputs where a 2-D polynomial is needed", inputs);
+      return nullptr;
+    }
+  }
+  Efga_Polynomial *copy = efga_PolynomialCopy(p, nullptr, err);
+  if (!copy) {
+    lower::Report(err, reporter, code, "Error returned from efga_PolynomialCopy");
+    return nullptr;
+  }
+  copy->order = order;
+  return copy;
+}
+
+bool Compact(const Egda_BaseData &m) {
+  return lower::IsColumnMajor(m) && m.elementSize == 8 && m.pitch == 16;
+}
+
+bool ValidPoints(const Egda_BaseData *m) {
+  return m && m->pixelType == EGDA_TYPE_F64 && m->origin && m->rows == 2 && m->columns >= 0;
+}
+
+void ApplyAffine(const Affine &a, Egda_BaseData &m, int32_t n) {
+  if (Compact(m)) {
+    double *p = reinterpret_cast<double *>(m.origin);
+    for (int32_t k = 0; k < n; ++k, p += 2) {
+      const double x = p[0], y = p[1];
+      p[0] = a[0] * x + a[1] * y + a[2];
+      p[1] = a[3] * x + a[4] * y + a[5];
+    }
+    return;
+  }
+  for (int32_t k = 0; k < n; ++k) {
+    double &x = lower::At<double>(m, 0, k);
+    double &y = lower::At<double>(m, 1, k);
+    const double x0 = x, y0 = y;
+    x = a[0] * x0 + a[1] * y0 + a[2];
+    y = a[3] * x0 + a[4] * y0 + a[5];
+  }
+}
+
+// Applies the chain, from step `first` on, in place to the first n points of m.
+bool ApplyInPlace(const _exfr_XForm *x, Egda_BaseData &m, int32_t n, const char *reporter,
+                  int32_t code, Eerr_ErrorReport **err, int32_t first = 0) {
+  if (!x) return true;
+  for (int32_t i = first; i < x->count; ++i) {
+    const Step &s = x->steps[i];
+    if (s.kind == kAffine) {
+      ApplyAffine(AffineOf(s), m, n);
+      continue;
+    }
+    Egda_BaseData view = m; // the first n columns
+    view.columns = n;
+    view.count = 2 * n;
+    if (!efga_PolyTransCoords(&view, &view, s.forward, 0, err)) {
+      lower::Report(err, reporter, code, "Error returned from efga_PolyTransCoords");
+      return false;
+    }
+  }
+  return true;
+}
+
+Egda_BaseData *TransformPoints(const _exfr_XForm *xform, const Egda_BaseData *source,
+                               Egda_BaseData *target, int32_t n, const char *reporter,
+                               Eerr_ErrorReport **err) {
+  if (!ValidPoints(source)) {
+    lower::Report(err, reporter, 1, "Invalid source: a 2 x N f64 matrix is needed");
+    return nullptr;
+  }
+  if (n < 0 || n > source->columns) {
+    lower::Report(err, reporter, 2, "Invalid point count %d for %d points", n, source->columns);
+    return nullptr;
+  }
+  Egda_BaseData *out = target;
+  if (!out) {
+    out = egda_BaseDataCreate(2, n, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, err);
+    if (!out) {
+      lower::Report(err, reporter, 3, "Error returned from egda_BaseDataCreate");
+      return nullptr;
+    }
+  } else if (!ValidPoints(out) || out->columns < n) {
+    lower::Report(err, reporter, 4, "Invalid target: a 2 x %d f64 matrix is needed", n);
+    return nullptr;
+  }
+  int32_t done = 0; // steps already applied
+  if (out != source) {
+    if (Compact(*out) && Compact(*source) && xform && xform->count > 0 &&
+        xform->steps[0].kind == kAffine) {
+      // One pass: the first step reads the source and writes the target.
+      const Affine a = AffineOf(xform->steps[0]);
+      const double *p = reinterpret_cast<const double *>(source->origin);
+      double *q = reinterpret_cast<double *>(out->origin);
+      for (int32_t k = 0; k < n; ++k, p += 2, q += 2) {
+        const double x = p[0], y = p[1];
+        q[0] = a[0] * x + a[1] * y + a[2];
+        q[1] = a[3] * x + a[4] * y + a[5];
+      }
+      done = 1;
+    } else if (Compact(*out) && Compact(*source)) {
+      std::memmove(out->origin, source->origin, static_cast<std::size_t>(n) * 16);
+    } else {
+      for (int32_t k = 0; k < n; ++k) {
+        lower::At<double>(*out, 0, k) = lower::At<double>(*source, 0, k);
+        lower::At<double>(*out, 1, k) = lower::At<double>(*source, 1, k);
+      }
+    }
+  }
+  if (!ApplyInPlace(xform, *out, n, reporter, 5, err, done)) {
+    if (!target) egda_BaseDataDelete(out, nullptr);
+    return nullptr;
+  }
+  return out;
+}
+
+bool SamePoly(const Efga_Polynomial *a, const Efga_Polynomial *b) {
+  if (!a || !b) return a == b;
+  if (a->order != b->order || a->coefficients->rows != b->coefficients->rows ||
+      a->coefficients->columns != b->coefficients->columns)
+    return false;
+  for (int32_t r = 0; r < a->coefficients->rows; ++r) {
+    if (Const(a, r) != Const(b, r)) return false;
+    for (int32_t c = 0; c < a->coefficients->columns; ++c)
+      if (Coef(a, r, c) != Coef(b, r, c)) return false;
+  }
+  return true;
+}
+
+bool AffineOfChain(const _exfr_XForm *x, Affine &out) {
+  out = kIdentity;
+  if (!x) return true;
+  for (int32_t i = 0; i < x->count; ++i) {
+    if (!IsFirstOrder(x->steps[i])) return false;
+    out = Then(LinearOf(x->steps[i]), out);
+  }
+  return true;
+}
+
+std::string Number(double v) { return lower::Format("%.17g", v); }
+
+std::string Indent(int32_t columns) {
+  if (columns < 0) columns = 0;
+  return std::string(static_cast<std::size_t>(columns / 8), '\t') +
+         std::string(static_cast<std::size_t>(columns % 8), ' ');
+}
+
+void PrintTerms(std::string &out, const Efga_Polynomial *p) {
+  if (!p) return;
+  for (int32_t r = 0; r < 2; ++r) {
+    for (int32_t c = 0; c < p->coefficients->columns; ++c) out += " " + Number(Coef(p, r, c));
+    out += " " + Number(Const(p, r));
+  }
+}
+
+// A transform of one step applying forward (inverse: reverse when given).
+_exfr_XForm *FromPolys(const Efga_Polynomial *forward, const Efga_Polynomial *reverse,
+                       const char *reporter, Eerr_ErrorReport **err) {
+  if (!forward) {
+    lower::Report(err, reporter, 1, "Invalid polynomial");
+    return nullptr;
+  }
+  Step s{};
+  s.kind = kPolynomial;
+  s.forward = Copy2D(forward, reporter, 2, err);
+  if (!s.forward) return nullptr;
+  if (reverse) {
+    s.reverse = Copy2D(reverse, reporter, 3, err);
+    if (!s.reverse) {
+      FreeStep(s);
+      return nullptr;
+    }
+  }
+  Chain chain;
+  if (s.forward->order == 1 && !s.reverse) {
+    const Affine a = AffineOfPoly(s.forward);
+    FreeStep(s);
+    chain.Add(AffineStep(a));
+  } else {
+    chain.Add(s);
+  }
+  return chain.Install(nullptr, reporter, 4, err);
+}
+
+} // namespace
+
+extern "C" {
+
+_exfr_XForm *exfr_XFormNew(void) {
+  return static_cast<_exfr_XForm *>(emsc_HeapMalloc(sizeof(_exfr_XForm)));
+}
+
+_exfr_XForm *exfr_XFormCreateUnity(void) { return exfr_XFormNew(); }
+
+_exfr_XForm *exfr_XFormCreate(const Efga_Polynomial *poly, int32_t, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  return FromPolys(poly, nullptr, "exfr_XFormCreate", err);
+}
+
+_exfr_XForm *exfr_XFormCreateFromAffinePoly(const Efga_Polynomial *poly, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!poly || poly->order != 1 || efga_PolynomialInputCount(poly) != 2 ||
+      poly->coefficients->rows != 2) {
+    lower::Report(err, "exfr_XFormCreateFromAffinePoly", 1,
+                  "Invalid polynomial: a first-order 2-D polynomial is needed");
+    return nullptr;
+  }
+  Chain chain;
+  chain.Add(AffineStep(AffineOfPoly(poly)));
+  return chain.Install(nullptr, "exfr_XFormCreateFromAffinePoly", 2, err);
+}
+
+_exfr_XForm *exfr_XFormCreateUsingCoeffs(double a, double b, double c, double d, double e,
+                                         double f, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Chain chain;
+  chain.Add(AffineStep({a, b, c, d, e, f}));
+  return chain.Install(nullptr, "exfr_XFormCreateUsingCoeffs", 1, err);
+}
+
+_exfr_XForm *exfr_XFormCreateFromPolyPair(const Efga_Polynomial *forward,
+                                          const Efga_Polynomial *reverse, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  return FromPolys(forward, reverse, "exfr_XFormCreateFromPolyPair", err);
+}
+
+_exfr_XForm *exfr_XFormTranslate(_exfr_XForm *xform, double dx, double dy, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Chain chain;
+  if (!chain.AddCopies(xform, "exfr_XFormTranslate", 1, err)) return nullptr;
+  chain.Add(AffineStep({1, 0, dx, 0, 1, dy}));
+  return chain.Install(xform, "exfr_XFormTranslate", 2, err);
+}
+
+_exfr_XForm *exfr_XFormCompose(const _exfr_XForm *a, const _exfr_XForm *b, _exfr_XForm *result,
+                               Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Chain chain;
+  if (!chain.AddCopies(b, "exfr_XFormCompose", 1, err) ||
+      !chain.AddCopies(a, "exfr_XFormCompose", 1, err))
+    return nullptr;
+  return chain.Install(result, "exfr_XFormCompose", 2, err);
+}
+
+_exfr_XForm *exfr_XFormComposition(const _exfr_XForm *first, const _exfr_XForm *second,
+                                   Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Chain chain;
+  if (!chain.AddCopies(first, "exfr_XFormComposition", 1, err) ||
+      !chain.AddCopies(second, "exfr_XFormComposition", 1, err))
+    return nullptr;
+  return chain.Install(nullptr, "exfr_XFormComposition", 2, err);
+}
+
+_exfr_XForm *exfr_XFormInvert(const _exfr_XForm *xform, _exfr_XForm *destination,
+                              Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Chain chain;
+  for (int32_t i = xform ? xform->count - 1 : -1; i >= 0; --i) {
+    const Step &s = xform->steps[i];
+    if (s.kind == kPolynomial && s.reverse) { // the explicit inverse: swap the pair
+      Step copy;
+      if (!CopyStep(s, copy, "exfr_XFormInvert", 1, err)) return nullptr;
+      std::swap(copy.forward, copy.reverse);
+      chain.Add(copy);
+      continue;
+    }
+    if (!IsFirstOrder(s)) {
+      lower::Report(err, "exfr_XFormInvert", 2,
+                    "Transform holds a polynomial of order %d without an inverse", s.forward->order);
+      return nullptr;
+    }
+    Affine inverse;
+    if (!InvertAffine(LinearOf(s), inverse)) {
+      lower::Report(err, "exfr_XFormInvert", 3, "Transform is singular and cannot be inverted");
+      return nullptr;
+    }
+    chain.Add(AffineStep(inverse));
+  }
+  return chain.Install(destination, "exfr_XFormInvert", 4, err);
+}
+
+_exfr_XForm *exfr_XFormCopy(const _exfr_XForm *xform, _exfr_XForm *destination,
+                            Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (xform && xform == destination) return destination;
+  Chain chain;
+  if (!chain.AddCopies(xform, "exfr_XFormCopy", 1, err)) return nullptr;
+  return chain.Install(destination, "exfr_XFormCopy", 2, err);
+}
+
+void exfr_XFormFree(_exfr_XForm **xform, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!xform || !*xform) return;
+  for (int32_t i = 0; i < (*xform)->count; ++i) FreeStep((*xform)->steps[i]);
+  emsc_HeapFree((*xform)->steps);
+  emsc_HeapFreeEx(xform);
+}
+
+int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  const int32_t na = a ? a->count : 0, nb = b ? b->count : 0;
+  if (na != nb) return 0;
+  for (int32_t i = 0; i < na; ++i) {
+    const Step &s = a->steps[i], &t = b->steps[i];
+    if (s.kind != t.kind) return 0;
+    if (s.kind == kAffine) {
+      if (AffineOf(s) != AffineOf(t)) return 0;
+    } else if (!SamePoly(s.forward, t.forward) || !SamePoly(s.reverse, t.reverse)) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int32_t exfr_XFormAffineExtractIfPresent(const _exfr_XForm *xform, double coefficients[6],
+                                         Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Affine a;
+  if (!AffineOfChain(xform, a)) return 0;
+  if (coefficients) std::copy(a.begin(), a.end(), coefficients);
+  return 1;
+}
+
+double exfr_XFormFindRotationAngle(const _exfr_XForm *xform, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Affine a;
+  if (AffineOfChain(xform, a)) return std::atan2(a[3], a[0]);
+  double xy[4] = {0, 0, 1, 0};
+  Egda_BaseData points = {};
+  points.rows = 2;
+  points.columns = 2;
+  points.pixelType = EGDA_TYPE_F64;
+  points.objectType = EGDA_MATRIX;
+  points.data = points.origin = reinterpret_cast<uint8_t *>(xy);
+  points.pitch = 16;
+  points.count = 4;
+  points.elementSize = 8;
+  if (!ApplyInPlace(xform, points, 2, "exfr_XFormFindRotationAngle", 1, err)) return 0.0;
+  return std::atan2(xy[3] - xy[1], xy[2] - xy[0]);
+}
+
+Egda_BaseData *exfr_Transform(const _exfr_XForm *xform, const Egda_BaseData *source,
+                              Egda_BaseData *target, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  return TransformPoints(xform, source, target, source ? source->columns : 0, "exfr_Transform", err);
+}
+
+Egda_BaseData *exfr_TransformN(const _exfr_XForm *xform, const Egda_BaseData *source,
+                               Egda_BaseData *target, int32_t n, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  return TransformPoints(xform, source, target, n, "exfr_TransformN", err);
+}
+
+Efga_CoordinateBlock *exfr_CoordBlockTransform(const _exfr_XForm *xform,
+                                               const Efga_CoordinateBlock *source,
+                                               Efga_CoordinateBlock *target,
+                                               Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!source || source->count < 0 || (source->count > 0 && !source->parts)) {
+    lower::Report(err, "exfr_CoordBlockTransform", 1, "Invalid coordinate block");
+    return nullptr;
+  }
+  for (int32_t i = 0; i < source->count; ++i)
+    if (source->parts[i] && !ValidPoints(source->parts[i])) {
+      lower::Report(err, "exfr_CoordBlockTransform", 2, "Part %d is not a 2 x N f64 matrix", i);
+      return nullptr;
+    }
+  Efga_CoordinateBlock *out = target;
+  if (out != source) {
+    out = efga_CoordBlockCopy(source, target, err);
+    if (!out) {
+      lower::Report(err, "exfr_CoordBlockTransform", 3, "Error returned from efga_CoordBlockCopy");
+      return nullptr;
+    }
+  }
+  for (int32_t i = 0; i < out->count; ++i) {
+    Egda_BaseData *part = out->parts[i];
+    if (!part) continue;
+    if (!ApplyInPlace(xform, *part, part->columns, "exfr_CoordBlockTransform", 4, err)) {
+      if (!target) efga_CoordBlockDelete(out, nullptr);
+      return nullptr;
+    }
+  }
+  return out;
+}
+
+Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_Polynomial *poly,
+                                          double du, double dv, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!poly || efga_PolynomialInputCount(poly) != 2 || poly->coefficients->rows != 2) {
+    lower::Report(err, "exfr_TransformObjectPoly", 1, "Invalid polynomial: a 2-D polynomial is needed");
+    return nullptr;
+  }
+  if (!std::isfinite(du) || !std::isfinite(dv) || du == 0.0 || dv == 0.0) {
+    lower::Report(err, "exfr_TransformObjectPoly", 2, "Invalid steps %g, %g", du, dv);
+    return nullptr;
+  }
+  Affine a;
+  if (AffineOfChain(xform, a)) {
+    Efga_Polynomial *outer = efga_BasePolynomialCreate(1, 2, 2, EGDA_TYPE_F64, err);
+    if (!outer) {
+      lower::Report(err, "exfr_TransformObjectPoly", 3, "Error returned from efga_BasePolynomialCreate");
+      return nullptr;
+    }
+    lower::At<double>(*outer->coefficients, 0, 0) = a[0];
+    lower::At<double>(*outer->coefficients, 0, 1) = a[1];
+    lower::At<double>(*outer->coefficients, 1, 0) = a[3];
+    lower::At<double>(*outer->coefficients, 1, 1) = a[4];
+    lower::At<double>(*outer->constants, 0, 0) = a[2];
+    lower::At<double>(*outer->constants, 1, 0) = a[5];
+    Efga_Polynomial *result = efga_PolynomialComposition(outer, poly, err);
+    efga_PolynomialDelete(outer, nullptr);
+    if (!result) lower::Report(err, "exfr_TransformObjectPoly", 4, "Error returned from efga_PolynomialComposition");
+    return result;
+  }
+  // The polynomial's origin and its two unit steps, carried through the polynomial and the
+  // transform.
+  double xy[6] = {0, 0, du, 0, 0, dv};
+  Egda_BaseData points = {};
+  points.rows = 2;
+  points.columns = 3;
+  points.pixelType = EGDA_TYPE_F64;
+  points.objectType = EGDA_MATRIX;
+  points.data = points.origin = reinterpret_cast<uint8_t *>(xy);
+  points.pitch = 16;
+  points.count = 6;
+  points.elementSize = 8;
+  if (!efga_PolyTransCoords(&points, &points, poly, 0, err)) {
+    lower::Report(err, "exfr_TransformObjectPoly", 5, "Error returned from efga_PolyTransCoords");
+    return nullptr;
+  }
+  if (!ApplyInPlace(xform, points, 3, "exfr_TransformObjectPoly", 6, err)) return nullptr;
+  Efga_Polynomial *result = efga_BasePolynomialCreate(1, 2, 2, EGDA_TYPE_F64, err);
+  if (!result) {
+    lower::Report(err, "exfr_TransformObjectPoly", 7, "Error returned from efga_BasePolynomialCreate");
+    return nullptr;
+  }
+  for (int32_t r = 0; r < 2; ++r) {
+    lower::At<double>(*result->coefficients, r, 0) = (xy[2 + r] - xy[r]) / du;
+    lower::At<double>(*result->coefficients, r, 1) = (xy[4 + r] - xy[r]) / dv;
+    lower::At<double>(*result->constants, r, 0) = xy[r];
+  }
+  return result;
+}
+
+int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) {
+  const std::string lead = Indent(indent), inner = Indent(indent + 8);
+  std::string out;
+  if (!xform || xform->count == 0) out = lead + "IDENTITY ;\n";
+  for (int32_t i = 0; xform && i < xform->count; ++i) {
+    const Step &s = xform->steps[i];
+    if (s.kind == kAffine) {
+      out += lead + "AFFINE";
+      for (int k = 0; k < 6; ++k) out += " " + Number(s.m[k]) + (k < 5 ? "," : " ;\n");
+      continue;
+    }
+    out += lead + "POLYPAIR {\n";
+    out += inner + lower::Format("TERMCOUNT %d ;\n", s.forward->coefficients->columns);
+    out += inner + "FORWARD";
+    PrintTerms(out, s.forward);
+    out += " ;\n" + inner + "REVERSE";
+    PrintTerms(out, s.reverse);
+    out += " ;\n" + lead + "}\n";
+  }
+  if (!stream) {
+    lower::Write(lower::Stream::Out, out);
+    return 0;
+  }
+  if (std::fwrite(out.data(), 1, out.size(), stream) != out.size()) return -1;
+  return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,120 @@
+/* Coordinate transforms: composable, invertible mappings of 2-D points.
+
+   A transform is a chain of steps applied in order; a chain without steps is the identity.
+   Steps are affine (x' = a x + b y + c, y' = d x + e y + f) or polynomial (a 2-D polynomial of any
+   order, with an explicit inverse polynomial when one is known). Adjacent affine steps are merged,
+   and an affine step that is exactly the identity is dropped, so equal mappings built in different
+   ways compare equal. A null transform is accepted wherever a transform is read and means the
+   identity. */
+#ifndef TAVIRON_EXFR_H
+#define TAVIRON_EXFR_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "eerr.h"
+#include "efga.h"
+#include "egda.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct _exfr_XForm _exfr_XForm;
+
+/* The identity; null when out of memory. */
+_exfr_XForm *exfr_XFormNew(void);
+_exfr_XForm *exfr_XFormCreateUnity(void);
+/* A transform applying the 2-D polynomial (any order; a first-order one becomes an affine step).
+   `reserved` is 0. A first-order polynomial with 2 outputs whose term count is that of a 2-D
+   polynomial of order k (5, 9, 14, ...) is read as that polynomial (the term lists of the text
+   form, see exfr_XFormPrint). */
+_exfr_XForm *exfr_XFormCreate(const Efga_Polynomial *poly, int32_t reserved, Eerr_ErrorReport **err);
+/* A transform applying a first-order 2-D polynomial; other polynomials are reported. */
+_exfr_XForm *exfr_XFormCreateFromAffinePoly(const Efga_Polynomial *poly, Eerr_ErrorReport **err);
+/* x' = a x + b y + c, y' = d x + e y + f. */
+_exfr_XForm *exfr_XFormCreateUsingCoeffs(double a, double b, double c, double d, double e,
+                                         double f, Eerr_ErrorReport **err);
+/* A transform applying forward, whose inverse applies reverse (null: none known; a first-order
+   forward is then inverted exactly). */
+_exfr_XForm *exfr_XFormCreateFromPolyPair(const Efga_Polynomial *forward,
+                                          const Efga_Polynomial *reverse, Eerr_ErrorReport **err);
+/* Appends a translation by (dx, dy) to the transform (changed in place and returned) or, when it
+   is null, returns a new translation. */
+_exfr_XForm *exfr_XFormTranslate(_exfr_XForm *xform, double dx, double dy, Eerr_ErrorReport **err);
+
+/* The transform applying b first, then a; written into result (its old steps replaced; it may be
+   a or b) or a new transform. */
+_exfr_XForm *exfr_XFormCompose(const _exfr_XForm *a, const _exfr_XForm *b, _exfr_XForm *result,
+                               Eerr_ErrorReport **err);
+/* A new transform applying first, then second. */
+_exfr_XForm *exfr_XFormComposition(const _exfr_XForm *first, const _exfr_XForm *second,
+                                   Eerr_ErrorReport **err);
+/* The inverse, written into destination (may be xform itself) or a new transform. A singular
+   affine step or a polynomial step of order above 1 without an explicit inverse is reported. */
+_exfr_XForm *exfr_XFormInvert(const _exfr_XForm *xform, _exfr_XForm *destination,
+                              Eerr_ErrorReport **err);
+/* A copy, written into destination or a new transform. */
+_exfr_XForm *exfr_XFormCopy(const _exfr_XForm *xform, _exfr_XForm *destination,
+                            Eerr_ErrorReport **err);
+/* Frees *xform and nulls it; a null address or null transform is accepted. */
+void exfr_XFormFree(_exfr_XForm **xform, Eerr_ErrorReport **err);
+/* Non-zero when a and b consist of the same steps with the same coefficients. */
+int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorReport **err);
+/* Non-zero when the transform is affine (every step affine or a first-order polynomial); then the
+   six coefficients a, b, c, d, e, f of the whole mapping are stored in coefficients. */
+int32_t exfr_XFormAffineExtractIfPresent(const _exfr_XForm *xform, double coefficients[6],
+                                         Eerr_ErrorReport **err);
+/* Angle (radians, counter-clockwise) by which the transform turns the x axis: for an affine
+   transform atan2(d, a); otherwise measured from the images of (0, 0) and (1, 0). */
+double exfr_XFormFindRotationAngle(const _exfr_XForm *xform, Eerr_ErrorReport **err);
+
+/* Transforms the 2 x N f64 points of source into target: null makes a new 2 x N matrix; target
+   may be source (in place); otherwise it must be f64 with 2 rows and at least N columns (the
+   first N are written). Returns the target. */
+Egda_BaseData *exfr_Transform(const _exfr_XForm *xform, const Egda_BaseData *source,
+                              Egda_BaseData *target, Eerr_ErrorReport **err);
+/* The same for the first n points of source (target null: a new 2 x n matrix). */
+Egda_BaseData *exfr_TransformN(const _exfr_XForm *xform, const Egda_BaseData *source,
+                               Egda_BaseData *target, int32_t n, Eerr_ErrorReport **err);
+/* Transforms every part of the block into target (null: a new block; may be source; otherwise
+   its parts are reshaped to the source's as efga_CoordBlockCopy does). Returns the target. */
+Efga_CoordinateBlock *exfr_CoordBlockTransform(const _exfr_XForm *xform,
+                                               const Efga_CoordinateBlock *source,
+                                               Efga_CoordinateBlock *target,
+                                               Eerr_ErrorReport **err);
+/* The polynomial of "poly, then the transform": a new polynomial. When the transform is affine it
+   is the exact composition (of poly's order). Otherwise it is the first-order polynomial with
+   constant T(poly(0, 0)) whose linear columns are the differences
+   (T(poly(du, 0)) - T(poly(0, 0))) / du and (T(poly(0, dv)) - T(poly(0, 0))) / dv: the local scale
+   and turn of the transform at the polynomial's origin, measured over steps du, dv of the
+   polynomial's own frame (callers pass 1, 1). poly must be a 2-D polynomial; du, dv non-zero. */
+Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_Polynomial *poly,
+                                          double du, double dv, Eerr_ErrorReport **err);
+
+/* Writes the transform as the statements of a composition file's TRANSFORM block, each line
+   indented by `indent` columns (tabs of 8, then blanks), to stream (null: standard output through
+   the layer's print sink). The caller writes "TRANSFORM {" and "};" around them. Grammar:
+
+     statements := statement { statement }
+     statement  := "IDENTITY" ";"
+                 | "AFFINE" number [","] number [","] number [","] number [","] number [","] number ";"
+                 | "POLYPAIR" "{" "TERMCOUNT" INTEGER ";" "FORWARD" { number } ";"
+                                  "REVERSE" { number } ";" "}"
+     number     := [ "-" ] ( INTEGER | FLOAT )       (written with "%.17g": exact round trip;
+                                                      a FLOAT may carry an exponent "e-05")
+
+   The statements apply in the order written. A chain without steps is written "IDENTITY ;";
+   an affine step "AFFINE a, b, c, d, e, f ;". A polynomial step of order k is written as
+   POLYPAIR with TERMCOUNT n = (k + 1)(k + 2) / 2 - 1 and, for FORWARD and REVERSE, 2 (n + 1)
+   numbers: the n coefficients of x' (terms x, y, x^2, xy, y^2, ...), its constant, the n
+   coefficients of y', its constant. A step without an explicit inverse has an empty REVERSE
+   list. Coefficients that are not finite have no text form (they print as "nan"/"inf" and do
+   not read back). Returns 0, or -1 when the stream could not be written. */
+int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
