@@ -996,22 +996,6 @@ Egda_BaseData *efga_MatrixShift(const Egda_BaseData *matrix, const Egda_BaseData
   return Store(m, result, "efga_MatrixShift", 3, err);
 }
 
-Egda_BaseData *efga_MatrixInvert(const Egda_BaseData *a, Egda_BaseData *result,
-                                 Eerr_ErrorReport **err) {
-  lower::Clear(err);
-  if (!CheckSquare(a)) {
-    lower::Report(err, "efga_MatrixInvert", 1, "Invalid matrix: a square f64 matrix is needed");
-    return nullptr;
-  }
-  const Eigen::MatrixXd m = Read(*a);
-  Eigen::FullPivLU<Eigen::MatrixXd> lu(m);
-  if (!m.allFinite() || !lu.isInvertible()) {
-    lower::Report(err, "efga_MatrixInvert", 2, "Matrix is singular and cannot be inverted");
-    return nullptr;
-  }
-  return Store(lu.inverse(), result, "efga_MatrixInvert", 3, err);
-}
-
 int32_t efga_MatrixSVDF64(Egda_BaseData *a, Egda_BaseData *w, Egda_BaseData *v,
                           Eerr_ErrorReport **err) {
   lower::Clear(err);

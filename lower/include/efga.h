@@ -163,9 +163,7 @@ double efga_MatrixTrace(const Egda_BaseData *a);
 /* Adds the column vector (rows x 1) to every column of matrix. */
 Egda_BaseData *efga_MatrixShift(const Egda_BaseData *matrix, const Egda_BaseData *vector,
                                 Egda_BaseData *result, Eerr_ErrorReport **err);
-/* Inverse of a square matrix; a singular matrix is reported (nothing divided by zero). */
-Egda_BaseData *efga_MatrixInvert(const Egda_BaseData *a, Egda_BaseData *result,
-                                 Eerr_ErrorReport **err);
+/* The inverse of a matrix is egda_MatrixInvert. */
 /* Singular value decomposition a = U diag(w) V^T of an m x n matrix: a is overwritten with U
    (m x n; with m < n the columns past m are zero), w receives the n singular values (n x 1,
    largest first, zeros past min(m, n)), v the n x n matrix V. Returns 0, or -1 with a report. */

@@ -581,7 +581,7 @@ TEST(EfgaMatrix, ElementWiseOperationsAndShapes) {
 TEST(EfgaMatrix, InverseTimesMatrixIsTheIdentity) {
   Egda_BaseData *m = M(3, 3, {4, 7, 2, 3, 6, 1, 2, 5, 3});
   Eerr_ErrorReport *err = nullptr;
-  Egda_BaseData *inverse = efga_MatrixInvert(m, nullptr, &err);
+  Egda_BaseData *inverse = egda_MatrixInvert(m, nullptr, &err);
   ASSERT_NE(inverse, nullptr);
   Egda_BaseData *product = efga_MatrixMultiply(inverse, m, nullptr, &err);
   ExpectNear(product, 3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
@@ -598,7 +598,7 @@ TEST(EfgaMatrix, InverseTimesMatrixIsTheIdentity) {
       {"not finite", M(2, 2, {1, NAN, 0, 1})},
   };
   for (const auto &s : singular) {
-    EXPECT_EQ(efga_MatrixInvert(s.m, nullptr, &err), nullptr) << s.what;
+    EXPECT_EQ(egda_MatrixInvert(s.m, nullptr, &err), nullptr) << s.what;
     ASSERT_NE(err, nullptr) << s.what;
     eerr_DeleteErrorReportEx(&err);
     egda_BaseDataDelete(s.m, nullptr);
