@@ -1,5 +1,5 @@
-// Reads arbitrary bytes as a preferences file; whatever reads without a report must write back and
-// read again to the same text.
+// Reads arbitrary bytes as a preferences file (first byte even) or a configuration file (odd);
+// whatever reads without a report must write back and read again to the same text.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,7 +15,7 @@ namespace {
 
 const std::string &Directory() {
   static const std::string directory = [] {
-    char pattern[] = "/tmp/eprf_prefs_fuzz_XXXXXX";
+    char pattern[] = "/tmp/epmg_store_fuzz_XXXXXX";
     return std::string(mkdtemp(pattern));
   }();
   return directory;
@@ -33,9 +33,11 @@ std::string ReadBack(const std::string &file) {
 }
 
 // Reads the file into a new database; null when the reader reported.
-Epmg_Database *Read(const std::string &file) {
+Epmg_Database *Read(const std::string &file, bool configuration) {
   Eerr_ErrorReport *err = nullptr;
-  Epmg_Database *database = epmg_DatabaseCreate("preferences", EPMG_FORMAT_PREFERENCES, &err);
+  Epmg_Database *database =
+      configuration ? epmg_DatabaseCreate("printers", EPMG_FORMAT_CONFIGURATION, &err)
+                    : epmg_DatabaseCreate("preferences", EPMG_FORMAT_PREFERENCES, &err);
   const char *files[] = {file.c_str()};
   Estr_StringList *list = estr_StringToStringList(1, files, &err);
   epmg_DatabaseSetLevels(database, list, 0, &err);
@@ -52,18 +54,20 @@ Epmg_Database *Read(const std::string &file) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string input = Directory() + "/input", first = Directory() + "/first",
                     second = Directory() + "/second";
+  if (size == 0) return 0;
+  const bool configuration = data[0] & 1;
   FILE *stream = fopen(input.c_str(), "wb");
   if (!stream) return 0;
-  fwrite(data, 1, size, stream);
+  fwrite(data + 1, 1, size - 1, stream);
   fclose(stream);
 
-  Epmg_Database *database = Read(input);
+  Epmg_Database *database = Read(input, configuration);
   if (!database) return 0;
   Eerr_ErrorReport *err = nullptr;
   epmg_DatabaseWrite(database, 0, nullptr, first.c_str(), &err);
   epmg_DatabaseDelete(&database);
   if (err) abort(); // a database that was read must be writable
-  Epmg_Database *again = Read(first);
+  Epmg_Database *again = Read(first, configuration);
   if (!again) abort(); // what the writer wrote must read back
   epmg_DatabaseWrite(again, 0, nullptr, second.c_str(), &err);
   epmg_DatabaseDelete(&again);
