@@ -1,0 +1,294 @@
+/* Map information and projection parameters: their records, the spheroid and datum tables, the
+   numbered projections and the conversions of their parameters. */
+#ifndef TAVIRON_EPRJ_H
+#define TAVIRON_EPRJ_H
+
+#include <stdint.h>
+
+#include "eerr.h"
+#include "efga.h"
+#include "eint.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+   Records. Every record is laid out so that a stored design can describe it field by field:
+   counted strings and counted arrays are {int32 count, pointer}, numbers are int32 or double,
+   nested records are inline unless they are pointers to records of their own. */
+
+/* A counted string: count = length + 1 (the terminator counted), 0 and null when there is none.
+   The text is a heap block owned by the record that holds the string. */
+typedef struct {
+  int32_t count;
+  char *data;
+} Eprj_CharStr;
+
+/* A counted array of doubles; data is a heap block of count doubles (null when count is 0). */
+typedef struct {
+  int32_t count;
+  double *data;
+} Eprj_DblArray;
+
+typedef struct {
+  double x;
+  double y;
+} Eprj_Coordinate;
+
+typedef struct {
+  double width;
+  double height;
+} Eprj_Size;
+
+/* Map information of a raster grid. Pixel (column, row) integers are pixel centres; the pixel
+   size is positive, and the direction of the columns and rows is that from the upper-left centre
+   towards the lower-right centre. The three parts are heap records owned by the map
+   information; eprj_MapInfoCreate makes all three, and a part found missing is made by its
+   setter. */
+typedef struct {
+  Eprj_CharStr proName;               /* projection name */
+  Eprj_Coordinate *upperLeftCenter;   /* map coordinates of the centre of pixel (0, 0) */
+  Eprj_Coordinate *lowerRightCenter;  /* map coordinates of the centre of the last pixel */
+  Eprj_Size *pixelSize;               /* map units per pixel, x and y */
+  Eprj_CharStr units;                 /* map units name, as ecvt knows it */
+} Eprj_MapInfo;
+
+/* Datum types. A parametric datum holds seven values: the shifts dx, dy, dz (meters), the
+   rotations rx, ry, rz (arc seconds) and the scale difference (parts per million) that take
+   it to WGS 84. */
+#define EPRJ_DATUM_PARAMETRIC 0
+#define EPRJ_DATUM_GRID 1
+#define EPRJ_DATUM_NONE 2
+
+typedef struct {
+  Eprj_CharStr datumname;
+  int32_t type;          /* EPRJ_DATUM_... */
+  Eprj_DblArray params;  /* the seven values of a parametric datum */
+  Eprj_CharStr gridname; /* the shift grid of a grid datum */
+} Eprj_Datum;
+
+/* A spheroid: semi-major axis a, semi-minor axis b (meters), squared eccentricity
+   1 - (b / a)^2 and the radius of the sphere that stands in for it ((2a + b) / 3; a for a
+   sphere); its datum, empty (count 0 name) when none is set. */
+typedef struct {
+  Eprj_CharStr sphereName;
+  double a;
+  double b;
+  double eSquared;
+  double radius;
+  Eprj_Datum datum;
+} Eprj_Spheroid;
+
+/* Projection types. */
+#define EPRJ_INTERNAL 0            /* the numbered projections */
+#define EPRJ_EXTERNAL 1
+#define EPRJ_PROTYPE_UNKNOWN 99999
+
+/* Projection parameters. The spheroid is held inline; its name is empty when it has none
+   (geographic coordinates and the State Plane projection name their spheroid otherwise). The
+   parameters of the numbered projections are fifteen doubles, angles in radians. */
+typedef struct {
+  int32_t proType;         /* EPRJ_INTERNAL, EPRJ_EXTERNAL or EPRJ_PROTYPE_UNKNOWN */
+  int32_t proNumber;       /* number of a numbered projection, 0 to 20 */
+  Eprj_CharStr proName;
+  int32_t proZone;
+  Eprj_DblArray proParams;
+  Eprj_Spheroid proSpheroid;
+} Eprj_ProParameters;
+
+/* One entry of the list of numbered projections (see eprj_QueryByName). */
+typedef struct {
+  const char *name;
+  int32_t number;
+  int32_t type; /* EPRJ_INTERNAL */
+} Eprj_ProjectionEntry;
+
+/* Numbers of the legacy map systems that are not numbered projections. */
+#define EPRJ_7X_FILE_COORDINATES 0
+#define EPRJ_7X_UNKNOWN 99
+#define EPRJ_7X_GEOGRAPHIC 100
+
+/* ---------------------------------------------------------------------------------------------
+   Names */
+
+/* "Unknown": the projection name of map information that names no projection. */
+const char *eprj_ProjectionNameUnknown(void);
+/* "other": the units of map information in no known units (file coordinates). */
+const char *eprj_UnitsNameOther(void);
+
+/* ---------------------------------------------------------------------------------------------
+   Parts */
+
+/* Sets the counted string to a copy of text (count = length + 1), reusing its block when the
+   count is unchanged; a null text empties it (block freed, count 0). Returns target, or null
+   with a report (null target, failed allocation: the string is then left as it was). */
+Eprj_CharStr *eprj_CharStrCreate(const char *text, Eprj_CharStr *target, Eerr_ErrorReport **err);
+/* Sets target to a copy of source's text (an empty or invalid-count source empties it); returns
+   target, or null with a report. source may be target. */
+Eprj_CharStr *eprj_CharStrCopy(const Eprj_CharStr *source, Eprj_CharStr *target,
+                               Eerr_ErrorReport **err);
+
+/* New zero records (free with emsc_HeapFree). */
+Eprj_Coordinate *eprj_CoordinateCreate(Eerr_ErrorReport **err);
+Eprj_Size *eprj_SizeCreate(Eerr_ErrorReport **err);
+
+/* Sets the array to count zeros (its old block freed; count 0 empties it). Returns array, or null
+   with a report (null array, negative count, failed allocation: the array left as it was). */
+Eprj_DblArray *eprj_DblArrayCreate(int32_t count, Eprj_DblArray *array, Eerr_ErrorReport **err);
+/* Sets destination to a copy of source; returns destination, or null with a report. */
+Eprj_DblArray *eprj_DblArrayCopy(const Eprj_DblArray *source, Eprj_DblArray *destination,
+                                 Eerr_ErrorReport **err);
+/* Frees the array's block and empties it; the record itself (usually inline) is not freed.
+   Null is accepted. */
+void eprj_DblArrayFree(Eprj_DblArray *array);
+
+/* ---------------------------------------------------------------------------------------------
+   Map information */
+
+/* A new record with empty names and zero upper-left, lower-right and pixel-size parts. */
+Eprj_MapInfo *eprj_MapInfoCreate(Eerr_ErrorReport **err);
+/* Copies source into destination (its old contents replaced) or, with a null destination, into
+   a new record; returns it, or null with a report (a given destination is then left as it
+   was). A missing part of the source is missing in the
+   copy. */
+Eprj_MapInfo *eprj_MapInfoCopy(const Eprj_MapInfo *source, Eprj_MapInfo *destination,
+                               Eerr_ErrorReport **err);
+/* Frees *info with its parts and nulls the pointer; null and *null are accepted. */
+void eprj_MapInfoFree(Eprj_MapInfo **info);
+
+/* Setters: 0, or -1 with a report (null info, failed allocation). */
+int32_t eprj_MapInfoUpperLeftCenterSet(Eprj_MapInfo *info, double x, double y,
+                                       Eerr_ErrorReport **err);
+int32_t eprj_MapInfoLowerRightCenterSet(Eprj_MapInfo *info, double x, double y,
+                                        Eerr_ErrorReport **err);
+int32_t eprj_MapInfoPixelSizeSet(Eprj_MapInfo *info, double width, double height,
+                                 Eerr_ErrorReport **err);
+int32_t eprj_MapInfoProjectionNameSet(Eprj_MapInfo *info, const char *name,
+                                      Eerr_ErrorReport **err);
+int32_t eprj_MapInfoUnitsSet(Eprj_MapInfo *info, const char *units, Eerr_ErrorReport **err);
+
+/* 1 when both describe the same grid: projection names and units equal without regard to case,
+   corners and pixel size equal to a relative 1e-9 (a missing part equals only a missing part).
+   Two null records are equal, a null and a non-null one are not. */
+int32_t eprj_MapInfosEqual(const Eprj_MapInfo *a, const Eprj_MapInfo *b, Eerr_ErrorReport **err);
+
+/* The first-order polynomial from pixel (column, row) to map (x, y):
+   x = ulx + sx * column, y = uly + sy * row, where sx and sy are the pixel width and height with
+   the sign of the direction from the upper-left towards the lower-right centre (x increasing and
+   y decreasing when the lower-right centre is missing or level with the upper-left one).
+   `reserved` is 0. Null with a report when the upper-left centre or the pixel size is missing. */
+Efga_Polynomial *eprj_MapInfoToPolynomial(const Eprj_MapInfo *info, int32_t reserved,
+                                          Eerr_ErrorReport **err);
+/* The affine polynomial from the pixels (column, row) of `from` to the pixels of `to`. Map
+   coordinates in different units are converted (ecvt; the "other" units are taken as they are).
+   Null with a report when either record lacks its upper-left centre or pixel size, `to` has a
+   zero pixel size, or the units cannot be converted. */
+Efga_Polynomial *eprj_ComputeTransformBetweenMapInfos(const Eprj_MapInfo *from,
+                                                      const Eprj_MapInfo *to,
+                                                      Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Projection parameters */
+
+/* A new record: type EPRJ_INTERNAL, number 0, zone 0, no name, no parameters, empty spheroid. */
+Eprj_ProParameters *eprj_ProParametersCreate(Eerr_ErrorReport **err);
+/* Deep copy into destination (old contents replaced) or a new record; returns it, or null with a
+   report (a record made here is freed). */
+Eprj_ProParameters *eprj_ProParametersCopy(const Eprj_ProParameters *source,
+                                           Eprj_ProParameters *destination,
+                                           Eerr_ErrorReport **err);
+/* Frees *parameters with everything it holds and nulls the pointer; null and *null accepted. */
+void eprj_ProParametersFree(Eprj_ProParameters **parameters);
+/* Prints the record on standard output: "Projection parameters:", then one "field - value" line
+   per field (two blanks of indent per level; each array value on its own line "n: value", from 1;
+   the spheroid under "proSpheroid:", its datum under "datum:" when it has one; an empty string
+   shows as "(none)"; doubles as "%.15g"). */
+void eprj_ProParametersPrint(const Eprj_ProParameters *parameters, Eerr_ErrorReport **err);
+/* 1 when both describe the same projection: type, number and zone equal; names, spheroid names
+   and datum names equal without regard to case; parameter counts equal and values, spheroid axes
+   and datum values equal to a relative 1e-9. Two null records are equal. */
+int32_t eprj_ProParametersEqual(const Eprj_ProParameters *a, const Eprj_ProParameters *b,
+                                Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Spheroids and datums. The spheroids are numbered from 1: 1 Clarke 1866, 2 Clarke 1880,
+   3 Bessel, 4 International 1967, 5 International 1909, 6 WGS 72, 7 Everest, 8 WGS 66,
+   9 GRS 1980, 10 Airy, 11 Modified Everest, 12 Modified Airy, 13 WGS 84, 14 Southeast Asia,
+   15 Australian National, 16 Krasovsky, 17 Hough, 18 Mercury 1960, 19 Modified Mercury 1968,
+   20 Sphere (radius 6370997 m); 0 is no spheroid. Datums (parametric, mean shifts to WGS 84):
+   NAD27 (Clarke 1866), NAD83 (GRS 1980), WGS 84 (WGS 84), European 1950 (International 1909),
+   OSGB 1936 (Airy), Tokyo (Bessel), Indian 1975 (Everest), Australian Geodetic 1984
+   (Australian National), Pulkovo 1942 (Krasovsky).
+   The lookups set the spheroid's name, a, b, eSquared and radius and leave its datum as it is.
+   `init` is the toolkit record (may be null). Each returns the record it filled, or null with a
+   report (the record then left as it was). */
+Eprj_Spheroid *eprj_SpheroidByName(Eint_InitToolkitData *init, const char *name,
+                                   Eprj_Spheroid *spheroid, Eerr_ErrorReport **err);
+Eprj_Spheroid *eprj_SpheroidByNum(Eint_InitToolkitData *init, int32_t number,
+                                  Eprj_Spheroid *spheroid, Eerr_ErrorReport **err);
+/* The spheroid named by a parameter array in the file convention of the numbered projections:
+   parameter 1 < 0: a = parameter 14, eSquared = parameter 15 (the array must hold 15);
+   parameter 1 a whole number from 1 to the table size: that spheroid;
+   parameters 1 and 2 both 0: spheroid 1 (Clarke 1866);
+   parameter 1 >= 1000: a = parameter 1, and parameter 2 is 0 for a sphere, the squared
+   eccentricity when below 1, else b.
+   Axes that match a table entry to 0.05 mm take its name, others are named "User Defined". */
+Eprj_Spheroid *eprj_SpheroidByParms(Eint_InitToolkitData *init, const Eprj_DblArray *parameters,
+                                    Eprj_Spheroid *spheroid, Eerr_ErrorReport **err);
+/* The number of the named spheroid (without regard to case), 0 when the table has none (no
+   report; a null name reports). */
+int32_t eprj_SpheroidNumberByName(Eint_InitToolkitData *init, const char *name,
+                                  Eerr_ErrorReport **err);
+/* Fills the datum record with the named datum of the datum table; the datum must be defined on
+   the named spheroid. Returns datum, or null with a report. */
+Eprj_Datum *eprj_DatumByName(Eint_InitToolkitData *init, const char *spheroidName,
+                             const char *datumName, Eprj_Datum *datum, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Numbered projections: 0 "Geographic (Lat/Lon)", 1 "UTM", 2 "State Plane",
+   3 "Albers Conical Equal Area", 4 "Lambert Conformal Conic", 5 "Mercator",
+   6 "Polar Stereographic", 7 "Polyconic", 8 "Equidistant Conic", 9 "Transverse Mercator",
+   10 "Stereographic", 11 "Lambert Azimuthal Equal-area", 12 "Azimuthal Equidistant",
+   13 "Gnomonic", 14 "Orthographic", 15 "General Vertical Near-side Perspective",
+   16 "Sinusoidal", 17 "Equirectangular", 18 "Miller Cylindrical", 19 "Van der Grinten",
+   20 "Oblique Mercator (Hotine)". */
+
+/* The entry of the projection named (without regard to case), or null with a report. */
+const Eprj_ProjectionEntry *eprj_QueryByName(Eint_InitToolkitData *init, const char *name,
+                                             Eerr_ErrorReport **err);
+/* Sets name to the name of numbered projection `number`; returns name, or null with a report
+   (null name, number outside 0 to 20, failed allocation). */
+Eprj_CharStr *eprj_ProjName(Eint_InitToolkitData *init, int32_t number, Eprj_CharStr *name,
+                            Eerr_ErrorReport **err);
+/* The legacy map-system number of map information: EPRJ_7X_UNKNOWN (99) for the projection name
+   "Unknown", EPRJ_7X_GEOGRAPHIC (100) for projection 0, the projection number for 1 to 20;
+   -1 with a report for a null record or a name that is none of these. */
+int32_t eprj_Proj7xNumber(Eint_InitToolkitData *init, const Eprj_MapInfo *info,
+                          Eerr_ErrorReport **err);
+
+/* Converts the fifteen parameters of numbered projection `number` between the file convention
+   and radians. Only the angles of that projection are converted; other parameters are copied.
+   The angles, by parameter (from 1): 3, 4, 5, 6 for 3, 4 and 8; 5 and 6 for 5, 6, 7, 9 to 15,
+   17 and 19; 5 for 16 and 18; none for 0, 1 and 2 (parameters 1 and 2 hold the spheroid);
+   for 20: 6, and 9 to 12 when parameter 13 is 0, else 4 and 5.
+   In the file convention an angle is packed degrees, minutes and seconds:
+   sign x (degrees x 1000000 + minutes x 1000 + seconds), e.g. -120 30' 15.5" is -120030015.5;
+   with a non-zero `flag` it is plain decimal degrees instead. out may be in; it receives in's
+   count.
+   0, or -1 with a report (number outside 0 to 20, too few parameters, a packed value whose
+   minutes or seconds are 60 or more or that is not finite, failed allocation). */
+int32_t eprj_GCTPProParams2Radians(int32_t number, const Eprj_DblArray *in, Eprj_DblArray *out,
+                                   int32_t flag, Eerr_ErrorReport **err);
+int32_t eprj_Radians2GCTPProParams(int32_t number, const Eprj_DblArray *in, Eprj_DblArray *out,
+                                   int32_t flag, Eerr_ErrorReport **err);
+
+/* A longitude difference brought into [-pi, pi] (radians); values already inside are returned
+   as they are. A value that is not finite is returned with a report. */
+double eprj_Adjl(double x, Eerr_ErrorReport **err);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
