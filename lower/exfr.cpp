@@ -1,6 +1,7 @@
 // Coordinate transforms as chains of affine and polynomial steps.
 #include "exfr.h"
 
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ecvt.h"
 #include "egda_pixel.h"
 #include "emsc.h"
 #include "internal.h"
@@ -407,6 +409,53 @@ _exfr_XForm *exfr_XFormCreateUsingCoeffs(double a, double b, double c, double d,
   Chain chain;
   chain.Add(AffineStep({a, b, c, d, e, f}));
   return chain.Install(nullptr, "exfr_XFormCreateUsingCoeffs", 1, err);
+}
+
+_exfr_XForm *exfr_XFormCreateFromMapInfo(const Eprj_MapInfo *info, int32_t direction,
+                                         Eerr_ErrorReport **err) {
+  static const char *reporter = "exfr_XFormCreateFromMapInfo";
+  lower::Clear(err);
+  if (!info || (direction != 0 && direction != 1)) {
+    lower::Report(err, reporter, 1, "Invalid map information or direction");
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  Efga_Polynomial *poly = eprj_MapInfoToPolynomial(info, 0, &inner);
+  if (!poly) {
+    lower::ReportCallee(err, inner, reporter, 2, "eprj_MapInfoToPolynomial");
+    return nullptr;
+  }
+  _exfr_XForm *pixelToMap = exfr_XFormCreateFromAffinePoly(poly, &inner);
+  efga_PolynomialDelete(poly, nullptr);
+  if (!pixelToMap) {
+    lower::ReportCallee(err, inner, reporter, 3, "exfr_XFormCreateFromAffinePoly");
+    return nullptr;
+  }
+  if (direction == 0) return pixelToMap;
+  _exfr_XForm *mapToPixel = exfr_XFormInvert(pixelToMap, nullptr, &inner);
+  exfr_XFormFree(&pixelToMap, nullptr);
+  if (!mapToPixel) lower::ReportCallee(err, inner, reporter, 4, "exfr_XFormInvert");
+  return mapToPixel;
+}
+
+_exfr_XForm *exfr_XFormCreateFromUnits(const char *fromUnits, const char *toUnits,
+                                       Eerr_ErrorReport **err) {
+  static const char *reporter = "exfr_XFormCreateFromUnits";
+  lower::Clear(err);
+  // Unit conversions are affine in one variable: the images of 0 and 1 give offset and scale.
+  const double values[2] = {0.0, 1.0};
+  double results[2] = {0.0, 1.0};
+  Eerr_ErrorReport *inner = nullptr;
+  ecvt_UnitsConvertByName(values, fromUnits, results, toUnits, 2, &inner);
+  if (inner && inner->severity != EERR_WARNING) {
+    lower::ReportCallee(err, inner, reporter, 1, "ecvt_UnitsConvertByName");
+    return nullptr;
+  }
+  eerr_DeleteErrorReportEx(&inner); // "other" units: the values pass unchanged
+  const double offset = results[0], scale = results[1] - results[0];
+  Chain chain;
+  chain.Add(AffineStep({scale, 0.0, offset, 0.0, scale, offset}));
+  return chain.Install(nullptr, reporter, 2, err);
 }
 
 _exfr_XForm *exfr_XFormCreateFromPolyPair(const Efga_Polynomial *forward,

@@ -14,6 +14,7 @@
 
 #include "eerr.h"
 #include "efga.h"
+#include "eprj.h"
 #include "egda.h"
 
 #ifdef __cplusplus
@@ -37,6 +38,14 @@ _exfr_XForm *exfr_XFormCreateUsingCoeffs(double a, double b, double c, double d,
                                          double f, Eerr_ErrorReport **err);
 /* A transform applying forward, whose inverse applies reverse (null: none known; a first-order
    forward is then inverted exactly). */
+/* From map information: direction 1 maps map coordinates to pixel coordinates (column, row of
+   pixel centres), 0 pixel to map. */
+_exfr_XForm *exfr_XFormCreateFromMapInfo(const Eprj_MapInfo *info, int32_t direction,
+                                         Eerr_ErrorReport **err);
+/* Scaling from one named unit to another (ecvt); units of another kind than "other" that cannot
+   be converted are reported. */
+_exfr_XForm *exfr_XFormCreateFromUnits(const char *fromUnits, const char *toUnits,
+                                       Eerr_ErrorReport **err);
 _exfr_XForm *exfr_XFormCreateFromPolyPair(const Efga_Polynomial *forward,
                                           const Efga_Polynomial *reverse, Eerr_ErrorReport **err);
 /* Appends a translation by (dx, dy) to the transform (changed in place and returned) or, when it

@@ -559,3 +559,56 @@ TEST(ExfrMemory, AllocationFailuresReportWithoutLeaks) {
 }
 
 } // namespace
+
+TEST(ExfrCreate, FromMapInformationBothDirections) {
+  Eerr_ErrorReport *err = nullptr;
+  Eprj_MapInfo *info = eprj_MapInfoCreate(&err);
+  ASSERT_NE(info, nullptr);
+  eprj_MapInfoUpperLeftCenterSet(info, 1000.5, 2000.5, &err);
+  eprj_MapInfoLowerRightCenterSet(info, 1099.5, 1901.5, &err); // rows run down
+  eprj_MapInfoPixelSizeSet(info, 1.0, 1.0, &err);
+  ASSERT_EQ(err, nullptr);
+  _exfr_XForm *toMap = exfr_XFormCreateFromMapInfo(info, 0, &err);
+  _exfr_XForm *toPixel = exfr_XFormCreateFromMapInfo(info, 1, &err);
+  ASSERT_NE(toMap, nullptr);
+  ASSERT_NE(toPixel, nullptr);
+  ExpectMaps(toMap, 0, 0, 1000.5, 2000.5);
+  ExpectMaps(toMap, 2, 3, 1002.5, 1997.5);
+  ExpectMaps(toPixel, 1099.5, 1901.5, 99, 99);
+  Free({toMap, toPixel});
+
+  EXPECT_EQ(exfr_XFormCreateFromMapInfo(info, 2, &err), nullptr);
+  EXPECT_NE(err, nullptr);
+  eerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(exfr_XFormCreateFromMapInfo(nullptr, 0, &err), nullptr);
+  EXPECT_NE(err, nullptr);
+  eerr_DeleteErrorReportEx(&err);
+  eprj_MapInfoFree(&info);
+}
+
+TEST(ExfrCreate, FromUnits) {
+  const struct {
+    const char *from, *to;
+    double in, out;
+  } cases[] = {
+      {"feet", "meters", 10.0, 3.048},
+      {"meters", "meters", 7.0, 7.0},
+      {"inches", "points", 2.0, 144.0},
+      {"other", "meters", 5.0, 5.0}, // "other" passes values unchanged
+  };
+  for (const auto &c : cases) {
+    Eerr_ErrorReport *err = nullptr;
+    _exfr_XForm *x = exfr_XFormCreateFromUnits(c.from, c.to, &err);
+    ASSERT_NE(x, nullptr) << c.from << " -> " << c.to;
+    EXPECT_EQ(err, nullptr);
+    ExpectMaps(x, c.in, -c.in, c.out, -c.out, 1e-9);
+    Free({x});
+  }
+  for (const auto &bad : {std::pair{"meters", "dd"}, std::pair{"furlongs", "meters"}}) {
+    Eerr_ErrorReport *err = nullptr;
+    EXPECT_EQ(exfr_XFormCreateFromUnits(bad.first, bad.second, &err), nullptr);
+    ASSERT_NE(err, nullptr);
+    EXPECT_STREQ(err->reporter, "exfr_XFormCreateFromUnits");
+    eerr_DeleteErrorReportEx(&err);
+  }
+}
