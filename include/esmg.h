@@ -146,7 +146,9 @@ int32_t esmg_IsProtocolQueue(void);
    life of the process (null is 0); a token maps back to the pointer in the process that made
    it, and to null in any other process (and for 0). A record read from a packet holds, for a
    token this process did not make, an opaque stand-in that is never a valid address and that
-   turns back into the same token when the record is sent on. */
+   turns back into the same token when the record is sent on. Words sent as tokens: words 10
+   and 11 of types 16 to 20, words 7 and 8 of types 37 to 42, words 2 and 3 of types 53 and 54,
+   and the completion callback and user data of every step of a sequence chain (type 8). */
 int32_t esmg_TokenFromPointer(const void *pointer);
 void *esmg_PointerFromToken(int32_t token);
 

@@ -594,8 +594,8 @@ TEST_F(Protocol, MalformedPacketsAreUnreadable) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     // An exact-size heap copy, so that a read past the end is seen.
-    auto *copy = static_cast<unsigned char *>(std::malloc(c.bytes.size() + 1));
-    std::memcpy(copy, c.bytes.data(), c.bytes.size());
+    auto *copy = static_cast<unsigned char *>(std::malloc(c.bytes.empty() ? 1 : c.bytes.size()));
+    if (!c.bytes.empty()) std::memcpy(copy, c.bytes.data(), c.bytes.size());
     Esmg_Protocol *r = esmg_ReadProtocolFromPipe(c.bytes.empty() ? nullptr : copy, c.bytes.size());
     std::free(copy);
     ASSERT_NE(r, nullptr);
