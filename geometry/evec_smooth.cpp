@@ -61,9 +61,8 @@ Location Locate(const geo::Steps &v, double x) {
   return {1, x};
 }
 
-// The point at local distance s on the straight segment a -> b.
-Point OnSegment(Point a, Point b, double s) {
-  const double length = Distance(a, b);
+// The point at local distance s on the straight segment a -> b of that length.
+Point OnSegment(Point a, Point b, double s, double length) {
   if (length == 0.0 || s == 0.0) return a;
   if (s == length) return b;
   const double f = s / length;
@@ -142,7 +141,8 @@ Evec_Coord *evec_DensifyPointOfArc(const Egda_BaseData *arc, double distance,
     geo::Report(err, "evec_DensifyPointOfArc", 3, "Error returned from evec_CoordCreate");
     return nullptr;
   }
-  const Point p = OnSegment(Vertex(v, at.k - 1), Vertex(v, at.k), at.s);
+  const Point a = Vertex(v, at.k - 1), b = Vertex(v, at.k);
+  const Point p = OnSegment(a, b, at.s, Distance(a, b));
   coord->x = p.x;
   coord->y = p.y;
   return coord;
@@ -386,13 +386,13 @@ Egda_BaseData *evec_DensifyArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorR
         Point q = Vertex(v, k - 1);
         if (x > start) {
           int32_t s = k;
-          double segStart = start, segEnd = start + len;
-          while (segEnd < x && s < n - 1) {
-            segStart = segEnd;
-            segEnd += Distance(Vertex(v, s), Vertex(v, s + 1));
+          double segStart = start, segLength = len;
+          while (segStart + segLength < x && s < n - 1) {
+            segStart += segLength;
+            segLength = Distance(Vertex(v, s), Vertex(v, s + 1));
             ++s;
           }
-          q = OnSegment(Vertex(v, s - 1), Vertex(v, s), x - segStart);
+          q = OnSegment(Vertex(v, s - 1), Vertex(v, s), x - segStart, segLength);
         }
         out.Set(written++, q.x, q.y);
       }

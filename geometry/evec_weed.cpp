@@ -54,6 +54,30 @@ double SegmentDistance(double px, double py, double ax, double ay, double bx, do
   return std::sqrt(ex * ex + ey * ey);
 }
 
+// The vertex of a span (from, to) farthest from its chord, beyond the tolerance; -1 for none.
+struct Span {
+  double distance;
+  int32_t vertex, from, to;
+};
+
+Span Farthest(const geo::Steps &v, int32_t from, int32_t to, double tolerance) {
+  Span span{0.0, -1, from, to};
+  const double ax = v.X(from), ay = v.Y(from), bx = v.X(to), by = v.Y(to);
+  for (int32_t j = from + 1; j < to; ++j) {
+    const double d = SegmentDistance(v.X(j), v.Y(j), ax, ay, bx, by);
+    if (d > tolerance && (span.vertex < 0 || d > span.distance)) {
+      span.distance = d;
+      span.vertex = j;
+    }
+  }
+  return span;
+}
+
+// Heap order: a span comes out before another when its vertex is farther, or as far and first.
+bool Before(const Span &a, const Span &b) {
+  return a.distance < b.distance || (a.distance == b.distance && a.vertex > b.vertex);
+}
+
 } // namespace
 
 extern "C" {
@@ -138,49 +162,43 @@ void evec_GeneralizeMatrix(double tolerance, Egda_BaseData *matrix, Eerr_ErrorRe
   if (!geo::IsCoordMatrix(matrix) || matrix->columns <= 2) return;
   const geo::Steps v(*matrix);
   const int32_t n = v.n;
-  // The kept vertex numbers, ascending.
-  auto *kept = static_cast<int32_t *>(
-      emsc_HeapMalloc(static_cast<std::size_t>(std::max(n, 500)) * sizeof(int32_t)));
-  if (!kept) {
+  // Each pass keeps the vertex farthest beyond the tolerance from the chord of its span, over all
+  // spans (the first vertex on a tie). A span's distances change only when a kept vertex splits
+  // it, so each span's farthest vertex waits in a max-heap and a pass splits the top span only.
+  auto *block = static_cast<uint8_t *>(
+      emsc_HeapMalloc(static_cast<std::size_t>(n) * (sizeof(Span) + 1)));
+  if (!block) {
     geo::Report(err, "evec_GeneralizeMatrix", 4, "Failure to allocate memory");
     return;
   }
-  kept[0] = 0;
-  kept[1] = n - 1;
+  auto *heap = reinterpret_cast<Span *>(block);
+  uint8_t *kept = block + static_cast<std::size_t>(n) * sizeof(Span);
+  int32_t spans = 0;
+  const auto push = [&](int32_t from, int32_t to) {
+    const Span span = Farthest(v, from, to, tolerance);
+    if (span.vertex < 0) return;
+    heap[spans++] = span;
+    std::push_heap(heap, heap + spans, Before);
+  };
+  kept[0] = kept[n - 1] = 1;
   int32_t keptCount = 2;
-  for (;;) {
-    // One pass: the farthest vertex beyond the tolerance from its span's chord, over all spans.
-    int32_t span = 0; // the chord runs from kept[span] to kept[span + 1]
-    int32_t farthest = -1;
-    double farthestDistance = 0.0;
-    double ax = v.X(kept[0]), ay = v.Y(kept[0]), bx = v.X(kept[1]), by = v.Y(kept[1]);
-    for (int32_t j = 1; j < n - 1; ++j) {
-      if (j == kept[span + 1]) {
-        ++span;
-        ax = bx;
-        ay = by;
-        bx = v.X(kept[span + 1]);
-        by = v.Y(kept[span + 1]);
-        continue;
-      }
-      const double d = SegmentDistance(v.X(j), v.Y(j), ax, ay, bx, by);
-      if (d > tolerance && (farthest < 0 || d > farthestDistance)) {
-        farthest = j;
-        farthestDistance = d;
-      }
-    }
-    if (farthest < 0) break;
-    int32_t at = keptCount;
-    while (kept[at - 1] > farthest) {
-      kept[at] = kept[at - 1];
-      --at;
-    }
-    kept[at] = farthest;
+  push(0, n - 1);
+  while (spans > 0) {
+    std::pop_heap(heap, heap + spans, Before);
+    const Span top = heap[--spans];
+    kept[top.vertex] = 1;
     ++keptCount;
+    push(top.from, top.vertex);
+    push(top.vertex, top.to);
   }
-  for (int32_t i = 1; i < keptCount; ++i) v.Set(i, v.X(kept[i]), v.Y(kept[i]));
+  int32_t write = 0;
+  for (int32_t j = 0; j < n; ++j)
+    if (kept[j]) {
+      if (write != j) v.Set(write, v.X(j), v.Y(j));
+      ++write;
+    }
   geo::SetColumns(matrix, keptCount);
-  emsc_HeapFree(kept);
+  emsc_HeapFree(block);
 }
 
 Egda_BaseData *evec_GeneralizeArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) {
