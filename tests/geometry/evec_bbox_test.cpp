@@ -257,6 +257,13 @@ TEST(EvecClipWind, PointTests) {
   ASSERT_NE(err.get(), nullptr);
   EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxIntersectBbox");
   evec_ClipWindDelete(nulls, nullptr);
+
+  // A count without a box array is not read.
+  ClipWind broken{2, nullptr};
+  EXPECT_EQ(evec_CoordInClipWind(&broken, &far, nullptr), 0);
+  EXPECT_EQ(evec_BboxIntersectClipWind(&broken, box.get(), nullptr, err), 0);
+  ASSERT_NE(err.get(), nullptr);
+  EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxIntersectClipWind");
 }
 
 TEST(EvecClipWind, BoxMustMeetEveryWindowBox) {

@@ -63,14 +63,18 @@ inline Block Parts(std::initializer_list<std::vector<double>> parts) {
   return Block(b);
 }
 
-// An error slot that frees what it holds.
+// An error slot that frees what it holds, also each time it is handed to a call again (the
+// calls clear the slot without freeing it).
 class Err {
 public:
   Err() = default;
   Err(const Err &) = delete;
   Err &operator=(const Err &) = delete;
   ~Err() { eerr_DeleteErrorReportEx(&report_); }
-  operator Eerr_ErrorReport **() { return &report_; }
+  operator Eerr_ErrorReport **() {
+    eerr_DeleteErrorReportEx(&report_);
+    return &report_;
+  }
   Eerr_ErrorReport *get() const { return report_; }
   void reset() { eerr_DeleteErrorReportEx(&report_); }
 
