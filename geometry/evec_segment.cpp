@@ -1,0 +1,260 @@
+// Segments, arcs and intersections. The intersections run on plain doubles: the exported
+// operations that walk an arc need no work matrices.
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "evec.h"
+#include "evec_private.h"
+
+namespace geo = taviron::geometry;
+
+namespace taviron::geometry {
+
+int32_t IntersectClass(double a1x, double a1y, double a2x, double a2y, double b1x, double b1y,
+                       double b2x, double b2y, double *cx, double *cy) {
+  const double dax = a2x - a1x, day = a2y - a1y;
+  const double dbx = b2x - b1x, dby = b2y - b1y;
+  const double ex = b1x - a1x, ey = b1y - a1y;
+  const double den = dbx * day - dby * dax;
+  // Parallel lines; NaN and infinite coordinates give no crossing either.
+  if (!(std::fabs(den) >= 1e-8)) return 0;
+  double t = (ey * dbx - ex * dby) / den;
+  double s = (ey * dax - ex * day) / den;
+  if (std::isnan(t) || std::isnan(s)) return 0;
+  if (std::fabs(s - 1.0) < 1e-8) s = 1.0;
+  if (std::fabs(t - 1.0) < 1e-8) t = 1.0;
+  if (std::fabs(s) < 1e-8) s = 0.0;
+  if (std::fabs(t) < 1e-8) t = 0.0;
+  const int32_t row = t < 0.0 ? 0 : (t > 1.0 ? 2 : 1);
+  const int32_t column = s < 0.0 ? 0 : (s > 1.0 ? 2 : 1);
+  if (cx) *cx = a1x + t * dax;
+  if (cy) *cy = a1y + t * day;
+  return row * 3 + column + 1;
+}
+
+int32_t SegmentCrossesArc(double px, double py, double qx, double qy, const Steps &arc) {
+  if (arc.n < 2) return 0;
+  double x0 = arc.X(0), y0 = arc.Y(0);
+  for (int32_t k = 1; k < arc.n; ++k) {
+    const double x1 = arc.X(k), y1 = arc.Y(k);
+    if (IntersectClass(px, py, qx, qy, x0, y0, x1, y1, nullptr, nullptr) == 5) return 1;
+    x0 = x1;
+    y0 = y1;
+  }
+  return 0;
+}
+
+} // namespace taviron::geometry
+
+namespace {
+
+bool IsSegment(const Egda_BaseData *m) { return geo::IsCoordMatrix(m, 2, 2) && m->columns == 2; }
+bool IsArc(const Egda_BaseData *m) { return geo::IsCoordMatrix(m, 2, 2); }
+
+// Direction angle of the vector (dx, dy) as the segment operations define it.
+double DirectionAngle(double dx, double dy) {
+  if (dx != 0.0) {
+    const double a = std::atan(dy / dx);
+    if (dx < 0.0) return a > 0.0 ? a - std::numbers::pi : a + std::numbers::pi;
+    return a;
+  }
+  return dy > 0.0 ? std::numbers::pi / 2 : -std::numbers::pi / 2;
+}
+
+// Squared distance from (px, py) to the segment a -> b, t clamped to 0 .. 1; the distance to a
+// for a segment of zero length.
+double SquaredDistance(double px, double py, double ax, double ay, double bx, double by) {
+  const double dx = bx - ax, dy = by - ay;
+  const double l2 = dx * dx + dy * dy;
+  double nx = ax, ny = ay;
+  if (l2 != 0.0) {
+    double t = ((px - ax) * dx + (py - ay) * dy) / l2;
+    if (!(t > 0.0)) t = 0.0;
+    if (!(t < 1.0)) t = 1.0;
+    nx = ax + t * dx;
+    ny = ay + t * dy;
+  }
+  const double ex = nx - px, ey = ny - py;
+  return ex * ex + ey * ey;
+}
+
+// The number (1 .. N-1) of the arc segment closest to the point, the first on a tie.
+int32_t ClosestSegment(const geo::Steps &arc, double px, double py) {
+  int32_t best = 1;
+  double bestDistance = std::numeric_limits<double>::infinity();
+  for (int32_t k = 1; k < arc.n; ++k) {
+    const double d = SquaredDistance(px, py, arc.X(k - 1), arc.Y(k - 1), arc.X(k), arc.Y(k));
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = k;
+    }
+  }
+  return best;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t evec_IntersectSegments(const Egda_BaseData *segmentOne, const Egda_BaseData *segmentTwo,
+                               Evec_Coord *crossing, Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!IsSegment(segmentOne)) {
+    geo::Report(err, "evec_IntersectSegments", 1, "Invalid input segment one");
+    return 0;
+  }
+  if (!IsSegment(segmentTwo)) {
+    geo::Report(err, "evec_IntersectSegments", 2, "Invalid input segment two");
+    return 0;
+  }
+  const geo::Steps a(*segmentOne), b(*segmentTwo);
+  double cx = 0.0, cy = 0.0;
+  const int32_t cls =
+      geo::IntersectClass(a.X(0), a.Y(0), a.X(1), a.Y(1), b.X(0), b.Y(0), b.X(1), b.Y(1), &cx, &cy);
+  if (cls != 0 && crossing) {
+    crossing->x = cx;
+    crossing->y = cy;
+  }
+  return cls;
+}
+
+double evec_AngleBetweenSegments(const Egda_BaseData *segmentOne,
+                                 const Egda_BaseData *segmentTwo, Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!IsSegment(segmentOne)) {
+    geo::Report(err, "evec_AngleBetweenSegments", 1, "Invalid input segment one");
+    return 0.0;
+  }
+  if (!IsSegment(segmentTwo)) {
+    geo::Report(err, "evec_AngleBetweenSegments", 2, "Invalid input segment two");
+    return 0.0;
+  }
+  const geo::Steps a(*segmentOne), b(*segmentTwo);
+  return DirectionAngle(a.X(1) - a.X(0), a.Y(1) - a.Y(0)) -
+         DirectionAngle(b.X(1) - b.X(0), b.Y(1) - b.Y(0));
+}
+
+double evec_PointDistanceToSegment(const Evec_Coord *point, const Egda_BaseData *segment,
+                                   double *distance, Evec_Coord *nearest, Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!IsSegment(segment)) {
+    geo::Report(err, "evec_PointDistanceToSegment", 1, "Invalid input segment");
+    return -1.0;
+  }
+  if (!point) {
+    geo::Report(err, "evec_PointDistanceToSegment", 2, "Invalid input point");
+    return -1.0;
+  }
+  const geo::Steps v(*segment);
+  const double ax = v.X(0), ay = v.Y(0);
+  const double dx = v.X(1) - ax, dy = v.Y(1) - ay;
+  const double l2 = dx * dx + dy * dy;
+  double t = -1.0, nx = ax, ny = ay;
+  if (l2 != 0.0) {
+    t = ((point->x - ax) * dx + (point->y - ay) * dy) / l2;
+    if (!(t > 0.0)) t = 0.0;
+    if (!(t < 1.0)) t = 1.0;
+    nx = ax + t * dx;
+    ny = ay + t * dy;
+  }
+  if (distance) *distance = std::sqrt((nx - point->x) * (nx - point->x) + (ny - point->y) * (ny - point->y));
+  if (nearest) {
+    nearest->x = nx;
+    nearest->y = ny;
+  }
+  return t;
+}
+
+double evec_DistanceBetweenTwoPoints(const Evec_Coord *a, const Evec_Coord *b,
+                                     Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!a || !b) return -1.0;
+  const double dx = b->x - a->x, dy = b->y - a->y;
+  return std::sqrt(dx * dx + dy * dy);
+}
+
+double evec_LengthOfArc(const Egda_BaseData *arc, Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!IsArc(arc)) {
+    geo::Report(err, "evec_LengthOfArc", 1, "Invalid input arc");
+    return 0.0;
+  }
+  const geo::Steps v(*arc);
+  double length = 0.0;
+  for (int32_t k = 1; k < v.n; ++k) {
+    const double dx = v.X(k) - v.X(k - 1), dy = v.Y(k) - v.Y(k - 1);
+    length += std::sqrt(dx * dx + dy * dy);
+  }
+  return length;
+}
+
+int32_t evec_FindClosestSegmentOfArc(const Egda_BaseData *arc, const Evec_Coord *point,
+                                     Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!IsArc(arc)) {
+    geo::Report(err, "evec_FindClosestSegmentOfArc", 1, "Invalid input arc");
+    return 0;
+  }
+  if (!point) {
+    geo::Report(err, "evec_FindClosestSegmentOfArc", 2, "Invalid input point");
+    return 0;
+  }
+  return ClosestSegment(geo::Steps(*arc), point->x, point->y);
+}
+
+int32_t evec_ExtendSegmentToArc(const Egda_BaseData *arc, Egda_BaseData *segment,
+                                Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!IsArc(arc)) {
+    geo::Report(err, "evec_ExtendSegmentToArc", 1, "Invalid input arc");
+    return 0;
+  }
+  if (!IsSegment(segment)) {
+    geo::Report(err, "evec_ExtendSegmentToArc", 2, "Invalid input segment");
+    return 0;
+  }
+  const geo::Steps a(*arc), s(*segment);
+  const int32_t k = ClosestSegment(a, s.X(0), s.Y(0));
+  double cx = 0.0, cy = 0.0;
+  const int32_t cls = geo::IntersectClass(a.X(k - 1), a.Y(k - 1), a.X(k), a.Y(k), s.X(0), s.Y(0),
+                                          s.X(1), s.Y(1), &cx, &cy);
+  if (cls != 4 && cls != 5) return 0;
+  s.Set(0, cx, cy);
+  return k;
+}
+
+int32_t evec_SegmentIntersectsArc(const Egda_BaseData *segment, const Egda_BaseData *arc,
+                                  Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!IsSegment(segment)) {
+    geo::Report(err, "evec_SegmentIntersectsArc", 1, "Invalid input segment");
+    return 0;
+  }
+  if (!IsArc(arc)) {
+    geo::Report(err, "evec_SegmentIntersectsArc", 2, "Invalid input arc");
+    return 0;
+  }
+  const geo::Steps s(*segment);
+  return geo::SegmentCrossesArc(s.X(0), s.Y(0), s.X(1), s.Y(1), geo::Steps(*arc));
+}
+
+int32_t evec_ArcIntersectsArc(const Egda_BaseData *arcA, const Egda_BaseData *arcB,
+                              Eerr_ErrorReport **err) {
+  geo::Clear(err);
+  if (!IsArc(arcA)) {
+    geo::Report(err, "evec_ArcIntersectsArc", 1, "Invalid input arc");
+    return 0;
+  }
+  if (!IsArc(arcB)) {
+    geo::Report(err, "evec_ArcIntersectsArc", 2, "Invalid input arc");
+    return 0;
+  }
+  const geo::Steps a(*arcA), b(*arcB);
+  if (!geo::ExtentsOverlap(geo::ExtentOf(a, a.n), geo::ExtentOf(b, b.n))) return 0;
+  for (int32_t k = 1; k < a.n; ++k)
+    if (geo::SegmentCrossesArc(a.X(k - 1), a.Y(k - 1), a.X(k), a.Y(k), b)) return 1;
+  return 0;
+}
+
+} // extern "C"
