@@ -11,38 +11,15 @@
 #include "eerr.h"
 #include "egda.h"
 #include "evec.h"
+#include "internal.h"
 
 namespace taviron::geometry {
 
-// ---- Error reports ------------------------------------------------------------------------------
+// ---- Error reports: the lower layer's helpers ---------------------------------------------------
 
-inline void Clear(Eerr_ErrorReport **err) {
-  if (err) *err = nullptr;
-}
-
-// Stores a report (severity 2) in *err, chaining what the slot held; dropped when err is null.
-inline void Report(Eerr_ErrorReport **err, const char *reporter, int32_t code, const char *format,
-                   ...) __attribute__((format(printf, 4, 5)));
-inline void Report(Eerr_ErrorReport **err, const char *reporter, int32_t code, const char *format,
-                   ...) {
-  if (!err) return;
-  va_list ap;
-  va_start(ap, format);
-  *err = eerr_CreateErrorReportV(reporter, code, EERR_FATAL, *err, format, ap);
-  va_end(ap);
-}
-
-// Chains "Error returned from <callee>" above a callee's report `inner` (deleted when err is
-// null).
-inline void ReportCallee(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter,
-                         int32_t code, const char *callee) {
-  if (!err) {
-    eerr_DeleteErrorReportEx(&inner);
-    return;
-  }
-  *err = eerr_CreateErrorReport(reporter, code, EERR_FATAL, inner, "Error returned from %s",
-                                callee);
-}
+using lower::Clear;
+using lower::Report;
+using lower::ReportCallee;
 
 // ---- Coordinate matrices ------------------------------------------------------------------------
 
