@@ -826,9 +826,17 @@ void *ReadRecord(const char *reporter, Ehfa_File *file, int64_t id, void *record
     lower::Report(err, reporter, 7, "Entry %s of %s holds no record", name.c_str(), file->fileName);
     return nullptr;
   }
+  // The bytes are laid out by the file's design of the entry's type; an entry whose type the file
+  // does not define is read only by a design of that name.
   const Emif_Design *stored = type.empty() ? nullptr : emif_FindDesignByName(file->dictionary, type.c_str(), nullptr);
-  if (!stored) stored = design;
-  if (stored != design && !emif::LayoutsEqual(stored, design) && !emif::DesignsShareItems(stored, design)) {
+  if (!stored) {
+    if (type != emif_DesignName(design)) {
+      lower::Report(err, reporter, 8, "Entry %s holds a record of design %s, which %s does not define", name.c_str(),
+                    type.c_str(), file->fileName);
+      return nullptr;
+    }
+    stored = design;
+  } else if (stored != design && !emif::LayoutsEqual(stored, design) && !emif::DesignsShareItems(stored, design)) {
     lower::Report(err, reporter, 8, "Entry %s holds a record of design %s, not of design %s", name.c_str(),
                   type.c_str(), emif_DesignName(design));
     return nullptr;
@@ -1306,14 +1314,22 @@ Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name
   }
   try {
     const std::string entryType = type ? type : emif_DesignName(design);
-    // The file must declare the layout its entries are stored in.
-    if (const Emif_Design *known = emif_FindDesignByName(file->dictionary, entryType.c_str(), nullptr)) {
-      if (!emif::LayoutsEqual(known, design)) {
-        lower::Report(err, kReporter, 10, "Design %s of %s differs from the design %s given", entryType.c_str(),
+    // The file declares the layouts its entries are stored in: the design under its own name,
+    // and the entry's type, when the file knows it, must agree with it.
+    for (const char *declared : {emif_DesignName(design), entryType.c_str()}) {
+      const Emif_Design *known = emif_FindDesignByName(file->dictionary, declared, nullptr);
+      if (known && !emif::LayoutsEqual(known, design)) {
+        lower::Report(err, kReporter, 10, "Design %s of %s differs from the design %s given", declared,
                       file->fileName, emif_DesignName(design));
         return nullptr;
       }
-    } else if (entryType == emif_DesignName(design)) {
+    }
+    if (entryType != emif_DesignName(design) && !emif_FindDesignByName(file->dictionary, entryType.c_str(), nullptr)) {
+      lower::Report(err, kReporter, 10, "Entry type %s names no design of %s (the design given is %s)",
+                    entryType.c_str(), file->fileName, emif_DesignName(design));
+      return nullptr;
+    }
+    if (!emif_FindDesignByName(file->dictionary, emif_DesignName(design), nullptr)) {
       Eerr_ErrorReport *inner = nullptr;
       if (!emif_AddDesignToDictionary(file->dictionary, design, &inner)) {
         lower::ReportCallee(err, inner, kReporter, 11, "emif_AddDesignToDictionary");

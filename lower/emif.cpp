@@ -28,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -137,11 +138,18 @@ struct ItemSpec {
   DesignPtr nested;
 };
 
-// True when the layout (or a layout it nests) is named `name`.
-bool Nests(const DesignData &design, const std::string &name) {
-  for (const ItemData &item : design.items)
-    if (item.nested && (item.nested->name == name || Nests(*item.nested, name))) return true;
+// True when the layout (or a layout it nests) is named `name`. Each shared layout is visited
+// once, so a chain of designs nesting the one before twice costs no more than its length.
+bool Nests(const DesignData &design, const std::string &name, std::set<const DesignData *> &seen) {
+  for (const ItemData &item : design.items) {
+    if (!item.nested || !seen.insert(item.nested.get()).second) continue;
+    if (item.nested->name == name || Nests(*item.nested, name, seen)) return true;
+  }
   return false;
+}
+bool Nests(const DesignData &design, const std::string &name) {
+  std::set<const DesignData *> seen;
+  return Nests(design, name, seen);
 }
 
 // Builds a layout from its items; an empty result with `problem` set on failure.
@@ -218,7 +226,10 @@ DesignPtr BuildDesign(const std::string &name, std::vector<ItemSpec> specs, std:
   return design;
 }
 
-bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames = true) {
+// Pairs already compared are not compared again (layouts are acyclic, so a pair under
+// comparison can be taken as equal).
+bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames,
+                std::set<std::pair<const DesignData *, const DesignData *>> &seen) {
   if (&a == &b) return true;
   if ((compareNames && a.name != b.name) || a.items.size() != b.items.size()) return false;
   for (std::size_t i = 0; i < a.items.size(); ++i) {
@@ -227,9 +238,15 @@ bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames = tr
     if (x.type != y.type || x.name != y.name || x.count != y.count || x.enumNames != y.enumNames)
       return false;
     if ((x.nested == nullptr) != (y.nested == nullptr)) return false;
-    if (x.nested && !SameLayout(*x.nested, *y.nested)) return false;
+    if (x.nested && seen.insert({x.nested.get(), y.nested.get()}).second &&
+        !SameLayout(*x.nested, *y.nested, true, seen))
+      return false;
   }
   return true;
+}
+bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames = true) {
+  std::set<std::pair<const DesignData *, const DesignData *>> seen;
+  return SameLayout(a, b, compareNames, seen);
 }
 
 } // namespace
@@ -453,7 +470,8 @@ private:
 
   bool Matrix(const DesignData &design, const ItemData &item, const Egda_BaseData &m) {
     const int32_t size = egda_PixelTypeSize(m.pixelType);
-    if (m.rows < 0 || m.columns < 0 || size == 0 || m.objectType < EGDA_SCALAR ||
+    constexpr int32_t kMaxSide = std::numeric_limits<int32_t>::max() / 16;
+    if (m.rows < 0 || m.columns < 0 || m.rows > kMaxSide || m.columns > kMaxSide || size == 0 || m.objectType < EGDA_SCALAR ||
         m.objectType > EGDA_RASTER || (int64_t{m.rows} * m.columns > 0 && !m.origin && !m.data))
       return Fail(lower::Format("Matrix %s of design %s is not valid (%d x %d, pixel type %d, "
                                 "object type %d)", item.name.c_str(), design.name.c_str(), m.rows,
@@ -747,8 +765,10 @@ private:
     for (int32_t &v : h)
       if (!Int32(v)) return Truncated(design, item);
     const int32_t rows = h[0], columns = h[1], pixelType = h[2], objectType = h[3];
-    if (rows < 0 || columns < 0 || pixelType < 0 || pixelType > EGDA_TYPE_STRING ||
-        objectType < EGDA_SCALAR || objectType > EGDA_RASTER)
+    // A side of a matrix times the widest element must fit the 32-bit pitch.
+    constexpr int32_t kMaxSide = std::numeric_limits<int32_t>::max() / 16;
+    if (rows < 0 || columns < 0 || rows > kMaxSide || columns > kMaxSide || pixelType < 0 ||
+        pixelType > EGDA_TYPE_STRING || objectType < EGDA_SCALAR || objectType > EGDA_RASTER)
       return Fail(lower::Format("Matrix %s of design %s has a bad header (%d x %d, pixel type %d, "
                                 "object type %d)", item.name.c_str(), design.name.c_str(), rows,
                                 columns, pixelType, objectType));
