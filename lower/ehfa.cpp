@@ -643,7 +643,22 @@ Ehfa_File *OpenExisting(const char *reporter, const char *name, const char *mode
   file->readOnly = readOnly ? 1 : 0;
   try {
     state.mode = readOnly ? "r" : "r+";
-    if (!Connect(state, name, readOnly)) {
+    bool connected = Connect(state, name, readOnly);
+    if (!connected && readOnly && state.db &&
+        sqlite3_extended_errcode(state.db) == SQLITE_READONLY_ROLLBACK) {
+      // A writer died in the middle of a change: let a writable connection roll it back first.
+      FinalizeAll(state);
+      sqlite3_close(state.db);
+      state.db = nullptr;
+      state.error.clear();
+      if (Connect(state, name, false)) {
+        FinalizeAll(state);
+        sqlite3_close(state.db);
+        state.db = nullptr;
+        connected = Connect(state, name, true);
+      }
+    }
+    if (!connected) {
       lower::Report(err, reporter, 6, "%s is not a readable hierarchical file: %s", name, state.error.c_str());
       FreeFileRecord(file);
       return nullptr;

@@ -518,11 +518,17 @@ TEST_F(EhfaTest, WriteBracketThatNeverClosesLeavesThePreviousContent) {
     Num n{99};
     const Emif_Design *d = emif_FindDesignByName(g->dictionary, "Num", nullptr);
     ehfa_ObjectWrite(g, ":kept", nullptr, nullptr, 0, &n, d, nullptr);
-    for (int i = 0; i < 200; ++i) ehfa_ObjectWrite(g, ":", "lost", "Num", 3, &n, d, nullptr);
+    // Enough entries for the changes to reach the file before the end of the transaction.
+    for (int i = 0; i < 60000; ++i) ehfa_ObjectWrite(g, ":", "lost", "Num", 3, &n, d, nullptr);
     _exit(0);
   }
   int status = 0;
   ASSERT_EQ(child, waitpid(child, &status, 0));
+  // Even a reader finds the previous content (the interrupted write is rolled back first).
+  f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr);
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ((std::vector<std::string>{":kept"}), Walk(f));
+  ehfa_FileClose(f, nullptr);
   f = ehfa_FileOpen(name.c_str(), "r+b", nullptr, nullptr);
   ASSERT_NE(nullptr, f);
   EXPECT_EQ((std::vector<std::string>{":kept"}), Walk(f));
