@@ -1,0 +1,749 @@
+#include "ehfa.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "emif_records.h"
+#include "emsc.h"
+#include "lower_testing.h"
+
+namespace {
+
+using namespace emif_records;
+
+struct Num {
+  int32_t value;
+};
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void WriteAll(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Runs SQL on a file behind the layer's back.
+void Sql(const std::string &path, const char *sql) {
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+  char *message = nullptr;
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, &message)) << (message ? message : "");
+  sqlite3_free(message);
+  sqlite3_close(db);
+}
+
+class EhfaTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    live_ = emsc_TestLiveBlocks();
+    char pattern[] = "/tmp/ehfa_testXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::system(("rm -rf " + dir_).c_str());
+    EXPECT_EQ(live_, emsc_TestLiveBlocks());
+  }
+  std::string Path(const std::string &name) const { return dir_ + "/" + name; }
+
+  // The "Num" design of the file's dictionary.
+  static const Emif_Design *NumDesign(Ehfa_File *f, const char *name = "Num") {
+    if (Emif_Design *d = emif_FindDesignByName(f->dictionary, name, nullptr)) return d;
+    return emif_DesignCreate(f->dictionary, name, nullptr, 12, "value", 0);
+  }
+  static void Write(Ehfa_File *f, const char *path, const char *name, int32_t code, int32_t value,
+                    const char *design = "Num") {
+    Num n{value};
+    Eerr_ErrorReport *err = nullptr;
+    ASSERT_NE(nullptr, ehfa_ObjectWrite(f, path, name, design, code, &n, NumDesign(f, design), &err))
+        << name << ": " << (err ? err->message : "");
+  }
+  // Value read at the code's place, or -1 when the read fails.
+  static int32_t Read(Ehfa_File *f, const char *path, const char *name, int32_t code) {
+    Num n{-1};
+    Eerr_ErrorReport *err = nullptr;
+    if (!ehfa_ObjectRead(f, path, name, code, &n, NumDesign(f), &err)) n.value = -1;
+    eerr_DeleteErrorReportEx(&err);
+    return n.value;
+  }
+  static std::string Current(Ehfa_File *f) {
+    char *path = ehfa_CurrentEntryPath(f, nullptr);
+    std::string text = path ? path : "(null)";
+    emsc_HeapFree(path);
+    return text;
+  }
+  static void Seek(Ehfa_File *f, const char *path) { ASSERT_NE(nullptr, ehfa_EntrySeek(f, 8, path, nullptr)) << path; }
+  // Every entry in file order, as paths.
+  static std::vector<std::string> Walk(Ehfa_File *f) {
+    std::vector<std::string> paths;
+    Seek(f, ":");
+    while (ehfa_EntrySeek(f, 18, nullptr, nullptr)) paths.push_back(Current(f));
+    return paths;
+  }
+
+  // :A (1) with :A:A1 (11), :A:A2 (12, design "Special") with :A:A2:A2x (121), :A:A3 (13);
+  // then :B (2) and :C (3).
+  Ehfa_File *Fixture(const char *name = "fixture.img") {
+    Ehfa_File *f = ehfa_FileCreate(Path(name).c_str(), nullptr, nullptr, 0);
+    EXPECT_NE(nullptr, f);
+    Write(f, ":", "A", 3, 1);
+    Write(f, nullptr, "A1", 3, 11);
+    Write(f, nullptr, "A2", 1, 12, "Special");
+    Write(f, nullptr, "A2x", 3, 121);
+    Seek(f, ":A:A2");
+    Write(f, nullptr, "A3", 1, 13);
+    Seek(f, ":A");
+    Write(f, nullptr, "B", 1, 2);
+    Write(f, nullptr, "C", 1, 3);
+    return f;
+  }
+
+  int64_t live_ = 0;
+  std::string dir_;
+};
+
+TEST_F(EhfaTest, TreeOfEveryItemTypeReadsBackAfterReopening) {
+  const std::string name = Path("all.img");
+  AllTypes a, b;
+  {
+    Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+    ASSERT_NE(nullptr, f);
+    ASSERT_TRUE(DefineInner(f->dictionary, nullptr));
+    Emif_Design *all = DefineAll(f->dictionary, nullptr);
+    Fill(a, all);
+    Fill(b, all);
+    b.s32 = 42;
+    b.pointer->id = 0;
+    Eerr_ErrorReport *err = nullptr;
+    ASSERT_NE(nullptr, ehfa_ObjectWrite(f, ":", "a", nullptr, 3, &a, all, &err)) << (err ? err->message : "");
+    ASSERT_NE(nullptr, ehfa_ObjectWrite(f, nullptr, "b", nullptr, 3, &b, all, nullptr));
+    ASSERT_NE(nullptr, ehfa_EntryWrite(f, nullptr, "c", "Marker", 1, nullptr));
+    Seek(f, ":a");
+    Write(f, nullptr, "d", 1, 7);
+    ehfa_FileClose(f, &err);
+    ASSERT_EQ(nullptr, err);
+  }
+  Ehfa_File *f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr);
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ((std::vector<std::string>{":a", ":a:b", ":a:c", ":d"}), Walk(f));
+  // The designs came back from the file, nested one included.
+  Emif_Design *all = emif_FindDesignByName(f->dictionary, "AllTypes", nullptr);
+  ASSERT_NE(nullptr, all);
+  EXPECT_NE(nullptr, emif_FindDesignByName(f->dictionary, "Inner", nullptr));
+  auto *ra = static_cast<AllTypes *>(ehfa_ObjectRead(f, nullptr, ":a", 8, nullptr, all, nullptr));
+  ASSERT_NE(nullptr, ra);
+  ExpectEqual(a, *ra);
+  EXPECT_EQ(":a", Current(f));
+  EXPECT_EQ(std::string("AllTypes"), f->currentEntry->type);
+  EXPECT_GT(f->currentEntry->modTime, 1e9);
+  auto *rb = static_cast<AllTypes *>(ehfa_ObjectRead(f, nullptr, "b", 12, nullptr, all, nullptr));
+  ASSERT_NE(nullptr, rb);
+  ExpectEqual(b, *rb);
+  EXPECT_EQ(7, Read(f, nullptr, ":d", 8));
+  // An entry without data.
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_EQ(nullptr, ehfa_ObjectRead(f, ":a", "c", 12, nullptr, all, &err));
+  ASSERT_NE(nullptr, err);
+  EXPECT_NE(nullptr, std::strstr(err->message, "holds no record"));
+  eerr_DeleteErrorReportEx(&err);
+  emif_ObjectFree(all, ra);
+  emif_ObjectFree(all, rb);
+  emif_ObjectFreeContents(all, &a);
+  emif_ObjectFreeContents(all, &b);
+  ehfa_FileClose(f, nullptr);
+}
+
+enum class Op { Seek, Peek };
+
+TEST_F(EhfaTest, RelationCodesMoveTheCurrentEntry) {
+  Ehfa_File *f = Fixture();
+  struct Case {
+    const char *from;
+    Op op;
+    int32_t code;
+    const char *name;
+    const char *found; // name of the entry handed back, or null
+    const char *after; // current entry afterwards
+  };
+  const Case cases[] = {
+      {":A", Op::Seek, 1, nullptr, "B", ":B"},
+      {":C", Op::Seek, 1, nullptr, nullptr, ":C"},
+      {":A", Op::Seek, 3, nullptr, "A", ":A"},
+      {":A", Op::Seek, 4, nullptr, "A", ":A"},
+      {":A", Op::Seek, 5, nullptr, "A1", ":A:A1"},
+      {":B", Op::Seek, 5, nullptr, nullptr, ":B"},
+      {":A:A2", Op::Seek, 6, nullptr, "A", ":A"},
+      {":", Op::Seek, 6, nullptr, nullptr, ":"},
+      {":B", Op::Seek, 7, ":A:A2", "A2", ":B"},
+      {":B", Op::Seek, 7, ":nowhere", nullptr, ":B"},
+      {":B", Op::Seek, 8, ":A:A2", "A2", ":A:A2"},
+      {":B", Op::Seek, 8, "::A", "A", ":A"},
+      {":A:A1", Op::Seek, 10, "Special", "A2", ":A:A2"},
+      {":A:A1", Op::Seek, 10, nullptr, "A2", ":A:A2"},
+      {":A", Op::Seek, 12, "A2", "A2", ":A:A2"},
+      {":A", Op::Seek, 12, "A2:A2x", "A2x", ":A:A2:A2x"},
+      {":A", Op::Seek, 12, "A9", nullptr, ":A"},
+      {":A:A1", Op::Seek, 13, "A3", "A3", ":A:A3"},
+      {":A:A2", Op::Seek, 13, "A1", nullptr, ":A:A2"},
+      {":A", Op::Seek, 14, "Special", "A2", ":A:A2"},
+      {":A", Op::Seek, 14, nullptr, "A1", ":A:A1"},
+      {":", Op::Seek, 15, "Special", "A2", ":A:A2"},
+      {":B", Op::Seek, 15, "Special", nullptr, ":B"},
+      {":B", Op::Seek, 16, nullptr, "B", ":B"},
+      {":B", Op::Seek, 17, nullptr, "B", ":B"},
+      {":A:A2", Op::Seek, 18, nullptr, "A2x", ":A:A2:A2x"},
+      {":A:A2:A2x", Op::Seek, 18, nullptr, "A3", ":A:A3"},
+      {":A:A3", Op::Seek, 18, nullptr, "B", ":B"},
+      {":C", Op::Seek, 18, nullptr, nullptr, ":C"},
+      {":A", Op::Peek, 5, nullptr, "A1", ":A"},
+      {":A:A3", Op::Peek, 18, nullptr, "B", ":A:A3"},
+  };
+  for (const Case &c : cases) {
+    Seek(f, c.from);
+    Eerr_ErrorReport *err = nullptr;
+    Ehfa_Entry *e = c.op == Op::Seek ? ehfa_EntrySeek(f, c.code, c.name, &err) : ehfa_EntryPeek(f, c.code, c.name, &err);
+    const std::string label = std::string(c.from) + " code " + std::to_string(c.code);
+    EXPECT_EQ(nullptr, err) << label;
+    eerr_DeleteErrorReportEx(&err);
+    if (c.found) {
+      ASSERT_NE(nullptr, e) << label;
+      EXPECT_STREQ(c.found, e->name) << label;
+    } else {
+      EXPECT_EQ(nullptr, e) << label;
+    }
+    EXPECT_EQ(c.after, Current(f)) << label;
+  }
+  // Sibling and child tests of the current entry.
+  Seek(f, ":A:A2");
+  EXPECT_TRUE(ehfa_EntryCurrentHasNext(f));
+  EXPECT_TRUE(ehfa_EntryCurrentHasPrev(f));
+  EXPECT_TRUE(ehfa_EntryCurrentHasChild(f));
+  Seek(f, ":C");
+  EXPECT_FALSE(ehfa_EntryCurrentHasNext(f));
+  EXPECT_FALSE(ehfa_EntryCurrentHasChild(f));
+  // A code without a meaning is reported.
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_EQ(nullptr, ehfa_EntrySeek(f, 2, nullptr, &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  ehfa_FileClose(f, nullptr);
+}
+
+TEST_F(EhfaTest, WritesPlaceEntriesByRelationCode) {
+  Ehfa_File *f = Fixture();
+  Seek(f, ":A");
+  Write(f, nullptr, "A4", 3, 14); // 3 and 4 append after the children already there
+  Seek(f, ":A");
+  Write(f, nullptr, "A5", 4, 15);
+  Seek(f, ":A:A1");
+  Write(f, nullptr, "A1b", 1, 111); // 1 inserts right after the current entry
+  EXPECT_EQ(":A:A1b", Current(f));
+  Write(f, ":B", nullptr, 0, 20); // 0 rewrites the entry at the path
+  EXPECT_EQ(":B", Current(f));
+  EXPECT_EQ((std::vector<std::string>{":A", ":A:A1", ":A:A1b", ":A:A2", ":A:A2:A2x", ":A:A3", ":A:A4", ":A:A5", ":B", ":C"}),
+            Walk(f));
+  EXPECT_EQ(20, Read(f, nullptr, ":B", 8));
+  // The root has no siblings; node names hold no ":".
+  Seek(f, ":");
+  Num n{0};
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_EQ(nullptr, ehfa_ObjectWrite(f, nullptr, "X", "Num", 1, &n, NumDesign(f), &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(nullptr, ehfa_ObjectWrite(f, nullptr, "X:Y", "Num", 3, &n, NumDesign(f), &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  // An entry type that names no design of the file could not be read back.
+  EXPECT_EQ(nullptr, ehfa_ObjectWrite(f, nullptr, "X", "Nameless", 3, &n, NumDesign(f), &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  // A design of the file's name with another layout is refused.
+  Emif_Design *other = emif_DesignCreate(nullptr, "Num", nullptr, 14, "value", 0);
+  EXPECT_EQ(nullptr, ehfa_ObjectWrite(f, nullptr, "X", "Num", 3, &n, other, &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  emif_DesignDestroy(other);
+  ehfa_FileClose(f, nullptr);
+}
+
+// An element list: the list node, then elements written as first child and next siblings, each
+// with its info entry below it; read back entry by entry (flags word 0) and in file order (1).
+TEST_F(EhfaTest, ElementListWrittenAndReadBothWays) {
+  Ehfa_File *f = ehfa_FileCreate(Path("layer.img").c_str(), nullptr, nullptr);
+  Write(f, ":", "Annotation", 3, 0);
+  Write(f, nullptr, "ElementList", 3, 0);
+  ASSERT_EQ(0, ehfa_FileChange(f, nullptr, 3, 0, 0));
+  for (int i = 1; i <= 3; ++i) {
+    const std::string name = "AntElement_" + std::to_string(i);
+    Write(f, nullptr, name.c_str(), i == 1 ? 3 : 1, i, "Element");
+    Write(f, nullptr, "Polyline Info", 3, 100 + i, "Polyline2");
+    ASSERT_NE(nullptr, ehfa_EntrySeek(f, 6, nullptr, nullptr));
+  }
+  ASSERT_EQ(0, ehfa_FileChange(f, nullptr, 3, 1, 0));
+  Write(f, ":Annotation", "SelectedStyles", 3, 9);
+  for (int flags = 0; flags <= 1; ++flags) {
+    SCOPED_TRACE(flags);
+    Seek(f, ":Annotation");
+    ASSERT_EQ(0, Read(f, nullptr, "ElementList", 12));
+    std::vector<int32_t> seen;
+    int32_t code = 14;
+    for (;;) {
+      const int32_t element = Read(f, nullptr, "Element", code);
+      ASSERT_GT(element, 0);
+      const bool more = ehfa_EntryCurrentHasNext(f);
+      seen.push_back(element);
+      seen.push_back(Read(f, nullptr, "Polyline2", flags ? 18 : 14));
+      if (!flags) {
+        ASSERT_NE(nullptr, ehfa_EntrySeek(f, 6, nullptr, nullptr));
+      }
+      if (!more) break;
+      if (!flags) {
+        ASSERT_NE(nullptr, ehfa_EntrySeek(f, 1, nullptr, nullptr));
+      }
+      code = flags ? 18 : 16;
+    }
+    EXPECT_EQ((std::vector<int32_t>{1, 101, 2, 102, 3, 103}), seen);
+  }
+  ehfa_FileClose(f, nullptr);
+}
+
+// Header and version nodes: a child is rewritten when it exists and added otherwise; the entry
+// just written gives its modification time; a rename keeps type and content.
+TEST_F(EhfaTest, RewriteOrAddAChildAndRename) {
+  Ehfa_File *f = ehfa_FileCreate(Path("header.img").c_str(), nullptr, nullptr);
+  Write(f, ":", "Annotation", 3, 0, "AntHeader_Eant");
+  for (int pass = 0; pass < 2; ++pass) {
+    Seek(f, ":Annotation");
+    Ehfa_EntryPosition *position = ehfa_EntryPositionGet(f, nullptr);
+    const bool exists = ehfa_EntrySeek(f, 12, "AnnotationVersion", nullptr) != nullptr;
+    EXPECT_EQ(pass == 1, exists);
+    if (!exists) {
+      ASSERT_EQ(0, ehfa_EntryPositionSet(f, position, nullptr));
+    }
+    ehfa_EntryPositionFree(position);
+    Write(f, nullptr, "AnnotationVersion", exists ? 0 : 3, 4 + pass, "AnnotationVersion_Eant");
+    Ehfa_Entry *written = ehfa_EntrySeek(f, 17, nullptr, nullptr);
+    ASSERT_NE(nullptr, written);
+    EXPECT_GT(written->modTime, 1e9);
+    EXPECT_EQ(4, written->dataSize);
+    ASSERT_NE(nullptr, ehfa_EntrySeek(f, 6, nullptr, nullptr));
+  }
+  Seek(f, ":Annotation");
+  ASSERT_NE(nullptr, ehfa_EntryWrite(f, nullptr, "AnnotationVersionFlags", "AnnotationVersionFlags_Eant", 3, nullptr));
+  EXPECT_EQ(0, f->currentEntry->dataSize);
+  EXPECT_EQ((std::vector<std::string>{":Annotation", ":Annotation:AnnotationVersion", ":Annotation:AnnotationVersionFlags"}), Walk(f));
+  EXPECT_EQ(5, Read(f, ":Annotation", "AnnotationVersion", 12));
+  // Rename the layer node: type and content stay.
+  Seek(f, ":Annotation");
+  ASSERT_NE(nullptr, ehfa_EntryWrite(f, nullptr, "OldAnnotation", nullptr, 0, nullptr));
+  EXPECT_EQ(nullptr, ehfa_EntrySeek(f, 8, ":Annotation", nullptr));
+  Ehfa_Entry *renamed = ehfa_EntrySeek(f, 8, ":OldAnnotation", nullptr);
+  ASSERT_NE(nullptr, renamed);
+  EXPECT_STREQ("AntHeader_Eant", renamed->type);
+  EXPECT_EQ(5, Read(f, ":OldAnnotation", "AnnotationVersion", 12));
+  Seek(f, ":OldAnnotation");
+  // Deleting the node takes its subtree; its parent becomes current; the root stays.
+  ASSERT_EQ(0, ehfa_EntryDelete(f, nullptr));
+  EXPECT_EQ(":", Current(f));
+  EXPECT_TRUE(Walk(f).empty());
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_EQ(-1, ehfa_EntryDelete(f, &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  ehfa_FileClose(f, nullptr);
+}
+
+// Areas of interest: member nodes climbing back to the parent, read by path and first child; the
+// time stamp found by design below the current entry.
+TEST_F(EhfaTest, AreaOfInterestTreeAndTimeStamp) {
+  Ehfa_File *f = ehfa_FileCreate(Path("aoi.img").c_str(), nullptr, nullptr);
+  Seek(f, ":");
+  Write(f, nullptr, "AOInode", 3, 2, "Eaoi_AreaOfInterest");
+  const double stamp = f->currentEntry->modTime;
+  for (int i = 1; i <= 2; ++i) {
+    const std::string member = "AOIobject_" + std::to_string(i);
+    if (i > 1) {
+      ASSERT_NE(nullptr, ehfa_EntrySeek(f, 6, nullptr, nullptr));
+    }
+    Write(f, nullptr, member.c_str(), i == 1 ? 3 : 1, 10 * i, "Eaoi_AoiObjectType");
+    Write(f, nullptr, "RasterAOIobject", 3, 10 * i + 1, "Eaoi_RasterAoiInfo");
+    Write(f, nullptr, "MapInfo", 3, 10 * i + 2);
+    ASSERT_NE(nullptr, ehfa_EntrySeek(f, 6, nullptr, nullptr));
+  }
+  ASSERT_EQ(2, Read(f, ":", "AOInode", 12));
+  const std::string stem = Current(f) + ":AOIobject";
+  for (int i = 1; i <= 2; ++i) {
+    EXPECT_EQ(10 * i, Read(f, nullptr, (stem + "_" + std::to_string(i)).c_str(), 8));
+    EXPECT_EQ(10 * i + 1, Read(f, nullptr, nullptr, 5));
+  }
+  Seek(f, ":");
+  EXPECT_EQ(nullptr, ehfa_EntrySeek(f, 15, "AOIstructure", nullptr));
+  ASSERT_NE(nullptr, ehfa_EntrySeek(f, 3, nullptr, nullptr));
+  EXPECT_EQ(":", Current(f));
+  Ehfa_Entry *aoi = ehfa_EntrySeek(f, 15, "Eaoi_AreaOfInterest", nullptr);
+  ASSERT_NE(nullptr, aoi);
+  EXPECT_EQ(stamp, aoi->modTime);
+  ehfa_FileClose(f, nullptr);
+}
+
+// Signature sets: children written with 3 or 4 under a path keep their order; an existing
+// node is overwritten through its path.
+TEST_F(EhfaTest, SignatureNodesKeepTheirOrder) {
+  Ehfa_File *f = ehfa_FileCreate(Path("sig.img").c_str(), nullptr, nullptr);
+  Write(f, ":", "set", 3, 4, "Esig_SignatureArrayNode");
+  for (int i = 1; i <= 4; ++i)
+    Write(f, ":set", ("sig" + std::to_string(i)).c_str(), i % 2 ? 3 : 4, i, "Esig_SignatureNode");
+  ASSERT_NE(nullptr, ehfa_EntrySeek(f, 8, ":set:sig3", nullptr));
+  Write(f, ":set:sig3", nullptr, 0, 33, "Esig_SignatureNode");
+  EXPECT_EQ(4, Read(f, ":", "Esig_SignatureArrayNode", 14));
+  std::vector<std::string> names;
+  Seek(f, ":set");
+  for (Ehfa_Entry *e = ehfa_EntrySeek(f, 5, nullptr, nullptr); e; e = ehfa_EntrySeek(f, 1, nullptr, nullptr)) {
+    EXPECT_STREQ("Esig_SignatureNode", e->type);
+    names.push_back(e->name);
+  }
+  EXPECT_EQ((std::vector<std::string>{"sig1", "sig2", "sig3", "sig4"}), names);
+  EXPECT_EQ(33, Read(f, ":set", "sig3", 12));
+  ehfa_FileClose(f, nullptr);
+}
+
+// Compositions: layer-type nodes numbered in order, found with 12 for the first and 13 for the
+// next; a frame's first layer node written with 4 beside "Map Frame".
+TEST_F(EhfaTest, CompositionLayerNodesByNameAndNextName) {
+  Ehfa_File *f = ehfa_FileCreate(Path("map.img").c_str(), nullptr, nullptr);
+  Write(f, ":", "Map Composition", 3, 0);
+  Write(f, nullptr, "Vue Version", 3, 1);
+  for (int i = 0; i < 2; ++i) {
+    Write(f, nullptr, ("Layer " + std::to_string(i)).c_str(), 1, 10 + i, "Emap_VueLayerType");
+    Ehfa_EntryPosition *frame = ehfa_EntryPositionGet(f, nullptr);
+    Write(f, nullptr, "Map Frame", 3, 100 + i);
+    ASSERT_EQ(0, ehfa_EntryPositionSet(f, frame, nullptr));
+    Write(f, nullptr, "Layer 0", 4, 1000 + i, "Emap_VueLayerType");
+    ASSERT_EQ(0, ehfa_EntryPositionSet(f, frame, nullptr));
+    ehfa_EntryPositionFree(frame);
+  }
+  Seek(f, ":");
+  ASSERT_EQ(0, Read(f, ":", "Map Composition", 12));
+  std::vector<int32_t> values;
+  for (int i = 0;; ++i) {
+    Num n{-1};
+    const std::string name = "Layer " + std::to_string(i);
+    Eerr_ErrorReport *err = nullptr;
+    if (!ehfa_ObjectReadIfPresent(f, nullptr, name.c_str(), i ? 13 : 12, &n, NumDesign(f, "Emap_VueLayerType"), &err)) {
+      EXPECT_EQ(nullptr, err);
+      break;
+    }
+    values.push_back(n.value);
+    Ehfa_EntryPosition *layer = ehfa_EntryPositionGet(f, nullptr);
+    values.push_back(Read(f, nullptr, "Map Frame", 12));
+    ASSERT_EQ(0, ehfa_EntryPositionSet(f, layer, nullptr));
+    ehfa_EntryPositionFree(layer);
+  }
+  EXPECT_EQ((std::vector<int32_t>{10, 100, 11, 101}), values);
+  EXPECT_EQ(1001, Read(f, ":Map Composition:Layer 1", "Layer 0", 12));
+  ehfa_FileClose(f, nullptr);
+}
+
+// Existence tests by path (7) that do not move, overwrites through a path written as ":" plus
+// ":name", and reads with 7 given a node path and its last name.
+TEST_F(EhfaTest, PathLookupsWithoutMoving) {
+  Ehfa_File *f = ehfa_FileCreate(Path("pairs.img").c_str(), nullptr, nullptr);
+  Write(f, ":", "other", 3, 0);
+  EXPECT_EQ(nullptr, ehfa_EntrySeek(f, 7, ":FS_PairList", nullptr));
+  Write(f, ":", "FS_PairList", 3, 1, "Efsp_PairList");
+  Seek(f, ":other");
+  EXPECT_NE(nullptr, ehfa_EntrySeek(f, 7, ":FS_PairList", nullptr));
+  EXPECT_EQ(":other", Current(f));
+  Write(f, "::FS_PairList", nullptr, 0, 2, "Efsp_PairList");
+  Seek(f, ":other");
+  EXPECT_EQ(2, Read(f, ":", "FS_PairList", 7));
+  EXPECT_EQ(":other", Current(f));
+  EXPECT_EQ(2, Read(f, ":FS_PairList", "FS_PairList", 7));
+  ehfa_FileClose(f, nullptr);
+}
+
+TEST_F(EhfaTest, WriteBracketsCommitTogether) {
+  const std::string name = Path("bracket.img");
+  Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+  Write(f, ":", "kept", 3, 1);
+  ehfa_FileFlush(f, nullptr);
+  ASSERT_EQ(0, ehfa_FileChange(f, nullptr, 1, 1, 1, 2, 0, 0));
+  Write(f, ":", "new", 3, 2);
+  ehfa_FileFlush(f, nullptr); // waits for the bracket
+  Ehfa_File *reader = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr);
+  ASSERT_NE(nullptr, reader);
+  EXPECT_EQ((std::vector<std::string>{":kept"}), Walk(reader));
+  ASSERT_EQ(0, ehfa_FileChange(f, nullptr, 1, 0, 1, 2, 1, 0));
+  EXPECT_EQ((std::vector<std::string>{":kept", ":new"}), Walk(reader));
+  ehfa_FileClose(reader, nullptr);
+  // Unbalanced closes and unknown keywords are reported.
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_EQ(-1, ehfa_FileChange(f, &err, 1, 0, 0, 7, 0, 0));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(-1, ehfa_FileChange(f, &err, 9, 0));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  // The write mode of keyword 2 and read brackets.
+  EXPECT_EQ(0, ehfa_FileChange(f, nullptr, 2, 0, 1, 1, 1, 0));
+  EXPECT_EQ(0, ehfa_FileChange(f, nullptr, 1, 1, 0, 7, 1, 0));
+  EXPECT_EQ(0, ehfa_FileChange(f, nullptr, 1, 0, 0, 7, 0, 0));
+  EXPECT_EQ(0, ehfa_FileChange(f, nullptr, 2, 1, 1, 0, 1, 0));
+  ehfa_FileClose(f, nullptr);
+}
+
+// A process that dies inside a write bracket leaves the previous content of the file.
+TEST_F(EhfaTest, WriteBracketThatNeverClosesLeavesThePreviousContent) {
+  const std::string name = Path("crash.img");
+  Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+  Write(f, ":", "kept", 3, 1);
+  ehfa_FileClose(f, nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    Ehfa_File *g = ehfa_FileOpen(name.c_str(), "r+b", nullptr, nullptr);
+    ehfa_FileChange(g, nullptr, 1, 1, 1, 2, 0, 0);
+    Num n{99};
+    const Emif_Design *d = emif_FindDesignByName(g->dictionary, "Num", nullptr);
+    ehfa_ObjectWrite(g, ":kept", nullptr, nullptr, 0, &n, d, nullptr);
+    // Enough entries for the changes to reach the file before the end of the transaction.
+    for (int i = 0; i < 60000; ++i) ehfa_ObjectWrite(g, ":", "lost", "Num", 3, &n, d, nullptr);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  // Even a reader finds the previous content (the interrupted write is rolled back first).
+  f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr);
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ((std::vector<std::string>{":kept"}), Walk(f));
+  ehfa_FileClose(f, nullptr);
+  f = ehfa_FileOpen(name.c_str(), "r+b", nullptr, nullptr);
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ((std::vector<std::string>{":kept"}), Walk(f));
+  EXPECT_EQ(1, Read(f, nullptr, ":kept", 8));
+  ehfa_FileClose(f, nullptr);
+}
+
+TEST_F(EhfaTest, RenameReplacesTheTargetAndTheFileStaysOpen) {
+  const std::string target = Path("layer.img");
+  Ehfa_File *old = ehfa_FileCreate(target.c_str(), nullptr, nullptr);
+  Write(old, ":", "old", 3, 1);
+  ehfa_FileClose(old, nullptr);
+  const std::string temp = Path("layer.tmp");
+  Ehfa_File *f = ehfa_FileCreateWithOptions(temp.c_str(), nullptr, nullptr, 2, 0, 1, 1, 1, 0);
+  ASSERT_NE(nullptr, f);
+  Write(f, ":", "fresh", 3, 2);
+  ASSERT_EQ(0, ehfa_FileChange(f, nullptr, 2, 1, 1, 0, 1, 0));
+  ASSERT_EQ(0, ehfa_FileChange(f, nullptr, 4, target.c_str(), 0));
+  EXPECT_EQ(target, f->fileName);
+  EXPECT_EQ(0, access(target.c_str(), F_OK));
+  EXPECT_NE(0, access(temp.c_str(), F_OK));
+  Write(f, ":fresh", "more", 3, 3);
+  EXPECT_EQ(":fresh:more", Current(f));
+  ehfa_FileClose(f, nullptr);
+  f = ehfa_FileOpen(target.c_str(), "r", nullptr, nullptr);
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ((std::vector<std::string>{":fresh", ":fresh:more"}), Walk(f));
+  ehfa_FileClose(f, nullptr);
+}
+
+int32_t changedSerial = 0;
+std::string changedName;
+
+TEST_F(EhfaTest, CommittedChangesAreAnnounced) {
+  ehfa_SetFileChangedCallback([](Ehfa_File *file) {
+    changedSerial = file->changeSerial;
+    changedName = file->fileName;
+  });
+  const std::string name = Path("notice.img");
+  Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+  ehfa_FileFlush(f, nullptr);
+  EXPECT_EQ(0, changedSerial);
+  Write(f, ":", "x", 3, 1);
+  ehfa_FileFlush(f, nullptr);
+  EXPECT_EQ(1, changedSerial);
+  EXPECT_EQ(name, changedName);
+  EXPECT_EQ(static_cast<int32_t>(getpid()), f->changeProcess);
+  ehfa_FileClose(f, nullptr);
+  EXPECT_EQ(1, changedSerial);
+  ehfa_SetFileChangedCallback(nullptr);
+}
+
+TEST_F(EhfaTest, ModesAndReadOnlyFiles) {
+  const std::string name = Path("modes.img");
+  ehfa_FileClose(Fixture("modes.img"), nullptr);
+  for (const char *mode : {"w", "a", "w+", "r+w", "x", ""}) {
+    Eerr_ErrorReport *err = nullptr;
+    EXPECT_EQ(nullptr, ehfa_FileOpen(name.c_str(), mode, nullptr, &err)) << mode;
+    ASSERT_NE(nullptr, err) << mode;
+    EXPECT_EQ(2, err->code);
+    eerr_DeleteErrorReportEx(&err);
+  }
+  Eint_InitToolkitData init{};
+  Ehfa_File *f = ehfa_FileOpen(name.c_str(), "rb", &init, nullptr);
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ(&init, f->init);
+  EXPECT_EQ(11, Read(f, ":A", "A1", 12));
+  Seek(f, ":A");
+  Eerr_ErrorReport *err = nullptr;
+  Num n{0};
+  EXPECT_EQ(nullptr, ehfa_ObjectWrite(f, nullptr, "X", "Num", 3, &n, NumDesign(f), &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(-1, ehfa_EntryDelete(f, &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  ehfa_FileClose(f, &err);
+  EXPECT_EQ(nullptr, err);
+  for (const char *mode : {"r", "r+", "r+b", "rb+"}) {
+    f = ehfa_FileOpen(name.c_str(), mode, nullptr, nullptr, 0);
+    EXPECT_NE(nullptr, f) << mode;
+    ehfa_FileClose(f, nullptr);
+  }
+}
+
+TEST_F(EhfaTest, FilesThatAreNotOursOrBrokenAreReported) {
+  ehfa_FileClose(Fixture("good.img"), nullptr);
+  const std::string good = ReadAll(Path("good.img"));
+  ASSERT_GT(good.size(), 1000u);
+  WriteAll(Path("random.img"), std::string(4096, '\x5a'));
+  WriteAll(Path("empty.img"), "");
+  WriteAll(Path("header.img"), good.substr(0, 100));
+  WriteAll(Path("half.img"), good.substr(0, good.size() / 2));
+  Sql(Path("foreign.img"), "CREATE TABLE entry(x); PRAGMA application_id = 7;");
+  WriteAll(Path("trigger.img"), good);
+  Sql(Path("trigger.img"), "CREATE TRIGGER t AFTER INSERT ON entry BEGIN DELETE FROM entry; END;");
+  WriteAll(Path("roots.img"), good);
+  Sql(Path("roots.img"), "INSERT INTO entry(parent, seq, name, type, mtime) VALUES(NULL, 0, 'x', '', 0);");
+  WriteAll(Path("design.img"), good);
+  Sql(Path("design.img"), "UPDATE design SET definition = x'0100000004000000';");
+  WriteAll(Path("schema.img"), good);
+  Sql(Path("schema.img"), "DROP TABLE block;");
+  struct Case {
+    const char *file;
+    int32_t isOurs;
+  };
+  const Case cases[] = {{"missing.img", 0}, {"random.img", 0}, {"empty.img", 0}, {"header.img", 1},
+                        {"foreign.img", 0}, {"trigger.img", 1}, {"roots.img", 1}, {"design.img", 1},
+                        {"schema.img", 1}};
+  for (const Case &c : cases) {
+    EXPECT_EQ(c.isOurs, ehfa_IsHFAFile(Path(c.file).c_str(), nullptr)) << c.file;
+    Eerr_ErrorReport *err = nullptr;
+    EXPECT_EQ(nullptr, ehfa_FileOpen(Path(c.file).c_str(), "r", nullptr, &err)) << c.file;
+    ASSERT_NE(nullptr, err) << c.file;
+    EXPECT_STREQ("ehfa_FileOpen", err->reporter);
+    eerr_DeleteErrorReportEx(&err);
+  }
+  // Half a file may open; then the walk and reads report instead of crashing.
+  Eerr_ErrorReport *err = nullptr;
+  if (Ehfa_File *f = ehfa_FileOpen(Path("half.img").c_str(), "r", nullptr, &err)) {
+    while (ehfa_EntrySeek(f, 18, nullptr, &err)) {
+      Num n{};
+      ehfa_ObjectRead(f, nullptr, nullptr, 16, &n, NumDesign(f), nullptr);
+    }
+    ehfa_FileClose(f, nullptr);
+  }
+  eerr_DeleteErrorReportEx(&err);
+}
+
+TEST_F(EhfaTest, CorruptRecordsAndUnknownDesignsAreReported) {
+  ehfa_FileClose(Fixture("records.img"), nullptr);
+  Sql(Path("records.img"), "UPDATE entry SET data = x'0102' WHERE name = 'A1';"
+                           "UPDATE entry SET type = 'Ghost' WHERE name = 'B';");
+  Ehfa_File *f = ehfa_FileOpen(Path("records.img").c_str(), "r+", nullptr, nullptr);
+  ASSERT_NE(nullptr, f);
+  Num n{5};
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_EQ(nullptr, ehfa_ObjectRead(f, ":A", "A1", 12, &n, NumDesign(f), &err));
+  ASSERT_NE(nullptr, err);
+  EXPECT_EQ(5, n.value);
+  eerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(nullptr, ehfa_ObjectRead(f, ":A", "A1", 12, nullptr, NumDesign(f), &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  // An entry of a design the file does not know, read by a design it has nothing in common with.
+  Emif_Design *unrelated = emif_DesignCreate(f->dictionary, "Unrelated", nullptr, 12, "other", 0);
+  EXPECT_EQ(nullptr, ehfa_ObjectRead(f, nullptr, ":B", 8, &n, unrelated, &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  // No child of an unknown design.
+  EXPECT_EQ(nullptr, ehfa_ObjectRead(f, ":", "Ghost2", 14, &n, NumDesign(f), &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(0, ehfa_ObjectReadIfPresent(f, ":", "Ghost2", 14, &n, NumDesign(f), &err));
+  EXPECT_EQ(nullptr, err);
+  ehfa_FileClose(f, nullptr);
+}
+
+TEST_F(EhfaTest, DesignsAddedByCallersAreKeptInTheFile) {
+  const std::string name = Path("dict.img");
+  Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+  ASSERT_NE(nullptr, emif_DesignCreate(f->dictionary, "Lonely", nullptr, 14, "x", 0));
+  ehfa_FileClose(f, nullptr);
+  f = ehfa_FileOpen(name.c_str(), "r+b", nullptr, nullptr);
+  ASSERT_NE(nullptr, f);
+  EXPECT_NE(nullptr, emif_FindDesignByName(f->dictionary, "Lonely", nullptr));
+  emif_DesignDelete(f->dictionary, "Lonely", nullptr);
+  ehfa_FileClose(f, nullptr);
+  f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr);
+  EXPECT_EQ(nullptr, emif_FindDesignByName(f->dictionary, "Lonely", nullptr));
+  ehfa_FileClose(f, nullptr);
+}
+
+TEST_F(EhfaTest, SearchListOpensFromTheFirstDirectoryHoldingTheFile) {
+  ASSERT_EQ(0, mkdir(Path("one").c_str(), 0700));
+  ASSERT_EQ(0, mkdir(Path("two").c_str(), 0700));
+  ehfa_FileClose(Fixture("two/styles.img"), nullptr);
+  Efio_SearchList *list = efio_CreateSLFromEnv(0, "TAVIRON_EHFA_TEST_UNSET_PATH",
+                                               (Path("one") + ":" + Path("two")).c_str(), nullptr);
+  ASSERT_NE(nullptr, list);
+  Ehfa_File *f = ehfa_SearchListFileOpen(list, "styles.img", "r", nullptr, nullptr);
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ(Path("two/styles.img"), f->fileName);
+  ehfa_FileClose(f, nullptr);
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_EQ(nullptr, ehfa_SearchListFileOpen(list, "absent.img", "r", nullptr, &err));
+  EXPECT_NE(nullptr, err);
+  eerr_DeleteErrorReportEx(&err);
+  efio_FreeSL(list);
+}
+
+TEST_F(EhfaTest, AllocationFailuresAreReportedWithoutLeaks) {
+  ehfa_FileClose(Fixture("sweep.img"), nullptr);
+  const std::string existing = Path("sweep.img");
+  const std::string created = Path("created.img");
+  for (int which = 0; which < 2; ++which) {
+    bool done = false;
+    for (int64_t n = 1; n < 100 && !done; ++n) {
+      const int64_t live = emsc_TestLiveBlocks();
+      Eerr_ErrorReport *err = nullptr;
+      Ehfa_File *f = nullptr;
+      {
+        taviron::testing::FailAllocation fail(n);
+        f = which ? ehfa_FileOpen(existing.c_str(), "r", nullptr, &err) : ehfa_FileCreate(created.c_str(), nullptr, &err);
+      }
+      done = f != nullptr;
+      if (!done) {
+        EXPECT_NE(nullptr, err) << which << " " << n;
+      }
+      eerr_DeleteErrorReportEx(&err);
+      ehfa_FileClose(f, nullptr);
+      EXPECT_EQ(live, emsc_TestLiveBlocks()) << which << " " << n;
+    }
+    EXPECT_TRUE(done);
+  }
+}
+
+} // namespace
