@@ -27,8 +27,11 @@ bool ValidShape(int32_t rows, int32_t columns, int32_t pixelType, int32_t object
   if (rows < 0 || columns < 0) return false;
   if (egda_PixelTypeSize(pixelType) == 0) return false;
   if (objectType < EGDA_SCALAR || objectType > EGDA_RASTER) return false;
-  const int64_t bytes = int64_t{rows} * columns * egda_PixelTypeSize(pixelType);
-  return bytes <= std::numeric_limits<int32_t>::max();
+  // The whole buffer and each pitch (a row or a column of it) must fit 32 bits, also when the
+  // other side is 0.
+  const int64_t size = egda_PixelTypeSize(pixelType), limit = std::numeric_limits<int32_t>::max();
+  return int64_t{rows} * columns * size <= limit && int64_t{rows} * size <= limit &&
+         int64_t{columns} * size <= limit;
 }
 
 // Pitch of a compact buffer of this shape.
@@ -36,6 +39,11 @@ int32_t CompactPitch(int32_t rows, int32_t columns, int32_t size, int32_t object
   const bool columnMajor = objectType == EGDA_TABLE || objectType == EGDA_MATRIX;
   return (columnMajor ? rows : columns) * size;
 }
+
+
+} // namespace
+
+namespace taviron::lower {
 
 void FreeStrings(Egda_BaseData *m) {
   if (m->pixelType != EGDA_TYPE_STRING || !m->data) return;
@@ -49,7 +57,17 @@ void FreeStrings(Egda_BaseData *m) {
     }
 }
 
-} // namespace
+void FreeContents(Egda_BaseData *m) {
+  if (m->ownsData && m->data) {
+    FreeStrings(m);
+    emsc_HeapFree(m->data);
+  }
+  std::memset(static_cast<void *>(m), 0, sizeof *m);
+}
+
+} // namespace taviron::lower
+
+using taviron::lower::FreeStrings;
 
 extern "C" {
 

@@ -65,6 +65,11 @@ template <class T> inline T &At(const Egda_BaseData &m, int32_t r, int32_t c) {
   return *reinterpret_cast<T *>(ElementAddress(m, r, c));
 }
 
+// Frees the strings of a string matrix's buffer (the buffer itself stays).
+void FreeStrings(Egda_BaseData *m);
+// Frees what a matrix owns (its strings and buffer) and clears the record, which stays.
+void FreeContents(Egda_BaseData *m);
+
 } // namespace taviron::lower
 
 #endif

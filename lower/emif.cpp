@@ -858,27 +858,12 @@ private:
 
 // ---- Freeing a record's owned parts ----
 
-void FreeMatrixBuffer(Egda_BaseData *m) {
-  if (m->ownsData && m->data) {
-    if (m->pixelType == EGDA_TYPE_STRING) {
-      const bool columnMajor = lower::IsColumnMajor(*m);
-      const int32_t majors = columnMajor ? m->columns : m->rows;
-      const int32_t minors = columnMajor ? m->rows : m->columns;
-      for (int32_t i = 0; i < majors; ++i)
-        for (int32_t j = 0; j < minors; ++j)
-          emsc_HeapFreeEx(m->data + std::ptrdiff_t{i} * m->pitch + std::ptrdiff_t{j} * m->elementSize);
-    }
-    emsc_HeapFree(m->data);
-  }
-  std::memset(static_cast<void *>(m), 0, sizeof *m);
-}
-
 void FreeRecord(const DesignData &design, uint8_t *p);
 
 void FreeElement(const ItemData &item, uint8_t *p) {
   const int32_t base = Base(item.type);
   if (IsNestedBase(base)) FreeRecord(*item.nested, p);
-  else if (base == EMIF_TYPE_BASEDATA) FreeMatrixBuffer(reinterpret_cast<Egda_BaseData *>(p));
+  else if (base == EMIF_TYPE_BASEDATA) lower::FreeContents(reinterpret_cast<Egda_BaseData *>(p));
 }
 
 bool ElementOwns(const ItemData &item) {

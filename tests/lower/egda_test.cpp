@@ -28,7 +28,8 @@ TEST(EgdaBaseData, PixelSizesAndCreateShapes) {
 
   const struct {
     int32_t rows, columns, type, object;
-  } bad[] = {{-1, 2, 10, 2}, {2, -1, 10, 2}, {2, 2, 14, 2}, {2, 2, 10, 4}, {65536, 65536, 10, 2}};
+  } bad[] = {{-1, 2, 10, 2}, {2, -1, 10, 2}, {2, 2, 14, 2}, {2, 2, 10, 4}, {65536, 65536, 10, 2},
+                   {1657798662, 0, 10, 2}, {0, 1657798662, 10, 3}};
   for (const auto &b : bad) {
     EXPECT_EQ(egda_BaseDataCreate(b.rows, b.columns, b.type, b.object, nullptr, &err), nullptr);
     ASSERT_NE(err, nullptr);
