@@ -770,6 +770,23 @@ int32_t ewin_CloseHandle(Ewin_Handle handle) {
   return close(static_cast<int>(handle)) == 0 ? 1 : 0;
 }
 
+void ewin_OutputDebugString(const char *text) {
+  if (!text) return;
+  FILE *status = std::fopen("/proc/self/status", "r");
+  if (!status) return;
+  char line[256];
+  bool traced = false;
+  while (std::fgets(line, sizeof line, status))
+    if (std::strncmp(line, "TracerPid:", 10) == 0) traced = std::atol(line + 10) != 0;
+  std::fclose(status);
+  if (!traced) return;
+  for (std::size_t done = 0, size = std::strlen(text); done < size;) {
+    ssize_t n = write(2, text + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
 uint32_t ewin_GetTickCount(void) {
   auto now = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint32_t>(

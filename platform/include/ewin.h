@@ -137,6 +137,10 @@ int32_t ewin_DuplicateHandle(Ewin_Handle handle, Ewin_Handle process, Ewin_Handl
 /* Closes a handle; non-zero on success. */
 int32_t ewin_CloseHandle(Ewin_Handle handle);
 
+/* The debugger output: the text goes to standard error while a debugger is attached to the
+   process, and nowhere otherwise. */
+void ewin_OutputDebugString(const char *text);
+
 /* Milliseconds of a monotonic clock, wrapping at 2^32. */
 uint32_t ewin_GetTickCount(void);
 
