@@ -156,6 +156,25 @@ TEST_F(Session, ConnectBroadcastLogAndDisconnect) {
   Free(posts);
 }
 
+// A process that ends connected says farewell on its way out.
+TEST_F(Session, ExitDisconnectsOnce) {
+  StartManager({});
+  pid_t child = fork();
+  if (child == 0) {
+    Eerr_ErrorReport *err = nullptr;
+    esmg_SessionConnect("short-lived", ESMG_CONNECT_APPLICATION, &err);
+    std::exit(esmg_SessionIsStarted() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::vector<Esmg_Protocol *> posts = Received("POST", 1);
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0]->type, 35);
+  Free(posts);
+}
+
 TEST_F(Session, JobWaitsForRepliesAndAsksForTheLogFile) {
   StartManager({"--log-file", "/var/log/sm-session.log"});
   Connect("the job", ESMG_CONNECT_JOB);

@@ -283,6 +283,31 @@ TEST_F(EsmgLog, DebugOutputSkipsHeldReportsAndFreesItsText) {
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }
 
+// Running out of memory loses the line, never the process, and leaks nothing.
+TEST_F(EsmgLog, AllocationFailuresLoseTheLineOnly) {
+  Eerr_ErrorReport *chain = eerr_CreateErrorReport("inner", 2, 2, nullptr, "bad", 0);
+  chain = eerr_CreateErrorReport("outer", 1, 2, chain, nullptr);
+  int64_t live = emsc_TestLiveBlocks();
+  for (int64_t n = 1;; ++n) {
+    lines.clear();
+    {
+      taviron::testing::FailAllocation fail(n);
+      esmg_LogErrorContents(chain, nullptr, nullptr);
+      esmg_LogMessage(1, nullptr, "tail %d", 1);
+    }
+    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "failing allocation " << n;
+    if (lines.size() == 5) break;
+    EXPECT_EQ(lines.size(), 4u) << "failing allocation " << n; // one line lost
+    ASSERT_LT(n, 50);
+  }
+  eerr_DeleteErrorReportEx(&chain);
+  {
+    taviron::testing::FailAllocation fail(1);
+    EXPECT_EQ(esmg_ApplicationTitleSet("T"), nullptr);
+  }
+  EXPECT_STREQ(esmg_ApplicationTitleGet(), "NORIX TAVIRON");
+}
+
 void Called(void *data) { ++*static_cast<int *>(data); }
 
 std::vector<std::pair<int32_t, intptr_t>> broadcasts;
