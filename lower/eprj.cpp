@@ -2248,25 +2248,6 @@ private:
   Emif_Dictionary *dictionary_ = nullptr;
 };
 
-// Saves the current entry and puts it back when the operation does not keep its move.
-class SavedEntry {
-public:
-  SavedEntry(const SavedEntry &) = delete;
-  SavedEntry &operator=(const SavedEntry &) = delete;
-  explicit SavedEntry(Ehfa_File *file) : file_(file) { position_ = ehfa_EntryPositionGet(file, &problem); }
-  ~SavedEntry() {
-    if (restore && position_) ehfa_EntryPositionSet(file_, position_, nullptr);
-    ehfa_EntryPositionFree(position_);
-  }
-  bool Saved() const { return position_ != nullptr; }
-  Eerr_ErrorReport *problem = nullptr; // the report of a failed save
-  bool restore = true;
-
-private:
-  Ehfa_File *file_;
-  Ehfa_EntryPosition *position_ = nullptr;
-};
-
 // Moves to the entry at path (null: stays). Codes: `code` for a failed move.
 bool MoveToBase(Ehfa_File *file, const char *path, const char *reporter, int32_t code,
                 Eerr_ErrorReport **err) {
@@ -2286,7 +2267,7 @@ bool WriteNode(Ehfa_File *file, const char *path, const char *node, const void *
   NodeDesigns designs;
   const Emif_Design *design = designs.Get(mapInfo, reporter, 2, err);
   if (!design) return false;
-  SavedEntry saved(file);
+  EhfaSavedEntry saved(file);
   if (!saved.Saved()) {
     lower::ReportCallee(err, saved.problem, reporter, 3, "ehfa_EntryPositionGet");
     return false;
@@ -2321,7 +2302,7 @@ void *ReadNode(Ehfa_File *file, const char *path, const char *node, bool mapInfo
   NodeDesigns designs;
   const Emif_Design *design = designs.Get(mapInfo, reporter, 2, err);
   if (!design) return nullptr;
-  SavedEntry saved(file);
+  EhfaSavedEntry saved(file);
   if (!saved.Saved()) {
     lower::ReportCallee(err, saved.problem, reporter, 3, "ehfa_EntryPositionGet");
     return nullptr;

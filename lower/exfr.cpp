@@ -1035,28 +1035,9 @@ private:
   Emif_Dictionary *dictionary_ = nullptr;
 };
 
-// A saved current entry, put back when the call does not keep its move.
-class EntryKeeper {
-public:
-  EntryKeeper(const EntryKeeper &) = delete;
-  EntryKeeper &operator=(const EntryKeeper &) = delete;
-  explicit EntryKeeper(Ehfa_File *file) : file_(file) { position_ = ehfa_EntryPositionGet(file, &problem); }
-  ~EntryKeeper() {
-    if (restore && position_) ehfa_EntryPositionSet(file_, position_, nullptr);
-    ehfa_EntryPositionFree(position_);
-  }
-  const Ehfa_EntryPosition *Position() const { return position_; }
-  Eerr_ErrorReport *problem = nullptr; // the report of a failed save
-  bool restore = true;
-
-private:
-  Ehfa_File *file_;
-  Ehfa_EntryPosition *position_ = nullptr;
-};
-
 // Makes the entry at path (null: the current entry) the base of a node operation, and tells
 // whether it has an "XForm" child. False with a report (code) when it cannot.
-bool FindBase(Ehfa_File *file, const char *path, const EntryKeeper &start, bool &hasNode,
+bool FindBase(Ehfa_File *file, const char *path, const EhfaSavedEntry &start, bool &hasNode,
               const char *reporter, int32_t code, Eerr_ErrorReport **err) {
   if (!start.Position()) {
     lower::ReportCallee(err, start.problem, reporter, code, "ehfa_EntryPositionGet");
@@ -1240,10 +1221,10 @@ int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xf
     }
   XFormDesigns designs;
   if (!designs.Make(kReporter, 3, err)) return -1;
-  EntryKeeper start(file);
+  EhfaSavedEntry start(file);
   bool hasOld = false;
   if (!FindBase(file, path, start, hasOld, kReporter, 4, err)) return -1;
-  EntryKeeper base(file);
+  EhfaSavedEntry base(file);
   Eerr_ErrorReport *inner = nullptr;
   // Nodes left after the first by an earlier write that failed go first.
   if (!base.Position() || !PruneNodes(file, base.Position(), Keep::First, &inner)) {
@@ -1282,7 +1263,7 @@ _exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport 
   }
   XFormDesigns designs;
   if (!designs.Make(kReporter, 2, err)) return nullptr;
-  EntryKeeper start(file);
+  EhfaSavedEntry start(file);
   bool hasNode = false;
   if (!FindBase(file, path, start, hasNode, kReporter, 3, err)) return nullptr;
   if (!hasNode) {
@@ -1311,7 +1292,7 @@ _exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport 
                   file->fileName, header.present, header.stepCount);
     return nullptr;
   }
-  EntryKeeper node(file);
+  EhfaSavedEntry node(file);
   if (!node.Position()) {
     lower::ReportCallee(err, node.problem, kReporter, 4, "ehfa_EntryPositionGet");
     return nullptr;
