@@ -396,9 +396,13 @@ Ehfa_Entry *Publish(Ehfa_File *file, int64_t id) {
   return &holder->entry;
 }
 
+// Makes id the current entry. When its record cannot be published (the state's error tells
+// why), the current entry stays where it was, so the file record and the state always agree.
 void MoveTo(Ehfa_File *file, int64_t id) {
-  StateOf(file).current = id;
-  if (Ehfa_Entry *entry = Publish(file, id)) file->currentEntry = entry;
+  if (Ehfa_Entry *entry = Publish(file, id)) {
+    StateOf(file).current = id;
+    file->currentEntry = entry;
+  }
 }
 
 // ---- Transactions and the dictionary ----
