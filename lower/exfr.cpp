@@ -989,9 +989,17 @@ static_assert(kAffineLayout.size == sizeof(AffineRecord));
 static_assert(kPolynomialLayout.size == sizeof(PolynomialRecord) &&
               kPolynomialLayout.offsets[1] == offsetof(PolynomialRecord, reverse));
 
+// A reprojection step: the pair's two parameter records and the direction.
+struct ProjectionRecord {
+  int32_t inverse;
+  Eprj_ProParameters *source;
+  Eprj_ProParameters *destination;
+};
+
 constexpr const char *kXFormDesign = "Exfr_XForm";
 constexpr const char *kAffineDesign = "Exfr_AffineStep";
 constexpr const char *kPolynomialDesign = "Exfr_PolynomialStep";
+constexpr const char *kProjectionDesign = "Exfr_ProjectionStep";
 
 // The designs of the stored forms, in a dictionary made for one call.
 class XFormDesigns {
@@ -1023,13 +1031,23 @@ public:
                                      EMIF_POINTER + EMIF_TYPE_RECORD, "forward", "Efga_Polynomial",
                                      EMIF_POINTER + EMIF_TYPE_RECORD, "reverse", "Efga_Polynomial",
                                      0);
-    if (!polynomial) lower::ReportCallee(err, inner, reporter, code, "emif_DefineObject");
-    return polynomial != nullptr;
+    if (polynomial && !eprj_ProParametersDesignDefine(dictionary_, &inner)) {
+      lower::ReportCallee(err, inner, reporter, code, "eprj_ProParametersDesignDefine");
+      return false;
+    }
+    if (polynomial)
+      projection = emif_DesignCreate(dictionary_, kProjectionDesign, &inner, EMIF_TYPE_S32,
+                                     "inverse", EMIF_POINTER + EMIF_TYPE_RECORD, "source",
+                                     "Eprj_ProParameters", EMIF_POINTER + EMIF_TYPE_RECORD,
+                                     "destination", "Eprj_ProParameters", 0);
+    if (!projection) lower::ReportCallee(err, inner, reporter, code, "emif_DefineObject");
+    return projection != nullptr;
   }
 
   const Emif_Design *xform = nullptr;
   const Emif_Design *affine = nullptr;
   const Emif_Design *polynomial = nullptr;
+  const Emif_Design *projection = nullptr;
 
 private:
   Emif_Dictionary *dictionary_ = nullptr;
@@ -1109,6 +1127,13 @@ bool WriteSteps(Ehfa_File *file, const _exfr_XForm *xform, const XFormDesigns &d
       std::copy(std::begin(s.m), std::end(s.m), record.coefficients);
       written = ehfa_ObjectWrite(file, nullptr, name.c_str(), kAffineDesign, code, &record,
                                  designs.affine, &inner);
+    } else if (s.kind == kProjection) {
+      ProjectionRecord record{};
+      record.inverse = s.inverse;
+      record.source = const_cast<Eprj_ProParameters *>(eprj_ProjectionPairParameters(s.pair, 0));
+      record.destination = const_cast<Eprj_ProParameters *>(eprj_ProjectionPairParameters(s.pair, 1));
+      written = ehfa_ObjectWrite(file, nullptr, name.c_str(), kProjectionDesign, code, &record,
+                                 designs.projection, &inner);
     } else {
       PolynomialRecord record{};
       record.forward = efga_PolynomialCopyToPrivate(s.forward, &inner);
@@ -1149,6 +1174,36 @@ Efga_Polynomial *StepPolynomial(const Efga_PolynomialPrivate *form, int32_t step
   return poly;
 }
 
+// Reads a reprojection step: the pair is made again from its two parameter records.
+bool ReadProjectionStep(Ehfa_File *file, int32_t step, const std::string &name,
+                        const XFormDesigns &designs, Chain &chain, const char *reporter,
+                        Eerr_ErrorReport **err) {
+  ProjectionRecord record{};
+  Eerr_ErrorReport *inner = nullptr;
+  if (!ehfa_ObjectRead(file, nullptr, name.c_str(), EHFA_CHILD_NAMED, &record, designs.projection,
+                       &inner)) {
+    lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
+    return false;
+  }
+  Step s{};
+  s.kind = kProjection;
+  s.inverse = record.inverse != 0;
+  bool ok = record.source && record.destination;
+  if (!ok)
+    lower::Report(err, reporter, 5, "Step %d of the transform in %s lacks a projection", step,
+                  file->fileName);
+  if (ok) {
+    s.pair = eprj_ProjectionPairInit(file->init, record.source, record.destination, &inner);
+    if (!s.pair) {
+      lower::ReportCallee(err, inner, reporter, 5, "eprj_ProjectionPairInit");
+      ok = false;
+    }
+  }
+  emif_ObjectFreeContents(designs.projection, &record);
+  if (ok) chain.Add(s);
+  return ok;
+}
+
 // Reads step `step` (from 1), a child of the current entry, into the chain.
 bool ReadStep(Ehfa_File *file, int32_t step, const XFormDesigns &designs, Chain &chain,
               const char *reporter, Eerr_ErrorReport **err) {
@@ -1161,6 +1216,8 @@ bool ReadStep(Ehfa_File *file, int32_t step, const XFormDesigns &designs, Chain 
     return false;
   }
   const bool affine = std::strcmp(entry->type, kAffineDesign) == 0;
+  if (std::strcmp(entry->type, kProjectionDesign) == 0)
+    return ReadProjectionStep(file, step, name, designs, chain, reporter, err);
   if (!affine && std::strcmp(entry->type, kPolynomialDesign) != 0) {
     lower::Report(err, reporter, 5, "Step %d of the transform in %s is of design %s, which is not known",
                   step, file->fileName, entry->type);
@@ -1214,7 +1271,8 @@ int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xf
     return -1;
   }
   for (int32_t i = 0; xform && i < xform->count; ++i)
-    if (xform->steps[i].kind != kAffine && xform->steps[i].kind != kPolynomial) {
+    if (xform->steps[i].kind != kAffine && xform->steps[i].kind != kPolynomial &&
+        xform->steps[i].kind != kProjection) {
       lower::Report(err, kReporter, 2, "Step %d of the transform is of kind %d, which has no stored form",
                     i + 1, xform->steps[i].kind);
       return -1;

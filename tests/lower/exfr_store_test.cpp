@@ -1,5 +1,6 @@
 // Transforms stored in hierarchical files.
 #include "exfr.h"
+#include "projection_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,24 @@ std::vector<double> Images(const _exfr_XForm *x) {
   return out;
 }
 
+// UTM zone 11 (WGS 84) to geographic coordinates, scaled from kilometres, as one transform.
+_exfr_XForm *Reprojection() {
+  Eprj_ProParameters *utm = projection_test::Parameters(1, 11, {});
+  Eprj_ProParameters *geographic = projection_test::Parameters(0, 0, {});
+  Eprj_ProjectionPair *pair = eprj_ProjectionPairInit(nullptr, utm, geographic, nullptr);
+  _exfr_XForm *x = exfr_XFormCreateFromProjPairAndMapInfo(pair, nullptr, "kilometers", "dd", nullptr);
+  eprj_ProjectionPairFree(&pair);
+  eprj_ProParametersFree(&utm);
+  eprj_ProParametersFree(&geographic);
+  EXPECT_NE(x, nullptr);
+  // Points near the zone's false origin, so that the images are ordinary geographic coordinates.
+  _exfr_XForm *near = exfr_XFormCreateUsingCoeffs(1, 0, 500, 0, 1, 4000, nullptr);
+  _exfr_XForm *result = exfr_XFormCompose(x, near, nullptr, nullptr);
+  exfr_XFormFree(&near, nullptr);
+  exfr_XFormFree(&x, nullptr);
+  return result;
+}
+
 class ExfrStoreTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -113,6 +132,7 @@ TEST_F(ExfrStoreTest, EveryKindOfTransformReadsBackAfterReopening) {
       {"polynomial", exfr_XFormCopy(curve, nullptr, nullptr)},
       {"pair", exfr_XFormCreateFromPolyPair(affine, inverse, nullptr)},
       {"chain", exfr_XFormCopy(chain, nullptr, nullptr)},
+      {"reprojection", Reprojection()},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.label);
@@ -251,7 +271,7 @@ TEST_F(ExfrStoreTest, DamagedNodesAreReported) {
       {"none with steps", "UPDATE entry SET data = X'0000000002000000' WHERE name = 'XForm'", 5},
       {"negative count", "UPDATE entry SET data = X'01000000FFFFFFFF' WHERE name = 'XForm'", 5},
       {"missing step", "DELETE FROM entry WHERE name = 'Step_2'", 5},
-      {"step of an unknown kind", "UPDATE entry SET type = 'Exfr_ProjectionStep' WHERE name = 'Step_1'", 5},
+      {"step of an unknown kind", "UPDATE entry SET type = 'Exfr_WarpStep' WHERE name = 'Step_1'", 5},
       {"polynomial bytes cut", "UPDATE entry SET data = substr(data, 1, 40) WHERE name = 'Step_1'", 4},
       {"private form damaged",
        "UPDATE entry SET data = X'01000000' || X'10000000' || zeroblob(16) || X'00000000' WHERE name = 'Step_1'", 5},
