@@ -33,6 +33,7 @@ typedef struct {
   int32_t count;
   double *data;
 } Eprj_DblArray;
+typedef Eprj_DblArray eprj_DblArray; /* the name the stored designs and callers use */
 
 typedef struct {
   double x;
