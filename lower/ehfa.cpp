@@ -1452,6 +1452,24 @@ int32_t BlockRead(Ehfa_File *file, int64_t entry, int32_t row, int32_t col, void
   return 1;
 }
 
+int32_t BlockRowRead(Ehfa_File *file, int64_t entry, int32_t row, int32_t first, int32_t last,
+                     bool (*visit)(void *context, int32_t col, const uint8_t *bytes, int32_t size,
+                                   Eerr_ErrorReport **err),
+                     void *context, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "ehfa_BlockRead";
+  lower::Clear(err);
+  if (!Usable(file, kReporter, err)) return -1;
+  State &state = StateOf(file);
+  Query q(state, "SELECT col, data FROM block WHERE entry = ?1 AND row = ?2 AND col BETWEEN ?3 AND ?4 ORDER BY col");
+  q.Bind(1, entry).Bind(2, int64_t{row}).Bind(3, int64_t{first}).Bind(4, int64_t{last});
+  while (q.Step()) {
+    int32_t size = 0;
+    const uint8_t *bytes = q.Blob(1, size);
+    if (!visit(context, static_cast<int32_t>(q.Int(0)), bytes, size, err)) return -1;
+  }
+  return SqlFailed(file, kReporter, 2, err) ? -1 : 0;
+}
+
 int32_t BlockWrite(Ehfa_File *file, int64_t entry, int32_t row, int32_t col, const void *data, int32_t size,
                    Eerr_ErrorReport **err) {
   static const char *const kReporter = "ehfa_BlockWrite";

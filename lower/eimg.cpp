@@ -312,6 +312,27 @@ bool Trim(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err) {
   return true;
 }
 
+// Decodes a stored block in place: byte order, and the packed class types kept in range.
+void Decode(const Eimg_Layer *layer, uint8_t *data) {
+  const LayerState &state = StateOf(layer);
+  SwapElements(data, state.blockBytes, state.elementSize, layer->pixelType);
+  if (layer->pixelType <= EGDA_TYPE_U4) {
+    const uint8_t top = layer->pixelType == EGDA_TYPE_U1 ? 1 : layer->pixelType == EGDA_TYPE_U2 ? 3 : 15;
+    for (std::size_t i = 0; i < state.blockBytes; ++i) data[i] = std::min(data[i], top);
+  }
+}
+
+uint8_t *Insert(Eimg_Layer *layer, int64_t key, std::unique_ptr<uint8_t[]> data) {
+  LayerState &state = StateOf(layer);
+  state.recency.push_front(key);
+  CachedBlock block;
+  block.data = std::move(data);
+  block.position = state.recency.begin();
+  uint8_t *bytes = block.data.get();
+  state.cache.emplace(key, std::move(block));
+  return bytes;
+}
+
 // The cached block (row, col), loaded when missing. fresh: the caller overwrites every pixel of
 // it inside the layer, so the stored block need not be read.
 uint8_t *Block(Eimg_Layer *layer, int32_t row, int32_t col, bool fresh, const char *reporter,
@@ -323,33 +344,69 @@ uint8_t *Block(Eimg_Layer *layer, int32_t row, int32_t col, bool fresh, const ch
     state.recency.splice(state.recency.begin(), state.recency, it->second.position);
     return it->second.data.get();
   }
-  CachedBlock block;
-  block.data = std::make_unique<uint8_t[]>(state.blockBytes);
+  auto data = std::make_unique<uint8_t[]>(state.blockBytes);
   if (!fresh) {
     Eerr_ErrorReport *inner = nullptr;
     int32_t found;
     {
       std::lock_guard<std::mutex> lock(state.shared->mutex);
-      found = taviron::ehfa::BlockRead(state.shared->file, state.entry, row, col, block.data.get(),
+      found = taviron::ehfa::BlockRead(state.shared->file, state.entry, row, col, data.get(),
                                        static_cast<int32_t>(state.blockBytes), &inner);
     }
     if (found < 0) {
       lower::ReportCallee(err, inner, reporter, 94, "ehfa_BlockRead");
       return nullptr;
     }
-    if (found > 0) {
-      SwapElements(block.data.get(), state.blockBytes, state.elementSize, layer->pixelType);
-      if (layer->pixelType <= EGDA_TYPE_U4) {
-        const uint8_t top = layer->pixelType == EGDA_TYPE_U1 ? 1 : layer->pixelType == EGDA_TYPE_U2 ? 3 : 15;
-        for (std::size_t i = 0; i < state.blockBytes; ++i) block.data[i] = std::min(block.data[i], top);
-      }
-    }
+    if (found > 0) Decode(layer, data.get());
   }
-  state.recency.push_front(key);
-  block.position = state.recency.begin();
-  uint8_t *data = block.data.get();
-  state.cache.emplace(key, std::move(block));
-  return data;
+  return Insert(layer, key, std::move(data));
+}
+
+struct PrefetchContext {
+  Eimg_Layer *layer;
+  int32_t row;
+  const char *reporter;
+};
+
+bool PrefetchVisit(void *context, int32_t col, const uint8_t *bytes, int32_t size, Eerr_ErrorReport **err) {
+  const auto &c = *static_cast<const PrefetchContext *>(context);
+  LayerState &state = StateOf(c.layer);
+  if (static_cast<std::size_t>(size) != state.blockBytes || !bytes) {
+    lower::Report(err, c.reporter, 94, "Block (%d, %d) of %.400s holds %d bytes instead of %zu", c.row, col,
+                  c.layer->name, size, state.blockBytes);
+    return false;
+  }
+  const int64_t key = int64_t{c.row} * c.layer->blocksAcross + col;
+  if (state.cache.count(key)) return true; // the cached block is newer
+  auto data = std::make_unique<uint8_t[]>(state.blockBytes);
+  std::memcpy(data.get(), bytes, state.blockBytes);
+  Decode(c.layer, data.get());
+  Insert(c.layer, key, std::move(data));
+  return true;
+}
+
+// Loads the blocks (row, first .. last) that are not cached with one query; blocks never written
+// come in as zeros.
+bool Prefetch(Eimg_Layer *layer, int32_t row, int32_t first, int32_t last, const char *reporter,
+              Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  PrefetchContext context{layer, row, reporter};
+  Eerr_ErrorReport *inner = nullptr;
+  int32_t result;
+  {
+    std::lock_guard<std::mutex> lock(state.shared->mutex);
+    result = taviron::ehfa::BlockRowRead(state.shared->file, state.entry, row, first, last, &PrefetchVisit,
+                                         &context, &inner);
+  }
+  if (result != 0) {
+    lower::ReportCallee(err, inner, reporter, 94, "ehfa_BlockRead");
+    return false;
+  }
+  for (int32_t col = first; col <= last; ++col) {
+    const int64_t key = int64_t{row} * layer->blocksAcross + col;
+    if (!state.cache.count(key)) Insert(layer, key, std::make_unique<uint8_t[]>(state.blockBytes));
+  }
+  return true;
 }
 
 // ---- Pixel rectangles as windows ----
@@ -426,6 +483,20 @@ bool Transfer(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int
   for (int32_t br = br0; br <= br1; ++br) {
     const int64_t top = int64_t{br} * bh;
     const int64_t ys = std::max(y0, top), ye = std::min(y1, top + bh);
+    // The blocks of this row that must come from the file, fetched together.
+    int32_t first = -1, last = -1, missing = 0;
+    for (int32_t bc = bc0; bc <= bc1; ++bc) {
+      if (state.cache.count(int64_t{br} * layer->blocksAcross + bc)) continue;
+      const int64_t left = int64_t{bc} * bw;
+      if (write && std::max(x0, left) == left && ys == top &&
+          std::min(x1, left + bw) == std::min<int64_t>(left + bw, layer->width) &&
+          ye == std::min<int64_t>(top + bh, layer->height))
+        continue;
+      if (first < 0) first = bc;
+      last = bc;
+      ++missing;
+    }
+    if (missing > 1 && !Prefetch(layer, br, first, last, reporter, err)) return false;
     for (int32_t bc = bc0; bc <= bc1; ++bc) {
       const int64_t left = int64_t{bc} * bw;
       const int64_t xs = std::max(x0, left), xe = std::min(x1, left + bw);

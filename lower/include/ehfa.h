@@ -172,6 +172,13 @@ int64_t CurrentEntryId(Ehfa_File *file);
    or the file fails. */
 int32_t BlockRead(Ehfa_File *file, int64_t entry, int32_t row, int32_t col, void *buffer,
                   int32_t size, Eerr_ErrorReport **err);
+/* Hands every stored block (row, c) of the entry with first <= c <= last to visit(c, bytes,
+   size) in column order, with one query: 0, or -1 with a report when the file fails or visit
+   returns false (visit leaves its own report in err then). */
+int32_t BlockRowRead(Ehfa_File *file, int64_t entry, int32_t row, int32_t first, int32_t last,
+                     bool (*visit)(void *context, int32_t col, const uint8_t *bytes, int32_t size,
+                                   Eerr_ErrorReport **err),
+                     void *context, Eerr_ErrorReport **err);
 /* Stores (or replaces) block (row, col) of the entry. 0, or -1 with a report. */
 int32_t BlockWrite(Ehfa_File *file, int64_t entry, int32_t row, int32_t col, const void *data,
                    int32_t size, Eerr_ErrorReport **err);
