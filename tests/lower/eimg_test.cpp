@@ -67,7 +67,11 @@ std::complex<double> Pattern(int32_t type, int32_t x, int32_t y) {
 struct Err {
   Eerr_ErrorReport *report = nullptr;
   ~Err() { eerr_DeleteErrorReportEx(&report); }
-  Eerr_ErrorReport **operator&() { return &report; }
+  // Handing the slot to a call drops the report it held.
+  Eerr_ErrorReport **operator&() {
+    Reset();
+    return &report;
+  }
   explicit operator bool() const { return report != nullptr; }
   std::string Message() const { return report && report->message ? report->message : ""; }
   void Reset() { eerr_DeleteErrorReportEx(&report); }
