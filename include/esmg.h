@@ -8,6 +8,7 @@
 
 #include "eerr.h"
 #include "estr.h"
+#include "ewin.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -203,6 +204,186 @@ Esmg_Sequence *esmg_SequenceCreate(Esmg_Sequence *chain, const char *label, int3
                                    char *const *argv, Eerr_ErrorReport **err);
 void esmg_SequenceFree(Esmg_Sequence *chain);
 void esmg_FreeSequence(Esmg_Sequence *chain);
+
+
+/* Log messages */
+
+/* The application's log function: (level, finished text, error slot). A report it leaves in the
+   slot is deleted. */
+typedef int32_t (*Esmg_LogFunction)(int32_t level, const char *text, Eerr_ErrorReport **err);
+
+/* Formats one line (printf style) and routes it: to the installed log function, else to the
+   session manager (protocol 6) when a session is started, else (levels 0 are dropped while the
+   terse flag is set) to the batch log file in a batch run, else to a message box captioned with
+   the application title. Level 1 is always shown, 0 is verbose. Nothing happens (result 0) when
+   the slot already holds a report or the format is null or refused; otherwise the result is 1. */
+int32_t esmg_LogMessage(int32_t level, Eerr_ErrorReport **err, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+/* The same with an argument list; also the plug-in layer's log function. */
+int32_t esmg_LogMessageFunc(int32_t level, Eerr_ErrorReport **err, const char *format,
+                            va_list ap);
+/* Installs the log function (null removes it); returns it. */
+Esmg_LogFunction esmg_SetLogFunction(Esmg_LogFunction function);
+Esmg_LogFunction esmg_GetLogFunction(void);
+
+/* The lower layer's alternate error function: nothing when the user interrupted; the chain to
+   the session manager (protocol 5) when a session is started; else esmg_LogErrorContents. */
+void esmg_LogError(void *context, Eerr_ErrorReport *chain, void *ignored, Eerr_ErrorReport **err);
+/* Logs the chain, report by report: severity 0 its message (level 1), -1 its message (level 0),
+   others "N: #code from reporter" and then "N: message" or, without a message,
+   "N:  <next reporter> failed" (N: WARNING, ERROR or UNKNOWN). Texts are taken literally. */
+void esmg_LogErrorContents(Eerr_ErrorReport *chain, void *ignored, Eerr_ErrorReport **err);
+
+/* The batch log file: set once (later calls are ignored); the name or null. */
+void esmg_LogFileSet(const char *name);
+const char *esmg_LogFileGet(void);
+/* Appends text to the batch log file. Text is gathered until a piece ends with a line feed or
+   the gathered text would reach 1024 characters, then written with what was gathered. */
+void esmg_LogFileWrite(const char *text);
+/* The session manager's log-file name (protocol 56) as a new heap string, or null. */
+char *esmg_GetLogFileFromSessionManager(void);
+
+/* The caption of message boxes: "NORIX TAVIRON" until a title is set. The setter keeps a copy
+   and returns it. */
+const char *esmg_ApplicationTitleSet(const char *title);
+const char *esmg_ApplicationTitleGet(void);
+
+/* The session log callback, kept by the session manager. */
+typedef void (*Esmg_SessionLogCallback)(void *userData);
+typedef struct Esmg_SessionLogCallbackRecord {
+  Esmg_SessionLogCallback callback;
+  void *userData;
+  int32_t processId; /* the process in which the callback lives */
+} Esmg_SessionLogCallbackRecord;
+/* In the session manager: replaces the stored record (ownProcess 1: this process's id instead of
+   processId). Elsewhere: protocol 53 with callback and user data. */
+void esmg_AddSessionLogCallback(Esmg_SessionLogCallback callback, void *userData,
+                                int32_t processId, int32_t ownProcess);
+/* In the session manager: drops the stored record. Elsewhere: protocol 55. */
+void esmg_ClearSessionLogCallback(void);
+/* In the session manager: calls the record's callback (null: the stored record) here when it
+   lives in this process, else hands protocol 54 to the broadcast function for that process. */
+void esmg_InvokeSessionLogCallback(const Esmg_SessionLogCallbackRecord *record);
+
+/* The file layer's log function of a job: "\nJob: <text>" to the debugger output (standard
+   error while a debugger is attached). 0 when the slot holds a report or the format is null. */
+int32_t esmg_DebugOutputLog(int32_t level, Eerr_ErrorReport **err, const char *format,
+                            va_list ap);
+
+/* 1 when TAVIRON_BATCH_RUN exists (whatever its value). */
+int32_t esmg_IsBatchRun(void);
+
+/* The user interrupt: the flag, set by a "NORIX_APP_CANCEL" message in this process's queue
+   (looked for at most every 1500 ms) or by esmg_InterruptSet, until cleared. */
+int32_t esmg_InterruptQuery(void);
+void esmg_InterruptSet(void);
+void esmg_InterruptClear(void);
+
+/* Message boxes of this Linux build write "caption: text" on standard error and answer with the
+   default button. Styles and answers: */
+#define ESMG_MB_OK 0x0000
+#define ESMG_MB_OKCANCEL 0x0001
+#define ESMG_MB_ABORTRETRYIGNORE 0x0002
+#define ESMG_MB_YESNOCANCEL 0x0003
+#define ESMG_MB_YESNO 0x0004
+#define ESMG_MB_RETRYCANCEL 0x0005
+#define ESMG_MB_ICONERROR 0x0010
+#define ESMG_MB_ICONQUESTION 0x0020
+#define ESMG_MB_ICONWARNING 0x0030
+#define ESMG_MB_ICONINFORMATION 0x0040
+#define ESMG_MB_DEFBUTTON2 0x0100
+#define ESMG_MB_DEFBUTTON3 0x0200
+#define ESMG_MB_TASKMODAL 0x2000
+#define ESMG_IDOK 1
+#define ESMG_IDCANCEL 2
+#define ESMG_IDABORT 3
+#define ESMG_IDRETRY 4
+#define ESMG_IDIGNORE 5
+#define ESMG_IDYES 6
+#define ESMG_IDNO 7
+int32_t esmg_MessageBox(const char *text, const char *caption, uint32_t style);
+
+/* Session-manager connection */
+
+/* Destination kinds of a broadcast: 0 none in particular, 3 the application named by the
+   destination word, 4 spread to all (notifications), 9 the application with the process id. */
+#define ESMG_DEST_NONE 0
+#define ESMG_DEST_NAMED 3
+#define ESMG_DEST_SPREAD 4
+#define ESMG_DEST_PROCESS 9
+
+/* Connection kinds: 1 interactive application, 2 job. */
+#define ESMG_CONNECT_APPLICATION 1
+#define ESMG_CONNECT_JOB 2
+
+/* The session manager's broadcast function: (record, destination kind, destination word); the
+   record stays the caller's. */
+typedef void (*Esmg_BroadcastProtocolFunc)(Esmg_Protocol *record, int32_t kind,
+                                           intptr_t destination);
+/* The application's handler of records the session manager sends. */
+typedef int32_t (*Esmg_AppProtoFunc)(Esmg_Protocol *record, void *userData);
+/* The test of a wait: 1 accepts the record. */
+typedef int32_t (*Esmg_ProtocolTest)(Esmg_Protocol *record, void *userData);
+
+/* The window class of the session manager's window (its title is the session manager's name). */
+#define ESMG_SESSION_MANAGER_CLASS "eemlsessionmanager"
+#define ESMG_SESSION_MANAGER_DEFAULT_NAME "sessionmanager10"
+
+/* Name and lookup. */
+const char *esmg_GetSessionManagerName(void);
+void esmg_InitSessionManagerName(const char *name, Eerr_ErrorReport **err);
+void esmg_ResolveSessionManagerName(void);
+Ewin_Window esmg_FindSessionManagerWindow(void);
+int32_t esmg_IsSessionManagerNameDefault(void);
+int32_t esmg_IsSessionManagerRunning(void);
+void esmg_SessionManagerLookup(void);
+
+/* Connection. A failed connection shows "Could not connect to Session Manager!" and leaves the
+   process unconnected; the process goes on. */
+void esmg_SessionConnect(const char *name, int32_t kind, Eerr_ErrorReport **err);
+void esmg_SessionOpen(const char *name, int32_t kind, intptr_t ignored1, intptr_t ignored2,
+                      intptr_t ignored3, intptr_t ignored4, Eerr_ErrorReport **err);
+void OpenSessionPipes(Eerr_ErrorReport **err, const char *name, int32_t kind);
+void esmg_SessionDisconnect(Eerr_ErrorReport **err);
+int32_t esmg_SessionCreate(void);
+void esmg_SessionDelete(void);
+int32_t esmg_SessionIdGet(void);
+void esmg_SetSessionManager(void);
+int32_t esmg_SessionIsStarted(void);
+int32_t esmg_SetSessionIsStarted(int32_t flag);
+int32_t esmg_IsSessionManager(void);
+/* 0 in the session manager, 1 in a connected process, 4 otherwise. */
+int32_t esmg_FindAppType(void);
+Esmg_BroadcastProtocolFunc esmg_SetBroadcastProtocolFunc(Esmg_BroadcastProtocolFunc function);
+Esmg_BroadcastProtocolFunc esmg_GetBroadcastProtocolFunc(void);
+Esmg_AppProtoFunc esmg_SetAppProtoFunc(Esmg_AppProtoFunc function, void *userData);
+int32_t esmg_CallAppProtoFunc(Esmg_Protocol *record);
+/* "<base temporary directory>/TavironSession.<host name>", in a static buffer. */
+const char *esmg_SessionNameBase(void);
+/* Kept for the applications; nothing here reads them. */
+void *esmg_SetGetAppToSessionPipeFunc(void *function);
+void *esmg_SetProcessMessageFunc(void *function);
+void *esmg_SetWorkProcInfo(void *first, void *second);
+void *esmg_SetInputId(void *id);
+int32_t esmg_GetSessionToAppPipe(void);
+int32_t esmg_GetAppToSessionPipe(void);
+void esmg_SetConnectionInfo(void *info);
+void esmg_SetReadyWriteProcInfo(void *function, void *data);
+
+/* Transport. The arguments after the type code are those of esmg_AssembleProtocol. */
+void esmg_Broadcast(int32_t kind, intptr_t destination, int32_t type, ...);
+/* The reply (the caller's), or null: without a session, in the session manager, after 20000 ms
+   without reply, or when the send or the reply fails. */
+Esmg_Protocol *esmg_BroadcastAndWait(int32_t kind, intptr_t destination, int32_t type, ...);
+/* Waits for a record of the type (ESMG_PROTOCOL_ANY: any type) that the test accepts (no test:
+   any of the type), from the queue of received records first; other records that arrive are
+   queued. Null when the session manager cannot be reached or the connection is lost. */
+Esmg_Protocol *esmg_WaitForProtocolWithFunc(int32_t ignored, int32_t type, Esmg_ProtocolTest test,
+                                            void *userData);
+Esmg_Protocol *esmg_WaitForProtocol(int32_t ignored, int32_t type);
+/* Sends the packet without waiting and frees it (null result); in the session manager the
+   packet is returned unsent. */
+Esmg_Packet *esmg_PostPacket(Esmg_Packet *packet);
 
 #ifdef __cplusplus
 }

@@ -6,12 +6,19 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <new>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
+#include <vector>
+
+#include <proj.h>
 
 #include "ecvt.h"
+#include "egda_pixel.h"
 #include "emsc.h"
 #include "estr.h"
 #include "internal.h"
@@ -1095,6 +1102,1404 @@ double eprj_Adjl(double x, Eerr_ErrorReport **err) {
   }
   if (std::fabs(x) <= kPi) return x;
   return std::remainder(x, 2 * kPi);
+}
+
+} // extern "C"
+
+// ---- projections on PROJ ------------------------------------------------------------------------
+
+namespace {
+
+// PROJ's names of the spheroids of the table, in its order; null: given by its axes.
+constexpr const char *kProjEllipsoids[] = {
+    "clrk66", "clrk80", "bessel", "new_intl", "intl",    "WGS72",   "evrst30",
+    "WGS66",  "GRS80",  "airy",   "evrst48",  "mod_airy", "WGS84",  "SEasia",
+    "aust_SA", "krass", "hough",  "fschr60",  "fschr68", nullptr,
+};
+static_assert(std::size(kProjEllipsoids) == std::size(kSpheroids));
+
+constexpr int32_t kWgs84 = 12;      // table index of WGS 84
+constexpr int32_t kClarke1866 = 0;  // table index of Clarke 1866
+constexpr int32_t kGrs1980 = 8;     // table index of GRS 1980
+
+// A PROJ context of our own; PROJ's own logging is off (its errors reach our reports).
+PJ_CONTEXT *NewContext() {
+  PJ_CONTEXT *context = proj_context_create();
+  if (context) proj_log_level(context, PJ_LOG_NONE); // the one place contexts are made
+  return context;
+}
+
+// A coordinate reference system as PROJ takes it.
+struct Crs {
+  std::string definition; // PROJ string
+  std::string label;      // the projection as messages name it
+  bool geographic = false;
+};
+
+const char *NativeUnits(bool geographic) { return geographic ? "dd" : "meters"; }
+
+std::string Label(const Eprj_ProParameters &p) {
+  const char *name = Text(p.proName);
+  std::string label =
+      name ? std::string(name, strnlen(name, static_cast<std::size_t>(p.proName.count - 1)))
+      : p.proNumber >= 0 && p.proNumber < kProjectionCount ? kProjectionNames[p.proNumber]
+                                                           : lower::Format("number %d", p.proNumber);
+  label = "\"" + label + "\"";
+  if (p.proNumber == 1 || p.proNumber == 2) label += lower::Format(" zone %d", p.proZone);
+  return label;
+}
+
+struct SpheroidChoice {
+  std::string name;
+  double a = 0, b = 0, radius = 0;
+  int32_t index = -1; // table entry it matches, -1 for none
+};
+
+// The spheroid of the record: its own when it has axes, else the one parameters 1 and 2 name,
+// else WGS 84 for geographic coordinates and Clarke 1866 for the others.
+bool ChooseSpheroid(const Eprj_ProParameters &p, SpheroidChoice &out, std::string &error) {
+  const Eprj_Spheroid &s = p.proSpheroid;
+  if (s.a > 0 && std::isfinite(s.a)) {
+    if (!(s.b > 0 && s.b <= s.a && std::isfinite(s.b))) {
+      error = lower::Format("invalid spheroid axes %.17g, %.17g", s.a, s.b);
+      return false;
+    }
+    out.a = s.a;
+    out.b = s.b;
+    out.radius = s.radius > 0 && std::isfinite(s.radius) ? s.radius
+                 : s.a == s.b                              ? s.a
+                                                           : (2 * s.a + s.b) / 3;
+    const char *name = Text(s.sphereName);
+    out.name = name ? name : "";
+  } else {
+    const bool parametersNameOne = p.proParams.data && p.proParams.count >= 2 &&
+                                   (p.proParams.data[0] != 0 || p.proParams.data[1] != 0);
+    if (parametersNameOne) {
+      Eprj_Spheroid found{};
+      Eerr_ErrorReport *inner = nullptr;
+      if (!eprj_SpheroidByParms(nullptr, &p.proParams, &found, &inner)) {
+        error = inner && inner->message ? inner->message : "parameters 1 and 2 name no spheroid";
+        eerr_DeleteErrorReportEx(&inner);
+        FreeSpheroid(found);
+        return false;
+      }
+      out.a = found.a;
+      out.b = found.b;
+      out.radius = found.radius;
+      out.name = Text(found.sphereName) ? Text(found.sphereName) : "";
+      FreeSpheroid(found);
+    } else {
+      const SpheroidEntry &e = kSpheroids[p.proNumber == 0 ? kWgs84 : kClarke1866];
+      out.a = e.a;
+      out.b = e.b;
+      out.radius = e.a == e.b ? e.a : (2 * e.a + e.b) / 3;
+      out.name = e.name;
+    }
+  }
+  // The table entry of that name when the axes agree to a millimetre, else one with the same axes.
+  for (int32_t i = 0; i < kSpheroidCount && out.index < 0; ++i)
+    if (estr_Eqic(kSpheroids[i].name, out.name.c_str()) &&
+        std::fabs(kSpheroids[i].a - out.a) <= 1e-3 && std::fabs(kSpheroids[i].b - out.b) <= 1e-3)
+      out.index = i;
+  for (int32_t i = 0; i < kSpheroidCount && out.index < 0; ++i)
+    if (std::fabs(kSpheroids[i].a - out.a) <= 1e-6 && std::fabs(kSpheroids[i].b - out.b) <= 1e-6)
+      out.index = i;
+  return true;
+}
+
+std::string Num17(double v) { return lower::Format("%.17g", v); }
+std::string Degrees(double radians) { return Num17(radians * 180 / kPi); }
+
+std::string EarthTerms(const SpheroidChoice &s, bool sphere) {
+  if (sphere) return " +R=" + Num17(s.radius);
+  if (s.index >= 0 && kProjEllipsoids[s.index]) return std::string(" +ellps=") + kProjEllipsoids[s.index];
+  if (s.a == s.b) return " +R=" + Num17(s.a);
+  return " +a=" + Num17(s.a) + " +b=" + Num17(s.b);
+}
+
+bool DatumTerms(const Eprj_Datum &d, std::string &out, std::string &error) {
+  if (!Text(d.datumname) || d.type == EPRJ_DATUM_NONE) return true;
+  if (d.type == EPRJ_DATUM_GRID) {
+    const char *grid = Text(d.gridname);
+    if (!grid) {
+      error = "grid datum without a shift grid";
+      return false;
+    }
+    out += std::string(" +nadgrids=") + grid;
+    return true;
+  }
+  if (d.type != EPRJ_DATUM_PARAMETRIC || !d.params.data || d.params.count < 3) {
+    error = "datum without its shift values";
+    return false;
+  }
+  const int32_t n = d.params.count >= 7 ? 7 : 3;
+  out += " +towgs84=";
+  for (int32_t i = 0; i < n; ++i) {
+    if (!std::isfinite(d.params.data[i])) {
+      error = "datum shift values are not finite";
+      return false;
+    }
+    out += (i ? "," : "") + Num17(d.params.data[i]);
+  }
+  return true;
+}
+
+// The PROJ terms of a State Plane zone (without earth and datum), from PROJ's database.
+bool StatePlaneTerms(const Eprj_ProParameters &p, const SpheroidChoice &s, std::string &out,
+                     std::string &error) {
+  const char *datum = Text(p.proSpheroid.datum.datumname);
+  bool nad83;
+  if (datum && estr_Eqic(datum, "NAD83"))
+    nad83 = true;
+  else if (datum && estr_Eqic(datum, "NAD27"))
+    nad83 = false;
+  else if (!datum && s.index == kGrs1980)
+    nad83 = true;
+  else if (!datum && s.index == kClarke1866)
+    nad83 = false;
+  else {
+    error = "State Plane needs the NAD27 or NAD83 datum";
+    return false;
+  }
+  const int32_t zone = p.proZone;
+  if (zone < 101 || zone > 5999) {
+    error = "unknown State Plane zone";
+    return false;
+  }
+  // EPSG numbers its conversions after the zone codes: 10000 + zone for NAD27, 10030 + zone for
+  // NAD83 in meters (Kentucky North came later).
+  const int32_t code = nad83 ? (zone == 1601 ? 15303 : 10030 + zone) : 10000 + zone;
+  PJ_CONTEXT *context = NewContext();
+  if (!context) {
+    error = "no PROJ context";
+    return false;
+  }
+  const std::string codeText = std::to_string(code);
+  PJ *conversion = proj_create_from_database(context, "EPSG", codeText.c_str(),
+                                             PJ_CATEGORY_COORDINATE_OPERATION, 0, nullptr);
+  bool ok = false;
+  if (conversion) {
+    const char *name = proj_get_name(conversion);
+    const std::string n = name ? name : "";
+    const bool matches = nad83 ? n.rfind("SPCS83 ", 0) == 0 && n.find("(meters)") != std::string::npos
+                               : n.find("CS27") != std::string::npos;
+    const char *text = matches ? proj_as_proj_string(context, conversion, PJ_PROJ_5, nullptr) : nullptr;
+    if (text) {
+      out = " ";
+      for (const char *c = text; *c; ++c) out += (*c == '\n' || *c == '\t') ? ' ' : *c;
+      ok = true;
+    }
+    proj_destroy(conversion);
+  }
+  proj_context_destroy(context);
+  if (!ok) error = lower::Format("State Plane zone %d (%s) is unknown", zone, nad83 ? "NAD83" : "NAD27");
+  return ok;
+}
+
+// The PROJ definition of a record; false with the reason in error.
+bool MakeCrs(const Eprj_ProParameters &p, Crs &crs, std::string &error) {
+  crs.label = Label(p);
+  if (p.proType != EPRJ_INTERNAL) {
+    error = "only the numbered projections are supported";
+    return false;
+  }
+  const int32_t n = p.proNumber;
+  if (n < 0 || n >= kProjectionCount) {
+    error = "not a numbered projection";
+    return false;
+  }
+  if (n >= 3 && (!p.proParams.data || p.proParams.count < 15)) {
+    error = "fifteen parameters are needed";
+    return false;
+  }
+  const double *v = p.proParams.data;
+  if (n >= 3)
+    for (int32_t i = 2; i < 15; ++i)
+      if (!std::isfinite(v[i])) {
+        error = lower::Format("parameter %d is not finite", i + 1);
+        return false;
+      }
+  SpheroidChoice s;
+  if (!ChooseSpheroid(p, s, error)) return false;
+  auto D = [&](int32_t i) { return Degrees(v[i]); };
+  auto offsets = [&] { return " +x_0=" + Num17(v[6]) + " +y_0=" + Num17(v[7]); };
+  auto centre = [&] { return " +lon_0=" + D(4) + " +lat_0=" + D(5); };
+  std::string t;
+  bool sphere = false;
+  switch (n) {
+  case 0: t = "+proj=longlat"; break;
+  case 1: {
+    const int32_t zone = p.proZone < 0 ? -p.proZone : p.proZone;
+    if (zone < 1 || zone > 60) {
+      error = "UTM zone must be 1 to 60 (negative for the southern hemisphere)";
+      return false;
+    }
+    t = lower::Format("+proj=utm +zone=%d", zone) + (p.proZone < 0 ? " +south" : "");
+    break;
+  }
+  case 2:
+    if (!StatePlaneTerms(p, s, t, error)) return false;
+    t.erase(0, 1);
+    break;
+  case 3: t = "+proj=aea +lat_1=" + D(2) + " +lat_2=" + D(3) + centre() + offsets(); break;
+  case 4: t = "+proj=lcc +lat_1=" + D(2) + " +lat_2=" + D(3) + centre() + offsets(); break;
+  case 5: t = "+proj=merc +lon_0=" + D(4) + " +lat_ts=" + D(5) + offsets(); break;
+  case 6:
+    t = std::string("+proj=stere +lat_0=") + (v[5] < 0 ? "-90" : "90") + " +lat_ts=" + D(5) +
+        " +lon_0=" + D(4) + offsets();
+    break;
+  case 7: t = "+proj=poly" + centre() + offsets(); break;
+  case 8:
+    t = "+proj=eqdc +lat_1=" + D(2) + " +lat_2=" + (v[8] == 0 ? D(2) : D(3)) + centre() + offsets();
+    break;
+  case 9: t = "+proj=tmerc +k_0=" + Num17(v[2]) + centre() + offsets(); break;
+  case 10: t = "+proj=stere" + centre() + offsets(); sphere = true; break;
+  case 11: t = "+proj=laea" + centre() + offsets(); sphere = true; break;
+  case 12: t = "+proj=aeqd" + centre() + offsets(); sphere = true; break;
+  case 13: t = "+proj=gnom" + centre() + offsets(); sphere = true; break;
+  case 14: t = "+proj=ortho" + centre() + offsets(); sphere = true; break;
+  case 15: t = "+proj=nsper +h=" + Num17(v[2]) + centre() + offsets(); sphere = true; break;
+  case 16: t = "+proj=sinu +lon_0=" + D(4) + offsets(); sphere = true; break;
+  case 17: t = "+proj=eqc +lat_ts=" + D(5) + " +lon_0=" + D(4) + offsets(); sphere = true; break;
+  case 18: t = "+proj=mill +lon_0=" + D(4) + offsets(); sphere = true; break;
+  case 19: t = "+proj=vandg +lon_0=" + D(4) + offsets(); sphere = true; break;
+  case 20:
+    t = "+proj=omerc +k_0=" + Num17(v[2]) + " +lat_0=" + D(5);
+    t += v[12] == 0 ? " +lon_1=" + D(8) + " +lat_1=" + D(9) + " +lon_2=" + D(10) + " +lat_2=" + D(11)
+                    : " +alpha=" + D(3) + " +lonc=" + D(4);
+    t += offsets();
+    break;
+  }
+  t += EarthTerms(s, sphere);
+  if (!DatumTerms(p.proSpheroid.datum, t, error)) return false;
+  crs.geographic = n == 0;
+  if (!crs.geographic) t += " +units=m";
+  t += " +no_defs +type=crs";
+  crs.definition = t;
+  // Let PROJ judge the values.
+  PJ_CONTEXT *context = NewContext();
+  if (!context) {
+    error = "no PROJ context";
+    return false;
+  }
+  PJ *made = proj_create(context, t.c_str());
+  if (!made) error = std::string("PROJ refuses it: ") + proj_context_errno_string(context, proj_context_errno(context));
+  proj_destroy(made);
+  proj_context_destroy(context);
+  return made != nullptr;
+}
+
+// Heap objects with C++ members live in emsc heap blocks.
+template <class T> T *NewObject() {
+  void *block = emsc_HeapMalloc(sizeof(T));
+  return block ? new (block) T() : nullptr;
+}
+
+template <class T> void DeleteObject(T *object) {
+  if (!object) return;
+  object->~T();
+  emsc_HeapFree(object);
+}
+
+} // namespace
+
+struct _eprj_ProjectionPair {
+  bool initialised = false;
+  Eprj_ProParameters source{};
+  Eprj_ProParameters destination{};
+  Crs sourceCrs, destinationCrs;
+  std::mutex lock; // guards the PROJ state below
+  PJ_CONTEXT *context = nullptr;
+  PJ *operation = nullptr;
+
+  void Release() {
+    proj_destroy(operation);
+    operation = nullptr;
+    if (context) proj_context_destroy(context);
+    context = nullptr;
+  }
+  ~_eprj_ProjectionPair() {
+    Release();
+    FreeProParametersContents(source);
+    FreeProParametersContents(destination);
+  }
+};
+
+struct _eprj_MapProjection {
+  Eprj_ProParameters parameters{};
+  Crs crs;
+  std::mutex lock;                         // guards `cached`
+  _eprj_ProjectionPair *cached = nullptr;  // pair to the last destination of eprj_ProjectWithUnits
+
+  ~_eprj_MapProjection() {
+    DeleteObject(cached);
+    FreeProParametersContents(parameters);
+  }
+};
+
+namespace {
+
+// Pairs made by eprj_ProjectionPairCreate and not yet initialised, by the thread that made them.
+// Kept in one guarded table (not per thread) so that freeing a pair on any thread forgets it.
+struct PendingPairs {
+  std::mutex lock;
+  std::vector<std::pair<std::thread::id, _eprj_ProjectionPair *>> entries;
+
+  void Set(_eprj_ProjectionPair *pair) {
+    std::lock_guard guard(lock);
+    std::erase_if(entries, [](const auto &e) { return e.first == std::this_thread::get_id(); });
+    entries.emplace_back(std::this_thread::get_id(), pair);
+  }
+  _eprj_ProjectionPair *Mine() {
+    std::lock_guard guard(lock);
+    for (const auto &e : entries)
+      if (e.first == std::this_thread::get_id()) return e.second;
+    return nullptr;
+  }
+  void Forget(const _eprj_ProjectionPair *pair) {
+    std::lock_guard guard(lock);
+    std::erase_if(entries, [pair](const auto &e) { return e.second == pair; });
+  }
+};
+
+PendingPairs &Pending() {
+  static PendingPairs *pending = new PendingPairs; // never destroyed: used until the process ends
+  return *pending;
+}
+
+// Fills an empty pair from copies of the records; false when out of memory.
+bool FillPair(_eprj_ProjectionPair &pair, const Eprj_ProParameters &source, const Crs &sourceCrs,
+              const Eprj_ProParameters &destination, const Crs &destinationCrs) {
+  Eprj_ProParameters a, b;
+  if (!CopyProParameters(source, a)) return false;
+  if (!CopyProParameters(destination, b)) {
+    FreeProParametersContents(a);
+    return false;
+  }
+  std::lock_guard guard(pair.lock);
+  pair.Release();
+  FreeProParametersContents(pair.source);
+  FreeProParametersContents(pair.destination);
+  pair.source = a;
+  pair.destination = b;
+  pair.sourceCrs = sourceCrs;
+  pair.destinationCrs = destinationCrs;
+  pair.initialised = true;
+  return true;
+}
+
+// Transforms n points (x0, y0, ...) in place. Without `partial` a point that fails is reported and
+// nothing changes; with it, failed points become NaN and the call succeeds.
+bool PairTransform(_eprj_ProjectionPair &pair, bool inverse, int32_t n, double *xy, bool partial,
+                   const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  if (!pair.initialised) {
+    lower::Report(err, reporter, code, "The projection pair is not initialised");
+    return false;
+  }
+  if (n <= 0) return true;
+  const std::string &from = inverse ? pair.destinationCrs.label : pair.sourceCrs.label;
+  const std::string &to = inverse ? pair.sourceCrs.label : pair.destinationCrs.label;
+  std::lock_guard guard(pair.lock);
+  if (!pair.operation) {
+    if (!pair.context) pair.context = NewContext();
+    PJ *operation = pair.context
+                        ? proj_create_crs_to_crs(pair.context, pair.sourceCrs.definition.c_str(),
+                                                 pair.destinationCrs.definition.c_str(), nullptr)
+                        : nullptr;
+    if (operation) {
+      pair.operation = proj_normalize_for_visualization(pair.context, operation);
+      proj_destroy(operation);
+    }
+    if (!pair.operation) {
+      lower::Report(err, reporter, code, "Cannot reproject from projection %s to projection %s: %s",
+                    pair.sourceCrs.label.c_str(), pair.destinationCrs.label.c_str(),
+                    pair.context ? proj_context_errno_string(pair.context, proj_context_errno(pair.context))
+                                 : "no PROJ context");
+      return false;
+    }
+  }
+  std::vector<double> work(xy, xy + 2 * static_cast<std::size_t>(n));
+  proj_errno_reset(pair.operation);
+  const std::size_t stride = 2 * sizeof(double);
+  proj_trans_generic(pair.operation, inverse ? PJ_INV : PJ_FWD, work.data(), stride,
+                     static_cast<std::size_t>(n), work.data() + 1, stride,
+                     static_cast<std::size_t>(n), nullptr, 0, 0, nullptr, 0, 0);
+  for (int32_t k = 0; k < n; ++k) {
+    double &x = work[2 * static_cast<std::size_t>(k)], &y = work[2 * static_cast<std::size_t>(k) + 1];
+    if (std::isfinite(x) && std::isfinite(y) && std::fabs(x) < 1e30 && std::fabs(y) < 1e30) continue;
+    if (partial) {
+      x = y = std::numeric_limits<double>::quiet_NaN();
+      continue;
+    }
+    const int error = proj_errno(pair.operation);
+    lower::Report(err, reporter, code,
+                  "Point %d (%.17g, %.17g) cannot be reprojected from projection %s to projection %s%s%s",
+                  k, xy[2 * k], xy[2 * k + 1], from.c_str(), to.c_str(), error ? ": " : "",
+                  error ? proj_context_errno_string(pair.context, error) : "");
+    return false;
+  }
+  std::copy(work.begin(), work.end(), xy);
+  return true;
+}
+
+// Scale and offset taking values in unit `from` to unit `to` (null or equal names: none).
+bool UnitScale(const char *from, const char *to, double &scale, double &offset, const char *reporter,
+               int32_t code, Eerr_ErrorReport **err) {
+  scale = 1;
+  offset = 0;
+  if (!from || !to || estr_Eqic(from, to)) return true;
+  const double values[2] = {0, 1};
+  double results[2];
+  Eerr_ErrorReport *inner = nullptr;
+  if (ecvt_UnitsConvertByName(values, from, results, to, 2, &inner) != 0) {
+    lower::ReportCallee(err, inner, reporter, code, "ecvt_UnitsConvertByName");
+    return false;
+  }
+  eerr_DeleteErrorReportEx(&inner); // "other" units pass unchanged
+  offset = results[0];
+  scale = results[1] - results[0];
+  return true;
+}
+
+void Scale(double *xy, int32_t n, double scale, double offset) {
+  if (scale == 1 && offset == 0) return;
+  for (int32_t i = 0; i < 2 * n; ++i) xy[i] = xy[i] * scale + offset;
+}
+
+// The pair from `from` to `to`, kept by `from` (whose lock the caller holds); null with a report.
+_eprj_ProjectionPair *CachedPair(_eprj_MapProjection &from, const _eprj_MapProjection &to,
+                                 const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  if (from.cached && from.cached->destinationCrs.definition == to.crs.definition)
+    return from.cached;
+  DeleteObject(from.cached);
+  from.cached = NewObject<_eprj_ProjectionPair>();
+  if (!from.cached || !FillPair(*from.cached, from.parameters, from.crs, to.parameters, to.crs)) {
+    DeleteObject(from.cached);
+    from.cached = nullptr;
+    lower::Report(err, reporter, code, "Out of memory");
+    return nullptr;
+  }
+  return from.cached;
+}
+
+bool ValidCorners(const Egda_BaseData *m) {
+  return m && m->pixelType == EGDA_TYPE_F64 && m->origin && m->rows == 2 && m->columns >= 4;
+}
+
+double Corner(const Egda_BaseData &m, int32_t r, int32_t c) {
+  const std::ptrdiff_t major = lower::IsColumnMajor(m) ? c : r;
+  const std::ptrdiff_t minor = lower::IsColumnMajor(m) ? r : c;
+  return *reinterpret_cast<const double *>(m.origin + major * m.pitch + minor * m.elementSize);
+}
+
+Eprj_IntersectPtr *NewIntersectSet(std::size_t count) {
+  auto *set = static_cast<Eprj_IntersectPtr *>(emsc_HeapMalloc(sizeof(Eprj_IntersectPtr)));
+  if (!set) return nullptr;
+  if (count > 0) {
+    set->intersects =
+        static_cast<Eprj_Intersect **>(emsc_HeapMalloc(count * sizeof(Eprj_Intersect *)));
+    if (!set->intersects) {
+      emsc_HeapFree(set);
+      return nullptr;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      set->intersects[i] = static_cast<Eprj_Intersect *>(emsc_HeapMalloc(sizeof(Eprj_Intersect)));
+      if (!set->intersects[i]) {
+        eprj_IntersectPtrFree(&set);
+        return nullptr;
+      }
+      set->count = static_cast<int32_t>(i + 1);
+    }
+  }
+  return set;
+}
+
+// Where the grid line `value` of axis `axis` (0: x = value, 1: y = value) meets the frame.
+Eprj_IntersectPtr *IntersectWithFrame(int axis, const char *frameUnits, _eprj_MapProjection *map,
+                                      const Egda_BaseData *corners, const char *gridUnits,
+                                      _eprj_MapProjection *grid, double value, const char *reporter,
+                                      Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!map || !grid) {
+    lower::Report(err, reporter, 1, "Invalid input: the map and grid projections are needed");
+    return nullptr;
+  }
+  if (!ValidCorners(corners)) {
+    lower::Report(err, reporter, 2, "Invalid frame: a 2 x 4 f64 matrix of corners is needed");
+    return nullptr;
+  }
+  if (!std::isfinite(value)) {
+    lower::Report(err, reporter, 3, "Grid value %g is not finite", value);
+    return nullptr;
+  }
+  double frameScale, frameOffset, gridScale, gridOffset;
+  if (!UnitScale(frameUnits, NativeUnits(map->crs.geographic), frameScale, frameOffset, reporter, 4, err) ||
+      !UnitScale(gridUnits, NativeUnits(grid->crs.geographic), gridScale, gridOffset, reporter, 4, err))
+    return nullptr;
+  if (frameScale == 0 || gridScale == 0) {
+    lower::Report(err, reporter, 4, "Units \"%s\" or \"%s\" cannot be used", frameUnits ? frameUnits : "",
+                  gridUnits ? gridUnits : "");
+    return nullptr;
+  }
+  const double target = value * gridScale + gridOffset; // in the grid's native units
+  const bool wrap = axis == 0 && grid->crs.geographic;   // longitudes: compare modulo 360
+  std::lock_guard guard(map->lock);
+  _eprj_ProjectionPair *pair = CachedPair(*map, *grid, reporter, 5, err);
+  if (!pair) return nullptr;
+
+  double cx[4], cy[4];
+  for (int32_t c = 0; c < 4; ++c) {
+    cx[c] = Corner(*corners, 0, c);
+    cy[c] = Corner(*corners, 1, c);
+    if (!std::isfinite(cx[c]) || !std::isfinite(cy[c])) {
+      lower::Report(err, reporter, 2, "Frame corner %d is not finite", c);
+      return nullptr;
+    }
+  }
+  // Data point (frame units) at perimeter position t in [0, 4) -> grid native coordinates.
+  auto dataAt = [&](double t, double &x, double &y) {
+    int32_t side = static_cast<int32_t>(std::floor(t));
+    side = std::clamp(side, 0, 3);
+    const double u = t - side;
+    const int32_t next = (side + 1) % 4;
+    x = cx[side] + u * (cx[next] - cx[side]);
+    y = cy[side] + u * (cy[next] - cy[side]);
+  };
+  auto toGrid = [&](std::vector<double> &xy) -> bool {
+    const auto n = static_cast<int32_t>(xy.size() / 2);
+    Scale(xy.data(), n, frameScale, frameOffset);
+    return PairTransform(*pair, false, n, xy.data(), true, reporter, 6, err);
+  };
+  auto miss = [&](double gx, double gy) {
+    const double g = axis == 0 ? gx : gy;
+    return wrap ? std::remainder(g - target, 360.0) : g - target;
+  };
+  constexpr int32_t kPerSide = 64;
+  constexpr int32_t kSamples = 4 * kPerSide;
+  std::vector<double> samples(2 * kSamples);
+  for (int32_t i = 0; i < kSamples; ++i)
+    dataAt(static_cast<double>(i) / kPerSide, samples[2 * i], samples[2 * i + 1]);
+  if (!toGrid(samples)) return nullptr;
+  std::vector<double> f(kSamples);
+  double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+  for (int32_t i = 0; i < kSamples; ++i) {
+    f[i] = miss(samples[2 * i], samples[2 * i + 1]);
+    for (int k = 0; k < 2; ++k)
+      if (std::isfinite(samples[2 * i + k])) {
+        lo[k] = std::min(lo[k], samples[2 * i + k]);
+        hi[k] = std::max(hi[k], samples[2 * i + k]);
+      }
+  }
+  const double span = hi[axis] > lo[axis] ? hi[axis] - lo[axis] : std::max(1.0, std::fabs(target));
+  const double tolerance = 1e-7 * span;
+
+  struct Found {
+    double t, x, y, along, gx, gy;
+  };
+  std::vector<Found> found;
+  auto evaluate = [&](double t, double &gx, double &gy) -> bool {
+    std::vector<double> p(2);
+    dataAt(t, p[0], p[1]);
+    if (!toGrid(p)) return false;
+    gx = p[0];
+    gy = p[1];
+    return true;
+  };
+  auto record = [&](double t, double gx, double gy) {
+    double x, y;
+    dataAt(t, x, y);
+    found.push_back({t, x, y, axis == 0 ? gy : gx, gx, gy});
+  };
+  for (int32_t i = 0; i < kSamples; ++i) {
+    const int32_t j = (i + 1) % kSamples, h = (i + kSamples - 1) % kSamples;
+    if (!std::isfinite(f[i])) continue;
+    if (f[i] == 0) {
+      if (!(f[h] == 0 && f[j] == 0)) record(static_cast<double>(i) / kPerSide, samples[2 * i], samples[2 * i + 1]);
+      continue;
+    }
+    if (!std::isfinite(f[j]) || f[j] == 0 || (f[i] < 0) == (f[j] < 0)) continue;
+    // A sign change: halve the stretch until the crossing is pinned down.
+    double t0 = static_cast<double>(i) / kPerSide, t1 = t0 + 1.0 / kPerSide, f0 = f[i];
+    double gx = 0, gy = 0, fm = HUGE_VAL;
+    for (int iteration = 0; iteration < 80 && t1 - t0 > 1e-15; ++iteration) {
+      const double tm = 0.5 * (t0 + t1);
+      if (!evaluate(tm, gx, gy)) return nullptr;
+      fm = miss(gx, gy);
+      if (!std::isfinite(fm)) break;
+      if (fm == 0) {
+        t0 = t1 = tm;
+        break;
+      }
+      if ((fm < 0) == (f0 < 0)) {
+        t0 = tm;
+        f0 = fm;
+      } else {
+        t1 = tm;
+      }
+    }
+    const double t = 0.5 * (t0 + t1);
+    if (!evaluate(t, gx, gy)) return nullptr;
+    fm = miss(gx, gy);
+    if (std::isfinite(fm) && std::fabs(fm) <= tolerance) record(t, gx, gy); // else a jump
+  }
+  // Order along the line; a point met twice (a corner) once.
+  std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) { return a.along < b.along; });
+  double size = 0;
+  for (int32_t c = 0; c < 4; ++c) size = std::max({size, std::fabs(cx[c] - cx[0]), std::fabs(cy[c] - cy[0])});
+  std::vector<Found> points;
+  for (const Found &p : found) {
+    bool seen = false;
+    for (const Found &q : points)
+      if (std::hypot(p.x - q.x, p.y - q.y) <= 1e-9 * std::max(size, 1e-300)) seen = true;
+    if (!seen) points.push_back(p);
+  }
+  // The grid's y direction at each point, in data coordinates.
+  const double ySpan = hi[1] > lo[1] ? hi[1] - lo[1] : std::max(1.0, std::fabs(lo[1]));
+  std::vector<double> angles;
+  for (const Found &p : points) {
+    const double step = 1e-6 * ySpan;
+    const double gx = axis == 0 ? target : p.gx, gy = axis == 0 ? p.gy : target;
+    double probe[4] = {gx, gy - step, gx, gy + step};
+    if (!PairTransform(*pair, true, 2, probe, true, reporter, 6, err)) return nullptr;
+    for (double &v : probe) v = (v - frameOffset) / frameScale;
+    double ax = probe[0], ay = probe[1], bx = probe[2], by = probe[3];
+    if (!std::isfinite(ax) || !std::isfinite(ay)) {
+      ax = p.x;
+      ay = p.y;
+    }
+    if (!std::isfinite(bx) || !std::isfinite(by)) {
+      bx = p.x;
+      by = p.y;
+    }
+    if (ax == bx && ay == by) {
+      lower::Report(err, reporter, 7, "No grid direction at (%.17g, %.17g): projection %s fails there",
+                    p.x, p.y, grid->crs.label.c_str());
+      return nullptr;
+    }
+    angles.push_back(std::atan2(by - ay, bx - ax));
+  }
+  Eprj_IntersectPtr *set = NewIntersectSet(points.size());
+  if (!set) {
+    lower::Report(err, reporter, 8, "Out of memory");
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < points.size(); ++i)
+    *set->intersects[i] = Eprj_Intersect{points[i].x, points[i].y, angles[i]};
+  return set;
+}
+
+} // namespace
+
+extern "C" {
+
+Eprj_MapProjection *eprj_ProjectionInit(Eint_InitToolkitData * /*init*/,
+                                        const Eprj_ProParameters *parameters,
+                                        Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_ProjectionInit";
+  lower::Clear(err);
+  if (!parameters) {
+    lower::Report(err, kReporter, 1, "Invalid input projection parameters");
+    return nullptr;
+  }
+  Crs crs;
+  std::string why;
+  if (!MakeCrs(*parameters, crs, why)) {
+    lower::Report(err, kReporter, 2, "Projection %s cannot be used: %s", crs.label.c_str(), why.c_str());
+    return nullptr;
+  }
+  _eprj_MapProjection *projection = NewObject<_eprj_MapProjection>();
+  if (!projection || !CopyProParameters(*parameters, projection->parameters)) {
+    DeleteObject(projection);
+    lower::Report(err, kReporter, 3, "Out of memory");
+    return nullptr;
+  }
+  projection->crs = crs;
+  return projection;
+}
+
+void eprj_ProjectionQuit(Eprj_MapProjection *projection) {
+  if (!projection) return;
+  std::lock_guard guard(projection->lock);
+  DeleteObject(projection->cached);
+  projection->cached = nullptr;
+}
+
+void eprj_ProjectionFree(Eprj_MapProjection **projection) {
+  if (!projection || !*projection) return;
+  DeleteObject(*projection);
+  *projection = nullptr;
+}
+
+Eprj_ProParameters *eprj_MapProjectionCSRGet(const Eprj_MapProjection *projection,
+                                             const char *className) {
+  if (!projection || !className || std::strcmp(className, "Eprj_ProParameters") != 0) return nullptr;
+  return const_cast<Eprj_ProParameters *>(&projection->parameters);
+}
+
+char16_t *eprj_MapProjectionToUNICODE(const Eprj_MapProjection *projection,
+                                      Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!projection) {
+    lower::Report(err, "eprj_MapProjectionToUNICODE", 1, "Invalid input projection");
+    return nullptr;
+  }
+  const std::string &text = projection->crs.definition;
+  auto *out = static_cast<char16_t *>(emsc_HeapMalloc((text.size() + 1) * sizeof(char16_t)));
+  if (!out) {
+    lower::Report(err, "eprj_MapProjectionToUNICODE", 2, "Out of memory");
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
+  return out;
+}
+
+int32_t eprj_ProjectionsEqual(const Eprj_MapInfo *infoA, const Eprj_ProParameters *parametersA,
+                              const Eprj_MapInfo *infoB, const Eprj_ProParameters *parametersB,
+                              Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (parametersA && parametersB) {
+    Crs a, b;
+    std::string why;
+    if (MakeCrs(*parametersA, a, why) && MakeCrs(*parametersB, b, why))
+      return a.definition == b.definition;
+    return eprj_ProParametersEqual(parametersA, parametersB, nullptr);
+  }
+  if (parametersA || parametersB) return 0;
+  const char *a = infoA ? Text(infoA->proName) : nullptr;
+  const char *b = infoB ? Text(infoB->proName) : nullptr;
+  return estr_Eqic(a ? a : kUnknownName, b ? b : kUnknownName) != 0;
+}
+
+Eprj_ProjectionPair *eprj_ProjectionPairCreate(Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  _eprj_ProjectionPair *pair = NewObject<_eprj_ProjectionPair>();
+  if (!pair) {
+    lower::Report(err, "eprj_ProjectionPairCreate", 1, "Out of memory");
+    return nullptr;
+  }
+  Pending().Set(pair);
+  return pair;
+}
+
+Eprj_ProjectionPair *eprj_ProjectionPairInit(Eint_InitToolkitData * /*init*/,
+                                             const Eprj_ProParameters *source,
+                                             const Eprj_ProParameters *destination,
+                                             Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_ProjectionPairInit";
+  lower::Clear(err);
+  if (!source || !destination) {
+    lower::Report(err, kReporter, 1, "Invalid input: source and destination parameters are needed");
+    return nullptr;
+  }
+  Crs a, b;
+  std::string why;
+  if (!MakeCrs(*source, a, why)) {
+    lower::Report(err, kReporter, 2, "Source projection %s cannot be used: %s", a.label.c_str(), why.c_str());
+    return nullptr;
+  }
+  if (!MakeCrs(*destination, b, why)) {
+    lower::Report(err, kReporter, 3, "Destination projection %s cannot be used: %s", b.label.c_str(),
+                  why.c_str());
+    return nullptr;
+  }
+  _eprj_ProjectionPair *pair = Pending().Mine();
+  const bool made = !pair;
+  if (made) pair = NewObject<_eprj_ProjectionPair>();
+  if (!pair || !FillPair(*pair, *source, a, *destination, b)) {
+    if (made) DeleteObject(pair);
+    lower::Report(err, kReporter, 4, "Out of memory");
+    return nullptr;
+  }
+  if (!made) Pending().Forget(pair);
+  return pair;
+}
+
+void eprj_ProjectionPairFree(Eprj_ProjectionPair **pair) {
+  if (!pair || !*pair) return;
+  Pending().Forget(*pair);
+  DeleteObject(*pair);
+  *pair = nullptr;
+}
+
+Eprj_ProjectionPair *eprj_ProjectionPairCopy(const Eprj_ProjectionPair *pair,
+                                             Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_ProjectionPairCopy";
+  lower::Clear(err);
+  if (!pair || !pair->initialised) {
+    lower::Report(err, kReporter, 1, "Invalid input: an initialised projection pair is needed");
+    return nullptr;
+  }
+  _eprj_ProjectionPair *copy = NewObject<_eprj_ProjectionPair>();
+  if (!copy || !FillPair(*copy, pair->source, pair->sourceCrs, pair->destination, pair->destinationCrs)) {
+    DeleteObject(copy);
+    lower::Report(err, kReporter, 2, "Out of memory");
+    return nullptr;
+  }
+  return copy;
+}
+
+const Eprj_ProParameters *eprj_ProjectionPairParameters(const Eprj_ProjectionPair *pair,
+                                                        int32_t which) {
+  if (!pair || !pair->initialised) return nullptr;
+  return which == 0 ? &pair->source : &pair->destination;
+}
+
+const char *eprj_ProjectionPairUnits(const Eprj_ProjectionPair *pair, int32_t which) {
+  if (!pair || !pair->initialised) return nullptr;
+  return NativeUnits(which == 0 ? pair->sourceCrs.geographic : pair->destinationCrs.geographic);
+}
+
+int32_t eprj_ProjectionPairTransform(Eprj_ProjectionPair *pair, int32_t inverse, int32_t count,
+                                     double *xy, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_ProjectionPairTransform";
+  lower::Clear(err);
+  if (!pair || count < 0 || (count > 0 && !xy)) {
+    lower::Report(err, kReporter, 1, "Invalid input: pair, count or points");
+    return -1;
+  }
+  return PairTransform(*pair, inverse != 0, count, xy, false, kReporter, 2, err) ? 0 : -1;
+}
+
+Eprj_Points *eprj_PointsCreate(int32_t count, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (count < 0) {
+    lower::Report(err, "eprj_PointsCreate", 1, "Invalid point count %d", count);
+    return nullptr;
+  }
+  auto *points = static_cast<Eprj_Points *>(emsc_HeapMalloc(sizeof(Eprj_Points)));
+  if (points && count > 0) {
+    points->points = static_cast<Eprj_Coordinate *>(
+        emsc_HeapMalloc(static_cast<std::size_t>(count) * sizeof(Eprj_Coordinate)));
+    if (!points->points) {
+      emsc_HeapFree(points);
+      points = nullptr;
+    }
+  }
+  if (!points) {
+    lower::Report(err, "eprj_PointsCreate", 2, "Out of memory for %d points", count);
+    return nullptr;
+  }
+  points->count = count;
+  return points;
+}
+
+void eprj_PointsFree(Eprj_Points **points) {
+  if (!points || !*points) return;
+  emsc_HeapFree((*points)->points);
+  emsc_HeapFree(*points);
+  *points = nullptr;
+}
+
+Eprj_Points *eprj_ProjectWithUnits(const char *fromUnits, Eprj_MapProjection *from,
+                                   const char *toUnits, Eprj_MapProjection *to,
+                                   const Eprj_Points *in, Eprj_Points *out,
+                                   Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_ProjectWithUnits";
+  lower::Clear(err);
+  if (!from || !to) {
+    lower::Report(err, kReporter, 1, "Invalid input: both projections are needed");
+    return nullptr;
+  }
+  if (!in || in->count < 0 || (in->count > 0 && !in->points) ||
+      (out && (out->count < 0 || (out->count > 0 && !out->points)))) {
+    lower::Report(err, kReporter, 2, "Invalid point set");
+    return nullptr;
+  }
+  double inScale, inOffset, outScale, outOffset;
+  if (!UnitScale(fromUnits, NativeUnits(from->crs.geographic), inScale, inOffset, kReporter, 3, err) ||
+      !UnitScale(NativeUnits(to->crs.geographic), toUnits, outScale, outOffset, kReporter, 3, err))
+    return nullptr;
+  const int32_t n = in->count;
+  std::vector<double> xy(2 * static_cast<std::size_t>(n));
+  for (int32_t k = 0; k < n; ++k) {
+    xy[2 * k] = in->points[k].x;
+    xy[2 * k + 1] = in->points[k].y;
+  }
+  Scale(xy.data(), n, inScale, inOffset);
+  if (from->crs.definition != to->crs.definition) {
+    std::lock_guard guard(from->lock);
+    _eprj_ProjectionPair *pair = CachedPair(*from, *to, kReporter, 4, err);
+    if (!pair || !PairTransform(*pair, false, n, xy.data(), false, kReporter, 5, err)) return nullptr;
+  }
+  Scale(xy.data(), n, outScale, outOffset);
+  Eprj_Points *result = out;
+  if (!result) {
+    Eerr_ErrorReport *inner = nullptr;
+    result = eprj_PointsCreate(n, &inner);
+    if (!result) {
+      lower::ReportCallee(err, inner, kReporter, 6, "eprj_PointsCreate");
+      return nullptr;
+    }
+  } else if (result->count != n) {
+    Eprj_Coordinate *block = nullptr;
+    if (n > 0) {
+      block = static_cast<Eprj_Coordinate *>(
+          emsc_HeapMalloc(static_cast<std::size_t>(n) * sizeof(Eprj_Coordinate)));
+      if (!block) {
+        lower::Report(err, kReporter, 6, "Out of memory for %d points", n);
+        return nullptr;
+      }
+    }
+    emsc_HeapFree(result->points);
+    result->points = block;
+    result->count = n;
+  }
+  for (int32_t k = 0; k < n; ++k) result->points[k] = Eprj_Coordinate{xy[2 * k], xy[2 * k + 1]};
+  return result;
+}
+
+Eprj_IntersectPtr *eprj_IntersectXcoordWithFrame(const char *frameUnits,
+                                                 Eprj_MapProjection *mapProjection,
+                                                 const Egda_BaseData *corners,
+                                                 const char *gridUnits,
+                                                 Eprj_MapProjection *gridProjection, double value,
+                                                 Eerr_ErrorReport **err) {
+  return IntersectWithFrame(0, frameUnits, mapProjection, corners, gridUnits, gridProjection, value,
+                            "eprj_IntersectXcoordWithFrame", err);
+}
+
+Eprj_IntersectPtr *eprj_IntersectYcoordWithFrame(const char *frameUnits,
+                                                 Eprj_MapProjection *mapProjection,
+                                                 const Egda_BaseData *corners,
+                                                 const char *gridUnits,
+                                                 Eprj_MapProjection *gridProjection, double value,
+                                                 Eerr_ErrorReport **err) {
+  return IntersectWithFrame(1, frameUnits, mapProjection, corners, gridUnits, gridProjection, value,
+                            "eprj_IntersectYcoordWithFrame", err);
+}
+
+Eprj_Intersect *eprj_IntersectCreate(double x, double y, double angle, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  auto *intersect = static_cast<Eprj_Intersect *>(emsc_HeapMalloc(sizeof(Eprj_Intersect)));
+  if (!intersect) {
+    lower::Report(err, "eprj_IntersectCreate", 1, "Out of memory");
+    return nullptr;
+  }
+  *intersect = Eprj_Intersect{x, y, angle};
+  return intersect;
+}
+
+Eprj_IntersectPtr *eprj_IntersectPtrCreate(int32_t count, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (count < 0) {
+    lower::Report(err, "eprj_IntersectPtrCreate", 1, "Invalid intersection count %d", count);
+    return nullptr;
+  }
+  Eprj_IntersectPtr *set = NewIntersectSet(static_cast<std::size_t>(count));
+  if (!set) lower::Report(err, "eprj_IntersectPtrCreate", 2, "Out of memory");
+  return set;
+}
+
+void eprj_IntersectPtrFree(Eprj_IntersectPtr **set) {
+  if (!set || !*set) return;
+  for (int32_t i = 0; i < (*set)->count; ++i)
+    if ((*set)->intersects) emsc_HeapFree((*set)->intersects[i]);
+  emsc_HeapFree((*set)->intersects);
+  emsc_HeapFree(*set);
+  *set = nullptr;
+}
+
+int32_t eprj_ComputeNorthAngleFromXAxis(const Egda_BaseData *point, const Eprj_ProParameters *a,
+                                        const Eprj_ProParameters *b, double *angle,
+                                        Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_ComputeNorthAngleFromXAxis";
+  lower::Clear(err);
+  if (!point || point->pixelType != EGDA_TYPE_F64 || !point->origin || point->rows != 2 ||
+      point->columns < 1 || !a || !b || !angle) {
+    lower::Report(err, kReporter, 1, "Invalid input: a 2 x N f64 point, two projections and an angle are needed");
+    return -1;
+  }
+  Crs crsA, crsB;
+  std::string why;
+  if (!MakeCrs(*a, crsA, why) || !MakeCrs(*b, crsB, why)) {
+    lower::Report(err, kReporter, 2, "Projection %s cannot be used: %s",
+                  (crsB.label.empty() ? crsA : crsB).label.c_str(), why.c_str());
+    return -1;
+  }
+  _eprj_ProjectionPair *pair = NewObject<_eprj_ProjectionPair>();
+  if (!pair || !FillPair(*pair, *a, crsA, *b, crsB)) {
+    DeleteObject(pair);
+    lower::Report(err, kReporter, 2, "Out of memory");
+    return -1;
+  }
+  double p[2] = {Corner(*point, 0, 0), Corner(*point, 1, 0)};
+  double q[2] = {p[0], p[1]};
+  bool ok = PairTransform(*pair, false, 1, q, false, kReporter, 3, err);
+  double probe[4] = {};
+  if (ok) {
+    // A short step north in b, taken back into a; near b's pole the step goes south instead.
+    const bool geographic = pair->destinationCrs.geographic;
+    const double step = geographic ? 1e-6 : 0.1;
+    double sign = 1;
+    if (geographic && q[1] + step > 90) sign = -1;
+    probe[0] = q[0];
+    probe[1] = q[1];
+    probe[2] = q[0];
+    probe[3] = q[1] + sign * step;
+    ok = PairTransform(*pair, true, 2, probe, false, kReporter, 3, err);
+    if (ok) {
+      const double dx = sign * (probe[2] - probe[0]), dy = sign * (probe[3] - probe[1]);
+      if (dx == 0 && dy == 0) {
+        lower::Report(err, kReporter, 4, "North is not defined at (%.17g, %.17g)", p[0], p[1]);
+        ok = false;
+      } else {
+        *angle = std::atan2(dy, dx);
+      }
+    }
+  }
+  DeleteObject(pair);
+  return ok ? 0 : -1;
+}
+
+} // extern "C"
+
+// ---- Stored designs, the projection package, and nodes of hierarchical files ------------------
+
+namespace {
+
+namespace emif = taviron::emif;
+
+// The stored-form layouts of the designs; each record type must match its design.
+constexpr auto kCoordinateLayout = emif::RecordLayoutOf({{EMIF_TYPE_F64}, {EMIF_TYPE_F64}});
+static_assert(kCoordinateLayout.size == sizeof(Eprj_Coordinate) &&
+              kCoordinateLayout.offsets[1] == offsetof(Eprj_Coordinate, y));
+
+constexpr auto kSizeLayout = emif::RecordLayoutOf({{EMIF_TYPE_F64}, {EMIF_TYPE_F64}});
+static_assert(kSizeLayout.size == sizeof(Eprj_Size) &&
+              kSizeLayout.offsets[1] == offsetof(Eprj_Size, height));
+
+constexpr int32_t kPointerToRecord = EMIF_POINTER + EMIF_TYPE_RECORD;    // 1026
+constexpr int32_t kDoubles = EMIF_COUNTED_ARRAY + EMIF_TYPE_F64;         // 526
+
+constexpr auto kMapInfoLayout = emif::RecordLayoutOf(
+    {{EMIF_TYPE_STRING},
+     {kPointerToRecord, 0, kCoordinateLayout.AsNested()},
+     {kPointerToRecord, 0, kCoordinateLayout.AsNested()},
+     {kPointerToRecord, 0, kSizeLayout.AsNested()},
+     {EMIF_TYPE_STRING}});
+static_assert(kMapInfoLayout.size == sizeof(Eprj_MapInfo) &&
+              kMapInfoLayout.offsets[0] == offsetof(Eprj_MapInfo, proName) &&
+              kMapInfoLayout.offsets[1] == offsetof(Eprj_MapInfo, upperLeftCenter) &&
+              kMapInfoLayout.offsets[2] == offsetof(Eprj_MapInfo, lowerRightCenter) &&
+              kMapInfoLayout.offsets[3] == offsetof(Eprj_MapInfo, pixelSize) &&
+              kMapInfoLayout.offsets[4] == offsetof(Eprj_MapInfo, units));
+
+constexpr auto kDatumLayout = emif::RecordLayoutOf(
+    {{EMIF_TYPE_STRING}, {EMIF_TYPE_ENUM}, {kDoubles}, {EMIF_TYPE_STRING}});
+static_assert(kDatumLayout.size == sizeof(Eprj_Datum) &&
+              kDatumLayout.offsets[1] == offsetof(Eprj_Datum, type) &&
+              kDatumLayout.offsets[2] == offsetof(Eprj_Datum, params) &&
+              kDatumLayout.offsets[3] == offsetof(Eprj_Datum, gridname));
+
+constexpr auto kSpheroidLayout = emif::RecordLayoutOf(
+    {{EMIF_TYPE_STRING}, {EMIF_TYPE_F64}, {EMIF_TYPE_F64}, {EMIF_TYPE_F64}, {EMIF_TYPE_F64},
+     {EMIF_TYPE_RECORD, 0, kDatumLayout.AsNested()}});
+static_assert(kSpheroidLayout.size == sizeof(Eprj_Spheroid) &&
+              kSpheroidLayout.offsets[1] == offsetof(Eprj_Spheroid, a) &&
+              kSpheroidLayout.offsets[2] == offsetof(Eprj_Spheroid, b) &&
+              kSpheroidLayout.offsets[3] == offsetof(Eprj_Spheroid, eSquared) &&
+              kSpheroidLayout.offsets[4] == offsetof(Eprj_Spheroid, radius) &&
+              kSpheroidLayout.offsets[5] == offsetof(Eprj_Spheroid, datum));
+
+constexpr auto kProParametersLayout = emif::RecordLayoutOf(
+    {{EMIF_TYPE_S32}, {EMIF_TYPE_S32}, {EMIF_TYPE_STRING}, {EMIF_TYPE_S32}, {kDoubles},
+     {EMIF_TYPE_RECORD, 0, kSpheroidLayout.AsNested()}});
+static_assert(kProParametersLayout.size == sizeof(Eprj_ProParameters) &&
+              kProParametersLayout.offsets[1] == offsetof(Eprj_ProParameters, proNumber) &&
+              kProParametersLayout.offsets[2] == offsetof(Eprj_ProParameters, proName) &&
+              kProParametersLayout.offsets[3] == offsetof(Eprj_ProParameters, proZone) &&
+              kProParametersLayout.offsets[4] == offsetof(Eprj_ProParameters, proParams) &&
+              kProParametersLayout.offsets[5] == offsetof(Eprj_ProParameters, proSpheroid));
+
+constexpr const char *kDefineCallee = "emif_DefineObject";
+
+void FreePackageData(void *data) {
+  auto *package = static_cast<Eprj_PackageData *>(data);
+  if (!package) return;
+  emif_DictionaryDelete(package->dictionary, nullptr);
+  emsc_HeapFree(package);
+}
+
+// The designs one node operation needs, in a dictionary of its own.
+class NodeDesigns {
+public:
+  NodeDesigns() = default;
+  NodeDesigns(const NodeDesigns &) = delete;
+  NodeDesigns &operator=(const NodeDesigns &) = delete;
+  ~NodeDesigns() { emif_DictionaryDelete(dictionary_, nullptr); }
+
+  // The map-information (or projection-parameters) design; null with a report.
+  const Emif_Design *Get(bool mapInfo, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+    Eerr_ErrorReport *inner = nullptr;
+    dictionary_ = emif_DictionaryCreate(&inner);
+    if (!dictionary_) {
+      lower::ReportCallee(err, inner, reporter, code, "emif_NewDictionary");
+      return nullptr;
+    }
+    const Emif_Design *design = mapInfo ? eprj_MapInfoDesignDefine(dictionary_, &inner)
+                                        : eprj_ProParametersDesignDefine(dictionary_, &inner);
+    if (!design)
+      lower::ReportCallee(err, inner, reporter, code,
+                          mapInfo ? "eprj_MapInfoDesignDefine" : "eprj_ProParametersDesignDefine");
+    return design;
+  }
+
+private:
+  Emif_Dictionary *dictionary_ = nullptr;
+};
+
+// Moves to the entry at path (null: stays). Codes: `code` for a failed move.
+bool MoveToBase(Ehfa_File *file, const char *path, const char *reporter, int32_t code,
+                Eerr_ErrorReport **err) {
+  if (!path) return true;
+  Eerr_ErrorReport *inner = nullptr;
+  if (ehfa_EntrySeek(file, EHFA_PATH, path, &inner)) return true;
+  if (inner) lower::ReportCallee(err, inner, reporter, code, "ehfa_EntrySeek");
+  else lower::Report(err, reporter, code, "No entry %s in %s", path, file->fileName);
+  return false;
+}
+
+// Writes the record as the child `node` of the entry at path (null: the current entry),
+// rewriting the child when there is one. The written child stays current unless keepCurrent.
+// Codes: 2 designs, 3 locating, 4 writing.
+bool WriteNode(Ehfa_File *file, const char *path, const char *node, const void *record,
+               bool mapInfo, bool keepCurrent, const char *reporter, Eerr_ErrorReport **err) {
+  NodeDesigns designs;
+  const Emif_Design *design = designs.Get(mapInfo, reporter, 2, err);
+  if (!design) return false;
+  EhfaSavedEntry saved(file);
+  if (!saved.Saved()) {
+    lower::ReportCallee(err, saved.problem, reporter, 3, "ehfa_EntryPositionGet");
+    return false;
+  }
+  if (!MoveToBase(file, path, reporter, 3, err)) return false;
+  Eerr_ErrorReport *inner = nullptr;
+  const bool exists = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, node, &inner) != nullptr;
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, 3, "ehfa_EntryPeek");
+    return false;
+  }
+  if (exists && !ehfa_EntrySeek(file, EHFA_CHILD_NAMED, node, &inner)) {
+    lower::ReportCallee(err, inner, reporter, 3, "ehfa_EntrySeek");
+    return false;
+  }
+  const bool written =
+      exists ? ehfa_ObjectWrite(file, nullptr, nullptr, nullptr, EHFA_OVERWRITE, record, design, &inner)
+             : ehfa_ObjectWrite(file, nullptr, node, emif_DesignName(design), EHFA_CHILD, record,
+                                design, &inner);
+  if (!written) {
+    lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectWrite");
+    return false;
+  }
+  saved.restore = keepCurrent;
+  return true;
+}
+
+// Reads the child `node` of the entry at path (null: the current entry) into a new record, which
+// is returned; the child becomes current. Codes: 2 designs, 3 locating, 4 reading.
+void *ReadNode(Ehfa_File *file, const char *path, const char *node, bool mapInfo,
+               const char *reporter, Eerr_ErrorReport **err) {
+  NodeDesigns designs;
+  const Emif_Design *design = designs.Get(mapInfo, reporter, 2, err);
+  if (!design) return nullptr;
+  EhfaSavedEntry saved(file);
+  if (!saved.Saved()) {
+    lower::ReportCallee(err, saved.problem, reporter, 3, "ehfa_EntryPositionGet");
+    return nullptr;
+  }
+  if (!MoveToBase(file, path, reporter, 3, err)) return nullptr;
+  Eerr_ErrorReport *inner = nullptr;
+  const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, node, &inner);
+  if (!entry) {
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 3, "ehfa_EntryPeek");
+    } else {
+      char *at = ehfa_CurrentEntryPath(file, nullptr);
+      lower::Report(err, reporter, 3, "No node %s below %s in %s", node, at ? at : "the entry",
+                    file->fileName);
+      emsc_HeapFree(at);
+    }
+    return nullptr;
+  }
+  if (std::strcmp(entry->type, emif_DesignName(design)) != 0) {
+    lower::Report(err, reporter, 4, "Node %s of %s holds a record of design %s, not %s", node,
+                  file->fileName, entry->type, emif_DesignName(design));
+    return nullptr;
+  }
+  void *record = ehfa_ObjectRead(file, nullptr, node, EHFA_CHILD_NAMED, nullptr, design, &inner);
+  if (!record) {
+    lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
+    return nullptr;
+  }
+  saved.restore = false;
+  return record;
+}
+
+} // namespace
+
+extern "C" {
+
+Emif_Design *eprj_MapInfoDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_MapInfoDesignDefine";
+  lower::Clear(err);
+  if (!dictionary) {
+    lower::Report(err, kReporter, 1, "Invalid design dictionary");
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  if (!emif_DesignCreate(dictionary, "Eprj_Coordinate", &inner, EMIF_TYPE_F64, "x",
+                         EMIF_TYPE_F64, "y", 0)) {
+    lower::ReportCallee(err, inner, kReporter, 2, kDefineCallee);
+    return nullptr;
+  }
+  if (!emif_DesignCreate(dictionary, "Eprj_Size", &inner, EMIF_TYPE_F64, "width", EMIF_TYPE_F64,
+                         "height", 0)) {
+    lower::ReportCallee(err, inner, kReporter, 3, kDefineCallee);
+    return nullptr;
+  }
+  Emif_Design *design = emif_DesignCreate(
+      dictionary, "Eprj_MapInfo", &inner, EMIF_TYPE_STRING, "proName", kPointerToRecord,
+      "upperLeftCenter", "Eprj_Coordinate", kPointerToRecord, "lowerRightCenter",
+      "Eprj_Coordinate", kPointerToRecord, "pixelSize", "Eprj_Size", EMIF_TYPE_STRING, "units", 0);
+  if (!design) lower::ReportCallee(err, inner, kReporter, 4, kDefineCallee);
+  return design;
+}
+
+Emif_Design *eprj_ProParametersDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_ProParametersDesignDefine";
+  lower::Clear(err);
+  if (!dictionary) {
+    lower::Report(err, kReporter, 1, "Invalid design dictionary");
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  if (!emif_DesignCreate(dictionary, "Eprj_Datum", &inner, EMIF_TYPE_STRING, "datumname",
+                         EMIF_TYPE_ENUM, "type", "EPRJ_DATUM_PARAMETRIC", "EPRJ_DATUM_GRID",
+                         "EPRJ_DATUM_NONE", static_cast<const char *>(nullptr), kDoubles,
+                         "params", EMIF_TYPE_STRING, "gridname", 0)) {
+    lower::ReportCallee(err, inner, kReporter, 2, kDefineCallee);
+    return nullptr;
+  }
+  if (!emif_DesignCreate(dictionary, "Eprj_Spheroid", &inner, EMIF_TYPE_STRING, "sphereName",
+                         EMIF_TYPE_F64, "a", EMIF_TYPE_F64, "b", EMIF_TYPE_F64, "eSquared",
+                         EMIF_TYPE_F64, "radius", EMIF_TYPE_RECORD, "datum", "Eprj_Datum", 0)) {
+    lower::ReportCallee(err, inner, kReporter, 3, kDefineCallee);
+    return nullptr;
+  }
+  Emif_Design *design = emif_DesignCreate(
+      dictionary, "Eprj_ProParameters", &inner, EMIF_TYPE_S32, "proType", EMIF_TYPE_S32,
+      "proNumber", EMIF_TYPE_STRING, "proName", EMIF_TYPE_S32, "proZone", kDoubles, "proParams",
+      EMIF_TYPE_RECORD, "proSpheroid", "Eprj_Spheroid", 0);
+  if (!design) lower::ReportCallee(err, inner, kReporter, 4, kDefineCallee);
+  return design;
+}
+
+int32_t eprj_Init(Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_Init";
+  lower::Clear(err);
+  if (!init) {
+    lower::Report(err, kReporter, 1, "Invalid toolkit record");
+    return -1;
+  }
+  if (init->projectionData) return 0;
+  auto *package = static_cast<Eprj_PackageData *>(emsc_HeapMalloc(sizeof(Eprj_PackageData)));
+  if (!package) {
+    lower::Report(err, kReporter, 2, "Error allocating the projection package data");
+    return -1;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  package->dictionary = emif_DictionaryCreate(&inner);
+  if (!package->dictionary) {
+    lower::ReportCallee(err, inner, kReporter, 3, "emif_NewDictionary");
+    FreePackageData(package);
+    return -1;
+  }
+  if (!eprj_MapInfoDesignDefine(package->dictionary, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 4, "eprj_MapInfoDesignDefine");
+    FreePackageData(package);
+    return -1;
+  }
+  if (!eprj_ProParametersDesignDefine(package->dictionary, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 5, "eprj_ProParametersDesignDefine");
+    FreePackageData(package);
+    return -1;
+  }
+  init->projectionData = package;
+  init->projectionDataFree = FreePackageData;
+  return 0;
+}
+
+int32_t eprj_MapInfoWrite(Ehfa_File *file, const char *path, const Eprj_MapInfo *info,
+                          Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!file || !info) {
+    lower::Report(err, "eprj_MapInfoWrite", 1, "Invalid file or map information");
+    return -1;
+  }
+  return WriteNode(file, path, EPRJ_MAPINFO_NODE, info, true, false, "eprj_MapInfoWrite", err)
+             ? 0
+             : -1;
+}
+
+int32_t eprj_ProParametersWrite(Ehfa_File *file, const char *path,
+                                const Eprj_ProParameters *parameters, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!file || !parameters) {
+    lower::Report(err, "eprj_ProParametersWrite", 1, "Invalid file or projection parameters");
+    return -1;
+  }
+  return WriteNode(file, path, EPRJ_PROPARAMETERS_NODE, parameters, false, false,
+                   "eprj_ProParametersWrite", err)
+             ? 0
+             : -1;
+}
+
+Eprj_MapInfo *eprj_MapInfoRead(Ehfa_File *file, const char *path, Eprj_MapInfo *info,
+                               int32_t /*reserved*/, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!file) {
+    lower::Report(err, "eprj_MapInfoRead", 1, "Invalid file");
+    return nullptr;
+  }
+  auto *read = static_cast<Eprj_MapInfo *>(
+      ReadNode(file, path, EPRJ_MAPINFO_NODE, true, "eprj_MapInfoRead", err));
+  if (!read || !info) return read;
+  FreeMapInfoContents(*info);
+  *info = *read;
+  emsc_HeapFree(read);
+  return info;
+}
+
+Eprj_ProParameters *eprj_ProParametersRead(Ehfa_File *file, const char *path,
+                                           Eprj_ProParameters *parameters, int32_t /*reserved*/,
+                                           Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!file) {
+    lower::Report(err, "eprj_ProParametersRead", 1, "Invalid file");
+    return nullptr;
+  }
+  auto *read = static_cast<Eprj_ProParameters *>(
+      ReadNode(file, path, EPRJ_PROPARAMETERS_NODE, false, "eprj_ProParametersRead", err));
+  if (!read || !parameters) return read;
+  FreeProParametersContents(*parameters);
+  *parameters = *read;
+  emsc_HeapFree(read);
+  return parameters;
+}
+
+int32_t eprj_ProParametersWriteSimple(Ehfa_File *file, int32_t /*reserved*/,
+                                      const Eprj_ProParameters *parameters) {
+  if (!file || !parameters) return -1;
+  return WriteNode(file, nullptr, EPRJ_PROPARAMETERS_NODE, parameters, false, true,
+                   "eprj_ProParametersWriteSimple", nullptr)
+             ? 0
+             : -1;
+}
+
+Eprj_ProParameters *eprj_ProParametersReadSimple(Ehfa_File *file, int32_t /*reserved*/) {
+  if (!file) return nullptr;
+  return static_cast<Eprj_ProParameters *>(ReadNode(file, nullptr, EPRJ_PROPARAMETERS_NODE, false,
+                                                    "eprj_ProParametersReadSimple", nullptr));
 }
 
 } // extern "C"

@@ -19,15 +19,19 @@ namespace lower = taviron::lower;
 
 namespace {
 
-enum StepKind : int32_t { kAffine = 1, kPolynomial = 2 };
+enum StepKind : int32_t { kAffine = 1, kPolynomial = 2, kProjection = 3 };
 
 // One step of a chain. Affine: m = a, b, c, d, e, f. Polynomial: forward (2-D, 2 outputs) and
-// the explicit inverse or null. A step owns its polynomials.
+// the explicit inverse or null. Projection: a pair reprojecting from its source to its
+// destination (native units), or back when `inverse` is set. A step owns its polynomials and
+// its pair.
 struct Step {
   int32_t kind;
   double m[6];
   Efga_Polynomial *forward;
   Efga_Polynomial *reverse;
+  Eprj_ProjectionPair *pair;
+  int32_t inverse;
 };
 
 } // namespace
@@ -82,7 +86,9 @@ Affine AffineOfPoly(const Efga_Polynomial *p) {
   return {Coef(p, 0, 0), Coef(p, 0, 1), Const(p, 0), Coef(p, 1, 0), Coef(p, 1, 1), Const(p, 1)};
 }
 
-bool IsFirstOrder(const Step &s) { return s.kind == kAffine || s.forward->order == 1; }
+bool IsFirstOrder(const Step &s) {
+  return s.kind == kAffine || (s.kind == kPolynomial && s.forward->order == 1);
+}
 
 Affine LinearOf(const Step &s) { return s.kind == kAffine ? AffineOf(s) : AffineOfPoly(s.forward); }
 
@@ -90,12 +96,23 @@ void FreeStep(Step &s) {
   efga_PolynomialDelete(s.forward, nullptr);
   efga_PolynomialDelete(s.reverse, nullptr);
   s.forward = s.reverse = nullptr;
+  eprj_ProjectionPairFree(&s.pair);
 }
 
 bool CopyStep(const Step &from, Step &to, const char *reporter, int32_t code,
               Eerr_ErrorReport **err) {
   to = from;
   to.forward = to.reverse = nullptr;
+  to.pair = nullptr;
+  if (from.kind == kProjection) {
+    Eerr_ErrorReport *inner = nullptr;
+    to.pair = eprj_ProjectionPairCopy(from.pair, &inner);
+    if (!to.pair) {
+      lower::ReportCallee(err, inner, reporter, code, "eprj_ProjectionPairCopy");
+      return false;
+    }
+    return true;
+  }
   if (from.kind != kPolynomial) return true;
   to.forward = efga_PolynomialCopy(from.forward, nullptr, err);
   if (to.forward && from.reverse) to.reverse = efga_PolynomialCopy(from.reverse, nullptr, err);
@@ -234,6 +251,31 @@ void ApplyAffine(const Affine &a, Egda_BaseData &m, int32_t n) {
   }
 }
 
+// Reprojects the first n points of m in place (all or nothing).
+bool ApplyProjection(const Step &s, Egda_BaseData &m, int32_t n, const char *reporter, int32_t code,
+                     Eerr_ErrorReport **err) {
+  Eerr_ErrorReport *inner = nullptr;
+  int32_t status;
+  if (Compact(m)) {
+    status = eprj_ProjectionPairTransform(s.pair, s.inverse, n, reinterpret_cast<double *>(m.origin),
+                                          &inner);
+  } else {
+    std::vector<double> xy(2 * static_cast<std::size_t>(n));
+    for (int32_t k = 0; k < n; ++k) {
+      xy[2 * k] = lower::At<double>(m, 0, k);
+      xy[2 * k + 1] = lower::At<double>(m, 1, k);
+    }
+    status = eprj_ProjectionPairTransform(s.pair, s.inverse, n, xy.data(), &inner);
+    if (status == 0)
+      for (int32_t k = 0; k < n; ++k) {
+        lower::At<double>(m, 0, k) = xy[2 * k];
+        lower::At<double>(m, 1, k) = xy[2 * k + 1];
+      }
+  }
+  if (status != 0) lower::ReportCallee(err, inner, reporter, code, "eprj_ProjectionPairTransform");
+  return status == 0;
+}
+
 // Applies the chain, from step `first` on, in place to the first n points of m.
 bool ApplyInPlace(const _exfr_XForm *x, Egda_BaseData &m, int32_t n, const char *reporter,
                   int32_t code, Eerr_ErrorReport **err, int32_t first = 0) {
@@ -242,6 +284,10 @@ bool ApplyInPlace(const _exfr_XForm *x, Egda_BaseData &m, int32_t n, const char 
     const Step &s = x->steps[i];
     if (s.kind == kAffine) {
       ApplyAffine(AffineOf(s), m, n);
+      continue;
+    }
+    if (s.kind == kProjection) {
+      if (!ApplyProjection(s, m, n, reporter, code, err)) return false;
       continue;
     }
     Egda_BaseData view = m; // the first n columns
@@ -253,6 +299,41 @@ bool ApplyInPlace(const _exfr_XForm *x, Egda_BaseData &m, int32_t n, const char 
     }
   }
   return true;
+}
+
+// Whether the chain holds a step that can fail for some points (a reprojection).
+bool CanFail(const _exfr_XForm *x) {
+  for (int32_t i = 0; x && i < x->count; ++i)
+    if (x->steps[i].kind == kProjection) return true;
+  return false;
+}
+
+// The first n points of m, transformed by the whole chain, into xy (x0, y0, x1, ...); m itself
+// is not touched, so a failure changes nothing.
+bool TransformedCopy(const _exfr_XForm *x, const Egda_BaseData &m, int32_t n, std::vector<double> &xy,
+                     const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  xy.resize(2 * static_cast<std::size_t>(n));
+  for (int32_t k = 0; k < n; ++k) {
+    xy[2 * k] = lower::At<double>(m, 0, k);
+    xy[2 * k + 1] = lower::At<double>(m, 1, k);
+  }
+  Egda_BaseData view = {};
+  view.rows = 2;
+  view.columns = n;
+  view.pixelType = EGDA_TYPE_F64;
+  view.objectType = EGDA_MATRIX;
+  view.data = view.origin = reinterpret_cast<uint8_t *>(xy.data());
+  view.pitch = 16;
+  view.count = 2 * n;
+  view.elementSize = 8;
+  return ApplyInPlace(x, view, n, reporter, code, err);
+}
+
+void Store(const std::vector<double> &xy, Egda_BaseData &m, int32_t n) {
+  for (int32_t k = 0; k < n; ++k) {
+    lower::At<double>(m, 0, k) = xy[2 * k];
+    lower::At<double>(m, 1, k) = xy[2 * k + 1];
+  }
 }
 
 Egda_BaseData *TransformPoints(const _exfr_XForm *xform, const Egda_BaseData *source,
@@ -276,6 +357,15 @@ Egda_BaseData *TransformPoints(const _exfr_XForm *xform, const Egda_BaseData *so
   } else if (!ValidPoints(out) || out->columns < n) {
     lower::Report(err, reporter, 4, "Invalid target: a 2 x %d f64 matrix is needed", n);
     return nullptr;
+  }
+  if (CanFail(xform)) { // all or nothing: the target is written only when every point made it
+    std::vector<double> xy;
+    if (!TransformedCopy(xform, *source, n, xy, reporter, 5, err)) {
+      if (!target) egda_BaseDataDelete(out, nullptr);
+      return nullptr;
+    }
+    Store(xy, *out, n);
+    return out;
   }
   int32_t done = 0; // steps already applied
   if (out != source) {
@@ -344,6 +434,81 @@ void PrintTerms(std::string &out, const Efga_Polynomial *p) {
     for (int32_t c = 0; c < p->coefficients->columns; ++c) out += " " + Number(Coef(p, r, c));
     out += " " + Number(Const(p, r));
   }
+}
+
+// A string statement argument: double-quoted, with backslash escapes.
+std::string Quoted(const Eprj_CharStr &s) {
+  std::string out = "\"";
+  if (s.count > 0 && s.data)
+    for (const char *c = s.data; *c && c < s.data + s.count - 1; ++c) {
+      if (*c == '"' || *c == '\\') out += '\\';
+      out += *c;
+    }
+  return out + "\"";
+}
+
+// The projection statements of a PROJPAIR block's INPUT or OUTPUT part.
+void PrintProjection(std::string &out, const std::string &lead, const Eprj_ProParameters *p) {
+  if (!p) return;
+  if (p->proType == EPRJ_INTERNAL)
+    out += lead + lower::Format("PROTYPE I %d ;\n", p->proNumber);
+  else if (p->proType == EPRJ_EXTERNAL)
+    out += lead + "PROTYPE X ;\n";
+  else
+    out += lead + "PROTYPE \"UNKNOWN\" ;\n";
+  if (p->proName.count > 0 && p->proName.data) out += lead + "PRONAME " + Quoted(p->proName) + " ;\n";
+  out += lead + lower::Format("ZONE %d ;\n", p->proZone);
+  const Eprj_Spheroid &sphere = p->proSpheroid;
+  if (sphere.sphereName.count > 0 && sphere.sphereName.data) {
+    out += lead + "SPHEROID " + Quoted(sphere.sphereName) + " ;\n";
+    if (sphere.datum.datumname.count > 0 && sphere.datum.datumname.data)
+      out += lead + "DATUM " + Quoted(sphere.datum.datumname) + " ;\n";
+  }
+  const int32_t n = p->proParams.data ? std::max(p->proParams.count, 0) : 0;
+  out += lead + lower::Format("PARAMETERS %d", n);
+  for (int32_t i = 0; i < n; ++i) out += " " + Number(p->proParams.data[i]);
+  out += " ;\n";
+}
+
+// A transform of one projection step (empty pair: reported), between optional unit scalings:
+// the source's units `fromUnits` are taken to the pair's source units first, and the
+// destination's native units to `toUnits` last (null names: native units).
+_exfr_XForm *FromPair(const Eprj_ProjectionPair *pair, const char *fromUnits, const char *toUnits,
+                      const char *reporter, Eerr_ErrorReport **err) {
+  if (!pair || !eprj_ProjectionPairParameters(pair, 0)) {
+    lower::Report(err, reporter, 1, "Invalid input: an initialised projection pair is needed");
+    return nullptr;
+  }
+  Chain chain;
+  Eerr_ErrorReport *inner = nullptr;
+  const char *native[2] = {eprj_ProjectionPairUnits(pair, 0), eprj_ProjectionPairUnits(pair, 1)};
+  const char *ends[2][2] = {{fromUnits, native[0]}, {native[1], toUnits}};
+  _exfr_XForm *scale[2] = {nullptr, nullptr};
+  for (int k = 0; k < 2; ++k) {
+    if (!ends[k][0] || !ends[k][1]) continue;
+    scale[k] = exfr_XFormCreateFromUnits(ends[k][0], ends[k][1], &inner);
+    if (!scale[k]) {
+      exfr_XFormFree(&scale[0], nullptr);
+      lower::ReportCallee(err, inner, reporter, 2, "exfr_XFormCreateFromUnits");
+      return nullptr;
+    }
+  }
+  bool ok = chain.AddCopies(scale[0], reporter, 3, err);
+  Step s{};
+  s.kind = kProjection;
+  if (ok) {
+    s.pair = eprj_ProjectionPairCopy(pair, &inner);
+    if (!s.pair) {
+      lower::ReportCallee(err, inner, reporter, 3, "eprj_ProjectionPairCopy");
+      ok = false;
+    } else {
+      chain.Add(s);
+    }
+  }
+  ok = ok && chain.AddCopies(scale[1], reporter, 3, err);
+  exfr_XFormFree(&scale[0], nullptr);
+  exfr_XFormFree(&scale[1], nullptr);
+  return ok ? chain.Install(nullptr, reporter, 4, err) : nullptr;
 }
 
 // A transform of one step applying forward (inverse: reverse when given).
@@ -464,6 +629,48 @@ _exfr_XForm *exfr_XFormCreateFromPolyPair(const Efga_Polynomial *forward,
   return FromPolys(forward, reverse, "exfr_XFormCreateFromPolyPair", err);
 }
 
+_exfr_XForm *exfr_XFormCreateFromProjPair(const Eprj_ProjectionPair *pair, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  return FromPair(pair, nullptr, nullptr, "exfr_XFormCreateFromProjPair", err);
+}
+
+_exfr_XForm *exfr_XFormCreateFromProjPairAndMapInfo(const Eprj_ProjectionPair *pair,
+                                                    const Eprj_MapInfo *info,
+                                                    const char *fromUnits, const char *toUnits,
+                                                    Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!fromUnits && info && info->units.count > 0 && info->units.data) fromUnits = info->units.data;
+  return FromPair(pair, fromUnits, toUnits, "exfr_XFormCreateFromProjPairAndMapInfo", err);
+}
+
+_exfr_XForm *exfr_XFormCreateReprojFromProjPair(const Eprj_ProjectionPair *pair,
+                                                const Eprj_MapInfo *info, int32_t /*option*/,
+                                                int32_t /*reserved*/, Eerr_ErrorReport **err) {
+  static const char *reporter = "exfr_XFormCreateReprojFromProjPair";
+  lower::Clear(err);
+  if (!info) {
+    lower::Report(err, reporter, 1, "Invalid input map information");
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  _exfr_XForm *toPixel = exfr_XFormCreateFromMapInfo(info, 1, &inner);
+  if (!toPixel) {
+    lower::ReportCallee(err, inner, reporter, 2, "exfr_XFormCreateFromMapInfo");
+    return nullptr;
+  }
+  if (!pair) return toPixel;
+  const char *units = info->units.count > 0 && info->units.data ? info->units.data : nullptr;
+  _exfr_XForm *reproject = exfr_XFormCreateFromProjPairAndMapInfo(pair, nullptr, nullptr, units, &inner);
+  _exfr_XForm *result = nullptr;
+  if (!reproject)
+    lower::ReportCallee(err, inner, reporter, 3, "exfr_XFormCreateFromProjPairAndMapInfo");
+  else if (!(result = exfr_XFormComposition(reproject, toPixel, &inner)))
+    lower::ReportCallee(err, inner, reporter, 4, "exfr_XFormComposition");
+  exfr_XFormFree(&reproject, nullptr);
+  exfr_XFormFree(&toPixel, nullptr);
+  return result;
+}
+
 _exfr_XForm *exfr_XFormTranslate(_exfr_XForm *xform, double dx, double dy, Eerr_ErrorReport **err) {
   lower::Clear(err);
   Chain chain;
@@ -498,6 +705,13 @@ _exfr_XForm *exfr_XFormInvert(const _exfr_XForm *xform, _exfr_XForm *destination
   Chain chain;
   for (int32_t i = xform ? xform->count - 1 : -1; i >= 0; --i) {
     const Step &s = xform->steps[i];
+    if (s.kind == kProjection) { // the same pair, the other way
+      Step copy;
+      if (!CopyStep(s, copy, "exfr_XFormInvert", 1, err)) return nullptr;
+      copy.inverse = !copy.inverse;
+      chain.Add(copy);
+      continue;
+    }
     if (s.kind == kPolynomial && s.reverse) { // the explicit inverse: swap the pair
       Step copy;
       if (!CopyStep(s, copy, "exfr_XFormInvert", 1, err)) return nullptr;
@@ -546,6 +760,13 @@ int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorR
     if (s.kind != t.kind) return 0;
     if (s.kind == kAffine) {
       if (AffineOf(s) != AffineOf(t)) return 0;
+    } else if (s.kind == kProjection) {
+      if (s.inverse != t.inverse ||
+          !eprj_ProParametersEqual(eprj_ProjectionPairParameters(s.pair, 0),
+                                   eprj_ProjectionPairParameters(t.pair, 0), nullptr) ||
+          !eprj_ProParametersEqual(eprj_ProjectionPairParameters(s.pair, 1),
+                                   eprj_ProjectionPairParameters(t.pair, 1), nullptr))
+        return 0;
     } else if (!SamePoly(s.forward, t.forward) || !SamePoly(s.reverse, t.reverse)) {
       return 0;
     }
@@ -606,6 +827,15 @@ Efga_CoordinateBlock *exfr_CoordBlockTransform(const _exfr_XForm *xform,
       lower::Report(err, "exfr_CoordBlockTransform", 2, "Part %d is not a 2 x N f64 matrix", i);
       return nullptr;
     }
+  // A chain that can fail is run on every part first, so that a failure changes nothing.
+  std::vector<std::vector<double>> results;
+  if (CanFail(xform)) {
+    results.resize(static_cast<std::size_t>(source->count));
+    for (int32_t i = 0; i < source->count; ++i)
+      if (source->parts[i] && !TransformedCopy(xform, *source->parts[i], source->parts[i]->columns,
+                                               results[i], "exfr_CoordBlockTransform", 4, err))
+        return nullptr;
+  }
   Efga_CoordinateBlock *out = target;
   if (out != source) {
     out = efga_CoordBlockCopy(source, target, err);
@@ -617,6 +847,10 @@ Efga_CoordinateBlock *exfr_CoordBlockTransform(const _exfr_XForm *xform,
   for (int32_t i = 0; i < out->count; ++i) {
     Egda_BaseData *part = out->parts[i];
     if (!part) continue;
+    if (!results.empty()) {
+      Store(results[i], *part, part->columns);
+      continue;
+    }
     if (!ApplyInPlace(xform, *part, part->columns, "exfr_CoordBlockTransform", 4, err)) {
       if (!target) efga_CoordBlockDelete(out, nullptr);
       return nullptr;
@@ -695,6 +929,16 @@ int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) 
       for (int k = 0; k < 6; ++k) out += " " + Number(s.m[k]) + (k < 5 ? "," : " ;\n");
       continue;
     }
+    if (s.kind == kProjection) {
+      const std::string deeper = Indent(indent + 16);
+      out += lead + "PROJPAIR {\n";
+      out += inner + "INPUT {\n";
+      PrintProjection(out, deeper, eprj_ProjectionPairParameters(s.pair, s.inverse ? 1 : 0));
+      out += inner + "}\n" + inner + "OUTPUT {\n";
+      PrintProjection(out, deeper, eprj_ProjectionPairParameters(s.pair, s.inverse ? 0 : 1));
+      out += inner + "}\n" + lead + "}\n";
+      continue;
+    }
     out += lead + "POLYPAIR {\n";
     out += inner + lower::Format("TERMCOUNT %d ;\n", s.forward->coefficients->columns);
     out += inner + "FORWARD";
@@ -709,6 +953,367 @@ int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) 
   }
   if (std::fwrite(out.data(), 1, out.size(), stream) != out.size()) return -1;
   return 0;
+}
+
+} // extern "C"
+
+// ---- Transforms in hierarchical files ----------------------------------------------------------
+
+namespace {
+
+namespace emif = taviron::emif;
+
+// The stored forms: the "XForm" node and one child per step.
+struct XFormRecord {
+  int32_t present; // EMSC_FALSE for a null transform
+  int32_t stepCount;
+};
+struct AffineRecord {
+  double coefficients[6];
+};
+struct PolynomialRecord {
+  Efga_PolynomialPrivate *forward;
+  Efga_PolynomialPrivate *reverse; // null when no inverse is known
+};
+
+constexpr auto kPrivateLayout = emif::RecordLayoutOf({{EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE}});
+constexpr auto kXFormLayout = emif::RecordLayoutOf({{EMIF_TYPE_ENUM}, {EMIF_TYPE_S32}});
+constexpr auto kAffineLayout = emif::RecordLayoutOf({{EMIF_FIXED_ARRAY + EMIF_TYPE_F64, 6}});
+constexpr auto kPolynomialLayout =
+    emif::RecordLayoutOf({{EMIF_POINTER + EMIF_TYPE_RECORD, 0, kPrivateLayout.AsNested()},
+                          {EMIF_POINTER + EMIF_TYPE_RECORD, 0, kPrivateLayout.AsNested()}});
+static_assert(kPrivateLayout.size == sizeof(Efga_PolynomialPrivate));
+static_assert(kXFormLayout.size == sizeof(XFormRecord) &&
+              kXFormLayout.offsets[1] == offsetof(XFormRecord, stepCount));
+static_assert(kAffineLayout.size == sizeof(AffineRecord));
+static_assert(kPolynomialLayout.size == sizeof(PolynomialRecord) &&
+              kPolynomialLayout.offsets[1] == offsetof(PolynomialRecord, reverse));
+
+constexpr const char *kXFormDesign = "Exfr_XForm";
+constexpr const char *kAffineDesign = "Exfr_AffineStep";
+constexpr const char *kPolynomialDesign = "Exfr_PolynomialStep";
+
+// The designs of the stored forms, in a dictionary made for one call.
+class XFormDesigns {
+public:
+  XFormDesigns() = default;
+  XFormDesigns(const XFormDesigns &) = delete;
+  XFormDesigns &operator=(const XFormDesigns &) = delete;
+  ~XFormDesigns() { emif_DictionaryDelete(dictionary_, nullptr); }
+
+  bool Make(const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+    Eerr_ErrorReport *inner = nullptr;
+    dictionary_ = emif_DictionaryCreate(&inner);
+    if (!dictionary_) {
+      lower::ReportCallee(err, inner, reporter, code, "emif_NewDictionary");
+      return false;
+    }
+    if (!efga_PolynomialDesignDefine(dictionary_, &inner)) {
+      lower::ReportCallee(err, inner, reporter, code, "efga_PolynomialDesignDefine");
+      return false;
+    }
+    xform = emif_DesignCreate(dictionary_, kXFormDesign, &inner, EMIF_TYPE_ENUM, "present",
+                              "EMSC_FALSE", "EMSC_TRUE", static_cast<const char *>(nullptr),
+                              EMIF_TYPE_S32, "stepCount", 0);
+    if (xform)
+      affine = emif_DesignCreate(dictionary_, kAffineDesign, &inner,
+                                 EMIF_FIXED_ARRAY + EMIF_TYPE_F64, "coefficients", 6, 0);
+    if (affine)
+      polynomial = emif_DesignCreate(dictionary_, kPolynomialDesign, &inner,
+                                     EMIF_POINTER + EMIF_TYPE_RECORD, "forward", "Efga_Polynomial",
+                                     EMIF_POINTER + EMIF_TYPE_RECORD, "reverse", "Efga_Polynomial",
+                                     0);
+    if (!polynomial) lower::ReportCallee(err, inner, reporter, code, "emif_DefineObject");
+    return polynomial != nullptr;
+  }
+
+  const Emif_Design *xform = nullptr;
+  const Emif_Design *affine = nullptr;
+  const Emif_Design *polynomial = nullptr;
+
+private:
+  Emif_Dictionary *dictionary_ = nullptr;
+};
+
+// Makes the entry at path (null: the current entry) the base of a node operation, and tells
+// whether it has an "XForm" child. False with a report (code) when it cannot.
+bool FindBase(Ehfa_File *file, const char *path, const EhfaSavedEntry &start, bool &hasNode,
+              const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  if (!start.Position()) {
+    lower::ReportCallee(err, start.problem, reporter, code, "ehfa_EntryPositionGet");
+    return false;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  if (path && !ehfa_EntrySeek(file, EHFA_PATH, path, &inner)) {
+    if (inner) lower::ReportCallee(err, inner, reporter, code, "ehfa_EntrySeek");
+    else lower::Report(err, reporter, code, "No entry %s in %s", path, file->fileName);
+    return false;
+  }
+  hasNode = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner) != nullptr;
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, code, "ehfa_EntryPeek");
+    return false;
+  }
+  return true;
+}
+
+// Which "XForm" children of an entry a write leaves.
+enum class Keep { First, Last, None };
+
+// Deletes the "XForm" children of the entry at base but the one to keep. A write appends its new
+// node after the old one, and readers take the first, so the old node stays in force until the
+// new one is complete; this prunes the rest afterwards. True when the entry is left as asked.
+bool PruneNodes(Ehfa_File *file, const Ehfa_EntryPosition *base, Keep keep, Eerr_ErrorReport **err) {
+  auto count = [&]() {
+    int32_t n = 0;
+    if (ehfa_EntryPositionSet(file, base, nullptr) == 0 &&
+        ehfa_EntrySeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, nullptr))
+      for (n = 1; ehfa_EntrySeek(file, EHFA_NEXT_NAMED, EXFR_XFORM_NODE, nullptr); ++n) {
+      }
+    return n;
+  };
+  int32_t n = count();
+  const int32_t wanted = keep == Keep::None || n == 0 ? 0 : 1;
+  Eerr_ErrorReport *inner = nullptr;
+  for (int32_t tries = n; n > wanted && tries > 0; --tries) {
+    // The node to delete: the first unless it is the one kept, then the second. A call may fail
+    // after its change was made, so the children are counted again either way.
+    eerr_DeleteErrorReportEx(&inner);
+    const bool done = ehfa_EntryPositionSet(file, base, &inner) == 0 &&
+                      ehfa_EntrySeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner) &&
+                      (keep != Keep::First || ehfa_EntrySeek(file, EHFA_NEXT_NAMED, EXFR_XFORM_NODE, &inner)) &&
+                      ehfa_EntryDelete(file, &inner) == 0;
+    n = count();
+    if (!done) break;
+  }
+  if (n == wanted) {
+    eerr_DeleteErrorReportEx(&inner);
+    return true;
+  }
+  if (err) *err = inner;
+  else eerr_DeleteErrorReportEx(&inner);
+  return false;
+}
+
+// Writes the steps of the chain as the children of the current entry.
+bool WriteSteps(Ehfa_File *file, const _exfr_XForm *xform, const XFormDesigns &designs,
+                const char *reporter, Eerr_ErrorReport **err) {
+  for (int32_t i = 0; xform && i < xform->count; ++i) {
+    const Step &s = xform->steps[i];
+    const std::string name = lower::Format("Step_%d", i + 1);
+    const int32_t code = i == 0 ? EHFA_CHILD : EHFA_NEXT;
+    Eerr_ErrorReport *inner = nullptr;
+    Ehfa_Entry *written = nullptr;
+    if (s.kind == kAffine) {
+      AffineRecord record;
+      std::copy(std::begin(s.m), std::end(s.m), record.coefficients);
+      written = ehfa_ObjectWrite(file, nullptr, name.c_str(), kAffineDesign, code, &record,
+                                 designs.affine, &inner);
+    } else {
+      PolynomialRecord record{};
+      record.forward = efga_PolynomialCopyToPrivate(s.forward, &inner);
+      if (record.forward && s.reverse) record.reverse = efga_PolynomialCopyToPrivate(s.reverse, &inner);
+      if (!record.forward || (s.reverse && !record.reverse)) {
+        emsc_HeapFree(record.forward);
+        lower::ReportCallee(err, inner, reporter, 5, "efga_PolynomialCopyToPrivate");
+        return false;
+      }
+      written = ehfa_ObjectWrite(file, nullptr, name.c_str(), kPolynomialDesign, code, &record,
+                                 designs.polynomial, &inner);
+      emsc_HeapFree(record.forward); // private forms are single blocks
+      emsc_HeapFree(record.reverse);
+    }
+    if (!written) {
+      lower::ReportCallee(err, inner, reporter, 5, "ehfa_ObjectWrite");
+      return false;
+    }
+  }
+  return true;
+}
+
+// A polynomial step read back: a 2-D polynomial with 2 outputs, or null with a report.
+Efga_Polynomial *StepPolynomial(const Efga_PolynomialPrivate *form, int32_t step, const char *part,
+                                const char *reporter, Eerr_ErrorReport **err) {
+  Eerr_ErrorReport *inner = nullptr;
+  Efga_Polynomial *poly = efga_PolynomialCopyFromPrivate(form, &inner);
+  if (!poly) {
+    lower::ReportCallee(err, inner, reporter, 5, "efga_PolynomialCopyFromPrivate");
+    return nullptr;
+  }
+  if (efga_PolynomialInputCount(poly) != 2 || poly->coefficients->rows != 2) {
+    lower::Report(err, reporter, 5, "The %s polynomial of step %d is not a 2-D polynomial of 2 outputs",
+                  part, step);
+    efga_PolynomialDelete(poly, nullptr);
+    return nullptr;
+  }
+  return poly;
+}
+
+// Reads step `step` (from 1), a child of the current entry, into the chain.
+bool ReadStep(Ehfa_File *file, int32_t step, const XFormDesigns &designs, Chain &chain,
+              const char *reporter, Eerr_ErrorReport **err) {
+  const std::string name = lower::Format("Step_%d", step);
+  Eerr_ErrorReport *inner = nullptr;
+  const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, name.c_str(), &inner);
+  if (!entry) {
+    if (inner) lower::ReportCallee(err, inner, reporter, 4, "ehfa_EntryPeek");
+    else lower::Report(err, reporter, 5, "Step %d of the transform in %s is missing", step, file->fileName);
+    return false;
+  }
+  const bool affine = std::strcmp(entry->type, kAffineDesign) == 0;
+  if (!affine && std::strcmp(entry->type, kPolynomialDesign) != 0) {
+    lower::Report(err, reporter, 5, "Step %d of the transform in %s is of design %s, which is not known",
+                  step, file->fileName, entry->type);
+    return false;
+  }
+  if (affine) {
+    AffineRecord record{};
+    if (!ehfa_ObjectRead(file, nullptr, name.c_str(), EHFA_CHILD_NAMED, &record, designs.affine, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
+      return false;
+    }
+    Affine a;
+    std::copy(std::begin(record.coefficients), std::end(record.coefficients), a.begin());
+    chain.Add(AffineStep(a));
+    return true;
+  }
+  PolynomialRecord record{};
+  if (!ehfa_ObjectRead(file, nullptr, name.c_str(), EHFA_CHILD_NAMED, &record, designs.polynomial, &inner)) {
+    lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
+    return false;
+  }
+  Step s{};
+  s.kind = kPolynomial;
+  bool ok = true;
+  if (!record.forward) {
+    lower::Report(err, reporter, 5, "Step %d of the transform in %s has no polynomial", step, file->fileName);
+    ok = false;
+  }
+  if (ok) ok = (s.forward = StepPolynomial(record.forward, step, "forward", reporter, err)) != nullptr;
+  if (ok && record.reverse)
+    ok = (s.reverse = StepPolynomial(record.reverse, step, "reverse", reporter, err)) != nullptr;
+  emif_ObjectFreeContents(designs.polynomial, &record);
+  if (!ok) {
+    FreeStep(s);
+    return false;
+  }
+  chain.Add(s);
+  return true;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xform,
+                        Eerr_ErrorReport **err) {
+  static const char *const kReporter = "exfr_XFormWrite";
+  lower::Clear(err);
+  if (!file) {
+    lower::Report(err, kReporter, 1, "Invalid file");
+    return -1;
+  }
+  for (int32_t i = 0; xform && i < xform->count; ++i)
+    if (xform->steps[i].kind != kAffine && xform->steps[i].kind != kPolynomial) {
+      lower::Report(err, kReporter, 2, "Step %d of the transform is of kind %d, which has no stored form",
+                    i + 1, xform->steps[i].kind);
+      return -1;
+    }
+  XFormDesigns designs;
+  if (!designs.Make(kReporter, 3, err)) return -1;
+  EhfaSavedEntry start(file);
+  bool hasOld = false;
+  if (!FindBase(file, path, start, hasOld, kReporter, 4, err)) return -1;
+  EhfaSavedEntry base(file);
+  Eerr_ErrorReport *inner = nullptr;
+  // Nodes left after the first by an earlier write that failed go first.
+  if (!base.Position() || !PruneNodes(file, base.Position(), Keep::First, &inner)) {
+    lower::ReportCallee(err, base.Position() ? inner : base.problem, kReporter, 4,
+                        base.Position() ? "ehfa_EntryDelete" : "ehfa_EntryPositionGet");
+    return -1;
+  }
+  ehfa_EntryPositionSet(file, base.Position(), nullptr);
+  const XFormRecord header{xform ? EMSC_TRUE : EMSC_FALSE, xform ? xform->count : 0};
+  bool ok = ehfa_ObjectWrite(file, nullptr, EXFR_XFORM_NODE, kXFormDesign, EHFA_CHILD, &header,
+                             designs.xform, &inner) != nullptr;
+  if (!ok) lower::ReportCallee(err, inner, kReporter, 5, "ehfa_ObjectWrite");
+  ok = ok && WriteSteps(file, xform, designs, kReporter, err);
+  if (!ok) {
+    PruneNodes(file, base.Position(), hasOld ? Keep::First : Keep::None, nullptr);
+    return -1; // the keepers put the current entry back
+  }
+  // The new node is complete: the old one goes, and the new one becomes current.
+  if (!PruneNodes(file, base.Position(), Keep::Last, &inner) ||
+      ehfa_EntryPositionSet(file, base.Position(), &inner) != 0 ||
+      !ehfa_EntrySeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 6, "ehfa_EntryDelete");
+    return -1;
+  }
+  base.restore = false;
+  start.restore = false;
+  return 0;
+}
+
+_exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "exfr_XFormRead";
+  lower::Clear(err);
+  if (!file) {
+    lower::Report(err, kReporter, 1, "Invalid file");
+    return nullptr;
+  }
+  XFormDesigns designs;
+  if (!designs.Make(kReporter, 2, err)) return nullptr;
+  EhfaSavedEntry start(file);
+  bool hasNode = false;
+  if (!FindBase(file, path, start, hasNode, kReporter, 3, err)) return nullptr;
+  if (!hasNode) {
+    char *at = ehfa_CurrentEntryPath(file, nullptr);
+    lower::Report(err, kReporter, 3, "No node %s below %s in %s", EXFR_XFORM_NODE,
+                  at ? at : "the entry", file->fileName);
+    emsc_HeapFree(at);
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner);
+  if (!entry || std::strcmp(entry->type, kXFormDesign) != 0) {
+    if (inner) lower::ReportCallee(err, inner, kReporter, 4, "ehfa_EntryPeek");
+    else lower::Report(err, kReporter, 4, "Node %s of %s is not of design %s", EXFR_XFORM_NODE,
+                       file->fileName, kXFormDesign);
+    return nullptr;
+  }
+  XFormRecord header{-1, -1}; // items the stored design lacks stay invalid
+  if (!ehfa_ObjectRead(file, nullptr, EXFR_XFORM_NODE, EHFA_CHILD_NAMED, &header, designs.xform, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 4, "ehfa_ObjectRead");
+    return nullptr;
+  }
+  if ((header.present != EMSC_FALSE && header.present != EMSC_TRUE) || header.stepCount < 0 ||
+      (header.present == EMSC_FALSE && header.stepCount != 0)) {
+    lower::Report(err, kReporter, 5, "Transform node of %s is corrupt (present %d, %d steps)",
+                  file->fileName, header.present, header.stepCount);
+    return nullptr;
+  }
+  EhfaSavedEntry node(file);
+  if (!node.Position()) {
+    lower::ReportCallee(err, node.problem, kReporter, 4, "ehfa_EntryPositionGet");
+    return nullptr;
+  }
+  Chain chain;
+  for (int32_t i = 1; i <= header.stepCount; ++i) {
+    const bool ok = ReadStep(file, i, designs, chain, kReporter, err);
+    if (ehfa_EntryPositionSet(file, node.Position(), ok ? &inner : nullptr) != 0 && ok) {
+      lower::ReportCallee(err, inner, kReporter, 4, "ehfa_EntryPositionSet");
+      return nullptr;
+    }
+    if (!ok) return nullptr;
+  }
+  node.restore = false;
+  if (header.present == EMSC_FALSE) {
+    start.restore = false;
+    return nullptr;
+  }
+  _exfr_XForm *xform = chain.Install(nullptr, kReporter, 6, err);
+  start.restore = xform == nullptr;
+  return xform;
 }
 
 } // extern "C"

@@ -159,6 +159,31 @@ int32_t ehfa_ObjectReadIfPresent(Ehfa_File *file, const char *path, const char *
 #ifdef __cplusplus
 }
 
+/* Saves the current entry of a file and puts it back when it goes out of scope, unless the
+   operation keeps its move (restore = false). */
+class EhfaSavedEntry {
+public:
+  explicit EhfaSavedEntry(Ehfa_File *file) : file_(file) {
+    position_ = ehfa_EntryPositionGet(file, &problem);
+  }
+  ~EhfaSavedEntry() {
+    if (restore && position_) ehfa_EntryPositionSet(file_, position_, nullptr);
+    ehfa_EntryPositionFree(position_);
+  }
+  EhfaSavedEntry(const EhfaSavedEntry &) = delete;
+  EhfaSavedEntry &operator=(const EhfaSavedEntry &) = delete;
+
+  bool Saved() const { return position_ != nullptr; }
+  const Ehfa_EntryPosition *Position() const { return position_; }
+  /* The report of a failed save: the caller hands it on. */
+  Eerr_ErrorReport *problem = nullptr;
+  bool restore = true;
+
+private:
+  Ehfa_File *file_;
+  Ehfa_EntryPosition *position_ = nullptr;
+};
+
 /* Raster blocks: the block table of a file keeps blocks of bytes under (entry, row, column).
    The raster layers (eimg) reach it through these calls; they are not part of the C interface.
    Blocks are written inside the file's lazy transaction (committed with the other changes) and

@@ -1,8 +1,11 @@
 /* Coordinate transforms: composable, invertible mappings of 2-D points.
 
    A transform is a chain of steps applied in order; a chain without steps is the identity.
-   Steps are affine (x' = a x + b y + c, y' = d x + e y + f) or polynomial (a 2-D polynomial of any
-   order, with an explicit inverse polynomial when one is known). Adjacent affine steps are merged,
+   Steps are affine (x' = a x + b y + c, y' = d x + e y + f), polynomial (a 2-D polynomial of any
+   order, with an explicit inverse polynomial when one is known) or a reprojection (a projection
+   pair of eprj, applied from its source to its destination projection or, once inverted, back,
+   in the native units of the two: meters, or decimal degrees for geographic coordinates; see
+   eprj.h). Adjacent affine steps are merged,
    and an affine step that is exactly the identity is dropped, so equal mappings built in different
    ways compare equal. A null transform is accepted wherever a transform is read and means the
    identity. */
@@ -42,6 +45,25 @@ _exfr_XForm *exfr_XFormCreateUsingCoeffs(double a, double b, double c, double d,
    pixel centres), 0 pixel to map. */
 _exfr_XForm *exfr_XFormCreateFromMapInfo(const Eprj_MapInfo *info, int32_t direction,
                                          Eerr_ErrorReport **err);
+/* Reprojection from the pair's source to its destination projection, in their native units. The
+   transform keeps a copy of the pair; null with a report for a null or empty pair. */
+_exfr_XForm *exfr_XFormCreateFromProjPair(const Eprj_ProjectionPair *pair, Eerr_ErrorReport **err);
+/* The same between units: points in fromUnits (null: the units of `info` when given, else the
+   source's native units) are converted to the source's native units, reprojected, and converted
+   from the destination's native units to toUnits (null: left native). `info` (may be null) only
+   supplies the default source units. */
+_exfr_XForm *exfr_XFormCreateFromProjPairAndMapInfo(const Eprj_ProjectionPair *pair,
+                                                    const Eprj_MapInfo *info,
+                                                    const char *fromUnits, const char *toUnits,
+                                                    Eerr_ErrorReport **err);
+/* From the source projection's map coordinates (native units) to the pixel coordinates (column,
+   row of pixel centres) of the grid `info` describes: reprojection to the destination projection,
+   conversion from its native units to the units of `info`, then map to pixel. Without a pair:
+   from map coordinates in the grid's own projection and units (exfr_XFormCreateFromMapInfo with
+   direction 1). `option` and `reserved` are accepted and not used. */
+_exfr_XForm *exfr_XFormCreateReprojFromProjPair(const Eprj_ProjectionPair *pair,
+                                                const Eprj_MapInfo *info, int32_t option,
+                                                int32_t reserved, Eerr_ErrorReport **err);
 /* Scaling from one named unit to another (ecvt); units of another kind than "other" that cannot
    be converted are reported. */
 _exfr_XForm *exfr_XFormCreateFromUnits(const char *fromUnits, const char *toUnits,
@@ -60,7 +82,8 @@ _exfr_XForm *exfr_XFormCompose(const _exfr_XForm *a, const _exfr_XForm *b, _exfr
 _exfr_XForm *exfr_XFormComposition(const _exfr_XForm *first, const _exfr_XForm *second,
                                    Eerr_ErrorReport **err);
 /* The inverse, written into destination (may be xform itself) or a new transform. A singular
-   affine step or a polynomial step of order above 1 without an explicit inverse is reported. */
+   affine step or a polynomial step of order above 1 without an explicit inverse is reported; a
+   reprojection step is inverted by running its pair the other way. */
 _exfr_XForm *exfr_XFormInvert(const _exfr_XForm *xform, _exfr_XForm *destination,
                               Eerr_ErrorReport **err);
 /* A copy, written into destination or a new transform. */
@@ -68,7 +91,8 @@ _exfr_XForm *exfr_XFormCopy(const _exfr_XForm *xform, _exfr_XForm *destination,
                             Eerr_ErrorReport **err);
 /* Frees *xform and nulls it; a null address or null transform is accepted. */
 void exfr_XFormFree(_exfr_XForm **xform, Eerr_ErrorReport **err);
-/* Non-zero when a and b consist of the same steps with the same coefficients. */
+/* Non-zero when a and b consist of the same steps with the same coefficients (reprojection
+   steps: the same direction between equal parameter records, eprj_ProParametersEqual). */
 int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorReport **err);
 /* Non-zero when the transform is affine (every step affine or a first-order polynomial); then the
    six coefficients a, b, c, d, e, f of the whole mapping are stored in coefficients. */
@@ -110,6 +134,12 @@ Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_P
                  | "AFFINE" number [","] number [","] number [","] number [","] number [","] number ";"
                  | "POLYPAIR" "{" "TERMCOUNT" INTEGER ";" "FORWARD" { number } ";"
                                   "REVERSE" { number } ";" "}"
+                 | "PROJPAIR" "{" "INPUT" "{" projection "}" "OUTPUT" "{" projection "}" "}"
+     projection := ( "PROTYPE" "I" INTEGER | "PROTYPE" "X" | "PROTYPE" "\"UNKNOWN\"" ) ";"
+                   [ "PRONAME" STRING ";" ] "ZONE" INTEGER ";"
+                   [ "SPHEROID" STRING ";" [ "DATUM" STRING ";" ] ]
+                   "PARAMETERS" INTEGER { number } ";"
+     STRING     := a double-quoted text, '"' and '\' escaped by a backslash
      number     := [ "-" ] ( INTEGER | FLOAT )       (written with "%.17g": exact round trip;
                                                       a FLOAT may carry an exponent "e-05")
 
@@ -118,9 +148,46 @@ Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_P
    POLYPAIR with TERMCOUNT n = (k + 1)(k + 2) / 2 - 1 and, for FORWARD and REVERSE, 2 (n + 1)
    numbers: the n coefficients of x' (terms x, y, x^2, xy, y^2, ...), its constant, the n
    coefficients of y', its constant. A step without an explicit inverse has an empty REVERSE
-   list. Coefficients that are not finite have no text form (they print as "nan"/"inf" and do
+   list. A reprojection step is written as PROJPAIR with the projection it starts from as INPUT
+   and the one it ends in as OUTPUT (type, name, zone, spheroid and datum names, parameters in
+   radians as the record holds them; the spheroid and datum are read back by name). Coefficients
+   that are not finite have no text form (they print as "nan"/"inf" and do
    not read back). Returns 0, or -1 when the stream could not be written. */
 int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+   Transforms in hierarchical files */
+
+#include "ehfa.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A transform is stored as the node "XForm" of design "Exfr_XForm" {present 3 (EMSC_FALSE,
+   EMSC_TRUE), stepCount 12} below the entry it belongs to, with one child per step, "Step_1",
+   "Step_2", ... in the order the steps apply, each of the design of its kind:
+     "Exfr_AffineStep"     coefficients 270 (6 doubles: a, b, c, d, e, f)
+     "Exfr_PolynomialStep" forward 1026 "Efga_Polynomial", reverse 1026 "Efga_Polynomial"
+                           (the inverse, absent when none is known)
+   A null transform is stored as present = EMSC_FALSE without steps. */
+#define EXFR_XFORM_NODE "XForm"
+
+/* Writes the transform (null: none) as the "XForm" node below the entry at path (null: the
+   current entry), replacing the node that entry holds already. The node written becomes the
+   current entry; after a failure the current entry and the old node are as they were. 0, or -1
+   with a report (a step of a kind that has no stored form among them). */
+int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xform,
+                        Eerr_ErrorReport **err);
+/* Reads the "XForm" node below the entry at path (null: the current entry) and returns the
+   transform, or null without a report when the node holds none; the node becomes the current
+   entry. A missing node, a missing or unknown step, or a corrupt record gives a report and null
+   (the current entry is then where it was). */
+_exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err);
 
 #ifdef __cplusplus
 }

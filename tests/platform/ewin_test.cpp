@@ -1,0 +1,454 @@
+#include "ewin.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string MakeTempDir() {
+  char pattern[] = "/tmp/ewin_XXXXXX";
+  const char *dir = mkdtemp(pattern);
+  return dir ? dir : "";
+}
+
+// Each test gets its own runtime directory.
+class Ewin : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
+    setenv("TAVIRON_RUNTIME_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    for (pid_t child : children_) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+    std::string command = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(system(command.c_str()), 0);
+  }
+  // Runs body in a child process; its exit code is body's result.
+  pid_t Child(const std::function<int()> &body) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    children_.push_back(pid);
+    return pid;
+  }
+  int Wait(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    children_.erase(std::remove(children_.begin(), children_.end(), pid), children_.end());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // The window of another process once it exists (up to 5 s).
+  static Ewin_Window Await(const char *className, const char *title) {
+    for (int i = 0; i < 500; ++i) {
+      if (Ewin_Window w = ewin_FindWindow(className, title)) return w;
+      usleep(10000);
+    }
+    return 0;
+  }
+  std::string dir_;
+  std::vector<pid_t> children_;
+};
+
+std::string ReadMapping(Ewin_Handle mapping) {
+  int64_t size = ewin_GetFileMappingSize(mapping);
+  auto *view = static_cast<const char *>(ewin_MapViewOfFile(mapping));
+  if (!view || size <= 0) return "<unmappable>";
+  std::string text(view, strnlen(view, static_cast<size_t>(size)));
+  ewin_UnmapViewOfFile(view);
+  return text;
+}
+
+Ewin_Handle MappingWith(const std::string &text) {
+  Ewin_Handle mapping = ewin_CreateFileMapping(static_cast<uint32_t>(text.size() + 1));
+  if (!mapping) return 0;
+  auto *view = static_cast<char *>(ewin_MapViewOfFile(mapping));
+  std::memcpy(view, text.c_str(), text.size() + 1);
+  ewin_UnmapViewOfFile(view);
+  return mapping;
+}
+
+TEST_F(Ewin, RegisteredMessagesAreStablePerName) {
+  uint32_t a = ewin_RegisterWindowMessage("TEST_A");
+  uint32_t b = ewin_RegisterWindowMessage("TEST_B");
+  EXPECT_GE(a, EWIN_WM_REGISTERED_FIRST);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(ewin_RegisterWindowMessage("TEST_A"), a);
+  EXPECT_EQ(ewin_RegisterWindowMessage(nullptr), 0u);
+  EXPECT_EQ(ewin_RegisterWindowMessage(""), 0u);
+  EXPECT_EQ(ewin_RegisterWindowMessage(std::string(256, 'x').c_str()), 0u);
+}
+
+TEST_F(Ewin, RuntimeDirectoryFallsBackAndRefusesForeignFolders) {
+  std::string nested = dir_ + "/a/b";
+  setenv("TAVIRON_RUNTIME_DIR", nested.c_str(), 1);
+  ASSERT_NE(ewin_RuntimeDirectory(), nullptr);
+  EXPECT_EQ(std::string(ewin_RuntimeDirectory()), nested);
+
+  unsetenv("TAVIRON_RUNTIME_DIR");
+  setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+  EXPECT_EQ(std::string(ewin_RuntimeDirectory()), dir_ + "/taviron");
+
+  unsetenv("XDG_RUNTIME_DIR");
+  setenv("TMPDIR", dir_.c_str(), 1);
+  std::string own = dir_ + "/taviron-" + std::to_string(getuid());
+  ASSERT_NE(ewin_RuntimeDirectory(), nullptr);
+  EXPECT_EQ(std::string(ewin_RuntimeDirectory()), own);
+  struct stat st;
+  ASSERT_EQ(stat(own.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A per-user folder that others can enter is not used.
+  chmod(own.c_str(), 0755);
+  EXPECT_EQ(ewin_RuntimeDirectory(), nullptr);
+  unsetenv("TMPDIR");
+}
+
+TEST_F(Ewin, WindowsAreFoundByClassAndTitle) {
+  Ewin_Window w = ewin_CreateWindow("cls", "odd title/with.dots", nullptr);
+  ASSERT_NE(w, 0);
+  EXPECT_EQ(ewin_FindWindow("cls", "odd title/with.dots"), w);
+  EXPECT_EQ(ewin_FindWindow("cls", nullptr), w);
+  EXPECT_EQ(ewin_FindWindow("cls", "other"), 0);
+  EXPECT_EQ(ewin_FindWindow("other", nullptr), 0);
+  EXPECT_EQ(ewin_CreateWindow("cls", "odd title/with.dots", nullptr), 0); // live already
+  char title[8];
+  EXPECT_EQ(ewin_GetWindowText(w, title, sizeof title), 7);
+  EXPECT_STREQ(title, "odd tit");
+  // Over-long names do not fit an endpoint.
+  EXPECT_EQ(ewin_CreateWindow("cls", std::string(200, 't').c_str(), nullptr), 0);
+
+  // Another process finds it by class alone, and sees its title.
+  pid_t child = Child([] {
+    Ewin_Window found = ewin_FindWindow("cls", nullptr);
+    char text[64];
+    ewin_GetWindowText(found, text, sizeof text);
+    return found != 0 && std::string(text) == "odd title/with.dots" ? 0 : 1;
+  });
+  EXPECT_EQ(Wait(child), 0);
+  EXPECT_EQ(ewin_DestroyWindow(w), 1);
+  EXPECT_EQ(ewin_FindWindow("cls", nullptr), 0);
+  EXPECT_EQ(ewin_IsWindow(w), 0);
+}
+
+TEST_F(Ewin, StaleEndpointsAreRemoved) {
+  std::string path = dir_ + "/cls.gone";
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  close(fd); // no listener: what a crashed process leaves
+  EXPECT_EQ(ewin_FindWindow("cls", "gone"), 0);
+  EXPECT_NE(access(path.c_str(), F_OK), 0);
+
+  fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  close(fd);
+  Ewin_Window w = ewin_CreateWindow("cls", "gone", nullptr);
+  EXPECT_NE(w, 0);
+  ewin_DestroyWindow(w);
+}
+
+TEST_F(Ewin, LocalQueueFiltersPeeksAndDispatches) {
+  static int calls = 0;
+  Ewin_Window w = ewin_CreateWindow("cls", "local", [](Ewin_Window, uint32_t m, Ewin_Param wp,
+                                                       Ewin_Param) -> Ewin_Param {
+    ++calls;
+    return m == EWIN_WM_USER ? wp * 2 : 0;
+  });
+  ASSERT_NE(w, 0);
+  EXPECT_EQ(ewin_SendMessage(w, EWIN_WM_USER, 21, 0), 42);
+  EXPECT_EQ(ewin_PostMessage(w, EWIN_WM_USER + 1, 1, 0), 1);
+  EXPECT_EQ(ewin_PostMessage(0, EWIN_WM_USER + 2, 2, 0), 1);
+  EXPECT_EQ(ewin_PostMessage(w, EWIN_WM_USER, 3, 0), 1);
+
+  Ewin_Msg msg{};
+  EXPECT_EQ(ewin_PeekMessage(&msg, 0, EWIN_WM_USER + 5, EWIN_WM_USER + 9, EWIN_PM_REMOVE), 0);
+  EXPECT_EQ(ewin_PeekMessage(&msg, 0, EWIN_WM_USER + 2, EWIN_WM_USER + 2, EWIN_PM_NOREMOVE), 1);
+  EXPECT_EQ(msg.wParam, 2);
+  // A window filter skips thread messages; the range picks the third message before the first.
+  ASSERT_EQ(ewin_GetMessage(&msg, w, EWIN_WM_USER, EWIN_WM_USER), 1);
+  EXPECT_EQ(msg.wParam, 3);
+  EXPECT_EQ(msg.window, w);
+  calls = 0;
+  EXPECT_EQ(ewin_DispatchMessage(&msg), 6);
+  EXPECT_EQ(calls, 1);
+  ASSERT_EQ(ewin_GetMessage(&msg, 0, 0, 0), 1);
+  EXPECT_EQ(msg.message, EWIN_WM_USER + 1);
+  ASSERT_EQ(ewin_GetMessage(&msg, 0, 0, 0), 1);
+  EXPECT_EQ(msg.message, EWIN_WM_USER + 2);
+  // WM_QUIT passes every filter and ends the loop with 0.
+  ewin_PostQuitMessage(7);
+  EXPECT_EQ(ewin_GetMessage(&msg, 0, EWIN_WM_USER, EWIN_WM_USER), 0);
+  EXPECT_EQ(msg.wParam, 7);
+  ewin_DestroyWindow(w);
+}
+
+TEST_F(Ewin, NothingToWaitForFails) {
+  Ewin_Msg msg{};
+  EXPECT_EQ(ewin_GetMessage(&msg, 0, 0, 0), -1);
+}
+
+// The other process: a window answering sends and echoing posts back to their source with a
+// mapping duplicated into the sender.
+int EchoServer() {
+  static uint32_t echo = ewin_RegisterWindowMessage("ECHO");
+  static uint32_t read = ewin_RegisterWindowMessage("READ_AND_ANSWER");
+  static uint32_t quit = ewin_RegisterWindowMessage("QUIT_NOW");
+  Ewin_Window w = ewin_CreateWindow("srv", "echo", [](Ewin_Window, uint32_t m, Ewin_Param wp,
+                                                      Ewin_Param lp) -> Ewin_Param {
+    if (m == read) {
+      // lParam: a mapping valid here; answer with a mapping duplicated into the sender (wParam).
+      std::string text = ReadMapping(lp);
+      ewin_CloseHandle(lp);
+      Ewin_Handle answer = MappingWith("got " + text);
+      Ewin_Handle sender = ewin_OpenProcess(static_cast<int32_t>(wp));
+      Ewin_Handle dup = 0;
+      ewin_DuplicateHandle(answer, sender, &dup);
+      ewin_CloseHandle(answer);
+      ewin_CloseHandle(sender);
+      return dup;
+    }
+    return wp + 1;
+  });
+  if (!w) return 2;
+  Ewin_Msg msg;
+  while (ewin_GetMessage(&msg, 0, 0, 0) > 0) {
+    if (msg.message == quit) return 0;
+    if (msg.message == echo) {
+      std::string text = ReadMapping(msg.lParam);
+      ewin_CloseHandle(msg.lParam);
+      Ewin_Handle answer = MappingWith("echo " + text);
+      Ewin_Handle sender = ewin_OpenProcess(static_cast<int32_t>(msg.wParam));
+      Ewin_Handle dup = 0;
+      ewin_DuplicateHandle(answer, sender, &dup);
+      ewin_PostMessage(msg.source, echo, 0, dup);
+      ewin_CloseHandle(answer);
+      ewin_CloseHandle(sender);
+    }
+  }
+  return 3;
+}
+
+TEST_F(Ewin, MessagesAndMappingsCrossProcesses) {
+  pid_t server = Child(EchoServer);
+  Ewin_Window w = Await("srv", "echo");
+  ASSERT_NE(w, 0);
+  EXPECT_EQ(ewin_SendMessage(w, EWIN_WM_USER, 41, 0), 42);
+
+  // Registered ids differ between the processes: the name is what travels.
+  ewin_RegisterWindowMessage("SOMETHING_ELSE_FIRST");
+  uint32_t read = ewin_RegisterWindowMessage("READ_AND_ANSWER");
+  uint32_t echo = ewin_RegisterWindowMessage("ECHO");
+  Ewin_Handle serverProcess = ewin_OpenProcess(server);
+  ASSERT_NE(serverProcess, 0);
+
+  Ewin_Handle mapping = MappingWith("hello");
+  Ewin_Handle dup = 0;
+  ASSERT_NE(ewin_DuplicateHandle(mapping, serverProcess, &dup), 0);
+  ewin_CloseHandle(mapping);
+  Ewin_Param answer = 0;
+  ASSERT_NE(ewin_SendMessageTimeout(w, read, ewin_GetCurrentProcessId(), dup, EWIN_SMTO_BLOCK,
+                                    5000, &answer),
+            0);
+  EXPECT_EQ(ReadMapping(answer), "got hello");
+  ewin_CloseHandle(answer);
+
+  mapping = MappingWith("posted");
+  ASSERT_NE(ewin_DuplicateHandle(mapping, serverProcess, &dup), 0);
+  ewin_CloseHandle(mapping);
+  ASSERT_EQ(ewin_PostMessage(w, echo, ewin_GetCurrentProcessId(), dup), 1);
+  Ewin_Msg msg{};
+  ASSERT_EQ(ewin_GetMessage(&msg, 0, echo, echo), 1);
+  EXPECT_EQ(msg.source, w);
+  EXPECT_EQ(ReadMapping(msg.lParam), "echo posted");
+  ewin_CloseHandle(msg.lParam);
+
+  ASSERT_EQ(ewin_PostMessage(w, ewin_RegisterWindowMessage("QUIT_NOW"), 0, 0), 1);
+  EXPECT_EQ(Wait(server), 0);
+  // The server is gone: the connection is lost, sends and waits fail at once, and a handle
+  // cannot be duplicated into the ended process.
+  EXPECT_EQ(ewin_GetMessage(&msg, 0, 0, 0), -1);
+  EXPECT_EQ(ewin_SendMessage(w, EWIN_WM_USER, 1, 0), 0);
+  mapping = MappingWith("late");
+  EXPECT_EQ(ewin_DuplicateHandle(mapping, serverProcess, &dup), 0);
+  ewin_CloseHandle(mapping);
+  ewin_CloseHandle(serverProcess);
+  EXPECT_EQ(ewin_FindWindow("srv", "echo"), 0);
+}
+
+TEST_F(Ewin, PeerThatDiesEndsWaitsWithoutHanging) {
+  // The server takes the send and ends without answering.
+  pid_t server = Child([] {
+    if (!ewin_CreateWindow("srv", "dies", [](Ewin_Window, uint32_t, Ewin_Param,
+                                             Ewin_Param) -> Ewin_Param { _exit(0); }))
+      return 2;
+    Ewin_Msg msg;
+    while (ewin_GetMessage(&msg, 0, 0, 0) > 0) {
+    }
+    return 3;
+  });
+  Ewin_Window w = Await("srv", "dies");
+  ASSERT_NE(w, 0);
+  auto start = std::chrono::steady_clock::now();
+  Ewin_Param result = -5;
+  EXPECT_EQ(ewin_SendMessageTimeout(w, EWIN_WM_USER, 0, 0, EWIN_SMTO_BLOCK, 20000, &result), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ewin_PostMessage(w, EWIN_WM_USER, 0, 0), 0);
+  Wait(server);
+  Ewin_Msg msg{};
+  EXPECT_EQ(ewin_GetMessage(&msg, 0, 0, 0), -1);
+}
+
+TEST_F(Ewin, SendTimesOutAndDropsTheLateReply) {
+  uint32_t answerLater = ewin_RegisterWindowMessage("ANSWER_LATER");
+  pid_t server = Child([] {
+    if (!ewin_CreateWindow("srv", "slow", [](Ewin_Window, uint32_t, Ewin_Param wp,
+                                             Ewin_Param) -> Ewin_Param {
+          usleep(600000);
+          Ewin_Handle late = MappingWith("late");
+          Ewin_Handle sender = ewin_OpenProcess(static_cast<int32_t>(wp));
+          Ewin_Handle dup = 0;
+          ewin_DuplicateHandle(late, sender, &dup);
+          ewin_CloseHandle(late);
+          ewin_CloseHandle(sender);
+          return dup;
+        }))
+      return 2;
+    Ewin_Msg msg;
+    while (ewin_GetMessage(&msg, 0, 0, 0) > 0) {
+    }
+    return 0;
+  });
+  Ewin_Window w = Await("srv", "slow");
+  ASSERT_NE(w, 0);
+  auto start = std::chrono::steady_clock::now();
+  Ewin_Param result = 0;
+  EXPECT_EQ(ewin_SendMessageTimeout(w, answerLater, ewin_GetCurrentProcessId(), 0,
+                                    EWIN_SMTO_BLOCK, 150, &result),
+            0);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(140));
+  EXPECT_LT(took, std::chrono::milliseconds(550));
+  // The next send gets its own answer, not the late one.
+  EXPECT_NE(ewin_SendMessageTimeout(w, answerLater, ewin_GetCurrentProcessId(), 0, 0, 5000,
+                                    &result),
+            0);
+  EXPECT_EQ(ReadMapping(result), "late");
+  ewin_CloseHandle(result);
+  ewin_DestroyWindow(w);
+  (void)server;
+}
+
+TEST_F(Ewin, MappingsAndHandles) {
+  EXPECT_EQ(ewin_CreateFileMapping(0), 0);
+  Ewin_Handle mapping = ewin_CreateFileMapping(17);
+  ASSERT_GE(mapping, 3);
+  EXPECT_EQ(ewin_GetFileMappingSize(mapping), 17);
+  EXPECT_EQ(ewin_GetFileMappingSize(0), -1);
+  EXPECT_EQ(ewin_MapViewOfFile(0), nullptr);
+  int dummy = 0;
+  EXPECT_EQ(ewin_UnmapViewOfFile(&dummy), 0);
+
+  // Into this process itself: a second, usable handle.
+  Ewin_Handle self = ewin_OpenProcess(ewin_GetCurrentProcessId());
+  ASSERT_NE(self, 0);
+  Ewin_Handle dup = 0;
+  ASSERT_NE(ewin_DuplicateHandle(mapping, self, &dup), 0);
+  auto *view = static_cast<char *>(ewin_MapViewOfFile(mapping));
+  std::strcpy(view, "shared");
+  EXPECT_EQ(ReadMapping(dup), "shared");
+  EXPECT_EQ(ewin_UnmapViewOfFile(view), 1);
+  EXPECT_EQ(ewin_CloseHandle(dup), 1);
+
+  // Into a process that has ended: refused. Not a process handle: refused.
+  pid_t child = Child([] { return 0; });
+  Ewin_Handle ended = ewin_OpenProcess(child);
+  Wait(child);
+  EXPECT_EQ(ewin_DuplicateHandle(mapping, ended, &dup), 0);
+  EXPECT_EQ(ewin_DuplicateHandle(mapping, mapping, &dup), 0);
+  EXPECT_EQ(ewin_OpenProcess(child), 0);
+  EXPECT_EQ(ewin_OpenProcess(0), 0);
+  EXPECT_EQ(ewin_CloseHandle(ended), 1);
+  EXPECT_EQ(ewin_CloseHandle(self), 1);
+  EXPECT_EQ(ewin_CloseHandle(mapping), 1);
+  EXPECT_EQ(ewin_CloseHandle(0), 0);
+  EXPECT_EQ(ewin_CloseHandle(mapping), 0);
+}
+
+// Raw frames from a foreign writer: malformed ones are dropped, the window keeps working.
+TEST_F(Ewin, MalformedFramesAreDropped) {
+  Ewin_Window w = ewin_CreateWindow("srv", "raw", nullptr);
+  ASSERT_NE(w, 0);
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/srv.raw", dir_.c_str());
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+
+  auto frame = [](uint8_t kind, uint8_t flags, uint32_t message, const std::string &name) {
+    std::string bytes(32, '\0');
+    const uint32_t magic = 0x314D5754;
+    std::memcpy(&bytes[0], &magic, 4);
+    bytes[4] = static_cast<char>(kind);
+    bytes[5] = static_cast<char>(flags);
+    bytes[6] = static_cast<char>(name.size());
+    std::memcpy(&bytes[12], &message, 4);
+    int64_t w = 5;
+    std::memcpy(&bytes[16], &w, 8);
+    return bytes + name;
+  };
+  std::string good = frame(1, 0, 0, "RAW_MSG");
+  std::string badMagic = good;
+  badMagic[0] = 'X';
+  std::string longName = frame(1, 0, 0, "RAW_MSG");
+  longName[6] = 20; // claims more name than there is
+  std::string nulName = frame(1, 0, 0, std::string("RA\0W", 4));
+  const std::vector<std::string> bad = {
+      "short", badMagic, longName, nulName,
+      frame(9, 0, EWIN_WM_USER, ""),          // unknown kind
+      frame(1, 1, EWIN_WM_USER, ""),          // claims a handle, carries none
+      frame(1, 0, 0xC123, ""),                // registered id without its name
+      frame(1, 0, EWIN_WM_USER, "RAW_MSG"),   // both an id and a name
+      frame(3, 0, 0, "RAW_MSG"),              // reply with a name
+      std::string(400, 'z'),                  // longer than any frame
+  };
+  for (const std::string &bytes : bad) send(fd, bytes.data(), bytes.size(), 0);
+  send(fd, good.data(), good.size(), 0);
+  Ewin_Msg msg{};
+  for (int i = 0; i < 100 && !ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE); ++i) usleep(2000);
+  EXPECT_EQ(msg.message, ewin_RegisterWindowMessage("RAW_MSG"));
+  EXPECT_EQ(msg.wParam, 5);
+  EXPECT_EQ(msg.window, w);
+  EXPECT_EQ(ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE), 0);
+  close(fd);
+  ewin_DestroyWindow(w);
+}
+
+TEST_F(Ewin, TickCountAdvances) {
+  uint32_t before = ewin_GetTickCount();
+  usleep(20000);
+  uint32_t after = ewin_GetTickCount();
+  EXPECT_GE(after - before, 19u);
+  EXPECT_LT(after - before, 2000u);
+}
+
+} // namespace

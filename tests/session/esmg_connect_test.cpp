@@ -1,0 +1,420 @@
+// The connection and the transport against the test session manager in another process. Each
+// test has its own runtime directory and session manager name, so the tests run in parallel.
+// The connection state is the process's for its whole life, so every test runs in a process of
+// its own, as ctest runs them (--gtest_filter for one test by hand).
+#include "esmg.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "efio.h"
+#include "emsc.h"
+#include "lower_testing.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Session : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/esmg_sm_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    setenv("TAVIRON_RUNTIME_DIR", dir_.c_str(), 1);
+    setenv("TAVIRON_SESSION_MANAGER_NAME", ("sm" + std::to_string(getpid())).c_str(), 1);
+    unsetenv("TAVIRON_BATCH_RUN");
+    unsetenv("TAVIRON_IO_TYPE");
+    record_ = dir_ + "/record";
+  }
+  void TearDown() override {
+    StopManager();
+    std::string command = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
+
+  void StartManager(std::vector<std::string> options) {
+    std::vector<std::string> args = {TAVIRON_TEST_SESSION_MANAGER, "--record", record_};
+    args.insert(args.end(), options.begin(), options.end());
+    manager_ = fork();
+    if (manager_ == 0) {
+      std::vector<char *> argv;
+      for (std::string &arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    ASSERT_GT(manager_, 0);
+    ASSERT_TRUE(Await([](const std::string &line) { return line == "READY"; }).size());
+  }
+  void StopManager() {
+    if (manager_ <= 0) return;
+    kill(manager_, SIGKILL);
+    waitpid(manager_, nullptr, 0);
+    manager_ = 0;
+  }
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::ifstream in(record_);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // The first recorded line that matches, waiting up to 5 s; "" when none came.
+  template <typename Match> std::string Await(Match match) const {
+    for (int i = 0; i < 500; ++i) {
+      for (const std::string &line : Lines())
+        if (match(line)) return line;
+      usleep(10000);
+    }
+    return "";
+  }
+  // The records the session manager received (POST or WAIT lines), waiting up to 5 s for count
+  // of them.
+  std::vector<Esmg_Protocol *> Received(const std::string &kind, std::size_t count) const {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 500; ++i) {
+      lines.clear();
+      for (const std::string &line : Lines())
+        if (line.compare(0, kind.size() + 1, kind + " ") == 0) lines.push_back(line);
+      if (lines.size() >= count) break;
+      usleep(10000);
+    }
+    std::vector<Esmg_Protocol *> records;
+    for (const std::string &line : lines) {
+      std::string hex = line.substr(kind.size() + 1);
+      std::vector<unsigned char> bytes;
+      for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+      records.push_back(esmg_ReadProtocolFromPipe(bytes.data(), bytes.size()));
+    }
+    return records;
+  }
+  static void Free(std::vector<Esmg_Protocol *> &records) {
+    for (Esmg_Protocol *record : records) esmg_FreeProtocol(record);
+    records.clear();
+  }
+  void Connect(const char *name, int32_t kind) {
+    Eerr_ErrorReport *err = nullptr;
+    esmg_SessionConnect(name, kind, &err);
+    EXPECT_EQ(err, nullptr);
+    eerr_DeleteErrorReportEx(&err);
+    ASSERT_EQ(esmg_SessionIsStarted(), 1);
+  }
+
+  std::string dir_, record_;
+  pid_t manager_ = 0;
+};
+
+TEST_F(Session, ConnectBroadcastLogAndDisconnect) {
+  StartManager({});
+  Connect("my app", ESMG_CONNECT_APPLICATION);
+  EXPECT_EQ(Await([](const std::string &l) { return l.rfind("CONNECT", 0) == 0; }),
+            "CONNECT " + std::to_string(getpid()) + " 1 0 my app");
+  EXPECT_EQ(esmg_FindAppType(), 1);
+  EXPECT_EQ(eerr_GetAltErrorFunction(), esmg_LogError);
+
+  esmg_Broadcast(ESMG_DEST_NONE, 0, 6, 1, "hello");
+  esmg_LogMessage(0, nullptr, "verbose %d", 2); // a started session gets every level
+  Eerr_ErrorReport *chain = eerr_CreateErrorReport("inner", 4, 2, nullptr, "broke", 0);
+  eerr_PrintErrorReport(chain, 1, nullptr); // through esmg_LogError: protocol 5
+  eerr_DeleteErrorReportEx(&chain);
+  Eerr_ErrorReport *err = nullptr;
+  esmg_SessionDisconnect(&err);
+  EXPECT_EQ(err, nullptr);
+  EXPECT_EQ(esmg_SessionIsStarted(), 0);
+  EXPECT_EQ(esmg_FindAppType(), 4);
+  esmg_Broadcast(ESMG_DEST_NONE, 0, 6, 1, "after the end"); // no session: nothing
+
+  std::vector<Esmg_Protocol *> posts = Received("POST", 4);
+  ASSERT_EQ(posts.size(), 4u);
+  EXPECT_EQ(posts[0]->type, 6);
+  EXPECT_EQ(posts[0]->w[2].i, 1);
+  EXPECT_STREQ(posts[0]->w[3].s, "hello");
+  EXPECT_EQ(posts[1]->type, 6);
+  EXPECT_EQ(posts[1]->w[2].i, 0);
+  EXPECT_STREQ(posts[1]->w[3].s, "verbose 2");
+  ASSERT_EQ(posts[2]->type, 5);
+  ASSERT_NE(posts[2]->w[2].report, nullptr);
+  EXPECT_STREQ(posts[2]->w[2].report->reporter, "inner");
+  EXPECT_STREQ(posts[2]->w[2].report->message, "broke");
+  EXPECT_EQ(posts[3]->type, 35);
+  Free(posts);
+  usleep(200000);
+  posts = Received("POST", 0);
+  EXPECT_EQ(posts.size(), 4u);
+  Free(posts);
+}
+
+// A process that ends connected says farewell on its way out.
+TEST_F(Session, ExitDisconnectsOnce) {
+  StartManager({});
+  pid_t child = fork();
+  if (child == 0) {
+    Eerr_ErrorReport *err = nullptr;
+    esmg_SessionConnect("short-lived", ESMG_CONNECT_APPLICATION, &err);
+    std::exit(esmg_SessionIsStarted() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::vector<Esmg_Protocol *> posts = Received("POST", 1);
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0]->type, 35);
+  Free(posts);
+}
+
+TEST_F(Session, JobWaitsForRepliesAndAsksForTheLogFile) {
+  StartManager({"--log-file", "/var/log/sm-session.log"});
+  Connect("the job", ESMG_CONNECT_JOB);
+  auto start = Clock::now();
+  Esmg_Protocol *reply = esmg_BroadcastAndWait(ESMG_DEST_NONE, 0, 43, 5);
+  ASSERT_NE(reply, nullptr);
+  EXPECT_EQ(reply->type, 43);
+  EXPECT_EQ(reply->w[2].i, 5);
+  EXPECT_EQ(reply->reserved, 0);
+  esmg_FreeProtocol(reply);
+  char *name = esmg_GetLogFileFromSessionManager();
+  EXPECT_STREQ(name, "/var/log/sm-session.log");
+  emsc_HeapFree(name);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+
+  std::vector<Esmg_Protocol *> posts = Received("POST", 1);
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0]->type, 10); // a job announces its name
+  EXPECT_STREQ(posts[0]->w[2].s, "the job");
+  Free(posts);
+  std::vector<Esmg_Protocol *> waits = Received("WAIT", 2);
+  ASSERT_EQ(waits.size(), 2u);
+  EXPECT_EQ(waits[0]->type, 43);
+  EXPECT_EQ(waits[1]->type, 56);
+  EXPECT_EQ(waits[1]->w[2].s, nullptr);
+  Free(waits);
+  EXPECT_EQ(esmg_IsProtocolQueue(), 0);
+}
+
+// "No reply" is a closed connection: the waiting send ends at once.
+TEST_F(Session, NoReplyEndsTheWaitAtOnce) {
+  StartManager({"--no-reply"});
+  Connect("app", ESMG_CONNECT_APPLICATION);
+  auto start = Clock::now();
+  EXPECT_EQ(esmg_BroadcastAndWait(ESMG_DEST_NONE, 0, 43, 1), nullptr);
+  EXPECT_EQ(esmg_GetLogFileFromSessionManager(), nullptr); // found again, again no reply
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  std::vector<Esmg_Protocol *> waits = Received("WAIT", 2);
+  EXPECT_EQ(waits.size(), 2u);
+  Free(waits);
+}
+
+// The one test that waits out the real bound of 20000 ms.
+TEST_F(Session, WaitingSendGivesUpAfter20Seconds) {
+  StartManager({"--hang"});
+  Connect("app", ESMG_CONNECT_APPLICATION);
+  auto start = Clock::now();
+  EXPECT_EQ(esmg_BroadcastAndWait(ESMG_DEST_NONE, 0, 43, 1), nullptr);
+  auto took = Clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(19900));
+  EXPECT_LT(took, std::chrono::seconds(24));
+}
+
+TEST_F(Session, WaitQueuesOtherTypesAndTakesThemLater) {
+  StartManager({"--on", "11=14,43"});
+  Connect("viewer client", ESMG_CONNECT_APPLICATION);
+  esmg_Broadcast(ESMG_DEST_NONE, 0, 11, "go"); // the manager answers with 14, then 43
+  Esmg_Protocol *record = esmg_WaitForProtocol(0, 43);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->type, 43);
+  esmg_FreeProtocol(record);
+  EXPECT_EQ(esmg_IsProtocolQueue(), 1);
+  // The manager is gone: the 14 comes from the queue without reading a message.
+  StopManager();
+  record = esmg_WaitForProtocol(0, 14);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->type, 14);
+  EXPECT_EQ(record->w[2].i, 7);
+  ASSERT_EQ(record->w[3].i, 3);
+  EXPECT_EQ(std::memcmp(record->w[4].bytes, "xyz", 3), 0);
+  esmg_FreeProtocol(record);
+  EXPECT_EQ(esmg_IsProtocolQueue(), 0);
+}
+
+TEST_F(Session, ManagerThatEndsEndsTheWait) {
+  StartManager({});
+  Connect("app", ESMG_CONNECT_APPLICATION);
+  StopManager();
+  taviron::testing::CapturedOutput output;
+  auto start = Clock::now();
+  EXPECT_EQ(esmg_WaitForProtocol(0, 43), nullptr);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST_F(Session, WaitWithTestTakesTheAcceptedRecordAndKeepsTheQueueOrder) {
+  for (int32_t value : {1, 2, 3}) esmg_PutProtocolInQ(esmg_AssembleProtocol(43, value));
+  esmg_PutProtocolInQ(esmg_AssembleProtocol(13));
+  Esmg_Protocol *record = esmg_WaitForProtocolWithFunc(
+      0, 43, [](Esmg_Protocol *r, void *) -> int32_t { return r->w[2].i == 2; }, nullptr);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->w[2].i, 2);
+  esmg_FreeProtocol(record);
+  std::vector<int32_t> order;
+  while (Esmg_Protocol *left = esmg_GetProtocolFromQ(ESMG_PROTOCOL_ANY)) {
+    order.push_back(left->type * 100 + (left->type == 43 ? left->w[2].i : 0));
+    esmg_FreeProtocol(left);
+  }
+  EXPECT_EQ(order, (std::vector<int32_t>{4301, 4303, 1300}));
+
+  // Nothing queued and no session manager: no endless wait.
+  taviron::testing::CapturedOutput output;
+  EXPECT_EQ(esmg_WaitForProtocol(0, 43), nullptr);
+  EXPECT_EQ(output.Err(), "Error: Session Manager is not running.\n");
+}
+
+// The process goes on, unconnected, when it finds no session manager.
+TEST_F(Session, NoSessionManagerLeavesTheProcessUnconnected) {
+  taviron::testing::CapturedOutput output;
+  Eerr_ErrorReport *err = nullptr;
+  esmg_SessionConnect("app", ESMG_CONNECT_APPLICATION, &err);
+  EXPECT_EQ(err, nullptr);
+  EXPECT_EQ(esmg_SessionIsStarted(), 0);
+  EXPECT_EQ(output.Err(),
+            "Error: Session Manager is not running.\nError: Could not connect to Session "
+            "Manager!\n");
+  EXPECT_EQ(esmg_IsSessionManagerRunning(), 0);
+  EXPECT_EQ(esmg_BroadcastAndWait(ESMG_DEST_NONE, 0, 43, 1), nullptr);
+}
+
+// A session manager whose process cannot be reached gets no connect record at all.
+TEST_F(Session, UnreachableManagerProcessGetsNothing) {
+  StartManager({"--no-process"});
+  taviron::testing::CapturedOutput output;
+  esmg_SessionConnect("app", ESMG_CONNECT_APPLICATION, nullptr);
+  EXPECT_EQ(esmg_SessionIsStarted(), 0);
+  EXPECT_NE(output.Err().find("Error: Could not connect to Session Manager!\n"),
+            std::string::npos);
+  esmg_Broadcast(ESMG_DEST_NONE, 0, 6, 1, "not sent");
+  usleep(200000);
+  for (const std::string &line : Lines()) EXPECT_EQ(line, "READY");
+}
+
+TEST_F(Session, BatchRunConnectsToNothingAndLogsToItsFile) {
+  StartManager({}); // even with a session manager there
+  setenv("TAVIRON_BATCH_RUN", "1", 1);
+  taviron::testing::CapturedOutput output;
+  Eerr_ErrorReport *err = nullptr;
+  esmg_SessionConnect("job", ESMG_CONNECT_JOB, &err);
+  EXPECT_EQ(err, nullptr);
+  EXPECT_EQ(esmg_SessionIsStarted(), 0);
+  EXPECT_EQ(eerr_GetAltErrorFunction(), esmg_LogError);
+  std::string file = dir_ + "/batch.log";
+  esmg_LogFileSet(file.c_str());
+  esmg_LogMessage(1, nullptr, "step %d done", 1);
+  esmg_LogMessage(0, nullptr, "verbose, dropped"); // the preference is left at "terse"
+  Eerr_ErrorReport *chain = eerr_CreateErrorReport("eimg_Open", 2, 2, nullptr, "no such file", 0);
+  eerr_PrintErrorReport(chain, 1, nullptr);
+  eerr_DeleteErrorReportEx(&chain);
+  std::ifstream in(file, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "step 1 done\r\nERROR: #2 from eimg_Open\r\nERROR: no such file\r\n");
+  EXPECT_EQ(output.Err(), "");
+  usleep(100000);
+  for (const std::string &line : Lines()) EXPECT_EQ(line, "READY");
+  unsetenv("TAVIRON_BATCH_RUN");
+}
+
+TEST_F(Session, SessionManagerNames) {
+  unsetenv("TAVIRON_SESSION_MANAGER_NAME");
+  EXPECT_STREQ(esmg_GetSessionManagerName(), "sessionmanager10");
+  EXPECT_EQ(esmg_IsSessionManagerNameDefault(), 1);
+  Eerr_ErrorReport *err = nullptr;
+  esmg_InitSessionManagerName("SessionManager10", &err);
+  EXPECT_EQ(err, nullptr);
+  EXPECT_STREQ(esmg_GetSessionManagerName(), "sessionmanager10");
+  EXPECT_STREQ(getenv("TAVIRON_SESSION_MANAGER_NAME"), "SessionManager10");
+  esmg_InitSessionManagerName("other", &err);
+  ASSERT_NE(err, nullptr);
+  EXPECT_EQ(err->code, 1);
+  EXPECT_STREQ(err->reporter, "esmg_InitSessionManagerName");
+  EXPECT_STREQ(err->message, "Session manager name is already initialized to "
+                             "'sessionmanager10', it cannot be reset to 'other'");
+  eerr_DeleteErrorReportEx(&err);
+  esmg_InitSessionManagerName(nullptr, &err);
+  ASSERT_NE(err, nullptr);
+  EXPECT_NE(std::strstr(err->message, "'NULL'"), nullptr);
+  eerr_DeleteErrorReportEx(&err);
+  EXPECT_STREQ(esmg_GetSessionManagerName(), "sessionmanager10");
+}
+
+TEST_F(Session, NameResolvesFromTheManagerWindow) {
+  unsetenv("TAVIRON_SESSION_MANAGER_NAME");
+  ASSERT_NE(ewin_CreateWindow(ESMG_SESSION_MANAGER_CLASS, "custom manager", nullptr), 0);
+  esmg_ResolveSessionManagerName();
+  EXPECT_STREQ(esmg_GetSessionManagerName(), "custom manager");
+  EXPECT_STREQ(getenv("TAVIRON_SESSION_MANAGER_NAME"), "custom manager");
+  EXPECT_NE(esmg_FindSessionManagerWindow(), 0);
+  EXPECT_EQ(esmg_IsSessionManagerNameDefault(), 0);
+}
+
+TEST_F(Session, SocketIoTypeIsExact) {
+  setenv("TAVIRON_IO_TYPE", "Socket", 1); // not "socket": IO type 1
+  EXPECT_EQ(esmg_SessionIdGet(), -1);
+  EXPECT_EQ(esmg_SessionCreate(), getpid());
+  EXPECT_EQ(esmg_SessionIdGet(), getpid());
+  EXPECT_EQ(esmg_FindAppType(), 0);
+  EXPECT_EQ(esmg_IsSessionManager(), 1);
+}
+
+TEST_F(Session, ManagerHandsRecordsToItsBroadcastFunction) {
+  static std::vector<int32_t> seen;
+  esmg_SessionCreate();
+  esmg_SetBroadcastProtocolFunc(
+      [](Esmg_Protocol *record, int32_t kind, intptr_t) { seen.push_back(record->type * 10 + kind); });
+  esmg_Broadcast(ESMG_DEST_SPREAD, 0, 6, 1, "x"); // not started: nothing
+  EXPECT_TRUE(seen.empty());
+  esmg_SetSessionIsStarted(1);
+  esmg_Broadcast(ESMG_DEST_SPREAD, 0, 6, 1, "x");
+  EXPECT_EQ(esmg_BroadcastAndWait(ESMG_DEST_PROCESS, 77, 43, 0), nullptr);
+  EXPECT_EQ(seen, (std::vector<int32_t>{64, 439}));
+  Esmg_Protocol *record = esmg_AssembleProtocol(13);
+  Esmg_Packet *packet = esmg_WriteProtocolToPipe(0, record); // returned unsent
+  ASSERT_NE(packet, nullptr);
+  EXPECT_EQ(packet->position, 8);
+  esmg_FreePacket(packet);
+  esmg_FreeProtocol(record);
+  esmg_SetSessionIsStarted(0);
+}
+
+TEST_F(Session, StoredWordsAndNameBase) {
+  int word = 0;
+  EXPECT_EQ(esmg_SetProcessMessageFunc(&word), &word);
+  EXPECT_EQ(esmg_SetWorkProcInfo(&word, nullptr), &word);
+  EXPECT_EQ(esmg_SetInputId(&word), &word);
+  EXPECT_EQ(esmg_SetGetAppToSessionPipeFunc(&word), &word);
+  EXPECT_EQ(esmg_GetSessionToAppPipe(), 0);
+  EXPECT_EQ(esmg_GetAppToSessionPipe(), 0);
+  EXPECT_EQ(esmg_CallAppProtoFunc(nullptr), 0);
+  esmg_SetAppProtoFunc([](Esmg_Protocol *, void *data) { return *static_cast<int32_t *>(data); },
+                       &word);
+  word = 9;
+  EXPECT_EQ(esmg_CallAppProtoFunc(nullptr), 9);
+
+  char host[256];
+  gethostname(host, sizeof host);
+  const char *tmp = getenv("TMPDIR");
+  efio_DirectorySetTemporary(dir_.c_str());
+  std::string expected = std::string(tmp && *tmp ? tmp : "/tmp") + "/TavironSession." + host;
+  EXPECT_EQ(std::string(esmg_SessionNameBase()), expected);
+  EXPECT_STREQ(efio_DirectorySetTemporary(nullptr), dir_.c_str()); // put back
+}
+
+} // namespace

@@ -1,0 +1,206 @@
+// A session manager for the tests. It makes itself the session manager with the library's own
+// calls (esmg_SessionCreate, a broadcast function, the wait loop), opens the session manager's
+// window named by TAVIRON_SESSION_MANAGER_NAME in TAVIRON_RUNTIME_DIR, and answers with
+// scripted replies. Everything it receives is appended to the record file, one line each:
+//   READY
+//   CONNECT <pid> <kind> <window> <name>     (the connect record read from its mapping)
+//   BADCONNECT                               (a connect mapping that does not hold one)
+//   POST <hex bytes of the packet>           (a record from the wait loop)
+//   WAIT <hex bytes of the packet>           (a record sent with reply)
+// Options:
+//   --record FILE      the record file (required)
+//   --log-file NAME    the answer to protocol 56 (default "manager.log")
+//   --no-reply         answer a waiting send by closing the sender's connection
+//   --hang             answer a waiting send after 25 s
+//   --no-process       answer the process-id request with 0
+//   --on T=A,B,...     when a record of type T is posted, send records of types A, B, ... to the
+//                      application that connected last (14: opcode 7 and "xyz"; 43: 0; 6: level 1
+//                      and "from manager"; others: no arguments)
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "esmg.h"
+#include "estr.h"
+#include "ewin.h"
+
+namespace {
+
+std::string recordFile;
+std::string logFileName = "manager.log";
+bool noReply = false, hang = false, noProcess = false;
+std::map<int32_t, std::vector<int32_t>> onPost;
+std::map<int32_t, Ewin_Window> applications; // process id -> connection
+int32_t lastApplication = 0;
+
+void Record(const std::string &line) {
+  FILE *file = std::fopen(recordFile.c_str(), "a");
+  if (!file) return;
+  std::fprintf(file, "%s\n", line.c_str());
+  std::fclose(file);
+}
+
+std::string Hex(const Esmg_Protocol *record) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  Esmg_Packet *packet = esmg_BuildProtocolPacket(0, record);
+  if (!packet) return out;
+  for (int32_t i = 0; i < packet->position; ++i) {
+    out += digits[packet->buffer[i] >> 4];
+    out += digits[packet->buffer[i] & 15];
+  }
+  esmg_FreePacket(packet);
+  return out;
+}
+
+// A mapping holding the record's packet, duplicated into the process; 0 on failure.
+Ewin_Handle MappingFor(const Esmg_Protocol *record, int32_t processId) {
+  Esmg_Packet *packet = esmg_BuildProtocolPacket(0, record);
+  if (!packet) return 0;
+  Ewin_Handle duplicate = 0;
+  Ewin_Handle mapping = ewin_CreateFileMapping(static_cast<uint32_t>(packet->position));
+  if (void *view = mapping ? ewin_MapViewOfFile(mapping) : nullptr) {
+    std::memcpy(view, packet->buffer, static_cast<size_t>(packet->position));
+    ewin_UnmapViewOfFile(view);
+    Ewin_Handle process = ewin_OpenProcess(processId);
+    if (!process || !ewin_DuplicateHandle(mapping, process, &duplicate)) duplicate = 0;
+    if (process) ewin_CloseHandle(process);
+  }
+  if (mapping) ewin_CloseHandle(mapping);
+  esmg_FreePacket(packet);
+  return duplicate;
+}
+
+// The broadcast function: records go to the application of the process id (kind 9) or to the
+// one that connected last.
+void Broadcast(Esmg_Protocol *record, int32_t kind, intptr_t destination) {
+  int32_t processId = kind == ESMG_DEST_PROCESS ? static_cast<int32_t>(destination)
+                                                : lastApplication;
+  auto it = applications.find(processId);
+  if (it == applications.end()) return;
+  Ewin_Handle handle = MappingFor(record, processId);
+  if (handle &&
+      !ewin_PostMessage(it->second, ewin_RegisterWindowMessage("NORIX_APP_PACKET_DATA"), 0,
+                        handle))
+    ewin_CloseHandle(handle);
+}
+
+std::string ReadConnect(Ewin_Handle mapping) {
+  int64_t size = ewin_GetFileMappingSize(mapping);
+  auto *view = static_cast<const unsigned char *>(ewin_MapViewOfFile(mapping));
+  if (!view) return "BADCONNECT";
+  auto word = [&](int at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | view[at + i];
+    return static_cast<int32_t>(v);
+  };
+  std::string line = "BADCONNECT";
+  if (size >= 17) {
+    int32_t length = word(12);
+    if (length >= 0 && size == 17 + static_cast<int64_t>(length) && view[16 + length] == 0)
+      line = "CONNECT " + std::to_string(word(0)) + " " + std::to_string(word(4)) + " " +
+             std::to_string(word(8)) + " " +
+             std::string(reinterpret_cast<const char *>(view + 16), static_cast<size_t>(length));
+  }
+  ewin_UnmapViewOfFile(view);
+  return line;
+}
+
+Ewin_Param Procedure(Ewin_Window, uint32_t message, Ewin_Param wParam, Ewin_Param lParam) {
+  if (message == ewin_RegisterWindowMessage("NORIX_SM_PROCESS"))
+    return noProcess ? 0 : ewin_GetCurrentProcessId();
+  if (message == ewin_RegisterWindowMessage("NORIX_SM_CONNECT")) {
+    Record(ReadConnect(lParam));
+    ewin_CloseHandle(lParam);
+    auto processId = static_cast<int32_t>(wParam);
+    applications[processId] = ewin_GetMessageSource();
+    lastApplication = processId;
+    return 1;
+  }
+  if (message == ewin_RegisterWindowMessage("NORIX_SM_PACKET_DATA_WAIT")) {
+    int64_t size = ewin_GetFileMappingSize(lParam);
+    const void *view = ewin_MapViewOfFile(lParam);
+    Esmg_Protocol *request =
+        esmg_ReadProtocolFromPipe(view, view ? static_cast<size_t>(size) : 0);
+    if (view) ewin_UnmapViewOfFile(view);
+    ewin_CloseHandle(lParam);
+    if (!request) return 0;
+    Record("WAIT " + Hex(request));
+    if (noReply) {
+      ewin_DestroyWindow(ewin_GetMessageSource());
+      esmg_FreeProtocol(request);
+      return 0;
+    }
+    if (hang) sleep(25);
+    Esmg_Protocol *reply = esmg_CopyProtocol(request);
+    if (reply && reply->type == 56) reply->w[2].s = estr_Duplicate(logFileName.c_str());
+    Ewin_Handle handle = reply ? MappingFor(reply, static_cast<int32_t>(wParam)) : 0;
+    esmg_FreeProtocol(reply);
+    esmg_FreeProtocol(request);
+    return handle;
+  }
+  return 0;
+}
+
+void Send(int32_t type) {
+  intptr_t to = lastApplication;
+  switch (type) {
+  case 14: esmg_Broadcast(ESMG_DEST_PROCESS, to, 14, 7, 3, "xyz"); break;
+  case 43: esmg_Broadcast(ESMG_DEST_PROCESS, to, 43, 0); break;
+  case 6: esmg_Broadcast(ESMG_DEST_PROCESS, to, 6, 1, "from manager"); break;
+  default: esmg_Broadcast(ESMG_DEST_PROCESS, to, type); break;
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--record" && i + 1 < argc) recordFile = argv[++i];
+    else if (arg == "--log-file" && i + 1 < argc) logFileName = argv[++i];
+    else if (arg == "--no-reply") noReply = true;
+    else if (arg == "--hang") hang = true;
+    else if (arg == "--no-process") noProcess = true;
+    else if (arg == "--on" && i + 1 < argc) {
+      std::string spec = argv[++i];
+      std::size_t equals = spec.find('=');
+      if (equals == std::string::npos) return 2;
+      auto &types = onPost[std::atoi(spec.substr(0, equals).c_str())];
+      for (std::size_t at = equals + 1; at <= spec.size();) {
+        std::size_t comma = spec.find(',', at);
+        if (comma == std::string::npos) comma = spec.size();
+        types.push_back(std::atoi(spec.substr(at, comma - at).c_str()));
+        at = comma + 1;
+      }
+    } else {
+      std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
+      return 2;
+    }
+  }
+  if (recordFile.empty()) return 2;
+
+  esmg_SessionCreate();
+  esmg_SetSessionIsStarted(1);
+  esmg_SetBroadcastProtocolFunc(Broadcast);
+  if (!ewin_CreateWindow(ESMG_SESSION_MANAGER_CLASS, esmg_GetSessionManagerName(), Procedure))
+    return 3;
+  Record("READY");
+  for (;;) {
+    Esmg_Protocol *record = esmg_WaitForProtocol(0, ESMG_PROTOCOL_ANY);
+    if (!record) {
+      usleep(1000);
+      continue;
+    }
+    Record("POST " + Hex(record));
+    auto it = onPost.find(record->type);
+    esmg_FreeProtocol(record);
+    if (it != onPost.end())
+      for (int32_t type : it->second) Send(type);
+  }
+}
