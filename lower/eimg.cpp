@@ -215,6 +215,8 @@ enum class Method { Nearest, Bilinear, Cubic };
 struct LayerState {
   SharedFile *shared = nullptr;
   int64_t entry = 0;
+  std::string node;                     // the layer's node path in its file
+  Eint_InitToolkitData *init = nullptr; // the toolkit record it was opened with
   int32_t elementSize = 0;
   std::size_t blockBytes = 0;
   std::complex<double> boundary{0, 0};
@@ -815,7 +817,7 @@ bool ValidRecord(const StoredLayer &s) {
 
 // A layer record for the stored record (holding the file); null with a report.
 Eimg_Layer *NewLayer(const StoredLayer &s, const std::string &file, const std::string &node, SharedFile *shared,
-                     int64_t entry, const char *reporter, Eerr_ErrorReport **err) {
+                     int64_t entry, Eint_InitToolkitData *init, const char *reporter, Eerr_ErrorReport **err) {
   auto *layer = static_cast<Eimg_Layer *>(emsc_HeapMalloc(sizeof(Eimg_Layer)));
   void *block = emsc_HeapMalloc(sizeof(LayerState));
   Eerr_ErrorReport *inner = nullptr;
@@ -841,6 +843,8 @@ Eimg_Layer *NewLayer(const StoredLayer &s, const std::string &file, const std::s
   layer->internal = state;
   state->shared = shared;
   state->entry = entry;
+  state->node = node;
+  state->init = init;
   state->elementSize = egda_PixelTypeSize(s.pixelType);
   state->blockBytes = static_cast<std::size_t>(s.blockWidth) * static_cast<std::size_t>(s.blockHeight) *
                       static_cast<std::size_t>(state->elementSize);
@@ -919,7 +923,7 @@ Eimg_Layer *OpenLayer(const char *name, Eint_InitToolkitData *init, const std::v
     lower::Report(err, reporter, 5, "Corrupt layer record of %.400s", name);
     return nullptr;
   }
-  Eimg_Layer *layer = NewLayer(stored, parsed.file, node, hold.shared, entryId, reporter, err);
+  Eimg_Layer *layer = NewLayer(stored, parsed.file, node, hold.shared, entryId, init, reporter, err);
   if (!layer) return nullptr;
   hold.Keep();
   if (!ApplyOptions(layer, options, reporter, 6, err)) {
@@ -994,7 +998,7 @@ Eimg_Layer *CreateLayer(const char *name, int32_t layerType, int32_t pixelType, 
       entryId = taviron::ehfa::CurrentEntryId(file);
     }
   }
-  Eimg_Layer *layer = NewLayer(stored, parsed.file, parsed.node, hold.shared, entryId, reporter, err);
+  Eimg_Layer *layer = NewLayer(stored, parsed.file, parsed.node, hold.shared, entryId, init, reporter, err);
   if (!layer) return nullptr;
   hold.Keep();
   if (!ApplyOptions(layer, options, reporter, 6, err)) {
@@ -1061,6 +1065,69 @@ int32_t WriteWindow(Eimg_Layer *layer, int32_t column, int32_t row, int32_t widt
   if (!ViewOf(rect, width, height, view, reporter, err)) return -1;
   if (width == 0 || height == 0) return 0;
   return Transfer(layer, column, row, width, height, view, true, reporter, err) ? 0 : -1;
+}
+
+// ---- Map information and projection of a layer (nodes below its entry) ----
+
+// Non-zero when the layer's entry has a child of that name (the file is locked by the caller).
+bool HasChild(const Eimg_Layer *layer, const char *child) {
+  const LayerState &state = StateOf(layer);
+  Eerr_ErrorReport *inner = nullptr;
+  Ehfa_Entry *entry = ehfa_EntryPeek(state.shared->file, EHFA_PATH_PEEK, (state.node + ":" + child).c_str(), &inner);
+  eerr_DeleteErrorReportEx(&inner);
+  return entry != nullptr;
+}
+
+// The stored map information (into info, or new), or null (with a report only for a failure).
+Eprj_MapInfo *StoredMapInfo(Eimg_Layer *layer, Eprj_MapInfo *info, const char *reporter, int32_t code,
+                            Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  std::lock_guard<std::mutex> lock(state.shared->mutex);
+  if (!HasChild(layer, EPRJ_MAPINFO_NODE)) return nullptr;
+  Eerr_ErrorReport *inner = nullptr;
+  Eprj_MapInfo *read = eprj_MapInfoRead(state.shared->file, state.node.c_str(), info, 0, &inner);
+  if (!read) lower::ReportCallee(err, inner, reporter, code, "eprj_MapInfoRead");
+  return read;
+}
+
+Eprj_ProParameters *StoredParameters(Eimg_Layer *layer, Eprj_ProParameters *parameters, const char *reporter,
+                                     int32_t code, Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  std::lock_guard<std::mutex> lock(state.shared->mutex);
+  if (!HasChild(layer, EPRJ_PROPARAMETERS_NODE)) return nullptr;
+  Eerr_ErrorReport *inner = nullptr;
+  Eprj_ProParameters *read =
+      eprj_ProParametersRead(state.shared->file, state.node.c_str(), parameters, 0, &inner);
+  if (!read) lower::ReportCallee(err, inner, reporter, code, "eprj_ProParametersRead");
+  return read;
+}
+
+// The default map information of a layer without georeferencing.
+Eprj_MapInfo *DefaultMapInfo(const Eimg_Layer *layer, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  Eerr_ErrorReport *inner = nullptr;
+  Eprj_MapInfo *info = eprj_MapInfoCreate(&inner);
+  if (!info || eprj_MapInfoProjectionNameSet(info, eprj_ProjectionNameUnknown(), &inner) != 0 ||
+      eprj_MapInfoUnitsSet(info, eprj_UnitsNameOther(), &inner) != 0 ||
+      eprj_MapInfoUpperLeftCenterSet(info, 0.0, 0.0, &inner) != 0 ||
+      eprj_MapInfoLowerRightCenterSet(info, layer->width - 1.0, 1.0 - layer->height, &inner) != 0 ||
+      eprj_MapInfoPixelSizeSet(info, 1.0, 1.0, &inner) != 0) {
+    eprj_MapInfoFree(&info);
+    lower::ReportCallee(err, inner, reporter, code, "eprj_MapInfoCreate");
+    return nullptr;
+  }
+  return info;
+}
+
+template <class Write> int32_t WriteBelow(Eimg_Layer *layer, Write write, const char *reporter, const char *callee,
+                                          Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  std::lock_guard<std::mutex> lock(state.shared->mutex);
+  Eerr_ErrorReport *inner = nullptr;
+  if (write(state.shared->file, state.node.c_str(), &inner) != 0) {
+    lower::ReportCallee(err, inner, reporter, 3, callee);
+    return -1;
+  }
+  return 0;
 }
 
 // ---- Stacks ----
@@ -1310,17 +1377,160 @@ Eprj_MapInfo *eimg_LayerMapInfoGet(Eimg_Layer *layer, Eerr_ErrorReport **err) {
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return nullptr;
   Eerr_ErrorReport *inner = nullptr;
-  Eprj_MapInfo *info = eprj_MapInfoCreate(&inner);
-  if (!info || eprj_MapInfoProjectionNameSet(info, eprj_ProjectionNameUnknown(), &inner) != 0 ||
-      eprj_MapInfoUnitsSet(info, eprj_UnitsNameOther(), &inner) != 0 ||
-      eprj_MapInfoUpperLeftCenterSet(info, 0.0, 0.0, &inner) != 0 ||
-      eprj_MapInfoLowerRightCenterSet(info, layer->width - 1.0, 1.0 - layer->height, &inner) != 0 ||
-      eprj_MapInfoPixelSizeSet(info, 1.0, 1.0, &inner) != 0) {
-    eprj_MapInfoFree(&info);
-    lower::ReportCallee(err, inner, kReporter, 2, "eprj_MapInfoCreate");
+  if (Eprj_MapInfo *stored = StoredMapInfo(layer, nullptr, kReporter, 2, &inner)) return stored;
+  if (inner) {
+    if (err) *err = inner;
+    else eerr_DeleteErrorReportEx(&inner);
     return nullptr;
   }
-  return info;
+  return DefaultMapInfo(layer, kReporter, 3, err);
+}
+
+Eprj_MapInfo *eimg_MapInfoRead(Eimg_Layer *layer, Eprj_MapInfo *info, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_MapInfoRead";
+  lower::Clear(err);
+  if (!Usable(layer, kReporter, err)) return nullptr;
+  return StoredMapInfo(layer, info, kReporter, 2, err);
+}
+
+int32_t eimg_MapInfoWrite(Eimg_Layer *layer, const Eprj_MapInfo *info, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_MapInfoWrite";
+  lower::Clear(err);
+  if (!Usable(layer, kReporter, err)) return -1;
+  if (!info) {
+    lower::Report(err, kReporter, 2, "No map information given");
+    return -1;
+  }
+  return WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
+    return eprj_MapInfoWrite(file, path, info, e);
+  }, kReporter, "eprj_MapInfoWrite", err);
+}
+
+Eprj_ProParameters *eimg_ProParametersRead(Eimg_Layer *layer, Eprj_ProParameters *parameters,
+                                           Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_ProParametersRead";
+  lower::Clear(err);
+  if (!Usable(layer, kReporter, err)) return nullptr;
+  return StoredParameters(layer, parameters, kReporter, 2, err);
+}
+
+int32_t eimg_ProParametersWrite(Eimg_Layer *layer, const Eprj_ProParameters *parameters, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_ProParametersWrite";
+  lower::Clear(err);
+  if (!Usable(layer, kReporter, err)) return -1;
+  if (!parameters) {
+    lower::Report(err, kReporter, 2, "No projection parameters given");
+    return -1;
+  }
+  return WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
+    return eprj_ProParametersWrite(file, path, parameters, e);
+  }, kReporter, "eprj_ProParametersWrite", err);
+}
+
+int32_t eimg_LayerMapProjectionRead(Eimg_Layer *layer, Eprj_MapProjection **projection, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_LayerMapProjectionRead";
+  lower::Clear(err);
+  if (projection) *projection = nullptr;
+  if (!Usable(layer, kReporter, err)) return -1;
+  if (!projection) {
+    lower::Report(err, kReporter, 2, "No projection slot given");
+    return -1;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  Eprj_ProParameters *parameters = StoredParameters(layer, nullptr, kReporter, 3, &inner);
+  if (!parameters) {
+    if (err) *err = inner;
+    else eerr_DeleteErrorReportEx(&inner);
+    return inner ? -1 : 0;
+  }
+  *projection = eprj_ProjectionInit(StateOf(layer).init, parameters, &inner);
+  eprj_ProParametersFree(&parameters);
+  if (!*projection) {
+    lower::ReportCallee(err, inner, kReporter, 4, "eprj_ProjectionInit");
+    return -1;
+  }
+  return 0;
+}
+
+int32_t eimg_LayerMapProjectionWrite(Eimg_Layer *layer, const Eprj_MapProjection *projection,
+                                     Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_LayerMapProjectionWrite";
+  lower::Clear(err);
+  if (!Usable(layer, kReporter, err)) return -1;
+  const Eprj_ProParameters *parameters = eprj_MapProjectionCSRGet(projection, "Eprj_ProParameters");
+  if (!parameters) {
+    lower::Report(err, kReporter, 2, "No projection given");
+    return -1;
+  }
+  return WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
+    return eprj_ProParametersWrite(file, path, parameters, e);
+  }, kReporter, "eprj_ProParametersWrite", err);
+}
+
+int32_t eimg_LayerMapInformationRead(Eimg_Layer *layer, Eprj_MapInfo **info, Eprj_ProParameters **parameters,
+                                     _exfr_XForm **xform, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_LayerMapInformationRead";
+  lower::Clear(err);
+  if (info) *info = nullptr;
+  if (parameters) *parameters = nullptr;
+  if (xform) *xform = nullptr;
+  if (!Usable(layer, kReporter, err)) return -1;
+  Eerr_ErrorReport *inner = nullptr;
+  Eprj_MapInfo *stored = StoredMapInfo(layer, nullptr, kReporter, 2, &inner);
+  Eprj_ProParameters *pro = inner ? nullptr : StoredParameters(layer, nullptr, kReporter, 3, &inner);
+  _exfr_XForm *transform = nullptr;
+  if (!inner && xform) {
+    LayerState &state = StateOf(layer);
+    bool hasNode;
+    {
+      std::lock_guard<std::mutex> lock(state.shared->mutex);
+      hasNode = HasChild(layer, EXFR_XFORM_NODE);
+      if (hasNode && !(transform = exfr_XFormRead(state.shared->file, state.node.c_str(), &inner)) && inner)
+        lower::ReportCallee(&inner, inner, kReporter, 4, "exfr_XFormRead");
+    }
+    if (!hasNode) {
+      // No stored transform: the map-to-pixel transform of the layer's map information.
+      Eprj_MapInfo *grid = stored ? stored : DefaultMapInfo(layer, kReporter, 5, &inner);
+      if (grid && !(transform = exfr_XFormCreateFromMapInfo(grid, 1, &inner)))
+        lower::ReportCallee(&inner, inner, kReporter, 5, "exfr_XFormCreateFromMapInfo");
+      if (grid != stored) eprj_MapInfoFree(&grid);
+    }
+  }
+  if (inner) {
+    eprj_MapInfoFree(&stored);
+    eprj_ProParametersFree(&pro);
+    exfr_XFormFree(&transform, nullptr);
+    if (err) *err = inner;
+    else eerr_DeleteErrorReportEx(&inner);
+    return -1;
+  }
+  if (info) *info = stored;
+  else eprj_MapInfoFree(&stored);
+  if (parameters) *parameters = pro;
+  else eprj_ProParametersFree(&pro);
+  if (xform) *xform = transform;
+  return 0;
+}
+
+int32_t eimg_LayerMapInformationWrite(Eimg_Layer *layer, const Eprj_MapInfo *info,
+                                      const Eprj_ProParameters *parameters, const _exfr_XForm *xform,
+                                      Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_LayerMapInformationWrite";
+  lower::Clear(err);
+  if (!Usable(layer, kReporter, err)) return -1;
+  if (info && WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
+        return eprj_MapInfoWrite(file, path, info, e);
+      }, kReporter, "eprj_MapInfoWrite", err) != 0)
+    return -1;
+  if (parameters && WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
+        return eprj_ProParametersWrite(file, path, parameters, e);
+      }, kReporter, "eprj_ProParametersWrite", err) != 0)
+    return -1;
+  if (xform && WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
+        return exfr_XFormWrite(file, path, xform, e);
+      }, kReporter, "exfr_XFormWrite", err) != 0)
+    return -1;
+  return 0;
 }
 
 const _exfr_XForm *eimg_LayerTransformationQuery(const Eimg_Layer *layer) {

@@ -180,6 +180,44 @@ int32_t eimg_LayerRasterFlush(Eimg_Layer *layer, int32_t mode, Eerr_ErrorReport 
    (0, 0), lower-right centre (width - 1, 1 - height), pixel size 1 x 1 (map coordinates
    (column, -row)). */
 Eprj_MapInfo *eimg_LayerMapInfoGet(Eimg_Layer *layer, Eerr_ErrorReport **err);
+/* Map information and projection are stored below the layer's entry: the nodes "Map_Info",
+   "Projection" and "XForm" (eprj and exfr records). */
+
+/* The stored map information, into info (its old contents replaced) or a new record; null
+   without a report when the layer has none, null with a report when it cannot be read. */
+Eprj_MapInfo *eimg_MapInfoRead(Eimg_Layer *layer, Eprj_MapInfo *info, Eerr_ErrorReport **err);
+/* Stores the map information (replacing it). 0, or -1 with a report. */
+int32_t eimg_MapInfoWrite(Eimg_Layer *layer, const Eprj_MapInfo *info, Eerr_ErrorReport **err);
+/* The stored projection parameters, into parameters or a new record; null without a report when
+   the layer has none. */
+Eprj_ProParameters *eimg_ProParametersRead(Eimg_Layer *layer, Eprj_ProParameters *parameters,
+                                           Eerr_ErrorReport **err);
+/* Stores the projection parameters (replacing them). 0, or -1 with a report. */
+int32_t eimg_ProParametersWrite(Eimg_Layer *layer, const Eprj_ProParameters *parameters,
+                                Eerr_ErrorReport **err);
+/* The layer's map projection: *projection receives a new projection made from the stored
+   parameters (free with eprj_ProjectionFree), or null when the layer has none (0 returned). -1
+   with a report when the parameters cannot be read or made into a projection. */
+int32_t eimg_LayerMapProjectionRead(Eimg_Layer *layer, Eprj_MapProjection **projection,
+                                    Eerr_ErrorReport **err);
+/* Stores the projection's parameters. 0, or -1 with a report (a null projection included). */
+int32_t eimg_LayerMapProjectionWrite(Eimg_Layer *layer, const Eprj_MapProjection *projection,
+                                     Eerr_ErrorReport **err);
+/* The older map-information triple: the stored map information (null when none), the stored
+   projection parameters (null when none), and the transform from map coordinates to the layer's
+   pixel coordinates: the stored transform when one was written, else the one the map
+   information gives (exfr_XFormCreateFromMapInfo, direction 1), for a layer without map
+   information the default's (column = x, row = -y). Each out-parameter may be null (that part
+   is not read); the caller frees what it receives (eprj_MapInfoFree, eprj_ProParametersFree,
+   exfr_XFormFree). 0, or -1 with a report (all parts then null). */
+int32_t eimg_LayerMapInformationRead(Eimg_Layer *layer, Eprj_MapInfo **info,
+                                     Eprj_ProParameters **parameters, _exfr_XForm **xform,
+                                     Eerr_ErrorReport **err);
+/* Stores the parts given (null parts are left as they are). 0, or -1 with a report. */
+int32_t eimg_LayerMapInformationWrite(Eimg_Layer *layer, const Eprj_MapInfo *info,
+                                      const Eprj_ProParameters *parameters,
+                                      const _exfr_XForm *xform, Eerr_ErrorReport **err);
+
 /* The layer's read transform (keyword 41), owned by the layer; null when it has none. */
 const _exfr_XForm *eimg_LayerTransformationQuery(const Eimg_Layer *layer);
 

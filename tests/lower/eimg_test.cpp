@@ -13,6 +13,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "egda_pixel.h"
@@ -577,7 +578,19 @@ TEST_F(EimgTest, TheRenderersRasterAccessWritesPixelsAndFlushes) {
   eimg_PixelRectDelete(block, nullptr);
 }
 
-TEST_F(EimgTest, DefaultMapInformation) {
+// Transforms one point.
+std::pair<double, double> Apply(const _exfr_XForm *xform, double x, double y) {
+  Egda_BaseData *p = egda_BaseDataCreate(2, 1, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
+  auto *v = reinterpret_cast<double *>(p->data);
+  v[0] = x;
+  v[1] = y;
+  exfr_Transform(xform, p, p, nullptr);
+  const std::pair<double, double> result{v[0], v[1]};
+  egda_BaseDataDelete(p, nullptr);
+  return result;
+}
+
+TEST_F(EimgTest, ALayerWithoutGeoreferencingHasTheDefaultMapInformation) {
   Err err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("map.img", 1).c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, &err, 0);
   Eprj_MapInfo *info = eimg_LayerMapInfoGet(layer, &err);
@@ -588,6 +601,98 @@ TEST_F(EimgTest, DefaultMapInformation) {
   EXPECT_EQ(9, info->lowerRightCenter->x);
   EXPECT_EQ(-4, info->lowerRightCenter->y);
   EXPECT_EQ(1, info->pixelSize->width);
+  eprj_MapInfoFree(&info);
+  // Nothing stored: null without a report.
+  EXPECT_EQ(nullptr, eimg_MapInfoRead(layer, nullptr, &err));
+  EXPECT_FALSE(err);
+  EXPECT_EQ(nullptr, eimg_ProParametersRead(layer, nullptr, &err));
+  EXPECT_FALSE(err);
+  Eprj_MapProjection *projection = reinterpret_cast<Eprj_MapProjection *>(&err);
+  EXPECT_EQ(0, eimg_LayerMapProjectionRead(layer, &projection, &err));
+  EXPECT_EQ(nullptr, projection);
+  // The transform of the triple is the default's map-to-pixel: column = x, row = -y.
+  Eprj_MapInfo *stored = nullptr;
+  _exfr_XForm *xform = nullptr;
+  ASSERT_EQ(0, eimg_LayerMapInformationRead(layer, &stored, nullptr, &xform, &err)) << err.Message();
+  EXPECT_EQ(nullptr, stored);
+  ASSERT_NE(nullptr, xform);
+  EXPECT_EQ(std::make_pair(3.0, 2.0), Apply(xform, 3, -2));
+  exfr_XFormFree(&xform, nullptr);
+  eimg_LayerClose(layer, nullptr);
+}
+
+// UTM zone 32 on WGS 84.
+Eprj_ProParameters *Utm() {
+  Eprj_ProParameters *p = eprj_ProParametersCreate(nullptr);
+  p->proNumber = 1;
+  p->proZone = 32;
+  eprj_CharStrCreate("UTM", &p->proName, nullptr);
+  eprj_DblArrayCreate(15, &p->proParams, nullptr);
+  eprj_SpheroidByName(nullptr, "WGS 84", &p->proSpheroid, nullptr);
+  eprj_DatumByName(nullptr, "WGS 84", "WGS 84", &p->proSpheroid.datum, nullptr);
+  return p;
+}
+
+TEST_F(EimgTest, MapInformationAndProjectionAreStoredWithTheLayer) {
+  Err err;
+  const std::string name = Layer("geo.img", 1);
+  Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, &err, 0);
+  Eprj_MapInfo *info = eprj_MapInfoCreate(nullptr);
+  eprj_MapInfoProjectionNameSet(info, "UTM", nullptr);
+  eprj_MapInfoUnitsSet(info, "meters", nullptr);
+  eprj_MapInfoUpperLeftCenterSet(info, 500000, 4000000, nullptr);
+  eprj_MapInfoLowerRightCenterSet(info, 500090, 3999960, nullptr);
+  eprj_MapInfoPixelSizeSet(info, 10, 10, nullptr);
+  Eprj_ProParameters *utm = Utm();
+  ASSERT_EQ(0, eimg_MapInfoWrite(layer, info, &err)) << err.Message();
+  ASSERT_EQ(0, eimg_ProParametersWrite(layer, utm, &err)) << err.Message();
+  eimg_LayerClose(layer, &err);
+  ASSERT_FALSE(err);
+
+  layer = eimg_LayerOpen(name.c_str(), nullptr, &err, 0);
+  Eprj_MapInfo *read = eimg_MapInfoRead(layer, nullptr, &err);
+  ASSERT_NE(nullptr, read) << err.Message();
+  EXPECT_EQ(1, eprj_MapInfosEqual(info, read, nullptr));
+  eprj_MapInfoFree(&read);
+  read = eimg_LayerMapInfoGet(layer, &err);
+  EXPECT_EQ(1, eprj_MapInfosEqual(info, read, nullptr));
+  eprj_MapInfoFree(&read);
+  Eprj_ProParameters *parameters = eimg_ProParametersRead(layer, nullptr, &err);
+  ASSERT_NE(nullptr, parameters) << err.Message();
+  EXPECT_EQ(1, eprj_ProParametersEqual(utm, parameters, nullptr));
+  eprj_ProParametersFree(&parameters);
+  Eprj_MapProjection *projection = nullptr;
+  ASSERT_EQ(0, eimg_LayerMapProjectionRead(layer, &projection, &err)) << err.Message();
+  ASSERT_NE(nullptr, projection);
+  EXPECT_EQ(32, eprj_MapProjectionCSRGet(projection, "Eprj_ProParameters")->proZone);
+  // Map to pixel through the stored map information.
+  _exfr_XForm *xform = nullptr;
+  ASSERT_EQ(0, eimg_LayerMapInformationRead(layer, &read, &parameters, &xform, &err)) << err.Message();
+  EXPECT_EQ(1, eprj_MapInfosEqual(info, read, nullptr));
+  EXPECT_NE(nullptr, parameters);
+  EXPECT_EQ(std::make_pair(1.0, 2.0), Apply(xform, 500010, 3999980));
+  // The triple written to another layer, with its own transform, reads back as written.
+  Eimg_Layer *other = eimg_LayerCreate(Layer("geo.img", 2).c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, &err, 0);
+  _exfr_XForm *shifted = exfr_XFormTranslate(exfr_XFormCopy(xform, nullptr, nullptr), -1, 0, nullptr);
+  ASSERT_EQ(0, eimg_LayerMapInformationWrite(other, read, parameters, shifted, &err)) << err.Message();
+  ASSERT_EQ(0, eimg_LayerMapProjectionWrite(other, projection, &err)) << err.Message();
+  _exfr_XForm *back = nullptr;
+  ASSERT_EQ(0, eimg_LayerMapInformationRead(other, nullptr, nullptr, &back, &err)) << err.Message();
+  EXPECT_EQ(std::make_pair(0.0, 2.0), Apply(back, 500010, 3999980));
+  EXPECT_EQ(-1, eimg_LayerMapProjectionWrite(other, nullptr, &err));
+  EXPECT_TRUE(err);
+  EXPECT_EQ(-1, eimg_MapInfoWrite(other, nullptr, &err));
+  EXPECT_TRUE(err);
+  eimg_LayerClose(other, nullptr);
+  // Making the layer again drops what was stored below it.
+  other = eimg_LayerCreate(Layer("geo.img", 2).c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, &err, 0);
+  EXPECT_EQ(nullptr, eimg_MapInfoRead(other, nullptr, &err));
+  eimg_LayerClose(other, nullptr);
+  for (_exfr_XForm **x : {&xform, &shifted, &back}) exfr_XFormFree(x, nullptr);
+  eprj_ProjectionFree(&projection);
+  eprj_ProParametersFree(&parameters);
+  eprj_ProParametersFree(&utm);
+  eprj_MapInfoFree(&read);
   eprj_MapInfoFree(&info);
   eimg_LayerClose(layer, nullptr);
 }
