@@ -210,46 +210,14 @@ Egda_BaseData *egda_BaseDataCopy(const Egda_BaseData *source, Egda_BaseData *des
 // Element-wise work, written once per pixel type as templates.
 namespace {
 
-template <class T> struct IsComplex : std::false_type {};
-template <class T> struct IsComplex<std::complex<T>> : std::true_type {};
+using lower::IsComplex;
 
 constexpr bool IsRealType(int32_t type) { return type >= EGDA_TYPE_U1 && type <= EGDA_TYPE_F64; }
 
-// A double stored into a pixel type: integers round to nearest (halves away from zero) and clamp
-// to their range, NaN giving 0; f32 clamps to +-infinity beyond its range.
-template <class T> T FromDouble(double v) {
-  if constexpr (std::is_integral_v<T>) {
-    if (std::isnan(v)) return T{0};
-    v = std::round(v);
-    if (v <= static_cast<double>(std::numeric_limits<T>::lowest())) return std::numeric_limits<T>::lowest();
-    if (v >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
-    return static_cast<T>(v);
-  } else if constexpr (std::is_same_v<T, float>) {
-    if (v > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
-    if (v < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(v);
-  } else {
-    return v;
-  }
-}
-
-template <class T> T FromComplex(std::complex<double> v) {
-  if constexpr (IsComplex<T>::value) {
-    using Part = typename T::value_type;
-    return T(FromDouble<Part>(v.real()), FromDouble<Part>(v.imag()));
-  } else {
-    return FromDouble<T>(v.real());
-  }
-}
-
-// A value stored into a pixel type: as FromComplex, and u1, u2, u4 clamp to 1, 3, 15.
+// A value stored into a pixel type by the layer's one rule (lower::ConvertPixel): integers round
+// half away from zero and clamp (u1, u2, u4 to 1, 3, 15), NaN gives 0, f32 clamps to infinity.
 template <int32_t Type> lower::Pixel<Type> ToPixel(std::complex<double> v) {
-  if constexpr (Type == EGDA_TYPE_U1 || Type == EGDA_TYPE_U2 || Type == EGDA_TYPE_U4) {
-    constexpr uint8_t top = Type == EGDA_TYPE_U1 ? 1 : (Type == EGDA_TYPE_U2 ? 3 : 15);
-    return std::min(FromDouble<uint8_t>(v.real()), top);
-  } else {
-    return FromComplex<lower::Pixel<Type>>(v);
-  }
+  return lower::ConvertPixel<EGDA_TYPE_C128, Type>(v);
 }
 
 template <class T> std::complex<double> ToComplex(const T &v) {

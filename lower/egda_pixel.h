@@ -3,6 +3,8 @@
 #define TAVIRON_EGDA_PIXEL_H
 
 #include <complex>
+#include <limits>
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 
@@ -63,6 +65,72 @@ inline uint8_t *ElementAddress(const Egda_BaseData &m, int32_t r, int32_t c) {
 
 template <class T> inline T &At(const Egda_BaseData &m, int32_t r, int32_t c) {
   return *reinterpret_cast<T *>(ElementAddress(m, r, c));
+}
+
+// ---- Storing a value into a pixel type (one rule for the whole layer) ----
+
+template <class T> struct IsComplex : std::false_type {};
+template <class T> struct IsComplex<std::complex<T>> : std::true_type {};
+
+// Largest value of a pixel type (u1, u2, u4 are bytes holding 0..1, 0..3, 0..15).
+template <int32_t Type> constexpr double TopOf() {
+  if constexpr (Type == EGDA_TYPE_U1) return 1;
+  else if constexpr (Type == EGDA_TYPE_U2) return 3;
+  else if constexpr (Type == EGDA_TYPE_U4) return 15;
+  else return static_cast<double>(std::numeric_limits<Pixel<Type>>::max());
+}
+
+// A real value stored into the real type T (or the part type of a complex T) of pixel type Type:
+// integers round half away from zero and clamp to the type's range, NaN gives 0; f32 clamps to
+// +-infinity; f64 keeps the value.
+template <int32_t Type, class T, class V> inline T StoreReal(V v) {
+  if constexpr (std::is_integral_v<T>) {
+    constexpr double low = static_cast<double>(std::numeric_limits<T>::lowest());
+    constexpr double high = TopOf<Type>();
+    if constexpr (std::is_integral_v<V>) {
+      // Integer to integer: clamp only where the source range exceeds the target's.
+      if constexpr (std::numeric_limits<V>::lowest() < 0 && std::numeric_limits<T>::lowest() == 0) {
+        if (v < 0) return T{0};
+      } else if constexpr (static_cast<double>(std::numeric_limits<V>::lowest()) < low) {
+        if (static_cast<double>(v) < low) return std::numeric_limits<T>::lowest();
+      }
+      if constexpr (static_cast<double>(std::numeric_limits<V>::max()) > high) {
+        if (static_cast<double>(v) > high) return static_cast<T>(high);
+      }
+      return static_cast<T>(v);
+    } else {
+      const double d = static_cast<double>(v);
+      if (!(d == d)) return T{0};
+      if (d <= low) return std::numeric_limits<T>::lowest();
+      if (d >= high) return static_cast<T>(high);
+      return static_cast<T>(std::round(d));
+    }
+  } else if constexpr (std::is_same_v<T, float>) {
+    if constexpr (std::is_same_v<V, double>) {
+      if (v > static_cast<double>(std::numeric_limits<float>::max())) return std::numeric_limits<float>::infinity();
+      if (v < -static_cast<double>(std::numeric_limits<float>::max())) return -std::numeric_limits<float>::infinity();
+    }
+    return static_cast<float>(v);
+  } else {
+    return static_cast<T>(v);
+  }
+}
+
+// One pixel of type From stored as pixel type To.
+template <int32_t From, int32_t To> inline Pixel<To> ConvertPixel(const Pixel<From> &v) {
+  using S = Pixel<From>;
+  using T = Pixel<To>;
+  if constexpr (IsComplex<T>::value) {
+    using Part = typename T::value_type;
+    if constexpr (IsComplex<S>::value) return T(StoreReal<To, Part>(v.real()), StoreReal<To, Part>(v.imag()));
+    else return T(StoreReal<To, Part>(v), Part{0});
+  } else if constexpr (IsComplex<S>::value) {
+    return StoreReal<To, T>(v.real());
+  } else if constexpr (From == To && !(From == EGDA_TYPE_U1 || From == EGDA_TYPE_U2 || From == EGDA_TYPE_U4)) {
+    return v;
+  } else {
+    return StoreReal<To, T>(v);
+  }
 }
 
 // Frees the strings of a string matrix's buffer (the buffer itself stays).
