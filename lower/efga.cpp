@@ -1108,3 +1108,26 @@ Egda_BaseData *efga_SolveLinearEqs(const Egda_BaseData *a, const Egda_BaseData *
 }
 
 } // extern "C"
+
+// ---- The stored design of polynomials ----------------------------------------------------------
+
+namespace {
+
+// The private form is stored as one counted array of bytes.
+constexpr auto kPolynomialLayout =
+    taviron::emif::RecordLayoutOf({{EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE}});
+static_assert(kPolynomialLayout.size == sizeof(Efga_PolynomialPrivate) &&
+              kPolynomialLayout.offsets[0] == offsetof(Efga_PolynomialPrivate, size) &&
+              taviron::emif::kCountedPointerOffset == offsetof(Efga_PolynomialPrivate, data));
+
+} // namespace
+
+extern "C" Emif_Design *efga_PolynomialDesignDefine(Emif_Dictionary *dictionary,
+                                                    Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Eerr_ErrorReport *inner = nullptr;
+  Emif_Design *design = emif_DesignCreate(dictionary, "Efga_Polynomial", &inner,
+                                          EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE, "data", 0);
+  if (!design) lower::ReportCallee(err, inner, "efga_PolynomialDesignDefine", 1, "emif_DefineObject");
+  return design;
+}

@@ -2152,3 +2152,354 @@ int32_t eprj_ComputeNorthAngleFromXAxis(const Egda_BaseData *point, const Eprj_P
 }
 
 } // extern "C"
+
+// ---- Stored designs, the projection package, and nodes of hierarchical files ------------------
+
+namespace {
+
+namespace emif = taviron::emif;
+
+// The stored-form layouts of the designs; each record type must match its design.
+constexpr auto kCoordinateLayout = emif::RecordLayoutOf({{EMIF_TYPE_F64}, {EMIF_TYPE_F64}});
+static_assert(kCoordinateLayout.size == sizeof(Eprj_Coordinate) &&
+              kCoordinateLayout.offsets[1] == offsetof(Eprj_Coordinate, y));
+
+constexpr auto kSizeLayout = emif::RecordLayoutOf({{EMIF_TYPE_F64}, {EMIF_TYPE_F64}});
+static_assert(kSizeLayout.size == sizeof(Eprj_Size) &&
+              kSizeLayout.offsets[1] == offsetof(Eprj_Size, height));
+
+constexpr int32_t kPointerToRecord = EMIF_POINTER + EMIF_TYPE_RECORD;    // 1026
+constexpr int32_t kDoubles = EMIF_COUNTED_ARRAY + EMIF_TYPE_F64;         // 526
+
+constexpr auto kMapInfoLayout = emif::RecordLayoutOf(
+    {{EMIF_TYPE_STRING},
+     {kPointerToRecord, 0, kCoordinateLayout.AsNested()},
+     {kPointerToRecord, 0, kCoordinateLayout.AsNested()},
+     {kPointerToRecord, 0, kSizeLayout.AsNested()},
+     {EMIF_TYPE_STRING}});
+static_assert(kMapInfoLayout.size == sizeof(Eprj_MapInfo) &&
+              kMapInfoLayout.offsets[0] == offsetof(Eprj_MapInfo, proName) &&
+              kMapInfoLayout.offsets[1] == offsetof(Eprj_MapInfo, upperLeftCenter) &&
+              kMapInfoLayout.offsets[2] == offsetof(Eprj_MapInfo, lowerRightCenter) &&
+              kMapInfoLayout.offsets[3] == offsetof(Eprj_MapInfo, pixelSize) &&
+              kMapInfoLayout.offsets[4] == offsetof(Eprj_MapInfo, units));
+
+constexpr auto kDatumLayout = emif::RecordLayoutOf(
+    {{EMIF_TYPE_STRING}, {EMIF_TYPE_ENUM}, {kDoubles}, {EMIF_TYPE_STRING}});
+static_assert(kDatumLayout.size == sizeof(Eprj_Datum) &&
+              kDatumLayout.offsets[1] == offsetof(Eprj_Datum, type) &&
+              kDatumLayout.offsets[2] == offsetof(Eprj_Datum, params) &&
+              kDatumLayout.offsets[3] == offsetof(Eprj_Datum, gridname));
+
+constexpr auto kSpheroidLayout = emif::RecordLayoutOf(
+    {{EMIF_TYPE_STRING}, {EMIF_TYPE_F64}, {EMIF_TYPE_F64}, {EMIF_TYPE_F64}, {EMIF_TYPE_F64},
+     {EMIF_TYPE_RECORD, 0, kDatumLayout.AsNested()}});
+static_assert(kSpheroidLayout.size == sizeof(Eprj_Spheroid) &&
+              kSpheroidLayout.offsets[1] == offsetof(Eprj_Spheroid, a) &&
+              kSpheroidLayout.offsets[2] == offsetof(Eprj_Spheroid, b) &&
+              kSpheroidLayout.offsets[3] == offsetof(Eprj_Spheroid, eSquared) &&
+              kSpheroidLayout.offsets[4] == offsetof(Eprj_Spheroid, radius) &&
+              kSpheroidLayout.offsets[5] == offsetof(Eprj_Spheroid, datum));
+
+constexpr auto kProParametersLayout = emif::RecordLayoutOf(
+    {{EMIF_TYPE_S32}, {EMIF_TYPE_S32}, {EMIF_TYPE_STRING}, {EMIF_TYPE_S32}, {kDoubles},
+     {EMIF_TYPE_RECORD, 0, kSpheroidLayout.AsNested()}});
+static_assert(kProParametersLayout.size == sizeof(Eprj_ProParameters) &&
+              kProParametersLayout.offsets[1] == offsetof(Eprj_ProParameters, proNumber) &&
+              kProParametersLayout.offsets[2] == offsetof(Eprj_ProParameters, proName) &&
+              kProParametersLayout.offsets[3] == offsetof(Eprj_ProParameters, proZone) &&
+              kProParametersLayout.offsets[4] == offsetof(Eprj_ProParameters, proParams) &&
+              kProParametersLayout.offsets[5] == offsetof(Eprj_ProParameters, proSpheroid));
+
+constexpr const char *kDefineCallee = "emif_DefineObject";
+
+void FreePackageData(void *data) {
+  auto *package = static_cast<Eprj_PackageData *>(data);
+  if (!package) return;
+  emif_DictionaryDelete(package->dictionary, nullptr);
+  emsc_HeapFree(package);
+}
+
+// The designs one node operation needs, in a dictionary of its own.
+class NodeDesigns {
+public:
+  NodeDesigns() = default;
+  NodeDesigns(const NodeDesigns &) = delete;
+  NodeDesigns &operator=(const NodeDesigns &) = delete;
+  ~NodeDesigns() { emif_DictionaryDelete(dictionary_, nullptr); }
+
+  // The map-information (or projection-parameters) design; null with a report.
+  const Emif_Design *Get(bool mapInfo, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+    Eerr_ErrorReport *inner = nullptr;
+    dictionary_ = emif_DictionaryCreate(&inner);
+    if (!dictionary_) {
+      lower::ReportCallee(err, inner, reporter, code, "emif_NewDictionary");
+      return nullptr;
+    }
+    const Emif_Design *design = mapInfo ? eprj_MapInfoDesignDefine(dictionary_, &inner)
+                                        : eprj_ProParametersDesignDefine(dictionary_, &inner);
+    if (!design)
+      lower::ReportCallee(err, inner, reporter, code,
+                          mapInfo ? "eprj_MapInfoDesignDefine" : "eprj_ProParametersDesignDefine");
+    return design;
+  }
+
+private:
+  Emif_Dictionary *dictionary_ = nullptr;
+};
+
+// Moves to the entry at path (null: stays). Codes: `code` for a failed move.
+bool MoveToBase(Ehfa_File *file, const char *path, const char *reporter, int32_t code,
+                Eerr_ErrorReport **err) {
+  if (!path) return true;
+  Eerr_ErrorReport *inner = nullptr;
+  if (ehfa_EntrySeek(file, EHFA_PATH, path, &inner)) return true;
+  if (inner) lower::ReportCallee(err, inner, reporter, code, "ehfa_EntrySeek");
+  else lower::Report(err, reporter, code, "No entry %s in %s", path, file->fileName);
+  return false;
+}
+
+// Writes the record as the child `node` of the entry at path (null: the current entry),
+// rewriting the child when there is one. The written child stays current unless keepCurrent.
+// Codes: 2 designs, 3 locating, 4 writing.
+bool WriteNode(Ehfa_File *file, const char *path, const char *node, const void *record,
+               bool mapInfo, bool keepCurrent, const char *reporter, Eerr_ErrorReport **err) {
+  NodeDesigns designs;
+  const Emif_Design *design = designs.Get(mapInfo, reporter, 2, err);
+  if (!design) return false;
+  EhfaSavedEntry saved(file);
+  if (!saved.Saved()) {
+    lower::ReportCallee(err, saved.problem, reporter, 3, "ehfa_EntryPositionGet");
+    return false;
+  }
+  if (!MoveToBase(file, path, reporter, 3, err)) return false;
+  Eerr_ErrorReport *inner = nullptr;
+  const bool exists = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, node, &inner) != nullptr;
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, 3, "ehfa_EntryPeek");
+    return false;
+  }
+  if (exists && !ehfa_EntrySeek(file, EHFA_CHILD_NAMED, node, &inner)) {
+    lower::ReportCallee(err, inner, reporter, 3, "ehfa_EntrySeek");
+    return false;
+  }
+  const bool written =
+      exists ? ehfa_ObjectWrite(file, nullptr, nullptr, nullptr, EHFA_OVERWRITE, record, design, &inner)
+             : ehfa_ObjectWrite(file, nullptr, node, emif_DesignName(design), EHFA_CHILD, record,
+                                design, &inner);
+  if (!written) {
+    lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectWrite");
+    return false;
+  }
+  saved.restore = keepCurrent;
+  return true;
+}
+
+// Reads the child `node` of the entry at path (null: the current entry) into a new record, which
+// is returned; the child becomes current. Codes: 2 designs, 3 locating, 4 reading.
+void *ReadNode(Ehfa_File *file, const char *path, const char *node, bool mapInfo,
+               const char *reporter, Eerr_ErrorReport **err) {
+  NodeDesigns designs;
+  const Emif_Design *design = designs.Get(mapInfo, reporter, 2, err);
+  if (!design) return nullptr;
+  EhfaSavedEntry saved(file);
+  if (!saved.Saved()) {
+    lower::ReportCallee(err, saved.problem, reporter, 3, "ehfa_EntryPositionGet");
+    return nullptr;
+  }
+  if (!MoveToBase(file, path, reporter, 3, err)) return nullptr;
+  Eerr_ErrorReport *inner = nullptr;
+  const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, node, &inner);
+  if (!entry) {
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 3, "ehfa_EntryPeek");
+    } else {
+      char *at = ehfa_CurrentEntryPath(file, nullptr);
+      lower::Report(err, reporter, 3, "No node %s below %s in %s", node, at ? at : "the entry",
+                    file->fileName);
+      emsc_HeapFree(at);
+    }
+    return nullptr;
+  }
+  if (std::strcmp(entry->type, emif_DesignName(design)) != 0) {
+    lower::Report(err, reporter, 4, "Node %s of %s holds a record of design %s, not %s", node,
+                  file->fileName, entry->type, emif_DesignName(design));
+    return nullptr;
+  }
+  void *record = ehfa_ObjectRead(file, nullptr, node, EHFA_CHILD_NAMED, nullptr, design, &inner);
+  if (!record) {
+    lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
+    return nullptr;
+  }
+  saved.restore = false;
+  return record;
+}
+
+} // namespace
+
+extern "C" {
+
+Emif_Design *eprj_MapInfoDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_MapInfoDesignDefine";
+  lower::Clear(err);
+  if (!dictionary) {
+    lower::Report(err, kReporter, 1, "Invalid design dictionary");
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  if (!emif_DesignCreate(dictionary, "Eprj_Coordinate", &inner, EMIF_TYPE_F64, "x",
+                         EMIF_TYPE_F64, "y", 0)) {
+    lower::ReportCallee(err, inner, kReporter, 2, kDefineCallee);
+    return nullptr;
+  }
+  if (!emif_DesignCreate(dictionary, "Eprj_Size", &inner, EMIF_TYPE_F64, "width", EMIF_TYPE_F64,
+                         "height", 0)) {
+    lower::ReportCallee(err, inner, kReporter, 3, kDefineCallee);
+    return nullptr;
+  }
+  Emif_Design *design = emif_DesignCreate(
+      dictionary, "Eprj_MapInfo", &inner, EMIF_TYPE_STRING, "proName", kPointerToRecord,
+      "upperLeftCenter", "Eprj_Coordinate", kPointerToRecord, "lowerRightCenter",
+      "Eprj_Coordinate", kPointerToRecord, "pixelSize", "Eprj_Size", EMIF_TYPE_STRING, "units", 0);
+  if (!design) lower::ReportCallee(err, inner, kReporter, 4, kDefineCallee);
+  return design;
+}
+
+Emif_Design *eprj_ProParametersDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_ProParametersDesignDefine";
+  lower::Clear(err);
+  if (!dictionary) {
+    lower::Report(err, kReporter, 1, "Invalid design dictionary");
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  if (!emif_DesignCreate(dictionary, "Eprj_Datum", &inner, EMIF_TYPE_STRING, "datumname",
+                         EMIF_TYPE_ENUM, "type", "EPRJ_DATUM_PARAMETRIC", "EPRJ_DATUM_GRID",
+                         "EPRJ_DATUM_NONE", static_cast<const char *>(nullptr), kDoubles,
+                         "params", EMIF_TYPE_STRING, "gridname", 0)) {
+    lower::ReportCallee(err, inner, kReporter, 2, kDefineCallee);
+    return nullptr;
+  }
+  if (!emif_DesignCreate(dictionary, "Eprj_Spheroid", &inner, EMIF_TYPE_STRING, "sphereName",
+                         EMIF_TYPE_F64, "a", EMIF_TYPE_F64, "b", EMIF_TYPE_F64, "eSquared",
+                         EMIF_TYPE_F64, "radius", EMIF_TYPE_RECORD, "datum", "Eprj_Datum", 0)) {
+    lower::ReportCallee(err, inner, kReporter, 3, kDefineCallee);
+    return nullptr;
+  }
+  Emif_Design *design = emif_DesignCreate(
+      dictionary, "Eprj_ProParameters", &inner, EMIF_TYPE_S32, "proType", EMIF_TYPE_S32,
+      "proNumber", EMIF_TYPE_STRING, "proName", EMIF_TYPE_S32, "proZone", kDoubles, "proParams",
+      EMIF_TYPE_RECORD, "proSpheroid", "Eprj_Spheroid", 0);
+  if (!design) lower::ReportCallee(err, inner, kReporter, 4, kDefineCallee);
+  return design;
+}
+
+int32_t eprj_Init(Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eprj_Init";
+  lower::Clear(err);
+  if (!init) {
+    lower::Report(err, kReporter, 1, "Invalid toolkit record");
+    return -1;
+  }
+  if (init->projectionData) return 0;
+  auto *package = static_cast<Eprj_PackageData *>(emsc_HeapMalloc(sizeof(Eprj_PackageData)));
+  if (!package) {
+    lower::Report(err, kReporter, 2, "Error allocating the projection package data");
+    return -1;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  package->dictionary = emif_DictionaryCreate(&inner);
+  if (!package->dictionary) {
+    lower::ReportCallee(err, inner, kReporter, 3, "emif_NewDictionary");
+    FreePackageData(package);
+    return -1;
+  }
+  if (!eprj_MapInfoDesignDefine(package->dictionary, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 4, "eprj_MapInfoDesignDefine");
+    FreePackageData(package);
+    return -1;
+  }
+  if (!eprj_ProParametersDesignDefine(package->dictionary, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 5, "eprj_ProParametersDesignDefine");
+    FreePackageData(package);
+    return -1;
+  }
+  init->projectionData = package;
+  init->projectionDataFree = FreePackageData;
+  return 0;
+}
+
+int32_t eprj_MapInfoWrite(Ehfa_File *file, const char *path, const Eprj_MapInfo *info,
+                          Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!file || !info) {
+    lower::Report(err, "eprj_MapInfoWrite", 1, "Invalid file or map information");
+    return -1;
+  }
+  return WriteNode(file, path, EPRJ_MAPINFO_NODE, info, true, false, "eprj_MapInfoWrite", err)
+             ? 0
+             : -1;
+}
+
+int32_t eprj_ProParametersWrite(Ehfa_File *file, const char *path,
+                                const Eprj_ProParameters *parameters, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!file || !parameters) {
+    lower::Report(err, "eprj_ProParametersWrite", 1, "Invalid file or projection parameters");
+    return -1;
+  }
+  return WriteNode(file, path, EPRJ_PROPARAMETERS_NODE, parameters, false, false,
+                   "eprj_ProParametersWrite", err)
+             ? 0
+             : -1;
+}
+
+Eprj_MapInfo *eprj_MapInfoRead(Ehfa_File *file, const char *path, Eprj_MapInfo *info,
+                               int32_t /*reserved*/, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!file) {
+    lower::Report(err, "eprj_MapInfoRead", 1, "Invalid file");
+    return nullptr;
+  }
+  auto *read = static_cast<Eprj_MapInfo *>(
+      ReadNode(file, path, EPRJ_MAPINFO_NODE, true, "eprj_MapInfoRead", err));
+  if (!read || !info) return read;
+  FreeMapInfoContents(*info);
+  *info = *read;
+  emsc_HeapFree(read);
+  return info;
+}
+
+Eprj_ProParameters *eprj_ProParametersRead(Ehfa_File *file, const char *path,
+                                           Eprj_ProParameters *parameters, int32_t /*reserved*/,
+                                           Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!file) {
+    lower::Report(err, "eprj_ProParametersRead", 1, "Invalid file");
+    return nullptr;
+  }
+  auto *read = static_cast<Eprj_ProParameters *>(
+      ReadNode(file, path, EPRJ_PROPARAMETERS_NODE, false, "eprj_ProParametersRead", err));
+  if (!read || !parameters) return read;
+  FreeProParametersContents(*parameters);
+  *parameters = *read;
+  emsc_HeapFree(read);
+  return parameters;
+}
+
+int32_t eprj_ProParametersWriteSimple(Ehfa_File *file, int32_t /*reserved*/,
+                                      const Eprj_ProParameters *parameters) {
+  if (!file || !parameters) return -1;
+  return WriteNode(file, nullptr, EPRJ_PROPARAMETERS_NODE, parameters, false, true,
+                   "eprj_ProParametersWriteSimple", nullptr)
+             ? 0
+             : -1;
+}
+
+Eprj_ProParameters *eprj_ProParametersReadSimple(Ehfa_File *file, int32_t /*reserved*/) {
+  if (!file) return nullptr;
+  return static_cast<Eprj_ProParameters *>(ReadNode(file, nullptr, EPRJ_PROPARAMETERS_NODE, false,
+                                                    "eprj_ProParametersReadSimple", nullptr));
+}
+
+} // extern "C"

@@ -956,3 +956,422 @@ int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) 
 }
 
 } // extern "C"
+
+// ---- Transforms in hierarchical files ----------------------------------------------------------
+
+namespace {
+
+namespace emif = taviron::emif;
+
+// The stored forms: the "XForm" node and one child per step.
+struct XFormRecord {
+  int32_t present; // EMSC_FALSE for a null transform
+  int32_t stepCount;
+};
+struct AffineRecord {
+  double coefficients[6];
+};
+struct PolynomialRecord {
+  Efga_PolynomialPrivate *forward;
+  Efga_PolynomialPrivate *reverse; // null when no inverse is known
+};
+
+constexpr auto kPrivateLayout = emif::RecordLayoutOf({{EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE}});
+constexpr auto kXFormLayout = emif::RecordLayoutOf({{EMIF_TYPE_ENUM}, {EMIF_TYPE_S32}});
+constexpr auto kAffineLayout = emif::RecordLayoutOf({{EMIF_FIXED_ARRAY + EMIF_TYPE_F64, 6}});
+constexpr auto kPolynomialLayout =
+    emif::RecordLayoutOf({{EMIF_POINTER + EMIF_TYPE_RECORD, 0, kPrivateLayout.AsNested()},
+                          {EMIF_POINTER + EMIF_TYPE_RECORD, 0, kPrivateLayout.AsNested()}});
+static_assert(kPrivateLayout.size == sizeof(Efga_PolynomialPrivate));
+static_assert(kXFormLayout.size == sizeof(XFormRecord) &&
+              kXFormLayout.offsets[1] == offsetof(XFormRecord, stepCount));
+static_assert(kAffineLayout.size == sizeof(AffineRecord));
+static_assert(kPolynomialLayout.size == sizeof(PolynomialRecord) &&
+              kPolynomialLayout.offsets[1] == offsetof(PolynomialRecord, reverse));
+
+// A reprojection step: the pair's two parameter records and the direction.
+struct ProjectionRecord {
+  int32_t inverse;
+  Eprj_ProParameters *source;
+  Eprj_ProParameters *destination;
+};
+
+constexpr const char *kXFormDesign = "Exfr_XForm";
+constexpr const char *kAffineDesign = "Exfr_AffineStep";
+constexpr const char *kPolynomialDesign = "Exfr_PolynomialStep";
+constexpr const char *kProjectionDesign = "Exfr_ProjectionStep";
+
+// The designs of the stored forms, in a dictionary made for one call.
+class XFormDesigns {
+public:
+  XFormDesigns() = default;
+  XFormDesigns(const XFormDesigns &) = delete;
+  XFormDesigns &operator=(const XFormDesigns &) = delete;
+  ~XFormDesigns() { emif_DictionaryDelete(dictionary_, nullptr); }
+
+  bool Make(const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+    Eerr_ErrorReport *inner = nullptr;
+    dictionary_ = emif_DictionaryCreate(&inner);
+    if (!dictionary_) {
+      lower::ReportCallee(err, inner, reporter, code, "emif_NewDictionary");
+      return false;
+    }
+    if (!efga_PolynomialDesignDefine(dictionary_, &inner)) {
+      lower::ReportCallee(err, inner, reporter, code, "efga_PolynomialDesignDefine");
+      return false;
+    }
+    xform = emif_DesignCreate(dictionary_, kXFormDesign, &inner, EMIF_TYPE_ENUM, "present",
+                              "EMSC_FALSE", "EMSC_TRUE", static_cast<const char *>(nullptr),
+                              EMIF_TYPE_S32, "stepCount", 0);
+    if (xform)
+      affine = emif_DesignCreate(dictionary_, kAffineDesign, &inner,
+                                 EMIF_FIXED_ARRAY + EMIF_TYPE_F64, "coefficients", 6, 0);
+    if (affine)
+      polynomial = emif_DesignCreate(dictionary_, kPolynomialDesign, &inner,
+                                     EMIF_POINTER + EMIF_TYPE_RECORD, "forward", "Efga_Polynomial",
+                                     EMIF_POINTER + EMIF_TYPE_RECORD, "reverse", "Efga_Polynomial",
+                                     0);
+    if (polynomial && !eprj_ProParametersDesignDefine(dictionary_, &inner)) {
+      lower::ReportCallee(err, inner, reporter, code, "eprj_ProParametersDesignDefine");
+      return false;
+    }
+    if (polynomial)
+      projection = emif_DesignCreate(dictionary_, kProjectionDesign, &inner, EMIF_TYPE_S32,
+                                     "inverse", EMIF_POINTER + EMIF_TYPE_RECORD, "source",
+                                     "Eprj_ProParameters", EMIF_POINTER + EMIF_TYPE_RECORD,
+                                     "destination", "Eprj_ProParameters", 0);
+    if (!projection) lower::ReportCallee(err, inner, reporter, code, "emif_DefineObject");
+    return projection != nullptr;
+  }
+
+  const Emif_Design *xform = nullptr;
+  const Emif_Design *affine = nullptr;
+  const Emif_Design *polynomial = nullptr;
+  const Emif_Design *projection = nullptr;
+
+private:
+  Emif_Dictionary *dictionary_ = nullptr;
+};
+
+// Makes the entry at path (null: the current entry) the base of a node operation, and tells
+// whether it has an "XForm" child. False with a report (code) when it cannot.
+bool FindBase(Ehfa_File *file, const char *path, const EhfaSavedEntry &start, bool &hasNode,
+              const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  if (!start.Position()) {
+    lower::ReportCallee(err, start.problem, reporter, code, "ehfa_EntryPositionGet");
+    return false;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  if (path && !ehfa_EntrySeek(file, EHFA_PATH, path, &inner)) {
+    if (inner) lower::ReportCallee(err, inner, reporter, code, "ehfa_EntrySeek");
+    else lower::Report(err, reporter, code, "No entry %s in %s", path, file->fileName);
+    return false;
+  }
+  hasNode = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner) != nullptr;
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, code, "ehfa_EntryPeek");
+    return false;
+  }
+  return true;
+}
+
+// Which "XForm" children of an entry a write leaves.
+enum class Keep { First, Last, None };
+
+// Deletes the "XForm" children of the entry at base but the one to keep. A write appends its new
+// node after the old one, and readers take the first, so the old node stays in force until the
+// new one is complete; this prunes the rest afterwards. True when the entry is left as asked.
+bool PruneNodes(Ehfa_File *file, const Ehfa_EntryPosition *base, Keep keep, Eerr_ErrorReport **err) {
+  auto count = [&]() {
+    int32_t n = 0;
+    if (ehfa_EntryPositionSet(file, base, nullptr) == 0 &&
+        ehfa_EntrySeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, nullptr))
+      for (n = 1; ehfa_EntrySeek(file, EHFA_NEXT_NAMED, EXFR_XFORM_NODE, nullptr); ++n) {
+      }
+    return n;
+  };
+  int32_t n = count();
+  const int32_t wanted = keep == Keep::None || n == 0 ? 0 : 1;
+  Eerr_ErrorReport *inner = nullptr;
+  for (int32_t tries = n; n > wanted && tries > 0; --tries) {
+    // The node to delete: the first unless it is the one kept, then the second. A call may fail
+    // after its change was made, so the children are counted again either way.
+    eerr_DeleteErrorReportEx(&inner);
+    const bool done = ehfa_EntryPositionSet(file, base, &inner) == 0 &&
+                      ehfa_EntrySeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner) &&
+                      (keep != Keep::First || ehfa_EntrySeek(file, EHFA_NEXT_NAMED, EXFR_XFORM_NODE, &inner)) &&
+                      ehfa_EntryDelete(file, &inner) == 0;
+    n = count();
+    if (!done) break;
+  }
+  if (n == wanted) {
+    eerr_DeleteErrorReportEx(&inner);
+    return true;
+  }
+  if (err) *err = inner;
+  else eerr_DeleteErrorReportEx(&inner);
+  return false;
+}
+
+// Writes the steps of the chain as the children of the current entry.
+bool WriteSteps(Ehfa_File *file, const _exfr_XForm *xform, const XFormDesigns &designs,
+                const char *reporter, Eerr_ErrorReport **err) {
+  for (int32_t i = 0; xform && i < xform->count; ++i) {
+    const Step &s = xform->steps[i];
+    const std::string name = lower::Format("Step_%d", i + 1);
+    const int32_t code = i == 0 ? EHFA_CHILD : EHFA_NEXT;
+    Eerr_ErrorReport *inner = nullptr;
+    Ehfa_Entry *written = nullptr;
+    if (s.kind == kAffine) {
+      AffineRecord record;
+      std::copy(std::begin(s.m), std::end(s.m), record.coefficients);
+      written = ehfa_ObjectWrite(file, nullptr, name.c_str(), kAffineDesign, code, &record,
+                                 designs.affine, &inner);
+    } else if (s.kind == kProjection) {
+      ProjectionRecord record{};
+      record.inverse = s.inverse;
+      record.source = const_cast<Eprj_ProParameters *>(eprj_ProjectionPairParameters(s.pair, 0));
+      record.destination = const_cast<Eprj_ProParameters *>(eprj_ProjectionPairParameters(s.pair, 1));
+      written = ehfa_ObjectWrite(file, nullptr, name.c_str(), kProjectionDesign, code, &record,
+                                 designs.projection, &inner);
+    } else {
+      PolynomialRecord record{};
+      record.forward = efga_PolynomialCopyToPrivate(s.forward, &inner);
+      if (record.forward && s.reverse) record.reverse = efga_PolynomialCopyToPrivate(s.reverse, &inner);
+      if (!record.forward || (s.reverse && !record.reverse)) {
+        emsc_HeapFree(record.forward);
+        lower::ReportCallee(err, inner, reporter, 5, "efga_PolynomialCopyToPrivate");
+        return false;
+      }
+      written = ehfa_ObjectWrite(file, nullptr, name.c_str(), kPolynomialDesign, code, &record,
+                                 designs.polynomial, &inner);
+      emsc_HeapFree(record.forward); // private forms are single blocks
+      emsc_HeapFree(record.reverse);
+    }
+    if (!written) {
+      lower::ReportCallee(err, inner, reporter, 5, "ehfa_ObjectWrite");
+      return false;
+    }
+  }
+  return true;
+}
+
+// A polynomial step read back: a 2-D polynomial with 2 outputs, or null with a report.
+Efga_Polynomial *StepPolynomial(const Efga_PolynomialPrivate *form, int32_t step, const char *part,
+                                const char *reporter, Eerr_ErrorReport **err) {
+  Eerr_ErrorReport *inner = nullptr;
+  Efga_Polynomial *poly = efga_PolynomialCopyFromPrivate(form, &inner);
+  if (!poly) {
+    lower::ReportCallee(err, inner, reporter, 5, "efga_PolynomialCopyFromPrivate");
+    return nullptr;
+  }
+  if (efga_PolynomialInputCount(poly) != 2 || poly->coefficients->rows != 2) {
+    lower::Report(err, reporter, 5, "The %s polynomial of step %d is not a 2-D polynomial of 2 outputs",
+                  part, step);
+    efga_PolynomialDelete(poly, nullptr);
+    return nullptr;
+  }
+  return poly;
+}
+
+// Reads a reprojection step: the pair is made again from its two parameter records.
+bool ReadProjectionStep(Ehfa_File *file, int32_t step, const std::string &name,
+                        const XFormDesigns &designs, Chain &chain, const char *reporter,
+                        Eerr_ErrorReport **err) {
+  ProjectionRecord record{};
+  Eerr_ErrorReport *inner = nullptr;
+  if (!ehfa_ObjectRead(file, nullptr, name.c_str(), EHFA_CHILD_NAMED, &record, designs.projection,
+                       &inner)) {
+    lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
+    return false;
+  }
+  Step s{};
+  s.kind = kProjection;
+  s.inverse = record.inverse != 0;
+  bool ok = record.source && record.destination;
+  if (!ok)
+    lower::Report(err, reporter, 5, "Step %d of the transform in %s lacks a projection", step,
+                  file->fileName);
+  if (ok) {
+    s.pair = eprj_ProjectionPairInit(file->init, record.source, record.destination, &inner);
+    if (!s.pair) {
+      lower::ReportCallee(err, inner, reporter, 5, "eprj_ProjectionPairInit");
+      ok = false;
+    }
+  }
+  emif_ObjectFreeContents(designs.projection, &record);
+  if (ok) chain.Add(s);
+  return ok;
+}
+
+// Reads step `step` (from 1), a child of the current entry, into the chain.
+bool ReadStep(Ehfa_File *file, int32_t step, const XFormDesigns &designs, Chain &chain,
+              const char *reporter, Eerr_ErrorReport **err) {
+  const std::string name = lower::Format("Step_%d", step);
+  Eerr_ErrorReport *inner = nullptr;
+  const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, name.c_str(), &inner);
+  if (!entry) {
+    if (inner) lower::ReportCallee(err, inner, reporter, 4, "ehfa_EntryPeek");
+    else lower::Report(err, reporter, 5, "Step %d of the transform in %s is missing", step, file->fileName);
+    return false;
+  }
+  const bool affine = std::strcmp(entry->type, kAffineDesign) == 0;
+  if (std::strcmp(entry->type, kProjectionDesign) == 0)
+    return ReadProjectionStep(file, step, name, designs, chain, reporter, err);
+  if (!affine && std::strcmp(entry->type, kPolynomialDesign) != 0) {
+    lower::Report(err, reporter, 5, "Step %d of the transform in %s is of design %s, which is not known",
+                  step, file->fileName, entry->type);
+    return false;
+  }
+  if (affine) {
+    AffineRecord record{};
+    if (!ehfa_ObjectRead(file, nullptr, name.c_str(), EHFA_CHILD_NAMED, &record, designs.affine, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
+      return false;
+    }
+    Affine a;
+    std::copy(std::begin(record.coefficients), std::end(record.coefficients), a.begin());
+    chain.Add(AffineStep(a));
+    return true;
+  }
+  PolynomialRecord record{};
+  if (!ehfa_ObjectRead(file, nullptr, name.c_str(), EHFA_CHILD_NAMED, &record, designs.polynomial, &inner)) {
+    lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
+    return false;
+  }
+  Step s{};
+  s.kind = kPolynomial;
+  bool ok = true;
+  if (!record.forward) {
+    lower::Report(err, reporter, 5, "Step %d of the transform in %s has no polynomial", step, file->fileName);
+    ok = false;
+  }
+  if (ok) ok = (s.forward = StepPolynomial(record.forward, step, "forward", reporter, err)) != nullptr;
+  if (ok && record.reverse)
+    ok = (s.reverse = StepPolynomial(record.reverse, step, "reverse", reporter, err)) != nullptr;
+  emif_ObjectFreeContents(designs.polynomial, &record);
+  if (!ok) {
+    FreeStep(s);
+    return false;
+  }
+  chain.Add(s);
+  return true;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xform,
+                        Eerr_ErrorReport **err) {
+  static const char *const kReporter = "exfr_XFormWrite";
+  lower::Clear(err);
+  if (!file) {
+    lower::Report(err, kReporter, 1, "Invalid file");
+    return -1;
+  }
+  for (int32_t i = 0; xform && i < xform->count; ++i)
+    if (xform->steps[i].kind != kAffine && xform->steps[i].kind != kPolynomial &&
+        xform->steps[i].kind != kProjection) {
+      lower::Report(err, kReporter, 2, "Step %d of the transform is of kind %d, which has no stored form",
+                    i + 1, xform->steps[i].kind);
+      return -1;
+    }
+  XFormDesigns designs;
+  if (!designs.Make(kReporter, 3, err)) return -1;
+  EhfaSavedEntry start(file);
+  bool hasOld = false;
+  if (!FindBase(file, path, start, hasOld, kReporter, 4, err)) return -1;
+  EhfaSavedEntry base(file);
+  Eerr_ErrorReport *inner = nullptr;
+  // Nodes left after the first by an earlier write that failed go first.
+  if (!base.Position() || !PruneNodes(file, base.Position(), Keep::First, &inner)) {
+    lower::ReportCallee(err, base.Position() ? inner : base.problem, kReporter, 4,
+                        base.Position() ? "ehfa_EntryDelete" : "ehfa_EntryPositionGet");
+    return -1;
+  }
+  ehfa_EntryPositionSet(file, base.Position(), nullptr);
+  const XFormRecord header{xform ? EMSC_TRUE : EMSC_FALSE, xform ? xform->count : 0};
+  bool ok = ehfa_ObjectWrite(file, nullptr, EXFR_XFORM_NODE, kXFormDesign, EHFA_CHILD, &header,
+                             designs.xform, &inner) != nullptr;
+  if (!ok) lower::ReportCallee(err, inner, kReporter, 5, "ehfa_ObjectWrite");
+  ok = ok && WriteSteps(file, xform, designs, kReporter, err);
+  if (!ok) {
+    PruneNodes(file, base.Position(), hasOld ? Keep::First : Keep::None, nullptr);
+    return -1; // the keepers put the current entry back
+  }
+  // The new node is complete: the old one goes, and the new one becomes current.
+  if (!PruneNodes(file, base.Position(), Keep::Last, &inner) ||
+      ehfa_EntryPositionSet(file, base.Position(), &inner) != 0 ||
+      !ehfa_EntrySeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 6, "ehfa_EntryDelete");
+    return -1;
+  }
+  base.restore = false;
+  start.restore = false;
+  return 0;
+}
+
+_exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "exfr_XFormRead";
+  lower::Clear(err);
+  if (!file) {
+    lower::Report(err, kReporter, 1, "Invalid file");
+    return nullptr;
+  }
+  XFormDesigns designs;
+  if (!designs.Make(kReporter, 2, err)) return nullptr;
+  EhfaSavedEntry start(file);
+  bool hasNode = false;
+  if (!FindBase(file, path, start, hasNode, kReporter, 3, err)) return nullptr;
+  if (!hasNode) {
+    char *at = ehfa_CurrentEntryPath(file, nullptr);
+    lower::Report(err, kReporter, 3, "No node %s below %s in %s", EXFR_XFORM_NODE,
+                  at ? at : "the entry", file->fileName);
+    emsc_HeapFree(at);
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner);
+  if (!entry || std::strcmp(entry->type, kXFormDesign) != 0) {
+    if (inner) lower::ReportCallee(err, inner, kReporter, 4, "ehfa_EntryPeek");
+    else lower::Report(err, kReporter, 4, "Node %s of %s is not of design %s", EXFR_XFORM_NODE,
+                       file->fileName, kXFormDesign);
+    return nullptr;
+  }
+  XFormRecord header{-1, -1}; // items the stored design lacks stay invalid
+  if (!ehfa_ObjectRead(file, nullptr, EXFR_XFORM_NODE, EHFA_CHILD_NAMED, &header, designs.xform, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 4, "ehfa_ObjectRead");
+    return nullptr;
+  }
+  if ((header.present != EMSC_FALSE && header.present != EMSC_TRUE) || header.stepCount < 0 ||
+      (header.present == EMSC_FALSE && header.stepCount != 0)) {
+    lower::Report(err, kReporter, 5, "Transform node of %s is corrupt (present %d, %d steps)",
+                  file->fileName, header.present, header.stepCount);
+    return nullptr;
+  }
+  EhfaSavedEntry node(file);
+  if (!node.Position()) {
+    lower::ReportCallee(err, node.problem, kReporter, 4, "ehfa_EntryPositionGet");
+    return nullptr;
+  }
+  Chain chain;
+  for (int32_t i = 1; i <= header.stepCount; ++i) {
+    const bool ok = ReadStep(file, i, designs, chain, kReporter, err);
+    if (ehfa_EntryPositionSet(file, node.Position(), ok ? &inner : nullptr) != 0 && ok) {
+      lower::ReportCallee(err, inner, kReporter, 4, "ehfa_EntryPositionSet");
+      return nullptr;
+    }
+    if (!ok) return nullptr;
+  }
+  node.restore = false;
+  if (header.present == EMSC_FALSE) {
+    start.restore = false;
+    return nullptr;
+  }
+  _exfr_XForm *xform = chain.Install(nullptr, kReporter, 6, err);
+  start.restore = xform == nullptr;
+  return xform;
+}
+
+} // extern "C"

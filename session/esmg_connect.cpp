@@ -11,6 +11,7 @@
 
 #include "eerr.h"
 #include "efio.h"
+#include "ehfa.h"
 #include "emsc.h"
 #include "eplg.h"
 #include "epmg.h"
@@ -183,6 +184,13 @@ void SessionFarewell(int32_t type) {
   c.started = false;
 }
 
+// Tells the session manager that a hierarchical file changed (protocol 36).
+void InstallFileChangedSender() {
+  ehfa_SetFileChangedCallback([](Ehfa_File *file) {
+    esmg_Broadcast(ESMG_DEST_SPREAD, 0, 36, file->fileName, file->changeSerial, file->changeProcess);
+  });
+}
+
 } // namespace taviron::session
 
 extern "C" {
@@ -314,6 +322,7 @@ void esmg_SessionOpen(const char *name, int32_t kind, intptr_t, intptr_t, intptr
   Connection &c = C();
   c.connectionKind = kind;
   if (SessionIOType() == 1) OpenSessionPipes(err, name, kind);
+  if (kind == 1) InstallFileChangedSender();
   InstallPreferenceMethods(&c.connectionKind, err);
 }
 

@@ -14,8 +14,6 @@ void InstallDefaultMeterTable(Eerr_ErrorReport **err) {
   if (err) *err = nullptr;
 }
 
-void InstallFileChangedSender() {}
-
 Ewin_Window AppMainWindow() { return 0; }
 
 } // namespace taviron::session

@@ -189,4 +189,28 @@ Egda_BaseData *efga_SolveLinearEqs(const Egda_BaseData *a, const Egda_BaseData *
 }
 #endif
 
+/* ---------------------------------------------------------------------------------------------
+   The stored design of polynomials */
+
+#include "emif.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Defines the design "Efga_Polynomial" in the dictionary (null: a free-standing design) and
+   returns it; a dictionary that holds it already returns its design. The design has one item,
+   "data", a counted array of bytes (type 516) holding the private form: its stored form is
+   Efga_PolynomialPrivate, so a record item that points to a polynomial (1026 "Efga_Polynomial")
+   points at an Efga_PolynomialPrivate (write efga_PolynomialCopyToPrivate, read back with
+   efga_PolynomialCopyFromPrivate). A private form made by efga_PolynomialCopyToPrivate is one
+   block (free it with emsc_HeapFree); one that the record codec decoded holds its bytes in a
+   block of their own (free it with emif_ObjectFree and this design). Null with a report on
+   failure. */
+Emif_Design *efga_PolynomialDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+
+#ifdef __cplusplus
+}
+#endif
+
 #endif

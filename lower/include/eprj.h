@@ -33,6 +33,7 @@ typedef struct {
   int32_t count;
   double *data;
 } Eprj_DblArray;
+typedef Eprj_DblArray eprj_DblArray; /* the name the stored designs and callers use */
 
 typedef struct {
   double x;
@@ -457,6 +458,87 @@ int32_t eprj_ComputeNorthAngleFromXAxis(const Egda_BaseData *point, const Eprj_P
 /* A longitude difference brought into [-pi, pi] (radians); values already inside are returned
    as they are. A value that is not finite is returned with a report. */
 double eprj_Adjl(double x, Eerr_ErrorReport **err);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+   Stored designs, the projection package, and map-information and projection nodes of
+   hierarchical files */
+
+#include "ehfa.h"
+#include "emif.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Designs of the records above (items by field name, type codes of emif):
+     "Eprj_Coordinate"    x 14, y 14
+     "Eprj_Size"          width 14, height 14
+     "Eprj_MapInfo"       proName 520, upperLeftCenter 1026 "Eprj_Coordinate",
+                          lowerRightCenter 1026 "Eprj_Coordinate", pixelSize 1026 "Eprj_Size",
+                          units 520
+     "Eprj_Datum"         datumname 520, type 3 (EPRJ_DATUM_PARAMETRIC, EPRJ_DATUM_GRID,
+                          EPRJ_DATUM_NONE), params 526, gridname 520
+     "Eprj_Spheroid"      sphereName 520, a 14, b 14, eSquared 14, radius 14,
+                          datum 2 "Eprj_Datum"
+     "Eprj_ProParameters" proType 12, proNumber 12, proName 520, proZone 12, proParams 526,
+                          proSpheroid 2 "Eprj_Spheroid"
+   Each define operation defines its design, and the designs it nests first, in the dictionary
+   and returns it; designs the dictionary holds already are reused. Null with a report on failure
+   (a null dictionary, a design of one of these names with another layout). */
+Emif_Design *eprj_MapInfoDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eprj_ProParametersDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+
+/* The projection package's data, kept in word 1 of the toolkit record; its first word is the
+   package's design dictionary. */
+typedef struct {
+  Emif_Dictionary *dictionary; /* every design above */
+} Eprj_PackageData;
+
+/* Initialises the projection package in the toolkit record: its data (Eprj_PackageData) goes
+   to init->projectionData with the function that frees it (eint_DeInit calls it). A record
+   whose package is initialised already is left as it is. 0, or -1 with a report (null record,
+   failed allocation; the record is then left without projection data). */
+int32_t eprj_Init(Eint_InitToolkitData *init, Eerr_ErrorReport **err);
+
+/* Nodes of hierarchical files. Map information is stored as the node "Map_Info" (design
+   "Eprj_MapInfo"), projection parameters as the node "Projection" (design
+   "Eprj_ProParameters"), each a child of the entry it belongs to. The designs go into the
+   file's dictionary as the records are written. */
+#define EPRJ_MAPINFO_NODE "Map_Info"
+#define EPRJ_PROPARAMETERS_NODE "Projection"
+
+/* Writes the record as the node below the entry at path (null: the current entry), rewriting
+   the node when that entry has one already. The written node becomes the current entry (the
+   caller returns to the parent); after a failure the current entry is where it was. 0, or -1
+   with a report. */
+int32_t eprj_MapInfoWrite(Ehfa_File *file, const char *path, const Eprj_MapInfo *info,
+                          Eerr_ErrorReport **err);
+int32_t eprj_ProParametersWrite(Ehfa_File *file, const char *path,
+                                const Eprj_ProParameters *parameters, Eerr_ErrorReport **err);
+/* Reads the node below the entry at path (null: the current entry) into record (its old
+   contents freed and replaced) or, when record is null, into a new record, and returns it. The
+   node becomes the current entry. A missing node or a corrupt record gives a report and null:
+   the current entry and a given record are then left as they were. reserved: pass 0. */
+Eprj_MapInfo *eprj_MapInfoRead(Ehfa_File *file, const char *path, Eprj_MapInfo *info,
+                               int32_t reserved, Eerr_ErrorReport **err);
+Eprj_ProParameters *eprj_ProParametersRead(Ehfa_File *file, const char *path,
+                                           Eprj_ProParameters *parameters, int32_t reserved,
+                                           Eerr_ErrorReport **err);
+/* The forms for a record kept right after the current entry in file order: WriteSimple writes
+   the projection node below the current entry as eprj_ProParametersWrite does (its first child
+   when the entry has no children yet, so that it follows the entry in file order) but leaves the
+   current entry where it was, so that a caller's return to the parent is the same with or
+   without the node. ReadSimple reads the current entry's projection node, which then becomes the
+   current entry (a sequential reader goes on from there); without one it returns null and
+   nothing moves. No report: WriteSimple returns 0, or -1 on failure; ReadSimple returns a new
+   record (free with eprj_ProParametersFree) or null. reserved: pass 0. */
+int32_t eprj_ProParametersWriteSimple(Ehfa_File *file, int32_t reserved,
+                                      const Eprj_ProParameters *parameters);
+Eprj_ProParameters *eprj_ProParametersReadSimple(Ehfa_File *file, int32_t reserved);
 
 #ifdef __cplusplus
 }

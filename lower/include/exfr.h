@@ -159,4 +159,38 @@ int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform);
 }
 #endif
 
+/* ---------------------------------------------------------------------------------------------
+   Transforms in hierarchical files */
+
+#include "ehfa.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A transform is stored as the node "XForm" of design "Exfr_XForm" {present 3 (EMSC_FALSE,
+   EMSC_TRUE), stepCount 12} below the entry it belongs to, with one child per step, "Step_1",
+   "Step_2", ... in the order the steps apply, each of the design of its kind:
+     "Exfr_AffineStep"     coefficients 270 (6 doubles: a, b, c, d, e, f)
+     "Exfr_PolynomialStep" forward 1026 "Efga_Polynomial", reverse 1026 "Efga_Polynomial"
+                           (the inverse, absent when none is known)
+   A null transform is stored as present = EMSC_FALSE without steps. */
+#define EXFR_XFORM_NODE "XForm"
+
+/* Writes the transform (null: none) as the "XForm" node below the entry at path (null: the
+   current entry), replacing the node that entry holds already. The node written becomes the
+   current entry; after a failure the current entry and the old node are as they were. 0, or -1
+   with a report (a step of a kind that has no stored form among them). */
+int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xform,
+                        Eerr_ErrorReport **err);
+/* Reads the "XForm" node below the entry at path (null: the current entry) and returns the
+   transform, or null without a report when the node holds none; the node becomes the current
+   entry. A missing node, a missing or unknown step, or a corrupt record gives a report and null
+   (the current entry is then where it was). */
+_exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err);
+
+#ifdef __cplusplus
+}
+#endif
+
 #endif

@@ -715,3 +715,83 @@ TEST(EfgaMatrix, SolveLinearEquations) {
 }
 
 } // namespace
+
+// ---- The stored design of polynomials ----
+
+TEST(EfgaPolynomialDesign, DescribesThePrivateFormAndCarriesAPolynomialThroughTheCodec) {
+  const int64_t live = emsc_TestLiveBlocks();
+  Emif_Dictionary *dictionary = emif_DictionaryCreate(nullptr);
+  Eerr_ErrorReport *err = nullptr;
+  Emif_Design *design = efga_PolynomialDesignDefine(dictionary, &err);
+  ASSERT_NE(design, nullptr);
+  EXPECT_EQ(err, nullptr);
+  EXPECT_STREQ(emif_DesignName(design), "Efga_Polynomial");
+  const int32_t offsets[] = {static_cast<int32_t>(offsetof(Efga_PolynomialPrivate, size))};
+  EXPECT_TRUE(emif_DesignMatchesLayout(design, sizeof(Efga_PolynomialPrivate), offsets, 1));
+  EXPECT_EQ(emif_DesignItemOffset(design, "data"), 0);
+  EXPECT_EQ(efga_PolynomialDesignDefine(dictionary, nullptr), design); // defined once
+
+  // A record pointing at a polynomial (item 1026 "Efga_Polynomial"), as stored records hold them.
+  struct Holder {
+    int32_t id;
+    Efga_PolynomialPrivate *poly;
+  };
+  Emif_Design *holder = emif_DesignCreate(dictionary, "Holder", nullptr, 12, "id", 1026, "poly",
+                                          "Efga_Polynomial", 0);
+  ASSERT_NE(holder, nullptr);
+  Efga_Polynomial *poly = efga_BasePolynomialCreate(2, 2, 2, EGDA_TYPE_F64, nullptr);
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 5; ++c) E(poly->coefficients, r, c) = 0.5 * (r + 1) - c / 3.0;
+    E(poly->constants, r, 0) = -7.25 + r;
+  }
+  Holder in{42, efga_PolynomialCopyToPrivate(poly, nullptr)};
+  uint8_t *bytes = nullptr;
+  int32_t size = 0;
+  ASSERT_EQ(emif_ObjectEncode(holder, &in, &bytes, &size, nullptr), 0);
+  auto *out = static_cast<Holder *>(emif_ObjectDecode(nullptr, holder, bytes, size, nullptr, &err));
+  ASSERT_NE(out, nullptr) << (err ? err->message : "");
+  EXPECT_EQ(out->id, 42);
+  ASSERT_NE(out->poly, nullptr);
+  Efga_Polynomial *back = efga_PolynomialCopyFromPrivate(out->poly, &err);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->order, 2);
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 5; ++c) EXPECT_EQ(E(back->coefficients, r, c), E(poly->coefficients, r, c));
+    EXPECT_EQ(E(back->constants, r, 0), E(poly->constants, r, 0));
+  }
+  // A polynomial absent from the record reads back absent.
+  Holder none{7, nullptr};
+  emsc_HeapFree(bytes);
+  ASSERT_EQ(emif_ObjectEncode(holder, &none, &bytes, &size, nullptr), 0);
+  auto *empty = static_cast<Holder *>(emif_ObjectDecode(nullptr, holder, bytes, size, nullptr, nullptr));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->poly, nullptr);
+
+  emif_ObjectFree(holder, empty);
+  emif_ObjectFree(holder, out); // the decoded private form holds its bytes apart
+  emsc_HeapFree(in.poly);       // the one made by CopyToPrivate is one block
+  emsc_HeapFree(bytes);
+  efga_PolynomialDelete(back, nullptr);
+  efga_PolynomialDelete(poly, nullptr);
+  emif_DictionaryDelete(dictionary, nullptr);
+  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+}
+
+TEST(EfgaPolynomialDesign, AConflictingDesignOfThatNameIsReported) {
+  Emif_Dictionary *dictionary = emif_DictionaryCreate(nullptr);
+  ASSERT_NE(emif_DesignCreate(dictionary, "Efga_Polynomial", nullptr, 14, "value", 0), nullptr);
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_EQ(efga_PolynomialDesignDefine(dictionary, &err), nullptr);
+  ASSERT_NE(err, nullptr);
+  EXPECT_STREQ(err->reporter, "efga_PolynomialDesignDefine");
+  EXPECT_EQ(err->code, 1);
+  EXPECT_STREQ(err->message, "Error returned from emif_DefineObject");
+  EXPECT_NE(err->next, nullptr);
+  eerr_DeleteErrorReportEx(&err);
+  emif_DictionaryDelete(dictionary, nullptr);
+
+  // Without a dictionary the design is free-standing and belongs to the caller.
+  Emif_Design *free = efga_PolynomialDesignDefine(nullptr, &err);
+  ASSERT_NE(free, nullptr);
+  emif_DesignDestroy(free);
+}
