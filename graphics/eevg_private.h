@@ -120,6 +120,12 @@ double PreferredMitreLimit();
 // False (buffers untouched) when memory runs out.
 bool ReservePoints(Eevg_Drawing *drawing, int32_t points, int32_t parts);
 
+// The file device's thin line: from the end with the larger row (the second end when the rows
+// are equal) to the other, one pixel per step of the major axis, major + 1 pixels in all. Stops
+// and returns false at the first pixel that place refuses.
+bool WalkVector(int32_t firstX, int32_t firstY, int32_t secondX, int32_t secondY,
+                bool (*place)(void *context, int32_t x, int32_t y), void *context);
+
 } // namespace taviron::graphics
 
 #endif

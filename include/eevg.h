@@ -12,6 +12,7 @@
 
 #include "eerr.h"
 #include "egda.h"
+#include "eimg.h"
 #include "emif.h"
 #include "emsc.h"
 #include "estr.h"
@@ -409,6 +410,14 @@ Eevg_RGBPixelRect *eevg_RGBPixelRectCreateWithData(Eevg_RGBPixelRect *rect, int3
                                                    Eerr_ErrorReport **err);
 /* Frees the record, not its planes, and clears the pointer. */
 void eevg_RGBPixelRectFree(Eevg_RGBPixelRect **rect);
+
+/* The file device: a callback record that draws into raster layers of unsigned 8-bit pixels,
+   three (red, green, blue) in colour mode 0, one of colour indices (red) in colour mode 1. Its
+   putPixel, putVector, getBlock, putBlock, drawingEnd and free slots are filled; every other slot
+   is null, so the renderer rasterises every shape itself. The layers stay the caller's: they
+   must stay open while the record is used, and eevg_GrIOInfoFree leaves them open. */
+Eevg_GrIOInfo *eevg_GrIOInfoInitFile(int32_t colorMode, Eimg_Layer *red, Eimg_Layer *green,
+                                     Eimg_Layer *blue, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Control record, devices, world windows and drawings */
