@@ -275,6 +275,31 @@ TEST_F(FileDeviceTest, PixelRectsFollowTheColourMode) {
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }
 
+TEST_F(FileDeviceTest, CreateSurvivesAllocationFailures) {
+  const int64_t live = emsc_TestLiveBlocks();
+  for (int64_t n = 1;; ++n) {
+    Slot err;
+    Eevg_GrIOInfo *device;
+    Eevg_RGBPixelRect *rect = nullptr;
+    {
+      taviron::testing::FailAllocation fail(n);
+      device = eevg_GrIOInfoInitFile(EEVG_TRUECOLOR, layers_[0], layers_[1], layers_[2], &err);
+      if (device) rect = eevg_RGBPixelRectCreateWithData(nullptr, 3, 2, EEVG_TRUECOLOR, &err);
+    }
+    if (rect) {
+      for (Egda_BaseData *plane : {rect->red, rect->green, rect->blue}) eimg_PixelRectDelete(plane, nullptr);
+      eevg_RGBPixelRectFree(&rect);
+      eevg_GrIOInfoFree(&device);
+      EXPECT_GT(n, 5);
+      break;
+    }
+    EXPECT_TRUE(err) << n;
+    eevg_GrIOInfoFree(&device);
+    EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
+  }
+  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+}
+
 TEST_F(FileDeviceTest, DrawingEndFlushesAndFreeLeavesTheLayersOpen) {
   Slot err;
   Eevg_Control *control = eevg_Init(&err);
