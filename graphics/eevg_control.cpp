@@ -1,0 +1,148 @@
+// The renderer's control record, its preference record, device descriptions and world windows.
+#include <cstdlib>
+#include <cstring>
+
+#include "eevg.h"
+#include "eevg_private.h"
+#include "emsc.h"
+#include "epmg.h"
+#include "internal.h"
+
+namespace lower = taviron::lower;
+
+namespace {
+
+// The renderer's preferences, read on the first eevg_Init and kept up to date by the preference
+// callbacks.
+struct Preferences {
+  bool built = false;
+  int32_t textFillOrder = 0; // 0 "Fill-First", 1 "Fill-Last"
+  double mitreLimit = 10.0;
+};
+
+Preferences preferences;
+Eevg_Control *control = nullptr;
+
+void ApplyFillOrder(const char *text) {
+  if (!text) return;
+  if (std::strcmp(text, "Fill-First") == 0)
+    preferences.textFillOrder = 0;
+  else if (std::strcmp(text, "Fill-Last") == 0)
+    preferences.textFillOrder = 1;
+}
+
+void FillOrderChanged(void *, Epmg_Preference *preference) {
+  if (!preference) return;
+  if (preference->valueType == EPMG_TYPE_ENUM || preference->valueType == EPMG_TYPE_STRING)
+    ApplyFillOrder(preference->value.string);
+}
+
+void MitreLimitChanged(void *, Epmg_Preference *preference) {
+  if (!preference) return;
+  if (preference->valueType == EPMG_TYPE_NUMBER) {
+    preferences.mitreLimit = preference->value.number;
+  } else if ((preference->valueType == EPMG_TYPE_STRING || preference->valueType == EPMG_TYPE_ENUM) &&
+             preference->value.string) {
+    char *end = nullptr;
+    const double value = std::strtod(preference->value.string, &end);
+    if (end != preference->value.string && *end == '\0') preferences.mitreLimit = value;
+  }
+}
+
+void BuildPreferences() {
+  if (preferences.built) return;
+  preferences.built = true;
+  Eerr_ErrorReport *dropped = nullptr;
+  char *order = epmg_GetEnumPreference("annotation", "text_fill_order", "Fill-First", &dropped);
+  eerr_DeleteErrorReportEx(&dropped);
+  ApplyFillOrder(order);
+  emsc_HeapFree(order);
+  preferences.mitreLimit = epmg_GetNumberPreference("annotation", "mitre_limit", 10.0, &dropped);
+  eerr_DeleteErrorReportEx(&dropped);
+  epmg_AddPreferenceCallback("annotation", "text_fill_order", FillOrderChanged, nullptr, &dropped);
+  eerr_DeleteErrorReportEx(&dropped);
+  epmg_AddPreferenceCallback("annotation", "mitre_limit", MitreLimitChanged, nullptr, &dropped);
+  eerr_DeleteErrorReportEx(&dropped);
+}
+
+} // namespace
+
+namespace taviron::graphics {
+
+int32_t PreferredTextFillOrder() { return preferences.textFillOrder; }
+double PreferredMitreLimit() { return preferences.mitreLimit; }
+
+} // namespace taviron::graphics
+
+extern "C" {
+
+Eevg_Control *eevg_Init(Eerr_ErrorReport **err) {
+  static const char *reporter = "eevg_Init";
+  lower::Clear(err);
+  BuildPreferences();
+  if (control) return control;
+  Eerr_ErrorReport *inner = nullptr;
+  const int32_t count = eevg_FontDataBaseFontCountGet(&inner);
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, 1, "eevg_FontDataBaseFontCountGet");
+    return nullptr;
+  }
+  auto *record = static_cast<Eevg_Control *>(emsc_HeapMalloc(sizeof(Eevg_Control)));
+  if (!record) {
+    lower::Report(err, reporter, 2, "Error allocating Eevg Control Record");
+    return nullptr;
+  }
+  record->loadedFonts = static_cast<uint8_t *>(
+      emsc_HeapMalloc(static_cast<std::size_t>(count > 0 ? count : 1) * EEVG_LOADED_FONT_SIZE));
+  if (!record->loadedFonts) {
+    emsc_HeapFree(record);
+    lower::Report(err, reporter, 3, "Error allocating Eevg Loaded Fonts");
+    return nullptr;
+  }
+  record->loadedFontCount = count;
+  record->loadedFontsUsed = 0;
+  control = record;
+  return control;
+}
+
+void eevg_Free(Eevg_Control **record, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (record) *record = nullptr;
+}
+
+Eevg_DeviceInfo *eevg_DeviceInfoCreate(Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  auto *device = static_cast<Eevg_DeviceInfo *>(emsc_HeapMalloc(sizeof(Eevg_DeviceInfo)));
+  if (device) device->lineWidthUnit = 2;
+  return device;
+}
+
+void eevg_DeviceInfoFree(Eevg_DeviceInfo **device) {
+  if (!device || !*device) return;
+  emsc_HeapFreeEx(device);
+}
+
+Eevg_WorldInfo *eevg_WorldInfoCreate(Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  auto *world = static_cast<Eevg_WorldInfo *>(emsc_HeapMalloc(sizeof(Eevg_WorldInfo)));
+  if (!world) {
+    lower::Report(err, "eevg_WorldInfoCreate", 1, "Error allocating Eevg World Record");
+    return nullptr;
+  }
+  world->lowerLeft = eevg_CoordCreate(err);
+  if (world->lowerLeft) world->upperRight = eevg_CoordCreate(err);
+  if (!world->lowerLeft || !world->upperRight) {
+    eevg_WorldInfoFree(&world);
+    return nullptr;
+  }
+  return world;
+}
+
+void eevg_WorldInfoFree(Eevg_WorldInfo **world) {
+  if (!world || !*world) return;
+  eevg_CoordFree(&(*world)->lowerLeft);
+  eevg_CoordFree(&(*world)->upperRight);
+  emsc_HeapFreeEx(world);
+}
+
+} // extern "C"

@@ -1,0 +1,131 @@
+// The renderer's drawing record and what its parts share inside the graphics subsystem.
+#ifndef TAVIRON_GRAPHICS_EEVG_PRIVATE_H
+#define TAVIRON_GRAPHICS_EEVG_PRIVATE_H
+
+#include <cstdint>
+
+#include "eevg.h"
+
+// A colour as the rasteriser carries it: red, green, blue, index, opacity.
+struct Eevg_DeviceColor {
+  int32_t red;
+  int32_t green;
+  int32_t blue;
+  int32_t index;
+  int32_t opacity;
+};
+
+struct Eevg_Drawing {
+  Eevg_GrIOInfo *grIOInfo; // the caller's record, read at every call
+  int32_t glyphFill;
+  int32_t glyphOutline;
+  int32_t textFillOrder;
+  int32_t shapeState;
+  Eevg_DeviceColor *lineColours;
+  int32_t lineColourCapacity;
+  int32_t lineColourCount;
+  Eevg_DeviceColor *textColours;
+  int32_t textColourCapacity;
+  int32_t pointCapacity;
+  int32_t polygonStartCapacity;
+  double worldX1, worldY1, worldX2, worldY2;
+  int32_t deviceWidth, deviceHeight;
+  int32_t subClipXMin, subClipYMin, subClipXMax, subClipYMax;
+  int32_t clipXMin, clipYMin, clipXMax, clipYMax;
+  // Dash work arrays: per segment lineMark and lineSpace (doubles, then sub-pixels).
+  int32_t dashCount;
+  int32_t dashCapacity;
+  double *dashes;
+  int32_t *subDashes;
+  // Width work arrays: per composition line.
+  int32_t widthCount;
+  int32_t widthCapacity;
+  double *widths;
+  int32_t *subWidths;
+  int32_t *drawWidths;
+  // Current line ends, set by the shape operations.
+  int32_t startLineEnd, endLineEnd, markEnd, lineJoin, applyLineEnds;
+  Eevg_ArrowEnd *arrowEnd;
+  // Text controls, prepared by each text call.
+  Eevg_TextStyle *textStyle;
+  void *loadedFont;
+  double heightFactor;
+  double glyphMatrix[6];
+  double pathMatrix[6];
+  double glyphOutlineWidth;
+  int32_t subGlyphOutlineWidth;
+  void *outlinePen;
+  int32_t deviceXMax, deviceYMax;
+  // World transform: device = world * scale + offset (continuous pixels).
+  double scaleX, scaleY, offsetX, offsetY, inverseScaleX, inverseScaleY, originX, originY;
+  int32_t *points;        // two 32-bit sub-pixel coordinates per point
+  int32_t *polygonStarts; // polygonStartCapacity + 1 entries
+  int32_t polygonCount;
+  int32_t pointCount;
+  uint8_t *widePolygonBuffer; // 20 bytes
+  int32_t subPixelShift;
+  // Curve flattening.
+  int32_t curveShift;
+  int32_t curveSecond;
+  int32_t curveFlatness;
+  int32_t *curveStack; // curveStackCapacity cubic segments of eight coordinates
+  int32_t curveStackCapacity;
+  int32_t pseudoColour;
+  int32_t deviceType2;
+  int32_t lineWidthUnit;
+  int32_t wideWord;
+  int32_t antiAlias;
+  int32_t stripFileInUse;
+  void *stripFile; // the strip file's control record while it is open
+  uint8_t *scanLineBuffer;
+  int32_t polylineState;
+  int32_t antiAliasMask;
+  int32_t traceX, traceY, traceLastColumn, traceLastRow;
+  Eevg_DeviceColor traceColour;
+  double mitreLimit;
+  Eevg_FillPattern *fillPattern;
+  int32_t overrideActive;
+  Eevg_DeviceColor overrideDeviceColour;
+  Eevg_Color overrideColour;
+  int32_t opaqueFallback;
+  int32_t pixelSizeX, pixelSizeY;
+  int32_t usingWorldTransform;
+  Eevg_Control *control;
+  Eevg_DeviceInfo deviceCopy;
+  Eevg_Coord *worldLowerLeft;
+  Eevg_Coord *worldUpperRight;
+  Eevg_GrIOInfo grIOInfoCopy;
+  char stripFileName[72];
+};
+
+namespace taviron::graphics {
+
+constexpr int32_t kSubPixelShift = 3;
+constexpr int32_t kInitialPointCapacity = 1000;
+constexpr int32_t kCurveStackCapacity = 100;
+constexpr int32_t kWidePolygonBufferSize = 20;
+
+// The strip file of device type 1: opened at drawing set-up, released and burnt into the target
+// when the drawing ends. Each returns 0, or -1 with a report.
+int32_t StripFileOpen(Eevg_Drawing *drawing, int32_t bands, Eerr_ErrorReport **err);
+int32_t StripFileRelease(Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+int32_t StripFileBurnIn(Eevg_Drawing *drawing, int32_t bands, Eerr_ErrorReport **err);
+
+// The renderer's preferences ("annotation"/"text_fill_order" and "mitre_limit").
+int32_t PreferredTextFillOrder();
+double PreferredMitreLimit();
+
+// Makes room in the drawing's buffers for `points` points and `parts` parts (plus the entry that
+// ends the last part). Capacities grow at least by half and never shrink; the contents are kept.
+// False (buffers untouched) when memory runs out.
+bool ReservePoints(Eevg_Drawing *drawing, int32_t points, int32_t parts);
+
+// The file device's thin line: from the end with the larger row (the second end when the rows
+// are equal) to the other, one pixel per step of the major axis, major + 1 pixels in all. Stops
+// and returns false at the first pixel that place refuses.
+bool WalkVector(int32_t firstX, int32_t firstY, int32_t secondX, int32_t secondY,
+                bool (*place)(void *context, int32_t x, int32_t y), void *context);
+
+} // namespace taviron::graphics
+
+#endif

@@ -1,0 +1,614 @@
+/* The eevg package: the vector-graphics renderer. This header holds its control record, the
+   drawing record's set-up and conversions, the graphics-output callback record and the file
+   device, the renderer's style objects with their stored designs, and the font data base.
+
+   Every operation that takes an error slot takes it last (after a keyword list: first), sets it
+   to null first and accepts a null slot (the report is then dropped). Heap results come from the
+   lower layer's heap and are freed with the operation named with them, or with emsc_HeapFree. */
+#ifndef TAVIRON_EEVG_H
+#define TAVIRON_EEVG_H
+
+#include <stdint.h>
+
+#include "eerr.h"
+#include "egda.h"
+#include "eimg.h"
+#include "emif.h"
+#include "emsc.h"
+#include "estr.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+   Style objects */
+
+typedef struct {
+  double x;
+  double y;
+} Eevg_Coord;
+
+typedef enum { EEVG_TOP = 0, EEVG_YCENTER = 1, EEVG_BOTTOM = 2 } Eevg_YAlign;
+typedef enum { EEVG_LEFT = 0, EEVG_XCENTER = 1, EEVG_RIGHT = 2 } Eevg_XAlign;
+
+/* A text alignment, vertical then horizontal (32-bit Eevg_YAlign, Eevg_XAlign). */
+typedef struct {
+  int32_t yalign;
+  int32_t xalign;
+} Eevg_Align;
+
+typedef enum { EEVG_TRUECOLOR = 0, EEVG_PSEUDOCOLOR = 1 } Eevg_ColorMode;
+
+/* A colour: index first, then red, green, blue (0 to 255) and opacity (0 transparent to 255
+   opaque; above 254 counts as opaque). */
+typedef struct {
+  int32_t index;
+  int32_t red;
+  int32_t green;
+  int32_t blue;
+  int32_t opacity;
+} Eevg_Color;
+
+/* One dash: the length drawn, then the length skipped. */
+typedef struct {
+  double lineMark;
+  double lineSpace;
+} Eevg_LinePatternSegment;
+
+/* A dash pattern: count segments in data (null when count is 0). */
+typedef struct {
+  int32_t count;
+  Eevg_LinePatternSegment *data;
+} Eevg_LinePattern;
+
+/* One line of a composite line: its colour (owned, may be null) and width. */
+typedef struct {
+  Eevg_Color *color;
+  double width;
+} Eevg_LineDescription;
+
+/* The lines of a composite line, held by value. */
+typedef struct {
+  int32_t count;
+  Eevg_LineDescription *data;
+} Eevg_LineComposition;
+
+/* The arrow head of a line end; filled and stick are EMSC_FALSE or EMSC_TRUE. */
+typedef struct {
+  double baseAngle;
+  double tipAngle;
+  double length;
+  int32_t filled;
+  int32_t stick;
+} Eevg_ArrowEnd;
+
+typedef enum {
+  EEVG_ROUND_END = 0,
+  EEVG_BUTT_END = 1,
+  EEVG_SQUARE_END = 2,
+  EEVG_ARROW_END = 3
+} Eevg_LineEnd;
+
+typedef enum {
+  EEVG_ROUND_JOIN = 0,
+  EEVG_BUTT_JOIN = 1,
+  EEVG_BEVEL_JOIN = 2,
+  EEVG_MITRE_JOIN = 3
+} Eevg_LineJoin;
+
+typedef enum { EEVG_ARC_ONLY = 0, EEVG_ARC_PIE = 1, EEVG_ARC_CHORD = 2 } Eevg_ArcType;
+
+typedef struct Eevg_Drawing Eevg_Drawing;
+
+/* Draws one line symbol at position (two doubles, world units) with the scale factor and the
+   angle (radians). */
+typedef void (*Eevg_LineSymbolRenderFunction)(Eevg_Drawing *drawing, void *userData,
+                                              const double *position, double scaleFactor,
+                                              double angle, Eerr_ErrorReport **err);
+/* Frees the user data of a line symbol or a fill pattern. */
+typedef void (*Eevg_UserDataFreeFunction)(void *userData);
+
+/* A symbol repeated along a line: scale, spacing and offset in world units. */
+typedef struct {
+  double scale;
+  double spacing;
+  double offset;
+  Eevg_LineSymbolRenderFunction render;
+  void *userData;
+  Eevg_UserDataFreeFunction freeFunction;
+} Eevg_LineSymbol;
+
+/* The renderer's line style. The composition, the pattern, the arrow end and the line symbol
+   belong to it. lineJoin is an Eevg_LineJoin, the three ends Eevg_LineEnd values. */
+typedef struct {
+  Eevg_LineComposition composition;
+  Eevg_LinePattern pattern;
+  int32_t lineJoin;
+  int32_t startLineEnd;
+  int32_t endLineEnd;
+  int32_t markEnd;
+  Eevg_ArrowEnd *arrowEnd;
+  int32_t displayLine; /* 1 draws the line */
+  int32_t useSymbol;   /* 1 places the line symbol */
+  Eevg_LineSymbol *lineSymbol;
+} Eevg_LineStyle;
+
+/* What a fill paints with: a colour, or (usePattern 1) the pattern stack, a stack of four
+   unsigned 8-bit layers (red, green, blue, opacity) laid from patternOrigin. Without a free
+   function the user data is freed as plain heap memory. */
+typedef struct {
+  Eevg_Color *color;
+  int32_t usePattern;
+  Egda_BaseDataStack *patternStack;
+  Eevg_Coord *patternOrigin;
+  void *userData;
+  Eevg_UserDataFreeFunction freeFunction;
+} Eevg_FillPattern;
+
+/* The renderer's fill style; pattern and traceStyle belong to it. */
+typedef struct {
+  int32_t fill;  /* 1 fills */
+  int32_t trace; /* 1 outlines */
+  Eevg_FillPattern *pattern;
+  Eevg_LineStyle *traceStyle;
+} Eevg_FillStyle;
+
+/* The renderer's text style; the font name (the font's file name in the font data base) and the
+   style records it points to belong to it. */
+typedef struct {
+  char *fontName;
+  double textSlant; /* radians */
+  double textChSpace;
+  double textChExt;
+  double textLnSpace;
+  double textHeight; /* world units */
+  double textAngle;  /* radians */
+  int32_t yalign;
+  int32_t xalign;
+  Eevg_FillStyle *charFillStyle;
+  int32_t underline;
+  Eevg_LineStyle *underlineStyle;
+  double underlineDist;
+  int32_t shadow;
+  Eevg_FillPattern *shadowPattern;
+  double dropShadowX;
+  double dropShadowY;
+} Eevg_TextStyle;
+
+Eevg_Coord *eevg_CoordCreate(Eerr_ErrorReport **err);
+Eevg_Coord *eevg_CoordCopy(const Eevg_Coord *source, Eevg_Coord *destination,
+                           Eerr_ErrorReport **err);
+Emif_Design *eevg_CoordDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+void eevg_CoordFree(Eevg_Coord **coord);
+
+Eevg_Align *eevg_AlignCreate(Eerr_ErrorReport **err);
+Eevg_Align *eevg_AlignCopy(const Eevg_Align *source, Eevg_Align *destination,
+                           Eerr_ErrorReport **err);
+Emif_Design *eevg_AlignDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+void eevg_AlignFree(Eevg_Align **align);
+
+Eevg_Color *eevg_ColorCreate(Eerr_ErrorReport **err);
+Eevg_Color *eevg_ColorCopy(const Eevg_Color *source, Eevg_Color *destination,
+                           Eerr_ErrorReport **err);
+/* The design "Eevg_Color": index, red, green, blue and opacity (32-bit each), the words of the
+   record itself, so that a colour is written and read as it stands. */
+Emif_Design *eevg_ColorDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+void eevg_ColorFree(Eevg_Color **color);
+
+Eevg_LinePatternSegment *eevg_LinePatternSegmentCreate(Eerr_ErrorReport **err);
+Eevg_LinePatternSegment *eevg_LinePatternSegmentCopy(const Eevg_LinePatternSegment *source,
+                                                     Eevg_LinePatternSegment *destination,
+                                                     Eerr_ErrorReport **err);
+void eevg_LinePatternSegmentPrint(const Eevg_LinePatternSegment *segment, Eerr_ErrorReport **err);
+/* 1 when both are null or both hold equal values, else 0. */
+int32_t eevg_LinePatternSegmentCompare(const Eevg_LinePatternSegment *a,
+                                       const Eevg_LinePatternSegment *b, Eerr_ErrorReport **err);
+Emif_Design *eevg_LinePatternSegmentDesignDefine(Emif_Dictionary *dictionary,
+                                                 Eerr_ErrorReport **err);
+void eevg_LinePatternSegmentFree(Eevg_LinePatternSegment **segment);
+
+/* Sizes the pattern's array to count zeroed segments (0 empties it). */
+Eevg_LinePattern *eevg_LinePatternCreate(int32_t count, Eevg_LinePattern *pattern,
+                                         Eerr_ErrorReport **err);
+/* Copies the segments; a longer destination keeps its count unless shrink is non-zero. */
+Eevg_LinePattern *eevg_LinePatternCopy(const Eevg_LinePattern *source,
+                                       Eevg_LinePattern *destination, int32_t shrink,
+                                       Eerr_ErrorReport **err);
+/* Sets the segment at position, growing the pattern to position + 1 segments when needed. */
+Eevg_LinePattern *eevg_LinePatternSetValues(Eevg_LinePattern *pattern, int32_t position,
+                                            double lineMark, double lineSpace,
+                                            Eerr_ErrorReport **err);
+void eevg_LinePatternPrint(const Eevg_LinePattern *pattern, Eerr_ErrorReport **err);
+int32_t eevg_LinePatternCompare(const Eevg_LinePattern *a, const Eevg_LinePattern *b,
+                                Eerr_ErrorReport **err);
+/* Frees the array and sets the count 0 (the record is the caller's). */
+void eevg_LinePatternFree(Eevg_LinePattern *pattern);
+
+Eevg_LineDescription *eevg_LineDescriptionCreate(Eerr_ErrorReport **err);
+Eevg_LineDescription *eevg_LineDescriptionCopy(const Eevg_LineDescription *source,
+                                               Eevg_LineDescription *destination,
+                                               Eerr_ErrorReport **err);
+/* The design "Eevg_LineDescription": color (pointer to an "Eevg_Color"), width. */
+Emif_Design *eevg_LineDescriptionDesignDefine(Emif_Dictionary *dictionary,
+                                              Eerr_ErrorReport **err);
+void eevg_LineDescriptionFree(Eevg_LineDescription **description);
+
+Eevg_LineComposition *eevg_LineCompositionCreate(int32_t count, Eevg_LineComposition *composition,
+                                                 Eerr_ErrorReport **err);
+Eevg_LineComposition *eevg_LineCompositionCopy(const Eevg_LineComposition *source,
+                                               Eevg_LineComposition *destination, int32_t shrink,
+                                               Eerr_ErrorReport **err);
+/* Frees every line's colour and the array, and sets the count 0. */
+void eevg_LineCompositionFree(Eevg_LineComposition *composition);
+
+Eevg_ArrowEnd *eevg_ArrowEndCreate(Eerr_ErrorReport **err);
+Eevg_ArrowEnd *eevg_ArrowEndCopy(const Eevg_ArrowEnd *source, Eevg_ArrowEnd *destination,
+                                 Eerr_ErrorReport **err);
+Eevg_ArrowEnd *eevg_ArrowEndSetValues(Eevg_ArrowEnd *arrowEnd, double baseAngle, double tipAngle,
+                                      double length, int32_t filled, int32_t stick,
+                                      Eerr_ErrorReport **err);
+int32_t eevg_ArrowEndCompare(const Eevg_ArrowEnd *a, const Eevg_ArrowEnd *b,
+                             Eerr_ErrorReport **err);
+void eevg_ArrowEndPrint(const Eevg_ArrowEnd *arrowEnd, Eerr_ErrorReport **err);
+Emif_Design *eevg_ArrowEndDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+void eevg_ArrowEndFree(Eevg_ArrowEnd **arrowEnd);
+
+/* The composite records: null without a report when memory runs out. */
+Eevg_LineStyle *eevg_LineStyleCreate(Eerr_ErrorReport **err);
+void eevg_LineStyleFree(Eevg_LineStyle **style);
+Eevg_LineSymbol *eevg_LineSymbolCreate(Eerr_ErrorReport **err);
+void eevg_LineSymbolFree(Eevg_LineSymbol **symbol);
+Eevg_FillPattern *eevg_FillPatternCreate(Eerr_ErrorReport **err);
+void eevg_FillPatternFree(Eevg_FillPattern **pattern);
+Eevg_FillStyle *eevg_FillStyleCreate(Eerr_ErrorReport **err);
+void eevg_FillStyleFree(Eevg_FillStyle **style);
+Eevg_TextStyle *eevg_TextStyleCreate(Eerr_ErrorReport **err);
+void eevg_TextStyleFree(Eevg_TextStyle **style);
+
+/* The opacity dither: 1 when pixel (x, y) (non-negative) is drawn at the opacity's level
+   trunc(opacity / 255 * 25), else 0. */
+int32_t eevg_OpacityCheckPixel(int32_t x, int32_t y, int32_t opacity, Eerr_ErrorReport **err);
+/* The 5 x 5 unsigned 8-bit tile of the opacity's level (1 where a pixel is drawn, element (row
+   y mod 5, column x mod 5)). The tile is kept by the renderer for the life of the process: the
+   caller must not free it. */
+Egda_BaseData *eevg_OpacityTileCreate(int32_t opacity, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Graphics-output callbacks */
+
+/* Pixel rectangles of the file device's blocks: unsigned 8-bit rasters (pixel type 3). In colour
+   mode 1 only red is used (colour indices); green and blue are null. */
+typedef struct {
+  Egda_BaseData *red;
+  Egda_BaseData *green;
+  Egda_BaseData *blue;
+} Eevg_RGBPixelRect;
+
+typedef struct Eevg_GrIOInfo Eevg_GrIOInfo;
+
+/* A pixel position is two doubles (column, image row); a sub-pixel point two 32-bit integers in
+   1/8 pixel, y upward; a centre two doubles in continuous device pixels. "Done" results are
+   non-zero when the callback drew the shape itself. */
+typedef void (*Eevg_GetPixelFunction)(void *userData, Eevg_Color *color, const double *position,
+                                      Eerr_ErrorReport **err);
+typedef void (*Eevg_PutPixelFunction)(void *userData, const Eevg_Color *color,
+                                      const double *position, Eerr_ErrorReport **err);
+typedef void (*Eevg_PutSpanFunction)(void *userData, Egda_BaseDataStack *span,
+                                     const double *start, int32_t count, Eerr_ErrorReport **err);
+typedef void (*Eevg_PutVectorFunction)(void *userData, const Eevg_Color *color,
+                                       const double *start, const double *end,
+                                       Eerr_ErrorReport **err);
+typedef Eevg_RGBPixelRect *(*Eevg_GetBlockFunction)(void *userData, Eevg_RGBPixelRect *rect,
+                                                    const double *upperLeft,
+                                                    const double *lowerRight,
+                                                    Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutBlockFunction)(void *userData, Eevg_RGBPixelRect *rect,
+                                         const double *upperLeft, const double *lowerRight,
+                                         Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_DrawingEndFunction)(void *userData, Eerr_ErrorReport **err);
+typedef void (*Eevg_GrIOFreeFunction)(Eevg_GrIOInfo *record);
+typedef int32_t (*Eevg_PutPolygonFunction)(void *userData, Eevg_FillPattern *pattern,
+                                           int32_t polygonCount, const int32_t *polygonStarts,
+                                           const int32_t *points, Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutPolyLineFunction)(void *userData, Eevg_LineStyle *style, int32_t closed,
+                                            int32_t partCount, const int32_t *partStarts,
+                                            const int32_t *points, Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutEllipseFunction)(void *userData, Eevg_FillPattern *pattern,
+                                           double semiAxisX, double semiAxisY, double rotation,
+                                           const double *centre, Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutEllipseOutlineFunction)(void *userData, Eevg_LineStyle *style,
+                                                  double semiAxisX, double semiAxisY,
+                                                  double rotation, const double *centre,
+                                                  Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutTextFunction)(void *userData, Eevg_TextStyle *style,
+                                        Egda_BaseData *positions, const char *text,
+                                        Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutArcFunction)(void *userData, Eevg_FillPattern *pattern,
+                                       double semiAxisX, double semiAxisY, double rotation,
+                                       const double *centre, double startAngle, double endAngle,
+                                       int32_t arcType, Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutArcOutlineFunction)(void *userData, Eevg_LineStyle *style,
+                                              double semiAxisX, double semiAxisY, double rotation,
+                                              const double *centre, double startAngle,
+                                              double endAngle, int32_t arcType,
+                                              Eerr_ErrorReport **err);
+typedef void (*Eevg_PutPointFunction)(void *userData, const Eevg_Color *color,
+                                      const int32_t *point, Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutPixelOpacityFunction)(void *userData, const Eevg_Color *color,
+                                                const double *position, Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_PutVectorOpacityFunction)(void *userData, const Eevg_Color *color,
+                                                 const double *start, const double *end,
+                                                 Eerr_ErrorReport **err);
+/* coordinates: the caller's coordinate block (Efga_CoordinateBlock). */
+typedef int32_t (*Eevg_DrawPolygonFunction)(void *userData, Eevg_FillStyle *style,
+                                            void *coordinates, Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_DrawPolyLineFunction)(void *userData, Eevg_LineStyle *style,
+                                             void *coordinates, Eerr_ErrorReport **err);
+/* The UTF-16 text callback; its arguments between the style and the error slot belong to the
+   text layout. */
+typedef void (*Eevg_PutTextUCFunction)(void *userData, Eevg_TextStyle *style, ...);
+typedef void (*Eevg_UnusedFunction)(void);
+
+/* The graphics-output callback record: 34 pointer-sized slots in this order. */
+struct Eevg_GrIOInfo {
+  void *userData;                                      /* 0 */
+  Eevg_GetPixelFunction getPixel;                      /* 1 */
+  Eevg_PutPixelFunction putPixel;                      /* 2 */
+  Eevg_UnusedFunction slot3;                           /* 3: never called */
+  Eevg_UnusedFunction pixelWriterFlag;                 /* 4: never called; counts as a writer */
+  Eevg_PutSpanFunction putSpan;                        /* 5 */
+  Eevg_UnusedFunction slot6;                           /* 6: never called */
+  Eevg_PutVectorFunction putVector;                    /* 7 */
+  Eevg_GetBlockFunction getBlock;                      /* 8 */
+  Eevg_PutBlockFunction putBlock;                      /* 9 */
+  Eevg_UnusedFunction slot10;                          /* 10: never called */
+  Eevg_DrawingEndFunction drawingEnd;                  /* 11 */
+  Eevg_GrIOFreeFunction free;                          /* 12: called with the record itself */
+  Eevg_PutPolygonFunction putPolygon;                  /* 13 */
+  Eevg_PutPolygonFunction putPatternPolygon;           /* 14 */
+  Eevg_PutPolyLineFunction putPolyLine;                /* 15 */
+  Eevg_PutEllipseFunction putEllipse;                  /* 16 */
+  Eevg_PutEllipseOutlineFunction putEllipseOutline;    /* 17 */
+  Eevg_PutTextFunction putText;                        /* 18 */
+  Eevg_PutArcFunction putArc;                          /* 19 */
+  Eevg_PutArcOutlineFunction putArcOutline;            /* 20 */
+  Eevg_PutPointFunction putPoint;                      /* 21 */
+  Eevg_PutPixelOpacityFunction putPixelOpacity;        /* 22 */
+  Eevg_PutVectorOpacityFunction putVectorOpacity;      /* 23 */
+  Eevg_PutPolygonFunction putPolygonOpacity;           /* 24 */
+  Eevg_PutPolyLineFunction putPolyLineOpacity;         /* 25 */
+  Eevg_PutEllipseFunction putEllipseOpacity;           /* 26 */
+  Eevg_PutEllipseOutlineFunction putEllipseOutlineOpacity; /* 27 */
+  Eevg_PutTextFunction putTextOpacity;                 /* 28 */
+  Eevg_PutArcFunction putArcOpacity;                   /* 29 */
+  Eevg_PutArcOutlineFunction putArcOutlineOpacity;     /* 30 */
+  Eevg_DrawPolygonFunction drawPolygon;                /* 31 */
+  Eevg_DrawPolyLineFunction drawPolyLine;              /* 32 */
+  Eevg_PutTextUCFunction putTextUC;                    /* 33 */
+};
+
+/* A record with every slot null; null without a report when memory runs out. */
+Eevg_GrIOInfo *eevg_GrIOInfoCreate(Eerr_ErrorReport **err);
+/* Copies the 34 slots: 0, or -1 for a null source. A null destination gets a new record that
+   cannot be handed back; the call then frees it again and returns -1 with a report. */
+int32_t eevg_GrIOInfoCopy(Eevg_GrIOInfo *destination, const Eevg_GrIOInfo *source,
+                          Eerr_ErrorReport **err);
+/* Calls the record's free slot with the record, frees it and clears the pointer. */
+void eevg_GrIOInfoFree(Eevg_GrIOInfo **record);
+/* The drawing's own copy of its callback record / the caller's record it points to. */
+Eevg_GrIOInfo *eevg_GrIOInfoGet(Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+Eevg_GrIOInfo *eevg_GrIOInfoInternalGet(Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+/* 1 when the drawing's device can draw points (it has putPoint), else 0. */
+int32_t eevg_PutPointQuery(Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+
+Eevg_RGBPixelRect *eevg_RGBPixelRectCreate(Eerr_ErrorReport **err);
+/* Gives rect (new when null) planes of exactly width x height (three in colour mode 0, red only
+   in mode 1). */
+Eevg_RGBPixelRect *eevg_RGBPixelRectCreateWithData(Eevg_RGBPixelRect *rect, int32_t width,
+                                                   int32_t height, int32_t colorMode,
+                                                   Eerr_ErrorReport **err);
+/* Frees the record, not its planes, and clears the pointer. */
+void eevg_RGBPixelRectFree(Eevg_RGBPixelRect **rect);
+
+/* The file device: a callback record that draws into raster layers of unsigned 8-bit pixels,
+   three (red, green, blue) in colour mode 0, one of colour indices (red) in colour mode 1. Its
+   putPixel, putVector, getBlock, putBlock, drawingEnd and free slots are filled; every other slot
+   is null, so the renderer rasterises every shape itself. The layers stay the caller's: they
+   must stay open while the record is used, and eevg_GrIOInfoFree leaves them open. */
+Eevg_GrIOInfo *eevg_GrIOInfoInitFile(int32_t colorMode, Eimg_Layer *red, Eimg_Layer *green,
+                                     Eimg_Layer *blue, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Control record, devices, world windows and drawings */
+
+/* The renderer's control record, one per process. */
+typedef struct {
+  uint8_t *loadedFonts;    /* one EEVG_LOADED_FONT_SIZE-byte slot per font of the data base */
+  int32_t loadedFontCount; /* the font count of the data base when the record was built */
+  int32_t loadedFontsUsed; /* kept by the font loading, 0 at creation */
+} Eevg_Control;
+
+#define EEVG_LOADED_FONT_SIZE 264
+
+/* A device description (nine words). deviceType: 0 callback device, 1 drawn through a strip file
+   and burnt in at the end, 2 callback device placing glyphs by their alternative advances.
+   lineWidthUnit: 1 pixels, 2 thousandths of the device width, 3 world units. */
+typedef struct {
+  int32_t deviceType;
+  int32_t width;
+  int32_t height;
+  int32_t lineWidthUnit;
+  int32_t antiAlias;
+  int32_t burnInValue;
+  int32_t stripRows;
+  char *stripText;
+  int32_t colorMode; /* Eevg_ColorMode */
+} Eevg_DeviceInfo;
+
+/* A world window: lowerLeft maps to device pixel (0, 0), upperRight to (width-1, height-1). */
+typedef struct {
+  Eevg_Coord *lowerLeft;
+  Eevg_Coord *upperRight;
+} Eevg_WorldInfo;
+
+/* The control record, built on the first call (with the renderer's preferences). */
+Eevg_Control *eevg_Init(Eerr_ErrorReport **err);
+/* Clears the caller's pointer; the record lives on. */
+void eevg_Free(Eevg_Control **control, Eerr_ErrorReport **err);
+
+/* A zeroed device description with line-width unit 2; null when memory runs out. */
+Eevg_DeviceInfo *eevg_DeviceInfoCreate(Eerr_ErrorReport **err);
+void eevg_DeviceInfoFree(Eevg_DeviceInfo **device);
+Eevg_WorldInfo *eevg_WorldInfoCreate(Eerr_ErrorReport **err);
+void eevg_WorldInfoFree(Eevg_WorldInfo **world);
+
+/* A new drawing; the control record, the device, the world record with its corners and the
+   callback record stay the caller's, and the callback record must live as long as the drawing. */
+Eevg_Drawing *eevg_DrawingInit(Eevg_Control *control, Eevg_DeviceInfo *device,
+                               Eevg_WorldInfo *world, Eevg_GrIOInfo *grIOInfo,
+                               Eerr_ErrorReport **err);
+/* Ends the output (strip-file burn-in, the drawingEnd callback); the callback's result. */
+int32_t eevg_DrawingEnd(Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+void eevg_DrawingFree(Eevg_Drawing **drawing, Eerr_ErrorReport **err);
+/* The scan-line buffer of deviceWidth bytes, made on the first call. */
+uint8_t *eevg_DrawingGetScanLineBuf(Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+
+/* Sets the world window and the transform. */
+void eevg_World(Eevg_Drawing *drawing, double x1, double y1, double x2, double y2,
+                Eerr_ErrorReport **err);
+/* Sets the clip window from two world corners; it is clipped to the device. */
+void eevg_SetClipWindow(Eevg_Drawing *drawing, const Eevg_Coord *corner1,
+                        const Eevg_Coord *corner2, Eerr_ErrorReport **err);
+/* A world point / a world distance in device pixels (no half-pixel offset). */
+void eevg_PointConvertToDevice(Eevg_Drawing *drawing, double x, double y, double *dx, double *dy,
+                               Eerr_ErrorReport **err);
+void eevg_PointScaleToDevice(Eevg_Drawing *drawing, double x, double y, double *dx, double *dy,
+                             Eerr_ErrorReport **err);
+/* A line width or dash length in sub-pixels (1/8 pixel), truncated; 0 for an unknown unit. */
+int32_t eevg_LineUnitsToPixels(Eevg_Drawing *drawing, double value);
+void eevg_DrawingSetPixelSize(Eevg_Drawing *drawing, int32_t sizeX, int32_t sizeY);
+void eevg_DrawingSetUsingWorldTransform(Eevg_Drawing *drawing, int32_t flag);
+/* 1 when the opacity is above 254. */
+int32_t eevg_TestOpaque(int32_t opacity);
+/* Draws everything in the colour from now on; null ends the override. */
+void eevg_ColorOverride(Eevg_Drawing *drawing, const Eevg_Color *color, Eerr_ErrorReport **err);
+/* Hands the drawing's point buffers to the caller and gives the drawing fresh ones of the same
+   capacities. */
+void eevg_MovePointsToLocalPointers(Eevg_Drawing *drawing, Eerr_ErrorReport **err,
+                                    int32_t *polygonCount, int32_t *polygonStartCapacity,
+                                    int32_t **polygonStarts, int32_t *pointCount,
+                                    int32_t *pointCapacity, int32_t **points);
+
+/* ---------------------------------------------------------------------------------------------
+   Font data base and font families */
+
+typedef struct Eevg_FontDataBaseRecord Eevg_FontDataBaseRecord;
+struct Eevg_FontDataBaseRecord {
+  Eevg_FontDataBaseRecord *next;
+  char *fontName;
+  char *fontFileName;
+  char *psFileName;
+  char *zavFont;
+  int32_t insertDir; /* 0 left to right, 1 right to left */
+  char *chooserString;
+  char *fontServerName;
+};
+
+typedef struct Eevg_FontFamily Eevg_FontFamily;
+typedef struct Eevg_FontWithSlantAndWeight Eevg_FontWithSlantAndWeight;
+typedef struct Eevg_FontWithSlant Eevg_FontWithSlant;
+
+struct Eevg_FontFamily {
+  Eevg_FontFamily *next;
+  char *name;
+  Eevg_FontWithSlantAndWeight *weights;
+};
+
+struct Eevg_FontWithSlantAndWeight {
+  Eevg_FontWithSlantAndWeight *next;
+  char *name;
+  Eevg_FontWithSlant *slants;
+  Eevg_FontFamily *family;
+};
+
+struct Eevg_FontWithSlant {
+  Eevg_FontWithSlant *next;
+  char *name; /* "i" italic or "r" roman */
+  Eevg_FontDataBaseRecord *record; /* borrowed from the data base */
+  Eevg_FontWithSlantAndWeight *weight;
+};
+
+/* The process-wide data base, read on the first call from every "*.fdb" on NORIX_FONT_PATH. */
+Eevg_FontDataBaseRecord *eevg_FontDataBaseCreate(Eerr_ErrorReport **err);
+/* Parses one ".fdb" file (fileName; with neither input nor file name, "fontlist.fdb" on
+   NORIX_FONT_PATH), appending its entries to the list {*head, *tail} and counting them in *count.
+   input is reserved (0: read the named file). Returns 0, or -1 with a report (the list then keeps
+   what it held before the call). */
+int32_t eevg_FontDataBaseParse(void *input, const char *fileName, Eevg_FontDataBaseRecord **head,
+                               Eevg_FontDataBaseRecord **tail, int32_t *count,
+                               Eerr_ErrorReport **err);
+int32_t eevg_FontDataBaseFontCountGet(Eerr_ErrorReport **err);
+Eevg_FontDataBaseRecord *eevg_FontDataBaseNextGet(const Eevg_FontDataBaseRecord *record);
+char *eevg_FontDataBaseFontNameGet(const Eevg_FontDataBaseRecord *record);
+char *eevg_FontDataBaseFontFileNameGet(const Eevg_FontDataBaseRecord *record);
+char *eevg_FontDataBasePSFileNameGet(const Eevg_FontDataBaseRecord *record);
+char *eevg_FontDataBaseZavFontGet(const Eevg_FontDataBaseRecord *record);
+int32_t eevg_FontDataBaseInsertDirGet(const Eevg_FontDataBaseRecord *record);
+char *eevg_FontDataBaseChooserStringGet(const Eevg_FontDataBaseRecord *record);
+char *eevg_FontDataBaseFontServerNameGet(const Eevg_FontDataBaseRecord *record);
+/* The records sorted by font name / font file name (eevg_FontDataBaseFontCountGet entries),
+   kept by the renderer. */
+Eevg_FontDataBaseRecord **eevg_FontDataBaseSortByFontName(Eerr_ErrorReport **err);
+Eevg_FontDataBaseRecord **eevg_FontDataBaseSortByFontFileName(Eerr_ErrorReport **err);
+Eevg_FontDataBaseRecord **eevg_FontDataBaseSortedByFontNameGet(Eerr_ErrorReport **err);
+Eevg_FontDataBaseRecord **eevg_FontDataBaseSortedByFontFileNameGet(Eerr_ErrorReport **err);
+/* The record of that name (dataBase is not read). */
+Eevg_FontDataBaseRecord *eevg_FontDataBaseLookupByFontName(Eevg_FontDataBaseRecord *dataBase,
+                                                           const char *fontName,
+                                                           Eerr_ErrorReport **err);
+Eevg_FontDataBaseRecord *eevg_FontDataBaseLookupByFontFileName(Eevg_FontDataBaseRecord *dataBase,
+                                                               const char *fontFileName,
+                                                               Eerr_ErrorReport **err);
+/* The font name of the record with that font file name, and the reverse (the record's text). */
+char *eevg_FontDataBaseLookupFontName(Eevg_FontDataBaseRecord *dataBase, const char *fontFileName,
+                                      Eerr_ErrorReport **err);
+char *eevg_FontDataBaseLookupFontFileName(Eevg_FontDataBaseRecord *dataBase, const char *fontName,
+                                          Eerr_ErrorReport **err);
+/* Frees a list of records with their strings and clears the pointer. */
+void eevg_FontDataBaseFree(Eevg_FontDataBaseRecord **head);
+
+/* A new family list of the data base's fonts by family, weight and slant. */
+Eevg_FontFamily *eevg_FontFamilyListCreate(Eerr_ErrorReport **err);
+Eevg_FontFamily *eevg_FontFamilyFindByName(Eevg_FontFamily *list, const char *name,
+                                           Eerr_ErrorReport **err);
+Estr_StringList *eevg_FontFamilyListFamilyNamesGet(const Eevg_FontFamily *list);
+Estr_StringList *eevg_FontFamilyWeightsGet(const Eevg_FontFamily *family);
+Eevg_FontWithSlantAndWeight *eevg_FontWeightFindByWeight(Eevg_FontWithSlantAndWeight *list,
+                                                         const char *weight,
+                                                         Eerr_ErrorReport **err);
+Eevg_FontWithSlant *eevg_FontFindBySlant(Eevg_FontWithSlant *list, const char *slant,
+                                         Eerr_ErrorReport **err);
+Eevg_FontWithSlant *eevg_FontFindByWeightAndSlant(Eevg_FontFamily *family, const char *weight,
+                                                  const char *slant, Eerr_ErrorReport **err);
+Eevg_FontWithSlant *eevg_FontFindByFileName(Eevg_FontFamily *list, const char *fileName,
+                                            Eerr_ErrorReport **err);
+Eevg_FontFamily *eevg_FontFamilyGet(const Eevg_FontWithSlant *slant);
+char *eevg_FontFamilyNameGet(const Eevg_FontWithSlant *slant);
+char *eevg_FontWeightGet(const Eevg_FontWithSlant *slant);
+char *eevg_FontSlantGet(const Eevg_FontWithSlant *slant);
+char *eevg_FontFileNameGet(const Eevg_FontWithSlant *slant);
+Eevg_FontFamily *eevg_FontFamilyCreate(const char *name, Eerr_ErrorReport **err);
+Eevg_FontWithSlantAndWeight *eevg_FontWithSlantAndWeightCreate(const char *name,
+                                                               Eerr_ErrorReport **err);
+Eevg_FontWithSlant *eevg_FontWithSlantCreate(const char *name, Eerr_ErrorReport **err);
+/* Free a list with everything below it (not the data base records) and clear the pointer. */
+void eevg_FontFamilyFree(Eevg_FontFamily **list);
+void eevg_FontWithSlantAndWeightFree(Eevg_FontWithSlantAndWeight **list);
+void eevg_FontWithSlantFree(Eevg_FontWithSlant **list);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,356 @@
+// The file device: callbacks drawing into unsigned 8-bit raster layers.
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "../../graphics/eevg_private.h"
+#include "eevg.h"
+#include "eimg.h"
+#include "emsc.h"
+#include "graphics_testing.h"
+#include "lower_testing.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using taviron::graphics::testing::Chain;
+using taviron::graphics::testing::Reported;
+using taviron::graphics::testing::Slot;
+using Pixels = std::vector<std::pair<int32_t, int32_t>>;
+
+Pixels Walk(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+  Pixels pixels;
+  taviron::graphics::WalkVector(
+      x0, y0, x1, y1,
+      [](void *context, int32_t x, int32_t y) {
+        static_cast<Pixels *>(context)->emplace_back(x, y);
+        return true;
+      },
+      &pixels);
+  return pixels;
+}
+
+TEST(FileDeviceVector, PixelsAndTheirOrder) {
+  struct Case {
+    int32_t x0, y0, x1, y1;
+    Pixels expected;
+  } cases[] = {
+      {0, 0, 3, 1, {{3, 1}, {2, 1}, {1, 1}, {0, 0}}},
+      {3, 1, 0, 0, {{3, 1}, {2, 1}, {1, 1}, {0, 0}}},
+      {5, 5, 5, 5, {{5, 5}}},
+      {0, 2, 3, 2, {{3, 2}, {2, 2}, {1, 2}, {0, 2}}}, // equal rows: from the second end
+      {0, 0, 0, 3, {{0, 3}, {0, 2}, {0, 1}, {0, 0}}},
+      {0, 0, 1, 3, {{1, 3}, {1, 2}, {1, 1}, {0, 0}}},
+      {4, 0, 0, 4, {{0, 4}, {1, 3}, {2, 2}, {3, 1}, {4, 0}}},
+      {-2, 1, 2, -1, {{-2, 1}, {-1, 1}, {0, 0}, {1, 0}, {2, -1}}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1);
+    EXPECT_EQ(Walk(c.x0, c.y0, c.x1, c.y1), c.expected);
+  }
+  // The walk stops at the first refused pixel.
+  int calls = 0;
+  EXPECT_FALSE(taviron::graphics::WalkVector(
+      0, 0, 9, 0, [](void *context, int32_t, int32_t) { return ++*static_cast<int *>(context) < 3; }, &calls));
+  EXPECT_EQ(calls, 3);
+}
+
+// Three 40 x 30 unsigned 8-bit layers in a scratch file, and a float layer.
+class FileDeviceTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("eevg_fileio_" + std::to_string(getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    const std::string file = (dir_ / "image.img").string();
+    Slot err;
+    for (int i = 0; i < 3; ++i) {
+      layers_[i] = eimg_LayerCreate((file + "(:Layer_" + std::to_string(i + 1) + ")").c_str(), EIMG_ATHEMATIC,
+                                    EGDA_TYPE_U8, 40, 30, nullptr, &err, 0);
+      ASSERT_NE(layers_[i], nullptr) << Chain(err.report);
+    }
+    floats_ = eimg_LayerCreate((file + "(:Layer_4)").c_str(), EIMG_ATHEMATIC, EGDA_TYPE_F32, 40, 30, nullptr, &err, 0);
+    ASSERT_NE(floats_, nullptr) << Chain(err.report);
+  }
+  void TearDown() override {
+    eevg_GrIOInfoFree(&device_);
+    for (Eimg_Layer *layer : layers_) eimg_LayerClose(layer, nullptr);
+    eimg_LayerClose(floats_, nullptr);
+    fs::remove_all(dir_);
+  }
+  int Pixel(int layer, int32_t x, int32_t y) {
+    Egda_BaseData *rect = eimg_PixelRectCreate(1, 1, EGDA_TYPE_U8, nullptr);
+    EXPECT_EQ(eimg_LayerRasterPixelRectGet(layers_[layer], x, y, 1, 1, rect, nullptr), 0);
+    const int value = *rect->origin;
+    eimg_PixelRectDelete(rect, nullptr);
+    return value;
+  }
+  Pixels Set(int layer) {
+    Pixels set;
+    for (int32_t y = 0; y < 30; ++y)
+      for (int32_t x = 0; x < 40; ++x)
+        if (Pixel(layer, x, y)) set.emplace_back(x, y);
+    return set;
+  }
+
+  fs::path dir_;
+  Eimg_Layer *layers_[3] = {};
+  Eimg_Layer *floats_ = nullptr;
+  Eevg_GrIOInfo *device_ = nullptr;
+};
+
+TEST_F(FileDeviceTest, InitChecksTheLayers) {
+  Eimg_Layer *r = layers_[0], *g = layers_[1], *b = layers_[2], *f = floats_;
+  struct Case {
+    int32_t mode;
+    Eimg_Layer *red, *green, *blue;
+    int code;
+    const char *message;
+  } cases[] = {
+      {0, nullptr, g, b, 1, "Invalid input red Layer"},
+      {1, f, g, b, 2, "Input red Layer is not unsigned 8-bit data"},
+      {0, r, nullptr, nullptr, 3, "Invalid input green Layer"},
+      {0, r, f, b, 4, "Input green Layer is not unsigned 8-bit data"},
+      {0, r, g, nullptr, 5, "Invalid input blue Layer"},
+      {0, r, g, f, 6, "Input blue Layer is not unsigned 8-bit data"},
+      {2, r, g, b, 7, "Invalid input colorMode"},
+  };
+  for (const Case &c : cases) {
+    Slot err;
+    EXPECT_EQ(eevg_GrIOInfoInitFile(c.mode, c.red, c.green, c.blue, &err), nullptr);
+    EXPECT_TRUE(Reported(err.report, "eevg_GrIOInfoInitFile", c.code, c.message));
+  }
+  Slot err;
+  device_ = eevg_GrIOInfoInitFile(EEVG_PSEUDOCOLOR, r, nullptr, f, &err);
+  ASSERT_NE(device_, nullptr) << Chain(err.report);
+  EXPECT_TRUE(device_->putPixel && device_->putVector && device_->getBlock && device_->putBlock &&
+              device_->drawingEnd && device_->free);
+  EXPECT_FALSE(device_->getPixel || device_->putSpan || device_->putPolygon || device_->putPoint ||
+               device_->putPixelOpacity || device_->putTextUC);
+}
+
+TEST_F(FileDeviceTest, PseudoColourWritesTheIndexLowByte) {
+  Slot err;
+  device_ = eevg_GrIOInfoInitFile(EEVG_PSEUDOCOLOR, layers_[0], nullptr, nullptr, &err);
+  ASSERT_NE(device_, nullptr);
+  const Eevg_Color color{300, 1, 2, 3, 255};
+  const double at[2] = {2.9, 1.2};
+  device_->putPixel(device_->userData, &color, at, &err);
+  ASSERT_FALSE(err) << Chain(err.report);
+  EXPECT_EQ(Pixel(0, 2, 1), 44);
+  EXPECT_EQ(Set(0), (Pixels{{2, 1}}));
+
+  device_->putPixel(device_->userData, nullptr, at, &err);
+  EXPECT_TRUE(Reported(err.report, "putPixel", 1, "Invalid input color"));
+  device_->putPixel(device_->userData, &color, nullptr, &err);
+  EXPECT_TRUE(Reported(err.report, "putPixel", 2, "Invalid input 1st coordinate"));
+  device_->putPixel(nullptr, &color, at, &err);
+  ASSERT_TRUE(Reported(err.report, "putPixel", 3, "Error returned from placePixel"));
+  EXPECT_TRUE(Reported(err->next, "placePixel", 1, "Invalid input RGB LayerDescription"));
+}
+
+TEST_F(FileDeviceTest, TrueColourVectorWritesTheWalkIntoEachPlane) {
+  Slot err;
+  device_ = eevg_GrIOInfoInitFile(EEVG_TRUECOLOR, layers_[0], layers_[1], layers_[2], &err);
+  ASSERT_NE(device_, nullptr);
+  const Eevg_Color color{9, 0x1ff, 0x102, 3, 255};
+  const double from[2] = {0, 0}, to[2] = {3.7, 1.9};
+  device_->putVector(device_->userData, &color, from, to, &err);
+  ASSERT_FALSE(err) << Chain(err.report);
+  const Pixels walk{{0, 0}, {1, 1}, {2, 1}, {3, 1}};
+  EXPECT_EQ(Set(0), walk);
+  EXPECT_EQ(Set(1), walk);
+  EXPECT_EQ(Set(2), walk);
+  EXPECT_EQ(Pixel(0, 1, 1), 0xff);
+  EXPECT_EQ(Pixel(1, 1, 1), 2);
+  EXPECT_EQ(Pixel(2, 1, 1), 3);
+  // Pixels outside the layers are dropped.
+  const double far[2] = {-5, 2};
+  device_->putVector(device_->userData, &color, far, far, &err);
+  EXPECT_FALSE(err);
+
+  device_->putVector(device_->userData, &color, nullptr, to, &err);
+  EXPECT_TRUE(Reported(err.report, "putVector", 1, "Invalid input 1st coordinate"));
+  device_->putVector(device_->userData, nullptr, from, to, &err);
+  ASSERT_TRUE(Reported(err.report, "putVector", 3, "Error returned from placePixel for first pixel"));
+  EXPECT_TRUE(Reported(err->next, "placePixel", 2, "Invalid input color"));
+}
+
+TEST_F(FileDeviceTest, BlocksReadAndWriteTheLayers) {
+  Slot err;
+  device_ = eevg_GrIOInfoInitFile(EEVG_TRUECOLOR, layers_[0], layers_[1], layers_[2], &err);
+  ASSERT_NE(device_, nullptr);
+  // Put a 3 x 1 block at column 10, row 20 and read it back through the corner positions.
+  Eevg_RGBPixelRect *block = eevg_RGBPixelRectCreateWithData(nullptr, 3, 1, EEVG_TRUECOLOR, &err);
+  ASSERT_NE(block, nullptr) << Chain(err.report);
+  for (int i = 0; i < 3; ++i) {
+    block->red->origin[i] = static_cast<uint8_t>(10 + i);
+    block->green->origin[i] = static_cast<uint8_t>(20 + i);
+    block->blue->origin[i] = static_cast<uint8_t>(30 + i);
+  }
+  const double upperLeft[2] = {10.7, 20.2}, lowerRight[2] = {12.9, 20.9};
+  EXPECT_EQ(device_->putBlock(device_->userData, block, upperLeft, lowerRight, &err), 0) << Chain(err.report);
+  EXPECT_EQ(Pixel(0, 12, 20), 12);
+  EXPECT_EQ(Pixel(2, 10, 20), 30);
+
+  Eevg_RGBPixelRect *read = device_->getBlock(device_->userData, nullptr, upperLeft, lowerRight, &err);
+  ASSERT_NE(read, nullptr) << Chain(err.report);
+  ASSERT_EQ(read->red->columns, 3);
+  ASSERT_EQ(read->red->rows, 1);
+  EXPECT_EQ(read->green->origin[2], 22);
+  // A rect handed in is reused.
+  EXPECT_EQ(device_->getBlock(device_->userData, read, upperLeft, lowerRight, &err), read);
+
+  // A red plane one pixel too narrow writes nothing.
+  Eevg_RGBPixelRect *narrow = eevg_RGBPixelRectCreateWithData(nullptr, 2, 1, EEVG_TRUECOLOR, &err);
+  narrow->red->origin[0] = narrow->green->origin[0] = 99;
+  EXPECT_EQ(device_->putBlock(device_->userData, narrow, upperLeft, lowerRight, &err), -1);
+  EXPECT_TRUE(Reported(err.report, "putBlock", 5, "Invalid input red PixelRect"));
+  EXPECT_EQ(Pixel(0, 10, 20), 10);
+  EXPECT_EQ(Pixel(1, 10, 20), 20);
+
+  struct Case {
+    void *user;
+    Eevg_RGBPixelRect *rect;
+    const double *a, *b;
+    int code;
+    const char *message;
+  } cases[] = {
+      {nullptr, block, upperLeft, lowerRight, 1, "Invalid input RGB LayerDescription"},
+      {device_->userData, nullptr, upperLeft, lowerRight, 2, "Invalid input RGBPixelRect"},
+      {device_->userData, block, nullptr, lowerRight, 3, "Invalid input upperLeft coordinate"},
+      {device_->userData, block, upperLeft, nullptr, 4, "Invalid input lowerRight coordinate"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(device_->putBlock(c.user, c.rect, c.a, c.b, &err), -1);
+    EXPECT_TRUE(Reported(err.report, "putBlock", c.code, c.message));
+  }
+  EXPECT_EQ(device_->getBlock(device_->userData, nullptr, upperLeft, nullptr, &err), nullptr);
+  EXPECT_TRUE(Reported(err.report, "getBlock", 3, "Invalid input lowerRight coordinate"));
+  // Corners the wrong way round give no block; a rect made by the call is freed.
+  const int64_t live = emsc_TestLiveBlocks();
+  EXPECT_EQ(device_->getBlock(device_->userData, nullptr, lowerRight, upperLeft, &err), nullptr);
+  EXPECT_TRUE(Reported(err.report, "getBlock", 4, "Error returned from eevg_RGBPixelRectCreateWithData"));
+  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+
+  EXPECT_EQ(device_->drawingEnd(device_->userData, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device_->drawingEnd(nullptr, &err), -1);
+  EXPECT_TRUE(Reported(err.report, "drawingEnd ", 1, "Invalid input RGB LayerDescription"));
+
+  for (Eevg_RGBPixelRect *rect : {block, read, narrow}) {
+    eimg_PixelRectDelete(rect->red, nullptr);
+    eimg_PixelRectDelete(rect->green, nullptr);
+    eimg_PixelRectDelete(rect->blue, nullptr);
+    eevg_RGBPixelRectFree(&rect);
+  }
+}
+
+TEST_F(FileDeviceTest, PixelRectsFollowTheColourMode) {
+  const int64_t live = emsc_TestLiveBlocks();
+  Slot err;
+  Eevg_RGBPixelRect *rect = eevg_RGBPixelRectCreateWithData(nullptr, 4, 2, EEVG_TRUECOLOR, &err);
+  ASSERT_NE(rect, nullptr);
+  Egda_BaseData *red = rect->red;
+  EXPECT_EQ(eevg_RGBPixelRectCreateWithData(rect, 4, 2, EEVG_PSEUDOCOLOR, &err), rect);
+  EXPECT_EQ(rect->red, red); // same size: kept
+  EXPECT_EQ(rect->green, nullptr);
+  EXPECT_EQ(rect->blue, nullptr);
+  EXPECT_EQ(eevg_RGBPixelRectCreateWithData(rect, 5, 2, EEVG_PSEUDOCOLOR, &err), rect);
+  EXPECT_EQ(rect->red->columns, 5);
+  EXPECT_EQ(rect->red->pixelType, EGDA_TYPE_U8);
+  EXPECT_EQ(eevg_RGBPixelRectCreateWithData(rect, 5, 2, 3, &err), rect);
+  EXPECT_TRUE(Reported(err.report, "eevg_RGBPixelRectCreateWithData", 10, "Invalid colorMode"));
+  EXPECT_EQ(eevg_RGBPixelRectCreateWithData(nullptr, 5, 2, 3, &err), nullptr);
+  EXPECT_EQ(eevg_RGBPixelRectCreateWithData(nullptr, -1, 2, 0, &err), nullptr);
+  EXPECT_TRUE(Reported(err.report, "eevg_RGBPixelRectCreateWithData", 3,
+                       "Error returned from eimg_PixelRectCreate for red"));
+  eimg_PixelRectDelete(rect->red, nullptr);
+  eevg_RGBPixelRectFree(&rect);
+  EXPECT_EQ(rect, nullptr);
+  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+}
+
+TEST_F(FileDeviceTest, CreateSurvivesAllocationFailures) {
+  const int64_t live = emsc_TestLiveBlocks();
+  for (int64_t n = 1;; ++n) {
+    Slot err;
+    Eevg_GrIOInfo *device;
+    Eevg_RGBPixelRect *rect = nullptr;
+    {
+      taviron::testing::FailAllocation fail(n);
+      device = eevg_GrIOInfoInitFile(EEVG_TRUECOLOR, layers_[0], layers_[1], layers_[2], &err);
+      if (device) rect = eevg_RGBPixelRectCreateWithData(nullptr, 3, 2, EEVG_TRUECOLOR, &err);
+    }
+    if (rect) {
+      for (Egda_BaseData *plane : {rect->red, rect->green, rect->blue}) eimg_PixelRectDelete(plane, nullptr);
+      eevg_RGBPixelRectFree(&rect);
+      eevg_GrIOInfoFree(&device);
+      EXPECT_GT(n, 5);
+      break;
+    }
+    EXPECT_TRUE(err) << n;
+    eevg_GrIOInfoFree(&device);
+    EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
+  }
+  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+}
+
+TEST_F(FileDeviceTest, DrawingEndFlushesAndFreeLeavesTheLayersOpen) {
+  Slot err;
+  Eevg_Control *control = eevg_Init(&err);
+  ASSERT_NE(control, nullptr) << Chain(err.report);
+  device_ = eevg_GrIOInfoInitFile(EEVG_PSEUDOCOLOR, layers_[0], nullptr, nullptr, &err);
+  Eevg_DeviceInfo *device = eevg_DeviceInfoCreate(&err);
+  Eevg_WorldInfo *world = eevg_WorldInfoCreate(&err);
+  device->width = 40;
+  device->height = 30;
+  device->colorMode = EEVG_PSEUDOCOLOR;
+  world->upperRight->x = world->upperRight->y = 1;
+  Eevg_Drawing *drawing = eevg_DrawingInit(control, device, world, device_, &err);
+  ASSERT_NE(drawing, nullptr) << Chain(err.report);
+  EXPECT_EQ(eevg_PutPointQuery(drawing, &err), 0);
+  const Eevg_Color color{7, 0, 0, 0, 255};
+  const double at[2] = {39, 29};
+  device_->putPixel(device_->userData, &color, at, &err);
+  EXPECT_EQ(eevg_DrawingEnd(drawing, &err), 0) << Chain(err.report);
+  eevg_DrawingFree(&drawing, &err);
+  eevg_WorldInfoFree(&world);
+  eevg_DeviceInfoFree(&device);
+  eevg_GrIOInfoFree(&device_);
+  EXPECT_EQ(device_, nullptr);
+  EXPECT_EQ(Pixel(0, 39, 29), 7);
+}
+
+void TextUC(void *, Eevg_TextStyle *, ...) {}
+
+TEST(GrIOInfo, CreateCopyAndFree) {
+  Slot err;
+  Eevg_GrIOInfo *a = eevg_GrIOInfoCreate(&err);
+  Eevg_GrIOInfo *b = eevg_GrIOInfoCreate(&err);
+  ASSERT_TRUE(a && b);
+  static_assert(sizeof(Eevg_GrIOInfo) == 34 * sizeof(void *));
+  const auto *slots = reinterpret_cast<void *const *>(a);
+  for (int i = 0; i < 34; ++i) EXPECT_EQ(slots[i], nullptr) << i;
+  static int freed;
+  freed = 0;
+  a->userData = &freed;
+  a->putTextUC = TextUC;
+  a->free = [](Eevg_GrIOInfo *record) { ++*static_cast<int *>(record->userData); };
+  EXPECT_EQ(eevg_GrIOInfoCopy(b, a, &err), 0);
+  EXPECT_EQ(std::memcmp(a, b, sizeof *a), 0);
+  EXPECT_EQ(eevg_GrIOInfoCopy(b, nullptr, &err), -1);
+  EXPECT_EQ(eevg_GrIOInfoCopy(nullptr, a, &err), -1);
+  eevg_GrIOInfoFree(&a);
+  EXPECT_EQ(a, nullptr);
+  EXPECT_EQ(freed, 1);
+  eevg_GrIOInfoFree(&b);
+  EXPECT_EQ(freed, 2);
+  eevg_GrIOInfoFree(&b);
+}
+
+} // namespace
