@@ -142,6 +142,12 @@ Eevg_Drawing *eevg_DrawingInit(Eevg_Control *control, Eevg_DeviceInfo *device,
     lower::Report(err, reporter, 15, "NULL Eevg Graphics Get/Put Pixel Pointer");
     return nullptr;
   }
+  // The strip file holds 16-bit sizes and cuts the image into strips and blocks.
+  if (device->deviceType == 1 && (device->stripRows < 1 || device->burnInValue < 1 ||
+                                  device->width > 65535 || device->height > 65535)) {
+    lower::Report(err, reporter, 16, "Invalid strip file device description");
+    return nullptr;
+  }
 
   auto *drawing = Allocate<Eevg_Drawing>(1);
   if (drawing) {
@@ -291,6 +297,9 @@ void eevg_DrawingFree(Eevg_Drawing **drawing, Eerr_ErrorReport **err) {
     return;
   }
   if ((*drawing)->stripFile) gfx::StripFileRelease(*drawing, err);
+  // A strip file that was not burnt in (or whose burn-in never ran) is not kept.
+  if ((*drawing)->stripFileInUse && (*drawing)->stripFileName[0])
+    efio_FileUnlink((*drawing)->stripFileName, nullptr);
   FreeDrawing(*drawing);
   *drawing = nullptr;
 }

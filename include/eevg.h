@@ -607,6 +607,32 @@ void eevg_FontFamilyFree(Eevg_FontFamily **list);
 void eevg_FontWithSlantAndWeightFree(Eevg_FontWithSlantAndWeight **list);
 void eevg_FontWithSlantFree(Eevg_FontWithSlant **list);
 
+/* ---------------------------------------------------------------------------------------------
+   Strip files of device type 1 */
+
+/* Copies rows image rows from firstRow between the drawing's target and an image strip, through
+   the device's getBlock / putBlock in blocks of blockWidth columns (the last block is requested
+   at full width; only its columns inside the image are copied). Row j of the strip starts at
+   j * rowStride and holds width bytes per plane: red (or the colour index), then green and blue
+   in true colour. bandCount and stripRows are not used. The rectangles that getBlock returns
+   belong to the caller and are deleted with their planes. 1 on success, 0 with a report. */
+int32_t _eevg_GetStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, int32_t width,
+                       int32_t bandCount, uint8_t *strip, int32_t stripRows, int32_t blockWidth,
+                       int32_t rowStride, Eerr_ErrorReport **err);
+int32_t _eevg_PutStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, int32_t width,
+                       int32_t bandCount, uint8_t *strip, int32_t stripRows, int32_t blockWidth,
+                       int32_t rowStride, Eerr_ErrorReport **err);
+
+/* Files by handle: mode 770 creates (or empties) the file for reading and writing, any other
+   mode opens it for reading; the handle, or -1. Read and write return the bytes moved (-1 on
+   failure); seek (whence 0 from the start, 1 from the current position, 2 from the end) returns
+   the new position (-1 on failure or past 2 GiB). */
+int32_t eevg_Open(const char *name, int32_t mode);
+int32_t eevg_Close(int32_t handle);
+int32_t eevg_Read(int32_t handle, void *buffer, int32_t count);
+int32_t eevg_Write(int32_t handle, const void *buffer, int32_t count);
+int32_t eevg_Lseek(int32_t handle, int32_t offset, int32_t whence);
+
 #ifdef __cplusplus
 }
 #endif
