@@ -260,6 +260,20 @@ TEST_F(StripTest, FileLayoutAndStrips) {
   EXPECT_EQ(strips[0][0], run10);
   EXPECT_TRUE(strips[2].empty());
   EXPECT_TRUE(strips[3].empty());
+  // A drawing freed without its burn-in leaves no strip file behind.
+  const std::string name = drawing_->stripFileName;
+  ASSERT_TRUE(fs::exists(name));
+  eevg_DrawingFree(&drawing_, nullptr);
+  EXPECT_FALSE(fs::exists(name));
+}
+
+TEST_F(StripTest, AnEmptyDrawingTouchesNoStrip) {
+  ASSERT_NE(Init(20, 20, 6, 0, 0, 0), nullptr);
+  gfx::eevg_HtfColor(Strip(), Rgb(1, 2, 3));
+  Slot err;
+  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
+  EXPECT_TRUE(target_.gets.empty());
+  EXPECT_TRUE(target_.puts.empty());
 }
 
 TEST_F(StripTest, EveryBlockStartsWithItsColourAndNothingIsLost) {
