@@ -55,7 +55,7 @@ bool QuarterEdge(const int32_t *a, const int32_t *b, int32_t yLow, int32_t yHigh
 }
 
 void SortCrossings(int32_t *x, int32_t n) {
-  if (n > 16) {
+  if (n > 32) {
     std::sort(x, x + n);
     return;
   }
@@ -67,17 +67,40 @@ void SortCrossings(int32_t *x, int32_t n) {
   }
 }
 
-// Adds the samples of quarter positions s..e (both included) to their columns.
-inline void AddSpan(uint8_t *coverage, int32_t s, int32_t e) {
-  const int32_t cs = s >> 2, ce = e >> 2;
-  if (cs == ce) {
-    coverage[cs] = static_cast<uint8_t>(coverage[cs] + (e - s + 1));
-    return;
+// The samples of one pixel row: the partial columns at the ends of each span go straight into
+// the coverage bytes, the whole columns between them into a running difference (4 per column
+// and quarter-line) that is added up once when the row is written.
+struct RowSamples {
+  uint8_t *coverage;
+  int32_t *delta; // indexed from the fill's first column, one entry past its last
+  int32_t first;
+  int32_t low = INT32_MAX, high = INT32_MIN; // columns touched
+  bool marked = false;
+
+  // Positions s..e (quarter pixels, both included).
+  void AddSpan(int32_t s, int32_t e) {
+    const int32_t cs = s >> 2, ce = e >> 2;
+    low = std::min(low, cs);
+    high = std::max(high, ce);
+    if (cs == ce) {
+      coverage[cs] = static_cast<uint8_t>(coverage[cs] + (e - s + 1));
+      return;
+    }
+    coverage[cs] = static_cast<uint8_t>(coverage[cs] + (4 - (s & 3)));
+    coverage[ce] = static_cast<uint8_t>(coverage[ce] + ((e & 3) + 1));
+    delta[cs + 1 - first] += 4;
+    delta[ce - first] -= 4;
   }
-  coverage[cs] = static_cast<uint8_t>(coverage[cs] + (4 - (s & 3)));
-  for (int32_t c = cs + 1; c < ce; ++c) coverage[c] = static_cast<uint8_t>(coverage[c] + 4);
-  coverage[ce] = static_cast<uint8_t>(coverage[ce] + ((e & 3) + 1));
-}
+  // Adds the whole columns into the coverage bytes and clears the differences.
+  void Settle() {
+    int32_t run = 0;
+    for (int32_t c = low; c <= high; ++c) {
+      run += delta[c - first];
+      delta[c - first] = 0;
+      coverage[c] = static_cast<uint8_t>(coverage[c] + run);
+    }
+  }
+};
 
 // The crossing table of one fill: one entry per quarter-line, their first crossings in one pool.
 struct CrossingTable {
@@ -214,9 +237,11 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
     table.lines[i].capacity = std::max(running, kCrossingGrowth);
     total += table.lines[i].capacity;
   }
-  if (total * static_cast<int64_t>(sizeof(int32_t)) > INT32_MAX ||
+  // The pool also holds the row's column differences.
+  const int64_t columns = static_cast<int64_t>(last) - first + 2;
+  if ((total + columns) * static_cast<int64_t>(sizeof(int32_t)) > INT32_MAX ||
       !(table.pool = static_cast<int32_t *>(
-            emsc_HeapMalloc(static_cast<std::size_t>(total) * sizeof(int32_t))))) {
+            emsc_HeapMalloc(static_cast<std::size_t>(total + columns) * sizeof(int32_t))))) {
     lower::Report(err, reporter, 2, "Out of memory for intersect array");
     return -1;
   }
@@ -267,15 +292,22 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
   }
 
   std::memset(coverage, 0, static_cast<std::size_t>(drawing->deviceXMax) + 1);
-  bool marked = false;
+  RowSamples samples{coverage, slice, first};
+  // Writes the row when it holds coverage; the coverage bytes are left clear for the next one.
   auto writeRow = [&](int32_t rowY) {
+    if (!samples.marked) return true;
+    samples.marked = false;
+    if (samples.low > samples.high) return true;
+    samples.Settle();
+    const int32_t low = samples.low, high = samples.high;
+    samples.low = INT32_MAX;
+    samples.high = INT32_MIN;
     if (rowY >= drawing->clipYMin && rowY <= drawing->clipYMax &&
-        eevg_AntLine(drawing, coverage, first, last, rowY, colour, err) != 0) {
+        eevg_AntLine(drawing, coverage, low, high, rowY, colour, err) != 0) {
       lower::Report(err, reporter, 3, "Unable to fill");
       return false;
     }
-    std::memset(coverage + first, 0, static_cast<std::size_t>(last - first) + 1);
-    marked = false;
+    std::memset(coverage + low, 0, static_cast<std::size_t>(high - low) + 1);
     return true;
   };
   for (int32_t q = base; q <= lastLine; ++q) {
@@ -292,14 +324,13 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
         if (s > right) break;
         // The zero-length pairs of a vertex at the same end are counted once.
         while (i + 3 < n && x[i + 3] == e) i += 2;
-        AddSpan(coverage, s, std::min(e, right));
+        samples.AddSpan(s, std::min(e, right));
       }
-      marked = true;
+      samples.marked = true;
     }
-    if ((q & 3) == 3 && marked && !writeRow(q >> 2)) return -1;
-    if ((q & 3) == 3) marked = false;
+    if ((q & 3) == 3 && !writeRow(q >> 2)) return -1;
   }
-  if (marked && !writeRow(lastLine >> 2)) return -1;
+  if (!writeRow(lastLine >> 2)) return -1;
   return 0;
 }
 
