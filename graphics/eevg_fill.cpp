@@ -54,17 +54,36 @@ bool QuarterEdge(const int32_t *a, const int32_t *b, int32_t yLow, int32_t yHigh
   return true;
 }
 
-void SortCrossings(int32_t *x, int32_t n) {
-  if (n > 32) {
-    std::sort(x, x + n);
+// Ascending order: insertion for the few crossings of most lines, otherwise a byte-wise radix
+// sort through scratch (room for n), skipping the bytes that all crossings share.
+void SortCrossings(int32_t *x, int32_t n, int32_t *scratch) {
+  if (n <= 32) {
+    for (int32_t i = 1; i < n; ++i) {
+      const int32_t v = x[i];
+      int32_t j = i;
+      for (; j > 0 && x[j - 1] > v; --j) x[j] = x[j - 1];
+      x[j] = v;
+    }
     return;
   }
-  for (int32_t i = 1; i < n; ++i) {
-    const int32_t v = x[i];
-    int32_t j = i;
-    for (; j > 0 && x[j - 1] > v; --j) x[j] = x[j - 1];
-    x[j] = v;
+  int32_t *from = x, *to = scratch;
+  for (int32_t shift = 0; shift < 32; shift += 8) {
+    int32_t counts[256] = {};
+    // The sign bit is flipped so that negative positions come first.
+    auto digit = [shift](int32_t v) {
+      return (static_cast<uint32_t>(v) ^ 0x80000000u) >> shift & 0xFFu;
+    };
+    for (int32_t i = 0; i < n; ++i) ++counts[digit(from[i])];
+    if (counts[digit(from[0])] == n) continue;
+    for (int32_t d = 0, sum = 0; d < 256; ++d) {
+      const int32_t c = counts[d];
+      counts[d] = sum;
+      sum += c;
+    }
+    for (int32_t i = 0; i < n; ++i) to[counts[digit(from[i])]++] = from[i];
+    std::swap(from, to);
   }
+  if (from != x) std::memcpy(x, from, sizeof(int32_t) * n);
 }
 
 // The samples of one pixel row: the partial columns at the ends of each span go straight into
@@ -232,16 +251,18 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
     }
   }
   int64_t total = 0;
+  int32_t widest = 0;
   for (int32_t i = 0, running = 0; i < table.count; ++i) {
     running += table.lines[i].capacity;
     table.lines[i].capacity = std::max(running, kCrossingGrowth);
+    widest = std::max(widest, table.lines[i].capacity);
     total += table.lines[i].capacity;
   }
-  // The pool also holds the row's column differences.
-  const int64_t columns = static_cast<int64_t>(last) - first + 2;
-  if ((total + columns) * static_cast<int64_t>(sizeof(int32_t)) > INT32_MAX ||
+  // The pool also holds the row's column differences and the sort's scratch room.
+  const int64_t extra = static_cast<int64_t>(last) - first + 2 + widest;
+  if ((total + extra) * static_cast<int64_t>(sizeof(int32_t)) > INT32_MAX ||
       !(table.pool = static_cast<int32_t *>(
-            emsc_HeapMalloc(static_cast<std::size_t>(total + columns) * sizeof(int32_t))))) {
+            emsc_HeapMalloc(static_cast<std::size_t>(total + extra) * sizeof(int32_t))))) {
     lower::Report(err, reporter, 2, "Out of memory for intersect array");
     return -1;
   }
@@ -314,7 +335,7 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
     Eevg_CrossingArray &line = table.lines[q - base];
     if (line.count >= 2) {
       int32_t *x = line.x;
-      SortCrossings(x, line.count);
+      SortCrossings(x, line.count, slice + (last - first + 2));
       const int32_t n = line.count & ~1;
       int32_t i = 0;
       while (i < n && x[i + 1] < left) i += 2;

@@ -130,6 +130,19 @@ TEST(EevgFill, EvenOddRule) {
             "##..\n");
 }
 
+// 120 rings side by side put 240 crossings on every quarter-line, some left of the window.
+TEST(EevgFill, ManyCrossingsOnALine) {
+  Canvas canvas = PixelDevice(100, 12);
+  RasterDrawing drawing(canvas);
+  Rings rings;
+  for (int32_t k = 0; k < 120; ++k) rings.Square(16 * k - 160, 0, 16 * k - 152, 80, k & 1);
+  Slot err;
+  ASSERT_EQ(rings.Fill(drawing.get(), &err), 0) << Chain(err.report);
+  for (int32_t y = 0; y < 12; ++y)
+    for (int32_t x = 0; x < 100; ++x)
+      ASSERT_EQ(canvas.Set(x, y), y < 10 && x % 2 == 0) << x << "," << y;
+}
+
 TEST(EevgFill, UnclosedRingLeavesItsClosingEdgeOut) {
   Canvas canvas = PixelDevice(12, 12);
   RasterDrawing drawing(canvas);
