@@ -55,7 +55,7 @@ bool QuarterEdge(const int32_t *a, const int32_t *b, int32_t yLow, int32_t yHigh
 }
 
 // Ascending order: insertion for the few crossings of most lines, otherwise a byte-wise radix
-// sort through scratch (room for n), skipping the bytes that all crossings share.
+// sort through scratch (room for n) over the bytes in which the crossings differ.
 void SortCrossings(int32_t *x, int32_t n, int32_t *scratch) {
   if (n <= 32) {
     for (int32_t i = 1; i < n; ++i) {
@@ -66,8 +66,16 @@ void SortCrossings(int32_t *x, int32_t n, int32_t *scratch) {
     }
     return;
   }
+  // Bytes above the highest bit in which the smallest and largest crossing differ are shared.
+  int32_t low = x[0], high = x[0];
+  for (int32_t i = 1; i < n; ++i) {
+    low = std::min(low, x[i]);
+    high = std::max(high, x[i]);
+  }
+  const uint32_t differ = static_cast<uint32_t>(low) ^ static_cast<uint32_t>(high);
+  const int32_t bits = differ ? 32 - __builtin_clz(differ) : 0;
   int32_t *from = x, *to = scratch;
-  for (int32_t shift = 0; shift < 32; shift += 8) {
+  for (int32_t shift = 0; shift < bits; shift += 8) {
     int32_t counts[256] = {};
     // The sign bit is flipped so that negative positions come first.
     auto digit = [shift](int32_t v) {
