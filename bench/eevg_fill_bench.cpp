@@ -7,6 +7,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -98,28 +99,29 @@ const Scene &SmallRings() {
 // ---- Ours: a callback device writing RGBA bytes -----------------------------------------------
 
 struct Memory {
-  std::vector<uint8_t> rgba = std::vector<uint8_t>(static_cast<std::size_t>(kSize) * kSize * 4);
-  uint8_t *At(const double *p) {
-    return &rgba[(static_cast<std::size_t>(p[1]) * kSize + static_cast<std::size_t>(p[0])) * 4];
+  std::vector<uint32_t> rgba = std::vector<uint32_t>(static_cast<std::size_t>(kSize) * kSize);
+  uint32_t *At(const double *p) {
+    return &rgba[static_cast<std::size_t>(p[1]) * kSize + static_cast<std::size_t>(p[0])];
   }
 };
 
+uint32_t Pack(const Eevg_Color *c) {
+  return static_cast<uint32_t>(c->red & 0xFF) | static_cast<uint32_t>(c->green & 0xFF) << 8 |
+         static_cast<uint32_t>(c->blue & 0xFF) << 16 |
+         static_cast<uint32_t>(c->opacity & 0xFF) << 24;
+}
+
 void GetPixel(void *user, Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
-  const uint8_t *q = static_cast<Memory *>(user)->At(p);
-  c->red = q[0], c->green = q[1], c->blue = q[2], c->opacity = q[3];
+  const uint32_t q = *static_cast<Memory *>(user)->At(p);
+  c->red = q & 0xFF, c->green = q >> 8 & 0xFF, c->blue = q >> 16 & 0xFF, c->opacity = q >> 24;
 }
 void PutPixel(void *user, const Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
-  uint8_t *q = static_cast<Memory *>(user)->At(p);
-  q[0] = static_cast<uint8_t>(c->red), q[1] = static_cast<uint8_t>(c->green);
-  q[2] = static_cast<uint8_t>(c->blue), q[3] = static_cast<uint8_t>(c->opacity);
+  *static_cast<Memory *>(user)->At(p) = Pack(c);
 }
 void PutVector(void *user, const Eevg_Color *c, const double *a, const double *b,
                Eerr_ErrorReport **) {
-  uint8_t *q = static_cast<Memory *>(user)->At(a);
-  for (int32_t x = static_cast<int32_t>(a[0]); x <= static_cast<int32_t>(b[0]); ++x, q += 4) {
-    q[0] = static_cast<uint8_t>(c->red), q[1] = static_cast<uint8_t>(c->green);
-    q[2] = static_cast<uint8_t>(c->blue), q[3] = static_cast<uint8_t>(c->opacity);
-  }
+  std::fill_n(static_cast<Memory *>(user)->At(a), static_cast<std::size_t>(b[0] - a[0]) + 1,
+              Pack(c));
 }
 
 // The renderer reads its font list at start-up: give it an empty one.
