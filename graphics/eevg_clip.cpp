@@ -248,9 +248,12 @@ int32_t eevg_WrHlin(Eevg_Drawing *drawing, int32_t column, int32_t y, int32_t co
   const double start[2] = {static_cast<double>(x0), static_cast<double>(row)};
   const double end[2] = {static_cast<double>(x0 + n - 1), static_cast<double>(row)};
   Eerr_ErrorReport *inner = nullptr;
+  bool failed = false;
   if (io->putVectorOpacity) {
     const int32_t done = io->putVectorOpacity(io->userData, &c, start, end, &inner);
-    if (!Take(err, inner) && !done && io->putVector) io->putVector(io->userData, &c, start, end, &inner);
+    failed = Take(err, inner);
+    inner = nullptr;
+    if (!failed && !done && io->putVector) io->putVector(io->userData, &c, start, end, &inner);
   } else if (opaque && io->putVector) {
     io->putVector(io->userData, &c, start, end, &inner);
   } else if (io->putPixelOpacity || io->putPixel) {
@@ -266,7 +269,7 @@ int32_t eevg_WrHlin(Eevg_Drawing *drawing, int32_t column, int32_t y, int32_t co
     }
     return status;
   }
-  if (Take(err, inner) || (err && *err)) {
+  if (Take(err, inner) || failed) {
     lower::Report(err, reporter, 4, "Unable to write device specific vector");
     return -1;
   }

@@ -99,6 +99,21 @@ TEST(EevgClip, RunWriterClipsAndRoutesToTheDevice) {
   EXPECT_EQ(canvas.log, (Log{"opacity pixel 3,9", "opacity pixel 4,9", "opacity pixel 5,9"}));
 }
 
+TEST(EevgClip, RunWriterAsksTheOpacityVectorFirst) {
+  for (int32_t done = 0; done < 2; ++done) {
+    Canvas canvas(10, 10);
+    canvas.io.putVector = Canvas::PutVector;
+    canvas.io.putVectorOpacity = Canvas::PutVectorOpacity;
+    canvas.polygonDone = done;
+    RasterDrawing drawing(canvas);
+    Slot err;
+    EXPECT_EQ(eevg_WrHlin(drawing.get(), 1, 0, 2, kRed, &err), 0);
+    Log expected{"opacity vector 1,9 2,9"};
+    if (!done) expected.push_back("vector 1,9 2,9");
+    EXPECT_EQ(canvas.log, expected);
+  }
+}
+
 TEST(EevgClip, RunWriterNeedsAWriter) {
   Canvas canvas(10, 10);
   RasterDrawing drawing(canvas);

@@ -67,6 +67,12 @@ struct Canvas {
       for (int32_t x = static_cast<int32_t>(a[0]); x <= static_cast<int32_t>(b[0]); ++x)
         c.At(x, static_cast<int32_t>(a[1])) = *color;
   }
+  static int32_t PutVectorOpacity(void *user, const Eevg_Color *, const double *a, const double *b,
+                                  Eerr_ErrorReport **) {
+    Canvas &c = Of(user);
+    c.log.push_back("opacity vector " + Pos(a) + " " + Pos(b));
+    return c.polygonDone;
+  }
   static void PutSpan(void *user, Egda_BaseDataStack *span, const double *start, int32_t count,
                       Eerr_ErrorReport **) {
     Canvas &c = Of(user);
