@@ -128,4 +128,61 @@ bool WalkVector(int32_t firstX, int32_t firstY, int32_t secondX, int32_t secondY
 
 } // namespace taviron::graphics
 
+// ---------------------------------------------------------------------------------------------
+// rasteriser: clipping, thin lines, pixel writers, the scan filler. Points are pairs of 32-bit
+// sub-pixel integers (1/8 pixel, device y upward) unless said otherwise; pixel positions are a
+// column and a device y. Each returns 0, or -1 with a report.
+
+namespace taviron::graphics {
+
+int32_t eevg_ThinVector(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour,
+                        const int32_t *segment, Eerr_ErrorReport **err);
+int32_t eevg_ThinPoly(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour, int32_t count,
+                      const int32_t *points, Eerr_ErrorReport **err);
+// points in pixels (column, device y).
+int32_t eevg_Thinply(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour, int32_t count,
+                     const int32_t *points, Eerr_ErrorReport **err);
+int32_t eevg_Wrdot(Eevg_Drawing *drawing, int32_t column, int32_t y,
+                   const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
+int32_t eevg_WrHlin(Eevg_Drawing *drawing, int32_t column, int32_t y, int32_t count,
+                    const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
+int32_t eevg_Wrdota(Eevg_Drawing *drawing, int32_t column, int32_t y, int32_t coverage,
+                    const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
+// position: (column, image row).
+int32_t eevg_WrDevPix(Eevg_Drawing *drawing, const Eevg_Color &colour, const double *position,
+                      int32_t opaque, Eerr_ErrorReport **err);
+int32_t eevg_TracePolygon(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                          const int32_t *points, const Eevg_DeviceColor &colour, int32_t width,
+                          Eerr_ErrorReport **err);
+int32_t eevg_HrpLine(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour,
+                     const int32_t *points, int32_t count, int32_t width, Eerr_ErrorReport **err);
+int32_t eevg_WrPix(Eevg_Drawing *drawing, int32_t penWidth, Eerr_ErrorReport **err);
+
+// Draws one ring of a trace wider than the 2 x 2 pen (or any trace when anti-aliased) as a wide
+// line. Until wide lines exist it reports that they are not available.
+int32_t TraceWideRing(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour,
+                      const int32_t *points, int32_t count, int32_t width,
+                      Eerr_ErrorReport **err);
+
+// One quarter-line's crossings (quarter-pixel x positions).
+struct Eevg_CrossingArray {
+  int32_t *x;
+  int32_t count;
+  int32_t capacity;
+  int32_t owned; // x is a heap block of its own (not a slice of the fill's pool)
+};
+
+int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                      const int32_t *points, const Eevg_DeviceColor &colour,
+                      Eerr_ErrorReport **err);
+int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                     const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
+                     int32_t yMax, int32_t xMin, int32_t xMax, Eerr_ErrorReport **err);
+int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, int32_t last,
+                     int32_t y, const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
+// Grows the array by 8 entries: 1, or 0 with a report.
+int32_t eevg_GetMoreRoom(Eevg_CrossingArray *array, Eerr_ErrorReport **err);
+
+} // namespace taviron::graphics
+
 #endif

@@ -633,6 +633,20 @@ int32_t eevg_Read(int32_t handle, void *buffer, int32_t count);
 int32_t eevg_Write(int32_t handle, const void *buffer, int32_t count);
 int32_t eevg_Lseek(int32_t handle, int32_t offset, int32_t whence);
 
+/* ---------------------------------------------------------------------------------------------
+   Rasteriser helpers */
+
+/* Clips the segment (x0, y0)-(x1, y1) in place to the window (inclusive bounds): 1 when a part
+   lies inside, else 0. swapCount counts the exchanges of the two ends, clipped is 1 when an end
+   moved. */
+int32_t eevg_Clip(int32_t *x0, int32_t *y0, int32_t *x1, int32_t *y1, int32_t xMin, int32_t yMin,
+                  int32_t xMax, int32_t yMax, int32_t *swapCount, int32_t *clipped);
+/* Clips an edge to the rows yMin to yMax (the x bounds are not used): 1 when a part remains. */
+int32_t eevg_AFillerClip(int32_t *x0, int32_t *y0, int32_t *x1, int32_t *y1, int32_t xMin,
+                         int32_t yMin, int32_t xMax, int32_t yMax);
+/* Orders two int32_t for qsort: 1, -1 or 0. */
+int eevg_compare(const void *a, const void *b);
+
 #ifdef __cplusplus
 }
 #endif
