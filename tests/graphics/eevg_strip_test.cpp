@@ -569,3 +569,31 @@ TEST_F(StripTest, FailedWritesAreReportedAndNotListed) {
 }
 
 } // namespace
+
+// The rasteriser's own writers on a strip-file drawing: a filled square reaches the target only
+// through the burn-in, with and without anti-aliasing.
+TEST_F(StripTest, AFillIsBurntIn) {
+  for (int32_t antiAlias : {0, 1}) {
+    SCOPED_TRACE(antiAlias);
+    device_->antiAlias = antiAlias;
+    ASSERT_NE(Init(16, 16, 8, 0, 0, 0), nullptr);
+    // Sub-pixel corners (0, 0) and (80, 80), closed: pixels 0..9 of rows 0..9 from the bottom.
+    const int32_t starts[] = {0, 5};
+    const int32_t points[] = {0, 0, 80, 0, 80, 80, 0, 80, 0, 0};
+    Slot err;
+    ASSERT_EQ(gfx::eevg_LOFiller(drawing_, 1, starts, points, Rgb(255, 0, 0), &err), 0)
+        << Chain(err.report);
+    EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
+    // Device y runs upward: device row y is image row 15 - y.
+    EXPECT_EQ(target_.At(0, 5, 15 - 5), 255);
+    EXPECT_EQ(target_.At(0, 12, 15 - 5), 0);
+    EXPECT_EQ(target_.At(0, 5, 15 - 12), 0);
+    if (antiAlias) {
+      EXPECT_EQ(target_.At(0, 0, 15), 208);
+      EXPECT_EQ(target_.At(0, 10, 15 - 10), 16);
+    } else {
+      EXPECT_EQ(target_.At(0, 9, 15 - 9), 255);
+      EXPECT_EQ(target_.At(0, 10, 15 - 9), 0);
+    }
+  }
+}
