@@ -92,6 +92,26 @@ int32_t EndPart(Eevg_Drawing *drawing, bool close, const char *reporter, Eerr_Er
   return 0;
 }
 
+// The parameter where the quarter (px, py) crosses the segment from the centre to the ray's end,
+// as the cutting of curves finds it (crossings outside the segment's box widened by the
+// tolerance do not count). t is left alone when there is none.
+void CutParameter(double x1, double y1, double x2, double y2, const double *px, const double *py,
+                  double tolerance, double &t) {
+  double cx[4], cy[4], cuts[3];
+  CVBezierToPolyD(px, cx);
+  CVBezierToPolyD(py, cy);
+  const int32_t count = CVFindCuts(x1, y1, x2, y2, cx, cy, cuts);
+  for (int32_t i = 0; i < count; ++i) {
+    const double x = static_cast<double>(CVPolyValD(3, cx, cuts[i]));
+    const double y = static_cast<double>(CVPolyValD(3, cy, cuts[i]));
+    if (UTPointInRect(x, y, std::min(x1, x2) - tolerance, std::min(y1, y2) - tolerance,
+                      std::max(x1, x2) + tolerance, std::max(y1, y2) + tolerance)) {
+      t = cuts[i];
+      return;
+    }
+  }
+}
+
 } // namespace
 
 void eevg_ComputeEllipseCurve(double cx, double cy, double rx, double ry, double rotation,
@@ -152,15 +172,27 @@ void eevg_ComputeEllipticalArcCurve(const Eevg_Drawing *drawing, double cx, doub
       const int index = (3 * q + j) % 12;
       place.Place(kUnit[index][0], kUnit[index][1], px[j], py[j]);
     }
-    double cutX[13], cutY[13];
-    if (i == 1 && CVCut(cx, cy, startX, startY, px, py, tolerance, cutX, cutY) >= 2) {
-      // Keep the curve from the cut onward.
-      std::copy(cutX + 3, cutX + 7, px);
-      std::copy(cutY + 3, cutY + 7, py);
+    // Both cuts are found on the whole quarter, so that an arc within one quarter is cut at its
+    // two rays even when they are (nearly) the same.
+    double from = 0, to = 1;
+    if (i == 1) CutParameter(cx, cy, startX, startY, px, py, tolerance, from);
+    if (i == n) CutParameter(cx, cy, endX, endY, px, py, tolerance, to);
+    if (to < from) to = from;
+    double piece[7];
+    if (to < 1) {
+      // Keep the curve up to the end cut.
+      CVBreakD(px, to, piece);
+      std::copy(piece, piece + 4, px);
+      CVBreakD(py, to, piece);
+      std::copy(piece, piece + 4, py);
     }
-    if (i == n && CVCut(cx, cy, endX, endY, px, py, tolerance, cutX, cutY) >= 2) {
-      std::copy(cutX, cutX + 4, px);
-      std::copy(cutY, cutY + 4, py);
+    if (from > 0) {
+      // Keep the curve from the start cut onward.
+      const double t = to > 0 ? from / to : 0;
+      CVBreakD(px, t, piece);
+      std::copy(piece + 3, piece + 7, px);
+      CVBreakD(py, t, piece);
+      std::copy(piece + 3, piece + 7, py);
     }
     for (int j = i == 1 ? 0 : 1; j < 4; ++j) {
       out[2 * written] = TruncateToInt32(px[j]);
