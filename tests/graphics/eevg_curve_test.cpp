@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -317,6 +318,57 @@ TEST_F(EevgCVPoly, GrowsThePointArrayAndReportsWhenItCannot) {
     EXPECT_TRUE(Reported(err.report, "eevg_CVPoly", 1, "Polygon Overflow")) << Chain(err.report);
   }
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
+}
+
+
+// Random curves, from small to the whole 32-bit range, with doubles that are no numbers at all:
+// nothing crashes, the flattened points stay in the control points' box and end on the end point.
+TEST_F(EevgCVPoly, RandomAndExtremeInputNeverEscapes) {
+  std::mt19937 random(8);
+  const double specials[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(), 1e300, -1e300, 0};
+  Slot err;
+  for (int round = 0; round < 300; ++round) {
+    const int bits = 1 + round % 32;
+    std::uniform_int_distribution<int64_t> coordinate(-(int64_t(1) << (bits - 1)), (int64_t(1) << (bits - 1)) - 1);
+    std::vector<int32_t> curve(8);
+    for (auto &value : curve) value = static_cast<int32_t>(coordinate(random));
+    if (round % 7 == 0) { curve[6] = curve[0]; curve[7] = curve[1]; }
+    Part part{{curve[0], curve[1]}};
+    const std::vector<int32_t> pts = part.Flatten(drawing.get(), curve, &err, round % 5 * 3);
+    ASSERT_FALSE(pts.empty()) << Chain(err.report);
+    EXPECT_EQ(pts[pts.size() - 2], curve[6]);
+    EXPECT_EQ(pts.back(), curve[7]);
+    for (size_t i = 0; i < pts.size(); i += 2) {
+      ASSERT_GE(pts[i], std::min({curve[0], curve[2], curve[4], curve[6]}));
+      ASSERT_LE(pts[i], std::max({curve[0], curve[2], curve[4], curve[6]}));
+      ASSERT_GE(pts[i + 1], std::min({curve[1], curve[3], curve[5], curve[7]}));
+      ASSERT_LE(pts[i + 1], std::max({curve[1], curve[3], curve[5], curve[7]}));
+    }
+
+    // The double routines on the same values, some of them replaced by specials.
+    double px[4], py[4], line[4];
+    std::uniform_int_distribution<int> pick(0, 9);
+    for (int i = 0; i < 4; ++i) {
+      px[i] = pick(random) == 0 ? specials[pick(random) % 6] : curve[2 * i];
+      py[i] = pick(random) == 0 ? specials[pick(random) % 6] : curve[2 * i + 1];
+      line[i] = pick(random) == 0 ? specials[pick(random) % 6] : static_cast<double>(coordinate(random));
+    }
+    double outX[13], outY[13], t[3];
+    const int32_t pieces = CVCut(line[0], line[1], line[2], line[3], px, py, 2, outX, outY);
+    EXPECT_GE(pieces, 1);
+    EXPECT_LE(pieces, 4);
+    double cx[4], cy[4];
+    CVBezierToPolyD(px, cx);
+    CVBezierToPolyD(py, cy);
+    const int32_t cuts = CVFindCuts(line[0], line[1], line[2], line[3], cx, cy, t);
+    for (int32_t i = 0; i < cuts; ++i) {
+      EXPECT_GE(t[i], 0);
+      EXPECT_LE(t[i], 1);
+    }
+    int32_t broken[7];
+    CVBreak(curve.data(), px[1], broken);
+  }
 }
 
 } // namespace
