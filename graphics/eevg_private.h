@@ -185,4 +185,45 @@ int32_t eevg_GetMoreRoom(Eevg_CrossingArray *array, Eerr_ErrorReport **err);
 
 } // namespace taviron::graphics
 
+// ---------------------------------------------------------------------------------------------
+// Curves: the flattener and the ellipse and arc builders. Points are 32-bit sub-pixel pairs.
+
+namespace taviron::graphics {
+
+// A double as a 32-bit integer, truncated toward zero and saturated (NaN gives 0).
+int32_t TruncateToInt32(double value);
+
+// Appends the cubic (x0, y0)..(x3, y3), flattened within the flatness (at least 2), to the point
+// array of *pointCount points; the current part (counted from 1) starts at starts[partNumber-1].
+// The start point is not appended. The array grows as needed ("Polygon Overflow" when it cannot).
+// Returns 0, or -1 with a report.
+int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
+                    int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t flatness,
+                    int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
+                    const int32_t *starts, int32_t partNumber, Eerr_ErrorReport **err);
+
+// The twelve control points (24 integers) of the whole ellipse, starting at angle 0 of its own
+// frame: point 0, then three per quarter, the last quarter ending on point 0 again.
+void eevg_ComputeEllipseCurve(double cx, double cy, double rx, double ry, double rotation,
+                              int32_t *out);
+// The control points of the arc from start to end (counter-clockwise, radians in the ellipse's
+// own frame): 1 + 3n points for n pieces (at most 5, so out holds 32 integers).
+void eevg_ComputeEllipticalArcCurve(const Eevg_Drawing *drawing, double cx, double cy, double rx,
+                                    double ry, double rotation, double start, double end,
+                                    int32_t *out, int32_t *pieceCount);
+// Normalises the angle (written back) and returns its quadrant, for a start (isStart 1) or an
+// end (isStart 0).
+int32_t eevg_AngleToQuadrant(double *angle, int32_t isStart);
+long double eevg_Distance(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+
+// Append one new part to the drawing's point buffer: the whole ellipse flattened with the
+// drawing's curve flatness and closed by repeating its first point, or the arc's curve left
+// open. Returns 0, or -1 with a report.
+int32_t FlattenEllipse(Eevg_Drawing *drawing, double cx, double cy, double rx, double ry,
+                       double rotation, Eerr_ErrorReport **err);
+int32_t FlattenEllipticalArc(Eevg_Drawing *drawing, double cx, double cy, double rx, double ry,
+                             double rotation, double start, double end, Eerr_ErrorReport **err);
+
+} // namespace taviron::graphics
+
 #endif

@@ -647,6 +647,45 @@ int32_t eevg_AFillerClip(int32_t *x0, int32_t *y0, int32_t *x1, int32_t *y1, int
 /* Orders two int32_t for qsort: 1, -1 or 0. */
 int eevg_compare(const void *a, const void *b);
 
+/* ---------------------------------------------------------------------------------------------
+   Curve routines. A one-dimensional cubic Bezier is four values p0..p3; its polynomial form is
+   c0 + c1 t + c2 t^2 + c3 t^3 for t in 0..1. A polynomial of degree n has n + 1 coefficients in
+   ascending powers. Each routine but CVFindCuts and CVCut has an integer form and a double form
+   (suffix D). */
+
+void CVBezierToPoly(const int32_t p[4], int32_t c[4]);
+void CVBezierToPolyD(const double p[4], double c[4]);
+/* The polynomial's value at x by Horner's scheme (0 for a negative degree). */
+long double CVPolyVal(int32_t n, const int32_t *c, double x);
+long double CVPolyValD(int32_t n, const double *c, double x);
+/* d[i-1] = i c[i] for i = 1..n; the integer form returns n + 1. */
+int32_t CVPolyDerivative(int32_t n, const int32_t *c, int32_t *d);
+void CVPolyDerivativeD(int32_t n, const double *c, double *d);
+/* Real roots of c0 + c1 x + c2 x^2 in ascending order (the linear root when c2 is 0); their
+   number. */
+int32_t CVQuadRoot(const int32_t c[3], double roots[2]);
+int32_t CVQuadRootD(const double c[3], double roots[2]);
+/* Newton's method from x with the polynomial c and its derivative d (degree n - 1), at most
+   limit steps; found is 1 when |value| came within the tolerance. Returns the last estimate. */
+double CVPolyRoot(int32_t n, const int32_t *c, const int32_t *d, double x, int32_t limit,
+                  double tolerance, int32_t *found);
+double CVPolyRootD(int32_t n, const double *c, const double *d, double x, int32_t limit,
+                   double tolerance, int32_t *found);
+/* Parameters in 0..1, ascending, where the plane curve of polynomial forms cx, cy crosses the
+   line through (x1, y1) and (x2, y2); their number (at most 3). */
+int32_t CVFindCuts(double x1, double y1, double x2, double y2, const double cx[4],
+                   const double cy[4], double t[3]);
+/* Splits a cubic at t into two cubics out[0..3] and out[3..6]; out may be p itself. */
+void CVBreak(const int32_t p[4], double t, int32_t out[7]);
+void CVBreakD(const double p[4], double t, double out[7]);
+/* Cuts the plane cubic (px, py) where it crosses the segment (crossings outside the segment's
+   box widened by the tolerance do not count). Returns the number of pieces, at most 4; piece i
+   is outX[3i..3i+3], outY[3i..3i+3] (each array holds at least 13 values). */
+int32_t CVCut(double x1, double y1, double x2, double y2, const double px[4], const double py[4],
+              double tolerance, double *outX, double *outY);
+/* 1 when xMin <= x <= xMax and yMin <= y <= yMax, else 0. */
+int32_t UTPointInRect(double x, double y, double xMin, double yMin, double xMax, double yMax);
+
 #ifdef __cplusplus
 }
 #endif

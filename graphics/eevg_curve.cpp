@@ -1,0 +1,380 @@
+// Cubic curves: the polynomial routines, cutting and breaking, and the flattener that turns a
+// cubic into points of a drawing's point buffer.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#include "eevg_private.h"
+#include "emsc.h"
+#include "internal.h"
+
+namespace lower = taviron::lower;
+
+namespace taviron::graphics {
+
+int32_t TruncateToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return INT32_MAX;
+  if (value <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+namespace {
+
+using Wide = __int128;
+
+// De Casteljau halving of the curve at `top` (eight unsigned coordinates) into two curves: the
+// right half stays at `top`, the left half goes to `top + 8`.
+void Halve(uint32_t *top) {
+  uint32_t *left = top + 8;
+  for (int axis = 0; axis < 2; ++axis) {
+    const uint64_t p0 = top[axis], p1 = top[2 + axis], p2 = top[4 + axis], p3 = top[6 + axis];
+    const uint64_t m = (p0 + 3 * p1 + 3 * p2 + p3 + 4) >> 3;
+    left[axis] = static_cast<uint32_t>(p0);
+    left[2 + axis] = static_cast<uint32_t>((p0 + p1 + 1) >> 1);
+    left[4 + axis] = static_cast<uint32_t>((p0 + 2 * p1 + p2 + 2) >> 2);
+    left[6 + axis] = static_cast<uint32_t>(m);
+    top[axis] = static_cast<uint32_t>(m);
+    top[2 + axis] = static_cast<uint32_t>((p1 + 2 * p2 + p3 + 2) >> 2);
+    top[4 + axis] = static_cast<uint32_t>((p2 + p3 + 1) >> 1);
+  }
+}
+
+// Whether the inner control points lie within the flatness of the chord. A closed curve (end on
+// its start) has no chord: it is flat when its control points are that close to the start.
+bool Flat(const uint32_t *c, int64_t flatness) {
+  const int64_t x0 = c[0], y0 = c[1];
+  const int64_t dx = static_cast<int64_t>(c[6]) - x0, dy = static_cast<int64_t>(c[7]) - y0;
+  const int64_t ax = static_cast<int64_t>(c[2]) - x0, ay = static_cast<int64_t>(c[3]) - y0;
+  const int64_t bx = static_cast<int64_t>(c[4]) - x0, by = static_cast<int64_t>(c[5]) - y0;
+  if (dx == 0 && dy == 0) {
+    const int64_t reach = std::max({std::llabs(ax), std::llabs(ay), std::llabs(bx), std::llabs(by)});
+    return 2 * static_cast<Wide>(reach) <= flatness;
+  }
+  const Wide limit = static_cast<Wide>(std::max(std::llabs(dx), std::llabs(dy))) * flatness;
+  Wide first = static_cast<Wide>(ay) * dx - static_cast<Wide>(ax) * dy;
+  Wide second = static_cast<Wide>(by) * dx - static_cast<Wide>(bx) * dy;
+  if (first < 0) first = -first;
+  if (second < 0) second = -second;
+  return 2 * first <= limit && 2 * second <= limit;
+}
+
+} // namespace
+
+int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
+                    int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t flatness,
+                    int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
+                    const int32_t *starts, int32_t partNumber, Eerr_ErrorReport **err) {
+  static const char *reporter = "eevg_CVPoly";
+  lower::Clear(err);
+  if (!drawing || !drawing->curveStack || !pointCapacity || !points || !pointCount) {
+    lower::Report(err, reporter, 1, "NULL Eevg Drawing Pointer");
+    return -1;
+  }
+  const int32_t depth = std::max<int32_t>(1, std::min(drawing->curveStackCapacity, kCurveStackCapacity));
+  const int64_t mx = std::min({x0, x1, x2, x3}), my = std::min({y0, y1, y2, y3});
+  const int64_t span = std::max({static_cast<int64_t>(std::max({x0, x1, x2, x3})) - mx,
+                                 static_cast<int64_t>(std::max({y0, y1, y2, y3})) - my});
+  // The extra precision bits, given up when the curve is too large to keep them in 32 bits.
+  int32_t shift = std::clamp(drawing->curveShift, 0, 8);
+  while (shift > 0 && (span << shift) > static_cast<int64_t>(UINT32_MAX)) --shift;
+  const int64_t flat = std::max<int32_t>(flatness, 2);
+
+  uint32_t *stack = reinterpret_cast<uint32_t *>(drawing->curveStack);
+  const int32_t in[8] = {x0, y0, x1, y1, x2, y2, x3, y3};
+  for (int i = 0; i < 8; ++i)
+    stack[i] = static_cast<uint32_t>((static_cast<int64_t>(in[i]) - (i % 2 ? my : mx)) << shift);
+  int32_t used = 1;
+
+  int32_t count = std::max(*pointCount, 0);
+  int32_t partStart = (starts && partNumber >= 1) ? std::clamp(starts[partNumber - 1], 0, count) : count;
+  int64_t lastX = 0, lastY = 0, lastDx = 0, lastDy = 0;
+  bool haveDirection = false;
+  if (count > 0) {
+    lastX = (*points)[2 * count - 2];
+    lastY = (*points)[2 * count - 1];
+  }
+  if (count - partStart >= 2) {
+    lastDx = lastX - (*points)[2 * count - 4];
+    lastDy = lastY - (*points)[2 * count - 3];
+    haveDirection = true;
+  }
+
+  while (used > 0) {
+    uint32_t *top = stack + 8 * (used - 1);
+    while (used < depth && !Flat(top, flat)) {
+      Halve(top);
+      ++used;
+      top += 8;
+    }
+    const int64_t x = mx + (top[6] >> shift), y = my + (top[7] >> shift);
+    const int64_t dx = x - lastX, dy = y - lastY;
+    if (dx != 0 || dy != 0) {
+      // A point going on in the same direction replaces the last one instead of following it.
+      const bool along = haveDirection && static_cast<Wide>(dx) * lastDy == static_cast<Wide>(dy) * lastDx &&
+                         static_cast<Wide>(dx) * lastDx + static_cast<Wide>(dy) * lastDy > 0;
+      if (along) {
+        (*points)[2 * count - 2] = static_cast<int32_t>(x);
+        (*points)[2 * count - 1] = static_cast<int32_t>(y);
+        lastDx += dx;
+        lastDy += dy;
+      } else {
+        if (count >= *pointCapacity) {
+          const int64_t wanted = std::max<int64_t>(static_cast<int64_t>(count) + 200,
+                                                   static_cast<int64_t>(*pointCapacity) * 3 / 2);
+          const int64_t capacity = std::min<int64_t>(wanted, INT32_MAX / 8);
+          void *grown = capacity > count
+                            ? emsc_HeapRealloc(*points, static_cast<std::size_t>(capacity) * 2 * sizeof(int32_t))
+                            : nullptr;
+          if (!grown) {
+            *pointCount = count;
+            lower::Report(err, reporter, 1, "Polygon Overflow");
+            return -1;
+          }
+          *points = static_cast<int32_t *>(grown);
+          *pointCapacity = static_cast<int32_t>(capacity);
+        }
+        (*points)[2 * count] = static_cast<int32_t>(x);
+        (*points)[2 * count + 1] = static_cast<int32_t>(y);
+        ++count;
+        haveDirection = count - partStart >= 2;
+        lastDx = dx;
+        lastDy = dy;
+      }
+      lastX = x;
+      lastY = y;
+    }
+    --used;
+  }
+  *pointCount = count;
+  return 0;
+}
+
+} // namespace taviron::graphics
+
+namespace {
+
+template <typename T>
+void BezierToPoly(const T *p, T *c) {
+  const T p0 = p[0], p1 = p[1], p2 = p[2], p3 = p[3];
+  c[0] = p0;
+  c[1] = 3 * (p1 - p0);
+  c[2] = 3 * (p0 - 2 * p1 + p2);
+  c[3] = 3 * (p1 - p2) + p3 - p0;
+}
+
+template <typename T>
+long double PolyVal(int32_t n, const T *c, double x) {
+  if (!c || n < 0) return 0;
+  long double value = c[n];
+  for (int32_t i = n - 1; i >= 0; --i) value = value * x + c[i];
+  return value;
+}
+
+template <typename T>
+int32_t QuadRoot(const T *c, double *roots) {
+  const long double c0 = c[0], c1 = c[1], c2 = c[2];
+  if (c2 == 0) {
+    // No square term: the linear root, if any.
+    if (c1 == 0) return 0;
+    roots[0] = static_cast<double>(-c0 / c1);
+    return 1;
+  }
+  const long double d = c1 * c1 - 4 * c0 * c2;
+  if (!(d >= 0)) return 0;
+  if (d == 0) {
+    roots[0] = static_cast<double>(-c1 / (2 * c2));
+    return 1;
+  }
+  const long double root = std::sqrt(d);
+  double a = static_cast<double>((-c1 - root) / (2 * c2));
+  double b = static_cast<double>((root - c1) / (2 * c2));
+  if (a > b) std::swap(a, b);
+  roots[0] = a;
+  roots[1] = b;
+  return 2;
+}
+
+template <typename T>
+double PolyRoot(int32_t n, const T *c, const T *d, double x, int32_t limit, double tolerance,
+                int32_t *found) {
+  int32_t dummy = 0;
+  if (!found) found = &dummy;
+  *found = 0;
+  for (int32_t i = 0; i < limit; ++i) {
+    const long double f = PolyVal(n, c, x);
+    if (std::fabs(f) <= tolerance) {
+      *found = 1;
+      return x;
+    }
+    const long double slope = PolyVal(n - 1, d, x);
+    if (std::fabs(slope) <= tolerance) return x;
+    x = static_cast<double>(x - f / slope);
+  }
+  return x;
+}
+
+void BreakD(const double *p, double t, double *out) {
+  double c[4];
+  BezierToPoly(p, c);
+  double d[3];
+  for (int i = 1; i <= 3; ++i) d[i - 1] = i * c[i];
+  const double b = static_cast<double>(PolyVal(3, c, t));
+  const double slope = static_cast<double>(PolyVal(2, d, t));
+  const double p0 = p[0], p1 = p[1], p2 = p[2], p3 = p[3];
+  out[0] = p0;
+  out[1] = p0 + t * (p1 - p0);
+  out[2] = b - t * 0.3333333 * slope;
+  out[3] = b;
+  out[4] = b + (0.3333333333333333 - t * 0.3333333) * slope;
+  out[5] = p3 - (1 - t) * (p3 - p2);
+  out[6] = p3;
+}
+
+} // namespace
+
+extern "C" {
+
+void CVBezierToPoly(const int32_t p[4], int32_t c[4]) {
+  // Wrapping arithmetic: the coefficients of curves beyond the 32-bit range are not defined.
+  uint32_t u[4] = {static_cast<uint32_t>(p[0]), static_cast<uint32_t>(p[1]),
+                   static_cast<uint32_t>(p[2]), static_cast<uint32_t>(p[3])};
+  uint32_t r[4];
+  BezierToPoly(u, r);
+  for (int i = 0; i < 4; ++i) c[i] = static_cast<int32_t>(r[i]);
+}
+
+void CVBezierToPolyD(const double p[4], double c[4]) { BezierToPoly(p, c); }
+
+long double CVPolyVal(int32_t n, const int32_t *c, double x) { return PolyVal(n, c, x); }
+
+long double CVPolyValD(int32_t n, const double *c, double x) { return PolyVal(n, c, x); }
+
+int32_t CVPolyDerivative(int32_t n, const int32_t *c, int32_t *d) {
+  for (int32_t i = 1; i <= n; ++i)
+    d[i - 1] = static_cast<int32_t>(static_cast<uint32_t>(i) * static_cast<uint32_t>(c[i]));
+  return n + 1;
+}
+
+void CVPolyDerivativeD(int32_t n, const double *c, double *d) {
+  for (int32_t i = 1; i <= n; ++i) d[i - 1] = i * c[i];
+}
+
+int32_t CVQuadRoot(const int32_t c[3], double roots[2]) { return QuadRoot(c, roots); }
+
+int32_t CVQuadRootD(const double c[3], double roots[2]) { return QuadRoot(c, roots); }
+
+double CVPolyRoot(int32_t n, const int32_t *c, const int32_t *d, double x, int32_t limit,
+                  double tolerance, int32_t *found) {
+  return PolyRoot(n, c, d, x, limit, tolerance, found);
+}
+
+double CVPolyRootD(int32_t n, const double *c, const double *d, double x, int32_t limit,
+                   double tolerance, int32_t *found) {
+  return PolyRoot(n, c, d, x, limit, tolerance, found);
+}
+
+int32_t CVFindCuts(double x1, double y1, double x2, double y2, const double cx[4],
+                   const double cy[4], double t[3]) {
+  const double dx = x2 - x1, dy = y1 - y2;
+  const double k[4] = {dx * cy[0] + dy * cx[0] - (x1 * dy + y1 * dx), dy * cx[1] + dx * cy[1],
+                       dy * cx[2] + dx * cy[2], dy * cx[3] + dx * cy[3]};
+  const double slope[3] = {k[1], 2 * k[2], 3 * k[3]};
+  // The turning points of g split 0..1 into monotonic pieces.
+  double bounds[4] = {0, 0, 0, 0};
+  int32_t boundCount = 1;
+  double turns[2];
+  int32_t turnCount = 0;
+  if (k[3] == 0) {
+    // g is at most quadratic: its one turning point, if any.
+    if (k[2] != 0) turns[turnCount++] = -k[1] / (2 * k[2]);
+  } else {
+    const double d = slope[1] * slope[1] - 4 * slope[0] * slope[2];
+    if (d == 0) {
+      turns[turnCount++] = -slope[1];
+    } else if (d > 0) {
+      const double root = std::sqrt(d);
+      double a = (-slope[1] - root) / (2 * slope[2]), b = (-slope[1] + root) / (2 * slope[2]);
+      if (a > b) std::swap(a, b);
+      turns[turnCount++] = a;
+      turns[turnCount++] = b;
+    }
+  }
+  for (int32_t i = 0; i < turnCount; ++i)
+    if (turns[i] >= 0 && turns[i] < 1 && turns[i] > bounds[boundCount - 1]) bounds[boundCount++] = turns[i];
+  bounds[boundCount++] = 1;
+
+  int32_t found = 0;
+  for (int32_t i = 0; i + 1 < boundCount; ++i) {
+    const double a = bounds[i], b = bounds[i + 1];
+    const double ga = static_cast<double>(PolyVal(3, k, a)), gb = static_cast<double>(PolyVal(3, k, b));
+    if (ga == gb || !((ga <= 0 && gb >= 0) || (ga >= 0 && gb <= 0))) continue;
+    int32_t converged = 0;
+    double root = CVPolyRootD(3, k, slope, (a * gb - b * ga) / (gb - ga), 50, 0.001, &converged);
+    // The crossing lies in its monotonic piece; an estimate that left it is brought back.
+    if (std::isnan(root)) continue;
+    root = std::clamp(root, a, b);
+    t[found++] = root;
+  }
+  std::sort(t, t + found);
+  return found;
+}
+
+void CVBreak(const int32_t p[4], double t, int32_t out[7]) {
+  const double pd[4] = {static_cast<double>(p[0]), static_cast<double>(p[1]),
+                        static_cast<double>(p[2]), static_cast<double>(p[3])};
+  double c[4];
+  BezierToPoly(pd, c);
+  double d[3];
+  for (int i = 1; i <= 3; ++i) d[i - 1] = i * c[i];
+  const double b = static_cast<double>(PolyVal(3, c, t));
+  const double slope = static_cast<double>(PolyVal(2, d, t));
+  using taviron::graphics::TruncateToInt32;
+  out[0] = p[0];
+  out[1] = TruncateToInt32(pd[0] + t * (pd[1] - pd[0]));
+  out[2] = TruncateToInt32(b - t * 0.3333333 * slope);
+  out[3] = TruncateToInt32(b);
+  out[4] = TruncateToInt32(b + 0.3333333 * (1 - t) * slope);
+  out[5] = TruncateToInt32(pd[3] - (1 - t) * (pd[3] - pd[2]));
+  out[6] = p[3];
+}
+
+void CVBreakD(const double p[4], double t, double out[7]) {
+  const double copy[4] = {p[0], p[1], p[2], p[3]};
+  BreakD(copy, t, out);
+}
+
+int32_t CVCut(double x1, double y1, double x2, double y2, const double px[4], const double py[4],
+              double tolerance, double *outX, double *outY) {
+  double cx[4], cy[4];
+  BezierToPoly(px, cx);
+  BezierToPoly(py, cy);
+  double t[3];
+  const int32_t found = CVFindCuts(x1, y1, x2, y2, cx, cy, t);
+  const double xMin = std::min(x1, x2) - tolerance, xMax = std::max(x1, x2) + tolerance;
+  const double yMin = std::min(y1, y2) - tolerance, yMax = std::max(y1, y2) + tolerance;
+  int32_t kept = 0;
+  for (int32_t i = 0; i < found; ++i) {
+    const double x = static_cast<double>(PolyVal(3, cx, t[i]));
+    const double y = static_cast<double>(PolyVal(3, cy, t[i]));
+    if (UTPointInRect(x, y, xMin, yMin, xMax, yMax)) t[kept++] = t[i];
+  }
+  const double copyX[4] = {px[0], px[1], px[2], px[3]}, copyY[4] = {py[0], py[1], py[2], py[3]};
+  std::copy(copyX, copyX + 4, outX);
+  std::copy(copyY, copyY + 4, outY);
+  for (int32_t i = 0; i < kept; ++i) {
+    CVBreakD(outX + 3 * i, t[i], outX + 3 * i);
+    CVBreakD(outY + 3 * i, t[i], outY + 3 * i);
+    // The later crossings, on the remaining piece. A cut at the very end leaves nothing to rescale.
+    const double rest = 1 - t[i];
+    for (int32_t j = i + 1; j < kept; ++j) t[j] = rest > 0 ? (t[j] - t[i]) / rest : 1;
+  }
+  return kept + 1;
+}
+
+int32_t UTPointInRect(double x, double y, double xMin, double yMin, double xMax, double yMax) {
+  return xMin <= x && x <= xMax && yMin <= y && y <= yMax ? 1 : 0;
+}
+
+} // extern "C"
