@@ -199,8 +199,7 @@ Eevg_Drawing *eevg_DrawingInit(Eevg_Control *control, Eevg_DeviceInfo *device,
     Eerr_ErrorReport *inner = nullptr;
     if (!SetClipPixels(drawing, 0, 0, drawing->deviceXMax, drawing->deviceYMax, &inner)) {
       FreeDrawing(drawing);
-      if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-      lower::Report(err, reporter, 7, "Error setting drawing clip window");
+      lower::ReportChained(err, inner, reporter, 7, "Error setting drawing clip window");
       return nullptr;
     }
   }
@@ -223,8 +222,7 @@ Eevg_Drawing *eevg_DrawingInit(Eevg_Control *control, Eevg_DeviceInfo *device,
                  world->upperRight->y, &inner);
     if (inner || !world->lowerLeft || !world->upperRight) {
       FreeDrawing(drawing);
-      if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-      lower::Report(err, reporter, 10, "Error setting world for drawing");
+      lower::ReportChained(err, inner, reporter, 10, "Error setting world for drawing");
       return nullptr;
     }
   }
@@ -260,8 +258,7 @@ Eevg_Drawing *eevg_DrawingInit(Eevg_Control *control, Eevg_DeviceInfo *device,
     Eerr_ErrorReport *inner = nullptr;
     if (gfx::StripFileOpen(drawing, device->colorMode == EEVG_TRUECOLOR ? 3 : 1, &inner) != 0) {
       FreeDrawing(drawing);
-      if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-      lower::Report(err, reporter, 14, "Unable to Complete HTF Initialization");
+      lower::ReportChained(err, inner, reporter, 14, "Unable to Complete HTF Initialization");
       return nullptr;
     }
   }

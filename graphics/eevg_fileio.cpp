@@ -35,15 +35,6 @@ int32_t Truncate(double value) {
   return static_cast<int32_t>(value);
 }
 
-void Chain(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter, int32_t code,
-           const char *message) {
-  if (err)
-    *err = inner;
-  else
-    eerr_DeleteErrorReportEx(&inner);
-  lower::Report(err, reporter, code, "%s", message);
-}
-
 // Writes one pixel of the colour at (column, row) into the description's layers.
 bool PlacePixel(RGBLayerDescription *description, const Eevg_Color *color, int32_t column,
                 int32_t row, Eerr_ErrorReport **err) {
@@ -63,7 +54,7 @@ bool PlacePixel(RGBLayerDescription *description, const Eevg_Color *color, int32
     eimg_PixelRectDelete(rect, &inner);
     rect = nullptr;
     if (inner) {
-      Chain(err, inner, reporter, 3, "Error returned from eimg_PixelRectDelete");
+      lower::ReportChained(err, inner, reporter, 3, "Error returned from eimg_PixelRectDelete");
       return false;
     }
   }
@@ -71,7 +62,7 @@ bool PlacePixel(RGBLayerDescription *description, const Eevg_Color *color, int32
     Eerr_ErrorReport *inner = nullptr;
     rect = eimg_PixelRectCreate(1, 1, EGDA_TYPE_U8, &inner);
     if (!rect) {
-      Chain(err, inner, reporter, 4, "Error returned from eimg_PixelRectCreate");
+      lower::ReportChained(err, inner, reporter, 4, "Error returned from eimg_PixelRectCreate");
       return false;
     }
   }
@@ -81,10 +72,10 @@ bool PlacePixel(RGBLayerDescription *description, const Eevg_Color *color, int32
     int32_t missingCode, writeCode;
     const char *missing, *failed;
   };
-  if (description->colorMode == EEVG_PSEUDOCOLOR) {
-    const Plane planes[] = {{description->red, color->index, 5, 6, "Invalid input red Layer description",
-                             "Error returned from edms_PutPixel"}};
-    for (const Plane &plane : planes) {
+  // Writes the value of each plane into its layer.
+  auto write = [&](const Plane *planes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const Plane &plane = planes[i];
       if (!plane.layer) {
         lower::Report(err, reporter, plane.missingCode, "%s", plane.missing);
         return false;
@@ -92,11 +83,16 @@ bool PlacePixel(RGBLayerDescription *description, const Eevg_Color *color, int32
       *rect->origin = static_cast<uint8_t>(plane.value & 0xff);
       Eerr_ErrorReport *inner = nullptr;
       if (eimg_LayerRasterPixelRectSet(plane.layer, column, row, 1, 1, rect, &inner) != 0) {
-        Chain(err, inner, reporter, plane.writeCode, plane.failed);
+        lower::ReportChained(err, inner, reporter, plane.writeCode, "%s", plane.failed);
         return false;
       }
     }
     return true;
+  };
+  if (description->colorMode == EEVG_PSEUDOCOLOR) {
+    const Plane index[] = {{description->red, color->index, 5, 6, "Invalid input red Layer description",
+                            "Error returned from edms_PutPixel"}};
+    return write(index, 1);
   }
   if (description->colorMode != EEVG_TRUECOLOR) {
     lower::Report(err, reporter, 13, "Invalid colorMode");
@@ -110,19 +106,7 @@ bool PlacePixel(RGBLayerDescription *description, const Eevg_Color *color, int32
       {description->blue, color->blue, 11, 12, "Invalid input blue Layer description",
        "Error returned from edms_PutPixel for blue"},
   };
-  for (const Plane &plane : planes) {
-    if (!plane.layer) {
-      lower::Report(err, reporter, plane.missingCode, "%s", plane.missing);
-      return false;
-    }
-    *rect->origin = static_cast<uint8_t>(plane.value & 0xff);
-    Eerr_ErrorReport *inner = nullptr;
-    if (eimg_LayerRasterPixelRectSet(plane.layer, column, row, 1, 1, rect, &inner) != 0) {
-      Chain(err, inner, reporter, plane.writeCode, plane.failed);
-      return false;
-    }
-  }
-  return true;
+  return write(planes, 3);
 }
 
 void PutPixel(void *userData, const Eevg_Color *color, const double *position,
@@ -213,7 +197,7 @@ Eevg_RGBPixelRect *GetBlock(void *userData, Eevg_RGBPixelRect *rect, const doubl
   Eevg_RGBPixelRect *result =
       eevg_RGBPixelRectCreateWithData(rect, block.width, block.height, description->colorMode, &inner);
   if (!result || inner) {
-    Chain(err, inner, reporter, 4, "Error returned from eevg_RGBPixelRectCreateWithData");
+    lower::ReportChained(err, inner, reporter, 4, "Error returned from eevg_RGBPixelRectCreateWithData");
     return rect;
   }
   struct Plane {
@@ -237,7 +221,7 @@ Eevg_RGBPixelRect *GetBlock(void *userData, Eevg_RGBPixelRect *rect, const doubl
       lower::Report(err, reporter, plane.missingCode, "%s", plane.missing);
     else if (eimg_LayerRasterPixelRectGet(plane.layer, block.x0, block.y0, block.width, block.height,
                                           plane.pixels, &inner) != 0) {
-      Chain(err, inner, reporter, plane.readCode, plane.failed);
+      lower::ReportChained(err, inner, reporter, plane.readCode, "%s", plane.failed);
       ok = false;
     }
     if (!ok) {
@@ -312,7 +296,7 @@ int32_t PutBlock(void *userData, Eevg_RGBPixelRect *rect, const double *upperLef
                                             plane.pixels, &inner) == 0) {
       continue;
     }
-    Chain(err, inner, reporter, plane.writeCode, plane.failed);
+    lower::ReportChained(err, inner, reporter, plane.writeCode, "%s", plane.failed);
     return -1;
   }
   return 0;
@@ -353,7 +337,7 @@ int32_t DrawingEnd(void *userData, Eerr_ErrorReport **err) {
     }
     Eerr_ErrorReport *inner = nullptr;
     if (eimg_LayerRasterFlush(plane.layer, 4, &inner) != 0) {
-      Chain(err, inner, reporter, plane.flushCode, plane.failed);
+      lower::ReportChained(err, inner, reporter, plane.flushCode, "%s", plane.failed);
       return -1;
     }
   }
@@ -380,8 +364,7 @@ bool SizePlane(Egda_BaseData *&plane, bool keep, int32_t width, int32_t height, 
     eimg_PixelRectDelete(plane, &inner);
     plane = nullptr;
     if (inner) {
-      if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-      lower::Report(err, reporter, deleteCode, "Error returned from eimg_PixelRectDelete for %s", colour);
+      lower::ReportChained(err, inner, reporter, deleteCode, "Error returned from eimg_PixelRectDelete for %s", colour);
       return false;
     }
   }
@@ -389,8 +372,7 @@ bool SizePlane(Egda_BaseData *&plane, bool keep, int32_t width, int32_t height, 
     Eerr_ErrorReport *inner = nullptr;
     plane = eimg_PixelRectCreate(width, height, EGDA_TYPE_U8, &inner);
     if (!plane) {
-      if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-      lower::Report(err, reporter, createCode, "Error returned from eimg_PixelRectCreate for %s", colour);
+      lower::ReportChained(err, inner, reporter, createCode, "Error returned from eimg_PixelRectCreate for %s", colour);
       return false;
     }
   }

@@ -632,15 +632,13 @@ Eevg_FontWithSlant *eevg_FontFindByWeightAndSlant(Eevg_FontFamily *family, const
   Eerr_ErrorReport *inner = nullptr;
   Eevg_FontWithSlantAndWeight *node = eevg_FontWeightFindByWeight(family ? family->weights : nullptr, weight, &inner);
   if (!node) {
-    if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-    lower::Report(err, reporter, 1, "Error returned by eevg_FontWeightFintByWeight for weight %s",
+    lower::ReportChained(err, inner, reporter, 1, "Error returned by eevg_FontWeightFintByWeight for weight %s",
                   weight ? weight : "(null)");
     return nullptr;
   }
   Eevg_FontWithSlant *found = eevg_FontFindBySlant(node->slants, slant, &inner);
   if (!found) {
-    if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-    lower::Report(err, reporter, 2, "Error returned by eevg_FontFindBySlant for slant %s",
+    lower::ReportChained(err, inner, reporter, 2, "Error returned by eevg_FontFindBySlant for slant %s",
                   slant ? slant : "(null)");
   }
   return found;

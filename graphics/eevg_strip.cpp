@@ -57,14 +57,6 @@ uint32_t Get32(const uint8_t *at) {
          static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-// Puts a callee's report in the slot and chains the caller's message above it.
-void Chain(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter, int32_t code,
-           const char *message) {
-  if (err) *err = inner;
-  else eerr_DeleteErrorReportEx(&inner);
-  lower::Report(err, reporter, code, "%s", message);
-}
-
 // The open files of the wrappers, by handle.
 std::mutex fileMutex;
 std::vector<FILE *> files;
@@ -511,7 +503,7 @@ int32_t eevg_HtfRelease(Eevg_HtfControl *control, Eerr_ErrorReport **err) {
   for (int32_t i = 0; i < control->stripCount && result == 0; ++i) {
     Eerr_ErrorReport *inner = nullptr;
     if (eevg_WriteStripBuffer(control, i, &inner) != 0) {
-      Chain(err, inner, reporter, 2, "Unable to write strip buffers");
+      lower::ReportChained(err, inner, reporter, 2, "Unable to write strip buffers");
       result = -1;
     }
     emsc_HeapFree(control->strips[i].buffer);
@@ -696,7 +688,7 @@ int32_t eevg_Burnin(const char *, const char *fileName, int32_t height, int32_t 
       eerr_DeleteErrorReportEx(&inner);
       lower::Report(err, reporter, code, "Unable to open HTF file %s", fileName);
     } else {
-      Chain(err, inner, reporter, code, message);
+      lower::ReportChained(err, inner, reporter, code, "%s", message);
     }
     return 0;
   }
@@ -763,7 +755,7 @@ int32_t _eevg_GetStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, in
     rect = got;
     if (!got || inner) {
       DeleteRect(rect);
-      Chain(err, inner, reporter, 2, "Error returned from getBlock");
+      lower::ReportChained(err, inner, reporter, 2, "Error returned from getBlock");
       return 0;
     }
     Egda_BaseData *planes[3];
@@ -798,7 +790,7 @@ int32_t _eevg_PutStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, in
   Egda_BaseData *planes[3];
   if (!rect || inner || !Planes(rect, planeCount, blockWidth, rows, planes)) {
     DeleteRect(rect);
-    Chain(err, inner, reporter, 2, "Error returned from eevg_RGBPixelRectCreateWithData");
+    lower::ReportChained(err, inner, reporter, 2, "Error returned from eevg_RGBPixelRectCreateWithData");
     return 0;
   }
   for (int64_t x0 = 0; x0 < width; x0 += blockWidth) {
@@ -814,7 +806,7 @@ int32_t _eevg_PutStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, in
         drawing->grIOInfo->putBlock(drawing->grIOInfo->userData, rect, upperLeft, lowerRight, &inner);
     if (result != 0 || inner) {
       DeleteRect(rect);
-      Chain(err, inner, reporter, 3, "Error returned from putBlock");
+      lower::ReportChained(err, inner, reporter, 3, "Error returned from putBlock");
       return 0;
     }
   }

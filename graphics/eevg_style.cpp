@@ -629,8 +629,7 @@ Egda_BaseData *eevg_OpacityTileCreate(int32_t opacity, Eerr_ErrorReport **err) {
     Eerr_ErrorReport *inner = nullptr;
     tileStack = egda_BaseDataStackPtrCreate(26, &inner);
     if (!tileStack) {
-      if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-      lower::Report(err, reporter, 1, "Error creating tileStack");
+      lower::ReportChained(err, inner, reporter, 1, "Error creating tileStack");
       return nullptr;
     }
   }
@@ -639,8 +638,7 @@ Egda_BaseData *eevg_OpacityTileCreate(int32_t opacity, Eerr_ErrorReport **err) {
     Eerr_ErrorReport *inner = nullptr;
     Egda_BaseData *tile = egda_BaseDataCreate(5, 5, EGDA_TYPE_U8, EGDA_RASTER, nullptr, &inner);
     if (!tile) {
-      if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
-      lower::Report(err, reporter, 2, "Error creating tile");
+      lower::ReportChained(err, inner, reporter, 2, "Error creating tile");
       return nullptr;
     }
     for (int32_t row = 0; row < 5; ++row)

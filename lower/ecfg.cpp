@@ -218,25 +218,21 @@ extern "C" {
 void ecfg_ImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) {
   ConfigurationMethods next = CurrentMethods();
   int32_t unknown = 0;
-  for (int32_t k = keyword; k != 0; k = va_arg(ap, int)) {
-    switch (k) {
-    case ECFG_METHOD_QUERY: next.query = va_arg(ap, Ecfg_QueryHook); break;
-    case ECFG_METHOD_GET_CLASS: next.getClass = va_arg(ap, Ecfg_GetClassHook); break;
-    case ECFG_METHOD_DATABASE_DIRECTORIES: next.directories = va_arg(ap, Ecfg_LevelListHook); break;
-    case ECFG_METHOD_DATABASES: next.databases = va_arg(ap, Ecfg_LevelListHook); break;
-    case ECFG_METHOD_SET_DATABASE_LEVEL: next.setLevel = va_arg(ap, Ecfg_SetDatabaseLevelHook); break;
-    case ECFG_METHOD_INSTALL_CHANGE: next.installChange = va_arg(ap, Ecfg_InstallChangeHook); break;
-    case ECFG_METHOD_INIT: next.init = va_arg(ap, Ecfg_InitHook); break;
-    case ECFG_METHOD_PREFERENCE_GET: next.preferenceGet = va_arg(ap, Ecfg_PreferenceGetHook); break;
-    case ECFG_METHOD_PUT_PREFERENCE: next.putPreference = va_arg(ap, Ecfg_PutPreferenceHook); break;
-    case ECFG_METHOD_WRITE_CATEGORY: next.writeCategory = va_arg(ap, Ecfg_WriteCategoryHook); break;
-    default:
-      // Every keyword takes one pointer: skip it so that the error slot after the 0 is found.
-      (void)va_arg(ap, void *);
-      if (!unknown) unknown = k;
+  Eerr_ErrorReport **err = lower::ReadPointerKeywords(keyword, ap, unknown, [&](int32_t code, void *value) {
+    switch (code) {
+    case ECFG_METHOD_QUERY: next.query = reinterpret_cast<Ecfg_QueryHook>(value); return true;
+    case ECFG_METHOD_GET_CLASS: next.getClass = reinterpret_cast<Ecfg_GetClassHook>(value); return true;
+    case ECFG_METHOD_DATABASE_DIRECTORIES: next.directories = reinterpret_cast<Ecfg_LevelListHook>(value); return true;
+    case ECFG_METHOD_DATABASES: next.databases = reinterpret_cast<Ecfg_LevelListHook>(value); return true;
+    case ECFG_METHOD_SET_DATABASE_LEVEL: next.setLevel = reinterpret_cast<Ecfg_SetDatabaseLevelHook>(value); return true;
+    case ECFG_METHOD_INSTALL_CHANGE: next.installChange = reinterpret_cast<Ecfg_InstallChangeHook>(value); return true;
+    case ECFG_METHOD_INIT: next.init = reinterpret_cast<Ecfg_InitHook>(value); return true;
+    case ECFG_METHOD_PREFERENCE_GET: next.preferenceGet = reinterpret_cast<Ecfg_PreferenceGetHook>(value); return true;
+    case ECFG_METHOD_PUT_PREFERENCE: next.putPreference = reinterpret_cast<Ecfg_PutPreferenceHook>(value); return true;
+    case ECFG_METHOD_WRITE_CATEGORY: next.writeCategory = reinterpret_cast<Ecfg_WriteCategoryHook>(value); return true;
+    default: return false;
     }
-  }
-  Eerr_ErrorReport **err = va_arg(ap, Eerr_ErrorReport **);
+  });
   lower::Clear(err);
   if (unknown) {
     lower::Report(err, reporter, 1, "Unknown implementation method keyword %d", unknown);

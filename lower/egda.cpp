@@ -296,17 +296,6 @@ template <class Record, class Entry> Record *CreateWithArray(int32_t count, Entr
   return record;
 }
 
-// Moves a callee's report (made in a local slot) into err, chained under a report of our own.
-void ChainReport(Eerr_ErrorReport **err, Eerr_ErrorReport *callee, const char *reporter,
-                 int32_t code, const std::string &message) {
-  if (!err) {
-    eerr_DeleteErrorReportEx(&callee);
-    return;
-  }
-  *err = callee;
-  lower::Report(err, reporter, code, "%s", message.c_str());
-}
-
 // --- Ordering ----------------------------------------------------------------------------------
 
 template <class T> bool OrderLess(const T &a, const T &b) {
@@ -1014,7 +1003,8 @@ void egda_BaseDataStackFunction(const Egda_StackFunction *object, Egda_BaseDataS
   Eerr_ErrorReport *slotErr = nullptr;
   reinterpret_cast<Egda_StringSlotFunction>(function)(output, arguments, &slotErr);
   if (slotErr)
-    ChainReport(err, slotErr, name, 7, lower::Format("Error returned from the operator for pixel type %s", PixelTypeName(slot)));
+    lower::ReportChained(err, slotErr, name, 7, "Error returned from the operator for pixel type %s",
+                         PixelTypeName(slot));
 }
 
 void egda_BaseDataStackNeighbourhoodFunction(const Egda_StackFunction *object,
@@ -1115,7 +1105,7 @@ void egda_BaseDataStackNeighbourhoodFunction(const Egda_StackFunction *object,
   reinterpret_cast<Egda_NeighbourhoodSlotFunction>(function)(output, &slotArguments, &slotWindow, options, &slotErr);
   release();
   if (slotErr)
-    ChainReport(err, slotErr, name, 13, lower::Format("Error returned from the operator for pixel type %s", PixelTypeName(type)));
+    lower::ReportChained(err, slotErr, name, 13, "%s", (lower::Format("Error returned from the operator for pixel type %s", PixelTypeName(type))).c_str());
 }
 
 const Egda_OrderFunction *emsc_AddressOf_egda_GpfOrder(void) { return kOrderTable.data(); }

@@ -463,23 +463,19 @@ extern "C" {
 void epmg_PreferenceImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) {
   PreferenceMethods next = CurrentMethods();
   int32_t unknown = 0;
-  for (int32_t k = keyword; k != 0; k = va_arg(ap, int)) {
-    switch (k) {
-    case EPMG_METHOD_KIND_ADDRESS: next.kind = va_arg(ap, int32_t *); break;
-    case EPMG_METHOD_INITIALIZE: next.initialize = va_arg(ap, Epmg_DatabaseInitializeHook); break;
-    case EPMG_METHOD_TERMINATE: next.terminate = va_arg(ap, Epmg_DatabaseTerminateHook); break;
-    case EPMG_METHOD_FLUSH: next.flush = va_arg(ap, Epmg_DatabaseFlushHook); break;
-    case EPMG_METHOD_ADD_CALLBACK: next.addCallback = va_arg(ap, Epmg_AddCallbackHook); break;
-    case EPMG_METHOD_REMOVE_CALLBACK: next.removeCallback = va_arg(ap, Epmg_RemoveCallbackHook); break;
-    case EPMG_METHOD_GET: next.get = va_arg(ap, Epmg_GetHook); break;
-    case EPMG_METHOD_PUT: next.put = va_arg(ap, Epmg_PutHook); break;
-    default:
-      // Every keyword takes one pointer: skip it so that the error slot after the 0 is found.
-      (void)va_arg(ap, void *);
-      if (!unknown) unknown = k;
+  Eerr_ErrorReport **err = lower::ReadPointerKeywords(keyword, ap, unknown, [&](int32_t code, void *value) {
+    switch (code) {
+    case EPMG_METHOD_KIND_ADDRESS: next.kind = reinterpret_cast<int32_t *>(value); return true;
+    case EPMG_METHOD_INITIALIZE: next.initialize = reinterpret_cast<Epmg_DatabaseInitializeHook>(value); return true;
+    case EPMG_METHOD_TERMINATE: next.terminate = reinterpret_cast<Epmg_DatabaseTerminateHook>(value); return true;
+    case EPMG_METHOD_FLUSH: next.flush = reinterpret_cast<Epmg_DatabaseFlushHook>(value); return true;
+    case EPMG_METHOD_ADD_CALLBACK: next.addCallback = reinterpret_cast<Epmg_AddCallbackHook>(value); return true;
+    case EPMG_METHOD_REMOVE_CALLBACK: next.removeCallback = reinterpret_cast<Epmg_RemoveCallbackHook>(value); return true;
+    case EPMG_METHOD_GET: next.get = reinterpret_cast<Epmg_GetHook>(value); return true;
+    case EPMG_METHOD_PUT: next.put = reinterpret_cast<Epmg_PutHook>(value); return true;
+    default: return false;
     }
-  }
-  Eerr_ErrorReport **err = va_arg(ap, Eerr_ErrorReport **);
+  });
   lower::Clear(err);
   if (unknown) {
     lower::Report(err, reporter, 1, "Unknown implementation method keyword %d", unknown);

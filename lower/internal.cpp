@@ -174,13 +174,21 @@ bool ExpandList(const char *text, bool paths, std::vector<std::string> &out,
   return true;
 }
 
+void ReportChained(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter,
+                   int32_t code, const char *format, ...) {
+  if (!err) {
+    eerr_DeleteErrorReportEx(&inner);
+    return;
+  }
+  va_list ap;
+  va_start(ap, format);
+  *err = eerr_CreateErrorReportV(reporter, code, EERR_FATAL, inner, format, ap);
+  va_end(ap);
+}
+
 void ReportCallee(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter,
                   int32_t code, const char *callee) {
-  if (err)
-    *err = inner;
-  else
-    eerr_DeleteErrorReportEx(&inner);
-  Report(err, reporter, code, "Error returned from %s", callee);
+  ReportChained(err, inner, reporter, code, "Error returned from %s", callee);
 }
 
 void SetMessageLogFunction(MessageLogFunction function) { messageLog.store(function); }
