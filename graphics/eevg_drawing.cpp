@@ -35,6 +35,7 @@ void FreeDrawing(Eevg_Drawing *drawing) {
   emsc_HeapFree(drawing->lineColours);
   emsc_HeapFree(drawing->textColours);
   emsc_HeapFree(drawing->widePolygonBuffer);
+  emsc_HeapFree(drawing->widePoints);
   emsc_HeapFree(drawing->dashes);
   emsc_HeapFree(drawing->subDashes);
   emsc_HeapFree(drawing->widths);

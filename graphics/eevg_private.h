@@ -96,6 +96,20 @@ struct Eevg_Drawing {
   Eevg_Coord *worldUpperRight;
   Eevg_GrIOInfo grIOInfoCopy;
   char stripFileName[72];
+  // Wide lines: the run being gathered (sub-pixel points; last point -32000 when there is none).
+  int32_t *widePoints;
+  int32_t widePointCapacity;
+  int32_t widePointCount;
+  int32_t wideLastX, wideLastY;
+  int32_t wideWidth;
+  double wideTurnLimit, wideRunAngle, wideLastAngle;
+  // The caps of the next piece, chosen by the line driver, and what the wide builder sets.
+  int32_t startCap, endCap, joinKind, joinTowardX, joinTowardY;
+  int32_t clipFlags; // 1 start moved by clipping, 2 end moved, 3 nothing left
+  // The previous piece: its end corners (when it ended in a butt) and its first direction.
+  int32_t prevEndLeftX, prevEndLeftY, prevEndRightX, prevEndRightY;
+  double prevAngle;
+  Eevg_ArrowEnd *capArrowEnd; // the arrow head of the line being drawn
 };
 
 namespace taviron::graphics {
@@ -162,6 +176,14 @@ int32_t eevg_WrPix(Eevg_Drawing *drawing, int32_t penWidth, Eerr_ErrorReport **e
 // line. Until wide lines exist it reports that they are not available.
 int32_t TraceWideRing(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour,
                       const int32_t *points, int32_t count, int32_t width,
+                      Eerr_ErrorReport **err);
+
+// ---------------------------------------------------------------------------------------------
+// The line driver: draws the polyline of segmentCount segments (segmentCount + 1 sub-pixel points)
+// with the drawing's current line state (composition widths and colours, dashes, line ends,
+// join, arrow end). Arrow heads may move the end points, which are left so. 0, or -1 with a
+// report.
+int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *points,
                       Eerr_ErrorReport **err);
 
 // One quarter-line's crossings (quarter-pixel x positions).

@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "eerr.h"
+#include "efga.h"
 #include "egda.h"
 #include "eimg.h"
 #include "emif.h"
@@ -499,6 +500,56 @@ void eevg_MovePointsToLocalPointers(Eevg_Drawing *drawing, Eerr_ErrorReport **er
                                     int32_t *polygonCount, int32_t *polygonStartCapacity,
                                     int32_t **polygonStarts, int32_t *pointCount,
                                     int32_t *pointCapacity, int32_t **points);
+
+/* ---------------------------------------------------------------------------------------------
+   Shapes. Coordinates are world units (sub-pixels in the pre-transformed mode, see
+   eevg_DrawingSetUsingWorldTransform); a coordinate block (Efga_CoordinateBlock) holds one
+   two-row f64 matrix (x, y) per part. Each shape is offered to the device's own callbacks first
+   and rasterised when they decline. Each returns 0, or -1 with a report. */
+
+int32_t eevg_DrawPoint(Eevg_Drawing *drawing, const Eevg_Color *color, const Eevg_Coord *location,
+                       Eerr_ErrorReport **err);
+int32_t eevg_DrawPolyLine(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, int32_t closed,
+                          Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err);
+/* The pre-transformed polyline. */
+int32_t eevg_DrawPolyLineFast(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, int32_t closed,
+                              Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err);
+/* Draw / rasterise the line held in the drawing's point buffer. */
+int32_t eevg_DrawPolyLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, int32_t closed,
+                            Eerr_ErrorReport **err);
+int32_t eevg_DrawPolyLineLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, int32_t closed,
+                                Eerr_ErrorReport **err);
+int32_t eevg_DrawPolygon(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
+                         Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err);
+/* Semi-axes in world units, angles in radians. */
+int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const Eevg_Coord *centre,
+                         double semiAxisX, double semiAxisY, double rotation,
+                         Eerr_ErrorReport **err);
+int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
+                               const Eevg_Coord *centre, double semiAxisX, double semiAxisY,
+                               double rotation, double startAngle, double endAngle,
+                               int32_t arcType, Eerr_ErrorReport **err);
+/* The line style's symbol along a line of world coordinates / along the drawing's point buffer. */
+int32_t eevg_DrawPolyLineSymbol(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle,
+                                Efga_CoordinateBlock *coordinateBlock, int32_t closed,
+                                Eerr_ErrorReport **err);
+int32_t eevg_DrawPolyLineSymbolLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle,
+                                  Eerr_ErrorReport **err);
+/* Places the symbol along the segment (x1, y1)-(x2, y2) from the phase; angle carries the
+   direction from segment to segment. Returns the phase carried into the next segment. */
+double eevg_DrawSymbolAlongLineSegmentFast(double phase, double *angle, double x1, double y1,
+                                           double x2, double y2, Eerr_ErrorReport **err,
+                                           Eevg_LineSymbol *lineSymbol, Eevg_Drawing *drawing);
+
+/* Operations on pairs of doubles; each writes its result into the first argument and returns
+   it. */
+double *eevg_VectorAdd(double *out, const double *a, const double *b);
+double *eevg_VectorSubtract(double *out, const double *a, const double *b);
+double *eevg_VectorScale(double *out, const double *v, double s);
+double *eevg_VectorNormal(double *out, const double *v);
+double *eevg_VectorUnit(double *out, const double *v);
+double eevg_VectorMagnitude(const double *v);
+double eevg_VectorDotProduct(const double *a, const double *b);
 
 /* ---------------------------------------------------------------------------------------------
    Font data base and font families */
