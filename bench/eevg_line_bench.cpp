@@ -1,0 +1,307 @@
+// Lines, ellipses and arcs drawn through the public shape calls, beside cairo drawing the same in
+// the same program: 10 000 random polylines of 50 vertices at widths 1, 3 and 10 pixels, with
+// mitre joins (butt ends) or round joins (round ends), solid or dashed (marks 12, spaces 6
+// pixels); and 100 000 filled ellipses and 100 000 pie slices. The target is 4096 x 4096 pixels
+// without anti-aliasing: ours a callback device writing RGBA into memory, cairo an ARGB32 image
+// surface with antialias none.
+#include <benchmark/benchmark.h>
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "eevg.h"
+#include "efga.h"
+
+namespace {
+
+constexpr int32_t kSize = 4096;
+constexpr int kPolylines = 10000;
+constexpr int kVertices = 50;
+constexpr int kEllipses = 100000;
+
+// Random walks of kVertices points (pixels, y upward), kept inside the target.
+const std::vector<std::vector<double>> &Polylines() {
+  static const std::vector<std::vector<double>> lines = [] {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> where(100, kSize - 100), step(-30, 30);
+    std::vector<std::vector<double>> all(kPolylines);
+    for (auto &xy : all) {
+      double x = where(random), y = where(random);
+      for (int k = 0; k < kVertices; ++k) {
+        xy.push_back(x);
+        xy.push_back(y);
+        x = std::clamp(x + step(random), 0.0, kSize - 1.0);
+        y = std::clamp(y + step(random), 0.0, kSize - 1.0);
+      }
+    }
+    return all;
+  }();
+  return lines;
+}
+
+struct Oval {
+  double x, y, rx, ry, rotation, start, end;
+};
+
+const std::vector<Oval> &Ovals() {
+  static const std::vector<Oval> ovals = [] {
+    std::mt19937 random(8);
+    std::uniform_real_distribution<double> where(40, kSize - 40), radius(3, 30), angle(0, 2 * M_PI);
+    std::vector<Oval> all(kEllipses);
+    for (Oval &o : all) o = {where(random), where(random), radius(random), radius(random),
+                             angle(random), angle(random), angle(random)};
+    return all;
+  }();
+  return ovals;
+}
+
+// ---- Ours -------------------------------------------------------------------------------------
+
+struct Memory {
+  std::vector<uint32_t> rgba = std::vector<uint32_t>(static_cast<std::size_t>(kSize) * kSize);
+  uint32_t *At(const double *p) {
+    return &rgba[static_cast<std::size_t>(p[1]) * kSize + static_cast<std::size_t>(p[0])];
+  }
+};
+
+uint32_t Pack(const Eevg_Color *c) {
+  return static_cast<uint32_t>(c->red & 0xFF) | static_cast<uint32_t>(c->green & 0xFF) << 8 |
+         static_cast<uint32_t>(c->blue & 0xFF) << 16 |
+         static_cast<uint32_t>(c->opacity & 0xFF) << 24;
+}
+void GetPixel(void *user, Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
+  const uint32_t q = *static_cast<Memory *>(user)->At(p);
+  c->red = q & 0xFF, c->green = q >> 8 & 0xFF, c->blue = q >> 16 & 0xFF, c->opacity = q >> 24;
+}
+void PutPixel(void *user, const Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
+  *static_cast<Memory *>(user)->At(p) = Pack(c);
+}
+void PutVector(void *user, const Eevg_Color *c, const double *a, const double *b,
+               Eerr_ErrorReport **) {
+  std::fill_n(static_cast<Memory *>(user)->At(a), static_cast<std::size_t>(b[0] - a[0]) + 1,
+              Pack(c));
+}
+
+// The renderer reads its font list at start-up: give it an empty one.
+void FontPath() {
+  static const bool done = [] {
+    char dir[] = "/tmp/eevg_line_benchXXXXXX";
+    if (!mkdtemp(dir)) return false;
+    const std::string list = std::string(dir) + "/fontlist.fdb";
+    if (FILE *f = std::fopen(list.c_str(), "w")) {
+      std::fputs("version 3\n\"Bench\" bench \"Bench\" bench left_to_right \"Bench\" Outline\n", f);
+      std::fclose(f);
+    }
+    setenv("NORIX_FONT_PATH", dir, 1);
+    return true;
+  }();
+  (void)done;
+}
+
+// A drawing on a memory device; world units are pixels.
+struct Target {
+  Memory memory;
+  Eevg_GrIOInfo io{};
+  Eevg_Control *control = nullptr;
+  Eevg_DeviceInfo *device = nullptr;
+  Eevg_WorldInfo *world = nullptr;
+  Eevg_Drawing *drawing = nullptr;
+  Eerr_ErrorReport *err = nullptr;
+
+  Target() {
+    FontPath();
+    io.userData = &memory;
+    io.getPixel = GetPixel;
+    io.putPixel = PutPixel;
+    io.putVector = PutVector;
+    control = eevg_Init(&err);
+    device = eevg_DeviceInfoCreate(nullptr);
+    world = eevg_WorldInfoCreate(nullptr);
+    device->width = device->height = kSize;
+    device->lineWidthUnit = 1;
+    world->lowerLeft = eevg_CoordCreate(nullptr);
+    world->upperRight = eevg_CoordCreate(nullptr);
+    world->upperRight->x = world->upperRight->y = kSize - 1;
+    if (control) drawing = eevg_DrawingInit(control, device, world, &io, &err);
+  }
+  ~Target() {
+    eerr_DeleteErrorReportEx(&err);
+    eevg_DrawingFree(&drawing, nullptr);
+    eevg_CoordFree(&world->lowerLeft);
+    eevg_CoordFree(&world->upperRight);
+    eevg_WorldInfoFree(&world);
+    eevg_DeviceInfoFree(&device);
+  }
+};
+
+Eevg_Color *NewColor(int red, int green, int blue) {
+  Eevg_Color *c = eevg_ColorCreate(nullptr);
+  *c = {0, red, green, blue, 255};
+  return c;
+}
+
+Eevg_LineStyle *NewLine(double width, bool round, bool dashed) {
+  Eevg_LineStyle *style = eevg_LineStyleCreate(nullptr);
+  eevg_LineCompositionCreate(1, &style->composition, nullptr);
+  style->composition.data[0].color = NewColor(20, 60, 200);
+  style->composition.data[0].width = width;
+  style->lineJoin = round ? EEVG_ROUND_JOIN : EEVG_MITRE_JOIN;
+  style->startLineEnd = style->endLineEnd = style->markEnd = round ? EEVG_ROUND_END : EEVG_BUTT_END;
+  if (dashed) eevg_LinePatternSetValues(&style->pattern, 0, 12, 6, nullptr);
+  return style;
+}
+
+void OursLines(benchmark::State &state, double width, bool round, bool dashed) {
+  Target target;
+  if (!target.drawing) {
+    state.SkipWithError("no drawing");
+    return;
+  }
+  std::vector<Efga_CoordinateBlock *> blocks;
+  for (const auto &xy : Polylines()) {
+    Efga_CoordinateBlock *block = efga_BaseCoordBlockCreate(2, kVertices, 1, 10, nullptr);
+    Egda_BaseData *part = block->parts[0];
+    for (int k = 0; k < kVertices; ++k) {
+      auto *column = reinterpret_cast<double *>(part->origin + static_cast<std::size_t>(k) * part->pitch);
+      column[0] = xy[2 * k];
+      column[1] = xy[2 * k + 1];
+    }
+    blocks.push_back(block);
+  }
+  Eevg_LineStyle *style = NewLine(width, round, dashed);
+  for (auto _ : state) {
+    for (Efga_CoordinateBlock *block : blocks)
+      if (eevg_DrawPolyLine(target.drawing, style, 0, block, &target.err) != 0) {
+        state.SkipWithError("draw failed");
+        break;
+      }
+    benchmark::DoNotOptimize(target.memory.rgba.data());
+  }
+  eevg_LineStyleFree(&style);
+  for (Efga_CoordinateBlock *block : blocks) efga_CoordBlockDelete(block, nullptr);
+}
+
+Eevg_FillStyle *NewFill() {
+  Eevg_FillStyle *style = eevg_FillStyleCreate(nullptr);
+  style->fill = 1;
+  style->pattern = eevg_FillPatternCreate(nullptr);
+  style->pattern->color = NewColor(200, 40, 20);
+  return style;
+}
+
+void OursOvals(benchmark::State &state, bool arcs) {
+  Target target;
+  if (!target.drawing) {
+    state.SkipWithError("no drawing");
+    return;
+  }
+  Eevg_FillStyle *style = NewFill();
+  for (auto _ : state) {
+    for (const Oval &o : Ovals()) {
+      const Eevg_Coord centre{o.x, o.y};
+      const int32_t status =
+          arcs ? eevg_DrawEllipticalArc(target.drawing, style, &centre, o.rx, o.ry, o.rotation,
+                                        o.start, o.end, EEVG_ARC_PIE, &target.err)
+               : eevg_DrawEllipse(target.drawing, style, &centre, o.rx, o.ry, o.rotation,
+                                  &target.err);
+      if (status != 0) {
+        state.SkipWithError("draw failed");
+        break;
+      }
+    }
+    benchmark::DoNotOptimize(target.memory.rgba.data());
+  }
+  eevg_FillStyleFree(&style);
+}
+
+// ---- cairo ------------------------------------------------------------------------------------
+
+struct CairoTarget {
+  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kSize, kSize);
+  cairo_t *cr = cairo_create(surface);
+  CairoTarget() { cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE); }
+  ~CairoTarget() {
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+  }
+};
+
+void StrokeCairo(benchmark::State &state, double width, bool round, bool dashed) {
+  CairoTarget t;
+  cairo_set_source_rgb(t.cr, 20 / 255.0, 60 / 255.0, 200 / 255.0);
+  cairo_set_line_width(t.cr, width);
+  cairo_set_line_join(t.cr, round ? CAIRO_LINE_JOIN_ROUND : CAIRO_LINE_JOIN_MITER);
+  cairo_set_line_cap(t.cr, round ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT);
+  cairo_set_miter_limit(t.cr, 10);
+  const double dashes[2] = {12, 6};
+  if (dashed) cairo_set_dash(t.cr, dashes, 2, 0);
+  for (auto _ : state) {
+    for (const auto &xy : Polylines()) {
+      cairo_move_to(t.cr, xy[0], kSize - 1 - xy[1]);
+      for (int k = 1; k < kVertices; ++k) cairo_line_to(t.cr, xy[2 * k], kSize - 1 - xy[2 * k + 1]);
+      cairo_stroke(t.cr);
+    }
+    cairo_surface_flush(t.surface);
+    benchmark::DoNotOptimize(cairo_image_surface_get_data(t.surface));
+  }
+}
+
+void CairoOvals(benchmark::State &state, bool arcs) {
+  CairoTarget t;
+  cairo_set_source_rgb(t.cr, 200 / 255.0, 40 / 255.0, 20 / 255.0);
+  for (auto _ : state) {
+    for (const Oval &o : Ovals()) {
+      cairo_save(t.cr);
+      cairo_translate(t.cr, o.x, kSize - 1 - o.y);
+      cairo_rotate(t.cr, -o.rotation);
+      cairo_scale(t.cr, o.rx, o.ry);
+      if (arcs) {
+        cairo_move_to(t.cr, 0, 0);
+        cairo_arc_negative(t.cr, 0, 0, 1, -o.start, -o.end);
+        cairo_close_path(t.cr);
+      } else {
+        cairo_arc(t.cr, 0, 0, 1, 0, 2 * M_PI);
+      }
+      cairo_restore(t.cr);
+      cairo_fill(t.cr);
+    }
+    cairo_surface_flush(t.surface);
+    benchmark::DoNotOptimize(cairo_image_surface_get_data(t.surface));
+  }
+}
+
+void Lines(benchmark::State &s) {
+  OursLines(s, static_cast<double>(s.range(0)), s.range(1) != 0, s.range(2) != 0);
+}
+void CairoLines(benchmark::State &s) {
+  StrokeCairo(s, static_cast<double>(s.range(0)), s.range(1) != 0, s.range(2) != 0);
+}
+void Ellipses(benchmark::State &s) { OursOvals(s, false); }
+void CairoEllipses(benchmark::State &s) { CairoOvals(s, false); }
+void Pies(benchmark::State &s) { OursOvals(s, true); }
+void CairoPies(benchmark::State &s) { CairoOvals(s, true); }
+
+// Arguments: width in pixels, round (1) or mitre (0) joins, dashed (1) or solid (0).
+void LineArgs(benchmark::internal::Benchmark *b) {
+  b->ArgNames({"width", "round", "dashed"});
+  for (int width : {1, 3, 10})
+    for (int round : {0, 1})
+      for (int dashed : {0, 1}) b->Args({width, round, dashed});
+}
+
+BENCHMARK(Lines)->Apply(LineArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK(CairoLines)->Apply(LineArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK(Ellipses)->Unit(benchmark::kMillisecond);
+BENCHMARK(CairoEllipses)->Unit(benchmark::kMillisecond);
+BENCHMARK(Pies)->Unit(benchmark::kMillisecond);
+BENCHMARK(CairoPies)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,0 +1,383 @@
+/* Draws filled, outlined, wide, dashed and arrowed shapes and ellipses with the renderer onto a
+   callback device that keeps an RGB image in memory, then writes the image as a PNG file.
+
+   Usage: draw_shapes [output.png]   (default: draw_shapes.png) */
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "eerr.h"
+#include "eevg.h"
+#include "efga.h"
+#include "emsc.h"
+
+#define WIDTH 640
+#define HEIGHT 400
+#define PI 3.14159265358979323846
+
+/* The device: WIDTH x HEIGHT pixels, three bytes each, row 0 at the top. */
+typedef struct {
+  unsigned char rgb[WIDTH * HEIGHT * 3];
+} Image;
+
+static unsigned char *PixelAt(Image *image, const double *position) {
+  int column = (int)position[0], row = (int)position[1];
+  if (column < 0 || column >= WIDTH || row < 0 || row >= HEIGHT) return NULL;
+  return image->rgb + 3 * ((size_t)row * WIDTH + (size_t)column);
+}
+
+static void GetPixel(void *user, Eevg_Color *color, const double *position,
+                     Eerr_ErrorReport **err) {
+  unsigned char *p = PixelAt((Image *)user, position);
+  (void)err;
+  if (!p) return;
+  color->red = p[0];
+  color->green = p[1];
+  color->blue = p[2];
+  color->opacity = 255;
+}
+
+static void PutPixel(void *user, const Eevg_Color *color, const double *position,
+                     Eerr_ErrorReport **err) {
+  unsigned char *p = PixelAt((Image *)user, position);
+  (void)err;
+  if (!p) return;
+  p[0] = (unsigned char)color->red;
+  p[1] = (unsigned char)color->green;
+  p[2] = (unsigned char)color->blue;
+}
+
+/* ---- a small PNG writer: stored (uncompressed) deflate blocks ---- */
+
+static unsigned long crcTable[256];
+
+static void MakeCrcTable(void) {
+  unsigned long c;
+  int n, k;
+  for (n = 0; n < 256; ++n) {
+    c = (unsigned long)n;
+    for (k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320UL ^ (c >> 1) : c >> 1;
+    crcTable[n] = c;
+  }
+}
+
+static unsigned long Crc(unsigned long crc, const unsigned char *bytes, size_t count) {
+  size_t i;
+  for (i = 0; i < count; ++i) crc = crcTable[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
+  return crc;
+}
+
+static void Put32(unsigned char *out, unsigned long value) {
+  out[0] = (unsigned char)(value >> 24);
+  out[1] = (unsigned char)(value >> 16);
+  out[2] = (unsigned char)(value >> 8);
+  out[3] = (unsigned char)value;
+}
+
+static int WriteChunk(FILE *file, const char *type, const unsigned char *data, size_t count) {
+  unsigned char head[8], tail[4];
+  unsigned long crc;
+  Put32(head, (unsigned long)count);
+  memcpy(head + 4, type, 4);
+  crc = Crc(0xffffffffUL, head + 4, 4);
+  crc = Crc(crc, data, count) ^ 0xffffffffUL;
+  Put32(tail, crc);
+  return fwrite(head, 1, 8, file) == 8 && fwrite(data, 1, count, file) == count &&
+         fwrite(tail, 1, 4, file) == 4;
+}
+
+static int WritePng(const char *name, const Image *image) {
+  static const unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+  const size_t rowBytes = 1 + 3 * (size_t)WIDTH, raw = rowBytes * HEIGHT;
+  const size_t blocks = (raw + 65534) / 65535;
+  unsigned char header[13];
+  unsigned char *scan = malloc(raw), *z = malloc(2 + raw + 5 * blocks + 4);
+  unsigned long a = 1, b = 0;
+  size_t i, at = 0, done = 0;
+  int ok;
+  FILE *file;
+  if (!scan || !z) {
+    free(scan);
+    free(z);
+    return 0;
+  }
+  for (i = 0; i < HEIGHT; ++i) {
+    scan[i * rowBytes] = 0; /* no filter */
+    memcpy(scan + i * rowBytes + 1, image->rgb + i * 3 * WIDTH, 3 * (size_t)WIDTH);
+  }
+  z[at++] = 0x78;
+  z[at++] = 0x01;
+  while (done < raw) {
+    size_t n = raw - done > 65535 ? 65535 : raw - done;
+    z[at++] = done + n == raw ? 1 : 0;
+    z[at++] = (unsigned char)n;
+    z[at++] = (unsigned char)(n >> 8);
+    z[at++] = (unsigned char)~n;
+    z[at++] = (unsigned char)(~n >> 8);
+    memcpy(z + at, scan + done, n);
+    at += n;
+    done += n;
+  }
+  for (i = 0; i < raw; ++i) {
+    a = (a + scan[i]) % 65521;
+    b = (b + a) % 65521;
+  }
+  Put32(z + at, (b << 16) | a);
+  at += 4;
+
+  Put32(header, WIDTH);
+  Put32(header + 4, HEIGHT);
+  header[8] = 8;  /* bits per sample */
+  header[9] = 2;  /* RGB */
+  header[10] = 0; /* deflate */
+  header[11] = 0; /* adaptive filters */
+  header[12] = 0; /* no interlace */
+  MakeCrcTable();
+  file = fopen(name, "wb");
+  ok = file && fwrite(signature, 1, 8, file) == 8 && WriteChunk(file, "IHDR", header, 13) &&
+       WriteChunk(file, "IDAT", z, at) && WriteChunk(file, "IEND", NULL, 0);
+  if (file && fclose(file) != 0) ok = 0;
+  free(scan);
+  free(z);
+  return ok;
+}
+
+/* ---- styles and coordinates ---- */
+
+static Eevg_Color *NewColor(int red, int green, int blue, int opacity, Eerr_ErrorReport **err) {
+  Eevg_Color *color = eevg_ColorCreate(err);
+  if (color) {
+    color->red = red;
+    color->green = green;
+    color->blue = blue;
+    color->opacity = opacity;
+  }
+  return color;
+}
+
+/* A line style of one line of the colour and width (pixels), with the line ends and the join. */
+static Eevg_LineStyle *NewLine(int red, int green, int blue, double width, int ends, int join,
+                               Eerr_ErrorReport **err) {
+  Eevg_LineStyle *style = eevg_LineStyleCreate(err);
+  if (!style) return NULL;
+  if (!eevg_LineCompositionCreate(1, &style->composition, err)) {
+    eevg_LineStyleFree(&style);
+    return NULL;
+  }
+  style->composition.data[0].color = NewColor(red, green, blue, 255, err);
+  style->composition.data[0].width = width;
+  style->startLineEnd = style->endLineEnd = style->markEnd = ends;
+  style->lineJoin = join;
+  return style;
+}
+
+static Eevg_FillStyle *NewFill(int red, int green, int blue, Eevg_LineStyle *outline,
+                               Eerr_ErrorReport **err) {
+  Eevg_FillStyle *style = eevg_FillStyleCreate(err);
+  if (!style) return NULL;
+  style->pattern = eevg_FillPatternCreate(err);
+  if (style->pattern) style->pattern->color = NewColor(red, green, blue, 255, err);
+  style->fill = 1;
+  style->traceStyle = outline;
+  style->trace = outline != NULL;
+  return style;
+}
+
+/* One part of count points from xy (x0, y0, x1, y1, ...). */
+static Efga_CoordinateBlock *NewPart(const double *xy, int count, Eerr_ErrorReport **err) {
+  Efga_CoordinateBlock *block = efga_BaseCoordBlockCreate(2, count, 1, 10, err);
+  Egda_BaseData *part;
+  int i;
+  if (!block) return NULL;
+  part = block->parts[0];
+  for (i = 0; i < count; ++i) {
+    double *column = (double *)(part->origin + (size_t)i * (size_t)part->pitch);
+    column[0] = xy[2 * i];
+    column[1] = xy[2 * i + 1];
+  }
+  return block;
+}
+
+static int Check(Eerr_ErrorReport **err, const char *what) {
+  if (!*err) return 1;
+  fprintf(stderr, "draw_shapes: %s failed\n", what);
+  eerr_PrintErrorReport(*err, 1, NULL);
+  eerr_DeleteErrorReportEx(err);
+  return 0;
+}
+
+static int DrawLine(Eevg_Drawing *drawing, Eevg_LineStyle *style, const double *xy, int count,
+                    Eerr_ErrorReport **err) {
+  Efga_CoordinateBlock *block = NewPart(xy, count, err);
+  if (block) eevg_DrawPolyLine(drawing, style, 0, block, err);
+  efga_CoordBlockDelete(block, NULL);
+  eevg_LineStyleFree(&style);
+  return Check(err, "a line");
+}
+
+static int DrawShapes(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
+  Eevg_LineStyle *line;
+  Eevg_FillStyle *fill;
+  Eevg_Coord centre;
+  Efga_CoordinateBlock *block;
+  double star[2 * 11];
+  int i;
+
+  /* A five-pointed star, filled orange with a dark mitred outline 3 pixels wide. */
+  for (i = 0; i < 10; ++i) {
+    double r = i % 2 ? 34.0 : 85.0, a = PI / 2 + i * PI / 5;
+    star[2 * i] = 110 + r * cos(a);
+    star[2 * i + 1] = 290 + r * sin(a);
+  }
+  star[20] = star[0];
+  star[21] = star[1];
+  fill = NewFill(250, 160, 40, NewLine(90, 40, 0, 3, EEVG_BUTT_END, EEVG_MITRE_JOIN, err), err);
+  block = NewPart(star, 11, err);
+  if (fill && block) eevg_DrawPolygon(drawing, fill, block, err);
+  efga_CoordBlockDelete(block, NULL);
+  eevg_FillStyleFree(&fill);
+  if (!Check(err, "the star")) return 0;
+
+  /* A zigzag 12 pixels wide with round joins and ends, and the same one with mitred joins and
+     butt ends over a thin guide line. */
+  {
+    const double zig[] = {230, 220, 270, 330, 310, 230, 350, 330, 390, 220};
+    const double zag[] = {420, 220, 460, 330, 500, 230, 540, 330, 580, 220};
+    if (!DrawLine(drawing, NewLine(40, 90, 200, 12, EEVG_ROUND_END, EEVG_ROUND_JOIN, err), zig, 5,
+                  err) ||
+        !DrawLine(drawing, NewLine(30, 150, 60, 12, EEVG_BUTT_END, EEVG_MITRE_JOIN, err), zag, 5,
+                  err) ||
+        !DrawLine(drawing, NewLine(255, 255, 255, 0, EEVG_BUTT_END, EEVG_BUTT_JOIN, err), zag, 5,
+                  err))
+      return 0;
+  }
+
+  /* A dashed red line 5 pixels wide: marks of 18 and spaces of 8 pixels, square ends. */
+  {
+    const double run[] = {30, 170, 300, 170, 330, 120};
+    line = NewLine(210, 30, 30, 5, EEVG_SQUARE_END, EEVG_BEVEL_JOIN, err);
+    if (line) eevg_LinePatternSetValues(&line->pattern, 0, 18, 8, err);
+    if (!DrawLine(drawing, line, run, 3, err)) return 0;
+  }
+
+  /* Arrows: a wide line with a filled head at its end, a thin one with open heads at both. */
+  {
+    const double wide[] = {30, 120, 150, 60, 280, 90};
+    const double thin[] = {30, 30, 280, 30};
+    line = NewLine(120, 40, 160, 4, EEVG_BUTT_END, EEVG_MITRE_JOIN, err);
+    if (line) {
+      line->endLineEnd = EEVG_ARROW_END;
+      line->arrowEnd = eevg_ArrowEndCreate(err);
+      eevg_ArrowEndSetValues(line->arrowEnd, 50 * PI / 180, 20 * PI / 180, 24, 1, 0, err);
+    }
+    if (!DrawLine(drawing, line, wide, 3, err)) return 0;
+    line = NewLine(0, 0, 0, 1, EEVG_ARROW_END, EEVG_BUTT_JOIN, err);
+    if (line) {
+      line->arrowEnd = eevg_ArrowEndCreate(err);
+      eevg_ArrowEndSetValues(line->arrowEnd, 90 * PI / 180, 25 * PI / 180, 14, 0, 1, err);
+    }
+    if (!DrawLine(drawing, line, thin, 2, err)) return 0;
+  }
+
+  /* A road: a wide dark casing with a narrower light line in it (one composite line; making
+     the composition anew clears its lines). */
+  {
+    const double road[] = {360, 40, 420, 110, 520, 90, 610, 160};
+    line = NewLine(60, 60, 60, 11, EEVG_ROUND_END, EEVG_ROUND_JOIN, err);
+    if (line && eevg_LineCompositionCreate(2, &line->composition, err)) {
+      line->composition.data[0].color = NewColor(60, 60, 60, 255, err);
+      line->composition.data[0].width = 11;
+      line->composition.data[1].color = NewColor(250, 230, 120, 255, err);
+      line->composition.data[1].width = 6;
+    }
+    if (!DrawLine(drawing, line, road, 4, err)) return 0;
+  }
+
+  /* A rotated ellipse, filled light blue with a dark blue outline 3 pixels wide. */
+  centre.x = 480;
+  centre.y = 170;
+  fill = NewFill(150, 200, 240, NewLine(20, 50, 120, 3, EEVG_BUTT_END, EEVG_BUTT_JOIN, err), err);
+  if (fill) eevg_DrawEllipse(drawing, fill, &centre, 70, 30, PI / 6, err);
+  eevg_FillStyleFree(&fill);
+  if (!Check(err, "the ellipse")) return 0;
+
+  /* A pie slice from 30 to 300 degrees and an open arc around it. */
+  centre.x = 600;
+  centre.y = 300;
+  fill = NewFill(250, 220, 60, NewLine(120, 90, 0, 2, EEVG_BUTT_END, EEVG_BUTT_JOIN, err), err);
+  if (fill)
+    eevg_DrawEllipticalArc(drawing, fill, &centre, 30, 30, 0, PI / 6, 5 * PI / 3, EEVG_ARC_PIE,
+                           err);
+  eevg_FillStyleFree(&fill);
+  if (!Check(err, "the pie")) return 0;
+  fill = NewFill(0, 0, 0, NewLine(200, 60, 0, 3, EEVG_ROUND_END, EEVG_ROUND_JOIN, err), err);
+  if (fill) {
+    fill->fill = 0;
+    eevg_DrawEllipticalArc(drawing, fill, &centre, 38, 38, 0, PI / 6, 5 * PI / 3, EEVG_ARC_ONLY,
+                           err);
+  }
+  eevg_FillStyleFree(&fill);
+  return Check(err, "the arc");
+}
+
+int main(int argc, char **argv) {
+  const char *output = argc > 1 ? argv[1] : "draw_shapes.png";
+  Eerr_ErrorReport *err = NULL;
+  Image *image = malloc(sizeof *image);
+  Eevg_Control *control = NULL;
+  Eevg_DeviceInfo *device = NULL;
+  Eevg_WorldInfo *world = NULL;
+  Eevg_GrIOInfo *io = NULL;
+  Eevg_Drawing *drawing = NULL;
+  int ok = 0;
+
+  if (!image) return 1;
+  memset(image->rgb, 255, sizeof image->rgb);
+  control = eevg_Init(&err);
+  device = eevg_DeviceInfoCreate(&err);
+  world = eevg_WorldInfoCreate(&err);
+  io = eevg_GrIOInfoCreate(&err);
+  if (control && device && world && io) {
+    /* An anti-aliased callback device; world units are pixels, y upward. */
+    device->deviceType = 0;
+    device->width = WIDTH;
+    device->height = HEIGHT;
+    device->lineWidthUnit = 1;
+    device->antiAlias = 1;
+    device->colorMode = EEVG_TRUECOLOR;
+    world->lowerLeft = eevg_CoordCreate(&err);
+    world->upperRight = eevg_CoordCreate(&err);
+    if (world->lowerLeft && world->upperRight) {
+      world->upperRight->x = WIDTH - 1;
+      world->upperRight->y = HEIGHT - 1;
+    }
+    io->userData = image;
+    io->getPixel = GetPixel;
+    io->putPixel = PutPixel;
+    drawing = eevg_DrawingInit(control, device, world, io, &err);
+  }
+  if (drawing && Check(&err, "setting up the drawing")) {
+    ok = DrawShapes(drawing, &err);
+    eevg_DrawingEnd(drawing, &err);
+    ok = Check(&err, "ending the drawing") && ok;
+  } else {
+    Check(&err, "setting up the drawing");
+  }
+  eevg_DrawingFree(&drawing, NULL);
+  if (world) {
+    eevg_CoordFree(&world->lowerLeft);
+    eevg_CoordFree(&world->upperRight);
+  }
+  eevg_WorldInfoFree(&world);
+  eevg_DeviceInfoFree(&device);
+  eevg_GrIOInfoFree(&io);
+  eevg_Free(&control, NULL);
+  if (ok && !WritePng(output, image)) {
+    fprintf(stderr, "draw_shapes: cannot write %s\n", output);
+    ok = 0;
+  }
+  if (ok) printf("draw_shapes: wrote %s (%d x %d)\n", output, WIDTH, HEIGHT);
+  free(image);
+  return ok ? 0 : 1;
+}
