@@ -456,13 +456,27 @@ int32_t eevg_HrpLine(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour,
   return 0;
 }
 
-// Hook for the wide-line trace: wide polygons are built by a later part of the rasteriser.
-int32_t TraceWideRing(Eevg_Drawing *, const Eevg_DeviceColor &, const int32_t *, int32_t, int32_t,
+// A ring traced wider than the pen: a run of wide segments of the trace's width.
+int32_t TraceWideRing(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour,
+                      const int32_t *points, int32_t count, int32_t width,
                       Eerr_ErrorReport **err) {
+  static const char *reporter = "eevg_TracePolygon";
   lower::Clear(err);
-  lower::Report(err, "eevg_StartWidePolygon", 1, "Wide lines are not available");
-  lower::Report(err, "eevg_TracePolygon", 2, "Unable to start wide trace polygon");
-  return -1;
+  if (eevg_StartWidePolygon(drawing, count, width, colour, err) != 0) {
+    lower::Report(err, reporter, 2, "Unable to start wide trace polygon");
+    return -1;
+  }
+  for (int32_t i = 0; i + 1 < count; ++i) {
+    if (eevg_LOWideLine(drawing, points + 2 * static_cast<std::ptrdiff_t>(i), err) != 0) {
+      lower::Report(err, reporter, 3, "Unable to draw wide trace polygon segment");
+      return -1;
+    }
+  }
+  if (eevg_EndWidePolygon(drawing, err) != 0) {
+    lower::Report(err, reporter, 4, "Unable to complete wide trace polygon");
+    return -1;
+  }
+  return 0;
 }
 
 int32_t eevg_TracePolygon(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,

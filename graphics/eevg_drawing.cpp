@@ -41,6 +41,9 @@ void FreeDrawing(Eevg_Drawing *drawing) {
   emsc_HeapFree(drawing->widths);
   emsc_HeapFree(drawing->subWidths);
   emsc_HeapFree(drawing->drawWidths);
+  emsc_HeapFree(drawing->wideRing);
+  emsc_HeapFree(drawing->wideWork);
+  emsc_HeapFree(drawing->lineDashWork);
   emsc_HeapFree(drawing);
 }
 
@@ -180,6 +183,8 @@ Eevg_Drawing *eevg_DrawingInit(Eevg_Control *control, Eevg_DeviceInfo *device,
   drawing->widthCapacity = 2;
   drawing->overrideActive = 0;
   drawing->opaqueFallback = 1;
+  drawing->wideLastX = -32000;
+  drawing->wideLastY = -32000;
 
   if (device->colorMode != EEVG_TRUECOLOR && device->colorMode != EEVG_PSEUDOCOLOR) {
     FreeDrawing(drawing);

@@ -110,6 +110,21 @@ struct Eevg_Drawing {
   int32_t prevEndLeftX, prevEndLeftY, prevEndRightX, prevEndRightY;
   double prevAngle;
   Eevg_ArrowEnd *capArrowEnd; // the arrow head of the line being drawn
+  // Wide-line work buffers (grow, never shrink; freed with the drawing): the outline ring being
+  // built, the deduplicated points and right side of a wide polygon, the kept dash pairs.
+  int32_t *wideRing;
+  int32_t wideRingCapacity; // points
+  int32_t *wideWork;
+  int32_t wideWorkCapacity; // points
+  double *lineDashWork;
+  int32_t lineDashWorkCapacity; // doubles
+  // The previous piece's end point and whether its end corners were kept (it ended in a butt);
+  // a join is only made with a piece that ended where the next one starts.
+  int32_t prevEndX, prevEndY, prevEndKept;
+  // How clipping moved the ends of the run being gathered (bit 1 its start, bit 2 its end), and
+  // the caps its first and last segments were added with (the run is drawn with them).
+  int32_t wideRunClip;
+  int32_t wideRunStartCap, wideRunJoinKind, wideRunTowardX, wideRunTowardY, wideRunEndCap;
 };
 
 namespace taviron::graphics {
@@ -173,7 +188,7 @@ int32_t eevg_HrpLine(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour,
 int32_t eevg_WrPix(Eevg_Drawing *drawing, int32_t penWidth, Eerr_ErrorReport **err);
 
 // Draws one ring of a trace wider than the 2 x 2 pen (or any trace when anti-aliased) as a wide
-// line. Until wide lines exist it reports that they are not available.
+// line (a run of wide segments).
 int32_t TraceWideRing(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour,
                       const int32_t *points, int32_t count, int32_t width,
                       Eerr_ErrorReport **err);
@@ -245,6 +260,63 @@ int32_t FlattenEllipse(Eevg_Drawing *drawing, double cx, double cy, double rx, d
                        double rotation, Eerr_ErrorReport **err);
 int32_t FlattenEllipticalArc(Eevg_Drawing *drawing, double cx, double cy, double rx, double ry,
                              double rotation, double start, double end, Eerr_ErrorReport **err);
+
+} // namespace taviron::graphics
+
+// ---------------------------------------------------------------------------------------------
+// Wide lines: runs of segments drawn as filled outlines with caps and joins, and the line
+// driver (compositions, dashes, arrow heads). Points are 32-bit sub-pixel pairs.
+
+namespace taviron::graphics {
+
+// Direction of (x, y) in [0, 2 pi), counter-clockwise from +x; 0 for NaN or (near) zero input.
+double eevg_Zatan2(double y, double x);
+// The turn between two directions in [0, 2 pi) as the run builder measures it.
+double eevg_AngleDifference(double a, double b);
+// The two lines at half width h beside the line through (x, y) with direction (dx, dy): a point
+// of each (left of the direction of travel, then right).
+void eevg_OffsetLines(double x, double y, double dx, double dy, double h, double *left,
+                      double *right);
+// The crossing of two lines (point and direction each), truncated and saturated to 32 bits.
+// 0, or -1 with a report for parallel lines or a zero direction ((0, 0) is given then).
+int32_t eevg_Intersect(double x1, double y1, double dx1, double dy1, double x2, double y2,
+                       double dx2, double dy2, int32_t *x, int32_t *y, Eerr_ErrorReport **err);
+// The round cap at the end (x, y) of a segment of direction angle: two cubics, seven points
+// (14 integers) from the left side through the tip to the right side.
+void eevg_RoundCapCurves(double x, double y, double angle, double h, int32_t *out);
+// The square cap at the end (x, y): two points (4 integers), left then right.
+void eevg_SquareCapPoints(double x, double y, double angle, double h, int32_t *out);
+// Appends the mitre tip beyond the corner along the previous piece's direction.
+void eevg_ComputeMitreCap(const Eevg_Drawing *drawing, int32_t *points, int32_t *count,
+                          int32_t cornerX, int32_t cornerY, double mitre, double half);
+
+// Runs of segments. Each returns 0, or -1 with a report.
+int32_t eevg_StartWidePolygon(Eevg_Drawing *drawing, int32_t pointCount, int32_t width,
+                              const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
+int32_t eevg_LOWideLine(Eevg_Drawing *drawing, const int32_t *segment, Eerr_ErrorReport **err);
+int32_t eevg_EndWidePolygon(Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+int32_t eevg_ProducePolygon(Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+// The outline of the polyline of count points at width w with the drawing's caps, filled.
+// 1 when filled (or nothing to draw), 0 with a report.
+int32_t eevg_WidePoly(Eevg_Drawing *drawing, int32_t count, const int32_t *points, int32_t width,
+                      const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
+// One solid segment (clipped in place), wide or thin. 0, or -1 with a report.
+int32_t eevg_WideSolidLine(Eevg_Drawing *drawing, int32_t *segment, int32_t width,
+                           const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
+
+// The line driver's parts (eevg_WideLine is declared with the rasteriser above).
+int32_t eevg_WideVector(const Eevg_DeviceColor &colour, int32_t width, Eevg_Drawing *drawing,
+                        int32_t separate, int32_t pointCapacity, int32_t closed, int32_t isFirst,
+                        int32_t isLast, int32_t continuesFrom, int32_t continuesTo,
+                        int32_t towardX, int32_t towardY, const int32_t *segment,
+                        Eerr_ErrorReport **err);
+void eevg_SetWidePolyCapStyles(Eevg_Drawing *drawing, int32_t closed, int32_t isFirst,
+                               int32_t isLast, int32_t continuesFrom, int32_t continuesTo);
+// The arrow head at tip (two integers, moved by the cut-back) toward neighbour; keepSegment is
+// 0 when the head covers the whole segment. 0, or -1 with a report.
+int32_t eevg_DrawArrow(Eevg_Drawing *drawing, int32_t *tip, int32_t *neighbour,
+                       int32_t *keepSegment, int32_t wide, int32_t width, int32_t widest,
+                       const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
 
 } // namespace taviron::graphics
 

@@ -1,0 +1,442 @@
+// The line driver: caps chosen per piece, dashes, compositions, arrow heads, and random extreme
+// lines that must never draw outside the clip window.
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "emsc.h"
+#include "raster_testing.h"
+
+namespace {
+
+using namespace taviron::graphics;
+using taviron::graphics::testing::Canvas;
+using taviron::graphics::testing::Chain;
+using taviron::graphics::testing::kRed;
+using taviron::graphics::testing::RasterDrawing;
+using taviron::graphics::testing::Reported;
+using taviron::graphics::testing::Slot;
+
+using Ring = std::vector<int32_t>;
+using Log = std::vector<std::string>;
+
+constexpr Eevg_DeviceColor kBlue{0, 0, 255, 3, 255};
+
+// A device that takes every polygon itself and keeps the rings; thin lines go to putVector.
+struct PolygonDevice {
+  Canvas canvas{100, 100};
+  std::vector<Ring> rings;
+  PolygonDevice() {
+    canvas.io.userData = this;
+    canvas.io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
+                             Eerr_ErrorReport **) {
+      static_cast<PolygonDevice *>(user)->canvas.log.push_back(
+          "vector " + Canvas::Pos(a) + " " + Canvas::Pos(b));
+    };
+    canvas.io.putPolygon = [](void *user, Eevg_FillPattern *, int32_t count,
+                              const int32_t *starts, const int32_t *points,
+                              Eerr_ErrorReport **) -> int32_t {
+      auto *self = static_cast<PolygonDevice *>(user);
+      for (int32_t r = 0; r < count; ++r)
+        self->rings.emplace_back(points + 2 * starts[r], points + 2 * starts[r + 1]);
+      self->canvas.log.push_back("polygon");
+      return 1;
+    };
+  }
+  // The x extent of each ring, "min-max".
+  std::vector<std::string> Spans() const {
+    std::vector<std::string> spans;
+    for (const Ring &ring : rings) {
+      int32_t lo = ring[0], hi = ring[0];
+      for (size_t i = 0; i < ring.size(); i += 2) lo = std::min(lo, ring[i]), hi = std::max(hi, ring[i]);
+      spans.push_back(std::to_string(lo) + "-" + std::to_string(hi));
+    }
+    return spans;
+  }
+};
+
+// Sets the drawing's line state: composition lines (width, colour), dash pairs, ends.
+struct LineState {
+  std::vector<int32_t> widths{16};
+  std::vector<Eevg_DeviceColor> colours{kRed};
+  std::vector<int32_t> dashes;
+  int32_t startEnd = EEVG_BUTT_END, endEnd = EEVG_BUTT_END, markEnd = EEVG_BUTT_END;
+  int32_t join = EEVG_BUTT_JOIN, applyLineEnds = 1;
+  Eevg_ArrowEnd *arrow = nullptr;
+
+  void Apply(Eevg_Drawing *d) const {
+    const size_t n = widths.size();
+    d->drawWidths = static_cast<int32_t *>(emsc_HeapRealloc(d->drawWidths, n * sizeof(int32_t)));
+    d->widthCapacity = static_cast<int32_t>(n);
+    d->lineColours = static_cast<Eevg_DeviceColor *>(
+        emsc_HeapRealloc(d->lineColours, n * sizeof(Eevg_DeviceColor)));
+    d->lineColourCapacity = d->lineColourCount = static_cast<int32_t>(n);
+    for (size_t i = 0; i < n; ++i) d->drawWidths[i] = widths[i], d->lineColours[i] = colours[i];
+    d->widthCount = static_cast<int32_t>(n);
+    d->subDashes = static_cast<int32_t *>(
+        emsc_HeapRealloc(d->subDashes, (dashes.size() + 2) * sizeof(int32_t)));
+    d->dashCapacity = static_cast<int32_t>(dashes.size() / 2 + 1);
+    for (size_t i = 0; i < dashes.size(); ++i) d->subDashes[i] = dashes[i];
+    d->dashCount = static_cast<int32_t>(dashes.size() / 2);
+    d->startLineEnd = startEnd;
+    d->endLineEnd = endEnd;
+    d->markEnd = markEnd;
+    d->lineJoin = join;
+    d->applyLineEnds = applyLineEnds;
+    d->arrowEnd = arrow;
+    d->lineWidthUnit = 1; // pixels
+  }
+};
+
+int32_t Draw(Eevg_Drawing *d, std::vector<int32_t> points, Eerr_ErrorReport **err) {
+  return eevg_WideLine(d, static_cast<int32_t>(points.size() / 2) - 1, points.data(), err);
+}
+
+TEST(EevgLine, CapsOfAPiece) {
+  PolygonDevice device;
+  RasterDrawing drawing(device.canvas);
+  drawing->startLineEnd = 2;
+  drawing->endLineEnd = 3;
+  drawing->markEnd = 0;
+  struct Case {
+    int32_t lineJoin, closed, isFirst, isLast, from, to;
+    int32_t startCap, joinKind, endCap;
+  } cases[] = {
+      {3, 0, 1, 1, 1, 1, 2, 1, 3}, // the only piece of an open line
+      {3, 1, 1, 1, 1, 1, 0, 1, 0}, // of a closed line: mark ends
+      {3, 0, 0, 0, 1, 1, 1, 3, 1}, // a middle piece: joins at both ends
+      {0, 0, 0, 0, 1, 1, 0, 0, 0}, // round joins: round caps
+      {2, 0, 0, 0, 0, 1, 0, 1, 1}, // a dash that starts fresh and runs on
+      {2, 0, 0, 0, 0, 0, 0, 0, 0}, // a dash on its own
+  };
+  for (const Case &c : cases) {
+    drawing->lineJoin = c.lineJoin;
+    eevg_SetWidePolyCapStyles(drawing.get(), c.closed, c.isFirst, c.isLast, c.from, c.to);
+    EXPECT_EQ(drawing->startCap, c.startCap);
+    EXPECT_EQ(drawing->joinKind, c.joinKind);
+    EXPECT_EQ(drawing->endCap, c.endCap);
+  }
+}
+
+TEST(EevgLine, DashesAlongAStraightRun) {
+  // Marks 16, spaces 8 along 40 sub-pixels: marks 0-16 and 24-40 (offset by 100).
+  PolygonDevice device;
+  RasterDrawing drawing(device.canvas);
+  LineState state;
+  state.dashes = {16, 8};
+  state.Apply(drawing.get());
+  Slot err;
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 140, 100}, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device.Spans(), (std::vector<std::string>{"100-116", "124-140"}));
+
+  // One pixel wide: thin vectors from pixel 12 to 14 and 15 to 17.
+  device.rings.clear();
+  state.widths = {8};
+  state.Apply(drawing.get());
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 140, 100}, &err), 0);
+  EXPECT_EQ(device.canvas.log, (Log{"polygon", "polygon", "vector 12,87 14,87", "vector 15,87 17,87"}));
+}
+
+TEST(EevgLine, DashesAcrossVertices) {
+  PolygonDevice device;
+  RasterDrawing drawing(device.canvas);
+  LineState state;
+  state.dashes = {30, 10};
+  state.join = EEVG_MITRE_JOIN;
+  state.Apply(drawing.get());
+  Slot err;
+  // The first mark runs 20 along the first segment and 10 into the second, joined there.
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 120, 100, 120, 200}, &err), 0) << Chain(err.report);
+  ASSERT_EQ(device.rings.size(), 4u);
+  EXPECT_EQ(device.Spans()[0], "100-120");
+  // The second piece carries the mitre wedge back to the first piece's corner.
+  bool wedge = false;
+  for (size_t i = 0; i < device.rings[1].size(); i += 2)
+    wedge = wedge || device.rings[1][i + 1] < 100;
+  EXPECT_TRUE(wedge) << ::testing::PrintToString(device.rings[1]);
+}
+
+TEST(EevgLine, DashesFarOutsideKeepTheirPhase) {
+  // A line across the whole 32-bit range with a period of 16 sub-pixels: only the pieces near
+  // the window are made, in phase with the line's start (-2000000000 is a multiple of 16).
+  PolygonDevice device;
+  RasterDrawing drawing(device.canvas);
+  LineState state;
+  state.dashes = {8, 8};
+  state.Apply(drawing.get());
+  Slot err;
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(Draw(drawing.get(), {-2000000000, 400, 2000000000, 400}, &err), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  ASSERT_GT(device.rings.size(), 40u);
+  EXPECT_LT(device.rings.size(), 80u);
+  int32_t whole = 0;
+  for (const std::string &span : device.Spans()) {
+    const int32_t lo = std::stoi(span), hi = std::stoi(span.substr(span.find('-', 1) + 1));
+    if (lo < 0 || hi > 792) continue; // cut by the grown window: square ends
+    // Positions are truncated fractions of a 4e9 long segment: within a sub-pixel.
+    const int32_t phase = ((lo % 16) + 16) % 16;
+    EXPECT_TRUE(phase == 0 || phase == 15) << span;
+    EXPECT_NEAR(hi - lo, 8, 1) << span;
+    ++whole;
+  }
+  EXPECT_GT(whole, 40);
+}
+
+TEST(EevgLine, DegenerateDashPairsAreDropped) {
+  PolygonDevice device;
+  RasterDrawing drawing(device.canvas);
+  LineState state;
+  state.dashes = {16, 0, -5, 8, 0, 0};
+  state.Apply(drawing.get());
+  Slot err;
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), 0);
+  EXPECT_EQ(device.Spans(), (std::vector<std::string>{"100-400"}));
+  // A valid pair among them is the pattern.
+  device.rings.clear();
+  state.dashes = {16, 0, 50, 50};
+  state.Apply(drawing.get());
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), 0);
+  EXPECT_EQ(device.Spans(), (std::vector<std::string>{"100-150", "200-250", "300-350"}));
+}
+
+TEST(EevgLine, Compositions) {
+  struct Case {
+    const char *name;
+    std::vector<int32_t> widths;
+    std::vector<Eevg_DeviceColor> colours;
+    int32_t antiAlias;
+    Log log;
+  } cases[] = {
+      {"same colour drawn once", {24, 8}, {kRed, kRed}, 0, {"polygon"}},
+      {"inner line of its own", {24, 8}, {kRed, kBlue}, 0, {"polygon", "vector 12,87 50,87"}},
+      {"one-pixel lines under another are skipped", {8, 8}, {kRed, kBlue}, 0,
+       {"vector 12,87 50,87"}},
+      {"anti-aliased lines are all wide", {24, 8}, {kRed, kBlue}, 1, {"polygon", "polygon"}},
+  };
+  for (const Case &c : cases) {
+    PolygonDevice device;
+    device.canvas.io.getPixel = Canvas::GetPixel;
+    device.canvas.io.putPixel = Canvas::PutPixel;
+    RasterDrawing drawing(device.canvas, c.antiAlias);
+    LineState state;
+    state.widths = c.widths;
+    state.colours = c.colours;
+    state.Apply(drawing.get());
+    Slot err;
+    ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), 0) << c.name;
+    EXPECT_EQ(device.canvas.log, c.log) << c.name;
+  }
+}
+
+TEST(EevgLine, RunsOrPieces) {
+  // Three collinear points: one run of two points, or two pieces.
+  for (int32_t apply : {0, 1}) {
+    PolygonDevice device;
+    RasterDrawing drawing(device.canvas);
+    LineState state;
+    state.applyLineEnds = apply;
+    state.Apply(drawing.get());
+    Slot err;
+    ASSERT_EQ(Draw(drawing.get(), {100, 100, 200, 100, 300, 100}, &err), 0);
+    EXPECT_EQ(device.rings.size(), apply ? 2u : 1u);
+    EXPECT_EQ(device.Spans().back(), apply ? "200-300" : "100-300");
+  }
+}
+
+TEST(EevgLine, ArrowHeads) {
+  Eevg_ArrowEnd arrow{60 * M_PI / 180, 30 * M_PI / 180, 5, 1, 0};
+  struct Case {
+    const char *name;
+    std::vector<int32_t> points;
+    int32_t width;
+    size_t rings;   // heads and pieces
+    Log vectors;
+  } cases[] = {
+      // A head of 40 sub-pixels cut back to 24: the last segment of 10 is dropped.
+      {"thin, end segment covered", {100, 100, 300, 100, 300, 110}, 8, 2,
+       {"vector 15,87 37,87"}},
+      {"thin, end segment kept", {100, 100, 300, 100, 300, 200}, 8, 2,
+       {"vector 15,87 37,87", "vector 37,87 37,77"}},
+      {"closed line: no heads", {100, 100, 300, 100, 300, 300, 100, 100}, 8, 0,
+       {"vector 12,87 37,87", "vector 37,87 37,62", "vector 37,62 12,87"}},
+      {"wide", {100, 100, 300, 100}, 24, 3, {}},
+  };
+  for (const Case &c : cases) {
+    PolygonDevice device;
+    RasterDrawing drawing(device.canvas);
+    LineState state;
+    state.widths = {c.width};
+    state.startEnd = state.endEnd = EEVG_ARROW_END;
+    state.arrow = &arrow;
+    state.Apply(drawing.get());
+    Slot err;
+    std::vector<int32_t> points = c.points;
+    ASSERT_EQ(eevg_WideLine(drawing.get(), static_cast<int32_t>(points.size() / 2) - 1,
+                            points.data(), &err),
+              0)
+        << c.name << Chain(err.report);
+    EXPECT_EQ(device.rings.size(), c.rings) << c.name;
+    Log vectors;
+    for (const std::string &line : device.canvas.log)
+      if (line != "polygon") vectors.push_back(line);
+    EXPECT_EQ(vectors, c.vectors) << c.name;
+  }
+}
+
+TEST(EevgLine, ArrowShapes) {
+  PolygonDevice device;
+  RasterDrawing drawing(device.canvas);
+  drawing->lineWidthUnit = 1;
+  Eevg_ArrowEnd arrow{60 * M_PI / 180, 30 * M_PI / 180, 5, 1, 0};
+  drawing->capArrowEnd = &arrow;
+  Slot err;
+  // One pixel, filled: tip, barbs at 30 degrees over 40 sub-pixels, back notch at 60 degrees.
+  int32_t tip[2] = {100, 100}, toward[2] = {400, 100}, keep = 0;
+  ASSERT_EQ(eevg_DrawArrow(drawing.get(), tip, toward, &keep, 0, 8, 8, kRed, &err), 0);
+  ASSERT_EQ(device.rings.size(), 1u);
+  EXPECT_EQ(device.rings[0], (Ring{100, 100, 134, 119, 124, 100, 134, 81, 100, 100}));
+  EXPECT_EQ(keep, 1);
+  EXPECT_EQ(tip[0], 124);
+  // A stick head is two strokes and does not shorten the line.
+  arrow.stick = 1;
+  tip[0] = 100;
+  device.canvas.log.clear();
+  ASSERT_EQ(eevg_DrawArrow(drawing.get(), tip, toward, &keep, 0, 8, 8, kRed, &err), 0);
+  EXPECT_EQ(device.canvas.log, (Log{"vector 16,89 12,87", "vector 12,87 16,85"}));
+  EXPECT_EQ(tip[0], 100);
+  // Without length nothing is drawn or cut.
+  arrow.length = NAN;
+  device.canvas.log.clear();
+  ASSERT_EQ(eevg_DrawArrow(drawing.get(), tip, toward, &keep, 1, 40, 40, kRed, &err), 0);
+  EXPECT_TRUE(device.canvas.log.empty());
+  // A hollow wide head: two rings filled together.
+  arrow = {60 * M_PI / 180, 30 * M_PI / 180, 20, 0, 0};
+  device.rings.clear();
+  ASSERT_EQ(eevg_DrawArrow(drawing.get(), tip, toward, &keep, 1, 16, 16, kRed, &err), 0);
+  EXPECT_EQ(device.rings.size(), 2u);
+}
+
+TEST(EevgLine, FailuresStopTheLine) {
+  Canvas canvas(100, 100); // no writer at all
+  RasterDrawing drawing(canvas);
+  LineState state;
+  state.widths = {8};
+  state.dashes = {16, 8};
+  state.Apply(drawing.get());
+  Slot err;
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), -1);
+  EXPECT_TRUE(Reported(err.report, "eevg_WideLine", 5, "Unable to continue wideline segment"))
+      << Chain(err.report);
+  state.widths = {40};
+  state.Apply(drawing.get());
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), -1);
+  EXPECT_TRUE(Reported(err.report, "eevg_WideLine", 4, "Unable to draw wide polyline"))
+      << Chain(err.report);
+}
+
+// Random lines with extreme input on a device that checks every write against the clip window.
+struct CheckedDevice {
+  Canvas canvas{64, 48};
+  int32_t outside = 0, writes = 0;
+  int32_t xMin = 0, xMax = 0, rowMin = 0, rowMax = 0;
+  CheckedDevice() {
+    canvas.io.userData = this;
+    canvas.io.getPixel = [](void *, Eevg_Color *color, const double *, Eerr_ErrorReport **) {
+      *color = Eevg_Color{0, 0, 0, 0, 255};
+    };
+    canvas.io.putPixel = [](void *user, const Eevg_Color *, const double *p,
+                            Eerr_ErrorReport **) { static_cast<CheckedDevice *>(user)->Check(p, p); };
+    canvas.io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
+                             Eerr_ErrorReport **) { static_cast<CheckedDevice *>(user)->Check(a, b); };
+  }
+  void Check(const double *a, const double *b) {
+    ++writes;
+    for (const double *p : {a, b})
+      if (p[0] < xMin || p[0] > xMax || p[1] < rowMin || p[1] > rowMax) ++outside;
+  }
+};
+
+TEST(EevgLine, RandomExtremeLinesStayInTheClipWindow) {
+  std::mt19937 random(20261210);
+  auto pick = [&](int32_t lo, int32_t hi) {
+    return std::uniform_int_distribution<int32_t>(lo, hi)(random);
+  };
+  const int32_t extremes[] = {INT32_MIN, INT32_MIN + 1, -2000000000, -100000, -1, 0, 1, 7, 8,
+                              100,       383,           511,         100000, 2000000000,
+                              INT32_MAX - 1, INT32_MAX};
+  auto coordinate = [&]() {
+    switch (pick(0, 3)) {
+    case 0: return extremes[pick(0, 15)];
+    case 1: return pick(-200, 700);
+    default: return pick(-100000, 100000);
+    }
+  };
+  const auto started = std::chrono::steady_clock::now();
+  int32_t drawn = 0;
+  for (int32_t antiAlias : {0, 1}) {
+    CheckedDevice device;
+    RasterDrawing drawing(device.canvas, antiAlias);
+    // Clip window columns 10..50 and device rows 5..30 (image rows 17..42).
+    Eevg_Coord a{10, 5}, b{50, 30};
+    Slot err;
+    eevg_SetClipWindow(drawing.get(), &a, &b, &err);
+    ASSERT_FALSE(err) << Chain(err.report);
+    device.xMin = 10, device.xMax = 50, device.rowMin = 47 - 30, device.rowMax = 47 - 5;
+    Eevg_ArrowEnd arrow{};
+    for (int32_t round = 0; round < 2500; ++round) {
+      LineState state;
+      state.widths.clear();
+      state.colours.clear();
+      const int32_t lines = pick(1, 3);
+      for (int32_t i = 0; i < lines; ++i) {
+        state.widths.push_back(pick(0, 200));
+        state.colours.push_back(Eevg_DeviceColor{pick(0, 255), 0, 0, 0, pick(0, 2) ? 255 : 128});
+      }
+      const int32_t pairs = pick(0, 3);
+      const int32_t dashKinds[] = {0, -3, 1, 2, 16, 1000000, INT32_MAX, INT32_MIN};
+      for (int32_t i = 0; i < 2 * pairs; ++i)
+        state.dashes.push_back(pick(0, 2) ? pick(1, 40) : dashKinds[pick(0, 7)]);
+      state.startEnd = pick(0, 3), state.endEnd = pick(0, 3), state.markEnd = pick(0, 3);
+      state.join = pick(0, 3);
+      state.applyLineEnds = pick(0, 1);
+      const double angles[] = {0, 0.3, 1, 1.6, -1, NAN, 100};
+      arrow = {angles[pick(0, 6)], angles[pick(0, 6)], pick(0, 3) ? pick(0, 30) * 1.0 : 1e12,
+               pick(0, 1), pick(0, 1)};
+      state.arrow = pick(0, 1) ? &arrow : nullptr;
+      state.Apply(drawing.get());
+      drawing->mitreLimit = pick(0, 1) ? 10 : 1e9;
+      drawing->usingWorldTransform = pick(0, 4) == 0;
+      drawing->pixelSizeX = pick(0, 1) ? 8 : pick(-3, 20);
+      std::vector<int32_t> points;
+      const int32_t count = pick(1, 12);
+      for (int32_t i = 0; i < count; ++i) {
+        if (i > 0 && pick(0, 5) == 0) {
+          points.push_back(points[points.size() - 2]); // repeated point
+          points.push_back(points[points.size() - 2]);
+        } else {
+          points.push_back(coordinate());
+          points.push_back(coordinate());
+        }
+      }
+      if (count > 2 && pick(0, 3) == 0) points.push_back(points[0]), points.push_back(points[1]);
+      Eerr_ErrorReport *report = nullptr;
+      eevg_WideLine(drawing.get(), static_cast<int32_t>(points.size() / 2) - 1, points.data(),
+                    &report);
+      EXPECT_EQ(report, nullptr) << Chain(report);
+      eerr_DeleteErrorReportEx(&report);
+      drawn += device.writes > 0;
+    }
+    EXPECT_EQ(device.outside, 0);
+    EXPECT_GT(device.writes, 0);
+  }
+  EXPECT_GT(drawn, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
+} // namespace
