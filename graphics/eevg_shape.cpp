@@ -1153,6 +1153,12 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
   ButtLineEnds(drawing, fillStyle->traceStyle ? fillStyle->traceStyle->markEnd : EEVG_BUTT_END);
   double cx, cy, rx, ry;
   if (!EllipseGeometry(drawing, centre, semiAxisX, semiAxisY, rotation, cx, cy, rx, ry)) return 0;
+  // A world mirrored on both axes gives two negative semi-axes, which the builder takes for a
+  // point: the same ellipse is traced with both made positive.
+  if (rx < 0 && ry < 0) {
+    rx = -rx;
+    ry = -ry;
+  }
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
   Eerr_ErrorReport *inner = nullptr;
@@ -1204,10 +1210,18 @@ int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
   if (!EllipseGeometry(drawing, centre, semiAxisX, semiAxisY, rotation, cx, cy, rx, ry) ||
       !std::isfinite(startAngle) || !std::isfinite(endAngle))
     return 0;
+  // Two negative semi-axes (a world mirrored on both axes) turn every angle by a half turn.
+  double fromAngle = startAngle, toAngle = endAngle;
+  if (rx < 0 && ry < 0) {
+    rx = -rx;
+    ry = -ry;
+    fromAngle += std::numbers::pi;
+    toAngle += std::numbers::pi;
+  }
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
   Eerr_ErrorReport *inner = nullptr;
-  if (gfx::FlattenEllipticalArc(drawing, cx, cy, rx, ry, rotation, startAngle, endAngle, &inner) !=
+  if (gfx::FlattenEllipticalArc(drawing, cx, cy, rx, ry, rotation, fromAngle, toAngle, &inner) !=
       0) {
     lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
     return -1;

@@ -737,6 +737,32 @@ TEST(EevgShape, EllipseGeometryForTheDevice) {
   EXPECT_EQ(drawing->applyLineEnds, 0);
 }
 
+TEST(EevgShape, EllipseInAMirroredWorld) {
+  Canvas canvas(32, 32);
+  canvas.io.putVector = Canvas::PutVector;
+  RasterDrawing drawing(canvas);
+  eevg_World(drawing.get(), 31, 31, 0, 0, nullptr); // both axes mirrored
+  FillStyle fill;
+  const Eevg_Coord centre{10, 20}; // device pixel (21, 11)
+  Slot err;
+  ASSERT_EQ(eevg_DrawEllipse(drawing.get(), fill, &centre, 5, 3, 0, &err), 0) << Chain(err.report);
+  EXPECT_TRUE(canvas.Set(21, 11));
+  EXPECT_TRUE(canvas.Set(25, 11));
+  EXPECT_FALSE(canvas.Set(21, 15));
+  EXPECT_FALSE(canvas.Set(10, 20));
+  // The quarter pie from world angle 0 to a right angle lies toward larger world x and y, that
+  // is toward smaller device columns and rows.
+  canvas.pixels.assign(canvas.pixels.size(), Eevg_Color{});
+  ASSERT_EQ(eevg_DrawEllipticalArc(drawing.get(), fill, &centre, 8, 8, 0, 0, 1.5707963267948966,
+                                   EEVG_ARC_PIE, &err),
+            0)
+      << Chain(err.report);
+  EXPECT_TRUE(canvas.Set(18, 8));
+  EXPECT_FALSE(canvas.Set(18, 14));
+  EXPECT_FALSE(canvas.Set(24, 8));
+  EXPECT_FALSE(canvas.Set(24, 14));
+}
+
 TEST(EevgShape, ArcTypes) {
   const double kQuarter = 1.5707963267948966;
   for (int32_t type : {EEVG_ARC_ONLY, EEVG_ARC_PIE, EEVG_ARC_CHORD}) {
@@ -1166,7 +1192,7 @@ TEST(EevgShape, RandomExtremeShapesStayInTheClipWindow) {
     }
   };
   const int32_t w = 40, h = 30;
-  int64_t writes = 0;
+  int64_t writes = 0, placed = 0;
   for (int round = 0; round < 300; ++round) {
     GuardedDevice device(w, h, 5, 30, 4, 20); // columns 5..30, image rows 4..20
     Eevg_Control *control = eevg_Init(nullptr);
@@ -1200,6 +1226,19 @@ TEST(EevgShape, RandomExtremeShapesStayInTheClipWindow) {
     Block block(shape);
     FillStyle fill(Colour(100, static_cast<int32_t>(pick({255, 128, 0}))));
     LineStyle line({pick({0, 0.5, 1, 3, 1e9, -5, kNaN})});
+    int64_t symbols = 0;
+    if (round % 2 == 0) {
+      // Symbols only (a wide line may be refused before its symbols are placed).
+      line->displayLine = 0;
+      line->useSymbol = 1;
+      line->lineSymbol = eevg_LineSymbolCreate(nullptr);
+      line->lineSymbol->scale = pick({0, 1, 3, kNaN, -2}) / std::fabs(zoom);
+      line->lineSymbol->spacing = pick({0, 2, 1e300, kInf});
+      line->lineSymbol->offset = pick({0, 1, 1e308});
+      line->lineSymbol->userData = &symbols;
+      line->lineSymbol->render = [](Eevg_Drawing *, void *user, const double *, double, double,
+                                    Eerr_ErrorReport **) { ++*static_cast<int64_t *>(user); };
+    }
     const Eevg_Coord centre{coordinate(), coordinate()};
     switch (round % 5) {
     case 0:
@@ -1219,12 +1258,15 @@ TEST(EevgShape, RandomExtremeShapesStayInTheClipWindow) {
             << round << "\n" << Chain(err.report);
       }
     EXPECT_EQ(device.outside, 0) << round;
+    EXPECT_LT(symbols, 100000) << round;
+    placed += symbols;
     writes += device.writes;
     eevg_DrawingFree(&drawing, nullptr);
     eevg_WorldInfoFree(&world);
     eevg_DeviceInfoFree(&info);
   }
   EXPECT_GT(writes, 0);
+  EXPECT_GT(placed, 0);
 }
 
 } // namespace
