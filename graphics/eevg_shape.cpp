@@ -246,77 +246,92 @@ bool ClipSegment(const WidePoint &a, const WidePoint &b, const Conversion &c, lo
   return true;
 }
 
-// The polyline parts of a block cut where they leave the guard rectangle; points that are no
-// numbers (or infinite) are dropped. With closed each part walks back to its first point and is
-// closed here, starting at a point outside the rectangle when it has one.
+// A point source of the clipping: src.Wide(j, X, Y) gives point j in extended precision and
+// src.Exact(j, x, y) the exact conversion of a point inside the guard rectangle.
+struct BlockPart {
+  const PartView &view;
+  const Conversion &conv;
+  void Wide(int32_t j, long double &X, long double &Y) const {
+    conv.Wide(view.X(j), view.Y(j), X, Y);
+  }
+  void Exact(int32_t j, int32_t &x, int32_t &y) const { conv.Exact(view.X(j), view.Y(j), x, y); }
+};
+
+// One polyline cut where it leaves the guard rectangle; points that are no numbers (or infinite)
+// are dropped. With closed it walks back to its first point and is closed here, starting at a
+// point outside the rectangle when it has one.
+template <typename Source>
+bool ClipPart(const Source &src, int32_t n, bool closed, const Conversion &conv,
+              PointSink &sink) {
+  // The usable points, counted, and the first outside one.
+  int32_t valid = 0, start = -1;
+  for (int32_t j = 0; j < n; ++j) {
+    long double X, Y;
+    src.Wide(j, X, Y);
+    if (!std::isfinite(X) || !std::isfinite(Y)) continue;
+    ++valid;
+    if (start < 0 && !conv.Inside(X, Y)) start = j;
+  }
+  if (valid == 0) return true;
+  if (valid == 1 || start < 0) {
+    // Wholly inside: the part as it is (closed by its first point).
+    if (!sink.Begin()) return false;
+    int32_t first = -1;
+    for (int32_t j = 0; j < n; ++j) {
+      long double X, Y;
+      src.Wide(j, X, Y);
+      if (!std::isfinite(X) || !std::isfinite(Y) || !conv.Inside(X, Y)) continue;
+      if (first < 0) first = j;
+      int32_t x, y;
+      src.Exact(j, x, y);
+      if (!sink.Add(x, y)) return false;
+    }
+    if (closed && first >= 0 && valid > 1) {
+      int32_t fx, fy, lx, ly;
+      src.Exact(first, fx, fy);
+      if (sink.Last(lx, ly) && (lx != fx || ly != fy) && !sink.Add(fx, fy)) return false;
+    }
+    return sink.End(false);
+  }
+  const int32_t from = closed ? start : 0;
+  const int32_t steps = closed ? n + 1 : n;
+  bool havePrevious = false;
+  WidePoint previous{};
+  for (int32_t k = 0; k < steps; ++k) {
+    WidePoint current;
+    src.Wide((from + k) % n, current.x, current.y);
+    if (!std::isfinite(current.x) || !std::isfinite(current.y)) continue;
+    if (!havePrevious) {
+      previous = current;
+      havePrevious = true;
+      continue;
+    }
+    long double t0, t1;
+    if (!ClipSegment(previous, current, conv, t0, t1)) {
+      if (!sink.End(false, true)) return false;
+    } else {
+      const long double dx = current.x - previous.x, dy = current.y - previous.y;
+      if (t0 > 0 || !sink.IsOpen()) {
+        if (!sink.End(false, true) || !sink.Begin()) return false;
+        if (!sink.AddWide(previous.x + t0 * dx, previous.y + t0 * dy)) return false;
+      }
+      const bool whole = t1 >= 1;
+      if (!sink.AddWide(whole ? current.x : previous.x + t1 * dx,
+                        whole ? current.y : previous.y + t1 * dy))
+        return false;
+      if (!whole && !sink.End(false, true)) return false;
+    }
+    previous = current;
+  }
+  return sink.End(false, true);
+}
+
 bool ClipPolyLine(const Efga_CoordinateBlock *block, bool closed, const Conversion &conv,
                   PointSink &sink) {
   for (int32_t p = 0; p < block->count; ++p) {
     PartView view;
     ViewPart(block->parts[p], view);
-    // The part's usable points, counted and the first outside one found.
-    int32_t valid = 0, start = -1;
-    for (int32_t j = 0; j < view.n; ++j) {
-      long double X, Y;
-      conv.Wide(view.X(j), view.Y(j), X, Y);
-      if (!std::isfinite(X) || !std::isfinite(Y)) continue;
-      ++valid;
-      if (start < 0 && !conv.Inside(X, Y)) start = j;
-    }
-    if (valid == 0) continue;
-    if (valid == 1 || start < 0) {
-      // Wholly inside: the part as it is (closed by its first point).
-      if (!sink.Begin()) return false;
-      int32_t first = -1;
-      for (int32_t j = 0; j < view.n; ++j) {
-        long double X, Y;
-        conv.Wide(view.X(j), view.Y(j), X, Y);
-        if (!std::isfinite(X) || !std::isfinite(Y) || !conv.Inside(X, Y)) continue;
-        if (first < 0) first = j;
-        int32_t x, y;
-        conv.Exact(view.X(j), view.Y(j), x, y);
-        if (!sink.Add(x, y)) return false;
-      }
-      if (closed && first >= 0 && valid > 1) {
-        int32_t fx, fy, lx, ly;
-        conv.Exact(view.X(first), view.Y(first), fx, fy);
-        if (sink.Last(lx, ly) && (lx != fx || ly != fy) && !sink.Add(fx, fy)) return false;
-      }
-      if (!sink.End(false)) return false;
-      continue;
-    }
-    const int32_t from = closed ? start : 0;
-    const int32_t steps = closed ? view.n + 1 : view.n;
-    bool havePrevious = false;
-    WidePoint previous{};
-    for (int32_t k = 0; k < steps; ++k) {
-      const int32_t j = (from + k) % view.n;
-      WidePoint current;
-      conv.Wide(view.X(j), view.Y(j), current.x, current.y);
-      if (!std::isfinite(current.x) || !std::isfinite(current.y)) continue;
-      if (!havePrevious) {
-        previous = current;
-        havePrevious = true;
-        continue;
-      }
-      long double t0, t1;
-      if (!ClipSegment(previous, current, conv, t0, t1)) {
-        if (!sink.End(false, true)) return false;
-      } else {
-        const long double dx = current.x - previous.x, dy = current.y - previous.y;
-        if (t0 > 0 || !sink.IsOpen()) {
-          if (!sink.End(false, true) || !sink.Begin()) return false;
-          if (!sink.AddWide(previous.x + t0 * dx, previous.y + t0 * dy)) return false;
-        }
-        const bool whole = t1 >= 1;
-        if (!sink.AddWide(whole ? current.x : previous.x + t1 * dx,
-                          whole ? current.y : previous.y + t1 * dy))
-          return false;
-        if (!whole && !sink.End(false, true)) return false;
-      }
-      previous = current;
-    }
-    if (!sink.End(false, true)) return false;
+    if (!ClipPart(BlockPart{view, conv}, view.n, closed, conv, sink)) return false;
   }
   return true;
 }
@@ -616,10 +631,11 @@ bool PrepareLineState(Eevg_Drawing *drawing, const Eevg_LineStyle *style) {
 }
 
 // The centre and semi-axes of an ellipse in sub-pixels; false when any of it is no number or the
-// ellipse lies wholly outside the guard rectangle (nothing to draw).
+// ellipse lies wholly outside the guard rectangle (nothing to draw). *far tells whether it reaches
+// past the rectangle.
 bool EllipseGeometry(const Eevg_Drawing *drawing, const Eevg_Coord *centre, double semiAxisX,
                      double semiAxisY, double rotation, double &cx, double &cy, double &rx,
-                     double &ry) {
+                     double &ry, bool *far = nullptr) {
   cx = (centre->x * drawing->scaleX + drawing->offsetX) * 8;
   cy = (centre->y * drawing->scaleY + drawing->offsetY) * 8;
   rx = semiAxisX * 8 * drawing->scaleX;
@@ -629,9 +645,117 @@ bool EllipseGeometry(const Eevg_Drawing *drawing, const Eevg_Coord *centre, doub
     return false;
   const Conversion guard(drawing, false, false);
   const long double r = std::max(std::fabs(rx), std::fabs(ry));
+  if (far)
+    *far = cx - r < guard.xMin || cx + r > guard.xMax || cy - r < guard.yMin ||
+           cy + r > guard.yMax;
   return cx + r >= guard.xMin && cx - r <= guard.xMax && cy + r >= guard.yMin &&
          cy - r <= guard.yMax;
 }
+
+// An ellipse reaching past the guard rectangle, flattened in extended precision: only the pieces
+// whose control points come near the rectangle are subdivided, the others stay chords (which lie
+// outside it as well).
+class FarEllipse {
+ public:
+  explicit FarEllipse(const Conversion &conv) : conv_(conv) {}
+  ~FarEllipse() { emsc_HeapFree(points_); }
+  FarEllipse(const FarEllipse &) = delete;
+  FarEllipse &operator=(const FarEllipse &) = delete;
+
+  // The four quarters of the ellipse of centre (cx, cy) and semi-axes rx, ry turned by rotation.
+  bool Build(double cx, double cy, double rx, double ry, double rotation) {
+    static constexpr long double k = 0.5522848L;
+    static constexpr long double unit[12][2] = {{1, 0},  {1, k},   {k, 1},   {0, 1},
+                                                {-k, 1}, {-1, k},  {-1, 0},  {-1, -k},
+                                                {-k, -1}, {0, -1}, {k, -1},  {1, -k}};
+    const long double c = std::cos(static_cast<long double>(rotation));
+    const long double s = std::sin(static_cast<long double>(rotation));
+    auto place = [&](int i) {
+      const long double ux = unit[i % 12][0] * rx, uy = unit[i % 12][1] * ry;
+      return WidePoint{cx + ux * c - uy * s, cy + uy * c + ux * s};
+    };
+    count_ = 0;
+    if (!Push(place(0))) return false;
+    for (int q = 0; q < 4; ++q) {
+      const WidePoint cubic[4] = {place(3 * q), place(3 * q + 1), place(3 * q + 2),
+                                  place(3 * q + 3)};
+      if (!Flatten(cubic, 0)) return false;
+    }
+    return true;
+  }
+  // The ring clipped to the rectangle, as the one part of the buffer (for the fill).
+  bool LoadRing(Eevg_Drawing *drawing) const {
+    Conversion truncating = conv_;
+    truncating.nearest = false;
+    PointSink sink(drawing, truncating);
+    RingClipper clipper(truncating, sink);
+    if (!sink.Begin()) return false;
+    for (int32_t i = 0; i < count_; ++i)
+      if (!clipper.Point(points_[i])) return false;
+    return clipper.Finish() && sink.End(true);
+  }
+  // The outline cut where it leaves the rectangle (closed by its own last point).
+  bool LoadLine(Eevg_Drawing *drawing) const {
+    PointSink sink(drawing, conv_);
+    return ClipPart(*this, count_, false, conv_, sink);
+  }
+  // The point source of ClipPart.
+  void Wide(int32_t j, long double &X, long double &Y) const {
+    X = points_[j].x;
+    Y = points_[j].y;
+  }
+  void Exact(int32_t j, int32_t &x, int32_t &y) const {
+    x = conv_.Round(static_cast<double>(points_[j].x));
+    y = conv_.Round(static_cast<double>(points_[j].y));
+  }
+
+ private:
+  bool Push(const WidePoint &p) {
+    if (count_ == capacity_) {
+      const int64_t grown = capacity_ ? 2 * static_cast<int64_t>(capacity_) : 256;
+      if (grown > INT32_MAX / 64) return false;
+      void *block = emsc_HeapRealloc(points_, static_cast<std::size_t>(grown) * sizeof(WidePoint));
+      if (!block) return false;
+      points_ = static_cast<WidePoint *>(block);
+      capacity_ = static_cast<int32_t>(grown);
+    }
+    points_[count_++] = p;
+    return true;
+  }
+  // Within two sub-pixels of the chord.
+  static bool Flat(const WidePoint *c) {
+    const long double dx = c[3].x - c[0].x, dy = c[3].y - c[0].y;
+    const long double length = std::hypot(dx, dy);
+    for (int i = 1; i < 3; ++i) {
+      const long double ex = c[i].x - c[0].x, ey = c[i].y - c[0].y;
+      const long double off = length > 0 ? std::fabs(ex * dy - ey * dx) / length : std::hypot(ex, ey);
+      if (!(off <= 2)) return false;
+    }
+    return true;
+  }
+  bool Flatten(const WidePoint *c, int depth) {
+    long double xMin = c[0].x, xMax = c[0].x, yMin = c[0].y, yMax = c[0].y;
+    for (int i = 1; i < 4; ++i) {
+      xMin = std::min(xMin, c[i].x);
+      xMax = std::max(xMax, c[i].x);
+      yMin = std::min(yMin, c[i].y);
+      yMax = std::max(yMax, c[i].y);
+    }
+    const bool away = xMax < conv_.xMin || xMin > conv_.xMax || yMax < conv_.yMin || yMin > conv_.yMax;
+    if (away || depth >= 60 || Flat(c)) return Push(c[3]);
+    auto mid = [](const WidePoint &a, const WidePoint &b) {
+      return WidePoint{(a.x + b.x) / 2, (a.y + b.y) / 2};
+    };
+    const WidePoint ab = mid(c[0], c[1]), bc = mid(c[1], c[2]), cd = mid(c[2], c[3]);
+    const WidePoint abc = mid(ab, bc), bcd = mid(bc, cd), m = mid(abc, bcd);
+    const WidePoint left[4] = {c[0], ab, abc, m}, right[4] = {m, bcd, cd, c[3]};
+    return Flatten(left, depth + 1) && Flatten(right, depth + 1);
+  }
+
+  const Conversion &conv_;
+  WidePoint *points_ = nullptr;
+  int32_t count_ = 0, capacity_ = 0;
+};
 
 } // namespace
 
@@ -1028,6 +1152,7 @@ struct CurveShape {
   int32_t arcType;
   double semiX, semiY, rotation, startAngle, endAngle;
   double centre[2];
+  const FarEllipse *far; // loads the buffer for the fill and for the outline
 };
 
 int32_t FillCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveShape &shape,
@@ -1067,6 +1192,11 @@ int32_t FillCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveShape
     }
     if (status > 0) return 0;
   }
+  if (shape.far && !shape.far->LoadRing(drawing)) {
+    lower::Report(&inner, shape.reporter, 11, kNoPointBuffer);
+    lower::ReportChained(err, inner, shape.reporter, 6, "Error filling ellipse with generic fill");
+    return -1;
+  }
   if (FillBuffer(drawing, pattern, &inner) != 0) {
     lower::ReportChained(err, inner, shape.reporter, 6, "Error filling ellipse with generic fill");
     return -1;
@@ -1080,6 +1210,11 @@ int32_t OutlineCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveSh
   Eevg_GrIOInfo *io = drawing->grIOInfo;
   const char *outlineFailed = shape.arc ? "Error Outlining Arc" : "Error Outlining Ellipse";
   Eerr_ErrorReport *inner = nullptr;
+  if (shape.far && !shape.far->LoadLine(drawing)) {
+    lower::Report(&inner, shape.reporter, 11, kNoPointBuffer);
+    lower::ReportChained(err, inner, shape.reporter, 7, "Error Outlining Ellipse");
+    return -1;
+  }
   if (trace->displayLine == 1) {
     int32_t status = 0;
     if (!drawing->antiAlias) {
@@ -1152,7 +1287,9 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
   drawing->shapeState = 0;
   ButtLineEnds(drawing, fillStyle->traceStyle ? fillStyle->traceStyle->markEnd : EEVG_BUTT_END);
   double cx, cy, rx, ry;
-  if (!EllipseGeometry(drawing, centre, semiAxisX, semiAxisY, rotation, cx, cy, rx, ry)) return 0;
+  bool far = false;
+  if (!EllipseGeometry(drawing, centre, semiAxisX, semiAxisY, rotation, cx, cy, rx, ry, &far))
+    return 0;
   // A world mirrored on both axes gives two negative semi-axes, which the builder takes for a
   // point: the same ellipse is traced with both made positive.
   if (rx < 0 && ry < 0) {
@@ -1162,14 +1299,25 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
   Eerr_ErrorReport *inner = nullptr;
-  if (gfx::FlattenEllipse(drawing, cx, cy, rx, ry, rotation, &inner) != 0) {
+  // One that reaches past the guard band is flattened in extended precision and clipped there,
+  // for the fill and the outline in turn.
+  const Conversion conv(drawing, false, true);
+  FarEllipse farEllipse(conv);
+  if (far) {
+    if (!farEllipse.Build(cx, cy, rx, ry, rotation)) {
+      lower::Report(&inner, reporter, 11, kNoPointBuffer);
+      lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
+      return -1;
+    }
+  } else if (gfx::FlattenEllipse(drawing, cx, cy, rx, ry, rotation, &inner) != 0) {
     lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
     return -1;
   }
   CurveShape shape{reporter, false, 0, semiAxisX * drawing->scaleX, semiAxisY * drawing->scaleY,
                    rotation, 0, 0,
                    {centre->x * drawing->scaleX + drawing->offsetX,
-                    centre->y * drawing->scaleY + drawing->offsetY}};
+                    centre->y * drawing->scaleY + drawing->offsetY},
+                   far ? &farEllipse : nullptr};
   if (fillStyle->fill == 1 && FillCurve(drawing, fillStyle, shape, err) != 0) return -1;
   if (fillStyle->trace == 1 && OutlineCurve(drawing, fillStyle, shape, err) != 0) return -1;
   return 0;
@@ -1231,7 +1379,7 @@ int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
     const int32_t part = drawing->polygonCount - 1;
     const int32_t first = drawing->polygonStarts[part];
     if (!gfx::ReservePoints(drawing, drawing->pointCount + 2, drawing->polygonCount)) {
-      lower::Report(&inner, reporter, 9, kNoPointBuffer);
+      lower::Report(&inner, reporter, 11, kNoPointBuffer);
       lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
       return -1;
     }
@@ -1249,7 +1397,8 @@ int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
   CurveShape shape{reporter, true, arcType, semiAxisX * drawing->scaleX,
                    semiAxisY * drawing->scaleY, rotation, startAngle, endAngle,
                    {centre->x * drawing->scaleX + drawing->offsetX,
-                    centre->y * drawing->scaleY + drawing->offsetY}};
+                    centre->y * drawing->scaleY + drawing->offsetY},
+                   nullptr};
   if (fillStyle->fill == 1 && arcType != EEVG_ARC_ONLY &&
       FillCurve(drawing, fillStyle, shape, err) != 0)
     return -1;

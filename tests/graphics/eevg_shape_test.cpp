@@ -1102,7 +1102,7 @@ TEST(EevgShape, FarCoordinatesAreClippedNotWrapped) {
             (std::vector<int32_t>{12, 12, 28, 12}));
   EXPECT_EQ(std::vector<int32_t>(device.points.end() - 4, device.points.end()),
             (std::vector<int32_t>{36, 36, 52, 36}));
-  for (int32_t v : device.points) EXPECT_LE(std::abs(v), kShapeSafeLimit);
+  for (int32_t v : device.points) EXPECT_LE(std::abs(int64_t{v}), kShapeSafeLimit);
   // A closed line that is cut walks its closing segment itself, from where it comes back into
   // the guarded window to where it leaves it, and the flag is cleared.
   Block closedFar({{1, 1, 1e13, 1, 1, 9}});
@@ -1153,6 +1153,43 @@ TEST(EevgShape, FarPolygonFillsTheWindowExactly) {
       << Chain(err.report);
   for (int32_t y = 3; y <= 11; ++y)
     for (int32_t x = 2; x <= 12; ++x) EXPECT_TRUE(canvas.Set(x, y)) << x << "," << y;
+}
+
+TEST(EevgShape, FarEllipseIsFlattenedWhereItMeetsTheWindow) {
+  // A circle of radius 1e9 pixels whose top touches y = 8 (sub-pixel 68) across the window (the
+  // top is where two quarters meet, so the cubics pass through it exactly).
+  const Eevg_Coord centre{8, -1e9};
+  const double radius = 1e9 + 8;
+  {
+    Canvas canvas(16, 16);
+    canvas.io.putVector = Canvas::PutVector;
+    RasterDrawing drawing(canvas);
+    FillStyle fill;
+    Slot err;
+    ASSERT_EQ(eevg_DrawEllipse(drawing.get(), fill, &centre, radius, radius, 0, &err), 0)
+        << Chain(err.report);
+    for (int32_t y = 0; y < 16; ++y)
+      for (int32_t x = 0; x < 16; ++x) EXPECT_EQ(canvas.Set(x, y), y <= 8) << x << "," << y;
+  }
+  {
+    ShapeDevice device(16, 16);
+    device.io.putPolyLine = ShapeDevice::PutPolyLine;
+    RasterDrawing drawing(device);
+    FillStyle fill(Colour(1), false, true);
+    Slot err;
+    ASSERT_EQ(eevg_DrawEllipse(drawing.get(), fill, &centre, radius, radius, 0, &err), 0)
+        << Chain(err.report);
+    ASSERT_EQ(device.log, std::vector<std::string>{"polyline"});
+    bool crosses = false;
+    for (size_t i = 0; i < device.points.size(); i += 2) {
+      EXPECT_LE(std::abs(int64_t{device.points[i]}), kShapeSafeLimit);
+      EXPECT_LE(std::abs(int64_t{device.points[i + 1]}), kShapeSafeLimit);
+      if (device.points[i] >= 0 && device.points[i] <= 128 && std::abs(device.points[i + 1] - 68) <= 2)
+        crosses = true;
+    }
+    EXPECT_TRUE(crosses);
+    EXPECT_LT(device.points.size(), 20000u);
+  }
 }
 
 // A device that records every write outside the clip window instead of making it.
