@@ -2,7 +2,9 @@
 #ifndef TAVIRON_GRAPHICS_EEVG_PRIVATE_H
 #define TAVIRON_GRAPHICS_EEVG_PRIVATE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "eevg.h"
 
@@ -273,6 +275,25 @@ int32_t ShapeLineWidth(int32_t subWidth, int32_t antiAlias, int32_t *drawWidth);
 // Returns the number of points in out.
 int32_t ThinPolyLinePart(const int32_t *in, int32_t count, int32_t firstDrawWidth,
                          int64_t tolerance, int32_t closed, int32_t *out);
+
+// One part of a coordinate block: x of point j at origin + j * column, y one row further.
+struct ShapePartView {
+  const uint8_t *origin = nullptr;
+  std::ptrdiff_t column = 0, row = 0;
+  int32_t n = 0;
+  double X(int32_t j) const { return Load(origin + j * column); }
+  double Y(int32_t j) const { return Load(origin + j * column + row); }
+  static double Load(const uint8_t *p) {
+    double v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+};
+// A two-row f64 matrix whose steps reach every element (the view is filled); false for anything
+// else.
+bool ShapeViewPart(const Egda_BaseData *m, ShapePartView &view);
+// Every part of the block is such a matrix, and its points fit the drawing's buffers.
+bool ShapeBlockValid(const Efga_CoordinateBlock *block);
 
 } // namespace taviron::graphics
 

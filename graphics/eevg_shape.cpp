@@ -29,56 +29,8 @@ constexpr const char *kNoColourSave = "Unable to allocate the array saving the l
 // ---------------------------------------------------------------------------------------------
 // Coordinate blocks
 
-// One part of a coordinate block: x of point j at origin + j * column, y one row further.
-struct PartView {
-  const uint8_t *origin = nullptr;
-  std::ptrdiff_t column = 0, row = 0;
-  int32_t n = 0;
-  double X(int32_t j) const { return Load(origin + j * column); }
-  double Y(int32_t j) const { return Load(origin + j * column + row); }
-  static double Load(const uint8_t *p) {
-    double v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-  }
-};
-
-// A two-row f64 matrix whose steps reach every element; false for anything else.
-bool ViewPart(const Egda_BaseData *m, PartView &view) {
-  if (!m || m->pixelType != EGDA_TYPE_F64 || m->elementSize != 8 || m->rows != 2 ||
-      m->columns < 0)
-    return false;
-  view = PartView{};
-  view.n = m->columns;
-  if (m->columns == 0) return true;
-  if (!m->origin) return false;
-  view.origin = m->origin;
-  if (m->objectType == EGDA_MATRIX || m->objectType == EGDA_TABLE) {
-    if (m->pitch < 16) return false;
-    view.column = m->pitch;
-    view.row = 8;
-  } else if (m->objectType == EGDA_SCALAR || m->objectType == EGDA_RASTER) {
-    if (static_cast<int64_t>(m->pitch) < static_cast<int64_t>(m->columns) * 8) return false;
-    view.column = 8;
-    view.row = m->pitch;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// Every part of the block must be a coordinate matrix, and the points must fit the buffers.
-bool BlockValid(const Efga_CoordinateBlock *block) {
-  if (block->count < 0 || (block->count > 0 && !block->parts)) return false;
-  if (block->count > INT32_MAX / 8) return false;
-  int64_t total = 0;
-  for (int32_t p = 0; p < block->count; ++p) {
-    PartView view;
-    if (!ViewPart(block->parts[p], view)) return false;
-    total += view.n + 1;
-  }
-  return total <= INT32_MAX / 8;
-}
+using PartView = gfx::ShapePartView;
+constexpr auto ViewPart = gfx::ShapeViewPart;
 
 bool LineStyleValid(const Eevg_LineStyle *style) {
   return style->composition.count >= 0 &&
@@ -761,6 +713,42 @@ class FarEllipse {
 
 namespace taviron::graphics {
 
+bool ShapeViewPart(const Egda_BaseData *m, ShapePartView &view) {
+  if (!m || m->pixelType != EGDA_TYPE_F64 || m->elementSize != 8 || m->rows != 2 ||
+      m->columns < 0)
+    return false;
+  view = ShapePartView{};
+  view.n = m->columns;
+  if (m->columns == 0) return true;
+  if (!m->origin) return false;
+  view.origin = m->origin;
+  if (m->objectType == EGDA_MATRIX || m->objectType == EGDA_TABLE) {
+    if (m->pitch < 16) return false;
+    view.column = m->pitch;
+    view.row = 8;
+  } else if (m->objectType == EGDA_SCALAR || m->objectType == EGDA_RASTER) {
+    if (static_cast<int64_t>(m->pitch) < static_cast<int64_t>(m->columns) * 8) return false;
+    view.column = 8;
+    view.row = m->pitch;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ShapeBlockValid(const Efga_CoordinateBlock *block) {
+  if (block->count < 0 || (block->count > 0 && !block->parts)) return false;
+  if (block->count > INT32_MAX / 8) return false;
+  int64_t total = 0;
+  for (int32_t p = 0; p < block->count; ++p) {
+    ShapePartView view;
+    if (!ShapeViewPart(block->parts[p], view)) return false;
+    total += view.n + 1;
+  }
+  return total <= INT32_MAX / 8;
+}
+
+
 int32_t ShapeLineWidth(int32_t subWidth, int32_t antiAlias, int32_t *drawWidth) {
   int32_t width = subWidth;
   if (!antiAlias) {
@@ -832,7 +820,7 @@ int32_t DrawPolyLineBlock(const char *reporter, Eevg_Drawing *drawing, Eevg_Line
     lower::Report(err, reporter, 3, kNullLineCoords);
     return -1;
   }
-  if (!BlockValid(block)) {
+  if (!gfx::ShapeBlockValid(block)) {
     lower::Report(err, reporter, 3, kBadLineCoords);
     return -1;
   }
@@ -1092,7 +1080,7 @@ int32_t eevg_DrawPolygon(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
     lower::Report(err, reporter, 3, "NULL Eevg eevg_Polygon Coordinate List Pointer");
     return -1;
   }
-  if (!BlockValid(coordinateBlock)) {
+  if (!gfx::ShapeBlockValid(coordinateBlock)) {
     lower::Report(err, reporter, 3, "Invalid Eevg eevg_Polygon Coordinate List");
     return -1;
   }
@@ -1403,219 +1391,6 @@ int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
       FillCurve(drawing, fillStyle, shape, err) != 0)
     return -1;
   if (fillStyle->trace == 1 && OutlineCurve(drawing, fillStyle, shape, err) != 0) return -1;
-  return 0;
-}
-
-} // extern "C"
-
-// ---------------------------------------------------------------------------------------------
-// Symbols along lines
-
-namespace {
-
-constexpr const char *kSymbolFailed = "Unable to draw symbol along polyline";
-
-bool SymbolWanted(const Eevg_LineStyle *style) {
-  return style->useSymbol == 1 && style->lineSymbol && style->lineSymbol->render;
-}
-
-// The walk over one segment once the symbol's values are in place (see the public call).
-double WalkSegment(double phase, double *angle, double x1, double y1, double x2, double y2,
-                   const Eevg_LineSymbol *symbol, double factor, Eevg_Drawing *drawing,
-                   Eerr_ErrorReport **err) {
-  const double period = symbol->scale + symbol->spacing;
-  // Without a forward step, or with a segment or phase that is no number, nothing is placed.
-  if (!(period > 0) || !std::isfinite(period) || !std::isfinite(x1) || !std::isfinite(y1) ||
-      !std::isfinite(x2) || !std::isfinite(y2))
-    return phase;
-  if (!std::isfinite(phase) || phase < 0) phase = 0;
-  const double dx = x2 - x1, dy = y2 - y1;
-  const double length = std::hypot(dx, dy);
-  if (!std::isfinite(length)) return phase;
-  double c, s;
-  if (length > 0) {
-    c = dx / length;
-    s = dy / length;
-  } else {
-    c = std::cos(*angle);
-    s = std::sin(*angle);
-  }
-  if (s == 0)
-    *angle = c < 0 ? std::numbers::pi : 0;
-  else
-    *angle = std::atan2(s, c);
-  const double ox = -s * symbol->offset, oy = c * symbol->offset;
-  const double wx1 = std::min(drawing->worldX1, drawing->worldX2);
-  const double wx2 = std::max(drawing->worldX1, drawing->worldX2);
-  const double wy1 = std::min(drawing->worldY1, drawing->worldY2);
-  const double wy2 = std::max(drawing->worldY1, drawing->worldY2);
-
-  if (!(x1 >= wx1 && x1 <= wx2 && y1 >= wy1 && y1 <= wy2)) {
-    // Liang-Barsky over x, then y.
-    double t0 = 0, t1 = 1;
-    bool hit = true;
-    const double p[4] = {-dx, dx, -dy, dy};
-    const double q[4] = {x1 - wx1, wx2 - x1, y1 - wy1, wy2 - y1};
-    for (int i = 0; i < 4 && hit; ++i) {
-      if (p[i] == 0) {
-        hit = q[i] >= 0;
-        continue;
-      }
-      const double r = q[i] / p[i];
-      if (p[i] < 0) {
-        if (r > t1) hit = false;
-        else t0 = std::max(t0, r);
-      } else {
-        if (r < t0) hit = false;
-        else t1 = std::min(t1, r);
-      }
-    }
-    if (!hit) return std::fmod(phase + period - std::fmod(length, period), period);
-    const double d = t0 * length;
-    phase += d - std::fmod(d, period);
-  }
-
-  const double gx1 = wx1 - 2 * period, gx2 = wx2 + 2 * period;
-  const double gy1 = wy1 - 2 * period, gy2 = wy2 + 2 * period;
-  while (phase <= length) {
-    const double position[2] = {x1 + phase * c + ox, y1 + phase * s + oy};
-    if (!(position[0] >= gx1 && position[0] <= gx2 && position[1] >= gy1 && position[1] <= gy2))
-      break;
-    Eerr_ErrorReport *inner = nullptr;
-    symbol->render(drawing, symbol->userData, position, factor, *angle, &inner);
-    if (inner) {
-      lower::ReportChained(err, inner, "eevg_DrawSymbolAlongLineSegmentFast", 1, kSymbolFailed);
-      return phase;
-    }
-    const double next = phase + period;
-    if (next == phase) break; // a period below the precision of the phase
-    phase = next;
-  }
-  if (phase <= length) phase += (std::floor((length - phase) / period) + 1) * period;
-  double carried = phase - length;
-  if (!(carried >= 0 && carried <= period)) carried = std::fmod(std::fabs(carried), period);
-  return carried;
-}
-
-// Walks the segments of one part (points through get(j)), closing it when asked.
-template <typename Get>
-int32_t WalkPart(Eevg_Drawing *drawing, Eevg_LineSymbol *symbol, int32_t count, bool closed,
-                 Get &&get, Eerr_ErrorReport **err) {
-  double phase = 0, angle = 0;
-  const int32_t segments = closed && count > 1 ? count : count - 1;
-  for (int32_t j = 0; j < segments; ++j) {
-    double x1, y1, x2, y2;
-    get(j, x1, y1);
-    get((j + 1) % count, x2, y2);
-    phase = eevg_DrawSymbolAlongLineSegmentFast(phase, &angle, x1, y1, x2, y2, err, symbol,
-                                                drawing);
-    if (err && *err) return -1;
-  }
-  return 0;
-}
-
-} // namespace
-
-extern "C" {
-
-double eevg_DrawSymbolAlongLineSegmentFast(double phase, double *angle, double x1, double y1,
-                                           double x2, double y2, Eerr_ErrorReport **err,
-                                           Eevg_LineSymbol *lineSymbol, Eevg_Drawing *drawing) {
-  static const char *reporter = "eevg_DrawSymbolAlongLineSegmentFast";
-  lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 2, kNullDrawing);
-    return phase;
-  }
-  if (!lineSymbol || !lineSymbol->render || !angle) {
-    lower::Report(err, reporter, 3, "NULL Eevg Line Symbol Pointer");
-    return phase;
-  }
-  if (drawing->usingWorldTransform == 0)
-    return WalkSegment(phase, angle, x1, y1, x2, y2, lineSymbol, 1, drawing, err);
-  // Pre-transformed: the symbol's sizes in sub-pixel units for the duration.
-  const int32_t mode = drawing->usingWorldTransform;
-  const double scale = lineSymbol->scale, spacing = lineSymbol->spacing,
-               offset = lineSymbol->offset;
-  const double factor = drawing->pixelSizeX;
-  drawing->usingWorldTransform = 2;
-  lineSymbol->scale *= factor;
-  lineSymbol->spacing *= factor;
-  lineSymbol->offset *= factor;
-  const double result = WalkSegment(phase, angle, x1, y1, x2, y2, lineSymbol, factor, drawing, err);
-  lineSymbol->scale = scale;
-  lineSymbol->spacing = spacing;
-  lineSymbol->offset = offset;
-  drawing->usingWorldTransform = mode;
-  return result;
-}
-
-int32_t eevg_DrawPolyLineSymbol(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle,
-                                Efga_CoordinateBlock *coordinateBlock, int32_t closed,
-                                Eerr_ErrorReport **err) {
-  static const char *reporter = "eevg_DrawPolyLineSymbol";
-  lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 2, kNullDrawing);
-    return -1;
-  }
-  if (!lineStyle) {
-    lower::Report(err, reporter, 3, kNullLineStyle);
-    return -1;
-  }
-  if (!coordinateBlock) {
-    lower::Report(err, reporter, 4, kNullLineCoords);
-    return -1;
-  }
-  if (!BlockValid(coordinateBlock)) {
-    lower::Report(err, reporter, 4, kBadLineCoords);
-    return -1;
-  }
-  if (!SymbolWanted(lineStyle)) return 0;
-  for (int32_t p = 0; p < coordinateBlock->count; ++p) {
-    PartView view;
-    ViewPart(coordinateBlock->parts[p], view);
-    Eerr_ErrorReport *inner = nullptr;
-    auto get = [&](int32_t j, double &x, double &y) {
-      x = view.X(j);
-      y = view.Y(j);
-    };
-    if (WalkPart(drawing, lineStyle->lineSymbol, view.n, closed == 1, get, &inner) != 0) {
-      lower::ReportChained(err, inner, reporter, 1, kSymbolFailed);
-      return -1;
-    }
-  }
-  return 0;
-}
-
-int32_t eevg_DrawPolyLineSymbolLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle,
-                                  Eerr_ErrorReport **err) {
-  static const char *reporter = "eevg_DrawPolyLineSymbolLO";
-  lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 2, kNullDrawing);
-    return -1;
-  }
-  if (!lineStyle) {
-    lower::Report(err, reporter, 3, kNullLineStyle);
-    return -1;
-  }
-  if (!SymbolWanted(lineStyle)) return 0;
-  const double sx = 8 * drawing->scaleX, sy = 8 * drawing->scaleY;
-  const double ox = 8 * drawing->offsetX, oy = 8 * drawing->offsetY;
-  for (int32_t p = 0; p < drawing->polygonCount; ++p) {
-    const int32_t *points = drawing->points + 2 * static_cast<std::ptrdiff_t>(drawing->polygonStarts[p]);
-    const int32_t count = drawing->polygonStarts[p + 1] - drawing->polygonStarts[p];
-    Eerr_ErrorReport *inner = nullptr;
-    auto get = [&](int32_t j, double &x, double &y) {
-      x = (points[2 * j] - ox) / sx;
-      y = (points[2 * j + 1] - oy) / sy;
-    };
-    if (WalkPart(drawing, lineStyle->lineSymbol, count, false, get, &inner) != 0) {
-      lower::ReportChained(err, inner, reporter, 1, kSymbolFailed);
-      return -1;
-    }
-  }
   return 0;
 }
 
