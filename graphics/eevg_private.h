@@ -2,7 +2,9 @@
 #ifndef TAVIRON_GRAPHICS_EEVG_PRIVATE_H
 #define TAVIRON_GRAPHICS_EEVG_PRIVATE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "eevg.h"
 
@@ -317,6 +319,52 @@ void eevg_SetWidePolyCapStyles(Eevg_Drawing *drawing, int32_t closed, int32_t is
 int32_t eevg_DrawArrow(Eevg_Drawing *drawing, int32_t *tip, int32_t *neighbour,
                        int32_t *keepSegment, int32_t wide, int32_t width, int32_t widest,
                        const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
+
+} // namespace taviron::graphics
+
+// ---------------------------------------------------------------------------------------------
+// Shapes: the whole-pixel width rule and the thinning of the rasterising polyline path, and the
+// guard band that keeps converted coordinates far from the 32-bit limits.
+
+namespace taviron::graphics {
+
+// Converted points stay within the clip window grown by this many sub-pixels on every side (and
+// within +-kShapeSafeLimit): shapes reaching beyond are clipped in double precision first.
+constexpr int32_t kShapeGuardBand = 1 << 24;
+constexpr int32_t kShapeSafeLimit = 1 << 27;
+
+// A line width in sub-pixels (already converted from the line-width unit, truncated) as the
+// rasteriser draws it: kept as it is on anti-aliased drawings, else made an odd number of whole
+// pixels (2 pixels draw 3 wide, 1.9 draws 1). *drawWidth gets the same raised to at least 1
+// (anti-aliased) or 8 (one pixel). Returns the width for subWidths.
+int32_t ShapeLineWidth(int32_t subWidth, int32_t antiAlias, int32_t *drawWidth);
+
+// Thins one part of a polyline for the wide-line drawer: in holds count points, out room for
+// count + 1. The first and last points always stay; on lines wider than one pixel (firstDrawWidth
+// above 8) middle points within the tolerance of the last kept point on both axes are dropped and
+// collinear runs merge. With closed, the first point is appended when the last kept one differs.
+// Returns the number of points in out.
+int32_t ThinPolyLinePart(const int32_t *in, int32_t count, int32_t firstDrawWidth,
+                         int64_t tolerance, int32_t closed, int32_t *out);
+
+// One part of a coordinate block: x of point j at origin + j * column, y one row further.
+struct ShapePartView {
+  const uint8_t *origin = nullptr;
+  std::ptrdiff_t column = 0, row = 0;
+  int32_t n = 0;
+  double X(int32_t j) const { return Load(origin + j * column); }
+  double Y(int32_t j) const { return Load(origin + j * column + row); }
+  static double Load(const uint8_t *p) {
+    double v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+};
+// A two-row f64 matrix whose steps reach every element (the view is filled); false for anything
+// else.
+bool ShapeViewPart(const Egda_BaseData *m, ShapePartView &view);
+// Every part of the block is such a matrix, and its points fit the drawing's buffers.
+bool ShapeBlockValid(const Efga_CoordinateBlock *block);
 
 } // namespace taviron::graphics
 
