@@ -127,16 +127,12 @@ struct Target {
     world = eevg_WorldInfoCreate(nullptr);
     device->width = device->height = kSize;
     device->lineWidthUnit = 1;
-    world->lowerLeft = eevg_CoordCreate(nullptr);
-    world->upperRight = eevg_CoordCreate(nullptr);
     world->upperRight->x = world->upperRight->y = kSize - 1;
     if (control) drawing = eevg_DrawingInit(control, device, world, &io, &err);
   }
   ~Target() {
     eerr_DeleteErrorReportEx(&err);
     eevg_DrawingFree(&drawing, nullptr);
-    eevg_CoordFree(&world->lowerLeft);
-    eevg_CoordFree(&world->upperRight);
     eevg_WorldInfoFree(&world);
     eevg_DeviceInfoFree(&device);
   }

@@ -2,6 +2,7 @@
    callback device that keeps an RGB image in memory, then writes the image as a PNG file.
 
    Usage: draw_shapes [output.png]   (default: draw_shapes.png) */
+#define _POSIX_C_SOURCE 200809L
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -242,8 +243,8 @@ static int DrawShapes(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
   /* A zigzag 12 pixels wide with round joins and ends, and the same one with mitred joins and
      butt ends over a thin guide line. */
   {
-    const double zig[] = {230, 220, 270, 330, 310, 230, 350, 330, 390, 220};
-    const double zag[] = {420, 220, 460, 330, 500, 230, 540, 330, 580, 220};
+    const double zig[] = {215, 220, 255, 330, 295, 230, 335, 330, 375, 220};
+    const double zag[] = {405, 220, 445, 330, 485, 230, 525, 330, 565, 220};
     if (!DrawLine(drawing, NewLine(40, 90, 200, 12, EEVG_ROUND_END, EEVG_ROUND_JOIN, err), zig, 5,
                   err) ||
         !DrawLine(drawing, NewLine(30, 150, 60, 12, EEVG_BUTT_END, EEVG_MITRE_JOIN, err), zag, 5,
@@ -303,18 +304,18 @@ static int DrawShapes(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
   if (!Check(err, "the ellipse")) return 0;
 
   /* A pie slice from 30 to 300 degrees and an open arc around it. */
-  centre.x = 600;
+  centre.x = 606;
   centre.y = 300;
   fill = NewFill(250, 220, 60, NewLine(120, 90, 0, 2, EEVG_BUTT_END, EEVG_BUTT_JOIN, err), err);
   if (fill)
-    eevg_DrawEllipticalArc(drawing, fill, &centre, 30, 30, 0, PI / 6, 5 * PI / 3, EEVG_ARC_PIE,
+    eevg_DrawEllipticalArc(drawing, fill, &centre, 24, 24, 0, PI / 6, 5 * PI / 3, EEVG_ARC_PIE,
                            err);
   eevg_FillStyleFree(&fill);
   if (!Check(err, "the pie")) return 0;
   fill = NewFill(0, 0, 0, NewLine(200, 60, 0, 3, EEVG_ROUND_END, EEVG_ROUND_JOIN, err), err);
   if (fill) {
     fill->fill = 0;
-    eevg_DrawEllipticalArc(drawing, fill, &centre, 38, 38, 0, PI / 6, 5 * PI / 3, EEVG_ARC_ONLY,
+    eevg_DrawEllipticalArc(drawing, fill, &centre, 30, 30, 0, PI / 6, 5 * PI / 3, EEVG_ARC_ONLY,
                            err);
   }
   eevg_FillStyleFree(&fill);
@@ -334,11 +335,13 @@ int main(int argc, char **argv) {
 
   if (!image) return 1;
   memset(image->rgb, 255, sizeof image->rgb);
+  /* The renderer reads the font list on NORIX_FONT_PATH when it starts; the example brings one. */
+  if (!getenv("NORIX_FONT_PATH")) setenv("NORIX_FONT_PATH", DRAW_SHAPES_FONT_DIR, 1);
   control = eevg_Init(&err);
-  device = eevg_DeviceInfoCreate(&err);
-  world = eevg_WorldInfoCreate(&err);
-  io = eevg_GrIOInfoCreate(&err);
-  if (control && device && world && io) {
+  if (control) device = eevg_DeviceInfoCreate(&err);
+  if (device) world = eevg_WorldInfoCreate(&err);
+  if (world) io = eevg_GrIOInfoCreate(&err);
+  if (io) {
     /* An anti-aliased callback device; world units are pixels, y upward. */
     device->deviceType = 0;
     device->width = WIDTH;
@@ -346,12 +349,10 @@ int main(int argc, char **argv) {
     device->lineWidthUnit = 1;
     device->antiAlias = 1;
     device->colorMode = EEVG_TRUECOLOR;
-    world->lowerLeft = eevg_CoordCreate(&err);
-    world->upperRight = eevg_CoordCreate(&err);
-    if (world->lowerLeft && world->upperRight) {
-      world->upperRight->x = WIDTH - 1;
-      world->upperRight->y = HEIGHT - 1;
-    }
+    world->lowerLeft->x = 0;
+    world->lowerLeft->y = 0;
+    world->upperRight->x = WIDTH - 1;
+    world->upperRight->y = HEIGHT - 1;
     io->userData = image;
     io->getPixel = GetPixel;
     io->putPixel = PutPixel;
@@ -365,10 +366,6 @@ int main(int argc, char **argv) {
     Check(&err, "setting up the drawing");
   }
   eevg_DrawingFree(&drawing, NULL);
-  if (world) {
-    eevg_CoordFree(&world->lowerLeft);
-    eevg_CoordFree(&world->upperRight);
-  }
   eevg_WorldInfoFree(&world);
   eevg_DeviceInfoFree(&device);
   eevg_GrIOInfoFree(&io);
