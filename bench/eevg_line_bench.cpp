@@ -84,10 +84,22 @@ void GetPixel(void *user, Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
 void PutPixel(void *user, const Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
   *static_cast<Memory *>(user)->At(p) = Pack(c);
 }
+// A device vector: a run along a row, or any other line one pixel per step of its major axis.
 void PutVector(void *user, const Eevg_Color *c, const double *a, const double *b,
                Eerr_ErrorReport **) {
-  std::fill_n(static_cast<Memory *>(user)->At(a), static_cast<std::size_t>(b[0] - a[0]) + 1,
-              Pack(c));
+  Memory &memory = *static_cast<Memory *>(user);
+  const uint32_t value = Pack(c);
+  if (a[1] == b[1]) {
+    const double *left = a[0] <= b[0] ? a : b, *right = a[0] <= b[0] ? b : a;
+    std::fill_n(memory.At(left), static_cast<std::size_t>(right[0] - left[0]) + 1, value);
+    return;
+  }
+  const double dx = b[0] - a[0], dy = b[1] - a[1];
+  const int steps = static_cast<int>(std::max(std::fabs(dx), std::fabs(dy)));
+  for (int k = 0; k <= steps; ++k) {
+    const double p[2] = {std::round(a[0] + dx * k / steps), std::round(a[1] + dy * k / steps)};
+    *memory.At(p) = value;
+  }
 }
 
 // The renderer reads its font list at start-up: give it an empty one.
