@@ -129,17 +129,6 @@ struct RowSamples {
   }
 };
 
-// Clears coverage bytes with byte stores. The next row adds into them at once, and reads of
-// bytes just cleared by a block clear (string or wide vector stores) stall until the clear
-// retires, which made the clear the dearest step of a small fill.
-void ClearCoverage(uint8_t *bytes, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) {
-    bytes[i] = 0;
-    // Keeps the compiler from turning the loop back into a block clear.
-    asm volatile("" : : "r"(bytes) : "memory");
-  }
-}
-
 // The crossing table of one fill: one entry per quarter-line, their first crossings in one pool.
 struct CrossingTable {
   Eevg_CrossingArray *lines = nullptr;
@@ -331,7 +320,7 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
     }
   }
 
-  ClearCoverage(coverage + first, last - first + 1);
+  std::memset(coverage, 0, static_cast<std::size_t>(drawing->deviceXMax) + 1);
   RowSamples samples{coverage, slice, first};
   // Writes the row when it holds coverage; the coverage bytes are left clear for the next one.
   auto writeRow = [&](int32_t rowY) {
@@ -347,7 +336,7 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
       lower::Report(err, reporter, 3, "Unable to fill");
       return false;
     }
-    ClearCoverage(coverage + low, high - low + 1);
+    std::memset(coverage + low, 0, static_cast<std::size_t>(high - low) + 1);
     return true;
   };
   for (int32_t q = base; q <= lastLine; ++q) {
