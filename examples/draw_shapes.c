@@ -82,9 +82,10 @@ static int WriteChunk(FILE *file, const char *type, const unsigned char *data, s
   Put32(head, (unsigned long)count);
   memcpy(head + 4, type, 4);
   crc = Crc(0xffffffffUL, head + 4, 4);
-  crc = Crc(crc, data, count) ^ 0xffffffffUL;
+  if (count > 0) crc = Crc(crc, data, count);
+  crc ^= 0xffffffffUL;
   Put32(tail, crc);
-  return fwrite(head, 1, 8, file) == 8 && fwrite(data, 1, count, file) == count &&
+  return fwrite(head, 1, 8, file) == 8 && (count == 0 || fwrite(data, 1, count, file) == count) &&
          fwrite(tail, 1, 4, file) == 4;
 }
 

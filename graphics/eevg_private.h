@@ -328,6 +328,19 @@ int32_t eevg_DrawArrow(Eevg_Drawing *drawing, int32_t *tip, int32_t *neighbour,
 
 namespace taviron::graphics {
 
+// Reports the polyline calls and the symbols along lines share.
+inline constexpr const char *kNullDrawing = "NULL Eevg Drawing Pointer";
+inline constexpr const char *kNullLineStyle = "NULL Eevg eevg_PolyLine Line Style Pointer";
+inline constexpr const char *kNullLineCoords = "NULL Eevg eevg_PolyLine Coordinate List Pointer";
+inline constexpr const char *kBadLineCoords = "Invalid Eevg eevg_PolyLine Coordinate List";
+
+// The checks the polyline calls and the symbols along lines share: the drawing (code
+// firstCode), the line style and its arrays (firstCode + 1) and, withBlock, the coordinate block
+// (firstCode + 2). False after a report.
+bool CheckLineCall(const Eevg_Drawing *drawing, const Eevg_LineStyle *lineStyle, bool withBlock,
+                   const Efga_CoordinateBlock *block, const char *reporter, int32_t firstCode,
+                   Eerr_ErrorReport **err);
+
 // Converted points stay within the clip window grown by this many sub-pixels on every side (and
 // within +-kShapeSafeLimit): shapes reaching beyond are clipped in double precision first.
 constexpr int32_t kShapeGuardBand = 1 << 24;

@@ -18,10 +18,10 @@ namespace gfx = taviron::graphics;
 
 namespace {
 
-constexpr const char *kNullDrawing = "NULL Eevg Drawing Pointer";
-constexpr const char *kNullLineStyle = "NULL Eevg eevg_PolyLine Line Style Pointer";
-constexpr const char *kNullLineCoords = "NULL Eevg eevg_PolyLine Coordinate List Pointer";
-constexpr const char *kBadLineCoords = "Invalid Eevg eevg_PolyLine Coordinate List";
+using gfx::kBadLineCoords;
+using gfx::kNullDrawing;
+using gfx::kNullLineCoords;
+using gfx::kNullLineStyle;
 constexpr const char *kBadLineStyle = "Invalid Eevg eevg_PolyLine Line Style";
 constexpr const char *kNoPointBuffer = "Unable to allocate drawing point buffer";
 constexpr const char *kNoColourSave = "Unable to allocate the array saving the line colours";
@@ -43,6 +43,53 @@ bool FillStyleValid(const Eevg_FillStyle *style) {
   if (style->fill == 1 && !style->pattern) return false;
   if (style->trace == 1 && (!style->traceStyle || !LineStyleValid(style->traceStyle)))
     return false;
+  return true;
+}
+
+} // namespace
+
+bool gfx::CheckLineCall(const Eevg_Drawing *drawing, const Eevg_LineStyle *lineStyle,
+                        bool withBlock, const Efga_CoordinateBlock *block, const char *reporter,
+                        int32_t firstCode, Eerr_ErrorReport **err) {
+  const char *message = nullptr;
+  int32_t code = firstCode;
+  if (!drawing) {
+    message = kNullDrawing;
+  } else if (!lineStyle || !LineStyleValid(lineStyle)) {
+    code = firstCode + 1;
+    message = lineStyle ? kBadLineStyle : kNullLineStyle;
+  } else if (withBlock && (!block || !ShapeBlockValid(block))) {
+    code = firstCode + 2;
+    message = block ? kBadLineCoords : kNullLineCoords;
+  }
+  if (!message) return true;
+  lower::Report(err, reporter, code, "%s", message);
+  return false;
+}
+
+namespace {
+
+// The checks the filled shapes share: the drawing (1), the fill style (2) and where the shape
+// lies (3), the shape's name in the messages. False after a report.
+bool CheckFillShape(const Eevg_Drawing *drawing, const Eevg_FillStyle *fillStyle,
+                    const void *position, const char *reporter, const char *shape,
+                    Eerr_ErrorReport **err) {
+  if (!drawing) {
+    lower::Report(err, reporter, 1, kNullDrawing);
+    return false;
+  }
+  if (!fillStyle) {
+    lower::Report(err, reporter, 2, "NULL Eevg %s Fill Style Pointer", shape);
+    return false;
+  }
+  if (!FillStyleValid(fillStyle)) {
+    lower::Report(err, reporter, 2, "Invalid Eevg %s Fill Style", shape);
+    return false;
+  }
+  if (!position) {
+    lower::Report(err, reporter, 3, "NULL Eevg %s Coordinate List Pointer", shape);
+    return false;
+  }
   return true;
 }
 
@@ -804,26 +851,7 @@ int32_t DrawPolyLineBlock(const char *reporter, Eevg_Drawing *drawing, Eevg_Line
                           int32_t closed, Efga_CoordinateBlock *block, bool preTransformed,
                           Eerr_ErrorReport **err) {
   lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 1, kNullDrawing);
-    return -1;
-  }
-  if (!lineStyle) {
-    lower::Report(err, reporter, 2, kNullLineStyle);
-    return -1;
-  }
-  if (!LineStyleValid(lineStyle)) {
-    lower::Report(err, reporter, 2, kBadLineStyle);
-    return -1;
-  }
-  if (!block) {
-    lower::Report(err, reporter, 3, kNullLineCoords);
-    return -1;
-  }
-  if (!gfx::ShapeBlockValid(block)) {
-    lower::Report(err, reporter, 3, kBadLineCoords);
-    return -1;
-  }
+  if (!gfx::CheckLineCall(drawing, lineStyle, true, block, reporter, 1, err)) return -1;
   drawing->shapeState = 0;
   Eerr_ErrorReport *inner = nullptr;
   const int32_t whole = AskWhole(drawing, drawing->grIOInfo->drawPolyLine, lineStyle, block, &inner);
@@ -961,18 +989,7 @@ int32_t eevg_DrawPolyLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, in
                             Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawPolyLineLO";
   lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 1, kNullDrawing);
-    return -1;
-  }
-  if (!lineStyle) {
-    lower::Report(err, reporter, 2, kNullLineStyle);
-    return -1;
-  }
-  if (!LineStyleValid(lineStyle)) {
-    lower::Report(err, reporter, 2, kBadLineStyle);
-    return -1;
-  }
+  if (!gfx::CheckLineCall(drawing, lineStyle, false, nullptr, reporter, 1, err)) return -1;
   if (lineStyle->displayLine != 1) return 0;
   Eevg_GrIOInfo *io = drawing->grIOInfo;
   if (io->putPolyLine || io->putPolyLineOpacity) {
@@ -1007,18 +1024,7 @@ int32_t eevg_DrawPolyLineLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle
                                 Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawPolyLineLineLO";
   lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 1, kNullDrawing);
-    return -1;
-  }
-  if (!lineStyle) {
-    lower::Report(err, reporter, 2, kNullLineStyle);
-    return -1;
-  }
-  if (!LineStyleValid(lineStyle)) {
-    lower::Report(err, reporter, 2, kBadLineStyle);
-    return -1;
-  }
+  if (!gfx::CheckLineCall(drawing, lineStyle, false, nullptr, reporter, 1, err)) return -1;
   drawing->shapeState = 0;
   if (!PrepareLineState(drawing, lineStyle)) {
     lower::Report(err, reporter, 3, "No Memory Allocating eevg_PolyLine Line Arrays");
@@ -1064,22 +1070,7 @@ int32_t eevg_DrawPolygon(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
                          Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawPolygon";
   lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 1, kNullDrawing);
-    return -1;
-  }
-  if (!fillStyle) {
-    lower::Report(err, reporter, 2, "NULL Eevg eevg_Polygon Fill Style Pointer");
-    return -1;
-  }
-  if (!FillStyleValid(fillStyle)) {
-    lower::Report(err, reporter, 2, "Invalid Eevg eevg_Polygon Fill Style");
-    return -1;
-  }
-  if (!coordinateBlock) {
-    lower::Report(err, reporter, 3, "NULL Eevg eevg_Polygon Coordinate List Pointer");
-    return -1;
-  }
+  if (!CheckFillShape(drawing, fillStyle, coordinateBlock, reporter, "eevg_Polygon", err)) return -1;
   if (!gfx::ShapeBlockValid(coordinateBlock)) {
     lower::Report(err, reporter, 3, "Invalid Eevg eevg_Polygon Coordinate List");
     return -1;
@@ -1256,22 +1247,7 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
                          Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawEllipse";
   lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 1, kNullDrawing);
-    return -1;
-  }
-  if (!fillStyle) {
-    lower::Report(err, reporter, 2, "NULL Eevg eevg_DrawEllipse Fill Style Pointer");
-    return -1;
-  }
-  if (!FillStyleValid(fillStyle)) {
-    lower::Report(err, reporter, 2, "Invalid Eevg eevg_DrawEllipse Fill Style");
-    return -1;
-  }
-  if (!centre) {
-    lower::Report(err, reporter, 3, "NULL Eevg eevg_DrawEllipse Coordinate List Pointer");
-    return -1;
-  }
+  if (!CheckFillShape(drawing, fillStyle, centre, reporter, "eevg_DrawEllipse", err)) return -1;
   drawing->shapeState = 0;
   ButtLineEnds(drawing, fillStyle->traceStyle ? fillStyle->traceStyle->markEnd : EEVG_BUTT_END);
   double cx, cy, rx, ry;
@@ -1317,22 +1293,7 @@ int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
                                int32_t arcType, Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawEllipticalArc";
   lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 1, kNullDrawing);
-    return -1;
-  }
-  if (!fillStyle) {
-    lower::Report(err, reporter, 2, "NULL Eevg eevg_DrawEllipticalArc Fill Style Pointer");
-    return -1;
-  }
-  if (!FillStyleValid(fillStyle)) {
-    lower::Report(err, reporter, 2, "Invalid Eevg eevg_DrawEllipticalArc Fill Style");
-    return -1;
-  }
-  if (!centre) {
-    lower::Report(err, reporter, 3, "NULL Eevg eevg_DrawEllipticalArc Coordinate List Pointer");
-    return -1;
-  }
+  if (!CheckFillShape(drawing, fillStyle, centre, reporter, "eevg_DrawEllipticalArc", err)) return -1;
   if (arcType != EEVG_ARC_ONLY && arcType != EEVG_ARC_PIE && arcType != EEVG_ARC_CHORD) {
     lower::Report(err, reporter, 10, "Invalid Eevg eevg_DrawEllipticalArc Arc Type");
     return -1;

@@ -14,10 +14,7 @@ namespace gfx = taviron::graphics;
 
 namespace {
 
-constexpr const char *kNullDrawing = "NULL Eevg Drawing Pointer";
-constexpr const char *kNullLineStyle = "NULL Eevg eevg_PolyLine Line Style Pointer";
-constexpr const char *kNullLineCoords = "NULL Eevg eevg_PolyLine Coordinate List Pointer";
-constexpr const char *kBadLineCoords = "Invalid Eevg eevg_PolyLine Coordinate List";
+using gfx::kNullDrawing;
 
 constexpr const char *kSymbolFailed = "Unable to draw symbol along polyline";
 
@@ -161,22 +158,7 @@ int32_t eevg_DrawPolyLineSymbol(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle
                                 Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawPolyLineSymbol";
   lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 2, kNullDrawing);
-    return -1;
-  }
-  if (!lineStyle) {
-    lower::Report(err, reporter, 3, kNullLineStyle);
-    return -1;
-  }
-  if (!coordinateBlock) {
-    lower::Report(err, reporter, 4, kNullLineCoords);
-    return -1;
-  }
-  if (!gfx::ShapeBlockValid(coordinateBlock)) {
-    lower::Report(err, reporter, 4, kBadLineCoords);
-    return -1;
-  }
+  if (!gfx::CheckLineCall(drawing, lineStyle, true, coordinateBlock, reporter, 2, err)) return -1;
   if (!SymbolWanted(lineStyle)) return 0;
   for (int32_t p = 0; p < coordinateBlock->count; ++p) {
     gfx::ShapePartView view;
@@ -198,14 +180,7 @@ int32_t eevg_DrawPolyLineSymbolLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineSty
                                   Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawPolyLineSymbolLO";
   lower::Clear(err);
-  if (!drawing) {
-    lower::Report(err, reporter, 2, kNullDrawing);
-    return -1;
-  }
-  if (!lineStyle) {
-    lower::Report(err, reporter, 3, kNullLineStyle);
-    return -1;
-  }
+  if (!gfx::CheckLineCall(drawing, lineStyle, false, nullptr, reporter, 2, err)) return -1;
   if (!SymbolWanted(lineStyle)) return 0;
   const double sx = 8 * drawing->scaleX, sy = 8 * drawing->scaleY;
   const double ox = 8 * drawing->offsetX, oy = 8 * drawing->offsetY;

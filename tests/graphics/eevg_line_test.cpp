@@ -16,49 +16,18 @@ namespace {
 
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
+using taviron::graphics::testing::PolygonDevice;
 using taviron::graphics::testing::Chain;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
 using taviron::graphics::testing::Reported;
 using taviron::graphics::testing::Slot;
 
-using Ring = std::vector<int32_t>;
+using taviron::graphics::testing::Ring;
 using Log = std::vector<std::string>;
 
 constexpr Eevg_DeviceColor kBlue{0, 0, 255, 3, 255};
 
-// A device that takes every polygon itself and keeps the rings; thin lines go to putVector.
-struct PolygonDevice {
-  Canvas canvas{100, 100};
-  std::vector<Ring> rings;
-  PolygonDevice() {
-    canvas.io.userData = this;
-    canvas.io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
-                             Eerr_ErrorReport **) {
-      static_cast<PolygonDevice *>(user)->canvas.log.push_back(
-          "vector " + Canvas::Pos(a) + " " + Canvas::Pos(b));
-    };
-    canvas.io.putPolygon = [](void *user, Eevg_FillPattern *, int32_t count,
-                              const int32_t *starts, const int32_t *points,
-                              Eerr_ErrorReport **) -> int32_t {
-      auto *self = static_cast<PolygonDevice *>(user);
-      for (int32_t r = 0; r < count; ++r)
-        self->rings.emplace_back(points + 2 * starts[r], points + 2 * starts[r + 1]);
-      self->canvas.log.push_back("polygon");
-      return 1;
-    };
-  }
-  // The x extent of each ring, "min-max".
-  std::vector<std::string> Spans() const {
-    std::vector<std::string> spans;
-    for (const Ring &ring : rings) {
-      int32_t lo = ring[0], hi = ring[0];
-      for (size_t i = 0; i < ring.size(); i += 2) lo = std::min(lo, ring[i]), hi = std::max(hi, ring[i]);
-      spans.push_back(std::to_string(lo) + "-" + std::to_string(hi));
-    }
-    return spans;
-  }
-};
 
 // Sets the drawing's line state: composition lines (width, colour), dash pairs, ends.
 struct LineState {

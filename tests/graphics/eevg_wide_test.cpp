@@ -13,6 +13,7 @@ namespace {
 
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
+using taviron::graphics::testing::PolygonDevice;
 using taviron::graphics::testing::Chain;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
@@ -21,30 +22,7 @@ using taviron::graphics::testing::Slot;
 
 constexpr double kPi = 3.14159265358979323846;
 
-using Ring = std::vector<int32_t>;
-
-// A device that takes every polygon itself and keeps the rings it was given.
-struct PolygonDevice {
-  Canvas canvas{100, 100};
-  std::vector<Ring> rings;
-  PolygonDevice() {
-    canvas.io.userData = this;
-    canvas.io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
-                             Eerr_ErrorReport **) {
-      static_cast<PolygonDevice *>(user)->canvas.log.push_back(
-          "vector " + Canvas::Pos(a) + " " + Canvas::Pos(b));
-    };
-    canvas.io.putPolygon = [](void *user, Eevg_FillPattern *, int32_t count,
-                              const int32_t *starts, const int32_t *points,
-                              Eerr_ErrorReport **) -> int32_t {
-      auto *self = static_cast<PolygonDevice *>(user);
-      for (int32_t r = 0; r < count; ++r)
-        self->rings.emplace_back(points + 2 * starts[r], points + 2 * starts[r + 1]);
-      self->canvas.log.push_back("polygon");
-      return 1;
-    };
-  }
-};
+using taviron::graphics::testing::Ring;
 
 bool HasPoint(const Ring &ring, int32_t x, int32_t y) {
   for (size_t i = 0; i + 1 < ring.size(); i += 2)

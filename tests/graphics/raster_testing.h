@@ -3,6 +3,7 @@
 #ifndef TAVIRON_TESTS_GRAPHICS_RASTER_TESTING_H
 #define TAVIRON_TESTS_GRAPHICS_RASTER_TESTING_H
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,43 @@ class RasterDrawing {
 };
 
 inline constexpr Eevg_DeviceColor kRed{255, 0, 0, 7, 255};
+
+using Ring = std::vector<int32_t>;
+
+// A device that takes every polygon itself and keeps the rings (sub-pixel points); thin lines
+// go to putVector and are only logged.
+struct PolygonDevice {
+  Canvas canvas{100, 100};
+  std::vector<Ring> rings;
+  PolygonDevice() {
+    canvas.io.userData = this;
+    canvas.io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
+                             Eerr_ErrorReport **) {
+      static_cast<PolygonDevice *>(user)->canvas.log.push_back(
+          "vector " + Canvas::Pos(a) + " " + Canvas::Pos(b));
+    };
+    canvas.io.putPolygon = [](void *user, Eevg_FillPattern *, int32_t count,
+                              const int32_t *starts, const int32_t *points,
+                              Eerr_ErrorReport **) -> int32_t {
+      auto *self = static_cast<PolygonDevice *>(user);
+      for (int32_t r = 0; r < count; ++r)
+        self->rings.emplace_back(points + 2 * starts[r], points + 2 * starts[r + 1]);
+      self->canvas.log.push_back("polygon");
+      return 1;
+    };
+  }
+  // The x extent of each ring, "min-max".
+  std::vector<std::string> Spans() const {
+    std::vector<std::string> spans;
+    for (const Ring &ring : rings) {
+      int32_t lo = ring[0], hi = ring[0];
+      for (size_t i = 0; i < ring.size(); i += 2) lo = std::min(lo, ring[i]), hi = std::max(hi, ring[i]);
+      spans.push_back(std::to_string(lo) + "-" + std::to_string(hi));
+    }
+    return spans;
+  }
+};
+
 
 } // namespace taviron::graphics::testing
 
