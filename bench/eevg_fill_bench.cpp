@@ -18,6 +18,7 @@
 
 #include "../graphics/eevg_private.h"
 #include "eevg.h"
+#include "eevg_bench_device.h"
 
 namespace {
 
@@ -98,56 +99,13 @@ const Scene &SmallRings() {
 
 // ---- Ours: a callback device writing RGBA bytes -----------------------------------------------
 
-struct Memory {
-  std::vector<uint32_t> rgba = std::vector<uint32_t>(static_cast<std::size_t>(kSize) * kSize);
-  uint32_t *At(const double *p) {
-    return &rgba[static_cast<std::size_t>(p[1]) * kSize + static_cast<std::size_t>(p[0])];
-  }
-};
-
-uint32_t Pack(const Eevg_Color *c) {
-  return static_cast<uint32_t>(c->red & 0xFF) | static_cast<uint32_t>(c->green & 0xFF) << 8 |
-         static_cast<uint32_t>(c->blue & 0xFF) << 16 |
-         static_cast<uint32_t>(c->opacity & 0xFF) << 24;
-}
-
-void GetPixel(void *user, Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
-  const uint32_t q = *static_cast<Memory *>(user)->At(p);
-  c->red = q & 0xFF, c->green = q >> 8 & 0xFF, c->blue = q >> 16 & 0xFF, c->opacity = q >> 24;
-}
-void PutPixel(void *user, const Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
-  *static_cast<Memory *>(user)->At(p) = Pack(c);
-}
-void PutVector(void *user, const Eevg_Color *c, const double *a, const double *b,
-               Eerr_ErrorReport **) {
-  std::fill_n(static_cast<Memory *>(user)->At(a), static_cast<std::size_t>(b[0] - a[0]) + 1,
-              Pack(c));
-}
-
-// The renderer reads its font list at start-up: give it an empty one.
-void FontPath() {
-  static const bool done = [] {
-    char dir[] = "/tmp/eevg_fill_benchXXXXXX";
-    if (!mkdtemp(dir)) return false;
-    const std::string list = std::string(dir) + "/fontlist.fdb";
-    if (FILE *f = std::fopen(list.c_str(), "w")) {
-      std::fputs("version 3\n\"Bench\" bench \"Bench\" bench left_to_right \"Bench\" Outline\n", f);
-      std::fclose(f);
-    }
-    setenv("NORIX_FONT_PATH", dir, 1);
-    return true;
-  }();
-  (void)done;
-}
+using Memory = taviron::bench::Memory<kSize>;
+using taviron::bench::FontPath;
 
 void Ours(benchmark::State &state, const Scene &scene, int32_t antiAlias) {
   FontPath();
   Memory memory;
-  Eevg_GrIOInfo io{};
-  io.userData = &memory;
-  io.getPixel = GetPixel;
-  io.putPixel = PutPixel;
-  io.putVector = PutVector;
+  Eevg_GrIOInfo io = memory.Callbacks();
   Eerr_ErrorReport *err = nullptr;
   Eevg_Control *control = eevg_Init(&err);
   Eevg_DeviceInfo *device = eevg_DeviceInfoCreate(nullptr);

@@ -16,6 +16,7 @@ namespace {
 
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
+using taviron::graphics::testing::GuardedDevice;
 using taviron::graphics::testing::PolygonDevice;
 using taviron::graphics::testing::Chain;
 using taviron::graphics::testing::kRed;
@@ -309,27 +310,6 @@ TEST(EevgLine, FailuresStopTheLine) {
       << Chain(err.report);
 }
 
-// Random lines with extreme input on a device that checks every write against the clip window.
-struct CheckedDevice {
-  Canvas canvas{64, 48};
-  int32_t outside = 0, writes = 0;
-  int32_t xMin = 0, xMax = 0, rowMin = 0, rowMax = 0;
-  CheckedDevice() {
-    canvas.io.userData = this;
-    canvas.io.getPixel = [](void *, Eevg_Color *color, const double *, Eerr_ErrorReport **) {
-      *color = Eevg_Color{0, 0, 0, 0, 255};
-    };
-    canvas.io.putPixel = [](void *user, const Eevg_Color *, const double *p,
-                            Eerr_ErrorReport **) { static_cast<CheckedDevice *>(user)->Check(p, p); };
-    canvas.io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
-                             Eerr_ErrorReport **) { static_cast<CheckedDevice *>(user)->Check(a, b); };
-  }
-  void Check(const double *a, const double *b) {
-    ++writes;
-    for (const double *p : {a, b})
-      if (p[0] < xMin || p[0] > xMax || p[1] < rowMin || p[1] > rowMax) ++outside;
-  }
-};
 
 TEST(EevgLine, RandomExtremeLinesStayInTheClipWindow) {
   std::mt19937 random(20261210);
@@ -349,14 +329,14 @@ TEST(EevgLine, RandomExtremeLinesStayInTheClipWindow) {
   const auto started = std::chrono::steady_clock::now();
   int32_t drawn = 0;
   for (int32_t antiAlias : {0, 1}) {
-    CheckedDevice device;
+    // Clip window columns 10..50 and device rows 5..30 (image rows 17..42).
+    GuardedDevice device(64, 48, 10, 50, 47 - 30, 47 - 5);
     RasterDrawing drawing(device.canvas, antiAlias);
     // Clip window columns 10..50 and device rows 5..30 (image rows 17..42).
     Eevg_Coord a{10, 5}, b{50, 30};
     Slot err;
     eevg_SetClipWindow(drawing.get(), &a, &b, &err);
     ASSERT_FALSE(err) << Chain(err.report);
-    device.xMin = 10, device.xMax = 50, device.rowMin = 47 - 30, device.rowMax = 47 - 5;
     Eevg_ArrowEnd arrow{};
     for (int32_t round = 0; round < 2500; ++round) {
       LineState state;

@@ -22,6 +22,7 @@ namespace {
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::Chain;
+using taviron::graphics::testing::GuardedDevice;
 using taviron::graphics::testing::RasterDrawing;
 using taviron::graphics::testing::Reported;
 using taviron::graphics::testing::Slot;
@@ -1192,29 +1193,6 @@ TEST(EevgShape, FarEllipseIsFlattenedWhereItMeetsTheWindow) {
   }
 }
 
-// A device that records every write outside the clip window instead of making it.
-struct GuardedDevice {
-  Eevg_GrIOInfo io{};
-  int32_t width, height, xMin, xMax, rowMin, rowMax;
-  int64_t writes = 0, outside = 0;
-  GuardedDevice(int32_t w, int32_t h, int32_t x0, int32_t x1, int32_t row0, int32_t row1)
-      : width(w), height(h), xMin(x0), xMax(x1), rowMin(row0), rowMax(row1) {
-    io.userData = this;
-    io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
-                      Eerr_ErrorReport **) {
-      auto &d = *static_cast<GuardedDevice *>(user);
-      d.Check(a[0], a[1]);
-      d.Check(b[0], b[1]);
-    };
-    io.putPixel = [](void *user, const Eevg_Color *, const double *a, Eerr_ErrorReport **) {
-      static_cast<GuardedDevice *>(user)->Check(a[0], a[1]);
-    };
-  }
-  void Check(double column, double row) {
-    ++writes;
-    if (!(column >= xMin && column <= xMax && row >= rowMin && row <= rowMax)) ++outside;
-  }
-};
 
 TEST(EevgShape, RandomExtremeShapesStayInTheClipWindow) {
   std::mt19937_64 random(20261210);
@@ -1243,7 +1221,7 @@ TEST(EevgShape, RandomExtremeShapesStayInTheClipWindow) {
     world->upperRight->x = (w - 1) / zoom;
     world->upperRight->y = (h - 1) / std::fabs(zoom);
     Slot err;
-    Eevg_Drawing *drawing = eevg_DrawingInit(control, info, world, &device.io, &err);
+    Eevg_Drawing *drawing = eevg_DrawingInit(control, info, world, &device.canvas.io, &err);
     ASSERT_TRUE(drawing) << Chain(err.report);
     // Image rows 4..20 are device y 9..25 of a 30-row device.
     const Eevg_Coord c1{5.5 / zoom, 9.5 / std::fabs(zoom)}, c2{30.5 / zoom, 25.5 / std::fabs(zoom)};

@@ -13,6 +13,7 @@ namespace {
 
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
+using taviron::graphics::testing::GuardedDevice;
 using taviron::graphics::testing::PolygonDevice;
 using taviron::graphics::testing::Chain;
 using taviron::graphics::testing::kRed;
@@ -350,25 +351,7 @@ TEST(EevgWide, FilledPixelsOfARun) {
 
 TEST(EevgWide, RandomExtremeOutlinesStayInTheClipWindow) {
   // Outlines handed straight to the builder (not clipped first), solid segments and wide traces.
-  struct Device {
-    Canvas canvas{64, 48};
-    int32_t outside = 0, writes = 0;
-    Device() {
-      canvas.io.userData = this;
-      canvas.io.getPixel = [](void *, Eevg_Color *c, const double *, Eerr_ErrorReport **) {
-        *c = Eevg_Color{0, 0, 0, 0, 255};
-      };
-      canvas.io.putPixel = [](void *user, const Eevg_Color *, const double *p,
-                              Eerr_ErrorReport **) { static_cast<Device *>(user)->Check(p, p); };
-      canvas.io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
-                               Eerr_ErrorReport **) { static_cast<Device *>(user)->Check(a, b); };
-    }
-    void Check(const double *a, const double *b) {
-      ++writes;
-      for (const double *p : {a, b})
-        if (p[0] < 10 || p[0] > 50 || p[1] < 47 - 30 || p[1] > 47 - 5) ++outside;
-    }
-  };
+
   std::mt19937 random(42);
   auto pick = [&](int32_t lo, int32_t hi) {
     return std::uniform_int_distribution<int32_t>(lo, hi)(random);
@@ -377,7 +360,7 @@ TEST(EevgWide, RandomExtremeOutlinesStayInTheClipWindow) {
                               70000,     2000000000,  INT32_MAX};
   auto coordinate = [&]() { return pick(0, 2) ? pick(-300, 800) : extremes[pick(0, 10)]; };
   for (int32_t antiAlias : {0, 1}) {
-    Device device;
+    GuardedDevice device(64, 48, 10, 50, 47 - 30, 47 - 5); // the clip window below
     RasterDrawing drawing(device.canvas, antiAlias);
     Eevg_Coord a{10, 5}, b{50, 30};
     Slot err;

@@ -173,6 +173,34 @@ struct PolygonDevice {
 };
 
 
+// A device that counts the writes outside a pixel rectangle (columns xMin..xMax, image rows
+// rowMin..rowMax) instead of making them; reads give opaque black.
+struct GuardedDevice {
+  Canvas canvas;
+  int32_t xMin, xMax, rowMin, rowMax;
+  int64_t writes = 0, outside = 0;
+  GuardedDevice(int32_t width, int32_t height, int32_t x0, int32_t x1, int32_t row0, int32_t row1)
+      : canvas(width, height), xMin(x0), xMax(x1), rowMin(row0), rowMax(row1) {
+    canvas.io.userData = this;
+    canvas.io.getPixel = [](void *, Eevg_Color *color, const double *, Eerr_ErrorReport **) {
+      *color = Eevg_Color{0, 0, 0, 0, 255};
+    };
+    canvas.io.putPixel = [](void *user, const Eevg_Color *, const double *p, Eerr_ErrorReport **) {
+      static_cast<GuardedDevice *>(user)->Check(p[0], p[1]);
+    };
+    canvas.io.putVector = [](void *user, const Eevg_Color *, const double *a, const double *b,
+                             Eerr_ErrorReport **) {
+      auto &d = *static_cast<GuardedDevice *>(user);
+      d.Check(a[0], a[1]);
+      d.Check(b[0], b[1]);
+    };
+  }
+  void Check(double column, double row) {
+    ++writes;
+    if (!(column >= xMin && column <= xMax && row >= rowMin && row <= rowMax)) ++outside;
+  }
+};
+
 } // namespace taviron::graphics::testing
 
 #endif
