@@ -12,6 +12,7 @@
 //   --log-file NAME    the answer to protocol 56 (default "manager.log")
 //   --no-reply         answer a waiting send by closing the sender's connection
 //   --hang             answer a waiting send after 25 s
+//   --hang-connect     answer the connect after 25 s
 //   --no-process       answer the process-id request with 0
 //   --on T=A,B,...     when a record of type T is posted, send records of types A, B, ... to the
 //                      application that connected last (14: opcode 7 and "xyz"; 43: 0; 6: level 1
@@ -33,7 +34,7 @@ namespace {
 
 std::string recordFile;
 std::string logFileName = "manager.log";
-bool noReply = false, hang = false, noProcess = false;
+bool noReply = false, hang = false, hangConnect = false, noProcess = false;
 std::map<int32_t, std::vector<int32_t>> onPost;
 std::map<int32_t, Ewin_Window> applications; // process id -> connection
 int32_t lastApplication = 0;
@@ -115,6 +116,7 @@ Ewin_Param Procedure(Ewin_Window, uint32_t message, Ewin_Param wParam, Ewin_Para
   if (message == ewin_RegisterWindowMessage("NORIX_SM_PROCESS"))
     return noProcess ? 0 : ewin_GetCurrentProcessId();
   if (message == ewin_RegisterWindowMessage("NORIX_SM_CONNECT")) {
+    if (hangConnect) sleep(25);
     Record(ReadConnect(lParam));
     ewin_CloseHandle(lParam);
     auto processId = static_cast<int32_t>(wParam);
@@ -166,6 +168,7 @@ int main(int argc, char **argv) {
     else if (arg == "--log-file" && i + 1 < argc) logFileName = argv[++i];
     else if (arg == "--no-reply") noReply = true;
     else if (arg == "--hang") hang = true;
+    else if (arg == "--hang-connect") hangConnect = true;
     else if (arg == "--no-process") noProcess = true;
     else if (arg == "--on" && i + 1 < argc) {
       std::string spec = argv[++i];
