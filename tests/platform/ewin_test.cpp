@@ -581,9 +581,12 @@ TEST_F(Ewin, PostsToAProcessThatDoesNotReadAreHeldThenRefused) {
 
   char c = 1;
   ASSERT_EQ(write(go[1], &c, 1), 1);
+  // What is held goes out while this process is in the interface.
   uint32_t quit = ewin_RegisterWindowMessage("QUIT_NOW");
   Ewin_Msg msg;
   while (!ewin_PostMessage(w, quit, 0, 0)) ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE);
+  pollfd counted{count[0], POLLIN, 0};
+  while (poll(&counted, 1, 1) == 0) ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE);
   int32_t received = -1;
   ASSERT_EQ(read(count[0], &received, sizeof received), static_cast<ssize_t>(sizeof received));
   EXPECT_EQ(received, posted);
