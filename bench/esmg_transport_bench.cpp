@@ -99,6 +99,7 @@ int LibraryClient(int records, int ready, int go) {
   char c;
   if (read(go, &c, 1) != 0) return 5;
   for (int i = 0; i < records; ++i) esmg_LogMessage(1, nullptr, "record %d of the benchmark", i);
+  esmg_SessionDisconnect(nullptr); // sends what it still holds
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "ewin.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -50,6 +51,7 @@ constexpr unsigned kRequiredSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
 constexpr std::size_t kQueueLimit = 4 * 1024 * 1024; // unsent bytes of posts per connection
 constexpr int kDrainMs = 20000; // for what is still unsent when a connection or the process ends
 constexpr int kConnectMs = 20000;                    // for a connect to a full endpoint
+constexpr int kSocketBuffer = 1024 * 1024; // asked of the system per connection (it may give less)
 constexpr int kRetryMs = 10;       // while the system refuses for now (memory, descriptors)
 constexpr int kFramesPerRound = 64; // read from one connection before the others' turn
 
@@ -376,8 +378,11 @@ bool FillAddress(const std::string &path, sockaddr_un &address) {
   return true;
 }
 
-// The process at the other end of a connection when it runs as this user; 0 otherwise.
-int32_t SameUserPeer(int fd) {
+// A connection made non-blocking, with room in the system for many frames; the process at the
+// other end when it runs as this user, else 0.
+int32_t ReadyConnection(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
   ucred credentials{};
   socklen_t size = sizeof credentials;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
@@ -401,13 +406,12 @@ int ConnectTo(const std::string &path, int32_t &peerPid) {
     errno = saved;
     return -1;
   }
-  peerPid = SameUserPeer(fd);
+  peerPid = ReadyConnection(fd);
   if (!peerPid) {
     close(fd);
     errno = EACCES;
     return -1;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   return AtLeastThree(fd);
 }
 
@@ -809,7 +813,7 @@ void Accept(Ewin_Window id) {
   for (int i = 0; i < kFramesPerRound; ++i) {
     Entry *listener = Find(id);
     if (!listener) return;
-    int fd = accept4(listener->fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    int fd = accept4(listener->fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
@@ -821,7 +825,7 @@ void Accept(Ewin_Window id) {
     }
     fd = AtLeastThree(fd);
     if (fd < 0) continue;
-    int32_t peerPid = SameUserPeer(fd);
+    int32_t peerPid = ReadyConnection(fd);
     if (!peerPid) {
       close(fd);
       continue;
@@ -1277,7 +1281,15 @@ int32_t ewin_UnmapViewOfFile(const void *view) {
   return 1;
 }
 
-int32_t ewin_GetCurrentProcessId(void) { return static_cast<int32_t>(getpid()); }
+int32_t ewin_GetCurrentProcessId(void) {
+  // Asked for every message; kept until a fork makes another process.
+  static std::atomic<int32_t> known{0};
+  static const bool forgetOnFork = pthread_atfork(nullptr, nullptr, [] { known = 0; }) == 0;
+  (void)forgetOnFork;
+  int32_t pid = known.load(std::memory_order_relaxed);
+  if (!pid) known.store(pid = static_cast<int32_t>(getpid()), std::memory_order_relaxed);
+  return pid;
+}
 
 Ewin_Handle ewin_OpenProcess(int32_t processId) {
   if (processId <= 0) return 0;
