@@ -672,9 +672,8 @@ int ReadFrame(int fd, Frame &frame) {
     got = recvmsg(fd, &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
   } while (got < 0 && errno == EINTR);
   if (got < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : 0;
-  if (got == 0) return 0;
 
-  std::vector<Descriptor> received;
+  std::vector<Descriptor> received; // closed on return, whatever came with them
   for (cmsghdr *cm = CMSG_FIRSTHDR(&header); cm; cm = CMSG_NXTHDR(&header, cm)) {
     if (cm->cmsg_level != SOL_SOCKET || cm->cmsg_type != SCM_RIGHTS) continue;
     std::size_t count = (cm->cmsg_len - CMSG_LEN(0)) / sizeof(int);
@@ -684,6 +683,7 @@ int ReadFrame(int fd, Frame &frame) {
       received.emplace_back(value);
     }
   }
+  if (got == 0) return 0;
   if ((header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) return -2;
   auto length = static_cast<std::size_t>(got);
   if (length < kHeaderSize || GetU32(buffer) != kMagic) return -2;

@@ -13,8 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -444,6 +446,40 @@ TEST_F(Ewin, MalformedFramesAreDropped) {
   EXPECT_EQ(msg.wParam, 5);
   EXPECT_EQ(msg.window, w);
   EXPECT_EQ(ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE), 0);
+
+  // A zero-length frame ends the connection; a descriptor passed with it is closed too.
+  auto passed = [] { // descriptors of the memory file "passed" in this process
+    std::size_t count = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+      while (dirent *e = readdir(d)) {
+        char target[256] = {};
+        std::string link = std::string("/proc/self/fd/") + e->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+            std::strncmp(target, "/memfd:passed", 13) == 0)
+          ++count;
+      }
+      closedir(d);
+    }
+    return count;
+  };
+  int file = memfd_create("passed", MFD_CLOEXEC);
+  ASSERT_GE(file, 0);
+  char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr header{};
+  header.msg_control = control;
+  header.msg_controllen = sizeof control;
+  cmsghdr *cm = CMSG_FIRSTHDR(&header);
+  cm->cmsg_level = SOL_SOCKET;
+  cm->cmsg_type = SCM_RIGHTS;
+  cm->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(cm), &file, sizeof(int));
+  ASSERT_EQ(sendmsg(fd, &header, 0), 0);
+  for (int i = 0; i < 100 && recv(fd, &msg, 1, MSG_DONTWAIT) != 0; ++i) {
+    ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE);
+    usleep(2000);
+  }
+  EXPECT_EQ(passed(), 1u);
+  close(file);
   close(fd);
   ewin_DestroyWindow(w);
 }
