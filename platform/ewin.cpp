@@ -49,11 +49,11 @@ constexpr std::size_t kMaxFrame = kHeaderSize + kMaxName + kInlineLimit;
 constexpr unsigned kRequiredSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
 
 constexpr std::size_t kQueueLimit = 4 * 1024 * 1024; // unsent bytes of posts per connection
-constexpr int kDrainMs = 20000; // for what is still unsent when a connection or the process ends
-constexpr int kConnectMs = 20000;                    // for a connect to a full endpoint
-constexpr int kSocketBuffer = 1024 * 1024; // asked of the system per connection (it may give less)
-constexpr int kRetryMs = 10;       // while the system refuses for now (memory, descriptors)
-constexpr int kFramesPerRound = 64; // read from one connection before the others' turn
+constexpr int kDrainMs = 20000;   // for what is unsent when a connection or the process ends
+constexpr int kConnectMs = 20000; // for a connect to an endpoint whose backlog is full
+constexpr int kSocketBuffer = 1024 * 1024; // asked of the system per connection
+constexpr int kRetryMs = 10;               // while the system refuses for now
+constexpr int kFramesPerRound = 64;        // read from one connection before the others' turn
 
 // Handles are tokens of this process's table, in a range that a frame never carries as a plain
 // number.
