@@ -47,13 +47,14 @@ ServerList servers;
 Eevg_FontServer **opened = nullptr;
 int32_t openedCount = 0, openedCapacity = 0;
 
-// The list of DLL files; false when memory runs out (nothing kept).
+// The list of DLL files; false when memory runs out (nothing kept). An empty list is not kept
+// either (the listing cannot tell an exhausted heap from an empty folder): the next load looks
+// again.
 bool MakeServerList() {
   const char *path = std::getenv("NORIX_FONT_SERVERS_PATH");
   Estr_StringList *files = efio_SearchListGenerateAndIdentifyFiles(path ? path : kDefaultServerPath, "*.dll");
   if (!files || files->count <= 0) {
     estr_StringListDelete(files, nullptr);
-    servers.made = true;
     return true;
   }
   auto **instances = static_cast<Eevg_FontServer **>(
@@ -160,8 +161,20 @@ void *CreateInstance(const char *instanceName, Edll_Handle handle, const char *d
   return server;
 }
 
-// Opens the instance of one DLL of the list and numbers it.
-Eevg_FontServer *OpenInstance(const char *path, Eerr_ErrorReport **err) {
+// Whether the instance manager's report on a DLL says that it is no font server (it could not be
+// loaded, is open from elsewhere under its name, or its create hook refused it), rather than
+// that memory ran out.
+bool NotAFontServer(const Eerr_ErrorReport *report) {
+  if (!report || std::strcmp(report->reporter, "edll_InstanceOpenByClassName") != 0) return false;
+  if (report->code == 3 || report->code == 5) return true;
+  const Eerr_ErrorReport *hook = report->next;
+  return report->code == 6 && hook && std::strcmp(hook->reporter, "FSInstanceCreate") == 0 &&
+         hook->code != 1;
+}
+
+// Opens the instance of one DLL of the list and numbers it. *invalid tells a DLL that is no font
+// server from one that could not be opened for want of memory.
+Eevg_FontServer *OpenInstance(const char *path, bool *invalid, Eerr_ErrorReport **err) {
   static const char *reporter = "FSInstanceOpen";
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
@@ -180,6 +193,7 @@ Eevg_FontServer *OpenInstance(const char *path, Eerr_ErrorReport **err) {
       kClassName, path, baseName, 0, CreateInstance, FreeInstance, &inner));
   emsc_HeapFree(baseName);
   if (!server) {
+    *invalid = NotAFontServer(inner);
     if (!inner) inner = eerr_CreateErrorReport(reporter, 4, EERR_FATAL, nullptr, "Font server without instance");
     lower::ReportChained(err, inner, reporter, 2, "Error returned from edll_InstanceOpenByClassName for %s", path);
     return nullptr;
@@ -274,6 +288,20 @@ bool CheckSink(const Eevg_Drawing *drawing, const char *reporter, Eerr_ErrorRepo
   if (drawing && drawing->points && drawing->polygonStarts) return true;
   lower::Report(err, reporter, 1, "NULL Eevg Drawing Pointer");
   return false;
+}
+
+// Puts a callee's chain on top of what the slot holds (the warnings of this call), so that the
+// caller's report goes above both.
+void Stack(Eerr_ErrorReport **err, Eerr_ErrorReport *inner) {
+  if (!inner) return;
+  if (!err) {
+    eerr_DeleteErrorReportEx(&inner);
+    return;
+  }
+  Eerr_ErrorReport *last = inner;
+  while (last->next) last = last->next;
+  last->next = *err;
+  *err = inner;
 }
 
 } // namespace
@@ -405,8 +433,17 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
   Eevg_FontServer *chosen = nullptr;
   for (int32_t i = 0; i < servers.count && !chosen;) {
     if (!servers.instances[i]) {
-      servers.instances[i] = OpenInstance(servers.dlls[i], &inner);
+      bool invalid = false;
+      servers.instances[i] = OpenInstance(servers.dlls[i], &invalid, &inner);
+      if (!servers.instances[i] && !invalid) {
+        // Memory ran out: the load fails, and the next one tries this DLL again (going on could
+        // choose another server than the one that serves the name).
+        Stack(err, inner);
+        lower::Report(err, reporter, 8, "Unable to open DLL instance %s", servers.dlls[i]);
+        return -2;
+      }
       if (!servers.instances[i]) {
+        // A DLL that is no font server leaves the list for good.
         eerr_PrintErrorReport(inner, 0, nullptr);
         if (err)
           *err = eerr_CreateErrorReport(
@@ -429,15 +466,7 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
   }
   const int32_t handle = chosen->textFontGet(fontFileName, &inner);
   if (inner) {
-    if (err) {
-      // The report of the server goes beneath the renderer's, above any earlier warning.
-      Eerr_ErrorReport *last = inner;
-      while (last->next) last = last->next;
-      last->next = *err;
-      *err = inner;
-    } else {
-      eerr_DeleteErrorReportEx(&inner);
-    }
+    Stack(err, inner);
     lower::Report(err, reporter, 5, "Error returned from fontGet for %s", fontFileName);
     return -2;
   }

@@ -92,15 +92,21 @@ bool IsBreak(char16_t c) { return c == u'\n' || c == u'\r'; }
 // Cuts the text at NUL, LF and CR (CR LF and LF CR are one break) into arrays.lines, ended by
 // {null, 0}; a text ending in a break has a last empty line.
 bool SplitLines(const char16_t *text, int32_t &count, Eerr_ErrorReport **err) {
+  int64_t lines = 1, length = 0;
+  for (const char16_t *p = text; *p; ++p, ++length)
+    if (IsBreak(*p)) {
+      ++lines;
+      if (IsBreak(p[1]) && p[1] != p[0]) ++p, ++length;
+    }
+  if (length > INT32_MAX / 4 ||
+      !text::GrowArray(arrays.lines, arrays.lineCapacity, lines + 1, 10)) {
+    lower::Report(err, "eevg_TextSplitLines", 1, "Unable to allocate the line list");
+    return false;
+  }
   int32_t n = 0;
   const char16_t *start = text;
   for (const char16_t *p = text;; ++p) {
     if (*p != 0 && !IsBreak(*p)) continue;
-    if (p - start > INT32_MAX / 4 ||
-        !text::GrowArray(arrays.lines, arrays.lineCapacity, static_cast<int64_t>(n) + 2, 10)) {
-      lower::Report(err, "eevg_TextSplitLines", 1, "Unable to allocate the line list");
-      return false;
-    }
     arrays.lines[n++] = {start, static_cast<int32_t>(p - start)};
     if (*p == 0) break;
     if (IsBreak(p[1]) && p[1] != p[0]) ++p;
@@ -198,13 +204,11 @@ void Walk(const Eevg_Drawing *d, Eevg_TextPath &p, double a, double b) {
   Walk(d, p, a, b, [](double, double) {});
 }
 
-bool AddWalkerPoint(int32_t &count, double x, double y) {
-  if (!text::GrowArray(arrays.walkerPoints, arrays.walkerCapacity, 2 * (static_cast<int64_t>(count) + 1), 100))
-    return false;
+// Appends a point to the walker (room made by PlaceLine).
+void AddWalkerPoint(int32_t &count, double x, double y) {
   arrays.walkerPoints[2 * count] = Truncate(x);
   arrays.walkerPoints[2 * count + 1] = Truncate(y);
   ++count;
-  return true;
 }
 
 // Places a line of the given length on the path by its alignment and builds the line walker
@@ -222,17 +226,16 @@ bool PlaceLine(Eevg_Drawing *d, Eevg_TextPath &path, int64_t lineLength, Eerr_Er
     offset = pathLength - static_cast<double>(lineLength);
   Walk(d, path, offset, 0);
 
-  const double startDirX = path.dirX, startDirY = path.dirY;
-  int32_t count = 0;
-  bool room = AddWalkerPoint(count, path.penX, path.penY);
-  Walk(d, path, static_cast<double>(lineLength), 0, [&](double x, double y) {
-    room = room && AddWalkerPoint(count, x, y);
-  });
-  room = room && AddWalkerPoint(count, path.penX, path.penY);
-  if (!room) {
+  // The line passes at most every point of the path after its start.
+  if (!text::GrowArray(arrays.walkerPoints, arrays.walkerCapacity, 2 * (static_cast<int64_t>(path.workCount) + 2), 100)) {
     lower::Report(err, "eevg_TextPlaceLine", 1, "Unable to allocate the line walker");
     return false;
   }
+  const double startDirX = path.dirX, startDirY = path.dirY;
+  int32_t count = 0;
+  AddWalkerPoint(count, path.penX, path.penY);
+  Walk(d, path, static_cast<double>(lineLength), 0, [&](double x, double y) { AddWalkerPoint(count, x, y); });
+  AddWalkerPoint(count, path.penX, path.penY);
   Eevg_TextPath &w = arrays.walker;
   w = Eevg_TextPath{};
   w.drawing = d;
