@@ -380,21 +380,27 @@ int32_t Underline(Eevg_Drawing *d, const Eevg_TextPath &w, Eerr_ErrorReport **er
   int32_t width = lines.count > 0 && lines.data ? eevg_LineUnitsToPixels(d, lines.data[0].width) : 0;
   if (!d->antiAlias) width = std::max(width, 8);
   const double distance = eevg_LineUnitsToPixels(d, style->underlineDist);
-  // The offset of segment i: its unit normal (-uy, ux) times -distance.
-  auto offset = [&](int32_t i, double &ox, double &oy) {
+  // The offset of segment i: its unit normal (-uy, ux) times -distance; a segment without length
+  // keeps the offset before it (at first, that of the first segment with a length).
+  double ox = 0, oy = 0;
+  auto offset = [&](int32_t i) {
     const double dx = static_cast<double>(w.points[2 * i + 2]) - w.points[2 * i];
     const double dy = static_cast<double>(w.points[2 * i + 3]) - w.points[2 * i + 1];
     const double length = std::hypot(dx, dy);
-    ox = length > 0 ? dy / length * distance : 0;
-    oy = length > 0 ? -dx / length * distance : 0;
+    if (length > 0) {
+      ox = dy / length * distance;
+      oy = -dx / length * distance;
+    }
+    return length > 0;
   };
+  for (int32_t i = 0; i + 1 < w.pointCount && !offset(i); ++i) {
+  }
   const Eevg_DeviceColor colour = d->overrideActive ? d->overrideDeviceColour : d->lineColours[0];
   d->startCap = d->endCap = EEVG_BUTT_END;
   d->joinKind = 0;
   int32_t previous[2] = {0, 0};
   for (int32_t i = 0; i < w.pointCount; ++i) {
-    double ox, oy;
-    offset(i == 0 ? 0 : i - 1, ox, oy);
+    offset(i == 0 ? 0 : i - 1);
     const int32_t point[2] = {Clamp(w.points[2 * i] + ox), Clamp(w.points[2 * i + 1] + oy)};
     if (i > 0) {
       int32_t segment[4] = {previous[0], previous[1], point[0], point[1]};

@@ -116,6 +116,31 @@ TEST(TextDrawing, ShadowUnderlineAndOverride) {
                                        plain.Count(Eevg_Color{0, 128, 128, 128, 255}));
 }
 
+TEST(TextDrawing, UnderlineEndsBelowTheLastCharacter) {
+  // The glyph widths in fractions of a sub-pixel leave the line a little longer than its
+  // baseline: the walker's last segment has no length, and the underline stays below it.
+  TextCanvas canvas;
+  TextDrawing drawing(canvas, 1);
+  Style style("DejaVuSans");
+  Bottom(style);
+  style->textHeight = 24;
+  style->underline = 1;
+  style->underlineStyle = NewLine(2, nullptr);
+  style->underlineDist = 4;
+  const char *text = "Underlined";
+  double width = 0, height = 0, ascent = 0, descent = 0;
+  Slot err;
+  ASSERT_EQ(eevg_GetTextSizes(drawing.get(), style.get(), text, &width, &height, &ascent, &descent, &err), 0);
+  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, text, &err), 0) << Chain(err.report);
+  const double baseline = kAt.y + descent + 0.5, end = kAt.x + 0.5 + width;
+  int32_t between = 0;
+  for (int32_t y = static_cast<int32_t>(baseline - 4 + 2); y < static_cast<int32_t>(baseline - 1); ++y)
+    for (int32_t x = static_cast<int32_t>(end) - 1; x <= static_cast<int32_t>(end) + 1; ++x)
+      between += canvas.Set(x, y);
+  EXPECT_EQ(between, 0);
+  EXPECT_GT(canvas.Runs(static_cast<int32_t>(baseline - 4)).size(), 0u);
+}
+
 TEST(TextDrawing, FreeTypeWidthsAgreeWithFreeType) {
   const char *text = "Hamburgefonstiv";
   FT_Library library;
