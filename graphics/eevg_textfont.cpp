@@ -471,7 +471,9 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
     return -2;
   }
   Eevg_LoadedFont &slot = slots[inUse];
-  std::strncpy(slot.fileName, fontFileName, sizeof slot.fileName);
+  const std::size_t length = strnlen(fontFileName, sizeof slot.fileName);
+  std::memset(slot.fileName, 0, sizeof slot.fileName);
+  std::memcpy(slot.fileName, fontFileName, length);
   slot.handle = handle;
   slot.server = NumberOf(chosen);
   *used = inUse + 1;
@@ -538,9 +540,15 @@ int32_t eevg_DispCurve(Eevg_Drawing *drawing, int32_t x1, int32_t y1, int32_t x2
   if (!CheckSink(drawing, reporter, err)) return -1;
   Eevg_TextControls &t = drawing->text;
   if (drawing->polygonCount <= 0 && !SinkMove(drawing, t.penX, t.penY, reporter, err)) return -1;
+  // The drawing's flatness holds on the page: in font units it is the flatness over the largest
+  // stretch of the glyph matrix (a glyph of 16 pixels is not flattened to 1/100 of a pixel).
+  const double stretch = std::max(std::fabs(t.glyphMatrix[2]) + std::fabs(t.glyphMatrix[0]),
+                                  std::fabs(t.glyphMatrix[1]));
+  const double units = stretch > 0 ? drawing->curveFlatness / stretch : drawing->curveFlatness;
+  const int32_t flatness = static_cast<int32_t>(std::clamp(units, 2.0, 1e6));
   Eerr_ErrorReport *inner = nullptr;
   const int32_t status = gfx::eevg_CVPoly(drawing, t.penX, t.penY, x1, y1, x2, y2, x3, y3,
-                                          drawing->curveFlatness, &drawing->pointCapacity,
+                                          flatness, &drawing->pointCapacity,
                                           &drawing->points, &drawing->pointCount,
                                           drawing->polygonStarts, drawing->polygonCount, &inner);
   t.penX = x3;
