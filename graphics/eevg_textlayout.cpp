@@ -33,6 +33,11 @@ struct LayoutArrays {
   int32_t *walkerPoints = nullptr;
   int32_t walkerCapacity = 0;
   Eevg_TextPath walker{};
+  // Glyph rings cut to a rectangle: two stages of one ring, and all the rings cut.
+  int32_t *stage[2] = {nullptr, nullptr};
+  int32_t stageCapacity[2] = {0, 0};
+  int32_t *cut = nullptr;
+  int32_t cutCapacity = 0;
 };
 LayoutArrays arrays;
 
@@ -317,8 +322,9 @@ int32_t LayLines(Eevg_Drawing *d, Eevg_TextPath &path, int32_t lineCount, bool s
 // Glyphs
 
 // Maps the glyph in the point buffer from font units onto the page at (x, y) in the direction
-// (dx, dy). False when it lies wholly outside the clip window grown by margin sub-pixels.
-bool MapGlyph(Eevg_Drawing *d, double x, double y, double dx, double dy, int32_t margin) {
+// (dx, dy), its box into box (min x, min y, max x, max y). False when it lies wholly outside the
+// clip window grown by margin sub-pixels.
+bool MapGlyph(Eevg_Drawing *d, double x, double y, double dx, double dy, int32_t margin, int32_t *box) {
   const double shear = d->text.glyphMatrix[0], ys = d->text.glyphMatrix[1], xs = d->text.glyphMatrix[2];
   int32_t xMin = INT32_MAX, yMin = INT32_MAX, xMax = INT32_MIN, yMax = INT32_MIN;
   int32_t *p = d->points;
@@ -331,9 +337,67 @@ bool MapGlyph(Eevg_Drawing *d, double x, double y, double dx, double dy, int32_t
     yMin = std::min(yMin, p[1]);
     yMax = std::max(yMax, p[1]);
   }
+  box[0] = xMin;
+  box[1] = yMin;
+  box[2] = xMax;
+  box[3] = yMax;
   const int64_t grow = static_cast<int64_t>(margin) + 8;
   return xMax >= d->subClipXMin - grow && xMin <= d->subClipXMax + grow &&
          yMax >= d->subClipYMin - grow && yMin <= d->subClipYMax + grow;
+}
+
+// Cuts every ring of the glyph in the point buffer to the rectangle (one side after the other),
+// each ring closed again. False when memory runs out.
+bool CutGlyph(Eevg_Drawing *d, const int64_t *rect) {
+  auto inside = [&](int side, const int32_t *p) {
+    return side == 0 ? p[0] >= rect[0] : side == 1 ? p[0] <= rect[2] : side == 2 ? p[1] >= rect[1] : p[1] <= rect[3];
+  };
+  auto cross = [&](int side, const int32_t *a, const int32_t *b, int32_t *out) {
+    const double edge = static_cast<double>(rect[side == 0 ? 0 : side == 1 ? 2 : side == 2 ? 1 : 3]);
+    const int axis = side < 2 ? 0 : 1;
+    const double t = (edge - a[axis]) / (static_cast<double>(b[axis]) - a[axis]);
+    out[axis] = static_cast<int32_t>(edge);
+    out[1 - axis] = Clamp(a[1 - axis] + t * (static_cast<double>(b[1 - axis]) - a[1 - axis]));
+  };
+  int64_t total = 0;
+  for (int32_t r = 0; r < d->polygonCount; ++r) {
+    int32_t n = d->polygonStarts[r + 1] - d->polygonStarts[r];
+    if (!text::GrowArray(arrays.stage[0], arrays.stageCapacity[0], 2 * static_cast<int64_t>(n), 64)) return false;
+    std::memcpy(arrays.stage[0], d->points + 2 * static_cast<std::ptrdiff_t>(d->polygonStarts[r]),
+                static_cast<std::size_t>(n) * 2 * sizeof(int32_t));
+    for (int side = 0, from = 0; side < 4; ++side, from = 1 - from) {
+      const int32_t to = 1 - from;
+      if (!text::GrowArray(arrays.stage[to], arrays.stageCapacity[to], 4 * static_cast<int64_t>(n) + 2, 64)) return false;
+      const int32_t *in = arrays.stage[from];
+      int32_t *out = arrays.stage[to], m = 0;
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t *current = in + 2 * i, *previous = in + 2 * ((i + n - 1) % n);
+        if (inside(side, current) != inside(side, previous)) cross(side, previous, current, out + 2 * m++);
+        if (inside(side, current)) {
+          out[2 * m] = current[0];
+          out[2 * m + 1] = current[1];
+          ++m;
+        }
+      }
+      n = m;
+    }
+    const int32_t *ring = arrays.stage[0];
+    if (!text::GrowArray(arrays.cut, arrays.cutCapacity, 2 * (total + n + 1), 256)) return false;
+    int32_t *out = arrays.cut + 2 * total;
+    std::memcpy(out, ring, static_cast<std::size_t>(n) * 2 * sizeof(int32_t));
+    if (n > 0 && (ring[0] != ring[2 * n - 2] || ring[1] != ring[2 * n - 1])) {
+      out[2 * n] = ring[0];
+      out[2 * n + 1] = ring[1];
+      ++n;
+    }
+    d->polygonStarts[r] = static_cast<int32_t>(total); // rings only shrink in number of starts
+    total += n;
+  }
+  if (total > INT32_MAX / 8 || !gfx::ReservePoints(d, static_cast<int32_t>(total), d->polygonCount)) return false;
+  std::memcpy(d->points, arrays.cut, static_cast<std::size_t>(total) * 2 * sizeof(int32_t));
+  d->pointCount = static_cast<int32_t>(total);
+  d->polygonStarts[d->polygonCount] = d->pointCount;
+  return true;
 }
 
 // Draws one glyph at the walker's pen: filled and outlined by the drawing's switches, in the
@@ -346,8 +410,25 @@ int32_t DrawGlyph(Eevg_Drawing *d, char16_t character, const Eevg_TextPath &w,
   const bool trace = d->glyphOutline != 0;
   if (!fill && !trace) return 0;
   if (!text::ServerOutline(d, character, err)) return -1;
-  if (d->polygonCount == 0 || !MapGlyph(d, w.penX, w.penY, w.dirX, w.dirY, trace ? t.outlineWidth : 0))
+  int32_t box[4];
+  if (d->polygonCount == 0 || !MapGlyph(d, w.penX, w.penY, w.dirX, w.dirY, trace ? t.outlineWidth : 0, box))
     return 0;
+  // An outline wide enough to reach every corner of the clip window from every point of the
+  // glyph covers the window whatever its width: the window is filled instead.
+  const double reachX = std::max({std::fabs(double(d->subClipXMin) - box[0]), std::fabs(double(d->subClipXMin) - box[2]),
+                                  std::fabs(double(d->subClipXMax) - box[0]), std::fabs(double(d->subClipXMax) - box[2])});
+  const double reachY = std::max({std::fabs(double(d->subClipYMin) - box[1]), std::fabs(double(d->subClipYMin) - box[3]),
+                                  std::fabs(double(d->subClipYMax) - box[1]), std::fabs(double(d->subClipYMax) - box[3])});
+  const bool covers = t.outlineWidth / 2.0 > std::hypot(reachX, reachY) + 16;
+  // A glyph reaching far past the window is cut to it, with a margin that keeps the cut edges'
+  // outlines (and their joins) outside the window.
+  const int64_t margin = (trace ? static_cast<int64_t>(t.outlineWidth) * (static_cast<int64_t>(std::min(d->mitreLimit, 1000.0)) + 2) : 0) + 256;
+  const int64_t rect[4] = {d->subClipXMin - margin, d->subClipYMin - margin, d->subClipXMax + margin,
+                           d->subClipYMax + margin};
+  if ((box[0] < rect[0] || box[1] < rect[1] || box[2] > rect[2] || box[3] > rect[3]) && !CutGlyph(d, rect)) {
+    lower::Report(err, reporter, 3, "Unable to allocate the outline of character %u", static_cast<unsigned>(character));
+    return -1;
+  }
   auto doFill = [&]() -> int32_t {
     if (!fill) return 0;
     const Eevg_DeviceColor colour = d->overrideActive ? d->overrideDeviceColour : d->lineColours[0];
@@ -362,8 +443,13 @@ int32_t DrawGlyph(Eevg_Drawing *d, char16_t character, const Eevg_TextPath &w,
     const Eevg_DeviceColor colour = d->overrideActive ? d->overrideDeviceColour : d->textColours[0];
     Eevg_FillPattern *aside = d->fillPattern;
     d->fillPattern = nullptr;
-    const int32_t status = gfx::eevg_TracePolygon(d, d->polygonCount, d->polygonStarts, d->points,
-                                                  colour, t.outlineWidth, err);
+    const int32_t x0 = d->subClipXMin - 8, y0 = d->subClipYMin - 8, x1 = d->subClipXMax + 16,
+                  y1 = d->subClipYMax + 16;
+    const int32_t window[10] = {x0, y0, x1, y0, x1, y1, x0, y1, x0, y0}, starts[2] = {0, 5};
+    const int32_t status =
+        covers ? gfx::eevg_LOFiller(d, 1, starts, window, colour, err)
+               : gfx::eevg_TracePolygon(d, d->polygonCount, d->polygonStarts, d->points, colour,
+                                        t.outlineWidth, err);
     d->fillPattern = aside;
     if (status != 0) lower::Report(err, reporter, 2, "Unable to outline character %u", static_cast<unsigned>(character));
     return status;

@@ -58,6 +58,27 @@ TEST(TextDrawing, OutlineWidthsAreOddWholePixels) {
   }
 }
 
+TEST(TextDrawing, GiantGlyphsAndOutlinesCoverTheWindow) {
+  // A glyph far larger than the window, outlined thinly, and a small glyph outlined far wider
+  // than the window: both cover every pixel, in the fill and in the outline colour, without
+  // walking their edges out of sight.
+  struct Case {
+    double height, outline;
+    int32_t red;
+  } cases[] = {{1e7, 1, 0}, {kUnitHeight, 1e6, 200}};
+  for (const Case &c : cases) {
+    TextCanvas canvas;
+    TextDrawing drawing(canvas);
+    Style style;
+    style->textHeight = c.height;
+    style.Outline(c.outline, NewColour(200, 0, 0));
+    const Eevg_Coord at{-c.height / 4, c.height / 2}; // the window inside the glyph
+    Slot err;
+    ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &at, "I", &err), 0) << Chain(err.report);
+    EXPECT_EQ(canvas.Count(Eevg_Color{0, c.red, 0, 0, 255}), canvas.width * canvas.height) << c.height;
+  }
+}
+
 TEST(TextDrawing, FillOrderFollowsThePreference) {
   for (int32_t order : {0, 1}) {
     TextCanvas canvas;

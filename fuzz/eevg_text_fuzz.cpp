@@ -1,0 +1,216 @@
+// Random text through the text calls with the DejaVu Sans face of the FreeType font server: the
+// bytes choose the device, the style's numbers (heights, slants, spacings, extensions, angles,
+// alignments, shadow and underline, NaN, infinities and huge values included), the UTF-16 text
+// (line breaks and control characters among its units), point locations and polylines. Every
+// call must return, and no pixel may be written outside the clip window.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "../graphics/eevg_private.h"
+#include "eevg.h"
+#include "efga.h"
+
+namespace {
+
+constexpr int32_t kWidth = 64, kHeight = 48;
+
+struct Reader {
+  const uint8_t *data;
+  size_t size;
+  size_t at = 0;
+  bool More() const { return at < size; }
+  uint8_t Byte() { return at < size ? data[at++] : 0; }
+  // Mostly moderate values, sometimes the raw bits of a double (NaN, infinities, huge).
+  double Number(double range) {
+    const uint8_t kind = Byte();
+    if (kind < 220) return (static_cast<int>(Byte()) - 128) / 128.0 * range;
+    uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = bits << 8 | Byte();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  }
+  // Text of up to 24 units: mostly printable, with line breaks, controls and wide units.
+  std::u16string Text() {
+    std::u16string text;
+    for (int n = Byte() % 25; n > 0; --n) {
+      const uint8_t kind = Byte();
+      if (kind < 180) text += static_cast<char16_t>(32 + kind % 95);
+      else if (kind < 210) text += (kind & 1) ? u'\n' : u'\r';
+      else if (kind < 230) text += static_cast<char16_t>(1 + kind % 31);
+      else text += static_cast<char16_t>(Byte() << 8 | Byte());
+    }
+    return text;
+  }
+};
+
+int32_t clipXMin, clipYMin, clipXMax, clipYMax;
+
+void CheckInside(const double *p) {
+  const double column = p[0], y = kHeight - 1 - p[1];
+  if (!(column >= clipXMin && column <= clipXMax && y >= clipYMin && y <= clipYMax)) {
+    std::fprintf(stderr, "pixel (%g, %g) outside the clip window\n", p[0], p[1]);
+    std::abort();
+  }
+}
+
+void GetPixel(void *, Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
+  CheckInside(p);
+  *c = {0, 255, 255, 255, 255};
+}
+void PutPixel(void *, const Eevg_Color *, const double *p, Eerr_ErrorReport **) { CheckInside(p); }
+void PutVector(void *, const Eevg_Color *, const double *a, const double *b, Eerr_ErrorReport **) {
+  CheckInside(a);
+  CheckInside(b);
+}
+
+Eevg_Color *NewColor(Reader &in) {
+  Eevg_Color *c = eevg_ColorCreate(nullptr);
+  if (c) *c = {0, in.Byte(), in.Byte(), in.Byte(), in.Byte() < 200 ? 255 : in.Byte()};
+  return c;
+}
+
+Eevg_LineStyle *NewLine(Reader &in) {
+  Eevg_LineStyle *line = eevg_LineStyleCreate(nullptr);
+  if (line && eevg_LineCompositionCreate(1, &line->composition, nullptr)) {
+    line->composition.data[0].color = NewColor(in);
+    line->composition.data[0].width = in.Number(8);
+  }
+  return line;
+}
+
+Eevg_TextStyle *NewStyle(Reader &in) {
+  Eevg_TextStyle *s = eevg_TextStyleCreate(nullptr);
+  if (!s) return nullptr;
+  s->fontName = estr_Duplicate("DejaVuSans");
+  s->textHeight = in.Number(40);
+  s->textSlant = in.Number(2);
+  s->textChSpace = 1 + in.Number(1);
+  s->textChExt = 1 + in.Number(1);
+  s->textLnSpace = in.Number(1);
+  s->textAngle = in.Number(7);
+  s->yalign = in.Byte() % 4;
+  s->xalign = in.Byte() % 4;
+  s->charFillStyle = eevg_FillStyleCreate(nullptr);
+  if (s->charFillStyle) {
+    s->charFillStyle->fill = in.Byte() & 1;
+    s->charFillStyle->pattern = eevg_FillPatternCreate(nullptr);
+    if (s->charFillStyle->pattern) s->charFillStyle->pattern->color = NewColor(in);
+    s->charFillStyle->trace = in.Byte() & 1;
+    s->charFillStyle->traceStyle = NewLine(in);
+  }
+  const uint8_t extras = in.Byte();
+  if (extras & 1) {
+    s->underline = 1;
+    s->underlineStyle = NewLine(in);
+    s->underlineDist = in.Number(10);
+  }
+  if (extras & 2) {
+    s->shadow = 1;
+    s->shadowPattern = eevg_FillPatternCreate(nullptr);
+    if (s->shadowPattern) s->shadowPattern->color = NewColor(in);
+    s->dropShadowX = in.Number(10);
+    s->dropShadowY = in.Number(10);
+  }
+  return s;
+}
+
+Efga_CoordinateBlock *NewBlock(Reader &in, double range) {
+  const int32_t n = 1 + in.Byte() % 8;
+  Efga_CoordinateBlock *block = efga_BaseCoordBlockCreate(2, n, 1, 10, nullptr);
+  if (!block) return nullptr;
+  Egda_BaseData *part = block->parts[0];
+  for (int32_t i = 0; i < n; ++i) {
+    auto *column = reinterpret_cast<double *>(part->origin + i * part->pitch);
+    column[0] = in.Number(range);
+    column[1] = in.Number(range);
+  }
+  return block;
+}
+
+void Environment() {
+  static const bool done = [] {
+    setenv("NORIX_FONT_PATH", TAVIRON_DEJAVU_FDB_DIR, 1);
+    setenv("NORIX_FONT_SERVERS_PATH", TAVIRON_FONT_SERVERS_DIR, 1);
+    return true;
+  }();
+  (void)done;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  Environment();
+  Reader in{data, size};
+  Eerr_ErrorReport *err = nullptr;
+  Eevg_Control *control = eevg_Init(&err);
+  eerr_DeleteErrorReportEx(&err);
+  if (!control) return 0;
+  Eevg_DeviceInfo device{};
+  device.deviceType = in.Byte() % 3 == 2 ? 2 : 0;
+  device.width = kWidth;
+  device.height = kHeight;
+  device.lineWidthUnit = 1 + in.Byte() % 3;
+  device.antiAlias = in.Byte() & 1;
+  Eevg_Coord lowerLeft{0, 0}, upperRight{kWidth - 1, kHeight - 1};
+  Eevg_WorldInfo world{&lowerLeft, &upperRight};
+  Eevg_GrIOInfo io{};
+  io.getPixel = GetPixel;
+  io.putPixel = PutPixel;
+  io.putVector = PutVector;
+  Eevg_Drawing *drawing = eevg_DrawingInit(control, &device, &world, &io, &err);
+  eerr_DeleteErrorReportEx(&err);
+  if (!drawing) return 0;
+  const uint8_t zoom = in.Byte();
+  if (zoom & 1) eevg_World(drawing, in.Number(100), in.Number(100), in.Number(100), in.Number(100), &err);
+  eerr_DeleteErrorReportEx(&err);
+  const Eevg_Coord corner1{in.Number(70), in.Number(70)}, corner2{in.Number(70), in.Number(70)};
+  eevg_SetClipWindow(drawing, &corner1, &corner2, &err);
+  eerr_DeleteErrorReportEx(&err);
+  clipXMin = drawing->clipXMin, clipYMin = drawing->clipYMin;
+  clipXMax = drawing->clipXMax, clipYMax = drawing->clipYMax;
+  const double range = zoom & 2 ? 1e12 : 80;
+
+  for (int calls = 0; calls < 4 && in.More(); ++calls) {
+    Eevg_TextStyle *style = NewStyle(in);
+    const std::u16string text = in.Text();
+    const Eevg_Coord at{in.Number(range), in.Number(range)};
+    Egda_BaseData *result = egda_BaseDataCreate(3, static_cast<int32_t>(text.size()) + 1, EGDA_TYPE_F64,
+                                                EGDA_MATRIX, nullptr, nullptr);
+    switch (in.Byte() % 6) {
+    case 0: eevg_DrawTextUC(drawing, style, &at, text.c_str(), &err); break;
+    case 1: {
+      Efga_CoordinateBlock *block = NewBlock(in, range);
+      eevg_DrawTextOnPolyLineUC(drawing, style, block, text.c_str(), &err);
+      efga_CoordBlockDelete(block, nullptr);
+      break;
+    }
+    case 2: eevg_GetTextPositionsUC(drawing, style, &at, text.c_str(), result, &err); break;
+    case 3: eevg_GetTextBoundRectUC(drawing, style, &at, text.c_str(), result, &err); break;
+    case 4: {
+      Efga_CoordinateBlock *block = NewBlock(in, range);
+      eevg_GetTextOnPolyLinePositionsUC(drawing, style, block, text.c_str(), result, &err);
+      eerr_DeleteErrorReportEx(&err);
+      eevg_GetTextOnPolyLineBoundRectUC(drawing, style, block, text.c_str(), result, &err);
+      efga_CoordBlockDelete(block, nullptr);
+      break;
+    }
+    default: {
+      char *narrow = estr_Unicode2Ascii(text.c_str());
+      double w, h, a, d;
+      if (narrow) eevg_GetTextSizes(drawing, style, narrow, &w, &h, &a, &d, &err);
+      emsc_HeapFree(narrow);
+      break;
+    }
+    }
+    eerr_DeleteErrorReportEx(&err);
+    egda_BaseDataDelete(result, nullptr);
+    eevg_TextStyleFree(&style);
+  }
+  eevg_DrawingFree(&drawing, nullptr);
+  return 0;
+}
