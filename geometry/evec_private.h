@@ -20,6 +20,7 @@ namespace taviron::geometry {
 using lower::Clear;
 using lower::Report;
 using lower::ReportCallee;
+using lower::ReportChained;
 
 // ---- Coordinate matrices ------------------------------------------------------------------------
 
