@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -18,6 +20,17 @@ constexpr uint32_t kGranularity = 65536;
 
 int Descriptor(Efmp_Handle handle) {
   return handle > 0 && handle <= INT32_MAX ? static_cast<int>(handle) : -1;
+}
+
+// The address range of each open mapping, by its descriptor.
+struct Mapped {
+  uint8_t *base;
+  std::size_t bytes;
+};
+std::mutex mappingsMutex;
+std::unordered_map<int, Mapped> &Mappings() {
+  static auto *mappings = new std::unordered_map<int, Mapped>;
+  return *mappings;
 }
 
 } // namespace
@@ -72,7 +85,7 @@ Efmp_Handle efmp_CreateTemporaryFile(const char *folder, const char *prefix, cha
 
 Efmp_Handle efmp_CreateFileMapping(Efmp_Handle file, uint64_t bytes) {
   const int fd = Descriptor(file);
-  if (fd < 0 || bytes == 0 || bytes > static_cast<uint64_t>(INT64_MAX)) return 0;
+  if (fd < 0 || bytes == 0 || bytes > static_cast<uint64_t>(INT64_MAX) || bytes > SIZE_MAX) return 0;
   struct stat st;
   if (fstat(fd, &st) != 0) return 0;
   if (static_cast<uint64_t>(st.st_size) < bytes) {
@@ -83,29 +96,41 @@ Efmp_Handle efmp_CreateFileMapping(Efmp_Handle file, uint64_t bytes) {
       return 0;
     }
   }
+  void *base = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (base == MAP_FAILED) return 0;
   const int mapping = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  return mapping < 0 ? 0 : mapping;
+  if (mapping < 0) {
+    munmap(base, static_cast<std::size_t>(bytes));
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(mappingsMutex);
+  Mappings()[mapping] = {static_cast<uint8_t *>(base), static_cast<std::size_t>(bytes)};
+  return mapping;
 }
 
 void *efmp_MapViewOfFile(Efmp_Handle mapping, uint64_t offset, size_t bytes) {
   const int fd = Descriptor(mapping);
   if (fd < 0 || bytes == 0 || offset % kGranularity != 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || offset > static_cast<uint64_t>(st.st_size) ||
-      bytes > static_cast<uint64_t>(st.st_size) - offset)
+  std::lock_guard<std::mutex> lock(mappingsMutex);
+  const auto it = Mappings().find(fd);
+  if (it == Mappings().end() || offset > it->second.bytes || bytes > it->second.bytes - offset)
     return nullptr;
-  void *view = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, static_cast<off_t>(offset));
-  return view == MAP_FAILED ? nullptr : view;
+  return it->second.base + offset;
 }
 
-int32_t efmp_UnmapViewOfFile(void *view, size_t bytes) {
-  if (!view || bytes == 0) return 0;
-  return munmap(view, bytes) == 0 ? 1 : 0;
-}
+int32_t efmp_UnmapViewOfFile(void *view, size_t bytes) { return view && bytes ? 1 : 0; }
 
 int32_t efmp_CloseHandle(Efmp_Handle handle) {
   const int fd = Descriptor(handle);
   if (fd < 0) return 0;
+  {
+    std::lock_guard<std::mutex> lock(mappingsMutex);
+    const auto it = Mappings().find(fd);
+    if (it != Mappings().end()) {
+      munmap(it->second.base, it->second.bytes);
+      Mappings().erase(it);
+    }
+  }
   return close(fd) == 0 ? 1 : 0;
 }
 

@@ -5,9 +5,12 @@
    given prefix, and is removed from the folder at once: it lives only as long as its handle (the
    system frees it when the handle closes, also when the process ends). A mapping of a file
    covers a number of bytes from its start and grows the file to that size, with its blocks
-   reserved, so that writing through a view never meets a full disk. Views are mapped at offsets
-   that are multiples of the allocation granularity. The calls keep no state of their own and may
-   be used from any thread. Handles are descriptors (0 is "none"). */
+   reserved, so that writing through a view never meets a full disk. The mapping maps those bytes
+   into the address space once; a view is the address of a range of it, at an offset that is a
+   multiple of the allocation granularity, and mapping or unmapping a view makes no system call
+   (unmapping only gives the range up). Views must be given up before their mapping's handle
+   closes, which releases the address range. The calls may be used from any thread. Handles are
+   descriptors (0 is "none"). */
 #ifndef TAVIRON_EFMP_H
 #define TAVIRON_EFMP_H
 
@@ -35,14 +38,14 @@ int32_t efmp_CreateDirectory(const char *path);
 Efmp_Handle efmp_CreateTemporaryFile(const char *folder, const char *prefix, char *name,
                                      uint32_t size);
 /* A read-write mapping of the first bytes of the file, growing the file to that size; 0 on
-   failure (a file that could not be grown keeps its size). */
+   failure (a file that could not be grown keeps its size, or the address space is short). */
 Efmp_Handle efmp_CreateFileMapping(Efmp_Handle file, uint64_t bytes);
-/* Maps bytes of the mapping from offset (a multiple of the granularity) read/write; null when the
-   handle is none, the range lies beyond the end of the file, or the system refuses. */
+/* The view of bytes of the mapping from offset (a multiple of the granularity); null when the
+   handle is not a mapping or the range lies beyond it. */
 void *efmp_MapViewOfFile(Efmp_Handle mapping, uint64_t offset, size_t bytes);
-/* Unmaps a view of efmp_MapViewOfFile; non-zero on success. */
+/* Gives up a view of efmp_MapViewOfFile; non-zero for a view. */
 int32_t efmp_UnmapViewOfFile(void *view, size_t bytes);
-/* Closes a file or mapping handle; non-zero on success. */
+/* Closes a file or mapping handle (a mapping's address range with it); non-zero on success. */
 int32_t efmp_CloseHandle(Efmp_Handle handle);
 
 #ifdef __cplusplus

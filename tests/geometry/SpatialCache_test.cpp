@@ -42,7 +42,7 @@ template <class T> SpatialCache<T> *Tree(const Cache &cache) {
 }
 
 // Every test gets its own temporary directory (for the store's files) and preference folder, in
-// which "vector/memcache_limit" holds the value given to SetLimit (none by default).
+// which "vector/memcache_limit" holds the value given to SetLimit (1024 to begin with).
 class SpatialCacheTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -51,7 +51,7 @@ protected:
     dir_ = pattern;
     setenv("TMPDIR", dir_.c_str(), 1);
     setenv("NORIX_PREFERENCES_PATH", dir_.c_str(), 1);
-    SetLimit(nullptr);
+    SetLimit("1024");
   }
   void TearDown() override {
     unsetenv("TMPDIR");
@@ -475,6 +475,7 @@ int32_t CaptureLog(int32_t level, const char *text, Eerr_ErrorReport **) {
 }
 
 TEST_F(SpatialCacheTest, AMissingLimitIsLoggedAndTaken1024) {
+  SetLimit(nullptr);
   logged.clear();
   esmg_SetLogFunction(&CaptureLog);
   Cache cache = NewPoints();
