@@ -205,61 +205,37 @@ double evec_PolyPerimeterCalculateMultiD(const Egda_BaseData *poly, int32_t clos
 
 double evec_RegionAreaCalculate(const Efga_CoordinateBlock *region, Eerr_ErrorReport **err) {
   geo::Clear(err);
-  if (!region || region->count <= 0 || !region->parts) {
-    geo::Report(err, "evec_RegionAreaCalculate", 1, "Invalid input region");
-    return 0.0;
-  }
-  double area = 0.0;
-  for (int32_t i = 0; i < region->count; ++i) {
-    Eerr_ErrorReport *inner = nullptr;
-    const double ring = evec_PolygonAreaCalculate(region->parts[i], &inner);
-    if (inner) {
-      geo::ReportCallee(err, inner, "evec_RegionAreaCalculate", 2, "evec_PolygonAreaCalculate");
-      return area;
-    }
-    area += i % 2 ? -ring : ring;
-  }
-  return area;
+  return geo::SumRings(
+      region, "evec_RegionAreaCalculate", "Invalid input region",
+      "Error returned from evec_PolygonAreaCalculate",
+      [](int32_t i, const Egda_BaseData *ring, Eerr_ErrorReport **inner) {
+        const double area = evec_PolygonAreaCalculate(ring, inner);
+        return i % 2 ? -area : area;
+      },
+      err);
 }
 
 double evec_RegionPerimeterCalculate(const Efga_CoordinateBlock *region, int32_t closed,
                                      Eerr_ErrorReport **err) {
   geo::Clear(err);
-  if (!region || region->count <= 0 || !region->parts) {
-    geo::Report(err, "evec_RegionPerimeterCalculate", 1, "Invalid input region");
-    return 0.0;
-  }
-  double length = 0.0;
-  for (int32_t i = 0; i < region->count; ++i) {
-    Eerr_ErrorReport *inner = nullptr;
-    const double ring = PerimeterInternal(region->parts[i], closed, 2, &inner);
-    if (inner) {
-      geo::ReportCallee(err, inner, "evec_RegionPerimeterCalculate", 2,
-                        "evec_PolygonPerimeterCalculate");
-      return length;
-    }
-    length += ring;
-  }
-  return length;
+  return geo::SumRings(
+      region, "evec_RegionPerimeterCalculate", "Invalid input region",
+      "Error returned from evec_PolygonPerimeterCalculate",
+      [closed](int32_t, const Egda_BaseData *ring, Eerr_ErrorReport **inner) {
+        return PerimeterInternal(ring, closed, 2, inner);
+      },
+      err);
 }
 
 double evec_ShapeAreaCalculate(const Efga_CoordinateBlock *shape, Eerr_ErrorReport **err) {
   geo::Clear(err);
-  if (!shape || shape->count <= 0 || !shape->parts) {
-    geo::Report(err, "evec_ShapeAreaCalculate", 1, "Invalid input Shape");
-    return 0.0;
-  }
-  double area = 0.0;
-  for (int32_t i = 0; i < shape->count; ++i) {
-    Eerr_ErrorReport *inner = nullptr;
-    const double ring = evec_PolygonAreaCalculateWithSign(shape->parts[i], &inner);
-    if (inner) {
-      geo::ReportCallee(err, inner, "evec_ShapeAreaCalculate", 2, "evec_PolygonAreaCalculate");
-      return area;
-    }
-    area += ring;
-  }
-  return area;
+  return geo::SumRings(
+      shape, "evec_ShapeAreaCalculate", "Invalid input Shape",
+      "Error returned from evec_PolygonAreaCalculate",
+      [](int32_t, const Egda_BaseData *ring, Eerr_ErrorReport **inner) {
+        return evec_PolygonAreaCalculateWithSign(ring, inner);
+      },
+      err);
 }
 
 Evec_Coord *evec_CenterOfGravityOfPolygon(const Egda_BaseData *ring, Eerr_ErrorReport **err) {

@@ -308,25 +308,16 @@ double evec_LLPolygonAreaCalculateTri(const Egda_BaseData *ring, int32_t radians
 double evec_LLRegionAreaCalculate(const Efga_CoordinateBlock *region, int32_t radians,
                                   double semiMinor, double semiMajor, Eerr_ErrorReport **err) {
   geo::Clear(err);
-  static const char *reporter = "evec_LLRegionAreaCalculate";
-  if (!region || region->count <= 0 || !region->parts) {
-    geo::Report(err, reporter, 1, "Invalid input region");
-    return 0.0;
-  }
   // Ring 0 is the outer ring; the rings after it alternately take away (holes) and add
   // (islands), as for planar regions.
-  double area = 0.0;
-  for (int32_t i = 0; i < region->count; ++i) {
-    Eerr_ErrorReport *inner = nullptr;
-    const double ring =
-        evec_LLPolygonAreaCalculateTri(region->parts[i], radians, semiMinor, semiMajor, &inner);
-    if (inner) {
-      geo::ReportChained(err, inner, reporter, 2, "Error from evec_LLPolygonAreaCalculateTri");
-      return area;
-    }
-    area += i % 2 ? -ring : ring;
-  }
-  return area;
+  return geo::SumRings(
+      region, "evec_LLRegionAreaCalculate", "Invalid input region",
+      "Error from evec_LLPolygonAreaCalculateTri",
+      [&](int32_t i, const Egda_BaseData *ring, Eerr_ErrorReport **inner) {
+        const double area = evec_LLPolygonAreaCalculateTri(ring, radians, semiMinor, semiMajor, inner);
+        return i % 2 ? -area : area;
+      },
+      err);
 }
 
 double evec_LLPolyPerimeterCalculate(const Egda_BaseData *poly, int32_t closed, int32_t radians,
