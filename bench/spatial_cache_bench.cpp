@@ -108,6 +108,8 @@ void SetLimit(const char *megabytes) {
     if (!mkdtemp(pattern.data())) std::abort();
     return pattern;
   }();
+  static const bool cleaned = [] { return std::atexit([] { std::filesystem::remove_all(dir); }) == 0; }();
+  (void)cleaned;
   std::ofstream file(dir + "/preferences.prf");
   if (megabytes) file << "vector/memcache_limit = " << megabytes << "\n";
   file.close();
