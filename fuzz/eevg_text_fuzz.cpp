@@ -13,74 +13,29 @@
 #include "../graphics/eevg_private.h"
 #include "eevg.h"
 #include "efga.h"
+#include "eevg_fuzz_support.h"
 
 namespace {
 
+using taviron::fuzz::NewBlock;
+using taviron::fuzz::NewColor;
+using taviron::fuzz::NewFill;
+using taviron::fuzz::NewLine;
+using taviron::fuzz::Reader;
+
 constexpr int32_t kWidth = 64, kHeight = 48;
 
-struct Reader {
-  const uint8_t *data;
-  size_t size;
-  size_t at = 0;
-  bool More() const { return at < size; }
-  uint8_t Byte() { return at < size ? data[at++] : 0; }
-  // Mostly moderate values, sometimes the raw bits of a double (NaN, infinities, huge).
-  double Number(double range) {
-    const uint8_t kind = Byte();
-    if (kind < 220) return (static_cast<int>(Byte()) - 128) / 128.0 * range;
-    uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i) bits = bits << 8 | Byte();
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
+// Text of up to 24 units: mostly printable, with line breaks, controls and wide units.
+std::u16string NewText(Reader &in) {
+  std::u16string text;
+  for (int n = in.Byte() % 25; n > 0; --n) {
+    const uint8_t kind = in.Byte();
+    if (kind < 180) text += static_cast<char16_t>(32 + kind % 95);
+    else if (kind < 210) text += (kind & 1) ? u'\n' : u'\r';
+    else if (kind < 230) text += static_cast<char16_t>(1 + kind % 31);
+    else text += static_cast<char16_t>(in.Byte() << 8 | in.Byte());
   }
-  // Text of up to 24 units: mostly printable, with line breaks, controls and wide units.
-  std::u16string Text() {
-    std::u16string text;
-    for (int n = Byte() % 25; n > 0; --n) {
-      const uint8_t kind = Byte();
-      if (kind < 180) text += static_cast<char16_t>(32 + kind % 95);
-      else if (kind < 210) text += (kind & 1) ? u'\n' : u'\r';
-      else if (kind < 230) text += static_cast<char16_t>(1 + kind % 31);
-      else text += static_cast<char16_t>(Byte() << 8 | Byte());
-    }
-    return text;
-  }
-};
-
-int32_t clipXMin, clipYMin, clipXMax, clipYMax;
-
-void CheckInside(const double *p) {
-  const double column = p[0], y = kHeight - 1 - p[1];
-  if (!(column >= clipXMin && column <= clipXMax && y >= clipYMin && y <= clipYMax)) {
-    std::fprintf(stderr, "pixel (%g, %g) outside the clip window\n", p[0], p[1]);
-    std::abort();
-  }
-}
-
-void GetPixel(void *, Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
-  CheckInside(p);
-  *c = {0, 255, 255, 255, 255};
-}
-void PutPixel(void *, const Eevg_Color *, const double *p, Eerr_ErrorReport **) { CheckInside(p); }
-void PutVector(void *, const Eevg_Color *, const double *a, const double *b, Eerr_ErrorReport **) {
-  CheckInside(a);
-  CheckInside(b);
-}
-
-Eevg_Color *NewColor(Reader &in) {
-  Eevg_Color *c = eevg_ColorCreate(nullptr);
-  if (c) *c = {0, in.Byte(), in.Byte(), in.Byte(), in.Byte() < 200 ? 255 : in.Byte()};
-  return c;
-}
-
-Eevg_LineStyle *NewLine(Reader &in) {
-  Eevg_LineStyle *line = eevg_LineStyleCreate(nullptr);
-  if (line && eevg_LineCompositionCreate(1, &line->composition, nullptr)) {
-    line->composition.data[0].color = NewColor(in);
-    line->composition.data[0].width = in.Number(8);
-  }
-  return line;
+  return text;
 }
 
 Eevg_TextStyle *NewStyle(Reader &in) {
@@ -95,14 +50,7 @@ Eevg_TextStyle *NewStyle(Reader &in) {
   s->textAngle = in.Number(7);
   s->yalign = in.Byte() % 4;
   s->xalign = in.Byte() % 4;
-  s->charFillStyle = eevg_FillStyleCreate(nullptr);
-  if (s->charFillStyle) {
-    s->charFillStyle->fill = in.Byte() & 1;
-    s->charFillStyle->pattern = eevg_FillPatternCreate(nullptr);
-    if (s->charFillStyle->pattern) s->charFillStyle->pattern->color = NewColor(in);
-    s->charFillStyle->trace = in.Byte() & 1;
-    s->charFillStyle->traceStyle = NewLine(in);
-  }
+  s->charFillStyle = NewFill(in);
   const uint8_t extras = in.Byte();
   if (extras & 1) {
     s->underline = 1;
@@ -117,19 +65,6 @@ Eevg_TextStyle *NewStyle(Reader &in) {
     s->dropShadowY = in.Number(10);
   }
   return s;
-}
-
-Efga_CoordinateBlock *NewBlock(Reader &in, double range) {
-  const int32_t n = 1 + in.Byte() % 8;
-  Efga_CoordinateBlock *block = efga_BaseCoordBlockCreate(2, n, 1, 10, nullptr);
-  if (!block) return nullptr;
-  Egda_BaseData *part = block->parts[0];
-  for (int32_t i = 0; i < n; ++i) {
-    auto *column = reinterpret_cast<double *>(part->origin + i * part->pitch);
-    column[0] = in.Number(range);
-    column[1] = in.Number(range);
-  }
-  return block;
 }
 
 void Environment() {
@@ -159,9 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Eevg_Coord lowerLeft{0, 0}, upperRight{kWidth - 1, kHeight - 1};
   Eevg_WorldInfo world{&lowerLeft, &upperRight};
   Eevg_GrIOInfo io{};
-  io.getPixel = GetPixel;
-  io.putPixel = PutPixel;
-  io.putVector = PutVector;
+  taviron::fuzz::GuardCallbacks(io, kHeight);
   Eevg_Drawing *drawing = eevg_DrawingInit(control, &device, &world, &io, &err);
   eerr_DeleteErrorReportEx(&err);
   if (!drawing) return 0;
@@ -171,13 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const Eevg_Coord corner1{in.Number(70), in.Number(70)}, corner2{in.Number(70), in.Number(70)};
   eevg_SetClipWindow(drawing, &corner1, &corner2, &err);
   eerr_DeleteErrorReportEx(&err);
-  clipXMin = drawing->clipXMin, clipYMin = drawing->clipYMin;
-  clipXMax = drawing->clipXMax, clipYMax = drawing->clipYMax;
+  taviron::fuzz::Guard(drawing);
   const double range = zoom & 2 ? 1e12 : 80;
 
   for (int calls = 0; calls < 4 && in.More(); ++calls) {
     Eevg_TextStyle *style = NewStyle(in);
-    const std::u16string text = in.Text();
+    const std::u16string text = NewText(in);
     const Eevg_Coord at{in.Number(range), in.Number(range)};
     Egda_BaseData *result = egda_BaseDataCreate(3, static_cast<int32_t>(text.size()) + 1, EGDA_TYPE_F64,
                                                 EGDA_MATRIX, nullptr, nullptr);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 #include "eevg.h"
@@ -89,6 +90,33 @@ class VisualText {
   HeapText<char> narrow_;
   HeapText<char16_t> wide_;
 };
+
+// One argument check of a call: when missing holds, the report of the code and message.
+struct Required {
+  bool missing;
+  int32_t code;
+  const char *message;
+};
+
+// Reports the first missing argument under the reporter; false then.
+bool Present(std::initializer_list<Required> checks, const char *reporter, Eerr_ErrorReport **err) {
+  for (const Required &check : checks) {
+    if (!check.missing) continue;
+    lower::Report(err, reporter, check.code, "%s", check.message);
+    return false;
+  }
+  return true;
+}
+
+// Puts the text in visual order, reporting a failure with the code and message.
+template <typename Char>
+bool Translate(VisualText &visual, const Char *text, const char *reporter, int32_t code,
+               const char *message, Eerr_ErrorReport **err) {
+  Eerr_ErrorReport *inner = nullptr;
+  if (visual.From(text, &inner)) return true;
+  lower::ReportChained(err, inner, reporter, code, "%s", message);
+  return false;
+}
 
 // The alignment factors of point text: fx 0, 0.5, 1 for left, centre, right; fy 1, 0.5, 0 for
 // top, centre, bottom. False for any other value.
@@ -316,22 +344,18 @@ bool CheckAlong(Eevg_Drawing *d, Eevg_TextStyle *style, Efga_CoordinateBlock *po
                 const Char *text, Egda_BaseData *result, int32_t rows, int32_t columns,
                 text::ResultView &view, VisualText &visual, const char *reporter,
                 Eerr_ErrorReport **err) {
-  const char *missing = !d ? kNullDrawing : !style ? kNullStyle : !polyline ? kNullPolyline
-                        : !text ? kNullText : !result ? "NULL Eevg Result Matrix Pointer" : nullptr;
-  if (missing) {
-    lower::Report(err, reporter, 1, "%s", missing);
+  if (!Present({{!d, 1, kNullDrawing},
+                {!style, 1, kNullStyle},
+                {!polyline, 1, kNullPolyline},
+                {!text, 1, kNullText},
+                {!result, 1, "NULL Eevg Result Matrix Pointer"}},
+               reporter, err))
     return false;
-  }
   if (!text::ViewResult(result, rows, view) || view.columns < columns) {
     lower::Report(err, reporter, 5, "Invalid Eevg Result Matrix");
     return false;
   }
-  Eerr_ErrorReport *inner = nullptr;
-  if (!visual.From(text, &inner)) {
-    lower::ReportChained(err, inner, reporter, 6, "Error translating text");
-    return false;
-  }
-  return true;
+  return Translate(visual, text, reporter, 6, "Error translating text", err);
 }
 
 template <typename Char>
@@ -407,28 +431,16 @@ template <typename Char>
 int32_t DrawPointText(Eevg_Drawing *d, Eevg_TextStyle *style, const Eevg_Coord *at,
                       const Char *text, const char *reporter, Eerr_ErrorReport **err) {
   lower::Clear(err);
-  struct Check {
-    bool failed;
-    int32_t code;
-    const char *message;
-  };
-  const Check checks[] = {{!d, 1, kNullDrawing},
-                          {!style, 2, kNullStyle},
-                          {style && !style->charFillStyle, 3, kNullFillStyle},
-                          {!at, 3, kNullLocation},
-                          {!text, 4, kNullText}};
-  for (const Check &check : checks) {
-    if (check.failed) {
-      lower::Report(err, reporter, check.code, "%s", check.message);
-      return -1;
-    }
-  }
   VisualText visual;
-  Eerr_ErrorReport *inner = nullptr;
-  if (!visual.From(text, &inner)) {
-    lower::ReportChained(err, inner, reporter, 5, "Error translating string memory");
+  if (!Present({{!d, 1, kNullDrawing},
+                {!style, 2, kNullStyle},
+                {style && !style->charFillStyle, 3, kNullFillStyle},
+                {!at, 3, kNullLocation},
+                {!text, 4, kNullText}},
+               reporter, err) ||
+      !Translate(visual, text, reporter, 5, "Error translating string memory", err))
     return -1;
-  }
+  Eerr_ErrorReport *inner = nullptr;
   if (DeviceTakesText(d)) {
     const int32_t done = OfferDeviceText(
         d, style, visual, 2,
@@ -484,13 +496,13 @@ int32_t DrawAlongWorld(Eevg_Drawing *d, Eevg_TextStyle *style, Efga_CoordinateBl
                        Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawTextOnPolyLineWorld";
   lower::Clear(err);
-  const char *missing = !d ? kNullDrawing : !polyline ? kNullPolyline : !style ? kNullStyle
-                        : !style->charFillStyle ? kNullFillStyle : !text ? kNullText : nullptr;
-  if (missing) {
-    const int32_t code = !d ? 1 : !polyline ? 3 : !style ? 2 : 3;
-    lower::Report(err, reporter, code, "%s", missing);
+  if (!Present({{!d, 1, kNullDrawing},
+                {!polyline, 3, kNullPolyline},
+                {!style, 2, kNullStyle},
+                {style && !style->charFillStyle, 3, kNullFillStyle},
+                {!text, 3, kNullText}},
+               reporter, err))
     return -1;
-  }
   VisualText visual;
   Eerr_ErrorReport *inner = nullptr;
   if (!visual.Take(text, &inner)) {
@@ -584,11 +596,8 @@ int32_t eevg_DrawTextOnPolyLineImage(Eevg_Drawing *drawing, Eevg_TextStyle *styl
                                      int32_t, int32_t, int32_t, Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DrawTextOnPolyLineImage";
   lower::Clear(err);
-  const char *missing = !drawing ? kNullDrawing : !style ? kNullStyle : !text ? kNullText : nullptr;
-  if (missing) {
-    lower::Report(err, reporter, !drawing ? 1 : !style ? 2 : 3, "%s", missing);
+  if (!Present({{!drawing, 1, kNullDrawing}, {!style, 2, kNullStyle}, {!text, 3, kNullText}}, reporter, err))
     return -1;
-  }
   HeapText<char16_t> wide;
   wide.Reset(estr_Ascii2Unicode(text));
   if (!wide.Get()) {
@@ -630,19 +639,11 @@ int32_t eevg_GetTextSizes(Eevg_Drawing *drawing, Eevg_TextStyle *style, const ch
                           Eerr_ErrorReport **err, ...) {
   static const char *reporter = "eevg_GetTextSizes";
   lower::Clear(err);
-  const char *missing = !drawing ? kNullDrawing : !style ? kNullStyle : !text ? kNullText : nullptr;
-  if (missing) {
-    lower::Report(err, reporter, !drawing ? 1 : !style ? 2 : 3, "%s", missing);
-    return -1;
-  }
   double w = 0, h = 0, a = 0, down = 0;
   VisualText visual;
-  Eerr_ErrorReport *inner = nullptr;
-  if (!visual.From(text, &inner)) {
-    lower::ReportChained(err, inner, reporter, 4, kNoControls);
+  if (!Present({{!drawing, 1, kNullDrawing}, {!style, 2, kNullStyle}, {!text, 3, kNullText}}, reporter, err) ||
+      !Translate(visual, text, reporter, 4, kNoControls, err) || !Prepare(drawing, style, reporter, 4, err))
     return -1;
-  }
-  if (!Prepare(drawing, style, reporter, 4, err)) return -1;
   if (!text::OnlyControls(visual.Wide())) {
     if (!Size(drawing, visual.Wide(), reporter, 5, w, h, a, err)) return -1;
     down = eevg_TextDescentGet(drawing) / 8 * drawing->inverseScaleY;
@@ -664,19 +665,13 @@ template <typename Char>
 bool CheckPoint(Eevg_Drawing *d, Eevg_TextStyle *style, const Eevg_Coord *at, const Char *text,
                 const Egda_BaseData *result, const char *resultMessage, VisualText &visual,
                 const char *reporter, Eerr_ErrorReport **err) {
-  const char *missing = !d ? kNullDrawing : !style ? kNullStyle : !at ? kNullLocation
-                        : !text ? kNullText : !result ? resultMessage : nullptr;
-  if (missing) {
-    const int32_t code = !d ? 1 : !style ? 2 : !at ? 3 : !text ? 4 : 5;
-    lower::Report(err, reporter, code, "%s", missing);
-    return false;
-  }
-  Eerr_ErrorReport *inner = nullptr;
-  if (!visual.From(text, &inner)) {
-    lower::ReportChained(err, inner, reporter, 6, "Error translating text");
-    return false;
-  }
-  return true;
+  return Present({{!d, 1, kNullDrawing},
+                  {!style, 2, kNullStyle},
+                  {!at, 3, kNullLocation},
+                  {!text, 4, kNullText},
+                  {!result, 5, resultMessage}},
+                 reporter, err) &&
+         Translate(visual, text, reporter, 6, "Error translating text", err);
 }
 
 template <typename Char>
