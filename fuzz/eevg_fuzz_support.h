@@ -68,6 +68,49 @@ inline void Guard(const Eevg_Drawing *drawing) {
   guard.yMax = drawing->clipYMax;
 }
 
+// A drawing of width x height pixels on the checking device: the bytes choose the line-width
+// unit, anti-aliasing, another world window (zoom bit 1) and a clip window of corners within
+// clipRange. The remaining bits of zoom are the caller's.
+class FuzzDrawing {
+ public:
+  FuzzDrawing(Reader &in, int32_t width, int32_t height, double clipRange, int32_t deviceType = 0)
+      : upperRight_{width - 1.0, height - 1.0} {
+    Eerr_ErrorReport *err = nullptr;
+    Eevg_Control *control = eevg_Init(&err);
+    eerr_DeleteErrorReportEx(&err);
+    if (!control) return;
+    Eevg_DeviceInfo device{};
+    device.deviceType = deviceType;
+    device.width = width;
+    device.height = height;
+    device.lineWidthUnit = 1 + in.Byte() % 3;
+    device.antiAlias = in.Byte() & 1;
+    Eevg_WorldInfo world{&lowerLeft_, &upperRight_};
+    GuardCallbacks(io_, height);
+    drawing_ = eevg_DrawingInit(control, &device, &world, &io_, &err);
+    eerr_DeleteErrorReportEx(&err);
+    if (!drawing_) return;
+    zoom = in.Byte();
+    if (zoom & 1) eevg_World(drawing_, in.Number(100), in.Number(100), in.Number(100), in.Number(100), &err);
+    eerr_DeleteErrorReportEx(&err);
+    const Eevg_Coord corner1{in.Number(clipRange), in.Number(clipRange)};
+    const Eevg_Coord corner2{in.Number(clipRange), in.Number(clipRange)};
+    eevg_SetClipWindow(drawing_, &corner1, &corner2, &err);
+    eerr_DeleteErrorReportEx(&err);
+    Guard(drawing_);
+  }
+  ~FuzzDrawing() { eevg_DrawingFree(&drawing_, nullptr); }
+  FuzzDrawing(const FuzzDrawing &) = delete;
+  FuzzDrawing &operator=(const FuzzDrawing &) = delete;
+  Eevg_Drawing *get() const { return drawing_; }
+  uint8_t zoom = 0;
+
+ private:
+  Eevg_Coord lowerLeft_{0, 0}, upperRight_;
+  Eevg_GrIOInfo io_{};
+  Eevg_Drawing *drawing_ = nullptr;
+};
+
 inline Eevg_Color *NewColor(Reader &in) {
   Eevg_Color *c = eevg_ColorCreate(nullptr);
   if (c) *c = {0, in.Byte(), in.Byte(), in.Byte(), in.Byte() < 200 ? 255 : in.Byte()};

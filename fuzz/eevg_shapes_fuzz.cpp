@@ -47,30 +47,11 @@ void FontPath() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FontPath();
   Reader in{data, size};
-  Eerr_ErrorReport *err = nullptr;
-  Eevg_Control *control = eevg_Init(&err);
-  eerr_DeleteErrorReportEx(&err);
-  if (!control) return 0;
-  Eevg_DeviceInfo device{};
-  device.width = kWidth;
-  device.height = kHeight;
-  device.lineWidthUnit = 1 + in.Byte() % 3;
-  device.antiAlias = in.Byte() & 1;
-  Eevg_Coord lowerLeft{0, 0}, upperRight{kWidth - 1, kHeight - 1};
-  Eevg_WorldInfo world{&lowerLeft, &upperRight};
-  Eevg_GrIOInfo io{};
-  taviron::fuzz::GuardCallbacks(io, kHeight);
-  Eevg_Drawing *drawing = eevg_DrawingInit(control, &device, &world, &io, &err);
-  eerr_DeleteErrorReportEx(&err);
+  taviron::fuzz::FuzzDrawing canvas(in, kWidth, kHeight, 60);
+  Eevg_Drawing *drawing = canvas.get();
   if (!drawing) return 0;
-  // A world window other than the device's, and a clip window inside the device.
-  const uint8_t zoom = in.Byte();
-  if (zoom & 1) eevg_World(drawing, in.Number(100), in.Number(100), in.Number(100), in.Number(100), &err);
-  eerr_DeleteErrorReportEx(&err);
-  const Eevg_Coord corner1{in.Number(60), in.Number(60)}, corner2{in.Number(60), in.Number(60)};
-  eevg_SetClipWindow(drawing, &corner1, &corner2, &err);
-  eerr_DeleteErrorReportEx(&err);
-  taviron::fuzz::Guard(drawing);
+  const uint8_t zoom = canvas.zoom;
+  Eerr_ErrorReport *err = nullptr;
   if (zoom & 2) {
     eevg_DrawingSetPixelSize(drawing, in.Byte() % 4, in.Byte() % 4);
     eevg_DrawingSetUsingWorldTransform(drawing, 1 + (in.Byte() & 1));
@@ -121,7 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     eerr_DeleteErrorReportEx(&err);
   }
-  eevg_DrawingFree(&drawing, &err);
   eerr_DeleteErrorReportEx(&err);
   return 0;
 }

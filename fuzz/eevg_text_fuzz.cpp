@@ -81,30 +81,12 @@ void Environment() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Environment();
   Reader in{data, size};
-  Eerr_ErrorReport *err = nullptr;
-  Eevg_Control *control = eevg_Init(&err);
-  eerr_DeleteErrorReportEx(&err);
-  if (!control) return 0;
-  Eevg_DeviceInfo device{};
-  device.deviceType = in.Byte() % 3 == 2 ? 2 : 0;
-  device.width = kWidth;
-  device.height = kHeight;
-  device.lineWidthUnit = 1 + in.Byte() % 3;
-  device.antiAlias = in.Byte() & 1;
-  Eevg_Coord lowerLeft{0, 0}, upperRight{kWidth - 1, kHeight - 1};
-  Eevg_WorldInfo world{&lowerLeft, &upperRight};
-  Eevg_GrIOInfo io{};
-  taviron::fuzz::GuardCallbacks(io, kHeight);
-  Eevg_Drawing *drawing = eevg_DrawingInit(control, &device, &world, &io, &err);
-  eerr_DeleteErrorReportEx(&err);
+  const int32_t deviceType = in.Byte() % 3 == 2 ? 2 : 0;
+  taviron::fuzz::FuzzDrawing canvas(in, kWidth, kHeight, 70, deviceType);
+  Eevg_Drawing *drawing = canvas.get();
   if (!drawing) return 0;
-  const uint8_t zoom = in.Byte();
-  if (zoom & 1) eevg_World(drawing, in.Number(100), in.Number(100), in.Number(100), in.Number(100), &err);
-  eerr_DeleteErrorReportEx(&err);
-  const Eevg_Coord corner1{in.Number(70), in.Number(70)}, corner2{in.Number(70), in.Number(70)};
-  eevg_SetClipWindow(drawing, &corner1, &corner2, &err);
-  eerr_DeleteErrorReportEx(&err);
-  taviron::fuzz::Guard(drawing);
+  const uint8_t zoom = canvas.zoom;
+  Eerr_ErrorReport *err = nullptr;
   const double range = zoom & 2 ? 1e12 : 80;
 
   for (int calls = 0; calls < 4 && in.More(); ++calls) {
@@ -143,6 +125,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     egda_BaseDataDelete(result, nullptr);
     eevg_TextStyleFree(&style);
   }
-  eevg_DrawingFree(&drawing, nullptr);
   return 0;
 }

@@ -358,26 +358,19 @@ bool CheckAlong(Eevg_Drawing *d, Eevg_TextStyle *style, Efga_CoordinateBlock *po
   return Translate(visual, text, reporter, 6, "Error translating text", err);
 }
 
+// A measurement along a polyline: the positions of its characters (at least two rows) or the
+// rectangle of its glyphs (two rows, four columns).
 template <typename Char>
-int32_t PolylinePositions(Eevg_Drawing *d, Eevg_TextStyle *style, Efga_CoordinateBlock *polyline,
-                          const Char *text, Egda_BaseData *positions, const char *reporter,
-                          Eerr_ErrorReport **err) {
+int32_t PolylineMeasure(Eevg_Drawing *d, Eevg_TextStyle *style, Efga_CoordinateBlock *polyline,
+                        const Char *text, Egda_BaseData *result, Along pass, const char *reporter,
+                        Eerr_ErrorReport **err) {
   lower::Clear(err);
   text::ResultView view;
   VisualText visual;
-  if (!CheckAlong(d, style, polyline, text, positions, 2, 0, view, visual, reporter, err)) return -1;
-  return MeasureAlong(d, style, polyline, visual.Wide(), Along::Positions, &view, nullptr, reporter, err);
-}
-
-template <typename Char>
-int32_t PolylineBoundRect(Eevg_Drawing *d, Eevg_TextStyle *style, Efga_CoordinateBlock *polyline,
-                          const Char *text, Egda_BaseData *rect, const char *reporter,
-                          Eerr_ErrorReport **err) {
-  lower::Clear(err);
-  text::ResultView view;
-  VisualText visual;
-  if (!CheckAlong(d, style, polyline, text, rect, 2, 4, view, visual, reporter, err)) return -1;
-  return MeasureAlong(d, style, polyline, visual.Wide(), Along::Box, nullptr, &view, reporter, err);
+  const bool box = pass == Along::Box;
+  if (!CheckAlong(d, style, polyline, text, result, 2, box ? 4 : 0, view, visual, reporter, err)) return -1;
+  return MeasureAlong(d, style, polyline, visual.Wide(), pass, box ? nullptr : &view, box ? &view : nullptr,
+                      reporter, err);
 }
 
 // Offers text to the device's putText (opaque colours) or putTextOpacity with the positions that
@@ -743,25 +736,28 @@ int32_t eevg_GetTextPositionsUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
 int32_t eevg_GetTextOnPolyLineBoundRect(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                         Efga_CoordinateBlock *polyline, const char *text,
                                         Egda_BaseData *rect, Eerr_ErrorReport **err) {
-  return PolylineBoundRect(drawing, style, polyline, text, rect, "eevg_GetTextOnPolyLineBoundRect", err);
+  return PolylineMeasure(drawing, style, polyline, text, rect, Along::Box, "eevg_GetTextOnPolyLineBoundRect", err);
 }
 
 int32_t eevg_GetTextOnPolyLineBoundRectUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                           Efga_CoordinateBlock *polyline, const char16_t *text,
                                           Egda_BaseData *rect, Eerr_ErrorReport **err) {
-  return PolylineBoundRect(drawing, style, polyline, text, rect, "eevg_GetTextOnPolyLineBoundRectUC", err);
+  return PolylineMeasure(drawing, style, polyline, text, rect, Along::Box, "eevg_GetTextOnPolyLineBoundRectUC",
+                         err);
 }
 
 int32_t eevg_GetTextOnPolyLinePositions(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                         Efga_CoordinateBlock *polyline, const char *text,
                                         Egda_BaseData *positions, Eerr_ErrorReport **err, ...) {
-  return PolylinePositions(drawing, style, polyline, text, positions, "eevg_GetTextOnPolyLinePositions", err);
+  return PolylineMeasure(drawing, style, polyline, text, positions, Along::Positions,
+                         "eevg_GetTextOnPolyLinePositions", err);
 }
 
 int32_t eevg_GetTextOnPolyLinePositionsUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                           Efga_CoordinateBlock *polyline, const char16_t *text,
                                           Egda_BaseData *positions, Eerr_ErrorReport **err) {
-  return PolylinePositions(drawing, style, polyline, text, positions, "eevg_GetTextOnPolyLinePositionsUC", err);
+  return PolylineMeasure(drawing, style, polyline, text, positions, Along::Positions,
+                         "eevg_GetTextOnPolyLinePositionsUC", err);
 }
 
 } // extern "C"
