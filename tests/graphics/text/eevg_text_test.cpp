@@ -168,6 +168,29 @@ TEST(TextLayout, SlantIsHeldAt80) {
   EXPECT_NE(box(79), box(80));
 }
 
+TEST(TextLayout, EnginePassesOverATextPath) {
+  TextCanvas canvas;
+  TextDrawing drawing(canvas);
+  const int32_t points[] = {3300, 2100, 5300, 2100}; // beyond the window's far corner
+  Eevg_TextPath *path = eevg_TextPathCreateFromPolyline(drawing.get(), 2, points, 0);
+  ASSERT_NE(path, nullptr);
+  int32_t box[4] = {0, 0, 0, 0};
+  // The passes need text controls that a text call prepared.
+  EXPECT_EQ(eevg_TextBoundingBoxGet(drawing.get(), u"ab", path, box), -1);
+  Style style;
+  Slot err;
+  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "x", &err), 0) << Chain(err.report);
+  // The box starts with its minimum at the window's far corner: glyphs beyond it leave it there.
+  EXPECT_EQ(eevg_TextBoundingBoxGet(drawing.get(), u"ab", path, box), 0);
+  EXPECT_EQ(std::vector<int32_t>(box, box + 4), (std::vector<int32_t>{3192, 1992, 4250, 2800}));
+  Matrix positions(2, 3);
+  EXPECT_EQ(eevg_TextCharPositionsGet(drawing.get(), u"ab", path, positions.get()), 0);
+  EXPECT_EQ(positions.Columns(), (Strings{"412.5,262.5", "475,262.5", "537.5,262.5"}));
+  EXPECT_EQ(eevg_TextDraw(drawing.get(), u"ab", path), 0);
+  eevg_TextPathFree(&path);
+  EXPECT_EQ(path, nullptr);
+}
+
 TEST(TextLayout, DeviceOfType2GetsSideSpacePositions) {
   // The special font's side space is 50 units: 6.25 pixels taken off each character's step.
   TextCanvas canvas;
