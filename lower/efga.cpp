@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "egda_pixel.h"
+#include "emif_internal.h"
 #include "emsc.h"
 #include "internal.h"
 

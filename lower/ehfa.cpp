@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "ehfa_internal.h"
+#include "emif_internal.h"
 #include "emsc.h"
 #include "internal.h"
 

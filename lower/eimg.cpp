@@ -25,6 +25,7 @@
 
 #include "efnp.h"
 #include "ehfa.h"
+#include "ehfa_internal.h"
 #include "eimg_convert.h"
 #include "eirf.h"
 #include "emet.h"

@@ -35,11 +35,14 @@
 
 #include "egda.h"
 #include "egda_pixel.h"
+#include "emif_internal.h"
 #include "emsc.h"
 #include "internal.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 using namespace taviron::emif;
+using taviron::lower::Shape;
 
 namespace {
 
@@ -858,57 +861,13 @@ private:
 
 // ---- Freeing a record's owned parts ----
 
-void FreeRecord(const DesignData &design, uint8_t *p);
-
-void FreeElement(const ItemData &item, uint8_t *p) {
-  const int32_t base = Base(item.type);
-  if (IsNestedBase(base)) FreeRecord(*item.nested, p);
-  else if (base == EMIF_TYPE_BASEDATA) lower::FreeContents(reinterpret_cast<Egda_BaseData *>(p));
-}
-
-bool ElementOwns(const ItemData &item) {
-  const int32_t base = Base(item.type);
-  return IsNestedBase(base) || base == EMIF_TYPE_BASEDATA;
-}
-
-void FreeRecord(const DesignData &design, uint8_t *p) {
-  for (const ItemData &item : design.items) {
-    uint8_t *q = p + item.offset;
-    const int32_t elementSize = BaseLayout(Base(item.type), item.nested ? item.nested->layout : Layout{}).size;
-    switch (Modifier(item.type)) {
-    case 0: FreeElement(item, q); break;
-    case EMIF_FIXED_ARRAY:
-      if (ElementOwns(item))
-        for (int32_t i = 0; i < item.count; ++i) FreeElement(item, q + std::ptrdiff_t{i} * elementSize);
-      break;
-    case EMIF_COUNTED_ARRAY: {
-      int32_t count;
-      std::memcpy(&count, q, 4);
-      uint8_t *elements;
-      std::memcpy(&elements, q + kCountedPointerOffset, sizeof elements);
-      if (elements && ElementOwns(item))
-        for (int32_t i = 0; i < count; ++i) FreeElement(item, elements + std::ptrdiff_t{i} * elementSize);
-      emsc_HeapFree(elements);
-      std::memset(q, 0, static_cast<std::size_t>(item.layout.size));
-      break;
-    }
-    case EMIF_POINTER: {
-      uint8_t *object;
-      std::memcpy(&object, q, sizeof object);
-      if (object) {
-        if (Base(item.type) == EMIF_TYPE_BASEDATA) {
-          egda_BaseDataDelete(reinterpret_cast<Egda_BaseData *>(object), nullptr);
-        } else {
-          FreeElement(item, object);
-          emsc_HeapFree(object);
-        }
-      }
-      std::memset(q, 0, sizeof(void *));
-      break;
-    }
-    }
+struct DataWalk {
+  static const std::vector<ItemData> &Items(const DesignData &design) { return design.items; }
+  static const DesignData *Nested(const ItemData &item) { return item.nested.get(); }
+  static int32_t ElementSize(const ItemData &item) {
+    return BaseLayout(Base(item.type), item.nested ? item.nested->layout : Layout{}).size;
   }
-}
+};
 
 // ---- Definitions (the self-contained description kept in files) ----
 // A definition lists the distinct designs of the nesting tree, nested ones first:
@@ -1002,6 +961,85 @@ DesignPtr ParseDefinition(const std::string &text, std::string &problem) {
 
 } // namespace
 
+namespace {
+
+// The values that follow an item's type code in a design's keyword list: its name; then, by the
+// base type, the enumeration's names (ended by a null) or the nested design's name; then the
+// count of a fixed array. An invalid type code takes its name only (it is refused with it).
+struct ItemShapes {
+  const Shape *Find(int32_t type) const {
+    using V = lower::Value;
+    static constexpr Shape kShapes[6] = {{V::Pointer},
+                                         {V::Pointer, V::PointerList},
+                                         {V::Pointer, V::Pointer},
+                                         {V::Pointer, V::Int},
+                                         {V::Pointer, V::PointerList, V::Int},
+                                         {V::Pointer, V::Pointer, V::Int}};
+    if (!ValidType(type)) return &kShapes[0];
+    const int32_t base = Base(type);
+    const int index = base == EMIF_TYPE_ENUM ? 1 : IsNestedBase(base) ? 2 : 0;
+    return &kShapes[Modifier(type) == EMIF_FIXED_ARRAY ? index + 3 : index];
+  }
+};
+constexpr lower::BasicKeywordList<ItemShapes> kItemList{ItemShapes{}, nullptr, 0};
+
+// Checks one item of the design `name` (number: the items before it) and resolves its nested
+// design; false with a report.
+bool Resolve(Emif_Dictionary *dictionary, const char *name, int32_t number, const ItemDefinition &item,
+             ItemSpec &spec, const char *reporter, Eerr_ErrorReport **err) {
+  if (!item.name || !*item.name) {
+    lower::Report(err, reporter, 3, "Invalid name for item %d of design %s", number + 1, name);
+    return false;
+  }
+  if (!ValidType(item.type)) {
+    lower::Report(err, reporter, 4, "Invalid item type %d for item %s of design %s", item.type, item.name, name);
+    return false;
+  }
+  spec.type = item.type;
+  spec.name = item.name;
+  const int32_t base = Base(item.type);
+  if (base == EMIF_TYPE_ENUM) {
+    if (item.enumCount > kMaxEnumNames) {
+      lower::Report(err, reporter, 4, "Enumeration %s of design %s has too many items", item.name, name);
+      return false;
+    }
+    spec.enumNames.assign(item.enumNames, item.enumNames + item.enumCount);
+  }
+  if (IsNestedBase(base)) {
+    if (!item.nested || !*item.nested) {
+      lower::Report(err, reporter, 5, "Missing nested design name for item %s of design %s", item.name, name);
+      return false;
+    }
+    if (std::strcmp(item.nested, name) == 0) {
+      lower::Report(err, reporter, 6, "Design %s nests itself (item %s)", name, item.name);
+      return false;
+    }
+    Emif_Design *nested = FindIn(dictionary, item.nested);
+    if (!nested) {
+      lower::Report(err, reporter, 5, "Nested design %s of item %s of design %s is not defined", item.nested,
+                    item.name, name);
+      return false;
+    }
+    spec.nested = nested->data;
+  }
+  if (Modifier(item.type) == EMIF_FIXED_ARRAY) spec.count = item.count;
+  return true;
+}
+
+// Builds the design from its checked items and registers it.
+Emif_Design *Finish(Emif_Dictionary *dictionary, const char *name, std::vector<ItemSpec> specs,
+                    const char *reporter, Eerr_ErrorReport **err) {
+  std::string problem;
+  DesignPtr data = BuildDesign(name, std::move(specs), problem);
+  if (!data) {
+    lower::Report(err, reporter, 7, "%s", problem.c_str());
+    return nullptr;
+  }
+  return Register(dictionary, std::move(data), reporter, err, 8, 9);
+}
+
+} // namespace
+
 namespace taviron::emif {
 
 uint64_t DictionarySerial(const Emif_Dictionary *dictionary) { return dictionary ? dictionary->serial : 0; }
@@ -1067,6 +1105,24 @@ bool DesignsShareItems(const Emif_Design *a, const Emif_Design *b) {
   return false;
 }
 
+Emif_Design *DefineDesign(Emif_Dictionary *dictionary, const char *name, std::span<const ItemDefinition> items,
+                          Eerr_ErrorReport **err) {
+  static const char *const kReporter = "emif_DesignCreate";
+  lower::Clear(err);
+  if (!name || !*name) {
+    lower::Report(err, kReporter, 1, "Invalid design name");
+    return nullptr;
+  }
+  if (items.size() > static_cast<std::size_t>(kMaxItems)) {
+    lower::Report(err, kReporter, 2, "Design %s has more than %d items", name, kMaxItems);
+    return nullptr;
+  }
+  std::vector<ItemSpec> specs(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i)
+    if (!Resolve(dictionary, name, static_cast<int32_t>(i), items[i], specs[i], kReporter, err)) return nullptr;
+  return Finish(dictionary, name, std::move(specs), kReporter, err);
+}
+
 } // namespace taviron::emif
 
 extern "C" {
@@ -1097,87 +1153,43 @@ Emif_Design *emif_DesignCreate(Emif_Dictionary *dictionary, const char *name,
     lower::Report(err, kReporter, 1, "Invalid design name");
     return nullptr;
   }
-  va_list ap;
-  va_start(ap, err);
-  bool listOpen = true;
   std::vector<ItemSpec> specs;
-  std::string problem;
-  int32_t code = 0;
   try {
-    for (;;) {
-      const int32_t type = va_arg(ap, int);
-      if (type == 0) break;
+    va_list ap;
+    va_start(ap, err);
+    const bool read = lower::ReadKeywords(kItemList, ap, kReporter, err,
+                                          [&](int32_t type, const lower::KeywordValues &values) {
       if (static_cast<int32_t>(specs.size()) >= kMaxItems) {
-        problem = lower::Format("Design %s has more than %d items", name, kMaxItems);
-        code = 2;
-        break;
+        lower::Report(err, kReporter, 2, "Design %s has more than %d items", name, kMaxItems);
+        return false;
+      }
+      ItemDefinition item;
+      item.type = type;
+      item.name = values.Pointer<const char>(0);
+      const Shape &shape = *kItemList.table.Find(type);
+      for (int i = 1; i < shape.count; ++i) {
+        if (shape.values[i] == lower::Value::PointerList) {
+          if (values.ListTooLong()) {
+            lower::Report(err, kReporter, 4, "Enumeration %s of design %s has too many items", item.name, name);
+            return false;
+          }
+          item.enumNames = reinterpret_cast<const char *const *>(values.List().data());
+          item.enumCount = static_cast<int32_t>(values.List().size());
+        } else if (shape.values[i] == lower::Value::Pointer) {
+          item.nested = values.Pointer<const char>(i);
+        } else {
+          item.count = values.Int(i);
+        }
       }
       ItemSpec spec;
-      spec.type = type;
-      const char *itemName = va_arg(ap, const char *);
-      if (!itemName || !*itemName) {
-        problem = lower::Format("Invalid name for item %d of design %s", static_cast<int32_t>(specs.size()) + 1, name);
-        code = 3;
-        break;
-      }
-      spec.name = itemName;
-      if (!ValidType(type)) {
-        problem = lower::Format("Invalid item type %d for item %s of design %s", type, itemName, name);
-        code = 4;
-        break;
-      }
-      const int32_t base = Base(type);
-      if (base == EMIF_TYPE_ENUM) {
-        for (;;) {
-          const char *item = va_arg(ap, const char *);
-          if (!item) break;
-          if (static_cast<int32_t>(spec.enumNames.size()) >= kMaxEnumNames) {
-            problem = lower::Format("Enumeration %s of design %s has too many items", itemName, name);
-            code = 4;
-            break;
-          }
-          spec.enumNames.emplace_back(item);
-        }
-        if (code) break;
-      }
-      if (IsNestedBase(base)) {
-        const char *nestedName = va_arg(ap, const char *);
-        if (!nestedName || !*nestedName) {
-          problem = lower::Format("Missing nested design name for item %s of design %s", itemName, name);
-          code = 5;
-          break;
-        }
-        if (std::strcmp(nestedName, name) == 0) {
-          problem = lower::Format("Design %s nests itself (item %s)", name, itemName);
-          code = 6;
-          break;
-        }
-        Emif_Design *nested = FindIn(dictionary, nestedName);
-        if (!nested) {
-          problem = lower::Format("Nested design %s of item %s of design %s is not defined",
-                                  nestedName, itemName, name);
-          code = 5;
-          break;
-        }
-        spec.nested = nested->data;
-      }
-      if (Modifier(type) == EMIF_FIXED_ARRAY) spec.count = va_arg(ap, int);
+      if (!Resolve(dictionary, name, static_cast<int32_t>(specs.size()), item, spec, kReporter, err)) return false;
       specs.push_back(std::move(spec));
-    }
+      return true;
+    });
     va_end(ap);
-    listOpen = false;
-    if (code) {
-      lower::Report(err, kReporter, code, "%s", problem.c_str());
-      return nullptr;
-    }
-    DesignPtr data = BuildDesign(name, std::move(specs), problem);
-    if (!data) {
-      lower::Report(err, kReporter, 7, "%s", problem.c_str());
-      return nullptr;
-    }
-    return Register(dictionary, std::move(data), kReporter, err, 8, 9);
+    if (!read) return nullptr;
+    return Finish(dictionary, name, std::move(specs), kReporter, err);
   } catch (const std::bad_alloc &) {
-    if (listOpen) va_end(ap);
     lower::Report(err, kReporter, 9, "Error allocating design %s", name);
     return nullptr;
   }
@@ -1295,7 +1307,7 @@ void *emif_NewObject(const Emif_Design *design, Eerr_ErrorReport **err) {
 }
 
 void emif_ObjectFreeContents(const Emif_Design *design, void *record) {
-  if (design && record) FreeRecord(*design->data, static_cast<uint8_t *>(record));
+  if (design && record) FreeOwned<DataWalk>(*design->data, static_cast<uint8_t *>(record));
 }
 
 void emif_ObjectFree(const Emif_Design *design, void *record) {

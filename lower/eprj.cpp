@@ -19,6 +19,8 @@
 
 #include "ecvt.h"
 #include "egda_pixel.h"
+#include "ehfa_internal.h"
+#include "emif_internal.h"
 #include "emsc.h"
 #include "estr.h"
 #include "internal.h"

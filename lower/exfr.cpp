@@ -12,6 +12,8 @@
 
 #include "ecvt.h"
 #include "egda_pixel.h"
+#include "ehfa_internal.h"
+#include "emif_internal.h"
 #include "emsc.h"
 #include "internal.h"
 
@@ -1055,7 +1057,7 @@ private:
 
 // Makes the entry at path (null: the current entry) the base of a node operation, and tells
 // whether it has an "XForm" child. False with a report (code) when it cannot.
-bool FindBase(Ehfa_File *file, const char *path, const EhfaSavedEntry &start, bool &hasNode,
+bool FindBase(Ehfa_File *file, const char *path, EhfaSavedEntry &start, bool &hasNode,
               const char *reporter, int32_t code, Eerr_ErrorReport **err) {
   if (!start.Position()) {
     lower::ReportCallee(err, start.problem, reporter, code, "ehfa_EntryPositionGet");
@@ -1285,9 +1287,12 @@ int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xf
   EhfaSavedEntry base(file);
   Eerr_ErrorReport *inner = nullptr;
   // Nodes left after the first by an earlier write that failed go first.
-  if (!base.Position() || !PruneNodes(file, base.Position(), Keep::First, &inner)) {
-    lower::ReportCallee(err, base.Position() ? inner : base.problem, kReporter, 4,
-                        base.Position() ? "ehfa_EntryDelete" : "ehfa_EntryPositionGet");
+  if (!base.Position()) {
+    lower::ReportCallee(err, base.problem, kReporter, 4, "ehfa_EntryPositionGet");
+    return -1;
+  }
+  if (!PruneNodes(file, base.Position(), Keep::First, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 4, "ehfa_EntryDelete");
     return -1;
   }
   ehfa_EntryPositionSet(file, base.Position(), nullptr);

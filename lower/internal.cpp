@@ -182,7 +182,7 @@ void ReportChained(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *
   }
   va_list ap;
   va_start(ap, format);
-  *err = eerr_CreateErrorReportV(reporter, code, EERR_FATAL, inner, format, ap);
+  *err = eerr_CreateErrorReportV(reporter, code, EERR_FATAL, JoinChains(inner, *err), format, ap);
   va_end(ap);
 }
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "eerr.h"
+#include "guard.h"
+#include "ownership.h"
 
 namespace taviron::lower {
 
@@ -38,6 +40,15 @@ void ReportChained(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *
 // "Error returned from <callee>" of the reporter above it.
 void ReportCallee(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter,
                   int32_t code, const char *callee);
+// The same, taking the chain from a callee's slot (above what err already holds).
+void ReportChained(Eerr_ErrorReport **err, CalleeReport &inner, const char *reporter, int32_t code,
+                   const char *format, ...) __attribute__((format(printf, 5, 6)));
+void ReportCallee(Eerr_ErrorReport **err, CalleeReport &inner, const char *reporter, int32_t code,
+                  const char *callee);
+// Hands a callee's chain on to the slot unchanged (above what it holds; dropped when err is null).
+void PassOn(Eerr_ErrorReport **err, CalleeReport &inner);
+// The chain `newer` with `older` beneath it (either may be null); never allocates.
+Eerr_ErrorReport *JoinChains(Eerr_ErrorReport *newer, Eerr_ErrorReport *older) noexcept;
 // Sets the slot to null (when given) at the start of a call.
 inline void Clear(Eerr_ErrorReport **err) {
   if (err) *err = nullptr;
