@@ -1,13 +1,20 @@
-// The record codec's C++ side, for the families of the layer: stored-form layouts computed at
-// compile time, and the dictionary calls the hierarchical files use to keep a dictionary in a
-// file. Not part of the C interface.
+// The designs' and the record codec's C++ side, for the families of the layer: stored-form
+// layouts computed at compile time, the dictionary calls the hierarchical files use to keep a
+// dictionary in a file, designs from item lists, and what the units of the family share (its
+// design data, its byte sources). Not part of the C interface.
+//
+// A design is an immutable layout (DesignData) shared by every handle that refers to it: a
+// nested item holds the layout of its nested design, not the handle, so deleting a design never
+// leaves a dangling reference and nesting can never form a cycle.
 #ifndef TAVIRON_LOWER_EMIF_INTERNAL_H
 #define TAVIRON_LOWER_EMIF_INTERNAL_H
 
 #include "emif.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -124,6 +131,143 @@ bool LayoutsEqual(const Emif_Design *a, const Emif_Design *b);
 // True when the two designs have an item of the same name.
 bool DesignsShareItems(const Emif_Design *a, const Emif_Design *b);
 
+// ---- Between the units of the family (designs and the codec) ----
+
+inline constexpr int32_t kMaxDepth = 64;                 // nesting levels of designs
+inline constexpr int64_t kMaxRecordSize = int64_t{1} << 28; // bytes of one stored record
+inline constexpr int32_t kMaxItems = 100000;             // items of one design (runaway argument lists)
+inline constexpr int32_t kMaxEnumNames = 100000;
+
+struct DesignData;
+using DesignPtr = std::shared_ptr<const DesignData>;
+
+struct ItemData {
+  int32_t type = 0;
+  std::string name;
+  int32_t count = 0; // fixed-array count
+  std::vector<std::string> enumNames;
+  DesignPtr nested;
+  int32_t offset = 0;
+  Layout layout;
+};
+
+struct DesignData {
+  std::string name;
+  std::vector<ItemData> items;
+  Layout layout;
+  int32_t depth = 1;
+  uint64_t minExternal = 0; // fewest external bytes a record of this design takes
+  // Item index by name.
+  const ItemData *Find(const std::string &itemName) const {
+    for (const ItemData &item : items)
+      if (item.name == itemName) return &item;
+    return nullptr;
+  }
+};
+
+inline int32_t Base(int32_t type) { return type & 0xff; }
+inline int32_t Modifier(int32_t type) { return type & 0xf00; }
+inline bool IsNestedBase(int32_t base) { return base == EMIF_TYPE_OBJECT || base == EMIF_TYPE_RECORD; }
+
+inline bool ValidType(int32_t type) {
+  if (type <= 0 || (type & ~0x7ff) != 0) return false;
+  const int32_t modifier = Modifier(type);
+  if (modifier != 0 && modifier != EMIF_FIXED_ARRAY && modifier != EMIF_COUNTED_ARRAY &&
+      modifier != EMIF_POINTER)
+    return false;
+  return BaseLayout(Base(type), Layout{1, 1}).size != 0;
+}
+
+// External bytes of one scalar element of a base type (0 for nested and matrices).
+inline int32_t ScalarExternal(int32_t base) {
+  switch (base) {
+  case EMIF_TYPE_ENUM: return 4;
+  case EMIF_TYPE_BYTE:
+  case EMIF_TYPE_U8:
+  case EMIF_TYPE_CHAR: return 1;
+  case EMIF_TYPE_U16:
+  case EMIF_TYPE_S16: return 2;
+  case EMIF_TYPE_U32:
+  case EMIF_TYPE_S32:
+  case EMIF_TYPE_F32: return 4;
+  case EMIF_TYPE_F64: return 8;
+  default: return 0;
+  }
+}
+
+inline uint64_t SaturatingMul(uint64_t a, uint64_t b) {
+  if (a != 0 && b > std::numeric_limits<uint64_t>::max() / a) return std::numeric_limits<uint64_t>::max();
+  return a * b;
+}
+inline uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
+  return b > std::numeric_limits<uint64_t>::max() - a ? std::numeric_limits<uint64_t>::max() : a + b;
+}
+
+// Fewest external bytes of one element of the item's base type.
+inline uint64_t ElementMinExternal(const ItemData &item) {
+  const int32_t base = Base(item.type);
+  if (IsNestedBase(base)) return item.nested->minExternal;
+  if (base == EMIF_TYPE_BASEDATA) return 16;
+  return static_cast<uint64_t>(ScalarExternal(base));
+}
+
+inline uint64_t ItemMinExternal(const ItemData &item) {
+  switch (Modifier(item.type)) {
+  case 0: return ElementMinExternal(item);
+  case EMIF_FIXED_ARRAY: return SaturatingMul(ElementMinExternal(item), static_cast<uint64_t>(item.count));
+  default: return 4; // a count or a presence flag
+  }
+}
+
+// An item before its layout is computed.
+struct ItemSpec {
+  int32_t type = 0;
+  std::string name;
+  int32_t count = 0;
+  std::vector<std::string> enumNames;
+  DesignPtr nested;
+};
+
+// True when the two layouts have the same items (and names, when compareNames).
+bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames = true);
+
+// Little-endian helpers.
+inline void PutUnsigned(std::string &out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+inline uint64_t GetUnsigned(const uint8_t *in, int bytes) {
+  uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value |= uint64_t{in[i]} << (8 * i);
+  return value;
+}
+
+// Where the external bytes come from.
+class Source {
+public:
+  virtual ~Source() = default;
+  // Copies n bytes out; false when fewer are left.
+  virtual bool Read(uint8_t *to, uint64_t n) = 0;
+  // Bytes left (an upper bound).
+  virtual uint64_t Remaining() const = 0;
+};
+
+class MemorySource : public Source {
+public:
+  MemorySource(const uint8_t *bytes, uint64_t size) : p_(bytes), left_(size) {}
+  bool Read(uint8_t *to, uint64_t n) override {
+    if (n > left_) return false;
+    if (n) std::memcpy(to, p_, n);
+    p_ += n;
+    left_ -= n;
+    return true;
+  }
+  uint64_t Remaining() const override { return left_; }
+
+private:
+  const uint8_t *p_;
+  uint64_t left_;
+};
+
 // ---- Designs from item lists (the record kit defines its designs through this) ----
 
 // One item of a design being defined; the texts must live until the call returns.
@@ -195,4 +339,15 @@ template <class Walk, class D> void FreeOwned(const D &design, uint8_t *p) {
 }
 
 } // namespace taviron::emif
+
+// The handle of a design and a dictionary of them.
+struct Emif_Dictionary {
+  std::vector<Emif_Design *> designs;
+  uint64_t serial = 0;
+};
+
+struct Emif_Design {
+  taviron::emif::DesignPtr data;
+  Emif_Dictionary *dictionary = nullptr;
+};
 #endif
