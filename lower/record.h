@@ -49,6 +49,7 @@ struct Item {
   bool floating = false;          // the member (or its elements) is floating point
   int32_t count = 0;              // elements of a fixed array
   const Design *nested = nullptr; // the design of nested records
+  bool hasNested = false;         // (a constant test: the address of an inline table may not be)
   const char *const *enumNames = nullptr;
   int32_t enumCount = 0;
   PrintAs print = PrintAs::Value;
@@ -68,6 +69,7 @@ struct Item {
   constexpr Item Nested(const Design &design) const {
     Item item = *this;
     item.nested = &design;
+    item.hasNested = true;
     return item;
   }
   template <std::size_t N> constexpr Item Enum(const char *const (&names)[N]) const {
@@ -125,7 +127,7 @@ struct Design {
       if ((modifier == 0 || modifier == EMIF_FIXED_ARRAY) && item.floating != floatingBase) return false;
       if ((modifier == EMIF_FIXED_ARRAY) != (item.count > 0)) return false;
       const bool nests = base == EMIF_TYPE_OBJECT || base == EMIF_TYPE_RECORD;
-      if (nests != (item.nested != nullptr) || (item.nested && !item.nested->Matches())) return false;
+      if (nests != item.hasNested || (item.hasNested && !item.nested->Matches())) return false;
       if (item.enumCount > 0 && base != EMIF_TYPE_ENUM) return false;
     }
     const emif::Layout whole = Layout();
@@ -134,7 +136,7 @@ struct Design {
 
 private:
   static constexpr emif::Layout ItemLayoutOf(const Item &item) {
-    const emif::Layout nested = item.nested ? item.nested->Layout() : emif::Layout{};
+    const emif::Layout nested = item.hasNested ? item.nested->Layout() : emif::Layout{};
     return emif::ItemLayout(item.type, item.count, nested);
   }
 };
