@@ -1,0 +1,297 @@
+// Layer stacks, windows and pixel rectangles.
+#include "eimg.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <complex>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "efnp.h"
+#include "ehfa.h"
+#include "ehfa_internal.h"
+#include "eimg_convert.h"
+#include "eimg_internal.h"
+#include "eirf.h"
+#include "emet.h"
+#include "emsc.h"
+#include "internal.h"
+
+namespace lower = taviron::lower;
+namespace conv = taviron::lower::eimg;
+using namespace taviron::eimg;
+
+namespace {
+
+// ---- Stacks ----
+
+Eimg_LayerStack *NewStack(int32_t count, const char *reporter, Eerr_ErrorReport **err) {
+  auto *stack = static_cast<Eimg_LayerStack *>(emsc_HeapMalloc(sizeof(Eimg_LayerStack)));
+  auto **layers = static_cast<Eimg_Layer **>(emsc_HeapMalloc(sizeof(Eimg_Layer *) * std::size_t(std::max(count, 1))));
+  if (!stack || !layers) {
+    emsc_HeapFree(stack);
+    emsc_HeapFree(layers);
+    lower::Report(err, reporter, 2, "Error allocating the layer stack");
+    return nullptr;
+  }
+  stack->count = 0;
+  stack->layers = layers;
+  return stack;
+}
+
+void DropStack(Eimg_LayerStack *stack) {
+  for (int32_t i = 0; i < stack->count; ++i) CloseLayer(stack->layers[i], "", nullptr);
+  emsc_HeapFree(stack->layers);
+  emsc_HeapFree(stack);
+}
+
+bool ValidNames(const Estr_StringList *names, const char *reporter, Eerr_ErrorReport **err) {
+  if (!names || names->count < 1 || !names->strings) {
+    lower::Report(err, reporter, 1, "Invalid list of layer names");
+    return false;
+  }
+  return true;
+}
+
+int32_t StackMove(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width, int32_t height,
+                  const Egda_BaseDataStack *rects, int mode, const char *reporter, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!stack || !stack->layers) {
+    lower::Report(err, reporter, 1, "Invalid layer stack");
+    return -1;
+  }
+  if (!rects || !rects->layers || rects->count < stack->count) {
+    lower::Report(err, reporter, 2, "The pixel rectangle stack has fewer rectangles than the %d layers",
+                  stack->count);
+    return -1;
+  }
+  for (int32_t i = 0; i < stack->count; ++i) {
+    Eerr_ErrorReport *inner = nullptr;
+    const int32_t result =
+        mode == 1 ? WriteWindow(stack->layers[i], column, row, width, height, rects->layers[i], "eimg_LayerWrite", &inner)
+                  : ReadWindow(stack->layers[i], column, row, width, height, rects->layers[i], mode == 2,
+                               mode == 2 ? "eimg_LayerRasterPixelRectGet" : "eimg_LayerRead", &inner);
+    if (result != 0) {
+      lower::Report(&inner, reporter, 3, "Error with layer %d of the stack", i + 1);
+      if (err) *err = inner;
+      else eerr_DeleteErrorReportEx(&inner);
+      return -1;
+    }
+  }
+  return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+// ---- Layer stacks ----
+
+Eimg_LayerStack *eimg_LayerStackOpen(const Estr_StringList *names, Eint_InitToolkitData *init, Eerr_ErrorReport **err,
+                                     ...) {
+  static const char *const kReporter = "eimg_LayerStackOpen";
+  lower::Clear(err);
+  std::vector<Option> options;
+  va_list ap;
+  va_start(ap, err);
+  const bool parsed = ParseOptions(ap, options, kReporter, 1, err);
+  va_end(ap);
+  if (!parsed || !ValidNames(names, kReporter, err)) return nullptr;
+  Eimg_LayerStack *stack = NewStack(names->count, kReporter, err);
+  if (!stack) return nullptr;
+  for (int32_t i = 0; i < names->count; ++i) {
+    Eerr_ErrorReport *inner = nullptr;
+    Eimg_Layer *layer = OpenLayer(names->strings[i], init, options, "eimg_LayerOpen", &inner);
+    if (!layer) {
+      DropStack(stack);
+      lower::ReportCallee(err, inner, kReporter, 3, "eimg_LayerOpen");
+      return nullptr;
+    }
+    stack->layers[stack->count++] = layer;
+  }
+  return stack;
+}
+
+Eimg_LayerStack *eimg_LayerStackCreate(const Estr_StringList *names, int32_t layerType, int32_t pixelType,
+                                       int32_t width, int32_t height, Eint_InitToolkitData *init,
+                                       Eerr_ErrorReport **err, ...) {
+  static const char *const kReporter = "eimg_LayerStackCreate";
+  lower::Clear(err);
+  std::vector<Option> options;
+  va_list ap;
+  va_start(ap, err);
+  const bool parsed = ParseOptions(ap, options, kReporter, 1, err);
+  va_end(ap);
+  if (!parsed || !ValidNames(names, kReporter, err)) return nullptr;
+  Eimg_LayerStack *stack = NewStack(names->count, kReporter, err);
+  if (!stack) return nullptr;
+  for (int32_t i = 0; i < names->count; ++i) {
+    Eerr_ErrorReport *inner = nullptr;
+    Eimg_Layer *layer =
+        CreateLayer(names->strings[i], layerType, pixelType, width, height, init, options, "eimg_LayerCreate", &inner);
+    if (!layer) {
+      DropStack(stack);
+      lower::ReportCallee(err, inner, kReporter, 3, "eimg_LayerCreate");
+      return nullptr;
+    }
+    stack->layers[stack->count++] = layer;
+  }
+  return stack;
+}
+
+int32_t eimg_LayerStackChangeOptions(Eimg_LayerStack *stack, Eerr_ErrorReport **err, ...) {
+  static const char *const kReporter = "eimg_LayerStackChangeOptions";
+  lower::Clear(err);
+  std::vector<Option> options;
+  va_list ap;
+  va_start(ap, err);
+  const bool parsed = ParseOptions(ap, options, kReporter, 2, err);
+  va_end(ap);
+  if (!stack || !stack->layers) {
+    lower::Report(err, kReporter, 1, "Invalid layer stack");
+    return -1;
+  }
+  if (!parsed) return -1;
+  for (int32_t i = 0; i < stack->count; ++i)
+    if (!ApplyOptions(stack->layers[i], options, kReporter, 3, err)) return -1;
+  return 0;
+}
+
+void eimg_LayerStackClose(Eimg_LayerStack *stack, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_LayerStackClose";
+  lower::Clear(err);
+  if (!stack) return;
+  Eerr_ErrorReport *first = nullptr;
+  for (int32_t i = 0; i < stack->count; ++i) {
+    Eerr_ErrorReport *inner = nullptr;
+    if (!CloseLayer(stack->layers[i], "eimg_LayerClose", &inner) && !first)
+      lower::ReportCallee(&first, inner, kReporter, 1, "eimg_LayerClose");
+    else eerr_DeleteErrorReportEx(&inner);
+  }
+  emsc_HeapFree(stack->layers);
+  emsc_HeapFree(stack);
+  if (err) *err = first;
+  else eerr_DeleteErrorReportEx(&first);
+}
+
+int32_t eimg_LayerStackRead(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width, int32_t height,
+                            Egda_BaseDataStack *rects, Eerr_ErrorReport **err) {
+  return StackMove(stack, column, row, width, height, rects, 0, "eimg_LayerStackRead", err);
+}
+
+int32_t eimg_LayerStackWrite(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width, int32_t height,
+                             const Egda_BaseDataStack *rects, Eerr_ErrorReport **err) {
+  return StackMove(stack, column, row, width, height, rects, 1, "eimg_LayerStackWrite", err);
+}
+
+int32_t eimg_LayerStackRasterPixelRectStackGet(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width,
+                                               int32_t height, Egda_BaseDataStack *rects, Eerr_ErrorReport **err) {
+  return StackMove(stack, column, row, width, height, rects, 2, "eimg_LayerStackRasterPixelRectStackGet", err);
+}
+
+Estr_StringList *eimg_LayerNameStackCreate(const char *fileName, int32_t count, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_LayerNameStackCreate";
+  lower::Clear(err);
+  if (!fileName || !*fileName || count < 0) {
+    lower::Report(err, kReporter, 1, "Invalid file name or layer count");
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  Estr_StringList *list = estr_StringListCreate(count, &inner);
+  if (!list) {
+    lower::ReportCallee(err, inner, kReporter, 2, "estr_StringListCreate");
+    return nullptr;
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    const std::string name = lower::Format("%s(:Layer_%d)", fileName, i + 1);
+    if (!(list->strings[i] = lower::HeapCopy(name.data(), name.size()))) {
+      estr_StringListDelete(list, nullptr);
+      lower::Report(err, kReporter, 3, "Error allocating the layer names");
+      return nullptr;
+    }
+  }
+  return list;
+}
+
+void eimg_LayerNameStackDelete(Estr_StringList *names, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  estr_StringListDelete(names, nullptr);
+}
+
+// ---- Windows and pixel rectangles ----
+
+Egda_Window *eimg_WindowCreate(int32_t width, int32_t height, int32_t x, int32_t y, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Eerr_ErrorReport *inner = nullptr;
+  Egda_Window *window = egda_WindowCreate(width, height, x, y, &inner);
+  if (!window) lower::ReportCallee(err, inner, "eimg_WindowCreate", 1, "egda_WindowCreate");
+  return window;
+}
+
+void eimg_WindowDelete(Egda_Window *window, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  egda_WindowDelete(window, nullptr);
+}
+
+Egda_BaseData *eimg_PixelRectCreate(int32_t width, int32_t height, int32_t pixelType, Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_PixelRectCreate";
+  lower::Clear(err);
+  if (!ValidPixelType(pixelType) || width < 0 || height < 0) {
+    lower::Report(err, kReporter, 1, "Invalid pixel rectangle: %d x %d of pixel type %d", width, height, pixelType);
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  Egda_BaseData *rect = egda_BaseDataCreate(height, width, pixelType, EGDA_RASTER, nullptr, &inner);
+  if (!rect) lower::ReportCallee(err, inner, kReporter, 2, "egda_BaseDataCreate");
+  return rect;
+}
+
+void eimg_PixelRectDelete(Egda_BaseData *rect, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  egda_BaseDataDelete(rect, nullptr);
+}
+
+Egda_BaseDataStack *eimg_PixelRectStackCreate(int32_t count, int32_t width, int32_t height, int32_t pixelType,
+                                              Eerr_ErrorReport **err) {
+  static const char *const kReporter = "eimg_PixelRectStackCreate";
+  lower::Clear(err);
+  if (!ValidPixelType(pixelType) || width < 0 || height < 0 || count < 0) {
+    lower::Report(err, kReporter, 1, "Invalid pixel rectangle stack: %d of %d x %d of pixel type %d", count, width,
+                  height, pixelType);
+    return nullptr;
+  }
+  Eerr_ErrorReport *inner = nullptr;
+  Egda_BaseDataStack *stack = egda_BaseDataStackCreate(count, height, width, pixelType, EGDA_RASTER, &inner);
+  if (!stack) lower::ReportCallee(err, inner, kReporter, 2, "egda_BaseDataStackCreate");
+  return stack;
+}
+
+void eimg_PixelRectStackDelete(Egda_BaseDataStack *stack, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  egda_BaseDataStackDelete(stack, nullptr);
+}
+
+Egda_BaseDataStack *eimg_PixelRectStackCopy(const Egda_BaseDataStack *stack, Egda_BaseDataStack *destination,
+                                            Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  Eerr_ErrorReport *inner = nullptr;
+  Egda_BaseDataStack *copy = egda_BaseDataStackCopy(stack, destination, &inner);
+  if (!copy) lower::ReportCallee(err, inner, "eimg_PixelRectStackCopy", 1, "egda_BaseDataStackCopy");
+  return copy;
+}
+
+} // extern "C"
