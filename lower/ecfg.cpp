@@ -72,7 +72,7 @@ bool ValidClassName(const char *name) {
 std::vector<std::string> SplitVariable(const char *variable, int32_t paths, Eerr_ErrorReport **err,
                                        const char *reporter) {
   std::vector<std::string> items;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!lower::ExpandList(std::getenv(variable), paths != 0, items, &inner, reporter))
     lower::ReportCallee(err, inner, reporter, 90, "the expansion of a list");
   return items;
@@ -100,7 +100,7 @@ void Load(ConfigurationClass &entry, Eerr_ErrorReport **err, const char *reporte
       files.push_back(directory + "/" + entry.name + (base->empty() ? "" : "." + *base) + ".cfg");
   std::vector<const char *> pointers;
   for (const std::string &file : files) pointers.push_back(file.c_str());
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) {
     lower::ReportCallee(err, inner, reporter, 91, "estr_StringToStringList");
@@ -122,7 +122,7 @@ ConfigurationClass *GetClass(const char *className, Eerr_ErrorReport **err, cons
   if (!state.read) ReadEnvironment(err, reporter);
   for (ConfigurationClass &entry : state.classes)
     if (estr_Eqic(entry.name.c_str(), className)) return &entry;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = epmg_DatabaseCreate(className, EPMG_FORMAT_CONFIGURATION, &inner);
   if (!database) {
     lower::ReportCallee(err, inner, reporter, 94, "epmg_DatabaseCreate");
@@ -137,7 +137,7 @@ Estr_StringList *Copy(const std::vector<std::string> &items, Eerr_ErrorReport **
                       const char *reporter) {
   std::vector<const char *> pointers;
   for (const std::string &item : items) pointers.push_back(item.c_str());
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 95, "estr_StringToStringList");
   return list;
@@ -150,10 +150,10 @@ Estr_StringList *LevelList(const char *className, int32_t *current, bool directo
   Ecfg_LevelListHook hook = directories ? m.directories : m.databases;
   if (hook) return hook(className, current, err);
   std::lock_guard<std::mutex> lock(stateMutex);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ConfigurationClass *entry = GetClass(className, &inner, reporter);
   if (inner) { // an invalid name, or the class's files could not be read
-    if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
+    lower::PassOn(err, inner);
     return nullptr;
   }
   const std::vector<std::string> &items = directories ? state.directories : state.databases;
@@ -173,7 +173,7 @@ bool FetchTyped(const char *className, const char *instance, const char *key, in
   record.category = const_cast<char *>(instance);
   record.name = const_cast<char *>(key);
   Epmg_Preference *pointer = &record;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ecfg_PreferenceGet(&pointer, &inner);
   if (inner || pointer != &record) {
     if (pointer == &record) epmg_PreferenceValueClear(&record);
@@ -202,7 +202,7 @@ char *FetchText(const char *className, const char *instance, const char *key, in
 // read (a corrupt file is reported by the call that reads it).
 Epmg_Database *ClassDatabase(const char *className, Eerr_ErrorReport **err, const char *reporter,
                              int32_t code) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = ecfg_GetClassDB(className, &inner);
   if (inner) {
     lower::ReportCallee(err, inner, reporter, code, "ecfg_GetClassDB");
@@ -263,7 +263,7 @@ void ecfg_Init(Eerr_ErrorReport **err) {
 
 Epmg_Database *ecfg_GetTemplateDB(const char *className, Eerr_ErrorReport **err) {
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(className, &inner);
   if (inner) lower::ReportCallee(err, inner, "ecfg_GetTemplateDB", 1, "eprf_DefaultDatabaseGet");
   return database;
@@ -285,7 +285,7 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
     return hook(className, category, instance, key, flags, err);
   Epmg_Database *database = ClassDatabase(className, err, reporter, 1);
   if (!database) return nullptr;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   switch (flags) {
   case ECFG_QUERY_INSTANCES: {
     Estr_StringList *list = epmg_DatabaseCategories(database, &inner);
@@ -308,10 +308,10 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
       record.category = instances->strings[i];
       record.name = const_cast<char *>(key);
       record.valueType = EPMG_TYPE_STRING;
-      Eerr_ErrorReport *missing = nullptr;
+      lower::CalleeReport missing;
       epmg_GetPreference(database, &record, &missing);
       if (missing) {
-        eerr_DeleteErrorReportEx(&missing); // an instance without the key
+        missing.Drop(); // an instance without the key
         continue;
       }
       values = estr_StringListAppend(values, record.value.string, &inner);
@@ -363,10 +363,10 @@ void ecfg_SetDatabaseLevel(const char *className, const char *directory, const c
     return;
   }
   std::lock_guard<std::mutex> lock(stateMutex);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ConfigurationClass *entry = GetClass(className, &inner, reporter);
   if (inner) { // an invalid name, or the class's files could not be read
-    if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
+    lower::PassOn(err, inner);
     return;
   }
   int32_t d = entry->directory, b = entry->base;
@@ -408,7 +408,7 @@ void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32
   }
   Epmg_Database *database = ClassDatabase(className, err, reporter, 1);
   if (!database) return;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (operation == ECFG_CHANGE_CREATE_INSTANCE) {
     epmg_DatabaseAddCategory(database, key, &inner);
     if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_DatabaseAddCategory");
@@ -426,7 +426,7 @@ void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32
   Estr_StringList *existing = name ? epmg_DatabaseKeys(database, name, &inner) : nullptr;
   estr_StringListDelete(existing, nullptr);
   if (!existing) {
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     lower::Report(err, reporter, 5, "No instance %s in class %s", name ? name : "NULL", className);
     return;
   }
@@ -445,7 +445,7 @@ void ecfg_SaveChangeList(const char *className, int32_t flags, Eerr_ErrorReport 
   lower::Clear(err);
   Epmg_Database *database = ClassDatabase(className, err, "ecfg_SaveChangeList", 1);
   if (!database) return;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   epmg_DatabaseSave(database, &inner);
   if (inner) lower::ReportCallee(err, inner, "ecfg_SaveChangeList", 2, "epmg_DatabaseSave");
 }
@@ -468,7 +468,7 @@ void ecfg_WriteCategory(const char *className, const char *category, const char 
   const bool withSuffix = suffix && *suffix;
   const std::string file = lower::Format("%s/%s%s%s.cfg", directory, className, withSuffix ? "." : "",
                                          withSuffix ? suffix : "");
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   epmg_DatabaseWrite(database, -1, category, file.c_str(), &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_DatabaseWrite");
 }
@@ -482,7 +482,7 @@ void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
     return;
   }
   if (Ecfg_PreferenceGetHook hook = CurrentMethods().preferenceGet) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     hook(record, &inner);
     if (inner) {
       *record = nullptr;
@@ -491,16 +491,16 @@ void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
     return;
   }
   const char *className = (*record)->className ? (*record)->className : EPMG_DEFAULT_CLASS;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (Epmg_Database *templates = eprf_DefaultDatabaseGet(className, &inner)) {
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     epmg_GetPreference(templates, *record, &inner);
     if (!inner) return;
   }
-  eerr_DeleteErrorReportEx(&inner);
+  inner.Drop();
   Epmg_Database *database = ecfg_GetClassDB(className, &inner);
   if (database) {
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     epmg_GetPreference(database, *record, &inner);
   }
   if (inner) {
@@ -520,13 +520,13 @@ void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) {
     lower::Report(err, reporter, 1, "No preference record");
     return;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(record->className, &inner);
   if (!database) {
     lower::ReportCallee(err, inner, reporter, 2, "eprf_DefaultDatabaseGet");
     return;
   }
-  eerr_DeleteErrorReportEx(&inner);
+  inner.Drop();
   if (!epmg_PutPreference(database, record, &inner)) {
     if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_PutPreference");
     return;

@@ -159,7 +159,7 @@ int32_t ecvt_UnitSetByName(const char *name, int32_t *kind, Efga_Polynomial **to
     return -1;
   }
   const double to = unit->num / unit->den, back = unit->den / unit->num;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Efga_Polynomial *madeTo = nullptr;
   if (toStandard) {
     Efga_Polynomial *p = efga_PolyCreate2DScale(*toStandard, to, to, &inner);

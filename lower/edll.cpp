@@ -144,16 +144,11 @@ void *edll_InstanceOpenByClassName(const char *className, const char *path,
                   className);
     return nullptr;
   }
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   instance->handle = edll_Open(path, &local);
   if (!instance->handle) {
     FreeRecord(instance);
-    if (err) {
-      *err = local;
-      lower::Report(err, reporter, 5, "Error returned from edll_Open");
-    } else {
-      eerr_DeleteErrorReportEx(&local);
-    }
+    lower::ReportChained(err, local, reporter, 5, "Error returned from edll_Open");
     return nullptr;
   }
   instance->freeOp = freeOp;
@@ -169,12 +164,7 @@ void *edll_InstanceOpenByClassName(const char *className, const char *path,
     // What the load operation made despite its report is its own to free.
     instance->object = nullptr;
     Destroy(instance);
-    if (err) {
-      *err = local;
-      lower::Report(err, reporter, 6, "Error returned from the load operation of %s", path);
-    } else {
-      eerr_DeleteErrorReportEx(&local);
-    }
+    lower::ReportChained(err, local, reporter, 6, "Error returned from the load operation of %s", path);
     return nullptr;
   }
   instance->object = object;

@@ -148,15 +148,10 @@ int32_t edlm_AddIfUnique(Edlm_List *list, const void *item, Edlm_EqualFunction e
   }
   for (int32_t i = 0; i < list->count; ++i)
     if (equal(Slot(list, i), item)) return i;
-  Eerr_ErrorReport *added = nullptr;
+  lower::CalleeReport added;
   const int32_t index = Append("edlm_Add", list, item, &added);
   if (index < 0) {
-    if (err) {
-      *err = added;
-      lower::Report(err, "edlm_AddIfUnique", 2, "Error returned from edlm_Add");
-    } else {
-      eerr_DeleteErrorReportEx(&added);
-    }
+    lower::ReportChained(err, added, "edlm_AddIfUnique", 2, "Error returned from edlm_Add");
   }
   return index;
 }

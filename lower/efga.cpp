@@ -1126,7 +1126,7 @@ static_assert(kPolynomialLayout.size == sizeof(Efga_PolynomialPrivate) &&
 extern "C" Emif_Design *efga_PolynomialDesignDefine(Emif_Dictionary *dictionary,
                                                     Eerr_ErrorReport **err) {
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Emif_Design *design = emif_DesignCreate(dictionary, "Efga_Polynomial", &inner,
                                           EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE, "data", 0);
   if (!design) lower::ReportCallee(err, inner, "efga_PolynomialDesignDefine", 1, "emif_DefineObject");

@@ -805,10 +805,10 @@ Estr_StringList *efio_SearchListGenerateAndIdentifyFiles(const char *listText,
                                                          const char *pattern) {
   if (!listText || !pattern) return nullptr;
   std::string expanded;
-  Eerr_ErrorReport *report = nullptr;
+  lower::CalleeReport report;
   if (!lower::ExpandVariables(listText, expanded, &report,
                               "efio_SearchListGenerateAndIdentifyFiles")) {
-    eerr_DeleteErrorReportEx(&report);
+    report.Drop();
     return nullptr;
   }
   Estr_StringList *found = nullptr;
@@ -822,7 +822,7 @@ Estr_StringList *efio_SearchListGenerateAndIdentifyFiles(const char *listText,
       const int32_t before = estr_StringListCount(found);
       found = estr_StringListAppend(found, path.c_str(), &report);
       if (report || estr_StringListCount(found) == before) {
-        eerr_DeleteErrorReportEx(&report);
+        report.Drop();
         estr_StringListDelete(found, nullptr);
         return nullptr;
       }
@@ -908,11 +908,10 @@ int32_t efio_FileNameCorrect(char **name, void *userData, Efio_LocateFunction ca
       found = candidate;
   if (found.empty() && !base.empty() && callback) {
     locatedPath.clear();
-    Eerr_ErrorReport *report = nullptr;
+    lower::CalleeReport report;
     const int32_t answer = callback(userData, base.c_str(), context, &report);
     if (report) {
-      if (err) *err = report;
-      else eerr_DeleteErrorReportEx(&report);
+      lower::PassOn(err, report);
       lower::Report(err, "efio_FileNameCorrect", 1, "Error returned from the locate function for %s",
                     original.c_str());
       return 0;

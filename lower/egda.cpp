@@ -1000,7 +1000,7 @@ void egda_BaseDataStackFunction(const Egda_StackFunction *object, Egda_BaseDataS
     lower::Report(err, name, 6, "The operator has no function for pixel type %s", PixelTypeName(slot));
     return;
   }
-  Eerr_ErrorReport *slotErr = nullptr;
+  lower::CalleeReport slotErr;
   reinterpret_cast<Egda_StringSlotFunction>(function)(output, arguments, &slotErr);
   if (slotErr)
     lower::ReportChained(err, slotErr, name, 7, "Error returned from the operator for pixel type %s",
@@ -1101,7 +1101,7 @@ void egda_BaseDataStackNeighbourhoodFunction(const Egda_StackFunction *object,
   stacks[0] = &slotInput;
   Egda_ArgumentList slotArguments{arguments->count, stacks.data(), slotMask};
   Egda_Window slotWindow = *window;
-  Eerr_ErrorReport *slotErr = nullptr;
+  lower::CalleeReport slotErr;
   reinterpret_cast<Egda_NeighbourhoodSlotFunction>(function)(output, &slotArguments, &slotWindow, options, &slotErr);
   release();
   if (slotErr)

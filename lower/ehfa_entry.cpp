@@ -165,7 +165,7 @@ void *ReadRecord(const char *reporter, Ehfa_File *file, int64_t id, void *record
                   type.c_str(), emif_DesignName(design));
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   void *result = emif_ObjectDecode(stored, design, bytes ? bytes : reinterpret_cast<const uint8_t *>(""), size, record, &inner);
   if (!result) {
     lower::ReportCallee(err, inner, reporter, 9, "emif_ObjectDecode");
@@ -382,7 +382,7 @@ Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name
       return nullptr;
     }
     if (!emif_FindDesignByName(file->dictionary, emif_DesignName(design), nullptr)) {
-      Eerr_ErrorReport *inner = nullptr;
+      lower::CalleeReport inner;
       if (!emif_AddDesignToDictionary(file->dictionary, design, &inner)) {
         lower::ReportCallee(err, inner, kReporter, 11, "emif_AddDesignToDictionary");
         return nullptr;
@@ -390,7 +390,7 @@ Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name
     }
     uint8_t *bytes = nullptr;
     int32_t size = 0;
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     if (emif_ObjectEncode(design, record, &bytes, &size, &inner) != 0) {
       lower::ReportCallee(err, inner, kReporter, 12, "emif_ObjectEncode");
       return nullptr;

@@ -89,9 +89,9 @@ Ehfa_File *NewFileRecord(const char *name, Eint_InitToolkitData *init) {
   if (!file) return nullptr;
   file->fileName = lower::HeapCopy(name, std::strlen(name));
   void *block = emsc_HeapMalloc(sizeof(State));
-  Eerr_ErrorReport *ignored = nullptr;
+  lower::CalleeReport ignored;
   file->dictionary = emif_DictionaryCreate(&ignored);
-  eerr_DeleteErrorReportEx(&ignored);
+  ignored.Drop();
   if (!file->fileName || !block || !file->dictionary) {
     emsc_HeapFree(file->fileName);
     emsc_HeapFree(block);
@@ -236,9 +236,9 @@ Ehfa_File *OpenExisting(const char *reporter, const char *name, const char *mode
       FreeFileRecord(file);
       return nullptr;
     }
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     if (!LoadDictionary(file, &inner)) {
-      if (!state.error.empty()) inner = eerr_CreateErrorReport("ehfa_FileOpen", 7, EERR_FATAL, inner, "%s", state.error.c_str());
+      if (!state.error.empty()) lower::Report(&inner, "ehfa_FileOpen", 7, "%s", state.error.c_str());
       lower::ReportCallee(err, inner, reporter, 7, "the reading of the file's designs");
       FreeFileRecord(file);
       return nullptr;
@@ -452,7 +452,7 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
 
 Ehfa_File *ehfa_FileCreateWithOptions(const char *name, Eint_InitToolkitData *init,
                                       Eerr_ErrorReport **err, ...) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Ehfa_File *file = ehfa_FileCreate(name, init, &inner);
   lower::Clear(err);
   if (!file) {
@@ -479,7 +479,7 @@ Ehfa_File *ehfa_SearchListFileOpen(const Efio_SearchList *list, const char *name
     lower::Report(err, kReporter, 1, "Invalid search list or file name");
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   char *path = efio_Which(list, name, &inner);
   if (!path) {
     if (inner) lower::ReportCallee(err, inner, kReporter, 2, "efio_Which");

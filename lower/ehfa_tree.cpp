@@ -181,7 +181,6 @@ std::optional<int64_t> BelowOf(State &state, int64_t id, const std::string &type
   return std::nullopt;
 }
 
-
 // The entry at a path: from the root when it begins with ":" or `absolute` is set, else from
 // `from`.
 std::optional<int64_t> Resolve(State &state, int64_t from, const std::string &path, bool absolute) {
@@ -193,7 +192,6 @@ std::optional<int64_t> Resolve(State &state, int64_t from, const std::string &pa
   }
   return at;
 }
-
 
 // The entry that codes 7 and 8 name: an absolute name; the path joined with the name; the path
 // itself when it already ends in that name (or no name is given).
@@ -235,7 +233,6 @@ std::optional<int64_t> Locate(State &state, int32_t code, int64_t from, const ch
   default: return std::nullopt;
   }
 }
-
 
 // The entry record of id, refreshed from the file; null when there is no such entry.
 Ehfa_Entry *Publish(Ehfa_File *file, int64_t id) {

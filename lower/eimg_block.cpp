@@ -60,7 +60,7 @@ bool WriteBlock(Eimg_Layer *layer, int64_t key, const uint8_t *data, const char 
     SwapElements(swapped.data(), swapped.size(), state.elementSize, layer->pixelType);
     data = swapped.data();
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   int32_t result;
   {
     std::lock_guard<std::mutex> lock(state.shared->mutex);
@@ -73,7 +73,6 @@ bool WriteBlock(Eimg_Layer *layer, int64_t key, const uint8_t *data, const char 
   }
   return true;
 }
-
 
 // Keeps at most capacity blocks, writing the dirty ones that leave.
 bool Trim(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err) {
@@ -122,7 +121,7 @@ uint8_t *Block(Eimg_Layer *layer, int32_t row, int32_t col, bool fresh, const ch
   }
   auto data = std::make_unique<uint8_t[]>(state.blockBytes);
   if (!fresh) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     int32_t found;
     {
       std::lock_guard<std::mutex> lock(state.shared->mutex);
@@ -167,7 +166,7 @@ bool Prefetch(Eimg_Layer *layer, int32_t row, int32_t first, int32_t last, const
               Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   PrefetchContext context{layer, row, reporter};
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   int32_t result;
   {
     std::lock_guard<std::mutex> lock(state.shared->mutex);
@@ -184,7 +183,6 @@ bool Prefetch(Eimg_Layer *layer, int32_t row, int32_t first, int32_t last, const
   }
   return true;
 }
-
 
 // ---- Pixel rectangles as windows ----
 
@@ -408,7 +406,7 @@ bool ReadTransformed(Eimg_Layer *layer, int32_t column, int32_t row, int32_t wid
                      const RectView &view, const char *reporter, Eerr_ErrorReport **err) {
   if (width == 0 || height == 0) return true;
   LayerState &state = StateOf(layer);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Egda_BaseData *points = egda_BaseDataCreate(2, width, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, &inner);
   if (!points) {
     lower::ReportCallee(err, inner, reporter, 95, "egda_BaseDataCreate");
@@ -543,7 +541,7 @@ int32_t eimg_LayerRasterFlush(Eimg_Layer *layer, int32_t mode, Eerr_ErrorReport 
   if (!Usable(layer, kReporter, err)) return -1;
   if (!FlushBlocks(layer, false, kReporter, err)) return -1;
   LayerState &state = StateOf(layer);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   {
     std::lock_guard<std::mutex> lock(state.shared->mutex);
     ehfa_FileFlush(state.shared->file, &inner);

@@ -31,12 +31,41 @@
 #include "emet.h"
 #include "emsc.h"
 #include "internal.h"
+#include "keywords.h"
+#include "record.h"
 
 namespace lower = taviron::lower;
+namespace record = taviron::record;
 namespace conv = taviron::lower::eimg;
 using namespace taviron::eimg;
 
 namespace {
+
+using V = lower::Value;
+
+// The option keywords and their values; the flags take none.
+constexpr lower::Keyword kOptionKeywords[] = {
+    {EIMG_OPTION_INPUT, {}},
+    {EIMG_OPTION_OUTPUT, {}},
+    {EIMG_OPTION_STATISTICS, {}},
+    {EIMG_OPTION_FLAG_11, {}},
+    {EIMG_OPTION_FLAG_21, {}},
+    {EIMG_OPTION_FLAG_25, {}},
+    {EIMG_OPTION_FLAG_26, {}},
+    {EIMG_OPTION_FLAG_29, {}},
+    {EIMG_OPTION_FLAG_256, {}},
+    {EIMG_OPTION_BLOCK_SIZE, {V::Int, V::Int}},
+    {EIMG_OPTION_SKIP_FACTORS, {V::Int, V::Int}},
+    {EIMG_OPTION_BOUNDARY_VALUE, {V::Pointer}},
+    {EIMG_OPTION_METER, {V::Pointer}},
+    {EIMG_OPTION_EXCLUDED_VALUES, {V::Pointer}},
+    {EIMG_OPTION_AOI, {V::Pointer}},
+    {EIMG_OPTION_OUTPUT_WORD, {V::Int}},
+    {EIMG_OPTION_DESCRIPTOR_TABLE, {V::Pointer, V::Int, V::Pointer}},
+    {EIMG_OPTION_RESAMPLE, {V::Pointer, V::Pointer}},
+    {EIMG_OPTION_READ_TRANSFORM, {V::Pointer, V::Pointer}},
+};
+constexpr lower::KeywordList kOptionList{{kOptionKeywords}, "Unknown option keyword %d"};
 
 // ---- The stored layer record ----
 
@@ -49,19 +78,33 @@ struct StoredLayer {
   int32_t blockHeight;
 };
 
+constexpr const char *kLayerTypeNames[] = {"thematic", "athematic", "fft of real-valued data"};
+constexpr const char *kPixelTypeNames[] = {"u1", "u2", "u4", "u8", "s8", "u16", "s16",
+                                           "u32", "s32", "f32", "f64", "c64", "c128"};
+constexpr record::Item kStoredLayerItems[] = {
+    TAVIRON_ITEM(StoredLayer, width, EMIF_TYPE_S32),
+    TAVIRON_ITEM(StoredLayer, height, EMIF_TYPE_S32),
+    TAVIRON_ITEM(StoredLayer, layerType, EMIF_TYPE_ENUM).Enum(kLayerTypeNames),
+    TAVIRON_ITEM(StoredLayer, pixelType, EMIF_TYPE_ENUM).Enum(kPixelTypeNames),
+    TAVIRON_ITEM(StoredLayer, blockWidth, EMIF_TYPE_S32),
+    TAVIRON_ITEM(StoredLayer, blockHeight, EMIF_TYPE_S32)};
+constexpr record::Design kStoredLayerDesign = record::DesignOf<StoredLayer>(kLayerDesignName, kStoredLayerItems);
+static_assert(kStoredLayerDesign.Matches());
+
 std::mutex designMutex;
+Emif_Dictionary *layerDictionary = nullptr; // holds the layer design until the process ends
 const Emif_Design *layerDesign = nullptr;
 
 // The design of the stored layer record (made once; null with a report when that fails).
 const Emif_Design *LayerDesign(const char *reporter, Eerr_ErrorReport **err) {
   std::lock_guard<std::mutex> lock(designMutex);
   if (layerDesign) return layerDesign;
-  Eerr_ErrorReport *inner = nullptr;
-  layerDesign = emif_DesignCreate(nullptr, kLayerDesignName, &inner, EMIF_TYPE_S32, "width", EMIF_TYPE_S32,
-                                  "height", EMIF_TYPE_ENUM, "layerType", "thematic", "athematic",
-                                  "fft of real-valued data", nullptr, EMIF_TYPE_ENUM, "pixelType", "u1", "u2",
-                                  "u4", "u8", "s8", "u16", "s16", "u32", "s32", "f32", "f64", "c64", "c128",
-                                  nullptr, EMIF_TYPE_S32, "blockWidth", EMIF_TYPE_S32, "blockHeight", 0);
+  lower::CalleeReport inner;
+  if (!layerDictionary && !(layerDictionary = emif_DictionaryCreate(&inner))) {
+    lower::ReportCallee(err, inner, reporter, 90, "emif_DictionaryCreate");
+    return nullptr;
+  }
+  layerDesign = record::Define(kStoredLayerDesign, layerDictionary, &inner);
   if (!layerDesign) lower::ReportCallee(err, inner, reporter, 90, "emif_DesignCreate");
   return layerDesign;
 }
@@ -82,10 +125,6 @@ std::string KeyOf(const std::string &name) {
   return key;
 }
 
-
-
-
-
 bool ValidRecord(const StoredLayer &s) {
   if (s.width < 1 || s.height < 1 || !ValidLayerType(s.layerType) || !ValidPixelType(s.pixelType)) return false;
   if (s.blockWidth < 1 || s.blockHeight < 1 || s.blockWidth > kMaxBlockSide || s.blockHeight > kMaxBlockSide)
@@ -97,13 +136,11 @@ bool ValidRecord(const StoredLayer &s) {
 Eimg_Layer *NewLayer(const StoredLayer &s, const std::string &file, const std::string &node, SharedFile *shared,
                      int64_t entry, Eint_InitToolkitData *init, const char *reporter, Eerr_ErrorReport **err) {
   auto *layer = static_cast<Eimg_Layer *>(emsc_HeapMalloc(sizeof(Eimg_Layer)));
-  void *block = emsc_HeapMalloc(sizeof(LayerState));
-  Eerr_ErrorReport *inner = nullptr;
-  char *name = efnp_FileNodeListSet(file.c_str(), node.c_str(), EFNP_NODE_PART, 0, &inner);
-  if (!layer || !block || !name) {
-    eerr_DeleteErrorReportEx(&inner);
+  auto *state = lower::HeapNew<LayerState>();
+  char *name = efnp_FileNodeListSet(file.c_str(), node.c_str(), EFNP_NODE_PART, 0, nullptr);
+  if (!layer || !state || !name) {
     emsc_HeapFree(layer);
-    emsc_HeapFree(block);
+    lower::HeapDelete(state);
     emsc_HeapFree(name);
     lower::Report(err, reporter, 95, "Error allocating the layer");
     return nullptr;
@@ -117,7 +154,6 @@ Eimg_Layer *NewLayer(const StoredLayer &s, const std::string &file, const std::s
   layer->blocksAcross = static_cast<int32_t>(CeilDiv(s.width, s.blockWidth));
   layer->blocksDown = static_cast<int32_t>(CeilDiv(s.height, s.blockHeight));
   layer->name = name;
-  auto *state = new (block) LayerState;
   layer->internal = state;
   state->shared = shared;
   state->entry = entry;
@@ -132,7 +168,7 @@ Eimg_Layer *NewLayer(const StoredLayer &s, const std::string &file, const std::s
 // Deletes the entries below the current entry.
 bool DeleteChildren(Ehfa_File *file, const char *reporter, Eerr_ErrorReport **err) {
   for (;;) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     if (!ehfa_EntrySeek(file, EHFA_FIRST_CHILD, nullptr, &inner)) {
       if (inner) {
         lower::ReportCallee(err, inner, reporter, 96, "ehfa_EntrySeek");
@@ -150,7 +186,7 @@ bool DeleteChildren(Ehfa_File *file, const char *reporter, Eerr_ErrorReport **er
 // Seeks the node (the first layer when node is empty); its entry must be a layer.
 Ehfa_Entry *SeekLayer(Ehfa_File *file, const std::string &node, const char *reporter, int32_t code,
                       Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Ehfa_Entry *entry = nullptr;
   if (node.empty()) {
     if (ehfa_EntrySeek(file, EHFA_PATH, ":", &inner))
@@ -187,7 +223,7 @@ SharedFile *Acquire(const std::string &name, bool create, Eint_InitToolkitData *
       return it->second;
     }
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Ehfa_File *file = nullptr;
   if (exists) {
     if (!ehfa_IsHFAFile(name.c_str(), &inner)) {
@@ -225,7 +261,7 @@ bool Release(SharedFile *shared, const char *reporter, Eerr_ErrorReport **err) {
   std::lock_guard<std::mutex> lock(registryMutex);
   if (--shared->users > 0) return true;
   registry.erase(shared->key);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ehfa_FileClose(shared->file, &inner);
   delete shared;
   if (inner) {
@@ -240,7 +276,7 @@ bool ParseName(const char *name, LayerName &out, const char *reporter, int32_t c
     lower::Report(err, reporter, code, "Invalid layer name");
     return false;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Efnp_NodeList *list = efnp_FileNodeListParse(name, &inner);
   if (!list) {
     lower::ReportCallee(err, inner, reporter, code, "efnp_FileNodeListParse");
@@ -260,42 +296,39 @@ void SplitNode(const std::string &node, std::string &parent, std::string &last) 
   last = node.substr(colon + 1);
 }
 
-// Reads the keyword list; false with a report at an unknown keyword.
 bool ParseOptions(va_list ap, std::vector<Option> &options, const char *reporter, int32_t code,
                   Eerr_ErrorReport **err) {
-  for (;;) {
+  return lower::ReadKeywords(kOptionList, ap, reporter, code, err, [&](int32_t keyword, const lower::KeywordValues &v) {
     Option o;
-    o.code = va_arg(ap, int);
-    switch (o.code) {
-    case 0: return true;
-    case 3: case 4: case 7: case 11: case 21: case 25: case 26: case 29: case 256: break;
+    o.code = keyword;
+    switch (keyword) {
     case EIMG_OPTION_BLOCK_SIZE:
-    case 34:
-      o.a = va_arg(ap, int);
-      o.b = va_arg(ap, int);
+    case EIMG_OPTION_SKIP_FACTORS:
+      o.a = v.Int(0);
+      o.b = v.Int(1);
       break;
     case EIMG_OPTION_BOUNDARY_VALUE:
     case EIMG_OPTION_METER:
-    case 22:
-    case EIMG_OPTION_AOI: o.p = va_arg(ap, void *); break;
-    case 28: o.a = va_arg(ap, int); break;
-    case 9:
-      o.s = va_arg(ap, const char *);
-      o.a = va_arg(ap, int);
-      o.p = va_arg(ap, void *);
+    case EIMG_OPTION_EXCLUDED_VALUES:
+    case EIMG_OPTION_AOI: o.p = v.Pointer(0); break;
+    case EIMG_OPTION_OUTPUT_WORD: o.a = v.Int(0); break;
+    case EIMG_OPTION_DESCRIPTOR_TABLE:
+      o.s = v.Pointer<const char>(0);
+      o.a = v.Int(1);
+      o.p = v.Pointer(2);
       break;
-    case 10:
-      o.p = va_arg(ap, void *);
-      o.q = va_arg(ap, void *);
+    case EIMG_OPTION_RESAMPLE:
+      o.p = v.Pointer(0);
+      o.q = v.Pointer(1);
       break;
     case EIMG_OPTION_READ_TRANSFORM:
-      o.p = va_arg(ap, void *);
-      o.s = va_arg(ap, const char *);
+      o.p = v.Pointer(0);
+      o.s = v.Pointer<const char>(1);
       break;
-    default: lower::Report(err, reporter, code, "Unknown option keyword %d", o.code); return false;
     }
     options.push_back(o);
-  }
+    return true;
+  });
 }
 
 void FreeRenderContext(Eimg_Layer *layer) {
@@ -308,7 +341,7 @@ bool ApplyOptions(Eimg_Layer *layer, const std::vector<Option> &options, const c
                   Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   for (const Option &o : options) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     switch (o.code) {
     case EIMG_OPTION_BOUNDARY_VALUE: {
       const auto *rect = static_cast<const Egda_BaseData *>(o.p);
@@ -332,7 +365,7 @@ bool ApplyOptions(Eimg_Layer *layer, const std::vector<Option> &options, const c
       if (layer->aoi != o.p) FreeRenderContext(layer);
       layer->aoi = o.p;
       break;
-    case 22: {
+    case EIMG_OPTION_EXCLUDED_VALUES: {
       Egda_BaseData *copy = nullptr;
       if (o.p && !(copy = egda_BaseDataCopy(static_cast<const Egda_BaseData *>(o.p), nullptr, &inner))) {
         lower::ReportCallee(err, inner, reporter, code, "egda_BaseDataCopy");
@@ -342,7 +375,7 @@ bool ApplyOptions(Eimg_Layer *layer, const std::vector<Option> &options, const c
       state.excluded = copy;
       break;
     }
-    case 28: state.outputOption = o.a; break;
+    case EIMG_OPTION_OUTPUT_WORD: state.outputOption = o.a; break;
     case EIMG_OPTION_READ_TRANSFORM: {
       const auto *xform = static_cast<const _exfr_XForm *>(o.p);
       if (!xform) {
@@ -380,8 +413,7 @@ void FreeLayer(Eimg_Layer *layer) {
     LayerState &state = StateOf(layer);
     exfr_XFormFree(&state.transform, nullptr);
     egda_BaseDataDelete(state.excluded, nullptr);
-    state.~LayerState();
-    emsc_HeapFree(layer->internal);
+    lower::HeapDelete(&state);
   }
   FreeRenderContext(layer);
   emsc_HeapFree(layer->name);
@@ -407,7 +439,7 @@ Eimg_Layer *OpenLayer(const char *name, Eint_InitToolkitData *init, const std::v
     Ehfa_Entry *entry = SeekLayer(file, parsed.node, reporter, 3, err);
     if (!entry) return nullptr;
     if (node.empty()) node = std::string(":") + entry->name;
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     if (!ehfa_ObjectRead(file, nullptr, nullptr, EHFA_CURRENT, &stored, design, &inner)) {
       lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
       return nullptr;
@@ -462,9 +494,9 @@ Eimg_Layer *CreateLayer(const char *name, int32_t layerType, int32_t pixelType, 
   {
     std::lock_guard<std::mutex> lock(hold.shared->mutex);
     Ehfa_File *file = hold.shared->file;
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     Ehfa_Entry *old = ehfa_EntrySeek(file, EHFA_PATH, parsed.node.c_str(), &inner);
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     if (old && std::strcmp(old->type, kLayerDesignName) != 0) {
       lower::Report(err, reporter, 4, "Node %.200s of %.400s is not a raster layer", parsed.node.c_str(),
                     parsed.file.c_str());
@@ -514,7 +546,7 @@ bool CloseLayer(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err)
   LayerState &state = StateOf(layer);
   bool ok = FlushBlocks(layer, true, reporter, err);
   if (ok) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     {
       std::lock_guard<std::mutex> lock(state.shared->mutex);
       ehfa_FileFlush(state.shared->file, &inner);
@@ -549,7 +581,7 @@ Estr_StringList *eimg_LayerGetNames(const char *fileName, Eint_InitToolkitData *
   {
     std::lock_guard<std::mutex> lock(hold.shared->mutex);
     Ehfa_File *file = hold.shared->file;
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     Ehfa_Entry *entry = ehfa_EntrySeek(file, EHFA_PATH, ":", &inner);
     if (entry) entry = ehfa_EntrySeek(file, EHFA_CHILD_OF, kLayerDesignName, &inner);
     while (entry) {
@@ -561,7 +593,7 @@ Estr_StringList *eimg_LayerGetNames(const char *fileName, Eint_InitToolkitData *
       return nullptr;
     }
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringListCreate(static_cast<int32_t>(names.size()), &inner);
   if (!list) {
     lower::ReportCallee(err, inner, kReporter, 3, "estr_StringListCreate");
@@ -641,7 +673,7 @@ int32_t eimg_FileDestroy(const char *fileName, Eerr_ErrorReport **err) {
     lower::Report(err, kReporter, 3, "Image file %.400s has open layers", parsed.file.c_str());
     return -1;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!ehfa_IsHFAFile(parsed.file.c_str(), &inner)) {
     if (inner) lower::ReportCallee(err, inner, kReporter, 4, "ehfa_IsHFAFile");
     else lower::Report(err, kReporter, 4, "%.400s is not an image file", parsed.file.c_str());

@@ -43,9 +43,9 @@ namespace {
 // Non-zero when the layer's entry has a child of that name (the file is locked by the caller).
 bool HasChild(const Eimg_Layer *layer, const char *child) {
   const LayerState &state = StateOf(layer);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Ehfa_Entry *entry = ehfa_EntryPeek(state.shared->file, EHFA_PATH_PEEK, (state.node + ":" + child).c_str(), &inner);
-  eerr_DeleteErrorReportEx(&inner);
+  inner.Drop();
   return entry != nullptr;
 }
 
@@ -55,7 +55,7 @@ Eprj_MapInfo *StoredMapInfo(Eimg_Layer *layer, Eprj_MapInfo *info, const char *r
   LayerState &state = StateOf(layer);
   std::lock_guard<std::mutex> lock(state.shared->mutex);
   if (!HasChild(layer, EPRJ_MAPINFO_NODE)) return nullptr;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Eprj_MapInfo *read = eprj_MapInfoRead(state.shared->file, state.node.c_str(), info, 0, &inner);
   if (!read) lower::ReportCallee(err, inner, reporter, code, "eprj_MapInfoRead");
   return read;
@@ -66,7 +66,7 @@ Eprj_ProParameters *StoredParameters(Eimg_Layer *layer, Eprj_ProParameters *para
   LayerState &state = StateOf(layer);
   std::lock_guard<std::mutex> lock(state.shared->mutex);
   if (!HasChild(layer, EPRJ_PROPARAMETERS_NODE)) return nullptr;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Eprj_ProParameters *read =
       eprj_ProParametersRead(state.shared->file, state.node.c_str(), parameters, 0, &inner);
   if (!read) lower::ReportCallee(err, inner, reporter, code, "eprj_ProParametersRead");
@@ -75,7 +75,7 @@ Eprj_ProParameters *StoredParameters(Eimg_Layer *layer, Eprj_ProParameters *para
 
 // The default map information of a layer without georeferencing.
 Eprj_MapInfo *DefaultMapInfo(const Eimg_Layer *layer, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Eprj_MapInfo *info = eprj_MapInfoCreate(&inner);
   if (!info || eprj_MapInfoProjectionNameSet(info, eprj_ProjectionNameUnknown(), &inner) != 0 ||
       eprj_MapInfoUnitsSet(info, eprj_UnitsNameOther(), &inner) != 0 ||
@@ -93,7 +93,7 @@ template <class Write> int32_t WriteBelow(Eimg_Layer *layer, Write write, const 
                                           Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   std::lock_guard<std::mutex> lock(state.shared->mutex);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (write(state.shared->file, state.node.c_str(), &inner) != 0) {
     lower::ReportCallee(err, inner, reporter, 3, callee);
     return -1;
@@ -114,11 +114,10 @@ Eprj_MapInfo *eimg_LayerMapInfoGet(Eimg_Layer *layer, Eerr_ErrorReport **err) {
   static const char *const kReporter = "eimg_LayerMapInfoGet";
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return nullptr;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (Eprj_MapInfo *stored = StoredMapInfo(layer, nullptr, kReporter, 2, &inner)) return stored;
   if (inner) {
-    if (err) *err = inner;
-    else eerr_DeleteErrorReportEx(&inner);
+    lower::PassOn(err, inner);
     return nullptr;
   }
   return DefaultMapInfo(layer, kReporter, 3, err);
@@ -174,11 +173,10 @@ int32_t eimg_LayerMapProjectionRead(Eimg_Layer *layer, Eprj_MapProjection **proj
     lower::Report(err, kReporter, 2, "No projection slot given");
     return -1;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Eprj_ProParameters *parameters = StoredParameters(layer, nullptr, kReporter, 3, &inner);
   if (!parameters) {
-    if (err) *err = inner;
-    else eerr_DeleteErrorReportEx(&inner);
+    lower::PassOn(err, inner);
     return inner ? -1 : 0;
   }
   *projection = eprj_ProjectionInit(StateOf(layer).init, parameters, &inner);
@@ -213,7 +211,7 @@ int32_t eimg_LayerMapInformationRead(Eimg_Layer *layer, Eprj_MapInfo **info, Epr
   if (parameters) *parameters = nullptr;
   if (xform) *xform = nullptr;
   if (!Usable(layer, kReporter, err)) return -1;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Eprj_MapInfo *stored = StoredMapInfo(layer, nullptr, kReporter, 2, &inner);
   Eprj_ProParameters *pro = inner ? nullptr : StoredParameters(layer, nullptr, kReporter, 3, &inner);
   _exfr_XForm *transform = nullptr;
@@ -238,8 +236,7 @@ int32_t eimg_LayerMapInformationRead(Eimg_Layer *layer, Eprj_MapInfo **info, Epr
     eprj_MapInfoFree(&stored);
     eprj_ProParametersFree(&pro);
     exfr_XFormFree(&transform, nullptr);
-    if (err) *err = inner;
-    else eerr_DeleteErrorReportEx(&inner);
+    lower::PassOn(err, inner);
     return -1;
   }
   if (info) *info = stored;
@@ -290,9 +287,9 @@ int32_t eimg_FileDataWrite(const char *name, const Emif_Design *design, const vo
   if (!hold.shared) return -1;
   std::lock_guard<std::mutex> lock(hold.shared->mutex);
   Ehfa_File *file = hold.shared->file;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Ehfa_Entry *old = ehfa_EntryPeek(file, EHFA_PATH_PEEK, parsed.node.c_str(), &inner);
-  eerr_DeleteErrorReportEx(&inner);
+  inner.Drop();
   Ehfa_Entry *written;
   if (old) {
     written = ehfa_ObjectWrite(file, parsed.node.c_str(), nullptr, emif_DesignName(design), EHFA_OVERWRITE, data,
@@ -329,7 +326,7 @@ void *eimg_FileDataRead(const char *name, const Emif_Design **design, void **dat
   if (!hold.shared) return nullptr;
   std::lock_guard<std::mutex> lock(hold.shared->mutex);
   Ehfa_File *file = hold.shared->file;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Ehfa_Entry *entry = ehfa_EntrySeek(file, EHFA_PATH, parsed.node.c_str(), &inner);
   if (!entry) {
     if (inner) lower::ReportCallee(err, inner, kReporter, 2, "ehfa_EntrySeek");

@@ -80,15 +80,14 @@ int32_t StackMove(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t w
     return -1;
   }
   for (int32_t i = 0; i < stack->count; ++i) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     const int32_t result =
         mode == 1 ? WriteWindow(stack->layers[i], column, row, width, height, rects->layers[i], "eimg_LayerWrite", &inner)
                   : ReadWindow(stack->layers[i], column, row, width, height, rects->layers[i], mode == 2,
                                mode == 2 ? "eimg_LayerRasterPixelRectGet" : "eimg_LayerRead", &inner);
     if (result != 0) {
       lower::Report(&inner, reporter, 3, "Error with layer %d of the stack", i + 1);
-      if (err) *err = inner;
-      else eerr_DeleteErrorReportEx(&inner);
+      lower::PassOn(err, inner);
       return -1;
     }
   }
@@ -114,7 +113,7 @@ Eimg_LayerStack *eimg_LayerStackOpen(const Estr_StringList *names, Eint_InitTool
   Eimg_LayerStack *stack = NewStack(names->count, kReporter, err);
   if (!stack) return nullptr;
   for (int32_t i = 0; i < names->count; ++i) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     Eimg_Layer *layer = OpenLayer(names->strings[i], init, options, "eimg_LayerOpen", &inner);
     if (!layer) {
       DropStack(stack);
@@ -140,7 +139,7 @@ Eimg_LayerStack *eimg_LayerStackCreate(const Estr_StringList *names, int32_t lay
   Eimg_LayerStack *stack = NewStack(names->count, kReporter, err);
   if (!stack) return nullptr;
   for (int32_t i = 0; i < names->count; ++i) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     Eimg_Layer *layer =
         CreateLayer(names->strings[i], layerType, pixelType, width, height, init, options, "eimg_LayerCreate", &inner);
     if (!layer) {
@@ -175,17 +174,16 @@ void eimg_LayerStackClose(Eimg_LayerStack *stack, Eerr_ErrorReport **err) {
   static const char *const kReporter = "eimg_LayerStackClose";
   lower::Clear(err);
   if (!stack) return;
-  Eerr_ErrorReport *first = nullptr;
+  lower::CalleeReport first;
   for (int32_t i = 0; i < stack->count; ++i) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     if (!CloseLayer(stack->layers[i], "eimg_LayerClose", &inner) && !first)
       lower::ReportCallee(&first, inner, kReporter, 1, "eimg_LayerClose");
-    else eerr_DeleteErrorReportEx(&inner);
+    else inner.Drop();
   }
   emsc_HeapFree(stack->layers);
   emsc_HeapFree(stack);
-  if (err) *err = first;
-  else eerr_DeleteErrorReportEx(&first);
+  lower::PassOn(err, first);
 }
 
 int32_t eimg_LayerStackRead(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width, int32_t height,
@@ -210,7 +208,7 @@ Estr_StringList *eimg_LayerNameStackCreate(const char *fileName, int32_t count, 
     lower::Report(err, kReporter, 1, "Invalid file name or layer count");
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringListCreate(count, &inner);
   if (!list) {
     lower::ReportCallee(err, inner, kReporter, 2, "estr_StringListCreate");
@@ -236,7 +234,7 @@ void eimg_LayerNameStackDelete(Estr_StringList *names, Eerr_ErrorReport **err) {
 
 Egda_Window *eimg_WindowCreate(int32_t width, int32_t height, int32_t x, int32_t y, Eerr_ErrorReport **err) {
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Egda_Window *window = egda_WindowCreate(width, height, x, y, &inner);
   if (!window) lower::ReportCallee(err, inner, "eimg_WindowCreate", 1, "egda_WindowCreate");
   return window;
@@ -254,7 +252,7 @@ Egda_BaseData *eimg_PixelRectCreate(int32_t width, int32_t height, int32_t pixel
     lower::Report(err, kReporter, 1, "Invalid pixel rectangle: %d x %d of pixel type %d", width, height, pixelType);
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Egda_BaseData *rect = egda_BaseDataCreate(height, width, pixelType, EGDA_RASTER, nullptr, &inner);
   if (!rect) lower::ReportCallee(err, inner, kReporter, 2, "egda_BaseDataCreate");
   return rect;
@@ -274,7 +272,7 @@ Egda_BaseDataStack *eimg_PixelRectStackCreate(int32_t count, int32_t width, int3
                   height, pixelType);
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Egda_BaseDataStack *stack = egda_BaseDataStackCreate(count, height, width, pixelType, EGDA_RASTER, &inner);
   if (!stack) lower::ReportCallee(err, inner, kReporter, 2, "egda_BaseDataStackCreate");
   return stack;
@@ -288,7 +286,7 @@ void eimg_PixelRectStackDelete(Egda_BaseDataStack *stack, Eerr_ErrorReport **err
 Egda_BaseDataStack *eimg_PixelRectStackCopy(const Egda_BaseDataStack *stack, Egda_BaseDataStack *destination,
                                             Eerr_ErrorReport **err) {
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Egda_BaseDataStack *copy = egda_BaseDataStackCopy(stack, destination, &inner);
   if (!copy) lower::ReportCallee(err, inner, "eimg_PixelRectStackCopy", 1, "egda_BaseDataStackCopy");
   return copy;

@@ -1028,12 +1028,9 @@ void *elex_Parse(const Elex_Grammar *grammar, void *initialValue, Elex_ScannerFu
                  const char *text, const char *fileName, void *searchList, int32_t flags,
                  Eerr_ErrorReport **err) {
   lower::Clear(err);
-  Eerr_ErrorReport *pending = nullptr;
+  lower::CalleeReport pending;
   auto handOn = [&]() {
-    if (err)
-      *err = pending;
-    else
-      eerr_DeleteErrorReportEx(&pending);
+    lower::PassOn(err, pending);
   };
   if (!grammar || !scanner) {
     lower::Report(err, kParse, 1, "No grammar or no scanner given");

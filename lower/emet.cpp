@@ -59,15 +59,9 @@ bool Begin(Emet_MeterInfo *meter, Installed &current) {
 }
 
 // Hands a slot's report on to the caller, chained under the function's own report.
-void PassOn(Eerr_ErrorReport *local, Eerr_ErrorReport **err, const char *reporter, int32_t code,
+void HandOn(lower::CalleeReport &local, Eerr_ErrorReport **err, const char *reporter, int32_t code,
             const char *what) {
-  if (!local) return;
-  if (!err) {
-    eerr_DeleteErrorReportEx(&local);
-    return;
-  }
-  *err = local;
-  lower::Report(err, reporter, code, "Error returned from the %s", what);
+  if (local) lower::ReportChained(err, local, reporter, code, "Error returned from the %s", what);
 }
 
 } // namespace
@@ -110,9 +104,9 @@ void emet_MeterInfoChangeTaskName(Emet_MeterInfo *meter, const char *text,
   if (!meter) return;
   Installed current;
   if (!Begin(meter, current) || !current.table.taskName) return;
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   current.table.taskName(meter, current.data, text ? text : "", &local);
-  PassOn(local, err, "emet_MeterInfoChangeTaskName", 1, "task name function");
+  HandOn(local, err, "emet_MeterInfoChangeTaskName", 1, "task name function");
 }
 
 void emet_MeterInfoPrint(Emet_MeterInfo *meter, double percent, Eerr_ErrorReport **err) {
@@ -126,9 +120,9 @@ void emet_MeterInfoPrint(Emet_MeterInfo *meter, double percent, Eerr_ErrorReport
   if (!Begin(meter, current)) return;
   meter->lastPercent = percent;
   if (!current.table.print) return;
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   current.table.print(meter, current.data, percent, &local);
-  PassOn(local, err, "emet_MeterInfoPrint", 2, "progress function");
+  HandOn(local, err, "emet_MeterInfoPrint", 2, "progress function");
 }
 
 void emet_MeterUpdate(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
@@ -136,9 +130,9 @@ void emet_MeterUpdate(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
   if (!meter) return;
   Installed current;
   if (!Begin(meter, current) || !current.table.print) return;
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   current.table.print(meter, current.data, meter->lastPercent, &local);
-  PassOn(local, err, "emet_MeterUpdate", 1, "progress function");
+  HandOn(local, err, "emet_MeterUpdate", 1, "progress function");
 }
 
 int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
@@ -150,9 +144,9 @@ int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
     return 0;
   }
   if (!current.table.cancelQuery) return 0;
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   const int32_t answer = current.table.cancelQuery(meter, current.data, &local);
-  PassOn(local, err, "emet_MeterCancelQuery", 1, "cancel query function");
+  HandOn(local, err, "emet_MeterCancelQuery", 1, "cancel query function");
   return answer;
 }
 

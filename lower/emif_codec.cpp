@@ -479,10 +479,10 @@ private:
   bool NewMatrix(const DesignData &design, const ItemData &item, Egda_BaseData *&matrix) {
     int32_t h[4];
     if (!MatrixHeader(design, item, h)) return false;
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     matrix = egda_BaseDataCreate(h[0], h[1], h[2], h[3], nullptr, &inner);
     if (!matrix) {
-      eerr_DeleteErrorReportEx(&inner);
+      inner.Drop();
       return Fail("Error creating matrix " + item.name);
     }
     allocations_.push_back({Kind::Matrix, matrix, 0, 0});
@@ -659,7 +659,7 @@ int32_t emif_ConvertToMIF(FILE *file, int32_t reserved, const Emif_Design *desig
   }
   uint8_t *bytes = nullptr;
   int32_t size = 0;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (emif_ObjectEncode(design, record, &bytes, &size, &inner) != 0) {
     lower::ReportCallee(err, inner, "emif_ConvertToMIF", 2, "emif_ObjectEncode");
     return -1;

@@ -337,7 +337,7 @@ struct ItemShapes {
     return &kShapes[Modifier(type) == EMIF_FIXED_ARRAY ? index + 3 : index];
   }
 };
-constexpr lower::BasicKeywordList<ItemShapes> kItemList{ItemShapes{}, nullptr, 0};
+constexpr lower::BasicKeywordList<ItemShapes> kItemList{ItemShapes{}, nullptr};
 
 // Checks one item of the design `name` (number: the items before it) and resolves its nested
 // design; false with a report.
@@ -513,7 +513,7 @@ Emif_Design *emif_DesignCreate(Emif_Dictionary *dictionary, const char *name,
   try {
     va_list ap;
     va_start(ap, err);
-    const bool read = lower::ReadKeywords(kItemList, ap, kReporter, err,
+    const bool read = lower::ReadKeywords(kItemList, ap, kReporter, 0, err,
                                           [&](int32_t type, const lower::KeywordValues &values) {
       if (static_cast<int32_t>(specs.size()) >= kMaxItems) {
         lower::Report(err, kReporter, 2, "Design %s has more than %d items", name, kMaxItems);

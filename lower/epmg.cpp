@@ -401,7 +401,7 @@ bool Fetch(const char *category, const char *key, int32_t type, Epmg_Preference 
   record.category = const_cast<char *>(category);
   record.name = const_cast<char *>(key);
   const PreferenceMethods m = CurrentMethods();
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Preference *pointer = &record;
   if (m.get)
     m.get(KindAddress(m), &pointer, &inner);
@@ -435,7 +435,7 @@ char *FetchText(const char *category, const char *key, int32_t type, const char 
 void Flush(int32_t level, const char *reporter, Eerr_ErrorReport **err) {
   lower::Clear(err);
   const PreferenceMethods m = CurrentMethods();
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (m.flush)
     m.flush(KindAddress(m), level, &inner);
   else
@@ -532,7 +532,7 @@ void epmg_AddPreferenceCallback(const char *category, const char *key,
   keyRecord.name = const_cast<char *>(key);
   Epmg_CallbackInfo info{ThisProcess(), userData, callback};
   const PreferenceMethods m = CurrentMethods();
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (m.addCallback)
     m.addCallback(KindAddress(m), &keyRecord, &info, &inner);
   else
@@ -651,7 +651,7 @@ void epmg_GetPreference(Epmg_Database *database, Epmg_Preference *record, Eerr_E
   const int32_t want = record->valueType >= EPMG_TYPE_STRING && record->valueType <= EPMG_TYPE_UNSIGNED
                            ? record->valueType
                            : (found.type != EPMG_TYPE_NONE ? found.type : EPMG_TYPE_STRING);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   epmg_PreferenceConvert(&result, want, &inner);
   if (inner) {
     epmg_PreferenceValueClear(&result);
@@ -863,7 +863,7 @@ Estr_StringList *epmg_DatabaseCategories(Epmg_Database *database, Eerr_ErrorRepo
   }
   std::vector<const char *> pointers;
   for (const std::string &name : names) pointers.push_back(name.c_str());
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) lower::ReportCallee(err, inner, "epmg_DatabaseCategories", 2, "estr_StringToStringList");
   return list;
@@ -896,7 +896,7 @@ Estr_StringList *epmg_DatabaseKeys(Epmg_Database *database, const char *category
     pointers.push_back(entry.key.c_str());
     pointers.push_back(entry.value.text.c_str());
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 3, "estr_StringToStringList");
   return list;

@@ -34,7 +34,7 @@ Registry classes;
 
 // Reads the levels of a class from the directories the path names now.
 bool Load(ClassDatabase &entry, Eerr_ErrorReport **err, const char *reporter) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   std::vector<std::string> directories;
   if (!lower::ExpandList(std::getenv("NORIX_PREFERENCES_PATH"), true, directories, &inner,
                          reporter)) {
@@ -68,7 +68,7 @@ ClassDatabase *Get(const char *className, Eerr_ErrorReport **err, const char *re
   if (!className) className = EPMG_DEFAULT_CLASS;
   for (ClassDatabase &entry : classes)
     if (estr_Eqic(entry.name.c_str(), className)) return &entry;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = epmg_DatabaseCreate(className, EPMG_FORMAT_PREFERENCES, &inner);
   if (!database) {
     lower::ReportCallee(err, inner, reporter, 93, "epmg_DatabaseCreate");
@@ -108,7 +108,7 @@ void eprf_DefaultDatabaseFlush(int32_t level, Eerr_ErrorReport **err) {
   }
   std::lock_guard<std::mutex> lock(registryMutex);
   for (ClassDatabase &entry : classes) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     if (level & EPRF_LEVEL_USER) {
       epmg_DatabaseSave(entry.database, &inner);
       if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_DatabaseSave");
@@ -136,9 +136,9 @@ void eprf_DefaultPreferenceAddCB(Epmg_Preference *key, Epmg_CallbackInfo *callba
     lower::Report(err, reporter, 1, "Missing key record or callback");
     return;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(key->className, &inner);
-  eerr_DeleteErrorReportEx(&inner); // a file that cannot be read does not stop a registration
+  inner.Drop(); // a file that cannot be read does not stop a registration
   if (!database) {
     lower::Report(err, reporter, 2, "No preference database for class %s",
                   key->className ? key->className : EPMG_DEFAULT_CLASS);
@@ -158,9 +158,9 @@ void eprf_DefaultPreferenceRemCB(Epmg_Preference *key, int32_t processId, Eerr_E
     lower::Report(err, reporter, 1, "Missing key record");
     return;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(key->className, &inner);
-  eerr_DeleteErrorReportEx(&inner);
+  inner.Drop();
   if (!database) return; // nothing registered
   const Epmg_PreferenceCallbackRecord record{key->className, key->category, key->name, nullptr,
                                              nullptr, processId};

@@ -83,10 +83,10 @@ bool ChooseSpheroid(const Eprj_ProParameters &p, SpheroidChoice &out, std::strin
                                    (p.proParams.data[0] != 0 || p.proParams.data[1] != 0);
     if (parametersNameOne) {
       Eprj_Spheroid found{};
-      Eerr_ErrorReport *inner = nullptr;
+      lower::CalleeReport inner;
       if (!eprj_SpheroidByParms(nullptr, &p.proParams, &found, &inner)) {
         error = inner && inner->message ? inner->message : "parameters 1 and 2 name no spheroid";
-        eerr_DeleteErrorReportEx(&inner);
+        inner.Drop();
         FreeSpheroid(found);
         return false;
       }
@@ -202,7 +202,6 @@ bool StatePlaneTerms(const Eprj_ProParameters &p, const SpheroidChoice &s, std::
   if (!ok) error = lower::Format("State Plane zone %d (%s) is unknown", zone, nad83 ? "NAD83" : "NAD27");
   return ok;
 }
-
 
 // Pairs made by eprj_ProjectionPairCreate and not yet initialised, by the thread that made them.
 // Kept in one guarded table (not per thread) so that freeing a pair on any thread forgets it.
@@ -416,12 +415,12 @@ bool UnitScale(const char *from, const char *to, double &scale, double &offset, 
   if (!from || !to || estr_Eqic(from, to)) return true;
   const double values[2] = {0, 1};
   double results[2];
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (ecvt_UnitsConvertByName(values, from, results, to, 2, &inner) != 0) {
     lower::ReportCallee(err, inner, reporter, code, "ecvt_UnitsConvertByName");
     return false;
   }
-  eerr_DeleteErrorReportEx(&inner); // "other" units pass unchanged
+  inner.Drop(); // "other" units pass unchanged
   offset = results[0];
   scale = results[1] - results[0];
   return true;
@@ -684,7 +683,7 @@ Eprj_Points *eprj_ProjectWithUnits(const char *fromUnits, Eprj_MapProjection *fr
   Scale(xy.data(), n, outScale, outOffset);
   Eprj_Points *result = out;
   if (!result) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     result = eprj_PointsCreate(n, &inner);
     if (!result) {
       lower::ReportCallee(err, inner, kReporter, 6, "eprj_PointsCreate");

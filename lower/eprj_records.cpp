@@ -173,7 +173,7 @@ int32_t SetName(Eprj_MapInfo *info, Eprj_CharStr Eprj_MapInfo::*field, const cha
     lower::Report(err, reporter, 1, "Invalid input map information");
     return -1;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!eprj_CharStrCreate(text, &(info->*field), &inner)) {
     lower::ReportCallee(err, inner, reporter, 2, "eprj_CharStrCreate");
     return -1;
@@ -462,7 +462,7 @@ Efga_Polynomial *eprj_MapInfoToPolynomial(const Eprj_MapInfo *info, int32_t /*re
     lower::Report(err, kReporter, 1, "Invalid input map information");
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Efga_Polynomial *poly = efga_PolyCreate2DAffine(grid.x, grid.y, 0, grid.sx, grid.sy, &inner);
   if (!poly) lower::ReportCallee(err, inner, kReporter, 2, "efga_PolyCreate2DAffine");
   return poly;
@@ -485,14 +485,14 @@ Efga_Polynomial *eprj_ComputeTransformBetweenMapInfos(const Eprj_MapInfo *from,
   // Map units of `from` into those of `to`: every unit is a plain factor of its standard unit.
   double factor = 1;
   const char *fromUnits = Text(from->units), *toUnits = Text(to->units);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (fromUnits && toUnits && !estr_Eqic(fromUnits, toUnits)) {
     const double one = 1;
     if (ecvt_UnitsConvertByName(&one, fromUnits, &factor, toUnits, 1, &inner) != 0) {
       lower::ReportCallee(err, inner, kReporter, 3, "ecvt_UnitsConvertByName");
       return nullptr;
     }
-    eerr_DeleteErrorReportEx(&inner); // a warning only: "other" units are taken as they are
+    inner.Drop(); // a warning only: "other" units are taken as they are
   }
   // column' = (factor (x0 + sx column) - x1) / sx1, and the same for rows.
   Efga_Polynomial *poly =

@@ -57,7 +57,7 @@ public:
 
   // The map-information (or projection-parameters) design; null with a report.
   const Emif_Design *Get(bool mapInfo, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     dictionary_ = emif_DictionaryCreate(&inner);
     if (!dictionary_) {
       lower::ReportCallee(err, inner, reporter, code, "emif_NewDictionary");
@@ -79,7 +79,7 @@ private:
 bool MoveToBase(Ehfa_File *file, const char *path, const char *reporter, int32_t code,
                 Eerr_ErrorReport **err) {
   if (!path) return true;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (ehfa_EntrySeek(file, EHFA_PATH, path, &inner)) return true;
   if (inner) lower::ReportCallee(err, inner, reporter, code, "ehfa_EntrySeek");
   else lower::Report(err, reporter, code, "No entry %s in %s", path, file->fileName);
@@ -100,7 +100,7 @@ bool WriteNode(Ehfa_File *file, const char *path, const char *node, const void *
     return false;
   }
   if (!MoveToBase(file, path, reporter, 3, err)) return false;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const bool exists = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, node, &inner) != nullptr;
   if (inner) {
     lower::ReportCallee(err, inner, reporter, 3, "ehfa_EntryPeek");
@@ -135,7 +135,7 @@ void *ReadNode(Ehfa_File *file, const char *path, const char *node, bool mapInfo
     return nullptr;
   }
   if (!MoveToBase(file, path, reporter, 3, err)) return nullptr;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, node, &inner);
   if (!entry) {
     if (inner) {
@@ -189,7 +189,7 @@ int32_t eprj_Init(Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
     lower::Report(err, kReporter, 2, "Error allocating the projection package data");
     return -1;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   package->dictionary = emif_DictionaryCreate(&inner);
   if (!package->dictionary) {
     lower::ReportCallee(err, inner, kReporter, 3, "emif_NewDictionary");

@@ -324,7 +324,7 @@ Eprj_CharStr *eprj_ProjName(Eint_InitToolkitData * /*init*/, int32_t number, Epr
     lower::Report(err, kReporter, 2, "Invalid projection number %d", number);
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!eprj_CharStrCreate(kProjectionNames[number], name, &inner)) {
     lower::ReportCallee(err, inner, kReporter, 3, "eprj_CharStrCreate");
     return nullptr;

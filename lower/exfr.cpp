@@ -107,7 +107,7 @@ bool CopyStep(const Step &from, Step &to, const char *reporter, int32_t code,
   to.forward = to.reverse = nullptr;
   to.pair = nullptr;
   if (from.kind == kProjection) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     to.pair = eprj_ProjectionPairCopy(from.pair, &inner);
     if (!to.pair) {
       lower::ReportCallee(err, inner, reporter, code, "eprj_ProjectionPairCopy");
@@ -256,7 +256,7 @@ void ApplyAffine(const Affine &a, Egda_BaseData &m, int32_t n) {
 // Reprojects the first n points of m in place (all or nothing).
 bool ApplyProjection(const Step &s, Egda_BaseData &m, int32_t n, const char *reporter, int32_t code,
                      Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   int32_t status;
   if (Compact(m)) {
     status = eprj_ProjectionPairTransform(s.pair, s.inverse, n, reinterpret_cast<double *>(m.origin),
@@ -482,7 +482,7 @@ _exfr_XForm *FromPair(const Eprj_ProjectionPair *pair, const char *fromUnits, co
     return nullptr;
   }
   Chain chain;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const char *native[2] = {eprj_ProjectionPairUnits(pair, 0), eprj_ProjectionPairUnits(pair, 1)};
   const char *ends[2][2] = {{fromUnits, native[0]}, {native[1], toUnits}};
   _exfr_XForm *scale[2] = {nullptr, nullptr};
@@ -586,7 +586,7 @@ _exfr_XForm *exfr_XFormCreateFromMapInfo(const Eprj_MapInfo *info, int32_t direc
     lower::Report(err, reporter, 1, "Invalid map information or direction");
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Efga_Polynomial *poly = eprj_MapInfoToPolynomial(info, 0, &inner);
   if (!poly) {
     lower::ReportCallee(err, inner, reporter, 2, "eprj_MapInfoToPolynomial");
@@ -612,13 +612,13 @@ _exfr_XForm *exfr_XFormCreateFromUnits(const char *fromUnits, const char *toUnit
   // Unit conversions are affine in one variable: the images of 0 and 1 give offset and scale.
   const double values[2] = {0.0, 1.0};
   double results[2] = {0.0, 1.0};
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ecvt_UnitsConvertByName(values, fromUnits, results, toUnits, 2, &inner);
   if (inner && inner->severity != EERR_WARNING) {
     lower::ReportCallee(err, inner, reporter, 1, "ecvt_UnitsConvertByName");
     return nullptr;
   }
-  eerr_DeleteErrorReportEx(&inner); // "other" units: the values pass unchanged
+  inner.Drop(); // "other" units: the values pass unchanged
   const double offset = results[0], scale = results[1] - results[0];
   Chain chain;
   chain.Add(AffineStep({scale, 0.0, offset, 0.0, scale, offset}));
@@ -654,7 +654,7 @@ _exfr_XForm *exfr_XFormCreateReprojFromProjPair(const Eprj_ProjectionPair *pair,
     lower::Report(err, reporter, 1, "Invalid input map information");
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   _exfr_XForm *toPixel = exfr_XFormCreateFromMapInfo(info, 1, &inner);
   if (!toPixel) {
     lower::ReportCallee(err, inner, reporter, 2, "exfr_XFormCreateFromMapInfo");
@@ -1012,7 +1012,7 @@ public:
   ~XFormDesigns() { emif_DictionaryDelete(dictionary_, nullptr); }
 
   bool Make(const char *reporter, int32_t code, Eerr_ErrorReport **err) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     dictionary_ = emif_DictionaryCreate(&inner);
     if (!dictionary_) {
       lower::ReportCallee(err, inner, reporter, code, "emif_NewDictionary");
@@ -1063,7 +1063,7 @@ bool FindBase(Ehfa_File *file, const char *path, EhfaSavedEntry &start, bool &ha
     lower::ReportCallee(err, start.problem, reporter, code, "ehfa_EntryPositionGet");
     return false;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (path && !ehfa_EntrySeek(file, EHFA_PATH, path, &inner)) {
     if (inner) lower::ReportCallee(err, inner, reporter, code, "ehfa_EntrySeek");
     else lower::Report(err, reporter, code, "No entry %s in %s", path, file->fileName);
@@ -1094,11 +1094,11 @@ bool PruneNodes(Ehfa_File *file, const Ehfa_EntryPosition *base, Keep keep, Eerr
   };
   int32_t n = count();
   const int32_t wanted = keep == Keep::None || n == 0 ? 0 : 1;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   for (int32_t tries = n; n > wanted && tries > 0; --tries) {
     // The node to delete: the first unless it is the one kept, then the second. A call may fail
     // after its change was made, so the children are counted again either way.
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     const bool done = ehfa_EntryPositionSet(file, base, &inner) == 0 &&
                       ehfa_EntrySeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner) &&
                       (keep != Keep::First || ehfa_EntrySeek(file, EHFA_NEXT_NAMED, EXFR_XFORM_NODE, &inner)) &&
@@ -1107,11 +1107,10 @@ bool PruneNodes(Ehfa_File *file, const Ehfa_EntryPosition *base, Keep keep, Eerr
     if (!done) break;
   }
   if (n == wanted) {
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     return true;
   }
-  if (err) *err = inner;
-  else eerr_DeleteErrorReportEx(&inner);
+  lower::PassOn(err, inner);
   return false;
 }
 
@@ -1122,7 +1121,7 @@ bool WriteSteps(Ehfa_File *file, const _exfr_XForm *xform, const XFormDesigns &d
     const Step &s = xform->steps[i];
     const std::string name = lower::Format("Step_%d", i + 1);
     const int32_t code = i == 0 ? EHFA_CHILD : EHFA_NEXT;
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     Ehfa_Entry *written = nullptr;
     if (s.kind == kAffine) {
       AffineRecord record;
@@ -1161,7 +1160,7 @@ bool WriteSteps(Ehfa_File *file, const _exfr_XForm *xform, const XFormDesigns &d
 // A polynomial step read back: a 2-D polynomial with 2 outputs, or null with a report.
 Efga_Polynomial *StepPolynomial(const Efga_PolynomialPrivate *form, int32_t step, const char *part,
                                 const char *reporter, Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Efga_Polynomial *poly = efga_PolynomialCopyFromPrivate(form, &inner);
   if (!poly) {
     lower::ReportCallee(err, inner, reporter, 5, "efga_PolynomialCopyFromPrivate");
@@ -1181,7 +1180,7 @@ bool ReadProjectionStep(Ehfa_File *file, int32_t step, const std::string &name,
                         const XFormDesigns &designs, Chain &chain, const char *reporter,
                         Eerr_ErrorReport **err) {
   ProjectionRecord record{};
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!ehfa_ObjectRead(file, nullptr, name.c_str(), EHFA_CHILD_NAMED, &record, designs.projection,
                        &inner)) {
     lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
@@ -1210,7 +1209,7 @@ bool ReadProjectionStep(Ehfa_File *file, int32_t step, const std::string &name,
 bool ReadStep(Ehfa_File *file, int32_t step, const XFormDesigns &designs, Chain &chain,
               const char *reporter, Eerr_ErrorReport **err) {
   const std::string name = lower::Format("Step_%d", step);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, name.c_str(), &inner);
   if (!entry) {
     if (inner) lower::ReportCallee(err, inner, reporter, 4, "ehfa_EntryPeek");
@@ -1285,7 +1284,7 @@ int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xf
   bool hasOld = false;
   if (!FindBase(file, path, start, hasOld, kReporter, 4, err)) return -1;
   EhfaSavedEntry base(file);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   // Nodes left after the first by an earlier write that failed go first.
   if (!base.Position()) {
     lower::ReportCallee(err, base.problem, kReporter, 4, "ehfa_EntryPositionGet");
@@ -1336,7 +1335,7 @@ _exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport 
     emsc_HeapFree(at);
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner);
   if (!entry || std::strcmp(entry->type, kXFormDesign) != 0) {
     if (inner) lower::ReportCallee(err, inner, kReporter, 4, "ehfa_EntryPeek");

@@ -9,13 +9,13 @@
 //   constexpr lower::Keyword kChanges[] = {
 //       {EHFA_CHANGE_BRACKET, {Value::Int, Value::Int, Value::Int, Value::Int}},
 //       {EHFA_CHANGE_RENAME, {Value::Pointer}}};
-//   constexpr lower::KeywordList kList{kChanges, "Invalid keyword %d", 2};
-//   lower::ReadKeywords(kList, ap, reporter, err, [&](int32_t code, const lower::KeywordValues &v) {
+//   constexpr lower::KeywordList kList{kChanges, "Invalid keyword %d"};
+//   lower::ReadKeywords(kList, ap, reporter, 2, err, [&](int32_t code, const lower::KeywordValues &v) {
 //     ... v.Int(0), v.Pointer<const char>(0) ...; return true; // false: stop (apply reported)
 //   });
 //
-// A code the table lacks is reported (reporter, the list's code and message, the code filling
-// %d) and ends the reading, since its values cannot be told. Lists whose error slot follows them
+// A code the table lacks is reported (the caller's reporter and code, the list's message with
+// the keyword's code filling %d) and ends the reading, since its values cannot be told. Lists whose error slot follows them
 // give every code the table lacks one shape (`other`), so that the list can be read to its end
 // before the slot is: ReadKeywordsThenSlot. ReadValues reads the values of one shape alone (a
 // packet type's arguments, for instance).
@@ -71,13 +71,12 @@ struct KeywordTable {
   }
 };
 
-// One list: its table, how a code the table lacks is reported, and the code that ends it.
+// One list: its table, the message of a code the table lacks, and the code that ends it.
 // The table may be any type with `const Shape *Find(int32_t code) const` (shapes that follow
 // from the code's bits, for instance).
 template <class Table = KeywordTable> struct BasicKeywordList {
   Table table;
-  const char *unknownMessage; // printf format; the code fills %d
-  int32_t unknownCode;        // code of that report
+  const char *unknownMessage; // printf format; the keyword's code fills %d
   int32_t end = 0;
   const Shape *other = nullptr; // shape of every code the table lacks (lists followed by err)
 };
@@ -122,12 +121,12 @@ void ReportUnknownKeyword(Eerr_ErrorReport **err, const char *reporter, const ch
 // in the table (reported) or apply returned false.
 template <class Table, class Apply>
 bool ReadKeywordsFrom(const BasicKeywordList<Table> &list, int32_t first, va_list *ap, const char *reporter,
-                      Eerr_ErrorReport **err, Apply &apply) {
+                      int32_t reportCode, Eerr_ErrorReport **err, Apply &apply) {
   KeywordValues values;
   for (int32_t code = first; code != list.end; code = va_arg(*ap, int)) {
     const Shape *shape = list.table.Find(code);
     if (!shape) {
-      ReportUnknownKeyword(err, reporter, list.unknownMessage, list.unknownCode, code);
+      ReportUnknownKeyword(err, reporter, list.unknownMessage, reportCode, code);
       return false;
     }
     ReadValues(*shape, ap, values);
@@ -138,22 +137,22 @@ bool ReadKeywordsFrom(const BasicKeywordList<Table> &list, int32_t first, va_lis
 
 template <class Table, class Apply>
 bool ReadKeywords(const BasicKeywordList<Table> &list, int32_t first, va_list ap, const char *reporter,
-                  Eerr_ErrorReport **err, Apply &&apply) {
+                  int32_t reportCode, Eerr_ErrorReport **err, Apply &&apply) {
   va_list own;
   va_copy(own, ap);
-  const bool ended = ReadKeywordsFrom(list, first, &own, reporter, err, apply);
+  const bool ended = ReadKeywordsFrom(list, first, &own, reporter, reportCode, err, apply);
   va_end(own);
   return ended;
 }
 
 // The same for a list whose first code is in the arguments too.
 template <class Table, class Apply>
-bool ReadKeywords(const BasicKeywordList<Table> &list, va_list ap, const char *reporter,
+bool ReadKeywords(const BasicKeywordList<Table> &list, va_list ap, const char *reporter, int32_t reportCode,
                   Eerr_ErrorReport **err, Apply &&apply) {
   va_list own;
   va_copy(own, ap);
   const int32_t first = va_arg(own, int);
-  const bool ended = ReadKeywordsFrom(list, first, &own, reporter, err, apply);
+  const bool ended = ReadKeywordsFrom(list, first, &own, reporter, reportCode, err, apply);
   va_end(own);
   return ended;
 }
@@ -164,7 +163,7 @@ bool ReadKeywords(const BasicKeywordList<Table> &list, va_list ap, const char *r
 // such code) or apply returned false for any keyword.
 template <class Table, class Apply>
 Eerr_ErrorReport **ReadKeywordsThenSlot(const BasicKeywordList<Table> &list, int32_t first, va_list ap,
-                                        const char *reporter, bool &ok, Apply &&apply) {
+                                        const char *reporter, int32_t reportCode, bool &ok, Apply &&apply) {
   KeywordValues values;
   int32_t unknown = 0;
   bool applied = true;
@@ -182,7 +181,7 @@ Eerr_ErrorReport **ReadKeywordsThenSlot(const BasicKeywordList<Table> &list, int
   Eerr_ErrorReport **err = va_arg(own, Eerr_ErrorReport **);
   va_end(own);
   if (err) *err = nullptr;
-  if (unknown) ReportUnknownKeyword(err, reporter, list.unknownMessage, list.unknownCode, unknown);
+  if (unknown) ReportUnknownKeyword(err, reporter, list.unknownMessage, reportCode, unknown);
   ok = applied && !unknown;
   return err;
 }

@@ -120,11 +120,12 @@ template <class T>
 
 // ---- Report chains ----
 
-// The slot a callee fills: it owns the chain the callee leaves and frees it unless the chain is
-// handed on (the report helpers of internal.h take it: ReportCallee, ReportChained, PassOn).
-// It stands where a local `Eerr_ErrorReport *inner = nullptr` stood: `&inner` is the callee's
-// `Eerr_ErrorReport **`, and a chain still held from an earlier call is dropped first (the
-// callee clears the slot on entry without freeing it).
+// The slot a callee fills: it owns the chain the callee leaves and frees it when it ends, unless
+// the chain was handed on (the report helpers of internal.h take it: ReportCallee, ReportChained,
+// PassOn). It stands where a local `Eerr_ErrorReport *inner = nullptr` stood: `&inner` is the
+// `Eerr_ErrorReport **` a callee fills, or that Report chains a report above. A callee clears
+// its slot without freeing it, so a slot that may still hold a chain is dropped (Drop) before it
+// is handed to the next callee.
 class CalleeReport {
 public:
   CalleeReport() = default;
@@ -132,10 +133,7 @@ public:
   CalleeReport &operator=(const CalleeReport &) = delete;
   ~CalleeReport() { Drop(); }
 
-  Eerr_ErrorReport **operator&() noexcept {
-    Drop();
-    return &chain_;
-  }
+  Eerr_ErrorReport **operator&() noexcept { return &chain_; }
   explicit operator bool() const noexcept { return chain_ != nullptr; }
   Eerr_ErrorReport *operator->() const noexcept { return chain_; }
   Eerr_ErrorReport *Get() const noexcept { return chain_; }

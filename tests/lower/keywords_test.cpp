@@ -27,9 +27,9 @@ constexpr lower::Keyword kTestKeywords[] = {
     {kNames, {V::PointerList, V::Int}},
     {kFail, {}},
 };
-constexpr lower::KeywordList kTestList{{kTestKeywords}, "Unknown test keyword %d", 9};
+constexpr lower::KeywordList kTestList{{kTestKeywords}, "Unknown test keyword %d"};
 constexpr lower::Shape kOther{V::Pointer};
-constexpr lower::KeywordList kTrailingList{{kTestKeywords}, "Unknown test keyword %d", 9, 0, &kOther};
+constexpr lower::KeywordList kTrailingList{{kTestKeywords}, "Unknown test keyword %d", 0, &kOther};
 
 // What the reader handed on, as text.
 std::vector<std::string> seen;
@@ -59,7 +59,7 @@ bool Apply(int32_t code, const lower::KeywordValues &v) {
 int32_t ListAfterSlot(Eerr_ErrorReport **err, ...) {
   va_list ap;
   va_start(ap, err);
-  const bool ended = lower::ReadKeywords(kTestList, ap, "ListAfterSlot", err, Apply);
+  const bool ended = lower::ReadKeywords(kTestList, ap, "ListAfterSlot", 9, err, Apply);
   va_end(ap);
   return ended ? 0 : -1;
 }
@@ -69,7 +69,7 @@ int32_t SlotAfterList(int32_t first, ...) {
   va_list ap;
   va_start(ap, first);
   bool ok = false;
-  lower::ReadKeywordsThenSlot(kTrailingList, first, ap, "SlotAfterList", ok, Apply);
+  lower::ReadKeywordsThenSlot(kTrailingList, first, ap, "SlotAfterList", 9, ok, Apply);
   va_end(ap);
   return ok ? 0 : -1;
 }

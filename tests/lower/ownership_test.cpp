@@ -122,9 +122,12 @@ TEST(OwnershipTest, CalleeReportsAreOwnedAndHandedOn) {
   {
     lower::CalleeReport inner;
     EXPECT_EQ(-1, Callee("first", &inner));
-    EXPECT_EQ(-1, Callee("second", &inner)); // the first chain is dropped, not leaked
+    inner.Drop(); // before the slot is reused
+    EXPECT_EQ(-1, Callee("second", &inner));
     ASSERT_NE(nullptr, inner.Get());
     EXPECT_STREQ("second", inner->message);
+    lower::Report(&inner, "Middle", 4, "chained above the callee's report");
+    EXPECT_STREQ("second", inner->next->message);
     lower::ReportCallee(&err, inner, "Caller", 5, "Callee");
     EXPECT_EQ(nullptr, inner.Get());
   }
@@ -132,7 +135,8 @@ TEST(OwnershipTest, CalleeReportsAreOwnedAndHandedOn) {
   EXPECT_STREQ("Error returned from Callee", err->message);
   EXPECT_EQ(5, err->code);
   ASSERT_NE(nullptr, err->next);
-  EXPECT_STREQ("second", err->next->message);
+  EXPECT_STREQ("chained above the callee's report", err->next->message);
+  EXPECT_STREQ("second", err->next->next->message);
 
   // Handed on unchanged, above what the slot holds; dropped without a slot.
   {
