@@ -13,6 +13,7 @@
 #include "emsc.h"
 #include "eprf.h"
 #include "internal.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 
@@ -211,33 +212,42 @@ Epmg_Database *ClassDatabase(const char *className, Eerr_ErrorReport **err, cons
   return database;
 }
 
+using V = lower::Value;
+// Every implementation method is one function; the error slot follows the list, so a code
+// this table lacks is taken as one function too, to find the slot.
+constexpr lower::Keyword kMethodKeywords[] = {
+    {ECFG_METHOD_QUERY, {V::Function}},          {ECFG_METHOD_GET_CLASS, {V::Function}},
+    {ECFG_METHOD_DATABASE_DIRECTORIES, {V::Function}}, {ECFG_METHOD_DATABASES, {V::Function}},
+    {ECFG_METHOD_SET_DATABASE_LEVEL, {V::Function}}, {ECFG_METHOD_INSTALL_CHANGE, {V::Function}},
+    {ECFG_METHOD_INIT, {V::Function}},           {ECFG_METHOD_PREFERENCE_GET, {V::Function}},
+    {ECFG_METHOD_PUT_PREFERENCE, {V::Function}}, {ECFG_METHOD_WRITE_CATEGORY, {V::Function}}};
+constexpr lower::Shape kOtherMethod{V::Function};
+constexpr lower::KeywordList kMethodList{{kMethodKeywords}, "Unknown implementation method keyword %d", 0,
+                                         &kOtherMethod};
+
 } // namespace
 
 extern "C" {
 
 void ecfg_ImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) {
   ConfigurationMethods next = CurrentMethods();
-  int32_t unknown = 0;
-  Eerr_ErrorReport **err = lower::ReadPointerKeywords(keyword, ap, unknown, [&](int32_t code, void *value) {
+  bool ok = false;
+  lower::ReadKeywordsThenSlot(kMethodList, keyword, ap, reporter, 1, ok, [&](int32_t code, const lower::KeywordValues &v) {
     switch (code) {
-    case ECFG_METHOD_QUERY: next.query = reinterpret_cast<Ecfg_QueryHook>(value); return true;
-    case ECFG_METHOD_GET_CLASS: next.getClass = reinterpret_cast<Ecfg_GetClassHook>(value); return true;
-    case ECFG_METHOD_DATABASE_DIRECTORIES: next.directories = reinterpret_cast<Ecfg_LevelListHook>(value); return true;
-    case ECFG_METHOD_DATABASES: next.databases = reinterpret_cast<Ecfg_LevelListHook>(value); return true;
-    case ECFG_METHOD_SET_DATABASE_LEVEL: next.setLevel = reinterpret_cast<Ecfg_SetDatabaseLevelHook>(value); return true;
-    case ECFG_METHOD_INSTALL_CHANGE: next.installChange = reinterpret_cast<Ecfg_InstallChangeHook>(value); return true;
-    case ECFG_METHOD_INIT: next.init = reinterpret_cast<Ecfg_InitHook>(value); return true;
-    case ECFG_METHOD_PREFERENCE_GET: next.preferenceGet = reinterpret_cast<Ecfg_PreferenceGetHook>(value); return true;
-    case ECFG_METHOD_PUT_PREFERENCE: next.putPreference = reinterpret_cast<Ecfg_PutPreferenceHook>(value); return true;
-    case ECFG_METHOD_WRITE_CATEGORY: next.writeCategory = reinterpret_cast<Ecfg_WriteCategoryHook>(value); return true;
-    default: return false;
+    case ECFG_METHOD_QUERY: next.query = v.Function<Ecfg_QueryHook>(0); break;
+    case ECFG_METHOD_GET_CLASS: next.getClass = v.Function<Ecfg_GetClassHook>(0); break;
+    case ECFG_METHOD_DATABASE_DIRECTORIES: next.directories = v.Function<Ecfg_LevelListHook>(0); break;
+    case ECFG_METHOD_DATABASES: next.databases = v.Function<Ecfg_LevelListHook>(0); break;
+    case ECFG_METHOD_SET_DATABASE_LEVEL: next.setLevel = v.Function<Ecfg_SetDatabaseLevelHook>(0); break;
+    case ECFG_METHOD_INSTALL_CHANGE: next.installChange = v.Function<Ecfg_InstallChangeHook>(0); break;
+    case ECFG_METHOD_INIT: next.init = v.Function<Ecfg_InitHook>(0); break;
+    case ECFG_METHOD_PREFERENCE_GET: next.preferenceGet = v.Function<Ecfg_PreferenceGetHook>(0); break;
+    case ECFG_METHOD_PUT_PREFERENCE: next.putPreference = v.Function<Ecfg_PutPreferenceHook>(0); break;
+    case ECFG_METHOD_WRITE_CATEGORY: next.writeCategory = v.Function<Ecfg_WriteCategoryHook>(0); break;
     }
+    return true;
   });
-  lower::Clear(err);
-  if (unknown) {
-    lower::Report(err, reporter, 1, "Unknown implementation method keyword %d", unknown);
-    return;
-  }
+  if (!ok) return;
   std::lock_guard<std::mutex> lock(methodsMutex);
   methods = next;
 }

@@ -657,7 +657,7 @@ Efio_Listing *efio_NextFilename(const char *pattern, char **name, Efio_Listing *
   lower::Clear(err);
   if (name) *name = nullptr;
   if (!pattern || !name) {
-    delete handle;
+    lower::HeapDelete(handle);
     if (!pattern && handle) return nullptr; // the caller ends the listing early
     lower::Report(err, "efio_NextFilename", 1, "Invalid pattern or name");
     return nullptr;
@@ -669,14 +669,14 @@ Efio_Listing *efio_NextFilename(const char *pattern, char **name, Efio_Listing *
                                   : slash == 0               ? "/"
                                                              : text.substr(0, slash);
     const std::string namePattern = slash == std::string::npos ? text : text.substr(slash + 1);
-    handle = new (std::nothrow) Efio_Listing;
+    handle = lower::HeapNew<Efio_Listing>();
     if (!handle) {
       lower::Report(err, "efio_NextFilename", 2, "Error allocating directory listing");
       return nullptr;
     }
     if (!ListDirectory(directory, namePattern, handle->names)) {
       const int error = errno;
-      delete handle;
+      lower::HeapDelete(handle);
       if (error != ENOENT && error != ENOTDIR)
         lower::Report(err, "efio_NextFilename", 3, "Unable to list directory %s: %s",
                       directory.c_str(), ErrnoText(error));
@@ -684,13 +684,13 @@ Efio_Listing *efio_NextFilename(const char *pattern, char **name, Efio_Listing *
     }
   }
   if (handle->next >= handle->names.size()) {
-    delete handle;
+    lower::HeapDelete(handle);
     return nullptr;
   }
   const std::string &next = handle->names[handle->next++];
   *name = lower::HeapCopy(next.data(), next.size());
   if (!*name) {
-    delete handle;
+    lower::HeapDelete(handle);
     lower::Report(err, "efio_NextFilename", 4, "Error allocating file name");
     return nullptr;
   }

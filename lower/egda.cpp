@@ -18,6 +18,7 @@
 #include "emsc.h"
 #include "estr.h"
 #include "internal.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 
@@ -286,14 +287,6 @@ template <class T> void AppendValue(std::string &text, const T &v) {
   } else {
     text += std::to_string(uint64_t{v});
   }
-}
-
-// Memory for a record followed by an array of count pointers; the array field points into it.
-template <class Record, class Entry> Record *CreateWithArray(int32_t count, Entry **&array) {
-  const std::size_t bytes = sizeof(Record) + static_cast<std::size_t>(count) * sizeof(Entry *);
-  auto *record = static_cast<Record *>(emsc_HeapMalloc(bytes));
-  if (record) array = reinterpret_cast<Entry **>(reinterpret_cast<uint8_t *>(record) + sizeof(Record));
-  return record;
 }
 
 // --- Ordering ----------------------------------------------------------------------------------
@@ -748,7 +741,7 @@ Egda_BaseDataStack *egda_BaseDataStackCreate(int32_t count, int32_t rows, int32_
     return nullptr;
   }
   Egda_BaseData **layers = nullptr;
-  auto *stack = CreateWithArray<Egda_BaseDataStack>(count, layers);
+  auto *stack = lower::HeapNewWithArray<Egda_BaseDataStack>(count, layers);
   if (!stack) {
     lower::Report(err, name, 2, "Error allocating stack");
     return nullptr;
@@ -807,7 +800,7 @@ Egda_BaseDataStack *egda_BaseDataStackCopy(const Egda_BaseDataStack *source,
     return destination;
   }
   Egda_BaseData **layers = nullptr;
-  auto *stack = CreateWithArray<Egda_BaseDataStack>(source->count, layers);
+  auto *stack = lower::HeapNewWithArray<Egda_BaseDataStack>(source->count, layers);
   if (!stack) {
     lower::Report(err, name, 5, "Error allocating stack");
     return nullptr;
@@ -834,7 +827,7 @@ Egda_BaseDataStack *egda_BaseDataStackPtrCreate(int32_t count, Eerr_ErrorReport 
     return nullptr;
   }
   Egda_BaseData **layers = nullptr;
-  auto *stack = CreateWithArray<Egda_BaseDataStack>(count, layers);
+  auto *stack = lower::HeapNewWithArray<Egda_BaseDataStack>(count, layers);
   if (!stack) {
     lower::Report(err, name, 2, "Error allocating stack");
     return nullptr;
@@ -856,7 +849,7 @@ Egda_BaseDataStackArray *egda_BaseDataStackArrayCreate(int32_t stackCount, int32
     return nullptr;
   }
   Egda_BaseDataStack **stacks = nullptr;
-  auto *array = CreateWithArray<Egda_BaseDataStackArray>(stackCount, stacks);
+  auto *array = lower::HeapNewWithArray<Egda_BaseDataStackArray>(stackCount, stacks);
   if (!array) {
     lower::Report(err, name, 2, "Error allocating stack array");
     return nullptr;
@@ -885,22 +878,26 @@ void egda_BaseDataStackArrayDelete(Egda_BaseDataStackArray *array, Eerr_ErrorRep
 
 Egda_ArgumentList *egda_ArgumentListCreate(Eerr_ErrorReport **err, ...) {
   lower::Clear(err);
+  static constexpr lower::Shape kStacks{lower::Value::PointerList};
+  lower::KeywordValues values;
   va_list ap;
   va_start(ap, err);
-  int32_t count = 0;
-  while (va_arg(ap, Egda_BaseDataStack *)) ++count;
+  lower::ReadValues(kStacks, ap, values);
   va_end(ap);
+  if (values.ListTooLong()) {
+    lower::Report(err, "egda_ArgumentListCreate", 2, "More than %d stacks in the argument list", lower::kMaxListValues);
+    return nullptr;
+  }
+  const auto count = static_cast<int32_t>(values.List().size());
   Egda_BaseDataStack **stacks = nullptr;
-  auto *list = CreateWithArray<Egda_ArgumentList>(count, stacks);
+  auto *list = lower::HeapNewWithArray<Egda_ArgumentList>(count, stacks);
   if (!list) {
     lower::Report(err, "egda_ArgumentListCreate", 1, "Error allocating argument list");
     return nullptr;
   }
   list->count = count;
   list->stacks = stacks;
-  va_start(ap, err);
-  for (int32_t i = 0; i < count; ++i) stacks[i] = va_arg(ap, Egda_BaseDataStack *);
-  va_end(ap);
+  for (int32_t i = 0; i < count; ++i) stacks[i] = static_cast<Egda_BaseDataStack *>(values.List()[static_cast<std::size_t>(i)]);
   return list;
 }
 

@@ -19,6 +19,7 @@
 #include "emif_internal.h"
 #include "emsc.h"
 #include "internal.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 namespace emif = taviron::emif;
@@ -88,18 +89,16 @@ Ehfa_File *NewFileRecord(const char *name, Eint_InitToolkitData *init) {
   auto *file = static_cast<Ehfa_File *>(emsc_HeapMalloc(sizeof(Ehfa_File)));
   if (!file) return nullptr;
   file->fileName = lower::HeapCopy(name, std::strlen(name));
-  void *block = emsc_HeapMalloc(sizeof(State));
-  lower::CalleeReport ignored;
-  file->dictionary = emif_DictionaryCreate(&ignored);
-  ignored.Drop();
-  if (!file->fileName || !block || !file->dictionary) {
+  State *state = lower::HeapNew<State>();
+  file->dictionary = emif_DictionaryCreate(nullptr);
+  if (!file->fileName || !state || !file->dictionary) {
     emsc_HeapFree(file->fileName);
-    emsc_HeapFree(block);
+    lower::HeapDelete(state);
     emif_DictionaryDelete(file->dictionary, nullptr);
     emsc_HeapFree(file);
     return nullptr;
   }
-  file->internal = new (block) State;
+  file->internal = state;
   file->init = init;
   file->changeProcess = static_cast<int32_t>(getpid());
   return file;
@@ -112,11 +111,9 @@ void FreeFileRecord(Ehfa_File *file) {
   for (auto &entry : state.entries) {
     emsc_HeapFree(entry.second->entry.name);
     emsc_HeapFree(entry.second->entry.type);
-    entry.second->~EntryHolder();
-    emsc_HeapFree(entry.second);
+    lower::HeapDelete(entry.second);
   }
-  state.~State();
-  emsc_HeapFree(file->internal);
+  lower::HeapDelete(&state);
   emif_DictionaryDelete(file->dictionary, nullptr);
   emsc_HeapFree(file->fileName);
   emsc_HeapFree(file);
@@ -324,49 +321,37 @@ bool CloseBracket(Ehfa_File *file, int32_t &depth, const char *what, const char 
   return true;
 }
 
+using V = lower::Value;
+constexpr lower::Keyword kChangeKeywords[] = {
+    {EHFA_CHANGE_BRACKET, {V::Int, V::Int, V::Int, V::Int}},    // open, write, a, b
+    {EHFA_CHANGE_WRITE_MODE, {V::Int, V::Int, V::Int, V::Int}}, // a, b, on, c
+    {EHFA_CHANGE_LIST, {V::Int}},                               // 0 opens, non-zero closes
+    {EHFA_CHANGE_RENAME, {V::Pointer}},                         // the new name
+};
+constexpr lower::KeywordList kChangeList{{kChangeKeywords}, "Invalid keyword %d"};
+
 int32_t ChangeV(Ehfa_File *file, Eerr_ErrorReport **err, va_list ap, const char *reporter) {
   lower::Clear(err);
   if (!Usable(file, reporter, err)) return -1;
   State &state = StateOf(file);
-  for (;;) {
-    const int32_t keyword = va_arg(ap, int);
+  const bool ended = lower::ReadKeywords(kChangeList, ap, reporter, 2, err, [&](int32_t keyword, const lower::KeywordValues &v) {
     switch (keyword) {
-    case 0: return 0;
     case EHFA_CHANGE_BRACKET: {
-      const int32_t open = va_arg(ap, int);
-      const int32_t write = va_arg(ap, int);
-      (void)va_arg(ap, int);
-      (void)va_arg(ap, int);
+      const bool write = v.Int(1) != 0;
       int32_t &depth = write ? state.writeBrackets : state.readBrackets;
-      if (open ? !OpenBracket(state, depth) : !CloseBracket(file, depth, write ? "write" : "read", reporter, err))
-        return -1;
-      break;
+      return v.Int(0) ? OpenBracket(state, depth) : CloseBracket(file, depth, write ? "write" : "read", reporter, err);
     }
-    case EHFA_CHANGE_WRITE_MODE: {
-      (void)va_arg(ap, int);
-      (void)va_arg(ap, int);
-      const int32_t on = va_arg(ap, int);
-      (void)va_arg(ap, int);
-      if (on ? !OpenBracket(state, state.modeBrackets) : !CloseBracket(file, state.modeBrackets, "write mode", reporter, err))
-        return -1;
-      break;
+    case EHFA_CHANGE_WRITE_MODE:
+      return v.Int(2) ? OpenBracket(state, state.modeBrackets)
+                      : CloseBracket(file, state.modeBrackets, "write mode", reporter, err);
+    case EHFA_CHANGE_LIST:
+      return !v.Int(0) ? OpenBracket(state, state.listBrackets)
+                       : CloseBracket(file, state.listBrackets, "list", reporter, err);
+    case EHFA_CHANGE_RENAME: return Rename(file, v.Pointer<const char>(0), reporter, err);
     }
-    case EHFA_CHANGE_LIST: {
-      const int32_t on = va_arg(ap, int);
-      if (!on ? !OpenBracket(state, state.listBrackets) : !CloseBracket(file, state.listBrackets, "list", reporter, err))
-        return -1;
-      break;
-    }
-    case EHFA_CHANGE_RENAME: {
-      const char *target = va_arg(ap, const char *);
-      if (!Rename(file, target, reporter, err)) return -1;
-      break;
-    }
-    default:
-      lower::Report(err, reporter, 2, "Invalid keyword %d", keyword);
-      return -1;
-    }
-  }
+    return false;
+  });
+  return ended ? 0 : -1;
 }
 
 } // namespace

@@ -224,7 +224,7 @@ std::optional<int64_t> BelowOf(State &state, int64_t id, const std::string &type
 // The entry at a path: from the root when it begins with ":" or `absolute` is set, else from
 // `from`.
 std::optional<int64_t> Resolve(State &state, int64_t from, const std::string &path, bool absolute);
-// The entry that relation codes 7 and 8 name.
+// The entry that the path codes (EHFA_PATH, EHFA_PATH_PEEK) name.
 std::optional<int64_t> ResolveNamed(State &state, const char *path, const char *name);
 // True for a relation code a seek or a read knows.
 bool KnownCode(int32_t code);

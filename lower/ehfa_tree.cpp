@@ -193,7 +193,7 @@ std::optional<int64_t> Resolve(State &state, int64_t from, const std::string &pa
   return at;
 }
 
-// The entry that codes 7 and 8 name: an absolute name; the path joined with the name; the path
+// The entry the path codes name: an absolute name; the path joined with the name; the path
 // itself when it already ends in that name (or no name is given).
 std::optional<int64_t> ResolveNamed(State &state, const char *path, const char *name) {
   if (name && *name == ':') return Resolve(state, state.root, name, true);
@@ -209,27 +209,29 @@ std::optional<int64_t> ResolveNamed(State &state, const char *path, const char *
 
 bool KnownCode(int32_t code) {
   switch (code) {
-  case 1: case 3: case 4: case 5: case 6: case 7: case 8: case 10: case 12: case 13: case 14:
-  case 15: case 16: case 17: case 18: return true;
+  case EHFA_NEXT: case EHFA_CHILD: case EHFA_LAST_CHILD: case EHFA_FIRST_CHILD: case EHFA_PARENT:
+  case EHFA_PATH_PEEK: case EHFA_PATH: case EHFA_NEXT_OF: case EHFA_CHILD_NAMED: case EHFA_NEXT_NAMED:
+  case EHFA_CHILD_OF: case EHFA_BELOW_OF: case EHFA_CURRENT: case EHFA_CURRENT_ENTRY: case EHFA_FOLLOWING:
+    return true;
   default: return false;
   }
 }
 
-// The entry at the code's place relative to `from` (codes 7 and 8 use path and name).
+// The entry at the code's place relative to `from` (the path codes use path and name).
 std::optional<int64_t> Locate(State &state, int32_t code, int64_t from, const char *path, const char *name) {
   const std::string key = name ? name : "";
   switch (code) {
-  case 1: return NextSibling(state, from);
-  case 3: case 4: case 16: case 17: return from;
-  case 5: return FirstChild(state, from);
-  case 6: return Parent(state, from);
-  case 7: case 8: return ResolveNamed(state, path, name);
-  case 10: return NextSibling(state, from, name ? Match::TypeOrName : Match::Any, key);
-  case 12: return name ? Resolve(state, from, key, false) : std::nullopt;
-  case 13: return name ? NextSibling(state, from, Match::Name, key) : std::nullopt;
-  case 14: return FirstChild(state, from, name ? Match::TypeOrName : Match::Any, key);
-  case 15: return name ? BelowOf(state, from, key) : std::nullopt;
-  case 18: return Following(state, from);
+  case EHFA_NEXT: return NextSibling(state, from);
+  case EHFA_CHILD: case EHFA_LAST_CHILD: case EHFA_CURRENT: case EHFA_CURRENT_ENTRY: return from;
+  case EHFA_FIRST_CHILD: return FirstChild(state, from);
+  case EHFA_PARENT: return Parent(state, from);
+  case EHFA_PATH_PEEK: case EHFA_PATH: return ResolveNamed(state, path, name);
+  case EHFA_NEXT_OF: return NextSibling(state, from, name ? Match::TypeOrName : Match::Any, key);
+  case EHFA_CHILD_NAMED: return name ? Resolve(state, from, key, false) : std::nullopt;
+  case EHFA_NEXT_NAMED: return name ? NextSibling(state, from, Match::Name, key) : std::nullopt;
+  case EHFA_CHILD_OF: return FirstChild(state, from, name ? Match::TypeOrName : Match::Any, key);
+  case EHFA_BELOW_OF: return name ? BelowOf(state, from, key) : std::nullopt;
+  case EHFA_FOLLOWING: return Following(state, from);
   default: return std::nullopt;
   }
 }
@@ -241,13 +243,12 @@ Ehfa_Entry *Publish(Ehfa_File *file, int64_t id) {
   if (!row) return nullptr;
   EntryHolder *&holder = state.entries[id];
   if (!holder) {
-    void *block = emsc_HeapMalloc(sizeof(EntryHolder));
-    if (!block) {
+    holder = lower::HeapNew<EntryHolder>();
+    if (!holder) {
       state.entries.erase(id);
       if (state.error.empty()) state.error = "out of memory";
       return nullptr;
     }
-    holder = new (block) EntryHolder;
   }
   SetString(holder->entry.name, row->name);
   SetString(holder->entry.type, row->type);

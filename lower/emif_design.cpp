@@ -157,18 +157,14 @@ std::vector<Emif_Design *> &FreeDesigns() {
 }
 
 Emif_Design *NewHandle(DesignPtr data, Emif_Dictionary *dictionary) {
-  void *block = emsc_HeapMalloc(sizeof(Emif_Design));
-  if (!block) return nullptr;
-  auto *design = new (block) Emif_Design;
+  auto *design = lower::HeapNew<Emif_Design>();
+  if (!design) return nullptr;
   design->data = std::move(data);
   design->dictionary = dictionary;
   return design;
 }
 
-void FreeHandle(Emif_Design *design) {
-  design->~Emif_Design();
-  emsc_HeapFree(design);
-}
+void FreeHandle(Emif_Design *design) { lower::HeapDelete(design); }
 
 Emif_Design *FindIn(const Emif_Dictionary *dictionary, const std::string &name) {
   if (dictionary) {
@@ -485,20 +481,16 @@ extern "C" {
 
 Emif_Dictionary *emif_DictionaryCreate(Eerr_ErrorReport **err) {
   lower::Clear(err);
-  void *block = emsc_HeapMalloc(sizeof(Emif_Dictionary));
-  if (!block) {
-    lower::Report(err, "emif_DictionaryCreate", 1, "Error allocating dictionary");
-    return nullptr;
-  }
-  return new (block) Emif_Dictionary;
+  auto *dictionary = lower::HeapNew<Emif_Dictionary>();
+  if (!dictionary) lower::Report(err, "emif_DictionaryCreate", 1, "Error allocating dictionary");
+  return dictionary;
 }
 
 void emif_DictionaryDelete(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
   lower::Clear(err);
   if (!dictionary) return;
   for (Emif_Design *design : dictionary->designs) FreeHandle(design);
-  dictionary->~Emif_Dictionary();
-  emsc_HeapFree(dictionary);
+  lower::HeapDelete(dictionary);
 }
 
 Emif_Design *emif_DesignCreate(Emif_Dictionary *dictionary, const char *name,

@@ -18,6 +18,7 @@
 #include "emsc.h"
 #include "eprf.h"
 #include "internal.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 
@@ -456,31 +457,39 @@ bool CheckDatabaseRecord(Epmg_Database *database, const void *record, const char
   return true;
 }
 
+using V = lower::Value;
+// The methods: the address of the kind word, then one function each; the error slot follows the
+// list, so a code this table lacks is taken as one pointer, to find the slot.
+constexpr lower::Keyword kMethodKeywords[] = {
+    {EPMG_METHOD_KIND_ADDRESS, {V::Pointer}},    {EPMG_METHOD_INITIALIZE, {V::Function}},
+    {EPMG_METHOD_TERMINATE, {V::Function}},      {EPMG_METHOD_FLUSH, {V::Function}},
+    {EPMG_METHOD_ADD_CALLBACK, {V::Function}},   {EPMG_METHOD_REMOVE_CALLBACK, {V::Function}},
+    {EPMG_METHOD_GET, {V::Function}},            {EPMG_METHOD_PUT, {V::Function}}};
+constexpr lower::Shape kOtherMethod{V::Pointer};
+constexpr lower::KeywordList kMethodList{{kMethodKeywords}, "Unknown implementation method keyword %d", 0,
+                                         &kOtherMethod};
+
 } // namespace
 
 extern "C" {
 
 void epmg_PreferenceImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) {
   PreferenceMethods next = CurrentMethods();
-  int32_t unknown = 0;
-  Eerr_ErrorReport **err = lower::ReadPointerKeywords(keyword, ap, unknown, [&](int32_t code, void *value) {
+  bool ok = false;
+  lower::ReadKeywordsThenSlot(kMethodList, keyword, ap, reporter, 1, ok, [&](int32_t code, const lower::KeywordValues &v) {
     switch (code) {
-    case EPMG_METHOD_KIND_ADDRESS: next.kind = reinterpret_cast<int32_t *>(value); return true;
-    case EPMG_METHOD_INITIALIZE: next.initialize = reinterpret_cast<Epmg_DatabaseInitializeHook>(value); return true;
-    case EPMG_METHOD_TERMINATE: next.terminate = reinterpret_cast<Epmg_DatabaseTerminateHook>(value); return true;
-    case EPMG_METHOD_FLUSH: next.flush = reinterpret_cast<Epmg_DatabaseFlushHook>(value); return true;
-    case EPMG_METHOD_ADD_CALLBACK: next.addCallback = reinterpret_cast<Epmg_AddCallbackHook>(value); return true;
-    case EPMG_METHOD_REMOVE_CALLBACK: next.removeCallback = reinterpret_cast<Epmg_RemoveCallbackHook>(value); return true;
-    case EPMG_METHOD_GET: next.get = reinterpret_cast<Epmg_GetHook>(value); return true;
-    case EPMG_METHOD_PUT: next.put = reinterpret_cast<Epmg_PutHook>(value); return true;
-    default: return false;
+    case EPMG_METHOD_KIND_ADDRESS: next.kind = v.Pointer<int32_t>(0); break;
+    case EPMG_METHOD_INITIALIZE: next.initialize = v.Function<Epmg_DatabaseInitializeHook>(0); break;
+    case EPMG_METHOD_TERMINATE: next.terminate = v.Function<Epmg_DatabaseTerminateHook>(0); break;
+    case EPMG_METHOD_FLUSH: next.flush = v.Function<Epmg_DatabaseFlushHook>(0); break;
+    case EPMG_METHOD_ADD_CALLBACK: next.addCallback = v.Function<Epmg_AddCallbackHook>(0); break;
+    case EPMG_METHOD_REMOVE_CALLBACK: next.removeCallback = v.Function<Epmg_RemoveCallbackHook>(0); break;
+    case EPMG_METHOD_GET: next.get = v.Function<Epmg_GetHook>(0); break;
+    case EPMG_METHOD_PUT: next.put = v.Function<Epmg_PutHook>(0); break;
     }
+    return true;
   });
-  lower::Clear(err);
-  if (unknown) {
-    lower::Report(err, reporter, 1, "Unknown implementation method keyword %d", unknown);
-    return;
-  }
+  if (!ok) return;
   std::lock_guard<std::mutex> lock(methodsMutex);
   methods = next;
 }
@@ -764,7 +773,7 @@ Epmg_Database *epmg_DatabaseCreate(const char *className, int32_t format, Eerr_E
     lower::Report(err, "epmg_DatabaseCreate", 2, "Invalid database format %d", format);
     return nullptr;
   }
-  auto *database = new (std::nothrow) Epmg_Database;
+  auto *database = lower::HeapNew<Epmg_Database>();
   if (!database) {
     lower::Report(err, "epmg_DatabaseCreate", 3, "Out of memory");
     return nullptr;
@@ -777,7 +786,7 @@ Epmg_Database *epmg_DatabaseCreate(const char *className, int32_t format, Eerr_E
 
 void epmg_DatabaseDelete(Epmg_Database **database) {
   if (!database) return;
-  delete *database;
+  lower::HeapDelete(*database);
   *database = nullptr;
 }
 

@@ -919,12 +919,11 @@ Estr_XLFormat *estr_XLFormatCreate(const char *formatText, int32_t *kind, Eerr_E
     lower::Report(err, "estr_XLFormatCreate", 1, "No format text given");
     return nullptr;
   }
-  void *block = emsc_HeapMalloc(sizeof(Estr_XLFormat));
-  if (!block) {
+  auto *format = lower::HeapNew<Estr_XLFormat>();
+  if (!format) {
     lower::Report(err, "estr_XLFormatCreate", 2, "Error allocating number format");
     return nullptr;
   }
-  auto *format = new (block) Estr_XLFormat;
   std::string problem;
   bool parsed;
   try {
@@ -945,9 +944,7 @@ Estr_XLFormat *estr_XLFormatCreate(const char *formatText, int32_t *kind, Eerr_E
 }
 
 void estr_XLFormatFree(Estr_XLFormat *format) {
-  if (!format) return;
-  format->~Estr_XLFormat();
-  emsc_HeapFree(format);
+  lower::HeapDelete(format);
 }
 
 int32_t estr_XLFormatPrintNumber(double value, const Estr_XLFormat *format, char *buffer,

@@ -69,20 +69,6 @@ std::vector<std::string> SplitList(const std::string &expanded, bool paths);
 bool ExpandList(const char *text, bool paths, std::vector<std::string> &out,
                 Eerr_ErrorReport **err, const char *reporter);
 
-// Reads a keyword list "code, pointer, ..., 0" in which every code takes one pointer (function
-// pointers included), then the error slot that follows the list, which it returns. assign(code,
-// value) stores a value and returns false for a code it does not know; the first such code goes
-// to `unknown` (0 when all were known).
-template <class Assign>
-Eerr_ErrorReport **ReadPointerKeywords(int32_t first, va_list ap, int32_t &unknown, Assign &&assign) {
-  unknown = 0;
-  for (int32_t code = first; code != 0; code = va_arg(ap, int)) {
-    void *value = va_arg(ap, void *);
-    if (!assign(code, value) && !unknown) unknown = code;
-  }
-  return va_arg(ap, Eerr_ErrorReport **);
-}
-
 // Message-log route of eerr_MessageLog (installed by the plug-in layer's log hook).
 using MessageLogFunction = int32_t (*)(int32_t level, Eerr_ErrorReport **err, const char *format,
                                        va_list ap);

@@ -111,6 +111,13 @@ private:
 // own, copied from the one given, and pass its address: a va_list handed on by value need not
 // advance in its caller.)
 void ReadValues(const Shape &shape, va_list *ap, KeywordValues &values);
+// The same from the start of a call's arguments (read from a copy of ap).
+inline void ReadValues(const Shape &shape, va_list ap, KeywordValues &values) {
+  va_list own;
+  va_copy(own, ap);
+  ReadValues(shape, &own, values);
+  va_end(own);
+}
 
 // Reports a code that a list's table lacks.
 void ReportUnknownKeyword(Eerr_ErrorReport **err, const char *reporter, const char *message,

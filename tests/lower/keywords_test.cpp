@@ -131,10 +131,7 @@ TEST(KeywordsTest, SlotAfterTheList) {
 bool ReadOne(const lower::Shape &shape, lower::KeywordValues &values, ...) {
   va_list ap;
   va_start(ap, values);
-  va_list own;
-  va_copy(own, ap);
-  lower::ReadValues(shape, &own, values);
-  va_end(own);
+  lower::ReadValues(shape, ap, values);
   va_end(ap);
   return !values.ListTooLong();
 }
