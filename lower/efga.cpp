@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "egda_pixel.h"
-#include "emif_internal.h"
+#include "efga_internal.h"
 #include "emsc.h"
 #include "internal.h"
 
@@ -1112,23 +1112,11 @@ Egda_BaseData *efga_SolveLinearEqs(const Egda_BaseData *a, const Egda_BaseData *
 
 // ---- The stored design of polynomials ----------------------------------------------------------
 
-namespace {
-
-// The private form is stored as one counted array of bytes.
-constexpr auto kPolynomialLayout =
-    taviron::emif::RecordLayoutOf({{EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE}});
-static_assert(kPolynomialLayout.size == sizeof(Efga_PolynomialPrivate) &&
-              kPolynomialLayout.offsets[0] == offsetof(Efga_PolynomialPrivate, size) &&
-              taviron::emif::kCountedPointerOffset == offsetof(Efga_PolynomialPrivate, data));
-
-} // namespace
-
 extern "C" Emif_Design *efga_PolynomialDesignDefine(Emif_Dictionary *dictionary,
                                                     Eerr_ErrorReport **err) {
   lower::Clear(err);
   lower::CalleeReport inner;
-  Emif_Design *design = emif_DesignCreate(dictionary, "Efga_Polynomial", &inner,
-                                          EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE, "data", 0);
+  Emif_Design *design = taviron::record::Define(taviron::efga::kPolynomialDesign, dictionary, &inner);
   if (!design) lower::ReportCallee(err, inner, "efga_PolynomialDesignDefine", 1, "emif_DefineObject");
   return design;
 }

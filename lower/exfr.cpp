@@ -11,13 +11,16 @@
 #include <vector>
 
 #include "ecvt.h"
+#include "efga_internal.h"
 #include "egda_pixel.h"
 #include "ehfa_internal.h"
-#include "emif_internal.h"
 #include "emsc.h"
+#include "eprj_internal.h"
 #include "internal.h"
+#include "record.h"
 
 namespace lower = taviron::lower;
+namespace record = taviron::record;
 
 namespace {
 
@@ -963,8 +966,6 @@ int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) 
 
 namespace {
 
-namespace emif = taviron::emif;
-
 // The stored forms: the "XForm" node and one child per step.
 struct XFormRecord {
   int32_t present; // EMSC_FALSE for a null transform
@@ -978,19 +979,6 @@ struct PolynomialRecord {
   Efga_PolynomialPrivate *reverse; // null when no inverse is known
 };
 
-constexpr auto kPrivateLayout = emif::RecordLayoutOf({{EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE}});
-constexpr auto kXFormLayout = emif::RecordLayoutOf({{EMIF_TYPE_ENUM}, {EMIF_TYPE_S32}});
-constexpr auto kAffineLayout = emif::RecordLayoutOf({{EMIF_FIXED_ARRAY + EMIF_TYPE_F64, 6}});
-constexpr auto kPolynomialLayout =
-    emif::RecordLayoutOf({{EMIF_POINTER + EMIF_TYPE_RECORD, 0, kPrivateLayout.AsNested()},
-                          {EMIF_POINTER + EMIF_TYPE_RECORD, 0, kPrivateLayout.AsNested()}});
-static_assert(kPrivateLayout.size == sizeof(Efga_PolynomialPrivate));
-static_assert(kXFormLayout.size == sizeof(XFormRecord) &&
-              kXFormLayout.offsets[1] == offsetof(XFormRecord, stepCount));
-static_assert(kAffineLayout.size == sizeof(AffineRecord));
-static_assert(kPolynomialLayout.size == sizeof(PolynomialRecord) &&
-              kPolynomialLayout.offsets[1] == offsetof(PolynomialRecord, reverse));
-
 // A reprojection step: the pair's two parameter records and the direction.
 struct ProjectionRecord {
   int32_t inverse;
@@ -1002,6 +990,25 @@ constexpr const char *kXFormDesign = "Exfr_XForm";
 constexpr const char *kAffineDesign = "Exfr_AffineStep";
 constexpr const char *kPolynomialDesign = "Exfr_PolynomialStep";
 constexpr const char *kProjectionDesign = "Exfr_ProjectionStep";
+
+constexpr const char *kBooleans[] = {"EMSC_FALSE", "EMSC_TRUE"};
+constexpr record::Item kXFormItems[] = {TAVIRON_ITEM(XFormRecord, present, EMIF_TYPE_ENUM).Enum(kBooleans),
+                                        TAVIRON_ITEM(XFormRecord, stepCount, EMIF_TYPE_S32)};
+constexpr record::Design kXFormRecord = record::DesignOf<XFormRecord>(kXFormDesign, kXFormItems);
+constexpr record::Item kAffineItems[] = {TAVIRON_ITEM(AffineRecord, coefficients, EMIF_FIXED_ARRAY + EMIF_TYPE_F64)};
+constexpr record::Design kAffineRecord = record::DesignOf<AffineRecord>(kAffineDesign, kAffineItems);
+constexpr record::Item kPolynomialItems[] = {
+    TAVIRON_ITEM(PolynomialRecord, forward, EMIF_POINTER + EMIF_TYPE_RECORD).Nested(taviron::efga::kPolynomialDesign),
+    TAVIRON_ITEM(PolynomialRecord, reverse, EMIF_POINTER + EMIF_TYPE_RECORD).Nested(taviron::efga::kPolynomialDesign)};
+constexpr record::Design kPolynomialRecord = record::DesignOf<PolynomialRecord>(kPolynomialDesign, kPolynomialItems);
+constexpr record::Item kProjectionItems[] = {
+    TAVIRON_ITEM(ProjectionRecord, inverse, EMIF_TYPE_S32),
+    TAVIRON_ITEM(ProjectionRecord, source, EMIF_POINTER + EMIF_TYPE_RECORD).Nested(taviron::eprj::kProParametersDesign),
+    TAVIRON_ITEM(ProjectionRecord, destination, EMIF_POINTER + EMIF_TYPE_RECORD)
+        .Nested(taviron::eprj::kProParametersDesign)};
+constexpr record::Design kProjectionRecord = record::DesignOf<ProjectionRecord>(kProjectionDesign, kProjectionItems);
+static_assert(kXFormRecord.Matches() && kAffineRecord.Matches() && kPolynomialRecord.Matches() &&
+              kProjectionRecord.Matches());
 
 // The designs of the stored forms, in a dictionary made for one call.
 class XFormDesigns {
@@ -1022,26 +1029,14 @@ public:
       lower::ReportCallee(err, inner, reporter, code, "efga_PolynomialDesignDefine");
       return false;
     }
-    xform = emif_DesignCreate(dictionary_, kXFormDesign, &inner, EMIF_TYPE_ENUM, "present",
-                              "EMSC_FALSE", "EMSC_TRUE", static_cast<const char *>(nullptr),
-                              EMIF_TYPE_S32, "stepCount", 0);
-    if (xform)
-      affine = emif_DesignCreate(dictionary_, kAffineDesign, &inner,
-                                 EMIF_FIXED_ARRAY + EMIF_TYPE_F64, "coefficients", 6, 0);
-    if (affine)
-      polynomial = emif_DesignCreate(dictionary_, kPolynomialDesign, &inner,
-                                     EMIF_POINTER + EMIF_TYPE_RECORD, "forward", "Efga_Polynomial",
-                                     EMIF_POINTER + EMIF_TYPE_RECORD, "reverse", "Efga_Polynomial",
-                                     0);
+    xform = record::Define(kXFormRecord, dictionary_, &inner);
+    if (xform) affine = record::Define(kAffineRecord, dictionary_, &inner);
+    if (affine) polynomial = record::Define(kPolynomialRecord, dictionary_, &inner);
     if (polynomial && !eprj_ProParametersDesignDefine(dictionary_, &inner)) {
       lower::ReportCallee(err, inner, reporter, code, "eprj_ProParametersDesignDefine");
       return false;
     }
-    if (polynomial)
-      projection = emif_DesignCreate(dictionary_, kProjectionDesign, &inner, EMIF_TYPE_S32,
-                                     "inverse", EMIF_POINTER + EMIF_TYPE_RECORD, "source",
-                                     "Eprj_ProParameters", EMIF_POINTER + EMIF_TYPE_RECORD,
-                                     "destination", "Eprj_ProParameters", 0);
+    if (polynomial) projection = record::Define(kProjectionRecord, dictionary_, &inner);
     if (!projection) lower::ReportCallee(err, inner, reporter, code, "emif_DefineObject");
     return projection != nullptr;
   }

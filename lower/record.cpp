@@ -285,14 +285,10 @@ void PrintRecord(std::string &out, const Design &design, const uint8_t *p, int32
 
 Emif_Design *Define(const Design &design, Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
   lower::Clear(err);
-  if (!dictionary) {
-    lower::Report(err, "emif_DesignCreate", 1, "Invalid dictionary for design %s", design.name);
-    return nullptr;
-  }
   std::vector<emif::ItemDefinition> items;
   items.reserve(static_cast<std::size_t>(design.count));
   for (const Item &item : design.Items()) {
-    if (item.nested && !Define(*item.nested, dictionary, err)) return nullptr;
+    if (item.nested && dictionary && !Define(*item.nested, dictionary, err)) return nullptr;
     items.push_back({item.type, item.name, item.count, item.nested ? item.nested->name : nullptr, item.enumNames,
                      item.enumCount});
   }

@@ -89,6 +89,13 @@ struct Item {
 #define TAVIRON_ITEM(Record, field, type)                                                          \
   ::taviron::record::Item::Of<decltype(Record::field)>(#field, (type), offsetof(Record, field))
 
+// A counted array (type + 0x200) whose count and elements are two members of `Record` itself,
+// `count` then `elements`; the item is named after `elements`.
+#define TAVIRON_COUNTED_ITEM(Record, count, elements, type)                                        \
+  ::taviron::record::Item{#elements, (type), static_cast<int32_t>(offsetof(Record, count)),        \
+                          static_cast<int32_t>(offsetof(Record, elements) + sizeof(Record::elements) -  \
+                                               offsetof(Record, count))}
+
 struct Design {
   const char *name;
   const Item *items;
@@ -149,8 +156,9 @@ constexpr Design DesignOf(const char *name, const Item (&items)[N]) {
 
 // ---- Designs ----
 
-// Defines the design in the dictionary (null: among the free-standing designs), its nested
-// designs first; a design of that name with the same layout is taken as it is. Reports come from
+// Defines the design in the dictionary, its nested designs first; a design of that name with the
+// same layout is taken as it is. Without a dictionary the design is a free-standing one, as
+// emif_DesignCreate makes it, and its nested designs must be defined already. Reports come from
 // emif_DesignCreate, as for a design made by a keyword list.
 Emif_Design *Define(const Design &design, Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
 
