@@ -229,7 +229,7 @@ constexpr lower::KeywordList kMethodList{{kMethodKeywords}, "Unknown implementat
 
 extern "C" {
 
-void ecfg_ImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) {
+void ecfg_ImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) try {
   ConfigurationMethods next = CurrentMethods();
   bool ok = false;
   lower::ReadKeywordsThenSlot(kMethodList, keyword, ap, reporter, 1, ok, [&](int32_t code, const lower::KeywordValues &v) {
@@ -250,16 +250,16 @@ void ecfg_ImplementationMethodsSetV(const char *reporter, int32_t keyword, va_li
   if (!ok) return;
   std::lock_guard<std::mutex> lock(methodsMutex);
   methods = next;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void ecfg_ImplementationMethodsSet(int32_t keyword, ...) {
+void ecfg_ImplementationMethodsSet(int32_t keyword, ...) try {
   va_list ap;
   va_start(ap, keyword);
   ecfg_ImplementationMethodsSetV("ecfg_ImplementationMethodsSet", keyword, ap);
   va_end(ap);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void ecfg_Init(Eerr_ErrorReport **err) {
+void ecfg_Init(Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_Init";
   lower::Clear(err);
   if (Ecfg_InitHook hook = CurrentMethods().init) {
@@ -269,26 +269,26 @@ void ecfg_Init(Eerr_ErrorReport **err) {
   std::lock_guard<std::mutex> lock(stateMutex);
   ReadEnvironment(err, reporter);
   for (ConfigurationClass &entry : state.classes) Load(entry, err, reporter);
-}
+} TAVIRON_GUARD_VOID(err)
 
-Epmg_Database *ecfg_GetTemplateDB(const char *className, Eerr_ErrorReport **err) {
+Epmg_Database *ecfg_GetTemplateDB(const char *className, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(className, &inner);
   if (inner) lower::ReportCallee(err, inner, "ecfg_GetTemplateDB", 1, "eprf_DefaultDatabaseGet");
   return database;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Epmg_Database *ecfg_GetClassDB(const char *className, Eerr_ErrorReport **err) {
+Epmg_Database *ecfg_GetClassDB(const char *className, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   std::lock_guard<std::mutex> lock(stateMutex);
   ConfigurationClass *entry = GetClass(className, err, "ecfg_GetClassDB");
   return entry ? entry->database : nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *category,
                                             const char *instance, const char *key, int32_t flags,
-                                            Eerr_ErrorReport **err) {
+                                            Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_QueryCreateAndExecute";
   lower::Clear(err);
   if (Ecfg_QueryHook hook = CurrentMethods().query)
@@ -348,24 +348,24 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
     lower::Report(err, reporter, 8, "Unsupported query flags %d", flags);
     return nullptr;
   }
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char *ecfg_GetClass(const char *className) {
+char *ecfg_GetClass(const char *className) try {
   if (Ecfg_GetClassHook hook = CurrentMethods().getClass) return hook(className);
   return ValidClassName(className) ? estr_Duplicate(className) : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 Estr_StringList *ecfg_GetDatabaseDirectories(const char *className, int32_t *current,
-                                             Eerr_ErrorReport **err) {
+                                             Eerr_ErrorReport **err) try {
   return LevelList(className, current, true, err, "ecfg_GetDatabaseDirectories");
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Estr_StringList *ecfg_GetDatabases(const char *className, int32_t *current, Eerr_ErrorReport **err) {
+Estr_StringList *ecfg_GetDatabases(const char *className, int32_t *current, Eerr_ErrorReport **err) try {
   return LevelList(className, current, false, err, "ecfg_GetDatabases");
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void ecfg_SetDatabaseLevel(const char *className, const char *directory, const char *database,
-                           Eerr_ErrorReport **err) {
+                           Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_SetDatabaseLevel";
   lower::Clear(err);
   if (Ecfg_SetDatabaseLevelHook hook = CurrentMethods().setLevel) {
@@ -405,11 +405,11 @@ void ecfg_SetDatabaseLevel(const char *className, const char *directory, const c
   }
   entry->directory = d;
   entry->base = b;
-}
+} TAVIRON_GUARD_VOID(err)
 
 void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32_t immediate,
                                  const char *name, const char *key, int32_t valueKind, void *value,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_InstallChangeImmediate";
   lower::Clear(err);
   if (Ecfg_InstallChangeHook hook = CurrentMethods().installChange) {
@@ -448,9 +448,9 @@ void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32
   record.valueType = EPMG_TYPE_STRING;
   epmg_PutPreference(database, &record, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 6, "epmg_PutPreference");
-}
+} TAVIRON_GUARD_VOID(err)
 
-void ecfg_SaveChangeList(const char *className, int32_t flags, Eerr_ErrorReport **err) {
+void ecfg_SaveChangeList(const char *className, int32_t flags, Eerr_ErrorReport **err) try {
   (void)flags;
   lower::Clear(err);
   Epmg_Database *database = ClassDatabase(className, err, "ecfg_SaveChangeList", 1);
@@ -458,10 +458,10 @@ void ecfg_SaveChangeList(const char *className, int32_t flags, Eerr_ErrorReport 
   lower::CalleeReport inner;
   epmg_DatabaseSave(database, &inner);
   if (inner) lower::ReportCallee(err, inner, "ecfg_SaveChangeList", 2, "epmg_DatabaseSave");
-}
+} TAVIRON_GUARD_VOID(err)
 
 void ecfg_WriteCategory(const char *className, const char *category, const char *directory,
-                        const char *suffix, Eerr_ErrorReport **err) {
+                        const char *suffix, Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_WriteCategory";
   lower::Clear(err);
   if (estr_Eqic(className, "printers")) return;
@@ -481,9 +481,9 @@ void ecfg_WriteCategory(const char *className, const char *category, const char 
   lower::CalleeReport inner;
   epmg_DatabaseWrite(database, -1, category, file.c_str(), &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_DatabaseWrite");
-}
+} TAVIRON_GUARD_VOID(err)
 
-void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
+void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_PreferenceGet";
   lower::Clear(err);
   if (!record || !*record) {
@@ -517,9 +517,9 @@ void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
     *record = nullptr;
     lower::ReportCallee(err, inner, reporter, 3, database ? "epmg_GetPreference" : "ecfg_GetClassDB");
   }
-}
+} TAVIRON_GUARD_VOID(err)
 
-void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) {
+void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_PutPreference";
   lower::Clear(err);
   if (Ecfg_PutPreferenceHook hook = CurrentMethods().putPreference) {
@@ -546,33 +546,33 @@ void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) {
   for (Epmg_CallbackNode *node = list; node; node = node->next)
     if (node->processId == self) node->callback(node->userData, record);
   epmg_FreeCallbackList(list);
-}
+} TAVIRON_GUARD_VOID(err)
 
 double ecfg_GetNumberPreference(const char *className, const char *instance, const char *key,
-                                double defaultValue, Eerr_ErrorReport **err) {
+                                double defaultValue, Eerr_ErrorReport **err) try {
   Epmg_Preference record;
   if (!FetchTyped(className, instance, key, EPMG_TYPE_NUMBER, record, "ecfg_GetNumberPreference", err))
     return defaultValue;
   return record.value.number;
-}
+} TAVIRON_GUARD(err, defaultValue)
 
 int32_t ecfg_GetBooleanPreference(const char *className, const char *instance, const char *key,
-                                  int32_t defaultValue, Eerr_ErrorReport **err) {
+                                  int32_t defaultValue, Eerr_ErrorReport **err) try {
   Epmg_Preference record;
   if (!FetchTyped(className, instance, key, EPMG_TYPE_BOOLEAN, record, "ecfg_GetBooleanPreference", err))
     return defaultValue;
   return record.value.boolean;
-}
+} TAVIRON_GUARD(err, defaultValue)
 
 char *ecfg_GetEnumPreference(const char *className, const char *instance, const char *key,
-                             const char *defaultValue, Eerr_ErrorReport **err) {
+                             const char *defaultValue, Eerr_ErrorReport **err) try {
   return FetchText(className, instance, key, EPMG_TYPE_ENUM, defaultValue, "ecfg_GetEnumPreference", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *ecfg_GetStringPreference(const char *className, const char *instance, const char *key,
-                               const char *defaultValue, Eerr_ErrorReport **err) {
+                               const char *defaultValue, Eerr_ErrorReport **err) try {
   return FetchText(className, instance, key, EPMG_TYPE_STRING, defaultValue, "ecfg_GetStringPreference",
                    err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

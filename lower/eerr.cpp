@@ -169,22 +169,22 @@ extern "C" {
 
 Eerr_ErrorReport *eerr_CreateErrorReportV(const char *reporter, int32_t code, int32_t severity,
                                           Eerr_ErrorReport *previous, const char *format,
-                                          va_list ap) {
+                                          va_list ap) try {
   if (!format) return NewReport(reporter, code, severity, previous, nullptr, false);
   char *message = FormatRaw(format, ap);
   return NewReport(reporter, code, severity, previous, message, message == nullptr);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 Eerr_ErrorReport *eerr_CreateErrorReport(const char *reporter, int32_t code, int32_t severity,
-                                         Eerr_ErrorReport *previous, const char *format, ...) {
+                                         Eerr_ErrorReport *previous, const char *format, ...) try {
   va_list ap;
   va_start(ap, format);
   Eerr_ErrorReport *report = eerr_CreateErrorReportV(reporter, code, severity, previous, format, ap);
   va_end(ap);
   return report;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void eerr_DeleteErrorReportEx(Eerr_ErrorReport **report) {
+void eerr_DeleteErrorReportEx(Eerr_ErrorReport **report) try {
   if (!report) return;
   Eerr_ErrorReport *current = *report;
   *report = nullptr;
@@ -193,9 +193,9 @@ void eerr_DeleteErrorReportEx(Eerr_ErrorReport **report) {
     FreeOne(current);
     current = next;
   }
-}
+} TAVIRON_GUARD_VOID(report)
 
-Eerr_ErrorReport *eerr_ErrorReportDuplicate(const Eerr_ErrorReport *report) {
+Eerr_ErrorReport *eerr_ErrorReportDuplicate(const Eerr_ErrorReport *report) try {
   Eerr_ErrorReport *head = nullptr;
   Eerr_ErrorReport **tail = &head;
   for (; report; report = report->next) {
@@ -210,19 +210,19 @@ Eerr_ErrorReport *eerr_ErrorReportDuplicate(const Eerr_ErrorReport *report) {
     tail = &copy->next;
   }
   return head;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Eerr_AltErrorFunction eerr_SetAltErrorFunction(Eerr_AltErrorFunction function) {
+Eerr_AltErrorFunction eerr_SetAltErrorFunction(Eerr_AltErrorFunction function) try {
   return altErrorFunction.exchange(function);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Eerr_AltErrorFunction eerr_GetAltErrorFunction(void) { return altErrorFunction.load(); }
+Eerr_AltErrorFunction eerr_GetAltErrorFunction(void) try { return altErrorFunction.load(); } TAVIRON_GUARD_QUIET(nullptr)
 
-void eerr_PrintErrorReportNoZAV(Eerr_ErrorReport *report) {
+void eerr_PrintErrorReportNoZAV(Eerr_ErrorReport *report) try {
   if (report) PrintChain(report);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eerr_PrintErrorReport(Eerr_ErrorReport *report, int32_t /*level*/, void *printArgument) {
+void eerr_PrintErrorReport(Eerr_ErrorReport *report, int32_t /*level*/, void *printArgument) try {
   if (!report) return;
   if (Eerr_AltErrorFunction alt = altErrorFunction.load()) {
     Eerr_ErrorReport *err = nullptr;
@@ -231,9 +231,9 @@ void eerr_PrintErrorReport(Eerr_ErrorReport *report, int32_t /*level*/, void *pr
     return;
   }
   eerr_PrintErrorReportNoZAV(report);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eerr_MessageLog(int32_t level, const char *format, ...) {
+void eerr_MessageLog(int32_t level, const char *format, ...) try {
   if (!format) return;
   va_list ap;
   va_start(ap, format);
@@ -259,7 +259,7 @@ void eerr_MessageLog(int32_t level, const char *format, ...) {
     }
   }
   va_end(ap);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"
 

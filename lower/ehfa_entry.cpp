@@ -199,7 +199,7 @@ int LocateForRead(const char *reporter, Ehfa_File *file, const char *path, const
 
 extern "C" {
 
-Ehfa_Entry *ehfa_EntrySeek(Ehfa_File *file, int32_t code, const char *name, Eerr_ErrorReport **err) {
+Ehfa_Entry *ehfa_EntrySeek(Ehfa_File *file, int32_t code, const char *name, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_EntrySeek";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return nullptr;
@@ -214,9 +214,9 @@ Ehfa_Entry *ehfa_EntrySeek(Ehfa_File *file, int32_t code, const char *name, Eerr
   MoveTo(file, target);
   if (SqlFailed(file, kReporter, 5, err)) return nullptr;
   return file->currentEntry;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Ehfa_Entry *ehfa_EntryPeek(Ehfa_File *file, int32_t code, const char *name, Eerr_ErrorReport **err) {
+Ehfa_Entry *ehfa_EntryPeek(Ehfa_File *file, int32_t code, const char *name, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_EntryPeek";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return nullptr;
@@ -225,29 +225,29 @@ Ehfa_Entry *ehfa_EntryPeek(Ehfa_File *file, int32_t code, const char *name, Eerr
   Ehfa_Entry *entry = Publish(file, target);
   SqlFailed(file, kReporter, 5, err);
   return entry;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t ehfa_EntryCurrentHasNext(Ehfa_File *file) {
+int32_t ehfa_EntryCurrentHasNext(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasNext", nullptr)) return 0;
   return NextSibling(StateOf(file), StateOf(file).current) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ehfa_EntryCurrentHasPrev(Ehfa_File *file) {
+int32_t ehfa_EntryCurrentHasPrev(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasPrev", nullptr)) return 0;
   return PreviousSibling(StateOf(file), StateOf(file).current) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ehfa_EntryCurrentHasChild(Ehfa_File *file) {
+int32_t ehfa_EntryCurrentHasChild(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasChild", nullptr)) return 0;
   return FirstChild(StateOf(file), StateOf(file).current) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 struct Ehfa_EntryPosition {
   const Ehfa_File *file;
   int64_t id;
 };
 
-Ehfa_EntryPosition *ehfa_EntryPositionGet(Ehfa_File *file, Eerr_ErrorReport **err) {
+Ehfa_EntryPosition *ehfa_EntryPositionGet(Ehfa_File *file, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!Usable(file, "ehfa_EntryPositionGet", err)) return nullptr;
   auto *position = static_cast<Ehfa_EntryPosition *>(emsc_HeapMalloc(sizeof(Ehfa_EntryPosition)));
@@ -258,9 +258,9 @@ Ehfa_EntryPosition *ehfa_EntryPositionGet(Ehfa_File *file, Eerr_ErrorReport **er
   position->file = file;
   position->id = StateOf(file).current;
   return position;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t ehfa_EntryPositionSet(Ehfa_File *file, const Ehfa_EntryPosition *position, Eerr_ErrorReport **err) {
+int32_t ehfa_EntryPositionSet(Ehfa_File *file, const Ehfa_EntryPosition *position, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_EntryPositionSet";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return -1;
@@ -276,11 +276,11 @@ int32_t ehfa_EntryPositionSet(Ehfa_File *file, const Ehfa_EntryPosition *positio
   }
   MoveTo(file, position->id);
   return SqlFailed(file, kReporter, 5, err) ? -1 : 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-void ehfa_EntryPositionFree(Ehfa_EntryPosition *position) { emsc_HeapFree(position); }
+void ehfa_EntryPositionFree(Ehfa_EntryPosition *position) try { emsc_HeapFree(position); } TAVIRON_GUARD_QUIET_VOID
 
-char *ehfa_CurrentEntryPath(Ehfa_File *file, Eerr_ErrorReport **err) {
+char *ehfa_CurrentEntryPath(Ehfa_File *file, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_CurrentEntryPath";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return nullptr;
@@ -307,9 +307,9 @@ char *ehfa_CurrentEntryPath(Ehfa_File *file, Eerr_ErrorReport **err) {
     lower::Report(err, kReporter, 3, "Error allocating the path");
     return nullptr;
   }
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t ehfa_EntryDelete(Ehfa_File *file, Eerr_ErrorReport **err) {
+int32_t ehfa_EntryDelete(Ehfa_File *file, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_EntryDelete";
   lower::Clear(err);
   if (!Usable(file, kReporter, err) || !Writable(file, kReporter, 2, err)) return -1;
@@ -339,10 +339,10 @@ int32_t ehfa_EntryDelete(Ehfa_File *file, Eerr_ErrorReport **err) {
   state.changed = true;
   MoveTo(file, *parent);
   return SqlFailed(file, kReporter, 5, err) ? -1 : 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 Ehfa_Entry *ehfa_EntryWrite(Ehfa_File *file, const char *path, const char *name, const char *type,
-                            int32_t code, Eerr_ErrorReport **err) {
+                            int32_t code, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_EntryWrite";
   lower::Clear(err);
   if (!Usable(file, kReporter, err) || !Writable(file, kReporter, 2, err)) return nullptr;
@@ -352,11 +352,11 @@ Ehfa_Entry *ehfa_EntryWrite(Ehfa_File *file, const char *path, const char *name,
     lower::Report(err, kReporter, 8, "Out of memory");
     return nullptr;
   }
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name, const char *type,
                              int32_t code, const void *record, const Emif_Design *design,
-                             Eerr_ErrorReport **err) {
+                             Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_ObjectWrite";
   lower::Clear(err);
   if (!Usable(file, kReporter, err) || !Writable(file, kReporter, 2, err)) return nullptr;
@@ -402,10 +402,10 @@ Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name
     lower::Report(err, kReporter, 8, "Out of memory");
     return nullptr;
   }
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void *ehfa_ObjectRead(Ehfa_File *file, const char *path, const char *name, int32_t code, void *record,
-                      const Emif_Design *design, Eerr_ErrorReport **err) {
+                      const Emif_Design *design, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_ObjectRead";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return nullptr;
@@ -432,10 +432,10 @@ void *ehfa_ObjectRead(Ehfa_File *file, const char *path, const char *name, int32
     lower::Report(err, kReporter, 10, "Out of memory");
     return nullptr;
   }
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t ehfa_ObjectReadIfPresent(Ehfa_File *file, const char *path, const char *name, int32_t code,
-                                 void *record, const Emif_Design *design, Eerr_ErrorReport **err) {
+                                 void *record, const Emif_Design *design, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_ObjectReadIfPresent";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return 0;
@@ -456,6 +456,6 @@ int32_t ehfa_ObjectReadIfPresent(Ehfa_File *file, const char *path, const char *
     lower::Report(err, kReporter, 10, "Out of memory");
     return 1;
   }
-}
+} TAVIRON_GUARD(err, 1)
 
 } // extern "C"

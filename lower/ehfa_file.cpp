@@ -358,13 +358,13 @@ int32_t ChangeV(Ehfa_File *file, Eerr_ErrorReport **err, va_list ap, const char 
 
 extern "C" {
 
-Ehfa_FileChangedCallback ehfa_SetFileChangedCallback(Ehfa_FileChangedCallback callback) {
+Ehfa_FileChangedCallback ehfa_SetFileChangedCallback(Ehfa_FileChangedCallback callback) try {
   Ehfa_FileChangedCallback previous = changedCallback;
   changedCallback = callback;
   return previous;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t ehfa_IsHFAFile(const char *name, Eerr_ErrorReport **err) {
+int32_t ehfa_IsHFAFile(const char *name, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!name) {
     lower::Report(err, "ehfa_IsHFAFile", 1, "Invalid file name");
@@ -377,14 +377,14 @@ int32_t ehfa_IsHFAFile(const char *name, Eerr_ErrorReport **err) {
     return 0;
   }
   return header;
-}
+} TAVIRON_GUARD(err, 0)
 
 Ehfa_File *ehfa_FileOpen(const char *name, const char *mode, Eint_InitToolkitData *init,
-                         Eerr_ErrorReport **err, ...) {
+                         Eerr_ErrorReport **err, ...) try {
   return OpenExisting("ehfa_FileOpen", name, mode, init, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_ErrorReport **err, ...) {
+Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_ErrorReport **err, ...) try {
   static const char *const kReporter = "ehfa_FileCreate";
   lower::Clear(err);
   if (!name || !*name) {
@@ -433,10 +433,10 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
     return nullptr;
   }
   return file;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Ehfa_File *ehfa_FileCreateWithOptions(const char *name, Eint_InitToolkitData *init,
-                                      Eerr_ErrorReport **err, ...) {
+                                      Eerr_ErrorReport **err, ...) try {
   lower::CalleeReport inner;
   Ehfa_File *file = ehfa_FileCreate(name, init, &inner);
   lower::Clear(err);
@@ -454,10 +454,10 @@ Ehfa_File *ehfa_FileCreateWithOptions(const char *name, Eint_InitToolkitData *in
     return nullptr;
   }
   return file;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Ehfa_File *ehfa_SearchListFileOpen(const Efio_SearchList *list, const char *name, const char *mode,
-                                   Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
+                                   Eint_InitToolkitData *init, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ehfa_SearchListFileOpen";
   lower::Clear(err);
   if (!list || !name) {
@@ -475,9 +475,9 @@ Ehfa_File *ehfa_SearchListFileOpen(const Efio_SearchList *list, const char *name
   emsc_HeapFree(path);
   if (!file) lower::ReportCallee(err, inner, kReporter, 3, "ehfa_FileOpen");
   return file;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void ehfa_FileClose(Ehfa_File *file, Eerr_ErrorReport **err) {
+void ehfa_FileClose(Ehfa_File *file, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file) return;
   if (file->internal && StateOf(file).db) {
@@ -488,9 +488,9 @@ void ehfa_FileClose(Ehfa_File *file, Eerr_ErrorReport **err) {
                     state.error.c_str());
   }
   FreeFileRecord(file);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void ehfa_FileFlush(Ehfa_File *file, Eerr_ErrorReport **err) {
+void ehfa_FileFlush(Ehfa_File *file, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!Usable(file, "ehfa_FileFlush", err)) return;
   State &state = StateOf(file);
@@ -498,14 +498,14 @@ void ehfa_FileFlush(Ehfa_File *file, Eerr_ErrorReport **err) {
   if (!Commit(file))
     lower::Report(err, "ehfa_FileFlush", 2, "Changes to %s could not be written: %s", file->fileName,
                   state.error.c_str());
-}
+} TAVIRON_GUARD_VOID(err)
 
-int32_t ehfa_FileChange(Ehfa_File *file, Eerr_ErrorReport **err, ...) {
+int32_t ehfa_FileChange(Ehfa_File *file, Eerr_ErrorReport **err, ...) try {
   va_list ap;
   va_start(ap, err);
   const int32_t rc = ChangeV(file, err, ap, "ehfa_FileChange");
   va_end(ap);
   return rc;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

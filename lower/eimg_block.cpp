@@ -515,26 +515,26 @@ int32_t WriteWindow(Eimg_Layer *layer, int32_t column, int32_t row, int32_t widt
 extern "C" {
 
 int32_t eimg_LayerRead(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
-                       Egda_BaseData *rect, Eerr_ErrorReport **err) {
+                       Egda_BaseData *rect, Eerr_ErrorReport **err) try {
   return ReadWindow(layer, column, row, width, height, rect, false, "eimg_LayerRead", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eimg_LayerWrite(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
-                        const Egda_BaseData *rect, Eerr_ErrorReport **err) {
+                        const Egda_BaseData *rect, Eerr_ErrorReport **err) try {
   return WriteWindow(layer, column, row, width, height, rect, "eimg_LayerWrite", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eimg_LayerRasterPixelRectGet(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
-                                     Egda_BaseData *rect, Eerr_ErrorReport **err) {
+                                     Egda_BaseData *rect, Eerr_ErrorReport **err) try {
   return ReadWindow(layer, column, row, width, height, rect, true, "eimg_LayerRasterPixelRectGet", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eimg_LayerRasterPixelRectSet(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
-                                     const Egda_BaseData *rect, Eerr_ErrorReport **err) {
+                                     const Egda_BaseData *rect, Eerr_ErrorReport **err) try {
   return WriteWindow(layer, column, row, width, height, rect, "eimg_LayerRasterPixelRectSet", err);
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t eimg_LayerRasterFlush(Eimg_Layer *layer, int32_t mode, Eerr_ErrorReport **err) {
+int32_t eimg_LayerRasterFlush(Eimg_Layer *layer, int32_t mode, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerRasterFlush";
   lower::Clear(err);
   (void)mode;
@@ -551,6 +551,6 @@ int32_t eimg_LayerRasterFlush(Eimg_Layer *layer, int32_t mode, Eerr_ErrorReport 
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

@@ -565,7 +565,7 @@ bool CloseLayer(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err)
 
 extern "C" {
 
-Estr_StringList *eimg_LayerGetNames(const char *fileName, Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
+Estr_StringList *eimg_LayerGetNames(const char *fileName, Eint_InitToolkitData *init, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerGetNames";
   lower::Clear(err);
   if (!fileName || !*fileName) {
@@ -608,9 +608,9 @@ Estr_StringList *eimg_LayerGetNames(const char *fileName, Eint_InitToolkitData *
     }
   }
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t eimg_LayerNameParse(const char *name, char **fileName, char **layerName, Eerr_ErrorReport **err) {
+int32_t eimg_LayerNameParse(const char *name, char **fileName, char **layerName, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerNameParse";
   lower::Clear(err);
   LayerName parsed;
@@ -627,9 +627,9 @@ int32_t eimg_LayerNameParse(const char *name, char **fileName, char **layerName,
   if (fileName) *fileName = file;
   if (layerName) *layerName = part;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-Eimg_Layer *eimg_LayerOpen(const char *name, Eint_InitToolkitData *init, Eerr_ErrorReport **err, ...) {
+Eimg_Layer *eimg_LayerOpen(const char *name, Eint_InitToolkitData *init, Eerr_ErrorReport **err, ...) try {
   static const char *const kReporter = "eimg_LayerOpen";
   lower::Clear(err);
   std::vector<Option> options;
@@ -639,10 +639,10 @@ Eimg_Layer *eimg_LayerOpen(const char *name, Eint_InitToolkitData *init, Eerr_Er
   va_end(ap);
   if (!parsed) return nullptr;
   return OpenLayer(name, init, options, kReporter, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eimg_Layer *eimg_LayerCreate(const char *name, int32_t layerType, int32_t pixelType, int32_t width, int32_t height,
-                             Eint_InitToolkitData *init, Eerr_ErrorReport **err, ...) {
+                             Eint_InitToolkitData *init, Eerr_ErrorReport **err, ...) try {
   static const char *const kReporter = "eimg_LayerCreate";
   lower::Clear(err);
   std::vector<Option> options;
@@ -652,14 +652,14 @@ Eimg_Layer *eimg_LayerCreate(const char *name, int32_t layerType, int32_t pixelT
   va_end(ap);
   if (!parsed) return nullptr;
   return CreateLayer(name, layerType, pixelType, width, height, init, options, kReporter, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eimg_LayerClose(Eimg_Layer *layer, Eerr_ErrorReport **err) {
+void eimg_LayerClose(Eimg_Layer *layer, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   CloseLayer(layer, "eimg_LayerClose", err);
-}
+} TAVIRON_GUARD_VOID(err)
 
-int32_t eimg_FileDestroy(const char *fileName, Eerr_ErrorReport **err) {
+int32_t eimg_FileDestroy(const char *fileName, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_FileDestroy";
   lower::Clear(err);
   LayerName parsed;
@@ -685,9 +685,9 @@ int32_t eimg_FileDestroy(const char *fileName, Eerr_ErrorReport **err) {
   }
   ::unlink((parsed.file + "-journal").c_str());
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t eimg_LayerChangeOptions(Eimg_Layer *layer, Eerr_ErrorReport **err, ...) {
+int32_t eimg_LayerChangeOptions(Eimg_Layer *layer, Eerr_ErrorReport **err, ...) try {
   static const char *const kReporter = "eimg_LayerChangeOptions";
   lower::Clear(err);
   std::vector<Option> options;
@@ -697,6 +697,6 @@ int32_t eimg_LayerChangeOptions(Eimg_Layer *layer, Eerr_ErrorReport **err, ...) 
   va_end(ap);
   if (!Usable(layer, kReporter, err) || !parsed) return -1;
   return ApplyOptions(layer, options, kReporter, 3, err) ? 0 : -1;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

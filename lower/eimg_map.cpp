@@ -110,7 +110,7 @@ Emif_Dictionary *dataDictionary = nullptr;
 
 extern "C" {
 
-Eprj_MapInfo *eimg_LayerMapInfoGet(Eimg_Layer *layer, Eerr_ErrorReport **err) {
+Eprj_MapInfo *eimg_LayerMapInfoGet(Eimg_Layer *layer, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerMapInfoGet";
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return nullptr;
@@ -121,16 +121,16 @@ Eprj_MapInfo *eimg_LayerMapInfoGet(Eimg_Layer *layer, Eerr_ErrorReport **err) {
     return nullptr;
   }
   return DefaultMapInfo(layer, kReporter, 3, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eprj_MapInfo *eimg_MapInfoRead(Eimg_Layer *layer, Eprj_MapInfo *info, Eerr_ErrorReport **err) {
+Eprj_MapInfo *eimg_MapInfoRead(Eimg_Layer *layer, Eprj_MapInfo *info, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_MapInfoRead";
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return nullptr;
   return StoredMapInfo(layer, info, kReporter, 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t eimg_MapInfoWrite(Eimg_Layer *layer, const Eprj_MapInfo *info, Eerr_ErrorReport **err) {
+int32_t eimg_MapInfoWrite(Eimg_Layer *layer, const Eprj_MapInfo *info, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_MapInfoWrite";
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return -1;
@@ -141,17 +141,17 @@ int32_t eimg_MapInfoWrite(Eimg_Layer *layer, const Eprj_MapInfo *info, Eerr_Erro
   return WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
     return eprj_MapInfoWrite(file, path, info, e);
   }, kReporter, "eprj_MapInfoWrite", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 Eprj_ProParameters *eimg_ProParametersRead(Eimg_Layer *layer, Eprj_ProParameters *parameters,
-                                           Eerr_ErrorReport **err) {
+                                           Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_ProParametersRead";
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return nullptr;
   return StoredParameters(layer, parameters, kReporter, 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t eimg_ProParametersWrite(Eimg_Layer *layer, const Eprj_ProParameters *parameters, Eerr_ErrorReport **err) {
+int32_t eimg_ProParametersWrite(Eimg_Layer *layer, const Eprj_ProParameters *parameters, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_ProParametersWrite";
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return -1;
@@ -162,9 +162,9 @@ int32_t eimg_ProParametersWrite(Eimg_Layer *layer, const Eprj_ProParameters *par
   return WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
     return eprj_ProParametersWrite(file, path, parameters, e);
   }, kReporter, "eprj_ProParametersWrite", err);
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t eimg_LayerMapProjectionRead(Eimg_Layer *layer, Eprj_MapProjection **projection, Eerr_ErrorReport **err) {
+int32_t eimg_LayerMapProjectionRead(Eimg_Layer *layer, Eprj_MapProjection **projection, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerMapProjectionRead";
   lower::Clear(err);
   if (projection) *projection = nullptr;
@@ -186,10 +186,10 @@ int32_t eimg_LayerMapProjectionRead(Eimg_Layer *layer, Eprj_MapProjection **proj
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eimg_LayerMapProjectionWrite(Eimg_Layer *layer, const Eprj_MapProjection *projection,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerMapProjectionWrite";
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return -1;
@@ -201,10 +201,10 @@ int32_t eimg_LayerMapProjectionWrite(Eimg_Layer *layer, const Eprj_MapProjection
   return WriteBelow(layer, [&](Ehfa_File *file, const char *path, Eerr_ErrorReport **e) {
     return eprj_ProParametersWrite(file, path, parameters, e);
   }, kReporter, "eprj_ProParametersWrite", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eimg_LayerMapInformationRead(Eimg_Layer *layer, Eprj_MapInfo **info, Eprj_ProParameters **parameters,
-                                     _exfr_XForm **xform, Eerr_ErrorReport **err) {
+                                     _exfr_XForm **xform, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerMapInformationRead";
   lower::Clear(err);
   if (info) *info = nullptr;
@@ -245,11 +245,11 @@ int32_t eimg_LayerMapInformationRead(Eimg_Layer *layer, Eprj_MapInfo **info, Epr
   else eprj_ProParametersFree(&pro);
   if (xform) *xform = transform;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eimg_LayerMapInformationWrite(Eimg_Layer *layer, const Eprj_MapInfo *info,
                                       const Eprj_ProParameters *parameters, const _exfr_XForm *xform,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerMapInformationWrite";
   lower::Clear(err);
   if (!Usable(layer, kReporter, err)) return -1;
@@ -266,14 +266,14 @@ int32_t eimg_LayerMapInformationWrite(Eimg_Layer *layer, const Eprj_MapInfo *inf
       }, kReporter, "exfr_XFormWrite", err) != 0)
     return -1;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-const _exfr_XForm *eimg_LayerTransformationQuery(const Eimg_Layer *layer) {
+const _exfr_XForm *eimg_LayerTransformationQuery(const Eimg_Layer *layer) try {
   return layer && layer->internal ? StateOf(layer).transform : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 int32_t eimg_FileDataWrite(const char *name, const Emif_Design *design, const void *data, Eerr_ErrorReport **err,
-                           ...) {
+                           ...) try {
   static const char *const kReporter = "eimg_FileDataWrite";
   lower::Clear(err);
   LayerName parsed;
@@ -310,9 +310,9 @@ int32_t eimg_FileDataWrite(const char *name, const Emif_Design *design, const vo
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-void *eimg_FileDataRead(const char *name, const Emif_Design **design, void **data, Eerr_ErrorReport **err) {
+void *eimg_FileDataRead(const char *name, const Emif_Design **design, void **data, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_FileDataRead";
   lower::Clear(err);
   LayerName parsed;
@@ -359,6 +359,6 @@ void *eimg_FileDataRead(const char *name, const Emif_Design **design, void **dat
   *design = used;
   if (data) *data = record;
   return record;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -101,7 +101,7 @@ extern "C" {
 // ---- Layer stacks ----
 
 Eimg_LayerStack *eimg_LayerStackOpen(const Estr_StringList *names, Eint_InitToolkitData *init, Eerr_ErrorReport **err,
-                                     ...) {
+                                     ...) try {
   static const char *const kReporter = "eimg_LayerStackOpen";
   lower::Clear(err);
   std::vector<Option> options;
@@ -123,11 +123,11 @@ Eimg_LayerStack *eimg_LayerStackOpen(const Estr_StringList *names, Eint_InitTool
     stack->layers[stack->count++] = layer;
   }
   return stack;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eimg_LayerStack *eimg_LayerStackCreate(const Estr_StringList *names, int32_t layerType, int32_t pixelType,
                                        int32_t width, int32_t height, Eint_InitToolkitData *init,
-                                       Eerr_ErrorReport **err, ...) {
+                                       Eerr_ErrorReport **err, ...) try {
   static const char *const kReporter = "eimg_LayerStackCreate";
   lower::Clear(err);
   std::vector<Option> options;
@@ -150,9 +150,9 @@ Eimg_LayerStack *eimg_LayerStackCreate(const Estr_StringList *names, int32_t lay
     stack->layers[stack->count++] = layer;
   }
   return stack;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t eimg_LayerStackChangeOptions(Eimg_LayerStack *stack, Eerr_ErrorReport **err, ...) {
+int32_t eimg_LayerStackChangeOptions(Eimg_LayerStack *stack, Eerr_ErrorReport **err, ...) try {
   static const char *const kReporter = "eimg_LayerStackChangeOptions";
   lower::Clear(err);
   std::vector<Option> options;
@@ -168,9 +168,9 @@ int32_t eimg_LayerStackChangeOptions(Eimg_LayerStack *stack, Eerr_ErrorReport **
   for (int32_t i = 0; i < stack->count; ++i)
     if (!ApplyOptions(stack->layers[i], options, kReporter, 3, err)) return -1;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-void eimg_LayerStackClose(Eimg_LayerStack *stack, Eerr_ErrorReport **err) {
+void eimg_LayerStackClose(Eimg_LayerStack *stack, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerStackClose";
   lower::Clear(err);
   if (!stack) return;
@@ -184,24 +184,24 @@ void eimg_LayerStackClose(Eimg_LayerStack *stack, Eerr_ErrorReport **err) {
   emsc_HeapFree(stack->layers);
   emsc_HeapFree(stack);
   lower::PassOn(err, first);
-}
+} TAVIRON_GUARD_VOID(err)
 
 int32_t eimg_LayerStackRead(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width, int32_t height,
-                            Egda_BaseDataStack *rects, Eerr_ErrorReport **err) {
+                            Egda_BaseDataStack *rects, Eerr_ErrorReport **err) try {
   return StackMove(stack, column, row, width, height, rects, 0, "eimg_LayerStackRead", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eimg_LayerStackWrite(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width, int32_t height,
-                             const Egda_BaseDataStack *rects, Eerr_ErrorReport **err) {
+                             const Egda_BaseDataStack *rects, Eerr_ErrorReport **err) try {
   return StackMove(stack, column, row, width, height, rects, 1, "eimg_LayerStackWrite", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eimg_LayerStackRasterPixelRectStackGet(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width,
-                                               int32_t height, Egda_BaseDataStack *rects, Eerr_ErrorReport **err) {
+                                               int32_t height, Egda_BaseDataStack *rects, Eerr_ErrorReport **err) try {
   return StackMove(stack, column, row, width, height, rects, 2, "eimg_LayerStackRasterPixelRectStackGet", err);
-}
+} TAVIRON_GUARD(err, -1)
 
-Estr_StringList *eimg_LayerNameStackCreate(const char *fileName, int32_t count, Eerr_ErrorReport **err) {
+Estr_StringList *eimg_LayerNameStackCreate(const char *fileName, int32_t count, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_LayerNameStackCreate";
   lower::Clear(err);
   if (!fileName || !*fileName || count < 0) {
@@ -223,29 +223,29 @@ Estr_StringList *eimg_LayerNameStackCreate(const char *fileName, int32_t count, 
     }
   }
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eimg_LayerNameStackDelete(Estr_StringList *names, Eerr_ErrorReport **err) {
+void eimg_LayerNameStackDelete(Estr_StringList *names, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   estr_StringListDelete(names, nullptr);
-}
+} TAVIRON_GUARD_VOID(err)
 
 // ---- Windows and pixel rectangles ----
 
-Egda_Window *eimg_WindowCreate(int32_t width, int32_t height, int32_t x, int32_t y, Eerr_ErrorReport **err) {
+Egda_Window *eimg_WindowCreate(int32_t width, int32_t height, int32_t x, int32_t y, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   lower::CalleeReport inner;
   Egda_Window *window = egda_WindowCreate(width, height, x, y, &inner);
   if (!window) lower::ReportCallee(err, inner, "eimg_WindowCreate", 1, "egda_WindowCreate");
   return window;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eimg_WindowDelete(Egda_Window *window, Eerr_ErrorReport **err) {
+void eimg_WindowDelete(Egda_Window *window, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   egda_WindowDelete(window, nullptr);
-}
+} TAVIRON_GUARD_VOID(err)
 
-Egda_BaseData *eimg_PixelRectCreate(int32_t width, int32_t height, int32_t pixelType, Eerr_ErrorReport **err) {
+Egda_BaseData *eimg_PixelRectCreate(int32_t width, int32_t height, int32_t pixelType, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_PixelRectCreate";
   lower::Clear(err);
   if (!ValidPixelType(pixelType) || width < 0 || height < 0) {
@@ -256,15 +256,15 @@ Egda_BaseData *eimg_PixelRectCreate(int32_t width, int32_t height, int32_t pixel
   Egda_BaseData *rect = egda_BaseDataCreate(height, width, pixelType, EGDA_RASTER, nullptr, &inner);
   if (!rect) lower::ReportCallee(err, inner, kReporter, 2, "egda_BaseDataCreate");
   return rect;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eimg_PixelRectDelete(Egda_BaseData *rect, Eerr_ErrorReport **err) {
+void eimg_PixelRectDelete(Egda_BaseData *rect, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   egda_BaseDataDelete(rect, nullptr);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Egda_BaseDataStack *eimg_PixelRectStackCreate(int32_t count, int32_t width, int32_t height, int32_t pixelType,
-                                              Eerr_ErrorReport **err) {
+                                              Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eimg_PixelRectStackCreate";
   lower::Clear(err);
   if (!ValidPixelType(pixelType) || width < 0 || height < 0 || count < 0) {
@@ -276,20 +276,20 @@ Egda_BaseDataStack *eimg_PixelRectStackCreate(int32_t count, int32_t width, int3
   Egda_BaseDataStack *stack = egda_BaseDataStackCreate(count, height, width, pixelType, EGDA_RASTER, &inner);
   if (!stack) lower::ReportCallee(err, inner, kReporter, 2, "egda_BaseDataStackCreate");
   return stack;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eimg_PixelRectStackDelete(Egda_BaseDataStack *stack, Eerr_ErrorReport **err) {
+void eimg_PixelRectStackDelete(Egda_BaseDataStack *stack, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   egda_BaseDataStackDelete(stack, nullptr);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Egda_BaseDataStack *eimg_PixelRectStackCopy(const Egda_BaseDataStack *stack, Egda_BaseDataStack *destination,
-                                            Eerr_ErrorReport **err) {
+                                            Eerr_ErrorReport **err) try {
   lower::Clear(err);
   lower::CalleeReport inner;
   Egda_BaseDataStack *copy = egda_BaseDataStackCopy(stack, destination, &inner);
   if (!copy) lower::ReportCallee(err, inner, "eimg_PixelRectStackCopy", 1, "egda_BaseDataStackCopy");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

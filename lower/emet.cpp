@@ -68,26 +68,26 @@ void HandOn(lower::CalleeReport &local, Eerr_ErrorReport **err, const char *repo
 
 extern "C" {
 
-void emet_SetAltMeterFuncs(const Emet_MeterFuncs *table, void *data, Eerr_ErrorReport **err) {
+void emet_SetAltMeterFuncs(const Emet_MeterFuncs *table, void *data, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!Lock()) {
     lower::Report(err, "emet_SetAltMeterFuncs", 1, "Unable to create the meter table lock");
     return;
   }
   Install(table, data);
-}
+} TAVIRON_GUARD_VOID(err)
 
 void emet_SetAltMeterFuncsExt(const Emet_MeterFuncs *table, void *data, int32_t /*flag*/,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!Lock()) {
     lower::Report(err, "emet_SetAltMeterFuncsExt", 1, "Unable to create the meter table lock");
     return;
   }
   Install(table, data);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void emet_MeterInfoSet(Emet_MeterInfo *meter, double from, double to, Eerr_ErrorReport **err) {
+void emet_MeterInfoSet(Emet_MeterInfo *meter, double from, double to, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!meter) return;
   if (!std::isfinite(from) || !std::isfinite(to)) {
@@ -96,10 +96,10 @@ void emet_MeterInfoSet(Emet_MeterInfo *meter, double from, double to, Eerr_Error
   }
   meter->start = from;
   meter->end = to;
-}
+} TAVIRON_GUARD_VOID(err)
 
 void emet_MeterInfoChangeTaskName(Emet_MeterInfo *meter, const char *text,
-                                  Eerr_ErrorReport **err) {
+                                  Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!meter) return;
   Installed current;
@@ -107,9 +107,9 @@ void emet_MeterInfoChangeTaskName(Emet_MeterInfo *meter, const char *text,
   lower::CalleeReport local;
   current.table.taskName(meter, current.data, text ? text : "", &local);
   HandOn(local, err, "emet_MeterInfoChangeTaskName", 1, "task name function");
-}
+} TAVIRON_GUARD_VOID(err)
 
-void emet_MeterInfoPrint(Emet_MeterInfo *meter, double percent, Eerr_ErrorReport **err) {
+void emet_MeterInfoPrint(Emet_MeterInfo *meter, double percent, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!meter) return;
   if (!std::isfinite(percent)) {
@@ -123,9 +123,9 @@ void emet_MeterInfoPrint(Emet_MeterInfo *meter, double percent, Eerr_ErrorReport
   lower::CalleeReport local;
   current.table.print(meter, current.data, percent, &local);
   HandOn(local, err, "emet_MeterInfoPrint", 2, "progress function");
-}
+} TAVIRON_GUARD_VOID(err)
 
-void emet_MeterUpdate(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
+void emet_MeterUpdate(Emet_MeterInfo *meter, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!meter) return;
   Installed current;
@@ -133,9 +133,9 @@ void emet_MeterUpdate(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
   lower::CalleeReport local;
   current.table.print(meter, current.data, meter->lastPercent, &local);
   HandOn(local, err, "emet_MeterUpdate", 1, "progress function");
-}
+} TAVIRON_GUARD_VOID(err)
 
-int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
+int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Installed current;
   if (meter) {
@@ -148,6 +148,6 @@ int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
   const int32_t answer = current.table.cancelQuery(meter, current.data, &local);
   HandOn(local, err, "emet_MeterCancelQuery", 1, "cancel query function");
   return answer;
-}
+} TAVIRON_GUARD(err, 0)
 
 } // extern "C"

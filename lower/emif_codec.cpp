@@ -530,7 +530,7 @@ struct DataWalk {
 
 extern "C" {
 
-void *emif_NewObject(const Emif_Design *design, Eerr_ErrorReport **err) {
+void *emif_NewObject(const Emif_Design *design, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!design) {
     lower::Report(err, "emif_NewObject", 1, "Invalid design");
@@ -539,20 +539,20 @@ void *emif_NewObject(const Emif_Design *design, Eerr_ErrorReport **err) {
   void *record = emsc_HeapMalloc(static_cast<std::size_t>(design->data->layout.size));
   if (!record) lower::Report(err, "emif_NewObject", 2, "Error allocating a record of design %s", design->data->name.c_str());
   return record;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void emif_ObjectFreeContents(const Emif_Design *design, void *record) {
+void emif_ObjectFreeContents(const Emif_Design *design, void *record) try {
   if (design && record) FreeOwned<DataWalk>(*design->data, static_cast<uint8_t *>(record));
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void emif_ObjectFree(const Emif_Design *design, void *record) {
+void emif_ObjectFree(const Emif_Design *design, void *record) try {
   if (!record) return;
   emif_ObjectFreeContents(design, record);
   emsc_HeapFree(record);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 int32_t emif_ObjectEncode(const Emif_Design *design, const void *record, uint8_t **bytes,
-                          int32_t *size, Eerr_ErrorReport **err) {
+                          int32_t *size, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "emif_ObjectEncode";
   lower::Clear(err);
   if (!design || !record || !bytes || !size) {
@@ -583,7 +583,7 @@ int32_t emif_ObjectEncode(const Emif_Design *design, const void *record, uint8_t
     lower::Report(err, kReporter, 4, "Out of memory encoding a record of design %s", design->data->name.c_str());
     return -1;
   }
-}
+} TAVIRON_GUARD(err, -1)
 
 namespace {
 
@@ -626,7 +626,7 @@ void *Decode(Source &source, const DesignData &stored, const DesignData &target,
 
 void *emif_ObjectDecode(const Emif_Design *stored, const Emif_Design *design,
                         const uint8_t *bytes, int32_t size, void *record,
-                        Eerr_ErrorReport **err) {
+                        Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!design || size < 0 || (size > 0 && !bytes)) {
     lower::Report(err, "emif_ObjectDecode", 1, "Invalid arguments");
@@ -635,10 +635,10 @@ void *emif_ObjectDecode(const Emif_Design *stored, const Emif_Design *design,
   MemorySource source(bytes, static_cast<uint64_t>(size));
   return Decode(source, stored ? *stored->data : *design->data, *design->data, record, true,
                 "emif_ObjectDecode", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void *emif_ConvertToHost(FILE *file, int32_t reserved, const Emif_Design *design, void *record,
-                         Eerr_ErrorReport **err) {
+                         Eerr_ErrorReport **err) try {
   (void)reserved;
   lower::Clear(err);
   if (!file || !design) {
@@ -647,10 +647,10 @@ void *emif_ConvertToHost(FILE *file, int32_t reserved, const Emif_Design *design
   }
   FileSource source(file);
   return Decode(source, *design->data, *design->data, record, false, "emif_ConvertToHost", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t emif_ConvertToMIF(FILE *file, int32_t reserved, const Emif_Design *design,
-                          const void *record, Eerr_ErrorReport **err) {
+                          const void *record, Eerr_ErrorReport **err) try {
   (void)reserved;
   lower::Clear(err);
   if (!file || !design || !record) {
@@ -672,9 +672,9 @@ int32_t emif_ConvertToMIF(FILE *file, int32_t reserved, const Emif_Design *desig
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-Emif_String *emif_EmifStringFromString(Emif_String *target, const char *text) {
+Emif_String *emif_EmifStringFromString(Emif_String *target, const char *text) try {
   if (!target) return nullptr;
   if (!text) {
     emsc_HeapFree(target->string);
@@ -690,9 +690,9 @@ Emif_String *emif_EmifStringFromString(Emif_String *target, const char *text) {
   target->string = copy;
   target->count = static_cast<int32_t>(n + 1);
   return target;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Emif_String *emif_EmifStringFromEmifString(Emif_String *target, const Emif_String *source) {
+Emif_String *emif_EmifStringFromEmifString(Emif_String *target, const Emif_String *source) try {
   if (!target) return nullptr;
   if (!source || !source->string || source->count <= 0) {
     emsc_HeapFree(target->string);
@@ -707,21 +707,21 @@ Emif_String *emif_EmifStringFromEmifString(Emif_String *target, const Emif_Strin
   target->string = copy;
   target->count = source->count;
   return target;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *emif_EmifStringToString(const Emif_String *source) {
+char *emif_EmifStringToString(const Emif_String *source) try {
   if (!source || !source->string) return nullptr;
   const std::size_t limit = source->count > 0 ? static_cast<std::size_t>(source->count) : 0;
   const std::size_t n = strnlen(source->string, limit);
   return lower::HeapCopy(source->string, n);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-const int32_t *emsc_AddressOf_emif_Type(void) {
+const int32_t *emsc_AddressOf_emif_Type(void) try {
   static const int32_t table[EGDA_PIXEL_TYPE_COUNT] = {
       EMIF_TYPE_U8,  EMIF_TYPE_U8,  EMIF_TYPE_U8,  EMIF_TYPE_U8,  EMIF_TYPE_CHAR,
       EMIF_TYPE_U16, EMIF_TYPE_S16, EMIF_TYPE_U32, EMIF_TYPE_S32, EMIF_TYPE_F32,
       EMIF_TYPE_F64, 0,             0,             0};
   return table;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

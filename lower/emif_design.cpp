@@ -479,22 +479,22 @@ Emif_Design *DefineDesign(Emif_Dictionary *dictionary, const char *name, std::sp
 
 extern "C" {
 
-Emif_Dictionary *emif_DictionaryCreate(Eerr_ErrorReport **err) {
+Emif_Dictionary *emif_DictionaryCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *dictionary = lower::HeapNew<Emif_Dictionary>();
   if (!dictionary) lower::Report(err, "emif_DictionaryCreate", 1, "Error allocating dictionary");
   return dictionary;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void emif_DictionaryDelete(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+void emif_DictionaryDelete(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!dictionary) return;
   for (Emif_Design *design : dictionary->designs) FreeHandle(design);
   lower::HeapDelete(dictionary);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Emif_Design *emif_DesignCreate(Emif_Dictionary *dictionary, const char *name,
-                               Eerr_ErrorReport **err, ...) {
+                               Eerr_ErrorReport **err, ...) try {
   static const char *const kReporter = "emif_DesignCreate";
   lower::Clear(err);
   if (!name || !*name) {
@@ -541,20 +541,20 @@ Emif_Design *emif_DesignCreate(Emif_Dictionary *dictionary, const char *name,
     lower::Report(err, kReporter, 9, "Error allocating design %s", name);
     return nullptr;
   }
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Emif_Design *emif_FindDesignByName(const Emif_Dictionary *dictionary, const char *name,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!name) {
     lower::Report(err, "emif_FindDesignByName", 1, "Invalid design name");
     return nullptr;
   }
   return FindIn(dictionary, name);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Emif_Design *emif_AddDesignToDictionary(Emif_Dictionary *dictionary, const Emif_Design *design,
-                                        Eerr_ErrorReport **err) {
+                                        Eerr_ErrorReport **err) try {
   static const char *const kReporter = "emif_AddDesignToDictionary";
   lower::Clear(err);
   if (!dictionary) {
@@ -585,9 +585,9 @@ Emif_Design *emif_AddDesignToDictionary(Emif_Dictionary *dictionary, const Emif_
     lower::Report(err, kReporter, 4, "Error allocating design");
     return nullptr;
   }
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void emif_DesignDelete(Emif_Dictionary *dictionary, const void *designOrName, Eerr_ErrorReport **err) {
+void emif_DesignDelete(Emif_Dictionary *dictionary, const void *designOrName, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "emif_DesignDelete";
   lower::Clear(err);
   if (!designOrName) {
@@ -611,36 +611,36 @@ void emif_DesignDelete(Emif_Dictionary *dictionary, const void *designOrName, Ee
   }
   Unregister(found);
   FreeHandle(found);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void emif_DesignDestroy(Emif_Design *design) {
+void emif_DesignDestroy(Emif_Design *design) try {
   if (!design) return;
   Unregister(design);
   FreeHandle(design);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-const char *emif_DesignName(const Emif_Design *design) { return design ? design->data->name.c_str() : nullptr; }
+const char *emif_DesignName(const Emif_Design *design) try { return design ? design->data->name.c_str() : nullptr; } TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t emif_DesignSize(const Emif_Design *design) { return design ? design->data->layout.size : 0; }
+int32_t emif_DesignSize(const Emif_Design *design) try { return design ? design->data->layout.size : 0; } TAVIRON_GUARD_QUIET(0)
 
-int32_t emif_DesignItemOffset(const Emif_Design *design, const char *itemName) {
+int32_t emif_DesignItemOffset(const Emif_Design *design, const char *itemName) try {
   if (!design || !itemName) return -1;
   const ItemData *item = design->data->Find(itemName);
   return item ? item->offset : -1;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t emif_DesignItemCount(const Emif_Design *design) {
+int32_t emif_DesignItemCount(const Emif_Design *design) try {
   return design ? static_cast<int32_t>(design->data->items.size()) : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 int32_t emif_DesignMatchesLayout(const Emif_Design *design, int32_t size, const int32_t *offsets,
-                                 int32_t count) {
+                                 int32_t count) try {
   if (!design || design->data->layout.size != size ||
       static_cast<int32_t>(design->data->items.size()) != count || (count > 0 && !offsets))
     return 0;
   for (int32_t i = 0; i < count; ++i)
     if (design->data->items[static_cast<std::size_t>(i)].offset != offsets[i]) return 0;
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"

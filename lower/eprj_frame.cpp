@@ -241,22 +241,22 @@ Eprj_IntersectPtr *eprj_IntersectXcoordWithFrame(const char *frameUnits,
                                                  const Egda_BaseData *corners,
                                                  const char *gridUnits,
                                                  Eprj_MapProjection *gridProjection, double value,
-                                                 Eerr_ErrorReport **err) {
+                                                 Eerr_ErrorReport **err) try {
   return IntersectWithFrame(0, frameUnits, mapProjection, corners, gridUnits, gridProjection, value,
                             "eprj_IntersectXcoordWithFrame", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_IntersectPtr *eprj_IntersectYcoordWithFrame(const char *frameUnits,
                                                  Eprj_MapProjection *mapProjection,
                                                  const Egda_BaseData *corners,
                                                  const char *gridUnits,
                                                  Eprj_MapProjection *gridProjection, double value,
-                                                 Eerr_ErrorReport **err) {
+                                                 Eerr_ErrorReport **err) try {
   return IntersectWithFrame(1, frameUnits, mapProjection, corners, gridUnits, gridProjection, value,
                             "eprj_IntersectYcoordWithFrame", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eprj_Intersect *eprj_IntersectCreate(double x, double y, double angle, Eerr_ErrorReport **err) {
+Eprj_Intersect *eprj_IntersectCreate(double x, double y, double angle, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *intersect = static_cast<Eprj_Intersect *>(emsc_HeapMalloc(sizeof(Eprj_Intersect)));
   if (!intersect) {
@@ -265,9 +265,9 @@ Eprj_Intersect *eprj_IntersectCreate(double x, double y, double angle, Eerr_Erro
   }
   *intersect = Eprj_Intersect{x, y, angle};
   return intersect;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eprj_IntersectPtr *eprj_IntersectPtrCreate(int32_t count, Eerr_ErrorReport **err) {
+Eprj_IntersectPtr *eprj_IntersectPtrCreate(int32_t count, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (count < 0) {
     lower::Report(err, "eprj_IntersectPtrCreate", 1, "Invalid intersection count %d", count);
@@ -276,20 +276,20 @@ Eprj_IntersectPtr *eprj_IntersectPtrCreate(int32_t count, Eerr_ErrorReport **err
   Eprj_IntersectPtr *set = NewIntersectSet(static_cast<std::size_t>(count));
   if (!set) lower::Report(err, "eprj_IntersectPtrCreate", 2, "Out of memory");
   return set;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eprj_IntersectPtrFree(Eprj_IntersectPtr **set) {
+void eprj_IntersectPtrFree(Eprj_IntersectPtr **set) try {
   if (!set || !*set) return;
   for (int32_t i = 0; i < (*set)->count; ++i)
     if ((*set)->intersects) emsc_HeapFree((*set)->intersects[i]);
   emsc_HeapFree((*set)->intersects);
   emsc_HeapFree(*set);
   *set = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 int32_t eprj_ComputeNorthAngleFromXAxis(const Egda_BaseData *point, const Eprj_ProParameters *a,
                                         const Eprj_ProParameters *b, double *angle,
-                                        Eerr_ErrorReport **err) {
+                                        Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ComputeNorthAngleFromXAxis";
   lower::Clear(err);
   if (!point || point->pixelType != EGDA_TYPE_F64 || !point->origin || point->rows != 2 ||
@@ -337,6 +337,6 @@ int32_t eprj_ComputeNorthAngleFromXAxis(const Egda_BaseData *point, const Eprj_P
   }
   lower::HeapDelete(pair);
   return ok ? 0 : -1;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

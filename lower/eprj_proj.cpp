@@ -453,7 +453,7 @@ extern "C" {
 
 Eprj_MapProjection *eprj_ProjectionInit(Eint_InitToolkitData * /*init*/,
                                         const Eprj_ProParameters *parameters,
-                                        Eerr_ErrorReport **err) {
+                                        Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ProjectionInit";
   lower::Clear(err);
   if (!parameters) {
@@ -474,29 +474,29 @@ Eprj_MapProjection *eprj_ProjectionInit(Eint_InitToolkitData * /*init*/,
   }
   projection->crs = crs;
   return projection;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eprj_ProjectionQuit(Eprj_MapProjection *projection) {
+void eprj_ProjectionQuit(Eprj_MapProjection *projection) try {
   if (!projection) return;
   std::lock_guard guard(projection->lock);
   lower::HeapDelete(projection->cached);
   projection->cached = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eprj_ProjectionFree(Eprj_MapProjection **projection) {
+void eprj_ProjectionFree(Eprj_MapProjection **projection) try {
   if (!projection || !*projection) return;
   lower::HeapDelete(*projection);
   *projection = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 Eprj_ProParameters *eprj_MapProjectionCSRGet(const Eprj_MapProjection *projection,
-                                             const char *className) {
+                                             const char *className) try {
   if (!projection || !className || std::strcmp(className, "Eprj_ProParameters") != 0) return nullptr;
   return const_cast<Eprj_ProParameters *>(&projection->parameters);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 char16_t *eprj_MapProjectionToUNICODE(const Eprj_MapProjection *projection,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!projection) {
     lower::Report(err, "eprj_MapProjectionToUNICODE", 1, "Invalid input projection");
@@ -510,11 +510,11 @@ char16_t *eprj_MapProjectionToUNICODE(const Eprj_MapProjection *projection,
   }
   for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
   return out;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t eprj_ProjectionsEqual(const Eprj_MapInfo *infoA, const Eprj_ProParameters *parametersA,
                               const Eprj_MapInfo *infoB, const Eprj_ProParameters *parametersB,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (parametersA && parametersB) {
     Crs a, b;
@@ -527,9 +527,9 @@ int32_t eprj_ProjectionsEqual(const Eprj_MapInfo *infoA, const Eprj_ProParameter
   const char *a = infoA ? Text(infoA->proName) : nullptr;
   const char *b = infoB ? Text(infoB->proName) : nullptr;
   return estr_Eqic(a ? a : kUnknownName, b ? b : kUnknownName) != 0;
-}
+} TAVIRON_GUARD(err, 0)
 
-Eprj_ProjectionPair *eprj_ProjectionPairCreate(Eerr_ErrorReport **err) {
+Eprj_ProjectionPair *eprj_ProjectionPairCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   _eprj_ProjectionPair *pair = lower::HeapNew<_eprj_ProjectionPair>();
   if (!pair) {
@@ -538,12 +538,12 @@ Eprj_ProjectionPair *eprj_ProjectionPairCreate(Eerr_ErrorReport **err) {
   }
   Pending().Set(pair);
   return pair;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_ProjectionPair *eprj_ProjectionPairInit(Eint_InitToolkitData * /*init*/,
                                              const Eprj_ProParameters *source,
                                              const Eprj_ProParameters *destination,
-                                             Eerr_ErrorReport **err) {
+                                             Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ProjectionPairInit";
   lower::Clear(err);
   if (!source || !destination) {
@@ -571,17 +571,17 @@ Eprj_ProjectionPair *eprj_ProjectionPairInit(Eint_InitToolkitData * /*init*/,
   }
   if (!made) Pending().Forget(pair);
   return pair;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eprj_ProjectionPairFree(Eprj_ProjectionPair **pair) {
+void eprj_ProjectionPairFree(Eprj_ProjectionPair **pair) try {
   if (!pair || !*pair) return;
   Pending().Forget(*pair);
   lower::HeapDelete(*pair);
   *pair = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 Eprj_ProjectionPair *eprj_ProjectionPairCopy(const Eprj_ProjectionPair *pair,
-                                             Eerr_ErrorReport **err) {
+                                             Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ProjectionPairCopy";
   lower::Clear(err);
   if (!pair || !pair->initialised) {
@@ -595,21 +595,21 @@ Eprj_ProjectionPair *eprj_ProjectionPairCopy(const Eprj_ProjectionPair *pair,
     return nullptr;
   }
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 const Eprj_ProParameters *eprj_ProjectionPairParameters(const Eprj_ProjectionPair *pair,
-                                                        int32_t which) {
+                                                        int32_t which) try {
   if (!pair || !pair->initialised) return nullptr;
   return which == 0 ? &pair->source : &pair->destination;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-const char *eprj_ProjectionPairUnits(const Eprj_ProjectionPair *pair, int32_t which) {
+const char *eprj_ProjectionPairUnits(const Eprj_ProjectionPair *pair, int32_t which) try {
   if (!pair || !pair->initialised) return nullptr;
   return NativeUnits(which == 0 ? pair->sourceCrs.geographic : pair->destinationCrs.geographic);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 int32_t eprj_ProjectionPairTransform(Eprj_ProjectionPair *pair, int32_t inverse, int32_t count,
-                                     double *xy, Eerr_ErrorReport **err) {
+                                     double *xy, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ProjectionPairTransform";
   lower::Clear(err);
   if (!pair || count < 0 || (count > 0 && !xy)) {
@@ -617,9 +617,9 @@ int32_t eprj_ProjectionPairTransform(Eprj_ProjectionPair *pair, int32_t inverse,
     return -1;
   }
   return PairTransform(*pair, inverse != 0, count, xy, false, kReporter, 2, err) ? 0 : -1;
-}
+} TAVIRON_GUARD(err, -1)
 
-Eprj_Points *eprj_PointsCreate(int32_t count, Eerr_ErrorReport **err) {
+Eprj_Points *eprj_PointsCreate(int32_t count, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (count < 0) {
     lower::Report(err, "eprj_PointsCreate", 1, "Invalid point count %d", count);
@@ -640,19 +640,19 @@ Eprj_Points *eprj_PointsCreate(int32_t count, Eerr_ErrorReport **err) {
   }
   points->count = count;
   return points;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eprj_PointsFree(Eprj_Points **points) {
+void eprj_PointsFree(Eprj_Points **points) try {
   if (!points || !*points) return;
   emsc_HeapFree((*points)->points);
   emsc_HeapFree(*points);
   *points = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 Eprj_Points *eprj_ProjectWithUnits(const char *fromUnits, Eprj_MapProjection *from,
                                    const char *toUnits, Eprj_MapProjection *to,
                                    const Eprj_Points *in, Eprj_Points *out,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ProjectWithUnits";
   lower::Clear(err);
   if (!from || !to) {
@@ -705,6 +705,6 @@ Eprj_Points *eprj_ProjectWithUnits(const char *fromUnits, Eprj_MapProjection *fr
   }
   for (int32_t k = 0; k < n; ++k) result->points[k] = Eprj_Coordinate{xy[2 * k], xy[2 * k + 1]};
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -242,12 +242,12 @@ extern "C" {
 
 // ---- names --------------------------------------------------------------------------------------
 
-const char *eprj_ProjectionNameUnknown(void) { return kUnknownName; }
-const char *eprj_UnitsNameOther(void) { return kOtherUnits; }
+const char *eprj_ProjectionNameUnknown(void) try { return kUnknownName; } TAVIRON_GUARD_QUIET(nullptr)
+const char *eprj_UnitsNameOther(void) try { return kOtherUnits; } TAVIRON_GUARD_QUIET(nullptr)
 
 // ---- parts --------------------------------------------------------------------------------------
 
-Eprj_CharStr *eprj_CharStrCreate(const char *text, Eprj_CharStr *target, Eerr_ErrorReport **err) {
+Eprj_CharStr *eprj_CharStrCreate(const char *text, Eprj_CharStr *target, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_CharStrCreate";
   lower::Clear(err);
   if (!target) {
@@ -277,10 +277,10 @@ Eprj_CharStr *eprj_CharStrCreate(const char *text, Eprj_CharStr *target, Eerr_Er
   target->data = copy;
   target->count = count;
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_CharStr *eprj_CharStrCopy(const Eprj_CharStr *source, Eprj_CharStr *target,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_CharStrCopy";
   lower::Clear(err);
   if (!source) {
@@ -300,23 +300,23 @@ Eprj_CharStr *eprj_CharStrCopy(const Eprj_CharStr *source, Eprj_CharStr *target,
   FreeCharStr(*target);
   *target = copy;
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eprj_Coordinate *eprj_CoordinateCreate(Eerr_ErrorReport **err) {
+Eprj_Coordinate *eprj_CoordinateCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *c = static_cast<Eprj_Coordinate *>(emsc_HeapMalloc(sizeof(Eprj_Coordinate)));
   if (!c) lower::Report(err, "eprj_CoordinateCreate", 1, "Out of memory");
   return c;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eprj_Size *eprj_SizeCreate(Eerr_ErrorReport **err) {
+Eprj_Size *eprj_SizeCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *s = static_cast<Eprj_Size *>(emsc_HeapMalloc(sizeof(Eprj_Size)));
   if (!s) lower::Report(err, "eprj_SizeCreate", 1, "Out of memory");
   return s;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eprj_DblArray *eprj_DblArrayCreate(int32_t count, Eprj_DblArray *array, Eerr_ErrorReport **err) {
+Eprj_DblArray *eprj_DblArrayCreate(int32_t count, Eprj_DblArray *array, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_DblArrayCreate";
   lower::Clear(err);
   if (!array || count < 0) {
@@ -336,10 +336,10 @@ Eprj_DblArray *eprj_DblArrayCreate(int32_t count, Eprj_DblArray *array, Eerr_Err
   array->data = data;
   array->count = count;
   return array;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_DblArray *eprj_DblArrayCopy(const Eprj_DblArray *source, Eprj_DblArray *destination,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_DblArrayCopy";
   lower::Clear(err);
   if (!source || source->count < 0 || (source->count > 0 && !source->data)) {
@@ -359,15 +359,15 @@ Eprj_DblArray *eprj_DblArrayCopy(const Eprj_DblArray *source, Eprj_DblArray *des
   FreeDblArray(*destination);
   *destination = copy;
   return destination;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eprj_DblArrayFree(Eprj_DblArray *array) {
+void eprj_DblArrayFree(Eprj_DblArray *array) try {
   if (array) FreeDblArray(*array);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- map information ----------------------------------------------------------------------------
 
-Eprj_MapInfo *eprj_MapInfoCreate(Eerr_ErrorReport **err) {
+Eprj_MapInfo *eprj_MapInfoCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *info = static_cast<Eprj_MapInfo *>(emsc_HeapMalloc(sizeof(Eprj_MapInfo)));
   if (info) {
@@ -381,10 +381,10 @@ Eprj_MapInfo *eprj_MapInfoCreate(Eerr_ErrorReport **err) {
   }
   lower::Report(err, "eprj_MapInfoCreate", 1, "Out of memory");
   return nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_MapInfo *eprj_MapInfoCopy(const Eprj_MapInfo *source, Eprj_MapInfo *destination,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_MapInfoCopy";
   lower::Clear(err);
   if (!source) {
@@ -408,42 +408,42 @@ Eprj_MapInfo *eprj_MapInfoCopy(const Eprj_MapInfo *source, Eprj_MapInfo *destina
   FreeMapInfoContents(*destination);
   *destination = copy;
   return destination;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eprj_MapInfoFree(Eprj_MapInfo **info) {
+void eprj_MapInfoFree(Eprj_MapInfo **info) try {
   if (!info || !*info) return;
   FreeMapInfoContents(**info);
   emsc_HeapFree(*info);
   *info = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 int32_t eprj_MapInfoUpperLeftCenterSet(Eprj_MapInfo *info, double x, double y,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   return SetPart(info, &Eprj_MapInfo::upperLeftCenter, x, y, "eprj_MapInfoUpperLeftCenterSet",
                  err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eprj_MapInfoLowerRightCenterSet(Eprj_MapInfo *info, double x, double y,
-                                        Eerr_ErrorReport **err) {
+                                        Eerr_ErrorReport **err) try {
   return SetPart(info, &Eprj_MapInfo::lowerRightCenter, x, y, "eprj_MapInfoLowerRightCenterSet",
                  err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eprj_MapInfoPixelSizeSet(Eprj_MapInfo *info, double width, double height,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   return SetPart(info, &Eprj_MapInfo::pixelSize, width, height, "eprj_MapInfoPixelSizeSet", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eprj_MapInfoProjectionNameSet(Eprj_MapInfo *info, const char *name,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   return SetName(info, &Eprj_MapInfo::proName, name, "eprj_MapInfoProjectionNameSet", err);
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t eprj_MapInfoUnitsSet(Eprj_MapInfo *info, const char *units, Eerr_ErrorReport **err) {
+int32_t eprj_MapInfoUnitsSet(Eprj_MapInfo *info, const char *units, Eerr_ErrorReport **err) try {
   return SetName(info, &Eprj_MapInfo::units, units, "eprj_MapInfoUnitsSet", err);
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t eprj_MapInfosEqual(const Eprj_MapInfo *a, const Eprj_MapInfo *b, Eerr_ErrorReport **err) {
+int32_t eprj_MapInfosEqual(const Eprj_MapInfo *a, const Eprj_MapInfo *b, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!a || !b) return !a && !b;
   if (a == b) return 1;
@@ -451,10 +451,10 @@ int32_t eprj_MapInfosEqual(const Eprj_MapInfo *a, const Eprj_MapInfo *b, Eerr_Er
          PartsEqual(a->upperLeftCenter, b->upperLeftCenter) &&
          PartsEqual(a->lowerRightCenter, b->lowerRightCenter) &&
          PartsEqual(a->pixelSize, b->pixelSize);
-}
+} TAVIRON_GUARD(err, 0)
 
 Efga_Polynomial *eprj_MapInfoToPolynomial(const Eprj_MapInfo *info, int32_t /*reserved*/,
-                                          Eerr_ErrorReport **err) {
+                                          Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_MapInfoToPolynomial";
   lower::Clear(err);
   Grid grid;
@@ -466,11 +466,11 @@ Efga_Polynomial *eprj_MapInfoToPolynomial(const Eprj_MapInfo *info, int32_t /*re
   Efga_Polynomial *poly = efga_PolyCreate2DAffine(grid.x, grid.y, 0, grid.sx, grid.sy, &inner);
   if (!poly) lower::ReportCallee(err, inner, kReporter, 2, "efga_PolyCreate2DAffine");
   return poly;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *eprj_ComputeTransformBetweenMapInfos(const Eprj_MapInfo *from,
                                                       const Eprj_MapInfo *to,
-                                                      Eerr_ErrorReport **err) {
+                                                      Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ComputeTransformBetweenMapInfos";
   lower::Clear(err);
   Grid a, b;
@@ -500,20 +500,20 @@ Efga_Polynomial *eprj_ComputeTransformBetweenMapInfos(const Eprj_MapInfo *from,
                               factor * a.sx / b.sx, factor * a.sy / b.sy, &inner);
   if (!poly) lower::ReportCallee(err, inner, kReporter, 4, "efga_PolyCreate2DAffine");
   return poly;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 // ---- projection parameters ----------------------------------------------------------------------
 
-Eprj_ProParameters *eprj_ProParametersCreate(Eerr_ErrorReport **err) {
+Eprj_ProParameters *eprj_ProParametersCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *p = static_cast<Eprj_ProParameters *>(emsc_HeapMalloc(sizeof(Eprj_ProParameters)));
   if (!p) lower::Report(err, "eprj_ProParametersCreate", 1, "Out of memory");
   return p;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_ProParameters *eprj_ProParametersCopy(const Eprj_ProParameters *source,
                                            Eprj_ProParameters *destination,
-                                           Eerr_ErrorReport **err) {
+                                           Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ProParametersCopy";
   lower::Clear(err);
   if (!source) {
@@ -537,16 +537,16 @@ Eprj_ProParameters *eprj_ProParametersCopy(const Eprj_ProParameters *source,
   FreeProParametersContents(*destination);
   *destination = copy;
   return destination;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eprj_ProParametersFree(Eprj_ProParameters **parameters) {
+void eprj_ProParametersFree(Eprj_ProParameters **parameters) try {
   if (!parameters || !*parameters) return;
   FreeProParametersContents(**parameters);
   emsc_HeapFree(*parameters);
   *parameters = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eprj_ProParametersPrint(const Eprj_ProParameters *p, Eerr_ErrorReport **err) {
+void eprj_ProParametersPrint(const Eprj_ProParameters *p, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!p) {
     lower::Report(err, "eprj_ProParametersPrint", 1, "Invalid input projection parameters");
@@ -573,10 +573,10 @@ void eprj_ProParametersPrint(const Eprj_ProParameters *p, Eerr_ErrorReport **err
     Line(out, 6, "gridname", Str(s.datum.gridname));
   }
   lower::Write(lower::Stream::Out, out);
-}
+} TAVIRON_GUARD_VOID(err)
 
 int32_t eprj_ProParametersEqual(const Eprj_ProParameters *a, const Eprj_ProParameters *b,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!a || !b) return !a && !b;
   if (a == b) return 1;
@@ -587,6 +587,6 @@ int32_t eprj_ProParametersEqual(const Eprj_ProParameters *a, const Eprj_ProParam
          TextEqic(sa.datum.datumname, sb.datum.datumname) && sa.datum.type == sb.datum.type &&
          DoublesEqual(sa.datum.params, sb.datum.params) &&
          TextEqic(sa.datum.gridname, sb.datum.gridname);
-}
+} TAVIRON_GUARD(err, 0)
 
 } // extern "C"

@@ -166,17 +166,17 @@ void *ReadNode(Ehfa_File *file, const char *path, const char *node, bool mapInfo
 
 extern "C" {
 
-Emif_Design *eprj_MapInfoDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+Emif_Design *eprj_MapInfoDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
   return DefineDesigns({&kCoordinateDesign, &kSizeDesign, &kMapInfoDesign}, dictionary,
                        "eprj_MapInfoDesignDefine", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Emif_Design *eprj_ProParametersDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+Emif_Design *eprj_ProParametersDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
   return DefineDesigns({&kDatumDesign, &kSpheroidDesign, &kProParametersDesign}, dictionary,
                        "eprj_ProParametersDesignDefine", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t eprj_Init(Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
+int32_t eprj_Init(Eint_InitToolkitData *init, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_Init";
   lower::Clear(err);
   if (!init) {
@@ -209,10 +209,10 @@ int32_t eprj_Init(Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
   init->projectionData = package;
   init->projectionDataFree = FreePackageData;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eprj_MapInfoWrite(Ehfa_File *file, const char *path, const Eprj_MapInfo *info,
-                          Eerr_ErrorReport **err) {
+                          Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file || !info) {
     lower::Report(err, "eprj_MapInfoWrite", 1, "Invalid file or map information");
@@ -221,10 +221,10 @@ int32_t eprj_MapInfoWrite(Ehfa_File *file, const char *path, const Eprj_MapInfo 
   return WriteNode(file, path, EPRJ_MAPINFO_NODE, info, true, false, "eprj_MapInfoWrite", err)
              ? 0
              : -1;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eprj_ProParametersWrite(Ehfa_File *file, const char *path,
-                                const Eprj_ProParameters *parameters, Eerr_ErrorReport **err) {
+                                const Eprj_ProParameters *parameters, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file || !parameters) {
     lower::Report(err, "eprj_ProParametersWrite", 1, "Invalid file or projection parameters");
@@ -234,10 +234,10 @@ int32_t eprj_ProParametersWrite(Ehfa_File *file, const char *path,
                    "eprj_ProParametersWrite", err)
              ? 0
              : -1;
-}
+} TAVIRON_GUARD(err, -1)
 
 Eprj_MapInfo *eprj_MapInfoRead(Ehfa_File *file, const char *path, Eprj_MapInfo *info,
-                               int32_t /*reserved*/, Eerr_ErrorReport **err) {
+                               int32_t /*reserved*/, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file) {
     lower::Report(err, "eprj_MapInfoRead", 1, "Invalid file");
@@ -250,11 +250,11 @@ Eprj_MapInfo *eprj_MapInfoRead(Ehfa_File *file, const char *path, Eprj_MapInfo *
   *info = *read;
   emsc_HeapFree(read);
   return info;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_ProParameters *eprj_ProParametersRead(Ehfa_File *file, const char *path,
                                            Eprj_ProParameters *parameters, int32_t /*reserved*/,
-                                           Eerr_ErrorReport **err) {
+                                           Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file) {
     lower::Report(err, "eprj_ProParametersRead", 1, "Invalid file");
@@ -267,21 +267,21 @@ Eprj_ProParameters *eprj_ProParametersRead(Ehfa_File *file, const char *path,
   *parameters = *read;
   emsc_HeapFree(read);
   return parameters;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t eprj_ProParametersWriteSimple(Ehfa_File *file, int32_t /*reserved*/,
-                                      const Eprj_ProParameters *parameters) {
+                                      const Eprj_ProParameters *parameters) try {
   if (!file || !parameters) return -1;
   return WriteNode(file, nullptr, EPRJ_PROPARAMETERS_NODE, parameters, false, true,
                    "eprj_ProParametersWriteSimple", nullptr)
              ? 0
              : -1;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-Eprj_ProParameters *eprj_ProParametersReadSimple(Ehfa_File *file, int32_t /*reserved*/) {
+Eprj_ProParameters *eprj_ProParametersReadSimple(Ehfa_File *file, int32_t /*reserved*/) try {
   if (!file) return nullptr;
   return static_cast<Eprj_ProParameters *>(ReadNode(file, nullptr, EPRJ_PROPARAMETERS_NODE, false,
                                                     "eprj_ProParametersReadSimple", nullptr));
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

@@ -147,7 +147,7 @@ extern "C" {
 // ---- spheroids and datums -----------------------------------------------------------------------
 
 Eprj_Spheroid *eprj_SpheroidByName(Eint_InitToolkitData * /*init*/, const char *name,
-                                   Eprj_Spheroid *spheroid, Eerr_ErrorReport **err) {
+                                   Eprj_Spheroid *spheroid, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_SpheroidByName";
   lower::Clear(err);
   if (!name || !spheroid) {
@@ -164,10 +164,10 @@ Eprj_Spheroid *eprj_SpheroidByName(Eint_InitToolkitData * /*init*/, const char *
     return nullptr;
   }
   return spheroid;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_Spheroid *eprj_SpheroidByNum(Eint_InitToolkitData * /*init*/, int32_t number,
-                                  Eprj_Spheroid *spheroid, Eerr_ErrorReport **err) {
+                                  Eprj_Spheroid *spheroid, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_SpheroidByNum";
   lower::Clear(err);
   if (!spheroid) {
@@ -183,11 +183,11 @@ Eprj_Spheroid *eprj_SpheroidByNum(Eint_InitToolkitData * /*init*/, int32_t numbe
     return nullptr;
   }
   return spheroid;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_Spheroid *eprj_SpheroidByParms(Eint_InitToolkitData * /*init*/,
                                     const Eprj_DblArray *parameters, Eprj_Spheroid *spheroid,
-                                    Eerr_ErrorReport **err) {
+                                    Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_SpheroidByParms";
   lower::Clear(err);
   if (!spheroid || !parameters || parameters->count < 2 || !parameters->data) {
@@ -250,10 +250,10 @@ Eprj_Spheroid *eprj_SpheroidByParms(Eint_InitToolkitData * /*init*/,
     return nullptr;
   }
   return spheroid;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t eprj_SpheroidNumberByName(Eint_InitToolkitData * /*init*/, const char *name,
-                                  Eerr_ErrorReport **err) {
+                                  Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!name) {
     lower::Report(err, "eprj_SpheroidNumberByName", 1, "Invalid input spheroid name");
@@ -262,10 +262,10 @@ int32_t eprj_SpheroidNumberByName(Eint_InitToolkitData * /*init*/, const char *n
   for (int32_t i = 0; i < kSpheroidCount; ++i)
     if (estr_Eqic(kSpheroids[i].name, name)) return i + 1;
   return 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 Eprj_Datum *eprj_DatumByName(Eint_InitToolkitData * /*init*/, const char *spheroidName,
-                             const char *datumName, Eprj_Datum *datum, Eerr_ErrorReport **err) {
+                             const char *datumName, Eprj_Datum *datum, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_DatumByName";
   lower::Clear(err);
   if (!spheroidName || !datumName || !datum) {
@@ -298,22 +298,22 @@ Eprj_Datum *eprj_DatumByName(Eint_InitToolkitData * /*init*/, const char *sphero
   FreeDatum(*datum);
   *datum = made;
   return datum;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 // ---- numbered projections -----------------------------------------------------------------------
 
 const Eprj_ProjectionEntry *eprj_QueryByName(Eint_InitToolkitData * /*init*/, const char *name,
-                                             Eerr_ErrorReport **err) {
+                                             Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (name)
     for (const Eprj_ProjectionEntry &e : kProjections.entries)
       if (estr_Eqic(e.name, name)) return &e;
   lower::Report(err, "eprj_QueryByName", 1, "Unknown projection \"%s\"", name ? name : "(null)");
   return nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eprj_CharStr *eprj_ProjName(Eint_InitToolkitData * /*init*/, int32_t number, Eprj_CharStr *name,
-                            Eerr_ErrorReport **err) {
+                            Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_ProjName";
   lower::Clear(err);
   if (!name) {
@@ -330,10 +330,10 @@ Eprj_CharStr *eprj_ProjName(Eint_InitToolkitData * /*init*/, int32_t number, Epr
     return nullptr;
   }
   return name;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t eprj_Proj7xNumber(Eint_InitToolkitData * /*init*/, const Eprj_MapInfo *info,
-                          Eerr_ErrorReport **err) {
+                          Eerr_ErrorReport **err) try {
   static const char *const kReporter = "eprj_Proj7xNumber";
   lower::Clear(err);
   if (!info) {
@@ -348,19 +348,19 @@ int32_t eprj_Proj7xNumber(Eint_InitToolkitData * /*init*/, const Eprj_MapInfo *i
   lower::Report(err, kReporter, 2, "Projection \"%s\" has no legacy map system number",
                 name ? name : "(none)");
   return -1;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eprj_GCTPProParams2Radians(int32_t number, const Eprj_DblArray *in, Eprj_DblArray *out,
-                                   int32_t flag, Eerr_ErrorReport **err) {
+                                   int32_t flag, Eerr_ErrorReport **err) try {
   return ConvertParams(number, in, out, flag, true, "eprj_GCTPProParams2Radians", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eprj_Radians2GCTPProParams(int32_t number, const Eprj_DblArray *in, Eprj_DblArray *out,
-                                   int32_t flag, Eerr_ErrorReport **err) {
+                                   int32_t flag, Eerr_ErrorReport **err) try {
   return ConvertParams(number, in, out, flag, false, "eprj_Radians2GCTPProParams", err);
-}
+} TAVIRON_GUARD(err, -1)
 
-double eprj_Adjl(double x, Eerr_ErrorReport **err) {
+double eprj_Adjl(double x, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!std::isfinite(x)) {
     lower::Report(err, "eprj_Adjl", 1, "Longitude %g is not finite", x);
@@ -368,6 +368,6 @@ double eprj_Adjl(double x, Eerr_ErrorReport **err) {
   }
   if (std::fabs(x) <= kPi) return x;
   return std::remainder(x, 2 * kPi);
-}
+} TAVIRON_GUARD(err, x)
 
 } // extern "C"

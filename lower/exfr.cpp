@@ -549,18 +549,18 @@ _exfr_XForm *FromPolys(const Efga_Polynomial *forward, const Efga_Polynomial *re
 
 extern "C" {
 
-_exfr_XForm *exfr_XFormNew(void) {
+_exfr_XForm *exfr_XFormNew(void) try {
   return static_cast<_exfr_XForm *>(emsc_HeapMalloc(sizeof(_exfr_XForm)));
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-_exfr_XForm *exfr_XFormCreateUnity(void) { return exfr_XFormNew(); }
+_exfr_XForm *exfr_XFormCreateUnity(void) try { return exfr_XFormNew(); } TAVIRON_GUARD_QUIET(nullptr)
 
-_exfr_XForm *exfr_XFormCreate(const Efga_Polynomial *poly, int32_t, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormCreate(const Efga_Polynomial *poly, int32_t, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return FromPolys(poly, nullptr, "exfr_XFormCreate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-_exfr_XForm *exfr_XFormCreateFromAffinePoly(const Efga_Polynomial *poly, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormCreateFromAffinePoly(const Efga_Polynomial *poly, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!poly || poly->order != 1 || efga_PolynomialInputCount(poly) != 2 ||
       poly->coefficients->rows != 2) {
@@ -571,18 +571,18 @@ _exfr_XForm *exfr_XFormCreateFromAffinePoly(const Efga_Polynomial *poly, Eerr_Er
   Chain chain;
   chain.Add(AffineStep(AffineOfPoly(poly)));
   return chain.Install(nullptr, "exfr_XFormCreateFromAffinePoly", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateUsingCoeffs(double a, double b, double c, double d, double e,
-                                         double f, Eerr_ErrorReport **err) {
+                                         double f, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   chain.Add(AffineStep({a, b, c, d, e, f}));
   return chain.Install(nullptr, "exfr_XFormCreateUsingCoeffs", 1, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateFromMapInfo(const Eprj_MapInfo *info, int32_t direction,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   static const char *reporter = "exfr_XFormCreateFromMapInfo";
   lower::Clear(err);
   if (!info || (direction != 0 && direction != 1)) {
@@ -606,10 +606,10 @@ _exfr_XForm *exfr_XFormCreateFromMapInfo(const Eprj_MapInfo *info, int32_t direc
   exfr_XFormFree(&pixelToMap, nullptr);
   if (!mapToPixel) lower::ReportCallee(err, inner, reporter, 4, "exfr_XFormInvert");
   return mapToPixel;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateFromUnits(const char *fromUnits, const char *toUnits,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   static const char *reporter = "exfr_XFormCreateFromUnits";
   lower::Clear(err);
   // Unit conversions are affine in one variable: the images of 0 and 1 give offset and scale.
@@ -626,31 +626,31 @@ _exfr_XForm *exfr_XFormCreateFromUnits(const char *fromUnits, const char *toUnit
   Chain chain;
   chain.Add(AffineStep({scale, 0.0, offset, 0.0, scale, offset}));
   return chain.Install(nullptr, reporter, 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateFromPolyPair(const Efga_Polynomial *forward,
-                                          const Efga_Polynomial *reverse, Eerr_ErrorReport **err) {
+                                          const Efga_Polynomial *reverse, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return FromPolys(forward, reverse, "exfr_XFormCreateFromPolyPair", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-_exfr_XForm *exfr_XFormCreateFromProjPair(const Eprj_ProjectionPair *pair, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormCreateFromProjPair(const Eprj_ProjectionPair *pair, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return FromPair(pair, nullptr, nullptr, "exfr_XFormCreateFromProjPair", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateFromProjPairAndMapInfo(const Eprj_ProjectionPair *pair,
                                                     const Eprj_MapInfo *info,
                                                     const char *fromUnits, const char *toUnits,
-                                                    Eerr_ErrorReport **err) {
+                                                    Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!fromUnits && info && info->units.count > 0 && info->units.data) fromUnits = info->units.data;
   return FromPair(pair, fromUnits, toUnits, "exfr_XFormCreateFromProjPairAndMapInfo", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateReprojFromProjPair(const Eprj_ProjectionPair *pair,
                                                 const Eprj_MapInfo *info, int32_t /*option*/,
-                                                int32_t /*reserved*/, Eerr_ErrorReport **err) {
+                                                int32_t /*reserved*/, Eerr_ErrorReport **err) try {
   static const char *reporter = "exfr_XFormCreateReprojFromProjPair";
   lower::Clear(err);
   if (!info) {
@@ -674,38 +674,38 @@ _exfr_XForm *exfr_XFormCreateReprojFromProjPair(const Eprj_ProjectionPair *pair,
   exfr_XFormFree(&reproject, nullptr);
   exfr_XFormFree(&toPixel, nullptr);
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-_exfr_XForm *exfr_XFormTranslate(_exfr_XForm *xform, double dx, double dy, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormTranslate(_exfr_XForm *xform, double dx, double dy, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   if (!chain.AddCopies(xform, "exfr_XFormTranslate", 1, err)) return nullptr;
   chain.Add(AffineStep({1, 0, dx, 0, 1, dy}));
   return chain.Install(xform, "exfr_XFormTranslate", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCompose(const _exfr_XForm *a, const _exfr_XForm *b, _exfr_XForm *result,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   if (!chain.AddCopies(b, "exfr_XFormCompose", 1, err) ||
       !chain.AddCopies(a, "exfr_XFormCompose", 1, err))
     return nullptr;
   return chain.Install(result, "exfr_XFormCompose", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormComposition(const _exfr_XForm *first, const _exfr_XForm *second,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   if (!chain.AddCopies(first, "exfr_XFormComposition", 1, err) ||
       !chain.AddCopies(second, "exfr_XFormComposition", 1, err))
     return nullptr;
   return chain.Install(nullptr, "exfr_XFormComposition", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormInvert(const _exfr_XForm *xform, _exfr_XForm *destination,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   for (int32_t i = xform ? xform->count - 1 : -1; i >= 0; --i) {
@@ -737,26 +737,26 @@ _exfr_XForm *exfr_XFormInvert(const _exfr_XForm *xform, _exfr_XForm *destination
     chain.Add(AffineStep(inverse));
   }
   return chain.Install(destination, "exfr_XFormInvert", 4, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCopy(const _exfr_XForm *xform, _exfr_XForm *destination,
-                            Eerr_ErrorReport **err) {
+                            Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (xform && xform == destination) return destination;
   Chain chain;
   if (!chain.AddCopies(xform, "exfr_XFormCopy", 1, err)) return nullptr;
   return chain.Install(destination, "exfr_XFormCopy", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void exfr_XFormFree(_exfr_XForm **xform, Eerr_ErrorReport **err) {
+void exfr_XFormFree(_exfr_XForm **xform, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!xform || !*xform) return;
   for (int32_t i = 0; i < (*xform)->count; ++i) FreeStep((*xform)->steps[i]);
   emsc_HeapFree((*xform)->steps);
   emsc_HeapFreeEx(xform);
-}
+} TAVIRON_GUARD_VOID(err)
 
-int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorReport **err) {
+int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   const int32_t na = a ? a->count : 0, nb = b ? b->count : 0;
   if (na != nb) return 0;
@@ -777,18 +777,18 @@ int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorR
     }
   }
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t exfr_XFormAffineExtractIfPresent(const _exfr_XForm *xform, double coefficients[6],
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Affine a;
   if (!AffineOfChain(xform, a)) return 0;
   if (coefficients) std::copy(a.begin(), a.end(), coefficients);
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
-double exfr_XFormFindRotationAngle(const _exfr_XForm *xform, Eerr_ErrorReport **err) {
+double exfr_XFormFindRotationAngle(const _exfr_XForm *xform, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Affine a;
   if (AffineOfChain(xform, a)) return std::atan2(a[3], a[0]);
@@ -804,24 +804,24 @@ double exfr_XFormFindRotationAngle(const _exfr_XForm *xform, Eerr_ErrorReport **
   points.elementSize = 8;
   if (!ApplyInPlace(xform, points, 2, "exfr_XFormFindRotationAngle", 1, err)) return 0.0;
   return std::atan2(xy[3] - xy[1], xy[2] - xy[0]);
-}
+} TAVIRON_GUARD(err, 0.0)
 
 Egda_BaseData *exfr_Transform(const _exfr_XForm *xform, const Egda_BaseData *source,
-                              Egda_BaseData *target, Eerr_ErrorReport **err) {
+                              Egda_BaseData *target, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return TransformPoints(xform, source, target, source ? source->columns : 0, "exfr_Transform", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *exfr_TransformN(const _exfr_XForm *xform, const Egda_BaseData *source,
-                               Egda_BaseData *target, int32_t n, Eerr_ErrorReport **err) {
+                               Egda_BaseData *target, int32_t n, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return TransformPoints(xform, source, target, n, "exfr_TransformN", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_CoordinateBlock *exfr_CoordBlockTransform(const _exfr_XForm *xform,
                                                const Efga_CoordinateBlock *source,
                                                Efga_CoordinateBlock *target,
-                                               Eerr_ErrorReport **err) {
+                                               Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!source || source->count < 0 || (source->count > 0 && !source->parts)) {
     lower::Report(err, "exfr_CoordBlockTransform", 1, "Invalid coordinate block");
@@ -862,10 +862,10 @@ Efga_CoordinateBlock *exfr_CoordBlockTransform(const _exfr_XForm *xform,
     }
   }
   return out;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_Polynomial *poly,
-                                          double du, double dv, Eerr_ErrorReport **err) {
+                                          double du, double dv, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!poly || efga_PolynomialInputCount(poly) != 2 || poly->coefficients->rows != 2) {
     lower::Report(err, "exfr_TransformObjectPoly", 1, "Invalid polynomial: a 2-D polynomial is needed");
@@ -921,9 +921,9 @@ Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_P
     lower::At<double>(*result->constants, r, 0) = xy[r];
   }
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) {
+int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) try {
   const std::string lead = Indent(indent), inner = Indent(indent + 8);
   std::string out;
   if (!xform || xform->count == 0) out = lead + "IDENTITY ;\n";
@@ -958,7 +958,7 @@ int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) 
   }
   if (std::fwrite(out.data(), 1, out.size(), stream) != out.size()) return -1;
   return 0;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 } // extern "C"
 
@@ -1259,7 +1259,7 @@ bool ReadStep(Ehfa_File *file, int32_t step, const XFormDesigns &designs, Chain 
 extern "C" {
 
 int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xform,
-                        Eerr_ErrorReport **err) {
+                        Eerr_ErrorReport **err) try {
   static const char *const kReporter = "exfr_XFormWrite";
   lower::Clear(err);
   if (!file) {
@@ -1309,9 +1309,9 @@ int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xf
   base.restore = false;
   start.restore = false;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-_exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "exfr_XFormRead";
   lower::Clear(err);
   if (!file) {
@@ -1371,6 +1371,6 @@ _exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport 
   _exfr_XForm *xform = chain.Install(nullptr, kReporter, 6, err);
   start.restore = xform == nullptr;
   return xform;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -13,8 +13,11 @@
 //
 // The handler turns the exception in flight into a report of the function (its name comes from
 // __func__) in the error slot, chained above whatever the slot already holds, and returns the
-// function's failure value. A function without an error slot passes nullptr: the report is then
-// dropped and only the failure value tells. Reports: std::bad_alloc gives "Out of memory"; an
+// function's failure value. A function without an error slot uses the quiet forms, which only
+// return the failure value (they need nothing but this header, so the platform stand-ins use
+// them too):
+//
+//   int32_t ewin_Something(...) try { ... } TAVIRON_GUARD_QUIET(0) Reports: std::bad_alloc gives "Out of memory"; an
 // EerrException hands its own chain on beneath the function's report; anything else gives
 // "Unexpected failure" with the exception's text. The handler never throws.
 #ifndef TAVIRON_LOWER_GUARD_H
@@ -43,6 +46,16 @@ void ReportException(Eerr_ErrorReport **err, const char *function) noexcept;
 #define TAVIRON_GUARD_VOID(err)                                                                    \
   catch (...) {                                                                                    \
     ::taviron::lower::ReportException((err), __func__);                                            \
+    return;                                                                                        \
+  }
+
+#define TAVIRON_GUARD_QUIET(failure)                                                               \
+  catch (...) {                                                                                    \
+    return failure;                                                                                \
+  }
+
+#define TAVIRON_GUARD_QUIET_VOID                                                                   \
+  catch (...) {                                                                                    \
     return;                                                                                        \
   }
 

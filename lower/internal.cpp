@@ -196,7 +196,7 @@ MessageLogFunction GetMessageLogFunction() { return messageLog.load(); }
 
 } // namespace taviron::lower
 
-extern "C" void elower_TestSetPrintSink(Elower_PrintSink newSink, void *user) {
+extern "C" void elower_TestSetPrintSink(Elower_PrintSink newSink, void *user) try {
   taviron::lower::sink = newSink;
   taviron::lower::sinkUser = newSink ? user : nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
