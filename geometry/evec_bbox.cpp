@@ -7,7 +7,7 @@
 #include "eirf.h"
 #include "emsc.h"
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
 #include "guard.h"
 
 namespace geo = taviron::geometry;

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
 #include "guard.h"
 
 namespace geo = taviron::geometry;

@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
 #include "guard.h"
 
 namespace geo = taviron::geometry;

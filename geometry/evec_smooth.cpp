@@ -6,7 +6,7 @@
 #include "efga.h"
 #include "emsc.h"
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
 #include "guard.h"
 
 namespace geo = taviron::geometry;

@@ -1,6 +1,6 @@
 // The graphics-output callback record: create, copy, free, and the drawing's view of it.
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "internal.h"
 

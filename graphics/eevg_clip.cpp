@@ -8,7 +8,7 @@
 
 #include "eevg.h"
 #include "eevg_htf.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "internal.h"
 
 namespace lower = taviron::lower;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "epmg.h"
 #include "internal.h"

@@ -6,7 +6,7 @@
 #include <limits>
 #include <cstdlib>
 
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "internal.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "efio.h"
 #include "emsc.h"
 #include "internal.h"

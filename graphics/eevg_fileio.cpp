@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "eimg.h"
 #include "emsc.h"
 #include "internal.h"

@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "internal.h"
 
 namespace lower = taviron::lower;

@@ -281,7 +281,7 @@ bool Begin(Ehfa_File *file) {
   return true;
 }
 
-bool SaveDictionary(Ehfa_File *file) {
+static bool SaveDictionary(Ehfa_File *file) {
   State &state = StateOf(file);
   if (!Query(state, "DELETE FROM design").Run()) return false;
   for (const Emif_Design *design : emif::DictionaryDesigns(file->dictionary)) {
