@@ -67,6 +67,27 @@ bool ValidNames(const Estr_StringList *names, const char *reporter, Eerr_ErrorRe
   return true;
 }
 
+// A stack of the layers that make(name, slot) gives for the names; null with a report (the
+// layers made so far are closed).
+template <class Make>
+Eimg_LayerStack *StackOf(const Estr_StringList *names, const char *callee, const char *reporter,
+                         Eerr_ErrorReport **err, Make &&make) {
+  if (!ValidNames(names, reporter, err)) return nullptr;
+  Eimg_LayerStack *stack = NewStack(names->count, reporter, err);
+  if (!stack) return nullptr;
+  for (int32_t i = 0; i < names->count; ++i) {
+    lower::CalleeReport inner;
+    Eimg_Layer *layer = make(names->strings[i], &inner);
+    if (!layer) {
+      DropStack(stack);
+      lower::ReportCallee(err, inner, reporter, 3, callee);
+      return nullptr;
+    }
+    stack->layers[stack->count++] = layer;
+  }
+  return stack;
+}
+
 int32_t StackMove(Eimg_LayerStack *stack, int32_t column, int32_t row, int32_t width, int32_t height,
                   const Egda_BaseDataStack *rects, int mode, const char *reporter, Eerr_ErrorReport **err) {
   lower::Clear(err);
@@ -109,20 +130,10 @@ Eimg_LayerStack *eimg_LayerStackOpen(const Estr_StringList *names, Eint_InitTool
   va_start(ap, err);
   const bool parsed = ParseOptions(ap, options, kReporter, 1, err);
   va_end(ap);
-  if (!parsed || !ValidNames(names, kReporter, err)) return nullptr;
-  Eimg_LayerStack *stack = NewStack(names->count, kReporter, err);
-  if (!stack) return nullptr;
-  for (int32_t i = 0; i < names->count; ++i) {
-    lower::CalleeReport inner;
-    Eimg_Layer *layer = OpenLayer(names->strings[i], init, options, "eimg_LayerOpen", &inner);
-    if (!layer) {
-      DropStack(stack);
-      lower::ReportCallee(err, inner, kReporter, 3, "eimg_LayerOpen");
-      return nullptr;
-    }
-    stack->layers[stack->count++] = layer;
-  }
-  return stack;
+  if (!parsed) return nullptr;
+  return StackOf(names, "eimg_LayerOpen", kReporter, err, [&](const char *name, Eerr_ErrorReport **inner) {
+    return OpenLayer(name, init, options, "eimg_LayerOpen", inner);
+  });
 } TAVIRON_GUARD(err, nullptr)
 
 Eimg_LayerStack *eimg_LayerStackCreate(const Estr_StringList *names, int32_t layerType, int32_t pixelType,
@@ -135,21 +146,10 @@ Eimg_LayerStack *eimg_LayerStackCreate(const Estr_StringList *names, int32_t lay
   va_start(ap, err);
   const bool parsed = ParseOptions(ap, options, kReporter, 1, err);
   va_end(ap);
-  if (!parsed || !ValidNames(names, kReporter, err)) return nullptr;
-  Eimg_LayerStack *stack = NewStack(names->count, kReporter, err);
-  if (!stack) return nullptr;
-  for (int32_t i = 0; i < names->count; ++i) {
-    lower::CalleeReport inner;
-    Eimg_Layer *layer =
-        CreateLayer(names->strings[i], layerType, pixelType, width, height, init, options, "eimg_LayerCreate", &inner);
-    if (!layer) {
-      DropStack(stack);
-      lower::ReportCallee(err, inner, kReporter, 3, "eimg_LayerCreate");
-      return nullptr;
-    }
-    stack->layers[stack->count++] = layer;
-  }
-  return stack;
+  if (!parsed) return nullptr;
+  return StackOf(names, "eimg_LayerCreate", kReporter, err, [&](const char *name, Eerr_ErrorReport **inner) {
+    return CreateLayer(name, layerType, pixelType, width, height, init, options, "eimg_LayerCreate", inner);
+  });
 } TAVIRON_GUARD(err, nullptr)
 
 int32_t eimg_LayerStackChangeOptions(Eimg_LayerStack *stack, Eerr_ErrorReport **err, ...) try {
