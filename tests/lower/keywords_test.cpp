@@ -128,18 +128,18 @@ TEST(KeywordsTest, SlotAfterTheList) {
 }
 
 // The values of one shape alone, as a packet assembler reads a type's arguments.
-bool ReadOne(const lower::Shape &shape, lower::KeywordValues &values, ...) {
+bool ReadOne(const lower::Shape &shape, lower::KeywordValues *values, ...) {
   va_list ap;
   va_start(ap, values);
-  lower::ReadValues(shape, ap, values);
+  lower::ReadValues(shape, ap, *values);
   va_end(ap);
-  return !values.ListTooLong();
+  return !values->ListTooLong();
 }
 
 TEST(KeywordsTest, ValuesOfOneShape) {
   constexpr lower::Shape kShape{V::Pointer, V::PointerList, V::Double};
   lower::KeywordValues values;
-  EXPECT_TRUE(ReadOne(kShape, values, "name", "a", "b", static_cast<const char *>(nullptr), 0.5));
+  EXPECT_TRUE(ReadOne(kShape, &values, "name", "a", "b", static_cast<const char *>(nullptr), 0.5));
   EXPECT_STREQ("name", values.Pointer<const char>(0));
   ASSERT_EQ(2u, values.List().size());
   EXPECT_STREQ("b", static_cast<const char *>(values.List()[1]));
