@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "../graphics/eevg_private.h"
+#include "../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "efga.h"
 #include "eevg_fuzz_support.h"

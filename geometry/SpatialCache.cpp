@@ -24,7 +24,8 @@
 #include "emsc.h"
 #include "epmg.h"
 #include "esmg.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -730,22 +731,22 @@ template <class T> Efga_CoordinateBlock *IndexLine(Evec_SpatialCache *handle, in
 
 extern "C" {
 
-Evec_SpatialCache *evec_SpatialCacheCreatePoint(MVS *mvs, _exfr_XForm *xform) {
+Evec_SpatialCache *evec_SpatialCacheCreatePoint(MVS *mvs, _exfr_XForm *xform) try {
   return Create<Egda_BaseData>(mvs, xform);
-}
-Evec_SpatialCache *evec_SpatialCacheCreateArc(MVS *mvs, _exfr_XForm *xform) {
+} TAVIRON_GUARD_QUIET(nullptr)
+Evec_SpatialCache *evec_SpatialCacheCreateArc(MVS *mvs, _exfr_XForm *xform) try {
   return Create<Efga_CoordinateBlock>(mvs, xform);
-}
-Evec_SpatialCache *evec_SpatialCacheCreatePoly(MVS *mvs, _exfr_XForm *xform) {
+} TAVIRON_GUARD_QUIET(nullptr)
+Evec_SpatialCache *evec_SpatialCacheCreatePoly(MVS *mvs, _exfr_XForm *xform) try {
   return Create<Efga_CoordinateBlock>(mvs, xform);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void evec_SpatialCacheDeletePoint(Evec_SpatialCache *cache) { Delete(cache); }
-void evec_SpatialCacheDeleteArc(Evec_SpatialCache *cache) { Delete(cache); }
-void evec_SpatialCacheDeletePoly(Evec_SpatialCache *cache) { Delete(cache); }
+void evec_SpatialCacheDeletePoint(Evec_SpatialCache *cache) try { Delete(cache); } TAVIRON_GUARD_QUIET_VOID
+void evec_SpatialCacheDeleteArc(Evec_SpatialCache *cache) try { Delete(cache); } TAVIRON_GUARD_QUIET_VOID
+void evec_SpatialCacheDeletePoly(Evec_SpatialCache *cache) try { Delete(cache); } TAVIRON_GUARD_QUIET_VOID
 
 Egda_BaseData *evec_SpatialCacheIndexPoint(Evec_SpatialCache *cache, int32_t number,
-                                           int32_t partCount, Egda_BaseData *coordinates) {
+                                           int32_t partCount, Egda_BaseData *coordinates) try {
   if (!As<Egda_BaseData>(cache)) return nullptr;
   // The point's box is its first point.
   if (!geo::IsCoordMatrix(coordinates, 2, 1)) return coordinates;
@@ -754,90 +755,90 @@ Egda_BaseData *evec_SpatialCacheIndexPoint(Evec_SpatialCache *cache, int32_t num
   return With<Egda_BaseData>(cache, coordinates, [&](PointCache &c) {
     return c.Index(number, partCount, box, coordinates);
   });
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 Efga_CoordinateBlock *evec_SpatialCacheIndexArc(Evec_SpatialCache *cache, int32_t number,
                                                 int32_t partCount, Evec_Bbox *bbox,
-                                                Efga_CoordinateBlock *block) {
+                                                Efga_CoordinateBlock *block) try {
   return IndexLine<Efga_CoordinateBlock>(cache, number, partCount, bbox, block);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 Efga_CoordinateBlock *evec_SpatialCacheIndexPoly(Evec_SpatialCache *cache, int32_t number,
                                                  int32_t partCount, Evec_Bbox *bbox,
-                                                 Efga_CoordinateBlock *block) {
+                                                 Efga_CoordinateBlock *block) try {
   return IndexLine<Efga_CoordinateBlock>(cache, number, partCount, bbox, block);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t evec_SpatialCacheHasPoint(Evec_SpatialCache *cache, int32_t number) {
+int32_t evec_SpatialCacheHasPoint(Evec_SpatialCache *cache, int32_t number) try {
   return With<Egda_BaseData>(cache, 0, [&](PointCache &c) { return c.Has(number) ? 1 : 0; });
-}
-int32_t evec_SpatialCacheHasArc(Evec_SpatialCache *cache, int32_t number) {
+} TAVIRON_GUARD_QUIET(0)
+int32_t evec_SpatialCacheHasArc(Evec_SpatialCache *cache, int32_t number) try {
   return With<Efga_CoordinateBlock>(cache, 0, [&](LineCache &c) { return c.Has(number) ? 1 : 0; });
-}
-int32_t evec_SpatialCacheHasPoly(Evec_SpatialCache *cache, int32_t number) {
+} TAVIRON_GUARD_QUIET(0)
+int32_t evec_SpatialCacheHasPoly(Evec_SpatialCache *cache, int32_t number) try {
   return evec_SpatialCacheHasArc(cache, number);
-}
+} TAVIRON_GUARD_QUIET(0)
 
 Egda_BaseData *evec_SpatialCacheGetPoint(Evec_SpatialCache *cache, int32_t number,
-                                         Egda_BaseData *matrix) {
+                                         Egda_BaseData *matrix) try {
   return With<Egda_BaseData>(cache, static_cast<Egda_BaseData *>(nullptr),
                              [&](PointCache &c) { return c.Get(number, matrix); });
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 Efga_CoordinateBlock *evec_SpatialCacheGetArc(Evec_SpatialCache *cache, int32_t number,
-                                              Efga_CoordinateBlock *block) {
+                                              Efga_CoordinateBlock *block) try {
   return With<Efga_CoordinateBlock>(cache, static_cast<Efga_CoordinateBlock *>(nullptr),
                                     [&](LineCache &c) { return c.Get(number, block); });
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 Efga_CoordinateBlock *evec_SpatialCacheGetPoly(Evec_SpatialCache *cache, int32_t number,
-                                               Efga_CoordinateBlock *block) {
+                                               Efga_CoordinateBlock *block) try {
   return evec_SpatialCacheGetArc(cache, number, block);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Evec_Bbox *evec_SpatialCacheGetPointBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number) {
+Evec_Bbox *evec_SpatialCacheGetPointBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number) try {
   return GetBbox<Egda_BaseData>(bbox, cache, number);
-}
-Evec_Bbox *evec_SpatialCacheGetArcBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number) {
+} TAVIRON_GUARD_QUIET(nullptr)
+Evec_Bbox *evec_SpatialCacheGetArcBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number) try {
   return GetBbox<Efga_CoordinateBlock>(bbox, cache, number);
-}
-Evec_Bbox *evec_SpatialCacheGetPolyBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number) {
+} TAVIRON_GUARD_QUIET(nullptr)
+Evec_Bbox *evec_SpatialCacheGetPolyBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number) try {
   return GetBbox<Efga_CoordinateBlock>(bbox, cache, number);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t evec_SpatialCacheGetPointCount(Evec_SpatialCache *cache, int32_t number) {
+int32_t evec_SpatialCacheGetPointCount(Evec_SpatialCache *cache, int32_t number) try {
   return With<Egda_BaseData>(cache, 0, [&](PointCache &c) { return c.GetPartCount(number); });
-}
-int32_t evec_SpatialCacheGetArcCount(Evec_SpatialCache *cache, int32_t number) {
+} TAVIRON_GUARD_QUIET(0)
+int32_t evec_SpatialCacheGetArcCount(Evec_SpatialCache *cache, int32_t number) try {
   return With<Efga_CoordinateBlock>(cache, 0, [&](LineCache &c) { return c.GetPartCount(number); });
-}
-int32_t evec_SpatialCacheGetPolyCount(Evec_SpatialCache *cache, int32_t number) {
+} TAVIRON_GUARD_QUIET(0)
+int32_t evec_SpatialCacheGetPolyCount(Evec_SpatialCache *cache, int32_t number) try {
   return evec_SpatialCacheGetArcCount(cache, number);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Evec_SpatialCacheQuery *evec_SpatialCacheBeginPoint(Evec_SpatialCache *cache, Evec_Bbox *bbox) {
+Evec_SpatialCacheQuery *evec_SpatialCacheBeginPoint(Evec_SpatialCache *cache, Evec_Bbox *bbox) try {
   return Begin<Egda_BaseData>(cache, bbox, 0.0);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 Evec_SpatialCacheQuery *evec_SpatialCacheBeginArc(Evec_SpatialCache *cache, Evec_Bbox *bbox,
-                                                  double minSize) {
+                                                  double minSize) try {
   return Begin<Efga_CoordinateBlock>(cache, bbox, minSize);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 Evec_SpatialCacheQuery *evec_SpatialCacheBeginPoly(Evec_SpatialCache *cache, Evec_Bbox *bbox,
-                                                   double minSize) {
+                                                   double minSize) try {
   return Begin<Efga_CoordinateBlock>(cache, bbox, minSize);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t evec_SpatialCacheGetNextPointIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query) {
+int32_t evec_SpatialCacheGetNextPointIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query) try {
   return GetNext<Egda_BaseData>(cache, query);
-}
-int32_t evec_SpatialCacheGetNextArcIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query) {
+} TAVIRON_GUARD_QUIET(0)
+int32_t evec_SpatialCacheGetNextArcIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query) try {
   return GetNext<Efga_CoordinateBlock>(cache, query);
-}
-int32_t evec_SpatialCacheGetNextPolyIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query) {
+} TAVIRON_GUARD_QUIET(0)
+int32_t evec_SpatialCacheGetNextPolyIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query) try {
   return GetNext<Efga_CoordinateBlock>(cache, query);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void evec_SpatialCacheQueryDeletePoint(Evec_SpatialCacheQuery *query) {
+void evec_SpatialCacheQueryDeletePoint(Evec_SpatialCacheQuery *query) try {
   delete reinterpret_cast<SpatialCacheQuery *>(query);
-}
-void evec_SpatialCacheQueryDeletePoly(Evec_SpatialCacheQuery *query) {
+} TAVIRON_GUARD_QUIET_VOID
+void evec_SpatialCacheQueryDeletePoly(Evec_SpatialCacheQuery *query) try {
   delete reinterpret_cast<SpatialCacheQuery *>(query);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"

@@ -9,7 +9,8 @@
 #include "egda.h"
 #include "emsc.h"
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -159,25 +160,25 @@ double Heron(double ax, double ay, double bx, double by, double cx, double cy) {
 
 extern "C" {
 
-double evec_PolygonAreaCalculate(const Egda_BaseData *ring, Eerr_ErrorReport **err) {
+double evec_PolygonAreaCalculate(const Egda_BaseData *ring, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsRing(ring)) {
     geo::Report(err, "evec_PolygonAreaCalculate", 1, "Invalid input polygon");
     return 0.0;
   }
   return std::fabs(ShoelaceSum(geo::Steps(*ring))) * 0.5;
-}
+} TAVIRON_GUARD(err, 0.0)
 
-double evec_PolygonAreaCalculateWithSign(const Egda_BaseData *ring, Eerr_ErrorReport **err) {
+double evec_PolygonAreaCalculateWithSign(const Egda_BaseData *ring, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsRing(ring)) {
     geo::Report(err, "evec_PolygonAreaCalculateWithSign", 1, "Invalid input polygon");
     return 0.0;
   }
   return ShoelaceSum(geo::Steps(*ring)) * -0.5;
-}
+} TAVIRON_GUARD(err, 0.0)
 
-int32_t evec_PolygonIsSolid(const Egda_BaseData *ring) {
+int32_t evec_PolygonIsSolid(const Egda_BaseData *ring) try {
   Eerr_ErrorReport *inner = nullptr;
   const double area = evec_PolygonAreaCalculateWithSign(ring, &inner);
   if (inner) {
@@ -185,25 +186,25 @@ int32_t evec_PolygonIsSolid(const Egda_BaseData *ring) {
     return 0;
   }
   return area > 0.0 ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 double evec_PolyPerimeterCalculate(const Egda_BaseData *poly, int32_t closed,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   geo::Clear(err);
   return PerimeterInternal(poly, closed, 2, err);
-}
+} TAVIRON_GUARD(err, 0.0)
 
 double evec_PolyPerimeterCalculateMultiD(const Egda_BaseData *poly, int32_t closed,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!poly) {
     geo::Report(err, "evec_PolyPerimeterCalculateMultiD", 1, "Invalid input poly");
     return 0.0;
   }
   return PerimeterInternal(poly, closed, poly->rows, err);
-}
+} TAVIRON_GUARD(err, 0.0)
 
-double evec_RegionAreaCalculate(const Efga_CoordinateBlock *region, Eerr_ErrorReport **err) {
+double evec_RegionAreaCalculate(const Efga_CoordinateBlock *region, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   return geo::SumRings(
       region, "evec_RegionAreaCalculate", "Invalid input region",
@@ -213,10 +214,10 @@ double evec_RegionAreaCalculate(const Efga_CoordinateBlock *region, Eerr_ErrorRe
         return i % 2 ? -area : area;
       },
       err);
-}
+} TAVIRON_GUARD(err, 0.0)
 
 double evec_RegionPerimeterCalculate(const Efga_CoordinateBlock *region, int32_t closed,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   geo::Clear(err);
   return geo::SumRings(
       region, "evec_RegionPerimeterCalculate", "Invalid input region",
@@ -225,9 +226,9 @@ double evec_RegionPerimeterCalculate(const Efga_CoordinateBlock *region, int32_t
         return PerimeterInternal(ring, closed, 2, inner);
       },
       err);
-}
+} TAVIRON_GUARD(err, 0.0)
 
-double evec_ShapeAreaCalculate(const Efga_CoordinateBlock *shape, Eerr_ErrorReport **err) {
+double evec_ShapeAreaCalculate(const Efga_CoordinateBlock *shape, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   return geo::SumRings(
       shape, "evec_ShapeAreaCalculate", "Invalid input Shape",
@@ -236,9 +237,9 @@ double evec_ShapeAreaCalculate(const Efga_CoordinateBlock *shape, Eerr_ErrorRepo
         return evec_PolygonAreaCalculateWithSign(ring, inner);
       },
       err);
-}
+} TAVIRON_GUARD(err, 0.0)
 
-Evec_Coord *evec_CenterOfGravityOfPolygon(const Egda_BaseData *ring, Eerr_ErrorReport **err) {
+Evec_Coord *evec_CenterOfGravityOfPolygon(const Egda_BaseData *ring, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!geo::IsCoordMatrix(ring, 2, 1)) return nullptr;
   Evec_Coord *centre = evec_CoordCreate(nullptr);
@@ -257,11 +258,11 @@ Evec_Coord *evec_CenterOfGravityOfPolygon(const Egda_BaseData *ring, Eerr_ErrorR
   centre->x = (sx / w + px) / 3.0;
   centre->y = (sy / w + py) / 3.0;
   return centre;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 double evec_ArcAreaCalculate(const Evec_Coord *center, double a, double b, double rotation,
                              double startAngle, double endAngle, int32_t kind, int32_t steps,
-                             Eerr_ErrorReport **err) {
+                             Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char *reporter = "evec_ArcAreaCalculate";
   if (!center) {
@@ -297,11 +298,11 @@ double evec_ArcAreaCalculate(const Evec_Coord *center, double a, double b, doubl
     area += arc.sweep < kPi ? -chord : chord;
   }
   return area;
-}
+} TAVIRON_GUARD(err, 0.0)
 
 double evec_ArcLengthCalculate(const Evec_Coord *center, double a, double b, double rotation,
                                double startAngle, double endAngle, int32_t kind, int32_t steps,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char *reporter = "evec_ArcLengthCalculate";
   if (!center) {
@@ -337,9 +338,9 @@ double evec_ArcLengthCalculate(const Evec_Coord *center, double a, double b, dou
   else if (kind == 2)
     length += Distance(lastX, lastY, firstX, firstY);
   return length;
-}
+} TAVIRON_GUARD(err, 0.0)
 
-void evec_PolygonChangeVerticesDirection(Egda_BaseData *ring, Eerr_ErrorReport **err) {
+void evec_PolygonChangeVerticesDirection(Egda_BaseData *ring, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsRing(ring)) {
     geo::Report(err, "evec_PolygonChangeVerticesDirection", 1, "Invalid input polygon");
@@ -347,9 +348,9 @@ void evec_PolygonChangeVerticesDirection(Egda_BaseData *ring, Eerr_ErrorReport *
   }
   const geo::Steps v(*ring);
   for (int32_t i = 0, j = v.n - 1; i < j; ++i, --j) SwapColumns(v, ring->rows, i, j);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void evec_PolygonChangeStartPoint(Egda_BaseData *ring, int32_t start, Eerr_ErrorReport **err) {
+void evec_PolygonChangeStartPoint(Egda_BaseData *ring, int32_t start, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char *reporter = "evec_PolygonChangeStartPoint";
   if (!IsRing(ring)) {
@@ -379,6 +380,6 @@ void evec_PolygonChangeStartPoint(Egda_BaseData *ring, int32_t start, Eerr_Error
   for (int32_t j = 0; j < n; ++j)
     for (int32_t r = 0; r < rows; ++r)
       geo::Store(v.origin + j * v.column + r * v.row, walked[std::size_t(j) * rows + r]);
-}
+} TAVIRON_GUARD_VOID(err)
 
 } // extern "C"

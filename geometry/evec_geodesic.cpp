@@ -10,7 +10,8 @@
 #include "emsc.h"
 #include "eprj.h"
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -255,7 +256,7 @@ extern "C" {
 
 double evec_LLPolygonAreaCalculateTri(const Egda_BaseData *ring, int32_t radians,
                                       double semiMinor, double semiMajor,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char *reporter = "evec_LLPolygonAreaCalculateTri";
   if (!geo::IsCoordMatrix(ring, 2, 3)) {
@@ -303,10 +304,10 @@ double evec_LLPolygonAreaCalculateTri(const Egda_BaseData *ring, int32_t radians
   emsc_HeapFree(lat);
   emsc_HeapFree(lon);
   return area;
-}
+} TAVIRON_GUARD(err, 0.0)
 
 double evec_LLRegionAreaCalculate(const Efga_CoordinateBlock *region, int32_t radians,
-                                  double semiMinor, double semiMajor, Eerr_ErrorReport **err) {
+                                  double semiMinor, double semiMajor, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   // Ring 0 is the outer ring; the rings after it alternately take away (holes) and add
   // (islands), as for planar regions.
@@ -318,10 +319,10 @@ double evec_LLRegionAreaCalculate(const Efga_CoordinateBlock *region, int32_t ra
         return i % 2 ? -area : area;
       },
       err);
-}
+} TAVIRON_GUARD(err, 0.0)
 
 double evec_LLPolyPerimeterCalculate(const Egda_BaseData *poly, int32_t closed, int32_t radians,
-                                     double semiMinor, double semiMajor, Eerr_ErrorReport **err) {
+                                     double semiMinor, double semiMajor, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!geo::IsCoordMatrix(poly, 2)) {
     geo::Report(err, "evec_LLPolyPerimeterCalculate", 1, "Invalid input poly");
@@ -345,6 +346,6 @@ double evec_LLPolyPerimeterCalculate(const Egda_BaseData *poly, int32_t closed, 
   for (int32_t j = 1; j < n; ++j) sum += edge(j - 1, j);
   if (closed == 1 && n > 0) sum += edge(n - 1, 0);
   return semiMajor * (1 - e2) * sum;
-}
+} TAVIRON_GUARD(err, 0.0)
 
 } // extern "C"

@@ -1,6 +1,8 @@
 // Temporary files reached through mapped views.
 #include "efmp.h"
 
+#include "guard.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -37,7 +39,7 @@ std::unordered_map<int, Mapped> &Mappings() {
 
 extern "C" {
 
-uint32_t efmp_GetTempPath(uint32_t size, char *buffer) {
+uint32_t efmp_GetTempPath(uint32_t size, char *buffer) try {
   std::string path = "/tmp";
   for (const char *variable : {"TMPDIR", "TMP", "TEMP"}) {
     const char *value = std::getenv(variable);
@@ -51,19 +53,19 @@ uint32_t efmp_GetTempPath(uint32_t size, char *buffer) {
   if (!buffer || size <= length) return length + 1;
   std::memcpy(buffer, path.c_str(), length + 1);
   return length;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-uint32_t efmp_GetAllocationGranularity(void) { return kGranularity; }
+uint32_t efmp_GetAllocationGranularity(void) try { return kGranularity; } TAVIRON_GUARD_QUIET(0)
 
-int32_t efmp_CreateDirectory(const char *path) {
+int32_t efmp_CreateDirectory(const char *path) try {
   if (!path || !*path) return 0;
   if (mkdir(path, 0700) == 0) return 1;
   struct stat st;
   return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 Efmp_Handle efmp_CreateTemporaryFile(const char *folder, const char *prefix, char *name,
-                                     uint32_t size) {
+                                     uint32_t size) try {
   if (!folder) return 0;
   std::string pattern = std::string(folder) + (prefix ? prefix : "") + "XXXXXX";
   int fd = mkostemp(pattern.data(), O_CLOEXEC);
@@ -81,9 +83,9 @@ Efmp_Handle efmp_CreateTemporaryFile(const char *folder, const char *prefix, cha
     name[n] = '\0';
   }
   return fd;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Efmp_Handle efmp_CreateFileMapping(Efmp_Handle file, uint64_t bytes) {
+Efmp_Handle efmp_CreateFileMapping(Efmp_Handle file, uint64_t bytes) try {
   const int fd = Descriptor(file);
   if (fd < 0 || bytes == 0 || bytes > static_cast<uint64_t>(INT64_MAX) || bytes > SIZE_MAX) return 0;
   struct stat st;
@@ -106,9 +108,9 @@ Efmp_Handle efmp_CreateFileMapping(Efmp_Handle file, uint64_t bytes) {
   std::lock_guard<std::mutex> lock(mappingsMutex);
   Mappings()[mapping] = {static_cast<uint8_t *>(base), static_cast<std::size_t>(bytes)};
   return mapping;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void *efmp_MapViewOfFile(Efmp_Handle mapping, uint64_t offset, size_t bytes) {
+void *efmp_MapViewOfFile(Efmp_Handle mapping, uint64_t offset, size_t bytes) try {
   const int fd = Descriptor(mapping);
   if (fd < 0 || bytes == 0 || offset % kGranularity != 0) return nullptr;
   std::lock_guard<std::mutex> lock(mappingsMutex);
@@ -116,11 +118,11 @@ void *efmp_MapViewOfFile(Efmp_Handle mapping, uint64_t offset, size_t bytes) {
   if (it == Mappings().end() || offset > it->second.bytes || bytes > it->second.bytes - offset)
     return nullptr;
   return it->second.base + offset;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t efmp_UnmapViewOfFile(void *view, size_t bytes) { return view && bytes ? 1 : 0; }
+int32_t efmp_UnmapViewOfFile(void *view, size_t bytes) try { return view && bytes ? 1 : 0; } TAVIRON_GUARD_QUIET(0)
 
-int32_t efmp_CloseHandle(Efmp_Handle handle) {
+int32_t efmp_CloseHandle(Efmp_Handle handle) try {
   const int fd = Descriptor(handle);
   if (fd < 0) return 0;
   {
@@ -132,6 +134,6 @@ int32_t efmp_CloseHandle(Efmp_Handle handle) {
     }
   }
   return close(fd) == 0 ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"

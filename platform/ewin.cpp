@@ -2,6 +2,8 @@
 // sockets, passed descriptors and memory files. See ewin.h for the model.
 #include "ewin.h"
 
+#include "guard.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -467,12 +469,12 @@ bool ProcessAlive(int pidfd) {
 
 extern "C" {
 
-const char *ewin_RuntimeDirectory(void) {
+const char *ewin_RuntimeDirectory(void) try {
   S().runtimeDirectory = RuntimeDirectory();
   return S().runtimeDirectory.empty() ? nullptr : S().runtimeDirectory.c_str();
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-uint32_t ewin_RegisterWindowMessage(const char *name) {
+uint32_t ewin_RegisterWindowMessage(const char *name) try {
   if (!name || !*name || std::strlen(name) > kMaxName) return 0;
   auto &registered = S().registered;
   for (std::size_t i = 0; i < registered.size(); ++i)
@@ -480,9 +482,9 @@ uint32_t ewin_RegisterWindowMessage(const char *name) {
   if (registered.size() > EWIN_WM_REGISTERED_LAST - EWIN_WM_REGISTERED_FIRST) return 0;
   registered.emplace_back(name);
   return EWIN_WM_REGISTERED_FIRST + static_cast<uint32_t>(registered.size() - 1);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_WindowProc proc) {
+Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_WindowProc proc) try {
   std::string path;
   if (!EndpointPath(className, title, path)) return 0;
   sockaddr_un address;
@@ -510,9 +512,9 @@ Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_Win
   Ewin_Window id = S().nextWindow++;
   S().windows[id] = entry;
   return id;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_DestroyWindow(Ewin_Window window) {
+int32_t ewin_DestroyWindow(Ewin_Window window) try {
   Entry *entry = Find(window);
   if (!entry) return 0;
   if (entry->kind == Kind::Local) {
@@ -536,9 +538,9 @@ int32_t ewin_DestroyWindow(Ewin_Window window) {
   close(entry->fd);
   S().windows.erase(window);
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Ewin_Window ewin_FindWindow(const char *className, const char *title) {
+Ewin_Window ewin_FindWindow(const char *className, const char *title) try {
   if (!className || !*className) return 0;
   if (!title) {
     for (auto &[id, entry] : S().windows)
@@ -570,9 +572,9 @@ Ewin_Window ewin_FindWindow(const char *className, const char *title) {
     return 0;
   }
   return AddRemote(className, title, path, fd);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_GetWindowText(Ewin_Window window, char *buffer, int32_t size) {
+int32_t ewin_GetWindowText(Ewin_Window window, char *buffer, int32_t size) try {
   Entry *entry = Find(window);
   if (!buffer || size <= 0) return 0;
   buffer[0] = '\0';
@@ -581,12 +583,12 @@ int32_t ewin_GetWindowText(Ewin_Window window, char *buffer, int32_t size) {
   std::memcpy(buffer, entry->title.data(), n);
   buffer[n] = '\0';
   return static_cast<int32_t>(n);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_IsWindow(Ewin_Window window) { return Find(window) != nullptr; }
+int32_t ewin_IsWindow(Ewin_Window window) try { return Find(window) != nullptr; } TAVIRON_GUARD_QUIET(0)
 
 int32_t ewin_PostMessage(Ewin_Window window, uint32_t message, Ewin_Param wParam,
-                         Ewin_Param lParam) {
+                         Ewin_Param lParam) try {
   if (message == 0) return 0;
   if (window == 0) {
     S().queue.push_back(Ewin_Msg{0, message, wParam, lParam, 0});
@@ -601,11 +603,11 @@ int32_t ewin_PostMessage(Ewin_Window window, uint32_t message, Ewin_Param wParam
   if (SendFrame(entry->fd, kPost, 0, message, wParam, lParam)) return 1;
   Drop(window);
   return 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 int32_t ewin_SendMessageTimeout(Ewin_Window window, uint32_t message, Ewin_Param wParam,
                                 Ewin_Param lParam, uint32_t flags, uint32_t timeoutMs,
-                                Ewin_Param *result) {
+                                Ewin_Param *result) try {
   (void)flags; // a send always waits on its own connection only
   if (result) *result = 0;
   Entry *entry = Find(window);
@@ -648,18 +650,18 @@ int32_t ewin_SendMessageTimeout(Ewin_Window window, uint32_t message, Ewin_Param
     }
     HandleFrame(window, frame);
   }
-}
+} TAVIRON_GUARD_QUIET(0)
 
 Ewin_Param ewin_SendMessage(Ewin_Window window, uint32_t message, Ewin_Param wParam,
-                            Ewin_Param lParam) {
+                            Ewin_Param lParam) try {
   Ewin_Param result = 0;
   ewin_SendMessageTimeout(window, message, wParam, lParam, 0, 0, &result);
   return result;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Ewin_Window ewin_GetMessageSource(void) { return S().source; }
+Ewin_Window ewin_GetMessageSource(void) try { return S().source; } TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_GetMessage(Ewin_Msg *msg, Ewin_Window window, uint32_t first, uint32_t last) {
+int32_t ewin_GetMessage(Ewin_Msg *msg, Ewin_Window window, uint32_t first, uint32_t last) try {
   uint64_t lost = S().lost;
   for (;;) {
     if (TakeFromQueue(msg, window, first, last, true))
@@ -670,27 +672,27 @@ int32_t ewin_GetMessage(Ewin_Msg *msg, Ewin_Window window, uint32_t first, uint3
     if (!sources) return -1;
     Pump(-1);
   }
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 int32_t ewin_PeekMessage(Ewin_Msg *msg, Ewin_Window window, uint32_t first, uint32_t last,
-                         uint32_t remove) {
+                         uint32_t remove) try {
   for (int round = 0; round < 256 && Pump(0); ++round) {
   }
   return TakeFromQueue(msg, window, first, last, remove == EWIN_PM_REMOVE) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_TranslateMessage(const Ewin_Msg *) { return 0; }
+int32_t ewin_TranslateMessage(const Ewin_Msg *) try { return 0; } TAVIRON_GUARD_QUIET(0)
 
-Ewin_Param ewin_DispatchMessage(const Ewin_Msg *msg) {
+Ewin_Param ewin_DispatchMessage(const Ewin_Msg *msg) try {
   if (!msg) return 0;
   return CallProc(msg->window, msg->source, msg->message, msg->wParam, msg->lParam);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void ewin_PostQuitMessage(int32_t exitCode) {
+void ewin_PostQuitMessage(int32_t exitCode) try {
   S().queue.push_back(Ewin_Msg{0, EWIN_WM_QUIT, exitCode, 0, 0});
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Ewin_Handle ewin_CreateFileMapping(uint32_t size) {
+Ewin_Handle ewin_CreateFileMapping(uint32_t size) try {
   if (size == 0) return 0;
   int fd = AtLeastThree(memfd_create("taviron-mapping", MFD_CLOEXEC));
   if (fd < 0) return 0;
@@ -699,16 +701,16 @@ Ewin_Handle ewin_CreateFileMapping(uint32_t size) {
     return 0;
   }
   return fd;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int64_t ewin_GetFileMappingSize(Ewin_Handle mapping) {
+int64_t ewin_GetFileMappingSize(Ewin_Handle mapping) try {
   if (mapping < 3 || mapping > INT32_MAX || IsPending(mapping)) return -1;
   struct stat st;
   if (fstat(static_cast<int>(mapping), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
   return static_cast<int64_t>(st.st_size);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-void *ewin_MapViewOfFile(Ewin_Handle mapping) {
+void *ewin_MapViewOfFile(Ewin_Handle mapping) try {
   int64_t size = ewin_GetFileMappingSize(mapping);
   if (size <= 0) return nullptr;
   void *view = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED,
@@ -716,28 +718,28 @@ void *ewin_MapViewOfFile(Ewin_Handle mapping) {
   if (view == MAP_FAILED) return nullptr;
   S().views[view] = static_cast<std::size_t>(size);
   return view;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t ewin_UnmapViewOfFile(const void *view) {
+int32_t ewin_UnmapViewOfFile(const void *view) try {
   auto it = S().views.find(view);
   if (it == S().views.end()) return 0;
   munmap(const_cast<void *>(view), it->second);
   S().views.erase(it);
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_GetCurrentProcessId(void) { return static_cast<int32_t>(getpid()); }
+int32_t ewin_GetCurrentProcessId(void) try { return static_cast<int32_t>(getpid()); } TAVIRON_GUARD_QUIET(0)
 
-Ewin_Handle ewin_OpenProcess(int32_t processId) {
+Ewin_Handle ewin_OpenProcess(int32_t processId) try {
   if (processId <= 0) return 0;
   int fd = AtLeastThree(static_cast<int>(syscall(SYS_pidfd_open, processId, 0)));
   if (fd < 0) return 0;
   fcntl(fd, F_SETFD, FD_CLOEXEC);
   S().processes[fd] = processId;
   return fd;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_DuplicateHandle(Ewin_Handle handle, Ewin_Handle process, Ewin_Handle *duplicate) {
+int32_t ewin_DuplicateHandle(Ewin_Handle handle, Ewin_Handle process, Ewin_Handle *duplicate) try {
   if (duplicate) *duplicate = 0;
   auto target = S().processes.find(static_cast<int>(process));
   if (!duplicate || target == S().processes.end() || process != target->first) return 0;
@@ -756,9 +758,9 @@ int32_t ewin_DuplicateHandle(Ewin_Handle handle, Ewin_Handle process, Ewin_Handl
   S().pending[fd] = target->second;
   *duplicate = kPendingTag | fd;
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_CloseHandle(Ewin_Handle handle) {
+int32_t ewin_CloseHandle(Ewin_Handle handle) try {
   if (IsPending(handle)) {
     int fd = static_cast<int>(handle & kPendingMask);
     S().pending.erase(fd);
@@ -768,9 +770,9 @@ int32_t ewin_CloseHandle(Ewin_Handle handle) {
   if (handle < 3 || handle > INT32_MAX) return 0;
   S().processes.erase(static_cast<int>(handle));
   return close(static_cast<int>(handle)) == 0 ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void ewin_OutputDebugString(const char *text) {
+void ewin_OutputDebugString(const char *text) try {
   if (!text) return;
   FILE *status = std::fopen("/proc/self/status", "r");
   if (!status) return;
@@ -785,12 +787,12 @@ void ewin_OutputDebugString(const char *text) {
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-uint32_t ewin_GetTickCount(void) {
+uint32_t ewin_GetTickCount(void) try {
   auto now = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
+} TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"
