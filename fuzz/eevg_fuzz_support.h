@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../graphics/eevg_private.h"
+#include "../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "efga.h"
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "../graphics/eevg_private.h"
+#include "../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "efga.h"
 #include "eevg_fuzz_support.h"

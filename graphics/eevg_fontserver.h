@@ -1,6 +1,6 @@
 // The font-server interface as the renderer calls it: the entry points a font server (a shared
 // object of the class "FontServers" on NORIX_FONT_SERVERS_PATH) offers, the slots of the loaded-font
-// table and the server instances. Font servers include this header with eevg_private.h: their
+// table and the server instances. Font servers include this header with eevg_internal.h: their
 // entries receive the drawing, whose text controls (drawing->text) hold the style, the loaded
 // font slot with the server's font handle, the scales and the extra character spacing.
 //

@@ -31,64 +31,47 @@ constexpr const char *kNoSize = "Unable to calculate Paragraph Size";
 constexpr const char *kNoImageSpace = "Unable to convert coordinates to image space";
 constexpr const char *kNoMove = "Unable to move points pointers";
 
-// A heap block of the lower layer, freed with its holder.
-template <typename T> class HeapText {
- public:
-  HeapText() = default;
-  HeapText(const HeapText &) = delete;
-  HeapText &operator=(const HeapText &) = delete;
-  ~HeapText() { emsc_HeapFree(p_); }
-  void Reset(T *p) {
-    emsc_HeapFree(p_);
-    p_ = p;
-  }
-  T *Get() const { return p_; }
-
- private:
-  T *p_ = nullptr;
-};
-
 // A text in visual order as UTF-16 for the layout, and in 8 bits for the device's text callbacks.
 class VisualText {
  public:
   bool From(const char *text, Eerr_ErrorReport **err) {
-    narrow_.Reset(estr_TranslateTextToVisual(text, err));
-    if (narrow_.Get()) wide_.Reset(estr_Ascii2Unicode(narrow_.Get()));
+    narrow_.reset(estr_TranslateTextToVisual(text, err));
+    if (narrow_.get()) wide_.reset(estr_Ascii2Unicode(narrow_.get()));
     return Failed(err);
   }
   bool From(const char16_t *text, Eerr_ErrorReport **err) {
-    wide_.Reset(estr_TranslateTextToVisualUC(text, err));
+    wide_.reset(estr_TranslateTextToVisualUC(text, err));
     return Failed(err);
   }
   // Text already in visual order.
   bool Take(const char *text, Eerr_ErrorReport **err) {
-    narrow_.Reset(estr_Duplicate(text));
-    if (narrow_.Get()) wide_.Reset(estr_Ascii2Unicode(narrow_.Get()));
+    narrow_.reset(estr_Duplicate(text));
+    if (narrow_.get()) wide_.reset(estr_Ascii2Unicode(narrow_.get()));
     return Failed(err);
   }
   bool Take(const char16_t *text, Eerr_ErrorReport **err) {
-    wide_.Reset(estr_UnicodeStrDup(text));
+    wide_.reset(estr_UnicodeStrDup(text));
     return Failed(err);
   }
-  const char16_t *Wide() const { return wide_.Get(); }
+  const char16_t *Wide() const { return wide_.get(); }
   const char *Narrow() {
-    if (!narrow_.Get()) narrow_.Reset(estr_Unicode2Ascii(wide_.Get()));
-    return narrow_.Get();
+    if (!narrow_.get()) narrow_.reset(estr_Unicode2Ascii(wide_.get()));
+    return narrow_.get();
   }
   int32_t Length() const {
     int64_t n = 0;
-    for (const char16_t *p = wide_.Get(); *p; ++p) ++n;
+    for (const char16_t *p = wide_.get(); *p; ++p) ++n;
     return static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX));
   }
 
  private:
   bool Failed(Eerr_ErrorReport **err) {
-    if (wide_.Get()) return true;
+    if (wide_.get()) return true;
     if (err && !*err) lower::Report(err, "estr_Ascii2Unicode", 1, "Unable to allocate the text");
     return false;
   }
-  HeapText<char> narrow_;
-  HeapText<char16_t> wide_;
+  lower::HeapPtr<char> narrow_;
+  lower::HeapPtr<char16_t> wide_;
 };
 
 // One argument check of a call: when missing holds, the report of the code and message.
@@ -112,7 +95,7 @@ bool Present(std::initializer_list<Required> checks, const char *reporter, Eerr_
 template <typename Char>
 bool Translate(VisualText &visual, const Char *text, const char *reporter, int32_t code,
                const char *message, Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (visual.From(text, &inner)) return true;
   lower::ReportChained(err, inner, reporter, code, "%s", message);
   return false;
@@ -170,7 +153,7 @@ Eevg_TextPath PathOver(Eevg_Drawing *d, int32_t count, const int32_t *points, in
 // Prepares the text controls, reporting failure under the reporter with the code.
 bool Prepare(Eevg_Drawing *d, Eevg_TextStyle *style, const char *reporter, int32_t code,
              Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (text::PrepareTextControls(d, style, &inner)) return true;
   lower::ReportChained(err, inner, reporter, code, kNoControls);
   return false;
@@ -178,7 +161,7 @@ bool Prepare(Eevg_Drawing *d, Eevg_TextStyle *style, const char *reporter, int32
 
 bool Size(Eevg_Drawing *d, const char16_t *wide, const char *reporter, int32_t code, double &w,
           double &h, double &a, Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (text::ParagraphSize(d, wide, w, h, a, &inner)) return true;
   lower::ReportChained(err, inner, reporter, code, kNoSize);
   return false;
@@ -201,7 +184,7 @@ int32_t PointPositions(Eevg_Drawing *d, Eevg_TextStyle *style, const Eevg_Coord 
   int32_t points[4];
   if (!PointBaseline(d, style, at, w, h, a, points)) return 0;
   Eevg_TextPath path = PathOver(d, 2, points, 0);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (text::PositionPass(d, wide, &path, view, nullptr, &inner) != 0) {
     lower::ReportChained(err, inner, reporter, 8, "Unable to calculate character positions");
     return -1;
@@ -291,7 +274,7 @@ int32_t RunAlong(Eevg_Drawing *d, Eevg_TextStyle *style, const char16_t *wide, A
   if (!Prepare(d, style, reporter, codes.controls, err)) return -1;
   if (pass == Along::Draw && text::OnlyControls(wide)) return 0;
   PointsAside aside(d);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!aside.Move(&inner)) {
     lower::ReportChained(err, inner, reporter, codes.move, kNoMove);
     return -1;
@@ -433,7 +416,7 @@ int32_t DrawPointText(Eevg_Drawing *d, Eevg_TextStyle *style, const Eevg_Coord *
                reporter, err) ||
       !Translate(visual, text, reporter, 5, "Error translating string memory", err))
     return -1;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (DeviceTakesText(d)) {
     const int32_t done = OfferDeviceText(
         d, style, visual, 2,
@@ -456,9 +439,8 @@ int32_t DrawPointText(Eevg_Drawing *d, Eevg_TextStyle *style, const Eevg_Coord *
   if constexpr (std::is_same_v<Char, char16_t>) {
     Eevg_FontServer *server = gfx::FontServerOf(d->text.font);
     if (server && server->textRenderSpecial && d->grIOInfo->putTextUC && server->textRenderSpecial() != 0) {
-      Eerr_ErrorReport *ignored = nullptr;
+      lower::CalleeReport ignored;
       server->textEmValueGet(d, &ignored);
-      eerr_DeleteErrorReportEx(&ignored);
       d->grIOInfo->putTextUC(d->grIOInfo->userData, style, at->x, -at->y - (h - a), w, h,
                              visual.Wide(), &inner);
       if (inner) {
@@ -497,7 +479,7 @@ int32_t DrawAlongWorld(Eevg_Drawing *d, Eevg_TextStyle *style, Efga_CoordinateBl
                reporter, err))
     return -1;
   VisualText visual;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!visual.Take(text, &inner)) {
     lower::ReportChained(err, inner, reporter, 5, "Unable to draw text on polyline");
     return -1;
@@ -534,75 +516,75 @@ int32_t DrawAlongWorld(Eevg_Drawing *d, Eevg_TextStyle *style, Efga_CoordinateBl
 extern "C" {
 
 int32_t eevg_DrawText(Eevg_Drawing *drawing, Eevg_TextStyle *style, const Eevg_Coord *location,
-                      const char *text, Eerr_ErrorReport **err) {
+                      const char *text, Eerr_ErrorReport **err) try {
   return DrawPointText(drawing, style, location, text, "eevg_DrawText", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawTextUC(Eevg_Drawing *drawing, Eevg_TextStyle *style, const Eevg_Coord *location,
-                        const char16_t *text, Eerr_ErrorReport **err) {
+                        const char16_t *text, Eerr_ErrorReport **err) try {
   return DrawPointText(drawing, style, location, text, "eevg_DrawTextUC", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawTextOnPolyLine(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                 Efga_CoordinateBlock *polyline, const char *text,
-                                Eerr_ErrorReport **err, ...) {
+                                Eerr_ErrorReport **err, ...) try {
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
-  HeapText<char> visual;
-  if (text) visual.Reset(estr_TranslateTextToVisual(text, &inner));
-  if (!text || !visual.Get() ||
-      DrawAlongWorld(drawing, style, polyline, visual.Get(), 1, "eevg_DrawTextOnPolyLineImage", &inner) != 0) {
+  lower::CalleeReport inner;
+  lower::HeapPtr<char> visual;
+  if (text) visual.reset(estr_TranslateTextToVisual(text, &inner));
+  if (!text || !visual.get() ||
+      DrawAlongWorld(drawing, style, polyline, visual.get(), 1, "eevg_DrawTextOnPolyLineImage", &inner) != 0) {
     lower::ReportChained(err, inner, "eevg_DrawTextOnPolyLine", 1, "Unable to Draw Text on PolyLine");
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawTextOnPolyLineUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                   Efga_CoordinateBlock *polyline, const char16_t *text,
-                                  Eerr_ErrorReport **err, ...) {
+                                  Eerr_ErrorReport **err, ...) try {
   static const char *reporter = "eevg_DrawTextOnPolyLineUC";
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
-  HeapText<char16_t> visual;
-  if (text) visual.Reset(estr_TranslateTextToVisualUC(text, &inner));
-  if (!text || !visual.Get()) {
+  lower::CalleeReport inner;
+  lower::HeapPtr<char16_t> visual;
+  if (text) visual.reset(estr_TranslateTextToVisualUC(text, &inner));
+  if (!text || !visual.get()) {
     lower::ReportChained(err, inner, reporter, 1, "Unable to translate string");
     return -1;
   }
-  if (DrawAlongWorld(drawing, style, polyline, visual.Get(), 1, "eevg_DrawTextOnPolyLineImageUC", &inner) != 0) {
+  if (DrawAlongWorld(drawing, style, polyline, visual.get(), 1, "eevg_DrawTextOnPolyLineImageUC", &inner) != 0) {
     lower::ReportChained(err, inner, reporter, 2, "Unable to Draw Text on PolyLine");
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawTextOnPolyLineWorld(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                      Efga_CoordinateBlock *polyline, const char *text,
                                      int32_t useDeviceText, int32_t, int32_t,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   return DrawAlongWorld(drawing, style, polyline, text, useDeviceText,
                         "eevg_DrawTextOnPolyLineImage", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawTextOnPolyLineImage(Eevg_Drawing *drawing, Eevg_TextStyle *style, const char *text,
-                                     int32_t, int32_t, int32_t, Eerr_ErrorReport **err) {
+                                     int32_t, int32_t, int32_t, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawTextOnPolyLineImage";
   lower::Clear(err);
   if (!Present({{!drawing, 1, kNullDrawing}, {!style, 2, kNullStyle}, {!text, 3, kNullText}}, reporter, err))
     return -1;
-  HeapText<char16_t> wide;
-  wide.Reset(estr_Ascii2Unicode(text));
-  if (!wide.Get()) {
+  lower::HeapPtr<char16_t> wide;
+  wide.reset(estr_Ascii2Unicode(text));
+  if (!wide.get()) {
     lower::Report(err, reporter, 6, "Unable to draw text");
     return -1;
   }
-  return DrawAlongImage(drawing, style, wide.Get(), reporter, err);
-}
+  return DrawAlongImage(drawing, style, wide.get(), reporter, err);
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_GetParagraphSize(Eevg_Drawing *drawing, const char *text, int32_t, double,
                               double *width, double *height, double *ascent,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_GetParagraphSize";
   lower::Clear(err);
   if (!drawing || !text) {
@@ -613,23 +595,23 @@ int32_t eevg_GetParagraphSize(Eevg_Drawing *drawing, const char *text, int32_t, 
     lower::Report(err, reporter, 2, "Text controls not prepared");
     return 0;
   }
-  HeapText<char16_t> wide;
-  wide.Reset(estr_Ascii2Unicode(text));
+  lower::HeapPtr<char16_t> wide;
+  wide.reset(estr_Ascii2Unicode(text));
   double w = 0, h = 0, a = 0;
-  if (!wide.Get()) {
+  if (!wide.get()) {
     lower::Report(err, reporter, 3, "Unable to allocate the text");
     return 0;
   }
-  if (!text::ParagraphSize(drawing, wide.Get(), w, h, a, err)) return 0;
+  if (!text::ParagraphSize(drawing, wide.get(), w, h, a, err)) return 0;
   if (width) *width = w;
   if (height) *height = h;
   if (ascent) *ascent = a;
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t eevg_GetTextSizes(Eevg_Drawing *drawing, Eevg_TextStyle *style, const char *text,
                           double *width, double *height, double *ascent, double *descent,
-                          Eerr_ErrorReport **err, ...) {
+                          Eerr_ErrorReport **err, ...) try {
   static const char *reporter = "eevg_GetTextSizes";
   lower::Clear(err);
   double w = 0, h = 0, a = 0, down = 0;
@@ -646,7 +628,7 @@ int32_t eevg_GetTextSizes(Eevg_Drawing *drawing, Eevg_TextStyle *style, const ch
   if (ascent) *ascent = a;
   if (descent) *descent = down;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"
 
@@ -711,53 +693,53 @@ extern "C" {
 
 int32_t eevg_GetTextBoundRect(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                               const Eevg_Coord *location, const char *text, Egda_BaseData *rect,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   return BoundRect(drawing, style, location, text, rect, "eevg_GetTextBoundRect", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_GetTextBoundRectUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                 const Eevg_Coord *location, const char16_t *text,
-                                Egda_BaseData *rect, Eerr_ErrorReport **err) {
+                                Egda_BaseData *rect, Eerr_ErrorReport **err) try {
   return BoundRect(drawing, style, location, text, rect, "eevg_GetTextBoundRectUC", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_GetTextPositions(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                               const Eevg_Coord *location, const char *text,
-                              Egda_BaseData *positions, Eerr_ErrorReport **err) {
+                              Egda_BaseData *positions, Eerr_ErrorReport **err) try {
   return Positions(drawing, style, location, text, positions, err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_GetTextPositionsUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                 const Eevg_Coord *location, const char16_t *text,
-                                Egda_BaseData *positions, Eerr_ErrorReport **err) {
+                                Egda_BaseData *positions, Eerr_ErrorReport **err) try {
   return Positions(drawing, style, location, text, positions, err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_GetTextOnPolyLineBoundRect(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                         Efga_CoordinateBlock *polyline, const char *text,
-                                        Egda_BaseData *rect, Eerr_ErrorReport **err) {
+                                        Egda_BaseData *rect, Eerr_ErrorReport **err) try {
   return PolylineMeasure(drawing, style, polyline, text, rect, Along::Box, "eevg_GetTextOnPolyLineBoundRect", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_GetTextOnPolyLineBoundRectUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                           Efga_CoordinateBlock *polyline, const char16_t *text,
-                                          Egda_BaseData *rect, Eerr_ErrorReport **err) {
+                                          Egda_BaseData *rect, Eerr_ErrorReport **err) try {
   return PolylineMeasure(drawing, style, polyline, text, rect, Along::Box, "eevg_GetTextOnPolyLineBoundRectUC",
                          err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_GetTextOnPolyLinePositions(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                         Efga_CoordinateBlock *polyline, const char *text,
-                                        Egda_BaseData *positions, Eerr_ErrorReport **err, ...) {
+                                        Egda_BaseData *positions, Eerr_ErrorReport **err, ...) try {
   return PolylineMeasure(drawing, style, polyline, text, positions, Along::Positions,
                          "eevg_GetTextOnPolyLinePositions", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_GetTextOnPolyLinePositionsUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
                                           Efga_CoordinateBlock *polyline, const char16_t *text,
-                                          Egda_BaseData *positions, Eerr_ErrorReport **err) {
+                                          Egda_BaseData *positions, Eerr_ErrorReport **err) try {
   return PolylineMeasure(drawing, style, polyline, text, positions, Along::Positions,
                          "eevg_GetTextOnPolyLinePositionsUC", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

@@ -9,8 +9,8 @@
 
 #include "eevg.h"
 #include "eevg_fontserver.h"
-#include "eevg_private.h"
-#include "emsc.h"
+#include "eevg_internal.h"
+#include "ownership.h"
 
 // A polyline in sub-pixels that text is laid along, and the walk along it.
 struct Eevg_TextPath {
@@ -30,20 +30,9 @@ struct Eevg_TextPath {
 
 namespace taviron::graphics::text {
 
-// Grows the array of *capacity entries to hold at least needed entries, in steps of step
-// entries, keeping its contents. False (array untouched) when memory runs out or needed passes
-// 2^28 entries.
-template <typename T>
-bool GrowArray(T *&array, int32_t &capacity, int64_t needed, int32_t step) {
-  if (needed <= capacity) return true;
-  if (needed > (int64_t{1} << 28)) return false;
-  const int64_t grown = (needed + step - 1) / step * step;
-  void *block = emsc_HeapRealloc(array, static_cast<std::size_t>(grown) * sizeof(T));
-  if (!block) return false;
-  array = static_cast<T *>(block);
-  capacity = static_cast<int32_t>(grown);
-  return true;
-}
+// How the engine's work arrays grow: to the size asked, no further (they keep the size of the
+// largest text so far), at most 2^28 entries.
+inline constexpr lower::Growth kWorkGrowth{.first = 16, .limit = 1 << 28, .exact = true};
 
 // A result matrix of doubles as the measurements write it: element (row, column).
 struct ResultView {

@@ -15,6 +15,7 @@
 #include "emsc.h"
 #include "estr.h"
 #include "internal.h"
+#include "ownership.h"
 
 namespace lower = taviron::lower;
 namespace gfx = taviron::graphics;
@@ -57,8 +58,7 @@ bool MakeServerList() {
     estr_StringListDelete(files, nullptr);
     return true;
   }
-  auto **instances = static_cast<Eevg_FontServer **>(
-      emsc_HeapMalloc(static_cast<std::size_t>(files->count) * sizeof(Eevg_FontServer *)));
+  auto **instances = lower::HeapNewArray<Eevg_FontServer *>(files->count);
   if (!instances) {
     estr_StringListDelete(files, nullptr);
     return false;
@@ -92,7 +92,7 @@ void FreeInstance(void *object) {
     for (int32_t i = 0; i < server->titleCount; ++i) emsc_HeapFree(server->titles[i]);
     emsc_HeapFree(server->titles);
   }
-  emsc_HeapFree(server);
+  lower::HeapDelete(server);
 }
 
 // The instance manager's create hook: the entry points and the titles of one server.
@@ -100,7 +100,7 @@ void *CreateInstance(const char *instanceName, Edll_Handle handle, const char *d
                      Eerr_ErrorReport **err) {
   static const char *reporter = "FSInstanceCreate";
   lower::Clear(err);
-  auto *server = static_cast<Eevg_FontServer *>(emsc_HeapMalloc(sizeof(Eevg_FontServer)));
+  auto *server = lower::HeapNew<Eevg_FontServer>();
   if (server) {
     server->handle = handle;
     server->instanceName = estr_Duplicate(instanceName ? instanceName : "");
@@ -131,7 +131,7 @@ void *CreateInstance(const char *instanceName, Edll_Handle handle, const char *d
       {"TextRenderSpecial", reinterpret_cast<void **>(&server->textRenderSpecial), false},
   };
   for (const Entry &entry : entries) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     *entry.slot = edll_FindIfPresent(handle, entry.name, server->dllName, &inner);
     if (inner) {
       FreeInstance(server);
@@ -177,24 +177,21 @@ bool NotAFontServer(const Eerr_ErrorReport *report) {
 Eevg_FontServer *OpenInstance(const char *path, bool *invalid, Eerr_ErrorReport **err) {
   static const char *reporter = "FSInstanceOpen";
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
-  char *baseName = efnp_FileNameGet(path, &inner);
+  lower::CalleeReport inner;
+  lower::HeapPtr<char> baseName(efnp_FileNameGet(path, &inner));
   if (!baseName) {
     lower::ReportCallee(err, inner, reporter, 1, "efnp_FileNameGet");
     return nullptr;
   }
-  if (openedCount == openedCapacity &&
-      !gfx::text::GrowArray(opened, openedCapacity, static_cast<int64_t>(openedCount) + 1, 4)) {
-    emsc_HeapFree(baseName);
+  if (!lower::Grow(opened, openedCapacity, static_cast<int64_t>(openedCount) + 1)) {
     lower::Report(err, reporter, 3, "Error allocating the font server table");
     return nullptr;
   }
   auto *server = static_cast<Eevg_FontServer *>(edll_InstanceOpenByClassName(
-      kClassName, path, baseName, 0, CreateInstance, FreeInstance, &inner));
-  emsc_HeapFree(baseName);
+      kClassName, path, baseName.get(), 0, CreateInstance, FreeInstance, &inner));
   if (!server) {
-    *invalid = NotAFontServer(inner);
-    if (!inner) inner = eerr_CreateErrorReport(reporter, 4, EERR_FATAL, nullptr, "Font server without instance");
+    *invalid = NotAFontServer(inner.Get());
+    if (!inner) lower::Report(&inner, reporter, 4, "Font server without instance");
     lower::ReportChained(err, inner, reporter, 2, "Error returned from edll_InstanceOpenByClassName for %s", path);
     return nullptr;
   }
@@ -226,10 +223,8 @@ double DeviceMetric(Eevg_Drawing *drawing, Eevg_FSTextMetricGet Eevg_FontServer:
   if (!drawing) return 0;
   Eevg_FontServer *server = gfx::FontServerOf(drawing->text.font);
   if (!server || !(server->*entry)) return 0;
-  Eerr_ErrorReport *ignored = nullptr;
-  const double value = (server->*entry)(drawing, &ignored);
-  eerr_DeleteErrorReportEx(&ignored);
-  return DeviceUnits(drawing, value);
+  lower::CalleeReport ignored;
+  return DeviceUnits(drawing, (server->*entry)(drawing, &ignored));
 }
 
 constexpr double kUnitLimit = 1 << 30;
@@ -239,13 +234,11 @@ bool FiniteUnits(double value) { return std::isfinite(value) && std::fabs(value)
 // Makes room for one more point in the drawing's buffer (by kSinkGrowth points).
 bool SinkRoom(Eevg_Drawing *drawing) {
   if (drawing->pointCount < drawing->pointCapacity) return true;
-  const int64_t capacity = static_cast<int64_t>(drawing->pointCapacity) + kSinkGrowth;
-  if (capacity > INT32_MAX / 8) return false;
-  void *grown = emsc_HeapRealloc(drawing->points, static_cast<std::size_t>(capacity) * 2 * sizeof(int32_t));
-  if (!grown) return false;
-  drawing->points = static_cast<int32_t *>(grown);
-  drawing->pointCapacity = static_cast<int32_t>(capacity);
-  return true;
+  lower::Growth growth;
+  growth.exact = true;
+  growth.limit = INT32_MAX / 8;
+  return lower::Grow(drawing->points, drawing->pointCapacity,
+                     static_cast<int64_t>(drawing->pointCapacity) + kSinkGrowth, 2 * sizeof(int32_t), growth);
 }
 
 void SinkAppend(Eevg_Drawing *drawing, int32_t x, int32_t y) {
@@ -290,20 +283,6 @@ bool CheckSink(const Eevg_Drawing *drawing, const char *reporter, Eerr_ErrorRepo
   return false;
 }
 
-// Puts a callee's chain on top of what the slot holds (the warnings of this call), so that the
-// caller's report goes above both.
-void Stack(Eerr_ErrorReport **err, Eerr_ErrorReport *inner) {
-  if (!inner) return;
-  if (!err) {
-    eerr_DeleteErrorReportEx(&inner);
-    return;
-  }
-  Eerr_ErrorReport *last = inner;
-  while (last->next) last = last->next;
-  last->next = *err;
-  *err = inner;
-}
-
 } // namespace
 
 Eevg_FontServer *gfx::FontServerOf(const Eevg_LoadedFont *font) {
@@ -320,9 +299,8 @@ Eevg_FontServer *text::ServerOf(const Eevg_Drawing *drawing, Eerr_ErrorReport **
 bool text::ServerEm(Eevg_Drawing *drawing, int32_t &em, Eerr_ErrorReport **err) {
   Eevg_FontServer *server = ServerOf(drawing, err);
   if (!server) return false;
-  Eerr_ErrorReport *ignored = nullptr;
+  lower::CalleeReport ignored;
   const double value = server->textEmValueGet(drawing, &ignored);
-  eerr_DeleteErrorReportEx(&ignored);
   if (!FiniteUnits(value) || std::trunc(value) < 1) {
     lower::Report(err, "eevg_TextStringInit", 2, "Font server %s gave the em value %g",
                   server->instanceName, value);
@@ -336,11 +314,9 @@ bool text::ServerLineMetrics(Eevg_Drawing *drawing, double &ascent, double &desc
                              Eerr_ErrorReport **err) {
   Eevg_FontServer *server = ServerOf(drawing, err);
   if (!server) return false;
-  Eerr_ErrorReport *ignored = nullptr;
-  const double up = server->textAscentGet(drawing, &ignored);
-  eerr_DeleteErrorReportEx(&ignored);
-  const double down = server->textDescentGet(drawing, &ignored);
-  eerr_DeleteErrorReportEx(&ignored);
+  lower::CalleeReport ignoredUp, ignoredDown;
+  const double up = server->textAscentGet(drawing, &ignoredUp);
+  const double down = server->textDescentGet(drawing, &ignoredDown);
   if (!FiniteUnits(up) || !FiniteUnits(down) || up < 0 || down < 0) {
     lower::Report(err, "eevg_TextLineMetrics", 1, "Font server %s gave the ascent %g and descent %g",
                   server->instanceName, up, down);
@@ -372,9 +348,8 @@ bool text::ServerOutline(Eevg_Drawing *drawing, char16_t character, Eerr_ErrorRe
   drawing->polygonStarts[0] = 0;
   drawing->text.penX = drawing->text.penY = 0;
   drawing->text.sinkPoints = drawing->text.sinkContours = 0;
-  Eerr_ErrorReport *ignored = nullptr;
+  lower::CalleeReport ignored;
   server->textCharOutlineGet(drawing, character, &ignored);
-  eerr_DeleteErrorReportEx(&ignored);
   const int32_t points = drawing->pointCount, contours = drawing->polygonCount;
   if (drawing->text.sinkPoints < 0) {
     drawing->pointCount = drawing->polygonCount = 0;
@@ -403,7 +378,7 @@ bool text::ServerOutline(Eevg_Drawing *drawing, char16_t character, Eerr_ErrorRe
 extern "C" {
 
 int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *used,
-                         int32_t capacity, Eerr_ErrorReport **err) {
+                         int32_t capacity, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_TextFontGet";
   lower::Clear(err);
   if (!fontFileName || !fontTable || !used || *used < 0 || capacity < 0) {
@@ -422,7 +397,7 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
     lower::Report(err, reporter, 7, "Error allocating the font server list");
     return -1;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Eevg_FontDataBaseRecord *record = eevg_FontDataBaseLookupByFontFileName(nullptr, fontFileName, &inner);
   if (!record) {
     lower::ReportChained(err, inner, reporter, 2, "Font file name %s not found in font data base",
@@ -438,19 +413,19 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
       if (!servers.instances[i] && !invalid) {
         // Memory ran out: the load fails, and the next one tries this DLL again (going on could
         // choose another server than the one that serves the name).
-        Stack(err, inner);
+        lower::PassOn(err, inner);
         lower::Report(err, reporter, 8, "Unable to open DLL instance %s", servers.dlls[i]);
         return -2;
       }
       if (!servers.instances[i]) {
         // A DLL that is no font server leaves the list for good.
-        eerr_PrintErrorReport(inner, 0, nullptr);
+        eerr_PrintErrorReport(inner.Get(), 0, nullptr);
         if (err)
           *err = eerr_CreateErrorReport(
               reporter, 3, EERR_WARNING, *err,
               "Unable to open DLL instance %s, the DLL doesn't appear to be a valid FontServer.",
               servers.dlls[i]);
-        eerr_DeleteErrorReportEx(&inner);
+        inner.Drop();
         DropServer(i);
         continue;
       }
@@ -466,7 +441,7 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
   }
   const int32_t handle = chosen->textFontGet(fontFileName, &inner);
   if (inner) {
-    Stack(err, inner);
+    lower::PassOn(err, inner);
     lower::Report(err, reporter, 5, "Error returned from fontGet for %s", fontFileName);
     return -2;
   }
@@ -478,36 +453,36 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
   slot.server = NumberOf(chosen);
   *used = inUse + 1;
   return inUse;
-}
+} TAVIRON_GUARD(err, -1)
 
-void eevg_TextFontFree(void *slot) {
+void eevg_TextFontFree(void *slot) try {
   auto *font = static_cast<Eevg_LoadedFont *>(slot);
   Eevg_FontServer *server = gfx::FontServerOf(font);
   if (server && server->textFontFree) server->textFontFree(font->handle);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-double eevg_TextEmValueGet(Eevg_Drawing *drawing) {
+double eevg_TextEmValueGet(Eevg_Drawing *drawing) try {
   return DeviceMetric(drawing, &Eevg_FontServer::textEmValueGet);
-}
+} TAVIRON_GUARD_QUIET(0.0)
 
-double eevg_TextAscentGet(Eevg_Drawing *drawing) {
+double eevg_TextAscentGet(Eevg_Drawing *drawing) try {
   return DeviceMetric(drawing, &Eevg_FontServer::textAscentGet);
-}
+} TAVIRON_GUARD_QUIET(0.0)
 
-double eevg_TextDescentGet(Eevg_Drawing *drawing) {
+double eevg_TextDescentGet(Eevg_Drawing *drawing) try {
   return DeviceMetric(drawing, &Eevg_FontServer::textDescentGet);
-}
+} TAVIRON_GUARD_QUIET(0.0)
 
-int32_t eevg_DispMove(Eevg_Drawing *drawing, int32_t x, int32_t y, Eerr_ErrorReport **err) {
+int32_t eevg_DispMove(Eevg_Drawing *drawing, int32_t x, int32_t y, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DispMove";
   lower::Clear(err);
   if (!CheckSink(drawing, reporter, err)) return -1;
   if (!SinkMove(drawing, x, y, reporter, err)) return -1;
   SinkDone(drawing);
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t eevg_DispDraw(Eevg_Drawing *drawing, int32_t x, int32_t y, Eerr_ErrorReport **err) {
+int32_t eevg_DispDraw(Eevg_Drawing *drawing, int32_t x, int32_t y, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DispDraw";
   lower::Clear(err);
   if (!CheckSink(drawing, reporter, err)) return -1;
@@ -531,10 +506,10 @@ int32_t eevg_DispDraw(Eevg_Drawing *drawing, int32_t x, int32_t y, Eerr_ErrorRep
   SinkAppend(drawing, x, y);
   SinkDone(drawing);
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DispCurve(Eevg_Drawing *drawing, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                       int32_t x3, int32_t y3, Eerr_ErrorReport **err, ...) {
+                       int32_t x3, int32_t y3, Eerr_ErrorReport **err, ...) try {
   static const char *reporter = "eevg_DispCurve";
   lower::Clear(err);
   if (!CheckSink(drawing, reporter, err)) return -1;
@@ -546,7 +521,7 @@ int32_t eevg_DispCurve(Eevg_Drawing *drawing, int32_t x1, int32_t y1, int32_t x2
                                   std::fabs(t.glyphMatrix[1]));
   const double units = stretch > 0 ? drawing->curveFlatness / stretch : drawing->curveFlatness;
   const int32_t flatness = static_cast<int32_t>(std::clamp(units, 2.0, 1e6));
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const int32_t status = gfx::eevg_CVPoly(drawing, t.penX, t.penY, x1, y1, x2, y2, x3, y3,
                                           flatness, &drawing->pointCapacity,
                                           &drawing->points, &drawing->pointCount,
@@ -560,6 +535,6 @@ int32_t eevg_DispCurve(Eevg_Drawing *drawing, int32_t x1, int32_t y1, int32_t x2
   }
   SinkDone(drawing);
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

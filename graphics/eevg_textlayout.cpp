@@ -10,6 +10,7 @@
 #include "eevg_text_internal.h"
 #include "emsc.h"
 #include "internal.h"
+#include "ownership.h"
 
 namespace lower = taviron::lower;
 namespace gfx = taviron::graphics;
@@ -86,9 +87,8 @@ bool StringInit(Eevg_Drawing *d, Eerr_ErrorReport **err) {
   t.pathMatrix[2] = 0;
   t.pathMatrix[3] = uniform;
   t.extraSpacingUnits = Truncate(static_cast<double>(t.extraSpacing) * em / 1000.0);
-  Eerr_ErrorReport *ignored = nullptr;
+  lower::CalleeReport ignored;
   server->textStringInit(d, &ignored);
-  eerr_DeleteErrorReportEx(&ignored);
   return true;
 }
 
@@ -104,7 +104,7 @@ bool SplitLines(const char16_t *text, int32_t &count, Eerr_ErrorReport **err) {
       if (IsBreak(p[1]) && p[1] != p[0]) ++p, ++length;
     }
   if (length > INT32_MAX / 4 ||
-      !text::GrowArray(arrays.lines, arrays.lineCapacity, lines + 1, 10)) {
+      !lower::Grow(arrays.lines, arrays.lineCapacity, lines + 1, sizeof(*arrays.lines), text::kWorkGrowth)) {
     lower::Report(err, "eevg_TextSplitLines", 1, "Unable to allocate the line list");
     return false;
   }
@@ -125,7 +125,7 @@ bool SplitLines(const char16_t *text, int32_t &count, Eerr_ErrorReport **err) {
 // The n + 1 advance widths of a line of n characters into arrays.widths, and their sum.
 bool AdvanceWidths(Eevg_Drawing *d, Eevg_FontServer *server, const Line &line, int64_t &total,
                    Eerr_ErrorReport **err) {
-  if (!text::GrowArray(arrays.widths, arrays.widthCapacity, static_cast<int64_t>(line.count) + 1, 10)) {
+  if (!lower::Grow(arrays.widths, arrays.widthCapacity, static_cast<int64_t>(line.count) + 1, sizeof(*arrays.widths), text::kWorkGrowth)) {
     lower::Report(err, "eevg_TextCharWidths", 2, "Unable to allocate the advance widths");
     return false;
   }
@@ -133,9 +133,8 @@ bool AdvanceWidths(Eevg_Drawing *d, Eevg_FontServer *server, const Line &line, i
   for (int32_t i = 0; i <= line.count; ++i) {
     const char16_t previous = i > 0 ? line.start[i - 1] : 0;
     const char16_t next = i < line.count ? line.start[i] : 0;
-    Eerr_ErrorReport *ignored = nullptr;
+    lower::CalleeReport ignored;
     const double width = server->textCharWidthCalc(d, previous, next, &ignored);
-    eerr_DeleteErrorReportEx(&ignored);
     if (!text::ServerUnits(d, width, "advance width", arrays.widths[i], err)) return false;
     total += arrays.widths[i];
   }
@@ -232,7 +231,7 @@ bool PlaceLine(Eevg_Drawing *d, Eevg_TextPath &path, int64_t lineLength, Eerr_Er
   Walk(d, path, offset, 0);
 
   // The line passes at most every point of the path after its start.
-  if (!text::GrowArray(arrays.walkerPoints, arrays.walkerCapacity, 2 * (static_cast<int64_t>(path.workCount) + 2), 100)) {
+  if (!lower::Grow(arrays.walkerPoints, arrays.walkerCapacity, 2 * (static_cast<int64_t>(path.workCount) + 2), sizeof(*arrays.walkerPoints), text::kWorkGrowth)) {
     lower::Report(err, "eevg_TextPlaceLine", 1, "Unable to allocate the line walker");
     return false;
   }
@@ -274,7 +273,7 @@ void LineFeed(Eevg_Drawing *d, Eevg_TextPath &path) {
 // The working points: the path's points offset by (dx, dy) sub-pixels.
 bool SetWork(Eevg_TextPath &path, int32_t dx, int32_t dy, Eerr_ErrorReport **err) {
   const int32_t n = path.points ? std::max(path.pointCount, 0) : 0;
-  if (!text::GrowArray(arrays.work, arrays.workCapacity, 2 * static_cast<int64_t>(n) + 2, 100)) {
+  if (!lower::Grow(arrays.work, arrays.workCapacity, 2 * static_cast<int64_t>(n) + 2, sizeof(*arrays.work), text::kWorkGrowth)) {
     lower::Report(err, "eevg_TextPathWork", 1, "Unable to allocate the text path's points");
     return false;
   }
@@ -303,9 +302,8 @@ int32_t LayLines(Eevg_Drawing *d, Eevg_TextPath &path, int32_t lineCount, bool s
     for (int32_t i = 0; i < line.count; ++i) {
       int32_t side = 0;
       if (sideSpaces && server->textCharSideSpaceGet) {
-        Eerr_ErrorReport *ignored = nullptr;
+        lower::CalleeReport ignored;
         const double value = server->textCharSideSpaceGet(d, line.start[i], &ignored);
-        eerr_DeleteErrorReportEx(&ignored);
         if (!text::ServerUnits(d, value, "side space", side, err)) return -1;
       }
       Walk(d, w, arrays.widths[i], side);
@@ -362,12 +360,12 @@ bool CutGlyph(Eevg_Drawing *d, const int64_t *rect) {
   int64_t total = 0;
   for (int32_t r = 0; r < d->polygonCount; ++r) {
     int32_t n = d->polygonStarts[r + 1] - d->polygonStarts[r];
-    if (!text::GrowArray(arrays.stage[0], arrays.stageCapacity[0], 2 * static_cast<int64_t>(n), 64)) return false;
+    if (!lower::Grow(arrays.stage[0], arrays.stageCapacity[0], 2 * static_cast<int64_t>(n), sizeof(*arrays.stage[0]), text::kWorkGrowth)) return false;
     std::memcpy(arrays.stage[0], d->points + 2 * static_cast<std::ptrdiff_t>(d->polygonStarts[r]),
                 static_cast<std::size_t>(n) * 2 * sizeof(int32_t));
     for (int side = 0, from = 0; side < 4; ++side, from = 1 - from) {
       const int32_t to = 1 - from;
-      if (!text::GrowArray(arrays.stage[to], arrays.stageCapacity[to], 4 * static_cast<int64_t>(n) + 2, 64)) return false;
+      if (!lower::Grow(arrays.stage[to], arrays.stageCapacity[to], 4 * static_cast<int64_t>(n) + 2, sizeof(*arrays.stage[to]), text::kWorkGrowth)) return false;
       const int32_t *in = arrays.stage[from];
       int32_t *out = arrays.stage[to], m = 0;
       for (int32_t i = 0; i < n; ++i) {
@@ -382,7 +380,7 @@ bool CutGlyph(Eevg_Drawing *d, const int64_t *rect) {
       n = m;
     }
     const int32_t *ring = arrays.stage[0];
-    if (!text::GrowArray(arrays.cut, arrays.cutCapacity, 2 * (total + n + 1), 256)) return false;
+    if (!lower::Grow(arrays.cut, arrays.cutCapacity, 2 * (total + n + 1), sizeof(*arrays.cut), text::kWorkGrowth)) return false;
     int32_t *out = arrays.cut + 2 * total;
     std::memcpy(out, ring, static_cast<std::size_t>(n) * 2 * sizeof(int32_t));
     if (n > 0 && (ring[0] != ring[2 * n - 2] || ring[1] != ring[2 * n - 1])) {
@@ -593,7 +591,7 @@ bool text::PrepareTextControls(Eevg_Drawing *d, Eevg_TextStyle *style, Eerr_Erro
   Eevg_Control *control = d->control;
   Eevg_TextControls &t = d->text;
   t.style = style;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const int32_t index = control ? eevg_TextFontGet(style->fontName, control->loadedFonts,
                                                    &control->loadedFontsUsed,
                                                    control->loadedFontCount, &inner)
@@ -603,8 +601,8 @@ bool text::PrepareTextControls(Eevg_Drawing *d, Eevg_TextStyle *style, Eerr_Erro
     lower::ReportChained(err, inner, reporter, 4, "Unable to Load Font");
     return false;
   }
-  // Warnings about servers that could not be opened stay with the call that met them.
-  eerr_DeleteErrorReportEx(&inner);
+  // Warnings about servers that could not be opened stay with the call that met them (inner
+  // drops them).
   t.fontIndex = index;
   t.font = reinterpret_cast<Eevg_LoadedFont *>(control->loadedFonts) + index;
   t.heightFactor = style->textHeight / (d->worldY2 - d->worldY1);
@@ -695,9 +693,8 @@ int32_t text::BoxPass(Eevg_Drawing *d, const char16_t *text, Eevg_TextPath *path
   const double shear = d->text.glyphMatrix[0], ys = d->text.glyphMatrix[1], xs = d->text.glyphMatrix[2];
   auto merge = [&](char16_t c, const Eevg_TextPath &w) {
     int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    Eerr_ErrorReport *ignored = nullptr;
+    lower::CalleeReport ignored;
     server->textCharBoundingBoxGet(d, c, &x0, &y0, &x1, &y1, &ignored);
-    eerr_DeleteErrorReportEx(&ignored);
     const int32_t corners[4][2] = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
     for (const auto &corner : corners) {
       const double X = xs * corner[0] + shear * corner[1], Y = ys * corner[1];
@@ -717,7 +714,8 @@ bool text::ParagraphSize(Eevg_Drawing *d, const char16_t *text, double &width, d
                          double &ascent, Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_GetParagraphSize";
   const int32_t columns = PositionColumns(text);
-  auto *buffer = static_cast<double *>(emsc_HeapMalloc(static_cast<std::size_t>(columns) * 2 * sizeof(double)));
+  lower::HeapPtr<double> held(lower::HeapNewArray<double>(2 * static_cast<int64_t>(columns)));
+  double *buffer = held.get();
   if (!buffer) {
     lower::Report(err, reporter, 5, "Unable to allocate the character positions");
     return false;
@@ -749,31 +747,30 @@ bool text::ParagraphSize(Eevg_Drawing *d, const char16_t *text, double &width, d
     height = (32000 - 8 * smallestY + up + down) / 8 * d->inverseScaleY;
     ascent = up / 8 * d->inverseScaleY;
   }
-  emsc_HeapFree(buffer);
   return done;
 }
 
 extern "C" {
 
-int32_t eevg_TextDraw(Eevg_Drawing *drawing, const char16_t *text, Eevg_TextPath *path) {
+int32_t eevg_TextDraw(Eevg_Drawing *drawing, const char16_t *text, Eevg_TextPath *path) try {
   return text::DrawPass(drawing, text, path, nullptr);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 int32_t eevg_TextCharPositionsGet(Eevg_Drawing *drawing, const char16_t *text, Eevg_TextPath *path,
-                                  Egda_BaseData *positions) {
+                                  Egda_BaseData *positions) try {
   text::ResultView view;
   if (!text::ViewResult(positions, 2, view)) return -1;
   return text::PositionPass(drawing, text, path, view, nullptr, nullptr);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 int32_t eevg_TextBoundingBoxGet(Eevg_Drawing *drawing, const char16_t *text, Eevg_TextPath *path,
-                                int32_t *box) {
+                                int32_t *box) try {
   return text::BoxPass(drawing, text, path, box, nullptr);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 Eevg_TextPath *eevg_TextPathCreateFromPolyline(Eevg_Drawing *drawing, int32_t count,
-                                               const int32_t *points, int32_t alignment) {
-  auto *path = static_cast<Eevg_TextPath *>(emsc_HeapMalloc(sizeof(Eevg_TextPath)));
+                                               const int32_t *points, int32_t alignment) try {
+  auto *path = lower::HeapNew<Eevg_TextPath>();
   if (!path) return nullptr;
   path->drawing = drawing;
   path->pointCount = points ? std::max(count, 0) : 0;
@@ -781,18 +778,20 @@ Eevg_TextPath *eevg_TextPathCreateFromPolyline(Eevg_Drawing *drawing, int32_t co
   path->alignment = alignment;
   path->dirX = 1;
   return path;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void eevg_TextPathFree(Eevg_TextPath **path) {
-  if (path) emsc_HeapFreeEx(path);
-}
+void eevg_TextPathFree(Eevg_TextPath **path) try {
+  if (!path) return;
+  lower::HeapDelete(*path);
+  *path = nullptr;
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t *eevg_TextMethodsCreate(void) {
-  auto *methods = static_cast<int32_t *>(emsc_HeapMalloc(12 * sizeof(int32_t)));
+int32_t *eevg_TextMethodsCreate(void) try {
+  int32_t *methods = lower::HeapNewArray<int32_t>(12);
   if (methods) std::memset(methods + 1, 0, 11 * sizeof(int32_t));
   return methods;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void eevg_TextMethodsFree(int32_t *methods) { emsc_HeapFree(methods); }
+void eevg_TextMethodsFree(int32_t *methods) try { emsc_HeapFree(methods); } TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"

@@ -17,10 +17,11 @@
 #include <vector>
 
 #include "eevg_fontserver.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "efio.h"
 #include "emsc.h"
 #include "estr.h"
+#include "guard.h"
 
 #define FONT_SERVER_ENTRY extern "C" __attribute__((visibility("default")))
 
@@ -195,8 +196,8 @@ FONT_SERVER_ENTRY int32_t TextFontGet(const char *fontFileName, Eerr_ErrorReport
   }
   faces.push_back(std::move(face));
   return static_cast<int32_t>(faces.size());
-} catch (const std::bad_alloc &) {
-  Fail(err, "TextFontGet", "Out of memory loading %s", fontFileName ? fontFileName : "");
+} catch (...) { // the renderer must see the failure: the guard's quiet form would hide it
+  Fail(err, "TextFontGet", "Unable to load %s", fontFileName ? fontFileName : "");
   return 0;
 }
 
@@ -222,9 +223,7 @@ FONT_SERVER_ENTRY double TextCharWidthCalc(Eevg_Drawing *drawing, char16_t previ
     width += drawing->text.extraSpacingUnits;
   }
   return width;
-} catch (const std::bad_alloc &) {
-  return 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 FONT_SERVER_ENTRY void TextCharOutlineGet(Eevg_Drawing *drawing, char16_t character,
                                           Eerr_ErrorReport **) try {
@@ -238,8 +237,7 @@ FONT_SERVER_ENTRY void TextCharOutlineGet(Eevg_Drawing *drawing, char16_t charac
     eerr_DeleteErrorReportEx(&err);
     if (status != 0) return; // the renderer sees the failure in its buffers
   }
-} catch (const std::bad_alloc &) {
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 FONT_SERVER_ENTRY void TextCharBoundingBoxGet(Eevg_Drawing *drawing, char16_t character, int32_t *x0,
                                               int32_t *y0, int32_t *x1, int32_t *y1,
@@ -251,8 +249,7 @@ FONT_SERVER_ENTRY void TextCharBoundingBoxGet(Eevg_Drawing *drawing, char16_t ch
   if (y0) *y0 = box[1];
   if (x1) *x1 = box[2];
   if (y1) *y1 = box[3];
-} catch (const std::bad_alloc &) {
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 FONT_SERVER_ENTRY double TextEmValueGet(Eevg_Drawing *drawing, Eerr_ErrorReport **) {
   const Face *face = FaceOf(drawing);
@@ -273,6 +270,4 @@ FONT_SERVER_ENTRY double TextCharSideSpaceGet(Eevg_Drawing *drawing, char16_t ch
                                               Eerr_ErrorReport **) try {
   const Glyph *glyph = GlyphOf(FaceOf(drawing), character);
   return glyph ? glyph->bearing : 0;
-} catch (const std::bad_alloc &) {
-  return 0;
-}
+} TAVIRON_GUARD_QUIET(0)

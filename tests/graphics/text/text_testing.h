@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "graphics_testing.h"
 #include "raster_testing.h"
 

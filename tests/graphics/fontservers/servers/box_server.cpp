@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "eevg_fontserver.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "estr.h"
 
