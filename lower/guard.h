@@ -17,9 +17,10 @@
 // return the failure value (they need nothing but this header, so the platform stand-ins use
 // them too):
 //
-//   int32_t ewin_Something(...) try { ... } TAVIRON_GUARD_QUIET(0) Reports: std::bad_alloc gives "Out of memory"; an
-// EerrException hands its own chain on beneath the function's report; anything else gives
-// "Unexpected failure" with the exception's text. The handler never throws.
+//   int32_t ewin_Something(...) try { ... } TAVIRON_GUARD_QUIET(0)
+//
+// Reports: std::bad_alloc gives "Out of memory"; an EerrException hands its own chain on beneath
+// the function's report; anything else gives "Unexpected failure" with the exception's text. The handler never throws.
 #ifndef TAVIRON_LOWER_GUARD_H
 #define TAVIRON_LOWER_GUARD_H
 
