@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "../graphics/eevg_private.h"
+#include "../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "eevg_bench_device.h"
 

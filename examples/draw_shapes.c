@@ -1,5 +1,7 @@
-/* Draws filled, outlined, wide, dashed and arrowed shapes and ellipses with the renderer onto a
-   callback device that keeps an RGB image in memory, then writes the image as a PNG file.
+/* Draws filled, outlined, wide, dashed and arrowed shapes and ellipses, and text labels (plain,
+   outlined, shadowed, underlined, along a curve) with the renderer onto a callback device that
+   keeps an RGB image in memory, then writes the image as a PNG file. The labels use the DejaVu
+   faces through the FreeType font server the build puts on the default font-server path.
 
    Usage: draw_shapes [output.png]   (default: draw_shapes.png) */
 #define _POSIX_C_SOURCE 200809L
@@ -12,9 +14,10 @@
 #include "eevg.h"
 #include "efga.h"
 #include "emsc.h"
+#include "estr.h"
 
 #define WIDTH 640
-#define HEIGHT 400
+#define HEIGHT 560
 #define PI 3.14159265358979323846
 
 /* The device: WIDTH x HEIGHT pixels, three bytes each, row 0 at the top. */
@@ -323,6 +326,88 @@ static int DrawShapes(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
   return Check(err, "the arc");
 }
 
+/* ---- text labels ---- */
+
+/* A text style of the font (a font file name of the font list) and height (pixels), filled with
+   the colour, left aligned on its baseline's bottom line. */
+static Eevg_TextStyle *NewText(const char *font, double height, int red, int green, int blue,
+                               Eerr_ErrorReport **err) {
+  Eevg_TextStyle *style = eevg_TextStyleCreate(err);
+  if (!style) return NULL;
+  style->fontName = estr_Duplicate(font);
+  style->textHeight = height;
+  style->textChExt = 1;
+  style->textChSpace = 1;
+  style->xalign = EEVG_LEFT;
+  style->yalign = EEVG_BOTTOM;
+  style->charFillStyle = NewFill(red, green, blue, NULL, err);
+  return style;
+}
+
+static int DrawLabel(Eevg_Drawing *drawing, Eevg_TextStyle *style, double x, double y,
+                     const char *text, Eerr_ErrorReport **err) {
+  Eevg_Coord at;
+  at.x = x;
+  at.y = y;
+  if (style) eevg_DrawText(drawing, style, &at, text, err);
+  eevg_TextStyleFree(&style);
+  return Check(err, text);
+}
+
+static int DrawLabels(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
+  Eevg_TextStyle *style;
+  double curve[2 * 25];
+  int i;
+
+  /* Plain. */
+  if (!DrawLabel(drawing, NewText("DejaVuSans", 30, 20, 20, 20, err), 20, 505, "Plain label", err))
+    return 0;
+
+  /* Outlined: yellow letters with a dark red outline 2 pixels wide. */
+  style = NewText("DejaVuSans-Bold", 44, 250, 210, 40, err);
+  if (style) {
+    style->charFillStyle->trace = 1;
+    style->charFillStyle->traceStyle = NewLine(150, 20, 20, 2, EEVG_BUTT_END, EEVG_MITRE_JOIN, err);
+  }
+  if (!DrawLabel(drawing, style, 250, 495, "Outlined", err)) return 0;
+
+  /* Shadowed: blue serif letters over a grey shadow 3 pixels right and down. */
+  style = NewText("DejaVuSerif-Bold", 36, 40, 80, 200, err);
+  if (style) {
+    style->shadow = 1;
+    style->shadowPattern = eevg_FillPatternCreate(err);
+    if (style->shadowPattern) style->shadowPattern->color = NewColor(160, 160, 160, 255, err);
+    style->dropShadowX = 3;
+    style->dropShadowY = -3;
+  }
+  if (!DrawLabel(drawing, style, 20, 440, "Shadowed", err)) return 0;
+
+  /* Underlined, in the monospaced face, a line 2 pixels wide 4 pixels below the baseline. */
+  style = NewText("DejaVuSansMono", 24, 30, 120, 60, err);
+  if (style) {
+    style->underline = 1;
+    style->underlineStyle = NewLine(30, 120, 60, 2, EEVG_BUTT_END, EEVG_BUTT_JOIN, err);
+    style->underlineDist = 4;
+  }
+  if (!DrawLabel(drawing, style, 250, 440, "Underlined", err)) return 0;
+
+  /* Along a curve: an arc rising and falling over the right of the band. */
+  for (i = 0; i < 25; ++i) {
+    double a = PI * (0.85 - 0.7 * i / 24.0);
+    curve[2 * i] = 530 + 95 * cos(a);
+    curve[2 * i + 1] = 420 + 95 * sin(a);
+  }
+  style = NewText("DejaVuSans", 18, 120, 40, 160, err);
+  if (style) {
+    Efga_CoordinateBlock *block = NewPart(curve, 25, err);
+    style->xalign = EEVG_XCENTER;
+    if (block) eevg_DrawTextOnPolyLine(drawing, style, block, "along a curved line", err);
+    efga_CoordBlockDelete(block, NULL);
+  }
+  eevg_TextStyleFree(&style);
+  return Check(err, "the curved label");
+}
+
 int main(int argc, char **argv) {
   const char *output = argc > 1 ? argv[1] : "draw_shapes.png";
   Eerr_ErrorReport *err = NULL;
@@ -336,7 +421,8 @@ int main(int argc, char **argv) {
 
   if (!image) return 1;
   memset(image->rgb, 255, sizeof image->rgb);
-  /* The renderer reads the font list on NORIX_FONT_PATH when it starts; the example brings one. */
+  /* The renderer reads the font list on NORIX_FONT_PATH when it starts: the one of the DejaVu
+     faces that comes with the FreeType font server. */
   if (!getenv("NORIX_FONT_PATH")) setenv("NORIX_FONT_PATH", DRAW_SHAPES_FONT_DIR, 1);
   control = eevg_Init(&err);
   if (control) device = eevg_DeviceInfoCreate(&err);
@@ -360,7 +446,7 @@ int main(int argc, char **argv) {
     drawing = eevg_DrawingInit(control, device, world, io, &err);
   }
   if (drawing && Check(&err, "setting up the drawing")) {
-    ok = DrawShapes(drawing, &err);
+    ok = DrawShapes(drawing, &err) && DrawLabels(drawing, &err);
     eevg_DrawingEnd(drawing, &err);
     ok = Check(&err, "ending the drawing") && ok;
   } else {

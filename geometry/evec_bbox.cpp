@@ -7,7 +7,8 @@
 #include "eirf.h"
 #include "emsc.h"
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -67,30 +68,30 @@ void Fill(Evec_Bbox *box, const geo::Extent &e) {
 
 extern "C" {
 
-Evec_Coord *evec_CoordCreate(Eerr_ErrorReport **err) {
+Evec_Coord *evec_CoordCreate(Eerr_ErrorReport **err) try {
   geo::Clear(err);
   return static_cast<Evec_Coord *>(emsc_HeapMalloc(sizeof(Evec_Coord)));
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void evec_CoordDelete(Evec_Coord *coord, Eerr_ErrorReport **err) {
+void evec_CoordDelete(Evec_Coord *coord, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   emsc_HeapFree(coord);
-}
+} TAVIRON_GUARD_VOID(err)
 
-Evec_Bbox *evec_BboxCreate(Eerr_ErrorReport **err) {
+Evec_Bbox *evec_BboxCreate(Eerr_ErrorReport **err) try {
   geo::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Evec_Bbox *box = egda_BaseDataCreate(2, 2, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, &inner);
   eerr_DeleteErrorReportEx(&inner);
   return box;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void evec_BboxDelete(Evec_Bbox *box, Eerr_ErrorReport **err) {
+void evec_BboxDelete(Evec_Bbox *box, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   egda_BaseDataDelete(box, nullptr);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void evec_BboxCopy(Evec_Bbox *destination, const Evec_Bbox *source, Eerr_ErrorReport **err) {
+void evec_BboxCopy(Evec_Bbox *destination, const Evec_Bbox *source, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsBox(destination) || !IsBox(source)) {
     geo::Report(err, "evec_BboxCopy", __LINE__, "Bad parms to %s", "evec_BboxCopy");
@@ -99,9 +100,9 @@ void evec_BboxCopy(Evec_Bbox *destination, const Evec_Bbox *source, Eerr_ErrorRe
   const geo::Steps from(*source), to(*destination);
   to.Set(0, from.X(0), from.Y(0));
   to.Set(1, from.X(1), from.Y(1));
-}
+} TAVIRON_GUARD_VOID(err)
 
-void evec_BboxPrint(const Egda_BaseData *matrix, Eerr_ErrorReport **err) {
+void evec_BboxPrint(const Egda_BaseData *matrix, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!geo::IsCoordMatrix(matrix, 0)) {
     geo::Report(err, "evec_BboxPrint", __LINE__, "Bad parms to %s", "evec_BboxPrint");
@@ -114,9 +115,9 @@ void evec_BboxPrint(const Egda_BaseData *matrix, Eerr_ErrorReport **err) {
     for (int32_t j = 0; j < minors; ++j)
       efio_Printf("%f\n", geo::Load(matrix->origin + std::ptrdiff_t{i} * matrix->pitch +
                                     std::ptrdiff_t{j} * 8));
-}
+} TAVIRON_GUARD_VOID(err)
 
-Eirf_Rectangle *evec_FormBboxRectangle(const Evec_Bbox *box, Eerr_ErrorReport **err) {
+Eirf_Rectangle *evec_FormBboxRectangle(const Evec_Bbox *box, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsBox(box)) {
     geo::Report(err, "evec_FormBboxRectangle", __LINE__, "Bad parms to %s",
@@ -130,9 +131,9 @@ Eirf_Rectangle *evec_FormBboxRectangle(const Evec_Bbox *box, Eerr_ErrorReport **
       eirf_RectangleCreate(single(v.X(0)), single(v.X(1)), single(v.Y(0)), single(v.Y(1)), &inner);
   eerr_DeleteErrorReportEx(&inner);
   return rectangle;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Evec_Bbox *evec_FormRectangleBbox(const Eirf_Rectangle *rectangle, Eerr_ErrorReport **err) {
+Evec_Bbox *evec_FormRectangleBbox(const Eirf_Rectangle *rectangle, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!rectangle) {
     geo::Report(err, "evec_FormRectangleBbox", __LINE__, "Bad parms to %s",
@@ -143,10 +144,10 @@ Evec_Bbox *evec_FormRectangleBbox(const Eirf_Rectangle *rectangle, Eerr_ErrorRep
   if (!box) return nullptr;
   Fill(box, {rectangle->left, rectangle->top, rectangle->right, rectangle->bottom});
   return box;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t evec_BboxIntersectBbox(const Evec_Bbox *a, const Evec_Bbox *b, Evec_Bbox *output,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsBox(a) || !IsBox(b) || (output && !IsBox(output))) {
     geo::Report(err, "evec_BboxIntersectBbox", __LINE__, "Bad parms to %s",
@@ -155,9 +156,9 @@ int32_t evec_BboxIntersectBbox(const Evec_Bbox *a, const Evec_Bbox *b, Evec_Bbox
   }
   // Without an output box the call is a pure test: nothing needs to be made.
   return Intersect(*a, *b, output);
-}
+} TAVIRON_GUARD(err, 0)
 
-int32_t evec_BboxOverlapBbox(const Evec_Bbox *a, const Evec_Bbox *b, Eerr_ErrorReport **err) {
+int32_t evec_BboxOverlapBbox(const Evec_Bbox *a, const Evec_Bbox *b, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsBox(a) || !IsBox(b)) {
     geo::Report(err, "evec_BboxOverlapBbox", __LINE__, "Bad parms to %s", "evec_BboxOverlapBbox");
@@ -168,10 +169,10 @@ int32_t evec_BboxOverlapBbox(const Evec_Bbox *a, const Evec_Bbox *b, Eerr_ErrorR
                              {vb.X(0), vb.Y(0), vb.X(1), vb.Y(1)})
              ? 1
              : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_BboxIntersectClipWind(const ClipWind *window, const Evec_Bbox *box,
-                                   Evec_Bbox *output, Eerr_ErrorReport **err) {
+                                   Evec_Bbox *output, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   int32_t result = 1;
   if (!window || window->count <= 0) return result;
@@ -183,9 +184,9 @@ int32_t evec_BboxIntersectClipWind(const ClipWind *window, const Evec_Bbox *box,
   for (int32_t i = 0; i < window->count && result == 1; ++i)
     result = evec_BboxIntersectBbox(window->boxes[i], box, output, err);
   return result;
-}
+} TAVIRON_GUARD(err, 0)
 
-Evec_Bbox *evec_BboxUnionBbox(const Evec_Bbox *a, const Evec_Bbox *b, Eerr_ErrorReport **err) {
+Evec_Bbox *evec_BboxUnionBbox(const Evec_Bbox *a, const Evec_Bbox *b, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if ((!a && !b) || (a && !IsBox(a)) || (b && !IsBox(b))) {
     geo::Report(err, "evec_BboxUnionBbox", __LINE__, "Bad parms to %s", "evec_BboxUnionBbox");
@@ -208,10 +209,10 @@ Evec_Bbox *evec_BboxUnionBbox(const Evec_Bbox *a, const Evec_Bbox *b, Eerr_Error
     for (int k = 0; k < 4; ++k) geo::Store(result->origin + 8 * k, geo::Load(one.origin + 8 * k));
   }
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Evec_Bbox *evec_GetBboxFromMatrixN(Evec_Bbox *box, const Egda_BaseData *matrix, int32_t n,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char kReporter[] = "evec_GetBboxFromMatrix";
   if (n <= 0) {
@@ -233,20 +234,20 @@ Evec_Bbox *evec_GetBboxFromMatrixN(Evec_Bbox *box, const Egda_BaseData *matrix, 
   }
   Fill(result, geo::ExtentOf(geo::Steps(*matrix), n));
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Evec_Bbox *evec_GetBboxFromMatrix(Evec_Bbox *box, const Egda_BaseData *matrix,
-                                  Eerr_ErrorReport **err) {
+                                  Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!geo::IsCoordMatrix(matrix)) {
     geo::Report(err, "evec_GetBboxFromMatrix", 2, "Invalid input matrix");
     return nullptr;
   }
   return evec_GetBboxFromMatrixN(box, matrix, matrix->columns, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Evec_Bbox *evec_GetBboxFromCoordBlock(const Efga_CoordinateBlock *block, Evec_Bbox *box,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char kReporter[] = "evec_GetBboxFromCoordBlock";
   if (!block || block->count <= 0 || !block->parts || !geo::IsCoordMatrix(block->parts[0], 2, 1) ||
@@ -274,9 +275,9 @@ Evec_Bbox *evec_GetBboxFromCoordBlock(const Efga_CoordinateBlock *block, Evec_Bb
   }
   Fill(result, e);
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-ClipWind *evec_ClipWindCreate(int32_t count, Eerr_ErrorReport **err) {
+ClipWind *evec_ClipWindCreate(int32_t count, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   auto *window = static_cast<ClipWind *>(emsc_HeapMalloc(sizeof(ClipWind)));
   if (!window) {
@@ -294,32 +295,32 @@ ClipWind *evec_ClipWindCreate(int32_t count, Eerr_ErrorReport **err) {
     }
   }
   return window;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void evec_ClipWindDelete(ClipWind *window, Eerr_ErrorReport **err) {
+void evec_ClipWindDelete(ClipWind *window, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!window) return;
   if (window->boxes)
     for (int32_t i = 0; i < window->count; ++i) egda_BaseDataDelete(window->boxes[i], nullptr);
   emsc_HeapFree(window->boxes);
   emsc_HeapFree(window);
-}
+} TAVIRON_GUARD_VOID(err)
 
 int32_t evec_CoordInClipWind(const ClipWind *window, const Evec_Coord *coord,
-                             Eerr_ErrorReport **err) {
+                             Eerr_ErrorReport **err) try {
   geo::Clear(err);
   return InWindow(window, coord, 0.0) ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_CoordInClipWindWithBufferDistance(const ClipWind *window, const Evec_Coord *coord,
-                                               double distance, Eerr_ErrorReport **err) {
+                                               double distance, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   return InWindow(window, coord, std::fabs(distance)) ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ClipLine(double *x0, double *y0, double *x1, double *y1, const Egda_BaseData *window,
-                      Eerr_ErrorReport **err) {
+                      Eerr_ErrorReport **err) try {
   return efga_ClipLine(x0, y0, x1, y1, window, err);
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

@@ -4,7 +4,8 @@
 #include <cmath>
 
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -173,21 +174,21 @@ bool IsPointMatrix(const Egda_BaseData *point) {
 extern "C" {
 
 int32_t evec_CoordInsideConvexPolygon(const Evec_Coord *coord, const Egda_BaseData *polygon,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!coord || !geo::IsCoordMatrix(polygon)) return 0;
   return InsideConvex(geo::Stored(*polygon), coord->x, coord->y) ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_CoordInsideConcavePolygon(const Evec_Coord *coord, const Egda_BaseData *polygon,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!coord || !geo::IsCoordMatrix(polygon)) return 0;
   return InsideConcave(geo::Stored(*polygon), coord->x, coord->y) ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_CoordInsideEllipse(const Evec_Coord *coord, const Egda_BaseData *ellipseBox,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!coord) {
     geo::Report(err, "evec_CoordInsideEllipse", 1, "Invalid input coord");
@@ -198,10 +199,10 @@ int32_t evec_CoordInsideEllipse(const Evec_Coord *coord, const Egda_BaseData *el
     return 0;
   }
   return InsideEllipse(EllipseOf(*ellipseBox), coord->x, coord->y) ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_CoordNearPoint(const Egda_BaseData *point, const Efga_CoordinateBlock *points,
-                            double tolerance, Eerr_ErrorReport **err) {
+                            double tolerance, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsPointMatrix(point)) {
     geo::Report(err, "evec_CoordNearPoint", 1, "Invalid input coord");
@@ -223,10 +224,10 @@ int32_t evec_CoordNearPoint(const Egda_BaseData *point, const Efga_CoordinateBlo
     }
   }
   return 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_CoordNearPolyline(const Egda_BaseData *point, const Efga_CoordinateBlock *lines,
-                               int32_t closed, double tolerance, Eerr_ErrorReport **err) {
+                               int32_t closed, double tolerance, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsPointMatrix(point)) {
     geo::Report(err, "evec_CoordNearPolyline", 1, "Invalid input coord");
@@ -260,52 +261,52 @@ int32_t evec_CoordNearPolyline(const Egda_BaseData *point, const Efga_Coordinate
     }
   }
   return 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ArcInsideConvexPolygon(const Egda_BaseData *arc, const Egda_BaseData *polygon,
-                                    Eerr_ErrorReport **err) {
+                                    Eerr_ErrorReport **err) try {
   return ArcInside("evec_ArcInsideConvexPolygon", arc, polygon, Shape::Convex, err);
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ArcInsideConcavePolygon(const Egda_BaseData *arc, const Egda_BaseData *polygon,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   return ArcInside("evec_ArcInsideConcavePolygon", arc, polygon, Shape::Concave, err);
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ArcInsideEllipse(const Egda_BaseData *arc, const Egda_BaseData *ellipseBox,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   return ArcInside("evec_ArcInsideEllipse", arc, ellipseBox, Shape::Ellipse, err);
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ArcEntirelyInsideConcavePolygon(const Egda_BaseData *arc,
                                              const Egda_BaseData *polygon,
-                                             Eerr_ErrorReport **err) {
+                                             Eerr_ErrorReport **err) try {
   if (!ArcInside("evec_ArcEntirelyInsideConcavePolygon", arc, polygon, Shape::Concave, err))
     return 0;
   const geo::Steps a(*arc), outline(*polygon);
   for (int32_t k = 1; k < a.n; ++k)
     if (geo::SegmentCrossesArc(a.X(k - 1), a.Y(k - 1), a.X(k), a.Y(k), outline)) return 0;
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ArcPartiallyInsideConvexPolygon(const Egda_BaseData *arc,
                                              const Egda_BaseData *polygon,
-                                             Eerr_ErrorReport **err) {
+                                             Eerr_ErrorReport **err) try {
   return ArcPartiallyInside("evec_ArcPartiallyInsideConvexPolygon", arc, polygon, Shape::Convex,
                             err);
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ArcPartiallyInsideConcavePolygon(const Egda_BaseData *arc,
                                               const Egda_BaseData *polygon,
-                                              Eerr_ErrorReport **err) {
+                                              Eerr_ErrorReport **err) try {
   return ArcPartiallyInside("evec_ArcPartiallyInsideConcavePolygon", arc, polygon,
                             Shape::Concave, err);
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ArcPartiallyInsideEllipse(const Egda_BaseData *arc, const Egda_BaseData *ellipseBox,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   return ArcPartiallyInside("evec_ArcPartiallyInsideEllipse", arc, ellipseBox, Shape::Ellipse,
                             err);
-}
+} TAVIRON_GUARD(err, 0)
 
 } // extern "C"

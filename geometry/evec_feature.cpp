@@ -4,7 +4,8 @@
 
 #include "emsc.h"
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -60,22 +61,24 @@ template <class List> void DeleteList(List *list, Eerr_ErrorReport **err) {
 
 extern "C" {
 
-Evec_NodeRecord *evec_NodeCreate(Eerr_ErrorReport **err) {
+Evec_NodeRecord *evec_NodeCreate(Eerr_ErrorReport **err) try {
   return CreateWithCoord<Evec_NodeRecord>(err);
-}
-Evec_PointRecord *evec_PointCreate(Eerr_ErrorReport **err) {
+} TAVIRON_GUARD(err, nullptr)
+Evec_PointRecord *evec_PointCreate(Eerr_ErrorReport **err) try {
   return CreateWithCoord<Evec_PointRecord>(err);
-}
-void evec_NodeDelete(Evec_NodeRecord *node, Eerr_ErrorReport **err) { DeleteWithCoord(node, err); }
-void evec_PointDelete(Evec_PointRecord *point, Eerr_ErrorReport **err) {
+} TAVIRON_GUARD(err, nullptr)
+void evec_NodeDelete(Evec_NodeRecord *node, Eerr_ErrorReport **err) try { DeleteWithCoord(node, err); } TAVIRON_GUARD_VOID(err)
+void evec_PointDelete(Evec_PointRecord *point, Eerr_ErrorReport **err) try {
   DeleteWithCoord(point, err);
-}
+} TAVIRON_GUARD_VOID(err)
 
 #define EVEC_FEATURE_LIST(Kind, Type)                                                              \
-  Type *evec_##Kind##ListCreate(int32_t count, Eerr_ErrorReport **err) {                          \
+  Type *evec_##Kind##ListCreate(int32_t count, Eerr_ErrorReport **err) try {                      \
     return CreateList<Type>(count, err);                                                           \
-  }                                                                                                \
-  void evec_##Kind##ListDelete(Type *list, Eerr_ErrorReport **err) { DeleteList(list, err); }
+  } TAVIRON_GUARD(err, nullptr)                                                                    \
+  void evec_##Kind##ListDelete(Type *list, Eerr_ErrorReport **err) try {                          \
+    DeleteList(list, err);                                                                         \
+  } TAVIRON_GUARD_VOID(err)
 
 EVEC_FEATURE_LIST(Node, Evec_NodeList)
 EVEC_FEATURE_LIST(Arc, Evec_ArcList)

@@ -5,7 +5,8 @@
 #include <numbers>
 
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -98,7 +99,7 @@ int32_t ClosestSegment(const geo::Steps &arc, double px, double py) {
 extern "C" {
 
 int32_t evec_IntersectSegments(const Egda_BaseData *segmentOne, const Egda_BaseData *segmentTwo,
-                               Evec_Coord *crossing, Eerr_ErrorReport **err) {
+                               Evec_Coord *crossing, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsSegment(segmentOne)) {
     geo::Report(err, "evec_IntersectSegments", 1, "Invalid input segment one");
@@ -117,10 +118,10 @@ int32_t evec_IntersectSegments(const Egda_BaseData *segmentOne, const Egda_BaseD
     crossing->y = cy;
   }
   return cls;
-}
+} TAVIRON_GUARD(err, 0)
 
 double evec_AngleBetweenSegments(const Egda_BaseData *segmentOne,
-                                 const Egda_BaseData *segmentTwo, Eerr_ErrorReport **err) {
+                                 const Egda_BaseData *segmentTwo, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsSegment(segmentOne)) {
     geo::Report(err, "evec_AngleBetweenSegments", 1, "Invalid input segment one");
@@ -133,10 +134,10 @@ double evec_AngleBetweenSegments(const Egda_BaseData *segmentOne,
   const geo::Steps a(*segmentOne), b(*segmentTwo);
   return DirectionAngle(a.X(1) - a.X(0), a.Y(1) - a.Y(0)) -
          DirectionAngle(b.X(1) - b.X(0), b.Y(1) - b.Y(0));
-}
+} TAVIRON_GUARD(err, 0.0)
 
 double evec_PointDistanceToSegment(const Evec_Coord *point, const Egda_BaseData *segment,
-                                   double *distance, Evec_Coord *nearest, Eerr_ErrorReport **err) {
+                                   double *distance, Evec_Coord *nearest, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsSegment(segment)) {
     geo::Report(err, "evec_PointDistanceToSegment", 1, "Invalid input segment");
@@ -164,17 +165,17 @@ double evec_PointDistanceToSegment(const Evec_Coord *point, const Egda_BaseData 
     nearest->y = ny;
   }
   return t;
-}
+} TAVIRON_GUARD(err, -1.0)
 
 double evec_DistanceBetweenTwoPoints(const Evec_Coord *a, const Evec_Coord *b,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!a || !b) return -1.0;
   const double dx = b->x - a->x, dy = b->y - a->y;
   return std::sqrt(dx * dx + dy * dy);
-}
+} TAVIRON_GUARD(err, -1.0)
 
-double evec_LengthOfArc(const Egda_BaseData *arc, Eerr_ErrorReport **err) {
+double evec_LengthOfArc(const Egda_BaseData *arc, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsArc(arc)) {
     geo::Report(err, "evec_LengthOfArc", 1, "Invalid input arc");
@@ -187,10 +188,10 @@ double evec_LengthOfArc(const Egda_BaseData *arc, Eerr_ErrorReport **err) {
     length += std::sqrt(dx * dx + dy * dy);
   }
   return length;
-}
+} TAVIRON_GUARD(err, 0.0)
 
 int32_t evec_FindClosestSegmentOfArc(const Egda_BaseData *arc, const Evec_Coord *point,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsArc(arc)) {
     geo::Report(err, "evec_FindClosestSegmentOfArc", 1, "Invalid input arc");
@@ -201,10 +202,10 @@ int32_t evec_FindClosestSegmentOfArc(const Egda_BaseData *arc, const Evec_Coord 
     return 0;
   }
   return ClosestSegment(geo::Steps(*arc), point->x, point->y);
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ExtendSegmentToArc(const Egda_BaseData *arc, Egda_BaseData *segment,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsArc(arc)) {
     geo::Report(err, "evec_ExtendSegmentToArc", 1, "Invalid input arc");
@@ -222,10 +223,10 @@ int32_t evec_ExtendSegmentToArc(const Egda_BaseData *arc, Egda_BaseData *segment
   if (cls != 4 && cls != 5) return 0;
   s.Set(0, cx, cy);
   return k;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_SegmentIntersectsArc(const Egda_BaseData *segment, const Egda_BaseData *arc,
-                                  Eerr_ErrorReport **err) {
+                                  Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsSegment(segment)) {
     geo::Report(err, "evec_SegmentIntersectsArc", 1, "Invalid input segment");
@@ -237,10 +238,10 @@ int32_t evec_SegmentIntersectsArc(const Egda_BaseData *segment, const Egda_BaseD
   }
   const geo::Steps s(*segment);
   return geo::SegmentCrossesArc(s.X(0), s.Y(0), s.X(1), s.Y(1), geo::Steps(*arc));
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t evec_ArcIntersectsArc(const Egda_BaseData *arcA, const Egda_BaseData *arcB,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsArc(arcA)) {
     geo::Report(err, "evec_ArcIntersectsArc", 1, "Invalid input arc");
@@ -255,6 +256,6 @@ int32_t evec_ArcIntersectsArc(const Egda_BaseData *arcA, const Egda_BaseData *ar
   for (int32_t k = 1; k < a.n; ++k)
     if (geo::SegmentCrossesArc(a.X(k - 1), a.Y(k - 1), a.X(k), a.Y(k), b)) return 1;
   return 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 } // extern "C"

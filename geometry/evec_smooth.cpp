@@ -6,7 +6,8 @@
 #include "efga.h"
 #include "emsc.h"
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -123,7 +124,7 @@ int32_t PointCount(double count) {
 extern "C" {
 
 Evec_Coord *evec_DensifyPointOfArc(const Egda_BaseData *arc, double distance,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!IsArc(arc, 2)) {
     geo::Report(err, "evec_DensifyPointOfArc", 1, "Invalid input arc");
@@ -146,10 +147,10 @@ Evec_Coord *evec_DensifyPointOfArc(const Egda_BaseData *arc, double distance,
   coord->x = p.x;
   coord->y = p.y;
   return coord;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Evec_Coord *evec_SplinePointOfArc(const Egda_BaseData *arc, double distance,
-                                  Eerr_ErrorReport **err) {
+                                  Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char kReporter[] = "evec_SplinePointOfArc";
   if (!IsArc(arc, 3)) {
@@ -238,9 +239,9 @@ Evec_Coord *evec_SplinePointOfArc(const Egda_BaseData *arc, double distance,
   coord->x = result.x;
   coord->y = result.y;
   return coord;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Egda_BaseData *evec_SplineArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) {
+Egda_BaseData *evec_SplineArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char kReporter[] = "evec_SplineArc";
   if (!IsArc(arc, 2)) {
@@ -339,9 +340,9 @@ Egda_BaseData *evec_SplineArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorRe
   egda_BaseDataDelete(scratch, nullptr);
   egda_BaseDataDelete(weeded, nullptr);
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Egda_BaseData *evec_DensifyArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) {
+Egda_BaseData *evec_DensifyArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   static const char kReporter[] = "evec_DensifyArc";
   if (!IsArc(arc, 2)) {
@@ -403,10 +404,10 @@ Egda_BaseData *evec_DensifyArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorR
   geo::SetColumns(work, written);
   evec_WeedMatrix(0.0, work, nullptr);
   return work;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *evec_DivideEllipseIntoAnArc(int32_t step, const Egda_BaseData *ellipseBox,
-                                           Eerr_ErrorReport **err) {
+                                           Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (step == 360 || step <= 0) return nullptr;
   if (!geo::IsCoordMatrix(ellipseBox, 2, 2) || ellipseBox->columns != 2) {
@@ -426,10 +427,10 @@ Egda_BaseData *evec_DivideEllipseIntoAnArc(int32_t step, const Egda_BaseData *el
   geo::EllipseVertices(step, box.X(0), box.Y(0), box.X(1), box.Y(1),
                        reinterpret_cast<double *>(result->origin));
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *evec_JoinArcs(void *unused, const Egda_BaseData *arcA, const Egda_BaseData *arcB,
-                             Eerr_ErrorReport **err) {
+                             Eerr_ErrorReport **err) try {
   (void)unused;
   geo::Clear(err);
   static const char kReporter[] = "evec_JoinArcs";
@@ -470,6 +471,6 @@ Egda_BaseData *evec_JoinArcs(void *unused, const Egda_BaseData *arcA, const Egda
     return nullptr;
   }
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -7,7 +7,8 @@
 #include "efga.h"
 #include "emsc.h"
 #include "evec.h"
-#include "evec_private.h"
+#include "evec_internal.h"
+#include "guard.h"
 
 namespace geo = taviron::geometry;
 
@@ -82,13 +83,13 @@ bool Before(const Span &a, const Span &b) {
 
 extern "C" {
 
-void evec_WeedMatrix(double tolerance, Egda_BaseData *matrix, Eerr_ErrorReport **err) {
+void evec_WeedMatrix(double tolerance, Egda_BaseData *matrix, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!geo::IsCoordMatrix(matrix)) return;
   geo::SetColumns(matrix, Weed(geo::Steps(*matrix), tolerance));
-}
+} TAVIRON_GUARD_VOID(err)
 
-Egda_BaseData *evec_WeedArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) {
+Egda_BaseData *evec_WeedArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!layer) {
     geo::Report(err, "evec_WeedArc", 2, "Invalid input MVS");
@@ -106,10 +107,10 @@ Egda_BaseData *evec_WeedArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorRepo
   }
   evec_WeedMatrix(layer->weed, copy, nullptr);
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_CoordinateBlock *evec_WeedPolygon(MVS *layer, const Efga_CoordinateBlock *rings,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!rings || rings->count <= 0 || !rings->parts) {
     geo::Report(err, "evec_WeedPolygon", 1, "Invalid input coordBlock");
@@ -155,9 +156,9 @@ Efga_CoordinateBlock *evec_WeedPolygon(MVS *layer, const Efga_CoordinateBlock *r
   }
   efga_CoordBlockDelete(copy, nullptr);
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void evec_GeneralizeMatrix(double tolerance, Egda_BaseData *matrix, Eerr_ErrorReport **err) {
+void evec_GeneralizeMatrix(double tolerance, Egda_BaseData *matrix, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!geo::IsCoordMatrix(matrix) || matrix->columns <= 2) return;
   const geo::Steps v(*matrix);
@@ -199,9 +200,9 @@ void evec_GeneralizeMatrix(double tolerance, Egda_BaseData *matrix, Eerr_ErrorRe
     }
   geo::SetColumns(matrix, keptCount);
   emsc_HeapFree(block);
-}
+} TAVIRON_GUARD_VOID(err)
 
-Egda_BaseData *evec_GeneralizeArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) {
+Egda_BaseData *evec_GeneralizeArc(MVS *layer, const Egda_BaseData *arc, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   if (!layer) {
     geo::Report(err, "evec_GeneralizeArc", 3, "Invalid input MVS");
@@ -224,6 +225,6 @@ Egda_BaseData *evec_GeneralizeArc(MVS *layer, const Egda_BaseData *arc, Eerr_Err
     return nullptr;
   }
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -8,7 +8,7 @@
 
 #include "eevg.h"
 #include "eevg_htf.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "internal.h"
 
 namespace lower = taviron::lower;
@@ -506,7 +506,7 @@ int32_t eevg_TracePolygon(Eevg_Drawing *drawing, int32_t ringCount, const int32_
 extern "C" {
 
 int32_t eevg_Clip(int32_t *x0, int32_t *y0, int32_t *x1, int32_t *y1, int32_t xMin, int32_t yMin,
-                  int32_t xMax, int32_t yMax, int32_t *swapCount, int32_t *clipped) {
+                  int32_t xMax, int32_t yMax, int32_t *swapCount, int32_t *clipped) try {
   *swapCount = 0;
   *clipped = 0;
   auto code = [&](int32_t x, int32_t y) {
@@ -537,6 +537,6 @@ int32_t eevg_Clip(int32_t *x0, int32_t *y0, int32_t *x1, int32_t *y1, int32_t xM
     *clipped = 1;
   }
   return 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"

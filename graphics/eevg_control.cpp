@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "epmg.h"
 #include "internal.h"
@@ -76,7 +76,7 @@ double PreferredMitreLimit() { return preferences.mitreLimit; }
 
 extern "C" {
 
-Eevg_Control *eevg_Init(Eerr_ErrorReport **err) {
+Eevg_Control *eevg_Init(Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_Init";
   lower::Clear(err);
   BuildPreferences();
@@ -103,26 +103,26 @@ Eevg_Control *eevg_Init(Eerr_ErrorReport **err) {
   record->loadedFontsUsed = 0;
   control = record;
   return control;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_Free(Eevg_Control **record, Eerr_ErrorReport **err) {
+void eevg_Free(Eevg_Control **record, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (record) *record = nullptr;
-}
+} TAVIRON_GUARD_VOID(err)
 
-Eevg_DeviceInfo *eevg_DeviceInfoCreate(Eerr_ErrorReport **err) {
+Eevg_DeviceInfo *eevg_DeviceInfoCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *device = static_cast<Eevg_DeviceInfo *>(emsc_HeapMalloc(sizeof(Eevg_DeviceInfo)));
   if (device) device->lineWidthUnit = 2;
   return device;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_DeviceInfoFree(Eevg_DeviceInfo **device) {
+void eevg_DeviceInfoFree(Eevg_DeviceInfo **device) try {
   if (!device || !*device) return;
   emsc_HeapFreeEx(device);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Eevg_WorldInfo *eevg_WorldInfoCreate(Eerr_ErrorReport **err) {
+Eevg_WorldInfo *eevg_WorldInfoCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *world = static_cast<Eevg_WorldInfo *>(emsc_HeapMalloc(sizeof(Eevg_WorldInfo)));
   if (!world) {
@@ -136,13 +136,13 @@ Eevg_WorldInfo *eevg_WorldInfoCreate(Eerr_ErrorReport **err) {
     return nullptr;
   }
   return world;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_WorldInfoFree(Eevg_WorldInfo **world) {
+void eevg_WorldInfoFree(Eevg_WorldInfo **world) try {
   if (!world || !*world) return;
   eevg_CoordFree(&(*world)->lowerLeft);
   eevg_CoordFree(&(*world)->upperRight);
   emsc_HeapFreeEx(world);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"

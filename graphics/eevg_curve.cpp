@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <cstdlib>
 
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "internal.h"
 
@@ -236,47 +237,47 @@ void BreakD(const double *p, double t, double *out) {
 
 extern "C" {
 
-void CVBezierToPoly(const int32_t p[4], int32_t c[4]) {
+void CVBezierToPoly(const int32_t p[4], int32_t c[4]) try {
   // Wrapping arithmetic: the coefficients of curves beyond the 32-bit range are not defined.
   uint32_t u[4] = {static_cast<uint32_t>(p[0]), static_cast<uint32_t>(p[1]),
                    static_cast<uint32_t>(p[2]), static_cast<uint32_t>(p[3])};
   uint32_t r[4];
   BezierToPoly(u, r);
   for (int i = 0; i < 4; ++i) c[i] = static_cast<int32_t>(r[i]);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void CVBezierToPolyD(const double p[4], double c[4]) { BezierToPoly(p, c); }
+void CVBezierToPolyD(const double p[4], double c[4]) try { BezierToPoly(p, c); } TAVIRON_GUARD_QUIET_VOID
 
-long double CVPolyVal(int32_t n, const int32_t *c, double x) { return PolyVal(n, c, x); }
+long double CVPolyVal(int32_t n, const int32_t *c, double x) try { return PolyVal(n, c, x); } TAVIRON_GUARD_QUIET(std::numeric_limits<double>::quiet_NaN())
 
-long double CVPolyValD(int32_t n, const double *c, double x) { return PolyVal(n, c, x); }
+long double CVPolyValD(int32_t n, const double *c, double x) try { return PolyVal(n, c, x); } TAVIRON_GUARD_QUIET(std::numeric_limits<double>::quiet_NaN())
 
-int32_t CVPolyDerivative(int32_t n, const int32_t *c, int32_t *d) {
+int32_t CVPolyDerivative(int32_t n, const int32_t *c, int32_t *d) try {
   for (int32_t i = 1; i <= n; ++i)
     d[i - 1] = static_cast<int32_t>(static_cast<uint32_t>(i) * static_cast<uint32_t>(c[i]));
   return n + 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void CVPolyDerivativeD(int32_t n, const double *c, double *d) {
+void CVPolyDerivativeD(int32_t n, const double *c, double *d) try {
   for (int32_t i = 1; i <= n; ++i) d[i - 1] = i * c[i];
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t CVQuadRoot(const int32_t c[3], double roots[2]) { return QuadRoot(c, roots); }
+int32_t CVQuadRoot(const int32_t c[3], double roots[2]) try { return QuadRoot(c, roots); } TAVIRON_GUARD_QUIET(0)
 
-int32_t CVQuadRootD(const double c[3], double roots[2]) { return QuadRoot(c, roots); }
+int32_t CVQuadRootD(const double c[3], double roots[2]) try { return QuadRoot(c, roots); } TAVIRON_GUARD_QUIET(0)
 
 double CVPolyRoot(int32_t n, const int32_t *c, const int32_t *d, double x, int32_t limit,
-                  double tolerance, int32_t *found) {
+                  double tolerance, int32_t *found) try {
   return PolyRoot(n, c, d, x, limit, tolerance, found);
-}
+} TAVIRON_GUARD_QUIET(std::numeric_limits<double>::quiet_NaN())
 
 double CVPolyRootD(int32_t n, const double *c, const double *d, double x, int32_t limit,
-                   double tolerance, int32_t *found) {
+                   double tolerance, int32_t *found) try {
   return PolyRoot(n, c, d, x, limit, tolerance, found);
-}
+} TAVIRON_GUARD_QUIET(std::numeric_limits<double>::quiet_NaN())
 
 int32_t CVFindCuts(double x1, double y1, double x2, double y2, const double cx[4],
-                   const double cy[4], double t[3]) {
+                   const double cy[4], double t[3]) try {
   const double dx = x2 - x1, dy = y1 - y2;
   const double k[4] = {dx * cy[0] + dy * cx[0] - (x1 * dy + y1 * dx), dy * cx[1] + dx * cy[1],
                        dy * cx[2] + dx * cy[2], dy * cx[3] + dx * cy[3]};
@@ -319,9 +320,9 @@ int32_t CVFindCuts(double x1, double y1, double x2, double y2, const double cx[4
   }
   std::sort(t, t + found);
   return found;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void CVBreak(const int32_t p[4], double t, int32_t out[7]) {
+void CVBreak(const int32_t p[4], double t, int32_t out[7]) try {
   const double pd[4] = {static_cast<double>(p[0]), static_cast<double>(p[1]),
                         static_cast<double>(p[2]), static_cast<double>(p[3])};
   double c[4];
@@ -338,15 +339,15 @@ void CVBreak(const int32_t p[4], double t, int32_t out[7]) {
   out[4] = TruncateToInt32(b + 0.3333333 * (1 - t) * slope);
   out[5] = TruncateToInt32(pd[3] - (1 - t) * (pd[3] - pd[2]));
   out[6] = p[3];
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void CVBreakD(const double p[4], double t, double out[7]) {
+void CVBreakD(const double p[4], double t, double out[7]) try {
   const double copy[4] = {p[0], p[1], p[2], p[3]};
   BreakD(copy, t, out);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 int32_t CVCut(double x1, double y1, double x2, double y2, const double px[4], const double py[4],
-              double tolerance, double *outX, double *outY) {
+              double tolerance, double *outX, double *outY) try {
   double cx[4], cy[4];
   BezierToPoly(px, cx);
   BezierToPoly(py, cy);
@@ -371,10 +372,10 @@ int32_t CVCut(double x1, double y1, double x2, double y2, const double px[4], co
     for (int32_t j = i + 1; j < kept; ++j) t[j] = rest > 0 ? (t[j] - t[i]) / rest : 1;
   }
   return kept + 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t UTPointInRect(double x, double y, double xMin, double yMin, double xMax, double yMax) {
+int32_t UTPointInRect(double x, double y, double xMin, double yMin, double xMax, double yMax) try {
   return xMin <= x && x <= xMax && yMin <= y && y <= yMax ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"

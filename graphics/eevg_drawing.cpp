@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "efio.h"
 #include "emsc.h"
 #include "internal.h"
@@ -119,7 +119,7 @@ extern "C" {
 
 Eevg_Drawing *eevg_DrawingInit(Eevg_Control *control, Eevg_DeviceInfo *device,
                                Eevg_WorldInfo *world, Eevg_GrIOInfo *grIOInfo,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawingInit";
   lower::Clear(err);
   if (!control) {
@@ -274,9 +274,9 @@ Eevg_Drawing *eevg_DrawingInit(Eevg_Control *control, Eevg_DeviceInfo *device,
   drawing->opaqueFallback =
       (!grIOInfo->putSpan && !grIOInfo->putPixelOpacity && !grIOInfo->putVectorOpacity) ? 1 : 0;
   return drawing;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t eevg_DrawingEnd(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
+int32_t eevg_DrawingEnd(Eevg_Drawing *drawing, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!drawing) {
     lower::Report(err, "eevg_DrawingEnd", 1, kNullDrawing);
@@ -291,9 +291,9 @@ int32_t eevg_DrawingEnd(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
   if (drawing->grIOInfo && drawing->grIOInfo->drawingEnd)
     return drawing->grIOInfo->drawingEnd(drawing->grIOInfo->userData, err);
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-void eevg_DrawingFree(Eevg_Drawing **drawing, Eerr_ErrorReport **err) {
+void eevg_DrawingFree(Eevg_Drawing **drawing, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!drawing || !*drawing) {
     lower::Report(err, "eevg_DrawingFree", 1, kNullDrawing);
@@ -305,9 +305,9 @@ void eevg_DrawingFree(Eevg_Drawing **drawing, Eerr_ErrorReport **err) {
     efio_FileUnlink((*drawing)->stripFileName, nullptr);
   FreeDrawing(*drawing);
   *drawing = nullptr;
-}
+} TAVIRON_GUARD_VOID(err)
 
-uint8_t *eevg_DrawingGetScanLineBuf(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
+uint8_t *eevg_DrawingGetScanLineBuf(Eevg_Drawing *drawing, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawingGetScanLineBuf";
   lower::Clear(err);
   if (!drawing) {
@@ -321,10 +321,10 @@ uint8_t *eevg_DrawingGetScanLineBuf(Eevg_Drawing *drawing, Eerr_ErrorReport **er
       lower::Report(err, reporter, 9, "Error allocating drawing scan line buffer");
   }
   return drawing->scanLineBuffer;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void eevg_World(Eevg_Drawing *drawing, double x1, double y1, double x2, double y2,
-                Eerr_ErrorReport **err) {
+                Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_World";
   lower::Clear(err);
   if (!drawing) {
@@ -348,10 +348,10 @@ void eevg_World(Eevg_Drawing *drawing, double x1, double y1, double x2, double y
   drawing->inverseScaleY = 1.0 / drawing->scaleY;
   drawing->originX = x1;
   drawing->originY = y1;
-}
+} TAVIRON_GUARD_VOID(err)
 
 void eevg_SetClipWindow(Eevg_Drawing *drawing, const Eevg_Coord *corner1,
-                        const Eevg_Coord *corner2, Eerr_ErrorReport **err) {
+                        const Eevg_Coord *corner2, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_SetClipWindow";
   lower::Clear(err);
   if (!drawing) {
@@ -368,10 +368,10 @@ void eevg_SetClipWindow(Eevg_Drawing *drawing, const Eevg_Coord *corner1,
   const int32_t y2 = TruncatedPixel((corner2->y - drawing->worldY1) * drawing->scaleY);
   if (!SetClipPixels(drawing, x1, y1, x2, y2, err))
     lower::Report(err, reporter, 2, "Error setting Clip Window for drawing");
-}
+} TAVIRON_GUARD_VOID(err)
 
 void eevg_PointConvertToDevice(Eevg_Drawing *drawing, double x, double y, double *dx, double *dy,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!drawing) {
     lower::Report(err, "eevg_PointConvertToDevice", 1, kNullDrawing);
@@ -379,10 +379,10 @@ void eevg_PointConvertToDevice(Eevg_Drawing *drawing, double x, double y, double
   }
   if (dx) *dx = (x - drawing->worldX1) * drawing->scaleX;
   if (dy) *dy = (y - drawing->worldY1) * drawing->scaleY;
-}
+} TAVIRON_GUARD_VOID(err)
 
 void eevg_PointScaleToDevice(Eevg_Drawing *drawing, double x, double y, double *dx, double *dy,
-                             Eerr_ErrorReport **err) {
+                             Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!drawing) {
     lower::Report(err, "eevg_PointScaleToDevice", 1, kNullDrawing);
@@ -390,9 +390,9 @@ void eevg_PointScaleToDevice(Eevg_Drawing *drawing, double x, double y, double *
   }
   if (dx) *dx = x * drawing->scaleX;
   if (dy) *dy = y * drawing->scaleY;
-}
+} TAVIRON_GUARD_VOID(err)
 
-int32_t eevg_LineUnitsToPixels(Eevg_Drawing *drawing, double value) {
+int32_t eevg_LineUnitsToPixels(Eevg_Drawing *drawing, double value) try {
   if (!drawing) return 0;
   double pixels;
   switch (drawing->lineWidthUnit & 0xffff) {
@@ -402,21 +402,21 @@ int32_t eevg_LineUnitsToPixels(Eevg_Drawing *drawing, double value) {
   default: return 0;
   }
   return TruncatedPixel(pixels * 8.0);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void eevg_DrawingSetPixelSize(Eevg_Drawing *drawing, int32_t sizeX, int32_t sizeY) {
+void eevg_DrawingSetPixelSize(Eevg_Drawing *drawing, int32_t sizeX, int32_t sizeY) try {
   if (!drawing) return;
   drawing->pixelSizeX = sizeX;
   drawing->pixelSizeY = sizeY;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eevg_DrawingSetUsingWorldTransform(Eevg_Drawing *drawing, int32_t flag) {
+void eevg_DrawingSetUsingWorldTransform(Eevg_Drawing *drawing, int32_t flag) try {
   if (drawing) drawing->usingWorldTransform = flag;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t eevg_TestOpaque(int32_t opacity) { return opacity > 254 ? 1 : 0; }
+int32_t eevg_TestOpaque(int32_t opacity) try { return opacity > 254 ? 1 : 0; } TAVIRON_GUARD_QUIET(0)
 
-void eevg_ColorOverride(Eevg_Drawing *drawing, const Eevg_Color *color, Eerr_ErrorReport **err) {
+void eevg_ColorOverride(Eevg_Drawing *drawing, const Eevg_Color *color, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!drawing) {
     lower::Report(err, "eevg_OverrideColor", 1, kNullDrawing);
@@ -429,12 +429,12 @@ void eevg_ColorOverride(Eevg_Drawing *drawing, const Eevg_Color *color, Eerr_Err
   drawing->overrideActive = 1;
   drawing->overrideColour = *color;
   drawing->overrideDeviceColour = DeviceColor(*color);
-}
+} TAVIRON_GUARD_VOID(err)
 
 void eevg_MovePointsToLocalPointers(Eevg_Drawing *drawing, Eerr_ErrorReport **err,
                                     int32_t *polygonCount, int32_t *polygonStartCapacity,
                                     int32_t **polygonStarts, int32_t *pointCount,
-                                    int32_t *pointCapacity, int32_t **points) {
+                                    int32_t *pointCapacity, int32_t **points) try {
   static const char *reporter = "eevg_MovePointsToLocalPointers";
   lower::Clear(err);
   if (!drawing) {
@@ -467,6 +467,6 @@ void eevg_MovePointsToLocalPointers(Eevg_Drawing *drawing, Eerr_ErrorReport **er
   drawing->points = freshPoints;
   drawing->polygonCount = 0;
   drawing->pointCount = 0;
-}
+} TAVIRON_GUARD_VOID(err)
 
 } // extern "C"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <numbers>
 
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "internal.h"
 
 namespace lower = taviron::lower;

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "eimg.h"
 #include "emsc.h"
 #include "internal.h"
@@ -420,7 +420,7 @@ extern "C" {
 
 Eevg_RGBPixelRect *eevg_RGBPixelRectCreateWithData(Eevg_RGBPixelRect *rect, int32_t width,
                                                    int32_t height, int32_t colorMode,
-                                                   Eerr_ErrorReport **err) {
+                                                   Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_RGBPixelRectCreateWithData";
   lower::Clear(err);
   Eevg_RGBPixelRect *made = nullptr;
@@ -453,10 +453,10 @@ Eevg_RGBPixelRect *eevg_RGBPixelRectCreateWithData(Eevg_RGBPixelRect *rect, int3
     return nullptr;
   }
   return rect;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_GrIOInfo *eevg_GrIOInfoInitFile(int32_t colorMode, Eimg_Layer *red, Eimg_Layer *green,
-                                     Eimg_Layer *blue, Eerr_ErrorReport **err) {
+                                     Eimg_Layer *blue, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_GrIOInfoInitFile";
   lower::Clear(err);
   if (!red) {
@@ -509,6 +509,6 @@ Eevg_GrIOInfo *eevg_GrIOInfoInitFile(int32_t colorMode, Eimg_Layer *red, Eimg_La
   record->drawingEnd = DrawingEnd;
   record->free = FreeDescription;
   return record;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -7,7 +7,7 @@
 
 #include "eevg.h"
 #include "eevg_htf.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "internal.h"
 
@@ -421,7 +421,7 @@ int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *s
 extern "C" {
 
 int32_t eevg_AFillerClip(int32_t *x0, int32_t *y0, int32_t *x1, int32_t *y1, int32_t, int32_t yMin,
-                         int32_t, int32_t yMax) {
+                         int32_t, int32_t yMax) try {
   auto code = [&](int32_t y) { return (y < yMin ? 4 : 0) | (y > yMax ? 8 : 0); };
   for (int pass = 0; pass < 4; ++pass) {
     int32_t c0 = code(*y0);
@@ -442,11 +442,11 @@ int32_t eevg_AFillerClip(int32_t *x0, int32_t *y0, int32_t *x1, int32_t *y1, int
     *y0 = edge;
   }
   return 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int eevg_compare(const void *a, const void *b) {
+int eevg_compare(const void *a, const void *b) try {
   const int32_t x = *static_cast<const int32_t *>(a), y = *static_cast<const int32_t *>(b);
   return x > y ? 1 : (x < y ? -1 : 0);
-}
+} TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"

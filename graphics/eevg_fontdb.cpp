@@ -255,7 +255,7 @@ extern "C" {
 
 int32_t eevg_FontDataBaseParse(void *input, const char *fileName, Eevg_FontDataBaseRecord **head,
                                Eevg_FontDataBaseRecord **tail, int32_t *count,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!head || !tail || !count) {
     lower::Report(err, kParseReporter, 3, "Invalid input font list");
@@ -290,9 +290,9 @@ int32_t eevg_FontDataBaseParse(void *input, const char *fileName, Eevg_FontDataB
     *count += parsed.count;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-Eevg_FontDataBaseRecord *eevg_FontDataBaseCreate(Eerr_ErrorReport **err) {
+Eevg_FontDataBaseRecord *eevg_FontDataBaseCreate(Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_FontDataBaseCreate";
   lower::Clear(err);
   if (dataBase) return dataBase;
@@ -319,9 +319,9 @@ Eevg_FontDataBaseRecord *eevg_FontDataBaseCreate(Eerr_ErrorReport **err) {
   dataBase = head;
   dataBaseCount = count;
   return dataBase;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t eevg_FontDataBaseFontCountGet(Eerr_ErrorReport **err) {
+int32_t eevg_FontDataBaseFontCountGet(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   if (!eevg_FontDataBaseCreate(&inner)) {
@@ -329,45 +329,45 @@ int32_t eevg_FontDataBaseFontCountGet(Eerr_ErrorReport **err) {
     return 0;
   }
   return dataBaseCount;
-}
+} TAVIRON_GUARD(err, 0)
 
-Eevg_FontDataBaseRecord *eevg_FontDataBaseNextGet(const Eevg_FontDataBaseRecord *record) {
+Eevg_FontDataBaseRecord *eevg_FontDataBaseNextGet(const Eevg_FontDataBaseRecord *record) try {
   return record ? record->next : nullptr;
-}
-char *eevg_FontDataBaseFontNameGet(const Eevg_FontDataBaseRecord *record) {
+} TAVIRON_GUARD_QUIET(nullptr)
+char *eevg_FontDataBaseFontNameGet(const Eevg_FontDataBaseRecord *record) try {
   return record ? record->fontName : nullptr;
-}
-char *eevg_FontDataBaseFontFileNameGet(const Eevg_FontDataBaseRecord *record) {
+} TAVIRON_GUARD_QUIET(nullptr)
+char *eevg_FontDataBaseFontFileNameGet(const Eevg_FontDataBaseRecord *record) try {
   return record ? record->fontFileName : nullptr;
-}
-char *eevg_FontDataBasePSFileNameGet(const Eevg_FontDataBaseRecord *record) {
+} TAVIRON_GUARD_QUIET(nullptr)
+char *eevg_FontDataBasePSFileNameGet(const Eevg_FontDataBaseRecord *record) try {
   return record ? record->psFileName : nullptr;
-}
-char *eevg_FontDataBaseZavFontGet(const Eevg_FontDataBaseRecord *record) {
+} TAVIRON_GUARD_QUIET(nullptr)
+char *eevg_FontDataBaseZavFontGet(const Eevg_FontDataBaseRecord *record) try {
   return record ? record->zavFont : nullptr;
-}
-int32_t eevg_FontDataBaseInsertDirGet(const Eevg_FontDataBaseRecord *record) {
+} TAVIRON_GUARD_QUIET(nullptr)
+int32_t eevg_FontDataBaseInsertDirGet(const Eevg_FontDataBaseRecord *record) try {
   return record ? record->insertDir : 0;
-}
-char *eevg_FontDataBaseChooserStringGet(const Eevg_FontDataBaseRecord *record) {
+} TAVIRON_GUARD_QUIET(0)
+char *eevg_FontDataBaseChooserStringGet(const Eevg_FontDataBaseRecord *record) try {
   return record ? record->chooserString : nullptr;
-}
-char *eevg_FontDataBaseFontServerNameGet(const Eevg_FontDataBaseRecord *record) {
+} TAVIRON_GUARD_QUIET(nullptr)
+char *eevg_FontDataBaseFontServerNameGet(const Eevg_FontDataBaseRecord *record) try {
   return record ? record->fontServerName : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Eevg_FontDataBaseRecord **eevg_FontDataBaseSortByFontName(Eerr_ErrorReport **err) {
+Eevg_FontDataBaseRecord **eevg_FontDataBaseSortByFontName(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return BuildIndex(byFontName, &Eevg_FontDataBaseRecord::fontName, "eevg_FontDataBaseSortByFontName", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eevg_FontDataBaseRecord **eevg_FontDataBaseSortByFontFileName(Eerr_ErrorReport **err) {
+Eevg_FontDataBaseRecord **eevg_FontDataBaseSortByFontFileName(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return BuildIndex(byFontFileName, &Eevg_FontDataBaseRecord::fontFileName,
                     "eevg_FontDataBaseSortByFontFileName", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eevg_FontDataBaseRecord **eevg_FontDataBaseSortedByFontNameGet(Eerr_ErrorReport **err) {
+Eevg_FontDataBaseRecord **eevg_FontDataBaseSortedByFontNameGet(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Eevg_FontDataBaseRecord **array = eevg_FontDataBaseSortByFontName(&inner);
@@ -375,9 +375,9 @@ Eevg_FontDataBaseRecord **eevg_FontDataBaseSortedByFontNameGet(Eerr_ErrorReport 
     lower::ReportCallee(err, inner, "eevg_FontDataBaseSortedByFontNameGet", 1,
                         "eevg_FontDataBaseSortByFontName");
   return array;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eevg_FontDataBaseRecord **eevg_FontDataBaseSortedByFontFileNameGet(Eerr_ErrorReport **err) {
+Eevg_FontDataBaseRecord **eevg_FontDataBaseSortedByFontFileNameGet(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Eevg_FontDataBaseRecord **array = eevg_FontDataBaseSortByFontFileName(&inner);
@@ -385,26 +385,26 @@ Eevg_FontDataBaseRecord **eevg_FontDataBaseSortedByFontFileNameGet(Eerr_ErrorRep
     lower::ReportCallee(err, inner, "eevg_FontDataBaseSortedByFontFileNameGet", 1,
                         "eevg_FontDataBaseSortByFontFileName");
   return array;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_FontDataBaseRecord *eevg_FontDataBaseLookupByFontName(Eevg_FontDataBaseRecord *,
                                                            const char *fontName,
-                                                           Eerr_ErrorReport **err) {
+                                                           Eerr_ErrorReport **err) try {
   return Lookup(eevg_FontDataBaseSortByFontName, &Eevg_FontDataBaseRecord::fontName, fontName,
                 "eevg_FontDataBaseLookupByFontName", "eevg_FontDataBaseSortByFontName",
                 "FontName %s not found on fdb", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_FontDataBaseRecord *eevg_FontDataBaseLookupByFontFileName(Eevg_FontDataBaseRecord *,
                                                                const char *fontFileName,
-                                                               Eerr_ErrorReport **err) {
+                                                               Eerr_ErrorReport **err) try {
   return Lookup(eevg_FontDataBaseSortByFontFileName, &Eevg_FontDataBaseRecord::fontFileName,
                 fontFileName, "eevg_FontDataBaseLookupByFontFileName",
                 "eevg_FontDataBaseSortByFontFileName", "FontFileName %s not found on fdb", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *eevg_FontDataBaseLookupFontName(Eevg_FontDataBaseRecord *dataBaseHead, const char *fontFileName,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Eevg_FontDataBaseRecord *record = eevg_FontDataBaseLookupByFontFileName(dataBaseHead, fontFileName, &inner);
@@ -414,10 +414,10 @@ char *eevg_FontDataBaseLookupFontName(Eevg_FontDataBaseRecord *dataBaseHead, con
     return nullptr;
   }
   return record->fontName;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *eevg_FontDataBaseLookupFontFileName(Eevg_FontDataBaseRecord *dataBaseHead, const char *fontName,
-                                          Eerr_ErrorReport **err) {
+                                          Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Eevg_FontDataBaseRecord *record = eevg_FontDataBaseLookupByFontName(dataBaseHead, fontName, &inner);
@@ -427,31 +427,31 @@ char *eevg_FontDataBaseLookupFontFileName(Eevg_FontDataBaseRecord *dataBaseHead,
     return nullptr;
   }
   return record->fontFileName;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_FontDataBaseFree(Eevg_FontDataBaseRecord **head) {
+void eevg_FontDataBaseFree(Eevg_FontDataBaseRecord **head) try {
   if (!head) return;
   FreeRecords(*head);
   *head = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- Font families -------------------------------------------------------------------------
 
-Eevg_FontFamily *eevg_FontFamilyCreate(const char *name, Eerr_ErrorReport **err) {
+Eevg_FontFamily *eevg_FontFamilyCreate(const char *name, Eerr_ErrorReport **err) try {
   return CreateNode<Eevg_FontFamily>(name, "eevg_FontFamilyCreate", "Eevg_FontFamily", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_FontWithSlantAndWeight *eevg_FontWithSlantAndWeightCreate(const char *name,
-                                                               Eerr_ErrorReport **err) {
+                                                               Eerr_ErrorReport **err) try {
   return CreateNode<Eevg_FontWithSlantAndWeight>(name, "eevg_FontWithSlantAndWeightCreate",
                                                  "Eevg_FontWithSlantAndWeight", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eevg_FontWithSlant *eevg_FontWithSlantCreate(const char *name, Eerr_ErrorReport **err) {
+Eevg_FontWithSlant *eevg_FontWithSlantCreate(const char *name, Eerr_ErrorReport **err) try {
   return CreateNode<Eevg_FontWithSlant>(name, "eevg_FontWithSlantCreate", "Eevg_FontWithSlant", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_FontWithSlantFree(Eevg_FontWithSlant **list) {
+void eevg_FontWithSlantFree(Eevg_FontWithSlant **list) try {
   if (!list) return;
   for (Eevg_FontWithSlant *node = *list; node;) {
     Eevg_FontWithSlant *next = node->next;
@@ -460,9 +460,9 @@ void eevg_FontWithSlantFree(Eevg_FontWithSlant **list) {
     node = next;
   }
   *list = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eevg_FontWithSlantAndWeightFree(Eevg_FontWithSlantAndWeight **list) {
+void eevg_FontWithSlantAndWeightFree(Eevg_FontWithSlantAndWeight **list) try {
   if (!list) return;
   for (Eevg_FontWithSlantAndWeight *node = *list; node;) {
     Eevg_FontWithSlantAndWeight *next = node->next;
@@ -472,9 +472,9 @@ void eevg_FontWithSlantAndWeightFree(Eevg_FontWithSlantAndWeight **list) {
     node = next;
   }
   *list = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eevg_FontFamilyFree(Eevg_FontFamily **list) {
+void eevg_FontFamilyFree(Eevg_FontFamily **list) try {
   if (!list) return;
   for (Eevg_FontFamily *node = *list; node;) {
     Eevg_FontFamily *next = node->next;
@@ -484,9 +484,9 @@ void eevg_FontFamilyFree(Eevg_FontFamily **list) {
     node = next;
   }
   *list = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Eevg_FontFamily *eevg_FontFamilyListCreate(Eerr_ErrorReport **err) {
+Eevg_FontFamily *eevg_FontFamilyListCreate(Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_FontFamilyListCreate";
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
@@ -561,19 +561,19 @@ Eevg_FontFamily *eevg_FontFamilyListCreate(Eerr_ErrorReport **err) {
     else weight->slants = slant;
   }
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_FontFamily *eevg_FontFamilyFindByName(Eevg_FontFamily *list, const char *name,
-                                           Eerr_ErrorReport **err) {
+                                           Eerr_ErrorReport **err) try {
   lower::Clear(err);
   for (Eevg_FontFamily *family = list; family; family = family->next)
     if (SameName(family->name, name)) return family;
   lower::Report(err, "eevg_FontFamilyFindByName", 1, "Font family %s not found in list",
                 name ? name : "(null)");
   return nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Estr_StringList *eevg_FontFamilyListFamilyNamesGet(const Eevg_FontFamily *list) {
+Estr_StringList *eevg_FontFamilyListFamilyNamesGet(const Eevg_FontFamily *list) try {
   if (!list) return nullptr;
   Eerr_ErrorReport *inner = nullptr;
   Estr_StringList *names = estr_StringListCreate(0, &inner);
@@ -587,9 +587,9 @@ Estr_StringList *eevg_FontFamilyListFamilyNamesGet(const Eevg_FontFamily *list) 
   }
   eerr_DeleteErrorReportEx(&inner);
   return names;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Estr_StringList *eevg_FontFamilyWeightsGet(const Eevg_FontFamily *family) {
+Estr_StringList *eevg_FontFamilyWeightsGet(const Eevg_FontFamily *family) try {
   if (!family || !family->weights) return nullptr;
   Eerr_ErrorReport *inner = nullptr;
   Estr_StringList *names = estr_StringListCreate(0, &inner);
@@ -603,30 +603,30 @@ Estr_StringList *eevg_FontFamilyWeightsGet(const Eevg_FontFamily *family) {
   }
   eerr_DeleteErrorReportEx(&inner);
   return names;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 Eevg_FontWithSlantAndWeight *eevg_FontWeightFindByWeight(Eevg_FontWithSlantAndWeight *list,
                                                          const char *weight,
-                                                         Eerr_ErrorReport **err) {
+                                                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   for (Eevg_FontWithSlantAndWeight *node = list; node; node = node->next)
     if (SameName(node->name, weight)) return node;
   lower::Report(err, "eevg_FontWeightFindByWeight", 1, "Font weight %s not found in list",
                 weight ? weight : "(null)");
   return nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_FontWithSlant *eevg_FontFindBySlant(Eevg_FontWithSlant *list, const char *slant,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   for (Eevg_FontWithSlant *node = list; node; node = node->next)
     if (SameName(node->name, slant)) return node;
   lower::Report(err, "eevg_FontFindBySlant", 1, "Font not found in list");
   return nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_FontWithSlant *eevg_FontFindByWeightAndSlant(Eevg_FontFamily *family, const char *weight,
-                                                  const char *slant, Eerr_ErrorReport **err) {
+                                                  const char *slant, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_FontFindByWeightAndSlant";
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
@@ -642,10 +642,10 @@ Eevg_FontWithSlant *eevg_FontFindByWeightAndSlant(Eevg_FontFamily *family, const
                   slant ? slant : "(null)");
   }
   return found;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_FontWithSlant *eevg_FontFindByFileName(Eevg_FontFamily *list, const char *fileName,
-                                            Eerr_ErrorReport **err) {
+                                            Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_FontFindByFileName";
   lower::Clear(err);
   if (!fileName) {
@@ -658,25 +658,25 @@ Eevg_FontWithSlant *eevg_FontFindByFileName(Eevg_FontFamily *list, const char *f
         if (slant->record && SameName(slant->record->fontFileName, fileName)) return slant;
   lower::Report(err, reporter, 2, "Filename %s not found in list", fileName);
   return nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eevg_FontFamily *eevg_FontFamilyGet(const Eevg_FontWithSlant *slant) {
+Eevg_FontFamily *eevg_FontFamilyGet(const Eevg_FontWithSlant *slant) try {
   return slant && slant->weight ? slant->weight->family : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *eevg_FontFamilyNameGet(const Eevg_FontWithSlant *slant) {
+char *eevg_FontFamilyNameGet(const Eevg_FontWithSlant *slant) try {
   Eevg_FontFamily *family = eevg_FontFamilyGet(slant);
   return family ? family->name : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *eevg_FontWeightGet(const Eevg_FontWithSlant *slant) {
+char *eevg_FontWeightGet(const Eevg_FontWithSlant *slant) try {
   return slant && slant->weight ? slant->weight->name : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *eevg_FontSlantGet(const Eevg_FontWithSlant *slant) { return slant ? slant->name : nullptr; }
+char *eevg_FontSlantGet(const Eevg_FontWithSlant *slant) try { return slant ? slant->name : nullptr; } TAVIRON_GUARD_QUIET(nullptr)
 
-char *eevg_FontFileNameGet(const Eevg_FontWithSlant *slant) {
+char *eevg_FontFileNameGet(const Eevg_FontWithSlant *slant) try {
   return slant && slant->record ? slant->record->fontFileName : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

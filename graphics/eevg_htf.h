@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "eerr.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 
 struct Eevg_HtfControl;
 

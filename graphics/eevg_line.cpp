@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "internal.h"
 

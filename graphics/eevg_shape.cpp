@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <cstdint>
 #include <cstring>
 #include <numbers>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "emsc.h"
 #include "internal.h"
 
@@ -890,34 +891,34 @@ int32_t DrawPolyLineBlock(const char *reporter, Eevg_Drawing *drawing, Eevg_Line
 
 extern "C" {
 
-double *eevg_VectorAdd(double *out, const double *a, const double *b) {
+double *eevg_VectorAdd(double *out, const double *a, const double *b) try {
   const double x = a[0] + b[0], y = a[1] + b[1];
   out[0] = x;
   out[1] = y;
   return out;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-double *eevg_VectorSubtract(double *out, const double *a, const double *b) {
+double *eevg_VectorSubtract(double *out, const double *a, const double *b) try {
   const double x = a[0] - b[0], y = a[1] - b[1];
   out[0] = x;
   out[1] = y;
   return out;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-double *eevg_VectorScale(double *out, const double *v, double s) {
+double *eevg_VectorScale(double *out, const double *v, double s) try {
   out[0] = v[0] * s;
   out[1] = v[1] * s;
   return out;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-double *eevg_VectorNormal(double *out, const double *v) {
+double *eevg_VectorNormal(double *out, const double *v) try {
   const double x = -v[1], y = v[0];
   out[0] = x;
   out[1] = y;
   return out;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-double *eevg_VectorUnit(double *out, const double *v) {
+double *eevg_VectorUnit(double *out, const double *v) try {
   const double length = eevg_VectorMagnitude(v);
   const double x = v[0], y = v[1];
   if (length == 0) {
@@ -928,14 +929,14 @@ double *eevg_VectorUnit(double *out, const double *v) {
     out[1] = y / length;
   }
   return out;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-double eevg_VectorMagnitude(const double *v) { return std::hypot(v[0], v[1]); }
+double eevg_VectorMagnitude(const double *v) try { return std::hypot(v[0], v[1]); } TAVIRON_GUARD_QUIET(std::numeric_limits<double>::quiet_NaN())
 
-double eevg_VectorDotProduct(const double *a, const double *b) { return a[0] * b[0] + a[1] * b[1]; }
+double eevg_VectorDotProduct(const double *a, const double *b) try { return a[0] * b[0] + a[1] * b[1]; } TAVIRON_GUARD_QUIET(std::numeric_limits<double>::quiet_NaN())
 
 int32_t eevg_DrawPoint(Eevg_Drawing *drawing, const Eevg_Color *color, const Eevg_Coord *location,
-                       Eerr_ErrorReport **err) {
+                       Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawPoint";
   lower::Clear(err);
   if (!drawing) {
@@ -969,24 +970,24 @@ int32_t eevg_DrawPoint(Eevg_Drawing *drawing, const Eevg_Color *color, const Eev
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawPolyLine(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, int32_t closed,
-                          Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err) {
+                          Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err) try {
   if (drawing && drawing->usingWorldTransform != 0)
     return eevg_DrawPolyLineFast(drawing, lineStyle, closed, coordinateBlock, err);
   return DrawPolyLineBlock("eevg_DrawPolyLine", drawing, lineStyle, closed, coordinateBlock, false,
                            err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawPolyLineFast(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, int32_t closed,
-                              Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err) {
+                              Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err) try {
   return DrawPolyLineBlock("eevg_DrawPolyLineFast", drawing, lineStyle, closed, coordinateBlock,
                            true, err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawPolyLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, int32_t closed,
-                            Eerr_ErrorReport **err) {
+                            Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawPolyLineLO";
   lower::Clear(err);
   if (!gfx::CheckLineCall(drawing, lineStyle, false, nullptr, reporter, 1, err)) return -1;
@@ -1018,10 +1019,10 @@ int32_t eevg_DrawPolyLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, in
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawPolyLineLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle, int32_t closed,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawPolyLineLineLO";
   lower::Clear(err);
   if (!gfx::CheckLineCall(drawing, lineStyle, false, nullptr, reporter, 1, err)) return -1;
@@ -1064,10 +1065,10 @@ int32_t eevg_DrawPolyLineLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle
   }
   emsc_HeapFree(work);
   return status;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawPolygon(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
-                         Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err) {
+                         Efga_CoordinateBlock *coordinateBlock, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawPolygon";
   lower::Clear(err);
   if (!CheckFillShape(drawing, fillStyle, coordinateBlock, reporter, "eevg_Polygon", err)) return -1;
@@ -1117,7 +1118,7 @@ int32_t eevg_DrawPolygon(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
     }
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"
 
@@ -1244,7 +1245,7 @@ extern "C" {
 
 int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const Eevg_Coord *centre,
                          double semiAxisX, double semiAxisY, double rotation,
-                         Eerr_ErrorReport **err) {
+                         Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawEllipse";
   lower::Clear(err);
   if (!CheckFillShape(drawing, fillStyle, centre, reporter, "eevg_DrawEllipse", err)) return -1;
@@ -1285,12 +1286,12 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
   if (fillStyle->fill == 1 && FillCurve(drawing, fillStyle, shape, err) != 0) return -1;
   if (fillStyle->trace == 1 && OutlineCurve(drawing, fillStyle, shape, err) != 0) return -1;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
                                const Eevg_Coord *centre, double semiAxisX, double semiAxisY,
                                double rotation, double startAngle, double endAngle,
-                               int32_t arcType, Eerr_ErrorReport **err) {
+                               int32_t arcType, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawEllipticalArc";
   lower::Clear(err);
   if (!CheckFillShape(drawing, fillStyle, centre, reporter, "eevg_DrawEllipticalArc", err)) return -1;
@@ -1353,6 +1354,6 @@ int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
     return -1;
   if (fillStyle->trace == 1 && OutlineCurve(drawing, fillStyle, shape, err) != 0) return -1;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

@@ -12,7 +12,7 @@
 
 #include "eevg.h"
 #include "eevg_htf.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "efio.h"
 #include "emsc.h"
 #include "internal.h"
@@ -90,7 +90,7 @@ struct Eevg_HtfControl {
 
 extern "C" {
 
-int32_t eevg_Open(const char *name, int32_t mode) {
+int32_t eevg_Open(const char *name, int32_t mode) try {
   if (!name) return -1;
   FILE *file = efio_Open(name, mode == kCreateMode ? "w+b" : "rb", nullptr);
   if (!file) return -1;
@@ -106,9 +106,9 @@ int32_t eevg_Open(const char *name, int32_t mode) {
   }
   files.push_back(file);
   return static_cast<int32_t>(files.size() - 1);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t eevg_Close(int32_t handle) {
+int32_t eevg_Close(int32_t handle) try {
   FILE *file = nullptr;
   {
     std::lock_guard<std::mutex> lock(fileMutex);
@@ -117,29 +117,29 @@ int32_t eevg_Close(int32_t handle) {
     files[handle] = nullptr;
   }
   return efio_Close(file, nullptr) == 0 ? 0 : -1;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t eevg_Read(int32_t handle, void *buffer, int32_t count) {
+int32_t eevg_Read(int32_t handle, void *buffer, int32_t count) try {
   FILE *file = FileOf(handle);
   if (!file || !buffer || count < 0) return -1;
   return efio_ReadSeq(file, buffer, count, nullptr);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t eevg_Write(int32_t handle, const void *buffer, int32_t count) {
+int32_t eevg_Write(int32_t handle, const void *buffer, int32_t count) try {
   FILE *file = FileOf(handle);
   if (!file || !buffer || count < 0) return -1;
   // Written through at once, so that a failure is seen by the write that caused it.
   const int32_t written = efio_WriteSeq(file, buffer, count, nullptr);
   if (written < 0 || efio_Flush(file, nullptr) != 0) return -1;
   return written;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t eevg_Lseek(int32_t handle, int32_t offset, int32_t whence) {
+int32_t eevg_Lseek(int32_t handle, int32_t offset, int32_t whence) try {
   FILE *file = FileOf(handle);
   if (!file || (whence != 0 && whence != 1 && whence != 2)) return -1;
   const int64_t position = efio_Seek(file, offset, whence, nullptr);
   return position < 0 || position > INT32_MAX ? -1 : static_cast<int32_t>(position);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 } // extern "C"
 
@@ -733,7 +733,7 @@ extern "C" {
 
 int32_t _eevg_GetStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, int32_t width,
                        int32_t, uint8_t *strip, int32_t, int32_t blockWidth, int32_t rowStride,
-                       Eerr_ErrorReport **err) {
+                       Eerr_ErrorReport **err) try {
   static const char *reporter = "_eevg_GetStrip";
   lower::Clear(err);
   const int32_t planeCount = drawing && drawing->pseudoColour ? 1 : 3;
@@ -771,11 +771,11 @@ int32_t _eevg_GetStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, in
   }
   DeleteRect(rect);
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t _eevg_PutStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, int32_t width,
                        int32_t, uint8_t *strip, int32_t, int32_t blockWidth, int32_t rowStride,
-                       Eerr_ErrorReport **err) {
+                       Eerr_ErrorReport **err) try {
   static const char *reporter = "_eevg_PutStrip";
   lower::Clear(err);
   const int32_t planeCount = drawing && drawing->pseudoColour ? 1 : 3;
@@ -812,6 +812,6 @@ int32_t _eevg_PutStrip(Eevg_Drawing *drawing, int32_t firstRow, int32_t rows, in
   }
   DeleteRect(rect);
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
 } // extern "C"

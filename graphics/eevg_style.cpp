@@ -82,46 +82,46 @@ extern "C" {
 
 // ---- Coordinates ---------------------------------------------------------------------------
 
-Eevg_Coord *eevg_CoordCreate(Eerr_ErrorReport **err) {
+Eevg_Coord *eevg_CoordCreate(Eerr_ErrorReport **err) try {
   return Create<Eevg_Coord>("eevg_CoordCreate", "Coord", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_Coord *eevg_CoordCopy(const Eevg_Coord *source, Eevg_Coord *destination,
-                           Eerr_ErrorReport **err) {
+                           Eerr_ErrorReport **err) try {
   return CopyRecord(source, destination, "eevg_CoordCopy", "Eevg_Coord", eevg_CoordCreate,
                     "eevg_CoordCreate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Emif_Design *eevg_CoordDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+Emif_Design *eevg_CoordDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Emif_Design *design =
       emif_DesignCreate(dictionary, "Eevg_Coord", &inner, EMIF_TYPE_F64, "x", EMIF_TYPE_F64, "y", 0);
   return Defined(design, inner, "eevg_CoordDesignDefine", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_CoordFree(Eevg_Coord **coord) {
+void eevg_CoordFree(Eevg_Coord **coord) try {
   if (coord && *coord) emsc_HeapFreeEx(coord);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- Alignments ----------------------------------------------------------------------------
 
-Eevg_Align *eevg_AlignCreate(Eerr_ErrorReport **err) {
+Eevg_Align *eevg_AlignCreate(Eerr_ErrorReport **err) try {
   Eevg_Align *align = Create<Eevg_Align>("eevg_AlignCreate", "Align", err);
   if (align) {
     align->yalign = EEVG_YCENTER;
     align->xalign = EEVG_XCENTER;
   }
   return align;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_Align *eevg_AlignCopy(const Eevg_Align *source, Eevg_Align *destination,
-                           Eerr_ErrorReport **err) {
+                           Eerr_ErrorReport **err) try {
   return CopyRecord(source, destination, "eevg_AlignCopy", "Eevg_Align", eevg_AlignCreate,
                     "eevg_AlignCreate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Emif_Design *eevg_AlignDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+Emif_Design *eevg_AlignDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Emif_Design *design = emif_DesignCreate(
@@ -129,27 +129,27 @@ Emif_Design *eevg_AlignDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorRepor
       "EEVG_BOTTOM", nullptr, EMIF_TYPE_ENUM, "xalign", "EEVG_LEFT", "EEVG_XCENTER", "EEVG_RIGHT",
       nullptr, 0);
   return Defined(design, inner, "eevg_AlignDesignDefine", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_AlignFree(Eevg_Align **align) {
+void eevg_AlignFree(Eevg_Align **align) try {
   if (align && *align) emsc_HeapFreeEx(align);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- Colours -------------------------------------------------------------------------------
 
-Eevg_Color *eevg_ColorCreate(Eerr_ErrorReport **err) {
+Eevg_Color *eevg_ColorCreate(Eerr_ErrorReport **err) try {
   Eevg_Color *color = Create<Eevg_Color>("eevg_ColorCreate", "Color", err);
   if (color) color->opacity = 255;
   return color;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_Color *eevg_ColorCopy(const Eevg_Color *source, Eevg_Color *destination,
-                           Eerr_ErrorReport **err) {
+                           Eerr_ErrorReport **err) try {
   return CopyRecord(source, destination, "eevg_ColorCopy", "Eevg_Color", eevg_ColorCreate,
                     "eevg_ColorCreate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Emif_Design *eevg_ColorDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+Emif_Design *eevg_ColorDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Emif_Design *design =
@@ -157,55 +157,55 @@ Emif_Design *eevg_ColorDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorRepor
                         "red", EMIF_TYPE_S32, "green", EMIF_TYPE_S32, "blue", EMIF_TYPE_S32,
                         "opacity", 0);
   return Defined(design, inner, "eevg_ColorDesignDefine", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_ColorFree(Eevg_Color **color) {
+void eevg_ColorFree(Eevg_Color **color) try {
   if (color && *color) emsc_HeapFreeEx(color);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- Dash segments and patterns ------------------------------------------------------------
 
-Eevg_LinePatternSegment *eevg_LinePatternSegmentCreate(Eerr_ErrorReport **err) {
+Eevg_LinePatternSegment *eevg_LinePatternSegmentCreate(Eerr_ErrorReport **err) try {
   return Create<Eevg_LinePatternSegment>("eevg_LinePatternSegmentCreate", "LinePatternSegment", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_LinePatternSegment *eevg_LinePatternSegmentCopy(const Eevg_LinePatternSegment *source,
                                                      Eevg_LinePatternSegment *destination,
-                                                     Eerr_ErrorReport **err) {
+                                                     Eerr_ErrorReport **err) try {
   return CopyRecord(source, destination, "eevg_LinePatternSegmentCopy", "Eevg_LinePatternSegment",
                     eevg_LinePatternSegmentCreate, "eevg_LinePatternSegmentCreate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_LinePatternSegmentPrint(const Eevg_LinePatternSegment *segment, Eerr_ErrorReport **err) {
+void eevg_LinePatternSegmentPrint(const Eevg_LinePatternSegment *segment, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   efio_Printf("LinePatternSegment:\n");
   if (!segment) return;
   efio_Printf("   lineMark - %lg\n", segment->lineMark);
   efio_Printf("   lineSpace - %lg\n", segment->lineSpace);
-}
+} TAVIRON_GUARD_VOID(err)
 
 int32_t eevg_LinePatternSegmentCompare(const Eevg_LinePatternSegment *a,
-                                       const Eevg_LinePatternSegment *b, Eerr_ErrorReport **err) {
+                                       const Eevg_LinePatternSegment *b, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!a || !b) return !a && !b ? 1 : 0;
   return a->lineMark == b->lineMark && a->lineSpace == b->lineSpace ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 Emif_Design *eevg_LinePatternSegmentDesignDefine(Emif_Dictionary *dictionary,
-                                                 Eerr_ErrorReport **err) {
+                                                 Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Emif_Design *design = emif_DesignCreate(dictionary, "Eevg_LinePatternSegment", &inner,
                                           EMIF_TYPE_F64, "lineMark", EMIF_TYPE_F64, "lineSpace", 0);
   return Defined(design, inner, "eevg_LinePatternSegmentDesignDefine", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_LinePatternSegmentFree(Eevg_LinePatternSegment **segment) {
+void eevg_LinePatternSegmentFree(Eevg_LinePatternSegment **segment) try {
   if (segment && *segment) emsc_HeapFreeEx(segment);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 Eevg_LinePattern *eevg_LinePatternCreate(int32_t count, Eevg_LinePattern *pattern,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_LinePatternCreate";
   lower::Clear(err);
   if (!pattern) {
@@ -231,11 +231,11 @@ Eevg_LinePattern *eevg_LinePatternCreate(int32_t count, Eevg_LinePattern *patter
   std::memset(pattern->data, 0, static_cast<std::size_t>(count) * sizeof(Eevg_LinePatternSegment));
   pattern->count = count;
   return pattern;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_LinePattern *eevg_LinePatternCopy(const Eevg_LinePattern *source,
                                        Eevg_LinePattern *destination, int32_t shrink,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_LinePatternCopy";
   lower::Clear(err);
   if (!source) {
@@ -263,11 +263,11 @@ Eevg_LinePattern *eevg_LinePatternCopy(const Eevg_LinePattern *source,
     }
   }
   return destination;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_LinePattern *eevg_LinePatternSetValues(Eevg_LinePattern *pattern, int32_t position,
                                             double lineMark, double lineSpace,
-                                            Eerr_ErrorReport **err) {
+                                            Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_LinePatternSetValues";
   lower::Clear(err);
   if (!pattern) {
@@ -299,17 +299,17 @@ Eevg_LinePattern *eevg_LinePatternSetValues(Eevg_LinePattern *pattern, int32_t p
   pattern->data[position].lineMark = lineMark;
   pattern->data[position].lineSpace = lineSpace;
   return pattern;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_LinePatternPrint(const Eevg_LinePattern *pattern, Eerr_ErrorReport **err) {
+void eevg_LinePatternPrint(const Eevg_LinePattern *pattern, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   efio_Printf("LinePattern:\n");
   if (!pattern || !pattern->data) return;
   for (int32_t i = 0; i < pattern->count; ++i) eevg_LinePatternSegmentPrint(&pattern->data[i], nullptr);
-}
+} TAVIRON_GUARD_VOID(err)
 
 int32_t eevg_LinePatternCompare(const Eevg_LinePattern *a, const Eevg_LinePattern *b,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_LinePatternCompare";
   lower::Clear(err);
   if (!a || !b) return !a && !b ? 1 : 0;
@@ -325,23 +325,23 @@ int32_t eevg_LinePatternCompare(const Eevg_LinePattern *a, const Eevg_LinePatter
   for (int32_t i = 0; i < a->count; ++i)
     if (!eevg_LinePatternSegmentCompare(&a->data[i], &b->data[i], nullptr)) return 0;
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
-void eevg_LinePatternFree(Eevg_LinePattern *pattern) {
+void eevg_LinePatternFree(Eevg_LinePattern *pattern) try {
   if (!pattern) return;
   emsc_HeapFreeEx(&pattern->data);
   pattern->count = 0;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- Line descriptions and compositions ----------------------------------------------------
 
-Eevg_LineDescription *eevg_LineDescriptionCreate(Eerr_ErrorReport **err) {
+Eevg_LineDescription *eevg_LineDescriptionCreate(Eerr_ErrorReport **err) try {
   return Create<Eevg_LineDescription>("eevg_LineDescriptionCreate", "LineDescription", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_LineDescription *eevg_LineDescriptionCopy(const Eevg_LineDescription *source,
                                                Eevg_LineDescription *destination,
-                                               Eerr_ErrorReport **err) {
+                                               Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_LineDescriptionCopy";
   lower::Clear(err);
   if (!source) {
@@ -375,10 +375,10 @@ Eevg_LineDescription *eevg_LineDescriptionCopy(const Eevg_LineDescription *sourc
   }
   destination->width = source->width;
   return destination;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Emif_Design *eevg_LineDescriptionDesignDefine(Emif_Dictionary *dictionary,
-                                              Eerr_ErrorReport **err) {
+                                              Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_LineDescriptionDesignDefine";
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
@@ -387,16 +387,16 @@ Emif_Design *eevg_LineDescriptionDesignDefine(Emif_Dictionary *dictionary,
       emif_DesignCreate(dictionary, "Eevg_LineDescription", &inner, EMIF_POINTER + EMIF_TYPE_OBJECT,
                         "color", "Eevg_Color", EMIF_TYPE_F64, "width", 0);
   return Defined(design, inner, reporter, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_LineDescriptionFree(Eevg_LineDescription **description) {
+void eevg_LineDescriptionFree(Eevg_LineDescription **description) try {
   if (!description || !*description) return;
   eevg_ColorFree(&(*description)->color);
   emsc_HeapFreeEx(description);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 Eevg_LineComposition *eevg_LineCompositionCreate(int32_t count, Eevg_LineComposition *composition,
-                                                 Eerr_ErrorReport **err) {
+                                                 Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_LineCompositionCreate";
   lower::Clear(err);
   if (!composition) {
@@ -424,11 +424,11 @@ Eevg_LineComposition *eevg_LineCompositionCreate(int32_t count, Eevg_LineComposi
   std::memset(composition->data, 0, static_cast<std::size_t>(count) * sizeof(Eevg_LineDescription));
   composition->count = count;
   return composition;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_LineComposition *eevg_LineCompositionCopy(const Eevg_LineComposition *source,
                                                Eevg_LineComposition *destination, int32_t shrink,
-                                               Eerr_ErrorReport **err) {
+                                               Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_LineCompositionCopy";
   lower::Clear(err);
   if (!source) {
@@ -456,30 +456,30 @@ Eevg_LineComposition *eevg_LineCompositionCopy(const Eevg_LineComposition *sourc
     }
   }
   return destination;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_LineCompositionFree(Eevg_LineComposition *composition) {
+void eevg_LineCompositionFree(Eevg_LineComposition *composition) try {
   if (!composition) return;
   FreeCompositionColours(composition);
   emsc_HeapFreeEx(&composition->data);
   composition->count = 0;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- Arrow ends ----------------------------------------------------------------------------
 
-Eevg_ArrowEnd *eevg_ArrowEndCreate(Eerr_ErrorReport **err) {
+Eevg_ArrowEnd *eevg_ArrowEndCreate(Eerr_ErrorReport **err) try {
   return Create<Eevg_ArrowEnd>("eevg_ArrowEndCreate", "ArrowEnd", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_ArrowEnd *eevg_ArrowEndCopy(const Eevg_ArrowEnd *source, Eevg_ArrowEnd *destination,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   return CopyRecord(source, destination, "eevg_ArrowEndCopy", "Eevg_ArrowEnd", eevg_ArrowEndCreate,
                     "eevg_ArrowEndCreate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eevg_ArrowEnd *eevg_ArrowEndSetValues(Eevg_ArrowEnd *arrowEnd, double baseAngle, double tipAngle,
                                       double length, int32_t filled, int32_t stick,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!arrowEnd) {
     Eerr_ErrorReport *inner = nullptr;
@@ -495,19 +495,19 @@ Eevg_ArrowEnd *eevg_ArrowEndSetValues(Eevg_ArrowEnd *arrowEnd, double baseAngle,
   arrowEnd->filled = filled;
   arrowEnd->stick = stick;
   return arrowEnd;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t eevg_ArrowEndCompare(const Eevg_ArrowEnd *a, const Eevg_ArrowEnd *b,
-                             Eerr_ErrorReport **err) {
+                             Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!a || !b) return !a && !b ? 1 : 0;
   return a->baseAngle == b->baseAngle && a->tipAngle == b->tipAngle && a->length == b->length &&
                  a->filled == b->filled && a->stick == b->stick
              ? 1
              : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
-void eevg_ArrowEndPrint(const Eevg_ArrowEnd *arrowEnd, Eerr_ErrorReport **err) {
+void eevg_ArrowEndPrint(const Eevg_ArrowEnd *arrowEnd, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   efio_Printf("ArrowEnd:\n");
   if (!arrowEnd) return;
@@ -516,9 +516,9 @@ void eevg_ArrowEndPrint(const Eevg_ArrowEnd *arrowEnd, Eerr_ErrorReport **err) {
   efio_Printf("   length - %lg\n", arrowEnd->length);
   efio_Printf("   filled - %s\n", TrueFalse(arrowEnd->filled));
   efio_Printf("   stick - %s\n", TrueFalse(arrowEnd->stick));
-}
+} TAVIRON_GUARD_VOID(err)
 
-Emif_Design *eevg_ArrowEndDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
+Emif_Design *eevg_ArrowEndDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Eerr_ErrorReport *inner = nullptr;
   Emif_Design *design = emif_DesignCreate(
@@ -526,22 +526,22 @@ Emif_Design *eevg_ArrowEndDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorRe
       EMIF_TYPE_F64, "length", EMIF_TYPE_ENUM, "filled", "EMSC_FALSE", "EMSC_TRUE", nullptr,
       EMIF_TYPE_ENUM, "stick", "EMSC_FALSE", "EMSC_TRUE", nullptr, 0);
   return Defined(design, inner, "eevg_ArrowEndDesignDefine", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_ArrowEndFree(Eevg_ArrowEnd **arrowEnd) {
+void eevg_ArrowEndFree(Eevg_ArrowEnd **arrowEnd) try {
   if (arrowEnd && *arrowEnd) emsc_HeapFreeEx(arrowEnd);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- Line, fill and text styles ------------------------------------------------------------
 
-Eevg_LineStyle *eevg_LineStyleCreate(Eerr_ErrorReport **err) {
+Eevg_LineStyle *eevg_LineStyleCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *style = New<Eevg_LineStyle>();
   if (style) style->displayLine = 1;
   return style;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_LineStyleFree(Eevg_LineStyle **style) {
+void eevg_LineStyleFree(Eevg_LineStyle **style) try {
   if (!style || !*style) return;
   Eevg_LineStyle *s = *style;
   eevg_LineCompositionFree(&s->composition);
@@ -549,25 +549,25 @@ void eevg_LineStyleFree(Eevg_LineStyle **style) {
   eevg_ArrowEndFree(&s->arrowEnd);
   eevg_LineSymbolFree(&s->lineSymbol);
   emsc_HeapFreeEx(style);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Eevg_LineSymbol *eevg_LineSymbolCreate(Eerr_ErrorReport **err) {
+Eevg_LineSymbol *eevg_LineSymbolCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return New<Eevg_LineSymbol>();
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_LineSymbolFree(Eevg_LineSymbol **symbol) {
+void eevg_LineSymbolFree(Eevg_LineSymbol **symbol) try {
   if (!symbol || !*symbol) return;
   if ((*symbol)->freeFunction) (*symbol)->freeFunction((*symbol)->userData);
   emsc_HeapFreeEx(symbol);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Eevg_FillPattern *eevg_FillPatternCreate(Eerr_ErrorReport **err) {
+Eevg_FillPattern *eevg_FillPatternCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return New<Eevg_FillPattern>();
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_FillPatternFree(Eevg_FillPattern **pattern) {
+void eevg_FillPatternFree(Eevg_FillPattern **pattern) try {
   if (!pattern || !*pattern) return;
   Eevg_FillPattern *p = *pattern;
   eevg_ColorFree(&p->color);
@@ -581,21 +581,21 @@ void eevg_FillPatternFree(Eevg_FillPattern **pattern) {
   else
     emsc_HeapFree(p->userData);
   emsc_HeapFreeEx(pattern);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Eevg_FillStyle *eevg_FillStyleCreate(Eerr_ErrorReport **err) {
+Eevg_FillStyle *eevg_FillStyleCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return New<Eevg_FillStyle>();
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_FillStyleFree(Eevg_FillStyle **style) {
+void eevg_FillStyleFree(Eevg_FillStyle **style) try {
   if (!style || !*style) return;
   eevg_FillPatternFree(&(*style)->pattern);
   eevg_LineStyleFree(&(*style)->traceStyle);
   emsc_HeapFreeEx(style);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Eevg_TextStyle *eevg_TextStyleCreate(Eerr_ErrorReport **err) {
+Eevg_TextStyle *eevg_TextStyleCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *style = New<Eevg_TextStyle>();
   if (style) {
@@ -603,9 +603,9 @@ Eevg_TextStyle *eevg_TextStyleCreate(Eerr_ErrorReport **err) {
     style->xalign = EEVG_XCENTER;
   }
   return style;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eevg_TextStyleFree(Eevg_TextStyle **style) {
+void eevg_TextStyleFree(Eevg_TextStyle **style) try {
   if (!style || !*style) return;
   Eevg_TextStyle *s = *style;
   emsc_HeapFreeEx(&s->fontName);
@@ -613,16 +613,16 @@ void eevg_TextStyleFree(Eevg_TextStyle **style) {
   eevg_LineStyleFree(&s->underlineStyle);
   eevg_FillPatternFree(&s->shadowPattern);
   emsc_HeapFreeEx(style);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // ---- Opacity dither ------------------------------------------------------------------------
 
-int32_t eevg_OpacityCheckPixel(int32_t x, int32_t y, int32_t opacity, Eerr_ErrorReport **err) {
+int32_t eevg_OpacityCheckPixel(int32_t x, int32_t y, int32_t opacity, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return kDither[Mod5(x)][Mod5(y)] <= DitherLevel(opacity) ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
-Egda_BaseData *eevg_OpacityTileCreate(int32_t opacity, Eerr_ErrorReport **err) {
+Egda_BaseData *eevg_OpacityTileCreate(int32_t opacity, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_OpacityTileCreate";
   lower::Clear(err);
   if (!tileStack) {
@@ -647,6 +647,6 @@ Egda_BaseData *eevg_OpacityTileCreate(int32_t opacity, Eerr_ErrorReport **err) {
     tileStack->layers[level] = tile;
   }
   return tileStack->layers[level];
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

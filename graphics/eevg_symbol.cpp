@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "eevg.h"
-#include "eevg_private.h"
+#include "eevg_internal.h"
 #include "internal.h"
 
 namespace lower = taviron::lower;
@@ -123,7 +123,7 @@ extern "C" {
 
 double eevg_DrawSymbolAlongLineSegmentFast(double phase, double *angle, double x1, double y1,
                                            double x2, double y2, Eerr_ErrorReport **err,
-                                           Eevg_LineSymbol *lineSymbol, Eevg_Drawing *drawing) {
+                                           Eevg_LineSymbol *lineSymbol, Eevg_Drawing *drawing) try {
   static const char *reporter = "eevg_DrawSymbolAlongLineSegmentFast";
   lower::Clear(err);
   if (!drawing) {
@@ -151,11 +151,11 @@ double eevg_DrawSymbolAlongLineSegmentFast(double phase, double *angle, double x
   lineSymbol->offset = offset;
   drawing->usingWorldTransform = mode;
   return result;
-}
+} TAVIRON_GUARD(err, phase)
 
 int32_t eevg_DrawPolyLineSymbol(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle,
                                 Efga_CoordinateBlock *coordinateBlock, int32_t closed,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawPolyLineSymbol";
   lower::Clear(err);
   if (!gfx::CheckLineCall(drawing, lineStyle, true, coordinateBlock, reporter, 2, err)) return -1;
@@ -174,10 +174,10 @@ int32_t eevg_DrawPolyLineSymbol(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle
     }
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t eevg_DrawPolyLineSymbolLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle,
-                                  Eerr_ErrorReport **err) {
+                                  Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_DrawPolyLineSymbolLO";
   lower::Clear(err);
   if (!gfx::CheckLineCall(drawing, lineStyle, false, nullptr, reporter, 2, err)) return -1;
@@ -198,6 +198,6 @@ int32_t eevg_DrawPolyLineSymbolLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineSty
     }
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

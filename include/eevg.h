@@ -659,6 +659,131 @@ void eevg_FontWithSlantAndWeightFree(Eevg_FontWithSlantAndWeight **list);
 void eevg_FontWithSlantFree(Eevg_FontWithSlant **list);
 
 /* ---------------------------------------------------------------------------------------------
+   Text fonts and font servers
+
+   Fonts are rendered by font servers: shared objects of the class "FontServers" found in the
+   directories of NORIX_FONT_SERVERS_PATH (unset: "$TAVIRON_HOME/lib/fontservers" and the folder
+   the build puts its servers in), each answering to the server names its titles give. A text
+   style names its font by the font file name of the font data base, whose entry names the
+   server. */
+
+/* Loads the font into the table of *used slots in use out of capacity (the control record's
+   loadedFonts, loadedFontsUsed and loadedFontCount): the slot's index, the same index for a
+   name loaded before. -1 when the table is full or the name is not in the font data base, -2
+   when no server serves it or its server refuses it. A server DLL that cannot be opened leaves a
+   warning (severity 1) in the slot even when another server serves the font. */
+int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *used,
+                         int32_t capacity, Eerr_ErrorReport **err);
+/* Releases the server's font of one slot of the table (the slot stays filled). */
+void eevg_TextFontFree(void *slot);
+/* The em size, ascent and descent of the drawing's font in device sub-pixels (the drawing's
+   text controls prepared by a text call; 0 otherwise). */
+double eevg_TextEmValueGet(Eevg_Drawing *drawing);
+double eevg_TextAscentGet(Eevg_Drawing *drawing);
+double eevg_TextDescentGet(Eevg_Drawing *drawing);
+
+/* The outline sink of the font servers: a glyph's outline in font units into the drawing's
+   point buffers. Move starts a contour, Draw adds a straight edge, Curve a cubic Bezier edge from
+   the pen through (x1, y1) and (x2, y2) to (x3, y3). Each returns 0, or -1 with a report. */
+int32_t eevg_DispMove(Eevg_Drawing *drawing, int32_t x, int32_t y, Eerr_ErrorReport **err);
+int32_t eevg_DispDraw(Eevg_Drawing *drawing, int32_t x, int32_t y, Eerr_ErrorReport **err);
+int32_t eevg_DispCurve(Eevg_Drawing *drawing, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                       int32_t x3, int32_t y3, Eerr_ErrorReport **err, ...);
+
+/* ---------------------------------------------------------------------------------------------
+   Text drawing and measurement. Text is 8-bit (Latin-1) or UTF-16 and may hold several lines
+   (broken by LF, CR, CR LF or LF CR); it is put in visual order first. Locations are world
+   points; polylines coordinate blocks in world units, the text following their first part. The
+   drawing calls return 0, or -1 with a report. */
+
+/* A path of sub-pixel points that text is laid along. */
+typedef struct Eevg_TextPath Eevg_TextPath;
+
+/* Point text: the paragraph aligned on the location by the style's alignments and turned by its
+   angle about it. */
+int32_t eevg_DrawText(Eevg_Drawing *drawing, Eevg_TextStyle *style, const Eevg_Coord *location,
+                      const char *text, Eerr_ErrorReport **err);
+int32_t eevg_DrawTextUC(Eevg_Drawing *drawing, Eevg_TextStyle *style, const Eevg_Coord *location,
+                        const char16_t *text, Eerr_ErrorReport **err);
+/* Text along a polyline, offered to the device's text callbacks first. */
+int32_t eevg_DrawTextOnPolyLine(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                Efga_CoordinateBlock *polyline, const char *text,
+                                Eerr_ErrorReport **err, ...);
+int32_t eevg_DrawTextOnPolyLineUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                  Efga_CoordinateBlock *polyline, const char16_t *text,
+                                  Eerr_ErrorReport **err, ...);
+/* The text (in visual order) along the polyline; useDeviceText offers it to the device's text
+   callbacks first. The two last integers are not used. */
+int32_t eevg_DrawTextOnPolyLineWorld(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                     Efga_CoordinateBlock *polyline, const char *text,
+                                     int32_t useDeviceText, int32_t unused1, int32_t unused2,
+                                     Eerr_ErrorReport **err);
+/* The text along the first part of the drawing's point buffer (sub-pixels). The three integers
+   are not used. */
+int32_t eevg_DrawTextOnPolyLineImage(Eevg_Drawing *drawing, Eevg_TextStyle *style, const char *text,
+                                     int32_t unused1, int32_t unused2, int32_t unused3,
+                                     Eerr_ErrorReport **err);
+
+/* The engine's passes over a text path, with the drawing's text controls prepared by an earlier
+   text call of the drawing: drawing (shadow, then fill and outline, underline), the character
+   positions (device pixels: per line one column per character and one for its end; a third row
+   takes the direction's angle), and the box of the glyphs (min x, min y, max x, max y in
+   sub-pixels). 0, or -1 (no report: these take no error slot). */
+int32_t eevg_TextDraw(Eevg_Drawing *drawing, const char16_t *text, Eevg_TextPath *path);
+int32_t eevg_TextCharPositionsGet(Eevg_Drawing *drawing, const char16_t *text, Eevg_TextPath *path,
+                                  Egda_BaseData *positions);
+int32_t eevg_TextBoundingBoxGet(Eevg_Drawing *drawing, const char16_t *text, Eevg_TextPath *path,
+                                int32_t *box);
+/* A text path over count sub-pixel points (borrowed: they must outlive the path) with the
+   alignment along it (0 start, 1 centre, 2 end); null when memory runs out. */
+Eevg_TextPath *eevg_TextPathCreateFromPolyline(Eevg_Drawing *drawing, int32_t count,
+                                               const int32_t *points, int32_t alignment);
+void eevg_TextPathFree(Eevg_TextPath **path);
+/* A record of twelve 32-bit words, the second to the twelfth cleared. */
+int32_t *eevg_TextMethodsCreate(void);
+void eevg_TextMethodsFree(int32_t *methods);
+
+/* Width, height and first-line ascent (world units) of the text with the drawing's text controls
+   prepared; zero and textHeight are not used. 1, or 0 with a report. */
+int32_t eevg_GetParagraphSize(Eevg_Drawing *drawing, const char *text, int32_t zero,
+                              double textHeight, double *width, double *height, double *ascent,
+                              Eerr_ErrorReport **err);
+/* The paragraph's sizes and the font's descent in world units (zeros for a text of control
+   characters only). */
+int32_t eevg_GetTextSizes(Eevg_Drawing *drawing, Eevg_TextStyle *style, const char *text,
+                          double *width, double *height, double *ascent, double *descent,
+                          Eerr_ErrorReport **err, ...);
+/* The paragraph box of point text, turned with it: a 2 x 4 matrix of doubles (world units). */
+int32_t eevg_GetTextBoundRect(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                              const Eevg_Coord *location, const char *text, Egda_BaseData *rect,
+                              Eerr_ErrorReport **err);
+int32_t eevg_GetTextBoundRectUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                const Eevg_Coord *location, const char16_t *text,
+                                Egda_BaseData *rect, Eerr_ErrorReport **err);
+/* The character positions of point text (device pixels) into a matrix of doubles of at least
+   two rows and one column per character of the text. */
+int32_t eevg_GetTextPositions(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                              const Eevg_Coord *location, const char *text,
+                              Egda_BaseData *positions, Eerr_ErrorReport **err);
+int32_t eevg_GetTextPositionsUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                const Eevg_Coord *location, const char16_t *text,
+                                Egda_BaseData *positions, Eerr_ErrorReport **err);
+/* The box of the glyphs along the polyline, as a 2 x 4 matrix of world corners. */
+int32_t eevg_GetTextOnPolyLineBoundRect(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                        Efga_CoordinateBlock *polyline, const char *text,
+                                        Egda_BaseData *rect, Eerr_ErrorReport **err);
+int32_t eevg_GetTextOnPolyLineBoundRectUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                          Efga_CoordinateBlock *polyline, const char16_t *text,
+                                          Egda_BaseData *rect, Eerr_ErrorReport **err);
+/* The character positions along the polyline. */
+int32_t eevg_GetTextOnPolyLinePositions(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                        Efga_CoordinateBlock *polyline, const char *text,
+                                        Egda_BaseData *positions, Eerr_ErrorReport **err, ...);
+int32_t eevg_GetTextOnPolyLinePositionsUC(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                          Efga_CoordinateBlock *polyline, const char16_t *text,
+                                          Egda_BaseData *positions, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
    Strip files of device type 1 */
 
 /* Copies rows image rows from firstRow between the drawing's target and an image strip, through

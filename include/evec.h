@@ -20,6 +20,7 @@
 #include "efga.h"
 #include "egda.h"
 #include "eirf.h"
+#include "exfr.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -337,6 +338,142 @@ int32_t evec_ArcPartiallyInsideConcavePolygon(const Egda_BaseData *arc,
                                               Eerr_ErrorReport **err);
 int32_t evec_ArcPartiallyInsideEllipse(const Egda_BaseData *arc, const Egda_BaseData *ellipseBox,
                                        Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Planar areas, perimeters and vertex order, in the units of the coordinates. A ring need not
+   repeat its first vertex: the area formulas close it themselves. A ring that runs clockwise
+   with y upward has a positive signed area and is solid. A closed flag of 1 adds the edge from
+   the last vertex back to the first. Angles are radians. */
+
+/* The area of the ring, never negative ("Invalid input polygon" for fewer than 2 rows or 3
+   columns; result 0). */
+double evec_PolygonAreaCalculate(const Egda_BaseData *ring, Eerr_ErrorReport **err);
+/* The signed area, positive for clockwise rings. */
+double evec_PolygonAreaCalculateWithSign(const Egda_BaseData *ring, Eerr_ErrorReport **err);
+/* 1 when the signed area is positive, else 0 (an invalid ring is not solid). */
+int32_t evec_PolygonIsSolid(const Egda_BaseData *ring);
+/* The length of the line through x and y. */
+double evec_PolyPerimeterCalculate(const Egda_BaseData *poly, int32_t closed,
+                                   Eerr_ErrorReport **err);
+/* The length with every row of the matrix as a dimension. */
+double evec_PolyPerimeterCalculateMultiD(const Egda_BaseData *poly, int32_t closed,
+                                         Eerr_ErrorReport **err);
+/* The unsigned areas of the rings added with alternating signs (ring 0 plus, ring 1 minus, ...). */
+double evec_RegionAreaCalculate(const Efga_CoordinateBlock *region, Eerr_ErrorReport **err);
+/* The sum of the rings' 2-D perimeters, each closed or not by the flag. */
+double evec_RegionPerimeterCalculate(const Efga_CoordinateBlock *region, int32_t closed,
+                                     Eerr_ErrorReport **err);
+/* The sum of the rings' signed areas. */
+double evec_ShapeAreaCalculate(const Efga_CoordinateBlock *shape, Eerr_ErrorReport **err);
+/* A new coordinate at the ring's centre of gravity (not finite for a ring of zero area); null
+   for an invalid ring. */
+Evec_Coord *evec_CenterOfGravityOfPolygon(const Egda_BaseData *ring, Eerr_ErrorReport **err);
+/* The area (kind 1 sector, 2 segment, 0 gives 0) and the length (with the two radii for kind 1,
+   the chord for kind 2) of the arc of the ellipse of semi-axes a (along x) and b (along y)
+   before rotation, between the polar angles start and end (equal angles: a full turn), measured
+   on a polygon of `steps` steps per full turn. Steps that leave the arc's polygon without a step
+   are reported as "Invalid input steps". */
+double evec_ArcAreaCalculate(const Evec_Coord *center, double a, double b, double rotation,
+                             double startAngle, double endAngle, int32_t kind, int32_t steps,
+                             Eerr_ErrorReport **err);
+double evec_ArcLengthCalculate(const Evec_Coord *center, double a, double b, double rotation,
+                               double startAngle, double endAngle, int32_t kind, int32_t steps,
+                               Eerr_ErrorReport **err);
+/* Reverses the order of the ring's vertices in place (every row). */
+void evec_PolygonChangeVerticesDirection(Egda_BaseData *ring, Eerr_ErrorReport **err);
+/* Makes vertex `start` (counted from 1) the first of a closed ring whose last vertex repeats the
+   first: A B C D A with 3 gives C D A B C. A start outside 1 .. N is reported ("Invalid input
+   start point") and the ring left as it was. */
+void evec_PolygonChangeStartPoint(Egda_BaseData *ring, int32_t start, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Geodesic areas and lengths of rings and lines whose row 0 holds longitudes and row 1
+   latitudes, in radians (flag non-zero) or degrees (flag 0), on the ellipsoid of semi-minor
+   axis b and semi-major axis a (in this order). Edges are straight in longitude and latitude.
+   Results are in the (squared) units of the axes. */
+
+/* The ring's area, never negative: rings spanning less than 45 degrees each way (longitude
+   scaled by the cosine of the middle latitude) in a Lambert azimuthal equal-area projection
+   centred on them, larger ones by the integral on the sphere fitted at their middle latitude. */
+double evec_LLPolygonAreaCalculateTri(const Egda_BaseData *ring, int32_t radians,
+                                      double semiMinor, double semiMajor,
+                                      Eerr_ErrorReport **err);
+/* The rings' areas with alternating signs: ring 0 plus, ring 1 minus, ring 2 plus, ... */
+double evec_LLRegionAreaCalculate(const Efga_CoordinateBlock *region, int32_t radians,
+                                  double semiMinor, double semiMajor, Eerr_ErrorReport **err);
+/* The length by the inverse Vincenty formula; where a distance does not converge, the whole
+   line by a closed-form approximation instead. */
+double evec_LLPolyPerimeterCalculate(const Egda_BaseData *poly, int32_t closed, int32_t radians,
+                                     double semiMinor, double semiMajor, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   The spatial cache of a vector layer's features (SpatialCache.h): point caches hold matrices,
+   arc and polygon caches coordinate blocks. Features are numbered from 1. The Point functions
+   take point caches, the Arc and Poly functions arc or polygon caches; a cache of the other kind
+   is answered as a null cache. No function reports. */
+
+typedef struct Evec_SpatialCache Evec_SpatialCache;
+typedef struct Evec_SpatialCacheQuery Evec_SpatialCacheQuery;
+
+/* A new cache whose root box is the layer's box through the transform (null: the box as it
+   is); null when the layer state, its box or the transform fail. */
+Evec_SpatialCache *evec_SpatialCacheCreatePoint(MVS *mvs, _exfr_XForm *xform);
+Evec_SpatialCache *evec_SpatialCacheCreateArc(MVS *mvs, _exfr_XForm *xform);
+Evec_SpatialCache *evec_SpatialCacheCreatePoly(MVS *mvs, _exfr_XForm *xform);
+/* Destroy the cache and its overflow files; null is accepted. */
+void evec_SpatialCacheDeletePoint(Evec_SpatialCache *cache);
+void evec_SpatialCacheDeleteArc(Evec_SpatialCache *cache);
+void evec_SpatialCacheDeletePoly(Evec_SpatialCache *cache);
+/* Add a feature: a point whose box is the first point of the matrix, or an arc or polygon with
+   the box given (corners in either order). Return the coordinates now held by the cache (owned
+   by it, valid until it spills or is deleted), or the caller's own when the feature was already
+   held, the cache has spilled to its store, or the feature could not be added (a number below
+   1, a box that is not finite); null for a null cache. */
+Egda_BaseData *evec_SpatialCacheIndexPoint(Evec_SpatialCache *cache, int32_t number,
+                                           int32_t partCount, Egda_BaseData *coordinates);
+Efga_CoordinateBlock *evec_SpatialCacheIndexArc(Evec_SpatialCache *cache, int32_t number,
+                                                int32_t partCount, Evec_Bbox *bbox,
+                                                Efga_CoordinateBlock *block);
+Efga_CoordinateBlock *evec_SpatialCacheIndexPoly(Evec_SpatialCache *cache, int32_t number,
+                                                 int32_t partCount, Evec_Bbox *bbox,
+                                                 Efga_CoordinateBlock *block);
+/* 1 when the feature is held with coordinates, else 0. */
+int32_t evec_SpatialCacheHasPoint(Evec_SpatialCache *cache, int32_t number);
+int32_t evec_SpatialCacheHasArc(Evec_SpatialCache *cache, int32_t number);
+int32_t evec_SpatialCacheHasPoly(Evec_SpatialCache *cache, int32_t number);
+/* A copy of the held coordinates into the given matrix or block (reshaped) or a new one; null
+   when the feature is not held with coordinates. */
+Egda_BaseData *evec_SpatialCacheGetPoint(Evec_SpatialCache *cache, int32_t number,
+                                         Egda_BaseData *matrix);
+Efga_CoordinateBlock *evec_SpatialCacheGetArc(Evec_SpatialCache *cache, int32_t number,
+                                              Efga_CoordinateBlock *block);
+Efga_CoordinateBlock *evec_SpatialCacheGetPoly(Evec_SpatialCache *cache, int32_t number,
+                                               Efga_CoordinateBlock *block);
+/* The feature's box into bbox or a new box; null when the feature is not held. */
+Evec_Bbox *evec_SpatialCacheGetPointBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number);
+Evec_Bbox *evec_SpatialCacheGetArcBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number);
+Evec_Bbox *evec_SpatialCacheGetPolyBbox(Evec_Bbox *bbox, Evec_SpatialCache *cache, int32_t number);
+/* The part count given when the feature was added (0 when it is not held). */
+int32_t evec_SpatialCacheGetPointCount(Evec_SpatialCache *cache, int32_t number);
+int32_t evec_SpatialCacheGetArcCount(Evec_SpatialCache *cache, int32_t number);
+int32_t evec_SpatialCacheGetPolyCount(Evec_SpatialCache *cache, int32_t number);
+/* A new query for the box (corners in either order); arc and polygon queries skip the parts of
+   the tree whose boxes are smaller than minSize. Null for a null cache. */
+Evec_SpatialCacheQuery *evec_SpatialCacheBeginPoint(Evec_SpatialCache *cache, Evec_Bbox *bbox);
+Evec_SpatialCacheQuery *evec_SpatialCacheBeginArc(Evec_SpatialCache *cache, Evec_Bbox *bbox,
+                                                  double minSize);
+Evec_SpatialCacheQuery *evec_SpatialCacheBeginPoly(Evec_SpatialCache *cache, Evec_Bbox *bbox,
+                                                   double minSize);
+/* The next feature number: first the numbers of the features in the tree whose nodes meet the
+   box, then every further number in order (the caller stops when the numbers pass its feature
+   count, and fetches those the Has functions do not report as held). 0 for a null cache or a
+   query of another cache. */
+int32_t evec_SpatialCacheGetNextPointIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query);
+int32_t evec_SpatialCacheGetNextArcIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query);
+int32_t evec_SpatialCacheGetNextPolyIndex(Evec_SpatialCache *cache, Evec_SpatialCacheQuery *query);
+/* Delete a query (before its cache); null is accepted. */
+void evec_SpatialCacheQueryDeletePoint(Evec_SpatialCacheQuery *query);
+void evec_SpatialCacheQueryDeletePoly(Evec_SpatialCacheQuery *query);
 
 #ifdef __cplusplus
 }

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "emsc.h"
+#include "guard.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ std::size_t StorageBytes(int32_t size) { return size > 0 ? static_cast<std::size
 
 extern "C" {
 
-Ebuf_Buffer *NewBuffer(int32_t size) {
+Ebuf_Buffer *NewBuffer(int32_t size) try {
   if (size < 0) return nullptr;
   auto *holder = static_cast<Holder *>(emsc_HeapMalloc(sizeof(Holder)));
   if (!holder) return nullptr;
@@ -50,48 +51,48 @@ Ebuf_Buffer *NewBuffer(int32_t size) {
   holder->buffer.data = holder->storage;
   holder->buffer.size = size;
   return &holder->buffer;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void FreeBuffer(Ebuf_Buffer *buffer) {
+void FreeBuffer(Ebuf_Buffer *buffer) try {
   if (!buffer) return;
   Holder *holder = HolderOf(buffer);
   emsc_HeapFree(holder->storage);
   emsc_HeapFree(holder);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t ChkBuffer(const Ebuf_Buffer *buffer) { return Valid(buffer) ? 0 : -1; }
+int32_t ChkBuffer(const Ebuf_Buffer *buffer) try { return Valid(buffer) ? 0 : -1; } TAVIRON_GUARD_QUIET(-1)
 
-int32_t CopyToBuffer(Ebuf_Buffer *buffer, const void *source, int32_t n) {
+int32_t CopyToBuffer(Ebuf_Buffer *buffer, const void *source, int32_t n) try {
   if (!Valid(buffer) || n < 0 || n > Room(buffer)) return -1;
   if (source && n > 0) std::memmove(buffer->data + buffer->writePosition, source, static_cast<std::size_t>(n));
   buffer->writePosition += n;
   return 0;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t CopyFromBuffer(Ebuf_Buffer *buffer, void *destination, int32_t n) {
+int32_t CopyFromBuffer(Ebuf_Buffer *buffer, void *destination, int32_t n) try {
   if (!Valid(buffer) || n < 0 || n > Unread(buffer)) return -1;
   if (destination && n > 0)
     std::memmove(destination, buffer->data + buffer->readPosition, static_cast<std::size_t>(n));
   buffer->readPosition += n;
   return 0;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t TransferBuffer(Ebuf_Buffer *to, Ebuf_Buffer *from, int32_t n) {
+int32_t TransferBuffer(Ebuf_Buffer *to, Ebuf_Buffer *from, int32_t n) try {
   if (to == from || !Valid(to) || !Valid(from) || n < 0 || n > Unread(from) || n > Room(to)) return -1;
   if (n > 0)
     std::memcpy(to->data + to->writePosition, from->data + from->readPosition, static_cast<std::size_t>(n));
   to->writePosition += n;
   from->readPosition += n;
   return 0;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t TruncateBuffer(Ebuf_Buffer *buffer, int32_t n) {
+int32_t TruncateBuffer(Ebuf_Buffer *buffer, int32_t n) try {
   if (!Valid(buffer) || n < 0) return -1;
   if (n < Unread(buffer)) buffer->writePosition = buffer->readPosition + n;
   return 0;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t ShrinkBuffer(Ebuf_Buffer *buffer) {
+int32_t ShrinkBuffer(Ebuf_Buffer *buffer) try {
   if (!Valid(buffer)) return -1;
   const int32_t unread = Unread(buffer);
   if (buffer->readPosition > 0 && unread > 0)
@@ -106,6 +107,6 @@ int32_t ShrinkBuffer(Ebuf_Buffer *buffer) {
     }
   }
   return 0;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 } // extern "C"

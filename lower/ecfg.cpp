@@ -13,6 +13,7 @@
 #include "emsc.h"
 #include "eprf.h"
 #include "internal.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 
@@ -72,7 +73,7 @@ bool ValidClassName(const char *name) {
 std::vector<std::string> SplitVariable(const char *variable, int32_t paths, Eerr_ErrorReport **err,
                                        const char *reporter) {
   std::vector<std::string> items;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!lower::ExpandList(std::getenv(variable), paths != 0, items, &inner, reporter))
     lower::ReportCallee(err, inner, reporter, 90, "the expansion of a list");
   return items;
@@ -100,7 +101,7 @@ void Load(ConfigurationClass &entry, Eerr_ErrorReport **err, const char *reporte
       files.push_back(directory + "/" + entry.name + (base->empty() ? "" : "." + *base) + ".cfg");
   std::vector<const char *> pointers;
   for (const std::string &file : files) pointers.push_back(file.c_str());
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) {
     lower::ReportCallee(err, inner, reporter, 91, "estr_StringToStringList");
@@ -122,7 +123,7 @@ ConfigurationClass *GetClass(const char *className, Eerr_ErrorReport **err, cons
   if (!state.read) ReadEnvironment(err, reporter);
   for (ConfigurationClass &entry : state.classes)
     if (estr_Eqic(entry.name.c_str(), className)) return &entry;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = epmg_DatabaseCreate(className, EPMG_FORMAT_CONFIGURATION, &inner);
   if (!database) {
     lower::ReportCallee(err, inner, reporter, 94, "epmg_DatabaseCreate");
@@ -137,7 +138,7 @@ Estr_StringList *Copy(const std::vector<std::string> &items, Eerr_ErrorReport **
                       const char *reporter) {
   std::vector<const char *> pointers;
   for (const std::string &item : items) pointers.push_back(item.c_str());
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 95, "estr_StringToStringList");
   return list;
@@ -150,10 +151,10 @@ Estr_StringList *LevelList(const char *className, int32_t *current, bool directo
   Ecfg_LevelListHook hook = directories ? m.directories : m.databases;
   if (hook) return hook(className, current, err);
   std::lock_guard<std::mutex> lock(stateMutex);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ConfigurationClass *entry = GetClass(className, &inner, reporter);
   if (inner) { // an invalid name, or the class's files could not be read
-    if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
+    lower::PassOn(err, inner);
     return nullptr;
   }
   const std::vector<std::string> &items = directories ? state.directories : state.databases;
@@ -173,7 +174,7 @@ bool FetchTyped(const char *className, const char *instance, const char *key, in
   record.category = const_cast<char *>(instance);
   record.name = const_cast<char *>(key);
   Epmg_Preference *pointer = &record;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ecfg_PreferenceGet(&pointer, &inner);
   if (inner || pointer != &record) {
     if (pointer == &record) epmg_PreferenceValueClear(&record);
@@ -202,7 +203,7 @@ char *FetchText(const char *className, const char *instance, const char *key, in
 // read (a corrupt file is reported by the call that reads it).
 Epmg_Database *ClassDatabase(const char *className, Eerr_ErrorReport **err, const char *reporter,
                              int32_t code) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = ecfg_GetClassDB(className, &inner);
   if (inner) {
     lower::ReportCallee(err, inner, reporter, code, "ecfg_GetClassDB");
@@ -211,45 +212,54 @@ Epmg_Database *ClassDatabase(const char *className, Eerr_ErrorReport **err, cons
   return database;
 }
 
+using V = lower::Value;
+// Every implementation method is one function; the error slot follows the list, so a code
+// this table lacks is taken as one function too, to find the slot.
+constexpr lower::Keyword kMethodKeywords[] = {
+    {ECFG_METHOD_QUERY, {V::Function}},          {ECFG_METHOD_GET_CLASS, {V::Function}},
+    {ECFG_METHOD_DATABASE_DIRECTORIES, {V::Function}}, {ECFG_METHOD_DATABASES, {V::Function}},
+    {ECFG_METHOD_SET_DATABASE_LEVEL, {V::Function}}, {ECFG_METHOD_INSTALL_CHANGE, {V::Function}},
+    {ECFG_METHOD_INIT, {V::Function}},           {ECFG_METHOD_PREFERENCE_GET, {V::Function}},
+    {ECFG_METHOD_PUT_PREFERENCE, {V::Function}}, {ECFG_METHOD_WRITE_CATEGORY, {V::Function}}};
+constexpr lower::Shape kOtherMethod{V::Function};
+constexpr lower::KeywordList kMethodList{{kMethodKeywords}, "Unknown implementation method keyword %d", 0,
+                                         &kOtherMethod};
+
 } // namespace
 
 extern "C" {
 
-void ecfg_ImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) {
+void ecfg_ImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) try {
   ConfigurationMethods next = CurrentMethods();
-  int32_t unknown = 0;
-  Eerr_ErrorReport **err = lower::ReadPointerKeywords(keyword, ap, unknown, [&](int32_t code, void *value) {
+  bool ok = false;
+  lower::ReadKeywordsThenSlot(kMethodList, keyword, ap, reporter, 1, ok, [&](int32_t code, const lower::KeywordValues &v) {
     switch (code) {
-    case ECFG_METHOD_QUERY: next.query = reinterpret_cast<Ecfg_QueryHook>(value); return true;
-    case ECFG_METHOD_GET_CLASS: next.getClass = reinterpret_cast<Ecfg_GetClassHook>(value); return true;
-    case ECFG_METHOD_DATABASE_DIRECTORIES: next.directories = reinterpret_cast<Ecfg_LevelListHook>(value); return true;
-    case ECFG_METHOD_DATABASES: next.databases = reinterpret_cast<Ecfg_LevelListHook>(value); return true;
-    case ECFG_METHOD_SET_DATABASE_LEVEL: next.setLevel = reinterpret_cast<Ecfg_SetDatabaseLevelHook>(value); return true;
-    case ECFG_METHOD_INSTALL_CHANGE: next.installChange = reinterpret_cast<Ecfg_InstallChangeHook>(value); return true;
-    case ECFG_METHOD_INIT: next.init = reinterpret_cast<Ecfg_InitHook>(value); return true;
-    case ECFG_METHOD_PREFERENCE_GET: next.preferenceGet = reinterpret_cast<Ecfg_PreferenceGetHook>(value); return true;
-    case ECFG_METHOD_PUT_PREFERENCE: next.putPreference = reinterpret_cast<Ecfg_PutPreferenceHook>(value); return true;
-    case ECFG_METHOD_WRITE_CATEGORY: next.writeCategory = reinterpret_cast<Ecfg_WriteCategoryHook>(value); return true;
-    default: return false;
+    case ECFG_METHOD_QUERY: next.query = v.Function<Ecfg_QueryHook>(0); break;
+    case ECFG_METHOD_GET_CLASS: next.getClass = v.Function<Ecfg_GetClassHook>(0); break;
+    case ECFG_METHOD_DATABASE_DIRECTORIES: next.directories = v.Function<Ecfg_LevelListHook>(0); break;
+    case ECFG_METHOD_DATABASES: next.databases = v.Function<Ecfg_LevelListHook>(0); break;
+    case ECFG_METHOD_SET_DATABASE_LEVEL: next.setLevel = v.Function<Ecfg_SetDatabaseLevelHook>(0); break;
+    case ECFG_METHOD_INSTALL_CHANGE: next.installChange = v.Function<Ecfg_InstallChangeHook>(0); break;
+    case ECFG_METHOD_INIT: next.init = v.Function<Ecfg_InitHook>(0); break;
+    case ECFG_METHOD_PREFERENCE_GET: next.preferenceGet = v.Function<Ecfg_PreferenceGetHook>(0); break;
+    case ECFG_METHOD_PUT_PREFERENCE: next.putPreference = v.Function<Ecfg_PutPreferenceHook>(0); break;
+    case ECFG_METHOD_WRITE_CATEGORY: next.writeCategory = v.Function<Ecfg_WriteCategoryHook>(0); break;
     }
+    return true;
   });
-  lower::Clear(err);
-  if (unknown) {
-    lower::Report(err, reporter, 1, "Unknown implementation method keyword %d", unknown);
-    return;
-  }
+  if (!ok) return;
   std::lock_guard<std::mutex> lock(methodsMutex);
   methods = next;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void ecfg_ImplementationMethodsSet(int32_t keyword, ...) {
+void ecfg_ImplementationMethodsSet(int32_t keyword, ...) try {
   va_list ap;
   va_start(ap, keyword);
   ecfg_ImplementationMethodsSetV("ecfg_ImplementationMethodsSet", keyword, ap);
   va_end(ap);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void ecfg_Init(Eerr_ErrorReport **err) {
+void ecfg_Init(Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_Init";
   lower::Clear(err);
   if (Ecfg_InitHook hook = CurrentMethods().init) {
@@ -259,33 +269,33 @@ void ecfg_Init(Eerr_ErrorReport **err) {
   std::lock_guard<std::mutex> lock(stateMutex);
   ReadEnvironment(err, reporter);
   for (ConfigurationClass &entry : state.classes) Load(entry, err, reporter);
-}
+} TAVIRON_GUARD_VOID(err)
 
-Epmg_Database *ecfg_GetTemplateDB(const char *className, Eerr_ErrorReport **err) {
+Epmg_Database *ecfg_GetTemplateDB(const char *className, Eerr_ErrorReport **err) try {
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(className, &inner);
   if (inner) lower::ReportCallee(err, inner, "ecfg_GetTemplateDB", 1, "eprf_DefaultDatabaseGet");
   return database;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Epmg_Database *ecfg_GetClassDB(const char *className, Eerr_ErrorReport **err) {
+Epmg_Database *ecfg_GetClassDB(const char *className, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   std::lock_guard<std::mutex> lock(stateMutex);
   ConfigurationClass *entry = GetClass(className, err, "ecfg_GetClassDB");
   return entry ? entry->database : nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *category,
                                             const char *instance, const char *key, int32_t flags,
-                                            Eerr_ErrorReport **err) {
+                                            Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_QueryCreateAndExecute";
   lower::Clear(err);
   if (Ecfg_QueryHook hook = CurrentMethods().query)
     return hook(className, category, instance, key, flags, err);
   Epmg_Database *database = ClassDatabase(className, err, reporter, 1);
   if (!database) return nullptr;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   switch (flags) {
   case ECFG_QUERY_INSTANCES: {
     Estr_StringList *list = epmg_DatabaseCategories(database, &inner);
@@ -308,10 +318,10 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
       record.category = instances->strings[i];
       record.name = const_cast<char *>(key);
       record.valueType = EPMG_TYPE_STRING;
-      Eerr_ErrorReport *missing = nullptr;
+      lower::CalleeReport missing;
       epmg_GetPreference(database, &record, &missing);
       if (missing) {
-        eerr_DeleteErrorReportEx(&missing); // an instance without the key
+        missing.Drop(); // an instance without the key
         continue;
       }
       values = estr_StringListAppend(values, record.value.string, &inner);
@@ -338,24 +348,24 @@ Estr_StringList *ecfg_QueryCreateAndExecute(const char *className, const char *c
     lower::Report(err, reporter, 8, "Unsupported query flags %d", flags);
     return nullptr;
   }
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char *ecfg_GetClass(const char *className) {
+char *ecfg_GetClass(const char *className) try {
   if (Ecfg_GetClassHook hook = CurrentMethods().getClass) return hook(className);
   return ValidClassName(className) ? estr_Duplicate(className) : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 Estr_StringList *ecfg_GetDatabaseDirectories(const char *className, int32_t *current,
-                                             Eerr_ErrorReport **err) {
+                                             Eerr_ErrorReport **err) try {
   return LevelList(className, current, true, err, "ecfg_GetDatabaseDirectories");
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Estr_StringList *ecfg_GetDatabases(const char *className, int32_t *current, Eerr_ErrorReport **err) {
+Estr_StringList *ecfg_GetDatabases(const char *className, int32_t *current, Eerr_ErrorReport **err) try {
   return LevelList(className, current, false, err, "ecfg_GetDatabases");
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void ecfg_SetDatabaseLevel(const char *className, const char *directory, const char *database,
-                           Eerr_ErrorReport **err) {
+                           Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_SetDatabaseLevel";
   lower::Clear(err);
   if (Ecfg_SetDatabaseLevelHook hook = CurrentMethods().setLevel) {
@@ -363,10 +373,10 @@ void ecfg_SetDatabaseLevel(const char *className, const char *directory, const c
     return;
   }
   std::lock_guard<std::mutex> lock(stateMutex);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ConfigurationClass *entry = GetClass(className, &inner, reporter);
   if (inner) { // an invalid name, or the class's files could not be read
-    if (err) *err = inner; else eerr_DeleteErrorReportEx(&inner);
+    lower::PassOn(err, inner);
     return;
   }
   int32_t d = entry->directory, b = entry->base;
@@ -395,11 +405,11 @@ void ecfg_SetDatabaseLevel(const char *className, const char *directory, const c
   }
   entry->directory = d;
   entry->base = b;
-}
+} TAVIRON_GUARD_VOID(err)
 
 void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32_t immediate,
                                  const char *name, const char *key, int32_t valueKind, void *value,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_InstallChangeImmediate";
   lower::Clear(err);
   if (Ecfg_InstallChangeHook hook = CurrentMethods().installChange) {
@@ -408,7 +418,7 @@ void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32
   }
   Epmg_Database *database = ClassDatabase(className, err, reporter, 1);
   if (!database) return;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (operation == ECFG_CHANGE_CREATE_INSTANCE) {
     epmg_DatabaseAddCategory(database, key, &inner);
     if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_DatabaseAddCategory");
@@ -426,7 +436,7 @@ void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32
   Estr_StringList *existing = name ? epmg_DatabaseKeys(database, name, &inner) : nullptr;
   estr_StringListDelete(existing, nullptr);
   if (!existing) {
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     lower::Report(err, reporter, 5, "No instance %s in class %s", name ? name : "NULL", className);
     return;
   }
@@ -438,20 +448,20 @@ void ecfg_InstallChangeImmediate(const char *className, int32_t operation, int32
   record.valueType = EPMG_TYPE_STRING;
   epmg_PutPreference(database, &record, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 6, "epmg_PutPreference");
-}
+} TAVIRON_GUARD_VOID(err)
 
-void ecfg_SaveChangeList(const char *className, int32_t flags, Eerr_ErrorReport **err) {
+void ecfg_SaveChangeList(const char *className, int32_t flags, Eerr_ErrorReport **err) try {
   (void)flags;
   lower::Clear(err);
   Epmg_Database *database = ClassDatabase(className, err, "ecfg_SaveChangeList", 1);
   if (!database) return;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   epmg_DatabaseSave(database, &inner);
   if (inner) lower::ReportCallee(err, inner, "ecfg_SaveChangeList", 2, "epmg_DatabaseSave");
-}
+} TAVIRON_GUARD_VOID(err)
 
 void ecfg_WriteCategory(const char *className, const char *category, const char *directory,
-                        const char *suffix, Eerr_ErrorReport **err) {
+                        const char *suffix, Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_WriteCategory";
   lower::Clear(err);
   if (estr_Eqic(className, "printers")) return;
@@ -468,12 +478,12 @@ void ecfg_WriteCategory(const char *className, const char *category, const char 
   const bool withSuffix = suffix && *suffix;
   const std::string file = lower::Format("%s/%s%s%s.cfg", directory, className, withSuffix ? "." : "",
                                          withSuffix ? suffix : "");
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   epmg_DatabaseWrite(database, -1, category, file.c_str(), &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_DatabaseWrite");
-}
+} TAVIRON_GUARD_VOID(err)
 
-void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
+void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_PreferenceGet";
   lower::Clear(err);
   if (!record || !*record) {
@@ -482,7 +492,7 @@ void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
     return;
   }
   if (Ecfg_PreferenceGetHook hook = CurrentMethods().preferenceGet) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     hook(record, &inner);
     if (inner) {
       *record = nullptr;
@@ -491,25 +501,25 @@ void ecfg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err) {
     return;
   }
   const char *className = (*record)->className ? (*record)->className : EPMG_DEFAULT_CLASS;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (Epmg_Database *templates = eprf_DefaultDatabaseGet(className, &inner)) {
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     epmg_GetPreference(templates, *record, &inner);
     if (!inner) return;
   }
-  eerr_DeleteErrorReportEx(&inner);
+  inner.Drop();
   Epmg_Database *database = ecfg_GetClassDB(className, &inner);
   if (database) {
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     epmg_GetPreference(database, *record, &inner);
   }
   if (inner) {
     *record = nullptr;
     lower::ReportCallee(err, inner, reporter, 3, database ? "epmg_GetPreference" : "ecfg_GetClassDB");
   }
-}
+} TAVIRON_GUARD_VOID(err)
 
-void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) {
+void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) try {
   static const char *reporter = "ecfg_PutPreference";
   lower::Clear(err);
   if (Ecfg_PutPreferenceHook hook = CurrentMethods().putPreference) {
@@ -520,13 +530,13 @@ void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) {
     lower::Report(err, reporter, 1, "No preference record");
     return;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(record->className, &inner);
   if (!database) {
     lower::ReportCallee(err, inner, reporter, 2, "eprf_DefaultDatabaseGet");
     return;
   }
-  eerr_DeleteErrorReportEx(&inner);
+  inner.Drop();
   if (!epmg_PutPreference(database, record, &inner)) {
     if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_PutPreference");
     return;
@@ -536,33 +546,33 @@ void ecfg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err) {
   for (Epmg_CallbackNode *node = list; node; node = node->next)
     if (node->processId == self) node->callback(node->userData, record);
   epmg_FreeCallbackList(list);
-}
+} TAVIRON_GUARD_VOID(err)
 
 double ecfg_GetNumberPreference(const char *className, const char *instance, const char *key,
-                                double defaultValue, Eerr_ErrorReport **err) {
+                                double defaultValue, Eerr_ErrorReport **err) try {
   Epmg_Preference record;
   if (!FetchTyped(className, instance, key, EPMG_TYPE_NUMBER, record, "ecfg_GetNumberPreference", err))
     return defaultValue;
   return record.value.number;
-}
+} TAVIRON_GUARD(err, defaultValue)
 
 int32_t ecfg_GetBooleanPreference(const char *className, const char *instance, const char *key,
-                                  int32_t defaultValue, Eerr_ErrorReport **err) {
+                                  int32_t defaultValue, Eerr_ErrorReport **err) try {
   Epmg_Preference record;
   if (!FetchTyped(className, instance, key, EPMG_TYPE_BOOLEAN, record, "ecfg_GetBooleanPreference", err))
     return defaultValue;
   return record.value.boolean;
-}
+} TAVIRON_GUARD(err, defaultValue)
 
 char *ecfg_GetEnumPreference(const char *className, const char *instance, const char *key,
-                             const char *defaultValue, Eerr_ErrorReport **err) {
+                             const char *defaultValue, Eerr_ErrorReport **err) try {
   return FetchText(className, instance, key, EPMG_TYPE_ENUM, defaultValue, "ecfg_GetEnumPreference", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *ecfg_GetStringPreference(const char *className, const char *instance, const char *key,
-                               const char *defaultValue, Eerr_ErrorReport **err) {
+                               const char *defaultValue, Eerr_ErrorReport **err) try {
   return FetchText(className, instance, key, EPMG_TYPE_STRING, defaultValue, "ecfg_GetStringPreference",
                    err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -12,7 +12,7 @@ namespace lower = taviron::lower;
 extern "C" {
 
 void eclb_RgbToIhs(double red, double green, double blue, double *intensity, double *hue,
-                   double *saturation) {
+                   double *saturation) try {
   const double i = (red + green + blue) / 3.0;
   const double smallest = std::min({red, green, blue});
   const double s = i > 0 ? 1.0 - smallest / i : 0.0;
@@ -27,9 +27,9 @@ void eclb_RgbToIhs(double red, double green, double blue, double *intensity, dou
   if (intensity) *intensity = i;
   if (hue) *hue = h;
   if (saturation) *saturation = s;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Egda_BaseDataStack *eclb_ROYGBIV(int32_t count, int32_t steps, Eerr_ErrorReport **err) {
+Egda_BaseDataStack *eclb_ROYGBIV(int32_t count, int32_t steps, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "eclb_ROYGBIV";
   if (count < 0 || steps < 1) {
@@ -57,6 +57,6 @@ Egda_BaseDataStack *eclb_ROYGBIV(int32_t count, int32_t steps, Eerr_ErrorReport 
     }
   }
   return ramp;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

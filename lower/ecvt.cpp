@@ -123,17 +123,17 @@ int32_t Convert(const double *values, const char *from, double *results, const c
 extern "C" {
 
 int32_t ecvt_UnitsConvertByName(const double *values, const char *from, double *results,
-                                const char *to, int32_t count, Eerr_ErrorReport **err) {
+                                const char *to, int32_t count, Eerr_ErrorReport **err) try {
   return Convert(values, from, results, to, count, "ecvt_UnitsConvertByName", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t ecvt_UnitsConvert(const char *from, const char *to, double *values, int32_t count,
-                          Eerr_ErrorReport **err) {
+                          Eerr_ErrorReport **err) try {
   return Convert(values, from, values, to, count, "ecvt_UnitsConvert", err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t ecvt_UnitsConvertMatrixByName(Egda_BaseData *matrix, const char *from, const char *to,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ecvt_UnitsConvertMatrixByName";
   lower::Clear(err);
   if (!matrix || matrix->pixelType != EGDA_TYPE_F64 || matrix->rows < 0 || matrix->columns < 0 ||
@@ -146,10 +146,10 @@ int32_t ecvt_UnitsConvertMatrixByName(Egda_BaseData *matrix, const char *from, c
   for (int32_t r = 0; r < matrix->rows; ++r)
     for (int32_t c = 0; c < matrix->columns; ++c) lower::At<double>(*matrix, r, c) *= factor;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t ecvt_UnitSetByName(const char *name, int32_t *kind, Efga_Polynomial **toStandard,
-                           Efga_Polynomial **fromStandard, Eerr_ErrorReport **err) {
+                           Efga_Polynomial **fromStandard, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "ecvt_UnitSetByName";
   lower::Clear(err);
   const Unit *unit = Find(name);
@@ -159,7 +159,7 @@ int32_t ecvt_UnitSetByName(const char *name, int32_t *kind, Efga_Polynomial **to
     return -1;
   }
   const double to = unit->num / unit->den, back = unit->den / unit->num;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Efga_Polynomial *madeTo = nullptr;
   if (toStandard) {
     Efga_Polynomial *p = efga_PolyCreate2DScale(*toStandard, to, to, &inner);
@@ -183,9 +183,9 @@ int32_t ecvt_UnitSetByName(const char *name, int32_t *kind, Efga_Polynomial **to
     *fromStandard = p;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-void ecvt_DD2DMS(double value, double *degrees, double *minutes, double *seconds) {
+void ecvt_DD2DMS(double value, double *degrees, double *minutes, double *seconds) try {
   double d = value, m = 0, s = 0;
   if (std::isfinite(value)) {
     double total = std::fabs(value) * 3600.0;
@@ -218,6 +218,6 @@ void ecvt_DD2DMS(double value, double *degrees, double *minutes, double *seconds
   if (degrees) *degrees = d;
   if (minutes) *minutes = m;
   if (seconds) *seconds = s;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"

@@ -64,7 +64,7 @@ const char *LastDlError() {
 
 extern "C" {
 
-Edll_Handle edll_Open(const char *path, Eerr_ErrorReport **err) {
+Edll_Handle edll_Open(const char *path, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "edll_Open", 1, "Invalid DLL path");
@@ -74,10 +74,10 @@ Edll_Handle edll_Open(const char *path, Eerr_ErrorReport **err) {
   Edll_Handle handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (!handle) lower::Report(err, "edll_Open", 2, "Could not open %s: %s", path, LastDlError());
   return handle;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void *edll_FindIfPresent(Edll_Handle handle, const char *name, const char *dllName,
-                         Eerr_ErrorReport **err) {
+                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!handle) {
     lower::Report(err, "edll_FindIfPresent", 1, "Invalid DLL handle for %s",
@@ -90,9 +90,9 @@ void *edll_FindIfPresent(Edll_Handle handle, const char *name, const char *dllNa
     return nullptr;
   }
   return dlsym(handle, name);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void *edll_Find(Edll_Handle handle, const char *name, Eerr_ErrorReport **err) {
+void *edll_Find(Edll_Handle handle, const char *name, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!handle || !name || !*name) {
     lower::Report(err, "edll_Find", 1, "Invalid DLL handle or entry name");
@@ -101,11 +101,11 @@ void *edll_Find(Edll_Handle handle, const char *name, Eerr_ErrorReport **err) {
   void *address = dlsym(handle, name);
   if (!address) lower::Report(err, "edll_Find", 2, "Could not find %s", name);
   return address;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void *edll_InstanceOpenByClassName(const char *className, const char *path,
                                    const char *instanceName, int32_t flag, Edll_LoadFunc load,
-                                   Edll_FreeFunc freeOp, Eerr_ErrorReport **err) {
+                                   Edll_FreeFunc freeOp, Eerr_ErrorReport **err) try {
   static const char *const reporter = "edll_InstanceOpenByClassName";
   lower::Clear(err);
   if (!className || !*className || !path || !*path || !load) {
@@ -144,16 +144,11 @@ void *edll_InstanceOpenByClassName(const char *className, const char *path,
                   className);
     return nullptr;
   }
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   instance->handle = edll_Open(path, &local);
   if (!instance->handle) {
     FreeRecord(instance);
-    if (err) {
-      *err = local;
-      lower::Report(err, reporter, 5, "Error returned from edll_Open");
-    } else {
-      eerr_DeleteErrorReportEx(&local);
-    }
+    lower::ReportChained(err, local, reporter, 5, "Error returned from edll_Open");
     return nullptr;
   }
   instance->freeOp = freeOp;
@@ -169,19 +164,14 @@ void *edll_InstanceOpenByClassName(const char *className, const char *path,
     // What the load operation made despite its report is its own to free.
     instance->object = nullptr;
     Destroy(instance);
-    if (err) {
-      *err = local;
-      lower::Report(err, reporter, 6, "Error returned from the load operation of %s", path);
-    } else {
-      eerr_DeleteErrorReportEx(&local);
-    }
+    lower::ReportChained(err, local, reporter, 6, "Error returned from the load operation of %s", path);
     return nullptr;
   }
   instance->object = object;
   return object;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t edll_InstanceClose(const char *instanceName) {
+int32_t edll_InstanceClose(const char *instanceName) try {
   if (!instanceName) return -1;
   std::lock_guard<std::recursive_mutex> guard(lock);
   for (Instance *instance = instances; instance; instance = instance->next) {
@@ -193,9 +183,9 @@ int32_t edll_InstanceClose(const char *instanceName) {
     return 0;
   }
   return -1;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-void edll_InstanceCloseAll(void) {
+void edll_InstanceCloseAll(void) try {
   std::lock_guard<std::recursive_mutex> guard(lock);
   for (Instance **link = &instances; *link;) {
     Instance *instance = *link;
@@ -207,9 +197,9 @@ void edll_InstanceCloseAll(void) {
     Destroy(instance);
     link = &instances; // the free operation may have closed others
   }
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-char *edll_InstanceFind(const char *className, const char *instanceName, Eerr_ErrorReport **err) {
+char *edll_InstanceFind(const char *className, const char *instanceName, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!className || !instanceName) {
     lower::Report(err, "edll_InstanceFind", 1, "Invalid class or instance name");
@@ -227,6 +217,6 @@ char *edll_InstanceFind(const char *className, const char *instanceName, Eerr_Er
   lower::Report(err, "edll_InstanceFind", 3, "No instance %s of class %s is open", instanceName,
                 className);
   return nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -126,20 +126,20 @@ void Remove(Edlm_List *list, int32_t index) {
 
 extern "C" {
 
-Edlm_List *edlm_InitList(int32_t itemSize, int32_t itemsPerBlock, Eerr_ErrorReport **err) {
+Edlm_List *edlm_InitList(int32_t itemSize, int32_t itemsPerBlock, Eerr_ErrorReport **err) try {
   return Create("edlm_InitList", itemSize, itemsPerBlock, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Edlm_List *edlm_NewList(int32_t itemSize, int32_t itemsPerBlock, Eerr_ErrorReport **err) {
+Edlm_List *edlm_NewList(int32_t itemSize, int32_t itemsPerBlock, Eerr_ErrorReport **err) try {
   return Create("edlm_NewList", itemSize, itemsPerBlock, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t edlm_Add(Edlm_List *list, const void *item, Eerr_ErrorReport **err) {
+int32_t edlm_Add(Edlm_List *list, const void *item, Eerr_ErrorReport **err) try {
   return Append("edlm_Add", list, item, err);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t edlm_AddIfUnique(Edlm_List *list, const void *item, Edlm_EqualFunction equal,
-                         Eerr_ErrorReport **err) {
+                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!list || !item || !equal) {
     lower::Report(err, "edlm_AddIfUnique", 1, "Invalid input %s",
@@ -148,35 +148,30 @@ int32_t edlm_AddIfUnique(Edlm_List *list, const void *item, Edlm_EqualFunction e
   }
   for (int32_t i = 0; i < list->count; ++i)
     if (equal(Slot(list, i), item)) return i;
-  Eerr_ErrorReport *added = nullptr;
+  lower::CalleeReport added;
   const int32_t index = Append("edlm_Add", list, item, &added);
   if (index < 0) {
-    if (err) {
-      *err = added;
-      lower::Report(err, "edlm_AddIfUnique", 2, "Error returned from edlm_Add");
-    } else {
-      eerr_DeleteErrorReportEx(&added);
-    }
+    lower::ReportChained(err, added, "edlm_AddIfUnique", 2, "Error returned from edlm_Add");
   }
   return index;
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t edlm_CountList(const Edlm_List *list, Eerr_ErrorReport **err) {
+int32_t edlm_CountList(const Edlm_List *list, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!list) {
     lower::Report(err, "edlm_CountList", 1, "Invalid input list");
     return -1;
   }
   return list->count;
-}
+} TAVIRON_GUARD(err, -1)
 
-void *edlm_GetAddr(Edlm_List *list, int32_t index, Eerr_ErrorReport **err) {
+void *edlm_GetAddr(Edlm_List *list, int32_t index, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!CheckIndex("edlm_GetAddr", list, index, err)) return nullptr;
   return Slot(list, index);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Emsc_Boolean edlm_Element(const Edlm_List *list, int32_t index, void *item, Eerr_ErrorReport **err) {
+Emsc_Boolean edlm_Element(const Edlm_List *list, int32_t index, void *item, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!CheckIndex("edlm_Element", list, index, err)) return EMSC_FALSE;
   if (!item) {
@@ -185,9 +180,9 @@ Emsc_Boolean edlm_Element(const Edlm_List *list, int32_t index, void *item, Eerr
   }
   std::memmove(item, Slot(list, index), list->itemSize);
   return EMSC_TRUE;
-}
+} TAVIRON_GUARD(err, EMSC_FALSE)
 
-Emsc_Boolean edlm_Replace(Edlm_List *list, int32_t index, const void *item, Eerr_ErrorReport **err) {
+Emsc_Boolean edlm_Replace(Edlm_List *list, int32_t index, const void *item, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!CheckIndex("edlm_Replace", list, index, err)) return EMSC_FALSE;
   if (!item) {
@@ -196,16 +191,16 @@ Emsc_Boolean edlm_Replace(Edlm_List *list, int32_t index, const void *item, Eerr
   }
   std::memmove(Slot(list, index), item, list->itemSize);
   return EMSC_TRUE;
-}
+} TAVIRON_GUARD(err, EMSC_FALSE)
 
-Emsc_Boolean edlm_Delete(Edlm_List *list, int32_t index, Eerr_ErrorReport **err) {
+Emsc_Boolean edlm_Delete(Edlm_List *list, int32_t index, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!CheckIndex("edlm_Delete", list, index, err)) return EMSC_FALSE;
   Remove(list, index);
   return EMSC_TRUE;
-}
+} TAVIRON_GUARD(err, EMSC_FALSE)
 
-void *edlm_Consolidate(const Edlm_List *list, Eerr_ErrorReport **err) {
+void *edlm_Consolidate(const Edlm_List *list, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!list) {
     lower::Report(err, "edlm_Consolidate", 1, "Invalid input list");
@@ -221,28 +216,28 @@ void *edlm_Consolidate(const Edlm_List *list, Eerr_ErrorReport **err) {
   for (std::size_t done = 0, block = 0; done < total; done += blockBytes, ++block)
     std::memcpy(array + done, list->blocks[block], total - done < blockBytes ? total - done : blockBytes);
   return array;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void edlm_FreeList(Edlm_List *list) { edlm_FreeListAndContents(list, nullptr); }
+void edlm_FreeList(Edlm_List *list) try { edlm_FreeListAndContents(list, nullptr); } TAVIRON_GUARD_QUIET_VOID
 
-void edlm_FreeListAndContents(Edlm_List *list, Edlm_FreeFunction freeContents) {
+void edlm_FreeListAndContents(Edlm_List *list, Edlm_FreeFunction freeContents) try {
   if (!list) return;
   if (freeContents)
     for (int32_t i = 0; i < list->count; ++i) freeContents(Slot(list, i));
   for (int32_t b = 0; b < list->blockCount; ++b) emsc_HeapFree(list->blocks[b]);
   emsc_HeapFree(list->blocks);
   emsc_HeapFree(list);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Edlm_List *edlm_NewStack(int32_t itemSize, Eerr_ErrorReport **err) {
+Edlm_List *edlm_NewStack(int32_t itemSize, Eerr_ErrorReport **err) try {
   return Create("edlm_NewStack", itemSize, kStackItemsPerBlock, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t edlm_Push(Edlm_List *stack, const void *item, Eerr_ErrorReport **err) {
+int32_t edlm_Push(Edlm_List *stack, const void *item, Eerr_ErrorReport **err) try {
   return Append("edlm_Push", stack, item, err);
-}
+} TAVIRON_GUARD(err, -1)
 
-Emsc_Boolean edlm_Pop(Edlm_List *stack, void *item, Eerr_ErrorReport **err) {
+Emsc_Boolean edlm_Pop(Edlm_List *stack, void *item, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!stack) {
     lower::Report(err, "edlm_Pop", 1, "Invalid input stack");
@@ -255,6 +250,6 @@ Emsc_Boolean edlm_Pop(Edlm_List *stack, void *item, Eerr_ErrorReport **err) {
   if (item) std::memmove(item, Slot(stack, stack->count - 1), stack->itemSize);
   Remove(stack, stack->count - 1);
   return EMSC_TRUE;
-}
+} TAVIRON_GUARD(err, EMSC_FALSE)
 
 } // extern "C"

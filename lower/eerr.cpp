@@ -2,7 +2,9 @@
 // exhausted heap can still be made.
 #include "eerr.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -25,6 +27,19 @@ char *CopyText(const char *text) {
   return strdup(text);
 }
 
+// The formatted text in a block of the C heap (outside the counted heap, like the reports), or
+// null when it cannot be had. Never throws.
+char *FormatRaw(const char *format, va_list ap) noexcept {
+  va_list copy;
+  va_copy(copy, ap);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (n < 0) return CopyText(""); // a format the C library refuses gives an empty message
+  auto *text = static_cast<char *>(std::malloc(static_cast<std::size_t>(n) + 1));
+  if (text) std::vsnprintf(text, static_cast<std::size_t>(n) + 1, format, ap);
+  return text;
+}
+
 void FreeOne(Eerr_ErrorReport *report) {
   if (report == &outOfMemory) return;
   std::free(report->reporter);
@@ -32,17 +47,21 @@ void FreeOne(Eerr_ErrorReport *report) {
   std::free(report);
 }
 
+// A report taking over `message` (a C-heap block, or null for none); `lost` tells that a message
+// was wanted and could not be made.
 Eerr_ErrorReport *NewReport(const char *reporter, int32_t code, int32_t severity,
-                            Eerr_ErrorReport *previous, const char *message) {
+                            Eerr_ErrorReport *previous, char *message, bool lost) noexcept {
   auto *report = static_cast<Eerr_ErrorReport *>(std::calloc(1, sizeof(Eerr_ErrorReport)));
   if (report) {
     report->reporter = CopyText(reporter);
-    report->message = CopyText(message);
-    if ((reporter && !report->reporter) || (message && !report->message)) {
+    report->message = message;
+    message = nullptr;
+    if ((reporter && !report->reporter) || lost) {
       FreeOne(report);
       report = nullptr;
     }
   }
+  std::free(message);
   if (!report) return previous ? previous : &outOfMemory;
   report->next = previous;
   report->code = code;
@@ -58,48 +77,114 @@ const char *SeverityName(int32_t severity) {
   }
 }
 
-// The chain as log lines: severity 0 and -1 give their bare message; others a heading line, then
-// the message or, without one, the name of the reporter that failed beneath.
-std::string FormatChain(const Eerr_ErrorReport *report) {
-  std::string out;
+// Text gathered in a block of the C heap; a failed growth is remembered and the text is then
+// written piece by piece instead, so that printing a report never throws.
+class Lines {
+public:
+  Lines() = default;
+  Lines(const Lines &) = delete;
+  Lines &operator=(const Lines &) = delete;
+  ~Lines() { std::free(text_); }
+
+  void Add(const char *piece) noexcept {
+    const std::size_t n = std::strlen(piece);
+    if (!failed_ && size_ + n + 1 > capacity_) {
+      const std::size_t capacity = std::max(2 * capacity_, size_ + n + 1);
+      char *grown = static_cast<char *>(std::realloc(text_, capacity));
+      if (grown) {
+        text_ = grown;
+        capacity_ = capacity;
+      } else {
+        Flush();
+        failed_ = true;
+      }
+    }
+    if (failed_) {
+      lower::Write(lower::Stream::Err, piece, n);
+      return;
+    }
+    std::memcpy(text_ + size_, piece, n);
+    size_ += n;
+  }
+  void Flush() noexcept {
+    lower::Write(lower::Stream::Err, text_, size_);
+    size_ = 0;
+  }
+
+private:
+  char *text_ = nullptr;
+  std::size_t size_ = 0, capacity_ = 0;
+  bool failed_ = false;
+};
+
+// Writes the chain as log lines: severity 0 and -1 give their bare message; others a heading
+// line, then the message or, without one, the name of the reporter that failed beneath.
+void PrintChain(const Eerr_ErrorReport *report) noexcept {
+  Lines out;
+  char number[16];
   for (; report; report = report->next) {
     if (report->severity == EERR_MESSAGE || report->severity == EERR_VERBOSE) {
-      if (report->message) out.append(report->message).append("\n");
+      if (report->message) {
+        out.Add(report->message);
+        out.Add("\n");
+      }
       continue;
     }
     const char *name = SeverityName(report->severity);
-    out += lower::Format("%s: #%ld from %s\n", name, static_cast<long>(report->code),
-                         report->reporter ? report->reporter : "");
-    if (report->message)
-      out += lower::Format("%s: %s\n", name, report->message);
-    else if (report->next && report->next->reporter)
-      out += lower::Format("%s:  %s failed\n", name, report->next->reporter);
+    std::snprintf(number, sizeof number, "%ld", static_cast<long>(report->code));
+    for (const char *piece : {name, ": #", static_cast<const char *>(number), " from ",
+                              report->reporter ? static_cast<const char *>(report->reporter) : "", "\n"})
+      out.Add(piece);
+    if (report->message) {
+      for (const char *piece : {name, ": ", static_cast<const char *>(report->message), "\n"}) out.Add(piece);
+    } else if (report->next && report->next->reporter) {
+      for (const char *piece : {name, ":  ", static_cast<const char *>(report->next->reporter), " failed\n"})
+        out.Add(piece);
+    }
   }
-  return out;
+  out.Flush();
 }
 
 } // namespace
+
+namespace taviron::lower {
+
+Eerr_ErrorReport *JoinChains(Eerr_ErrorReport *newer, Eerr_ErrorReport *older) noexcept {
+  if (!newer) return older;
+  if (!older || older == newer) return newer;
+  Eerr_ErrorReport *last = newer;
+  while (last->next) last = last->next;
+  if (last == &outOfMemory) {
+    // The static report takes no successor: the older chain is given up.
+    eerr_DeleteErrorReportEx(&older);
+    return newer;
+  }
+  last->next = older;
+  return newer;
+}
+
+} // namespace taviron::lower
 
 extern "C" {
 
 Eerr_ErrorReport *eerr_CreateErrorReportV(const char *reporter, int32_t code, int32_t severity,
                                           Eerr_ErrorReport *previous, const char *format,
-                                          va_list ap) {
-  if (!format) return NewReport(reporter, code, severity, previous, nullptr);
-  const std::string message = lower::VFormat(format, ap);
-  return NewReport(reporter, code, severity, previous, message.c_str());
-}
+                                          va_list ap) try {
+  if (!format) return NewReport(reporter, code, severity, previous, nullptr, false);
+  char *message = FormatRaw(format, ap);
+  return NewReport(reporter, code, severity, previous, message, message == nullptr);
+} TAVIRON_GUARD_QUIET(nullptr)
 
 Eerr_ErrorReport *eerr_CreateErrorReport(const char *reporter, int32_t code, int32_t severity,
-                                         Eerr_ErrorReport *previous, const char *format, ...) {
+                                         Eerr_ErrorReport *previous, const char *format, ...) try {
   va_list ap;
   va_start(ap, format);
   Eerr_ErrorReport *report = eerr_CreateErrorReportV(reporter, code, severity, previous, format, ap);
   va_end(ap);
   return report;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void eerr_DeleteErrorReportEx(Eerr_ErrorReport **report) {
+void eerr_DeleteErrorReportEx(Eerr_ErrorReport **report) try {
   if (!report) return;
   Eerr_ErrorReport *current = *report;
   *report = nullptr;
@@ -108,14 +193,15 @@ void eerr_DeleteErrorReportEx(Eerr_ErrorReport **report) {
     FreeOne(current);
     current = next;
   }
-}
+} TAVIRON_GUARD_VOID(report)
 
-Eerr_ErrorReport *eerr_ErrorReportDuplicate(const Eerr_ErrorReport *report) {
+Eerr_ErrorReport *eerr_ErrorReportDuplicate(const Eerr_ErrorReport *report) try {
   Eerr_ErrorReport *head = nullptr;
   Eerr_ErrorReport **tail = &head;
   for (; report; report = report->next) {
+    char *message = CopyText(report->message);
     Eerr_ErrorReport *copy = NewReport(report->reporter, report->code, report->severity, nullptr,
-                                       report->message);
+                                       message, report->message && !message);
     if (copy == &outOfMemory) {
       eerr_DeleteErrorReportEx(&head);
       return &outOfMemory;
@@ -124,19 +210,19 @@ Eerr_ErrorReport *eerr_ErrorReportDuplicate(const Eerr_ErrorReport *report) {
     tail = &copy->next;
   }
   return head;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Eerr_AltErrorFunction eerr_SetAltErrorFunction(Eerr_AltErrorFunction function) {
+Eerr_AltErrorFunction eerr_SetAltErrorFunction(Eerr_AltErrorFunction function) try {
   return altErrorFunction.exchange(function);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Eerr_AltErrorFunction eerr_GetAltErrorFunction(void) { return altErrorFunction.load(); }
+Eerr_AltErrorFunction eerr_GetAltErrorFunction(void) try { return altErrorFunction.load(); } TAVIRON_GUARD_QUIET(nullptr)
 
-void eerr_PrintErrorReportNoZAV(Eerr_ErrorReport *report) {
-  if (report) lower::Write(lower::Stream::Err, FormatChain(report));
-}
+void eerr_PrintErrorReportNoZAV(Eerr_ErrorReport *report) try {
+  if (report) PrintChain(report);
+} TAVIRON_GUARD_QUIET_VOID
 
-void eerr_PrintErrorReport(Eerr_ErrorReport *report, int32_t /*level*/, void *printArgument) {
+void eerr_PrintErrorReport(Eerr_ErrorReport *report, int32_t /*level*/, void *printArgument) try {
   if (!report) return;
   if (Eerr_AltErrorFunction alt = altErrorFunction.load()) {
     Eerr_ErrorReport *err = nullptr;
@@ -145,9 +231,9 @@ void eerr_PrintErrorReport(Eerr_ErrorReport *report, int32_t /*level*/, void *pr
     return;
   }
   eerr_PrintErrorReportNoZAV(report);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eerr_MessageLog(int32_t level, const char *format, ...) {
+void eerr_MessageLog(int32_t level, const char *format, ...) try {
   if (!format) return;
   va_list ap;
   va_start(ap, format);
@@ -156,12 +242,24 @@ void eerr_MessageLog(int32_t level, const char *format, ...) {
     log(level, &err, format, ap);
     eerr_DeleteErrorReportEx(&err);
   } else if (level >= 0 || std::getenv("TAVIRON_VERBOSE_LOG")) {
-    std::string line = lower::VFormat(format, ap);
-    if (line.empty() || line.back() != '\n') line += '\n';
-    lower::Write(lower::Stream::Err, line);
+    if (char *line = FormatRaw(format, ap)) {
+      std::size_t n = std::strlen(line);
+      if (n == 0 || line[n - 1] != '\n') {
+        if (char *longer = static_cast<char *>(std::realloc(line, n + 2))) {
+          line = longer;
+          line[n++] = '\n';
+        } else {
+          lower::Write(lower::Stream::Err, line, n);
+          n = 0;
+          line[n++] = '\n';
+        }
+      }
+      lower::Write(lower::Stream::Err, line, n);
+      std::free(line);
+    }
   }
   va_end(ap);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "egda_pixel.h"
+#include "efga_internal.h"
 #include "emsc.h"
 #include "internal.h"
 
@@ -357,7 +358,7 @@ extern "C" {
 // ================================ coordinate blocks =============================================
 
 Efga_CoordinateBlock *efga_BaseCoordBlockCreate(int32_t rows, int32_t columns, int32_t parts,
-                                                int32_t pixelType, Eerr_ErrorReport **err) {
+                                                int32_t pixelType, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (parts < 0) {
     lower::Report(err, "efga_BaseCoordBlockCreate", 1, "Invalid part count %d", parts);
@@ -378,9 +379,9 @@ Efga_CoordinateBlock *efga_BaseCoordBlockCreate(int32_t rows, int32_t columns, i
     }
   }
   return block;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Efga_CoordinateBlock *efga_CoordBlockPtrCreate(int32_t count, Eerr_ErrorReport **err) {
+Efga_CoordinateBlock *efga_CoordBlockPtrCreate(int32_t count, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (count < 0) {
     lower::Report(err, "efga_CoordBlockPtrCreate", 1, "Invalid part count %d", count);
@@ -401,9 +402,9 @@ Efga_CoordinateBlock *efga_CoordBlockPtrCreate(int32_t count, Eerr_ErrorReport *
   block->kind = 2;
   block->count = count;
   return block;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void efga_CoordBlockDelete(Efga_CoordinateBlock *block, Eerr_ErrorReport **err) {
+void efga_CoordBlockDelete(Efga_CoordinateBlock *block, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!block) return;
   if (block->parts) {
@@ -423,11 +424,11 @@ void efga_CoordBlockDelete(Efga_CoordinateBlock *block, Eerr_ErrorReport **err) 
     emsc_HeapFree(block->parts);
   }
   emsc_HeapFree(block);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Efga_CoordinateBlock *efga_CoordBlockCopy(const Efga_CoordinateBlock *source,
                                           Efga_CoordinateBlock *destination,
-                                          Eerr_ErrorReport **err) {
+                                          Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!ValidBlock(source) || (destination && !ValidBlock(destination))) {
     lower::Report(err, "efga_CoordBlockCopy", 1, "Invalid coordinate block");
@@ -497,10 +498,10 @@ Efga_CoordinateBlock *efga_CoordBlockCopy(const Efga_CoordinateBlock *source,
     to = copied;
   }
   return destination;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t efga_ClipLine(double *x0, double *y0, double *x1, double *y1, const Egda_BaseData *window,
-                      Eerr_ErrorReport **err) {
+                      Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Window w;
   if (!x0 || !y0 || !x1 || !y1) {
@@ -518,11 +519,11 @@ int32_t efga_ClipLine(double *x0, double *y0, double *x1, double *y1, const Egda
   *x1 = c;
   *y1 = d;
   return 1;
-}
+} TAVIRON_GUARD(err, -1)
 
 Efga_CoordinateBlock *efga_ClipPolylineToRectangle(const Egda_BaseData *polyline,
                                                    const Egda_BaseData *rectangle,
-                                                   Eerr_ErrorReport **err) {
+                                                   Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!IsF64(polyline) || polyline->rows < 2) {
     lower::Report(err, "efga_ClipPolylineToRectangle", 1, "Invalid polyline: a 2 x n f64 matrix is needed");
@@ -580,21 +581,21 @@ Efga_CoordinateBlock *efga_ClipPolylineToRectangle(const Egda_BaseData *polyline
     block->parts[k] = part;
   }
   return block;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 // ================================ polynomials ===================================================
 
-int32_t efga_PolynomialTermCount(int32_t order, int32_t inputs) {
+int32_t efga_PolynomialTermCount(int32_t order, int32_t inputs) try {
   return static_cast<int32_t>(TermCount64(order, inputs));
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t efga_PolynomialInputCount(const Efga_Polynomial *poly) {
+int32_t efga_PolynomialInputCount(const Efga_Polynomial *poly) try {
   Shape s;
   return PolyShape(poly, s) ? s.inputs : -1;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 Efga_Polynomial *efga_BasePolynomialCreate(int32_t order, int32_t outputs, int32_t inputs,
-                                           int32_t pixelType, Eerr_ErrorReport **err) {
+                                           int32_t pixelType, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (pixelType != EGDA_TYPE_F64) {
     lower::Report(err, "efga_BasePolynomialCreate", 1,
@@ -602,36 +603,36 @@ Efga_Polynomial *efga_BasePolynomialCreate(int32_t order, int32_t outputs, int32
     return nullptr;
   }
   return PolyShapeTo(nullptr, order, outputs, inputs, "efga_BasePolynomialCreate", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Efga_Polynomial *efga_PolyCreate2DIdentity(Efga_Polynomial *existing, Eerr_ErrorReport **err) {
+Efga_Polynomial *efga_PolyCreate2DIdentity(Efga_Polynomial *existing, Eerr_ErrorReport **err) try {
   return Make2D(existing, 1, 0, 0, 1, 0, 0, "efga_PolyCreate2DIdentity", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolyCreate2DTranslate(Efga_Polynomial *existing, double dx, double dy,
-                                            Eerr_ErrorReport **err) {
+                                            Eerr_ErrorReport **err) try {
   return Make2D(existing, 1, 0, 0, 1, dx, dy, "efga_PolyCreate2DTranslate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolyCreate2DRotate(Efga_Polynomial *existing, double angle,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   const double c = std::cos(angle), s = std::sin(angle);
   return Make2D(existing, c, -s, s, c, 0, 0, "efga_PolyCreate2DRotate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolyCreate2DScale(Efga_Polynomial *existing, double sx, double sy,
-                                        Eerr_ErrorReport **err) {
+                                        Eerr_ErrorReport **err) try {
   return Make2D(existing, sx, 0, 0, sy, 0, 0, "efga_PolyCreate2DScale", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolyCreate2DAffine(double cx, double cy, double angle, double sx, double sy,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   const double c = std::cos(angle), s = std::sin(angle);
   return Make2D(nullptr, sx * c, -sy * s, sx * s, sy * c, cx, cy, "efga_PolyCreate2DAffine", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolynomialComposition(const Efga_Polynomial *a, const Efga_Polynomial *b,
-                                            Eerr_ErrorReport **err) {
+                                            Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Shape sa, sb;
   if (!PolyShape(a, sa) || !PolyShape(b, sb)) {
@@ -700,10 +701,10 @@ Efga_Polynomial *efga_PolynomialComposition(const Efga_Polynomial *a, const Efga
     }
   }
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolynomialInvert(const Efga_Polynomial *poly, Efga_Polynomial *destination,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Shape s;
   if (!PolyShape(poly, s)) {
@@ -730,10 +731,10 @@ Efga_Polynomial *efga_PolynomialInvert(const Efga_Polynomial *poly, Efga_Polynom
   Fill(*target->coefficients, inverse);
   Fill(*target->constants, offset);
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolynomialCopy(const Efga_Polynomial *source, Efga_Polynomial *destination,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Shape s;
   if (!PolyShape(source, s)) {
@@ -746,15 +747,15 @@ Efga_Polynomial *efga_PolynomialCopy(const Efga_Polynomial *source, Efga_Polynom
   Fill(*target->coefficients, Read(*source->coefficients));
   for (int32_t i = 0; i < s.outputs; ++i) Set(*target->constants, i, 0, Get(*source->constants, i, 0));
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void efga_PolynomialDelete(Efga_Polynomial *poly, Eerr_ErrorReport **err) {
+void efga_PolynomialDelete(Efga_Polynomial *poly, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   PolyFree(poly);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Egda_BaseData *efga_PolyTransCoords(const Egda_BaseData *input, Egda_BaseData *output,
-                                    const Efga_Polynomial *poly, int32_t, Eerr_ErrorReport **err) {
+                                    const Efga_Polynomial *poly, int32_t, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Shape s;
   if (!PolyShape(poly, s)) {
@@ -786,11 +787,11 @@ Egda_BaseData *efga_PolyTransCoords(const Egda_BaseData *input, Egda_BaseData *o
     for (int32_t r = 0; r < s.outputs; ++r) Set(*target, r, c, out[static_cast<std::size_t>(r)]);
   }
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_CoordinateBlock *efga_PolyTransCoordinateBlock(Efga_CoordinateBlock *block,
                                                     const Efga_Polynomial *poly,
-                                                    Eerr_ErrorReport **err) {
+                                                    Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!ValidBlock(block)) {
     lower::Report(err, "efga_PolyTransCoordinateBlock", 1, "Invalid coordinate block");
@@ -804,10 +805,10 @@ Efga_CoordinateBlock *efga_PolyTransCoordinateBlock(Efga_CoordinateBlock *block,
     }
   }
   return block;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_DerivePolyCoefs(const Egda_BaseData *input, const Egda_BaseData *output,
-                                      Efga_Polynomial *poly, Eerr_ErrorReport **err) {
+                                      Efga_Polynomial *poly, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Shape s;
   if (!PolyShape(poly, s)) {
@@ -851,10 +852,10 @@ Efga_Polynomial *efga_DerivePolyCoefs(const Egda_BaseData *input, const Egda_Bas
     for (int32_t t = 0; t < s.terms; ++t) Set(*poly->coefficients, i, t, beta(t + 1, i));
   }
   return poly;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_PolynomialPrivate *efga_PolynomialCopyToPrivate(const Efga_Polynomial *poly,
-                                                     Eerr_ErrorReport **err) {
+                                                     Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Shape s;
   if (!PolyShape(poly, s)) {
@@ -884,10 +885,10 @@ Efga_PolynomialPrivate *efga_PolynomialCopyToPrivate(const Efga_Polynomial *poly
     for (int32_t t = 0; t < s.terms; ++t, p += 8) PutF64(p, Get(*poly->coefficients, i, t));
   for (int32_t i = 0; i < s.outputs; ++i, p += 8) PutF64(p, Get(*poly->constants, i, 0));
   return form;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolynomialCopyFromPrivate(const Efga_PolynomialPrivate *form,
-                                                Eerr_ErrorReport **err) {
+                                                Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!form || form->size < 0 || (form->size > 0 && !form->data)) {
     lower::Report(err, "efga_PolynomialCopyFromPrivate", 1, "Invalid private polynomial");
@@ -922,12 +923,12 @@ Efga_Polynomial *efga_PolynomialCopyFromPrivate(const Efga_PolynomialPrivate *fo
     for (int32_t t = 0; t < terms; ++t, p += 8) Set(*poly->coefficients, i, t, GetF64(p));
   for (int32_t i = 0; i < outputs; ++i, p += 8) Set(*poly->constants, i, 0, GetF64(p));
   return poly;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 // ================================ dense matrices ================================================
 
 Egda_BaseData *efga_MatrixMultiply(const Egda_BaseData *a, const Egda_BaseData *b,
-                                   Egda_BaseData *result, Eerr_ErrorReport **err) {
+                                   Egda_BaseData *result, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!IsF64(a) || !IsF64(b)) {
     lower::Report(err, "efga_MatrixMultiply", 1, "Invalid matrix: f64 matrices are needed");
@@ -939,30 +940,30 @@ Egda_BaseData *efga_MatrixMultiply(const Egda_BaseData *a, const Egda_BaseData *
     return nullptr;
   }
   return Store(Read(*a) * Read(*b), result, "efga_MatrixMultiply", 3, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *efga_MatrixAdd(const Egda_BaseData *a, const Egda_BaseData *b,
-                              Egda_BaseData *result, Eerr_ErrorReport **err) {
+                              Egda_BaseData *result, Eerr_ErrorReport **err) try {
   return AddOrSubtract(a, b, result, 1.0, "efga_MatrixAdd", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *efga_MatrixSubtract(const Egda_BaseData *a, const Egda_BaseData *b,
-                                   Egda_BaseData *result, Eerr_ErrorReport **err) {
+                                   Egda_BaseData *result, Eerr_ErrorReport **err) try {
   return AddOrSubtract(a, b, result, -1.0, "efga_MatrixSubtract", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *efga_MatrixMultiplyScalar(const Egda_BaseData *a, double s, Egda_BaseData *result,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!IsF64(a)) {
     lower::Report(err, "efga_MatrixMultiplyScalar", 1, "Invalid matrix: an f64 matrix is needed");
     return nullptr;
   }
   return Store(Read(*a) * s, result, "efga_MatrixMultiplyScalar", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *efga_MatrixTranspose(const Egda_BaseData *a, Egda_BaseData *result,
-                                    Eerr_ErrorReport **err) {
+                                    Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!IsF64(a)) {
     lower::Report(err, "efga_MatrixTranspose", 1, "Invalid matrix: an f64 matrix is needed");
@@ -970,17 +971,17 @@ Egda_BaseData *efga_MatrixTranspose(const Egda_BaseData *a, Egda_BaseData *resul
   }
   const Eigen::MatrixXd t = Read(*a).transpose();
   return Store(t, result, "efga_MatrixTranspose", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-double efga_MatrixTrace(const Egda_BaseData *a) {
+double efga_MatrixTrace(const Egda_BaseData *a) try {
   if (!CheckSquare(a)) return std::numeric_limits<double>::quiet_NaN();
   double sum = 0.0;
   for (int32_t i = 0; i < a->rows; ++i) sum += Get(*a, i, i);
   return sum;
-}
+} TAVIRON_GUARD_QUIET(std::numeric_limits<double>::quiet_NaN())
 
 Egda_BaseData *efga_MatrixShift(const Egda_BaseData *matrix, const Egda_BaseData *vector,
-                                Egda_BaseData *result, Eerr_ErrorReport **err) {
+                                Egda_BaseData *result, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!IsF64(matrix) || !IsF64(vector)) {
     lower::Report(err, "efga_MatrixShift", 1, "Invalid matrix: f64 matrices are needed");
@@ -994,10 +995,10 @@ Egda_BaseData *efga_MatrixShift(const Egda_BaseData *matrix, const Egda_BaseData
   Eigen::MatrixXd m = Read(*matrix);
   m.colwise() += Read(*vector).col(0);
   return Store(m, result, "efga_MatrixShift", 3, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t efga_MatrixSVDF64(Egda_BaseData *a, Egda_BaseData *w, Egda_BaseData *v,
-                          Eerr_ErrorReport **err) {
+                          Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!IsF64(a) || !w || !v) {
     lower::Report(err, "efga_MatrixSVDF64", 1, "Invalid arguments: an f64 matrix and the w and v matrices are needed");
@@ -1019,11 +1020,11 @@ int32_t efga_MatrixSVDF64(Egda_BaseData *a, Egda_BaseData *w, Egda_BaseData *v,
     return -1;
   Fill(*a, u);
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t efga_MatrixEigensystem(const Egda_BaseData *matrix, Egda_BaseData *eigenvalues,
                                Egda_BaseData *eigenvectors, int32_t *rank, double *sum,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!CheckSquare(matrix) || !eigenvalues || !eigenvectors) {
     lower::Report(err, "efga_MatrixEigensystem", 1,
@@ -1062,10 +1063,10 @@ int32_t efga_MatrixEigensystem(const Egda_BaseData *matrix, Egda_BaseData *eigen
   if (rank) *rank = count;
   if (sum) *sum = values.sum();
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 Egda_BaseData *efga_MatrixCholeskyDecomposition(const Egda_BaseData *matrix,
-                                                Egda_BaseData *result, Eerr_ErrorReport **err) {
+                                                Egda_BaseData *result, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!CheckSquare(matrix)) {
     lower::Report(err, "efga_MatrixCholeskyDecomposition", 1, "Invalid matrix: a square f64 matrix is needed");
@@ -1084,10 +1085,10 @@ Egda_BaseData *efga_MatrixCholeskyDecomposition(const Egda_BaseData *matrix,
   }
   const Eigen::MatrixXd u = llt.matrixU();
   return Store(u, result, "efga_MatrixCholeskyDecomposition", 4, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *efga_SolveLinearEqs(const Egda_BaseData *a, const Egda_BaseData *b,
-                                   Egda_BaseData *x, Eerr_ErrorReport **err) {
+                                   Egda_BaseData *x, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!CheckSquare(a) || !IsF64(b)) {
     lower::Report(err, "efga_SolveLinearEqs", 1, "Invalid system: a square f64 matrix and an f64 right-hand side are needed");
@@ -1105,29 +1106,17 @@ Egda_BaseData *efga_SolveLinearEqs(const Egda_BaseData *a, const Egda_BaseData *
     return nullptr;
   }
   return Store(lu.solve(Read(*b)), x, "efga_SolveLinearEqs", 4, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"
 
 // ---- The stored design of polynomials ----------------------------------------------------------
 
-namespace {
-
-// The private form is stored as one counted array of bytes.
-constexpr auto kPolynomialLayout =
-    taviron::emif::RecordLayoutOf({{EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE}});
-static_assert(kPolynomialLayout.size == sizeof(Efga_PolynomialPrivate) &&
-              kPolynomialLayout.offsets[0] == offsetof(Efga_PolynomialPrivate, size) &&
-              taviron::emif::kCountedPointerOffset == offsetof(Efga_PolynomialPrivate, data));
-
-} // namespace
-
 extern "C" Emif_Design *efga_PolynomialDesignDefine(Emif_Dictionary *dictionary,
-                                                    Eerr_ErrorReport **err) {
+                                                    Eerr_ErrorReport **err) try {
   lower::Clear(err);
-  Eerr_ErrorReport *inner = nullptr;
-  Emif_Design *design = emif_DesignCreate(dictionary, "Efga_Polynomial", &inner,
-                                          EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE, "data", 0);
+  lower::CalleeReport inner;
+  Emif_Design *design = taviron::record::Define(taviron::efga::kPolynomialDesign, dictionary, &inner);
   if (!design) lower::ReportCallee(err, inner, "efga_PolynomialDesignDefine", 1, "emif_DefineObject");
   return design;
-}
+} TAVIRON_GUARD(err, nullptr)

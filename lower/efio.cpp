@@ -201,7 +201,7 @@ extern "C" {
 
 // ---- Files and streams --------------------------------------------------------------------
 
-FILE *efio_Open(const char *path, const char *mode, Eerr_ErrorReport **err) {
+FILE *efio_Open(const char *path, const char *mode, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_Open", 1, "Invalid file name");
@@ -216,9 +216,9 @@ FILE *efio_Open(const char *path, const char *mode, Eerr_ErrorReport **err) {
     lower::Report(err, "efio_Open", 3, "Unable to open %s with mode \"%s\": %s", path, mode,
                   ErrnoText(errno));
   return file;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t efio_Close(FILE *file, Eerr_ErrorReport **err) {
+int32_t efio_Close(FILE *file, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file) {
     lower::Report(err, "efio_Close", 1, "Invalid file");
@@ -229,9 +229,9 @@ int32_t efio_Close(FILE *file, Eerr_ErrorReport **err) {
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t efio_Create(const char *path, int32_t mode, Eerr_ErrorReport **err) {
+int32_t efio_Create(const char *path, int32_t mode, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_Create", 1, "Invalid file name");
@@ -244,9 +244,9 @@ int32_t efio_Create(const char *path, int32_t mode, Eerr_ErrorReport **err) {
   }
   ::close(fd);
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t efio_ReadSeq(FILE *file, void *buffer, int32_t count, Eerr_ErrorReport **err) {
+int32_t efio_ReadSeq(FILE *file, void *buffer, int32_t count, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file || (!buffer && count > 0) || count < 0) {
     lower::Report(err, "efio_ReadSeq", 1, "Invalid arguments");
@@ -259,9 +259,9 @@ int32_t efio_ReadSeq(FILE *file, void *buffer, int32_t count, Eerr_ErrorReport *
     return -1;
   }
   return static_cast<int32_t>(n);
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t efio_WriteSeq(FILE *file, const void *buffer, int32_t count, Eerr_ErrorReport **err) {
+int32_t efio_WriteSeq(FILE *file, const void *buffer, int32_t count, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file || (!buffer && count > 0) || count < 0) {
     lower::Report(err, "efio_WriteSeq", 1, "Invalid arguments");
@@ -274,10 +274,10 @@ int32_t efio_WriteSeq(FILE *file, const void *buffer, int32_t count, Eerr_ErrorR
     return -1;
   }
   return static_cast<int32_t>(n);
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t efio_ReadDirect(FILE *file, int64_t position, void *buffer, int32_t count,
-                        Eerr_ErrorReport **err) {
+                        Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (efio_Seek(file, position, 0, err) < 0) {
     lower::Report(err, "efio_ReadDirect", 1, "Error returned from efio_Seek");
@@ -286,10 +286,10 @@ int32_t efio_ReadDirect(FILE *file, int64_t position, void *buffer, int32_t coun
   const int32_t n = efio_ReadSeq(file, buffer, count, err);
   if (n < 0) lower::Report(err, "efio_ReadDirect", 2, "Error returned from efio_ReadSeq");
   return n;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t efio_WriteDirect(FILE *file, int64_t position, const void *buffer, int32_t count,
-                         Eerr_ErrorReport **err) {
+                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (efio_Seek(file, position, 0, err) < 0) {
     lower::Report(err, "efio_WriteDirect", 1, "Error returned from efio_Seek");
@@ -298,17 +298,17 @@ int32_t efio_WriteDirect(FILE *file, int64_t position, const void *buffer, int32
   const int32_t n = efio_WriteSeq(file, buffer, count, err);
   if (n < 0) lower::Report(err, "efio_WriteDirect", 2, "Error returned from efio_WriteSeq");
   return n;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t efio_FileWriteSequential(FILE *file, const void *buffer, int32_t count,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   lower::Clear(err);
   const int32_t n = efio_WriteSeq(file, buffer, count, err);
   if (n < 0) lower::Report(err, "efio_FileWriteSequential", 1, "Error returned from efio_WriteSeq");
   return n;
-}
+} TAVIRON_GUARD(err, -1)
 
-int64_t efio_Seek(FILE *file, int64_t offset, int32_t whence, Eerr_ErrorReport **err) {
+int64_t efio_Seek(FILE *file, int64_t offset, int32_t whence, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file || whence < 0 || whence > 2) {
     lower::Report(err, "efio_Seek", 1, "Invalid arguments");
@@ -321,11 +321,11 @@ int64_t efio_Seek(FILE *file, int64_t offset, int32_t whence, Eerr_ErrorReport *
     return -1;
   }
   return static_cast<int64_t>(::ftello(file));
-}
+} TAVIRON_GUARD(err, -1)
 
-int64_t efio_Tell(FILE *file) { return file ? static_cast<int64_t>(::ftello(file)) : -1; }
+int64_t efio_Tell(FILE *file) try { return file ? static_cast<int64_t>(::ftello(file)) : -1; } TAVIRON_GUARD_QUIET(-1)
 
-int32_t efio_Flush(FILE *file, Eerr_ErrorReport **err) {
+int32_t efio_Flush(FILE *file, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file) {
     lower::Report(err, "efio_Flush", 1, "Invalid file");
@@ -336,9 +336,9 @@ int32_t efio_Flush(FILE *file, Eerr_ErrorReport **err) {
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-char *efio_Fgets(char *buffer, int32_t size, FILE *file, Eerr_ErrorReport **err) {
+char *efio_Fgets(char *buffer, int32_t size, FILE *file, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!buffer || size <= 0 || !file) {
     lower::Report(err, "efio_Fgets", 1, "Invalid arguments");
@@ -350,56 +350,56 @@ char *efio_Fgets(char *buffer, int32_t size, FILE *file, Eerr_ErrorReport **err)
     std::clearerr(file);
   }
   return line;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t efio_Fgetc(FILE *file) { return file ? std::fgetc(file) : EOF; }
+int32_t efio_Fgetc(FILE *file) try { return file ? std::fgetc(file) : EOF; } TAVIRON_GUARD_QUIET(EOF)
 
-int32_t efio_Feof(FILE *file) { return file ? std::feof(file) : 1; }
+int32_t efio_Feof(FILE *file) try { return file ? std::feof(file) : 1; } TAVIRON_GUARD_QUIET(1)
 
-int32_t efio_Fscanf(FILE *file, const char *format, ...) {
+int32_t efio_Fscanf(FILE *file, const char *format, ...) try {
   if (!file || !format) return EOF;
   va_list ap;
   va_start(ap, format);
   const int n = std::vfscanf(file, format, ap);
   va_end(ap);
   return n;
-}
+} TAVIRON_GUARD_QUIET(EOF)
 
-int32_t efio_Sscanf(const char *text, const char *format, ...) {
+int32_t efio_Sscanf(const char *text, const char *format, ...) try {
   if (!text || !format) return EOF;
   va_list ap;
   va_start(ap, format);
   const int n = std::vsscanf(text, format, ap);
   va_end(ap);
   return n;
-}
+} TAVIRON_GUARD_QUIET(EOF)
 
-int32_t efio_Printf(const char *format, ...) {
+int32_t efio_Printf(const char *format, ...) try {
   va_list ap;
   va_start(ap, format);
   const int32_t n = PrintTo(stdout, format, ap);
   va_end(ap);
   return n;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t efio_Fprintf(FILE *stream, const char *format, ...) {
+int32_t efio_Fprintf(FILE *stream, const char *format, ...) try {
   va_list ap;
   va_start(ap, format);
   const int32_t n = PrintTo(stream, format, ap);
   va_end(ap);
   return n;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t efio_Sprintf(char *buffer, const char *format, ...) {
+int32_t efio_Sprintf(char *buffer, const char *format, ...) try {
   if (!buffer || !format) return -1;
   va_list ap;
   va_start(ap, format);
   const int n = std::vsprintf(buffer, format, ap);
   va_end(ap);
   return n;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t efio_IsFileAscii(FILE *file) {
+int32_t efio_IsFileAscii(FILE *file) try {
   if (!file) return 0;
   const off_t position = ::ftello(file);
   if (position < 0 || ::fseeko(file, 0, SEEK_SET) != 0) return 0;
@@ -416,9 +416,9 @@ int32_t efio_IsFileAscii(FILE *file) {
     if ((c < 0x20 && !(c >= '\t' && c <= '\r') && c != 0x1A) || c == 0x7F) return 0;
   }
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-char *efio_GetTaggedData(const char *tagFile, const char *key, int32_t, Eerr_ErrorReport **err) {
+char *efio_GetTaggedData(const char *tagFile, const char *key, int32_t, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!tagFile || !key || !*key) {
     lower::Report(err, "efio_GetTaggedData", 1, "Invalid tag file or key");
@@ -473,11 +473,11 @@ char *efio_GetTaggedData(const char *tagFile, const char *key, int32_t, Eerr_Err
   char *copy = lower::HeapCopy(value.data(), value.size());
   if (!copy) lower::Report(err, "efio_GetTaggedData", 7, "Error allocating tag value");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 // ---- File system ------------------------------------------------------------------------
 
-int32_t efio_FileExists(const char *path, Eerr_ErrorReport **err) {
+int32_t efio_FileExists(const char *path, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_FileExists", 1, "Invalid file name");
@@ -488,9 +488,9 @@ int32_t efio_FileExists(const char *path, Eerr_ErrorReport **err) {
   if (errno != ENOENT && errno != ENOTDIR)
     lower::Report(err, "efio_FileExists", 2, "Unable to examine %s: %s", path, ErrnoText(errno));
   return 0;
-}
+} TAVIRON_GUARD(err, 0)
 
-int32_t efio_Access(const char *path, int32_t mode, Eerr_ErrorReport **err) {
+int32_t efio_Access(const char *path, int32_t mode, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path || mode < 0 || mode > 7) {
     lower::Report(err, "efio_Access", 1, "Invalid arguments");
@@ -505,9 +505,9 @@ int32_t efio_Access(const char *path, int32_t mode, Eerr_ErrorReport **err) {
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t efio_IsDirectory(const char *path, Eerr_ErrorReport **err) {
+int32_t efio_IsDirectory(const char *path, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_IsDirectory", 1, "Invalid file name");
@@ -519,9 +519,9 @@ int32_t efio_IsDirectory(const char *path, Eerr_ErrorReport **err) {
     return 0;
   }
   return S_ISDIR(info.st_mode) ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
-int32_t efio_MakeDir(const char *path, int32_t mode, Eerr_ErrorReport **err) {
+int32_t efio_MakeDir(const char *path, int32_t mode, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_MakeDir", 1, "Invalid directory name");
@@ -534,9 +534,9 @@ int32_t efio_MakeDir(const char *path, int32_t mode, Eerr_ErrorReport **err) {
   lower::Report(err, "efio_MakeDir", 2, "Unable to create directory %s: %s", path,
                 ErrnoText(error));
   return error;
-}
+} TAVIRON_GUARD(err, EINVAL)
 
-int32_t efio_MaybeMakeDir(const char *path, Eerr_ErrorReport **err) {
+int32_t efio_MaybeMakeDir(const char *path, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   struct stat info;
   if (path && *path && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) return 0;
@@ -545,9 +545,9 @@ int32_t efio_MaybeMakeDir(const char *path, Eerr_ErrorReport **err) {
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t efio_FileUnlink(const char *path, Eerr_ErrorReport **err) {
+int32_t efio_FileUnlink(const char *path, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_FileUnlink", 1, "Invalid file name");
@@ -558,10 +558,10 @@ int32_t efio_FileUnlink(const char *path, Eerr_ErrorReport **err) {
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t efio_FileNameChange(const char *oldPath, const char *newPath, int32_t,
-                            Eerr_ErrorReport **err) {
+                            Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!oldPath || !*oldPath || !newPath || !*newPath) {
     lower::Report(err, "efio_FileNameChange", 1, "Invalid file name");
@@ -573,9 +573,9 @@ int32_t efio_FileNameChange(const char *oldPath, const char *newPath, int32_t,
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-int64_t efio_FileSizeGet(const char *path, Eerr_ErrorReport **err) {
+int64_t efio_FileSizeGet(const char *path, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   int64_t size = -1;
   if (efio_Stat(path, nullptr, nullptr, nullptr, &size, nullptr, err) != 0) {
@@ -583,10 +583,10 @@ int64_t efio_FileSizeGet(const char *path, Eerr_ErrorReport **err) {
     return -1;
   }
   return size;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t efio_Stat(const char *path, int32_t *mode, int32_t *userId, int32_t *groupId,
-                  int64_t *size, int64_t *modificationTime, Eerr_ErrorReport **err) {
+                  int64_t *size, int64_t *modificationTime, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_Stat", 1, "Invalid file name");
@@ -603,9 +603,9 @@ int32_t efio_Stat(const char *path, int32_t *mode, int32_t *userId, int32_t *gro
   if (size) *size = static_cast<int64_t>(info.st_size);
   if (modificationTime) *modificationTime = static_cast<int64_t>(info.st_mtime);
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-int32_t efio_Chmod(const char *path, int32_t mode, Eerr_ErrorReport **err) {
+int32_t efio_Chmod(const char *path, int32_t mode, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_Chmod", 1, "Invalid file name");
@@ -617,10 +617,10 @@ int32_t efio_Chmod(const char *path, int32_t mode, Eerr_ErrorReport **err) {
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 int32_t efio_SetModTime(const char *path, int64_t accessTime, int64_t modificationTime,
-                        Eerr_ErrorReport **err) {
+                        Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path || !*path) {
     lower::Report(err, "efio_SetModTime", 1, "Invalid file name");
@@ -635,9 +635,9 @@ int32_t efio_SetModTime(const char *path, int64_t accessTime, int64_t modificati
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-char *efio_CurrentDirName(char *buffer, int32_t size, Eerr_ErrorReport **err) {
+char *efio_CurrentDirName(char *buffer, int32_t size, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!buffer || size <= 0) {
     lower::Report(err, "efio_CurrentDirName", 1, "Invalid buffer");
@@ -650,14 +650,14 @@ char *efio_CurrentDirName(char *buffer, int32_t size, Eerr_ErrorReport **err) {
     return nullptr;
   }
   return buffer;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efio_Listing *efio_NextFilename(const char *pattern, char **name, Efio_Listing *handle,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (name) *name = nullptr;
   if (!pattern || !name) {
-    delete handle;
+    lower::HeapDelete(handle);
     if (!pattern && handle) return nullptr; // the caller ends the listing early
     lower::Report(err, "efio_NextFilename", 1, "Invalid pattern or name");
     return nullptr;
@@ -669,14 +669,14 @@ Efio_Listing *efio_NextFilename(const char *pattern, char **name, Efio_Listing *
                                   : slash == 0               ? "/"
                                                              : text.substr(0, slash);
     const std::string namePattern = slash == std::string::npos ? text : text.substr(slash + 1);
-    handle = new (std::nothrow) Efio_Listing;
+    handle = lower::HeapNew<Efio_Listing>();
     if (!handle) {
       lower::Report(err, "efio_NextFilename", 2, "Error allocating directory listing");
       return nullptr;
     }
     if (!ListDirectory(directory, namePattern, handle->names)) {
       const int error = errno;
-      delete handle;
+      lower::HeapDelete(handle);
       if (error != ENOENT && error != ENOTDIR)
         lower::Report(err, "efio_NextFilename", 3, "Unable to list directory %s: %s",
                       directory.c_str(), ErrnoText(error));
@@ -684,18 +684,18 @@ Efio_Listing *efio_NextFilename(const char *pattern, char **name, Efio_Listing *
     }
   }
   if (handle->next >= handle->names.size()) {
-    delete handle;
+    lower::HeapDelete(handle);
     return nullptr;
   }
   const std::string &next = handle->names[handle->next++];
   *name = lower::HeapCopy(next.data(), next.size());
   if (!*name) {
-    delete handle;
+    lower::HeapDelete(handle);
     lower::Report(err, "efio_NextFilename", 4, "Error allocating file name");
     return nullptr;
   }
   return handle;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 namespace {
 int32_t DirectoryHolds(const char *path, const char *marker, Eerr_ErrorReport **err,
@@ -717,25 +717,25 @@ int32_t DirectoryHolds(const char *path, const char *marker, Eerr_ErrorReport **
 }
 } // namespace
 
-int32_t efio_FileIsArcCover(const char *path, Eerr_ErrorReport **err) {
+int32_t efio_FileIsArcCover(const char *path, Eerr_ErrorReport **err) try {
   return DirectoryHolds(path, EFIO_ARC_COVER_MARKER, err, "efio_FileIsArcCover");
-}
+} TAVIRON_GUARD(err, 0)
 
-int32_t efio_FileIsVpfCoverage(const char *path, Eerr_ErrorReport **err) {
+int32_t efio_FileIsVpfCoverage(const char *path, Eerr_ErrorReport **err) try {
   return DirectoryHolds(path, EFIO_VPF_COVERAGE_MARKER, err, "efio_FileIsVpfCoverage");
-}
+} TAVIRON_GUARD(err, 0)
 
 // ---- Search lists -------------------------------------------------------------------------
 
-void efio_FreeSL(Efio_SearchList *list) {
+void efio_FreeSL(Efio_SearchList *list) try {
   if (!list) return;
   for (int32_t i = 0; i < list->count; ++i) emsc_HeapFree(list->directories[i]);
   emsc_HeapFree(list->directories);
   emsc_HeapFree(list);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 Efio_SearchList *efio_CreateSLFromEnv(int32_t, const char *variable, const char *defaultList,
-                                      Eerr_ErrorReport **err) {
+                                      Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!variable || !*variable) {
     lower::Report(err, "efio_CreateSLFromEnv", 1, "Invalid variable name");
@@ -767,9 +767,9 @@ Efio_SearchList *efio_CreateSLFromEnv(int32_t, const char *variable, const char 
     return nullptr;
   }
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char *efio_Which(const Efio_SearchList *list, const char *name, Eerr_ErrorReport **err) {
+char *efio_Which(const Efio_SearchList *list, const char *name, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!list || !name || !*name) {
     lower::Report(err, "efio_Which", 1, "Invalid search list or file name");
@@ -780,10 +780,10 @@ char *efio_Which(const Efio_SearchList *list, const char *name, Eerr_ErrorReport
   char *copy = lower::HeapCopy(path.data(), path.size());
   if (!copy) lower::Report(err, "efio_Which", 2, "Error allocating path");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 FILE *efio_SearchListOpen(const Efio_SearchList *list, const char *name, const char *mode,
-                          int32_t, Eerr_ErrorReport **err) {
+                          int32_t, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!list || !name || !*name) {
     lower::Report(err, "efio_SearchListOpen", 1, "Invalid search list or file name");
@@ -799,16 +799,16 @@ FILE *efio_SearchListOpen(const Efio_SearchList *list, const char *name, const c
     lower::Report(err, "efio_SearchListOpen", 3, "Error returned from efio_Open for %s",
                   path.c_str());
   return file;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Estr_StringList *efio_SearchListGenerateAndIdentifyFiles(const char *listText,
-                                                         const char *pattern) {
+                                                         const char *pattern) try {
   if (!listText || !pattern) return nullptr;
   std::string expanded;
-  Eerr_ErrorReport *report = nullptr;
+  lower::CalleeReport report;
   if (!lower::ExpandVariables(listText, expanded, &report,
                               "efio_SearchListGenerateAndIdentifyFiles")) {
-    eerr_DeleteErrorReportEx(&report);
+    report.Drop();
     return nullptr;
   }
   Estr_StringList *found = nullptr;
@@ -822,37 +822,37 @@ Estr_StringList *efio_SearchListGenerateAndIdentifyFiles(const char *listText,
       const int32_t before = estr_StringListCount(found);
       found = estr_StringListAppend(found, path.c_str(), &report);
       if (report || estr_StringListCount(found) == before) {
-        eerr_DeleteErrorReportEx(&report);
+        report.Drop();
         estr_StringListDelete(found, nullptr);
         return nullptr;
       }
     }
   }
   return found;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 // ---- Temporary names ----------------------------------------------------------------------
 
-char *efio_TempName(const char *directory, const char *prefix, Eerr_ErrorReport **err) {
+char *efio_TempName(const char *directory, const char *prefix, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return MakeTempName(directory, prefix, err, "efio_TempName");
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char *efio_TempNameInTmpdir(const char *prefix) {
+char *efio_TempNameInTmpdir(const char *prefix) try {
   return MakeTempName(nullptr, prefix, nullptr, "efio_TempNameInTmpdir");
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-const char *efio_DirectorySetTemporary(const char *directory) {
+const char *efio_DirectorySetTemporary(const char *directory) try {
   std::lock_guard<std::mutex> lock(tmpMutex);
   const std::string before = tmpDirectory.empty() ? DefaultTemporaryDirectory() : tmpDirectory;
   tmpDirectory = directory ? directory : "";
   return tmpDirectoryTexts.insert(before).first->c_str();
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 // ---- File-name verification --------------------------------------------------------------
 
 int32_t efio_FileNameVerify(const char *path, void *userData, Efio_LocateFunction callback,
-                            int32_t, Eerr_ErrorReport **err) {
+                            int32_t, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!path) {
     std::lock_guard<std::mutex> lock(verifyMutex);
@@ -863,9 +863,9 @@ int32_t efio_FileNameVerify(const char *path, void *userData, Efio_LocateFunctio
   if (!*path || !PathExists(path)) return 0;
   locatedPath = path;
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
-int32_t efio_FileNameVerifyAddDefaultPath(const char *directory, Eerr_ErrorReport **err) {
+int32_t efio_FileNameVerifyAddDefaultPath(const char *directory, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   std::lock_guard<std::mutex> lock(verifyMutex);
   if (!directory) {
@@ -876,10 +876,10 @@ int32_t efio_FileNameVerifyAddDefaultPath(const char *directory, Eerr_ErrorRepor
   if (std::find(defaultPaths.begin(), defaultPaths.end(), entry) == defaultPaths.end())
     defaultPaths.push_back(entry);
   return 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t efio_FileNameCorrect(char **name, void *userData, Efio_LocateFunction callback,
-                             void *context, Eerr_ErrorReport **err) {
+                             void *context, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!name) {
     std::lock_guard<std::mutex> lock(verifyMutex);
@@ -908,11 +908,10 @@ int32_t efio_FileNameCorrect(char **name, void *userData, Efio_LocateFunction ca
       found = candidate;
   if (found.empty() && !base.empty() && callback) {
     locatedPath.clear();
-    Eerr_ErrorReport *report = nullptr;
+    lower::CalleeReport report;
     const int32_t answer = callback(userData, base.c_str(), context, &report);
     if (report) {
-      if (err) *err = report;
-      else eerr_DeleteErrorReportEx(&report);
+      lower::PassOn(err, report);
       lower::Report(err, "efio_FileNameCorrect", 1, "Error returned from the locate function for %s",
                     original.c_str());
       return 0;
@@ -933,10 +932,10 @@ int32_t efio_FileNameCorrect(char **name, void *userData, Efio_LocateFunction ca
   emsc_HeapFree(*name);
   *name = copy;
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t efio_FileNameParse(const char *name, Eerr_ErrorReport **err, int32_t parts, char *out,
-                           int32_t size) {
+                           int32_t size) try {
   lower::Clear(err);
   if (size == 0) size = EFIO_PATH_BUFFER_SIZE;
   if (!out || size < 0) {
@@ -966,49 +965,49 @@ int32_t efio_FileNameParse(const char *name, Eerr_ErrorReport **err, int32_t par
   }
   std::memcpy(out, result.c_str(), result.size() + 1);
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
 // ---- Descriptor sets --------------------------------------------------------------------
 
-Efio_FdSet *efio_NewFdSet(void) {
+Efio_FdSet *efio_NewFdSet(void) try {
   auto *set = static_cast<Efio_FdSet *>(emsc_HeapMalloc(sizeof(Efio_FdSet)));
   if (set) FD_ZERO(&set->set);
   return set;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void efio_FD_ZERO(Efio_FdSet *set) {
+void efio_FD_ZERO(Efio_FdSet *set) try {
   if (set) FD_ZERO(&set->set);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t efio_FD_SET(int32_t fd, Efio_FdSet *set) {
+int32_t efio_FD_SET(int32_t fd, Efio_FdSet *set) try {
   if (!set || fd < 0 || fd >= FD_SETSIZE) return -1;
   FD_SET(fd, &set->set);
   return 0;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int32_t efio_FD_ISSET(int32_t fd, const Efio_FdSet *set) {
+int32_t efio_FD_ISSET(int32_t fd, const Efio_FdSet *set) try {
   if (!set || fd < 0 || fd >= FD_SETSIZE) return 0;
   return FD_ISSET(fd, &set->set) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 int32_t efio_Select(int32_t count, Efio_FdSet *readSet, Efio_FdSet *writeSet,
-                    Efio_FdSet *errorSet, struct timeval *timeout) {
+                    Efio_FdSet *errorSet, struct timeval *timeout) try {
   if (count < 0 || count > FD_SETSIZE) {
     errno = EINVAL;
     return -1;
   }
   return ::select(count, readSet ? &readSet->set : nullptr, writeSet ? &writeSet->set : nullptr,
                   errorSet ? &errorSet->set : nullptr, timeout);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 // ---- Hooks -------------------------------------------------------------------------------
 
-Efio_LogFunction efio_SetLogFunction(Efio_LogFunction function) {
+Efio_LogFunction efio_SetLogFunction(Efio_LogFunction function) try {
   return logFunction.exchange(function);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Efio_QueryFunction efio_SetQueryFunction(Efio_QueryFunction function) {
+Efio_QueryFunction efio_SetQueryFunction(Efio_QueryFunction function) try {
   return queryFunction.exchange(function);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

@@ -130,7 +130,7 @@ bool GetIndex(int32_t position, std::size_t count, std::size_t &index) {
 
 extern "C" {
 
-Efnp_NodeList *efnp_FileNodeListParse(const char *name, Eerr_ErrorReport **err) {
+Efnp_NodeList *efnp_FileNodeListParse(const char *name, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   ParsedName parsed;
   if (!ParseLayerName(name, parsed, err, "efnp_FileNodeListParse")) return nullptr;
@@ -147,9 +147,9 @@ Efnp_NodeList *efnp_FileNodeListParse(const char *name, Eerr_ErrorReport **err) 
   }
   if (!list) lower::Report(err, "efnp_FileNodeListParse", 5, "Error allocating node list");
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void efnp_FreeNodeList(Efnp_NodeList *list, Eerr_ErrorReport **err) {
+void efnp_FreeNodeList(Efnp_NodeList *list, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!list) return;
   for (int32_t i = 0; i < list->fileCount; ++i) emsc_HeapFree(list->files[i]);
@@ -157,9 +157,9 @@ void efnp_FreeNodeList(Efnp_NodeList *list, Eerr_ErrorReport **err) {
   emsc_HeapFree(list->files);
   emsc_HeapFree(list->nodes);
   emsc_HeapFree(list);
-}
+} TAVIRON_GUARD_VOID(err)
 
-Efnp_NodeName *efnp_NodeNameParse(const char *nodePath, Eerr_ErrorReport **err) {
+Efnp_NodeName *efnp_NodeNameParse(const char *nodePath, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!nodePath) {
     lower::Report(err, "efnp_NodeNameParse", 1, "Invalid node path");
@@ -183,17 +183,17 @@ Efnp_NodeName *efnp_NodeNameParse(const char *nodePath, Eerr_ErrorReport **err) 
   }
   if (!parsed) lower::Report(err, "efnp_NodeNameParse", 3, "Error allocating node name");
   return parsed;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void efnp_FreeNodeName(Efnp_NodeName *name, Eerr_ErrorReport **err) {
+void efnp_FreeNodeName(Efnp_NodeName *name, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!name) return;
   emsc_HeapFree(name->parentPath);
   emsc_HeapFree(name->nodeName);
   emsc_HeapFree(name);
-}
+} TAVIRON_GUARD_VOID(err)
 
-char *efnp_PathJoin(const char *parentPath, const char *nodeName, Eerr_ErrorReport **err) {
+char *efnp_PathJoin(const char *parentPath, const char *nodeName, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (nodeName && *nodeName == ':') ++nodeName;
   if (!nodeName || !*nodeName) {
@@ -206,10 +206,10 @@ char *efnp_PathJoin(const char *parentPath, const char *nodeName, Eerr_ErrorRepo
   char *copy = HeapString(path);
   if (!copy) lower::Report(err, "efnp_PathJoin", 2, "Error allocating node path");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *efnp_FileNodeListGet(const char *name, int32_t parts, int32_t, int32_t,
-                           Eerr_ErrorReport **err) {
+                           Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!(parts & (EFNP_FILE_PART | EFNP_NODE_PART))) {
     lower::Report(err, "efnp_FileNodeListGet", 1, "Invalid part mask %d", parts);
@@ -242,10 +242,10 @@ char *efnp_FileNodeListGet(const char *name, int32_t parts, int32_t, int32_t,
   char *copy = HeapString(result);
   if (!copy) lower::Report(err, "efnp_FileNodeListGet", 3, "Error allocating name part");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *efnp_FileNodeListSet(const char *file, const char *nodePath, int32_t parts, int32_t,
-                           Eerr_ErrorReport **err) {
+                           Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file || !*file) {
     lower::Report(err, "efnp_FileNodeListSet", 1, "Invalid file name");
@@ -257,10 +257,10 @@ char *efnp_FileNodeListSet(const char *file, const char *nodePath, int32_t parts
   char *copy = HeapString(name);
   if (!copy) lower::Report(err, "efnp_FileNodeListSet", 2, "Error allocating layer name");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *efnp_NodePathGet(const char *nodePath, int32_t part, int32_t position,
-                       Eerr_ErrorReport **err) {
+                       Eerr_ErrorReport **err) try {
   lower::Clear(err);
   std::vector<std::string> names;
   if (!nodePath || !SplitNodePath(nodePath, names)) {
@@ -281,10 +281,10 @@ char *efnp_NodePathGet(const char *nodePath, int32_t part, int32_t position,
   char *copy = HeapString(part == EFNP_NODE_NAME ? names[index] : JoinNodePath(names, index));
   if (!copy) lower::Report(err, "efnp_NodePathGet", 4, "Error allocating node path");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *efnp_NodePathSet(const char *nodePath, const char *nodeName, int32_t part, int32_t position,
-                       Eerr_ErrorReport **err) {
+                       Eerr_ErrorReport **err) try {
   lower::Clear(err);
   std::vector<std::string> names;
   if (!SplitNodePath(nodePath ? nodePath : "", names)) {
@@ -313,17 +313,17 @@ char *efnp_NodePathSet(const char *nodePath, const char *nodeName, int32_t part,
   char *copy = HeapString(JoinNodePath(names, names.size()));
   if (!copy) lower::Report(err, "efnp_NodePathSet", 5, "Error allocating node path");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t efnp_NodePathLength(const char *nodePath) {
+int32_t efnp_NodePathLength(const char *nodePath) try {
   if (!nodePath) return 0;
   std::vector<std::string> names;
   return SplitNodePath(nodePath, names) ? static_cast<int32_t>(names.size()) : -1;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-const char *efnp_NodePathRoot(void) { return ":"; }
+const char *efnp_NodePathRoot(void) try { return ":"; } TAVIRON_GUARD_QUIET(nullptr)
 
-char *efnp_FileNameGet(const char *path, Eerr_ErrorReport **err) {
+char *efnp_FileNameGet(const char *path, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   std::string text = path ? path : "";
   while (!text.empty() && (text.back() == '/' || text.back() == '\\')) text.pop_back();
@@ -336,9 +336,9 @@ char *efnp_FileNameGet(const char *path, Eerr_ErrorReport **err) {
   char *copy = HeapString(base);
   if (!copy) lower::Report(err, "efnp_FileNameGet", 2, "Error allocating file name");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char *efnp_FileNameAddName(const char *directory, const char *name, Eerr_ErrorReport **err) {
+char *efnp_FileNameAddName(const char *directory, const char *name, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!name || !*name) {
     lower::Report(err, "efnp_FileNameAddName", 1, "Invalid file name");
@@ -350,18 +350,18 @@ char *efnp_FileNameAddName(const char *directory, const char *name, Eerr_ErrorRe
   char *copy = HeapString(path);
   if (!copy) lower::Report(err, "efnp_FileNameAddName", 2, "Error allocating file name");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t efnp_FileNameEquals(const char *a, const char *b) {
+int32_t efnp_FileNameEquals(const char *a, const char *b) try {
   if (!a || !b) return a == b;
   return std::strcmp(a, b) == 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t efnp_FileNameLength(const char *name) {
+int32_t efnp_FileNameLength(const char *name) try {
   return name ? static_cast<int32_t>(std::strlen(name)) : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-char *efnp_FileNameExternalToInternal(const char *name, Eerr_ErrorReport **err) {
+char *efnp_FileNameExternalToInternal(const char *name, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!name) {
     lower::Report(err, "efnp_FileNameExternalToInternal", 1, "Invalid file name");
@@ -375,6 +375,6 @@ char *efnp_FileNameExternalToInternal(const char *name, Eerr_ErrorReport **err) 
   for (char *p = copy; *p; ++p)
     if (*p == '\\') *p = '/';
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -18,6 +18,7 @@
 #include "emsc.h"
 #include "estr.h"
 #include "internal.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 
@@ -71,14 +72,14 @@ using taviron::lower::FreeStrings;
 
 extern "C" {
 
-int32_t egda_PixelTypeSize(int32_t pixelType) {
+int32_t egda_PixelTypeSize(int32_t pixelType) try {
   int32_t size = 0;
   lower::DispatchPixelType(pixelType, [&](auto t) { size = sizeof(lower::Pixel<decltype(t)::value>); });
   return size;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 Egda_BaseData *egda_BaseDataCreate(int32_t rows, int32_t columns, int32_t pixelType,
-                                   int32_t objectType, void *data, Eerr_ErrorReport **err) {
+                                   int32_t objectType, void *data, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!ValidShape(rows, columns, pixelType, objectType)) {
     lower::Report(err, "egda_BaseDataCreate", 1,
@@ -112,9 +113,9 @@ Egda_BaseData *egda_BaseDataCreate(int32_t rows, int32_t columns, int32_t pixelT
   }
   m->origin = m->data;
   return m;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void egda_BaseDataDelete(Egda_BaseData *matrix, Eerr_ErrorReport **err) {
+void egda_BaseDataDelete(Egda_BaseData *matrix, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!matrix) return;
   if (matrix->ownsData) {
@@ -122,10 +123,10 @@ void egda_BaseDataDelete(Egda_BaseData *matrix, Eerr_ErrorReport **err) {
     emsc_HeapFree(matrix->data);
   }
   emsc_HeapFree(matrix);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Egda_BaseData *egda_BaseDataCopy(const Egda_BaseData *source, Egda_BaseData *destination,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!source) {
     lower::Report(err, "egda_BaseDataCopy", 1, "Invalid source matrix");
@@ -202,7 +203,7 @@ Egda_BaseData *egda_BaseDataCopy(const Egda_BaseData *source, Egda_BaseData *des
     lower::Report(err, "egda_BaseDataCopy", 5, "Error copying strings");
   }
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"
 
@@ -286,14 +287,6 @@ template <class T> void AppendValue(std::string &text, const T &v) {
   } else {
     text += std::to_string(uint64_t{v});
   }
-}
-
-// Memory for a record followed by an array of count pointers; the array field points into it.
-template <class Record, class Entry> Record *CreateWithArray(int32_t count, Entry **&array) {
-  const std::size_t bytes = sizeof(Record) + static_cast<std::size_t>(count) * sizeof(Entry *);
-  auto *record = static_cast<Record *>(emsc_HeapMalloc(bytes));
-  if (record) array = reinterpret_cast<Entry **>(reinterpret_cast<uint8_t *>(record) + sizeof(Record));
-  return record;
 }
 
 // --- Ordering ----------------------------------------------------------------------------------
@@ -479,7 +472,7 @@ Fit LayerFit(const Egda_BaseData &m, int32_t rows, int32_t columns, const Egda_W
 extern "C" {
 
 Egda_BaseData *egda_BaseDataReallocate(Egda_BaseData *matrix, int32_t rows, int32_t columns,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataReallocate";
   if (!matrix) {
@@ -543,11 +536,11 @@ Egda_BaseData *egda_BaseDataReallocate(Egda_BaseData *matrix, int32_t rows, int3
   matrix->count = rows * columns;
   matrix->pitch = pitch;
   return matrix;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *egda_BaseDataDerived(const Egda_BaseData *parent, int32_t firstRow,
                                     int32_t firstColumn, int32_t rows, int32_t columns,
-                                    Eerr_ErrorReport **err) {
+                                    Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataDerived";
   if (!parent || !parent->data) {
@@ -575,10 +568,10 @@ Egda_BaseData *egda_BaseDataDerived(const Egda_BaseData *parent, int32_t firstRo
   view->data = view->origin = BufferElement(*parent, int32_t(row), int32_t(column));
   view->ownsData = 0;
   return view;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *egda_BaseDataSetScalar(Egda_BaseData *matrix, double value, double imaginary,
-                                      int32_t reserved, Eerr_ErrorReport **err) {
+                                      int32_t reserved, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataSetScalar";
   if (!matrix || !matrix->data || reserved != 0) {
@@ -598,10 +591,10 @@ Egda_BaseData *egda_BaseDataSetScalar(Egda_BaseData *matrix, double value, doubl
     return nullptr;
   }
   return matrix;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *egda_BaseDataOperation(int32_t operation, Egda_BaseData *matrix, double scalar,
-                                      int32_t scalarPosition, Eerr_ErrorReport **err) {
+                                      int32_t scalarPosition, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataOperation";
   if (!matrix || !matrix->data) {
@@ -652,9 +645,9 @@ Egda_BaseData *egda_BaseDataOperation(int32_t operation, Egda_BaseData *matrix, 
     return nullptr;
   }
   return matrix;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void egda_BaseDataPrint(const Egda_BaseData *matrix, Eerr_ErrorReport **err) {
+void egda_BaseDataPrint(const Egda_BaseData *matrix, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!matrix || (!matrix->data && matrix->count) ||
       !lower::DispatchPixelType(matrix->pixelType, [](auto) {})) {
@@ -676,10 +669,10 @@ void egda_BaseDataPrint(const Egda_BaseData *matrix, Eerr_ErrorReport **err) {
     }
   });
   lower::Write(lower::Stream::Out, text);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Egda_BaseData *egda_MatrixInvert(const Egda_BaseData *matrix, Egda_BaseData *destination,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_MatrixInvert";
   if (!matrix || !matrix->data) {
@@ -733,13 +726,13 @@ Egda_BaseData *egda_MatrixInvert(const Egda_BaseData *matrix, Egda_BaseData *des
       std::memcpy(BufferElement(*target, r, c), &v, sizeof v);
     }
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 // --- Stacks -------------------------------------------------------------------------------------
 
 Egda_BaseDataStack *egda_BaseDataStackCreate(int32_t count, int32_t rows, int32_t columns,
                                              int32_t pixelType, int32_t objectType,
-                                             Eerr_ErrorReport **err) {
+                                             Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataStackCreate";
   if (count < 0 || !ValidShape(rows, columns, pixelType, objectType)) {
@@ -748,7 +741,7 @@ Egda_BaseDataStack *egda_BaseDataStackCreate(int32_t count, int32_t rows, int32_
     return nullptr;
   }
   Egda_BaseData **layers = nullptr;
-  auto *stack = CreateWithArray<Egda_BaseDataStack>(count, layers);
+  auto *stack = lower::HeapNewWithArray<Egda_BaseDataStack>(count, layers);
   if (!stack) {
     lower::Report(err, name, 2, "Error allocating stack");
     return nullptr;
@@ -764,19 +757,19 @@ Egda_BaseDataStack *egda_BaseDataStackCreate(int32_t count, int32_t rows, int32_
     }
   }
   return stack;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void egda_BaseDataStackDelete(Egda_BaseDataStack *stack, Eerr_ErrorReport **err) {
+void egda_BaseDataStackDelete(Egda_BaseDataStack *stack, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!stack) return;
   if (stack->ownsLayers && stack->layers)
     for (int32_t i = 0; i < stack->count; ++i) egda_BaseDataDelete(stack->layers[i], nullptr);
   emsc_HeapFree(stack);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Egda_BaseDataStack *egda_BaseDataStackCopy(const Egda_BaseDataStack *source,
                                            Egda_BaseDataStack *destination,
-                                           Eerr_ErrorReport **err) {
+                                           Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataStackCopy";
   if (!source || source->count < 0 || (source->count && !source->layers)) {
@@ -807,7 +800,7 @@ Egda_BaseDataStack *egda_BaseDataStackCopy(const Egda_BaseDataStack *source,
     return destination;
   }
   Egda_BaseData **layers = nullptr;
-  auto *stack = CreateWithArray<Egda_BaseDataStack>(source->count, layers);
+  auto *stack = lower::HeapNewWithArray<Egda_BaseDataStack>(source->count, layers);
   if (!stack) {
     lower::Report(err, name, 5, "Error allocating stack");
     return nullptr;
@@ -824,9 +817,9 @@ Egda_BaseDataStack *egda_BaseDataStackCopy(const Egda_BaseDataStack *source,
     }
   }
   return stack;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Egda_BaseDataStack *egda_BaseDataStackPtrCreate(int32_t count, Eerr_ErrorReport **err) {
+Egda_BaseDataStack *egda_BaseDataStackPtrCreate(int32_t count, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataStackPtrCreate";
   if (count < 0) {
@@ -834,7 +827,7 @@ Egda_BaseDataStack *egda_BaseDataStackPtrCreate(int32_t count, Eerr_ErrorReport 
     return nullptr;
   }
   Egda_BaseData **layers = nullptr;
-  auto *stack = CreateWithArray<Egda_BaseDataStack>(count, layers);
+  auto *stack = lower::HeapNewWithArray<Egda_BaseDataStack>(count, layers);
   if (!stack) {
     lower::Report(err, name, 2, "Error allocating stack");
     return nullptr;
@@ -843,12 +836,12 @@ Egda_BaseDataStack *egda_BaseDataStackPtrCreate(int32_t count, Eerr_ErrorReport 
   stack->ownsLayers = 0;
   stack->layers = layers;
   return stack;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseDataStackArray *egda_BaseDataStackArrayCreate(int32_t stackCount, int32_t layerCount,
                                                        int32_t rows, int32_t columns,
                                                        int32_t pixelType, int32_t objectType,
-                                                       Eerr_ErrorReport **err) {
+                                                       Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataStackArrayCreate";
   if (stackCount < 0) {
@@ -856,7 +849,7 @@ Egda_BaseDataStackArray *egda_BaseDataStackArrayCreate(int32_t stackCount, int32
     return nullptr;
   }
   Egda_BaseDataStack **stacks = nullptr;
-  auto *array = CreateWithArray<Egda_BaseDataStackArray>(stackCount, stacks);
+  auto *array = lower::HeapNewWithArray<Egda_BaseDataStackArray>(stackCount, stacks);
   if (!array) {
     lower::Report(err, name, 2, "Error allocating stack array");
     return nullptr;
@@ -871,46 +864,50 @@ Egda_BaseDataStackArray *egda_BaseDataStackArrayCreate(int32_t stackCount, int32
     }
   }
   return array;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void egda_BaseDataStackArrayDelete(Egda_BaseDataStackArray *array, Eerr_ErrorReport **err) {
+void egda_BaseDataStackArrayDelete(Egda_BaseDataStackArray *array, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!array) return;
   if (array->stacks)
     for (int32_t i = 0; i < array->count; ++i) egda_BaseDataStackDelete(array->stacks[i], nullptr);
   emsc_HeapFree(array);
-}
+} TAVIRON_GUARD_VOID(err)
 
 // --- Argument lists and windows -----------------------------------------------------------------
 
-Egda_ArgumentList *egda_ArgumentListCreate(Eerr_ErrorReport **err, ...) {
+Egda_ArgumentList *egda_ArgumentListCreate(Eerr_ErrorReport **err, ...) try {
   lower::Clear(err);
+  static constexpr lower::Shape kStacks{lower::Value::PointerList};
+  lower::KeywordValues values;
   va_list ap;
   va_start(ap, err);
-  int32_t count = 0;
-  while (va_arg(ap, Egda_BaseDataStack *)) ++count;
+  lower::ReadValues(kStacks, ap, values);
   va_end(ap);
+  if (values.ListTooLong()) {
+    lower::Report(err, "egda_ArgumentListCreate", 2, "More than %d stacks in the argument list", lower::kMaxListValues);
+    return nullptr;
+  }
+  const auto count = static_cast<int32_t>(values.List().size());
   Egda_BaseDataStack **stacks = nullptr;
-  auto *list = CreateWithArray<Egda_ArgumentList>(count, stacks);
+  auto *list = lower::HeapNewWithArray<Egda_ArgumentList>(count, stacks);
   if (!list) {
     lower::Report(err, "egda_ArgumentListCreate", 1, "Error allocating argument list");
     return nullptr;
   }
   list->count = count;
   list->stacks = stacks;
-  va_start(ap, err);
-  for (int32_t i = 0; i < count; ++i) stacks[i] = va_arg(ap, Egda_BaseDataStack *);
-  va_end(ap);
+  for (int32_t i = 0; i < count; ++i) stacks[i] = static_cast<Egda_BaseDataStack *>(values.List()[static_cast<std::size_t>(i)]);
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void egda_ArgumentListDelete(Egda_ArgumentList *list, Eerr_ErrorReport **err) {
+void egda_ArgumentListDelete(Egda_ArgumentList *list, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   emsc_HeapFree(list);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Egda_Window *egda_WindowCreate(int32_t width, int32_t height, int32_t x, int32_t y,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_WindowCreate";
   if (width < 0 || height < 0) {
@@ -924,10 +921,10 @@ Egda_Window *egda_WindowCreate(int32_t width, int32_t height, int32_t x, int32_t
   }
   *w = {width, height, x, y};
   return w;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_Window *egda_WindowCopy(const Egda_Window *source, Egda_Window *destination,
-                             Eerr_ErrorReport **err) {
+                             Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_WindowCopy";
   if (!source) {
@@ -940,21 +937,21 @@ Egda_Window *egda_WindowCopy(const Egda_Window *source, Egda_Window *destination
   }
   *destination = *source;
   return destination;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void egda_WindowDelete(Egda_Window *window, Eerr_ErrorReport **err) {
+void egda_WindowDelete(Egda_Window *window, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   emsc_HeapFree(window);
-}
+} TAVIRON_GUARD_VOID(err)
 
 // --- Stack functions ----------------------------------------------------------------------------
 
-void egda_NoOperation(Egda_BaseDataStack *, Egda_ArgumentList *, Eerr_ErrorReport **err) {
+void egda_NoOperation(Egda_BaseDataStack *, Egda_ArgumentList *, Eerr_ErrorReport **err) try {
   lower::Clear(err);
-}
+} TAVIRON_GUARD_VOID(err)
 
 void egda_BaseDataStackFunction(const Egda_StackFunction *object, Egda_BaseDataStack *output,
-                                Egda_ArgumentList *arguments, Eerr_ErrorReport **err) {
+                                Egda_ArgumentList *arguments, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataStackFunction";
   if (!object || !object->slots) {
@@ -1000,18 +997,18 @@ void egda_BaseDataStackFunction(const Egda_StackFunction *object, Egda_BaseDataS
     lower::Report(err, name, 6, "The operator has no function for pixel type %s", PixelTypeName(slot));
     return;
   }
-  Eerr_ErrorReport *slotErr = nullptr;
+  lower::CalleeReport slotErr;
   reinterpret_cast<Egda_StringSlotFunction>(function)(output, arguments, &slotErr);
   if (slotErr)
     lower::ReportChained(err, slotErr, name, 7, "Error returned from the operator for pixel type %s",
                          PixelTypeName(slot));
-}
+} TAVIRON_GUARD_VOID(err)
 
 void egda_BaseDataStackNeighbourhoodFunction(const Egda_StackFunction *object,
                                              Egda_BaseDataStack *output,
                                              Egda_ArgumentList *arguments,
                                              const Egda_Window *window,
-                                             Egda_ArgumentList *options, Eerr_ErrorReport **err) {
+                                             Egda_ArgumentList *options, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   constexpr const char *name = "egda_BaseDataStackNeighbourhoodFunction";
   if (!object || !object->slots) {
@@ -1101,21 +1098,21 @@ void egda_BaseDataStackNeighbourhoodFunction(const Egda_StackFunction *object,
   stacks[0] = &slotInput;
   Egda_ArgumentList slotArguments{arguments->count, stacks.data(), slotMask};
   Egda_Window slotWindow = *window;
-  Eerr_ErrorReport *slotErr = nullptr;
+  lower::CalleeReport slotErr;
   reinterpret_cast<Egda_NeighbourhoodSlotFunction>(function)(output, &slotArguments, &slotWindow, options, &slotErr);
   release();
   if (slotErr)
     lower::ReportChained(err, slotErr, name, 13, "%s", (lower::Format("Error returned from the operator for pixel type %s", PixelTypeName(type))).c_str());
-}
+} TAVIRON_GUARD_VOID(err)
 
-const Egda_OrderFunction *emsc_AddressOf_egda_GpfOrder(void) { return kOrderTable.data(); }
+const Egda_OrderFunction *emsc_AddressOf_egda_GpfOrder(void) try { return kOrderTable.data(); } TAVIRON_GUARD_QUIET(nullptr)
 
-const Egda_StackFunction *emsc_AddressOf_egda_SaoLUTtransformation(void) {
+const Egda_StackFunction *emsc_AddressOf_egda_SaoLUTtransformation(void) try {
   // Four reference words, all holding the slot table.
   static const std::array<Egda_StackFunctionSlot, EGDA_STRING_SLOT_COUNT> slots =
       MakeLutTable(std::make_integer_sequence<int32_t, EGDA_STRING_SLOT_COUNT>{});
   static const Egda_StackFunction object[4] = {{slots.data()}, {slots.data()}, {slots.data()}, {slots.data()}};
   return object;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

@@ -17,7 +17,7 @@ Eint_InitToolkitData *record = nullptr; // guarded by recordMutex
 
 extern "C" {
 
-Eint_InitToolkitData *eint_InitToolkit(Eerr_ErrorReport **err) {
+Eint_InitToolkitData *eint_InitToolkit(Eerr_ErrorReport **err) try {
   lower::Clear(err);
   std::lock_guard<std::mutex> lock(recordMutex);
   if (!record) {
@@ -25,14 +25,14 @@ Eint_InitToolkitData *eint_InitToolkit(Eerr_ErrorReport **err) {
     if (!record) lower::Report(err, "eint_InitToolkit", 1, "Error allocating toolkit initialization data");
   }
   return record;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-Eint_InitToolkitData *eint_GetInit(void) {
+Eint_InitToolkitData *eint_GetInit(void) try {
   std::lock_guard<std::mutex> lock(recordMutex);
   return record;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void eint_DeInit(void) {
+void eint_DeInit(void) try {
   Eint_InitToolkitData *ending = nullptr;
   {
     std::lock_guard<std::mutex> lock(recordMutex);
@@ -43,6 +43,6 @@ void eint_DeInit(void) {
   if (ending->projectionData && ending->projectionDataFree) ending->projectionDataFree(ending->projectionData);
   if (ending->statisticsData && ending->statisticsDataFree) ending->statisticsDataFree(ending->statisticsData);
   emsc_HeapFree(ending);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"

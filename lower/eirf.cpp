@@ -34,7 +34,7 @@ bool WholePixelShift(const _exfr_XForm *xform) {
 extern "C" {
 
 Eirf_Rectangle *eirf_RectangleCreate(double left, double right, double top, double bottom,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   lower::Clear(err);
   auto *r = static_cast<Eirf_Rectangle *>(emsc_HeapMalloc(sizeof(Eirf_Rectangle)));
   if (!r) {
@@ -43,10 +43,10 @@ Eirf_Rectangle *eirf_RectangleCreate(double left, double right, double top, doub
   }
   *r = {left, top, right, bottom};
   return r;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Eirf_Rectangle *eirf_RectangleCopy(const Eirf_Rectangle *rectangle, Eirf_Rectangle *destination,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!rectangle) {
     lower::Report(err, "eirf_RectangleCopy", 1, "Invalid rectangle");
@@ -62,19 +62,19 @@ Eirf_Rectangle *eirf_RectangleCopy(const Eirf_Rectangle *rectangle, Eirf_Rectang
   }
   *target = *rectangle;
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void eirf_RectangleDelete(Eirf_Rectangle *rectangle, Eerr_ErrorReport **err) {
+void eirf_RectangleDelete(Eirf_Rectangle *rectangle, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   emsc_HeapFree(rectangle);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void eirf_RectangleDestroy(Eirf_Rectangle *rectangle, Eerr_ErrorReport **err) {
+void eirf_RectangleDestroy(Eirf_Rectangle *rectangle, Eerr_ErrorReport **err) try {
   eirf_RectangleDelete(rectangle, err);
-}
+} TAVIRON_GUARD_VOID(err)
 
 int32_t eirf_ResampleMethodsGet(const _exfr_XForm *xform, int32_t pixelType, Estr_StringList **names,
-                                Estr_StringList **descriptions, Eerr_ErrorReport **err, ...) {
+                                Estr_StringList **descriptions, Eerr_ErrorReport **err, ...) try {
   lower::Clear(err);
   if (!names) {
     lower::Report(err, "eirf_ResampleMethodsGet", 1, "Invalid address for the method names");
@@ -113,6 +113,6 @@ int32_t eirf_ResampleMethodsGet(const _exfr_XForm *xform, int32_t pixelType, Est
   *names = n;
   if (descriptions) *descriptions = d;
   return count;
-}
+} TAVIRON_GUARD(err, -1)
 
 } // extern "C"

@@ -1022,18 +1022,15 @@ private:
 
 extern "C" {
 
-Elex_ScannerFunction emsc_AddressOf_elex_Scanner(void) { return ScannerOpen; }
+Elex_ScannerFunction emsc_AddressOf_elex_Scanner(void) try { return ScannerOpen; } TAVIRON_GUARD_QUIET(nullptr)
 
 void *elex_Parse(const Elex_Grammar *grammar, void *initialValue, Elex_ScannerFunction scanner,
                  const char *text, const char *fileName, void *searchList, int32_t flags,
-                 Eerr_ErrorReport **err) {
+                 Eerr_ErrorReport **err) try {
   lower::Clear(err);
-  Eerr_ErrorReport *pending = nullptr;
+  lower::CalleeReport pending;
   auto handOn = [&]() {
-    if (err)
-      *err = pending;
-    else
-      eerr_DeleteErrorReportEx(&pending);
+    lower::PassOn(err, pending);
   };
   if (!grammar || !scanner) {
     lower::Report(err, kParse, 1, "No grammar or no scanner given");
@@ -1075,6 +1072,6 @@ void *elex_Parse(const Elex_Grammar *grammar, void *initialValue, Elex_ScannerFu
   if (local && grammar->localDataFree) grammar->localDataFree(local);
   handOn();
   return failed ? nullptr : result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

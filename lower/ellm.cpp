@@ -1,5 +1,6 @@
 // Linked lists through the leading next/previous fields of the records.
 #include "ellm.h"
+#include "guard.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ void *Last(void *element) {
 
 extern "C" {
 
-void *ellm_Add(void *reference, int32_t position, void *element) {
+void *ellm_Add(void *reference, int32_t position, void *element) try {
   if (!element || Link(element)->previous) return nullptr;
   if (position != ELLM_BEFORE && position != ELLM_AFTER && position != ELLM_APPEND) return nullptr;
   if (!reference) return element;
@@ -52,23 +53,23 @@ void *ellm_Add(void *reference, int32_t position, void *element) {
     return head;
   }
   }
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Emsc_Boolean ellm_AddToList(void *listHeadAddress, void *element, int32_t position) {
+Emsc_Boolean ellm_AddToList(void *listHeadAddress, void *element, int32_t position) try {
   if (!listHeadAddress || position != ELLM_APPEND) return EMSC_FALSE;
   void **head = static_cast<void **>(listHeadAddress);
   void *first = ellm_Add(*head, position, element);
   if (!first) return EMSC_FALSE;
   *head = first;
   return EMSC_TRUE;
-}
+} TAVIRON_GUARD_QUIET(EMSC_FALSE)
 
-void ellm_Delete(void *element) {
+void ellm_Delete(void *element) try {
   if (!element) return;
   void *previous = Link(element)->previous;
   void *next = Link(element)->next;
   if (previous) Link(previous)->next = next;
   if (next) Link(next)->previous = previous;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"

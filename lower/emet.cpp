@@ -59,41 +59,35 @@ bool Begin(Emet_MeterInfo *meter, Installed &current) {
 }
 
 // Hands a slot's report on to the caller, chained under the function's own report.
-void PassOn(Eerr_ErrorReport *local, Eerr_ErrorReport **err, const char *reporter, int32_t code,
+void HandOn(lower::CalleeReport &local, Eerr_ErrorReport **err, const char *reporter, int32_t code,
             const char *what) {
-  if (!local) return;
-  if (!err) {
-    eerr_DeleteErrorReportEx(&local);
-    return;
-  }
-  *err = local;
-  lower::Report(err, reporter, code, "Error returned from the %s", what);
+  if (local) lower::ReportChained(err, local, reporter, code, "Error returned from the %s", what);
 }
 
 } // namespace
 
 extern "C" {
 
-void emet_SetAltMeterFuncs(const Emet_MeterFuncs *table, void *data, Eerr_ErrorReport **err) {
+void emet_SetAltMeterFuncs(const Emet_MeterFuncs *table, void *data, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!Lock()) {
     lower::Report(err, "emet_SetAltMeterFuncs", 1, "Unable to create the meter table lock");
     return;
   }
   Install(table, data);
-}
+} TAVIRON_GUARD_VOID(err)
 
 void emet_SetAltMeterFuncsExt(const Emet_MeterFuncs *table, void *data, int32_t /*flag*/,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!Lock()) {
     lower::Report(err, "emet_SetAltMeterFuncsExt", 1, "Unable to create the meter table lock");
     return;
   }
   Install(table, data);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void emet_MeterInfoSet(Emet_MeterInfo *meter, double from, double to, Eerr_ErrorReport **err) {
+void emet_MeterInfoSet(Emet_MeterInfo *meter, double from, double to, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!meter) return;
   if (!std::isfinite(from) || !std::isfinite(to)) {
@@ -102,20 +96,20 @@ void emet_MeterInfoSet(Emet_MeterInfo *meter, double from, double to, Eerr_Error
   }
   meter->start = from;
   meter->end = to;
-}
+} TAVIRON_GUARD_VOID(err)
 
 void emet_MeterInfoChangeTaskName(Emet_MeterInfo *meter, const char *text,
-                                  Eerr_ErrorReport **err) {
+                                  Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!meter) return;
   Installed current;
   if (!Begin(meter, current) || !current.table.taskName) return;
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   current.table.taskName(meter, current.data, text ? text : "", &local);
-  PassOn(local, err, "emet_MeterInfoChangeTaskName", 1, "task name function");
-}
+  HandOn(local, err, "emet_MeterInfoChangeTaskName", 1, "task name function");
+} TAVIRON_GUARD_VOID(err)
 
-void emet_MeterInfoPrint(Emet_MeterInfo *meter, double percent, Eerr_ErrorReport **err) {
+void emet_MeterInfoPrint(Emet_MeterInfo *meter, double percent, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!meter) return;
   if (!std::isfinite(percent)) {
@@ -126,22 +120,22 @@ void emet_MeterInfoPrint(Emet_MeterInfo *meter, double percent, Eerr_ErrorReport
   if (!Begin(meter, current)) return;
   meter->lastPercent = percent;
   if (!current.table.print) return;
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   current.table.print(meter, current.data, percent, &local);
-  PassOn(local, err, "emet_MeterInfoPrint", 2, "progress function");
-}
+  HandOn(local, err, "emet_MeterInfoPrint", 2, "progress function");
+} TAVIRON_GUARD_VOID(err)
 
-void emet_MeterUpdate(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
+void emet_MeterUpdate(Emet_MeterInfo *meter, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!meter) return;
   Installed current;
   if (!Begin(meter, current) || !current.table.print) return;
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   current.table.print(meter, current.data, meter->lastPercent, &local);
-  PassOn(local, err, "emet_MeterUpdate", 1, "progress function");
-}
+  HandOn(local, err, "emet_MeterUpdate", 1, "progress function");
+} TAVIRON_GUARD_VOID(err)
 
-int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
+int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Installed current;
   if (meter) {
@@ -150,10 +144,10 @@ int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err) {
     return 0;
   }
   if (!current.table.cancelQuery) return 0;
-  Eerr_ErrorReport *local = nullptr;
+  lower::CalleeReport local;
   const int32_t answer = current.table.cancelQuery(meter, current.data, &local);
-  PassOn(local, err, "emet_MeterCancelQuery", 1, "cancel query function");
+  HandOn(local, err, "emet_MeterCancelQuery", 1, "cancel query function");
   return answer;
-}
+} TAVIRON_GUARD(err, 0)
 
 } // extern "C"

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "guard.h"
 #include "lower_testing.h"
 
 namespace {
@@ -37,16 +38,16 @@ Header *HeaderOf(void *block) { return reinterpret_cast<Header *>(static_cast<ch
 
 extern "C" {
 
-void *emsc_HeapMalloc(size_t n) {
+void *emsc_HeapMalloc(size_t n) try {
   if (ShouldFail() || n > std::numeric_limits<std::size_t>::max() - kHeader) return nullptr;
   auto *header = static_cast<Header *>(std::calloc(1, kHeader + n));
   if (!header) return nullptr;
   header->size = n;
   ++liveBlocks;
   return reinterpret_cast<char *>(header) + kHeader;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void *emsc_HeapRealloc(void *block, size_t n) {
+void *emsc_HeapRealloc(void *block, size_t n) try {
   if (!block) return emsc_HeapMalloc(n);
   if (ShouldFail() || n > std::numeric_limits<std::size_t>::max() - kHeader) return nullptr;
   Header *old = HeaderOf(block);
@@ -56,29 +57,29 @@ void *emsc_HeapRealloc(void *block, size_t n) {
   if (n > oldSize) std::memset(reinterpret_cast<char *>(header) + kHeader + oldSize, 0, n - oldSize);
   header->size = n;
   return reinterpret_cast<char *>(header) + kHeader;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void emsc_HeapFree(void *block) {
+void emsc_HeapFree(void *block) try {
   if (!block) return;
   --liveBlocks;
   std::free(HeaderOf(block));
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void emsc_HeapFreeEx(void *pointerAddress) {
+void emsc_HeapFreeEx(void *pointerAddress) try {
   if (!pointerAddress) return;
   void **pointer = static_cast<void **>(pointerAddress);
   emsc_HeapFree(*pointer);
   *pointer = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void emsc_FreePtrFunc(void *slotAddress) { emsc_HeapFreeEx(slotAddress); }
+void emsc_FreePtrFunc(void *slotAddress) try { emsc_HeapFreeEx(slotAddress); } TAVIRON_GUARD_QUIET_VOID
 
-void emsc_TestFailNthAllocation(int64_t n) {
+void emsc_TestFailNthAllocation(int64_t n) try {
   failAt.store(n > 0 ? allocations.load() + n : 0);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int64_t emsc_TestAllocationCount(void) { return allocations.load(); }
+int64_t emsc_TestAllocationCount(void) try { return allocations.load(); } TAVIRON_GUARD_QUIET(0)
 
-int64_t emsc_TestLiveBlocks(void) { return liveBlocks.load(); }
+int64_t emsc_TestLiveBlocks(void) try { return liveBlocks.load(); } TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"

@@ -18,6 +18,7 @@
 #include "emsc.h"
 #include "eprf.h"
 #include "internal.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 
@@ -401,7 +402,7 @@ bool Fetch(const char *category, const char *key, int32_t type, Epmg_Preference 
   record.category = const_cast<char *>(category);
   record.name = const_cast<char *>(key);
   const PreferenceMethods m = CurrentMethods();
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Preference *pointer = &record;
   if (m.get)
     m.get(KindAddress(m), &pointer, &inner);
@@ -435,7 +436,7 @@ char *FetchText(const char *category, const char *key, int32_t type, const char 
 void Flush(int32_t level, const char *reporter, Eerr_ErrorReport **err) {
   lower::Clear(err);
   const PreferenceMethods m = CurrentMethods();
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (m.flush)
     m.flush(KindAddress(m), level, &inner);
   else
@@ -456,71 +457,79 @@ bool CheckDatabaseRecord(Epmg_Database *database, const void *record, const char
   return true;
 }
 
+using V = lower::Value;
+// The methods: the address of the kind word, then one function each; the error slot follows the
+// list, so a code this table lacks is taken as one pointer, to find the slot.
+constexpr lower::Keyword kMethodKeywords[] = {
+    {EPMG_METHOD_KIND_ADDRESS, {V::Pointer}},    {EPMG_METHOD_INITIALIZE, {V::Function}},
+    {EPMG_METHOD_TERMINATE, {V::Function}},      {EPMG_METHOD_FLUSH, {V::Function}},
+    {EPMG_METHOD_ADD_CALLBACK, {V::Function}},   {EPMG_METHOD_REMOVE_CALLBACK, {V::Function}},
+    {EPMG_METHOD_GET, {V::Function}},            {EPMG_METHOD_PUT, {V::Function}}};
+constexpr lower::Shape kOtherMethod{V::Pointer};
+constexpr lower::KeywordList kMethodList{{kMethodKeywords}, "Unknown implementation method keyword %d", 0,
+                                         &kOtherMethod};
+
 } // namespace
 
 extern "C" {
 
-void epmg_PreferenceImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) {
+void epmg_PreferenceImplementationMethodsSetV(const char *reporter, int32_t keyword, va_list ap) try {
   PreferenceMethods next = CurrentMethods();
-  int32_t unknown = 0;
-  Eerr_ErrorReport **err = lower::ReadPointerKeywords(keyword, ap, unknown, [&](int32_t code, void *value) {
+  bool ok = false;
+  lower::ReadKeywordsThenSlot(kMethodList, keyword, ap, reporter, 1, ok, [&](int32_t code, const lower::KeywordValues &v) {
     switch (code) {
-    case EPMG_METHOD_KIND_ADDRESS: next.kind = reinterpret_cast<int32_t *>(value); return true;
-    case EPMG_METHOD_INITIALIZE: next.initialize = reinterpret_cast<Epmg_DatabaseInitializeHook>(value); return true;
-    case EPMG_METHOD_TERMINATE: next.terminate = reinterpret_cast<Epmg_DatabaseTerminateHook>(value); return true;
-    case EPMG_METHOD_FLUSH: next.flush = reinterpret_cast<Epmg_DatabaseFlushHook>(value); return true;
-    case EPMG_METHOD_ADD_CALLBACK: next.addCallback = reinterpret_cast<Epmg_AddCallbackHook>(value); return true;
-    case EPMG_METHOD_REMOVE_CALLBACK: next.removeCallback = reinterpret_cast<Epmg_RemoveCallbackHook>(value); return true;
-    case EPMG_METHOD_GET: next.get = reinterpret_cast<Epmg_GetHook>(value); return true;
-    case EPMG_METHOD_PUT: next.put = reinterpret_cast<Epmg_PutHook>(value); return true;
-    default: return false;
+    case EPMG_METHOD_KIND_ADDRESS: next.kind = v.Pointer<int32_t>(0); break;
+    case EPMG_METHOD_INITIALIZE: next.initialize = v.Function<Epmg_DatabaseInitializeHook>(0); break;
+    case EPMG_METHOD_TERMINATE: next.terminate = v.Function<Epmg_DatabaseTerminateHook>(0); break;
+    case EPMG_METHOD_FLUSH: next.flush = v.Function<Epmg_DatabaseFlushHook>(0); break;
+    case EPMG_METHOD_ADD_CALLBACK: next.addCallback = v.Function<Epmg_AddCallbackHook>(0); break;
+    case EPMG_METHOD_REMOVE_CALLBACK: next.removeCallback = v.Function<Epmg_RemoveCallbackHook>(0); break;
+    case EPMG_METHOD_GET: next.get = v.Function<Epmg_GetHook>(0); break;
+    case EPMG_METHOD_PUT: next.put = v.Function<Epmg_PutHook>(0); break;
     }
+    return true;
   });
-  lower::Clear(err);
-  if (unknown) {
-    lower::Report(err, reporter, 1, "Unknown implementation method keyword %d", unknown);
-    return;
-  }
+  if (!ok) return;
   std::lock_guard<std::mutex> lock(methodsMutex);
   methods = next;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void epmg_PreferenceImplementationMethodsSet(int32_t keyword, ...) {
+void epmg_PreferenceImplementationMethodsSet(int32_t keyword, ...) try {
   va_list ap;
   va_start(ap, keyword);
   epmg_PreferenceImplementationMethodsSetV("epmg_PreferenceImplementationMethodsSet", keyword, ap);
   va_end(ap);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 double epmg_GetNumberPreference(const char *category, const char *key, double defaultValue,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   Epmg_Preference record;
   if (!Fetch(category, key, EPMG_TYPE_NUMBER, record, "epmg_GetNumberPreference", err))
     return defaultValue;
   return record.value.number;
-}
+} TAVIRON_GUARD(err, defaultValue)
 
 int32_t epmg_GetBooleanPreference(const char *category, const char *key, int32_t defaultValue,
-                                  Eerr_ErrorReport **err) {
+                                  Eerr_ErrorReport **err) try {
   Epmg_Preference record;
   if (!Fetch(category, key, EPMG_TYPE_BOOLEAN, record, "epmg_GetBooleanPreference", err))
     return defaultValue;
   return record.value.boolean;
-}
+} TAVIRON_GUARD(err, defaultValue)
 
 char *epmg_GetEnumPreference(const char *category, const char *key, const char *defaultValue,
-                             Eerr_ErrorReport **err) {
+                             Eerr_ErrorReport **err) try {
   return FetchText(category, key, EPMG_TYPE_ENUM, defaultValue, "epmg_GetEnumPreference", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 char *epmg_GetStringPreference(const char *category, const char *key, const char *defaultValue,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   return FetchText(category, key, EPMG_TYPE_STRING, defaultValue, "epmg_GetStringPreference", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void epmg_AddPreferenceCallback(const char *category, const char *key,
                                 Epmg_PreferenceCallback callback, void *userData,
-                                Eerr_ErrorReport **err) {
+                                Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!category || !key || !callback) {
     lower::Report(err, "epmg_AddPreferenceCallback", 1, "Missing category, key or callback");
@@ -532,7 +541,7 @@ void epmg_AddPreferenceCallback(const char *category, const char *key,
   keyRecord.name = const_cast<char *>(key);
   Epmg_CallbackInfo info{ThisProcess(), userData, callback};
   const PreferenceMethods m = CurrentMethods();
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (m.addCallback)
     m.addCallback(KindAddress(m), &keyRecord, &info, &inner);
   else
@@ -540,13 +549,13 @@ void epmg_AddPreferenceCallback(const char *category, const char *key,
   if (inner)
     lower::ReportCallee(err, inner, "epmg_AddPreferenceCallback", 2,
           m.addCallback ? "the add-callback hook" : "eprf_DefaultPreferenceAddCB");
-}
+} TAVIRON_GUARD_VOID(err)
 
-void epmg_SaveUserPreference(Eerr_ErrorReport **err) { Flush(1, "epmg_SaveUserPreference", err); }
+void epmg_SaveUserPreference(Eerr_ErrorReport **err) try { Flush(1, "epmg_SaveUserPreference", err); } TAVIRON_GUARD_VOID(err)
 
-void epmg_SaveGlobalPreference(Eerr_ErrorReport **err) { Flush(2, "epmg_SaveGlobalPreference", err); }
+void epmg_SaveGlobalPreference(Eerr_ErrorReport **err) try { Flush(2, "epmg_SaveGlobalPreference", err); } TAVIRON_GUARD_VOID(err)
 
-void epmg_PreferenceConvert(Epmg_Preference *record, int32_t type, Eerr_ErrorReport **err) {
+void epmg_PreferenceConvert(Epmg_Preference *record, int32_t type, Eerr_ErrorReport **err) try {
   static const char *reporter = "epmg_PreferenceConvert";
   lower::Clear(err);
   if (!record) {
@@ -614,18 +623,18 @@ void epmg_PreferenceConvert(Epmg_Preference *record, int32_t type, Eerr_ErrorRep
   if (IsText(from)) emsc_HeapFree(record->value.string);
   record->value = value;
   record->valueType = type;
-}
+} TAVIRON_GUARD_VOID(err)
 
-void epmg_PreferenceValueClear(Epmg_Preference *record) {
+void epmg_PreferenceValueClear(Epmg_Preference *record) try {
   if (!record) return;
   if (IsText(record->valueType)) emsc_HeapFree(record->value.string);
   record->value = {};
   record->valueType = EPMG_TYPE_NONE;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 // --- Local databases ---------------------------------------------------------------------------
 
-void epmg_GetPreference(Epmg_Database *database, Epmg_Preference *record, Eerr_ErrorReport **err) {
+void epmg_GetPreference(Epmg_Database *database, Epmg_Preference *record, Eerr_ErrorReport **err) try {
   static const char *reporter = "epmg_GetPreference";
   lower::Clear(err);
   if (!CheckDatabaseRecord(database, record, record ? record->category : nullptr,
@@ -651,7 +660,7 @@ void epmg_GetPreference(Epmg_Database *database, Epmg_Preference *record, Eerr_E
   const int32_t want = record->valueType >= EPMG_TYPE_STRING && record->valueType <= EPMG_TYPE_UNSIGNED
                            ? record->valueType
                            : (found.type != EPMG_TYPE_NONE ? found.type : EPMG_TYPE_STRING);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   epmg_PreferenceConvert(&result, want, &inner);
   if (inner) {
     epmg_PreferenceValueClear(&result);
@@ -660,10 +669,10 @@ void epmg_GetPreference(Epmg_Database *database, Epmg_Preference *record, Eerr_E
   }
   record->value = result.value;
   record->valueType = result.valueType;
-}
+} TAVIRON_GUARD_VOID(err)
 
 int32_t epmg_PutPreference(Epmg_Database *database, const Epmg_Preference *record,
-                           Eerr_ErrorReport **err) {
+                           Eerr_ErrorReport **err) try {
   static const char *reporter = "epmg_PutPreference";
   lower::Clear(err);
   if (!CheckDatabaseRecord(database, record, record ? record->category : nullptr,
@@ -691,10 +700,10 @@ int32_t epmg_PutPreference(Epmg_Database *database, const Epmg_Preference *recor
     level.dirty = true;
   }
   return changed ? 1 : 0;
-}
+} TAVIRON_GUARD(err, 0)
 
 void epmg_AddCallback(Epmg_Database *database, const Epmg_PreferenceCallbackRecord *record,
-                      Eerr_ErrorReport **err) {
+                      Eerr_ErrorReport **err) try {
   static const char *reporter = "epmg_AddCallback";
   lower::Clear(err);
   if (!CheckDatabaseRecord(database, record, record ? record->category : nullptr,
@@ -713,10 +722,10 @@ void epmg_AddCallback(Epmg_Database *database, const Epmg_PreferenceCallbackReco
       return;
   database->callbacks.push_back(
       {record->category, record->name, record->callback, record->userData, process});
-}
+} TAVIRON_GUARD_VOID(err)
 
 void epmg_RemoveCallback(Epmg_Database *database, const Epmg_PreferenceCallbackRecord *record,
-                         Eerr_ErrorReport **err) {
+                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!CheckDatabaseRecord(database, record, record ? record->category : nullptr,
                            record ? record->name : nullptr, "epmg_RemoveCallback", err))
@@ -727,9 +736,9 @@ void epmg_RemoveCallback(Epmg_Database *database, const Epmg_PreferenceCallbackR
     return SameName(entry.category, record->category) && SameName(entry.name, record->name) &&
            entry.processId == process && (!record->callback || entry.callback == record->callback);
   });
-}
+} TAVIRON_GUARD_VOID(err)
 
-Epmg_CallbackNode *epmg_GetCallbackList(Epmg_Database *database, const Epmg_Preference *record) {
+Epmg_CallbackNode *epmg_GetCallbackList(Epmg_Database *database, const Epmg_Preference *record) try {
   if (!database || !record || !record->category || !record->name) return nullptr;
   std::lock_guard<std::mutex> lock(database->mutex);
   Epmg_CallbackNode *head = nullptr, **tail = &head;
@@ -744,17 +753,17 @@ Epmg_CallbackNode *epmg_GetCallbackList(Epmg_Database *database, const Epmg_Pref
     tail = &node->next;
   }
   return head;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void epmg_FreeCallbackList(Epmg_CallbackNode *list) {
+void epmg_FreeCallbackList(Epmg_CallbackNode *list) try {
   while (list) {
     Epmg_CallbackNode *next = list->next;
     emsc_HeapFree(list);
     list = next;
   }
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Epmg_Database *epmg_DatabaseCreate(const char *className, int32_t format, Eerr_ErrorReport **err) {
+Epmg_Database *epmg_DatabaseCreate(const char *className, int32_t format, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!className || !*className) {
     lower::Report(err, "epmg_DatabaseCreate", 1, "Missing class name");
@@ -764,7 +773,7 @@ Epmg_Database *epmg_DatabaseCreate(const char *className, int32_t format, Eerr_E
     lower::Report(err, "epmg_DatabaseCreate", 2, "Invalid database format %d", format);
     return nullptr;
   }
-  auto *database = new (std::nothrow) Epmg_Database;
+  auto *database = lower::HeapNew<Epmg_Database>();
   if (!database) {
     lower::Report(err, "epmg_DatabaseCreate", 3, "Out of memory");
     return nullptr;
@@ -773,16 +782,16 @@ Epmg_Database *epmg_DatabaseCreate(const char *className, int32_t format, Eerr_E
   database->format = format;
   database->levels.resize(1); // one level in memory until files are given
   return database;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void epmg_DatabaseDelete(Epmg_Database **database) {
+void epmg_DatabaseDelete(Epmg_Database **database) try {
   if (!database) return;
-  delete *database;
+  lower::HeapDelete(*database);
   *database = nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 void epmg_DatabaseSetLevels(Epmg_Database *database, const Estr_StringList *files, int32_t current,
-                            Eerr_ErrorReport **err) {
+                            Eerr_ErrorReport **err) try {
   static const char *reporter = "epmg_DatabaseSetLevels";
   lower::Clear(err);
   if (!database) {
@@ -810,9 +819,9 @@ void epmg_DatabaseSetLevels(Epmg_Database *database, const Estr_StringList *file
   std::lock_guard<std::mutex> lock(database->mutex);
   database->levels = std::move(levels);
   database->current = static_cast<std::size_t>(current);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void epmg_DatabaseSetCurrentLevel(Epmg_Database *database, int32_t current, Eerr_ErrorReport **err) {
+void epmg_DatabaseSetCurrentLevel(Epmg_Database *database, int32_t current, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!database) {
     lower::Report(err, "epmg_DatabaseSetCurrentLevel", 1, "No database");
@@ -824,10 +833,10 @@ void epmg_DatabaseSetCurrentLevel(Epmg_Database *database, int32_t current, Eerr
     return;
   }
   database->current = static_cast<std::size_t>(current);
-}
+} TAVIRON_GUARD_VOID(err)
 
 void epmg_DatabaseAddCategory(Epmg_Database *database, const char *category,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!database) {
     lower::Report(err, "epmg_DatabaseAddCategory", 1, "No database");
@@ -843,9 +852,9 @@ void epmg_DatabaseAddCategory(Epmg_Database *database, const char *category,
   if (FindSection(level, category)) return;
   level.sections.push_back({category, {}});
   level.dirty = true;
-}
+} TAVIRON_GUARD_VOID(err)
 
-Estr_StringList *epmg_DatabaseCategories(Epmg_Database *database, Eerr_ErrorReport **err) {
+Estr_StringList *epmg_DatabaseCategories(Epmg_Database *database, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!database) {
     lower::Report(err, "epmg_DatabaseCategories", 1, "No database");
@@ -863,14 +872,14 @@ Estr_StringList *epmg_DatabaseCategories(Epmg_Database *database, Eerr_ErrorRepo
   }
   std::vector<const char *> pointers;
   for (const std::string &name : names) pointers.push_back(name.c_str());
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) lower::ReportCallee(err, inner, "epmg_DatabaseCategories", 2, "estr_StringToStringList");
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Estr_StringList *epmg_DatabaseKeys(Epmg_Database *database, const char *category,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   static const char *reporter = "epmg_DatabaseKeys";
   lower::Clear(err);
   if (!database || !category) {
@@ -896,13 +905,13 @@ Estr_StringList *epmg_DatabaseKeys(Epmg_Database *database, const char *category
     pointers.push_back(entry.key.c_str());
     pointers.push_back(entry.value.text.c_str());
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Estr_StringList *list = estr_StringToStringList(static_cast<int32_t>(pointers.size()), pointers.data(), &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 3, "estr_StringToStringList");
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void epmg_DatabaseSave(Epmg_Database *database, Eerr_ErrorReport **err) {
+void epmg_DatabaseSave(Epmg_Database *database, Eerr_ErrorReport **err) try {
   static const char *reporter = "epmg_DatabaseSave";
   lower::Clear(err);
   if (!database) {
@@ -921,10 +930,10 @@ void epmg_DatabaseSave(Epmg_Database *database, Eerr_ErrorReport **err) {
       level.dirty = false;
     }
   }
-}
+} TAVIRON_GUARD_VOID(err)
 
 void epmg_DatabaseWrite(Epmg_Database *database, int32_t level, const char *category,
-                        const char *file, Eerr_ErrorReport **err) {
+                        const char *file, Eerr_ErrorReport **err) try {
   static const char *reporter = "epmg_DatabaseWrite";
   lower::Clear(err);
   if (!database || !file || !*file) {
@@ -951,6 +960,6 @@ void epmg_DatabaseWrite(Epmg_Database *database, int32_t level, const char *cate
     return;
   }
   WriteFile(file, LevelText(database->format, merged, category), err, reporter, 4);
-}
+} TAVIRON_GUARD_VOID(err)
 
 } // extern "C"

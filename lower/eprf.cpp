@@ -34,7 +34,7 @@ Registry classes;
 
 // Reads the levels of a class from the directories the path names now.
 bool Load(ClassDatabase &entry, Eerr_ErrorReport **err, const char *reporter) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   std::vector<std::string> directories;
   if (!lower::ExpandList(std::getenv("NORIX_PREFERENCES_PATH"), true, directories, &inner,
                          reporter)) {
@@ -68,7 +68,7 @@ ClassDatabase *Get(const char *className, Eerr_ErrorReport **err, const char *re
   if (!className) className = EPMG_DEFAULT_CLASS;
   for (ClassDatabase &entry : classes)
     if (estr_Eqic(entry.name.c_str(), className)) return &entry;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = epmg_DatabaseCreate(className, EPMG_FORMAT_PREFERENCES, &inner);
   if (!database) {
     lower::ReportCallee(err, inner, reporter, 93, "epmg_DatabaseCreate");
@@ -83,7 +83,7 @@ ClassDatabase *Get(const char *className, Eerr_ErrorReport **err, const char *re
 
 extern "C" {
 
-void eprf_DefaultDatabaseInitialize(Eerr_ErrorReport **err) {
+void eprf_DefaultDatabaseInitialize(Eerr_ErrorReport **err) try {
   static const char *reporter = "eprf_DefaultDatabaseInitialize";
   lower::Clear(err);
   std::lock_guard<std::mutex> lock(registryMutex);
@@ -91,15 +91,15 @@ void eprf_DefaultDatabaseInitialize(Eerr_ErrorReport **err) {
   if (!Get(EPMG_DEFAULT_CLASS, err, reporter)) return;
   // A class read just now by Get is not read twice.
   for (std::size_t i = 0; i < before; ++i) Load(classes[i], err, reporter);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void eprf_DefaultDatabaseTerminate(void) {
+void eprf_DefaultDatabaseTerminate(void) try {
   std::lock_guard<std::mutex> lock(registryMutex);
   for (ClassDatabase &entry : classes) epmg_DatabaseDelete(&entry.database);
   classes.clear();
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void eprf_DefaultDatabaseFlush(int32_t level, Eerr_ErrorReport **err) {
+void eprf_DefaultDatabaseFlush(int32_t level, Eerr_ErrorReport **err) try {
   static const char *reporter = "eprf_DefaultDatabaseFlush";
   lower::Clear(err);
   if (level < EPRF_LEVEL_USER || level > (EPRF_LEVEL_USER | EPRF_LEVEL_GLOBAL)) {
@@ -108,7 +108,7 @@ void eprf_DefaultDatabaseFlush(int32_t level, Eerr_ErrorReport **err) {
   }
   std::lock_guard<std::mutex> lock(registryMutex);
   for (ClassDatabase &entry : classes) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     if (level & EPRF_LEVEL_USER) {
       epmg_DatabaseSave(entry.database, &inner);
       if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_DatabaseSave");
@@ -126,19 +126,19 @@ void eprf_DefaultDatabaseFlush(int32_t level, Eerr_ErrorReport **err) {
     epmg_DatabaseWrite(entry.database, -1, nullptr, entry.globalFile.c_str(), &inner);
     if (inner) lower::ReportCallee(err, inner, reporter, 4, "epmg_DatabaseWrite");
   }
-}
+} TAVIRON_GUARD_VOID(err)
 
 void eprf_DefaultPreferenceAddCB(Epmg_Preference *key, Epmg_CallbackInfo *callback,
-                                 Eerr_ErrorReport **err) {
+                                 Eerr_ErrorReport **err) try {
   static const char *reporter = "eprf_DefaultPreferenceAddCB";
   lower::Clear(err);
   if (!key || !key->category || !key->name || !callback || !callback->callback) {
     lower::Report(err, reporter, 1, "Missing key record or callback");
     return;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(key->className, &inner);
-  eerr_DeleteErrorReportEx(&inner); // a file that cannot be read does not stop a registration
+  inner.Drop(); // a file that cannot be read does not stop a registration
   if (!database) {
     lower::Report(err, reporter, 2, "No preference database for class %s",
                   key->className ? key->className : EPMG_DEFAULT_CLASS);
@@ -149,30 +149,30 @@ void eprf_DefaultPreferenceAddCB(Epmg_Preference *key, Epmg_CallbackInfo *callba
                                              callback->processId};
   epmg_AddCallback(database, &record, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 3, "epmg_AddCallback");
-}
+} TAVIRON_GUARD_VOID(err)
 
-void eprf_DefaultPreferenceRemCB(Epmg_Preference *key, int32_t processId, Eerr_ErrorReport **err) {
+void eprf_DefaultPreferenceRemCB(Epmg_Preference *key, int32_t processId, Eerr_ErrorReport **err) try {
   static const char *reporter = "eprf_DefaultPreferenceRemCB";
   lower::Clear(err);
   if (!key || !key->category || !key->name) {
     lower::Report(err, reporter, 1, "Missing key record");
     return;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Epmg_Database *database = eprf_DefaultDatabaseGet(key->className, &inner);
-  eerr_DeleteErrorReportEx(&inner);
+  inner.Drop();
   if (!database) return; // nothing registered
   const Epmg_PreferenceCallbackRecord record{key->className, key->category, key->name, nullptr,
                                              nullptr, processId};
   epmg_RemoveCallback(database, &record, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 2, "epmg_RemoveCallback");
-}
+} TAVIRON_GUARD_VOID(err)
 
-Epmg_Database *eprf_DefaultDatabaseGet(const char *className, Eerr_ErrorReport **err) {
+Epmg_Database *eprf_DefaultDatabaseGet(const char *className, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   std::lock_guard<std::mutex> lock(registryMutex);
   ClassDatabase *entry = Get(className, err, "eprf_DefaultDatabaseGet");
   return entry ? entry->database : nullptr;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -1,5 +1,6 @@
 // Network services: the host name.
 #include "eskt.h"
+#include "guard.h"
 
 #include <sys/utsname.h>
 
@@ -7,7 +8,7 @@
 
 extern "C" {
 
-int32_t eskt_GetHostname(char *buffer, int32_t size) {
+int32_t eskt_GetHostname(char *buffer, int32_t size) try {
   if (!buffer || size <= 0) return -1;
   buffer[0] = '\0';
   struct utsname names {};
@@ -18,6 +19,6 @@ int32_t eskt_GetHostname(char *buffer, int32_t size) {
   std::memcpy(buffer, names.nodename, copied);
   buffer[copied] = '\0';
   return copied == length ? 0 : -1;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 } // extern "C"

@@ -53,20 +53,20 @@ bool FillList(Estr_StringList *list, int32_t count, const char *const *strings) 
 
 extern "C" {
 
-char *estr_Duplicate(const char *text) {
+char *estr_Duplicate(const char *text) try {
   if (!text) return nullptr;
   return lower::HeapCopy(text, std::strlen(text));
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int estr_Eqic(const char *a, const char *b) {
+int estr_Eqic(const char *a, const char *b) try {
   if (!a || !b) return a == b;
   for (; *a && *b; ++a, ++b)
     if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
       return 0;
   return *a == *b;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Estr_StringList *estr_StringListCreate(int32_t count, Eerr_ErrorReport **err) {
+Estr_StringList *estr_StringListCreate(int32_t count, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (count < 0) {
     lower::Report(err, "estr_StringListCreate", 1, "Invalid string count %d", count);
@@ -83,17 +83,17 @@ Estr_StringList *estr_StringListCreate(int32_t count, Eerr_ErrorReport **err) {
   }
   list->count = count;
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void estr_StringListDelete(Estr_StringList *list, Eerr_ErrorReport **err) {
+void estr_StringListDelete(Estr_StringList *list, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!list) return;
   EmptyList(list);
   emsc_HeapFree(list);
-}
+} TAVIRON_GUARD_VOID(err)
 
 Estr_StringList *estr_StringListCopy(const Estr_StringList *list, Estr_StringList *destination,
-                                     Eerr_ErrorReport **err) {
+                                     Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!list) return nullptr;
   if (list == destination) return destination;
@@ -106,10 +106,10 @@ Estr_StringList *estr_StringListCopy(const Estr_StringList *list, Estr_StringLis
     return nullptr;
   }
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Estr_StringList *estr_StringListAppend(Estr_StringList *list, const char *text,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Estr_StringList *target = list;
   if (!target) {
@@ -132,12 +132,12 @@ Estr_StringList *estr_StringListAppend(Estr_StringList *list, const char *text,
   target->strings = grown;
   target->strings[target->count++] = copy;
   return target;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t estr_StringListCount(const Estr_StringList *list) { return list ? list->count : 0; }
+int32_t estr_StringListCount(const Estr_StringList *list) try { return list ? list->count : 0; } TAVIRON_GUARD_QUIET(0)
 
 Estr_StringList *estr_StringToStringList(int32_t count, const char *const *strings,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (count < 0 || (count > 0 && !strings)) {
     lower::Report(err, "estr_StringToStringList", 1, "Invalid string array");
@@ -150,7 +150,7 @@ Estr_StringList *estr_StringToStringList(int32_t count, const char *const *strin
     return nullptr;
   }
   return list;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"
 
@@ -202,7 +202,7 @@ int WildMatch(const char *pattern, const char *name) {
 
 extern "C" {
 
-int estr_Eqnic(const char *text, const char *prefix, int32_t n) {
+int estr_Eqnic(const char *text, const char *prefix, int32_t n) try {
   if (n <= 0) return 1;
   if (!text || !prefix) return text == prefix;
   for (int32_t i = 0; i < n; ++i) {
@@ -210,20 +210,20 @@ int estr_Eqnic(const char *text, const char *prefix, int32_t n) {
     if (!text[i]) return 1;
   }
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int estr_CompareString(const char *a, const char *b) {
+int estr_CompareString(const char *a, const char *b) try {
   if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
   const int c = std::strcmp(a, b);
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-char *estr_SubString(const char *text, const char *sub) {
+char *estr_SubString(const char *text, const char *sub) try {
   if (!text || !sub) return nullptr;
   return const_cast<char *>(std::strstr(text, sub));
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_SubStringic(const char *text, const char *sub) {
+char *estr_SubStringic(const char *text, const char *sub) try {
   if (!text || !sub) return nullptr;
   for (const char *t = text;; ++t) {
     std::size_t i = 0;
@@ -231,40 +231,40 @@ char *estr_SubStringic(const char *text, const char *sub) {
     if (!sub[i]) return const_cast<char *>(t);
     if (!*t) return nullptr;
   }
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int estr_IsCharPresent(const char *text, int character) {
+int estr_IsCharPresent(const char *text, int character) try {
   if (!text || character == 0) return 0;
   return std::strchr(text, static_cast<char>(character)) != nullptr;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-char *estr_LowerCase(char *text) {
+char *estr_LowerCase(char *text) try {
   if (text)
     for (char *p = text; *p; ++p) *p = static_cast<char>(AsciiLower(*p));
   return text;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_UpperCase(char *text) {
+char *estr_UpperCase(char *text) try {
   if (text)
     for (char *p = text; *p; ++p) *p = static_cast<char>(AsciiUpper(*p));
   return text;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int estr_WildCompare(const char *pattern, const char *name) { return WildMatch<true>(pattern, name); }
+int estr_WildCompare(const char *pattern, const char *name) try { return WildMatch<true>(pattern, name); } TAVIRON_GUARD_QUIET(0)
 
-int estr_WildCompareSensitive(const char *pattern, const char *name) {
+int estr_WildCompareSensitive(const char *pattern, const char *name) try {
   return WildMatch<false>(pattern, name);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int estr_IsWild(const char *text) { return text && std::strpbrk(text, "*?") != nullptr; }
+int estr_IsWild(const char *text) try { return text && std::strpbrk(text, "*?") != nullptr; } TAVIRON_GUARD_QUIET(0)
 
-char *estr_GetQuotedString(const char *text) {
+char *estr_GetQuotedString(const char *text) try {
   if (!text) return nullptr;
   if (*text != '"') return estr_Duplicate(text);
   const char *start = text + 1;
   const char *close = std::strchr(start, '"');
   return lower::HeapCopy(start, close ? static_cast<std::size_t>(close - start) : std::strlen(start));
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"
 
@@ -341,13 +341,13 @@ bool PrepareFormat(const char *format, std::string &out, std::string &problem) {
 
 extern "C" {
 
-char *estr_Vsprintf(const char *format, va_list ap) {
+char *estr_Vsprintf(const char *format, va_list ap) try {
   std::string prepared, problem;
   if (!format || !PrepareFormat(format, prepared, problem)) return nullptr;
   return lower::HeapVFormat(prepared.c_str(), ap);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_Sprintf(char *buffer, const char *format, Eerr_ErrorReport **err, ...) {
+char *estr_Sprintf(char *buffer, const char *format, Eerr_ErrorReport **err, ...) try {
   lower::Clear(err);
   if (!format) {
     if (buffer) buffer[0] = '\0';
@@ -378,9 +378,9 @@ char *estr_Sprintf(char *buffer, const char *format, Eerr_ErrorReport **err, ...
   char *copy = lower::HeapCopy(text.data(), text.size());
   if (!copy) lower::Report(err, "estr_Sprintf", 4, "Error allocating formatted text");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char *estr_StringCat(char *target, const char *a, const char *b) {
+char *estr_StringCat(char *target, const char *a, const char *b) try {
   if (!a) a = "";
   if (!b) b = "";
   const std::size_t la = std::strlen(a), lb = std::strlen(b);
@@ -404,9 +404,9 @@ char *estr_StringCat(char *target, const char *a, const char *b) {
   std::memcpy(joined + la, b, lb);
   emsc_HeapFree(target);
   return joined;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_StringCopy(char *destination, const char *source, Eerr_ErrorReport **err) {
+char *estr_StringCopy(char *destination, const char *source, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!source) {
     emsc_HeapFree(destination);
@@ -415,16 +415,16 @@ char *estr_StringCopy(char *destination, const char *source, Eerr_ErrorReport **
   char *copy = estr_StringCat(destination, source, nullptr);
   if (!copy) lower::Report(err, "estr_StringCopy", 1, "Error allocating string copy");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-const char *estr_ErrnoString(void) {
+const char *estr_ErrnoString(void) try {
   thread_local char text[256];
   const int number = errno;
   // The GNU strerror_r returns the text (possibly not in the buffer); the POSIX one fills it.
   auto result = strerror_r(number, text, sizeof text);
   if constexpr (std::is_same_v<decltype(result), char *>) return result;
   else return text;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"
 
@@ -912,19 +912,18 @@ bool RenderDate(const XLSection &s, double value, std::string &out, std::string 
 
 extern "C" {
 
-Estr_XLFormat *estr_XLFormatCreate(const char *formatText, int32_t *kind, Eerr_ErrorReport **err) {
+Estr_XLFormat *estr_XLFormatCreate(const char *formatText, int32_t *kind, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (kind) *kind = ESTR_XLFORMAT_GENERAL;
   if (!formatText) {
     lower::Report(err, "estr_XLFormatCreate", 1, "No format text given");
     return nullptr;
   }
-  void *block = emsc_HeapMalloc(sizeof(Estr_XLFormat));
-  if (!block) {
+  auto *format = lower::HeapNew<Estr_XLFormat>();
+  if (!format) {
     lower::Report(err, "estr_XLFormatCreate", 2, "Error allocating number format");
     return nullptr;
   }
-  auto *format = new (block) Estr_XLFormat;
   std::string problem;
   bool parsed;
   try {
@@ -942,16 +941,14 @@ Estr_XLFormat *estr_XLFormatCreate(const char *formatText, int32_t *kind, Eerr_E
   }
   if (kind) *kind = format->sections[0].kind;
   return format;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void estr_XLFormatFree(Estr_XLFormat *format) {
-  if (!format) return;
-  format->~Estr_XLFormat();
-  emsc_HeapFree(format);
-}
+void estr_XLFormatFree(Estr_XLFormat *format) try {
+  lower::HeapDelete(format);
+} TAVIRON_GUARD_QUIET_VOID
 
 int32_t estr_XLFormatPrintNumber(double value, const Estr_XLFormat *format, char *buffer,
-                                 int32_t size, int32_t flags, Eerr_ErrorReport **err) {
+                                 int32_t size, int32_t flags, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!buffer || size < 1) {
     lower::Report(err, "estr_XLFormatPrintNumber", 1, "No output buffer given");
@@ -1001,7 +998,7 @@ int32_t estr_XLFormatPrintNumber(double value, const Estr_XLFormat *format, char
   }
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return EMSC_TRUE;
-}
+} TAVIRON_GUARD(err, EMSC_FALSE)
 
 } // extern "C"
 
@@ -1029,7 +1026,7 @@ const char *NameStart(const char *path) {
 
 extern "C" {
 
-char *estr_GetPathPart(const char *name, char *buffer, int32_t size) {
+char *estr_GetPathPart(const char *name, char *buffer, int32_t size) try {
   if (!name) return CopyPiece("", 0, buffer, size);
   const char *slash = std::strrchr(name, '/');
   if (!slash) return CopyPiece("", 0, buffer, size);
@@ -1037,22 +1034,22 @@ char *estr_GetPathPart(const char *name, char *buffer, int32_t size) {
   while (end > name && end[-1] == '/') --end; // "a//b" has the directory "a"
   if (end == name) end = name + 1;            // the root keeps its "/"
   return CopyPiece(name, static_cast<std::size_t>(end - name), buffer, size);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_GetNamePart(const char *path, char *buffer, int32_t size) {
+char *estr_GetNamePart(const char *path, char *buffer, int32_t size) try {
   if (!path) return CopyPiece("", 0, buffer, size);
   const char *start = NameStart(path);
   return CopyPiece(start, std::strlen(start), buffer, size);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_GetExtPart(const char *path, char *buffer, int32_t size) {
+char *estr_GetExtPart(const char *path, char *buffer, int32_t size) try {
   if (!path) return CopyPiece("", 0, buffer, size);
   const char *dot = std::strrchr(NameStart(path), '.');
   if (!dot) return CopyPiece("", 0, buffer, size);
   return CopyPiece(dot + 1, std::strlen(dot + 1), buffer, size);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_GetNonNodePart(const char *name, char *buffer, int32_t size) {
+char *estr_GetNonNodePart(const char *name, char *buffer, int32_t size) try {
   if (!name) return CopyPiece("", 0, buffer, size);
   std::size_t n = std::strlen(name);
   const char *open = nullptr;
@@ -1073,36 +1070,36 @@ char *estr_GetNonNodePart(const char *name, char *buffer, int32_t size) {
     if (colon && !drive) n = static_cast<std::size_t>(colon - name);
   }
   return CopyPiece(name, n, buffer, size);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int estr_IsFile(const char *name) {
+int estr_IsFile(const char *name) try {
   struct stat info;
   return name && *name && ::stat(name, &info) == 0 && !S_ISDIR(info.st_mode);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-char *estr_ConvertPathNT(char *text) {
+char *estr_ConvertPathNT(char *text) try {
   if (text)
     for (char *p = text; *p; ++p)
       if (*p == '\\') *p = '/';
   return text;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 // ---------------------------------------------------------------------------------------------
 // Environment
 
-char *estr_GetEnv(const char *name) {
+char *estr_GetEnv(const char *name) try {
   if (!name || !*name) return nullptr;
   return estr_Duplicate(std::getenv(name));
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t estr_PutEnv(const char *name, const char *value) {
+int32_t estr_PutEnv(const char *name, const char *value) try {
   if (!name || !*name || std::strchr(name, '=')) return -1;
   return ::setenv(name, value ? value : "", 1) == 0 ? 0 : -1;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-int estr_CheckEnv(const char *name) { return name && *name && std::getenv(name) != nullptr; }
+int estr_CheckEnv(const char *name) try { return name && *name && std::getenv(name) != nullptr; } TAVIRON_GUARD_QUIET(0)
 
-char *estr_PathExpand(const char *text, char *buffer, int32_t size) {
+char *estr_PathExpand(const char *text, char *buffer, int32_t size) try {
   if (buffer && size < 1) return nullptr;
   if (buffer) buffer[0] = '\0';
   if (!text) return nullptr;
@@ -1112,9 +1109,9 @@ char *estr_PathExpand(const char *text, char *buffer, int32_t size) {
   if (expanded.size() >= static_cast<std::size_t>(size)) return nullptr;
   std::memcpy(buffer, expanded.c_str(), expanded.size() + 1);
   return buffer;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_StringExpand(const char *text, Eerr_ErrorReport **err) {
+char *estr_StringExpand(const char *text, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!text) {
     lower::Report(err, "estr_StringExpand", 1, "No text to expand");
@@ -1125,9 +1122,9 @@ char *estr_StringExpand(const char *text, Eerr_ErrorReport **err) {
   char *copy = lower::HeapCopy(expanded.data(), expanded.size());
   if (!copy) lower::Report(err, "estr_StringExpand", 2, "Error allocating expanded text");
   return copy;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char **estr_ArgsGet(int32_t *count, Eerr_ErrorReport **err) {
+char **estr_ArgsGet(int32_t *count, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (count) *count = 0;
   std::string line;
@@ -1170,28 +1167,28 @@ char **estr_ArgsGet(int32_t *count, Eerr_ErrorReport **err) {
   }
   if (count) *count = static_cast<int32_t>(n);
   return vector;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 // ---------------------------------------------------------------------------------------------
 // UTF-16 text
 
-int32_t estr_UnicodeStrLen(const char16_t *text) {
+int32_t estr_UnicodeStrLen(const char16_t *text) try {
   if (!text) return 0;
   int32_t n = 0;
   while (text[n]) ++n;
   return n;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-char16_t *estr_Ascii2Unicode(const char *text) {
+char16_t *estr_Ascii2Unicode(const char *text) try {
   if (!text) return nullptr;
   const std::size_t n = std::strlen(text);
   auto *wide = static_cast<char16_t *>(emsc_HeapMalloc((n + 1) * sizeof(char16_t)));
   if (!wide) return nullptr;
   for (std::size_t i = 0; i < n; ++i) wide[i] = static_cast<unsigned char>(text[i]);
   return wide;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *estr_Unicode2Ascii(const char16_t *text) {
+char *estr_Unicode2Ascii(const char16_t *text) try {
   if (!text) return nullptr;
   const auto n = static_cast<std::size_t>(estr_UnicodeStrLen(text));
   auto *narrow = static_cast<char *>(emsc_HeapMalloc(n + 1));
@@ -1199,9 +1196,9 @@ char *estr_Unicode2Ascii(const char16_t *text) {
   for (std::size_t i = 0; i < n; ++i)
     narrow[i] = text[i] > 0xFF ? '?' : static_cast<char>(static_cast<unsigned char>(text[i]));
   return narrow;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char16_t *estr_UnicodeStrCat(const char16_t *a, const char16_t *b) {
+char16_t *estr_UnicodeStrCat(const char16_t *a, const char16_t *b) try {
   const auto la = static_cast<std::size_t>(estr_UnicodeStrLen(a));
   const auto lb = static_cast<std::size_t>(estr_UnicodeStrLen(b));
   auto *joined = static_cast<char16_t *>(emsc_HeapMalloc((la + lb + 1) * sizeof(char16_t)));
@@ -1209,12 +1206,12 @@ char16_t *estr_UnicodeStrCat(const char16_t *a, const char16_t *b) {
   if (la) std::memcpy(joined, a, la * sizeof(char16_t));
   if (lb) std::memcpy(joined + la, b, lb * sizeof(char16_t));
   return joined;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char16_t *estr_UnicodeStrDup(const char16_t *text) {
+char16_t *estr_UnicodeStrDup(const char16_t *text) try {
   if (!text) return nullptr;
   return estr_UnicodeStrCat(text, nullptr);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"
 
@@ -1354,7 +1351,7 @@ void ReorderLine(const char16_t *text, std::size_t begin, std::size_t end, char1
 
 extern "C" {
 
-char16_t *estr_TranslateTextToVisualUC(const char16_t *text, Eerr_ErrorReport **err) {
+char16_t *estr_TranslateTextToVisualUC(const char16_t *text, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!text) return nullptr;
   char16_t *visual = estr_UnicodeStrDup(text);
@@ -1376,15 +1373,15 @@ char16_t *estr_TranslateTextToVisualUC(const char16_t *text, Eerr_ErrorReport **
     return nullptr;
   }
   return visual;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char *estr_TranslateTextToVisual(const char *text, Eerr_ErrorReport **err) {
+char *estr_TranslateTextToVisual(const char *text, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!text) return nullptr;
   // Latin-1 holds no right-to-left characters: the visual order is the logical one.
   char *visual = estr_Duplicate(text);
   if (!visual) lower::Report(err, "estr_TranslateTextToVisual", 1, "Error allocating visual text");
   return visual;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -1,5 +1,6 @@
 // Time of day, time texts and the precise timer.
 #include "etim.h"
+#include "guard.h"
 
 #include <chrono>
 #include <cstdio>
@@ -36,19 +37,19 @@ int64_t Now() {
 
 extern "C" {
 
-Etim_Time etim_Time(void) { return static_cast<Etim_Time>(std::time(nullptr)); }
+Etim_Time etim_Time(void) try { return static_cast<Etim_Time>(std::time(nullptr)); } TAVIRON_GUARD_QUIET(0)
 
-const char *etim_Ctime(Etim_Time time) { return Text(&time); }
+const char *etim_Ctime(Etim_Time time) try { return Text(&time); } TAVIRON_GUARD_QUIET(nullptr)
 
-const char *etim_TimeConvert(const Etim_Time *time) { return Text(time); }
+const char *etim_TimeConvert(const Etim_Time *time) try { return Text(time); } TAVIRON_GUARD_QUIET(nullptr)
 
-void etim_initPreciseTimer(Etim_PreciseTimer *timer) {
+void etim_initPreciseTimer(Etim_PreciseTimer *timer) try {
   if (timer) timer->startNanoseconds = Now();
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-double etim_lapPreciseTimer(const Etim_PreciseTimer *timer) {
+double etim_lapPreciseTimer(const Etim_PreciseTimer *timer) try {
   if (!timer) return 0.0;
   return static_cast<double>(Now() - timer->startNanoseconds) * 1e-9;
-}
+} TAVIRON_GUARD_QUIET(0.0)
 
 } // extern "C"

@@ -12,12 +12,12 @@ namespace lower = taviron::lower;
 
 extern "C" {
 
-int etxt_Text_strcmp(const char *a, const char *b) {
+int etxt_Text_strcmp(const char *a, const char *b) try {
   if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
   return std::strcmp(a, b);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-char *etxt_Text_Unicode2Ascii(int32_t encoding, const char16_t *text, Eerr_ErrorReport **err) {
+char *etxt_Text_Unicode2Ascii(int32_t encoding, const char16_t *text, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (encoding != 0) {
     lower::Report(err, "etxt_Text_Unicode2Ascii", 1, "Unknown encoding %d", encoding);
@@ -34,9 +34,9 @@ char *etxt_Text_Unicode2Ascii(int32_t encoding, const char16_t *text, Eerr_Error
   char *narrow = estr_Unicode2Ascii(text);
   if (!narrow) lower::Report(err, "etxt_Text_Unicode2Ascii", 3, "Error allocating 8-bit text");
   return narrow;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-char16_t *etxt_Text_Ascii2Unicode(int32_t encoding, const char *text, Eerr_ErrorReport **err) {
+char16_t *etxt_Text_Ascii2Unicode(int32_t encoding, const char *text, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (encoding != 0) {
     lower::Report(err, "etxt_Text_Ascii2Unicode", 1, "Unknown encoding %d", encoding);
@@ -46,7 +46,7 @@ char16_t *etxt_Text_Ascii2Unicode(int32_t encoding, const char *text, Eerr_Error
   char16_t *wide = estr_Ascii2Unicode(text);
   if (!wide) lower::Report(err, "etxt_Text_Ascii2Unicode", 2, "Error allocating UTF-16 text");
   return wide;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"
 

@@ -11,11 +11,16 @@
 #include <vector>
 
 #include "ecvt.h"
+#include "efga_internal.h"
 #include "egda_pixel.h"
+#include "ehfa_internal.h"
 #include "emsc.h"
+#include "eprj_internal.h"
 #include "internal.h"
+#include "record.h"
 
 namespace lower = taviron::lower;
+namespace record = taviron::record;
 
 namespace {
 
@@ -105,7 +110,7 @@ bool CopyStep(const Step &from, Step &to, const char *reporter, int32_t code,
   to.forward = to.reverse = nullptr;
   to.pair = nullptr;
   if (from.kind == kProjection) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     to.pair = eprj_ProjectionPairCopy(from.pair, &inner);
     if (!to.pair) {
       lower::ReportCallee(err, inner, reporter, code, "eprj_ProjectionPairCopy");
@@ -254,7 +259,7 @@ void ApplyAffine(const Affine &a, Egda_BaseData &m, int32_t n) {
 // Reprojects the first n points of m in place (all or nothing).
 bool ApplyProjection(const Step &s, Egda_BaseData &m, int32_t n, const char *reporter, int32_t code,
                      Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   int32_t status;
   if (Compact(m)) {
     status = eprj_ProjectionPairTransform(s.pair, s.inverse, n, reinterpret_cast<double *>(m.origin),
@@ -480,7 +485,7 @@ _exfr_XForm *FromPair(const Eprj_ProjectionPair *pair, const char *fromUnits, co
     return nullptr;
   }
   Chain chain;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const char *native[2] = {eprj_ProjectionPairUnits(pair, 0), eprj_ProjectionPairUnits(pair, 1)};
   const char *ends[2][2] = {{fromUnits, native[0]}, {native[1], toUnits}};
   _exfr_XForm *scale[2] = {nullptr, nullptr};
@@ -544,18 +549,18 @@ _exfr_XForm *FromPolys(const Efga_Polynomial *forward, const Efga_Polynomial *re
 
 extern "C" {
 
-_exfr_XForm *exfr_XFormNew(void) {
+_exfr_XForm *exfr_XFormNew(void) try {
   return static_cast<_exfr_XForm *>(emsc_HeapMalloc(sizeof(_exfr_XForm)));
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-_exfr_XForm *exfr_XFormCreateUnity(void) { return exfr_XFormNew(); }
+_exfr_XForm *exfr_XFormCreateUnity(void) try { return exfr_XFormNew(); } TAVIRON_GUARD_QUIET(nullptr)
 
-_exfr_XForm *exfr_XFormCreate(const Efga_Polynomial *poly, int32_t, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormCreate(const Efga_Polynomial *poly, int32_t, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return FromPolys(poly, nullptr, "exfr_XFormCreate", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-_exfr_XForm *exfr_XFormCreateFromAffinePoly(const Efga_Polynomial *poly, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormCreateFromAffinePoly(const Efga_Polynomial *poly, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!poly || poly->order != 1 || efga_PolynomialInputCount(poly) != 2 ||
       poly->coefficients->rows != 2) {
@@ -566,25 +571,25 @@ _exfr_XForm *exfr_XFormCreateFromAffinePoly(const Efga_Polynomial *poly, Eerr_Er
   Chain chain;
   chain.Add(AffineStep(AffineOfPoly(poly)));
   return chain.Install(nullptr, "exfr_XFormCreateFromAffinePoly", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateUsingCoeffs(double a, double b, double c, double d, double e,
-                                         double f, Eerr_ErrorReport **err) {
+                                         double f, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   chain.Add(AffineStep({a, b, c, d, e, f}));
   return chain.Install(nullptr, "exfr_XFormCreateUsingCoeffs", 1, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateFromMapInfo(const Eprj_MapInfo *info, int32_t direction,
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   static const char *reporter = "exfr_XFormCreateFromMapInfo";
   lower::Clear(err);
   if (!info || (direction != 0 && direction != 1)) {
     lower::Report(err, reporter, 1, "Invalid map information or direction");
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Efga_Polynomial *poly = eprj_MapInfoToPolynomial(info, 0, &inner);
   if (!poly) {
     lower::ReportCallee(err, inner, reporter, 2, "eprj_MapInfoToPolynomial");
@@ -601,58 +606,58 @@ _exfr_XForm *exfr_XFormCreateFromMapInfo(const Eprj_MapInfo *info, int32_t direc
   exfr_XFormFree(&pixelToMap, nullptr);
   if (!mapToPixel) lower::ReportCallee(err, inner, reporter, 4, "exfr_XFormInvert");
   return mapToPixel;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateFromUnits(const char *fromUnits, const char *toUnits,
-                                       Eerr_ErrorReport **err) {
+                                       Eerr_ErrorReport **err) try {
   static const char *reporter = "exfr_XFormCreateFromUnits";
   lower::Clear(err);
   // Unit conversions are affine in one variable: the images of 0 and 1 give offset and scale.
   const double values[2] = {0.0, 1.0};
   double results[2] = {0.0, 1.0};
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   ecvt_UnitsConvertByName(values, fromUnits, results, toUnits, 2, &inner);
   if (inner && inner->severity != EERR_WARNING) {
     lower::ReportCallee(err, inner, reporter, 1, "ecvt_UnitsConvertByName");
     return nullptr;
   }
-  eerr_DeleteErrorReportEx(&inner); // "other" units: the values pass unchanged
+  inner.Drop(); // "other" units: the values pass unchanged
   const double offset = results[0], scale = results[1] - results[0];
   Chain chain;
   chain.Add(AffineStep({scale, 0.0, offset, 0.0, scale, offset}));
   return chain.Install(nullptr, reporter, 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateFromPolyPair(const Efga_Polynomial *forward,
-                                          const Efga_Polynomial *reverse, Eerr_ErrorReport **err) {
+                                          const Efga_Polynomial *reverse, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return FromPolys(forward, reverse, "exfr_XFormCreateFromPolyPair", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-_exfr_XForm *exfr_XFormCreateFromProjPair(const Eprj_ProjectionPair *pair, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormCreateFromProjPair(const Eprj_ProjectionPair *pair, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return FromPair(pair, nullptr, nullptr, "exfr_XFormCreateFromProjPair", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateFromProjPairAndMapInfo(const Eprj_ProjectionPair *pair,
                                                     const Eprj_MapInfo *info,
                                                     const char *fromUnits, const char *toUnits,
-                                                    Eerr_ErrorReport **err) {
+                                                    Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!fromUnits && info && info->units.count > 0 && info->units.data) fromUnits = info->units.data;
   return FromPair(pair, fromUnits, toUnits, "exfr_XFormCreateFromProjPairAndMapInfo", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCreateReprojFromProjPair(const Eprj_ProjectionPair *pair,
                                                 const Eprj_MapInfo *info, int32_t /*option*/,
-                                                int32_t /*reserved*/, Eerr_ErrorReport **err) {
+                                                int32_t /*reserved*/, Eerr_ErrorReport **err) try {
   static const char *reporter = "exfr_XFormCreateReprojFromProjPair";
   lower::Clear(err);
   if (!info) {
     lower::Report(err, reporter, 1, "Invalid input map information");
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   _exfr_XForm *toPixel = exfr_XFormCreateFromMapInfo(info, 1, &inner);
   if (!toPixel) {
     lower::ReportCallee(err, inner, reporter, 2, "exfr_XFormCreateFromMapInfo");
@@ -669,38 +674,38 @@ _exfr_XForm *exfr_XFormCreateReprojFromProjPair(const Eprj_ProjectionPair *pair,
   exfr_XFormFree(&reproject, nullptr);
   exfr_XFormFree(&toPixel, nullptr);
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-_exfr_XForm *exfr_XFormTranslate(_exfr_XForm *xform, double dx, double dy, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormTranslate(_exfr_XForm *xform, double dx, double dy, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   if (!chain.AddCopies(xform, "exfr_XFormTranslate", 1, err)) return nullptr;
   chain.Add(AffineStep({1, 0, dx, 0, 1, dy}));
   return chain.Install(xform, "exfr_XFormTranslate", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCompose(const _exfr_XForm *a, const _exfr_XForm *b, _exfr_XForm *result,
-                               Eerr_ErrorReport **err) {
+                               Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   if (!chain.AddCopies(b, "exfr_XFormCompose", 1, err) ||
       !chain.AddCopies(a, "exfr_XFormCompose", 1, err))
     return nullptr;
   return chain.Install(result, "exfr_XFormCompose", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormComposition(const _exfr_XForm *first, const _exfr_XForm *second,
-                                   Eerr_ErrorReport **err) {
+                                   Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   if (!chain.AddCopies(first, "exfr_XFormComposition", 1, err) ||
       !chain.AddCopies(second, "exfr_XFormComposition", 1, err))
     return nullptr;
   return chain.Install(nullptr, "exfr_XFormComposition", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormInvert(const _exfr_XForm *xform, _exfr_XForm *destination,
-                              Eerr_ErrorReport **err) {
+                              Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Chain chain;
   for (int32_t i = xform ? xform->count - 1 : -1; i >= 0; --i) {
@@ -732,26 +737,26 @@ _exfr_XForm *exfr_XFormInvert(const _exfr_XForm *xform, _exfr_XForm *destination
     chain.Add(AffineStep(inverse));
   }
   return chain.Install(destination, "exfr_XFormInvert", 4, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 _exfr_XForm *exfr_XFormCopy(const _exfr_XForm *xform, _exfr_XForm *destination,
-                            Eerr_ErrorReport **err) {
+                            Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (xform && xform == destination) return destination;
   Chain chain;
   if (!chain.AddCopies(xform, "exfr_XFormCopy", 1, err)) return nullptr;
   return chain.Install(destination, "exfr_XFormCopy", 2, err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void exfr_XFormFree(_exfr_XForm **xform, Eerr_ErrorReport **err) {
+void exfr_XFormFree(_exfr_XForm **xform, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!xform || !*xform) return;
   for (int32_t i = 0; i < (*xform)->count; ++i) FreeStep((*xform)->steps[i]);
   emsc_HeapFree((*xform)->steps);
   emsc_HeapFreeEx(xform);
-}
+} TAVIRON_GUARD_VOID(err)
 
-int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorReport **err) {
+int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   const int32_t na = a ? a->count : 0, nb = b ? b->count : 0;
   if (na != nb) return 0;
@@ -772,18 +777,18 @@ int32_t exfr_XFormIsSame(const _exfr_XForm *a, const _exfr_XForm *b, Eerr_ErrorR
     }
   }
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
 int32_t exfr_XFormAffineExtractIfPresent(const _exfr_XForm *xform, double coefficients[6],
-                                         Eerr_ErrorReport **err) {
+                                         Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Affine a;
   if (!AffineOfChain(xform, a)) return 0;
   if (coefficients) std::copy(a.begin(), a.end(), coefficients);
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
-double exfr_XFormFindRotationAngle(const _exfr_XForm *xform, Eerr_ErrorReport **err) {
+double exfr_XFormFindRotationAngle(const _exfr_XForm *xform, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   Affine a;
   if (AffineOfChain(xform, a)) return std::atan2(a[3], a[0]);
@@ -799,24 +804,24 @@ double exfr_XFormFindRotationAngle(const _exfr_XForm *xform, Eerr_ErrorReport **
   points.elementSize = 8;
   if (!ApplyInPlace(xform, points, 2, "exfr_XFormFindRotationAngle", 1, err)) return 0.0;
   return std::atan2(xy[3] - xy[1], xy[2] - xy[0]);
-}
+} TAVIRON_GUARD(err, 0.0)
 
 Egda_BaseData *exfr_Transform(const _exfr_XForm *xform, const Egda_BaseData *source,
-                              Egda_BaseData *target, Eerr_ErrorReport **err) {
+                              Egda_BaseData *target, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return TransformPoints(xform, source, target, source ? source->columns : 0, "exfr_Transform", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Egda_BaseData *exfr_TransformN(const _exfr_XForm *xform, const Egda_BaseData *source,
-                               Egda_BaseData *target, int32_t n, Eerr_ErrorReport **err) {
+                               Egda_BaseData *target, int32_t n, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   return TransformPoints(xform, source, target, n, "exfr_TransformN", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_CoordinateBlock *exfr_CoordBlockTransform(const _exfr_XForm *xform,
                                                const Efga_CoordinateBlock *source,
                                                Efga_CoordinateBlock *target,
-                                               Eerr_ErrorReport **err) {
+                                               Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!source || source->count < 0 || (source->count > 0 && !source->parts)) {
     lower::Report(err, "exfr_CoordBlockTransform", 1, "Invalid coordinate block");
@@ -857,10 +862,10 @@ Efga_CoordinateBlock *exfr_CoordBlockTransform(const _exfr_XForm *xform,
     }
   }
   return out;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_Polynomial *poly,
-                                          double du, double dv, Eerr_ErrorReport **err) {
+                                          double du, double dv, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!poly || efga_PolynomialInputCount(poly) != 2 || poly->coefficients->rows != 2) {
     lower::Report(err, "exfr_TransformObjectPoly", 1, "Invalid polynomial: a 2-D polynomial is needed");
@@ -916,9 +921,9 @@ Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_P
     lower::At<double>(*result->constants, r, 0) = xy[r];
   }
   return result;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) {
+int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) try {
   const std::string lead = Indent(indent), inner = Indent(indent + 8);
   std::string out;
   if (!xform || xform->count == 0) out = lead + "IDENTITY ;\n";
@@ -953,15 +958,13 @@ int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform) 
   }
   if (std::fwrite(out.data(), 1, out.size(), stream) != out.size()) return -1;
   return 0;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 } // extern "C"
 
 // ---- Transforms in hierarchical files ----------------------------------------------------------
 
 namespace {
-
-namespace emif = taviron::emif;
 
 // The stored forms: the "XForm" node and one child per step.
 struct XFormRecord {
@@ -976,19 +979,6 @@ struct PolynomialRecord {
   Efga_PolynomialPrivate *reverse; // null when no inverse is known
 };
 
-constexpr auto kPrivateLayout = emif::RecordLayoutOf({{EMIF_COUNTED_ARRAY + EMIF_TYPE_BYTE}});
-constexpr auto kXFormLayout = emif::RecordLayoutOf({{EMIF_TYPE_ENUM}, {EMIF_TYPE_S32}});
-constexpr auto kAffineLayout = emif::RecordLayoutOf({{EMIF_FIXED_ARRAY + EMIF_TYPE_F64, 6}});
-constexpr auto kPolynomialLayout =
-    emif::RecordLayoutOf({{EMIF_POINTER + EMIF_TYPE_RECORD, 0, kPrivateLayout.AsNested()},
-                          {EMIF_POINTER + EMIF_TYPE_RECORD, 0, kPrivateLayout.AsNested()}});
-static_assert(kPrivateLayout.size == sizeof(Efga_PolynomialPrivate));
-static_assert(kXFormLayout.size == sizeof(XFormRecord) &&
-              kXFormLayout.offsets[1] == offsetof(XFormRecord, stepCount));
-static_assert(kAffineLayout.size == sizeof(AffineRecord));
-static_assert(kPolynomialLayout.size == sizeof(PolynomialRecord) &&
-              kPolynomialLayout.offsets[1] == offsetof(PolynomialRecord, reverse));
-
 // A reprojection step: the pair's two parameter records and the direction.
 struct ProjectionRecord {
   int32_t inverse;
@@ -1001,6 +991,25 @@ constexpr const char *kAffineDesign = "Exfr_AffineStep";
 constexpr const char *kPolynomialDesign = "Exfr_PolynomialStep";
 constexpr const char *kProjectionDesign = "Exfr_ProjectionStep";
 
+constexpr const char *kBooleans[] = {"EMSC_FALSE", "EMSC_TRUE"};
+constexpr record::Item kXFormItems[] = {TAVIRON_ITEM(XFormRecord, present, EMIF_TYPE_ENUM).Enum(kBooleans),
+                                        TAVIRON_ITEM(XFormRecord, stepCount, EMIF_TYPE_S32)};
+constexpr record::Design kXFormRecord = record::DesignOf<XFormRecord>(kXFormDesign, kXFormItems);
+constexpr record::Item kAffineItems[] = {TAVIRON_ITEM(AffineRecord, coefficients, EMIF_FIXED_ARRAY + EMIF_TYPE_F64)};
+constexpr record::Design kAffineRecord = record::DesignOf<AffineRecord>(kAffineDesign, kAffineItems);
+constexpr record::Item kPolynomialItems[] = {
+    TAVIRON_ITEM(PolynomialRecord, forward, EMIF_POINTER + EMIF_TYPE_RECORD).Nested(taviron::efga::kPolynomialDesign),
+    TAVIRON_ITEM(PolynomialRecord, reverse, EMIF_POINTER + EMIF_TYPE_RECORD).Nested(taviron::efga::kPolynomialDesign)};
+constexpr record::Design kPolynomialRecord = record::DesignOf<PolynomialRecord>(kPolynomialDesign, kPolynomialItems);
+constexpr record::Item kProjectionItems[] = {
+    TAVIRON_ITEM(ProjectionRecord, inverse, EMIF_TYPE_S32),
+    TAVIRON_ITEM(ProjectionRecord, source, EMIF_POINTER + EMIF_TYPE_RECORD).Nested(taviron::eprj::kProParametersDesign),
+    TAVIRON_ITEM(ProjectionRecord, destination, EMIF_POINTER + EMIF_TYPE_RECORD)
+        .Nested(taviron::eprj::kProParametersDesign)};
+constexpr record::Design kProjectionRecord = record::DesignOf<ProjectionRecord>(kProjectionDesign, kProjectionItems);
+static_assert(kXFormRecord.Matches() && kAffineRecord.Matches() && kPolynomialRecord.Matches() &&
+              kProjectionRecord.Matches());
+
 // The designs of the stored forms, in a dictionary made for one call.
 class XFormDesigns {
 public:
@@ -1010,7 +1019,7 @@ public:
   ~XFormDesigns() { emif_DictionaryDelete(dictionary_, nullptr); }
 
   bool Make(const char *reporter, int32_t code, Eerr_ErrorReport **err) {
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     dictionary_ = emif_DictionaryCreate(&inner);
     if (!dictionary_) {
       lower::ReportCallee(err, inner, reporter, code, "emif_NewDictionary");
@@ -1020,26 +1029,14 @@ public:
       lower::ReportCallee(err, inner, reporter, code, "efga_PolynomialDesignDefine");
       return false;
     }
-    xform = emif_DesignCreate(dictionary_, kXFormDesign, &inner, EMIF_TYPE_ENUM, "present",
-                              "EMSC_FALSE", "EMSC_TRUE", static_cast<const char *>(nullptr),
-                              EMIF_TYPE_S32, "stepCount", 0);
-    if (xform)
-      affine = emif_DesignCreate(dictionary_, kAffineDesign, &inner,
-                                 EMIF_FIXED_ARRAY + EMIF_TYPE_F64, "coefficients", 6, 0);
-    if (affine)
-      polynomial = emif_DesignCreate(dictionary_, kPolynomialDesign, &inner,
-                                     EMIF_POINTER + EMIF_TYPE_RECORD, "forward", "Efga_Polynomial",
-                                     EMIF_POINTER + EMIF_TYPE_RECORD, "reverse", "Efga_Polynomial",
-                                     0);
+    xform = record::Define(kXFormRecord, dictionary_, &inner);
+    if (xform) affine = record::Define(kAffineRecord, dictionary_, &inner);
+    if (affine) polynomial = record::Define(kPolynomialRecord, dictionary_, &inner);
     if (polynomial && !eprj_ProParametersDesignDefine(dictionary_, &inner)) {
       lower::ReportCallee(err, inner, reporter, code, "eprj_ProParametersDesignDefine");
       return false;
     }
-    if (polynomial)
-      projection = emif_DesignCreate(dictionary_, kProjectionDesign, &inner, EMIF_TYPE_S32,
-                                     "inverse", EMIF_POINTER + EMIF_TYPE_RECORD, "source",
-                                     "Eprj_ProParameters", EMIF_POINTER + EMIF_TYPE_RECORD,
-                                     "destination", "Eprj_ProParameters", 0);
+    if (polynomial) projection = record::Define(kProjectionRecord, dictionary_, &inner);
     if (!projection) lower::ReportCallee(err, inner, reporter, code, "emif_DefineObject");
     return projection != nullptr;
   }
@@ -1055,13 +1052,13 @@ private:
 
 // Makes the entry at path (null: the current entry) the base of a node operation, and tells
 // whether it has an "XForm" child. False with a report (code) when it cannot.
-bool FindBase(Ehfa_File *file, const char *path, const EhfaSavedEntry &start, bool &hasNode,
+bool FindBase(Ehfa_File *file, const char *path, EhfaSavedEntry &start, bool &hasNode,
               const char *reporter, int32_t code, Eerr_ErrorReport **err) {
   if (!start.Position()) {
     lower::ReportCallee(err, start.problem, reporter, code, "ehfa_EntryPositionGet");
     return false;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (path && !ehfa_EntrySeek(file, EHFA_PATH, path, &inner)) {
     if (inner) lower::ReportCallee(err, inner, reporter, code, "ehfa_EntrySeek");
     else lower::Report(err, reporter, code, "No entry %s in %s", path, file->fileName);
@@ -1092,11 +1089,11 @@ bool PruneNodes(Ehfa_File *file, const Ehfa_EntryPosition *base, Keep keep, Eerr
   };
   int32_t n = count();
   const int32_t wanted = keep == Keep::None || n == 0 ? 0 : 1;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   for (int32_t tries = n; n > wanted && tries > 0; --tries) {
     // The node to delete: the first unless it is the one kept, then the second. A call may fail
     // after its change was made, so the children are counted again either way.
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     const bool done = ehfa_EntryPositionSet(file, base, &inner) == 0 &&
                       ehfa_EntrySeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner) &&
                       (keep != Keep::First || ehfa_EntrySeek(file, EHFA_NEXT_NAMED, EXFR_XFORM_NODE, &inner)) &&
@@ -1105,11 +1102,10 @@ bool PruneNodes(Ehfa_File *file, const Ehfa_EntryPosition *base, Keep keep, Eerr
     if (!done) break;
   }
   if (n == wanted) {
-    eerr_DeleteErrorReportEx(&inner);
+    inner.Drop();
     return true;
   }
-  if (err) *err = inner;
-  else eerr_DeleteErrorReportEx(&inner);
+  lower::PassOn(err, inner);
   return false;
 }
 
@@ -1120,7 +1116,7 @@ bool WriteSteps(Ehfa_File *file, const _exfr_XForm *xform, const XFormDesigns &d
     const Step &s = xform->steps[i];
     const std::string name = lower::Format("Step_%d", i + 1);
     const int32_t code = i == 0 ? EHFA_CHILD : EHFA_NEXT;
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     Ehfa_Entry *written = nullptr;
     if (s.kind == kAffine) {
       AffineRecord record;
@@ -1159,7 +1155,7 @@ bool WriteSteps(Ehfa_File *file, const _exfr_XForm *xform, const XFormDesigns &d
 // A polynomial step read back: a 2-D polynomial with 2 outputs, or null with a report.
 Efga_Polynomial *StepPolynomial(const Efga_PolynomialPrivate *form, int32_t step, const char *part,
                                 const char *reporter, Eerr_ErrorReport **err) {
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   Efga_Polynomial *poly = efga_PolynomialCopyFromPrivate(form, &inner);
   if (!poly) {
     lower::ReportCallee(err, inner, reporter, 5, "efga_PolynomialCopyFromPrivate");
@@ -1179,7 +1175,7 @@ bool ReadProjectionStep(Ehfa_File *file, int32_t step, const std::string &name,
                         const XFormDesigns &designs, Chain &chain, const char *reporter,
                         Eerr_ErrorReport **err) {
   ProjectionRecord record{};
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (!ehfa_ObjectRead(file, nullptr, name.c_str(), EHFA_CHILD_NAMED, &record, designs.projection,
                        &inner)) {
     lower::ReportCallee(err, inner, reporter, 4, "ehfa_ObjectRead");
@@ -1208,7 +1204,7 @@ bool ReadProjectionStep(Ehfa_File *file, int32_t step, const std::string &name,
 bool ReadStep(Ehfa_File *file, int32_t step, const XFormDesigns &designs, Chain &chain,
               const char *reporter, Eerr_ErrorReport **err) {
   const std::string name = lower::Format("Step_%d", step);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, name.c_str(), &inner);
   if (!entry) {
     if (inner) lower::ReportCallee(err, inner, reporter, 4, "ehfa_EntryPeek");
@@ -1263,7 +1259,7 @@ bool ReadStep(Ehfa_File *file, int32_t step, const XFormDesigns &designs, Chain 
 extern "C" {
 
 int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xform,
-                        Eerr_ErrorReport **err) {
+                        Eerr_ErrorReport **err) try {
   static const char *const kReporter = "exfr_XFormWrite";
   lower::Clear(err);
   if (!file) {
@@ -1283,11 +1279,14 @@ int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xf
   bool hasOld = false;
   if (!FindBase(file, path, start, hasOld, kReporter, 4, err)) return -1;
   EhfaSavedEntry base(file);
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   // Nodes left after the first by an earlier write that failed go first.
-  if (!base.Position() || !PruneNodes(file, base.Position(), Keep::First, &inner)) {
-    lower::ReportCallee(err, base.Position() ? inner : base.problem, kReporter, 4,
-                        base.Position() ? "ehfa_EntryDelete" : "ehfa_EntryPositionGet");
+  if (!base.Position()) {
+    lower::ReportCallee(err, base.problem, kReporter, 4, "ehfa_EntryPositionGet");
+    return -1;
+  }
+  if (!PruneNodes(file, base.Position(), Keep::First, &inner)) {
+    lower::ReportCallee(err, inner, kReporter, 4, "ehfa_EntryDelete");
     return -1;
   }
   ehfa_EntryPositionSet(file, base.Position(), nullptr);
@@ -1310,9 +1309,9 @@ int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xf
   base.restore = false;
   start.restore = false;
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-_exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err) {
+_exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "exfr_XFormRead";
   lower::Clear(err);
   if (!file) {
@@ -1331,7 +1330,7 @@ _exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport 
     emsc_HeapFree(at);
     return nullptr;
   }
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   const Ehfa_Entry *entry = ehfa_EntryPeek(file, EHFA_CHILD_NAMED, EXFR_XFORM_NODE, &inner);
   if (!entry || std::strcmp(entry->type, kXFormDesign) != 0) {
     if (inner) lower::ReportCallee(err, inner, kReporter, 4, "ehfa_EntryPeek");
@@ -1372,6 +1371,6 @@ _exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport 
   _exfr_XForm *xform = chain.Install(nullptr, kReporter, 6, err);
   start.restore = xform == nullptr;
   return xform;
-}
+} TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -182,7 +182,7 @@ void ReportChained(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *
   }
   va_list ap;
   va_start(ap, format);
-  *err = eerr_CreateErrorReportV(reporter, code, EERR_FATAL, inner, format, ap);
+  *err = eerr_CreateErrorReportV(reporter, code, EERR_FATAL, JoinChains(inner, *err), format, ap);
   va_end(ap);
 }
 
@@ -196,7 +196,7 @@ MessageLogFunction GetMessageLogFunction() { return messageLog.load(); }
 
 } // namespace taviron::lower
 
-extern "C" void elower_TestSetPrintSink(Elower_PrintSink newSink, void *user) {
+extern "C" void elower_TestSetPrintSink(Elower_PrintSink newSink, void *user) try {
   taviron::lower::sink = newSink;
   taviron::lower::sinkUser = newSink ? user : nullptr;
-}
+} TAVIRON_GUARD_QUIET_VOID

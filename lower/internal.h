@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "eerr.h"
+#include "guard.h"
+#include "ownership.h"
 
 namespace taviron::lower {
 
@@ -38,6 +40,15 @@ void ReportChained(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *
 // "Error returned from <callee>" of the reporter above it.
 void ReportCallee(Eerr_ErrorReport **err, Eerr_ErrorReport *inner, const char *reporter,
                   int32_t code, const char *callee);
+// The same, taking the chain from a callee's slot (above what err already holds).
+void ReportChained(Eerr_ErrorReport **err, CalleeReport &inner, const char *reporter, int32_t code,
+                   const char *format, ...) __attribute__((format(printf, 5, 6)));
+void ReportCallee(Eerr_ErrorReport **err, CalleeReport &inner, const char *reporter, int32_t code,
+                  const char *callee);
+// Hands a callee's chain on to the slot unchanged (above what it holds; dropped when err is null).
+void PassOn(Eerr_ErrorReport **err, CalleeReport &inner);
+// The chain `newer` with `older` beneath it (either may be null); never allocates.
+Eerr_ErrorReport *JoinChains(Eerr_ErrorReport *newer, Eerr_ErrorReport *older) noexcept;
 // Sets the slot to null (when given) at the start of a call.
 inline void Clear(Eerr_ErrorReport **err) {
   if (err) *err = nullptr;
@@ -57,20 +68,6 @@ std::vector<std::string> SplitList(const std::string &expanded, bool paths);
 // ExpandVariables, then SplitList.
 bool ExpandList(const char *text, bool paths, std::vector<std::string> &out,
                 Eerr_ErrorReport **err, const char *reporter);
-
-// Reads a keyword list "code, pointer, ..., 0" in which every code takes one pointer (function
-// pointers included), then the error slot that follows the list, which it returns. assign(code,
-// value) stores a value and returns false for a code it does not know; the first such code goes
-// to `unknown` (0 when all were known).
-template <class Assign>
-Eerr_ErrorReport **ReadPointerKeywords(int32_t first, va_list ap, int32_t &unknown, Assign &&assign) {
-  unknown = 0;
-  for (int32_t code = first; code != 0; code = va_arg(ap, int)) {
-    void *value = va_arg(ap, void *);
-    if (!assign(code, value) && !unknown) unknown = code;
-  }
-  return va_arg(ap, Eerr_ErrorReport **);
-}
 
 // Message-log route of eerr_MessageLog (installed by the plug-in layer's log hook).
 using MessageLogFunction = int32_t (*)(int32_t level, Eerr_ErrorReport **err, const char *format,

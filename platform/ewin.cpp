@@ -2,6 +2,8 @@
 // sockets and process memory. See ewin.h for the model.
 #include "ewin.h"
 
+#include "guard.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -731,11 +733,12 @@ Ewin_Param CallProc(Ewin_Window target, Ewin_Window source, uint32_t message, Ew
   Entry *entry = Find(target);
   Ewin_WindowProc proc = entry && entry->kind == Kind::Local ? entry->proc : nullptr;
   if (!proc) return 0;
-  Ewin_Window saved = tSource;
-  tSource = source;
-  Ewin_Param result = proc(target, message, wParam, lParam);
-  tSource = saved;
-  return result;
+  struct Source { // the source of the message while its procedure runs
+    Ewin_Window saved = tSource;
+    explicit Source(Ewin_Window source) { tSource = source; }
+    ~Source() { tSource = saved; }
+  } scope(source);
+  return proc(target, message, wParam, lParam);
 }
 
 // Queues the reply of a send. A result that is a handle meant for the other process travels
@@ -947,25 +950,25 @@ void Drain(const std::vector<Ewin_Window> &connections, Clock::time_point deadli
 }
 
 // What the process still holds to send goes out before it ends, while the other ends take it.
-void FlushAtExit() {
+void FlushAtExit() try {
   Lock lock;
   std::vector<Ewin_Window> connections;
   for (auto &[id, entry] : S().windows)
     if (!entry.out.empty()) connections.push_back(id);
   Drain(connections, Clock::now() + std::chrono::milliseconds(kDrainMs));
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 } // namespace
 
 extern "C" {
 
-const char *ewin_RuntimeDirectory(void) {
+const char *ewin_RuntimeDirectory(void) try {
   Lock lock;
   S().runtimeDirectory = RuntimeDirectory();
   return S().runtimeDirectory.empty() ? nullptr : S().runtimeDirectory.c_str();
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-uint32_t ewin_RegisterWindowMessage(const char *name) {
+uint32_t ewin_RegisterWindowMessage(const char *name) try {
   if (!name || !*name || std::strlen(name) > kMaxName) return 0;
   Lock lock;
   auto &registered = S().registered;
@@ -974,9 +977,9 @@ uint32_t ewin_RegisterWindowMessage(const char *name) {
   if (registered.size() > EWIN_WM_REGISTERED_LAST - EWIN_WM_REGISTERED_FIRST) return 0;
   registered.emplace_back(name);
   return EWIN_WM_REGISTERED_FIRST + static_cast<uint32_t>(registered.size() - 1);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_WindowProc proc) {
+Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_WindowProc proc) try {
   Lock lock;
   std::string path;
   if (!EndpointPath(className, title, path)) return 0;
@@ -1005,9 +1008,9 @@ Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_Win
   entry.path = path;
   entry.proc = proc;
   return AddEntry(std::move(entry));
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_DestroyWindow(Ewin_Window window) {
+int32_t ewin_DestroyWindow(Ewin_Window window) try {
   Lock lock;
   Entry *entry = Find(window);
   if (!entry) return 0;
@@ -1028,9 +1031,9 @@ int32_t ewin_DestroyWindow(Ewin_Window window) {
   Drain({window}, Clock::now() + std::chrono::milliseconds(kDrainMs));
   Drop(window, false);
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Ewin_Window ewin_FindWindow(const char *className, const char *title) {
+Ewin_Window ewin_FindWindow(const char *className, const char *title) try {
   if (!className || !*className) return 0;
   Lock lock;
   if (!title) {
@@ -1068,9 +1071,9 @@ Ewin_Window ewin_FindWindow(const char *className, const char *title) {
   entry.title = title;
   entry.path = path;
   return AddEntry(std::move(entry));
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_GetWindowText(Ewin_Window window, char *buffer, int32_t size) {
+int32_t ewin_GetWindowText(Ewin_Window window, char *buffer, int32_t size) try {
   if (!buffer || size <= 0) return 0;
   Lock lock;
   Entry *entry = Find(window);
@@ -1080,24 +1083,24 @@ int32_t ewin_GetWindowText(Ewin_Window window, char *buffer, int32_t size) {
   std::memcpy(buffer, entry->title.data(), n);
   buffer[n] = '\0';
   return static_cast<int32_t>(n);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_IsWindow(Ewin_Window window) {
+int32_t ewin_IsWindow(Ewin_Window window) try {
   Lock lock;
   return Find(window) != nullptr;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_GetWindowThreadProcessId(Ewin_Window window, int32_t *processId) {
+int32_t ewin_GetWindowThreadProcessId(Ewin_Window window, int32_t *processId) try {
   Lock lock;
   Entry *entry = Find(window);
   int32_t pid = !entry ? 0 : entry->kind == Kind::Local ? ewin_GetCurrentProcessId()
                                                           : entry->peerPid;
   if (processId) *processId = pid;
   return pid;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 int32_t ewin_PostMessage(Ewin_Window window, uint32_t message, Ewin_Param wParam,
-                         Ewin_Param lParam) {
+                         Ewin_Param lParam) try {
   if (message == 0) return 0;
   Lock lock;
   if (window == 0) {
@@ -1116,11 +1119,11 @@ int32_t ewin_PostMessage(Ewin_Window window, uint32_t message, Ewin_Param wParam
   if (!Queue(window, std::move(frame), true)) return 0;
   if (carried) DropHandle(carried);
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 int32_t ewin_SendMessageTimeout(Ewin_Window window, uint32_t message, Ewin_Param wParam,
                                 Ewin_Param lParam, uint32_t flags, uint32_t timeoutMs,
-                                Ewin_Param *result) {
+                                Ewin_Param *result) try {
   (void)flags; // a send always waits on its own connection only
   if (result) *result = 0;
   Lock lock;
@@ -1202,18 +1205,18 @@ int32_t ewin_SendMessageTimeout(Ewin_Window window, uint32_t message, Ewin_Param
   if (!outcome.arrived) return 0;
   if (result) *result = outcome.result;
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
 Ewin_Param ewin_SendMessage(Ewin_Window window, uint32_t message, Ewin_Param wParam,
-                            Ewin_Param lParam) {
+                            Ewin_Param lParam) try {
   Ewin_Param result = 0;
   ewin_SendMessageTimeout(window, message, wParam, lParam, 0, 0, &result);
   return result;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Ewin_Window ewin_GetMessageSource(void) { return tSource; }
+Ewin_Window ewin_GetMessageSource(void) try { return tSource; } TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_GetMessage(Ewin_Msg *msg, Ewin_Window window, uint32_t first, uint32_t last) {
+int32_t ewin_GetMessage(Ewin_Msg *msg, Ewin_Window window, uint32_t first, uint32_t last) try {
   Lock lock;
   uint64_t lost = S().lost;
   for (;;) {
@@ -1225,45 +1228,45 @@ int32_t ewin_GetMessage(Ewin_Msg *msg, Ewin_Window window, uint32_t first, uint3
     if (!sources) return -1;
     Pump(-1);
   }
-}
+} TAVIRON_GUARD_QUIET(-1)
 
 int32_t ewin_PeekMessage(Ewin_Msg *msg, Ewin_Window window, uint32_t first, uint32_t last,
-                         uint32_t remove) {
+                         uint32_t remove) try {
   Lock lock;
   for (int round = 0; round < 256 && Pump(0); ++round) {
   }
   return TakeFromQueue(msg, window, first, last, remove == EWIN_PM_REMOVE) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_TranslateMessage(const Ewin_Msg *) { return 0; }
+int32_t ewin_TranslateMessage(const Ewin_Msg *) try { return 0; } TAVIRON_GUARD_QUIET(0)
 
-Ewin_Param ewin_DispatchMessage(const Ewin_Msg *msg) {
+Ewin_Param ewin_DispatchMessage(const Ewin_Msg *msg) try {
   if (!msg) return 0;
   Lock lock;
   return CallProc(msg->window, msg->source, msg->message, msg->wParam, msg->lParam);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void ewin_PostQuitMessage(int32_t exitCode) {
+void ewin_PostQuitMessage(int32_t exitCode) try {
   Lock lock;
   PostLocal(0, EWIN_WM_QUIT, exitCode, 0);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Ewin_Handle ewin_CreateFileMapping(uint32_t size) {
+Ewin_Handle ewin_CreateFileMapping(uint32_t size) try {
   if (size == 0) return 0;
   Lock lock;
   HandleEntry handle;
   handle.memory = NewMemory(size);
   return handle.memory ? NewHandle(std::move(handle)) : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int64_t ewin_GetFileMappingSize(Ewin_Handle mapping) {
+int64_t ewin_GetFileMappingSize(Ewin_Handle mapping) try {
   Lock lock;
   HandleEntry *handle = FindHandle(mapping);
   if (!handle || handle->type != HandleType::Mapping) return -1;
   return static_cast<int64_t>(handle->memory->size);
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-void *ewin_MapViewOfFile(Ewin_Handle mapping) {
+void *ewin_MapViewOfFile(Ewin_Handle mapping) try {
   Lock lock;
   HandleEntry *handle = FindHandle(mapping);
   if (!handle || handle->type != HandleType::Mapping) return nullptr;
@@ -1271,17 +1274,17 @@ void *ewin_MapViewOfFile(Ewin_Handle mapping) {
   view.first = handle->memory;
   ++view.second;
   return handle->memory->bytes;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t ewin_UnmapViewOfFile(const void *view) {
+int32_t ewin_UnmapViewOfFile(const void *view) try {
   Lock lock;
   auto it = S().views.find(view);
   if (it == S().views.end()) return 0;
   if (--it->second.second == 0) S().views.erase(it);
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_GetCurrentProcessId(void) {
+int32_t ewin_GetCurrentProcessId(void) try {
   // Asked for every message; kept until a fork makes another process.
   static std::atomic<int32_t> known{0};
   static const bool forgetOnFork = pthread_atfork(nullptr, nullptr, [] { known = 0; }) == 0;
@@ -1289,9 +1292,9 @@ int32_t ewin_GetCurrentProcessId(void) {
   int32_t pid = known.load(std::memory_order_relaxed);
   if (!pid) known.store(pid = static_cast<int32_t>(getpid()), std::memory_order_relaxed);
   return pid;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Ewin_Handle ewin_OpenProcess(int32_t processId) {
+Ewin_Handle ewin_OpenProcess(int32_t processId) try {
   if (processId <= 0) return 0;
   int fd = AtLeastThree(static_cast<int>(syscall(SYS_pidfd_open, processId, 0)));
   if (fd < 0) return 0;
@@ -1302,9 +1305,9 @@ Ewin_Handle ewin_OpenProcess(int32_t processId) {
   handle.pidfd = fd;
   handle.pid = processId;
   return NewHandle(std::move(handle));
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_DuplicateHandle(Ewin_Handle handle, Ewin_Handle process, Ewin_Handle *duplicate) {
+int32_t ewin_DuplicateHandle(Ewin_Handle handle, Ewin_Handle process, Ewin_Handle *duplicate) try {
   if (duplicate) *duplicate = 0;
   Lock lock;
   HandleEntry *target = FindHandle(process);
@@ -1328,14 +1331,14 @@ int32_t ewin_DuplicateHandle(Ewin_Handle handle, Ewin_Handle process, Ewin_Handl
   }
   *duplicate = NewHandle(std::move(copy));
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t ewin_CloseHandle(Ewin_Handle handle) {
+int32_t ewin_CloseHandle(Ewin_Handle handle) try {
   Lock lock;
   return DropHandle(handle) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void ewin_OutputDebugString(const char *text) {
+void ewin_OutputDebugString(const char *text) try {
   if (!text) return;
   FILE *status = std::fopen("/proc/self/status", "r");
   if (!status) return;
@@ -1350,12 +1353,12 @@ void ewin_OutputDebugString(const char *text) {
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-uint32_t ewin_GetTickCount(void) {
+uint32_t ewin_GetTickCount(void) try {
   auto now = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
+} TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"

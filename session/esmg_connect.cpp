@@ -22,6 +22,7 @@
 #include "esmg_session_internal.h"
 #include "estr.h"
 #include "ewin.h"
+#include "guard.h"
 
 namespace {
 
@@ -239,16 +240,16 @@ extern "C" {
 
 /* ---- Name and lookup --------------------------------------------------------------------- */
 
-const char *esmg_GetSessionManagerName(void) {
+const char *esmg_GetSessionManagerName(void) try {
   Connection &c = C();
   if (c.name.empty()) {
     const char *value = getenv("TAVIRON_SESSION_MANAGER_NAME");
     c.name = value && *value ? value : ESMG_SESSION_MANAGER_DEFAULT_NAME;
   }
   return c.name.c_str();
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void esmg_InitSessionManagerName(const char *name, Eerr_ErrorReport **err) {
+void esmg_InitSessionManagerName(const char *name, Eerr_ErrorReport **err) try {
   if (err) *err = nullptr;
   Connection &c = C();
   if (!c.name.empty() && (!name || !estr_Eqic(c.name.c_str(), name))) {
@@ -265,9 +266,9 @@ void esmg_InitSessionManagerName(const char *name, Eerr_ErrorReport **err) {
   if (!name) return;
   if (c.name.empty()) c.name = name;
   setenv("TAVIRON_SESSION_MANAGER_NAME", name, 1);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void esmg_ResolveSessionManagerName(void) {
+void esmg_ResolveSessionManagerName(void) try {
   std::string name;
   if (const char *value = getenv("TAVIRON_SESSION_MANAGER_NAME")) {
     name = value;
@@ -282,22 +283,22 @@ void esmg_ResolveSessionManagerName(void) {
   EerrException exception("esmg", "esmg_ResolveSessionManagerName");
   esmg_InitSessionManagerName(name.c_str(), exception.Err());
   if (exception.Report()) exception.Log();
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Ewin_Window esmg_FindSessionManagerWindow(void) {
+Ewin_Window esmg_FindSessionManagerWindow(void) try {
   return ewin_FindWindow(ESMG_SESSION_MANAGER_CLASS, esmg_GetSessionManagerName());
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t esmg_IsSessionManagerNameDefault(void) {
+int32_t esmg_IsSessionManagerNameDefault(void) try {
   return estr_Eqic(esmg_GetSessionManagerName(), ESMG_SESSION_MANAGER_DEFAULT_NAME) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t esmg_IsSessionManagerRunning(void) {
+int32_t esmg_IsSessionManagerRunning(void) try {
   esmg_SessionManagerLookup();
   return C().managerWindow != 0 ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void esmg_SessionManagerLookup(void) {
+void esmg_SessionManagerLookup(void) try {
   Connection &c = C();
   std::lock_guard lock(c.mutex);
   // A window whose connection was lost is found again.
@@ -324,11 +325,11 @@ void esmg_SessionManagerLookup(void) {
     ewin_DestroyWindow(c.managerWindow);
     c.managerWindow = 0;
   }
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 /* ---- Connection -------------------------------------------------------------------------- */
 
-void OpenSessionPipes(Eerr_ErrorReport **err, const char *name, int32_t kind) {
+void OpenSessionPipes(Eerr_ErrorReport **err, const char *name, int32_t kind) try {
   if (err) *err = nullptr;
   Connection &c = C();
   if (c.manager) return;
@@ -348,19 +349,19 @@ void OpenSessionPipes(Eerr_ErrorReport **err, const char *name, int32_t kind) {
   c.disconnected = false;
   eerr_SetAltErrorFunction(esmg_LogError);
   eplg_SetAltErrorFunction(esmg_LogError);
-}
+} TAVIRON_GUARD_VOID(err)
 
 void esmg_SessionOpen(const char *name, int32_t kind, intptr_t, intptr_t, intptr_t, intptr_t,
-                      Eerr_ErrorReport **err) {
+                      Eerr_ErrorReport **err) try {
   if (err) *err = nullptr;
   Connection &c = C();
   c.connectionKind = kind;
   if (SessionIOType() == 1) OpenSessionPipes(err, name, kind);
   if (kind == 1) InstallFileChangedSender();
   InstallPreferenceMethods(&c.connectionKind, err);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void esmg_SessionConnect(const char *name, int32_t kind, Eerr_ErrorReport **err) {
+void esmg_SessionConnect(const char *name, int32_t kind, Eerr_ErrorReport **err) try {
   if (err) *err = nullptr;
   esmg_InterruptClear();
   Eerr_ErrorReport *report = nullptr;
@@ -393,61 +394,61 @@ void esmg_SessionConnect(const char *name, int32_t kind, Eerr_ErrorReport **err)
   emsc_HeapFree(level);
   eerr_DeleteErrorReportEx(&report);
   if (getenv("NORIX_PROGRESS_CONFIG")) SetUpMetering(getenv("NORIX_PROGRESS_CONFIG"));
-}
+} TAVIRON_GUARD_VOID(err)
 
-void esmg_SessionDisconnect(Eerr_ErrorReport **err) {
+void esmg_SessionDisconnect(Eerr_ErrorReport **err) try {
   if (err) *err = nullptr;
   SessionFarewell(35);
-}
+} TAVIRON_GUARD_VOID(err)
 
-int32_t esmg_SessionCreate(void) {
+int32_t esmg_SessionCreate(void) try {
   Connection &c = C();
   c.manager = true;
   if (SessionIOType() == 1) c.sessionId = ewin_GetCurrentProcessId();
   return c.sessionId;
-}
+} TAVIRON_GUARD_QUIET(-1)
 
-void esmg_SessionDelete(void) {}
+void esmg_SessionDelete(void) try {} TAVIRON_GUARD_QUIET_VOID
 
-int32_t esmg_SessionIdGet(void) { return C().manager ? C().sessionId : -1; }
+int32_t esmg_SessionIdGet(void) try { return C().manager ? C().sessionId : -1; } TAVIRON_GUARD_QUIET(-1)
 
-void esmg_SetSessionManager(void) {
+void esmg_SetSessionManager(void) try {
   C().manager = true;
   InstallFileChangedSender();
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t esmg_SessionIsStarted(void) { return C().started ? 1 : 0; }
+int32_t esmg_SessionIsStarted(void) try { return C().started ? 1 : 0; } TAVIRON_GUARD_QUIET(0)
 
-int32_t esmg_SetSessionIsStarted(int32_t flag) {
+int32_t esmg_SetSessionIsStarted(int32_t flag) try {
   C().started = flag != 0;
   return flag;
-}
+} TAVIRON_GUARD_QUIET(flag)
 
-int32_t esmg_IsSessionManager(void) { return C().manager ? 1 : 0; }
+int32_t esmg_IsSessionManager(void) try { return C().manager ? 1 : 0; } TAVIRON_GUARD_QUIET(0)
 
-int32_t esmg_FindAppType(void) {
+int32_t esmg_FindAppType(void) try {
   if (C().manager) return 0;
   return C().started ? 1 : 4;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Esmg_BroadcastProtocolFunc esmg_SetBroadcastProtocolFunc(Esmg_BroadcastProtocolFunc function) {
+Esmg_BroadcastProtocolFunc esmg_SetBroadcastProtocolFunc(Esmg_BroadcastProtocolFunc function) try {
   C().broadcast = function;
   return function;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_BroadcastProtocolFunc esmg_GetBroadcastProtocolFunc(void) { return C().broadcast; }
+Esmg_BroadcastProtocolFunc esmg_GetBroadcastProtocolFunc(void) try { return C().broadcast; } TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_AppProtoFunc esmg_SetAppProtoFunc(Esmg_AppProtoFunc function, void *userData) {
+Esmg_AppProtoFunc esmg_SetAppProtoFunc(Esmg_AppProtoFunc function, void *userData) try {
   C().appProto = function;
   C().appProtoData = userData;
   return function;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t esmg_CallAppProtoFunc(Esmg_Protocol *record) {
+int32_t esmg_CallAppProtoFunc(Esmg_Protocol *record) try {
   return C().appProto ? C().appProto(record, C().appProtoData) : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-const char *esmg_SessionNameBase(void) {
+const char *esmg_SessionNameBase(void) try {
   Connection &c = C();
   if (!c.nameBaseRead) {
     std::string saved = efio_DirectorySetTemporary(nullptr);
@@ -458,33 +459,33 @@ const char *esmg_SessionNameBase(void) {
     c.nameBaseRead = true;
   }
   return c.nameBase.c_str();
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void *esmg_SetGetAppToSessionPipeFunc(void *function) {
+void *esmg_SetGetAppToSessionPipeFunc(void *function) try {
   return C().appToSessionPipeFunc = function;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void *esmg_SetProcessMessageFunc(void *function) { return C().processMessageFunc = function; }
+void *esmg_SetProcessMessageFunc(void *function) try { return C().processMessageFunc = function; } TAVIRON_GUARD_QUIET(nullptr)
 
-void *esmg_SetWorkProcInfo(void *first, void *second) {
+void *esmg_SetWorkProcInfo(void *first, void *second) try {
   C().workProc[0] = first;
   C().workProc[1] = second;
   return first;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void *esmg_SetInputId(void *id) { return C().inputId = id; }
+void *esmg_SetInputId(void *id) try { return C().inputId = id; } TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t esmg_GetSessionToAppPipe(void) { return 0; }
+int32_t esmg_GetSessionToAppPipe(void) try { return 0; } TAVIRON_GUARD_QUIET(0)
 
-int32_t esmg_GetAppToSessionPipe(void) { return 0; }
+int32_t esmg_GetAppToSessionPipe(void) try { return 0; } TAVIRON_GUARD_QUIET(0)
 
-void esmg_SetConnectionInfo(void *) {}
+void esmg_SetConnectionInfo(void *) try {} TAVIRON_GUARD_QUIET_VOID
 
-void esmg_SetReadyWriteProcInfo(void *, void *) {}
+void esmg_SetReadyWriteProcInfo(void *, void *) try {} TAVIRON_GUARD_QUIET_VOID
 
 /* ---- Transport --------------------------------------------------------------------------- */
 
-void esmg_Broadcast(int32_t kind, intptr_t destination, int32_t type, ...) {
+void esmg_Broadcast(int32_t kind, intptr_t destination, int32_t type, ...) try {
   Connection &c = C();
   if (!c.started) return;
   va_list ap;
@@ -498,9 +499,9 @@ void esmg_Broadcast(int32_t kind, intptr_t destination, int32_t type, ...) {
     esmg_PostPacket(packet);
   }
   esmg_FreeProtocol(record);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Esmg_Packet *esmg_PostPacket(Esmg_Packet *packet) {
+Esmg_Packet *esmg_PostPacket(Esmg_Packet *packet) try {
   Connection &c = C();
   if (!packet) return nullptr;
   if (c.manager) return packet;
@@ -514,14 +515,14 @@ Esmg_Packet *esmg_PostPacket(Esmg_Packet *packet) {
   }
   esmg_FreePacket(packet);
   return nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_Packet *esmg_WriteProtocolToPipe(int32_t, const Esmg_Protocol *record) {
+Esmg_Packet *esmg_WriteProtocolToPipe(int32_t, const Esmg_Protocol *record) try {
   Esmg_Packet *packet = esmg_BuildProtocolPacket(0, record);
   return packet ? esmg_PostPacket(packet) : nullptr;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_Protocol *esmg_BroadcastAndWait(int32_t kind, intptr_t destination, int32_t type, ...) {
+Esmg_Protocol *esmg_BroadcastAndWait(int32_t kind, intptr_t destination, int32_t type, ...) try {
   Connection &c = C();
   if (!c.started) return nullptr;
   va_list ap;
@@ -566,10 +567,10 @@ Esmg_Protocol *esmg_BroadcastAndWait(int32_t kind, intptr_t destination, int32_t
   }
   esmg_FreePacket(packet);
   return reply;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 Esmg_Protocol *esmg_WaitForProtocolWithFunc(int32_t, int32_t type, Esmg_ProtocolTest test,
-                                            void *userData) {
+                                            void *userData) try {
   if (Esmg_Protocol *queued = TakeFromQueue(type, test, userData)) return queued;
   Connection &c = C();
   uint32_t id = 0;
@@ -607,10 +608,10 @@ Esmg_Protocol *esmg_WaitForProtocolWithFunc(int32_t, int32_t type, Esmg_Protocol
     if (WantedType(type, record) && (!test || test(record, userData))) return record;
     if (!esmg_PutProtocolInQ(record)) esmg_FreeProtocol(record);
   }
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_Protocol *esmg_WaitForProtocol(int32_t ignored, int32_t type) {
+Esmg_Protocol *esmg_WaitForProtocol(int32_t ignored, int32_t type) try {
   return esmg_WaitForProtocolWithFunc(ignored, type, nullptr, nullptr);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

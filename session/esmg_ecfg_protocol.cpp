@@ -6,6 +6,7 @@
 #include "emsc.h"
 #include "esmg.h"
 #include "esmg_protocol_internal.h"
+#include "guard.h"
 
 namespace taviron::session {
 
@@ -64,33 +65,33 @@ namespace ts = taviron::session;
 
 extern "C" {
 
-void esmg_EcfgProtocolAssemble(Esmg_Protocol *record, va_list ap) {
+void esmg_EcfgProtocolAssemble(Esmg_Protocol *record, va_list ap) try {
   if (record) ts::EcfgAssemble(record, ap);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t esmg_EcfgProtocolDuplicate(Esmg_Protocol *destination, const Esmg_Protocol *source) {
+int32_t esmg_EcfgProtocolDuplicate(Esmg_Protocol *destination, const Esmg_Protocol *source) try {
   if (!destination || !source) return 0;
   destination->w[2].i = source->w[2].i;
   return ts::CopyFields(ts::EcfgLayout(source->w[2].i), destination, source) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void esmg_EcfgFreeProtocol(Esmg_Protocol *record) {
+void esmg_EcfgFreeProtocol(Esmg_Protocol *record) try {
   if (!record || record->type != ESMG_PROTOCOL_ECFG) return;
   ts::FreeFields(ts::EcfgLayout(record->w[2].i), record, "esmg_FreeProtocol");
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void esmg_EcfgProtocolWriteToPacket(Esmg_Packet *packet, const Esmg_Protocol *record) {
+void esmg_EcfgProtocolWriteToPacket(Esmg_Packet *packet, const Esmg_Protocol *record) try {
   if (!packet || !record) return;
   packet->ops->putInt(packet, record->w[2].i);
   ts::PutFields(packet, ts::EcfgLayout(record->w[2].i), record);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t esmg_EcfgProtocolReadFromPacket(Esmg_Packet *packet, Esmg_Protocol *record) {
+int32_t esmg_EcfgProtocolReadFromPacket(Esmg_Packet *packet, Esmg_Protocol *record) try {
   if (!packet || !record || !packet->ops->getInt(packet, &record->w[2].i)) return 0;
   return ts::GetFields(packet, ts::EcfgLayout(record->w[2].i), record) ? 1 : 0;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t esmg_EcfgProtocolProcess(Esmg_Protocol *record, int32_t *errorFlag) {
+int32_t esmg_EcfgProtocolProcess(Esmg_Protocol *record, int32_t *errorFlag) try {
   if (errorFlag) *errorFlag = 0;
   if (!record || record->type != ESMG_PROTOCOL_ECFG || record->w[2].i < 0 || record->w[2].i > 5)
     return ESMG_ECFG_NOT_HANDLED;
@@ -149,6 +150,6 @@ int32_t esmg_EcfgProtocolProcess(Esmg_Protocol *record, int32_t *errorFlag) {
   }
   }
   return ESMG_ECFG_ANSWERED;
-}
+} TAVIRON_GUARD_QUIET(ESMG_ECFG_NOT_HANDLED)
 
 } // extern "C"

@@ -16,6 +16,7 @@
 #include "esmg_session_internal.h"
 #include "estr.h"
 #include "ewin.h"
+#include "guard.h"
 
 namespace {
 
@@ -82,15 +83,15 @@ void SetTerse(bool terse) { L().terse = terse; }
 
 extern "C" {
 
-int32_t esmg_MessageBox(const char *text, const char *caption, uint32_t style) {
+int32_t esmg_MessageBox(const char *text, const char *caption, uint32_t style) try {
   efio_Fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
   return DefaultAnswer(style);
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t esmg_IsBatchRun(void) { return getenv("TAVIRON_BATCH_RUN") != nullptr ? 1 : 0; }
+int32_t esmg_IsBatchRun(void) try { return getenv("TAVIRON_BATCH_RUN") != nullptr ? 1 : 0; } TAVIRON_GUARD_QUIET(0)
 
 int32_t esmg_LogMessageFunc(int32_t level, Eerr_ErrorReport **err, const char *format,
-                            va_list ap) {
+                            va_list ap) try {
   if (err && *err) return 0;
   if (!format) return 0;
   char *text = estr_Vsprintf(format, ap);
@@ -112,34 +113,34 @@ int32_t esmg_LogMessageFunc(int32_t level, Eerr_ErrorReport **err, const char *f
   }
   emsc_HeapFree(text);
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
-int32_t esmg_LogMessage(int32_t level, Eerr_ErrorReport **err, const char *format, ...) {
+int32_t esmg_LogMessage(int32_t level, Eerr_ErrorReport **err, const char *format, ...) try {
   va_list ap;
   va_start(ap, format);
   int32_t result = esmg_LogMessageFunc(level, err, format, ap);
   va_end(ap);
   return result;
-}
+} TAVIRON_GUARD(err, 0)
 
-Esmg_LogFunction esmg_SetLogFunction(Esmg_LogFunction function) {
+Esmg_LogFunction esmg_SetLogFunction(Esmg_LogFunction function) try {
   L().logFunction = function;
   return function;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_LogFunction esmg_GetLogFunction(void) { return L().logFunction; }
+Esmg_LogFunction esmg_GetLogFunction(void) try { return L().logFunction; } TAVIRON_GUARD_QUIET(nullptr)
 
 void esmg_LogError(void *context, Eerr_ErrorReport *chain, void *ignored,
-                   Eerr_ErrorReport **err) {
+                   Eerr_ErrorReport **err) try {
   (void)context;
   if (esmg_InterruptQuery()) return;
   if (esmg_SessionIsStarted())
     esmg_Broadcast(ESMG_DEST_NONE, 0, 5, chain);
   else
     esmg_LogErrorContents(chain, ignored, err);
-}
+} TAVIRON_GUARD_VOID(err)
 
-void esmg_LogErrorContents(Eerr_ErrorReport *chain, void *, Eerr_ErrorReport **err) {
+void esmg_LogErrorContents(Eerr_ErrorReport *chain, void *, Eerr_ErrorReport **err) try {
   for (const Eerr_ErrorReport *report = chain; report; report = report->next) {
     if (err && *err) return;
     if (report->severity == EERR_MESSAGE || report->severity == EERR_VERBOSE) {
@@ -155,9 +156,9 @@ void esmg_LogErrorContents(Eerr_ErrorReport *chain, void *, Eerr_ErrorReport **e
     else if (report->next && report->next->reporter)
       esmg_LogMessage(1, err, "%s:  %s failed", name, report->next->reporter);
   }
-}
+} TAVIRON_GUARD_VOID(err)
 
-void esmg_LogFileSet(const char *name) {
+void esmg_LogFileSet(const char *name) try {
   LogState &state = L();
   if (state.logFile || !name) return;
   char *copy = estr_Duplicate(name);
@@ -170,11 +171,11 @@ void esmg_LogFileSet(const char *name) {
   state.logFile = copy;
   state.pending = buffer;
   state.pendingLength = 0;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-const char *esmg_LogFileGet(void) { return L().logFile; }
+const char *esmg_LogFileGet(void) try { return L().logFile; } TAVIRON_GUARD_QUIET(nullptr)
 
-void esmg_LogFileWrite(const char *text) {
+void esmg_LogFileWrite(const char *text) try {
   LogState &state = L();
   if (!state.logFile || !text || !*text) return;
   std::size_t length = std::strlen(text);
@@ -191,27 +192,27 @@ void esmg_LogFileWrite(const char *text) {
   state.pending[0] = '\0';
   std::fwrite(text, 1, length, file);
   std::fclose(file);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-char *esmg_GetLogFileFromSessionManager(void) {
+char *esmg_GetLogFileFromSessionManager(void) try {
   Esmg_Protocol *reply = esmg_BroadcastAndWait(ESMG_DEST_NONE, 0, 56);
   if (!reply) return nullptr;
   char *name = reply->type == 56 && reply->w[2].s ? estr_Duplicate(reply->w[2].s) : nullptr;
   esmg_FreeProtocol(reply);
   return name;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-const char *esmg_ApplicationTitleSet(const char *title) {
+const char *esmg_ApplicationTitleSet(const char *title) try {
   LogState &state = L();
   emsc_HeapFree(state.title);
   state.title = title ? estr_Duplicate(title) : nullptr;
   return state.title;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-const char *esmg_ApplicationTitleGet(void) { return L().title ? L().title : kDefaultTitle; }
+const char *esmg_ApplicationTitleGet(void) try { return L().title ? L().title : kDefaultTitle; } TAVIRON_GUARD_QUIET(nullptr)
 
 void esmg_AddSessionLogCallback(Esmg_SessionLogCallback callback, void *userData,
-                                int32_t processId, int32_t ownProcess) {
+                                int32_t processId, int32_t ownProcess) try {
   if (!esmg_IsSessionManager()) {
     esmg_Broadcast(ESMG_DEST_NONE, 0, 53, reinterpret_cast<void *>(callback), userData);
     return;
@@ -224,17 +225,17 @@ void esmg_AddSessionLogCallback(Esmg_SessionLogCallback callback, void *userData
   record->processId = ownProcess == 1 ? ewin_GetCurrentProcessId() : processId;
   emsc_HeapFree(L().sessionLog);
   L().sessionLog = record;
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void esmg_ClearSessionLogCallback(void) {
+void esmg_ClearSessionLogCallback(void) try {
   if (!esmg_IsSessionManager()) {
     esmg_Broadcast(ESMG_DEST_NONE, 0, 55);
     return;
   }
   emsc_HeapFreeEx(reinterpret_cast<void **>(&L().sessionLog));
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void esmg_InvokeSessionLogCallback(const Esmg_SessionLogCallbackRecord *record) {
+void esmg_InvokeSessionLogCallback(const Esmg_SessionLogCallbackRecord *record) try {
   if (!record) record = L().sessionLog;
   if (!record) return;
   if (record->processId == ewin_GetCurrentProcessId()) {
@@ -247,9 +248,9 @@ void esmg_InvokeSessionLogCallback(const Esmg_SessionLogCallbackRecord *record) 
   if (Esmg_BroadcastProtocolFunc broadcast = esmg_GetBroadcastProtocolFunc())
     broadcast(request, ESMG_DEST_PROCESS, record->processId);
   esmg_FreeProtocol(request);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t esmg_DebugOutputLog(int32_t, Eerr_ErrorReport **err, const char *format, va_list ap) {
+int32_t esmg_DebugOutputLog(int32_t, Eerr_ErrorReport **err, const char *format, va_list ap) try {
   if ((err && *err) || !format) return 0;
   char *text = estr_Vsprintf(format, ap);
   if (!text) return 0;
@@ -257,9 +258,9 @@ int32_t esmg_DebugOutputLog(int32_t, Eerr_ErrorReport **err, const char *format,
   ewin_OutputDebugString(wrapped.c_str());
   emsc_HeapFree(text);
   return 1;
-}
+} TAVIRON_GUARD(err, 0)
 
-int32_t esmg_InterruptQuery(void) {
+int32_t esmg_InterruptQuery(void) try {
   InterruptState &state = I();
   uint32_t now = ewin_GetTickCount();
   if (now - state.lastPoll <= 1500) return state.flag;
@@ -274,10 +275,10 @@ int32_t esmg_InterruptQuery(void) {
   }
   state.lastPoll = now;
   return state.flag;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-void esmg_InterruptSet(void) { I().flag = 1; }
+void esmg_InterruptSet(void) try { I().flag = 1; } TAVIRON_GUARD_QUIET_VOID
 
-void esmg_InterruptClear(void) { I().flag = 0; }
+void esmg_InterruptClear(void) try { I().flag = 0; } TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"

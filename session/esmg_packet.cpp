@@ -12,6 +12,7 @@
 #include "emsc.h"
 #include "esmg.h"
 #include "esmg_protocol_internal.h"
+#include "guard.h"
 
 namespace taviron::session {
 
@@ -466,7 +467,7 @@ namespace ts = taviron::session;
 
 extern "C" {
 
-Esmg_Packet *esmg_NewPacket(void) {
+Esmg_Packet *esmg_NewPacket(void) try {
   auto *packet = static_cast<Esmg_Packet *>(emsc_HeapMalloc(sizeof(Esmg_Packet)));
   if (!packet) return nullptr;
   packet->buffer = static_cast<unsigned char *>(emsc_HeapMalloc(ts::kGrowth));
@@ -477,29 +478,29 @@ Esmg_Packet *esmg_NewPacket(void) {
   packet->capacity = ts::kGrowth;
   packet->ops = &ts::kOps;
   return packet;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void esmg_FreePacket(Esmg_Packet *packet) {
+void esmg_FreePacket(Esmg_Packet *packet) try {
   if (!packet) return;
   emsc_HeapFree(packet->buffer);
   emsc_HeapFree(packet);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-Esmg_Packet *esmg_PacketEmpty(Esmg_Packet *packet) {
+Esmg_Packet *esmg_PacketEmpty(Esmg_Packet *packet) try {
   if (!packet) return nullptr;
   packet->position = 0;
   packet->expected = 0;
   packet->failed = 0;
   return packet;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t esmg_PacketIsComplete(Esmg_Packet *packet) {
+int32_t esmg_PacketIsComplete(Esmg_Packet *packet) try {
   if (!packet || packet->expected == 0 || packet->position < packet->expected) return 0;
   packet->position = 4;
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Esmg_Packet *esmg_BuildProtocolPacket(int32_t ignored, const Esmg_Protocol *record) {
+Esmg_Packet *esmg_BuildProtocolPacket(int32_t ignored, const Esmg_Protocol *record) try {
   (void)ignored;
   if (!record) return nullptr;
   Esmg_Packet *packet = esmg_NewPacket();
@@ -516,9 +517,9 @@ Esmg_Packet *esmg_BuildProtocolPacket(int32_t ignored, const Esmg_Protocol *reco
   }
   ts::StoreU32(packet->buffer, static_cast<uint32_t>(packet->position));
   return packet;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_Protocol *esmg_ReadProtocolFromPacket(Esmg_Packet *packet) {
+Esmg_Protocol *esmg_ReadProtocolFromPacket(Esmg_Packet *packet) try {
   if (!packet) return ts::Unreadable();
   auto *record = static_cast<Esmg_Protocol *>(emsc_HeapMalloc(sizeof(Esmg_Protocol)));
   bool ok = record != nullptr && packet->expected >= 8 && packet->buffer &&
@@ -536,9 +537,9 @@ Esmg_Protocol *esmg_ReadProtocolFromPacket(Esmg_Packet *packet) {
     return ts::Unreadable();
   }
   return record;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t esmg_ReadPacketDataFromPipe(const void *bytes, size_t byteCount, Esmg_Packet *packet) {
+int32_t esmg_ReadPacketDataFromPipe(const void *bytes, size_t byteCount, Esmg_Packet *packet) try {
   if (!packet) return 0;
   esmg_PacketEmpty(packet);
   if (!bytes || byteCount < 8) return 0;
@@ -553,15 +554,15 @@ int32_t esmg_ReadPacketDataFromPipe(const void *bytes, size_t byteCount, Esmg_Pa
   packet->expected = total;
   packet->position = total;
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Esmg_Protocol *esmg_ReadProtocolFromPipe(const void *bytes, size_t byteCount) {
+Esmg_Protocol *esmg_ReadProtocolFromPipe(const void *bytes, size_t byteCount) try {
   std::lock_guard lock(ts::pipeMutex);
   if (!ts::pipePacket) ts::pipePacket = esmg_NewPacket();
   if (!ts::pipePacket || !esmg_ReadPacketDataFromPipe(bytes, byteCount, ts::pipePacket) ||
       !esmg_PacketIsComplete(ts::pipePacket))
     return ts::Unreadable();
   return esmg_ReadProtocolFromPacket(ts::pipePacket);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

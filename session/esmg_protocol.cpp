@@ -12,6 +12,7 @@
 #include "emsc.h"
 #include "esmg.h"
 #include "esmg_protocol_internal.h"
+#include "guard.h"
 
 namespace taviron::session {
 
@@ -399,7 +400,7 @@ namespace ts = taviron::session;
 
 extern "C" {
 
-Esmg_Protocol *esmg_AssembleProtocolV(int32_t type, va_list ap) {
+Esmg_Protocol *esmg_AssembleProtocolV(int32_t type, va_list ap) try {
   auto *record = static_cast<Esmg_Protocol *>(emsc_HeapMalloc(sizeof(Esmg_Protocol)));
   if (!record) return nullptr;
   record->type = type;
@@ -503,17 +504,17 @@ Esmg_Protocol *esmg_AssembleProtocolV(int32_t type, va_list ap) {
     return nullptr;
   }
   return record;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_Protocol *esmg_AssembleProtocol(int32_t type, ...) {
+Esmg_Protocol *esmg_AssembleProtocol(int32_t type, ...) try {
   va_list ap;
   va_start(ap, type);
   Esmg_Protocol *record = esmg_AssembleProtocolV(type, ap);
   va_end(ap);
   return record;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Esmg_Protocol *esmg_CopyProtocol(const Esmg_Protocol *record) {
+Esmg_Protocol *esmg_CopyProtocol(const Esmg_Protocol *record) try {
   if (!record) return nullptr;
   auto *copy = static_cast<Esmg_Protocol *>(emsc_HeapMalloc(sizeof(Esmg_Protocol)));
   if (!copy) return nullptr;
@@ -527,18 +528,18 @@ Esmg_Protocol *esmg_CopyProtocol(const Esmg_Protocol *record) {
     return nullptr;
   }
   return copy;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-void esmg_FreeProtocol(Esmg_Protocol *record) {
+void esmg_FreeProtocol(Esmg_Protocol *record) try {
   if (!record) return;
   if (record->type == ESMG_PROTOCOL_ECFG)
     esmg_EcfgFreeProtocol(record);
   else
     ts::FreeFields(ts::TypeLayout(record->type), record, "esmg_FreeProtocol");
   emsc_HeapFree(record);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-int32_t esmg_PutProtocolInQ(Esmg_Protocol *record) {
+int32_t esmg_PutProtocolInQ(Esmg_Protocol *record) try {
   if (!record) return 0;
   auto *node = static_cast<ts::QueueNode *>(emsc_HeapMalloc(sizeof(ts::QueueNode)));
   if (!node) return 0;
@@ -550,9 +551,9 @@ int32_t esmg_PutProtocolInQ(Esmg_Protocol *record) {
     ts::queueHead = node;
   ts::queueTail = node;
   return 1;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-Esmg_Protocol *esmg_GetProtocolFromQ(int32_t type) {
+Esmg_Protocol *esmg_GetProtocolFromQ(int32_t type) try {
   ts::QueueNode *found = nullptr;
   {
     std::lock_guard lock(ts::queueMutex);
@@ -569,21 +570,21 @@ Esmg_Protocol *esmg_GetProtocolFromQ(int32_t type) {
   Esmg_Protocol *record = found->record;
   emsc_HeapFree(found);
   return record;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-int32_t esmg_IsProtocolQueue(void) {
+int32_t esmg_IsProtocolQueue(void) try {
   std::lock_guard lock(ts::queueMutex);
   return ts::queueHead != nullptr;
-}
+} TAVIRON_GUARD_QUIET(0)
 
-int32_t esmg_TokenFromPointer(const void *pointer) { return ts::TokenOut(pointer); }
+int32_t esmg_TokenFromPointer(const void *pointer) try { return ts::TokenOut(pointer); } TAVIRON_GUARD_QUIET(0)
 
-void *esmg_PointerFromToken(int32_t token) {
+void *esmg_PointerFromToken(int32_t token) try {
   if (token == 0) return nullptr;
   ts::TokenTable &table = ts::Tokens();
   std::lock_guard lock(table.mutex);
   auto found = table.byToken.find(token);
   return found == table.byToken.end() ? nullptr : found->second;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

@@ -2,11 +2,12 @@
 #include "emsc.h"
 #include "esmg.h"
 #include "esmg_protocol_internal.h"
+#include "guard.h"
 
 extern "C" {
 
 Esmg_Sequence *esmg_SequenceCreate(Esmg_Sequence *chain, const char *label, int32_t argc,
-                                   char *const *argv, Eerr_ErrorReport **err) {
+                                   char *const *argv, Eerr_ErrorReport **err) try {
   static const char *reporter = "esmg_SequenceCreate";
   if (err) *err = nullptr;
   // A step needs its program: a step without arguments would also end the chain where it
@@ -38,9 +39,9 @@ Esmg_Sequence *esmg_SequenceCreate(Esmg_Sequence *chain, const char *label, int3
   while (last->next) last = last->next;
   last->next = step;
   return chain;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void esmg_SequenceFree(Esmg_Sequence *chain) {
+void esmg_SequenceFree(Esmg_Sequence *chain) try {
   while (chain) {
     Esmg_Sequence *next = chain->next;
     emsc_HeapFree(chain->label);
@@ -48,8 +49,8 @@ void esmg_SequenceFree(Esmg_Sequence *chain) {
     emsc_HeapFree(chain);
     chain = next;
   }
-}
+} TAVIRON_GUARD_QUIET_VOID
 
-void esmg_FreeSequence(Esmg_Sequence *chain) { esmg_SequenceFree(chain); }
+void esmg_FreeSequence(Esmg_Sequence *chain) try { esmg_SequenceFree(chain); } TAVIRON_GUARD_QUIET_VOID
 
 } // extern "C"

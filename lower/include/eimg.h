@@ -81,12 +81,26 @@ extern "C" {
 /* Default block size of new layers. */
 #define EIMG_DEFAULT_BLOCK_SIZE 64
 
-/* Option keywords acted on (see above). */
-#define EIMG_OPTION_BLOCK_SIZE 2
-#define EIMG_OPTION_BOUNDARY_VALUE 6
-#define EIMG_OPTION_METER 14
-#define EIMG_OPTION_AOI 27
-#define EIMG_OPTION_READ_TRANSFORM 41
+/* Option keywords (see above). */
+#define EIMG_OPTION_BLOCK_SIZE 2          /* block width, block height */
+#define EIMG_OPTION_INPUT 3               /* flag: a layer opened for reading (accepted) */
+#define EIMG_OPTION_OUTPUT 4              /* flag: a layer made for writing (accepted) */
+#define EIMG_OPTION_BOUNDARY_VALUE 6      /* pixel rectangle or null */
+#define EIMG_OPTION_STATISTICS 7          /* flag: statistics at close (accepted) */
+#define EIMG_OPTION_DESCRIPTOR_TABLE 9    /* name, bin count, bin function (accepted) */
+#define EIMG_OPTION_RESAMPLE 10           /* transform, pixel rectangle (accepted) */
+#define EIMG_OPTION_FLAG_11 11            /* flag (accepted) */
+#define EIMG_OPTION_METER 14              /* Emet_MeterInfo * or null */
+#define EIMG_OPTION_FLAG_21 21            /* flag (accepted) */
+#define EIMG_OPTION_EXCLUDED_VALUES 22    /* matrix or null (kept) */
+#define EIMG_OPTION_FLAG_25 25            /* flag (accepted) */
+#define EIMG_OPTION_FLAG_26 26            /* flag (accepted) */
+#define EIMG_OPTION_AOI 27                /* area of interest or null */
+#define EIMG_OPTION_OUTPUT_WORD 28        /* word (kept) */
+#define EIMG_OPTION_FLAG_29 29            /* flag (accepted) */
+#define EIMG_OPTION_SKIP_FACTORS 34       /* x skip, y skip (accepted) */
+#define EIMG_OPTION_READ_TRANSFORM 41     /* transform or null, method name or null */
+#define EIMG_OPTION_FLAG_256 256          /* flag (accepted) */
 
 /* Frees the render context that the area-of-interest rendering stores in a layer. */
 typedef void (*Eimg_RenderContextFree)(void *context);

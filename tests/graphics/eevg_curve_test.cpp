@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_private.h"
+#include "../../graphics/eevg_internal.h"
 #include "emsc.h"
 #include "lower_testing.h"
 #include "raster_testing.h"

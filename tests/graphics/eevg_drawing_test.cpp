@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_private.h"
+#include "../../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "emsc.h"
 #include "epmg.h"

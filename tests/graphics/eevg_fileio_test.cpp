@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "../../graphics/eevg_private.h"
+#include "../../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "eimg.h"
 #include "emsc.h"

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_private.h"
+#include "../../graphics/eevg_internal.h"
 #include "efga.h"
 #include "egda.h"
 #include "lower_testing.h"

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "../../graphics/eevg_htf.h"
-#include "../../graphics/eevg_private.h"
+#include "../../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "eimg.h"
 #include "emsc.h"

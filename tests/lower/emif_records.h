@@ -14,6 +14,7 @@
 
 #include "egda.h"
 #include "emif.h"
+#include "emif_internal.h"
 #include "emsc.h"
 
 namespace emif_records {

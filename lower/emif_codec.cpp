@@ -1,8 +1,5 @@
-// Designs, dictionaries of designs and the record codec.
-//
-// A design is an immutable layout (DesignData) shared by every handle that refers to it: a
-// nested item holds the layout of its nested design, not the handle, so deleting a design never
-// leaves a dangling reference and nesting can never form a cycle.
+// The record codec: a record between its in-memory stored form and its external (file) form,
+// and the record calls that walk a design.
 //
 // External form of a record, item by item in design order, little-endian, no padding:
 //   enumeration, 32-bit integers and floats: 4 bytes; 16-bit: 2; 8-bit: 1; double: 8;
@@ -35,6 +32,7 @@
 
 #include "egda.h"
 #include "egda_pixel.h"
+#include "emif_internal.h"
 #include "emsc.h"
 #include "internal.h"
 
@@ -42,317 +40,6 @@ namespace lower = taviron::lower;
 using namespace taviron::emif;
 
 namespace {
-
-constexpr int32_t kMaxDepth = 64;                 // nesting levels of designs
-constexpr int64_t kMaxRecordSize = int64_t{1} << 28; // bytes of one stored record
-constexpr int32_t kMaxItems = 100000;             // items of one design (runaway argument lists)
-constexpr int32_t kMaxEnumNames = 100000;
-
-struct DesignData;
-using DesignPtr = std::shared_ptr<const DesignData>;
-
-struct ItemData {
-  int32_t type = 0;
-  std::string name;
-  int32_t count = 0; // fixed-array count
-  std::vector<std::string> enumNames;
-  DesignPtr nested;
-  int32_t offset = 0;
-  Layout layout;
-};
-
-struct DesignData {
-  std::string name;
-  std::vector<ItemData> items;
-  Layout layout;
-  int32_t depth = 1;
-  uint64_t minExternal = 0; // fewest external bytes a record of this design takes
-  // Item index by name.
-  const ItemData *Find(const std::string &itemName) const {
-    for (const ItemData &item : items)
-      if (item.name == itemName) return &item;
-    return nullptr;
-  }
-};
-
-int32_t Base(int32_t type) { return type & 0xff; }
-int32_t Modifier(int32_t type) { return type & 0xf00; }
-bool IsNestedBase(int32_t base) { return base == EMIF_TYPE_OBJECT || base == EMIF_TYPE_RECORD; }
-
-bool ValidType(int32_t type) {
-  if (type <= 0 || (type & ~0x7ff) != 0) return false;
-  const int32_t modifier = Modifier(type);
-  if (modifier != 0 && modifier != EMIF_FIXED_ARRAY && modifier != EMIF_COUNTED_ARRAY &&
-      modifier != EMIF_POINTER)
-    return false;
-  return BaseLayout(Base(type), Layout{1, 1}).size != 0;
-}
-
-// External bytes of one scalar element of a base type (0 for nested and matrices).
-int32_t ScalarExternal(int32_t base) {
-  switch (base) {
-  case EMIF_TYPE_ENUM: return 4;
-  case EMIF_TYPE_BYTE:
-  case EMIF_TYPE_U8:
-  case EMIF_TYPE_CHAR: return 1;
-  case EMIF_TYPE_U16:
-  case EMIF_TYPE_S16: return 2;
-  case EMIF_TYPE_U32:
-  case EMIF_TYPE_S32:
-  case EMIF_TYPE_F32: return 4;
-  case EMIF_TYPE_F64: return 8;
-  default: return 0;
-  }
-}
-
-uint64_t SaturatingMul(uint64_t a, uint64_t b) {
-  if (a != 0 && b > std::numeric_limits<uint64_t>::max() / a) return std::numeric_limits<uint64_t>::max();
-  return a * b;
-}
-uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
-  return b > std::numeric_limits<uint64_t>::max() - a ? std::numeric_limits<uint64_t>::max() : a + b;
-}
-
-// Fewest external bytes of one element of the item's base type.
-uint64_t ElementMinExternal(const ItemData &item) {
-  const int32_t base = Base(item.type);
-  if (IsNestedBase(base)) return item.nested->minExternal;
-  if (base == EMIF_TYPE_BASEDATA) return 16;
-  return static_cast<uint64_t>(ScalarExternal(base));
-}
-
-uint64_t ItemMinExternal(const ItemData &item) {
-  switch (Modifier(item.type)) {
-  case 0: return ElementMinExternal(item);
-  case EMIF_FIXED_ARRAY: return SaturatingMul(ElementMinExternal(item), static_cast<uint64_t>(item.count));
-  default: return 4; // a count or a presence flag
-  }
-}
-
-// An item before its layout is computed.
-struct ItemSpec {
-  int32_t type = 0;
-  std::string name;
-  int32_t count = 0;
-  std::vector<std::string> enumNames;
-  DesignPtr nested;
-};
-
-// True when the layout (or a layout it nests) is named `name`. Each shared layout is visited
-// once, so a chain of designs nesting the one before twice costs no more than its length.
-bool Nests(const DesignData &design, const std::string &name, std::set<const DesignData *> &seen) {
-  for (const ItemData &item : design.items) {
-    if (!item.nested || !seen.insert(item.nested.get()).second) continue;
-    if (item.nested->name == name || Nests(*item.nested, name, seen)) return true;
-  }
-  return false;
-}
-bool Nests(const DesignData &design, const std::string &name) {
-  std::set<const DesignData *> seen;
-  return Nests(design, name, seen);
-}
-
-// Builds a layout from its items; an empty result with `problem` set on failure.
-DesignPtr BuildDesign(const std::string &name, std::vector<ItemSpec> specs, std::string &problem) {
-  if (specs.empty()) {
-    problem = "Design " + name + " has no items";
-    return nullptr;
-  }
-  auto design = std::make_shared<DesignData>();
-  design->name = name;
-  int64_t offset = 0;
-  for (ItemSpec &spec : specs) {
-    if (!ValidType(spec.type)) {
-      problem = lower::Format("Invalid item type %d for item %s of design %s", spec.type,
-                              spec.name.c_str(), name.c_str());
-      return nullptr;
-    }
-    if (spec.name.empty()) {
-      problem = "Invalid item name in design " + name;
-      return nullptr;
-    }
-    if (design->Find(spec.name)) {
-      problem = "Item " + spec.name + " appears twice in design " + name;
-      return nullptr;
-    }
-    const int32_t base = Base(spec.type);
-    if (IsNestedBase(base)) {
-      if (!spec.nested) {
-        problem = "Missing nested design for item " + spec.name + " of design " + name;
-        return nullptr;
-      }
-      if (spec.nested->name == name || Nests(*spec.nested, name)) {
-        problem = "Design " + name + " nests itself (item " + spec.name + ")";
-        return nullptr;
-      }
-      design->depth = std::max(design->depth, spec.nested->depth + 1);
-      if (design->depth > kMaxDepth) {
-        problem = lower::Format("Design %s nests designs more than %d deep", name.c_str(), kMaxDepth);
-        return nullptr;
-      }
-    } else {
-      spec.nested.reset();
-    }
-    if (base != EMIF_TYPE_ENUM) spec.enumNames.clear();
-    if (Modifier(spec.type) == EMIF_FIXED_ARRAY) {
-      const Layout element = BaseLayout(base, spec.nested ? spec.nested->layout : Layout{});
-      if (spec.count <= 0 || int64_t{spec.count} * element.size > kMaxRecordSize) {
-        problem = lower::Format("Invalid array count %d for item %s of design %s", spec.count,
-                                spec.name.c_str(), name.c_str());
-        return nullptr;
-      }
-    } else {
-      spec.count = 0;
-    }
-    ItemData item;
-    item.type = spec.type;
-    item.name = std::move(spec.name);
-    item.count = spec.count;
-    item.enumNames = std::move(spec.enumNames);
-    item.nested = std::move(spec.nested);
-    item.layout = ItemLayout(item.type, item.count, item.nested ? item.nested->layout : Layout{});
-    offset = AlignUp(static_cast<int32_t>(offset), item.layout.alignment);
-    item.offset = static_cast<int32_t>(offset);
-    offset += item.layout.size;
-    if (offset > kMaxRecordSize) {
-      problem = "Design " + name + " is too large";
-      return nullptr;
-    }
-    design->layout.alignment = std::max(design->layout.alignment, item.layout.alignment);
-    design->minExternal = SaturatingAdd(design->minExternal, ItemMinExternal(item));
-    design->items.push_back(std::move(item));
-  }
-  design->layout.size = AlignUp(static_cast<int32_t>(offset), design->layout.alignment);
-  return design;
-}
-
-// Pairs already compared are not compared again (layouts are acyclic, so a pair under
-// comparison can be taken as equal).
-bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames,
-                std::set<std::pair<const DesignData *, const DesignData *>> &seen) {
-  if (&a == &b) return true;
-  if ((compareNames && a.name != b.name) || a.items.size() != b.items.size()) return false;
-  for (std::size_t i = 0; i < a.items.size(); ++i) {
-    const ItemData &x = a.items[i];
-    const ItemData &y = b.items[i];
-    if (x.type != y.type || x.name != y.name || x.count != y.count || x.enumNames != y.enumNames)
-      return false;
-    if ((x.nested == nullptr) != (y.nested == nullptr)) return false;
-    if (x.nested && seen.insert({x.nested.get(), y.nested.get()}).second &&
-        !SameLayout(*x.nested, *y.nested, true, seen))
-      return false;
-  }
-  return true;
-}
-bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames = true) {
-  std::set<std::pair<const DesignData *, const DesignData *>> seen;
-  return SameLayout(a, b, compareNames, seen);
-}
-
-} // namespace
-
-struct Emif_Dictionary {
-  std::vector<Emif_Design *> designs;
-  uint64_t serial = 0;
-};
-
-struct Emif_Design {
-  DesignPtr data;
-  Emif_Dictionary *dictionary = nullptr;
-};
-
-namespace {
-
-// Free-standing designs (made without a dictionary), for nested lookups by name.
-std::mutex freeMutex;
-std::vector<Emif_Design *> &FreeDesigns() {
-  static std::vector<Emif_Design *> designs;
-  return designs;
-}
-
-Emif_Design *NewHandle(DesignPtr data, Emif_Dictionary *dictionary) {
-  void *block = emsc_HeapMalloc(sizeof(Emif_Design));
-  if (!block) return nullptr;
-  auto *design = new (block) Emif_Design;
-  design->data = std::move(data);
-  design->dictionary = dictionary;
-  return design;
-}
-
-void FreeHandle(Emif_Design *design) {
-  design->~Emif_Design();
-  emsc_HeapFree(design);
-}
-
-Emif_Design *FindIn(const Emif_Dictionary *dictionary, const std::string &name) {
-  if (dictionary) {
-    for (Emif_Design *design : dictionary->designs)
-      if (design->data->name == name) return design;
-    return nullptr;
-  }
-  std::lock_guard<std::mutex> lock(freeMutex);
-  const auto &designs = FreeDesigns();
-  for (auto it = designs.rbegin(); it != designs.rend(); ++it)
-    if ((*it)->data->name == name) return *it;
-  return nullptr;
-}
-
-// Registers a layout under a handle: in the dictionary (reusing a design of the same layout,
-// refusing one of another layout) or among the free-standing designs.
-Emif_Design *Register(Emif_Dictionary *dictionary, DesignPtr data, const char *reporter,
-                      Eerr_ErrorReport **err, int32_t codeTaken, int32_t codeMemory) {
-  if (dictionary) {
-    if (Emif_Design *existing = FindIn(dictionary, data->name)) {
-      if (SameLayout(*existing->data, *data)) return existing;
-      lower::Report(err, reporter, codeTaken,
-                    "Design %s already exists in the dictionary with another layout",
-                    data->name.c_str());
-      return nullptr;
-    }
-  }
-  Emif_Design *design = NewHandle(std::move(data), dictionary);
-  if (!design) {
-    lower::Report(err, reporter, codeMemory, "Error allocating design");
-    return nullptr;
-  }
-  if (dictionary) {
-    dictionary->designs.push_back(design);
-    ++dictionary->serial;
-  } else {
-    std::lock_guard<std::mutex> lock(freeMutex);
-    FreeDesigns().push_back(design);
-  }
-  return design;
-}
-
-// Takes a handle out of its dictionary or of the free-standing list; false when unknown.
-bool Unregister(Emif_Design *design) {
-  if (design->dictionary) {
-    auto &designs = design->dictionary->designs;
-    auto it = std::find(designs.begin(), designs.end(), design);
-    if (it == designs.end()) return false;
-    designs.erase(it);
-    ++design->dictionary->serial;
-    return true;
-  }
-  std::lock_guard<std::mutex> lock(freeMutex);
-  auto &designs = FreeDesigns();
-  auto it = std::find(designs.begin(), designs.end(), design);
-  if (it == designs.end()) return false;
-  designs.erase(it);
-  return true;
-}
-
-// ---- Little-endian helpers ----
-
-void PutUnsigned(std::string &out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
-}
-uint64_t GetUnsigned(const uint8_t *in, int bytes) {
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value |= uint64_t{in[i]} << (8 * i);
-  return value;
-}
 
 // Copies a scalar of `bytes` bytes between memory and its little-endian external form.
 void ScalarToExternal(std::string &out, const uint8_t *memory, int bytes) {
@@ -514,33 +201,6 @@ private:
 };
 
 // ---- Decoder ----
-
-// Where the external bytes come from.
-class Source {
-public:
-  virtual ~Source() = default;
-  // Copies n bytes out; false when fewer are left.
-  virtual bool Read(uint8_t *to, uint64_t n) = 0;
-  // Bytes left (an upper bound).
-  virtual uint64_t Remaining() const = 0;
-};
-
-class MemorySource : public Source {
-public:
-  MemorySource(const uint8_t *bytes, uint64_t size) : p_(bytes), left_(size) {}
-  bool Read(uint8_t *to, uint64_t n) override {
-    if (n > left_) return false;
-    if (n) std::memcpy(to, p_, n);
-    p_ += n;
-    left_ -= n;
-    return true;
-  }
-  uint64_t Remaining() const override { return left_; }
-
-private:
-  const uint8_t *p_;
-  uint64_t left_;
-};
 
 class FileSource : public Source {
 public:
@@ -819,10 +479,10 @@ private:
   bool NewMatrix(const DesignData &design, const ItemData &item, Egda_BaseData *&matrix) {
     int32_t h[4];
     if (!MatrixHeader(design, item, h)) return false;
-    Eerr_ErrorReport *inner = nullptr;
+    lower::CalleeReport inner;
     matrix = egda_BaseDataCreate(h[0], h[1], h[2], h[3], nullptr, &inner);
     if (!matrix) {
-      eerr_DeleteErrorReportEx(&inner);
+      inner.Drop();
       return Fail("Error creating matrix " + item.name);
     }
     allocations_.push_back({Kind::Matrix, matrix, 0, 0});
@@ -858,432 +518,19 @@ private:
 
 // ---- Freeing a record's owned parts ----
 
-void FreeRecord(const DesignData &design, uint8_t *p);
-
-void FreeElement(const ItemData &item, uint8_t *p) {
-  const int32_t base = Base(item.type);
-  if (IsNestedBase(base)) FreeRecord(*item.nested, p);
-  else if (base == EMIF_TYPE_BASEDATA) lower::FreeContents(reinterpret_cast<Egda_BaseData *>(p));
-}
-
-bool ElementOwns(const ItemData &item) {
-  const int32_t base = Base(item.type);
-  return IsNestedBase(base) || base == EMIF_TYPE_BASEDATA;
-}
-
-void FreeRecord(const DesignData &design, uint8_t *p) {
-  for (const ItemData &item : design.items) {
-    uint8_t *q = p + item.offset;
-    const int32_t elementSize = BaseLayout(Base(item.type), item.nested ? item.nested->layout : Layout{}).size;
-    switch (Modifier(item.type)) {
-    case 0: FreeElement(item, q); break;
-    case EMIF_FIXED_ARRAY:
-      if (ElementOwns(item))
-        for (int32_t i = 0; i < item.count; ++i) FreeElement(item, q + std::ptrdiff_t{i} * elementSize);
-      break;
-    case EMIF_COUNTED_ARRAY: {
-      int32_t count;
-      std::memcpy(&count, q, 4);
-      uint8_t *elements;
-      std::memcpy(&elements, q + kCountedPointerOffset, sizeof elements);
-      if (elements && ElementOwns(item))
-        for (int32_t i = 0; i < count; ++i) FreeElement(item, elements + std::ptrdiff_t{i} * elementSize);
-      emsc_HeapFree(elements);
-      std::memset(q, 0, static_cast<std::size_t>(item.layout.size));
-      break;
-    }
-    case EMIF_POINTER: {
-      uint8_t *object;
-      std::memcpy(&object, q, sizeof object);
-      if (object) {
-        if (Base(item.type) == EMIF_TYPE_BASEDATA) {
-          egda_BaseDataDelete(reinterpret_cast<Egda_BaseData *>(object), nullptr);
-        } else {
-          FreeElement(item, object);
-          emsc_HeapFree(object);
-        }
-      }
-      std::memset(q, 0, sizeof(void *));
-      break;
-    }
-    }
+struct DataWalk {
+  static const std::vector<ItemData> &Items(const DesignData &design) { return design.items; }
+  static const DesignData *Nested(const ItemData &item) { return item.nested.get(); }
+  static int32_t ElementSize(const ItemData &item) {
+    return BaseLayout(Base(item.type), item.nested ? item.nested->layout : Layout{}).size;
   }
-}
-
-// ---- Definitions (the self-contained description kept in files) ----
-// A definition lists the distinct designs of the nesting tree, nested ones first:
-//   int32 design count; per design: string name, int32 item count; per item: int32 type,
-//   string name, int32 count, int32 nested index (-1 for none, else an earlier design),
-//   int32 enumeration name count, strings. Strings are int32 length + bytes.
-
-void PutString(std::string &out, const std::string &text) {
-  PutUnsigned(out, text.size(), 4);
-  out += text;
-}
-
-void Collect(const DesignPtr &design, std::vector<DesignPtr> &order) {
-  for (const DesignPtr &known : order)
-    if (known == design) return;
-  for (const ItemData &item : design->items)
-    if (item.nested) Collect(item.nested, order);
-  order.push_back(design);
-}
-
-class DefinitionReader {
-public:
-  DefinitionReader(const std::string &text) : in_(reinterpret_cast<const uint8_t *>(text.data()), text.size()) {}
-  bool Int32(int32_t &value) {
-    uint8_t b[4];
-    if (!in_.Read(b, 4)) return false;
-    value = static_cast<int32_t>(static_cast<uint32_t>(GetUnsigned(b, 4)));
-    return true;
-  }
-  bool String(std::string &text) {
-    int32_t n;
-    if (!Int32(n) || n < 0 || static_cast<uint64_t>(n) > in_.Remaining()) return false;
-    text.assign(static_cast<std::size_t>(n), '\0');
-    return in_.Read(reinterpret_cast<uint8_t *>(text.data()), static_cast<uint64_t>(n));
-  }
-  bool AtEnd() const { return in_.Remaining() == 0; }
-  uint64_t Remaining() const { return in_.Remaining(); }
-
-private:
-  MemorySource in_;
 };
-
-DesignPtr ParseDefinition(const std::string &text, std::string &problem) {
-  DefinitionReader in(text);
-  int32_t designCount;
-  if (!in.Int32(designCount) || designCount <= 0 || static_cast<uint64_t>(designCount) > in.Remaining()) {
-    problem = "bad design count";
-    return nullptr;
-  }
-  std::vector<DesignPtr> designs;
-  for (int32_t d = 0; d < designCount; ++d) {
-    std::string name;
-    int32_t itemCount;
-    if (!in.String(name) || !in.Int32(itemCount) || itemCount <= 0 ||
-        static_cast<uint64_t>(itemCount) > in.Remaining()) {
-      problem = "bad design header";
-      return nullptr;
-    }
-    std::vector<ItemSpec> specs;
-    for (int32_t i = 0; i < itemCount; ++i) {
-      ItemSpec spec;
-      int32_t nestedIndex, enumCount;
-      if (!in.Int32(spec.type) || !in.String(spec.name) || !in.Int32(spec.count) ||
-          !in.Int32(nestedIndex) || !in.Int32(enumCount) || nestedIndex < -1 ||
-          nestedIndex >= static_cast<int32_t>(designs.size()) || enumCount < 0 ||
-          static_cast<uint64_t>(enumCount) > in.Remaining()) {
-        problem = "bad item";
-        return nullptr;
-      }
-      if (nestedIndex >= 0) spec.nested = designs[static_cast<std::size_t>(nestedIndex)];
-      for (int32_t k = 0; k < enumCount; ++k) {
-        std::string item;
-        if (!in.String(item)) {
-          problem = "bad enumeration";
-          return nullptr;
-        }
-        spec.enumNames.push_back(std::move(item));
-      }
-      specs.push_back(std::move(spec));
-    }
-    DesignPtr design = BuildDesign(name, std::move(specs), problem);
-    if (!design) return nullptr;
-    designs.push_back(std::move(design));
-  }
-  if (!in.AtEnd()) {
-    problem = "bytes after the definition";
-    return nullptr;
-  }
-  return designs.back();
-}
 
 } // namespace
 
-namespace taviron::emif {
-
-uint64_t DictionarySerial(const Emif_Dictionary *dictionary) { return dictionary ? dictionary->serial : 0; }
-
-std::vector<const Emif_Design *> DictionaryDesigns(const Emif_Dictionary *dictionary) {
-  std::vector<const Emif_Design *> designs;
-  if (dictionary) designs.assign(dictionary->designs.begin(), dictionary->designs.end());
-  return designs;
-}
-
-std::string DesignDefinition(const Emif_Design *design) {
-  std::vector<DesignPtr> order;
-  Collect(design->data, order);
-  std::string out;
-  PutUnsigned(out, order.size(), 4);
-  for (const DesignPtr &d : order) {
-    PutString(out, d->name);
-    PutUnsigned(out, d->items.size(), 4);
-    for (const ItemData &item : d->items) {
-      PutUnsigned(out, static_cast<uint32_t>(item.type), 4);
-      PutString(out, item.name);
-      PutUnsigned(out, static_cast<uint32_t>(item.count), 4);
-      int32_t nested = -1;
-      for (std::size_t k = 0; k < order.size(); ++k)
-        if (order[k] == item.nested) nested = static_cast<int32_t>(k);
-      PutUnsigned(out, static_cast<uint32_t>(nested), 4);
-      PutUnsigned(out, item.enumNames.size(), 4);
-      for (const std::string &name : item.enumNames) PutString(out, name);
-    }
-  }
-  return out;
-}
-
-bool DictionaryAddDefinition(Emif_Dictionary *dictionary, const std::string &name,
-                             const std::string &definition, Eerr_ErrorReport **err) {
-  std::string problem;
-  DesignPtr data;
-  try {
-    data = ParseDefinition(definition, problem);
-  } catch (const std::bad_alloc &) {
-    problem = "out of memory";
-  }
-  if (!data || data->name != name) {
-    lower::Report(err, "emif_DictionaryAddDefinition", 1, "The definition of design %s is corrupt%s%s",
-                  name.c_str(), problem.empty() ? "" : ": ", problem.c_str());
-    return false;
-  }
-  return Register(dictionary, std::move(data), "emif_DictionaryAddDefinition", err, 2, 3) != nullptr;
-}
-
-bool DesignsEqual(const Emif_Design *a, const Emif_Design *b) {
-  return a && b && SameLayout(*a->data, *b->data);
-}
-
-bool LayoutsEqual(const Emif_Design *a, const Emif_Design *b) {
-  return a && b && SameLayout(*a->data, *b->data, false);
-}
-
-bool DesignsShareItems(const Emif_Design *a, const Emif_Design *b) {
-  if (!a || !b) return false;
-  for (const ItemData &item : a->data->items)
-    if (b->data->Find(item.name)) return true;
-  return false;
-}
-
-} // namespace taviron::emif
-
 extern "C" {
 
-Emif_Dictionary *emif_DictionaryCreate(Eerr_ErrorReport **err) {
-  lower::Clear(err);
-  void *block = emsc_HeapMalloc(sizeof(Emif_Dictionary));
-  if (!block) {
-    lower::Report(err, "emif_DictionaryCreate", 1, "Error allocating dictionary");
-    return nullptr;
-  }
-  return new (block) Emif_Dictionary;
-}
-
-void emif_DictionaryDelete(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) {
-  lower::Clear(err);
-  if (!dictionary) return;
-  for (Emif_Design *design : dictionary->designs) FreeHandle(design);
-  dictionary->~Emif_Dictionary();
-  emsc_HeapFree(dictionary);
-}
-
-Emif_Design *emif_DesignCreate(Emif_Dictionary *dictionary, const char *name,
-                               Eerr_ErrorReport **err, ...) {
-  static const char *const kReporter = "emif_DesignCreate";
-  lower::Clear(err);
-  if (!name || !*name) {
-    lower::Report(err, kReporter, 1, "Invalid design name");
-    return nullptr;
-  }
-  va_list ap;
-  va_start(ap, err);
-  bool listOpen = true;
-  std::vector<ItemSpec> specs;
-  std::string problem;
-  int32_t code = 0;
-  try {
-    for (;;) {
-      const int32_t type = va_arg(ap, int);
-      if (type == 0) break;
-      if (static_cast<int32_t>(specs.size()) >= kMaxItems) {
-        problem = lower::Format("Design %s has more than %d items", name, kMaxItems);
-        code = 2;
-        break;
-      }
-      ItemSpec spec;
-      spec.type = type;
-      const char *itemName = va_arg(ap, const char *);
-      if (!itemName || !*itemName) {
-        problem = lower::Format("Invalid name for item %d of design %s", static_cast<int32_t>(specs.size()) + 1, name);
-        code = 3;
-        break;
-      }
-      spec.name = itemName;
-      if (!ValidType(type)) {
-        problem = lower::Format("Invalid item type %d for item %s of design %s", type, itemName, name);
-        code = 4;
-        break;
-      }
-      const int32_t base = Base(type);
-      if (base == EMIF_TYPE_ENUM) {
-        for (;;) {
-          const char *item = va_arg(ap, const char *);
-          if (!item) break;
-          if (static_cast<int32_t>(spec.enumNames.size()) >= kMaxEnumNames) {
-            problem = lower::Format("Enumeration %s of design %s has too many items", itemName, name);
-            code = 4;
-            break;
-          }
-          spec.enumNames.emplace_back(item);
-        }
-        if (code) break;
-      }
-      if (IsNestedBase(base)) {
-        const char *nestedName = va_arg(ap, const char *);
-        if (!nestedName || !*nestedName) {
-          problem = lower::Format("Missing nested design name for item %s of design %s", itemName, name);
-          code = 5;
-          break;
-        }
-        if (std::strcmp(nestedName, name) == 0) {
-          problem = lower::Format("Design %s nests itself (item %s)", name, itemName);
-          code = 6;
-          break;
-        }
-        Emif_Design *nested = FindIn(dictionary, nestedName);
-        if (!nested) {
-          problem = lower::Format("Nested design %s of item %s of design %s is not defined",
-                                  nestedName, itemName, name);
-          code = 5;
-          break;
-        }
-        spec.nested = nested->data;
-      }
-      if (Modifier(type) == EMIF_FIXED_ARRAY) spec.count = va_arg(ap, int);
-      specs.push_back(std::move(spec));
-    }
-    va_end(ap);
-    listOpen = false;
-    if (code) {
-      lower::Report(err, kReporter, code, "%s", problem.c_str());
-      return nullptr;
-    }
-    DesignPtr data = BuildDesign(name, std::move(specs), problem);
-    if (!data) {
-      lower::Report(err, kReporter, 7, "%s", problem.c_str());
-      return nullptr;
-    }
-    return Register(dictionary, std::move(data), kReporter, err, 8, 9);
-  } catch (const std::bad_alloc &) {
-    if (listOpen) va_end(ap);
-    lower::Report(err, kReporter, 9, "Error allocating design %s", name);
-    return nullptr;
-  }
-}
-
-Emif_Design *emif_FindDesignByName(const Emif_Dictionary *dictionary, const char *name,
-                                   Eerr_ErrorReport **err) {
-  lower::Clear(err);
-  if (!name) {
-    lower::Report(err, "emif_FindDesignByName", 1, "Invalid design name");
-    return nullptr;
-  }
-  return FindIn(dictionary, name);
-}
-
-Emif_Design *emif_AddDesignToDictionary(Emif_Dictionary *dictionary, const Emif_Design *design,
-                                        Eerr_ErrorReport **err) {
-  static const char *const kReporter = "emif_AddDesignToDictionary";
-  lower::Clear(err);
-  if (!dictionary) {
-    lower::Report(err, kReporter, 1, "Invalid dictionary");
-    return nullptr;
-  }
-  if (!design) {
-    lower::Report(err, kReporter, 2, "Invalid design");
-    return nullptr;
-  }
-  try {
-    std::vector<DesignPtr> order;
-    Collect(design->data, order);
-    // Check every name first, so that a conflict adds nothing.
-    for (const DesignPtr &data : order)
-      if (Emif_Design *existing = FindIn(dictionary, data->name); existing && !SameLayout(*existing->data, *data)) {
-        lower::Report(err, kReporter, 3, "Design %s already exists in the dictionary with another layout",
-                      data->name.c_str());
-        return nullptr;
-      }
-    Emif_Design *added = nullptr;
-    for (const DesignPtr &data : order) {
-      added = Register(dictionary, data, kReporter, err, 3, 4);
-      if (!added) return nullptr;
-    }
-    return added;
-  } catch (const std::bad_alloc &) {
-    lower::Report(err, kReporter, 4, "Error allocating design");
-    return nullptr;
-  }
-}
-
-void emif_DesignDelete(Emif_Dictionary *dictionary, const void *designOrName, Eerr_ErrorReport **err) {
-  static const char *const kReporter = "emif_DesignDelete";
-  lower::Clear(err);
-  if (!designOrName) {
-    lower::Report(err, kReporter, 1, "Invalid design");
-    return;
-  }
-  // A handle is recognised by its address alone; anything else is read as a name.
-  Emif_Design *found = nullptr;
-  if (dictionary) {
-    for (Emif_Design *design : dictionary->designs)
-      if (design == designOrName) found = design;
-  } else {
-    std::lock_guard<std::mutex> lock(freeMutex);
-    for (Emif_Design *design : FreeDesigns())
-      if (design == designOrName) found = design;
-  }
-  if (!found) found = FindIn(dictionary, static_cast<const char *>(designOrName));
-  if (!found) {
-    lower::Report(err, kReporter, 2, "Design %s not found", static_cast<const char *>(designOrName));
-    return;
-  }
-  Unregister(found);
-  FreeHandle(found);
-}
-
-void emif_DesignDestroy(Emif_Design *design) {
-  if (!design) return;
-  Unregister(design);
-  FreeHandle(design);
-}
-
-const char *emif_DesignName(const Emif_Design *design) { return design ? design->data->name.c_str() : nullptr; }
-
-int32_t emif_DesignSize(const Emif_Design *design) { return design ? design->data->layout.size : 0; }
-
-int32_t emif_DesignItemOffset(const Emif_Design *design, const char *itemName) {
-  if (!design || !itemName) return -1;
-  const ItemData *item = design->data->Find(itemName);
-  return item ? item->offset : -1;
-}
-
-int32_t emif_DesignItemCount(const Emif_Design *design) {
-  return design ? static_cast<int32_t>(design->data->items.size()) : 0;
-}
-
-int32_t emif_DesignMatchesLayout(const Emif_Design *design, int32_t size, const int32_t *offsets,
-                                 int32_t count) {
-  if (!design || design->data->layout.size != size ||
-      static_cast<int32_t>(design->data->items.size()) != count || (count > 0 && !offsets))
-    return 0;
-  for (int32_t i = 0; i < count; ++i)
-    if (design->data->items[static_cast<std::size_t>(i)].offset != offsets[i]) return 0;
-  return 1;
-}
-
-void *emif_NewObject(const Emif_Design *design, Eerr_ErrorReport **err) {
+void *emif_NewObject(const Emif_Design *design, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!design) {
     lower::Report(err, "emif_NewObject", 1, "Invalid design");
@@ -1292,20 +539,20 @@ void *emif_NewObject(const Emif_Design *design, Eerr_ErrorReport **err) {
   void *record = emsc_HeapMalloc(static_cast<std::size_t>(design->data->layout.size));
   if (!record) lower::Report(err, "emif_NewObject", 2, "Error allocating a record of design %s", design->data->name.c_str());
   return record;
-}
+} TAVIRON_GUARD(err, nullptr)
 
-void emif_ObjectFreeContents(const Emif_Design *design, void *record) {
-  if (design && record) FreeRecord(*design->data, static_cast<uint8_t *>(record));
-}
+void emif_ObjectFreeContents(const Emif_Design *design, void *record) try {
+  if (design && record) FreeOwned<DataWalk>(*design->data, static_cast<uint8_t *>(record));
+} TAVIRON_GUARD_QUIET_VOID
 
-void emif_ObjectFree(const Emif_Design *design, void *record) {
+void emif_ObjectFree(const Emif_Design *design, void *record) try {
   if (!record) return;
   emif_ObjectFreeContents(design, record);
   emsc_HeapFree(record);
-}
+} TAVIRON_GUARD_QUIET_VOID
 
 int32_t emif_ObjectEncode(const Emif_Design *design, const void *record, uint8_t **bytes,
-                          int32_t *size, Eerr_ErrorReport **err) {
+                          int32_t *size, Eerr_ErrorReport **err) try {
   static const char *const kReporter = "emif_ObjectEncode";
   lower::Clear(err);
   if (!design || !record || !bytes || !size) {
@@ -1336,7 +583,7 @@ int32_t emif_ObjectEncode(const Emif_Design *design, const void *record, uint8_t
     lower::Report(err, kReporter, 4, "Out of memory encoding a record of design %s", design->data->name.c_str());
     return -1;
   }
-}
+} TAVIRON_GUARD(err, -1)
 
 namespace {
 
@@ -1379,7 +626,7 @@ void *Decode(Source &source, const DesignData &stored, const DesignData &target,
 
 void *emif_ObjectDecode(const Emif_Design *stored, const Emif_Design *design,
                         const uint8_t *bytes, int32_t size, void *record,
-                        Eerr_ErrorReport **err) {
+                        Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!design || size < 0 || (size > 0 && !bytes)) {
     lower::Report(err, "emif_ObjectDecode", 1, "Invalid arguments");
@@ -1388,10 +635,10 @@ void *emif_ObjectDecode(const Emif_Design *stored, const Emif_Design *design,
   MemorySource source(bytes, static_cast<uint64_t>(size));
   return Decode(source, stored ? *stored->data : *design->data, *design->data, record, true,
                 "emif_ObjectDecode", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 void *emif_ConvertToHost(FILE *file, int32_t reserved, const Emif_Design *design, void *record,
-                         Eerr_ErrorReport **err) {
+                         Eerr_ErrorReport **err) try {
   (void)reserved;
   lower::Clear(err);
   if (!file || !design) {
@@ -1400,10 +647,10 @@ void *emif_ConvertToHost(FILE *file, int32_t reserved, const Emif_Design *design
   }
   FileSource source(file);
   return Decode(source, *design->data, *design->data, record, false, "emif_ConvertToHost", err);
-}
+} TAVIRON_GUARD(err, nullptr)
 
 int32_t emif_ConvertToMIF(FILE *file, int32_t reserved, const Emif_Design *design,
-                          const void *record, Eerr_ErrorReport **err) {
+                          const void *record, Eerr_ErrorReport **err) try {
   (void)reserved;
   lower::Clear(err);
   if (!file || !design || !record) {
@@ -1412,7 +659,7 @@ int32_t emif_ConvertToMIF(FILE *file, int32_t reserved, const Emif_Design *desig
   }
   uint8_t *bytes = nullptr;
   int32_t size = 0;
-  Eerr_ErrorReport *inner = nullptr;
+  lower::CalleeReport inner;
   if (emif_ObjectEncode(design, record, &bytes, &size, &inner) != 0) {
     lower::ReportCallee(err, inner, "emif_ConvertToMIF", 2, "emif_ObjectEncode");
     return -1;
@@ -1425,9 +672,9 @@ int32_t emif_ConvertToMIF(FILE *file, int32_t reserved, const Emif_Design *desig
     return -1;
   }
   return 0;
-}
+} TAVIRON_GUARD(err, -1)
 
-Emif_String *emif_EmifStringFromString(Emif_String *target, const char *text) {
+Emif_String *emif_EmifStringFromString(Emif_String *target, const char *text) try {
   if (!target) return nullptr;
   if (!text) {
     emsc_HeapFree(target->string);
@@ -1443,9 +690,9 @@ Emif_String *emif_EmifStringFromString(Emif_String *target, const char *text) {
   target->string = copy;
   target->count = static_cast<int32_t>(n + 1);
   return target;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-Emif_String *emif_EmifStringFromEmifString(Emif_String *target, const Emif_String *source) {
+Emif_String *emif_EmifStringFromEmifString(Emif_String *target, const Emif_String *source) try {
   if (!target) return nullptr;
   if (!source || !source->string || source->count <= 0) {
     emsc_HeapFree(target->string);
@@ -1460,21 +707,21 @@ Emif_String *emif_EmifStringFromEmifString(Emif_String *target, const Emif_Strin
   target->string = copy;
   target->count = source->count;
   return target;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-char *emif_EmifStringToString(const Emif_String *source) {
+char *emif_EmifStringToString(const Emif_String *source) try {
   if (!source || !source->string) return nullptr;
   const std::size_t limit = source->count > 0 ? static_cast<std::size_t>(source->count) : 0;
   const std::size_t n = strnlen(source->string, limit);
   return lower::HeapCopy(source->string, n);
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
-const int32_t *emsc_AddressOf_emif_Type(void) {
+const int32_t *emsc_AddressOf_emif_Type(void) try {
   static const int32_t table[EGDA_PIXEL_TYPE_COUNT] = {
       EMIF_TYPE_U8,  EMIF_TYPE_U8,  EMIF_TYPE_U8,  EMIF_TYPE_U8,  EMIF_TYPE_CHAR,
       EMIF_TYPE_U16, EMIF_TYPE_S16, EMIF_TYPE_U32, EMIF_TYPE_S32, EMIF_TYPE_F32,
       EMIF_TYPE_F64, 0,             0,             0};
   return table;
-}
+} TAVIRON_GUARD_QUIET(nullptr)
 
 } // extern "C"

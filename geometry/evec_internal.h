@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "eerr.h"
+#include "efga.h"
 #include "egda.h"
 #include "evec.h"
 #include "internal.h"
@@ -20,6 +21,7 @@ namespace taviron::geometry {
 using lower::Clear;
 using lower::Report;
 using lower::ReportCallee;
+using lower::ReportChained;
 
 // ---- Coordinate matrices ------------------------------------------------------------------------
 
@@ -115,6 +117,30 @@ int32_t SegmentCrossesArc(double px, double py, double qx, double qy, const Step
 // The vertices of the ellipse polygon of evec_DivideEllipseIntoAnArc: 360 / step + 1 points
 // (2 values each) into out, from the two corners of the ellipse box.
 void EllipseVertices(int32_t step, double x1, double y1, double x2, double y2, double *out);
+
+// The sum over the rings of a block of measure(i, ring, inner slot), which gives ring i's
+// contribution. A block without rings is reported as invalidMessage (1) with the result 0; a ring
+// whose measure reports stops the sum with failureMessage (2) chained above that report, and the
+// sum reached so far is returned.
+template <class Measure>
+double SumRings(const Efga_CoordinateBlock *block, const char *reporter, const char *invalidMessage,
+                const char *failureMessage, Measure &&measure, Eerr_ErrorReport **err) {
+  if (!block || block->count <= 0 || !block->parts) {
+    Report(err, reporter, 1, "%s", invalidMessage);
+    return 0.0;
+  }
+  double sum = 0.0;
+  for (int32_t i = 0; i < block->count; ++i) {
+    Eerr_ErrorReport *inner = nullptr;
+    const double ring = measure(i, block->parts[i], &inner);
+    if (inner) {
+      ReportChained(err, inner, reporter, 2, "%s", failureMessage);
+      return sum;
+    }
+    sum += ring;
+  }
+  return sum;
+}
 
 } // namespace taviron::geometry
 

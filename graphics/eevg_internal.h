@@ -17,6 +17,33 @@ struct Eevg_DeviceColor {
   int32_t opacity;
 };
 
+struct Eevg_LoadedFont;
+
+// The text state of a drawing: set by the text-control preparation and by the string
+// initialisation at the start of every layout pass, read by the font servers.
+struct Eevg_TextControls {
+  Eevg_TextStyle *style; // borrowed from the caller
+  int32_t fontIndex;
+  Eevg_LoadedFont *font; // the slot of the control record's font table
+  double heightFactor;   // the style's height over the signed world height
+  double slantTangent;   // tan of the slant, the slant held at most at 80
+  double charSpacing, lineSpacing, slant, charExtension;
+  int32_t extraSpacing;      // (character spacing - 1) in thousandths
+  int32_t extraSpacingUnits; // the same in font units
+  int32_t em;                // the server's em value (font units) of the pass
+  double glyphMatrix[4];     // shear, y scale, x scale, 0: font units to sub-pixels
+  double pathMatrix[4];      // x scale, 0, 0, uniform scale
+  int32_t pathOffsetX, pathOffsetY;
+  double angle, sine, cosine; // rotation of the outline-font text
+  int32_t yalign, xalign;
+  Eevg_FillPattern *fillPattern; // what glyph fills paint with
+  int32_t outlineWidth;          // sub-pixels
+  double outlineWidthValue;      // the outline line's width in line units
+  // The outline sink: the pen, and the points and contours it appended for the glyph asked.
+  int32_t penX, penY;
+  int32_t sinkPoints, sinkContours;
+};
+
 struct Eevg_Drawing {
   Eevg_GrIOInfo *grIOInfo; // the caller's record, read at every call
   int32_t glyphFill;
@@ -48,15 +75,7 @@ struct Eevg_Drawing {
   // Current line ends, set by the shape operations.
   int32_t startLineEnd, endLineEnd, markEnd, lineJoin, applyLineEnds;
   Eevg_ArrowEnd *arrowEnd;
-  // Text controls, prepared by each text call.
-  Eevg_TextStyle *textStyle;
-  void *loadedFont;
-  double heightFactor;
-  double glyphMatrix[6];
-  double pathMatrix[6];
-  double glyphOutlineWidth;
-  int32_t subGlyphOutlineWidth;
-  void *outlinePen;
+  Eevg_TextControls text; // prepared by each text call
   int32_t deviceXMax, deviceYMax;
   // World transform: device = world * scale + offset (continuous pixels).
   double scaleX, scaleY, offsetX, offsetY, inverseScaleX, inverseScaleY, originX, originY;

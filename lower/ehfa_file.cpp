@@ -1,0 +1,511 @@
+// Opening, creating, changing and closing hierarchical files.
+#include "ehfa.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ehfa_internal.h"
+#include "emif_internal.h"
+#include "emsc.h"
+#include "internal.h"
+#include "keywords.h"
+
+namespace lower = taviron::lower;
+namespace emif = taviron::emif;
+
+using namespace taviron::ehfa;
+
+namespace {
+
+constexpr int kBusyMilliseconds = 2000;
+
+const char *const kSchema =
+    "CREATE TABLE entry(id INTEGER PRIMARY KEY, parent INTEGER, seq INTEGER NOT NULL, "
+    "name TEXT NOT NULL, type TEXT NOT NULL DEFAULT '', mtime REAL NOT NULL, data BLOB);"
+    "CREATE INDEX entry_children ON entry(parent, seq);"
+    "CREATE TABLE design(name TEXT PRIMARY KEY, definition BLOB NOT NULL);"
+    "CREATE TABLE block(entry INTEGER NOT NULL, row INTEGER NOT NULL, col INTEGER NOT NULL, "
+    "data BLOB, PRIMARY KEY(entry, row, col));";
+
+// ---- Opening ----
+
+bool IsOurHeader(const uint8_t (&header)[100]) {
+  static const char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+  if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return false;
+  const uint32_t id = (uint32_t{header[68]} << 24) | (uint32_t{header[69]} << 16) |
+                      (uint32_t{header[70]} << 8) | uint32_t{header[71]};
+  return id == static_cast<uint32_t>(kApplicationId);
+}
+
+// 1 ours, 0 not ours, -1 unreadable (errno set).
+int CheckHeader(const char *name) {
+  FILE *f = std::fopen(name, "rb");
+  if (!f) return -1;
+  uint8_t header[100] = {};
+  const std::size_t n = std::fread(header, 1, sizeof header, f);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return -1;
+  return n == sizeof header && IsOurHeader(header) ? 1 : 0;
+}
+
+bool ValidMode(const char *mode, bool &readOnly) {
+  static const char *const kRead[] = {"r", "rb"};
+  static const char *const kUpdate[] = {"r+", "r+b", "rb+"};
+  for (const char *m : kRead)
+    if (std::strcmp(mode, m) == 0) {
+      readOnly = true;
+      return true;
+    }
+  for (const char *m : kUpdate)
+    if (std::strcmp(mode, m) == 0) {
+      readOnly = false;
+      return true;
+    }
+  return false;
+}
+
+void Configure(sqlite3 *db) {
+  sqlite3_busy_timeout(db, kBusyMilliseconds);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+  sqlite3_extended_result_codes(db, 1);
+}
+
+Ehfa_File *NewFileRecord(const char *name, Eint_InitToolkitData *init) {
+  auto *file = static_cast<Ehfa_File *>(emsc_HeapMalloc(sizeof(Ehfa_File)));
+  if (!file) return nullptr;
+  file->fileName = lower::HeapCopy(name, std::strlen(name));
+  State *state = lower::HeapNew<State>();
+  file->dictionary = emif_DictionaryCreate(nullptr);
+  if (!file->fileName || !state || !file->dictionary) {
+    emsc_HeapFree(file->fileName);
+    lower::HeapDelete(state);
+    emif_DictionaryDelete(file->dictionary, nullptr);
+    emsc_HeapFree(file);
+    return nullptr;
+  }
+  file->internal = state;
+  file->init = init;
+  file->changeProcess = static_cast<int32_t>(getpid());
+  return file;
+}
+
+void FreeFileRecord(Ehfa_File *file) {
+  State &state = StateOf(file);
+  FinalizeAll(state);
+  if (state.db) sqlite3_close(state.db);
+  for (auto &entry : state.entries) {
+    emsc_HeapFree(entry.second->entry.name);
+    emsc_HeapFree(entry.second->entry.type);
+    lower::HeapDelete(entry.second);
+  }
+  lower::HeapDelete(&state);
+  emif_DictionaryDelete(file->dictionary, nullptr);
+  emsc_HeapFree(file->fileName);
+  emsc_HeapFree(file);
+}
+
+// Opens the database of an existing file and checks that it is one of ours; false with
+// state.error set.
+bool Connect(State &state, const char *name, bool readOnly) {
+  const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  if (sqlite3_open_v2(name, &state.db, flags, nullptr) != SQLITE_OK) {
+    state.error = state.db ? sqlite3_errmsg(state.db) : "cannot open the database";
+    return false;
+  }
+  Configure(state.db);
+  {
+    Query q(state, "SELECT count(*) FROM sqlite_master WHERE type IN ('trigger', 'view')");
+    if (!q.Step() || q.Int(0) != 0) {
+      if (state.error.empty()) state.error = "the database holds triggers or views";
+      return false;
+    }
+  }
+  {
+    Query q(state, "PRAGMA application_id");
+    if (!q.Step() || q.Int(0) != kApplicationId) {
+      if (state.error.empty()) state.error = "the database is not a hierarchical file";
+      return false;
+    }
+  }
+  for (const char *sql : {"SELECT id, parent, seq, name, type, mtime, data FROM entry LIMIT 0",
+                          "SELECT name, definition FROM design LIMIT 0",
+                          "SELECT entry, row, col, data FROM block LIMIT 0"}) {
+    Query q(state, sql);
+    if (!q.Ok()) return false;
+    q.Step();
+    if (!state.error.empty()) return false;
+  }
+  Query q(state, "SELECT id FROM entry WHERE parent IS NULL ORDER BY id LIMIT 2");
+  if (!q.Step()) {
+    if (state.error.empty()) state.error = "the file has no root entry";
+    return false;
+  }
+  state.root = q.Int(0);
+  if (q.Step()) {
+    state.error = "the file has more than one root entry";
+    return false;
+  }
+  if (!state.error.empty()) return false;
+  state.current = state.root;
+  return true;
+}
+
+bool LoadDictionary(Ehfa_File *file, Eerr_ErrorReport **inner) {
+  State &state = StateOf(file);
+  std::vector<std::pair<std::string, std::string>> rows;
+  {
+    Query q(state, "SELECT name, definition FROM design ORDER BY rowid");
+    while (q.Step()) {
+      int32_t size = 0;
+      const uint8_t *blob = q.Blob(1, size);
+      rows.emplace_back(q.Text(0), blob ? std::string(reinterpret_cast<const char *>(blob), static_cast<std::size_t>(size)) : std::string());
+    }
+  }
+  if (!state.error.empty()) return false;
+  for (const auto &row : rows)
+    if (!emif::DictionaryAddDefinition(file->dictionary, row.first, row.second, inner)) return false;
+  state.savedSerial = emif::DictionarySerial(file->dictionary);
+  return true;
+}
+
+Ehfa_File *OpenExisting(const char *reporter, const char *name, const char *mode,
+                        Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!name || !*name) {
+    lower::Report(err, reporter, 1, "Invalid file name");
+    return nullptr;
+  }
+  bool readOnly = false;
+  if (!mode || !ValidMode(mode, readOnly)) {
+    lower::Report(err, reporter, 2, "Invalid mode %s for hierarchical file %s", mode ? mode : "(null)", name);
+    return nullptr;
+  }
+  const int header = CheckHeader(name);
+  if (header < 0) {
+    lower::Report(err, reporter, 3, "Unable to open %s: %s", name, std::strerror(errno));
+    return nullptr;
+  }
+  if (header == 0) {
+    lower::Report(err, reporter, 4, "%s is not a hierarchical file", name);
+    return nullptr;
+  }
+  Ehfa_File *file = NewFileRecord(name, init);
+  if (!file) {
+    lower::Report(err, reporter, 5, "Error allocating the file record of %s", name);
+    return nullptr;
+  }
+  State &state = StateOf(file);
+  file->readOnly = readOnly ? 1 : 0;
+  try {
+    state.mode = readOnly ? "r" : "r+";
+    bool connected = Connect(state, name, readOnly);
+    if (!connected && readOnly && state.db &&
+        sqlite3_extended_errcode(state.db) == SQLITE_READONLY_ROLLBACK) {
+      // A writer died in the middle of a change: let a writable connection roll it back first.
+      FinalizeAll(state);
+      sqlite3_close(state.db);
+      state.db = nullptr;
+      state.error.clear();
+      if (Connect(state, name, false)) {
+        FinalizeAll(state);
+        sqlite3_close(state.db);
+        state.db = nullptr;
+        connected = Connect(state, name, true);
+      }
+    }
+    if (!connected) {
+      lower::Report(err, reporter, 6, "%s is not a readable hierarchical file: %s", name, state.error.c_str());
+      FreeFileRecord(file);
+      return nullptr;
+    }
+    lower::CalleeReport inner;
+    if (!LoadDictionary(file, &inner)) {
+      if (!state.error.empty()) lower::Report(&inner, "ehfa_FileOpen", 7, "%s", state.error.c_str());
+      lower::ReportCallee(err, inner, reporter, 7, "the reading of the file's designs");
+      FreeFileRecord(file);
+      return nullptr;
+    }
+    MoveTo(file, state.root);
+    if (!file->currentEntry) {
+      lower::Report(err, reporter, 6, "%s is not a readable hierarchical file: %s", name, state.error.c_str());
+      FreeFileRecord(file);
+      return nullptr;
+    }
+  } catch (const std::bad_alloc &) {
+    lower::Report(err, reporter, 5, "Out of memory opening %s", name);
+    FreeFileRecord(file);
+    return nullptr;
+  }
+  return file;
+}
+
+bool Rename(Ehfa_File *file, const char *target, const char *reporter, Eerr_ErrorReport **err) {
+  State &state = StateOf(file);
+  if (!target || !*target) {
+    lower::Report(err, reporter, 5, "Invalid file name to rename to");
+    return false;
+  }
+  if (!Writable(file, reporter, 6, err)) return false;
+  if (!Commit(file)) {
+    lower::Report(err, reporter, 7, "Changes to %s could not be written: %s", file->fileName, state.error.c_str());
+    return false;
+  }
+  char *newName = lower::HeapCopy(target, std::strlen(target));
+  if (!newName) {
+    lower::Report(err, reporter, 8, "Error allocating the file name");
+    return false;
+  }
+  FinalizeAll(state);
+  sqlite3_close(state.db);
+  state.db = nullptr;
+  const std::string journal = std::string(target) + "-journal";
+  const bool moved = (unlink(journal.c_str()) == 0 || errno == ENOENT) && std::rename(file->fileName, target) == 0;
+  const int savedErrno = errno;
+  const char *reopen = moved ? newName : file->fileName;
+  bool reopened = sqlite3_open_v2(reopen, &state.db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+  if (reopened) Configure(state.db);
+  else if (state.db) {
+    sqlite3_close(state.db);
+    state.db = nullptr;
+  }
+  if (moved) {
+    emsc_HeapFree(file->fileName);
+    file->fileName = newName;
+  } else {
+    emsc_HeapFree(newName);
+  }
+  if (!moved) {
+    lower::Report(err, reporter, 9, "Unable to rename %s to %s: %s", file->fileName, target, std::strerror(savedErrno));
+    return false;
+  }
+  if (!reopened) {
+    lower::Report(err, reporter, 10, "Unable to reopen %s after renaming it", file->fileName);
+    return false;
+  }
+  return true;
+}
+
+bool OpenBracket(State &state, int32_t &depth) {
+  (void)state;
+  ++depth;
+  return true;
+}
+
+bool CloseBracket(Ehfa_File *file, int32_t &depth, const char *what, const char *reporter,
+                  Eerr_ErrorReport **err) {
+  State &state = StateOf(file);
+  if (depth <= 0) {
+    lower::Report(err, reporter, 4, "No %s bracket is open on %s", what, file->fileName);
+    return false;
+  }
+  --depth;
+  if (state.WriteDepth() == 0 && !file->readOnly && !Commit(file)) {
+    lower::Report(err, reporter, 7, "Changes to %s could not be written: %s", file->fileName, state.error.c_str());
+    return false;
+  }
+  return true;
+}
+
+using V = lower::Value;
+constexpr lower::Keyword kChangeKeywords[] = {
+    {EHFA_CHANGE_BRACKET, {V::Int, V::Int, V::Int, V::Int}},    // open, write, a, b
+    {EHFA_CHANGE_WRITE_MODE, {V::Int, V::Int, V::Int, V::Int}}, // a, b, on, c
+    {EHFA_CHANGE_LIST, {V::Int}},                               // 0 opens, non-zero closes
+    {EHFA_CHANGE_RENAME, {V::Pointer}},                         // the new name
+};
+constexpr lower::KeywordList kChangeList{{kChangeKeywords}, "Invalid keyword %d"};
+
+int32_t ChangeV(Ehfa_File *file, Eerr_ErrorReport **err, va_list ap, const char *reporter) {
+  lower::Clear(err);
+  if (!Usable(file, reporter, err)) return -1;
+  State &state = StateOf(file);
+  const bool ended = lower::ReadKeywords(kChangeList, ap, reporter, 2, err, [&](int32_t keyword, const lower::KeywordValues &v) {
+    switch (keyword) {
+    case EHFA_CHANGE_BRACKET: {
+      const bool write = v.Int(1) != 0;
+      int32_t &depth = write ? state.writeBrackets : state.readBrackets;
+      return v.Int(0) ? OpenBracket(state, depth) : CloseBracket(file, depth, write ? "write" : "read", reporter, err);
+    }
+    case EHFA_CHANGE_WRITE_MODE:
+      return v.Int(2) ? OpenBracket(state, state.modeBrackets)
+                      : CloseBracket(file, state.modeBrackets, "write mode", reporter, err);
+    case EHFA_CHANGE_LIST:
+      return !v.Int(0) ? OpenBracket(state, state.listBrackets)
+                       : CloseBracket(file, state.listBrackets, "list", reporter, err);
+    case EHFA_CHANGE_RENAME: return Rename(file, v.Pointer<const char>(0), reporter, err);
+    }
+    return false;
+  });
+  return ended ? 0 : -1;
+}
+
+} // namespace
+
+extern "C" {
+
+Ehfa_FileChangedCallback ehfa_SetFileChangedCallback(Ehfa_FileChangedCallback callback) try {
+  Ehfa_FileChangedCallback previous = changedCallback;
+  changedCallback = callback;
+  return previous;
+} TAVIRON_GUARD_QUIET(nullptr)
+
+int32_t ehfa_IsHFAFile(const char *name, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!name) {
+    lower::Report(err, "ehfa_IsHFAFile", 1, "Invalid file name");
+    return 0;
+  }
+  if (access(name, F_OK) != 0) return 0;
+  const int header = CheckHeader(name);
+  if (header < 0) {
+    lower::Report(err, "ehfa_IsHFAFile", 2, "Unable to read %s: %s", name, std::strerror(errno));
+    return 0;
+  }
+  return header;
+} TAVIRON_GUARD(err, 0)
+
+Ehfa_File *ehfa_FileOpen(const char *name, const char *mode, Eint_InitToolkitData *init,
+                         Eerr_ErrorReport **err, ...) try {
+  return OpenExisting("ehfa_FileOpen", name, mode, init, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_ErrorReport **err, ...) try {
+  static const char *const kReporter = "ehfa_FileCreate";
+  lower::Clear(err);
+  if (!name || !*name) {
+    lower::Report(err, kReporter, 1, "Invalid file name");
+    return nullptr;
+  }
+  Ehfa_File *file = NewFileRecord(name, init);
+  if (!file) {
+    lower::Report(err, kReporter, 2, "Error allocating the file record of %s", name);
+    return nullptr;
+  }
+  State &state = StateOf(file);
+  state.mode = "r+";
+  // A stale journal of a file of that name would be played back into the new one.
+  const std::string journal = std::string(name) + "-journal";
+  if ((unlink(name) != 0 && errno != ENOENT) || (unlink(journal.c_str()) != 0 && errno != ENOENT)) {
+    lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
+    FreeFileRecord(file);
+    return nullptr;
+  }
+  bool ok = sqlite3_open_v2(name, &state.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
+  if (ok) {
+    Configure(state.db);
+    ok = Exec(state, "BEGIN") &&
+         Exec(state, lower::Format("PRAGMA application_id = %d", kApplicationId).c_str()) &&
+         Exec(state, kSchema);
+    if (ok) {
+      Query q(state, "INSERT INTO entry(id, parent, seq, name, type, mtime, data) VALUES(1, NULL, 0, '', '', ?1, NULL)");
+      q.Bind(1, Now());
+      ok = q.Run() && Exec(state, "COMMIT");
+    }
+  }
+  if (!ok) {
+    lower::Report(err, kReporter, 4, "Unable to create %s: %s", name,
+                  !state.error.empty() ? state.error.c_str() : state.db ? sqlite3_errmsg(state.db) : "cannot open");
+    FreeFileRecord(file);
+    std::remove(name);
+    return nullptr;
+  }
+  state.root = 1;
+  MoveTo(file, state.root);
+  if (!file->currentEntry) {
+    lower::Report(err, kReporter, 5, "Error allocating the root entry of %s", name);
+    FreeFileRecord(file);
+    std::remove(name);
+    return nullptr;
+  }
+  return file;
+} TAVIRON_GUARD(err, nullptr)
+
+Ehfa_File *ehfa_FileCreateWithOptions(const char *name, Eint_InitToolkitData *init,
+                                      Eerr_ErrorReport **err, ...) try {
+  lower::CalleeReport inner;
+  Ehfa_File *file = ehfa_FileCreate(name, init, &inner);
+  lower::Clear(err);
+  if (!file) {
+    lower::ReportCallee(err, inner, "ehfa_FileCreateWithOptions", 1, "ehfa_FileCreate");
+    return nullptr;
+  }
+  va_list ap;
+  va_start(ap, err);
+  const int32_t rc = ChangeV(file, &inner, ap, "ehfa_FileCreateWithOptions");
+  va_end(ap);
+  if (rc != 0) {
+    lower::ReportCallee(err, inner, "ehfa_FileCreateWithOptions", 2, "ehfa_FileChange");
+    ehfa_FileClose(file, nullptr);
+    return nullptr;
+  }
+  return file;
+} TAVIRON_GUARD(err, nullptr)
+
+Ehfa_File *ehfa_SearchListFileOpen(const Efio_SearchList *list, const char *name, const char *mode,
+                                   Eint_InitToolkitData *init, Eerr_ErrorReport **err) try {
+  static const char *const kReporter = "ehfa_SearchListFileOpen";
+  lower::Clear(err);
+  if (!list || !name) {
+    lower::Report(err, kReporter, 1, "Invalid search list or file name");
+    return nullptr;
+  }
+  lower::CalleeReport inner;
+  char *path = efio_Which(list, name, &inner);
+  if (!path) {
+    if (inner) lower::ReportCallee(err, inner, kReporter, 2, "efio_Which");
+    else lower::Report(err, kReporter, 2, "%s is not in any directory of the search list", name);
+    return nullptr;
+  }
+  Ehfa_File *file = OpenExisting("ehfa_FileOpen", path, mode, init, &inner);
+  emsc_HeapFree(path);
+  if (!file) lower::ReportCallee(err, inner, kReporter, 3, "ehfa_FileOpen");
+  return file;
+} TAVIRON_GUARD(err, nullptr)
+
+void ehfa_FileClose(Ehfa_File *file, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!file) return;
+  if (file->internal && StateOf(file).db) {
+    State &state = StateOf(file);
+    state.error.clear();
+    if (!file->readOnly && !Commit(file))
+      lower::Report(err, "ehfa_FileClose", 1, "Changes to %s could not be written: %s", file->fileName,
+                    state.error.c_str());
+  }
+  FreeFileRecord(file);
+} TAVIRON_GUARD_VOID(err)
+
+void ehfa_FileFlush(Ehfa_File *file, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!Usable(file, "ehfa_FileFlush", err)) return;
+  State &state = StateOf(file);
+  if (file->readOnly || state.WriteDepth() > 0) return;
+  if (!Commit(file))
+    lower::Report(err, "ehfa_FileFlush", 2, "Changes to %s could not be written: %s", file->fileName,
+                  state.error.c_str());
+} TAVIRON_GUARD_VOID(err)
+
+int32_t ehfa_FileChange(Ehfa_File *file, Eerr_ErrorReport **err, ...) try {
+  va_list ap;
+  va_start(ap, err);
+  const int32_t rc = ChangeV(file, err, ap, "ehfa_FileChange");
+  va_end(ap);
+  return rc;
+} TAVIRON_GUARD(err, -1)
+
+} // extern "C"

@@ -1,0 +1,369 @@
+// The tree of a hierarchical file: statements, navigation, the published entry records,
+// transactions and the checks every call makes.
+#include "ehfa.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ehfa_internal.h"
+#include "emif_internal.h"
+#include "emsc.h"
+#include "internal.h"
+
+namespace lower = taviron::lower;
+namespace emif = taviron::emif;
+
+using namespace taviron::ehfa;
+
+namespace {
+
+std::vector<std::string> SplitPath(const std::string &path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t end = path.find(':', start);
+    const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!part.empty()) parts.push_back(part);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+std::string LastComponent(const std::string &path) {
+  const auto parts = SplitPath(path);
+  return parts.empty() ? std::string() : parts.back();
+}
+
+void SetString(char *&slot, const std::string &value) {
+  if (slot && value == slot) return;
+  char *copy = lower::HeapCopy(value.data(), value.size());
+  if (!copy) return; // keep the old text rather than none
+  emsc_HeapFree(slot);
+  slot = copy;
+}
+
+} // namespace
+
+namespace taviron::ehfa {
+
+Ehfa_FileChangedCallback changedCallback = nullptr;
+
+bool Exec(State &state, const char *sql) {
+  char *message = nullptr;
+  if (sqlite3_exec(state.db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    if (state.error.empty()) state.error = message ? message : sqlite3_errmsg(state.db);
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
+void FinalizeAll(State &state) {
+  for (auto &entry : state.statements) sqlite3_finalize(entry.second);
+  state.statements.clear();
+}
+
+std::optional<Row> LoadRow(State &state, int64_t id) {
+  Query q(state, "SELECT id, parent, name, type, mtime, length(data) FROM entry WHERE id = ?1");
+  q.Bind(1, id);
+  if (!q.Step()) return std::nullopt;
+  Row row;
+  row.id = q.Int(0);
+  if (!q.Null(1)) row.parent = q.Int(1);
+  row.name = q.Text(2);
+  row.type = q.Text(3);
+  row.mtime = q.Real(4);
+  row.dataSize = q.Null(5) ? 0 : q.Int(5);
+  return row;
+}
+
+bool Exists(State &state, int64_t id) {
+  Query q(state, "SELECT 1 FROM entry WHERE id = ?1");
+  q.Bind(1, id);
+  return q.Step();
+}
+
+std::optional<int64_t> Parent(State &state, int64_t id) {
+  if (id == state.root) return std::nullopt;
+  Query q(state, "SELECT parent FROM entry WHERE id = ?1 AND parent IS NOT NULL");
+  q.Bind(1, id);
+  if (!q.Step()) return std::nullopt;
+  return q.Int(0);
+}
+
+std::optional<int64_t> FirstChild(State &state, int64_t id, Match match,
+                                  const std::string &key) {
+  const char *sql =
+      match == Match::Any
+          ? "SELECT id FROM entry WHERE parent = ?1 ORDER BY seq, id LIMIT 1"
+          : match == Match::Name
+                ? "SELECT id FROM entry WHERE parent = ?1 AND name = ?2 ORDER BY seq, id LIMIT 1"
+                : "SELECT id FROM entry WHERE parent = ?1 AND (type = ?2 OR name = ?2) ORDER BY seq, id LIMIT 1";
+  Query q(state, sql);
+  q.Bind(1, id);
+  if (match != Match::Any) q.Bind(2, key);
+  if (!q.Step()) return std::nullopt;
+  return q.Int(0);
+}
+
+std::optional<int64_t> NextSibling(State &state, int64_t id, Match match,
+                                   const std::string &key) {
+  if (id == state.root) return std::nullopt;
+  const char *sql =
+      match == Match::Any
+          ? "SELECT e.id FROM entry e, entry c WHERE c.id = ?1 AND e.parent = c.parent AND "
+            "(e.seq > c.seq OR (e.seq = c.seq AND e.id > c.id)) ORDER BY e.seq, e.id LIMIT 1"
+          : match == Match::Name
+                ? "SELECT e.id FROM entry e, entry c WHERE c.id = ?1 AND e.parent = c.parent AND "
+                  "(e.seq > c.seq OR (e.seq = c.seq AND e.id > c.id)) AND e.name = ?2 "
+                  "ORDER BY e.seq, e.id LIMIT 1"
+                : "SELECT e.id FROM entry e, entry c WHERE c.id = ?1 AND e.parent = c.parent AND "
+                  "(e.seq > c.seq OR (e.seq = c.seq AND e.id > c.id)) AND (e.type = ?2 OR e.name = ?2) "
+                  "ORDER BY e.seq, e.id LIMIT 1";
+  Query q(state, sql);
+  q.Bind(1, id);
+  if (match != Match::Any) q.Bind(2, key);
+  if (!q.Step()) return std::nullopt;
+  return q.Int(0);
+}
+
+std::optional<int64_t> PreviousSibling(State &state, int64_t id) {
+  if (id == state.root) return std::nullopt;
+  Query q(state, "SELECT e.id FROM entry e, entry c WHERE c.id = ?1 AND e.parent = c.parent AND "
+                 "(e.seq < c.seq OR (e.seq = c.seq AND e.id < c.id)) ORDER BY e.seq DESC, e.id DESC LIMIT 1");
+  q.Bind(1, id);
+  if (!q.Step()) return std::nullopt;
+  return q.Int(0);
+}
+
+// The entry after id in file order (pre-order: first child, else the next sibling of the
+// entry or of its nearest ancestor that has one).
+std::optional<int64_t> Following(State &state, int64_t id) {
+  if (auto child = FirstChild(state, id)) return child;
+  int64_t at = id;
+  for (std::size_t steps = 0; steps < kMaxDepth && state.error.empty(); ++steps) {
+    if (auto next = NextSibling(state, at)) return next;
+    auto parent = Parent(state, at);
+    if (!parent) return std::nullopt;
+    at = *parent;
+  }
+  return std::nullopt;
+}
+
+// The nearest entry below id (breadth first, siblings in order) whose type is `type`.
+std::optional<int64_t> BelowOf(State &state, int64_t id, const std::string &type) {
+  std::deque<int64_t> queue{id};
+  std::set<int64_t> seen{id};
+  while (!queue.empty() && state.error.empty()) {
+    const int64_t at = queue.front();
+    queue.pop_front();
+    std::vector<std::pair<int64_t, std::string>> children;
+    {
+      Query q(state, "SELECT id, type FROM entry WHERE parent = ?1 ORDER BY seq, id");
+      q.Bind(1, at);
+      while (q.Step()) children.emplace_back(q.Int(0), q.Text(1));
+    }
+    for (const auto &child : children) {
+      if (child.second == type) return child.first;
+      if (seen.insert(child.first).second) queue.push_back(child.first);
+    }
+  }
+  return std::nullopt;
+}
+
+// The entry at a path: from the root when it begins with ":" or `absolute` is set, else from
+// `from`.
+std::optional<int64_t> Resolve(State &state, int64_t from, const std::string &path, bool absolute) {
+  int64_t at = (absolute || (!path.empty() && path[0] == ':')) ? state.root : from;
+  for (const std::string &part : SplitPath(path)) {
+    auto child = FirstChild(state, at, Match::Name, part);
+    if (!child) return std::nullopt;
+    at = *child;
+  }
+  return at;
+}
+
+// The entry the path codes name: an absolute name; the path joined with the name; the path
+// itself when it already ends in that name (or no name is given).
+std::optional<int64_t> ResolveNamed(State &state, const char *path, const char *name) {
+  if (name && *name == ':') return Resolve(state, state.root, name, true);
+  if (path && name) {
+    if (auto joined = Resolve(state, state.root, std::string(path) + ":" + name, true)) return joined;
+    if (LastComponent(path) == name) return Resolve(state, state.root, path, true);
+    return std::nullopt;
+  }
+  if (path) return Resolve(state, state.root, path, true);
+  if (name) return Resolve(state, state.root, name, true);
+  return std::nullopt;
+}
+
+bool KnownCode(int32_t code) {
+  switch (code) {
+  case EHFA_NEXT: case EHFA_CHILD: case EHFA_LAST_CHILD: case EHFA_FIRST_CHILD: case EHFA_PARENT:
+  case EHFA_PATH_PEEK: case EHFA_PATH: case EHFA_NEXT_OF: case EHFA_CHILD_NAMED: case EHFA_NEXT_NAMED:
+  case EHFA_CHILD_OF: case EHFA_BELOW_OF: case EHFA_CURRENT: case EHFA_CURRENT_ENTRY: case EHFA_FOLLOWING:
+    return true;
+  default: return false;
+  }
+}
+
+// The entry at the code's place relative to `from` (the path codes use path and name).
+std::optional<int64_t> Locate(State &state, int32_t code, int64_t from, const char *path, const char *name) {
+  const std::string key = name ? name : "";
+  switch (code) {
+  case EHFA_NEXT: return NextSibling(state, from);
+  case EHFA_CHILD: case EHFA_LAST_CHILD: case EHFA_CURRENT: case EHFA_CURRENT_ENTRY: return from;
+  case EHFA_FIRST_CHILD: return FirstChild(state, from);
+  case EHFA_PARENT: return Parent(state, from);
+  case EHFA_PATH_PEEK: case EHFA_PATH: return ResolveNamed(state, path, name);
+  case EHFA_NEXT_OF: return NextSibling(state, from, name ? Match::TypeOrName : Match::Any, key);
+  case EHFA_CHILD_NAMED: return name ? Resolve(state, from, key, false) : std::nullopt;
+  case EHFA_NEXT_NAMED: return name ? NextSibling(state, from, Match::Name, key) : std::nullopt;
+  case EHFA_CHILD_OF: return FirstChild(state, from, name ? Match::TypeOrName : Match::Any, key);
+  case EHFA_BELOW_OF: return name ? BelowOf(state, from, key) : std::nullopt;
+  case EHFA_FOLLOWING: return Following(state, from);
+  default: return std::nullopt;
+  }
+}
+
+// The entry record of id, refreshed from the file; null when there is no such entry.
+Ehfa_Entry *Publish(Ehfa_File *file, int64_t id) {
+  State &state = StateOf(file);
+  auto row = LoadRow(state, id);
+  if (!row) return nullptr;
+  EntryHolder *&holder = state.entries[id];
+  if (!holder) {
+    holder = lower::HeapNew<EntryHolder>();
+    if (!holder) {
+      state.entries.erase(id);
+      if (state.error.empty()) state.error = "out of memory";
+      return nullptr;
+    }
+  }
+  SetString(holder->entry.name, row->name);
+  SetString(holder->entry.type, row->type);
+  if (!holder->entry.name || !holder->entry.type) {
+    if (state.error.empty()) state.error = "out of memory";
+    return nullptr;
+  }
+  holder->entry.modTime = row->mtime;
+  holder->entry.dataSize = row->dataSize > INT32_MAX ? INT32_MAX : static_cast<int32_t>(row->dataSize);
+  return &holder->entry;
+}
+
+// Makes id the current entry. When its record cannot be published (the state's error tells
+// why), the current entry stays where it was, so the file record and the state always agree.
+void MoveTo(Ehfa_File *file, int64_t id) {
+  if (Ehfa_Entry *entry = Publish(file, id)) {
+    StateOf(file).current = id;
+    file->currentEntry = entry;
+  }
+}
+
+// ---- Transactions and the dictionary ----
+
+bool Begin(Ehfa_File *file) {
+  State &state = StateOf(file);
+  if (state.transaction) return true;
+  if (!Exec(state, "BEGIN IMMEDIATE")) return false;
+  state.transaction = true;
+  state.changed = false;
+  return true;
+}
+
+static bool SaveDictionary(Ehfa_File *file) {
+  State &state = StateOf(file);
+  if (!Query(state, "DELETE FROM design").Run()) return false;
+  for (const Emif_Design *design : emif::DictionaryDesigns(file->dictionary)) {
+    const std::string definition = emif::DesignDefinition(design);
+    Query q(state, "INSERT OR REPLACE INTO design(name, definition) VALUES(?1, ?2)");
+    q.Bind(1, std::string(emif_DesignName(design)));
+    q.BindBlob(2, definition.data(), static_cast<int32_t>(definition.size()));
+    if (!q.Run()) return false;
+  }
+  state.savedSerial = emif::DictionarySerial(file->dictionary);
+  state.changed = true;
+  return true;
+}
+
+// Commits the open transaction (writing the dictionary when it changed); on failure the
+// transaction is rolled back and false returned.
+bool Commit(Ehfa_File *file) {
+  State &state = StateOf(file);
+  if (!state.db) {
+    state.error = "the file is not open";
+    return false;
+  }
+  if (state.mode == "r") return true;
+  if (emif::DictionarySerial(file->dictionary) != state.savedSerial) {
+    if (!Begin(file) || !SaveDictionary(file)) {
+      if (state.transaction) Exec(state, "ROLLBACK");
+      state.transaction = false;
+      return false;
+    }
+  }
+  if (!state.transaction) return true;
+  const bool changed = state.changed;
+  if (!Exec(state, "COMMIT")) {
+    std::string saved = state.error;
+    Exec(state, "ROLLBACK");
+    state.error = saved;
+    state.transaction = false;
+    state.savedSerial = ~uint64_t{0};
+    if (!Exists(state, state.current)) state.current = state.root;
+    MoveTo(file, state.current);
+    return false;
+  }
+  state.transaction = false;
+  state.changed = false;
+  if (changed) {
+    ++file->changeSerial;
+    if (Ehfa_FileChangedCallback callback = changedCallback) callback(file);
+  }
+  return true;
+}
+
+// ---- Common checks ----
+
+bool Usable(Ehfa_File *file, const char *reporter, Eerr_ErrorReport **err) {
+  if (!file || !file->internal) {
+    lower::Report(err, reporter, 1, "Invalid hierarchical file");
+    return false;
+  }
+  State &state = StateOf(file);
+  state.error.clear();
+  if (!state.db) {
+    lower::Report(err, reporter, 1, "Hierarchical file %s is not open", file->fileName);
+    return false;
+  }
+  return true;
+}
+
+bool Writable(Ehfa_File *file, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  if (file->readOnly) {
+    lower::Report(err, reporter, code, "Hierarchical file %s is open for reading only", file->fileName);
+    return false;
+  }
+  return true;
+}
+
+// Reports an SQL failure of the operation, if there was one.
+bool SqlFailed(Ehfa_File *file, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  State &state = StateOf(file);
+  if (state.error.empty()) return false;
+  lower::Report(err, reporter, code, "Error in hierarchical file %s: %s", file->fileName, state.error.c_str());
+  state.error.clear();
+  return true;
+}
+
+} // namespace taviron::ehfa

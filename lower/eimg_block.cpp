@@ -1,0 +1,556 @@
+// The pixels of a layer: blocks through the per-layer cache, windows of pixel rectangles,
+// and reading through the read transform.
+#include "eimg.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <complex>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "efnp.h"
+#include "ehfa.h"
+#include "ehfa_internal.h"
+#include "eimg_convert.h"
+#include "eimg_internal.h"
+#include "eirf.h"
+#include "emet.h"
+#include "emsc.h"
+#include "internal.h"
+
+namespace lower = taviron::lower;
+namespace conv = taviron::lower::eimg;
+using namespace taviron::eimg;
+
+namespace {
+
+// Blocks are little-endian in the file; this build's memory order otherwise.
+void SwapElements(uint8_t *data, std::size_t bytes, int32_t elementSize, int32_t pixelType) {
+  if constexpr (std::endian::native == std::endian::little) {
+    (void)data, (void)bytes, (void)elementSize, (void)pixelType;
+  } else {
+    const int32_t part = IsComplexType(pixelType) ? elementSize / 2 : elementSize;
+    if (part <= 1) return;
+    for (std::size_t i = 0; i + static_cast<std::size_t>(part) <= bytes; i += static_cast<std::size_t>(part))
+      std::reverse(data + i, data + i + part);
+  }
+}
+
+bool WriteBlock(Eimg_Layer *layer, int64_t key, const uint8_t *data, const char *reporter, Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  const int32_t row = static_cast<int32_t>(key / layer->blocksAcross);
+  const int32_t col = static_cast<int32_t>(key % layer->blocksAcross);
+  std::vector<uint8_t> swapped;
+  if constexpr (std::endian::native != std::endian::little) {
+    swapped.assign(data, data + state.blockBytes);
+    SwapElements(swapped.data(), swapped.size(), state.elementSize, layer->pixelType);
+    data = swapped.data();
+  }
+  lower::CalleeReport inner;
+  int32_t result;
+  {
+    std::lock_guard<std::mutex> lock(state.shared->mutex);
+    result = taviron::ehfa::BlockWrite(state.shared->file, state.entry, row, col, data,
+                                       static_cast<int32_t>(state.blockBytes), &inner);
+  }
+  if (result != 0) {
+    lower::ReportCallee(err, inner, reporter, 93, "ehfa_BlockWrite");
+    return false;
+  }
+  return true;
+}
+
+// Keeps at most capacity blocks, writing the dirty ones that leave.
+bool Trim(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  while (state.cache.size() > state.capacity) {
+    const int64_t key = state.recency.back();
+    auto it = state.cache.find(key);
+    if (it->second.dirty && !WriteBlock(layer, key, it->second.data.get(), reporter, err)) return false;
+    state.recency.pop_back();
+    state.cache.erase(it);
+  }
+  return true;
+}
+
+// Decodes a stored block in place: byte order, and the packed class types kept in range.
+void Decode(const Eimg_Layer *layer, uint8_t *data) {
+  const LayerState &state = StateOf(layer);
+  SwapElements(data, state.blockBytes, state.elementSize, layer->pixelType);
+  if (layer->pixelType <= EGDA_TYPE_U4) {
+    const uint8_t top = layer->pixelType == EGDA_TYPE_U1 ? 1 : layer->pixelType == EGDA_TYPE_U2 ? 3 : 15;
+    for (std::size_t i = 0; i < state.blockBytes; ++i) data[i] = std::min(data[i], top);
+  }
+}
+
+uint8_t *Insert(Eimg_Layer *layer, int64_t key, std::unique_ptr<uint8_t[]> data) {
+  LayerState &state = StateOf(layer);
+  state.recency.push_front(key);
+  CachedBlock block;
+  block.data = std::move(data);
+  block.position = state.recency.begin();
+  uint8_t *bytes = block.data.get();
+  state.cache.emplace(key, std::move(block));
+  return bytes;
+}
+
+// The cached block (row, col), loaded when missing. fresh: the caller overwrites every pixel of
+// it inside the layer, so the stored block need not be read.
+uint8_t *Block(Eimg_Layer *layer, int32_t row, int32_t col, bool fresh, const char *reporter,
+               Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  const int64_t key = int64_t{row} * layer->blocksAcross + col;
+  auto it = state.cache.find(key);
+  if (it != state.cache.end()) {
+    state.recency.splice(state.recency.begin(), state.recency, it->second.position);
+    return it->second.data.get();
+  }
+  auto data = std::make_unique<uint8_t[]>(state.blockBytes);
+  if (!fresh) {
+    lower::CalleeReport inner;
+    int32_t found;
+    {
+      std::lock_guard<std::mutex> lock(state.shared->mutex);
+      found = taviron::ehfa::BlockRead(state.shared->file, state.entry, row, col, data.get(),
+                                       static_cast<int32_t>(state.blockBytes), &inner);
+    }
+    if (found < 0) {
+      lower::ReportCallee(err, inner, reporter, 94, "ehfa_BlockRead");
+      return nullptr;
+    }
+    if (found > 0) Decode(layer, data.get());
+  }
+  return Insert(layer, key, std::move(data));
+}
+
+struct PrefetchContext {
+  Eimg_Layer *layer;
+  int32_t row;
+  const char *reporter;
+};
+
+bool PrefetchVisit(void *context, int32_t col, const uint8_t *bytes, int32_t size, Eerr_ErrorReport **err) {
+  const auto &c = *static_cast<const PrefetchContext *>(context);
+  LayerState &state = StateOf(c.layer);
+  if (static_cast<std::size_t>(size) != state.blockBytes || !bytes) {
+    lower::Report(err, c.reporter, 94, "Block (%d, %d) of %.400s holds %d bytes instead of %zu", c.row, col,
+                  c.layer->name, size, state.blockBytes);
+    return false;
+  }
+  const int64_t key = int64_t{c.row} * c.layer->blocksAcross + col;
+  if (state.cache.count(key)) return true; // the cached block is newer
+  auto data = std::make_unique<uint8_t[]>(state.blockBytes);
+  std::memcpy(data.get(), bytes, state.blockBytes);
+  Decode(c.layer, data.get());
+  Insert(c.layer, key, std::move(data));
+  return true;
+}
+
+// Loads the blocks (row, first .. last) that are not cached with one query; blocks never written
+// come in as zeros.
+bool Prefetch(Eimg_Layer *layer, int32_t row, int32_t first, int32_t last, const char *reporter,
+              Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  PrefetchContext context{layer, row, reporter};
+  lower::CalleeReport inner;
+  int32_t result;
+  {
+    std::lock_guard<std::mutex> lock(state.shared->mutex);
+    result = taviron::ehfa::BlockRowRead(state.shared->file, state.entry, row, first, last, &PrefetchVisit,
+                                         &context, &inner);
+  }
+  if (result != 0) {
+    lower::ReportCallee(err, inner, reporter, 94, "ehfa_BlockRead");
+    return false;
+  }
+  for (int32_t col = first; col <= last; ++col) {
+    const int64_t key = int64_t{row} * layer->blocksAcross + col;
+    if (!state.cache.count(key)) Insert(layer, key, std::make_unique<uint8_t[]>(state.blockBytes));
+  }
+  return true;
+}
+
+// ---- Pixel rectangles as windows ----
+
+struct RectView {
+  uint8_t *origin = nullptr;
+  std::ptrdiff_t rowStep = 0; // bytes from window row to row
+  std::ptrdiff_t colStep = 0; // bytes from window column to column
+  int32_t type = 0;
+  int32_t elementSize = 0;
+};
+
+bool ViewOf(const Egda_BaseData *rect, int32_t width, int32_t height, RectView &view, const char *reporter,
+            Eerr_ErrorReport **err) {
+  if (!rect || !rect->origin) {
+    lower::Report(err, reporter, 2, "Invalid pixel rectangle");
+    return false;
+  }
+  if (!ValidPixelType(rect->pixelType) || rect->elementSize != egda_PixelTypeSize(rect->pixelType)) {
+    lower::Report(err, reporter, 3, "Pixel rectangles of pixel type %d cannot be read or written", rect->pixelType);
+    return false;
+  }
+  if (width < 0 || height < 0 || rect->rows < height || rect->columns < width) {
+    lower::Report(err, reporter, 4, "A window of %d x %d does not fit a pixel rectangle of %d x %d", width, height,
+                  rect->columns, rect->rows);
+    return false;
+  }
+  const bool columnMajor = lower::IsColumnMajor(*rect);
+  view.origin = rect->origin;
+  view.elementSize = rect->elementSize;
+  view.type = rect->pixelType;
+  view.rowStep = columnMajor ? rect->elementSize : rect->pitch;
+  view.colStep = columnMajor ? rect->pitch : rect->elementSize;
+  return true;
+}
+
+// Sets every pixel of the window (width x height) to the boundary value.
+void FillBoundary(const Eimg_Layer *layer, const RectView &view, int32_t width, int32_t height) {
+  uint8_t value[16] = {};
+  const std::complex<double> boundary = StateOf(layer).boundary;
+  conv::Converter(EGDA_TYPE_C128, view.type)(reinterpret_cast<const uint8_t *>(&boundary),
+                                             sizeof boundary, value, view.elementSize, 1);
+  for (int32_t i = 0; i < height; ++i) {
+    uint8_t *p = view.origin + std::ptrdiff_t{i} * view.rowStep;
+    for (int32_t j = 0; j < width; ++j, p += view.colStep) std::memcpy(p, value, static_cast<std::size_t>(view.elementSize));
+  }
+}
+
+void SetCapacity(Eimg_Layer *layer, int64_t windowBlocks) {
+  LayerState &state = StateOf(layer);
+  const std::size_t limit = std::max<std::size_t>(kMinCachedBlocks, kCacheBytes / state.blockBytes);
+  const std::size_t wanted = static_cast<std::size_t>(std::min<int64_t>(windowBlocks, INT32_MAX)) * 2;
+  state.capacity = std::min(std::max(kMinCachedBlocks, wanted), limit);
+}
+
+// Moves the window between the layer's own pixels and the rectangle.
+bool Transfer(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height, const RectView &view,
+              bool write, const char *reporter, Eerr_ErrorReport **err) {
+  const int64_t x0 = std::max<int64_t>(column, 0), y0 = std::max<int64_t>(row, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t{column} + width, layer->width);
+  const int64_t y1 = std::min<int64_t>(int64_t{row} + height, layer->height);
+  if (!write && (x0 != column || y0 != row || x1 != int64_t{column} + width || y1 != int64_t{row} + height))
+    FillBoundary(layer, view, width, height);
+  if (x0 >= x1 || y0 >= y1) return true;
+  LayerState &state = StateOf(layer);
+  const int32_t bw = layer->blockWidth, bh = layer->blockHeight, es = state.elementSize;
+  const conv::ConvertRun run =
+      write ? conv::Converter(view.type, layer->pixelType) : conv::Converter(layer->pixelType, view.type);
+  const int32_t br0 = static_cast<int32_t>(y0 / bh), br1 = static_cast<int32_t>((y1 - 1) / bh);
+  const int32_t bc0 = static_cast<int32_t>(x0 / bw), bc1 = static_cast<int32_t>((x1 - 1) / bw);
+  SetCapacity(layer, int64_t{br1 - br0 + 1} * (bc1 - bc0 + 1));
+  for (int32_t br = br0; br <= br1; ++br) {
+    const int64_t top = int64_t{br} * bh;
+    const int64_t ys = std::max(y0, top), ye = std::min(y1, top + bh);
+    // The blocks of this row that must come from the file, fetched together.
+    int32_t first = -1, last = -1, missing = 0;
+    for (int32_t bc = bc0; bc <= bc1; ++bc) {
+      if (state.cache.count(int64_t{br} * layer->blocksAcross + bc)) continue;
+      const int64_t left = int64_t{bc} * bw;
+      if (write && std::max(x0, left) == left && ys == top &&
+          std::min(x1, left + bw) == std::min<int64_t>(left + bw, layer->width) &&
+          ye == std::min<int64_t>(top + bh, layer->height))
+        continue;
+      if (first < 0) first = bc;
+      last = bc;
+      ++missing;
+    }
+    if (missing > 1 && !Prefetch(layer, br, first, last, reporter, err)) return false;
+    for (int32_t bc = bc0; bc <= bc1; ++bc) {
+      const int64_t left = int64_t{bc} * bw;
+      const int64_t xs = std::max(x0, left), xe = std::min(x1, left + bw);
+      // A write covering the block's whole part inside the layer needs not read it first.
+      const bool whole = write && xs == left && ys == top && xe == std::min<int64_t>(left + bw, layer->width) &&
+                         ye == std::min<int64_t>(top + bh, layer->height);
+      uint8_t *block = Block(layer, br, bc, whole, reporter, err);
+      if (!block) return false;
+      const int32_t n = static_cast<int32_t>(xe - xs);
+      for (int64_t y = ys; y < ye; ++y) {
+        uint8_t *pixels = block + ((y - top) * bw + (xs - left)) * es;
+        uint8_t *rect = view.origin + (y - row) * view.rowStep + (xs - column) * view.colStep;
+        if (write) run(rect, view.colStep, pixels, es, n);
+        else run(pixels, es, rect, view.colStep, n);
+      }
+      if (write) state.cache[int64_t{br} * layer->blocksAcross + bc].dirty = true;
+    }
+  }
+  return Trim(layer, reporter, err);
+}
+
+// ---- Reading through the read transform ----
+
+double Cubic(double t) {
+  constexpr double a = -0.5;
+  t = std::fabs(t);
+  if (t <= 1) return ((a + 2) * t - (a + 3)) * t * t + 1;
+  if (t < 2) return ((a * t - 5 * a) * t + 8 * a) * t - 4 * a;
+  return 0;
+}
+
+// Reads one segment of a destination row: n points (xs, ys) of source coordinates into the
+// destination pixels at dst (step dstStep). Returns false with a report.
+template <class V>
+bool SampleSegment(Eimg_Layer *layer, const double *xs, const double *ys, int32_t n, uint8_t *dst,
+                   std::ptrdiff_t dstStep, int32_t dstType, int32_t elementSize, const char *reporter,
+                   Eerr_ErrorReport **err) {
+  const LayerState &state = StateOf(layer);
+  const Method method = state.method;
+  const int32_t reach = method == Method::Nearest ? 0 : method == Method::Bilinear ? 1 : 2;
+  const int32_t before = method == Method::Cubic ? 1 : 0;
+  // The source window the segment needs, cut to the layer (widened by the kernel).
+  int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+  std::vector<int64_t> px(static_cast<std::size_t>(n)), py(static_cast<std::size_t>(n));
+  std::vector<uint8_t> inside(static_cast<std::size_t>(n));
+  for (int32_t k = 0; k < n; ++k) {
+    const double x = xs[k], y = ys[k];
+    if (!(std::fabs(x) < kFarAway && std::fabs(y) < kFarAway)) continue;
+    const int64_t ix = static_cast<int64_t>(method == Method::Nearest ? std::floor(x + 0.5) : std::floor(x));
+    const int64_t iy = static_cast<int64_t>(method == Method::Nearest ? std::floor(y + 0.5) : std::floor(y));
+    px[k] = ix;
+    py[k] = iy;
+    if (ix + reach < -2 || iy + reach < -2 || ix - before > layer->width + 1 || iy - before > layer->height + 1)
+      continue;
+    inside[k] = 1;
+    left = std::min(left, ix - before);
+    top = std::min(top, iy - before);
+    right = std::max(right, ix + reach);
+    bottom = std::max(bottom, iy + reach);
+  }
+  // Boundary for every pixel first; the samples overwrite it.
+  {
+    RectView view{dst, 0, dstStep, dstType, elementSize};
+    FillBoundary(layer, view, n, 1);
+  }
+  if (left > right) return true;
+  left = std::max<int64_t>(left, -2);
+  top = std::max<int64_t>(top, -2);
+  right = std::min<int64_t>(right, int64_t{layer->width} + 1);
+  bottom = std::min<int64_t>(bottom, int64_t{layer->height} + 1);
+  const int64_t sw = right - left + 1, sh = bottom - top + 1;
+  if (sw * sh > kMaxResampleWindow && n > 1) {
+    const int32_t half = n / 2;
+    return SampleSegment<V>(layer, xs, ys, half, dst, dstStep, dstType, elementSize, reporter, err) &&
+           SampleSegment<V>(layer, xs + half, ys + half, n - half, dst + half * dstStep, dstStep, dstType,
+                            elementSize, reporter, err);
+  }
+  // Nearest neighbour copies pixels of the destination's type; the others compute in V.
+  const int32_t windowType =
+      method == Method::Nearest ? dstType : (std::is_same_v<V, double> ? EGDA_TYPE_F64 : EGDA_TYPE_C128);
+  const int32_t windowSize = egda_PixelTypeSize(windowType);
+  std::vector<uint8_t> window(static_cast<std::size_t>(sw * sh * windowSize));
+  RectView wv{window.data(), sw * windowSize, windowSize, windowType, windowSize};
+  if (!Transfer(layer, static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(sw),
+                static_cast<int32_t>(sh), wv, false, reporter, err))
+    return false;
+  auto at = [&](int64_t x, int64_t y) -> V {
+    V v;
+    std::memcpy(&v, window.data() + ((y - top) * sw + (x - left)) * windowSize, sizeof v);
+    return v;
+  };
+  std::vector<V> values;
+  if (method != Method::Nearest) values.assign(static_cast<std::size_t>(n), V{});
+  for (int32_t k = 0; k < n; ++k) {
+    if (!inside[k]) continue;
+    const int64_t ix = px[k], iy = py[k];
+    if (method == Method::Nearest) {
+      if (ix < left || ix > right || iy < top || iy > bottom) continue;
+      std::memcpy(dst + k * dstStep, window.data() + ((iy - top) * sw + (ix - left)) * windowSize,
+                  static_cast<std::size_t>(windowSize));
+      continue;
+    }
+    if (ix - before < left || iy - before < top || ix + reach > right || iy + reach > bottom) {
+      // Kernel reaches beyond the margin kept around the layer: all boundary there.
+      if constexpr (std::is_same_v<V, double>) values[k] = state.boundary.real();
+      else values[k] = state.boundary;
+      continue;
+    }
+    const double fx = xs[k] - static_cast<double>(ix), fy = ys[k] - static_cast<double>(iy);
+    V sum{};
+    if (method == Method::Bilinear) {
+      sum = at(ix, iy) * ((1 - fx) * (1 - fy)) + at(ix + 1, iy) * (fx * (1 - fy)) + at(ix, iy + 1) * ((1 - fx) * fy) +
+            at(ix + 1, iy + 1) * (fx * fy);
+    } else {
+      for (int32_t j = -1; j <= 2; ++j) {
+        const double wy = Cubic(fy - j);
+        V line{};
+        for (int32_t i = -1; i <= 2; ++i) line += at(ix + i, iy + j) * Cubic(fx - i);
+        sum += line * wy;
+      }
+    }
+    values[k] = sum;
+  }
+  if (method != Method::Nearest) {
+    const conv::ConvertRun run = conv::Converter(windowType, dstType);
+    for (int32_t k = 0; k < n; ++k)
+      if (inside[k]) run(reinterpret_cast<const uint8_t *>(&values[static_cast<std::size_t>(k)]), sizeof(V),
+                         dst + k * dstStep, dstStep, 1);
+  }
+  return true;
+}
+
+bool ReadTransformed(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
+                     const RectView &view, const char *reporter, Eerr_ErrorReport **err) {
+  if (width == 0 || height == 0) return true;
+  LayerState &state = StateOf(layer);
+  lower::CalleeReport inner;
+  Egda_BaseData *points = egda_BaseDataCreate(2, width, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, &inner);
+  if (!points) {
+    lower::ReportCallee(err, inner, reporter, 95, "egda_BaseDataCreate");
+    return false;
+  }
+  std::vector<double> xs(static_cast<std::size_t>(width)), ys(static_cast<std::size_t>(width));
+  const bool complex = IsComplexType(layer->pixelType) || IsComplexType(view.type);
+  bool ok = true;
+  for (int32_t i = 0; i < height && ok; ++i) {
+    auto *p = reinterpret_cast<double *>(points->data);
+    for (int32_t j = 0; j < width; ++j) {
+      p[2 * j] = double(column) + j;
+      p[2 * j + 1] = double(row) + i;
+    }
+    if (!exfr_Transform(state.transform, points, points, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 95, "exfr_Transform");
+      ok = false;
+      break;
+    }
+    for (int32_t j = 0; j < width; ++j) {
+      xs[static_cast<std::size_t>(j)] = p[2 * j];
+      ys[static_cast<std::size_t>(j)] = p[2 * j + 1];
+    }
+    uint8_t *dst = view.origin + std::ptrdiff_t{i} * view.rowStep;
+    ok = complex ? SampleSegment<std::complex<double>>(layer, xs.data(), ys.data(), width, dst, view.colStep,
+                                                       view.type, view.elementSize, reporter, err)
+                 : SampleSegment<double>(layer, xs.data(), ys.data(), width, dst, view.colStep, view.type,
+                                         view.elementSize, reporter, err);
+  }
+  egda_BaseDataDelete(points, nullptr);
+  return ok;
+}
+
+bool CheckWindow(const Eimg_Layer *layer, int32_t width, int32_t height, const char *reporter,
+                 Eerr_ErrorReport **err) {
+  if (width < 0 || height < 0) {
+    lower::Report(err, reporter, 4, "Invalid window of %d x %d", width, height);
+    return false;
+  }
+  (void)layer;
+  return true;
+}
+
+} // namespace
+
+namespace taviron::eimg {
+
+bool Usable(const Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err) {
+  if (!layer || !layer->internal) {
+    lower::Report(err, reporter, 1, "Invalid layer");
+    return false;
+  }
+  return true;
+}
+
+// Writes the dirty cached blocks (showing progress on the meter when asked). False with a report
+// at the first failure.
+bool FlushBlocks(Eimg_Layer *layer, bool meter, const char *reporter, Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  std::vector<int64_t> dirty;
+  for (auto &entry : state.cache)
+    if (entry.second.dirty) dirty.push_back(entry.first);
+  std::sort(dirty.begin(), dirty.end());
+  const bool show = meter && state.meter && !dirty.empty();
+  if (show) emet_MeterInfoPrint(state.meter, 0.0, nullptr);
+  int32_t shown = 0;
+  for (std::size_t i = 0; i < dirty.size(); ++i) {
+    CachedBlock &block = state.cache[dirty[i]];
+    if (!WriteBlock(layer, dirty[i], block.data.get(), reporter, err)) return false;
+    block.dirty = false;
+    const int32_t percent = static_cast<int32_t>((i + 1) * 100 / dirty.size());
+    if (show && percent >= shown + 5) {
+      emet_MeterInfoPrint(state.meter, percent, nullptr);
+      shown = percent;
+    }
+  }
+  if (show && shown < 100) emet_MeterInfoPrint(state.meter, 100.0, nullptr);
+  return true;
+}
+
+int32_t ReadWindow(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height, Egda_BaseData *rect,
+                   bool direct, const char *reporter, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!Usable(layer, reporter, err) || !CheckWindow(layer, width, height, reporter, err)) return -1;
+  RectView view;
+  if (!ViewOf(rect, width, height, view, reporter, err)) return -1;
+  if (width == 0 || height == 0) return 0;
+  const bool ok = !direct && StateOf(layer).transform
+                      ? ReadTransformed(layer, column, row, width, height, view, reporter, err)
+                      : Transfer(layer, column, row, width, height, view, false, reporter, err);
+  return ok ? 0 : -1;
+}
+
+int32_t WriteWindow(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
+                    const Egda_BaseData *rect, const char *reporter, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!Usable(layer, reporter, err) || !CheckWindow(layer, width, height, reporter, err)) return -1;
+  RectView view;
+  if (!ViewOf(rect, width, height, view, reporter, err)) return -1;
+  if (width == 0 || height == 0) return 0;
+  return Transfer(layer, column, row, width, height, view, true, reporter, err) ? 0 : -1;
+}
+
+} // namespace taviron::eimg
+
+extern "C" {
+
+int32_t eimg_LayerRead(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
+                       Egda_BaseData *rect, Eerr_ErrorReport **err) try {
+  return ReadWindow(layer, column, row, width, height, rect, false, "eimg_LayerRead", err);
+} TAVIRON_GUARD(err, -1)
+
+int32_t eimg_LayerWrite(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
+                        const Egda_BaseData *rect, Eerr_ErrorReport **err) try {
+  return WriteWindow(layer, column, row, width, height, rect, "eimg_LayerWrite", err);
+} TAVIRON_GUARD(err, -1)
+
+int32_t eimg_LayerRasterPixelRectGet(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
+                                     Egda_BaseData *rect, Eerr_ErrorReport **err) try {
+  return ReadWindow(layer, column, row, width, height, rect, true, "eimg_LayerRasterPixelRectGet", err);
+} TAVIRON_GUARD(err, -1)
+
+int32_t eimg_LayerRasterPixelRectSet(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height,
+                                     const Egda_BaseData *rect, Eerr_ErrorReport **err) try {
+  return WriteWindow(layer, column, row, width, height, rect, "eimg_LayerRasterPixelRectSet", err);
+} TAVIRON_GUARD(err, -1)
+
+int32_t eimg_LayerRasterFlush(Eimg_Layer *layer, int32_t mode, Eerr_ErrorReport **err) try {
+  static const char *const kReporter = "eimg_LayerRasterFlush";
+  lower::Clear(err);
+  (void)mode;
+  if (!Usable(layer, kReporter, err)) return -1;
+  if (!FlushBlocks(layer, false, kReporter, err)) return -1;
+  LayerState &state = StateOf(layer);
+  lower::CalleeReport inner;
+  {
+    std::lock_guard<std::mutex> lock(state.shared->mutex);
+    ehfa_FileFlush(state.shared->file, &inner);
+  }
+  if (inner) {
+    lower::ReportCallee(err, inner, kReporter, 2, "ehfa_FileFlush");
+    return -1;
+  }
+  return 0;
+} TAVIRON_GUARD(err, -1)
+
+} // extern "C"
