@@ -15,6 +15,7 @@
 
 #include <string>
 
+#include "../platform/ewin_frame.h"
 #include "ewin.h"
 
 namespace {
@@ -52,21 +53,8 @@ int MemoryFile(const uint8_t *bytes, size_t size, bool sealed) {
 
 // Sends one frame; false when the connection has ended.
 bool Send(int socketFd, const uint8_t *bytes, size_t size, int file) {
-  iovec io{const_cast<uint8_t *>(bytes), size};
-  msghdr header{};
-  header.msg_iov = &io;
-  header.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  if (file >= 0) {
-    header.msg_control = control;
-    header.msg_controllen = sizeof control;
-    cmsghdr *cm = CMSG_FIRSTHDR(&header);
-    cm->cmsg_level = SOL_SOCKET;
-    cm->cmsg_type = SCM_RIGHTS;
-    cm->cmsg_len = CMSG_LEN(sizeof(int));
-    memcpy(CMSG_DATA(cm), &file, sizeof(int));
-  }
-  return sendmsg(socketFd, &header, MSG_NOSIGNAL) >= 0 || errno == EAGAIN;
+  return taviron::ewin::SendFrame(socketFd, bytes, size, file, MSG_NOSIGNAL) >= 0 ||
+         errno == EAGAIN;
 }
 
 // Takes what the window received, and throws away the replies that came back.

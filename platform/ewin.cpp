@@ -2,6 +2,7 @@
 // sockets and process memory. See ewin.h for the model.
 #include "ewin.h"
 
+#include "ewin_frame.h"
 #include "guard.h"
 
 #include <algorithm>
@@ -38,14 +39,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Frame: magic, kind, flags, name length, sequence, message, wParam, lParam, then the name and,
-// for a mapping that travels inside the frame, its bytes.
-constexpr uint32_t kMagic = 0x314D5754; // "TWM1"
-constexpr std::size_t kHeaderSize = 32;
+using namespace taviron::ewin;
+
 constexpr std::size_t kMaxName = 255;
-constexpr uint8_t kPost = 1, kSend = 2, kReply = 3;
-constexpr uint8_t kFlagHandle = 1; // a sealed memory file holding the mapping is passed beside
-constexpr uint8_t kFlagBytes = 2;  // the mapping's bytes follow the name
 constexpr std::size_t kInlineLimit = 64 * 1024;
 constexpr std::size_t kMaxFrame = kHeaderSize + kMaxName + kInlineLimit;
 constexpr unsigned kRequiredSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
@@ -265,13 +261,6 @@ int AtLeastThree(int fd) {
   return moved;
 }
 
-void PutU32(unsigned char *p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-void PutI64(unsigned char *p, int64_t v) {
-  auto u = static_cast<uint64_t>(v);
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(u >> (8 * i));
-}
 uint32_t GetU32(const unsigned char *p) {
   uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
@@ -548,15 +537,15 @@ bool BuildFrame(const Entry &to, uint8_t kind, uint32_t seq, uint32_t message, E
   }
   frame.bytes.resize(kHeaderSize + nameLength + inside);
   unsigned char *p = frame.bytes.data();
-  PutU32(p, kMagic);
-  p[4] = kind;
-  p[5] = !memory ? 0 : inside ? kFlagBytes : kFlagHandle;
-  p[6] = static_cast<unsigned char>(nameLength);
-  p[7] = static_cast<unsigned char>(nameLength >> 8);
-  PutU32(p + 8, seq);
-  PutU32(p + 12, message);
-  PutI64(p + 16, wParam);
-  PutI64(p + 24, lParam);
+  FrameHeader header;
+  header.kind = kind;
+  header.flags = !memory ? 0 : inside ? kFlagBytes : kFlagHandle;
+  header.nameLength = static_cast<uint16_t>(nameLength);
+  header.seq = seq;
+  header.message = message;
+  header.wParam = wParam;
+  header.lParam = lParam;
+  PutHeader(p, header);
   std::memcpy(p + kHeaderSize, name, nameLength);
   if (inside) std::memcpy(p + kHeaderSize + nameLength, memory->bytes, inside);
   frame.seq = kind == kSend ? seq : 0;
@@ -568,24 +557,8 @@ bool BuildFrame(const Entry &to, uint8_t kind, uint32_t seq, uint32_t message, E
 bool Flush(Ewin_Window id, Entry &entry) {
   while (!entry.out.empty()) {
     OutFrame &frame = entry.out.front();
-    iovec io{frame.bytes.data(), frame.bytes.size()};
-    msghdr header{};
-    header.msg_iov = &io;
-    header.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    if (frame.file.get() >= 0) {
-      std::memset(control, 0, sizeof control);
-      header.msg_control = control;
-      header.msg_controllen = sizeof control;
-      cmsghdr *cm = CMSG_FIRSTHDR(&header);
-      cm->cmsg_level = SOL_SOCKET;
-      cm->cmsg_type = SCM_RIGHTS;
-      cm->cmsg_len = CMSG_LEN(sizeof(int));
-      int fd = frame.file.get();
-      std::memcpy(CMSG_DATA(cm), &fd, sizeof(int));
-    }
-    ssize_t sent = sendmsg(entry.fd, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
+    ssize_t sent = SendFrame(entry.fd, frame.bytes.data(), frame.bytes.size(), frame.file.get(),
+                             MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       entry.stalled = false;
       break;

@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "../../platform/ewin_frame.h"
 #include "../support/ordinary_user.h"
 
 namespace {
@@ -412,16 +413,7 @@ TEST_F(Ewin, MalformedFramesAreDropped) {
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
 
   auto frame = [](uint8_t kind, uint8_t flags, uint32_t message, const std::string &name) {
-    std::string bytes(32, '\0');
-    const uint32_t magic = 0x314D5754;
-    std::memcpy(&bytes[0], &magic, 4);
-    bytes[4] = static_cast<char>(kind);
-    bytes[5] = static_cast<char>(flags);
-    bytes[6] = static_cast<char>(name.size());
-    std::memcpy(&bytes[12], &message, 4);
-    int64_t w = 5;
-    std::memcpy(&bytes[16], &w, 8);
-    return bytes + name;
+    return taviron::ewin::FrameBytes({kind, flags, 0, 0, message, 5, 0}, name);
   };
   std::string good = frame(1, 0, 0, "RAW_MSG");
   std::string badMagic = good;
@@ -464,16 +456,7 @@ TEST_F(Ewin, MalformedFramesAreDropped) {
   };
   int file = memfd_create("passed", MFD_CLOEXEC);
   ASSERT_GE(file, 0);
-  char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr header{};
-  header.msg_control = control;
-  header.msg_controllen = sizeof control;
-  cmsghdr *cm = CMSG_FIRSTHDR(&header);
-  cm->cmsg_level = SOL_SOCKET;
-  cm->cmsg_type = SCM_RIGHTS;
-  cm->cmsg_len = CMSG_LEN(sizeof(int));
-  std::memcpy(CMSG_DATA(cm), &file, sizeof(int));
-  ASSERT_EQ(sendmsg(fd, &header, 0), 0);
+  ASSERT_EQ(taviron::ewin::SendFrame(fd, nullptr, 0, file, 0), 0);
   for (int i = 0; i < 100 && recv(fd, &msg, 1, MSG_DONTWAIT) != 0; ++i) {
     ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE);
     usleep(2000);
@@ -563,11 +546,7 @@ TEST_F(Ewin, OnlyTheSameUserMayConnect) {
         address.sun_family = AF_UNIX;
         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
         if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) return 1;
-        std::string frame(32, '\0');
-        const uint32_t magic = 0x314D5754, message = EWIN_WM_USER;
-        std::memcpy(&frame[0], &magic, 4);
-        frame[4] = 1;
-        std::memcpy(&frame[12], &message, 4);
+        std::string frame = taviron::ewin::FrameBytes({1, 0, 0, 0, EWIN_WM_USER, 0, 0}, "");
         send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
         // The window's process closes the connection (unread: the frame is thrown away).
         pollfd p{fd, POLLIN, 0};
