@@ -1,11 +1,13 @@
 // The connection to the session manager and the message transport of packets: finding the
 // session manager, the connect handshake, sends with and without reply, the wait loop and the
 // disconnect. The same calls serve the session manager itself once it has declared itself.
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,17 +35,23 @@ constexpr const char *kMessageNames[kMessageCount] = {
     "NORIX_REQ_QUIT",       "NORIX_ACK_QUIT"};
 
 // Process-wide connection state; lives as long as the process (the exit-time disconnect uses it).
+// The mutex guards the session manager's window and process, the handshake and the wait packet,
+// so that threads may log and send at once; it is never held while waiting for a reply.
 struct Connection {
-  bool started = false;
-  bool manager = false;
-  bool disconnected = false;
+  std::recursive_mutex mutex;
+  std::atomic<bool> started = false;
+  std::atomic<bool> manager = false;
+  std::atomic<bool> disconnected = false;
   bool exitHandlerRegistered = false;
   int32_t sessionId = 0;
   int32_t connectionKind = 0;
   int32_t ioType = 0; // 0 until read
   Ewin_Window managerWindow = 0;
   Ewin_Handle managerProcess = 0;
-  uint32_t ids[kMessageCount] = {};
+  Ewin_Window handshakeWindow = 0; // the connection the connect record went through
+  std::string connectName;         // what the connect record said, for a connection found again
+  int32_t connectKind = 0;
+  std::atomic<uint32_t> ids[kMessageCount] = {};
   Esmg_BroadcastProtocolFunc broadcast = nullptr;
   Esmg_AppProtoFunc appProto = nullptr;
   void *appProtoData = nullptr;
@@ -95,6 +103,38 @@ Ewin_Handle MappingForManager(const void *bytes, std::size_t size) {
   }
   ewin_CloseHandle(mapping);
   return duplicate;
+}
+
+// The connect handshake through the session manager window of the lookup: the connect record
+// (process id, kind, main window, name length, name and its NUL) in a mapping sent with
+// NORIX_SM_CONNECT, waiting at most the bound of a waiting send. False when it did not go
+// through.
+bool Handshake(const char *name, int32_t kind) {
+  Connection &c = C();
+  int32_t processId = ewin_GetCurrentProcessId();
+  std::size_t length = std::strlen(name);
+  std::vector<unsigned char> record(17 + length, 0);
+  auto put = [&](std::size_t at, int32_t value) {
+    for (int i = 0; i < 4; ++i)
+      record[at + i] = static_cast<unsigned char>(static_cast<uint32_t>(value) >> (8 * i));
+  };
+  put(0, processId);
+  put(4, kind);
+  put(8, AppMainWindow());
+  put(12, static_cast<int32_t>(length));
+  std::memcpy(record.data() + 16, name, length);
+
+  Ewin_Handle handle = MappingForManager(record.data(), record.size());
+  Ewin_Param answer = 0;
+  if (!handle || !ewin_SendMessageTimeout(c.managerWindow, c.ids[kSmConnect], processId, handle,
+                                          EWIN_SMTO_BLOCK, kWaitTimeoutMs, &answer)) {
+    if (handle) ewin_CloseHandle(handle);
+    return false;
+  }
+  c.handshakeWindow = c.managerWindow;
+  c.connectName = name;
+  c.connectKind = kind;
+  return true;
 }
 
 // Reads the record of a packet in a mapping handed to this process; null when there is none.
@@ -175,6 +215,7 @@ uint32_t MessageId(Message message) {
 
 void SessionFarewell(int32_t type) {
   Connection &c = C();
+  std::lock_guard lock(c.mutex);
   if (!c.started) return;
   c.disconnected = true;
   esmg_Broadcast(ESMG_DEST_NONE, 0, type);
@@ -182,6 +223,7 @@ void SessionFarewell(int32_t type) {
   c.managerProcess = 0;
   if (c.managerWindow && !c.manager) ewin_DestroyWindow(c.managerWindow);
   c.managerWindow = 0;
+  c.handshakeWindow = 0;
   c.started = false;
 }
 
@@ -258,6 +300,7 @@ int32_t esmg_IsSessionManagerRunning(void) try {
 
 void esmg_SessionManagerLookup(void) try {
   Connection &c = C();
+  std::lock_guard lock(c.mutex);
   // A window whose connection was lost is found again.
   if (c.managerWindow && ewin_IsWindow(c.managerWindow)) return;
   c.managerWindow = esmg_FindSessionManagerWindow();
@@ -269,9 +312,19 @@ void esmg_SessionManagerLookup(void) try {
   Ewin_Param processId = 0;
   if (c.managerProcess) ewin_CloseHandle(c.managerProcess);
   c.managerProcess = 0;
-  if (ewin_SendMessageTimeout(c.managerWindow, c.ids[kSmProcess], 0, 0, 0, 0, &processId))
+  if (ewin_SendMessageTimeout(c.managerWindow, c.ids[kSmProcess], 0, 0, EWIN_SMTO_BLOCK,
+                              kWaitTimeoutMs, &processId))
     c.managerProcess = ewin_OpenProcess(static_cast<int32_t>(processId));
-  if (!c.managerProcess) ShowError("Could not connect to Session Manager!");
+  if (!c.managerProcess) {
+    ShowError("Could not connect to Session Manager!");
+    return;
+  }
+  // A started session speaks through a new connection only after the connect record.
+  if (c.started && !c.manager && c.managerWindow != c.handshakeWindow &&
+      !Handshake(c.connectName.c_str(), c.connectKind)) {
+    ewin_DestroyWindow(c.managerWindow);
+    c.managerWindow = 0;
+  }
 } TAVIRON_GUARD_QUIET_VOID
 
 /* ---- Connection -------------------------------------------------------------------------- */
@@ -285,29 +338,10 @@ void OpenSessionPipes(Eerr_ErrorReport **err, const char *name, int32_t kind) tr
     eplg_SetAltErrorFunction(esmg_LogError);
     return;
   }
+  std::lock_guard lock(c.mutex);
   if (c.started) return;
-  int32_t processId = ewin_GetCurrentProcessId();
   esmg_SessionManagerLookup();
-
-  // The connect record: process id, kind, main window, name length, name and its NUL.
-  if (!name) name = "";
-  std::size_t length = std::strlen(name);
-  std::vector<unsigned char> record(17 + length, 0);
-  auto put = [&](std::size_t at, int32_t value) {
-    for (int i = 0; i < 4; ++i)
-      record[at + i] = static_cast<unsigned char>(static_cast<uint32_t>(value) >> (8 * i));
-  };
-  put(0, processId);
-  put(4, kind);
-  put(8, AppMainWindow());
-  put(12, static_cast<int32_t>(length));
-  std::memcpy(record.data() + 16, name, length);
-
-  Ewin_Handle handle = MappingForManager(record.data(), record.size());
-  Ewin_Param answer = 0;
-  if (!handle || !ewin_SendMessageTimeout(c.managerWindow, c.ids[kSmConnect], processId, handle,
-                                          0, 0, &answer)) {
-    if (handle) ewin_CloseHandle(handle);
+  if (!c.managerWindow || !Handshake(name ? name : "", kind)) {
     ShowError("Could not connect to Session Manager!");
     return;
   }
@@ -471,11 +505,14 @@ Esmg_Packet *esmg_PostPacket(Esmg_Packet *packet) try {
   Connection &c = C();
   if (!packet) return nullptr;
   if (c.manager) return packet;
-  esmg_SessionManagerLookup();
-  Ewin_Handle handle = MappingForManager(packet->buffer, static_cast<size_t>(packet->position));
-  if (handle && !ewin_PostMessage(c.managerWindow, c.ids[kSmPacketData],
-                                  ewin_GetCurrentProcessId(), handle))
-    ewin_CloseHandle(handle);
+  {
+    std::lock_guard lock(c.mutex);
+    esmg_SessionManagerLookup();
+    Ewin_Handle handle = MappingForManager(packet->buffer, static_cast<size_t>(packet->position));
+    if (handle && !ewin_PostMessage(c.managerWindow, c.ids[kSmPacketData],
+                                    ewin_GetCurrentProcessId(), handle))
+      ewin_CloseHandle(handle);
+  }
   esmg_FreePacket(packet);
   return nullptr;
 } TAVIRON_GUARD_QUIET(nullptr)
@@ -501,14 +538,19 @@ Esmg_Protocol *esmg_BroadcastAndWait(int32_t kind, intptr_t destination, int32_t
   Esmg_Packet *packet = esmg_BuildProtocolPacket(0, record);
   esmg_FreeProtocol(record);
   if (!packet) return nullptr;
-  esmg_SessionManagerLookup();
+  Ewin_Window window = 0;
+  Ewin_Handle handle = 0;
+  {
+    std::lock_guard lock(c.mutex);
+    esmg_SessionManagerLookup();
+    handle = MappingForManager(packet->buffer, static_cast<size_t>(packet->position));
+    window = c.managerWindow;
+  }
   Esmg_Protocol *reply = nullptr;
-  Ewin_Handle handle = MappingForManager(packet->buffer, static_cast<size_t>(packet->position));
   if (handle) {
     Ewin_Param answer = 0;
-    if (ewin_SendMessageTimeout(c.managerWindow, c.ids[kSmPacketDataWait],
-                                ewin_GetCurrentProcessId(), handle, EWIN_SMTO_BLOCK,
-                                kWaitTimeoutMs, &answer)) {
+    if (ewin_SendMessageTimeout(window, MessageId(kSmPacketDataWait), ewin_GetCurrentProcessId(),
+                                handle, EWIN_SMTO_BLOCK, kWaitTimeoutMs, &answer)) {
       if (answer) {
         Esmg_Packet *replyPacket = esmg_NewPacket();
         if (replyPacket) {
@@ -531,16 +573,20 @@ Esmg_Protocol *esmg_WaitForProtocolWithFunc(int32_t, int32_t type, Esmg_Protocol
                                             void *userData) try {
   if (Esmg_Protocol *queued = TakeFromQueue(type, test, userData)) return queued;
   Connection &c = C();
-  esmg_SessionManagerLookup();
-  // Without a session manager nothing can arrive: do not wait for ever.
-  if (!c.manager && !c.managerWindow) return nullptr;
-  uint32_t id = c.manager ? c.ids[kSmPacketData] : c.ids[kAppPacketData];
-  if (!id) return nullptr;
-  if (!c.waitPacket && !(c.waitPacket = esmg_NewPacket())) return nullptr;
+  uint32_t id = 0;
+  {
+    std::lock_guard lock(c.mutex);
+    esmg_SessionManagerLookup();
+    // Without a session manager nothing can arrive: do not wait for ever.
+    if (!c.manager && !c.managerWindow) return nullptr;
+    id = c.manager ? c.ids[kSmPacketData] : c.ids[kAppPacketData];
+    if (!id) return nullptr;
+    if (!c.waitPacket && !(c.waitPacket = esmg_NewPacket())) return nullptr;
+  }
   for (;;) {
     Ewin_Msg msg;
-    if (ewin_GetMessage(&msg, 0, id, id) <= 0) return nullptr;
-    if (msg.message != id) {
+    if (ewin_GetMessage(&msg, 0, id, id) < 0) return nullptr;
+    if (msg.message != id) { // WM_QUIT: dispatched, and the wait goes on
       if (msg.message != EWIN_WM_TIMER) {
         ewin_TranslateMessage(&msg);
         ewin_DispatchMessage(&msg);
@@ -548,7 +594,16 @@ Esmg_Protocol *esmg_WaitForProtocolWithFunc(int32_t, int32_t type, Esmg_Protocol
       continue;
     }
     if (!msg.lParam) return nullptr;
-    Esmg_Protocol *record = RecordFromMapping(msg.lParam, c.waitPacket);
+    // The session manager takes a packet only from the process it claims to come from.
+    if (c.manager && msg.wParam != msg.sourceProcess) {
+      ewin_CloseHandle(msg.lParam);
+      continue;
+    }
+    Esmg_Protocol *record = nullptr;
+    {
+      std::lock_guard lock(c.mutex);
+      record = RecordFromMapping(msg.lParam, c.waitPacket);
+    }
     if (!record) continue;
     if (WantedType(type, record) && (!test || test(record, userData))) return record;
     if (!esmg_PutProtocolInQ(record)) esmg_FreeProtocol(record);

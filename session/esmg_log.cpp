@@ -1,5 +1,6 @@
 // Log messages: where a line goes, the batch log file, the application title, error chains as
 // log lines, the session log callback, message boxes and the user interrupt.
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -38,10 +39,10 @@ LogState &L() {
   return *state;
 }
 
-// Interrupt state.
+// Interrupt state; threads that log may ask at once.
 struct InterruptState {
-  int32_t flag = 0;
-  uint32_t lastPoll = 0;
+  std::atomic<int32_t> flag = 0;
+  std::atomic<uint32_t> lastPoll = 0;
 };
 
 InterruptState &I() {

@@ -1,19 +1,25 @@
 /* Windows, registered window messages, the message queue, process handles and anonymous file
    mappings, as the session services use them, on Linux.
 
-   A window is a named local endpoint: a Unix-domain SOCK_SEQPACKET socket in the runtime
-   directory (TAVIRON_RUNTIME_DIR, else $XDG_RUNTIME_DIR/taviron, else a per-user folder
-   "taviron-<uid>" in the temporary directory), named "<class>.<title>" with every character other
-   than letters, digits, "_" and "-" written as "%XX". A window found in another process is
-   reached through one connection per window, opened when it is found and kept; the other process
-   sees that connection as the source of the messages (ewin_GetMessageSource) and can post or send
-   back through it. Endpoints left behind by a dead process are removed when found.
+   A window is a named local endpoint: a Unix-domain SOCK_SEQPACKET socket (mode 0600) in the
+   runtime directory (TAVIRON_RUNTIME_DIR, else $XDG_RUNTIME_DIR/taviron, else a per-user folder
+   "taviron-<uid>" in the temporary directory; whichever it is, it must be a directory of this
+   user, no symbolic link, that nobody else may enter), named "<class>.<title>" with every
+   character other than letters, digits, "_" and "-" written as "%XX". A window found in another
+   process is reached through one connection per window, opened when it is found and kept; the
+   other process sees that connection as the source of the messages (ewin_GetMessageSource) and
+   can post or send back through it. Only processes of the same user connect: a connection from
+   or to a process of another user is closed unused. Endpoints left behind by a dead process are
+   removed when found.
 
    A message is one frame. Registered messages travel by name, so their ids need not agree between
-   processes. Posting sends the frame; sending waits for the reply frame. A handle duplicated into
+   processes. A post never waits: what the other process has not taken yet is held for it (up to
+   4 MiB per connection; beyond that the post fails) and sent while this process is in any call
+   of this interface, and at its exit (for at most 20 s). Sending waits for the reply frame; the
+   time-out of ewin_SendMessageTimeout covers the sending too. A mapping handle duplicated into
    another process (ewin_DuplicateHandle) travels with the frame whose lParam it is (or with the
-   reply whose result it is) as a passed descriptor, and the receiver sees a handle valid in its
-   own process.
+   reply whose result it is), and the receiver sees a handle valid in its own process; its bytes
+   are copied then, so what is written into the mapping later stays on this side.
 
    Each process has one message queue. Messages posted to the process's windows (from this or
    another process) and messages arriving on its connections are queued; messages sent to its
@@ -26,7 +32,9 @@
    ewin_GetMessage ends with -1 when a connection that this process opened to another process's
    window is lost, or when nothing is left from which a message could come.
 
-   Everything is meant for one thread. Handles are descriptors (3 or above; 0 is "none"). */
+   Every call may be made from any thread; window procedures run on the thread that waits or
+   dispatches, one at a time. Handles are numbers of this process's own table (never 0); a number
+   that no handle of this process has is refused by every call. */
 #ifndef TAVIRON_EWIN_H
 #define TAVIRON_EWIN_H
 
@@ -57,6 +65,8 @@ typedef struct Ewin_Msg {
   Ewin_Param wParam;
   Ewin_Param lParam;
   Ewin_Window source; /* the connection it came through (0 when posted in this process) */
+  int32_t sourceProcess; /* the process at the other end of that connection as the system saw
+                            it connect (this process's id when posted in this process) */
 } Ewin_Msg;
 
 typedef Ewin_Param (*Ewin_WindowProc)(Ewin_Window window, uint32_t message, Ewin_Param wParam,
@@ -87,7 +97,9 @@ int32_t ewin_GetWindowText(Ewin_Window window, char *buffer, int32_t size);
    lives). */
 int32_t ewin_IsWindow(Ewin_Window window);
 
-/* Posts a message (window 0: to this process's queue); non-zero on success. */
+/* Posts a message (window 0: to this process's queue) without waiting; non-zero on success, 0
+   when the window is gone, the connection holds too much unsent, or lParam is a handle of this
+   process not duplicated for the window's process. */
 int32_t ewin_PostMessage(Ewin_Window window, uint32_t message, Ewin_Param wParam,
                          Ewin_Param lParam);
 /* Sends and waits without end for the result; 0 when the send fails. */
@@ -99,9 +111,13 @@ Ewin_Param ewin_SendMessage(Ewin_Window window, uint32_t message, Ewin_Param wPa
 int32_t ewin_SendMessageTimeout(Ewin_Window window, uint32_t message, Ewin_Param wParam,
                                 Ewin_Param lParam, uint32_t flags, uint32_t timeoutMs,
                                 Ewin_Param *result);
-/* The source of the message being handled by a window procedure, 0 outside one: the connection
-   to post or send back to the sender. */
+/* The source of the message being handled by a window procedure on this thread, 0 outside one:
+   the connection to post or send back to the sender. */
 Ewin_Window ewin_GetMessageSource(void);
+/* The process behind a window: this process for its own windows, the process at the other end
+   for a connection (a found window or the source of a message), as the system saw it connect.
+   Stores it in *processId (null allowed) and returns it; 0 when there is no such window. */
+int32_t ewin_GetWindowThreadProcessId(Ewin_Window window, int32_t *processId);
 
 /* Waits for a message of the window (0: any) in the id range (0, 0: any id); WM_QUIT passes every
    filter. 1 for a message, 0 for WM_QUIT, -1 on failure (lost connection, nothing to wait for). */
@@ -116,9 +132,9 @@ Ewin_Param ewin_DispatchMessage(const Ewin_Msg *msg);
 /* Queues WM_QUIT with the exit code as wParam. */
 void ewin_PostQuitMessage(int32_t exitCode);
 
-/* A new anonymous read/write mapping of size bytes (at least 1); 0 on failure. */
+/* A new anonymous read/write mapping of size bytes (at least 1), zero-filled; 0 on failure. */
 Ewin_Handle ewin_CreateFileMapping(uint32_t size);
-/* Maps the whole mapping read/write; null on failure. */
+/* Maps the whole mapping read/write (views of one mapping share their bytes); null on failure. */
 void *ewin_MapViewOfFile(Ewin_Handle mapping);
 /* The size of the mapping in bytes, -1 when the handle is not one. */
 int64_t ewin_GetFileMappingSize(Ewin_Handle mapping);
@@ -130,9 +146,9 @@ int32_t ewin_GetCurrentProcessId(void);
 /* A handle of the process, 0 when there is no such process. */
 Ewin_Handle ewin_OpenProcess(int32_t processId);
 /* Duplicates the handle into the process: for this process itself a second handle; for another
-   process a handle that belongs to it once a message carries it there (until then
-   ewin_CloseHandle drops it). Non-zero on success; 0 when the process has ended or a handle is
-   invalid. */
+   process (mappings only) a handle that belongs to it once a message to that process carries it
+   there (until then ewin_CloseHandle drops it). Non-zero on success; 0 when the process has
+   ended or a handle is invalid. */
 int32_t ewin_DuplicateHandle(Ewin_Handle handle, Ewin_Handle process, Ewin_Handle *duplicate);
 /* Closes a handle; non-zero on success. */
 int32_t ewin_CloseHandle(Ewin_Handle handle);

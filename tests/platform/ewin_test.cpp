@@ -3,20 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <dirent.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "../../platform/ewin_frame.h"
+#include "../support/ordinary_user.h"
 
 namespace {
 
@@ -405,16 +413,7 @@ TEST_F(Ewin, MalformedFramesAreDropped) {
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
 
   auto frame = [](uint8_t kind, uint8_t flags, uint32_t message, const std::string &name) {
-    std::string bytes(32, '\0');
-    const uint32_t magic = 0x314D5754;
-    std::memcpy(&bytes[0], &magic, 4);
-    bytes[4] = static_cast<char>(kind);
-    bytes[5] = static_cast<char>(flags);
-    bytes[6] = static_cast<char>(name.size());
-    std::memcpy(&bytes[12], &message, 4);
-    int64_t w = 5;
-    std::memcpy(&bytes[16], &w, 8);
-    return bytes + name;
+    return taviron::ewin::FrameBytes({kind, flags, 0, 0, message, 5, 0}, name);
   };
   std::string good = frame(1, 0, 0, "RAW_MSG");
   std::string badMagic = good;
@@ -439,6 +438,31 @@ TEST_F(Ewin, MalformedFramesAreDropped) {
   EXPECT_EQ(msg.wParam, 5);
   EXPECT_EQ(msg.window, w);
   EXPECT_EQ(ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE), 0);
+
+  // A zero-length frame ends the connection; a descriptor passed with it is closed too.
+  auto passed = [] { // descriptors of the memory file "passed" in this process
+    std::size_t count = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+      while (dirent *e = readdir(d)) {
+        char target[256] = {};
+        std::string link = std::string("/proc/self/fd/") + e->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+            std::strncmp(target, "/memfd:passed", 13) == 0)
+          ++count;
+      }
+      closedir(d);
+    }
+    return count;
+  };
+  int file = memfd_create("passed", MFD_CLOEXEC);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(taviron::ewin::SendFrame(fd, nullptr, 0, file, 0), 0);
+  for (int i = 0; i < 100 && recv(fd, &msg, 1, MSG_DONTWAIT) != 0; ++i) {
+    ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE);
+    usleep(2000);
+  }
+  EXPECT_EQ(passed(), 1u);
+  close(file);
   close(fd);
   ewin_DestroyWindow(w);
 }
@@ -449,6 +473,142 @@ TEST_F(Ewin, TickCountAdvances) {
   uint32_t after = ewin_GetTickCount();
   EXPECT_GE(after - before, 19u);
   EXPECT_LT(after - before, 2000u);
+}
+
+// The runtime folder is used only when it is this user's alone, wherever it was named.
+TEST_F(Ewin, RuntimeFolderMustBeThisUsersAlone) {
+  std::string good = dir_ + "/good", open = dir_ + "/open", link = dir_ + "/link",
+              foreign = dir_ + "/foreign", file = dir_ + "/file";
+  ASSERT_EQ(mkdir(good.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  ASSERT_EQ(symlink(good.c_str(), link.c_str()), 0);
+  ASSERT_EQ(mkdir(foreign.c_str(), 0700), 0);
+  bool canGiveAway = chown(foreign.c_str(), getuid() + 1, getgid()) == 0;
+  std::fclose(std::fopen(file.c_str(), "w"));
+  struct Case {
+    std::string path;
+    bool used;
+  };
+  std::vector<Case> cases = {{good, true}, {open, false}, {link, false}, {file, false}};
+  if (canGiveAway) cases.push_back({foreign, false});
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.path);
+    for (const char *variable : {"TAVIRON_RUNTIME_DIR", "XDG_RUNTIME_DIR"}) {
+      unsetenv("TAVIRON_RUNTIME_DIR");
+      setenv(variable, variable[0] == 'X' ? dir_.c_str() : c.path.c_str(), 1);
+      if (variable[0] == 'X') {
+        // $XDG_RUNTIME_DIR/taviron standing where the case is.
+        std::string place = dir_ + "/taviron";
+        rename(c.path.c_str(), place.c_str());
+        EXPECT_EQ(ewin_RuntimeDirectory() != nullptr, c.used) << variable;
+        rename(place.c_str(), c.path.c_str());
+      } else {
+        EXPECT_EQ(ewin_RuntimeDirectory() != nullptr, c.used) << variable;
+        EXPECT_EQ(ewin_CreateWindow("cls", "w", nullptr) != 0, c.used) << variable;
+      }
+      unsetenv(variable);
+    }
+  }
+  setenv("TAVIRON_RUNTIME_DIR", dir_.c_str(), 1);
+}
+
+// Endpoints are this user's whatever the umask, and a connection from another user is closed
+// unread even when the folder and endpoint have been opened to others.
+TEST_F(Ewin, OnlyTheSameUserMayConnect) {
+  mode_t saved = umask(0);
+  Ewin_Window w = ewin_CreateWindow("srv", "mine", nullptr);
+  umask(saved);
+  ASSERT_NE(w, 0);
+  std::string path = dir_ + "/srv.mine";
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  if (getuid() != 0) GTEST_SKIP() << "another user is needed for the rest";
+
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+  // This process serves its window while the other user tries.
+  std::atomic<bool> stop{false};
+  std::atomic<int> received{0};
+  std::thread serve([&] {
+    Ewin_Msg msg{};
+    while (!stop)
+      if (ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE))
+        ++received;
+      else
+        usleep(1000);
+  });
+  int result = taviron::testing::RunAsOrdinaryUser(
+      [&] {
+        int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) return 1;
+        std::string frame = taviron::ewin::FrameBytes({1, 0, 0, 0, EWIN_WM_USER, 0, 0}, "");
+        send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+        // The window's process closes the connection (unread: the frame is thrown away).
+        pollfd p{fd, POLLIN, 0};
+        char byte;
+        if (poll(&p, 1, 5000) != 1) return 2;
+        ssize_t got = recv(fd, &byte, 1, 0);
+        return got == 0 || (got < 0 && errno == ECONNRESET) ? 0 : 3;
+      },
+      std::chrono::seconds(20));
+  usleep(50000);
+  stop = true;
+  serve.join();
+  if (result == taviron::testing::kCannotDrop) GTEST_SKIP() << "cannot run as another user";
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(received, 0);
+  ewin_DestroyWindow(w);
+}
+
+// A post never waits: when the other process stops reading, posts are held for it up to a
+// bound and then refused; everything accepted arrives, in order, once it reads again.
+TEST_F(Ewin, PostsToAProcessThatDoesNotReadAreHeldThenRefused) {
+  static int go[2], count[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(count), 0);
+  pid_t server = Child([] {
+    uint32_t numbered = ewin_RegisterWindowMessage("NUMBERED");
+    uint32_t quit = ewin_RegisterWindowMessage("QUIT_NOW");
+    close(go[1]);
+    if (!ewin_CreateWindow("srv", "stalled", nullptr)) return 2;
+    char c;
+    if (read(go[0], &c, 1) != 1) return 3; // not reading meanwhile
+    int32_t received = 0;
+    Ewin_Msg msg;
+    while (ewin_GetMessage(&msg, 0, 0, 0) > 0 && msg.message != quit)
+      if (msg.message == numbered && msg.wParam == received) ++received;
+    return write(count[1], &received, sizeof received) == sizeof received ? 0 : 4;
+  });
+  Ewin_Window w = Await("srv", "stalled");
+  ASSERT_NE(w, 0);
+  alarm(60); // a post that waits for ever ends the test here
+  uint32_t numbered = ewin_RegisterWindowMessage("NUMBERED");
+  auto start = std::chrono::steady_clock::now();
+  int32_t posted = 0;
+  while (posted < 10000000 && ewin_PostMessage(w, numbered, posted, 0)) ++posted;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_GT(posted, 1000) << posted;
+  EXPECT_LT(posted, 10000000) << posted;
+  EXPECT_EQ(ewin_IsWindow(w), 1); // the connection stays
+
+  char c = 1;
+  ASSERT_EQ(write(go[1], &c, 1), 1);
+  // What is held goes out while this process is in the interface.
+  uint32_t quit = ewin_RegisterWindowMessage("QUIT_NOW");
+  Ewin_Msg msg;
+  while (!ewin_PostMessage(w, quit, 0, 0)) ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE);
+  pollfd counted{count[0], POLLIN, 0};
+  while (poll(&counted, 1, 1) == 0) ewin_PeekMessage(&msg, 0, 0, 0, EWIN_PM_REMOVE);
+  int32_t received = -1;
+  ASSERT_EQ(read(count[0], &received, sizeof received), static_cast<ssize_t>(sizeof received));
+  EXPECT_EQ(received, posted);
+  EXPECT_EQ(Wait(server), 0);
+  alarm(0);
 }
 
 } // namespace

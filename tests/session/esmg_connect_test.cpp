@@ -10,15 +10,26 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "../../platform/ewin_frame.h"
+#include "../support/ordinary_user.h"
 #include "efio.h"
 #include "emsc.h"
+#include "ewin.h"
 #include "lower_testing.h"
 
 namespace {
@@ -44,18 +55,27 @@ protected:
   }
 
   void StartManager(std::vector<std::string> options) {
+    manager_ = SpawnManager(options);
+    ASSERT_GT(manager_, 0);
+  }
+  // The session manager started with the options once it is ready; 0 when it did not start.
+  pid_t SpawnManager(std::vector<std::string> options) const {
     std::vector<std::string> args = {TAVIRON_TEST_SESSION_MANAGER, "--record", record_};
     args.insert(args.end(), options.begin(), options.end());
-    manager_ = fork();
-    if (manager_ == 0) {
+    pid_t manager = fork();
+    if (manager == 0) {
       std::vector<char *> argv;
       for (std::string &arg : args) argv.push_back(arg.data());
       argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
     }
-    ASSERT_GT(manager_, 0);
-    ASSERT_TRUE(Await([](const std::string &line) { return line == "READY"; }).size());
+    if (manager > 0 && Await([](const std::string &line) { return line == "READY"; }).empty()) {
+      kill(manager, SIGKILL);
+      waitpid(manager, nullptr, 0);
+      return 0;
+    }
+    return manager;
   }
   void StopManager() {
     if (manager_ <= 0) return;
@@ -79,11 +99,12 @@ protected:
     }
     return "";
   }
-  // The records the session manager received (POST or WAIT lines), waiting up to 5 s for count
-  // of them.
-  std::vector<Esmg_Protocol *> Received(const std::string &kind, std::size_t count) const {
+  // The records the session manager received (POST or WAIT lines), waiting up to `seconds` for
+  // count of them.
+  std::vector<Esmg_Protocol *> Received(const std::string &kind, std::size_t count,
+                                        int seconds = 5) const {
     std::vector<std::string> lines;
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < seconds * 100; ++i) {
       lines.clear();
       for (const std::string &line : Lines())
         if (line.compare(0, kind.size() + 1, kind + " ") == 0) lines.push_back(line);
@@ -112,9 +133,66 @@ protected:
     ASSERT_EQ(esmg_SessionIsStarted(), 1);
   }
 
+  // A client process running body; it ends through exit(), so that its exit-time farewell and
+  // the sending of what it still holds run as in an application.
+  static pid_t ClientProcess(const std::function<int()> &body) {
+    pid_t pid = fork();
+    if (pid == 0) std::exit(body());
+    return pid;
+  }
+  static bool Ended(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  // The log lines (type 6) the session manager received, by the first word of their text, each
+  // with the numbers that followed it in arrival order.
+  std::map<int, std::vector<int>> LinesBySender(std::size_t count, int seconds) const {
+    std::vector<Esmg_Protocol *> posts = Received("POST", count, seconds);
+    std::map<int, std::vector<int>> lines;
+    for (Esmg_Protocol *record : posts) {
+      int sender = 0, number = 0;
+      if (record->type == 6 && std::sscanf(record->w[3].s, "%d %d", &sender, &number) == 2)
+        lines[sender].push_back(number);
+    }
+    Free(posts);
+    return lines;
+  }
+  static std::vector<int> Sequence(int count) {
+    std::vector<int> numbers(count);
+    for (int i = 0; i < count; ++i) numbers[i] = i;
+    return numbers;
+  }
+
   std::string dir_, record_;
   pid_t manager_ = 0;
 };
+
+// A frame of the local-socket transport written by hand: the header and the name, with a
+// descriptor passed beside it when fd is not -1.
+void SendRawFrame(int socketFd, uint8_t kind, uint8_t flags, const std::string &name,
+                  int64_t wParam, int64_t lParam, int fd = -1) {
+  namespace frames = taviron::ewin;
+  const std::string bytes = frames::FrameBytes({kind, flags, 0, 77, 0, wParam, lParam}, name);
+  ASSERT_EQ(frames::SendFrame(socketFd, bytes.data(), bytes.size(), fd, MSG_NOSIGNAL),
+            static_cast<ssize_t>(bytes.size()));
+}
+
+// A memory file holding the bytes; sealed against any change when asked.
+int MemoryFileWith(const std::vector<unsigned char> &bytes, bool sealed) {
+  int fd = memfd_create("forged", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    return -1;
+  if (sealed) fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+  return fd;
+}
+
+std::vector<unsigned char> PacketOf(Esmg_Protocol *record) {
+  Esmg_Packet *packet = esmg_BuildProtocolPacket(0, record);
+  std::vector<unsigned char> bytes(packet->buffer, packet->buffer + packet->position);
+  esmg_FreePacket(packet);
+  esmg_FreeProtocol(record);
+  return bytes;
+}
 
 TEST_F(Session, ConnectBroadcastLogAndDisconnect) {
   StartManager({});
@@ -415,6 +493,226 @@ TEST_F(Session, StoredWordsAndNameBase) {
   std::string expected = std::string(tmp && *tmp ? tmp : "/tmp") + "/TavironSession." + host;
   EXPECT_EQ(std::string(esmg_SessionNameBase()), expected);
   EXPECT_STREQ(efio_DirectorySetTemporary(nullptr), dir_.c_str()); // put back
+}
+
+// Many clients of an ordinary user (1024 descriptors) post at once: nothing is lost, nothing
+// comes out of order, and every client says farewell once.
+TEST_F(Session, SixteenClientsDeliverEveryRecordInOrderAsAnOrdinaryUser) {
+  constexpr int kClients = 16, kRecords = 2000;
+  int result = taviron::testing::RunAsOrdinaryUser(
+      [&] {
+        pid_t manager = SpawnManager({});
+        if (manager <= 0) return 10;
+        std::vector<pid_t> clients;
+        for (int c = 0; c < kClients; ++c)
+          clients.push_back(ClientProcess([c] {
+            esmg_SessionConnect("client", ESMG_CONNECT_APPLICATION, nullptr);
+            if (!esmg_SessionIsStarted()) return 1;
+            for (int i = 0; i < kRecords; ++i) esmg_LogMessage(1, nullptr, "%d %d", c, i);
+            return 0;
+          }));
+        for (pid_t client : clients)
+          if (!Ended(client)) return 11;
+        return Received("POST", kClients * (kRecords + 1), 60).size() ==
+                       kClients * (kRecords + 1)
+                   ? 0
+                   : 12;
+      },
+      std::chrono::seconds(120), {dir_});
+  if (result == taviron::testing::kCannotDrop) GTEST_SKIP() << "cannot run as an ordinary user";
+  ASSERT_EQ(result, 0);
+  std::map<int, std::vector<int>> lines = LinesBySender(kClients * (kRecords + 1), 5);
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kClients));
+  for (auto &[client, numbers] : lines) EXPECT_EQ(numbers, Sequence(kRecords)) << client;
+  std::vector<Esmg_Protocol *> posts = Received("POST", kClients * (kRecords + 1));
+  int farewells = 0;
+  for (Esmg_Protocol *record : posts) farewells += record->type == 35;
+  EXPECT_EQ(farewells, kClients);
+  Free(posts);
+}
+
+// A session manager that answers every line, and a client that posts far more lines than a
+// socket holds before it reads any answer: neither waits for the other.
+TEST_F(Session, ManagerAnsweringEveryLineAndAPostingClientDoNotDeadlock) {
+  constexpr int kLines = 10000;
+  int result = taviron::testing::RunAsOrdinaryUser(
+      [&] {
+        if (SpawnManager({"--on", "6=6"}) <= 0) return 10;
+        pid_t client = ClientProcess([] {
+          esmg_SessionConnect("chatty", ESMG_CONNECT_APPLICATION, nullptr);
+          if (!esmg_SessionIsStarted()) return 1;
+          for (int i = 0; i < kLines; ++i) esmg_LogMessage(1, nullptr, "0 %d", i);
+          for (int i = 0; i < kLines; ++i) {
+            Esmg_Protocol *answer = esmg_WaitForProtocol(0, 6);
+            if (!answer) return 2;
+            esmg_FreeProtocol(answer);
+          }
+          return 0;
+        });
+        return Ended(client) ? 0 : 11;
+      },
+      std::chrono::seconds(120), {dir_});
+  if (result == taviron::testing::kCannotDrop) GTEST_SKIP() << "cannot run as an ordinary user";
+  ASSERT_EQ(result, 0);
+  EXPECT_EQ(LinesBySender(kLines + 1, 30)[0], Sequence(kLines));
+}
+
+// Posting to a session manager that has stopped reading returns at once, also past what the
+// system holds for it; what was posted arrives when it reads again, the farewell of the ending
+// client last.
+TEST_F(Session, PostsToAStoppedManagerReturnAndArriveLater) {
+  constexpr int kLines = 5000;
+  int result = taviron::testing::RunAsOrdinaryUser(
+      [&] {
+        pid_t manager = SpawnManager({});
+        int connected[2], go[2], posted[2];
+        if (manager <= 0 || pipe(connected) || pipe(go) || pipe(posted)) return 10;
+        pid_t client = ClientProcess([&] {
+          esmg_SessionConnect("poster", ESMG_CONNECT_APPLICATION, nullptr);
+          char c = 1;
+          if (!esmg_SessionIsStarted() || write(connected[1], &c, 1) != 1 ||
+              read(go[0], &c, 1) != 1)
+            return 1;
+          for (int i = 0; i < kLines; ++i) esmg_LogMessage(1, nullptr, "0 %d", i);
+          return write(posted[1], &c, 1) == 1 ? 0 : 2;
+        });
+        char c = 1;
+        if (read(connected[0], &c, 1) != 1) return 11;
+        kill(manager, SIGSTOP);
+        if (write(go[1], &c, 1) != 1) return 12;
+        pollfd done{posted[0], POLLIN, 0};
+        bool returned = poll(&done, 1, 10000) == 1;
+        kill(manager, SIGCONT);
+        if (!returned) return 13;
+        if (!Ended(client)) return 14;
+        // The manager goes with the scenario: it is given the time to read what it was sent.
+        std::vector<Esmg_Protocol *> posts = Received("POST", kLines + 1, 60);
+        const std::size_t count = posts.size();
+        Free(posts);
+        return count == kLines + 1 ? 0 : 15;
+      },
+      std::chrono::seconds(120), {dir_});
+  if (result == taviron::testing::kCannotDrop) GTEST_SKIP() << "cannot run as an ordinary user";
+  ASSERT_EQ(result, 0);
+  std::vector<Esmg_Protocol *> posts = Received("POST", kLines + 1, 60);
+  const std::size_t count = posts.size();
+  const bool farewellLast = count && posts.back()->type == 35;
+  Free(posts);
+  EXPECT_EQ(count, static_cast<std::size_t>(kLines + 1));
+  EXPECT_TRUE(farewellLast);
+  EXPECT_EQ(LinesBySender(kLines + 1, 5)[0], Sequence(kLines));
+}
+
+// Log lines from several threads of one connected application.
+TEST_F(Session, ThreadsLoggingAtOnceAllArrive) {
+  constexpr int kThreads = 4, kLines = 2000;
+  StartManager({});
+  Connect("threads", ESMG_CONNECT_APPLICATION);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) esmg_LogMessage(1, nullptr, "%d %d", t, i);
+    });
+  for (std::thread &thread : threads) thread.join();
+  esmg_SessionDisconnect(nullptr);
+  std::map<int, std::vector<int>> lines = LinesBySender(kThreads * kLines + 1, 30);
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads));
+  for (auto &[thread, numbers] : lines) EXPECT_EQ(numbers, Sequence(kLines)) << thread;
+}
+
+// Records of every size arrive whole: small ones inside the frame, large ones beside it.
+TEST_F(Session, RecordsOfEverySizeArriveWhole) {
+  StartManager({});
+  Connect("sizes", ESMG_CONNECT_APPLICATION);
+  const std::vector<std::size_t> sizes = {0, 1000, 65000, 65600, 70000, 3000000};
+  for (std::size_t size : sizes) esmg_LogMessage(1, nullptr, "%s", std::string(size, 'a').c_str());
+  std::vector<Esmg_Protocol *> posts = Received("POST", sizes.size(), 30);
+  ASSERT_EQ(posts.size(), sizes.size());
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    ASSERT_EQ(posts[i]->type, 6);
+    EXPECT_EQ(std::string(posts[i]->w[3].s), std::string(sizes[i], 'a'));
+  }
+  Free(posts);
+}
+
+// What another process may put in a frame: handle numbers without a handle, a memory file that
+// its sender can still change, and claims to be another process. None of it harms the session
+// manager or is taken for a record; a sealed memory file from its true sender is.
+TEST_F(Session, ForgedHandlesAndMappingsAreRefusedWithoutHarm) {
+  StartManager({});
+  int raw = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%s.%s", dir_.c_str(),
+                ESMG_SESSION_MANAGER_CLASS, getenv("TAVIRON_SESSION_MANAGER_NAME"));
+  ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  using taviron::ewin::kPost, taviron::ewin::kSend;
+  constexpr uint8_t kHandle = taviron::ewin::kFlagHandle;
+  for (int64_t number = 3; number <= 64; ++number) {
+    SendRawFrame(raw, kPost, 0, "NORIX_SM_PACKET_DATA", getpid(), number);
+    SendRawFrame(raw, kSend, 0, "NORIX_SM_CONNECT", getpid(), number);
+  }
+  int unsealed = MemoryFileWith(PacketOf(esmg_AssembleProtocol(6, 1, "0 100")), false);
+  SendRawFrame(raw, kPost, kHandle, "NORIX_SM_PACKET_DATA", getpid(), 0, unsealed);
+  ASSERT_EQ(ftruncate(unsealed, 0), 0); // shrunk under the receiver
+  int claim = MemoryFileWith(PacketOf(esmg_AssembleProtocol(6, 1, "0 101")), true);
+  SendRawFrame(raw, kPost, kHandle, "NORIX_SM_PACKET_DATA", getpid() + 1, 0, claim);
+  std::vector<unsigned char> record = {0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c', 0};
+  const int32_t other = getpid() + 1;
+  std::memcpy(record.data(), &other, 4);
+  int connect = MemoryFileWith(record, true);
+  SendRawFrame(raw, kSend, kHandle, "NORIX_SM_CONNECT", other, 0, connect);
+  int sealed = MemoryFileWith(PacketOf(esmg_AssembleProtocol(6, 1, "0 1")), true);
+  SendRawFrame(raw, kPost, kHandle, "NORIX_SM_PACKET_DATA", getpid(), 0, sealed);
+  for (int fd : {unsealed, claim, connect, sealed}) close(fd);
+  std::vector<Esmg_Protocol *> posts = Received("POST", 1);
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_STREQ(posts[0]->w[3].s, "0 1");
+  Free(posts);
+
+  // The session manager still takes connections and records.
+  Connect("after", ESMG_CONNECT_APPLICATION);
+  esmg_LogMessage(1, nullptr, "0 2");
+  EXPECT_EQ(LinesBySender(2, 5)[0], (std::vector<int>{1, 2}));
+  usleep(100000);
+  int refused = 0;
+  std::vector<std::string> connects;
+  for (const std::string &line : Lines()) {
+    refused += line == "BADCONNECT";
+    if (line.rfind("CONNECT", 0) == 0) connects.push_back(line);
+  }
+  EXPECT_EQ(refused, 63);
+  EXPECT_EQ(connects,
+            std::vector<std::string>{"CONNECT " + std::to_string(getpid()) + " 1 0 after"});
+  EXPECT_EQ(kill(manager_, 0), 0);
+  close(raw);
+}
+
+// A WM_QUIT that arrives during a wait is dispatched, and the wait goes on.
+TEST_F(Session, QuitDuringAWaitIsDispatchedAndTheWaitGoesOn) {
+  StartManager({"--on", "11=43"});
+  Connect("app", ESMG_CONNECT_APPLICATION);
+  ewin_PostQuitMessage(3);
+  esmg_Broadcast(ESMG_DEST_NONE, 0, 11, "go");
+  Esmg_Protocol *record = esmg_WaitForProtocol(0, 43);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->type, 43);
+  esmg_FreeProtocol(record);
+}
+
+// A session manager that never answers the connect leaves the process unconnected after the
+// bound of a waiting send.
+TEST_F(Session, ConnectGivesUpAfter20Seconds) {
+  StartManager({"--hang-connect"});
+  taviron::testing::CapturedOutput output;
+  auto start = Clock::now();
+  esmg_SessionConnect("app", ESMG_CONNECT_APPLICATION, nullptr);
+  auto took = Clock::now() - start;
+  EXPECT_EQ(esmg_SessionIsStarted(), 0);
+  EXPECT_GE(took, std::chrono::milliseconds(19900));
+  EXPECT_LT(took, std::chrono::seconds(24));
+  EXPECT_NE(output.Err().find("Error: Could not connect to Session Manager!\n"),
+            std::string::npos);
 }
 
 } // namespace

@@ -4,7 +4,8 @@
 // scripted replies. Everything it receives is appended to the record file, one line each:
 //   READY
 //   CONNECT <pid> <kind> <window> <name>     (the connect record read from its mapping)
-//   BADCONNECT                               (a connect mapping that does not hold one)
+//   BADCONNECT                               (a connect mapping that does not hold one, or a
+//                                             connect from another process than it claims)
 //   POST <hex bytes of the packet>           (a record from the wait loop)
 //   WAIT <hex bytes of the packet>           (a record sent with reply)
 // Options:
@@ -12,6 +13,7 @@
 //   --log-file NAME    the answer to protocol 56 (default "manager.log")
 //   --no-reply         answer a waiting send by closing the sender's connection
 //   --hang             answer a waiting send after 25 s
+//   --hang-connect     answer the connect after 25 s
 //   --no-process       answer the process-id request with 0
 //   --on T=A,B,...     when a record of type T is posted, send records of types A, B, ... to the
 //                      application that connected last (14: opcode 7 and "xyz"; 43: 0; 6: level 1
@@ -33,7 +35,7 @@ namespace {
 
 std::string recordFile;
 std::string logFileName = "manager.log";
-bool noReply = false, hang = false, noProcess = false;
+bool noReply = false, hang = false, hangConnect = false, noProcess = false;
 std::map<int32_t, std::vector<int32_t>> onPost;
 std::map<int32_t, Ewin_Window> applications; // process id -> connection
 int32_t lastApplication = 0;
@@ -90,7 +92,10 @@ void Broadcast(Esmg_Protocol *record, int32_t kind, intptr_t destination) {
     ewin_CloseHandle(handle);
 }
 
-std::string ReadConnect(Ewin_Handle mapping) {
+// The process at the other end of the connection of the message being handled.
+int32_t SourceProcess() { return ewin_GetWindowThreadProcessId(ewin_GetMessageSource(), nullptr); }
+
+std::string ReadConnect(Ewin_Handle mapping, int32_t claimed) {
   int64_t size = ewin_GetFileMappingSize(mapping);
   auto *view = static_cast<const unsigned char *>(ewin_MapViewOfFile(mapping));
   if (!view) return "BADCONNECT";
@@ -102,7 +107,8 @@ std::string ReadConnect(Ewin_Handle mapping) {
   std::string line = "BADCONNECT";
   if (size >= 17) {
     int32_t length = word(12);
-    if (length >= 0 && size == 17 + static_cast<int64_t>(length) && view[16 + length] == 0)
+    if (length >= 0 && size == 17 + static_cast<int64_t>(length) && view[16 + length] == 0 &&
+        word(0) == claimed && claimed == SourceProcess())
       line = "CONNECT " + std::to_string(word(0)) + " " + std::to_string(word(4)) + " " +
              std::to_string(word(8)) + " " +
              std::string(reinterpret_cast<const char *>(view + 16), static_cast<size_t>(length));
@@ -115,14 +121,21 @@ Ewin_Param Procedure(Ewin_Window, uint32_t message, Ewin_Param wParam, Ewin_Para
   if (message == ewin_RegisterWindowMessage("NORIX_SM_PROCESS"))
     return noProcess ? 0 : ewin_GetCurrentProcessId();
   if (message == ewin_RegisterWindowMessage("NORIX_SM_CONNECT")) {
-    Record(ReadConnect(lParam));
-    ewin_CloseHandle(lParam);
+    if (hangConnect) sleep(25);
     auto processId = static_cast<int32_t>(wParam);
+    std::string line = ReadConnect(lParam, processId);
+    Record(line);
+    ewin_CloseHandle(lParam);
+    if (line == "BADCONNECT") return 0;
     applications[processId] = ewin_GetMessageSource();
     lastApplication = processId;
     return 1;
   }
   if (message == ewin_RegisterWindowMessage("NORIX_SM_PACKET_DATA_WAIT")) {
+    if (wParam != SourceProcess()) { // not from the process it claims
+      ewin_CloseHandle(lParam);
+      return 0;
+    }
     int64_t size = ewin_GetFileMappingSize(lParam);
     const void *view = ewin_MapViewOfFile(lParam);
     Esmg_Protocol *request =
@@ -166,6 +179,7 @@ int main(int argc, char **argv) {
     else if (arg == "--log-file" && i + 1 < argc) logFileName = argv[++i];
     else if (arg == "--no-reply") noReply = true;
     else if (arg == "--hang") hang = true;
+    else if (arg == "--hang-connect") hangConnect = true;
     else if (arg == "--no-process") noProcess = true;
     else if (arg == "--on" && i + 1 < argc) {
       std::string spec = argv[++i];
