@@ -54,6 +54,34 @@ bool QuarterEdge(const int32_t *a, const int32_t *b, int32_t yLow, int32_t yHigh
   return true;
 }
 
+// An edge walked from quarter-line to quarter-line: at line yf + k its crossing is
+// xf + trunc(k * (xl - xf) / (yl - yf)), stepped exactly in integers.
+struct EdgeWalk {
+  int32_t yf = 0, yl = 0;
+  int64_t xf = 0, sign = 1, whole = 0, part = 0, dy = 1, q = 0, rem = 0;
+  void Start(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    yf = y0;
+    yl = y1;
+    xf = x0;
+    dy = static_cast<int64_t>(y1) - y0;
+    const int64_t dx = static_cast<int64_t>(x1) - x0;
+    const int64_t adx = dx < 0 ? -dx : dx;
+    whole = adx / dy;
+    part = adx % dy;
+    sign = dx < 0 ? -1 : 1;
+    q = rem = 0;
+  }
+  int32_t X() const { return static_cast<int32_t>(xf + sign * q); }
+  void Step() {
+    q += whole;
+    rem += part;
+    if (rem >= dy) {
+      ++q;
+      rem -= dy;
+    }
+  }
+};
+
 // Ascending order: insertion for the few crossings of most lines, otherwise a byte-wise radix
 // sort through scratch (room for n) over the bytes in which the crossings differ.
 void SortCrossings(int32_t *x, int32_t n, int32_t *scratch) {
@@ -94,13 +122,51 @@ void SortCrossings(int32_t *x, int32_t n, int32_t *scratch) {
   if (from != x) std::memcpy(x, from, sizeof(int32_t) * n);
 }
 
+// The filler's memory, kept in the drawing from fill to fill: the coverage bytes (the scan-line
+// buffer, one per device column), the column differences of the row being counted (one per
+// column and one past the last) and, for rings walked through a crossing table, the room of
+// that table. The coverage bytes and the differences are all zero between fills: each row
+// clears the columns it touched.
+struct Scratch {
+  uint8_t *coverage = nullptr;
+  int32_t *delta = nullptr;
+  unsigned char *table = nullptr; // room for the crossing table
+};
+
+std::size_t Align(std::size_t n) { return (n + 15) & ~static_cast<std::size_t>(15); }
+
+// Makes the drawing's scan-line block hold the coverage, the differences and tableBytes more;
+// false when memory runs out (the block is kept as it was).
+bool ReserveScratch(Eevg_Drawing *drawing, std::size_t tableBytes, Scratch &scratch) {
+  const std::size_t columns = static_cast<std::size_t>(std::max(drawing->deviceWidth, 1));
+  const std::size_t deltaAt = Align(columns);
+  const std::size_t tableAt = deltaAt + Align((columns + 2) * sizeof(int32_t));
+  const std::size_t wanted = tableAt + tableBytes;
+  std::size_t held = drawing->scanLineBytes > 0 ? static_cast<std::size_t>(drawing->scanLineBytes)
+                                                 : columns;
+  if (wanted > held) {
+    // Grown by half at least, so that a run of growing fills reallocates rarely.
+    const std::size_t grown = std::max(wanted, held + held / 2);
+    if (grown > static_cast<std::size_t>(INT32_MAX)) return false;
+    void *block = emsc_HeapRealloc(drawing->scanLineBuffer, grown);
+    if (!block) return false;
+    drawing->scanLineBuffer = static_cast<uint8_t *>(block);
+    held = grown;
+    drawing->scanLineBytes = static_cast<int64_t>(grown);
+  }
+  unsigned char *base = drawing->scanLineBuffer;
+  scratch.coverage = base;
+  scratch.delta = reinterpret_cast<int32_t *>(base + deltaAt);
+  scratch.table = base + tableAt;
+  return true;
+}
+
 // The samples of one pixel row: the partial columns at the ends of each span go straight into
 // the coverage bytes, the whole columns between them into a running difference (4 per column
 // and quarter-line) that is added up once when the row is written.
 struct RowSamples {
   uint8_t *coverage;
-  int32_t *delta; // indexed from the fill's first column, one entry past its last
-  int32_t first;
+  int32_t *delta; // indexed by column
   int32_t low = INT32_MAX, high = INT32_MIN; // columns touched
   bool marked = false;
 
@@ -115,32 +181,270 @@ struct RowSamples {
     }
     coverage[cs] = static_cast<uint8_t>(coverage[cs] + (4 - (s & 3)));
     coverage[ce] = static_cast<uint8_t>(coverage[ce] + ((e & 3) + 1));
-    delta[cs + 1 - first] += 4;
-    delta[ce - first] -= 4;
+    delta[cs + 1] += 4;
+    delta[ce] -= 4;
+  }
+  // The spans of one quarter-line's crossings (sorted, count at least 2), cut to the positions
+  // left..right: pairs in order, an odd last crossing ignored, the zero-length pairs of a vertex
+  // at the end of a span counted once.
+  void AddLine(const int32_t *x, int32_t count, int32_t left, int32_t right) {
+    const int32_t n = count & ~1;
+    int32_t i = 0;
+    while (i < n && x[i + 1] < left) i += 2;
+    for (; i < n; i += 2) {
+      const int32_t s = std::max(x[i], left);
+      const int32_t e = x[i + 1];
+      if (s > right) break;
+      while (i + 3 < n && x[i + 3] == e) i += 2;
+      AddSpan(s, std::min(e, right));
+    }
+    marked = true;
   }
   // Adds the whole columns into the coverage bytes and clears the differences.
   void Settle() {
     int32_t run = 0;
     for (int32_t c = low; c <= high; ++c) {
-      run += delta[c - first];
-      delta[c - first] = 0;
+      run += delta[c];
+      delta[c] = 0;
       coverage[c] = static_cast<uint8_t>(coverage[c] + run);
     }
   }
 };
 
-// The crossing table of one fill: one entry per quarter-line, their first crossings in one pool.
-struct CrossingTable {
-  Eevg_CrossingArray *lines = nullptr;
-  int32_t *pool = nullptr;
-  int32_t count = 0;
-  ~CrossingTable() {
-    for (int32_t i = 0; lines && i < count; ++i)
-      if (lines[i].owned) emsc_HeapFree(lines[i].x);
-    emsc_HeapFree(lines);
-    emsc_HeapFree(pool);
+// What every walk of the quarter-lines shares: the window, the row being counted and its
+// writing.
+struct Scan {
+  Eevg_Drawing *drawing;
+  const Eevg_DeviceColor &colour;
+  Eerr_ErrorReport **err;
+  RowSamples samples;
+  int32_t left, right; // quarter positions counted
+
+  // Writes the row when it holds coverage, and leaves its coverage bytes clear whatever
+  // happens; false after a report.
+  bool WriteRow(int32_t rowY) {
+    if (!samples.marked) return true;
+    samples.marked = false;
+    if (samples.low > samples.high) return true;
+    samples.Settle();
+    const int32_t low = samples.low, high = samples.high;
+    samples.low = INT32_MAX;
+    samples.high = INT32_MIN;
+    const int32_t status =
+        rowY >= drawing->clipYMin && rowY <= drawing->clipYMax
+            ? eevg_AntLine(drawing, samples.coverage, low, high, rowY, colour, err)
+            : 0;
+    std::memset(samples.coverage + low, 0, static_cast<std::size_t>(high - low) + 1);
+    if (status != 0) {
+      lower::Report(err, "eevg_AFiller", 3, "Unable to fill");
+      return false;
+    }
+    return true;
   }
 };
+
+// A closed ring whose quarter-line ordinates (y >> 1) go up in one stretch and down in the
+// other, split into those two chains of edges: the ascending chain from the lowest vertex on
+// (count edges from its first edge, forward), the descending one from the lowest vertex back
+// (its edges, walked backward, also go up).
+struct MonotoneRing {
+  int32_t lowest = 0, upCount = 0, downCount = 0, edges = 0;
+};
+
+bool SplitMonotone(const int32_t *points, int32_t count, MonotoneRing &ring) {
+  if (count < 3 || points[0] != points[2 * count - 2] || points[1] != points[2 * count - 1])
+    return false;
+  const int32_t m = count - 1; // edges; edge i joins point i to point i + 1
+  int32_t changes = 0, firstSign = 0, lastSign = 0, lowest = 0, lowestY = points[1] >> 1;
+  for (int32_t i = 0; i < m; ++i) {
+    const int32_t y0 = points[2 * i + 1] >> 1, y1 = points[2 * i + 3] >> 1;
+    if (y0 < lowestY) lowestY = y0, lowest = i;
+    const int32_t sign = (y1 > y0) - (y1 < y0);
+    if (sign == 0) continue;
+    if (lastSign != 0 && sign != lastSign && ++changes > 2) return false;
+    if (firstSign == 0) firstSign = sign;
+    lastSign = sign;
+  }
+  if (firstSign != 0 && firstSign != lastSign && ++changes > 2) return false;
+  // From the lowest vertex the edges go up (or along) and then down (or along).
+  int32_t up = 0;
+  for (; up < m; ++up) {
+    const int32_t i = (lowest + up) % m;
+    if ((points[2 * i + 3] >> 1) < (points[2 * i + 1] >> 1)) break;
+  }
+  ring.lowest = lowest;
+  ring.edges = m;
+  ring.upCount = up;
+  ring.downCount = m - up;
+  return true;
+}
+
+// One chain of a monotone ring, its edges met in ascending order of their lines.
+struct Chain {
+  const int32_t *points;
+  int32_t edges, next, step, remaining; // next edge index, +1 or -1, edges left to load
+  int32_t yLow, yHigh;
+  EdgeWalk edge;
+  bool active = false;
+
+  // Loads the next edge that crosses a quarter-line of the window; false at the chain's end.
+  void Load() {
+    active = false;
+    while (remaining > 0) {
+      const int32_t i = next;
+      next = (next + step + edges) % edges;
+      --remaining;
+      int32_t xf, yf, xl, yl;
+      if (QuarterEdge(points + 2 * static_cast<std::ptrdiff_t>(i),
+                      points + 2 * static_cast<std::ptrdiff_t>(i) + 2, yLow, yHigh, xf, yf, xl,
+                      yl)) {
+        edge.Start(xf, yf, xl, yl);
+        active = true;
+        return;
+      }
+    }
+  }
+  // The chain's crossings of line q (at most three: the end of one edge, and the first line of
+  // the next twice), appended at out; the edges move on to the next line.
+  int32_t Cross(int32_t q, int32_t *out) {
+    if (!active || edge.yf > q) return 0;
+    int32_t n = 0;
+    if (edge.yf == q) out[n++] = static_cast<int32_t>(edge.xf);
+    out[n++] = edge.X();
+    if (edge.yl > q) {
+      edge.Step();
+      return n;
+    }
+    Load();
+    if (active && edge.yf == q) {
+      out[n++] = static_cast<int32_t>(edge.xf);
+      out[n++] = edge.X();
+      edge.Step();
+    }
+    return n;
+  }
+};
+
+// The general walk: every edge's crossings in a table of quarter-lines, each line sorted.
+int32_t FillThroughTable(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
+                         const int32_t *starts, const int32_t *points, int32_t base, int32_t top,
+                         int32_t lastLine) {
+  static const char *reporter = "eevg_AFiller";
+  Eerr_ErrorReport **err = scan.err;
+  const int32_t lines = top - base + 1;
+  const int64_t pointTotal = starts[ringCount];
+  // The edges in quarter units (four integers each), then the table's lines.
+  const std::size_t edgeBytes = Align(static_cast<std::size_t>(pointTotal) * 4 * sizeof(int32_t));
+  const std::size_t lineBytes =
+      Align(sizeof(Eevg_CrossingArray) * (static_cast<std::size_t>(lines) + 1));
+  Scratch scratch;
+  if (static_cast<uint64_t>(pointTotal) * 16 + static_cast<uint64_t>(lines) * 16 > INT32_MAX / 2 ||
+      !ReserveScratch(drawing, edgeBytes + lineBytes, scratch)) {
+    lower::Report(err, reporter, 1, "Out of memory for ScanLines");
+    return -1;
+  }
+  int32_t *edges = reinterpret_cast<int32_t *>(scratch.table);
+  auto *table = reinterpret_cast<Eevg_CrossingArray *>(scratch.table + edgeBytes);
+  std::memset(table, 0, sizeof(Eevg_CrossingArray) * (static_cast<std::size_t>(lines) + 1));
+
+  // First pass: the edges, and how many crossings each quarter-line receives (the first end's
+  // line gets one more), counted as differences in the capacity words.
+  int32_t edgeCount = 0;
+  for (int32_t r = 0; r < ringCount; ++r) {
+    for (int32_t i = starts[r]; i + 1 < starts[r + 1]; ++i) {
+      int32_t *e = edges + 4 * static_cast<std::ptrdiff_t>(edgeCount);
+      if (!QuarterEdge(points + 2 * static_cast<std::ptrdiff_t>(i),
+                       points + 2 * static_cast<std::ptrdiff_t>(i) + 2, base, top, e[0], e[1],
+                       e[2], e[3]))
+        continue;
+      ++edgeCount;
+      table[e[1] - base].capacity += 2;
+      table[e[1] - base + 1].capacity -= 1;
+      table[e[3] - base + 1].capacity -= 1;
+    }
+  }
+  int64_t total = 0;
+  int32_t widest = 0;
+  for (int32_t i = 0, running = 0; i < lines; ++i) {
+    running += table[i].capacity;
+    table[i].capacity = running;
+    widest = std::max(widest, running);
+    total += running;
+  }
+  // The pool holds every line's crossings and the sort's scratch room.
+  const int64_t poolInts = total + widest;
+  if (poolInts * static_cast<int64_t>(sizeof(int32_t)) > INT32_MAX / 2 ||
+      !ReserveScratch(drawing,
+                      edgeBytes + lineBytes + static_cast<std::size_t>(poolInts) * sizeof(int32_t),
+                      scratch)) {
+    lower::Report(err, reporter, 2, "Out of memory for intersect array");
+    return -1;
+  }
+  // The block may have moved.
+  edges = reinterpret_cast<int32_t *>(scratch.table);
+  table = reinterpret_cast<Eevg_CrossingArray *>(scratch.table + edgeBytes);
+  scan.samples.coverage = scratch.coverage;
+  scan.samples.delta = scratch.delta;
+  int32_t *slice = reinterpret_cast<int32_t *>(scratch.table + edgeBytes + lineBytes);
+  for (int32_t i = 0; i < lines; ++i) {
+    table[i].x = slice;
+    slice += table[i].capacity;
+  }
+  int32_t *sortRoom = slice;
+
+  // Second pass: the crossings. Each edge gives its first line xf twice and every further line
+  // down to its last one once, so that a vertex between two edges keeps the parity right.
+  for (int32_t k = 0; k < edgeCount; ++k) {
+    const int32_t *e = edges + 4 * static_cast<std::ptrdiff_t>(k);
+    EdgeWalk walk;
+    walk.Start(e[0], e[1], e[2], e[3]);
+    Eevg_CrossingArray *line = &table[e[1] - base];
+    line->x[line->count++] = e[0];
+    for (int32_t y = e[1]; y <= e[3]; ++y, ++line) {
+      line->x[line->count++] = walk.X();
+      walk.Step();
+    }
+  }
+
+  for (int32_t q = base; q <= lastLine; ++q) {
+    Eevg_CrossingArray &line = table[q - base];
+    if (line.count >= 2) {
+      SortCrossings(line.x, line.count, sortRoom);
+      scan.samples.AddLine(line.x, line.count, scan.left, scan.right);
+    }
+    if ((q & 3) == 3 && !scan.WriteRow(q >> 2)) return -1;
+  }
+  return scan.WriteRow(lastLine >> 2) ? 0 : -1;
+}
+
+// The walk of a monotone ring: its two chains give each quarter-line's few crossings directly,
+// with no table.
+int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring, int32_t base,
+                     int32_t top, int32_t lastLine) {
+  Chain up{points, ring.edges, ring.lowest, 1, ring.upCount, base, top, EdgeWalk{}};
+  Chain down{points, ring.edges, (ring.lowest + ring.edges - 1) % ring.edges, -1, ring.downCount,
+             base, top, EdgeWalk{}};
+  up.Load();
+  down.Load();
+  int32_t x[6];
+  for (int32_t q = base; q <= lastLine; ++q) {
+    int32_t n = up.Cross(q, x);
+    n += down.Cross(q, x + n);
+    if (n >= 2) {
+      for (int32_t i = 1; i < n; ++i) {
+        const int32_t v = x[i];
+        int32_t j = i;
+        for (; j > 0 && x[j - 1] > v; --j) x[j] = x[j - 1];
+        x[j] = v;
+      }
+      scan.samples.AddLine(x, n, scan.left, scan.right);
+    }
+    if ((q & 3) == 3 && !scan.WriteRow(q >> 2)) return -1;
+    // Past both chains' ends nothing more is crossed: the row counted so far is the last.
+    if (!up.active && !down.active) return scan.WriteRow(q >> 2) ? 0 : -1;
+  }
+  return scan.WriteRow(lastLine >> 2) ? 0 : -1;
+}
 
 } // namespace
 
@@ -167,8 +471,14 @@ int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, in
   static const char *reporter = "eevg_AntLine";
   lower::Clear(err);
   Eevg_HtfControl *strip = StripOf(drawing);
-  const int32_t row = drawing->deviceYMax - y;
   const int32_t threshold = drawing->antiAlias ? 0 : drawing->antiAliasMask;
+  // A fully covered anti-aliased pixel of an opaque plain colour is the colour itself: where
+  // the device would take it through putPixel, runs of them go out as runs (one putVector)
+  // instead of a read and a write per pixel.
+  const Eevg_GrIOInfo *io = drawing->grIOInfo;
+  const bool fullRuns = drawing->antiAlias && !strip && io->putPixel && io->putVector &&
+                        !io->putVectorOpacity && colour.opacity > 254 &&
+                        !(drawing->fillPattern && drawing->fillPattern->usePattern == 1);
   for (int32_t c = first; c <= last;) {
     if (coverage[c] <= threshold) {
       ++c;
@@ -181,19 +491,31 @@ int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, in
       for (int32_t k = c; k <= end; ++k)
         coverage[k] = coverage[k] >= 16 ? 255 : static_cast<uint8_t>(16 * coverage[k]);
       if (strip) {
+        const int32_t row = drawing->deviceYMax - y;
         if (eevg_HtfAntHseg(strip, &c, &row, &count, coverage + c, err) != 0) {
           lower::Report(err, reporter, 1, "Unable to complete antialiased line");
           return -1;
         }
       } else {
-        for (int32_t k = c; k <= end; ++k) {
-          if (eevg_Wrdota(drawing, k, y, coverage[k], colour, err) != 0) {
+        for (int32_t k = c; k <= end;) {
+          int32_t status;
+          if (fullRuns && coverage[k] == 255) {
+            int32_t full = k;
+            while (full + 1 <= end && coverage[full + 1] == 255) ++full;
+            status = eevg_WrHlin(drawing, k, y, full - k + 1, colour, err);
+            k = full + 1;
+          } else {
+            status = eevg_Wrdota(drawing, k, y, coverage[k], colour, err);
+            ++k;
+          }
+          if (status != 0) {
             lower::Report(err, reporter, 2, "Unable to complete line");
             return -1;
           }
         }
       }
     } else {
+      const int32_t row = drawing->deviceYMax - y;
       const int32_t status = strip ? eevg_HtfHseg(strip, &c, &row, &count, err)
                                    : eevg_WrHlin(drawing, c, y, count, colour, err);
       if (status != 0) {
@@ -206,13 +528,13 @@ int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, in
   return 0;
 }
 
-int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
-                     const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
-                     int32_t yMax, int32_t xMin, int32_t xMax, Eerr_ErrorReport **err) {
+int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                    const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
+                    int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,
+                    Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_AFiller";
   lower::Clear(err);
-  uint8_t *coverage = eevg_DrawingGetScanLineBuf(drawing, err);
-  if (!coverage) return -1;
+  if (!eevg_DrawingGetScanLineBuf(drawing, err)) return -1;
   if (ringCount < 1 || yMin > drawing->subClipYMax || yMax < drawing->subClipYMin ||
       xMin > drawing->subClipXMax || xMax < drawing->subClipXMin)
     return 0;
@@ -221,13 +543,10 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
   const int32_t last = static_cast<int32_t>(
       std::min<int64_t>((static_cast<int64_t>(xMax) + 7) >> 3, drawing->clipXMax));
   if (first > last) return 0;
-  // Samples are counted only inside the clip window and the box's columns.
-  const int32_t left = 4 * first;
-  const int32_t right = 4 * last + 3;
 
   // Edges are clipped to the quarter-lines the clip window reaches (up to the first one of the
-  // row above it); the table holds only those of them that the box covers, so a vertex far
-  // outside the window costs nothing.
+  // row above it); only those of them that the box covers are walked, so a vertex far outside
+  // the window costs nothing.
   const int32_t yLow = 4 * drawing->clipYMin;
   const int32_t yHigh = 4 * drawing->clipYMax + 4;
   const int32_t base = std::max(4 * (yMin >> 3), yLow);
@@ -235,132 +554,33 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
   const int32_t lastLine = std::min(yMax >> 1, yHigh - 1);
   if (top < base) return 0;
 
-  CrossingTable table;
-  table.count = top - base + 1;
-  table.lines = static_cast<Eevg_CrossingArray *>(
-      emsc_HeapMalloc(sizeof(Eevg_CrossingArray) * (static_cast<std::size_t>(table.count) + 1)));
-  if (!table.lines) {
+  Scratch scratch;
+  if (!ReserveScratch(drawing, 0, scratch)) {
     lower::Report(err, reporter, 1, "Out of memory for ScanLines");
     return -1;
   }
+  // Samples are counted only inside the clip window and the box's columns.
+  Scan scan{drawing, colour, err, RowSamples{scratch.coverage, scratch.delta}, 4 * first,
+            4 * last + 3};
+  MonotoneRing ring;
+  if (monotoneWalk && ringCount == 1 &&
+      SplitMonotone(points + 2 * static_cast<std::ptrdiff_t>(starts[0]), starts[1] - starts[0],
+                    ring))
+    return FillMonotone(scan, points + 2 * static_cast<std::ptrdiff_t>(starts[0]), ring, base,
+                        top, lastLine);
+  return FillThroughTable(drawing, scan, ringCount, starts, points, base, top, lastLine);
+}
 
-  // First pass: how many crossings each quarter-line receives (the first end's line gets one
-  // more), counted as differences in the capacity words.
-  int32_t xf, yf, xl, yl;
-  for (int32_t r = 0; r < ringCount; ++r) {
-    for (int32_t i = starts[r]; i + 1 < starts[r + 1]; ++i) {
-      if (!QuarterEdge(points + 2 * static_cast<std::ptrdiff_t>(i),
-                       points + 2 * static_cast<std::ptrdiff_t>(i) + 2, base, top, xf, yf, xl,
-                       yl))
-        continue;
-      table.lines[yf - base].capacity += 2;
-      table.lines[yf - base + 1].capacity -= 1;
-      table.lines[yl - base + 1].capacity -= 1;
-    }
-  }
-  int64_t total = 0;
-  int32_t widest = 0;
-  for (int32_t i = 0, running = 0; i < table.count; ++i) {
-    running += table.lines[i].capacity;
-    table.lines[i].capacity = std::max(running, kCrossingGrowth);
-    widest = std::max(widest, table.lines[i].capacity);
-    total += table.lines[i].capacity;
-  }
-  // The pool also holds the row's column differences and the sort's scratch room.
-  const int64_t extra = static_cast<int64_t>(last) - first + 2 + widest;
-  if ((total + extra) * static_cast<int64_t>(sizeof(int32_t)) > INT32_MAX ||
-      !(table.pool = static_cast<int32_t *>(
-            emsc_HeapMalloc(static_cast<std::size_t>(total + extra) * sizeof(int32_t))))) {
-    lower::Report(err, reporter, 2, "Out of memory for intersect array");
-    return -1;
-  }
-  int32_t *slice = table.pool;
-  for (int32_t i = 0; i < table.count; ++i) {
-    table.lines[i].x = slice;
-    slice += table.lines[i].capacity;
-  }
+bool FillsAsMonotone(const int32_t *points, int32_t count) {
+  MonotoneRing ring;
+  return SplitMonotone(points, count, ring);
+}
 
-  // Second pass: the crossings. Each edge gives its first line xf twice and every further line
-  // down to its last one once, so that a vertex between two edges keeps the parity right.
-  auto append = [&](Eevg_CrossingArray &line, int32_t x) {
-    if (line.count == line.capacity && !eevg_GetMoreRoom(&line, err)) return false;
-    line.x[line.count++] = x;
-    return true;
-  };
-  for (int32_t r = 0; r < ringCount; ++r) {
-    for (int32_t i = starts[r]; i + 1 < starts[r + 1]; ++i) {
-      if (!QuarterEdge(points + 2 * static_cast<std::ptrdiff_t>(i),
-                       points + 2 * static_cast<std::ptrdiff_t>(i) + 2, base, top, xf, yf, xl,
-                       yl))
-        continue;
-      // x at line yf + k is xf + trunc(k * (xl - xf) / (yl - yf)), stepped exactly.
-      const int64_t dy = static_cast<int64_t>(yl) - yf;
-      const int64_t dx = static_cast<int64_t>(xl) - xf;
-      const int64_t adx = dx < 0 ? -dx : dx;
-      const int64_t whole = adx / dy, part = adx % dy;
-      const int64_t sign = dx < 0 ? -1 : 1;
-      int64_t q = 0, rem = 0;
-      Eevg_CrossingArray *line = &table.lines[yf - base];
-      if (!append(*line, xf)) {
-        lower::Report(err, reporter, 3, "Unable to fill");
-        return -1;
-      }
-      for (int64_t k = 0; k <= dy; ++k, ++line) {
-        if (!append(*line, static_cast<int32_t>(xf + sign * q))) {
-          lower::Report(err, reporter, 3, "Unable to fill");
-          return -1;
-        }
-        q += whole;
-        rem += part;
-        if (rem >= dy) {
-          ++q;
-          rem -= dy;
-        }
-      }
-    }
-  }
-
-  std::memset(coverage, 0, static_cast<std::size_t>(drawing->deviceXMax) + 1);
-  RowSamples samples{coverage, slice, first};
-  // Writes the row when it holds coverage; the coverage bytes are left clear for the next one.
-  auto writeRow = [&](int32_t rowY) {
-    if (!samples.marked) return true;
-    samples.marked = false;
-    if (samples.low > samples.high) return true;
-    samples.Settle();
-    const int32_t low = samples.low, high = samples.high;
-    samples.low = INT32_MAX;
-    samples.high = INT32_MIN;
-    if (rowY >= drawing->clipYMin && rowY <= drawing->clipYMax &&
-        eevg_AntLine(drawing, coverage, low, high, rowY, colour, err) != 0) {
-      lower::Report(err, reporter, 3, "Unable to fill");
-      return false;
-    }
-    std::memset(coverage + low, 0, static_cast<std::size_t>(high - low) + 1);
-    return true;
-  };
-  for (int32_t q = base; q <= lastLine; ++q) {
-    Eevg_CrossingArray &line = table.lines[q - base];
-    if (line.count >= 2) {
-      int32_t *x = line.x;
-      SortCrossings(x, line.count, slice + (last - first + 2));
-      const int32_t n = line.count & ~1;
-      int32_t i = 0;
-      while (i < n && x[i + 1] < left) i += 2;
-      for (; i < n; i += 2) {
-        const int32_t s = std::max(x[i], left);
-        const int32_t e = x[i + 1];
-        if (s > right) break;
-        // The zero-length pairs of a vertex at the same end are counted once.
-        while (i + 3 < n && x[i + 3] == e) i += 2;
-        samples.AddSpan(s, std::min(e, right));
-      }
-      samples.marked = true;
-    }
-    if ((q & 3) == 3 && !writeRow(q >> 2)) return -1;
-  }
-  if (!writeRow(lastLine >> 2)) return -1;
-  return 0;
+int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                     const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
+                     int32_t yMax, int32_t xMin, int32_t xMax, Eerr_ErrorReport **err) {
+  return AFillerWith(drawing, ringCount, starts, points, colour, yMin, yMax, xMin, xMax, true,
+                     err);
 }
 
 int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,

@@ -146,6 +146,9 @@ struct Eevg_Drawing {
   // the caps its first and last segments were added with (the run is drawn with them).
   int32_t wideRunClip;
   int32_t wideRunStartCap, wideRunJoinKind, wideRunTowardX, wideRunTowardY, wideRunEndCap;
+  // Bytes of the scan-line block once the filler has grown it to hold its scratch memory beside
+  // the coverage bytes (0 while it is the coverage buffer alone).
+  int64_t scanLineBytes;
 };
 
 namespace taviron::graphics {
@@ -236,6 +239,14 @@ int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *s
 int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
                      const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
                      int32_t yMax, int32_t xMin, int32_t xMax, Eerr_ErrorReport **err);
+// The scan converter with the walk of rings monotone in y allowed (as eevg_AFiller) or not (every
+// ring through the crossing table); both give the same pixels.
+int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                    const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
+                    int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,
+                    Eerr_ErrorReport **err);
+// Whether a ring of count points is closed and monotone in y as the scan converter walks it.
+bool FillsAsMonotone(const int32_t *points, int32_t count);
 int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, int32_t last,
                      int32_t y, const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
 // Grows the array by 8 entries: 1, or 0 with a report.
