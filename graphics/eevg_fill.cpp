@@ -1,5 +1,9 @@
 // The scan filler: closed rings of sub-pixel points are offered to the device's own polygon
 // callbacks and otherwise scan-converted with 4 x 4 samples per pixel and the even-odd rule.
+// Each quarter-line's crossings (every edge crossing it, and once more the first crossing of each
+// edge starting on it) come sorted from an active-edge list, or, for a ring monotone in y, from
+// its two chains of edges; the pixels are those of a table of crossings per quarter-line sorted
+// line by line.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -73,64 +77,22 @@ struct EdgeWalk {
   }
   int32_t X() const { return static_cast<int32_t>(xf + sign * q); }
   void Step() {
-    q += whole;
     rem += part;
-    if (rem >= dy) {
-      ++q;
-      rem -= dy;
-    }
+    const int64_t carry = static_cast<int64_t>(rem >= dy);
+    q += whole + carry;
+    rem -= dy & -carry;
   }
 };
 
-// Ascending order: insertion for the few crossings of most lines, otherwise a byte-wise radix
-// sort through scratch (room for n) over the bytes in which the crossings differ.
-void SortCrossings(int32_t *x, int32_t n, int32_t *scratch) {
-  if (n <= 32) {
-    for (int32_t i = 1; i < n; ++i) {
-      const int32_t v = x[i];
-      int32_t j = i;
-      for (; j > 0 && x[j - 1] > v; --j) x[j] = x[j - 1];
-      x[j] = v;
-    }
-    return;
-  }
-  // Bytes above the highest bit in which the smallest and largest crossing differ are shared.
-  int32_t low = x[0], high = x[0];
-  for (int32_t i = 1; i < n; ++i) {
-    low = std::min(low, x[i]);
-    high = std::max(high, x[i]);
-  }
-  const uint32_t differ = static_cast<uint32_t>(low) ^ static_cast<uint32_t>(high);
-  const int32_t bits = differ ? 32 - __builtin_clz(differ) : 0;
-  int32_t *from = x, *to = scratch;
-  for (int32_t shift = 0; shift < bits; shift += 8) {
-    int32_t counts[256] = {};
-    // The sign bit is flipped so that negative positions come first.
-    auto digit = [shift](int32_t v) {
-      return (static_cast<uint32_t>(v) ^ 0x80000000u) >> shift & 0xFFu;
-    };
-    for (int32_t i = 0; i < n; ++i) ++counts[digit(from[i])];
-    if (counts[digit(from[0])] == n) continue;
-    for (int32_t d = 0, sum = 0; d < 256; ++d) {
-      const int32_t c = counts[d];
-      counts[d] = sum;
-      sum += c;
-    }
-    for (int32_t i = 0; i < n; ++i) to[counts[digit(from[i])]++] = from[i];
-    std::swap(from, to);
-  }
-  if (from != x) std::memcpy(x, from, sizeof(int32_t) * n);
-}
-
 // The filler's memory, kept in the drawing from fill to fill: the coverage bytes (the scan-line
 // buffer, one per device column), the column differences of the row being counted (one per
-// column and one past the last) and, for rings walked through a crossing table, the room of
-// that table. The coverage bytes and the differences are all zero between fills: each row
+// column and one past the last) and the room of the edges and the active-edge list of the
+// general walk. The coverage bytes and the differences are all zero between fills: each row
 // clears the columns it touched.
 struct Scratch {
   uint8_t *coverage = nullptr;
   int32_t *delta = nullptr;
-  unsigned char *table = nullptr; // room for the crossing table
+  unsigned char *table = nullptr; // room for the edges and the active-edge list
 };
 
 std::size_t Align(std::size_t n) { return (n + 15) & ~static_cast<std::size_t>(15); }
@@ -161,55 +123,148 @@ bool ReserveScratch(Eevg_Drawing *drawing, std::size_t tableBytes, Scratch &scra
   return true;
 }
 
+// An empty run of whole columns.
+constexpr int32_t kNoColumn = -2;
+
+// The spans of one quarter-line's crossings (sorted, count at least 2), cut to the positions
+// left..right: pairs in order, an odd last crossing ignored, the zero-length pairs of a vertex
+// at the end of a span counted once. Calls span(s, e) for each, left to right.
+template <typename Span>
+void ForEachSpan(const int32_t *x, int32_t count, int32_t left, int32_t right, Span span) {
+  const int32_t n = count & ~1;
+  int32_t i = 0;
+  while (i < n && x[i + 1] < left) i += 2;
+  for (; i < n; i += 2) {
+    const int32_t s = std::max(x[i], left);
+    const int32_t e = x[i + 1];
+    if (s > right) break;
+    while (i + 3 < n && x[i + 3] == e) i += 2;
+    span(s, std::min(e, right));
+  }
+}
+
 // The samples of one pixel row: the partial columns at the ends of each span go straight into
 // the coverage bytes, the whole columns between them into a running difference (4 per column
-// and quarter-line) that is added up once when the row is written.
+// and quarter-line) that is added up once when the row is written. A run of columns that all
+// four quarter-lines cover whole (fullFrom..fullTo) may be left out of the bytes altogether.
 struct RowSamples {
   uint8_t *coverage;
   int32_t *delta; // indexed by column
   int32_t low = INT32_MAX, high = INT32_MIN; // columns touched
+  int32_t fullFrom = kNoColumn, fullTo = kNoColumn - 1;
   bool marked = false;
 
-  // Positions s..e (quarter pixels, both included).
+  // Positions s..e (quarter pixels, both included). A span within one column takes the same
+  // steps: the difference of -4 at that column takes back the 4 too many.
   void AddSpan(int32_t s, int32_t e) {
     const int32_t cs = s >> 2, ce = e >> 2;
     low = std::min(low, cs);
     high = std::max(high, ce);
-    if (cs == ce) {
-      coverage[cs] = static_cast<uint8_t>(coverage[cs] + (e - s + 1));
-      return;
-    }
     coverage[cs] = static_cast<uint8_t>(coverage[cs] + (4 - (s & 3)));
     coverage[ce] = static_cast<uint8_t>(coverage[ce] + ((e & 3) + 1));
     delta[cs + 1] += 4;
     delta[ce] -= 4;
   }
-  // The spans of one quarter-line's crossings (sorted, count at least 2), cut to the positions
-  // left..right: pairs in order, an odd last crossing ignored, the zero-length pairs of a vertex
-  // at the end of a span counted once.
   void AddLine(const int32_t *x, int32_t count, int32_t left, int32_t right) {
-    const int32_t n = count & ~1;
-    int32_t i = 0;
-    while (i < n && x[i + 1] < left) i += 2;
-    for (; i < n; i += 2) {
-      const int32_t s = std::max(x[i], left);
-      const int32_t e = x[i + 1];
-      if (s > right) break;
-      while (i + 3 < n && x[i + 3] == e) i += 2;
-      AddSpan(s, std::min(e, right));
-    }
+    ForEachSpan(x, count, left, right, [this](int32_t s, int32_t e) { AddSpan(s, e); });
     marked = true;
   }
-  // Adds the whole columns into the coverage bytes and clears the differences.
-  void Settle() {
+  // Adds the whole columns into the coverage bytes and clears the differences (the one past
+  // the last column, of a span within that column, too).
+  void Settle(int32_t from, int32_t to) {
+    if (from > to) return;
     int32_t run = 0;
-    for (int32_t c = low; c <= high; ++c) {
+    for (int32_t c = from; c <= to; ++c) {
       run += delta[c];
       delta[c] = 0;
       coverage[c] = static_cast<uint8_t>(coverage[c] + run);
     }
+    delta[to + 1] = 0;
+  }
+  void Settle() {
+    if (fullFrom <= fullTo) {
+      Settle(low, fullFrom - 1);
+      Settle(fullTo + 1, high);
+    } else {
+      Settle(low, high);
+    }
   }
 };
+
+// Writes one pixel row from the coverage counts of columns first..last, as eevg_AntLine does;
+// the columns fullFrom..fullTo (none when fullFrom > fullTo) count 16 whatever their bytes hold.
+int32_t WriteCoverage(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, int32_t last,
+                      int32_t fullFrom, int32_t fullTo, int32_t y,
+                      const Eevg_DeviceColor &colour, Eerr_ErrorReport **err) {
+  static const char *reporter = "eevg_AntLine";
+  Eevg_HtfControl *strip = StripOf(drawing);
+  if (fullFrom <= fullTo && strip) {
+    // Strip records take their counts from the bytes.
+    std::memset(coverage + fullFrom, 16, static_cast<std::size_t>(fullTo - fullFrom) + 1);
+    fullFrom = kNoColumn;
+    fullTo = kNoColumn - 1;
+  }
+  auto full = [&](int32_t c) { return c >= fullFrom && c <= fullTo; };
+  auto level = [&](int32_t c) { return full(c) ? 16 : coverage[c]; };
+  // The next column, over the whole columns at once.
+  auto next = [&](int32_t c) { return c + 1 == fullFrom ? fullTo : c + 1; };
+  const int32_t threshold = drawing->antiAlias ? 0 : drawing->antiAliasMask;
+  // A fully covered anti-aliased pixel of an opaque plain colour is the colour itself: where
+  // the device would take it through putPixel, runs of them go out as runs (one putVector)
+  // instead of a read and a write per pixel.
+  const Eevg_GrIOInfo *io = drawing->grIOInfo;
+  const bool fullRuns = drawing->antiAlias && !strip && io->putPixel && io->putVector &&
+                        !io->putVectorOpacity && colour.opacity > 254 &&
+                        !(drawing->fillPattern && drawing->fillPattern->usePattern == 1);
+  for (int32_t c = first; c <= last;) {
+    if (level(c) <= threshold) {
+      ++c;
+      continue;
+    }
+    int32_t end = c == fullFrom ? fullTo : c;
+    while (end < last && level(end + 1) > threshold) end = next(end);
+    const int32_t count = end - c + 1;
+    if (drawing->antiAlias) {
+      for (int32_t k = c; k <= end; k = next(k))
+        if (!full(k))
+          coverage[k] = coverage[k] >= 16 ? 255 : static_cast<uint8_t>(16 * coverage[k]);
+      if (strip) {
+        const int32_t row = drawing->deviceYMax - y;
+        if (eevg_HtfAntHseg(strip, &c, &row, &count, coverage + c, err) != 0) {
+          lower::Report(err, reporter, 1, "Unable to complete antialiased line");
+          return -1;
+        }
+      } else {
+        for (int32_t k = c; k <= end;) {
+          int32_t status;
+          if (fullRuns && (full(k) || coverage[k] == 255)) {
+            int32_t to = k == fullFrom ? fullTo : k;
+            while (to < end && (to + 1 == fullFrom || coverage[to + 1] == 255)) to = next(to);
+            status = eevg_WrHlin(drawing, k, y, to - k + 1, colour, err);
+            k = to + 1;
+          } else {
+            status = eevg_Wrdota(drawing, k, y, full(k) ? 255 : coverage[k], colour, err);
+            ++k;
+          }
+          if (status != 0) {
+            lower::Report(err, reporter, 2, "Unable to complete line");
+            return -1;
+          }
+        }
+      }
+    } else {
+      const int32_t row = drawing->deviceYMax - y;
+      const int32_t status = strip ? eevg_HtfHseg(strip, &c, &row, &count, err)
+                                   : eevg_WrHlin(drawing, c, y, count, colour, err);
+      if (status != 0) {
+        lower::Report(err, reporter, 2, "Unable to complete line");
+        return -1;
+      }
+    }
+    c = end + 1;
+  }
+  return 0;
+}
 
 // What every walk of the quarter-lines shares: the window, the row being counted and its
 // writing.
@@ -228,13 +283,25 @@ struct Scan {
     if (samples.low > samples.high) return true;
     samples.Settle();
     const int32_t low = samples.low, high = samples.high;
+    const int32_t fullFrom = samples.fullFrom, fullTo = samples.fullTo;
     samples.low = INT32_MAX;
     samples.high = INT32_MIN;
+    samples.fullFrom = kNoColumn;
+    samples.fullTo = kNoColumn - 1;
     const int32_t status =
         rowY >= drawing->clipYMin && rowY <= drawing->clipYMax
-            ? eevg_AntLine(drawing, samples.coverage, low, high, rowY, colour, err)
+            ? WriteCoverage(drawing, samples.coverage, low, high, fullFrom, fullTo, rowY, colour,
+                            err)
             : 0;
-    std::memset(samples.coverage + low, 0, static_cast<std::size_t>(high - low) + 1);
+    // The bytes of the whole columns were never touched (but by a strip file's row).
+    if (fullFrom <= fullTo && !StripOf(drawing)) {
+      if (low < fullFrom)
+        std::memset(samples.coverage + low, 0, static_cast<std::size_t>(fullFrom - low));
+      if (fullTo < high)
+        std::memset(samples.coverage + fullTo + 1, 0, static_cast<std::size_t>(high - fullTo));
+    } else {
+      std::memset(samples.coverage + low, 0, static_cast<std::size_t>(high - low) + 1);
+    }
     if (status != 0) {
       lower::Report(err, "eevg_AFiller", 3, "Unable to fill");
       return false;
@@ -325,30 +392,59 @@ struct Chain {
   }
 };
 
-// The general walk: every edge's crossings in a table of quarter-lines, each line sorted.
-int32_t FillThroughTable(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
-                         const int32_t *starts, const int32_t *points, int32_t base, int32_t top,
-                         int32_t lastLine) {
+// An edge of the active-edge list: its crossing at the current quarter-line, stepped exactly as
+// EdgeWalk does, kept small.
+struct ActiveEdge {
+  int64_t x, step, rem; // step: the whole part of the slope, signed
+  int32_t part, dy, sign, yf, yl;
+  void Start(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    yf = y0;
+    yl = y1;
+    x = x0;
+    dy = y1 - y0; // both within the window's quarter-lines
+    const int64_t dx = static_cast<int64_t>(x1) - x0;
+    const int64_t adx = dx < 0 ? -dx : dx;
+    sign = dx < 0 ? -1 : 1;
+    step = sign * (adx / dy);
+    part = static_cast<int32_t>(adx % dy);
+    rem = 0;
+  }
+  void Step() {
+    // Without a branch: the carry is as likely as not.
+    rem += part;
+    const int64_t carry = -static_cast<int64_t>(rem >= dy);
+    x += step + (sign & carry);
+    rem -= dy & carry;
+  }
+};
+
+// The general walk: the edges sorted by their first quarter-line enter an active-edge list kept
+// in order of their crossings, so that each quarter-line's crossings come out sorted.
+int32_t FillActiveEdges(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
+                        const int32_t *starts, const int32_t *points, int32_t base, int32_t top,
+                        int32_t lastLine) {
   static const char *reporter = "eevg_AFiller";
   Eerr_ErrorReport **err = scan.err;
-  const int32_t lines = top - base + 1;
   const int64_t pointTotal = starts[ringCount];
-  // The edges in quarter units (four integers each), then the table's lines.
+  const int64_t lines = static_cast<int64_t>(top) - base + 1;
+  // The edges in quarter units (four integers each), their order by first line and the count
+  // of edges starting on each line; then the active list and one line's crossings.
   const std::size_t edgeBytes = Align(static_cast<std::size_t>(pointTotal) * 4 * sizeof(int32_t));
-  const std::size_t lineBytes =
-      Align(sizeof(Eevg_CrossingArray) * (static_cast<std::size_t>(lines) + 1));
+  const std::size_t orderBytes = Align(static_cast<std::size_t>(pointTotal) * sizeof(int32_t));
+  const std::size_t countBytes = Align(static_cast<std::size_t>(lines + 1) * sizeof(int32_t));
+  const std::size_t listAt = edgeBytes + orderBytes + countBytes;
   Scratch scratch;
-  if (static_cast<uint64_t>(pointTotal) * 16 + static_cast<uint64_t>(lines) * 16 > INT32_MAX / 2 ||
-      !ReserveScratch(drawing, edgeBytes + lineBytes, scratch)) {
+  if (pointTotal > INT32_MAX / 128 || lines > INT32_MAX / 16 ||
+      !ReserveScratch(drawing, listAt, scratch)) {
     lower::Report(err, reporter, 1, "Out of memory for ScanLines");
     return -1;
   }
-  int32_t *edges = reinterpret_cast<int32_t *>(scratch.table);
-  auto *table = reinterpret_cast<Eevg_CrossingArray *>(scratch.table + edgeBytes);
-  std::memset(table, 0, sizeof(Eevg_CrossingArray) * (static_cast<std::size_t>(lines) + 1));
+  auto *edges = reinterpret_cast<int32_t *>(scratch.table);
+  auto *order = reinterpret_cast<int32_t *>(scratch.table + edgeBytes);
+  auto *firsts = reinterpret_cast<int32_t *>(scratch.table + edgeBytes + orderBytes);
 
-  // First pass: the edges, and how many crossings each quarter-line receives (the first end's
-  // line gets one more), counted as differences in the capacity words.
+  // The edges, counted by first line.
+  std::memset(firsts, 0, static_cast<std::size_t>(lines + 1) * sizeof(int32_t));
   int32_t edgeCount = 0;
   for (int32_t r = 0; r < ringCount; ++r) {
     for (int32_t i = starts[r]; i + 1 < starts[r + 1]; ++i) {
@@ -357,68 +453,84 @@ int32_t FillThroughTable(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
                        points + 2 * static_cast<std::ptrdiff_t>(i) + 2, base, top, e[0], e[1],
                        e[2], e[3]))
         continue;
+      ++firsts[e[1] - base + 1];
       ++edgeCount;
-      table[e[1] - base].capacity += 2;
-      table[e[1] - base + 1].capacity -= 1;
-      table[e[3] - base + 1].capacity -= 1;
     }
   }
-  int64_t total = 0;
-  int32_t widest = 0;
-  for (int32_t i = 0, running = 0; i < lines; ++i) {
-    running += table[i].capacity;
-    table[i].capacity = running;
-    widest = std::max(widest, running);
-    total += running;
+  int32_t most = 0; // edges starting on one line
+  for (int64_t i = 1; i <= lines; ++i) {
+    most = std::max(most, firsts[i]);
+    firsts[i] += firsts[i - 1];
   }
-  // The pool holds every line's crossings and the sort's scratch room.
-  const int64_t poolInts = total + widest;
-  if (poolInts * static_cast<int64_t>(sizeof(int32_t)) > INT32_MAX / 2 ||
-      !ReserveScratch(drawing,
-                      edgeBytes + lineBytes + static_cast<std::size_t>(poolInts) * sizeof(int32_t),
+  // The active list, room for the edges entering on one line, and one line's crossings.
+  const std::size_t activeBytes = Align(static_cast<std::size_t>(edgeCount) * sizeof(ActiveEdge));
+  const std::size_t enteringBytes = Align(static_cast<std::size_t>(most) * sizeof(ActiveEdge));
+  if (!ReserveScratch(drawing,
+                      listAt + activeBytes + enteringBytes +
+                          static_cast<std::size_t>(edgeCount) * 2 * sizeof(int32_t),
                       scratch)) {
     lower::Report(err, reporter, 2, "Out of memory for intersect array");
     return -1;
   }
   // The block may have moved.
-  edges = reinterpret_cast<int32_t *>(scratch.table);
-  table = reinterpret_cast<Eevg_CrossingArray *>(scratch.table + edgeBytes);
   scan.samples.coverage = scratch.coverage;
   scan.samples.delta = scratch.delta;
-  int32_t *slice = reinterpret_cast<int32_t *>(scratch.table + edgeBytes + lineBytes);
-  for (int32_t i = 0; i < lines; ++i) {
-    table[i].x = slice;
-    slice += table[i].capacity;
-  }
-  int32_t *sortRoom = slice;
+  edges = reinterpret_cast<int32_t *>(scratch.table);
+  order = reinterpret_cast<int32_t *>(scratch.table + edgeBytes);
+  firsts = reinterpret_cast<int32_t *>(scratch.table + edgeBytes + orderBytes);
+  auto *active = reinterpret_cast<ActiveEdge *>(scratch.table + listAt);
+  auto *entering = reinterpret_cast<ActiveEdge *>(scratch.table + listAt + activeBytes);
+  auto *x = reinterpret_cast<int32_t *>(scratch.table + listAt + activeBytes + enteringBytes);
+  auto byX = [](const ActiveEdge &a, const ActiveEdge &b) { return a.x < b.x; };
+  // firsts[i] is now where line i's edges begin in order; filling moves it to where they end.
+  for (int32_t k = 0; k < edgeCount; ++k) order[firsts[edges[4 * k + 1] - base]++] = k;
 
-  // Second pass: the crossings. Each edge gives its first line xf twice and every further line
-  // down to its last one once, so that a vertex between two edges keeps the parity right.
-  for (int32_t k = 0; k < edgeCount; ++k) {
-    const int32_t *e = edges + 4 * static_cast<std::ptrdiff_t>(k);
-    EdgeWalk walk;
-    walk.Start(e[0], e[1], e[2], e[3]);
-    Eevg_CrossingArray *line = &table[e[1] - base];
-    line->x[line->count++] = e[0];
-    for (int32_t y = e[1]; y <= e[3]; ++y, ++line) {
-      line->x[line->count++] = walk.X();
-      walk.Step();
-    }
-  }
-
+  int32_t activeCount = 0, entered = 0;
   for (int32_t q = base; q <= lastLine; ++q) {
-    Eevg_CrossingArray &line = table[q - base];
-    if (line.count >= 2) {
-      SortCrossings(line.x, line.count, sortRoom);
-      scan.samples.AddLine(line.x, line.count, scan.left, scan.right);
+    // The edges starting on this line, in order of their first crossing, are merged into the
+    // list.
+    const int32_t enterEnd = firsts[q - base];
+    if (entered < enterEnd) {
+      const int32_t m = enterEnd - entered;
+      for (int32_t k = 0; k < m; ++k) {
+        const int32_t *e = edges + 4 * static_cast<std::ptrdiff_t>(order[entered + k]);
+        entering[k].Start(e[0], e[1], e[2], e[3]);
+      }
+      std::sort(entering, entering + m, byX);
+      for (int32_t i = activeCount - 1, j = m - 1, w = activeCount + m - 1; j >= 0; --w)
+        active[w] = i >= 0 && active[i].x > entering[j].x ? active[i--] : entering[j--];
+      activeCount += m;
+      entered = enterEnd;
     }
+    // The crossings in order: an edge on its first line gives its first crossing twice.
+    int32_t n = 0;
+    for (int32_t k = 0; k < activeCount; ++k) {
+      const int32_t v = static_cast<int32_t>(active[k].x);
+      x[n++] = v;
+      if (active[k].yf == q) x[n++] = v;
+    }
+    if (n >= 2) scan.samples.AddLine(x, n, scan.left, scan.right);
     if ((q & 3) == 3 && !scan.WriteRow(q >> 2)) return -1;
+    // Edges ending on this line leave; the others step on and the list is put back in order
+    // (edges rarely pass each other from one line to the next).
+    int32_t kept = 0;
+    for (int32_t k = 0; k < activeCount; ++k) {
+      if (active[k].yl == q) continue;
+      ActiveEdge edge = active[k];
+      edge.Step();
+      int32_t j = kept++;
+      for (; j > 0 && active[j - 1].x > edge.x; --j) active[j] = active[j - 1];
+      active[j] = edge;
+    }
+    activeCount = kept;
+    // Past the last edge nothing more is crossed: the row counted so far is the last.
+    if (activeCount == 0 && entered == edgeCount) return scan.WriteRow(q >> 2) ? 0 : -1;
   }
   return scan.WriteRow(lastLine >> 2) ? 0 : -1;
 }
 
 // The walk of a monotone ring: its two chains give each quarter-line's few crossings directly,
-// with no table.
+// and no sorting but of those few.
 int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring, int32_t base,
                      int32_t top, int32_t lastLine) {
   Chain up{points, ring.edges, ring.lowest, 1, ring.upCount, base, top, EdgeWalk{}};
@@ -426,6 +538,37 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
              base, top, EdgeWalk{}};
   up.Load();
   down.Load();
+  RowSamples &samples = scan.samples;
+  // The row's quarter-lines while each has one span: when all four have, the columns they all
+  // cover whole are left out of the counting and written as a run.
+  int32_t rowS[4], rowE[4], rowSpans = 0;
+  bool rowMixed = false;
+  auto flush = [&]() {
+    for (int32_t k = 0; k < rowSpans; ++k) samples.AddSpan(rowS[k], rowE[k]);
+    rowSpans = 0;
+  };
+  auto finishRow = [&]() {
+    if (!rowMixed && rowSpans == 4) {
+      int32_t c0 = INT32_MIN, c1 = INT32_MAX;
+      for (int32_t k = 0; k < 4; ++k) {
+        c0 = std::max(c0, (rowS[k] + 3) >> 2);
+        c1 = std::min(c1, ((rowE[k] + 1) >> 2) - 1);
+      }
+      if (c0 <= c1) {
+        for (int32_t k = 0; k < 4; ++k) {
+          if (rowS[k] < 4 * c0) samples.AddSpan(rowS[k], 4 * c0 - 1);
+          if (rowE[k] > 4 * c1 + 3) samples.AddSpan(4 * c1 + 4, rowE[k]);
+        }
+        samples.fullFrom = c0;
+        samples.fullTo = c1;
+        samples.low = std::min(samples.low, c0);
+        samples.high = std::max(samples.high, c1);
+        rowSpans = 0;
+      }
+    }
+    flush();
+    rowMixed = false;
+  };
   int32_t x[6];
   for (int32_t q = base; q <= lastLine; ++q) {
     int32_t n = up.Cross(q, x);
@@ -437,12 +580,32 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
         for (; j > 0 && x[j - 1] > v; --j) x[j] = x[j - 1];
         x[j] = v;
       }
-      scan.samples.AddLine(x, n, scan.left, scan.right);
+      int32_t s[3], e[3], spans = 0;
+      ForEachSpan(x, n, scan.left, scan.right, [&](int32_t a, int32_t b) {
+        s[spans] = a;
+        e[spans++] = b;
+      });
+      samples.marked = true;
+      if (spans == 1 && !rowMixed) {
+        rowS[rowSpans] = s[0];
+        rowE[rowSpans++] = e[0];
+      } else {
+        flush();
+        rowMixed = true;
+        for (int32_t k = 0; k < spans; ++k) samples.AddSpan(s[k], e[k]);
+      }
     }
-    if ((q & 3) == 3 && !scan.WriteRow(q >> 2)) return -1;
+    if ((q & 3) == 3) {
+      finishRow();
+      if (!scan.WriteRow(q >> 2)) return -1;
+    }
     // Past both chains' ends nothing more is crossed: the row counted so far is the last.
-    if (!up.active && !down.active) return scan.WriteRow(q >> 2) ? 0 : -1;
+    if (!up.active && !down.active) {
+      finishRow();
+      return scan.WriteRow(q >> 2) ? 0 : -1;
+    }
   }
+  finishRow();
   return scan.WriteRow(lastLine >> 2) ? 0 : -1;
 }
 
@@ -468,64 +631,8 @@ int32_t eevg_GetMoreRoom(Eevg_CrossingArray *array, Eerr_ErrorReport **err) {
 
 int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, int32_t last,
                      int32_t y, const Eevg_DeviceColor &colour, Eerr_ErrorReport **err) {
-  static const char *reporter = "eevg_AntLine";
   lower::Clear(err);
-  Eevg_HtfControl *strip = StripOf(drawing);
-  const int32_t threshold = drawing->antiAlias ? 0 : drawing->antiAliasMask;
-  // A fully covered anti-aliased pixel of an opaque plain colour is the colour itself: where
-  // the device would take it through putPixel, runs of them go out as runs (one putVector)
-  // instead of a read and a write per pixel.
-  const Eevg_GrIOInfo *io = drawing->grIOInfo;
-  const bool fullRuns = drawing->antiAlias && !strip && io->putPixel && io->putVector &&
-                        !io->putVectorOpacity && colour.opacity > 254 &&
-                        !(drawing->fillPattern && drawing->fillPattern->usePattern == 1);
-  for (int32_t c = first; c <= last;) {
-    if (coverage[c] <= threshold) {
-      ++c;
-      continue;
-    }
-    int32_t end = c;
-    while (end + 1 <= last && coverage[end + 1] > threshold) ++end;
-    const int32_t count = end - c + 1;
-    if (drawing->antiAlias) {
-      for (int32_t k = c; k <= end; ++k)
-        coverage[k] = coverage[k] >= 16 ? 255 : static_cast<uint8_t>(16 * coverage[k]);
-      if (strip) {
-        const int32_t row = drawing->deviceYMax - y;
-        if (eevg_HtfAntHseg(strip, &c, &row, &count, coverage + c, err) != 0) {
-          lower::Report(err, reporter, 1, "Unable to complete antialiased line");
-          return -1;
-        }
-      } else {
-        for (int32_t k = c; k <= end;) {
-          int32_t status;
-          if (fullRuns && coverage[k] == 255) {
-            int32_t full = k;
-            while (full + 1 <= end && coverage[full + 1] == 255) ++full;
-            status = eevg_WrHlin(drawing, k, y, full - k + 1, colour, err);
-            k = full + 1;
-          } else {
-            status = eevg_Wrdota(drawing, k, y, coverage[k], colour, err);
-            ++k;
-          }
-          if (status != 0) {
-            lower::Report(err, reporter, 2, "Unable to complete line");
-            return -1;
-          }
-        }
-      }
-    } else {
-      const int32_t row = drawing->deviceYMax - y;
-      const int32_t status = strip ? eevg_HtfHseg(strip, &c, &row, &count, err)
-                                   : eevg_WrHlin(drawing, c, y, count, colour, err);
-      if (status != 0) {
-        lower::Report(err, reporter, 2, "Unable to complete line");
-        return -1;
-      }
-    }
-    c = end + 1;
-  }
-  return 0;
+  return WriteCoverage(drawing, coverage, first, last, kNoColumn, kNoColumn - 1, y, colour, err);
 }
 
 int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
@@ -568,7 +675,7 @@ int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *sta
                     ring))
     return FillMonotone(scan, points + 2 * static_cast<std::ptrdiff_t>(starts[0]), ring, base,
                         top, lastLine);
-  return FillThroughTable(drawing, scan, ringCount, starts, points, base, top, lastLine);
+  return FillActiveEdges(drawing, scan, ringCount, starts, points, base, top, lastLine);
 }
 
 bool FillsAsMonotone(const int32_t *points, int32_t count) {
