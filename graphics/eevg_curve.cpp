@@ -44,7 +44,8 @@ void Halve(uint32_t *top) {
 
 // Whether the inner control points lie within the flatness of the chord. A closed curve (end on
 // its start) has no chord: it is flat when its control points are that close to the start.
-bool Flat(const uint32_t *c, int64_t flatness) {
+// Products are taken in W: 64 bits suffice while the coordinates stay below 2^30.
+template <typename W> bool Flat(const uint32_t *c, int64_t flatness) {
   const int64_t x0 = c[0], y0 = c[1];
   const int64_t dx = static_cast<int64_t>(c[6]) - x0, dy = static_cast<int64_t>(c[7]) - y0;
   const int64_t ax = static_cast<int64_t>(c[2]) - x0, ay = static_cast<int64_t>(c[3]) - y0;
@@ -53,9 +54,9 @@ bool Flat(const uint32_t *c, int64_t flatness) {
     const int64_t reach = std::max({std::llabs(ax), std::llabs(ay), std::llabs(bx), std::llabs(by)});
     return 2 * static_cast<Wide>(reach) <= flatness;
   }
-  const Wide limit = static_cast<Wide>(std::max(std::llabs(dx), std::llabs(dy))) * flatness;
-  Wide first = static_cast<Wide>(ay) * dx - static_cast<Wide>(ax) * dy;
-  Wide second = static_cast<Wide>(by) * dx - static_cast<Wide>(bx) * dy;
+  const W limit = static_cast<W>(std::max(std::llabs(dx), std::llabs(dy))) * flatness;
+  W first = static_cast<W>(ay) * dx - static_cast<W>(ax) * dy;
+  W second = static_cast<W>(by) * dx - static_cast<W>(bx) * dy;
   if (first < 0) first = -first;
   if (second < 0) second = -second;
   return 2 * first <= limit && 2 * second <= limit;
@@ -81,12 +82,9 @@ int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, i
   int32_t shift = std::clamp(drawing->curveShift, 0, 8);
   while (shift > 0 && (span << shift) > static_cast<int64_t>(UINT32_MAX)) --shift;
   const int64_t flat = std::max<int32_t>(flatness, 2);
-
-  uint32_t *stack = reinterpret_cast<uint32_t *>(drawing->curveStack);
-  const int32_t in[8] = {x0, y0, x1, y1, x2, y2, x3, y3};
-  for (int i = 0; i < 8; ++i)
-    stack[i] = static_cast<uint32_t>((static_cast<int64_t>(in[i]) - (i % 2 ? my : mx)) << shift);
-  int32_t used = 1;
+  // Halving keeps the coordinates within the span; below 2^30 (and a flatness below 2^30) no
+  // product of the flatness test needs more than 63 bits.
+  const bool narrow = (span << shift) < (int64_t{1} << 30) && flat < (int64_t{1} << 30);
 
   int32_t count = std::max(*pointCount, 0);
   int32_t partStart = (starts && partNumber >= 1) ? std::clamp(starts[partNumber - 1], 0, count) : count;
@@ -101,52 +99,90 @@ int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, i
     lastDy = lastY - (*points)[2 * count - 3];
     haveDirection = true;
   }
+  // Appends the end of one piece; false when the array cannot grow.
+  auto place = [&](int64_t x, int64_t y) {
+    const int64_t dx = x - lastX, dy = y - lastY;
+    if (dx == 0 && dy == 0) return true;
+    // A point going on in the same direction replaces the last one instead of following it.
+    const bool along = haveDirection && static_cast<Wide>(dx) * lastDy == static_cast<Wide>(dy) * lastDx &&
+                       static_cast<Wide>(dx) * lastDx + static_cast<Wide>(dy) * lastDy > 0;
+    if (along) {
+      (*points)[2 * count - 2] = static_cast<int32_t>(x);
+      (*points)[2 * count - 1] = static_cast<int32_t>(y);
+      lastDx += dx;
+      lastDy += dy;
+    } else {
+      if (count >= *pointCapacity) {
+        const int64_t wanted = std::max<int64_t>(static_cast<int64_t>(count) + 200,
+                                                 static_cast<int64_t>(*pointCapacity) * 3 / 2);
+        const int64_t capacity = std::min<int64_t>(wanted, INT32_MAX / 8);
+        void *grown = capacity > count
+                          ? emsc_HeapRealloc(*points, static_cast<std::size_t>(capacity) * 2 * sizeof(int32_t))
+                          : nullptr;
+        if (!grown) return false;
+        *points = static_cast<int32_t *>(grown);
+        *pointCapacity = static_cast<int32_t>(capacity);
+      }
+      (*points)[2 * count] = static_cast<int32_t>(x);
+      (*points)[2 * count + 1] = static_cast<int32_t>(y);
+      ++count;
+      haveDirection = count - partStart >= 2;
+      lastDx = dx;
+      lastDy = dy;
+    }
+    lastX = x;
+    lastY = y;
+    return true;
+  };
+  auto overflow = [&]() {
+    *pointCount = count;
+    lower::Report(err, reporter, 1, "Polygon Overflow");
+    return -1;
+  };
 
+  // The same control points up to a translation are cut into the same pieces: a curve met
+  // again (the round caps of one width and direction along a line, the same glyph again) is
+  // taken from the drawing's memos.
+  const int32_t in[8] = {x0, y0, x1, y1, x2, y2, x3, y3};
+  uint32_t key[11];
+  for (int i = 0; i < 8; ++i)
+    key[i] = static_cast<uint32_t>(static_cast<int64_t>(in[i]) - (i % 2 ? my : mx));
+  key[8] = static_cast<uint32_t>(shift);
+  key[9] = static_cast<uint32_t>(flat);
+  key[10] = static_cast<uint32_t>(depth);
+  uint32_t hash = 2166136261u;
+  for (uint32_t word : key) hash = (hash ^ word) * 16777619u;
+  Eevg_CurveMemo &memo = drawing->curveMemos[(hash ^ hash >> 16) % kCurveMemoCount];
+  if (memo.count > 0 && std::equal(key, key + 11, memo.key)) {
+    for (int32_t i = 0; i < memo.count; ++i)
+      if (!place(mx + memo.leaves[2 * i], my + memo.leaves[2 * i + 1])) return overflow();
+    *pointCount = count;
+    return 0;
+  }
+
+  uint32_t *stack = reinterpret_cast<uint32_t *>(drawing->curveStack);
+  for (int i = 0; i < 8; ++i) stack[i] = key[i] << shift;
+  int32_t used = 1, leaves = 0;
+  memo.count = 0;
   while (used > 0) {
     uint32_t *top = stack + 8 * (used - 1);
-    while (used < depth && !Flat(top, flat)) {
+    while (used < depth && !(narrow ? Flat<int64_t>(top, flat) : Flat<Wide>(top, flat))) {
       Halve(top);
       ++used;
       top += 8;
     }
-    const int64_t x = mx + (top[6] >> shift), y = my + (top[7] >> shift);
-    const int64_t dx = x - lastX, dy = y - lastY;
-    if (dx != 0 || dy != 0) {
-      // A point going on in the same direction replaces the last one instead of following it.
-      const bool along = haveDirection && static_cast<Wide>(dx) * lastDy == static_cast<Wide>(dy) * lastDx &&
-                         static_cast<Wide>(dx) * lastDx + static_cast<Wide>(dy) * lastDy > 0;
-      if (along) {
-        (*points)[2 * count - 2] = static_cast<int32_t>(x);
-        (*points)[2 * count - 1] = static_cast<int32_t>(y);
-        lastDx += dx;
-        lastDy += dy;
-      } else {
-        if (count >= *pointCapacity) {
-          const int64_t wanted = std::max<int64_t>(static_cast<int64_t>(count) + 200,
-                                                   static_cast<int64_t>(*pointCapacity) * 3 / 2);
-          const int64_t capacity = std::min<int64_t>(wanted, INT32_MAX / 8);
-          void *grown = capacity > count
-                            ? emsc_HeapRealloc(*points, static_cast<std::size_t>(capacity) * 2 * sizeof(int32_t))
-                            : nullptr;
-          if (!grown) {
-            *pointCount = count;
-            lower::Report(err, reporter, 1, "Polygon Overflow");
-            return -1;
-          }
-          *points = static_cast<int32_t *>(grown);
-          *pointCapacity = static_cast<int32_t>(capacity);
-        }
-        (*points)[2 * count] = static_cast<int32_t>(x);
-        (*points)[2 * count + 1] = static_cast<int32_t>(y);
-        ++count;
-        haveDirection = count - partStart >= 2;
-        lastDx = dx;
-        lastDy = dy;
-      }
-      lastX = x;
-      lastY = y;
+    const uint32_t rx = top[6] >> shift, ry = top[7] >> shift;
+    if (leaves < kCurveMemoLeaves) {
+      memo.leaves[2 * leaves] = rx;
+      memo.leaves[2 * leaves + 1] = ry;
     }
+    ++leaves;
+    if (!place(mx + rx, my + ry)) return overflow();
     --used;
+  }
+  if (leaves <= kCurveMemoLeaves) {
+    std::copy(key, key + 11, memo.key);
+    memo.count = leaves;
   }
   *pointCount = count;
   return 0;

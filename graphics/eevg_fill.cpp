@@ -571,15 +571,42 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
   };
   int32_t x[6];
   for (int32_t q = base; q <= lastLine; ++q) {
-    int32_t n = up.Cross(q, x);
-    n += down.Cross(q, x + n);
-    if (n >= 2) {
+    int32_t n;
+    if (up.active && down.active && up.edge.yf < q && q < up.edge.yl && down.edge.yf < q &&
+        q < down.edge.yl) {
+      // Both chains inside an edge, the common case: two crossings.
+      const int32_t a = up.edge.X(), b = down.edge.X();
+      up.edge.Step();
+      down.edge.Step();
+      x[0] = std::min(a, b);
+      x[1] = std::max(a, b);
+      n = 2;
+    } else {
+      n = up.Cross(q, x);
+      n += down.Cross(q, x + n);
       for (int32_t i = 1; i < n; ++i) {
         const int32_t v = x[i];
         int32_t j = i;
         for (; j > 0 && x[j - 1] > v; --j) x[j] = x[j - 1];
         x[j] = v;
       }
+    }
+    if (n == 2) {
+      // One pair: one span, or none when it lies outside the counted positions.
+      samples.marked = true;
+      const int32_t s0 = std::max(x[0], scan.left), e0 = std::min(x[1], scan.right);
+      if (x[1] >= scan.left && s0 <= scan.right) {
+        if (rowMixed) {
+          samples.AddSpan(s0, e0);
+        } else {
+          rowS[rowSpans] = s0;
+          rowE[rowSpans++] = e0;
+        }
+      } else if (!rowMixed) {
+        flush();
+        rowMixed = true;
+      }
+    } else if (n > 2) {
       int32_t s[3], e[3], spans = 0;
       ForEachSpan(x, n, scan.left, scan.right, [&](int32_t a, int32_t b) {
         s[spans] = a;

@@ -44,6 +44,18 @@ struct Eevg_TextControls {
   int32_t sinkPoints, sinkContours;
 };
 
+// A cubic the curve flattener has flattened, kept for another with the same control points up to
+// a translation: the points relative to their lowest corner, the precision shift, flatness and
+// stack depth it was flattened with, and the ends of the pieces it was cut into (relative to the
+// same corner).
+constexpr int32_t kCurveMemoCount = 64;
+constexpr int32_t kCurveMemoLeaves = 30;
+struct Eevg_CurveMemo {
+  uint32_t key[11];
+  int32_t count; // pieces; 0 while the entry is empty
+  uint32_t leaves[2 * kCurveMemoLeaves];
+};
+
 struct Eevg_Drawing {
   Eevg_GrIOInfo *grIOInfo; // the caller's record, read at every call
   int32_t glyphFill;
@@ -149,6 +161,9 @@ struct Eevg_Drawing {
   // Bytes of the scan-line block once the filler has grown it to hold its scratch memory beside
   // the coverage bytes (0 while it is the coverage buffer alone).
   int64_t scanLineBytes;
+  // Cubics flattened lately (round caps and joins of one width and direction, glyph curves),
+  // by a hash of their key.
+  Eevg_CurveMemo curveMemos[kCurveMemoCount];
 };
 
 namespace taviron::graphics {
