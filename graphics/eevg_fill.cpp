@@ -49,7 +49,11 @@ int32_t Ask(Eevg_PutPolygonFunction callback, Eevg_GrIOInfo *io, Eevg_FillPatter
 bool QuarterEdge(const int32_t *a, const int32_t *b, int32_t yLow, int32_t yHigh, int32_t &xf,
                  int32_t &yf, int32_t &xl, int32_t &yl) {
   int32_t x0 = a[0] >> 1, y0 = a[1] >> 1, x1 = b[0] >> 1, y1 = b[1] >> 1;
-  if (!eevg_AFillerClip(&x0, &y0, &x1, &y1, 0, yLow, 0, yHigh) || y0 == y1) return false;
+  if (y0 == y1) return false;
+  // Most edges lie within the rows: the clip leaves them as they are.
+  if ((y0 < yLow || y0 > yHigh || y1 < yLow || y1 > yHigh) &&
+      (!eevg_AFillerClip(&x0, &y0, &x1, &y1, 0, yLow, 0, yHigh) || y0 == y1))
+    return false;
   if (y0 < y1) {
     xf = x0, yf = y0, xl = x1, yl = y1;
   } else {
@@ -541,33 +545,35 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
   RowSamples &samples = scan.samples;
   // The row's quarter-lines while each has one span: when all four have, the columns they all
   // cover whole are left out of the counting and written as a run.
-  int32_t rowS[4], rowE[4], rowSpans = 0;
+  // c0..c1: the columns all the spans so far cover whole.
+  int32_t rowS[4], rowE[4], rowSpans = 0, c0 = INT32_MIN, c1 = INT32_MAX;
   bool rowMixed = false;
+  auto keep = [&](int32_t s0, int32_t e0) {
+    rowS[rowSpans] = s0;
+    rowE[rowSpans++] = e0;
+    c0 = std::max(c0, (s0 + 3) >> 2);
+    c1 = std::min(c1, ((e0 + 1) >> 2) - 1);
+  };
   auto flush = [&]() {
     for (int32_t k = 0; k < rowSpans; ++k) samples.AddSpan(rowS[k], rowE[k]);
     rowSpans = 0;
   };
   auto finishRow = [&]() {
-    if (!rowMixed && rowSpans == 4) {
-      int32_t c0 = INT32_MIN, c1 = INT32_MAX;
+    if (!rowMixed && rowSpans == 4 && c0 <= c1) {
       for (int32_t k = 0; k < 4; ++k) {
-        c0 = std::max(c0, (rowS[k] + 3) >> 2);
-        c1 = std::min(c1, ((rowE[k] + 1) >> 2) - 1);
+        if (rowS[k] < 4 * c0) samples.AddSpan(rowS[k], 4 * c0 - 1);
+        if (rowE[k] > 4 * c1 + 3) samples.AddSpan(4 * c1 + 4, rowE[k]);
       }
-      if (c0 <= c1) {
-        for (int32_t k = 0; k < 4; ++k) {
-          if (rowS[k] < 4 * c0) samples.AddSpan(rowS[k], 4 * c0 - 1);
-          if (rowE[k] > 4 * c1 + 3) samples.AddSpan(4 * c1 + 4, rowE[k]);
-        }
-        samples.fullFrom = c0;
-        samples.fullTo = c1;
-        samples.low = std::min(samples.low, c0);
-        samples.high = std::max(samples.high, c1);
-        rowSpans = 0;
-      }
+      samples.fullFrom = c0;
+      samples.fullTo = c1;
+      samples.low = std::min(samples.low, c0);
+      samples.high = std::max(samples.high, c1);
+      rowSpans = 0;
     }
     flush();
     rowMixed = false;
+    c0 = INT32_MIN;
+    c1 = INT32_MAX;
   };
   int32_t x[6];
   for (int32_t q = base; q <= lastLine; ++q) {
@@ -599,8 +605,7 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
         if (rowMixed) {
           samples.AddSpan(s0, e0);
         } else {
-          rowS[rowSpans] = s0;
-          rowE[rowSpans++] = e0;
+          keep(s0, e0);
         }
       } else if (!rowMixed) {
         flush();
@@ -614,8 +619,7 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
       });
       samples.marked = true;
       if (spans == 1 && !rowMixed) {
-        rowS[rowSpans] = s[0];
-        rowE[rowSpans++] = e[0];
+        keep(s[0], e[0]);
       } else {
         flush();
         rowMixed = true;
