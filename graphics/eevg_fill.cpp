@@ -161,13 +161,16 @@ struct RowSamples {
   // Positions s..e (quarter pixels, both included). A span within one column takes the same
   // steps: the difference of -4 at that column takes back the 4 too many.
   void AddSpan(int32_t s, int32_t e) {
+    // Held in locals: a byte store could otherwise be taken to change the members.
+    uint8_t *const bytes = coverage;
+    int32_t *const differences = delta;
     const int32_t cs = s >> 2, ce = e >> 2;
     low = std::min(low, cs);
     high = std::max(high, ce);
-    coverage[cs] = static_cast<uint8_t>(coverage[cs] + (4 - (s & 3)));
-    coverage[ce] = static_cast<uint8_t>(coverage[ce] + ((e & 3) + 1));
-    delta[cs + 1] += 4;
-    delta[ce] -= 4;
+    differences[cs + 1] += 4;
+    differences[ce] -= 4;
+    bytes[cs] = static_cast<uint8_t>(bytes[cs] + (4 - (s & 3)));
+    bytes[ce] = static_cast<uint8_t>(bytes[ce] + ((e & 3) + 1));
   }
   void AddLine(const int32_t *x, int32_t count, int32_t left, int32_t right) {
     ForEachSpan(x, count, left, right, [this](int32_t s, int32_t e) { AddSpan(s, e); });
@@ -545,36 +548,55 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
   RowSamples &samples = scan.samples;
   // The row's quarter-lines while each has one span: when all four have, the columns they all
   // cover whole are left out of the counting and written as a run.
-  // c0..c1: the columns all the spans so far cover whole.
-  int32_t rowS[4], rowE[4], rowSpans = 0, c0 = INT32_MIN, c1 = INT32_MAX;
-  bool rowMixed = false;
-  auto keep = [&](int32_t s0, int32_t e0) {
-    rowS[rowSpans] = s0;
-    rowE[rowSpans++] = e0;
-    c0 = std::max(c0, (s0 + 3) >> 2);
-    c1 = std::min(c1, ((e0 + 1) >> 2) - 1);
-  };
-  auto flush = [&]() {
-    for (int32_t k = 0; k < rowSpans; ++k) samples.AddSpan(rowS[k], rowE[k]);
-    rowSpans = 0;
-  };
-  auto finishRow = [&]() {
-    if (!rowMixed && rowSpans == 4 && c0 <= c1) {
-      for (int32_t k = 0; k < 4; ++k) {
-        if (rowS[k] < 4 * c0) samples.AddSpan(rowS[k], 4 * c0 - 1);
-        if (rowE[k] > 4 * c1 + 3) samples.AddSpan(4 * c1 + 4, rowE[k]);
-      }
-      samples.fullFrom = c0;
-      samples.fullTo = c1;
-      samples.low = std::min(samples.low, c0);
-      samples.high = std::max(samples.high, c1);
-      rowSpans = 0;
+  struct RowSpans {
+    int32_t s[4], e[4], count = 0;
+    int32_t c0 = INT32_MIN, c1 = INT32_MAX; // the columns all the spans so far cover whole
+    bool mixed = false;                     // a line with other than one span
+    void Keep(int32_t s0, int32_t e0) {
+      s[count] = s0;
+      e[count++] = e0;
+      c0 = std::max(c0, (s0 + 3) >> 2);
+      c1 = std::min(c1, ((e0 + 1) >> 2) - 1);
     }
-    flush();
-    rowMixed = false;
-    c0 = INT32_MIN;
-    c1 = INT32_MAX;
-  };
+    void Flush(RowSamples &samples) {
+      for (int32_t k = 0; k < count; ++k) samples.AddSpan(s[k], e[k]);
+      count = 0;
+    }
+    void Mix(RowSamples &samples) {
+      if (!mixed) Flush(samples);
+      mixed = true;
+    }
+    void Finish(RowSamples &samples) {
+      if (!mixed && count == 4 && c0 <= c1) {
+        // Nothing of the row is in the bytes yet: the few columns beside the whole ones are
+        // counted straight into them. (The spans are read one by one: the last was stored just
+        // now, and a load of all four at once would wait for it to leave the store buffer.)
+        const volatile int32_t *vs = s, *ve = e;
+        const int32_t s0 = vs[0], s1 = vs[1], s2 = vs[2], s3 = vs[3];
+        const int32_t e0 = ve[0], e1 = ve[1], e2 = ve[2], e3 = ve[3];
+        // Samples of a column's 4 positions from p on, and up to p.
+        auto from = [](int32_t column, int32_t p) { return std::clamp(4 * column + 4 - p, 0, 4); };
+        auto upTo = [](int32_t column, int32_t p) { return std::clamp(p - 4 * column + 1, 0, 4); };
+        const int32_t lo = std::min({s0, s1, s2, s3}) >> 2;
+        const int32_t hi = std::max({e0, e1, e2, e3}) >> 2;
+        for (int32_t c = lo; c < c0; ++c)
+          samples.coverage[c] =
+              static_cast<uint8_t>(from(c, s0) + from(c, s1) + from(c, s2) + from(c, s3));
+        for (int32_t c = c1 + 1; c <= hi; ++c)
+          samples.coverage[c] =
+              static_cast<uint8_t>(upTo(c, e0) + upTo(c, e1) + upTo(c, e2) + upTo(c, e3));
+        samples.fullFrom = c0;
+        samples.fullTo = c1;
+        samples.low = lo;
+        samples.high = hi;
+        count = 0;
+      }
+      Flush(samples);
+      mixed = false;
+      c0 = INT32_MIN;
+      c1 = INT32_MAX;
+    }
+  } row;
   int32_t x[6];
   for (int32_t q = base; q <= lastLine; ++q) {
     int32_t n;
@@ -602,14 +624,12 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
       samples.marked = true;
       const int32_t s0 = std::max(x[0], scan.left), e0 = std::min(x[1], scan.right);
       if (x[1] >= scan.left && s0 <= scan.right) {
-        if (rowMixed) {
+        if (row.mixed)
           samples.AddSpan(s0, e0);
-        } else {
-          keep(s0, e0);
-        }
-      } else if (!rowMixed) {
-        flush();
-        rowMixed = true;
+        else
+          row.Keep(s0, e0);
+      } else {
+        row.Mix(samples);
       }
     } else if (n > 2) {
       int32_t s[3], e[3], spans = 0;
@@ -618,25 +638,24 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
         e[spans++] = b;
       });
       samples.marked = true;
-      if (spans == 1 && !rowMixed) {
-        keep(s[0], e[0]);
+      if (spans == 1 && !row.mixed) {
+        row.Keep(s[0], e[0]);
       } else {
-        flush();
-        rowMixed = true;
+        row.Mix(samples);
         for (int32_t k = 0; k < spans; ++k) samples.AddSpan(s[k], e[k]);
       }
     }
     if ((q & 3) == 3) {
-      finishRow();
+      row.Finish(samples);
       if (!scan.WriteRow(q >> 2)) return -1;
     }
     // Past both chains' ends nothing more is crossed: the row counted so far is the last.
     if (!up.active && !down.active) {
-      finishRow();
+      row.Finish(samples);
       return scan.WriteRow(q >> 2) ? 0 : -1;
     }
   }
-  finishRow();
+  row.Finish(samples);
   return scan.WriteRow(lastLine >> 2) ? 0 : -1;
 }
 
