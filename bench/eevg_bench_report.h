@@ -30,10 +30,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void ReportRuns(const std::vector<Run> &runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
-        seconds_[run.run_name.function_name].push_back(run.real_accumulated_time /
-                                                       static_cast<double>(run.iterations));
+    for (const Run &run : runs) {
+      if (run.error_occurred || run.iterations <= 0) continue;
+      const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+      if (run.run_type == Run::RT_Iteration)
+        seconds_[run.run_name.function_name].push_back(seconds);
+      else if (run.aggregate_name == "median")
+        medians_[run.run_name.function_name] = seconds; // with the aggregates reported alone
+    }
   }
 
   void Finalize() override {
@@ -64,6 +68,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     return text;
   }
   double Median(const std::string &name) const {
+    const auto median = medians_.find(name);
+    if (median != medians_.end()) return median->second;
     const auto found = seconds_.find(name);
     if (found == seconds_.end() || found->second.empty()) return 0;
     std::vector<double> v = found->second;
@@ -75,6 +81,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::vector<std::string> columns_;
   std::vector<RatioRow> rows_;
   std::map<std::string, std::vector<double>> seconds_;
+  std::map<std::string, double> medians_;
 };
 
 // Runs the registered benchmarks (after the command line has been read) with the ratio table.
