@@ -73,9 +73,10 @@ struct EdgeWalk {
     xf = x0;
     dy = static_cast<int64_t>(y1) - y0;
     const int64_t dx = static_cast<int64_t>(x1) - x0;
-    const int64_t adx = dx < 0 ? -dx : dx;
-    whole = adx / dy;
-    part = adx % dy;
+    // Differences of 32-bit values: their sizes fit 32 bits unsigned.
+    const uint32_t adx = static_cast<uint32_t>(dx < 0 ? -dx : dx);
+    whole = adx / static_cast<uint32_t>(dy);
+    part = adx % static_cast<uint32_t>(dy);
     sign = dx < 0 ? -1 : 1;
     q = rem = 0;
   }
@@ -342,10 +343,8 @@ bool SplitMonotone(const int32_t *points, int32_t count, MonotoneRing &ring) {
   if (firstSign != 0 && firstSign != lastSign && ++changes > 2) return false;
   // From the lowest vertex the edges go up (or along) and then down (or along).
   int32_t up = 0;
-  for (; up < m; ++up) {
-    const int32_t i = (lowest + up) % m;
+  for (int32_t i = lowest; up < m; ++up, i = i + 1 == m ? 0 : i + 1)
     if ((points[2 * i + 3] >> 1) < (points[2 * i + 1] >> 1)) break;
-  }
   ring.lowest = lowest;
   ring.edges = m;
   ring.upCount = up;
@@ -366,7 +365,9 @@ struct Chain {
     active = false;
     while (remaining > 0) {
       const int32_t i = next;
-      next = (next + step + edges) % edges;
+      next += step;
+      if (next == edges) next = 0;
+      if (next < 0) next = edges - 1;
       --remaining;
       int32_t xf, yf, xl, yl;
       if (QuarterEdge(points + 2 * static_cast<std::ptrdiff_t>(i),
@@ -410,10 +411,10 @@ struct ActiveEdge {
     x = x0;
     dy = y1 - y0; // both within the window's quarter-lines
     const int64_t dx = static_cast<int64_t>(x1) - x0;
-    const int64_t adx = dx < 0 ? -dx : dx;
+    const uint32_t adx = static_cast<uint32_t>(dx < 0 ? -dx : dx);
     sign = dx < 0 ? -1 : 1;
-    step = sign * (adx / dy);
-    part = static_cast<int32_t>(adx % dy);
+    step = sign * static_cast<int64_t>(adx / static_cast<uint32_t>(dy));
+    part = static_cast<int32_t>(adx % static_cast<uint32_t>(dy));
     rem = 0;
   }
   void Step() {
@@ -546,17 +547,22 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
   up.Load();
   down.Load();
   RowSamples &samples = scan.samples;
-  // The row's quarter-lines while each has one span: when all four have, the columns they all
-  // cover whole are left out of the counting and written as a run.
+  // The row's quarter-lines while the spans of each join into one stretch: when all four do,
+  // the columns they all cover whole (each line 4 samples at least, so 16 or more: full) are left
+  // out of the counting and written as a run.
   struct RowSpans {
-    int32_t s[4], e[4], count = 0;
-    int32_t c0 = INT32_MIN, c1 = INT32_MAX; // the columns all the spans so far cover whole
-    bool mixed = false;                     // a line with other than one span
-    void Keep(int32_t s0, int32_t e0) {
-      s[count] = s0;
-      e[count++] = e0;
-      c0 = std::max(c0, (s0 + 3) >> 2);
-      c1 = std::min(c1, ((e0 + 1) >> 2) - 1);
+    int32_t s[12], e[12], count = 0, lines = 0;
+    int32_t c0 = INT32_MIN, c1 = INT32_MAX; // the columns all the lines so far cover whole
+    bool mixed = false;                     // a line whose spans leave a gap, or none
+    // One line's spans, in order and joining (each starts at most one past the last's end).
+    void Keep(const int32_t *ss, const int32_t *ee, int32_t k) {
+      for (int32_t i = 0; i < k; ++i) {
+        s[count] = ss[i];
+        e[count++] = ee[i];
+      }
+      ++lines;
+      c0 = std::max(c0, (ss[0] + 3) >> 2);
+      c1 = std::min(c1, ((ee[k - 1] + 1) >> 2) - 1);
     }
     void Flush(RowSamples &samples) {
       for (int32_t k = 0; k < count; ++k) samples.AddSpan(s[k], e[k]);
@@ -567,24 +573,26 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
       mixed = true;
     }
     void Finish(RowSamples &samples) {
-      if (!mixed && count == 4 && c0 <= c1) {
+      if (!mixed && lines == 4 && c0 <= c1) {
         // Nothing of the row is in the bytes yet: the few columns beside the whole ones are
-        // counted straight into them. (The spans are read one by one: the last was stored just
-        // now, and a load of all four at once would wait for it to leave the store buffer.)
+        // counted straight into them. (The spans are read one by one: the last were stored just
+        // now, and a wider load over them would wait for them to leave the store buffer.)
         const volatile int32_t *vs = s, *ve = e;
-        const int32_t s0 = vs[0], s1 = vs[1], s2 = vs[2], s3 = vs[3];
-        const int32_t e0 = ve[0], e1 = ve[1], e2 = ve[2], e3 = ve[3];
-        // Samples of a column's 4 positions from p on, and up to p.
-        auto from = [](int32_t column, int32_t p) { return std::clamp(4 * column + 4 - p, 0, 4); };
-        auto upTo = [](int32_t column, int32_t p) { return std::clamp(p - 4 * column + 1, 0, 4); };
-        const int32_t lo = std::min({s0, s1, s2, s3}) >> 2;
-        const int32_t hi = std::max({e0, e1, e2, e3}) >> 2;
-        for (int32_t c = lo; c < c0; ++c)
-          samples.coverage[c] =
-              static_cast<uint8_t>(from(c, s0) + from(c, s1) + from(c, s2) + from(c, s3));
-        for (int32_t c = c1 + 1; c <= hi; ++c)
-          samples.coverage[c] =
-              static_cast<uint8_t>(upTo(c, e0) + upTo(c, e1) + upTo(c, e2) + upTo(c, e3));
+        int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (int32_t k = 0; k < count; ++k) {
+          lo = std::min(lo, vs[k] >> 2);
+          hi = std::max(hi, ve[k] >> 2);
+        }
+        auto samplesIn = [&](int32_t c) {
+          int32_t n = 0;
+          for (int32_t k = 0; k < count; ++k)
+            n += std::clamp(std::min(4 * c + 3, static_cast<int32_t>(ve[k])) -
+                                std::max(4 * c, static_cast<int32_t>(vs[k])) + 1,
+                            0, 4);
+          return static_cast<uint8_t>(n);
+        };
+        for (int32_t c = lo; c < c0; ++c) samples.coverage[c] = samplesIn(c);
+        for (int32_t c = c1 + 1; c <= hi; ++c) samples.coverage[c] = samplesIn(c);
         samples.fullFrom = c0;
         samples.fullTo = c1;
         samples.low = lo;
@@ -592,6 +600,7 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
         count = 0;
       }
       Flush(samples);
+      lines = 0;
       mixed = false;
       c0 = INT32_MIN;
       c1 = INT32_MAX;
@@ -627,19 +636,21 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
         if (row.mixed)
           samples.AddSpan(s0, e0);
         else
-          row.Keep(s0, e0);
+          row.Keep(&s0, &e0, 1);
       } else {
         row.Mix(samples);
       }
     } else if (n > 2) {
       int32_t s[3], e[3], spans = 0;
+      bool joined = true;
       ForEachSpan(x, n, scan.left, scan.right, [&](int32_t a, int32_t b) {
+        joined = joined && (spans == 0 || a <= e[spans - 1] + 1);
         s[spans] = a;
         e[spans++] = b;
       });
       samples.marked = true;
-      if (spans == 1 && !row.mixed) {
-        row.Keep(s[0], e[0]);
+      if (spans > 0 && joined && !row.mixed) {
+        row.Keep(s, e, spans);
       } else {
         row.Mix(samples);
         for (int32_t k = 0; k < spans; ++k) samples.AddSpan(s[k], e[k]);
