@@ -158,6 +158,7 @@ struct RowSamples {
   int32_t low = INT32_MAX, high = INT32_MIN; // columns touched
   int32_t fullFrom = kNoColumn, fullTo = kNoColumn - 1;
   bool marked = false;
+  bool settled = false; // the bytes hold the counts already, no differences are pending
 
   // Positions s..e (quarter pixels, both included). A span within one column takes the same
   // steps: the difference of -4 at that column takes back the 4 too many.
@@ -190,7 +191,9 @@ struct RowSamples {
     delta[to + 1] = 0;
   }
   void Settle() {
-    if (fullFrom <= fullTo) {
+    if (settled) {
+      settled = false;
+    } else if (fullFrom <= fullTo) {
       Settle(low, fullFrom - 1);
       Settle(fullTo + 1, high);
     } else {
@@ -274,6 +277,15 @@ int32_t WriteCoverage(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, i
   return 0;
 }
 
+// Clears the bytes of columns from..to: the few beside a run of whole columns one by one.
+void Clear(uint8_t *bytes, int32_t from, int32_t to) {
+  if (to - from < 8) {
+    for (int32_t c = from; c <= to; ++c) bytes[c] = 0;
+  } else {
+    std::memset(bytes + from, 0, static_cast<std::size_t>(to - from) + 1);
+  }
+}
+
 // What every walk of the quarter-lines shares: the window, the row being counted and its
 // writing.
 struct Scan {
@@ -303,12 +315,10 @@ struct Scan {
             : 0;
     // The bytes of the whole columns were never touched (but by a strip file's row).
     if (fullFrom <= fullTo && !StripOf(drawing)) {
-      if (low < fullFrom)
-        std::memset(samples.coverage + low, 0, static_cast<std::size_t>(fullFrom - low));
-      if (fullTo < high)
-        std::memset(samples.coverage + fullTo + 1, 0, static_cast<std::size_t>(high - fullTo));
+      Clear(samples.coverage, low, fullFrom - 1);
+      Clear(samples.coverage, fullTo + 1, high);
     } else {
-      std::memset(samples.coverage + low, 0, static_cast<std::size_t>(high - low) + 1);
+      Clear(samples.coverage, low, high);
     }
     if (status != 0) {
       lower::Report(err, "eevg_AFiller", 3, "Unable to fill");
@@ -426,6 +436,14 @@ struct ActiveEdge {
   }
 };
 
+// An entry of the active-edge list: the edge's crossing of the current quarter-line and its
+// slot among the edges' walks, marked while the edge is on its first line.
+struct Crossing {
+  static constexpr int32_t kFirstLine = 1 << 30;
+  int32_t x;
+  int32_t slot;
+};
+
 // The general walk: the edges sorted by their first quarter-line enter an active-edge list kept
 // in order of their crossings, so that each quarter-line's crossings come out sorted.
 int32_t FillActiveEdges(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
@@ -470,11 +488,14 @@ int32_t FillActiveEdges(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
     most = std::max(most, firsts[i]);
     firsts[i] += firsts[i - 1];
   }
-  // The active list, room for the edges entering on one line, and one line's crossings.
-  const std::size_t activeBytes = Align(static_cast<std::size_t>(edgeCount) * sizeof(ActiveEdge));
-  const std::size_t enteringBytes = Align(static_cast<std::size_t>(most) * sizeof(ActiveEdge));
+  // The edges' walks (a slot each, in the order they enter), the active list (crossing and slot
+  // of each active edge, in order of the crossings), room for the edges entering on one line,
+  // and one line's crossings.
+  const std::size_t poolBytes = Align(static_cast<std::size_t>(edgeCount) * sizeof(ActiveEdge));
+  const std::size_t activeBytes = Align(static_cast<std::size_t>(edgeCount) * sizeof(Crossing));
+  const std::size_t enteringBytes = Align(static_cast<std::size_t>(most) * sizeof(Crossing));
   if (!ReserveScratch(drawing,
-                      listAt + activeBytes + enteringBytes +
+                      listAt + poolBytes + activeBytes + enteringBytes +
                           static_cast<std::size_t>(edgeCount) * 2 * sizeof(int32_t),
                       scratch)) {
     lower::Report(err, reporter, 2, "Out of memory for intersect array");
@@ -486,10 +507,11 @@ int32_t FillActiveEdges(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
   edges = reinterpret_cast<int32_t *>(scratch.table);
   order = reinterpret_cast<int32_t *>(scratch.table + edgeBytes);
   firsts = reinterpret_cast<int32_t *>(scratch.table + edgeBytes + orderBytes);
-  auto *active = reinterpret_cast<ActiveEdge *>(scratch.table + listAt);
-  auto *entering = reinterpret_cast<ActiveEdge *>(scratch.table + listAt + activeBytes);
-  auto *x = reinterpret_cast<int32_t *>(scratch.table + listAt + activeBytes + enteringBytes);
-  auto byX = [](const ActiveEdge &a, const ActiveEdge &b) { return a.x < b.x; };
+  unsigned char *room = scratch.table + listAt;
+  auto *pool = reinterpret_cast<ActiveEdge *>(room);
+  auto *active = reinterpret_cast<Crossing *>(room + poolBytes);
+  auto *entering = reinterpret_cast<Crossing *>(room + poolBytes + activeBytes);
+  auto *x = reinterpret_cast<int32_t *>(room + poolBytes + activeBytes + enteringBytes);
   // firsts[i] is now where line i's edges begin in order; filling moves it to where they end.
   for (int32_t k = 0; k < edgeCount; ++k) order[firsts[edges[4 * k + 1] - base]++] = k;
 
@@ -501,10 +523,13 @@ int32_t FillActiveEdges(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
     if (entered < enterEnd) {
       const int32_t m = enterEnd - entered;
       for (int32_t k = 0; k < m; ++k) {
-        const int32_t *e = edges + 4 * static_cast<std::ptrdiff_t>(order[entered + k]);
-        entering[k].Start(e[0], e[1], e[2], e[3]);
+        const int32_t slot = entered + k;
+        const int32_t *e = edges + 4 * static_cast<std::ptrdiff_t>(order[slot]);
+        pool[slot].Start(e[0], e[1], e[2], e[3]);
+        entering[k] = {e[0], slot | Crossing::kFirstLine};
       }
-      std::sort(entering, entering + m, byX);
+      std::sort(entering, entering + m,
+                [](const Crossing &a, const Crossing &b) { return a.x < b.x; });
       for (int32_t i = activeCount - 1, j = m - 1, w = activeCount + m - 1; j >= 0; --w)
         active[w] = i >= 0 && active[i].x > entering[j].x ? active[i--] : entering[j--];
       activeCount += m;
@@ -513,9 +538,9 @@ int32_t FillActiveEdges(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
     // The crossings in order: an edge on its first line gives its first crossing twice.
     int32_t n = 0;
     for (int32_t k = 0; k < activeCount; ++k) {
-      const int32_t v = static_cast<int32_t>(active[k].x);
+      const int32_t v = active[k].x;
       x[n++] = v;
-      if (active[k].yf == q) x[n++] = v;
+      if (active[k].slot & Crossing::kFirstLine) x[n++] = v;
     }
     if (n >= 2) scan.samples.AddLine(x, n, scan.left, scan.right);
     if ((q & 3) == 3 && !scan.WriteRow(q >> 2)) return -1;
@@ -523,12 +548,14 @@ int32_t FillActiveEdges(Eevg_Drawing *drawing, Scan &scan, int32_t ringCount,
     // (edges rarely pass each other from one line to the next).
     int32_t kept = 0;
     for (int32_t k = 0; k < activeCount; ++k) {
-      if (active[k].yl == q) continue;
-      ActiveEdge edge = active[k];
+      const int32_t slot = active[k].slot & ~Crossing::kFirstLine;
+      ActiveEdge &edge = pool[slot];
+      if (edge.yl == q) continue;
       edge.Step();
+      const Crossing moved{static_cast<int32_t>(edge.x), slot};
       int32_t j = kept++;
-      for (; j > 0 && active[j - 1].x > edge.x; --j) active[j] = active[j - 1];
-      active[j] = edge;
+      for (; j > 0 && active[j - 1].x > moved.x; --j) active[j] = active[j - 1];
+      active[j] = moved;
     }
     activeCount = kept;
     // Past the last edge nothing more is crossed: the row counted so far is the last.
@@ -597,6 +624,7 @@ int32_t FillMonotone(Scan &scan, const int32_t *points, const MonotoneRing &ring
         samples.fullTo = c1;
         samples.low = lo;
         samples.high = hi;
+        samples.settled = true;
         count = 0;
       }
       Flush(samples);
