@@ -109,16 +109,16 @@ bool ReserveScratch(Eevg_Drawing *drawing, std::size_t tableBytes, Scratch &scra
   const std::size_t deltaAt = Align(columns);
   const std::size_t tableAt = deltaAt + Align((columns + 2) * sizeof(int32_t));
   const std::size_t wanted = tableAt + tableBytes;
-  std::size_t held = drawing->scanLineBytes > 0 ? static_cast<std::size_t>(drawing->scanLineBytes)
+  const std::size_t held = drawing->scanLineBytes > 0 ? static_cast<std::size_t>(drawing->scanLineBytes)
                                                  : columns;
   if (wanted > held) {
     // Grown by half at least, so that a run of growing fills reallocates rarely.
-    const std::size_t grown = std::max(wanted, held + held / 2);
-    if (grown > static_cast<std::size_t>(INT32_MAX)) return false;
+    constexpr std::size_t kLimit = INT32_MAX;
+    if (wanted > kLimit) return false;
+    const std::size_t grown = std::min(std::max(wanted, held + held / 2), kLimit);
     void *block = emsc_HeapRealloc(drawing->scanLineBuffer, grown);
     if (!block) return false;
     drawing->scanLineBuffer = static_cast<uint8_t *>(block);
-    held = grown;
     drawing->scanLineBytes = static_cast<int64_t>(grown);
   }
   unsigned char *base = drawing->scanLineBuffer;
@@ -203,7 +203,8 @@ struct RowSamples {
 };
 
 // Writes one pixel row from the coverage counts of columns first..last, as eevg_AntLine does;
-// the columns fullFrom..fullTo (none when fullFrom > fullTo) count 16 whatever their bytes hold.
+// the columns fullFrom..fullTo (none when fullFrom > fullTo) are full whatever their bytes hold:
+// they count 16, and every count from 16 on comes out the same.
 int32_t WriteCoverage(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, int32_t last,
                       int32_t fullFrom, int32_t fullTo, int32_t y,
                       const Eevg_DeviceColor &colour, Eerr_ErrorReport **err) {
