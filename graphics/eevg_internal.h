@@ -245,7 +245,7 @@ struct Eevg_CrossingArray {
   int32_t *x;
   int32_t count;
   int32_t capacity;
-  int32_t owned; // x is a heap block of its own (not a slice of the fill's pool)
+  int32_t owned; // x is a heap block of its own (not a slice of another block)
 };
 
 int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
@@ -255,7 +255,7 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
                      const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
                      int32_t yMax, int32_t xMin, int32_t xMax, Eerr_ErrorReport **err);
 // The scan converter with the walk of rings monotone in y allowed (as eevg_AFiller) or not (every
-// ring through the crossing table); both give the same pixels.
+// ring through the active-edge list); both give the same pixels.
 int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
                     const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
                     int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,

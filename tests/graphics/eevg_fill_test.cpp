@@ -357,7 +357,7 @@ void ExpectSameFill(const Ring &ring, int32_t antiAlias, bool window, const std:
 TEST(EevgFill, MonotoneWalkMatchesTheGeneralWalk) {
   std::mt19937 random(5);
   // Random monotone rings.
-  for (int k = 0; k < 600; ++k) {
+  for (int k = 0; k < 400; ++k) {
     const Ring ring = RandomMonotoneRing(random);
     ASSERT_TRUE(FillsAsMonotone(ring.data(), static_cast<int32_t>(ring.size() / 2)));
     ExpectSameFill(ring, k % 2, k % 3 == 0, "random ring " + std::to_string(k));
@@ -367,7 +367,7 @@ TEST(EevgFill, MonotoneWalkMatchesTheGeneralWalk) {
     Canvas canvas(64, 64);
     RasterDrawing drawing(canvas);
     std::uniform_real_distribution<double> where(-40, 560), radius(0.5, 300), angle(0, 6.3);
-    for (int k = 0; k < 300; ++k) {
+    for (int k = 0; k < 200; ++k) {
       drawing->pointCount = 0;
       drawing->polygonCount = 0;
       Slot err;
@@ -477,7 +477,7 @@ std::vector<std::vector<int32_t>> ReferenceCounts(const std::vector<Ring> &rings
 TEST(EevgFill, BothWalksFollowTheRules) {
   std::mt19937 random(9);
   std::uniform_int_distribution<int32_t> coordinate(-60, 560), points(3, 12), rings(1, 3);
-  for (int k = 0; k < 400; ++k) {
+  for (int k = 0; k < 250; ++k) {
     // Any rings, or one monotone ring; closed, some far outside.
     std::vector<Ring> shape;
     if (k % 2) {
