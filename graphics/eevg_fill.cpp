@@ -5,6 +5,7 @@
 // its two chains of edges; the pixels are those of a table of crossings per quarter-line sorted
 // line by line.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -202,6 +203,32 @@ struct RowSamples {
   }
 };
 
+// The first column from c to limit whose byte is above the threshold (above is true) or at or
+// below it (above is false); limit + 1 when there is none. Eight bytes at a time where the
+// threshold is one below a power of two (0 and 7 are): a byte is above it when it has a bit
+// outside it.
+int32_t FindLevel(const uint8_t *bytes, int32_t c, int32_t limit, int32_t threshold, bool above) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (threshold >= 0 && threshold < 255 && (threshold & (threshold + 1)) == 0) {
+      const uint64_t outside = ~static_cast<uint64_t>(threshold) & 0xFF;
+      const uint64_t mask = outside * 0x0101010101010101ull;
+      constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kHigh = 0x8080808080808080ull;
+      for (; c + 7 <= limit; c += 8) {
+        uint64_t w;
+        std::memcpy(&w, bytes + c, sizeof w);
+        w &= mask;
+        // The top bit of each byte: set where the byte is not zero.
+        const uint64_t nonzero = (((w & kLow7) + kLow7) | w) & kHigh;
+        const uint64_t hits = above ? nonzero : ~nonzero & kHigh;
+        if (hits) return c + std::countr_zero(hits) / 8;
+      }
+    }
+  }
+  for (; c <= limit; ++c)
+    if ((bytes[c] > threshold) == above) return c;
+  return c;
+}
+
 // Writes one pixel row from the coverage counts of columns first..last, as eevg_AntLine does;
 // the columns fullFrom..fullTo (none when fullFrom > fullTo) are full whatever their bytes hold:
 // they count 16, and every count from 16 on comes out the same.
@@ -216,11 +243,29 @@ int32_t WriteCoverage(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, i
     fullFrom = kNoColumn;
     fullTo = kNoColumn - 1;
   }
+  const bool whole = fullFrom <= fullTo;
   auto full = [&](int32_t c) { return c >= fullFrom && c <= fullTo; };
-  auto level = [&](int32_t c) { return full(c) ? 16 : coverage[c]; };
-  // The next column, over the whole columns at once.
-  auto next = [&](int32_t c) { return c + 1 == fullFrom ? fullTo : c + 1; };
   const int32_t threshold = drawing->antiAlias ? 0 : drawing->antiAliasMask;
+  // The first column from c on above the threshold (the whole ones are), or at or below it;
+  // last + 1 when there is none.
+  auto findAbove = [&](int32_t c) {
+    if (whole && c <= fullTo) {
+      if (c >= fullFrom) return c;
+      const int32_t found = FindLevel(coverage, c, fullFrom - 1, threshold, true);
+      return found < fullFrom ? found : fullFrom;
+    }
+    return FindLevel(coverage, c, last, threshold, true);
+  };
+  auto findBelow = [&](int32_t c) {
+    if (whole && c <= fullTo) {
+      if (c < fullFrom) {
+        const int32_t found = FindLevel(coverage, c, fullFrom - 1, threshold, false);
+        if (found < fullFrom) return found;
+      }
+      c = fullTo + 1;
+    }
+    return FindLevel(coverage, c, last, threshold, false);
+  };
   // A fully covered anti-aliased pixel of an opaque plain colour is the colour itself: where
   // the device would take it through putPixel, runs of them go out as runs (one putVector)
   // instead of a read and a write per pixel.
@@ -228,18 +273,38 @@ int32_t WriteCoverage(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, i
   const bool fullRuns = drawing->antiAlias && !strip && io->putPixel && io->putVector &&
                         !io->putVectorOpacity && colour.opacity > 254 &&
                         !(drawing->fillPattern && drawing->fillPattern->usePattern == 1);
-  for (int32_t c = first; c <= last;) {
-    if (level(c) <= threshold) {
-      ++c;
-      continue;
+  // The last column of the run of full pixels (255) from k (one) to at most end.
+  auto fullEnd = [&](int32_t k, int32_t end) {
+    int32_t to = full(k) ? fullTo : k;
+    while (to < end) {
+      if (to + 1 == fullFrom) {
+        to = fullTo;
+        continue;
+      }
+      const int32_t limit = whole && fullFrom > to && fullFrom <= end ? fullFrom - 1 : end;
+      int32_t c = to + 1;
+      for (; c <= limit && coverage[c] == 255; ++c) {
+      }
+      if (c <= limit) return c - 1;
+      to = limit;
     }
-    int32_t end = c == fullFrom ? fullTo : c;
-    while (end < last && level(end + 1) > threshold) end = next(end);
+    return to;
+  };
+  for (int32_t c = findAbove(first); c <= last; c = findAbove(c)) {
+    const int32_t end = findBelow(c) - 1;
     const int32_t count = end - c + 1;
     if (drawing->antiAlias) {
-      for (int32_t k = c; k <= end; k = next(k))
-        if (!full(k))
+      // Counts to coverage: 16 a sample, 255 for 16 or more.
+      auto convert = [&](int32_t from, int32_t to) {
+        for (int32_t k = from; k <= to; ++k)
           coverage[k] = coverage[k] >= 16 ? 255 : static_cast<uint8_t>(16 * coverage[k]);
+      };
+      if (whole && c <= fullTo && end >= fullFrom) {
+        convert(c, fullFrom - 1);
+        convert(fullTo + 1, end);
+      } else {
+        convert(c, end);
+      }
       if (strip) {
         const int32_t row = drawing->deviceYMax - y;
         if (eevg_HtfAntHseg(strip, &c, &row, &count, coverage + c, err) != 0) {
@@ -250,8 +315,7 @@ int32_t WriteCoverage(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, i
         for (int32_t k = c; k <= end;) {
           int32_t status;
           if (fullRuns && (full(k) || coverage[k] == 255)) {
-            int32_t to = k == fullFrom ? fullTo : k;
-            while (to < end && (to + 1 == fullFrom || coverage[to + 1] == 255)) to = next(to);
+            const int32_t to = fullEnd(k, end);
             status = eevg_WrHlin(drawing, k, y, to - k + 1, colour, err);
             k = to + 1;
           } else {
