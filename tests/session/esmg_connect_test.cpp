@@ -273,11 +273,14 @@ TEST_F(Session, JobWaitsForRepliesAndAsksForTheLogFile) {
   EXPECT_EQ(posts[0]->type, 10); // a job announces its name
   EXPECT_STREQ(posts[0]->w[2].s, "the job");
   Free(posts);
-  std::vector<Esmg_Protocol *> waits = Received("WAIT", 2);
-  ASSERT_EQ(waits.size(), 2u);
-  EXPECT_EQ(waits[0]->type, 43);
-  EXPECT_EQ(waits[1]->type, 56);
-  EXPECT_EQ(waits[1]->w[2].s, nullptr);
+  // The connection asked for the temporary directory first ("zav"/"tmpdir").
+  std::vector<Esmg_Protocol *> waits = Received("WAIT", 3);
+  ASSERT_EQ(waits.size(), 3u);
+  EXPECT_EQ(waits[0]->type, 16);
+  EXPECT_STREQ(waits[0]->w[4].s, "tmpdir");
+  EXPECT_EQ(waits[1]->type, 43);
+  EXPECT_EQ(waits[2]->type, 56);
+  EXPECT_EQ(waits[2]->w[2].s, nullptr);
   Free(waits);
   EXPECT_EQ(esmg_IsProtocolQueue(), 0);
 }
@@ -290,8 +293,8 @@ TEST_F(Session, NoReplyEndsTheWaitAtOnce) {
   EXPECT_EQ(esmg_BroadcastAndWait(ESMG_DEST_NONE, 0, 43, 1), nullptr);
   EXPECT_EQ(esmg_GetLogFileFromSessionManager(), nullptr); // found again, again no reply
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-  std::vector<Esmg_Protocol *> waits = Received("WAIT", 2);
-  EXPECT_EQ(waits.size(), 2u);
+  std::vector<Esmg_Protocol *> waits = Received("WAIT", 3); // the connection's "zav"/"tmpdir" first
+  EXPECT_EQ(waits.size(), 3u);
   Free(waits);
 }
 
