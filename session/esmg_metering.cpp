@@ -160,13 +160,17 @@ void MeterCreate(void *word, void *data) {
   if (!word || !data) return;
   auto *meterData = static_cast<Esmg_ProgressMeterData *>(data);
   try {
-    std::shared_ptr<ProgressReporting::ProgressMeter> meter =
-        ProgressReporting::ProgressMeterFactory::Create(0);
+    // The meter followed so far ends before the new one begins.
+    std::shared_ptr<ProgressReporting::ProgressMeter> meter;
     {
       EthrMutex guard(meterData->mutex);
       meterData->meter.swap(meter);
-      meterData->cancel = false;
     }
+    meter.reset();
+    meter = ProgressReporting::ProgressMeterFactory::Create(0);
+    EthrMutex guard(meterData->mutex);
+    meterData->meter = std::move(meter);
+    meterData->cancel = false;
   } catch (...) {
     LogCaughtException("esmg", "ProgressReportingMeterMeterCreate", 695);
   }
