@@ -525,7 +525,7 @@ void Broadcast(Esmg_Protocol *record, int32_t kind, intptr_t destination) {
 // them, here or through the broadcast function; a failed save reaches the caller.
 TEST_F(Preferences, SessionManagerKeepsPreferencesAndRunsCallbacks) {
   setenv("NORIX_CFG_PATH", dir_.c_str(), 1);
-  setenv("NORIX_PREFERENCES_PATH", "", 1);
+  setenv("NORIX_PREFERENCES_PATH", (dir_ + "/missing").c_str(), 1); // a folder that is not there
   esmg_SessionCreate();
   esmg_SetSessionIsStarted(1);
   esmg_SetBroadcastProtocolFunc(Broadcast);
@@ -559,15 +559,23 @@ TEST_F(Preferences, SessionManagerKeepsPreferencesAndRunsCallbacks) {
   esmg_PutPreference(&units, &err);
   EXPECT_EQ(calls, 2);
 
-  // Nothing to write the global level into: the report is the caller's.
+  // The preference files cannot be written: the reports are the caller's, and the applications
+  // are told all the same.
   Epmg_Database *defaults = eprf_DefaultDatabaseGet(nullptr, &err);
   ASSERT_NE(defaults, nullptr);
   epmg_PutPreference(defaults, &units, &err);
+  EXPECT_EQ(err, nullptr);
+  esmg_SaveUserPreference(&err);
+  ASSERT_NE(err, nullptr);
+  EXPECT_STREQ(err->reporter, "esmg_SaveUserPreference");
+  EXPECT_NE(err->next, nullptr);
+  eerr_DeleteErrorReportEx(&err);
   esmg_SaveGlobalPreference(&err);
   ASSERT_NE(err, nullptr);
   EXPECT_STREQ(err->reporter, "esmg_SaveGlobalPreference");
   eerr_DeleteErrorReportEx(&err);
-  EXPECT_EQ(broadcasts, (std::vector<std::string>{"17 4 0", "20 9 4321 feet callback", "22 0 0"}));
+  EXPECT_EQ(broadcasts, (std::vector<std::string>{"17 4 0", "20 9 4321 feet callback", "21 0 0",
+                                                  "22 0 0"}));
   esmg_SetSessionIsStarted(0);
 }
 
