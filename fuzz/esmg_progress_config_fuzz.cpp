@@ -1,5 +1,5 @@
-// Reads arbitrary bytes as a progress-reporting configuration file: the reader gives a
-// configuration or none, never a crash; a configuration has both of its texts.
+// Reads arbitrary bytes as a progress-reporting configuration file: the reader gives either a
+// configuration or a report, never a crash.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -27,7 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fwrite(data, 1, size, stream);
   fclose(stream);
   const std::u16string path(File().begin(), File().end());
-  auto config = taviron::session::ReadMeteringConfig(path);
-  if (config && config->name.size() > size) abort(); // the name comes from the bytes
+  Eerr_ErrorReport *report = nullptr;
+  auto config = taviron::session::ReadMeteringConfig(path, &report);
+  if (!config == !report) abort();
+  eerr_DeleteErrorReportEx(&report);
   return 0;
 }

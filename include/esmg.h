@@ -259,7 +259,13 @@ Esmg_TapeNode *esmg_SetLocalTapesDB(Esmg_TapeNode *list);
 Esmg_TapeNode *esmg_GetLocalTapesDB(void);
 
 /* The device classes "printers", "cdroms" and "tapes" (any case): 1 when the class answered the
-   record's key (value and type filled), 0 otherwise (another class, or a tape not in the list). */
+   record's key (value and type filled, or a report), 0 otherwise (another class, or a tape not in
+   the list or with an unknown key). The category names the device. Printer keys (any case):
+   "model" and "device" (string), "mirror" (boolean), "numcopies", "mediawidth", "mediaheight"
+   (millimetres), "densitywidth", "densityheight" (dots per inch), "totalpixelwidth",
+   "totalpixelheight", "intenselevel" (numbers), "unittype", "dotsunittype" and "color"
+   ("color" or "monochrome") (enumerations). CD-ROM keys: "model", "host", "directory" (any case)
+   and "device"; tape keys: "model", "device" and "host". */
 int32_t esmg_GetPreferenceNT(Epmg_Preference *record, Eerr_ErrorReport **err);
 /* The device mode of a printer of the printer table, or of a device-mode block another process
    published under the name (ewin_PublishFileMapping: two 16-bit little-endian sizes, then the

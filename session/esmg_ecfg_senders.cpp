@@ -43,6 +43,35 @@ bool IsAnswer(const Esmg_Protocol *reply, int32_t sub) {
   return reply && reply->type == ESMG_PROTOCOL_ECFG && reply->w[2].i == sub;
 }
 
+Estr_StringList *LevelList(int32_t sub, const char *className, int32_t *current,
+                           Eerr_ErrorReport **err, const char *reporter, int32_t code,
+                           const char *failure) {
+  lower::Clear(err);
+  Esmg_Protocol *reply = Ask(sub, className, static_cast<const Estr_StringList *>(nullptr),
+                             static_cast<int>(current ? *current : 0),
+                             static_cast<const Eerr_ErrorReport *>(nullptr));
+  if (!IsAnswer(reply, sub)) {
+    esmg_FreeProtocol(reply);
+    lower::Report(err, reporter, code, "%s", failure);
+    return nullptr;
+  }
+  if (current) *current = reply->w[5].i;
+  TakeReport(reply->w[6], err);
+  Estr_StringList *list = CopyOf(reply->w[4].sl);
+  esmg_FreeProtocol(reply);
+  return list;
+}
+
+// The report of a request that changes something: the session manager's, when it made one.
+void Change(Esmg_Protocol *reply, int32_t sub, int32_t reportWord, Eerr_ErrorReport **err,
+            int32_t code) {
+  if (!IsAnswer(reply, sub))
+    lower::Report(err, "esmg_EcfgSetDatabaseLevel", code, "Could not set databases.");
+  else
+    TakeReport(reply->w[reportWord], err);
+  esmg_FreeProtocol(reply);
+}
+
 } // namespace
 
 extern "C" {
@@ -81,39 +110,6 @@ char *esmg_EcfgGetClass(const char *className) try {
   esmg_FreeProtocol(reply);
   return found;
 } TAVIRON_GUARD_QUIET(nullptr)
-
-namespace {
-
-Estr_StringList *LevelList(int32_t sub, const char *className, int32_t *current,
-                           Eerr_ErrorReport **err, const char *reporter, int32_t code,
-                           const char *failure) {
-  lower::Clear(err);
-  Esmg_Protocol *reply = Ask(sub, className, static_cast<const Estr_StringList *>(nullptr),
-                             static_cast<int>(current ? *current : 0),
-                             static_cast<const Eerr_ErrorReport *>(nullptr));
-  if (!IsAnswer(reply, sub)) {
-    esmg_FreeProtocol(reply);
-    lower::Report(err, reporter, code, "%s", failure);
-    return nullptr;
-  }
-  if (current) *current = reply->w[5].i;
-  TakeReport(reply->w[6], err);
-  Estr_StringList *list = CopyOf(reply->w[4].sl);
-  esmg_FreeProtocol(reply);
-  return list;
-}
-
-// The report of a request that changes something: the session manager's, when it made one.
-void Change(Esmg_Protocol *reply, int32_t sub, int32_t reportWord, Eerr_ErrorReport **err,
-            int32_t code) {
-  if (!IsAnswer(reply, sub))
-    lower::Report(err, "esmg_EcfgSetDatabaseLevel", code, "Could not set databases.");
-  else
-    TakeReport(reply->w[reportWord], err);
-  esmg_FreeProtocol(reply);
-}
-
-} // namespace
 
 Estr_StringList *esmg_EcfgGetDatabaseDirectories(const char *className, int32_t *current,
                                                  Eerr_ErrorReport **err) try {

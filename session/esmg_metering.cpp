@@ -64,14 +64,22 @@ std::string Expanded(const std::string &text) {
 // ---------------------------------------------------------------------------------------------
 // The configuration file
 
-// Notes whether the parser met an error; never throws, so the parse ends on its own.
+// Notes the first error the parser met; never throws, so the parse ends on its own.
 class ParseErrors : public xml::ErrorHandler {
 public:
   void warning(const xml::SAXParseException &) override {}
-  void error(const xml::SAXParseException &) override { failed = true; }
-  void fatalError(const xml::SAXParseException &) override { failed = true; }
-  void resetErrors() override { failed = false; }
-  bool failed = false;
+  void error(const xml::SAXParseException &caught) override { Note(caught); }
+  void fatalError(const xml::SAXParseException &caught) override { Note(caught); }
+  void resetErrors() override { first.clear(); }
+  std::string first;
+
+private:
+  void Note(const xml::SAXParseException &caught) {
+    if (!first.empty()) return;
+    char *message = xml::XMLString::transcode(caught.getMessage());
+    first = "line " + std::to_string(caught.getLineNumber()) + ": " + (message ? message : "");
+    xml::XMLString::release(&message);
+  }
 };
 
 // The XML library for the extent of a scope.
@@ -84,11 +92,13 @@ public:
 };
 
 constexpr XMLSize_t kEntityExpansionLimit = 1000;
+constexpr const char *kReporter = "SetMeteringFromConfigFile";
 
-std::shared_ptr<SessionMeterConfig> ParseConfig(const std::string &file) {
+std::shared_ptr<SessionMeterConfig> ParseConfig(const std::string &file, Eerr_ErrorReport **err) {
   XmlLibrary library;
   std::u16string name, path;
-  {
+  // The parser's exceptions are caught while the library lives: they need it to be destroyed.
+  try {
     xml::XercesDOMParser parser;
     parser.setValidationScheme(xml::XercesDOMParser::Val_Never);
     parser.setDoNamespaces(false);
@@ -101,12 +111,24 @@ std::shared_ptr<SessionMeterConfig> ParseConfig(const std::string &file) {
     ParseErrors errors;
     parser.setErrorHandler(&errors);
     parser.parse(file.c_str());
-    if (errors.failed || parser.getErrorCount() != 0) return nullptr;
+    if (!errors.first.empty() || parser.getErrorCount() != 0) {
+      lower::Report(err, kReporter, 1, "%s is not a progress-reporting configuration (%s)",
+                    file.c_str(), errors.first.empty() ? "unreadable" : errors.first.c_str());
+      return nullptr;
+    }
     xml::DOMDocument *document = parser.getDocument();
     xml::DOMElement *root = document ? document->getDocumentElement() : nullptr;
-    if (!root || !root->hasAttribute(u"name") || !root->hasAttribute(u"path")) return nullptr;
+    if (!root || !root->hasAttribute(u"name") || !root->hasAttribute(u"path")) {
+      lower::Report(err, kReporter, 2, "%s names no listener plug-in (\"name\" and \"path\")",
+                    file.c_str());
+      return nullptr;
+    }
     name = root->getAttribute(u"name");
     path = root->getAttribute(u"path");
+  } catch (...) {
+    lower::Report(err, kReporter, 4, "%s is not a progress-reporting configuration (%s)",
+                  file.c_str(), "the parser gave up");
+    return nullptr;
   }
   auto config = std::make_shared<SessionMeterConfig>();
   config->name = std::move(name);
@@ -225,14 +247,21 @@ constexpr Emet_MeterFuncs kProgressReportingTable = {
 
 namespace taviron::session {
 
-std::shared_ptr<SessionMeterConfig> ReadMeteringConfig(const std::u16string &file) {
+std::shared_ptr<SessionMeterConfig> ReadMeteringConfig(const std::u16string &file,
+                                                       Eerr_ErrorReport **err) {
+  lower::Clear(err);
   try {
     const std::string path = Expanded(Narrow(file));
-    // Only a file: a device or a pipe would hold the parse for ever.
     struct stat st;
-    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    return ParseConfig(path);
+    if (path.empty() || stat(path.c_str(), &st) != 0) return nullptr; // no configuration
+    // Only a file: a device or a pipe would hold the parse for ever.
+    if (!S_ISREG(st.st_mode)) {
+      lower::Report(err, kReporter, 3, "%s is not a file", path.c_str());
+      return nullptr;
+    }
+    return ParseConfig(path, err);
   } catch (...) {
+    lower::ReportException(err, kReporter);
     return nullptr;
   }
 }
@@ -245,7 +274,14 @@ bool SetUpMetering(const char *configurationFile) {
 
 bool SetMeteringFromConfigFile(const std::u16string &path) {
   try {
-    std::shared_ptr<SessionMeterConfig> config = taviron::session::ReadMeteringConfig(path);
+    // A configuration that cannot be read is told as a warning; the meters stay as they are.
+    lower::CalleeReport unreadable;
+    std::shared_ptr<SessionMeterConfig> config =
+        taviron::session::ReadMeteringConfig(path, &unreadable);
+    if (unreadable) {
+      unreadable->severity = EERR_WARNING;
+      eerr_PrintErrorReport(unreadable.Get(), 1, nullptr);
+    }
     if (!config) return false;
     qorv::plugin::PluginList plugins = Manager().LoadPluginsOfType(
         ProgressReporting::kListenerPluginType, {u"Get"}, config->path, 1);

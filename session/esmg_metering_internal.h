@@ -26,9 +26,11 @@ struct SessionMeterConfig {
   std::u16string path;
 };
 
-// Reads a configuration file (its path's variables expanded); null when the file is missing,
-// not XML, or its root element lacks "name" or "path".
-std::shared_ptr<SessionMeterConfig> ReadMeteringConfig(const std::u16string &file);
+// Reads a configuration file (its path's variables expanded). Null when there is no such file,
+// and null with a report when it is not a file, not XML, or its root element lacks "name" or
+// "path".
+std::shared_ptr<SessionMeterConfig> ReadMeteringConfig(const std::u16string &file,
+                                                       Eerr_ErrorReport **err);
 
 } // namespace taviron::session
 
