@@ -4,6 +4,7 @@
 // Every call must return, and no pixel may be written outside the clip window.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -82,12 +83,16 @@ Eevg_TextStyle *NewStyle(Reader &in) {
   return s;
 }
 
-// Text of up to 12 characters: mostly printable, some line breaks and other bytes.
-std::string NewText(Reader &in) {
+// Text of up to 12 characters: mostly the file's own codes (first and last as its header has
+// them), some spaces, line breaks and other bytes.
+std::string NewText(Reader &in, const uint8_t *data, size_t size) {
+  const int32_t first = size > 96 ? data[95] : 32, last = size > 96 ? data[96] : 126;
+  const int32_t range = last >= first ? last - first + 1 : 95;
   std::string text;
   for (int n = in.Byte() % 13; n > 0; --n) {
     const uint8_t kind = in.Byte();
-    if (kind < 200) text += static_cast<char>(32 + kind % 95);
+    if (kind < 180) text += static_cast<char>(std::max(1, (last >= first ? first : 32) + kind % range));
+    else if (kind < 200) text += ' ';
     else if (kind < 230) text += (kind & 1) ? '\n' : '\r';
     else text += static_cast<char>(in.Byte() | 1);
   }
@@ -124,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!drawing) return 0;
   const double range = canvas.zoom & 2 ? 1e9 : 80;
   Eevg_TextStyle *style = NewStyle(in);
-  const std::string text = NewText(in);
+  const std::string text = NewText(in, data, size);
   const Eevg_Coord at{in.Number(range), in.Number(range)};
   Egda_BaseData *positions = egda_BaseDataCreate(3, static_cast<int32_t>(text.size()) + 1, EGDA_TYPE_F64,
                                                  EGDA_MATRIX, nullptr, nullptr);
@@ -141,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Along a polyline put in the drawing's point buffer.
   const int32_t points = in.Byte() % 6;
   if (taviron::graphics::ReservePoints(drawing, points, 1)) {
-    for (int32_t i = 0; i < 2 * points; ++i) drawing->points[i] = static_cast<int32_t>(in.Number(range * 8));
+    for (int32_t i = 0; i < 2 * points; ++i) drawing->points[i] = taviron::graphics::TruncateToInt32(in.Number(range * 8));
     drawing->pointCount = points;
     drawing->polygonCount = 1;
     drawing->polygonStarts[0] = 0;

@@ -42,6 +42,14 @@ int32_t Held(double value) {
   return static_cast<int32_t>(std::trunc(std::clamp(value, -limit, limit)));
 }
 
+// Positions along a line (font units) are held within this, far beyond any drawing.
+constexpr int64_t kLineLimit = int64_t{1} << 40;
+
+int64_t OnLine(double value) {
+  if (std::isnan(value)) return 0;
+  return static_cast<int64_t>(std::clamp(std::trunc(value), -double(kLineLimit), double(kLineLimit)));
+}
+
 bool IsBreak(int32_t c) { return c == '\n' || c == '\r'; }
 
 // The number of characters of the text less its trailing characters below 32.
@@ -246,7 +254,7 @@ int32_t PutChar(Engine &e, int32_t c, Output output, int32_t *pos, Eerr_ErrorRep
       lower::ReportChained(err, inner, reporter, 1, "Unable to draw newline in text");
       return -1;
     }
-    e.lineY -= e.lineStep;
+    e.lineY = std::clamp(e.lineY - e.lineStep, -kLineLimit, kLineLimit);
     e.hasPrevious = false;
     Map(e, 0, e.lineY, pos);
     StartUnderline(e);
@@ -260,6 +268,7 @@ int32_t PutChar(Engine &e, int32_t c, Output output, int32_t *pos, Eerr_ErrorRep
       x = e.previousX + e.spaceWidth;
     else
       x = e.LargestRight(e.previous) + e.extraSpacing + e.previousX + e.spaceWidth;
+    x = std::clamp(x, -kLineLimit, kLineLimit);
     Map(e, x, e.lineY, pos);
     e.underlineEnd[0] = pos[0];
     e.underlineEnd[1] = pos[1];
@@ -273,6 +282,7 @@ int32_t PutChar(Engine &e, int32_t c, Output output, int32_t *pos, Eerr_ErrorRep
       x = e.previousX + e.LargestLeft(c);
     else
       x = e.previousX + e.PairStep(e.previous, c) + e.extraSpacing;
+    x = std::clamp(x, -kLineLimit, kLineLimit);
     Map(e, e.d->deviceType2 ? x - e.LargestLeft(c) : x, e.lineY, pos);
     ++e.lineChars;
     if (output == Output::Glyph && DispChar(e.d, c, pos[0], pos[1], true, &inner) != 0) {
@@ -483,7 +493,7 @@ int32_t PolyLinePass(Engine &e, const unsigned char *chars, int32_t n, const Pas
     double advance = units * e.xLength;
     if (stretch != 0) {
       // The character just put moves on with the stretch, and the next one after it.
-      e.previousX += static_cast<int64_t>(std::clamp(std::trunc(units * stretch), -1e15, 1e15));
+      e.previousX = OnLine(static_cast<double>(e.previousX) + units * stretch);
       advance *= 1 + stretch;
     }
     walked += advance;

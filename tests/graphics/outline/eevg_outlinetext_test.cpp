@@ -258,6 +258,19 @@ TEST(OutlineText, AlongPolylinesDrawsBoxesAndFails) {
   for (int c = 0; c < 4; ++c)
     for (int r = 0; r < 2; ++r) EXPECT_DOUBLE_EQ(rect.At(r, c), expected[r][c]) << r << "," << c;
 
+  // Text too small to measure, stretched over the line by more than a double holds, a mark
+  // without advance and a narrowing spacing among it: positions are held, not overflowed.
+  {
+    Style tiny(Block());
+    tiny->textHeight = 1e-306;
+    tiny->xalign = 5;
+    tiny->textChSpace = 0.9;
+    SetPolyline(drawing.get(), kCorner);
+    Matrix m(2, 6);
+    EXPECT_EQ(eevg_DrawTextOnPolyLineImageOTL(drawing.get(), tiny.get(), "I` I\n", 1, rect.get(), m.get(), &err), 0)
+        << Chain(err.report);
+  }
+
   SetPolyline(drawing.get(), {800, 800});
   EXPECT_EQ(eevg_DrawTextOnPolyLineImageOTL(drawing.get(), style.get(), "II", 1, nullptr, nullptr, &err), -1);
   EXPECT_TRUE(Reported(err.report, "eevg_DrawTextOnPolyLineImageOTL", 4, "Unable to draw text characters on polyline"));
