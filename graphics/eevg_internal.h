@@ -35,6 +35,12 @@ struct Eevg_TextControls {
   double pathMatrix[4];      // x scale, 0, 0, uniform scale
   int32_t pathOffsetX, pathOffsetY;
   double angle, sine, cosine; // rotation of the outline-font text
+  // The outline-font engine's glyph matrix (a, b, c, d: x column a, c; y column b, d), which maps
+  // a line height of the font onto its columns, its fixed-point form (16 fractional bits) and the
+  // origin of the glyph being retrieved (sub-pixels).
+  double outlineMatrix[4];
+  int64_t outlineFixed[4];
+  double glyphOriginX, glyphOriginY;
   int32_t yalign, xalign;
   Eevg_FillPattern *fillPattern; // what glyph fills paint with
   int32_t outlineWidth;          // sub-pixels
