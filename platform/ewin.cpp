@@ -125,6 +125,8 @@ struct Entry {
   Kind kind = Kind::Local;
   int fd = -1;
   std::string className, title, path;
+  dev_t endpointDev = 0;  // Local: the endpoint this window made, so that it removes only its own
+  ino_t endpointIno = 0;
   Ewin_WindowProc proc = nullptr;
   Ewin_Window owner = 0;  // Peer: the window of this process that accepted the connection
   int32_t peerPid = 0;    // Remote, Peer: the process at the other end
@@ -957,6 +959,27 @@ bool SameFile(int fd, const std::string &path) {
          held.st_ino == named.st_ino;
 }
 
+// Removes the file at path when it is still the one seen before (device and inode). Endpoints
+// appear under their names by rename, so a name that refused a connection a moment ago may hold a
+// live window's endpoint now: that one stays.
+void UnlinkIfStill(const std::string &path, dev_t dev, ino_t ino) {
+  struct stat now;
+  if (lstat(path.c_str(), &now) == 0 && now.st_dev == dev && now.st_ino == ino) unlink(path.c_str());
+}
+
+// Connects to the endpoint at path; an endpoint that refuses (left behind by a process that
+// ended) is removed, unless another has taken its name meanwhile.
+int ConnectOrClearStale(const std::string &path, int32_t &peerPid) {
+  struct stat seen;
+  const bool existed = lstat(path.c_str(), &seen) == 0;
+  int fd = ConnectTo(path, peerPid);
+  if (fd < 0 && errno == ECONNREFUSED && existed) {
+    UnlinkIfStill(path, seen.st_dev, seen.st_ino);
+    errno = ECONNREFUSED;
+  }
+  return fd;
+}
+
 } // namespace
 
 extern "C" {
@@ -982,20 +1005,29 @@ Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_Win
   Lock lock;
   std::string path;
   if (!EndpointPath(className, title, path)) return 0;
-  sockaddr_un address;
-  FillAddress(path, address);
   int32_t peerPid = 0;
-  int existing = ConnectTo(path, peerPid);
+  int existing = ConnectOrClearStale(path, peerPid);
   if (existing >= 0) { // a live window of that name
     close(existing);
     return 0;
   }
-  if (errno == ECONNREFUSED) unlink(path.c_str());
+  // The endpoint is bound and listening under a temporary name of the folder and then renamed to
+  // its own: a peer never finds a name that refuses it while the window is being made (it would
+  // take it for stale and remove it).
+  static std::atomic<uint32_t> serial{0};
+  const std::string dir = path.substr(0, path.rfind('/') + 1);
+  const std::string temporary = dir + ".new" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+  sockaddr_un address;
+  if (!FillAddress(temporary, address)) return 0;
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return 0;
+  unlink(temporary.c_str()); // one left by an earlier process of this id
   // The folder is this user's alone; the endpoint is made so as well, whatever the umask.
+  struct stat endpoint;
   if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-      chmod(path.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0) {
+      chmod(temporary.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0 ||
+      lstat(temporary.c_str(), &endpoint) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
     close(fd);
     return 0;
   }
@@ -1005,6 +1037,8 @@ Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_Win
   entry.className = className;
   entry.title = title;
   entry.path = path;
+  entry.endpointDev = endpoint.st_dev;
+  entry.endpointIno = endpoint.st_ino;
   entry.proc = proc;
   return AddEntry(std::move(entry));
 } TAVIRON_GUARD_QUIET(0)
@@ -1014,7 +1048,7 @@ int32_t ewin_DestroyWindow(Ewin_Window window) try {
   Entry *entry = Find(window);
   if (!entry) return 0;
   if (entry->kind == Kind::Local) {
-    unlink(entry->path.c_str());
+    UnlinkIfStill(entry->path, entry->endpointDev, entry->endpointIno);
     Drop(window);
     // Its connections and the messages queued for it go with it.
     std::vector<Ewin_Window> peers;
@@ -1060,11 +1094,8 @@ Ewin_Window ewin_FindWindow(const char *className, const char *title) try {
   for (auto &[id, entry] : S().windows)
     if (entry.kind != Kind::Peer && entry.path == path) return id;
   Entry entry;
-  entry.fd = ConnectTo(path, entry.peerPid);
-  if (entry.fd < 0) {
-    if (errno == ECONNREFUSED) unlink(path.c_str()); // left behind by a process that ended
-    return 0;
-  }
+  entry.fd = ConnectOrClearStale(path, entry.peerPid);
+  if (entry.fd < 0) return 0;
   entry.kind = Kind::Remote;
   entry.className = className;
   entry.title = title;

@@ -174,6 +174,31 @@ TEST_F(Ewin, StaleEndpointsAreRemoved) {
   ewin_DestroyWindow(w);
 }
 
+// A window being made is never taken for a stale one: a peer looking for it while it comes up
+// either misses it or finds it, and never removes its endpoint.
+TEST_F(Ewin, WindowsComingUpAreNeverRemovedAsStale) {
+  constexpr int kWindows = 300;
+  pid_t maker = Child([] {
+    for (int i = 0; i < kWindows; ++i)
+      if (!ewin_CreateWindow("up", std::to_string(i).c_str(), nullptr)) return 1;
+    pause();
+    return 0;
+  });
+  for (int i = 0; i < kWindows; ++i) {
+    const std::string title = std::to_string(i);
+    Ewin_Window found = 0;
+    for (int tries = 0; !found && tries < 2000; ++tries) {
+      found = ewin_FindWindow("up", title.c_str());
+      if (!found) usleep(100);
+    }
+    ASSERT_NE(found, 0) << "window " << i << " was never found";
+  }
+  for (int i = 0; i < kWindows; ++i)
+    EXPECT_EQ(access((dir_ + "/up." + std::to_string(i)).c_str(), F_OK), 0) << i;
+  kill(maker, SIGKILL);
+  Wait(maker);
+}
+
 TEST_F(Ewin, LocalQueueFiltersPeeksAndDispatches) {
   static int calls = 0;
   Ewin_Window w = ewin_CreateWindow("cls", "local", [](Ewin_Window, uint32_t m, Ewin_Param wp,
