@@ -417,8 +417,11 @@ Eant_CoordDefinition *eant_CoordDefinitionCopy(const Eant_CoordDefinition *sourc
   }
   if (!eant_CharStrCopy(&source->units, &target->units, &inner)) {
     lower::ReportCallee(err, inner, reporter, 3, "eant_CharStrCopy");
-    eant_CoordDefinitionFree(&made);
-    return made ? nullptr : target;
+    if (made) {
+      eant_CoordDefinitionFree(&made);
+      return nullptr;
+    }
+    return target;
   }
   target->coordSys = source->coordSys;
   return target;
@@ -526,8 +529,11 @@ Eant_CoordSysConversion *eant_CoordSysConversionCopy(const Eant_CoordSysConversi
   }
   auto fail = [&](int32_t code, const char *callee) -> Eant_CoordSysConversion * {
     lower::ReportCallee(err, inner, reporter, code, callee);
-    eant_CoordSysConversionFree(&made);
-    return made ? nullptr : target;
+    if (made) {
+      eant_CoordSysConversionFree(&made);
+      return nullptr;
+    }
+    return target;
   };
   if (!eant_CoordSysConversionSetValues(target, source->nduScaleX, source->nduScaleY, source->pageScaleX,
                                         source->pageScaleY, source->pageOffsetX, source->pageOffsetY,

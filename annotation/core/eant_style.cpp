@@ -66,13 +66,19 @@ Eant_Style *eant_StyleCopy(const Eant_Style *source, Eant_Style *target, Eerr_Er
   }
   if (!eant_CharStrCopy(&source->fileNodeName, &target->fileNodeName, &inner)) {
     lower::ReportCallee(err, inner, reporter, 3, "eant_CharStrCopy for fileNodeName");
-    eant_StyleFree(&made);
-    return made ? nullptr : target;
+    if (made) {
+      eant_StyleFree(&made);
+      return nullptr;
+    }
+    return target;
   }
   if (!eant_CharStrCopy(&source->name, &target->name, &inner)) {
     lower::ReportCallee(err, inner, reporter, 4, "eant_CharStrCopy for name");
-    eant_StyleFree(&made);
-    return made ? nullptr : target;
+    if (made) {
+      eant_StyleFree(&made);
+      return nullptr;
+    }
+    return target;
   }
   target->number = source->number;
   return target;

@@ -727,7 +727,7 @@ Eant_PatternFill *eant_PatternFillCopy(const Eant_PatternFill *source, Eant_Patt
     eant_CoordDefinitionFree(&parts.positionUnits);
     eant_StyleFree(&parts.symbol);
     lower::ReportChained(err, inner, reporter, 2, "Error copying Eant_PatternFill");
-    return made ? nullptr : target;
+    return target; // null when the call was to make it
   }
   eant_CoordDefinitionFree(&target->scaleUnits);
   eant_CoordDefinitionFree(&target->positionUnits);
@@ -824,7 +824,7 @@ Eant_FillStyle *eant_FillStyleCopy(const Eant_FillStyle *source, Eant_FillStyle 
     eant_StyleFree(&parts.baseStyle);
     eant_FillPatternFree(&parts.pattern);
     lower::ReportChained(err, inner, reporter, 2, "Error copying Eant_FillStyle");
-    return made ? nullptr : target;
+    return target; // null when the call was to make it
   }
   eant_CharStrFree(&target->styleName);
   eant_CharStrFree(&target->description);

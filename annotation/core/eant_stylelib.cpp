@@ -185,8 +185,11 @@ Eant_StyleLibrary *eant_StyleLibraryCopy(const Eant_StyleLibrary *source, Eant_S
   }
   auto failed = [&](int32_t code, const char *callee) -> Eant_StyleLibrary * {
     lower::ReportCallee(err, inner, reporter, code, callee);
-    eant_StyleLibraryFree(&made);
-    return made ? nullptr : target;
+    if (made) {
+      eant_StyleLibraryFree(&made);
+      return nullptr;
+    }
+    return target;
   };
   if (!eant_CharStrCopy(&source->fileNodeName, &target->fileNodeName, &inner)) return failed(3, "eant_CharStrCopy");
   for (int32_t kind = 0; kind < kStyleKindCount; ++kind) {
@@ -325,8 +328,11 @@ Eant_StyleLibrary *eant_StyleLibraryRead(Eant_FileIO *fileIO, const char *nodePa
     return nullptr;
   }
   auto failed = [&]() -> Eant_StyleLibrary * {
-    eant_StyleLibraryFree(&made);
-    return made ? nullptr : library;
+    if (made) {
+      eant_StyleLibraryFree(&made);
+      return nullptr;
+    }
+    return library;
   };
   const int32_t version = fileIO->annotationVersion;
   if (version < 0 || version > EANT_ANNOTATION_VERSION) {
