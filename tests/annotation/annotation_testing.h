@@ -83,6 +83,13 @@ protected:
     ASSERT_FALSE(err) << Chain(err.report);
     data_ = static_cast<Eant_InitData *>(toolkit_->annotationData);
     ASSERT_NE(nullptr, data_);
+    live_ = emsc_TestLiveBlocks();
+  }
+  // The blocks of the heap are those the test started with (the package's own included).
+  ::testing::AssertionResult HeapAsAtStart() const {
+    const int64_t live = emsc_TestLiveBlocks();
+    if (live == live_) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << live - live_ << " blocks more than at the start";
   }
   void TearDown() override {
     auto *data = static_cast<Eant_InitData *>(toolkit_->annotationData);
@@ -98,6 +105,7 @@ protected:
   std::filesystem::path dir_;
   Eint_InitToolkitData *toolkit_ = nullptr;
   Eant_InitData *data_ = nullptr;
+  int64_t live_ = 0;
 };
 
 // ---- A test-only element type ----
