@@ -65,6 +65,17 @@ constexpr record::Item kElementNodeItems[] = {TAVIRON_ITEM(ElementNode, nodeType
 constexpr record::Design kElementNode = record::DesignOf<ElementNode>("ElementNode_Eant", kElementNodeItems);
 static_assert(kElement.Matches() && kElement2.Matches() && kElementNode.Matches());
 
+// The filler puts a type's functions into the slots of their names, and leaves the others null.
+struct FillerCheck {
+  static constexpr int32_t kCode = EANT_UNDEFINEDELEMENTTYPE;
+  static void Free(Eant_Element **) {}
+  static const char *TypeString(Eant_Element *, Eerr_ErrorReport **) { return "Check"; }
+};
+constexpr const Eant_ElementFunctions &kChecked = lower::KindTables<Eant_ElementFunctions, FillerCheck>::Of<FillerCheck>();
+static_assert(kChecked.free == &FillerCheck::Free && kChecked.getTypeString == &FillerCheck::TypeString &&
+              kChecked.copyElement == nullptr && kChecked.calculateBboxWithDrawing == nullptr);
+static_assert(ElementTypes::Find(EANT_POLYLINE) == nullptr, "no element type is registered yet");
+
 } // namespace
 
 extern "C" {
