@@ -7,6 +7,8 @@
 #include <stdint.h>
 
 #include "eerr.h"
+#include "emet.h"
+#include "epmg.h"
 #include "estr.h"
 #include "ewin.h"
 
@@ -204,7 +206,166 @@ Esmg_Sequence *esmg_SequenceCreate(Esmg_Sequence *chain, const char *label, int3
                                    char *const *argv, Eerr_ErrorReport **err);
 void esmg_SequenceFree(Esmg_Sequence *chain);
 void esmg_FreeSequence(Esmg_Sequence *chain);
+/* Hands the chain to the session manager to run (protocol 8, no wait); without a session:
+   reported. */
+void esmg_SequenceStart(const Esmg_Sequence *chain, Eerr_ErrorReport **err);
+/* Runs the chain and waits for its end: through the session manager (protocol 8, then the
+   result, protocol 43) when a session is started; otherwise here, step after step, each to its
+   end, calling a step's completion callback with its exit code (-1 when the step could not be
+   started). Refused in the session manager. */
+void esmg_SequenceRun(const Esmg_Sequence *chain, Eerr_ErrorReport **err);
 
+
+/* Preferences and configuration databases */
+
+/* The preference service of the connection: esmg_SessionOpen installs these as the lower layer's
+   preference and configuration methods (a batch run: the preference get alone). In a connected
+   application they ask the session manager; in the session manager and a batch run they answer
+   from the local databases. */
+/* Fills the record's value and type. */
+void esmg_GetPreference(Epmg_Preference *record, Eerr_ErrorReport **err);
+/* esmg_GetPreference on *record; on failure *record is set to null (the get method of the lower
+   layer's configuration layer). */
+void esmg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err);
+/* In the session manager: into the class's database, then the callbacks registered for it run.
+   Elsewhere: to the session manager (protocol 17). */
+void esmg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err);
+/* Spreads a change: protocol 17 (in the session manager to all applications, then the given
+   callbacks run). */
+void esmg_BroadCastPreferenceChange(Epmg_Preference *record, Epmg_CallbackNode *callbacks);
+/* Runs each callback of the list: here when it lives in this process, else through the broadcast
+   function to its process (protocol 20). */
+void esmg_InvokePreferenceCallbacks(Epmg_Preference *record, Epmg_CallbackNode *callbacks);
+void esmg_AddPreferenceCallback(Epmg_PreferenceCallbackRecord *record, Eerr_ErrorReport **err);
+void esmg_RemovePreferenceCallback(Epmg_PreferenceCallbackRecord *record,
+                                   Eerr_ErrorReport **err);
+/* In the session manager the user / global level is written (a failure is reported); in every
+   process the session manager is then told (protocol 21 / 22). */
+void esmg_SaveUserPreference(Eerr_ErrorReport **err);
+void esmg_SaveGlobalPreference(Eerr_ErrorReport **err);
+/* Asks the session manager to open the preference editor (protocol 52). */
+void esmg_OpenPreferenceEditor(void);
+/* A non-zero word lets a job register preference callbacks; returns the word. */
+int32_t esmg_OverrideJobPreferenceCheck(int32_t word);
+
+/* The local tape list of the device class "tapes". */
+typedef struct Esmg_TapeNode Esmg_TapeNode;
+struct Esmg_TapeNode {
+  Esmg_TapeNode *next;
+  char *device;
+  char *name;
+};
+Esmg_TapeNode *esmg_SetLocalTapesDB(Esmg_TapeNode *list);
+Esmg_TapeNode *esmg_GetLocalTapesDB(void);
+
+/* The device classes "printers", "cdroms" and "tapes" (any case): 1 when the class answered the
+   record's key (value and type filled, or a report), 0 otherwise (another class, or a tape not in
+   the list or with an unknown key). The category names the device. Printer keys (any case):
+   "model" and "device" (string), "mirror" (boolean), "numcopies", "mediawidth", "mediaheight"
+   (millimetres), "densitywidth", "densityheight" (dots per inch), "totalpixelwidth",
+   "totalpixelheight", "intenselevel" (numbers), "unittype", "dotsunittype" and "color"
+   ("color" or "monochrome") (enumerations). CD-ROM keys: "model", "host", "directory" (any case)
+   and "device"; tape keys: "model", "device" and "host". */
+int32_t esmg_GetPreferenceNT(Epmg_Preference *record, Eerr_ErrorReport **err);
+/* The device mode of a printer of the printer table, or of a device-mode block another process
+   published under the name (ewin_PublishFileMapping: two 16-bit little-endian sizes, then the
+   device mode and the names block): 1 with heap copies of both blocks and their sizes; 0 with
+   all outputs null and 0 for "file", "eps", a null name, or a name that gives none. The names
+   block: four 16-bit offsets (driver, device, port, default flag 0) and the three names. */
+int32_t esmg_GetDevMode(const char *device, void **devMode, int32_t *devModeSize, void **names,
+                        int32_t *namesSize);
+/* The device categories of a configuration class, or null. */
+Estr_StringList *esmg_GetDeviceList(const char *className, Eerr_ErrorReport **err);
+/* Writes a category of a configuration class (never of "printers"). */
+void esmg_WriteCategory(const char *className, const char *category, const char *directory,
+                        const char *suffix, Eerr_ErrorReport **err);
+
+/* The configuration-database methods of a connected application: each asks the session manager
+   (protocol 45) and waits. */
+Estr_StringList *esmg_EcfgQueryCreateAndExecute(const char *className, const char *category,
+                                                const char *instance, const char *key,
+                                                int32_t flags, Eerr_ErrorReport **err);
+char *esmg_EcfgGetClass(const char *className);
+Estr_StringList *esmg_EcfgGetDatabaseDirectories(const char *className, int32_t *current,
+                                                 Eerr_ErrorReport **err);
+Estr_StringList *esmg_EcfgGetDatabases(const char *className, int32_t *current,
+                                       Eerr_ErrorReport **err);
+void esmg_EcfgSetDatabaseLevel(const char *className, const char *directory, const char *database,
+                               Eerr_ErrorReport **err);
+void esmg_EcfgInstallChangeImmediate(const char *className, int32_t operation, int32_t immediate,
+                                     const char *name, const char *key, int32_t valueKind,
+                                     void *value, Eerr_ErrorReport **err);
+
+/* Jobs and progress meters */
+
+/* Starts a job: a batch run (TAVIRON_BATCH_RUN set to "1") when no session manager answers,
+   else connected as a job, announcing its name. */
+void esmg_JobInit(const char *name, Eerr_ErrorReport **err);
+/* The job's state text (protocol 11) and progress in percent (protocol 12), when connected. */
+void esmg_JobState(const char *text, Eerr_ErrorReport **err);
+void esmg_JobProgress(int32_t percent, Eerr_ErrorReport **err);
+/* The job's farewell (protocol 13); the session ends. */
+void esmg_JobEnd(Eerr_ErrorReport **err);
+/* 0, always. */
+int32_t esmg_IsJob(void);
+/* The progress slot of the default meter table: a meter's value rounded to a whole number, sent
+   when it changed (protocol 12); a user interrupt ends the process with exit code 1. */
+void esmg_defaultmeterinfofunc(Emet_MeterInfo *meter, void *data, double percent,
+                               Eerr_ErrorReport **err);
+/* The meter table that drives the progress-reporting library's meter, and its data (one per
+   process). */
+typedef struct Esmg_ProgressMeterData Esmg_ProgressMeterData;
+const Emet_MeterFuncs *ProgressReportingMeterFuncs(void);
+Esmg_ProgressMeterData *ProgressReportingMeterData(void);
+
+/* Process control, commands and DLL invocation */
+
+/* Process kinds of esmg_ProcessStart. */
+#define ESMG_PROCESS_APPLICATION 1
+#define ESMG_PROCESS_NAMED 2
+
+/* The session manager's handler of process requests (records of types 37 to 42 on the stack).
+   While one is set, process requests go to it instead of being sent. */
+typedef int32_t (*Esmg_ProcessControlFunc)(Esmg_Protocol *request, Eerr_ErrorReport **err);
+Esmg_ProcessControlFunc esmg_SetProcessControlFunc(Esmg_ProcessControlFunc function);
+/* A callback the session manager runs when a process ends. */
+typedef void (*Esmg_ProcessTermCallback)(int32_t processId, void *userData);
+
+/* Starts argv[0] (kind 1 or 2) through the session manager: the process id, or 0 with a report. */
+int32_t esmg_ProcessStart(int32_t kind, int32_t argc, char *const *argv, Eerr_ErrorReport **err);
+void esmg_ProcessStop(int32_t processId, Eerr_ErrorReport **err);
+int32_t esmg_IsProcessRunning(int32_t processId, Eerr_ErrorReport **err);
+int32_t esmg_IsProcessReady(int32_t processId, Eerr_ErrorReport **err);
+void esmg_ProcessAddTermCallback(int32_t processId, Esmg_ProcessTermCallback callback,
+                                 void *userData, Eerr_ErrorReport **err);
+void esmg_ProcessRemoveTermCallback(int32_t processId, Eerr_ErrorReport **err);
+/* 1 when another process of that name is running (not this one). */
+int32_t esmg_IsPreviousProcessReadyBySameName(const char *name, Eerr_ErrorReport **err);
+void esmg_ProcessChangeName(const char *name, Eerr_ErrorReport **err);
+/* The handle of the named application, 0 when there is none. */
+int32_t esmg_GetAppHandle(const char *name, Eerr_ErrorReport **err);
+/* Sends words[0] (the application's name) and the other words as a command (protocol 4). */
+void esmg_SendCommand(int32_t count, char *const *words, Eerr_ErrorReport **err);
+
+/* A function of a DLL that the session manager calls: (data, times called before). */
+typedef void (*Esmg_DLLFunction)(const char *data, int32_t count);
+typedef struct Esmg_DLLInvocation {
+  char *className;
+  char *data;
+  char *instanceName;
+  char *functionName;
+  int32_t count; /* calls so far */
+} Esmg_DLLInvocation;
+Esmg_DLLInvocation *esmg_DLLInvocationCreate(const char *className, const char *data,
+                                             const char *instanceName, const char *functionName);
+/* Calls the function of the open DLL instance in the session manager (asked through protocol 44
+   from another process). A function called before runs again only when repeat is non-zero. */
+void esmg_DLLFunctionInvoke(const char *className, const char *data, const char *instanceName,
+                            const char *functionName, int32_t repeat, Eerr_ErrorReport **err);
+/* The session manager's side: 0 when the function ran or had run before, -1 with a report. */
+int32_t esmg_DoDLLFunctionInvoke(const char *className, const char *data,
+                                 const char *instanceName, const char *functionName,
+                                 int32_t repeat, Eerr_ErrorReport **err);
 
 /* Log messages */
 

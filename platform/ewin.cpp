@@ -28,6 +28,7 @@
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -931,6 +932,31 @@ void FlushAtExit() try {
   Drain(connections, Clock::now() + std::chrono::milliseconds(kDrainMs));
 } TAVIRON_GUARD_QUIET_VOID
 
+// Names this process published: the descriptor of each file, which holds a shared lock on it
+// for as long as the name is published (a name whose file nobody holds locked has no publisher).
+std::map<std::string, int> &Published() {
+  static auto *published = new std::map<std::string, int>;
+  return *published;
+}
+
+constexpr std::size_t kMaxPublished = 64u << 20;
+
+// The file of a published name; "" when there is no runtime directory or no name.
+std::string PublishedPath(const char *name, bool create) {
+  if (!name || !*name) return "";
+  std::string dir = RuntimeDirectory();
+  if (dir.empty()) return "";
+  dir += "/mappings";
+  if (create && mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
+  return dir + "/" + Encode(name);
+}
+
+bool SameFile(int fd, const std::string &path) {
+  struct stat held, named;
+  return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
+
 } // namespace
 
 extern "C" {
@@ -1332,6 +1358,71 @@ uint32_t ewin_GetTickCount(void) try {
   auto now = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+} TAVIRON_GUARD_QUIET(0)
+
+int32_t ewin_PublishFileMapping(Ewin_Handle mapping, const char *name) try {
+  Lock lock;
+  HandleEntry *handle = FindHandle(mapping);
+  std::string path = PublishedPath(name, true);
+  if (!handle || handle->type != HandleType::Mapping || path.empty() || !handle->memory->size)
+    return 0;
+  std::string temporary = path + ".XXXXXX";
+  int fd = AtLeastThree(mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd < 0) return 0;
+  bool written = flock(fd, LOCK_SH) == 0;
+  for (std::size_t done = 0; written && done < handle->memory->size;) {
+    ssize_t n = write(fd, handle->memory->bytes + done, handle->memory->size - done);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) done += static_cast<std::size_t>(n);
+  }
+  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    close(fd);
+    return 0;
+  }
+  auto [it, added] = Published().emplace(path, fd);
+  if (!added) {
+    close(it->second);
+    it->second = fd;
+  }
+  return 1;
+} TAVIRON_GUARD_QUIET(0)
+
+int32_t ewin_WithdrawFileMapping(const char *name) try {
+  Lock lock;
+  auto it = Published().find(PublishedPath(name, false));
+  if (it == Published().end()) return 0;
+  if (SameFile(it->second, it->first)) unlink(it->first.c_str());
+  close(it->second);
+  Published().erase(it);
+  return 1;
+} TAVIRON_GUARD_QUIET(0)
+
+Ewin_Handle ewin_OpenFileMapping(const char *name) try {
+  std::string path = PublishedPath(name, false);
+  if (path.empty()) return 0;
+  Descriptor file(AtLeastThree(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)));
+  struct stat st;
+  if (file.get() < 0 || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_uid != geteuid() || st.st_size <= 0 ||
+      static_cast<uint64_t>(st.st_size) > kMaxPublished)
+    return 0;
+  // A file nobody holds locked was left by a process that has ended.
+  if (flock(file.get(), LOCK_EX | LOCK_NB) == 0) return 0;
+  MemoryRef memory = NewMemory(static_cast<std::size_t>(st.st_size));
+  if (!memory) return 0;
+  for (std::size_t done = 0; done < memory->size;) {
+    ssize_t n = pread(file.get(), memory->bytes + done, memory->size - done,
+                      static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;
+    done += static_cast<std::size_t>(n);
+  }
+  Lock lock;
+  HandleEntry handle;
+  handle.memory = std::move(memory);
+  return NewHandle(std::move(handle));
 } TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"
