@@ -30,6 +30,10 @@ typedef struct {
   double y;
 } Eevg_Coord;
 
+/* Coordinate systems in which annotation gives positions and sizes: device pixels, normalised
+   device units, map units of the layer, output (paper) units. */
+typedef enum { EEVG_PIXEL = 1, EEVG_NDU = 2, EEVG_MAP = 3, EEVG_OUTPUT = 4 } Eevg_CoordSys;
+
 typedef enum { EEVG_TOP = 0, EEVG_YCENTER = 1, EEVG_BOTTOM = 2 } Eevg_YAlign;
 typedef enum { EEVG_LEFT = 0, EEVG_XCENTER = 1, EEVG_RIGHT = 2 } Eevg_XAlign;
 
