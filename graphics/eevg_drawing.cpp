@@ -44,6 +44,7 @@ void FreeDrawing(Eevg_Drawing *drawing) {
   emsc_HeapFree(drawing->wideRing);
   emsc_HeapFree(drawing->wideWork);
   emsc_HeapFree(drawing->lineDashWork);
+  emsc_HeapFree(drawing->partPhases);
   emsc_HeapFree(drawing);
 }
 

@@ -146,6 +146,17 @@ struct Eevg_Drawing {
   // the caps its first and last segments were added with (the run is drawn with them).
   int32_t wideRunClip;
   int32_t wideRunStartCap, wideRunJoinKind, wideRunTowardX, wideRunTowardY, wideRunEndCap;
+  // The dash phase of lines cut where they leave the guard band: per part of the point buffer,
+  // the distance along its line from where the line really starts to the part's first point.
+  // The line driver reads them for the first partPhaseCount parts (0 outside the calls that load
+  // such lines), and dashPhase for the line it is given.
+  double *partPhases;
+  int32_t partPhaseCapacity;
+  int32_t partPhaseCount;
+  double dashPhase;
+  // Tests only: the line driver makes every dash piece, stepping over none (the reference for
+  // the pieces it leaves out).
+  int32_t dashEveryPiece;
 };
 
 namespace taviron::graphics {

@@ -152,8 +152,19 @@ class PointSink {
     d_->polygonCount = 0;
     d_->polygonStarts[0] = 0;
   }
-  bool Begin() {
+  // Starts a part; phase is the distance along its line from where the line really starts.
+  bool Begin(long double phase = 0) {
     if (!gfx::ReservePoints(d_, d_->pointCount, d_->polygonCount + 1)) return false;
+    // Phases are kept only once some part has one; parts past the array's end start at 0.
+    const double start = std::isfinite(phase) ? static_cast<double>(phase) : 0.0;
+    if (start != 0 && d_->polygonCount >= d_->partPhaseCapacity) {
+      const int64_t grown = std::max<int64_t>(d_->polygonStartCapacity, d_->polygonCount + 1);
+      void *block = emsc_HeapRealloc(d_->partPhases, static_cast<std::size_t>(grown) * sizeof(double));
+      if (!block) return false;
+      d_->partPhases = static_cast<double *>(block);
+      d_->partPhaseCapacity = static_cast<int32_t>(grown);
+    }
+    if (d_->polygonCount < d_->partPhaseCapacity) d_->partPhases[d_->polygonCount] = start;
     d_->polygonStarts[d_->polygonCount] = d_->pointCount;
     open_ = true;
     return true;
@@ -295,24 +306,41 @@ bool ClipPart(const Source &src, int32_t n, bool closed, const Conversion &conv,
   }
   const int32_t from = closed ? start : 0;
   const int32_t steps = closed ? n + 1 : n;
+  // How far along the line the walk is (a ring's line starts at its first usable point), so that
+  // each part keeps the dash phase of the line it was cut from.
+  long double along = 0;
+  int32_t origin = -1;
+  if (closed) {
+    WidePoint last{};
+    for (int32_t j = 0; j <= start; ++j) {
+      WidePoint p;
+      src.Wide(j, p.x, p.y);
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
+      if (origin >= 0) along += std::hypot(p.x - last.x, p.y - last.y);
+      if (origin < 0) origin = j;
+      last = p;
+    }
+  }
   bool havePrevious = false;
   WidePoint previous{};
   for (int32_t k = 0; k < steps; ++k) {
     WidePoint current;
-    src.Wide((from + k) % n, current.x, current.y);
+    const int32_t index = (from + k) % n;
+    src.Wide(index, current.x, current.y);
     if (!std::isfinite(current.x) || !std::isfinite(current.y)) continue;
     if (!havePrevious) {
       previous = current;
       havePrevious = true;
       continue;
     }
+    const long double dx = current.x - previous.x, dy = current.y - previous.y;
+    const long double length = std::hypot(dx, dy);
     long double t0, t1;
     if (!ClipSegment(previous, current, conv, t0, t1)) {
       if (!sink.End(false, true)) return false;
     } else {
-      const long double dx = current.x - previous.x, dy = current.y - previous.y;
       if (t0 > 0 || !sink.IsOpen()) {
-        if (!sink.End(false, true) || !sink.Begin()) return false;
+        if (!sink.End(false, true) || !sink.Begin(along + t0 * length)) return false;
         if (!sink.AddWide(previous.x + t0 * dx, previous.y + t0 * dy)) return false;
       }
       const bool whole = t1 >= 1;
@@ -321,6 +349,8 @@ bool ClipPart(const Source &src, int32_t n, bool closed, const Conversion &conv,
         return false;
       if (!whole && !sink.End(false, true)) return false;
     }
+    // Back at a ring's first point, its line starts again.
+    along = index == origin ? 0 : along + length;
     previous = current;
   }
   return sink.End(false, true);
@@ -847,6 +877,22 @@ int32_t ThinPolyLinePart(const int32_t *in, int32_t count, int32_t firstDrawWidt
 
 namespace {
 
+// While it lives, the line driver reads the dash phases of the parts just loaded into the point
+// buffer (lines cut at the guard band go on in phase).
+class OfferedPhases {
+ public:
+  // offered: the buffer was loaded through a PointSink (which sets a phase for every part).
+  OfferedPhases(Eevg_Drawing *drawing, bool offered) : d_(drawing) {
+    d_->partPhaseCount = offered ? std::min(d_->polygonCount, d_->partPhaseCapacity) : 0;
+  }
+  ~OfferedPhases() { d_->partPhaseCount = 0; }
+  OfferedPhases(const OfferedPhases &) = delete;
+  OfferedPhases &operator=(const OfferedPhases &) = delete;
+
+ private:
+  Eevg_Drawing *d_;
+};
+
 // The polyline paths: world coordinates (preTransformed false) or pre-transformed ones.
 int32_t DrawPolyLineBlock(const char *reporter, Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle,
                           int32_t closed, Efga_CoordinateBlock *block, bool preTransformed,
@@ -876,7 +922,12 @@ int32_t DrawPolyLineBlock(const char *reporter, Eevg_Drawing *drawing, Eevg_Line
     lower::Report(err, reporter, 7, kNoPointBuffer);
     return -1;
   }
-  if (eevg_DrawPolyLineLO(drawing, lineStyle, lineClosed, &inner) != 0) {
+  int32_t status;
+  {
+    const OfferedPhases phases(drawing, true);
+    status = eevg_DrawPolyLineLO(drawing, lineStyle, lineClosed, &inner);
+  }
+  if (status != 0) {
     lower::ReportChained(err, inner, reporter, 4, "Unable to draw polyline");
     return -1;
   }
@@ -1058,10 +1109,12 @@ int32_t eevg_DrawPolyLineLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle
                               firstWidth, tolerance, closed, work);
     if (kept < 2) continue;
     Eerr_ErrorReport *inner = nullptr;
+    drawing->dashPhase = p < drawing->partPhaseCount ? drawing->partPhases[p] : 0;
     if (gfx::eevg_WideLine(drawing, kept - 1, work, &inner) != 0) {
       lower::ReportChained(err, inner, reporter, 5, "Error return from eevg_WideLine.");
       status = -1;
     }
+    drawing->dashPhase = 0;
   }
   emsc_HeapFree(work);
   return status;
@@ -1225,6 +1278,7 @@ int32_t OutlineCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveSh
         return -1;
       }
     }
+    const OfferedPhases phases(drawing, shape.far != nullptr);
     if (status == 0 && eevg_DrawPolyLineLO(drawing, trace, 0, &inner) != 0) {
       lower::ReportChained(err, inner, shape.reporter, 7, "Error Outlining Ellipse");
       return -1;

@@ -169,6 +169,15 @@ TEST(EevgFill, ClipWindowCutsTheFill) {
   EXPECT_EQ(Rings().Square(100, 100, 200, 200).Fill(drawing.get(), &err), 0);
   EXPECT_FALSE(err);
   EXPECT_TRUE(canvas.log.empty());
+
+  // Anti-aliased, every pixel of the window is covered whole, its first and last rows too.
+  Canvas black = PixelDevice(8, 8);
+  for (auto &p : black.pixels) p = {0, 0, 0, 0, 255};
+  RasterDrawing smooth(black, 1);
+  eevg_SetClipWindow(smooth.get(), &a, &b, &err);
+  ASSERT_EQ(Rings().Square(-800, -800, 800, 800).Fill(smooth.get(), &err), 0);
+  for (int32_t y = 2; y <= 5; ++y)
+    for (int32_t x = 2; x <= 5; ++x) EXPECT_EQ(black.Device(x, y).red, 255) << x << "," << y;
 }
 
 // A vertex a billion sub-pixels away must not size the crossing table: the fill takes the

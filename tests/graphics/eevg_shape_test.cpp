@@ -1,6 +1,7 @@
 // The shape calls: conversion into the point buffer, the device callbacks and their common rule,
 // the override colour, the pre-transformed mode, the width rule and the thinning of the
 // rasterising path, fills, arcs, symbols along lines, and extreme input.
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -1191,6 +1192,77 @@ TEST(EevgShape, FarEllipseIsFlattenedWhereItMeetsTheWindow) {
     EXPECT_TRUE(crosses);
     EXPECT_LT(device.points.size(), 20000u);
   }
+}
+
+
+TEST(EevgShape, DashesKeepThePhaseOfTheWholeLine) {
+  // A line from x = -1e7 to 300 pixels, 2 wide, with marks of 4 and spaces of 6 pixels, seen
+  // through columns 150..249: its marks lie where they lie on the whole line (columns 150..154,
+  // 160..164, ...), however far its start is cut away, and move with the world when it pans.
+  for (const double start : {-1e7, -1e12, -10.0}) {
+    for (const int32_t pan : {0, 3, 7}) {
+      Canvas canvas(400, 20);
+      canvas.io.putVector = Canvas::PutVector;
+      RasterDrawing drawing(canvas);
+      drawing->lineWidthUnit = 1;
+      eevg_World(drawing.get(), pan, 0, 399 + pan, 19, nullptr);
+      const Eevg_Coord a{150.0 + pan, 0}, b{249.0 + pan, 19};
+      eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+      LineStyle style({2});
+      style->startLineEnd = style->endLineEnd = style->markEnd = EEVG_BUTT_END;
+      eevg_LinePatternSetValues(&style->pattern, 0, 4, 6, nullptr);
+      Block line({{start, 10, 300, 10}});
+      Slot err;
+      ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), style, 0, line, &err), 0) << Chain(err.report);
+      std::string row, expected;
+      for (int32_t x = 150; x <= 249; ++x) {
+        row += canvas.Set(x, 10) ? '#' : '.';
+        expected += (x + pan - 150) % 10 < 5 ? '#' : '.';
+      }
+      EXPECT_EQ(row, expected) << "start " << start << ", pan " << pan;
+    }
+  }
+}
+
+TEST(EevgShape, DashedWideLinesCostWhatReachesTheWindow) {
+  // Lines 200000 pixels wide and two billion long, dashed every 10 pixels, passing through,
+  // beside and diagonally past the window, with every kind of end, and an arc of such a line:
+  // only the few marks that show in the window are drawn.
+  const auto started = std::chrono::steady_clock::now();
+  for (int32_t antiAlias : {0, 1}) {
+    Canvas canvas(48, 40);
+    canvas.io.getPixel = Canvas::GetPixel;
+    canvas.io.putPixel = Canvas::PutPixel;
+    canvas.io.putVector = Canvas::PutVector;
+    RasterDrawing drawing(canvas, antiAlias);
+    drawing->lineWidthUnit = 1;
+    const Eevg_Coord a{10, 10}, b{30, 25};
+    eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+    for (int32_t end : {EEVG_ROUND_END, EEVG_BUTT_END, EEVG_SQUARE_END}) {
+      LineStyle style({2e5});
+      style->startLineEnd = style->endLineEnd = style->markEnd = end;
+      eevg_LinePatternSetValues(&style->pattern, 0, 4, 6, nullptr);
+      for (const std::vector<double> &part :
+           {std::vector<double>{-1e9, 20, 1e9, 20}, {-1e9, 8e4, 1e9, 8e4},
+            {-1e9, 1e9 + 1.2e5, 1e9, -1e9 + 1.2e5}, {-1e9, -1e9, 1e9, 1e9}}) {
+        Block line({part});
+        Slot err;
+        ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), style, 0, line, &err), 0) << Chain(err.report);
+      }
+      FillStyle arc(Colour(1), false, true);
+      arc->traceStyle->composition.data[0].width = 2e5;
+      arc->traceStyle->markEnd = end;
+      eevg_LinePatternSetValues(&arc->traceStyle->pattern, 0, 4, 6, nullptr);
+      const Eevg_Coord centre{20, 20};
+      Slot err;
+      ASSERT_EQ(eevg_DrawEllipticalArc(drawing.get(), arc, &centre, 2e5, 1.5e5, 0.3, 0.2, 2.5,
+                                       EEVG_ARC_ONLY, &err),
+                0)
+          << Chain(err.report);
+    }
+    EXPECT_TRUE(canvas.Set(20, 20));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 
