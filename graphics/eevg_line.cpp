@@ -338,6 +338,142 @@ struct PieceShape {
   }
 };
 
+// Where the clip window lies for the pieces of one composition line, and what the builder
+// makes of them: which pieces can change a pixel of the window, and which cover all of it.
+struct WindowReach {
+  double half = 0;  // the half width of the pieces' outlines (0 for one-pixel lines)
+  double slack = 0; // for truncated points, curves bulging past their circle, samples on an edge
+  double window[4]; // the window's samples, grown by the slack
+  double inside[4]; // pieces wholly inside are not cut by the builder (or the thin writer)
+  double outside[4]; // pieces wholly outside are dropped by it
+  double turnLimit = 0; // the builder's limit of turning within one run
+  bool painting = false; // a piece that covers the window paints over every piece before it
+
+  WindowReach(const Eevg_Drawing *d, const Eevg_DeviceColor &colour, int32_t width, bool wide) {
+    // The width the builder draws (scaled in pre-transformed mode).
+    int64_t drawn = width;
+    if (d->usingWorldTransform)
+      drawn = TruncateToInt32(static_cast<double>(width) * d->pixelSizeX * 0.125);
+    const int64_t w = std::max<int64_t>(drawn, 4);
+    half = wide ? static_cast<double>(d->antiAlias ? w / 2 : (w - 4) / 2) : 0;
+    const double grow = wide ? static_cast<double>(std::max<int64_t>(drawn, 0) / 2) : 0;
+    slack = kSlack + half / 2048;
+    const double x0 = d->subClipXMin, y0 = d->subClipYMin;
+    const double x1 = d->subClipXMax, y1 = d->subClipYMax;
+    window[0] = x0 - slack, window[1] = y0 - slack;
+    window[2] = x1 + 8 + slack, window[3] = y1 + 8 + slack;
+    inside[0] = x0 - grow + 2, inside[1] = y0 - grow + 2;
+    inside[2] = x1 + grow - 2, inside[3] = y1 + grow - 2;
+    outside[0] = x0 - grow - 2, outside[1] = y0 - grow - 2;
+    outside[2] = x1 + grow + 2, outside[3] = y1 + grow + 2;
+    turnLimit = drawn == 0 ? kPi / 2 : std::fabs(std::atan(32.0 / static_cast<double>(drawn)));
+    // Painting over is replacing pixels: an opaque colour, or one that no device callback
+    // blends (the renderer's dither writes the same pixels each time).
+    const Eevg_GrIOInfo *io = d->grIOInfo;
+    painting = wide && !d->dashEveryPiece && !d->fillPattern && half > 2 * slack &&
+               (eevg_TestOpaque(colour.opacity) ||
+                (!io->putPixelOpacity && !io->putVectorOpacity && !io->putPolygonOpacity));
+  }
+
+  bool Inside(const int32_t *segment) const {
+    for (int32_t i = 0; i < 4; i += 2)
+      if (!(segment[i] >= inside[0] && segment[i] <= inside[2] && segment[i + 1] >= inside[1] &&
+            segment[i + 1] <= inside[3]))
+        return false;
+    return true;
+  }
+  // Whether the piece's outline, reaching `reach` beyond its ends, meets the window.
+  bool Meets(const int32_t *segment, double reach) const {
+    return PieceShape(segment).Meets(window, half + slack, reach);
+  }
+  // Whether the piece's outline holds the whole window, its caps of shape order startCap and
+  // endCap.
+  bool Covers(const int32_t *segment, int32_t startCap, int32_t endCap) const {
+    const PieceShape piece(segment);
+    const double corners[4][2] = {
+        {window[0], window[1]}, {window[2], window[1]}, {window[2], window[3]}, {window[0], window[3]}};
+    for (const auto &c : corners)
+      if (!piece.Holds(c[0], c[1], half - slack, startCap, endCap)) return false;
+    return true;
+  }
+  // Whether a join's wedge at the point (within mitreLimit half widths of it) can reach the
+  // window.
+  bool WedgeMeets(int32_t x, int32_t y, double mitreLimit) const {
+    const double r = half * std::max(1.0, std::min(mitreLimit, 1e6)) + slack;
+    return !(x + r < window[0] || x - r > window[2] || y + r < window[1] || y - r > window[3]);
+  }
+
+  static constexpr double kSlack = 16;
+};
+
+// The pieces of one solid composition line (one per segment) that are made: those that can
+// change a pixel of the window, from the last one that covers it all on. A piece is left out only
+// when the builder would draw it as an outline of its own (a run of one segment, not cut by the
+// window) and no join of it with its neighbours can reach the window either.
+class SolidPieces {
+ public:
+  SolidPieces(const Eevg_Drawing *d, const WindowReach &reach, const int32_t *points,
+              int32_t first, int32_t last, bool closed)
+      : d_(d), reach_(reach), points_(points), first_(first), last_(last) {
+    every_ = d->dashEveryPiece != 0;
+    if (every_) return;
+    // The caps as the pieces get them: the line's ends at its ends, joins between pieces.
+    joinCap_ = d->lineJoin >= 1 && d->lineJoin <= 3 ? 1 : 0;
+    startCap_ = closed ? d->markEnd : d->startLineEnd;
+    endCap_ = closed ? d->markEnd : d->endLineEnd;
+    wedges_ = d->lineJoin == EEVG_BEVEL_JOIN || d->lineJoin == EEVG_MITRE_JOIN;
+    // The last piece that covers the window.
+    if (reach.painting)
+      for (int32_t s = last - 1; s >= first && cover_ < 0; --s)
+        if (Alone(s) && reach.Covers(Segment(s), PieceShape::Order(StartCap(s)),
+                                     PieceShape::Order(EndCap(s))))
+          cover_ = s;
+  }
+
+  bool Made(int32_t s) const {
+    if (every_) return true;
+    if (s < cover_) return false;
+    if (s == cover_ || !Alone(s)) return true;
+    const bool caps = PieceShape::Order(StartCap(s)) > 0 || PieceShape::Order(EndCap(s)) > 0;
+    if (reach_.Meets(Segment(s), caps ? reach_.half + reach_.slack : reach_.slack)) return true;
+    // Its end carries the next piece's join.
+    const int32_t *seg = Segment(s);
+    return wedges_ && s + 1 < last_ && reach_.WedgeMeets(seg[2], seg[3], d_->mitreLimit);
+  }
+
+ private:
+  const int32_t *Segment(int32_t s) const { return points_ + 2 * static_cast<std::ptrdiff_t>(s); }
+  int32_t StartCap(int32_t s) const { return s == first_ ? startCap_ : joinCap_; }
+  int32_t EndCap(int32_t s) const { return s == last_ - 1 ? endCap_ : joinCap_; }
+  double Angle(int32_t s) const {
+    const int32_t *p = Segment(s);
+    return eevg_Zatan2(static_cast<double>(p[3]) - p[1], static_cast<double>(p[2]) - p[0]);
+  }
+  bool Usable(int32_t s) const {
+    const int32_t *p = Segment(s);
+    return reach_.Inside(p) && (p[0] != p[2] || p[1] != p[3]);
+  }
+  // Whether segment s is drawn as an outline of its own, whole: it and its neighbours are not
+  // cut, and it turns from both of them by more than a run may turn (or runs are not gathered).
+  bool Alone(int32_t s) const {
+    if (!Usable(s)) return false;
+    if (d_->applyLineEnds) return true;
+    for (const int32_t t : {s - 1, s + 1}) {
+      if (t < first_ || t >= last_) continue;
+      if (!Usable(t) || !(eevg_AngleDifference(Angle(s), Angle(t)) > reach_.turnLimit)) return false;
+    }
+    return true;
+  }
+
+  const Eevg_Drawing *d_;
+  const WindowReach &reach_;
+  const int32_t *points_;
+  int32_t first_, last_;
+  int32_t cover_ = -1;
+  int32_t joinCap_ = 0, startCap_ = 0, endCap_ = 0;
+  bool every_ = false, wedges_ = false;
+};
+
 // One composition line drawn with dashes: walks the segments first..last-1 and hands each mark to
 // the wide builder or the thin writer. Only the pieces that can change a pixel of the clip window
 // are made; the others are stepped over arithmetically, the pattern keeping its phase:
@@ -349,32 +485,12 @@ struct PieceShape {
 // piece that is drawn keeps its joins and caps.
 class DashWalk {
  public:
-  DashWalk(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour, int32_t width, bool wide,
-           bool closed, const double *dashes, int32_t elements, double period)
-      : d_(drawing), colour_(colour), width_(width), wide_(wide), closed_(closed),
+  DashWalk(Eevg_Drawing *drawing, const WindowReach &reach, const Eevg_DeviceColor &colour,
+           int32_t width, bool wide, bool closed, const double *dashes, int32_t elements,
+           double period)
+      : d_(drawing), reach_(reach), colour_(colour), width_(width), wide_(wide), closed_(closed),
         dashes_(dashes), elements_(elements), period_(period) {
     r_ = dashes_[0];
-    // The width the builder draws (scaled in pre-transformed mode), its half width and how far it
-    // clips around the window.
-    int64_t drawn = width;
-    if (drawing->usingWorldTransform)
-      drawn = TruncateToInt32(static_cast<double>(width) * drawing->pixelSizeX * 0.125);
-    const int64_t w = std::max<int64_t>(drawn, 4);
-    half_ = wide ? static_cast<double>(drawing->antiAlias ? w / 2 : (w - 4) / 2) : 0;
-    const double grow = wide ? static_cast<double>(std::max<int64_t>(drawn, 0) / 2) : 0;
-    // Slack for truncated points, curves bulging past their circle and samples on an edge.
-    slack_ = kDashSlack + half_ / 2048;
-    const double x0 = drawing->subClipXMin, y0 = drawing->subClipYMin;
-    const double x1 = drawing->subClipXMax, y1 = drawing->subClipYMax;
-    // The window's samples reach to the far edge of its last pixels.
-    window_[0] = x0 - slack_, window_[1] = y0 - slack_;
-    window_[2] = x1 + 8 + slack_, window_[3] = y1 + 8 + slack_;
-    // Pieces wholly inside `inside` are not cut by the builder (or the thin writer); those
-    // wholly outside `outside` are dropped by it.
-    inside_[0] = x0 - grow + 2, inside_[1] = y0 - grow + 2;
-    inside_[2] = x1 + grow - 2, inside_[3] = y1 + grow - 2;
-    outside_[0] = x0 - grow - 2, outside_[1] = y0 - grow - 2;
-    outside_[2] = x1 + grow + 2, outside_[3] = y1 + grow + 2;
     // Caps of inner pieces are mark ends; an open line's first and last pieces take its ends.
     capKinds_[0] = drawing->markEnd;
     capKinds_[1] = closed ? drawing->markEnd : drawing->startLineEnd;
@@ -383,10 +499,6 @@ class DashWalk {
     double shortest = INFINITY;
     for (int32_t i = 0; i < elements; i += 2) shortest = std::min(shortest, dashes[i]);
     sinTurn_ = SineOfTurn(shortest);
-    const Eevg_GrIOInfo *io = drawing->grIOInfo;
-    painting_ = wide && !drawing->fillPattern && half_ > 2 * slack_ &&
-                (eevg_TestOpaque(colour.opacity) ||
-                 (!io->putPixelOpacity && !io->putVectorOpacity && !io->putPolygonOpacity));
   }
 
   // Moves the pattern on by distance before the line's first point (the line goes on from a part
@@ -426,7 +538,6 @@ class DashWalk {
   }
 
  private:
-  static constexpr double kDashSlack = 16;
   // The most pieces tried, for a segment, as the last to cover the window.
   static constexpr int64_t kCoverTries = 1 << 16;
 
@@ -438,7 +549,7 @@ class DashWalk {
 
   // The stretches of the current segment where pieces are made, in order and apart.
   int32_t Stretches(std::pair<double, double> *out) const {
-    const double len = seg_.len, near = slack_;
+    const double len = seg_.len, near = reach_.slack;
     std::pair<double, double> list[6];
     int32_t n = 0;
     // Kept in order of their starts as they come.
@@ -453,15 +564,15 @@ class DashWalk {
     add(0, near);
     add(len - near, len);
     double a0, a1;
-    if (ClipToBox(outside_, a0, a1)) {
+    if (ClipToBox(reach_.outside, a0, a1)) {
       a0 *= len, a1 *= len;
       // Where a piece that the builder may cut (with a square end, turned any way) can reach the
       // window.
-      const double cut = half_ * std::sqrt(2.0) + slack_;
+      const double cut = reach_.half * std::sqrt(2.0) + reach_.slack;
       double lo, hi, nearest, farthest;
-      const bool cutReaches = StripMeets(seg_, window_, cut, lo, hi, nearest, farthest);
+      const bool cutReaches = StripMeets(seg_, reach_.window, cut, lo, hi, nearest, farthest);
       double b0, b1;
-      if (!ClipToBox(inside_, b0, b1)) {
+      if (!ClipToBox(reach_.inside, b0, b1)) {
         if (cutReaches) add(std::max(lo - cut, a0), std::min(hi + cut, a1));
       } else {
         b0 *= len, b1 *= len;
@@ -472,14 +583,14 @@ class DashWalk {
         // Where a whole piece can reach it: its outline lies within its half width (from its
         // shifted ends) or its turned square corners across the line, and its ends reach along
         // it as far as they can where the window comes nearest.
-        double across = half_ + kEndShift;
+        double across = reach_.half + kEndShift;
         for (int32_t kind : capKinds_)
-          if (kind == EEVG_SQUARE_END) across = std::max(across, ReachBeyond(kind, half_, sinTurn_, 0, 0));
-        if (StripMeets(seg_, window_, across + slack_, lo, hi, nearest, farthest)) {
+          if (kind == EEVG_SQUARE_END) across = std::max(across, ReachBeyond(kind, reach_.half, sinTurn_, 0, 0));
+        if (StripMeets(seg_, reach_.window, across + reach_.slack, lo, hi, nearest, farthest)) {
           double reach = 0;
           for (int32_t kind : capKinds_)
-            reach = std::max(reach, ReachBeyond(kind, half_ + slack_, sinTurn_, nearest, farthest));
-          reach += slack_;
+            reach = std::max(reach, ReachBeyond(kind, reach_.half + reach_.slack, sinTurn_, nearest, farthest));
+          reach += reach_.slack;
           add(std::max(lo - reach, b0) - near, std::min(hi + reach, b1) + near);
         }
       }
@@ -519,14 +630,14 @@ class DashWalk {
   // piece lies wholly in the segment and inside the builder's window, so its caps are those of
   // its kind.
   double LastCover() const {
-    if (!painting_) return -1;
-    const double h = half_ - slack_;
+    if (!reach_.painting) return -1;
+    const double h = reach_.half - reach_.slack;
     double t0, t1;
-    if (!ClipToBox(inside_, t0, t1)) return -1;
+    if (!ClipToBox(reach_.inside, t0, t1)) return -1;
     const double from = t0 * seg_.len, to = t1 * seg_.len;
     // The window's corners in the frame: every one must lie inside the piece's outline.
-    const double corners[4][2] = {{window_[0], window_[1]}, {window_[2], window_[1]},
-                                  {window_[2], window_[3]}, {window_[0], window_[3]}};
+    const double corners[4][2] = {{reach_.window[0], reach_.window[1]}, {reach_.window[2], reach_.window[1]},
+                                  {reach_.window[2], reach_.window[3]}, {reach_.window[0], reach_.window[3]}};
     double sc[4], vc[4];
     for (int32_t i = 0; i < 4; ++i) {
       sc[i] = seg_.S(corners[i][0], corners[i][1]);
@@ -592,8 +703,8 @@ class DashWalk {
     Point(from, ends);
     Point(to, ends + 2);
     const PieceShape piece(ends);
-    const double h = half_ + slack_;
-    return piece.Meets(window_, h, wideReach_ ? h : slack_);
+    const double h = reach_.half + reach_.slack;
+    return piece.Meets(reach_.window, h, wideReach_ ? h : reach_.slack);
   }
 
   // Steps over the whole elements that end by target (within the segment).
@@ -631,7 +742,7 @@ class DashWalk {
     std::pair<double, double> stretches[6] = {{0, len}};
     const bool every = d_->dashEveryPiece != 0;
     double t0, t1;
-    if (ClipToBox(inside_, t0, t1))
+    if (ClipToBox(reach_.inside, t0, t1))
       insideFrom_ = t0 * len, insideTo_ = t1 * len;
     else
       insideFrom_ = 1, insideTo_ = 0;
@@ -724,18 +835,17 @@ class DashWalk {
   }
 
   Eevg_Drawing *d_;
+  const WindowReach &reach_;
   Eevg_DeviceColor colour_;
   int32_t width_;
   bool wide_, closed_;
   const double *dashes_;
   int32_t elements_;
   double period_;
-  double half_ = 0, slack_ = 0, sinTurn_ = 1;
+  double sinTurn_ = 1;
   bool wideReach_ = false;                      // some end of a piece reaches beyond it
   double insideFrom_ = 1, insideTo_ = 0;        // the current segment inside `inside`
-  double window_[4], inside_[4], outside_[4];
   int32_t capKinds_[3];
-  bool painting_ = false;
   Eerr_ErrorReport **err_ = nullptr;
   int32_t element_ = 0;
   double r_ = 0;   // what is left of the current element
@@ -838,7 +948,10 @@ int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *poin
             return -1;
           }
         } else {
+          const WindowReach reach(drawing, colour, width, true);
+          const SolidPieces made(drawing, reach, points, first, last, closed);
           for (int32_t s = first; s < last; ++s) {
+            if (!made.Made(s)) continue;
             const int32_t *segment = points + 2 * static_cast<std::ptrdiff_t>(s);
             if (eevg_WideVector(colour, width, drawing, drawing->applyLineEnds, 2, closed,
                                 s == first, s == last - 1, 1, 1, segment[2], segment[3], segment,
@@ -849,8 +962,9 @@ int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *poin
           }
         }
       } else {
-        DashWalk walk(drawing, colour, width, wide, closed, drawing->lineDashWork, elements,
-                      period);
+        const WindowReach reach(drawing, colour, width, wide);
+        DashWalk walk(drawing, reach, colour, width, wide, closed, drawing->lineDashWork,
+                      elements, period);
         walk.Start(drawing->dashPhase);
         if (walk.Run(points, first, last, err) != 0) return -1;
       }

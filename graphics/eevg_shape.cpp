@@ -682,6 +682,37 @@ bool EllipseGeometry(const Eevg_Drawing *drawing, const Eevg_Coord *centre, doub
          cy - r <= guard.yMax;
 }
 
+// The ellipse builder works in the drawing's device frame. A world mirrored on one axis mirrors
+// the ellipse there: it turns the other way, and an arc's angles are mirrored (from start to end
+// becomes from the mirror of end to the mirror of start); mirrored on both axes it is turned by a
+// half turn. The semi-axes in sub-pixels (rx, ry) keep only the caller's own signs, and two
+// negative ones (which the builder takes for a point) trace the same ellipse made positive and
+// turned by a half turn. Returns the rotation to build with; the angles are mended when given.
+double MirroredWorld(const Eevg_Drawing *drawing, double &rx, double &ry, double rotation,
+                     double *startAngle, double *endAngle) {
+  const bool mirrorX = drawing->scaleX < 0, mirrorY = drawing->scaleY < 0;
+  if (mirrorX) rx = -rx;
+  if (mirrorY) ry = -ry;
+  bool halfTurn = mirrorX && mirrorY;
+  if (rx < 0 && ry < 0) {
+    rx = -rx;
+    ry = -ry;
+    halfTurn = !halfTurn;
+  }
+  if (startAngle && endAngle) {
+    const double start = *startAngle, end = *endAngle;
+    if (mirrorX != mirrorY) {
+      *startAngle = (mirrorX ? std::numbers::pi : 0) - end;
+      *endAngle = (mirrorX ? std::numbers::pi : 0) - start;
+    }
+    if (halfTurn) {
+      *startAngle += std::numbers::pi;
+      *endAngle += std::numbers::pi;
+    }
+  }
+  return mirrorX != mirrorY ? -rotation : rotation;
+}
+
 // An ellipse reaching past the guard rectangle, flattened in extended precision: only the pieces
 // whose control points come near the rectangle are subdivided, the others stay chords (which lie
 // outside it as well).
@@ -1309,12 +1340,7 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
   bool far = false;
   if (!EllipseGeometry(drawing, centre, semiAxisX, semiAxisY, rotation, cx, cy, rx, ry, &far))
     return 0;
-  // A world mirrored on both axes gives two negative semi-axes, which the builder takes for a
-  // point: the same ellipse is traced with both made positive.
-  if (rx < 0 && ry < 0) {
-    rx = -rx;
-    ry = -ry;
-  }
+  const double turn = MirroredWorld(drawing, rx, ry, rotation, nullptr, nullptr);
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
   Eerr_ErrorReport *inner = nullptr;
@@ -1323,12 +1349,12 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
   const Conversion conv(drawing, false, true);
   FarEllipse farEllipse(conv);
   if (far) {
-    if (!farEllipse.Build(cx, cy, rx, ry, rotation)) {
+    if (!farEllipse.Build(cx, cy, rx, ry, turn)) {
       lower::Report(&inner, reporter, 11, kNoPointBuffer);
       lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
       return -1;
     }
-  } else if (gfx::FlattenEllipse(drawing, cx, cy, rx, ry, rotation, &inner) != 0) {
+  } else if (gfx::FlattenEllipse(drawing, cx, cy, rx, ry, turn, &inner) != 0) {
     lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
     return -1;
   }
@@ -1362,18 +1388,12 @@ int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
   if (!EllipseGeometry(drawing, centre, semiAxisX, semiAxisY, rotation, cx, cy, rx, ry) ||
       !std::isfinite(startAngle) || !std::isfinite(endAngle))
     return 0;
-  // Two negative semi-axes (a world mirrored on both axes) turn every angle by a half turn.
   double fromAngle = startAngle, toAngle = endAngle;
-  if (rx < 0 && ry < 0) {
-    rx = -rx;
-    ry = -ry;
-    fromAngle += std::numbers::pi;
-    toAngle += std::numbers::pi;
-  }
+  const double turn = MirroredWorld(drawing, rx, ry, rotation, &fromAngle, &toAngle);
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
   Eerr_ErrorReport *inner = nullptr;
-  if (gfx::FlattenEllipticalArc(drawing, cx, cy, rx, ry, rotation, fromAngle, toAngle, &inner) !=
+  if (gfx::FlattenEllipticalArc(drawing, cx, cy, rx, ry, turn, fromAngle, toAngle, &inner) !=
       0) {
     lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
     return -1;

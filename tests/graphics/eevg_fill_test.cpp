@@ -15,6 +15,7 @@ namespace {
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::Chain;
+using taviron::graphics::testing::Picture;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
 using taviron::graphics::testing::Reported;
@@ -47,16 +48,6 @@ Canvas PixelDevice(int32_t w, int32_t h) {
   canvas.io.getPixel = Canvas::GetPixel;
   canvas.io.putPixel = Canvas::PutPixel;
   return canvas;
-}
-
-// Which device pixels (column, y) of the canvas are set, as rows of '#' and '.' from the top.
-std::string Picture(Canvas &canvas) {
-  std::string text;
-  for (int32_t y = canvas.height - 1; y >= 0; --y) {
-    for (int32_t x = 0; x < canvas.width; ++x) text += canvas.Set(x, y) ? '#' : '.';
-    text += '\n';
-  }
-  return text;
 }
 
 TEST(EevgFill, SquareWithoutAntiAliasing) {

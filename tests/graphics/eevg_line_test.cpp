@@ -412,10 +412,11 @@ bool SamePixels(const std::vector<Eevg_Color> &a, const std::vector<Eevg_Color> 
 
 } // namespace
 
-TEST(EevgLine, DashPiecesSteppedOverChangeNoPixel) {
-  // Wide dashed lines near and across a small window, drawn once with every piece and once with
-  // the pieces that cannot show (or are painted over) stepped over: the window's pixels agree.
-  std::mt19937 random(20270301);
+TEST(EevgLine, PiecesLeftOutChangeNoPixel) {
+  // Wide lines, solid and dashed, near and across a small window, drawn once with every piece
+  // and once with the pieces that cannot show (or are painted over) left out: the window's
+  // pixels agree.
+  std::mt19937 random(getenv("SEED") ? atoi(getenv("SEED")) : 20270301);
   auto pick = [&](int32_t lo, int32_t hi) {
     return std::uniform_int_distribution<int32_t>(lo, hi)(random);
   };
@@ -431,16 +432,26 @@ TEST(EevgLine, DashPiecesSteppedOverChangeNoPixel) {
     state.colours.clear();
     for (size_t i = 0; i < state.widths.size(); ++i)
       state.colours.push_back(Eevg_DeviceColor{pick(0, 255), pick(0, 255), 9, 1, pick(0, 2) ? 255 : 150});
-    for (int32_t i = 0, pairs = pick(1, 2); i < 2 * pairs; ++i) state.dashes.push_back(pick(6, 90));
+    for (int32_t i = 0, pairs = pick(0, 2); i < 2 * pairs; ++i) state.dashes.push_back(pick(6, 90));
     state.startEnd = pick(0, 3), state.endEnd = pick(0, 3), state.markEnd = pick(0, 3);
     state.join = pick(0, 3);
     state.applyLineEnds = pick(0, 1);
     // A window of columns 20..43 and rows 12..27 (sub-pixels 160..351 and 96..223) on a device
     // of 64 x 40; the line passes near it, across it, or along its sides.
     std::vector<int32_t> points;
-    for (int32_t i = 0, count = pick(2, 4); i < count; ++i) {
-      points.push_back(pick(-1400, 1900) * scale);
-      points.push_back(pick(-1400, 1700) * scale);
+    if (pick(0, 4) == 0) {
+      // A curve of many short steps, as ellipse outlines come.
+      const double cx = pick(-1400, 1900) * scale, cy = pick(-1400, 1700) * scale;
+      const double radius = pick(100, 2500) * scale, from = pick(0, 628) / 100.0;
+      for (int32_t i = 0, count = pick(8, 40); i < count; ++i) {
+        points.push_back(static_cast<int32_t>(cx + radius * std::cos(from + i * 0.08)));
+        points.push_back(static_cast<int32_t>(cy + radius * std::sin(from + i * 0.08)));
+      }
+    } else {
+      for (int32_t i = 0, count = pick(2, 4); i < count; ++i) {
+        points.push_back(pick(-1400, 1900) * scale);
+        points.push_back(pick(-1400, 1700) * scale);
+      }
     }
     if (pick(0, 4) == 0) points.push_back(points[0]), points.push_back(points[1]);
     std::vector<Eevg_Color> pixels[2];

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::Chain;
 using taviron::graphics::testing::GuardedDevice;
+using taviron::graphics::testing::Picture;
 using taviron::graphics::testing::RasterDrawing;
 using taviron::graphics::testing::Reported;
 using taviron::graphics::testing::Slot;
@@ -763,6 +765,56 @@ TEST(EevgShape, EllipseInAMirroredWorld) {
   EXPECT_FALSE(canvas.Set(18, 14));
   EXPECT_FALSE(canvas.Set(24, 8));
   EXPECT_FALSE(canvas.Set(24, 14));
+}
+
+TEST(EevgShape, EllipseInAWorldMirroredOnOneAxis) {
+  // An ellipse of 40 x 10 pixels turned 30 degrees, and a pie from 10 to 80 degrees, in a world
+  // mirrored on x or on y: the drawing is the mirror image of the unmirrored one.
+  const double kDegree = std::numbers::pi / 180;
+  for (const bool mirrorX : {true, false}) {
+    auto draw = [&](bool mirrored, auto &&shape) {
+      Canvas canvas(64, 40);
+      canvas.io.putVector = Canvas::PutVector;
+      RasterDrawing drawing(canvas);
+      if (mirrored && mirrorX) eevg_World(drawing.get(), 63, 0, 0, 39, nullptr);
+      if (mirrored && !mirrorX) eevg_World(drawing.get(), 0, 39, 63, 0, nullptr);
+      shape(drawing.get());
+      return Picture(canvas);
+    };
+    // World (32, 20) lies at device (31, 20) mirrored on x, (32, 19) mirrored on y.
+    const Eevg_Coord world{32, 20}, device{mirrorX ? 31.0 : 32.0, mirrorX ? 20.0 : 19.0};
+    FillStyle fill;
+    const std::string ellipse = draw(true, [&](Eevg_Drawing *d) {
+      EXPECT_EQ(eevg_DrawEllipse(d, fill, &world, 20, 5, 30 * kDegree, nullptr), 0);
+    });
+    const std::string turned = draw(false, [&](Eevg_Drawing *d) {
+      EXPECT_EQ(eevg_DrawEllipse(d, fill, &device, 20, 5, -30 * kDegree, nullptr), 0);
+    });
+    EXPECT_EQ(ellipse, turned) << (mirrorX ? "x" : "y");
+    const std::string pie = draw(true, [&](Eevg_Drawing *d) {
+      EXPECT_EQ(eevg_DrawEllipticalArc(d, fill, &world, 15, 15, 0, 10 * kDegree, 80 * kDegree,
+                                       EEVG_ARC_PIE, nullptr),
+                0);
+    });
+    const double from = mirrorX ? 100 : -80, to = mirrorX ? 170 : -10;
+    const std::string mirroredPie = draw(false, [&](Eevg_Drawing *d) {
+      EXPECT_EQ(eevg_DrawEllipticalArc(d, fill, &device, 15, 15, 0, from * kDegree, to * kDegree,
+                                       EEVG_ARC_PIE, nullptr),
+                0);
+    });
+    EXPECT_EQ(pie, mirroredPie) << (mirrorX ? "x" : "y");
+    // Not the whole quarter: the directions near its sides stay empty.
+    auto at = [&](double degrees) {
+      const double a = degrees * kDegree;
+      const int32_t x = static_cast<int32_t>(device.x + 12 * std::cos(a));
+      const int32_t y = static_cast<int32_t>(device.y + 12 * std::sin(a));
+      return pie[static_cast<size_t>(39 - y) * 65 + x] == '#';
+    };
+    const double middle = (from + to) / 2;
+    EXPECT_TRUE(at(middle));
+    EXPECT_FALSE(at(middle - 42));
+    EXPECT_FALSE(at(middle + 42));
+  }
 }
 
 TEST(EevgShape, ArcTypes) {
