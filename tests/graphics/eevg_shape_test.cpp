@@ -817,6 +817,32 @@ TEST(EevgShape, EllipseInAWorldMirroredOnOneAxis) {
   }
 }
 
+TEST(EevgShape, ExtremeColourComponentsBlendAsTheEndsOfTheirRange) {
+  // The edges of an anti-aliased triangle in a colour far outside 0..255 blend as those of one
+  // in (255, 0, 255); its inside takes the colour as it is given.
+  auto draw = [](Eevg_Color colour) {
+    Canvas canvas(16, 16);
+    canvas.io.getPixel = Canvas::GetPixel;
+    canvas.io.putPixel = Canvas::PutPixel;
+    RasterDrawing drawing(canvas, 1);
+    FillStyle fill(colour);
+    Block block({{1, 1, 14, 3, 6, 13}});
+    EXPECT_EQ(eevg_DrawPolygon(drawing.get(), fill, block, nullptr), 0);
+    return canvas.pixels;
+  };
+  const std::vector<Eevg_Color> plain = draw({7, 255, 0, 255, 255});
+  const std::vector<Eevg_Color> extreme = draw({7, INT32_MAX, INT32_MIN, 1000000, 255});
+  int32_t edges = 0;
+  for (size_t i = 0; i < plain.size(); ++i) {
+    if (plain[i].red == 0 || plain[i].red == 255) continue;
+    ++edges;
+    EXPECT_EQ(extreme[i].red, plain[i].red) << i;
+    EXPECT_EQ(extreme[i].green, 0) << i;
+    EXPECT_EQ(extreme[i].blue, plain[i].blue) << i;
+  }
+  EXPECT_GT(edges, 10);
+}
+
 TEST(EevgShape, ArcTypes) {
   const double kQuarter = 1.5707963267948966;
   for (int32_t type : {EEVG_ARC_ONLY, EEVG_ARC_PIE, EEVG_ARC_CHORD}) {
