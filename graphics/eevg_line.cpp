@@ -436,9 +436,10 @@ class SolidPieces {
     if (s == cover_ || !Alone(s)) return true;
     const bool caps = PieceShape::Order(StartCap(s)) > 0 || PieceShape::Order(EndCap(s)) > 0;
     if (reach_.Meets(Segment(s), caps ? reach_.half + reach_.slack : reach_.slack)) return true;
-    // Its end carries the next piece's join.
+    // Its joins with the pieces before and after it lie at its ends.
     const int32_t *seg = Segment(s);
-    return wedges_ && s + 1 < last_ && reach_.WedgeMeets(seg[2], seg[3], d_->mitreLimit);
+    return wedges_ && ((s > first_ && reach_.WedgeMeets(seg[0], seg[1], d_->mitreLimit)) ||
+                       (s + 1 < last_ && reach_.WedgeMeets(seg[2], seg[3], d_->mitreLimit)));
   }
 
  private:
@@ -473,6 +474,19 @@ class SolidPieces {
   int32_t joinCap_ = 0, startCap_ = 0, endCap_ = 0;
   bool every_ = false, wedges_ = false;
 };
+
+// How a segment meets the segments with length before and after it: the turn there (-1 where
+// there is none) and their lengths.
+struct Neighbours {
+  double turnBefore = -1, lengthBefore = 0, turnAfter = -1, lengthAfter = 0;
+};
+
+// The most a piece of length L from a point on the line to its end truncated to whole sub-pixels
+// is turned against the line.
+double TurnOfPiece(double length) {
+  return length > kEndShift ? std::asin(std::min(1.0, kEndShift / (length - kEndShift)))
+                            : std::acos(-1.0) / 2;
+}
 
 // One composition line drawn with dashes: walks the segments first..last-1 and hands each mark to
 // the wide builder or the thin writer. Only the pieces that can change a pixel of the clip window
@@ -520,19 +534,20 @@ class DashWalk {
 
   int32_t Run(const int32_t *points, int32_t first, int32_t last, Eerr_ErrorReport **err) {
     err_ = err;
+    // Every piece before the last one that covers the whole window is painted over by it.
+    int32_t coverSegment = -1;
+    double coverAt = -1;
+    if (reach_.painting) FindCover(points, first, last, coverSegment, coverAt);
     for (int32_t s = first; s < last; ++s) {
-      const double ax = points[2 * s], ay = points[2 * s + 1];
-      const double dx = points[2 * s + 2] - ax, dy = points[2 * s + 3] - ay;
-      const double len = std::sqrt(dx * dx + dy * dy);
-      if (!(len > 0)) continue;
-      seg_ = {ax, ay, dx / len, dy / len, len};
-      d_dx_ = dx, d_dy_ = dy;
-      toward_[0] = points[2 * s + 2];
-      toward_[1] = points[2 * s + 3];
-      running_ = Mark() && s != first && chain_;
+      if (!Enter(points, s)) continue;
+      // A mark running into the segment with the piece that covers the window is drawn joined,
+      // as it is in the whole line.
+      running_ = Mark() && s != first &&
+                 (chain_ || (s == coverSegment && r_ < dashes_[element_]));
       chain_ = false;
-      pos_ = 0;
-      if (Segment() != 0) return -1;
+      const int32_t status = s < coverSegment ? Pass(seg_.len)
+                             : Segment(s == coverSegment ? coverAt : -1);
+      if (status != 0) return -1;
     }
     return Flush(true, false);
   }
@@ -629,7 +644,8 @@ class DashWalk {
   // Where the last piece of this segment that covers the whole window starts; -1 for none. Such a
   // piece lies wholly in the segment and inside the builder's window, so its caps are those of
   // its kind.
-  double LastCover() const {
+  double LastCover(bool firstSegment, bool canBeFirst, double lineLeft,
+                   const Neighbours &around) const {
     if (!reach_.painting) return -1;
     const double h = reach_.half - reach_.slack;
     double t0, t1;
@@ -644,16 +660,23 @@ class DashWalk {
       vc[i] = seg_.V(corners[i][0], corners[i][1]);
       if (!(std::fabs(vc[i]) <= h)) return -1;
     }
-    // The least cover the caps may give: the least of the kinds a piece may take.
-    int32_t cap = 2;
-    for (int32_t kind : capKinds_) cap = std::min(cap, PieceShape::Order(kind));
-    auto covers = [&](double start, double full) {
+    // The caps a piece may take: mark ends, the line's start on its first piece and its end on
+    // its last one (a piece after which the line, lineLeft long from this segment's start, holds
+    // another mark is not the last).
+    const int32_t cap = PieceShape::Order(capKinds_[0]);
+    const int32_t lineStart = std::min(cap, PieceShape::Order(capKinds_[1]));
+    const int32_t lineEnd = std::min(cap, PieceShape::Order(capKinds_[2]));
+    const double firstMark = Mark() ? pos_ - (dashes_[element_] - r_) : pos_ + r_;
+    auto startCap = [&](double start) {
+      return canBeFirst && start <= firstMark + reach_.slack ? lineStart : cap;
+    };
+    auto covers = [&](double start, double end, int32_t startCap, int32_t endCap) {
       int32_t ends[4];
       Point(start, ends);
-      Point(start + full, ends + 2);
+      Point(end, ends + 2);
       const PieceShape piece(ends);
       for (const auto &c : corners)
-        if (!piece.Holds(c[0], c[1], h, cap, cap)) return false;
+        if (!piece.Holds(c[0], c[1], h, startCap, endCap)) return false;
       return true;
     };
     // Marks start at `at` and every period after. For each mark, the starts within [from, to]
@@ -674,14 +697,16 @@ class DashWalk {
         }
         // This mark starts at base + k periods; a start before pos_ is not a piece of its own.
         const double base = at - (full - remaining);
-        const double first =
-            std::max({remaining == full ? base : base + period_, from, best + period_ / 2});
+        const double first = std::max({remaining == full ? base : base + period_, from,
+                                        best >= 0 ? best + period_ / 2 : -INFINITY});
         const double limit = std::min(startBound, to - full);
         if (limit >= base) {
           double start = base + std::floor((limit - base) / period_) * period_;
           if (start > limit) start -= period_;
+          const double space = dashes_[(element + 1) % elements_];
           for (; start >= first && start + full >= endBound && tries > 0; start -= period_, --tries) {
-            if (covers(start, full)) {
+            const int32_t endCap = start + full + space + reach_.slack < lineLeft ? cap : lineEnd;
+            if (covers(start, start + full, startCap(start), endCap)) {
               best = start;
               break;
             }
@@ -691,6 +716,50 @@ class DashWalk {
       at += remaining;
       element = (element + 1) % elements_;
       remaining = dashes_[element];
+    }
+    // The pieces at the segment's ends: where a mark runs on over a vertex, that end gets the
+    // join's cap (without its wedge, which only adds), or the line's or a mark's end.
+    const int32_t joinCap = PieceShape::Order(
+        d_->lineJoin >= EEVG_BUTT_JOIN && d_->lineJoin <= EEVG_MITRE_JOIN ? EEVG_BUTT_END : EEVG_ROUND_END);
+    const int32_t vertexCap = seg_.len + reach_.slack < lineLeft ? joinCap : lineEnd;
+    const double len = seg_.len;
+    if (to < len) return best;
+    // Gathered into runs, a piece goes on in the same outline over a vertex where the line turns
+    // little: it ends there only where the pieces on both sides surely turn more.
+    auto parted = [&](double turn, double before, double after) {
+      return d_->applyLineEnds ||
+             (turn >= 0 && turn > reach_.turnLimit + TurnOfPiece(before) + TurnOfPiece(after));
+    };
+    // The mark running over the segment's end.
+    double start = pos_ + r_;
+    int32_t mark = element_;
+    if (start < len) {
+      mark = (element_ + 1) % elements_;
+      const double periods = std::floor((len - start) / period_) - 1;
+      if (periods > 0) start += periods * period_;
+      while (start + dashes_[mark] <= len) {
+        start += dashes_[mark];
+        mark = (mark + 1) % elements_;
+      }
+      const double after = std::min(start + dashes_[mark] - len, around.lengthAfter);
+      if (mark % 2 == 0 && start < len && start >= from && start > best &&
+          (after <= 0 || parted(around.turnAfter, len - start, after)) &&
+          covers(start, len, startCap(start), vertexCap))
+        return start;
+    }
+    // The mark running over the segment's start.
+    if (best < 0 && !firstSegment && Mark() && r_ < dashes_[element_] && from <= 0) {
+      const double end = std::min(pos_ + r_, len);
+      const double before = std::min(dashes_[element_] - r_, around.lengthBefore);
+      if (!parted(around.turnBefore, before, end - pos_)) return best;
+      if (end >= len) {
+        const double after = std::min(pos_ + r_ - len, around.lengthAfter);
+        if (after > 0 && !parted(around.turnAfter, len, after)) return best;
+      }
+      const double space = dashes_[(element_ + 1) % elements_];
+      const int32_t endCap =
+          end >= len ? vertexCap : (end + space + reach_.slack < lineLeft ? cap : lineEnd);
+      if (covers(pos_, end, joinCap, endCap)) return pos_;
     }
     return best;
   }
@@ -705,6 +774,85 @@ class DashWalk {
     const PieceShape piece(ends);
     const double h = reach_.half + reach_.slack;
     return piece.Meets(reach_.window, h, wideReach_ ? h : reach_.slack);
+  }
+
+  // Takes segment s as the current one; false when it has no length.
+  bool Enter(const int32_t *points, int32_t s) {
+    const double ax = points[2 * s], ay = points[2 * s + 1];
+    const double dx = points[2 * s + 2] - ax, dy = points[2 * s + 3] - ay;
+    const double len = std::sqrt(dx * dx + dy * dy);
+    if (!(len > 0)) return false;
+    seg_ = {ax, ay, dx / len, dy / len, len};
+    d_dx_ = dx, d_dy_ = dy;
+    toward_[0] = points[2 * s + 2];
+    toward_[1] = points[2 * s + 3];
+    pos_ = 0;
+    return true;
+  }
+
+  // The segment and the position in it of the last piece of the line that covers the window
+  // (segment -1 for none). The pattern is walked along the whole line and left as it was.
+  void FindCover(const int32_t *points, int32_t first, int32_t last, int32_t &segment,
+                 double &at) {
+    const int32_t element = element_;
+    const double remaining = r_;
+    bool marks = anyMark_;
+    double lineLeft = 0;
+    for (int32_t s = first; s < last; ++s)
+      if (Enter(points, s)) lineLeft += seg_.len;
+    // The segments with length, for the turns between them.
+    auto angle = [&](int32_t s) {
+      const int32_t *p = points + 2 * static_cast<std::ptrdiff_t>(s);
+      return eevg_Zatan2(static_cast<double>(p[3]) - p[1], static_cast<double>(p[2]) - p[0]);
+    };
+    auto length = [&](int32_t s) {
+      const int32_t *p = points + 2 * static_cast<std::ptrdiff_t>(s);
+      return std::hypot(static_cast<double>(p[2]) - p[0], static_cast<double>(p[3]) - p[1]);
+    };
+    int32_t before = -1;
+    for (int32_t s = first; s < last; ++s) {
+      if (!Enter(points, s)) continue;
+      Neighbours around;
+      if (before >= 0) {
+        around.turnBefore = eevg_AngleDifference(angle(s), angle(before));
+        around.lengthBefore = length(before);
+      }
+      for (int32_t t = s + 1; t < last; ++t) {
+        if (!(length(t) > 0)) continue;
+        around.turnAfter = eevg_AngleDifference(angle(t), angle(s));
+        around.lengthAfter = length(t);
+        break;
+      }
+      before = s;
+      const double cover = LastCover(s == first, !marks, lineLeft, around);
+      if (cover >= 0) segment = s, at = cover;
+      lineLeft -= seg_.len;
+      marks = marks || Mark() || seg_.len > r_;
+      // On to the segment's end.
+      double distance = seg_.len;
+      if (distance > 2 * period_) distance = std::fmod(distance, period_) + period_;
+      while (distance >= r_) {
+        distance -= r_;
+        Next();
+      }
+      r_ -= distance;
+    }
+    element_ = element;
+    r_ = remaining;
+  }
+
+  // Steps over the current segment from pos_, making no piece.
+  int32_t Pass(double len) {
+    if (SkipTo(len) != 0) return -1;
+    const double left = len - pos_;
+    const bool mark = Mark() && left > 0;
+    if (r_ == left)
+      Next();
+    else
+      r_ -= left;
+    if (!mark) return 0;
+    anyMark_ = true;
+    return Flush(false, false);
   }
 
   // Steps over the whole elements that end by target (within the segment).
@@ -736,8 +884,9 @@ class DashWalk {
     return Flush(false, false);
   }
 
-  // Walks the current segment from pos_ (the start of an element, or of the segment).
-  int32_t Segment() {
+  // Walks the current segment from its start; pieces before `cover` are painted over by the
+  // one there.
+  int32_t Segment(double cover) {
     const double len = seg_.len;
     std::pair<double, double> stretches[6] = {{0, len}};
     const bool every = d_->dashEveryPiece != 0;
@@ -747,7 +896,6 @@ class DashWalk {
     else
       insideFrom_ = 1, insideTo_ = 0;
     const int32_t count = every ? 1 : Stretches(stretches);
-    const double cover = every ? -1 : LastCover();
     for (int32_t i = 0; i < count; ++i) {
       const double lo = std::max(stretches[i].first, cover), hi = stretches[i].second;
       if (lo > hi) continue;
@@ -769,16 +917,7 @@ class DashWalk {
       }
       if (pos_ >= len) return 0;
     }
-    if (SkipTo(len) != 0) return -1;
-    const double left = len - pos_;
-    const bool mark = Mark() && left > 0;
-    if (r_ == left)
-      Next();
-    else
-      r_ -= left;
-    if (!mark) return 0;
-    anyMark_ = true;
-    return Flush(false, false);
+    return Pass(len);
   }
 
   // The element at pos_ reaches the segment's end: its piece is made up to there.

@@ -39,9 +39,9 @@ bool LineStyleValid(const Eevg_LineStyle *style) {
          style->pattern.count >= 0 && (style->pattern.count == 0 || style->pattern.data);
 }
 
-// A fill style that fills needs a pattern; one that outlines needs a valid trace style.
+// A fill style that outlines needs a valid trace style. (One that fills without a pattern fills
+// in the colour the drawing holds for its first line.)
 bool FillStyleValid(const Eevg_FillStyle *style) {
-  if (style->fill == 1 && !style->pattern) return false;
   if (style->trace == 1 && (!style->traceStyle || !LineStyleValid(style->traceStyle)))
     return false;
   return true;
@@ -1225,10 +1225,11 @@ int32_t FillCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveShape
   Eevg_GrIOInfo *io = drawing->grIOInfo;
   Eerr_ErrorReport *inner = nullptr;
   if (!drawing->antiAlias) {
-    const Eevg_Color *colour = drawing->overrideActive ? &drawing->overrideColour : pattern->color;
+    // Without a pattern the callbacks are given none.
+    Eevg_Color *own = pattern ? pattern->color : nullptr;
+    const Eevg_Color *colour = drawing->overrideActive ? &drawing->overrideColour : own;
     const bool translucent = shape.arc ? (!colour || Translucent(colour)) : Translucent(colour);
-    Eevg_Color *own = pattern->color;
-    if (drawing->overrideActive) pattern->color = &drawing->overrideColour;
+    if (drawing->overrideActive && pattern) pattern->color = &drawing->overrideColour;
     bool opacityAsked = false;
     int32_t status;
     if (shape.arc) {
@@ -1246,7 +1247,7 @@ int32_t FillCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveShape
       status = Offer(drawing, translucent, io->putEllipse, io->putEllipseOpacity, ask, &inner,
                      &opacityAsked);
     }
-    pattern->color = own;
+    if (pattern) pattern->color = own;
     if (status < 0) {
       lower::ReportChained(err, inner, shape.reporter, 5,
                            shape.arc && opacityAsked

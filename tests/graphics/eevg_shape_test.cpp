@@ -706,6 +706,36 @@ TEST(EevgShape, PolygonFillAndOutline) {
   EXPECT_TRUE(Reported(err.report, "eevg_DrawPolygon", 4, "Invalid Number of eevg_Polygon Points"));
 }
 
+TEST(EevgShape, FillWithoutAPatternTakesTheFirstLineColour) {
+  // The fill colour is what the drawing holds for its first line (here the last line drawn's);
+  // device callbacks are given no pattern.
+  ShapeDevice device(32, 32);
+  device.io.putVector = Canvas::PutVector;
+  RasterDrawing drawing(device);
+  LineStyle line({0}, Colour(90));
+  Block stroke({{1, 30, 5, 30}});
+  Slot err;
+  ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), line, 0, stroke, &err), 0) << Chain(err.report);
+  Eevg_FillStyle fill{1, 0, nullptr, nullptr};
+  Block square({{2, 2, 12, 2, 12, 12, 2, 12}});
+  ASSERT_EQ(eevg_DrawPolygon(drawing.get(), &fill, square, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device.Device(7, 7).red, 90);
+  const Eevg_Coord centre{22, 8};
+  ASSERT_EQ(eevg_DrawEllipse(drawing.get(), &fill, &centre, 4, 4, 0, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device.Device(22, 8).red, 90);
+  const Eevg_Coord pie{8, 22};
+  ASSERT_EQ(eevg_DrawEllipticalArc(drawing.get(), &fill, &pie, 6, 6, 0, 0, 3, EEVG_ARC_PIE, &err), 0)
+      << Chain(err.report);
+  EXPECT_EQ(device.Device(8, 24).red, 90);
+  device.io.putEllipse = ShapeDevice::PutEllipse;
+  device.io.putArc = ShapeDevice::PutArc;
+  ASSERT_EQ(eevg_DrawEllipse(drawing.get(), &fill, &centre, 4, 4, 0, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device.colourPointers, std::vector<Eevg_Color *>{nullptr});
+  ASSERT_EQ(eevg_DrawEllipticalArc(drawing.get(), &fill, &pie, 6, 6, 0, 0, 3, EEVG_ARC_PIE, &err), 0)
+      << Chain(err.report);
+  EXPECT_EQ(device.log.back(), "arc");
+}
+
 TEST(EevgShape, TranslucentFillGoesToPutPolygonOnlyWithoutOtherWriters) {
   for (bool writer : {false, true}) {
     Canvas canvas(16, 16);
@@ -1090,7 +1120,7 @@ TEST(EevgShape, NullAndInvalidArguments) {
   singles.block->parts[0] = egda_BaseDataCreate(2, 4, EGDA_TYPE_F32, EGDA_MATRIX, nullptr, nullptr);
   LineStyle badLine(std::vector<double>{});
   badLine->composition.count = 3; // without lines
-  Eevg_FillStyle noPattern{1, 0, nullptr, nullptr};
+  Eevg_FillStyle noTraceStyle{0, 1, nullptr, nullptr};
 
   Slot err;
   const struct {
@@ -1126,7 +1156,7 @@ TEST(EevgShape, NullAndInvalidArguments) {
       {"eevg_DrawPolygon", 2, "NULL Eevg eevg_Polygon Fill Style Pointer",
        [&] { return eevg_DrawPolygon(d, nullptr, block, &err); }},
       {"eevg_DrawPolygon", 2, "Invalid Eevg eevg_Polygon Fill Style",
-       [&] { return eevg_DrawPolygon(d, &noPattern, block, &err); }},
+       [&] { return eevg_DrawPolygon(d, &noTraceStyle, block, &err); }},
       {"eevg_DrawPolygon", 3, "NULL Eevg eevg_Polygon Coordinate List Pointer",
        [&] { return eevg_DrawPolygon(d, fill, nullptr, &err); }},
       {"eevg_DrawPolygon", 3, "Invalid Eevg eevg_Polygon Coordinate List",
