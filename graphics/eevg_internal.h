@@ -154,9 +154,9 @@ struct Eevg_Drawing {
   int32_t partPhaseCapacity;
   int32_t partPhaseCount;
   double dashPhase;
-  // Tests only: the line driver makes every dash piece, stepping over none (the reference for
-  // the pieces it leaves out).
-  int32_t dashEveryPiece;
+  // Tests only: wide lines are drawn the plain way, every piece made and every cap flattened in
+  // full (the reference for what the line driver and the wide builder leave out).
+  int32_t plainLines;
 };
 
 namespace taviron::graphics {
@@ -270,6 +270,12 @@ int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, i
                     int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t flatness,
                     int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
                     const int32_t *starts, int32_t partNumber, Eerr_ErrorReport **err);
+// eevg_CVPoly for an outline that goes to the scan filler (a round cap of a wide line): the
+// cubic curve (four points) is flattened in full only where it can meet the drawing's clip
+// window; what the filler makes of the outline there stays the same.
+int32_t FlattenNearWindow(Eevg_Drawing *drawing, const int32_t *curve, int32_t flatness,
+                          int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
+                          Eerr_ErrorReport **err);
 
 // The twelve control points (24 integers) of the whole ellipse, starting at angle 0 of its own
 // frame: point 0, then three per quarter, the last quarter ending on point 0 again.

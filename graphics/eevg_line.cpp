@@ -370,7 +370,7 @@ struct WindowReach {
     // Painting over is replacing pixels: an opaque colour, or one that no device callback
     // blends (the renderer's dither writes the same pixels each time).
     const Eevg_GrIOInfo *io = d->grIOInfo;
-    painting = wide && !d->dashEveryPiece && !d->fillPattern && half > 2 * slack &&
+    painting = wide && !d->plainLines && !d->fillPattern && half > 2 * slack &&
                (eevg_TestOpaque(colour.opacity) ||
                 (!io->putPixelOpacity && !io->putVectorOpacity && !io->putPolygonOpacity));
   }
@@ -415,7 +415,7 @@ class SolidPieces {
   SolidPieces(const Eevg_Drawing *d, const WindowReach &reach, const int32_t *points,
               int32_t first, int32_t last, bool closed)
       : d_(d), reach_(reach), points_(points), first_(first), last_(last) {
-    every_ = d->dashEveryPiece != 0;
+    every_ = d->plainLines != 0;
     if (every_) return;
     // The caps as the pieces get them: the line's ends at its ends, joins between pieces.
     joinCap_ = d->lineJoin >= 1 && d->lineJoin <= 3 ? 1 : 0;
@@ -889,7 +889,7 @@ class DashWalk {
   int32_t Segment(double cover) {
     const double len = seg_.len;
     std::pair<double, double> stretches[6] = {{0, len}};
-    const bool every = d_->dashEveryPiece != 0;
+    const bool every = d_->plainLines != 0;
     double t0, t1;
     if (ClipToBox(reach_.inside, t0, t1))
       insideFrom_ = t0 * len, insideTo_ = t1 * len;

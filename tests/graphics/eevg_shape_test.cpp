@@ -1334,8 +1334,8 @@ TEST(EevgShape, DashesKeepThePhaseOfTheWholeLine) {
 
 TEST(EevgShape, DashedWideLinesCostWhatReachesTheWindow) {
   // Lines 200000 pixels wide and two billion long, dashed every 10 pixels, passing through,
-  // beside and diagonally past the window, with every kind of end, and an arc of such a line:
-  // only the few marks that show in the window are drawn.
+  // beside and diagonally past the window, with every kind of end, an arc and ellipse outlines
+  // of such lines: only the few pieces that show in the window are drawn.
   const auto started = std::chrono::steady_clock::now();
   for (int32_t antiAlias : {0, 1}) {
     Canvas canvas(48, 40);
@@ -1367,6 +1367,15 @@ TEST(EevgShape, DashedWideLinesCostWhatReachesTheWindow) {
                                        EEVG_ARC_ONLY, &err),
                 0)
           << Chain(err.report);
+      // The outlines of ellipses around the window, of many short steps, dashed and solid.
+      for (const int32_t marks : {1, 0}) {
+        FillStyle ring(Colour(1), false, true);
+        ring->traceStyle->composition.data[0].width = 2e5;
+        ring->traceStyle->markEnd = end;
+        if (marks) eevg_LinePatternSetValues(&ring->traceStyle->pattern, 0, 4, 6, nullptr);
+        ASSERT_EQ(eevg_DrawEllipse(drawing.get(), ring, &centre, 300, 200, 0.5, &err), 0)
+            << Chain(err.report);
+      }
     }
     EXPECT_TRUE(canvas.Set(20, 20));
   }
