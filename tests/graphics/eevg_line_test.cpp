@@ -423,7 +423,7 @@ TEST(EevgLine, PiecesLeftOutChangeNoPixel) {
   const auto started = std::chrono::steady_clock::now();
   int32_t differing = 0, drawn = 0;
   int64_t fills[2] = {0, 0};
-  for (int32_t round = 0; round < 1500; ++round) {
+  for (int32_t round = 0; round < 400; ++round) {
     const int32_t antiAlias = round % 2;
     LineState state;
     const int32_t scale = pick(0, 2) == 0 ? 8 : 1;
@@ -506,7 +506,7 @@ TEST(EevgLine, RoundCapsFlattenedNearTheWindowChangeNoPixel) {
     return std::uniform_int_distribution<int32_t>(lo, hi)(random);
   };
   int32_t differing = 0, drawn = 0;
-  for (int32_t round = 0; round < 300; ++round) {
+  for (int32_t round = 0; round < 120; ++round) {
     const int32_t antiAlias = round % 2;
     LineState state;
     const int32_t width = static_cast<int32_t>(std::pow(10.0, pick(300, 800) / 100.0));
