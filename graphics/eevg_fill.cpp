@@ -225,10 +225,11 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
   const int32_t left = 4 * first;
   const int32_t right = 4 * last + 3;
 
-  // Edges are clipped to the quarter-lines the clip window reaches (up to the first one of the
-  // row above it); the table holds only those of them that the box covers, so a vertex far
-  // outside the window costs nothing.
-  const int32_t yLow = 4 * drawing->clipYMin;
+  // Edges are clipped to the quarter-lines the clip window reaches (from the last one of the row
+  // below it, where an edge cut there counts twice, up to the first one of the row above it);
+  // the table holds only those of them that the box covers, so a vertex far outside the window
+  // costs nothing.
+  const int32_t yLow = 4 * drawing->clipYMin - 1;
   const int32_t yHigh = 4 * drawing->clipYMax + 4;
   const int32_t base = std::max(4 * (yMin >> 3), yLow);
   const int32_t top = std::min(yMax >> 1, yHigh);

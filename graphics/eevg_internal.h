@@ -152,6 +152,17 @@ struct Eevg_Drawing {
   // the caps its first and last segments were added with (the run is drawn with them).
   int32_t wideRunClip;
   int32_t wideRunStartCap, wideRunJoinKind, wideRunTowardX, wideRunTowardY, wideRunEndCap;
+  // The dash phase of lines cut where they leave the guard band: per part of the point buffer,
+  // the distance along its line from where the line really starts to the part's first point.
+  // The line driver reads them for the first partPhaseCount parts (0 outside the calls that load
+  // such lines), and dashPhase for the line it is given.
+  double *partPhases;
+  int32_t partPhaseCapacity;
+  int32_t partPhaseCount;
+  double dashPhase;
+  // Tests only: wide lines are drawn the plain way, every piece made and every cap flattened in
+  // full (the reference for what the line driver and the wide builder leave out).
+  int32_t plainLines;
 };
 
 namespace taviron::graphics {
@@ -265,6 +276,12 @@ int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, i
                     int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t flatness,
                     int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
                     const int32_t *starts, int32_t partNumber, Eerr_ErrorReport **err);
+// eevg_CVPoly for an outline that goes to the scan filler (a round cap of a wide line): the
+// cubic curve (four points) is flattened in full only where it can meet the drawing's clip
+// window; what the filler makes of the outline there stays the same.
+int32_t FlattenNearWindow(Eevg_Drawing *drawing, const int32_t *curve, int32_t flatness,
+                          int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
+                          Eerr_ErrorReport **err);
 
 // The twelve control points (24 integers) of the whole ellipse, starting at angle 0 of its own
 // frame: point 0, then three per quarter, the last quarter ending on point 0 again.

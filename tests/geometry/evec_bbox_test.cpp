@@ -264,6 +264,11 @@ TEST(EvecClipWind, PointTests) {
   EXPECT_EQ(evec_BboxIntersectClipWind(&broken, box.get(), nullptr, err), 0);
   ASSERT_NE(err.get(), nullptr);
   EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxIntersectClipWind");
+  // Nor is a missing window taken for an empty one.
+  EXPECT_EQ(evec_BboxIntersectClipWind(nullptr, box.get(), nullptr, err), 0);
+  ASSERT_NE(err.get(), nullptr);
+  EXPECT_STREQ(err.get()->reporter, "evec_BboxIntersectClipWind");
+  EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxIntersectClipWind");
 }
 
 TEST(EvecClipWind, BoxMustMeetEveryWindowBox) {

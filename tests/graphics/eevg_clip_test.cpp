@@ -1,4 +1,5 @@
 // Segment clipping, thin lines, the pixel and run writers and the trace pen.
+#include <algorithm>
 #include <set>
 #include <string>
 #include <utility>
@@ -165,6 +166,32 @@ TEST(EevgClip, AntiAliasedDotsBlendWithTheTarget) {
     EXPECT_EQ(eevg_Wrdota(drawing.get(), 1, 1, c.coverage, kRed, &err), 0);
     EXPECT_EQ(canvas.Device(1, 1).red, c.red) << c.coverage;
     EXPECT_EQ(canvas.Device(1, 1).blue, c.getPixel ? 255 - c.red : 0) << c.coverage;
+  }
+}
+
+TEST(EevgClip, ExtremeComponentsBlendAsTheEndsOfTheirRange) {
+  // Colours far outside 0..255, given or read back from the device, blend like 0 and 255.
+  struct Case {
+    Eevg_DeviceColor colour;
+    Eevg_Color old;
+  } cases[] = {
+      {{INT32_MAX, INT32_MIN, 1000000, 1, 255}, {0, 0, 0, 0, 255}},
+      {{-5, 256, INT32_MIN + 1, 1, 255}, {0, INT32_MIN, INT32_MAX, 300, 255}},
+  };
+  for (const Case &c : cases) {
+    Canvas canvas(4, 4);
+    canvas.io.putPixel = Canvas::PutPixel;
+    canvas.io.getPixel = Canvas::GetPixel;
+    canvas.Device(1, 1) = c.old;
+    RasterDrawing drawing(canvas);
+    Slot err;
+    EXPECT_EQ(eevg_Wrdota(drawing.get(), 1, 1, 128, c.colour, &err), 0);
+    auto expected = [](int32_t now, int32_t before) {
+      return (std::clamp(now, 0, 255) * 128 + std::clamp(before, 0, 255) * 127) / 255;
+    };
+    EXPECT_EQ(canvas.Device(1, 1).red, expected(c.colour.red, c.old.red));
+    EXPECT_EQ(canvas.Device(1, 1).green, expected(c.colour.green, c.old.green));
+    EXPECT_EQ(canvas.Device(1, 1).blue, expected(c.colour.blue, c.old.blue));
   }
 }
 

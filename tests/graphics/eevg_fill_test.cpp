@@ -15,6 +15,7 @@ namespace {
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::Chain;
+using taviron::graphics::testing::Picture;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
 using taviron::graphics::testing::Reported;
@@ -47,16 +48,6 @@ Canvas PixelDevice(int32_t w, int32_t h) {
   canvas.io.getPixel = Canvas::GetPixel;
   canvas.io.putPixel = Canvas::PutPixel;
   return canvas;
-}
-
-// Which device pixels (column, y) of the canvas are set, as rows of '#' and '.' from the top.
-std::string Picture(Canvas &canvas) {
-  std::string text;
-  for (int32_t y = canvas.height - 1; y >= 0; --y) {
-    for (int32_t x = 0; x < canvas.width; ++x) text += canvas.Set(x, y) ? '#' : '.';
-    text += '\n';
-  }
-  return text;
 }
 
 TEST(EevgFill, SquareWithoutAntiAliasing) {
@@ -169,6 +160,15 @@ TEST(EevgFill, ClipWindowCutsTheFill) {
   EXPECT_EQ(Rings().Square(100, 100, 200, 200).Fill(drawing.get(), &err), 0);
   EXPECT_FALSE(err);
   EXPECT_TRUE(canvas.log.empty());
+
+  // Anti-aliased, every pixel of the window is covered whole, its first and last rows too.
+  Canvas black = PixelDevice(8, 8);
+  for (auto &p : black.pixels) p = {0, 0, 0, 0, 255};
+  RasterDrawing smooth(black, 1);
+  eevg_SetClipWindow(smooth.get(), &a, &b, &err);
+  ASSERT_EQ(Rings().Square(-800, -800, 800, 800).Fill(smooth.get(), &err), 0);
+  for (int32_t y = 2; y <= 5; ++y)
+    for (int32_t x = 2; x <= 5; ++x) EXPECT_EQ(black.Device(x, y).red, 255) << x << "," << y;
 }
 
 // A vertex a billion sub-pixels away must not size the crossing table: the fill takes the

@@ -1,10 +1,12 @@
 // The shape calls: conversion into the point buffer, the device callbacks and their common rule,
 // the override colour, the pre-transformed mode, the width rule and the thinning of the
 // rasterising path, fills, arcs, symbols along lines, and extreme input.
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@ using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::Chain;
 using taviron::graphics::testing::GuardedDevice;
+using taviron::graphics::testing::Picture;
 using taviron::graphics::testing::RasterDrawing;
 using taviron::graphics::testing::Reported;
 using taviron::graphics::testing::Slot;
@@ -703,6 +706,36 @@ TEST(EevgShape, PolygonFillAndOutline) {
   EXPECT_TRUE(Reported(err.report, "eevg_DrawPolygon", 4, "Invalid Number of eevg_Polygon Points"));
 }
 
+TEST(EevgShape, FillWithoutAPatternTakesTheFirstLineColour) {
+  // The fill colour is what the drawing holds for its first line (here the last line drawn's);
+  // device callbacks are given no pattern.
+  ShapeDevice device(32, 32);
+  device.io.putVector = Canvas::PutVector;
+  RasterDrawing drawing(device);
+  LineStyle line({0}, Colour(90));
+  Block stroke({{1, 30, 5, 30}});
+  Slot err;
+  ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), line, 0, stroke, &err), 0) << Chain(err.report);
+  Eevg_FillStyle fill{1, 0, nullptr, nullptr};
+  Block square({{2, 2, 12, 2, 12, 12, 2, 12}});
+  ASSERT_EQ(eevg_DrawPolygon(drawing.get(), &fill, square, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device.Device(7, 7).red, 90);
+  const Eevg_Coord centre{22, 8};
+  ASSERT_EQ(eevg_DrawEllipse(drawing.get(), &fill, &centre, 4, 4, 0, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device.Device(22, 8).red, 90);
+  const Eevg_Coord pie{8, 22};
+  ASSERT_EQ(eevg_DrawEllipticalArc(drawing.get(), &fill, &pie, 6, 6, 0, 0, 3, EEVG_ARC_PIE, &err), 0)
+      << Chain(err.report);
+  EXPECT_EQ(device.Device(8, 24).red, 90);
+  device.io.putEllipse = ShapeDevice::PutEllipse;
+  device.io.putArc = ShapeDevice::PutArc;
+  ASSERT_EQ(eevg_DrawEllipse(drawing.get(), &fill, &centre, 4, 4, 0, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device.colourPointers, std::vector<Eevg_Color *>{nullptr});
+  ASSERT_EQ(eevg_DrawEllipticalArc(drawing.get(), &fill, &pie, 6, 6, 0, 0, 3, EEVG_ARC_PIE, &err), 0)
+      << Chain(err.report);
+  EXPECT_EQ(device.log.back(), "arc");
+}
+
 TEST(EevgShape, TranslucentFillGoesToPutPolygonOnlyWithoutOtherWriters) {
   for (bool writer : {false, true}) {
     Canvas canvas(16, 16);
@@ -762,6 +795,82 @@ TEST(EevgShape, EllipseInAMirroredWorld) {
   EXPECT_FALSE(canvas.Set(18, 14));
   EXPECT_FALSE(canvas.Set(24, 8));
   EXPECT_FALSE(canvas.Set(24, 14));
+}
+
+TEST(EevgShape, EllipseInAWorldMirroredOnOneAxis) {
+  // An ellipse of 40 x 10 pixels turned 30 degrees, and a pie from 10 to 80 degrees, in a world
+  // mirrored on x or on y: the drawing is the mirror image of the unmirrored one.
+  const double kDegree = std::numbers::pi / 180;
+  for (const bool mirrorX : {true, false}) {
+    auto draw = [&](bool mirrored, auto &&shape) {
+      Canvas canvas(64, 40);
+      canvas.io.putVector = Canvas::PutVector;
+      RasterDrawing drawing(canvas);
+      if (mirrored && mirrorX) eevg_World(drawing.get(), 63, 0, 0, 39, nullptr);
+      if (mirrored && !mirrorX) eevg_World(drawing.get(), 0, 39, 63, 0, nullptr);
+      shape(drawing.get());
+      return Picture(canvas);
+    };
+    // World (32, 20) lies at device (31, 20) mirrored on x, (32, 19) mirrored on y.
+    const Eevg_Coord world{32, 20}, device{mirrorX ? 31.0 : 32.0, mirrorX ? 20.0 : 19.0};
+    FillStyle fill;
+    const std::string ellipse = draw(true, [&](Eevg_Drawing *d) {
+      EXPECT_EQ(eevg_DrawEllipse(d, fill, &world, 20, 5, 30 * kDegree, nullptr), 0);
+    });
+    const std::string turned = draw(false, [&](Eevg_Drawing *d) {
+      EXPECT_EQ(eevg_DrawEllipse(d, fill, &device, 20, 5, -30 * kDegree, nullptr), 0);
+    });
+    EXPECT_EQ(ellipse, turned) << (mirrorX ? "x" : "y");
+    const std::string pie = draw(true, [&](Eevg_Drawing *d) {
+      EXPECT_EQ(eevg_DrawEllipticalArc(d, fill, &world, 15, 15, 0, 10 * kDegree, 80 * kDegree,
+                                       EEVG_ARC_PIE, nullptr),
+                0);
+    });
+    const double from = mirrorX ? 100 : -80, to = mirrorX ? 170 : -10;
+    const std::string mirroredPie = draw(false, [&](Eevg_Drawing *d) {
+      EXPECT_EQ(eevg_DrawEllipticalArc(d, fill, &device, 15, 15, 0, from * kDegree, to * kDegree,
+                                       EEVG_ARC_PIE, nullptr),
+                0);
+    });
+    EXPECT_EQ(pie, mirroredPie) << (mirrorX ? "x" : "y");
+    // Not the whole quarter: the directions near its sides stay empty.
+    auto at = [&](double degrees) {
+      const double a = degrees * kDegree;
+      const int32_t x = static_cast<int32_t>(device.x + 12 * std::cos(a));
+      const int32_t y = static_cast<int32_t>(device.y + 12 * std::sin(a));
+      return pie[static_cast<size_t>(39 - y) * 65 + x] == '#';
+    };
+    const double middle = (from + to) / 2;
+    EXPECT_TRUE(at(middle));
+    EXPECT_FALSE(at(middle - 42));
+    EXPECT_FALSE(at(middle + 42));
+  }
+}
+
+TEST(EevgShape, ExtremeColourComponentsBlendAsTheEndsOfTheirRange) {
+  // The edges of an anti-aliased triangle in a colour far outside 0..255 blend as those of one
+  // in (255, 0, 255); its inside takes the colour as it is given.
+  auto draw = [](Eevg_Color colour) {
+    Canvas canvas(16, 16);
+    canvas.io.getPixel = Canvas::GetPixel;
+    canvas.io.putPixel = Canvas::PutPixel;
+    RasterDrawing drawing(canvas, 1);
+    FillStyle fill(colour);
+    Block block({{1, 1, 14, 3, 6, 13}});
+    EXPECT_EQ(eevg_DrawPolygon(drawing.get(), fill, block, nullptr), 0);
+    return canvas.pixels;
+  };
+  const std::vector<Eevg_Color> plain = draw({7, 255, 0, 255, 255});
+  const std::vector<Eevg_Color> extreme = draw({7, INT32_MAX, INT32_MIN, 1000000, 255});
+  int32_t edges = 0;
+  for (size_t i = 0; i < plain.size(); ++i) {
+    if (plain[i].red == 0 || plain[i].red == 255) continue;
+    ++edges;
+    EXPECT_EQ(extreme[i].red, plain[i].red) << i;
+    EXPECT_EQ(extreme[i].green, 0) << i;
+    EXPECT_EQ(extreme[i].blue, plain[i].blue) << i;
+  }
+  EXPECT_GT(edges, 10);
 }
 
 TEST(EevgShape, ArcTypes) {
@@ -1011,7 +1120,7 @@ TEST(EevgShape, NullAndInvalidArguments) {
   singles.block->parts[0] = egda_BaseDataCreate(2, 4, EGDA_TYPE_F32, EGDA_MATRIX, nullptr, nullptr);
   LineStyle badLine(std::vector<double>{});
   badLine->composition.count = 3; // without lines
-  Eevg_FillStyle noPattern{1, 0, nullptr, nullptr};
+  Eevg_FillStyle noTraceStyle{0, 1, nullptr, nullptr};
 
   Slot err;
   const struct {
@@ -1047,7 +1156,7 @@ TEST(EevgShape, NullAndInvalidArguments) {
       {"eevg_DrawPolygon", 2, "NULL Eevg eevg_Polygon Fill Style Pointer",
        [&] { return eevg_DrawPolygon(d, nullptr, block, &err); }},
       {"eevg_DrawPolygon", 2, "Invalid Eevg eevg_Polygon Fill Style",
-       [&] { return eevg_DrawPolygon(d, &noPattern, block, &err); }},
+       [&] { return eevg_DrawPolygon(d, &noTraceStyle, block, &err); }},
       {"eevg_DrawPolygon", 3, "NULL Eevg eevg_Polygon Coordinate List Pointer",
        [&] { return eevg_DrawPolygon(d, fill, nullptr, &err); }},
       {"eevg_DrawPolygon", 3, "Invalid Eevg eevg_Polygon Coordinate List",
@@ -1191,6 +1300,86 @@ TEST(EevgShape, FarEllipseIsFlattenedWhereItMeetsTheWindow) {
     EXPECT_TRUE(crosses);
     EXPECT_LT(device.points.size(), 20000u);
   }
+}
+
+
+TEST(EevgShape, DashesKeepThePhaseOfTheWholeLine) {
+  // A line from x = -1e7 to 300 pixels, 2 wide, with marks of 4 and spaces of 6 pixels, seen
+  // through columns 150..249: its marks lie where they lie on the whole line (columns 150..154,
+  // 160..164, ...), however far its start is cut away, and move with the world when it pans.
+  for (const double start : {-1e7, -1e12, -10.0}) {
+    for (const int32_t pan : {0, 3, 7}) {
+      Canvas canvas(400, 20);
+      canvas.io.putVector = Canvas::PutVector;
+      RasterDrawing drawing(canvas);
+      drawing->lineWidthUnit = 1;
+      eevg_World(drawing.get(), pan, 0, 399 + pan, 19, nullptr);
+      const Eevg_Coord a{150.0 + pan, 0}, b{249.0 + pan, 19};
+      eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+      LineStyle style({2});
+      style->startLineEnd = style->endLineEnd = style->markEnd = EEVG_BUTT_END;
+      eevg_LinePatternSetValues(&style->pattern, 0, 4, 6, nullptr);
+      Block line({{start, 10, 300, 10}});
+      Slot err;
+      ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), style, 0, line, &err), 0) << Chain(err.report);
+      std::string row, expected;
+      for (int32_t x = 150; x <= 249; ++x) {
+        row += canvas.Set(x, 10) ? '#' : '.';
+        expected += (x + pan - 150) % 10 < 5 ? '#' : '.';
+      }
+      EXPECT_EQ(row, expected) << "start " << start << ", pan " << pan;
+    }
+  }
+}
+
+TEST(EevgShape, DashedWideLinesCostWhatReachesTheWindow) {
+  // Lines 200000 pixels wide and two billion long, dashed every 10 pixels, passing through,
+  // beside and diagonally past the window, with every kind of end, an arc and ellipse outlines
+  // of such lines: only the few pieces that show in the window are drawn.
+  const auto started = std::chrono::steady_clock::now();
+  for (int32_t antiAlias : {0, 1}) {
+    Canvas canvas(48, 40);
+    canvas.io.getPixel = Canvas::GetPixel;
+    canvas.io.putPixel = Canvas::PutPixel;
+    canvas.io.putVector = Canvas::PutVector;
+    RasterDrawing drawing(canvas, antiAlias);
+    drawing->lineWidthUnit = 1;
+    const Eevg_Coord a{10, 10}, b{30, 25};
+    eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+    for (int32_t end : {EEVG_ROUND_END, EEVG_BUTT_END, EEVG_SQUARE_END}) {
+      LineStyle style({2e5});
+      style->startLineEnd = style->endLineEnd = style->markEnd = end;
+      eevg_LinePatternSetValues(&style->pattern, 0, 4, 6, nullptr);
+      for (const std::vector<double> &part :
+           {std::vector<double>{-1e9, 20, 1e9, 20}, {-1e9, 8e4, 1e9, 8e4},
+            {-1e9, 1e9 + 1.2e5, 1e9, -1e9 + 1.2e5}, {-1e9, -1e9, 1e9, 1e9}}) {
+        Block line({part});
+        Slot err;
+        ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), style, 0, line, &err), 0) << Chain(err.report);
+      }
+      FillStyle arc(Colour(1), false, true);
+      arc->traceStyle->composition.data[0].width = 2e5;
+      arc->traceStyle->markEnd = end;
+      eevg_LinePatternSetValues(&arc->traceStyle->pattern, 0, 4, 6, nullptr);
+      const Eevg_Coord centre{20, 20};
+      Slot err;
+      ASSERT_EQ(eevg_DrawEllipticalArc(drawing.get(), arc, &centre, 2e5, 1.5e5, 0.3, 0.2, 2.5,
+                                       EEVG_ARC_ONLY, &err),
+                0)
+          << Chain(err.report);
+      // The outlines of ellipses around the window, of many short steps, dashed and solid.
+      for (const int32_t marks : {1, 0}) {
+        FillStyle ring(Colour(1), false, true);
+        ring->traceStyle->composition.data[0].width = 2e5;
+        ring->traceStyle->markEnd = end;
+        if (marks) eevg_LinePatternSetValues(&ring->traceStyle->pattern, 0, 4, 6, nullptr);
+        ASSERT_EQ(eevg_DrawEllipse(drawing.get(), ring, &centre, 300, 200, 0.5, &err), 0)
+            << Chain(err.report);
+      }
+    }
+    EXPECT_TRUE(canvas.Set(20, 20));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 

@@ -37,6 +37,8 @@ struct Target {
   };
   std::vector<Call> gets, puts;
   bool failGet = false, failPut = false;
+  int32_t ends = 0;     // drawingEnd calls
+  bool failEnd = false; // drawingEnd reports a failure
 
   uint8_t &At(int32_t plane, int32_t x, int32_t row) {
     return pixels[plane][static_cast<std::size_t>(row) * width + x];
@@ -80,6 +82,14 @@ int32_t PutBlock(void *userData, Eevg_RGBPixelRect *rect, const double *ul, cons
         if (x0 + c < target->width && y0 + r < target->height)
           target->At(p, x0 + c, y0 + r) = planes[p]->origin[r * planes[p]->pitch + c];
   return 0;
+}
+
+int32_t EndDrawing(void *userData, Eerr_ErrorReport **err) {
+  auto *target = static_cast<Target *>(userData);
+  ++target->ends;
+  if (!target->failEnd) return 0;
+  if (err) *err = eerr_CreateErrorReport("EndDrawing", 1, 2, *err, "not flushed");
+  return 5;
 }
 
 std::vector<uint8_t> ReadFile(const std::string &path) {
@@ -514,23 +524,37 @@ TEST_F(StripTest, BurnInOfDamagedFiles) {
 }
 
 TEST_F(StripTest, DeviceFailuresEndTheBurnIn) {
+  // The device's drawingEnd is called all the same, and its own failure is reported above the
+  // burn-in's.
+  grio_->drawingEnd = EndDrawing;
   struct Case {
-    bool failGet, failPut;
+    bool failGet, failPut, failEnd;
     int code;
     const char *message;
-  } cases[] = {{true, false, 10, "Unable to read image strip"}, {false, true, 13, "Unable to write image strip"}};
+    int32_t result;
+  } cases[] = {{true, false, false, 10, "Unable to read image strip", -1},
+               {false, true, false, 13, "Unable to write image strip", -1},
+               {false, true, true, 13, "Unable to write image strip", 5}};
   for (const Case &c : cases) {
     ASSERT_NE(Init(10, 10, 5, 0, 0, 0), nullptr);
     target_.failGet = c.failGet;
     target_.failPut = c.failPut;
+    target_.failEnd = c.failEnd;
+    target_.ends = 0;
     gfx::eevg_HtfColor(Strip(), Rgb(1, 1, 1));
     const int32_t x = 0, row = 0;
     Slot err;
     ASSERT_EQ(gfx::eevg_HtfPoint(Strip(), &x, &row, &err), 0);
-    EXPECT_NE(eevg_DrawingEnd(drawing_, &err), 0);
-    ASSERT_TRUE(Reported(err.report, "eevg_Burnin", c.code, c.message)) << Chain(err.report);
-    EXPECT_NE(err->next, nullptr);
-    target_.failGet = target_.failPut = false;
+    EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), c.result);
+    EXPECT_EQ(target_.ends, 1);
+    const Eerr_ErrorReport *burnin = err.report;
+    if (c.failEnd) {
+      ASSERT_TRUE(Reported(burnin, "EndDrawing", 1, "not flushed")) << Chain(err.report);
+      burnin = burnin->next;
+    }
+    ASSERT_TRUE(Reported(burnin, "eevg_Burnin", c.code, c.message)) << Chain(err.report);
+    EXPECT_NE(burnin->next, nullptr);
+    target_.failGet = target_.failPut = target_.failEnd = false;
   }
 }
 
