@@ -5,7 +5,7 @@
 
 #include "eirf.h"
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

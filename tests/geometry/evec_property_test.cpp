@@ -8,7 +8,7 @@
 #include <random>
 
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

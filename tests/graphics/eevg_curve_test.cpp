@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "raster_testing.h"
 
 namespace {

@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "eevg.h"
 #include "emsc.h"
 #include "epmg.h"
 #include "eprf.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
-#include "lower_testing.h"
+#include "eevg_internal.h"
+#include "taviron_testing.h"
 #include "raster_testing.h"
 
 namespace {

@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "eevg.h"
 #include "eimg.h"
 #include "emsc.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

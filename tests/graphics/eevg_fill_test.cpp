@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "raster_testing.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "eevg.h"
 #include "emsc.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

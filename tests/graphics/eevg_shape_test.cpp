@@ -11,10 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "efga.h"
 #include "egda.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "raster_testing.h"
 
 namespace {

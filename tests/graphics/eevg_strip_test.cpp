@@ -12,13 +12,13 @@
 #include <csignal>
 #include <unistd.h>
 
-#include "../../graphics/eevg_htf.h"
-#include "../../graphics/eevg_internal.h"
+#include "eevg_htf.h"
+#include "eevg_internal.h"
 #include "eevg.h"
 #include "eimg.h"
 #include "emsc.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

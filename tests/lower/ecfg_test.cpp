@@ -11,7 +11,7 @@
 
 #include "emsc.h"
 #include "eprf.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

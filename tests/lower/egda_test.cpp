@@ -6,7 +6,7 @@
 
 #include "emsc.h"
 #include "estr.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 TEST(EgdaBaseData, PixelSizesAndCreateShapes) {
   const int32_t sizes[] = {1, 1, 1, 1, 1, 2, 2, 4, 4, 4, 8, 8, 16, sizeof(char *)};

@@ -17,7 +17,7 @@
 
 #include "emif_records.h"
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "emet.h"
 #include "emsc.h"
 #include "exfr.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

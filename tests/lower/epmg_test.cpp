@@ -13,7 +13,7 @@
 #include "ecfg.h"
 #include "emsc.h"
 #include "eprf.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "ehfa.h"
 #include "emif.h"
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

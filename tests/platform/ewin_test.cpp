@@ -23,8 +23,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../../platform/ewin_frame.h"
-#include "../support/ordinary_user.h"
+#include "ewin_frame.h"
+#include "ordinary_user.h"
 
 namespace {
 

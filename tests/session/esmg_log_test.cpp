@@ -14,7 +14,7 @@
 
 #include "emsc.h"
 #include "epmg.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "eevg.h"
 #include "eevg_fontserver.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

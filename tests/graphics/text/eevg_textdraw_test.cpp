@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "eevg.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "text_testing.h"
 
 namespace {
