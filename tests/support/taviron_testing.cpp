@@ -113,7 +113,7 @@ int64_t NewCount() { return newCalls.load(); }
 
 const char *NameOf(Failing kind) { return kind == Failing::Heap ? "heap allocation" : "operator new"; }
 
-SweepCounts SweepAllocationFailures(const std::function<bool(Eerr_ErrorReport **err)> &step,
+SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<void()> &cleanUp,
                                     const SweepOptions &options) {
   SweepCounts counts;
   for (Failing kind : {Failing::Heap, Failing::New}) {
@@ -134,6 +134,10 @@ SweepCounts SweepAllocationFailures(const std::function<bool(Eerr_ErrorReport **
       }
       if (ok) {
         EXPECT_FALSE(err) << NameOf(kind) << " " << n << " failing: success with " << Chain(err);
+        if (cleanUp) {
+          cleanUp();
+          EXPECT_EQ(emsc_TestLiveBlocks(), live) << NameOf(kind) << ": blocks left after the clean-up";
+        }
         break;
       }
       ++failed;

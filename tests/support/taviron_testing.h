@@ -100,13 +100,18 @@ struct SweepOptions {
 
 // Runs step(&err) with the 1st, 2nd, ... allocation failing, first through the heap, then through
 // operator new, until a run succeeds (step returns true). After every failed run the slot holds a
-// report and the heap holds no block more than before; a successful run leaves no report.
+// report and the heap holds no block more than before; a successful run leaves no report, and
+// cleanUp (when given) frees what it made, after which the heap is as it was.
 // Returns the number of failing runs of each kind (heap, new).
 struct SweepCounts {
   int64_t heap = 0, operatorNew = 0;
 };
-SweepCounts SweepAllocationFailures(const std::function<bool(Eerr_ErrorReport **err)> &step,
+using SweepStep = std::function<bool(Eerr_ErrorReport **err)>;
+SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<void()> &cleanUp,
                                     const SweepOptions &options = {});
+inline SweepCounts SweepAllocationFailures(const SweepStep &step, const SweepOptions &options = {}) {
+  return SweepAllocationFailures(step, nullptr, options);
+}
 
 // ---- Files -------------------------------------------------------------------------------------
 
