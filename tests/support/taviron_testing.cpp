@@ -144,8 +144,9 @@ SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<v
       if (options.reports && !escaped) {
         EXPECT_TRUE(err) << NameOf(kind) << " " << n << " failing: failure without a report";
       }
+      EXPECT_EQ(emsc_TestLiveBlocks(), live)
+          << NameOf(kind) << " " << n << " failing: blocks left after\n" << Chain(err);
       err.Reset();
-      EXPECT_EQ(emsc_TestLiveBlocks(), live) << NameOf(kind) << " " << n << " failing: blocks left";
       if (n >= options.limit) {
         ADD_FAILURE() << NameOf(kind) << ": still failing after " << n << " runs";
         break;
