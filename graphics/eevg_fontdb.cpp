@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "eevg.h"
+#include "eevg_internal.h"
 #include "efio.h"
 #include "elex.h"
 #include "emsc.h"
@@ -296,9 +298,9 @@ Eevg_FontDataBaseRecord *eevg_FontDataBaseCreate(Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_FontDataBaseCreate";
   lower::Clear(err);
   if (dataBase) return dataBase;
-  const char *path = std::getenv("NORIX_FONT_PATH");
-  Estr_StringList *files =
-      efio_SearchListGenerateAndIdentifyFiles(path ? path : ".:$TAVIRON_HOME/etc/fonts", "*.fdb");
+  const char *variable = std::getenv("NORIX_FONT_PATH");
+  const std::string path = variable ? variable : taviron::graphics::DefaultFontPath();
+  Estr_StringList *files = efio_SearchListGenerateAndIdentifyFiles(path.c_str(), "*.fdb");
   if (!files || files->count == 0) {
     estr_StringListDelete(files, nullptr);
     lower::Report(err, reporter, 1, "No font list files found in NORIX_FONT_PATH");

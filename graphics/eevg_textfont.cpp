@@ -21,16 +21,10 @@ namespace lower = taviron::lower;
 namespace gfx = taviron::graphics;
 namespace text = taviron::graphics::text;
 
-#ifndef TAVIRON_FONT_SERVERS_DIR
-#define TAVIRON_FONT_SERVERS_DIR "."
-#endif
 
 namespace {
 
 constexpr const char *kClassName = "FontServers";
-// Where the servers are looked for when NORIX_FONT_SERVERS_PATH is unset: the installation's
-// folder, then the folder the build puts its servers in.
-constexpr const char *kDefaultServerPath = "$TAVIRON_HOME/lib/fontservers:" TAVIRON_FONT_SERVERS_DIR;
 constexpr int32_t kSinkGrowth = 200;
 
 // The DLLs of the server path and their instances (null until opened), in path order. DLLs that
@@ -52,8 +46,9 @@ int32_t openedCount = 0, openedCapacity = 0;
 // either (the listing cannot tell an exhausted heap from an empty folder): the next load looks
 // again.
 bool MakeServerList() {
-  const char *path = std::getenv("NORIX_FONT_SERVERS_PATH");
-  Estr_StringList *files = efio_SearchListGenerateAndIdentifyFiles(path ? path : kDefaultServerPath, "*.dll");
+  const char *variable = std::getenv("NORIX_FONT_SERVERS_PATH");
+  const std::string path = variable ? variable : gfx::DefaultFontServersPath();
+  Estr_StringList *files = efio_SearchListGenerateAndIdentifyFiles(path.c_str(), "*.dll");
   if (!files || files->count <= 0) {
     estr_StringListDelete(files, nullptr);
     return true;
