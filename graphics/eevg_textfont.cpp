@@ -1,6 +1,7 @@
 // Font servers and text fonts: the server list of NORIX_FONT_SERVERS_PATH, the server instances,
 // the loaded-font table, the font metrics in device units and the outline sink through which a
 // server hands a glyph to the drawing.
+#include <mutex>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -36,6 +37,13 @@ struct ServerList {
   Eevg_FontServer **instances = nullptr;
 };
 ServerList servers;
+
+// The server list and the opened instances are changed by eevg_TextFontGet from any thread: under
+// this lock.
+std::mutex &ServersMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
 
 // Every instance opened, numbered from 1 in the order of opening: the numbers the font slots
 // hold.
@@ -281,6 +289,7 @@ bool CheckSink(const Eevg_Drawing *drawing, const char *reporter, Eerr_ErrorRepo
 } // namespace
 
 Eevg_FontServer *gfx::FontServerOf(const Eevg_LoadedFont *font) {
+  std::lock_guard<std::mutex> lock(ServersMutex());
   if (!font || font->server < 1 || font->server > openedCount) return nullptr;
   return opened[font->server - 1];
 }
@@ -388,6 +397,7 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
     lower::Report(err, reporter, 1, "No room for more fonts in font table");
     return -1;
   }
+  std::lock_guard<std::mutex> lock(ServersMutex());
   if (!servers.made && !MakeServerList()) {
     lower::Report(err, reporter, 7, "Error allocating the font server list");
     return -1;

@@ -1,5 +1,6 @@
 #include "eimg.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -71,21 +72,21 @@ class EimgTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     // The layer's design (kept for the process) is made on first use: make it before counting.
-    char pattern[] = "/tmp/eimg_warmXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string pattern = (taviron::testing::TempRoot() / "eimg_warmXXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     const std::string name = std::string(pattern) + "/w.img(:Layer_1)";
     Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, 3, 1, 1, nullptr, nullptr, 0);
     eimg_LayerClose(layer, nullptr);
-    std::system((std::string("rm -rf ") + pattern).c_str());
+    std::filesystem::remove_all(pattern);
   }
   void SetUp() override {
     live_ = emsc_TestLiveBlocks();
-    char pattern[] = "/tmp/eimg_testXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string pattern = (taviron::testing::TempRoot() / "eimg_testXXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     dir_ = pattern;
   }
   void TearDown() override {
-    std::system(("rm -rf " + dir_).c_str());
+    std::filesystem::remove_all(dir_);
     EXPECT_EQ(live_, emsc_TestLiveBlocks());
   }
   std::string Path(const std::string &name) const { return dir_ + "/" + name; }

@@ -91,6 +91,9 @@ struct RoundTripCase {
   Point low, high; // projected grid corners
 };
 
+// Named in test names and messages by its projection's name.
+void PrintTo(const RoundTripCase &c, std::ostream *out) { *out << c.name; }
+
 class PairAgainstCs2cs : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(PairAgainstCs2cs, ForwardInverseAndRoundTripAgree) {

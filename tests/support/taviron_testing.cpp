@@ -161,13 +161,14 @@ std::filesystem::path TempRoot() {
   return dir && *dir ? std::filesystem::path(dir) : std::filesystem::path("/tmp");
 }
 
-TempDir::TempDir(const std::string &prefix) {
+TempDir::TempDir(const std::string &prefix) : owner_(getpid()) {
   std::string pattern = (TempRoot() / (prefix + "_XXXXXX")).string();
   if (!mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
   path_ = pattern;
 }
 
 TempDir::~TempDir() {
+  if (getpid() != owner_) return;
   std::error_code ignored;
   // A test may have left folders without write or search permission behind.
   for (auto it = std::filesystem::recursive_directory_iterator(

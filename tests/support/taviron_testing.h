@@ -118,7 +118,8 @@ inline SweepCounts SweepAllocationFailures(const SweepStep &step, const SweepOpt
 // The temporary folder: $TMPDIR when set, else /tmp.
 std::filesystem::path TempRoot();
 
-// A fresh folder under TempRoot(), removed with everything in it when the object ends.
+// A fresh folder under TempRoot(), removed with everything in it when the object ends (in the
+// process that made it: a forked child leaving leaves it to its parent).
 class TempDir {
 public:
   explicit TempDir(const std::string &prefix = "taviron_test");
@@ -132,6 +133,7 @@ public:
 
 private:
   std::filesystem::path path_;
+  int owner_; // the process id of the maker
 };
 
 // Sets an environment variable while it lives, then puts back the value it had (or unsets it).
