@@ -439,9 +439,9 @@ int main(int argc, char **argv) {
 
   if (!image) return 1;
   memset(image->rgb, 255, sizeof image->rgb);
-  /* The renderer reads the font list on NORIX_FONT_PATH when it starts: the one of the DejaVu
-     faces that comes with the FreeType font server. */
-  if (!getenv("NORIX_FONT_PATH")) setenv("NORIX_FONT_PATH", DRAW_SHAPES_FONT_DIR, 1);
+  /* The renderer reads its font lists when it starts: those of NORIX_FONT_PATH, else the default
+     list of DejaVu faces that comes with the FreeType font server (installed beside the library,
+     or found in the build tree). */
   control = eevg_Init(&err);
   if (control) device = eevg_DeviceInfoCreate(&err);
   if (device) world = eevg_WorldInfoCreate(&err);

@@ -2,6 +2,8 @@
 #ifndef TAVIRON_GRAPHICS_EEVG_PRIVATE_H
 #define TAVIRON_GRAPHICS_EEVG_PRIVATE_H
 
+#include <string>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -166,6 +168,11 @@ struct Eevg_Drawing {
 };
 
 namespace taviron::graphics {
+
+// The search lists used when NORIX_FONT_PATH / NORIX_FONT_SERVERS_PATH are unset: the current
+// folder and $TAVIRON_HOME's folder, the folder installed beside the library, the build tree's.
+std::string DefaultFontPath();
+std::string DefaultFontServersPath();
 
 constexpr int32_t kSubPixelShift = 3;
 constexpr int32_t kInitialPointCapacity = 1000;

@@ -18,9 +18,9 @@
 #include "emsc.h"
 #include "estr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Style objects */
@@ -457,7 +457,14 @@ typedef struct {
   Eevg_Coord *upperRight;
 } Eevg_WorldInfo;
 
-/* The control record, built on the first call (with the renderer's preferences). */
+/* The control record, built on the first call (with the renderer's preferences). It needs the
+   font data base: the font lists (*.fdb) in the directories of NORIX_FONT_PATH or, when that is
+   unset, in ".", "$TAVIRON_HOME/etc/fonts", the library's installed font folder
+   (<prefix>/share/taviron/fonts, which holds the DejaVu list of the FreeType font server) and the
+   build tree's plugins/freetype. Without any font list it fails with "No font list files found
+   in NORIX_FONT_PATH" beneath its report. The font servers are looked for likewise in
+   NORIX_FONT_SERVERS_PATH, else "$TAVIRON_HOME/lib/fontservers", <libdir>/taviron/fontservers
+   and the build's fontservers folder. */
 Eevg_Control *eevg_Init(Eerr_ErrorReport **err);
 /* Clears the caller's pointer; the record lives on. */
 void eevg_Free(Eevg_Control **control, Eerr_ErrorReport **err);
@@ -952,8 +959,6 @@ int32_t CVCut(double x1, double y1, double x2, double y2, const double px[4], co
 /* 1 when xMin <= x <= xMax and yMin <= y <= yMax, else 0. */
 int32_t UTPointInRect(double x, double y, double xMin, double yMin, double xMax, double yMax);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -12,9 +12,9 @@
 #include "estr.h"
 #include "ewin.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Protocol records and packets */
 
@@ -546,8 +546,6 @@ Esmg_Protocol *esmg_WaitForProtocol(int32_t ignored, int32_t type);
    packet is returned unsent. */
 Esmg_Packet *esmg_PostPacket(Esmg_Packet *packet);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

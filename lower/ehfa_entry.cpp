@@ -395,9 +395,8 @@ Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name
       lower::ReportCallee(err, inner, kReporter, 12, "emif_ObjectEncode");
       return nullptr;
     }
-    Ehfa_Entry *entry = WriteEntry(kReporter, file, path, name, entryType.c_str(), code, true, bytes, size, err);
-    emsc_HeapFree(bytes);
-    return entry;
+    const lower::HeapPtr<uint8_t> held(bytes); // writing the entry may throw
+    return WriteEntry(kReporter, file, path, name, entryType.c_str(), code, true, bytes, size, err);
   } catch (const std::bad_alloc &) {
     lower::Report(err, kReporter, 8, "Out of memory");
     return nullptr;

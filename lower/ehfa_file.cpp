@@ -391,18 +391,18 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
     lower::Report(err, kReporter, 1, "Invalid file name");
     return nullptr;
   }
-  Ehfa_File *file = NewFileRecord(name, init);
+  // Held until it is complete: what follows formats and queries, which may throw.
+  lower::Owned<Ehfa_File, FreeFileRecord> file(NewFileRecord(name, init));
   if (!file) {
     lower::Report(err, kReporter, 2, "Error allocating the file record of %s", name);
     return nullptr;
   }
-  State &state = StateOf(file);
+  State &state = StateOf(file.get());
   state.mode = "r+";
   // A stale journal of a file of that name would be played back into the new one.
   const std::string journal = std::string(name) + "-journal";
   if ((unlink(name) != 0 && errno != ENOENT) || (unlink(journal.c_str()) != 0 && errno != ENOENT)) {
     lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
-    FreeFileRecord(file);
     return nullptr;
   }
   bool ok = sqlite3_open_v2(name, &state.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
@@ -420,19 +420,17 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
   if (!ok) {
     lower::Report(err, kReporter, 4, "Unable to create %s: %s", name,
                   !state.error.empty() ? state.error.c_str() : state.db ? sqlite3_errmsg(state.db) : "cannot open");
-    FreeFileRecord(file);
     std::remove(name);
     return nullptr;
   }
   state.root = 1;
-  MoveTo(file, state.root);
+  MoveTo(file.get(), state.root);
   if (!file->currentEntry) {
     lower::Report(err, kReporter, 5, "Error allocating the root entry of %s", name);
-    FreeFileRecord(file);
     std::remove(name);
     return nullptr;
   }
-  return file;
+  return file.release();
 } TAVIRON_GUARD(err, nullptr)
 
 Ehfa_File *ehfa_FileCreateWithOptions(const char *name, Eint_InitToolkitData *init,

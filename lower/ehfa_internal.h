@@ -133,7 +133,12 @@ public:
     if (it != state.statements.end()) {
       stmt_ = it->second;
     } else if (state.db && sqlite3_prepare_v2(state.db, sql, -1, &stmt_, nullptr) == SQLITE_OK) {
-      state.statements[sql] = stmt_;
+      try {
+        state.statements[sql] = stmt_;
+      } catch (...) { // a statement left out of the cache would keep the connection from closing
+        sqlite3_finalize(stmt_);
+        throw;
+      }
     } else {
       if (state.db) Fail();
       else state.error = "the file is not open";

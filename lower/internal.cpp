@@ -10,23 +10,30 @@
 #include <cstring>
 
 #include "emsc.h"
+#ifdef TAVIRON_TEST_HOOKS
 #include "lower_testing.h"
+#endif
 
 namespace taviron::lower {
 namespace {
 
+#ifdef TAVIRON_TEST_HOOKS
+// What tests install to capture the output (the build for tests only).
 Elower_PrintSink sink = nullptr;
 void *sinkUser = nullptr;
+#endif
 std::atomic<MessageLogFunction> messageLog{nullptr};
 
 } // namespace
 
 void Write(Stream stream, const char *text, std::size_t length) {
   if (!text || length == 0) return;
+#ifdef TAVIRON_TEST_HOOKS
   if (sink) {
     sink(sinkUser, static_cast<int>(stream), text, length);
     return;
   }
+#endif
   std::FILE *file = stream == Stream::Err ? stderr : stdout;
   std::fwrite(text, 1, length, file);
   if (stream == Stream::Err) std::fflush(file);
@@ -196,7 +203,9 @@ MessageLogFunction GetMessageLogFunction() { return messageLog.load(); }
 
 } // namespace taviron::lower
 
+#ifdef TAVIRON_TEST_HOOKS
 extern "C" void elower_TestSetPrintSink(Elower_PrintSink newSink, void *user) try {
   taviron::lower::sink = newSink;
   taviron::lower::sinkUser = newSink ? user : nullptr;
 } TAVIRON_GUARD_QUIET_VOID
+#endif

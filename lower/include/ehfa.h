@@ -10,9 +10,9 @@
 #include "eint.h"
 #include "emif.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* An entry as the file hands it out. The record belongs to the open file: it stays valid (and is
    refreshed whenever the entry is handed out again) until the file is closed. */
@@ -156,8 +156,6 @@ int32_t ehfa_ObjectReadIfPresent(Ehfa_File *file, const char *path, const char *
                                  int32_t code, void *record, const Emif_Design *design,
                                  Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -69,9 +69,9 @@
 #include "estr.h"
 #include "exfr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Layer types. */
 #define EIMG_THEMATIC 0
@@ -304,8 +304,6 @@ Egda_BaseDataStack *eimg_PixelRectStackCopy(const Egda_BaseDataStack *stack,
                                             Egda_BaseDataStack *destination,
                                             Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

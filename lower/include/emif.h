@@ -8,9 +8,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---- Item type codes ---------------------------------------------------------------------
    A code is a base type, optionally with one of the three modifiers added. */
@@ -142,8 +142,6 @@ char *emif_EmifStringToString(const Emif_String *source);
    type 0 to 13 (Egda_PixelType); 0 where no item type stores it (complex, string). */
 const int32_t *emsc_AddressOf_emif_Type(void);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

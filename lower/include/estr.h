@@ -10,9 +10,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* A list of count heap strings (a slot may be null). */
 typedef struct {
@@ -185,8 +185,6 @@ char16_t *estr_UnicodeStrCat(const char16_t *a, const char16_t *b);
 char *estr_TranslateTextToVisual(const char *text, Eerr_ErrorReport **err);
 char16_t *estr_TranslateTextToVisualUC(const char16_t *text, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -40,9 +40,9 @@
 
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 typedef int32_t Ewin_Window;  /* 0: no window */
 typedef intptr_t Ewin_Param;  /* message parameter or result */
@@ -173,8 +173,6 @@ void ewin_OutputDebugString(const char *text);
 /* Milliseconds of a monotonic clock, wrapping at 2^32. */
 uint32_t ewin_GetTickCount(void);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -16,7 +16,7 @@
 #include "eerr.h"
 #include "emsc.h"
 #include "eprf.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace taviron::annotation::testing {
 

@@ -7,19 +7,19 @@
 
 #include <gtest/gtest.h>
 
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "raster_testing.h"
 
 namespace {
 
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
-using taviron::graphics::testing::Chain;
+using taviron::testing::Chain;
 using taviron::graphics::testing::Picture;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 // Rings of sub-pixel points, each closed by the builder.
 struct Rings {
@@ -54,8 +54,8 @@ TEST(EevgFill, SquareWithoutAntiAliasing) {
   Canvas canvas(16, 16);
   canvas.io.putVector = Canvas::PutVector;
   RasterDrawing drawing(canvas);
-  Slot err;
-  ASSERT_EQ(Rings().Square(0, 0, 80, 80).Fill(drawing.get(), &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(Rings().Square(0, 0, 80, 80).Fill(drawing.get(), &err), 0) << Chain(err.get());
   for (int32_t y = 0; y < 16; ++y)
     for (int32_t x = 0; x < 16; ++x) EXPECT_EQ(canvas.Set(x, y), x < 10 && y < 10) << x << "," << y;
   // One run per row.
@@ -66,8 +66,8 @@ TEST(EevgFill, SquareCoverageWithAntiAliasing) {
   Canvas canvas = PixelDevice(16, 16);
   for (auto &p : canvas.pixels) p = {0, 0, 0, 0, 255}; // black, so red = coverage
   RasterDrawing drawing(canvas, 1);
-  Slot err;
-  ASSERT_EQ(Rings().Square(0, 0, 80, 80).Fill(drawing.get(), &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(Rings().Square(0, 0, 80, 80).Fill(drawing.get(), &err), 0) << Chain(err.get());
   struct {
     int32_t x, y, coverage;
   } expected[] = {{5, 5, 255}, {0, 0, 208}, {10, 5, 64}, {5, 10, 64}, {10, 10, 16},
@@ -82,10 +82,10 @@ TEST(EevgFill, EvenOddRule) {
   for (int variant = 0; variant < 4; ++variant) {
     Canvas canvas = PixelDevice(12, 12);
     RasterDrawing drawing(canvas);
-    Slot err;
+    ErrorSlot err;
     Rings rings;
     rings.Square(0, 0, 80, 80, variant & 1).Square(24, 24, 56, 56, variant & 2);
-    ASSERT_EQ(rings.Fill(drawing.get(), &err), 0) << Chain(err.report);
+    ASSERT_EQ(rings.Fill(drawing.get(), &err), 0) << Chain(err.get());
     EXPECT_TRUE(canvas.Set(1, 1));
     EXPECT_TRUE(canvas.Set(8, 8));
     EXPECT_FALSE(canvas.Set(4, 4));
@@ -97,7 +97,7 @@ TEST(EevgFill, EvenOddRule) {
   // other stays empty.
   Canvas canvas = PixelDevice(12, 12);
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(Rings().Square(0, 0, 48, 48).Square(24, 24, 72, 72).Fill(drawing.get(), &err), 0);
   EXPECT_TRUE(canvas.Set(1, 1));
   EXPECT_TRUE(canvas.Set(7, 7));
@@ -127,8 +127,8 @@ TEST(EevgFill, ManyCrossingsOnALine) {
   RasterDrawing drawing(canvas);
   Rings rings;
   for (int32_t k = 0; k < 120; ++k) rings.Square(16 * k - 160, 0, 16 * k - 152, 80, k & 1);
-  Slot err;
-  ASSERT_EQ(rings.Fill(drawing.get(), &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(rings.Fill(drawing.get(), &err), 0) << Chain(err.get());
   for (int32_t y = 0; y < 12; ++y)
     for (int32_t x = 0; x < 100; ++x)
       ASSERT_EQ(canvas.Set(x, y), y < 10 && x % 2 == 0) << x << "," << y;
@@ -137,7 +137,7 @@ TEST(EevgFill, ManyCrossingsOnALine) {
 TEST(EevgFill, UnclosedRingLeavesItsClosingEdgeOut) {
   Canvas canvas = PixelDevice(12, 12);
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   const int32_t points[] = {0, 0, 80, 0, 80, 80, 0, 80}; // no edge back down the left side
   const int32_t starts[] = {0, 4};
   EXPECT_EQ(eevg_LOFiller(drawing.get(), 1, starts, points, kRed, &err), 0);
@@ -148,7 +148,7 @@ TEST(EevgFill, ClipWindowCutsTheFill) {
   Canvas canvas = PixelDevice(8, 8);
   RasterDrawing drawing(canvas);
   Eevg_Coord a{2, 2}, b{5, 5};
-  Slot err;
+  ErrorSlot err;
   eevg_SetClipWindow(drawing.get(), &a, &b, &err);
   ASSERT_FALSE(err);
   ASSERT_EQ(Rings().Square(-800, -800, 800, 800).Fill(drawing.get(), &err), 0);
@@ -177,11 +177,11 @@ TEST(EevgFill, FarVerticesCostOnlyTheWindow) {
   for (int aa = 0; aa < 2; ++aa) {
     Canvas canvas = PixelDevice(64, 64);
     RasterDrawing drawing(canvas, aa);
-    Slot err;
+    ErrorSlot err;
     Rings rings;
     rings.Add({-1000000000, -1000000000, 1000000000, -1000000000, 0, 1000000000});
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(rings.Fill(drawing.get(), &err), 0) << Chain(err.report);
+    ASSERT_EQ(rings.Fill(drawing.get(), &err), 0) << Chain(err.get());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     for (int32_t y = 0; y < 64; ++y)
       for (int32_t x = 0; x < 64; ++x) ASSERT_TRUE(canvas.Set(x, y)) << x << "," << y;
@@ -219,7 +219,7 @@ TEST(EevgFill, DevicePolygonCallbacksComeFirst) {
     Eevg_FillPattern pattern{};
     pattern.color = &patternColour;
     if (c.pattern) drawing->fillPattern = &pattern;
-    Slot err;
+    ErrorSlot err;
     ASSERT_EQ(Rings().Square(0, 0, 80, 80).Fill(drawing.get(), &err, c.translucent ? half : kRed),
               0);
     std::vector<std::string> calls, pixels;
@@ -234,7 +234,7 @@ TEST(EevgFill, DevicePolygonCallbacksComeFirst) {
 TEST(EevgFill, RunningOutOfMemoryIsReportedWithoutLeaks) {
   Canvas canvas = PixelDevice(32, 32);
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   ASSERT_TRUE(eevg_DrawingGetScanLineBuf(drawing.get(), &err));
   Rings rings;
   // Many crossings on one line: entries that outgrow their first room.
@@ -262,7 +262,7 @@ TEST(EevgFill, RunningOutOfMemoryIsReportedWithoutLeaks) {
   {
     taviron::testing::FailAllocation fail(1);
     EXPECT_EQ(eevg_GetMoreRoom(&line, &err), 0);
-    EXPECT_TRUE(Reported(err.report, "eevg_GetMoreRoom", 1, "Out of Memory"));
+    EXPECT_TRUE(Reported(err.get(), "eevg_GetMoreRoom", 1, "Out of Memory"));
   }
   EXPECT_EQ(eevg_GetMoreRoom(&line, &err), 1);
   EXPECT_EQ(line.capacity, 8);

@@ -19,11 +19,11 @@ using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::GuardedDevice;
 using taviron::graphics::testing::PolygonDevice;
-using taviron::graphics::testing::Chain;
+using taviron::testing::Chain;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 using taviron::graphics::testing::Ring;
 using Log = std::vector<std::string>;
@@ -101,8 +101,8 @@ TEST(EevgLine, DashesAlongAStraightRun) {
   LineState state;
   state.dashes = {16, 8};
   state.Apply(drawing.get());
-  Slot err;
-  ASSERT_EQ(Draw(drawing.get(), {100, 100, 140, 100}, &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 140, 100}, &err), 0) << Chain(err.get());
   EXPECT_EQ(device.Spans(), (std::vector<std::string>{"100-116", "124-140"}));
 
   // One pixel wide: thin vectors from pixel 12 to 14 and 15 to 17.
@@ -120,9 +120,9 @@ TEST(EevgLine, DashesAcrossVertices) {
   state.dashes = {30, 10};
   state.join = EEVG_MITRE_JOIN;
   state.Apply(drawing.get());
-  Slot err;
+  ErrorSlot err;
   // The first mark runs 20 along the first segment and 10 into the second, joined there.
-  ASSERT_EQ(Draw(drawing.get(), {100, 100, 120, 100, 120, 200}, &err), 0) << Chain(err.report);
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 120, 100, 120, 200}, &err), 0) << Chain(err.get());
   ASSERT_EQ(device.rings.size(), 4u);
   EXPECT_EQ(device.Spans()[0], "100-120");
   // The second piece carries the mitre wedge back to the first piece's corner.
@@ -140,7 +140,7 @@ TEST(EevgLine, DashesFarOutsideKeepTheirPhase) {
   LineState state;
   state.dashes = {8, 8};
   state.Apply(drawing.get());
-  Slot err;
+  ErrorSlot err;
   const auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(Draw(drawing.get(), {-2000000000, 400, 2000000000, 400}, &err), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
@@ -165,7 +165,7 @@ TEST(EevgLine, DegenerateDashPairsAreDropped) {
   LineState state;
   state.dashes = {16, 0, -5, 8, 0, 0};
   state.Apply(drawing.get());
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), 0);
   EXPECT_EQ(device.Spans(), (std::vector<std::string>{"100-400"}));
   // A valid pair among them is the pattern.
@@ -199,7 +199,7 @@ TEST(EevgLine, Compositions) {
     state.widths = c.widths;
     state.colours = c.colours;
     state.Apply(drawing.get());
-    Slot err;
+    ErrorSlot err;
     ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), 0) << c.name;
     EXPECT_EQ(device.canvas.log, c.log) << c.name;
   }
@@ -213,7 +213,7 @@ TEST(EevgLine, RunsOrPieces) {
     LineState state;
     state.applyLineEnds = apply;
     state.Apply(drawing.get());
-    Slot err;
+    ErrorSlot err;
     ASSERT_EQ(Draw(drawing.get(), {100, 100, 200, 100, 300, 100}, &err), 0);
     EXPECT_EQ(device.rings.size(), apply ? 2u : 1u);
     EXPECT_EQ(device.Spans().back(), apply ? "200-300" : "100-300");
@@ -246,12 +246,12 @@ TEST(EevgLine, ArrowHeads) {
     state.startEnd = state.endEnd = EEVG_ARROW_END;
     state.arrow = &arrow;
     state.Apply(drawing.get());
-    Slot err;
+    ErrorSlot err;
     std::vector<int32_t> points = c.points;
     ASSERT_EQ(eevg_WideLine(drawing.get(), static_cast<int32_t>(points.size() / 2) - 1,
                             points.data(), &err),
               0)
-        << c.name << Chain(err.report);
+        << c.name << Chain(err.get());
     EXPECT_EQ(device.rings.size(), c.rings) << c.name;
     Log vectors;
     for (const std::string &line : device.canvas.log)
@@ -266,7 +266,7 @@ TEST(EevgLine, ArrowShapes) {
   drawing->lineWidthUnit = 1;
   Eevg_ArrowEnd arrow{60 * M_PI / 180, 30 * M_PI / 180, 5, 1, 0};
   drawing->capArrowEnd = &arrow;
-  Slot err;
+  ErrorSlot err;
   // One pixel, filled: tip, barbs at 30 degrees over 40 sub-pixels, back notch at 60 degrees.
   int32_t tip[2] = {100, 100}, toward[2] = {400, 100}, keep = 0;
   ASSERT_EQ(eevg_DrawArrow(drawing.get(), tip, toward, &keep, 0, 8, 8, kRed, &err), 0);
@@ -300,15 +300,15 @@ TEST(EevgLine, FailuresStopTheLine) {
   state.widths = {8};
   state.dashes = {16, 8};
   state.Apply(drawing.get());
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_WideLine", 5, "Unable to continue wideline segment"))
-      << Chain(err.report);
+  EXPECT_TRUE(Reported(err.get(), "eevg_WideLine", 5, "Unable to continue wideline segment"))
+      << Chain(err.get());
   state.widths = {40};
   state.Apply(drawing.get());
   ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_WideLine", 4, "Unable to draw wide polyline"))
-      << Chain(err.report);
+  EXPECT_TRUE(Reported(err.get(), "eevg_WideLine", 4, "Unable to draw wide polyline"))
+      << Chain(err.get());
 }
 
 
@@ -335,9 +335,9 @@ TEST(EevgLine, RandomExtremeLinesStayInTheClipWindow) {
     RasterDrawing drawing(device.canvas, antiAlias);
     // Clip window columns 10..50 and device rows 5..30 (image rows 17..42).
     Eevg_Coord a{10, 5}, b{50, 30};
-    Slot err;
+    ErrorSlot err;
     eevg_SetClipWindow(drawing.get(), &a, &b, &err);
-    ASSERT_FALSE(err) << Chain(err.report);
+    ASSERT_FALSE(err) << Chain(err.get());
     Eevg_ArrowEnd arrow{};
     for (int32_t round = 0; round < 2500; ++round) {
       LineState state;
@@ -474,8 +474,8 @@ TEST(EevgLine, PiecesLeftOutChangeNoPixel) {
         drawing->pixelSizeX = 4 + round % 9;
       }
       std::vector<int32_t> copy = points;
-      Slot err;
-      ASSERT_EQ(Draw(drawing.get(), copy, &err), 0) << Chain(err.report);
+      ErrorSlot err;
+      ASSERT_EQ(Draw(drawing.get(), copy, &err), 0) << Chain(err.get());
       pixels[every] = WindowPixels(canvas, drawing.get());
       fills[every] += std::count(canvas.log.begin(), canvas.log.end(), "polygon");
     }
@@ -533,8 +533,8 @@ TEST(EevgLine, RoundCapsFlattenedNearTheWindowChangeNoPixel) {
       state.Apply(drawing.get());
       drawing->plainLines = plain;
       std::vector<int32_t> copy = points;
-      Slot err;
-      ASSERT_EQ(Draw(drawing.get(), copy, &err), 0) << Chain(err.report);
+      ErrorSlot err;
+      ASSERT_EQ(Draw(drawing.get(), copy, &err), 0) << Chain(err.get());
       pixels[plain] = WindowPixels(canvas, drawing.get());
     }
     for (const Eevg_Color &c : pixels[1]) drawn += c.opacity != 0;

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "eevg.h"
 #include "graphics_testing.h"
 

@@ -1,5 +1,6 @@
 #include "eimg.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -21,7 +22,7 @@
 #include "emet.h"
 #include "emsc.h"
 #include "exfr.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -65,38 +66,27 @@ std::complex<double> Pattern(int32_t type, int32_t x, int32_t y) {
   return {v, 0};
 }
 
-struct Err {
-  Eerr_ErrorReport *report = nullptr;
-  ~Err() { eerr_DeleteErrorReportEx(&report); }
-  // Handing the slot to a call drops the report it held.
-  Eerr_ErrorReport **operator&() {
-    Reset();
-    return &report;
-  }
-  explicit operator bool() const { return report != nullptr; }
-  std::string Message() const { return report && report->message ? report->message : ""; }
-  void Reset() { eerr_DeleteErrorReportEx(&report); }
-};
+using taviron::testing::ErrorSlot;
 
 class EimgTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     // The layer's design (kept for the process) is made on first use: make it before counting.
-    char pattern[] = "/tmp/eimg_warmXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string pattern = (taviron::testing::TempRoot() / "eimg_warmXXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     const std::string name = std::string(pattern) + "/w.img(:Layer_1)";
     Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, 3, 1, 1, nullptr, nullptr, 0);
     eimg_LayerClose(layer, nullptr);
-    std::system((std::string("rm -rf ") + pattern).c_str());
+    std::filesystem::remove_all(pattern);
   }
   void SetUp() override {
     live_ = emsc_TestLiveBlocks();
-    char pattern[] = "/tmp/eimg_testXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string pattern = (taviron::testing::TempRoot() / "eimg_testXXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     dir_ = pattern;
   }
   void TearDown() override {
-    std::system(("rm -rf " + dir_).c_str());
+    std::filesystem::remove_all(dir_);
     EXPECT_EQ(live_, emsc_TestLiveBlocks());
   }
   std::string Path(const std::string &name) const { return dir_ + "/" + name; }
@@ -111,7 +101,7 @@ TEST_F(EimgTest, EveryPixelTypeWrittenByStraddlingWindowsReadsBackAfterReopen) {
   for (int32_t type = EGDA_TYPE_U1; type <= EGDA_TYPE_C128; ++type) {
     SCOPED_TRACE(type);
     const std::string name = Layer("types.img", type + 1);
-    Err err;
+    ErrorSlot err;
     Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, type, kWidth, kHeight, nullptr, &err, 0);
     ASSERT_NE(nullptr, layer) << err.Message();
     EXPECT_EQ(3, layer->blocksAcross);
@@ -148,7 +138,7 @@ TEST_F(EimgTest, EveryPixelTypeWrittenByStraddlingWindowsReadsBackAfterReopen) {
 TEST_F(EimgTest, SmallBlocksAndEvictedBlocksKeepWhatWasWritten) {
   // 4 x 3 blocks: a 100 x 90 layer has 750 blocks, far more than the cache keeps.
   const std::string name = Layer("small.img", 1);
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_S16, 100, 90, nullptr, &err, 2, 4, 3, 0);
   ASSERT_NE(nullptr, layer) << err.Message();
   EXPECT_EQ(4, layer->blockWidth);
@@ -205,7 +195,7 @@ TEST_F(EimgTest, PixelRectanglesOfAnotherTypeAreConvertedBothWays) {
     const int32_t count = static_cast<int32_t>(k.in.size());
     // Written from a rectangle of type `from` into a layer of type `to`...
     const std::string name = Layer("convert.img", ++n);
-    Err err;
+    ErrorSlot err;
     Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, k.to, count, 1, nullptr, &err, 0);
     ASSERT_NE(nullptr, layer);
     Egda_BaseData *in = eimg_PixelRectCreate(count, 1, k.from, nullptr);
@@ -228,7 +218,7 @@ TEST_F(EimgTest, PixelRectanglesOfAnotherTypeAreConvertedBothWays) {
 }
 
 TEST_F(EimgTest, ComplexToRealTakesTheRealPartAndTablesAreColumnMajor) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("c.img", 1).c_str(), 2, EGDA_TYPE_C64, 3, 2, nullptr, &err, 0);
   ASSERT_NE(nullptr, layer);
   // A 2 x 3 f64 matrix (column by column) written as a window: element (r, c) is pixel (c, r).
@@ -246,7 +236,7 @@ TEST_F(EimgTest, ComplexToRealTakesTheRealPartAndTablesAreColumnMajor) {
 }
 
 TEST_F(EimgTest, OutsideTheLayerReadsGiveTheBoundaryValueAndWritesAreDropped) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("edge.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U8, 8, 8, nullptr, &err, 0);
   ASSERT_NE(nullptr, layer);
@@ -282,7 +272,7 @@ TEST_F(EimgTest, OutsideTheLayerReadsGiveTheBoundaryValueAndWritesAreDropped) {
 }
 
 TEST_F(EimgTest, BadWindowsAndRectanglesAreRefused) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("bad.img", 1).c_str(), 0, EGDA_TYPE_U8, 8, 8, nullptr, &err, 0);
   Egda_BaseData *small = eimg_PixelRectCreate(2, 2, EGDA_TYPE_U8, nullptr);
   Egda_BaseData *strings = egda_BaseDataCreate(2, 2, EGDA_TYPE_STRING, EGDA_RASTER, nullptr, nullptr);
@@ -305,7 +295,7 @@ TEST_F(EimgTest, BadWindowsAndRectanglesAreRefused) {
 }
 
 TEST_F(EimgTest, ReadTransformResamples) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("warp.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_F32, 6, 4, nullptr, &err, 0);
   Egda_BaseData *rect = eimg_PixelRectCreate(6, 4, EGDA_TYPE_F32, nullptr);
@@ -361,7 +351,7 @@ TEST_F(EimgTest, ReadTransformResamples) {
 }
 
 TEST_F(EimgTest, OptionKeywordsAreAcceptedWithTheirValuesAndUnknownOnesRefused) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("opts.img", 1).c_str(), 0, EGDA_TYPE_U8, 4, 4, nullptr, &err, 4, 256,
                                        25, 0);
   ASSERT_NE(nullptr, layer) << err.Message();
@@ -415,7 +405,7 @@ TEST_F(EimgTest, TheMeterFollowsTheWritingOfBlocksAtClose) {
   percents.clear();
   Emet_MeterInfo meter{};
   emet_MeterInfoSet(&meter, 0, 100, nullptr);
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer =
       eimg_LayerCreate(Layer("meter.img", 1).c_str(), 1, EGDA_TYPE_U8, 300, 300, nullptr, &err, 14, &meter, 0);
   Egda_BaseData *rect = eimg_PixelRectCreate(300, 300, EGDA_TYPE_U8, nullptr);
@@ -429,7 +419,7 @@ TEST_F(EimgTest, TheMeterFollowsTheWritingOfBlocksAtClose) {
 }
 
 TEST_F(EimgTest, NamesOfLayersAndFiles) {
-  Err err;
+  ErrorSlot err;
   for (int n : {1, 2, 3}) eimg_LayerClose(eimg_LayerCreate(Layer("n.img", n).c_str(), 0, 3, 2, 2, nullptr, &err, 0), nullptr);
   eimg_LayerClose(eimg_LayerCreate((Path("n.img") + "(:extra)").c_str(), 0, 3, 2, 2, nullptr, &err, 0), nullptr);
   const Emif_Design *design = emif_DesignCreate(nullptr, "EimgTestRecord", nullptr, EMIF_TYPE_S32, "value", 0);
@@ -494,7 +484,7 @@ TEST_F(EimgTest, NamesOfLayersAndFiles) {
 }
 
 TEST_F(EimgTest, CreatingALayerAgainReplacesItsPixels) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("again.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U8, 4, 4, nullptr, &err, 0);
   Egda_BaseData *rect = eimg_PixelRectCreate(4, 4, EGDA_TYPE_U8, nullptr);
@@ -517,7 +507,7 @@ TEST_F(EimgTest, CreatingALayerAgainReplacesItsPixels) {
 }
 
 TEST_F(EimgTest, StacksMoveOneWindowOfEveryLayer) {
-  Err err;
+  ErrorSlot err;
   Estr_StringList *names = eimg_LayerNameStackCreate(Path("stack.img").c_str(), 3, &err);
   Eimg_LayerStack *stack = eimg_LayerStackCreate(names, 1, EGDA_TYPE_S16, 70, 70, nullptr, &err, 7, 21, 25, 0);
   ASSERT_NE(nullptr, stack) << err.Message();
@@ -560,7 +550,7 @@ TEST_F(EimgTest, StacksMoveOneWindowOfEveryLayer) {
 }
 
 TEST_F(EimgTest, TheRenderersRasterAccessWritesPixelsAndFlushes) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("render.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_U8, 20, 10, nullptr, &err, 0);
   Egda_BaseData *pixel = eimg_PixelRectCreate(1, 1, EGDA_TYPE_U8, nullptr);
@@ -591,7 +581,7 @@ std::pair<double, double> Apply(const _exfr_XForm *xform, double x, double y) {
 }
 
 TEST_F(EimgTest, ALayerWithoutGeoreferencingHasTheDefaultMapInformation) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("map.img", 1).c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, &err, 0);
   Eprj_MapInfo *info = eimg_LayerMapInfoGet(layer, &err);
   ASSERT_NE(nullptr, info) << err.Message();
@@ -634,7 +624,7 @@ Eprj_ProParameters *Utm() {
 }
 
 TEST_F(EimgTest, MapInformationAndProjectionAreStoredWithTheLayer) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("geo.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, &err, 0);
   Eprj_MapInfo *info = eprj_MapInfoCreate(nullptr);
@@ -698,7 +688,7 @@ TEST_F(EimgTest, MapInformationAndProjectionAreStoredWithTheLayer) {
 }
 
 TEST_F(EimgTest, RecordsAtNodesOfImageFiles) {
-  Err err;
+  ErrorSlot err;
   struct Orig {
     int32_t width, height;
   } orig{300, 200};
@@ -733,7 +723,7 @@ TEST_F(EimgTest, RecordsAtNodesOfImageFiles) {
 }
 
 TEST_F(EimgTest, DestroyingImageFiles) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("d.img", 1).c_str(), 0, 3, 2, 2, nullptr, &err, 0);
   EXPECT_EQ(-1, eimg_FileDestroy(Path("d.img").c_str(), &err)); // still open
   EXPECT_TRUE(err);
@@ -749,7 +739,7 @@ TEST_F(EimgTest, DestroyingImageFiles) {
 }
 
 TEST_F(EimgTest, CorruptAndTruncatedFilesGiveReports) {
-  Err err;
+  ErrorSlot err;
   const std::string file = Path("bad.img");
   auto make = [&] {
     std::remove(file.c_str());
@@ -814,7 +804,7 @@ TEST_F(EimgTest, CreateFunctionsSurviveAllocationFailures) {
     SCOPED_TRACE(what);
     for (int64_t n = 1; n < 500; ++n) {
       const int64_t live = emsc_TestLiveBlocks();
-      Err err;
+      ErrorSlot err;
       void *result = nullptr;
       {
         taviron::testing::FailAllocation fail(n);

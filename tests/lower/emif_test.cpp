@@ -11,7 +11,7 @@
 #include "egda.h"
 #include "emsc.h"
 #include "emif_records.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

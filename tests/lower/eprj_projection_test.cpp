@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "projection_reference.h"
 
 namespace {
@@ -90,6 +90,9 @@ struct RoundTripCase {
   const char *geographicDef;
   Point low, high; // projected grid corners
 };
+
+// Named in test names and messages by its projection's name.
+void PrintTo(const RoundTripCase &c, std::ostream *out) { *out << c.name; }
 
 class PairAgainstCs2cs : public ::testing::TestWithParam<RoundTripCase> {};
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -500,18 +500,16 @@ TEST(EstrPath, PiecesFitTheBuffer) {
 }
 
 TEST(EstrPath, IsFileAndSeparators) {
-  char dir[] = "/tmp/estr_testXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string file = std::string(dir) + "/f.txt";
+  const taviron::testing::TempDir scratch("estr_test");
+  const std::string dir = scratch.str();
+  const std::string file = dir + "/f.txt";
   std::FILE *f = std::fopen(file.c_str(), "w");
   ASSERT_NE(f, nullptr);
   std::fclose(f);
   EXPECT_TRUE(estr_IsFile(file.c_str()));
-  EXPECT_FALSE(estr_IsFile(dir));
-  EXPECT_FALSE(estr_IsFile((std::string(dir) + "/missing").c_str()));
+  EXPECT_FALSE(estr_IsFile(dir.c_str()));
+  EXPECT_FALSE(estr_IsFile((dir + "/missing").c_str()));
   EXPECT_FALSE(estr_IsFile(nullptr));
-  std::remove(file.c_str());
-  rmdir(dir);
 
   char path[] = "c:\\data\\x.img";
   EXPECT_STREQ(estr_ConvertPathNT(path), "c:/data/x.img");

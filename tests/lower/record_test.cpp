@@ -16,7 +16,7 @@
 #include "emif.h"
 #include "emsc.h"
 #include "internal.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
+#include "taviron_testing.h"
 #include "ewin.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,14 +25,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../../platform/ewin_frame.h"
-#include "../support/ordinary_user.h"
+#include "ewin_frame.h"
+#include "ordinary_user.h"
 
 namespace {
 
 std::string MakeTempDir() {
-  char pattern[] = "/tmp/ewin_XXXXXX";
-  const char *dir = mkdtemp(pattern);
+  std::string pattern = (taviron::testing::TempRoot() / "ewin_XXXXXX").string();
+  const char *dir = mkdtemp(pattern.data());
   return dir ? dir : "";
 }
 
@@ -47,8 +49,7 @@ protected:
       kill(child, SIGKILL);
       waitpid(child, nullptr, 0);
     }
-    std::string command = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(command.c_str()), 0);
+    std::filesystem::remove_all(dir_);
   }
   // Runs body in a child process; its exit code is body's result.
   pid_t Child(const std::function<int()> &body) {

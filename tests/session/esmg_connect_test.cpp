@@ -22,13 +22,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../../platform/ewin_frame.h"
-#include "../support/ordinary_user.h"
-#include "../support/session_fixture.h"
+#include "ewin_frame.h"
+#include "ordinary_user.h"
+#include "session_fixture.h"
 #include "efio.h"
 #include "emsc.h"
 #include "ewin.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -12,15 +12,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../../session/esmg_metering_internal.h"
-#include "../support/ordinary_user.h"
-#include "../support/session_fixture.h"
+#include "esmg_metering_internal.h"
+#include "ordinary_user.h"
+#include "session_fixture.h"
 #include "EthrMutex.h"
 #include "Job.h"
 #include "SessionListener.h"
 #include "emet.h"
 #include "ewin.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "emsc.h"
 #include "epmg.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -155,9 +155,8 @@ TEST_F(EsmgLog, BatchLogFileWritesWholeLines) {
   esmg_SetLogFunction(nullptr);
   setenv("TAVIRON_BATCH_RUN", "", 1); // exists, whatever its value
   EXPECT_EQ(esmg_IsBatchRun(), 1);
-  char pattern[] = "/tmp/esmg_log_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string file = std::string(pattern) + "/batch.log";
+  const taviron::testing::TempDir scratch("esmg_log");
+  std::string file = scratch / "batch.log";
   auto contents = [&] {
     std::ifstream in(file, std::ios::binary);
     std::stringstream s;
@@ -201,8 +200,6 @@ TEST_F(EsmgLog, BatchLogFileWritesWholeLines) {
                             "ERROR: #2 from inner\r\nERROR: bad input\r\n");
   eerr_DeleteErrorReportEx(&chain);
   unsetenv("TAVIRON_BATCH_RUN");
-  std::remove(file.c_str());
-  rmdir(pattern);
 }
 
 // Without log function, session or batch run, a line ends in a message box captioned with the
@@ -210,11 +207,12 @@ TEST_F(EsmgLog, BatchLogFileWritesWholeLines) {
 // process asks no session manager for it; a batch run reads it from the local preferences.
 TEST_F(EsmgLog, MessageBoxRouteAndTheTerseFlag) {
   esmg_SetLogFunction(nullptr);
-  char pattern[] = "/tmp/esmg_log_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  setenv("TAVIRON_RUNTIME_DIR", pattern, 1);
+  // The runtime folder outlives the test: the library may make it again when the process ends.
+  static const taviron::testing::TempDir scratch("esmg_log");
+  const std::string pattern = scratch.str();
+  setenv("TAVIRON_RUNTIME_DIR", pattern.c_str(), 1);
   setenv("TAVIRON_SESSION_MANAGER_NAME", "nobody-here", 1);
-  setenv("NORIX_PREFERENCES_PATH", pattern, 1);
+  setenv("NORIX_PREFERENCES_PATH", pattern.c_str(), 1);
   EXPECT_STREQ(esmg_ApplicationTitleGet(), "NORIX TAVIRON");
   {
     taviron::testing::CapturedOutput output;
@@ -249,8 +247,6 @@ TEST_F(EsmgLog, MessageBoxRouteAndTheTerseFlag) {
   esmg_ApplicationTitleSet(nullptr);
   EXPECT_STREQ(esmg_ApplicationTitleGet(), "NORIX TAVIRON");
   unsetenv("NORIX_PREFERENCES_PATH");
-  std::string command = std::string("rm -rf '") + pattern + "'";
-  EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
 TEST_F(EsmgLog, MessageBoxAnswersWithTheDefaultButton) {

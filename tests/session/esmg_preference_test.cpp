@@ -11,14 +11,14 @@
 
 #include <unistd.h>
 
-#include "../support/session_fixture.h"
+#include "session_fixture.h"
 #include "ecfg.h"
 #include "emsc.h"
 #include "epmg.h"
 #include "eprf.h"
 #include "eprn.h"
 #include "ewin.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "../support/session_fixture.h"
+#include "session_fixture.h"
 #include "edll.h"
 #include "efio.h"
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

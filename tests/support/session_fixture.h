@@ -1,8 +1,9 @@
 // A test session manager in another process for the tests of the session services. Each test
-// has its own runtime directory and session manager name, so tests run in parallel; the
-// connection state is the process's for its whole life, so every test runs in a process of its
-// own, as ctest runs them (--gtest_filter for one test by hand). The session manager's program is
-// TAVIRON_TEST_SESSION_MANAGER.
+// has its own runtime directory and session manager name, so tests run in parallel. The session
+// connection is process-wide state that the library keeps until the process ends, as applications
+// do; the tests of this fixture share no reset of it, so each runs in a process of its own (ctest
+// runs every test so). Run whole, a program runs the first and skips the others. The session
+// manager's program is TAVIRON_TEST_SESSION_MANAGER.
 #ifndef TAVIRON_TESTS_SUPPORT_SESSION_FIXTURE_H
 #define TAVIRON_TESTS_SUPPORT_SESSION_FIXTURE_H
 
@@ -22,25 +23,30 @@
 #include <unistd.h>
 
 #include "esmg.h"
+#include "taviron_testing.h"
 
 namespace taviron::testing {
 
 class SessionFixture : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/esmg_sm_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    static int started = 0;
+    if (++started > 1) GTEST_SKIP() << "one session test per process: run it alone (ctest does)";
+    dir_ = Folder().str();
     setenv("TAVIRON_RUNTIME_DIR", dir_.c_str(), 1);
     setenv("TAVIRON_SESSION_MANAGER_NAME", ("sm" + std::to_string(getpid())).c_str(), 1);
     unsetenv("TAVIRON_BATCH_RUN");
     unsetenv("TAVIRON_IO_TYPE");
     record_ = dir_ + "/record";
   }
-  void TearDown() override {
-    StopManager();
-    std::string command = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+  void TearDown() override { StopManager(); }
+
+  // The runtime folder of the session and the test's files. The library disconnects when the
+  // process ends, which may make its runtime folder again: the folder is a static object, made
+  // before the library's exit handler and so removed after it.
+  static const TempDir &Folder() {
+    static const TempDir folder("esmg_sm");
+    return folder;
   }
 
   void StartManager(std::vector<std::string> options) {

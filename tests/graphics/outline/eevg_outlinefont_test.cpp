@@ -31,12 +31,12 @@ struct Table {
 TEST(OutlineFontFile, LoadsAndAnswersInquiries) {
   const std::string name = WriteFont("block.otl", BlockFont());
   Table table;
-  Slot err;
-  ASSERT_EQ(table.Load(name, &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(table.Load(name, &err), 0) << Chain(err.get());
   EXPECT_EQ(table.used, 1);
   // The same name again is the same slot: the file is not read again.
   WriteBytes(name, {1, 2, 3});
-  EXPECT_EQ(table.Load(name, &err), 0) << Chain(err.report);
+  EXPECT_EQ(table.Load(name, &err), 0) << Chain(err.get());
   EXPECT_EQ(table.used, 1);
   Eevg_OutlineFont *font = table.Font(0);
   ASSERT_TRUE(font);
@@ -87,8 +87,8 @@ TEST(OutlineFontFile, LineHeightFromTheReferenceCharacters) {
   spec.format = 5;
   spec.resolution = 512;
   Table table;
-  Slot err;
-  ASSERT_EQ(table.Load(WriteFont("computed.otl", spec), &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(table.Load(WriteFont("computed.otl", spec), &err), 0) << Chain(err.get());
   int32_t height = 0;
   eevg_FFInqVertSpace(table.Font(0), nullptr, nullptr, &height, nullptr);
   EXPECT_EQ(height, 900);
@@ -129,47 +129,47 @@ TEST(OutlineFontFile, UnreadableFilesFailTheLoad) {
   Put16(cases[8].bytes, 93, 20);
   Table table;
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(table.Load(WriteBytes("faulty.otl", c.bytes), &err), c.result) << c.what;
-    EXPECT_TRUE(Reported(err.report, "eevg_FFReference", 6, "Unable to read font data")) << c.what;
-    ASSERT_TRUE(err.report && err.report->next) << c.what;
+    EXPECT_TRUE(Reported(err.get(), "eevg_FFReference", 6, "Unable to read font data")) << c.what;
+    ASSERT_TRUE(err.get() && err.get()->next) << c.what;
     EXPECT_STREQ(err->next->reporter, "eevg_FFReadFont") << c.what;
     EXPECT_EQ(table.used, 0) << c.what;
   }
   // The slot of the failed loads takes the next font.
-  Slot err;
-  EXPECT_EQ(table.Load(WriteFont("block.otl", BlockFont()), &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  EXPECT_EQ(table.Load(WriteFont("block.otl", BlockFont()), &err), 0) << Chain(err.get());
   EXPECT_EQ(table.used, 1);
 }
 
 TEST(OutlineFontFile, MissingFilesAndFullTables) {
   Table table;
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(table.Load("nothing.otl", &err), -2);
-  EXPECT_TRUE(Reported(err.report, "eevg_FFReference", 3, "Unable to open font file nothing.otl"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_FFReference", 3, "Unable to open font file nothing.otl"));
   // Found by an absolute name as well as on the font path.
   const std::string block = WriteFont("block.otl", BlockFont());
-  EXPECT_EQ(table.Load(Fonts().Path() + "/" + block, &err), 0) << Chain(err.report);
-  EXPECT_EQ(table.Load(block, &err), 1) << Chain(err.report);
-  EXPECT_EQ(table.Load(WriteFont("spare1.otl", BlockFont()), &err), 2) << Chain(err.report);
+  EXPECT_EQ(table.Load(Fonts().Path() + "/" + block, &err), 0) << Chain(err.get());
+  EXPECT_EQ(table.Load(block, &err), 1) << Chain(err.get());
+  EXPECT_EQ(table.Load(WriteFont("spare1.otl", BlockFont()), &err), 2) << Chain(err.get());
   EXPECT_EQ(table.Load(WriteFont("spare2.otl", BlockFont()), &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_FFReference", 1, "No room for more fonts in font table"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_FFReference", 1, "No room for more fonts in font table"));
   // Fonts already loaded still are.
-  EXPECT_EQ(table.Load(block, &err), 1) << Chain(err.report);
+  EXPECT_EQ(table.Load(block, &err), 1) << Chain(err.get());
   EXPECT_EQ(table.used, 3);
 }
 
 TEST(OutlineFontFile, AFreedFontIsReadAgain) {
   Table table;
-  Slot err;
+  ErrorSlot err;
   const std::string name = WriteFont("block.otl", BlockFont());
-  ASSERT_EQ(table.Load(name, &err), 0) << Chain(err.report);
+  ASSERT_EQ(table.Load(name, &err), 0) << Chain(err.get());
   eevg_FFFree(table.Font(0));
   // The slot stays but names no font: not the freed record, nor a later one.
   EXPECT_FALSE(table.Font(0));
-  ASSERT_EQ(table.Load(WriteFont("spare1.otl", BlockFont()), &err), 1) << Chain(err.report);
+  ASSERT_EQ(table.Load(WriteFont("spare1.otl", BlockFont()), &err), 1) << Chain(err.get());
   EXPECT_FALSE(table.Font(0));
-  EXPECT_EQ(table.Load(name, &err), 0) << Chain(err.report);
+  EXPECT_EQ(table.Load(name, &err), 0) << Chain(err.get());
   EXPECT_TRUE(table.Font(0));
   EXPECT_EQ(table.used, 2);
   eevg_FFFree(table.Font(0));
@@ -219,9 +219,9 @@ class Retrieval {
       g.rawOutline = bytes;
       spec.glyphs.push_back(g);
     }
-    Slot err;
+    ErrorSlot err;
     const int32_t index = table_.Load(WriteFont("spare3.otl", spec), &err);
-    EXPECT_EQ(index, 0) << Chain(err.report);
+    EXPECT_EQ(index, 0) << Chain(err.get());
     drawing_->text.font = &table_.slots[0];
     SetMatrix(65536, 0, 0, 65536);
     sink = Sink{};
@@ -251,14 +251,14 @@ TEST(OutlineFontRetrieval, DecodesPointsAndCommands) {
   OutlineContour box = Rectangle(0, 0, 10, 20);
   OutlineContour bump{{30, 0}, {{true, {30, 10}, {40, 10}, {40, 0}}}};
   Retrieval r({{'A', {0x38, 0x80, 0x80, 0x43}}, {'B', taviron::tools::EncodeOutline({box, bump})}});
-  Slot err;
+  ErrorSlot err;
   // The point bytes 0x38, 0x80, 0x80 hold x 1031 and y 1024: the coordinates (8, 1). With the end
   // command after them the outline is one move.
-  EXPECT_EQ(r.Run('A', 0, 0, &err), 0) << Chain(err.report);
+  EXPECT_EQ(r.Run('A', 0, 0, &err), 0) << Chain(err.get());
   EXPECT_EQ(sink.log, Strings{"move 8,1"});
 
   sink.log.clear();
-  EXPECT_EQ(r.Run('B', 0, 0, &err), 0) << Chain(err.report);
+  EXPECT_EQ(r.Run('B', 0, 0, &err), 0) << Chain(err.get());
   EXPECT_EQ(sink.log, (Strings{"move 0,0", "draw 0,20", "draw 10,20", "draw 10,0", "draw 0,0", "move 30,0",
                                "curve 30,10 40,10 40,0", "draw 30,0"}));
 
@@ -266,18 +266,18 @@ TEST(OutlineFontRetrieval, DecodesPointsAndCommands) {
   // the fraction dropped downward.
   sink.log.clear();
   r.SetMatrix(2 * 65536, 65536 / 2, 0, 65536);
-  EXPECT_EQ(r.Run('A', 100.9, -20.2, &err), 0) << Chain(err.report);
+  EXPECT_EQ(r.Run('A', 100.9, -20.2, &err), 0) << Chain(err.get());
   EXPECT_EQ(sink.log, Strings{"move 116,-19"});
   EXPECT_DOUBLE_EQ(r.get()->text.glyphOriginX, 100.9);
 
   // Large text: a grid coordinate times the matrix runs past 32 bits and is computed in 64.
   sink.log.clear();
   r.SetMatrix(1000 * 65536, 0, 0, 1000 * 65536);
-  EXPECT_EQ(r.Run('A', 0, 0, &err), 0) << Chain(err.report);
+  EXPECT_EQ(r.Run('A', 0, 0, &err), 0) << Chain(err.get());
   EXPECT_EQ(sink.log, Strings{"move 8000,1000"});
   r.SetMatrix(int64_t{4000} * 65536 * 65536, 0, 0, 65536);
   sink.log.clear();
-  EXPECT_EQ(r.Run('A', 0, 0, &err), 0) << Chain(err.report);
+  EXPECT_EQ(r.Run('A', 0, 0, &err), 0) << Chain(err.get());
   EXPECT_EQ(sink.log, Strings{"move " + std::to_string(taviron::graphics::kShapeSafeLimit) + ",1"});
 }
 
@@ -303,16 +303,16 @@ TEST(OutlineFontRetrieval, FaultyCodeStopsAtItsLength) {
   Retrieval r(codes);
   for (size_t i = 0; i < std::size(cases); ++i) {
     sink.log.clear();
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(r.Run('A' + static_cast<int32_t>(i), 0, 0, &err), -1) << cases[i].what;
-    EXPECT_TRUE(Reported(err.report, "eevg_FFRetrieve", cases[i].reportCode, "Error in font data")) << cases[i].what;
+    EXPECT_TRUE(Reported(err.get(), "eevg_FFRetrieve", cases[i].reportCode, "Error in font data")) << cases[i].what;
     EXPECT_EQ(sink.log, cases[i].log) << cases[i].what;
   }
   // No outline: a record of length 0, a code without record, a code beyond the table.
   for (const int32_t code : {int32_t{'Z'}, int32_t{'Y'}, 300, -5}) {
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(r.Run(code, 0, 0, &err), -1) << code;
-    EXPECT_TRUE(Reported(err.report, "eevg_FFRetrieve", 1, "Error in OTL pointer(NULL)")) << code;
+    EXPECT_TRUE(Reported(err.get(), "eevg_FFRetrieve", 1, "Error in OTL pointer(NULL)")) << code;
   }
 }
 
@@ -330,10 +330,10 @@ TEST(OutlineFontRetrieval, SinkFailuresAreReported) {
   for (const Case &c : cases) {
     sink = Sink{};
     sink.failAt = c.failAt;
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(r.Run('B', 0, 0, &err), -1);
-    EXPECT_TRUE(Reported(err.report, "eevg_FFRetrieve", c.code, c.message)) << c.failAt;
-    ASSERT_TRUE(err.report && err->next);
+    EXPECT_TRUE(Reported(err.get(), "eevg_FFRetrieve", c.code, c.message)) << c.failAt;
+    ASSERT_TRUE(err.get() && err->next);
     EXPECT_STREQ(err->next->message, "sink full");
     EXPECT_EQ(static_cast<int32_t>(sink.log.size()), c.failAt + 1);
   }
@@ -354,9 +354,9 @@ TEST(OutlineFontRetrieval, FixedPointMatrix) {
   t.font = nullptr;
   eevg_SetFtoI(r.get());
   EXPECT_EQ(t.outlineFixed[0], 0);
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(r.Run('A', 0, 0, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_FFRetrieve", 8, "No outline font loaded for the text"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_FFRetrieve", 8, "No outline font loaded for the text"));
 }
 
 } // namespace

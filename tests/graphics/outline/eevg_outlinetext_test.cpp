@@ -39,8 +39,8 @@ struct Placed {
 
 Placed Positions(OutlineDrawing &drawing, Style &style, const char *text, int32_t columns) {
   Matrix m(2, columns);
-  Slot err;
-  EXPECT_EQ(eevg_GetTextPositionsOTL(drawing.get(), style.get(), &kAt, text, m.get(), &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  EXPECT_EQ(eevg_GetTextPositionsOTL(drawing.get(), style.get(), &kAt, text, m.get(), &err), 0) << Chain(err.get());
   Placed p;
   for (int32_t c = 0; c < columns && !std::isnan(m.At(0, c)); ++c) {
     p.x.push_back(m.At(0, c) * 8 - 804);
@@ -104,8 +104,8 @@ TEST(OutlineText, EveryLineBreakStartsALine) {
   } cases[] = {{"II", 25, 105}, {"I\nI", 12.5, 230}, {"I\r\nI", 12.5, 355}, {"I I\n", 56.25, 105}};
   for (const Case &c : cases) {
     double w = 0, h = 0, a = 0;
-    Slot err;
-    EXPECT_EQ(eevg_GetParagraphSizeOTL(drawing.get(), c.text, 0, 0, 0, &w, &h, &a, &err), 1) << Chain(err.report);
+    ErrorSlot err;
+    EXPECT_EQ(eevg_GetParagraphSizeOTL(drawing.get(), c.text, 0, 0, 0, &w, &h, &a, &err), 1) << Chain(err.get());
     EXPECT_DOUBLE_EQ(w, c.width) << c.text;
     EXPECT_DOUBLE_EQ(h, c.height) << c.text;
     EXPECT_DOUBLE_EQ(a, 80) << c.text;
@@ -116,16 +116,16 @@ TEST(OutlineText, ArgumentsAndFonts) {
   OutlineCanvas canvas;
   OutlineDrawing drawing(canvas);
   Style style(Block());
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_GetParagraphSizeOTL(drawing.get(), "I", 0, 0, 0, nullptr, nullptr, nullptr, &err), 0);
-  EXPECT_TRUE(Reported(err.report, "eevg_GetParagraphSizeOTL", 3, "Text controls not prepared with an outline font"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_GetParagraphSizeOTL", 3, "Text controls not prepared with an outline font"));
   EXPECT_EQ(eevg_DrawTextOTL(nullptr, style.get(), &kAt, "I", &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_DrawTextOTL", 7, "NULL Eevg Drawing Pointer"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_DrawTextOTL", 7, "NULL Eevg Drawing Pointer"));
   EXPECT_EQ(eevg_DrawTextOTL(drawing.get(), style.get(), nullptr, "I", &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_DrawTextOTL", 10, "NULL Eevg Text Location Pointer"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_DrawTextOTL", 10, "NULL Eevg Text Location Pointer"));
   Matrix small(2, 1);
   EXPECT_EQ(eevg_GetTextPositionsOTL(drawing.get(), style.get(), &kAt, "II", small.get(), &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_GetTextPositionsOTL", 9, "Invalid Eevg Character Locations Matrix"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_GetTextPositionsOTL", 9, "Invalid Eevg Character Locations Matrix"));
   // Text of control characters only draws nothing and reports nothing.
   EXPECT_EQ(eevg_DrawTextOTL(drawing.get(), style.get(), &kAt, "\n\t", &err), 0);
   EXPECT_FALSE(err);
@@ -133,16 +133,16 @@ TEST(OutlineText, ArgumentsAndFonts) {
 
   Style missing("nothing.otl");
   EXPECT_EQ(eevg_DrawTextOTL(drawing.get(), missing.get(), &kAt, "I", &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_DrawTextOTL", 2, "Unable to initialize text controls"));
-  EXPECT_NE(Chain(err.report).find("eevg_FFReference #3: Unable to open font file nothing.otl"), std::string::npos)
-      << Chain(err.report);
+  EXPECT_TRUE(Reported(err.get(), "eevg_DrawTextOTL", 2, "Unable to initialize text controls"));
+  EXPECT_NE(Chain(err.get()).find("eevg_FFReference #3: Unable to open font file nothing.otl"), std::string::npos)
+      << Chain(err.get());
 
   // A code without outline measures, but cannot be drawn.
   EXPECT_EQ(Positions(drawing, style, "Ix", 2).x, (std::vector<double>{50, 50}));
   EXPECT_EQ(eevg_DrawTextOTL(drawing.get(), style.get(), &kAt, "Ix", &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_DrawTextOTL", 5, "Unable to draw text character"));
-  EXPECT_NE(Chain(err.report).find("eevg_DispChar #1: Unable to retrieve character"), std::string::npos);
-  EXPECT_NE(Chain(err.report).find("eevg_FFRetrieve #1: Error in OTL pointer(NULL)"), std::string::npos);
+  EXPECT_TRUE(Reported(err.get(), "eevg_DrawTextOTL", 5, "Unable to draw text character"));
+  EXPECT_NE(Chain(err.get()).find("eevg_DispChar #1: Unable to retrieve character"), std::string::npos);
+  EXPECT_NE(Chain(err.get()).find("eevg_FFRetrieve #1: Error in OTL pointer(NULL)"), std::string::npos);
 }
 
 // Bottom-left at (100, 120): the baseline lies 25 pixels above, at device y 145.5; the 'I' covers
@@ -162,8 +162,8 @@ TEST(OutlineText, DrawsGlyphsUnderlinesAndShadows) {
   style->shadowPattern->color = NewColour(128, 128, 128);
   style->dropShadowX = 3;
   style->dropShadowY = -3;
-  Slot err;
-  ASSERT_EQ(eevg_DrawTextOTL(drawing.get(), style.get(), &kBottomAt, "I I", &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(eevg_DrawTextOTL(drawing.get(), style.get(), &kBottomAt, "I I", &err), 0) << Chain(err.get());
   // The glyphs in black over their grey shadows 3 pixels right and down.
   EXPECT_EQ(canvas.Runs(180, kBlack), (Strings{"100-112", "144-156"}));
   EXPECT_EQ(canvas.Runs(180, kGrey), (Strings{"113-115", "157-159"}));
@@ -193,9 +193,9 @@ Strings Along(OutlineDrawing &drawing, Style &style, const char *text, const std
   SetPolyline(drawing.get(), line);
   const int32_t n = static_cast<int32_t>(std::strlen(text));
   Matrix m(3, n);
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_DrawTextOnPolyLineImageOTL(drawing.get(), style.get(), text, draw, nullptr, m.get(), &err), 0)
-      << Chain(err.report);
+      << Chain(err.get());
   // The drawing's points are back as they were.
   EXPECT_EQ(drawing->pointCount, static_cast<int32_t>(line.size() / 2));
   EXPECT_TRUE(std::equal(line.begin(), line.end(), drawing->points));
@@ -251,9 +251,9 @@ TEST(OutlineText, AlongPolylinesDrawsBoxesAndFails) {
   // The box of the origins (850..950, 800) grown by the ascent of 640 sub-pixels.
   SetPolyline(drawing.get(), kStraight);
   Matrix rect(2, 4);
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(eevg_DrawTextOnPolyLineImageOTL(drawing.get(), style.get(), "II", 0, rect.get(), nullptr, &err), 0)
-      << Chain(err.report);
+      << Chain(err.get());
   const double expected[2][4] = {{26.25, 26.25, 198.75, 198.75}, {20, 180, 180, 20}};
   for (int c = 0; c < 4; ++c)
     for (int r = 0; r < 2; ++r) EXPECT_DOUBLE_EQ(rect.At(r, c), expected[r][c]) << r << "," << c;
@@ -268,13 +268,13 @@ TEST(OutlineText, AlongPolylinesDrawsBoxesAndFails) {
     SetPolyline(drawing.get(), kCorner);
     Matrix m(2, 6);
     EXPECT_EQ(eevg_DrawTextOnPolyLineImageOTL(drawing.get(), tiny.get(), "I` I\n", 1, rect.get(), m.get(), &err), 0)
-        << Chain(err.report);
+        << Chain(err.get());
   }
 
   SetPolyline(drawing.get(), {800, 800});
   EXPECT_EQ(eevg_DrawTextOnPolyLineImageOTL(drawing.get(), style.get(), "II", 1, nullptr, nullptr, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_DrawTextOnPolyLineImageOTL", 4, "Unable to draw text characters on polyline"));
-  ASSERT_TRUE(err.report && err->next);
+  EXPECT_TRUE(Reported(err.get(), "eevg_DrawTextOnPolyLineImageOTL", 4, "Unable to draw text characters on polyline"));
+  ASSERT_TRUE(err.get() && err->next);
   EXPECT_TRUE(Reported(err->next, "eevg_DrawTextOnPolyLinePass", 1, "Invalid number of polyline points input"));
   EXPECT_EQ(drawing->pointCount, 1);
 }
@@ -316,9 +316,9 @@ TEST(OutlineText, DejaVuFromItsFaceKeepsItsAdvances) {
   FT_Done_Face(face);
   FT_Done_FreeType(library);
   // And it draws.
-  Slot err;
+  ErrorSlot err;
   style->textHeight = 40;
-  ASSERT_EQ(eevg_DrawTextOTL(drawing.get(), style.get(), &kAt, "Hello, outlines", &err), 0) << Chain(err.report);
+  ASSERT_EQ(eevg_DrawTextOTL(drawing.get(), style.get(), &kAt, "Hello, outlines", &err), 0) << Chain(err.get());
   EXPECT_GT(canvas.Count(kBlack), 500);
 }
 
