@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include "taviron_export.h"
+
 namespace NorixSession {
 
-class Job {
+class TAVIRON_API Job {
 public:
   explicit Job(const std::u16string &name);
   // A copy starts no job (its destructor still ends the job of the process, if any).

@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "PluginManager.h"
+#include "taviron_export.h"
 #include "ProgressReporting.h"
 
 namespace Esmg {
 
-class SessionListener : public ProgressReporting::Listener {
+class TAVIRON_API SessionListener : public ProgressReporting::Listener {
 public:
   // Named; the progress interval is 0 to 100.
   explicit SessionListener(const std::u16string &name);
@@ -50,7 +51,7 @@ private:
 };
 
 // The plug-in object: "SessionListener", and its listener "SessionMeter".
-class ISessionListener : public ProgressReporting::IListener {
+class TAVIRON_API ISessionListener : public ProgressReporting::IListener {
 public:
   std::u16string Name() const override;
   std::u16string Description() const override;
@@ -62,8 +63,8 @@ public:
 } // namespace Esmg
 
 // The plug-in exports.
-extern "C" qorv::plugin::IPlugin *SessionListenerPluginGet();
-extern "C" void GetAvailablePluginsOfType(const std::u16string &type,
+extern "C" TAVIRON_API qorv::plugin::IPlugin *SessionListenerPluginGet();
+extern "C" TAVIRON_API void GetAvailablePluginsOfType(const std::u16string &type,
                                           std::vector<std::u16string> &names);
 
 // Reads the configuration file (its root element's "name" and "path": the listener plug-in and

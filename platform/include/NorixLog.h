@@ -3,6 +3,7 @@
 #ifndef TAVIRON_NORIXLOG_H
 #define TAVIRON_NORIXLOG_H
 
+#include "taviron_export.h"
 #include <exception>
 #include <string>
 #include <utility>
@@ -10,7 +11,7 @@
 namespace NorixLog {
 
 // One log message: its source and text.
-class Message {
+class TAVIRON_API Message {
 public:
   Message(std::string source, std::string text)
       : source_(std::move(source)), text_(std::move(text)) {}
@@ -23,7 +24,7 @@ private:
 };
 
 // An exception carrying a message.
-class Exception : public std::exception {
+class TAVIRON_API Exception : public std::exception {
 public:
   explicit Exception(Message message) : message_(std::move(message)) {}
   const Message &GetMessage() const { return message_; }
@@ -34,7 +35,7 @@ private:
 };
 
 // An exception made to be logged where it stands, never thrown.
-class UnthrownException : public Exception {
+class TAVIRON_API UnthrownException : public Exception {
 public:
   using Exception::Exception;
 };

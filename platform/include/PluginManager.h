@@ -11,6 +11,7 @@
 #ifndef TAVIRON_PLUGINMANAGER_H
 #define TAVIRON_PLUGINMANAGER_H
 
+#include "taviron_export.h"
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -19,7 +20,7 @@
 namespace qorv::plugin {
 
 // The base of every plug-in object: four texts that describe it.
-class IPlugin {
+class TAVIRON_API IPlugin {
 public:
   IPlugin() = default;
   IPlugin(const IPlugin &) = default;
@@ -39,7 +40,7 @@ using AvailablePluginsFunction = void (*)(const std::u16string &type,
 // Plug-ins found: (plug-in name, factory), in the order found.
 using PluginList = std::vector<std::pair<std::u16string, PluginFactory>>;
 
-class PluginManager {
+class TAVIRON_API PluginManager {
 public:
   PluginManager() = default;
   PluginManager(const PluginManager &) = delete;

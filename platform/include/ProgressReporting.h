@@ -6,6 +6,7 @@
 #ifndef TAVIRON_PROGRESSREPORTING_H
 #define TAVIRON_PROGRESSREPORTING_H
 
+#include "taviron_export.h"
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,7 +16,7 @@
 namespace ProgressReporting {
 
 // What follows the meters. The identifier is the one the meter was created with.
-class Listener {
+class TAVIRON_API Listener {
 public:
   Listener() = default;
   Listener(const Listener &) = default;
@@ -33,14 +34,14 @@ public:
 // The plug-in type of listener plug-ins, and the plug-in object that makes their listeners.
 inline constexpr const char16_t *kListenerPluginType = u"ProgressReportingListener";
 
-class IListener : public qorv::plugin::IPlugin {
+class TAVIRON_API IListener : public qorv::plugin::IPlugin {
 public:
   // A new listener; the caller owns it.
   virtual Listener *CreateListener() = 0;
 };
 
 // A meter: what it is told goes to the listeners of its identifier.
-class ProgressMeter {
+class TAVIRON_API ProgressMeter {
 public:
   explicit ProgressMeter(int32_t identifier);
   ProgressMeter(const ProgressMeter &) = delete;
@@ -55,7 +56,7 @@ private:
   int32_t identifier_;
 };
 
-class ProgressMeterFactory {
+class TAVIRON_API ProgressMeterFactory {
 public:
   // A new meter; its listeners are told Begin.
   static std::shared_ptr<ProgressMeter> Create(int32_t identifier);
