@@ -123,7 +123,7 @@ TEST_F(EimgTest, EveryPixelTypeWrittenByStraddlingWindowsReadsBackAfterReopen) {
     SCOPED_TRACE(type);
     const std::string name = Layer("types.img", type + 1);
     Err err;
-    Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, type, kWidth, kHeight, nullptr, &err, 0);
+    Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, type, kWidth, kHeight, nullptr, &err, 2, 64, 64, 0);
     ASSERT_NE(nullptr, layer) << err.Message();
     EXPECT_EQ(3, layer->blocksAcross);
     EXPECT_EQ(2, layer->blocksDown);
@@ -764,7 +764,7 @@ TEST_F(EimgTest, CorruptAndTruncatedFilesGiveReports) {
   const std::string file = Path("bad.img");
   auto make = [&] {
     std::remove(file.c_str());
-    Eimg_Layer *layer = eimg_LayerCreate(Layer("bad.img", 1).c_str(), 1, EGDA_TYPE_F32, 100, 100, nullptr, &err, 0);
+    Eimg_Layer *layer = eimg_LayerCreate(Layer("bad.img", 1).c_str(), 1, EGDA_TYPE_F32, 100, 100, nullptr, &err, 2, 64, 64, 0);
     Egda_BaseData *rect = eimg_PixelRectCreate(100, 100, EGDA_TYPE_F32, nullptr);
     eimg_LayerWrite(layer, 0, 0, 100, 100, rect, &err);
     eimg_LayerClose(layer, nullptr);
