@@ -866,12 +866,12 @@ TEST_F(EimgTest, CreateFunctionsSurviveAllocationFailures) {
 
 // ---- Layers of one file written side by side ----
 
-// Two u8 layers of 640 x 1024 pixels (10 x 16 blocks, more than the cache keeps) written one
+// Two u8 layers of 640 x 1024 pixels (10 x 16 blocks of 64, more than the cache keeps) written one
 // generation after the other, a generation being one value in every pixel written in 16 bands of
 // one block row each.
 class BandsTest : public EimgTest {
 protected:
-  static constexpr int32_t kWidth = 640, kHeight = 1024, kBands = 16, kBandRows = kHeight / kBands;
+  static constexpr int32_t kBlock = 64, kWidth = 640, kHeight = 1024, kBands = 16, kBandRows = kHeight / kBands;
 
   // The value of every pixel of layer (0 or 1) after its generation g (0: never written).
   static int32_t Value(int32_t layer, int32_t generation) {
@@ -882,7 +882,7 @@ protected:
     if (access(Path("empty_bands.img").c_str(), F_OK) != 0)
       for (int n = 1; n <= 2; ++n) {
         Eimg_Layer *layer = eimg_LayerCreate(Layer("empty_bands.img", n).c_str(), 1, EGDA_TYPE_U8, kWidth, kHeight,
-                                             nullptr, nullptr, 0);
+                                             nullptr, nullptr, 2, kBlock, kBlock, 0);
         ASSERT_NE(nullptr, layer);
         eimg_LayerClose(layer, nullptr);
       }
