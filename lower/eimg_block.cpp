@@ -72,10 +72,10 @@ bool WriteBlock(Eimg_Layer *layer, int64_t key, const uint8_t *data, const char 
   return true;
 }
 
-// Keeps at most capacity blocks; the changed ones that leave wait in the spill file.
-bool Trim(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err) {
+// Keeps at most `keep` blocks; the changed ones that leave wait in the spill file.
+bool Trim(Eimg_Layer *layer, std::size_t keep, const char *reporter, Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
-  while (state.cache.size() > state.capacity) {
+  while (state.cache.size() > keep) {
     const int64_t key = state.recency.back();
     auto it = state.cache.find(key);
     if (it->second.dirty) {
@@ -139,6 +139,7 @@ uint8_t *Block(Eimg_Layer *layer, int32_t row, int32_t col, bool fresh, const ch
     state.recency.splice(state.recency.begin(), state.recency, it->second.position);
     return it->second.data.get();
   }
+  if (!Trim(layer, state.capacity - 1, reporter, err)) return nullptr; // room for it
   if (state.spill && state.spill->Holds(key)) {
     if (!fresh) return Unspill(layer, key, reporter, err);
     state.spill->Drop(key);
@@ -303,9 +304,11 @@ bool Transfer(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int
       last = bc;
       ++missing;
     }
-    // (Only as many as the cache keeps: the blocks fetched must last until they are used.)
-    if (missing > 0 && static_cast<std::size_t>(last - first + 1) <= state.capacity &&
-        !Prefetch(layer, br, first, last, reporter, err))
+    // (Only as many as the cache keeps, room made for them first: the blocks fetched must last
+    // until they are used, and the cache stays within its capacity.)
+    const auto span = static_cast<std::size_t>(last - first + 1);
+    if (missing > 0 && span <= state.capacity &&
+        (!Trim(layer, state.capacity - span, reporter, err) || !Prefetch(layer, br, first, last, reporter, err)))
       return false;
     for (int32_t bc = bc0; bc <= bc1; ++bc) {
       const int64_t left = int64_t{bc} * bw;
@@ -323,7 +326,7 @@ bool Transfer(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int
         else run(pixels, es, rect, view.colStep, n);
       }
       if (write) state.cache[int64_t{br} * layer->blocksAcross + bc].dirty = true;
-      if (!Trim(layer, reporter, err)) return false;
+      if (!Trim(layer, state.capacity, reporter, err)) return false;
     }
   }
   return true;
