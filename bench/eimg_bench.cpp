@@ -1,7 +1,7 @@
 // Block I/O of raster layers: a 4096 x 4096 layer (u8 and f32) written and read by 512 x 512
 // windows, beside writing and reading the same bytes to a plain file (the floor: write with
 // fsync, as the layer's commit syncs, and read back). The layers are measured with blocks of 64
-// and 128 pixels a side, in files of 4 KiB and 64 KiB pages.
+// and 128 pixels a side, in files of 4 KiB, 16 KiB and 64 KiB pages.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -146,10 +146,10 @@ void BM_PlainFileRead(benchmark::State &state) {
 
 // Layers: pixel type (3 u8, 9 f32) x block side x page size; plain files: bytes per pixel.
 BENCHMARK(BM_LayerWrite)
-    ->ArgsProduct({{EGDA_TYPE_U8, EGDA_TYPE_F32}, {64, 128}, {4096, 65536}})
+    ->ArgsProduct({{EGDA_TYPE_U8, EGDA_TYPE_F32}, {64, 128}, {4096, 16384, 65536}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainFileWrite)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LayerRead)
-    ->ArgsProduct({{EGDA_TYPE_U8, EGDA_TYPE_F32}, {64, 128}, {4096, 65536}})
+    ->ArgsProduct({{EGDA_TYPE_U8, EGDA_TYPE_F32}, {64, 128}, {4096, 16384, 65536}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainFileRead)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
