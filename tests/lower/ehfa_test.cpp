@@ -834,9 +834,9 @@ TEST_F(EhfaTest, SiblingWalksAndLookupsByNameTakeLinearTime) {
     return best;
   };
   // Eight times the siblings: about eight times as long (a scan per step would take 64 times).
-  const double small = seconds(500, 1e9);
-  const double large = seconds(4000, 20 * small);
-  EXPECT_LT(large / small, 20) << small << " s for 500, " << large << " s for 4000";
+  const double small = seconds(400, 1e9);
+  const double large = seconds(3200, 20 * small);
+  EXPECT_LT(large / small, 20) << small << " s for 400, " << large << " s for 3200";
 }
 
 // A file written before the index of sibling names existed reads and takes new entries.
