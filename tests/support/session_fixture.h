@@ -79,10 +79,13 @@ protected:
     manager_ = 0;
   }
 
+  // The lines the session manager has recorded so far; a last line it is still writing (no line
+  // end yet) is not one of them.
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
     std::ifstream in(record_);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+      if (!in.eof()) lines.push_back(line);
     return lines;
   }
   // The first recorded line that matches, waiting up to 5 s; "" when none came.
