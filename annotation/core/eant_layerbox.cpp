@@ -35,6 +35,7 @@ World WorldOf(const Evec_Bbox *box) {
   if (!std::isfinite(world.x1) || !std::isfinite(world.y1) || !std::isfinite(world.x2) || !std::isfinite(world.y2))
     return fallback;
   const double dx = world.x2 - world.x1, dy = world.y2 - world.y1;
+  if (!std::isfinite(dx) || !std::isfinite(dy)) return fallback;
   constexpr double kFlat = 1e-10;
   const bool flatX = !(std::fabs(dx) >= kFlat), flatY = !(std::fabs(dy) >= kFlat);
   if (flatX && flatY) return fallback;
