@@ -495,6 +495,15 @@ struct PolynomialDeleter {
 };
 using PolynomialPtr = std::unique_ptr<Efga_Polynomial, PolynomialDeleter>;
 
+// Frees an element made inside an operation: through its type when the type has a free slot, else
+// its common part (a type that was never set, or a failed type reader, left the record alone).
+inline void DiscardElement(Eant_Element *&element) {
+  if (lower::SlotOf(element->functions, &Eant_ElementFunctions::free))
+    eant_ElementFreeElement(&element);
+  else
+    eant_ElementFree(&element);
+}
+
 // ---- Reports and walks -------------------------------------------------------------------
 
 // Like lower::ReportChained, with severity 1: a warning above the callee's chain.

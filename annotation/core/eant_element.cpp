@@ -98,13 +98,6 @@ bool CopyValues(const Eant_Element &source, Eant_Element &target, const char *re
   return true;
 }
 
-// Frees an element made here: through its type when it has a free slot, else its common part.
-void Discard(Eant_Element *&element) {
-  if (lower::SlotOf(element->functions, &Eant_ElementFunctions::free))
-    eant_ElementFreeElement(&element);
-  else
-    eant_ElementFree(&element);
-}
 
 void PrintTransform(const char *name, const Efga_Polynomial *polynomial) {
   if (!IsAffine(polynomial)) {
@@ -231,7 +224,7 @@ Eant_Element *eant_ElementBackup(Eant_Element *element, Eerr_ErrorReport **err) 
   eant_ElementReplaceElementValues(element, backup, &inner);
   if (inner) {
     lower::ReportCallee(err, inner, reporter, 3, "eant_ElementReplaceElementValues");
-    Discard(backup);
+    DiscardElement(backup);
     return nullptr;
   }
   return backup;

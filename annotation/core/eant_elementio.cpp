@@ -178,14 +178,6 @@ Eant_Element *ReadElement(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const 
   return element;
 }
 
-// Frees an element whose type reader failed or was never found: through its type when it has a
-// free slot, else its common part.
-void Discard(Eant_Element *&element) {
-  if (lower::SlotOf(element->functions, &Eant_ElementFunctions::free))
-    eant_ElementFreeElement(&element);
-  else
-    eant_ElementFree(&element);
-}
 
 } // namespace
 
@@ -292,7 +284,7 @@ Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileI
   lower::Clear(err);
   Eant_Element *first = nullptr, *last = nullptr;
   const auto fail = [&first](Eant_Element *&element) {
-    if (element) Discard(element);
+    if (element) DiscardElement(element);
     eant_ElementListFree(&first);
     return nullptr;
   };

@@ -68,6 +68,26 @@ void DispatchVoid(Slot Eant_ElementFunctions::*member, const char *reporter, con
 
 using F = Eant_ElementFunctions;
 
+// What the package calls of a type outside its table.
+template <class Type> constexpr ElementTypeEntry EntryOf() {
+  ElementTypeEntry entry;
+  entry.read = &Type::Read;
+  if constexpr (requires { &Type::CheckForSmartData; }) entry.checkForSmartData = &Type::CheckForSmartData;
+  return entry;
+}
+struct ReaderCheck {
+  static constexpr int32_t kCode = EANT_TEXT;
+  static void Read(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **) {}
+  static int32_t CheckForSmartData(Eant_Element *, Eerr_ErrorReport **) { return 0; }
+};
+struct PlainCheck {
+  static constexpr int32_t kCode = EANT_POINT;
+  static void Read(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **) {}
+};
+static_assert(EntryOf<ReaderCheck>().read == &ReaderCheck::Read &&
+              EntryOf<ReaderCheck>().checkForSmartData == &ReaderCheck::CheckForSmartData &&
+              EntryOf<PlainCheck>().checkForSmartData == nullptr);
+
 } // namespace
 
 namespace taviron::eant {
@@ -78,11 +98,7 @@ bool FindElementType(int32_t code, ElementTypeEntry &entry) {
       entry = testTypes[i].entry;
       return true;
     }
-  return ElementTypes::Dispatch(code, [&entry](auto type) {
-    using Type = typename decltype(type)::type;
-    entry.read = &Type::Read;
-    if constexpr (requires { &Type::CheckForSmartData; }) entry.checkForSmartData = &Type::CheckForSmartData;
-  });
+  return ElementTypes::Dispatch(code, [&entry](auto type) { entry = EntryOf<typename decltype(type)::type>(); });
 }
 
 void SetTestElementType(int32_t code, ElementReadFunction read, SmartDataFunction checkForSmartData) {
