@@ -76,12 +76,10 @@ template <class Type> constexpr ElementTypeEntry EntryOf() {
   return entry;
 }
 struct ReaderCheck {
-  static constexpr int32_t kCode = EANT_TEXT;
   static void Read(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **) {}
   static int32_t CheckForSmartData(Eant_Element *, Eerr_ErrorReport **) { return 0; }
 };
 struct PlainCheck {
-  static constexpr int32_t kCode = EANT_POINT;
   static void Read(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **) {}
 };
 static_assert(EntryOf<ReaderCheck>().read == &ReaderCheck::Read &&
