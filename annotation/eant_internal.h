@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
+#include <vector>
 
 #include "dispatch.h"
 #include "eant.h"
@@ -437,11 +439,98 @@ template <> struct taviron::lower::TableFiller<Eant_ElementFunctions> {
 
 namespace taviron::eant {
 
-// The element types of the package, one C++ type each with its code (kCode, an Eant_ElementType)
-// and the static functions of the slots it supports. Registering a type is adding it here; the
-// readers find a type by its code (ElementTypes::Find), and every element of a type points to
-// its table (ElementTypes::Of<Type>()).
+// The element types of the package, one C++ type each: its code (kCode, an Eant_ElementType), a
+// static function per slot it supports, named after the slot, and two that stand outside the
+// table:
+//   static void Read(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **);
+//     (required) reads the type's entries below an element whose common part was just read,
+//     sets the element's `functions` (ElementTypes::Of<Type>()) and `info`, and returns to the
+//     element's entry unless the file is read sequentially (fileIO->versionFlags 1);
+//   static int32_t CheckForSmartData(Eant_Element *, Eerr_ErrorReport **);
+//     (optional, the text type) 1 when the element holds database fields.
+// A type is declared here (its own file under annotation/elements/ defines it) and registered by
+// adding it to this list; a group kind derives from the group type and replaces the slots it
+// declares. The list reader finds a type by its code, and every element of a type points to the
+// type's table.
 using ElementTypes = lower::KindTables<Eant_ElementFunctions>;
+
+// What the package calls of a type outside its table.
+using ElementReadFunction = void (*)(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **);
+using SmartDataFunction = int32_t (*)(Eant_Element *, Eerr_ErrorReport **);
+struct ElementTypeEntry {
+  ElementReadFunction read = nullptr;
+  SmartDataFunction checkForSmartData = nullptr; // null: the type holds no database fields
+};
+// The entry of the type with this code; false when no type has the code.
+bool FindElementType(int32_t code, ElementTypeEntry &entry);
+
+// A type registered by the tests in place of the package's type of the same code (null read:
+// removed again). Only tests call it.
+void SetTestElementType(int32_t code, ElementReadFunction read, SmartDataFunction checkForSmartData);
+
+// ---- Boxes and polynomials ---------------------------------------------------------------
+
+// A corner box that can be read: 2 x 4 f64.
+inline bool IsCorners(const Egda_BaseData *m) {
+  return m && m->rows == 2 && m->columns == 4 && m->pixelType == EGDA_TYPE_F64 && m->origin;
+}
+// An axis-aligned box that can be read: 2 x 2 f64.
+inline bool IsBox(const Evec_Bbox *m) {
+  return m && m->rows == 2 && m->columns == 2 && m->pixelType == EGDA_TYPE_F64 && m->origin;
+}
+// A first-order polynomial of two inputs and two outputs whose parts can be read.
+bool IsAffine(const Efga_Polynomial *polynomial);
+
+// Owners of the lower layer's objects made inside an operation.
+struct MatrixDeleter {
+  void operator()(Egda_BaseData *matrix) const noexcept { egda_BaseDataDelete(matrix, nullptr); }
+};
+using MatrixPtr = std::unique_ptr<Egda_BaseData, MatrixDeleter>;
+struct BoxDeleter {
+  void operator()(Evec_Bbox *box) const noexcept { evec_BboxDelete(box, nullptr); }
+};
+using BoxPtr = std::unique_ptr<Evec_Bbox, BoxDeleter>;
+struct PolynomialDeleter {
+  void operator()(Efga_Polynomial *polynomial) const noexcept { efga_PolynomialDelete(polynomial, nullptr); }
+};
+using PolynomialPtr = std::unique_ptr<Efga_Polynomial, PolynomialDeleter>;
+
+// Frees an element made inside an operation: through its type when the type has a free slot, else
+// its common part (a type that was never set, or a failed type reader, left the record alone).
+inline void DiscardElement(Eant_Element *&element) {
+  if (lower::SlotOf(element->functions, &Eant_ElementFunctions::free))
+    eant_ElementFreeElement(&element);
+  else
+    eant_ElementFree(&element);
+}
+
+// ---- Reports and walks -------------------------------------------------------------------
+
+// Like lower::ReportChained, with severity 1: a warning above the callee's chain.
+void ReportWarning(Eerr_ErrorReport **err, lower::CalleeReport &inner, const char *reporter, int32_t code,
+                   const char *format, ...) __attribute__((format(printf, 5, 6)));
+
+// Calls visit(element) on every element of the list and of its child lists in preorder (an
+// element, then its children, then its next sibling), without recursion; stops when visit returns
+// false and returns false then.
+template <class Visit> bool ForEachInPreorder(Eant_Element *list, Visit &&visit) {
+  std::vector<Eant_Element *> resume; // the next siblings of the groups entered
+  for (Eant_Element *at = list; at || !resume.empty();) {
+    if (!at) {
+      at = resume.back();
+      resume.pop_back();
+      continue;
+    }
+    if (!visit(at)) return false;
+    if (at->child) {
+      if (at->next) resume.push_back(at->next);
+      at = at->child;
+    } else {
+      at = at->next;
+    }
+  }
+  return true;
+}
 
 // ---- The style kinds of a style library --------------------------------------------------
 
@@ -472,5 +561,14 @@ inline constexpr int32_t kStyleKindCount = 4;
 const StyleKindFunctions &StyleKind(int32_t code);
 
 } // namespace taviron::eant
+
+// Operations of the package that its units share and its interface does not offer.
+extern "C" {
+// A bare element: every field cleared, info set, rowNumber -1 (the readers start from it).
+Eant_Element *eant_ElementStructureCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+// A new measuring drawing whose world is the box (null: (0, 0) to (1000, 1000)).
+Eevg_Drawing *eant_CreateFakeEevgDrawingFromBoundingBox(const Evec_Bbox *box, Eevg_Control *control,
+                                                        Eerr_ErrorReport **err);
+}
 
 #endif

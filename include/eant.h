@@ -485,13 +485,38 @@ typedef struct Eant_Callback {
   int32_t removed;
 } Eant_Callback;
 
-struct Eant_AntHeader;
+/* The header of an annotation layer: its name and description, the units its coordinates count
+   in, the identifier the next new element receives, the layer's accumulated transform and its
+   inverse, and the layer box (2 x 4 corners, or null). modTime is the layer node's modification
+   time and is never stored in the record. */
+typedef struct Eant_AntHeader {
+  Eant_CharStr name;
+  Eant_CharStr description;
+  int32_t outputUnits; /* Eevg_CoordSys; 3 (map) at creation */
+  uint32_t nextElement;
+  Efga_Polynomial *xformMatrix;
+  Efga_Polynomial *ixformMatrix;
+  Egda_BaseData *bBox;
+  int32_t versionNumber;
+  double modTime;
+} Eant_AntHeader;
+
+/* The resume state of an incremental render: a stack (a dynamic list of element pointers) holding
+   the next element to visit at each level, the elements one call may visit, the element count
+   and the elements visited so far. */
+typedef struct Eant_RenderData {
+  Edlm_List *stack;
+  int32_t budget;
+  int32_t total;
+  int32_t visited;
+} Eant_RenderData;
+
 struct Eant_SelectedElement;
 struct Eant_ClipData;
 
 /* The contents of one annotation layer. */
 struct Eant_AnnotationInfo {
-  struct Eant_AntHeader *antHead;
+  Eant_AntHeader *antHead;
   Eant_Element *elements;
   Eprj_MapInfo *mapInfo;
   Eprj_ProParameters *proParameters;
@@ -954,12 +979,278 @@ void eant_SymbolLibraryInit(Eant_SymbolLibrary *library, Eerr_ErrorReport **err)
    and cached references (calling clientRelease when set); clears the pointer. */
 void eant_SymbolLibraryFree(Eant_SymbolLibrary **library);
 
-/* Frees the common part of an element (not its type record) and clears the pointer. */
-void eant_ElementFree(Eant_Element **element);
+/* ---------------------------------------------------------------------------------------------
+   The annotation header (the parts the element model needs) */
+
+/* A header with empty strings, outputUnits 3, nextElement 0, no transforms, no box, version 4. */
+Eant_AntHeader *eant_AntHeaderStructureCreate(Eerr_ErrorReport **err);
+/* The same with an identity xformMatrix and a copy of it as ixformMatrix. */
+Eant_AntHeader *eant_AntHeaderCreate(Eerr_ErrorReport **err);
+/* Frees the strings, transforms, box and record; clears the pointer; null is ignored. */
+void eant_AntHeaderFree(Eant_AntHeader **header);
+
+/* ---------------------------------------------------------------------------------------------
+   Boxes, transforms and polynomials. A corner box is a 2 x 4 f64 matrix of the corners (x0, y0),
+   (x0, y1), (x1, y1), (x1, y0) of a rectangle that may be rotated; element and layer boxes are
+   corner boxes in layer coordinates. An axis-aligned box is an Evec_Bbox (row 0 xmin, xmax; row
+   1 ymin, ymax). */
+
+/* The angle (radians, counter-clockwise), the lengths of the two linear columns and, returned as
+   a new coordinate, the translation of a first-order 2-D polynomial. */
+Eevg_Coord *eant_ParametersGetFromPolynomial(const Efga_Polynomial *polynomial, double *angle, double *xScale,
+                                             double *yScale, Eerr_ErrorReport **err);
+/* A new coordinate: the coordinate mapped by the polynomial. */
+Eevg_Coord *eant_CoordTransform(const Eevg_Coord *coord, const Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+/* A new transform applying the polynomial, then the transform (either may be null). */
+_exfr_XForm *eant_AddXForm(const Efga_Polynomial *polynomial, const _exfr_XForm *transform, Eerr_ErrorReport **err);
+/* The corners carried through the render transform (or copied without one) into output or a new
+   matrix. The polynomial is not applied: stored corners are already in layer coordinates. */
+Egda_BaseData *eant_GetRotatedBoundingBox(const Egda_BaseData *corners, const Efga_Polynomial *polynomial,
+                                          const _exfr_XForm *transform, Egda_BaseData *output,
+                                          Eerr_ErrorReport **err);
+/* The axis-aligned box of the corners carried through the render transform, into box or a new
+   one; work (2 x 4, or null) receives the carried corners. */
+Evec_Bbox *eant_GetBoundingBox(const Egda_BaseData *corners, Egda_BaseData *work, const Efga_Polynomial *polynomial,
+                               const _exfr_XForm *transform, Evec_Bbox *box, Eerr_ErrorReport **err);
+/* A new box covering both boxes. */
+Evec_Bbox *eant_BoundingBoxUnion(const Evec_Bbox *a, const Evec_Bbox *b, Eerr_ErrorReport **err);
+/* The corners of the box of every part of the block, into corners (2 x 4) or a new matrix. */
+Egda_BaseData *eant_GetBboxFromCoordBlock(const Efga_CoordinateBlock *block, Egda_BaseData *corners,
+                                          Eerr_ErrorReport **err);
+/* The corners turned and moved so that they form an axis-aligned box centred on the origin (a new
+   matrix); the angle of the edge from corner 1 to corner 2 and the centre go to the out values. */
+Egda_BaseData *eant_OrthoBboxAtOrigin(const Egda_BaseData *corners, double *angle, double *centreX,
+                                      double *centreY, Eerr_ErrorReport **err);
+/* The corners rotated by angle about the origin, then moved by (dx, dy), into output (reused when
+   it is 2 x 4; deleted when it is of another shape) or a new matrix. */
+Egda_BaseData *eant_RotateAndTranslateBbox(const Egda_BaseData *corners, double angle, double dx, double dy,
+                                           Egda_BaseData *output, Eerr_ErrorReport **err);
+
+/* Element boxes: the stored corners carried through the render transform (a new matrix), their
+   axis-aligned box (new), the box the type computes afresh without storing it (new), and the
+   type's fresh corners stored as the element's box (children first), which also grows the layer
+   box. */
+Egda_BaseData *eant_ElementRotatedBoundingBoxGet(Eant_Element *element, const _exfr_XForm *transform,
+                                                 Eerr_ErrorReport **err);
+Evec_Bbox *eant_ElementBoundingBoxGet(Eant_Element *element, const _exfr_XForm *transform, Eerr_ErrorReport **err);
+Evec_Bbox *eant_ElementBoundingBoxCalculateNoSave(Eant_Element *element, _exfr_XForm *transform,
+                                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementBboxComputeAndReset(Eant_Element *element, Eant_CoordSysConversion *conversion,
+                                     Eerr_ErrorReport **err);
+/* The same over the top-level elements of a list: the union of the stored boxes (new), every box
+   recomputed and stored and then their union (new), every box recomputed and stored, the union
+   of the fresh boxes without storing (new). */
+Evec_Bbox *eant_ElementListBoundingBoxGet(Eant_Element *list, Eerr_ErrorReport **err);
+Evec_Bbox *eant_ElementListBoundingBoxCompute(Eant_Element *list, Eant_CoordSysConversion *conversion,
+                                              Eerr_ErrorReport **err);
+void eant_ElementListBboxComputeAndReset(Eant_Element *list, Eant_CoordSysConversion *conversion,
+                                         Eerr_ErrorReport **err);
+Evec_Bbox *eant_ElementListBoundingBoxCalculateNoSave(Eant_Element *list, _exfr_XForm *transform,
+                                                      Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   The layer box and the measuring drawing */
+
+/* A new box around the header's corners carried through the render transform. */
+Evec_Bbox *eant_GetAntBoundingBox(Eant_AnnotationInfo *info, const _exfr_XForm *transform, Eerr_ErrorReport **err);
+/* Stores the box as the layer box (a missing header is created); the modified flag stays. */
+void eant_SetAntBoundingBox(Eant_AnnotationInfo *info, const Evec_Bbox *box, Eerr_ErrorReport **err);
+/* Recomputes every element's box and the layer box ((0, 0)-(0, 0) without elements). */
+void eant_ComputeAntBoundingBox(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                Eerr_ErrorReport **err);
+/* Grows the layer box to hold the element's box and marks the info modified; a null info does
+   nothing. */
+void eant_AntBoundingBoxUpdateByElement(Eant_AnnotationInfo *info, Eant_Element *element, Eerr_ErrorReport **err);
+/* Gives the info its measuring drawing (sized from the layer box) unless it has one; without a
+   control record the renderer's is taken and kept. */
+void eant_GetFakeEevgDrawing(Eant_AnnotationInfo *info, Eevg_Control *control, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Elements: the per-type dispatchers. Each calls its slot of the element's type table. A null
+   element is reported (code 1), a failing slot too (code 2, "Error returned from <slot>"); a
+   missing slot is reported (code 3, "Invalid <slot> function for input element") except by the
+   style and symbol setters, selectors and copiers, which leave such an element as it is. */
+
+Eant_Element *eant_ElementCopyElement(Eant_Element *element, Eant_Element *target, Eerr_ErrorReport **err);
+void eant_ElementPrintElement(Eant_Element *element, Eerr_ErrorReport **err);
+void eant_ElementRenderElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                               Eant_Criteria *criteria, Eevg_Drawing *drawing, Eant_Element *element,
+                               _exfr_XForm *transform, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
 /* Frees an element through its type's free slot; nothing happens without one. */
 void eant_ElementFreeElement(Eant_Element **element);
+void eant_ElementWriteElement(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *element,
+                              Eerr_ErrorReport **err);
+int32_t eant_ElementCoordInElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,
+                                   Eant_SymbolLibrary *symbols, Eant_Criteria *criteria, Eant_Element *element,
+                                   _exfr_XForm *transform, Eant_CoordSysConversion *conversion, Egda_BaseData *coord,
+                                   Eerr_ErrorReport **err);
+void eant_ElementSetLineStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                              Eerr_ErrorReport **err);
+void eant_ElementSetLineStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                           Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSetFillStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                              Eerr_ErrorReport **err);
+void eant_ElementSetFillStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                           Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSetTextStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number, double height,
+                              const char *heightUnits, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSetTextStyleAndHeight(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                       double height, Eant_CoordDefinition *heightUnits,
+                                       Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSetSymbolData(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number, double scale,
+                               Eant_CoordDefinition *scaleUnits, int32_t overrideFlag, int32_t overrideColor,
+                               Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Egda_BaseData *eant_ElementCalculateBbox(Eant_Element *element, _exfr_XForm *transform,
+                                         Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSelectStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                             Eant_StyleUpdateFunction update, void *updateData, Eerr_ErrorReport **err);
+void eant_ElementCopyStyle(Eant_Element *element, Eant_StyleLibrary *from, Eant_StyleLibrary *to,
+                           Eerr_ErrorReport **err);
+void eant_ElementCopySymbolData(Eant_Element *element, Eant_SymbolLibrary *from, Eant_SymbolLibrary *to,
+                                Eerr_ErrorReport **err);
+void eant_ElementUpdateInfo(Eant_Element *element, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementReplaceElementValues(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+void eant_ElementConvertToMap(Eant_Element *element, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementTransformMap(Eant_Element *element, _exfr_XForm *transform, Eant_CoordSysConversion *from,
+                              Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
+                              Eerr_ErrorReport **err);
+void eant_ElementIncrementCount(Eant_Element *element, Eant_ElementInfo *counts, Eerr_ErrorReport **err);
+const char *eant_ElementGetTypeString(Eant_Element *element, Eerr_ErrorReport **err);
+int32_t eant_ElementCanBeFlipped(Eant_Element *element, Eerr_ErrorReport **err);
+/* The type's flip, or eant_ElementUpdateByPoly with the polynomial when the type has none. */
+void eant_ElementFlip(Eant_AnnotationInfo *info, Eant_Element *element, Eant_CoordSysConversion *conversion,
+                      void *flipData, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+/* The type's answer (a style-kind code); 0 when the type has no such slot or the slot fails. */
+int32_t eant_ElementSelectSingleStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                          Eerr_ErrorReport **err);
+/* The type's box computed with the drawing, or its plain box when it has no such slot. */
+Egda_BaseData *eant_ElementCalculateBboxWithDrawing(Eant_Element *element, _exfr_XForm *transform,
+                                                    Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
+                                                    Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Elements: the common part */
+
+/* A new element with identity transforms; with a header in info its id is the header's
+   nextElement (then incremented) and its name "Element_<id>", else id 0 and an empty name. */
+Eant_Element *eant_ElementCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* Copies the common part (not links, type record or attributeRecordNumber) into target or a new
+   element (which consumes an identifier); a negative source id leaves the target's. */
+Eant_Element *eant_ElementCopy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+/* Copies the common part into target, id whatever its sign, formerNext and rowNumber included;
+   links, type record and attributeRecordNumber stay. */
+void eant_ElementReplaceValues(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+/* A new element holding the element's values (through its type's replaceValues). */
+Eant_Element *eant_ElementBackup(Eant_Element *element, Eerr_ErrorReport **err);
+/* Puts the backup's values back into the element (through its type's replaceValues). */
+void eant_ElementRestore(Eant_Element *backup, Eant_Element *element, Eerr_ErrorReport **err);
+/* Frees the common part of an element (not its type record, children or neighbours) and clears
+   the pointer. */
+void eant_ElementFree(Eant_Element **element);
+void eant_ElementPrint(Eant_Element *element, Eerr_ErrorReport **err);
+void eant_ElementSetName(Eant_Element *element, const char *name, Eerr_ErrorReport **err);
+void eant_ElementSetDescription(Eant_Element *element, const char *description, Eerr_ErrorReport **err);
+void eant_ElementSetID(Eant_Element *element, int32_t id, Eerr_ErrorReport **err);
+/* Sets the position units, then the scale units, to the system and units name. */
+void eant_ElementSetUnits(Eant_Element *element, int32_t coordSys, const char *units, Eerr_ErrorReport **err);
+/* Both transforms become identity polynomials. */
+void eant_ElementInitXformMatrix(Eant_Element *element, Eerr_ErrorReport **err);
+/* Copies the polynomial into xformMatrix and its inverse into ixformMatrix; returns the inverse. */
+Efga_Polynomial *eant_ElementSetXformMatrix(Eant_Element *element, const Efga_Polynomial *polynomial,
+                                            Eerr_ErrorReport **err);
+/* The four corners of the element's box. */
+void eant_ElementSetBBox(Eant_Element *element, double x0, double y0, double x1, double y1, double x2, double y2,
+                         double x3, double y3, Eerr_ErrorReport **err);
+/* Unlinks the element from its list and links it next to reference (ellm_Add's position code). */
+void eant_ElementPosition(Eant_Element *element, Eant_Element *reference, int32_t position, Eerr_ErrorReport **err);
+/* 1 when the element holds text with database fields (a group: when one of its children does). */
+int32_t eant_ElementCheckForSmartData(Eant_Element *element, Eerr_ErrorReport **err);
+/* The first top-level element of the info with that id. */
+Eant_Element *eant_ElementFindTopLevelByID(Eant_AnnotationInfo *info, int32_t id, Eerr_ErrorReport **err);
+Eant_Element *eant_GetNextElement(Eant_Element *element, Eerr_ErrorReport **err);
+/* A table of 27 null slots (freed with emsc_HeapFree). */
+Eant_ElementFunctions *eant_ElementFunctionsCreate(Eerr_ErrorReport **err);
+Eant_ElementInfo *eant_ElementInfoCreate(Eerr_ErrorReport **err);
+void eant_ElementInfoFree(Eant_ElementInfo **counts);
+/* Composes the polynomial into the element's transform and maps its box by it; with an info, the
+   layer box grows, the moved and modified callbacks run and the info is marked modified. */
+void eant_ElementUpdateByPoly(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *element,
+                              Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Element lists: a list is its first element (null when empty), chained through next and
+   previous; the children of a group hang from its child. */
+
+/* The first element whose name equals name. */
+Eant_Element *eant_ElementListLookup(Eant_Element *list, Eant_CharStr name, Eerr_ErrorReport **err);
+void eant_ElementListPrint(Eant_Element *list, Eerr_ErrorReport **err);
+/* The elements of the list and of all child lists. */
+int32_t eant_ElementListCount(Eant_Element *list, Eerr_ErrorReport **err);
+int32_t eant_ElementListCheckForSmartData(Eant_Element *list, Eerr_ErrorReport **err);
+/* A new record counting the top-level elements by kind. */
+Eant_ElementInfo *eant_ElementListGetElementInfo(Eant_Element *list, Eerr_ErrorReport **err);
+void eant_ElementListCopyStyleBetweenLibs(Eant_Element *list, Eant_StyleLibrary *from, Eant_StyleLibrary *to,
+                                          Eerr_ErrorReport **err);
+void eant_ElementListCopySymbolDataBetweenLibs(Eant_Element *list, Eant_SymbolLibrary *from, Eant_SymbolLibrary *to,
+                                               Eerr_ErrorReport **err);
+void eant_ElementListUpdateInfo(Eant_Element *list, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* Every element of the list and of its child lists gets the id. */
+void eant_ElementListSetIDs(Eant_Element *list, int32_t id, Eerr_ErrorReport **err);
+/* Numbers the elements in preorder (an element, its children, its next sibling) from first;
+   returns the next free identifier. */
+int32_t eant_ElementListMakeUniqueIDs(Eant_Element *list, int32_t first, Eerr_ErrorReport **err);
+void eant_ElementListSetUnits(Eant_Element *list, int32_t coordSys, const char *units, Eerr_ErrorReport **err);
+void eant_ElementListReplaceAntInfo(Eant_Element *list, Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_ElementListReplaceSymbolLib(Eant_Element *list, Eant_SymbolLibrary *library, Eerr_ErrorReport **err);
 /* Frees every element of the list through its type and clears the pointer. */
 void eant_ElementListFree(Eant_Element **list);
+/* Frees the list target holds and returns a copy of source made through the types. */
+Eant_Element *eant_ElementListCopy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+/* Draws every top-level element that passes the criteria. */
+void eant_ElementListRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                            Eant_Criteria *criteria, Eant_Element *list, _exfr_XForm *transform,
+                            Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+/* Visits at most renderData->budget elements, depth first, drawing those that pass the criteria
+   (a group's children one by one); 1 when the walk is complete (or failed), 0 when more is left. */
+int32_t eant_ElementListRenderIncremental(Eint_InitToolkitData *toolkit, Eant_RenderData *renderData,
+                                          Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                                          Eant_Criteria *criteria, _exfr_XForm *transform,
+                                          Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
+                                          Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Element storage. An element is an entry "AntElement_<id>" of design "Element_2_Eant" (layers of
+   version 0 and 1: "Element_Eant") with its type's entries below it; a list stored as a whole
+   sits below a node "ElementList" or "SymbolElementList" of design "ElementNode_Eant". */
+
+#define EANT_ELEMENTLIST 0
+#define EANT_SYMBOLELEMENTLIST 1
+
+/* Writes the common part at the relation code's place (a type's write slot calls it first). */
+void eant_ElementWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *element,
+                       Eerr_ErrorReport **err);
+/* Reads the common part into element (emptied first) or a new bare element. */
+Eant_Element *eant_ElementRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
+                               int32_t position, Eant_Element *element, Eerr_ErrorReport **err);
+/* Writes the elements through their types, the first at the code's place, each next one as the
+   next sibling of the one before; asks for a user interrupt after every element. */
+void eant_ElementListWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *list,
+                           Eerr_ErrorReport **err);
+/* Reads the elements from the code's place through the readers of their types. A damaged element
+   record ends the list: the elements before it are returned with a warning (severity 1). */
+Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
+                                   int32_t position, Eerr_ErrorReport **err);
+/* Writes the list node (EANT_ELEMENTLIST or EANT_SYMBOLELEMENTLIST) as a new child of nodePath's
+   node or the current one, and reads it. */
+void eant_ElementNodeWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, Eerr_ErrorReport **err);
+void eant_ElementNodeRead(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, Eerr_ErrorReport **err);
+/* The list node and the list as its children; an empty list writes nothing (a warning). */
+void eant_ElementNodeAndListWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, const char *name,
+                                  Eant_Element *list, Eerr_ErrorReport **err);
+/* The list below the list node; a missing node gives null with a warning, an empty node fails.
+   The node's parent is current afterwards. */
+Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
+                                          int32_t nodeType, Eerr_ErrorReport **err);
 
 #ifdef __cplusplus
 }

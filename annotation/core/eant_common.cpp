@@ -1,5 +1,7 @@
-// What the units of the package share: the file-context checks, writing a named child, and the
-// definition of a record's designs.
+// What the units of the package share: the file-context checks, writing a named child, the
+// definition of a record's designs, warnings, and the shape test of polynomials.
+#include <cstdarg>
+
 #include "eant_internal.h"
 
 namespace taviron::eant {
@@ -51,6 +53,27 @@ Emif_Design *DefineDesigns(Emif_Dictionary *dictionary, const char *reporter, st
     }
   }
   return defined;
+}
+
+bool IsAffine(const Efga_Polynomial *polynomial) {
+  if (!polynomial || polynomial->order != 1) return false;
+  const Egda_BaseData *linear = polynomial->coefficients, *constants = polynomial->constants;
+  return linear && constants && linear->rows == 2 && linear->columns == 2 && constants->rows == 2 &&
+         constants->columns >= 1 && linear->pixelType == EGDA_TYPE_F64 && constants->pixelType == EGDA_TYPE_F64 &&
+         linear->origin && constants->origin;
+}
+
+void ReportWarning(Eerr_ErrorReport **err, lower::CalleeReport &inner, const char *reporter, int32_t code,
+                   const char *format, ...) {
+  Eerr_ErrorReport *below = inner.Release();
+  if (!err) {
+    eerr_DeleteErrorReportEx(&below);
+    return;
+  }
+  va_list ap;
+  va_start(ap, format);
+  *err = eerr_CreateErrorReportV(reporter, code, EERR_WARNING, lower::JoinChains(below, *err), format, ap);
+  va_end(ap);
 }
 
 } // namespace taviron::eant

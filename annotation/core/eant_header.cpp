@@ -1,6 +1,7 @@
-// The stored header of an annotation layer and the "AnnotationVersion" node below a layer or
-// library node.
+// The header of an annotation layer (its record and stored design) and the "AnnotationVersion"
+// node below a layer or library node.
 #include "eant_internal.h"
+#include "emsc.h"
 
 namespace lower = taviron::lower;
 namespace record = taviron::record;
@@ -58,6 +59,55 @@ private:
 } // namespace
 
 extern "C" {
+
+Eant_AntHeader *eant_AntHeaderStructureCreate(Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  auto *header = static_cast<Eant_AntHeader *>(emsc_HeapMalloc(sizeof(Eant_AntHeader)));
+  if (!header) {
+    lower::Report(err, "eant_AntHeaderStructureCreate", 1, "Error allocating Annotation Header");
+    return nullptr;
+  }
+  header->outputUnits = EEVG_MAP;
+  header->versionNumber = EANT_ANNOTATION_VERSION;
+  return header;
+} TAVIRON_GUARD(err, nullptr)
+
+Eant_AntHeader *eant_AntHeaderCreate(Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_AntHeaderCreate";
+  lower::Clear(err);
+  lower::CalleeReport inner;
+  Eant_AntHeader *header = eant_AntHeaderStructureCreate(&inner);
+  if (!header) {
+    lower::ReportCallee(err, inner, reporter, 1, "eant_AntHeaderStructureCreate");
+    return nullptr;
+  }
+  header->xformMatrix = efga_PolyCreate2DIdentity(nullptr, &inner);
+  if (!header->xformMatrix) {
+    // The identity is made as eant_IdentityPolynomialCreate makes it, and reported so.
+    lower::ReportCallee(&inner, nullptr, "eant_IdentityPolynomialCreate", 1, "efga_PolyCreate2DIdentity");
+    lower::ReportCallee(err, inner, reporter, 2, "eant_IdentityPolynomialCreate");
+    eant_AntHeaderFree(&header);
+    return nullptr;
+  }
+  header->ixformMatrix = efga_PolynomialCopy(header->xformMatrix, nullptr, &inner);
+  if (!header->ixformMatrix) {
+    lower::ReportCallee(err, inner, reporter, 3, "efga_PolynomialCopy");
+    eant_AntHeaderFree(&header);
+    return nullptr;
+  }
+  return header;
+} TAVIRON_GUARD(err, nullptr)
+
+void eant_AntHeaderFree(Eant_AntHeader **header) try {
+  if (!header || !*header) return;
+  Eant_AntHeader *h = *header;
+  eant_CharStrFree(&h->name);
+  eant_CharStrFree(&h->description);
+  efga_PolynomialDelete(h->xformMatrix, nullptr);
+  efga_PolynomialDelete(h->ixformMatrix, nullptr);
+  egda_BaseDataDelete(h->bBox, nullptr);
+  emsc_HeapFreeEx(header);
+} TAVIRON_GUARD_QUIET_VOID
 
 Emif_Design *eant_AntHeaderDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
   return DefineDesigns(dictionary, "eant_AntHeaderDesignDefine", {{&kAntHeader}}, err);
