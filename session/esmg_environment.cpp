@@ -16,8 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <iterator>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -295,8 +298,10 @@ bool IsNameCharacter(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
-std::vector<std::string> Split(const std::string &value) {
-  std::vector<std::string> elements;
+using List = std::deque<std::string>; // elements keep their place as the list grows
+
+List Split(const std::string &value) {
+  List elements;
   for (std::size_t start = 0; start <= value.size();) {
     std::size_t end = value.find(';', start);
     if (end == std::string::npos) end = value.size();
@@ -308,42 +313,48 @@ std::vector<std::string> Split(const std::string &value) {
 
 class Expander {
 public:
-  std::vector<std::string> Expand(const std::string &value) {
+  List Expand(const std::string &value) {
     if (value.empty()) return {};
-    std::vector<std::string> list = Split(value);
+    List list = Split(value);
     for (bool again = true; again;) {
       again = false;
-      std::vector<std::string> next;
-      std::unordered_set<std::string> held;
+      List next;
+      std::unordered_set<std::string_view> held; // the elements of next
       std::size_t text = 0;
-      const auto add = [&](std::string element, bool once) {
+      std::string candidate;
+      const auto add = [&](bool once) {
         ++candidates_;
-        if (text + element.size() > kMaxListText || candidates_ > kMaxCandidates) return;
-        if (once && (element.empty() || held.count(element))) return;
-        text += element.size() + 1;
+        if (text + candidate.size() > kMaxListText || candidates_ > kMaxCandidates) return;
+        if (once && (candidate.empty() || held.count(candidate))) return;
+        text += candidate.size() + 1;
         // A "$" left in an element (from a suffix) is expanded in the next pass; a list without
         // one would only be copied again.
-        again = again || element.find('$') != std::string::npos;
-        held.insert(element);
-        next.push_back(std::move(element));
+        again = again || candidate.find('$') != std::string::npos;
+        next.push_back(candidate);
+        held.insert(next.back());
       };
       for (const std::string &element : list) {
         const std::size_t dollar = element.find('$');
         if (dollar == std::string::npos) {
-          add(element, false);
+          candidate = element;
+          add(false);
           continue;
         }
         std::size_t end = dollar + 1;
         while (end < element.size() && IsNameCharacter(element[end])) ++end;
-        const std::string prefix = element.substr(0, dollar);
+        const std::string_view prefix(element.data(), dollar);
         const std::string name = element.substr(dollar + 1, end - dollar - 1);
-        const std::string suffix = element.substr(end);
+        const std::string_view suffix(element.data() + end, element.size() - end);
         const char *set = name.empty() ? nullptr : std::getenv(name.c_str());
         if (!set || Expanding(name)) {
-          add(prefix + suffix, true);
+          candidate.assign(prefix).append(suffix);
+          add(true);
           continue;
         }
-        for (const std::string &part : Variable(name, set)) add(prefix + part + suffix, true);
+        for (const std::string &part : Variable(name, set)) {
+          candidate.assign(prefix).append(part).append(suffix);
+          add(true);
+        }
       }
       list = std::move(next);
     }
@@ -359,7 +370,7 @@ private:
   }
 
   // The expansion of a variable's value, once for each set of variables being expanded.
-  const std::vector<std::string> &Variable(const std::string &name, const char *value) {
+  const List &Variable(const std::string &name, const char *value) {
     std::vector<std::string> sorted = stack_;
     std::sort(sorted.begin(), sorted.end());
     std::string key = name;
@@ -367,13 +378,13 @@ private:
     auto found = memo_.find(key);
     if (found != memo_.end()) return found->second;
     stack_.push_back(name);
-    std::vector<std::string> parts = Expand(value);
+    List parts = Expand(value);
     stack_.pop_back();
     return memo_[key] = std::move(parts);
   }
 
   std::vector<std::string> stack_;
-  std::map<std::string, std::vector<std::string>> memo_;
+  std::map<std::string, List> memo_;
   std::size_t candidates_ = 0;
 };
 
@@ -384,7 +395,10 @@ std::atomic<char *> environmentStrings{nullptr};
 
 namespace taviron::session {
 
-std::vector<std::string> ExpandSearchList(const std::string &value) { return Expander().Expand(value); }
+std::vector<std::string> ExpandSearchList(const std::string &value) {
+  List list = Expander().Expand(value);
+  return {std::make_move_iterator(list.begin()), std::make_move_iterator(list.end())};
+}
 
 std::string ExpandSearchListText(const std::string &value) {
   std::string text;
