@@ -464,6 +464,132 @@ void esmg_InterruptClear(void);
 #define ESMG_IDNO 7
 int32_t esmg_MessageBox(const char *text, const char *caption, uint32_t style);
 
+/* Application start and end */
+
+/* An application calls esmg_ApplicationInit first and ends through esmg_ProcessExit or
+   esmg_ProcessCleanupCode. Instance handles are the application's own words, kept as given. */
+/* The version check, then the main window (esmg_MainWindowCreate): 1 when the window was made;
+   otherwise "Could not create main window.\nClick OK to exit." is shown and 0 returned. */
+int32_t esmg_ApplicationInit(void *instance);
+/* 1 when the system is usable or its version cannot be read ("Could not obtain version
+   information.\nError no %d" is then shown), 0 when it is too old. */
+int32_t esmg_OSVersionCheck(void);
+/* Registers "EEML_TERM_SIGNAL", makes the hidden main window of the class "eemlMainWindowClass"
+   (titled with the process id: a window here is a named endpoint, one per class and title) and
+   sets up the product environment (estr_NorixEnvSet) when no session manager's window exists or
+   TAVIRON_HOME or PERSONAL is unset. 1 when the window was made, else 0. */
+int32_t esmg_MainWindowCreate(void *instance);
+#define ESMG_MAIN_WINDOW_CLASS "eemlMainWindowClass"
+/* Keeps the window unless it is 0; returns the window given. */
+Ewin_Window esmg_SetAppMainWindowHandle(Ewin_Window window);
+/* The main window, 0 while there is none. */
+Ewin_Window esmg_GetAppMainWindowHandle(void);
+void *esmg_MainInstanceSet(void *instance);
+void *esmg_MainInstanceGet(void);
+/* Asks the session manager to let the process go ("NORIX_REQ_QUIT", wParam the main window,
+   unless this process is the session manager or a batch run), frees the annotation package data
+   and the map-composition package's share of the toolkit record, and ends the toolkit record
+   (eint_DeInit). Runs within the final clean-up of esmg_ProcessCleanupCode. */
+void esmg_ApplicationEnd(void);
+
+/* Process exit handlers: a list with the newest handler at its head. */
+typedef void (*Esmg_ExitFunction)(int32_t exitCode, void *userData);
+/* Kinds: 0 runs once, at the next clean-up; 1 at every clean-up; 2 at every clean-up, in a pass
+   before all others. */
+#define ESMG_EXIT_ONCE 0
+#define ESMG_EXIT_EVERY 1
+#define ESMG_EXIT_FIRST 2
+typedef struct Esmg_ExitHandler Esmg_ExitHandler;
+struct Esmg_ExitHandler {
+  int32_t active; /* 1 while the handler is to run; 0 once retired */
+  Esmg_ExitFunction function;
+  int32_t kind;
+  void *userData;
+  Esmg_ExitHandler *next;
+  Esmg_ExitHandler *previous;
+};
+/* Keeps the memory blocks (emsc heap; null entries allowed) that the final clean-up frees with
+   their array; returns count. */
+int32_t esmg_ProcessInit(int32_t count, void **blocks);
+/* A new active handler at the head of the list; null for a null function. */
+Esmg_ExitHandler *esmg_ProcessExitHandlerRegister(Esmg_ExitFunction function, int32_t kind,
+                                                  void *userData);
+/* A handler of the list is retired while the handlers run, otherwise unlinked and freed; one not
+   in the list is left alone. The result has no meaning (0). */
+int32_t esmg_ProcessExitHandlerRemove(Esmg_ExitHandler *handler);
+/* Stops the walk of the handlers after the handler running now. */
+void esmg_ProcessExitInterrupt(void);
+/* Runs the handlers with the exit code (kind 2 first, then kinds 0 and 1, newest first; kind 0
+   is retired before its call and freed after the walk), then, once per process, the final
+   clean-up: esmg_ApplicationEnd, the blocks of esmg_ProcessInit, every DLL instance, the main
+   window. 0 when called while the handlers run (nothing is done), else 1. */
+int32_t esmg_ProcessCleanupCode(int32_t exitCode);
+/* esmg_ProcessCleanupCode with the code, then the process ends with it. */
+void esmg_ProcessExit(int32_t exitCode) __attribute__((noreturn));
+/* esmg_ProcessCleanupCode(-111). */
+void esmg_ProcessCleanup(void);
+
+/* The command-line arguments: *argc and *argv (a heap vector of heap strings ended by a null
+   entry; free each and the vector with emsc_HeapFree). Nothing happens unless both are given.
+   Sources: null or any other text, the process's own command line; "@name", the argument file
+   of a sequence step (the count on the first line, then an argument a line; only the lines
+   there are read, at most the count; the file is deleted unless the preference
+   "zav"/"save_job_cmd_line_file" is set), and a file that cannot be opened ends the process with
+   exit code 1 after "The command line file \"%s\" could not be opened."; "0x<handle> <process>",
+   the argument block that process published for the handle (NUL-terminated strings ended by an
+   empty one; " " stands for an empty argument; see platform/README.md). Then every "-logfile"
+   (any case) followed by a name is removed with the name, the first name becoming the batch log
+   file when none is set. The result has no meaning (0). */
+int32_t esmg_ComLineArgsGet(const char *source, int32_t *argc, char ***argv);
+/* The name under which a process publishes (ewin_PublishFileMapping) the argument block it hands
+   another process as "0x<handle> <process id>": "TavironArguments.<process id>.<handle in
+   lower-case hexadecimal>". */
+#define ESMG_ARGUMENT_BLOCK_NAME_FORMAT "TavironArguments.%d.%x"
+
+/* Application environment and registry */
+
+/* The path of the product's key in the registry's local hive: REGISTRY_BASE_PATH_OVERRIDE (read
+   on the first call) when set, else "SOFTWARE\\NORIX\\<product>\\<version>". */
+const char *esmg_RegistryPathGet(void);
+/* Set a component only while it is empty; the getters give the default ("TAVIRON", "10") when
+   none was set. */
+void esmg_RegistryPathProductComponentSet(const char *text);
+void esmg_RegistryPathVersionComponentSet(const char *text);
+const char *esmg_RegistryPathProductComponentGet(void);
+const char *esmg_RegistryPathVersionComponentGet(void);
+/* "SOFTWARE\\NORIX\\KVT\\10". */
+const char *esmg_RegistryPathGetVOD(void);
+/* The default environment table: 58 entries "NAME=value" (ten marked with a leading "+"), then
+   an empty entry. Paths use "/". */
+const char *const *esmg_DefaultEnvironmentGet(void);
+/* Adds the default entries the registry value "Environment" of the product key lacks (the value
+   is written only when it gains entries); problems are shown in message boxes. */
+void esmg_RegistrySetDefaultEnvironmentValuesIfNecessary(void);
+
+/* Sets up the product environment, once per process: the basic variables, home and personal
+   directories, the global data store, the files of the previous personal directory, the
+   variables of the registry value "Environment" (else the default table) with their search lists
+   expanded, PATH, and "$TAVIRON_HOME/taviron.env". */
+void estr_NorixEnvSet(void);
+/* TAVIRON_HOME and ARCHM (from the program's location when either is unset), TAVIRON_TOOLKIT_HOME,
+   TAVIRON_HOME_PATH, ARCHM_PATH, ARCH and CPUCOUNT. */
+void estr_SetupBasicEnv(void);
+/* New strings of the home and personal directories; 1 when HOME was set, else 0. */
+int32_t estr_ComputeHOMEAndPERSONAL(char **home, char **personal);
+/* A new string of the global data store (VOD_GLOBAL_DATA, else the machine's application-data
+   folder "/var/lib/NORIX/TAVIRON10/"), or null: 1 when VOD_GLOBAL_DATA was set, else 1 when the
+   folder is writable and 0 when not. */
+int32_t estr_ComputeGlobalAppStore(char **path);
+/* Sets VOD_GLOBAL_DATA to the path unless it is null. */
+void estr_SetGlobalStore(int32_t ignored, const char *path);
+
+/* The environment-strings block ("NAME=value" strings, each with its NUL, ended by an empty
+   string, in a block of the emsc heap): one word of this process (a pointer never crosses a
+   process). The free hands the block kept to emsc_HeapFree and forgets it. */
+void esmg_SetEnvironmentStrings(char *block);
+char *esmg_GetEnvironmentStrings(void);
+void esmg_FreeEnvironmentStrings(void);
+
 /* Session-manager connection */
 
 /* Destination kinds of a broadcast: 0 none in particular, 3 the application named by the
