@@ -3,7 +3,6 @@
 // projection parameters is made once; each input then replaces the stored bytes of some of those
 // nodes: runs of (node selector, length, bytes).
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "eprj.h"
 #include "exfr.h"
 #include "emsc.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ void ReadEverything(const std::string &path) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const std::string path = "/tmp/exfr_store_fuzz_" + std::to_string(getpid()) + ".img";
+  static const std::string path = taviron::fuzz::ScratchFile("frame.img");
   static const std::string base = BaseFile(path);
   if (base.empty()) return 0;
   {
