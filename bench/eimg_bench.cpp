@@ -1,9 +1,11 @@
 // Block I/O of raster layers: a 4096 x 4096 layer (u8 and f32) written and read by 512 x 512
 // windows, beside writing and reading the same bytes to a plain file (the floor: write with
-// fsync, as the layer's commit syncs, and read back).
+// fsync, as the layer's commit syncs, and read back). The layers are measured with blocks of 64
+// and 128 pixels a side, in files of 4 KiB, 16 KiB and 64 KiB pages.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "egda.h"
+#include "ehfa.h"
 #include "eimg.h"
 
 namespace {
@@ -33,9 +36,25 @@ Egda_BaseData *Window(int32_t type) {
   return rect;
 }
 
-void WriteLayer(const std::string &name, int32_t type, Egda_BaseData *rect, benchmark::State &state) {
+// An empty image file of that page size.
+bool NewFile(const std::string &file, int32_t pageSize) {
+  std::remove(file.c_str());
+  Ehfa_File *f = ehfa_FileCreate(file.c_str(), nullptr, nullptr);
+  if (!f) return false;
+  ehfa_FileClose(f, nullptr);
+  sqlite3 *db = nullptr;
+  bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, ("PRAGMA page_size = " + std::to_string(pageSize) + "; VACUUM").c_str(), nullptr, nullptr,
+                         nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
+// The layer "Layer_1" of the file, written whole by windows.
+void WriteLayer(const std::string &file, int32_t type, int32_t side, Egda_BaseData *rect, benchmark::State &state) {
   Eerr_ErrorReport *err = nullptr;
-  Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, type, kSize, kSize, nullptr, &err, 0);
+  const std::string name = file + "(:Layer_1)";
+  Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, type, kSize, kSize, nullptr, &err, 2, side, side, 0);
   for (int32_t y = 0; y < kSize && layer; y += kWindow)
     for (int32_t x = 0; x < kSize; x += kWindow) eimg_LayerWrite(layer, x, y, kWindow, kWindow, rect, &err);
   eimg_LayerClose(layer, &err);
@@ -43,13 +62,18 @@ void WriteLayer(const std::string &name, int32_t type, Egda_BaseData *rect, benc
   eerr_DeleteErrorReportEx(&err);
 }
 
+// Arguments: pixel type (3 u8, 9 f32), block side, page size.
 void BM_LayerWrite(benchmark::State &state) {
   const int32_t type = static_cast<int32_t>(state.range(0));
+  const int32_t side = static_cast<int32_t>(state.range(1));
+  const int32_t page = static_cast<int32_t>(state.range(2));
   Egda_BaseData *rect = Window(type);
   const std::string file = Directory() + "/write.img";
   for (auto _ : state) {
-    std::remove(file.c_str());
-    WriteLayer(file + "(:Layer_1)", type, rect, state);
+    state.PauseTiming();
+    if (!NewFile(file, page)) state.SkipWithError("the file could not be made");
+    state.ResumeTiming();
+    WriteLayer(file, type, side, rect, state);
   }
   state.SetBytesProcessed(state.iterations() * int64_t{kSize} * kSize * rect->elementSize);
   eimg_PixelRectDelete(rect, nullptr);
@@ -58,10 +82,12 @@ void BM_LayerWrite(benchmark::State &state) {
 
 void BM_LayerRead(benchmark::State &state) {
   const int32_t type = static_cast<int32_t>(state.range(0));
+  const int32_t side = static_cast<int32_t>(state.range(1));
+  const int32_t page = static_cast<int32_t>(state.range(2));
   Egda_BaseData *rect = Window(type);
   const std::string file = Directory() + "/read.img";
-  std::remove(file.c_str());
-  WriteLayer(file + "(:Layer_1)", type, rect, state);
+  if (!NewFile(file, page)) state.SkipWithError("the file could not be made");
+  WriteLayer(file, type, side, rect, state);
   const std::string name = file + "(:Layer_1)";
   for (auto _ : state) {
     Eerr_ErrorReport *err = nullptr;
@@ -118,8 +144,12 @@ void BM_PlainFileRead(benchmark::State &state) {
 
 } // namespace
 
-// Argument: pixel type (3 u8, 9 f32) for the layers, bytes per pixel for the plain file.
-BENCHMARK(BM_LayerWrite)->Arg(EGDA_TYPE_U8)->Arg(EGDA_TYPE_F32)->Unit(benchmark::kMillisecond);
+// Layers: pixel type (3 u8, 9 f32) x block side x page size; plain files: bytes per pixel.
+BENCHMARK(BM_LayerWrite)
+    ->ArgsProduct({{EGDA_TYPE_U8, EGDA_TYPE_F32}, {64, 128}, {4096, 16384, 65536}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainFileWrite)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LayerRead)->Arg(EGDA_TYPE_U8)->Arg(EGDA_TYPE_F32)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LayerRead)
+    ->ArgsProduct({{EGDA_TYPE_U8, EGDA_TYPE_F32}, {64, 128}, {4096, 16384, 65536}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainFileRead)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);

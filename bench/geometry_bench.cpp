@@ -4,7 +4,7 @@
 // densifying. Each pair of benchmarks reports the same counters, so the times compare directly.
 #include <benchmark/benchmark.h>
 
-#include <boost/geometry.hpp>
+#include <boost/geometry/geometry.hpp>
 
 #include <cmath>
 #include <random>

@@ -1,7 +1,9 @@
 /* Draws filled, outlined, wide, dashed and arrowed shapes and ellipses, and text labels (plain,
    outlined, shadowed, underlined, along a curve) with the renderer onto a callback device that
    keeps an RGB image in memory, then writes the image as a PNG file. The labels use the DejaVu
-   faces through the FreeType font server the build puts on the default font-server path.
+   faces through the FreeType font server the build puts on the default font-server path; one
+   label uses the outline-font file of DejaVu Sans that the build makes
+   (DRAW_SHAPES_OUTLINE_FONT) through the outline-font engine.
 
    Usage: draw_shapes [output.png]   (default: draw_shapes.png) */
 #define _POSIX_C_SOURCE 200809L
@@ -391,6 +393,22 @@ static int DrawLabels(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
   }
   if (!DrawLabel(drawing, style, 250, 440, "Underlined", err)) return 0;
 
+  /* One line of text twice, side by side: through the FreeType font server, and laid out by the
+     outline-font engine from the outline-font file of the same face that the build makes with
+     its otlfont tool (glyphs from the file's outline code, spaced by its kerning bumpers). The
+     outline font's text height is its line height, the server's its em: 1.164 em for DejaVu. */
+  if (!DrawLabel(drawing, NewText("DejaVuSans", 22, 20, 20, 20, err), 20, 388, "Server: Wavy Tokens", err))
+    return 0;
+  style = NewText(DRAW_SHAPES_OUTLINE_FONT, 22 * 1.164, 150, 30, 40, err);
+  if (style) {
+    Eevg_Coord at;
+    at.x = 330;
+    at.y = 388;
+    eevg_DrawTextOTL(drawing, style, &at, "Outline: Wavy Tokens", err);
+  }
+  eevg_TextStyleFree(&style);
+  if (!Check(err, "the outline-font label")) return 0;
+
   /* Along a curve: an arc rising and falling over the right of the band. */
   for (i = 0; i < 25; ++i) {
     double a = PI * (0.85 - 0.7 * i / 24.0);
@@ -421,9 +439,9 @@ int main(int argc, char **argv) {
 
   if (!image) return 1;
   memset(image->rgb, 255, sizeof image->rgb);
-  /* The renderer reads the font list on NORIX_FONT_PATH when it starts: the one of the DejaVu
-     faces that comes with the FreeType font server. */
-  if (!getenv("NORIX_FONT_PATH")) setenv("NORIX_FONT_PATH", DRAW_SHAPES_FONT_DIR, 1);
+  /* The renderer reads its font lists when it starts: those of NORIX_FONT_PATH, else the default
+     list of DejaVu faces that comes with the FreeType font server (installed beside the library,
+     or found in the build tree). */
   control = eevg_Init(&err);
   if (control) device = eevg_DeviceInfoCreate(&err);
   if (device) world = eevg_WorldInfoCreate(&err);

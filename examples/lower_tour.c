@@ -20,10 +20,13 @@ int main(void) {
   }
   estr_StringListDelete(names, NULL);
 
-  /* A failing call leaves a report in the slot; the caller prints it and drops it. */
+  /* A failing call leaves a report in the slot; the caller prints it and drops it. The call
+     below fails on purpose (a list of -1 strings), so the report it prints is expected. */
+  printf("Now a call that fails on purpose, to show how an error report looks:\n");
+  fflush(stdout);
   names = estr_StringListCreate(-1, &err);
   if (err) {
-    err = eerr_CreateErrorReport("lower_tour", 1, EERR_WARNING, err, "Could not make the list");
+    err = eerr_CreateErrorReport("lower_tour", 1, EERR_WARNING, err, "Could not make the list (a deliberate demonstration)");
     eerr_PrintErrorReport(err, 1, NULL);
     eerr_DeleteErrorReportEx(&err);
   }

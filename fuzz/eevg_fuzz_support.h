@@ -91,7 +91,14 @@ class FuzzDrawing {
     eerr_DeleteErrorReportEx(&err);
     if (!drawing_) return;
     zoom = in.Byte();
-    if (zoom & 1) eevg_World(drawing_, in.Number(100), in.Number(100), in.Number(100), in.Number(100), &err);
+    if (zoom & 1) {
+      // Read into locals: the order of a call's arguments differs between compilers.
+      const double x1 = in.Number(100);
+      const double y1 = in.Number(100);
+      const double x2 = in.Number(100);
+      const double y2 = in.Number(100);
+      eevg_World(drawing_, x1, y1, x2, y2, &err);
+    }
     eerr_DeleteErrorReportEx(&err);
     const Eevg_Coord corner1{in.Number(clipRange), in.Number(clipRange)};
     const Eevg_Coord corner2{in.Number(clipRange), in.Number(clipRange)};
@@ -139,9 +146,14 @@ inline Eevg_LineStyle *NewLine(Reader &in) {
   style->lineJoin = ends >> 6 & 3;
   if (in.Byte() & 1) {
     style->arrowEnd = eevg_ArrowEndCreate(nullptr);
-    if (style->arrowEnd)
-      eevg_ArrowEndSetValues(style->arrowEnd, in.Number(2), in.Number(2), in.Number(40),
-                             in.Byte() & 1, in.Byte() & 1, nullptr);
+    if (style->arrowEnd) {
+      const double base = in.Number(2);
+      const double tip = in.Number(2);
+      const double length = in.Number(40);
+      const int32_t filled = in.Byte() & 1;
+      const int32_t stick = in.Byte() & 1;
+      eevg_ArrowEndSetValues(style->arrowEnd, base, tip, length, filled, stick, nullptr);
+    }
   }
   return style;
 }

@@ -10,12 +10,11 @@
 #include <cstring>
 #include <string>
 
-#include <unistd.h>
-
 #include "../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "efga.h"
 #include "eevg_fuzz_support.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -27,16 +26,15 @@ using taviron::fuzz::NewBlock;
 using taviron::fuzz::NewFill;
 using taviron::fuzz::NewLine;
 
+// A font list of one entry, so that the font machinery the shapes reach finds a list.
 void FontPath() {
   static const bool done = [] {
-    char dir[] = "/tmp/eevg_shapes_fuzzXXXXXX";
-    if (!mkdtemp(dir)) return false;
-    const std::string list = std::string(dir) + "/fontlist.fdb";
+    const std::string list = taviron::fuzz::ScratchFile("fontlist.fdb");
     if (FILE *f = std::fopen(list.c_str(), "w")) {
       std::fputs("version 3\n\"Fuzz\" fuzz \"Fuzz\" fuzz left_to_right \"Fuzz\" Outline\n", f);
       std::fclose(f);
     }
-    setenv("NORIX_FONT_PATH", dir, 1);
+    setenv("NORIX_FONT_PATH", taviron::fuzz::ScratchDirectory().c_str(), 1);
     return true;
   }();
   (void)done;
@@ -53,7 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const uint8_t zoom = canvas.zoom;
   Eerr_ErrorReport *err = nullptr;
   if (zoom & 2) {
-    eevg_DrawingSetPixelSize(drawing, in.Byte() % 4, in.Byte() % 4);
+    // Every value is read into a local first: the order in which a call's arguments are
+    // evaluated differs between compilers, and an input must decode the same with each.
+    const int32_t pixelWidth = in.Byte() % 4;
+    const int32_t pixelHeight = in.Byte() % 4;
+    eevg_DrawingSetPixelSize(drawing, pixelWidth, pixelHeight);
     eevg_DrawingSetUsingWorldTransform(drawing, 1 + (in.Byte() & 1));
   }
   const double range = zoom & 4 ? 1e12 : 80;
@@ -86,16 +88,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 3: {
       Eevg_FillStyle *style = NewFill(in);
       const Eevg_Coord centre{in.Number(range), in.Number(range)};
-      eevg_DrawEllipse(drawing, style, &centre, in.Number(range), in.Number(range), in.Number(7),
-                       &err);
+      const double semiAxisX = in.Number(range);
+      const double semiAxisY = in.Number(range);
+      const double rotation = in.Number(7);
+      eevg_DrawEllipse(drawing, style, &centre, semiAxisX, semiAxisY, rotation, &err);
       eevg_FillStyleFree(&style);
       break;
     }
     default: {
       Eevg_FillStyle *style = NewFill(in);
       const Eevg_Coord centre{in.Number(range), in.Number(range)};
-      eevg_DrawEllipticalArc(drawing, style, &centre, in.Number(range), in.Number(range),
-                             in.Number(7), in.Number(7), in.Number(7), in.Byte() % 4, &err);
+      const double semiAxisX = in.Number(range);
+      const double semiAxisY = in.Number(range);
+      const double rotation = in.Number(7);
+      const double startAngle = in.Number(7);
+      const double endAngle = in.Number(7);
+      const int32_t arcType = in.Byte() % 4;
+      eevg_DrawEllipticalArc(drawing, style, &centre, semiAxisX, semiAxisY, rotation, startAngle,
+                             endAngle, arcType, &err);
       eevg_FillStyleFree(&style);
       break;
     }

@@ -33,7 +33,11 @@ std::u16string NewText(Reader &in) {
     if (kind < 180) text += static_cast<char16_t>(32 + kind % 95);
     else if (kind < 210) text += (kind & 1) ? u'\n' : u'\r';
     else if (kind < 230) text += static_cast<char16_t>(1 + kind % 31);
-    else text += static_cast<char16_t>(in.Byte() << 8 | in.Byte());
+    else {
+      const uint8_t high = in.Byte(); // in this order with every compiler
+      const uint8_t low = in.Byte();
+      text += static_cast<char16_t>(high << 8 | low);
+    }
   }
   return text;
 }

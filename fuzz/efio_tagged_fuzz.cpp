@@ -3,23 +3,13 @@
 #include <cstdio>
 #include <string>
 
-#include <unistd.h>
-
 #include "eerr.h"
 #include "efio.h"
 #include "emsc.h"
-
-namespace {
-// The scratch tag file, removed when the process ends.
-struct ScratchFile {
-  std::string path = "/tmp/efio_tagged_fuzz_" + std::to_string(getpid()) + ".tag";
-  ~ScratchFile() { unlink(path.c_str()); }
-};
-} // namespace
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const ScratchFile scratch;
-  const std::string &path = scratch.path;
+  static const std::string path = taviron::fuzz::ScratchFile("input.tag");
   FILE *file = std::fopen(path.c_str(), "wb");
   if (!file) return 0;
   std::fwrite(data, 1, size, file);

@@ -1,8 +1,6 @@
 // Hierarchical files and the record codec on random bytes. The first byte chooses: even, the
 // rest is written out as a file that is then opened and walked, every record read by its design;
 // odd, the rest is decoded as a record of one of a few designs (from memory and from a stream).
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -10,6 +8,7 @@
 #include "ehfa.h"
 #include "emif.h"
 #include "emsc.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -70,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ++data;
   --size;
   if (choice % 2 == 0) {
-    static const std::string path = "/tmp/ehfa_fuzz_" + std::to_string(getpid()) + ".img";
+    static const std::string path = taviron::fuzz::ScratchFile("walk.img");
     FILE *out = std::fopen(path.c_str(), "wb");
     if (!out) return 0;
     std::fwrite(data, 1, size, out);

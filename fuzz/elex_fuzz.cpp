@@ -81,7 +81,8 @@ int32_t Action(const Elex_Grammar *, void *data, int32_t rule, Elex_Value *top, 
     emsc_HeapFree(top[-2].string);
     break;
   case 6:
-    if (top[-1].integer != static_cast<int32_t>(top[-4].number)) {
+    // The scanned integer may lie outside int32_t: compared as a double, never converted.
+    if (top[-1].integer != top[-4].number) {
       *err = eerr_CreateErrorReport("elex_fuzz", 1, 2, *err, "Size mismatch");
       return ELEX_FAIL;
     }

@@ -10,16 +10,9 @@
 #include "eerr.h"
 #include "epmg.h"
 #include "estr.h"
+#include "fuzz_support.h"
 
 namespace {
-
-const std::string &Directory() {
-  static const std::string directory = [] {
-    char pattern[] = "/tmp/epmg_store_fuzz_XXXXXX";
-    return std::string(mkdtemp(pattern));
-  }();
-  return directory;
-}
 
 std::string ReadBack(const std::string &file) {
   std::string text;
@@ -52,8 +45,9 @@ Epmg_Database *Read(const std::string &file, bool configuration) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string input = Directory() + "/input", first = Directory() + "/first",
-                    second = Directory() + "/second";
+  static const std::string input = taviron::fuzz::ScratchFile("input"),
+                           first = taviron::fuzz::ScratchFile("first"),
+                           second = taviron::fuzz::ScratchFile("second");
   if (size == 0) return 0;
   const bool configuration = data[0] & 1;
   FILE *stream = fopen(input.c_str(), "wb");

@@ -17,22 +17,22 @@
 
 #include "../platform/ewin_frame.h"
 #include "ewin.h"
+#include "fuzz_support.h"
 
 namespace {
 
 std::string endpoint;
 
 void SetUp() {
-  char pattern[] = "/tmp/ewin_frames_fuzz_XXXXXX";
-  if (!mkdtemp(pattern)) abort();
-  setenv("TAVIRON_RUNTIME_DIR", pattern, 1);
+  const std::string &runtime = taviron::fuzz::ScratchDirectory();
+  setenv("TAVIRON_RUNTIME_DIR", runtime.c_str(), 1);
   if (!ewin_CreateWindow("fuzz", "frames", [](Ewin_Window, uint32_t, Ewin_Param,
                                               Ewin_Param lParam) -> Ewin_Param {
         ewin_CloseHandle(lParam);
         return 0;
       }))
     abort();
-  endpoint = std::string(pattern) + "/fuzz.frames";
+  endpoint = runtime + "/fuzz.frames";
 }
 
 int Connect() {

@@ -175,8 +175,8 @@ int32_t evec_BboxIntersectClipWind(const ClipWind *window, const Evec_Bbox *box,
                                    Evec_Bbox *output, Eerr_ErrorReport **err) try {
   geo::Clear(err);
   int32_t result = 1;
-  if (!window || window->count <= 0) return result;
-  if (!window->boxes) {
+  if (window && window->count <= 0) return result;
+  if (!window || !window->boxes) {
     geo::Report(err, "evec_BboxIntersectClipWind", __LINE__, "Bad parms to %s",
                 "evec_BboxIntersectClipWind");
     return 0;

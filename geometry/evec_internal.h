@@ -111,6 +111,12 @@ inline bool ExtentsOverlap(const Extent &a, const Extent &b) {
 int32_t IntersectClass(double a1x, double a1y, double a2x, double a2y, double b1x, double b1y,
                        double b2x, double b2y, double *cx, double *cy);
 
+// The point of segment a -> b nearest to (px, py), into (nx, ny): its position t is clamped to
+// 0 .. 1, and at 0 and 1 the end point itself is taken (a + 1 * (b - a) may round off b). A
+// segment of zero length gives -1 and a.
+double NearestOnSegment(double px, double py, double ax, double ay, double bx, double by,
+                        double &nx, double &ny);
+
 // 1 when segment (p, q) crosses (class 5) some segment of the arc.
 int32_t SegmentCrossesArc(double px, double py, double qx, double qy, const Steps &arc);
 

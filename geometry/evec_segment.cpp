@@ -18,20 +18,45 @@ int32_t IntersectClass(double a1x, double a1y, double a2x, double a2y, double b1
   const double dbx = b2x - b1x, dby = b2y - b1y;
   const double ex = b1x - a1x, ey = b1y - a1y;
   const double den = dbx * day - dby * dax;
-  // Parallel lines; NaN and infinite coordinates give no crossing either.
-  if (!(std::fabs(den) >= 1e-8)) return 0;
+  // Parallel lines: the sine of the angle between them below 1e-8 (so the test does not depend
+  // on the scale of the coordinates); a segment of zero length is parallel to anything. NaN and
+  // infinite coordinates give no crossing either.
+  const double lengths = std::hypot(dax, day) * std::hypot(dbx, dby);
+  if (!(std::fabs(den) >= 1e-8 * lengths) || den == 0.0) return 0;
   double t = (ey * dbx - ex * dby) / den;
   double s = (ey * dax - ex * day) / den;
-  if (std::isnan(t) || std::isnan(s)) return 0;
+  // A crossing beyond the range of doubles is no crossing either.
+  if (!std::isfinite(t) || !std::isfinite(s)) return 0;
   if (std::fabs(s - 1.0) < 1e-8) s = 1.0;
   if (std::fabs(t - 1.0) < 1e-8) t = 1.0;
   if (std::fabs(s) < 1e-8) s = 0.0;
   if (std::fabs(t) < 1e-8) t = 0.0;
+  const double x = a1x + t * dax, y = a1y + t * day;
+  if (!std::isfinite(x) || !std::isfinite(y)) return 0;
   const int32_t row = t < 0.0 ? 0 : (t > 1.0 ? 2 : 1);
   const int32_t column = s < 0.0 ? 0 : (s > 1.0 ? 2 : 1);
-  if (cx) *cx = a1x + t * dax;
-  if (cy) *cy = a1y + t * day;
+  if (cx) *cx = x;
+  if (cy) *cy = y;
   return row * 3 + column + 1;
+}
+
+double NearestOnSegment(double px, double py, double ax, double ay, double bx, double by,
+                        double &nx, double &ny) {
+  const double dx = bx - ax, dy = by - ay;
+  const double l2 = dx * dx + dy * dy;
+  nx = ax;
+  ny = ay;
+  if (l2 == 0.0) return -1.0;
+  const double t = ((px - ax) * dx + (py - ay) * dy) / l2;
+  if (!(t > 0.0)) return 0.0;
+  if (!(t < 1.0)) {
+    nx = bx;
+    ny = by;
+    return 1.0;
+  }
+  nx = ax + t * dx;
+  ny = ay + t * dy;
+  return t;
 }
 
 int32_t SegmentCrossesArc(double px, double py, double qx, double qy, const Steps &arc) {
@@ -66,16 +91,8 @@ double DirectionAngle(double dx, double dy) {
 // Squared distance from (px, py) to the segment a -> b, t clamped to 0 .. 1; the distance to a
 // for a segment of zero length.
 double SquaredDistance(double px, double py, double ax, double ay, double bx, double by) {
-  const double dx = bx - ax, dy = by - ay;
-  const double l2 = dx * dx + dy * dy;
-  double nx = ax, ny = ay;
-  if (l2 != 0.0) {
-    double t = ((px - ax) * dx + (py - ay) * dy) / l2;
-    if (!(t > 0.0)) t = 0.0;
-    if (!(t < 1.0)) t = 1.0;
-    nx = ax + t * dx;
-    ny = ay + t * dy;
-  }
+  double nx, ny;
+  geo::NearestOnSegment(px, py, ax, ay, bx, by, nx, ny);
   const double ex = nx - px, ey = ny - py;
   return ex * ex + ey * ey;
 }
@@ -148,17 +165,8 @@ double evec_PointDistanceToSegment(const Evec_Coord *point, const Egda_BaseData 
     return -1.0;
   }
   const geo::Steps v(*segment);
-  const double ax = v.X(0), ay = v.Y(0);
-  const double dx = v.X(1) - ax, dy = v.Y(1) - ay;
-  const double l2 = dx * dx + dy * dy;
-  double t = -1.0, nx = ax, ny = ay;
-  if (l2 != 0.0) {
-    t = ((point->x - ax) * dx + (point->y - ay) * dy) / l2;
-    if (!(t > 0.0)) t = 0.0;
-    if (!(t < 1.0)) t = 1.0;
-    nx = ax + t * dx;
-    ny = ay + t * dy;
-  }
+  double nx, ny;
+  const double t = geo::NearestOnSegment(point->x, point->y, v.X(0), v.Y(0), v.X(1), v.Y(1), nx, ny);
   if (distance) *distance = std::sqrt((nx - point->x) * (nx - point->x) + (ny - point->y) * (ny - point->y));
   if (nearest) {
     nearest->x = nx;

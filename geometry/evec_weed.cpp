@@ -41,15 +41,10 @@ int32_t Weed(const geo::Steps &v, double tolerance) {
 
 // Distance from (px, py) to the segment a -> b (ends included); to b when it has zero length.
 double SegmentDistance(double px, double py, double ax, double ay, double bx, double by) {
-  const double dx = bx - ax, dy = by - ay;
-  const double l2 = dx * dx + dy * dy;
-  double nx = bx, ny = by;
-  if (l2 != 0.0) {
-    double t = ((px - ax) * dx + (py - ay) * dy) / l2;
-    if (!(t > 0.0)) t = 0.0;
-    if (!(t < 1.0)) t = 1.0;
-    nx = ax + t * dx;
-    ny = ay + t * dy;
+  double nx, ny;
+  if (geo::NearestOnSegment(px, py, ax, ay, bx, by, nx, ny) < 0.0) {
+    nx = bx;
+    ny = by;
   }
   const double ex = nx - px, ey = ny - py;
   return std::sqrt(ex * ex + ey * ey);

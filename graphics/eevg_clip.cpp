@@ -320,10 +320,15 @@ int32_t eevg_Wrdota(Eevg_Drawing *drawing, int32_t column, int32_t y, int32_t co
       lower::Report(err, reporter, 2, "Unable to read device specific pixel");
       readFailed = true;
     } else if (coverage < 255) {
-      const int32_t keep = 255 - coverage;
-      c.red = ((c.red * coverage + old.red * keep) / 255) & 0xFF;
-      c.green = ((c.green * coverage + old.green * keep) / 255) & 0xFF;
-      c.blue = ((c.blue * coverage + old.blue * keep) / 255) & 0xFF;
+      // Components outside 0..255 (a caller's, a damaged style's, or the device's) blend as the
+      // nearest end of the range.
+      const int32_t cover = std::clamp(coverage, 0, 255), keep = 255 - cover;
+      auto blend = [&](int32_t now, int32_t before) {
+        return (std::clamp(now, 0, 255) * cover + std::clamp(before, 0, 255) * keep) / 255;
+      };
+      c.red = blend(c.red, old.red);
+      c.green = blend(c.green, old.green);
+      c.blue = blend(c.blue, old.blue);
     }
   }
   Eerr_ErrorReport *inner = nullptr;

@@ -1,4 +1,6 @@
 // The renderer's control record, its preference record, device descriptions and world windows.
+#include <atomic>
+#include <mutex>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,13 +16,15 @@ namespace {
 
 // The renderer's preferences, read on the first eevg_Init and kept up to date by the preference
 // callbacks.
+// Read once (std::call_once); the callbacks may change them from any thread later.
 struct Preferences {
-  bool built = false;
-  int32_t textFillOrder = 0; // 0 "Fill-First", 1 "Fill-Last"
-  double mitreLimit = 10.0;
+  std::atomic<int32_t> textFillOrder{0}; // 0 "Fill-First", 1 "Fill-Last"
+  std::atomic<double> mitreLimit{10.0};
 };
 
 Preferences preferences;
+std::once_flag preferencesRead;
+std::mutex controlMutex; // the control record, made by the first eevg_Init that succeeds
 Eevg_Control *control = nullptr;
 
 void ApplyFillOrder(const char *text) {
@@ -49,9 +53,7 @@ void MitreLimitChanged(void *, Epmg_Preference *preference) {
   }
 }
 
-void BuildPreferences() {
-  if (preferences.built) return;
-  preferences.built = true;
+void ReadPreferences() {
   Eerr_ErrorReport *dropped = nullptr;
   char *order = epmg_GetEnumPreference("annotation", "text_fill_order", "Fill-First", &dropped);
   eerr_DeleteErrorReportEx(&dropped);
@@ -79,7 +81,8 @@ extern "C" {
 Eevg_Control *eevg_Init(Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_Init";
   lower::Clear(err);
-  BuildPreferences();
+  std::call_once(preferencesRead, ReadPreferences);
+  std::lock_guard<std::mutex> lock(controlMutex);
   if (control) return control;
   Eerr_ErrorReport *inner = nullptr;
   const int32_t count = eevg_FontDataBaseFontCountGet(&inner);

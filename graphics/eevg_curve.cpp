@@ -45,7 +45,7 @@ void Halve(uint32_t *top) {
 // Whether the inner control points lie within the flatness of the chord. A closed curve (end on
 // its start) has no chord: it is flat when its control points are that close to the start.
 // Products are taken in W: 64 bits suffice while the coordinates stay below 2^30.
-template <typename W> bool Flat(const uint32_t *c, int64_t flatness) {
+template <typename W> bool FlatIn(const uint32_t *c, int64_t flatness) {
   const int64_t x0 = c[0], y0 = c[1];
   const int64_t dx = static_cast<int64_t>(c[6]) - x0, dy = static_cast<int64_t>(c[7]) - y0;
   const int64_t ax = static_cast<int64_t>(c[2]) - x0, ay = static_cast<int64_t>(c[3]) - y0;
@@ -62,12 +62,221 @@ template <typename W> bool Flat(const uint32_t *c, int64_t flatness) {
   return 2 * first <= limit && 2 * second <= limit;
 }
 
+// The flatness test of a curve whose coordinates all stay below 2^30 (narrow) or not.
+bool Flat(const uint32_t *c, int64_t flatness, bool narrow) {
+  return narrow ? FlatIn<int64_t>(c, flatness) : FlatIn<Wide>(c, flatness);
+}
+
 } // namespace
 
-int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
-                    int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t flatness,
-                    int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
-                    const int32_t *starts, int32_t partNumber, Eerr_ErrorReport **err) {
+namespace {
+
+// The points of a flattened curve going into a point array: a point on the last one is dropped,
+// and a point going on in the same direction replaces the last one instead of following it.
+class PointOut {
+ public:
+  PointOut(int32_t *pointCapacity, int32_t **points, int32_t count, int32_t partStart)
+      : capacity_(pointCapacity), points_(points), count_(count), partStart_(partStart) {
+    if (count > 0) {
+      lastX_ = (*points)[2 * count - 2];
+      lastY_ = (*points)[2 * count - 1];
+    }
+    if (count - partStart >= 2) {
+      lastDx_ = lastX_ - (*points)[2 * count - 4];
+      lastDy_ = lastY_ - (*points)[2 * count - 3];
+      haveDirection_ = true;
+    }
+  }
+  enum Result { kSame, kReplaced, kAppended, kFailed };
+  Result Emit(int64_t x, int64_t y) {
+    const int64_t dx = x - lastX_, dy = y - lastY_;
+    if (dx == 0 && dy == 0) return kSame;
+    Result result = kAppended;
+    if (haveDirection_ && static_cast<Wide>(dx) * lastDy_ == static_cast<Wide>(dy) * lastDx_ &&
+        static_cast<Wide>(dx) * lastDx_ + static_cast<Wide>(dy) * lastDy_ > 0) {
+      (*points_)[2 * count_ - 2] = static_cast<int32_t>(x);
+      (*points_)[2 * count_ - 1] = static_cast<int32_t>(y);
+      lastDx_ += dx;
+      lastDy_ += dy;
+      result = kReplaced;
+    } else {
+      if (!Append(x, y)) return kFailed;
+      lastDx_ = dx;
+      lastDy_ = dy;
+    }
+    lastX_ = x;
+    lastY_ = y;
+    return result;
+  }
+  // Puts the last two points and the direction as the curve's own points left them.
+  bool Place(int64_t beforeX, int64_t beforeY, int64_t x, int64_t y, int64_t dx, int64_t dy) {
+    if (!Append(beforeX, beforeY) || !Append(x, y)) return false;
+    lastX_ = x, lastY_ = y, lastDx_ = dx, lastDy_ = dy;
+    haveDirection_ = true;
+    return true;
+  }
+  int64_t LastX() const { return lastX_; }
+  int64_t LastY() const { return lastY_; }
+  int32_t Count() const { return count_; }
+
+ private:
+  bool Append(int64_t x, int64_t y) {
+    if (count_ >= *capacity_) {
+      const int64_t wanted = std::max<int64_t>(static_cast<int64_t>(count_) + 200,
+                                               static_cast<int64_t>(*capacity_) * 3 / 2);
+      const int64_t capacity = std::min<int64_t>(wanted, INT32_MAX / 8);
+      void *grown = capacity > count_
+                        ? emsc_HeapRealloc(*points_, static_cast<std::size_t>(capacity) * 2 * sizeof(int32_t))
+                        : nullptr;
+      if (!grown) return false;
+      *points_ = static_cast<int32_t *>(grown);
+      *capacity_ = static_cast<int32_t>(capacity);
+    }
+    (*points_)[2 * count_] = static_cast<int32_t>(x);
+    (*points_)[2 * count_ + 1] = static_cast<int32_t>(y);
+    ++count_;
+    haveDirection_ = count_ - partStart_ >= 2;
+    return true;
+  }
+
+  int32_t *capacity_;
+  int32_t **points_;
+  int32_t count_, partStart_;
+  int64_t lastX_ = 0, lastY_ = 0, lastDx_ = 0, lastDy_ = 0;
+  bool haveDirection_ = false;
+};
+
+// Whether c goes on from b in the direction from a to b (the flattener then replaces b by c).
+bool GoesOn(const int64_t *a, const int64_t *b, const int64_t *c) {
+  const int64_t dx = c[0] - b[0], dy = c[1] - b[1], px = b[0] - a[0], py = b[1] - a[1];
+  return static_cast<Wide>(dx) * py == static_cast<Wide>(dy) * px &&
+         static_cast<Wide>(dx) * px + static_cast<Wide>(dy) * py > 0;
+}
+
+// The flattener of eevg_CVPoly. With a window (x0, y0, x1, y1), a piece of the curve that lies
+// wholly on one side beyond it is not cut into all its points: past the points that fix what
+// comes before it, it goes straight to the last two points that what follows it sees, which are
+// found by walking its halving backward. The points of the outline that can meet the window, and
+// the parity of the crossings beside it on each row, stay as they were.
+class Flattener {
+ public:
+  Flattener(uint32_t *stack, int32_t depth, int64_t flatness, bool narrow, int32_t shift,
+            int64_t mx, int64_t my, const int64_t *window, PointOut &out)
+      : stack_(stack), depth_(depth), flat_(flatness), narrow_(narrow), shift_(shift), mx_(mx),
+        my_(my), window_(window), out_(out) {}
+
+  // Without a window, the ends of the pieces (relative to the lowest corner) are also kept in
+  // the memo, as long as they fit.
+  void Record(Eevg_CurveMemo *memo) { memo_ = memo; }
+  int32_t Leaves() const { return leaves_; }
+
+  bool Run() {
+    int32_t used = 1;
+    while (used > 0) {
+      uint32_t *top = stack_ + 8 * (used - 1);
+      if (window_ && used < depth_ && !Flat(top, flat_, narrow_) && Beyond(top)) {
+        const int32_t level = used;
+        int32_t appended = 0;
+        // The points that fix what comes before the piece.
+        while (used >= level && appended < 2) {
+          const PointOut::Result r = Step(used);
+          if (r == PointOut::kFailed) return false;
+          appended += r == PointOut::kAppended;
+        }
+        if (used >= level && !Skip(level, used)) continue;
+        if (used >= level) used = level - 1;
+        continue;
+      }
+      if (Step(used) == PointOut::kFailed) return false;
+    }
+    return true;
+  }
+
+ private:
+  // Halves the top curve down to a flat one (or the stack's depth), emits its end and pops it.
+  PointOut::Result Step(int32_t &used) {
+    uint32_t *top = stack_ + 8 * (used - 1);
+    while (used < depth_ && !Flat(top, flat_, narrow_)) {
+      Halve(top);
+      ++used;
+      top += 8;
+    }
+    --used;
+    const uint32_t rx = top[6] >> shift_, ry = top[7] >> shift_;
+    if (memo_ && leaves_ < kCurveMemoLeaves) {
+      memo_->leaves[2 * leaves_] = rx;
+      memo_->leaves[2 * leaves_ + 1] = ry;
+    }
+    ++leaves_;
+    return out_.Emit(mx_ + rx, my_ + ry);
+  }
+
+  // Whether the control points lie wholly on one side beyond the window.
+  bool Beyond(const uint32_t *c) const {
+    int64_t lo[2] = {INT64_MAX, INT64_MAX}, hi[2] = {INT64_MIN, INT64_MIN};
+    for (int i = 0; i < 8; ++i) {
+      const int64_t v = (i % 2 ? my_ : mx_) + (c[i] >> shift_);
+      lo[i % 2] = std::min(lo[i % 2], v);
+      hi[i % 2] = std::max(hi[i % 2], v);
+    }
+    return hi[0] < window_[0] || lo[0] > window_[2] || hi[1] < window_[1] || lo[1] > window_[3];
+  }
+
+  // The rest of the piece, held in the stack levels level..used: its last points, walked back
+  // from its end (a point equal to the one after it is no point of the outline). The last point
+  // Q, the run of points going on in one direction into it from X, and the point W before X tell
+  // how the flattener leaves them. False (the rest is flattened point by point) when the rest is
+  // too short to tell.
+  bool Skip(int32_t level, int32_t used) {
+    back_ = 0;
+    for (int32_t l = level; l <= used && back_ < kBack; ++l) Backward(stack_ + 8 * (l - 1), l);
+    // back_[0] is Q; find the start of the run into it.
+    int32_t j = 0;
+    while (j + 2 < back_ && GoesOn(points_[j + 2], points_[j + 1], points_[j])) ++j;
+    if (j + 2 >= back_) return false;
+    // points_[j] was put after X = points_[j + 1]; X must not be the last point put so far.
+    const int64_t *x = points_[j + 1], *q = points_[0], *before = points_[1];
+    if (x[0] == out_.LastX() && x[1] == out_.LastY()) return false;
+    return out_.Place(x[0], x[1], q[0], q[1], q[0] - before[0], q[1] - before[1]);
+  }
+  // Collects the ends of the leaves of the curve c at stack level l, last first, skipping ends
+  // equal to the one collected before, until enough are known.
+  void Backward(const uint32_t *c, int32_t l) {
+    if (back_ >= kBack) return;
+    if (l >= depth_ || Flat(c, flat_, narrow_)) {
+      const int64_t x = mx_ + (c[6] >> shift_), y = my_ + (c[7] >> shift_);
+      if (back_ > 0 && points_[back_ - 1][0] == x && points_[back_ - 1][1] == y) return;
+      points_[back_][0] = x;
+      points_[back_][1] = y;
+      ++back_;
+      return;
+    }
+    uint32_t halves[16];
+    std::copy_n(c, 8, halves);
+    Halve(halves);
+    Backward(halves, l + 1);
+    Backward(halves + 8, l + 1);
+  }
+
+  static constexpr int32_t kBack = 64;
+  uint32_t *stack_;
+  int32_t depth_;
+  int64_t flat_;
+  bool narrow_;
+  int32_t shift_;
+  int64_t mx_, my_;
+  const int64_t *window_;
+  PointOut &out_;
+  Eevg_CurveMemo *memo_ = nullptr;
+  int32_t leaves_ = 0;
+  int64_t points_[kBack][2];
+  int32_t back_ = 0;
+};
+
+int32_t Flatten(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t x2,
+                int32_t y2, int32_t x3, int32_t y3, int32_t flatness, int32_t *pointCapacity,
+                int32_t **points, int32_t *pointCount, const int32_t *starts, int32_t partNumber,
+                const int64_t *window, Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_CVPoly";
   lower::Clear(err);
   if (!drawing || !drawing->curveStack || !pointCapacity || !points || !pointCount) {
@@ -86,62 +295,25 @@ int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, i
   // product of the flatness test needs more than 63 bits.
   const bool narrow = (span << shift) < (int64_t{1} << 30) && flat < (int64_t{1} << 30);
 
-  int32_t count = std::max(*pointCount, 0);
-  int32_t partStart = (starts && partNumber >= 1) ? std::clamp(starts[partNumber - 1], 0, count) : count;
-  int64_t lastX = 0, lastY = 0, lastDx = 0, lastDy = 0;
-  bool haveDirection = false;
-  if (count > 0) {
-    lastX = (*points)[2 * count - 2];
-    lastY = (*points)[2 * count - 1];
-  }
-  if (count - partStart >= 2) {
-    lastDx = lastX - (*points)[2 * count - 4];
-    lastDy = lastY - (*points)[2 * count - 3];
-    haveDirection = true;
-  }
-  // Appends the end of one piece; false when the array cannot grow.
-  auto place = [&](int64_t x, int64_t y) {
-    const int64_t dx = x - lastX, dy = y - lastY;
-    if (dx == 0 && dy == 0) return true;
-    // A point going on in the same direction replaces the last one instead of following it.
-    const bool along = haveDirection && static_cast<Wide>(dx) * lastDy == static_cast<Wide>(dy) * lastDx &&
-                       static_cast<Wide>(dx) * lastDx + static_cast<Wide>(dy) * lastDy > 0;
-    if (along) {
-      (*points)[2 * count - 2] = static_cast<int32_t>(x);
-      (*points)[2 * count - 1] = static_cast<int32_t>(y);
-      lastDx += dx;
-      lastDy += dy;
-    } else {
-      if (count >= *pointCapacity) {
-        const int64_t wanted = std::max<int64_t>(static_cast<int64_t>(count) + 200,
-                                                 static_cast<int64_t>(*pointCapacity) * 3 / 2);
-        const int64_t capacity = std::min<int64_t>(wanted, INT32_MAX / 8);
-        void *grown = capacity > count
-                          ? emsc_HeapRealloc(*points, static_cast<std::size_t>(capacity) * 2 * sizeof(int32_t))
-                          : nullptr;
-        if (!grown) return false;
-        *points = static_cast<int32_t *>(grown);
-        *pointCapacity = static_cast<int32_t>(capacity);
-      }
-      (*points)[2 * count] = static_cast<int32_t>(x);
-      (*points)[2 * count + 1] = static_cast<int32_t>(y);
-      ++count;
-      haveDirection = count - partStart >= 2;
-      lastDx = dx;
-      lastDy = dy;
-    }
-    lastX = x;
-    lastY = y;
-    return true;
-  };
+  const int32_t count = std::max(*pointCount, 0);
+  const int32_t partStart =
+      (starts && partNumber >= 1) ? std::clamp(starts[partNumber - 1], 0, count) : count;
+  PointOut out(pointCapacity, points, count, partStart);
   auto overflow = [&]() {
-    *pointCount = count;
+    *pointCount = out.Count();
     lower::Report(err, reporter, 1, "Polygon Overflow");
     return -1;
   };
 
-  // The same control points up to a translation are cut into the same pieces: a curve met
-  // again (the round caps of one width and direction along a line, the same glyph again) is
+  // A curve whose control points lie inside the window is cut as without one (its pieces stay
+  // within those points' box): all its pieces are put.
+  const int64_t hx = std::max({x0, x1, x2, x3}), hy = std::max({y0, y1, y2, y3});
+  const bool whole =
+      !window || (mx >= window[0] && my >= window[1] && hx <= window[2] && hy <= window[3]);
+  if (whole) window = nullptr;
+
+  // The same control points up to a translation are cut into the same pieces: a curve met again
+  // whole (the round caps of one width and direction along a line, the same glyph again) is
   // taken from the drawing's memos.
   const int32_t in[8] = {x0, y0, x1, y1, x2, y2, x3, y3};
   uint32_t key[11];
@@ -150,42 +322,54 @@ int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, i
   key[8] = static_cast<uint32_t>(shift);
   key[9] = static_cast<uint32_t>(flat);
   key[10] = static_cast<uint32_t>(depth);
-  uint32_t hash = 2166136261u;
-  for (uint32_t word : key) hash = (hash ^ word) * 16777619u;
-  Eevg_CurveMemo &memo = drawing->curveMemos[(hash ^ hash >> 16) % kCurveMemoCount];
-  if (memo.count > 0 && std::equal(key, key + 11, memo.key)) {
-    for (int32_t i = 0; i < memo.count; ++i)
-      if (!place(mx + memo.leaves[2 * i], my + memo.leaves[2 * i + 1])) return overflow();
-    *pointCount = count;
-    return 0;
+  Eevg_CurveMemo *memo = nullptr;
+  if (whole) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t word : key) hash = (hash ^ word) * 16777619u;
+    memo = &drawing->curveMemos[(hash ^ hash >> 16) % kCurveMemoCount];
+    if (memo->count > 0 && std::equal(key, key + 11, memo->key)) {
+      for (int32_t i = 0; i < memo->count; ++i)
+        if (out.Emit(mx + memo->leaves[2 * i], my + memo->leaves[2 * i + 1]) == PointOut::kFailed)
+          return overflow();
+      *pointCount = out.Count();
+      return 0;
+    }
+    memo->count = 0;
   }
 
   uint32_t *stack = reinterpret_cast<uint32_t *>(drawing->curveStack);
   for (int i = 0; i < 8; ++i) stack[i] = key[i] << shift;
-  int32_t used = 1, leaves = 0;
-  memo.count = 0;
-  while (used > 0) {
-    uint32_t *top = stack + 8 * (used - 1);
-    while (used < depth && !(narrow ? Flat<int64_t>(top, flat) : Flat<Wide>(top, flat))) {
-      Halve(top);
-      ++used;
-      top += 8;
-    }
-    const uint32_t rx = top[6] >> shift, ry = top[7] >> shift;
-    if (leaves < kCurveMemoLeaves) {
-      memo.leaves[2 * leaves] = rx;
-      memo.leaves[2 * leaves + 1] = ry;
-    }
-    ++leaves;
-    if (!place(mx + rx, my + ry)) return overflow();
-    --used;
+  Flattener flattener(stack, depth, flat, narrow, shift, mx, my, window, out);
+  flattener.Record(memo);
+  if (!flattener.Run()) return overflow();
+  if (memo && flattener.Leaves() <= kCurveMemoLeaves) {
+    std::copy(key, key + 11, memo->key);
+    memo->count = flattener.Leaves();
   }
-  if (leaves <= kCurveMemoLeaves) {
-    std::copy(key, key + 11, memo.key);
-    memo.count = leaves;
-  }
-  *pointCount = count;
+  *pointCount = out.Count();
   return 0;
+}
+
+} // namespace
+
+int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
+                    int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t flatness,
+                    int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
+                    const int32_t *starts, int32_t partNumber, Eerr_ErrorReport **err) {
+  return Flatten(drawing, x0, y0, x1, y1, x2, y2, x3, y3, flatness, pointCapacity, points,
+                 pointCount, starts, partNumber, nullptr, err);
+}
+
+int32_t FlattenNearWindow(Eevg_Drawing *drawing, const int32_t *curve, int32_t flatness,
+                          int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
+                          Eerr_ErrorReport **err) {
+  // The window's samples and the rows and columns the filler reads beside them, with room.
+  constexpr int64_t kRoom = 32;
+  const int64_t window[4] = {int64_t{drawing->subClipXMin} - kRoom, int64_t{drawing->subClipYMin} - kRoom,
+                             int64_t{drawing->subClipXMax} + 8 + kRoom,
+                             int64_t{drawing->subClipYMax} + 8 + kRoom};
+  return Flatten(drawing, curve[0], curve[1], curve[2], curve[3], curve[4], curve[5], curve[6],
+                 curve[7], flatness, pointCapacity, points, pointCount, nullptr, 0, window, err);
 }
 
 } // namespace taviron::graphics

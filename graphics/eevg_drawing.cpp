@@ -44,6 +44,7 @@ void FreeDrawing(Eevg_Drawing *drawing) {
   emsc_HeapFree(drawing->wideRing);
   emsc_HeapFree(drawing->wideWork);
   emsc_HeapFree(drawing->lineDashWork);
+  emsc_HeapFree(drawing->partPhases);
   emsc_HeapFree(drawing);
 }
 
@@ -282,15 +283,24 @@ int32_t eevg_DrawingEnd(Eevg_Drawing *drawing, Eerr_ErrorReport **err) try {
     lower::Report(err, "eevg_DrawingEnd", 1, kNullDrawing);
     return -1;
   }
+  // The device ends its drawing (and flushes what it holds) even when the strip file failed;
+  // both failures reach the caller, the device's above the strip file's.
+  bool stripFailed = false;
+  lower::CalleeReport strip;
   if (drawing->stripFileInUse && drawing->stripFile) {
     const int32_t bands = drawing->deviceCopy.colorMode == EEVG_TRUECOLOR ? 3 : 1;
     drawing->pseudoColour = bands == 3 ? 0 : 1;
-    if (gfx::StripFileRelease(drawing, err) != 0) return -1;
-    if (gfx::StripFileBurnIn(drawing, bands, err) != 0) return -1;
+    // A file that was not released whole is not burnt in.
+    stripFailed = gfx::StripFileRelease(drawing, &strip) != 0 ||
+                  gfx::StripFileBurnIn(drawing, bands, &strip) != 0;
   }
+  int32_t result = 0;
+  lower::CalleeReport ended;
   if (drawing->grIOInfo && drawing->grIOInfo->drawingEnd)
-    return drawing->grIOInfo->drawingEnd(drawing->grIOInfo->userData, err);
-  return 0;
+    result = drawing->grIOInfo->drawingEnd(drawing->grIOInfo->userData, &ended);
+  lower::PassOn(err, strip);
+  lower::PassOn(err, ended);
+  return stripFailed && result == 0 ? -1 : result;
 } TAVIRON_GUARD(err, -1)
 
 void eevg_DrawingFree(Eevg_Drawing **drawing, Eerr_ErrorReport **err) try {

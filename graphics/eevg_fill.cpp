@@ -805,10 +805,11 @@ int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *sta
       std::min<int64_t>((static_cast<int64_t>(xMax) + 7) >> 3, drawing->clipXMax));
   if (first > last) return 0;
 
-  // Edges are clipped to the quarter-lines the clip window reaches (up to the first one of the
-  // row above it); only those of them that the box covers are walked, so a vertex far outside
-  // the window costs nothing.
-  const int32_t yLow = 4 * drawing->clipYMin;
+  // Edges are clipped to the quarter-lines the clip window reaches (from the last one of the row
+  // below it, where an edge cut there counts twice, up to the first one of the row above it);
+  // only those of them that the box covers are walked, so a vertex far outside the window costs
+  // nothing.
+  const int32_t yLow = 4 * drawing->clipYMin - 1;
   const int32_t yHigh = 4 * drawing->clipYMax + 4;
   const int32_t base = std::max(4 * (yMin >> 3), yLow);
   const int32_t top = std::min(yMax >> 1, yHigh);

@@ -1,10 +1,13 @@
 // The font data base (".fdb" files on the font search path), its sorted indexes, and the font
 // family lists built from it.
+#include <mutex>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "eevg.h"
+#include "eevg_internal.h"
 #include "efio.h"
 #include "elex.h"
 #include "emsc.h"
@@ -162,7 +165,12 @@ const Elex_Grammar kGrammar = {
     static_cast<int32_t>(std::size(kKeywords)), Action, LocalDataCreate, LocalDataFree, 0, 0,
 };
 
-// The process-wide data base and its indexes.
+// The process-wide data base and its indexes, built on first use under the lock (the indexes
+// build the data base, hence a recursive lock); once built they never change.
+std::recursive_mutex &DataBaseMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
 Eevg_FontDataBaseRecord *dataBase = nullptr;
 int32_t dataBaseCount = 0;
 Eevg_FontDataBaseRecord **byFontName = nullptr;
@@ -172,6 +180,7 @@ using NameOf = char *Eevg_FontDataBaseRecord::*;
 
 Eevg_FontDataBaseRecord **BuildIndex(Eevg_FontDataBaseRecord **&index, NameOf name,
                                      const char *reporter, Eerr_ErrorReport **err) {
+  std::lock_guard<std::recursive_mutex> lock(DataBaseMutex());
   if (index) return index;
   Eerr_ErrorReport *inner = nullptr;
   Eevg_FontDataBaseRecord *head = eevg_FontDataBaseCreate(&inner);
@@ -295,10 +304,11 @@ int32_t eevg_FontDataBaseParse(void *input, const char *fileName, Eevg_FontDataB
 Eevg_FontDataBaseRecord *eevg_FontDataBaseCreate(Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_FontDataBaseCreate";
   lower::Clear(err);
+  std::lock_guard<std::recursive_mutex> lock(DataBaseMutex());
   if (dataBase) return dataBase;
-  const char *path = std::getenv("NORIX_FONT_PATH");
-  Estr_StringList *files =
-      efio_SearchListGenerateAndIdentifyFiles(path ? path : ".:$TAVIRON_HOME/etc/fonts", "*.fdb");
+  const char *variable = std::getenv("NORIX_FONT_PATH");
+  const std::string path = variable ? variable : taviron::graphics::DefaultFontPath();
+  Estr_StringList *files = efio_SearchListGenerateAndIdentifyFiles(path.c_str(), "*.fdb");
   if (!files || files->count == 0) {
     estr_StringListDelete(files, nullptr);
     lower::Report(err, reporter, 1, "No font list files found in NORIX_FONT_PATH");

@@ -2,6 +2,8 @@
 #ifndef TAVIRON_GRAPHICS_EEVG_PRIVATE_H
 #define TAVIRON_GRAPHICS_EEVG_PRIVATE_H
 
+#include <string>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -35,6 +37,12 @@ struct Eevg_TextControls {
   double pathMatrix[4];      // x scale, 0, 0, uniform scale
   int32_t pathOffsetX, pathOffsetY;
   double angle, sine, cosine; // rotation of the outline-font text
+  // The outline-font engine's glyph matrix (a, b, c, d: x column a, c; y column b, d), which maps
+  // a line height of the font onto its columns, its fixed-point form (16 fractional bits) and the
+  // origin of the glyph being retrieved (sub-pixels).
+  double outlineMatrix[4];
+  int64_t outlineFixed[4];
+  double glyphOriginX, glyphOriginY;
   int32_t yalign, xalign;
   Eevg_FillPattern *fillPattern; // what glyph fills paint with
   int32_t outlineWidth;          // sub-pixels
@@ -164,9 +172,25 @@ struct Eevg_Drawing {
   // Cubics flattened lately (round caps and joins of one width and direction, glyph curves),
   // by a hash of their key.
   Eevg_CurveMemo curveMemos[kCurveMemoCount];
+  // The dash phase of lines cut where they leave the guard band: per part of the point buffer,
+  // the distance along its line from where the line really starts to the part's first point.
+  // The line driver reads them for the first partPhaseCount parts (0 outside the calls that load
+  // such lines), and dashPhase for the line it is given.
+  double *partPhases;
+  int32_t partPhaseCapacity;
+  int32_t partPhaseCount;
+  double dashPhase;
+  // Tests only: wide lines are drawn the plain way, every piece made and every cap flattened in
+  // full (the reference for what the line driver and the wide builder leave out).
+  int32_t plainLines;
 };
 
 namespace taviron::graphics {
+
+// The search lists used when NORIX_FONT_PATH / NORIX_FONT_SERVERS_PATH are unset: the current
+// folder and $TAVIRON_HOME's folder, the folder installed beside the library, the build tree's.
+std::string DefaultFontPath();
+std::string DefaultFontServersPath();
 
 constexpr int32_t kSubPixelShift = 3;
 constexpr int32_t kInitialPointCapacity = 1000;
@@ -285,6 +309,12 @@ int32_t eevg_CVPoly(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, i
                     int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t flatness,
                     int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
                     const int32_t *starts, int32_t partNumber, Eerr_ErrorReport **err);
+// eevg_CVPoly for an outline that goes to the scan filler (a round cap of a wide line): the
+// cubic curve (four points) is flattened in full only where it can meet the drawing's clip
+// window; what the filler makes of the outline there stays the same.
+int32_t FlattenNearWindow(Eevg_Drawing *drawing, const int32_t *curve, int32_t flatness,
+                          int32_t *pointCapacity, int32_t **points, int32_t *pointCount,
+                          Eerr_ErrorReport **err);
 
 // The twelve control points (24 integers) of the whole ellipse, starting at angle 0 of its own
 // frame: point 0, then three per quarter, the last quarter ending on point 0 again.

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "eevg.h"
 #include "eevg_internal.h"
@@ -17,35 +18,10 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kDegree = 0.017453291666666666;
 constexpr double kDegrees89 = 1.5533429583333334;
 constexpr double kDegrees90 = 1.57079625;
-// Dash pieces are only made within the clip window grown by half the width and this margin;
-// beyond it the dash pattern is advanced without making pieces.
-constexpr double kDashMargin = 64;
 
 bool SameColour(const Eevg_DeviceColor &a, const Eevg_DeviceColor &b) {
   return a.red == b.red && a.green == b.green && a.blue == b.blue && a.index == b.index &&
          a.opacity == b.opacity;
-}
-
-// The part [t0, t1] (fractions of the segment) inside the window; false when none.
-bool VisiblePart(double ax, double ay, double dx, double dy, const double *window, double &t0,
-                 double &t1) {
-  t0 = 0;
-  t1 = 1;
-  const double p[4] = {-dx, dx, -dy, dy};
-  const double q[4] = {ax - window[0], window[2] - ax, ay - window[1], window[3] - ay};
-  for (int i = 0; i < 4; ++i) {
-    if (p[i] == 0) {
-      if (q[i] < 0) return false;
-      continue;
-    }
-    const double t = q[i] / p[i];
-    if (p[i] < 0) {
-      t0 = std::max(t0, t);
-    } else {
-      t1 = std::min(t1, t);
-    }
-  }
-  return t0 <= t1;
 }
 
 // A double reservation for the kept dash pairs.
@@ -236,99 +212,733 @@ int32_t eevg_DrawArrow(Eevg_Drawing *drawing, int32_t *tip, int32_t *neighbour,
 
 namespace {
 
+// One segment of a line in its own frame: s along it from its start, v across it (to the left).
+struct Frame {
+  double ax, ay, ux, uy, len;
+  double S(double x, double y) const { return (x - ax) * ux + (y - ay) * uy; }
+  double V(double x, double y) const { return (y - ay) * ux - (x - ax) * uy; }
+};
+
+// The positions s at which the segment's line, widened by half on both sides, meets the box
+// (x0, y0, x1, y1): [lo, hi], and the least and greatest distances across the line at which it
+// does; false when it never does.
+bool StripMeets(const Frame &f, const double *box, double half, double &lo, double &hi,
+                double &nearest, double &farthest) {
+  // The box in the frame, clipped to the strip |v| <= half; its extent along s.
+  double in[16], out[16];
+  int32_t n = 0;
+  const double corners[4][2] = {{box[0], box[1]}, {box[2], box[1]}, {box[2], box[3]}, {box[0], box[3]}};
+  for (const auto &c : corners) {
+    in[2 * n] = f.S(c[0], c[1]);
+    in[2 * n + 1] = f.V(c[0], c[1]);
+    ++n;
+  }
+  for (const double side : {half, -half}) {
+    int32_t m = 0;
+    auto inside = [side](double v) { return side > 0 ? v <= side : v >= side; };
+    for (int32_t i = 0; i < n; ++i) {
+      const double *p = in + 2 * i, *q = in + 2 * ((i + 1) % n);
+      if (inside(p[1])) out[2 * m] = p[0], out[2 * m + 1] = p[1], ++m;
+      if (inside(p[1]) != inside(q[1])) {
+        const double t = (side - p[1]) / (q[1] - p[1]);
+        out[2 * m] = p[0] + t * (q[0] - p[0]);
+        out[2 * m + 1] = side;
+        ++m;
+      }
+    }
+    n = m;
+    std::copy_n(out, 2 * n, in);
+  }
+  if (n == 0) return false;
+  lo = hi = in[0];
+  double below = in[1], above = in[1];
+  for (int32_t i = 1; i < n; ++i) {
+    lo = std::min(lo, in[2 * i]), hi = std::max(hi, in[2 * i]);
+    below = std::min(below, in[2 * i + 1]), above = std::max(above, in[2 * i + 1]);
+  }
+  nearest = below <= 0 && above >= 0 ? 0 : std::min(std::fabs(below), std::fabs(above));
+  farthest = std::max(std::fabs(below), std::fabs(above));
+  return true;
+}
+
+// A piece's outline is built on its ends truncated to whole sub-pixels, each less than this from
+// where it lies on the line; so a piece of length L may be turned against the line by an angle
+// whose sine is at most 2 kEndShift / (L - 2 kEndShift).
+constexpr double kEndShift = 1.4142135623730951;
+
+double SineOfTurn(double length) {
+  const double shift = 2 * kEndShift;
+  return length > shift ? std::min(1.0, shift / (length - shift)) : 1.0;
+}
+
+// The outline of a piece of half width h and ends of this kind, turned by at most the angle of
+// sine sinTurn: how far beyond the piece's end it may reach along the line, between the distances
+// `nearest` and `farthest` across it (a round end its circle, a square one its corners, any end
+// the corner of its turned side).
+double ReachBeyond(int32_t kind, double h, double sinTurn, double nearest, double farthest) {
+  const double circle = std::sqrt(std::max(h * h - nearest * nearest, 0.0));
+  if (kind == EEVG_ROUND_END) return circle;
+  const double cosTurn = std::sqrt(std::max(1 - sinTurn * sinTurn, 0.0));
+  if (kind == EEVG_SQUARE_END)
+    return sinTurn >= std::sqrt(0.5) ? h * std::sqrt(2.0) : h * (cosTurn + sinTurn);
+  return cosTurn > 0 ? std::min(circle, farthest * sinTurn / cosTurn) : circle;
+}
+
+// A piece as the builder draws it: along the line between its ends truncated to whole
+// sub-pixels, with half width h across it and its caps reaching beyond its ends.
+struct PieceShape {
+  double x0, y0, ux, uy, len;
+
+  PieceShape(const int32_t *ends) : x0(ends[0]), y0(ends[1]) {
+    const double dx = static_cast<double>(ends[2]) - ends[0];
+    const double dy = static_cast<double>(ends[3]) - ends[1];
+    len = std::sqrt(dx * dx + dy * dy);
+    ux = len > 0 ? dx / len : 0, uy = len > 0 ? dy / len : 0;
+  }
+  // The cap shapes ordered by what they cover: none, a round one, a square one.
+  static int32_t Order(int32_t kind) {
+    return kind == EEVG_ROUND_END ? 1 : (kind == EEVG_SQUARE_END ? 2 : 0);
+  }
+  // Whether the point lies inside for caps of shape order startCap and endCap (a piece of no
+  // length draws nothing).
+  bool Holds(double px, double py, double h, int32_t startCap, int32_t endCap) const {
+    if (!(len > 0)) return false;
+    double a = (px - x0) * ux + (py - y0) * uy;
+    const double b = (py - y0) * ux - (px - x0) * uy;
+    if (!(std::fabs(b) <= h)) return false;
+    int32_t cap = startCap;
+    if (a > len) {
+      a -= len;
+      cap = endCap;
+    } else if (a >= 0) {
+      return true;
+    }
+    if (cap == 2) return std::fabs(a) <= h;
+    return cap == 1 && a * a + b * b <= h * h;
+  }
+  // Whether the outline, taken as the rectangle of half width h reaching `reach` beyond both
+  // ends, meets the box (x0, y0, x1, y1).
+  bool Meets(const double *box, double h, double reach) const {
+    if (!(len > 0)) return false;
+    const double corners[4][2] = {{box[0], box[1]}, {box[2], box[1]}, {box[2], box[3]}, {box[0], box[3]}};
+    double aLo = INFINITY, aHi = -INFINITY, bLo = INFINITY, bHi = -INFINITY;
+    for (const auto &c : corners) {
+      const double a = (c[0] - x0) * ux + (c[1] - y0) * uy, b = (c[1] - y0) * ux - (c[0] - x0) * uy;
+      aLo = std::min(aLo, a), aHi = std::max(aHi, a), bLo = std::min(bLo, b), bHi = std::max(bHi, b);
+    }
+    if (aHi < -reach || aLo > len + reach || bHi < -h || bLo > h) return false;
+    double xLo = INFINITY, xHi = -INFINITY, yLo = INFINITY, yHi = -INFINITY;
+    for (const double a : {-reach, len + reach}) {
+      for (const double b : {-h, h}) {
+        const double x = x0 + a * ux - b * uy, y = y0 + a * uy + b * ux;
+        xLo = std::min(xLo, x), xHi = std::max(xHi, x), yLo = std::min(yLo, y), yHi = std::max(yHi, y);
+      }
+    }
+    return !(xHi < box[0] || xLo > box[2] || yHi < box[1] || yLo > box[3]);
+  }
+};
+
+// Where the clip window lies for the pieces of one composition line, and what the builder
+// makes of them: which pieces can change a pixel of the window, and which cover all of it.
+struct WindowReach {
+  double half = 0;  // the half width of the pieces' outlines (0 for one-pixel lines)
+  double slack = 0; // for truncated points, curves bulging past their circle, samples on an edge
+  double window[4]; // the window's samples, grown by the slack
+  double inside[4]; // pieces wholly inside are not cut by the builder (or the thin writer)
+  double outside[4]; // pieces wholly outside are dropped by it
+  double turnLimit = 0; // the builder's limit of turning within one run
+  bool painting = false; // a piece that covers the window paints over every piece before it
+
+  WindowReach(const Eevg_Drawing *d, const Eevg_DeviceColor &colour, int32_t width, bool wide) {
+    // The width the builder draws (scaled in pre-transformed mode).
+    int64_t drawn = width;
+    if (d->usingWorldTransform)
+      drawn = TruncateToInt32(static_cast<double>(width) * d->pixelSizeX * 0.125);
+    const int64_t w = std::max<int64_t>(drawn, 4);
+    half = wide ? static_cast<double>(d->antiAlias ? w / 2 : (w - 4) / 2) : 0;
+    const double grow = wide ? static_cast<double>(std::max<int64_t>(drawn, 0) / 2) : 0;
+    slack = kSlack + half / 2048;
+    const double x0 = d->subClipXMin, y0 = d->subClipYMin;
+    const double x1 = d->subClipXMax, y1 = d->subClipYMax;
+    window[0] = x0 - slack, window[1] = y0 - slack;
+    window[2] = x1 + 8 + slack, window[3] = y1 + 8 + slack;
+    inside[0] = x0 - grow + 2, inside[1] = y0 - grow + 2;
+    inside[2] = x1 + grow - 2, inside[3] = y1 + grow - 2;
+    outside[0] = x0 - grow - 2, outside[1] = y0 - grow - 2;
+    outside[2] = x1 + grow + 2, outside[3] = y1 + grow + 2;
+    turnLimit = drawn == 0 ? kPi / 2 : std::fabs(std::atan(32.0 / static_cast<double>(drawn)));
+    // Painting over is replacing pixels: an opaque colour, or one that no device callback
+    // blends (the renderer's dither writes the same pixels each time).
+    const Eevg_GrIOInfo *io = d->grIOInfo;
+    painting = wide && !d->plainLines && !d->fillPattern && half > 2 * slack &&
+               (eevg_TestOpaque(colour.opacity) ||
+                (!io->putPixelOpacity && !io->putVectorOpacity && !io->putPolygonOpacity));
+  }
+
+  bool Inside(const int32_t *segment) const {
+    for (int32_t i = 0; i < 4; i += 2)
+      if (!(segment[i] >= inside[0] && segment[i] <= inside[2] && segment[i + 1] >= inside[1] &&
+            segment[i + 1] <= inside[3]))
+        return false;
+    return true;
+  }
+  // Whether the piece's outline, reaching `reach` beyond its ends, meets the window.
+  bool Meets(const int32_t *segment, double reach) const {
+    return PieceShape(segment).Meets(window, half + slack, reach);
+  }
+  // Whether the piece's outline holds the whole window, its caps of shape order startCap and
+  // endCap.
+  bool Covers(const int32_t *segment, int32_t startCap, int32_t endCap) const {
+    const PieceShape piece(segment);
+    const double corners[4][2] = {
+        {window[0], window[1]}, {window[2], window[1]}, {window[2], window[3]}, {window[0], window[3]}};
+    for (const auto &c : corners)
+      if (!piece.Holds(c[0], c[1], half - slack, startCap, endCap)) return false;
+    return true;
+  }
+  // Whether a join's wedge at the point (within mitreLimit half widths of it) can reach the
+  // window.
+  bool WedgeMeets(int32_t x, int32_t y, double mitreLimit) const {
+    const double r = half * std::max(1.0, std::min(mitreLimit, 1e6)) + slack;
+    return !(x + r < window[0] || x - r > window[2] || y + r < window[1] || y - r > window[3]);
+  }
+
+  static constexpr double kSlack = 16;
+};
+
+// The pieces of one solid composition line (one per segment) that are made: those that can
+// change a pixel of the window, from the last one that covers it all on. A piece is left out only
+// when the builder would draw it as an outline of its own (a run of one segment, not cut by the
+// window) and no join of it with its neighbours can reach the window either.
+class SolidPieces {
+ public:
+  SolidPieces(const Eevg_Drawing *d, const WindowReach &reach, const int32_t *points,
+              int32_t first, int32_t last, bool closed)
+      : d_(d), reach_(reach), points_(points), first_(first), last_(last) {
+    every_ = d->plainLines != 0;
+    if (every_) return;
+    // The caps as the pieces get them: the line's ends at its ends, joins between pieces.
+    joinCap_ = d->lineJoin >= 1 && d->lineJoin <= 3 ? 1 : 0;
+    startCap_ = closed ? d->markEnd : d->startLineEnd;
+    endCap_ = closed ? d->markEnd : d->endLineEnd;
+    wedges_ = d->lineJoin == EEVG_BEVEL_JOIN || d->lineJoin == EEVG_MITRE_JOIN;
+    // The last piece that covers the window.
+    if (reach.painting)
+      for (int32_t s = last - 1; s >= first && cover_ < 0; --s)
+        if (Alone(s) && reach.Covers(Segment(s), PieceShape::Order(StartCap(s)),
+                                     PieceShape::Order(EndCap(s))))
+          cover_ = s;
+  }
+
+  bool Made(int32_t s) const {
+    if (every_) return true;
+    if (s < cover_) return false;
+    if (s == cover_ || !Alone(s)) return true;
+    const bool caps = PieceShape::Order(StartCap(s)) > 0 || PieceShape::Order(EndCap(s)) > 0;
+    if (reach_.Meets(Segment(s), caps ? reach_.half + reach_.slack : reach_.slack)) return true;
+    // Its joins with the pieces before and after it lie at its ends.
+    const int32_t *seg = Segment(s);
+    return wedges_ && ((s > first_ && reach_.WedgeMeets(seg[0], seg[1], d_->mitreLimit)) ||
+                       (s + 1 < last_ && reach_.WedgeMeets(seg[2], seg[3], d_->mitreLimit)));
+  }
+
+ private:
+  const int32_t *Segment(int32_t s) const { return points_ + 2 * static_cast<std::ptrdiff_t>(s); }
+  int32_t StartCap(int32_t s) const { return s == first_ ? startCap_ : joinCap_; }
+  int32_t EndCap(int32_t s) const { return s == last_ - 1 ? endCap_ : joinCap_; }
+  double Angle(int32_t s) const {
+    const int32_t *p = Segment(s);
+    return eevg_Zatan2(static_cast<double>(p[3]) - p[1], static_cast<double>(p[2]) - p[0]);
+  }
+  bool Usable(int32_t s) const {
+    const int32_t *p = Segment(s);
+    return reach_.Inside(p) && (p[0] != p[2] || p[1] != p[3]);
+  }
+  // Whether segment s is drawn as an outline of its own, whole: it and its neighbours are not
+  // cut, and it turns from both of them by more than a run may turn (or runs are not gathered).
+  bool Alone(int32_t s) const {
+    if (!Usable(s)) return false;
+    if (d_->applyLineEnds) return true;
+    for (const int32_t t : {s - 1, s + 1}) {
+      if (t < first_ || t >= last_) continue;
+      if (!Usable(t) || !(eevg_AngleDifference(Angle(s), Angle(t)) > reach_.turnLimit)) return false;
+    }
+    return true;
+  }
+
+  const Eevg_Drawing *d_;
+  const WindowReach &reach_;
+  const int32_t *points_;
+  int32_t first_, last_;
+  int32_t cover_ = -1;
+  int32_t joinCap_ = 0, startCap_ = 0, endCap_ = 0;
+  bool every_ = false, wedges_ = false;
+};
+
+// How a segment meets the segments with length before and after it: the turn there (-1 where
+// there is none) and their lengths.
+struct Neighbours {
+  double turnBefore = -1, lengthBefore = 0, turnAfter = -1, lengthAfter = 0;
+};
+
+// The most a piece of length L from a point on the line to its end truncated to whole sub-pixels
+// is turned against the line.
+double TurnOfPiece(double length) {
+  return length > kEndShift ? std::asin(std::min(1.0, kEndShift / (length - kEndShift)))
+                            : std::acos(-1.0) / 2;
+}
+
 // One composition line drawn with dashes: walks the segments first..last-1 and hands each mark to
-// the wide builder or the thin writer.
+// the wide builder or the thin writer. Only the pieces that can change a pixel of the clip window
+// are made; the others are stepped over arithmetically, the pattern keeping its phase:
+// - a piece whose outline (its half width across, its caps along) cannot reach the window, nor
+//   where the builder's clipping squares it off, draws nothing there;
+// - a piece drawn before one that covers the whole window in the same colour is painted over,
+//   when pixels are simply replaced (an opaque colour, or a device that blends nothing itself).
+// Pieces where the line meets a vertex with its mark running are always made, so that every
+// piece that is drawn keeps its joins and caps.
 class DashWalk {
  public:
-  DashWalk(Eevg_Drawing *drawing, const Eevg_DeviceColor &colour, int32_t width, bool wide,
-           bool closed, const double *dashes, int32_t elements, double period)
-      : d_(drawing), colour_(colour), width_(width), wide_(wide), closed_(closed),
+  DashWalk(Eevg_Drawing *drawing, const WindowReach &reach, const Eevg_DeviceColor &colour,
+           int32_t width, bool wide, bool closed, const double *dashes, int32_t elements,
+           double period)
+      : d_(drawing), reach_(reach), colour_(colour), width_(width), wide_(wide), closed_(closed),
         dashes_(dashes), elements_(elements), period_(period) {
-    // The builder grows its window by half the width it draws (scaled in pre-transformed mode).
-    double reach = std::max(width, 0);
-    if (drawing->usingWorldTransform)
-      reach = std::max(reach, std::fabs(static_cast<double>(width) * drawing->pixelSizeX * 0.125));
-    const double grow = (wide ? reach / 2 : 0) + kDashMargin;
-    window_[0] = drawing->subClipXMin - grow;
-    window_[1] = drawing->subClipYMin - grow;
-    window_[2] = drawing->subClipXMax + grow;
-    window_[3] = drawing->subClipYMax + grow;
     r_ = dashes_[0];
+    // Caps of inner pieces are mark ends; an open line's first and last pieces take its ends.
+    capKinds_[0] = drawing->markEnd;
+    capKinds_[1] = closed ? drawing->markEnd : drawing->startLineEnd;
+    capKinds_[2] = closed ? drawing->markEnd : drawing->endLineEnd;
+    for (int32_t kind : capKinds_) wideReach_ = wideReach_ || PieceShape::Order(kind) > 0;
+    double shortest = INFINITY;
+    for (int32_t i = 0; i < elements; i += 2) shortest = std::min(shortest, dashes[i]);
+    sinTurn_ = SineOfTurn(shortest);
+  }
+
+  // Moves the pattern on by distance before the line's first point (the line goes on from a part
+  // of it that was cut away).
+  void Start(double distance) {
+    if (!(distance > 0) || !std::isfinite(distance)) return;
+    if (distance > 2 * period_) {
+      distance = std::fmod(distance, period_);
+      anyMark_ = true;
+    }
+    while (distance >= r_) {
+      distance -= r_;
+      anyMark_ = anyMark_ || Mark();
+      Next();
+    }
+    r_ -= distance;
+    anyMark_ = anyMark_ || (Mark() && r_ < dashes_[element_]);
   }
 
   int32_t Run(const int32_t *points, int32_t first, int32_t last, Eerr_ErrorReport **err) {
     err_ = err;
+    // Every piece before the last one that covers the whole window is painted over by it.
+    int32_t coverSegment = -1;
+    double coverAt = -1;
+    if (reach_.painting) FindCover(points, first, last, coverSegment, coverAt);
     for (int32_t s = first; s < last; ++s) {
-      const double ax = points[2 * s], ay = points[2 * s + 1];
-      const double dx = points[2 * s + 2] - ax, dy = points[2 * s + 3] - ay;
-      const double len = std::sqrt(dx * dx + dy * dy);
-      if (!(len > 0)) continue;
-      seg_[0] = ax, seg_[1] = ay, seg_[2] = dx, seg_[3] = dy, seg_[4] = len;
-      toward_[0] = points[2 * s + 2];
-      toward_[1] = points[2 * s + 3];
-      const bool running = Mark() && s != first && chain_;
+      if (!Enter(points, s)) continue;
+      // A mark running into the segment with the piece that covers the window is drawn joined,
+      // as it is in the whole line.
+      running_ = Mark() && s != first &&
+                 (chain_ || (s == coverSegment && r_ < dashes_[element_]));
       chain_ = false;
-      double t0, t1;
-      double v0 = len, v1 = len;
-      if (VisiblePart(ax, ay, dx, dy, window_, t0, t1)) v0 = t0 * len, v1 = t1 * len;
-      double pos = 0;
-      if (v0 > 0) {
-        if (Advance(v0) && Flush(false, false) != 0) return -1;
-        pos = v0;
-      }
-      const double end = v1;
-      while (r_ < end - pos) {
-        if (Mark() && Make(pos, pos + r_, running && pos == 0) != 0) return -1;
-        pos += r_;
-        Next();
-      }
-      const double left = end - pos;
-      if (Mark() && left > 0 && Make(pos, end, running && pos == 0) != 0) return -1;
-      if (end < len) {
-        r_ -= left;
-        if (Advance(len - end) && Flush(false, false) != 0) return -1;
-      } else if (r_ == left) {
-        // The mark ends on the vertex: the next element starts with the next segment.
-        Next();
-      } else {
-        r_ -= left;
-        chain_ = Mark() && left > 0;
-      }
+      const int32_t status = s < coverSegment ? Pass(seg_.len)
+                             : Segment(s == coverSegment ? coverAt : -1);
+      if (status != 0) return -1;
     }
     return Flush(true, false);
   }
 
  private:
+  // The most pieces tried, for a segment, as the last to cover the window.
+  static constexpr int64_t kCoverTries = 1 << 16;
+
   bool Mark() const { return element_ % 2 == 0; }
   void Next() {
     element_ = (element_ + 1) % elements_;
     r_ = dashes_[element_];
   }
-  // Moves the pattern on by distance without making pieces; true when a mark lay in it (the
-  // pending piece is then not the last one).
-  bool Advance(double distance) {
-    const bool touched = distance > 0 && (Mark() || distance > r_);
-    anyMark_ = anyMark_ || touched;
-    if (distance > 0) chain_ = false;
-    if (distance < r_) {
-      r_ -= distance;
-      return touched;
+
+  // The stretches of the current segment where pieces are made, in order and apart.
+  int32_t Stretches(std::pair<double, double> *out) const {
+    const double len = seg_.len, near = reach_.slack;
+    std::pair<double, double> list[6];
+    int32_t n = 0;
+    // Kept in order of their starts as they come.
+    auto add = [&](double lo, double hi) {
+      lo = std::max(lo, 0.0), hi = std::min(hi, len);
+      if (!(lo <= hi)) return;
+      int32_t i = n++;
+      for (; i > 0 && list[i - 1].first > lo; --i) list[i] = list[i - 1];
+      list[i] = {lo, hi};
+    };
+    // Where the mark running over a vertex joins its neighbours.
+    add(0, near);
+    add(len - near, len);
+    double a0, a1;
+    if (ClipToBox(reach_.outside, a0, a1)) {
+      a0 *= len, a1 *= len;
+      // Where a piece that the builder may cut (with a square end, turned any way) can reach the
+      // window.
+      const double cut = reach_.half * std::sqrt(2.0) + reach_.slack;
+      double lo, hi, nearest, farthest;
+      const bool cutReaches = StripMeets(seg_, reach_.window, cut, lo, hi, nearest, farthest);
+      double b0, b1;
+      if (!ClipToBox(reach_.inside, b0, b1)) {
+        if (cutReaches) add(std::max(lo - cut, a0), std::min(hi + cut, a1));
+      } else {
+        b0 *= len, b1 *= len;
+        if (cutReaches) {
+          add(std::max(lo - cut, a0), std::min(hi + cut, b0) + near);
+          add(std::max(lo - cut, b1) - near, std::min(hi + cut, a1));
+        }
+        // Where a whole piece can reach it: its outline lies within its half width (from its
+        // shifted ends) or its turned square corners across the line, and its ends reach along
+        // it as far as they can where the window comes nearest.
+        double across = reach_.half + kEndShift;
+        for (int32_t kind : capKinds_)
+          if (kind == EEVG_SQUARE_END) across = std::max(across, ReachBeyond(kind, reach_.half, sinTurn_, 0, 0));
+        if (StripMeets(seg_, reach_.window, across + reach_.slack, lo, hi, nearest, farthest)) {
+          double reach = 0;
+          for (int32_t kind : capKinds_)
+            reach = std::max(reach, ReachBeyond(kind, reach_.half + reach_.slack, sinTurn_, nearest, farthest));
+          reach += reach_.slack;
+          add(std::max(lo - reach, b0) - near, std::min(hi + reach, b1) + near);
+        }
+      }
     }
+    int32_t m = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      if (m > 0 && list[i].first <= out[m - 1].second)
+        out[m - 1].second = std::max(out[m - 1].second, list[i].second);
+      else
+        out[m++] = list[i];
+    }
+    return m;
+  }
+
+  // The part [t0, t1] (fractions of the segment) inside the box; false when none.
+  bool ClipToBox(const double *box, double &t0, double &t1) const {
+    t0 = 0;
+    t1 = 1;
+    const double dx = d_dx_, dy = d_dy_;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {seg_.ax - box[0], box[2] - seg_.ax, seg_.ay - box[1], box[3] - seg_.ay};
+    for (int32_t i = 0; i < 4; ++i) {
+      if (p[i] == 0) {
+        if (q[i] < 0) return false;
+        continue;
+      }
+      const double t = q[i] / p[i];
+      if (p[i] < 0)
+        t0 = std::max(t0, t);
+      else
+        t1 = std::min(t1, t);
+    }
+    return t0 <= t1;
+  }
+
+  // Where the last piece of this segment that covers the whole window starts; -1 for none. Such a
+  // piece lies wholly in the segment and inside the builder's window, so its caps are those of
+  // its kind.
+  double LastCover(bool firstSegment, bool canBeFirst, double lineLeft,
+                   const Neighbours &around) const {
+    if (!reach_.painting) return -1;
+    const double h = reach_.half - reach_.slack;
+    double t0, t1;
+    if (!ClipToBox(reach_.inside, t0, t1)) return -1;
+    const double from = t0 * seg_.len, to = t1 * seg_.len;
+    // The window's corners in the frame: every one must lie inside the piece's outline.
+    const double corners[4][2] = {{reach_.window[0], reach_.window[1]}, {reach_.window[2], reach_.window[1]},
+                                  {reach_.window[2], reach_.window[3]}, {reach_.window[0], reach_.window[3]}};
+    double sc[4], vc[4];
+    for (int32_t i = 0; i < 4; ++i) {
+      sc[i] = seg_.S(corners[i][0], corners[i][1]);
+      vc[i] = seg_.V(corners[i][0], corners[i][1]);
+      if (!(std::fabs(vc[i]) <= h)) return -1;
+    }
+    // The caps a piece may take: mark ends, the line's start on its first piece and its end on
+    // its last one (a piece after which the line, lineLeft long from this segment's start, holds
+    // another mark is not the last).
+    const int32_t cap = PieceShape::Order(capKinds_[0]);
+    const int32_t lineStart = std::min(cap, PieceShape::Order(capKinds_[1]));
+    const int32_t lineEnd = std::min(cap, PieceShape::Order(capKinds_[2]));
+    const double firstMark = Mark() ? pos_ - (dashes_[element_] - r_) : pos_ + r_;
+    auto startCap = [&](double start) {
+      return canBeFirst && start <= firstMark + reach_.slack ? lineStart : cap;
+    };
+    auto covers = [&](double start, double end, int32_t startCap, int32_t endCap) {
+      int32_t ends[4];
+      Point(start, ends);
+      Point(end, ends + 2);
+      const PieceShape piece(ends);
+      for (const auto &c : corners)
+        if (!piece.Holds(c[0], c[1], h, startCap, endCap)) return false;
+      return true;
+    };
+    // Marks start at `at` and every period after. For each mark, the starts within [from, to]
+    // are tried from the latest whose piece, not turned, would hold every corner, back to the
+    // first that does; the latest of them wins.
+    double best = -1, at = pos_;
+    int32_t element = element_;
+    double remaining = r_;
+    int64_t tries = kCoverTries;
+    for (int32_t i = 0; i < elements_; ++i) {
+      const double full = dashes_[element];
+      if (element % 2 == 0) {
+        double startBound = INFINITY, endBound = -INFINITY;
+        for (int32_t c = 0; c < 4; ++c) {
+          const double reach = cap == 0 ? 0 : (cap == 1 ? std::sqrt(h * h - vc[c] * vc[c]) : h);
+          startBound = std::min(startBound, sc[c] + reach);
+          endBound = std::max(endBound, sc[c] - reach);
+        }
+        // This mark starts at base + k periods; a start before pos_ is not a piece of its own.
+        const double base = at - (full - remaining);
+        const double first = std::max({remaining == full ? base : base + period_, from,
+                                        best >= 0 ? best + period_ / 2 : -INFINITY});
+        const double limit = std::min(startBound, to - full);
+        if (limit >= base) {
+          double start = base + std::floor((limit - base) / period_) * period_;
+          if (start > limit) start -= period_;
+          const double space = dashes_[(element + 1) % elements_];
+          for (; start >= first && start + full >= endBound && tries > 0; start -= period_, --tries) {
+            const int32_t endCap = start + full + space + reach_.slack < lineLeft ? cap : lineEnd;
+            if (covers(start, start + full, startCap(start), endCap)) {
+              best = start;
+              break;
+            }
+          }
+        }
+      }
+      at += remaining;
+      element = (element + 1) % elements_;
+      remaining = dashes_[element];
+    }
+    // The pieces at the segment's ends: where a mark runs on over a vertex, that end gets the
+    // join's cap (without its wedge, which only adds), or the line's or a mark's end.
+    const int32_t joinCap = PieceShape::Order(
+        d_->lineJoin >= EEVG_BUTT_JOIN && d_->lineJoin <= EEVG_MITRE_JOIN ? EEVG_BUTT_END : EEVG_ROUND_END);
+    const int32_t vertexCap = seg_.len + reach_.slack < lineLeft ? joinCap : lineEnd;
+    const double len = seg_.len;
+    if (to < len) return best;
+    // Gathered into runs, a piece goes on in the same outline over a vertex where the line turns
+    // little: it ends there only where the pieces on both sides surely turn more.
+    auto parted = [&](double turn, double before, double after) {
+      return d_->applyLineEnds ||
+             (turn >= 0 && turn > reach_.turnLimit + TurnOfPiece(before) + TurnOfPiece(after));
+    };
+    // The mark running over the segment's end.
+    double start = pos_ + r_;
+    int32_t mark = element_;
+    if (start < len) {
+      mark = (element_ + 1) % elements_;
+      const double periods = std::floor((len - start) / period_) - 1;
+      if (periods > 0) start += periods * period_;
+      while (start + dashes_[mark] <= len) {
+        start += dashes_[mark];
+        mark = (mark + 1) % elements_;
+      }
+      const double after = std::min(start + dashes_[mark] - len, around.lengthAfter);
+      if (mark % 2 == 0 && start < len && start >= from && start > best &&
+          (after <= 0 || parted(around.turnAfter, len - start, after)) &&
+          covers(start, len, startCap(start), vertexCap))
+        return start;
+    }
+    // The mark running over the segment's start.
+    if (best < 0 && !firstSegment && Mark() && r_ < dashes_[element_] && from <= 0) {
+      const double end = std::min(pos_ + r_, len);
+      const double before = std::min(dashes_[element_] - r_, around.lengthBefore);
+      if (!parted(around.turnBefore, before, end - pos_)) return best;
+      if (end >= len) {
+        const double after = std::min(pos_ + r_ - len, around.lengthAfter);
+        if (after > 0 && !parted(around.turnAfter, len, after)) return best;
+      }
+      const double space = dashes_[(element_ + 1) % elements_];
+      const int32_t endCap =
+          end >= len ? vertexCap : (end + space + reach_.slack < lineLeft ? cap : lineEnd);
+      if (covers(pos_, end, joinCap, endCap)) return pos_;
+    }
+    return best;
+  }
+
+  // Whether the piece [from, to] of the current segment may change a pixel of the window: one
+  // that the builder may cut is always made; another one when its outline meets the window.
+  bool Shows(double from, double to) const {
+    if (wide_ && !(from >= insideFrom_ && to <= insideTo_)) return true;
+    int32_t ends[4];
+    Point(from, ends);
+    Point(to, ends + 2);
+    const PieceShape piece(ends);
+    const double h = reach_.half + reach_.slack;
+    return piece.Meets(reach_.window, h, wideReach_ ? h : reach_.slack);
+  }
+
+  // Takes segment s as the current one; false when it has no length.
+  bool Enter(const int32_t *points, int32_t s) {
+    const double ax = points[2 * s], ay = points[2 * s + 1];
+    const double dx = points[2 * s + 2] - ax, dy = points[2 * s + 3] - ay;
+    const double len = std::sqrt(dx * dx + dy * dy);
+    if (!(len > 0)) return false;
+    seg_ = {ax, ay, dx / len, dy / len, len};
+    d_dx_ = dx, d_dy_ = dy;
+    toward_[0] = points[2 * s + 2];
+    toward_[1] = points[2 * s + 3];
+    pos_ = 0;
+    return true;
+  }
+
+  // The segment and the position in it of the last piece of the line that covers the window
+  // (segment -1 for none). The pattern is walked along the whole line and left as it was.
+  void FindCover(const int32_t *points, int32_t first, int32_t last, int32_t &segment,
+                 double &at) {
+    const int32_t element = element_;
+    const double remaining = r_;
+    bool marks = anyMark_;
+    double lineLeft = 0;
+    for (int32_t s = first; s < last; ++s)
+      if (Enter(points, s)) lineLeft += seg_.len;
+    // The segments with length, for the turns between them.
+    auto angle = [&](int32_t s) {
+      const int32_t *p = points + 2 * static_cast<std::ptrdiff_t>(s);
+      return eevg_Zatan2(static_cast<double>(p[3]) - p[1], static_cast<double>(p[2]) - p[0]);
+    };
+    auto length = [&](int32_t s) {
+      const int32_t *p = points + 2 * static_cast<std::ptrdiff_t>(s);
+      return std::hypot(static_cast<double>(p[2]) - p[0], static_cast<double>(p[3]) - p[1]);
+    };
+    int32_t before = -1;
+    for (int32_t s = first; s < last; ++s) {
+      if (!Enter(points, s)) continue;
+      Neighbours around;
+      if (before >= 0) {
+        around.turnBefore = eevg_AngleDifference(angle(s), angle(before));
+        around.lengthBefore = length(before);
+      }
+      for (int32_t t = s + 1; t < last; ++t) {
+        if (!(length(t) > 0)) continue;
+        around.turnAfter = eevg_AngleDifference(angle(t), angle(s));
+        around.lengthAfter = length(t);
+        break;
+      }
+      before = s;
+      const double cover = LastCover(s == first, !marks, lineLeft, around);
+      if (cover >= 0) segment = s, at = cover;
+      lineLeft -= seg_.len;
+      marks = marks || Mark() || seg_.len > r_;
+      // On to the segment's end.
+      double distance = seg_.len;
+      if (distance > 2 * period_) distance = std::fmod(distance, period_) + period_;
+      while (distance >= r_) {
+        distance -= r_;
+        Next();
+      }
+      r_ -= distance;
+    }
+    element_ = element;
+    r_ = remaining;
+  }
+
+  // Steps over the current segment from pos_, making no piece.
+  int32_t Pass(double len) {
+    if (SkipTo(len) != 0) return -1;
+    const double left = len - pos_;
+    const bool mark = Mark() && left > 0;
+    if (r_ == left)
+      Next();
+    else
+      r_ -= left;
+    if (!mark) return 0;
+    anyMark_ = true;
+    return Flush(false, false);
+  }
+
+  // Steps over the whole elements that end by target (within the segment).
+  int32_t SkipTo(double target) {
+    double distance = target - pos_;
+    if (!(distance >= r_)) return 0;
+    bool passed = false;
     distance -= r_;
+    pos_ += r_;
+    passed = Mark();
     Next();
-    if (distance > 2 * period_) distance = std::fmod(distance, period_);
+    if (distance > 2 * period_) {
+      double periods = std::floor(distance / period_);
+      if (periods * period_ > distance) periods -= 1;
+      if (periods > 0) {
+        pos_ += periods * period_;
+        distance -= periods * period_;
+        passed = true;
+      }
+    }
     while (distance >= r_) {
       distance -= r_;
+      pos_ += r_;
+      passed = passed || Mark();
       Next();
     }
-    r_ -= distance;
-    return touched;
+    if (!passed) return 0;
+    anyMark_ = true;
+    return Flush(false, false);
   }
-  int32_t Point(double at, int32_t *out) const {
-    const double f = at / seg_[4];
-    out[0] = TruncateToInt32(seg_[0] + f * seg_[2]);
-    out[1] = TruncateToInt32(seg_[1] + f * seg_[3]);
+
+  // Walks the current segment from its start; pieces before `cover` are painted over by the
+  // one there.
+  int32_t Segment(double cover) {
+    const double len = seg_.len;
+    std::pair<double, double> stretches[6] = {{0, len}};
+    const bool every = d_->plainLines != 0;
+    double t0, t1;
+    if (ClipToBox(reach_.inside, t0, t1))
+      insideFrom_ = t0 * len, insideTo_ = t1 * len;
+    else
+      insideFrom_ = 1, insideTo_ = 0;
+    const int32_t count = every ? 1 : Stretches(stretches);
+    for (int32_t i = 0; i < count; ++i) {
+      const double lo = std::max(stretches[i].first, cover), hi = stretches[i].second;
+      if (lo > hi) continue;
+      if (SkipTo(lo) != 0) return -1;
+      while (pos_ <= hi && pos_ < len) {
+        if (r_ >= len - pos_) return End();
+        if (Mark()) {
+          const bool joined = running_ && pos_ == 0;
+          if (joined || every || Shows(pos_, pos_ + r_)) {
+            if (Make(pos_, pos_ + r_, joined) != 0) return -1;
+          } else {
+            // Stepped over: the piece before is not the last one.
+            anyMark_ = true;
+            if (Flush(false, false) != 0) return -1;
+          }
+        }
+        pos_ += r_;
+        Next();
+      }
+      if (pos_ >= len) return 0;
+    }
+    return Pass(len);
+  }
+
+  // The element at pos_ reaches the segment's end: its piece is made up to there.
+  int32_t End() {
+    const double left = seg_.len - pos_;
+    if (Mark() && left > 0 && Make(pos_, seg_.len, running_ && pos_ == 0) != 0) return -1;
+    if (r_ == left) {
+      // The mark ends on the vertex: the next element starts with the next segment.
+      Next();
+    } else {
+      r_ -= left;
+      chain_ = Mark() && left > 0;
+    }
+    pos_ = seg_.len;
     return 0;
+  }
+
+  void Point(double at, int32_t *out) const {
+    const double f = at / seg_.len;
+    out[0] = TruncateToInt32(seg_.ax + f * d_dx_);
+    out[1] = TruncateToInt32(seg_.ay + f * d_dy_);
   }
   // Makes the piece [from, to] of the current segment pending, drawing the one before.
   int32_t Make(double from, double to, bool continuesFrom) {
@@ -353,7 +963,7 @@ class DashWalk {
         lower::Report(err_, "eevg_WideLine", 4, "Unable to draw wide polyline");
         return -1;
       }
-    } else if (eevg_ThinVector(d_, colour_, pending_, err_) != 0) {
+      } else if (eevg_ThinVector(d_, colour_, pending_, err_) != 0) {
       if (isLast)
         lower::Report(err_, "eevg_WideLine", 6, "Unable to complete wideline segment");
       else
@@ -364,19 +974,26 @@ class DashWalk {
   }
 
   Eevg_Drawing *d_;
+  const WindowReach &reach_;
   Eevg_DeviceColor colour_;
   int32_t width_;
   bool wide_, closed_;
   const double *dashes_;
   int32_t elements_;
   double period_;
-  double window_[4];
+  double sinTurn_ = 1;
+  bool wideReach_ = false;                      // some end of a piece reaches beyond it
+  double insideFrom_ = 1, insideTo_ = 0;        // the current segment inside `inside`
+  int32_t capKinds_[3];
   Eerr_ErrorReport **err_ = nullptr;
   int32_t element_ = 0;
-  double r_ = 0;
+  double r_ = 0;   // what is left of the current element
+  double pos_ = 0; // position in the current segment
+  bool running_ = false; // the segment began inside a mark whose piece was made
   bool chain_ = false;   // the last piece ran to its segment's end with its mark still running
   bool anyMark_ = false; // a piece was made (or a mark passed unseen) before
-  double seg_[5] = {};
+  Frame seg_{};
+  double d_dx_ = 0, d_dy_ = 0;
   int32_t toward_[2] = {};
   int32_t pending_[4] = {};
   int32_t pendingToward_[2] = {};
@@ -470,7 +1087,10 @@ int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *poin
             return -1;
           }
         } else {
+          const WindowReach reach(drawing, colour, width, true);
+          const SolidPieces made(drawing, reach, points, first, last, closed);
           for (int32_t s = first; s < last; ++s) {
+            if (!made.Made(s)) continue;
             const int32_t *segment = points + 2 * static_cast<std::ptrdiff_t>(s);
             if (eevg_WideVector(colour, width, drawing, drawing->applyLineEnds, 2, closed,
                                 s == first, s == last - 1, 1, 1, segment[2], segment[3], segment,
@@ -481,8 +1101,10 @@ int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *poin
           }
         }
       } else {
-        DashWalk walk(drawing, colour, width, wide, closed, drawing->lineDashWork, elements,
-                      period);
+        const WindowReach reach(drawing, colour, width, wide);
+        DashWalk walk(drawing, reach, colour, width, wide, closed, drawing->lineDashWork,
+                      elements, period);
+        walk.Start(drawing->dashPhase);
         if (walk.Run(points, first, last, err) != 0) return -1;
       }
       if (run && eevg_EndWidePolygon(drawing, err) != 0) {

@@ -39,9 +39,9 @@ bool LineStyleValid(const Eevg_LineStyle *style) {
          style->pattern.count >= 0 && (style->pattern.count == 0 || style->pattern.data);
 }
 
-// A fill style that fills needs a pattern; one that outlines needs a valid trace style.
+// A fill style that outlines needs a valid trace style. (One that fills without a pattern fills
+// in the colour the drawing holds for its first line.)
 bool FillStyleValid(const Eevg_FillStyle *style) {
-  if (style->fill == 1 && !style->pattern) return false;
   if (style->trace == 1 && (!style->traceStyle || !LineStyleValid(style->traceStyle)))
     return false;
   return true;
@@ -152,8 +152,19 @@ class PointSink {
     d_->polygonCount = 0;
     d_->polygonStarts[0] = 0;
   }
-  bool Begin() {
+  // Starts a part; phase is the distance along its line from where the line really starts.
+  bool Begin(long double phase = 0) {
     if (!gfx::ReservePoints(d_, d_->pointCount, d_->polygonCount + 1)) return false;
+    // Phases are kept only once some part has one; parts past the array's end start at 0.
+    const double start = std::isfinite(phase) ? static_cast<double>(phase) : 0.0;
+    if (start != 0 && d_->polygonCount >= d_->partPhaseCapacity) {
+      const int64_t grown = std::max<int64_t>(d_->polygonStartCapacity, d_->polygonCount + 1);
+      void *block = emsc_HeapRealloc(d_->partPhases, static_cast<std::size_t>(grown) * sizeof(double));
+      if (!block) return false;
+      d_->partPhases = static_cast<double *>(block);
+      d_->partPhaseCapacity = static_cast<int32_t>(grown);
+    }
+    if (d_->polygonCount < d_->partPhaseCapacity) d_->partPhases[d_->polygonCount] = start;
     d_->polygonStarts[d_->polygonCount] = d_->pointCount;
     open_ = true;
     return true;
@@ -295,24 +306,41 @@ bool ClipPart(const Source &src, int32_t n, bool closed, const Conversion &conv,
   }
   const int32_t from = closed ? start : 0;
   const int32_t steps = closed ? n + 1 : n;
+  // How far along the line the walk is (a ring's line starts at its first usable point), so that
+  // each part keeps the dash phase of the line it was cut from.
+  long double along = 0;
+  int32_t origin = -1;
+  if (closed) {
+    WidePoint last{};
+    for (int32_t j = 0; j <= start; ++j) {
+      WidePoint p;
+      src.Wide(j, p.x, p.y);
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
+      if (origin >= 0) along += std::hypot(p.x - last.x, p.y - last.y);
+      if (origin < 0) origin = j;
+      last = p;
+    }
+  }
   bool havePrevious = false;
   WidePoint previous{};
   for (int32_t k = 0; k < steps; ++k) {
     WidePoint current;
-    src.Wide((from + k) % n, current.x, current.y);
+    const int32_t index = (from + k) % n;
+    src.Wide(index, current.x, current.y);
     if (!std::isfinite(current.x) || !std::isfinite(current.y)) continue;
     if (!havePrevious) {
       previous = current;
       havePrevious = true;
       continue;
     }
+    const long double dx = current.x - previous.x, dy = current.y - previous.y;
+    const long double length = std::hypot(dx, dy);
     long double t0, t1;
     if (!ClipSegment(previous, current, conv, t0, t1)) {
       if (!sink.End(false, true)) return false;
     } else {
-      const long double dx = current.x - previous.x, dy = current.y - previous.y;
       if (t0 > 0 || !sink.IsOpen()) {
-        if (!sink.End(false, true) || !sink.Begin()) return false;
+        if (!sink.End(false, true) || !sink.Begin(along + t0 * length)) return false;
         if (!sink.AddWide(previous.x + t0 * dx, previous.y + t0 * dy)) return false;
       }
       const bool whole = t1 >= 1;
@@ -321,6 +349,8 @@ bool ClipPart(const Source &src, int32_t n, bool closed, const Conversion &conv,
         return false;
       if (!whole && !sink.End(false, true)) return false;
     }
+    // Back at a ring's first point, its line starts again.
+    along = index == origin ? 0 : along + length;
     previous = current;
   }
   return sink.End(false, true);
@@ -652,6 +682,37 @@ bool EllipseGeometry(const Eevg_Drawing *drawing, const Eevg_Coord *centre, doub
          cy - r <= guard.yMax;
 }
 
+// The ellipse builder works in the drawing's device frame. A world mirrored on one axis mirrors
+// the ellipse there: it turns the other way, and an arc's angles are mirrored (from start to end
+// becomes from the mirror of end to the mirror of start); mirrored on both axes it is turned by a
+// half turn. The semi-axes in sub-pixels (rx, ry) keep only the caller's own signs, and two
+// negative ones (which the builder takes for a point) trace the same ellipse made positive and
+// turned by a half turn. Returns the rotation to build with; the angles are mended when given.
+double MirroredWorld(const Eevg_Drawing *drawing, double &rx, double &ry, double rotation,
+                     double *startAngle, double *endAngle) {
+  const bool mirrorX = drawing->scaleX < 0, mirrorY = drawing->scaleY < 0;
+  if (mirrorX) rx = -rx;
+  if (mirrorY) ry = -ry;
+  bool halfTurn = mirrorX && mirrorY;
+  if (rx < 0 && ry < 0) {
+    rx = -rx;
+    ry = -ry;
+    halfTurn = !halfTurn;
+  }
+  if (startAngle && endAngle) {
+    const double start = *startAngle, end = *endAngle;
+    if (mirrorX != mirrorY) {
+      *startAngle = (mirrorX ? std::numbers::pi : 0) - end;
+      *endAngle = (mirrorX ? std::numbers::pi : 0) - start;
+    }
+    if (halfTurn) {
+      *startAngle += std::numbers::pi;
+      *endAngle += std::numbers::pi;
+    }
+  }
+  return mirrorX != mirrorY ? -rotation : rotation;
+}
+
 // An ellipse reaching past the guard rectangle, flattened in extended precision: only the pieces
 // whose control points come near the rectangle are subdivided, the others stay chords (which lie
 // outside it as well).
@@ -847,6 +908,22 @@ int32_t ThinPolyLinePart(const int32_t *in, int32_t count, int32_t firstDrawWidt
 
 namespace {
 
+// While it lives, the line driver reads the dash phases of the parts just loaded into the point
+// buffer (lines cut at the guard band go on in phase).
+class OfferedPhases {
+ public:
+  // offered: the buffer was loaded through a PointSink (which sets a phase for every part).
+  OfferedPhases(Eevg_Drawing *drawing, bool offered) : d_(drawing) {
+    d_->partPhaseCount = offered ? std::min(d_->polygonCount, d_->partPhaseCapacity) : 0;
+  }
+  ~OfferedPhases() { d_->partPhaseCount = 0; }
+  OfferedPhases(const OfferedPhases &) = delete;
+  OfferedPhases &operator=(const OfferedPhases &) = delete;
+
+ private:
+  Eevg_Drawing *d_;
+};
+
 // The polyline paths: world coordinates (preTransformed false) or pre-transformed ones.
 int32_t DrawPolyLineBlock(const char *reporter, Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle,
                           int32_t closed, Efga_CoordinateBlock *block, bool preTransformed,
@@ -876,7 +953,12 @@ int32_t DrawPolyLineBlock(const char *reporter, Eevg_Drawing *drawing, Eevg_Line
     lower::Report(err, reporter, 7, kNoPointBuffer);
     return -1;
   }
-  if (eevg_DrawPolyLineLO(drawing, lineStyle, lineClosed, &inner) != 0) {
+  int32_t status;
+  {
+    const OfferedPhases phases(drawing, true);
+    status = eevg_DrawPolyLineLO(drawing, lineStyle, lineClosed, &inner);
+  }
+  if (status != 0) {
     lower::ReportChained(err, inner, reporter, 4, "Unable to draw polyline");
     return -1;
   }
@@ -1058,10 +1140,12 @@ int32_t eevg_DrawPolyLineLineLO(Eevg_Drawing *drawing, Eevg_LineStyle *lineStyle
                               firstWidth, tolerance, closed, work);
     if (kept < 2) continue;
     Eerr_ErrorReport *inner = nullptr;
+    drawing->dashPhase = p < drawing->partPhaseCount ? drawing->partPhases[p] : 0;
     if (gfx::eevg_WideLine(drawing, kept - 1, work, &inner) != 0) {
       lower::ReportChained(err, inner, reporter, 5, "Error return from eevg_WideLine.");
       status = -1;
     }
+    drawing->dashPhase = 0;
   }
   emsc_HeapFree(work);
   return status;
@@ -1141,10 +1225,11 @@ int32_t FillCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveShape
   Eevg_GrIOInfo *io = drawing->grIOInfo;
   Eerr_ErrorReport *inner = nullptr;
   if (!drawing->antiAlias) {
-    const Eevg_Color *colour = drawing->overrideActive ? &drawing->overrideColour : pattern->color;
+    // Without a pattern the callbacks are given none.
+    Eevg_Color *own = pattern ? pattern->color : nullptr;
+    const Eevg_Color *colour = drawing->overrideActive ? &drawing->overrideColour : own;
     const bool translucent = shape.arc ? (!colour || Translucent(colour)) : Translucent(colour);
-    Eevg_Color *own = pattern->color;
-    if (drawing->overrideActive) pattern->color = &drawing->overrideColour;
+    if (drawing->overrideActive && pattern) pattern->color = &drawing->overrideColour;
     bool opacityAsked = false;
     int32_t status;
     if (shape.arc) {
@@ -1162,7 +1247,7 @@ int32_t FillCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveShape
       status = Offer(drawing, translucent, io->putEllipse, io->putEllipseOpacity, ask, &inner,
                      &opacityAsked);
     }
-    pattern->color = own;
+    if (pattern) pattern->color = own;
     if (status < 0) {
       lower::ReportChained(err, inner, shape.reporter, 5,
                            shape.arc && opacityAsked
@@ -1225,6 +1310,7 @@ int32_t OutlineCurve(Eevg_Drawing *drawing, Eevg_FillStyle *style, const CurveSh
         return -1;
       }
     }
+    const OfferedPhases phases(drawing, shape.far != nullptr);
     if (status == 0 && eevg_DrawPolyLineLO(drawing, trace, 0, &inner) != 0) {
       lower::ReportChained(err, inner, shape.reporter, 7, "Error Outlining Ellipse");
       return -1;
@@ -1255,12 +1341,7 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
   bool far = false;
   if (!EllipseGeometry(drawing, centre, semiAxisX, semiAxisY, rotation, cx, cy, rx, ry, &far))
     return 0;
-  // A world mirrored on both axes gives two negative semi-axes, which the builder takes for a
-  // point: the same ellipse is traced with both made positive.
-  if (rx < 0 && ry < 0) {
-    rx = -rx;
-    ry = -ry;
-  }
+  const double turn = MirroredWorld(drawing, rx, ry, rotation, nullptr, nullptr);
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
   Eerr_ErrorReport *inner = nullptr;
@@ -1269,12 +1350,12 @@ int32_t eevg_DrawEllipse(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle, const
   const Conversion conv(drawing, false, true);
   FarEllipse farEllipse(conv);
   if (far) {
-    if (!farEllipse.Build(cx, cy, rx, ry, rotation)) {
+    if (!farEllipse.Build(cx, cy, rx, ry, turn)) {
       lower::Report(&inner, reporter, 11, kNoPointBuffer);
       lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
       return -1;
     }
-  } else if (gfx::FlattenEllipse(drawing, cx, cy, rx, ry, rotation, &inner) != 0) {
+  } else if (gfx::FlattenEllipse(drawing, cx, cy, rx, ry, turn, &inner) != 0) {
     lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
     return -1;
   }
@@ -1308,18 +1389,12 @@ int32_t eevg_DrawEllipticalArc(Eevg_Drawing *drawing, Eevg_FillStyle *fillStyle,
   if (!EllipseGeometry(drawing, centre, semiAxisX, semiAxisY, rotation, cx, cy, rx, ry) ||
       !std::isfinite(startAngle) || !std::isfinite(endAngle))
     return 0;
-  // Two negative semi-axes (a world mirrored on both axes) turn every angle by a half turn.
   double fromAngle = startAngle, toAngle = endAngle;
-  if (rx < 0 && ry < 0) {
-    rx = -rx;
-    ry = -ry;
-    fromAngle += std::numbers::pi;
-    toAngle += std::numbers::pi;
-  }
+  const double turn = MirroredWorld(drawing, rx, ry, rotation, &fromAngle, &toAngle);
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
   Eerr_ErrorReport *inner = nullptr;
-  if (gfx::FlattenEllipticalArc(drawing, cx, cy, rx, ry, rotation, fromAngle, toAngle, &inner) !=
+  if (gfx::FlattenEllipticalArc(drawing, cx, cy, rx, ry, turn, fromAngle, toAngle, &inner) !=
       0) {
     lower::ReportChained(err, inner, reporter, 4, "Error converting ellipse curve");
     return -1;

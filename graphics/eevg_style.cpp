@@ -1,5 +1,6 @@
 // The renderer's style objects: colours, coordinates, alignments, dashes, line descriptions and
 // compositions, arrow ends, line, fill and text styles, their designs, and the opacity dither.
+#include <mutex>
 #include <cstring>
 
 #include "eevg.h"
@@ -625,6 +626,8 @@ int32_t eevg_OpacityCheckPixel(int32_t x, int32_t y, int32_t opacity, Eerr_Error
 Egda_BaseData *eevg_OpacityTileCreate(int32_t opacity, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_OpacityTileCreate";
   lower::Clear(err);
+  static std::mutex tilesMutex; // the tiles are made on first use, then only read
+  std::lock_guard<std::mutex> lock(tilesMutex);
   if (!tileStack) {
     Eerr_ErrorReport *inner = nullptr;
     tileStack = egda_BaseDataStackPtrCreate(26, &inner);

@@ -124,9 +124,10 @@ int32_t SubPixel(double world, double scale, double offset) {
                                          double(gfx::kShapeSafeLimit)));
 }
 
-// The first baseline of point text in sub-pixels; false for an unknown alignment.
-bool PointBaseline(const Eevg_Drawing *d, const Eevg_TextStyle *style, const Eevg_Coord *at,
-                   double width, double height, double ascent, int32_t *points) {
+} // namespace
+
+bool text::PointBaseline(const Eevg_Drawing *d, const Eevg_TextStyle *style, const Eevg_Coord *at,
+                         double width, double height, double ascent, int32_t *points) {
   double fx, fy;
   if (!AlignFactors(style, fx, fy)) return false;
   const double u = -fx * width, v = height - ascent - fy * height;
@@ -138,6 +139,8 @@ bool PointBaseline(const Eevg_Drawing *d, const Eevg_TextStyle *style, const Eev
   }
   return true;
 }
+
+namespace {
 
 // A text path over count points, on the stack.
 Eevg_TextPath PathOver(Eevg_Drawing *d, int32_t count, const int32_t *points, int32_t alignment) {
@@ -182,7 +185,7 @@ int32_t PointPositions(Eevg_Drawing *d, Eevg_TextStyle *style, const Eevg_Coord 
   double w, h, a;
   if (!Size(d, wide, reporter, 7, w, h, a, err)) return -1;
   int32_t points[4];
-  if (!PointBaseline(d, style, at, w, h, a, points)) return 0;
+  if (!text::PointBaseline(d, style, at, w, h, a, points)) return 0;
   Eevg_TextPath path = PathOver(d, 2, points, 0);
   lower::CalleeReport inner;
   if (text::PositionPass(d, wide, &path, view, nullptr, &inner) != 0) {
@@ -220,43 +223,6 @@ bool LoadPolyline(Eevg_Drawing *d, const Efga_CoordinateBlock *block) {
   return true;
 }
 
-// The drawing's point buffers set aside while glyph outlines use fresh ones; put back (the fresh
-// ones freed) when the holder goes.
-class PointsAside {
- public:
-  explicit PointsAside(Eevg_Drawing *d) : d_(d) {}
-  PointsAside(const PointsAside &) = delete;
-  PointsAside &operator=(const PointsAside &) = delete;
-  bool Move(Eerr_ErrorReport **err) {
-    eevg_MovePointsToLocalPointers(d_, err, &polygonCount_, &startCapacity_, &starts_, &pointCount_,
-                                   &pointCapacity_, &points_);
-    moved_ = !(err && *err) && points_ && starts_;
-    return moved_;
-  }
-  ~PointsAside() {
-    if (!moved_) return;
-    emsc_HeapFree(d_->points);
-    emsc_HeapFree(d_->polygonStarts);
-    d_->points = points_;
-    d_->polygonStarts = starts_;
-    d_->pointCount = pointCount_;
-    d_->pointCapacity = pointCapacity_;
-    d_->polygonCount = polygonCount_;
-    d_->polygonStartCapacity = startCapacity_;
-  }
-  // The first part of the points set aside.
-  const int32_t *FirstPart(int32_t &count) const {
-    count = polygonCount_ > 0 ? std::clamp(starts_[1] - starts_[0], 0, pointCount_) : 0;
-    return count > 0 ? points_ + 2 * static_cast<std::ptrdiff_t>(starts_[0]) : nullptr;
-  }
-
- private:
-  Eevg_Drawing *d_;
-  bool moved_ = false;
-  int32_t polygonCount_ = 0, startCapacity_ = 0, pointCount_ = 0, pointCapacity_ = 0;
-  int32_t *starts_ = nullptr, *points_ = nullptr;
-};
-
 // What a text along the polyline held in the drawing's buffer is run through.
 enum class Along { Draw, Positions, Box };
 
@@ -273,7 +239,7 @@ int32_t RunAlong(Eevg_Drawing *d, Eevg_TextStyle *style, const char16_t *wide, A
                  const AlongCodes &codes, Eerr_ErrorReport **err) {
   if (!Prepare(d, style, reporter, codes.controls, err)) return -1;
   if (pass == Along::Draw && text::OnlyControls(wide)) return 0;
-  PointsAside aside(d);
+  text::PointsAside aside(d);
   lower::CalleeReport inner;
   if (!aside.Move(&inner)) {
     lower::ReportChained(err, inner, reporter, codes.move, kNoMove);
@@ -435,7 +401,7 @@ int32_t DrawPointText(Eevg_Drawing *d, Eevg_TextStyle *style, const Eevg_Coord *
   double w, h, a;
   if (!Size(d, visual.Wide(), reporter, 7, w, h, a, err)) return -1;
   int32_t points[4];
-  if (!PointBaseline(d, style, at, w, h, a, points)) return 0;
+  if (!text::PointBaseline(d, style, at, w, h, a, points)) return 0;
   if constexpr (std::is_same_v<Char, char16_t>) {
     Eevg_FontServer *server = gfx::FontServerOf(d->text.font);
     if (server && server->textRenderSpecial && d->grIOInfo->putTextUC && server->textRenderSpecial() != 0) {

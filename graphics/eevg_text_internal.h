@@ -3,6 +3,7 @@
 #ifndef TAVIRON_GRAPHICS_EEVG_TEXT_INTERNAL_H
 #define TAVIRON_GRAPHICS_EEVG_TEXT_INTERNAL_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -10,6 +11,7 @@
 #include "eevg.h"
 #include "eevg_fontserver.h"
 #include "eevg_internal.h"
+#include "emsc.h"
 #include "ownership.h"
 
 // A polyline in sub-pixels that text is laid along, and the walk along it.
@@ -44,9 +46,49 @@ struct ResultView {
 // A view of a matrix of doubles of at least minRows rows; false for anything else.
 bool ViewResult(Egda_BaseData *matrix, int32_t minRows, ResultView &view);
 
+inline constexpr Eevg_DeviceColor kNoColour{0, 0, 0, 0, 0};
+
+// A style's colour as the rasteriser carries it (zero for none).
+inline Eevg_DeviceColor DeviceColour(const Eevg_Color *c) {
+  return c ? Eevg_DeviceColor{c->red, c->green, c->blue, c->index, c->opacity} : kNoColour;
+}
+
+// What loads a font into a font table: eevg_TextFontGet (font servers) or eevg_FFReference
+// (outline-font files).
+using FontLoader = int32_t (*)(const char *fontFileName, uint8_t *fontTable, int32_t *used,
+                               int32_t capacity, Eerr_ErrorReport **err);
+
 // Prepares the drawing's text controls for the style, loading its font ("Unable to Load Font",
 // code 4, under eevg_InitializeTextControls). False after a report.
-bool PrepareTextControls(Eevg_Drawing *drawing, Eevg_TextStyle *style, Eerr_ErrorReport **err);
+bool PrepareTextControls(Eevg_Drawing *drawing, Eevg_TextStyle *style, Eerr_ErrorReport **err,
+                         FontLoader load = eevg_TextFontGet);
+
+// The switches, colours, fill pattern and outline width of a main drawing pass, from the style's
+// character fill style (and shadow switch).
+void MainPassColours(Eevg_Drawing *drawing);
+
+// The first baseline of point text in sub-pixels (two points) for the paragraph's width, height
+// and first-line ascent (world units), aligned and turned by the style about the location; false
+// for an alignment the text calls do not know.
+bool PointBaseline(const Eevg_Drawing *drawing, const Eevg_TextStyle *style, const Eevg_Coord *at,
+                   double width, double height, double ascent, int32_t *points);
+
+// Where a glyph's fill or outline failures are reported: the reporter, codes and messages (each
+// message may take the character as "%u").
+struct GlyphReports {
+  const char *reporter;
+  int32_t fillCode;
+  const char *fill;
+  int32_t traceCode;
+  const char *trace;
+  int32_t memoryCode;
+  const char *memory;
+};
+// Fills and outlines the glyph held in the drawing's point buffers (sub-pixels, one start per
+// contour and a closing start) by the drawing's switches, colours and fill order; glyphs outside
+// the clip window are skipped, glyphs far beyond it cut to it. 0, or -1 with a report.
+int32_t PaintGlyph(Eevg_Drawing *drawing, char16_t character, const GlyphReports &reports,
+                   Eerr_ErrorReport **err);
 // True when every character is below 32 (an empty text too).
 bool OnlyControls(const char16_t *text);
 template <typename Char> bool OnlyControlChars(const Char *text) {
@@ -57,6 +99,47 @@ template <typename Char> bool OnlyControlChars(const Char *text) {
 // The number of position columns the text fills: its characters less one per CR LF or LF CR
 // pair, plus one (every line's end position, line breaks taking none).
 int32_t PositionColumns(const char16_t *text);
+
+// The drawing's point buffers set aside while glyph outlines use fresh ones; put back (the fresh
+// ones freed) when the holder goes.
+class PointsAside {
+ public:
+  explicit PointsAside(Eevg_Drawing *d) : d_(d) {}
+  PointsAside(const PointsAside &) = delete;
+  PointsAside &operator=(const PointsAside &) = delete;
+  bool Move(Eerr_ErrorReport **err) {
+    eevg_MovePointsToLocalPointers(d_, err, &polygonCount_, &startCapacity_, &starts_, &pointCount_,
+                                   &pointCapacity_, &points_);
+    moved_ = !(err && *err) && points_ && starts_;
+    return moved_;
+  }
+  ~PointsAside() {
+    if (!moved_) return;
+    emsc_HeapFree(d_->points);
+    emsc_HeapFree(d_->polygonStarts);
+    d_->points = points_;
+    d_->polygonStarts = starts_;
+    d_->pointCount = pointCount_;
+    d_->pointCapacity = pointCapacity_;
+    d_->polygonCount = polygonCount_;
+    d_->polygonStartCapacity = startCapacity_;
+  }
+  // Every point set aside, and the first part of them.
+  const int32_t *All(int32_t &count) const {
+    count = pointCount_;
+    return points_;
+  }
+  const int32_t *FirstPart(int32_t &count) const {
+    count = polygonCount_ > 0 ? std::clamp(starts_[1] - starts_[0], 0, pointCount_) : 0;
+    return count > 0 ? points_ + 2 * static_cast<std::ptrdiff_t>(starts_[0]) : nullptr;
+  }
+
+ private:
+  Eevg_Drawing *d_;
+  bool moved_ = false;
+  int32_t polygonCount_ = 0, startCapacity_ = 0, pointCount_ = 0, pointCapacity_ = 0;
+  int32_t *starts_ = nullptr, *points_ = nullptr;
+};
 
 // The engine's passes over a text path; each returns 0, or -1 with a report.
 int32_t DrawPass(Eevg_Drawing *drawing, const char16_t *text, Eevg_TextPath *path,

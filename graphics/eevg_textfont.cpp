@@ -1,6 +1,7 @@
 // Font servers and text fonts: the server list of NORIX_FONT_SERVERS_PATH, the server instances,
 // the loaded-font table, the font metrics in device units and the outline sink through which a
 // server hands a glyph to the drawing.
+#include <mutex>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -21,16 +22,10 @@ namespace lower = taviron::lower;
 namespace gfx = taviron::graphics;
 namespace text = taviron::graphics::text;
 
-#ifndef TAVIRON_FONT_SERVERS_DIR
-#define TAVIRON_FONT_SERVERS_DIR "."
-#endif
 
 namespace {
 
 constexpr const char *kClassName = "FontServers";
-// Where the servers are looked for when NORIX_FONT_SERVERS_PATH is unset: the installation's
-// folder, then the folder the build puts its servers in.
-constexpr const char *kDefaultServerPath = "$TAVIRON_HOME/lib/fontservers:" TAVIRON_FONT_SERVERS_DIR;
 constexpr int32_t kSinkGrowth = 200;
 
 // The DLLs of the server path and their instances (null until opened), in path order. DLLs that
@@ -43,6 +38,13 @@ struct ServerList {
 };
 ServerList servers;
 
+// The server list and the opened instances are changed by eevg_TextFontGet from any thread: under
+// this lock.
+std::mutex &ServersMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 // Every instance opened, numbered from 1 in the order of opening: the numbers the font slots
 // hold.
 Eevg_FontServer **opened = nullptr;
@@ -52,8 +54,9 @@ int32_t openedCount = 0, openedCapacity = 0;
 // either (the listing cannot tell an exhausted heap from an empty folder): the next load looks
 // again.
 bool MakeServerList() {
-  const char *path = std::getenv("NORIX_FONT_SERVERS_PATH");
-  Estr_StringList *files = efio_SearchListGenerateAndIdentifyFiles(path ? path : kDefaultServerPath, "*.dll");
+  const char *variable = std::getenv("NORIX_FONT_SERVERS_PATH");
+  const std::string path = variable ? variable : gfx::DefaultFontServersPath();
+  Estr_StringList *files = efio_SearchListGenerateAndIdentifyFiles(path.c_str(), "*.dll");
   if (!files || files->count <= 0) {
     estr_StringListDelete(files, nullptr);
     return true;
@@ -286,6 +289,7 @@ bool CheckSink(const Eevg_Drawing *drawing, const char *reporter, Eerr_ErrorRepo
 } // namespace
 
 Eevg_FontServer *gfx::FontServerOf(const Eevg_LoadedFont *font) {
+  std::lock_guard<std::mutex> lock(ServersMutex());
   if (!font || font->server < 1 || font->server > openedCount) return nullptr;
   return opened[font->server - 1];
 }
@@ -393,6 +397,7 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
     lower::Report(err, reporter, 1, "No room for more fonts in font table");
     return -1;
   }
+  std::lock_guard<std::mutex> lock(ServersMutex());
   if (!servers.made && !MakeServerList()) {
     lower::Report(err, reporter, 7, "Error allocating the font server list");
     return -1;

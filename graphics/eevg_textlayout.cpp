@@ -42,11 +42,8 @@ struct LayoutArrays {
 };
 LayoutArrays arrays;
 
-constexpr Eevg_DeviceColor kNoColour{0, 0, 0, 0, 0};
-
-Eevg_DeviceColor DeviceColour(const Eevg_Color *c) {
-  return c ? Eevg_DeviceColor{c->red, c->green, c->blue, c->index, c->opacity} : kNoColour;
-}
+using text::DeviceColour;
+using text::kNoColour;
 
 int32_t Truncate(double value) { return gfx::TruncateToInt32(value); }
 
@@ -320,16 +317,23 @@ int32_t LayLines(Eevg_Drawing *d, Eevg_TextPath &path, int32_t lineCount, bool s
 // Glyphs
 
 // Maps the glyph in the point buffer from font units onto the page at (x, y) in the direction
-// (dx, dy), its box into box (min x, min y, max x, max y). False when it lies wholly outside the
-// clip window grown by margin sub-pixels.
-bool MapGlyph(Eevg_Drawing *d, double x, double y, double dx, double dy, int32_t margin, int32_t *box) {
+// (dx, dy).
+void MapGlyph(Eevg_Drawing *d, double x, double y, double dx, double dy) {
   const double shear = d->text.glyphMatrix[0], ys = d->text.glyphMatrix[1], xs = d->text.glyphMatrix[2];
-  int32_t xMin = INT32_MAX, yMin = INT32_MAX, xMax = INT32_MIN, yMax = INT32_MIN;
   int32_t *p = d->points;
   for (int32_t k = 0; k < d->pointCount; ++k, p += 2) {
     const double X = xs * p[0] + shear * p[1], Y = ys * p[1];
     p[0] = Clamp(x + X * dx - Y * dy);
     p[1] = Clamp(y + X * dy + Y * dx);
+  }
+}
+
+// The box of the glyph in the point buffer (min x, min y, max x, max y, sub-pixels). False when
+// it lies wholly outside the clip window grown by margin sub-pixels.
+bool GlyphBox(const Eevg_Drawing *d, int32_t margin, int32_t *box) {
+  int32_t xMin = INT32_MAX, yMin = INT32_MAX, xMax = INT32_MIN, yMax = INT32_MIN;
+  const int32_t *p = d->points;
+  for (int32_t k = 0; k < d->pointCount; ++k, p += 2) {
     xMin = std::min(xMin, p[0]);
     xMax = std::max(xMax, p[0]);
     yMin = std::min(yMin, p[1]);
@@ -402,58 +406,13 @@ bool CutGlyph(Eevg_Drawing *d, const int64_t *rect) {
 // order of the drawing's text fill order.
 int32_t DrawGlyph(Eevg_Drawing *d, char16_t character, const Eevg_TextPath &w,
                   Eerr_ErrorReport **err) {
-  static const char *reporter = "eevg_TextDrawGlyph";
-  Eevg_TextControls &t = d->text;
-  const bool fill = d->glyphFill && t.fillPattern;
-  const bool trace = d->glyphOutline != 0;
-  if (!fill && !trace) return 0;
+  static constexpr text::GlyphReports kReports{"eevg_TextDrawGlyph", 1, "Unable to fill character %u", 2,
+                                               "Unable to outline character %u", 3,
+                                               "Unable to allocate the outline of character %u"};
+  if (!(d->glyphFill && d->text.fillPattern) && !d->glyphOutline) return 0;
   if (!text::ServerOutline(d, character, err)) return -1;
-  int32_t box[4];
-  if (d->polygonCount == 0 || !MapGlyph(d, w.penX, w.penY, w.dirX, w.dirY, trace ? t.outlineWidth : 0, box))
-    return 0;
-  // An outline wide enough to reach every corner of the clip window from every point of the
-  // glyph covers the window whatever its width: the window is filled instead.
-  const double reachX = std::max({std::fabs(double(d->subClipXMin) - box[0]), std::fabs(double(d->subClipXMin) - box[2]),
-                                  std::fabs(double(d->subClipXMax) - box[0]), std::fabs(double(d->subClipXMax) - box[2])});
-  const double reachY = std::max({std::fabs(double(d->subClipYMin) - box[1]), std::fabs(double(d->subClipYMin) - box[3]),
-                                  std::fabs(double(d->subClipYMax) - box[1]), std::fabs(double(d->subClipYMax) - box[3])});
-  const bool covers = t.outlineWidth / 2.0 > std::hypot(reachX, reachY) + 16;
-  // A glyph reaching far past the window is cut to it, with a margin that keeps the cut edges'
-  // outlines (and their joins) outside the window.
-  const int64_t margin = (trace ? static_cast<int64_t>(t.outlineWidth) * (static_cast<int64_t>(std::min(d->mitreLimit, 1000.0)) + 2) : 0) + 256;
-  const int64_t rect[4] = {d->subClipXMin - margin, d->subClipYMin - margin, d->subClipXMax + margin,
-                           d->subClipYMax + margin};
-  if ((box[0] < rect[0] || box[1] < rect[1] || box[2] > rect[2] || box[3] > rect[3]) && !CutGlyph(d, rect)) {
-    lower::Report(err, reporter, 3, "Unable to allocate the outline of character %u", static_cast<unsigned>(character));
-    return -1;
-  }
-  auto doFill = [&]() -> int32_t {
-    if (!fill) return 0;
-    const Eevg_DeviceColor colour = d->overrideActive ? d->overrideDeviceColour : d->lineColours[0];
-    d->fillPattern = t.fillPattern;
-    const int32_t status = gfx::eevg_LOFiller(d, d->polygonCount, d->polygonStarts, d->points, colour, err);
-    d->fillPattern = nullptr;
-    if (status != 0) lower::Report(err, reporter, 1, "Unable to fill character %u", static_cast<unsigned>(character));
-    return status;
-  };
-  auto doTrace = [&]() -> int32_t {
-    if (!trace) return 0;
-    const Eevg_DeviceColor colour = d->overrideActive ? d->overrideDeviceColour : d->textColours[0];
-    Eevg_FillPattern *aside = d->fillPattern;
-    d->fillPattern = nullptr;
-    const int32_t x0 = d->subClipXMin - 8, y0 = d->subClipYMin - 8, x1 = d->subClipXMax + 16,
-                  y1 = d->subClipYMax + 16;
-    const int32_t window[10] = {x0, y0, x1, y0, x1, y1, x0, y1, x0, y0}, starts[2] = {0, 5};
-    const int32_t status =
-        covers ? gfx::eevg_LOFiller(d, 1, starts, window, colour, err)
-               : gfx::eevg_TracePolygon(d, d->polygonCount, d->polygonStarts, d->points, colour,
-                                        t.outlineWidth, err);
-    d->fillPattern = aside;
-    if (status != 0) lower::Report(err, reporter, 2, "Unable to outline character %u", static_cast<unsigned>(character));
-    return status;
-  };
-  if (d->textFillOrder == 1) return doTrace() != 0 ? -1 : doFill();
-  return doFill() != 0 ? -1 : doTrace();
+  MapGlyph(d, w.penX, w.penY, w.dirX, w.dirY);
+  return text::PaintGlyph(d, character, kReports, err);
 }
 
 // Underlines the line on the walker, below its baseline, in the fill colour.
@@ -506,38 +465,6 @@ int32_t DrawLines(Eevg_Drawing *d, Eevg_TextPath &path, int32_t lineCount, Eerr_
       [&](const Eevg_TextPath &w) { return Underline(d, w, err); }, err);
 }
 
-// The outline width of the main pass from the style's outline line, in sub-pixels.
-void MainPassColours(Eevg_Drawing *d) {
-  Eevg_TextControls &t = d->text;
-  const Eevg_FillStyle *fs = t.style->charFillStyle;
-  d->glyphFill = fs->fill == 1 ? 1 : 0;
-  d->lineColours[0] = fs->pattern ? DeviceColour(fs->pattern->color) : kNoColour;
-  t.fillPattern = d->glyphFill ? fs->pattern : nullptr;
-  d->glyphOutline = fs->trace == 1 ? 1 : 0;
-  const Eevg_LineStyle *outline = fs->traceStyle;
-  if (d->glyphOutline && outline && outline->composition.count > 0 && outline->composition.data) {
-    d->textColours[0] = DeviceColour(outline->composition.data[0].color);
-    t.outlineWidth = 8;
-    t.outlineWidthValue = outline->composition.data[0].width;
-  } else {
-    d->textColours[0] = kNoColour;
-    t.outlineWidth = 0;
-    t.outlineWidthValue = 0;
-  }
-  if (t.style->shadow == 1) return;
-  if (!(t.outlineWidthValue >= 1e-6)) {
-    d->textColours[0] = d->lineColours[0];
-    return;
-  }
-  int32_t width = eevg_LineUnitsToPixels(d, t.outlineWidthValue);
-  if (!d->antiAlias) width = std::max(width, 8);
-  const int32_t pixels = width >> d->subPixelShift;
-  // An even number of whole pixels would leave the outline off centre: the next odd one.
-  if (width > 24 && pixels > 0 && pixels % 2 == 0 && pixels < (INT32_MAX >> 3) - 1)
-    width = (pixels + 1) << d->subPixelShift;
-  t.outlineWidth = width;
-}
-
 bool PassReady(const Eevg_Drawing *d, const char16_t *text, const Eevg_TextPath *path,
                Eerr_ErrorReport **err) {
   if (d && text && path && d->text.style && d->text.style->charFillStyle && d->text.font) return true;
@@ -586,15 +513,15 @@ int32_t text::PositionColumns(const char16_t *text) {
   return static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
 }
 
-bool text::PrepareTextControls(Eevg_Drawing *d, Eevg_TextStyle *style, Eerr_ErrorReport **err) {
+bool text::PrepareTextControls(Eevg_Drawing *d, Eevg_TextStyle *style, Eerr_ErrorReport **err,
+                               FontLoader load) {
   static const char *reporter = "eevg_InitializeTextControls";
   Eevg_Control *control = d->control;
   Eevg_TextControls &t = d->text;
   t.style = style;
   lower::CalleeReport inner;
-  const int32_t index = control ? eevg_TextFontGet(style->fontName, control->loadedFonts,
-                                                   &control->loadedFontsUsed,
-                                                   control->loadedFontCount, &inner)
+  const int32_t index = control ? load(style->fontName, control->loadedFonts, &control->loadedFontsUsed,
+                                       control->loadedFontCount, &inner)
                                 : -1;
   if (index < 0) {
     t.font = nullptr;
@@ -621,6 +548,90 @@ bool text::PrepareTextControls(Eevg_Drawing *d, Eevg_TextStyle *style, Eerr_Erro
   return true;
 }
 
+void text::MainPassColours(Eevg_Drawing *d) {
+  Eevg_TextControls &t = d->text;
+  const Eevg_FillStyle *fs = t.style->charFillStyle;
+  d->glyphFill = fs->fill == 1 ? 1 : 0;
+  d->lineColours[0] = fs->pattern ? DeviceColour(fs->pattern->color) : kNoColour;
+  t.fillPattern = d->glyphFill ? fs->pattern : nullptr;
+  d->glyphOutline = fs->trace == 1 ? 1 : 0;
+  const Eevg_LineStyle *outline = fs->traceStyle;
+  if (d->glyphOutline && outline && outline->composition.count > 0 && outline->composition.data) {
+    d->textColours[0] = DeviceColour(outline->composition.data[0].color);
+    t.outlineWidth = 8;
+    t.outlineWidthValue = outline->composition.data[0].width;
+  } else {
+    d->textColours[0] = kNoColour;
+    t.outlineWidth = 0;
+    t.outlineWidthValue = 0;
+  }
+  if (t.style->shadow == 1) return;
+  if (!(t.outlineWidthValue >= 1e-6)) {
+    d->textColours[0] = d->lineColours[0];
+    return;
+  }
+  int32_t width = eevg_LineUnitsToPixels(d, t.outlineWidthValue);
+  if (!d->antiAlias) width = std::max(width, 8);
+  const int32_t pixels = width >> d->subPixelShift;
+  // An even number of whole pixels would leave the outline off centre: the next odd one.
+  if (width > 24 && pixels > 0 && pixels % 2 == 0 && pixels < (INT32_MAX >> 3) - 1)
+    width = (pixels + 1) << d->subPixelShift;
+  t.outlineWidth = width;
+}
+
+int32_t text::PaintGlyph(Eevg_Drawing *d, char16_t character, const GlyphReports &r,
+                         Eerr_ErrorReport **err) {
+  Eevg_TextControls &t = d->text;
+  const bool fill = d->glyphFill && t.fillPattern;
+  const bool trace = d->glyphOutline != 0;
+  int32_t box[4];
+  if ((!fill && !trace) || d->polygonCount == 0 || !GlyphBox(d, trace ? t.outlineWidth : 0, box)) return 0;
+  // An outline wide enough to reach every corner of the clip window from every point of the
+  // glyph covers the window whatever its width: the window is filled instead.
+  const double reachX = std::max({std::fabs(double(d->subClipXMin) - box[0]), std::fabs(double(d->subClipXMin) - box[2]),
+                                  std::fabs(double(d->subClipXMax) - box[0]), std::fabs(double(d->subClipXMax) - box[2])});
+  const double reachY = std::max({std::fabs(double(d->subClipYMin) - box[1]), std::fabs(double(d->subClipYMin) - box[3]),
+                                  std::fabs(double(d->subClipYMax) - box[1]), std::fabs(double(d->subClipYMax) - box[3])});
+  const bool covers = t.outlineWidth / 2.0 > std::hypot(reachX, reachY) + 16;
+  // A glyph reaching far past the window is cut to it, with a margin that keeps the cut edges'
+  // outlines (and their joins) outside the window.
+  const int64_t margin = (trace ? static_cast<int64_t>(t.outlineWidth) * (static_cast<int64_t>(std::min(d->mitreLimit, 1000.0)) + 2) : 0) + 256;
+  const int64_t rect[4] = {d->subClipXMin - margin, d->subClipYMin - margin, d->subClipXMax + margin,
+                           d->subClipYMax + margin};
+  if ((box[0] < rect[0] || box[1] < rect[1] || box[2] > rect[2] || box[3] > rect[3]) && !CutGlyph(d, rect)) {
+    lower::Report(err, r.reporter, r.memoryCode, r.memory, static_cast<unsigned>(character));
+    return -1;
+  }
+  auto doFill = [&]() -> int32_t {
+    if (!fill) return 0;
+    const Eevg_DeviceColor colour = d->overrideActive ? d->overrideDeviceColour : d->lineColours[0];
+    d->fillPattern = t.fillPattern;
+    const int32_t status = gfx::eevg_LOFiller(d, d->polygonCount, d->polygonStarts, d->points, colour, err);
+    d->fillPattern = nullptr;
+    if (status != 0) lower::Report(err, r.reporter, r.fillCode, r.fill, static_cast<unsigned>(character));
+    return status;
+  };
+  auto doTrace = [&]() -> int32_t {
+    if (!trace) return 0;
+    const Eevg_DeviceColor colour = d->overrideActive ? d->overrideDeviceColour : d->textColours[0];
+    Eevg_FillPattern *aside = d->fillPattern;
+    d->fillPattern = nullptr;
+    const int32_t x0 = d->subClipXMin - 8, y0 = d->subClipYMin - 8, x1 = d->subClipXMax + 16,
+                  y1 = d->subClipYMax + 16;
+    const int32_t window[10] = {x0, y0, x1, y0, x1, y1, x0, y1, x0, y0}, starts[2] = {0, 5};
+    const int32_t status =
+        covers ? gfx::eevg_LOFiller(d, 1, starts, window, colour, err)
+               : gfx::eevg_TracePolygon(d, d->polygonCount, d->polygonStarts, d->points, colour,
+                                        t.outlineWidth, err);
+    d->fillPattern = aside;
+    if (status != 0) lower::Report(err, r.reporter, r.traceCode, r.trace, static_cast<unsigned>(character));
+    return status;
+  };
+  if (d->textFillOrder == 1) return doTrace() != 0 ? -1 : doFill();
+  return doFill() != 0 ? -1 : doTrace();
+}
+
+
 int32_t text::DrawPass(Eevg_Drawing *d, const char16_t *text, Eevg_TextPath *path,
                        Eerr_ErrorReport **err) {
   if (!PassReady(d, text, path, err) || !StringInit(d, err)) return -1;
@@ -640,7 +651,7 @@ int32_t text::DrawPass(Eevg_Drawing *d, const char16_t *text, Eevg_TextPath *pat
         DrawLines(d, *path, lineCount, err) != 0)
       return -1;
   }
-  MainPassColours(d);
+  text::MainPassColours(d);
   if (!SetWork(*path, 0, 0, err) || DrawLines(d, *path, lineCount, err) != 0) return -1;
   return 0;
 }

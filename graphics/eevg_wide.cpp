@@ -383,12 +383,15 @@ int32_t eevg_WidePoly(Eevg_Drawing *drawing, int32_t count, const int32_t *point
   auto roundCap = [&](int32_t x, int32_t y, double angle) {
     int32_t c[14];
     eevg_RoundCapCurves(x, y, angle, h, c);
-    if (eevg_CVPoly(drawing, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7],
-                    drawing->curveFlatness, &drawing->wideRingCapacity, &drawing->wideRing, &m,
-                    nullptr, 0, err) != 0 ||
-        eevg_CVPoly(drawing, c[6], c[7], c[8], c[9], c[10], c[11], c[12], c[13],
-                    drawing->curveFlatness, &drawing->wideRingCapacity, &drawing->wideRing, &m,
-                    nullptr, 0, err) != 0) {
+    auto flatten = [&](const int32_t *curve) {
+      if (drawing->plainLines)
+        return eevg_CVPoly(drawing, curve[0], curve[1], curve[2], curve[3], curve[4], curve[5],
+                           curve[6], curve[7], drawing->curveFlatness, &drawing->wideRingCapacity,
+                           &drawing->wideRing, &m, nullptr, 0, err);
+      return FlattenNearWindow(drawing, curve, drawing->curveFlatness, &drawing->wideRingCapacity,
+                               &drawing->wideRing, &m, err);
+    };
+    if (flatten(c) != 0 || flatten(c + 6) != 0) {
       lower::Report(err, reporter, 4, "Unable to calculate curves for end caps");
       return false;
     }

@@ -5,6 +5,8 @@
 #ifndef TAVIRON_BBOX_H
 #define TAVIRON_BBOX_H
 
+#include "taviron_export.h"
+
 #include <stdint.h>
 
 #include "exfr.h"
@@ -19,7 +21,7 @@ struct _BBox_Rec {
   double maxY;
 };
 
-class DPoint {
+class TAVIRON_API DPoint {
 public:
   double x;
   double y;
@@ -34,7 +36,7 @@ public:
   DPoint &operator-=(DPoint d);
 };
 
-class IPoint {
+class TAVIRON_API IPoint {
 public:
   int32_t x;
   int32_t y;
@@ -56,7 +58,7 @@ class DBox;
 
 // An axis-aligned box whose operations keep min at or below max on both axes (only the
 // constructor from two points stores its corners unchanged).
-class BBox {
+class TAVIRON_API BBox {
 public:
   DPoint min;
   DPoint max;
@@ -103,7 +105,7 @@ public:
 };
 
 // A pair of corners stored as given.
-class DBox {
+class TAVIRON_API DBox {
 public:
   DPoint min;
   DPoint max;

@@ -10,6 +10,8 @@
 #ifndef TAVIRON_CACHEDVECTOR_H
 #define TAVIRON_CACHEDVECTOR_H
 
+#include "taviron_export.h"
+
 #ifdef __cplusplus
 
 #include <cstddef>
@@ -18,7 +20,7 @@
 
 #include "efmp.h"
 
-template <class T> class CachedVector {
+template <class T> class TAVIRON_API CachedVector {
 public:
   CachedVector();
   // viewMultiple: allocation granularities per view (at least 1).
@@ -67,7 +69,7 @@ private:
 };
 
 // Records of 32-bit words, numbered from 0, each within one chunk (one view of the data).
-class CachedRecordStore {
+class TAVIRON_API CachedRecordStore {
 public:
   CachedRecordStore();
   ~CachedRecordStore();

@@ -4,11 +4,13 @@
 #ifndef TAVIRON_ETHRMUTEX_H
 #define TAVIRON_ETHRMUTEX_H
 
+#include "taviron_export.h"
+
 #ifdef __cplusplus
 
 #include "ethr.h"
 
-class EthrMutex {
+class TAVIRON_API EthrMutex {
 public:
   // Locks the mutex (null: nothing). owns: destroy the mutex with the guard.
   explicit EthrMutex(Ethr_Mutex *mutex, bool owns = false);

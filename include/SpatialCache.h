@@ -12,6 +12,8 @@
 #ifndef TAVIRON_SPATIALCACHE_H
 #define TAVIRON_SPATIALCACHE_H
 
+#include "taviron_export.h"
+
 #ifdef __cplusplus
 
 #include <atomic>
@@ -56,7 +58,7 @@ struct SpatialCacheQuery {
   std::unordered_set<int32_t> returned; // numbers above the first unheld one already returned
 };
 
-class SpatialCacheBase {
+class TAVIRON_API SpatialCacheBase {
 public:
   enum Kind { kPoints = 1, kLines = 2 };
 
@@ -83,7 +85,7 @@ private:
   Kind kind_;
 };
 
-template <class T> class SpatialCache final : public SpatialCacheBase {
+template <class T> class TAVIRON_API SpatialCache final : public SpatialCacheBase {
 public:
   // A cache whose root box is the layer's box through the transform (null: as it is); null when
   // the layer state, its box or the transform fail, or out of memory.

@@ -18,9 +18,9 @@
 #include "emsc.h"
 #include "estr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Style objects */
@@ -29,6 +29,10 @@ typedef struct {
   double x;
   double y;
 } Eevg_Coord;
+
+/* Coordinate systems in which annotation gives positions and sizes: device pixels, normalised
+   device units, map units of the layer, output (paper) units. */
+typedef enum { EEVG_PIXEL = 1, EEVG_NDU = 2, EEVG_MAP = 3, EEVG_OUTPUT = 4 } Eevg_CoordSys;
 
 typedef enum { EEVG_TOP = 0, EEVG_YCENTER = 1, EEVG_BOTTOM = 2 } Eevg_YAlign;
 typedef enum { EEVG_LEFT = 0, EEVG_XCENTER = 1, EEVG_RIGHT = 2 } Eevg_XAlign;
@@ -453,7 +457,14 @@ typedef struct {
   Eevg_Coord *upperRight;
 } Eevg_WorldInfo;
 
-/* The control record, built on the first call (with the renderer's preferences). */
+/* The control record, built on the first call (with the renderer's preferences). It needs the
+   font data base: the font lists (*.fdb) in the directories of NORIX_FONT_PATH or, when that is
+   unset, in ".", "$TAVIRON_HOME/etc/fonts", the library's installed font folder
+   (<prefix>/share/taviron/fonts, which holds the DejaVu list of the FreeType font server) and the
+   build tree's plugins/freetype. Without any font list it fails with "No font list files found
+   in NORIX_FONT_PATH" beneath its report. The font servers are looked for likewise in
+   NORIX_FONT_SERVERS_PATH, else "$TAVIRON_HOME/lib/fontservers", <libdir>/taviron/fontservers
+   and the build's fontservers folder. */
 Eevg_Control *eevg_Init(Eerr_ErrorReport **err);
 /* Clears the caller's pointer; the record lives on. */
 void eevg_Free(Eevg_Control **control, Eerr_ErrorReport **err);
@@ -784,6 +795,92 @@ int32_t eevg_GetTextOnPolyLinePositionsUC(Eevg_Drawing *drawing, Eevg_TextStyle 
                                           Egda_BaseData *positions, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
+   Outline-font files and the outline-font text engine
+
+   An outline-font file holds up to 256 glyphs as byte-coded outlines on an 11-bit grid, with a
+   box and left and right kerning-bumper profiles per character (bumper value b means
+   b x ascent / 64 font units). It is loaded into a slot of a font table like a server's font; the
+   slot's handle then names the file's font record. Files are found on NORIX_FONT_PATH (default
+   "."; an absolute name is opened as it stands) and only read. */
+
+typedef struct Eevg_OutlineFont Eevg_OutlineFont;
+
+/* The outline sink a glyph is sent through (eevg_DispMove, eevg_DispDraw, eevg_DispCurve). */
+typedef int32_t (*Eevg_OutlinePointFunction)(Eevg_Drawing *drawing, int32_t x, int32_t y,
+                                             Eerr_ErrorReport **err);
+typedef int32_t (*Eevg_OutlineCurveFunction)(Eevg_Drawing *drawing, int32_t x1, int32_t y1,
+                                             int32_t x2, int32_t y2, int32_t x3, int32_t y3,
+                                             Eerr_ErrorReport **err, ...);
+
+/* Loads the outline-font file into the table of *used slots in use out of capacity (the control
+   record's loadedFonts, loadedFontsUsed and loadedFontCount): the slot's index, the same index
+   for a name loaded before (a slot whose font was freed is read again). -1 when the table is
+   full, -2 when the file is not found or cannot be opened, -3 when memory runs out, -11 to -15
+   when the file cannot be read ("Unable to read font data": -11 no characters, -12 a grid
+   resolution other than 512 or 768, -13 a format other than 4 or 5 or inconsistent data, -14 out
+   of memory, -15 the file ends early). A failed load leaves *used as it was. */
+int32_t eevg_FFReference(const char *fontFileName, uint8_t *fontTable, int32_t *used,
+                         int32_t capacity, Eerr_ErrorReport **err);
+/* The font record of a slot that eevg_FFReference filled; null for any other slot. */
+Eevg_OutlineFont *eevg_FFFontGet(const uint8_t *fontTable, int32_t index);
+/* Frees the record with its outlines; its slot stays in use, and its next load reads the file
+   again. */
+void eevg_FFFree(Eevg_OutlineFont *font);
+/* Sends the outline of the character of the drawing's font through the three functions, each
+   point mapped by the drawing's fixed-point glyph matrix (eevg_SetFtoI) about the origin
+   (sub-pixels). 0, or -1 with a report. */
+int32_t eevg_FFRetrieve(Eevg_Drawing *drawing, int32_t code, double originX, double originY,
+                        Eevg_OutlinePointFunction move, Eevg_OutlinePointFunction draw,
+                        Eevg_OutlineCurveFunction curve, Eerr_ErrorReport **err);
+/* The font's ascent, descent (bottom of the bottom reference character, usually negative), line
+   height and fourth vertical value (font units); returns the fourth value. */
+int32_t eevg_FFInqVertSpace(const Eevg_OutlineFont *font, int32_t *ascent, int32_t *descent,
+                            int32_t *lineHeight, int32_t *fourth);
+/* The character's box (font units); zeros for a code without a record. Returns 0. */
+int32_t eevg_FFInqCharBoundingRect(const Eevg_OutlineFont *font, int32_t code, int32_t *x0,
+                                   int32_t *y0, int32_t *x1, int32_t *y1);
+/* The character's left or right bumper profile (eevg_FFInqFontNumberOfKerningBumpers values,
+   at most 15); zeros for a code without a record. Returns 0. */
+int32_t eevg_FFInqCharLeftKern(const Eevg_OutlineFont *font, int32_t code,
+                               const uint8_t **profile);
+int32_t eevg_FFInqCharRightKern(const Eevg_OutlineFont *font, int32_t code,
+                                const uint8_t **profile);
+int32_t eevg_FFInqFontNumberOfKerningBumpers(const Eevg_OutlineFont *font);
+/* 2 when the character has an outline and advances the pen, else 0. */
+int32_t eevg_FFInqSpacing(const Eevg_OutlineFont *font, int32_t code);
+/* Makes the drawing's fixed-point glyph matrix (16 fractional bits) from its outline-font glyph
+   matrix and its font's line height. */
+void eevg_SetFtoI(Eevg_Drawing *drawing);
+/* The little-endian 16-bit value at bytes, unsigned. */
+int32_t eevg_GetShort(const void *bytes);
+
+/* The outline-font engine: 8-bit text in the outline-font file named by the style's fontName
+   (loaded with eevg_FFReference into the control record's font table), spaced by the kerning
+   bumpers. Each line break (LF or CR) starts a line; trailing characters below 32 are dropped.
+   Point text is aligned and turned as eevg_DrawText's. */
+int32_t eevg_DrawTextOTL(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                         const Eevg_Coord *location, const char *text, Eerr_ErrorReport **err);
+/* The glyph origin of each character of point text (device pixels) into a matrix of doubles of
+   two rows and a column per character. */
+int32_t eevg_GetTextPositionsOTL(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                 const Eevg_Coord *location, const char *text,
+                                 Egda_BaseData *positions, Eerr_ErrorReport **err);
+/* Width, height and first-line ascent (world units) of the text in the drawing's outline font
+   (the text controls prepared by an outline-font call). textControl and the two doubles are not
+   used. 1, or 0 with a report. */
+int32_t eevg_GetParagraphSizeOTL(Eevg_Drawing *drawing, const char *text, int32_t textControl,
+                                 double unused1, double unused2, double *width, double *height,
+                                 double *ascent, Eerr_ErrorReport **err);
+/* The text along the polyline of every point of the drawing's point buffer (sub-pixels), placed
+   by the style's xalign (0 start, 1 centre, 2 end, 5 stretched over the line). draw 0 only
+   measures. rect (2 x 4, or null) gets the box of the glyph origins grown by the ascent, as
+   world corners; positions (null, or a column per character) the origins in device pixels, and
+   with a third row the direction's angle. */
+int32_t eevg_DrawTextOnPolyLineImageOTL(Eevg_Drawing *drawing, Eevg_TextStyle *style,
+                                        const char *text, int32_t draw, Egda_BaseData *rect,
+                                        Egda_BaseData *positions, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
    Strip files of device type 1 */
 
 /* Copies rows image rows from firstRow between the drawing's target and an image strip, through
@@ -862,8 +959,6 @@ int32_t CVCut(double x1, double y1, double x2, double y2, const double px[4], co
 /* 1 when xMin <= x <= xMax and yMin <= y <= yMax, else 0. */
 int32_t UTPointInRect(double x, double y, double xMin, double yMin, double xMax, double yMax);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -7,12 +7,14 @@
 #include <stdint.h>
 
 #include "eerr.h"
+#include "emet.h"
+#include "epmg.h"
 #include "estr.h"
 #include "ewin.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Protocol records and packets */
 
@@ -204,7 +206,166 @@ Esmg_Sequence *esmg_SequenceCreate(Esmg_Sequence *chain, const char *label, int3
                                    char *const *argv, Eerr_ErrorReport **err);
 void esmg_SequenceFree(Esmg_Sequence *chain);
 void esmg_FreeSequence(Esmg_Sequence *chain);
+/* Hands the chain to the session manager to run (protocol 8, no wait); without a session:
+   reported. */
+void esmg_SequenceStart(const Esmg_Sequence *chain, Eerr_ErrorReport **err);
+/* Runs the chain and waits for its end: through the session manager (protocol 8, then the
+   result, protocol 43) when a session is started; otherwise here, step after step, each to its
+   end, calling a step's completion callback with its exit code (-1 when the step could not be
+   started). Refused in the session manager. */
+void esmg_SequenceRun(const Esmg_Sequence *chain, Eerr_ErrorReport **err);
 
+
+/* Preferences and configuration databases */
+
+/* The preference service of the connection: esmg_SessionOpen installs these as the lower layer's
+   preference and configuration methods (a batch run: the preference get alone). In a connected
+   application they ask the session manager; in the session manager and a batch run they answer
+   from the local databases. */
+/* Fills the record's value and type. */
+void esmg_GetPreference(Epmg_Preference *record, Eerr_ErrorReport **err);
+/* esmg_GetPreference on *record; on failure *record is set to null (the get method of the lower
+   layer's configuration layer). */
+void esmg_PreferenceGet(Epmg_Preference **record, Eerr_ErrorReport **err);
+/* In the session manager: into the class's database, then the callbacks registered for it run.
+   Elsewhere: to the session manager (protocol 17). */
+void esmg_PutPreference(Epmg_Preference *record, Eerr_ErrorReport **err);
+/* Spreads a change: protocol 17 (in the session manager to all applications, then the given
+   callbacks run). */
+void esmg_BroadCastPreferenceChange(Epmg_Preference *record, Epmg_CallbackNode *callbacks);
+/* Runs each callback of the list: here when it lives in this process, else through the broadcast
+   function to its process (protocol 20). */
+void esmg_InvokePreferenceCallbacks(Epmg_Preference *record, Epmg_CallbackNode *callbacks);
+void esmg_AddPreferenceCallback(Epmg_PreferenceCallbackRecord *record, Eerr_ErrorReport **err);
+void esmg_RemovePreferenceCallback(Epmg_PreferenceCallbackRecord *record,
+                                   Eerr_ErrorReport **err);
+/* In the session manager the user / global level is written (a failure is reported); in every
+   process the session manager is then told (protocol 21 / 22). */
+void esmg_SaveUserPreference(Eerr_ErrorReport **err);
+void esmg_SaveGlobalPreference(Eerr_ErrorReport **err);
+/* Asks the session manager to open the preference editor (protocol 52). */
+void esmg_OpenPreferenceEditor(void);
+/* A non-zero word lets a job register preference callbacks; returns the word. */
+int32_t esmg_OverrideJobPreferenceCheck(int32_t word);
+
+/* The local tape list of the device class "tapes". */
+typedef struct Esmg_TapeNode Esmg_TapeNode;
+struct Esmg_TapeNode {
+  Esmg_TapeNode *next;
+  char *device;
+  char *name;
+};
+Esmg_TapeNode *esmg_SetLocalTapesDB(Esmg_TapeNode *list);
+Esmg_TapeNode *esmg_GetLocalTapesDB(void);
+
+/* The device classes "printers", "cdroms" and "tapes" (any case): 1 when the class answered the
+   record's key (value and type filled, or a report), 0 otherwise (another class, or a tape not in
+   the list or with an unknown key). The category names the device. Printer keys (any case):
+   "model" and "device" (string), "mirror" (boolean), "numcopies", "mediawidth", "mediaheight"
+   (millimetres), "densitywidth", "densityheight" (dots per inch), "totalpixelwidth",
+   "totalpixelheight", "intenselevel" (numbers), "unittype", "dotsunittype" and "color"
+   ("color" or "monochrome") (enumerations). CD-ROM keys: "model", "host", "directory" (any case)
+   and "device"; tape keys: "model", "device" and "host". */
+int32_t esmg_GetPreferenceNT(Epmg_Preference *record, Eerr_ErrorReport **err);
+/* The device mode of a printer of the printer table, or of a device-mode block another process
+   published under the name (ewin_PublishFileMapping: two 16-bit little-endian sizes, then the
+   device mode and the names block): 1 with heap copies of both blocks and their sizes; 0 with
+   all outputs null and 0 for "file", "eps", a null name, or a name that gives none. The names
+   block: four 16-bit offsets (driver, device, port, default flag 0) and the three names. */
+int32_t esmg_GetDevMode(const char *device, void **devMode, int32_t *devModeSize, void **names,
+                        int32_t *namesSize);
+/* The device categories of a configuration class, or null. */
+Estr_StringList *esmg_GetDeviceList(const char *className, Eerr_ErrorReport **err);
+/* Writes a category of a configuration class (never of "printers"). */
+void esmg_WriteCategory(const char *className, const char *category, const char *directory,
+                        const char *suffix, Eerr_ErrorReport **err);
+
+/* The configuration-database methods of a connected application: each asks the session manager
+   (protocol 45) and waits. */
+Estr_StringList *esmg_EcfgQueryCreateAndExecute(const char *className, const char *category,
+                                                const char *instance, const char *key,
+                                                int32_t flags, Eerr_ErrorReport **err);
+char *esmg_EcfgGetClass(const char *className);
+Estr_StringList *esmg_EcfgGetDatabaseDirectories(const char *className, int32_t *current,
+                                                 Eerr_ErrorReport **err);
+Estr_StringList *esmg_EcfgGetDatabases(const char *className, int32_t *current,
+                                       Eerr_ErrorReport **err);
+void esmg_EcfgSetDatabaseLevel(const char *className, const char *directory, const char *database,
+                               Eerr_ErrorReport **err);
+void esmg_EcfgInstallChangeImmediate(const char *className, int32_t operation, int32_t immediate,
+                                     const char *name, const char *key, int32_t valueKind,
+                                     void *value, Eerr_ErrorReport **err);
+
+/* Jobs and progress meters */
+
+/* Starts a job: a batch run (TAVIRON_BATCH_RUN set to "1") when no session manager answers,
+   else connected as a job, announcing its name. */
+void esmg_JobInit(const char *name, Eerr_ErrorReport **err);
+/* The job's state text (protocol 11) and progress in percent (protocol 12), when connected. */
+void esmg_JobState(const char *text, Eerr_ErrorReport **err);
+void esmg_JobProgress(int32_t percent, Eerr_ErrorReport **err);
+/* The job's farewell (protocol 13); the session ends. */
+void esmg_JobEnd(Eerr_ErrorReport **err);
+/* 0, always. */
+int32_t esmg_IsJob(void);
+/* The progress slot of the default meter table: a meter's value rounded to a whole number, sent
+   when it changed (protocol 12); a user interrupt ends the process with exit code 1. */
+void esmg_defaultmeterinfofunc(Emet_MeterInfo *meter, void *data, double percent,
+                               Eerr_ErrorReport **err);
+/* The meter table that drives the progress-reporting library's meter, and its data (one per
+   process). */
+typedef struct Esmg_ProgressMeterData Esmg_ProgressMeterData;
+const Emet_MeterFuncs *ProgressReportingMeterFuncs(void);
+Esmg_ProgressMeterData *ProgressReportingMeterData(void);
+
+/* Process control, commands and DLL invocation */
+
+/* Process kinds of esmg_ProcessStart. */
+#define ESMG_PROCESS_APPLICATION 1
+#define ESMG_PROCESS_NAMED 2
+
+/* The session manager's handler of process requests (records of types 37 to 42 on the stack).
+   While one is set, process requests go to it instead of being sent. */
+typedef int32_t (*Esmg_ProcessControlFunc)(Esmg_Protocol *request, Eerr_ErrorReport **err);
+Esmg_ProcessControlFunc esmg_SetProcessControlFunc(Esmg_ProcessControlFunc function);
+/* A callback the session manager runs when a process ends. */
+typedef void (*Esmg_ProcessTermCallback)(int32_t processId, void *userData);
+
+/* Starts argv[0] (kind 1 or 2) through the session manager: the process id, or 0 with a report. */
+int32_t esmg_ProcessStart(int32_t kind, int32_t argc, char *const *argv, Eerr_ErrorReport **err);
+void esmg_ProcessStop(int32_t processId, Eerr_ErrorReport **err);
+int32_t esmg_IsProcessRunning(int32_t processId, Eerr_ErrorReport **err);
+int32_t esmg_IsProcessReady(int32_t processId, Eerr_ErrorReport **err);
+void esmg_ProcessAddTermCallback(int32_t processId, Esmg_ProcessTermCallback callback,
+                                 void *userData, Eerr_ErrorReport **err);
+void esmg_ProcessRemoveTermCallback(int32_t processId, Eerr_ErrorReport **err);
+/* 1 when another process of that name is running (not this one). */
+int32_t esmg_IsPreviousProcessReadyBySameName(const char *name, Eerr_ErrorReport **err);
+void esmg_ProcessChangeName(const char *name, Eerr_ErrorReport **err);
+/* The handle of the named application, 0 when there is none. */
+int32_t esmg_GetAppHandle(const char *name, Eerr_ErrorReport **err);
+/* Sends words[0] (the application's name) and the other words as a command (protocol 4). */
+void esmg_SendCommand(int32_t count, char *const *words, Eerr_ErrorReport **err);
+
+/* A function of a DLL that the session manager calls: (data, times called before). */
+typedef void (*Esmg_DLLFunction)(const char *data, int32_t count);
+typedef struct Esmg_DLLInvocation {
+  char *className;
+  char *data;
+  char *instanceName;
+  char *functionName;
+  int32_t count; /* calls so far */
+} Esmg_DLLInvocation;
+Esmg_DLLInvocation *esmg_DLLInvocationCreate(const char *className, const char *data,
+                                             const char *instanceName, const char *functionName);
+/* Calls the function of the open DLL instance in the session manager (asked through protocol 44
+   from another process). A function called before runs again only when repeat is non-zero. */
+void esmg_DLLFunctionInvoke(const char *className, const char *data, const char *instanceName,
+                            const char *functionName, int32_t repeat, Eerr_ErrorReport **err);
+/* The session manager's side: 0 when the function ran or had run before, -1 with a report. */
+int32_t esmg_DoDLLFunctionInvoke(const char *className, const char *data,
+                                 const char *instanceName, const char *functionName,
+                                 int32_t repeat, Eerr_ErrorReport **err);
 
 /* Log messages */
 
@@ -303,6 +464,132 @@ void esmg_InterruptClear(void);
 #define ESMG_IDNO 7
 int32_t esmg_MessageBox(const char *text, const char *caption, uint32_t style);
 
+/* Application start and end */
+
+/* An application calls esmg_ApplicationInit first and ends through esmg_ProcessExit or
+   esmg_ProcessCleanupCode. Instance handles are the application's own words, kept as given. */
+/* The version check, then the main window (esmg_MainWindowCreate): 1 when the window was made;
+   otherwise "Could not create main window.\nClick OK to exit." is shown and 0 returned. */
+int32_t esmg_ApplicationInit(void *instance);
+/* 1 when the system is usable or its version cannot be read ("Could not obtain version
+   information.\nError no %d" is then shown), 0 when it is too old. */
+int32_t esmg_OSVersionCheck(void);
+/* Registers "EEML_TERM_SIGNAL", makes the hidden main window of the class "eemlMainWindowClass"
+   (titled with the process id: a window here is a named endpoint, one per class and title) and
+   sets up the product environment (estr_NorixEnvSet) when no session manager's window exists or
+   TAVIRON_HOME or PERSONAL is unset. 1 when the window was made, else 0. */
+int32_t esmg_MainWindowCreate(void *instance);
+#define ESMG_MAIN_WINDOW_CLASS "eemlMainWindowClass"
+/* Keeps the window unless it is 0; returns the window given. */
+Ewin_Window esmg_SetAppMainWindowHandle(Ewin_Window window);
+/* The main window, 0 while there is none. */
+Ewin_Window esmg_GetAppMainWindowHandle(void);
+void *esmg_MainInstanceSet(void *instance);
+void *esmg_MainInstanceGet(void);
+/* Asks the session manager to let the process go ("NORIX_REQ_QUIT", wParam the main window,
+   unless this process is the session manager or a batch run), frees the annotation package data
+   and the map-composition package's share of the toolkit record, and ends the toolkit record
+   (eint_DeInit). Runs within the final clean-up of esmg_ProcessCleanupCode. */
+void esmg_ApplicationEnd(void);
+
+/* Process exit handlers: a list with the newest handler at its head. */
+typedef void (*Esmg_ExitFunction)(int32_t exitCode, void *userData);
+/* Kinds: 0 runs once, at the next clean-up; 1 at every clean-up; 2 at every clean-up, in a pass
+   before all others. */
+#define ESMG_EXIT_ONCE 0
+#define ESMG_EXIT_EVERY 1
+#define ESMG_EXIT_FIRST 2
+typedef struct Esmg_ExitHandler Esmg_ExitHandler;
+struct Esmg_ExitHandler {
+  int32_t active; /* 1 while the handler is to run; 0 once retired */
+  Esmg_ExitFunction function;
+  int32_t kind;
+  void *userData;
+  Esmg_ExitHandler *next;
+  Esmg_ExitHandler *previous;
+};
+/* Keeps the memory blocks (emsc heap; null entries allowed) that the final clean-up frees with
+   their array; returns count. */
+int32_t esmg_ProcessInit(int32_t count, void **blocks);
+/* A new active handler at the head of the list; null for a null function. */
+Esmg_ExitHandler *esmg_ProcessExitHandlerRegister(Esmg_ExitFunction function, int32_t kind,
+                                                  void *userData);
+/* A handler of the list is retired while the handlers run, otherwise unlinked and freed; one not
+   in the list is left alone. The result has no meaning (0). */
+int32_t esmg_ProcessExitHandlerRemove(Esmg_ExitHandler *handler);
+/* Stops the walk of the handlers after the handler running now. */
+void esmg_ProcessExitInterrupt(void);
+/* Runs the handlers with the exit code (kind 2 first, then kinds 0 and 1, newest first; kind 0
+   is retired before its call and freed after the walk), then, once per process, the final
+   clean-up: esmg_ApplicationEnd, the blocks of esmg_ProcessInit, every DLL instance, the main
+   window. 0 when called while the handlers run (nothing is done), else 1. */
+int32_t esmg_ProcessCleanupCode(int32_t exitCode);
+/* esmg_ProcessCleanupCode with the code, then the process ends with it. */
+void esmg_ProcessExit(int32_t exitCode) __attribute__((noreturn));
+/* esmg_ProcessCleanupCode(-111). */
+void esmg_ProcessCleanup(void);
+
+/* The command-line arguments: *argc and *argv (a heap vector of heap strings ended by a null
+   entry; free each and the vector with emsc_HeapFree). Nothing happens unless both are given.
+   Sources: null or any other text, the process's own command line; "@name", the argument file
+   of a sequence step (the count on the first line, then an argument a line; only the lines
+   there are read, at most the count; the file is deleted unless the preference
+   "zav"/"save_job_cmd_line_file" is set), and a file that cannot be opened ends the process with
+   exit code 1 after "The command line file \"%s\" could not be opened."; "0x<handle> <process>",
+   the argument block that process published for the handle (NUL-terminated strings ended by an
+   empty one; " " stands for an empty argument; see platform/README.md). Then every "-logfile"
+   (any case) followed by a name is removed with the name, the first name becoming the batch log
+   file when none is set. The result has no meaning (0). */
+int32_t esmg_ComLineArgsGet(const char *source, int32_t *argc, char ***argv);
+/* The name under which a process publishes (ewin_PublishFileMapping) the argument block it hands
+   another process as "0x<handle> <process id>": "TavironArguments.<process id>.<handle in
+   lower-case hexadecimal>". */
+#define ESMG_ARGUMENT_BLOCK_NAME_FORMAT "TavironArguments.%d.%x"
+
+/* Application environment and registry */
+
+/* The path of the product's key in the registry's local hive: REGISTRY_BASE_PATH_OVERRIDE (read
+   on the first call) when set, else "SOFTWARE\\NORIX\\<product>\\<version>". */
+const char *esmg_RegistryPathGet(void);
+/* Set a component only while it is empty; the getters give the default ("TAVIRON", "10") when
+   none was set. */
+void esmg_RegistryPathProductComponentSet(const char *text);
+void esmg_RegistryPathVersionComponentSet(const char *text);
+const char *esmg_RegistryPathProductComponentGet(void);
+const char *esmg_RegistryPathVersionComponentGet(void);
+/* "SOFTWARE\\NORIX\\KVT\\10". */
+const char *esmg_RegistryPathGetVOD(void);
+/* The default environment table: 58 entries "NAME=value" (ten marked with a leading "+"), then
+   an empty entry. Paths use "/". */
+const char *const *esmg_DefaultEnvironmentGet(void);
+/* Adds the default entries the registry value "Environment" of the product key lacks (the value
+   is written only when it gains entries); problems are shown in message boxes. */
+void esmg_RegistrySetDefaultEnvironmentValuesIfNecessary(void);
+
+/* Sets up the product environment, once per process: the basic variables, home and personal
+   directories, the global data store, the files of the previous personal directory, the
+   variables of the registry value "Environment" (else the default table) with their search lists
+   expanded, PATH, and "$TAVIRON_HOME/taviron.env". */
+void estr_NorixEnvSet(void);
+/* TAVIRON_HOME and ARCHM (from the program's location when either is unset), TAVIRON_TOOLKIT_HOME,
+   TAVIRON_HOME_PATH, ARCHM_PATH, ARCH and CPUCOUNT. */
+void estr_SetupBasicEnv(void);
+/* New strings of the home and personal directories; 1 when HOME was set, else 0. */
+int32_t estr_ComputeHOMEAndPERSONAL(char **home, char **personal);
+/* A new string of the global data store (VOD_GLOBAL_DATA, else the machine's application-data
+   folder "/var/lib/NORIX/TAVIRON10/"), or null: 1 when VOD_GLOBAL_DATA was set, else 1 when the
+   folder is writable and 0 when not. */
+int32_t estr_ComputeGlobalAppStore(char **path);
+/* Sets VOD_GLOBAL_DATA to the path unless it is null. */
+void estr_SetGlobalStore(int32_t ignored, const char *path);
+
+/* The environment-strings block ("NAME=value" strings, each with its NUL, ended by an empty
+   string, in a block of the emsc heap): one word of this process (a pointer never crosses a
+   process). The free hands the block kept to emsc_HeapFree and forgets it. */
+void esmg_SetEnvironmentStrings(char *block);
+char *esmg_GetEnvironmentStrings(void);
+void esmg_FreeEnvironmentStrings(void);
+
 /* Session-manager connection */
 
 /* Destination kinds of a broadcast: 0 none in particular, 3 the application named by the
@@ -385,8 +672,6 @@ Esmg_Protocol *esmg_WaitForProtocol(int32_t ignored, int32_t type);
    packet is returned unsent. */
 Esmg_Packet *esmg_PostPacket(Esmg_Packet *packet);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

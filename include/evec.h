@@ -22,9 +22,9 @@
 #include "eirf.h"
 #include "exfr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Records */
@@ -475,8 +475,6 @@ int32_t evec_SpatialCacheGetNextPolyIndex(Evec_SpatialCache *cache, Evec_Spatial
 void evec_SpatialCacheQueryDeletePoint(Evec_SpatialCacheQuery *query);
 void evec_SpatialCacheQueryDeletePoly(Evec_SpatialCacheQuery *query);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -68,7 +68,7 @@ template <class Table, class... Kinds> struct KindTables {
     return kTables[index];
   }
   // Calls f(std::type_identity<Kind>{}) for the kind with this code; false when no kind has it.
-  template <class F> static bool Dispatch(int32_t code, F &&f) {
+  template <class F> static bool Dispatch([[maybe_unused]] int32_t code, F &&f) {
     return ((Kinds::kCode == code ? (f(std::type_identity<Kinds>{}), true) : false) || ...);
   }
 

@@ -651,8 +651,9 @@ Efga_Polynomial *efga_PolynomialComposition(const Efga_Polynomial *a, const Efga
                   static_cast<long long>(order));
     return nullptr;
   }
-  Efga_Polynomial *result = PolyShapeTo(nullptr, static_cast<int32_t>(order), sa.outputs, sb.inputs,
-                                        "efga_PolynomialComposition", 4, err);
+  // Held until it is complete: the sparse products below allocate and may throw.
+  lower::Owned<Efga_Polynomial, efga_PolynomialDelete> result(
+      PolyShapeTo(nullptr, static_cast<int32_t>(order), sa.outputs, sb.inputs, "efga_PolynomialComposition", 4, err));
   if (!result) return nullptr;
 
   const Monomial zero(static_cast<std::size_t>(sb.inputs), 0);
@@ -700,7 +701,7 @@ Efga_Polynomial *efga_PolynomialComposition(const Efga_Polynomial *a, const Efga
       else Set(*result->coefficients, i, index.at(e), v);
     }
   }
-  return result;
+  return result.release();
 } TAVIRON_GUARD(err, nullptr)
 
 Efga_Polynomial *efga_PolynomialInvert(const Efga_Polynomial *poly, Efga_Polynomial *destination,

@@ -430,19 +430,22 @@ char *efio_GetTaggedData(const char *tagFile, const char *key, int32_t, Eerr_Err
                   ErrnoText(errno));
     return nullptr;
   }
-  std::string data(kMaxTagFile + 1, '\0');
-  const std::size_t n = std::fread(data.data(), 1, data.size(), file);
+  // Read in pieces: tag files are small, and a buffer of the largest size for each would cost
+  // more than the reading.
+  std::string data;
+  char piece[4096];
+  std::size_t n;
+  while (data.size() <= kMaxTagFile && (n = std::fread(piece, 1, sizeof piece, file)) > 0) data.append(piece, n);
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
   if (failed) {
     lower::Report(err, "efio_GetTaggedData", 3, "Error reading tag file %s", tagFile);
     return nullptr;
   }
-  if (n > kMaxTagFile) {
+  if (data.size() > kMaxTagFile) {
     lower::Report(err, "efio_GetTaggedData", 4, "Tag file %s is too large", tagFile);
     return nullptr;
   }
-  data.resize(n);
   if (data.find('\0') != std::string::npos) {
     lower::Report(err, "efio_GetTaggedData", 5, "Tag file %s is not a text file", tagFile);
     return nullptr;

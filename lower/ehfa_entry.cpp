@@ -51,10 +51,10 @@ std::optional<int64_t> Insert(Ehfa_File *file, int32_t code, int64_t base, const
     shift.Bind(1, parent).Bind(2, seq);
     if (!shift.Run()) return std::nullopt;
   } else {
-    Query q(state, "SELECT COALESCE(MAX(seq), 0) + 1 FROM entry WHERE parent = ?1");
+    Query q(state, "SELECT seq FROM entry WHERE parent = ?1 ORDER BY seq DESC LIMIT 1");
     q.Bind(1, base);
-    if (!q.Step()) return std::nullopt;
-    seq = q.Int(0);
+    seq = q.Step() ? q.Int(0) + 1 : 1;
+    if (!state.error.empty()) return std::nullopt;
   }
   Query q(state, "INSERT INTO entry(parent, seq, name, type, mtime, data) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
   q.Bind(1, parent).Bind(2, seq).Bind(3, name).Bind(4, type).Bind(5, Now()).BindBlob(6, data, size);
@@ -203,6 +203,7 @@ Ehfa_Entry *ehfa_EntrySeek(Ehfa_File *file, int32_t code, const char *name, Eerr
   static const char *const kReporter = "ehfa_EntrySeek";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return nullptr;
+  ReadScope scope(StateOf(file));
   int64_t target = 0;
   const int rc = LocateForRead(kReporter, file, nullptr, name, code, target, err);
   if (rc != 0) return nullptr;
@@ -220,6 +221,7 @@ Ehfa_Entry *ehfa_EntryPeek(Ehfa_File *file, int32_t code, const char *name, Eerr
   static const char *const kReporter = "ehfa_EntryPeek";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return nullptr;
+  ReadScope scope(StateOf(file));
   int64_t target = 0;
   if (LocateForRead(kReporter, file, nullptr, name, code, target, err) != 0) return nullptr;
   Ehfa_Entry *entry = Publish(file, target);
@@ -229,16 +231,19 @@ Ehfa_Entry *ehfa_EntryPeek(Ehfa_File *file, int32_t code, const char *name, Eerr
 
 int32_t ehfa_EntryCurrentHasNext(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasNext", nullptr)) return 0;
+  ReadScope scope(StateOf(file));
   return NextSibling(StateOf(file), StateOf(file).current) ? 1 : 0;
 } TAVIRON_GUARD_QUIET(0)
 
 int32_t ehfa_EntryCurrentHasPrev(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasPrev", nullptr)) return 0;
+  ReadScope scope(StateOf(file));
   return PreviousSibling(StateOf(file), StateOf(file).current) ? 1 : 0;
 } TAVIRON_GUARD_QUIET(0)
 
 int32_t ehfa_EntryCurrentHasChild(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasChild", nullptr)) return 0;
+  ReadScope scope(StateOf(file));
   return FirstChild(StateOf(file), StateOf(file).current) ? 1 : 0;
 } TAVIRON_GUARD_QUIET(0)
 
@@ -395,9 +400,8 @@ Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name
       lower::ReportCallee(err, inner, kReporter, 12, "emif_ObjectEncode");
       return nullptr;
     }
-    Ehfa_Entry *entry = WriteEntry(kReporter, file, path, name, entryType.c_str(), code, true, bytes, size, err);
-    emsc_HeapFree(bytes);
-    return entry;
+    const lower::HeapPtr<uint8_t> held(bytes); // writing the entry may throw
+    return WriteEntry(kReporter, file, path, name, entryType.c_str(), code, true, bytes, size, err);
   } catch (const std::bad_alloc &) {
     lower::Report(err, kReporter, 8, "Out of memory");
     return nullptr;
@@ -409,6 +413,7 @@ void *ehfa_ObjectRead(Ehfa_File *file, const char *path, const char *name, int32
   static const char *const kReporter = "ehfa_ObjectRead";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return nullptr;
+  ReadScope scope(StateOf(file));
   if (!design) {
     lower::Report(err, kReporter, 2, "Invalid design");
     return nullptr;
@@ -439,6 +444,7 @@ int32_t ehfa_ObjectReadIfPresent(Ehfa_File *file, const char *path, const char *
   static const char *const kReporter = "ehfa_ObjectReadIfPresent";
   lower::Clear(err);
   if (!Usable(file, kReporter, err)) return 0;
+  ReadScope scope(StateOf(file));
   if (!design || !record) {
     lower::Report(err, kReporter, 2, "Invalid record or design");
     return 0;

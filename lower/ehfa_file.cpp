@@ -17,7 +17,9 @@
 
 #include "ehfa_internal.h"
 #include "emif_internal.h"
+#include "efio.h"
 #include "emsc.h"
+#include "estr.h"
 #include "internal.h"
 #include "keywords.h"
 
@@ -29,11 +31,16 @@ using namespace taviron::ehfa;
 namespace {
 
 constexpr int kBusyMilliseconds = 2000;
+// Pages of new files: a raster block of a layer is read with one page or a few (blocks of 16 to
+// 64 KiB take up to a third more room than with small pages: the price of the speed).
+constexpr int kPageSize = 65536;
 
+const char *const kNameIndex = "CREATE INDEX IF NOT EXISTS entry_names ON entry(parent, name, seq)";
 const char *const kSchema =
     "CREATE TABLE entry(id INTEGER PRIMARY KEY, parent INTEGER, seq INTEGER NOT NULL, "
     "name TEXT NOT NULL, type TEXT NOT NULL DEFAULT '', mtime REAL NOT NULL, data BLOB);"
     "CREATE INDEX entry_children ON entry(parent, seq);"
+    "CREATE INDEX entry_names ON entry(parent, name, seq);"
     "CREATE TABLE design(name TEXT PRIMARY KEY, definition BLOB NOT NULL);"
     "CREATE TABLE block(entry INTEGER NOT NULL, row INTEGER NOT NULL, col INTEGER NOT NULL, "
     "data BLOB, PRIMARY KEY(entry, row, col));";
@@ -177,10 +184,47 @@ bool LoadDictionary(Ehfa_File *file, Eerr_ErrorReport **inner) {
     }
   }
   if (!state.error.empty()) return false;
-  for (const auto &row : rows)
+  for (const auto &row : rows) {
     if (!emif::DictionaryAddDefinition(file->dictionary, row.first, row.second, inner)) return false;
+    state.storedDesigns.insert(row.first);
+  }
   state.savedSerial = emif::DictionarySerial(file->dictionary);
   return true;
+}
+
+// Files made before lookups by name had their index get it when they are opened for writing.
+// Without it (a file open for reading only, or a file another process is writing) lookups still
+// work, by a scan of the siblings.
+void AddNameIndex(State &state) {
+  bool present = false;
+  {
+    Query q(state, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'entry_names'");
+    present = q.Step();
+  }
+  if (!present && state.error.empty()) {
+    const int busy = kBusyMilliseconds / 10;
+    sqlite3_busy_timeout(state.db, busy);
+    Exec(state, kNameIndex);
+    sqlite3_busy_timeout(state.db, kBusyMilliseconds);
+  }
+  state.error.clear();
+}
+
+// Rolls back what a writer killed in the middle of a change left in the journal of a file, so
+// that the journal cannot be played into a file put in its place. A journal that belongs to no
+// database of ours is removed.
+void SettleJournal(const std::string &name) {
+  const std::string journal = name + "-journal";
+  if (access(journal.c_str(), F_OK) != 0) return;
+  if (CheckHeader(name.c_str()) == 1) {
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(name.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+      Configure(db);
+      sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close(db);
+  }
+  unlink(journal.c_str());
 }
 
 Ehfa_File *OpenExisting(const char *reporter, const char *name, const char *mode,
@@ -240,6 +284,7 @@ Ehfa_File *OpenExisting(const char *reporter, const char *name, const char *mode
       FreeFileRecord(file);
       return nullptr;
     }
+    if (!readOnly) AddNameIndex(state);
     MoveTo(file, state.root);
     if (!file->currentEntry) {
       lower::Report(err, reporter, 6, "%s is not a readable hierarchical file: %s", name, state.error.c_str());
@@ -273,9 +318,11 @@ bool Rename(Ehfa_File *file, const char *target, const char *reporter, Eerr_Erro
   FinalizeAll(state);
   sqlite3_close(state.db);
   state.db = nullptr;
-  const std::string journal = std::string(target) + "-journal";
-  const bool moved = (unlink(journal.c_str()) == 0 || errno == ENOENT) && std::rename(file->fileName, target) == 0;
+  SettleJournal(target);
+  const bool moved = std::rename(file->fileName, target) == 0;
   const int savedErrno = errno;
+  const bool synced = moved && SyncDirectoryOf(target) && SyncDirectoryOf(file->fileName);
+  const int syncErrno = errno;
   const char *reopen = moved ? newName : file->fileName;
   bool reopened = sqlite3_open_v2(reopen, &state.db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
   if (reopened) Configure(state.db);
@@ -295,6 +342,10 @@ bool Rename(Ehfa_File *file, const char *target, const char *reporter, Eerr_Erro
   }
   if (!reopened) {
     lower::Report(err, reporter, 10, "Unable to reopen %s after renaming it", file->fileName);
+    return false;
+  }
+  if (!synced) {
+    lower::Report(err, reporter, 11, "The renaming of %s may not last: %s", file->fileName, std::strerror(syncErrno));
     return false;
   }
   return true;
@@ -391,24 +442,34 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
     lower::Report(err, kReporter, 1, "Invalid file name");
     return nullptr;
   }
-  Ehfa_File *file = NewFileRecord(name, init);
+  // Held until it is complete: what follows formats and queries, which may throw.
+  lower::Owned<Ehfa_File, FreeFileRecord> file(NewFileRecord(name, init));
   if (!file) {
     lower::Report(err, kReporter, 2, "Error allocating the file record of %s", name);
     return nullptr;
   }
-  State &state = StateOf(file);
+  State &state = StateOf(file.get());
   state.mode = "r+";
-  // A stale journal of a file of that name would be played back into the new one.
-  const std::string journal = std::string(name) + "-journal";
-  if ((unlink(name) != 0 && errno != ENOENT) || (unlink(journal.c_str()) != 0 && errno != ENOENT)) {
-    lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
-    FreeFileRecord(file);
+  // The new file is made whole under a temporary name beside the old one, then put in its place:
+  // a process killed before that leaves the old file as it was.
+  std::vector<char> directory(std::strlen(name) + 2);
+  estr_GetPathPart(name, directory.data(), static_cast<int32_t>(directory.size()));
+  if (!directory[0]) std::strcpy(directory.data(), ".");
+  std::vector<char> base(std::strlen(name) + 1);
+  estr_GetNamePart(name, base.data(), static_cast<int32_t>(base.size()));
+  lower::CalleeReport inner;
+  lower::HeapPtr<char> temporary(
+      efio_TempName(directory.data(), (std::string(".") + base.data() + ".new").c_str(), &inner));
+  if (!temporary) {
+    lower::ReportCallee(err, inner, kReporter, 3, "efio_TempName");
     return nullptr;
   }
-  bool ok = sqlite3_open_v2(name, &state.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
+  const std::string made = temporary.get();
+  temporary.reset();
+  bool ok = sqlite3_open_v2(made.c_str(), &state.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
   if (ok) {
     Configure(state.db);
-    ok = Exec(state, "BEGIN") &&
+    ok = Exec(state, lower::Format("PRAGMA page_size = %d", kPageSize).c_str()) && Exec(state, "BEGIN") &&
          Exec(state, lower::Format("PRAGMA application_id = %d", kApplicationId).c_str()) &&
          Exec(state, kSchema);
     if (ok) {
@@ -420,19 +481,35 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
   if (!ok) {
     lower::Report(err, kReporter, 4, "Unable to create %s: %s", name,
                   !state.error.empty() ? state.error.c_str() : state.db ? sqlite3_errmsg(state.db) : "cannot open");
-    FreeFileRecord(file);
-    std::remove(name);
+    std::remove(made.c_str());
+    std::remove((made + "-journal").c_str());
     return nullptr;
   }
+  FinalizeAll(state);
+  sqlite3_close(state.db);
+  state.db = nullptr;
+  SettleJournal(name);
+  if (std::rename(made.c_str(), name) != 0) {
+    lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
+    std::remove(made.c_str());
+    return nullptr;
+  }
+  if (!SyncDirectoryOf(name)) {
+    lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
+    return nullptr;
+  }
+  if (sqlite3_open_v2(name, &state.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    lower::Report(err, kReporter, 4, "Unable to create %s: %s", name, state.db ? sqlite3_errmsg(state.db) : "cannot open");
+    return nullptr;
+  }
+  Configure(state.db);
   state.root = 1;
-  MoveTo(file, state.root);
+  MoveTo(file.get(), state.root);
   if (!file->currentEntry) {
     lower::Report(err, kReporter, 5, "Error allocating the root entry of %s", name);
-    FreeFileRecord(file);
-    std::remove(name);
     return nullptr;
   }
-  return file;
+  return file.release();
 } TAVIRON_GUARD(err, nullptr)
 
 Ehfa_File *ehfa_FileCreateWithOptions(const char *name, Eint_InitToolkitData *init,

@@ -3,7 +3,8 @@
 //
 // A file is one SQLite database. Schema (application_id 0x54564846, "TVHF"):
 //   entry(id INTEGER PRIMARY KEY, parent INTEGER, seq INTEGER, name TEXT, type TEXT,
-//         mtime REAL, data BLOB)   -- the root has parent NULL; siblings are ordered by seq, id
+//         mtime REAL, data BLOB)   -- the root has parent NULL; siblings are ordered by seq, id;
+//                                     indexed on (parent, seq) and (parent, name, seq)
 //   design(name TEXT PRIMARY KEY, definition BLOB)   -- the file's dictionary, in adding order
 //   block(entry INTEGER, row INTEGER, col INTEGER, data BLOB)   -- raster blocks of an entry
 // A record is kept in `data` in its design's external form (emif_codec.cpp); `type` names the
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "ehfa.h"
@@ -51,28 +53,32 @@ private:
 /* Raster blocks: the block table of a file keeps blocks of bytes under (entry, row, column).
    The raster layers (eimg) reach it through these calls.
    Blocks are written inside the file's lazy transaction (committed with the other changes) and
-   deleted with their entry. Reports name ehfa_BlockRead, ehfa_BlockWrite, ehfa_BlocksDelete. */
+   deleted with their entry; stored blocks are read straight into the caller's memory. Reports
+   name ehfa_BlockRead, ehfa_BlockWrite, ehfa_BlocksDelete. */
 namespace taviron::ehfa {
 /* The id of the current entry (the entry a layer record was just read from or written to); 0
    for an unusable file. */
 int64_t CurrentEntryId(Ehfa_File *file);
-/* Copies block (row, col) of the entry into buffer: 1 when it is there, 0 when it was never
+/* Reads block (row, col) of the entry into buffer: 1 when it is there, 0 when it was never
    written (buffer untouched), -1 with a report when the stored block is not exactly size bytes
    or the file fails. */
 int32_t BlockRead(Ehfa_File *file, int64_t entry, int32_t row, int32_t col, void *buffer,
                   int32_t size, Eerr_ErrorReport **err);
-/* Hands every stored block (row, c) of the entry with first <= c <= last to visit(c, bytes,
-   size) in column order, with one query: 0, or -1 with a report when the file fails or visit
-   returns false (visit leaves its own report in err then). */
+/* Reads every stored block (row, c) of the entry with first <= c <= last, in column order, with
+   one query: target(context, c, size, &into, err) tells where its size bytes go (into left null:
+   the block is skipped) or fails with its own report in err (false). 0, or -1 with a report. */
 int32_t BlockRowRead(Ehfa_File *file, int64_t entry, int32_t row, int32_t first, int32_t last,
-                     bool (*visit)(void *context, int32_t col, const uint8_t *bytes, int32_t size,
-                                   Eerr_ErrorReport **err),
+                     bool (*target)(void *context, int32_t col, int32_t size, uint8_t **into,
+                                    Eerr_ErrorReport **err),
                      void *context, Eerr_ErrorReport **err);
 /* Stores (or replaces) block (row, col) of the entry. 0, or -1 with a report. */
 int32_t BlockWrite(Ehfa_File *file, int64_t entry, int32_t row, int32_t col, const void *data,
                    int32_t size, Eerr_ErrorReport **err);
 /* Deletes every block of the entry. 0, or -1 with a report. */
 int32_t BlocksDelete(Ehfa_File *file, int64_t entry, Eerr_ErrorReport **err);
+/* Drops the changes of the open transaction (the blocks written since the last commit
+   included). */
+void Rollback(Ehfa_File *file);
 } // namespace taviron::ehfa
 // ---- Between the units of the family ----
 // The tree of entries, its statements and transactions, shared by the units that open files,
@@ -115,6 +121,10 @@ struct State {
   bool transaction = false; // an SQL transaction is open
   bool changed = false;     // the open transaction changed something
   uint64_t savedSerial = 0; // dictionary serial last written to the file
+  // The designs of the file this handle has read or written; designs other handles add are kept
+  // when this one writes its dictionary.
+  std::set<std::string> storedDesigns;
+  bool designsSaved = false; // the open transaction writes the dictionary
   int32_t readBrackets = 0, writeBrackets = 0, modeBrackets = 0, listBrackets = 0;
   std::map<const char *, sqlite3_stmt *> statements;
   std::map<int64_t, EntryHolder *> entries;
@@ -133,7 +143,12 @@ public:
     if (it != state.statements.end()) {
       stmt_ = it->second;
     } else if (state.db && sqlite3_prepare_v2(state.db, sql, -1, &stmt_, nullptr) == SQLITE_OK) {
-      state.statements[sql] = stmt_;
+      try {
+        state.statements[sql] = stmt_;
+      } catch (...) { // a statement left out of the cache would keep the connection from closing
+        sqlite3_finalize(stmt_);
+        throw;
+      }
     } else {
       if (state.db) Fail();
       else state.error = "the file is not open";
@@ -169,6 +184,11 @@ public:
     }
     return *this;
   }
+  // Binds the caller's bytes without a copy: they must stay as they are until the query ends.
+  Query &BindStaticBlob(int i, const void *data, int32_t size) {
+    if (stmt_) sqlite3_bind_blob(stmt_, i, data, size, SQLITE_STATIC);
+    return *this;
+  }
   // True for a row; false at the end or on failure (then state.error is set).
   bool Step() {
     if (!stmt_) return false;
@@ -202,6 +222,27 @@ private:
   }
   State &state_;
   sqlite3_stmt *stmt_ = nullptr;
+};
+
+// Holds one read transaction over the statements of a call that only reads, so that the file is
+// locked and checked once for the call instead of once for every statement. Nothing is done
+// while a write transaction is open (its statements read under it).
+class ReadScope {
+public:
+  explicit ReadScope(State &state) : state_(state) {
+    open_ = state.db && !state.transaction && sqlite3_get_autocommit(state.db) &&
+            sqlite3_exec(state.db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~ReadScope() {
+    if (open_ && sqlite3_exec(state_.db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+      sqlite3_exec(state_.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  ReadScope(const ReadScope &) = delete;
+  ReadScope &operator=(const ReadScope &) = delete;
+
+private:
+  State &state_;
+  bool open_ = false;
 };
 
 // Runs SQL without results; false with state.error set.
@@ -247,6 +288,9 @@ bool Usable(Ehfa_File *file, const char *reporter, Eerr_ErrorReport **err);
 bool Writable(Ehfa_File *file, const char *reporter, int32_t code, Eerr_ErrorReport **err);
 // Reports an SQL failure of the operation, if there was one.
 bool SqlFailed(Ehfa_File *file, const char *reporter, int32_t code, Eerr_ErrorReport **err);
+
+// Syncs the directory of a path, so that a rename into it lasts; false with errno set.
+bool SyncDirectoryOf(const std::string &path);
 
 } // namespace taviron::ehfa
 

@@ -2,6 +2,9 @@
 // transactions and the checks every call makes.
 #include "ehfa.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -101,6 +104,8 @@ std::optional<int64_t> Parent(State &state, int64_t id) {
   return q.Int(0);
 }
 
+// The siblings are ordered by (seq, id); the indexes on (parent, seq) and (parent, name, seq)
+// (both end in the row id) serve every step and lookup below with one range search.
 std::optional<int64_t> FirstChild(State &state, int64_t id, Match match,
                                   const std::string &key) {
   const char *sql =
@@ -116,32 +121,48 @@ std::optional<int64_t> FirstChild(State &state, int64_t id, Match match,
   return q.Int(0);
 }
 
+namespace {
+
+// The parent and place among its siblings of an entry that has a parent.
+struct Place {
+  int64_t parent = 0, seq = 0;
+};
+
+std::optional<Place> PlaceOf(State &state, int64_t id) {
+  if (id == state.root) return std::nullopt;
+  Query q(state, "SELECT parent, seq FROM entry WHERE id = ?1 AND parent IS NOT NULL");
+  q.Bind(1, id);
+  if (!q.Step()) return std::nullopt;
+  return Place{q.Int(0), q.Int(1)};
+}
+
+} // namespace
+
 std::optional<int64_t> NextSibling(State &state, int64_t id, Match match,
                                    const std::string &key) {
-  if (id == state.root) return std::nullopt;
+  const auto place = PlaceOf(state, id);
+  if (!place) return std::nullopt;
   const char *sql =
       match == Match::Any
-          ? "SELECT e.id FROM entry e, entry c WHERE c.id = ?1 AND e.parent = c.parent AND "
-            "(e.seq > c.seq OR (e.seq = c.seq AND e.id > c.id)) ORDER BY e.seq, e.id LIMIT 1"
+          ? "SELECT id FROM entry WHERE parent = ?1 AND (seq, id) > (?2, ?3) ORDER BY seq, id LIMIT 1"
           : match == Match::Name
-                ? "SELECT e.id FROM entry e, entry c WHERE c.id = ?1 AND e.parent = c.parent AND "
-                  "(e.seq > c.seq OR (e.seq = c.seq AND e.id > c.id)) AND e.name = ?2 "
-                  "ORDER BY e.seq, e.id LIMIT 1"
-                : "SELECT e.id FROM entry e, entry c WHERE c.id = ?1 AND e.parent = c.parent AND "
-                  "(e.seq > c.seq OR (e.seq = c.seq AND e.id > c.id)) AND (e.type = ?2 OR e.name = ?2) "
-                  "ORDER BY e.seq, e.id LIMIT 1";
+                ? "SELECT id FROM entry WHERE parent = ?1 AND name = ?4 AND (seq, id) > (?2, ?3) "
+                  "ORDER BY seq, id LIMIT 1"
+                : "SELECT id FROM entry WHERE parent = ?1 AND (seq, id) > (?2, ?3) AND (type = ?4 OR name = ?4) "
+                  "ORDER BY seq, id LIMIT 1";
   Query q(state, sql);
-  q.Bind(1, id);
-  if (match != Match::Any) q.Bind(2, key);
+  q.Bind(1, place->parent).Bind(2, place->seq).Bind(3, id);
+  if (match != Match::Any) q.Bind(4, key);
   if (!q.Step()) return std::nullopt;
   return q.Int(0);
 }
 
 std::optional<int64_t> PreviousSibling(State &state, int64_t id) {
-  if (id == state.root) return std::nullopt;
-  Query q(state, "SELECT e.id FROM entry e, entry c WHERE c.id = ?1 AND e.parent = c.parent AND "
-                 "(e.seq < c.seq OR (e.seq = c.seq AND e.id < c.id)) ORDER BY e.seq DESC, e.id DESC LIMIT 1");
-  q.Bind(1, id);
+  const auto place = PlaceOf(state, id);
+  if (!place) return std::nullopt;
+  Query q(state, "SELECT id FROM entry WHERE parent = ?1 AND (seq, id) < (?2, ?3) "
+                 "ORDER BY seq DESC, id DESC LIMIT 1");
+  q.Bind(1, place->parent).Bind(2, place->seq).Bind(3, id);
   if (!q.Step()) return std::nullopt;
   return q.Int(0);
 }
@@ -281,19 +302,47 @@ bool Begin(Ehfa_File *file) {
   return true;
 }
 
+// Writes the dictionary: the designs of this handle, added or changed, and those it dropped
+// taken out; designs of the file that this handle never knew (another handle added them) stay.
 static bool SaveDictionary(Ehfa_File *file) {
   State &state = StateOf(file);
-  if (!Query(state, "DELETE FROM design").Run()) return false;
+  std::set<std::string> names;
   for (const Emif_Design *design : emif::DictionaryDesigns(file->dictionary)) {
+    const std::string name = emif_DesignName(design);
+    names.insert(name);
     const std::string definition = emif::DesignDefinition(design);
-    Query q(state, "INSERT OR REPLACE INTO design(name, definition) VALUES(?1, ?2)");
-    q.Bind(1, std::string(emif_DesignName(design)));
+    Query q(state, "INSERT INTO design(name, definition) VALUES(?1, ?2) "
+                   "ON CONFLICT(name) DO UPDATE SET definition = excluded.definition "
+                   "WHERE definition IS NOT excluded.definition");
+    q.Bind(1, name);
     q.BindBlob(2, definition.data(), static_cast<int32_t>(definition.size()));
     if (!q.Run()) return false;
   }
+  for (const std::string &name : state.storedDesigns) {
+    if (names.count(name)) continue;
+    Query q(state, "DELETE FROM design WHERE name = ?1");
+    q.Bind(1, name);
+    if (!q.Run()) return false;
+  }
   state.savedSerial = emif::DictionarySerial(file->dictionary);
+  state.designsSaved = true;
   state.changed = true;
   return true;
+}
+
+void Rollback(Ehfa_File *file) {
+  State &state = StateOf(file);
+  if (!state.transaction) return;
+  const std::string saved = state.error;
+  Exec(state, "ROLLBACK");
+  state.error = saved;
+  state.transaction = false;
+  state.changed = false;
+  state.designsSaved = false;
+  state.savedSerial = ~uint64_t{0}; // the dictionary is written again with the next commit
+  if (!Exists(state, state.current)) state.current = state.root;
+  MoveTo(file, state.current);
+  state.error = saved;
 }
 
 // Commits the open transaction (writing the dictionary when it changed); on failure the
@@ -307,30 +356,42 @@ bool Commit(Ehfa_File *file) {
   if (state.mode == "r") return true;
   if (emif::DictionarySerial(file->dictionary) != state.savedSerial) {
     if (!Begin(file) || !SaveDictionary(file)) {
-      if (state.transaction) Exec(state, "ROLLBACK");
-      state.transaction = false;
+      Rollback(file);
       return false;
     }
   }
   if (!state.transaction) return true;
   const bool changed = state.changed;
   if (!Exec(state, "COMMIT")) {
-    std::string saved = state.error;
-    Exec(state, "ROLLBACK");
-    state.error = saved;
-    state.transaction = false;
-    state.savedSerial = ~uint64_t{0};
-    if (!Exists(state, state.current)) state.current = state.root;
-    MoveTo(file, state.current);
+    Rollback(file);
     return false;
   }
   state.transaction = false;
   state.changed = false;
+  if (state.designsSaved) {
+    state.storedDesigns.clear();
+    for (const Emif_Design *design : emif::DictionaryDesigns(file->dictionary))
+      state.storedDesigns.insert(emif_DesignName(design));
+    state.designsSaved = false;
+  }
   if (changed) {
     ++file->changeSerial;
     if (Ehfa_FileChangedCallback callback = changedCallback) callback(file);
   }
   return true;
+}
+
+bool SyncDirectoryOf(const std::string &path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // A file system that cannot sync directories (EINVAL) keeps renames by itself.
+  const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return synced;
 }
 
 // ---- Common checks ----

@@ -2,6 +2,7 @@
 // and reading through the read transform.
 #include "eimg.h"
 
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "efio.h"
 #include "efnp.h"
 #include "ehfa.h"
 #include "ehfa_internal.h"
@@ -50,6 +52,7 @@ void SwapElements(uint8_t *data, std::size_t bytes, int32_t elementSize, int32_t
   }
 }
 
+// Writes a block into the file's open transaction (the caller holds the file's mutex).
 bool WriteBlock(Eimg_Layer *layer, int64_t key, const uint8_t *data, const char *reporter, Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   const int32_t row = static_cast<int32_t>(key / layer->blocksAcross);
@@ -61,26 +64,28 @@ bool WriteBlock(Eimg_Layer *layer, int64_t key, const uint8_t *data, const char 
     data = swapped.data();
   }
   lower::CalleeReport inner;
-  int32_t result;
-  {
-    std::lock_guard<std::mutex> lock(state.shared->mutex);
-    result = taviron::ehfa::BlockWrite(state.shared->file, state.entry, row, col, data,
-                                       static_cast<int32_t>(state.blockBytes), &inner);
-  }
-  if (result != 0) {
+  if (taviron::ehfa::BlockWrite(state.shared->file, state.entry, row, col, data,
+                                static_cast<int32_t>(state.blockBytes), &inner) != 0) {
     lower::ReportCallee(err, inner, reporter, 93, "ehfa_BlockWrite");
     return false;
   }
   return true;
 }
 
-// Keeps at most capacity blocks, writing the dirty ones that leave.
-bool Trim(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err) {
+// Keeps at most `keep` blocks; the changed ones that leave wait in the spill file.
+bool Trim(Eimg_Layer *layer, std::size_t keep, const char *reporter, Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
-  while (state.cache.size() > state.capacity) {
+  while (state.cache.size() > keep) {
     const int64_t key = state.recency.back();
     auto it = state.cache.find(key);
-    if (it->second.dirty && !WriteBlock(layer, key, it->second.data.get(), reporter, err)) return false;
+    if (it->second.dirty) {
+      if (!state.spill) state.spill = std::make_unique<SpillFile>(state.directory, state.blockBytes);
+      if (!state.spill->Put(key, it->second.data.get())) {
+        lower::Report(err, reporter, 93, "Cannot keep a changed block of %.400s until its flush: %s", layer->name,
+                      std::strerror(errno));
+        return false;
+      }
+    }
     state.recency.pop_back();
     state.cache.erase(it);
   }
@@ -97,15 +102,30 @@ void Decode(const Eimg_Layer *layer, uint8_t *data) {
   }
 }
 
-uint8_t *Insert(Eimg_Layer *layer, int64_t key, std::unique_ptr<uint8_t[]> data) {
+uint8_t *Insert(Eimg_Layer *layer, int64_t key, std::unique_ptr<uint8_t[]> data, bool dirty = false) {
   LayerState &state = StateOf(layer);
   state.recency.push_front(key);
   CachedBlock block;
   block.data = std::move(data);
+  block.dirty = dirty;
   block.position = state.recency.begin();
   uint8_t *bytes = block.data.get();
   state.cache.emplace(key, std::move(block));
   return bytes;
+}
+
+// Brings a block that waits in the spill file back into the cache (still changed); null with a
+// report.
+uint8_t *Unspill(Eimg_Layer *layer, int64_t key, const char *reporter, Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  auto data = std::make_unique_for_overwrite<uint8_t[]>(state.blockBytes);
+  if (!state.spill->Get(key, data.get())) {
+    lower::Report(err, reporter, 94, "Cannot read back a changed block of %.400s: %s", layer->name,
+                  std::strerror(errno));
+    return nullptr;
+  }
+  state.spill->Drop(key);
+  return Insert(layer, key, std::move(data), true);
 }
 
 // The cached block (row, col), loaded when missing. fresh: the caller overwrites every pixel of
@@ -118,6 +138,11 @@ uint8_t *Block(Eimg_Layer *layer, int32_t row, int32_t col, bool fresh, const ch
   if (it != state.cache.end()) {
     state.recency.splice(state.recency.begin(), state.recency, it->second.position);
     return it->second.data.get();
+  }
+  if (!Trim(layer, state.capacity - 1, reporter, err)) return nullptr; // room for it
+  if (state.spill && state.spill->Holds(key)) {
+    if (!fresh) return Unspill(layer, key, reporter, err);
+    state.spill->Drop(key);
   }
   auto data = std::make_unique<uint8_t[]>(state.blockBytes);
   if (!fresh) {
@@ -141,45 +166,54 @@ struct PrefetchContext {
   Eimg_Layer *layer;
   int32_t row;
   const char *reporter;
+  std::vector<std::pair<int64_t, std::unique_ptr<uint8_t[]>>> read; // cached once all are read
 };
 
-bool PrefetchVisit(void *context, int32_t col, const uint8_t *bytes, int32_t size, Eerr_ErrorReport **err) {
-  const auto &c = *static_cast<const PrefetchContext *>(context);
+// Where a stored block of the row goes: a fresh buffer, unless the layer holds a newer one.
+bool PrefetchTarget(void *context, int32_t col, int32_t size, uint8_t **into, Eerr_ErrorReport **err) {
+  auto &c = *static_cast<PrefetchContext *>(context);
   LayerState &state = StateOf(c.layer);
-  if (static_cast<std::size_t>(size) != state.blockBytes || !bytes) {
+  const int64_t key = int64_t{c.row} * c.layer->blocksAcross + col;
+  if (state.cache.count(key) || (state.spill && state.spill->Holds(key))) return true;
+  if (size < 0 || static_cast<std::size_t>(size) != state.blockBytes) {
     lower::Report(err, c.reporter, 94, "Block (%d, %d) of %.400s holds %d bytes instead of %zu", c.row, col,
                   c.layer->name, size, state.blockBytes);
     return false;
   }
-  const int64_t key = int64_t{c.row} * c.layer->blocksAcross + col;
-  if (state.cache.count(key)) return true; // the cached block is newer
-  auto data = std::make_unique<uint8_t[]>(state.blockBytes);
-  std::memcpy(data.get(), bytes, state.blockBytes);
-  Decode(c.layer, data.get());
-  Insert(c.layer, key, std::move(data));
+  c.read.emplace_back(key, std::make_unique_for_overwrite<uint8_t[]>(state.blockBytes));
+  *into = c.read.back().second.get();
   return true;
 }
 
 // Loads the blocks (row, first .. last) that are not cached with one query; blocks never written
-// come in as zeros.
+// come in as zeros, blocks waiting in the spill file come back from there.
 bool Prefetch(Eimg_Layer *layer, int32_t row, int32_t first, int32_t last, const char *reporter,
               Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
-  PrefetchContext context{layer, row, reporter};
+  PrefetchContext context{layer, row, reporter, {}};
   lower::CalleeReport inner;
   int32_t result;
   {
     std::lock_guard<std::mutex> lock(state.shared->mutex);
-    result = taviron::ehfa::BlockRowRead(state.shared->file, state.entry, row, first, last, &PrefetchVisit,
+    result = taviron::ehfa::BlockRowRead(state.shared->file, state.entry, row, first, last, &PrefetchTarget,
                                          &context, &inner);
   }
   if (result != 0) {
     lower::ReportCallee(err, inner, reporter, 94, "ehfa_BlockRead");
     return false;
   }
+  for (auto &block : context.read) {
+    Decode(layer, block.second.get());
+    Insert(layer, block.first, std::move(block.second));
+  }
   for (int32_t col = first; col <= last; ++col) {
     const int64_t key = int64_t{row} * layer->blocksAcross + col;
-    if (!state.cache.count(key)) Insert(layer, key, std::make_unique<uint8_t[]>(state.blockBytes));
+    if (state.cache.count(key)) continue;
+    if (state.spill && state.spill->Holds(key)) {
+      if (!Unspill(layer, key, reporter, err)) return false;
+    } else {
+      Insert(layer, key, std::make_unique<uint8_t[]>(state.blockBytes));
+    }
   }
   return true;
 }
@@ -232,7 +266,7 @@ void FillBoundary(const Eimg_Layer *layer, const RectView &view, int32_t width, 
 
 void SetCapacity(Eimg_Layer *layer, int64_t windowBlocks) {
   LayerState &state = StateOf(layer);
-  const std::size_t limit = std::max<std::size_t>(kMinCachedBlocks, kCacheBytes / state.blockBytes);
+  const std::size_t limit = std::max<std::size_t>(1, kCacheBytes / state.blockBytes);
   const std::size_t wanted = static_cast<std::size_t>(std::min<int64_t>(windowBlocks, INT32_MAX)) * 2;
   state.capacity = std::min(std::max(kMinCachedBlocks, wanted), limit);
 }
@@ -259,7 +293,8 @@ bool Transfer(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int
     // The blocks of this row that must come from the file, fetched together.
     int32_t first = -1, last = -1, missing = 0;
     for (int32_t bc = bc0; bc <= bc1; ++bc) {
-      if (state.cache.count(int64_t{br} * layer->blocksAcross + bc)) continue;
+      const int64_t key = int64_t{br} * layer->blocksAcross + bc;
+      if (state.cache.count(key) || (state.spill && state.spill->Holds(key))) continue;
       const int64_t left = int64_t{bc} * bw;
       if (write && std::max(x0, left) == left && ys == top &&
           std::min(x1, left + bw) == std::min<int64_t>(left + bw, layer->width) &&
@@ -269,7 +304,12 @@ bool Transfer(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int
       last = bc;
       ++missing;
     }
-    if (missing > 1 && !Prefetch(layer, br, first, last, reporter, err)) return false;
+    // (Only as many as the cache keeps, room made for them first: the blocks fetched must last
+    // until they are used, and the cache stays within its capacity.)
+    const auto span = static_cast<std::size_t>(last - first + 1);
+    if (missing > 0 && span <= state.capacity &&
+        (!Trim(layer, state.capacity - span, reporter, err) || !Prefetch(layer, br, first, last, reporter, err)))
+      return false;
     for (int32_t bc = bc0; bc <= bc1; ++bc) {
       const int64_t left = int64_t{bc} * bw;
       const int64_t xs = std::max(x0, left), xe = std::min(x1, left + bw);
@@ -286,9 +326,10 @@ bool Transfer(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int
         else run(pixels, es, rect, view.colStep, n);
       }
       if (write) state.cache[int64_t{br} * layer->blocksAcross + bc].dirty = true;
+      if (!Trim(layer, state.capacity, reporter, err)) return false;
     }
   }
-  return Trim(layer, reporter, err);
+  return true;
 }
 
 // ---- Reading through the read transform ----
@@ -454,6 +495,100 @@ bool CheckWindow(const Eimg_Layer *layer, int32_t width, int32_t height, const c
 
 namespace taviron::eimg {
 
+SpillFile::~SpillFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool SpillFile::Open() {
+  if (fd_ >= 0) return true;
+  fd_ = ::open(directory_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ >= 0) return true;
+  // Without unnamed files there (or without room for one): a named one, removed at once.
+  char *name = efio_TempNameInTmpdir("eimg_spill");
+  if (!name) {
+    errno = ENOMEM;
+    return false;
+  }
+  fd_ = ::open(name, O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+  const int saved = errno;
+  if (fd_ >= 0) ::unlink(name);
+  emsc_HeapFree(name);
+  errno = saved;
+  return fd_ >= 0;
+}
+
+std::vector<int64_t> SpillFile::Keys() const {
+  std::vector<int64_t> keys;
+  keys.reserve(places_.size());
+  for (const auto &place : places_) keys.push_back(place.first);
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+bool SpillFile::Put(int64_t key, const uint8_t *data) {
+  if (!Open()) return false;
+  auto it = places_.find(key);
+  int64_t place;
+  if (it != places_.end()) {
+    place = it->second;
+  } else if (!free_.empty()) {
+    place = free_.back();
+  } else {
+    place = used_;
+  }
+  const auto offset = static_cast<off_t>(place) * static_cast<off_t>(blockBytes_);
+  for (std::size_t done = 0; done < blockBytes_;) {
+    const ssize_t n = ::pwrite(fd_, data + done, blockBytes_ - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (it == places_.end()) {
+    places_.emplace(key, place);
+    if (!free_.empty() && free_.back() == place) free_.pop_back();
+    else ++used_;
+  }
+  return true;
+}
+
+bool SpillFile::Get(int64_t key, uint8_t *data) const {
+  auto it = places_.find(key);
+  if (it == places_.end() || fd_ < 0) {
+    errno = ENOENT;
+    return false;
+  }
+  const auto offset = static_cast<off_t>(it->second) * static_cast<off_t>(blockBytes_);
+  for (std::size_t done = 0; done < blockBytes_;) {
+    const ssize_t n = ::pread(fd_, data + done, blockBytes_ - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void SpillFile::Drop(int64_t key) {
+  auto it = places_.find(key);
+  if (it == places_.end()) return;
+  free_.push_back(it->second);
+  places_.erase(it);
+}
+
+void SpillFile::Clear() {
+  places_.clear();
+  free_.clear();
+  used_ = 0;
+  if (fd_ >= 0 && ::ftruncate(fd_, 0) != 0) {
+    // The space comes back when the file is closed.
+  }
+}
+
 bool Usable(const Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err) {
   if (!layer || !layer->internal) {
     lower::Report(err, reporter, 1, "Invalid layer");
@@ -462,27 +597,47 @@ bool Usable(const Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **er
   return true;
 }
 
-// Writes the dirty cached blocks (showing progress on the meter when asked). False with a report
-// at the first failure.
+// Writes the layer's changed blocks (cached, then those waiting in the spill file) into the file
+// and commits them as one unit, showing progress on the meter when asked. On failure the
+// transaction is dropped, and the blocks stay changed for a later flush.
 bool FlushBlocks(Eimg_Layer *layer, bool meter, const char *reporter, Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   std::vector<int64_t> dirty;
   for (auto &entry : state.cache)
     if (entry.second.dirty) dirty.push_back(entry.first);
   std::sort(dirty.begin(), dirty.end());
-  const bool show = meter && state.meter && !dirty.empty();
+  const std::vector<int64_t> spilled = state.spill ? state.spill->Keys() : std::vector<int64_t>();
+  const std::size_t total = dirty.size() + spilled.size();
+  const bool show = meter && state.meter && total > 0;
   if (show) emet_MeterInfoPrint(state.meter, 0.0, nullptr);
   int32_t shown = 0;
-  for (std::size_t i = 0; i < dirty.size(); ++i) {
-    CachedBlock &block = state.cache[dirty[i]];
-    if (!WriteBlock(layer, dirty[i], block.data.get(), reporter, err)) return false;
-    block.dirty = false;
-    const int32_t percent = static_cast<int32_t>((i + 1) * 100 / dirty.size());
-    if (show && percent >= shown + 5) {
+  std::unique_ptr<uint8_t[]> buffer;
+  std::lock_guard<std::mutex> lock(state.shared->mutex);
+  bool ok = true;
+  for (std::size_t i = 0; i < total && ok; ++i) {
+    const uint8_t *data;
+    if (i < dirty.size()) {
+      data = state.cache[dirty[i]].data.get();
+    } else {
+      if (!buffer) buffer = std::make_unique_for_overwrite<uint8_t[]>(state.blockBytes);
+      if (!state.spill->Get(spilled[i - dirty.size()], buffer.get())) {
+        lower::Report(err, reporter, 94, "Cannot read back a changed block of %.400s: %s", layer->name,
+                      std::strerror(errno));
+        ok = false;
+        break;
+      }
+      data = buffer.get();
+    }
+    ok = WriteBlock(layer, i < dirty.size() ? dirty[i] : spilled[i - dirty.size()], data, reporter, err);
+    const int32_t percent = static_cast<int32_t>((i + 1) * 100 / total);
+    if (ok && show && percent >= shown + 5) {
       emet_MeterInfoPrint(state.meter, percent, nullptr);
       shown = percent;
     }
   }
+  if (!EndChange(state.shared, ok, reporter, 2, ok ? err : nullptr) || !ok) return false;
+  for (int64_t key : dirty) state.cache[key].dirty = false;
+  if (state.spill) state.spill->Clear();
   if (show && shown < 100) emet_MeterInfoPrint(state.meter, 100.0, nullptr);
   return true;
 }
@@ -539,18 +694,7 @@ int32_t eimg_LayerRasterFlush(Eimg_Layer *layer, int32_t mode, Eerr_ErrorReport 
   lower::Clear(err);
   (void)mode;
   if (!Usable(layer, kReporter, err)) return -1;
-  if (!FlushBlocks(layer, false, kReporter, err)) return -1;
-  LayerState &state = StateOf(layer);
-  lower::CalleeReport inner;
-  {
-    std::lock_guard<std::mutex> lock(state.shared->mutex);
-    ehfa_FileFlush(state.shared->file, &inner);
-  }
-  if (inner) {
-    lower::ReportCallee(err, inner, kReporter, 2, "ehfa_FileFlush");
-    return -1;
-  }
-  return 0;
+  return FlushBlocks(layer, false, kReporter, err) ? 0 : -1;
 } TAVIRON_GUARD(err, -1)
 
 } // extern "C"

@@ -158,6 +158,8 @@ Eimg_Layer *NewLayer(const StoredLayer &s, const std::string &file, const std::s
   state->shared = shared;
   state->entry = entry;
   state->node = node;
+  const std::size_t slash = file.rfind('/');
+  state->directory = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
   state->init = init;
   state->elementSize = egda_PixelTypeSize(s.pixelType);
   state->blockBytes = static_cast<std::size_t>(s.blockWidth) * static_cast<std::size_t>(s.blockHeight) *
@@ -266,6 +268,20 @@ bool Release(SharedFile *shared, const char *reporter, Eerr_ErrorReport **err) {
   delete shared;
   if (inner) {
     lower::ReportCallee(err, inner, reporter, 92, "ehfa_FileClose");
+    return false;
+  }
+  return true;
+}
+
+bool EndChange(SharedFile *shared, bool ok, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  if (!ok) {
+    taviron::ehfa::Rollback(shared->file);
+    return false;
+  }
+  lower::CalleeReport inner;
+  ehfa_FileFlush(shared->file, &inner);
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, code, "ehfa_FileFlush");
     return false;
   }
   return true;
@@ -494,36 +510,42 @@ Eimg_Layer *CreateLayer(const char *name, int32_t layerType, int32_t pixelType, 
   {
     std::lock_guard<std::mutex> lock(hold.shared->mutex);
     Ehfa_File *file = hold.shared->file;
-    lower::CalleeReport inner;
-    Ehfa_Entry *old = ehfa_EntrySeek(file, EHFA_PATH, parsed.node.c_str(), &inner);
-    inner.Drop();
-    if (old && std::strcmp(old->type, kLayerDesignName) != 0) {
-      lower::Report(err, reporter, 4, "Node %.200s of %.400s is not a raster layer", parsed.node.c_str(),
-                    parsed.file.c_str());
-      return nullptr;
-    }
-    if (old) {
-      if (!DeleteChildren(file, reporter, err)) return nullptr;
-      if (!ehfa_ObjectWrite(file, parsed.node.c_str(), nullptr, kLayerDesignName, EHFA_OVERWRITE, &stored, design,
-                            &inner)) {
-        lower::ReportCallee(err, inner, reporter, 5, "ehfa_ObjectWrite");
-        return nullptr;
+    // The layer's record (and, for a layer made again, the end of its old blocks and nodes) is
+    // committed at once.
+    const bool written = [&] {
+      lower::CalleeReport inner;
+      Ehfa_Entry *old = ehfa_EntrySeek(file, EHFA_PATH, parsed.node.c_str(), &inner);
+      inner.Drop();
+      if (old && std::strcmp(old->type, kLayerDesignName) != 0) {
+        lower::Report(err, reporter, 4, "Node %.200s of %.400s is not a raster layer", parsed.node.c_str(),
+                      parsed.file.c_str());
+        return false;
       }
-      entryId = taviron::ehfa::CurrentEntryId(file);
-      if (taviron::ehfa::BlocksDelete(file, entryId, &inner) != 0) {
-        lower::ReportCallee(err, inner, reporter, 5, "ehfa_BlocksDelete");
-        return nullptr;
+      if (old) {
+        if (!DeleteChildren(file, reporter, err)) return false;
+        if (!ehfa_ObjectWrite(file, parsed.node.c_str(), nullptr, kLayerDesignName, EHFA_OVERWRITE, &stored, design,
+                              &inner)) {
+          lower::ReportCallee(err, inner, reporter, 5, "ehfa_ObjectWrite");
+          return false;
+        }
+        entryId = taviron::ehfa::CurrentEntryId(file);
+        if (taviron::ehfa::BlocksDelete(file, entryId, &inner) != 0) {
+          lower::ReportCallee(err, inner, reporter, 5, "ehfa_BlocksDelete");
+          return false;
+        }
+        return true;
       }
-    } else {
       std::string parent, last;
       SplitNode(parsed.node, parent, last);
       if (!ehfa_ObjectWrite(file, parent.c_str(), last.c_str(), kLayerDesignName, EHFA_LAST_CHILD, &stored, design,
                             &inner)) {
         lower::ReportCallee(err, inner, reporter, 5, "ehfa_ObjectWrite");
-        return nullptr;
+        return false;
       }
       entryId = taviron::ehfa::CurrentEntryId(file);
-    }
+      return true;
+    }();
+    if (!EndChange(hold.shared, written, reporter, 5, err)) return nullptr;
   }
   Eimg_Layer *layer = NewLayer(stored, parsed.file, parsed.node, hold.shared, entryId, init, reporter, err);
   if (!layer) return nullptr;
@@ -545,17 +567,6 @@ bool CloseLayer(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err)
   }
   LayerState &state = StateOf(layer);
   bool ok = FlushBlocks(layer, true, reporter, err);
-  if (ok) {
-    lower::CalleeReport inner;
-    {
-      std::lock_guard<std::mutex> lock(state.shared->mutex);
-      ehfa_FileFlush(state.shared->file, &inner);
-    }
-    if (inner) {
-      lower::ReportCallee(err, inner, reporter, 3, "ehfa_FileFlush");
-      ok = false;
-    }
-  }
   if (!Release(state.shared, reporter, ok ? err : nullptr)) ok = false;
   FreeLayer(layer);
   return ok;

@@ -22,6 +22,8 @@ namespace taviron::eimg {
 inline constexpr const char *kLayerDesignName = "Eimg_Layer";
 inline constexpr int32_t kMaxBlockSide = 4096;
 inline constexpr int64_t kMaxBlockBytes = int64_t{16} << 20;
+// The block cache of a layer keeps at least 64 blocks and twice the blocks of the last window,
+// within 64 MiB (fewer blocks when blocks are large, one at least).
 inline constexpr std::size_t kMinCachedBlocks = 64;
 inline constexpr std::size_t kCacheBytes = std::size_t{64} << 20;
 // Source coordinates beyond this are outside every layer (keeps the arithmetic in range).
@@ -57,6 +59,11 @@ struct FileHold {
   SharedFile *Keep() { return std::exchange(shared, nullptr); }
 };
 
+// Ends a change to the shared file (the caller holds its mutex): commits it when ok, else drops
+// it, so that no change waits in the file for another layer's commit. False with a report when
+// the commit failed.
+bool EndChange(SharedFile *shared, bool ok, const char *reporter, int32_t code, Eerr_ErrorReport **err);
+
 // ---- Names ----
 
 struct LayerName {
@@ -76,12 +83,49 @@ struct CachedBlock {
   std::list<int64_t>::iterator position;
 };
 
+// The changed blocks a layer's cache had to let go of before the layer's flush: they reach the
+// image file only with the flush, so they wait in a file of their own, without a name (the
+// system removes it when it is closed, or when the process ends), in the image file's directory
+// when it can hold one (else in the temporary directory). Blocks are all the same size; freed
+// places are used again. The calls return false with errno set.
+class SpillFile {
+public:
+  SpillFile(std::string directory, std::size_t blockBytes)
+      : directory_(std::move(directory)), blockBytes_(blockBytes) {}
+  ~SpillFile();
+  SpillFile(const SpillFile &) = delete;
+  SpillFile &operator=(const SpillFile &) = delete;
+
+  bool Holds(int64_t key) const { return places_.count(key) != 0; }
+  bool Empty() const { return places_.empty(); }
+  // The keys of the blocks kept, in increasing order.
+  std::vector<int64_t> Keys() const;
+  // Keeps (or replaces) the block's bytes.
+  bool Put(int64_t key, const uint8_t *data);
+  // Copies the block's bytes out (it stays kept).
+  bool Get(int64_t key, uint8_t *data) const;
+  // Forgets one block, or all.
+  void Drop(int64_t key);
+  void Clear();
+
+private:
+  bool Open();
+
+  std::string directory_;
+  std::size_t blockBytes_;
+  int fd_ = -1;
+  std::unordered_map<int64_t, int64_t> places_; // block key -> place in the file
+  std::vector<int64_t> free_;
+  int64_t used_ = 0; // places handed out
+};
+
 enum class Method { Nearest, Bilinear, Cubic };
 
 struct LayerState {
   SharedFile *shared = nullptr;
   int64_t entry = 0;
   std::string node;                     // the layer's node path in its file
+  std::string directory;                // the directory of its file
   Eint_InitToolkitData *init = nullptr; // the toolkit record it was opened with
   int32_t elementSize = 0;
   std::size_t blockBytes = 0;
@@ -94,13 +138,15 @@ struct LayerState {
   std::unordered_map<int64_t, CachedBlock> cache;
   std::list<int64_t> recency; // most recent first
   std::size_t capacity = kMinCachedBlocks;
+  std::unique_ptr<SpillFile> spill; // changed blocks out of the cache, until the flush
 };
 
 inline LayerState &StateOf(const Eimg_Layer *layer) { return *static_cast<LayerState *>(layer->internal); }
 
 // A layer with its private part (code 1 otherwise).
 bool Usable(const Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err);
-// Writes the dirty blocks of the cache to the file (on the meter when asked).
+// Writes the layer's changed blocks to the file and commits them, as one unit (on the meter when
+// asked); on failure nothing of them reaches the file and they stay changed.
 bool FlushBlocks(Eimg_Layer *layer, bool meter, const char *reporter, Eerr_ErrorReport **err);
 
 // ---- Options ----

@@ -40,13 +40,18 @@ namespace {
 
 // ---- Map information and projection of a layer (nodes below its entry) ----
 
-// Non-zero when the layer's entry has a child of that name (the file is locked by the caller).
-bool HasChild(const Eimg_Layer *layer, const char *child) {
+// Whether the layer's entry has a child of that name (the file is locked by the caller): 1 yes,
+// 0 no, -1 when the lookup failed (reported).
+int32_t HasChild(const Eimg_Layer *layer, const char *child, const char *reporter, int32_t code,
+                 Eerr_ErrorReport **err) {
   const LayerState &state = StateOf(layer);
   lower::CalleeReport inner;
   Ehfa_Entry *entry = ehfa_EntryPeek(state.shared->file, EHFA_PATH_PEEK, (state.node + ":" + child).c_str(), &inner);
-  inner.Drop();
-  return entry != nullptr;
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, code, "ehfa_EntryPeek");
+    return -1;
+  }
+  return entry ? 1 : 0;
 }
 
 // The stored map information (into info, or new), or null (with a report only for a failure).
@@ -54,7 +59,7 @@ Eprj_MapInfo *StoredMapInfo(Eimg_Layer *layer, Eprj_MapInfo *info, const char *r
                             Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   std::lock_guard<std::mutex> lock(state.shared->mutex);
-  if (!HasChild(layer, EPRJ_MAPINFO_NODE)) return nullptr;
+  if (HasChild(layer, EPRJ_MAPINFO_NODE, reporter, code, err) != 1) return nullptr;
   lower::CalleeReport inner;
   Eprj_MapInfo *read = eprj_MapInfoRead(state.shared->file, state.node.c_str(), info, 0, &inner);
   if (!read) lower::ReportCallee(err, inner, reporter, code, "eprj_MapInfoRead");
@@ -65,7 +70,7 @@ Eprj_ProParameters *StoredParameters(Eimg_Layer *layer, Eprj_ProParameters *para
                                      int32_t code, Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   std::lock_guard<std::mutex> lock(state.shared->mutex);
-  if (!HasChild(layer, EPRJ_PROPARAMETERS_NODE)) return nullptr;
+  if (HasChild(layer, EPRJ_PROPARAMETERS_NODE, reporter, code, err) != 1) return nullptr;
   lower::CalleeReport inner;
   Eprj_ProParameters *read =
       eprj_ProParametersRead(state.shared->file, state.node.c_str(), parameters, 0, &inner);
@@ -89,16 +94,15 @@ Eprj_MapInfo *DefaultMapInfo(const Eimg_Layer *layer, const char *reporter, int3
   return info;
 }
 
+// Writes a record below the layer's entry and commits it at once.
 template <class Write> int32_t WriteBelow(Eimg_Layer *layer, Write write, const char *reporter, const char *callee,
                                           Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   std::lock_guard<std::mutex> lock(state.shared->mutex);
   lower::CalleeReport inner;
-  if (write(state.shared->file, state.node.c_str(), &inner) != 0) {
-    lower::ReportCallee(err, inner, reporter, 3, callee);
-    return -1;
-  }
-  return 0;
+  const bool written = write(state.shared->file, state.node.c_str(), &inner) == 0;
+  if (!written) lower::ReportCallee(err, inner, reporter, 3, callee);
+  return EndChange(state.shared, written, reporter, 3, err) ? 0 : -1;
 }
 
 // ---- Stored records at nodes ----
@@ -176,8 +180,9 @@ int32_t eimg_LayerMapProjectionRead(Eimg_Layer *layer, Eprj_MapProjection **proj
   lower::CalleeReport inner;
   Eprj_ProParameters *parameters = StoredParameters(layer, nullptr, kReporter, 3, &inner);
   if (!parameters) {
+    const bool failed = static_cast<bool>(inner);
     lower::PassOn(err, inner);
-    return inner ? -1 : 0;
+    return failed ? -1 : 0;
   }
   *projection = eprj_ProjectionInit(StateOf(layer).init, parameters, &inner);
   eprj_ProParametersFree(&parameters);
@@ -220,8 +225,9 @@ int32_t eimg_LayerMapInformationRead(Eimg_Layer *layer, Eprj_MapInfo **info, Epr
     bool hasNode;
     {
       std::lock_guard<std::mutex> lock(state.shared->mutex);
-      hasNode = HasChild(layer, EXFR_XFORM_NODE);
-      if (hasNode && !(transform = exfr_XFormRead(state.shared->file, state.node.c_str(), &inner)) && inner)
+      const int32_t found = HasChild(layer, EXFR_XFORM_NODE, kReporter, 4, &inner);
+      hasNode = found != 0;
+      if (found == 1 && !(transform = exfr_XFormRead(state.shared->file, state.node.c_str(), &inner)) && inner)
         lower::ReportCallee(&inner, inner, kReporter, 4, "exfr_XFormRead");
     }
     if (!hasNode) {
@@ -300,16 +306,8 @@ int32_t eimg_FileDataWrite(const char *name, const Emif_Design *design, const vo
     written = ehfa_ObjectWrite(file, parent.c_str(), last.c_str(), emif_DesignName(design), EHFA_LAST_CHILD, data,
                                design, &inner);
   }
-  if (!written) {
-    lower::ReportCallee(err, inner, kReporter, 2, "ehfa_ObjectWrite");
-    return -1;
-  }
-  ehfa_FileFlush(file, &inner);
-  if (inner) {
-    lower::ReportCallee(err, inner, kReporter, 3, "ehfa_FileFlush");
-    return -1;
-  }
-  return 0;
+  if (!written) lower::ReportCallee(err, inner, kReporter, 2, "ehfa_ObjectWrite");
+  return EndChange(hold.shared, written != nullptr, kReporter, 3, err) ? 0 : -1;
 } TAVIRON_GUARD(err, -1)
 
 void *eimg_FileDataRead(const char *name, const Emif_Design **design, void **data, Eerr_ErrorReport **err) try {

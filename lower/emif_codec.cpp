@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -200,6 +201,34 @@ private:
   }
 };
 
+// ---- Freeing a record's owned parts ----
+
+struct DataWalk {
+  static const std::vector<ItemData> &Items(const DesignData &design) { return design.items; }
+  static const DesignData *Nested(const ItemData &item) { return item.nested.get(); }
+  static int32_t ElementSize(const ItemData &item) {
+    return BaseLayout(Base(item.type), item.nested ? item.nested->layout : Layout{}).size;
+  }
+};
+
+// One item seen as a design of that item alone at offset 0, so that FreeOwned frees what a copy
+// of the item's bytes owns; nested designs are walked as DataWalk walks them.
+struct FieldWalk : DataWalk {
+  struct Field {
+    int32_t type, offset, count;
+    const ItemData *item;
+  };
+  struct Design {
+    Field field;
+  };
+  using DataWalk::Items;
+  using DataWalk::Nested;
+  using DataWalk::ElementSize;
+  static std::array<Field, 1> Items(const Design &design) { return {design.field}; }
+  static const DesignData *Nested(const Field &field) { return field.item->nested.get(); }
+  static int32_t ElementSize(const Field &field) { return DataWalk::ElementSize(*field.item); }
+};
+
 // ---- Decoder ----
 
 class FileSource : public Source {
@@ -244,7 +273,15 @@ public:
     if (block) allocations_.push_back({Kind::Block, block, 0, 0});
     return block;
   }
-  void Commit() { committed_ = true; }
+  // The record holds what was decoded: the parts of the caller's record that the decode put
+  // aside are freed now, since the record owned them.
+  void Commit() {
+    committed_ = true;
+    for (Replaced &r : replaced_)
+      FreeOwned<FieldWalk>(FieldWalk::Design{{r.item->type, 0, r.item->count, r.item}},
+                           reinterpret_cast<uint8_t *>(r.bytes.data()));
+    replaced_.clear();
+  }
 
 private:
   enum class Kind { Block, Matrix, InlineBuffer };
@@ -254,9 +291,23 @@ private:
     int32_t pixelType;
     int32_t count;
   };
+  // An owned part of the caller's record (the target item's bytes: a counted array, a pointer,
+  // an inline matrix) that the decode replaced. An undo restores the bytes that point at it; a
+  // commit frees it.
+  struct Replaced {
+    const ItemData *item;
+    std::string bytes;
+  };
   Source &in_;
   bool committed_ = false;
   std::vector<std::pair<uint8_t *, std::string>> saved_;
+  std::vector<Replaced> replaced_;
+
+  // Notes the item's bytes at p before they are replaced, when they hold something owned.
+  void PutAside(const ItemData &item, const uint8_t *p, std::size_t n) {
+    if (std::all_of(p, p + n, [](uint8_t b) { return b == 0; })) return;
+    replaced_.push_back({&item, std::string(reinterpret_cast<const char *>(p), n)});
+  }
   std::vector<Allocation> allocations_;
   std::map<std::pair<const DesignData *, const DesignData *>, std::vector<const ItemData *>> maps_;
   std::map<std::pair<const DesignData *, const DesignData *>, bool> same_;
@@ -367,6 +418,7 @@ private:
       if (item.type == EMIF_TYPE_STRING && count > 0 && elements && elements[count - 1] != 0)
         return Fail("String item " + item.name + " of design " + design.name + " is not terminated");
       if (target) {
+        PutAside(*target, p, static_cast<std::size_t>(ItemLayout(target->type, 0, {}).size));
         std::memcpy(p, &count, 4);
         std::memcpy(p + kCountedPointerOffset, &elements, sizeof elements);
       }
@@ -385,6 +437,7 @@ private:
       if (base == EMIF_TYPE_BASEDATA) {
         Egda_BaseData *matrix = nullptr;
         if (!NewMatrix(design, item, matrix)) return false;
+        PutAside(*target, p, sizeof matrix);
         std::memcpy(p, &matrix, sizeof matrix);
         return true;
       }
@@ -393,6 +446,7 @@ private:
       } else {
         object = static_cast<uint8_t *>(NewBlock(static_cast<std::size_t>(targetElement)));
         if (!object) return Fail("Error allocating the object of item " + item.name);
+        PutAside(*target, p, sizeof object);
       }
       if (!Element(design, item, target, object)) return false;
       std::memcpy(p, &object, sizeof object);
@@ -511,18 +565,15 @@ private:
     fresh.count = static_cast<int32_t>(count);
     fresh.pitch = (fresh.objectType == EGDA_TABLE || fresh.objectType == EGDA_MATRIX ? fresh.rows : fresh.columns) * size;
     fresh.ownsData = 1;
+    // The matrix may be one element of an array: what it held is freed as a matrix alone.
+    static const ItemData kMatrix = [] {
+      ItemData alone;
+      alone.type = EMIF_TYPE_BASEDATA;
+      return alone;
+    }();
+    PutAside(kMatrix, reinterpret_cast<uint8_t *>(m), sizeof *m);
     std::memcpy(m, &fresh, sizeof fresh);
     return true;
-  }
-};
-
-// ---- Freeing a record's owned parts ----
-
-struct DataWalk {
-  static const std::vector<ItemData> &Items(const DesignData &design) { return design.items; }
-  static const DesignData *Nested(const ItemData &item) { return item.nested.get(); }
-  static int32_t ElementSize(const ItemData &item) {
-    return BaseLayout(Base(item.type), item.nested ? item.nested->layout : Layout{}).size;
   }
 };
 

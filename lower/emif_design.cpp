@@ -192,19 +192,20 @@ Emif_Design *Register(Emif_Dictionary *dictionary, DesignPtr data, const char *r
       return nullptr;
     }
   }
-  Emif_Design *design = NewHandle(std::move(data), dictionary);
+  // Held until a list has taken it (growing the list may throw).
+  lower::HeapPtr<Emif_Design> design(NewHandle(std::move(data), dictionary));
   if (!design) {
     lower::Report(err, reporter, codeMemory, "Error allocating design");
     return nullptr;
   }
   if (dictionary) {
-    dictionary->designs.push_back(design);
+    dictionary->designs.push_back(design.get());
     ++dictionary->serial;
   } else {
     std::lock_guard<std::mutex> lock(freeMutex);
-    FreeDesigns().push_back(design);
+    FreeDesigns().push_back(design.get());
   }
-  return design;
+  return design.release();
 }
 
 // Takes a handle out of its dictionary or of the free-standing list; false when unknown.

@@ -1,5 +1,6 @@
 // The heap of the layer. Every block carries a small header with its size so that growth can be
-// zero-filled; tests can force the nth allocation to fail.
+// zero-filled. The build for tests (TAVIRON_TEST_HOOKS) counts blocks and can force the nth
+// allocation to fail; the system library has neither.
 #include "emsc.h"
 
 #include <atomic>
@@ -9,7 +10,9 @@
 #include <limits>
 
 #include "guard.h"
+#ifdef TAVIRON_TEST_HOOKS
 #include "lower_testing.h"
+#endif
 
 namespace {
 
@@ -18,6 +21,7 @@ struct alignas(alignof(std::max_align_t)) Header {
 };
 constexpr std::size_t kHeader = sizeof(Header);
 
+#ifdef TAVIRON_TEST_HOOKS
 std::atomic<int64_t> allocations{0};
 std::atomic<int64_t> failAt{0}; // allocation number that fails, 0 = none
 std::atomic<int64_t> liveBlocks{0};
@@ -31,6 +35,11 @@ bool ShouldFail() {
   }
   return false;
 }
+void CountBlock(int64_t change) { liveBlocks += change; }
+#else
+constexpr bool ShouldFail() { return false; }
+constexpr void CountBlock(int64_t) {}
+#endif
 
 Header *HeaderOf(void *block) { return reinterpret_cast<Header *>(static_cast<char *>(block) - kHeader); }
 
@@ -43,7 +52,7 @@ void *emsc_HeapMalloc(size_t n) try {
   auto *header = static_cast<Header *>(std::calloc(1, kHeader + n));
   if (!header) return nullptr;
   header->size = n;
-  ++liveBlocks;
+  CountBlock(1);
   return reinterpret_cast<char *>(header) + kHeader;
 } TAVIRON_GUARD_QUIET(nullptr)
 
@@ -61,7 +70,7 @@ void *emsc_HeapRealloc(void *block, size_t n) try {
 
 void emsc_HeapFree(void *block) try {
   if (!block) return;
-  --liveBlocks;
+  CountBlock(-1);
   std::free(HeaderOf(block));
 } TAVIRON_GUARD_QUIET_VOID
 
@@ -74,6 +83,7 @@ void emsc_HeapFreeEx(void *pointerAddress) try {
 
 void emsc_FreePtrFunc(void *slotAddress) try { emsc_HeapFreeEx(slotAddress); } TAVIRON_GUARD_QUIET_VOID
 
+#ifdef TAVIRON_TEST_HOOKS
 void emsc_TestFailNthAllocation(int64_t n) try {
   failAt.store(n > 0 ? allocations.load() + n : 0);
 } TAVIRON_GUARD_QUIET_VOID
@@ -81,5 +91,6 @@ void emsc_TestFailNthAllocation(int64_t n) try {
 int64_t emsc_TestAllocationCount(void) try { return allocations.load(); } TAVIRON_GUARD_QUIET(0)
 
 int64_t emsc_TestLiveBlocks(void) try { return liveBlocks.load(); } TAVIRON_GUARD_QUIET(0)
+#endif
 
 } // extern "C"

@@ -2,6 +2,8 @@
 // points, and points projected with units.
 #include "eprj.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -151,6 +153,34 @@ bool DatumTerms(const Eprj_Datum &d, std::string &out, std::string &error) {
   return true;
 }
 
+// Whether a NAD27 State Plane zone's conversion (EPSG code) is one: a projected coordinate system
+// of PROJ's database on the Clarke 1866 ellipsoid (NAD27 and the local datums of its time) is
+// built on it. Zones are known by the systems that use them, not by what their conversions are
+// called (the Arizona and old Michigan ones are not called "CS27"). -1 when the database cannot
+// answer.
+int32_t UsedByNad27System(PJ_CONTEXT *context, int32_t code) {
+  static const char *const kSql =
+      "SELECT 1 FROM projected_crs p "
+      "JOIN geodetic_crs g ON g.auth_name = p.geodetic_crs_auth_name AND g.code = p.geodetic_crs_code "
+      "JOIN geodetic_datum d ON d.auth_name = g.datum_auth_name AND d.code = g.datum_code "
+      "WHERE p.conversion_auth_name = 'EPSG' AND p.conversion_code = ?1 "
+      "AND d.ellipsoid_auth_name = 'EPSG' AND d.ellipsoid_code IN ('7008', '7009') LIMIT 1";
+  const char *path = proj_context_get_database_path(context);
+  sqlite3 *db = nullptr;
+  sqlite3_stmt *query = nullptr;
+  int32_t answer = -1;
+  if (path && sqlite3_open_v2(path, &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, kSql, -1, &query, nullptr) == SQLITE_OK) {
+    const std::string text = std::to_string(code);
+    sqlite3_bind_text(query, 1, text.c_str(), -1, SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(query);
+    answer = rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
+  }
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  return answer;
+}
+
 // The PROJ terms of a State Plane zone (without earth and datum), from PROJ's database.
 bool StatePlaneTerms(const Eprj_ProParameters &p, const SpheroidChoice &s, std::string &out,
                      std::string &error) {
@@ -188,8 +218,14 @@ bool StatePlaneTerms(const Eprj_ProParameters &p, const SpheroidChoice &s, std::
   if (conversion) {
     const char *name = proj_get_name(conversion);
     const std::string n = name ? name : "";
-    const bool matches = nad83 ? n.rfind("SPCS83 ", 0) == 0 && n.find("(meters)") != std::string::npos
-                               : n.find("CS27") != std::string::npos;
+    bool matches;
+    if (nad83) {
+      matches = n.rfind("SPCS83 ", 0) == 0 && n.find("(meters)") != std::string::npos;
+    } else {
+      const int32_t used = UsedByNad27System(context, code);
+      // (A database PROJ no longer lays out that way: the zones' usual names.)
+      matches = used < 0 ? n.find("CS27") != std::string::npos : used == 1;
+    }
     const char *text = matches ? proj_as_proj_string(context, conversion, PJ_PROJ_5, nullptr) : nullptr;
     if (text) {
       out = " ";

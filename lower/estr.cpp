@@ -10,6 +10,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -276,9 +278,26 @@ namespace {
 // Checks a printf format and rewrites the layer's own conversion "%R" (which yields nothing) so
 // that the result can go to the standard formatter. Refuses what is unsafe or unknown: %n (it
 // writes through an argument), wide characters and strings (this layer's UTF-16 is not wchar_t),
-// positional arguments, and conversions the standard does not define.
-bool PrepareFormat(const char *format, std::string &out, std::string &problem) {
+// positional arguments, and conversions the standard does not define. The conversions are kept
+// in `conversions` for the check of their widths and precisions.
+struct Conversion {
+  char kind;            // the conversion character
+  std::string length;   // its length modifier
+  bool widthStar, precisionStar;
+  int64_t width, precision; // -1 when not given (or given by an argument)
+};
+
+// A run of digits, saturated far above any limit.
+int64_t Digits(const char *&p) {
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) value = std::min<int64_t>(value * 10 + (*p - '0'), INT64_C(1) << 40);
+  return value;
+}
+
+bool PrepareFormat(const char *format, std::string &out, std::vector<Conversion> &conversions,
+                   std::string &problem) {
   out.clear();
+  conversions.clear();
   for (const char *p = format; *p;) {
     if (*p != '%') {
       out += *p++;
@@ -294,11 +313,15 @@ bool PrepareFormat(const char *format, std::string &out, std::string &problem) {
       ++p;
       continue;
     }
+    Conversion c{0, {}, false, false, -1, -1};
     while (*p && std::strchr("-+ #0'", *p)) ++p;
     if (*p == '*') {
+      c.widthStar = true;
       ++p;
     } else {
-      while (*p >= '0' && *p <= '9') ++p;
+      const char *digits = p;
+      c.width = Digits(p);
+      if (p == digits) c.width = -1;
       if (*p == '$') {
         problem = "positional arguments are not supported";
         return false;
@@ -306,25 +329,28 @@ bool PrepareFormat(const char *format, std::string &out, std::string &problem) {
     }
     if (*p == '.') {
       ++p;
-      if (*p == '*') ++p;
-      else
-        while (*p >= '0' && *p <= '9') ++p;
+      if (*p == '*') {
+        c.precisionStar = true;
+        ++p;
+      } else {
+        c.precision = Digits(p);
+      }
     }
-    std::string length;
-    while (*p && std::strchr("hlLjzt", *p) && length.size() < 2) length += *p++;
-    const char conversion = *p;
-    if (!conversion) {
+    while (*p && std::strchr("hlLjzt", *p) && c.length.size() < 2) c.length += *p++;
+    c.kind = *p;
+    if (!c.kind) {
       problem = "incomplete conversion at the end";
       return false;
     }
     ++p;
+    const std::string &length = c.length;
     bool ok;
-    if (std::strchr("diouxX", conversion))
+    if (std::strchr("diouxX", c.kind))
       ok = length.empty() || length == "h" || length == "hh" || length == "l" || length == "ll" ||
            length == "j" || length == "z" || length == "t";
-    else if (std::strchr("fFeEgGaA", conversion))
+    else if (std::strchr("fFeEgGaA", c.kind))
       ok = length.empty() || length == "l" || length == "L";
-    else if (conversion == 'c' || conversion == 's' || conversion == 'p')
+    else if (c.kind == 'c' || c.kind == 's' || c.kind == 'p')
       ok = length.empty();
     else
       ok = false;
@@ -333,8 +359,63 @@ bool PrepareFormat(const char *format, std::string &out, std::string &problem) {
       return false;
     }
     out.append(start, p);
+    conversions.push_back(std::move(c));
   }
   return true;
+}
+
+// The longest field a width or precision may ask for: what the caller's buffer holds, or for a
+// heap string 1 MiB. A longer field could not fit the buffer, and the formatter would build it
+// (with working storage several times its size) before anything could refuse it.
+constexpr int64_t kBufferField = ESTR_SPRINTF_BUFFER_SIZE - 1;
+constexpr int64_t kHeapField = INT64_C(1) << 20;
+
+// Refuses a width, or a precision that lengthens the text (that of a number), above `limit`.
+// Widths and precisions given as arguments ("*") are read from a copy of the argument list,
+// taking each conversion's argument as its type; a negative width is a width all the same.
+bool FieldsFit(const std::vector<Conversion> &conversions, va_list ap, int64_t limit,
+               std::string &problem) {
+  const bool starred = std::any_of(conversions.begin(), conversions.end(), [](const Conversion &c) {
+    return c.widthStar || c.precisionStar;
+  });
+  va_list args;
+  if (starred) va_copy(args, ap);
+  bool fits = true;
+  for (const Conversion &c : conversions) {
+    int64_t width = c.width, precision = c.precision;
+    if (starred) {
+      if (c.widthStar) {
+        width = va_arg(args, int);
+        if (width < 0) width = -width;
+      }
+      if (c.precisionStar) precision = va_arg(args, int);
+      if (std::strchr("diouxX", c.kind)) {
+        if (c.length == "l") (void)va_arg(args, long);
+        else if (c.length == "ll") (void)va_arg(args, long long);
+        else if (c.length == "j") (void)va_arg(args, intmax_t);
+        else if (c.length == "z") (void)va_arg(args, size_t);
+        else if (c.length == "t") (void)va_arg(args, ptrdiff_t);
+        else (void)va_arg(args, int);
+      } else if (std::strchr("fFeEgGaA", c.kind)) {
+        if (c.length == "L") (void)va_arg(args, long double);
+        else (void)va_arg(args, double);
+      } else if (c.kind == 'c') {
+        (void)va_arg(args, int);
+      } else {
+        (void)va_arg(args, void *);
+      }
+    }
+    const bool lengthens = c.kind != 's' && c.kind != 'c'; // a precision only cuts a string
+    if (width > limit || (lengthens && precision > limit)) {
+      problem = (width > limit ? "a width of " + std::to_string(width)
+                               : "a precision of " + std::to_string(precision)) +
+                " does not fit " + (limit == kBufferField ? "the buffer" : "a formatted text");
+      fits = false;
+      break;
+    }
+  }
+  if (starred) va_end(args);
+  return fits;
 }
 
 } // namespace
@@ -343,7 +424,10 @@ extern "C" {
 
 char *estr_Vsprintf(const char *format, va_list ap) try {
   std::string prepared, problem;
-  if (!format || !PrepareFormat(format, prepared, problem)) return nullptr;
+  std::vector<Conversion> conversions;
+  if (!format || !PrepareFormat(format, prepared, conversions, problem) ||
+      !FieldsFit(conversions, ap, kHeapField, problem))
+    return nullptr;
   return lower::HeapVFormat(prepared.c_str(), ap);
 } TAVIRON_GUARD_QUIET(nullptr)
 
@@ -355,26 +439,36 @@ char *estr_Sprintf(char *buffer, const char *format, Eerr_ErrorReport **err, ...
     return nullptr;
   }
   std::string prepared, problem;
-  if (!PrepareFormat(format, prepared, problem)) {
+  std::vector<Conversion> conversions;
+  va_list ap;
+  va_start(ap, err);
+  const bool fits = PrepareFormat(format, prepared, conversions, problem) &&
+                    FieldsFit(conversions, ap, buffer ? kBufferField : kHeapField, problem);
+  if (!fits) {
+    va_end(ap);
     if (buffer) buffer[0] = '\0';
     lower::Report(err, "estr_Sprintf", 2, "Invalid format \"%.200s\": %s", format, problem.c_str());
     return nullptr;
   }
-  va_list ap;
-  va_start(ap, err);
-  // Formatted completely before the buffer is written, so an argument may lie in the buffer.
-  const std::string text = lower::VFormat(prepared.c_str(), ap);
-  va_end(ap);
   if (buffer) {
-    if (text.size() >= ESTR_SPRINTF_BUFFER_SIZE) {
+    // Formatted whole into a buffer of the same size before the caller's is written, so an
+    // argument may lie in the buffer; the formatter only counts what goes past its end.
+    char text[ESTR_SPRINTF_BUFFER_SIZE];
+    const int n = std::vsnprintf(text, sizeof text, prepared.c_str(), ap);
+    va_end(ap);
+    if (n < 0 || n >= ESTR_SPRINTF_BUFFER_SIZE) {
       buffer[0] = '\0';
-      lower::Report(err, "estr_Sprintf", 3, "Formatted text of %zu characters does not fit the buffer",
-                    text.size());
+      if (n < 0)
+        lower::Report(err, "estr_Sprintf", 3, "Formatting \"%.200s\" failed", format);
+      else
+        lower::Report(err, "estr_Sprintf", 3, "Formatted text of %d characters does not fit the buffer", n);
       return nullptr;
     }
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    std::memcpy(buffer, text, static_cast<std::size_t>(n) + 1);
     return buffer;
   }
+  const std::string text = lower::VFormat(prepared.c_str(), ap);
+  va_end(ap);
   char *copy = lower::HeapCopy(text.data(), text.size());
   if (!copy) lower::Report(err, "estr_Sprintf", 4, "Error allocating formatted text");
   return copy;

@@ -139,8 +139,15 @@ public:
     for (Step &s : steps_) FreeStep(s);
   }
 
-  // Takes over the step, merging adjacent affine steps and dropping identities.
+  // Takes over the step, merging adjacent affine steps and dropping identities. The room is made
+  // first: a step that cannot be kept is freed before the exception goes on.
   void Add(Step s) {
+    try {
+      if (steps_.size() == steps_.capacity()) steps_.reserve(std::max<std::size_t>(4, 2 * steps_.size()));
+    } catch (...) {
+      FreeStep(s);
+      throw;
+    }
     if (s.kind == kAffine) {
       Affine a = AffineOf(s);
       if (!steps_.empty() && steps_.back().kind == kAffine) {

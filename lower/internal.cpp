@@ -5,28 +5,37 @@
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
-#include <vector>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "emsc.h"
+#ifdef TAVIRON_TEST_HOOKS
 #include "lower_testing.h"
+#endif
 
 namespace taviron::lower {
 namespace {
 
+#ifdef TAVIRON_TEST_HOOKS
+// What tests install to capture the output (the build for tests only).
 Elower_PrintSink sink = nullptr;
 void *sinkUser = nullptr;
+#endif
 std::atomic<MessageLogFunction> messageLog{nullptr};
 
 } // namespace
 
 void Write(Stream stream, const char *text, std::size_t length) {
   if (!text || length == 0) return;
+#ifdef TAVIRON_TEST_HOOKS
   if (sink) {
     sink(sinkUser, static_cast<int>(stream), text, length);
     return;
   }
+#endif
   std::FILE *file = stream == Stream::Err ? stderr : stdout;
   std::fwrite(text, 1, length, file);
   if (stream == Stream::Err) std::fflush(file);
@@ -84,14 +93,26 @@ bool IsNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-bool ExpandInto(const char *text, std::string &out, std::vector<std::string> &active,
-                Eerr_ErrorReport **err, const char *reporter) {
+// One call's expansion: the variables being expanded (to find references to themselves) and
+// where in the result each variable already expanded lies, so that a variable is expanded once
+// per call and later references copy its text. The work then follows the length of the result
+// and of the values read, not the number of paths through the references.
+struct Expansion {
+  std::string &out;
+  std::vector<std::string> active;
+  std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> done;
+  Eerr_ErrorReport **err;
+  const char *reporter;
+};
+
+bool ExpandInto(const char *text, Expansion &e) {
+  std::string &out = e.out;
   for (const char *p = text; *p;) {
     std::string name;
     if (p[0] == '$' && p[1] == '{') {
       const char *close = std::strchr(p + 2, '}');
       if (!close) {
-        Report(err, reporter, 1, "Unterminated variable reference in \"%.200s\"", text);
+        Report(e.err, e.reporter, 1, "Unterminated variable reference in \"%.200s\"", text);
         return false;
       }
       name.assign(p + 2, close);
@@ -105,17 +126,21 @@ bool ExpandInto(const char *text, std::string &out, std::vector<std::string> &ac
       out += *p++;
       continue;
     }
-    if (std::find(active.begin(), active.end(), name) != active.end()) {
-      Report(err, reporter, 2, "Variable %s refers to itself", name.c_str());
+    if (std::find(e.active.begin(), e.active.end(), name) != e.active.end()) {
+      Report(e.err, e.reporter, 2, "Variable %s refers to itself", name.c_str());
       return false;
     }
-    if (const char *value = name.empty() ? nullptr : std::getenv(name.c_str())) {
-      active.push_back(name);
-      if (!ExpandInto(value, out, active, err, reporter)) return false;
-      active.pop_back();
+    if (const auto found = e.done.find(name); found != e.done.end()) {
+      out.append(out, found->second.first, found->second.second);
+    } else if (const char *value = name.empty() ? nullptr : std::getenv(name.c_str())) {
+      const std::size_t start = out.size();
+      e.active.push_back(name);
+      if (!ExpandInto(value, e)) return false;
+      e.active.pop_back();
+      e.done.emplace(std::move(name), std::make_pair(start, out.size() - start));
     }
     if (out.size() > kMaxExpansion) {
-      Report(err, reporter, 3, "Expansion of \"%.200s\" is too long", text);
+      Report(e.err, e.reporter, 3, "Expansion of \"%.200s\" is too long", text);
       return false;
     }
   }
@@ -128,8 +153,8 @@ bool ExpandVariables(const char *text, std::string &out, Eerr_ErrorReport **err,
                      const char *reporter) {
   out.clear();
   if (!text) return true;
-  std::vector<std::string> active;
-  return ExpandInto(text, out, active, err, reporter);
+  Expansion expansion{out, {}, {}, err, reporter};
+  return ExpandInto(text, expansion);
 }
 
 std::vector<std::string> SplitList(const std::string &text, bool paths) {
@@ -196,7 +221,9 @@ MessageLogFunction GetMessageLogFunction() { return messageLog.load(); }
 
 } // namespace taviron::lower
 
+#ifdef TAVIRON_TEST_HOOKS
 extern "C" void elower_TestSetPrintSink(Elower_PrintSink newSink, void *user) try {
   taviron::lower::sink = newSink;
   taviron::lower::sinkUser = newSink ? user : nullptr;
 } TAVIRON_GUARD_QUIET_VOID
+#endif

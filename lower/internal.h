@@ -55,8 +55,10 @@ inline void Clear(Eerr_ErrorReport **err) {
 }
 
 // Expands "$NAME" and "${NAME}" references from the environment; values are expanded in turn.
-// An unset variable expands to "". A variable that refers to itself, directly or through others,
-// an unterminated "${", or a result past 1 MiB gives a report from `reporter` and false.
+// An unset variable expands to "". Each variable is expanded once per call and later references
+// reuse its text, so the work follows the length of the result, not the number of paths through
+// the references. A variable that refers to itself, directly or through others, an unterminated
+// "${", or a result past 1 MiB gives a report from `reporter` and false.
 bool ExpandVariables(const char *text, std::string &out, Eerr_ErrorReport **err,
                      const char *reporter);
 

@@ -7,6 +7,7 @@
 //   State *state = lower::HeapNew<State>();          // null when the heap is exhausted
 //   lower::HeapDelete(state);                        // destructor, then emsc_HeapFree
 //   lower::HeapPtr<State> held(lower::HeapNew<State>()); // freed on every early return
+//   lower::Owned<Efga_Polynomial, efga_PolynomialDelete> made(...); // a family's record, likewise
 //
 //   if (!lower::Grow(buffer, capacity, count + 1)) return Fail(...); // buffer, capacity kept
 //
@@ -66,6 +67,23 @@ struct HeapDeleter {
 
 // An owning pointer to an object of the layer's heap.
 template <class T> using HeapPtr = std::unique_ptr<T, HeapDeleter>;
+
+// A record of a family held while it is being filled, freed by the family's own free function
+// (taking the record, or the record and an error slot, which gets null) on every path that does
+// not hand it out with release(), an exception included:
+//
+//   lower::Owned<Efga_Polynomial, efga_PolynomialDelete> result(Make(...));
+//   ...                          // may throw std::bad_alloc: the record goes back
+//   return result.release();
+template <auto Free> struct FreeWith {
+  template <class T> void operator()(T *record) const noexcept {
+    if constexpr (std::is_invocable_v<decltype(Free), T *>)
+      Free(record);
+    else
+      Free(record, nullptr);
+  }
+};
+template <class T, auto Free> using Owned = std::unique_ptr<T, FreeWith<Free>>;
 
 // ---- Arrays ----
 

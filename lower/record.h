@@ -154,6 +154,19 @@ constexpr Design DesignOf(const char *name, const Item (&items)[N]) {
                 static_cast<int32_t>(alignof(Record))};
 }
 
+// The design of the leading members of Record, those before the member at offset `end`: a record
+// whose stored form is its own first members, followed by members that are never stored (a
+// cache, say). Matches() checks the leading members as it checks a whole struct. Such a design
+// describes a record the caller allocates; it is not nested by another design, whose pointed-to
+// or counted records the kit allocates at the design's size.
+//   constexpr record::Design kColor2 = record::LeadingDesignOf<Eant_Color>("Color2", kItems,
+//                                                                     offsetof(Eant_Color, cache));
+template <class Record, std::size_t N>
+constexpr Design LeadingDesignOf(const char *name, const Item (&items)[N], std::size_t end) {
+  return Design{name, items, static_cast<int32_t>(N), static_cast<int32_t>(end),
+                static_cast<int32_t>(alignof(Record))};
+}
+
 // ---- Designs ----
 
 // Defines the design in the dictionary, its nested designs first; a design of that name with the

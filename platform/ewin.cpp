@@ -28,6 +28,7 @@
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -124,6 +125,8 @@ struct Entry {
   Kind kind = Kind::Local;
   int fd = -1;
   std::string className, title, path;
+  dev_t endpointDev = 0;  // Local: the endpoint this window made, so that it removes only its own
+  ino_t endpointIno = 0;
   Ewin_WindowProc proc = nullptr;
   Ewin_Window owner = 0;  // Peer: the window of this process that accepted the connection
   int32_t peerPid = 0;    // Remote, Peer: the process at the other end
@@ -931,6 +934,52 @@ void FlushAtExit() try {
   Drain(connections, Clock::now() + std::chrono::milliseconds(kDrainMs));
 } TAVIRON_GUARD_QUIET_VOID
 
+// Names this process published: the descriptor of each file, which holds a shared lock on it
+// for as long as the name is published (a name whose file nobody holds locked has no publisher).
+std::map<std::string, int> &Published() {
+  static auto *published = new std::map<std::string, int>;
+  return *published;
+}
+
+constexpr std::size_t kMaxPublished = 64u << 20;
+
+// The file of a published name; "" when there is no runtime directory or no name.
+std::string PublishedPath(const char *name, bool create) {
+  if (!name || !*name) return "";
+  std::string dir = RuntimeDirectory();
+  if (dir.empty()) return "";
+  dir += "/mappings";
+  if (create && mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
+  return dir + "/" + Encode(name);
+}
+
+bool SameFile(int fd, const std::string &path) {
+  struct stat held, named;
+  return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
+
+// Removes the file at path when it is still the one seen before (device and inode). Endpoints
+// appear under their names by rename, so a name that refused a connection a moment ago may hold a
+// live window's endpoint now: that one stays.
+void UnlinkIfStill(const std::string &path, dev_t dev, ino_t ino) {
+  struct stat now;
+  if (lstat(path.c_str(), &now) == 0 && now.st_dev == dev && now.st_ino == ino) unlink(path.c_str());
+}
+
+// Connects to the endpoint at path; an endpoint that refuses (left behind by a process that
+// ended) is removed, unless another has taken its name meanwhile.
+int ConnectOrClearStale(const std::string &path, int32_t &peerPid) {
+  struct stat seen;
+  const bool existed = lstat(path.c_str(), &seen) == 0;
+  int fd = ConnectTo(path, peerPid);
+  if (fd < 0 && errno == ECONNREFUSED && existed) {
+    UnlinkIfStill(path, seen.st_dev, seen.st_ino);
+    errno = ECONNREFUSED;
+  }
+  return fd;
+}
+
 } // namespace
 
 extern "C" {
@@ -956,20 +1005,29 @@ Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_Win
   Lock lock;
   std::string path;
   if (!EndpointPath(className, title, path)) return 0;
-  sockaddr_un address;
-  FillAddress(path, address);
   int32_t peerPid = 0;
-  int existing = ConnectTo(path, peerPid);
+  int existing = ConnectOrClearStale(path, peerPid);
   if (existing >= 0) { // a live window of that name
     close(existing);
     return 0;
   }
-  if (errno == ECONNREFUSED) unlink(path.c_str());
+  // The endpoint is bound and listening under a temporary name of the folder and then renamed to
+  // its own: a peer never finds a name that refuses it while the window is being made (it would
+  // take it for stale and remove it).
+  static std::atomic<uint32_t> serial{0};
+  const std::string dir = path.substr(0, path.rfind('/') + 1);
+  const std::string temporary = dir + ".new" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+  sockaddr_un address;
+  if (!FillAddress(temporary, address)) return 0;
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return 0;
+  unlink(temporary.c_str()); // one left by an earlier process of this id
   // The folder is this user's alone; the endpoint is made so as well, whatever the umask.
+  struct stat endpoint;
   if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-      chmod(path.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0) {
+      chmod(temporary.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0 ||
+      lstat(temporary.c_str(), &endpoint) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
     close(fd);
     return 0;
   }
@@ -979,6 +1037,8 @@ Ewin_Window ewin_CreateWindow(const char *className, const char *title, Ewin_Win
   entry.className = className;
   entry.title = title;
   entry.path = path;
+  entry.endpointDev = endpoint.st_dev;
+  entry.endpointIno = endpoint.st_ino;
   entry.proc = proc;
   return AddEntry(std::move(entry));
 } TAVIRON_GUARD_QUIET(0)
@@ -988,7 +1048,7 @@ int32_t ewin_DestroyWindow(Ewin_Window window) try {
   Entry *entry = Find(window);
   if (!entry) return 0;
   if (entry->kind == Kind::Local) {
-    unlink(entry->path.c_str());
+    UnlinkIfStill(entry->path, entry->endpointDev, entry->endpointIno);
     Drop(window);
     // Its connections and the messages queued for it go with it.
     std::vector<Ewin_Window> peers;
@@ -1034,11 +1094,8 @@ Ewin_Window ewin_FindWindow(const char *className, const char *title) try {
   for (auto &[id, entry] : S().windows)
     if (entry.kind != Kind::Peer && entry.path == path) return id;
   Entry entry;
-  entry.fd = ConnectTo(path, entry.peerPid);
-  if (entry.fd < 0) {
-    if (errno == ECONNREFUSED) unlink(path.c_str()); // left behind by a process that ended
-    return 0;
-  }
+  entry.fd = ConnectOrClearStale(path, entry.peerPid);
+  if (entry.fd < 0) return 0;
   entry.kind = Kind::Remote;
   entry.className = className;
   entry.title = title;
@@ -1332,6 +1389,71 @@ uint32_t ewin_GetTickCount(void) try {
   auto now = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+} TAVIRON_GUARD_QUIET(0)
+
+int32_t ewin_PublishFileMapping(Ewin_Handle mapping, const char *name) try {
+  Lock lock;
+  HandleEntry *handle = FindHandle(mapping);
+  std::string path = PublishedPath(name, true);
+  if (!handle || handle->type != HandleType::Mapping || path.empty() || !handle->memory->size)
+    return 0;
+  std::string temporary = path + ".XXXXXX";
+  int fd = AtLeastThree(mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd < 0) return 0;
+  bool written = flock(fd, LOCK_SH) == 0;
+  for (std::size_t done = 0; written && done < handle->memory->size;) {
+    ssize_t n = write(fd, handle->memory->bytes + done, handle->memory->size - done);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) done += static_cast<std::size_t>(n);
+  }
+  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    close(fd);
+    return 0;
+  }
+  auto [it, added] = Published().emplace(path, fd);
+  if (!added) {
+    close(it->second);
+    it->second = fd;
+  }
+  return 1;
+} TAVIRON_GUARD_QUIET(0)
+
+int32_t ewin_WithdrawFileMapping(const char *name) try {
+  Lock lock;
+  auto it = Published().find(PublishedPath(name, false));
+  if (it == Published().end()) return 0;
+  if (SameFile(it->second, it->first)) unlink(it->first.c_str());
+  close(it->second);
+  Published().erase(it);
+  return 1;
+} TAVIRON_GUARD_QUIET(0)
+
+Ewin_Handle ewin_OpenFileMapping(const char *name) try {
+  std::string path = PublishedPath(name, false);
+  if (path.empty()) return 0;
+  Descriptor file(AtLeastThree(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)));
+  struct stat st;
+  if (file.get() < 0 || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_uid != geteuid() || st.st_size <= 0 ||
+      static_cast<uint64_t>(st.st_size) > kMaxPublished)
+    return 0;
+  // A file nobody holds locked was left by a process that has ended.
+  if (flock(file.get(), LOCK_EX | LOCK_NB) == 0) return 0;
+  MemoryRef memory = NewMemory(static_cast<std::size_t>(st.st_size));
+  if (!memory) return 0;
+  for (std::size_t done = 0; done < memory->size;) {
+    ssize_t n = pread(file.get(), memory->bytes + done, memory->size - done,
+                      static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;
+    done += static_cast<std::size_t>(n);
+  }
+  Lock lock;
+  HandleEntry handle;
+  handle.memory = std::move(memory);
+  return NewHandle(std::move(handle));
 } TAVIRON_GUARD_QUIET(0)
 
 } // extern "C"

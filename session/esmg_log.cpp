@@ -15,6 +15,7 @@
 #include "esmg.h"
 #include "esmg_session_internal.h"
 #include "estr.h"
+#include "NorixLog.h"
 #include "ewin.h"
 #include "guard.h"
 
@@ -78,6 +79,29 @@ int32_t DefaultAnswer(uint32_t style) {
 namespace taviron::session {
 
 void SetTerse(bool terse) { L().terse = terse; }
+
+void LogCaughtException(const char *source, const char *function, int32_t code) noexcept {
+  try {
+    std::string text;
+    try {
+      throw;
+    } catch (const NorixLog::Exception &caught) {
+      text = caught.GetMessage().Text();
+    } catch (const EerrException &caught) {
+      EerrException logged(caught);
+      logged.Log();
+      return;
+    } catch (const std::exception &caught) {
+      text = caught.what();
+    } catch (...) {
+      text = "Unknown exception";
+    }
+    EerrException logged(source, function);
+    logged.Assign(eerr_CreateErrorReport(function, code, EERR_FATAL, nullptr, "%s", text.c_str()));
+    logged.Log();
+  } catch (...) {
+  }
+}
 
 } // namespace taviron::session
 

@@ -43,6 +43,12 @@ void InstallDefaultMeterTable(Eerr_ErrorReport **err);
 void InstallFileChangedSender();
 // The application's main window (0 while there is none).
 Ewin_Window AppMainWindow();
+// Ends the process with the exit code, running its exit handlers.
+[[noreturn]] void EndProcess(int32_t exitCode);
+
+// Logs the exception in flight (call only inside a handler) through the class layer's exception
+// of the source and function: a report of the function with the code and the exception's text.
+void LogCaughtException(const char *source, const char *function, int32_t code) noexcept;
 
 } // namespace taviron::session
 

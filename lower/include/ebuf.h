@@ -4,9 +4,9 @@
 
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* The unread data lies between readPosition and writePosition, the free space between
    writePosition and size: 0 <= readPosition <= writePosition <= size. Callers may read the
@@ -47,8 +47,6 @@ int32_t TruncateBuffer(Ebuf_Buffer *buffer, int32_t n);
    its room, compacted; still 0. -1 only for an invalid buffer. */
 int32_t ShrinkBuffer(Ebuf_Buffer *buffer);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -12,9 +12,9 @@
 #include "epmg.h"
 #include "estr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Query flags of ecfg_QueryCreateAndExecute. */
 #define ECFG_QUERY_INSTANCES 32772      /* the instance names */
@@ -126,8 +126,6 @@ char *ecfg_GetEnumPreference(const char *className, const char *instance, const 
 char *ecfg_GetStringPreference(const char *className, const char *instance, const char *key,
                                const char *defaultValue, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -7,9 +7,9 @@
 #include "eerr.h"
 #include "egda.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Converts red, green and blue (each 0.0 to 1.0) to intensity, hue and saturation:
      intensity  I = (R + G + B) / 3
@@ -28,8 +28,6 @@ void eclb_RgbToIhs(double red, double green, double blue, double *intensity, dou
    red. count >= 0 and steps >= 1; the usual call is (n, n). */
 Egda_BaseDataStack *eclb_ROYGBIV(int32_t count, int32_t steps, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

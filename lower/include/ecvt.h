@@ -9,9 +9,9 @@
 #include "efga.h"
 #include "egda.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Kinds of units. Every unit converts to and from the standard unit of its kind: "meters" for
    lengths (paper units such as "points" and "inches" are lengths too), "radians" for angles
@@ -64,8 +64,6 @@ int32_t ecvt_UnitSetByName(const char *name, int32_t *kind, Efga_Polynomial **to
    degrees and 0 minutes and seconds. */
 void ecvt_DD2DMS(double value, double *degrees, double *minutes, double *seconds);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

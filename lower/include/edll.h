@@ -7,9 +7,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* A loaded shared object. */
 typedef void *Edll_Handle;
@@ -50,8 +50,6 @@ void *edll_Find(Edll_Handle handle, const char *name, Eerr_ErrorReport **err);
 void *edll_FindIfPresent(Edll_Handle handle, const char *name, const char *dllName,
                          Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -7,9 +7,9 @@
 #include "eerr.h"
 #include "emsc.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* A list of items of one size, indexed from 0. Storage grows by whole blocks of "items per
    block" items, so the address of an item (edlm_GetAddr) stays valid while items are only
@@ -68,8 +68,6 @@ int32_t edlm_Push(Edlm_List *stack, const void *item, Eerr_ErrorReport **err);
    EMSC_FALSE with a report. */
 Emsc_Boolean edlm_Pop(Edlm_List *stack, void *item, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

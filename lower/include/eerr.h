@@ -5,9 +5,9 @@
 #include <stdarg.h>
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Severities. Severity 0 passes on a plain message, -1 a verbose one. */
 #define EERR_VERBOSE (-1)
@@ -55,15 +55,16 @@ void eerr_PrintErrorReportNoZAV(Eerr_ErrorReport *report);
    error (level -1, diagnostics, only when TAVIRON_VERBOSE_LOG is set). */
 void eerr_MessageLog(int32_t level, const char *format, ...);
 
+TAVIRON_END_DECLS
+
 #ifdef __cplusplus
-}
 
 #include <exception>
 #include <string>
 
 /* The exception of the class layer. It owns an error slot that C calls fill; Check and Throw
    turn a held report into a thrown exception. */
-class EerrException : public std::exception {
+class TAVIRON_API EerrException : public std::exception {
 public:
   EerrException(const char *source, const char *function);
   EerrException(const EerrException &other);

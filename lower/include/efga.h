@@ -7,9 +7,9 @@
 #include "eerr.h"
 #include "egda.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Coordinate blocks
@@ -185,18 +185,14 @@ Egda_BaseData *efga_MatrixCholeskyDecomposition(const Egda_BaseData *matrix,
 Egda_BaseData *efga_SolveLinearEqs(const Egda_BaseData *a, const Egda_BaseData *b,
                                    Egda_BaseData *x, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    The stored design of polynomials */
 
 #include "emif.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+TAVIRON_BEGIN_DECLS
 
 /* Defines the design "Efga_Polynomial" in the dictionary (null: a free-standing design) and
    returns it; a dictionary that holds it already returns its design. The design has one item,
@@ -209,8 +205,6 @@ extern "C" {
    failure. */
 Emif_Design *efga_PolynomialDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

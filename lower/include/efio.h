@@ -11,9 +11,9 @@
 #include "eerr.h"
 #include "estr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---- Files and streams ------------------------------------------------------------------
    A file is a stdio stream (FILE *), so stdout and stderr may be passed wherever a file is
@@ -256,8 +256,6 @@ typedef int32_t (*Efio_QueryFunction)(const char *message, int32_t style);
 Efio_LogFunction efio_SetLogFunction(Efio_LogFunction function);
 Efio_QueryFunction efio_SetQueryFunction(Efio_QueryFunction function);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

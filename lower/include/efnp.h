@@ -7,9 +7,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Node paths. A node path is ":" (the root) or ":" followed by node names separated by ":",
    e.g. ":Layer_1" or ":a:b"; node names are not empty and hold no ":", "(" or ")".
@@ -106,8 +106,6 @@ int32_t efnp_FileNameLength(const char *name);
    report for a null name. */
 char *efnp_FileNameExternalToInternal(const char *name, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -7,9 +7,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 typedef enum {
   EGDA_TYPE_U1 = 0,
@@ -266,8 +266,6 @@ const Egda_OrderFunction *emsc_AddressOf_egda_GpfOrder(void);
    egda_NoOperation. The output may be the input stack itself. */
 const Egda_StackFunction *emsc_AddressOf_egda_SaoLUTtransformation(void);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

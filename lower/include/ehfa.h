@@ -10,9 +10,9 @@
 #include "eint.h"
 #include "emif.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* An entry as the file hands it out. The record belongs to the open file: it stays valid (and is
    refreshed whenever the entry is handed out again) until the file is closed. */
@@ -87,8 +87,9 @@ int32_t ehfa_IsHFAFile(const char *name, Eerr_ErrorReport **err);
    A tail after err (a keyword list ended by 0) is accepted and not read. */
 Ehfa_File *ehfa_FileOpen(const char *name, const char *mode, Eint_InitToolkitData *init,
                          Eerr_ErrorReport **err, ...);
-/* Creates a new empty file (replacing any file of that name) open for update. A tail after err
-   is accepted and not read. */
+/* Creates a new empty file (replacing any file of that name) open for update. The new file is
+   made under a temporary name in the same directory and renamed over the old one, so a process
+   killed before it is complete leaves the old file. A tail after err is accepted and not read. */
 Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_ErrorReport **err,
                            ...);
 /* ehfa_FileCreate, then the ehfa_FileChange keyword list that follows err (ended by 0). */
@@ -156,8 +157,6 @@ int32_t ehfa_ObjectReadIfPresent(Ehfa_File *file, const char *path, const char *
                                  int32_t code, void *record, const Emif_Design *design,
                                  Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

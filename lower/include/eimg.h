@@ -8,7 +8,7 @@
    "file(:node)" (also "file:node"); the node is "Layer_1", "Layer_2", ... for the bands of an
    image, or any node name. A name without a node part means the file's first layer.
 
-   Blocks. A layer is cut into blocks of blockWidth x blockHeight pixels (64 x 64 unless keyword 2
+   Blocks. A layer is cut into blocks of blockWidth x blockHeight pixels (128 x 128 unless keyword 2
    says otherwise at creation), block (r, c) covering columns c * blockWidth .. and rows
    r * blockHeight ..; each block is stored whole (the part of an edge block outside the layer
    is zero), its pixels row by row in the layer's pixel type, little-endian, one byte per pixel
@@ -30,11 +30,15 @@
    layer are dropped (the part inside is written). String rectangles (type 13) are refused.
 
    Caching. Each open layer keeps the blocks of its recent windows in memory (least recently used
-   first out; at least the blocks of the current window, and at least 64): reads and writes move
-   whole blocks between the file and the cache and convert whole rows. Written blocks go to the
-   file when they leave the cache, at eimg_LayerRasterFlush and at eimg_LayerClose (which also
-   commits them to disk). The layers of one file opened in one process share one open file. An
-   open layer is used by one thread at a time; layers of different files are independent.
+   first out; at least 64 blocks and twice those of the current window, within 64 MiB whatever
+   the block size): reads and writes move whole blocks between the file and the cache and convert
+   whole rows. A layer's written blocks reach the file only at eimg_LayerRasterFlush and at
+   eimg_LayerClose, which write and commit them to disk as one unit; until then the written
+   blocks that leave the cache wait in a temporary file of the layer. A process that ends or is
+   killed leaves each layer as of its last flush, whatever the other layers of its file did. The
+   layers of one file opened in one process share one open file, which holds no write
+   transaction between calls (other handles on the file work meanwhile). An open layer is used by
+   one thread at a time; layers of different files are independent.
 
    Option keywords: a list "code, values..., 0" after err. Codes and their values:
      2 (block width, block height: int)   creation: block size, each 1 to 4096, at most 16 MiB
@@ -69,9 +73,9 @@
 #include "estr.h"
 #include "exfr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Layer types. */
 #define EIMG_THEMATIC 0
@@ -79,7 +83,7 @@ extern "C" {
 #define EIMG_FFT_OF_REAL_DATA 2
 
 /* Default block size of new layers. */
-#define EIMG_DEFAULT_BLOCK_SIZE 64
+#define EIMG_DEFAULT_BLOCK_SIZE 128
 
 /* Option keywords (see above). */
 #define EIMG_OPTION_BLOCK_SIZE 2          /* block width, block height */
@@ -155,8 +159,9 @@ Eimg_Layer *eimg_LayerOpen(const char *name, Eint_InitToolkitData *init, Eerr_Er
 Eimg_Layer *eimg_LayerCreate(const char *name, int32_t layerType, int32_t pixelType, int32_t width,
                              int32_t height, Eint_InitToolkitData *init, Eerr_ErrorReport **err,
                              ...);
-/* Writes the cached blocks, commits, and frees the layer (also when writing fails: the report
-   says what was lost). Null accepted. */
+/* Writes the layer's changed blocks, commits them, and frees the layer (also when writing fails:
+   the report says what was lost; the file keeps the layer as of its last flush). Null
+   accepted. */
 void eimg_LayerClose(Eimg_Layer *layer, Eerr_ErrorReport **err);
 /* Deletes an image file (a layer name stands for its file). A file with open layers, a missing
    file or one that is not an image file is refused. 0, or -1 with a report. */
@@ -185,8 +190,9 @@ int32_t eimg_LayerRasterPixelRectGet(Eimg_Layer *layer, int32_t column, int32_t 
 int32_t eimg_LayerRasterPixelRectSet(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width,
                                      int32_t height, const Egda_BaseData *rect,
                                      Eerr_ErrorReport **err);
-/* Writes the layer's cached blocks to the file and commits them. mode (4 by the renderer) is
-   accepted and not used. 0, or -1 with a report. */
+/* Writes the layer's changed blocks to the file and commits them, as one unit (on failure none
+   of them is written and they stay changed). mode (4 by the renderer) is accepted and not used.
+   0, or -1 with a report. */
 int32_t eimg_LayerRasterFlush(Eimg_Layer *layer, int32_t mode, Eerr_ErrorReport **err);
 
 /* The layer's map information as a new record (free with eprj_MapInfoFree): the stored one, or
@@ -304,8 +310,6 @@ Egda_BaseDataStack *eimg_PixelRectStackCopy(const Egda_BaseDataStack *stack,
                                             Egda_BaseDataStack *destination,
                                             Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -4,9 +4,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Frees the data a package keeps in one of the record's slots. */
 typedef void (*Eint_SlotFreeFunction)(void *data);
@@ -37,8 +37,6 @@ Eint_InitToolkitData *eint_GetInit(void);
    belongs to the library and is not touched. Nothing happens when there is no record. */
 void eint_DeInit(void);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -8,9 +8,9 @@
 #include "estr.h"
 #include "exfr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* A rectangle of four doubles stored left, top, right, bottom (x1, y1, x2, y2). Pixel rectangles
    hold the upper-left and lower-right pixel. */
@@ -50,8 +50,6 @@ void eirf_RectangleDestroy(Eirf_Rectangle *rectangle, Eerr_ErrorReport **err);
 int32_t eirf_ResampleMethodsGet(const _exfr_XForm *xform, int32_t pixelType, Estr_StringList **names,
                                 Estr_StringList **descriptions, Eerr_ErrorReport **err, ...);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

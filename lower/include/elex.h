@@ -25,9 +25,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* One slot of the value stack (8 bytes): what a token or a rule's left side carries. */
 typedef union Elex_Value {
@@ -128,8 +128,6 @@ void *elex_Parse(const Elex_Grammar *grammar, void *initialValue, Elex_ScannerFu
                  const char *text, const char *fileName, void *searchList, int32_t flags,
                  Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

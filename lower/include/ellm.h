@@ -6,9 +6,9 @@
 
 #include "emsc.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Every linked record starts with these two fields (next, then previous; null at the ends).
    There is no head record: a list is held by its first element, whose previous is null. */
@@ -42,8 +42,6 @@ Emsc_Boolean ellm_AddToList(void *listHeadAddress, void *element, int32_t positi
    the list to its next. Null is accepted. */
 void ellm_Delete(void *element);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

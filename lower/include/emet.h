@@ -7,9 +7,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* A progress meter. The first three fields are what the table's progress slot reads and writes:
    the percent range is mapped onto start .. end, and the slot may remember the last value it
@@ -67,8 +67,6 @@ void emet_MeterUpdate(Emet_MeterInfo *meter, Eerr_ErrorReport **err);
 /* Non-zero when the user asked to stop (slot 2); 0 without a table. Both arguments may be null. */
 int32_t emet_MeterCancelQuery(Emet_MeterInfo *meter, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

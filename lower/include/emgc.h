@@ -8,9 +8,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* A table of magic-number entries; never made by this build. */
 typedef struct Emgc_Magic Emgc_Magic;
@@ -37,8 +37,6 @@ void clminf_(int32_t *status);
 /* -1 (not supported). */
 int32_t hex908798435(void);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

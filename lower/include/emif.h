@@ -8,9 +8,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---- Item type codes ---------------------------------------------------------------------
    A code is a base type, optionally with one of the three modifiers added. */
@@ -112,7 +112,8 @@ int32_t emif_ObjectEncode(const Emif_Design *design, const void *record, uint8_t
    is null) and returns the record. Items are matched by name: an item of the record's design
    that the stored design lacks (or holds with another type) keeps its value. A pointer item
    whose stored object is present is decoded into the object the field already points to, or into
-   a new one; an absent one leaves the field as it was. Every count is checked against the bytes
+   a new one; an absent one leaves the field as it was. The record owns what its fields hold (as
+   emif_ObjectFreeContents frees it): what a successful decode replaced is freed. Every count is checked against the bytes
    left, every enumeration value, pixel type and presence flag is checked, and all bytes must be
    used: a corrupt record gives a report, frees what was decoded, puts the given record back as
    it was, and returns null. A null stored design means `design`. */
@@ -142,8 +143,6 @@ char *emif_EmifStringToString(const Emif_String *source);
    type 0 to 13 (Egda_PixelType); 0 where no item type stores it (complex, string). */
 const int32_t *emsc_AddressOf_emif_Type(void);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -5,9 +5,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 typedef int32_t Emsc_Boolean;
 #define EMSC_FALSE 0
@@ -27,8 +27,6 @@ void emsc_HeapFreeEx(void *pointerAddress);
    frees the block the slot points to (see edlm_FreeListAndContents). */
 void emsc_FreePtrFunc(void *slotAddress);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

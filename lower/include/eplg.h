@@ -11,9 +11,9 @@
 #include "efio.h"
 #include "emet.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* (keyword, function, ..., 0, err): the keywords of epmg_PreferenceImplementationMethodsSet /
    ecfg_ImplementationMethodsSet, installed into the same tables. */
@@ -34,8 +34,6 @@ void eplg_SetAltMeterFuncs(const Emet_MeterFuncs *table, void *data, Eerr_ErrorR
    process, so there is nothing to refresh: kept for the callers. */
 void eplg_SetVODEnvironment(void);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

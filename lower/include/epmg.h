@@ -10,9 +10,9 @@
 #include "eerr.h"
 #include "estr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* The class that epmg_Get*Preference and epmg_AddPreferenceCallback ask. */
 #define EPMG_DEFAULT_CLASS "preferences"
@@ -179,8 +179,6 @@ void epmg_DatabaseSave(Epmg_Database *database, Eerr_ErrorReport **err);
 void epmg_DatabaseWrite(Epmg_Database *database, int32_t level, const char *category,
                         const char *file, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

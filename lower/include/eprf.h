@@ -9,9 +9,9 @@
 #include "eerr.h"
 #include "epmg.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Flush levels. */
 #define EPRF_LEVEL_USER 1
@@ -33,8 +33,6 @@ void eprf_DefaultPreferenceRemCB(Epmg_Preference *key, int32_t processId, Eerr_E
 /* The database of a class (null = the default class), read on first use. Owned by the layer. */
 Epmg_Database *eprf_DefaultDatabaseGet(const char *className, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -12,9 +12,9 @@
 #include "egda.h"
 #include "eint.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Records. Every record is laid out so that a stored design can describe it field by field:
@@ -459,9 +459,7 @@ int32_t eprj_ComputeNorthAngleFromXAxis(const Egda_BaseData *point, const Eprj_P
    as they are. A value that is not finite is returned with a report. */
 double eprj_Adjl(double x, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Stored designs, the projection package, and map-information and projection nodes of
@@ -470,9 +468,7 @@ double eprj_Adjl(double x, Eerr_ErrorReport **err);
 #include "ehfa.h"
 #include "emif.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+TAVIRON_BEGIN_DECLS
 
 /* Designs of the records above (items by field name, type codes of emif):
      "Eprj_Coordinate"    x 14, y 14
@@ -540,8 +536,6 @@ int32_t eprj_ProParametersWriteSimple(Ehfa_File *file, int32_t reserved,
                                       const Eprj_ProParameters *parameters);
 Eprj_ProParameters *eprj_ProParametersReadSimple(Ehfa_File *file, int32_t reserved);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -10,9 +10,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* A list of count heap strings (a slot may be null). */
 typedef struct {
@@ -62,10 +62,13 @@ char *estr_GetQuotedString(const char *text);
    With a buffer, the text goes into it and the buffer is returned; the buffer must hold
    ESTR_SPRINTF_BUFFER_SIZE bytes, and a longer text is refused with a report (the buffer then
    holds ""). Without a buffer a new heap string is returned. An argument may point into the
-   buffer. Failure: null with a report. */
+   buffer. A width, or the precision of a number, that could not fit is refused before anything
+   is formatted (also one given by an argument, "*"): above ESTR_SPRINTF_BUFFER_SIZE - 1 with a
+   buffer, above 1048576 without. Failure: null with a report. */
 #define ESTR_SPRINTF_BUFFER_SIZE 256
 char *estr_Sprintf(char *buffer, const char *format, Eerr_ErrorReport **err, ...);
-/* A new heap string formatted like estr_Sprintf; null for a refused format or out of memory. */
+/* A new heap string formatted like estr_Sprintf without a buffer; null for a refused format
+   (widths and precisions included) or out of memory. */
 char *estr_Vsprintf(const char *format, va_list ap);
 /* A heap string holding a then b (null counts as ""). The target (a heap string or null) is
    reused: it is resized, or replaced and freed when a or b points into it. On failure null is
@@ -185,8 +188,6 @@ char16_t *estr_UnicodeStrCat(const char16_t *a, const char16_t *b);
 char *estr_TranslateTextToVisual(const char *text, Eerr_ErrorReport **err);
 char16_t *estr_TranslateTextToVisualUC(const char16_t *text, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -4,9 +4,9 @@
 
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* Seconds since 1970-01-01 00:00:00 UTC. */
 typedef int64_t Etim_Time;
@@ -30,8 +30,6 @@ void etim_initPreciseTimer(Etim_PreciseTimer *timer);
 /* Seconds since the timer was started; the timer keeps running. 0 for null. */
 double etim_lapPreciseTimer(const Etim_PreciseTimer *timer);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

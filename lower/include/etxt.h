@@ -10,9 +10,9 @@
 
 #include "eerr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* strcmp of two texts: 0 when equal, negative / positive by the first differing byte (unsigned).
    A null text compares as below any text; two nulls are equal. */
@@ -25,12 +25,13 @@ char *etxt_Text_Unicode2Ascii(int32_t encoding, const char16_t *text, Eerr_Error
    text gives null without a report. */
 char16_t *etxt_Text_Ascii2Unicode(int32_t encoding, const char *text, Eerr_ErrorReport **err);
 
+TAVIRON_END_DECLS
+
 #ifdef __cplusplus
-}
 
 /* Owns one 8-bit copy of a UTF-16 text made by etxt_Text_Unicode2Ascii; Get() is null when the
    text was null or could not be converted. The copy is freed by the destructor or Reset(). */
-class EtxtTextA {
+class TAVIRON_API EtxtTextA {
 public:
   explicit EtxtTextA(const char16_t *text, Eerr_ErrorReport **err = nullptr);
   ~EtxtTextA();

@@ -20,9 +20,9 @@
 #include "eprj.h"
 #include "egda.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 typedef struct _exfr_XForm _exfr_XForm;
 
@@ -155,18 +155,14 @@ Efga_Polynomial *exfr_TransformObjectPoly(const _exfr_XForm *xform, const Efga_P
    not read back). Returns 0, or -1 when the stream could not be written. */
 int32_t exfr_XFormPrint(FILE *stream, int32_t indent, const _exfr_XForm *xform);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Transforms in hierarchical files */
 
 #include "ehfa.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+TAVIRON_BEGIN_DECLS
 
 /* A transform is stored as the node "XForm" of design "Exfr_XForm" {present 3 (EMSC_FALSE,
    EMSC_TRUE), stepCount 12} below the entry it belongs to, with one child per step, "Step_1",
@@ -189,8 +185,6 @@ int32_t exfr_XFormWrite(Ehfa_File *file, const char *path, const _exfr_XForm *xf
    (the current entry is then where it was). */
 _exfr_XForm *exfr_XFormRead(Ehfa_File *file, const char *path, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -1,4 +1,6 @@
-/* Hooks for tests only; not part of the public interface. */
+/* Hooks for tests only: they exist in the build of the lower layer that tests link
+   (TAVIRON_TEST_HOOKS), never in the system library. The shared test kit
+   (tests/support/taviron_testing.h) wraps them. */
 #ifndef TAVIRON_LOWER_TESTING_H
 #define TAVIRON_LOWER_TESTING_H
 
@@ -24,37 +26,6 @@ void elower_TestSetPrintSink(Elower_PrintSink sink, void *user);
 
 #ifdef __cplusplus
 }
-
-#include <string>
-namespace taviron::testing {
-/* Collects what the layer prints while it lives; restores the default sink afterwards. */
-class CapturedOutput {
-public:
-  CapturedOutput() { elower_TestSetPrintSink(&Sink, this); }
-  ~CapturedOutput() { elower_TestSetPrintSink(nullptr, nullptr); }
-  CapturedOutput(const CapturedOutput &) = delete;
-  CapturedOutput &operator=(const CapturedOutput &) = delete;
-  const std::string &Out() const { return out_; }
-  const std::string &Err() const { return err_; }
-  void Clear() { out_.clear(); err_.clear(); }
-
-private:
-  static void Sink(void *user, int stream, const char *text, size_t length) {
-    auto *self = static_cast<CapturedOutput *>(user);
-    (stream == 2 ? self->err_ : self->out_).append(text, length);
-  }
-  std::string out_, err_;
-};
-
-/* Makes the nth allocation fail while it lives. */
-class FailAllocation {
-public:
-  explicit FailAllocation(int64_t n) { emsc_TestFailNthAllocation(n); }
-  ~FailAllocation() { emsc_TestFailNthAllocation(0); }
-  FailAllocation(const FailAllocation &) = delete;
-  FailAllocation &operator=(const FailAllocation &) = delete;
-};
-} // namespace taviron::testing
 #endif
 
 #endif

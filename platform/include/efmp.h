@@ -17,9 +17,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 typedef intptr_t Efmp_Handle;
 
@@ -48,8 +48,6 @@ int32_t efmp_UnmapViewOfFile(void *view, size_t bytes);
 /* Closes a file or mapping handle (a mapping's address range with it); non-zero on success. */
 int32_t efmp_CloseHandle(Efmp_Handle handle);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -2,9 +2,9 @@
 #ifndef TAVIRON_ETHR_H
 #define TAVIRON_ETHR_H
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 typedef struct Ethr_Mutex Ethr_Mutex;
 
@@ -16,8 +16,6 @@ int ethr_MutexUnlock(Ethr_Mutex *mutex);
 /* Destroys an unlocked mutex; null is accepted. */
 void ethr_MutexDestroy(Ethr_Mutex *mutex);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -40,9 +40,9 @@
 
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 typedef int32_t Ewin_Window;  /* 0: no window */
 typedef intptr_t Ewin_Param;  /* message parameter or result */
@@ -141,6 +141,19 @@ int64_t ewin_GetFileMappingSize(Ewin_Handle mapping);
 /* Unmaps a view of ewin_MapViewOfFile; non-zero on success. */
 int32_t ewin_UnmapViewOfFile(const void *view);
 
+/* Named mappings. A process publishes a copy of a mapping's bytes under a name for the other
+   processes of its user (a file in the "mappings" folder of the runtime directory, replaced
+   whole), until it withdraws the name or ends. Opening the name gives a new mapping of the
+   opening process holding a copy of the bytes published (what the publisher changes later is
+   not seen). Non-zero on success; 0 for a null or empty name, an empty mapping, or when the
+   runtime directory is missing. */
+int32_t ewin_PublishFileMapping(Ewin_Handle mapping, const char *name);
+/* Withdraws a name this process published; non-zero when it had published it. */
+int32_t ewin_WithdrawFileMapping(const char *name);
+/* A new mapping holding the bytes published under the name; 0 when nothing is published under
+   it (a name whose publisher has ended counts as none). */
+Ewin_Handle ewin_OpenFileMapping(const char *name);
+
 /* This process's id. */
 int32_t ewin_GetCurrentProcessId(void);
 /* A handle of the process, 0 when there is no such process. */
@@ -160,8 +173,6 @@ void ewin_OutputDebugString(const char *text);
 /* Milliseconds of a monotonic clock, wrapping at 2^32. */
 uint32_t ewin_GetTickCount(void);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

@@ -5,7 +5,7 @@
 
 #include "eirf.h"
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -17,11 +17,11 @@ std::vector<double> BoxValues(const Evec_Bbox *b) { return Values(b); }
 
 TEST(EvecBboxIntersect, BoxesSharingAnEdgeIntersectInAZeroWidthBox) {
   Matrix a = Box(0, 0, 1, 1), b = Box(1, 0, 2, 1), out = NewBox();
-  Err err;
-  EXPECT_EQ(evec_BboxIntersectBbox(a.get(), b.get(), out.get(), err), 1);
+  ErrorSlot err;
+  EXPECT_EQ(evec_BboxIntersectBbox(a.get(), b.get(), out.get(), &err), 1);
   ExpectNoReport(err);
   EXPECT_EQ(BoxValues(out.get()), (std::vector<double>{1, 0, 1, 1}));
-  EXPECT_EQ(evec_BboxIntersectBbox(a.get(), b.get(), nullptr, err), 1);
+  EXPECT_EQ(evec_BboxIntersectBbox(a.get(), b.get(), nullptr, &err), 1);
 }
 
 TEST(EvecBboxIntersect, CornerOrderDoesNotMatter) {
@@ -53,13 +53,13 @@ TEST(EvecBboxIntersect, DisjointInXLeavesTheOutputYRowAlone) {
 
 TEST(EvecBboxIntersect, MissingBoxIsReported) {
   Matrix a = Box(0, 0, 1, 1);
-  Err err;
-  EXPECT_EQ(evec_BboxIntersectBbox(a.get(), nullptr, nullptr, err), 0);
+  ErrorSlot err;
+  EXPECT_EQ(evec_BboxIntersectBbox(a.get(), nullptr, nullptr, &err), 0);
   ASSERT_NE(err.get(), nullptr);
   EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxIntersectBbox");
   EXPECT_STREQ(err.get()->reporter, "evec_BboxIntersectBbox");
-  err.reset();
-  EXPECT_EQ(evec_BboxOverlapBbox(nullptr, a.get(), err), 0);
+  err.Reset();
+  EXPECT_EQ(evec_BboxOverlapBbox(nullptr, a.get(), &err), 0);
   ASSERT_NE(err.get(), nullptr);
   EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxOverlapBbox");
 }
@@ -75,14 +75,14 @@ TEST(EvecBboxOverlap, TakesCornersAsTheyStand) {
 
 TEST(EvecBboxUnion, NormalisesBothOrCopiesTheOneGiven) {
   Matrix a = Box(2, 3, 0, 1), b = Box(5, -1, 4, 0);
-  Err err;
-  Matrix u(evec_BboxUnionBbox(a.get(), b.get(), err));
+  ErrorSlot err;
+  Matrix u(evec_BboxUnionBbox(a.get(), b.get(), &err));
   ASSERT_TRUE(u);
   EXPECT_EQ(BoxValues(u.get()), (std::vector<double>{0, -1, 5, 3}));
-  Matrix one(evec_BboxUnionBbox(nullptr, a.get(), err));
+  Matrix one(evec_BboxUnionBbox(nullptr, a.get(), &err));
   ASSERT_TRUE(one);
   EXPECT_EQ(BoxValues(one.get()), (std::vector<double>{2, 3, 0, 1}));
-  EXPECT_EQ(evec_BboxUnionBbox(nullptr, nullptr, err), nullptr);
+  EXPECT_EQ(evec_BboxUnionBbox(nullptr, nullptr, &err), nullptr);
   ASSERT_NE(err.get(), nullptr);
   EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxUnionBbox");
 }
@@ -91,11 +91,11 @@ TEST(EvecBboxUnion, SurvivesAllocationFailure) {
   Matrix a = Box(0, 0, 1, 1);
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    Err err;
+    ErrorSlot err;
     Evec_Bbox *u;
     {
       taviron::testing::FailAllocation fail(n);
-      u = evec_BboxUnionBbox(a.get(), nullptr, err);
+      u = evec_BboxUnionBbox(a.get(), nullptr, &err);
     }
     if (u) {
       evec_BboxDelete(u, nullptr);
@@ -112,12 +112,12 @@ TEST(EvecBboxCopy, GoesThroughEachMatrixsSteps) {
   Matrix source = Box(1, 2, 3, 4);
   // A row-major box keeps x1, x2 in row 0 and y1, y2 in row 1.
   Matrix raster(egda_BaseDataCreate(2, 2, EGDA_TYPE_F64, EGDA_RASTER, nullptr, nullptr));
-  Err err;
-  evec_BboxCopy(raster.get(), source.get(), err);
+  ErrorSlot err;
+  evec_BboxCopy(raster.get(), source.get(), &err);
   ExpectNoReport(err);
   const double *v = reinterpret_cast<const double *>(raster->origin);
   EXPECT_EQ((std::vector<double>{v[0], v[1], v[2], v[3]}), (std::vector<double>{1, 3, 2, 4}));
-  evec_BboxCopy(nullptr, source.get(), err);
+  evec_BboxCopy(nullptr, source.get(), &err);
   EXPECT_NE(err.get(), nullptr);
 }
 
@@ -144,51 +144,51 @@ TEST(EvecBboxRectangle, PassesThroughSinglePrecision) {
 
 TEST(EvecBboxFromMatrix, OnePointGivesAZeroSizeBoxAndNoPointsAreReported) {
   Matrix pts = Points({3, 4, -1, 9, 7, 0});
-  Err err;
-  Matrix one(evec_GetBboxFromMatrixN(nullptr, pts.get(), 1, err));
+  ErrorSlot err;
+  Matrix one(evec_GetBboxFromMatrixN(nullptr, pts.get(), 1, &err));
   ASSERT_TRUE(one);
   EXPECT_EQ(BoxValues(one.get()), (std::vector<double>{3, 4, 3, 4}));
-  Matrix all(evec_GetBboxFromMatrix(nullptr, pts.get(), err));
+  Matrix all(evec_GetBboxFromMatrix(nullptr, pts.get(), &err));
   ASSERT_TRUE(all);
   EXPECT_EQ(BoxValues(all.get()), (std::vector<double>{-1, 0, 7, 9}));
   // A given box is overwritten and returned.
-  EXPECT_EQ(evec_GetBboxFromMatrixN(one.get(), pts.get(), 2, err), one.get());
+  EXPECT_EQ(evec_GetBboxFromMatrixN(one.get(), pts.get(), 2, &err), one.get());
   EXPECT_EQ(BoxValues(one.get()), (std::vector<double>{-1, 4, 3, 9}));
 
-  EXPECT_EQ(evec_GetBboxFromMatrixN(nullptr, pts.get(), 0, err), nullptr);
+  EXPECT_EQ(evec_GetBboxFromMatrixN(nullptr, pts.get(), 0, &err), nullptr);
   ExpectReport(err, "evec_GetBboxFromMatrix", 1, "Insufficient coordinates in matrix");
   Matrix empty = Points({});
-  EXPECT_EQ(evec_GetBboxFromMatrix(nullptr, empty.get(), err), nullptr);
+  EXPECT_EQ(evec_GetBboxFromMatrix(nullptr, empty.get(), &err), nullptr);
   ExpectReport(err, "evec_GetBboxFromMatrix", 1, "Insufficient coordinates in matrix");
 }
 
 TEST(EvecBboxFromMatrix, CountBeyondTheMatrixIsReportedNotRead) {
   Matrix pts = Points({3, 4, -1, 9});
   Matrix box = Box(5, 5, 5, 5);
-  Err err;
-  EXPECT_EQ(evec_GetBboxFromMatrixN(box.get(), pts.get(), 3, err), nullptr);
+  ErrorSlot err;
+  EXPECT_EQ(evec_GetBboxFromMatrixN(box.get(), pts.get(), 3, &err), nullptr);
   ExpectReport(err, "evec_GetBboxFromMatrix", 3, "Insufficient coordinates in matrix");
   EXPECT_EQ(BoxValues(box.get()), (std::vector<double>{5, 5, 5, 5}));
-  EXPECT_EQ(evec_GetBboxFromMatrixN(nullptr, nullptr, 1, err), nullptr);
+  EXPECT_EQ(evec_GetBboxFromMatrixN(nullptr, nullptr, 1, &err), nullptr);
   ExpectReport(err, "evec_GetBboxFromMatrix", 2, "Invalid input matrix");
   Matrix bytes(egda_BaseDataCreate(2, 4, EGDA_TYPE_U8, EGDA_MATRIX, nullptr, nullptr));
-  EXPECT_EQ(evec_GetBboxFromMatrix(nullptr, bytes.get(), err), nullptr);
+  EXPECT_EQ(evec_GetBboxFromMatrix(nullptr, bytes.get(), &err), nullptr);
   ExpectReport(err, "evec_GetBboxFromMatrix", 2, "Invalid input matrix");
 }
 
 TEST(EvecBboxFromCoordBlock, SkipsEmptyPartsAndReportsAnUnusableBlock) {
   Block block = Parts({{1, 1, 2, 5}, {-3, 0, 0, 2}, {}});
-  Err err;
-  Matrix box(evec_GetBboxFromCoordBlock(block.get(), nullptr, err));
+  ErrorSlot err;
+  Matrix box(evec_GetBboxFromCoordBlock(block.get(), nullptr, &err));
   ASSERT_TRUE(box);
   ExpectNoReport(err);
   EXPECT_EQ(BoxValues(box.get()), (std::vector<double>{-3, 0, 2, 5}));
 
   Matrix given = Box(9, 9, 9, 9);
-  EXPECT_EQ(evec_GetBboxFromCoordBlock(nullptr, given.get(), err), given.get());
+  EXPECT_EQ(evec_GetBboxFromCoordBlock(nullptr, given.get(), &err), given.get());
   ExpectReport(err, "evec_GetBboxFromCoordBlock", 1, "Invalid input coordBlock");
   Block firstEmpty = Parts({{}, {1, 1}});
-  EXPECT_EQ(evec_GetBboxFromCoordBlock(firstEmpty.get(), nullptr, err), nullptr);
+  EXPECT_EQ(evec_GetBboxFromCoordBlock(firstEmpty.get(), nullptr, &err), nullptr);
   ExpectReport(err, "evec_GetBboxFromCoordBlock", 1, "Invalid input coordBlock");
   EXPECT_EQ(BoxValues(given.get()), (std::vector<double>{9, 9, 9, 9}));
 }
@@ -204,20 +204,20 @@ ClipWind *Window(std::initializer_list<std::vector<double>> boxes) {
 TEST(EvecClipWind, EmptyWindowFromCreateContainsNoPointYetIntersectsEveryBox) {
   Matrix out = Box(7, 7, 7, 7);
   const int64_t live = emsc_TestLiveBlocks();
-  Err err;
-  ClipWind *w = evec_ClipWindCreate(0, err);
+  ErrorSlot err;
+  ClipWind *w = evec_ClipWindCreate(0, &err);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->boxes, nullptr);
   Evec_Coord c{0, 0};
-  EXPECT_EQ(evec_CoordInClipWind(w, &c, err), 0);
-  EXPECT_EQ(evec_CoordInClipWindWithBufferDistance(w, &c, 100, err), 0);
+  EXPECT_EQ(evec_CoordInClipWind(w, &c, &err), 0);
+  EXPECT_EQ(evec_CoordInClipWindWithBufferDistance(w, &c, 100, &err), 0);
   for (const auto &b : {std::vector<double>{0, 0, 1, 1}, {-5, 3, 2, 2}, {1e9, 1e9, 1e9, 1e9}}) {
     Matrix box = Points(b);
-    EXPECT_EQ(evec_BboxIntersectClipWind(w, box.get(), out.get(), err), 1);
+    EXPECT_EQ(evec_BboxIntersectClipWind(w, box.get(), out.get(), &err), 1);
     ExpectNoReport(err);
   }
   EXPECT_EQ(BoxValues(out.get()), (std::vector<double>{7, 7, 7, 7}));
-  evec_ClipWindDelete(w, err);
+  evec_ClipWindDelete(w, &err);
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }
 
@@ -252,8 +252,8 @@ TEST(EvecClipWind, PointTests) {
   EXPECT_EQ(evec_CoordInClipWind(nulls, &far, nullptr), 0);
   // The box test reports the null entry through the caller's slot.
   Matrix box = Box(0, 0, 1, 1);
-  Err err;
-  EXPECT_EQ(evec_BboxIntersectClipWind(nulls, box.get(), nullptr, err), 0);
+  ErrorSlot err;
+  EXPECT_EQ(evec_BboxIntersectClipWind(nulls, box.get(), nullptr, &err), 0);
   ASSERT_NE(err.get(), nullptr);
   EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxIntersectBbox");
   evec_ClipWindDelete(nulls, nullptr);
@@ -261,8 +261,13 @@ TEST(EvecClipWind, PointTests) {
   // A count without a box array is not read.
   ClipWind broken{2, nullptr};
   EXPECT_EQ(evec_CoordInClipWind(&broken, &far, nullptr), 0);
-  EXPECT_EQ(evec_BboxIntersectClipWind(&broken, box.get(), nullptr, err), 0);
+  EXPECT_EQ(evec_BboxIntersectClipWind(&broken, box.get(), nullptr, &err), 0);
   ASSERT_NE(err.get(), nullptr);
+  EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxIntersectClipWind");
+  // Nor is a missing window taken for an empty one.
+  EXPECT_EQ(evec_BboxIntersectClipWind(nullptr, box.get(), nullptr, &err), 0);
+  ASSERT_NE(err.get(), nullptr);
+  EXPECT_STREQ(err.get()->reporter, "evec_BboxIntersectClipWind");
   EXPECT_STREQ(err.get()->message, "Bad parms to evec_BboxIntersectClipWind");
 }
 
@@ -278,11 +283,11 @@ TEST(EvecClipWind, BoxMustMeetEveryWindowBox) {
 TEST(EvecClipWind, CreateSurvivesAllocationFailure) {
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    Err err;
+    ErrorSlot err;
     ClipWind *w;
     {
       taviron::testing::FailAllocation fail(n);
-      w = evec_ClipWindCreate(3, err);
+      w = evec_ClipWindCreate(3, &err);
     }
     if (w) {
       EXPECT_EQ(w->count, 3);

@@ -24,18 +24,18 @@ TEST(EvecCoordInsideConvexPolygon, ClockwiseInsideAndOnTheOutline) {
   };
   for (const Case &c : cases) {
     Evec_Coord p{c.x, c.y};
-    Err err;
-    EXPECT_EQ(evec_CoordInsideConvexPolygon(&p, cw.get(), err), c.cw) << c.x << "," << c.y;
-    EXPECT_EQ(evec_CoordInsideConvexPolygon(&p, ccw.get(), err), c.ccw) << c.x << "," << c.y;
+    ErrorSlot err;
+    EXPECT_EQ(evec_CoordInsideConvexPolygon(&p, cw.get(), &err), c.cw) << c.x << "," << c.y;
+    EXPECT_EQ(evec_CoordInsideConvexPolygon(&p, ccw.get(), &err), c.ccw) << c.x << "," << c.y;
     ExpectNoReport(err);
   }
   Matrix none = Points({});
   Evec_Coord anywhere{1e6, -1e6}, nan{NAN, 1};
   EXPECT_EQ(evec_CoordInsideConvexPolygon(&anywhere, none.get(), nullptr), 1);
   EXPECT_EQ(evec_CoordInsideConvexPolygon(&nan, cw.get(), nullptr), 0);
-  Err err;
-  EXPECT_EQ(evec_CoordInsideConvexPolygon(nullptr, cw.get(), err), 0);
-  EXPECT_EQ(evec_CoordInsideConvexPolygon(&anywhere, nullptr, err), 0);
+  ErrorSlot err;
+  EXPECT_EQ(evec_CoordInsideConvexPolygon(nullptr, cw.get(), &err), 0);
+  EXPECT_EQ(evec_CoordInsideConvexPolygon(&anywhere, nullptr, &err), 0);
   ExpectNoReport(err);
 }
 
@@ -84,11 +84,11 @@ TEST(EvecCoordInsideEllipse, InsideOnAndFlat) {
   }
   Evec_Coord centre{0, 0};
   EXPECT_EQ(evec_CoordInsideEllipse(&centre, flat.get(), nullptr), 0);
-  Err err;
+  ErrorSlot err;
   Matrix three = Points({0, 0, 1, 1, 2, 2});
-  EXPECT_EQ(evec_CoordInsideEllipse(&centre, three.get(), err), 0);
+  EXPECT_EQ(evec_CoordInsideEllipse(&centre, three.get(), &err), 0);
   ExpectReport(err, "evec_CoordInsideEllipse", 2, "Invalid input ellipse");
-  EXPECT_EQ(evec_CoordInsideEllipse(&centre, nullptr, err), 0);
+  EXPECT_EQ(evec_CoordInsideEllipse(&centre, nullptr, &err), 0);
   ExpectReport(err, "evec_CoordInsideEllipse", 2, "Invalid input ellipse");
 }
 
@@ -106,11 +106,11 @@ TEST(EvecCoordNearPoint, ToleranceSquare) {
     EXPECT_EQ(evec_CoordNearPoint(p.get(), block.get(), c.tolerance, nullptr), c.near)
         << c.x << "," << c.y << " t " << c.tolerance;
   }
-  Err err;
+  ErrorSlot err;
   Matrix two = Points({0, 0, 1, 1}), p = Points({0, 0});
-  EXPECT_EQ(evec_CoordNearPoint(two.get(), block.get(), 1, err), 0);
+  EXPECT_EQ(evec_CoordNearPoint(two.get(), block.get(), 1, &err), 0);
   ExpectReport(err, "evec_CoordNearPoint", 1, "Invalid input coord");
-  EXPECT_EQ(evec_CoordNearPoint(p.get(), nullptr, 1, err), 0);
+  EXPECT_EQ(evec_CoordNearPoint(p.get(), nullptr, 1, &err), 0);
   ExpectReport(err, "evec_CoordNearPoint", 2, "Invalid input points");
 }
 
@@ -130,8 +130,8 @@ TEST(EvecCoordNearPolyline, SegmentsEndsAndTheClosingSegment) {
   };
   for (const Case &c : cases) {
     Matrix p = Points({c.x, c.y});
-    Err err;
-    EXPECT_EQ(evec_CoordNearPolyline(p.get(), ring.get(), c.closed, 1.0, err), c.near) << c.name;
+    ErrorSlot err;
+    EXPECT_EQ(evec_CoordNearPolyline(p.get(), ring.get(), c.closed, 1.0, &err), c.near) << c.name;
     ExpectNoReport(err);
   }
   // Beyond a slanted segment's end: within the tolerance of its line, not of its end vertex.
@@ -146,10 +146,10 @@ TEST(EvecCoordNearPolyline, SegmentsEndsAndTheClosingSegment) {
   EXPECT_EQ(evec_CoordNearPolyline(p.get(), dot.get(), 0, 0.6, nullptr), 1);
   EXPECT_EQ(evec_CoordNearPolyline(p.get(), dot.get(), 0, 0.4, nullptr), 0);
 
-  Err err;
-  EXPECT_EQ(evec_CoordNearPolyline(nullptr, ring.get(), 1, 1, err), 0);
+  ErrorSlot err;
+  EXPECT_EQ(evec_CoordNearPolyline(nullptr, ring.get(), 1, 1, &err), 0);
   ExpectReport(err, "evec_CoordNearPolyline", 1, "Invalid input coord");
-  EXPECT_EQ(evec_CoordNearPolyline(p.get(), nullptr, 1, 1, err), 0);
+  EXPECT_EQ(evec_CoordNearPolyline(p.get(), nullptr, 1, 1, &err), 0);
   ExpectReport(err, "evec_CoordNearPolyline", 2, "Invalid input polylines");
 }
 
@@ -214,22 +214,22 @@ TEST(EvecArcPartiallyInside, ClosingEdgeCountsOnlyWhenTheRingRepeatsItsFirstVert
 TEST(EvecArcTests, InvalidArgumentsAreReported) {
   Matrix square = Points(kClockwiseSquare), arc = Points({1, 1, 2, 2});
   Matrix oneRow(egda_BaseDataCreate(1, 3, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr));
-  Err err;
-  EXPECT_EQ(evec_ArcInsideConvexPolygon(nullptr, square.get(), err), 0);
+  ErrorSlot err;
+  EXPECT_EQ(evec_ArcInsideConvexPolygon(nullptr, square.get(), &err), 0);
   ExpectReport(err, "evec_ArcInsideConvexPolygon", 1, "Invalid input arc");
-  EXPECT_EQ(evec_ArcPartiallyInsideConcavePolygon(arc.get(), oneRow.get(), err), 0);
+  EXPECT_EQ(evec_ArcPartiallyInsideConcavePolygon(arc.get(), oneRow.get(), &err), 0);
   ExpectReport(err, "evec_ArcPartiallyInsideConcavePolygon", 2, "Invalid input polygon");
-  EXPECT_EQ(evec_ArcEntirelyInsideConcavePolygon(oneRow.get(), square.get(), err), 0);
+  EXPECT_EQ(evec_ArcEntirelyInsideConcavePolygon(oneRow.get(), square.get(), &err), 0);
   ExpectReport(err, "evec_ArcEntirelyInsideConcavePolygon", 1, "Invalid input arc");
-  EXPECT_EQ(evec_ArcInsideEllipse(arc.get(), square.get(), err), 0);
+  EXPECT_EQ(evec_ArcInsideEllipse(arc.get(), square.get(), &err), 0);
   ExpectReport(err, "evec_ArcInsideEllipse", 2, "Invalid input ellipse");
-  EXPECT_EQ(evec_ArcPartiallyInsideEllipse(arc.get(), nullptr, err), 0);
+  EXPECT_EQ(evec_ArcPartiallyInsideEllipse(arc.get(), nullptr, &err), 0);
   ExpectReport(err, "evec_ArcPartiallyInsideEllipse", 2, "Invalid input ellipse");
   // Without points there is no box, and so no answer but 0.
   Matrix none = Points({});
-  EXPECT_EQ(evec_ArcInsideConcavePolygon(none.get(), square.get(), err), 0);
+  EXPECT_EQ(evec_ArcInsideConcavePolygon(none.get(), square.get(), &err), 0);
   ExpectNoReport(err);
-  EXPECT_EQ(evec_ArcPartiallyInsideConvexPolygon(arc.get(), none.get(), err), 0);
+  EXPECT_EQ(evec_ArcPartiallyInsideConvexPolygon(arc.get(), none.get(), &err), 0);
   ExpectNoReport(err);
 }
 

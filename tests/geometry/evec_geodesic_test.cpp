@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -79,11 +79,11 @@ TEST(EvecLLPolygonArea, SmallAndLargeRingsAgainstExactAreas) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     Matrix degrees = Points(c.degrees), radians = Points(Scaled(c.degrees, kDeg));
-    Err err;
-    const double area = evec_LLPolygonAreaCalculateTri(degrees.get(), 0, c.semiMinor, c.semiMajor, err);
+    ErrorSlot err;
+    const double area = evec_LLPolygonAreaCalculateTri(degrees.get(), 0, c.semiMinor, c.semiMajor, &err);
     ExpectNoReport(err);
     EXPECT_NEAR(area / c.expected, 1.0, c.tolerance) << area << " against " << c.expected;
-    EXPECT_NEAR(evec_LLPolygonAreaCalculateTri(radians.get(), 1, c.semiMinor, c.semiMajor, err),
+    EXPECT_NEAR(evec_LLPolygonAreaCalculateTri(radians.get(), 1, c.semiMinor, c.semiMajor, &err),
                 area, area * 1e-12);
   }
 }
@@ -96,8 +96,8 @@ TEST(EvecLLPolygonArea, EdgesAlmostAlongAParallelStayAccurate) {
     SCOPED_TRACE(rise);
     const std::vector<double> ring{0, lat1, lon2, lat1 + rise, lon2, lat2, 0, lat2};
     Matrix m = Points(ring);
-    Err err;
-    const double area = evec_LLPolygonAreaCalculateTri(m.get(), 1, kR, kR, err);
+    ErrorSlot err;
+    const double area = evec_LLPolygonAreaCalculateTri(m.get(), 1, kR, kR, &err);
     ExpectNoReport(err);
     const double exact = ExactSphereArea(ring, kR);
     EXPECT_GT(exact, 1e13);
@@ -115,8 +115,8 @@ TEST(EvecLLPolygonArea, ProjectionFailureIsReported) {
   // A longitude that is not finite cannot be projected: the area is not the sum reached so far
   // without a word.
   Matrix ring = Points({0, 0, 0, 1, std::numeric_limits<double>::quiet_NaN(), 1, 1, 0});
-  Err err;
-  evec_LLPolygonAreaCalculateTri(ring.get(), 0, kB, kA, err);
+  ErrorSlot err;
+  evec_LLPolygonAreaCalculateTri(ring.get(), 0, kB, kA, &err);
   ExpectReport(err, "evec_LLPolygonAreaCalculateTri", 3, "Error returned from GeographicPolygonArea");
   const Eerr_ErrorReport *inner = err.get()->next;
   ASSERT_NE(inner, nullptr);
@@ -128,15 +128,15 @@ TEST(EvecLLPolygonArea, ProjectionFailureIsReported) {
 
 TEST(EvecLLPolygonArea, InvalidRingsAndAllocation) {
   Matrix twoPoints = Points({0, 0, 1, 1});
-  Err err;
-  EXPECT_EQ(evec_LLPolygonAreaCalculateTri(nullptr, 0, kB, kA, err), 0);
+  ErrorSlot err;
+  EXPECT_EQ(evec_LLPolygonAreaCalculateTri(nullptr, 0, kB, kA, &err), 0);
   ExpectReport(err, "evec_LLPolygonAreaCalculateTri", 1, "Invalid input polygon");
-  EXPECT_EQ(evec_LLPolygonAreaCalculateTri(twoPoints.get(), 0, kB, kA, err), 0);
+  EXPECT_EQ(evec_LLPolygonAreaCalculateTri(twoPoints.get(), 0, kB, kA, &err), 0);
   ExpectReport(err, "evec_LLPolygonAreaCalculateTri", 1, "Invalid input polygon");
   Matrix ring = Points({0, 0, 0, 1, 1, 1});
   for (int n : {1, 2}) {
     taviron::testing::FailAllocation fail(n);
-    EXPECT_EQ(evec_LLPolygonAreaCalculateTri(ring.get(), 0, kB, kA, err), 0);
+    EXPECT_EQ(evec_LLPolygonAreaCalculateTri(ring.get(), 0, kB, kA, &err), 0);
     ExpectReport(err, "evec_LLPolygonAreaCalculateTri", 2, "Cannot allocate space");
   }
 }
@@ -148,41 +148,41 @@ TEST(EvecLLRegionArea, RingsAlternateInSign) {
   const double ao = evec_LLPolygonAreaCalculateTri(o.get(), 0, kB, kA, nullptr);
   const double ah = evec_LLPolygonAreaCalculateTri(h.get(), 0, kB, kA, nullptr);
   const double ai = evec_LLPolygonAreaCalculateTri(i.get(), 0, kB, kA, nullptr);
-  Err err;
+  ErrorSlot err;
   Block withHole = Parts({outer, hole});
-  const double region = evec_LLRegionAreaCalculate(withHole.get(), 0, kB, kA, err);
+  const double region = evec_LLRegionAreaCalculate(withHole.get(), 0, kB, kA, &err);
   ExpectNoReport(err);
   EXPECT_LT(region, ao);
   EXPECT_DOUBLE_EQ(region, ao - ah);
   Block three = Parts({outer, hole, island});
-  EXPECT_DOUBLE_EQ(evec_LLRegionAreaCalculate(three.get(), 0, kB, kA, err), ao - ah + ai);
+  EXPECT_DOUBLE_EQ(evec_LLRegionAreaCalculate(three.get(), 0, kB, kA, &err), ao - ah + ai);
 
   Block broken = Parts({outer, {0, 0, 1, 1}});
-  EXPECT_DOUBLE_EQ(evec_LLRegionAreaCalculate(broken.get(), 0, kB, kA, err), ao);
+  EXPECT_DOUBLE_EQ(evec_LLRegionAreaCalculate(broken.get(), 0, kB, kA, &err), ao);
   ExpectReport(err, "evec_LLRegionAreaCalculate", 2, "Error from evec_LLPolygonAreaCalculateTri");
   Block empty = Parts({});
-  EXPECT_EQ(evec_LLRegionAreaCalculate(empty.get(), 0, kB, kA, err), 0);
+  EXPECT_EQ(evec_LLRegionAreaCalculate(empty.get(), 0, kB, kA, &err), 0);
   ExpectReport(err, "evec_LLRegionAreaCalculate", 1, "Invalid input region");
 }
 
 TEST(EvecLLPerimeter, VincentyFallbackAndDegenerateLines) {
-  Err err;
+  ErrorSlot err;
   // The classic test line of the inverse formula: 54972.271 m.
   const double lat1 = -(37 + 57 / 60.0 + 3.72030 / 3600), lon1 = 144 + 25 / 60.0 + 29.52440 / 3600;
   const double lat2 = -(37 + 39 / 60.0 + 10.15610 / 3600), lon2 = 143 + 55 / 60.0 + 35.38390 / 3600;
   Matrix line = Points({lon1, lat1, lon2, lat2});
-  EXPECT_NEAR(evec_LLPolyPerimeterCalculate(line.get(), 0, 0, kB, kA, err), 54972.271, 1e-3);
-  EXPECT_NEAR(evec_LLPolyPerimeterCalculate(line.get(), 1, 0, kB, kA, err), 2 * 54972.271, 2e-3);
+  EXPECT_NEAR(evec_LLPolyPerimeterCalculate(line.get(), 0, 0, kB, kA, &err), 54972.271, 1e-3);
+  EXPECT_NEAR(evec_LLPolyPerimeterCalculate(line.get(), 1, 0, kB, kA, &err), 2 * 54972.271, 2e-3);
   ExpectNoReport(err);
 
   // A sphere: the central angle times the radius.
   Matrix quarter = Points({0, 0, 90, 0, 90, 90});
-  EXPECT_NEAR(evec_LLPolyPerimeterCalculate(quarter.get(), 1, 0, kR, kR, err), 3 * M_PI / 2 * kR, 1e-6);
+  EXPECT_NEAR(evec_LLPolyPerimeterCalculate(quarter.get(), 1, 0, kR, kR, &err), 3 * M_PI / 2 * kR, 1e-6);
 
   // Nearly antipodal points do not converge: the approximate formula measures the line, without
   // a report.
   Matrix antipodal = Points({0, 0, 179.7, 0.2});
-  const double far = evec_LLPolyPerimeterCalculate(antipodal.get(), 0, 0, kB, kA, err);
+  const double far = evec_LLPolyPerimeterCalculate(antipodal.get(), 0, 0, kB, kA, &err);
   ExpectNoReport(err);
   EXPECT_GT(far, 19.9e6);
   EXPECT_LT(far, 20.1e6);
@@ -193,10 +193,10 @@ TEST(EvecLLPerimeter, VincentyFallbackAndDegenerateLines) {
   } degenerate[] = {{{3, 4}, 1}, {{3, 4}, 0}, {{3, 4, 3, 4}, 1}};
   for (const Degenerate &d : degenerate) {
     Matrix m = Points(d.points);
-    EXPECT_EQ(evec_LLPolyPerimeterCalculate(m.get(), d.closed, 0, kB, kA, err), 0);
+    EXPECT_EQ(evec_LLPolyPerimeterCalculate(m.get(), d.closed, 0, kB, kA, &err), 0);
     ExpectNoReport(err);
   }
-  EXPECT_EQ(evec_LLPolyPerimeterCalculate(nullptr, 0, 0, kB, kA, err), 0);
+  EXPECT_EQ(evec_LLPolyPerimeterCalculate(nullptr, 0, 0, kB, kA, &err), 0);
   ExpectReport(err, "evec_LLPolyPerimeterCalculate", 1, "Invalid input poly");
 }
 

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ private:
 bool Binary(int32_t v) { return v == 0 || v == 1; }
 
 // A result is either given or explained.
-template <class T> void GivenOrReported(T *result, const Err &err, const char *what) {
+template <class T> void GivenOrReported(T *result, const ErrorSlot &err, const char *what) {
   if (!result) {
     EXPECT_NE(err.get(), nullptr) << what << " failed without a report";
   }
@@ -79,94 +79,94 @@ TEST(EvecProperties, DegenerateInputNeverCrashes) {
     layer.weed = random.Int(0, 3) == 0 ? NAN : random.Real(-1, 3);
     layer.grain = random.Int(0, 3) == 0 ? NAN : random.Real(-1, 3);
     const double tolerance = random.Real(-1, 2);
-    Err err;
+    ErrorSlot err;
 
     // Boxes.
-    Matrix box(evec_GetBboxFromMatrix(nullptr, a.get(), err));
+    Matrix box(evec_GetBboxFromMatrix(nullptr, a.get(), &err));
     GivenOrReported(box.get(), err, "evec_GetBboxFromMatrix");
-    Matrix boxN(evec_GetBboxFromMatrixN(nullptr, a.get(), random.Int(-1, 8), err));
+    Matrix boxN(evec_GetBboxFromMatrixN(nullptr, a.get(), random.Int(-1, 8), &err));
     GivenOrReported(boxN.get(), err, "evec_GetBboxFromMatrixN");
     if (box && boxN) {
-      EXPECT_TRUE(Binary(evec_BboxIntersectBbox(box.get(), boxN.get(), nullptr, err)));
-      EXPECT_TRUE(Binary(evec_BboxOverlapBbox(box.get(), boxN.get(), err)));
-      Matrix u(evec_BboxUnionBbox(box.get(), boxN.get(), err));
+      EXPECT_TRUE(Binary(evec_BboxIntersectBbox(box.get(), boxN.get(), nullptr, &err)));
+      EXPECT_TRUE(Binary(evec_BboxOverlapBbox(box.get(), boxN.get(), &err)));
+      Matrix u(evec_BboxUnionBbox(box.get(), boxN.get(), &err));
       EXPECT_TRUE(u);
     }
     Block block = Parts({random.Polyline(4), random.Polyline(4)});
-    Matrix blockBox(evec_GetBboxFromCoordBlock(block.get(), nullptr, err));
+    Matrix blockBox(evec_GetBboxFromCoordBlock(block.get(), nullptr, &err));
     GivenOrReported(blockBox.get(), err, "evec_GetBboxFromCoordBlock");
 
     // Segments and arcs.
     Evec_Coord crossing{};
-    const int32_t cls = evec_IntersectSegments(seg.get(), seg.get(), &crossing, err);
+    const int32_t cls = evec_IntersectSegments(seg.get(), seg.get(), &crossing, &err);
     EXPECT_EQ(cls, 0); // a segment against itself is collinear
-    (void)evec_AngleBetweenSegments(seg.get(), seg.get(), err);
+    (void)evec_AngleBetweenSegments(seg.get(), seg.get(), &err);
     double distance;
     Evec_Coord nearest;
-    const double t = evec_PointDistanceToSegment(&p, seg.get(), &distance, &nearest, err);
+    const double t = evec_PointDistanceToSegment(&p, seg.get(), &distance, &nearest, &err);
     EXPECT_TRUE(t == -1.0 || (t >= 0.0 && t <= 1.0)) << t;
-    (void)evec_LengthOfArc(a.get(), err);
-    const int32_t k = evec_FindClosestSegmentOfArc(a.get(), &p, err);
+    (void)evec_LengthOfArc(a.get(), &err);
+    const int32_t k = evec_FindClosestSegmentOfArc(a.get(), &p, &err);
     EXPECT_TRUE(k == 0 || (k >= 1 && k < a->columns));
     Matrix segCopy(egda_BaseDataCopy(seg.get(), nullptr, nullptr));
-    (void)evec_ExtendSegmentToArc(a.get(), segCopy.get(), err);
-    EXPECT_TRUE(Binary(evec_SegmentIntersectsArc(seg.get(), a.get(), err)));
-    EXPECT_TRUE(Binary(evec_ArcIntersectsArc(a.get(), b.get(), err)));
+    (void)evec_ExtendSegmentToArc(a.get(), segCopy.get(), &err);
+    EXPECT_TRUE(Binary(evec_SegmentIntersectsArc(seg.get(), a.get(), &err)));
+    EXPECT_TRUE(Binary(evec_ArcIntersectsArc(a.get(), b.get(), &err)));
 
     // Weeding and generalising.
-    Matrix weeded(evec_WeedArc(&layer, a.get(), err));
+    Matrix weeded(evec_WeedArc(&layer, a.get(), &err));
     GivenOrReported(weeded.get(), err, "evec_WeedArc");
-    Matrix general(evec_GeneralizeArc(&layer, a.get(), err));
+    Matrix general(evec_GeneralizeArc(&layer, a.get(), &err));
     GivenOrReported(general.get(), err, "evec_GeneralizeArc");
     Block rings = Parts({random.Polyline(6), random.Polyline(5)});
-    Block weededRings(evec_WeedPolygon(&layer, rings.get(), err));
+    Block weededRings(evec_WeedPolygon(&layer, rings.get(), &err));
     if (weededRings) {
       EXPECT_EQ(weededRings->kind, 2);
     }
 
     // Smoothing and densifying.
-    Coord d(evec_DensifyPointOfArc(a.get(), random.Real(-1, 10), err));
+    Coord d(evec_DensifyPointOfArc(a.get(), random.Real(-1, 10), &err));
     GivenOrReported(d.get(), err, "evec_DensifyPointOfArc");
-    Coord s(evec_SplinePointOfArc(a.get(), random.Real(-1, 10), err));
+    Coord s(evec_SplinePointOfArc(a.get(), random.Real(-1, 10), &err));
     GivenOrReported(s.get(), err, "evec_SplinePointOfArc");
-    Matrix spline(evec_SplineArc(&layer, a.get(), err));
+    Matrix spline(evec_SplineArc(&layer, a.get(), &err));
     GivenOrReported(spline.get(), err, "evec_SplineArc");
-    Matrix dense(evec_DensifyArc(&layer, a.get(), err));
+    Matrix dense(evec_DensifyArc(&layer, a.get(), &err));
     GivenOrReported(dense.get(), err, "evec_DensifyArc");
     const int32_t step = random.Int(-10, 400);
-    Matrix ellipse(evec_DivideEllipseIntoAnArc(step, boxN.get(), err));
+    Matrix ellipse(evec_DivideEllipseIntoAnArc(step, boxN.get(), &err));
     if (step > 0 && step != 360) {
       GivenOrReported(ellipse.get(), err, "evec_DivideEllipseIntoAnArc");
     }
-    Matrix joined(evec_JoinArcs(nullptr, a.get(), b.get(), err));
+    Matrix joined(evec_JoinArcs(nullptr, a.get(), b.get(), &err));
     GivenOrReported(joined.get(), err, "evec_JoinArcs");
     if (joined) {
       EXPECT_EQ(joined->columns, a->columns + b->columns - 1);
     }
 
     // Containment and proximity.
-    EXPECT_TRUE(Binary(evec_CoordInsideConvexPolygon(&p, a.get(), err)));
-    EXPECT_TRUE(Binary(evec_CoordInsideConcavePolygon(&p, a.get(), err)));
-    EXPECT_TRUE(Binary(evec_CoordInsideEllipse(&p, boxN.get(), err)));
-    EXPECT_TRUE(Binary(evec_CoordNearPoint(point.get(), block.get(), tolerance, err)));
-    EXPECT_TRUE(Binary(evec_CoordNearPolyline(point.get(), block.get(), random.Int(0, 1), tolerance, err)));
+    EXPECT_TRUE(Binary(evec_CoordInsideConvexPolygon(&p, a.get(), &err)));
+    EXPECT_TRUE(Binary(evec_CoordInsideConcavePolygon(&p, a.get(), &err)));
+    EXPECT_TRUE(Binary(evec_CoordInsideEllipse(&p, boxN.get(), &err)));
+    EXPECT_TRUE(Binary(evec_CoordNearPoint(point.get(), block.get(), tolerance, &err)));
+    EXPECT_TRUE(Binary(evec_CoordNearPolyline(point.get(), block.get(), random.Int(0, 1), tolerance, &err)));
     for (auto test : {evec_ArcInsideConvexPolygon, evec_ArcInsideConcavePolygon,
                       evec_ArcEntirelyInsideConcavePolygon, evec_ArcPartiallyInsideConvexPolygon,
                       evec_ArcPartiallyInsideConcavePolygon})
-      EXPECT_TRUE(Binary(test(a.get(), b.get(), err)));
-    EXPECT_TRUE(Binary(evec_ArcInsideEllipse(a.get(), boxN.get(), err)));
-    EXPECT_TRUE(Binary(evec_ArcPartiallyInsideEllipse(a.get(), boxN.get(), err)));
+      EXPECT_TRUE(Binary(test(a.get(), b.get(), &err)));
+    EXPECT_TRUE(Binary(evec_ArcInsideEllipse(a.get(), boxN.get(), &err)));
+    EXPECT_TRUE(Binary(evec_ArcPartiallyInsideEllipse(a.get(), boxN.get(), &err)));
 
     // Windows.
-    ClipWind *window = evec_ClipWindCreate(random.Int(0, 3), err);
+    ClipWind *window = evec_ClipWindCreate(random.Int(0, 3), &err);
     ASSERT_NE(window, nullptr);
     for (int32_t i = 0; i < window->count; ++i)
       if (random.Int(0, 2)) window->boxes[i] = evec_GetBboxFromMatrix(nullptr, b.get(), nullptr);
-    EXPECT_TRUE(Binary(evec_CoordInClipWindWithBufferDistance(window, &p, tolerance, err)));
+    EXPECT_TRUE(Binary(evec_CoordInClipWindWithBufferDistance(window, &p, tolerance, &err)));
     if (box) {
-      EXPECT_TRUE(Binary(evec_BboxIntersectClipWind(window, box.get(), nullptr, err)));
+      EXPECT_TRUE(Binary(evec_BboxIntersectClipWind(window, box.get(), nullptr, &err)));
     }
-    evec_ClipWindDelete(window, err);
+    evec_ClipWindDelete(window, &err);
   }
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }

@@ -29,12 +29,15 @@ TEST(EvecIntersectSegments, ClassesAndCrossingPoints) {
       {"within one, beyond two", {0, 0, 2, 0}, {1, -2, 1, -1}, 6, 1, 0},
       {"beyond one, before two", {0, 0, 1, 0}, {3, 1, 3, 2}, 7, 3, 0},
       {"beyond both", {0, 0, 1, 0}, {3, -2, 3, -1}, 9, 3, 0},
+      // The parallel test follows the scale of the segments.
+      {"right angle at a small scale", {0, 0, 1e-5, 0}, {5e-6, -5e-6, 5e-6, 5e-6}, 5, 5e-6, 0},
+      {"right angle at a large scale", {0, 0, 1e8, 0}, {5e7, -5e7, 5e7, 5e7}, 5, 5e7, 0},
   };
   for (const Case &c : cases) {
     Matrix one = Points(c.one), two = Points(c.two);
     Evec_Coord p{-99, -99};
-    Err err;
-    EXPECT_EQ(evec_IntersectSegments(one.get(), two.get(), &p, err), c.cls) << c.name;
+    ErrorSlot err;
+    EXPECT_EQ(evec_IntersectSegments(one.get(), two.get(), &p, &err), c.cls) << c.name;
     ExpectNoReport(err);
     EXPECT_DOUBLE_EQ(p.x, c.x) << c.name;
     EXPECT_DOUBLE_EQ(p.y, c.y) << c.name;
@@ -52,6 +55,10 @@ TEST(EvecIntersectSegments, NoCrossingLeavesThePointUntouched) {
       {"both zero length", {3, 3, 3, 3}, {3, 3, 3, 3}},
       {"NaN", {0, 0, NAN, 1}, {0, 1, 1, 0}},
       {"infinite", {0, 0, INFINITY, 1}, {0, 1, 1, 0}},
+      {"nearly parallel at a small scale", {0, 0, 1e-5, 0}, {0, 1e-6, 1e-5, 1e-6 + 1e-14}},
+      {"nearly parallel at a large scale", {0, 0, 1e8, 0}, {0, 1, 1e8, 1.5}},
+      // The crossing lies beyond the range of doubles along segment one.
+      {"crossing out of range", {0, 0, 0, 1}, {1e300, 1e300, 1e300 + 1e290, 1e300 - 1e290}},
   };
   for (const Case &c : cases) {
     Matrix one = Points(c.one), two = Points(c.two);
@@ -65,14 +72,14 @@ TEST(EvecIntersectSegments, NoCrossingLeavesThePointUntouched) {
 TEST(EvecIntersectSegments, InvalidSegmentsAreReported) {
   Matrix good = Points({0, 0, 1, 1}), three = Points({0, 0, 1, 1, 2, 2});
   Matrix oneRow(egda_BaseDataCreate(1, 2, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr));
-  Err err;
-  EXPECT_EQ(evec_IntersectSegments(nullptr, good.get(), nullptr, err), 0);
+  ErrorSlot err;
+  EXPECT_EQ(evec_IntersectSegments(nullptr, good.get(), nullptr, &err), 0);
   ExpectReport(err, "evec_IntersectSegments", 1, "Invalid input segment one");
-  EXPECT_EQ(evec_IntersectSegments(good.get(), three.get(), nullptr, err), 0);
+  EXPECT_EQ(evec_IntersectSegments(good.get(), three.get(), nullptr, &err), 0);
   ExpectReport(err, "evec_IntersectSegments", 2, "Invalid input segment two");
-  EXPECT_EQ(evec_IntersectSegments(oneRow.get(), good.get(), nullptr, err), 0);
+  EXPECT_EQ(evec_IntersectSegments(oneRow.get(), good.get(), nullptr, &err), 0);
   ExpectReport(err, "evec_IntersectSegments", 1, "Invalid input segment one");
-  EXPECT_EQ(evec_AngleBetweenSegments(good.get(), nullptr, err), 0.0);
+  EXPECT_EQ(evec_AngleBetweenSegments(good.get(), nullptr, &err), 0.0);
   ExpectReport(err, "evec_AngleBetweenSegments", 2, "Invalid input segment two");
 }
 
@@ -117,37 +124,67 @@ TEST(EvecPointDistanceToSegment, ClampsToTheEndsAndRefusesZeroLength) {
   EXPECT_DOUBLE_EQ(distance, 5);
   EXPECT_EQ(nearest.x, 1);
 
-  Err err;
+  ErrorSlot err;
   distance = 42;
-  EXPECT_EQ(evec_PointDistanceToSegment(&p, nullptr, &distance, &nearest, err), -1.0);
+  EXPECT_EQ(evec_PointDistanceToSegment(&p, nullptr, &distance, &nearest, &err), -1.0);
   ExpectReport(err, "evec_PointDistanceToSegment", 1, "Invalid input segment");
   EXPECT_EQ(distance, 42);
-  EXPECT_EQ(evec_PointDistanceToSegment(nullptr, seg.get(), &distance, &nearest, err), -1.0);
+  EXPECT_EQ(evec_PointDistanceToSegment(nullptr, seg.get(), &distance, &nearest, &err), -1.0);
   ExpectReport(err, "evec_PointDistanceToSegment", 2, "Invalid input point");
+}
+
+TEST(EvecPointDistanceToSegment, AnEndIsItsOwnNearestPoint) {
+  // 0.2 + 1 * (0.9 - 0.2) is not 0.9 in doubles: beyond an end, the end itself is the answer.
+  Matrix seg = Points({0.2, 0, 0.9, 0});
+  Evec_Coord beyond{1.5, 0}, behind{-3, 0.5}, nearest{};
+  double distance = 0;
+  EXPECT_EQ(evec_PointDistanceToSegment(&beyond, seg.get(), &distance, &nearest, nullptr), 1.0);
+  EXPECT_EQ(nearest.x, 0.9);
+  EXPECT_EQ(nearest.y, 0.0);
+  EXPECT_EQ(distance, 1.5 - 0.9);
+  EXPECT_EQ(evec_PointDistanceToSegment(&behind, seg.get(), &distance, &nearest, nullptr), 0.0);
+  EXPECT_EQ(nearest.x, 0.2);
+
+  // (1.5, -0.6) is as far from the end of segment 1 as from the start of segment 2, which is
+  // the same point: the lower segment wins, and the extension meets it.
+  Matrix arc = Points({0.2, 0, 0.9, 0, 0.9, 1});
+  Evec_Coord p{1.5, -0.6};
+  EXPECT_EQ(evec_FindClosestSegmentOfArc(arc.get(), &p, nullptr), 1);
+  Matrix extended = Points({1.5, -0.6, -0.5, 0.4});
+  EXPECT_EQ(evec_ExtendSegmentToArc(arc.get(), extended.get(), nullptr), 1);
+  const std::vector<double> after = Values(extended.get());
+  EXPECT_NEAR(after[0], 0.3, 1e-12);
+  EXPECT_EQ(after[1], 0.0);
+  EXPECT_EQ(after[2], -0.5);
+
+  // Generalising: a vertex beyond its chord's end, exactly at the tolerance from it, is dropped.
+  Matrix line = Points({0.2, 0, 1.5, 0, 0.9, 0});
+  evec_GeneralizeMatrix(1.5 - 0.9, line.get(), nullptr);
+  EXPECT_EQ(Values(line.get()), (std::vector<double>{0.2, 0, 0.9, 0}));
 }
 
 TEST(EvecArcMeasures, LengthClosestSegmentAndPointDistance) {
   Matrix arc = Points({0, 0, 3, 4, 3, 10, 3, 10});
-  Err err;
-  EXPECT_DOUBLE_EQ(evec_LengthOfArc(arc.get(), err), 11);
+  ErrorSlot err;
+  EXPECT_DOUBLE_EQ(evec_LengthOfArc(arc.get(), &err), 11);
   Evec_Coord a{0, 0}, b{3, 4};
   EXPECT_EQ(evec_DistanceBetweenTwoPoints(&a, &b, nullptr), 5);
   EXPECT_EQ(evec_DistanceBetweenTwoPoints(&a, nullptr, nullptr), -1);
 
   // (4, 4) is at distance 1 from both the end of segment 1 and segment 2: the lower wins.
   Evec_Coord p{4, 4};
-  EXPECT_EQ(evec_FindClosestSegmentOfArc(arc.get(), &p, err), 1);
+  EXPECT_EQ(evec_FindClosestSegmentOfArc(arc.get(), &p, &err), 1);
   Evec_Coord q{4, 8};
-  EXPECT_EQ(evec_FindClosestSegmentOfArc(arc.get(), &q, err), 2);
+  EXPECT_EQ(evec_FindClosestSegmentOfArc(arc.get(), &q, &err), 2);
   Evec_Coord r{3, 11};
-  EXPECT_EQ(evec_FindClosestSegmentOfArc(arc.get(), &r, err), 2);
+  EXPECT_EQ(evec_FindClosestSegmentOfArc(arc.get(), &r, &err), 2);
 
   Matrix single = Points({1, 1});
-  EXPECT_EQ(evec_LengthOfArc(single.get(), err), 0.0);
+  EXPECT_EQ(evec_LengthOfArc(single.get(), &err), 0.0);
   ExpectReport(err, "evec_LengthOfArc", 1, "Invalid input arc");
-  EXPECT_EQ(evec_FindClosestSegmentOfArc(single.get(), &p, err), 0);
+  EXPECT_EQ(evec_FindClosestSegmentOfArc(single.get(), &p, &err), 0);
   ExpectReport(err, "evec_FindClosestSegmentOfArc", 1, "Invalid input arc");
-  EXPECT_EQ(evec_FindClosestSegmentOfArc(nullptr, &p, err), 0);
+  EXPECT_EQ(evec_FindClosestSegmentOfArc(nullptr, &p, &err), 0);
   ExpectReport(err, "evec_FindClosestSegmentOfArc", 1, "Invalid input arc");
 }
 
@@ -170,11 +207,11 @@ TEST(EvecExtendSegmentToArc, MovesTheFirstPointOnlyOntoTheNearestArcSegment) {
     EXPECT_EQ(evec_ExtendSegmentToArc(arc.get(), seg.get(), nullptr), c.result) << c.name;
     EXPECT_EQ(Values(seg.get()), c.after) << c.name;
   }
-  Err err;
+  ErrorSlot err;
   Matrix seg = Points({0, 0, 1, 1});
-  EXPECT_EQ(evec_ExtendSegmentToArc(nullptr, seg.get(), err), 0);
+  EXPECT_EQ(evec_ExtendSegmentToArc(nullptr, seg.get(), &err), 0);
   ExpectReport(err, "evec_ExtendSegmentToArc", 1, "Invalid input arc");
-  EXPECT_EQ(evec_ExtendSegmentToArc(arc.get(), arc.get(), err), 0);
+  EXPECT_EQ(evec_ExtendSegmentToArc(arc.get(), arc.get(), &err), 0);
   ExpectReport(err, "evec_ExtendSegmentToArc", 2, "Invalid input segment");
 }
 
@@ -198,13 +235,13 @@ TEST(EvecArcCrossings, SegmentAgainstArcAndArcAgainstArc) {
   EXPECT_EQ(evec_ArcIntersectsArc(arc.get(), crossing.get(), nullptr), 1);
   EXPECT_EQ(evec_ArcIntersectsArc(arc.get(), apart.get(), nullptr), 0);
 
-  Err err;
-  EXPECT_EQ(evec_SegmentIntersectsArc(arc.get(), arc.get(), err), 0);
+  ErrorSlot err;
+  EXPECT_EQ(evec_SegmentIntersectsArc(arc.get(), arc.get(), &err), 0);
   ExpectReport(err, "evec_SegmentIntersectsArc", 1, "Invalid input segment");
   Matrix seg = Points({0, 0, 1, 1});
-  EXPECT_EQ(evec_SegmentIntersectsArc(seg.get(), nullptr, err), 0);
+  EXPECT_EQ(evec_SegmentIntersectsArc(seg.get(), nullptr, &err), 0);
   ExpectReport(err, "evec_SegmentIntersectsArc", 2, "Invalid input arc");
-  EXPECT_EQ(evec_ArcIntersectsArc(arc.get(), Points({1, 1}).get(), err), 0);
+  EXPECT_EQ(evec_ArcIntersectsArc(arc.get(), Points({1, 1}).get(), &err), 0);
   ExpectReport(err, "evec_ArcIntersectsArc", 2, "Invalid input arc");
 }
 

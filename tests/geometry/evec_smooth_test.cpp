@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -45,8 +45,8 @@ TEST(EvecSplineArc, VertexCountFollowsTheGrain) {
     SCOPED_TRACE(c.name);
     MVS layer = Layer(c.grain);
     Matrix arc = Points(c.arc);
-    Err err;
-    Matrix out(evec_SplineArc(&layer, arc.get(), err));
+    ErrorSlot err;
+    Matrix out(evec_SplineArc(&layer, arc.get(), &err));
     ExpectNoReport(err);
     ExpectPoints(out.get(), c.out);
   }
@@ -55,8 +55,8 @@ TEST(EvecSplineArc, VertexCountFollowsTheGrain) {
 
 TEST(EvecSplineArc, TwoVerticesAfterWeedingComeBackWhateverTheGrain) {
   Matrix arc = Points({0, 0, 0, 0, 5, 0, 5, 0});
-  Err err;
-  Matrix out(evec_SplineArc(nullptr, arc.get(), err));
+  ErrorSlot err;
+  Matrix out(evec_SplineArc(nullptr, arc.get(), &err));
   ExpectNoReport(err);
   ExpectPoints(out.get(), {0, 0, 5, 0});
 }
@@ -85,30 +85,30 @@ TEST(EvecSplineArc, SmoothCurveStaysNearACircle) {
 TEST(EvecSplineArc, BadInputIsReported) {
   MVS zero = Layer(0), nan = Layer(NAN);
   Matrix arc = Points({0, 0, 5, 0, 5, 5});
-  Err err;
-  EXPECT_EQ(evec_SplineArc(&zero, arc.get(), err), nullptr);
+  ErrorSlot err;
+  EXPECT_EQ(evec_SplineArc(&zero, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_SplineArc", 2, "Invalid grain tolerance");
-  EXPECT_EQ(evec_SplineArc(&nan, arc.get(), err), nullptr);
+  EXPECT_EQ(evec_SplineArc(&nan, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_SplineArc", 2, "Invalid grain tolerance");
-  EXPECT_EQ(evec_SplineArc(nullptr, arc.get(), err), nullptr);
+  EXPECT_EQ(evec_SplineArc(nullptr, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_SplineArc", 2, "Invalid grain tolerance");
   MVS layer = Layer(1);
-  EXPECT_EQ(evec_SplineArc(&layer, Points({1, 1}).get(), err), nullptr);
+  EXPECT_EQ(evec_SplineArc(&layer, Points({1, 1}).get(), &err), nullptr);
   ExpectReport(err, "evec_SplineArc", 1, "Invalid input arc");
-  EXPECT_EQ(evec_SplineArc(&layer, nullptr, err), nullptr);
+  EXPECT_EQ(evec_SplineArc(&layer, nullptr, &err), nullptr);
   ExpectReport(err, "evec_SplineArc", 1, "Invalid input arc");
   Matrix huge = Points({0, 0, 1e300, 0, 1e300, 1e300});
   MVS tiny = Layer(1e-300);
-  EXPECT_EQ(evec_SplineArc(&tiny, huge.get(), err), nullptr);
+  EXPECT_EQ(evec_SplineArc(&tiny, huge.get(), &err), nullptr);
   ExpectReport(err, "evec_SplineArc", 3, "Error returned from efga_MatrixCreate");
 
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    Err failed;
+    ErrorSlot failed;
     Egda_BaseData *m;
     {
       taviron::testing::FailAllocation fail(n);
-      m = evec_SplineArc(&layer, arc.get(), failed);
+      m = evec_SplineArc(&layer, arc.get(), &failed);
     }
     if (m) {
       egda_BaseDataDelete(m, nullptr);
@@ -156,27 +156,27 @@ TEST(EvecPointOfArc, StraightAndSplinePoints) {
 TEST(EvecPointOfArc, BadInputIsReported) {
   Matrix arc = Points({0, 0, 3, 4, 3, 10});
   Matrix two = Points({0, 0, 3, 4});
-  Err err;
+  ErrorSlot err;
   for (double d : {0.0, -1.0, 11.0, 12.0, double(NAN)}) {
-    EXPECT_EQ(evec_DensifyPointOfArc(arc.get(), d, err), nullptr);
+    EXPECT_EQ(evec_DensifyPointOfArc(arc.get(), d, &err), nullptr);
     ExpectReport(err, "evec_DensifyPointOfArc", 2, "Invalid input location");
-    EXPECT_EQ(evec_SplinePointOfArc(arc.get(), d, err), nullptr);
+    EXPECT_EQ(evec_SplinePointOfArc(arc.get(), d, &err), nullptr);
     ExpectReport(err, "evec_SplinePointOfArc", 2, "Invalid input location");
   }
-  EXPECT_EQ(evec_DensifyPointOfArc(nullptr, 1, err), nullptr);
+  EXPECT_EQ(evec_DensifyPointOfArc(nullptr, 1, &err), nullptr);
   ExpectReport(err, "evec_DensifyPointOfArc", 1, "Invalid input arc");
-  EXPECT_EQ(evec_SplinePointOfArc(two.get(), 1, err), nullptr);
+  EXPECT_EQ(evec_SplinePointOfArc(two.get(), 1, &err), nullptr);
   ExpectReport(err, "evec_SplinePointOfArc", 1, "Invalid input arc");
-  Coord ok(evec_DensifyPointOfArc(two.get(), 1, err));
+  Coord ok(evec_DensifyPointOfArc(two.get(), 1, &err));
   EXPECT_TRUE(ok);
 
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    Err failed;
+    ErrorSlot failed;
     Evec_Coord *c;
     {
       taviron::testing::FailAllocation fail(n);
-      c = evec_SplinePointOfArc(arc.get(), 6, failed);
+      c = evec_SplinePointOfArc(arc.get(), 6, &failed);
     }
     if (c) {
       evec_CoordDelete(c, nullptr);
@@ -205,8 +205,8 @@ TEST(EvecDensifyArc, InsertsEvenlySpacedPoints) {
     SCOPED_TRACE(c.name);
     MVS layer = Layer(c.grain);
     Matrix arc = Points(c.arc);
-    Err err;
-    Matrix out(evec_DensifyArc(&layer, arc.get(), err));
+    ErrorSlot err;
+    Matrix out(evec_DensifyArc(&layer, arc.get(), &err));
     ExpectNoReport(err);
     ExpectPoints(out.get(), c.out);
   }
@@ -215,21 +215,21 @@ TEST(EvecDensifyArc, InsertsEvenlySpacedPoints) {
 TEST(EvecDensifyArc, BadInputIsReported) {
   Matrix arc = Points({0, 0, 10, 0});
   MVS zero = Layer(0), tiny = Layer(1e-300);
-  Err err;
-  EXPECT_EQ(evec_DensifyArc(nullptr, arc.get(), err), nullptr);
+  ErrorSlot err;
+  EXPECT_EQ(evec_DensifyArc(nullptr, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_DensifyArc", 2, "Invalid grain tolerance");
-  EXPECT_EQ(evec_DensifyArc(&zero, arc.get(), err), nullptr);
+  EXPECT_EQ(evec_DensifyArc(&zero, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_DensifyArc", 2, "Invalid grain tolerance");
-  EXPECT_EQ(evec_DensifyArc(&zero, nullptr, err), nullptr);
+  EXPECT_EQ(evec_DensifyArc(&zero, nullptr, &err), nullptr);
   ExpectReport(err, "evec_DensifyArc", 1, "Invalid input arc");
-  EXPECT_EQ(evec_DensifyArc(&tiny, arc.get(), err), nullptr);
+  EXPECT_EQ(evec_DensifyArc(&tiny, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_DensifyArc", 3, "Error returned from efga_MatrixCreate");
 }
 
 TEST(EvecDivideEllipse, ClosedPolygonsOfWholeDegreeSteps) {
   Matrix box = Box(-4, -2, 4, 2);
-  Err err;
-  Matrix octagon(evec_DivideEllipseIntoAnArc(45, box.get(), err));
+  ErrorSlot err;
+  Matrix octagon(evec_DivideEllipseIntoAnArc(45, box.get(), &err));
   ASSERT_TRUE(octagon);
   EXPECT_EQ(octagon->columns, 9);
   EXPECT_EQ(X(octagon.get(), 0), X(octagon.get(), 8));
@@ -238,7 +238,7 @@ TEST(EvecDivideEllipse, ClosedPolygonsOfWholeDegreeSteps) {
   EXPECT_NEAR(Y(octagon.get(), 2), 2, 1e-6);
   EXPECT_NEAR(X(octagon.get(), 4), -4, 1e-6);
 
-  Matrix seven(evec_DivideEllipseIntoAnArc(7, box.get(), err));
+  Matrix seven(evec_DivideEllipseIntoAnArc(7, box.get(), &err));
   ASSERT_TRUE(seven);
   EXPECT_EQ(seven->columns, 52);
   const double last = std::atan2(Y(seven.get(), 50) / 2, X(seven.get(), 50) / 4);
@@ -246,17 +246,17 @@ TEST(EvecDivideEllipse, ClosedPolygonsOfWholeDegreeSteps) {
   EXPECT_EQ(X(seven.get(), 51), 4);
   EXPECT_EQ(Y(seven.get(), 51), 0);
 
-  Matrix single(evec_DivideEllipseIntoAnArc(400, box.get(), err));
+  Matrix single(evec_DivideEllipseIntoAnArc(400, box.get(), &err));
   ASSERT_TRUE(single);
   EXPECT_EQ(single->columns, 1);
   for (int32_t step : {360, 0, -45}) {
-    EXPECT_EQ(evec_DivideEllipseIntoAnArc(step, box.get(), err), nullptr);
+    EXPECT_EQ(evec_DivideEllipseIntoAnArc(step, box.get(), &err), nullptr);
     ExpectNoReport(err);
   }
   Matrix three = Points({0, 0, 1, 1, 2, 2});
-  EXPECT_EQ(evec_DivideEllipseIntoAnArc(45, three.get(), err), nullptr);
+  EXPECT_EQ(evec_DivideEllipseIntoAnArc(45, three.get(), &err), nullptr);
   ExpectReport(err, "evec_DivideEllipseIntoAnArc", 2, "Invalid input ellipse");
-  EXPECT_EQ(evec_DivideEllipseIntoAnArc(45, nullptr, err), nullptr);
+  EXPECT_EQ(evec_DivideEllipseIntoAnArc(45, nullptr, &err), nullptr);
   ExpectReport(err, "evec_DivideEllipseIntoAnArc", 2, "Invalid input ellipse");
 }
 
@@ -277,17 +277,17 @@ TEST(EvecJoinArcs, JoinsAtTheSharedEndInAsDirection) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     Matrix a = Points(c.a), b = Points(c.b);
-    Err err;
-    Matrix out(evec_JoinArcs(nullptr, a.get(), b.get(), err));
+    ErrorSlot err;
+    Matrix out(evec_JoinArcs(nullptr, a.get(), b.get(), &err));
     ExpectNoReport(err);
     ExpectPoints(out.get(), c.out, 0);
   }
   const int64_t live = emsc_TestLiveBlocks();
   Matrix a = Points({0, 0, 1, 0}), b = Points({5, 5, 6, 6});
-  Err err;
-  EXPECT_EQ(evec_JoinArcs(nullptr, a.get(), b.get(), err), nullptr);
+  ErrorSlot err;
+  EXPECT_EQ(evec_JoinArcs(nullptr, a.get(), b.get(), &err), nullptr);
   ExpectReport(err, "evec_JoinArcs", 2, "Disjoint arcs may not be joined.");
-  EXPECT_EQ(evec_JoinArcs(nullptr, a.get(), nullptr, err), nullptr);
+  EXPECT_EQ(evec_JoinArcs(nullptr, a.get(), nullptr, &err), nullptr);
   ExpectReport(err, "evec_JoinArcs", 3, "Invalid input arc");
   a.reset();
   b.reset();

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "geometry_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -11,8 +11,8 @@ using namespace geotest;
 std::vector<double> Weeded(double tolerance, const std::vector<double> &xy) {
   Matrix m = Points(xy);
   const uint8_t *storage = m->data;
-  Err err;
-  evec_WeedMatrix(tolerance, m.get(), err);
+  ErrorSlot err;
+  evec_WeedMatrix(tolerance, m.get(), &err);
   ExpectNoReport(err);
   EXPECT_EQ(m->data, storage); // shortened in place
   EXPECT_EQ(m->count, 2 * m->columns);
@@ -46,25 +46,25 @@ TEST(EvecWeedArc, WeedsACopyWithTheLayersTolerance) {
   MVS layer{};
   layer.weed = 1.5;
   Matrix arc = Points({0, 0, 1, 0, 2, 0, 3, 0, 4, 0});
-  Err err;
-  Matrix weeded(evec_WeedArc(&layer, arc.get(), err));
+  ErrorSlot err;
+  Matrix weeded(evec_WeedArc(&layer, arc.get(), &err));
   ASSERT_TRUE(weeded);
   EXPECT_EQ(Values(weeded.get()), (std::vector<double>{0, 0, 2, 0, 4, 0}));
   EXPECT_EQ(arc->columns, 5);
 
-  EXPECT_EQ(evec_WeedArc(&layer, nullptr, err), nullptr);
+  EXPECT_EQ(evec_WeedArc(&layer, nullptr, &err), nullptr);
   ExpectReport(err, "evec_WeedArc", 1, "Error returned from efga_MatrixCopy");
   EXPECT_NE(err.get()->next, nullptr);
-  EXPECT_EQ(evec_WeedArc(nullptr, arc.get(), err), nullptr);
+  EXPECT_EQ(evec_WeedArc(nullptr, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_WeedArc", 2, "Invalid input MVS");
 
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    Err failed;
+    ErrorSlot failed;
     Egda_BaseData *m;
     {
       taviron::testing::FailAllocation fail(n);
-      m = evec_WeedArc(&layer, arc.get(), failed);
+      m = evec_WeedArc(&layer, arc.get(), &failed);
     }
     if (m) {
       egda_BaseDataDelete(m, nullptr);
@@ -84,8 +84,8 @@ TEST(EvecWeedPolygon, DropsCollapsedRingsAndGivesUpOnACollapsedOuterRing) {
     Block rings = Parts({{0, 0, 0, 10, 10, 10, 10, 0, 0, 0},
                          {2, 2, 2.1, 2.1, 2.2, 2.2, 2, 2},
                          {4, 4, 4, 6, 6, 6, 4, 4}});
-    Err err;
-    Block weeded(evec_WeedPolygon(&layer, rings.get(), err));
+    ErrorSlot err;
+    Block weeded(evec_WeedPolygon(&layer, rings.get(), &err));
     ExpectNoReport(err);
     ASSERT_TRUE(weeded);
     EXPECT_EQ(weeded->kind, 2);
@@ -95,21 +95,21 @@ TEST(EvecWeedPolygon, DropsCollapsedRingsAndGivesUpOnACollapsedOuterRing) {
     EXPECT_NE(weeded->parts[1], rings->parts[2]);
 
     Block collapsed = Parts({{0, 0, 0.5, 0.5, 0.2, 0.9, 0, 0}, {4, 4, 4, 6, 6, 6, 4, 4}});
-    EXPECT_EQ(evec_WeedPolygon(&layer, collapsed.get(), err), nullptr);
+    EXPECT_EQ(evec_WeedPolygon(&layer, collapsed.get(), &err), nullptr);
     ExpectNoReport(err);
 
-    EXPECT_EQ(evec_WeedPolygon(&layer, nullptr, err), nullptr);
+    EXPECT_EQ(evec_WeedPolygon(&layer, nullptr, &err), nullptr);
     ExpectReport(err, "evec_WeedPolygon", 1, "Invalid input coordBlock");
-    EXPECT_EQ(evec_WeedPolygon(nullptr, rings.get(), err), nullptr);
+    EXPECT_EQ(evec_WeedPolygon(nullptr, rings.get(), &err), nullptr);
     ExpectReport(err, "evec_WeedPolygon", 3, "Invalid input MVS");
 
     const int64_t before = emsc_TestLiveBlocks();
     for (int64_t n = 1;; ++n) {
-      Err failed;
+      ErrorSlot failed;
       Efga_CoordinateBlock *b;
       {
         taviron::testing::FailAllocation fail(n);
-        b = evec_WeedPolygon(&layer, rings.get(), failed);
+        b = evec_WeedPolygon(&layer, rings.get(), &failed);
       }
       if (b) {
         efga_CoordBlockDelete(b, nullptr);
@@ -124,8 +124,8 @@ TEST(EvecWeedPolygon, DropsCollapsedRingsAndGivesUpOnACollapsedOuterRing) {
 
 std::vector<double> Generalized(double tolerance, const std::vector<double> &xy) {
   Matrix m = Points(xy);
-  Err err;
-  evec_GeneralizeMatrix(tolerance, m.get(), err);
+  ErrorSlot err;
+  evec_GeneralizeMatrix(tolerance, m.get(), &err);
   ExpectNoReport(err);
   return Values(m.get());
 }
@@ -154,10 +154,10 @@ TEST(EvecGeneralizeMatrix, Cases) {
 
 TEST(EvecGeneralizeMatrix, AllocationFailureLeavesTheMatrixUnchanged) {
   Matrix m = Points({0, 0, 1, 0, 2, 5, 3, 0, 4, 0});
-  Err err;
+  ErrorSlot err;
   {
     taviron::testing::FailAllocation fail(1);
-    evec_GeneralizeMatrix(1, m.get(), err);
+    evec_GeneralizeMatrix(1, m.get(), &err);
   }
   ExpectReport(err, "evec_GeneralizeMatrix", 4, "Failure to allocate memory");
   EXPECT_EQ(m->columns, 5);
@@ -167,21 +167,21 @@ TEST(EvecGeneralizeArc, GeneralisesACopy) {
   MVS layer{};
   layer.weed = 1;
   Matrix arc = Points({0, 0, 1, 0, 2, 5, 3, 0, 4, 0});
-  Err err;
-  Matrix g(evec_GeneralizeArc(&layer, arc.get(), err));
+  ErrorSlot err;
+  Matrix g(evec_GeneralizeArc(&layer, arc.get(), &err));
   ASSERT_TRUE(g);
   EXPECT_EQ(Values(g.get()), (std::vector<double>{0, 0, 2, 5, 4, 0}));
   EXPECT_EQ(arc->columns, 5);
-  EXPECT_EQ(evec_GeneralizeArc(nullptr, arc.get(), err), nullptr);
+  EXPECT_EQ(evec_GeneralizeArc(nullptr, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_GeneralizeArc", 3, "Invalid input MVS");
 
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    Err failed;
+    ErrorSlot failed;
     Egda_BaseData *m;
     {
       taviron::testing::FailAllocation fail(n);
-      m = evec_GeneralizeArc(&layer, arc.get(), failed);
+      m = evec_GeneralizeArc(&layer, arc.get(), &failed);
     }
     if (m) {
       egda_BaseDataDelete(m, nullptr);

@@ -1,4 +1,4 @@
-// Small helpers of the geometry tests: owned matrices and an error slot that frees its chain.
+// Small helpers of the geometry tests: owned matrices, blocks and coordinates, report checks.
 #ifndef TAVIRON_TESTS_GEOMETRY_TESTING_H
 #define TAVIRON_TESTS_GEOMETRY_TESTING_H
 
@@ -14,6 +14,7 @@
 #include "egda.h"
 #include "emsc.h"
 #include "evec.h"
+#include "taviron_testing.h"
 
 namespace geotest {
 
@@ -63,41 +64,14 @@ inline Block Parts(std::initializer_list<std::vector<double>> parts) {
   return Block(b);
 }
 
-// An error slot that frees what it holds, also each time it is handed to a call again (the
-// calls clear the slot without freeing it).
-class Err {
-public:
-  Err() = default;
-  Err(const Err &) = delete;
-  Err &operator=(const Err &) = delete;
-  ~Err() { eerr_DeleteErrorReportEx(&report_); }
-  operator Eerr_ErrorReport **() {
-    eerr_DeleteErrorReportEx(&report_);
-    return &report_;
-  }
-  Eerr_ErrorReport *get() const { return report_; }
-  void reset() { eerr_DeleteErrorReportEx(&report_); }
-
-private:
-  Eerr_ErrorReport *report_ = nullptr;
-};
+using taviron::testing::ErrorSlot;
 
 // The newest report is (reporter, code, message); severity 2.
-inline void ExpectReport(const Err &err, const char *reporter, int32_t code, const char *message) {
-  const Eerr_ErrorReport *r = err.get();
-  ASSERT_NE(r, nullptr) << "no report";
-  EXPECT_STREQ(r->reporter, reporter);
-  EXPECT_EQ(r->code, code);
-  EXPECT_EQ(r->severity, 2);
-  ASSERT_NE(r->message, nullptr);
-  EXPECT_STREQ(r->message, message);
+inline void ExpectReport(const ErrorSlot &err, const char *reporter, int32_t code, const char *message) {
+  EXPECT_TRUE(taviron::testing::Reported(err, reporter, code, message));
 }
 
-inline void ExpectNoReport(const Err &err) {
-  const Eerr_ErrorReport *r = err.get();
-  EXPECT_EQ(r, nullptr) << (r && r->message ? r->message : "") << " from "
-                        << (r && r->reporter ? r->reporter : "");
-}
+inline void ExpectNoReport(const ErrorSlot &err) { EXPECT_FALSE(err) << taviron::testing::Chain(err); }
 
 } // namespace geotest
 

@@ -1,4 +1,5 @@
 // Segment clipping, thin lines, the pixel and run writers and the trace pen.
+#include <algorithm>
 #include <set>
 #include <string>
 #include <utility>
@@ -12,11 +13,11 @@ namespace {
 
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
-using taviron::graphics::testing::Chain;
+using taviron::testing::Chain;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 using Log = std::vector<std::string>;
 
 TEST(EevgClip, CutsSegmentsToTheWindow) {
@@ -61,9 +62,9 @@ TEST(EevgClip, ThinPolylineWalksEveryPixelOnce) {
     Canvas canvas(10, 10);
     canvas.io.putPixel = Canvas::PutPixel;
     RasterDrawing drawing(canvas);
-    Slot err;
+    ErrorSlot err;
     const int32_t n = static_cast<int32_t>(c.points.size() / 2) - 1;
-    EXPECT_EQ(eevg_Thinply(drawing.get(), kRed, n, c.points.data(), &err), 0) << Chain(err.report);
+    EXPECT_EQ(eevg_Thinply(drawing.get(), kRed, n, c.points.data(), &err), 0) << Chain(err.get());
     EXPECT_EQ(canvas.log, c.pixels);
   }
 }
@@ -72,7 +73,7 @@ TEST(EevgClip, ThinVectorGoesToPutVectorAfterClipping) {
   Canvas canvas(30, 10);
   canvas.io.putVector = Canvas::PutVector;
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   const int32_t segment[4] = {-80, 40, 160, 40}; // sub-pixels
   EXPECT_EQ(eevg_ThinVector(drawing.get(), kRed, segment, &err), 0);
   EXPECT_EQ(canvas.log, (Log{"vector 0,4 20,4"}));
@@ -87,7 +88,7 @@ TEST(EevgClip, RunWriterClipsAndRoutesToTheDevice) {
   canvas.io.putVector = Canvas::PutVector;
   canvas.io.putPixelOpacity = Canvas::PutPixelOpacity;
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_WrHlin(drawing.get(), -5, 2, 10, kRed, &err), 0);
   EXPECT_EQ(eevg_WrHlin(drawing.get(), 0, 10, 5, kRed, &err), 0); // above clipYMax
   EXPECT_FALSE(err);
@@ -106,7 +107,7 @@ TEST(EevgClip, RunWriterAsksTheOpacityVectorFirst) {
     canvas.io.putVectorOpacity = Canvas::PutVectorOpacity;
     canvas.polygonDone = done;
     RasterDrawing drawing(canvas);
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_WrHlin(drawing.get(), 1, 0, 2, kRed, &err), 0);
     Log expected{"opacity vector 1,9 2,9"};
     if (!done) expected.push_back("vector 1,9 2,9");
@@ -117,9 +118,9 @@ TEST(EevgClip, RunWriterAsksTheOpacityVectorFirst) {
 TEST(EevgClip, RunWriterNeedsAWriter) {
   Canvas canvas(10, 10);
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_WrHlin(drawing.get(), 0, 0, 3, kRed, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_WrHline", 1, "No PutVector or PutPixel Defined"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_WrHline", 1, "No PutVector or PutPixel Defined"));
   EXPECT_EQ(err->next, nullptr);
 }
 
@@ -129,7 +130,7 @@ TEST(EevgClip, TranslucentPixelsAreDitheredWithoutAnOpacityWriter) {
   RasterDrawing drawing(canvas);
   Eevg_DeviceColor half = kRed;
   half.opacity = 128; // level 12
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_Wrdot(drawing.get(), 0, 9, half, &err), 0); // row 0
   EXPECT_EQ(eevg_Wrdot(drawing.get(), 2, 6, half, &err), 0); // row 3: threshold 25
   EXPECT_EQ(eevg_Wrdot(drawing.get(), 12, 6, kRed, &err), 0); // outside: dropped
@@ -141,10 +142,10 @@ TEST(EevgClip, DevicePixelFailureIsChained) {
   canvas.io.putPixel = Canvas::PutPixel;
   canvas.failPut = true;
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   const int32_t points[4] = {0, 0, 3, 0};
   EXPECT_EQ(eevg_Thinply(drawing.get(), kRed, 1, points, &err), -1);
-  ASSERT_TRUE(Reported(err.report, "eevg_Thinply", 1, "Unable to begin thin polyline"));
+  ASSERT_TRUE(Reported(err.get(), "eevg_Thinply", 1, "Unable to begin thin polyline"));
   ASSERT_TRUE(Reported(err->next, "eevg_Wrdot", 1, "Unable to write pixel"));
   EXPECT_EQ(std::string(err->next->next->message), "disk full");
 }
@@ -161,10 +162,36 @@ TEST(EevgClip, AntiAliasedDotsBlendWithTheTarget) {
     if (c.getPixel) canvas.io.getPixel = Canvas::GetPixel;
     canvas.Device(1, 1) = {0, 0, 0, 255, 255};
     RasterDrawing drawing(canvas);
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_Wrdota(drawing.get(), 1, 1, c.coverage, kRed, &err), 0);
     EXPECT_EQ(canvas.Device(1, 1).red, c.red) << c.coverage;
     EXPECT_EQ(canvas.Device(1, 1).blue, c.getPixel ? 255 - c.red : 0) << c.coverage;
+  }
+}
+
+TEST(EevgClip, ExtremeComponentsBlendAsTheEndsOfTheirRange) {
+  // Colours far outside 0..255, given or read back from the device, blend like 0 and 255.
+  struct Case {
+    Eevg_DeviceColor colour;
+    Eevg_Color old;
+  } cases[] = {
+      {{INT32_MAX, INT32_MIN, 1000000, 1, 255}, {0, 0, 0, 0, 255}},
+      {{-5, 256, INT32_MIN + 1, 1, 255}, {0, INT32_MIN, INT32_MAX, 300, 255}},
+  };
+  for (const Case &c : cases) {
+    Canvas canvas(4, 4);
+    canvas.io.putPixel = Canvas::PutPixel;
+    canvas.io.getPixel = Canvas::GetPixel;
+    canvas.Device(1, 1) = c.old;
+    RasterDrawing drawing(canvas);
+    ErrorSlot err;
+    EXPECT_EQ(eevg_Wrdota(drawing.get(), 1, 1, 128, c.colour, &err), 0);
+    auto expected = [](int32_t now, int32_t before) {
+      return (std::clamp(now, 0, 255) * 128 + std::clamp(before, 0, 255) * 127) / 255;
+    };
+    EXPECT_EQ(canvas.Device(1, 1).red, expected(c.colour.red, c.old.red));
+    EXPECT_EQ(canvas.Device(1, 1).green, expected(c.colour.green, c.old.green));
+    EXPECT_EQ(canvas.Device(1, 1).blue, expected(c.colour.blue, c.old.blue));
   }
 }
 
@@ -184,9 +211,9 @@ TEST(EevgClip, PatternTileRepeatsFromTheImageCorner) {
       alpha->origin[row * alpha->pitch + column] = 255;
     }
   drawing->fillPattern = &pattern;
-  Slot err;
+  ErrorSlot err;
   // Device y 8 is image row 1.
-  EXPECT_EQ(eevg_WrHlin(drawing.get(), 13, 8, 5, kRed, &err), 0) << Chain(err.report);
+  EXPECT_EQ(eevg_WrHlin(drawing.get(), 13, 8, 5, kRed, &err), 0) << Chain(err.get());
   EXPECT_EQ(canvas.log, (Log{"span 13,1 5: 15 16 17 10 11"}));
   drawing->fillPattern = nullptr;
   egda_BaseDataStackDelete(pattern.patternStack, nullptr);
@@ -196,12 +223,12 @@ TEST(EevgClip, TracePenWritesEachPixelOnce) {
   Canvas canvas(10, 10);
   canvas.io.putVector = Canvas::PutVector;
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   // A 2 x 2 pen (width 23) along 24 sub-pixels from the left edge of pixel 1.
   const int32_t points[4] = {8, 8, 32, 8};
   const int32_t starts[2] = {0, 2};
   EXPECT_EQ(eevg_TracePolygon(drawing.get(), 1, starts, points, kRed, 23, &err), 0)
-      << Chain(err.report);
+      << Chain(err.get());
   EXPECT_EQ(canvas.log, (Log{"vector 1,8 2,8", "vector 1,7 2,7", "vector 2,8 3,8",
                              "vector 2,7 3,7", "vector 3,8 4,8", "vector 3,7 4,7",
                              "vector 4,8 5,8", "vector 4,7 5,7"}));
@@ -212,7 +239,7 @@ TEST(EevgClip, TracePenWritesEachPixelOnce) {
   // The wide path fills an outline: runs of rows instead of the pen's blocks.
   canvas.log.clear();
   EXPECT_EQ(eevg_TracePolygon(drawing.get(), 1, starts, points, kRed, 24, &err), 0)
-      << Chain(err.report);
+      << Chain(err.get());
   EXPECT_FALSE(canvas.log.empty());
   EXPECT_TRUE(canvas.Set(2, 1));
 }

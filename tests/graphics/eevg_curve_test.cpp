@@ -7,19 +7,19 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "raster_testing.h"
 
 namespace {
 
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
-using taviron::graphics::testing::Chain;
+using taviron::testing::Chain;
 using taviron::graphics::testing::RasterDrawing;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 TEST(EevgCurve, BezierToPolynomial) {
   const struct {
@@ -235,7 +235,7 @@ class EevgCVPoly : public ::testing::Test {
 };
 
 TEST_F(EevgCVPoly, StraightAndDegenerateCurves) {
-  Slot err;
+  ErrorSlot err;
   const struct {
     std::vector<int32_t> before, curve, after;
   } cases[] = {
@@ -251,7 +251,7 @@ TEST_F(EevgCVPoly, StraightAndDegenerateCurves) {
   };
   for (const auto &test : cases) {
     Part part{test.before};
-    EXPECT_EQ(part.Flatten(drawing.get(), test.curve, &err), test.after) << Chain(err.report);
+    EXPECT_EQ(part.Flatten(drawing.get(), test.curve, &err), test.after) << Chain(err.get());
   }
 }
 
@@ -260,7 +260,7 @@ TEST_F(EevgCVPoly, StraightAndDegenerateCurves) {
 TEST_F(EevgCVPoly, CurvesMetAgainGiveTheSamePoints) {
   std::mt19937 random(4);
   std::uniform_int_distribution<int32_t> small(-60, 60), large(-4000, 4000), shift(-50000, 50000);
-  Slot err;
+  ErrorSlot err;
   for (int k = 0; k < 300; ++k) {
     std::vector<int32_t> curve(8);
     for (int32_t &v : curve) v = k % 4 == 3 ? large(random) : small(random);
@@ -279,20 +279,20 @@ TEST_F(EevgCVPoly, CurvesMetAgainGiveTheSamePoints) {
     RasterDrawing first(fresh), second(again);
     Part one{before(moved)}, other{before(curve)}, same{before(moved)};
     const std::vector<int32_t> expected = one.Flatten(first.get(), moved, &err, flatness);
-    ASSERT_FALSE(expected.empty()) << Chain(err.report);
+    ASSERT_FALSE(expected.empty()) << Chain(err.get());
     other.Flatten(second.get(), curve, &err, flatness);
     EXPECT_EQ(same.Flatten(second.get(), moved, &err, flatness), expected) << k;
   }
 }
 
 TEST_F(EevgCVPoly, QuarterCircleWithinTheFlatness) {
-  Slot err;
+  ErrorSlot err;
   const double k = 0.5522848;
   for (int32_t r : {8, 800, 80000, 100000000}) {
     const int32_t a = static_cast<int32_t>(r * k);
     Part part{{r, 0}};
     const std::vector<int32_t> pts = part.Flatten(drawing.get(), {r, 0, r, a, a, r, 0, r}, &err);
-    ASSERT_GE(pts.size(), 4u) << Chain(err.report);
+    ASSERT_GE(pts.size(), 4u) << Chain(err.get());
     EXPECT_EQ(pts[pts.size() - 2], 0);
     EXPECT_EQ(pts.back(), r);
     const double px[4] = {double(r), double(r), double(a), 0}, py[4] = {0, double(a), double(r), double(r)};
@@ -304,10 +304,10 @@ TEST_F(EevgCVPoly, QuarterCircleWithinTheFlatness) {
 }
 
 TEST_F(EevgCVPoly, ClosedLoopIsSubdivided) {
-  Slot err;
+  ErrorSlot err;
   Part part{{0, 0}};
   const std::vector<int32_t> pts = part.Flatten(drawing.get(), {0, 0, 800, 800, -800, 800, 0, 0}, &err);
-  ASSERT_GT(pts.size(), 8u) << Chain(err.report);
+  ASSERT_GT(pts.size(), 8u) << Chain(err.get());
   EXPECT_EQ(pts[pts.size() - 2], 0);
   EXPECT_EQ(pts.back(), 0);
   int32_t top = 0;
@@ -316,14 +316,14 @@ TEST_F(EevgCVPoly, ClosedLoopIsSubdivided) {
 }
 
 TEST_F(EevgCVPoly, ExtremeCoordinatesDoNotWrap) {
-  Slot err;
+  ErrorSlot err;
   const int32_t lo = INT32_MIN, hi = INT32_MAX;
   const std::vector<std::vector<int32_t>> curves = {
       {lo, lo, hi, lo, lo, hi, hi, hi}, {hi, hi, lo, lo, hi, lo, lo, hi}, {lo, 0, 0, hi, 0, lo, hi, 0}};
   for (const auto &curve : curves) {
     Part part{{curve[0], curve[1]}};
     const std::vector<int32_t> pts = part.Flatten(drawing.get(), curve, &err);
-    ASSERT_GE(pts.size(), 4u) << Chain(err.report);
+    ASSERT_GE(pts.size(), 4u) << Chain(err.get());
     EXPECT_EQ(pts[pts.size() - 2], curve[6]);
     EXPECT_EQ(pts.back(), curve[7]);
     // Every point lies within the control points' hull box.
@@ -336,16 +336,16 @@ TEST_F(EevgCVPoly, ExtremeCoordinatesDoNotWrap) {
 
 TEST_F(EevgCVPoly, GrowsThePointArrayAndReportsWhenItCannot) {
   const std::vector<int32_t> curve = {0, 0, 4000000, 0, 4000000, 4000000, 0, 4000000};
-  Slot err;
+  ErrorSlot err;
   Part part{{0, 0}};
   const size_t needed = part.Flatten(drawing.get(), curve, &err).size() / 2;
-  ASSERT_GT(needed, 2u) << Chain(err.report);
+  ASSERT_GT(needed, 2u) << Chain(err.get());
   const int64_t live = emsc_TestLiveBlocks();
   {
     // The part's own array is the first allocation; its first growth fails.
     taviron::testing::FailAllocation fail(2);
     EXPECT_TRUE(part.Flatten(drawing.get(), curve, &err).empty());
-    EXPECT_TRUE(Reported(err.report, "eevg_CVPoly", 1, "Polygon Overflow")) << Chain(err.report);
+    EXPECT_TRUE(Reported(err.get(), "eevg_CVPoly", 1, "Polygon Overflow")) << Chain(err.get());
   }
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }
@@ -357,7 +357,7 @@ TEST_F(EevgCVPoly, RandomAndExtremeInputNeverEscapes) {
   std::mt19937 random(8);
   const double specials[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
                              -std::numeric_limits<double>::infinity(), 1e300, -1e300, 0};
-  Slot err;
+  ErrorSlot err;
   for (int round = 0; round < 300; ++round) {
     const int bits = 1 + round % 32;
     std::uniform_int_distribution<int64_t> coordinate(-(int64_t(1) << (bits - 1)), (int64_t(1) << (bits - 1)) - 1);
@@ -366,7 +366,7 @@ TEST_F(EevgCVPoly, RandomAndExtremeInputNeverEscapes) {
     if (round % 7 == 0) { curve[6] = curve[0]; curve[7] = curve[1]; }
     Part part{{curve[0], curve[1]}};
     const std::vector<int32_t> pts = part.Flatten(drawing.get(), curve, &err, round % 5 * 3);
-    ASSERT_FALSE(pts.empty()) << Chain(err.report);
+    ASSERT_FALSE(pts.empty()) << Chain(err.get());
     EXPECT_EQ(pts[pts.size() - 2], curve[6]);
     EXPECT_EQ(pts.back(), curve[7]);
     for (size_t i = 0; i < pts.size(); i += 2) {

@@ -59,9 +59,9 @@ TEST(EevgDraw, LineWidthsBecomeOddWholePixelsWithoutAntiAliasing) {
       drawing->lineWidthUnit = 1;
       Line line(c.width);
       Points points({5, y, 45, y});
-      Slot err;
+      ErrorSlot err;
       ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), line.style, 0, points.block, &err), 0)
-          << Chain(err.report);
+          << Chain(err.get());
       EXPECT_EQ(SetInColumn(canvas, 25), c.rows) << "width " << c.width << " at y " << y;
     }
   }
@@ -78,9 +78,9 @@ TEST(EevgDraw, DashesLeaveTheirSpacesEmpty) {
     Line line(width);
     eevg_LinePatternSetValues(&line.style->pattern, 0, 16, 8, nullptr);
     Points points({10, 10, 50, 10});
-    Slot err;
+    ErrorSlot err;
     ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), line.style, 0, points.block, &err), 0)
-        << Chain(err.report);
+        << Chain(err.get());
     std::string row;
     for (int32_t x = 0; x < 64; ++x) row += canvas.Set(x, 10) ? '#' : '.';
     // The marks cover 10..26 and 34..50; the space between them stays empty.

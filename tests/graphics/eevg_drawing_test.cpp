@@ -4,19 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "eevg.h"
 #include "emsc.h"
 #include "epmg.h"
 #include "eprf.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
-using taviron::graphics::testing::Chain;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Chain;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 void NoPixel(void *, const Eevg_Color *, const double *, Eerr_ErrorReport **) {}
 void NoGetPixel(void *, Eevg_Color *, const double *, Eerr_ErrorReport **) {}
@@ -32,9 +32,9 @@ int32_t NoPutBlock(void *, Eevg_RGBPixelRect *, const double *, const double *, 
 class DrawingTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    Slot err;
+    ErrorSlot err;
     control_ = eevg_Init(&err);
-    ASSERT_NE(control_, nullptr) << Chain(err.report);
+    ASSERT_NE(control_, nullptr) << Chain(err.get());
     device_ = eevg_DeviceInfoCreate(nullptr);
     world_ = eevg_WorldInfoCreate(nullptr);
     grio_ = eevg_GrIOInfoCreate(nullptr);
@@ -64,7 +64,7 @@ protected:
 };
 
 TEST_F(DrawingTest, ControlRecordIsSizedByTheFontDataBase) {
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_Init(&err), control_);
   EXPECT_EQ(control_->loadedFontCount, eevg_FontDataBaseFontCountGet(nullptr));
   EXPECT_EQ(control_->loadedFontCount, 8);
@@ -105,24 +105,24 @@ TEST_F(DrawingTest, InitReportsEachCheckInOrder) {
     device_->antiAlias = c.antiAlias;
     device_->colorMode = c.colorMode;
     const int64_t live = emsc_TestLiveBlocks();
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_DrawingInit(c.control, c.device, c.world, c.grio, &err), nullptr);
-    EXPECT_TRUE(Reported(err.report, "eevg_DrawingInit", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eevg_DrawingInit", c.code, c.message));
     EXPECT_EQ(emsc_TestLiveBlocks(), live);
   }
 }
 
 TEST_F(DrawingTest, InitFailsOnAnEmptyDeviceAndAFlatWorld) {
-  Slot err;
+  ErrorSlot err;
   device_->width = 0;
   EXPECT_EQ(Init(&err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_DrawingInit", 7, "Error setting drawing clip window"));
+  ASSERT_TRUE(Reported(err.get(), "eevg_DrawingInit", 7, "Error setting drawing clip window"));
   EXPECT_TRUE(Reported(err->next, "eevg_SetClipWindow", 1, "Nonsense Clip Window"));
 
   device_->width = 1000;
   world_->upperRight->y = 1e-11;
   EXPECT_EQ(Init(&err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_DrawingInit", 10, "Error setting world for drawing"));
+  ASSERT_TRUE(Reported(err.get(), "eevg_DrawingInit", 10, "Error setting world for drawing"));
   EXPECT_TRUE(Reported(err->next, "eevg_World", 2, "Invalid World Coordinate System"));
 }
 
@@ -133,8 +133,8 @@ TEST_F(DrawingTest, StripDeviceNeedsNoPixelCallbacks) {
   device_->antiAlias = 1;
   device_->stripRows = 64;
   device_->burnInValue = 256;
-  Slot err;
-  ASSERT_NE(Init(&err), nullptr) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_NE(Init(&err), nullptr) << Chain(err.get());
   EXPECT_NE(drawing_->stripFile, nullptr);
 }
 
@@ -144,8 +144,8 @@ TEST_F(DrawingTest, InitFillsTheRecord) {
   device_->colorMode = EEVG_PSEUDOCOLOR;
   device_->deviceType = 2;
   device_->antiAlias = 1;
-  Slot err;
-  ASSERT_NE(Init(&err), nullptr) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_NE(Init(&err), nullptr) << Chain(err.get());
   const Eevg_Drawing &d = *drawing_;
   EXPECT_EQ(d.grIOInfo, grio_);
   EXPECT_EQ(d.control, control_);
@@ -171,7 +171,7 @@ TEST_F(DrawingTest, InitFillsTheRecord) {
   EXPECT_EQ(eevg_GrIOInfoGet(drawing_, &err), &drawing_->grIOInfoCopy);
   EXPECT_EQ(eevg_GrIOInfoInternalGet(drawing_, &err), grio_);
   EXPECT_EQ(eevg_GrIOInfoGet(nullptr, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_GrIOInfoGet", 4, "Error finding the contents of the drawing"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_GrIOInfoGet", 4, "Error finding the contents of the drawing"));
 
   // Any opacity writer turns the opaque fallback off.
   grio_->putVectorOpacity = [](void *, const Eevg_Color *, const double *, const double *,
@@ -185,7 +185,7 @@ TEST_F(DrawingTest, InitFillsTheRecord) {
 TEST_F(DrawingTest, InitSurvivesEveryAllocationFailure) {
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    Slot err;
+    ErrorSlot err;
     Eevg_Drawing *drawing;
     {
       taviron::testing::FailAllocation fail(n);
@@ -218,7 +218,7 @@ TEST_F(DrawingTest, WorldCornersMapToPixelCentres) {
   EXPECT_EQ(sub(30, 40), std::make_pair(8L * 100 - 4, 8L * 50 - 4));
 
   double dx = 0, dy = 0;
-  Slot err;
+  ErrorSlot err;
   eevg_PointConvertToDevice(drawing_, 20, 30, &dx, &dy, &err);
   EXPECT_DOUBLE_EQ(dx, 49.5);
   EXPECT_DOUBLE_EQ(dy, 24.5);
@@ -226,7 +226,7 @@ TEST_F(DrawingTest, WorldCornersMapToPixelCentres) {
   EXPECT_DOUBLE_EQ(dx, 9.9);
   EXPECT_DOUBLE_EQ(dy, 4.9);
   eevg_PointConvertToDevice(nullptr, 0, 0, &dx, &dy, &err);
-  EXPECT_TRUE(Reported(err.report, "eevg_PointConvertToDevice", 1, "NULL Eevg Drawing Pointer"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_PointConvertToDevice", 1, "NULL Eevg Drawing Pointer"));
 
   // A reversed window mirrors the drawing.
   eevg_World(drawing_, 30, 40, 10, 20, &err);
@@ -234,7 +234,7 @@ TEST_F(DrawingTest, WorldCornersMapToPixelCentres) {
   EXPECT_LT(drawing_->scaleX, 0);
   EXPECT_LT(drawing_->scaleY, 0);
   eevg_World(drawing_, 0, 0, 5e-11, 1, &err);
-  EXPECT_TRUE(Reported(err.report, "eevg_World", 2, "Invalid World Coordinate System"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_World", 2, "Invalid World Coordinate System"));
 }
 
 TEST_F(DrawingTest, ClipWindowMustOverlapTheDeviceAndIsClippedToIt) {
@@ -252,14 +252,14 @@ TEST_F(DrawingTest, ClipWindowMustOverlapTheDeviceAndIsClippedToIt) {
       {{-100, -100}, {5000, 5000}, true, 0, 0, 999, 499},
   };
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     eevg_SetClipWindow(drawing_, &c.a, &c.b, &err);
     if (!c.ok) {
-      ASSERT_TRUE(Reported(err.report, "eevg_SetClipWindow", 2, "Error setting Clip Window for drawing"));
+      ASSERT_TRUE(Reported(err.get(), "eevg_SetClipWindow", 2, "Error setting Clip Window for drawing"));
       EXPECT_TRUE(Reported(err->next, "eevg_SetClipWindow", 1, "Nonsense Clip Window"));
       continue;
     }
-    EXPECT_FALSE(err) << Chain(err.report);
+    EXPECT_FALSE(err) << Chain(err.get());
     EXPECT_EQ(drawing_->clipXMin, c.xMin);
     EXPECT_EQ(drawing_->clipYMin, c.yMin);
     EXPECT_EQ(drawing_->clipXMax, c.xMax);
@@ -288,7 +288,7 @@ TEST_F(DrawingTest, LineUnitsToPixels) {
 TEST_F(DrawingTest, OverrideColourAndSetters) {
   ASSERT_NE(Init(), nullptr);
   const Eevg_Color red{7, 255, 1, 2, 128};
-  Slot err;
+  ErrorSlot err;
   eevg_ColorOverride(drawing_, &red, &err);
   EXPECT_EQ(drawing_->overrideActive, 1);
   EXPECT_EQ(drawing_->overrideColour.index, 7);
@@ -298,7 +298,7 @@ TEST_F(DrawingTest, OverrideColourAndSetters) {
   eevg_ColorOverride(drawing_, nullptr, &err);
   EXPECT_EQ(drawing_->overrideActive, 0);
   eevg_ColorOverride(nullptr, &red, &err);
-  EXPECT_TRUE(Reported(err.report, "eevg_OverrideColor", 1, "NULL Eevg Drawing Pointer"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_OverrideColor", 1, "NULL Eevg Drawing Pointer"));
   eevg_DrawingSetPixelSize(drawing_, 3, -4);
   eevg_DrawingSetUsingWorldTransform(drawing_, 1);
   EXPECT_EQ(drawing_->pixelSizeX, 3);
@@ -315,13 +315,13 @@ TEST_F(DrawingTest, EndCallsTheDrawingEndCallbackAndFreeClearsThePointer) {
     return 42;
   };
   ASSERT_NE(Init(), nullptr);
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 42);
   EXPECT_EQ(calls, 1);
   grio_->drawingEnd = nullptr; // read at the time of the call
   EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0);
   EXPECT_EQ(eevg_DrawingEnd(nullptr, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_DrawingEnd", 1, "NULL Eevg Drawing Pointer"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_DrawingEnd", 1, "NULL Eevg Drawing Pointer"));
 
   uint8_t *line = eevg_DrawingGetScanLineBuf(drawing_, &err);
   ASSERT_NE(line, nullptr);
@@ -332,9 +332,9 @@ TEST_F(DrawingTest, EndCallsTheDrawingEndCallbackAndFreeClearsThePointer) {
   EXPECT_FALSE(err);
   EXPECT_EQ(drawing_, nullptr);
   eevg_DrawingFree(&drawing_, &err);
-  EXPECT_TRUE(Reported(err.report, "eevg_DrawingFree", 1, "NULL Eevg Drawing Pointer"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_DrawingFree", 1, "NULL Eevg Drawing Pointer"));
   eevg_DrawingFree(nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eevg_DrawingFree", 1, "NULL Eevg Drawing Pointer"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_DrawingFree", 1, "NULL Eevg Drawing Pointer"));
 }
 
 TEST_F(DrawingTest, PointBuffersMoveToTheCallerAndGrow) {
@@ -344,7 +344,7 @@ TEST_F(DrawingTest, PointBuffersMoveToTheCallerAndGrow) {
   drawing_->polygonCount = 1;
   int32_t polygonCount, startCapacity, pointCount, pointCapacity;
   int32_t *starts = nullptr, *points = nullptr;
-  Slot err;
+  ErrorSlot err;
   eevg_MovePointsToLocalPointers(drawing_, &err, &polygonCount, &startCapacity, &starts, &pointCount,
                                  &pointCapacity, &points);
   ASSERT_FALSE(err);
@@ -361,7 +361,7 @@ TEST_F(DrawingTest, PointBuffersMoveToTheCallerAndGrow) {
     eevg_MovePointsToLocalPointers(drawing_, &err, &polygonCount, &startCapacity, &starts, &pointCount,
                                    &pointCapacity, &points);
   }
-  EXPECT_TRUE(Reported(err.report, "eevg_MovePointsToLocalPointers", 6, "Unable to allocate temporary points array"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_MovePointsToLocalPointers", 6, "Unable to allocate temporary points array"));
 
   // Growth keeps the contents and at least adds half the capacity.
   drawing_->points[1999] = 5;
@@ -376,9 +376,9 @@ TEST_F(DrawingTest, PointBuffersMoveToTheCallerAndGrow) {
 }
 
 TEST_F(DrawingTest, MitreLimitPreferenceFollowsItsCallbackAndIsAtLeastOne) {
-  Slot err;
+  ErrorSlot err;
   Epmg_Database *database = eprf_DefaultDatabaseGet(EPMG_DEFAULT_CLASS, &err);
-  ASSERT_NE(database, nullptr) << Chain(err.report);
+  ASSERT_NE(database, nullptr) << Chain(err.get());
   auto callbacks = [&](const char *key) {
     Epmg_Preference record{};
     record.category = const_cast<char *>("annotation");
@@ -423,7 +423,7 @@ TEST_F(DrawingTest, MitreLimitPreferenceFollowsItsCallbackAndIsAtLeastOne) {
 TEST(WorldInfo, CreateFreesItsRecordWhenACornerCannotBeMade) {
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1; n <= 4; ++n) {
-    Slot err;
+    ErrorSlot err;
     Eevg_WorldInfo *world;
     {
       taviron::testing::FailAllocation fail(n);
@@ -433,7 +433,7 @@ TEST(WorldInfo, CreateFreesItsRecordWhenACornerCannotBeMade) {
       EXPECT_EQ(world, nullptr);
       EXPECT_TRUE(err);
       if (n > 1) {
-        EXPECT_TRUE(Reported(err.report, "eevg_CoordCreate", 1, "Error allocating Coord"));
+        EXPECT_TRUE(Reported(err.get(), "eevg_CoordCreate", 1, "Error allocating Coord"));
       }
     } else {
       ASSERT_NE(world, nullptr);

@@ -7,17 +7,17 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
-#include "lower_testing.h"
+#include "eevg_internal.h"
+#include "taviron_testing.h"
 #include "raster_testing.h"
 
 namespace {
 
 using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
-using taviron::graphics::testing::Chain;
+using taviron::testing::Chain;
 using taviron::graphics::testing::RasterDrawing;
-using taviron::graphics::testing::Slot;
+using taviron::testing::ErrorSlot;
 
 constexpr double kPi = std::numbers::pi;
 
@@ -159,11 +159,11 @@ class EevgEllipseFlatten : public ::testing::Test {
 };
 
 TEST_F(EevgEllipseFlatten, EllipseBecomesAClosedPartOnTheCurve) {
-  Slot err;
+  ErrorSlot err;
   for (double r : {8.0, 800.0, 40000.0}) {
     drawing->pointCount = 0;
     drawing->polygonCount = 0;
-    ASSERT_EQ(FlattenEllipse(drawing.get(), 100, 100, r, r / 2, 0.3, &err), 0) << Chain(err.report);
+    ASSERT_EQ(FlattenEllipse(drawing.get(), 100, 100, r, r / 2, 0.3, &err), 0) << Chain(err.get());
     ASSERT_EQ(drawing->polygonCount, 1);
     const std::vector<int32_t> pts = PartPoints(0);
     ASSERT_GE(pts.size(), 10u);
@@ -181,12 +181,12 @@ TEST_F(EevgEllipseFlatten, EllipseBecomesAClosedPartOnTheCurve) {
 }
 
 TEST_F(EevgEllipseFlatten, ArcBecomesAnOpenPartAfterThePrevious) {
-  Slot err;
+  ErrorSlot err;
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
-  ASSERT_EQ(FlattenEllipse(drawing.get(), 0, 0, 800, 800, 0, &err), 0) << Chain(err.report);
+  ASSERT_EQ(FlattenEllipse(drawing.get(), 0, 0, 800, 800, 0, &err), 0) << Chain(err.get());
   ASSERT_EQ(FlattenEllipticalArc(drawing.get(), 0, 0, 8000, 8000, 0, kPi / 4, 3 * kPi / 4, &err), 0)
-      << Chain(err.report);
+      << Chain(err.get());
   ASSERT_EQ(drawing->polygonCount, 2);
   const std::vector<int32_t> pts = PartPoints(1);
   ASSERT_GE(pts.size(), 6u);
@@ -198,17 +198,17 @@ TEST_F(EevgEllipseFlatten, ArcBecomesAnOpenPartAfterThePrevious) {
 }
 
 TEST_F(EevgEllipseFlatten, ZeroRadiiGiveOnePointPart) {
-  Slot err;
+  ErrorSlot err;
   drawing->pointCount = 0;
   drawing->polygonCount = 0;
-  ASSERT_EQ(FlattenEllipse(drawing.get(), 33, 44, 0, 0, 0, &err), 0) << Chain(err.report);
+  ASSERT_EQ(FlattenEllipse(drawing.get(), 33, 44, 0, 0, 0, &err), 0) << Chain(err.get());
   EXPECT_EQ(PartPoints(0), (std::vector<int32_t>{33, 44, 33, 44}));
-  ASSERT_EQ(FlattenEllipticalArc(drawing.get(), 33, 44, 0, 0, 0, 1, 2, &err), 0) << Chain(err.report);
+  ASSERT_EQ(FlattenEllipticalArc(drawing.get(), 33, 44, 0, 0, 0, 1, 2, &err), 0) << Chain(err.get());
   EXPECT_EQ(PartPoints(1), (std::vector<int32_t>{33, 44}));
 }
 
 TEST_F(EevgEllipseFlatten, RunningOutOfMemoryLeavesTheBuffersAsTheyWere) {
-  Slot err;
+  ErrorSlot err;
   for (int64_t n = 1;; ++n) {
     drawing->pointCount = 0;
     drawing->polygonCount = 0;

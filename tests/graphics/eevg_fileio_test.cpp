@@ -8,19 +8,19 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "eevg.h"
 #include "eimg.h"
 #include "emsc.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using taviron::graphics::testing::Chain;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Chain;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 using Pixels = std::vector<std::pair<int32_t, int32_t>>;
 
 Pixels Walk(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
@@ -68,14 +68,14 @@ protected:
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
     const std::string file = (dir_ / "image.img").string();
-    Slot err;
+    ErrorSlot err;
     for (int i = 0; i < 3; ++i) {
       layers_[i] = eimg_LayerCreate((file + "(:Layer_" + std::to_string(i + 1) + ")").c_str(), EIMG_ATHEMATIC,
                                     EGDA_TYPE_U8, 40, 30, nullptr, &err, 0);
-      ASSERT_NE(layers_[i], nullptr) << Chain(err.report);
+      ASSERT_NE(layers_[i], nullptr) << Chain(err.get());
     }
     floats_ = eimg_LayerCreate((file + "(:Layer_4)").c_str(), EIMG_ATHEMATIC, EGDA_TYPE_F32, 40, 30, nullptr, &err, 0);
-    ASSERT_NE(floats_, nullptr) << Chain(err.report);
+    ASSERT_NE(floats_, nullptr) << Chain(err.get());
   }
   void TearDown() override {
     eevg_GrIOInfoFree(&device_);
@@ -121,13 +121,13 @@ TEST_F(FileDeviceTest, InitChecksTheLayers) {
       {2, r, g, b, 7, "Invalid input colorMode"},
   };
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_GrIOInfoInitFile(c.mode, c.red, c.green, c.blue, &err), nullptr);
-    EXPECT_TRUE(Reported(err.report, "eevg_GrIOInfoInitFile", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eevg_GrIOInfoInitFile", c.code, c.message));
   }
-  Slot err;
+  ErrorSlot err;
   device_ = eevg_GrIOInfoInitFile(EEVG_PSEUDOCOLOR, r, nullptr, f, &err);
-  ASSERT_NE(device_, nullptr) << Chain(err.report);
+  ASSERT_NE(device_, nullptr) << Chain(err.get());
   EXPECT_TRUE(device_->putPixel && device_->putVector && device_->getBlock && device_->putBlock &&
               device_->drawingEnd && device_->free);
   EXPECT_FALSE(device_->getPixel || device_->putSpan || device_->putPolygon || device_->putPoint ||
@@ -135,33 +135,33 @@ TEST_F(FileDeviceTest, InitChecksTheLayers) {
 }
 
 TEST_F(FileDeviceTest, PseudoColourWritesTheIndexLowByte) {
-  Slot err;
+  ErrorSlot err;
   device_ = eevg_GrIOInfoInitFile(EEVG_PSEUDOCOLOR, layers_[0], nullptr, nullptr, &err);
   ASSERT_NE(device_, nullptr);
   const Eevg_Color color{300, 1, 2, 3, 255};
   const double at[2] = {2.9, 1.2};
   device_->putPixel(device_->userData, &color, at, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   EXPECT_EQ(Pixel(0, 2, 1), 44);
   EXPECT_EQ(Set(0), (Pixels{{2, 1}}));
 
   device_->putPixel(device_->userData, nullptr, at, &err);
-  EXPECT_TRUE(Reported(err.report, "putPixel", 1, "Invalid input color"));
+  EXPECT_TRUE(Reported(err.get(), "putPixel", 1, "Invalid input color"));
   device_->putPixel(device_->userData, &color, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "putPixel", 2, "Invalid input 1st coordinate"));
+  EXPECT_TRUE(Reported(err.get(), "putPixel", 2, "Invalid input 1st coordinate"));
   device_->putPixel(nullptr, &color, at, &err);
-  ASSERT_TRUE(Reported(err.report, "putPixel", 3, "Error returned from placePixel"));
+  ASSERT_TRUE(Reported(err.get(), "putPixel", 3, "Error returned from placePixel"));
   EXPECT_TRUE(Reported(err->next, "placePixel", 1, "Invalid input RGB LayerDescription"));
 }
 
 TEST_F(FileDeviceTest, TrueColourVectorWritesTheWalkIntoEachPlane) {
-  Slot err;
+  ErrorSlot err;
   device_ = eevg_GrIOInfoInitFile(EEVG_TRUECOLOR, layers_[0], layers_[1], layers_[2], &err);
   ASSERT_NE(device_, nullptr);
   const Eevg_Color color{9, 0x1ff, 0x102, 3, 255};
   const double from[2] = {0, 0}, to[2] = {3.7, 1.9};
   device_->putVector(device_->userData, &color, from, to, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   const Pixels walk{{0, 0}, {1, 1}, {2, 1}, {3, 1}};
   EXPECT_EQ(Set(0), walk);
   EXPECT_EQ(Set(1), walk);
@@ -175,31 +175,31 @@ TEST_F(FileDeviceTest, TrueColourVectorWritesTheWalkIntoEachPlane) {
   EXPECT_FALSE(err);
 
   device_->putVector(device_->userData, &color, nullptr, to, &err);
-  EXPECT_TRUE(Reported(err.report, "putVector", 1, "Invalid input 1st coordinate"));
+  EXPECT_TRUE(Reported(err.get(), "putVector", 1, "Invalid input 1st coordinate"));
   device_->putVector(device_->userData, nullptr, from, to, &err);
-  ASSERT_TRUE(Reported(err.report, "putVector", 3, "Error returned from placePixel for first pixel"));
+  ASSERT_TRUE(Reported(err.get(), "putVector", 3, "Error returned from placePixel for first pixel"));
   EXPECT_TRUE(Reported(err->next, "placePixel", 2, "Invalid input color"));
 }
 
 TEST_F(FileDeviceTest, BlocksReadAndWriteTheLayers) {
-  Slot err;
+  ErrorSlot err;
   device_ = eevg_GrIOInfoInitFile(EEVG_TRUECOLOR, layers_[0], layers_[1], layers_[2], &err);
   ASSERT_NE(device_, nullptr);
   // Put a 3 x 1 block at column 10, row 20 and read it back through the corner positions.
   Eevg_RGBPixelRect *block = eevg_RGBPixelRectCreateWithData(nullptr, 3, 1, EEVG_TRUECOLOR, &err);
-  ASSERT_NE(block, nullptr) << Chain(err.report);
+  ASSERT_NE(block, nullptr) << Chain(err.get());
   for (int i = 0; i < 3; ++i) {
     block->red->origin[i] = static_cast<uint8_t>(10 + i);
     block->green->origin[i] = static_cast<uint8_t>(20 + i);
     block->blue->origin[i] = static_cast<uint8_t>(30 + i);
   }
   const double upperLeft[2] = {10.7, 20.2}, lowerRight[2] = {12.9, 20.9};
-  EXPECT_EQ(device_->putBlock(device_->userData, block, upperLeft, lowerRight, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device_->putBlock(device_->userData, block, upperLeft, lowerRight, &err), 0) << Chain(err.get());
   EXPECT_EQ(Pixel(0, 12, 20), 12);
   EXPECT_EQ(Pixel(2, 10, 20), 30);
 
   Eevg_RGBPixelRect *read = device_->getBlock(device_->userData, nullptr, upperLeft, lowerRight, &err);
-  ASSERT_NE(read, nullptr) << Chain(err.report);
+  ASSERT_NE(read, nullptr) << Chain(err.get());
   ASSERT_EQ(read->red->columns, 3);
   ASSERT_EQ(read->red->rows, 1);
   EXPECT_EQ(read->green->origin[2], 22);
@@ -210,7 +210,7 @@ TEST_F(FileDeviceTest, BlocksReadAndWriteTheLayers) {
   Eevg_RGBPixelRect *narrow = eevg_RGBPixelRectCreateWithData(nullptr, 2, 1, EEVG_TRUECOLOR, &err);
   narrow->red->origin[0] = narrow->green->origin[0] = 99;
   EXPECT_EQ(device_->putBlock(device_->userData, narrow, upperLeft, lowerRight, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "putBlock", 5, "Invalid input red PixelRect"));
+  EXPECT_TRUE(Reported(err.get(), "putBlock", 5, "Invalid input red PixelRect"));
   EXPECT_EQ(Pixel(0, 10, 20), 10);
   EXPECT_EQ(Pixel(1, 10, 20), 20);
 
@@ -228,19 +228,19 @@ TEST_F(FileDeviceTest, BlocksReadAndWriteTheLayers) {
   };
   for (const Case &c : cases) {
     EXPECT_EQ(device_->putBlock(c.user, c.rect, c.a, c.b, &err), -1);
-    EXPECT_TRUE(Reported(err.report, "putBlock", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "putBlock", c.code, c.message));
   }
   EXPECT_EQ(device_->getBlock(device_->userData, nullptr, upperLeft, nullptr, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "getBlock", 3, "Invalid input lowerRight coordinate"));
+  EXPECT_TRUE(Reported(err.get(), "getBlock", 3, "Invalid input lowerRight coordinate"));
   // Corners the wrong way round give no block; a rect made by the call is freed.
   const int64_t live = emsc_TestLiveBlocks();
   EXPECT_EQ(device_->getBlock(device_->userData, nullptr, lowerRight, upperLeft, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "getBlock", 4, "Error returned from eevg_RGBPixelRectCreateWithData"));
+  EXPECT_TRUE(Reported(err.get(), "getBlock", 4, "Error returned from eevg_RGBPixelRectCreateWithData"));
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 
-  EXPECT_EQ(device_->drawingEnd(device_->userData, &err), 0) << Chain(err.report);
+  EXPECT_EQ(device_->drawingEnd(device_->userData, &err), 0) << Chain(err.get());
   EXPECT_EQ(device_->drawingEnd(nullptr, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "drawingEnd ", 1, "Invalid input RGB LayerDescription"));
+  EXPECT_TRUE(Reported(err.get(), "drawingEnd ", 1, "Invalid input RGB LayerDescription"));
 
   for (Eevg_RGBPixelRect *rect : {block, read, narrow}) {
     eimg_PixelRectDelete(rect->red, nullptr);
@@ -252,7 +252,7 @@ TEST_F(FileDeviceTest, BlocksReadAndWriteTheLayers) {
 
 TEST_F(FileDeviceTest, PixelRectsFollowTheColourMode) {
   const int64_t live = emsc_TestLiveBlocks();
-  Slot err;
+  ErrorSlot err;
   Eevg_RGBPixelRect *rect = eevg_RGBPixelRectCreateWithData(nullptr, 4, 2, EEVG_TRUECOLOR, &err);
   ASSERT_NE(rect, nullptr);
   Egda_BaseData *red = rect->red;
@@ -264,10 +264,10 @@ TEST_F(FileDeviceTest, PixelRectsFollowTheColourMode) {
   EXPECT_EQ(rect->red->columns, 5);
   EXPECT_EQ(rect->red->pixelType, EGDA_TYPE_U8);
   EXPECT_EQ(eevg_RGBPixelRectCreateWithData(rect, 5, 2, 3, &err), rect);
-  EXPECT_TRUE(Reported(err.report, "eevg_RGBPixelRectCreateWithData", 10, "Invalid colorMode"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_RGBPixelRectCreateWithData", 10, "Invalid colorMode"));
   EXPECT_EQ(eevg_RGBPixelRectCreateWithData(nullptr, 5, 2, 3, &err), nullptr);
   EXPECT_EQ(eevg_RGBPixelRectCreateWithData(nullptr, -1, 2, 0, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_RGBPixelRectCreateWithData", 3,
+  EXPECT_TRUE(Reported(err.get(), "eevg_RGBPixelRectCreateWithData", 3,
                        "Error returned from eimg_PixelRectCreate for red"));
   eimg_PixelRectDelete(rect->red, nullptr);
   eevg_RGBPixelRectFree(&rect);
@@ -278,7 +278,7 @@ TEST_F(FileDeviceTest, PixelRectsFollowTheColourMode) {
 TEST_F(FileDeviceTest, CreateSurvivesAllocationFailures) {
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    Slot err;
+    ErrorSlot err;
     Eevg_GrIOInfo *device;
     Eevg_RGBPixelRect *rect = nullptr;
     {
@@ -301,9 +301,9 @@ TEST_F(FileDeviceTest, CreateSurvivesAllocationFailures) {
 }
 
 TEST_F(FileDeviceTest, DrawingEndFlushesAndFreeLeavesTheLayersOpen) {
-  Slot err;
+  ErrorSlot err;
   Eevg_Control *control = eevg_Init(&err);
-  ASSERT_NE(control, nullptr) << Chain(err.report);
+  ASSERT_NE(control, nullptr) << Chain(err.get());
   device_ = eevg_GrIOInfoInitFile(EEVG_PSEUDOCOLOR, layers_[0], nullptr, nullptr, &err);
   Eevg_DeviceInfo *device = eevg_DeviceInfoCreate(&err);
   Eevg_WorldInfo *world = eevg_WorldInfoCreate(&err);
@@ -312,12 +312,12 @@ TEST_F(FileDeviceTest, DrawingEndFlushesAndFreeLeavesTheLayersOpen) {
   device->colorMode = EEVG_PSEUDOCOLOR;
   world->upperRight->x = world->upperRight->y = 1;
   Eevg_Drawing *drawing = eevg_DrawingInit(control, device, world, device_, &err);
-  ASSERT_NE(drawing, nullptr) << Chain(err.report);
+  ASSERT_NE(drawing, nullptr) << Chain(err.get());
   EXPECT_EQ(eevg_PutPointQuery(drawing, &err), 0);
   const Eevg_Color color{7, 0, 0, 0, 255};
   const double at[2] = {39, 29};
   device_->putPixel(device_->userData, &color, at, &err);
-  EXPECT_EQ(eevg_DrawingEnd(drawing, &err), 0) << Chain(err.report);
+  EXPECT_EQ(eevg_DrawingEnd(drawing, &err), 0) << Chain(err.get());
   eevg_DrawingFree(&drawing, &err);
   eevg_WorldInfoFree(&world);
   eevg_DeviceInfoFree(&device);
@@ -329,7 +329,7 @@ TEST_F(FileDeviceTest, DrawingEndFlushesAndFreeLeavesTheLayersOpen) {
 void TextUC(void *, Eevg_TextStyle *, ...) {}
 
 TEST(GrIOInfo, CreateCopyAndFree) {
-  Slot err;
+  ErrorSlot err;
   Eevg_GrIOInfo *a = eevg_GrIOInfoCreate(&err);
   Eevg_GrIOInfo *b = eevg_GrIOInfoCreate(&err);
   ASSERT_TRUE(a && b);

@@ -14,10 +14,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using taviron::graphics::testing::Chain;
+using taviron::testing::Chain;
 using taviron::graphics::testing::kFontDir;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 TEST(FontDataBaseBuild, FailuresKeepNothingAndTheNextCallTriesAgain) {
   const fs::path scratch = fs::temp_directory_path() / ("eevg_build_" + std::to_string(getpid()));
@@ -25,37 +25,37 @@ TEST(FontDataBaseBuild, FailuresKeepNothingAndTheNextCallTriesAgain) {
   fs::create_directories(scratch / "old");
   std::ofstream(scratch / "old" / "a.fdb") << "version 3\nA a A a left_to_right a S\n";
   std::ofstream(scratch / "old" / "b.fdb") << "version 2\nB b B b left_to_right b S\n";
-  Slot err;
+  ErrorSlot err;
 
   setenv("NORIX_FONT_PATH", (scratch / "empty").c_str(), 1);
   EXPECT_EQ(eevg_FontDataBaseCreate(&err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_FontDataBaseCreate", 1, "No font list files found in NORIX_FONT_PATH"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_FontDataBaseCreate", 1, "No font list files found in NORIX_FONT_PATH"));
   EXPECT_EQ(eevg_Init(&err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_Init", 1, "Error returned from eevg_FontDataBaseFontCountGet"));
+  ASSERT_TRUE(Reported(err.get(), "eevg_Init", 1, "Error returned from eevg_FontDataBaseFontCountGet"));
   EXPECT_TRUE(Reported(err->next, "eevg_FontDataBaseFontCountGet", 1, "Error returned from eevg_FontDataBaseCreate"));
   EXPECT_EQ(eevg_FontDataBaseLookupByFontName(nullptr, "A", &err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_FontDataBaseLookupByFontName", 1,
+  ASSERT_TRUE(Reported(err.get(), "eevg_FontDataBaseLookupByFontName", 1,
                        "Error returned from eevg_FontDataBaseSortByFontName"));
   EXPECT_TRUE(Reported(err->next, "eevg_FontDataBaseSortByFontName", 1, "Error returned from eevg_FontDataBaseCreate"));
   EXPECT_EQ(eevg_FontFamilyListCreate(&err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_FontFamilyListCreate", 1,
+  EXPECT_TRUE(Reported(err.get(), "eevg_FontFamilyListCreate", 1,
                        "Error returned from eevg_FontDataBaseSortedByFontNameGet"));
 
   // One old file among good ones fails the whole build.
   setenv("NORIX_FONT_PATH", (scratch / "old").c_str(), 1);
   EXPECT_EQ(eevg_FontDataBaseCreate(&err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_FontDataBaseCreate", 2, "Error returned from eevg_FontDataBaseParse"));
-  EXPECT_NE(Chain(err.report).find("Invalid version of Font Data Base file"), std::string::npos);
+  ASSERT_TRUE(Reported(err.get(), "eevg_FontDataBaseCreate", 2, "Error returned from eevg_FontDataBaseParse"));
+  EXPECT_NE(Chain(err.get()).find("Invalid version of Font Data Base file"), std::string::npos);
 
   // Several directories are read in list order.
   setenv("NORIX_FONT_PATH", ((scratch / "empty").string() + ":" + kFontDir).c_str(), 1);
   Eevg_FontDataBaseRecord *head = eevg_FontDataBaseCreate(&err);
-  ASSERT_NE(head, nullptr) << Chain(err.report);
+  ASSERT_NE(head, nullptr) << Chain(err.get());
   EXPECT_EQ(eevg_FontDataBaseFontCountGet(&err), 8);
   setenv("NORIX_FONT_PATH", (scratch / "empty").c_str(), 1); // never read again
   EXPECT_EQ(eevg_FontDataBaseCreate(&err), head);
   Eevg_Control *control = eevg_Init(&err);
-  ASSERT_NE(control, nullptr) << Chain(err.report);
+  ASSERT_NE(control, nullptr) << Chain(err.get());
   EXPECT_EQ(control->loadedFontCount, 8);
   fs::remove_all(scratch);
 }

@@ -11,14 +11,14 @@
 #include "eevg.h"
 #include "emsc.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using taviron::graphics::testing::Chain;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Chain;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 // A scratch folder removed with the test.
 class Scratch {
@@ -41,9 +41,9 @@ private:
 };
 
 TEST(FontDataBase, ReadsTheFixtureInFileOrder) {
-  Slot err;
+  ErrorSlot err;
   Eevg_FontDataBaseRecord *head = eevg_FontDataBaseCreate(&err);
-  ASSERT_NE(head, nullptr) << Chain(err.report);
+  ASSERT_NE(head, nullptr) << Chain(err.get());
   EXPECT_EQ(eevg_FontDataBaseCreate(&err), head);
   EXPECT_EQ(eevg_FontDataBaseFontCountGet(&err), 8);
   EXPECT_STREQ(eevg_FontDataBaseFontNameGet(head), "Times Bold Italic");
@@ -65,9 +65,9 @@ TEST(FontDataBase, ReadsTheFixtureInFileOrder) {
 }
 
 TEST(FontDataBase, LookupsBySortedNames) {
-  Slot err;
+  ErrorSlot err;
   Eevg_FontDataBaseRecord **byName = eevg_FontDataBaseSortedByFontNameGet(&err);
-  ASSERT_NE(byName, nullptr) << Chain(err.report);
+  ASSERT_NE(byName, nullptr) << Chain(err.get());
   for (int i = 1; i < 8; ++i) EXPECT_LT(std::string(byName[i - 1]->fontName), byName[i]->fontName);
   Eevg_FontDataBaseRecord **byFile = eevg_FontDataBaseSortedByFontFileNameGet(&err);
   ASSERT_NE(byFile, nullptr);
@@ -86,22 +86,22 @@ TEST(FontDataBase, LookupsBySortedNames) {
   } misses[] = {{"Aardvark"}, {"Times Ital"}, {"Zzz"}, {""}};
   for (const Miss &m : misses) {
     EXPECT_EQ(eevg_FontDataBaseLookupByFontName(nullptr, m.name, &err), nullptr);
-    EXPECT_TRUE(Reported(err.report, "eevg_FontDataBaseLookupByFontName", 2,
+    EXPECT_TRUE(Reported(err.get(), "eevg_FontDataBaseLookupByFontName", 2,
                          (std::string("FontName ") + m.name + " not found on fdb").c_str()));
   }
   EXPECT_EQ(eevg_FontDataBaseLookupFontName(nullptr, "nosuch", &err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_FontDataBaseLookupFontName", 1,
+  ASSERT_TRUE(Reported(err.get(), "eevg_FontDataBaseLookupFontName", 1,
                        "Error returned from eevg_FontDataBaseLookupByFontFileName"));
   EXPECT_TRUE(Reported(err->next, "eevg_FontDataBaseLookupByFontFileName", 2, "FontFileName nosuch not found on fdb"));
   EXPECT_EQ(eevg_FontDataBaseLookupFontFileName(nullptr, nullptr, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_FontDataBaseLookupFontFileName", 1,
+  EXPECT_TRUE(Reported(err.get(), "eevg_FontDataBaseLookupFontFileName", 1,
                        "Error returned from eevg_FontDataBaseLookupByFontName"));
 }
 
 TEST(FontFamilies, FamiliesWeightsAndSlants) {
-  Slot err;
+  ErrorSlot err;
   Eevg_FontFamily *list = eevg_FontFamilyListCreate(&err);
-  ASSERT_NE(list, nullptr) << Chain(err.report);
+  ASSERT_NE(list, nullptr) << Chain(err.get());
   struct Case {
     const char *file, *family, *weight, *slant;
   } cases[] = {
@@ -117,7 +117,7 @@ TEST(FontFamilies, FamiliesWeightsAndSlants) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.file);
     Eevg_FontWithSlant *slant = eevg_FontFindByFileName(list, c.file, &err);
-    ASSERT_NE(slant, nullptr) << Chain(err.report);
+    ASSERT_NE(slant, nullptr) << Chain(err.get());
     EXPECT_STREQ(eevg_FontFamilyNameGet(slant), c.family);
     EXPECT_STREQ(eevg_FontWeightGet(slant), c.weight);
     EXPECT_STREQ(eevg_FontSlantGet(slant), c.slant);
@@ -148,19 +148,19 @@ TEST(FontFamilies, FamiliesWeightsAndSlants) {
   EXPECT_STREQ(eevg_FontFileNameGet(found), "times");
 
   EXPECT_EQ(eevg_FontFindByWeightAndSlant(times, "Heavy", "r", &err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_FontFindByWeightAndSlant", 1,
+  ASSERT_TRUE(Reported(err.get(), "eevg_FontFindByWeightAndSlant", 1,
                        "Error returned by eevg_FontWeightFintByWeight for weight Heavy"));
   EXPECT_TRUE(Reported(err->next, "eevg_FontWeightFindByWeight", 1, "Font weight Heavy not found in list"));
   EXPECT_EQ(eevg_FontFindByWeightAndSlant(times, "Bold", "r", &err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_FontFindByWeightAndSlant", 2,
+  ASSERT_TRUE(Reported(err.get(), "eevg_FontFindByWeightAndSlant", 2,
                        "Error returned by eevg_FontFindBySlant for slant r"));
   EXPECT_TRUE(Reported(err->next, "eevg_FontFindBySlant", 1, "Font not found in list"));
   EXPECT_EQ(eevg_FontFamilyFindByName(list, "Courier", &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_FontFamilyFindByName", 1, "Font family Courier not found in list"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_FontFamilyFindByName", 1, "Font family Courier not found in list"));
   EXPECT_EQ(eevg_FontFindByFileName(list, "courier", &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_FontFindByFileName", 2, "Filename courier not found in list"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_FontFindByFileName", 2, "Filename courier not found in list"));
   EXPECT_EQ(eevg_FontFindByFileName(list, nullptr, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_FontFindByFileName", 1, "Invalid input fileName"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_FontFindByFileName", 1, "Invalid input fileName"));
   EXPECT_EQ(eevg_FontFamilyListFamilyNamesGet(nullptr), nullptr);
   EXPECT_EQ(eevg_FontFamilyNameGet(nullptr), nullptr);
 
@@ -169,7 +169,7 @@ TEST(FontFamilies, FamiliesWeightsAndSlants) {
 }
 
 TEST(FontFamilies, ListCreateSurvivesAllocationFailures) {
-  Slot err;
+  ErrorSlot err;
   ASSERT_NE(eevg_FontDataBaseSortedByFontNameGet(&err), nullptr); // built once, kept
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
@@ -209,15 +209,15 @@ TEST(FontDataBaseFile, BrokenFilesGiveAReportNamingTheFile) {
     Eevg_FontDataBaseRecord *head = nullptr, *tail = nullptr;
     int32_t count = 0;
     const int64_t live = emsc_TestLiveBlocks();
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_FontDataBaseParse(nullptr, file.c_str(), &head, &tail, &count, &err), -1);
     EXPECT_EQ(head, nullptr);
     EXPECT_EQ(count, 0);
-    ASSERT_TRUE(Reported(err.report, "eevg_FontDataBaseParse", 2, "Error returned from elex_Parse"));
-    const std::string chain = Chain(err.report);
+    ASSERT_TRUE(Reported(err.get(), "eevg_FontDataBaseParse", 2, "Error returned from elex_Parse"));
+    const std::string chain = Chain(err.get());
     EXPECT_NE(chain.find(file), std::string::npos) << chain;
     EXPECT_NE(chain.find(c.expected), std::string::npos) << chain;
-    eerr_DeleteErrorReportEx(&err.report);
+    err.Reset();
     EXPECT_EQ(emsc_TestLiveBlocks(), live);
   }
 }
@@ -226,13 +226,13 @@ TEST(FontDataBaseFile, OldVersionFailsAndFilesAppendToTheList) {
   Scratch scratch;
   Eevg_FontDataBaseRecord *head = nullptr, *tail = nullptr;
   int32_t count = 0;
-  Slot err;
+  ErrorSlot err;
   const std::string first = scratch.Write("a.fdb", "version 4\nOne one ONE one right_to_left one Server\n");
   const std::string second =
       scratch.Write("b.fdb", "VERSION 3 /* two entries */ Two two TWO two left_to_right two Server\n"
                              "\"Three \\\"3\\\"\" three THREE three LEFT_TO_RIGHT three Server");
-  ASSERT_EQ(eevg_FontDataBaseParse(nullptr, first.c_str(), &head, &tail, &count, &err), 0) << Chain(err.report);
-  ASSERT_EQ(eevg_FontDataBaseParse(nullptr, second.c_str(), &head, &tail, &count, &err), 0) << Chain(err.report);
+  ASSERT_EQ(eevg_FontDataBaseParse(nullptr, first.c_str(), &head, &tail, &count, &err), 0) << Chain(err.get());
+  ASSERT_EQ(eevg_FontDataBaseParse(nullptr, second.c_str(), &head, &tail, &count, &err), 0) << Chain(err.get());
   ASSERT_EQ(count, 3);
   EXPECT_STREQ(head->fontName, "One");
   EXPECT_EQ(head->insertDir, 1);
@@ -242,7 +242,7 @@ TEST(FontDataBaseFile, OldVersionFailsAndFilesAppendToTheList) {
 
   const std::string old = scratch.Write("c.fdb", "version 2\nFour four FOUR four left_to_right four Server\n");
   EXPECT_EQ(eevg_FontDataBaseParse(nullptr, old.c_str(), &head, &tail, &count, &err), -1);
-  ASSERT_TRUE(Reported(err.report, "eevg_FontDataBaseParse", 2, "Error returned from elex_Parse"));
+  ASSERT_TRUE(Reported(err.get(), "eevg_FontDataBaseParse", 2, "Error returned from elex_Parse"));
   EXPECT_TRUE(Reported(err->next, "eevg_FontDataBaseParse", 1, "Invalid version of Font Data Base file"));
   EXPECT_EQ(count, 3);
   EXPECT_EQ(tail->next, nullptr);
@@ -251,7 +251,7 @@ TEST(FontDataBaseFile, OldVersionFailsAndFilesAppendToTheList) {
   scratch.Write("fontlist.fdb", "version 3\nFive five FIVE five left_to_right five Server\n");
   const std::string saved = getenv("NORIX_FONT_PATH");
   setenv("NORIX_FONT_PATH", ("/nonexistent:" + scratch.Path()).c_str(), 1);
-  EXPECT_EQ(eevg_FontDataBaseParse(nullptr, nullptr, &head, &tail, &count, &err), 0) << Chain(err.report);
+  EXPECT_EQ(eevg_FontDataBaseParse(nullptr, nullptr, &head, &tail, &count, &err), 0) << Chain(err.get());
   setenv("NORIX_FONT_PATH", saved.c_str(), 1);
   EXPECT_EQ(count, 4);
   EXPECT_STREQ(tail->fontFileName, "five");

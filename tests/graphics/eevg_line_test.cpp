@@ -1,5 +1,6 @@
 // The line driver: caps chosen per piece, dashes, compositions, arrow heads, and random extreme
 // lines that must never draw outside the clip window.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -18,11 +19,11 @@ using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::GuardedDevice;
 using taviron::graphics::testing::PolygonDevice;
-using taviron::graphics::testing::Chain;
+using taviron::testing::Chain;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 using taviron::graphics::testing::Ring;
 using Log = std::vector<std::string>;
@@ -100,8 +101,8 @@ TEST(EevgLine, DashesAlongAStraightRun) {
   LineState state;
   state.dashes = {16, 8};
   state.Apply(drawing.get());
-  Slot err;
-  ASSERT_EQ(Draw(drawing.get(), {100, 100, 140, 100}, &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 140, 100}, &err), 0) << Chain(err.get());
   EXPECT_EQ(device.Spans(), (std::vector<std::string>{"100-116", "124-140"}));
 
   // One pixel wide: thin vectors from pixel 12 to 14 and 15 to 17.
@@ -119,9 +120,9 @@ TEST(EevgLine, DashesAcrossVertices) {
   state.dashes = {30, 10};
   state.join = EEVG_MITRE_JOIN;
   state.Apply(drawing.get());
-  Slot err;
+  ErrorSlot err;
   // The first mark runs 20 along the first segment and 10 into the second, joined there.
-  ASSERT_EQ(Draw(drawing.get(), {100, 100, 120, 100, 120, 200}, &err), 0) << Chain(err.report);
+  ASSERT_EQ(Draw(drawing.get(), {100, 100, 120, 100, 120, 200}, &err), 0) << Chain(err.get());
   ASSERT_EQ(device.rings.size(), 4u);
   EXPECT_EQ(device.Spans()[0], "100-120");
   // The second piece carries the mitre wedge back to the first piece's corner.
@@ -139,7 +140,7 @@ TEST(EevgLine, DashesFarOutsideKeepTheirPhase) {
   LineState state;
   state.dashes = {8, 8};
   state.Apply(drawing.get());
-  Slot err;
+  ErrorSlot err;
   const auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(Draw(drawing.get(), {-2000000000, 400, 2000000000, 400}, &err), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
@@ -164,7 +165,7 @@ TEST(EevgLine, DegenerateDashPairsAreDropped) {
   LineState state;
   state.dashes = {16, 0, -5, 8, 0, 0};
   state.Apply(drawing.get());
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), 0);
   EXPECT_EQ(device.Spans(), (std::vector<std::string>{"100-400"}));
   // A valid pair among them is the pattern.
@@ -198,7 +199,7 @@ TEST(EevgLine, Compositions) {
     state.widths = c.widths;
     state.colours = c.colours;
     state.Apply(drawing.get());
-    Slot err;
+    ErrorSlot err;
     ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), 0) << c.name;
     EXPECT_EQ(device.canvas.log, c.log) << c.name;
   }
@@ -212,7 +213,7 @@ TEST(EevgLine, RunsOrPieces) {
     LineState state;
     state.applyLineEnds = apply;
     state.Apply(drawing.get());
-    Slot err;
+    ErrorSlot err;
     ASSERT_EQ(Draw(drawing.get(), {100, 100, 200, 100, 300, 100}, &err), 0);
     EXPECT_EQ(device.rings.size(), apply ? 2u : 1u);
     EXPECT_EQ(device.Spans().back(), apply ? "200-300" : "100-300");
@@ -245,12 +246,12 @@ TEST(EevgLine, ArrowHeads) {
     state.startEnd = state.endEnd = EEVG_ARROW_END;
     state.arrow = &arrow;
     state.Apply(drawing.get());
-    Slot err;
+    ErrorSlot err;
     std::vector<int32_t> points = c.points;
     ASSERT_EQ(eevg_WideLine(drawing.get(), static_cast<int32_t>(points.size() / 2) - 1,
                             points.data(), &err),
               0)
-        << c.name << Chain(err.report);
+        << c.name << Chain(err.get());
     EXPECT_EQ(device.rings.size(), c.rings) << c.name;
     Log vectors;
     for (const std::string &line : device.canvas.log)
@@ -265,7 +266,7 @@ TEST(EevgLine, ArrowShapes) {
   drawing->lineWidthUnit = 1;
   Eevg_ArrowEnd arrow{60 * M_PI / 180, 30 * M_PI / 180, 5, 1, 0};
   drawing->capArrowEnd = &arrow;
-  Slot err;
+  ErrorSlot err;
   // One pixel, filled: tip, barbs at 30 degrees over 40 sub-pixels, back notch at 60 degrees.
   int32_t tip[2] = {100, 100}, toward[2] = {400, 100}, keep = 0;
   ASSERT_EQ(eevg_DrawArrow(drawing.get(), tip, toward, &keep, 0, 8, 8, kRed, &err), 0);
@@ -299,15 +300,15 @@ TEST(EevgLine, FailuresStopTheLine) {
   state.widths = {8};
   state.dashes = {16, 8};
   state.Apply(drawing.get());
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_WideLine", 5, "Unable to continue wideline segment"))
-      << Chain(err.report);
+  EXPECT_TRUE(Reported(err.get(), "eevg_WideLine", 5, "Unable to continue wideline segment"))
+      << Chain(err.get());
   state.widths = {40};
   state.Apply(drawing.get());
   ASSERT_EQ(Draw(drawing.get(), {100, 100, 400, 100}, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_WideLine", 4, "Unable to draw wide polyline"))
-      << Chain(err.report);
+  EXPECT_TRUE(Reported(err.get(), "eevg_WideLine", 4, "Unable to draw wide polyline"))
+      << Chain(err.get());
 }
 
 
@@ -334,9 +335,9 @@ TEST(EevgLine, RandomExtremeLinesStayInTheClipWindow) {
     RasterDrawing drawing(device.canvas, antiAlias);
     // Clip window columns 10..50 and device rows 5..30 (image rows 17..42).
     Eevg_Coord a{10, 5}, b{50, 30};
-    Slot err;
+    ErrorSlot err;
     eevg_SetClipWindow(drawing.get(), &a, &b, &err);
-    ASSERT_FALSE(err) << Chain(err.report);
+    ASSERT_FALSE(err) << Chain(err.get());
     Eevg_ArrowEnd arrow{};
     for (int32_t round = 0; round < 2500; ++round) {
       LineState state;
@@ -389,3 +390,160 @@ TEST(EevgLine, RandomExtremeLinesStayInTheClipWindow) {
 }
 
 } // namespace
+
+namespace {
+
+// The pixels of the canvas inside the clip window of the drawing.
+std::vector<Eevg_Color> WindowPixels(Canvas &canvas, const Eevg_Drawing *d) {
+  std::vector<Eevg_Color> pixels;
+  for (int32_t y = d->clipYMin; y <= d->clipYMax; ++y)
+    for (int32_t x = d->clipXMin; x <= d->clipXMax; ++x) pixels.push_back(canvas.Device(x, y));
+  return pixels;
+}
+
+bool SamePixels(const std::vector<Eevg_Color> &a, const std::vector<Eevg_Color> &b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i].red != b[i].red || a[i].green != b[i].green || a[i].blue != b[i].blue ||
+        a[i].opacity != b[i].opacity)
+      return false;
+  return true;
+}
+
+} // namespace
+
+TEST(EevgLine, PiecesLeftOutChangeNoPixel) {
+  // Wide lines, solid and dashed, near and across a small window, drawn once with every piece
+  // and once with the pieces that cannot show (or are painted over) left out: the window's
+  // pixels agree.
+  std::mt19937 random(getenv("SEED") ? atoi(getenv("SEED")) : 20270301);
+  auto pick = [&](int32_t lo, int32_t hi) {
+    return std::uniform_int_distribution<int32_t>(lo, hi)(random);
+  };
+  const auto started = std::chrono::steady_clock::now();
+  int32_t differing = 0, drawn = 0;
+  int64_t fills[2] = {0, 0};
+  for (int32_t round = 0; round < 400; ++round) {
+    const int32_t antiAlias = round % 2;
+    LineState state;
+    const int32_t scale = pick(0, 2) == 0 ? 8 : 1;
+    state.widths = {pick(0, 3) ? pick(9, 1200) * scale : pick(1, 8)};
+    if (pick(0, 3) == 0) state.widths.push_back(pick(1, 300));
+    state.colours.clear();
+    for (size_t i = 0; i < state.widths.size(); ++i)
+      state.colours.push_back(Eevg_DeviceColor{pick(0, 255), pick(0, 255), 9, 1, pick(0, 2) ? 255 : 150});
+    for (int32_t i = 0, pairs = pick(0, 2); i < 2 * pairs; ++i) state.dashes.push_back(pick(6, 90));
+    state.startEnd = pick(0, 3), state.endEnd = pick(0, 3), state.markEnd = pick(0, 3);
+    state.join = pick(0, 3);
+    state.applyLineEnds = pick(0, 1);
+    // A window of columns 20..43 and rows 12..27 (sub-pixels 160..351 and 96..223) on a device
+    // of 64 x 40; the line passes near it, across it, or along its sides.
+    std::vector<int32_t> points;
+    if (pick(0, 4) == 0) {
+      // A curve of many short steps, as ellipse outlines come.
+      const double cx = pick(-1400, 1900) * scale, cy = pick(-1400, 1700) * scale;
+      const double radius = pick(100, 2500) * scale, from = pick(0, 628) / 100.0;
+      for (int32_t i = 0, count = pick(8, 40); i < count; ++i) {
+        points.push_back(static_cast<int32_t>(cx + radius * std::cos(from + i * 0.08)));
+        points.push_back(static_cast<int32_t>(cy + radius * std::sin(from + i * 0.08)));
+      }
+    } else {
+      for (int32_t i = 0, count = pick(2, 4); i < count; ++i) {
+        points.push_back(pick(-1400, 1900) * scale);
+        points.push_back(pick(-1400, 1700) * scale);
+      }
+    }
+    if (pick(0, 4) == 0) points.push_back(points[0]), points.push_back(points[1]);
+    std::vector<Eevg_Color> pixels[2];
+    for (int32_t every : {1, 0}) {
+      Canvas canvas(64, 40);
+      canvas.io.getPixel = Canvas::GetPixel;
+      canvas.io.putPixel = Canvas::PutPixel;
+      canvas.io.putVector = Canvas::PutVector;
+      canvas.io.putPolygon = Canvas::PutPolygon; // declines: counts the fills
+      // A device that blends translucent runs itself (here: declines them).
+      if (round % 7 == 3) canvas.io.putVectorOpacity = Canvas::PutVectorOpacity;
+      RasterDrawing drawing(canvas, antiAlias);
+      Eevg_Coord a{20, 12}, b{43, 27};
+      eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+      state.Apply(drawing.get());
+      drawing->plainLines = every;
+      drawing->mitreLimit = round % 3 ? 10 : 1.2;
+      if (round % 5 == 1) {
+        drawing->usingWorldTransform = 1;
+        drawing->pixelSizeX = 4 + round % 9;
+      }
+      std::vector<int32_t> copy = points;
+      ErrorSlot err;
+      ASSERT_EQ(Draw(drawing.get(), copy, &err), 0) << Chain(err.get());
+      pixels[every] = WindowPixels(canvas, drawing.get());
+      fills[every] += std::count(canvas.log.begin(), canvas.log.end(), "polygon");
+    }
+    for (const Eevg_Color &c : pixels[1]) drawn += c.opacity != 0;
+    if (!SamePixels(pixels[0], pixels[1])) {
+      ++differing;
+      ADD_FAILURE() << "round " << round << ": " << ::testing::PrintToString(points) << " width "
+                    << state.widths[0] << " ends " << state.startEnd << state.endEnd
+                    << state.markEnd << " join " << state.join << " apply "
+                    << state.applyLineEnds << " aa " << antiAlias << " dashes "
+                    << ::testing::PrintToString(state.dashes);
+      if (differing > 3) break;
+    }
+  }
+  EXPECT_GT(drawn, 10000);
+  // Many of the pieces filled could not show.
+  EXPECT_LT(fills[0], fills[1] * 3 / 4) << fills[0] << " of " << fills[1];
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
+
+TEST(EevgLine, RoundCapsFlattenedNearTheWindowChangeNoPixel) {
+  // Short pieces with round ends up to a hundred million sub-pixels wide, anywhere their ends can
+  // reach the window: their caps flattened in full, or only where they can meet the window, give
+  // the window the same pixels.
+  std::mt19937 random(getenv("SEED") ? atoi(getenv("SEED")) : 20270302);
+  auto pick = [&](int32_t lo, int32_t hi) {
+    return std::uniform_int_distribution<int32_t>(lo, hi)(random);
+  };
+  int32_t differing = 0, drawn = 0;
+  for (int32_t round = 0; round < 120; ++round) {
+    const int32_t antiAlias = round % 2;
+    LineState state;
+    const int32_t width = static_cast<int32_t>(std::pow(10.0, pick(300, 800) / 100.0));
+    state.widths = {width};
+    state.colours = {Eevg_DeviceColor{pick(0, 255), 7, 9, 1, pick(0, 3) ? 255 : 100}};
+    state.startEnd = state.endEnd = EEVG_ROUND_END;
+    state.applyLineEnds = pick(0, 1);
+    // A piece whose end lies about half its width from the window, in any direction.
+    const double angle = pick(0, 6283) / 1000.0, distance = width / 2.0 * pick(50, 105) / 100.0;
+    const double turn = pick(0, 6283) / 1000.0, length = pick(5, 400);
+    const double x = 256 + distance * std::cos(angle), y = 160 + distance * std::sin(angle);
+    std::vector<int32_t> points = {static_cast<int32_t>(x), static_cast<int32_t>(y),
+                                   static_cast<int32_t>(x + length * std::cos(turn)),
+                                   static_cast<int32_t>(y + length * std::sin(turn))};
+    std::vector<Eevg_Color> pixels[2];
+    for (int32_t plain : {1, 0}) {
+      Canvas canvas(64, 40);
+      canvas.io.getPixel = Canvas::GetPixel;
+      canvas.io.putPixel = Canvas::PutPixel;
+      canvas.io.putVector = Canvas::PutVector;
+      RasterDrawing drawing(canvas, antiAlias);
+      Eevg_Coord a{20, 12}, b{43, 27};
+      eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+      state.Apply(drawing.get());
+      drawing->plainLines = plain;
+      std::vector<int32_t> copy = points;
+      ErrorSlot err;
+      ASSERT_EQ(Draw(drawing.get(), copy, &err), 0) << Chain(err.get());
+      pixels[plain] = WindowPixels(canvas, drawing.get());
+    }
+    for (const Eevg_Color &c : pixels[1]) drawn += c.opacity != 0;
+    if (!SamePixels(pixels[0], pixels[1])) {
+      ++differing;
+      ADD_FAILURE() << "round " << round << ": " << ::testing::PrintToString(points) << " width "
+                    << width << " aa " << antiAlias;
+      if (differing > 3) break;
+    }
+  }
+  EXPECT_GT(drawn, 5000);
+}

@@ -24,7 +24,7 @@ using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::Chain;
 using taviron::graphics::testing::RasterDrawing;
-using taviron::graphics::testing::Slot;
+using taviron::graphics::testing::ErrorSlot;
 
 constexpr int32_t kSize = 256;
 
@@ -100,7 +100,7 @@ std::vector<double> Walk(std::mt19937 &random, int n, double x0, double y0, doub
 using Scene = std::function<void(Eevg_Drawing *)>;
 
 void Fills(Eevg_Drawing *drawing) {
-  Slot err;
+  ErrorSlot err;
   std::mt19937 random(11);
   // A square with a hole, a star (concave, self-crossing), and random polygons, one of them
   // translucent.
@@ -110,14 +110,14 @@ void Fills(Eevg_Drawing *drawing) {
                                     {30.5, 30.25, 60.75, 33, 70, 70.5, 35, 60}}),
                              &err),
             0)
-      << Chain(err.report);
+      << Chain(err.get());
   std::vector<double> star;
   for (int k = 0; k < 5; ++k) {
     const double a = M_PI / 2 + k * 4 * M_PI / 5;
     star.push_back(170 + 60 * std::cos(a));
     star.push_back(60 + 50 * std::sin(a));
   }
-  ASSERT_EQ(eevg_DrawPolygon(drawing, green, Block({star}), &err), 0) << Chain(err.report);
+  ASSERT_EQ(eevg_DrawPolygon(drawing, green, Block({star}), &err), 0) << Chain(err.get());
   std::uniform_real_distribution<double> where(20, 236), size(-18, 18);
   for (int p = 0; p < 40; ++p) {
     const double cx = where(random), cy = where(random);
@@ -127,12 +127,12 @@ void Fills(Eevg_Drawing *drawing) {
       xy.push_back(cy + size(random));
     }
     ASSERT_EQ(eevg_DrawPolygon(drawing, p % 5 == 4 ? half : green, Block({xy}), &err), 0)
-        << Chain(err.report);
+        << Chain(err.get());
   }
 }
 
 void Lines(Eevg_Drawing *drawing) {
-  Slot err;
+  ErrorSlot err;
   std::mt19937 random(12);
   const int32_t ends[] = {EEVG_ROUND_END, EEVG_BUTT_END, EEVG_SQUARE_END, EEVG_ARROW_END};
   const int32_t joins[] = {EEVG_ROUND_JOIN, EEVG_BUTT_JOIN, EEVG_BEVEL_JOIN, EEVG_MITRE_JOIN};
@@ -146,18 +146,18 @@ void Lines(Eevg_Drawing *drawing) {
       const std::vector<double> zigzag = {x0 + 4,  y0 + 6,  x0 + 20, y0 + 40, x0 + 28, y0 + 10,
                                           x0 + 44, y0 + 44, x0 + 50, y0 + 20, x0 + 40, y0 + 18};
       ASSERT_EQ(eevg_DrawPolyLine(drawing, line, 0, Block({zigzag}), &err), 0)
-          << Chain(err.report);
+          << Chain(err.get());
       ASSERT_EQ(eevg_DrawPolyLine(drawing, line, cell % 3 == 0,
                                   Block({Walk(random, 8, x0, y0, x0 + 50, y0 + 50, 14)}), &err),
                 0)
-          << Chain(err.report);
+          << Chain(err.get());
       ++cell;
     }
   }
 }
 
 void Dashes(Eevg_Drawing *drawing) {
-  Slot err;
+  ErrorSlot err;
   std::mt19937 random(13);
   const int32_t ends[] = {EEVG_ROUND_END, EEVG_BUTT_END, EEVG_SQUARE_END};
   for (int k = 0; k < 6; ++k) {
@@ -168,16 +168,16 @@ void Dashes(Eevg_Drawing *drawing) {
     ASSERT_EQ(eevg_DrawPolyLine(drawing, line, 0,
                                 Block({{12, y, 120, y + 10, 150, y - 6, 240, y + 20}}), &err),
               0)
-        << Chain(err.report);
+        << Chain(err.get());
     ASSERT_EQ(eevg_DrawPolyLine(drawing, line, 0, Block({Walk(random, 6, 20, 20, 236, 236, 40)}),
                                 &err),
               0)
-        << Chain(err.report);
+        << Chain(err.get());
   }
 }
 
 void Ovals(Eevg_Drawing *drawing) {
-  Slot err;
+  ErrorSlot err;
   std::mt19937 random(14);
   std::uniform_real_distribution<double> where(30, 226), radius(2, 28), angle(0, 2 * M_PI);
   FillStyle red(230, 60, 10), blue(10, 60, 230), half(200, 200, 0, 100);
@@ -190,7 +190,7 @@ void Ovals(Eevg_Drawing *drawing) {
         k % 3 == 0 ? eevg_DrawEllipse(drawing, style, &centre, rx, ry, rotation, &err)
                    : eevg_DrawEllipticalArc(drawing, style, &centre, rx, ry, rotation, start, end,
                                             k % 3 == 1 ? EEVG_ARC_PIE : EEVG_ARC_CHORD, &err);
-    ASSERT_EQ(status, 0) << Chain(err.report);
+    ASSERT_EQ(status, 0) << Chain(err.get());
   }
 }
 

@@ -12,21 +12,21 @@
 #include <csignal>
 #include <unistd.h>
 
-#include "../../graphics/eevg_htf.h"
-#include "../../graphics/eevg_internal.h"
+#include "eevg_htf.h"
+#include "eevg_internal.h"
 #include "eevg.h"
 #include "eimg.h"
 #include "emsc.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace gfx = taviron::graphics;
-using taviron::graphics::testing::Chain;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Chain;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 // A target in memory: one plane per band of width x height bytes, and the blocks asked for.
 struct Target {
@@ -37,6 +37,8 @@ struct Target {
   };
   std::vector<Call> gets, puts;
   bool failGet = false, failPut = false;
+  int32_t ends = 0;     // drawingEnd calls
+  bool failEnd = false; // drawingEnd reports a failure
 
   uint8_t &At(int32_t plane, int32_t x, int32_t row) {
     return pixels[plane][static_cast<std::size_t>(row) * width + x];
@@ -82,6 +84,14 @@ int32_t PutBlock(void *userData, Eevg_RGBPixelRect *rect, const double *ul, cons
   return 0;
 }
 
+int32_t EndDrawing(void *userData, Eerr_ErrorReport **err) {
+  auto *target = static_cast<Target *>(userData);
+  ++target->ends;
+  if (!target->failEnd) return 0;
+  if (err) *err = eerr_CreateErrorReport("EndDrawing", 1, 2, *err, "not flushed");
+  return 5;
+}
+
 std::vector<uint8_t> ReadFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -113,9 +123,9 @@ protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("eevg_strip_" + std::to_string(getpid()));
     fs::create_directories(dir_);
-    Slot err;
+    ErrorSlot err;
     control_ = eevg_Init(&err);
-    ASSERT_NE(control_, nullptr) << Chain(err.report);
+    ASSERT_NE(control_, nullptr) << Chain(err.get());
     device_ = eevg_DeviceInfoCreate(nullptr);
     world_ = eevg_WorldInfoCreate(nullptr);
     grio_ = eevg_GrIOInfoCreate(nullptr);
@@ -156,8 +166,8 @@ protected:
   // Releases the strip file without burning it in and returns its bytes.
   std::vector<uint8_t> Released() {
     const std::string name = drawing_->stripFileName;
-    Slot err;
-    EXPECT_EQ(gfx::StripFileRelease(drawing_, &err), 0) << Chain(err.report);
+    ErrorSlot err;
+    EXPECT_EQ(gfx::StripFileRelease(drawing_, &err), 0) << Chain(err.get());
     return ReadFile(name);
   }
 
@@ -176,11 +186,11 @@ TEST_F(StripTest, RecordsAreBurntIntoTheTarget) {
   EXPECT_EQ(name.rfind(fs::temp_directory_path().string(), 0), 0u);
   EXPECT_NE(name.find("htfT."), std::string::npos);
   EXPECT_TRUE(fs::exists(name));
-  Slot err;
+  ErrorSlot err;
   gfx::eevg_HtfColor(Strip(), Rgb(255, 0, 0));
   const int32_t x = 2, row = 3, count = 4, far = 20;
   const uint8_t coverage = 64, run[4] = {255, 128, 0, 1};
-  ASSERT_EQ(gfx::eevg_HtfAntPoint(Strip(), &x, &row, &coverage, &err), 0) << Chain(err.report);
+  ASSERT_EQ(gfx::eevg_HtfAntPoint(Strip(), &x, &row, &coverage, &err), 0) << Chain(err.get());
   ASSERT_EQ(gfx::eevg_HtfHseg(Strip(), &x, &far, &count, &err), 0);
   gfx::eevg_HtfColor(Strip(), Rgb(0, 255, 0));
   ASSERT_EQ(gfx::eevg_HtfPoint(Strip(), &far, &far, &err), 0);
@@ -188,8 +198,8 @@ TEST_F(StripTest, RecordsAreBurntIntoTheTarget) {
   const uint8_t lo[16] = {255, 9, 9, 9, 0, 9, 9, 9, 255, 9, 9, 9, 0, 9, 9, 9};
   const int32_t loRow = 25;
   ASSERT_EQ(gfx::eevg_HtfAntHsegLo(Strip(), &x, &loRow, &count, lo, &err), 0);
-  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
-  EXPECT_EQ(err.report, nullptr);
+  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.get());
+  EXPECT_EQ(err.get(), nullptr);
   EXPECT_EQ(drawing_->stripFile, nullptr);
   EXPECT_FALSE(fs::exists(name));
 
@@ -222,10 +232,10 @@ TEST_F(StripTest, PseudoColourRecordsAndBurnsTheIndex) {
   gfx::eevg_HtfColor(Strip(), colour);
   const int32_t x = 1, row = 5, count = 3;
   const uint8_t half = 128;
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(gfx::eevg_HtfHseg(Strip(), &x, &row, &count, &err), 0);
   ASSERT_EQ(gfx::eevg_HtfAntPoint(Strip(), &count, &count, &half, &err), 0);
-  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
+  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.get());
   for (int32_t c = 0; c < 5; ++c) EXPECT_EQ(target_.At(0, c, 5), c >= 1 && c <= 3 ? 7 : 3) << c;
   EXPECT_EQ(target_.At(0, 3, 3), (3 * 127 + 7 * 128) / 255);
 }
@@ -234,7 +244,7 @@ TEST_F(StripTest, FileLayoutAndStrips) {
   ASSERT_NE(Init(100, 100, 32, 0, 0, 0), nullptr);
   gfx::eevg_HtfColor(Strip(), Rgb(1, 2, 3));
   const int32_t x = 0, count = 5, row40 = 40, row10 = 10;
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(gfx::eevg_HtfHseg(Strip(), &x, &row40, &count, &err), 0);
   ASSERT_EQ(gfx::eevg_HtfHseg(Strip(), &x, &row10, &count, &err), 0);
   const std::vector<uint8_t> file = Released();
@@ -270,15 +280,15 @@ TEST_F(StripTest, FileLayoutAndStrips) {
 TEST_F(StripTest, AnEmptyDrawingTouchesNoStrip) {
   ASSERT_NE(Init(20, 20, 6, 0, 0, 0), nullptr);
   gfx::eevg_HtfColor(Strip(), Rgb(1, 2, 3));
-  Slot err;
-  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.get());
   EXPECT_TRUE(target_.gets.empty());
   EXPECT_TRUE(target_.puts.empty());
 }
 
 TEST_F(StripTest, EveryBlockStartsWithItsColourAndNothingIsLost) {
   ASSERT_NE(Init(50, 8, 8, 0, 0, 0), nullptr);
-  Slot err;
+  ErrorSlot err;
   // Alternating colours between many points in one strip: the buffer is flushed many times.
   for (int32_t i = 0; i < 400; ++i) {
     gfx::eevg_HtfColor(Strip(), Rgb(i % 2 ? 200 : 100, i % 50, i / 50));
@@ -297,7 +307,7 @@ TEST_F(StripTest, EveryBlockStartsWithItsColourAndNothingIsLost) {
     EXPECT_EQ(block[0], 1);
   }
   // The released file burns in every point.
-  ASSERT_EQ(gfx::eevg_Burnin("", name.c_str(), 8, 50, 3, 8, 256, drawing_, &err), 1) << Chain(err.report);
+  ASSERT_EQ(gfx::eevg_Burnin("", name.c_str(), 8, 50, 3, 8, 256, drawing_, &err), 1) << Chain(err.get());
   for (int32_t i = 0; i < 400; ++i)
     ASSERT_EQ(target_.At(0, i % 50, i / 50) + target_.At(1, i % 50, i / 50) + target_.At(2, i % 50, i / 50),
               (i % 2 ? 200 : 100) + i % 50 + i / 50) << i;
@@ -307,9 +317,9 @@ TEST_F(StripTest, BlocksSpanBurnInValueColumns) {
   ASSERT_NE(Init(1000, 10, 10, 0, 0, 0), nullptr);
   gfx::eevg_HtfColor(Strip(), Rgb(5, 6, 7));
   const int32_t x = 990, row = 9, count = 10;
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(gfx::eevg_HtfHseg(Strip(), &x, &row, &count, &err), 0);
-  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
+  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.get());
   ASSERT_EQ(target_.gets.size(), 4u);
   ASSERT_EQ(target_.puts.size(), 4u);
   for (int k = 0; k < 4; ++k) {
@@ -325,7 +335,7 @@ TEST_F(StripTest, BlocksSpanBurnInValueColumns) {
 TEST_F(StripTest, RecordsOutsideTheImageAreClipped) {
   ASSERT_NE(Init(10, 10, 4, 0, 0, 0), nullptr);
   gfx::eevg_HtfColor(Strip(), Rgb(255, 255, 255));
-  Slot err;
+  ErrorSlot err;
   struct Case {
     int32_t x, row, count;
   } cases[] = {{-3, 0, 5}, {8, 1, 10}, {-5, 2, 3}, {10, 3, 1}, {0, -1, 5}, {0, 10, 5}, {0, 4, 0}, {3, 5, -2}};
@@ -337,7 +347,7 @@ TEST_F(StripTest, RecordsOutsideTheImageAreClipped) {
       ASSERT_EQ(gfx::eevg_HtfAntHseg(Strip(), &c.x, &aaRow, &c.count, cover, &err), 0);
     }
   }
-  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
+  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.get());
   std::string rows;
   for (int32_t r = 0; r < 10; ++r) {
     for (int32_t c = 0; c < 10; ++c) rows += target_.At(0, c, r) ? '#' : '.';
@@ -372,13 +382,13 @@ TEST_F(StripTest, InitRejectsDevicesTheFileCannotHold) {
     SCOPED_TRACE(c.what);
     device_->burnInValue = c.burnInValue;
     const int64_t live = emsc_TestLiveBlocks();
-    Slot err;
+    ErrorSlot err;
     device_->width = c.width;
     device_->height = c.height;
     device_->stripRows = c.stripRows;
     world_->upperRight->x = world_->upperRight->y = 10;
     EXPECT_EQ(eevg_DrawingInit(control_, device_, world_, grio_, &err), nullptr);
-    EXPECT_EQ(err.report ? err->code : 0, c.code) << Chain(err.report);
+    EXPECT_EQ(err.get() ? err->code : 0, c.code) << Chain(err.get());
     if (c.code == 14) {
       EXPECT_TRUE(Reported(err->next, "eevg_HtfInit", 1, "Invalid strip file description"));
     }
@@ -390,7 +400,7 @@ TEST_F(StripTest, AllocationFailuresAtInitAndEnd) {
   for (int n = 1;; ++n) {
     ASSERT_LT(n, 200);
     const int64_t live = emsc_TestLiveBlocks();
-    Slot err;
+    ErrorSlot err;
     emsc_TestFailNthAllocation(n);
     eevg_DrawingFree(&drawing_, nullptr);
     device_->width = 30;
@@ -403,7 +413,7 @@ TEST_F(StripTest, AllocationFailuresAtInitAndEnd) {
     drawing_ = eevg_DrawingInit(control_, device_, world_, grio_, &err);
     bool done = false;
     if (!drawing_) {
-      EXPECT_NE(err.report, nullptr);
+      EXPECT_NE(err.get(), nullptr);
     } else {
       emsc_TestFailNthAllocation(0);
       gfx::eevg_HtfColor(Strip(), Rgb(9, 9, 9));
@@ -411,8 +421,8 @@ TEST_F(StripTest, AllocationFailuresAtInitAndEnd) {
       ASSERT_EQ(gfx::eevg_HtfHseg(Strip(), &x, &row, &count, &err), 0);
       emsc_TestFailNthAllocation(n);
       const int32_t result = eevg_DrawingEnd(drawing_, &err);
-      done = result == 0 && !err.report;
-      if (!done) EXPECT_NE(err.report, nullptr);
+      done = result == 0 && !err.get();
+      if (!done) EXPECT_NE(err.get(), nullptr);
       else EXPECT_EQ(target_.At(0, 2, 12), 9);
     }
     emsc_TestFailNthAllocation(0);
@@ -459,11 +469,11 @@ TEST_F(StripTest, BurnInOfDamagedFiles) {
   auto burn = [&](Eerr_ErrorReport **err) {
     return gfx::eevg_Burnin("", name.c_str(), 6, 10, 3, 3, 4, drawing_, err);
   };
-  Slot err;
+  ErrorSlot err;
   // A sound file first: a run clipped to the image, a record of another strip's row skipped,
   // and an unknown byte skipped by itself.
   write(OneBlockFile({1, 50, 60, 70, 2, 8, 0, 4, 0, 9, 0, 3, 0, 0, 0, 0, 77, 3, 0, 0, 5, 0}));
-  ASSERT_EQ(burn(&err), 1) << Chain(err.report);
+  ASSERT_EQ(burn(&err), 1) << Chain(err.get());
   EXPECT_EQ(target_.At(0, 8, 4), 50);
   EXPECT_EQ(target_.At(2, 9, 4), 70);
   EXPECT_EQ(target_.At(1, 0, 5), 60);
@@ -488,7 +498,7 @@ TEST_F(StripTest, BurnInOfDamagedFiles) {
     write(c.file);
     const int64_t live = emsc_TestLiveBlocks();
     EXPECT_EQ(burn(&err), 0);
-    EXPECT_TRUE(Reported(err.report, "eevg_Burnin", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eevg_Burnin", c.code, c.message));
     EXPECT_EQ(emsc_TestLiveBlocks(), live);
   }
   // Fields that disagree with the drawing or point outside the file.
@@ -506,31 +516,45 @@ TEST_F(StripTest, BurnInOfDamagedFiles) {
     SCOPED_TRACE(p.at);
     write(patched(p.at, p.value));
     EXPECT_EQ(burn(&err), 0);
-    EXPECT_EQ(err.report ? err->code : 0, p.code) << Chain(err.report);
+    EXPECT_EQ(err.get() ? err->code : 0, p.code) << Chain(err.get());
   }
   fs::remove(name);
   EXPECT_EQ(burn(&err), 0);
-  EXPECT_TRUE(Reported(err.report, "eevg_Burnin", 3, ("Unable to open HTF file " + name).c_str()));
+  EXPECT_TRUE(Reported(err.get(), "eevg_Burnin", 3, ("Unable to open HTF file " + name).c_str()));
 }
 
 TEST_F(StripTest, DeviceFailuresEndTheBurnIn) {
+  // The device's drawingEnd is called all the same, and its own failure is reported above the
+  // burn-in's.
+  grio_->drawingEnd = EndDrawing;
   struct Case {
-    bool failGet, failPut;
+    bool failGet, failPut, failEnd;
     int code;
     const char *message;
-  } cases[] = {{true, false, 10, "Unable to read image strip"}, {false, true, 13, "Unable to write image strip"}};
+    int32_t result;
+  } cases[] = {{true, false, false, 10, "Unable to read image strip", -1},
+               {false, true, false, 13, "Unable to write image strip", -1},
+               {false, true, true, 13, "Unable to write image strip", 5}};
   for (const Case &c : cases) {
     ASSERT_NE(Init(10, 10, 5, 0, 0, 0), nullptr);
     target_.failGet = c.failGet;
     target_.failPut = c.failPut;
+    target_.failEnd = c.failEnd;
+    target_.ends = 0;
     gfx::eevg_HtfColor(Strip(), Rgb(1, 1, 1));
     const int32_t x = 0, row = 0;
-    Slot err;
+    ErrorSlot err;
     ASSERT_EQ(gfx::eevg_HtfPoint(Strip(), &x, &row, &err), 0);
-    EXPECT_NE(eevg_DrawingEnd(drawing_, &err), 0);
-    ASSERT_TRUE(Reported(err.report, "eevg_Burnin", c.code, c.message)) << Chain(err.report);
-    EXPECT_NE(err->next, nullptr);
-    target_.failGet = target_.failPut = false;
+    EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), c.result);
+    EXPECT_EQ(target_.ends, 1);
+    const Eerr_ErrorReport *burnin = err.get();
+    if (c.failEnd) {
+      ASSERT_TRUE(Reported(burnin, "EndDrawing", 1, "not flushed")) << Chain(err.get());
+      burnin = burnin->next;
+    }
+    ASSERT_TRUE(Reported(burnin, "eevg_Burnin", c.code, c.message)) << Chain(err.get());
+    EXPECT_NE(burnin->next, nullptr);
+    target_.failGet = target_.failPut = target_.failEnd = false;
   }
 }
 
@@ -538,7 +562,7 @@ TEST_F(StripTest, DeviceFailuresEndTheBurnIn) {
 TEST_F(StripTest, FailedWritesAreReportedAndNotListed) {
   ASSERT_NE(Init(50, 4, 4, 0, 0, 0), nullptr);
   const std::string name = drawing_->stripFileName;
-  Slot err;
+  ErrorSlot err;
   auto point = [&](int32_t i) {
     gfx::eevg_HtfColor(Strip(), Rgb(i % 2 ? 10 : 20, 0, 0));
     const int32_t x = i % 50, row = i / 50;
@@ -555,13 +579,13 @@ TEST_F(StripTest, FailedWritesAreReportedAndNotListed) {
   for (; i < 200 && failures == 0; ++i)
     if (point(i) != 0) {
       ++failures;
-      EXPECT_TRUE(Reported(err.report, "eevg_HtfPoint", 2, "Unable to write HTF point")) << Chain(err.report);
+      EXPECT_TRUE(Reported(err.get(), "eevg_HtfPoint", 2, "Unable to write HTF point")) << Chain(err.get());
     }
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
   ASSERT_EQ(failures, 1);
   const int32_t firstKept = i;
-  for (; i < 200; ++i) ASSERT_EQ(point(i), 0) << Chain(err.report);
-  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
+  for (; i < 200; ++i) ASSERT_EQ(point(i), 0) << Chain(err.get());
+  EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.get());
   for (int32_t k = 0; k < 200; ++k) {
     const int expected = k >= firstKept ? (k % 2 ? 10 : 20) : 0;
     ASSERT_EQ(target_.At(0, k % 50, k / 50), expected) << k;
@@ -580,10 +604,10 @@ TEST_F(StripTest, AFillIsBurntIn) {
     // Sub-pixel corners (0, 0) and (80, 80), closed: pixels 0..9 of rows 0..9 from the bottom.
     const int32_t starts[] = {0, 5};
     const int32_t points[] = {0, 0, 80, 0, 80, 80, 0, 80, 0, 0};
-    Slot err;
+    ErrorSlot err;
     ASSERT_EQ(gfx::eevg_LOFiller(drawing_, 1, starts, points, Rgb(255, 0, 0), &err), 0)
-        << Chain(err.report);
-    EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.report);
+        << Chain(err.get());
+    EXPECT_EQ(eevg_DrawingEnd(drawing_, &err), 0) << Chain(err.get());
     // Device y runs upward: device row y is image row 15 - y.
     EXPECT_EQ(target_.At(0, 5, 15 - 5), 255);
     EXPECT_EQ(target_.At(0, 12, 15 - 5), 0);

@@ -12,16 +12,16 @@
 #include "emif.h"
 #include "emsc.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
-using taviron::graphics::testing::Chain;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Chain;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 TEST(StyleObjects, CreateGivesTheDefaults) {
-  Slot err;
+  ErrorSlot err;
   Eevg_Color *color = eevg_ColorCreate(&err);
   ASSERT_NE(color, nullptr);
   EXPECT_EQ(color->index + color->red + color->green + color->blue, 0);
@@ -50,11 +50,11 @@ TEST(StyleObjects, CreateGivesTheDefaults) {
 
   taviron::testing::FailAllocation fail(1);
   EXPECT_EQ(eevg_ColorCreate(&err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_ColorCreate", 1, "Error allocating Color"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_ColorCreate", 1, "Error allocating Color"));
 }
 
 TEST(StyleObjects, CopiesOfTheSmallRecords) {
-  Slot err;
+  ErrorSlot err;
   const Eevg_Color red{3, 255, 0, 0, 200};
   Eevg_Color *copy = eevg_ColorCopy(&red, nullptr, &err);
   ASSERT_NE(copy, nullptr);
@@ -62,12 +62,12 @@ TEST(StyleObjects, CopiesOfTheSmallRecords) {
   EXPECT_EQ(copy->opacity, 200);
   Eevg_Color *same = eevg_ColorCopy(nullptr, copy, &err);
   EXPECT_EQ(same, copy);
-  EXPECT_TRUE(Reported(err.report, "eevg_ColorCopy", 1, "Invalid input Eevg_Color"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_ColorCopy", 1, "Invalid input Eevg_Color"));
   {
     taviron::testing::FailAllocation fail(1);
     EXPECT_EQ(eevg_ColorCopy(&red, nullptr, &err), nullptr);
   }
-  ASSERT_TRUE(Reported(err.report, "eevg_ColorCopy", 2, "Error returned from eevg_ColorCreate"));
+  ASSERT_TRUE(Reported(err.get(), "eevg_ColorCopy", 2, "Error returned from eevg_ColorCreate"));
   EXPECT_TRUE(Reported(err->next, "eevg_ColorCreate", 1, "Error allocating Color"));
   eevg_ColorFree(&copy);
 
@@ -77,11 +77,11 @@ TEST(StyleObjects, CopiesOfTheSmallRecords) {
   EXPECT_EQ(coord->y, -2);
   eevg_CoordFree(&coord);
   EXPECT_EQ(eevg_AlignCopy(nullptr, nullptr, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_AlignCopy", 1, "Invalid input Eevg_Align"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_AlignCopy", 1, "Invalid input Eevg_Align"));
 }
 
 TEST(StyleObjects, ArrowEnds) {
-  Slot err;
+  ErrorSlot err;
   Eevg_ArrowEnd *a = eevg_ArrowEndSetValues(nullptr, 0.5, 30, 2, EMSC_TRUE, EMSC_FALSE, &err);
   ASSERT_NE(a, nullptr);
   Eevg_ArrowEnd *b = eevg_ArrowEndCopy(a, nullptr, &err);
@@ -103,7 +103,7 @@ TEST(StyleObjects, ArrowEnds) {
 }
 
 TEST(StyleObjects, LinePatterns) {
-  Slot err;
+  ErrorSlot err;
   Eevg_LinePattern pattern{};
   ASSERT_EQ(eevg_LinePatternSetValues(&pattern, 3, 5, 1, &err), &pattern);
   ASSERT_EQ(pattern.count, 4);
@@ -116,9 +116,9 @@ TEST(StyleObjects, LinePatterns) {
   eevg_LinePatternSetValues(&pattern, 0, 9, 9, &err);
   EXPECT_EQ(pattern.count, 6);
   EXPECT_EQ(eevg_LinePatternSetValues(&pattern, -1, 0, 0, &err), &pattern);
-  EXPECT_TRUE(Reported(err.report, "eevg_LinePatternSetValues", 2, "Invalid input position"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_LinePatternSetValues", 2, "Invalid input position"));
   EXPECT_EQ(eevg_LinePatternSetValues(nullptr, 0, 0, 0, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_LinePatternSetValues", 1, "Invalid input Eevg_LinePattern"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_LinePatternSetValues", 1, "Invalid input Eevg_LinePattern"));
 
   // Two segments into five without shrink: five stay, the first two copied.
   Eevg_LinePattern two{}, five{};
@@ -143,14 +143,14 @@ TEST(StyleObjects, LinePatterns) {
 
   Eevg_LinePattern broken{3, nullptr};
   EXPECT_EQ(eevg_LinePatternCompare(&broken, &two, &err), 0);
-  EXPECT_TRUE(Reported(err.report, "eevg_LinePatternCompare", 1, "First input linePattern is not valid"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_LinePatternCompare", 1, "First input linePattern is not valid"));
   EXPECT_EQ(eevg_LinePatternCompare(&two, &broken, &err), 0);
-  EXPECT_TRUE(Reported(err.report, "eevg_LinePatternCompare", 2, "Second input linePattern is not valid"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_LinePatternCompare", 2, "Second input linePattern is not valid"));
   EXPECT_EQ(eevg_LinePatternCompare(nullptr, nullptr, &err), 1);
   EXPECT_EQ(eevg_LinePatternCopy(nullptr, &two, 0, &err), &two);
-  EXPECT_TRUE(Reported(err.report, "eevg_LinePatternCopy", 1, "Invalid input Eevg_LinePattern"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_LinePatternCopy", 1, "Invalid input Eevg_LinePattern"));
   EXPECT_EQ(eevg_LinePatternCopy(&two, nullptr, 0, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_LinePatternCopy", 2, "Invalid output Eevg_LinePattern"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_LinePatternCopy", 2, "Invalid output Eevg_LinePattern"));
 
   {
     taviron::testing::CapturedOutput out;
@@ -160,7 +160,7 @@ TEST(StyleObjects, LinePatterns) {
   }
 
   EXPECT_EQ(eevg_LinePatternCreate(-1, &two, &err), nullptr);
-  EXPECT_TRUE(Reported(err.report, "eevg_LinePatternCreate", 2, "Count is less than 0"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_LinePatternCreate", 2, "Count is less than 0"));
   EXPECT_EQ(eevg_LinePatternCreate(0, &two, &err), &two);
   EXPECT_EQ(two.count, 0);
   EXPECT_EQ(two.data, nullptr);
@@ -169,7 +169,7 @@ TEST(StyleObjects, LinePatterns) {
 
 TEST(StyleObjects, LineDescriptionsAndCompositionsOwnTheirColours) {
   const int64_t live = emsc_TestLiveBlocks();
-  Slot err;
+  ErrorSlot err;
   Eevg_LineComposition source{}, target{};
   ASSERT_NE(eevg_LineCompositionCreate(2, &source, &err), nullptr);
   source.data[0].color = eevg_ColorCreate(&err);
@@ -199,7 +199,7 @@ TEST(StyleObjects, LineDescriptionsAndCompositionsOwnTheirColours) {
     taviron::testing::FailAllocation fail(2); // the colour of a new description
     EXPECT_EQ(eevg_LineDescriptionCopy(&source.data[0], nullptr, &err), nullptr);
   }
-  EXPECT_TRUE(Reported(err.report, "eevg_LineDescriptionCopy", 3, "Error returned from eevg_ColorCopy"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_LineDescriptionCopy", 3, "Error returned from eevg_ColorCopy"));
   eevg_LineDescriptionFree(&description);
   eevg_LineCompositionFree(&source);
   eevg_LineCompositionFree(&target);
@@ -210,7 +210,7 @@ int freedSymbols;
 
 TEST(StyleObjects, CompositeStylesFreeWhatTheyOwn) {
   const int64_t live = emsc_TestLiveBlocks();
-  Slot err;
+  ErrorSlot err;
   Eevg_TextStyle *text = eevg_TextStyleCreate(&err);
   text->fontName = estr_Duplicate("timesbi");
   text->charFillStyle = eevg_FillStyleCreate(&err);
@@ -242,7 +242,7 @@ TEST(StyleObjects, CompositeStylesFreeWhatTheyOwn) {
 TEST(StyleDesigns, RecordsSurviveAWriteAndReadInAHierarchicalFile) {
   const std::string name =
       (std::filesystem::temp_directory_path() / ("eevg_styles_" + std::to_string(getpid()) + ".hfa")).string();
-  Slot err;
+  ErrorSlot err;
   Emif_Dictionary *dictionary = emif_DictionaryCreate(&err);
   ASSERT_NE(dictionary, nullptr);
   Emif_Design *coordDesign = eevg_CoordDesignDefine(dictionary, &err);
@@ -252,7 +252,7 @@ TEST(StyleDesigns, RecordsSurviveAWriteAndReadInAHierarchicalFile) {
   Emif_Design *arrowDesign = eevg_ArrowEndDesignDefine(dictionary, &err);
   Emif_Design *lineDesign = eevg_LineDescriptionDesignDefine(dictionary, &err);
   ASSERT_TRUE(coordDesign && alignDesign && colorDesign && segmentDesign && arrowDesign && lineDesign)
-      << Chain(err.report);
+      << Chain(err.get());
   // Defining again gives the same designs.
   EXPECT_EQ(eevg_ColorDesignDefine(dictionary, &err), colorDesign);
   EXPECT_EQ(emif_DesignSize(colorDesign), static_cast<int32_t>(sizeof(Eevg_Color)));
@@ -269,7 +269,7 @@ TEST(StyleDesigns, RecordsSurviveAWriteAndReadInAHierarchicalFile) {
   const Eevg_LineDescription line{&color, 2.75};
 
   Ehfa_File *file = ehfa_FileCreate(name.c_str(), nullptr, &err);
-  ASSERT_NE(file, nullptr) << Chain(err.report);
+  ASSERT_NE(file, nullptr) << Chain(err.get());
   struct Entry {
     const char *node;
     const void *record;
@@ -279,15 +279,15 @@ TEST(StyleDesigns, RecordsSurviveAWriteAndReadInAHierarchicalFile) {
                  {"arrow", &arrow, arrowDesign},     {"line", &line, lineDesign}};
   for (const Entry &e : entries)
     ASSERT_NE(ehfa_ObjectWrite(file, ":", e.node, nullptr, 3, e.record, e.design, &err), nullptr)
-        << e.node << " " << Chain(err.report);
+        << e.node << " " << Chain(err.get());
   ehfa_FileClose(file, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
 
   file = ehfa_FileOpen(name.c_str(), "r", nullptr, &err);
-  ASSERT_NE(file, nullptr) << Chain(err.report);
+  ASSERT_NE(file, nullptr) << Chain(err.get());
   auto read = [&](const char *node, Emif_Design *design) {
     void *record = ehfa_ObjectRead(file, nullptr, (std::string(":") + node).c_str(), 8, nullptr, design, &err);
-    EXPECT_NE(record, nullptr) << node << " " << Chain(err.report);
+    EXPECT_NE(record, nullptr) << node << " " << Chain(err.get());
     return record;
   };
   auto *coordRead = static_cast<Eevg_Coord *>(read("coord", coordDesign));
@@ -320,18 +320,18 @@ TEST(StyleDesigns, RecordsSurviveAWriteAndReadInAHierarchicalFile) {
 }
 
 TEST(StyleDesigns, DefineFailureIsReported) {
-  Slot err;
+  ErrorSlot err;
   Emif_Dictionary *dictionary = emif_DictionaryCreate(&err);
   // A design of the same name with another layout is refused.
   ASSERT_NE(emif_DesignCreate(dictionary, "Eevg_Coord", &err, EMIF_TYPE_S32, "x", 0), nullptr);
   EXPECT_EQ(eevg_CoordDesignDefine(dictionary, &err), nullptr);
-  ASSERT_TRUE(Reported(err.report, "eevg_CoordDesignDefine", 1, "Error returned from emif_DefineObject"));
+  ASSERT_TRUE(Reported(err.get(), "eevg_CoordDesignDefine", 1, "Error returned from emif_DefineObject"));
   EXPECT_NE(err->next, nullptr);
   emif_DictionaryDelete(dictionary, nullptr);
 }
 
 TEST(OpacityDither, LevelsAndTiles) {
-  Slot err;
+  ErrorSlot err;
   struct Case {
     int32_t opacity;
     int drawn;
@@ -343,7 +343,7 @@ TEST(OpacityDither, LevelsAndTiles) {
       for (int32_t x = 0; x < 5; ++x) drawn += eevg_OpacityCheckPixel(x, y, c.opacity, &err);
     EXPECT_EQ(drawn, c.drawn);
     Egda_BaseData *tile = eevg_OpacityTileCreate(c.opacity, &err);
-    ASSERT_NE(tile, nullptr) << Chain(err.report);
+    ASSERT_NE(tile, nullptr) << Chain(err.get());
     EXPECT_EQ(tile->rows, 5);
     EXPECT_EQ(tile->pixelType, EGDA_TYPE_U8);
     for (int32_t y = 0; y < 5; ++y)

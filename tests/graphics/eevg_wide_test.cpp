@@ -15,11 +15,11 @@ using namespace taviron::graphics;
 using taviron::graphics::testing::Canvas;
 using taviron::graphics::testing::GuardedDevice;
 using taviron::graphics::testing::PolygonDevice;
-using taviron::graphics::testing::Chain;
+using taviron::testing::Chain;
 using taviron::graphics::testing::kRed;
 using taviron::graphics::testing::RasterDrawing;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -69,7 +69,7 @@ TEST(EevgWide, Intersections) {
   };
   for (const Case &c : cases) {
     int32_t x = -1, y = -1;
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_Intersect(c.l[0], c.l[1], c.l[2], c.l[3], c.l[4], c.l[5], c.l[6], c.l[7], &x,
                              &y, &err),
               0);
@@ -77,12 +77,12 @@ TEST(EevgWide, Intersections) {
     EXPECT_EQ(y, c.y);
   }
   int32_t x = 1, y = 1;
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_Intersect(0, 0, 1, 2, 5, 5, 2, 4, &x, &y, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_Intersect", 1, "Can't intersect parallel lines"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_Intersect", 1, "Can't intersect parallel lines"));
   EXPECT_EQ(x, 0);
   EXPECT_EQ(eevg_Intersect(0, 0, 0, 0, 5, 5, 2, 4, &x, &y, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_Intersect", 2, "Can't intersect zero length line"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_Intersect", 2, "Can't intersect zero length line"));
   // Far beyond 32 bits: held at the ends.
   EXPECT_EQ(eevg_Intersect(0, 0, 1, 1e-12, 0, 1, 1, 0, &x, &y, &err), 0);
   EXPECT_EQ(x, INT32_MAX);
@@ -113,7 +113,7 @@ TEST(EevgWide, OffsetsAndCaps) {
 TEST(EevgWide, TurnLimitAndRuns) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(eevg_StartWidePolygon(drawing.get(), 4, 8, kRed, &err), 0);
   EXPECT_NEAR(drawing->wideTurnLimit, std::atan(4.0), 1e-12);
   ASSERT_EQ(eevg_StartWidePolygon(drawing.get(), 4, 80, kRed, &err), 0);
@@ -135,7 +135,7 @@ TEST(EevgWide, TurnLimitAndRuns) {
   EXPECT_EQ(device.rings.size(), 1u);
   EXPECT_EQ(drawing->widePointCount, 2);
   EXPECT_EQ(Ring(drawing->widePoints, drawing->widePoints + 4), (Ring{400, 130, 400, 300}));
-  ASSERT_EQ(eevg_EndWidePolygon(drawing.get(), &err), 0) << Chain(err.report);
+  ASSERT_EQ(eevg_EndWidePolygon(drawing.get(), &err), 0) << Chain(err.get());
   EXPECT_EQ(device.rings.size(), 2u);
   EXPECT_EQ(drawing->widePointCount, 0);
   EXPECT_EQ(drawing->wideLastX, -32000);
@@ -146,7 +146,7 @@ std::vector<Ring> RightAngle(double mitreLimit, int32_t joinKind) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
   drawing->mitreLimit = mitreLimit;
-  Slot err;
+  ErrorSlot err;
   const int32_t first[4] = {100, 100, 200, 100}, second[4] = {200, 100, 200, 200};
   drawing->startCap = 3;
   drawing->endCap = 1;
@@ -161,7 +161,7 @@ std::vector<Ring> RightAngle(double mitreLimit, int32_t joinKind) {
   drawing->joinTowardY = 200;
   EXPECT_EQ(eevg_StartWidePolygon(drawing.get(), 2, 40, kRed, &err), 0);
   EXPECT_EQ(eevg_LOWideLine(drawing.get(), second, &err), 0);
-  EXPECT_EQ(eevg_EndWidePolygon(drawing.get(), &err), 0) << Chain(err.report);
+  EXPECT_EQ(eevg_EndWidePolygon(drawing.get(), &err), 0) << Chain(err.get());
   return device.rings;
 }
 
@@ -185,7 +185,7 @@ TEST(EevgWide, StraightBackIsBevelled) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
   drawing->mitreLimit = 1e9;
-  Slot err;
+  ErrorSlot err;
   const int32_t first[4] = {100, 100, 200, 100}, back[4] = {200, 100, 100, 100};
   drawing->startCap = 3;
   drawing->endCap = 1;
@@ -202,7 +202,7 @@ TEST(EevgWide, StraightBackIsBevelled) {
 TEST(EevgWide, RunsKeepTheirOwnCapsAndClippedEnds) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(eevg_StartWidePolygon(drawing.get(), 4, 40, kRed, &err), 0);
   // The first run: no start cap, a round end cap, its end cut by the grown window (x = 812).
   drawing->startCap = 3;
@@ -227,7 +227,7 @@ TEST(EevgWide, RunsKeepTheirOwnCapsAndClippedEnds) {
 TEST(EevgWide, JoinOnlyWithThePieceEndingHere) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
-  Slot err;
+  ErrorSlot err;
   const int32_t first[4] = {100, 100, 200, 100}, elsewhere[4] = {300, 300, 300, 400};
   drawing->startCap = 3;
   drawing->endCap = 1;
@@ -242,7 +242,7 @@ TEST(EevgWide, JoinOnlyWithThePieceEndingHere) {
 TEST(EevgWide, ClippedEndsGetSquareCaps) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
-  Slot err;
+  ErrorSlot err;
   drawing->startCap = 3;
   drawing->endCap = 0;
   // The clip window is 0..792 sub-pixels, grown by 20: the end is cut at x = 812.
@@ -266,7 +266,7 @@ TEST(EevgWide, ClippedEndsGetSquareCaps) {
 TEST(EevgWide, HalfWidths) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
-  Slot err;
+  ErrorSlot err;
   drawing->startCap = drawing->endCap = 3;
   const int32_t segment[4] = {100, 100, 200, 100};
   ASSERT_EQ(eevg_WidePoly(drawing.get(), 2, segment, 4, kRed, &err), 1);
@@ -288,11 +288,11 @@ TEST(EevgWide, HalfWidths) {
 TEST(EevgWide, RoundCapsAndStraightOnVertices) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
-  Slot err;
+  ErrorSlot err;
   drawing->startCap = drawing->endCap = 0;
   // A middle point straight on (as a caller may hand it) is crossed, not intersected.
   const int32_t line[6] = {100, 100, 200, 100, 300, 100};
-  ASSERT_EQ(eevg_WidePoly(drawing.get(), 3, line, 44, kRed, &err), 1) << Chain(err.report);
+  ASSERT_EQ(eevg_WidePoly(drawing.get(), 3, line, 44, kRed, &err), 1) << Chain(err.get());
   const Ring &ring = device.rings.back();
   EXPECT_TRUE(HasPoint(ring, 200, 120));
   EXPECT_TRUE(HasPoint(ring, 320, 100)); // the end cap's tip
@@ -303,7 +303,7 @@ TEST(EevgWide, RoundCapsAndStraightOnVertices) {
 TEST(EevgWide, SolidSegmentsThinUpToTwelve) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
-  Slot err;
+  ErrorSlot err;
   drawing->startCap = drawing->endCap = 3;
   int32_t segment[4] = {80, 80, 160, 80};
   ASSERT_EQ(eevg_WideSolidLine(drawing.get(), segment, 12, kRed, &err), 0);
@@ -325,12 +325,12 @@ TEST(EevgWide, SolidSegmentsThinUpToTwelve) {
 TEST(EevgWide, OutOfRoom) {
   PolygonDevice device;
   RasterDrawing drawing(device.canvas);
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_StartWidePolygon(drawing.get(), INT32_MAX, 40, kRed, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_StartWidePolygon", 1, "Out of memory for points"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_StartWidePolygon", 1, "Out of memory for points"));
   std::vector<int32_t> many(2 * 10, 5);
   EXPECT_EQ(eevg_WidePoly(drawing.get(), INT32_MAX, many.data(), 40, kRed, &err), 0);
-  EXPECT_TRUE(Reported(err.report, "eevg_WidePoly", 1, "Unable to allocate memory for end caps"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_WidePoly", 1, "Unable to allocate memory for end caps"));
 }
 
 TEST(EevgWide, FilledPixelsOfARun) {
@@ -338,10 +338,10 @@ TEST(EevgWide, FilledPixelsOfARun) {
   Canvas canvas(20, 20);
   canvas.io.putVector = Canvas::PutVector;
   RasterDrawing drawing(canvas);
-  Slot err;
+  ErrorSlot err;
   drawing->startCap = drawing->endCap = 1;
   const int32_t segment[4] = {20, 84, 140, 84};
-  ASSERT_EQ(eevg_WidePoly(drawing.get(), 2, segment, 24, kRed, &err), 1) << Chain(err.report);
+  ASSERT_EQ(eevg_WidePoly(drawing.get(), 2, segment, 24, kRed, &err), 1) << Chain(err.get());
   for (int32_t y = 0; y < 20; ++y)
     EXPECT_EQ(canvas.Set(10, y), y >= 9 && y <= 11) << y;
   EXPECT_FALSE(canvas.Set(1, 10));
@@ -363,7 +363,7 @@ TEST(EevgWide, RandomExtremeOutlinesStayInTheClipWindow) {
     GuardedDevice device(64, 48, 10, 50, 47 - 30, 47 - 5); // the clip window below
     RasterDrawing drawing(device.canvas, antiAlias);
     Eevg_Coord a{10, 5}, b{50, 30};
-    Slot err;
+    ErrorSlot err;
     eevg_SetClipWindow(drawing.get(), &a, &b, &err);
     ASSERT_FALSE(err);
     for (int32_t round = 0; round < 1500; ++round) {
@@ -380,22 +380,22 @@ TEST(EevgWide, RandomExtremeOutlinesStayInTheClipWindow) {
       drawing->clipFlags = pick(0, 3);
       drawing->mitreLimit = pick(0, 1) ? 10 : 1e12;
       const int32_t width = pick(0, 3) ? pick(0, 200) : extremes[pick(0, 10)];
-      Slot err;
+      ErrorSlot err;
       switch (pick(0, 2)) {
       case 0:
         EXPECT_EQ(eevg_WidePoly(drawing.get(), count, points.data(), width, kRed, &err), 1)
-            << Chain(err.report);
+            << Chain(err.get());
         break;
       case 1:
         EXPECT_EQ(eevg_WideSolidLine(drawing.get(), points.data(), width, kRed, &err), 0)
-            << Chain(err.report);
+            << Chain(err.get());
         break;
       default: {
         const int32_t starts[2] = {0, count + 1};
         EXPECT_EQ(eevg_TracePolygon(drawing.get(), 1, starts, points.data(), kRed,
                                     std::max(width, 24), &err),
                   0)
-            << Chain(err.report);
+            << Chain(err.get());
       }
       }
     }

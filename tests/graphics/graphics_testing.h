@@ -1,4 +1,4 @@
-// Shared by the renderer tests: the font search path of the fixture and report checks.
+// Shared by the renderer tests: the font search path of the fixture.
 #ifndef TAVIRON_TESTS_GRAPHICS_TESTING_H
 #define TAVIRON_TESTS_GRAPHICS_TESTING_H
 
@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "eerr.h"
+#include "taviron_testing.h"
 
 namespace taviron::graphics::testing {
 
@@ -20,38 +20,10 @@ inline const bool kFontPathSet = [] {
   return true;
 }();
 
-// Owns an error slot for one call.
-struct Slot {
-  Eerr_ErrorReport *report = nullptr;
-  ~Slot() { eerr_DeleteErrorReportEx(&report); }
-  Eerr_ErrorReport **operator&() {
-    eerr_DeleteErrorReportEx(&report);
-    return &report;
-  }
-  Eerr_ErrorReport *operator->() const { return report; }
-  explicit operator bool() const { return report != nullptr; }
-};
-
-// The whole chain as "reporter #code: message" lines, newest first.
-inline std::string Chain(const Eerr_ErrorReport *report) {
-  std::string text;
-  for (; report; report = report->next) {
-    text += report->reporter ? report->reporter : "?";
-    text += " #" + std::to_string(report->code) + ": ";
-    text += report->message ? report->message : "";
-    text += "\n";
-  }
-  return text;
-}
-
-inline ::testing::AssertionResult Reported(const Eerr_ErrorReport *report, const char *reporter,
-                                           int code, const char *message) {
-  if (!report) return ::testing::AssertionFailure() << "no report";
-  if (std::string(report->reporter ? report->reporter : "") != reporter || report->code != code ||
-      std::string(report->message ? report->message : "") != message || report->severity != 2)
-    return ::testing::AssertionFailure() << "got " << Chain(report);
-  return ::testing::AssertionSuccess();
-}
+// The shared kit's error slot and report checks (taviron_testing.h).
+using taviron::testing::Chain;
+using taviron::testing::ErrorSlot;
+using taviron::testing::Reported;
 
 } // namespace taviron::graphics::testing
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../graphics/eevg_internal.h"
+#include "eevg_internal.h"
 #include "eevg.h"
 #include "graphics_testing.h"
 
@@ -100,6 +100,16 @@ struct Canvas {
     return c.polygonDone;
   }
 };
+
+// Which device pixels (column, y) of the canvas are set, as rows of '#' and '.' from the top.
+inline std::string Picture(Canvas &canvas) {
+  std::string text;
+  for (int32_t y = canvas.height - 1; y >= 0; --y) {
+    for (int32_t x = 0; x < canvas.width; ++x) text += canvas.Set(x, y) ? '#' : '.';
+    text += '\n';
+  }
+  return text;
+}
 
 // A drawing of the canvas's size over the world (0, 0)-(width-1, height-1).
 class RasterDrawing {

@@ -11,7 +11,7 @@
 
 #include "emsc.h"
 #include "eprf.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -42,8 +42,8 @@ using Items = std::vector<std::string>;
 class Configuration : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/taviron_ecfg_XXXXXX";
-    root_ = mkdtemp(pattern);
+    std::string pattern = (taviron::testing::TempRoot() / "taviron_ecfg_XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
     fs::create_directories(Global());
     fs::create_directories(Personal());
     setenv("TAVIRON_TEST_ROOT", root_.c_str(), 1);

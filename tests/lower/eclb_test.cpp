@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 TEST(EclbRgbToIhs, KnownColours) {
   const struct {

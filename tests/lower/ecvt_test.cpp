@@ -6,23 +6,13 @@
 #include <numbers>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// An error slot that drops the report of the previous call each time it is handed out.
-struct Slot {
-  Eerr_ErrorReport *err = nullptr;
-  Slot() = default;
-  Slot(const Slot &) = delete;
-  ~Slot() { eerr_DeleteErrorReportEx(&err); }
-  operator Eerr_ErrorReport **() {
-    eerr_DeleteErrorReportEx(&err);
-    return &err;
-  }
-};
+using taviron::testing::ErrorSlot;
 
 // x' and y' of a 2-D first-order polynomial at (x, y).
 void Apply(const Efga_Polynomial *p, double x, double y, double &ox, double &oy) {
@@ -62,11 +52,11 @@ TEST(EcvtConvert, KnownUnitsConvertByTheirFactors) {
       {1, "kilometers", "points", 1000 / 0.0254 * 72, false},
   };
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     double result = -1;
-    EXPECT_EQ(ecvt_UnitsConvertByName(&c.value, c.from, &result, c.to, 1, err), 0)
+    EXPECT_EQ(ecvt_UnitsConvertByName(&c.value, c.from, &result, c.to, 1, &err), 0)
         << c.from << " -> " << c.to;
-    EXPECT_EQ(err.err, nullptr);
+    EXPECT_EQ(err.get(), nullptr);
     if (c.exact)
       EXPECT_EQ(result, c.expected) << c.from << " -> " << c.to;
     else
@@ -76,33 +66,33 @@ TEST(EcvtConvert, KnownUnitsConvertByTheirFactors) {
 
 TEST(EcvtConvert, RunsConvertInPlaceAndEqualNamesCopy) {
   double values[3] = {1, 2, 3};
-  Slot err;
-  ASSERT_EQ(ecvt_UnitsConvertByName(values, "feet", values, "inches", 3, err), 0);
+  ErrorSlot err;
+  ASSERT_EQ(ecvt_UnitsConvertByName(values, "feet", values, "inches", 3, &err), 0);
   EXPECT_EQ(values[0], 12);
   EXPECT_EQ(values[2], 36);
 
-  ASSERT_EQ(ecvt_UnitsConvert("inches", "feet", values, 3, err), 0);
+  ASSERT_EQ(ecvt_UnitsConvert("inches", "feet", values, 3, &err), 0);
   EXPECT_EQ(values[1], 2);
 
   // Equal names need no table entry.
   double out[3] = {};
-  ASSERT_EQ(ecvt_UnitsConvertByName(values, "furlongs", out, "FURLONGS", 3, err), 0);
-  EXPECT_EQ(err.err, nullptr);
+  ASSERT_EQ(ecvt_UnitsConvertByName(values, "furlongs", out, "FURLONGS", 3, &err), 0);
+  EXPECT_EQ(err.get(), nullptr);
   EXPECT_EQ(out[2], 3);
 
-  EXPECT_EQ(ecvt_UnitsConvertByName(nullptr, "feet", nullptr, "meters", 0, err), 0);
+  EXPECT_EQ(ecvt_UnitsConvertByName(nullptr, "feet", nullptr, "meters", 0, &err), 0);
 }
 
 TEST(EcvtConvert, OtherUnitsPassValuesWithAWarning) {
   for (auto [from, to] : {std::pair{"other", "meters"}, std::pair{"dd", "Other"}}) {
-    Slot err;
+    ErrorSlot err;
     double value = 12.5, result = 0;
-    EXPECT_EQ(ecvt_UnitsConvertByName(&value, from, &result, to, 1, err), 0);
+    EXPECT_EQ(ecvt_UnitsConvertByName(&value, from, &result, to, 1, &err), 0);
     EXPECT_EQ(result, 12.5);
-    ASSERT_NE(err.err, nullptr);
-    EXPECT_EQ(err.err->severity, EERR_WARNING);
-    EXPECT_EQ(err.err->code, 4);
-    EXPECT_STREQ(err.err->reporter, "ecvt_UnitsConvertByName");
+    ASSERT_NE(err.get(), nullptr);
+    EXPECT_EQ(err.get()->severity, EERR_WARNING);
+    EXPECT_EQ(err.get()->code, 4);
+    EXPECT_STREQ(err.get()->reporter, "ecvt_UnitsConvertByName");
   }
 }
 
@@ -117,13 +107,13 @@ TEST(EcvtConvert, RefusedConversionsFailAndLeaveResults) {
       {"meters", "feet", -1, 1},
   };
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     double value = 7, result = -1;
-    EXPECT_EQ(ecvt_UnitsConvertByName(&value, c.from, &result, c.to, c.count, err), -1);
+    EXPECT_EQ(ecvt_UnitsConvertByName(&value, c.from, &result, c.to, c.count, &err), -1);
     EXPECT_EQ(result, -1);
-    ASSERT_NE(err.err, nullptr);
-    EXPECT_EQ(err.err->severity, EERR_FATAL);
-    EXPECT_EQ(err.err->code, c.code) << (c.from ? c.from : "null") << " -> " << c.to;
+    ASSERT_NE(err.get(), nullptr);
+    EXPECT_EQ(err.get()->severity, EERR_FATAL);
+    EXPECT_EQ(err.get()->code, c.code) << (c.from ? c.from : "null") << " -> " << c.to;
   }
   // A null slot is accepted.
   double value = 1, result = 0;
@@ -134,23 +124,23 @@ TEST(EcvtConvert, MatrixConvertsEveryElementInPlace) {
   Egda_BaseData *m = egda_BaseDataCreate(2, 3, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
   auto *d = reinterpret_cast<double *>(m->origin);
   for (int i = 0; i < 6; ++i) d[i] = i + 1;
-  Slot err;
-  ASSERT_EQ(ecvt_UnitsConvertMatrixByName(m, "inches", "points", err), 0);
+  ErrorSlot err;
+  ASSERT_EQ(ecvt_UnitsConvertMatrixByName(m, "inches", "points", &err), 0);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(d[i], 72.0 * (i + 1));
   egda_BaseDataDelete(m, nullptr);
 
   Egda_BaseData *bytes = egda_BaseDataCreate(2, 2, EGDA_TYPE_U8, EGDA_MATRIX, nullptr, nullptr);
-  EXPECT_EQ(ecvt_UnitsConvertMatrixByName(bytes, "inches", "points", err), -1);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(ecvt_UnitsConvertMatrixByName(bytes, "inches", "points", &err), -1);
+  EXPECT_NE(err.get(), nullptr);
   egda_BaseDataDelete(bytes, nullptr);
-  EXPECT_EQ(ecvt_UnitsConvertMatrixByName(nullptr, "inches", "points", err), -1);
+  EXPECT_EQ(ecvt_UnitsConvertMatrixByName(nullptr, "inches", "points", &err), -1);
 }
 
 TEST(EcvtUnitSet, PolynomialsGoToTheStandardUnitAndBack) {
-  Slot err;
+  ErrorSlot err;
   int32_t kind = 0;
   Efga_Polynomial *to = nullptr, *from = nullptr;
-  ASSERT_EQ(ecvt_UnitSetByName("Inches", &kind, &to, &from, err), 0);
+  ASSERT_EQ(ecvt_UnitSetByName("Inches", &kind, &to, &from, &err), 0);
   EXPECT_EQ(kind, ECVT_KIND_LENGTH);
   double x, y;
   Apply(to, 1, 2, x, y);
@@ -159,7 +149,7 @@ TEST(EcvtUnitSet, PolynomialsGoToTheStandardUnitAndBack) {
 
   // Composing feet-to-standard with from-standard-to-inches gives 12 inches per foot.
   Efga_Polynomial *feetTo = nullptr;
-  ASSERT_EQ(ecvt_UnitSetByName("feet", &kind, &feetTo, nullptr, err), 0);
+  ASSERT_EQ(ecvt_UnitSetByName("feet", &kind, &feetTo, nullptr, &err), 0);
   Efga_Polynomial *feetToInches = efga_PolynomialComposition(from, feetTo, nullptr);
   Apply(feetToInches, 1, -3, x, y);
   EXPECT_NEAR(x, 12, 1e-12);
@@ -167,28 +157,28 @@ TEST(EcvtUnitSet, PolynomialsGoToTheStandardUnitAndBack) {
 
   // A slot that holds a polynomial is rewritten, not replaced.
   Efga_Polynomial *kept = to;
-  ASSERT_EQ(ecvt_UnitSetByName("dd", &kind, &to, nullptr, err), 0);
+  ASSERT_EQ(ecvt_UnitSetByName("dd", &kind, &to, nullptr, &err), 0);
   EXPECT_EQ(to, kept);
   EXPECT_EQ(kind, ECVT_KIND_ANGLE);
   Apply(to, 180, 90, x, y);
   EXPECT_DOUBLE_EQ(x, kPi);
   EXPECT_DOUBLE_EQ(y, kPi / 2);
 
-  ASSERT_EQ(ecvt_UnitSetByName("OTHER", &kind, nullptr, nullptr, err), 0);
+  ASSERT_EQ(ecvt_UnitSetByName("OTHER", &kind, nullptr, nullptr, &err), 0);
   EXPECT_EQ(kind, ECVT_KIND_OTHER);
 
   for (Efga_Polynomial *p : {to, from, feetTo, feetToInches}) efga_PolynomialDelete(p, nullptr);
 }
 
 TEST(EcvtUnitSet, UnknownNameGivesKindMinusOneAndAReport) {
-  Slot err;
+  ErrorSlot err;
   int32_t kind = 0;
   Efga_Polynomial *to = nullptr;
-  EXPECT_EQ(ecvt_UnitSetByName("furlongs", &kind, &to, nullptr, err), -1);
+  EXPECT_EQ(ecvt_UnitSetByName("furlongs", &kind, &to, nullptr, &err), -1);
   EXPECT_EQ(kind, ECVT_KIND_UNKNOWN);
   EXPECT_EQ(to, nullptr);
-  ASSERT_NE(err.err, nullptr);
-  EXPECT_STREQ(err.err->reporter, "ecvt_UnitSetByName");
+  ASSERT_NE(err.get(), nullptr);
+  EXPECT_STREQ(err.get()->reporter, "ecvt_UnitSetByName");
   EXPECT_EQ(ecvt_UnitSetByName(nullptr, &kind, nullptr, nullptr, nullptr), -1);
 }
 

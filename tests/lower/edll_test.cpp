@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

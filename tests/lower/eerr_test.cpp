@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 using taviron::testing::CapturedOutput;
 

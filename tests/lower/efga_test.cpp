@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
+
+using taviron::testing::SweepAllocationFailures;
 
 // Element (r, c) of a compact f64 matrix (column by column).
 double &E(Egda_BaseData *m, int r, int c) {
@@ -39,31 +41,6 @@ void ExpectNear(Egda_BaseData *m, int rows, int columns, std::initializer_list<d
 
 void Delete(std::initializer_list<Egda_BaseData *> ms) {
   for (Egda_BaseData *m : ms) egda_BaseDataDelete(m, nullptr);
-}
-
-// Every allocation of the call fails in turn: each failure gives a report and leaks nothing;
-// the sweep ends at the first n that succeeds.
-void SweepAllocationFailures(const std::function<bool(Eerr_ErrorReport **)> &call,
-                             const std::function<void()> &cleanUp) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1; n < 200; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    bool ok;
-    {
-      taviron::testing::FailAllocation fail(n);
-      ok = call(&err);
-    }
-    if (ok) {
-      EXPECT_EQ(err, nullptr);
-      cleanUp();
-      EXPECT_EQ(emsc_TestLiveBlocks(), live);
-      return;
-    }
-    EXPECT_NE(err, nullptr) << "allocation " << n;
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-  }
-  ADD_FAILURE() << "call never succeeded";
 }
 
 Efga_Polynomial *Poly2D(double l00, double l01, double l10, double l11, double c0, double c1) {

@@ -1,5 +1,6 @@
 #include "efio.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -14,7 +15,7 @@
 #include <vector>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -33,33 +34,17 @@ void ExpectReport(Eerr_ErrorReport *&err, const char *reporter, int32_t code,
   eerr_DeleteErrorReportEx(&err);
 }
 
-// Sets or unsets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-  ScopedEnv(const char *name, const char *value) : name_(name) {
-    if (const char *old = std::getenv(name)) old_ = old;
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_) setenv(name_.c_str(), old_->c_str(), 1);
-    else unsetenv(name_.c_str());
-  }
-
-private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using taviron::testing::ScopedEnv;
 
 // A fresh directory for each test, removed afterwards.
 class EfioDir : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/efio_testXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = (taviron::testing::TempRoot() / "efio_testXXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
   }
-  void TearDown() override { ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string Path(const std::string &name) const { return dir_ + "/" + name; }
   std::string Write(const std::string &name, const std::string &content) const {

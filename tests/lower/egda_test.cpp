@@ -6,7 +6,7 @@
 
 #include "emsc.h"
 #include "estr.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 TEST(EgdaBaseData, PixelSizesAndCreateShapes) {
   const int32_t sizes[] = {1, 1, 1, 1, 1, 2, 2, 4, 4, 4, 8, 8, 16, sizeof(char *)};
@@ -106,19 +106,11 @@ namespace {
 
 namespace lw = taviron::lower;
 
-struct ErrSlot {
-  Eerr_ErrorReport *err = nullptr;
-  ~ErrSlot() { eerr_DeleteErrorReportEx(&err); }
-  // Drops what the slot held (functions null the slot on entry).
-  Eerr_ErrorReport **operator&() {
-    Reset();
-    return &err;
-  }
-  // Reporter and code of the newest report, and the reporter it chains (if any).
-  std::string Top() const { return err ? std::string(err->reporter) + "#" + std::to_string(err->code) : ""; }
-  std::string Chained() const { return err && err->next ? std::string(err->next->reporter) : ""; }
-  void Reset() { eerr_DeleteErrorReportEx(&err); }
-};
+using taviron::testing::ErrorSlot;
+
+// Reporter and code of the newest report, and the reporter it chains (if any).
+std::string Top(const ErrorSlot &e) { return e ? std::string(e->reporter) + "#" + std::to_string(e->code) : ""; }
+std::string Chained(const ErrorSlot &e) { return e && e->next ? std::string(e->next->reporter) : ""; }
 
 double *F64(const Egda_BaseData *m) { return reinterpret_cast<double *>(m->data); }
 
@@ -171,7 +163,7 @@ TEST(EgdaBaseData, ReallocateKeepsOverlappingElements) {
   // 2 x 2 coordinate matrix grown to 2 x 3: the points stay, the new one is zero.
   Egda_BaseData *m = egda_BaseDataCreate(2, 2, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
   for (int i = 0; i < 4; ++i) F64(m)[i] = i + 1;
-  ErrSlot err;
+  ErrorSlot err;
   ASSERT_EQ(egda_BaseDataReallocate(m, 2, 3, &err), m);
   EXPECT_EQ(m->count, 6);
   EXPECT_EQ(m->pitch, 16);
@@ -201,10 +193,10 @@ TEST(EgdaBaseData, ReallocateKeepsOverlappingElements) {
   egda_BaseDataDelete(s, nullptr);
 
   EXPECT_EQ(egda_BaseDataReallocate(nullptr, 1, 1, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataReallocate#1");
+  EXPECT_EQ(Top(err), "egda_BaseDataReallocate#1");
   Egda_BaseData *keep = egda_BaseDataCreate(1, 1, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
   EXPECT_EQ(egda_BaseDataReallocate(keep, -1, 1, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataReallocate#2");
+  EXPECT_EQ(Top(err), "egda_BaseDataReallocate#2");
   EXPECT_EQ(keep->count, 1);
   egda_BaseDataDelete(keep, nullptr);
 }
@@ -212,7 +204,7 @@ TEST(EgdaBaseData, ReallocateKeepsOverlappingElements) {
 TEST(EgdaBaseData, DerivedViewSharesTheParentsMemory) {
   Egda_BaseData *parent = egda_BaseDataCreate(4, 5, EGDA_TYPE_S16, EGDA_RASTER, nullptr, nullptr);
   for (int i = 0; i < 20; ++i) reinterpret_cast<int16_t *>(parent->data)[i] = int16_t(i);
-  ErrSlot err;
+  ErrorSlot err;
   Egda_BaseData *view = egda_BaseDataDerived(parent, 1, 2, 2, 3, &err);
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->ownsData, 0);
@@ -241,10 +233,10 @@ TEST(EgdaBaseData, DerivedViewSharesTheParentsMemory) {
   } outside[] = {{-2, 0, 1, 1}, {0, -2, 1, 1}, {0, 0, 4, 1}, {0, 0, 1, 5}, {0, 0, -1, 1}};
   for (const auto &o : outside) {
     EXPECT_EQ(egda_BaseDataDerived(parent, o.r, o.c, o.rows, o.columns, &err), nullptr);
-    EXPECT_EQ(err.Top(), "egda_BaseDataDerived#2") << o.r << "," << o.c << " " << o.rows << "x" << o.columns;
+    EXPECT_EQ(Top(err), "egda_BaseDataDerived#2") << o.r << "," << o.c << " " << o.rows << "x" << o.columns;
   }
   EXPECT_EQ(egda_BaseDataDerived(nullptr, 0, 0, 1, 1, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataDerived#1");
+  EXPECT_EQ(Top(err), "egda_BaseDataDerived#1");
   egda_BaseDataDelete(parent, nullptr);
 }
 
@@ -265,7 +257,7 @@ TEST(EgdaBaseData, SetScalarConvertsToEveryPixelType) {
   };
   for (const auto &k : cases) {
     Egda_BaseData *m = egda_BaseDataCreate(2, 3, k.type, EGDA_RASTER, nullptr, nullptr);
-    ErrSlot err;
+    ErrorSlot err;
     ASSERT_EQ(egda_BaseDataSetScalar(m, k.value, -2, 0, &err), m) << k.type;
     lw::DispatchPixelType(k.type, [&](auto t) {
       using T = lw::Pixel<decltype(t)::value>;
@@ -280,12 +272,12 @@ TEST(EgdaBaseData, SetScalarConvertsToEveryPixelType) {
     });
     egda_BaseDataDelete(m, nullptr);
   }
-  ErrSlot err;
+  ErrorSlot err;
   Egda_BaseData *s = egda_BaseDataCreate(1, 1, EGDA_TYPE_STRING, EGDA_TABLE, nullptr, nullptr);
   EXPECT_EQ(egda_BaseDataSetScalar(s, 1, 0, 0, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataSetScalar#2");
+  EXPECT_EQ(Top(err), "egda_BaseDataSetScalar#2");
   EXPECT_EQ(egda_BaseDataSetScalar(s, 1, 0, 7, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataSetScalar#1");
+  EXPECT_EQ(Top(err), "egda_BaseDataSetScalar#1");
   egda_BaseDataDelete(s, nullptr);
 }
 
@@ -306,7 +298,7 @@ TEST(EgdaBaseData, OperationWithAScalar) {
   for (const auto &k : cases) {
     Egda_BaseData *m = egda_BaseDataCreate(3, 1, k.type, EGDA_TABLE, nullptr, nullptr);
     egda_BaseDataSetScalar(m, k.element, 0, 0, nullptr);
-    ErrSlot err;
+    ErrorSlot err;
     ASSERT_EQ(egda_BaseDataOperation(k.operation, m, k.scalar, k.position, &err), m);
     for (int r = 0; r < 3; ++r) EXPECT_EQ(GetElement(m, r, 0), k.expected) << k.type << " op " << k.operation;
     egda_BaseDataDelete(m, nullptr);
@@ -325,20 +317,20 @@ TEST(EgdaBaseData, OperationWithAScalar) {
   Egda_BaseData *m = egda_BaseDataCreate(1, 3, EGDA_TYPE_S32, EGDA_RASTER, nullptr, nullptr);
   reinterpret_cast<int32_t *>(m->data)[0] = 5;
   reinterpret_cast<int32_t *>(m->data)[1] = 6;
-  ErrSlot err;
+  ErrorSlot err;
   EXPECT_EQ(egda_BaseDataOperation(EGDA_OPERATION_DIVIDE, m, 0, EGDA_SCALAR_SECOND, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataOperation#4");
+  EXPECT_EQ(Top(err), "egda_BaseDataOperation#4");
   EXPECT_EQ(egda_BaseDataOperation(EGDA_OPERATION_DIVIDE, m, 30, EGDA_SCALAR_FIRST, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataOperation#4");
+  EXPECT_EQ(Top(err), "egda_BaseDataOperation#4");
   EXPECT_EQ(reinterpret_cast<int32_t *>(m->data)[0], 5);
   EXPECT_EQ(egda_BaseDataOperation(4, m, 1, EGDA_SCALAR_SECOND, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataOperation#2");
+  EXPECT_EQ(Top(err), "egda_BaseDataOperation#2");
   EXPECT_EQ(egda_BaseDataOperation(EGDA_OPERATION_ADD, m, 1, 0, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataOperation#2");
+  EXPECT_EQ(Top(err), "egda_BaseDataOperation#2");
   egda_BaseDataDelete(m, nullptr);
   Egda_BaseData *s = egda_BaseDataCreate(1, 1, EGDA_TYPE_STRING, EGDA_TABLE, nullptr, nullptr);
   EXPECT_EQ(egda_BaseDataOperation(EGDA_OPERATION_ADD, s, 1, EGDA_SCALAR_SECOND, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataOperation#3");
+  EXPECT_EQ(Top(err), "egda_BaseDataOperation#3");
   egda_BaseDataDelete(s, nullptr);
 }
 
@@ -367,16 +359,16 @@ TEST(EgdaBaseData, PrintWritesRowsToStandardOutput) {
   egda_BaseDataDelete(c, nullptr);
   egda_BaseDataDelete(u, nullptr);
 
-  ErrSlot err;
+  ErrorSlot err;
   egda_BaseDataPrint(nullptr, &err);
-  EXPECT_EQ(err.Top(), "egda_BaseDataPrint#1");
+  EXPECT_EQ(Top(err), "egda_BaseDataPrint#1");
 }
 
 TEST(EgdaMatrix, InverseTimesMatrixIsIdentity) {
   // Stored column by column.
   double a[] = {4, 2, 0, 7, 6, 1, 2, 5, 3};
   Egda_BaseData *m = egda_BaseDataCreate(3, 3, EGDA_TYPE_F64, EGDA_MATRIX, a, nullptr);
-  ErrSlot err;
+  ErrorSlot err;
   Egda_BaseData *inv = egda_MatrixInvert(m, nullptr, &err);
   ASSERT_NE(inv, nullptr);
   for (int i = 0; i < 3; ++i)
@@ -415,14 +407,14 @@ TEST(EgdaMatrix, InverseTimesMatrixIsIdentity) {
   for (const auto &b : bad) {
     Egda_BaseData *x = egda_BaseDataCreate(b.rows, b.columns, EGDA_TYPE_F64, EGDA_MATRIX, b.values, nullptr);
     EXPECT_EQ(egda_MatrixInvert(x, nullptr, &err), nullptr);
-    EXPECT_EQ(err.Top(), "egda_MatrixInvert#" + std::to_string(b.code));
+    EXPECT_EQ(Top(err), "egda_MatrixInvert#" + std::to_string(b.code));
     egda_BaseDataDelete(x, nullptr);
   }
   Egda_BaseData *x = egda_BaseDataCreate(2, 2, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
   Egda_BaseData *small = egda_BaseDataCreate(1, 1, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
   egda_BaseDataSetScalar(x, 1, 0, 0, nullptr);
   EXPECT_EQ(egda_MatrixInvert(x, small, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_MatrixInvert#3");
+  EXPECT_EQ(Top(err), "egda_MatrixInvert#3");
   egda_BaseDataDelete(x, nullptr);
   egda_BaseDataDelete(small, nullptr);
 }
@@ -431,7 +423,7 @@ TEST(EgdaMatrix, InverseTimesMatrixIsIdentity) {
 // Stacks, stack arrays, argument lists and windows.
 
 TEST(EgdaStack, CreateCopyAndDelete) {
-  ErrSlot err;
+  ErrorSlot err;
   Egda_BaseDataStack *stack = egda_BaseDataStackCreate(3, 2, 4, EGDA_TYPE_U16, EGDA_RASTER, &err);
   ASSERT_NE(stack, nullptr);
   ASSERT_EQ(stack->count, 3);
@@ -454,7 +446,7 @@ TEST(EgdaStack, CreateCopyAndDelete) {
   // A destination of another layer count is refused.
   Egda_BaseDataStack *two = egda_BaseDataStackCreate(2, 1, 1, EGDA_TYPE_U8, EGDA_RASTER, nullptr);
   EXPECT_EQ(egda_BaseDataStackCopy(stack, two, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataStackCopy#2");
+  EXPECT_EQ(Top(err), "egda_BaseDataStackCopy#2");
   // A layer detached (set to null) before the delete is skipped.
   Egda_BaseData *detached = two->layers[0];
   two->layers[0] = nullptr;
@@ -463,18 +455,18 @@ TEST(EgdaStack, CreateCopyAndDelete) {
   egda_BaseDataStackDelete(copy, &err);
   egda_BaseDataStackDelete(stack, &err);
   egda_BaseDataStackDelete(nullptr, &err);
-  EXPECT_EQ(err.err, nullptr);
+  EXPECT_EQ(err.get(), nullptr);
 
   EXPECT_EQ(egda_BaseDataStackCreate(-1, 1, 1, EGDA_TYPE_U8, EGDA_RASTER, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataStackCreate#1");
+  EXPECT_EQ(Top(err), "egda_BaseDataStackCreate#1");
   EXPECT_EQ(egda_BaseDataStackCreate(1, 1, 1, 14, EGDA_RASTER, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataStackCreate#1");
+  EXPECT_EQ(Top(err), "egda_BaseDataStackCreate#1");
 }
 
 TEST(EgdaStack, PointerStackBorrowsItsMatrices) {
   Egda_BaseData *a = egda_BaseDataCreate(1, 1, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
   Egda_BaseData *b = egda_BaseDataCreate(1, 1, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
-  ErrSlot err;
+  ErrorSlot err;
   Egda_BaseDataStack *ptr = egda_BaseDataStackPtrCreate(2, &err);
   ASSERT_NE(ptr, nullptr);
   EXPECT_EQ(ptr->ownsLayers, 0);
@@ -490,7 +482,7 @@ TEST(EgdaStack, PointerStackBorrowsItsMatrices) {
   ptr->layers[1] = nullptr;
   Egda_BaseDataStack *source = egda_BaseDataStackCreate(2, 1, 1, EGDA_TYPE_F64, EGDA_MATRIX, nullptr);
   EXPECT_EQ(egda_BaseDataStackCopy(source, ptr, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataStackCopy#3");
+  EXPECT_EQ(Top(err), "egda_BaseDataStackCopy#3");
   egda_BaseDataStackDelete(source, nullptr);
   egda_BaseDataStackDelete(ptr, &err);
   // Still alive: the sanitizer would see a use after free or a double free otherwise.
@@ -498,11 +490,11 @@ TEST(EgdaStack, PointerStackBorrowsItsMatrices) {
   egda_BaseDataDelete(a, nullptr);
   egda_BaseDataDelete(b, nullptr);
   EXPECT_EQ(egda_BaseDataStackPtrCreate(-1, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataStackPtrCreate#1");
+  EXPECT_EQ(Top(err), "egda_BaseDataStackPtrCreate#1");
 }
 
 TEST(EgdaStack, ArraysArgumentListsAndWindows) {
-  ErrSlot err;
+  ErrorSlot err;
   Egda_BaseDataStackArray *array = egda_BaseDataStackArrayCreate(2, 3, 4, 5, EGDA_TYPE_F64, EGDA_RASTER, &err);
   ASSERT_NE(array, nullptr);
   ASSERT_EQ(array->count, 2);
@@ -527,10 +519,10 @@ TEST(EgdaStack, ArraysArgumentListsAndWindows) {
   egda_BaseDataStackArrayDelete(array, &err);
   egda_BaseDataDelete(mask, nullptr);
   EXPECT_EQ(egda_BaseDataStackArrayCreate(-1, 1, 1, 1, EGDA_TYPE_U8, EGDA_RASTER, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataStackArrayCreate#1");
+  EXPECT_EQ(Top(err), "egda_BaseDataStackArrayCreate#1");
   EXPECT_EQ(egda_BaseDataStackArrayCreate(1, -1, 1, 1, EGDA_TYPE_U8, EGDA_RASTER, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_BaseDataStackArrayCreate#3");
-  EXPECT_EQ(err.Chained(), "egda_BaseDataStackCreate");
+  EXPECT_EQ(Top(err), "egda_BaseDataStackArrayCreate#3");
+  EXPECT_EQ(Chained(err), "egda_BaseDataStackCreate");
 
   Egda_Window *w = egda_WindowCreate(3, 5, -1, -2, &err);
   ASSERT_NE(w, nullptr);
@@ -546,9 +538,9 @@ TEST(EgdaStack, ArraysArgumentListsAndWindows) {
   egda_WindowDelete(fresh, &err);
   egda_WindowDelete(w, &err);
   EXPECT_EQ(egda_WindowCreate(-1, 1, 0, 0, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_WindowCreate#1");
+  EXPECT_EQ(Top(err), "egda_WindowCreate#1");
   EXPECT_EQ(egda_WindowCopy(nullptr, nullptr, &err), nullptr);
-  EXPECT_EQ(err.Top(), "egda_WindowCopy#1");
+  EXPECT_EQ(Top(err), "egda_WindowCopy#1");
 }
 
 TEST(EgdaStack, CreateFunctionsSurviveAllocationFailures) {
@@ -708,9 +700,9 @@ TEST(EgdaStackFunction, AppliesTheSlotOfEveryPixelType) {
     egda_BaseDataSetScalar(a->layers[0], 1, 0, 0, nullptr);
     egda_BaseDataSetScalar(a->layers[1], 0, 0, 0, nullptr);
     egda_BaseDataSetScalar(b->layers[0], 1, 0, 0, nullptr);
-    ErrSlot err;
+    ErrorSlot err;
     egda_BaseDataStackFunction(kAdd, out, s.List(a, b), &err);
-    ASSERT_EQ(err.err, nullptr) << "type " << type;
+    ASSERT_EQ(err.get(), nullptr) << "type " << type;
     lw::DispatchPixelType(type, [&](auto t) {
       using T = lw::Pixel<decltype(t)::value>;
       for (int r = 0; r < 2; ++r)
@@ -731,9 +723,9 @@ TEST(EgdaStackFunction, AppliesTheSlotOfEveryPixelType) {
   text[0] = estr_Duplicate("four");
   text[1] = estr_Duplicate("");
   Egda_BaseDataStack *lengths = s.Make(1, 1, 2, EGDA_TYPE_U8);
-  ErrSlot err;
+  ErrorSlot err;
   egda_BaseDataStackFunction(kAdd, lengths, s.List(strings), &err);
-  ASSERT_EQ(err.err, nullptr);
+  ASSERT_EQ(err.get(), nullptr);
   EXPECT_EQ(lengths->layers[0]->data[0], 4);
   EXPECT_EQ(lengths->layers[0]->data[1], 0);
   egda_BaseDataStackFunction(&kRecord, lengths, s.List(strings), &err);
@@ -785,19 +777,19 @@ TEST(EgdaStackFunction, RefusesBadObjectsStacksAndSlots) {
   unknown->layers[0]->pixelType = 14;
   for (const auto &k : cases) {
     g_slotCalled = -1;
-    ErrSlot err;
+    ErrorSlot err;
     egda_BaseDataStackFunction(k.object, k.output, k.arguments, &err);
-    EXPECT_EQ(err.Top(), "egda_BaseDataStackFunction#" + std::to_string(k.code)) << k.what;
+    EXPECT_EQ(Top(err), "egda_BaseDataStackFunction#" + std::to_string(k.code)) << k.what;
     EXPECT_EQ(g_slotCalled, -1) << k.what;
   }
   unknown->layers[0]->pixelType = EGDA_TYPE_F64;
-  ErrSlot err;
+  ErrorSlot err;
   egda_BaseDataStackFunction(&fails, out, s.List(three), &err);
-  EXPECT_EQ(err.Chained(), "FailingKernel");
+  EXPECT_EQ(Chained(err), "FailingKernel");
   egda_BaseDataStackFunction(&fails, out, s.List(three), nullptr); // the slot's report is dropped
   // The filler does nothing and succeeds.
   egda_NoOperation(out, nullptr, &err);
-  EXPECT_EQ(err.err, nullptr);
+  EXPECT_EQ(err.get(), nullptr);
 }
 
 TEST(EgdaLookUpTable, ReplacesEachValueByItsTableEntry) {
@@ -818,9 +810,9 @@ TEST(EgdaLookUpTable, ReplacesEachValueByItsTableEntry) {
     for (int c = 0; c < 5; ++c) SetElement(image->layers[0], 0, c, v[c]);
     Egda_BaseDataStack *copy = egda_BaseDataStackCopy(image, nullptr, nullptr);
     s.stacks.push_back(copy);
-    ErrSlot err;
+    ErrorSlot err;
     egda_BaseDataStackFunction(lut, image, s.List(table, copy), &err);
-    ASSERT_EQ(err.err, nullptr) << "type " << type;
+    ASSERT_EQ(err.get(), nullptr) << "type " << type;
     for (int c = 0; c < 5; ++c) {
       const double want = std::min(10 * std::min({v[c], top, 3.0}), top);
       EXPECT_EQ(GetElement(image->layers[0], 0, c), want) << "type " << type << " value " << v[c];
@@ -842,9 +834,9 @@ TEST(EgdaLookUpTable, MaskClampingInPlaceAndErrors) {
   Egda_BaseData *mask = egda_BaseDataCreate(2, 2, EGDA_TYPE_U8, EGDA_RASTER, nullptr, nullptr);
   std::memcpy(mask->data, "\1\1\1\0", 4);
   args->mask = mask;
-  ErrSlot err;
+  ErrorSlot err;
   egda_BaseDataStackFunction(lut, image, args, &err);
-  ASSERT_EQ(err.err, nullptr);
+  ASSERT_EQ(err.get(), nullptr);
   const auto *out = reinterpret_cast<const int16_t *>(image->layers[0]->data);
   EXPECT_EQ(std::vector<int16_t>(out, out + 4), (std::vector<int16_t>{-2, 300, 7, 1})); // masked cell kept
   args->mask = nullptr;
@@ -854,7 +846,7 @@ TEST(EgdaLookUpTable, MaskClampingInPlaceAndErrors) {
   Egda_BaseDataStack *complexImage = s.Make(1, 1, 1, EGDA_TYPE_C64);
   egda_BaseDataSetScalar(complexImage->layers[0], 5, 1, 0, nullptr);
   egda_BaseDataStackFunction(lut, complexImage, s.List(table, complexImage), &err);
-  EXPECT_EQ(err.err, nullptr);
+  EXPECT_EQ(err.get(), nullptr);
   EXPECT_EQ(lw::At<std::complex<float>>(*complexImage->layers[0], 0, 0), std::complex<float>(5, 1));
 
   Egda_BaseDataStack *u8 = s.Make(1, 2, 2, EGDA_TYPE_U8);
@@ -865,10 +857,10 @@ TEST(EgdaLookUpTable, MaskClampingInPlaceAndErrors) {
   } bad[] = {{s.List(table), 1}, {s.List(table, image), 3}, {s.List(complexImage, u8), 4}, {s.List(table, tiny), 5}};
   for (const auto &b : bad) {
     egda_BaseDataStackFunction(lut, u8, b.args, &err);
-    EXPECT_EQ(err.Top(), "egda_BaseDataStackFunction#7");
-    EXPECT_EQ(err.Chained(), "egda_SaoLUTtransformation");
-    ASSERT_NE(err.err->next, nullptr);
-    EXPECT_EQ(err.err->next->code, b.code);
+    EXPECT_EQ(Top(err), "egda_BaseDataStackFunction#7");
+    EXPECT_EQ(Chained(err), "egda_SaoLUTtransformation");
+    ASSERT_NE(err.get()->next, nullptr);
+    EXPECT_EQ(err.get()->next->code, b.code);
   }
 }
 
@@ -950,9 +942,9 @@ TEST(EgdaNeighbourhood, BordersRepeatTheEdgeWhereverTheWindowSits) {
       Egda_BaseDataStack *in = s.Make(1, 3, 4, type);
       for (int v = 0; v < 12; ++v) SetElement(in->layers[0], v / 4, v % 4, v + 1);
       Options options(w.height, w.width);
-      ErrSlot err;
+      ErrorSlot err;
       egda_BaseDataStackNeighbourhoodFunction(&kSum, out, s.List(in), &w, options.list, &err);
-      ASSERT_EQ(err.err, nullptr);
+      ASSERT_EQ(err.get(), nullptr);
       EXPECT_EQ(g_seen.inputRows, 3 + w.height - 1);
       EXPECT_EQ(g_seen.inputColumns, 4 + w.width - 1);
       EXPECT_EQ(g_seen.options, options.list);
@@ -982,9 +974,9 @@ TEST(EgdaNeighbourhood, BorderedInputsMasksAndExtraOutputLayers) {
   b.origin = b.data + b.pitch + b.elementSize;
   for (int c = 0; c < 3; ++c) lw::At<int32_t>(b, 0, c) = 1;
   Egda_BaseDataStack *out = s.Make(3, 2, 3, EGDA_TYPE_S32);
-  ErrSlot err;
+  ErrorSlot err;
   egda_BaseDataStackNeighbourhoodFunction(&kSum, out, s.List(bordered), &w, options.list, &err);
-  ASSERT_EQ(err.err, nullptr);
+  ASSERT_EQ(err.get(), nullptr);
   EXPECT_EQ(g_seen.input, &b);
   EXPECT_EQ(g_seen.inputLayers, 1);
   EXPECT_EQ(lw::At<int32_t>(*out->layers[0], 0, 1), 6 * 100 + 3 * 1);
@@ -998,7 +990,7 @@ TEST(EgdaNeighbourhood, BorderedInputsMasksAndExtraOutputLayers) {
   egda_BaseDataSetScalar(mask, 1, 0, 0, nullptr);
   args->mask = mask;
   egda_BaseDataStackNeighbourhoodFunction(&kSum, out, args, &w, options.list, &err);
-  ASSERT_EQ(err.err, nullptr);
+  ASSERT_EQ(err.get(), nullptr);
   EXPECT_NE(g_seen.mask, mask);
   EXPECT_EQ(g_seen.maskRows, 4);
   EXPECT_EQ(g_seen.maskColumns, 5);
@@ -1064,18 +1056,18 @@ TEST(EgdaNeighbourhood, RefusesBadArgumentsAndChainsSlotFailures) {
       {"the slot fails", &fails, out, s.List(in), &w3, 13},
   };
   for (const auto &k : cases) {
-    ErrSlot err;
+    ErrorSlot err;
     egda_BaseDataStackNeighbourhoodFunction(k.object, k.output, k.arguments, k.window, options.list, &err);
-    EXPECT_EQ(err.Top(), "egda_BaseDataStackNeighbourhoodFunction#" + std::to_string(k.code)) << k.what;
+    EXPECT_EQ(Top(err), "egda_BaseDataStackNeighbourhoodFunction#" + std::to_string(k.code)) << k.what;
   }
   for (const auto &bw : badWindows) {
-    ErrSlot err;
+    ErrorSlot err;
     egda_BaseDataStackNeighbourhoodFunction(&kSum, out, s.List(in), &bw, options.list, &err);
-    EXPECT_EQ(err.Top(), "egda_BaseDataStackNeighbourhoodFunction#5") << bw.width << "x" << bw.height << " at " << bw.x << "," << bw.y;
+    EXPECT_EQ(Top(err), "egda_BaseDataStackNeighbourhoodFunction#5") << bw.width << "x" << bw.height << " at " << bw.x << "," << bw.y;
   }
-  ErrSlot err;
+  ErrorSlot err;
   egda_BaseDataStackNeighbourhoodFunction(&fails, out, s.List(in), &w3, options.list, &err);
-  EXPECT_EQ(err.Chained(), "egda_NfNoOperation");
+  EXPECT_EQ(Chained(err), "egda_NfNoOperation");
   wideMask->mask = nullptr;
   egda_BaseDataDelete(mask16, nullptr);
 
@@ -1084,14 +1076,14 @@ TEST(EgdaNeighbourhood, RefusesBadArgumentsAndChainsSlotFailures) {
   masked->mask = egda_BaseDataCreate(2, 3, EGDA_TYPE_U8, EGDA_RASTER, nullptr, nullptr);
   const int64_t live = emsc_TestLiveBlocks();
   for (int64_t n = 1;; ++n) {
-    ErrSlot e;
+    ErrorSlot e;
     {
       taviron::testing::FailAllocation fail(n);
       egda_BaseDataStackNeighbourhoodFunction(&kSum, out, masked, &w3, options.list, &e);
     }
     EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
-    if (!e.err) break;
-    EXPECT_EQ(e.Top(), "egda_BaseDataStackNeighbourhoodFunction#12");
+    if (!e.get()) break;
+    EXPECT_EQ(Top(e), "egda_BaseDataStackNeighbourhoodFunction#12");
     ASSERT_LT(n, 20);
   }
   egda_BaseDataDelete(masked->mask, nullptr);

@@ -1,5 +1,6 @@
 #include "ehfa.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -7,17 +8,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "crash_testing.h"
 #include "emif_records.h"
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -49,12 +54,12 @@ class EhfaTest : public ::testing::Test {
 protected:
   void SetUp() override {
     live_ = emsc_TestLiveBlocks();
-    char pattern[] = "/tmp/ehfa_testXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string pattern = (taviron::testing::TempRoot() / "ehfa_testXXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     dir_ = pattern;
   }
   void TearDown() override {
-    std::system(("rm -rf " + dir_).c_str());
+    std::filesystem::remove_all(dir_);
     EXPECT_EQ(live_, emsc_TestLiveBlocks());
   }
   std::string Path(const std::string &name) const { return dir_ + "/" + name; }
@@ -744,6 +749,128 @@ TEST_F(EhfaTest, AllocationFailuresAreReportedWithoutLeaks) {
     }
     EXPECT_TRUE(done);
   }
+}
+
+// Replacing a file with ehfa_FileCreate, killed at random moments, leaves either the old file or
+// a complete new one: never no file, never a torn one.
+TEST_F(EhfaTest, CreatingOverAFileKilledAtRandomLeavesTheOldFileOrACompleteNewOne) {
+  const std::string name = Path("replaced.img");
+  std::mt19937 random(15);
+  for (int trial = 0; trial < 24; ++trial) {
+    SCOPED_TRACE(trial);
+    Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+    ASSERT_NE(nullptr, f);
+    Write(f, ":", "old", 3, -1);
+    ehfa_FileClose(f, nullptr);
+    // Every other writer is killed only once it has replaced the file a first time: then the old
+    // file is gone for good, and one of the new ones must be there.
+    const bool afterFirst = trial % 2 == 1;
+    const std::string said = crash_testing::RunAndKill(
+        [&](const crash_testing::Messages &messages, auto end) {
+          if (!afterFirst) messages.Say("ready");
+          Num n{0};
+          for (; std::chrono::steady_clock::now() < end; ++n.value) {
+            Ehfa_File *g = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+            if (!g) _exit(4);
+            const Emif_Design *d = NumDesign(g);
+            for (int i = 0; i < 20; ++i)
+              ehfa_ObjectWrite(g, ":", ("new" + std::to_string(i)).c_str(), "Num", 3, &n, d, nullptr);
+            ehfa_FileClose(g, nullptr);
+            if (afterFirst && n.value == 0) messages.Say("ready");
+          }
+        },
+        std::chrono::microseconds(random() % 150000));
+    ASSERT_TRUE(said.empty() || said[0] != '!') << said;
+    Eerr_ErrorReport *err = nullptr;
+    f = ehfa_FileOpen(name.c_str(), "r", nullptr, &err);
+    const std::string message = err ? err->message : "";
+    eerr_DeleteErrorReportEx(&err);
+    ASSERT_NE(nullptr, f) << message;
+    const std::vector<std::string> paths = Walk(f);
+    if (paths == std::vector<std::string>{":old"}) {
+      EXPECT_FALSE(afterFirst);
+      EXPECT_EQ(-1, Read(f, nullptr, ":old", 8));
+    } else if (!paths.empty()) { // (empty: a new file not yet written)
+      ASSERT_EQ(20u, paths.size());
+      const int32_t generation = Read(f, nullptr, ":new0", 8);
+      for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(":new" + std::to_string(i), paths[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(generation, Read(f, nullptr, (":new" + std::to_string(i)).c_str(), 8));
+      }
+    }
+    ehfa_FileClose(f, nullptr);
+  }
+}
+
+// Walking the siblings of an entry, and looking each of them up by name, take time in proportion
+// to their number.
+TEST_F(EhfaTest, SiblingWalksAndLookupsByNameTakeLinearTime) {
+  // Best of three rounds; a round slower than `limit` ends the rounds.
+  auto seconds = [&](int32_t count, double limit) {
+    const std::string name = Path("siblings" + std::to_string(count) + ".img");
+    Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+    Write(f, ":", "P", 3, 0);
+    for (int32_t i = 0; i < count; ++i) Write(f, nullptr, ("s" + std::to_string(i)).c_str(), i ? 1 : 3, i);
+    ehfa_FileClose(f, nullptr);
+    f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr);
+    double best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+      const auto start = std::chrono::steady_clock::now();
+      Seek(f, ":P");
+      int32_t walked = 0, before = 0, found = 0;
+      for (Ehfa_Entry *e = ehfa_EntrySeek(f, 5, nullptr, nullptr); e; e = ehfa_EntrySeek(f, 1, nullptr, nullptr)) {
+        EXPECT_EQ("s" + std::to_string(walked), e->name);
+        before += ehfa_EntryCurrentHasPrev(f);
+        ++walked;
+      }
+      for (int32_t i = 0; i < count; ++i)
+        found += ehfa_EntryPeek(f, 7, (":P:s" + std::to_string(i)).c_str(), nullptr) != nullptr;
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      EXPECT_EQ(count, walked);
+      EXPECT_EQ(count - 1, before);
+      EXPECT_EQ(count, found);
+      if (best > limit) break;
+    }
+    ehfa_FileClose(f, nullptr);
+    return best;
+  };
+  // Eight times the siblings: about eight times as long (a scan per step would take 64 times).
+  const double small = seconds(400, 1e9);
+  const double large = seconds(3200, 20 * small);
+  EXPECT_LT(large / small, 20) << small << " s for 400, " << large << " s for 3200";
+}
+
+// A file written before the index of sibling names existed reads and takes new entries.
+TEST_F(EhfaTest, FilesFromBeforeTheNameIndexStillReadAndGrow) {
+  const std::string name = Path("before.img");
+  WriteAll(name, ReadAll(TAVIRON_TEST_DATA_DIR "/layers_before_sibling_index.img"));
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 50; ++i) expected.push_back((i < 10 ? "s0" : "s") + std::to_string(i));
+  for (const char *mode : {"r", "r+"}) {
+    SCOPED_TRACE(mode);
+    Ehfa_File *f = ehfa_FileOpen(name.c_str(), mode, nullptr, nullptr);
+    ASSERT_NE(nullptr, f);
+    std::vector<std::string> names;
+    Seek(f, ":Siblings");
+    for (Ehfa_Entry *e = ehfa_EntrySeek(f, 5, nullptr, nullptr); e; e = ehfa_EntrySeek(f, 1, nullptr, nullptr))
+      names.push_back(e->name);
+    EXPECT_EQ(expected, names);
+    EXPECT_EQ(25, Read(f, nullptr, ":Siblings:s25", 8));
+    Seek(f, ":Siblings:s25");
+    EXPECT_NE(nullptr, ehfa_EntrySeek(f, 13, "s40", nullptr)); // next sibling of that name
+    EXPECT_EQ(":Siblings:s40", Current(f));
+    ehfa_FileClose(f, nullptr);
+  }
+  Ehfa_File *f = ehfa_FileOpen(name.c_str(), "r+", nullptr, nullptr);
+  Seek(f, ":Siblings:s25");
+  Write(f, nullptr, "s25b", 1, 251);
+  ehfa_FileClose(f, nullptr);
+  f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr);
+  EXPECT_EQ(251, Read(f, nullptr, ":Siblings:s25b", 8));
+  Seek(f, ":Siblings:s25b");
+  ASSERT_NE(nullptr, ehfa_EntrySeek(f, 1, nullptr, nullptr));
+  EXPECT_EQ(":Siblings:s26", Current(f));
+  ehfa_FileClose(f, nullptr);
 }
 
 } // namespace

@@ -1,27 +1,39 @@
 #include "eimg.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#ifdef __SANITIZE_ADDRESS__
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void); // the sanitizer's own count
+#endif
 
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "crash_testing.h"
 #include "egda_pixel.h"
 #include "ehfa.h"
 #include "emet.h"
 #include "emsc.h"
 #include "exfr.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -65,38 +77,27 @@ std::complex<double> Pattern(int32_t type, int32_t x, int32_t y) {
   return {v, 0};
 }
 
-struct Err {
-  Eerr_ErrorReport *report = nullptr;
-  ~Err() { eerr_DeleteErrorReportEx(&report); }
-  // Handing the slot to a call drops the report it held.
-  Eerr_ErrorReport **operator&() {
-    Reset();
-    return &report;
-  }
-  explicit operator bool() const { return report != nullptr; }
-  std::string Message() const { return report && report->message ? report->message : ""; }
-  void Reset() { eerr_DeleteErrorReportEx(&report); }
-};
+using taviron::testing::ErrorSlot;
 
 class EimgTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     // The layer's design (kept for the process) is made on first use: make it before counting.
-    char pattern[] = "/tmp/eimg_warmXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string pattern = (taviron::testing::TempRoot() / "eimg_warmXXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     const std::string name = std::string(pattern) + "/w.img(:Layer_1)";
     Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, 3, 1, 1, nullptr, nullptr, 0);
     eimg_LayerClose(layer, nullptr);
-    std::system((std::string("rm -rf ") + pattern).c_str());
+    std::filesystem::remove_all(pattern);
   }
   void SetUp() override {
     live_ = emsc_TestLiveBlocks();
-    char pattern[] = "/tmp/eimg_testXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string pattern = (taviron::testing::TempRoot() / "eimg_testXXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     dir_ = pattern;
   }
   void TearDown() override {
-    std::system(("rm -rf " + dir_).c_str());
+    std::filesystem::remove_all(dir_);
     EXPECT_EQ(live_, emsc_TestLiveBlocks());
   }
   std::string Path(const std::string &name) const { return dir_ + "/" + name; }
@@ -111,8 +112,8 @@ TEST_F(EimgTest, EveryPixelTypeWrittenByStraddlingWindowsReadsBackAfterReopen) {
   for (int32_t type = EGDA_TYPE_U1; type <= EGDA_TYPE_C128; ++type) {
     SCOPED_TRACE(type);
     const std::string name = Layer("types.img", type + 1);
-    Err err;
-    Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, type, kWidth, kHeight, nullptr, &err, 0);
+    ErrorSlot err;
+    Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, type, kWidth, kHeight, nullptr, &err, 2, 64, 64, 0);
     ASSERT_NE(nullptr, layer) << err.Message();
     EXPECT_EQ(3, layer->blocksAcross);
     EXPECT_EQ(2, layer->blocksDown);
@@ -148,7 +149,7 @@ TEST_F(EimgTest, EveryPixelTypeWrittenByStraddlingWindowsReadsBackAfterReopen) {
 TEST_F(EimgTest, SmallBlocksAndEvictedBlocksKeepWhatWasWritten) {
   // 4 x 3 blocks: a 100 x 90 layer has 750 blocks, far more than the cache keeps.
   const std::string name = Layer("small.img", 1);
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_S16, 100, 90, nullptr, &err, 2, 4, 3, 0);
   ASSERT_NE(nullptr, layer) << err.Message();
   EXPECT_EQ(4, layer->blockWidth);
@@ -205,7 +206,7 @@ TEST_F(EimgTest, PixelRectanglesOfAnotherTypeAreConvertedBothWays) {
     const int32_t count = static_cast<int32_t>(k.in.size());
     // Written from a rectangle of type `from` into a layer of type `to`...
     const std::string name = Layer("convert.img", ++n);
-    Err err;
+    ErrorSlot err;
     Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, k.to, count, 1, nullptr, &err, 0);
     ASSERT_NE(nullptr, layer);
     Egda_BaseData *in = eimg_PixelRectCreate(count, 1, k.from, nullptr);
@@ -228,7 +229,7 @@ TEST_F(EimgTest, PixelRectanglesOfAnotherTypeAreConvertedBothWays) {
 }
 
 TEST_F(EimgTest, ComplexToRealTakesTheRealPartAndTablesAreColumnMajor) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("c.img", 1).c_str(), 2, EGDA_TYPE_C64, 3, 2, nullptr, &err, 0);
   ASSERT_NE(nullptr, layer);
   // A 2 x 3 f64 matrix (column by column) written as a window: element (r, c) is pixel (c, r).
@@ -246,7 +247,7 @@ TEST_F(EimgTest, ComplexToRealTakesTheRealPartAndTablesAreColumnMajor) {
 }
 
 TEST_F(EimgTest, OutsideTheLayerReadsGiveTheBoundaryValueAndWritesAreDropped) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("edge.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U8, 8, 8, nullptr, &err, 0);
   ASSERT_NE(nullptr, layer);
@@ -282,7 +283,7 @@ TEST_F(EimgTest, OutsideTheLayerReadsGiveTheBoundaryValueAndWritesAreDropped) {
 }
 
 TEST_F(EimgTest, BadWindowsAndRectanglesAreRefused) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("bad.img", 1).c_str(), 0, EGDA_TYPE_U8, 8, 8, nullptr, &err, 0);
   Egda_BaseData *small = eimg_PixelRectCreate(2, 2, EGDA_TYPE_U8, nullptr);
   Egda_BaseData *strings = egda_BaseDataCreate(2, 2, EGDA_TYPE_STRING, EGDA_RASTER, nullptr, nullptr);
@@ -305,7 +306,7 @@ TEST_F(EimgTest, BadWindowsAndRectanglesAreRefused) {
 }
 
 TEST_F(EimgTest, ReadTransformResamples) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("warp.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_F32, 6, 4, nullptr, &err, 0);
   Egda_BaseData *rect = eimg_PixelRectCreate(6, 4, EGDA_TYPE_F32, nullptr);
@@ -361,7 +362,7 @@ TEST_F(EimgTest, ReadTransformResamples) {
 }
 
 TEST_F(EimgTest, OptionKeywordsAreAcceptedWithTheirValuesAndUnknownOnesRefused) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("opts.img", 1).c_str(), 0, EGDA_TYPE_U8, 4, 4, nullptr, &err, 4, 256,
                                        25, 0);
   ASSERT_NE(nullptr, layer) << err.Message();
@@ -415,7 +416,7 @@ TEST_F(EimgTest, TheMeterFollowsTheWritingOfBlocksAtClose) {
   percents.clear();
   Emet_MeterInfo meter{};
   emet_MeterInfoSet(&meter, 0, 100, nullptr);
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer =
       eimg_LayerCreate(Layer("meter.img", 1).c_str(), 1, EGDA_TYPE_U8, 300, 300, nullptr, &err, 14, &meter, 0);
   Egda_BaseData *rect = eimg_PixelRectCreate(300, 300, EGDA_TYPE_U8, nullptr);
@@ -429,7 +430,7 @@ TEST_F(EimgTest, TheMeterFollowsTheWritingOfBlocksAtClose) {
 }
 
 TEST_F(EimgTest, NamesOfLayersAndFiles) {
-  Err err;
+  ErrorSlot err;
   for (int n : {1, 2, 3}) eimg_LayerClose(eimg_LayerCreate(Layer("n.img", n).c_str(), 0, 3, 2, 2, nullptr, &err, 0), nullptr);
   eimg_LayerClose(eimg_LayerCreate((Path("n.img") + "(:extra)").c_str(), 0, 3, 2, 2, nullptr, &err, 0), nullptr);
   const Emif_Design *design = emif_DesignCreate(nullptr, "EimgTestRecord", nullptr, EMIF_TYPE_S32, "value", 0);
@@ -494,7 +495,7 @@ TEST_F(EimgTest, NamesOfLayersAndFiles) {
 }
 
 TEST_F(EimgTest, CreatingALayerAgainReplacesItsPixels) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("again.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U8, 4, 4, nullptr, &err, 0);
   Egda_BaseData *rect = eimg_PixelRectCreate(4, 4, EGDA_TYPE_U8, nullptr);
@@ -517,7 +518,7 @@ TEST_F(EimgTest, CreatingALayerAgainReplacesItsPixels) {
 }
 
 TEST_F(EimgTest, StacksMoveOneWindowOfEveryLayer) {
-  Err err;
+  ErrorSlot err;
   Estr_StringList *names = eimg_LayerNameStackCreate(Path("stack.img").c_str(), 3, &err);
   Eimg_LayerStack *stack = eimg_LayerStackCreate(names, 1, EGDA_TYPE_S16, 70, 70, nullptr, &err, 7, 21, 25, 0);
   ASSERT_NE(nullptr, stack) << err.Message();
@@ -560,7 +561,7 @@ TEST_F(EimgTest, StacksMoveOneWindowOfEveryLayer) {
 }
 
 TEST_F(EimgTest, TheRenderersRasterAccessWritesPixelsAndFlushes) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("render.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_U8, 20, 10, nullptr, &err, 0);
   Egda_BaseData *pixel = eimg_PixelRectCreate(1, 1, EGDA_TYPE_U8, nullptr);
@@ -591,7 +592,7 @@ std::pair<double, double> Apply(const _exfr_XForm *xform, double x, double y) {
 }
 
 TEST_F(EimgTest, ALayerWithoutGeoreferencingHasTheDefaultMapInformation) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("map.img", 1).c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, &err, 0);
   Eprj_MapInfo *info = eimg_LayerMapInfoGet(layer, &err);
   ASSERT_NE(nullptr, info) << err.Message();
@@ -634,7 +635,7 @@ Eprj_ProParameters *Utm() {
 }
 
 TEST_F(EimgTest, MapInformationAndProjectionAreStoredWithTheLayer) {
-  Err err;
+  ErrorSlot err;
   const std::string name = Layer("geo.img", 1);
   Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, &err, 0);
   Eprj_MapInfo *info = eprj_MapInfoCreate(nullptr);
@@ -698,7 +699,7 @@ TEST_F(EimgTest, MapInformationAndProjectionAreStoredWithTheLayer) {
 }
 
 TEST_F(EimgTest, RecordsAtNodesOfImageFiles) {
-  Err err;
+  ErrorSlot err;
   struct Orig {
     int32_t width, height;
   } orig{300, 200};
@@ -733,7 +734,7 @@ TEST_F(EimgTest, RecordsAtNodesOfImageFiles) {
 }
 
 TEST_F(EimgTest, DestroyingImageFiles) {
-  Err err;
+  ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("d.img", 1).c_str(), 0, 3, 2, 2, nullptr, &err, 0);
   EXPECT_EQ(-1, eimg_FileDestroy(Path("d.img").c_str(), &err)); // still open
   EXPECT_TRUE(err);
@@ -749,11 +750,11 @@ TEST_F(EimgTest, DestroyingImageFiles) {
 }
 
 TEST_F(EimgTest, CorruptAndTruncatedFilesGiveReports) {
-  Err err;
+  ErrorSlot err;
   const std::string file = Path("bad.img");
   auto make = [&] {
     std::remove(file.c_str());
-    Eimg_Layer *layer = eimg_LayerCreate(Layer("bad.img", 1).c_str(), 1, EGDA_TYPE_F32, 100, 100, nullptr, &err, 0);
+    Eimg_Layer *layer = eimg_LayerCreate(Layer("bad.img", 1).c_str(), 1, EGDA_TYPE_F32, 100, 100, nullptr, &err, 2, 64, 64, 0);
     Egda_BaseData *rect = eimg_PixelRectCreate(100, 100, EGDA_TYPE_F32, nullptr);
     eimg_LayerWrite(layer, 0, 0, 100, 100, rect, &err);
     eimg_LayerClose(layer, nullptr);
@@ -814,7 +815,7 @@ TEST_F(EimgTest, CreateFunctionsSurviveAllocationFailures) {
     SCOPED_TRACE(what);
     for (int64_t n = 1; n < 500; ++n) {
       const int64_t live = emsc_TestLiveBlocks();
-      Err err;
+      ErrorSlot err;
       void *result = nullptr;
       {
         taviron::testing::FailAllocation fail(n);
@@ -851,6 +852,294 @@ TEST_F(EimgTest, CreateFunctionsSurviveAllocationFailures) {
   });
   eimg_LayerStackClose(stack, nullptr);
   eimg_LayerNameStackDelete(names, nullptr);
+}
+
+// ---- Layers of one file written side by side ----
+
+// Two u8 layers of 640 x 1024 pixels (10 x 16 blocks of 64, more than the cache keeps) written one
+// generation after the other, a generation being one value in every pixel written in 16 bands of
+// one block row each.
+class BandsTest : public EimgTest {
+protected:
+  static constexpr int32_t kBlock = 64, kWidth = 640, kHeight = 1024, kBands = 16, kBandRows = kHeight / kBands;
+
+  // The value of every pixel of layer (0 or 1) after its generation g (0: never written).
+  static int32_t Value(int32_t layer, int32_t generation) {
+    return generation == 0 ? 0 : 1 + (generation * 2 + layer) % 250;
+  }
+  // A fresh "bands.img" with both layers, never written (a copy of one made once).
+  void CreateLayers() {
+    if (access(Path("empty_bands.img").c_str(), F_OK) != 0)
+      for (int n = 1; n <= 2; ++n) {
+        Eimg_Layer *layer = eimg_LayerCreate(Layer("empty_bands.img", n).c_str(), 1, EGDA_TYPE_U8, kWidth, kHeight,
+                                             nullptr, nullptr, 2, kBlock, kBlock, 0);
+        ASSERT_NE(nullptr, layer);
+        eimg_LayerClose(layer, nullptr);
+      }
+    std::remove(Path("bands.img-journal").c_str());
+    std::ifstream in(Path("empty_bands.img"), std::ios::binary);
+    std::ofstream(Path("bands.img"), std::ios::binary | std::ios::trunc) << in.rdbuf();
+  }
+  static int32_t WriteBand(Eimg_Layer *layer, Egda_BaseData *rect, int32_t band, int32_t value) {
+    std::memset(rect->data, value, static_cast<std::size_t>(kWidth) * kBandRows);
+    return eimg_LayerWrite(layer, 0, band * kBandRows, kWidth, kBandRows, rect, nullptr);
+  }
+  // The values found in the layer's pixels.
+  std::set<int32_t> Values(int n) const {
+    std::set<int32_t> values;
+    ErrorSlot err;
+    Eimg_Layer *layer = eimg_LayerOpen(Layer("bands.img", n).c_str(), nullptr, &err, 0);
+    EXPECT_NE(nullptr, layer) << err.Message();
+    if (!layer) return values;
+    Egda_BaseData *all = eimg_PixelRectCreate(kWidth, kHeight, EGDA_TYPE_U8, nullptr);
+    EXPECT_EQ(0, eimg_LayerRead(layer, 0, 0, kWidth, kHeight, all, &err)) << err.Message();
+    bool seen[256] = {};
+    for (int64_t i = 0; i < int64_t{kWidth} * kHeight; ++i) seen[all->data[i]] = true;
+    for (int32_t v = 0; v < 256; ++v)
+      if (seen[v]) values.insert(v);
+    eimg_PixelRectDelete(all, nullptr);
+    eimg_LayerClose(layer, nullptr);
+    return values;
+  }
+};
+
+// A layer that was never flushed keeps its old pixels when another layer of its file is flushed
+// and the process ends.
+TEST_F(BandsTest, ALayerNeverFlushedKeepsItsOldPixelsWhenAnotherIsFlushed) {
+  CreateLayers();
+  const pid_t child = fork();
+  if (child == 0) {
+    Eimg_Layer *first = eimg_LayerOpen(Layer("bands.img", 1).c_str(), nullptr, nullptr, 0);
+    Eimg_Layer *second = eimg_LayerOpen(Layer("bands.img", 2).c_str(), nullptr, nullptr, 0);
+    Egda_BaseData *rect = eimg_PixelRectCreate(kWidth, kBandRows, EGDA_TYPE_U8, nullptr);
+    for (int32_t band = 0; band < kBands; ++band)
+      if (WriteBand(first, rect, band, Value(0, 1)) != 0 || WriteBand(second, rect, band, Value(1, 1)) != 0) _exit(1);
+    _exit(eimg_LayerRasterFlush(second, 0, nullptr) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(std::set<int32_t>{Value(0, 0)}, Values(1));
+  EXPECT_EQ(std::set<int32_t>{Value(1, 1)}, Values(2));
+}
+
+// A writer interleaving two layers of one file, killed at random moments, leaves each layer as of
+// its last flush (or the flush under way), never torn.
+TEST_F(BandsTest, InterleavedWritersKilledAtRandomLeaveEveryLayerAsOfItsLastFlush) {
+  std::mt19937 random(15);
+  for (int trial = 0; trial < 24; ++trial) {
+    SCOPED_TRACE(trial);
+    CreateLayers();
+    // Layer 1 flushes after bands 0..15 of each generation, layer 2 half a generation later.
+    const std::string said = crash_testing::RunAndKill(
+        [&](const crash_testing::Messages &messages, auto end) {
+          Eimg_Layer *layers[2] = {eimg_LayerOpen(Layer("bands.img", 1).c_str(), nullptr, nullptr, 0),
+                                   eimg_LayerOpen(Layer("bands.img", 2).c_str(), nullptr, nullptr, 0)};
+          Egda_BaseData *rect = eimg_PixelRectCreate(kWidth, kBandRows, EGDA_TYPE_U8, nullptr);
+          if (!layers[0] || !layers[1] || !rect) _exit(1);
+          int32_t generation[2] = {0, 0};
+          messages.Say("ready");
+          for (int32_t step = 0; std::chrono::steady_clock::now() < end; ++step)
+            for (int32_t n = 0; n < 2; ++n) {
+              const int32_t band = step - n * kBands / 2;
+              if (band < 0) continue;
+              if (WriteBand(layers[n], rect, band % kBands, Value(n, generation[n] + 1)) != 0) _exit(1);
+              if (band % kBands != kBands - 1) continue;
+              messages.Say("begin " + std::to_string(n) + " " + std::to_string(generation[n] + 1));
+              if (eimg_LayerRasterFlush(layers[n], 0, nullptr) != 0) _exit(1);
+              messages.Say("done " + std::to_string(n) + " " + std::to_string(++generation[n]));
+            }
+        },
+        std::chrono::microseconds(random() % 200000));
+    ASSERT_TRUE(said.empty() || said[0] != '!') << said;
+    // The generations each layer may hold: the last one flushed, and the one being flushed.
+    std::set<int32_t> allowed[2] = {{0}, {0}};
+    std::istringstream lines(said);
+    std::string what;
+    for (int32_t n, generation; lines >> what >> n >> generation;) {
+      if (what == "done") allowed[n] = {};
+      allowed[n].insert(Value(n, generation));
+    }
+    for (int32_t n = 0; n < 2; ++n) {
+      const std::set<int32_t> values = Values(n + 1);
+      EXPECT_EQ(1u, values.size()) << "layer " << n + 1 << " is torn";
+      if (values.size() == 1) {
+        EXPECT_EQ(1u, allowed[n].count(*values.begin())) << "layer " << n + 1 << " holds " << *values.begin();
+      }
+    }
+  }
+}
+
+// The raster calls of map information report a failure to look for the stored records instead of
+// answering as if there were none.
+TEST_F(EimgTest, FailuresWhileLookingForMapInformationAreReported) {
+  const std::string name = Layer("lookup.img", 1);
+  Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_U8, 10, 5, nullptr, nullptr, 0);
+  Eprj_MapInfo *info = eprj_MapInfoCreate(nullptr);
+  eprj_MapInfoProjectionNameSet(info, "UTM", nullptr);
+  eprj_MapInfoUnitsSet(info, "meters", nullptr);
+  eprj_MapInfoUpperLeftCenterSet(info, 500000, 4000000, nullptr);
+  eprj_MapInfoLowerRightCenterSet(info, 500090, 3999960, nullptr);
+  eprj_MapInfoPixelSizeSet(info, 10, 10, nullptr);
+  Eprj_ProParameters *utm = Utm();
+  ASSERT_EQ(0, eimg_MapInfoWrite(layer, info, nullptr));
+  ASSERT_EQ(0, eimg_ProParametersWrite(layer, utm, nullptr));
+  eimg_LayerClose(layer, nullptr);
+  eprj_MapInfoFree(&info);
+  eprj_ProParametersFree(&utm);
+  // Each allocation of each call fails in turn, the layer opened afresh every time.
+  auto sweep = [&](const char *what, auto call) {
+    SCOPED_TRACE(what);
+    bool succeeded = false;
+    for (int64_t n = 1; !succeeded && n < 2000; ++n) {
+      const int64_t live = emsc_TestLiveBlocks();
+      Eimg_Layer *fresh = eimg_LayerOpen(name.c_str(), nullptr, nullptr, 0);
+      ASSERT_NE(nullptr, fresh);
+      ErrorSlot err;
+      {
+        taviron::testing::FailAllocation fail(n);
+        succeeded = call(fresh, &err);
+      }
+      EXPECT_TRUE(succeeded || err) << n << ": a failure without a report";
+      err.Reset();
+      eimg_LayerClose(fresh, nullptr);
+      EXPECT_EQ(live, emsc_TestLiveBlocks()) << n;
+    }
+    EXPECT_TRUE(succeeded);
+  };
+  // Success is the stored record; the default "Unknown" or no projection would be a lie.
+  sweep("map information", [](Eimg_Layer *l, Eerr_ErrorReport **err) {
+    Eprj_MapInfo *got = eimg_LayerMapInfoGet(l, err);
+    const bool stored = got && std::string("UTM") == got->proName.data;
+    EXPECT_TRUE(!got || stored) << got->proName.data;
+    eprj_MapInfoFree(&got);
+    return stored;
+  });
+  sweep("projection", [](Eimg_Layer *l, Eerr_ErrorReport **err) {
+    Eprj_MapProjection *projection = nullptr;
+    const int32_t rc = eimg_LayerMapProjectionRead(l, &projection, err);
+    EXPECT_TRUE(rc != 0 || projection) << "0 without a projection";
+    const bool found = rc == 0 && projection;
+    eprj_ProjectionFree(&projection);
+    return found;
+  });
+}
+
+// Bytes the process holds on its heap (freed memory an allocator keeps back not counted).
+int64_t HeapBytes() {
+#ifdef __SANITIZE_ADDRESS__
+  return static_cast<int64_t>(__sanitizer_get_current_allocated_bytes());
+#else
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<int64_t>(info.uordblks + info.hblkhd);
+#endif
+}
+
+// The block cache keeps within its 64 MiB whatever the block size: of 12 blocks of 16 MiB read
+// one after the other, 4 stay.
+TEST_F(EimgTest, TheBlockCacheKeepsItsCapWithLargeBlocks) {
+  constexpr int32_t kBlocks = 12;
+  ErrorSlot err;
+  Eimg_Layer *layer = eimg_LayerCreate(Layer("large.img", 1).c_str(), 1, EGDA_TYPE_F32, 4096, kBlocks * 1024, nullptr,
+                                       &err, 2, 4096, 1024, 0);
+  ASSERT_NE(nullptr, layer) << err.Message();
+  Egda_BaseData *pixel = eimg_PixelRectCreate(1, 1, EGDA_TYPE_F64, nullptr);
+  const int64_t before = HeapBytes();
+  for (int32_t block = 0; block < kBlocks; ++block)
+    ASSERT_EQ(0, eimg_LayerRead(layer, 0, block * 1024, 1, 1, pixel, &err)) << err.Message();
+  const int64_t grown = HeapBytes() - before;
+  EXPECT_LE(grown, (int64_t{64} << 20) + (int64_t{1} << 20)) << grown / (1 << 20) << " MiB";
+  eimg_PixelRectDelete(pixel, nullptr);
+  eimg_LayerClose(layer, &err);
+  EXPECT_FALSE(err) << err.Message();
+}
+
+// While a layer of a file is open (and has evicted blocks), another handle on the file opens,
+// reads and writes at once, and what both write is kept.
+TEST_F(BandsTest, ASecondHandleOnTheFileWorksWhileALayerIsOpen) {
+  CreateLayers();
+  ErrorSlot err;
+  Eimg_Layer *layer = eimg_LayerOpen(Layer("bands.img", 1).c_str(), nullptr, &err, 0);
+  ASSERT_NE(nullptr, layer) << err.Message();
+  Egda_BaseData *rect = eimg_PixelRectCreate(kWidth, kBandRows, EGDA_TYPE_U8, nullptr);
+  for (int32_t band = 0; band < kBands; ++band) ASSERT_EQ(0, WriteBand(layer, rect, band, 7));
+  Eprj_MapInfo *info = eprj_MapInfoCreate(nullptr);
+  eprj_MapInfoProjectionNameSet(info, "UTM", nullptr);
+  eprj_MapInfoUnitsSet(info, "meters", nullptr);
+  ASSERT_EQ(0, eimg_MapInfoWrite(layer, info, &err)) << err.Message();
+  eprj_MapInfoFree(&info);
+
+  const auto start = std::chrono::steady_clock::now();
+  Ehfa_File *other = ehfa_FileOpen(Path("bands.img").c_str(), "r+", nullptr, &err);
+  ASSERT_NE(nullptr, other) << err.Message();
+  EXPECT_NE(nullptr, ehfa_EntrySeek(other, 8, ":Layer_1:Map_Info", &err)) << err.Message();
+  const Emif_Design *num = emif_DesignCreate(other->dictionary, "Num", nullptr, EMIF_TYPE_S32, "value", 0);
+  const int32_t value = 42;
+  EXPECT_NE(nullptr, ehfa_ObjectWrite(other, ":", "note", "Num", 3, &value, num, &err)) << err.Message();
+  ehfa_FileFlush(other, &err);
+  EXPECT_FALSE(err) << err.Message();
+  ehfa_FileClose(other, &err);
+  EXPECT_FALSE(err) << err.Message();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+  // The layer's side goes on (a design new to the file included) and keeps the other's entry.
+  Eprj_ProParameters *utm = Utm();
+  ASSERT_EQ(0, eimg_ProParametersWrite(layer, utm, &err)) << err.Message();
+  eprj_ProParametersFree(&utm);
+  eimg_LayerClose(layer, &err);
+  EXPECT_FALSE(err) << err.Message();
+  eimg_PixelRectDelete(rect, nullptr);
+  EXPECT_EQ(std::set<int32_t>{7}, Values(1));
+  other = ehfa_FileOpen(Path("bands.img").c_str(), "r", nullptr, &err);
+  ASSERT_NE(nullptr, other) << err.Message();
+  int32_t read = 0;
+  const Emif_Design *stored = emif_FindDesignByName(other->dictionary, "Num", nullptr);
+  ASSERT_NE(nullptr, stored);
+  EXPECT_NE(nullptr, ehfa_ObjectRead(other, nullptr, ":note", 8, &read, stored, &err)) << err.Message();
+  EXPECT_EQ(42, read);
+  ehfa_FileClose(other, nullptr);
+}
+
+// Layers of a file written before the present block and page sizes read, and take new pixels.
+TEST_F(EimgTest, LayersWrittenBeforeStillReadAndWrite) {
+  const std::string file = Path("before.img");
+  {
+    std::ifstream in(TAVIRON_TEST_DATA_DIR "/layers_before_sibling_index.img", std::ios::binary);
+    std::ofstream(file, std::ios::binary) << in.rdbuf();
+  }
+  auto check = [&](int n, int32_t changed) {
+    ErrorSlot err;
+    Eimg_Layer *layer = eimg_LayerOpen((file + "(:Layer_" + std::to_string(n) + ")").c_str(), nullptr, &err, 0);
+    ASSERT_NE(nullptr, layer) << err.Message();
+    EXPECT_EQ(n == 1 ? EGDA_TYPE_U8 : EGDA_TYPE_F32, layer->pixelType);
+    EXPECT_EQ(64, layer->blockWidth);
+    Egda_BaseData *all = eimg_PixelRectCreate(100, 70, EGDA_TYPE_F64, nullptr);
+    ASSERT_EQ(0, eimg_LayerRead(layer, 0, 0, 100, 70, all, &err)) << err.Message();
+    int32_t wrong = 0;
+    for (int32_t y = 0; y < 70; ++y)
+      for (int32_t x = 0; x < 100; ++x) {
+        const double expected = x == 99 && y == 69 && changed ? changed : (x * 7 + y * 13) % 97 + (n == 2 ? 0.25 : 0);
+        wrong += lw::At<double>(*all, y, x) != expected;
+      }
+    EXPECT_EQ(0, wrong);
+    Eprj_MapInfo *info = eimg_LayerMapInfoGet(layer, &err);
+    ASSERT_NE(nullptr, info) << err.Message();
+    EXPECT_STREQ("UTM", info->proName.data);
+    EXPECT_EQ(30, info->pixelSize->width);
+    eprj_MapInfoFree(&info);
+    if (!changed) {
+      lw::At<double>(*all, 0, 0) = 5;
+      EXPECT_EQ(0, eimg_LayerWrite(layer, 99, 69, 1, 1, all, &err)) << err.Message();
+    }
+    eimg_PixelRectDelete(all, nullptr);
+    eimg_LayerClose(layer, &err);
+    EXPECT_FALSE(err) << err.Message();
+  };
+  for (int n = 1; n <= 2; ++n) {
+    SCOPED_TRACE(n);
+    check(n, 0);
+    check(n, 5);
+  }
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -223,8 +223,14 @@ Outcome Parse(const Elex_Grammar &g, Probe &probe, const char *text, const char 
   return run;
 }
 
+// The folder of the test files, removed when the program ends.
+const taviron::testing::TempDir &Scratch() {
+  static const taviron::testing::TempDir dir("elex_test");
+  return dir;
+}
+
 std::string TempFile(const std::string &name, const std::string &contents) {
-  const std::string path = ::testing::TempDir() + "elex_test_" + name;
+  const std::string path = Scratch() / ("elex_test_" + name);
   std::FILE *f = std::fopen(path.c_str(), "wb");
   EXPECT_NE(f, nullptr);
   if (f) {
@@ -698,7 +704,7 @@ TEST(ElexScanner, OpenFailures) {
 
   // A name found through a search list: the first directory that holds it.
   TempFile("listed.txt", "found");
-  setenv("ELEX_TEST_LIST", ("/nonexistent;" + ::testing::TempDir()).c_str(), 1);
+  setenv("ELEX_TEST_LIST", ("/nonexistent;" + Scratch().str()).c_str(), 1);
   Efio_SearchList *list = efio_CreateSLFromEnv(0, "ELEX_TEST_LIST", ".", &err);
   ASSERT_NE(list, nullptr);
   std::vector<Tok> found = Scan(nullptr, "elex_test_listed.txt", &err, list);

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -79,11 +79,11 @@ const std::vector<int32_t> kAllOffsets = {
     offsetof(AllTypes, doubles),   offsetof(AllTypes, matrices), offsetof(AllTypes, pointer),
     offsetof(AllTypes, matrix)};
 
-Emif_Design *DefineInner(Emif_Dictionary *d, Eerr_ErrorReport **err) {
+inline Emif_Design *DefineInner(Emif_Dictionary *d, Eerr_ErrorReport **err) {
   return emif_DesignCreate(d, "Inner", err, 12, "id", 520, "label", 0);
 }
 
-Emif_Design *DefineAll(Emif_Dictionary *d, Eerr_ErrorReport **err) {
+inline Emif_Design *DefineAll(Emif_Dictionary *d, Eerr_ErrorReport **err) {
   return emif_DesignCreate(d, "AllTypes", err, 1, "object", "Inner", 2, "record", "Inner", 3, "kind",
                            "A", "B", "C", nullptr, 7, "u8", 8, "ch", 9, "u16", 10, "s16", 11, "u32",
                            12, "s32", 13, "f32", 14, "f64", 17, "histogram", 264, "chars", 8, 269,
@@ -92,7 +92,7 @@ Emif_Design *DefineAll(Emif_Dictionary *d, Eerr_ErrorReport **err) {
                            "Inner", 1041, "matrix", 0);
 }
 
-void SetString(Emif_String &s, const char *text) { ASSERT_TRUE(emif_EmifStringFromString(&s, text)); }
+inline void SetString(Emif_String &s, const char *text) { ASSERT_TRUE(emif_EmifStringFromString(&s, text)); }
 
 template <class T> T *HeapArray(std::initializer_list<T> values) {
   auto *p = static_cast<T *>(emsc_HeapMalloc(sizeof(T) * values.size()));
@@ -100,7 +100,7 @@ template <class T> T *HeapArray(std::initializer_list<T> values) {
   return p;
 }
 
-Egda_BaseData *Matrix(int32_t rows, int32_t columns, int32_t type, int32_t objectType, double seed) {
+inline Egda_BaseData *Matrix(int32_t rows, int32_t columns, int32_t type, int32_t objectType, double seed) {
   Egda_BaseData *m = egda_BaseDataCreate(rows, columns, type, objectType, nullptr, nullptr);
   egda_BaseDataSetScalar(m, seed, 0, 0, nullptr);
   if (type == EGDA_TYPE_F64 && rows * columns > 1) reinterpret_cast<double *>(m->data)[1] = seed + 0.5;
@@ -108,7 +108,7 @@ Egda_BaseData *Matrix(int32_t rows, int32_t columns, int32_t type, int32_t objec
 }
 
 // Fills a record with a value in every item (the caller frees its contents by the design).
-void Fill(AllTypes &r, const Emif_Design *all) {
+inline void Fill(AllTypes &r, const Emif_Design *all) {
   std::memset(&r, 0, sizeof r);
   r.object.id = 1;
   SetString(r.object.label, "object");
@@ -156,17 +156,17 @@ void Fill(AllTypes &r, const Emif_Design *all) {
   (void)all;
 }
 
-std::string MatrixBytes(const Egda_BaseData &m) {
+inline std::string MatrixBytes(const Egda_BaseData &m) {
   return std::string(reinterpret_cast<const char *>(m.data), static_cast<std::size_t>(m.count * m.elementSize));
 }
-bool SameMatrix(const Egda_BaseData &a, const Egda_BaseData &b) {
+inline bool SameMatrix(const Egda_BaseData &a, const Egda_BaseData &b) {
   return a.rows == b.rows && a.columns == b.columns && a.pixelType == b.pixelType &&
          a.objectType == b.objectType && MatrixBytes(a) == MatrixBytes(b);
 }
-std::string Text(const Emif_String &s) { return s.string ? std::string(s.string, static_cast<std::size_t>(s.count)) : "(null)"; }
-bool SameInner(const Inner &a, const Inner &b) { return a.id == b.id && Text(a.label) == Text(b.label); }
+inline std::string Text(const Emif_String &s) { return s.string ? std::string(s.string, static_cast<std::size_t>(s.count)) : "(null)"; }
+inline bool SameInner(const Inner &a, const Inner &b) { return a.id == b.id && Text(a.label) == Text(b.label); }
 
-void ExpectEqual(const AllTypes &a, const AllTypes &b) {
+inline void ExpectEqual(const AllTypes &a, const AllTypes &b) {
   EXPECT_TRUE(SameInner(a.object, b.object));
   EXPECT_TRUE(SameInner(a.record, b.record));
   EXPECT_EQ(a.kind, b.kind);

@@ -11,7 +11,7 @@
 #include "egda.h"
 #include "emsc.h"
 #include "emif_records.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -113,6 +113,32 @@ TEST_F(EmifTest, EveryTruncationIsReportedAndLeavesTheRecordAsItWas) {
     eerr_DeleteErrorReportEx(&err);
   }
   emsc_HeapFree(target.pointer);
+  emif_ObjectFreeContents(all_, &original);
+}
+
+// A record read into one that already holds values owns what it read, and what it held is freed
+// (the fixture counts the heap's blocks); a read that fails frees nothing the record holds.
+TEST_F(EmifTest, DecodingIntoAFilledRecordFreesWhatItReplaces) {
+  AllTypes original;
+  Fill(original, all_);
+  original.text.count = 4;
+  std::memcpy(original.text.string, "new", 4);
+  original.matrix->rows = 1; // a smaller matrix of the same type
+  original.matrix->count = 2;
+  const std::string bytes = Encode(original);
+  AllTypes target;
+  Fill(target, all_);
+  SetString(target.pointer->label, "held by the reused object");
+  Inner *reused = target.pointer;
+  for (const int32_t size : {static_cast<int32_t>(bytes.size()) - 1, static_cast<int32_t>(bytes.size())}) {
+    Eerr_ErrorReport *err = nullptr;
+    void *read = emif_ObjectDecode(nullptr, all_, reinterpret_cast<const uint8_t *>(bytes.data()), size, &target, &err);
+    EXPECT_EQ(read == nullptr, err != nullptr);
+    eerr_DeleteErrorReportEx(&err);
+  }
+  ExpectEqual(original, target);
+  EXPECT_EQ(reused, target.pointer); // filled in place
+  emif_ObjectFreeContents(all_, &target);
   emif_ObjectFreeContents(all_, &original);
 }
 

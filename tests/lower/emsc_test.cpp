@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 TEST(EmscHeap, BlocksAreZeroFilledAndGrowthIsZeroFilled) {
   auto *block = static_cast<unsigned char *>(emsc_HeapMalloc(64));

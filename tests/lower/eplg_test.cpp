@@ -7,7 +7,7 @@
 #include "ecfg.h"
 #include "emsc.h"
 #include "epmg.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "ecfg.h"
 #include "emsc.h"
 #include "eprf.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -107,8 +107,8 @@ TEST(EpmgConvert, TypedValuesToOtherTypes) {
 class TempDirectory {
 public:
   TempDirectory() {
-    char pattern[] = "/tmp/taviron_epmg_XXXXXX";
-    path_ = mkdtemp(pattern);
+    std::string pattern = (taviron::testing::TempRoot() / "taviron_epmg_XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
   }
   ~TempDirectory() { fs::remove_all(path_); }
   const fs::path &Path() const { return path_; }
@@ -235,8 +235,8 @@ TEST(EpmgDatabase, CallbackRegistration) {
 class EpmgAccess : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/taviron_epmg_XXXXXX";
-    root_ = mkdtemp(pattern);
+    std::string pattern = (taviron::testing::TempRoot() / "taviron_epmg_XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
     std::ofstream(root_ / "preferences.prf") << "annotation/text_fill_order = Fill-Last\n"
                                                 "annotation/mitre_limit = wide\n"
                                                 "vector/err_suppress = No\n";

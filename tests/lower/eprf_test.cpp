@@ -13,7 +13,7 @@
 #include "ecfg.h"
 #include "emsc.h"
 #include "epmg.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -34,8 +34,8 @@ std::string ReadText(const fs::path &file) {
 class PreferenceFiles : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/taviron_eprf_XXXXXX";
-    root_ = mkdtemp(pattern);
+    std::string pattern = (taviron::testing::TempRoot() / "taviron_eprf_XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
     fs::create_directories(Global());
     fs::create_directories(User());
     setenv("NORIX_PREFERENCES_PATH", (Global().string() + ";" + User().string()).c_str(), 1);

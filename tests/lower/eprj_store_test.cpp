@@ -2,6 +2,7 @@
 // hierarchical files.
 #include "eprj.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -15,7 +16,7 @@
 #include "ehfa.h"
 #include "emif.h"
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -99,12 +100,12 @@ class EprjStoreTest : public ::testing::Test {
 protected:
   void SetUp() override {
     live_ = emsc_TestLiveBlocks();
-    char pattern[] = "/tmp/eprj_store_testXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string pattern = (taviron::testing::TempRoot() / "eprj_store_testXXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     dir_ = pattern;
   }
   void TearDown() override {
-    std::system(("rm -rf " + dir_).c_str());
+    std::filesystem::remove_all(dir_);
     EXPECT_EQ(live_, emsc_TestLiveBlocks());
   }
   std::string Path(const std::string &name) const { return dir_ + "/" + name; }

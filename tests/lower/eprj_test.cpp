@@ -10,23 +10,15 @@
 #include <string>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
+using taviron::testing::SweepAllocationFailures;
+
 constexpr double kPi = std::numbers::pi;
 
-// An error slot that drops the report of the previous call each time it is handed out.
-struct Slot {
-  Eerr_ErrorReport *err = nullptr;
-  Slot() = default;
-  Slot(const Slot &) = delete;
-  ~Slot() { eerr_DeleteErrorReportEx(&err); }
-  operator Eerr_ErrorReport **() {
-    eerr_DeleteErrorReportEx(&err);
-    return &err;
-  }
-};
+using taviron::testing::ErrorSlot;
 
 std::string Text(const Eprj_CharStr &s) { return s.count > 0 && s.data ? s.data : "<empty>"; }
 
@@ -72,64 +64,39 @@ Eprj_ProParameters *Albers() {
   return p;
 }
 
-// Sweeps allocation failures n = 1, 2, ... over call until it succeeds: each failure must
-// report and leak nothing.
-void SweepAllocationFailures(const std::function<bool(Eerr_ErrorReport **)> &call,
-                             const std::function<void()> &cleanUp) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1; n < 200; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    bool ok;
-    {
-      taviron::testing::FailAllocation fail(n);
-      ok = call(&err);
-    }
-    if (ok) {
-      EXPECT_EQ(err, nullptr);
-      cleanUp();
-      EXPECT_EQ(emsc_TestLiveBlocks(), live);
-      return;
-    }
-    EXPECT_NE(err, nullptr) << "allocation " << n;
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-  }
-  ADD_FAILURE() << "call never succeeded";
-}
-
 // ---- parts --------------------------------------------------------------------------------------
 
 TEST(EprjCharStr, CreateCountsTheTerminatorReusesAndEmpties) {
-  Slot err;
+  ErrorSlot err;
   Eprj_CharStr s{};
-  ASSERT_EQ(eprj_CharStrCreate("meters", &s, err), &s);
+  ASSERT_EQ(eprj_CharStrCreate("meters", &s, &err), &s);
   EXPECT_EQ(s.count, 7);
   EXPECT_STREQ(s.data, "meters");
   char *block = s.data;
-  ASSERT_EQ(eprj_CharStrCreate("inches", &s, err), &s); // same count: same block
+  ASSERT_EQ(eprj_CharStrCreate("inches", &s, &err), &s); // same count: same block
   EXPECT_EQ(s.data, block);
   EXPECT_STREQ(s.data, "inches");
-  ASSERT_EQ(eprj_CharStrCreate("dd", &s, err), &s);
+  ASSERT_EQ(eprj_CharStrCreate("dd", &s, &err), &s);
   EXPECT_EQ(s.count, 3);
 
   Eprj_CharStr copy{};
-  ASSERT_EQ(eprj_CharStrCopy(&s, &copy, err), &copy);
+  ASSERT_EQ(eprj_CharStrCopy(&s, &copy, &err), &copy);
   EXPECT_STREQ(copy.data, "dd");
   EXPECT_NE(copy.data, s.data);
-  EXPECT_EQ(eprj_CharStrCopy(&copy, &copy, err), &copy);
+  EXPECT_EQ(eprj_CharStrCopy(&copy, &copy, &err), &copy);
   EXPECT_STREQ(copy.data, "dd");
 
-  ASSERT_EQ(eprj_CharStrCreate(nullptr, &s, err), &s);
+  ASSERT_EQ(eprj_CharStrCreate(nullptr, &s, &err), &s);
   EXPECT_EQ(s.count, 0);
   EXPECT_EQ(s.data, nullptr);
-  ASSERT_EQ(eprj_CharStrCopy(&s, &copy, err), &copy); // an empty source empties the target
+  ASSERT_EQ(eprj_CharStrCopy(&s, &copy, &err), &copy); // an empty source empties the target
   EXPECT_EQ(copy.count, 0);
   EXPECT_EQ(copy.data, nullptr);
 
-  EXPECT_EQ(eprj_CharStrCreate("x", nullptr, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
-  EXPECT_EQ(eprj_CharStrCopy(nullptr, &copy, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_CharStrCreate("x", nullptr, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
+  EXPECT_EQ(eprj_CharStrCopy(nullptr, &copy, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
 }
 
 TEST(EprjCharStr, FailedAllocationLeavesTheStringAsItWas) {
@@ -148,23 +115,23 @@ TEST(EprjCharStr, FailedAllocationLeavesTheStringAsItWas) {
 }
 
 TEST(EprjDblArray, CreateCopyFree) {
-  Slot err;
+  ErrorSlot err;
   Eprj_DblArray a{}, b{};
-  ASSERT_EQ(eprj_DblArrayCreate(15, &a, err), &a);
+  ASSERT_EQ(eprj_DblArrayCreate(15, &a, &err), &a);
   ASSERT_EQ(a.count, 15);
   for (int i = 0; i < 15; ++i) EXPECT_EQ(a.data[i], 0);
   a.data[14] = 2.5;
-  ASSERT_EQ(eprj_DblArrayCopy(&a, &b, err), &b);
+  ASSERT_EQ(eprj_DblArrayCopy(&a, &b, &err), &b);
   EXPECT_EQ(b.count, 15);
   EXPECT_EQ(b.data[14], 2.5);
   EXPECT_NE(b.data, a.data);
 
-  EXPECT_EQ(eprj_DblArrayCreate(-1, &a, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_DblArrayCreate(-1, &a, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
   EXPECT_EQ(a.count, 15); // untouched
-  EXPECT_EQ(eprj_DblArrayCreate(3, nullptr, err), nullptr);
+  EXPECT_EQ(eprj_DblArrayCreate(3, nullptr, &err), nullptr);
 
-  ASSERT_EQ(eprj_DblArrayCreate(0, &a, err), &a);
+  ASSERT_EQ(eprj_DblArrayCreate(0, &a, &err), &a);
   EXPECT_EQ(a.count, 0);
   EXPECT_EQ(a.data, nullptr);
   eprj_DblArrayFree(&b);
@@ -176,40 +143,40 @@ TEST(EprjDblArray, CreateCopyFree) {
 // ---- map information ----------------------------------------------------------------------------
 
 TEST(EprjMapInfo, CreateSetCopyFree) {
-  Slot err;
-  Eprj_MapInfo *info = eprj_MapInfoCreate(err);
+  ErrorSlot err;
+  Eprj_MapInfo *info = eprj_MapInfoCreate(&err);
   ASSERT_NE(info, nullptr);
   ASSERT_NE(info->upperLeftCenter, nullptr);
   ASSERT_NE(info->lowerRightCenter, nullptr);
   ASSERT_NE(info->pixelSize, nullptr);
   EXPECT_EQ(info->proName.count, 0);
 
-  EXPECT_EQ(eprj_MapInfoUpperLeftCenterSet(info, 10, 20, err), 0);
-  EXPECT_EQ(eprj_MapInfoLowerRightCenterSet(info, 14, 17, err), 0);
-  EXPECT_EQ(eprj_MapInfoPixelSizeSet(info, 1, 1, err), 0);
-  EXPECT_EQ(eprj_MapInfoProjectionNameSet(info, eprj_ProjectionNameUnknown(), err), 0);
-  EXPECT_EQ(eprj_MapInfoUnitsSet(info, eprj_UnitsNameOther(), err), 0);
+  EXPECT_EQ(eprj_MapInfoUpperLeftCenterSet(info, 10, 20, &err), 0);
+  EXPECT_EQ(eprj_MapInfoLowerRightCenterSet(info, 14, 17, &err), 0);
+  EXPECT_EQ(eprj_MapInfoPixelSizeSet(info, 1, 1, &err), 0);
+  EXPECT_EQ(eprj_MapInfoProjectionNameSet(info, eprj_ProjectionNameUnknown(), &err), 0);
+  EXPECT_EQ(eprj_MapInfoUnitsSet(info, eprj_UnitsNameOther(), &err), 0);
   EXPECT_EQ(Text(info->proName), "Unknown");
   EXPECT_EQ(Text(info->units), "other");
 
   // A missing part is made by its setter.
   emsc_HeapFree(info->pixelSize);
   info->pixelSize = nullptr;
-  EXPECT_EQ(eprj_MapInfoPixelSizeSet(info, 2, 3, err), 0);
+  EXPECT_EQ(eprj_MapInfoPixelSizeSet(info, 2, 3, &err), 0);
   ASSERT_NE(info->pixelSize, nullptr);
   EXPECT_EQ(info->pixelSize->height, 3);
 
-  Eprj_MapInfo *copy = eprj_MapInfoCopy(info, nullptr, err);
+  Eprj_MapInfo *copy = eprj_MapInfoCopy(info, nullptr, &err);
   ASSERT_NE(copy, nullptr);
   EXPECT_NE(copy->upperLeftCenter, info->upperLeftCenter);
   EXPECT_EQ(copy->lowerRightCenter->y, 17);
   EXPECT_EQ(Text(copy->units), "other");
-  EXPECT_TRUE(eprj_MapInfosEqual(info, copy, err));
+  EXPECT_TRUE(eprj_MapInfosEqual(info, copy, &err));
 
   // Into an existing record, whose old contents are replaced.
   Eprj_MapInfo *other = Grid(0, 0, 1, 1, 5, 5, "feet", "State Plane");
-  ASSERT_EQ(eprj_MapInfoCopy(info, other, err), other);
-  EXPECT_TRUE(eprj_MapInfosEqual(info, other, err));
+  ASSERT_EQ(eprj_MapInfoCopy(info, other, &err), other);
+  EXPECT_TRUE(eprj_MapInfosEqual(info, other, &err));
 
   eprj_MapInfoFree(&info);
   EXPECT_EQ(info, nullptr);
@@ -218,10 +185,10 @@ TEST(EprjMapInfo, CreateSetCopyFree) {
   eprj_MapInfoFree(nullptr);
   eprj_MapInfoFree(&info);
 
-  EXPECT_EQ(eprj_MapInfoUnitsSet(nullptr, "feet", err), -1);
-  EXPECT_NE(err.err, nullptr);
-  EXPECT_EQ(eprj_MapInfoCopy(nullptr, nullptr, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_MapInfoUnitsSet(nullptr, "feet", &err), -1);
+  EXPECT_NE(err.get(), nullptr);
+  EXPECT_EQ(eprj_MapInfoCopy(nullptr, nullptr, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
 }
 
 TEST(EprjMapInfo, EqualityComparesNamesWithoutCaseAndValuesClosely) {
@@ -274,8 +241,8 @@ TEST(EprjMapInfo, PolynomialTakesPixelCentresToMapCoordinates) {
   };
   for (const Case &c : cases) {
     Eprj_MapInfo *info = Grid(c.ulx, c.uly, c.lrx, c.lry, c.w, c.h);
-    Slot err;
-    Efga_Polynomial *p = eprj_MapInfoToPolynomial(info, 0, err);
+    ErrorSlot err;
+    Efga_Polynomial *p = eprj_MapInfoToPolynomial(info, 0, &err);
     ASSERT_NE(p, nullptr) << c.what;
     double x, y;
     Apply(p, c.column, c.row, x, y);
@@ -284,22 +251,22 @@ TEST(EprjMapInfo, PolynomialTakesPixelCentresToMapCoordinates) {
     efga_PolynomialDelete(p, nullptr);
     eprj_MapInfoFree(&info);
   }
-  Slot err;
+  ErrorSlot err;
   Eprj_MapInfo *info = eprj_MapInfoCreate(nullptr);
   emsc_HeapFree(info->pixelSize);
   info->pixelSize = nullptr;
-  EXPECT_EQ(eprj_MapInfoToPolynomial(info, 0, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
-  EXPECT_EQ(eprj_MapInfoToPolynomial(nullptr, 0, err), nullptr);
+  EXPECT_EQ(eprj_MapInfoToPolynomial(info, 0, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
+  EXPECT_EQ(eprj_MapInfoToPolynomial(nullptr, 0, &err), nullptr);
   eprj_MapInfoFree(&info);
 }
 
 TEST(EprjMapInfo, TransformBetweenGridsMapsPixelToPixel) {
-  Slot err;
+  ErrorSlot err;
   // A 10 m grid and a 20 m grid whose upper-left centre lies 100 m east and 40 m south.
   Eprj_MapInfo *fine = Grid(1000, 5000, 1990, 4010, 10, 10);
   Eprj_MapInfo *coarse = Grid(1100, 4960, 1980, 4020, 20, 20);
-  Efga_Polynomial *p = eprj_ComputeTransformBetweenMapInfos(fine, coarse, err);
+  Efga_Polynomial *p = eprj_ComputeTransformBetweenMapInfos(fine, coarse, &err);
   ASSERT_NE(p, nullptr);
   double c, r;
   Apply(p, 10, 4, c, r); // map (1100, 4960)
@@ -313,7 +280,7 @@ TEST(EprjMapInfo, TransformBetweenGridsMapsPixelToPixel) {
   // The same grid in feet: map coordinates are converted first.
   Eprj_MapInfo *feet = Grid(1000 / 0.3048, 5000 / 0.3048, 1990 / 0.3048, 4010 / 0.3048,
                             10 / 0.3048, 10 / 0.3048, "feet");
-  p = eprj_ComputeTransformBetweenMapInfos(feet, fine, err);
+  p = eprj_ComputeTransformBetweenMapInfos(feet, fine, &err);
   ASSERT_NE(p, nullptr);
   Apply(p, 7, 3, c, r);
   EXPECT_NEAR(c, 7, 1e-9);
@@ -322,13 +289,13 @@ TEST(EprjMapInfo, TransformBetweenGridsMapsPixelToPixel) {
 
   // Units of different kinds cannot be related; a zero pixel size cannot be divided by.
   Eprj_MapInfo *degrees = Grid(-100, 40, -99, 39, 0.01, 0.01, "dd", "Geographic (Lat/Lon)");
-  EXPECT_EQ(eprj_ComputeTransformBetweenMapInfos(degrees, fine, err), nullptr);
-  ASSERT_NE(err.err, nullptr);
-  EXPECT_STREQ(err.err->reporter, "eprj_ComputeTransformBetweenMapInfos");
+  EXPECT_EQ(eprj_ComputeTransformBetweenMapInfos(degrees, fine, &err), nullptr);
+  ASSERT_NE(err.get(), nullptr);
+  EXPECT_STREQ(err.get()->reporter, "eprj_ComputeTransformBetweenMapInfos");
   eprj_MapInfoPixelSizeSet(coarse, 0, 20, nullptr);
-  EXPECT_EQ(eprj_ComputeTransformBetweenMapInfos(fine, coarse, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
-  EXPECT_EQ(eprj_ComputeTransformBetweenMapInfos(nullptr, fine, err), nullptr);
+  EXPECT_EQ(eprj_ComputeTransformBetweenMapInfos(fine, coarse, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
+  EXPECT_EQ(eprj_ComputeTransformBetweenMapInfos(nullptr, fine, &err), nullptr);
 
   for (Eprj_MapInfo *m : {fine, coarse, feet, degrees}) eprj_MapInfoFree(&m);
 }
@@ -366,21 +333,21 @@ TEST(EprjMapInfo, CreateAndCopySurviveAllocationFailures) {
 // ---- projection parameters ----------------------------------------------------------------------
 
 TEST(EprjProParameters, CopyIsDeepAndEqual) {
-  Slot err;
+  ErrorSlot err;
   Eprj_ProParameters *p = Albers();
-  Eprj_ProParameters *q = eprj_ProParametersCopy(p, nullptr, err);
+  Eprj_ProParameters *q = eprj_ProParametersCopy(p, nullptr, &err);
   ASSERT_NE(q, nullptr);
   EXPECT_NE(q->proName.data, p->proName.data);
   EXPECT_NE(q->proParams.data, p->proParams.data);
   EXPECT_NE(q->proSpheroid.datum.params.data, p->proSpheroid.datum.params.data);
   EXPECT_EQ(Text(q->proSpheroid.datum.datumname), "NAD27");
-  EXPECT_EQ(eprj_ProParametersEqual(p, q, err), 1);
+  EXPECT_EQ(eprj_ProParametersEqual(p, q, &err), 1);
 
   // Into an existing record.
-  Eprj_ProParameters *r = eprj_ProParametersCreate(err);
+  Eprj_ProParameters *r = eprj_ProParametersCreate(&err);
   eprj_CharStrCreate("old", &r->proName, nullptr);
-  ASSERT_EQ(eprj_ProParametersCopy(p, r, err), r);
-  EXPECT_EQ(eprj_ProParametersEqual(p, r, err), 1);
+  ASSERT_EQ(eprj_ProParametersCopy(p, r, &err), r);
+  EXPECT_EQ(eprj_ProParametersEqual(p, r, &err), 1);
 
   eprj_ProParametersFree(&p);
   EXPECT_EQ(p, nullptr);
@@ -388,8 +355,8 @@ TEST(EprjProParameters, CopyIsDeepAndEqual) {
   eprj_ProParametersFree(&q);
   eprj_ProParametersFree(&r);
   eprj_ProParametersFree(nullptr);
-  EXPECT_EQ(eprj_ProParametersCopy(nullptr, nullptr, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_ProParametersCopy(nullptr, nullptr, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
 }
 
 TEST(EprjProParameters, EqualityFindsEachDifference) {
@@ -432,9 +399,9 @@ TEST(EprjProParameters, PrintShowsEveryField) {
   Eprj_ProParameters *p = Albers();
   p->proZone = 7;
   taviron::testing::CapturedOutput output;
-  Slot err;
-  eprj_ProParametersPrint(p, err);
-  EXPECT_EQ(err.err, nullptr);
+  ErrorSlot err;
+  eprj_ProParametersPrint(p, &err);
+  EXPECT_EQ(err.get(), nullptr);
   const std::string &out = output.Out();
   for (const char *line :
        {"Projection parameters:\n", "  proType - EPRJ_INTERNAL\n", "  proNumber - 3\n",
@@ -445,8 +412,8 @@ TEST(EprjProParameters, PrintShowsEveryField) {
     EXPECT_NE(out.find(line), std::string::npos) << line << "in:\n" << out;
   eprj_ProParametersFree(&p);
 
-  eprj_ProParametersPrint(nullptr, err);
-  EXPECT_NE(err.err, nullptr);
+  eprj_ProParametersPrint(nullptr, &err);
+  EXPECT_NE(err.get(), nullptr);
 }
 
 TEST(EprjProParameters, CopySurvivesAllocationFailures) {
@@ -466,34 +433,34 @@ TEST(EprjProParameters, CopySurvivesAllocationFailures) {
 // ---- spheroids and datums -----------------------------------------------------------------------
 
 TEST(EprjSpheroid, LookupsByNameAndNumberAgree) {
-  Slot err;
+  ErrorSlot err;
   Eprj_Spheroid s{};
-  ASSERT_EQ(eprj_SpheroidByName(nullptr, "clarke 1866", &s, err), &s);
+  ASSERT_EQ(eprj_SpheroidByName(nullptr, "clarke 1866", &s, &err), &s);
   EXPECT_EQ(Text(s.sphereName), "Clarke 1866");
   EXPECT_EQ(s.a, 6378206.4);
   EXPECT_EQ(s.b, 6356583.8);
   EXPECT_NEAR(s.eSquared, 0.006768657997, 1e-11);
   EXPECT_NEAR(s.radius, (2 * 6378206.4 + 6356583.8) / 3, 1e-6);
 
-  EXPECT_EQ(eprj_SpheroidNumberByName(nullptr, "Clarke 1866", err), 1);
-  const int32_t wgs84 = eprj_SpheroidNumberByName(nullptr, "wgs 84", err);
+  EXPECT_EQ(eprj_SpheroidNumberByName(nullptr, "Clarke 1866", &err), 1);
+  const int32_t wgs84 = eprj_SpheroidNumberByName(nullptr, "wgs 84", &err);
   ASSERT_GT(wgs84, 0);
-  ASSERT_EQ(eprj_SpheroidByNum(nullptr, wgs84, &s, err), &s);
+  ASSERT_EQ(eprj_SpheroidByNum(nullptr, wgs84, &s, &err), &s);
   EXPECT_EQ(Text(s.sphereName), "WGS 84");
   EXPECT_EQ(s.a, 6378137.0);
 
-  const int32_t sphere = eprj_SpheroidNumberByName(nullptr, "Sphere", err);
-  ASSERT_EQ(eprj_SpheroidByNum(nullptr, sphere, &s, err), &s);
+  const int32_t sphere = eprj_SpheroidNumberByName(nullptr, "Sphere", &err);
+  ASSERT_EQ(eprj_SpheroidByNum(nullptr, sphere, &s, &err), &s);
   EXPECT_EQ(s.eSquared, 0);
   EXPECT_EQ(s.radius, s.a);
 
-  EXPECT_EQ(eprj_SpheroidNumberByName(nullptr, "Flat Earth", err), 0);
-  EXPECT_EQ(err.err, nullptr); // a query: no match is no error
-  EXPECT_EQ(eprj_SpheroidByName(nullptr, "Flat Earth", &s, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_SpheroidNumberByName(nullptr, "Flat Earth", &err), 0);
+  EXPECT_EQ(err.get(), nullptr); // a query: no match is no error
+  EXPECT_EQ(eprj_SpheroidByName(nullptr, "Flat Earth", &s, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
   EXPECT_EQ(Text(s.sphereName), "Sphere"); // left as it was
-  EXPECT_EQ(eprj_SpheroidByNum(nullptr, 0, &s, err), nullptr);
-  EXPECT_EQ(eprj_SpheroidByNum(nullptr, 1000, &s, err), nullptr);
+  EXPECT_EQ(eprj_SpheroidByNum(nullptr, 0, &s, &err), nullptr);
+  EXPECT_EQ(eprj_SpheroidByNum(nullptr, 1000, &s, &err), nullptr);
   emsc_HeapFree(s.sphereName.data);
 }
 
@@ -526,11 +493,11 @@ TEST(EprjSpheroid, ParameterArraysNameTheirSpheroid) {
     params.data[13] = c.p14;
     params.data[14] = c.p15;
     Eprj_Spheroid s{};
-    Slot err;
-    Eprj_Spheroid *r = eprj_SpheroidByParms(nullptr, &params, &s, err);
+    ErrorSlot err;
+    Eprj_Spheroid *r = eprj_SpheroidByParms(nullptr, &params, &s, &err);
     if (!c.name) {
       EXPECT_EQ(r, nullptr) << c.what;
-      EXPECT_NE(err.err, nullptr) << c.what;
+      EXPECT_NE(err.get(), nullptr) << c.what;
     } else {
       ASSERT_EQ(r, &s) << c.what;
       EXPECT_EQ(Text(s.sphereName), c.name) << c.what;
@@ -543,10 +510,10 @@ TEST(EprjSpheroid, ParameterArraysNameTheirSpheroid) {
 }
 
 TEST(EprjDatum, DatumsBelongToTheirSpheroid) {
-  Slot err;
+  ErrorSlot err;
   Eprj_Spheroid s{};
   eprj_SpheroidByName(nullptr, "Clarke 1866", &s, nullptr);
-  ASSERT_EQ(eprj_DatumByName(nullptr, "clarke 1866", "nad27", &s.datum, err), &s.datum);
+  ASSERT_EQ(eprj_DatumByName(nullptr, "clarke 1866", "nad27", &s.datum, &err), &s.datum);
   EXPECT_EQ(Text(s.datum.datumname), "NAD27");
   EXPECT_EQ(s.datum.type, EPRJ_DATUM_PARAMETRIC);
   ASSERT_EQ(s.datum.params.count, 7);
@@ -556,10 +523,10 @@ TEST(EprjDatum, DatumsBelongToTheirSpheroid) {
   eprj_SpheroidByName(nullptr, "Clarke 1866", &s, nullptr);
   EXPECT_EQ(Text(s.datum.datumname), "NAD27");
 
-  EXPECT_EQ(eprj_DatumByName(nullptr, "GRS 1980", "NAD27", &s.datum, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
-  EXPECT_EQ(eprj_DatumByName(nullptr, "Clarke 1866", "Atlantis", &s.datum, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_DatumByName(nullptr, "GRS 1980", "NAD27", &s.datum, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
+  EXPECT_EQ(eprj_DatumByName(nullptr, "Clarke 1866", "Atlantis", &s.datum, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
   EXPECT_EQ(Text(s.datum.datumname), "NAD27"); // left as it was
 
   Eprj_ProParameters *p = eprj_ProParametersCreate(nullptr);
@@ -575,13 +542,14 @@ TEST(EprjDatum, DatumsBelongToTheirSpheroid) {
         EXPECT_EQ(d.params.data[0], 375);
         emsc_HeapFree(d.datumname.data);
         emsc_HeapFree(d.params.data);
+        d = Eprj_Datum{};
       });
 }
 
 // ---- numbered projections -----------------------------------------------------------------------
 
 TEST(EprjProjections, NamesAndNumbers) {
-  Slot err;
+  ErrorSlot err;
   struct Case {
     const char *name;
     int32_t number, legacy;
@@ -590,34 +558,34 @@ TEST(EprjProjections, NamesAndNumbers) {
       {"Transverse Mercator", 9, 9},    {"Oblique Mercator (Hotine)", 20, 20},
   };
   for (const Case &c : cases) {
-    const Eprj_ProjectionEntry *e = eprj_QueryByName(nullptr, c.name, err);
+    const Eprj_ProjectionEntry *e = eprj_QueryByName(nullptr, c.name, &err);
     ASSERT_NE(e, nullptr) << c.name;
     EXPECT_EQ(e->number, c.number);
     EXPECT_EQ(e->type, EPRJ_INTERNAL);
 
     Eprj_CharStr name{};
-    ASSERT_EQ(eprj_ProjName(nullptr, c.number, &name, err), &name);
+    ASSERT_EQ(eprj_ProjName(nullptr, c.number, &name, &err), &name);
     EXPECT_STREQ(name.data, e->name);
 
     Eprj_MapInfo *info = Grid(0, 0, 1, 1, 1, 1, "meters", c.name);
-    EXPECT_EQ(eprj_Proj7xNumber(nullptr, info, err), c.legacy) << c.name;
+    EXPECT_EQ(eprj_Proj7xNumber(nullptr, info, &err), c.legacy) << c.name;
     eprj_MapInfoFree(&info);
     emsc_HeapFree(name.data);
   }
 
   Eprj_MapInfo *info = Grid(0, 0, 1, 1, 1, 1, "other", eprj_ProjectionNameUnknown());
-  EXPECT_EQ(eprj_Proj7xNumber(nullptr, info, err), EPRJ_7X_UNKNOWN);
+  EXPECT_EQ(eprj_Proj7xNumber(nullptr, info, &err), EPRJ_7X_UNKNOWN);
   eprj_MapInfoProjectionNameSet(info, "Robinson", nullptr);
-  EXPECT_EQ(eprj_Proj7xNumber(nullptr, info, err), -1);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_Proj7xNumber(nullptr, info, &err), -1);
+  EXPECT_NE(err.get(), nullptr);
   eprj_MapInfoFree(&info);
 
-  EXPECT_EQ(eprj_QueryByName(nullptr, "Robinson", err), nullptr);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_QueryByName(nullptr, "Robinson", &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
   Eprj_CharStr name{};
-  EXPECT_EQ(eprj_ProjName(nullptr, 21, &name, err), nullptr);
-  EXPECT_NE(err.err, nullptr);
-  EXPECT_EQ(eprj_ProjName(nullptr, -1, &name, err), nullptr);
+  EXPECT_EQ(eprj_ProjName(nullptr, 21, &name, &err), nullptr);
+  EXPECT_NE(err.get(), nullptr);
+  EXPECT_EQ(eprj_ProjName(nullptr, -1, &name, &err), nullptr);
   EXPECT_EQ(name.count, 0);
   EXPECT_STREQ(eprj_ProjectionNameUnknown(), "Unknown");
   EXPECT_STREQ(eprj_UnitsNameOther(), "other");
@@ -631,12 +599,12 @@ Eprj_DblArray Params(std::initializer_list<std::pair<int, double>> values) {
 }
 
 TEST(EprjGctp, PackedAnglesBecomeRadiansAndBack) {
-  Slot err;
+  ErrorSlot err;
   // Albers: standard parallels 29 30', 45 30', central meridian -96, origin 23, false easting.
   Eprj_DblArray file = Params({{0, 1}, {2, 29030000}, {3, 45030000}, {4, -96000000},
                                {5, 23000000}, {6, 500000}});
   Eprj_DblArray radians{};
-  ASSERT_EQ(eprj_GCTPProParams2Radians(3, &file, &radians, 0, err), 0);
+  ASSERT_EQ(eprj_GCTPProParams2Radians(3, &file, &radians, 0, &err), 0);
   ASSERT_EQ(radians.count, 15);
   EXPECT_DOUBLE_EQ(radians.data[2], 29.5 * kPi / 180);
   EXPECT_DOUBLE_EQ(radians.data[3], 45.5 * kPi / 180);
@@ -645,41 +613,41 @@ TEST(EprjGctp, PackedAnglesBecomeRadiansAndBack) {
   EXPECT_EQ(radians.data[6], 500000); // false easting
 
   Eprj_DblArray back{};
-  ASSERT_EQ(eprj_Radians2GCTPProParams(3, &radians, &back, 0, err), 0);
+  ASSERT_EQ(eprj_Radians2GCTPProParams(3, &radians, &back, 0, &err), 0);
   for (int i = 0; i < 15; ++i) EXPECT_EQ(back.data[i], file.data[i]) << i;
 
   // Seconds with a fraction, negative, converted in place.
   Eprj_DblArray tm = Params({{4, -120030015.5}, {5, 10}});
-  ASSERT_EQ(eprj_GCTPProParams2Radians(9, &tm, &tm, 0, err), 0);
+  ASSERT_EQ(eprj_GCTPProParams2Radians(9, &tm, &tm, 0, &err), 0);
   EXPECT_NEAR(tm.data[4], -(120 + 30 / 60.0 + 15.5 / 3600) * kPi / 180, 1e-15);
   EXPECT_NEAR(tm.data[5], 10.0 / 3600 * kPi / 180, 1e-18);
-  ASSERT_EQ(eprj_Radians2GCTPProParams(9, &tm, &tm, 0, err), 0);
+  ASSERT_EQ(eprj_Radians2GCTPProParams(9, &tm, &tm, 0, &err), 0);
   EXPECT_NEAR(tm.data[4], -120030015.5, 1e-6);
   EXPECT_NEAR(tm.data[5], 10, 1e-9);
 
   // Flag 1: plain decimal degrees.
   Eprj_DblArray degrees = Params({{4, -96.5}, {5, 23}});
-  ASSERT_EQ(eprj_GCTPProParams2Radians(5, &degrees, &radians, 1, err), 0);
+  ASSERT_EQ(eprj_GCTPProParams2Radians(5, &degrees, &radians, 1, &err), 0);
   EXPECT_DOUBLE_EQ(radians.data[4], -96.5 * kPi / 180);
-  ASSERT_EQ(eprj_Radians2GCTPProParams(5, &radians, &back, 1, err), 0);
+  ASSERT_EQ(eprj_Radians2GCTPProParams(5, &radians, &back, 1, &err), 0);
   EXPECT_DOUBLE_EQ(back.data[4], -96.5);
 
   for (Eprj_DblArray *a : {&file, &radians, &back, &tm, &degrees}) eprj_DblArrayFree(a);
 }
 
 TEST(EprjGctp, ObliqueMercatorTakesItsAnglesByForm) {
-  Slot err;
+  ErrorSlot err;
   // Form A (parameter 13 zero): two points of the centre line.
   Eprj_DblArray a = Params({{2, 0.9996}, {5, 40000000}, {8, -75000000}, {9, 40000000},
                             {10, -74000000}, {11, 41000000}});
-  ASSERT_EQ(eprj_GCTPProParams2Radians(20, &a, &a, 0, err), 0);
+  ASSERT_EQ(eprj_GCTPProParams2Radians(20, &a, &a, 0, &err), 0);
   EXPECT_EQ(a.data[2], 0.9996); // scale factor
   EXPECT_DOUBLE_EQ(a.data[8], -75 * kPi / 180);
   EXPECT_DOUBLE_EQ(a.data[11], 41 * kPi / 180);
 
   // Form B: azimuth and the longitude of its point.
   Eprj_DblArray b = Params({{3, 45000000}, {4, -75000000}, {5, 40000000}, {8, 7}, {12, 1}});
-  ASSERT_EQ(eprj_GCTPProParams2Radians(20, &b, &b, 0, err), 0);
+  ASSERT_EQ(eprj_GCTPProParams2Radians(20, &b, &b, 0, &err), 0);
   EXPECT_DOUBLE_EQ(b.data[3], kPi / 4);
   EXPECT_EQ(b.data[8], 7);
   eprj_DblArrayFree(&a);
@@ -699,20 +667,20 @@ TEST(EprjGctp, InvalidInputIsRefused) {
       {"number -1", -1, Params({})},
   };
   for (Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     Eprj_DblArray out{};
-    EXPECT_EQ(eprj_GCTPProParams2Radians(c.number, &c.params, &out, 0, err), -1) << c.what;
-    EXPECT_NE(err.err, nullptr) << c.what;
+    EXPECT_EQ(eprj_GCTPProParams2Radians(c.number, &c.params, &out, 0, &err), -1) << c.what;
+    EXPECT_NE(err.get(), nullptr) << c.what;
     EXPECT_EQ(out.count, 0);
     eprj_DblArrayFree(&c.params);
   }
-  Slot err;
+  ErrorSlot err;
   Eprj_DblArray shortArray{};
   eprj_DblArrayCreate(4, &shortArray, nullptr);
-  EXPECT_EQ(eprj_GCTPProParams2Radians(3, &shortArray, &shortArray, 0, err), -1);
-  EXPECT_NE(err.err, nullptr);
+  EXPECT_EQ(eprj_GCTPProParams2Radians(3, &shortArray, &shortArray, 0, &err), -1);
+  EXPECT_NE(err.get(), nullptr);
   // Projections without angles accept any array.
-  EXPECT_EQ(eprj_GCTPProParams2Radians(1, &shortArray, &shortArray, 0, err), 0);
+  EXPECT_EQ(eprj_GCTPProParams2Radians(1, &shortArray, &shortArray, 0, &err), 0);
   eprj_DblArrayFree(&shortArray);
 }
 
@@ -724,13 +692,13 @@ TEST(EprjAdjl, BringsLongitudesIntoMinusPiToPi) {
       {7 * kPi + 0.25, -kPi + 0.25}, {2 * kPi, 0},
   };
   for (const Case &c : cases) {
-    Slot err;
-    EXPECT_NEAR(eprj_Adjl(c.in, err), c.out, 1e-12) << c.in;
-    EXPECT_EQ(err.err, nullptr);
+    ErrorSlot err;
+    EXPECT_NEAR(eprj_Adjl(c.in, &err), c.out, 1e-12) << c.in;
+    EXPECT_EQ(err.get(), nullptr);
   }
-  Slot err;
-  EXPECT_TRUE(std::isinf(eprj_Adjl(INFINITY, err)));
-  EXPECT_NE(err.err, nullptr);
+  ErrorSlot err;
+  EXPECT_TRUE(std::isinf(eprj_Adjl(INFINITY, &err)));
+  EXPECT_NE(err.get(), nullptr);
 }
 
 } // namespace

@@ -6,13 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <functional>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -255,6 +257,52 @@ TEST(EstrFormat, SprintfRefusesUnsafeFormatsAndLongTexts) {
   // Without a buffer there is no limit.
   EXPECT_EQ(Take(estr_Sprintf(nullptr, "%s", &err, longText.c_str())), longText);
   EXPECT_EQ(estr_Sprintf(nullptr, nullptr, nullptr), nullptr); // null slot accepted
+
+  // A field that cannot fit is refused before formatting: nothing a gigabyte long is built.
+  using Call = std::function<char *(char *target, Eerr_ErrorReport **e)>;
+  const struct {
+    bool heap;
+    const char *what;
+    Call call;
+  } fields[] = {
+      {false, "%999999999s", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%999999999s", e, "s"); }},
+      {true, "%999999999s", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%999999999s", e, "s"); }},
+      {false, "%.2147483000f", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%.2147483000f", e, 1.0); }},
+      {true, "%.2147483000f", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%.2147483000f", e, 1.0); }},
+      {false, "%256d", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%256d", e, 1); }},
+      {false, "%.256x", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%.256x", e, 1u); }},
+      {false, "%99999999999999999999d", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%99999999999999999999d", e, 1); }},
+      {false, "%*s", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%*s", e, 100000, "s"); }},
+      {false, "%-*s", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%-*s", e, -100000, "s"); }},
+      {true, "%*d", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%*d", e, 2000000, 1); }},
+      {false, "%.*e", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%.*e", e, 1000000000, 1.0); }},
+      {false, "%Lf%*s", [](char *b, Eerr_ErrorReport **e) { return estr_Sprintf(b, "%Lf%*s", e, 1.5L, 300, "s"); }},
+  };
+  const auto start = std::chrono::steady_clock::now();
+  for (const auto &f : fields) {
+    Eerr_ErrorReport *e = nullptr;
+    std::strcpy(buffer, "old");
+    EXPECT_EQ(f.call(f.heap ? nullptr : buffer, &e), nullptr) << f.what;
+    if (!f.heap) {
+      EXPECT_STREQ(buffer, "") << f.what;
+    }
+    ASSERT_NE(e, nullptr) << f.what;
+    EXPECT_EQ(e->code, 2) << f.what;
+    eerr_DeleteErrorReportEx(&e);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(VsprintfOf("%.2147483000f", 1.0), "<null>");
+  // What fits is formatted, arguments read past the starred fields as their types.
+  EXPECT_EQ(estr_Sprintf(buffer, "%255d", &err, 7), buffer);
+  EXPECT_EQ(std::strlen(buffer), 255u);
+  EXPECT_EQ(estr_Sprintf(buffer, "%.1000000000s|%.300s", &err, "abc", "de"), buffer);
+  EXPECT_STREQ(buffer, "abc|de");
+  EXPECT_EQ(estr_Sprintf(buffer, "%s|%*d|%.*f|%lld|%Lf|%-*s|%zu", &err, "a", 4, 7, 2, 3.14159, 123LL,
+                         1.5L, 3, "z", static_cast<size_t>(9)),
+            buffer);
+  EXPECT_STREQ(buffer, "a|   7|3.14|123|1.500000|z  |9");
+  EXPECT_EQ(Take(estr_Sprintf(nullptr, "%*d", &err, 100000, 5)).size(), 100000u);
+  EXPECT_EQ(err, nullptr);
 
   SweepAllocationFailures([] {
     Eerr_ErrorReport *e = nullptr;
@@ -500,18 +548,16 @@ TEST(EstrPath, PiecesFitTheBuffer) {
 }
 
 TEST(EstrPath, IsFileAndSeparators) {
-  char dir[] = "/tmp/estr_testXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string file = std::string(dir) + "/f.txt";
+  const taviron::testing::TempDir scratch("estr_test");
+  const std::string dir = scratch.str();
+  const std::string file = dir + "/f.txt";
   std::FILE *f = std::fopen(file.c_str(), "w");
   ASSERT_NE(f, nullptr);
   std::fclose(f);
   EXPECT_TRUE(estr_IsFile(file.c_str()));
-  EXPECT_FALSE(estr_IsFile(dir));
-  EXPECT_FALSE(estr_IsFile((std::string(dir) + "/missing").c_str()));
+  EXPECT_FALSE(estr_IsFile(dir.c_str()));
+  EXPECT_FALSE(estr_IsFile((dir + "/missing").c_str()));
   EXPECT_FALSE(estr_IsFile(nullptr));
-  std::remove(file.c_str());
-  rmdir(dir);
 
   char path[] = "c:\\data\\x.img";
   EXPECT_STREQ(estr_ConvertPathNT(path), "c:/data/x.img");

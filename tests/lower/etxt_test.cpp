@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 TEST(EtxtText, Strcmp) {
   struct {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "projection_reference.h"
 
 namespace {

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "emsc.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
+
+using taviron::testing::SweepAllocationFailures;
 
 const double kPi = std::acos(-1.0);
 
@@ -69,29 +71,6 @@ Efga_Polynomial *Warp() { return Poly(2, {1, 0, 0.01, 0, 0, 1}, {0, 1, 0, -0.02,
 
 void Free(std::initializer_list<_exfr_XForm *> xs) {
   for (_exfr_XForm *x : xs) exfr_XFormFree(&x, nullptr);
-}
-
-void SweepAllocationFailures(const std::function<bool(Eerr_ErrorReport **)> &call,
-                             const std::function<void()> &cleanUp) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1; n < 200; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    bool ok;
-    {
-      taviron::testing::FailAllocation fail(n);
-      ok = call(&err);
-    }
-    if (ok) {
-      EXPECT_EQ(err, nullptr);
-      cleanUp();
-      EXPECT_EQ(emsc_TestLiveBlocks(), live);
-      return;
-    }
-    EXPECT_NE(err, nullptr) << "allocation " << n;
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-  }
-  ADD_FAILURE() << "call never succeeded";
 }
 
 TEST(ExfrCreate, EachCreatorMapsPointsAsDescribed) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -53,6 +54,47 @@ TEST(LowerExpandVariables, SelfReferenceUnterminatedAndBlowUpAreReported) {
     EXPECT_STREQ(err->reporter, "estr_PathExpand");
     eerr_DeleteErrorReportEx(&err);
   }
+}
+
+// A chain of variables each naming the next eight times reaches its last variable 8^depth times
+// along different paths; each variable is expanded once, so the chain costs its result only.
+TEST(LowerExpandVariables, RepeatedReferencesAreExpandedOnce) {
+  constexpr int kDepth = 16;
+  for (const bool empty : {true, false}) {
+    std::string previous = "TV_FAN" + std::to_string(kDepth);
+    setenv(previous.c_str(), empty ? "" : "x", 1);
+    for (int level = kDepth - 1; level >= 0; --level) {
+      std::string value;
+      for (int i = 0; i < 8; ++i) value += i % 2 ? "$" + previous : "${" + previous + "}";
+      previous = "TV_FAN" + std::to_string(level);
+      setenv(previous.c_str(), value.c_str(), 1);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::string out;
+    Eerr_ErrorReport *err = nullptr;
+    const bool done = ExpandVariables("$TV_FAN0", out, &err, "test");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << empty;
+    if (empty) { // nothing is appended, so only the reuse bounds the work
+      EXPECT_TRUE(done);
+      EXPECT_EQ(out, "");
+      EXPECT_EQ(err, nullptr);
+    } else { // 8^16 characters: refused as too long
+      EXPECT_FALSE(done);
+      ASSERT_NE(err, nullptr);
+      EXPECT_EQ(err->code, 3);
+    }
+    eerr_DeleteErrorReportEx(&err);
+  }
+  // Reused text is the same text: a diamond of references.
+  setenv("TV_D0", "$TV_D1-${TV_D1}", 1);
+  setenv("TV_D1", "$TV_D2.$TV_D2", 1);
+  setenv("TV_D2", "c$TV_A", 1);
+  setenv("TV_A", "alpha", 1);
+  std::string out;
+  Eerr_ErrorReport *err = nullptr;
+  EXPECT_TRUE(ExpandVariables("<$TV_D0|$TV_D2>", out, &err, "test"));
+  EXPECT_EQ(out, "<calpha.calpha-calpha.calpha|calpha>");
+  EXPECT_EQ(err, nullptr);
 }
 
 TEST(LowerSplitList, SeparatorsDrivesAndEmptyEntries) {

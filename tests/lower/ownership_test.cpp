@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "internal.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "taviron_testing.h"
 #include "eprj.h"
 
 namespace projection_test {
@@ -55,8 +56,8 @@ inline std::vector<Point> Reference(const std::string &from, const std::string &
   std::vector<Point> out;
   if (HaveCs2cs()) {
     how = "cs2cs";
-    char name[] = "/tmp/projection_reference_XXXXXX";
-    const int fd = mkstemp(name);
+    std::string name = (taviron::testing::TempRoot() / "projection_reference_XXXXXX").string();
+    const int fd = mkstemp(name.data());
     if (fd < 0) return out;
     close(fd);
     {
@@ -78,7 +79,7 @@ inline std::vector<Point> Reference(const std::string &from, const std::string &
       }
       pclose(pipe);
     }
-    std::remove(name);
+    std::remove(name.c_str());
     return out;
   }
   how = "PROJ API";

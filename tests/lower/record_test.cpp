@@ -16,7 +16,7 @@
 #include "emif.h"
 #include "emsc.h"
 #include "internal.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -98,6 +98,19 @@ struct WrongNesting {
 };
 constexpr record::Item kWrongNestingItems[] = {TAVIRON_ITEM(WrongNesting, where, EMIF_TYPE_OBJECT).Nested(kPoint)};
 static_assert(!record::DesignOf<WrongNesting>("W", kWrongNestingItems).Matches());
+
+// A record whose last member is never stored: its design covers the members before it. The
+// leading members are checked as a whole struct's are; a design that ends elsewhere is refused.
+struct Cached {
+  int32_t id;
+  double value;
+  void *cache;
+};
+constexpr record::Item kCachedItems[] = {TAVIRON_ITEM(Cached, id, EMIF_TYPE_S32),
+                                         TAVIRON_ITEM(Cached, value, EMIF_TYPE_F64)};
+static_assert(record::LeadingDesignOf<Cached>("Cached", kCachedItems, offsetof(Cached, cache)).Matches());
+static_assert(!record::DesignOf<Cached>("Cached", kCachedItems).Matches());
+static_assert(!record::LeadingDesignOf<Cached>("Cached", kCachedItems, offsetof(Cached, value)).Matches());
 
 class RecordTest : public ::testing::Test {
 protected:

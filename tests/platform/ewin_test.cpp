@@ -1,5 +1,7 @@
+#include "taviron_testing.h"
 #include "ewin.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,14 +25,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../../platform/ewin_frame.h"
-#include "../support/ordinary_user.h"
+#include "ewin_frame.h"
+#include "ordinary_user.h"
 
 namespace {
 
 std::string MakeTempDir() {
-  char pattern[] = "/tmp/ewin_XXXXXX";
-  const char *dir = mkdtemp(pattern);
+  std::string pattern = (taviron::testing::TempRoot() / "ewin_XXXXXX").string();
+  const char *dir = mkdtemp(pattern.data());
   return dir ? dir : "";
 }
 
@@ -47,8 +49,7 @@ protected:
       kill(child, SIGKILL);
       waitpid(child, nullptr, 0);
     }
-    std::string command = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(command.c_str()), 0);
+    std::filesystem::remove_all(dir_);
   }
   // Runs body in a child process; its exit code is body's result.
   pid_t Child(const std::function<int()> &body) {
@@ -172,6 +173,31 @@ TEST_F(Ewin, StaleEndpointsAreRemoved) {
   Ewin_Window w = ewin_CreateWindow("cls", "gone", nullptr);
   EXPECT_NE(w, 0);
   ewin_DestroyWindow(w);
+}
+
+// A window being made is never taken for a stale one: a peer looking for it while it comes up
+// either misses it or finds it, and never removes its endpoint.
+TEST_F(Ewin, WindowsComingUpAreNeverRemovedAsStale) {
+  constexpr int kWindows = 300;
+  pid_t maker = Child([] {
+    for (int i = 0; i < kWindows; ++i)
+      if (!ewin_CreateWindow("up", std::to_string(i).c_str(), nullptr)) return 1;
+    pause();
+    return 0;
+  });
+  for (int i = 0; i < kWindows; ++i) {
+    const std::string title = std::to_string(i);
+    Ewin_Window found = 0;
+    for (int tries = 0; !found && tries < 2000; ++tries) {
+      found = ewin_FindWindow("up", title.c_str());
+      if (!found) usleep(100);
+    }
+    ASSERT_NE(found, 0) << "window " << i << " was never found";
+  }
+  for (int i = 0; i < kWindows; ++i)
+    EXPECT_EQ(access((dir_ + "/up." + std::to_string(i)).c_str(), F_OK), 0) << i;
+  kill(maker, SIGKILL);
+  Wait(maker);
 }
 
 TEST_F(Ewin, LocalQueueFiltersPeeksAndDispatches) {

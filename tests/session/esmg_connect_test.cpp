@@ -1,7 +1,4 @@
-// The connection and the transport against the test session manager in another process. Each
-// test has its own runtime directory and session manager name, so the tests run in parallel.
-// The connection state is the process's for its whole life, so every test runs in a process of
-// its own, as ctest runs them (--gtest_filter for one test by hand).
+// The connection and the transport against the test session manager in another process.
 #include "esmg.h"
 
 #include <gtest/gtest.h>
@@ -25,147 +22,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../../platform/ewin_frame.h"
-#include "../support/ordinary_user.h"
+#include "ewin_frame.h"
+#include "ordinary_user.h"
+#include "session_fixture.h"
 #include "efio.h"
 #include "emsc.h"
 #include "ewin.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class Session : public ::testing::Test {
-protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/esmg_sm_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    setenv("TAVIRON_RUNTIME_DIR", dir_.c_str(), 1);
-    setenv("TAVIRON_SESSION_MANAGER_NAME", ("sm" + std::to_string(getpid())).c_str(), 1);
-    unsetenv("TAVIRON_BATCH_RUN");
-    unsetenv("TAVIRON_IO_TYPE");
-    record_ = dir_ + "/record";
-  }
-  void TearDown() override {
-    StopManager();
-    std::string command = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-  }
-
-  void StartManager(std::vector<std::string> options) {
-    manager_ = SpawnManager(options);
-    ASSERT_GT(manager_, 0);
-  }
-  // The session manager started with the options once it is ready; 0 when it did not start.
-  pid_t SpawnManager(std::vector<std::string> options) const {
-    std::vector<std::string> args = {TAVIRON_TEST_SESSION_MANAGER, "--record", record_};
-    args.insert(args.end(), options.begin(), options.end());
-    pid_t manager = fork();
-    if (manager == 0) {
-      std::vector<char *> argv;
-      for (std::string &arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    if (manager > 0 && Await([](const std::string &line) { return line == "READY"; }).empty()) {
-      kill(manager, SIGKILL);
-      waitpid(manager, nullptr, 0);
-      return 0;
-    }
-    return manager;
-  }
-  void StopManager() {
-    if (manager_ <= 0) return;
-    kill(manager_, SIGKILL);
-    waitpid(manager_, nullptr, 0);
-    manager_ = 0;
-  }
-
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::ifstream in(record_);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  // The first recorded line that matches, waiting up to 5 s; "" when none came.
-  template <typename Match> std::string Await(Match match) const {
-    for (int i = 0; i < 500; ++i) {
-      for (const std::string &line : Lines())
-        if (match(line)) return line;
-      usleep(10000);
-    }
-    return "";
-  }
-  // The records the session manager received (POST or WAIT lines), waiting up to `seconds` for
-  // count of them.
-  std::vector<Esmg_Protocol *> Received(const std::string &kind, std::size_t count,
-                                        int seconds = 5) const {
-    std::vector<std::string> lines;
-    for (int i = 0; i < seconds * 100; ++i) {
-      lines.clear();
-      for (const std::string &line : Lines())
-        if (line.compare(0, kind.size() + 1, kind + " ") == 0) lines.push_back(line);
-      if (lines.size() >= count) break;
-      usleep(10000);
-    }
-    std::vector<Esmg_Protocol *> records;
-    for (const std::string &line : lines) {
-      std::string hex = line.substr(kind.size() + 1);
-      std::vector<unsigned char> bytes;
-      for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-      records.push_back(esmg_ReadProtocolFromPipe(bytes.data(), bytes.size()));
-    }
-    return records;
-  }
-  static void Free(std::vector<Esmg_Protocol *> &records) {
-    for (Esmg_Protocol *record : records) esmg_FreeProtocol(record);
-    records.clear();
-  }
-  void Connect(const char *name, int32_t kind) {
-    Eerr_ErrorReport *err = nullptr;
-    esmg_SessionConnect(name, kind, &err);
-    EXPECT_EQ(err, nullptr);
-    eerr_DeleteErrorReportEx(&err);
-    ASSERT_EQ(esmg_SessionIsStarted(), 1);
-  }
-
-  // A client process running body; it ends through exit(), so that its exit-time farewell and
-  // the sending of what it still holds run as in an application.
-  static pid_t ClientProcess(const std::function<int()> &body) {
-    pid_t pid = fork();
-    if (pid == 0) std::exit(body());
-    return pid;
-  }
-  static bool Ended(pid_t pid) {
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
-  // The log lines (type 6) the session manager received, by the first word of their text, each
-  // with the numbers that followed it in arrival order.
-  std::map<int, std::vector<int>> LinesBySender(std::size_t count, int seconds) const {
-    std::vector<Esmg_Protocol *> posts = Received("POST", count, seconds);
-    std::map<int, std::vector<int>> lines;
-    for (Esmg_Protocol *record : posts) {
-      int sender = 0, number = 0;
-      if (record->type == 6 && std::sscanf(record->w[3].s, "%d %d", &sender, &number) == 2)
-        lines[sender].push_back(number);
-    }
-    Free(posts);
-    return lines;
-  }
-  static std::vector<int> Sequence(int count) {
-    std::vector<int> numbers(count);
-    for (int i = 0; i < count; ++i) numbers[i] = i;
-    return numbers;
-  }
-
-  std::string dir_, record_;
-  pid_t manager_ = 0;
-};
+class Session : public taviron::testing::SessionFixture {};
 
 // A frame of the local-socket transport written by hand: the header and the name, with a
 // descriptor passed beside it when fd is not -1.
@@ -273,11 +142,14 @@ TEST_F(Session, JobWaitsForRepliesAndAsksForTheLogFile) {
   EXPECT_EQ(posts[0]->type, 10); // a job announces its name
   EXPECT_STREQ(posts[0]->w[2].s, "the job");
   Free(posts);
-  std::vector<Esmg_Protocol *> waits = Received("WAIT", 2);
-  ASSERT_EQ(waits.size(), 2u);
-  EXPECT_EQ(waits[0]->type, 43);
-  EXPECT_EQ(waits[1]->type, 56);
-  EXPECT_EQ(waits[1]->w[2].s, nullptr);
+  // The connection asked for the temporary directory first ("zav"/"tmpdir").
+  std::vector<Esmg_Protocol *> waits = Received("WAIT", 3);
+  ASSERT_EQ(waits.size(), 3u);
+  EXPECT_EQ(waits[0]->type, 16);
+  EXPECT_STREQ(waits[0]->w[4].s, "tmpdir");
+  EXPECT_EQ(waits[1]->type, 43);
+  EXPECT_EQ(waits[2]->type, 56);
+  EXPECT_EQ(waits[2]->w[2].s, nullptr);
   Free(waits);
   EXPECT_EQ(esmg_IsProtocolQueue(), 0);
 }
@@ -290,8 +162,8 @@ TEST_F(Session, NoReplyEndsTheWaitAtOnce) {
   EXPECT_EQ(esmg_BroadcastAndWait(ESMG_DEST_NONE, 0, 43, 1), nullptr);
   EXPECT_EQ(esmg_GetLogFileFromSessionManager(), nullptr); // found again, again no reply
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-  std::vector<Esmg_Protocol *> waits = Received("WAIT", 2);
-  EXPECT_EQ(waits.size(), 2u);
+  std::vector<Esmg_Protocol *> waits = Received("WAIT", 3); // the connection's "zav"/"tmpdir" first
+  EXPECT_EQ(waits.size(), 3u);
   Free(waits);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "taviron_testing.h"
 #include "ehfa.h"
 #include "emif.h"
 #include "esmg.h"
@@ -31,8 +32,8 @@ TEST(SessionFileChanged, TheManagerAnnouncesEveryCommittedChange) {
   esmg_SetSessionManager();
   esmg_SetSessionIsStarted(1);
 
-  const std::string path = ::testing::TempDir() + "filechange_test.img";
-  std::remove(path.c_str());
+  const taviron::testing::TempDir dir("filechange_test");
+  const std::string path = dir / "filechange_test.img";
   Eerr_ErrorReport *err = nullptr;
   Ehfa_File *file = ehfa_FileCreate(path.c_str(), nullptr, &err, 0);
   ASSERT_NE(file, nullptr) << (err ? err->message : "");
@@ -48,5 +49,4 @@ TEST(SessionFileChanged, TheManagerAnnouncesEveryCommittedChange) {
   EXPECT_EQ(seen.back().kind, ESMG_DEST_SPREAD);
   EXPECT_EQ(seen.back().name, path);
   EXPECT_GE(seen.back().serial, 1);
-  std::remove(path.c_str());
 }

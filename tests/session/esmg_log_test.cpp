@@ -14,7 +14,7 @@
 
 #include "emsc.h"
 #include "epmg.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -155,9 +155,8 @@ TEST_F(EsmgLog, BatchLogFileWritesWholeLines) {
   esmg_SetLogFunction(nullptr);
   setenv("TAVIRON_BATCH_RUN", "", 1); // exists, whatever its value
   EXPECT_EQ(esmg_IsBatchRun(), 1);
-  char pattern[] = "/tmp/esmg_log_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string file = std::string(pattern) + "/batch.log";
+  const taviron::testing::TempDir scratch("esmg_log");
+  std::string file = scratch / "batch.log";
   auto contents = [&] {
     std::ifstream in(file, std::ios::binary);
     std::stringstream s;
@@ -201,27 +200,19 @@ TEST_F(EsmgLog, BatchLogFileWritesWholeLines) {
                             "ERROR: #2 from inner\r\nERROR: bad input\r\n");
   eerr_DeleteErrorReportEx(&chain);
   unsetenv("TAVIRON_BATCH_RUN");
-  std::remove(file.c_str());
-  rmdir(pattern);
-}
-
-void VerboseLevel(int32_t *, Epmg_Preference **record, Eerr_ErrorReport **err) {
-  if (err) *err = nullptr;
-  if (std::string((*record)->name) == "log_message_level") {
-    (*record)->value.string = static_cast<char *>(emsc_HeapMalloc(8));
-    std::snprintf((*record)->value.string, 8, "VERBOSE");
-    (*record)->valueType = EPMG_TYPE_ENUM;
-  }
 }
 
 // Without log function, session or batch run, a line ends in a message box captioned with the
-// application title; level 0 only when the preference says "verbose" (any case).
+// application title; level 0 only when the preference says "verbose" (any case). An unconnected
+// process asks no session manager for it; a batch run reads it from the local preferences.
 TEST_F(EsmgLog, MessageBoxRouteAndTheTerseFlag) {
   esmg_SetLogFunction(nullptr);
-  char pattern[] = "/tmp/esmg_log_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  setenv("TAVIRON_RUNTIME_DIR", pattern, 1);
+  // The runtime folder outlives the test: the library may make it again when the process ends.
+  static const taviron::testing::TempDir scratch("esmg_log");
+  const std::string pattern = scratch.str();
+  setenv("TAVIRON_RUNTIME_DIR", pattern.c_str(), 1);
   setenv("TAVIRON_SESSION_MANAGER_NAME", "nobody-here", 1);
+  setenv("NORIX_PREFERENCES_PATH", pattern.c_str(), 1);
   EXPECT_STREQ(esmg_ApplicationTitleGet(), "NORIX TAVIRON");
   {
     taviron::testing::CapturedOutput output;
@@ -231,27 +222,31 @@ TEST_F(EsmgLog, MessageBoxRouteAndTheTerseFlag) {
   }
   {
     taviron::testing::CapturedOutput output;
-    esmg_SessionConnect("app", 1, nullptr); // no session manager: terse unless "verbose"
+    esmg_SessionConnect("app", 1, nullptr); // no session manager: terse
     output.Clear();
     esmg_LogMessage(0, nullptr, "hidden");
     EXPECT_EQ(output.Err(), "");
   }
-  Eerr_ErrorReport *err = nullptr;
-  epmg_PreferenceImplementationMethodsSet(EPMG_METHOD_GET, VerboseLevel, 0, &err);
-  ASSERT_EQ(err, nullptr);
+  std::ofstream(std::string(pattern) + "/preferences.prf") << "zav/log_message_level = VERBOSE\n";
+  setenv("TAVIRON_BATCH_RUN", "1", 1);
+  const std::string logFile = std::string(pattern) + "/batch.log";
+  esmg_LogFileSet(logFile.c_str());
   {
     taviron::testing::CapturedOutput output;
     esmg_SessionConnect("app", 1, nullptr);
+    esmg_LogMessage(0, nullptr, "logged %d", 0);
+    unsetenv("TAVIRON_BATCH_RUN");
     output.Clear();
     EXPECT_STREQ(esmg_ApplicationTitleSet("My Tool"), "My Tool");
     esmg_LogMessage(0, nullptr, "shown %d", 0);
     EXPECT_EQ(output.Err(), "My Tool: shown 0\n");
   }
-  epmg_PreferenceImplementationMethodsSet(EPMG_METHOD_GET, nullptr, 0, &err);
+  std::ifstream in(logFile, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+            "logged 0\r\n");
   esmg_ApplicationTitleSet(nullptr);
   EXPECT_STREQ(esmg_ApplicationTitleGet(), "NORIX TAVIRON");
-  std::string command = std::string("rm -rf '") + pattern + "'";
-  EXPECT_EQ(std::system(command.c_str()), 0);
+  unsetenv("NORIX_PREFERENCES_PATH");
 }
 
 TEST_F(EsmgLog, MessageBoxAnswersWithTheDefaultButton) {

@@ -14,7 +14,7 @@
 #include "ecfg.h"
 #include "emsc.h"
 #include "eprf.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -732,8 +732,8 @@ TEST_F(Protocol, AllocationFailuresLoseNothing) {
 class ConfigurationRequest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/taviron_esmg_XXXXXX";
-    root_ = mkdtemp(pattern);
+    std::string pattern = (taviron::testing::TempRoot() / "taviron_esmg_XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
     std::filesystem::create_directories(root_ / "cfg");
     std::ofstream(root_ / "cfg" / "devices.cfg") << "[Scanner]\nmodel = S1\n";
     setenv("NORIX_CFG_PATH", (root_ / "cfg").c_str(), 1);

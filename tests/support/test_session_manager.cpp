@@ -16,8 +16,20 @@
 //   --hang-connect     answer the connect after 25 s
 //   --no-process       answer the process-id request with 0
 //   --on T=A,B,...     when a record of type T is posted, send records of types A, B, ... to the
-//                      application that connected last (14: opcode 7 and "xyz"; 43: 0; 6: level 1
-//                      and "from manager"; others: no arguments)
+//                      application that connected last (14: opcode 7 and "xyz"; 43: the sequence
+//                      result; 6: level 1 and "from manager"; others: no arguments)
+// Replies to waiting sends are the request with the answer words set:
+//   --pref C/K/N=T:V   preference get (16) of class C, category K, name N: value type T and value V
+//                      (a string for types 1 and 4, else a number); others are not found
+//   --devices C=A,B    device list (33) of class C; other classes answer with the error flag
+//   --error T          replies of type T carry the error flag (33, 34, 37 to 42)
+//   --pid N            the process id of replies to 37 and 46 (default 4242)
+//   --handle N         the handle of replies to 15 (default 77)
+//   --no-reply-to T    a waiting send of type T is answered by closing the connection
+//   --sequence-result N  word 2 of the 43 that --on sends (default 0)
+// Configuration requests (45) are answered from the local configuration databases. Preference
+// callbacks registered with 18 run (through esmg_InvokePreferenceCallbacks) when a put (17) of
+// the same class, category and name arrives.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +39,8 @@
 
 #include <unistd.h>
 
+#include "emsc.h"
+#include "epmg.h"
 #include "esmg.h"
 #include "estr.h"
 #include "ewin.h"
@@ -39,6 +53,114 @@ bool noReply = false, hang = false, hangConnect = false, noProcess = false;
 std::map<int32_t, std::vector<int32_t>> onPost;
 std::map<int32_t, Ewin_Window> applications; // process id -> connection
 int32_t lastApplication = 0;
+
+struct ScriptedPreference {
+  int32_t type;
+  std::string value;
+};
+std::map<std::string, ScriptedPreference> preferences; // "class/category/name"
+std::map<std::string, std::vector<std::string>> devices;
+std::vector<int32_t> errorTypes, noReplyTypes;
+int32_t replyProcessId = 4242, handleWord = 77, sequenceResult = 0;
+
+// A preference callback registered by an application (18).
+struct Callback {
+  std::string key;
+  void *callback;
+  void *userData;
+  int32_t processId;
+};
+std::vector<Callback> callbacks;
+
+bool Has(const std::vector<int32_t> &types, int32_t type) {
+  for (int32_t t : types)
+    if (t == type) return true;
+  return false;
+}
+
+std::string Text(const char *text) { return text ? text : ""; }
+
+std::string KeyOf(const Esmg_Protocol *record) {
+  return Text(record->w[2].s ? record->w[2].s : EPMG_DEFAULT_CLASS) + "/" + Text(record->w[3].s) +
+         "/" + Text(record->w[4].s);
+}
+
+std::vector<std::string> Split(const std::string &text, char separator) {
+  std::vector<std::string> parts;
+  for (std::size_t at = 0; at <= text.size();) {
+    std::size_t next = text.find(separator, at);
+    if (next == std::string::npos) next = text.size();
+    parts.push_back(text.substr(at, next - at));
+    at = next + 1;
+  }
+  return parts;
+}
+
+// Sets the answer words of a reply (a copy of the request).
+void Answer(Esmg_Protocol *reply) {
+  const bool error = Has(errorTypes, reply->type);
+  switch (reply->type) {
+  case 15: reply->w[3].i = handleWord; break;
+  case 16: {
+    auto it = preferences.find(KeyOf(reply));
+    if (it == preferences.end()) {
+      reply->w[12].i = 1;
+      break;
+    }
+    reply->w[5].i = it->second.type;
+    if (it->second.type == 1 || it->second.type == 4)
+      reply->w[6].s = estr_Duplicate(it->second.value.c_str());
+    else
+      reply->w[8].d = std::strtod(it->second.value.c_str(), nullptr);
+    break;
+  }
+  case 33: {
+    auto it = devices.find(Text(reply->w[2].s));
+    if (error || it == devices.end()) {
+      reply->w[4].i = 1;
+      break;
+    }
+    for (const std::string &device : it->second)
+      reply->w[3].sl = estr_StringListAppend(reply->w[3].sl, device.c_str(), nullptr);
+    break;
+  }
+  case 34: reply->w[6].i = error; break;
+  case 37: reply->w[5].i = replyProcessId; reply->w[6].i = error; break;
+  case 38: case 39: case 40: case 41: case 42: reply->w[6].i = error; break;
+  case 45: {
+    int32_t flag = 0;
+    esmg_EcfgProtocolProcess(reply, &flag);
+    break;
+  }
+  case 46: reply->w[3].i = replyProcessId; break;
+  case 56: reply->w[2].s = estr_Duplicate(logFileName.c_str()); break;
+  default: break;
+  }
+}
+
+// A put (17): the callbacks registered for it run.
+void RunCallbacks(const Esmg_Protocol *put) {
+  Epmg_Preference preference{};
+  preference.className = put->w[2].s;
+  preference.category = put->w[3].s;
+  preference.name = put->w[4].s;
+  preference.valueType = put->w[5].i;
+  if (preference.valueType == EPMG_TYPE_STRING || preference.valueType == EPMG_TYPE_ENUM)
+    preference.value.string = put->w[6].s;
+  else if (preference.valueType == EPMG_TYPE_BOOLEAN)
+    preference.value.boolean = put->w[8].d > 0;
+  else if (preference.valueType == EPMG_TYPE_UNSIGNED)
+    preference.value.unsignedInteger = static_cast<uint32_t>(put->w[8].d);
+  else
+    preference.value.number = put->w[8].d;
+  std::vector<Epmg_CallbackNode> nodes;
+  for (const Callback &callback : callbacks)
+    if (callback.key == KeyOf(put))
+      nodes.push_back({callback.processId, reinterpret_cast<Epmg_PreferenceCallback>(callback.callback),
+                       callback.userData, nullptr});
+  for (std::size_t i = 0; i + 1 < nodes.size(); ++i) nodes[i].next = &nodes[i + 1];
+  if (!nodes.empty()) esmg_InvokePreferenceCallbacks(&preference, nodes.data());
+}
 
 void Record(const std::string &line) {
   FILE *file = std::fopen(recordFile.c_str(), "a");
@@ -144,14 +266,14 @@ Ewin_Param Procedure(Ewin_Window, uint32_t message, Ewin_Param wParam, Ewin_Para
     ewin_CloseHandle(lParam);
     if (!request) return 0;
     Record("WAIT " + Hex(request));
-    if (noReply) {
+    if (noReply || Has(noReplyTypes, request->type)) {
       ewin_DestroyWindow(ewin_GetMessageSource());
       esmg_FreeProtocol(request);
       return 0;
     }
     if (hang) sleep(25);
     Esmg_Protocol *reply = esmg_CopyProtocol(request);
-    if (reply && reply->type == 56) reply->w[2].s = estr_Duplicate(logFileName.c_str());
+    if (reply) Answer(reply);
     Ewin_Handle handle = reply ? MappingFor(reply, static_cast<int32_t>(wParam)) : 0;
     esmg_FreeProtocol(reply);
     esmg_FreeProtocol(request);
@@ -164,7 +286,7 @@ void Send(int32_t type) {
   intptr_t to = lastApplication;
   switch (type) {
   case 14: esmg_Broadcast(ESMG_DEST_PROCESS, to, 14, 7, 3, "xyz"); break;
-  case 43: esmg_Broadcast(ESMG_DEST_PROCESS, to, 43, 0); break;
+  case 43: esmg_Broadcast(ESMG_DEST_PROCESS, to, 43, sequenceResult); break;
   case 6: esmg_Broadcast(ESMG_DEST_PROCESS, to, 6, 1, "from manager"); break;
   default: esmg_Broadcast(ESMG_DEST_PROCESS, to, type); break;
   }
@@ -181,6 +303,22 @@ int main(int argc, char **argv) {
     else if (arg == "--hang") hang = true;
     else if (arg == "--hang-connect") hangConnect = true;
     else if (arg == "--no-process") noProcess = true;
+    else if (arg == "--pref" && i + 1 < argc) {
+      std::string spec = argv[++i];
+      std::size_t equals = spec.find('='), colon = spec.find(':', equals);
+      if (equals == std::string::npos || colon == std::string::npos) return 2;
+      preferences[spec.substr(0, equals)] = {std::atoi(spec.substr(equals + 1).c_str()),
+                                             spec.substr(colon + 1)};
+    } else if (arg == "--devices" && i + 1 < argc) {
+      std::string spec = argv[++i];
+      std::size_t equals = spec.find('=');
+      if (equals == std::string::npos) return 2;
+      devices[spec.substr(0, equals)] = Split(spec.substr(equals + 1), ',');
+    } else if (arg == "--error" && i + 1 < argc) errorTypes.push_back(std::atoi(argv[++i]));
+    else if (arg == "--no-reply-to" && i + 1 < argc) noReplyTypes.push_back(std::atoi(argv[++i]));
+    else if (arg == "--pid" && i + 1 < argc) replyProcessId = std::atoi(argv[++i]);
+    else if (arg == "--handle" && i + 1 < argc) handleWord = std::atoi(argv[++i]);
+    else if (arg == "--sequence-result" && i + 1 < argc) sequenceResult = std::atoi(argv[++i]);
     else if (arg == "--on" && i + 1 < argc) {
       std::string spec = argv[++i];
       std::size_t equals = spec.find('=');
@@ -212,6 +350,9 @@ int main(int argc, char **argv) {
       continue;
     }
     Record("POST " + Hex(record));
+    if (record->type == 18)
+      callbacks.push_back({KeyOf(record), record->w[10].p, record->w[11].p, lastApplication});
+    if (record->type == 17) RunCallbacks(record);
     auto it = onPost.find(record->type);
     esmg_FreeProtocol(record);
     if (it != onPost.end())

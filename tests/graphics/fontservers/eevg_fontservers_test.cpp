@@ -12,13 +12,13 @@
 #include "eevg.h"
 #include "eevg_fontserver.h"
 #include "graphics_testing.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
-using taviron::graphics::testing::Chain;
-using taviron::graphics::testing::Reported;
-using taviron::graphics::testing::Slot;
+using taviron::testing::Chain;
+using taviron::testing::Reported;
+using taviron::testing::ErrorSlot;
 
 // A counter of a test server, read from the loaded server itself.
 int32_t Counter(const char *server, const char *name) {
@@ -46,7 +46,7 @@ TEST(FontServers, FromFirstLoadToFree) {
   const std::string faulty = TAVIRON_TEST_FAULTY_SERVERS;
   std::vector<uint8_t> table(3 * EEVG_LOADED_FONT_SIZE);
   int32_t used = 0;
-  Slot err;
+  ErrorSlot err;
 
   // The first load reads the font data base, lists the servers and opens the first one. Memory
   // running out anywhere on the way fails that load with a report and loses nothing: the next
@@ -57,7 +57,7 @@ TEST(FontServers, FromFirstLoadToFree) {
     taviron::testing::FailAllocation fail(n);
     first = eevg_TextFontGet("box", table.data(), &used, 3, &err);
     if (first < 0) {
-      EXPECT_NE(err.report, nullptr) << n;
+      EXPECT_NE(err.get(), nullptr) << n;
     }
   }
   EXPECT_EQ(first, 0);
@@ -65,7 +65,7 @@ TEST(FontServers, FromFirstLoadToFree) {
 
   // "special" comes before the faulty folder: no warning.
   EXPECT_EQ(eevg_TextFontGet("special", table.data(), &used, 3, &err), 1);
-  EXPECT_EQ(err.report, nullptr) << Chain(err.report);
+  EXPECT_EQ(err.get(), nullptr) << Chain(err.get());
 
   // The servers are opened in path order (the directories in turn, names sorted) up to the one
   // whose title matches "spare" ignoring case; the DLL that is no shared object and the one
@@ -73,7 +73,7 @@ TEST(FontServers, FromFirstLoadToFree) {
   {
     taviron::testing::CapturedOutput output;
     EXPECT_EQ(eevg_TextFontGet("spare", table.data(), &used, 3, &err), 2);
-    EXPECT_EQ(Lines(err.report),
+    EXPECT_EQ(Lines(err.get()),
               (std::vector<std::string>{
                   "1 eevg_TextFontGet #3: Unable to open DLL instance " + faulty +
                       "/no_descent_server.so, the DLL doesn't appear to be a valid FontServer.",
@@ -97,7 +97,7 @@ TEST(FontServers, FromFirstLoadToFree) {
   // The same name again is the same slot, and the server is not asked again.
   const int32_t gets = Counter("special_server.so", "BoxFontGetCount");
   EXPECT_EQ(eevg_TextFontGet("special", table.data(), &used, 3, &err), 1);
-  EXPECT_EQ(err.report, nullptr) << Chain(err.report);
+  EXPECT_EQ(err.get(), nullptr) << Chain(err.get());
   EXPECT_EQ(Counter("special_server.so", "BoxFontGetCount"), gets);
 
   // "BOX" is served by the server titled "Box", which has neither optional entry.
@@ -108,7 +108,7 @@ TEST(FontServers, FromFirstLoadToFree) {
 
   // A full table refuses a new font and still gives the loaded ones.
   EXPECT_EQ(eevg_TextFontGet("refused", table.data(), &used, 3, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_TextFontGet", 1, "No room for more fonts in font table"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_TextFontGet", 1, "No room for more fonts in font table"));
   EXPECT_EQ(eevg_TextFontGet("box", table.data(), &used, 3, &err), 0);
   EXPECT_EQ(used, 3);
 
@@ -117,19 +117,19 @@ TEST(FontServers, FromFirstLoadToFree) {
   std::vector<uint8_t> large(4 * EEVG_LOADED_FONT_SIZE);
   int32_t largeUsed = 0;
   EXPECT_EQ(eevg_TextFontGet("refused", large.data(), &largeUsed, 4, &err), -2);
-  EXPECT_EQ(Lines(err.report), (std::vector<std::string>{
+  EXPECT_EQ(Lines(err.get()), (std::vector<std::string>{
                                    "2 eevg_TextFontGet #5: Error returned from fontGet for refused",
                                    "2 TextFontGet #1: No such font refused"}));
   EXPECT_EQ(eevg_TextFontGet("unserved", large.data(), &largeUsed, 4, &err), -2);
-  EXPECT_EQ(Lines(err.report),
+  EXPECT_EQ(Lines(err.get()),
             (std::vector<std::string>{"2 eevg_TextFontGet #4: Unrecognized font server Nobody"}));
   EXPECT_EQ(eevg_TextFontGet("missing", large.data(), &largeUsed, 4, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_TextFontGet", 2,
+  EXPECT_TRUE(Reported(err.get(), "eevg_TextFontGet", 2,
                        "Font file name missing not found in font data base"))
-      << Chain(err.report);
+      << Chain(err.get());
   EXPECT_EQ(largeUsed, 0);
   EXPECT_EQ(eevg_TextFontGet(nullptr, large.data(), &largeUsed, 4, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_TextFontGet", 6, "Invalid font table or font file name"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_TextFontGet", 6, "Invalid font table or font file name"));
 
   // Freeing hands the slot's handle to its server; the slot stays.
   const int32_t frees = Counter("box_server.so", "BoxFontFreeCount");

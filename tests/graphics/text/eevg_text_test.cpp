@@ -39,12 +39,12 @@ TEST(TextLayout, LineBreaksMakeLines) {
   TextDrawing drawing(canvas);
   Style style;
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     Sizes s;
     EXPECT_EQ(eevg_GetTextSizes(drawing.get(), style.get(), c.text, &s.width, &s.height, &s.ascent,
                                 &s.descent, &err),
               0)
-        << Chain(err.report);
+        << Chain(err.get());
     EXPECT_DOUBLE_EQ(s.width, c.width) << c.text;
     EXPECT_DOUBLE_EQ(s.height, c.height) << c.text;
     EXPECT_DOUBLE_EQ(s.ascent, 100) << c.text;
@@ -52,8 +52,8 @@ TEST(TextLayout, LineBreaksMakeLines) {
   }
   // The paragraph sizing of prepared controls gives the same.
   double w = 0, h = 0, a = 0;
-  Slot err;
-  EXPECT_EQ(eevg_GetParagraphSize(drawing.get(), "a\r\nbc", 0, 0, &w, &h, &a, &err), 1) << Chain(err.report);
+  ErrorSlot err;
+  EXPECT_EQ(eevg_GetParagraphSize(drawing.get(), "a\r\nbc", 0, 0, &w, &h, &a, &err), 1) << Chain(err.get());
   EXPECT_EQ(w, 125);
   EXPECT_EQ(h, 250);
   EXPECT_EQ(a, 100);
@@ -88,9 +88,9 @@ TEST(TextLayout, PointTextPositionsFollowAlignmentAndAngle) {
     style->yalign = c.yalign;
     style->textAngle = c.angle;
     Matrix positions(2, 6);
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_GetTextPositions(drawing.get(), style.get(), &kAt, "ab\ncd", positions.get(), &err), 0)
-        << Chain(err.report);
+        << Chain(err.get());
     EXPECT_EQ(positions.Columns(), c.columns) << c.xalign << " " << c.yalign << " " << c.angle;
   }
 }
@@ -102,7 +102,7 @@ TEST(TextLayout, BoundRectSpansTheParagraph) {
   style->xalign = EEVG_XCENTER;
   style->yalign = EEVG_YCENTER;
   Matrix rect(2, 4);
-  Slot err;
+  ErrorSlot err;
   // Centred: half the paragraph on each side of the location.
   EXPECT_EQ(eevg_GetTextBoundRect(drawing.get(), style.get(), &kAt, "ab\ncd", rect.get(), &err), 0);
   EXPECT_EQ(rect.Columns(), (Strings{"37.5,75", "37.5,325", "162.5,325", "162.5,75"}));
@@ -130,21 +130,21 @@ TEST(TextLayout, TextAlongPolylines) {
     Style style;
     style->xalign = c.xalign;
     Matrix positions(3, 5);
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_GetTextOnPolyLinePositions(drawing.get(), style.get(), line.get(), "abcd",
                                               positions.get(), &err),
               0)
-        << Chain(err.report);
+        << Chain(err.get());
     EXPECT_EQ(positions.Columns(), c.columns) << c.xalign;
   }
   // The box of the glyphs along the polyline, in world units.
   Style style;
   Matrix rect(2, 4);
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_GetTextOnPolyLineBoundRectUC(drawing.get(), style.get(), line.get(), u"ab",
                                               rect.get(), &err),
             0)
-      << Chain(err.report);
+      << Chain(err.get());
   EXPECT_EQ(rect.Columns(), (Strings{"6.75,100.5", "6.75,188", "119.25,188", "119.25,100.5"}));
 }
 
@@ -156,11 +156,11 @@ TEST(TextLayout, SlantIsHeldAt80) {
     Style style;
     style->textSlant = slant;
     Matrix rect(2, 4);
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_GetTextOnPolyLineBoundRect(drawing.get(), style.get(), line.get(), "I",
                                               rect.get(), &err),
               0)
-        << Chain(err.report);
+        << Chain(err.get());
     return rect.Columns();
   };
   EXPECT_EQ(box(100), box(80));
@@ -178,8 +178,8 @@ TEST(TextLayout, EnginePassesOverATextPath) {
   // The passes need text controls that a text call prepared.
   EXPECT_EQ(eevg_TextBoundingBoxGet(drawing.get(), u"ab", path, box), -1);
   Style style;
-  Slot err;
-  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "x", &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "x", &err), 0) << Chain(err.get());
   // The box starts with its minimum at the window's far corner: glyphs beyond it leave it there.
   EXPECT_EQ(eevg_TextBoundingBoxGet(drawing.get(), u"ab", path, box), 0);
   EXPECT_EQ(std::vector<int32_t>(box, box + 4), (std::vector<int32_t>{3192, 1992, 4250, 2800}));
@@ -198,9 +198,9 @@ TEST(TextLayout, DeviceOfType2GetsSideSpacePositions) {
   drawing->deviceType2 = 1;
   Style style("special");
   Matrix positions(2, 3);
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(eevg_GetTextPositionsUC(drawing.get(), style.get(), &kAt, u"ab", positions.get(), &err), 0)
-      << Chain(err.report);
+      << Chain(err.get());
   EXPECT_EQ(positions.Columns(), (Strings{"94.25,100.5", "156.75,100.5", "225.5,100.5"}));
 }
 
@@ -242,8 +242,8 @@ TEST(TextDeviceCallbacks, PointTextGoesToTheDeviceFirst) {
     TextDevice device;
     TextDrawing drawing(device.canvas);
     Style style;
-    Slot err;
-    EXPECT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "ab", &err), 0) << Chain(err.report);
+    ErrorSlot err;
+    EXPECT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "ab", &err), 0) << Chain(err.get());
     EXPECT_EQ(device.calls, (Strings{"opaque ab 2x2 100.500000,100.500000"}));
     EXPECT_FALSE(device.Drawn());
   }
@@ -254,8 +254,8 @@ TEST(TextDeviceCallbacks, PointTextGoesToTheDeviceFirst) {
     TextDrawing drawing(device.canvas);
     Style style;
     style->charFillStyle->pattern->color->opacity = 100;
-    Slot err;
-    EXPECT_EQ(eevg_DrawTextUC(drawing.get(), style.get(), &kAt, u"ab", &err), 0) << Chain(err.report);
+    ErrorSlot err;
+    EXPECT_EQ(eevg_DrawTextUC(drawing.get(), style.get(), &kAt, u"ab", &err), 0) << Chain(err.get());
     EXPECT_EQ(device.calls, (Strings{"opacity ab 2x2 100.500000,100.500000"}));
     EXPECT_GT(device.canvas.Count(Eevg_Color{0, 0, 0, 0, 100}), 0);
   }
@@ -268,10 +268,10 @@ TEST(TextDeviceCallbacks, PointTextGoesToTheDeviceFirst) {
     Style style;
     const Eevg_Color override{0, 10, 20, 30, 255};
     eevg_ColorOverride(drawing.get(), &override, nullptr);
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "ab", &err), -1);
-    EXPECT_TRUE(Reported(err.report, "eevg_DrawText", 5, "Error drawing text")) << Chain(err.report);
-    EXPECT_EQ(Chain(err.report->next), "device #3: device full\n");
+    EXPECT_TRUE(Reported(err.get(), "eevg_DrawText", 5, "Error drawing text")) << Chain(err.get());
+    EXPECT_EQ(Chain(err.get()->next), "device #3: device full\n");
     EXPECT_EQ(device.fillSeen.green, 20);
     EXPECT_EQ(style->charFillStyle->pattern->color->green, 0);
   }
@@ -281,9 +281,9 @@ TEST(TextDeviceCallbacks, PointTextGoesToTheDeviceFirst) {
     TextDrawing drawing(device.canvas);
     Style style;
     Polyline line({0, 100, 100, 100});
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_DrawTextOnPolyLine(drawing.get(), style.get(), line.get(), "ab", &err), 0)
-        << Chain(err.report);
+        << Chain(err.get());
     EXPECT_EQ(device.calls, (Strings{"opaque ab 3x2 0.500000,100.500000"}));
   }
 }
@@ -311,8 +311,8 @@ TEST(TextDeviceCallbacks, SpecialServerHandsUnicodeTextWhole) {
   TextDrawing drawing(canvas);
   Style style("special");
   special = {};
-  Slot err;
-  EXPECT_EQ(eevg_DrawTextUC(drawing.get(), style.get(), &kAt, u"ab", &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  EXPECT_EQ(eevg_DrawTextUC(drawing.get(), style.get(), &kAt, u"ab", &err), 0) << Chain(err.get());
   EXPECT_EQ(special.text, u"ab");
   EXPECT_EQ(special.x, 100);
   EXPECT_EQ(special.y, -225); // -(location y) - (height - ascent)
@@ -333,7 +333,7 @@ TEST(TextChecks, ControlCharactersOnlyDrawNothing) {
   TextDrawing drawing(canvas);
   Style style;
   for (const char *text : {"", "\t\x01", "\r\n\n"}) {
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, text, &err), 0);
     Polyline line({0, 100, 300, 100});
     EXPECT_EQ(eevg_DrawTextOnPolyLine(drawing.get(), style.get(), line.get(), text, &err), 0);
@@ -341,7 +341,7 @@ TEST(TextChecks, ControlCharactersOnlyDrawNothing) {
     EXPECT_EQ(eevg_GetTextSizes(drawing.get(), style.get(), text, &s.width, &s.height, &s.ascent,
                                 &s.descent, &err),
               0);
-    EXPECT_EQ(err.report, nullptr) << Chain(err.report);
+    EXPECT_EQ(err.get(), nullptr) << Chain(err.get());
     EXPECT_EQ(s.width + s.height + s.ascent + s.descent, 0);
   }
   EXPECT_TRUE(canvas.log.empty());
@@ -382,14 +382,14 @@ TEST(TextChecks, ArgumentsAreChecked) {
       {[&](auto e) { return eevg_GetTextOnPolyLineBoundRect(d, unknown.get(), line.get(), "a", m.get(), e); }, "eevg_GetTextOnPolyLineBoundRect", 3, "Unable to initialize text controls"},
   };
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(c.call(&err), -1) << c.message;
-    EXPECT_TRUE(Reported(err.report, c.reporter, c.code, c.message)) << Chain(err.report);
+    EXPECT_TRUE(Reported(err.get(), c.reporter, c.code, c.message)) << Chain(err.get());
   }
   // A font the data base does not know, under the text controls.
-  Slot err;
+  ErrorSlot err;
   eevg_DrawText(d, unknown.get(), &kAt, "a", &err);
-  EXPECT_EQ(Chain(err.report),
+  EXPECT_EQ(Chain(err.get()),
             "eevg_DrawText #6: Unable to initialize text controls\n"
             "eevg_InitializeTextControls #4: Unable to Load Font\n"
             "eevg_TextFontGet #2: Font file name nofont not found in font data base\n"
@@ -413,11 +413,11 @@ TEST(TextChecks, ServerValuesThatCannotBeUsedAreRefused) {
   TextDrawing drawing(canvas);
   for (const Case &c : cases) {
     Style style(c.font);
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "ab", &err), -1) << c.font;
-    const Eerr_ErrorReport *last = err.report;
+    const Eerr_ErrorReport *last = err.get();
     while (last && last->next) last = last->next;
-    EXPECT_EQ(Chain(last), std::string(c.deepest) + "\n") << Chain(err.report);
+    EXPECT_EQ(Chain(last), std::string(c.deepest) + "\n") << Chain(err.get());
     EXPECT_EQ(canvas.Count(Eevg_Color{0, 0, 0, 0, 255}), 0) << c.font;
     if (!c.alongFails) continue;
     Polyline line({0, 100, 300, 100});
@@ -434,7 +434,7 @@ TEST(OutlineSink, ContoursOfMovesDrawsAndCurves) {
     std::vector<int32_t> p(d->points, d->points + 2 * d->pointCount);
     return p;
   };
-  Slot err;
+  ErrorSlot err;
   // A move and two draws along one line keep the move point and the last point; a draw to the
   // pen adds nothing.
   EXPECT_EQ(eevg_DispMove(d, 0, 0, &err), 0);
@@ -454,9 +454,9 @@ TEST(OutlineSink, ContoursOfMovesDrawsAndCurves) {
   for (int32_t i = d->polygonCount; i + 1 < d->polygonStartCapacity; ++i)
     ASSERT_EQ(eevg_DispMove(d, i, i, &err), 0);
   EXPECT_EQ(eevg_DispMove(d, 0, 0, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_DispMove", 1, "Too many polygons"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_DispMove", 1, "Too many polygons"));
   EXPECT_EQ(eevg_DispDraw(nullptr, 0, 0, &err), -1);
-  EXPECT_TRUE(Reported(err.report, "eevg_DispDraw", 1, "NULL Eevg Drawing Pointer"));
+  EXPECT_TRUE(Reported(err.get(), "eevg_DispDraw", 1, "NULL Eevg Drawing Pointer"));
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "eevg.h"
-#include "lower_testing.h"
+#include "taviron_testing.h"
 #include "text_testing.h"
 
 namespace {
@@ -52,8 +52,8 @@ TEST(TextDrawing, OutlineWidthsAreOddWholePixels) {
     Bottom(style);
     style->charFillStyle->fill = 0;
     style.Outline(c.width, NewColour(200, 0, 0));
-    Slot err;
-    ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "I", &err), 0) << Chain(err.report);
+    ErrorSlot err;
+    ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "I", &err), 0) << Chain(err.get());
     EXPECT_EQ(RunLengths(canvas, 120), (std::vector<int32_t>{c.drawn, c.drawn})) << c.width;
   }
 }
@@ -73,8 +73,8 @@ TEST(TextDrawing, GiantGlyphsAndOutlinesCoverTheWindow) {
     style->textHeight = c.height;
     style.Outline(c.outline, NewColour(200, 0, 0));
     const Eevg_Coord at{-c.height / 4, c.height / 2}; // the window inside the glyph
-    Slot err;
-    ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &at, "I", &err), 0) << Chain(err.report);
+    ErrorSlot err;
+    ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &at, "I", &err), 0) << Chain(err.get());
     EXPECT_EQ(canvas.Count(Eevg_Color{0, c.red, 0, 0, 255}), canvas.width * canvas.height) << c.height;
   }
 }
@@ -89,8 +89,8 @@ TEST(TextDrawing, FillOrderFollowsThePreference) {
     drawing->textFillOrder = order; // 0 "Fill-First", 1 "Fill-Last"
     Style style;
     style.Outline(1, NewColour(200, 0, 0));
-    Slot err;
-    ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "I", &err), 0) << Chain(err.report);
+    ErrorSlot err;
+    ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "I", &err), 0) << Chain(err.get());
     ASSERT_FALSE(canvas.log.empty());
     EXPECT_EQ(canvas.log.front() == "polygon", order == 0) << canvas.log.front();
     EXPECT_EQ(canvas.log.back() == "polygon", order == 1) << canvas.log.back();
@@ -110,8 +110,8 @@ TEST(TextDrawing, ShadowUnderlineAndOverride) {
   style->underline = 1;
   style->underlineStyle = NewLine(2, nullptr);
   style->underlineDist = 10;
-  Slot err;
-  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "II", &err), 0) << Chain(err.report);
+  ErrorSlot err;
+  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "II", &err), 0) << Chain(err.get());
   auto colour = [&](int32_t x, int32_t y) {
     const Eevg_Color &c = canvas.Device(x, y);
     return c.opacity ? std::to_string(c.red) : std::string("-");
@@ -131,7 +131,7 @@ TEST(TextDrawing, ShadowUnderlineAndOverride) {
   TextDrawing other(plain);
   const Eevg_Color override{0, 9, 9, 9, 255};
   eevg_ColorOverride(other.get(), &override, nullptr);
-  ASSERT_EQ(eevg_DrawText(other.get(), style.get(), &kAt, "II", &err), 0) << Chain(err.report);
+  ASSERT_EQ(eevg_DrawText(other.get(), style.get(), &kAt, "II", &err), 0) << Chain(err.get());
   EXPECT_GT(plain.Count(override), 0);
   EXPECT_EQ(plain.Count(override), plain.Count(override) + plain.Count(Eevg_Color{0, 0, 0, 0, 255}) +
                                        plain.Count(Eevg_Color{0, 128, 128, 128, 255}));
@@ -150,9 +150,9 @@ TEST(TextDrawing, UnderlineEndsBelowTheLastCharacter) {
   style->underlineDist = 4;
   const char *text = "Underlined";
   double width = 0, height = 0, ascent = 0, descent = 0;
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(eevg_GetTextSizes(drawing.get(), style.get(), text, &width, &height, &ascent, &descent, &err), 0);
-  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, text, &err), 0) << Chain(err.report);
+  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, text, &err), 0) << Chain(err.get());
   const double baseline = kAt.y + descent + 0.5, end = kAt.x + 0.5 + width;
   int32_t between = 0;
   for (int32_t y = static_cast<int32_t>(baseline - 4 + 2); y < static_cast<int32_t>(baseline - 1); ++y)
@@ -188,9 +188,9 @@ TEST(TextDrawing, FreeTypeWidthsAgreeWithFreeType) {
   Style style("DejaVuSans");
   style->textHeight = 40;
   double width = 0, height = 0, ascent = 0, descent = 0;
-  Slot err;
+  ErrorSlot err;
   ASSERT_EQ(eevg_GetTextSizes(drawing.get(), style.get(), text, &width, &height, &ascent, &descent, &err), 0)
-      << Chain(err.report);
+      << Chain(err.get());
   const double n = std::strlen(text);
   // Within a pixel per character; more closely, the layout scales the em by the device height in
   // sub-pixels over the world's height (250 / 249 here) and truncates each step to a sub-pixel.
@@ -203,7 +203,7 @@ TEST(TextDrawing, FreeTypeWidthsAgreeWithFreeType) {
   style->yalign = EEVG_BOTTOM;
   Matrix rect(2, 4);
   ASSERT_EQ(eevg_GetTextBoundRect(drawing.get(), style.get(), &at, text, rect.get(), &err), 0);
-  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &at, text, &err), 0) << Chain(err.report);
+  ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &at, text, &err), 0) << Chain(err.get());
   int32_t inside = 0, outside = 0;
   for (int32_t y = 0; y < canvas.height; ++y)
     for (int32_t x = 0; x < canvas.width; ++x) {
@@ -224,7 +224,7 @@ TEST(TextDrawing, WorkArraysThatCannotGrowAreReported) {
   Style style;
   {
     TextDrawing drawing(canvas);
-    Slot warmUp;
+    ErrorSlot warmUp;
     ASSERT_EQ(eevg_DrawText(drawing.get(), style.get(), &kAt, "a", &warmUp), 0); // the font loaded
   }
   Strings deepest;
@@ -236,7 +236,7 @@ TEST(TextDrawing, WorkArraysThatCannotGrowAreReported) {
     std::vector<double> xy;
     for (int64_t k = 0; k < 50 * size + 60; ++k) xy.insert(xy.end(), {double(k), 240.0 + k % 2});
     Polyline line(xy);
-    Slot err;
+    ErrorSlot err;
     const int64_t before = emsc_TestAllocationCount();
     int32_t status;
     {
@@ -244,12 +244,12 @@ TEST(TextDrawing, WorkArraysThatCannotGrowAreReported) {
       status = eevg_DrawTextOnPolyLine(drawing.get(), style.get(), line.get(), text.c_str(), &err);
     }
     if (emsc_TestAllocationCount() - before < n) {
-      EXPECT_EQ(status, 0) << Chain(err.report);
+      EXPECT_EQ(status, 0) << Chain(err.get());
       break;
     }
     ASSERT_EQ(status, -1) << n;
-    ASSERT_NE(err.report, nullptr);
-    const Eerr_ErrorReport *last = err.report;
+    ASSERT_NE(err.get(), nullptr);
+    const Eerr_ErrorReport *last = err.get();
     while (last->next) last = last->next;
     deepest.push_back(last->message ? last->message : "");
   }

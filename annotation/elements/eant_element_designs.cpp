@@ -1,0 +1,268 @@
+// The stored designs of the element types' records, each described once by its item table: the
+// vector and text data, and the records of rectangles, ellipses, polygons, polylines, points,
+// arcs, texts, symbols and groups (the old design of a type first, then the current one).
+#include "eant_internal.h"
+
+namespace record = taviron::record;
+using namespace taviron::eant;
+
+namespace {
+
+constexpr const char *kSources[] = {"EANT_LOCAL", "EANT_VECTORDATA", "EANT_DESCRIPTORDATA"};
+
+// ---- Vector and text data ----
+
+struct Matrices {
+  int32_t count;
+  Egda_BaseData *data;
+};
+struct VectorData {
+  int32_t source;
+  Matrices coords;
+};
+struct VectorData2 {
+  int32_t source;
+  Matrices coords;
+  int32_t smooth;
+};
+constexpr record::Item kVectorDataItems[] = {
+    TAVIRON_ITEM(VectorData, source, EMIF_TYPE_ENUM).Enum(kSources),
+    TAVIRON_ITEM(VectorData, coords, EMIF_COUNTED_ARRAY + EMIF_TYPE_BASEDATA)};
+constexpr record::Design kVectorData = record::DesignOf<VectorData>("VectorData_Eant", kVectorDataItems);
+constexpr record::Item kVectorData2Items[] = {
+    TAVIRON_ITEM(VectorData2, source, EMIF_TYPE_ENUM).Enum(kSources),
+    TAVIRON_ITEM(VectorData2, coords, EMIF_COUNTED_ARRAY + EMIF_TYPE_BASEDATA),
+    TAVIRON_ITEM(VectorData2, smooth, EMIF_TYPE_S32)};
+constexpr record::Design kVectorData2 = record::DesignOf<VectorData2>("VectorData_2_Eant", kVectorData2Items);
+
+struct TextData {
+  int32_t source;
+  Eant_CharStr string;
+};
+constexpr record::Item kTextDataItems[] = {TAVIRON_ITEM(TextData, source, EMIF_TYPE_ENUM).Enum(kSources),
+                                           TAVIRON_ITEM(TextData, string, EMIF_TYPE_STRING)};
+constexpr record::Design kTextData = record::DesignOf<TextData>("Eant_TextData", kTextDataItems);
+
+// ---- Shapes placed by a centre ----
+
+struct Rectangle {
+  int32_t fillStyle;
+  Eevg_Coord *center;
+  double width, height, orientation;
+};
+struct Rectangle2 {
+  uint32_t flags;
+  int32_t fillStyle;
+  Eevg_Coord *center;
+  double width, height, orientation;
+};
+#define TAVIRON_EANT_RECTANGLE_ITEMS(Record)                                                       \
+  TAVIRON_ITEM(Record, fillStyle, EMIF_TYPE_S32),                                                  \
+      TAVIRON_ITEM(Record, center, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),             \
+      TAVIRON_ITEM(Record, width, EMIF_TYPE_F64), TAVIRON_ITEM(Record, height, EMIF_TYPE_F64),      \
+      TAVIRON_ITEM(Record, orientation, EMIF_TYPE_F64)
+constexpr record::Item kRectangleItems[] = {TAVIRON_EANT_RECTANGLE_ITEMS(Rectangle)};
+constexpr record::Design kRectangle = record::DesignOf<Rectangle>("Eant_Rectangle", kRectangleItems);
+constexpr record::Item kRectangle2Items[] = {TAVIRON_ITEM(Rectangle2, flags, EMIF_TYPE_U32),
+                                             TAVIRON_EANT_RECTANGLE_ITEMS(Rectangle2)};
+constexpr record::Design kRectangle2 = record::DesignOf<Rectangle2>("Rectangle2", kRectangle2Items);
+
+struct Ellipse {
+  int32_t fillStyle;
+  Eevg_Coord *center;
+  double semiMajorAxis, semiMinorAxis, orientation;
+};
+struct Ellipse2 {
+  uint32_t flags;
+  int32_t fillStyle;
+  Eevg_Coord *center;
+  double semiMajorAxis, semiMinorAxis, orientation;
+};
+#define TAVIRON_EANT_ELLIPSE_ITEMS(Record)                                                         \
+  TAVIRON_ITEM(Record, fillStyle, EMIF_TYPE_S32),                                                  \
+      TAVIRON_ITEM(Record, center, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),             \
+      TAVIRON_ITEM(Record, semiMajorAxis, EMIF_TYPE_F64), TAVIRON_ITEM(Record, semiMinorAxis, EMIF_TYPE_F64), \
+      TAVIRON_ITEM(Record, orientation, EMIF_TYPE_F64)
+constexpr record::Item kEllipseItems[] = {TAVIRON_EANT_ELLIPSE_ITEMS(Ellipse)};
+constexpr record::Design kEllipse = record::DesignOf<Ellipse>("Eant_Ellipse", kEllipseItems);
+constexpr record::Item kEllipse2Items[] = {TAVIRON_ITEM(Ellipse2, flags, EMIF_TYPE_U32),
+                                           TAVIRON_EANT_ELLIPSE_ITEMS(Ellipse2)};
+constexpr record::Design kEllipse2 = record::DesignOf<Ellipse2>("Ellipse2", kEllipse2Items);
+
+constexpr const char *kArcTypes[] = {"EEVG_ARC_ONLY", "EEVG_ARC_PIE", "EEVG_ARC_CHORD"};
+struct Arc {
+  uint32_t flags;
+  int32_t lineStyle;
+  Eevg_Coord *center;
+  double semiMajorAxis, semiMinorAxis, orientation, startAngle, endAngle;
+  int32_t type;
+};
+constexpr record::Item kArcItems[] = {
+    TAVIRON_ITEM(Arc, flags, EMIF_TYPE_U32),
+    TAVIRON_ITEM(Arc, lineStyle, EMIF_TYPE_S32),
+    TAVIRON_ITEM(Arc, center, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
+    TAVIRON_ITEM(Arc, semiMajorAxis, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Arc, semiMinorAxis, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Arc, orientation, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Arc, startAngle, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Arc, endAngle, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Arc, type, EMIF_TYPE_ENUM).Enum(kArcTypes)};
+constexpr record::Design kArc = record::DesignOf<Arc>("Eant_Arc", kArcItems);
+
+// ---- Shapes of vertices: a style number and the coordinates ----
+
+struct Vertices {
+  int32_t style;
+  VectorData *coords;
+};
+struct Vertices2 {
+  uint32_t flags;
+  int32_t style;
+  VectorData2 *coords;
+};
+// The old and the current design of a vertex shape, its style item named `style` and its
+// coordinates `coords`.
+#define TAVIRON_EANT_VERTICES(Name, Old, Current, styleItem, coordsItem)                                   \
+  constexpr record::Item k##Name##Items[] = {                                                      \
+      TAVIRON_ITEM(Vertices, style, EMIF_TYPE_S32).Named(#styleItem),                                   \
+      TAVIRON_ITEM(Vertices, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData).Named(#coordsItem)}; \
+  constexpr record::Design k##Name = record::DesignOf<Vertices>(Old, k##Name##Items);               \
+  constexpr record::Item k##Name##2Items[] = {                                                     \
+      TAVIRON_ITEM(Vertices2, flags, EMIF_TYPE_U32),                                                \
+      TAVIRON_ITEM(Vertices2, style, EMIF_TYPE_S32).Named(#styleItem),                                  \
+      TAVIRON_ITEM(Vertices2, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData2).Named(#coordsItem)}; \
+  constexpr record::Design k##Name##2 = record::DesignOf<Vertices2>(Current, k##Name##2Items);
+TAVIRON_EANT_VERTICES(Polygon, "Polygon_Eant", "Polygon2", fillStyle, coords)
+TAVIRON_EANT_VERTICES(Polyline, "Polyline_Eant", "Polyline2", lineStyle, coords)
+TAVIRON_EANT_VERTICES(Point, "Point_Eant", "Point2", lineStyle, coord)
+#undef TAVIRON_EANT_VERTICES
+
+// ---- Texts, symbols, groups ----
+
+struct Text {
+  int32_t textStyle;
+  Eevg_Coord *origin;
+  double orientation, scale;
+  Eevg_Align *alignment;
+  TextData *text;
+};
+struct Text2 {
+  uint32_t flags;
+  int32_t textStyle;
+  Eevg_Coord *origin;
+  double orientation;
+  VectorData2 *coords;
+  double scale;
+  Eevg_Align *alignment;
+  TextData *text;
+};
+constexpr record::Item kTextItems[] = {
+    TAVIRON_ITEM(Text, textStyle, EMIF_TYPE_S32),
+    TAVIRON_ITEM(Text, origin, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
+    TAVIRON_ITEM(Text, orientation, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Text, scale, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Text, alignment, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgAlign),
+    TAVIRON_ITEM(Text, text, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kTextData)};
+constexpr record::Design kText = record::DesignOf<Text>("Eant_Text", kTextItems);
+constexpr record::Item kText2Items[] = {
+    TAVIRON_ITEM(Text2, flags, EMIF_TYPE_U32),
+    TAVIRON_ITEM(Text2, textStyle, EMIF_TYPE_S32),
+    TAVIRON_ITEM(Text2, origin, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
+    TAVIRON_ITEM(Text2, orientation, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Text2, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData2),
+    TAVIRON_ITEM(Text2, scale, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Text2, alignment, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgAlign),
+    TAVIRON_ITEM(Text2, text, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kTextData)};
+constexpr record::Design kText2 = record::DesignOf<Text2>("Text2", kText2Items);
+
+struct Symbol {
+  Eevg_Coord *center;
+  double orientation, scale;
+  int32_t symbolData;
+};
+struct Symbol2 {
+  uint32_t flags;
+  Eevg_Coord *center;
+  double orientation, scale;
+  int32_t symbolData;
+  int32_t colorOverrideFlag;
+  int32_t overrideColor;
+};
+constexpr record::Item kSymbolItems[] = {
+    TAVIRON_ITEM(Symbol, center, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
+    TAVIRON_ITEM(Symbol, orientation, EMIF_TYPE_F64), TAVIRON_ITEM(Symbol, scale, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Symbol, symbolData, EMIF_TYPE_S32)};
+constexpr record::Design kSymbol = record::DesignOf<Symbol>("Eant_Symbol", kSymbolItems);
+constexpr record::Item kSymbol2Items[] = {
+    TAVIRON_ITEM(Symbol2, flags, EMIF_TYPE_U32),
+    TAVIRON_ITEM(Symbol2, center, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
+    TAVIRON_ITEM(Symbol2, orientation, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Symbol2, scale, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Symbol2, symbolData, EMIF_TYPE_S32),
+    TAVIRON_ITEM(Symbol2, colorOverrideFlag, EMIF_TYPE_ENUM).Enum(kBooleans),
+    TAVIRON_ITEM(Symbol2, overrideColor, EMIF_TYPE_S32)};
+constexpr record::Design kSymbol2 = record::DesignOf<Symbol2>("Symbol2", kSymbol2Items);
+
+constexpr const char *kGroupTypes[] = {"EANT_UNDEFINEDGROUPTYPE", "EANT_GRIDTIC", "EANT_LEGEND", "EANT_SCALEBAR",
+                                       "EANT_GCP"};
+struct Group {
+  int32_t type;
+};
+constexpr record::Item kGroupItems[] = {TAVIRON_ITEM(Group, type, EMIF_TYPE_ENUM).Enum(kGroupTypes)};
+constexpr record::Design kGroup = record::DesignOf<Group>("Group_Eant", kGroupItems);
+
+static_assert(kVectorData.Matches() && kVectorData2.Matches() && kTextData.Matches());
+static_assert(kRectangle.Matches() && kRectangle2.Matches() && kEllipse.Matches() && kEllipse2.Matches());
+static_assert(kArc.Matches() && kPolygon.Matches() && kPolygon2.Matches() && kPolyline.Matches());
+static_assert(kPolyline2.Matches() && kPoint.Matches() && kPoint2.Matches());
+static_assert(kText.Matches() && kText2.Matches() && kSymbol.Matches() && kSymbol2.Matches() && kGroup.Matches());
+
+} // namespace
+
+extern "C" {
+
+Emif_Design *eant_VectorDataDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_VectorDataDesignDefine", {{&kVectorData, true}, {&kVectorData2, true}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_TextDataDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_TextDataDesignDefine", {{&kTextData}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_RectangleDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_RectangleDesignDefine", {{&kRectangle}, {&kRectangle2}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_EllipseDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_EllipseDesignDefine", {{&kEllipse}, {&kEllipse2}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_PolygonDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_PolygonDesignDefine", {{&kPolygon}, {&kPolygon2}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_PolylineDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_PolylineDesignDefine", {{&kPolyline}, {&kPolyline2}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_PointDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_PointDesignDefine", {{&kPoint}, {&kPoint2}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_ArcDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_ArcDesignDefine", {{&kArc}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_TextDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_TextDesignDefine", {{&kText, true}, {&kText2, true}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_SymbolDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_SymbolDesignDefine", {{&kSymbol}, {&kSymbol2}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+Emif_Design *eant_GroupDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
+  return DefineDesigns(dictionary, "eant_GroupDesignDefine", {{&kGroup}}, err);
+} TAVIRON_GUARD(err, nullptr)
+
+} // extern "C"

@@ -1,0 +1,1259 @@
+/* The annotation package: counted strings and style references, the records of the annotation
+   model (coordinate definitions and conversions, styles and style libraries, symbol libraries,
+   selected styles, elements and their per-type function table, the annotation info's event
+   callbacks and selection criteria), the package data with its dictionary of stored designs, and
+   the design definitions of every stored annotation record.
+
+   Every operation takes an error slot last (after a variadic list: first) and sets it to null
+   first; a null slot is accepted (the report is then dropped). Records handed out come from the
+   lower layer's heap and are freed with their own free operation. Style and symbol numbers count
+   from 0 in their library's list; -1 means none. */
+#ifndef TAVIRON_EANT_H
+#define TAVIRON_EANT_H
+
+#include <stdint.h>
+
+#include "edlm.h"
+#include "eerr.h"
+#include "eevg.h"
+#include "efga.h"
+#include "egda.h"
+#include "ehfa.h"
+#include "eint.h"
+#include "emif.h"
+#include "eprj.h"
+#include "estr.h"
+#include "evec.h"
+#include "exfr.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+   Codes */
+
+/* Element types (the stored enumeration "elmType"). Codes 1 to 8 and 12 have no element kind. */
+typedef enum {
+  EANT_UNDEFINEDELEMENTTYPE = 0,
+  EANT_FILLED_POLYGON = 1,
+  EANT_VECTORS = 2,
+  EANT_GRID_CELLS = 3,
+  EANT_UNFILLED_POLYGON = 4,
+  EANT_PATTERN_POLYGON = 5,
+  EANT_FILLED_CIRCLE = 6,
+  EANT_UNFILLED_CIRCLE = 7,
+  EANT_PATTERN_CIRCLE = 8,
+  EANT_ARC = 9,
+  EANT_TEXT = 10,
+  EANT_SYMBOL = 11,
+  EANT_LINE_GRID = 12,
+  EANT_RECTANGLE = 13,
+  EANT_ELLIPSE = 14,
+  EANT_POLYGON = 15,
+  EANT_POLYLINE = 16,
+  EANT_GROUP = 17,
+  EANT_POINT = 18
+} Eant_ElementType;
+
+/* The events of an annotation info, in the order of its callback lists. */
+typedef enum {
+  EANT_ELEMENT_CREATED = 0,
+  EANT_ELEMENT_SELECTED = 1,
+  EANT_ELEMENT_DESELECTED = 2,
+  EANT_ELEMENT_MOVED = 3,
+  EANT_ELEMENT_MODIFIED = 4,
+  EANT_ELEMENT_CUT = 5,
+  EANT_ELEMENT_LIST_MODIFIED = 6,
+  EANT_LAYER_CLOSED = 7
+} Eant_CallbackEvent;
+#define EANT_CALLBACK_EVENT_COUNT 8
+
+/* The version of the annotation format this library writes (node "AnnotationVersion"). */
+#define EANT_ANNOTATION_VERSION 4
+
+/* ---------------------------------------------------------------------------------------------
+   Counted strings and style references */
+
+/* A counted 8-bit string held inside records: count = bytes of the text with its terminating
+   zero (0 for the empty string, data then null). Valid when count is 0, or positive with data.
+   The same pair as the stored string (Emif_String). */
+typedef struct {
+  int32_t count;
+  char *data;
+} Eant_CharStr;
+
+/* A counted UTF-16 string: count = units with the terminating zero unit. */
+typedef struct {
+  int32_t count;
+  char16_t *data;
+} Eant_UnicodeStr;
+
+/* A reference to a numbered style, colour or symbol of a library: fileNodeName names the file
+   and node of the library (empty: the layer's own library); number -1 names none. */
+typedef struct Eant_Style {
+  Eant_CharStr fileNodeName;
+  Eant_CharStr name;
+  int32_t number;
+} Eant_Style;
+
+/* ---------------------------------------------------------------------------------------------
+   Coordinate definitions and conversions */
+
+/* A coordinate system (Eevg_CoordSys) and its units (empty: no units named). */
+typedef struct Eant_CoordDefinition {
+  int32_t coordSys;
+  Eant_CharStr units;
+} Eant_CoordDefinition;
+
+/* The factors between normalised, paper and map units of one layer. */
+typedef struct Eant_CoordSysConversion {
+  double nduScaleX;   /* map units per NDU */
+  double nduScaleY;
+  double pageScaleX;  /* map units per paper unit */
+  double pageScaleY;
+  double pageOffsetX; /* map coordinates of the paper origin */
+  double pageOffsetY;
+  char *pageUnits;    /* heap names, or null */
+  char *mapUnits;
+  _exfr_XForm *mapTransform;   /* lengths are measured through it, at referenceCoord */
+  Eevg_Drawing *fakeDrawing;   /* the layer's measuring drawing; not owned */
+  Eevg_Coord *referenceCoord;  /* owned, or null (the origin) */
+  int32_t ownsMapTransform;    /* 1: mapTransform is freed with the record */
+} Eant_CoordSysConversion;
+
+/* ---------------------------------------------------------------------------------------------
+   Styles of a style library. Each begins with the common header (useCount, styleName,
+   description, baseStyle, mask, flags) and ends with its cached renderer object, never stored. */
+
+typedef struct Eant_Color {
+  int32_t useCount;
+  Eant_CharStr styleName;
+  Eant_CharStr description;
+  Eant_Style *baseStyle;
+  uint32_t mask;  /* 0x2 red, 0x4 green, 0x8 blue, 0x10 opacity */
+  uint32_t flags; /* reserved, 0 */
+  int32_t red;
+  int32_t green;
+  int32_t blue;
+  double opacity; /* 1.0 opaque */
+  Eevg_Color *evaluatedStyle;
+} Eant_Color;
+
+/* A symbol of a symbol library repeated on a grid. */
+typedef struct Eant_PatternFill {
+  Eant_CoordDefinition *scaleUnits;
+  Eant_CoordDefinition *positionUnits;
+  double scale;
+  double xsep;
+  double ysep;
+  Eant_Style *symbol;
+  int32_t colorOverrideFlag;
+  int32_t overrideColor;
+  Egda_BaseDataStack *pixelRectStack; /* never stored; freed with the record */
+} Eant_PatternFill;
+
+typedef struct Eant_FillPattern {
+  int32_t solidFill;
+  int32_t color; /* colour number */
+  int32_t patternFill;
+  Eant_PatternFill *pattern;
+} Eant_FillPattern;
+
+typedef struct Eant_FillStyle {
+  int32_t useCount;
+  Eant_CharStr styleName;
+  Eant_CharStr description;
+  Eant_Style *baseStyle;
+  uint32_t mask; /* 0x2 fill, 0x4 trace, 0x8 pattern, 0x10 traceStyle */
+  uint32_t flags;
+  int32_t fill;
+  int32_t trace;
+  Eant_FillPattern *pattern;
+  int32_t traceStyle; /* line-style number of the outline */
+  Eevg_FillStyle *evaluatedStyle;
+} Eant_FillStyle;
+
+typedef struct Eant_LineDescription {
+  int32_t color; /* colour number */
+  double width;
+} Eant_LineDescription;
+
+/* The overlaid lines of a line style: count descriptions in data. */
+typedef struct Eant_LineComposition {
+  int32_t count;
+  Eant_LineDescription *data;
+} Eant_LineComposition;
+
+/* A symbol repeated along a line. effect: 0 as is, 1, 2, 3 quarter turns. */
+typedef struct Eant_LineSymbol {
+  Eant_CoordDefinition *scaleUnits;
+  Eant_CoordDefinition *positionUnits;
+  double scale;
+  double spacing;
+  double offset;
+  int32_t effect;
+  Eant_Style *symbol;
+  int32_t colorOverrideFlag;
+  int32_t overrideColor;
+} Eant_LineSymbol;
+
+typedef struct Eant_LineStyle {
+  int32_t useCount;
+  Eant_CharStr styleName;
+  Eant_CharStr description;
+  Eant_Style *baseStyle;
+  uint32_t mask;
+  uint32_t flags;
+  Eant_CoordDefinition *styleUnits;
+  Eant_LineComposition overLines;
+  Eevg_LinePattern linePattern;
+  int32_t lineJoin;
+  int32_t markEnd;
+  int32_t startLineEnd;
+  int32_t endLineEnd;
+  Eevg_ArrowEnd *arrowEnd;
+  int32_t displayLine;
+  int32_t useSymbol;
+  Eant_LineSymbol *lineSymbol;
+  Eevg_LineStyle *evaluatedStyle;
+} Eant_LineStyle;
+
+typedef struct Eant_TextShadow {
+  double dx;
+  double dy;
+  int32_t style; /* fill-style number */
+} Eant_TextShadow;
+
+typedef struct Eant_TextStyle {
+  int32_t useCount;
+  Eant_CharStr styleName;
+  Eant_CharStr description;
+  Eant_Style *baseStyle;
+  uint32_t mask;
+  uint32_t flags;
+  Eant_CoordDefinition *styleUnits;
+  Eant_CharStr fontName;
+  double textSlant;
+  double textChSpace;
+  double textLnSpace;
+  double textChExt;
+  int32_t fillStyle;
+  int32_t underline;
+  int32_t underlineStyle;
+  int32_t shadow;
+  Eant_TextShadow textShadow;
+  double underlineDist;
+  Eevg_TextStyle *renderStyle;
+} Eant_TextStyle;
+
+/* A style library: four numbered lists (dynamic lists of style pointers; a null entry is an
+   empty slot). next chains the libraries of the package's list of loaded libraries. */
+typedef struct Eant_StyleLibrary {
+  struct Eant_StyleLibrary *next;
+  Eant_CharStr fileNodeName;
+  Edlm_List *lineStyles;
+  Edlm_List *fillStyles;
+  Edlm_List *textStyles;
+  Edlm_List *colors;
+  int32_t modified;
+  int32_t evaluated;
+  Eant_CharStr description;
+} Eant_StyleLibrary;
+
+/* A style library opened as a file of its own. */
+typedef struct Eant_StyleLibraryLayer {
+  char *layerName; /* node path of the library in its file */
+  Ehfa_File *file; /* null once a read-only layer has closed its file */
+  Eant_StyleLibrary *library;
+} Eant_StyleLibraryLayer;
+
+/* ---------------------------------------------------------------------------------------------
+   Elements */
+
+typedef struct Eant_Element Eant_Element;
+typedef struct Eant_AnnotationInfo Eant_AnnotationInfo;
+typedef struct Eant_SymbolLibrary Eant_SymbolLibrary;
+typedef struct Eant_FileIO Eant_FileIO;
+typedef struct Eant_Criteria Eant_Criteria;
+
+/* Counters of element kinds. */
+typedef struct Eant_ElementInfo {
+  int32_t total;
+  int32_t rectangles;
+  int32_t ellipses;
+  int32_t polygons;
+  int32_t polylines;
+  int32_t points;
+  int32_t arcs;
+  int32_t texts;
+  int32_t symbols;
+  int32_t groups;
+} Eant_ElementInfo;
+
+/* Progress of a walk over elements: callback (data, percentage done, err). */
+typedef struct Eant_ProgressInfo {
+  void (*callback)(void *data, double percent, Eerr_ErrorReport **err);
+  void *callbackData;
+  int32_t total;
+  int32_t done;
+} Eant_ProgressInfo;
+
+/* Called by a type's selectStyle slot after it made the element's styles current. */
+typedef void (*Eant_StyleUpdateFunction)(void *data, Eerr_ErrorReport **err);
+
+/* The operations of one element type, shared by every element of the type. A null slot is the
+   type's "not supported"; the dispatchers apply the slot's rule to it. */
+typedef struct Eant_ElementFunctions {
+  Eant_Element *(*copyElement)(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+  void (*printElement)(Eant_Element *element, Eerr_ErrorReport **err);
+  void (*renderElement)(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,
+                        Eant_SymbolLibrary *symbols, Eant_Criteria *criteria, Eevg_Drawing *drawing,
+                        Eant_Element *element, _exfr_XForm *transform,
+                        Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+  void (*free)(Eant_Element **element);
+  void (*writeElement)(Eant_FileIO *fileIO, const char *nodePath, int32_t position,
+                       Eant_Element *element, Eerr_ErrorReport **err);
+  int32_t (*coordInElement)(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,
+                            Eant_SymbolLibrary *symbols, Eant_Criteria *criteria,
+                            Eant_Element *element, _exfr_XForm *transform,
+                            Eant_CoordSysConversion *conversion, Egda_BaseData *coord,
+                            Eerr_ErrorReport **err);
+  void (*setLineStyle)(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                       Eerr_ErrorReport **err);
+  void (*setLineStyleAndRecalcBbox)(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                    Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+  void (*setFillStyle)(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                       Eerr_ErrorReport **err);
+  void (*setFillStyleAndRecalcBbox)(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                    Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+  void (*setTextStyle)(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number, double height,
+                       const char *heightUnits, Eant_CoordSysConversion *conversion,
+                       Eerr_ErrorReport **err);
+  void (*setTextStyleAndHeight)(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                double height, Eant_CoordDefinition *heightUnits,
+                                Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+  void (*setSymbolData)(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number, double scale,
+                        Eant_CoordDefinition *scaleUnits, int32_t overrideFlag, int32_t overrideColor,
+                        Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+  Egda_BaseData *(*calculateBbox)(Eant_Element *element, _exfr_XForm *transform,
+                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+  void (*selectStyle)(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                      Eant_StyleUpdateFunction update, void *updateData, Eerr_ErrorReport **err);
+  void (*copyStyle)(Eant_Element *element, Eant_StyleLibrary *from, Eant_StyleLibrary *to,
+                    Eerr_ErrorReport **err);
+  void (*copySymbolData)(Eant_Element *element, Eant_SymbolLibrary *from, Eant_SymbolLibrary *to,
+                         Eerr_ErrorReport **err);
+  void (*updateInfo)(Eant_Element *element, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+  void (*replaceValues)(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+  void (*convertToMap)(Eant_Element *element, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+  void (*transformMap)(Eant_Element *element, _exfr_XForm *transform, Eant_CoordSysConversion *from,
+                       Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
+                       Eerr_ErrorReport **err);
+  void (*incrementCount)(Eant_Element *element, Eant_ElementInfo *counts, Eerr_ErrorReport **err);
+  const char *(*getTypeString)(Eant_Element *element, Eerr_ErrorReport **err);
+  int32_t (*canBeFlipped)(Eant_Element *element, Eerr_ErrorReport **err);
+  void (*flipElement)(Eant_AnnotationInfo *info, Eant_Element *element, Eant_CoordSysConversion *conversion,
+                      void *flipData, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+  int32_t (*selectSingleStyleOnly)(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                   Eerr_ErrorReport **err);
+  Egda_BaseData *(*calculateBboxWithDrawing)(Eant_Element *element, _exfr_XForm *transform,
+                                             Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
+                                             Eerr_ErrorReport **err);
+} Eant_ElementFunctions;
+
+/* The common part of every element; `info` is the type's own record. */
+struct Eant_Element {
+  Eant_Element *next;
+  Eant_Element *previous;
+  Eant_Element *parent;
+  Eant_Element *child;
+  int32_t id;
+  Eant_CharStr name;
+  Eant_CharStr description;
+  int32_t elmType;
+  Eant_CoordDefinition *scaleUnits;
+  Eant_CoordDefinition *positionUnits;
+  Efga_Polynomial *xformMatrix;
+  Efga_Polynomial *ixformMatrix;
+  Egda_BaseData *bBox; /* 2 x 4 corners in layer coordinates, or null */
+  Eant_AnnotationInfo *antInfo;
+  Eant_SymbolLibrary *symbolLibrary;
+  int32_t selected;
+  int32_t attributeRecordNumber;
+  Eant_Element *formerNext;
+  int32_t rowNumber;
+  const Eant_ElementFunctions *functions;
+  void *info;
+};
+
+/* ---------------------------------------------------------------------------------------------
+   Symbol libraries */
+
+/* A symbol definition: elements in symbol space, over an optional base symbol. */
+typedef struct Eant_SymbolData {
+  int32_t useCount;
+  Eant_CharStr symbolName;
+  Eant_CharStr description;
+  Eant_Style *baseSymbol;
+  Eant_Element *elementList;
+} Eant_SymbolData;
+
+typedef void (*Eant_ClientReleaseFunction)(void *clientData, void *clientData2);
+
+struct Eant_SymbolLibrary {
+  Eant_SymbolLibrary *next;
+  Eant_CharStr fileNodeName;
+  Eant_StyleLibrary *styleLibrary;
+  Edlm_List *symbolDataList; /* Eant_SymbolData pointers; null entries are empty slots */
+  int32_t modified;
+  Edlm_List *cachedStyleRefs; /* Eant_Style records held by value, or null */
+  void *clientData;
+  void *clientData2;
+  Eant_ClientReleaseFunction clientRelease;
+  int32_t defaultSymbolNumber;
+  Eant_CharStr description;
+};
+
+/* ---------------------------------------------------------------------------------------------
+   Selected styles, the file context, criteria, database access, callbacks, the annotation info */
+
+/* The styles new elements receive. */
+typedef struct Eant_SelectedStyles {
+  Eant_Style *selectedLineStyle;
+  Eant_Style *selectedFillStyle;
+  Eant_Style *selectedTextStyle;
+  Eant_Style *selectedColor;
+  Eant_Style *selectedSymbolData;
+  double selectedTextHeight;
+  Eant_CoordDefinition *textHeightScaleUnits;
+  double selectedSymbolScale;
+  Eant_CoordDefinition *symbolScaleUnits;
+  int32_t symbolColorOverride;
+  Eant_Style *symbolColor;
+  int32_t flags;
+} Eant_SelectedStyles;
+
+/* What every reader and writer of an annotation layer or library file takes. */
+struct Eant_FileIO {
+  Ehfa_File *file;
+  int32_t annotationVersion; /* read from "AnnotationVersion"; 0 when absent */
+  int32_t reserved;
+  int32_t versionFlags;      /* 1: the layer may be read sequentially */
+  int32_t depth;             /* reads and writes begun with this record */
+};
+
+/* A named criterion that elements must pass to be drawn or hit; check returns 1 when the element
+   passes (a null check always passes). */
+typedef int32_t (*Eant_CriteriaFunction)(Eant_Element *element, _exfr_XForm *transform, void *data,
+                                         Eerr_ErrorReport **err);
+struct Eant_Criteria {
+  Eant_Criteria *next;
+  char *name;
+  Eant_CriteriaFunction check;
+  void *data;
+};
+
+/* Database access of smart text. */
+typedef int32_t (*Eant_AttributeStringFunction)(void *data, int32_t row, int32_t column, char *buffer,
+                                                int32_t bufferSize);
+typedef int32_t (*Eant_ColumnNumberFunction)(void *data, const char *fieldName, Eerr_ErrorReport **err);
+typedef struct Eant_DBIData {
+  int32_t currentRow;
+  Eant_AttributeStringFunction attributeStringCallback;
+  Eant_ColumnNumberFunction columnNumberCallback;
+  void *data;
+} Eant_DBIData;
+
+/* One entry of the sort array of the distribute operation. */
+typedef struct Eant_GeoOrder {
+  Evec_Bbox *bBox; /* owned */
+  int32_t sequence;
+  int32_t rank;
+} Eant_GeoOrder;
+
+/* One registration of an event callback: callback (object, userData, err) is called while doCall
+   is 1. A registration removed while the list is being walked stays linked, marked `removed`, and
+   is freed when the outermost walk of the list ends. */
+typedef void (*Eant_CallbackFunction)(void *object, void *userData, Eerr_ErrorReport **err);
+typedef struct Eant_Callback {
+  struct Eant_Callback *next;
+  struct Eant_Callback *previous;
+  Eant_CallbackFunction callback;
+  void *userData;
+  int32_t doCall;
+  int32_t removed;
+} Eant_Callback;
+
+/* The header of an annotation layer: its name and description, the units its coordinates count
+   in, the identifier the next new element receives, the layer's accumulated transform and its
+   inverse, and the layer box (2 x 4 corners, or null). modTime is the layer node's modification
+   time and is never stored in the record. */
+typedef struct Eant_AntHeader {
+  Eant_CharStr name;
+  Eant_CharStr description;
+  int32_t outputUnits; /* Eevg_CoordSys; 3 (map) at creation */
+  uint32_t nextElement;
+  Efga_Polynomial *xformMatrix;
+  Efga_Polynomial *ixformMatrix;
+  Egda_BaseData *bBox;
+  int32_t versionNumber;
+  double modTime;
+} Eant_AntHeader;
+
+/* The resume state of an incremental render: a stack (a dynamic list of element pointers) holding
+   the next element to visit at each level, the elements one call may visit, the element count
+   and the elements visited so far. */
+typedef struct Eant_RenderData {
+  Edlm_List *stack;
+  int32_t budget;
+  int32_t total;
+  int32_t visited;
+} Eant_RenderData;
+
+struct Eant_SelectedElement;
+struct Eant_ClipData;
+
+/* The contents of one annotation layer. */
+struct Eant_AnnotationInfo {
+  Eant_AntHeader *antHead;
+  Eant_Element *elements;
+  Eprj_MapInfo *mapInfo;
+  Eprj_ProParameters *proParameters;
+  Eant_StyleLibrary *styleLib;
+  Eant_SymbolLibrary *symbolLib;
+  Eant_Criteria *criteria;
+  struct Eant_SelectedElement *selectedElements;
+  Eant_SelectedStyles *selectedStyles;
+  Eant_SelectedStyles *currentStyles;
+  Eant_SelectedStyles *defaultStyles;
+  struct Eant_ClipData *clipWindow;
+  Eint_InitToolkitData *initToolkitData; /* not owned */
+  Eevg_Control *eevgInfo;
+  Eevg_Drawing *fakeDrawing;
+  int32_t modified;
+  Eant_Callback *callbacks[EANT_CALLBACK_EVENT_COUNT];
+  void *undoStack; /* set by the application; never created or freed here */
+  int32_t undoFlag;
+  Eant_DBIData *dbiData;
+  int32_t reserved;
+  int32_t cornerFlag;
+};
+
+/* The annotation package data, in word 0 of the toolkit record. */
+typedef struct Eant_InitData {
+  Emif_Dictionary *dictionary;
+  Eant_StyleLibrary *styleLibraryCache;
+  Eant_SymbolLibrary *symbolLibraryCache;
+  double mitreLimit;
+  double textHeight;
+  char *textUnits; /* lower case */
+  double symbolSize;
+  char *symbolUnits; /* lower case */
+} Eant_InitData;
+
+/* ---------------------------------------------------------------------------------------------
+   Counted strings */
+
+/* Makes string a copy of text (null empties it); reuses a buffer of the right size. Returns
+   string, or null on failure. */
+Eant_CharStr *eant_CharStrCreate(const char *text, Eant_CharStr *string, Eerr_ErrorReport **err);
+Eant_CharStr *eant_CharStrCopy(const Eant_CharStr *source, Eant_CharStr *target, Eerr_ErrorReport **err);
+/* 1 when both hold the same count and text, else 0 (also for an invalid string, reported). */
+int32_t eant_CharStrCompare(const Eant_CharStr *a, const Eant_CharStr *b, Eerr_ErrorReport **err);
+/* Frees the text and sets count to 0; the record stays. */
+void eant_CharStrFree(Eant_CharStr *string);
+/* The same for a line composition (a count and an array). */
+void eant_LineCompositionFree(Eant_LineComposition *composition);
+Eant_UnicodeStr *eant_UnicodeStrCreate(const char16_t *text, Eant_UnicodeStr *string, Eerr_ErrorReport **err);
+Eant_UnicodeStr *eant_UnicodeStrCopy(const Eant_UnicodeStr *source, Eant_UnicodeStr *target,
+                                     Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Style references */
+
+Eant_Style *eant_StyleCreate(Eerr_ErrorReport **err);
+Eant_Style *eant_StyleSetValues(Eant_Style *style, const char *fileNodeName, const char *name, int32_t number,
+                                Eerr_ErrorReport **err);
+Eant_Style *eant_StyleCopy(const Eant_Style *source, Eant_Style *target, Eerr_ErrorReport **err);
+int32_t eant_StyleCompare(const Eant_Style *a, const Eant_Style *b, Eerr_ErrorReport **err);
+/* Orders references by name: -1, 0 or 1 (0 when either reference is null). */
+int32_t eant_StyleNameCompare(const Eant_Style *a, const Eant_Style *b);
+void eant_StylePrint(const Eant_Style *style, Eerr_ErrorReport **err);
+Emif_Design *eant_StyleDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+void eant_StyleFreeContents(Eant_Style *style);
+void eant_StyleFree(Eant_Style **style);
+
+/* ---------------------------------------------------------------------------------------------
+   Criteria */
+
+Eant_Criteria *eant_CriteriaCreate(Eerr_ErrorReport **err);
+/* Appends a new criterion named name to the info's list and returns it. */
+Eant_Criteria *eant_CriteriaAdd(Eant_AnnotationInfo *info, const char *name, Eant_CriteriaFunction check,
+                                void *data, Eerr_ErrorReport **err);
+/* Appends criterion to list and returns the list's first criterion. */
+Eant_Criteria *eant_CriteriaAddToList(Eant_Criteria *list, Eant_Criteria *criterion, Eerr_ErrorReport **err);
+Eant_Criteria *eant_CriteriaListLookup(Eant_AnnotationInfo *info, const char *name, Eerr_ErrorReport **err);
+/* 1 when the element passes every criterion of list; else the first result that is not 1. */
+int32_t eant_CriteriaCheck(Eant_Element *element, _exfr_XForm *transform, Eant_Criteria *list,
+                           Eerr_ErrorReport **err);
+void eant_CriteriaDelete(Eant_AnnotationInfo *info, const char *name, Eerr_ErrorReport **err);
+void eant_CriteriaPrint(const Eant_Criteria *criterion, Eerr_ErrorReport **err);
+void eant_CriteriaFree(Eant_Criteria **list);
+
+/* ---------------------------------------------------------------------------------------------
+   Database access of smart text */
+
+/* The process's current record, or null; eant_DBIDataSet makes a record (or null) current. */
+Eant_DBIData *eant_DBIData(void);
+Eant_DBIData *eant_DBIDataSet(Eant_DBIData *record);
+Eant_DBIData *eant_DBIDataCreate(Eerr_ErrorReport **err);
+Eant_DBIData *eant_DBIDataFunctionsAndDataSet(Eant_DBIData *record, Eant_AttributeStringFunction attributeString,
+                                              Eant_ColumnNumberFunction columnNumber, void *data,
+                                              Eerr_ErrorReport **err);
+void eant_DBIDataCurrentRowSet(Eant_DBIData *record, int32_t row, Eerr_ErrorReport **err);
+/* Frees the record and clears the pointer; a record that was current stops being current. */
+void eant_DBIDataFree(Eant_DBIData **record);
+
+/* ---------------------------------------------------------------------------------------------
+   Sort records of the distribute operation */
+
+/* An array of count records, every one zeroed. */
+Eant_GeoOrder *eant_GeoOrderCreate(int32_t count, Eerr_ErrorReport **err);
+void eant_GeoOrderFree(Eant_GeoOrder **array, int32_t count);
+/* Comparators of two records (const Eant_GeoOrder *), for qsort: by the x centre, by the y centre
+   of the box, by sequence; 0 when a record or box is missing. */
+int32_t eant_GeoOrderOrderHorizontal(const void *a, const void *b);
+int32_t eant_GeoOrderOrderVertical(const void *a, const void *b);
+int32_t eant_GeoOrderOrderSequential(const void *a, const void *b);
+
+/* ---------------------------------------------------------------------------------------------
+   Font list: the renderer's font data base under annotation names */
+
+Eevg_FontDataBaseRecord *eant_FontListCreate(Eerr_ErrorReport **err);
+char *eant_FontListLookupFontName(Eevg_FontDataBaseRecord *fontList, const char *fontFileName,
+                                  Eerr_ErrorReport **err);
+char *eant_FontListLookupFontFileName(Eevg_FontDataBaseRecord *fontList, const char *fontName,
+                                      Eerr_ErrorReport **err);
+Eevg_FontDataBaseRecord *eant_FontListLookupByFontName(Eevg_FontDataBaseRecord *fontList, const char *fontName,
+                                                       Eerr_ErrorReport **err);
+Eevg_FontDataBaseRecord *eant_FontListLookupByFontFileName(Eevg_FontDataBaseRecord *fontList,
+                                                           const char *fontFileName, Eerr_ErrorReport **err);
+/* Clears the pointer only: the font data base is the process's. */
+void eant_FontListFree(Eevg_FontDataBaseRecord **fontList);
+
+/* ---------------------------------------------------------------------------------------------
+   Event callbacks: five operations per event. A pair (callback, userData) is registered once per
+   list; registrations are called in the order they were added. */
+
+#define EANT_CALLBACK_FAMILY(Event)                                                                 \
+  void eant_Add##Event##Callback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback, void *userData, \
+                                 Eerr_ErrorReport **err);                                            \
+  void eant_SetDocallFor##Event##Callbacks(Eant_AnnotationInfo *info, int32_t value, Eerr_ErrorReport **err); \
+  void eant_Do##Event##Callbacks(Eant_AnnotationInfo *info, void *object, Eerr_ErrorReport **err);
+EANT_CALLBACK_FAMILY(ElementCreated)
+EANT_CALLBACK_FAMILY(ElementSelected)
+EANT_CALLBACK_FAMILY(ElementDeselected)
+EANT_CALLBACK_FAMILY(ElementMoved)
+EANT_CALLBACK_FAMILY(ElementModified)
+EANT_CALLBACK_FAMILY(ElementCut)
+EANT_CALLBACK_FAMILY(ElementListModified)
+EANT_CALLBACK_FAMILY(LayerClosed)
+#undef EANT_CALLBACK_FAMILY
+void eant_RemoveAnElementCreatedCallback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback, void *userData,
+                                         Eerr_ErrorReport **err);
+void eant_RemoveAnElementSelectedCallback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback, void *userData,
+                                          Eerr_ErrorReport **err);
+void eant_RemoveAnElementDeselectedCallback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback,
+                                            void *userData, Eerr_ErrorReport **err);
+void eant_RemoveAnElementMovedCallback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback, void *userData,
+                                       Eerr_ErrorReport **err);
+void eant_RemoveAnElementModifiedCallback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback,
+                                          void *userData, Eerr_ErrorReport **err);
+void eant_RemoveAnElementCutCallback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback, void *userData,
+                                     Eerr_ErrorReport **err);
+void eant_RemoveAnElementListModifiedCallback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback,
+                                              void *userData, Eerr_ErrorReport **err);
+void eant_RemoveALayerClosedCallback(Eant_AnnotationInfo *info, Eant_CallbackFunction callback, void *userData,
+                                     Eerr_ErrorReport **err);
+void eant_RemoveElementCreatedCallback(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RemoveElementSelectedCallback(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RemoveElementDeselectedCallback(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RemoveElementMovedCallback(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RemoveElementModifiedCallback(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RemoveElementCutCallback(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RemoveElementListModifiedCallback(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RemoveLayerClosedCallback(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* A new registration with doCall 1. */
+Eant_Callback *eant_CallbackCreate(Eerr_ErrorReport **err);
+/* Frees every registration of the list and clears the head. */
+void eant_CallbackFree(Eant_Callback **list);
+
+/* ---------------------------------------------------------------------------------------------
+   Package initialisation and the design dictionary */
+
+/* Builds the package data into word 0 of the toolkit record (freeing what was there). */
+void eant_Init(Eint_InitToolkitData *toolkit, Eerr_ErrorReport **err);
+/* eant_Init when word 0 is null. */
+void eant_InitIfNeeded(Eint_InitToolkitData *toolkit, Eerr_ErrorReport **err);
+Eant_InitData *eant_InitDataCreate(Eerr_ErrorReport **err);
+void eant_InitDataFree(Eant_InitData **data);
+/* A new dictionary holding every stored design of the package, nested designs first. */
+Emif_Dictionary *eant_InitDictionaryCreate(Eerr_ErrorReport **err);
+/* The named design as held in the file's dictionary, copied there from the package dictionary
+   when missing. */
+Emif_Design *eant_PutDesignInDictionary(Eant_InitData *data, const char *designName,
+                                        Emif_Dictionary *fileDictionary, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Design definitions (dictionary, err): each defines its record's designs in the dictionary,
+   nested designs first, and returns the current one. */
+
+Emif_Design *eant_AntHeaderDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_AnnotationVersionDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_CoordDefinitionDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_ElementDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_ElementNodeDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_ColorDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_LineDescriptionDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_LineSymbolDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_PatternFillDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_FillPatternDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_LineStyleDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_FillStyleDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_TextShadowDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_TextStyleDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_StyleLibraryDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_SelectedStylesDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_VectorDataDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_TextDataDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_RectangleDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_EllipseDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_PolygonDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_PolylineDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_PointDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_ArcDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_TextDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_SymbolDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_GroupDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_SymbolDataDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_SymbolLibraryDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_GridTicDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_LegendDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+Emif_Design *eant_ScaleBarDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   The version node */
+
+/* Writes the child "AnnotationVersion" (4) of the node at nodePath or of the current node; the
+   written node is current afterwards. */
+void eant_AnnotationVersionWrite(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
+/* Reads the child "AnnotationVersion" of nodePath (absolute with a leading ":", else a child of
+   the current node) into fileIO->annotationVersion (0 when absent); nodePath's node is current
+   afterwards. */
+void eant_AnnotationVersionRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Coordinate definitions and conversions */
+
+Eant_CoordDefinition *eant_CoordDefinitionCreate(Eerr_ErrorReport **err);
+Eant_CoordDefinition *eant_CoordDefinitionSetValues(Eant_CoordDefinition *definition, int32_t coordSys,
+                                                    const char *unitsName, Eerr_ErrorReport **err);
+Eant_CoordDefinition *eant_CoordDefinitionCopy(const Eant_CoordDefinition *source, Eant_CoordDefinition *target,
+                                               Eerr_ErrorReport **err);
+int32_t eant_CoordDefinitionCompare(const Eant_CoordDefinition *a, const Eant_CoordDefinition *b,
+                                    Eerr_ErrorReport **err);
+void eant_CoordDefinitionPrint(const Eant_CoordDefinition *definition, Eerr_ErrorReport **err);
+void eant_CoordDefinitionFree(Eant_CoordDefinition **definition);
+
+Eant_CoordSysConversion *eant_CoordSysConversionCreate(Eerr_ErrorReport **err);
+Eant_CoordSysConversion *eant_CoordSysConversionSetValues(Eant_CoordSysConversion *conversion, double nduScaleX,
+                                                          double nduScaleY, double pageScaleX, double pageScaleY,
+                                                          double pageOffsetX, double pageOffsetY,
+                                                          const char *pageUnits, const char *mapUnits,
+                                                          Eerr_ErrorReport **err);
+Eant_CoordSysConversion *eant_CoordSysConversionCopy(const Eant_CoordSysConversion *source,
+                                                     Eant_CoordSysConversion *target, Eerr_ErrorReport **err);
+void eant_CoordSysConversionFree(Eant_CoordSysConversion **conversion);
+
+/* Lengths: from the definition's units into map units, back, and both through mapTransform. */
+double eant_CoordSysConversionScaleX(Eant_CoordSysConversion *conversion, const Eant_CoordDefinition *definition,
+                                     double value, Eerr_ErrorReport **err);
+double eant_CoordSysConversionScaleY(Eant_CoordSysConversion *conversion, const Eant_CoordDefinition *definition,
+                                     double value, Eerr_ErrorReport **err);
+double eant_CoordSysConversionInvScaleX(Eant_CoordSysConversion *conversion,
+                                        const Eant_CoordDefinition *definition, double value,
+                                        Eerr_ErrorReport **err);
+double eant_CoordSysConversionInvScaleY(Eant_CoordSysConversion *conversion,
+                                        const Eant_CoordDefinition *definition, double value,
+                                        Eerr_ErrorReport **err);
+double eant_CoordSysConversionScaleAndTransformX(Eant_CoordSysConversion *conversion,
+                                                 const Eant_CoordDefinition *definition, double value,
+                                                 Eerr_ErrorReport **err);
+double eant_CoordSysConversionScaleAndTransformY(Eant_CoordSysConversion *conversion,
+                                                 const Eant_CoordDefinition *definition, double value,
+                                                 Eerr_ErrorReport **err);
+double eant_CoordSysConversionInvScaleAndTransformX(Eant_CoordSysConversion *conversion,
+                                                    const Eant_CoordDefinition *definition, double value,
+                                                    Eerr_ErrorReport **err);
+double eant_CoordSysConversionInvScaleAndTransformY(Eant_CoordSysConversion *conversion,
+                                                    const Eant_CoordDefinition *definition, double value,
+                                                    Eerr_ErrorReport **err);
+/* Lengths between two systems given by their codes and unit names. */
+double eant_CoordSysConversionConvertXScale(Eant_CoordSysConversion *conversion, int32_t fromCoordSys,
+                                            const char *fromUnits, int32_t toCoordSys, const char *toUnits,
+                                            double value, Eerr_ErrorReport **err);
+double eant_CoordSysConversionConvertYScale(Eant_CoordSysConversion *conversion, int32_t fromCoordSys,
+                                            const char *fromUnits, int32_t toCoordSys, const char *toUnits,
+                                            double value, Eerr_ErrorReport **err);
+double eant_CoordSysConversionConvertAndTransformXScale(Eant_CoordSysConversion *conversion, int32_t fromCoordSys,
+                                                        const char *fromUnits, int32_t toCoordSys,
+                                                        const char *toUnits, double value, Eerr_ErrorReport **err);
+double eant_CoordSysConversionConvertAndTransformYScale(Eant_CoordSysConversion *conversion, int32_t fromCoordSys,
+                                                        const char *fromUnits, int32_t toCoordSys,
+                                                        const char *toUnits, double value, Eerr_ErrorReport **err);
+/* Positions: a new coordinate in map coordinates, back in the definition's system, or between
+   two systems (into output when given). */
+Eevg_Coord *eant_CoordSysConversionTranslateCoord(Eant_CoordSysConversion *conversion,
+                                                  const Eant_CoordDefinition *definition, const Eevg_Coord *coord,
+                                                  Eerr_ErrorReport **err);
+Eevg_Coord *eant_CoordSysConversionInvTranslateCoord(Eant_CoordSysConversion *conversion,
+                                                     const Eant_CoordDefinition *definition,
+                                                     const Eevg_Coord *coord, Eerr_ErrorReport **err);
+Eevg_Coord *eant_CoordSysConversionConvertCoord(Eant_CoordSysConversion *conversion, int32_t fromCoordSys,
+                                                const char *fromUnits, int32_t toCoordSys, const char *toUnits,
+                                                const Eevg_Coord *coord, Eevg_Coord *output, Eerr_ErrorReport **err);
+/* The polynomial of the position conversion into map coordinates (null: none needed), the same
+   with the identity for null, and their inverses. */
+Efga_Polynomial *eant_CoordSysConversionGetTranslationPolyAllowNULL(Eant_CoordSysConversion *conversion,
+                                                                   const Eant_CoordDefinition *definition,
+                                                                   Eerr_ErrorReport **err);
+Efga_Polynomial *eant_CoordSysConversionGetTranslationPoly(Eant_CoordSysConversion *conversion,
+                                                           const Eant_CoordDefinition *definition,
+                                                           Eerr_ErrorReport **err);
+Efga_Polynomial *eant_CoordSysConversionGetInvTranslationPolyAllowNULL(Eant_CoordSysConversion *conversion,
+                                                                      const Eant_CoordDefinition *definition,
+                                                                      Eerr_ErrorReport **err);
+Efga_Polynomial *eant_CoordSysConversionGetInvTranslationPoly(Eant_CoordSysConversion *conversion,
+                                                              const Eant_CoordDefinition *definition,
+                                                              Eerr_ErrorReport **err);
+
+/* Polynomial builders (into existing when given). */
+Efga_Polynomial *eant_IdentityPolynomialCreate(Efga_Polynomial *existing, Eerr_ErrorReport **err);
+Efga_Polynomial *eant_TranslatePolynomialCreate(Efga_Polynomial *existing, double dx, double dy,
+                                                Eerr_ErrorReport **err);
+Efga_Polynomial *eant_RotatePolynomialCreate(Efga_Polynomial *existing, double angle, Eerr_ErrorReport **err);
+Efga_Polynomial *eant_ScalePolynomialCreate(Efga_Polynomial *existing, double sx, double sy, Eerr_ErrorReport **err);
+/* A new affine polynomial about origin (null: (0, 0)): rotation by angle, scales sx and sy. */
+Efga_Polynomial *eant_AffinePolynomialCreate(const Eevg_Coord *origin, double angle, double sx, double sy,
+                                             Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Styles: records, copies and the stored arrays of a library's lists. A stored array holds one
+   entry per slot of the list in slot order (an empty slot as an entry of useCount -1); the
+   ListToPrivateArray operations share the styles' strings and parts with the array, which is one
+   heap block the caller frees alone (emsc_HeapFree); the PrivateNArrayToList operations take the
+   entries' parts over and leave the array to the caller. */
+
+Eant_Color *eant_ColorCreate(Eerr_ErrorReport **err);
+Eant_Color *eant_ColorCopy(const Eant_Color *source, Eant_Color *target, Eerr_ErrorReport **err);
+void eant_ColorFree(Eant_Color **color);
+Edlm_List *eant_ColorListCopy(Edlm_List *source, Edlm_List *target, Eerr_ErrorReport **err);
+void *eant_ColorListToPrivateArray(Edlm_List *list, int32_t *count, Eerr_ErrorReport **err);
+void eant_ColorPrivate0ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+void eant_ColorPrivate2ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+
+Eant_PatternFill *eant_PatternFillCreate(Eerr_ErrorReport **err);
+Eant_PatternFill *eant_PatternFillCopy(const Eant_PatternFill *source, Eant_PatternFill *target,
+                                       Eerr_ErrorReport **err);
+void eant_PatternFillFree(Eant_PatternFill **pattern);
+Eant_FillPattern *eant_FillPatternCreate(Eerr_ErrorReport **err);
+Eant_FillPattern *eant_FillPatternCopy(const Eant_FillPattern *source, Eant_FillPattern *target,
+                                       Eerr_ErrorReport **err);
+void eant_FillPatternFree(Eant_FillPattern **pattern);
+Eant_FillStyle *eant_FillStyleCreate(Eerr_ErrorReport **err);
+Eant_FillStyle *eant_FillStyleCopy(const Eant_FillStyle *source, Eant_FillStyle *target, Eerr_ErrorReport **err);
+void eant_FillStyleFree(Eant_FillStyle **style);
+Edlm_List *eant_FillStyleListCopy(Edlm_List *source, Edlm_List *target, Eerr_ErrorReport **err);
+void *eant_FillStyleListToPrivateArray(Edlm_List *list, int32_t *count, Eerr_ErrorReport **err);
+void eant_FillStylePrivate0ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+void eant_FillStylePrivate2ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+
+Eant_LineSymbol *eant_LineSymbolCreate(Eerr_ErrorReport **err);
+Eant_LineSymbol *eant_LineSymbolCopy(const Eant_LineSymbol *source, Eant_LineSymbol *target,
+                                     Eerr_ErrorReport **err);
+void eant_LineSymbolFree(Eant_LineSymbol **symbol);
+Eant_LineStyle *eant_LineStyleCreate(Eerr_ErrorReport **err);
+Eant_LineStyle *eant_LineStyleCopy(const Eant_LineStyle *source, Eant_LineStyle *target, Eerr_ErrorReport **err);
+void eant_LineStyleFree(Eant_LineStyle **style);
+Edlm_List *eant_LineStyleListCopy(Edlm_List *source, Edlm_List *target, Eerr_ErrorReport **err);
+void *eant_LineStyleListToPrivateArray(Edlm_List *list, int32_t *count, Eerr_ErrorReport **err);
+void eant_LineStylePrivate0ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+void eant_LineStylePrivate1ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+void eant_LineStylePrivate2ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+void eant_LineStylePrivate4ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+
+Eant_TextStyle *eant_TextStyleCreate(Eerr_ErrorReport **err);
+Eant_TextStyle *eant_TextStyleCopy(const Eant_TextStyle *source, Eant_TextStyle *target, Eerr_ErrorReport **err);
+void eant_TextStyleFree(Eant_TextStyle **style);
+Edlm_List *eant_TextStyleListCopy(Edlm_List *source, Edlm_List *target, Eerr_ErrorReport **err);
+void *eant_TextStyleListToPrivateArray(Edlm_List *list, int32_t *count, Eerr_ErrorReport **err);
+void eant_TextStylePrivate0ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+void eant_TextStylePrivate2ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Style libraries */
+
+Eant_StyleLibrary *eant_StyleLibraryCreate(Eerr_ErrorReport **err);
+/* Gives the library four new empty lists. */
+void eant_StyleLibraryInit(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+/* Frees the library, every library chained after it, and all their styles; clears the pointer. */
+void eant_StyleLibraryFree(Eant_StyleLibrary **library);
+Eant_StyleLibrary *eant_StyleLibraryCopy(const Eant_StyleLibrary *source, Eant_StyleLibrary *target,
+                                         Eerr_ErrorReport **err);
+/* Writes the library as the child nodeName of nodePath's node (or of the current node). */
+void eant_StyleLibraryWrite(Eant_FileIO *fileIO, const char *nodePath, const char *nodeName,
+                            Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+/* Reads the library node at nodePath into library (emptied first) or a new one. */
+Eant_StyleLibrary *eant_StyleLibraryRead(Eant_FileIO *fileIO, const char *nodePath, Eant_StyleLibrary *library,
+                                         Eerr_ErrorReport **err);
+/* Move the arrays of a stored library object of design "StyleLibrary_Eant", "_1_", "_2_" or "_4_"
+   into the library's lists, freeing the arrays. */
+void eant_StyleLibraryCopyFromPrivate(void *privateStyleLib, Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+void eant_StyleLibraryCopyFromPrivate1(void *privateStyleLib, Eant_StyleLibrary *library,
+                                       Eerr_ErrorReport **err);
+void eant_StyleLibraryCopyFromPrivate2(void *privateStyleLib, Eant_StyleLibrary *library,
+                                       Eerr_ErrorReport **err);
+void eant_StyleLibraryCopyFromPrivate4(void *privateStyleLib, Eant_StyleLibrary *library,
+                                       Eerr_ErrorReport **err);
+/* Frees every library of the chain with library's fileNodeName, appends library and returns the
+   chain's head. */
+Eant_StyleLibrary *eant_StyleLibraryAddToList(Eant_StyleLibrary *list, Eant_StyleLibrary *library,
+                                              Eerr_ErrorReport **err);
+/* The loaded library of that fileNodeName, loaded on first use; owned by the package. */
+Eant_StyleLibrary *eant_StyleLibraryListLookup(Eint_InitToolkitData *toolkit, const char *fileNodeName,
+                                               Eerr_ErrorReport **err);
+/* The library a style reference points into: library itself for a reference without a
+   fileNodeName, else the loaded library of that name. */
+Eant_StyleLibrary *eant_StyleLibraryGetFromStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                                 const Eant_Style *style, Eerr_ErrorReport **err);
+Eant_StyleLibraryLayer *eant_StyleLibraryLayerCreate(Eerr_ErrorReport **err);
+/* Frees the layer and its library; the file is not closed. */
+void eant_StyleLibraryLayerFree(Eant_StyleLibraryLayer **layer);
+/* Opens the library file named by fileNodeName on NORIX_STYLE_PATH ("r" closes it at once). */
+Eant_StyleLibraryLayer *eant_StyleLibraryLayerOpen(Eint_InitToolkitData *toolkit, const char *fileNodeName,
+                                                   const char *mode, Eerr_ErrorReport **err);
+void eant_StyleLibraryLayerRead(Eant_StyleLibraryLayer *layer, Eerr_ErrorReport **err);
+void eant_StyleLibraryLayerWrite(Eant_StyleLibraryLayer *layer, Eerr_ErrorReport **err);
+/* Writes a modified library, closes the file and frees the layer. */
+void eant_StyleLibraryLayerClose(Eant_StyleLibraryLayer *layer, Eerr_ErrorReport **err);
+/* The library of the file named by fileNodeName, read through a read-only layer. */
+Eant_StyleLibrary *eant_StyleLibraryOpenAndRead(Eint_InitToolkitData *toolkit, const char *fileNodeName,
+                                                Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Selected styles */
+
+Eant_SelectedStyles *eant_SelectedStylesCreate(Eerr_ErrorReport **err);
+/* Copies every field but flags into target (made when null). */
+Eant_SelectedStyles *eant_SelectedStylesCopy(const Eant_SelectedStyles *source, Eant_SelectedStyles *target,
+                                             Eerr_ErrorReport **err);
+void eant_SelectedStylesFree(Eant_SelectedStyles **styles);
+/* Writes the styles as the new child "SelectedStyles" of nodePath's node (or the current node). */
+void eant_SelectedStylesWrite(Eant_FileIO *fileIO, const char *nodePath, const Eant_SelectedStyles *styles,
+                              Eerr_ErrorReport **err);
+/* Reads the child "SelectedStyles" of nodePath's node (or the current node). */
+Eant_SelectedStyles *eant_SelectedStylesRead(Eant_FileIO *fileIO, const char *nodePath,
+                                             Eant_SelectedStyles *styles, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Symbol libraries and elements */
+
+Eant_SymbolData *eant_SymbolDataCreate(Eerr_ErrorReport **err);
+/* Frees the strings, the base reference, the element list and the record. */
+void eant_SymbolDataFree(Eant_SymbolData **symbolData);
+Eant_SymbolLibrary *eant_SymbolLibraryCreate(Eerr_ErrorReport **err);
+/* Gives the library a new empty symbolDataList. */
+void eant_SymbolLibraryInit(Eant_SymbolLibrary *library, Eerr_ErrorReport **err);
+/* Frees the libraries chained behind library, then library with its style library, definitions
+   and cached references (calling clientRelease when set); clears the pointer. */
+void eant_SymbolLibraryFree(Eant_SymbolLibrary **library);
+
+/* ---------------------------------------------------------------------------------------------
+   The annotation header (the parts the element model needs) */
+
+/* A header with empty strings, outputUnits 3, nextElement 0, no transforms, no box, version 4. */
+Eant_AntHeader *eant_AntHeaderStructureCreate(Eerr_ErrorReport **err);
+/* The same with an identity xformMatrix and a copy of it as ixformMatrix. */
+Eant_AntHeader *eant_AntHeaderCreate(Eerr_ErrorReport **err);
+/* Frees the strings, transforms, box and record; clears the pointer; null is ignored. */
+void eant_AntHeaderFree(Eant_AntHeader **header);
+
+/* ---------------------------------------------------------------------------------------------
+   Boxes, transforms and polynomials. A corner box is a 2 x 4 f64 matrix of the corners (x0, y0),
+   (x0, y1), (x1, y1), (x1, y0) of a rectangle that may be rotated; element and layer boxes are
+   corner boxes in layer coordinates. An axis-aligned box is an Evec_Bbox (row 0 xmin, xmax; row
+   1 ymin, ymax). */
+
+/* The angle (radians, counter-clockwise), the lengths of the two linear columns and, returned as
+   a new coordinate, the translation of a first-order 2-D polynomial. */
+Eevg_Coord *eant_ParametersGetFromPolynomial(const Efga_Polynomial *polynomial, double *angle, double *xScale,
+                                             double *yScale, Eerr_ErrorReport **err);
+/* A new coordinate: the coordinate mapped by the polynomial. */
+Eevg_Coord *eant_CoordTransform(const Eevg_Coord *coord, const Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+/* A new transform applying the polynomial, then the transform (either may be null). */
+_exfr_XForm *eant_AddXForm(const Efga_Polynomial *polynomial, const _exfr_XForm *transform, Eerr_ErrorReport **err);
+/* The corners carried through the render transform (or copied without one) into output or a new
+   matrix. The polynomial is not applied: stored corners are already in layer coordinates. */
+Egda_BaseData *eant_GetRotatedBoundingBox(const Egda_BaseData *corners, const Efga_Polynomial *polynomial,
+                                          const _exfr_XForm *transform, Egda_BaseData *output,
+                                          Eerr_ErrorReport **err);
+/* The axis-aligned box of the corners carried through the render transform, into box or a new
+   one; work (2 x 4, or null) receives the carried corners. */
+Evec_Bbox *eant_GetBoundingBox(const Egda_BaseData *corners, Egda_BaseData *work, const Efga_Polynomial *polynomial,
+                               const _exfr_XForm *transform, Evec_Bbox *box, Eerr_ErrorReport **err);
+/* A new box covering both boxes. */
+Evec_Bbox *eant_BoundingBoxUnion(const Evec_Bbox *a, const Evec_Bbox *b, Eerr_ErrorReport **err);
+/* The corners of the box of every part of the block, into corners (2 x 4) or a new matrix. */
+Egda_BaseData *eant_GetBboxFromCoordBlock(const Efga_CoordinateBlock *block, Egda_BaseData *corners,
+                                          Eerr_ErrorReport **err);
+/* The corners turned and moved so that they form an axis-aligned box centred on the origin (a new
+   matrix); the angle of the edge from corner 1 to corner 2 and the centre go to the out values. */
+Egda_BaseData *eant_OrthoBboxAtOrigin(const Egda_BaseData *corners, double *angle, double *centreX,
+                                      double *centreY, Eerr_ErrorReport **err);
+/* The corners rotated by angle about the origin, then moved by (dx, dy), into output (reused when
+   it is 2 x 4; deleted when it is of another shape) or a new matrix. */
+Egda_BaseData *eant_RotateAndTranslateBbox(const Egda_BaseData *corners, double angle, double dx, double dy,
+                                           Egda_BaseData *output, Eerr_ErrorReport **err);
+
+/* Element boxes: the stored corners carried through the render transform (a new matrix), their
+   axis-aligned box (new), the box the type computes afresh without storing it (new), and the
+   type's fresh corners stored as the element's box (children first), which also grows the layer
+   box. */
+Egda_BaseData *eant_ElementRotatedBoundingBoxGet(Eant_Element *element, const _exfr_XForm *transform,
+                                                 Eerr_ErrorReport **err);
+Evec_Bbox *eant_ElementBoundingBoxGet(Eant_Element *element, const _exfr_XForm *transform, Eerr_ErrorReport **err);
+Evec_Bbox *eant_ElementBoundingBoxCalculateNoSave(Eant_Element *element, _exfr_XForm *transform,
+                                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementBboxComputeAndReset(Eant_Element *element, Eant_CoordSysConversion *conversion,
+                                     Eerr_ErrorReport **err);
+/* The same over the top-level elements of a list: the union of the stored boxes (new), every box
+   recomputed and stored and then their union (new), every box recomputed and stored, the union
+   of the fresh boxes without storing (new). */
+Evec_Bbox *eant_ElementListBoundingBoxGet(Eant_Element *list, Eerr_ErrorReport **err);
+Evec_Bbox *eant_ElementListBoundingBoxCompute(Eant_Element *list, Eant_CoordSysConversion *conversion,
+                                              Eerr_ErrorReport **err);
+void eant_ElementListBboxComputeAndReset(Eant_Element *list, Eant_CoordSysConversion *conversion,
+                                         Eerr_ErrorReport **err);
+Evec_Bbox *eant_ElementListBoundingBoxCalculateNoSave(Eant_Element *list, _exfr_XForm *transform,
+                                                      Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   The layer box and the measuring drawing */
+
+/* A new box around the header's corners carried through the render transform. */
+Evec_Bbox *eant_GetAntBoundingBox(Eant_AnnotationInfo *info, const _exfr_XForm *transform, Eerr_ErrorReport **err);
+/* Stores the box as the layer box (a missing header is created); the modified flag stays. */
+void eant_SetAntBoundingBox(Eant_AnnotationInfo *info, const Evec_Bbox *box, Eerr_ErrorReport **err);
+/* Recomputes every element's box and the layer box ((0, 0)-(0, 0) without elements). */
+void eant_ComputeAntBoundingBox(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                Eerr_ErrorReport **err);
+/* Grows the layer box to hold the element's box and marks the info modified; a null info does
+   nothing. */
+void eant_AntBoundingBoxUpdateByElement(Eant_AnnotationInfo *info, Eant_Element *element, Eerr_ErrorReport **err);
+/* Gives the info its measuring drawing (sized from the layer box) unless it has one; without a
+   control record the renderer's is taken and kept. */
+void eant_GetFakeEevgDrawing(Eant_AnnotationInfo *info, Eevg_Control *control, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Elements: the per-type dispatchers. Each calls its slot of the element's type table. A null
+   element is reported (code 1), a failing slot too (code 2, "Error returned from <slot>"); a
+   missing slot is reported (code 3, "Invalid <slot> function for input element") except by the
+   style and symbol setters, selectors and copiers, which leave such an element as it is. */
+
+Eant_Element *eant_ElementCopyElement(Eant_Element *element, Eant_Element *target, Eerr_ErrorReport **err);
+void eant_ElementPrintElement(Eant_Element *element, Eerr_ErrorReport **err);
+void eant_ElementRenderElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                               Eant_Criteria *criteria, Eevg_Drawing *drawing, Eant_Element *element,
+                               _exfr_XForm *transform, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* Frees an element through its type's free slot; nothing happens without one. */
+void eant_ElementFreeElement(Eant_Element **element);
+void eant_ElementWriteElement(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *element,
+                              Eerr_ErrorReport **err);
+int32_t eant_ElementCoordInElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,
+                                   Eant_SymbolLibrary *symbols, Eant_Criteria *criteria, Eant_Element *element,
+                                   _exfr_XForm *transform, Eant_CoordSysConversion *conversion, Egda_BaseData *coord,
+                                   Eerr_ErrorReport **err);
+void eant_ElementSetLineStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                              Eerr_ErrorReport **err);
+void eant_ElementSetLineStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                           Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSetFillStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                              Eerr_ErrorReport **err);
+void eant_ElementSetFillStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                           Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSetTextStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number, double height,
+                              const char *heightUnits, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSetTextStyleAndHeight(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                       double height, Eant_CoordDefinition *heightUnits,
+                                       Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSetSymbolData(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number, double scale,
+                               Eant_CoordDefinition *scaleUnits, int32_t overrideFlag, int32_t overrideColor,
+                               Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Egda_BaseData *eant_ElementCalculateBbox(Eant_Element *element, _exfr_XForm *transform,
+                                         Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementSelectStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                             Eant_StyleUpdateFunction update, void *updateData, Eerr_ErrorReport **err);
+void eant_ElementCopyStyle(Eant_Element *element, Eant_StyleLibrary *from, Eant_StyleLibrary *to,
+                           Eerr_ErrorReport **err);
+void eant_ElementCopySymbolData(Eant_Element *element, Eant_SymbolLibrary *from, Eant_SymbolLibrary *to,
+                                Eerr_ErrorReport **err);
+void eant_ElementUpdateInfo(Eant_Element *element, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementReplaceElementValues(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+void eant_ElementConvertToMap(Eant_Element *element, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_ElementTransformMap(Eant_Element *element, _exfr_XForm *transform, Eant_CoordSysConversion *from,
+                              Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
+                              Eerr_ErrorReport **err);
+void eant_ElementIncrementCount(Eant_Element *element, Eant_ElementInfo *counts, Eerr_ErrorReport **err);
+const char *eant_ElementGetTypeString(Eant_Element *element, Eerr_ErrorReport **err);
+int32_t eant_ElementCanBeFlipped(Eant_Element *element, Eerr_ErrorReport **err);
+/* The type's flip, or eant_ElementUpdateByPoly with the polynomial when the type has none. */
+void eant_ElementFlip(Eant_AnnotationInfo *info, Eant_Element *element, Eant_CoordSysConversion *conversion,
+                      void *flipData, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+/* The type's answer (a style-kind code); 0 when the type has no such slot or the slot fails. */
+int32_t eant_ElementSelectSingleStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                          Eerr_ErrorReport **err);
+/* The type's box computed with the drawing, or its plain box when it has no such slot. */
+Egda_BaseData *eant_ElementCalculateBboxWithDrawing(Eant_Element *element, _exfr_XForm *transform,
+                                                    Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
+                                                    Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Elements: the common part */
+
+/* A new element with identity transforms; with a header in info its id is the header's
+   nextElement (then incremented) and its name "Element_<id>", else id 0 and an empty name. */
+Eant_Element *eant_ElementCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* Copies the common part (not links, type record or attributeRecordNumber) into target or a new
+   element (which consumes an identifier); a negative source id leaves the target's. */
+Eant_Element *eant_ElementCopy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+/* Copies the common part into target, id whatever its sign, formerNext and rowNumber included;
+   links, type record and attributeRecordNumber stay. */
+void eant_ElementReplaceValues(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+/* A new element holding the element's values (through its type's replaceValues). */
+Eant_Element *eant_ElementBackup(Eant_Element *element, Eerr_ErrorReport **err);
+/* Puts the backup's values back into the element (through its type's replaceValues). */
+void eant_ElementRestore(Eant_Element *backup, Eant_Element *element, Eerr_ErrorReport **err);
+/* Frees the common part of an element (not its type record, children or neighbours) and clears
+   the pointer. */
+void eant_ElementFree(Eant_Element **element);
+void eant_ElementPrint(Eant_Element *element, Eerr_ErrorReport **err);
+void eant_ElementSetName(Eant_Element *element, const char *name, Eerr_ErrorReport **err);
+void eant_ElementSetDescription(Eant_Element *element, const char *description, Eerr_ErrorReport **err);
+void eant_ElementSetID(Eant_Element *element, int32_t id, Eerr_ErrorReport **err);
+/* Sets the position units, then the scale units, to the system and units name. */
+void eant_ElementSetUnits(Eant_Element *element, int32_t coordSys, const char *units, Eerr_ErrorReport **err);
+/* Both transforms become identity polynomials. */
+void eant_ElementInitXformMatrix(Eant_Element *element, Eerr_ErrorReport **err);
+/* Copies the polynomial into xformMatrix and its inverse into ixformMatrix; returns the inverse. */
+Efga_Polynomial *eant_ElementSetXformMatrix(Eant_Element *element, const Efga_Polynomial *polynomial,
+                                            Eerr_ErrorReport **err);
+/* The four corners of the element's box. */
+void eant_ElementSetBBox(Eant_Element *element, double x0, double y0, double x1, double y1, double x2, double y2,
+                         double x3, double y3, Eerr_ErrorReport **err);
+/* Unlinks the element from its list and links it next to reference (ellm_Add's position code). */
+void eant_ElementPosition(Eant_Element *element, Eant_Element *reference, int32_t position, Eerr_ErrorReport **err);
+/* 1 when the element holds text with database fields (a group: when one of its children does). */
+int32_t eant_ElementCheckForSmartData(Eant_Element *element, Eerr_ErrorReport **err);
+/* The first top-level element of the info with that id. */
+Eant_Element *eant_ElementFindTopLevelByID(Eant_AnnotationInfo *info, int32_t id, Eerr_ErrorReport **err);
+Eant_Element *eant_GetNextElement(Eant_Element *element, Eerr_ErrorReport **err);
+/* A table of 27 null slots (freed with emsc_HeapFree). */
+Eant_ElementFunctions *eant_ElementFunctionsCreate(Eerr_ErrorReport **err);
+Eant_ElementInfo *eant_ElementInfoCreate(Eerr_ErrorReport **err);
+void eant_ElementInfoFree(Eant_ElementInfo **counts);
+/* Composes the polynomial into the element's transform and maps its box by it; with an info, the
+   layer box grows, the moved and modified callbacks run and the info is marked modified. */
+void eant_ElementUpdateByPoly(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *element,
+                              Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Element lists: a list is its first element (null when empty), chained through next and
+   previous; the children of a group hang from its child. */
+
+/* The first element whose name equals name. */
+Eant_Element *eant_ElementListLookup(Eant_Element *list, Eant_CharStr name, Eerr_ErrorReport **err);
+void eant_ElementListPrint(Eant_Element *list, Eerr_ErrorReport **err);
+/* The elements of the list and of all child lists. */
+int32_t eant_ElementListCount(Eant_Element *list, Eerr_ErrorReport **err);
+int32_t eant_ElementListCheckForSmartData(Eant_Element *list, Eerr_ErrorReport **err);
+/* A new record counting the top-level elements by kind. */
+Eant_ElementInfo *eant_ElementListGetElementInfo(Eant_Element *list, Eerr_ErrorReport **err);
+void eant_ElementListCopyStyleBetweenLibs(Eant_Element *list, Eant_StyleLibrary *from, Eant_StyleLibrary *to,
+                                          Eerr_ErrorReport **err);
+void eant_ElementListCopySymbolDataBetweenLibs(Eant_Element *list, Eant_SymbolLibrary *from, Eant_SymbolLibrary *to,
+                                               Eerr_ErrorReport **err);
+void eant_ElementListUpdateInfo(Eant_Element *list, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* Every element of the list and of its child lists gets the id. */
+void eant_ElementListSetIDs(Eant_Element *list, int32_t id, Eerr_ErrorReport **err);
+/* Numbers the elements in preorder (an element, its children, its next sibling) from first;
+   returns the next free identifier. */
+int32_t eant_ElementListMakeUniqueIDs(Eant_Element *list, int32_t first, Eerr_ErrorReport **err);
+void eant_ElementListSetUnits(Eant_Element *list, int32_t coordSys, const char *units, Eerr_ErrorReport **err);
+void eant_ElementListReplaceAntInfo(Eant_Element *list, Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_ElementListReplaceSymbolLib(Eant_Element *list, Eant_SymbolLibrary *library, Eerr_ErrorReport **err);
+/* Frees every element of the list through its type and clears the pointer. */
+void eant_ElementListFree(Eant_Element **list);
+/* Frees the list target holds and returns a copy of source made through the types. */
+Eant_Element *eant_ElementListCopy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+/* Draws every top-level element that passes the criteria. */
+void eant_ElementListRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                            Eant_Criteria *criteria, Eant_Element *list, _exfr_XForm *transform,
+                            Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+/* Visits at most renderData->budget elements, depth first, drawing those that pass the criteria
+   (a group's children one by one); 1 when the walk is complete (or failed), 0 when more is left. */
+int32_t eant_ElementListRenderIncremental(Eint_InitToolkitData *toolkit, Eant_RenderData *renderData,
+                                          Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                                          Eant_Criteria *criteria, _exfr_XForm *transform,
+                                          Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
+                                          Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Element storage. An element is an entry "AntElement_<id>" of design "Element_2_Eant" (layers of
+   version 0 and 1: "Element_Eant") with its type's entries below it; a list stored as a whole
+   sits below a node "ElementList" or "SymbolElementList" of design "ElementNode_Eant". */
+
+#define EANT_ELEMENTLIST 0
+#define EANT_SYMBOLELEMENTLIST 1
+
+/* Writes the common part at the relation code's place (a type's write slot calls it first). */
+void eant_ElementWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *element,
+                       Eerr_ErrorReport **err);
+/* Reads the common part into element (emptied first) or a new bare element. */
+Eant_Element *eant_ElementRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
+                               int32_t position, Eant_Element *element, Eerr_ErrorReport **err);
+/* Writes the elements through their types, the first at the code's place, each next one as the
+   next sibling of the one before; asks for a user interrupt after every element. */
+void eant_ElementListWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *list,
+                           Eerr_ErrorReport **err);
+/* Reads the elements from the code's place through the readers of their types. A damaged element
+   record ends the list: the elements before it are returned with a warning (severity 1). */
+Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
+                                   int32_t position, Eerr_ErrorReport **err);
+/* Writes the list node (EANT_ELEMENTLIST or EANT_SYMBOLELEMENTLIST) as a new child of nodePath's
+   node or the current one, and reads it. */
+void eant_ElementNodeWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, Eerr_ErrorReport **err);
+void eant_ElementNodeRead(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, Eerr_ErrorReport **err);
+/* The list node and the list as its children; an empty list writes nothing (a warning). */
+void eant_ElementNodeAndListWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, const char *name,
+                                  Eant_Element *list, Eerr_ErrorReport **err);
+/* The list below the list node; a missing node gives null with a warning, an empty node fails.
+   The node's parent is current afterwards. */
+Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
+                                          int32_t nodeType, Eerr_ErrorReport **err);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
