@@ -194,6 +194,40 @@ void Ovals(Eevg_Drawing *drawing) {
   }
 }
 
+// Shapes across the edges of the canvas: wide lines with round caps and joins (their caps beyond
+// the edges partly or wholly), dashed lines running far outside and back, and fills and ellipses
+// cut by the edges.
+void Edges(Eevg_Drawing *drawing) {
+  ErrorSlot err;
+  std::mt19937 random(15);
+  std::uniform_real_distribution<double> outside(-120, kSize + 120), width(2, 24);
+  for (int k = 0; k < 24; ++k) {
+    LineStyle line({width(random)}, k % 3 ? EEVG_ROUND_END : EEVG_SQUARE_END,
+                   k % 2 ? EEVG_ROUND_JOIN : EEVG_MITRE_JOIN);
+    if (k % 4 == 1) {
+      eevg_LinePatternSetValues(&line.style->pattern, 0, 11, 5, nullptr);
+      eevg_LinePatternSetValues(&line.style->pattern, 1, 2, 6, nullptr);
+    }
+    std::vector<double> xy;
+    for (int p = 0; p < 5; ++p) {
+      xy.push_back(outside(random));
+      xy.push_back(outside(random));
+    }
+    ASSERT_EQ(eevg_DrawPolyLine(drawing, line, 0, Block({xy}), &err), 0) << Chain(err.get());
+  }
+  FillStyle red(230, 60, 10), half(10, 60, 230, 120);
+  ASSERT_EQ(eevg_DrawPolygon(drawing, half,
+                             Block({{-50, 100, 140, -30, kSize + 40, 120, 130, kSize + 60}}), &err),
+            0)
+      << Chain(err.get());
+  const Eevg_Coord corner{kSize - 10, 5}, side{-20, 140};
+  ASSERT_EQ(eevg_DrawEllipse(drawing, red, &corner, 60, 35, 0.4, &err), 0) << Chain(err.get());
+  ASSERT_EQ(eevg_DrawEllipticalArc(drawing, half, &side, 90, 50, 1.1, 0.3, 4.4, EEVG_ARC_PIE,
+                                   &err),
+            0)
+      << Chain(err.get());
+}
+
 // A memory device: pixels (and, with vectors, every vector, rows or not) paint the canvas.
 Canvas Device(bool vectors) {
   Canvas canvas(kSize, kSize);
@@ -262,6 +296,10 @@ TEST(EevgScene, ImagesKeepTheirHashes) {
       {"ovals", Ovals, false, false, 0x1f5ac124162667a2ull},
       {"ovals", Ovals, true, true, 0xe9d28e0bb56dc3eaull},
       {"ovals", Ovals, true, false, 0xe9d28e0bb56dc3eaull},
+      {"edges", Edges, false, true, 0x69f8238d5fd06882ull},
+      {"edges", Edges, false, false, 0x69f8238d5fd06882ull},
+      {"edges", Edges, true, true, 0xa9a8bb0a488c5c3dull},
+      {"edges", Edges, true, false, 0xa9a8bb0a488c5c3dull},
   };
   for (const Case &c : cases) {
     Canvas canvas = Device(c.vectors);
