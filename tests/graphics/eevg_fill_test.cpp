@@ -348,9 +348,10 @@ void ExpectSameFill(const Ring &ring, int32_t antiAlias, bool window, const std:
   EXPECT_EQ(canvases[0].log, canvases[1].log) << what;
   for (size_t i = 0; i < canvases[0].pixels.size(); ++i) {
     const Eevg_Color &a = canvases[0].pixels[i], &b = canvases[1].pixels[i];
-    ASSERT_TRUE(a.red == b.red && a.green == b.green && a.blue == b.blue &&
-                a.opacity == b.opacity)
-        << what << " pixel " << i;
+    if (a.red != b.red || a.green != b.green || a.blue != b.blue || a.opacity != b.opacity) {
+      ADD_FAILURE() << what << " pixel " << i;
+      return;
+    }
   }
 }
 
@@ -526,9 +527,10 @@ TEST(EevgFill, BothWalksFollowTheRules) {
             const int32_t count = counts[y][x] & 0xFF; // the coverage bytes wrap
             const int32_t expected =
                 antiAlias ? (count >= 16 ? 255 : 16 * count) : (count > 7 ? 255 : 0);
-            ASSERT_EQ(canvas.Device(x, y).red, expected)
-                << "shape " << k << (antiAlias ? " anti-aliased" : "")
-                << (monotone ? " monotone walk" : "") << " at " << x << "," << y;
+            if (canvas.Device(x, y).red != expected)
+              FAIL() << "shape " << k << (antiAlias ? " anti-aliased" : "")
+                     << (monotone ? " monotone walk" : "") << " at " << x << "," << y << ": "
+                     << canvas.Device(x, y).red << " instead of " << expected;
           }
         }
       }
