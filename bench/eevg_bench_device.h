@@ -113,10 +113,11 @@ template <int32_t kSize> struct Direct {
   }
 };
 
-// The renderer reads its font list at start-up: give it a list of one font.
+// The renderer reads its font list at start-up: give it a list of one font, in a folder removed
+// when the program ends.
 inline void FontPath() {
+  static char dir[] = "/tmp/eevg_benchXXXXXX";
   static const bool done = [] {
-    char dir[] = "/tmp/eevg_benchXXXXXX";
     if (!mkdtemp(dir)) return false;
     const std::string list = std::string(dir) + "/fontlist.fdb";
     if (FILE *f = std::fopen(list.c_str(), "w")) {
@@ -124,6 +125,10 @@ inline void FontPath() {
       std::fclose(f);
     }
     setenv("NORIX_FONT_PATH", dir, 1);
+    std::atexit([] {
+      std::remove((std::string(dir) + "/fontlist.fdb").c_str());
+      std::remove(dir);
+    });
     return true;
   }();
   (void)done;
