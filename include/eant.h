@@ -72,6 +72,53 @@ typedef enum {
 /* The version of the annotation format this library writes (node "AnnotationVersion"). */
 #define EANT_ANNOTATION_VERSION 4
 
+/* The keywords of the styles' SetValues lists, each followed by its values; 0 ends a list.
+   Codes 1 to 3 serve every kind; 14 to 24 are the text styles'. */
+typedef enum {
+  EANT_KEY_END = 0,
+  EANT_KEY_STYLENAME = 1,     /* text (null empties the name) */
+  EANT_KEY_DESCRIPTION = 2,   /* text (null empties it) */
+  EANT_KEY_BASESTYLE = 3,     /* text fileNodeName, text name, 32-bit number */
+  EANT_KEY_STYLEUNITS = 4,    /* line: 32-bit coordSys, text unit name */
+  EANT_KEY_OVERLINE = 5,      /* line: 32-bit position, double width, 32-bit colour number */
+  EANT_KEY_LINEPATTERN = 6,   /* line: 32-bit segment index, double lineMark, double lineSpace */
+  EANT_KEY_LINEJOIN = 7,      /* line: 32-bit join */
+  EANT_KEY_MARKEND = 8,       /* line: 32-bit end */
+  EANT_KEY_STARTLINEEND = 9,  /* line: 32-bit end */
+  EANT_KEY_ENDLINEEND = 10,   /* line: 32-bit end */
+  EANT_KEY_ARROWEND = 11,     /* line: double baseAngle, tipAngle, length, 32-bit filled, stick */
+  EANT_KEY_FILL = 12,         /* fill: 32-bit fill, 32-bit colour number */
+  EANT_KEY_TRACE = 13,        /* fill: 32-bit trace, 32-bit line-style number */
+  EANT_KEY_RGB = 25,          /* colour: 32-bit red, green, blue */
+  EANT_KEY_PATTERN = 26,      /* fill: 32-bit fill, then the 13 values of a fill pattern */
+  EANT_KEY_OPACITY = 27,      /* colour: double */
+  EANT_KEY_DISPLAYLINE = 28,  /* line: 32-bit */
+  EANT_KEY_USESYMBOL = 29,    /* line: 32-bit */
+  EANT_KEY_LINESYMBOL = 30    /* line: the 11 values of a line symbol */
+} Eant_StyleKeyword;
+
+/* The override mask of a style: a set bit says the style defines that part itself, a clear one
+   that it comes from the base style. */
+#define EANT_COLOR_RED 0x2u
+#define EANT_COLOR_GREEN 0x4u
+#define EANT_COLOR_BLUE 0x8u
+#define EANT_COLOR_OPACITY 0x10u
+#define EANT_FILL_FILL 0x2u
+#define EANT_FILL_TRACE 0x4u
+#define EANT_FILL_PATTERN 0x8u
+#define EANT_FILL_TRACESTYLE 0x10u
+#define EANT_LINE_STYLEUNITS 0x2u
+#define EANT_LINE_OVERLINES 0x4u
+#define EANT_LINE_LINEPATTERN 0x8u
+#define EANT_LINE_LINEJOIN 0x10u
+#define EANT_LINE_MARKEND 0x20u
+#define EANT_LINE_STARTLINEEND 0x40u
+#define EANT_LINE_ENDLINEEND 0x80u
+#define EANT_LINE_ARROWEND 0x100u
+#define EANT_LINE_DISPLAYLINE 0x200u
+#define EANT_LINE_USESYMBOL 0x400u
+#define EANT_LINE_LINESYMBOL 0x800u
+
 /* ---------------------------------------------------------------------------------------------
    Counted strings and style references */
 
@@ -900,6 +947,87 @@ Edlm_List *eant_TextStyleListCopy(Edlm_List *source, Edlm_List *target, Eerr_Err
 void *eant_TextStyleListToPrivateArray(Edlm_List *list, int32_t *count, Eerr_ErrorReport **err);
 void eant_TextStylePrivate0ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
 void eant_TextStylePrivate2ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Numbered styles of a library (colours, fill styles, line styles): one family of operations per
+   kind. A style's number is its index in its library's list; an empty slot (null) keeps every
+   other number. The list owns its styles. Every operation reports into the slot it takes last;
+   AddToList, AddToLibrary and AddToLocalLibrary return 0 on failure (tell it from number 0 by the
+   slot), LookupInLibraryByName -1, CopyBetweenLibraries -1 (0 when its final add failed). The
+   toolkit record is the one holding the package data; it is needed where a reference names
+   another library. */
+
+#define EANT_STYLE_FAMILY(Kind, Record, Target, ...)                                          \
+  int32_t eant_##Kind##Compare(const Record *a, const Record *b, Eerr_ErrorReport **err);                 \
+  void eant_##Kind##Print(const Record *style, Eerr_ErrorReport **err);                                  \
+  Record *eant_##Kind##SetValues(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Record *style, \
+                                 Eerr_ErrorReport **err, ...);                                           \
+  int32_t eant_##Kind##AddToList(Record *style, Edlm_List *list, int32_t unique, Eerr_ErrorReport **err); \
+  void eant_##Kind##DeleteFromList(int32_t number, Edlm_List *list, Eerr_ErrorReport **err);             \
+  int32_t eant_##Kind##AddToLibrary(Record *style, Eant_StyleLibrary *library, int32_t unique,           \
+                                    Eerr_ErrorReport **err);                                             \
+  void eant_##Kind##DeleteFromLibrary(int32_t number, Eant_StyleLibrary *library, Eerr_ErrorReport **err); \
+  void eant_##Kind##ReplaceInLibrary(Record *style, int32_t number, Eant_StyleLibrary *library,          \
+                                     Eerr_ErrorReport **err);                                            \
+  Record *eant_##Kind##LookupInLibrary(Eant_StyleLibrary *library, int32_t number, Eerr_ErrorReport **err); \
+  int32_t eant_##Kind##LookupInLibraryByName(Eant_StyleLibrary *library, const char *name,               \
+                                             Eerr_ErrorReport **err);                                    \
+  void eant_##Kind##IncrementUseCount(Eant_StyleLibrary *library, int32_t number, Eerr_ErrorReport **err); \
+  void eant_##Kind##IncrementUseCountByStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,  \
+                                             const Eant_Style *style, Eerr_ErrorReport **err);           \
+  Edlm_List *eant_##Kind##GetNamedFromList(Edlm_List *list, const char *fileNodeName, Eerr_ErrorReport **err); \
+  Edlm_List *eant_##Kind##GetNamedFromLibrary(Eant_AnnotationInfo *info, const char *fileNodeName,       \
+                                              Eerr_ErrorReport **err);                                   \
+  void eant_##Kind##ListClearEvaluatedStyles(Edlm_List *list, Eerr_ErrorReport **err);                   \
+  Record *eant_##Kind##Evaluate(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, const Record *style, \
+                                int32_t followExternal, Target *target __VA_ARGS__, Eerr_ErrorReport **err); \
+  Record *eant_##Kind##EvaluateFromStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,      \
+                                         const Eant_Style *style, int32_t followExternal,                \
+                                         Target *target __VA_ARGS__, Eerr_ErrorReport **err);            \
+  int32_t eant_##Kind##CopyBetweenLibraries(int32_t number, Eant_StyleLibrary *source,                   \
+                                            Eant_StyleLibrary *target, int32_t unique, Eerr_ErrorReport **err); \
+  int32_t eant_##Kind##CopyBetweenLibs(int32_t number, Eant_StyleLibrary *source, Eant_StyleLibrary *target, \
+                                       Eerr_ErrorReport **err);                                          \
+  void eant_##Kind##ReplaceBetweenLibraries(int32_t sourceNumber, Eant_StyleLibrary *source,             \
+                                            int32_t targetNumber, Eant_StyleLibrary *target,             \
+                                            Eerr_ErrorReport **err);                                     \
+  int32_t eant_##Kind##AddToLocalLibrary(Eant_AnnotationInfo *info, const Eant_Style *style, Eerr_ErrorReport **err);
+
+/* Colours: the renderer target is an Eevg_Color; Evaluate fills defaults (black, opacity 1.0). */
+EANT_STYLE_FAMILY(Color, Eant_Color, Eevg_Color)
+/* Fill styles: the renderer target is an Eevg_FillStyle. */
+EANT_STYLE_FAMILY(FillStyle, Eant_FillStyle, Eevg_FillStyle, , Eant_CoordSysConversion *conversion)
+/* Line styles: the renderer target is the composition of an Eevg_LineStyle (widths in map
+   units through the conversion, renderer colours). */
+EANT_STYLE_FAMILY(LineStyle, Eant_LineStyle, Eevg_LineComposition, , Eant_CoordSysConversion *conversion)
+#undef EANT_STYLE_FAMILY
+
+/* A new renderer object for the numbered style, evaluated following external bases (null for
+   number -1, without a report); the caller frees it. The Ptr forms cache it in the style (the
+   style keeps it until its list's evaluated styles are cleared) and mark the library evaluated. */
+Eevg_Color *eant_GetColor(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                          Eerr_ErrorReport **err);
+Eevg_Color *eant_GetColorPtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                             Eerr_ErrorReport **err);
+Eevg_FillStyle *eant_GetFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Eevg_LineStyle *eant_GetLineStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Eevg_LineStyle *eant_GetLineStylePtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                     Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* While the flag is non-zero every colour made for the renderer is opaque; returns the flag. */
+int32_t eant_ColorSetIgnoreOpacityForEevg(int32_t flag);
+
+/* The default styles, added with unique 1 (a library holding an equal style keeps only that):
+   the colour of the renderer colour (black when null) with opacity 1.0, or with the renderer
+   colour's opacity; "Filled default color" (fill with colour 0, no outline) and its outline form
+   (no fill, outline line style 0; returns its number); "Medium solid default color line". */
+void eant_ColorCreateDefault(Eant_StyleLibrary *library, const Eevg_Color *color, Eerr_ErrorReport **err);
+void eant_ColorCreateDefaultWithOpacity(Eant_StyleLibrary *library, const Eevg_Color *color,
+                                        Eerr_ErrorReport **err);
+void eant_FillStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+int32_t eant_FillStyleCreateOutlineDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+void eant_LineStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Style libraries */
