@@ -799,6 +799,33 @@ void eant_AnnotationVersionWrite(Eant_FileIO *fileIO, const char *nodePath, Eerr
    the current node) into fileIO->annotationVersion (0 when absent); nodePath's node is current
    afterwards. */
 void eant_AnnotationVersionRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
+/* With fileIO->versionFlags 1, writes the entry "AnnotationVersionFlags" (no data) below
+   nodePath's node (or the current one) and returns to that node; otherwise writes nothing. */
+void eant_AnnotationVersionFlagsWrite(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
+/* Sets fileIO->versionFlags to 1 when nodePath's node (absolute with ":", else a child of the
+   current node; null: the current node) has the child "AnnotationVersionFlags", else 0. */
+void eant_AnnotationVersionFlagsRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
+
+/* An open annotation layer: the node path in its file, the file (null once a read-only layer
+   closed it), the layer's contents, and 1 until a new layer is first written. */
+typedef struct Eant_Layer {
+  char *layerName;
+  Ehfa_File *file;
+  Eant_AnnotationInfo *antInfo;
+  int32_t isNew;
+} Eant_Layer;
+
+/* A copy of the layer's map information (into mapInfo or a new record) whose corner pixel
+   centres are those of the layer box and whose pixel size is 1 by 1; null (mapInfo freed) when
+   the layer has none. The Read forms take a layer and report a layer without it. */
+Eprj_MapInfo *eant_MapInfoGet(Eant_AnnotationInfo *info, Eprj_MapInfo *mapInfo, Eerr_ErrorReport **err);
+Eprj_MapInfo *eant_MapInfoRead(Eant_Layer *layer, Eprj_MapInfo *mapInfo, Eerr_ErrorReport **err);
+/* A copy of the projection parameters (into parameters or a new record); null (parameters freed)
+   when the layer has none. */
+Eprj_ProParameters *eant_ProParametersGet(Eant_AnnotationInfo *info, Eprj_ProParameters *parameters,
+                                          Eerr_ErrorReport **err);
+Eprj_ProParameters *eant_ProParametersRead(Eant_Layer *layer, Eprj_ProParameters *parameters,
+                                           Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Coordinate definitions and conversions */
@@ -1116,6 +1143,18 @@ Eant_AntHeader *eant_AntHeaderStructureCreate(Eerr_ErrorReport **err);
 Eant_AntHeader *eant_AntHeaderCreate(Eerr_ErrorReport **err);
 /* Frees the strings, transforms, box and record; clears the pointer; null is ignored. */
 void eant_AntHeaderFree(Eant_AntHeader **header);
+/* Copies every field into target (made when null) but nextElement, which the copy sets to 0. */
+Eant_AntHeader *eant_AntHeaderCopy(const Eant_AntHeader *source, Eant_AntHeader *target, Eerr_ErrorReport **err);
+void eant_AntHeaderPrint(const Eant_AntHeader *header, Eerr_ErrorReport **err);
+/* Writes the header as the child nodeName of nodePath's node (or of the current node), rewriting
+   a child of that name; the written node is current afterwards and its time goes to modTime. */
+void eant_AntHeaderWrite(Eant_FileIO *fileIO, const char *nodePath, const char *nodeName, Eant_AntHeader *header,
+                         Eerr_ErrorReport **err);
+/* Reads the header of the layer node at nodePath (or the current node) into header (emptied
+   first) or a new one; items an older record lacks read as outputUnits 2; versionNumber is 4 and
+   modTime the node's time. */
+Eant_AntHeader *eant_AntHeaderRead(Eant_FileIO *fileIO, const char *nodePath, Eant_AntHeader *header,
+                                   Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Boxes, transforms and polynomials. A corner box is a 2 x 4 f64 matrix of the corners (x0, y0),
