@@ -600,6 +600,74 @@ typedef struct Eant_InitData {
 } Eant_InitData;
 
 /* ---------------------------------------------------------------------------------------------
+   The annotation info: the contents of one layer. */
+
+Eant_FileIO *eant_FileIOCreate(Eerr_ErrorReport **err);
+void eant_FileIOFree(Eant_FileIO **fileIO);
+/* A zeroed info bound to the toolkit record. */
+Eant_AnnotationInfo *eant_AnnotationInfoCreate(Eint_InitToolkitData *toolkit, Eerr_ErrorReport **err);
+/* An info of the process's toolkit record with a header, the default libraries and selected
+   styles; after a report the partly built info is returned (the caller frees it). */
+Eant_AnnotationInfo *eant_AnnotationInfoBareCreate(Eerr_ErrorReport **err);
+/* Gives a new or freshly read info what it lacks: a header, libraries and styles, and the
+   measuring drawing (with the control record, or one of its own when null). */
+void eant_AnnotationInfoInit(Eant_AnnotationInfo *info, Eevg_Control *control, const Eevg_Color *background,
+                             Eerr_ErrorReport **err);
+/* A deep copy into target (made when null) with no criteria, selection, callbacks, undo stack or
+   database access; its header's nextElement is 0 and it is marked modified. */
+Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_AnnotationInfo *target,
+                                             Eerr_ErrorReport **err);
+/* Frees everything the info owns (not the undo stack) and clears the pointer. */
+void eant_AnnotationInfoFree(Eant_AnnotationInfo **info);
+void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* Writes the info as the layer node nodeName below nodePath. The options after err: code 0 and a
+   value (1 allows the "AnnotationVersionFlags" node; 1 without the code), ended by 1. */
+void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, const char *nodeName,
+                                         Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...);
+void eant_AnnotationInfoWrite(Ehfa_File *file, const char *nodePath, const char *nodeName, Eant_AnnotationInfo *info,
+                              Eerr_ErrorReport **err);
+/* Reads the layer node at nodePath into info (its elements replaced) or a new info; the options
+   as for writing (eant_AnnotationInfoRead: sequential reading not allowed). */
+Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const char *nodePath,
+                                                        Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...);
+Eant_AnnotationInfo *eant_AnnotationInfoRead(Ehfa_File *file, const char *nodePath, Eant_AnnotationInfo *info,
+                                             Eerr_ErrorReport **err);
+/* Draws every element that passes the criteria, in list order; the one-call form clears the
+   cached renderer objects before and after. The conversion is put back as it was. */
+void eant_AnnotationRender(Eant_AnnotationInfo *info, _exfr_XForm *transform, Eant_CoordSysConversion *conversion,
+                           Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+void eant_AnnotationRenderWithoutClearingStyles(Eant_AnnotationInfo *info, _exfr_XForm *transform,
+                                                Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
+                                                Eerr_ErrorReport **err);
+/* The resume state of a budgeted render, holding the info's first element (with the element
+   count, or 0); set its budget before the first call. */
+Eant_RenderData *eant_RenderDataCreateNoCount(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+Eant_RenderData *eant_RenderDataCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RenderDataFree(Eant_RenderData **renderData);
+/* Draws the next renderData->budget elements; 1 when the walk is complete (or failed), else 0. */
+int32_t eant_AnnotationRenderIncremental(Eant_AnnotationInfo *info, Eant_RenderData *renderData,
+                                         _exfr_XForm *transform, Eant_CoordSysConversion *conversion,
+                                         Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+/* Drops the cached renderer objects of the info's libraries and of the loaded symbol libraries. */
+void eant_AnnotationInfoClearEvaluatedStyles(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* Carries every element through the transform into mapUnits, with progress reports. */
+void eant_AnnotationInfoTransformMap(Eant_AnnotationInfo *info, _exfr_XForm *transform, const char *mapUnits,
+                                     void (*progress)(void *data, double percent, Eerr_ErrorReport **err),
+                                     void *progressData, Eerr_ErrorReport **err);
+/* Reprojects the layer into the projection and units given, updating its map information. */
+void eant_AnnotationInfoReproject(Eant_AnnotationInfo *info, const Eprj_ProParameters *parameters,
+                                  const char *mapUnits,
+                                  void (*progress)(void *data, double percent, Eerr_ErrorReport **err),
+                                  void *progressData, Eerr_ErrorReport **err);
+/* Numbers every element afresh from 0; the header's nextElement becomes the element count. */
+void eant_AnnotationInfoMakeUniqueElementIDs(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* The database access of the layer's smart text (made when missing). */
+void eant_AnnotationDBIDataFunctionsAndDataSet(Eant_AnnotationInfo *info, Eant_AttributeStringFunction attributeString,
+                                               Eant_ColumnNumberFunction columnNumber, void *data,
+                                               Eerr_ErrorReport **err);
+void eant_AnnotationDBIDataCurrentRowSet(Eant_AnnotationInfo *info, int32_t row, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
    Counted strings */
 
 /* Makes string a copy of text (null empties it); reuses a buffer of the right size. Returns
