@@ -26,9 +26,9 @@
 #include "evec.h"
 #include "exfr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Codes */
@@ -1487,8 +1487,6 @@ void eant_ElementNodeAndListWrite(Eant_FileIO *fileIO, const char *nodePath, int
 Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
                                           int32_t nodeType, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif
