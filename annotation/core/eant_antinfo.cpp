@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char *kStyleLibraryNode = "StyleLibrary";
 constexpr const char *kElementListNode = "ElementList";
+constexpr const char *kSelectedStylesNode = "SelectedStyles";
 
 // ---- For now: services whose units are still to come ---------------------------------------
 
@@ -208,6 +209,16 @@ private:
 
 // Returns to the layer node (a failure is of no consequence to the caller).
 void BackTo(Ehfa_File *file, const std::string &layerPath) { ehfa_EntrySeek(file, EHFA_PATH, layerPath.c_str(), nullptr); }
+
+// Removes every child of the layer node of that name (what an earlier write of the layer left),
+// so that a part written anew replaces it instead of standing behind it. False with the report.
+bool RemoveChildren(Ehfa_File *file, const std::string &layerPath, const char *name, Eerr_ErrorReport **err) {
+  for (;;) {
+    if (!ehfa_EntrySeek(file, EHFA_PATH, layerPath.c_str(), err)) return false;
+    if (!ehfa_EntrySeek(file, EHFA_CHILD_NAMED, name, err)) return !(err && *err);
+    if (ehfa_EntryDelete(file, err) != 0) return false;
+  }
+}
 
 // The path of the current entry.
 std::string CurrentPath(Ehfa_File *file, Eerr_ErrorReport **err) {
@@ -552,6 +563,12 @@ void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, 
     BackTo(file, layer);
   }
   // The symbol library is written here once its writer is in the tree.
+  // The element list and the default styles of an earlier write of this layer are replaced, not
+  // kept beside the new ones (a reader would find the old ones first, and an emptied list would
+  // come back).
+  if (!RemoveChildren(file, layer, kElementListNode, &inner) || !RemoveChildren(file, layer, kSelectedStylesNode, &inner))
+    return lower::ReportCallee(err, inner, reporter, 11, "ehfa_EntryDelete");
+  BackTo(file, layer);
   eant_ElementNodeAndListWrite(io, layer.c_str(), EANT_ELEMENTLIST, kElementListNode, info->elements, &inner);
   if (inner && inner->severity >= 2) return lower::ReportCallee(err, inner, reporter, 11, "eant_ElementNodeAndListWrite");
   inner.Drop(); // an empty list is only a warning

@@ -1490,8 +1490,11 @@ template <class Kind> struct Family {
       lower::Report(err, reporter, 2, "Invalid input %s list", Kind::kWords);
       return 0;
     }
-    // The walk stops at the first slot that is empty or, with unique 1, holds an equal style.
+    // A style the list holds already keeps its number (it is neither stored twice nor freed).
     const int32_t count = Count(list);
+    for (int32_t i = 0; i < count; ++i)
+      if (At<Record>(list, i) == style) return i;
+    // The walk stops at the first slot that is empty or, with unique 1, holds an equal style.
     for (int32_t i = 0; i < count; ++i) {
       Record *&slot = At<Record>(list, i);
       if (!slot) {

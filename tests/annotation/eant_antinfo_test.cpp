@@ -126,6 +126,29 @@ TEST_F(AnnotationInfoTest, WrittenReopenedAndReadBackEqual) {
   eant_AnnotationInfoFree(&info);
 }
 
+TEST_F(AnnotationInfoTest, RewritingALayerReplacesItsElementsInsteadOfKeepingTheOldOnes) {
+  Slot err;
+  Eant_AnnotationInfo *info = Filled();
+  Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
+  ASSERT_NE(nullptr, file) << Chain(err.report);
+  eant_AnnotationInfoWrite(file, ":", "Annotation", info, &err);
+  eant_ElementListFree(&info->elements->next);
+  eant_AnnotationInfoWrite(file, ":", "Annotation", info, &err);
+  ASSERT_FALSE(err) << Chain(err.report);
+  int lists = 0;
+  ehfa_EntrySeek(file, EHFA_PATH, ":Annotation", &err);
+  for (Ehfa_Entry *e = ehfa_EntrySeek(file, EHFA_FIRST_CHILD, nullptr, &err); e;
+       e = ehfa_EntrySeek(file, EHFA_NEXT, nullptr, &err))
+    lists += std::string(e->name) == "ElementList";
+  EXPECT_EQ(1, lists);
+  Eant_AnnotationInfo *read = eant_AnnotationInfoRead(file, ":Annotation", nullptr, &err);
+  ASSERT_NE(nullptr, read) << Chain(err.report);
+  EXPECT_EQ(1, eant_ElementListCount(read->elements, &err));
+  ehfa_FileClose(file, &err);
+  eant_AnnotationInfoFree(&read);
+  eant_AnnotationInfoFree(&info);
+}
+
 TEST_F(AnnotationInfoTest, RenderingDrawsEveryElementInListOrderAtOnceOrInSteps) {
   Slot err;
   Eant_AnnotationInfo *info = Filled();
@@ -133,12 +156,14 @@ TEST_F(AnnotationInfoTest, RenderingDrawsEveryElementInListOrderAtOnceOrInSteps)
   for (Eant_Element *e = info->elements; e; e = e->next) ids.push_back(e->id);
   Eant_CoordSysConversion *conversion = eant_CoordSysConversionCreate(&err);
   _exfr_XForm *before = conversion->mapTransform;
+  Eevg_Coord *own = eevg_CoordCreate(&err); // the caller's reference coordinate survives a render
+  conversion->referenceCoord = own;
 
   eant_AnnotationRender(info, nullptr, conversion, info->fakeDrawing, &err);
   ASSERT_FALSE(err) << Chain(err.report);
   EXPECT_EQ(ids, testRendered);
   EXPECT_EQ(before, conversion->mapTransform);
-  EXPECT_EQ(nullptr, conversion->referenceCoord);
+  EXPECT_EQ(own, conversion->referenceCoord);
 
   testRendered.clear();
   Eant_RenderData *data = eant_RenderDataCreate(info, &err);

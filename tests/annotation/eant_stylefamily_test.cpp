@@ -75,7 +75,14 @@ TEST_F(StyleFamilyTest, AddingFillsTheFirstEmptySlotOrReusesTheFirstEqualStyle) 
     eant_StyleLibraryFree(&library);
   }
 
+  // A style the list holds already keeps its number: it is neither stored twice nor freed.
   Slot err;
+  Eant_StyleLibrary *library = LineLibrary("xex");
+  Eant_LineStyle *held = eant_LineStyleLookupInLibrary(library, 2, &err);
+  for (int32_t unique : {0, 1}) EXPECT_EQ(2, eant_LineStyleAddToLibrary(held, library, unique, &err));
+  EXPECT_EQ(nullptr, eant_LineStyleLookupInLibrary(library, 1, nullptr));
+  eant_StyleLibraryFree(&library);
+
   Eant_LineStyle *style = Line("same", 1);
   EXPECT_EQ(0, eant_LineStyleAddToList(nullptr, nullptr, 1, &err));
   EXPECT_TRUE(Reported(err.report, "eant_LineStyleAddToList", 1, "Invalid input line style"));
@@ -184,6 +191,9 @@ TEST_F(StyleFamilyTest, KeywordListsSetPartsAndMaskBitsAndRefuseOtherKindsKeywor
                                           EANT_KEY_END));
   EXPECT_TRUE(Reported(err.report, "eant_LineStyleSetValues", 4, "Invalid keyword option for lineStyle"));
   EXPECT_EQ(2, line->markEnd);
+  EXPECT_EQ(line, eant_LineStyleSetValues(nullptr, nullptr, line, &err, EANT_KEY_OVERLINE, -1, 1.0, 0, EANT_KEY_END));
+  EXPECT_TRUE(Reported(err.report, "eant_LineStyleSetValues", 3, "Invalid overLine position -1"));
+  EXPECT_EQ(3, line->overLines.count);
   eant_LineStyleFree(&line);
   // A record made by the call is freed.
   EXPECT_EQ(nullptr, eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "x", EANT_KEY_RGB, 1,
@@ -255,6 +265,19 @@ TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour)
   EXPECT_EQ(255, made->opacity);
   eant_ColorSetIgnoreOpacityForEevg(0);
   eevg_ColorFree(&made);
+
+  // An opacity no renderer colour can hold gives the nearest it can, never an undefined value.
+  struct Opacity {
+    double opacity;
+    int32_t renderer;
+  } opacities[] = {{0.0, 0}, {1.0, 255}, {2.0, 510}, {1e12, INT32_MAX}, {-1e12, INT32_MIN}};
+  for (const Opacity &o : opacities) {
+    const int32_t n = eant_ColorAddToLibrary(Color("o", 1, 1, 1, o.opacity), library, 0, &err);
+    made = eant_GetColor(toolkit_, library, n, &err);
+    ASSERT_NE(nullptr, made) << Chain(err.report);
+    EXPECT_EQ(o.renderer, made->opacity) << o.opacity;
+    eevg_ColorFree(&made);
+  }
 
   EXPECT_EQ(nullptr, eant_GetColor(toolkit_, library, -1, &err));
   EXPECT_FALSE(err);
