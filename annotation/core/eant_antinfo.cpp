@@ -443,8 +443,9 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
   }
   auto fail = [&](int32_t code, const char *callee) {
     lower::ReportCallee(err, inner, reporter, code, callee);
+    auto *result = made ? nullptr : target; // a record made here is freed
     eant_AnnotationInfoFree(&made);
-    return made ? nullptr : target;
+    return result;
   };
   if (source->antHead) {
     Eant_AntHeader *header = eant_AntHeaderCopy(source->antHead, target->antHead, &inner);
@@ -615,8 +616,9 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
   }
   auto fail = [&](int32_t code, const char *callee) {
     lower::ReportCallee(err, inner, reporter, code, callee);
+    auto *result = made ? nullptr : info; // a record made here is freed
     eant_AnnotationInfoFree(&made);
-    return made ? nullptr : info;
+    return result;
   };
   {
     Eant_FileIO *io = eant_FileIOCreate(&inner);
@@ -636,8 +638,9 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     if (inner || !header) {
       lower::ReportChained(err, inner, reporter, 7, "Error returned from eant_AntHeaderRead for layer %s",
                            nodePath ? nodePath : "");
+      auto *result = made ? nullptr : info; // a record made here is freed
       eant_AnnotationInfoFree(&made);
-      return made ? nullptr : info;
+      return result;
     }
     info->antHead = header;
     const std::string layer = CurrentPath(file, &inner);

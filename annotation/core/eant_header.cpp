@@ -161,8 +161,9 @@ Eant_AntHeader *eant_AntHeaderCopy(const Eant_AntHeader *source, Eant_AntHeader 
   }
   auto fail = [&](int32_t code, const char *callee) {
     lower::ReportCallee(err, inner, reporter, code, callee);
+    auto *result = made ? nullptr : target; // a record made here is freed
     eant_AntHeaderFree(&made);
-    return made ? nullptr : target;
+    return result;
   };
   if (!eant_CharStrCopy(&source->name, &target->name, &inner)) return fail(3, "eant_CharStrCopy for name");
   if (!eant_CharStrCopy(&source->description, &target->description, &inner))
@@ -482,8 +483,9 @@ Eprj_MapInfo *eant_MapInfoGet(Eant_AnnotationInfo *info, Eprj_MapInfo *mapInfo, 
   Eprj_MapInfo *made = nullptr;
   auto fail = [&](int32_t code, const char *callee) {
     lower::ReportCallee(err, inner, reporter, code, callee);
+    auto *result = made ? nullptr : mapInfo; // a record made here is freed
     eprj_MapInfoFree(&made);
-    return made ? nullptr : mapInfo;
+    return result;
   };
   Eprj_MapInfo *copy = eprj_MapInfoCopy(info->mapInfo, mapInfo, &inner);
   if (!copy) return fail(3, "eprj_MapInfoCopy");

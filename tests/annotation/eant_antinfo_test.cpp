@@ -99,6 +99,9 @@ TEST_F(AnnotationInfoTest, WrittenReopenedAndReadBackEqual) {
   ASSERT_NE(nullptr, file) << Chain(err.report);
   Eant_AnnotationInfo *read = eant_AnnotationInfoReadWithOptions(file, ":Annotation", nullptr, &err, 0, 1, 1);
   ASSERT_NE(nullptr, read) << Chain(err.report);
+  // A layer that is not there: the info made for it is freed and nothing is returned.
+  EXPECT_EQ(nullptr, eant_AnnotationInfoRead(file, ":Missing", nullptr, &err));
+  EXPECT_TRUE(err);
   ehfa_FileClose(file, &err);
   EXPECT_EQ("roads", Text(read->antHead->name));
   EXPECT_EQ(info->antHead->nextElement, read->antHead->nextElement);
