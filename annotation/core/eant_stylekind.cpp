@@ -930,7 +930,23 @@ using V = lower::Value;
 // The number of a list's slots; the style in a slot (null: empty).
 template <class Record> Record *StyleAt(Edlm_List *list, int32_t number) { return At<Record>(list, number); }
 
-std::string Callee(const char *prefix, const char *operation) { return std::string(prefix) + operation; }
+// A name joined from parts at compile time, so that reports name their callees without taking
+// memory at the moment an allocation may just have failed.
+struct FixedName {
+  char text[80] = {};
+  constexpr FixedName(const char *a, const char *b, const char *c = "") {
+    std::size_t n = 0;
+    for (const char *part : {a, b, c})
+      for (; *part && n + 1 < sizeof text; ++part) text[n++] = *part;
+  }
+};
+template <class Kind> struct Names {
+  static constexpr FixedName addToList{Kind::kPrefix, "AddToList"}, addToLibrary{Kind::kPrefix, "AddToLibrary"},
+      deleteFromList{Kind::kPrefix, "DeleteFromList"}, evaluate{Kind::kPrefix, "Evaluate"},
+      namedFromList{Kind::kPrefix, "GetNamedFromList"}, incrementUseCount{Kind::kPrefix, "IncrementUseCount"},
+      incrementByStyle{Kind::kPrefix, "IncrementUseCountByStyle"}, lookup{Kind::kPrefix, "LookupInLibrary"},
+      replaceInLibrary{Kind::kPrefix, "ReplaceInLibrary"}, notInLibrary{"Invalid ", Kind::kData, " in input style library"};
+};
 
 // The keywords every kind reads: the name, the description, the base reference.
 #define TAVIRON_EANT_COMMON_KEYWORDS                                                               \
@@ -1545,11 +1561,10 @@ template <class Kind> struct Family {
     if (!list) lower::Report(err, reporter, 2, "%s", missing);
     return list;
   }
-  static std::string NotInLibrary() { return "Invalid " + std::string(Kind::kData) + " in input style library"; }
 
   static Record *Lookup(const char *reporter, Eant_StyleLibrary *library, int32_t number, Eerr_ErrorReport **err) {
     lower::Clear(err);
-    Edlm_List *list = LibraryList(reporter, library, NotInLibrary().c_str(), err);
+    Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
     if (!list) return nullptr;
     if (number < 0 || number >= Count(list)) {
       lower::Report(err, reporter, 3, "Requested %s number is out of range", Kind::kWords);
@@ -1563,11 +1578,11 @@ template <class Kind> struct Family {
   static int32_t AddToLibrary(const char *reporter, Record *style, Eant_StyleLibrary *library, int32_t unique,
                               Eerr_ErrorReport **err) {
     lower::Clear(err);
-    Edlm_List *list = LibraryList(reporter, library, NotInLibrary().c_str(), err);
+    Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
     if (!list) return 0;
     lower::CalleeReport inner;
-    const int32_t number = AddToList(Callee(Kind::kPrefix, "AddToList").c_str(), style, list, unique, &inner);
-    if (inner) lower::ReportCallee(err, inner, reporter, 3, Callee(Kind::kPrefix, "AddToList").c_str());
+    const int32_t number = AddToList(Names<Kind>::addToList.text, style, list, unique, &inner);
+    if (inner) lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::addToList.text);
     return inner ? 0 : number;
   }
 
@@ -1577,8 +1592,8 @@ template <class Kind> struct Family {
     Edlm_List *list = LibraryList(reporter, library, "Invalid styleNum in input style library", err);
     if (!list) return;
     lower::CalleeReport inner;
-    DeleteFromList(Callee(Kind::kPrefix, "DeleteFromList").c_str(), number, list, &inner);
-    if (inner) lower::ReportCallee(err, inner, reporter, 3, Callee(Kind::kPrefix, "DeleteFromList").c_str());
+    DeleteFromList(Names<Kind>::deleteFromList.text, number, list, &inner);
+    if (inner) lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::deleteFromList.text);
   }
 
   static void ReplaceInLibrary(const char *reporter, Record *style, int32_t number, Eant_StyleLibrary *library,
@@ -1588,7 +1603,7 @@ template <class Kind> struct Family {
       lower::Report(err, reporter, 3, "Invalid input %s", Kind::kWords);
       return;
     }
-    Edlm_List *list = LibraryList(reporter, library, NotInLibrary().c_str(), err);
+    Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
     if (!list) return;
     const int32_t count = Count(list);
     if (number < 0 || number >= count) {
@@ -1603,7 +1618,7 @@ template <class Kind> struct Family {
 
   static int32_t ByName(const char *reporter, Eant_StyleLibrary *library, const char *name, Eerr_ErrorReport **err) {
     lower::Clear(err);
-    Edlm_List *list = LibraryList(reporter, library, NotInLibrary().c_str(), err);
+    Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
     if (!list) return -1;
     if (!name) {
       lower::Report(err, reporter, 3, "Invalid input styleName");
@@ -1623,9 +1638,9 @@ template <class Kind> struct Family {
                                 Eerr_ErrorReport **err) {
     lower::Clear(err);
     lower::CalleeReport inner;
-    Record *style = Lookup(Callee(Kind::kPrefix, "LookupInLibrary").c_str(), library, number, &inner);
+    Record *style = Lookup(Names<Kind>::lookup.text, library, number, &inner);
     if (!style) {
-      lower::ReportCallee(err, inner, reporter, 1, Callee(Kind::kPrefix, "LookupInLibrary").c_str());
+      lower::ReportCallee(err, inner, reporter, 1, Names<Kind>::lookup.text);
       return;
     }
     ++style->useCount;
@@ -1647,8 +1662,8 @@ template <class Kind> struct Family {
         lower::Report(err, reporter, 2, "Invalid input style library");
       return;
     }
-    IncrementUseCount(Callee(Kind::kPrefix, "IncrementUseCount").c_str(), found, reference->number, &inner);
-    if (inner) lower::ReportCallee(err, inner, reporter, 3, Callee(Kind::kPrefix, "IncrementUseCount").c_str());
+    IncrementUseCount(Names<Kind>::incrementUseCount.text, found, reference->number, &inner);
+    if (inner) lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::incrementUseCount.text);
   }
 
   static void FreeNamed(Edlm_List *named) {
@@ -1700,8 +1715,8 @@ template <class Kind> struct Family {
     }
     if (!library || !ListOf(library)) return nullptr;
     lower::CalleeReport inner;
-    Edlm_List *named = NamedFromList(Callee(Kind::kPrefix, "GetNamedFromList").c_str(), ListOf(library), fileNodeName, &inner);
-    if (inner) lower::ReportCallee(err, inner, reporter, 2, Callee(Kind::kPrefix, "GetNamedFromList").c_str());
+    Edlm_List *named = NamedFromList(Names<Kind>::namedFromList.text, ListOf(library), fileNodeName, &inner);
+    if (inner) lower::ReportCallee(err, inner, reporter, 2, Names<Kind>::namedFromList.text);
     return named;
   }
 
@@ -1716,18 +1731,22 @@ template <class Kind> struct Family {
       if (Record *style = At<Record>(list, i)) Kind::DropCache(*style);
   }
 
+  // The styles being evaluated above one of its bases, innermost first (a list on the stack).
+  struct Chain {
+    const Record *style;
+    const Chain *above;
+  };
   // Evaluation. `chain` holds the styles being evaluated above this one: a base chain that comes
   // back to one of them is refused instead of followed for ever.
   static Record *Evaluate(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
                           const Record *style, int32_t followExternal, Target *target,
-                          Eant_CoordSysConversion *conversion, std::vector<const Record *> &chain,
-                          Eerr_ErrorReport **err) {
+                          Eant_CoordSysConversion *conversion, const Chain *chain, Eerr_ErrorReport **err) {
     if (!style) {
       lower::Report(err, reporter, 1, "Invalid input %s", Kind::kData);
       return nullptr;
     }
-    for (const Record *above : chain)
-      if (above == style) {
+    for (const Chain *above = chain; above; above = above->above)
+      if (above->style == style) {
         lower::Report(err, reporter, 2, "The base styles of %s \"%s\" form a loop", Kind::kWords,
                       Text(style->styleName) ? Text(style->styleName) : "");
         return nullptr;
@@ -1744,14 +1763,13 @@ template <class Kind> struct Family {
           lower::Report(err, reporter, 3, "Invalid input style library");
         return nullptr;
       }
-      const Record *baseStyle = Lookup(Callee(Kind::kPrefix, "LookupInLibrary").c_str(), baseLibrary, base->number, &inner);
+      const Record *baseStyle = Lookup(Names<Kind>::lookup.text, baseLibrary, base->number, &inner);
       if (!baseStyle) {
-        lower::ReportCallee(err, inner, reporter, 4, Callee(Kind::kPrefix, "LookupInLibrary").c_str());
+        lower::ReportCallee(err, inner, reporter, 4, Names<Kind>::lookup.text);
         return nullptr;
       }
-      chain.push_back(style);
-      result = Evaluate(reporter, toolkit, baseLibrary, baseStyle, followExternal, target, conversion, chain, err);
-      chain.pop_back();
+      const Chain here{style, chain};
+      result = Evaluate(reporter, toolkit, baseLibrary, baseStyle, followExternal, target, conversion, &here, err);
       if (!result) return nullptr;
       // This style's own parts replace the base's.
       Record *own = Kind::Copy(style, nullptr, &inner);
@@ -1787,8 +1805,7 @@ template <class Kind> struct Family {
                           const Record *style, int32_t followExternal, Target *target,
                           Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
     lower::Clear(err);
-    std::vector<const Record *> chain;
-    return Evaluate(reporter, toolkit, library, style, followExternal, target, conversion, chain, err);
+    return Evaluate(reporter, toolkit, library, style, followExternal, target, conversion, nullptr, err);
   }
 
   static Record *EvaluateFromStyle(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
@@ -1809,13 +1826,13 @@ template <class Kind> struct Family {
         lower::Report(err, reporter, 2, "Invalid input style library");
       return nullptr;
     }
-    if (!(style = Lookup(Callee(Kind::kPrefix, "LookupInLibrary").c_str(), found, reference->number, &inner))) {
-      lower::ReportCallee(err, inner, reporter, 3, Callee(Kind::kPrefix, "LookupInLibrary").c_str());
+    if (!(style = Lookup(Names<Kind>::lookup.text, found, reference->number, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::lookup.text);
       return nullptr;
     }
-    Record *result = Evaluate(Callee(Kind::kPrefix, "Evaluate").c_str(), toolkit, found, style, followExternal, target,
+    Record *result = Evaluate(Names<Kind>::evaluate.text, toolkit, found, style, followExternal, target,
                               conversion, &inner);
-    if (!result) lower::ReportCallee(err, inner, reporter, 4, Callee(Kind::kPrefix, "Evaluate").c_str());
+    if (!result) lower::ReportCallee(err, inner, reporter, 4, Names<Kind>::evaluate.text);
     return result;
   }
 
@@ -1824,15 +1841,15 @@ template <class Kind> struct Family {
   static Record *EvaluatedForMove(const char *reporter, int32_t number, Eant_StyleLibrary *source,
                                   Eant_StyleLibrary *target, int32_t unique, bool replace, Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
-    const Record *style = Lookup(Callee(Kind::kPrefix, "LookupInLibrary").c_str(), source, number, &inner);
+    const Record *style = Lookup(Names<Kind>::lookup.text, source, number, &inner);
     if (!style) {
-      lower::ReportCallee(err, inner, reporter, 1, Callee(Kind::kPrefix, "LookupInLibrary").c_str());
+      lower::ReportCallee(err, inner, reporter, 1, Names<Kind>::lookup.text);
       return nullptr;
     }
     Record *evaluated =
-        Evaluate(Callee(Kind::kPrefix, "Evaluate").c_str(), nullptr, source, style, 0, nullptr, nullptr, &inner);
+        Evaluate(Names<Kind>::evaluate.text, nullptr, source, style, 0, nullptr, nullptr, &inner);
     if (!evaluated) {
-      lower::ReportCallee(err, inner, reporter, 2, Callee(Kind::kPrefix, "Evaluate").c_str());
+      lower::ReportCallee(err, inner, reporter, 2, Names<Kind>::evaluate.text);
       return nullptr;
     }
     if (!target) {
@@ -1853,10 +1870,10 @@ template <class Kind> struct Family {
     Record *evaluated = EvaluatedForMove(reporter, number, source, target, unique, false, err);
     if (!evaluated) return -1;
     lower::CalleeReport inner;
-    const int32_t added = AddToLibrary(Callee(Kind::kPrefix, "AddToLibrary").c_str(), evaluated, target, unique, &inner);
+    const int32_t added = AddToLibrary(Names<Kind>::addToLibrary.text, evaluated, target, unique, &inner);
     if (inner) {
       Kind::Free(&evaluated);
-      lower::ReportCallee(err, inner, reporter, 6, Callee(Kind::kPrefix, "AddToLibrary").c_str());
+      lower::ReportCallee(err, inner, reporter, 6, Names<Kind>::addToLibrary.text);
       return 0;
     }
     return added;
@@ -1868,10 +1885,10 @@ template <class Kind> struct Family {
     Record *evaluated = EvaluatedForMove(reporter, sourceNumber, source, target, 1, true, err);
     if (!evaluated) return;
     lower::CalleeReport inner;
-    ReplaceInLibrary(Callee(Kind::kPrefix, "ReplaceInLibrary").c_str(), evaluated, targetNumber, target, &inner);
+    ReplaceInLibrary(Names<Kind>::replaceInLibrary.text, evaluated, targetNumber, target, &inner);
     if (inner) {
       Kind::Free(&evaluated);
-      lower::ReportCallee(err, inner, reporter, 6, Callee(Kind::kPrefix, "ReplaceInLibrary").c_str());
+      lower::ReportCallee(err, inner, reporter, 6, Names<Kind>::replaceInLibrary.text);
     }
   }
 
@@ -1885,9 +1902,9 @@ template <class Kind> struct Family {
       return false;
     }
     style.baseStyle = base;
-    IncrementByStyle(Callee(Kind::kPrefix, "IncrementUseCountByStyle").c_str(), toolkit, library, base, &inner);
+    IncrementByStyle(Names<Kind>::incrementByStyle.text, toolkit, library, base, &inner);
     if (inner) {
-      lower::ReportCallee(err, inner, reporter, 2, Callee(Kind::kPrefix, "IncrementUseCountByStyle").c_str());
+      lower::ReportCallee(err, inner, reporter, 2, Names<Kind>::incrementByStyle.text);
       return false;
     }
     return true;
@@ -1951,10 +1968,10 @@ template <class Kind> struct Family {
       Kind::Free(&style);
       return 0;
     }
-    const int32_t number = AddToLibrary(Callee(Kind::kPrefix, "AddToLibrary").c_str(), style, info->styleLib, 1, &inner);
+    const int32_t number = AddToLibrary(Names<Kind>::addToLibrary.text, style, info->styleLib, 1, &inner);
     if (inner) {
       Kind::Free(&style);
-      lower::ReportCallee(err, inner, reporter, 4, Callee(Kind::kPrefix, "AddToLibrary").c_str());
+      lower::ReportCallee(err, inner, reporter, 4, Names<Kind>::addToLibrary.text);
       return 0;
     }
     return number;
@@ -1973,9 +1990,9 @@ template <class Kind> struct Family {
       return nullptr;
     }
     lower::CalleeReport inner;
-    const Record *style = Lookup(Callee(Kind::kPrefix, "LookupInLibrary").c_str(), library, number, &inner);
+    const Record *style = Lookup(Names<Kind>::lookup.text, library, number, &inner);
     if (!style) {
-      lower::ReportCallee(err, inner, reporter, 3, Callee(Kind::kPrefix, "LookupInLibrary").c_str());
+      lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::lookup.text);
       return nullptr;
     }
     Renderer *renderer = Kind::NewRenderer(&inner);
@@ -1983,11 +2000,11 @@ template <class Kind> struct Family {
       lower::ReportChained(err, inner, reporter, 4, "Error allocating the renderer's %s", Kind::kWords);
       return nullptr;
     }
-    Record *evaluated = Evaluate(Callee(Kind::kPrefix, "Evaluate").c_str(), toolkit, library, style, 1,
+    Record *evaluated = Evaluate(Names<Kind>::evaluate.text, toolkit, library, style, 1,
                                  Kind::TargetOf(renderer), conversion, &inner);
     if (!evaluated) {
       Kind::FreeRenderer(&renderer);
-      lower::ReportCallee(err, inner, reporter, 5, Callee(Kind::kPrefix, "Evaluate").c_str());
+      lower::ReportCallee(err, inner, reporter, 5, Names<Kind>::evaluate.text);
       return nullptr;
     }
     if (!Kind::Complete(toolkit, library, *evaluated, renderer, conversion, reporter, err)) Kind::FreeRenderer(&renderer);
@@ -2004,9 +2021,9 @@ template <class Kind> struct Family {
       return nullptr;
     }
     lower::CalleeReport inner;
-    Record *style = Lookup(Callee(Kind::kPrefix, "LookupInLibrary").c_str(), library, number, &inner);
+    Record *style = Lookup(Names<Kind>::lookup.text, library, number, &inner);
     if (!style) {
-      lower::ReportCallee(err, inner, reporter, 2, Callee(Kind::kPrefix, "LookupInLibrary").c_str());
+      lower::ReportCallee(err, inner, reporter, 2, Names<Kind>::lookup.text);
       return nullptr;
     }
     if (Renderer *cached = Kind::Cache(*style)) return cached;
@@ -2046,7 +2063,7 @@ template <class Kind> struct Family {
       lower::ReportChained(err, inner, reporter, 1, "Error returned from %sSetValues for %s", Kind::kPrefix, what);
       return -1;
     }
-    const int32_t number = AddToLibrary(Callee(Kind::kPrefix, "AddToLibrary").c_str(), style, library, 1, &inner);
+    const int32_t number = AddToLibrary(Names<Kind>::addToLibrary.text, style, library, 1, &inner);
     if (inner) {
       Kind::Free(&style);
       lower::ReportChained(err, inner, reporter, 2, "Error returned from %sAddToLibrary for %s", Kind::kPrefix, what);

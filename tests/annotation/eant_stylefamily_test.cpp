@@ -418,3 +418,56 @@ TEST_F(StyleFamilyTest, CopyingBetweenLibrariesTakesTheColoursAlong) {
 }
 
 } // namespace
+
+namespace {
+
+using namespace taviron::annotation::testing;
+
+TEST_F(StyleFamilyTest, AFailedAllocationIsReportedAndLeavesNothingBehind) {
+  Slot err;
+  Eant_StyleLibrary *source = eant_StyleLibraryCreate(&err);
+  eant_ColorAddToLibrary(Color("teal", 0, 128, 128, 0.5), source, 0, &err);
+  eant_LineStyleAddToLibrary(Line("base", 1), source, 0, &err);
+  Eant_LineStyle *derived = eant_LineStyleSetValues(
+      toolkit_, source, nullptr, &err, EANT_KEY_STYLENAME, "derived", EANT_KEY_BASESTYLE, nullptr, "base", 0,
+      EANT_KEY_OVERLINE, 1, 2.0, 0, EANT_KEY_LINEPATTERN, 0, 3.0, 1.0, EANT_KEY_ARROWEND, 0.5, 0.5, 2.0, 1, 0,
+      EANT_KEY_END);
+  ASSERT_NE(nullptr, derived) << Chain(err.report);
+  const int32_t number = eant_LineStyleAddToLibrary(derived, source, 0, &err);
+
+  const std::function<bool(Eerr_ErrorReport **)> steps[] = {
+      [&](Eerr_ErrorReport **e) {
+        Eant_StyleLibrary *target = eant_StyleLibraryCreate(e);
+        if (!target) return false;
+        eant_LineStyleCopyBetweenLibs(number, source, target, e);
+        eant_StyleLibraryFree(&target);
+        return !*e;
+      },
+      [&](Eerr_ErrorReport **e) {
+        Eevg_LineStyle *line = eant_GetLineStyle(toolkit_, source, number, nullptr, e);
+        eevg_LineStyleFree(&line);
+        return !*e;
+      },
+      [&](Eerr_ErrorReport **e) {
+        Eant_LineStyle *made = eant_LineStyleSetValues(nullptr, nullptr, nullptr, e, EANT_KEY_STYLENAME, "made",
+                                                       EANT_KEY_LINESYMBOL, EEVG_OUTPUT, "points", EEVG_MAP,
+                                                       "meters", 1.0, 2.0, 0.0, 0, nullptr, 0, -1, EANT_KEY_END);
+        eant_LineStyleFree(&made);
+        return !*e;
+      },
+      [&](Eerr_ErrorReport **e) {
+        Edlm_List *named = eant_LineStyleGetNamedFromList(source->lineStyles, "file.sty", e);
+        const int32_t count = named ? edlm_CountList(named, nullptr) : 0;
+        for (int32_t i = 0; i < count; ++i) eant_StyleFreeContents(static_cast<Eant_Style *>(edlm_GetAddr(named, i, nullptr)));
+        if (named) edlm_FreeList(named);
+        return !*e;
+      },
+  };
+  for (const auto &step : steps) {
+    const auto counts = taviron::testing::SweepAllocationFailures(step);
+    EXPECT_GT(counts.heap, 0);
+  }
+  eant_StyleLibraryFree(&source);
+}
+
+} // namespace
