@@ -7,6 +7,7 @@
 // them through one small function of this file (the "For now" section), which the unit that
 // builds the service replaces with its call.
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -164,6 +165,13 @@ void PrintLibrary(const Eant_StyleLibrary *library) {
 }
 
 // ---- Helpers of the writer and reader ---------------------------------------------------------
+
+// Frees an info an operation made unless the operation hands it out (also when an exception
+// leaves the operation).
+struct InfoDeleter {
+  void operator()(Eant_AnnotationInfo *info) const noexcept { eant_AnnotationInfoFree(&info); }
+};
+using InfoPtr = std::unique_ptr<Eant_AnnotationInfo, InfoDeleter>;
 
 // The version-flags permission of an option list (code 0 and a value; code 1 ends the list).
 constexpr lower::Keyword kOptionKeywords[] = {{0, {lower::Value::Int}}};
@@ -436,16 +444,17 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
   }
   if (source == target) return target;
   lower::CalleeReport inner;
-  Eant_AnnotationInfo *made = nullptr;
-  if (!target && !(target = made = eant_AnnotationInfoCreate(source->initToolkitData, &inner))) {
-    lower::ReportCallee(err, inner, reporter, 2, "eant_AnnotationInfoCreate");
-    return nullptr;
+  InfoPtr made;
+  if (!target) {
+    if (!(target = eant_AnnotationInfoCreate(source->initToolkitData, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 2, "eant_AnnotationInfoCreate");
+      return nullptr;
+    }
+    made.reset(target);
   }
   auto fail = [&](int32_t code, const char *callee) {
     lower::ReportCallee(err, inner, reporter, code, callee);
-    auto *result = made ? nullptr : target; // a record made here is freed
-    eant_AnnotationInfoFree(&made);
-    return result;
+    return made ? nullptr : target; // a record made here is freed
   };
   if (source->antHead) {
     Eant_AntHeader *header = eant_AntHeaderCopy(source->antHead, target->antHead, &inner);
@@ -510,6 +519,7 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
   target->undoFlag = 0;
   target->reserved = 0;
   eant_DBIDataFree(&target->dbiData);
+  made.release();
   return target;
 } TAVIRON_GUARD(err, nullptr)
 
@@ -607,18 +617,19 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     return info;
   }
   lower::CalleeReport inner;
-  Eant_AnnotationInfo *made = nullptr;
-  if (info)
+  InfoPtr made;
+  if (info) {
     eant_ElementListFree(&info->elements);
-  else if (!(info = made = eant_AnnotationInfoCreate(file->init, &inner))) {
-    lower::ReportCallee(err, inner, reporter, 2, "eant_AnnotationInfoCreate");
-    return nullptr;
+  } else {
+    if (!(info = eant_AnnotationInfoCreate(file->init, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 2, "eant_AnnotationInfoCreate");
+      return nullptr;
+    }
+    made.reset(info);
   }
   auto fail = [&](int32_t code, const char *callee) {
     lower::ReportCallee(err, inner, reporter, code, callee);
-    auto *result = made ? nullptr : info; // a record made here is freed
-    eant_AnnotationInfoFree(&made);
-    return result;
+    return made ? nullptr : info; // a record made here is freed
   };
   {
     Eant_FileIO *io = eant_FileIOCreate(&inner);
@@ -638,9 +649,7 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     if (inner || !header) {
       lower::ReportChained(err, inner, reporter, 7, "Error returned from eant_AntHeaderRead for layer %s",
                            nodePath ? nodePath : "");
-      auto *result = made ? nullptr : info; // a record made here is freed
-      eant_AnnotationInfoFree(&made);
-      return result;
+      return made ? nullptr : info; // a record made here is freed
     }
     info->antHead = header;
     const std::string layer = CurrentPath(file, &inner);
@@ -703,6 +712,7 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
   if (!(info->defaultStyles = eant_SelectedStylesCopy(info->selectedStyles, info->defaultStyles, &inner)))
     return fail(15, "eant_SelectedStylesCopy");
   info->modified = 0;
+  made.release();
   return info;
 } TAVIRON_GUARD(err, nullptr)
 

@@ -211,3 +211,38 @@ TEST_F(AnnotationInfoTest, ReprojectingNeedsProjectionInformation) {
 }
 
 } // namespace
+
+namespace {
+
+using namespace taviron::annotation::testing;
+
+TEST_F(AnnotationInfoTest, AFailedAllocationIsReportedAndLeavesNothingBehind) {
+  Slot err;
+  Eant_AnnotationInfo *info = Filled();
+  Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
+  ASSERT_NE(nullptr, file) << Chain(err.report);
+  eant_AnnotationInfoWrite(file, ":", "Annotation", info, &err);
+  ASSERT_FALSE(err) << Chain(err.report);
+  const std::function<bool(Eerr_ErrorReport **)> steps[] = {
+      [&](Eerr_ErrorReport **e) {
+        Eant_AnnotationInfo *copy = eant_AnnotationInfoCopy(info, nullptr, e);
+        eant_AnnotationInfoFree(&copy);
+        return !*e;
+      },
+      [&](Eerr_ErrorReport **e) {
+        Eant_AnnotationInfo *read = eant_AnnotationInfoRead(file, ":Annotation", nullptr, e);
+        const bool whole = read && read->styleLib && eant_ElementListCount(read->elements, nullptr) == 3;
+        eant_AnnotationInfoFree(&read);
+        return whole && !*e;
+      },
+  };
+  for (const auto &step : steps) {
+    taviron::testing::SweepOptions options;
+    options.reports = false; // a read may drop an optional part it could not read, without a report
+    EXPECT_GT(taviron::testing::SweepAllocationFailures(step, options).heap, 0);
+  }
+  ehfa_FileClose(file, &err);
+  eant_AnnotationInfoFree(&info);
+}
+
+} // namespace
