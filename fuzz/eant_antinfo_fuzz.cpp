@@ -19,7 +19,8 @@
 // The hook through which tests put an element type of their own in place of the package's.
 namespace taviron::eant {
 void SetTestElementType(int32_t code,
-                        void (*read)(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **),
+                        void (*read)(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *,
+                                     Eerr_ErrorReport **),
                         int32_t (*checkForSmartData)(Eant_Element *, Eerr_ErrorReport **));
 } // namespace taviron::eant
 
@@ -60,7 +61,8 @@ const Eant_ElementFunctions FuzzType::table = [] {
   return t;
 }();
 
-const char *const kEntries[] = {"Annotation", "AnnotationVersion", "StyleLibrary", "SelectedStyles", "AntElement_0"};
+const char *const kEntries[] = {"Annotation", "AnnotationVersion", "StyleLibrary", "SelectedStyles",
+                                "AntElement_0"};
 
 void Drop(Eerr_ErrorReport **err) { eerr_DeleteErrorReportEx(err); }
 
@@ -82,8 +84,8 @@ struct Setup {
     eant_ElementSetBBox(element, 0, 0, 0, 5, 5, 5, 5, 0, nullptr);
     info->elements = element;
     Eant_LineStyle *dashed = eant_LineStyleSetValues(
-        toolkit, info->styleLib, nullptr, nullptr, EANT_KEY_STYLENAME, "dashed", EANT_KEY_BASESTYLE, nullptr, "", 0,
-        EANT_KEY_LINEPATTERN, 0, 2.0, 1.0, EANT_KEY_ARROWEND, 0.5, 0.5, 3.0, 1, 0, EANT_KEY_END);
+        toolkit, info->styleLib, nullptr, nullptr, EANT_KEY_STYLENAME, "dashed", EANT_KEY_BASESTYLE, nullptr,
+        "", 0, EANT_KEY_LINEPATTERN, 0, 2.0, 1.0, EANT_KEY_ARROWEND, 0.5, 0.5, 3.0, 1, 0, EANT_KEY_END);
     eant_LineStyleAddToLibrary(dashed, info->styleLib, 0, nullptr);
     eant_AnnotationInfoWrite(file, ":", "Annotation", info, nullptr);
     eant_AnnotationInfoFree(&info);
@@ -109,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   sqlite3 *db = nullptr;
   if (sqlite3_open(path.c_str(), &db) == SQLITE_OK) {
     sqlite3_stmt *update = nullptr;
-    if (sqlite3_prepare_v2(db, "UPDATE entry SET data = ?1 WHERE name = ?2", -1, &update, nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "UPDATE entry SET data = ?1 WHERE name = ?2", -1, &update, nullptr) ==
+        SQLITE_OK) {
       sqlite3_bind_blob(update, 1, data + 1, static_cast<int>(size - 1), SQLITE_TRANSIENT);
       sqlite3_bind_text(update, 2, entry, -1, SQLITE_TRANSIENT);
       sqlite3_step(update);
@@ -122,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Ehfa_File *file = ehfa_FileOpen(path.c_str(), "r", setup.toolkit, &err);
   Drop(&err);
   if (file) {
-    Eant_AnnotationInfo *info = eant_AnnotationInfoReadWithOptions(file, ":Annotation", nullptr, &err, 0, permission, 1);
+    Eant_AnnotationInfo *info = eant_AnnotationInfoReadWithOptions(
+        file, ":Annotation", nullptr, &err, EANT_OPTION_VERSION_FLAGS, permission, EANT_OPTION_END);
     Drop(&err);
     ehfa_FileClose(file, &err);
     Drop(&err);

@@ -620,8 +620,12 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
 /* Frees everything the info owns (not the undo stack) and clears the pointer. */
 void eant_AnnotationInfoFree(Eant_AnnotationInfo **info);
 void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
-/* Writes the info as the layer node nodeName below nodePath. The options after err: code 0 and a
-   value (1 allows the "AnnotationVersionFlags" node; 1 without the code), ended by 1. */
+/* The options of the info's writer and reader: EANT_OPTION_VERSION_FLAGS and a value (1 allows
+   sequential reading, the "AnnotationVersionFlags" node; 1 without the option), ended by
+   EANT_OPTION_END. */
+#define EANT_OPTION_VERSION_FLAGS 0
+#define EANT_OPTION_END 1
+/* Writes the info as the layer node nodeName below nodePath, with the options after err. */
 void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, const char *nodeName,
                                          Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...);
 void eant_AnnotationInfoWrite(Ehfa_File *file, const char *nodePath, const char *nodeName, Eant_AnnotationInfo *info,

@@ -56,7 +56,8 @@ Eant_SymbolLibrary *DefaultSymbolLibrary(Eerr_ErrorReport **err) {
 Eant_Style *FirstOf(Edlm_List *list, Eerr_ErrorReport **err) {
   const int32_t count = list ? edlm_CountList(list, nullptr) : 0;
   for (int32_t i = 0; i < count; ++i)
-    if (*static_cast<void **>(edlm_GetAddr(list, i, nullptr))) return eant_StyleSetValues(nullptr, nullptr, nullptr, i, err);
+    if (*static_cast<void **>(edlm_GetAddr(list, i, nullptr)))
+      return eant_StyleSetValues(nullptr, nullptr, nullptr, i, err);
   return nullptr;
 }
 
@@ -78,8 +79,12 @@ bool InitSelectedStyles(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) {
   const Eant_InitData *data = PackageData(info->initToolkitData);
   styles->selectedTextHeight = data ? data->textHeight : 0;
   styles->selectedSymbolScale = data ? data->symbolSize : 0;
-  if (!inner) styles->textHeightScaleUnits = eant_CoordDefinitionSetValues(nullptr, EEVG_OUTPUT, data ? data->textUnits : nullptr, &inner);
-  if (!inner) styles->symbolScaleUnits = eant_CoordDefinitionSetValues(nullptr, EEVG_OUTPUT, data ? data->symbolUnits : nullptr, &inner);
+  if (!inner)
+    styles->textHeightScaleUnits =
+        eant_CoordDefinitionSetValues(nullptr, EEVG_OUTPUT, data ? data->textUnits : nullptr, &inner);
+  if (!inner)
+    styles->symbolScaleUnits =
+        eant_CoordDefinitionSetValues(nullptr, EEVG_OUTPUT, data ? data->symbolUnits : nullptr, &inner);
   if (inner) {
     eant_SelectedStylesFree(&styles);
     lower::PassOn(err, inner);
@@ -96,16 +101,19 @@ Eant_SymbolLibrary *CopySymbolLibrary(const Eant_SymbolLibrary *source, Eerr_Err
   Eant_SymbolLibrary *copy = eant_SymbolLibraryCreate(&inner);
   bool ok = copy && eant_CharStrCopy(&source->fileNodeName, &copy->fileNodeName, &inner) &&
             eant_CharStrCopy(&source->description, &copy->description, &inner) &&
-            (!source->styleLibrary || (copy->styleLibrary = eant_StyleLibraryCopy(source->styleLibrary, nullptr, &inner)));
+            (!source->styleLibrary ||
+             (copy->styleLibrary = eant_StyleLibraryCopy(source->styleLibrary, nullptr, &inner)));
   const int32_t count = ok && source->symbolDataList ? edlm_CountList(source->symbolDataList, nullptr) : 0;
   for (int32_t i = 0; ok && i < count; ++i) {
     const auto *from = *static_cast<Eant_SymbolData **>(edlm_GetAddr(source->symbolDataList, i, nullptr));
     Eant_SymbolData *to = nullptr;
     if (from) {
-      ok = (to = eant_SymbolDataCreate(&inner)) && eant_CharStrCopy(&from->symbolName, &to->symbolName, &inner) &&
+      ok = (to = eant_SymbolDataCreate(&inner)) &&
+           eant_CharStrCopy(&from->symbolName, &to->symbolName, &inner) &&
            eant_CharStrCopy(&from->description, &to->description, &inner) &&
            (!from->baseSymbol || (to->baseSymbol = eant_StyleCopy(from->baseSymbol, nullptr, &inner))) &&
-           (!from->elementList || (to->elementList = eant_ElementListCopy(from->elementList, nullptr, &inner)));
+           (!from->elementList ||
+            (to->elementList = eant_ElementListCopy(from->elementList, nullptr, &inner)));
       if (to) to->useCount = from->useCount;
     }
     if (ok) ok = edlm_Add(copy->symbolDataList, &to, &inner) >= 0;
@@ -174,8 +182,8 @@ struct InfoDeleter {
 using InfoPtr = std::unique_ptr<Eant_AnnotationInfo, InfoDeleter>;
 
 // The version-flags permission of an option list (code 0 and a value; code 1 ends the list).
-constexpr lower::Keyword kOptionKeywords[] = {{0, {lower::Value::Int}}};
-constexpr lower::KeywordList kOptionList{{kOptionKeywords}, "Invalid option %d", 1};
+constexpr lower::Keyword kOptionKeywords[] = {{EANT_OPTION_VERSION_FLAGS, {lower::Value::Int}}};
+constexpr lower::KeywordList kOptionList{{kOptionKeywords}, "Invalid option %d", EANT_OPTION_END};
 
 bool ReadOptions(va_list ap, const char *reporter, int32_t &permission, Eerr_ErrorReport **err) {
   permission = 1;
@@ -216,7 +224,9 @@ private:
 };
 
 // Returns to the layer node (a failure is of no consequence to the caller).
-void BackTo(Ehfa_File *file, const std::string &layerPath) { ehfa_EntrySeek(file, EHFA_PATH, layerPath.c_str(), nullptr); }
+void BackTo(Ehfa_File *file, const std::string &layerPath) {
+  ehfa_EntrySeek(file, EHFA_PATH, layerPath.c_str(), nullptr);
+}
 
 // Removes every child of the layer node of that name (what an earlier write of the layer left),
 // so that a part written anew replaces it instead of standing behind it. False with the report.
@@ -245,7 +255,8 @@ public:
   RenderSetup(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, _exfr_XForm *transform)
       : conversion_(conversion), transform_(conversion->mapTransform) {
     if (!conversion->mapUnits && info->mapInfo && info->mapInfo->units.data)
-      conversion->mapUnits = lower::HeapCopy(info->mapInfo->units.data, std::strlen(info->mapInfo->units.data));
+      conversion->mapUnits =
+          lower::HeapCopy(info->mapInfo->units.data, std::strlen(info->mapInfo->units.data));
     conversion->mapTransform = transform;
     eant_DBIDataSet(info->dbiData);
   }
@@ -289,8 +300,8 @@ private:
 Eant_CoordSysConversion *BoxConversion(const Evec_Bbox *box, const char *mapUnits, Eerr_ErrorReport **err) {
   const double xmin = lower::At<double>(*box, 0, 0), ymin = lower::At<double>(*box, 1, 0);
   const double xmax = lower::At<double>(*box, 0, 1), ymax = lower::At<double>(*box, 1, 1);
-  return eant_CoordSysConversionSetValues(nullptr, 1, 1, (xmax - xmin) / 10, (ymax - ymin) / 10, xmin, ymin, "inches",
-                                          mapUnits, err);
+  return eant_CoordSysConversionSetValues(nullptr, 1, 1, (xmax - xmin) / 10, (ymax - ymin) / 10, xmin, ymin,
+                                          "inches", mapUnits, err);
 }
 
 } // namespace
@@ -304,11 +315,13 @@ Eant_FileIO *eant_FileIOCreate(Eerr_ErrorReport **err) try {
   auto *io = lower::HeapNew<Eant_FileIO>();
   if (!io) lower::Report(err, "eant_FileIOCreate", 1, "Error allocating fileIO");
   return io;
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 void eant_FileIOFree(Eant_FileIO **fileIO) try {
   if (fileIO && *fileIO) emsc_HeapFreeEx(fileIO);
-} TAVIRON_GUARD_QUIET_VOID
+}
+TAVIRON_GUARD_QUIET_VOID
 
 Eant_AnnotationInfo *eant_AnnotationInfoCreate(Eint_InitToolkitData *toolkit, Eerr_ErrorReport **err) try {
   lower::Clear(err);
@@ -319,7 +332,8 @@ Eant_AnnotationInfo *eant_AnnotationInfoCreate(Eint_InitToolkitData *toolkit, Ee
   }
   info->initToolkitData = toolkit;
   return info;
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 Eant_AnnotationInfo *eant_AnnotationInfoBareCreate(Eerr_ErrorReport **err) try {
   static const char *reporter = "DefaultStyleLibraryCreate";
@@ -342,9 +356,11 @@ Eant_AnnotationInfo *eant_AnnotationInfoBareCreate(Eerr_ErrorReport **err) try {
     lower::ReportCallee(err, inner, reporter, __LINE__, "eant_SymbolLibraryCreateDefault");
     return info;
   }
-  if (!InitSelectedStyles(info, &inner)) lower::ReportCallee(err, inner, reporter, __LINE__, "eant_SelectedStylesInit");
+  if (!InitSelectedStyles(info, &inner))
+    lower::ReportCallee(err, inner, reporter, __LINE__, "eant_SelectedStylesInit");
   return info;
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 void eant_AnnotationInfoInit(Eant_AnnotationInfo *info, Eevg_Control *control, const Eevg_Color *background,
                              Eerr_ErrorReport **err) try {
@@ -385,7 +401,8 @@ void eant_AnnotationInfoInit(Eant_AnnotationInfo *info, Eevg_Control *control, c
   }
   eant_GetFakeEevgDrawing(info, control, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 9, "eant_GetFakeEevgDrawing");
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 void eant_AnnotationInfoFree(Eant_AnnotationInfo **info) try {
   if (!info || !*info) return;
@@ -405,7 +422,8 @@ void eant_AnnotationInfoFree(Eant_AnnotationInfo **info) try {
   for (Eant_Callback *&list : i->callbacks) eant_CallbackFree(&list);
   eant_DBIDataFree(&i->dbiData);
   emsc_HeapFreeEx(info);
-} TAVIRON_GUARD_QUIET_VOID
+}
+TAVIRON_GUARD_QUIET_VOID
 
 void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try {
   static const char *reporter = "eant_AnnotationPrint";
@@ -424,7 +442,8 @@ void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try
     eprj_ProParametersPrint(info->proParameters, &inner);
     if (inner) return lower::ReportCallee(err, inner, reporter, 3, "eprj_ProParametersPrint");
   }
-  for (const Eant_StyleLibrary *library = info->styleLib; library; library = library->next) PrintLibrary(library);
+  for (const Eant_StyleLibrary *library = info->styleLib; library; library = library->next)
+    PrintLibrary(library);
   for (const Eant_SymbolLibrary *library = info->symbolLib; library; library = library->next)
     efio_Printf("Symbol Library: %s\n", Text(library->fileNodeName) ? Text(library->fileNodeName) : "NULL");
   if (info->elements) {
@@ -432,7 +451,8 @@ void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try
     eant_ElementListPrint(info->elements, &inner);
     if (inner) lower::ReportCallee(err, inner, reporter, 6, "eant_ElementListPrint");
   }
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_AnnotationInfo *target,
                                              Eerr_ErrorReport **err) try {
@@ -478,7 +498,8 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
     eprj_MapInfoFree(&target->mapInfo);
   }
   if (source->proParameters) {
-    Eprj_ProParameters *parameters = eprj_ProParametersCopy(source->proParameters, target->proParameters, &inner);
+    Eprj_ProParameters *parameters =
+        eprj_ProParametersCopy(source->proParameters, target->proParameters, &inner);
     if (!parameters) return fail(7, "eprj_ProParametersCopy");
     target->proParameters = parameters;
   } else {
@@ -521,7 +542,8 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
   eant_DBIDataFree(&target->dbiData);
   made.release();
   return target;
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 // ---- Writing and reading ----------------------------------------------------------------------
 
@@ -543,7 +565,8 @@ void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, 
   io->file = file;
   io->versionFlags = permission;
   FileMode mode(file, io);
-  if (!mode.Change(true, &inner)) return lower::ReportChained(err, inner, reporter, 2365, "ehfa_FileChange fail");
+  if (!mode.Change(true, &inner))
+    return lower::ReportChained(err, inner, reporter, 2365, "ehfa_FileChange fail");
   ++io->depth;
 
   eant_AntHeaderWrite(io, nodePath, nodeName, info->antHead, &inner);
@@ -577,11 +600,13 @@ void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, 
   // The element list and the default styles of an earlier write of this layer are replaced, not
   // kept beside the new ones (a reader would find the old ones first, and an emptied list would
   // come back).
-  if (!RemoveChildren(file, layer, kElementListNode, &inner) || !RemoveChildren(file, layer, kSelectedStylesNode, &inner))
+  if (!RemoveChildren(file, layer, kElementListNode, &inner) ||
+      !RemoveChildren(file, layer, kSelectedStylesNode, &inner))
     return lower::ReportCallee(err, inner, reporter, 11, "ehfa_EntryDelete");
   BackTo(file, layer);
   eant_ElementNodeAndListWrite(io, layer.c_str(), EANT_ELEMENTLIST, kElementListNode, info->elements, &inner);
-  if (inner && inner->severity >= 2) return lower::ReportCallee(err, inner, reporter, 11, "eant_ElementNodeAndListWrite");
+  if (inner && inner->severity >= 2)
+    return lower::ReportCallee(err, inner, reporter, 11, "eant_ElementNodeAndListWrite");
   inner.Drop(); // an empty list is only a warning
   BackTo(file, layer);
   if (info->defaultStyles) {
@@ -592,18 +617,21 @@ void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, 
   ehfa_FileFlush(file, &inner);
   if (inner) return lower::ReportCallee(err, inner, reporter, 13, "ehfa_FileFlush");
   info->modified = 0;
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
-void eant_AnnotationInfoWrite(Ehfa_File *file, const char *nodePath, const char *nodeName, Eant_AnnotationInfo *info,
-                              Eerr_ErrorReport **err) try {
+void eant_AnnotationInfoWrite(Ehfa_File *file, const char *nodePath, const char *nodeName,
+                              Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   lower::CalleeReport inner;
-  eant_AnnotationInfoWriteWithOptions(file, nodePath, nodeName, info, &inner, 1);
+  eant_AnnotationInfoWriteWithOptions(file, nodePath, nodeName, info, &inner, EANT_OPTION_END);
   lower::PassOn(err, inner);
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const char *nodePath,
-                                                        Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...) try {
+                                                        Eant_AnnotationInfo *info, Eerr_ErrorReport **err,
+                                                        ...) try {
   static const char *reporter = "eant_AnnotationInfoReadWithOptions";
   lower::Clear(err);
   int32_t permission = 1;
@@ -659,7 +687,8 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     if (Eprj_MapInfo *map = eprj_MapInfoRead(file, layer.c_str(), info->mapInfo, 0, &inner); map && !inner) {
       info->mapInfo = map;
       BackTo(file, layer);
-      Eprj_ProParameters *parameters = eprj_ProParametersRead(file, layer.c_str(), info->proParameters, 0, &inner);
+      Eprj_ProParameters *parameters =
+          eprj_ProParametersRead(file, layer.c_str(), info->proParameters, 0, &inner);
       if (parameters && !inner) info->proParameters = parameters;
     } else if (map != info->mapInfo) {
       eprj_MapInfoFree(&map);
@@ -676,7 +705,8 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     info->elements = elements;
     BackTo(file, layer);
 
-    if (Eant_SelectedStyles *styles = eant_SelectedStylesRead(io, layer.c_str(), info->selectedStyles, &inner);
+    if (Eant_SelectedStyles *styles =
+            eant_SelectedStylesRead(io, layer.c_str(), info->selectedStyles, &inner);
         styles && !inner)
       info->selectedStyles = styles;
     inner.Drop();
@@ -698,7 +728,9 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     Eant_StyleLibrary *own = eant_StyleLibraryCreate(&inner);
     if (!own) return fail(10, "eant_StyleLibraryCreate");
     info->symbolLib->styleLibrary = own;
-    const int32_t count = info->styleLib && info->styleLib->lineStyles ? edlm_CountList(info->styleLib->lineStyles, nullptr) : 0;
+    const int32_t count = info->styleLib && info->styleLib->lineStyles
+                              ? edlm_CountList(info->styleLib->lineStyles, nullptr)
+                              : 0;
     for (int32_t i = 0; i < count; ++i) {
       if (!*static_cast<void **>(edlm_GetAddr(info->styleLib->lineStyles, i, nullptr))) continue;
       eant_LineStyleCopyBetweenLibs(i, info->styleLib, own, &inner);
@@ -714,16 +746,19 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
   info->modified = 0;
   made.release();
   return info;
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 Eant_AnnotationInfo *eant_AnnotationInfoRead(Ehfa_File *file, const char *nodePath, Eant_AnnotationInfo *info,
                                              Eerr_ErrorReport **err) try {
   lower::Clear(err);
   lower::CalleeReport inner;
-  Eant_AnnotationInfo *read = eant_AnnotationInfoReadWithOptions(file, nodePath, info, &inner, 0, 0, 1);
+  Eant_AnnotationInfo *read = eant_AnnotationInfoReadWithOptions(
+      file, nodePath, info, &inner, EANT_OPTION_VERSION_FLAGS, 0, EANT_OPTION_END);
   lower::PassOn(err, inner);
   return read;
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 // ---- Rendering --------------------------------------------------------------------------------
 
@@ -740,7 +775,8 @@ void eant_AnnotationInfoClearEvaluatedStyles(Eant_AnnotationInfo *info, Eerr_Err
     for (Eant_SymbolLibrary *library = data->symbolLibraryCache; library && !inner; library = library->next)
       ClearLibrary(library->styleLibrary, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 4, "eant_SymbolLibraryListClearEvaluatedStyles");
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 void eant_AnnotationRenderWithoutClearingStyles(Eant_AnnotationInfo *info, _exfr_XForm *transform,
                                                 Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
@@ -751,15 +787,18 @@ void eant_AnnotationRenderWithoutClearingStyles(Eant_AnnotationInfo *info, _exfr
   if (!conversion) return lower::Report(err, reporter, 2, "Invalid input coordConvert");
   lower::CalleeReport inner;
   RenderSetup setup(info, conversion, transform);
-  if (!setup.Reference(info->antHead, false, &inner)) return lower::ReportCallee(err, inner, reporter, 3, "eevg_CoordCreate");
+  if (!setup.Reference(info->antHead, false, &inner))
+    return lower::ReportCallee(err, inner, reporter, 3, "eevg_CoordCreate");
   if (!info->elements) return;
-  eant_ElementListRender(info->initToolkitData, info->styleLib, info->symbolLib, info->criteria, info->elements,
-                         transform, conversion, drawing, &inner);
+  eant_ElementListRender(info->initToolkitData, info->styleLib, info->symbolLib, info->criteria,
+                         info->elements, transform, conversion, drawing, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 4, "eant_ElementListRender");
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
-void eant_AnnotationRender(Eant_AnnotationInfo *info, _exfr_XForm *transform, Eant_CoordSysConversion *conversion,
-                           Eevg_Drawing *drawing, Eerr_ErrorReport **err) try {
+void eant_AnnotationRender(Eant_AnnotationInfo *info, _exfr_XForm *transform,
+                           Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
+                           Eerr_ErrorReport **err) try {
   static const char *reporter = "eant_AnnotationRender";
   lower::Clear(err);
   lower::CalleeReport inner;
@@ -769,13 +808,15 @@ void eant_AnnotationRender(Eant_AnnotationInfo *info, _exfr_XForm *transform, Ea
   if (inner) return lower::ReportCallee(err, inner, reporter, 2, "eant_ElementListRender");
   eant_AnnotationInfoClearEvaluatedStyles(info, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 3, "eant_AnnotationInfoClearEvaluatedStyles");
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 void eant_RenderDataFree(Eant_RenderData **renderData) try {
   if (!renderData || !*renderData) return;
   edlm_FreeList((*renderData)->stack);
   emsc_HeapFreeEx(renderData);
-} TAVIRON_GUARD_QUIET_VOID
+}
+TAVIRON_GUARD_QUIET_VOID
 
 Eant_RenderData *eant_RenderDataCreateNoCount(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try {
   static const char *reporter = "eant_RenderDataCreateNoCount";
@@ -806,7 +847,8 @@ Eant_RenderData *eant_RenderDataCreateNoCount(Eant_AnnotationInfo *info, Eerr_Er
     eant_RenderDataFree(&data);
   }
   return data;
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 Eant_RenderData *eant_RenderDataCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try {
   static const char *reporter = "eant_RenderDataCreate";
@@ -823,7 +865,8 @@ Eant_RenderData *eant_RenderDataCreate(Eant_AnnotationInfo *info, Eerr_ErrorRepo
     eant_RenderDataFree(&data);
   }
   return data;
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 int32_t eant_AnnotationRenderIncremental(Eant_AnnotationInfo *info, Eant_RenderData *renderData,
                                          _exfr_XForm *transform, Eant_CoordSysConversion *conversion,
@@ -851,8 +894,9 @@ int32_t eant_AnnotationRenderIncremental(Eant_AnnotationInfo *info, Eant_RenderD
       lower::ReportCallee(err, inner, reporter, 4, "eevg_CoordCreate");
       return 1;
     }
-    complete = eant_ElementListRenderIncremental(info->initToolkitData, renderData, info->styleLib, info->symbolLib,
-                                                 info->criteria, transform, conversion, drawing, &inner);
+    complete =
+        eant_ElementListRenderIncremental(info->initToolkitData, renderData, info->styleLib, info->symbolLib,
+                                          info->criteria, transform, conversion, drawing, &inner);
     if (inner) {
       lower::ReportCallee(err, inner, reporter, 5, "eant_ElementListRenderIncremental");
       return 1;
@@ -863,7 +907,8 @@ int32_t eant_AnnotationRenderIncremental(Eant_AnnotationInfo *info, Eant_RenderD
     if (inner) lower::ReportCallee(err, inner, reporter, 6, "eant_AnnotationInfoClearEvaluatedStyles");
   }
   return complete;
-} TAVIRON_GUARD(err, 1)
+}
+TAVIRON_GUARD(err, 1)
 
 // ---- Whole-layer services ------------------------------------------------------------------------
 
@@ -878,7 +923,8 @@ void eant_AnnotationInfoTransformMap(Eant_AnnotationInfo *info, _exfr_XForm *tra
   inner.Drop();
   const char *oldUnits = info->mapInfo ? info->mapInfo->units.data : nullptr;
   BoxPtr before(eant_GetAntBoundingBox(info, nullptr, &inner));
-  if (!before) return lower::ReportChained(err, inner, reporter, 2, "Error returned from eant_GetAntBoundingBox.");
+  if (!before)
+    return lower::ReportChained(err, inner, reporter, 2, "Error returned from eant_GetAntBoundingBox.");
   Eant_CoordSysConversion *from = BoxConversion(before.get(), oldUnits, &inner);
   if (!from)
     return lower::ReportChained(err, inner, reporter, 3,
@@ -909,12 +955,16 @@ void eant_AnnotationInfoTransformMap(Eant_AnnotationInfo *info, _exfr_XForm *tra
   from->fakeDrawing = to->fakeDrawing = drawing;
   TransformElements(info->elements, transform, from, to, mapUnits, &record, &inner);
   done();
-  if (inner) return lower::ReportChained(err, inner, reporter, 7, "Error returned from eant_ElementListTransformMap.");
+  if (inner)
+    return lower::ReportChained(err, inner, reporter, 7, "Error returned from eant_ElementListTransformMap.");
   BoxPtr box(eant_ElementListBoundingBoxGet(info->elements, &inner));
-  if (!box) return lower::ReportChained(err, inner, reporter, 8, "Error returned from eant_ElementListBoundingBoxCompute.");
+  if (!box)
+    return lower::ReportChained(err, inner, reporter, 8,
+                                "Error returned from eant_ElementListBoundingBoxCompute.");
   eant_SetAntBoundingBox(info, box.get(), &inner);
   if (inner) lower::ReportChained(err, inner, reporter, 9, "Error returned from eant_SetAntBoundingBox.");
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 void eant_AnnotationInfoReproject(Eant_AnnotationInfo *info, const Eprj_ProParameters *parameters,
                                   const char *mapUnits,
@@ -924,35 +974,48 @@ void eant_AnnotationInfoReproject(Eant_AnnotationInfo *info, const Eprj_ProParam
   lower::Clear(err);
   if (!info) return lower::Report(err, reporter, 1, "Invalid input annotation info");
   if (!info->mapInfo || !info->proParameters || !parameters)
-    return lower::Report(err, reporter, 2, "Input annotation info does not have sufficent projection information.");
+    return lower::Report(err, reporter, 2,
+                         "Input annotation info does not have sufficent projection information.");
   lower::CalleeReport inner;
-  Eprj_ProjectionPair *pair = eprj_ProjectionPairInit(eint_GetInit(), info->proParameters, parameters, &inner);
-  if (!pair) return lower::ReportChained(err, inner, reporter, 3, "Error returned from eprj_ProjectionPairInit.");
+  Eprj_ProjectionPair *pair =
+      eprj_ProjectionPairInit(eint_GetInit(), info->proParameters, parameters, &inner);
+  if (!pair)
+    return lower::ReportChained(err, inner, reporter, 3, "Error returned from eprj_ProjectionPairInit.");
   // The target units go straight to the transform (the projections take them without a map
   // information of their own).
-  _exfr_XForm *transform = exfr_XFormCreateFromProjPairAndMapInfo(pair, info->mapInfo, nullptr, mapUnits, &inner);
+  _exfr_XForm *transform =
+      exfr_XFormCreateFromProjPairAndMapInfo(pair, info->mapInfo, nullptr, mapUnits, &inner);
   eprj_ProjectionPairFree(&pair);
   if (!transform)
-    return lower::ReportChained(err, inner, reporter, 6, "Error returned from exfr_XFormCreateFromProjPairAndMapInfo.");
+    return lower::ReportChained(err, inner, reporter, 6,
+                                "Error returned from exfr_XFormCreateFromProjPairAndMapInfo.");
   eant_AnnotationInfoTransformMap(info, transform, mapUnits, progress, progressData, &inner);
   exfr_XFormFree(&transform, nullptr);
-  if (inner) return lower::ReportChained(err, inner, reporter, 7, "Error returned from eant_AnnotationInfoTransformMap.");
+  if (inner)
+    return lower::ReportChained(err, inner, reporter, 7,
+                                "Error returned from eant_AnnotationInfoTransformMap.");
   Eprj_ProParameters *copy = eprj_ProParametersCopy(parameters, info->proParameters, &inner);
-  if (!copy) return lower::ReportChained(err, inner, reporter, 8, "Error returned from eprj_ProParametersCopy.");
+  if (!copy)
+    return lower::ReportChained(err, inner, reporter, 8, "Error returned from eprj_ProParametersCopy.");
   info->proParameters = copy;
   BoxPtr box(eant_GetAntBoundingBox(info, nullptr, &inner));
-  if (!box) return lower::ReportChained(err, inner, reporter, 9, "Error returned from eant_GetAntBoundingBox.");
+  if (!box)
+    return lower::ReportChained(err, inner, reporter, 9, "Error returned from eant_GetAntBoundingBox.");
   const double xmin = lower::At<double>(*box, 0, 0), ymin = lower::At<double>(*box, 1, 0);
   const double xmax = lower::At<double>(*box, 0, 1), ymax = lower::At<double>(*box, 1, 1);
   if (eprj_MapInfoUpperLeftCenterSet(info->mapInfo, xmin, ymax, &inner) != 0)
-    return lower::ReportChained(err, inner, reporter, 10, "Error returned from eprj_MapInfoUpperLeftCenterSet.");
+    return lower::ReportChained(err, inner, reporter, 10,
+                                "Error returned from eprj_MapInfoUpperLeftCenterSet.");
   if (eprj_MapInfoLowerRightCenterSet(info->mapInfo, xmax, ymin, &inner) != 0)
-    return lower::ReportChained(err, inner, reporter, 11, "Error returned from eprj_MapInfoLowerRightCenterSet.");
+    return lower::ReportChained(err, inner, reporter, 11,
+                                "Error returned from eprj_MapInfoLowerRightCenterSet.");
   if (eprj_MapInfoProjectionNameSet(info->mapInfo, parameters->proName.data, &inner) != 0)
-    return lower::ReportChained(err, inner, reporter, 12, "Error returned from eprj_MapInfoProjectionNameSet.");
+    return lower::ReportChained(err, inner, reporter, 12,
+                                "Error returned from eprj_MapInfoProjectionNameSet.");
   if (eprj_MapInfoUnitsSet(info->mapInfo, mapUnits, &inner) != 0)
     return lower::ReportChained(err, inner, reporter, 13, "Error returned from eprj_MapInfoUnitsSet.");
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 void eant_AnnotationInfoMakeUniqueElementIDs(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try {
   static const char *reporter = "eant_AnnotationInfoMakeUniqueElementIDs";
@@ -962,19 +1025,23 @@ void eant_AnnotationInfoMakeUniqueElementIDs(Eant_AnnotationInfo *info, Eerr_Err
   const int32_t next = eant_ElementListMakeUniqueIDs(info->elements, 0, &inner);
   if (inner) return lower::ReportCallee(err, inner, reporter, 2, "eant_ElementListMakeUniqueIDs");
   if (info->antHead) info->antHead->nextElement = static_cast<uint32_t>(next);
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
-void eant_AnnotationDBIDataFunctionsAndDataSet(Eant_AnnotationInfo *info, Eant_AttributeStringFunction attributeString,
+void eant_AnnotationDBIDataFunctionsAndDataSet(Eant_AnnotationInfo *info,
+                                               Eant_AttributeStringFunction attributeString,
                                                Eant_ColumnNumberFunction columnNumber, void *data,
                                                Eerr_ErrorReport **err) try {
   static const char *reporter = "eant_AnnotationDBIDataFunctionsAndDataSet";
   lower::Clear(err);
   if (!info) return lower::Report(err, reporter, 1, "Invalid input antInfo");
   lower::CalleeReport inner;
-  Eant_DBIData *record = eant_DBIDataFunctionsAndDataSet(info->dbiData, attributeString, columnNumber, data, &inner);
+  Eant_DBIData *record =
+      eant_DBIDataFunctionsAndDataSet(info->dbiData, attributeString, columnNumber, data, &inner);
   if (!record) return lower::ReportCallee(err, inner, reporter, 2, "eant_DBIDataFunctionsAndDataSet");
   info->dbiData = record;
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 void eant_AnnotationDBIDataCurrentRowSet(Eant_AnnotationInfo *info, int32_t row, Eerr_ErrorReport **err) try {
   static const char *reporter = "eant_AnnotationDBIDataCurrentRowSet";
@@ -983,6 +1050,7 @@ void eant_AnnotationDBIDataCurrentRowSet(Eant_AnnotationInfo *info, int32_t row,
   lower::CalleeReport inner;
   eant_DBIDataCurrentRowSet(info->dbiData, row, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 2, "eant_DBIDataCurrentRowSet");
-} TAVIRON_GUARD_VOID(err)
+}
+TAVIRON_GUARD_VOID(err)
 
 } // extern "C"

@@ -212,8 +212,10 @@ void eant_AntHeaderPrint(const Eant_AntHeader *header, Eerr_ErrorReport **err) t
   efio_Printf("   nextElement - %ld\n", static_cast<long>(header->nextElement));
   if (IsCorners(header->bBox)) {
     const Egda_BaseData *box = header->bBox;
-    efio_Printf("   bBox - %lg, %lg     %lg, %lg\n", CornerX(box, 0), CornerY(box, 0), CornerX(box, 1), CornerY(box, 1));
-    efio_Printf("          %lg, %lg     %lg, %lg\n", CornerX(box, 2), CornerY(box, 2), CornerX(box, 3), CornerY(box, 3));
+    efio_Printf("   bBox - %lg, %lg     %lg, %lg\n", CornerX(box, 0), CornerY(box, 0), CornerX(box, 1),
+                CornerY(box, 1));
+    efio_Printf("          %lg, %lg     %lg, %lg\n", CornerX(box, 2), CornerY(box, 2), CornerX(box, 3),
+                CornerY(box, 3));
   } else {
     efio_Printf("   bBox - NULL\n");
   }
@@ -293,7 +295,8 @@ Eant_AntHeader *eant_AntHeaderRead(Eant_FileIO *fileIO, const char *nodePath, Ea
     return header;
   }
   const double modTime = entry->modTime;
-  const Emif_Design *design = data->dictionary ? emif_FindDesignByName(data->dictionary, kAntHeader.name, &inner) : nullptr;
+  const Emif_Design *design =
+      data->dictionary ? emif_FindDesignByName(data->dictionary, kAntHeader.name, &inner) : nullptr;
   if (!design) {
     lower::ReportCallee(err, inner, reporter, 8, "emif_FindDesignByName");
     return header;
@@ -320,7 +323,8 @@ Eant_AntHeader *eant_AntHeaderRead(Eant_FileIO *fileIO, const char *nodePath, Ea
   if (stored.ixformMatrix && !(read.ixformMatrix = efga_PolynomialCopyFromPrivate(stored.ixformMatrix, &inner)))
     return fail(11, "efga_PolynomialCopyFromPrivate for ixformMatrix");
   Eant_AntHeader *made = nullptr;
-  if (!header && !(header = made = eant_AntHeaderStructureCreate(&inner))) return fail(7, "eant_AntHeaderStructureCreate");
+  if (!header && !(header = made = eant_AntHeaderStructureCreate(&inner)))
+    return fail(7, "eant_AntHeaderStructureCreate");
   EmptyHeader(*header);
   header->name = std::exchange(stored.name, Eant_CharStr{});
   header->description = std::exchange(stored.description, Eant_CharStr{});
@@ -367,7 +371,8 @@ void eant_AnnotationVersionRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_
   if (!data) return;
   Ehfa_File *file = fileIO->file;
   lower::CalleeReport inner;
-  const Emif_Design *design = data->dictionary ? emif_FindDesignByName(data->dictionary, kVersion.name, &inner) : nullptr;
+  const Emif_Design *design =
+      data->dictionary ? emif_FindDesignByName(data->dictionary, kVersion.name, &inner) : nullptr;
   if (!design) {
     lower::ReportCallee(err, inner, reporter, 4, "emif_FindDesignByName");
     return;
@@ -377,7 +382,8 @@ void eant_AnnotationVersionRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_
     // An absolute path: its child is read, then the path's node becomes current.
     if (!ehfa_ObjectRead(file, nodePath, kVersionNode, EHFA_CHILD_NAMED, &version, design, &inner)) version.version = 0;
     inner.Drop();
-    if (!ehfa_EntrySeek(file, EHFA_PATH, nodePath, &inner)) lower::ReportChained(err, inner, reporter, 7, "Error seeking back to nodepath");
+    if (!ehfa_EntrySeek(file, EHFA_PATH, nodePath, &inner))
+      lower::ReportChained(err, inner, reporter, 7, "Error seeking back to nodepath");
     fileIO->annotationVersion = version.version;
     return;
   }
@@ -495,8 +501,10 @@ Eprj_MapInfo *eant_MapInfoGet(Eant_AnnotationInfo *info, Eprj_MapInfo *mapInfo, 
   if (!box) return fail(5, "eant_GetAntBoundingBox");
   const double xmin = lower::At<double>(*box, 0, 0), ymin = lower::At<double>(*box, 1, 0);
   const double xmax = lower::At<double>(*box, 0, 1), ymax = lower::At<double>(*box, 1, 1);
-  if (eprj_MapInfoUpperLeftCenterSet(mapInfo, xmin, ymax, &inner) != 0) return fail(6, "eprj_MapInfoUpperLeftCenterSet");
-  if (eprj_MapInfoLowerRightCenterSet(mapInfo, xmax, ymin, &inner) != 0) return fail(7, "eprj_MapInfoLowerRightCenterSet");
+  if (eprj_MapInfoUpperLeftCenterSet(mapInfo, xmin, ymax, &inner) != 0)
+    return fail(6, "eprj_MapInfoUpperLeftCenterSet");
+  if (eprj_MapInfoLowerRightCenterSet(mapInfo, xmax, ymin, &inner) != 0)
+    return fail(7, "eprj_MapInfoLowerRightCenterSet");
   evec_BboxDelete(box.release(), &inner);
   if (inner) return fail(8, "evec_BboxDelete");
   if (eprj_MapInfoPixelSizeSet(mapInfo, 1.0, 1.0, &inner) != 0) return fail(9, "eprj_MapInfoPixelSizeSet");

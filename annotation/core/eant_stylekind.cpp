@@ -941,17 +941,20 @@ struct FixedName {
   }
 };
 template <class Kind> struct Names {
-  static constexpr FixedName addToList{Kind::kPrefix, "AddToList"}, addToLibrary{Kind::kPrefix, "AddToLibrary"},
-      deleteFromList{Kind::kPrefix, "DeleteFromList"}, evaluate{Kind::kPrefix, "Evaluate"},
-      namedFromList{Kind::kPrefix, "GetNamedFromList"}, incrementUseCount{Kind::kPrefix, "IncrementUseCount"},
+  static constexpr FixedName addToList{Kind::kPrefix, "AddToList"},
+      addToLibrary{Kind::kPrefix, "AddToLibrary"}, deleteFromList{Kind::kPrefix, "DeleteFromList"},
+      evaluate{Kind::kPrefix, "Evaluate"}, namedFromList{Kind::kPrefix, "GetNamedFromList"},
+      incrementUseCount{Kind::kPrefix, "IncrementUseCount"},
       incrementByStyle{Kind::kPrefix, "IncrementUseCountByStyle"}, lookup{Kind::kPrefix, "LookupInLibrary"},
-      replaceInLibrary{Kind::kPrefix, "ReplaceInLibrary"}, notInLibrary{"Invalid ", Kind::kData, " in input style library"};
+      replaceInLibrary{Kind::kPrefix, "ReplaceInLibrary"},
+      notInLibrary{"Invalid ", Kind::kData, " in input style library"};
 };
 
 // The keywords every kind reads: the name, the description, the base reference.
-#define TAVIRON_EANT_COMMON_KEYWORDS                                                               \
-  {EANT_KEY_STYLENAME, {V::Pointer}}, {EANT_KEY_DESCRIPTION, {V::Pointer}},                         \
-      {EANT_KEY_BASESTYLE, {V::Pointer, V::Pointer, V::Int}}
+#define TAVIRON_EANT_COMMON_KEYWORDS                                                                         \
+  {EANT_KEY_STYLENAME, {V::Pointer}}, {EANT_KEY_DESCRIPTION, {V::Pointer}}, {                                \
+    EANT_KEY_BASESTYLE, { V::Pointer, V::Pointer, V::Int }                                                   \
+  }
 
 // Copies a coordinate definition into *slot (made when null); false with the report in err.
 bool SetUnits(Eant_CoordDefinition *&slot, int32_t coordSys, const char *units, Eerr_ErrorReport **err) {
@@ -1010,7 +1013,8 @@ struct ColorFamily : Colors {
   static void DropCache(Eant_Color &style) { DropColorCache(style); }
   static Eevg_Color *&Cache(Eant_Color &style) { return style.evaluatedStyle; }
 
-  static bool Apply(Eant_Color &style, int32_t code, const lower::KeywordValues &v, const char *, Eerr_ErrorReport **) {
+  static bool Apply(Eant_Color &style, int32_t code, const lower::KeywordValues &v, const char *,
+                    Eerr_ErrorReport **) {
     if (code == EANT_KEY_RGB) {
       style.red = v.Int(0);
       style.green = v.Int(1);
@@ -1024,11 +1028,20 @@ struct ColorFamily : Colors {
   }
   static void SwapPart(Eant_Color &a, Eant_Color &b, uint32_t bit) {
     switch (bit) {
-    case EANT_COLOR_RED: std::swap(a.red, b.red); break;
-    case EANT_COLOR_GREEN: std::swap(a.green, b.green); break;
-    case EANT_COLOR_BLUE: std::swap(a.blue, b.blue); break;
-    case EANT_COLOR_OPACITY: std::swap(a.opacity, b.opacity); break;
-    default: break;
+      case EANT_COLOR_RED:
+        std::swap(a.red, b.red);
+        break;
+      case EANT_COLOR_GREEN:
+        std::swap(a.green, b.green);
+        break;
+      case EANT_COLOR_BLUE:
+        std::swap(a.blue, b.blue);
+        break;
+      case EANT_COLOR_OPACITY:
+        std::swap(a.opacity, b.opacity);
+        break;
+      default:
+        break;
     }
   }
   static bool Equal(const Eant_Color &a, const Eant_Color &b) {
@@ -1090,7 +1103,8 @@ bool SetOverLine(Eant_LineComposition &composition, int32_t position, double wid
       lower::Report(err, reporter, 3, "Error allocating LineComposition");
       return false;
     }
-    for (int32_t i = 0; i <= position; ++i) grown[i] = i < composition.count ? composition.data[i] : Eant_LineDescription{-1, 0.0};
+    for (int32_t i = 0; i <= position; ++i)
+      grown[i] = i < composition.count ? composition.data[i] : Eant_LineDescription{-1, 0.0};
     emsc_HeapFree(composition.data);
     composition.data = grown;
     composition.count = position + 1;
@@ -1118,7 +1132,8 @@ struct LineFamily : LineStyles {
       {EANT_KEY_DISPLAYLINE, {V::Int}},
       {EANT_KEY_USESYMBOL, {V::Int}},
       {EANT_KEY_LINESYMBOL,
-       {V::Int, V::Pointer, V::Int, V::Pointer, V::Double, V::Double, V::Double, V::Int, V::Pointer, V::Int, V::Int}}};
+       {V::Int, V::Pointer, V::Int, V::Pointer, V::Double, V::Double, V::Double, V::Int, V::Pointer, V::Int,
+        V::Int}}};
   static constexpr lower::KeywordList kKeywordList{{kKeywords}, "Invalid keyword option for lineStyle"};
   static void DropCache(Eant_LineStyle &style) { DropLineCache(style); }
   static Eevg_LineStyle *&Cache(Eant_LineStyle &style) { return style.evaluatedStyle; }
@@ -1127,68 +1142,111 @@ struct LineFamily : LineStyles {
                     Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
     switch (code) {
-    case EANT_KEY_STYLEUNITS:
-      if (!SetUnits(style.styleUnits, v.Int(0), v.Pointer<const char>(1), &inner)) break;
-      style.mask |= EANT_LINE_STYLEUNITS;
-      return true;
-    case EANT_KEY_OVERLINE:
-      if (!SetOverLine(style.overLines, v.Int(0), v.Double(1), v.Int(2), reporter, err)) return false;
-      style.mask |= EANT_LINE_OVERLINES;
-      return true;
-    case EANT_KEY_LINEPATTERN:
-      if (v.Int(0) < 0 || !eevg_LinePatternSetValues(&style.linePattern, v.Int(0), v.Double(1), v.Double(2), &inner))
+      case EANT_KEY_STYLEUNITS:
+        if (!SetUnits(style.styleUnits, v.Int(0), v.Pointer<const char>(1), &inner)) break;
+        style.mask |= EANT_LINE_STYLEUNITS;
+        return true;
+      case EANT_KEY_OVERLINE:
+        if (!SetOverLine(style.overLines, v.Int(0), v.Double(1), v.Int(2), reporter, err)) return false;
+        style.mask |= EANT_LINE_OVERLINES;
+        return true;
+      case EANT_KEY_LINEPATTERN:
+        if (v.Int(0) < 0 ||
+            !eevg_LinePatternSetValues(&style.linePattern, v.Int(0), v.Double(1), v.Double(2), &inner))
+          break;
+        style.mask |= EANT_LINE_LINEPATTERN;
+        return true;
+      case EANT_KEY_LINEJOIN:
+        style.lineJoin = v.Int(0);
+        style.mask |= EANT_LINE_LINEJOIN;
+        return true;
+      case EANT_KEY_MARKEND:
+        style.markEnd = v.Int(0);
+        style.mask |= EANT_LINE_MARKEND;
+        return true;
+      case EANT_KEY_STARTLINEEND:
+        style.startLineEnd = v.Int(0);
+        style.mask |= EANT_LINE_STARTLINEEND;
+        return true;
+      case EANT_KEY_ENDLINEEND:
+        style.endLineEnd = v.Int(0);
+        style.mask |= EANT_LINE_ENDLINEEND;
+        return true;
+      case EANT_KEY_DISPLAYLINE:
+        style.displayLine = v.Int(0);
+        style.mask |= EANT_LINE_DISPLAYLINE;
+        return true;
+      case EANT_KEY_USESYMBOL:
+        style.useSymbol = v.Int(0);
+        style.mask |= EANT_LINE_USESYMBOL;
+        return true;
+      case EANT_KEY_ARROWEND: {
+        Eevg_ArrowEnd *arrow = eevg_ArrowEndSetValues(style.arrowEnd, v.Double(0), v.Double(1), v.Double(2),
+                                                      v.Int(3), v.Int(4), &inner);
+        if (!arrow) break;
+        style.arrowEnd = arrow;
+        style.mask |= EANT_LINE_ARROWEND;
+        return true;
+      }
+      case EANT_KEY_LINESYMBOL: {
+        if (!style.lineSymbol && !(style.lineSymbol = eant_LineSymbolCreate(&inner))) break;
+        Eant_LineSymbol &symbol = *style.lineSymbol;
+        if (!SetUnits(symbol.scaleUnits, v.Int(0), v.Pointer<const char>(1), &inner) ||
+            !SetUnits(symbol.positionUnits, v.Int(2), v.Pointer<const char>(3), &inner) ||
+            !SetReference(symbol.symbol, v.Pointer<const Eant_Style>(8), &inner))
+          break;
+        symbol.scale = v.Double(4);
+        symbol.spacing = v.Double(5);
+        symbol.offset = v.Double(6);
+        symbol.effect = v.Int(7);
+        symbol.colorOverrideFlag = v.Int(9);
+        symbol.overrideColor = v.Int(10);
+        style.mask |= EANT_LINE_LINESYMBOL;
+        return true;
+      }
+      default:
         break;
-      style.mask |= EANT_LINE_LINEPATTERN;
-      return true;
-    case EANT_KEY_LINEJOIN: style.lineJoin = v.Int(0); style.mask |= EANT_LINE_LINEJOIN; return true;
-    case EANT_KEY_MARKEND: style.markEnd = v.Int(0); style.mask |= EANT_LINE_MARKEND; return true;
-    case EANT_KEY_STARTLINEEND: style.startLineEnd = v.Int(0); style.mask |= EANT_LINE_STARTLINEEND; return true;
-    case EANT_KEY_ENDLINEEND: style.endLineEnd = v.Int(0); style.mask |= EANT_LINE_ENDLINEEND; return true;
-    case EANT_KEY_DISPLAYLINE: style.displayLine = v.Int(0); style.mask |= EANT_LINE_DISPLAYLINE; return true;
-    case EANT_KEY_USESYMBOL: style.useSymbol = v.Int(0); style.mask |= EANT_LINE_USESYMBOL; return true;
-    case EANT_KEY_ARROWEND: {
-      Eevg_ArrowEnd *arrow =
-          eevg_ArrowEndSetValues(style.arrowEnd, v.Double(0), v.Double(1), v.Double(2), v.Int(3), v.Int(4), &inner);
-      if (!arrow) break;
-      style.arrowEnd = arrow;
-      style.mask |= EANT_LINE_ARROWEND;
-      return true;
-    }
-    case EANT_KEY_LINESYMBOL: {
-      if (!style.lineSymbol && !(style.lineSymbol = eant_LineSymbolCreate(&inner))) break;
-      Eant_LineSymbol &symbol = *style.lineSymbol;
-      if (!SetUnits(symbol.scaleUnits, v.Int(0), v.Pointer<const char>(1), &inner) ||
-          !SetUnits(symbol.positionUnits, v.Int(2), v.Pointer<const char>(3), &inner) ||
-          !SetReference(symbol.symbol, v.Pointer<const Eant_Style>(8), &inner))
-        break;
-      symbol.scale = v.Double(4);
-      symbol.spacing = v.Double(5);
-      symbol.offset = v.Double(6);
-      symbol.effect = v.Int(7);
-      symbol.colorOverrideFlag = v.Int(9);
-      symbol.overrideColor = v.Int(10);
-      style.mask |= EANT_LINE_LINESYMBOL;
-      return true;
-    }
-    default: break;
     }
     lower::ReportChained(err, inner, reporter, 3, "Error setting keyword %d of lineStyle", code);
     return false;
   }
   static void SwapPart(Eant_LineStyle &a, Eant_LineStyle &b, uint32_t bit) {
     switch (bit) {
-    case EANT_LINE_STYLEUNITS: std::swap(a.styleUnits, b.styleUnits); break;
-    case EANT_LINE_OVERLINES: std::swap(a.overLines, b.overLines); break;
-    case EANT_LINE_LINEPATTERN: std::swap(a.linePattern, b.linePattern); break;
-    case EANT_LINE_LINEJOIN: std::swap(a.lineJoin, b.lineJoin); break;
-    case EANT_LINE_MARKEND: std::swap(a.markEnd, b.markEnd); break;
-    case EANT_LINE_STARTLINEEND: std::swap(a.startLineEnd, b.startLineEnd); break;
-    case EANT_LINE_ENDLINEEND: std::swap(a.endLineEnd, b.endLineEnd); break;
-    case EANT_LINE_ARROWEND: std::swap(a.arrowEnd, b.arrowEnd); break;
-    case EANT_LINE_DISPLAYLINE: std::swap(a.displayLine, b.displayLine); break;
-    case EANT_LINE_USESYMBOL: std::swap(a.useSymbol, b.useSymbol); break;
-    case EANT_LINE_LINESYMBOL: std::swap(a.lineSymbol, b.lineSymbol); break;
-    default: break;
+      case EANT_LINE_STYLEUNITS:
+        std::swap(a.styleUnits, b.styleUnits);
+        break;
+      case EANT_LINE_OVERLINES:
+        std::swap(a.overLines, b.overLines);
+        break;
+      case EANT_LINE_LINEPATTERN:
+        std::swap(a.linePattern, b.linePattern);
+        break;
+      case EANT_LINE_LINEJOIN:
+        std::swap(a.lineJoin, b.lineJoin);
+        break;
+      case EANT_LINE_MARKEND:
+        std::swap(a.markEnd, b.markEnd);
+        break;
+      case EANT_LINE_STARTLINEEND:
+        std::swap(a.startLineEnd, b.startLineEnd);
+        break;
+      case EANT_LINE_ENDLINEEND:
+        std::swap(a.endLineEnd, b.endLineEnd);
+        break;
+      case EANT_LINE_ARROWEND:
+        std::swap(a.arrowEnd, b.arrowEnd);
+        break;
+      case EANT_LINE_DISPLAYLINE:
+        std::swap(a.displayLine, b.displayLine);
+        break;
+      case EANT_LINE_USESYMBOL:
+        std::swap(a.useSymbol, b.useSymbol);
+        break;
+      case EANT_LINE_LINESYMBOL:
+        std::swap(a.lineSymbol, b.lineSymbol);
+        break;
+      default:
+        break;
     }
   }
   static bool Equal(const Eant_LineStyle &a, const Eant_LineStyle &b) {
@@ -1207,8 +1265,8 @@ struct LineFamily : LineStyles {
   // The overlaid lines this level defines, as renderer lines: widths in map units, colours of
   // this level's library.
   static bool FillTarget(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Eant_LineStyle &style,
-                         Eevg_LineComposition *target, Eant_CoordSysConversion *conversion, const char *reporter,
-                         Eerr_ErrorReport **err) {
+                         Eevg_LineComposition *target, Eant_CoordSysConversion *conversion,
+                         const char *reporter, Eerr_ErrorReport **err) {
     if (!(style.mask & EANT_LINE_OVERLINES)) return true;
     lower::CalleeReport inner;
     if (target->count != style.overLines.count &&
@@ -1237,15 +1295,17 @@ struct LineFamily : LineStyles {
   static void FreeRenderer(Eevg_LineStyle **renderer) { eevg_LineStyleFree(renderer); }
   static Eevg_LineComposition *TargetOf(Eevg_LineStyle *renderer) { return &renderer->composition; }
   // What the composition does not carry: the dashes in map units, joins and ends, the arrow head.
-  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_LineStyle &style, Eevg_LineStyle *renderer,
-                       Eant_CoordSysConversion *conversion, const char *reporter, Eerr_ErrorReport **err) {
+  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_LineStyle &style,
+                       Eevg_LineStyle *renderer, Eant_CoordSysConversion *conversion, const char *reporter,
+                       Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
     if (!eevg_LinePatternCreate(style.linePattern.count, &renderer->pattern, &inner)) {
       lower::ReportCallee(err, inner, reporter, 6, "eevg_LinePatternCreate");
       return false;
     }
     for (int32_t i = 0; i < style.linePattern.count; ++i) {
-      renderer->pattern.data[i].lineMark = MapLength(conversion, style.styleUnits, style.linePattern.data[i].lineMark, &inner);
+      renderer->pattern.data[i].lineMark =
+          MapLength(conversion, style.styleUnits, style.linePattern.data[i].lineMark, &inner);
       if (!inner)
         renderer->pattern.data[i].lineSpace =
             MapLength(conversion, style.styleUnits, style.linePattern.data[i].lineSpace, &inner);
@@ -1261,8 +1321,9 @@ struct LineFamily : LineStyles {
     if (style.arrowEnd) {
       const Eevg_ArrowEnd &arrow = *style.arrowEnd;
       const double length = MapLength(conversion, style.styleUnits, arrow.length, &inner);
-      if (inner || !(renderer->arrowEnd = eevg_ArrowEndSetValues(renderer->arrowEnd, arrow.baseAngle, arrow.tipAngle,
-                                                                length, arrow.filled, arrow.stick, &inner))) {
+      if (inner ||
+          !(renderer->arrowEnd = eevg_ArrowEndSetValues(renderer->arrowEnd, arrow.baseAngle, arrow.tipAngle,
+                                                        length, arrow.filled, arrow.stick, &inner))) {
         lower::ReportCallee(err, inner, reporter, 6, "eevg_ArrowEndSetValues");
         return false;
       }
@@ -1271,8 +1332,8 @@ struct LineFamily : LineStyles {
     renderer->useSymbol = style.useSymbol;
     return true;
   }
-  static bool Move(Eant_LineStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target, int32_t unique,
-                   bool replace, const char *reporter, Eerr_ErrorReport **err) {
+  static bool Move(Eant_LineStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target,
+                   int32_t unique, bool replace, const char *reporter, Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
     for (int32_t i = 0; i < style.overLines.count; ++i) {
       int32_t &color = style.overLines.data[i].color;
@@ -1287,7 +1348,8 @@ struct LineFamily : LineStyles {
       int32_t &color = style.lineSymbol->overrideColor;
       color = eant_ColorCopyBetweenLibraries(color, source, target, 1, &inner);
       if (inner) {
-        lower::ReportCallee(err, inner, reporter, 5, "eant_ColorCopyBetweenLibraries for lineSymbol overrideColor");
+        lower::ReportCallee(err, inner, reporter, 5,
+                            "eant_ColorCopyBetweenLibraries for lineSymbol overrideColor");
         return false;
       }
     }
@@ -1297,11 +1359,11 @@ struct LineFamily : LineStyles {
     eant_CoordDefinitionPrint(style.styleUnits, nullptr);
     efio_Printf("LineComposition:\n");
     for (int32_t i = 0; i < style.overLines.count; ++i)
-      efio_Printf("LineDescription:\n   color - %ld\n   width - %lg\n", static_cast<long>(style.overLines.data[i].color),
-                  style.overLines.data[i].width);
+      efio_Printf("LineDescription:\n   color - %ld\n   width - %lg\n",
+                  static_cast<long>(style.overLines.data[i].color), style.overLines.data[i].width);
     eevg_LinePatternPrint(&style.linePattern, nullptr);
-    efio_Printf("   lineJoin - %d\n   markEnd - %d\n   startLineEnd - %d\n   endLineEnd - %d\n", style.lineJoin,
-                style.markEnd, style.startLineEnd, style.endLineEnd);
+    efio_Printf("   lineJoin - %d\n   markEnd - %d\n   startLineEnd - %d\n   endLineEnd - %d\n",
+                style.lineJoin, style.markEnd, style.startLineEnd, style.endLineEnd);
     if (style.arrowEnd) eevg_ArrowEndPrint(style.arrowEnd, nullptr);
     if (style.lineSymbol) record::Print(kLineSymbol, style.lineSymbol, 0, "LineSymbol");
   }
@@ -1313,8 +1375,8 @@ bool SamePatternFill(const Eant_PatternFill *a, const Eant_PatternFill *b) {
   if (!a || !b) return a == b;
   return SameUnits(a->scaleUnits, b->scaleUnits) && SameUnits(a->positionUnits, b->positionUnits) &&
          a->scale == b->scale && a->xsep == b->xsep && a->ysep == b->ysep &&
-         eant_StyleCompare(a->symbol, b->symbol, nullptr) == 1 && a->colorOverrideFlag == b->colorOverrideFlag &&
-         a->overrideColor == b->overrideColor;
+         eant_StyleCompare(a->symbol, b->symbol, nullptr) == 1 &&
+         a->colorOverrideFlag == b->colorOverrideFlag && a->overrideColor == b->overrideColor;
 }
 bool SameFillPattern(const Eant_FillPattern *a, const Eant_FillPattern *b) {
   if (!a || !b) return a == b;
@@ -1327,14 +1389,15 @@ struct FillFamily : FillStyles {
   using Renderer = Eevg_FillStyle;
   static constexpr const char *kPrefix = "eant_FillStyle", *kName = "FillStyle";
   static constexpr auto kSetValues = eant_FillStyleSetValues;
-  static constexpr uint32_t kBits = EANT_FILL_FILL | EANT_FILL_TRACE | EANT_FILL_PATTERN | EANT_FILL_TRACESTYLE;
+  static constexpr uint32_t kBits =
+      EANT_FILL_FILL | EANT_FILL_TRACE | EANT_FILL_PATTERN | EANT_FILL_TRACESTYLE;
   static constexpr lower::Keyword kKeywords[] = {
       TAVIRON_EANT_COMMON_KEYWORDS,
       {EANT_KEY_FILL, {V::Int, V::Int}},
       {EANT_KEY_TRACE, {V::Int, V::Int}},
       {EANT_KEY_PATTERN,
-       {V::Int, V::Int, V::Int, V::Int, V::Int, V::Pointer, V::Int, V::Pointer, V::Double, V::Double, V::Double,
-        V::Pointer, V::Int, V::Int}}};
+       {V::Int, V::Int, V::Int, V::Int, V::Int, V::Pointer, V::Int, V::Pointer, V::Double, V::Double,
+        V::Double, V::Pointer, V::Int, V::Int}}};
   static constexpr lower::KeywordList kKeywordList{{kKeywords}, "Invalid keyword option for fillStyle"};
   static void DropCache(Eant_FillStyle &style) { DropFillCache(style); }
   static Eevg_FillStyle *&Cache(Eant_FillStyle &style) { return style.evaluatedStyle; }
@@ -1388,18 +1451,28 @@ struct FillFamily : FillStyles {
   }
   static void SwapPart(Eant_FillStyle &a, Eant_FillStyle &b, uint32_t bit) {
     switch (bit) {
-    case EANT_FILL_FILL: std::swap(a.fill, b.fill); break;
-    case EANT_FILL_TRACE: std::swap(a.trace, b.trace); break;
-    case EANT_FILL_PATTERN: std::swap(a.pattern, b.pattern); break;
-    case EANT_FILL_TRACESTYLE: std::swap(a.traceStyle, b.traceStyle); break;
-    default: break;
+      case EANT_FILL_FILL:
+        std::swap(a.fill, b.fill);
+        break;
+      case EANT_FILL_TRACE:
+        std::swap(a.trace, b.trace);
+        break;
+      case EANT_FILL_PATTERN:
+        std::swap(a.pattern, b.pattern);
+        break;
+      case EANT_FILL_TRACESTYLE:
+        std::swap(a.traceStyle, b.traceStyle);
+        break;
+      default:
+        break;
     }
   }
   static bool Equal(const Eant_FillStyle &a, const Eant_FillStyle &b) {
     return eant_CharStrCompare(&a.styleName, &b.styleName, nullptr) == 1 &&
            eant_CharStrCompare(&a.description, &b.description, nullptr) == 1 &&
-           eant_StyleCompare(a.baseStyle, b.baseStyle, nullptr) == 1 && a.mask == b.mask && a.fill == b.fill &&
-           a.trace == b.trace && SameFillPattern(a.pattern, b.pattern) && a.traceStyle == b.traceStyle;
+           eant_StyleCompare(a.baseStyle, b.baseStyle, nullptr) == 1 && a.mask == b.mask &&
+           a.fill == b.fill && a.trace == b.trace && SameFillPattern(a.pattern, b.pattern) &&
+           a.traceStyle == b.traceStyle;
   }
   static bool Defaults(Eant_FillStyle &, Eerr_ErrorReport **) { return true; }
   // Each level turns the numbers it sets into renderer objects of its own library.
@@ -1417,7 +1490,8 @@ struct FillFamily : FillStyles {
           return false;
         }
         target->pattern->usePattern = pattern->patternFill == 1 ? 1 : 0;
-        if (pattern->color != -1 && !(target->pattern->color = eant_GetColor(toolkit, library, pattern->color, &inner))) {
+        if (pattern->color != -1 &&
+            !(target->pattern->color = eant_GetColor(toolkit, library, pattern->color, &inner))) {
           lower::ReportCallee(err, inner, reporter, 7, "eant_GetColor");
           return false;
         }
@@ -1443,12 +1517,13 @@ struct FillFamily : FillStyles {
     return true;
   }
   // The pattern's colours and the outline's line style move with the fill style.
-  static bool Move(Eant_FillStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target, int32_t unique,
-                   bool replace, const char *reporter, Eerr_ErrorReport **err) {
+  static bool Move(Eant_FillStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target,
+                   int32_t unique, bool replace, const char *reporter, Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
     if (Eant_FillPattern *pattern = style.pattern) {
       if (pattern->color != -1) {
-        pattern->color = eant_ColorCopyBetweenLibraries(pattern->color, source, target, replace ? 1 : unique, &inner);
+        pattern->color =
+            eant_ColorCopyBetweenLibraries(pattern->color, source, target, replace ? 1 : unique, &inner);
         if (inner) {
           lower::ReportCallee(err, inner, reporter, 4, "eant_ColorCopyBetweenLibraries for fill color");
           return false;
@@ -1458,13 +1533,15 @@ struct FillFamily : FillStyles {
         int32_t &color = pattern->pattern->overrideColor;
         color = eant_ColorCopyBetweenLibraries(color, source, target, 1, &inner);
         if (inner) {
-          lower::ReportCallee(err, inner, reporter, 4, "eant_ColorCopyBetweenLibraries for pattern overrideColor");
+          lower::ReportCallee(err, inner, reporter, 4,
+                              "eant_ColorCopyBetweenLibraries for pattern overrideColor");
           return false;
         }
       }
     }
     if (style.traceStyle != -1) {
-      style.traceStyle = eant_LineStyleCopyBetweenLibraries(style.traceStyle, source, target, replace ? 1 : unique, &inner);
+      style.traceStyle =
+          eant_LineStyleCopyBetweenLibraries(style.traceStyle, source, target, replace ? 1 : unique, &inner);
       if (inner) {
         lower::ReportCallee(err, inner, reporter, 5, "eant_LineStyleCopyBetweenLibraries for traceStyle");
         return false;
@@ -1475,8 +1552,8 @@ struct FillFamily : FillStyles {
   static void PrintParts(const Eant_FillStyle &style) {
     efio_Printf("   fill - %d\n   trace - %d\n", style.fill, style.trace);
     if (const Eant_FillPattern *pattern = style.pattern)
-      efio_Printf("FillPattern:\n   solidFill - %d\n   color - %ld\n   patternFill - %d\n", pattern->solidFill,
-                  static_cast<long>(pattern->color), pattern->patternFill);
+      efio_Printf("FillPattern:\n   solidFill - %d\n   color - %ld\n   patternFill - %d\n",
+                  pattern->solidFill, static_cast<long>(pattern->color), pattern->patternFill);
     efio_Printf("   traceStyle - %ld\n", static_cast<long>(style.traceStyle));
   }
 };
@@ -1562,7 +1639,8 @@ template <class Kind> struct Family {
     return list;
   }
 
-  static Record *Lookup(const char *reporter, Eant_StyleLibrary *library, int32_t number, Eerr_ErrorReport **err) {
+  static Record *Lookup(const char *reporter, Eant_StyleLibrary *library, int32_t number,
+                        Eerr_ErrorReport **err) {
     lower::Clear(err);
     Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
     if (!list) return nullptr;
@@ -1596,8 +1674,8 @@ template <class Kind> struct Family {
     if (inner) lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::deleteFromList.text);
   }
 
-  static void ReplaceInLibrary(const char *reporter, Record *style, int32_t number, Eant_StyleLibrary *library,
-                               Eerr_ErrorReport **err) {
+  static void ReplaceInLibrary(const char *reporter, Record *style, int32_t number,
+                               Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
     lower::Clear(err);
     if (!style) {
       lower::Report(err, reporter, 3, "Invalid input %s", Kind::kWords);
@@ -1607,7 +1685,8 @@ template <class Kind> struct Family {
     if (!list) return;
     const int32_t count = Count(list);
     if (number < 0 || number >= count) {
-      lower::Report(err, reporter, 4, "Invalid input %sNum.  Must be between 0 and %d", Kind::kData, count - 1);
+      lower::Report(err, reporter, 4, "Invalid input %sNum.  Must be between 0 and %d", Kind::kData,
+                    count - 1);
       return;
     }
     Record *&slot = At<Record>(list, number);
@@ -1616,7 +1695,8 @@ template <class Kind> struct Family {
     slot = style;
   }
 
-  static int32_t ByName(const char *reporter, Eant_StyleLibrary *library, const char *name, Eerr_ErrorReport **err) {
+  static int32_t ByName(const char *reporter, Eant_StyleLibrary *library, const char *name,
+                        Eerr_ErrorReport **err) {
     lower::Clear(err);
     Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
     if (!list) return -1;
@@ -1646,8 +1726,9 @@ template <class Kind> struct Family {
     ++style->useCount;
   }
 
-  static void IncrementByStyle(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
-                               const Eant_Style *reference, Eerr_ErrorReport **err) {
+  static void IncrementByStyle(const char *reporter, Eint_InitToolkitData *toolkit,
+                               Eant_StyleLibrary *library, const Eant_Style *reference,
+                               Eerr_ErrorReport **err) {
     lower::Clear(err);
     if (!reference) {
       lower::Report(err, reporter, 1, "Invalid input style");
@@ -1669,7 +1750,8 @@ template <class Kind> struct Family {
   static void FreeNamed(Edlm_List *named) {
     if (!named) return;
     const int32_t count = Count(named);
-    for (int32_t i = 0; i < count; ++i) eant_StyleFreeContents(static_cast<Eant_Style *>(edlm_GetAddr(named, i, nullptr)));
+    for (int32_t i = 0; i < count; ++i)
+      eant_StyleFreeContents(static_cast<Eant_Style *>(edlm_GetAddr(named, i, nullptr)));
     edlm_FreeList(named);
   }
 
@@ -1700,13 +1782,14 @@ template <class Kind> struct Family {
     return named;
   }
 
-  static Edlm_List *NamedFromLibrary(const char *reporter, Eant_AnnotationInfo *info, const char *fileNodeName,
-                                     Eerr_ErrorReport **err) {
+  static Edlm_List *NamedFromLibrary(const char *reporter, Eant_AnnotationInfo *info,
+                                     const char *fileNodeName, Eerr_ErrorReport **err) {
     lower::Clear(err);
     Eant_StyleLibrary *library = nullptr;
     if (fileNodeName) {
       lower::CalleeReport ignored; // a library that cannot be had names no styles
-      library = eant_StyleLibraryListLookup(info ? info->initToolkitData : eint_GetInit(), fileNodeName, &ignored);
+      library =
+          eant_StyleLibraryListLookup(info ? info->initToolkitData : eint_GetInit(), fileNodeName, &ignored);
     } else if (!info) {
       lower::Report(err, reporter, 1, "Invalid input annotation info");
       return nullptr;
@@ -1769,7 +1852,8 @@ template <class Kind> struct Family {
         return nullptr;
       }
       const Chain here{style, chain};
-      result = Evaluate(reporter, toolkit, baseLibrary, baseStyle, followExternal, target, conversion, &here, err);
+      result =
+          Evaluate(reporter, toolkit, baseLibrary, baseStyle, followExternal, target, conversion, &here, err);
       if (!result) return nullptr;
       // This style's own parts replace the base's.
       Record *own = Kind::Copy(style, nullptr, &inner);
@@ -1808,8 +1892,9 @@ template <class Kind> struct Family {
     return Evaluate(reporter, toolkit, library, style, followExternal, target, conversion, nullptr, err);
   }
 
-  static Record *EvaluateFromStyle(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
-                                   const Eant_Style *reference, int32_t followExternal, Target *target,
+  static Record *EvaluateFromStyle(const char *reporter, Eint_InitToolkitData *toolkit,
+                                   Eant_StyleLibrary *library, const Eant_Style *reference,
+                                   int32_t followExternal, Target *target,
                                    Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
     lower::Clear(err);
     if (!reference) {
@@ -1839,7 +1924,8 @@ template <class Kind> struct Family {
   // The style evaluated without following external bases, its numbers moved into the target
   // library; null after the report.
   static Record *EvaluatedForMove(const char *reporter, int32_t number, Eant_StyleLibrary *source,
-                                  Eant_StyleLibrary *target, int32_t unique, bool replace, Eerr_ErrorReport **err) {
+                                  Eant_StyleLibrary *target, int32_t unique, bool replace,
+                                  Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
     const Record *style = Lookup(Names<Kind>::lookup.text, source, number, &inner);
     if (!style) {
@@ -1893,8 +1979,9 @@ template <class Kind> struct Family {
   }
 
   // Sets the base reference and counts the use of the referenced style.
-  static bool SetBase(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Record &style,
-                      const char *fileNodeName, const char *name, int32_t number, Eerr_ErrorReport **err) {
+  static bool SetBase(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                      Record &style, const char *fileNodeName, const char *name, int32_t number,
+                      Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
     Eant_Style *base = eant_StyleSetValues(style.baseStyle, fileNodeName, name, number, &inner);
     if (!base) {
@@ -1919,21 +2006,23 @@ template <class Kind> struct Family {
       lower::ReportCallee(err, inner, reporter, 1, Kind::kCreate);
       return nullptr;
     }
-    const bool ended =
-        lower::ReadKeywords(Kind::kKeywordList, ap, reporter, 4, err, [&](int32_t code, const lower::KeywordValues &v) {
+    const bool ended = lower::ReadKeywords(
+        Kind::kKeywordList, ap, reporter, 4, err, [&](int32_t code, const lower::KeywordValues &v) {
           switch (code) {
-          case EANT_KEY_STYLENAME:
-          case EANT_KEY_DESCRIPTION:
-            if (!eant_CharStrCreate(v.Pointer<const char>(0),
-                                    code == EANT_KEY_STYLENAME ? &style->styleName : &style->description, &inner)) {
-              lower::ReportCallee(err, inner, reporter, 3, "eant_CharStrCreate");
-              return false;
-            }
-            return true;
-          case EANT_KEY_BASESTYLE:
-            return SetBase(reporter, toolkit, library, *style, v.Pointer<const char>(0), v.Pointer<const char>(1),
-                           v.Int(2), err);
-          default: return Kind::Apply(*style, code, v, reporter, err);
+            case EANT_KEY_STYLENAME:
+            case EANT_KEY_DESCRIPTION:
+              if (!eant_CharStrCreate(v.Pointer<const char>(0),
+                                      code == EANT_KEY_STYLENAME ? &style->styleName : &style->description,
+                                      &inner)) {
+                lower::ReportCallee(err, inner, reporter, 3, "eant_CharStrCreate");
+                return false;
+              }
+              return true;
+            case EANT_KEY_BASESTYLE:
+              return SetBase(reporter, toolkit, library, *style, v.Pointer<const char>(0),
+                             v.Pointer<const char>(1), v.Int(2), err);
+            default:
+              return Kind::Apply(*style, code, v, reporter, err);
           }
         });
     if (!ended) {
@@ -2007,7 +2096,8 @@ template <class Kind> struct Family {
       lower::ReportCallee(err, inner, reporter, 5, Names<Kind>::evaluate.text);
       return nullptr;
     }
-    if (!Kind::Complete(toolkit, library, *evaluated, renderer, conversion, reporter, err)) Kind::FreeRenderer(&renderer);
+    if (!Kind::Complete(toolkit, library, *evaluated, renderer, conversion, reporter, err))
+      Kind::FreeRenderer(&renderer);
     Kind::Free(&evaluated);
     return renderer;
   }
@@ -2054,19 +2144,21 @@ template <class Kind> struct Family {
 
   // Builds a style from a keyword list and adds it with unique 1.
   template <class... Keywords>
-  static int32_t AddDefault(const char *reporter, Eant_StyleLibrary *library, const char *what, Eerr_ErrorReport **err,
-                            Keywords... keywords) {
+  static int32_t AddDefault(const char *reporter, Eant_StyleLibrary *library, const char *what,
+                            Eerr_ErrorReport **err, Keywords... keywords) {
     lower::Clear(err);
     lower::CalleeReport inner;
     Record *style = Kind::kSetValues(nullptr, nullptr, nullptr, &inner, keywords...);
     if (!style) {
-      lower::ReportChained(err, inner, reporter, 1, "Error returned from %sSetValues for %s", Kind::kPrefix, what);
+      lower::ReportChained(err, inner, reporter, 1, "Error returned from %sSetValues for %s", Kind::kPrefix,
+                           what);
       return -1;
     }
     const int32_t number = AddToLibrary(Names<Kind>::addToLibrary.text, style, library, 1, &inner);
     if (inner) {
       Kind::Free(&style);
-      lower::ReportChained(err, inner, reporter, 2, "Error returned from %sAddToLibrary for %s", Kind::kPrefix, what);
+      lower::ReportChained(err, inner, reporter, 2, "Error returned from %sAddToLibrary for %s",
+                           Kind::kPrefix, what);
       return -1;
     }
     return number;
@@ -2076,91 +2168,120 @@ template <class Kind> struct Family {
 } // namespace
 
 // The exported members of each kind's family, each a thin face over the template.
-#define TAVIRON_EANT_FAMILY_FACES(KindName, Traits, Record, Target, CONV_PARAM, CONV_ARG)                   \
+#define TAVIRON_EANT_FAMILY_FACES(KindName, Traits, Record, Target, CONV_PARAM, CONV_ARG)                    \
   int32_t eant_##KindName##Compare(const Record *a, const Record *b, Eerr_ErrorReport **err) try {           \
-    lower::Clear(err);                                                                                   \
-    return Family<Traits>::Equal(a, b) ? 1 : 0;                                                          \
-  } TAVIRON_GUARD(err, 0)                                                                                \
-  void eant_##KindName##Print(const Record *style, Eerr_ErrorReport **err) try {                          \
-    lower::Clear(err);                                                                                   \
-    Family<Traits>::Print(style);                                                                        \
-  } TAVIRON_GUARD_VOID(err)                                                                              \
-  Record *eant_##KindName##SetValues(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Record *style, \
-                                     Eerr_ErrorReport **err, ...) try {                                  \
-    va_list ap;                                                                                          \
-    va_start(ap, err);                                                                                   \
-    Record *result = Family<Traits>::SetValues(__func__, toolkit, library, style, err, ap);              \
-    va_end(ap);                                                                                          \
-    return result;                                                                                       \
-  } TAVIRON_GUARD(err, nullptr)                                                                          \
-  int32_t eant_##KindName##AddToList(Record *style, Edlm_List *list, int32_t unique, Eerr_ErrorReport **err) try { \
-    return Family<Traits>::AddToList(__func__, style, list, unique, err);                                \
-  } TAVIRON_GUARD(err, 0)                                                                                \
-  void eant_##KindName##DeleteFromList(int32_t number, Edlm_List *list, Eerr_ErrorReport **err) try {     \
-    Family<Traits>::DeleteFromList(__func__, number, list, err);                                         \
-  } TAVIRON_GUARD_VOID(err)                                                                              \
-  int32_t eant_##KindName##AddToLibrary(Record *style, Eant_StyleLibrary *library, int32_t unique,        \
-                                        Eerr_ErrorReport **err) try {                                    \
-    return Family<Traits>::AddToLibrary(__func__, style, library, unique, err);                          \
-  } TAVIRON_GUARD(err, 0)                                                                                \
-  void eant_##KindName##DeleteFromLibrary(int32_t number, Eant_StyleLibrary *library, Eerr_ErrorReport **err) try { \
-    Family<Traits>::DeleteFromLibrary(__func__, number, library, err);                                   \
-  } TAVIRON_GUARD_VOID(err)                                                                              \
-  void eant_##KindName##ReplaceInLibrary(Record *style, int32_t number, Eant_StyleLibrary *library,       \
-                                         Eerr_ErrorReport **err) try {                                   \
-    Family<Traits>::ReplaceInLibrary(__func__, style, number, library, err);                             \
-  } TAVIRON_GUARD_VOID(err)                                                                              \
-  Record *eant_##KindName##LookupInLibrary(Eant_StyleLibrary *library, int32_t number, Eerr_ErrorReport **err) try { \
-    return Family<Traits>::Lookup(__func__, library, number, err);                                       \
-  } TAVIRON_GUARD(err, nullptr)                                                                          \
-  int32_t eant_##KindName##LookupInLibraryByName(Eant_StyleLibrary *library, const char *name,            \
-                                                 Eerr_ErrorReport **err) try {                           \
-    return Family<Traits>::ByName(__func__, library, name, err);                                         \
-  } TAVIRON_GUARD(err, -1)                                                                               \
-  void eant_##KindName##IncrementUseCount(Eant_StyleLibrary *library, int32_t number, Eerr_ErrorReport **err) try { \
-    Family<Traits>::IncrementUseCount(__func__, library, number, err);                                   \
-  } TAVIRON_GUARD_VOID(err)                                                                              \
-  void eant_##KindName##IncrementUseCountByStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, \
-                                                 const Eant_Style *style, Eerr_ErrorReport **err) try {  \
-    Family<Traits>::IncrementByStyle(__func__, toolkit, library, style, err);                            \
-  } TAVIRON_GUARD_VOID(err)                                                                              \
-  Edlm_List *eant_##KindName##GetNamedFromList(Edlm_List *list, const char *fileNodeName, Eerr_ErrorReport **err) try { \
-    return Family<Traits>::NamedFromList(__func__, list, fileNodeName, err);                             \
-  } TAVIRON_GUARD(err, nullptr)                                                                          \
-  Edlm_List *eant_##KindName##GetNamedFromLibrary(Eant_AnnotationInfo *info, const char *fileNodeName,    \
-                                                  Eerr_ErrorReport **err) try {                          \
-    return Family<Traits>::NamedFromLibrary(__func__, info, fileNodeName, err);                          \
-  } TAVIRON_GUARD(err, nullptr)                                                                          \
-  void eant_##KindName##ListClearEvaluatedStyles(Edlm_List *list, Eerr_ErrorReport **err) try {           \
-    Family<Traits>::ClearEvaluated(__func__, list, err);                                                 \
-  } TAVIRON_GUARD_VOID(err)                                                                              \
-  Record *eant_##KindName##Evaluate(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, const Record *style, \
-                                    int32_t followExternal, Target *target CONV_PARAM, Eerr_ErrorReport **err) try { \
-    return Family<Traits>::Evaluate(__func__, toolkit, library, style, followExternal, target, CONV_ARG, err); \
-  } TAVIRON_GUARD(err, nullptr)                                                                          \
-  Record *eant_##KindName##EvaluateFromStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,   \
-                                             const Eant_Style *style, int32_t followExternal,            \
-                                             Target *target CONV_PARAM, Eerr_ErrorReport **err) try {    \
-    return Family<Traits>::EvaluateFromStyle(__func__, toolkit, library, style, followExternal, target, CONV_ARG, err); \
-  } TAVIRON_GUARD(err, nullptr)                                                                          \
-  int32_t eant_##KindName##CopyBetweenLibraries(int32_t number, Eant_StyleLibrary *source,                \
-                                                Eant_StyleLibrary *target, int32_t unique,               \
-                                                Eerr_ErrorReport **err) try {                            \
-    return Family<Traits>::CopyBetween(__func__, number, source, target, unique, err);                   \
-  } TAVIRON_GUARD(err, -1)                                                                               \
-  int32_t eant_##KindName##CopyBetweenLibs(int32_t number, Eant_StyleLibrary *source, Eant_StyleLibrary *target, \
-                                           Eerr_ErrorReport **err) try {                                 \
-    return Family<Traits>::CopyBetween(__func__, number, source, target, 1, err);                        \
-  } TAVIRON_GUARD(err, -1)                                                                               \
-  void eant_##KindName##ReplaceBetweenLibraries(int32_t sourceNumber, Eant_StyleLibrary *source,          \
-                                                int32_t targetNumber, Eant_StyleLibrary *target,         \
-                                                Eerr_ErrorReport **err) try {                            \
-    Family<Traits>::ReplaceBetween(__func__, sourceNumber, source, targetNumber, target, err);            \
-  } TAVIRON_GUARD_VOID(err)                                                                              \
-  int32_t eant_##KindName##AddToLocalLibrary(Eant_AnnotationInfo *info, const Eant_Style *style,          \
-                                             Eerr_ErrorReport **err) try {                               \
-    return Family<Traits>::AddToLocal(__func__, info, style, err);                                       \
-  } TAVIRON_GUARD(err, 0)
+    lower::Clear(err);                                                                                       \
+    return Family<Traits>::Equal(a, b) ? 1 : 0;                                                              \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, 0)                                                                                      \
+  void eant_##KindName##Print(const Record *style, Eerr_ErrorReport **err) try {                             \
+    lower::Clear(err);                                                                                       \
+    Family<Traits>::Print(style);                                                                            \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  Record *eant_##KindName##SetValues(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,              \
+                                     Record *style, Eerr_ErrorReport **err, ...) try {                       \
+    va_list ap;                                                                                              \
+    va_start(ap, err);                                                                                       \
+    Record *result = Family<Traits>::SetValues(__func__, toolkit, library, style, err, ap);                  \
+    va_end(ap);                                                                                              \
+    return result;                                                                                           \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  int32_t eant_##KindName##AddToList(Record *style, Edlm_List *list, int32_t unique,                         \
+                                     Eerr_ErrorReport **err) try {                                           \
+    return Family<Traits>::AddToList(__func__, style, list, unique, err);                                    \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, 0)                                                                                      \
+  void eant_##KindName##DeleteFromList(int32_t number, Edlm_List *list, Eerr_ErrorReport **err) try {        \
+    Family<Traits>::DeleteFromList(__func__, number, list, err);                                             \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  int32_t eant_##KindName##AddToLibrary(Record *style, Eant_StyleLibrary *library, int32_t unique,           \
+                                        Eerr_ErrorReport **err) try {                                        \
+    return Family<Traits>::AddToLibrary(__func__, style, library, unique, err);                              \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, 0)                                                                                      \
+  void eant_##KindName##DeleteFromLibrary(int32_t number, Eant_StyleLibrary *library,                        \
+                                          Eerr_ErrorReport **err) try {                                      \
+    Family<Traits>::DeleteFromLibrary(__func__, number, library, err);                                       \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  void eant_##KindName##ReplaceInLibrary(Record *style, int32_t number, Eant_StyleLibrary *library,          \
+                                         Eerr_ErrorReport **err) try {                                       \
+    Family<Traits>::ReplaceInLibrary(__func__, style, number, library, err);                                 \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  Record *eant_##KindName##LookupInLibrary(Eant_StyleLibrary *library, int32_t number,                       \
+                                           Eerr_ErrorReport **err) try {                                     \
+    return Family<Traits>::Lookup(__func__, library, number, err);                                           \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  int32_t eant_##KindName##LookupInLibraryByName(Eant_StyleLibrary *library, const char *name,               \
+                                                 Eerr_ErrorReport **err) try {                               \
+    return Family<Traits>::ByName(__func__, library, name, err);                                             \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, -1)                                                                                     \
+  void eant_##KindName##IncrementUseCount(Eant_StyleLibrary *library, int32_t number,                        \
+                                          Eerr_ErrorReport **err) try {                                      \
+    Family<Traits>::IncrementUseCount(__func__, library, number, err);                                       \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  void eant_##KindName##IncrementUseCountByStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,  \
+                                                 const Eant_Style *style, Eerr_ErrorReport **err) try {      \
+    Family<Traits>::IncrementByStyle(__func__, toolkit, library, style, err);                                \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  Edlm_List *eant_##KindName##GetNamedFromList(Edlm_List *list, const char *fileNodeName,                    \
+                                               Eerr_ErrorReport **err) try {                                 \
+    return Family<Traits>::NamedFromList(__func__, list, fileNodeName, err);                                 \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  Edlm_List *eant_##KindName##GetNamedFromLibrary(Eant_AnnotationInfo *info, const char *fileNodeName,       \
+                                                  Eerr_ErrorReport **err) try {                              \
+    return Family<Traits>::NamedFromLibrary(__func__, info, fileNodeName, err);                              \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  void eant_##KindName##ListClearEvaluatedStyles(Edlm_List *list, Eerr_ErrorReport **err) try {              \
+    Family<Traits>::ClearEvaluated(__func__, list, err);                                                     \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  Record *eant_##KindName##Evaluate(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,               \
+                                    const Record *style, int32_t followExternal, Target *target CONV_PARAM,  \
+                                    Eerr_ErrorReport **err) try {                                            \
+    return Family<Traits>::Evaluate(__func__, toolkit, library, style, followExternal, target, CONV_ARG,     \
+                                    err);                                                                    \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  Record *eant_##KindName##EvaluateFromStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,      \
+                                             const Eant_Style *style, int32_t followExternal,                \
+                                             Target *target CONV_PARAM, Eerr_ErrorReport **err) try {        \
+    return Family<Traits>::EvaluateFromStyle(__func__, toolkit, library, style, followExternal, target,      \
+                                             CONV_ARG, err);                                                 \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  int32_t eant_##KindName##CopyBetweenLibraries(int32_t number, Eant_StyleLibrary *source,                   \
+                                                Eant_StyleLibrary *target, int32_t unique,                   \
+                                                Eerr_ErrorReport **err) try {                                \
+    return Family<Traits>::CopyBetween(__func__, number, source, target, unique, err);                       \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, -1)                                                                                     \
+  int32_t eant_##KindName##CopyBetweenLibs(int32_t number, Eant_StyleLibrary *source,                        \
+                                           Eant_StyleLibrary *target, Eerr_ErrorReport **err) try {          \
+    return Family<Traits>::CopyBetween(__func__, number, source, target, 1, err);                            \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, -1)                                                                                     \
+  void eant_##KindName##ReplaceBetweenLibraries(int32_t sourceNumber, Eant_StyleLibrary *source,             \
+                                                int32_t targetNumber, Eant_StyleLibrary *target,             \
+                                                Eerr_ErrorReport **err) try {                                \
+    Family<Traits>::ReplaceBetween(__func__, sourceNumber, source, targetNumber, target, err);               \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  int32_t eant_##KindName##AddToLocalLibrary(Eant_AnnotationInfo *info, const Eant_Style *style,             \
+                                             Eerr_ErrorReport **err) try {                                   \
+    return Family<Traits>::AddToLocal(__func__, info, style, err);                                           \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, 0)
 
 #define TAVIRON_EANT_NO_CONVERSION
 #define TAVIRON_EANT_CONVERSION , Eant_CoordSysConversion *conversion
@@ -2168,67 +2289,85 @@ template <class Kind> struct Family {
 extern "C" {
 
 TAVIRON_EANT_FAMILY_FACES(Color, ColorFamily, Eant_Color, Eevg_Color, TAVIRON_EANT_NO_CONVERSION, nullptr)
-TAVIRON_EANT_FAMILY_FACES(FillStyle, FillFamily, Eant_FillStyle, Eevg_FillStyle, TAVIRON_EANT_CONVERSION, conversion)
-TAVIRON_EANT_FAMILY_FACES(LineStyle, LineFamily, Eant_LineStyle, Eevg_LineComposition, TAVIRON_EANT_CONVERSION,
+TAVIRON_EANT_FAMILY_FACES(FillStyle, FillFamily, Eant_FillStyle, Eevg_FillStyle, TAVIRON_EANT_CONVERSION,
                           conversion)
+TAVIRON_EANT_FAMILY_FACES(LineStyle, LineFamily, Eant_LineStyle, Eevg_LineComposition,
+                          TAVIRON_EANT_CONVERSION, conversion)
 
 Eevg_Color *eant_GetColor(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                           Eerr_ErrorReport **err) try {
   return Family<ColorFamily>::Get(__func__, toolkit, library, number, nullptr, err);
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 Eevg_Color *eant_GetColorPtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                              Eerr_ErrorReport **err) try {
   return Family<ColorFamily>::Ptr(__func__, toolkit, library, number, nullptr, err);
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 Eevg_FillStyle *eant_GetFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
   return Family<FillFamily>::Get(__func__, toolkit, library, number, conversion, err);
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 Eevg_LineStyle *eant_GetLineStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
   return Family<LineFamily>::Get(__func__, toolkit, library, number, conversion, err);
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
-Eevg_LineStyle *eant_GetLineStylePtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
-                                     Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+Eevg_LineStyle *eant_GetLineStylePtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                     int32_t number, Eant_CoordSysConversion *conversion,
+                                     Eerr_ErrorReport **err) try {
   return Family<LineFamily>::Ptr(__func__, toolkit, library, number, conversion, err);
-} TAVIRON_GUARD(err, nullptr)
+}
+TAVIRON_GUARD(err, nullptr)
 
 int32_t eant_ColorSetIgnoreOpacityForEevg(int32_t flag) try {
   ignoreOpacity.store(flag, std::memory_order_relaxed);
   return flag;
-} TAVIRON_GUARD_QUIET(flag)
+}
+TAVIRON_GUARD_QUIET(flag)
 
-void eant_ColorCreateDefault(Eant_StyleLibrary *library, const Eevg_Color *color, Eerr_ErrorReport **err) try {
-  Family<ColorFamily>::AddDefault(__func__, library, "black", err, EANT_KEY_STYLENAME, "default color", EANT_KEY_RGB,
-                                  color ? color->red : 0, color ? color->green : 0, color ? color->blue : 0,
-                                  EANT_KEY_OPACITY, 1.0, EANT_KEY_END);
-} TAVIRON_GUARD_VOID(err)
+void eant_ColorCreateDefault(Eant_StyleLibrary *library, const Eevg_Color *color,
+                             Eerr_ErrorReport **err) try {
+  Family<ColorFamily>::AddDefault(__func__, library, "black", err, EANT_KEY_STYLENAME, "default color",
+                                  EANT_KEY_RGB, color ? color->red : 0, color ? color->green : 0,
+                                  color ? color->blue : 0, EANT_KEY_OPACITY, 1.0, EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
 
 void eant_ColorCreateDefaultWithOpacity(Eant_StyleLibrary *library, const Eevg_Color *color,
                                         Eerr_ErrorReport **err) try {
-  Family<ColorFamily>::AddDefault(__func__, library, "black", err, EANT_KEY_STYLENAME, "default color", EANT_KEY_RGB,
-                                  color ? color->red : 0, color ? color->green : 0, color ? color->blue : 0,
-                                  EANT_KEY_OPACITY, color ? color->opacity / 255.0 : 1.0, EANT_KEY_END);
-} TAVIRON_GUARD_VOID(err)
+  Family<ColorFamily>::AddDefault(__func__, library, "black", err, EANT_KEY_STYLENAME, "default color",
+                                  EANT_KEY_RGB, color ? color->red : 0, color ? color->green : 0,
+                                  color ? color->blue : 0, EANT_KEY_OPACITY,
+                                  color ? color->opacity / 255.0 : 1.0, EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
 
 void eant_FillStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
-  Family<FillFamily>::AddDefault(__func__, library, "default", err, EANT_KEY_STYLENAME, "Filled default color",
-                                 EANT_KEY_FILL, 1, 0, EANT_KEY_TRACE, 0, -1, EANT_KEY_END);
-} TAVIRON_GUARD_VOID(err)
+  Family<FillFamily>::AddDefault(__func__, library, "default", err, EANT_KEY_STYLENAME,
+                                 "Filled default color", EANT_KEY_FILL, 1, 0, EANT_KEY_TRACE, 0, -1,
+                                 EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
 
 int32_t eant_FillStyleCreateOutlineDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
-  return Family<FillFamily>::AddDefault(__func__, library, "outline", err, EANT_KEY_STYLENAME, "Filled default color",
-                                        EANT_KEY_FILL, 0, -1, EANT_KEY_TRACE, 1, 0, EANT_KEY_END);
-} TAVIRON_GUARD(err, -1)
+  return Family<FillFamily>::AddDefault(__func__, library, "outline", err, EANT_KEY_STYLENAME,
+                                        "Filled default color", EANT_KEY_FILL, 0, -1, EANT_KEY_TRACE, 1, 0,
+                                        EANT_KEY_END);
+}
+TAVIRON_GUARD(err, -1)
 
 void eant_LineStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
   Family<LineFamily>::AddDefault(__func__, library, "default", err, EANT_KEY_STYLENAME,
-                                 "Medium solid default color line", EANT_KEY_STYLEUNITS, EEVG_OUTPUT, "points",
-                                 EANT_KEY_OVERLINE, 0, 2.0, 0, EANT_KEY_LINEPATTERN, 0, 1.0, 0.0, EANT_KEY_END);
-} TAVIRON_GUARD_VOID(err)
+                                 "Medium solid default color line", EANT_KEY_STYLEUNITS, EEVG_OUTPUT,
+                                 "points", EANT_KEY_OVERLINE, 0, 2.0, 0, EANT_KEY_LINEPATTERN, 0, 1.0, 0.0,
+                                 EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
 
 } // extern "C"

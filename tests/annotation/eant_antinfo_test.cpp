@@ -30,9 +30,9 @@ protected:
       list = static_cast<Eant_Element *>(ellm_Add(list, ELLM_APPEND, e));
     }
     info->elements = list;
-    eant_ColorAddToLibrary(
-        eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "teal", EANT_KEY_RGB, 0, 128, 128, 0),
-        info->styleLib, 0, &err);
+    eant_ColorAddToLibrary(eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "teal",
+                                               EANT_KEY_RGB, 0, 128, 128, 0),
+                           info->styleLib, 0, &err);
     EXPECT_FALSE(err) << Chain(err.report);
     return info;
   }
@@ -97,7 +97,8 @@ TEST_F(AnnotationInfoTest, WrittenReopenedAndReadBackEqual) {
 
   file = ehfa_FileOpen(Path("layer.ovr").c_str(), "r", toolkit_, &err);
   ASSERT_NE(nullptr, file) << Chain(err.report);
-  Eant_AnnotationInfo *read = eant_AnnotationInfoReadWithOptions(file, ":Annotation", nullptr, &err, 0, 1, 1);
+  Eant_AnnotationInfo *read = eant_AnnotationInfoReadWithOptions(
+      file, ":Annotation", nullptr, &err, EANT_OPTION_VERSION_FLAGS, 1, EANT_OPTION_END);
   ASSERT_NE(nullptr, read) << Chain(err.report);
   // A layer that is not there: the info made for it is freed and nothing is returned.
   EXPECT_EQ(nullptr, eant_AnnotationInfoRead(file, ":Missing", nullptr, &err));
@@ -176,7 +177,8 @@ TEST_F(AnnotationInfoTest, RenderingDrawsEveryElementInListOrderAtOnceOrInSteps)
   EXPECT_TRUE(testRendered.empty()); // a budget of 0 visits nothing
   data->budget = 2;
   int calls = 0;
-  while (!eant_AnnotationRenderIncremental(info, data, nullptr, conversion, info->fakeDrawing, &err) && calls < 10)
+  while (!eant_AnnotationRenderIncremental(info, data, nullptr, conversion, info->fakeDrawing, &err) &&
+         calls < 10)
     ++calls;
   ASSERT_FALSE(err) << Chain(err.report);
   EXPECT_EQ(1, calls); // two elements, then the last one

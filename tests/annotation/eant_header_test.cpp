@@ -104,8 +104,8 @@ TEST_F(HeaderTest, AnOlderRecordReadsWithItsDefaultsAndOtherNodesAreRefused) {
     Eant_CharStr name;
     int32_t versionNumber;
   } old{{4, const_cast<char *>("old")}, 1};
-  Emif_Design *design =
-      emif_DesignCreate(nullptr, "AntHeader_Eant", &err, EMIF_TYPE_STRING, "name", EMIF_TYPE_S32, "versionNumber", 0);
+  Emif_Design *design = emif_DesignCreate(nullptr, "AntHeader_Eant", &err, EMIF_TYPE_STRING, "name",
+                                          EMIF_TYPE_S32, "versionNumber", 0);
   ASSERT_NE(nullptr, design) << Chain(err.report);
   ASSERT_NE(nullptr, ehfa_ObjectWrite(file_, ":", "Old", "AntHeader_Eant", EHFA_CHILD, &old, design, &err))
       << Chain(err.report);

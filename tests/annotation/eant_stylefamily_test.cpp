@@ -10,7 +10,9 @@ namespace {
 
 using namespace taviron::annotation::testing;
 
-template <class T> T *At(Edlm_List *list, int32_t i) { return *static_cast<T **>(edlm_GetAddr(list, i, nullptr)); }
+template <class T> T *At(Edlm_List *list, int32_t i) {
+  return *static_cast<T **>(edlm_GetAddr(list, i, nullptr));
+}
 std::string Text(const Eant_CharStr &s) { return s.count > 0 && s.data ? s.data : ""; }
 
 Eant_LineStyle *Line(const char *name, double width) {
@@ -23,8 +25,8 @@ Eant_LineStyle *Line(const char *name, double width) {
 
 Eant_Color *Color(const char *name, int r, int g, int b, double opacity) {
   Slot err;
-  Eant_Color *color = eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, name, EANT_KEY_RGB, r, g,
-                                          b, EANT_KEY_OPACITY, opacity, EANT_KEY_END);
+  Eant_Color *color = eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, name,
+                                          EANT_KEY_RGB, r, g, b, EANT_KEY_OPACITY, opacity, EANT_KEY_END);
   EXPECT_NE(nullptr, color) << Chain(err.report);
   return color;
 }
@@ -141,7 +143,8 @@ TEST_F(StyleFamilyTest, LookupsReportWhatTheyCannotFind) {
   EXPECT_TRUE(Reported(err.report, "eant_ColorLookupInLibrary", 1, "Invalid input style library"));
   Eant_StyleLibrary bare{};
   EXPECT_EQ(nullptr, eant_FillStyleLookupInLibrary(&bare, 0, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_FillStyleLookupInLibrary", 2, "Invalid fillStyle in input style library"));
+  EXPECT_TRUE(
+      Reported(err.report, "eant_FillStyleLookupInLibrary", 2, "Invalid fillStyle in input style library"));
 
   Eant_LineStyle *style = Line("new", 9);
   eant_LineStyleReplaceInLibrary(style, 3, library, &err);
@@ -156,7 +159,8 @@ TEST_F(StyleFamilyTest, LookupsReportWhatTheyCannotFind) {
   eant_CharStrCreate("twin", &At<Eant_LineStyle>(library->lineStyles, 1)->styleName, nullptr);
   EXPECT_EQ(0, eant_LineStyleLookupInLibraryByName(library, "twin", &err));
   EXPECT_EQ(-1, eant_LineStyleLookupInLibraryByName(library, "Twin", &err));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleLookupInLibraryByName", 4, "Requested line style \"Twin\" not found"));
+  EXPECT_TRUE(Reported(err.report, "eant_LineStyleLookupInLibraryByName", 4,
+                       "Requested line style \"Twin\" not found"));
   EXPECT_EQ(-1, eant_LineStyleLookupInLibraryByName(library, nullptr, &err));
   EXPECT_TRUE(Reported(err.report, "eant_LineStyleLookupInLibraryByName", 3, "Invalid input styleName"));
 
@@ -176,8 +180,8 @@ TEST_F(StyleFamilyTest, LookupsReportWhatTheyCannotFind) {
 
 TEST_F(StyleFamilyTest, KeywordListsSetPartsAndMaskBitsAndRefuseOtherKindsKeywords) {
   Slot err;
-  Eant_LineStyle *line = eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_OVERLINE, 2, 0.5, 7,
-                                                 EANT_KEY_LINEJOIN, 3, EANT_KEY_END);
+  Eant_LineStyle *line = eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_OVERLINE, 2, 0.5,
+                                                 7, EANT_KEY_LINEJOIN, 3, EANT_KEY_END);
   ASSERT_NE(nullptr, line) << Chain(err.report);
   ASSERT_EQ(3, line->overLines.count);
   EXPECT_EQ(-1, line->overLines.data[0].color);
@@ -187,22 +191,24 @@ TEST_F(StyleFamilyTest, KeywordListsSetPartsAndMaskBitsAndRefuseOtherKindsKeywor
   EXPECT_EQ(EANT_LINE_OVERLINES | EANT_LINE_LINEJOIN, line->mask);
 
   // A colour keyword stops a line style's list; a given record keeps what came before.
-  EXPECT_EQ(line, eant_LineStyleSetValues(nullptr, nullptr, line, &err, EANT_KEY_MARKEND, 2, EANT_KEY_RGB, 1, 2, 3,
-                                          EANT_KEY_END));
+  EXPECT_EQ(line, eant_LineStyleSetValues(nullptr, nullptr, line, &err, EANT_KEY_MARKEND, 2, EANT_KEY_RGB, 1,
+                                          2, 3, EANT_KEY_END));
   EXPECT_TRUE(Reported(err.report, "eant_LineStyleSetValues", 4, "Invalid keyword option for lineStyle"));
   EXPECT_EQ(2, line->markEnd);
-  EXPECT_EQ(line, eant_LineStyleSetValues(nullptr, nullptr, line, &err, EANT_KEY_OVERLINE, -1, 1.0, 0, EANT_KEY_END));
+  EXPECT_EQ(line, eant_LineStyleSetValues(nullptr, nullptr, line, &err, EANT_KEY_OVERLINE, -1, 1.0, 0,
+                                          EANT_KEY_END));
   EXPECT_TRUE(Reported(err.report, "eant_LineStyleSetValues", 3, "Invalid overLine position -1"));
   EXPECT_EQ(3, line->overLines.count);
   eant_LineStyleFree(&line);
   // A record made by the call is freed.
-  EXPECT_EQ(nullptr, eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "x", EANT_KEY_RGB, 1,
-                                             2, 3, EANT_KEY_END));
+  EXPECT_EQ(nullptr, eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "x",
+                                             EANT_KEY_RGB, 1, 2, 3, EANT_KEY_END));
   EXPECT_TRUE(Reported(err.report, "eant_LineStyleSetValues", 4, "Invalid keyword option for lineStyle"));
 
-  Eant_FillStyle *fill = eant_FillStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_FILL, 1, 4, EANT_KEY_END);
+  Eant_FillStyle *fill =
+      eant_FillStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_FILL, 1, 4, EANT_KEY_END);
   ASSERT_NE(nullptr, fill) << Chain(err.report);
-  EXPECT_EQ(0x0au, fill->mask);
+  EXPECT_EQ(EANT_FILL_FILL | EANT_FILL_PATTERN, fill->mask);
   ASSERT_NE(nullptr, fill->pattern);
   EXPECT_EQ(1, fill->pattern->solidFill);
   EXPECT_EQ(4, fill->pattern->color);
@@ -213,12 +219,12 @@ TEST_F(StyleFamilyTest, KeywordListsSetPartsAndMaskBitsAndRefuseOtherKindsKeywor
   // A base reference counts a use of the style it names.
   Eant_StyleLibrary *library = eant_StyleLibraryCreate(&err);
   eant_ColorAddToLibrary(Color("base", 1, 2, 3, 1), library, 0, &err);
-  Eant_Color *derived = eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, nullptr, "base", 0,
-                                            EANT_KEY_END);
+  Eant_Color *derived = eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, nullptr,
+                                            "base", 0, EANT_KEY_END);
   ASSERT_NE(nullptr, derived) << Chain(err.report);
   EXPECT_EQ(1, eant_ColorLookupInLibrary(library, 0, &err)->useCount);
-  EXPECT_EQ(nullptr, eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, nullptr, "gone", 5,
-                                         EANT_KEY_END));
+  EXPECT_EQ(nullptr, eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, nullptr,
+                                         "gone", 5, EANT_KEY_END));
   EXPECT_TRUE(Reported(err.report, "eant_ColorSetValues", 2,
                        "Error returned from eant_ColorIncrementUseCountByStyle"));
   eant_ColorFree(&derived);
@@ -232,7 +238,7 @@ TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour)
   Eevg_Color renderer{};
   Eant_Color *black = eant_ColorEvaluate(toolkit_, library, fresh, 0, &renderer, &err);
   ASSERT_NE(nullptr, black) << Chain(err.report);
-  EXPECT_EQ(0x1eu, black->mask);
+  EXPECT_EQ(EANT_COLOR_RED | EANT_COLOR_GREEN | EANT_COLOR_BLUE | EANT_COLOR_OPACITY, black->mask);
   EXPECT_EQ(1.0, black->opacity);
   EXPECT_EQ(255, renderer.opacity);
   EXPECT_EQ(0, renderer.red);
@@ -240,14 +246,15 @@ TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour)
   eant_ColorFree(&fresh);
 
   eant_ColorAddToLibrary(Color("root", 10, 20, 30, 0.25), library, 0, &err);
-  Eant_Color *derived = eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_STYLENAME, "derived",
-                                            EANT_KEY_BASESTYLE, nullptr, "root", 0, EANT_KEY_OPACITY, 1.0, EANT_KEY_END);
+  Eant_Color *derived =
+      eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_STYLENAME, "derived", EANT_KEY_BASESTYLE,
+                          nullptr, "root", 0, EANT_KEY_OPACITY, 1.0, EANT_KEY_END);
   Eant_Color *evaluated = eant_ColorEvaluate(toolkit_, library, derived, 0, nullptr, &err);
   ASSERT_NE(nullptr, evaluated) << Chain(err.report);
   EXPECT_EQ(10, evaluated->red);
   EXPECT_EQ(30, evaluated->blue);
   EXPECT_EQ(1.0, evaluated->opacity);
-  EXPECT_EQ(0x1eu, evaluated->mask);
+  EXPECT_EQ(EANT_COLOR_RED | EANT_COLOR_GREEN | EANT_COLOR_BLUE | EANT_COLOR_OPACITY, evaluated->mask);
   EXPECT_EQ("root", Text(evaluated->styleName)); // the names of the last style of the chain
   EXPECT_EQ(nullptr, evaluated->baseStyle);
   eant_ColorFree(&evaluated);
@@ -307,8 +314,9 @@ TEST_F(StyleFamilyTest, ABaseChainThatLoopsIsRefused) {
   c->baseStyle = eant_StyleSetValues(nullptr, nullptr, "C", 2, &err);
   for (Eant_LineStyle *style : {a, b, c}) eant_LineStyleAddToLibrary(style, library, 0, &err);
   for (int32_t number : {0, 2}) {
-    EXPECT_EQ(nullptr, eant_LineStyleEvaluate(toolkit_, library, eant_LineStyleLookupInLibrary(library, number, &err),
-                                              1, nullptr, nullptr, &err));
+    EXPECT_EQ(nullptr,
+              eant_LineStyleEvaluate(toolkit_, library, eant_LineStyleLookupInLibrary(library, number, &err),
+                                     1, nullptr, nullptr, &err));
     ASSERT_TRUE(err);
     EXPECT_EQ("eant_LineStyleEvaluate", std::string(err->reporter));
     EXPECT_EQ(nullptr, eant_GetLineStyle(toolkit_, library, number, nullptr, &err));
@@ -330,8 +338,8 @@ TEST_F(StyleFamilyTest, ExternalBasesAreFollowedOnRequestAndAMissingLibraryIsRep
   Eant_LineStyle *line = eant_LineStyleSetValues(toolkit_, library, nullptr, &err, EANT_KEY_STYLENAME, "own",
                                                  EANT_KEY_OVERLINE, 0, 2.0, 0, EANT_KEY_END);
   eant_LineStyleAddToLibrary(line, library, 0, &err);
-  Eant_Color *derived =
-      eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, "ext.sty", "ext red", 0, EANT_KEY_END);
+  Eant_Color *derived = eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, "ext.sty",
+                                            "ext red", 0, EANT_KEY_END);
   ASSERT_NE(nullptr, derived) << Chain(err.report);
   EXPECT_EQ(1, eant_ColorLookupInLibrary(external, 0, &err)->useCount);
   const int32_t number = eant_ColorAddToLibrary(derived, library, 0, &err);
@@ -384,9 +392,9 @@ TEST_F(StyleFamilyTest, CopyingBetweenLibrariesTakesTheColoursAlong) {
   eant_ColorAddToLibrary(Color("grey", 9, 9, 9, 1), source, 0, &err);
   eant_ColorAddToLibrary(Color("teal", 0, 128, 128, 1), source, 0, &err);
   eant_ColorAddToLibrary(Color("teal", 0, 128, 128, 1), target, 0, &err);
-  Eant_LineStyle *line = eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "two",
-                                                 EANT_KEY_OVERLINE, 0, 3.0, 1, EANT_KEY_OVERLINE, 1, 1.0, -1,
-                                                 EANT_KEY_END);
+  Eant_LineStyle *line =
+      eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "two", EANT_KEY_OVERLINE,
+                              0, 3.0, 1, EANT_KEY_OVERLINE, 1, 1.0, -1, EANT_KEY_END);
   eant_LineStyleAddToLibrary(line, source, 0, &err);
 
   EXPECT_EQ(0, eant_LineStyleCopyBetweenLibs(0, source, target, &err));
@@ -449,16 +457,17 @@ TEST_F(StyleFamilyTest, AFailedAllocationIsReportedAndLeavesNothingBehind) {
         return !*e;
       },
       [&](Eerr_ErrorReport **e) {
-        Eant_LineStyle *made = eant_LineStyleSetValues(nullptr, nullptr, nullptr, e, EANT_KEY_STYLENAME, "made",
-                                                       EANT_KEY_LINESYMBOL, EEVG_OUTPUT, "points", EEVG_MAP,
-                                                       "meters", 1.0, 2.0, 0.0, 0, nullptr, 0, -1, EANT_KEY_END);
+        Eant_LineStyle *made = eant_LineStyleSetValues(
+            nullptr, nullptr, nullptr, e, EANT_KEY_STYLENAME, "made", EANT_KEY_LINESYMBOL, EEVG_OUTPUT,
+            "points", EEVG_MAP, "meters", 1.0, 2.0, 0.0, 0, nullptr, 0, -1, EANT_KEY_END);
         eant_LineStyleFree(&made);
         return !*e;
       },
       [&](Eerr_ErrorReport **e) {
         Edlm_List *named = eant_LineStyleGetNamedFromList(source->lineStyles, "file.sty", e);
         const int32_t count = named ? edlm_CountList(named, nullptr) : 0;
-        for (int32_t i = 0; i < count; ++i) eant_StyleFreeContents(static_cast<Eant_Style *>(edlm_GetAddr(named, i, nullptr)));
+        for (int32_t i = 0; i < count; ++i)
+          eant_StyleFreeContents(static_cast<Eant_Style *>(edlm_GetAddr(named, i, nullptr)));
         if (named) edlm_FreeList(named);
         return !*e;
       },
