@@ -248,3 +248,48 @@ TEST_F(AnnotationInfoTest, AFailedAllocationIsReportedAndLeavesNothingBehind) {
 }
 
 } // namespace
+
+namespace {
+
+using namespace taviron::annotation::testing;
+
+int transformCalls = 0;
+
+// Moves the element's box as the transform x + 100, y: the test's stand-in for a type's transform.
+void MoveBox(Eant_Element *element, _exfr_XForm *, Eant_CoordSysConversion *from, Eant_CoordSysConversion *to,
+             const char *mapUnits, Eant_ProgressInfo *progress, Eerr_ErrorReport **) {
+  ++transformCalls;
+  EXPECT_TRUE(from && to && from->fakeDrawing && to->fakeDrawing == from->fakeDrawing);
+  EXPECT_EQ(std::string("feet"), mapUnits);
+  EXPECT_EQ(3, progress->total);
+  for (int32_t c = 0; c < 4; ++c) reinterpret_cast<double *>(element->bBox->origin)[2 * c] += 100;
+}
+
+TEST_F(AnnotationInfoTest, TransformingTheMapCoordinatesMovesEveryElementAndTheLayerBox) {
+  Slot err;
+  Eant_AnnotationInfo *info = Filled();
+  static const Eant_ElementFunctions table = [] {
+    Eant_ElementFunctions t = TestType::Table();
+    t.transformMap = &MoveBox;
+    return t;
+  }();
+  for (Eant_Element *e = info->elements; e; e = e->next) e->functions = &table;
+  eant_ComputeAntBoundingBox(info, nullptr, &err);
+  ASSERT_FALSE(err) << Chain(err.report);
+  _exfr_XForm *transform = exfr_XFormCreateUsingCoeffs(1, 0, 100, 0, 1, 0, &err);
+  transformCalls = 0;
+  eant_AnnotationInfoTransformMap(info, transform, "feet", nullptr, nullptr, &err);
+  ASSERT_FALSE(err) << Chain(err.report);
+  EXPECT_EQ(3, transformCalls);
+  Evec_Bbox *box = eant_GetAntBoundingBox(info, nullptr, &err);
+  ASSERT_NE(nullptr, box) << Chain(err.report);
+  EXPECT_EQ(100.0, reinterpret_cast<double *>(box->origin)[0]); // xmin
+  EXPECT_EQ(101.0, reinterpret_cast<double *>(box->origin)[2]); // xmax
+  evec_BboxDelete(box, nullptr);
+  exfr_XFormFree(&transform, nullptr);
+  eant_AnnotationInfoTransformMap(nullptr, nullptr, "feet", nullptr, nullptr, &err);
+  EXPECT_TRUE(Reported(err.report, "eant_AnnotationInfoTransformMap", 1, "Invalid input annotation info"));
+  eant_AnnotationInfoFree(&info);
+}
+
+} // namespace
