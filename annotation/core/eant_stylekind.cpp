@@ -1516,32 +1516,32 @@ struct FillFamily : FillStyles {
                        Eant_CoordSysConversion *, const char *, Eerr_ErrorReport **) {
     return true;
   }
-  // The pattern's colours and the outline's line style move with the fill style.
+  // The pattern's colours and the outline's line style move with the fill style: a copy moves
+  // them with the caller's flag (the outline only when it is drawn), a replacement the colours
+  // with unique 1 and the outline with 0.
   static bool Move(Eant_FillStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target,
                    int32_t unique, bool replace, const char *reporter, Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
+    auto color = [&](int32_t &number, const char *callee) {
+      if (number == -1) return true;
+      number = eant_ColorCopyBetweenLibraries(number, source, target, replace ? 1 : unique, &inner);
+      if (!inner) return true;
+      lower::ReportCallee(err, inner, reporter, 4, callee);
+      return false;
+    };
     if (Eant_FillPattern *pattern = style.pattern) {
-      if (pattern->color != -1) {
-        pattern->color =
-            eant_ColorCopyBetweenLibraries(pattern->color, source, target, replace ? 1 : unique, &inner);
-        if (inner) {
-          lower::ReportCallee(err, inner, reporter, 4, "eant_ColorCopyBetweenLibraries for fill color");
-          return false;
-        }
-      }
-      if (pattern->pattern && pattern->pattern->overrideColor != -1) {
-        int32_t &color = pattern->pattern->overrideColor;
-        color = eant_ColorCopyBetweenLibraries(color, source, target, 1, &inner);
-        if (inner) {
-          lower::ReportCallee(err, inner, reporter, 4,
-                              "eant_ColorCopyBetweenLibraries for pattern overrideColor");
-          return false;
-        }
-      }
+      if (!color(pattern->color, replace ? "eant_ColorCopyBetweenLibraries for color"
+                                         : "eant_ColorCopyBetweenLibraries for solid color"))
+        return false;
+      if (pattern->pattern &&
+          !color(pattern->pattern->overrideColor,
+                 replace ? "eant_ColorCopyBetweenLibraries for patternFill overrideColor"
+                         : "eant_ColorCopyBetweenLibraries for pattern override color"))
+        return false;
     }
-    if (style.traceStyle != -1) {
+    if (style.traceStyle != -1 && (replace || style.trace == 1)) {
       style.traceStyle =
-          eant_LineStyleCopyBetweenLibraries(style.traceStyle, source, target, replace ? 1 : unique, &inner);
+          eant_LineStyleCopyBetweenLibraries(style.traceStyle, source, target, replace ? 0 : unique, &inner);
       if (inner) {
         lower::ReportCallee(err, inner, reporter, 5, "eant_LineStyleCopyBetweenLibraries for traceStyle");
         return false;

@@ -411,6 +411,20 @@ TEST_F(StyleFamilyTest, CopyingBetweenLibrariesTakesTheColoursAlong) {
   eant_ColorReplaceBetweenLibraries(0, source, 0, target, &err);
   EXPECT_EQ(9, eant_ColorLookupInLibrary(target, 0, &err)->red); // grey in place of teal
 
+  // A fill style takes its colour and, when it is outlined, its outline along.
+  Eant_FillStyle *fill = eant_FillStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_FILL, 1, 1,
+                                                 EANT_KEY_TRACE, 1, 0, EANT_KEY_END);
+  const int32_t filled = eant_FillStyleAddToLibrary(fill, source, 0, &err);
+  Eant_StyleLibrary *third = eant_StyleLibraryCreate(&err);
+  EXPECT_EQ(0, eant_FillStyleCopyBetweenLibs(filled, source, third, &err));
+  ASSERT_FALSE(err) << Chain(err.report);
+  const Eant_FillStyle *moved = eant_FillStyleLookupInLibrary(third, 0, &err);
+  EXPECT_EQ(0, moved->pattern->color);
+  EXPECT_EQ(128, eant_ColorLookupInLibrary(third, 0, &err)->green);
+  EXPECT_EQ(0, moved->traceStyle);
+  EXPECT_EQ("two", Text(eant_LineStyleLookupInLibrary(third, 0, &err)->styleName));
+  eant_StyleLibraryFree(&third);
+
   // The defaults: an equal colour is not added twice.
   Eevg_Color orange{0, 255, 128, 0, 51};
   eant_ColorCreateDefaultWithOpacity(target, &orange, &err);
