@@ -15,6 +15,7 @@
 
 #include "eant.h"
 #include "emsc.h"
+#include "fuzz_support.h"
 
 // The hook through which tests put an element type of their own in place of the package's.
 namespace taviron::eant {
@@ -48,7 +49,11 @@ const Eant_ElementFunctions FuzzType::table = [] {
   return t;
 }();
 
-const std::string kDir = "/tmp/eant_elementlist_fuzz_" + std::to_string(getpid());
+// The stem of the files the target writes, in its scratch folder.
+const std::string &Stem() {
+  static const std::string stem = taviron::fuzz::ScratchFile("layer");
+  return stem;
+}
 
 struct Setup {
   Eint_InitToolkitData *toolkit = nullptr;
@@ -57,7 +62,7 @@ struct Setup {
     toolkit = eint_InitToolkit(nullptr);
     eant_Init(toolkit, nullptr);
     taviron::eant::SetTestElementType(EANT_POLYLINE, &FuzzType::Read, nullptr);
-    const std::string path = kDir + ".img";
+    const std::string path = Stem() + ".img";
     Ehfa_File *file = ehfa_FileCreate(path.c_str(), toolkit, nullptr);
     if (!file) return;
     Eant_FileIO io{file, EANT_ANNOTATION_VERSION, 0, 0, 0};
@@ -94,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int32_t version = (data[0] & 7) % 6;
   const int32_t flags = (data[0] >> 3) & 1;
   const int element = ((data[0] >> 4) & 3) % 3;
-  const std::string path = kDir + "_in.img", out = kDir + "_out.img";
+  const std::string path = Stem() + "_in.img", out = Stem() + "_out.img";
   {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(setup.layer.data(), static_cast<std::streamsize>(setup.layer.size()));

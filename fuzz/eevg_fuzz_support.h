@@ -1,5 +1,5 @@
-// What the renderer's fuzz targets share: a reader of the input bytes, the styles and coordinate
-// blocks they make from them, and a device that aborts on any pixel outside the clip window.
+// What the renderer's fuzz targets share (beside fuzz_support.h): the styles and coordinate
+// blocks they make from the input, and a device that aborts on any pixel outside the clip window.
 #ifndef TAVIRON_FUZZ_EEVG_FUZZ_SUPPORT_H
 #define TAVIRON_FUZZ_EEVG_FUZZ_SUPPORT_H
 
@@ -11,26 +11,9 @@
 #include "../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "efga.h"
+#include "fuzz_support.h"
 
 namespace taviron::fuzz {
-
-struct Reader {
-  const uint8_t *data;
-  size_t size;
-  size_t at = 0;
-  bool More() const { return at < size; }
-  uint8_t Byte() { return at < size ? data[at++] : 0; }
-  // Mostly moderate values, sometimes the raw bits of a double (NaN, infinities, huge).
-  double Number(double range) {
-    const uint8_t kind = Byte();
-    if (kind < 200) return (static_cast<int>(Byte()) - 128) / 128.0 * range;
-    uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i) bits = bits << 8 | Byte();
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-  }
-};
 
 // The clip window of the drawing being fuzzed (pixels, device y upward) and its height.
 struct GuardWindow {

@@ -28,24 +28,7 @@
 
 namespace {
 
-struct Reader {
-  const uint8_t *data;
-  size_t size;
-  size_t at = 0;
-  bool More() const { return at < size; }
-  uint8_t Byte() { return at < size ? data[at++] : 0; }
-  uint32_t Word(int bytes) {
-    uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i) value |= static_cast<uint32_t>(Byte()) << (8 * i);
-    return value;
-  }
-  std::string Bytes(size_t n) {
-    n = std::min(n, size - at);
-    std::string text(reinterpret_cast<const char *>(data + at), n);
-    at += n;
-    return text;
-  }
-};
+using taviron::fuzz::Reader;
 
 // ---- The designs --------------------------------------------------------------------------
 

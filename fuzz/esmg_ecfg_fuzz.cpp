@@ -23,32 +23,20 @@
 
 namespace {
 
-struct Reader {
-  const uint8_t *data;
-  size_t size;
-  size_t at = 0;
-  bool More() const { return at < size; }
-  uint8_t Byte() { return at < size ? data[at++] : 0; }
-  // The text up to the next 0x01 (or the end).
-  std::string Part() {
-    std::string text;
-    while (at < size && data[at] != 1) text += static_cast<char>(data[at++]);
-    if (at < size) ++at;
-    return text;
-  }
-  // A short name: null, one of the names the files use, or up to 15 bytes of the input.
-  std::string Name(bool &null) {
-    static const char *const kNames[] = {"Scanner", "Printer", "model", "device", "host",
-                                         "local", "shared", "", "scanner", "MODEL"};
-    const uint8_t kind = Byte();
-    null = kind < 16;
-    if (null) return {};
-    if (kind < 128) return kNames[kind % std::size(kNames)];
-    std::string text;
-    for (int n = kind % 16; n > 0 && More(); --n) text += static_cast<char>(Byte());
-    return text;
-  }
-};
+using taviron::fuzz::Reader;
+
+// A short name: null, one of the names the files use, or up to 15 bytes of the input.
+std::string Name(Reader &in, bool &null) {
+  static const char *const kNames[] = {"Scanner", "Printer", "model", "device", "host",
+                                       "local", "shared", "", "scanner", "MODEL"};
+  const uint8_t kind = in.Byte();
+  null = kind < 16;
+  if (null) return {};
+  if (kind < 128) return kNames[kind % std::size(kNames)];
+  std::string text;
+  for (int n = kind % 16; n > 0 && in.More(); --n) text += static_cast<char>(in.Byte());
+  return text;
+}
 
 struct Folders {
   std::string site, user;
@@ -90,10 +78,10 @@ Esmg_Protocol *Assemble(Reader &in) {
   const uint8_t which = in.Byte();
   const char *className = which % 8 < std::size(kClasses) ? kClasses[which % 8] : nullptr;
   bool nulls[4];
-  const std::string a = in.Name(nulls[0]);
-  const std::string b = in.Name(nulls[1]);
-  const std::string c = in.Name(nulls[2]);
-  const std::string d = in.Name(nulls[3]);
+  const std::string a = Name(in, nulls[0]);
+  const std::string b = Name(in, nulls[1]);
+  const std::string c = Name(in, nulls[2]);
+  const std::string d = Name(in, nulls[3]);
   const char *s[4] = {nulls[0] ? nullptr : a.c_str(), nulls[1] ? nullptr : b.c_str(),
                       nulls[2] ? nullptr : c.c_str(), nulls[3] ? nullptr : d.c_str()};
   static const int32_t kFlags[] = {ECFG_QUERY_INSTANCES, ECFG_QUERY_KEY_VALUES,

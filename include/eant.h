@@ -26,9 +26,9 @@
 #include "evec.h"
 #include "exfr.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "taviron_export.h"
+
+TAVIRON_BEGIN_DECLS
 
 /* ---------------------------------------------------------------------------------------------
    Codes */
@@ -71,6 +71,53 @@ typedef enum {
 
 /* The version of the annotation format this library writes (node "AnnotationVersion"). */
 #define EANT_ANNOTATION_VERSION 4
+
+/* The keywords of the styles' SetValues lists, each followed by its values; 0 ends a list.
+   Codes 1 to 3 serve every kind; 14 to 24 are the text styles'. */
+typedef enum {
+  EANT_KEY_END = 0,
+  EANT_KEY_STYLENAME = 1,     /* text (null empties the name) */
+  EANT_KEY_DESCRIPTION = 2,   /* text (null empties it) */
+  EANT_KEY_BASESTYLE = 3,     /* text fileNodeName, text name, 32-bit number */
+  EANT_KEY_STYLEUNITS = 4,    /* line: 32-bit coordSys, text unit name */
+  EANT_KEY_OVERLINE = 5,      /* line: 32-bit position, double width, 32-bit colour number */
+  EANT_KEY_LINEPATTERN = 6,   /* line: 32-bit segment index, double lineMark, double lineSpace */
+  EANT_KEY_LINEJOIN = 7,      /* line: 32-bit join */
+  EANT_KEY_MARKEND = 8,       /* line: 32-bit end */
+  EANT_KEY_STARTLINEEND = 9,  /* line: 32-bit end */
+  EANT_KEY_ENDLINEEND = 10,   /* line: 32-bit end */
+  EANT_KEY_ARROWEND = 11,     /* line: double baseAngle, tipAngle, length, 32-bit filled, stick */
+  EANT_KEY_FILL = 12,         /* fill: 32-bit fill, 32-bit colour number */
+  EANT_KEY_TRACE = 13,        /* fill: 32-bit trace, 32-bit line-style number */
+  EANT_KEY_RGB = 25,          /* colour: 32-bit red, green, blue */
+  EANT_KEY_PATTERN = 26,      /* fill: 32-bit fill, then the 13 values of a fill pattern */
+  EANT_KEY_OPACITY = 27,      /* colour: double */
+  EANT_KEY_DISPLAYLINE = 28,  /* line: 32-bit */
+  EANT_KEY_USESYMBOL = 29,    /* line: 32-bit */
+  EANT_KEY_LINESYMBOL = 30    /* line: the 11 values of a line symbol */
+} Eant_StyleKeyword;
+
+/* The override mask of a style: a set bit says the style defines that part itself, a clear one
+   that it comes from the base style. */
+#define EANT_COLOR_RED 0x2u
+#define EANT_COLOR_GREEN 0x4u
+#define EANT_COLOR_BLUE 0x8u
+#define EANT_COLOR_OPACITY 0x10u
+#define EANT_FILL_FILL 0x2u
+#define EANT_FILL_TRACE 0x4u
+#define EANT_FILL_PATTERN 0x8u
+#define EANT_FILL_TRACESTYLE 0x10u
+#define EANT_LINE_STYLEUNITS 0x2u
+#define EANT_LINE_OVERLINES 0x4u
+#define EANT_LINE_LINEPATTERN 0x8u
+#define EANT_LINE_LINEJOIN 0x10u
+#define EANT_LINE_MARKEND 0x20u
+#define EANT_LINE_STARTLINEEND 0x40u
+#define EANT_LINE_ENDLINEEND 0x80u
+#define EANT_LINE_ARROWEND 0x100u
+#define EANT_LINE_DISPLAYLINE 0x200u
+#define EANT_LINE_USESYMBOL 0x400u
+#define EANT_LINE_LINESYMBOL 0x800u
 
 /* ---------------------------------------------------------------------------------------------
    Counted strings and style references */
@@ -553,6 +600,78 @@ typedef struct Eant_InitData {
 } Eant_InitData;
 
 /* ---------------------------------------------------------------------------------------------
+   The annotation info: the contents of one layer. */
+
+Eant_FileIO *eant_FileIOCreate(Eerr_ErrorReport **err);
+void eant_FileIOFree(Eant_FileIO **fileIO);
+/* A zeroed info bound to the toolkit record. */
+Eant_AnnotationInfo *eant_AnnotationInfoCreate(Eint_InitToolkitData *toolkit, Eerr_ErrorReport **err);
+/* An info of the process's toolkit record with a header, the default libraries and selected
+   styles; after a report the partly built info is returned (the caller frees it). */
+Eant_AnnotationInfo *eant_AnnotationInfoBareCreate(Eerr_ErrorReport **err);
+/* Gives a new or freshly read info what it lacks: a header, libraries and styles, and the
+   measuring drawing (with the control record, or one of its own when null). */
+void eant_AnnotationInfoInit(Eant_AnnotationInfo *info, Eevg_Control *control, const Eevg_Color *background,
+                             Eerr_ErrorReport **err);
+/* A deep copy into target (made when null) with no criteria, selection, callbacks, undo stack or
+   database access; its header's nextElement is 0 and it is marked modified. */
+Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_AnnotationInfo *target,
+                                             Eerr_ErrorReport **err);
+/* Frees everything the info owns (not the undo stack) and clears the pointer. */
+void eant_AnnotationInfoFree(Eant_AnnotationInfo **info);
+void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* The options of the info's writer and reader: EANT_OPTION_VERSION_FLAGS and a value (1 allows
+   sequential reading, the "AnnotationVersionFlags" node; 1 without the option), ended by
+   EANT_OPTION_END. */
+#define EANT_OPTION_VERSION_FLAGS 0
+#define EANT_OPTION_END 1
+/* Writes the info as the layer node nodeName below nodePath, with the options after err. */
+void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, const char *nodeName,
+                                         Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...);
+void eant_AnnotationInfoWrite(Ehfa_File *file, const char *nodePath, const char *nodeName, Eant_AnnotationInfo *info,
+                              Eerr_ErrorReport **err);
+/* Reads the layer node at nodePath into info (its elements replaced) or a new info; the options
+   as for writing (eant_AnnotationInfoRead: sequential reading not allowed). */
+Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const char *nodePath,
+                                                        Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...);
+Eant_AnnotationInfo *eant_AnnotationInfoRead(Ehfa_File *file, const char *nodePath, Eant_AnnotationInfo *info,
+                                             Eerr_ErrorReport **err);
+/* Draws every element that passes the criteria, in list order; the one-call form clears the
+   cached renderer objects before and after. The conversion is put back as it was. */
+void eant_AnnotationRender(Eant_AnnotationInfo *info, _exfr_XForm *transform, Eant_CoordSysConversion *conversion,
+                           Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+void eant_AnnotationRenderWithoutClearingStyles(Eant_AnnotationInfo *info, _exfr_XForm *transform,
+                                                Eant_CoordSysConversion *conversion, Eevg_Drawing *drawing,
+                                                Eerr_ErrorReport **err);
+/* The resume state of a budgeted render, holding the info's first element (with the element
+   count, or 0); set its budget before the first call. */
+Eant_RenderData *eant_RenderDataCreateNoCount(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+Eant_RenderData *eant_RenderDataCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+void eant_RenderDataFree(Eant_RenderData **renderData);
+/* Draws the next renderData->budget elements; 1 when the walk is complete (or failed), else 0. */
+int32_t eant_AnnotationRenderIncremental(Eant_AnnotationInfo *info, Eant_RenderData *renderData,
+                                         _exfr_XForm *transform, Eant_CoordSysConversion *conversion,
+                                         Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+/* Drops the cached renderer objects of the info's libraries and of the loaded symbol libraries. */
+void eant_AnnotationInfoClearEvaluatedStyles(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* Carries every element through the transform into mapUnits, with progress reports. */
+void eant_AnnotationInfoTransformMap(Eant_AnnotationInfo *info, _exfr_XForm *transform, const char *mapUnits,
+                                     void (*progress)(void *data, double percent, Eerr_ErrorReport **err),
+                                     void *progressData, Eerr_ErrorReport **err);
+/* Reprojects the layer into the projection and units given, updating its map information. */
+void eant_AnnotationInfoReproject(Eant_AnnotationInfo *info, const Eprj_ProParameters *parameters,
+                                  const char *mapUnits,
+                                  void (*progress)(void *data, double percent, Eerr_ErrorReport **err),
+                                  void *progressData, Eerr_ErrorReport **err);
+/* Numbers every element afresh from 0; the header's nextElement becomes the element count. */
+void eant_AnnotationInfoMakeUniqueElementIDs(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* The database access of the layer's smart text (made when missing). */
+void eant_AnnotationDBIDataFunctionsAndDataSet(Eant_AnnotationInfo *info, Eant_AttributeStringFunction attributeString,
+                                               Eant_ColumnNumberFunction columnNumber, void *data,
+                                               Eerr_ErrorReport **err);
+void eant_AnnotationDBIDataCurrentRowSet(Eant_AnnotationInfo *info, int32_t row, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
    Counted strings */
 
 /* Makes string a copy of text (null empties it); reuses a buffer of the right size. Returns
@@ -752,6 +871,33 @@ void eant_AnnotationVersionWrite(Eant_FileIO *fileIO, const char *nodePath, Eerr
    the current node) into fileIO->annotationVersion (0 when absent); nodePath's node is current
    afterwards. */
 void eant_AnnotationVersionRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
+/* With fileIO->versionFlags 1, writes the entry "AnnotationVersionFlags" (no data) below
+   nodePath's node (or the current one) and returns to that node; otherwise writes nothing. */
+void eant_AnnotationVersionFlagsWrite(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
+/* Sets fileIO->versionFlags to 1 when nodePath's node (absolute with ":", else a child of the
+   current node; null: the current node) has the child "AnnotationVersionFlags", else 0. */
+void eant_AnnotationVersionFlagsRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
+
+/* An open annotation layer: the node path in its file, the file (null once a read-only layer
+   closed it), the layer's contents, and 1 until a new layer is first written. */
+typedef struct Eant_Layer {
+  char *layerName;
+  Ehfa_File *file;
+  Eant_AnnotationInfo *antInfo;
+  int32_t isNew;
+} Eant_Layer;
+
+/* A copy of the layer's map information (into mapInfo or a new record) whose corner pixel
+   centres are those of the layer box and whose pixel size is 1 by 1; null (mapInfo freed) when
+   the layer has none. The Read forms take a layer and report a layer without it. */
+Eprj_MapInfo *eant_MapInfoGet(Eant_AnnotationInfo *info, Eprj_MapInfo *mapInfo, Eerr_ErrorReport **err);
+Eprj_MapInfo *eant_MapInfoRead(Eant_Layer *layer, Eprj_MapInfo *mapInfo, Eerr_ErrorReport **err);
+/* A copy of the projection parameters (into parameters or a new record); null (parameters freed)
+   when the layer has none. */
+Eprj_ProParameters *eant_ProParametersGet(Eant_AnnotationInfo *info, Eprj_ProParameters *parameters,
+                                          Eerr_ErrorReport **err);
+Eprj_ProParameters *eant_ProParametersRead(Eant_Layer *layer, Eprj_ProParameters *parameters,
+                                           Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Coordinate definitions and conversions */
@@ -902,6 +1048,87 @@ void eant_TextStylePrivate0ArrayToList(void *array, int32_t count, Edlm_List *li
 void eant_TextStylePrivate2ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
+   Numbered styles of a library (colours, fill styles, line styles): one family of operations per
+   kind. A style's number is its index in its library's list; an empty slot (null) keeps every
+   other number. The list owns its styles. Every operation reports into the slot it takes last;
+   AddToList, AddToLibrary and AddToLocalLibrary return 0 on failure (tell it from number 0 by the
+   slot), LookupInLibraryByName -1, CopyBetweenLibraries -1 (0 when its final add failed). The
+   toolkit record is the one holding the package data; it is needed where a reference names
+   another library. */
+
+#define EANT_STYLE_FAMILY(Kind, Record, Target, ...)                                          \
+  int32_t eant_##Kind##Compare(const Record *a, const Record *b, Eerr_ErrorReport **err);                 \
+  void eant_##Kind##Print(const Record *style, Eerr_ErrorReport **err);                                  \
+  Record *eant_##Kind##SetValues(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Record *style, \
+                                 Eerr_ErrorReport **err, ...);                                           \
+  int32_t eant_##Kind##AddToList(Record *style, Edlm_List *list, int32_t unique, Eerr_ErrorReport **err); \
+  void eant_##Kind##DeleteFromList(int32_t number, Edlm_List *list, Eerr_ErrorReport **err);             \
+  int32_t eant_##Kind##AddToLibrary(Record *style, Eant_StyleLibrary *library, int32_t unique,           \
+                                    Eerr_ErrorReport **err);                                             \
+  void eant_##Kind##DeleteFromLibrary(int32_t number, Eant_StyleLibrary *library, Eerr_ErrorReport **err); \
+  void eant_##Kind##ReplaceInLibrary(Record *style, int32_t number, Eant_StyleLibrary *library,          \
+                                     Eerr_ErrorReport **err);                                            \
+  Record *eant_##Kind##LookupInLibrary(Eant_StyleLibrary *library, int32_t number, Eerr_ErrorReport **err); \
+  int32_t eant_##Kind##LookupInLibraryByName(Eant_StyleLibrary *library, const char *name,               \
+                                             Eerr_ErrorReport **err);                                    \
+  void eant_##Kind##IncrementUseCount(Eant_StyleLibrary *library, int32_t number, Eerr_ErrorReport **err); \
+  void eant_##Kind##IncrementUseCountByStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,  \
+                                             const Eant_Style *style, Eerr_ErrorReport **err);           \
+  Edlm_List *eant_##Kind##GetNamedFromList(Edlm_List *list, const char *fileNodeName, Eerr_ErrorReport **err); \
+  Edlm_List *eant_##Kind##GetNamedFromLibrary(Eant_AnnotationInfo *info, const char *fileNodeName,       \
+                                              Eerr_ErrorReport **err);                                   \
+  void eant_##Kind##ListClearEvaluatedStyles(Edlm_List *list, Eerr_ErrorReport **err);                   \
+  Record *eant_##Kind##Evaluate(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, const Record *style, \
+                                int32_t followExternal, Target *target __VA_ARGS__, Eerr_ErrorReport **err); \
+  Record *eant_##Kind##EvaluateFromStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,      \
+                                         const Eant_Style *style, int32_t followExternal,                \
+                                         Target *target __VA_ARGS__, Eerr_ErrorReport **err);            \
+  int32_t eant_##Kind##CopyBetweenLibraries(int32_t number, Eant_StyleLibrary *source,                   \
+                                            Eant_StyleLibrary *target, int32_t unique, Eerr_ErrorReport **err); \
+  int32_t eant_##Kind##CopyBetweenLibs(int32_t number, Eant_StyleLibrary *source, Eant_StyleLibrary *target, \
+                                       Eerr_ErrorReport **err);                                          \
+  void eant_##Kind##ReplaceBetweenLibraries(int32_t sourceNumber, Eant_StyleLibrary *source,             \
+                                            int32_t targetNumber, Eant_StyleLibrary *target,             \
+                                            Eerr_ErrorReport **err);                                     \
+  int32_t eant_##Kind##AddToLocalLibrary(Eant_AnnotationInfo *info, const Eant_Style *style, Eerr_ErrorReport **err);
+
+/* Colours: the renderer target is an Eevg_Color; Evaluate fills defaults (black, opacity 1.0). */
+EANT_STYLE_FAMILY(Color, Eant_Color, Eevg_Color)
+/* Fill styles: the renderer target is an Eevg_FillStyle. */
+EANT_STYLE_FAMILY(FillStyle, Eant_FillStyle, Eevg_FillStyle, , Eant_CoordSysConversion *conversion)
+/* Line styles: the renderer target is the composition of an Eevg_LineStyle (widths in map
+   units through the conversion, renderer colours). */
+EANT_STYLE_FAMILY(LineStyle, Eant_LineStyle, Eevg_LineComposition, , Eant_CoordSysConversion *conversion)
+#undef EANT_STYLE_FAMILY
+
+/* A new renderer object for the numbered style, evaluated following external bases (null for
+   number -1, without a report); the caller frees it. The Ptr forms cache it in the style (the
+   style keeps it until its list's evaluated styles are cleared) and mark the library evaluated. */
+Eevg_Color *eant_GetColor(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                          Eerr_ErrorReport **err);
+Eevg_Color *eant_GetColorPtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                             Eerr_ErrorReport **err);
+Eevg_FillStyle *eant_GetFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Eevg_LineStyle *eant_GetLineStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Eevg_LineStyle *eant_GetLineStylePtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                     Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* While the flag is non-zero every colour made for the renderer is opaque; returns the flag. */
+int32_t eant_ColorSetIgnoreOpacityForEevg(int32_t flag);
+
+/* The default styles, added with unique 1 (a library holding an equal style keeps only that):
+   the colour of the renderer colour (black when null) with opacity 1.0, or with the renderer
+   colour's opacity; "Filled default color" (fill with colour 0, no outline) and its outline form
+   (no fill, outline line style 0; returns its number); "Medium solid default color line". */
+void eant_ColorCreateDefault(Eant_StyleLibrary *library, const Eevg_Color *color, Eerr_ErrorReport **err);
+void eant_ColorCreateDefaultWithOpacity(Eant_StyleLibrary *library, const Eevg_Color *color,
+                                        Eerr_ErrorReport **err);
+void eant_FillStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+int32_t eant_FillStyleCreateOutlineDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+void eant_LineStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
    Style libraries */
 
 Eant_StyleLibrary *eant_StyleLibraryCreate(Eerr_ErrorReport **err);
@@ -988,6 +1215,18 @@ Eant_AntHeader *eant_AntHeaderStructureCreate(Eerr_ErrorReport **err);
 Eant_AntHeader *eant_AntHeaderCreate(Eerr_ErrorReport **err);
 /* Frees the strings, transforms, box and record; clears the pointer; null is ignored. */
 void eant_AntHeaderFree(Eant_AntHeader **header);
+/* Copies every field into target (made when null) but nextElement, which the copy sets to 0. */
+Eant_AntHeader *eant_AntHeaderCopy(const Eant_AntHeader *source, Eant_AntHeader *target, Eerr_ErrorReport **err);
+void eant_AntHeaderPrint(const Eant_AntHeader *header, Eerr_ErrorReport **err);
+/* Writes the header as the child nodeName of nodePath's node (or of the current node), rewriting
+   a child of that name; the written node is current afterwards and its time goes to modTime. */
+void eant_AntHeaderWrite(Eant_FileIO *fileIO, const char *nodePath, const char *nodeName, Eant_AntHeader *header,
+                         Eerr_ErrorReport **err);
+/* Reads the header of the layer node at nodePath (or the current node) into header (emptied
+   first) or a new one; items an older record lacks read as outputUnits 2; versionNumber is 4 and
+   modTime the node's time. */
+Eant_AntHeader *eant_AntHeaderRead(Eant_FileIO *fileIO, const char *nodePath, Eant_AntHeader *header,
+                                   Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Boxes, transforms and polynomials. A corner box is a 2 x 4 f64 matrix of the corners (x0, y0),
@@ -1252,8 +1491,6 @@ void eant_ElementNodeAndListWrite(Eant_FileIO *fileIO, const char *nodePath, int
 Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
                                           int32_t nodeType, Eerr_ErrorReport **err);
 
-#ifdef __cplusplus
-}
-#endif
+TAVIRON_END_DECLS
 
 #endif

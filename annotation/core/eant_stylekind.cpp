@@ -7,11 +7,16 @@
 // The current stored forms of colours, line and text styles are the leading members of the
 // records in memory (the kit's leading designs); the fill style's parts and every older form are
 // structs of their own (eant_internal.h), converted field by field.
+#include <atomic>
+#include <cmath>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "eant_internal.h"
+#include "efio.h"
 #include "emsc.h"
+#include "keywords.h"
 
 namespace lower = taviron::lower;
 namespace record = taviron::record;
@@ -908,5 +913,1461 @@ Emif_Design *eant_TextStyleDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorR
   return DefineDesigns(dictionary, "eant_TextStyleDesignDefine", {{&kTextShadow}, {&kTextStyle0}, {&kTextStyle2}},
                        err);
 } TAVIRON_GUARD(err, nullptr)
+
+} // extern "C"
+
+// =================================================================================================
+// The numbered-style family: what a library does with the styles of one kind (adding, deleting,
+// looking up, use counts, evaluation of base chains, copying between libraries, renderer objects,
+// keyword lists). Written once over the kind; each kind below adds to its list kind the names of
+// its operations and messages, its keywords, its parts by mask bit, its comparison, its defaults,
+// the numbers of other styles it holds, and how it fills its renderer object.
+
+namespace {
+
+using V = lower::Value;
+
+// The number of a list's slots; the style in a slot (null: empty).
+template <class Record> Record *StyleAt(Edlm_List *list, int32_t number) { return At<Record>(list, number); }
+
+// A name joined from parts at compile time, so that reports name their callees without taking
+// memory at the moment an allocation may just have failed.
+struct FixedName {
+  char text[80] = {};
+  constexpr FixedName(const char *a, const char *b, const char *c = "") {
+    std::size_t n = 0;
+    for (const char *part : {a, b, c})
+      for (; *part && n + 1 < sizeof text; ++part) text[n++] = *part;
+  }
+};
+template <class Kind> struct Names {
+  static constexpr FixedName addToList{Kind::kPrefix, "AddToList"},
+      addToLibrary{Kind::kPrefix, "AddToLibrary"}, deleteFromList{Kind::kPrefix, "DeleteFromList"},
+      evaluate{Kind::kPrefix, "Evaluate"}, namedFromList{Kind::kPrefix, "GetNamedFromList"},
+      incrementUseCount{Kind::kPrefix, "IncrementUseCount"},
+      incrementByStyle{Kind::kPrefix, "IncrementUseCountByStyle"}, lookup{Kind::kPrefix, "LookupInLibrary"},
+      replaceInLibrary{Kind::kPrefix, "ReplaceInLibrary"},
+      notInLibrary{"Invalid ", Kind::kData, " in input style library"};
+};
+
+// The keywords every kind reads: the name, the description, the base reference.
+#define TAVIRON_EANT_COMMON_KEYWORDS                                                                         \
+  {EANT_KEY_STYLENAME, {V::Pointer}}, {EANT_KEY_DESCRIPTION, {V::Pointer}}, {                                \
+    EANT_KEY_BASESTYLE, { V::Pointer, V::Pointer, V::Int }                                                   \
+  }
+
+// Copies a coordinate definition into *slot (made when null); false with the report in err.
+bool SetUnits(Eant_CoordDefinition *&slot, int32_t coordSys, const char *units, Eerr_ErrorReport **err) {
+  Eant_CoordDefinition *set = eant_CoordDefinitionSetValues(slot, coordSys, units, err);
+  if (!set) return false;
+  slot = set;
+  return true;
+}
+
+bool SetReference(Eant_Style *&slot, const Eant_Style *source, Eerr_ErrorReport **err) {
+  if (!source) {
+    eant_StyleFree(&slot);
+    return true;
+  }
+  Eant_Style *copy = eant_StyleCopy(source, slot, err);
+  if (!copy) return false;
+  slot = copy;
+  return true;
+}
+
+bool SameUnits(const Eant_CoordDefinition *a, const Eant_CoordDefinition *b) {
+  if (!a || !b) return a == b;
+  return eant_CoordDefinitionCompare(a, b, nullptr) == 1;
+}
+
+// A length in a style's units as map units of the layer (unchanged without a conversion).
+double MapLength(Eant_CoordSysConversion *conversion, const Eant_CoordDefinition *units, double value,
+                 Eerr_ErrorReport **err) {
+  if (!conversion || !units) return value;
+  return eant_CoordSysConversionScaleX(conversion, units, value, err);
+}
+
+std::atomic<int32_t> ignoreOpacity{0};
+
+// An opacity of 0.0 to 1.0 as the renderer's 0 to 255, truncated; nothing clamps the value but
+// what no 32-bit number can hold.
+int32_t Opacity(double opacity) {
+  const double scaled = std::trunc(opacity * 255.0);
+  if (!(scaled > -2147483648.0)) return scaled != scaled ? 0 : INT32_MIN;
+  if (scaled > 2147483647.0) return INT32_MAX;
+  return static_cast<int32_t>(scaled);
+}
+
+// ---- Colours ---------------------------------------------------------------------------------
+
+struct ColorFamily : Colors {
+  using Target = Eevg_Color;
+  using Renderer = Eevg_Color;
+  static constexpr const char *kPrefix = "eant_Color", *kName = "Color";
+  static constexpr auto kSetValues = eant_ColorSetValues;
+  static constexpr uint32_t kBits = EANT_COLOR_RED | EANT_COLOR_GREEN | EANT_COLOR_BLUE | EANT_COLOR_OPACITY;
+  static constexpr lower::Keyword kKeywords[] = {TAVIRON_EANT_COMMON_KEYWORDS,
+                                                 {EANT_KEY_RGB, {V::Int, V::Int, V::Int}},
+                                                 {EANT_KEY_OPACITY, {V::Double}}};
+  static constexpr lower::KeywordList kKeywordList{{kKeywords}, "Invalid keyword option for color"};
+  static void DropCache(Eant_Color &style) { DropColorCache(style); }
+  static Eevg_Color *&Cache(Eant_Color &style) { return style.evaluatedStyle; }
+
+  static bool Apply(Eant_Color &style, int32_t code, const lower::KeywordValues &v, const char *,
+                    Eerr_ErrorReport **) {
+    if (code == EANT_KEY_RGB) {
+      style.red = v.Int(0);
+      style.green = v.Int(1);
+      style.blue = v.Int(2);
+      style.mask |= EANT_COLOR_RED | EANT_COLOR_GREEN | EANT_COLOR_BLUE;
+    } else {
+      style.opacity = v.Double(0);
+      style.mask |= EANT_COLOR_OPACITY;
+    }
+    return true;
+  }
+  static void SwapPart(Eant_Color &a, Eant_Color &b, uint32_t bit) {
+    switch (bit) {
+      case EANT_COLOR_RED:
+        std::swap(a.red, b.red);
+        break;
+      case EANT_COLOR_GREEN:
+        std::swap(a.green, b.green);
+        break;
+      case EANT_COLOR_BLUE:
+        std::swap(a.blue, b.blue);
+        break;
+      case EANT_COLOR_OPACITY:
+        std::swap(a.opacity, b.opacity);
+        break;
+      default:
+        break;
+    }
+  }
+  static bool Equal(const Eant_Color &a, const Eant_Color &b) {
+    // The stored members but useCount and flags, compared through the record's design.
+    Eant_Color x = a, y = b;
+    x.useCount = y.useCount = 0;
+    x.flags = y.flags = 0;
+    return record::Equal(kColor2Memory, &x, &y);
+  }
+  static bool Defaults(Eant_Color &style, Eerr_ErrorReport **) {
+    if (!(style.mask & EANT_COLOR_RED)) style.red = 0;
+    if (!(style.mask & EANT_COLOR_GREEN)) style.green = 0;
+    if (!(style.mask & EANT_COLOR_BLUE)) style.blue = 0;
+    if (!(style.mask & EANT_COLOR_OPACITY)) style.opacity = 1.0;
+    style.mask |= kBits;
+    return true;
+  }
+  static bool FillTarget(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_Color &style, Eevg_Color *target,
+                         Eant_CoordSysConversion *, const char *, Eerr_ErrorReport **) {
+    target->index = style.red;
+    target->red = style.red;
+    target->green = style.green;
+    target->blue = style.blue;
+    target->opacity = ignoreOpacity.load(std::memory_order_relaxed) ? 255 : Opacity(style.opacity);
+    return true;
+  }
+  static Eevg_Color *NewRenderer(Eerr_ErrorReport **err) { return eevg_ColorCreate(err); }
+  static void FreeRenderer(Eevg_Color **renderer) { eevg_ColorFree(renderer); }
+  static Eevg_Color *TargetOf(Eevg_Color *renderer) { return renderer; }
+  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_Color &, Eevg_Color *,
+                       Eant_CoordSysConversion *, const char *, Eerr_ErrorReport **) {
+    return true;
+  }
+  // A colour names no other colour or style.
+  static bool Move(Eant_Color &, Eant_StyleLibrary *, Eant_StyleLibrary *, int32_t, bool, const char *,
+                   Eerr_ErrorReport **) {
+    return true;
+  }
+  static void PrintParts(const Eant_Color &style) {
+    efio_Printf("   red - %ld\n", static_cast<long>(style.red));
+    efio_Printf("   green - %ld\n", static_cast<long>(style.green));
+    efio_Printf("   blue - %ld\n", static_cast<long>(style.blue));
+    efio_Printf("   opacity - %lg\n", style.opacity);
+  }
+};
+
+// ---- Line styles -----------------------------------------------------------------------------
+
+// Sets the overlaid line at position, growing the composition with lines {-1, 0.0}.
+bool SetOverLine(Eant_LineComposition &composition, int32_t position, double width, int32_t color,
+                 const char *reporter, Eerr_ErrorReport **err) {
+  if (position < 0 || position >= 0x10000) {
+    lower::Report(err, reporter, 3, "Invalid overLine position %d", position);
+    return false;
+  }
+  if (position >= composition.count) {
+    auto *grown = lower::HeapNewArray<Eant_LineDescription>(position + 1);
+    if (!grown) {
+      lower::Report(err, reporter, 3, "Error allocating LineComposition");
+      return false;
+    }
+    for (int32_t i = 0; i <= position; ++i)
+      grown[i] = i < composition.count ? composition.data[i] : Eant_LineDescription{-1, 0.0};
+    emsc_HeapFree(composition.data);
+    composition.data = grown;
+    composition.count = position + 1;
+  }
+  composition.data[position] = {color, width};
+  return true;
+}
+
+struct LineFamily : LineStyles {
+  using Target = Eevg_LineComposition;
+  using Renderer = Eevg_LineStyle;
+  static constexpr const char *kPrefix = "eant_LineStyle", *kName = "LineStyle";
+  static constexpr auto kSetValues = eant_LineStyleSetValues;
+  static constexpr uint32_t kBits = 0xffeu;
+  static constexpr lower::Keyword kKeywords[] = {
+      TAVIRON_EANT_COMMON_KEYWORDS,
+      {EANT_KEY_STYLEUNITS, {V::Int, V::Pointer}},
+      {EANT_KEY_OVERLINE, {V::Int, V::Double, V::Int}},
+      {EANT_KEY_LINEPATTERN, {V::Int, V::Double, V::Double}},
+      {EANT_KEY_LINEJOIN, {V::Int}},
+      {EANT_KEY_MARKEND, {V::Int}},
+      {EANT_KEY_STARTLINEEND, {V::Int}},
+      {EANT_KEY_ENDLINEEND, {V::Int}},
+      {EANT_KEY_ARROWEND, {V::Double, V::Double, V::Double, V::Int, V::Int}},
+      {EANT_KEY_DISPLAYLINE, {V::Int}},
+      {EANT_KEY_USESYMBOL, {V::Int}},
+      {EANT_KEY_LINESYMBOL,
+       {V::Int, V::Pointer, V::Int, V::Pointer, V::Double, V::Double, V::Double, V::Int, V::Pointer, V::Int,
+        V::Int}}};
+  static constexpr lower::KeywordList kKeywordList{{kKeywords}, "Invalid keyword option for lineStyle"};
+  static void DropCache(Eant_LineStyle &style) { DropLineCache(style); }
+  static Eevg_LineStyle *&Cache(Eant_LineStyle &style) { return style.evaluatedStyle; }
+
+  static bool Apply(Eant_LineStyle &style, int32_t code, const lower::KeywordValues &v, const char *reporter,
+                    Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    switch (code) {
+      case EANT_KEY_STYLEUNITS:
+        if (!SetUnits(style.styleUnits, v.Int(0), v.Pointer<const char>(1), &inner)) break;
+        style.mask |= EANT_LINE_STYLEUNITS;
+        return true;
+      case EANT_KEY_OVERLINE:
+        if (!SetOverLine(style.overLines, v.Int(0), v.Double(1), v.Int(2), reporter, err)) return false;
+        style.mask |= EANT_LINE_OVERLINES;
+        return true;
+      case EANT_KEY_LINEPATTERN:
+        if (v.Int(0) < 0 ||
+            !eevg_LinePatternSetValues(&style.linePattern, v.Int(0), v.Double(1), v.Double(2), &inner))
+          break;
+        style.mask |= EANT_LINE_LINEPATTERN;
+        return true;
+      case EANT_KEY_LINEJOIN:
+        style.lineJoin = v.Int(0);
+        style.mask |= EANT_LINE_LINEJOIN;
+        return true;
+      case EANT_KEY_MARKEND:
+        style.markEnd = v.Int(0);
+        style.mask |= EANT_LINE_MARKEND;
+        return true;
+      case EANT_KEY_STARTLINEEND:
+        style.startLineEnd = v.Int(0);
+        style.mask |= EANT_LINE_STARTLINEEND;
+        return true;
+      case EANT_KEY_ENDLINEEND:
+        style.endLineEnd = v.Int(0);
+        style.mask |= EANT_LINE_ENDLINEEND;
+        return true;
+      case EANT_KEY_DISPLAYLINE:
+        style.displayLine = v.Int(0);
+        style.mask |= EANT_LINE_DISPLAYLINE;
+        return true;
+      case EANT_KEY_USESYMBOL:
+        style.useSymbol = v.Int(0);
+        style.mask |= EANT_LINE_USESYMBOL;
+        return true;
+      case EANT_KEY_ARROWEND: {
+        Eevg_ArrowEnd *arrow = eevg_ArrowEndSetValues(style.arrowEnd, v.Double(0), v.Double(1), v.Double(2),
+                                                      v.Int(3), v.Int(4), &inner);
+        if (!arrow) break;
+        style.arrowEnd = arrow;
+        style.mask |= EANT_LINE_ARROWEND;
+        return true;
+      }
+      case EANT_KEY_LINESYMBOL: {
+        if (!style.lineSymbol && !(style.lineSymbol = eant_LineSymbolCreate(&inner))) break;
+        Eant_LineSymbol &symbol = *style.lineSymbol;
+        if (!SetUnits(symbol.scaleUnits, v.Int(0), v.Pointer<const char>(1), &inner) ||
+            !SetUnits(symbol.positionUnits, v.Int(2), v.Pointer<const char>(3), &inner) ||
+            !SetReference(symbol.symbol, v.Pointer<const Eant_Style>(8), &inner))
+          break;
+        symbol.scale = v.Double(4);
+        symbol.spacing = v.Double(5);
+        symbol.offset = v.Double(6);
+        symbol.effect = v.Int(7);
+        symbol.colorOverrideFlag = v.Int(9);
+        symbol.overrideColor = v.Int(10);
+        style.mask |= EANT_LINE_LINESYMBOL;
+        return true;
+      }
+      default:
+        break;
+    }
+    lower::ReportChained(err, inner, reporter, 3, "Error setting keyword %d of lineStyle", code);
+    return false;
+  }
+  static void SwapPart(Eant_LineStyle &a, Eant_LineStyle &b, uint32_t bit) {
+    switch (bit) {
+      case EANT_LINE_STYLEUNITS:
+        std::swap(a.styleUnits, b.styleUnits);
+        break;
+      case EANT_LINE_OVERLINES:
+        std::swap(a.overLines, b.overLines);
+        break;
+      case EANT_LINE_LINEPATTERN:
+        std::swap(a.linePattern, b.linePattern);
+        break;
+      case EANT_LINE_LINEJOIN:
+        std::swap(a.lineJoin, b.lineJoin);
+        break;
+      case EANT_LINE_MARKEND:
+        std::swap(a.markEnd, b.markEnd);
+        break;
+      case EANT_LINE_STARTLINEEND:
+        std::swap(a.startLineEnd, b.startLineEnd);
+        break;
+      case EANT_LINE_ENDLINEEND:
+        std::swap(a.endLineEnd, b.endLineEnd);
+        break;
+      case EANT_LINE_ARROWEND:
+        std::swap(a.arrowEnd, b.arrowEnd);
+        break;
+      case EANT_LINE_DISPLAYLINE:
+        std::swap(a.displayLine, b.displayLine);
+        break;
+      case EANT_LINE_USESYMBOL:
+        std::swap(a.useSymbol, b.useSymbol);
+        break;
+      case EANT_LINE_LINESYMBOL:
+        std::swap(a.lineSymbol, b.lineSymbol);
+        break;
+      default:
+        break;
+    }
+  }
+  static bool Equal(const Eant_LineStyle &a, const Eant_LineStyle &b) {
+    Eant_LineStyle x = a, y = b;
+    x.useCount = y.useCount = 0;
+    x.flags = y.flags = 0;
+    return record::Equal(kLineStyle4Memory, &x, &y);
+  }
+  // Without a base, the style units are output units unless the style names its own.
+  static bool Defaults(Eant_LineStyle &style, Eerr_ErrorReport **err) {
+    if (style.mask & EANT_LINE_STYLEUNITS) return true;
+    if (!SetUnits(style.styleUnits, EEVG_OUTPUT, nullptr, err)) return false;
+    style.mask |= EANT_LINE_STYLEUNITS;
+    return true;
+  }
+  // The overlaid lines this level defines, as renderer lines: widths in map units, colours of
+  // this level's library.
+  static bool FillTarget(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Eant_LineStyle &style,
+                         Eevg_LineComposition *target, Eant_CoordSysConversion *conversion,
+                         const char *reporter, Eerr_ErrorReport **err) {
+    if (!(style.mask & EANT_LINE_OVERLINES)) return true;
+    lower::CalleeReport inner;
+    if (target->count != style.overLines.count &&
+        !eevg_LineCompositionCreate(style.overLines.count, target, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 7, "eevg_LineCompositionCreate");
+      return false;
+    }
+    for (int32_t i = 0; i < style.overLines.count; ++i) {
+      const Eant_LineDescription &line = style.overLines.data[i];
+      Eevg_LineDescription &out = target->data[i];
+      out.width = MapLength(conversion, style.styleUnits, line.width, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 7, "eant_CoordSysConversionScaleX");
+        return false;
+      }
+      eevg_ColorFree(&out.color);
+      if (line.color != -1 && !(out.color = eant_GetColor(toolkit, library, line.color, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 7, "eant_GetColor");
+        return false;
+      }
+    }
+    style.mask &= ~EANT_LINE_OVERLINES;
+    return true;
+  }
+  static Eevg_LineStyle *NewRenderer(Eerr_ErrorReport **err) { return eevg_LineStyleCreate(err); }
+  static void FreeRenderer(Eevg_LineStyle **renderer) { eevg_LineStyleFree(renderer); }
+  static Eevg_LineComposition *TargetOf(Eevg_LineStyle *renderer) { return &renderer->composition; }
+  // What the composition does not carry: the dashes in map units, joins and ends, the arrow head.
+  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_LineStyle &style,
+                       Eevg_LineStyle *renderer, Eant_CoordSysConversion *conversion, const char *reporter,
+                       Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    if (!eevg_LinePatternCreate(style.linePattern.count, &renderer->pattern, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 6, "eevg_LinePatternCreate");
+      return false;
+    }
+    for (int32_t i = 0; i < style.linePattern.count; ++i) {
+      renderer->pattern.data[i].lineMark =
+          MapLength(conversion, style.styleUnits, style.linePattern.data[i].lineMark, &inner);
+      if (!inner)
+        renderer->pattern.data[i].lineSpace =
+            MapLength(conversion, style.styleUnits, style.linePattern.data[i].lineSpace, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 6, "eant_CoordSysConversionScaleX");
+        return false;
+      }
+    }
+    renderer->lineJoin = style.lineJoin;
+    renderer->markEnd = style.markEnd;
+    renderer->startLineEnd = style.startLineEnd;
+    renderer->endLineEnd = style.endLineEnd;
+    if (style.arrowEnd) {
+      const Eevg_ArrowEnd &arrow = *style.arrowEnd;
+      const double length = MapLength(conversion, style.styleUnits, arrow.length, &inner);
+      if (inner ||
+          !(renderer->arrowEnd = eevg_ArrowEndSetValues(renderer->arrowEnd, arrow.baseAngle, arrow.tipAngle,
+                                                        length, arrow.filled, arrow.stick, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 6, "eevg_ArrowEndSetValues");
+        return false;
+      }
+    }
+    renderer->displayLine = style.displayLine;
+    renderer->useSymbol = style.useSymbol;
+    return true;
+  }
+  static bool Move(Eant_LineStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target,
+                   int32_t unique, bool replace, const char *reporter, Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    for (int32_t i = 0; i < style.overLines.count; ++i) {
+      int32_t &color = style.overLines.data[i].color;
+      if (color == -1) continue;
+      color = eant_ColorCopyBetweenLibraries(color, source, target, replace ? 1 : unique, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 4, "eant_ColorCopyBetweenLibraries for line color");
+        return false;
+      }
+    }
+    if (style.lineSymbol && style.lineSymbol->overrideColor != -1) {
+      int32_t &color = style.lineSymbol->overrideColor;
+      color = eant_ColorCopyBetweenLibraries(color, source, target, 1, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 5,
+                            "eant_ColorCopyBetweenLibraries for lineSymbol overrideColor");
+        return false;
+      }
+    }
+    return true;
+  }
+  static void PrintParts(const Eant_LineStyle &style) {
+    eant_CoordDefinitionPrint(style.styleUnits, nullptr);
+    efio_Printf("LineComposition:\n");
+    for (int32_t i = 0; i < style.overLines.count; ++i)
+      efio_Printf("LineDescription:\n   color - %ld\n   width - %lg\n",
+                  static_cast<long>(style.overLines.data[i].color), style.overLines.data[i].width);
+    eevg_LinePatternPrint(&style.linePattern, nullptr);
+    efio_Printf("   lineJoin - %d\n   markEnd - %d\n   startLineEnd - %d\n   endLineEnd - %d\n",
+                style.lineJoin, style.markEnd, style.startLineEnd, style.endLineEnd);
+    if (style.arrowEnd) eevg_ArrowEndPrint(style.arrowEnd, nullptr);
+    if (style.lineSymbol) record::Print(kLineSymbol, style.lineSymbol, 0, "LineSymbol");
+  }
+};
+
+// ---- Fill styles -----------------------------------------------------------------------------
+
+bool SamePatternFill(const Eant_PatternFill *a, const Eant_PatternFill *b) {
+  if (!a || !b) return a == b;
+  return SameUnits(a->scaleUnits, b->scaleUnits) && SameUnits(a->positionUnits, b->positionUnits) &&
+         a->scale == b->scale && a->xsep == b->xsep && a->ysep == b->ysep &&
+         eant_StyleCompare(a->symbol, b->symbol, nullptr) == 1 &&
+         a->colorOverrideFlag == b->colorOverrideFlag && a->overrideColor == b->overrideColor;
+}
+bool SameFillPattern(const Eant_FillPattern *a, const Eant_FillPattern *b) {
+  if (!a || !b) return a == b;
+  return a->solidFill == b->solidFill && a->color == b->color && a->patternFill == b->patternFill &&
+         SamePatternFill(a->pattern, b->pattern);
+}
+
+struct FillFamily : FillStyles {
+  using Target = Eevg_FillStyle;
+  using Renderer = Eevg_FillStyle;
+  static constexpr const char *kPrefix = "eant_FillStyle", *kName = "FillStyle";
+  static constexpr auto kSetValues = eant_FillStyleSetValues;
+  static constexpr uint32_t kBits =
+      EANT_FILL_FILL | EANT_FILL_TRACE | EANT_FILL_PATTERN | EANT_FILL_TRACESTYLE;
+  static constexpr lower::Keyword kKeywords[] = {
+      TAVIRON_EANT_COMMON_KEYWORDS,
+      {EANT_KEY_FILL, {V::Int, V::Int}},
+      {EANT_KEY_TRACE, {V::Int, V::Int}},
+      {EANT_KEY_PATTERN,
+       {V::Int, V::Int, V::Int, V::Int, V::Int, V::Pointer, V::Int, V::Pointer, V::Double, V::Double,
+        V::Double, V::Pointer, V::Int, V::Int}}};
+  static constexpr lower::KeywordList kKeywordList{{kKeywords}, "Invalid keyword option for fillStyle"};
+  static void DropCache(Eant_FillStyle &style) { DropFillCache(style); }
+  static Eevg_FillStyle *&Cache(Eant_FillStyle &style) { return style.evaluatedStyle; }
+
+  static bool Apply(Eant_FillStyle &style, int32_t code, const lower::KeywordValues &v, const char *reporter,
+                    Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    if (code == EANT_KEY_TRACE) {
+      style.trace = v.Int(0);
+      style.traceStyle = v.Int(1);
+      style.mask |= EANT_FILL_TRACE | EANT_FILL_TRACESTYLE;
+      return true;
+    }
+    style.fill = v.Int(0);
+    style.mask |= EANT_FILL_FILL | EANT_FILL_PATTERN;
+    if (style.fill != 1) {
+      eant_FillPatternFree(&style.pattern);
+      return true;
+    }
+    if (!style.pattern && !(style.pattern = eant_FillPatternCreate(&inner))) {
+      lower::ReportCallee(err, inner, reporter, 3, "eant_FillPatternCreate");
+      return false;
+    }
+    Eant_FillPattern &pattern = *style.pattern;
+    if (code == EANT_KEY_FILL) {
+      pattern.solidFill = 1;
+      pattern.color = v.Int(1);
+      pattern.patternFill = 0;
+      return true;
+    }
+    pattern.solidFill = v.Int(1);
+    pattern.color = v.Int(2);
+    pattern.patternFill = v.Int(3);
+    if (!pattern.pattern && !(pattern.pattern = eant_PatternFillCreate(&inner))) {
+      lower::ReportCallee(err, inner, reporter, 3, "eant_PatternFillCreate");
+      return false;
+    }
+    Eant_PatternFill &fill = *pattern.pattern;
+    if (!SetUnits(fill.scaleUnits, v.Int(4), v.Pointer<const char>(5), &inner) ||
+        !SetUnits(fill.positionUnits, v.Int(6), v.Pointer<const char>(7), &inner) ||
+        !SetReference(fill.symbol, v.Pointer<const Eant_Style>(11), &inner)) {
+      lower::ReportChained(err, inner, reporter, 3, "Error setting keyword %d of fillStyle", code);
+      return false;
+    }
+    fill.scale = v.Double(8);
+    fill.xsep = v.Double(9);
+    fill.ysep = v.Double(10);
+    fill.colorOverrideFlag = v.Int(12);
+    fill.overrideColor = v.Int(13);
+    return true;
+  }
+  static void SwapPart(Eant_FillStyle &a, Eant_FillStyle &b, uint32_t bit) {
+    switch (bit) {
+      case EANT_FILL_FILL:
+        std::swap(a.fill, b.fill);
+        break;
+      case EANT_FILL_TRACE:
+        std::swap(a.trace, b.trace);
+        break;
+      case EANT_FILL_PATTERN:
+        std::swap(a.pattern, b.pattern);
+        break;
+      case EANT_FILL_TRACESTYLE:
+        std::swap(a.traceStyle, b.traceStyle);
+        break;
+      default:
+        break;
+    }
+  }
+  static bool Equal(const Eant_FillStyle &a, const Eant_FillStyle &b) {
+    return eant_CharStrCompare(&a.styleName, &b.styleName, nullptr) == 1 &&
+           eant_CharStrCompare(&a.description, &b.description, nullptr) == 1 &&
+           eant_StyleCompare(a.baseStyle, b.baseStyle, nullptr) == 1 && a.mask == b.mask &&
+           a.fill == b.fill && a.trace == b.trace && SameFillPattern(a.pattern, b.pattern) &&
+           a.traceStyle == b.traceStyle;
+  }
+  static bool Defaults(Eant_FillStyle &, Eerr_ErrorReport **) { return true; }
+  // Each level turns the numbers it sets into renderer objects of its own library.
+  static bool FillTarget(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Eant_FillStyle &style,
+                         Eevg_FillStyle *target, Eant_CoordSysConversion *conversion, const char *reporter,
+                         Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    target->fill = style.fill;
+    target->trace = style.trace;
+    if (style.mask & EANT_FILL_PATTERN) {
+      eevg_FillPatternFree(&target->pattern);
+      if (const Eant_FillPattern *pattern = style.pattern) {
+        if (!(target->pattern = eevg_FillPatternCreate(&inner))) {
+          lower::ReportCallee(err, inner, reporter, 7, "eevg_FillPatternCreate");
+          return false;
+        }
+        target->pattern->usePattern = pattern->patternFill == 1 ? 1 : 0;
+        if (pattern->color != -1 &&
+            !(target->pattern->color = eant_GetColor(toolkit, library, pattern->color, &inner))) {
+          lower::ReportCallee(err, inner, reporter, 7, "eant_GetColor");
+          return false;
+        }
+      }
+      style.mask &= ~EANT_FILL_PATTERN;
+    }
+    if (style.trace == 1 && (style.mask & EANT_FILL_TRACESTYLE)) {
+      eevg_LineStyleFree(&target->traceStyle);
+      if (style.traceStyle != -1 &&
+          !(target->traceStyle = eant_GetLineStyle(toolkit, library, style.traceStyle, conversion, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 7, "eant_GetLineStyle");
+        return false;
+      }
+      style.mask &= ~EANT_FILL_TRACESTYLE;
+    }
+    return true;
+  }
+  static Eevg_FillStyle *NewRenderer(Eerr_ErrorReport **err) { return eevg_FillStyleCreate(err); }
+  static void FreeRenderer(Eevg_FillStyle **renderer) { eevg_FillStyleFree(renderer); }
+  static Eevg_FillStyle *TargetOf(Eevg_FillStyle *renderer) { return renderer; }
+  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_FillStyle &, Eevg_FillStyle *,
+                       Eant_CoordSysConversion *, const char *, Eerr_ErrorReport **) {
+    return true;
+  }
+  // The pattern's colours and the outline's line style move with the fill style: a copy moves
+  // them with the caller's flag (the outline only when it is drawn), a replacement the colours
+  // with unique 1 and the outline with 0.
+  static bool Move(Eant_FillStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target,
+                   int32_t unique, bool replace, const char *reporter, Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    auto color = [&](int32_t &number, const char *callee) {
+      if (number == -1) return true;
+      number = eant_ColorCopyBetweenLibraries(number, source, target, replace ? 1 : unique, &inner);
+      if (!inner) return true;
+      lower::ReportCallee(err, inner, reporter, 4, callee);
+      return false;
+    };
+    if (Eant_FillPattern *pattern = style.pattern) {
+      if (!color(pattern->color, replace ? "eant_ColorCopyBetweenLibraries for color"
+                                         : "eant_ColorCopyBetweenLibraries for solid color"))
+        return false;
+      if (pattern->pattern &&
+          !color(pattern->pattern->overrideColor,
+                 replace ? "eant_ColorCopyBetweenLibraries for patternFill overrideColor"
+                         : "eant_ColorCopyBetweenLibraries for pattern override color"))
+        return false;
+    }
+    if (style.traceStyle != -1 && (replace || style.trace == 1)) {
+      style.traceStyle =
+          eant_LineStyleCopyBetweenLibraries(style.traceStyle, source, target, replace ? 0 : unique, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 5, "eant_LineStyleCopyBetweenLibraries for traceStyle");
+        return false;
+      }
+    }
+    return true;
+  }
+  static void PrintParts(const Eant_FillStyle &style) {
+    efio_Printf("   fill - %d\n   trace - %d\n", style.fill, style.trace);
+    if (const Eant_FillPattern *pattern = style.pattern)
+      efio_Printf("FillPattern:\n   solidFill - %d\n   color - %ld\n   patternFill - %d\n",
+                  pattern->solidFill, static_cast<long>(pattern->color), pattern->patternFill);
+    efio_Printf("   traceStyle - %ld\n", static_cast<long>(style.traceStyle));
+  }
+};
+
+// ---- The family, over the kind -----------------------------------------------------------------
+
+template <class Kind> struct Family {
+  using Record = typename Kind::Record;
+  using Target = typename Kind::Target;
+  using Renderer = typename Kind::Renderer;
+
+  static Edlm_List *ListOf(Eant_StyleLibrary *library) { return library->*Kind::kList; }
+
+  static bool Equal(const Record *a, const Record *b) {
+    if (!a || !b) return a == b;
+    return Kind::Equal(*a, *b);
+  }
+
+  static int32_t AddToList(const char *reporter, Record *style, Edlm_List *list, int32_t unique,
+                           Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (!style) {
+      lower::Report(err, reporter, 1, "Invalid input %s", Kind::kWords);
+      return 0;
+    }
+    if (!list) {
+      lower::Report(err, reporter, 2, "Invalid input %s list", Kind::kWords);
+      return 0;
+    }
+    // A style the list holds already keeps its number (it is neither stored twice nor freed).
+    const int32_t count = Count(list);
+    for (int32_t i = 0; i < count; ++i)
+      if (At<Record>(list, i) == style) return i;
+    // The walk stops at the first slot that is empty or, with unique 1, holds an equal style.
+    for (int32_t i = 0; i < count; ++i) {
+      Record *&slot = At<Record>(list, i);
+      if (!slot) {
+        slot = style;
+        return i;
+      }
+      if (unique == 1 && Equal(slot, style)) {
+        Kind::Free(&style);
+        return i;
+      }
+    }
+    lower::CalleeReport inner;
+    if (!Append(list, style, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 3, "edlm_Add");
+      return 0;
+    }
+    return count;
+  }
+
+  static void DeleteFromList(const char *reporter, int32_t number, Edlm_List *list, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (number < 0) {
+      lower::Report(err, reporter, 1, "Invalid input %s", Kind::kWords);
+      return;
+    }
+    if (!list) {
+      lower::Report(err, reporter, 2, "Invalid input %s list", Kind::kWords);
+      return;
+    }
+    if (number >= Count(list)) {
+      lower::Report(err, reporter, 3, "Invalid %s list", Kind::kWords);
+      return;
+    }
+    Record *&slot = At<Record>(list, number);
+    if (!slot) return; // already deleted
+    if (slot->useCount > 0) --slot->useCount;
+    if (slot->useCount <= 0) Kind::Free(&slot);
+  }
+
+  // The library's list of the kind, or null after the report (codes 1 and 2).
+  static Edlm_List *LibraryList(const char *reporter, Eant_StyleLibrary *library, const char *missing,
+                                Eerr_ErrorReport **err) {
+    if (!library) {
+      lower::Report(err, reporter, 1, "Invalid input style library");
+      return nullptr;
+    }
+    Edlm_List *list = ListOf(library);
+    if (!list) lower::Report(err, reporter, 2, "%s", missing);
+    return list;
+  }
+
+  static Record *Lookup(const char *reporter, Eant_StyleLibrary *library, int32_t number,
+                        Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
+    if (!list) return nullptr;
+    if (number < 0 || number >= Count(list)) {
+      lower::Report(err, reporter, 3, "Requested %s number is out of range", Kind::kWords);
+      return nullptr;
+    }
+    Record *style = At<Record>(list, number);
+    if (!style) lower::Report(err, reporter, 4, "%s has been deleted", Kind::kName);
+    return style;
+  }
+
+  static int32_t AddToLibrary(const char *reporter, Record *style, Eant_StyleLibrary *library, int32_t unique,
+                              Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
+    if (!list) return 0;
+    lower::CalleeReport inner;
+    const int32_t number = AddToList(Names<Kind>::addToList.text, style, list, unique, &inner);
+    if (inner) lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::addToList.text);
+    return inner ? 0 : number;
+  }
+
+  static void DeleteFromLibrary(const char *reporter, int32_t number, Eant_StyleLibrary *library,
+                                Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    Edlm_List *list = LibraryList(reporter, library, "Invalid styleNum in input style library", err);
+    if (!list) return;
+    lower::CalleeReport inner;
+    DeleteFromList(Names<Kind>::deleteFromList.text, number, list, &inner);
+    if (inner) lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::deleteFromList.text);
+  }
+
+  static void ReplaceInLibrary(const char *reporter, Record *style, int32_t number,
+                               Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (!style) {
+      lower::Report(err, reporter, 3, "Invalid input %s", Kind::kWords);
+      return;
+    }
+    Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
+    if (!list) return;
+    const int32_t count = Count(list);
+    if (number < 0 || number >= count) {
+      lower::Report(err, reporter, 4, "Invalid input %sNum.  Must be between 0 and %d", Kind::kData,
+                    count - 1);
+      return;
+    }
+    Record *&slot = At<Record>(list, number);
+    if (slot == style) return;
+    Kind::Free(&slot);
+    slot = style;
+  }
+
+  static int32_t ByName(const char *reporter, Eant_StyleLibrary *library, const char *name,
+                        Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    Edlm_List *list = LibraryList(reporter, library, Names<Kind>::notInLibrary.text, err);
+    if (!list) return -1;
+    if (!name) {
+      lower::Report(err, reporter, 3, "Invalid input styleName");
+      return -1;
+    }
+    const int32_t count = Count(list);
+    for (int32_t i = 0; i < count; ++i) {
+      const Record *style = At<Record>(list, i);
+      const char *text = style ? Text(style->styleName) : nullptr;
+      if (text && std::strcmp(text, name) == 0) return i;
+    }
+    lower::Report(err, reporter, 4, "Requested %s \"%s\" not found", Kind::kWords, name);
+    return -1;
+  }
+
+  static void IncrementUseCount(const char *reporter, Eant_StyleLibrary *library, int32_t number,
+                                Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    lower::CalleeReport inner;
+    Record *style = Lookup(Names<Kind>::lookup.text, library, number, &inner);
+    if (!style) {
+      lower::ReportCallee(err, inner, reporter, 1, Names<Kind>::lookup.text);
+      return;
+    }
+    ++style->useCount;
+  }
+
+  static void IncrementByStyle(const char *reporter, Eint_InitToolkitData *toolkit,
+                               Eant_StyleLibrary *library, const Eant_Style *reference,
+                               Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (!reference) {
+      lower::Report(err, reporter, 1, "Invalid input style");
+      return;
+    }
+    lower::CalleeReport inner;
+    Eant_StyleLibrary *found = eant_StyleLibraryGetFromStyle(toolkit, library, reference, &inner);
+    if (!found) {
+      if (inner)
+        lower::ReportCallee(err, inner, reporter, 2, "eant_StyleLibraryGetFromStyle");
+      else
+        lower::Report(err, reporter, 2, "Invalid input style library");
+      return;
+    }
+    IncrementUseCount(Names<Kind>::incrementUseCount.text, found, reference->number, &inner);
+    if (inner) lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::incrementUseCount.text);
+  }
+
+  static void FreeNamed(Edlm_List *named) {
+    if (!named) return;
+    const int32_t count = Count(named);
+    for (int32_t i = 0; i < count; ++i)
+      eant_StyleFreeContents(static_cast<Eant_Style *>(edlm_GetAddr(named, i, nullptr)));
+    edlm_FreeList(named);
+  }
+
+  static Edlm_List *NamedFromList(const char *reporter, Edlm_List *list, const char *fileNodeName,
+                                  Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    const int32_t count = Count(list);
+    if (count == 0) return nullptr;
+    lower::CalleeReport inner;
+    Edlm_List *named = edlm_InitList(sizeof(Eant_Style), 8, &inner);
+    if (!named) {
+      lower::ReportCallee(err, inner, reporter, 1, "edlm_InitList");
+      return nullptr;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+      const Record *style = At<Record>(list, i);
+      if (!style || !Text(style->styleName)) continue;
+      Eant_Style entry{};
+      entry.number = i;
+      if (!eant_CharStrCreate(fileNodeName, &entry.fileNodeName, &inner) ||
+          !eant_CharStrCopy(&style->styleName, &entry.name, &inner) || edlm_Add(named, &entry, &inner) < 0) {
+        eant_StyleFreeContents(&entry);
+        lower::ReportCallee(err, inner, reporter, 2, "edlm_Add");
+        FreeNamed(named);
+        return nullptr;
+      }
+    }
+    return named;
+  }
+
+  static Edlm_List *NamedFromLibrary(const char *reporter, Eant_AnnotationInfo *info,
+                                     const char *fileNodeName, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    Eant_StyleLibrary *library = nullptr;
+    if (fileNodeName) {
+      lower::CalleeReport ignored; // a library that cannot be had names no styles
+      library =
+          eant_StyleLibraryListLookup(info ? info->initToolkitData : eint_GetInit(), fileNodeName, &ignored);
+    } else if (!info) {
+      lower::Report(err, reporter, 1, "Invalid input annotation info");
+      return nullptr;
+    } else {
+      library = info->styleLib;
+    }
+    if (!library || !ListOf(library)) return nullptr;
+    lower::CalleeReport inner;
+    Edlm_List *named = NamedFromList(Names<Kind>::namedFromList.text, ListOf(library), fileNodeName, &inner);
+    if (inner) lower::ReportCallee(err, inner, reporter, 2, Names<Kind>::namedFromList.text);
+    return named;
+  }
+
+  static void ClearEvaluated(const char *reporter, Edlm_List *list, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (!list) {
+      lower::Report(err, reporter, 1, "Invalid input %ss", Kind::kData);
+      return;
+    }
+    const int32_t count = Count(list);
+    for (int32_t i = 0; i < count; ++i)
+      if (Record *style = At<Record>(list, i)) Kind::DropCache(*style);
+  }
+
+  // The styles being evaluated above one of its bases, innermost first (a list on the stack).
+  struct Chain {
+    const Record *style;
+    const Chain *above;
+  };
+  // Evaluation. `chain` holds the styles being evaluated above this one: a base chain that comes
+  // back to one of them is refused instead of followed for ever.
+  static Record *Evaluate(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                          const Record *style, int32_t followExternal, Target *target,
+                          Eant_CoordSysConversion *conversion, const Chain *chain, Eerr_ErrorReport **err) {
+    if (!style) {
+      lower::Report(err, reporter, 1, "Invalid input %s", Kind::kData);
+      return nullptr;
+    }
+    for (const Chain *above = chain; above; above = above->above)
+      if (above->style == style) {
+        lower::Report(err, reporter, 2, "The base styles of %s \"%s\" form a loop", Kind::kWords,
+                      Text(style->styleName) ? Text(style->styleName) : "");
+        return nullptr;
+      }
+    lower::CalleeReport inner;
+    const Eant_Style *base = style->baseStyle;
+    Record *result = nullptr;
+    if (base && (!Text(base->fileNodeName) || followExternal)) {
+      Eant_StyleLibrary *baseLibrary = eant_StyleLibraryGetFromStyle(toolkit, library, base, &inner);
+      if (!baseLibrary) {
+        if (inner)
+          lower::ReportCallee(err, inner, reporter, 3, "eant_StyleLibraryGetFromStyle");
+        else
+          lower::Report(err, reporter, 3, "Invalid input style library");
+        return nullptr;
+      }
+      const Record *baseStyle = Lookup(Names<Kind>::lookup.text, baseLibrary, base->number, &inner);
+      if (!baseStyle) {
+        lower::ReportCallee(err, inner, reporter, 4, Names<Kind>::lookup.text);
+        return nullptr;
+      }
+      const Chain here{style, chain};
+      result =
+          Evaluate(reporter, toolkit, baseLibrary, baseStyle, followExternal, target, conversion, &here, err);
+      if (!result) return nullptr;
+      // This style's own parts replace the base's.
+      Record *own = Kind::Copy(style, nullptr, &inner);
+      if (!own) {
+        Kind::Free(&result);
+        lower::ReportCallee(err, inner, reporter, 5, Kind::kCopy);
+        return nullptr;
+      }
+      for (uint32_t bit = 0x2; bit & Kind::kBits; bit <<= 1)
+        if (style->mask & bit) {
+          Kind::SwapPart(*result, *own, bit);
+          result->mask |= bit;
+        }
+      Kind::Free(&own);
+    } else {
+      if (!(result = Kind::Copy(style, nullptr, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 5, Kind::kCopy);
+        return nullptr;
+      }
+      if (!base && !Kind::Defaults(*result, &inner)) {
+        Kind::Free(&result);
+        lower::ReportCallee(err, inner, reporter, 6, "the defaults");
+        return nullptr;
+      }
+    }
+    if (target && !Kind::FillTarget(toolkit, library, *result, target, conversion, reporter, err)) {
+      Kind::Free(&result);
+      return nullptr;
+    }
+    return result;
+  }
+  static Record *Evaluate(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                          const Record *style, int32_t followExternal, Target *target,
+                          Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    return Evaluate(reporter, toolkit, library, style, followExternal, target, conversion, nullptr, err);
+  }
+
+  static Record *EvaluateFromStyle(const char *reporter, Eint_InitToolkitData *toolkit,
+                                   Eant_StyleLibrary *library, const Eant_Style *reference,
+                                   int32_t followExternal, Target *target,
+                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (!reference) {
+      lower::Report(err, reporter, 1, "Invalid input style");
+      return nullptr;
+    }
+    lower::CalleeReport inner;
+    Eant_StyleLibrary *found = eant_StyleLibraryGetFromStyle(toolkit, library, reference, &inner);
+    const Record *style = nullptr;
+    if (!found) {
+      if (inner)
+        lower::ReportCallee(err, inner, reporter, 2, "eant_StyleLibraryGetFromStyle");
+      else
+        lower::Report(err, reporter, 2, "Invalid input style library");
+      return nullptr;
+    }
+    if (!(style = Lookup(Names<Kind>::lookup.text, found, reference->number, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::lookup.text);
+      return nullptr;
+    }
+    Record *result = Evaluate(Names<Kind>::evaluate.text, toolkit, found, style, followExternal, target,
+                              conversion, &inner);
+    if (!result) lower::ReportCallee(err, inner, reporter, 4, Names<Kind>::evaluate.text);
+    return result;
+  }
+
+  // The style evaluated without following external bases, its numbers moved into the target
+  // library; null after the report.
+  static Record *EvaluatedForMove(const char *reporter, int32_t number, Eant_StyleLibrary *source,
+                                  Eant_StyleLibrary *target, int32_t unique, bool replace,
+                                  Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    const Record *style = Lookup(Names<Kind>::lookup.text, source, number, &inner);
+    if (!style) {
+      lower::ReportCallee(err, inner, reporter, 1, Names<Kind>::lookup.text);
+      return nullptr;
+    }
+    Record *evaluated =
+        Evaluate(Names<Kind>::evaluate.text, nullptr, source, style, 0, nullptr, nullptr, &inner);
+    if (!evaluated) {
+      lower::ReportCallee(err, inner, reporter, 2, Names<Kind>::evaluate.text);
+      return nullptr;
+    }
+    if (!target) {
+      Kind::Free(&evaluated);
+      lower::Report(err, reporter, 3, "Invalid input style library");
+      return nullptr;
+    }
+    if (!Kind::Move(*evaluated, source, target, unique, replace, reporter, err)) {
+      Kind::Free(&evaluated);
+      return nullptr;
+    }
+    return evaluated;
+  }
+
+  static int32_t CopyBetween(const char *reporter, int32_t number, Eant_StyleLibrary *source,
+                             Eant_StyleLibrary *target, int32_t unique, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    Record *evaluated = EvaluatedForMove(reporter, number, source, target, unique, false, err);
+    if (!evaluated) return -1;
+    lower::CalleeReport inner;
+    const int32_t added = AddToLibrary(Names<Kind>::addToLibrary.text, evaluated, target, unique, &inner);
+    if (inner) {
+      Kind::Free(&evaluated);
+      lower::ReportCallee(err, inner, reporter, 6, Names<Kind>::addToLibrary.text);
+      return 0;
+    }
+    return added;
+  }
+
+  static void ReplaceBetween(const char *reporter, int32_t sourceNumber, Eant_StyleLibrary *source,
+                             int32_t targetNumber, Eant_StyleLibrary *target, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    Record *evaluated = EvaluatedForMove(reporter, sourceNumber, source, target, 1, true, err);
+    if (!evaluated) return;
+    lower::CalleeReport inner;
+    ReplaceInLibrary(Names<Kind>::replaceInLibrary.text, evaluated, targetNumber, target, &inner);
+    if (inner) {
+      Kind::Free(&evaluated);
+      lower::ReportCallee(err, inner, reporter, 6, Names<Kind>::replaceInLibrary.text);
+    }
+  }
+
+  // Sets the base reference and counts the use of the referenced style.
+  static bool SetBase(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                      Record &style, const char *fileNodeName, const char *name, int32_t number,
+                      Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    Eant_Style *base = eant_StyleSetValues(style.baseStyle, fileNodeName, name, number, &inner);
+    if (!base) {
+      lower::ReportCallee(err, inner, reporter, 2, "eant_StyleSetValues");
+      return false;
+    }
+    style.baseStyle = base;
+    IncrementByStyle(Names<Kind>::incrementByStyle.text, toolkit, library, base, &inner);
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 2, Names<Kind>::incrementByStyle.text);
+      return false;
+    }
+    return true;
+  }
+
+  static Record *SetValues(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                           Record *style, Eerr_ErrorReport **err, va_list ap) {
+    lower::Clear(err);
+    lower::CalleeReport inner;
+    Record *made = nullptr;
+    if (!style && !(style = made = Kind::Create(&inner))) {
+      lower::ReportCallee(err, inner, reporter, 1, Kind::kCreate);
+      return nullptr;
+    }
+    const bool ended = lower::ReadKeywords(
+        Kind::kKeywordList, ap, reporter, 4, err, [&](int32_t code, const lower::KeywordValues &v) {
+          switch (code) {
+            case EANT_KEY_STYLENAME:
+            case EANT_KEY_DESCRIPTION:
+              if (!eant_CharStrCreate(v.Pointer<const char>(0),
+                                      code == EANT_KEY_STYLENAME ? &style->styleName : &style->description,
+                                      &inner)) {
+                lower::ReportCallee(err, inner, reporter, 3, "eant_CharStrCreate");
+                return false;
+              }
+              return true;
+            case EANT_KEY_BASESTYLE:
+              return SetBase(reporter, toolkit, library, *style, v.Pointer<const char>(0),
+                             v.Pointer<const char>(1), v.Int(2), err);
+            default:
+              return Kind::Apply(*style, code, v, reporter, err);
+          }
+        });
+    if (!ended) {
+      if (!made) return style; // a given record keeps the keywords applied before the failure
+      Kind::Free(&made);
+      return nullptr;
+    }
+    Kind::DropCache(*style);
+    return style;
+  }
+
+  static int32_t AddToLocal(const char *reporter, Eant_AnnotationInfo *info, const Eant_Style *reference,
+                            Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (!info) {
+      lower::Report(err, reporter, 1, "Invalid input annotation info");
+      return 0;
+    }
+    if (!reference) {
+      lower::Report(err, reporter, 2, "Invalid input style");
+      return 0;
+    }
+    if (reference->fileNodeName.count < 0 || !reference->fileNodeName.data) return reference->number;
+    lower::CalleeReport inner;
+    Record *style = Kind::Create(&inner);
+    if (!style) {
+      lower::ReportCallee(err, inner, reporter, 3, Kind::kCreate);
+      return 0;
+    }
+    if (!SetBase(reporter, info->initToolkitData, info->styleLib, *style, Text(reference->fileNodeName),
+                 Text(reference->name), reference->number, err)) {
+      Kind::Free(&style);
+      return 0;
+    }
+    const int32_t number = AddToLibrary(Names<Kind>::addToLibrary.text, style, info->styleLib, 1, &inner);
+    if (inner) {
+      Kind::Free(&style);
+      lower::ReportCallee(err, inner, reporter, 4, Names<Kind>::addToLibrary.text);
+      return 0;
+    }
+    return number;
+  }
+
+  static Renderer *Get(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                       int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (number == -1) return nullptr;
+    if (!toolkit) {
+      lower::Report(err, reporter, 1, "%s", kToolkitNotInitialized);
+      return nullptr;
+    }
+    if (!library) {
+      lower::Report(err, reporter, 2, "Invalid input style library");
+      return nullptr;
+    }
+    lower::CalleeReport inner;
+    const Record *style = Lookup(Names<Kind>::lookup.text, library, number, &inner);
+    if (!style) {
+      lower::ReportCallee(err, inner, reporter, 3, Names<Kind>::lookup.text);
+      return nullptr;
+    }
+    Renderer *renderer = Kind::NewRenderer(&inner);
+    if (!renderer) {
+      lower::ReportChained(err, inner, reporter, 4, "Error allocating the renderer's %s", Kind::kWords);
+      return nullptr;
+    }
+    Record *evaluated = Evaluate(Names<Kind>::evaluate.text, toolkit, library, style, 1,
+                                 Kind::TargetOf(renderer), conversion, &inner);
+    if (!evaluated) {
+      Kind::FreeRenderer(&renderer);
+      lower::ReportCallee(err, inner, reporter, 5, Names<Kind>::evaluate.text);
+      return nullptr;
+    }
+    if (!Kind::Complete(toolkit, library, *evaluated, renderer, conversion, reporter, err))
+      Kind::FreeRenderer(&renderer);
+    Kind::Free(&evaluated);
+    return renderer;
+  }
+
+  static Renderer *Ptr(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                       int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+    lower::Clear(err);
+    if (number == -1) return nullptr;
+    if (!toolkit) {
+      lower::Report(err, reporter, 1, "%s", kToolkitNotInitialized);
+      return nullptr;
+    }
+    lower::CalleeReport inner;
+    Record *style = Lookup(Names<Kind>::lookup.text, library, number, &inner);
+    if (!style) {
+      lower::ReportCallee(err, inner, reporter, 2, Names<Kind>::lookup.text);
+      return nullptr;
+    }
+    if (Renderer *cached = Kind::Cache(*style)) return cached;
+    Renderer *renderer = Get(reporter, toolkit, library, number, conversion, err);
+    if (!renderer) return nullptr;
+    Kind::Cache(*style) = renderer;
+    library->evaluated = 1;
+    return renderer;
+  }
+
+  static void Print(const Record *style) {
+    efio_Printf("%s:\n", Kind::kName);
+    if (!style) return;
+    efio_Printf("   useCount - %ld\n", static_cast<long>(style->useCount));
+    const char *name = Text(style->styleName), *description = Text(style->description);
+    if (name)
+      efio_Printf("   styleName - %s\n", name);
+    else
+      efio_Printf("   styleName - NULL\n");
+    if (description)
+      efio_Printf("   description - %s\n", description);
+    else
+      efio_Printf("   description - NULL\n");
+    eant_StylePrint(style->baseStyle, nullptr);
+    efio_Printf("   mask - %ld\n", static_cast<long>(style->mask));
+    Kind::PrintParts(*style);
+  }
+
+  // Builds a style from a keyword list and adds it with unique 1.
+  template <class... Keywords>
+  static int32_t AddDefault(const char *reporter, Eant_StyleLibrary *library, const char *what,
+                            Eerr_ErrorReport **err, Keywords... keywords) {
+    lower::Clear(err);
+    lower::CalleeReport inner;
+    Record *style = Kind::kSetValues(nullptr, nullptr, nullptr, &inner, keywords...);
+    if (!style) {
+      lower::ReportChained(err, inner, reporter, 1, "Error returned from %sSetValues for %s", Kind::kPrefix,
+                           what);
+      return -1;
+    }
+    const int32_t number = AddToLibrary(Names<Kind>::addToLibrary.text, style, library, 1, &inner);
+    if (inner) {
+      Kind::Free(&style);
+      lower::ReportChained(err, inner, reporter, 2, "Error returned from %sAddToLibrary for %s",
+                           Kind::kPrefix, what);
+      return -1;
+    }
+    return number;
+  }
+};
+
+} // namespace
+
+// The exported members of each kind's family, each a thin face over the template.
+#define TAVIRON_EANT_FAMILY_FACES(KindName, Traits, Record, Target, CONV_PARAM, CONV_ARG)                    \
+  int32_t eant_##KindName##Compare(const Record *a, const Record *b, Eerr_ErrorReport **err) try {           \
+    lower::Clear(err);                                                                                       \
+    return Family<Traits>::Equal(a, b) ? 1 : 0;                                                              \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, 0)                                                                                      \
+  void eant_##KindName##Print(const Record *style, Eerr_ErrorReport **err) try {                             \
+    lower::Clear(err);                                                                                       \
+    Family<Traits>::Print(style);                                                                            \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  Record *eant_##KindName##SetValues(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,              \
+                                     Record *style, Eerr_ErrorReport **err, ...) try {                       \
+    va_list ap;                                                                                              \
+    va_start(ap, err);                                                                                       \
+    Record *result = Family<Traits>::SetValues(__func__, toolkit, library, style, err, ap);                  \
+    va_end(ap);                                                                                              \
+    return result;                                                                                           \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  int32_t eant_##KindName##AddToList(Record *style, Edlm_List *list, int32_t unique,                         \
+                                     Eerr_ErrorReport **err) try {                                           \
+    return Family<Traits>::AddToList(__func__, style, list, unique, err);                                    \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, 0)                                                                                      \
+  void eant_##KindName##DeleteFromList(int32_t number, Edlm_List *list, Eerr_ErrorReport **err) try {        \
+    Family<Traits>::DeleteFromList(__func__, number, list, err);                                             \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  int32_t eant_##KindName##AddToLibrary(Record *style, Eant_StyleLibrary *library, int32_t unique,           \
+                                        Eerr_ErrorReport **err) try {                                        \
+    return Family<Traits>::AddToLibrary(__func__, style, library, unique, err);                              \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, 0)                                                                                      \
+  void eant_##KindName##DeleteFromLibrary(int32_t number, Eant_StyleLibrary *library,                        \
+                                          Eerr_ErrorReport **err) try {                                      \
+    Family<Traits>::DeleteFromLibrary(__func__, number, library, err);                                       \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  void eant_##KindName##ReplaceInLibrary(Record *style, int32_t number, Eant_StyleLibrary *library,          \
+                                         Eerr_ErrorReport **err) try {                                       \
+    Family<Traits>::ReplaceInLibrary(__func__, style, number, library, err);                                 \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  Record *eant_##KindName##LookupInLibrary(Eant_StyleLibrary *library, int32_t number,                       \
+                                           Eerr_ErrorReport **err) try {                                     \
+    return Family<Traits>::Lookup(__func__, library, number, err);                                           \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  int32_t eant_##KindName##LookupInLibraryByName(Eant_StyleLibrary *library, const char *name,               \
+                                                 Eerr_ErrorReport **err) try {                               \
+    return Family<Traits>::ByName(__func__, library, name, err);                                             \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, -1)                                                                                     \
+  void eant_##KindName##IncrementUseCount(Eant_StyleLibrary *library, int32_t number,                        \
+                                          Eerr_ErrorReport **err) try {                                      \
+    Family<Traits>::IncrementUseCount(__func__, library, number, err);                                       \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  void eant_##KindName##IncrementUseCountByStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,  \
+                                                 const Eant_Style *style, Eerr_ErrorReport **err) try {      \
+    Family<Traits>::IncrementByStyle(__func__, toolkit, library, style, err);                                \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  Edlm_List *eant_##KindName##GetNamedFromList(Edlm_List *list, const char *fileNodeName,                    \
+                                               Eerr_ErrorReport **err) try {                                 \
+    return Family<Traits>::NamedFromList(__func__, list, fileNodeName, err);                                 \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  Edlm_List *eant_##KindName##GetNamedFromLibrary(Eant_AnnotationInfo *info, const char *fileNodeName,       \
+                                                  Eerr_ErrorReport **err) try {                              \
+    return Family<Traits>::NamedFromLibrary(__func__, info, fileNodeName, err);                              \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  void eant_##KindName##ListClearEvaluatedStyles(Edlm_List *list, Eerr_ErrorReport **err) try {              \
+    Family<Traits>::ClearEvaluated(__func__, list, err);                                                     \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  Record *eant_##KindName##Evaluate(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,               \
+                                    const Record *style, int32_t followExternal, Target *target CONV_PARAM,  \
+                                    Eerr_ErrorReport **err) try {                                            \
+    return Family<Traits>::Evaluate(__func__, toolkit, library, style, followExternal, target, CONV_ARG,     \
+                                    err);                                                                    \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  Record *eant_##KindName##EvaluateFromStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,      \
+                                             const Eant_Style *style, int32_t followExternal,                \
+                                             Target *target CONV_PARAM, Eerr_ErrorReport **err) try {        \
+    return Family<Traits>::EvaluateFromStyle(__func__, toolkit, library, style, followExternal, target,      \
+                                             CONV_ARG, err);                                                 \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, nullptr)                                                                                \
+  int32_t eant_##KindName##CopyBetweenLibraries(int32_t number, Eant_StyleLibrary *source,                   \
+                                                Eant_StyleLibrary *target, int32_t unique,                   \
+                                                Eerr_ErrorReport **err) try {                                \
+    return Family<Traits>::CopyBetween(__func__, number, source, target, unique, err);                       \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, -1)                                                                                     \
+  int32_t eant_##KindName##CopyBetweenLibs(int32_t number, Eant_StyleLibrary *source,                        \
+                                           Eant_StyleLibrary *target, Eerr_ErrorReport **err) try {          \
+    return Family<Traits>::CopyBetween(__func__, number, source, target, 1, err);                            \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, -1)                                                                                     \
+  void eant_##KindName##ReplaceBetweenLibraries(int32_t sourceNumber, Eant_StyleLibrary *source,             \
+                                                int32_t targetNumber, Eant_StyleLibrary *target,             \
+                                                Eerr_ErrorReport **err) try {                                \
+    Family<Traits>::ReplaceBetween(__func__, sourceNumber, source, targetNumber, target, err);               \
+  }                                                                                                          \
+  TAVIRON_GUARD_VOID(err)                                                                                    \
+  int32_t eant_##KindName##AddToLocalLibrary(Eant_AnnotationInfo *info, const Eant_Style *style,             \
+                                             Eerr_ErrorReport **err) try {                                   \
+    return Family<Traits>::AddToLocal(__func__, info, style, err);                                           \
+  }                                                                                                          \
+  TAVIRON_GUARD(err, 0)
+
+#define TAVIRON_EANT_NO_CONVERSION
+#define TAVIRON_EANT_CONVERSION , Eant_CoordSysConversion *conversion
+
+extern "C" {
+
+TAVIRON_EANT_FAMILY_FACES(Color, ColorFamily, Eant_Color, Eevg_Color, TAVIRON_EANT_NO_CONVERSION, nullptr)
+TAVIRON_EANT_FAMILY_FACES(FillStyle, FillFamily, Eant_FillStyle, Eevg_FillStyle, TAVIRON_EANT_CONVERSION,
+                          conversion)
+TAVIRON_EANT_FAMILY_FACES(LineStyle, LineFamily, Eant_LineStyle, Eevg_LineComposition,
+                          TAVIRON_EANT_CONVERSION, conversion)
+
+Eevg_Color *eant_GetColor(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                          Eerr_ErrorReport **err) try {
+  return Family<ColorFamily>::Get(__func__, toolkit, library, number, nullptr, err);
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_Color *eant_GetColorPtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                             Eerr_ErrorReport **err) try {
+  return Family<ColorFamily>::Ptr(__func__, toolkit, library, number, nullptr, err);
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_FillStyle *eant_GetFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+  return Family<FillFamily>::Get(__func__, toolkit, library, number, conversion, err);
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_LineStyle *eant_GetLineStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+  return Family<LineFamily>::Get(__func__, toolkit, library, number, conversion, err);
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_LineStyle *eant_GetLineStylePtr(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                     int32_t number, Eant_CoordSysConversion *conversion,
+                                     Eerr_ErrorReport **err) try {
+  return Family<LineFamily>::Ptr(__func__, toolkit, library, number, conversion, err);
+}
+TAVIRON_GUARD(err, nullptr)
+
+int32_t eant_ColorSetIgnoreOpacityForEevg(int32_t flag) try {
+  ignoreOpacity.store(flag, std::memory_order_relaxed);
+  return flag;
+}
+TAVIRON_GUARD_QUIET(flag)
+
+void eant_ColorCreateDefault(Eant_StyleLibrary *library, const Eevg_Color *color,
+                             Eerr_ErrorReport **err) try {
+  Family<ColorFamily>::AddDefault(__func__, library, "black", err, EANT_KEY_STYLENAME, "default color",
+                                  EANT_KEY_RGB, color ? color->red : 0, color ? color->green : 0,
+                                  color ? color->blue : 0, EANT_KEY_OPACITY, 1.0, EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
+
+void eant_ColorCreateDefaultWithOpacity(Eant_StyleLibrary *library, const Eevg_Color *color,
+                                        Eerr_ErrorReport **err) try {
+  Family<ColorFamily>::AddDefault(__func__, library, "black", err, EANT_KEY_STYLENAME, "default color",
+                                  EANT_KEY_RGB, color ? color->red : 0, color ? color->green : 0,
+                                  color ? color->blue : 0, EANT_KEY_OPACITY,
+                                  color ? color->opacity / 255.0 : 1.0, EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
+
+void eant_FillStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
+  Family<FillFamily>::AddDefault(__func__, library, "default", err, EANT_KEY_STYLENAME,
+                                 "Filled default color", EANT_KEY_FILL, 1, 0, EANT_KEY_TRACE, 0, -1,
+                                 EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
+
+int32_t eant_FillStyleCreateOutlineDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
+  return Family<FillFamily>::AddDefault(__func__, library, "outline", err, EANT_KEY_STYLENAME,
+                                        "Filled default color", EANT_KEY_FILL, 0, -1, EANT_KEY_TRACE, 1, 0,
+                                        EANT_KEY_END);
+}
+TAVIRON_GUARD(err, -1)
+
+void eant_LineStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
+  Family<LineFamily>::AddDefault(__func__, library, "default", err, EANT_KEY_STYLENAME,
+                                 "Medium solid default color line", EANT_KEY_STYLEUNITS, EEVG_OUTPUT,
+                                 "points", EANT_KEY_OVERLINE, 0, 2.0, 0, EANT_KEY_LINEPATTERN, 0, 1.0, 0.0,
+                                 EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
 
 } // extern "C"

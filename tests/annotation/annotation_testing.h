@@ -162,14 +162,20 @@ struct TestType {
     }
     Eant_Element *copy = eant_ElementCopy(source, target, err);
     if (!copy || *err) return copy;
-    if (!copy->info) copy->info = emsc_HeapMalloc(sizeof(TestRecord));
+    if (!copy->info && !(copy->info = emsc_HeapMalloc(sizeof(TestRecord)))) {
+      *err = eerr_CreateErrorReport("TestType::Copy", 2, 2, nullptr, "out of memory");
+      return copy;
+    }
     Record(copy) = Record(source);
     return copy;
   }
   static void ReplaceValues(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err) {
     eant_ElementReplaceValues(source, target, err);
     if (*err) return;
-    if (!target->info) target->info = emsc_HeapMalloc(sizeof(TestRecord));
+    if (!target->info && !(target->info = emsc_HeapMalloc(sizeof(TestRecord)))) {
+      *err = eerr_CreateErrorReport("TestType::ReplaceValues", 1, 2, nullptr, "out of memory");
+      return;
+    }
     Record(target) = Record(source);
   }
   static void Print(Eant_Element *element, Eerr_ErrorReport **err) { eant_ElementPrint(element, err); }
