@@ -1,14 +1,19 @@
-// The renderer benchmarks' target: a callback device writing RGBA into a square of memory, and
-// the font list the renderer reads when it starts.
+// The renderer benchmarks' targets: two devices writing RGBA into a square of memory through the
+// renderer's callbacks, and the font list the renderer reads when it starts. Memory is a plain
+// callback device as an application would write one; Direct does the least a device can do per
+// call (one load or store per pixel, one fill per run, whole-pixel steps for other lines), so
+// that what remains of the time is the renderer's own.
 #ifndef TAVIRON_BENCH_EEVG_BENCH_DEVICE_H
 #define TAVIRON_BENCH_EEVG_BENCH_DEVICE_H
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "eevg.h"
@@ -61,10 +66,58 @@ template <int32_t kSize> struct Memory {
   }
 };
 
-// The renderer reads its font list at start-up: give it a list of one font.
+template <int32_t kSize> struct Direct {
+  std::vector<uint32_t> rgba = std::vector<uint32_t>(static_cast<std::size_t>(kSize) * kSize);
+  static Direct &Of(void *user) { return *static_cast<Direct *>(user); }
+  uint32_t *At(int32_t column, int32_t row) {
+    return rgba.data() + static_cast<std::ptrdiff_t>(row) * kSize + column;
+  }
+
+  static void GetPixel(void *user, Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
+    const uint32_t q = *Of(user).At(static_cast<int32_t>(p[0]), static_cast<int32_t>(p[1]));
+    c->red = q & 0xFF, c->green = q >> 8 & 0xFF, c->blue = q >> 16 & 0xFF, c->opacity = q >> 24;
+  }
+  static void PutPixel(void *user, const Eevg_Color *c, const double *p, Eerr_ErrorReport **) {
+    *Of(user).At(static_cast<int32_t>(p[0]), static_cast<int32_t>(p[1])) = Memory<kSize>::Pack(c);
+  }
+  static void PutVector(void *user, const Eevg_Color *c, const double *a, const double *b,
+                        Eerr_ErrorReport **) {
+    Direct &d = Of(user);
+    const uint32_t value = Memory<kSize>::Pack(c);
+    int32_t x0 = static_cast<int32_t>(a[0]), y0 = static_cast<int32_t>(a[1]);
+    int32_t x1 = static_cast<int32_t>(b[0]), y1 = static_cast<int32_t>(b[1]);
+    if (y0 == y1) {
+      if (x1 < x0) std::swap(x0, x1);
+      std::fill(d.At(x0, y0), d.At(x1, y0) + 1, value);
+      return;
+    }
+    // Whole-pixel steps along the major axis.
+    const int32_t dx = std::abs(x1 - x0), dy = std::abs(y1 - y0);
+    const int32_t sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+    int32_t e = dx - dy;
+    for (;;) {
+      *d.At(x0, y0) = value;
+      if (x0 == x1 && y0 == y1) break;
+      const int32_t e2 = 2 * e;
+      if (e2 > -dy) e -= dy, x0 += sx;
+      if (e2 < dx) e += dx, y0 += sy;
+    }
+  }
+  Eevg_GrIOInfo Callbacks() {
+    Eevg_GrIOInfo io{};
+    io.userData = this;
+    io.getPixel = GetPixel;
+    io.putPixel = PutPixel;
+    io.putVector = PutVector;
+    return io;
+  }
+};
+
+// The renderer reads its font list at start-up: give it a list of one font, in a folder removed
+// when the program ends.
 inline void FontPath() {
+  static char dir[] = "/tmp/eevg_benchXXXXXX";
   static const bool done = [] {
-    char dir[] = "/tmp/eevg_benchXXXXXX";
     if (!mkdtemp(dir)) return false;
     const std::string list = std::string(dir) + "/fontlist.fdb";
     if (FILE *f = std::fopen(list.c_str(), "w")) {
@@ -72,6 +125,10 @@ inline void FontPath() {
       std::fclose(f);
     }
     setenv("NORIX_FONT_PATH", dir, 1);
+    std::atexit([] {
+      std::remove((std::string(dir) + "/fontlist.fdb").c_str());
+      std::remove(dir);
+    });
     return true;
   }();
   (void)done;

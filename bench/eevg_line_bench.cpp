@@ -2,8 +2,10 @@
 // the same program: 10 000 random polylines of 50 vertices at widths 1, 3 and 10 pixels, with
 // mitre joins (butt ends) or round joins (round ends), solid or dashed (marks 12, spaces 6
 // pixels); and 100 000 filled ellipses and 100 000 pie slices. The target is 4096 x 4096 pixels
-// without anti-aliasing: ours a callback device writing RGBA into memory, cairo an ARGB32 image
-// surface with antialias none.
+// without anti-aliasing: ours a device writing RGBA into memory (a plain callback device, and the
+// direct one that does the least per call), cairo an ARGB32 image surface with antialias none,
+// default, or fast (the 4 x 4 sample grid of ours). The end of the output is the table of
+// ratios ours / cairo of the medians over --benchmark_repetitions.
 #include <benchmark/benchmark.h>
 
 #include <cairo.h>
@@ -19,6 +21,7 @@
 
 #include "eevg.h"
 #include "eevg_bench_device.h"
+#include "eevg_bench_report.h"
 #include "efga.h"
 
 namespace {
@@ -66,12 +69,11 @@ const std::vector<Oval> &Ovals() {
 
 // ---- Ours -------------------------------------------------------------------------------------
 
-using Memory = taviron::bench::Memory<kSize>;
 using taviron::bench::FontPath;
 
 // A drawing on a memory device; world units are pixels.
-struct Target {
-  Memory memory;
+template <class Device> struct Target {
+  Device memory;
   Eevg_GrIOInfo io{};
   Eevg_Control *control = nullptr;
   Eevg_DeviceInfo *device = nullptr;
@@ -115,8 +117,9 @@ Eevg_LineStyle *NewLine(double width, bool round, bool dashed) {
   return style;
 }
 
+template <class Device>
 void OursLines(benchmark::State &state, double width, bool round, bool dashed) {
-  Target target;
+  Target<Device> target;
   if (!target.drawing) {
     state.SkipWithError("no drawing");
     return;
@@ -153,8 +156,8 @@ Eevg_FillStyle *NewFill() {
   return style;
 }
 
-void OursOvals(benchmark::State &state, bool arcs) {
-  Target target;
+template <class Device> void OursOvals(benchmark::State &state, bool arcs) {
+  Target<Device> target;
   if (!target.drawing) {
     state.SkipWithError("no drawing");
     return;
@@ -183,15 +186,16 @@ void OursOvals(benchmark::State &state, bool arcs) {
 struct CairoTarget {
   cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kSize, kSize);
   cairo_t *cr = cairo_create(surface);
-  CairoTarget() { cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE); }
+  explicit CairoTarget(cairo_antialias_t mode) { cairo_set_antialias(cr, mode); }
   ~CairoTarget() {
     cairo_destroy(cr);
     cairo_surface_destroy(surface);
   }
 };
 
-void StrokeCairo(benchmark::State &state, double width, bool round, bool dashed) {
-  CairoTarget t;
+void StrokeCairo(benchmark::State &state, cairo_antialias_t mode, double width, bool round,
+                 bool dashed) {
+  CairoTarget t(mode);
   cairo_set_source_rgb(t.cr, 20 / 255.0, 60 / 255.0, 200 / 255.0);
   cairo_set_line_width(t.cr, width);
   cairo_set_line_join(t.cr, round ? CAIRO_LINE_JOIN_ROUND : CAIRO_LINE_JOIN_MITER);
@@ -210,8 +214,8 @@ void StrokeCairo(benchmark::State &state, double width, bool round, bool dashed)
   }
 }
 
-void CairoOvals(benchmark::State &state, bool arcs) {
-  CairoTarget t;
+void CairoOvals(benchmark::State &state, cairo_antialias_t mode, bool arcs) {
+  CairoTarget t(mode);
   cairo_set_source_rgb(t.cr, 200 / 255.0, 40 / 255.0, 20 / 255.0);
   for (auto _ : state) {
     for (const Oval &o : Ovals()) {
@@ -234,30 +238,69 @@ void CairoOvals(benchmark::State &state, bool arcs) {
   }
 }
 
-void Lines(benchmark::State &s) {
-  OursLines(s, static_cast<double>(s.range(0)), s.range(1) != 0, s.range(2) != 0);
-}
-void CairoLines(benchmark::State &s) {
-  StrokeCairo(s, static_cast<double>(s.range(0)), s.range(1) != 0, s.range(2) != 0);
-}
-void Ellipses(benchmark::State &s) { OursOvals(s, false); }
-void CairoEllipses(benchmark::State &s) { CairoOvals(s, false); }
-void Pies(benchmark::State &s) { OursOvals(s, true); }
-void CairoPies(benchmark::State &s) { CairoOvals(s, true); }
-
-// Arguments: width in pixels, round (1) or mitre (0) joins, dashed (1) or solid (0).
-void LineArgs(benchmark::internal::Benchmark *b) {
-  b->ArgNames({"width", "round", "dashed"});
-  for (int width : {1, 3, 10})
-    for (int round : {0, 1})
-      for (int dashed : {0, 1}) b->Args({width, round, dashed});
-}
-
-BENCHMARK(Lines)->Apply(LineArgs)->Unit(benchmark::kMillisecond);
-BENCHMARK(CairoLines)->Apply(LineArgs)->Unit(benchmark::kMillisecond);
-BENCHMARK(Ellipses)->Unit(benchmark::kMillisecond);
-BENCHMARK(CairoEllipses)->Unit(benchmark::kMillisecond);
-BENCHMARK(Pies)->Unit(benchmark::kMillisecond);
-BENCHMARK(CairoPies)->Unit(benchmark::kMillisecond);
-
 } // namespace
+
+int main(int argc, char **argv) {
+  using taviron::bench::Direct;
+  using taviron::bench::Memory;
+  using taviron::bench::RatioRow;
+  const struct {
+    const char *name;
+    cairo_antialias_t mode;
+  } modes[] = {{"none", CAIRO_ANTIALIAS_NONE},
+               {"default", CAIRO_ANTIALIAS_DEFAULT},
+               {"fast", CAIRO_ANTIALIAS_FAST}};
+  std::vector<RatioRow> rows;
+  // One case: cairo in each mode, then ours on each device.
+  auto add = [&](const std::string &label, auto cairo, auto ours) {
+    std::vector<std::string> cairoNames;
+    for (const auto &m : modes) {
+      cairoNames.push_back(label + "/cairo:" + m.name);
+      benchmark::RegisterBenchmark(cairoNames.back().c_str(),
+                                   [cairo, mode = m.mode](benchmark::State &state) {
+                                     cairo(state, mode);
+                                   })
+          ->Unit(benchmark::kMillisecond);
+    }
+    for (bool direct : {false, true}) {
+      const std::string name = label + (direct ? "/ours:direct" : "/ours:callback");
+      benchmark::RegisterBenchmark(name.c_str(),
+                                   [ours, direct](benchmark::State &state) { ours(state, direct); })
+          ->Unit(benchmark::kMillisecond);
+      rows.push_back({label + (direct ? " direct" : " callback"), name, cairoNames});
+    }
+  };
+  // Lines: width in pixels, round (1) or mitre (0) joins, dashed (1) or solid (0).
+  for (int width : {1, 3, 10}) {
+    for (int round : {0, 1}) {
+      for (int dashed : {0, 1}) {
+        const std::string label = "Lines/width:" + std::to_string(width) +
+                                  "/round:" + std::to_string(round) +
+                                  "/dashed:" + std::to_string(dashed);
+        add(
+            label,
+            [=](benchmark::State &state, cairo_antialias_t mode) {
+              StrokeCairo(state, mode, width, round, dashed);
+            },
+            [=](benchmark::State &state, bool direct) {
+              if (direct)
+                OursLines<Direct<kSize>>(state, width, round, dashed);
+              else
+                OursLines<Memory<kSize>>(state, width, round, dashed);
+            });
+      }
+    }
+  }
+  for (bool arcs : {false, true}) {
+    add(
+        arcs ? "Pies" : "Ellipses",
+        [=](benchmark::State &state, cairo_antialias_t mode) { CairoOvals(state, mode, arcs); },
+        [=](benchmark::State &state, bool direct) {
+          if (direct)
+            OursOvals<Direct<kSize>>(state, arcs);
+          else
+            OursOvals<Memory<kSize>>(state, arcs);
+        });
+  }
+  return taviron::bench::RunWithRatios(argc, argv, {"none", "default", "fast"}, rows);
+}

@@ -190,6 +190,21 @@ int32_t eevg_WrHlin(Eevg_Drawing *drawing, int32_t column, int32_t y, int32_t co
   const int32_t n = static_cast<int32_t>(last - first + 1);
   const int32_t row = drawing->deviceYMax - y;
 
+  // The common run first: an opaque plain colour to a device vector writer.
+  if (!strip && io->putVector && !io->putVectorOpacity && colour.opacity > 254 &&
+      !(drawing->fillPattern && drawing->fillPattern->usePattern == 1)) {
+    const Eevg_Color c = ToColor(colour);
+    const double start[2] = {static_cast<double>(x0), static_cast<double>(row)};
+    const double end[2] = {static_cast<double>(x0 + n - 1), static_cast<double>(row)};
+    Eerr_ErrorReport *inner = nullptr;
+    io->putVector(io->userData, &c, start, end, &inner);
+    if (Take(err, inner)) {
+      lower::Report(err, reporter, 4, "Unable to write device specific vector");
+      return -1;
+    }
+    return 0;
+  }
+
   if (strip) {
     if (eevg_HtfHseg(strip, &x0, &row, &n, err) != 0) {
       lower::Report(err, reporter, 2, "Unable to write HTF vector");

@@ -44,7 +44,8 @@ void Halve(uint32_t *top) {
 
 // Whether the inner control points lie within the flatness of the chord. A closed curve (end on
 // its start) has no chord: it is flat when its control points are that close to the start.
-bool Flat(const uint32_t *c, int64_t flatness) {
+// Products are taken in W: 64 bits suffice while the coordinates stay below 2^30.
+template <typename W> bool FlatIn(const uint32_t *c, int64_t flatness) {
   const int64_t x0 = c[0], y0 = c[1];
   const int64_t dx = static_cast<int64_t>(c[6]) - x0, dy = static_cast<int64_t>(c[7]) - y0;
   const int64_t ax = static_cast<int64_t>(c[2]) - x0, ay = static_cast<int64_t>(c[3]) - y0;
@@ -53,12 +54,17 @@ bool Flat(const uint32_t *c, int64_t flatness) {
     const int64_t reach = std::max({std::llabs(ax), std::llabs(ay), std::llabs(bx), std::llabs(by)});
     return 2 * static_cast<Wide>(reach) <= flatness;
   }
-  const Wide limit = static_cast<Wide>(std::max(std::llabs(dx), std::llabs(dy))) * flatness;
-  Wide first = static_cast<Wide>(ay) * dx - static_cast<Wide>(ax) * dy;
-  Wide second = static_cast<Wide>(by) * dx - static_cast<Wide>(bx) * dy;
+  const W limit = static_cast<W>(std::max(std::llabs(dx), std::llabs(dy))) * flatness;
+  W first = static_cast<W>(ay) * dx - static_cast<W>(ax) * dy;
+  W second = static_cast<W>(by) * dx - static_cast<W>(bx) * dy;
   if (first < 0) first = -first;
   if (second < 0) second = -second;
   return 2 * first <= limit && 2 * second <= limit;
+}
+
+// The flatness test of a curve whose coordinates all stay below 2^30 (narrow) or not.
+bool Flat(const uint32_t *c, int64_t flatness, bool narrow) {
+  return narrow ? FlatIn<int64_t>(c, flatness) : FlatIn<Wide>(c, flatness);
 }
 
 } // namespace
@@ -154,16 +160,21 @@ bool GoesOn(const int64_t *a, const int64_t *b, const int64_t *c) {
 // the parity of the crossings beside it on each row, stay as they were.
 class Flattener {
  public:
-  Flattener(uint32_t *stack, int32_t depth, int64_t flatness, int32_t shift, int64_t mx,
-            int64_t my, const int64_t *window, PointOut &out)
-      : stack_(stack), depth_(depth), flat_(flatness), shift_(shift), mx_(mx), my_(my),
-        window_(window), out_(out) {}
+  Flattener(uint32_t *stack, int32_t depth, int64_t flatness, bool narrow, int32_t shift,
+            int64_t mx, int64_t my, const int64_t *window, PointOut &out)
+      : stack_(stack), depth_(depth), flat_(flatness), narrow_(narrow), shift_(shift), mx_(mx),
+        my_(my), window_(window), out_(out) {}
+
+  // Without a window, the ends of the pieces (relative to the lowest corner) are also kept in
+  // the memo, as long as they fit.
+  void Record(Eevg_CurveMemo *memo) { memo_ = memo; }
+  int32_t Leaves() const { return leaves_; }
 
   bool Run() {
     int32_t used = 1;
     while (used > 0) {
       uint32_t *top = stack_ + 8 * (used - 1);
-      if (window_ && used < depth_ && !Flat(top, flat_) && Beyond(top)) {
+      if (window_ && used < depth_ && !Flat(top, flat_, narrow_) && Beyond(top)) {
         const int32_t level = used;
         int32_t appended = 0;
         // The points that fix what comes before the piece.
@@ -185,13 +196,19 @@ class Flattener {
   // Halves the top curve down to a flat one (or the stack's depth), emits its end and pops it.
   PointOut::Result Step(int32_t &used) {
     uint32_t *top = stack_ + 8 * (used - 1);
-    while (used < depth_ && !Flat(top, flat_)) {
+    while (used < depth_ && !Flat(top, flat_, narrow_)) {
       Halve(top);
       ++used;
       top += 8;
     }
     --used;
-    return out_.Emit(mx_ + (top[6] >> shift_), my_ + (top[7] >> shift_));
+    const uint32_t rx = top[6] >> shift_, ry = top[7] >> shift_;
+    if (memo_ && leaves_ < kCurveMemoLeaves) {
+      memo_->leaves[2 * leaves_] = rx;
+      memo_->leaves[2 * leaves_ + 1] = ry;
+    }
+    ++leaves_;
+    return out_.Emit(mx_ + rx, my_ + ry);
   }
 
   // Whether the control points lie wholly on one side beyond the window.
@@ -226,7 +243,7 @@ class Flattener {
   // equal to the one collected before, until enough are known.
   void Backward(const uint32_t *c, int32_t l) {
     if (back_ >= kBack) return;
-    if (l >= depth_ || Flat(c, flat_)) {
+    if (l >= depth_ || Flat(c, flat_, narrow_)) {
       const int64_t x = mx_ + (c[6] >> shift_), y = my_ + (c[7] >> shift_);
       if (back_ > 0 && points_[back_ - 1][0] == x && points_[back_ - 1][1] == y) return;
       points_[back_][0] = x;
@@ -245,10 +262,13 @@ class Flattener {
   uint32_t *stack_;
   int32_t depth_;
   int64_t flat_;
+  bool narrow_;
   int32_t shift_;
   int64_t mx_, my_;
   const int64_t *window_;
   PointOut &out_;
+  Eevg_CurveMemo *memo_ = nullptr;
+  int32_t leaves_ = 0;
   int64_t points_[kBack][2];
   int32_t back_ = 0;
 };
@@ -271,23 +291,62 @@ int32_t Flatten(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, int32
   int32_t shift = std::clamp(drawing->curveShift, 0, 8);
   while (shift > 0 && (span << shift) > static_cast<int64_t>(UINT32_MAX)) --shift;
   const int64_t flat = std::max<int32_t>(flatness, 2);
-
-  uint32_t *stack = reinterpret_cast<uint32_t *>(drawing->curveStack);
-  const int32_t in[8] = {x0, y0, x1, y1, x2, y2, x3, y3};
-  for (int i = 0; i < 8; ++i)
-    stack[i] = static_cast<uint32_t>((static_cast<int64_t>(in[i]) - (i % 2 ? my : mx)) << shift);
+  // Halving keeps the coordinates within the span; below 2^30 (and a flatness below 2^30) no
+  // product of the flatness test needs more than 63 bits.
+  const bool narrow = (span << shift) < (int64_t{1} << 30) && flat < (int64_t{1} << 30);
 
   const int32_t count = std::max(*pointCount, 0);
   const int32_t partStart =
       (starts && partNumber >= 1) ? std::clamp(starts[partNumber - 1], 0, count) : count;
   PointOut out(pointCapacity, points, count, partStart);
-  Flattener flattener(stack, depth, flat, shift, mx, my, window, out);
-  const bool done = flattener.Run();
-  *pointCount = out.Count();
-  if (!done) {
+  auto overflow = [&]() {
+    *pointCount = out.Count();
     lower::Report(err, reporter, 1, "Polygon Overflow");
     return -1;
+  };
+
+  // A curve whose control points lie inside the window is cut as without one (its pieces stay
+  // within those points' box): all its pieces are put.
+  const int64_t hx = std::max({x0, x1, x2, x3}), hy = std::max({y0, y1, y2, y3});
+  const bool whole =
+      !window || (mx >= window[0] && my >= window[1] && hx <= window[2] && hy <= window[3]);
+  if (whole) window = nullptr;
+
+  // The same control points up to a translation are cut into the same pieces: a curve met again
+  // whole (the round caps of one width and direction along a line, the same glyph again) is
+  // taken from the drawing's memos.
+  const int32_t in[8] = {x0, y0, x1, y1, x2, y2, x3, y3};
+  uint32_t key[11];
+  for (int i = 0; i < 8; ++i)
+    key[i] = static_cast<uint32_t>(static_cast<int64_t>(in[i]) - (i % 2 ? my : mx));
+  key[8] = static_cast<uint32_t>(shift);
+  key[9] = static_cast<uint32_t>(flat);
+  key[10] = static_cast<uint32_t>(depth);
+  Eevg_CurveMemo *memo = nullptr;
+  if (whole) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t word : key) hash = (hash ^ word) * 16777619u;
+    memo = &drawing->curveMemos[(hash ^ hash >> 16) % kCurveMemoCount];
+    if (memo->count > 0 && std::equal(key, key + 11, memo->key)) {
+      for (int32_t i = 0; i < memo->count; ++i)
+        if (out.Emit(mx + memo->leaves[2 * i], my + memo->leaves[2 * i + 1]) == PointOut::kFailed)
+          return overflow();
+      *pointCount = out.Count();
+      return 0;
+    }
+    memo->count = 0;
   }
+
+  uint32_t *stack = reinterpret_cast<uint32_t *>(drawing->curveStack);
+  for (int i = 0; i < 8; ++i) stack[i] = key[i] << shift;
+  Flattener flattener(stack, depth, flat, narrow, shift, mx, my, window, out);
+  flattener.Record(memo);
+  if (!flattener.Run()) return overflow();
+  if (memo && flattener.Leaves() <= kCurveMemoLeaves) {
+    std::copy(key, key + 11, memo->key);
+    memo->count = flattener.Leaves();
+  }
+  *pointCount = out.Count();
   return 0;
 }
 

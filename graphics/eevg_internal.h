@@ -52,6 +52,18 @@ struct Eevg_TextControls {
   int32_t sinkPoints, sinkContours;
 };
 
+// A cubic the curve flattener has flattened, kept for another with the same control points up to
+// a translation: the points relative to their lowest corner, the precision shift, flatness and
+// stack depth it was flattened with, and the ends of the pieces it was cut into (relative to the
+// same corner).
+constexpr int32_t kCurveMemoCount = 64;
+constexpr int32_t kCurveMemoLeaves = 30;
+struct Eevg_CurveMemo {
+  uint32_t key[11];
+  int32_t count; // pieces; 0 while the entry is empty
+  uint32_t leaves[2 * kCurveMemoLeaves];
+};
+
 struct Eevg_Drawing {
   Eevg_GrIOInfo *grIOInfo; // the caller's record, read at every call
   int32_t glyphFill;
@@ -154,6 +166,12 @@ struct Eevg_Drawing {
   // the caps its first and last segments were added with (the run is drawn with them).
   int32_t wideRunClip;
   int32_t wideRunStartCap, wideRunJoinKind, wideRunTowardX, wideRunTowardY, wideRunEndCap;
+  // Bytes of the scan-line block once the filler has grown it to hold its scratch memory beside
+  // the coverage bytes (0 while it is the coverage buffer alone).
+  int64_t scanLineBytes;
+  // Cubics flattened lately (round caps and joins of one width and direction, glyph curves),
+  // by a hash of their key.
+  Eevg_CurveMemo curveMemos[kCurveMemoCount];
   // The dash phase of lines cut where they leave the guard band: per part of the point buffer,
   // the distance along its line from where the line really starts to the part's first point.
   // The line driver reads them for the first partPhaseCount parts (0 outside the calls that load
@@ -251,7 +269,7 @@ struct Eevg_CrossingArray {
   int32_t *x;
   int32_t count;
   int32_t capacity;
-  int32_t owned; // x is a heap block of its own (not a slice of the fill's pool)
+  int32_t owned; // x is a heap block of its own (not a slice of another block)
 };
 
 int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
@@ -260,6 +278,14 @@ int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *s
 int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
                      const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
                      int32_t yMax, int32_t xMin, int32_t xMax, Eerr_ErrorReport **err);
+// The scan converter with the walk of rings monotone in y allowed (as eevg_AFiller) or not (every
+// ring through the active-edge list); both give the same pixels.
+int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                    const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
+                    int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,
+                    Eerr_ErrorReport **err);
+// Whether a ring of count points is closed and monotone in y as the scan converter walks it.
+bool FillsAsMonotone(const int32_t *points, int32_t count);
 int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, int32_t last,
                      int32_t y, const Eevg_DeviceColor &colour, Eerr_ErrorReport **err);
 // Grows the array by 8 entries: 1, or 0 with a report.

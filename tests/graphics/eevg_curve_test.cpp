@@ -255,6 +255,36 @@ TEST_F(EevgCVPoly, StraightAndDegenerateCurves) {
   }
 }
 
+// A curve met again up to a translation is taken from the drawing's memos: the points must be
+// those a drawing meeting it first makes, whatever the part held before it.
+TEST_F(EevgCVPoly, CurvesMetAgainGiveTheSamePoints) {
+  std::mt19937 random(4);
+  std::uniform_int_distribution<int32_t> small(-60, 60), large(-4000, 4000), shift(-50000, 50000);
+  ErrorSlot err;
+  for (int k = 0; k < 300; ++k) {
+    std::vector<int32_t> curve(8);
+    for (int32_t &v : curve) v = k % 4 == 3 ? large(random) : small(random);
+    const int32_t dx = shift(random), dy = shift(random);
+    std::vector<int32_t> moved = curve;
+    for (size_t i = 0; i < 8; ++i) moved[i] += i % 2 ? dy : dx;
+    // Before the curve: its start alone, or a point leading into it (in line with its first
+    // piece for some).
+    auto before = [&](const std::vector<int32_t> &c) {
+      if (k % 3 == 0) return std::vector<int32_t>{c[0], c[1]};
+      if (k % 3 == 1) return std::vector<int32_t>{c[0] - 5, c[1], c[0], c[1]};
+      return std::vector<int32_t>{2 * c[0] - c[2], 2 * c[1] - c[3], c[0], c[1]};
+    };
+    const int32_t flatness = 2 + k % 5;
+    Canvas fresh(8, 8), again(8, 8);
+    RasterDrawing first(fresh), second(again);
+    Part one{before(moved)}, other{before(curve)}, same{before(moved)};
+    const std::vector<int32_t> expected = one.Flatten(first.get(), moved, &err, flatness);
+    ASSERT_FALSE(expected.empty()) << Chain(err.get());
+    other.Flatten(second.get(), curve, &err, flatness);
+    EXPECT_EQ(same.Flatten(second.get(), moved, &err, flatness), expected) << k;
+  }
+}
+
 TEST_F(EevgCVPoly, QuarterCircleWithinTheFlatness) {
   ErrorSlot err;
   const double k = 0.5522848;

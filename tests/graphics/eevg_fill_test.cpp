@@ -1,7 +1,10 @@
 // The scan filler: coverage, the even-odd rule, clipping, the device's polygon callbacks and
 // running out of memory.
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,7 +20,9 @@ using taviron::graphics::testing::Canvas;
 using taviron::testing::Chain;
 using taviron::graphics::testing::Picture;
 using taviron::graphics::testing::kRed;
+using taviron::graphics::testing::PolygonDevice;
 using taviron::graphics::testing::RasterDrawing;
+using taviron::graphics::testing::Ring;
 using taviron::testing::Reported;
 using taviron::testing::ErrorSlot;
 
@@ -279,6 +284,258 @@ TEST(EevgFill, EdgeClipSurvivesExtremeCoordinates) {
   EXPECT_EQ(eevg_compare(&a, &b), -1);
   EXPECT_EQ(eevg_compare(&b, &a), 1);
   EXPECT_EQ(eevg_compare(&a, &a), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rings monotone in y (wide-line pieces, ellipses, most pies) are walked as two chains of edges
+// instead of through the active-edge list of any rings; the device must receive exactly the same
+// calls and pixels either way.
+
+// A closed ring going up one side and down the other: sorted random ordinates per side (repeats
+// make horizontal edges), x anywhere (the sides may cross), some points far outside the window,
+// the ring started anywhere along it.
+Ring RandomMonotoneRing(std::mt19937 &random) {
+  std::uniform_int_distribution<int32_t> spread(0, 3), coordinate(-100, 620), far(-4000, 4000),
+      count(1, 9);
+  const bool wide = spread(random) == 0;
+  auto value = [&]() { return wide ? far(random) : coordinate(random); };
+  int32_t y0 = value(), y1 = value();
+  if (y0 > y1) std::swap(y0, y1);
+  std::uniform_int_distribution<int32_t> between(y0, y1);
+  std::vector<int32_t> up(count(random)), down(count(random));
+  for (int32_t &y : up) y = spread(random) == 0 ? y0 : between(random);
+  for (int32_t &y : down) y = spread(random) == 0 ? y1 : between(random);
+  std::sort(up.begin(), up.end());
+  std::sort(down.begin(), down.end(), std::greater<int32_t>());
+  Ring ring = {value(), y0};
+  for (int32_t y : up) ring.insert(ring.end(), {value(), y});
+  ring.insert(ring.end(), {value(), y1});
+  for (int32_t y : down) ring.insert(ring.end(), {value(), y});
+  // Rotated to start anywhere, then closed.
+  const size_t n = ring.size() / 2;
+  std::rotate(ring.begin(), ring.begin() + 2 * (random() % n), ring.end());
+  ring.push_back(ring[0]);
+  ring.push_back(ring[1]);
+  return ring;
+}
+
+// Fills the ring both ways on fresh canvases of 64 x 64 pixels (clipped to a window for odd
+// seeds) and compares what the devices received.
+void ExpectSameFill(const Ring &ring, int32_t antiAlias, bool window, const std::string &what) {
+  const int32_t count = static_cast<int32_t>(ring.size() / 2);
+  int32_t xMin = INT32_MAX, yMin = INT32_MAX, xMax = INT32_MIN, yMax = INT32_MIN;
+  for (int32_t i = 0; i < count; ++i) {
+    xMin = std::min(xMin, ring[2 * i]), xMax = std::max(xMax, ring[2 * i]);
+    yMin = std::min(yMin, ring[2 * i + 1]), yMax = std::max(yMax, ring[2 * i + 1]);
+  }
+  const int32_t starts[] = {0, count};
+  Canvas canvases[2] = {PixelDevice(64, 64), PixelDevice(64, 64)};
+  for (int path = 0; path < 2; ++path) {
+    Canvas &canvas = canvases[path];
+    canvas.io.userData = &canvas;
+    canvas.io.putVector = Canvas::PutVector;
+    RasterDrawing drawing(canvas, antiAlias);
+    ErrorSlot err;
+    if (window) {
+      Eevg_Coord a{5, 9}, b{50, 40};
+      eevg_SetClipWindow(drawing.get(), &a, &b, &err);
+    }
+    ASSERT_EQ(AFillerWith(drawing.get(), 1, starts, ring.data(), kRed, yMin, yMax, xMin, xMax,
+                          path == 1, &err),
+              0)
+        << Chain(err.get());
+  }
+  EXPECT_EQ(canvases[0].log, canvases[1].log) << what;
+  for (size_t i = 0; i < canvases[0].pixels.size(); ++i) {
+    const Eevg_Color &a = canvases[0].pixels[i], &b = canvases[1].pixels[i];
+    if (a.red != b.red || a.green != b.green || a.blue != b.blue || a.opacity != b.opacity) {
+      ADD_FAILURE() << what << " pixel " << i;
+      return;
+    }
+  }
+}
+
+TEST(EevgFill, MonotoneWalkMatchesTheGeneralWalk) {
+  std::mt19937 random(5);
+  // Random monotone rings.
+  for (int k = 0; k < 400; ++k) {
+    const Ring ring = RandomMonotoneRing(random);
+    ASSERT_TRUE(FillsAsMonotone(ring.data(), static_cast<int32_t>(ring.size() / 2)));
+    ExpectSameFill(ring, k % 2, k % 3 == 0, "random ring " + std::to_string(k));
+  }
+  // Ellipses, whole and tiny, flattened as the shape calls do.
+  {
+    Canvas canvas(64, 64);
+    RasterDrawing drawing(canvas);
+    std::uniform_real_distribution<double> where(-40, 560), radius(0.5, 300), angle(0, 6.3);
+    for (int k = 0; k < 200; ++k) {
+      drawing->pointCount = 0;
+      drawing->polygonCount = 0;
+      ErrorSlot err;
+      ASSERT_EQ(FlattenEllipse(drawing.get(), where(random), where(random), radius(random),
+                               radius(random) / (k % 4 + 1), angle(random), &err),
+                0);
+      const Ring ring(drawing->points + 2 * drawing->polygonStarts[0],
+                      drawing->points + 2 * drawing->polygonStarts[1]);
+      ASSERT_TRUE(FillsAsMonotone(ring.data(), static_cast<int32_t>(ring.size() / 2))) << k;
+      ExpectSameFill(ring, k % 2, k % 3 == 0, "ellipse " + std::to_string(k));
+    }
+  }
+  // Wide-line pieces of every cap and join, as the line driver hands them to the filler.
+  PolygonDevice device;
+  RasterDrawing drawing(device.canvas);
+  drawing->lineWidthUnit = 1;
+  for (int32_t end : {EEVG_ROUND_END, EEVG_BUTT_END, EEVG_SQUARE_END, EEVG_ARROW_END}) {
+    for (int32_t join : {EEVG_ROUND_JOIN, EEVG_BUTT_JOIN, EEVG_BEVEL_JOIN, EEVG_MITRE_JOIN}) {
+      Eevg_LineStyle *style = eevg_LineStyleCreate(nullptr);
+      eevg_LineCompositionCreate(1, &style->composition, nullptr);
+      style->composition.data[0].color = eevg_ColorCreate(nullptr);
+      *style->composition.data[0].color = {0, 10, 20, 30, 255};
+      style->composition.data[0].width = 2 + (end + join) % 5 * 1.7;
+      style->startLineEnd = style->endLineEnd = style->markEnd = end;
+      style->lineJoin = join;
+      if (end == EEVG_ARROW_END) {
+        style->arrowEnd = eevg_ArrowEndCreate(nullptr);
+        eevg_ArrowEndSetValues(style->arrowEnd, 0.8, 0.4, 6, 1, 0, nullptr);
+      }
+      if (join == EEVG_BEVEL_JOIN) eevg_LinePatternSetValues(&style->pattern, 0, 7, 3, nullptr);
+      std::uniform_real_distribution<double> where(2, 60);
+      Efga_CoordinateBlock *block = efga_BaseCoordBlockCreate(2, 8, 1, 10, nullptr);
+      auto *values = reinterpret_cast<double *>(block->parts[0]->origin);
+      for (int i = 0; i < 16; ++i) values[i] = where(random);
+      ErrorSlot err;
+      ASSERT_EQ(eevg_DrawPolyLine(drawing.get(), style, 0, block, &err), 0) << Chain(err.get());
+      efga_CoordBlockDelete(block, nullptr);
+      eevg_LineStyleFree(&style);
+    }
+  }
+  int32_t monotone = 0;
+  for (size_t k = 0; k < device.rings.size(); ++k) {
+    const Ring &ring = device.rings[k];
+    monotone += FillsAsMonotone(ring.data(), static_cast<int32_t>(ring.size() / 2)) ? 1 : 0;
+    ExpectSameFill(ring, k % 2, k % 3 == 0, "wide-line piece " + std::to_string(k));
+  }
+  // Nearly every piece takes the monotone walk.
+  EXPECT_GT(device.rings.size(), 100u);
+  EXPECT_GT(monotone, static_cast<int32_t>(device.rings.size() * 3 / 4));
+}
+
+// The rules of the scan filler written out as plainly as they stand: one list of crossings per
+// quarter-line, each sorted, its pairs counted sample by sample into the pixels of its row. The
+// counts of the pixels of the window, by row (device y) and column.
+std::vector<std::vector<int32_t>> ReferenceCounts(const std::vector<Ring> &rings, int32_t width,
+                                                  int32_t height, const int32_t *window) {
+  int32_t xMin = INT32_MAX, yMin = INT32_MAX, xMax = INT32_MIN, yMax = INT32_MIN;
+  for (const Ring &ring : rings)
+    for (size_t i = 0; i < ring.size(); i += 2) {
+      xMin = std::min(xMin, ring[i]), xMax = std::max(xMax, ring[i]);
+      yMin = std::min(yMin, ring[i + 1]), yMax = std::max(yMax, ring[i + 1]);
+    }
+  std::vector<std::vector<int32_t>> counts(height, std::vector<int32_t>(width, 0));
+  // A box wholly outside the window (in sub-pixels) draws nothing.
+  if (yMin > 8 * window[3] || yMax < 8 * window[1] || xMin > 8 * window[2] ||
+      xMax < 8 * window[0])
+    return counts;
+  const int32_t first = std::max(xMin >> 3, window[0]);
+  const int32_t last = std::min((xMax + 7) >> 3, window[2]);
+  const int32_t left = 4 * first, right = 4 * last + 3;
+  const int32_t base = 4 * (yMin >> 3), end = yMax >> 1;
+  std::vector<std::vector<int32_t>> lines(end - base + 4);
+  for (const Ring &ring : rings) {
+    for (size_t i = 0; i + 3 < ring.size(); i += 2) {
+      int32_t x0 = ring[i] >> 1, y0 = ring[i + 1] >> 1, x1 = ring[i + 2] >> 1,
+              y1 = ring[i + 3] >> 1;
+      // Cut from the last quarter-line below the window (where a cut edge counts twice) to the
+      // first one above it.
+      if (!eevg_AFillerClip(&x0, &y0, &x1, &y1, 0, std::max(base, 4 * window[1] - 1), 0,
+                            std::min(end + 3, 4 * window[3] + 4)) ||
+          y0 == y1)
+        continue;
+      if (y0 > y1) std::swap(x0, x1), std::swap(y0, y1);
+      lines[y0 - base].push_back(x0);
+      for (int32_t k = 0; k <= y1 - y0; ++k)
+        lines[y0 - base + k].push_back(
+            x0 + static_cast<int32_t>(std::trunc(static_cast<double>(k) * (x1 - x0) / (y1 - y0))));
+    }
+  }
+  for (int32_t q = base; q <= end; ++q) {
+    std::vector<int32_t> x = lines[q - base];
+    const int32_t row = q >> 2;
+    if (x.size() < 2 || row < window[1] || row > window[3]) continue;
+    std::sort(x.begin(), x.end());
+    const size_t n = x.size() & ~size_t{1};
+    size_t i = 0;
+    while (i < n && x[i + 1] < left) i += 2;
+    for (; i < n; i += 2) {
+      const int32_t s = std::max(x[i], left), e = x[i + 1];
+      if (s > right) break;
+      while (i + 3 < n && x[i + 3] == e) i += 2;
+      for (int32_t position = s; position <= std::min(e, right); ++position)
+        ++counts[row][position >> 2];
+    }
+  }
+  return counts;
+}
+
+TEST(EevgFill, BothWalksFollowTheRules) {
+  std::mt19937 random(9);
+  std::uniform_int_distribution<int32_t> coordinate(-60, 560), points(3, 12), rings(1, 3);
+  for (int k = 0; k < 250; ++k) {
+    // Any rings, or one monotone ring; closed, some far outside.
+    std::vector<Ring> shape;
+    if (k % 2) {
+      shape.push_back(RandomMonotoneRing(random));
+    } else {
+      for (int r = rings(random); r > 0; --r) {
+        Ring ring;
+        for (int p = points(random); p > 0; --p)
+          ring.insert(ring.end(), {coordinate(random), coordinate(random) * (p == 1 ? 9 : 1)});
+        ring.insert(ring.end(), {ring[0], ring[1]});
+        shape.push_back(ring);
+      }
+    }
+    std::vector<int32_t> starts{0}, flat;
+    int32_t xMin = INT32_MAX, yMin = INT32_MAX, xMax = INT32_MIN, yMax = INT32_MIN;
+    for (const Ring &ring : shape) {
+      flat.insert(flat.end(), ring.begin(), ring.end());
+      starts.push_back(static_cast<int32_t>(flat.size() / 2));
+      for (size_t i = 0; i < ring.size(); i += 2) {
+        xMin = std::min(xMin, ring[i]), xMax = std::max(xMax, ring[i]);
+        yMin = std::min(yMin, ring[i + 1]), yMax = std::max(yMax, ring[i + 1]);
+      }
+    }
+    const bool windowed = k % 3 == 0;
+    const int32_t window[4] = {windowed ? 5 : 0, windowed ? 9 : 0, windowed ? 50 : 63,
+                               windowed ? 40 : 63};
+    const auto counts = ReferenceCounts(shape, 64, 64, window);
+    for (int32_t antiAlias = 0; antiAlias < 2; ++antiAlias) {
+      for (bool monotone : {false, true}) {
+        Canvas canvas = PixelDevice(64, 64);
+        canvas.io.userData = &canvas;
+        RasterDrawing drawing(canvas, antiAlias);
+        ErrorSlot err;
+        if (windowed) {
+          Eevg_Coord a{5, 9}, b{50, 40};
+          eevg_SetClipWindow(drawing.get(), &a, &b, &err);
+        }
+        ASSERT_EQ(AFillerWith(drawing.get(), static_cast<int32_t>(shape.size()), starts.data(),
+                              flat.data(), kRed, yMin, yMax, xMin, xMax, monotone, &err),
+                  0)
+            << Chain(err.get());
+        for (int32_t y = 0; y < 64; ++y) {
+          for (int32_t x = 0; x < 64; ++x) {
+            const int32_t count = counts[y][x] & 0xFF; // the coverage bytes wrap
+            const int32_t expected =
+                antiAlias ? (count >= 16 ? 255 : 16 * count) : (count > 7 ? 255 : 0);
+            if (canvas.Device(x, y).red != expected)
+              FAIL() << "shape " << k << (antiAlias ? " anti-aliased" : "")
+                     << (monotone ? " monotone walk" : "") << " at " << x << "," << y << ": "
+                     << canvas.Device(x, y).red << " instead of " << expected;
+          }
+        }
+      }
+    }
+  }
 }
 
 } // namespace
