@@ -317,25 +317,14 @@ TEST_F(Configuration, QuerySurvivesAllocationFailures) {
   Eerr_ErrorReport *err = nullptr;
   estr_StringListDelete(ecfg_QueryCreateAndExecute("vectorformats", nullptr, nullptr, "instance",
                                                    ECFG_QUERY_KEY_VALUES, &err), nullptr);
-  const int64_t live = emsc_TestLiveBlocks();
   for (int32_t flags : {ECFG_QUERY_INSTANCES, ECFG_QUERY_KEY_VALUES, ECFG_QUERY_INSTANCE_PAIRS}) {
-    for (int64_t n = 1;; ++n) {
-      Estr_StringList *list;
-      {
-        taviron::testing::FailAllocation fail(n);
-        list = ecfg_QueryCreateAndExecute("vectorformats", nullptr, "Shapefile", "instance", flags, &err);
-      }
-      if (list) {
-        EXPECT_EQ(err, nullptr);
-        estr_StringListDelete(list, nullptr);
-        break;
-      }
-      EXPECT_NE(err, nullptr) << flags << " " << n;
-      eerr_DeleteErrorReportEx(&err);
-      EXPECT_EQ(emsc_TestLiveBlocks(), live) << flags << " " << n;
-    }
+    SCOPED_TRACE(flags);
+    taviron::testing::SweepAllocationFailures([flags](Eerr_ErrorReport **e) {
+      Estr_StringList *list = ecfg_QueryCreateAndExecute("vectorformats", nullptr, "Shapefile", "instance", flags, e);
+      estr_StringListDelete(list, nullptr);
+      return list != nullptr;
+    });
   }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }
 
 // Hooks installed by the session services replace the local databases.

@@ -730,24 +730,15 @@ TEST_F(EhfaTest, AllocationFailuresAreReportedWithoutLeaks) {
   const std::string existing = Path("sweep.img");
   const std::string created = Path("created.img");
   for (int which = 0; which < 2; ++which) {
-    bool done = false;
-    for (int64_t n = 1; n < 100 && !done; ++n) {
-      const int64_t live = emsc_TestLiveBlocks();
-      Eerr_ErrorReport *err = nullptr;
-      Ehfa_File *f = nullptr;
-      {
-        taviron::testing::FailAllocation fail(n);
-        f = which ? ehfa_FileOpen(existing.c_str(), "r", nullptr, &err) : ehfa_FileCreate(created.c_str(), nullptr, &err);
-      }
-      done = f != nullptr;
-      if (!done) {
-        EXPECT_NE(nullptr, err) << which << " " << n;
-      }
-      eerr_DeleteErrorReportEx(&err);
-      ehfa_FileClose(f, nullptr);
-      EXPECT_EQ(live, emsc_TestLiveBlocks()) << which << " " << n;
-    }
-    EXPECT_TRUE(done);
+    SCOPED_TRACE(which ? "open" : "create");
+    taviron::testing::SweepAllocationFailures(
+        [&](Eerr_ErrorReport **err) {
+          Ehfa_File *f = which ? ehfa_FileOpen(existing.c_str(), "r", nullptr, err)
+                               : ehfa_FileCreate(created.c_str(), nullptr, err);
+          ehfa_FileClose(f, nullptr);
+          return f != nullptr;
+        },
+        {.limit = 100});
   }
 }
 

@@ -811,46 +811,38 @@ TEST_F(EimgTest, CorruptAndTruncatedFilesGiveReports) {
 
 TEST_F(EimgTest, CreateFunctionsSurviveAllocationFailures) {
   const std::string name = Layer("oom.img", 1);
-  auto sweep = [&](const char *what, auto call) {
+  // Each call made with every allocation failing in turn; what a successful call made is freed.
+  auto sweep = [&](const char *what, auto call, auto free) {
     SCOPED_TRACE(what);
-    for (int64_t n = 1; n < 500; ++n) {
-      const int64_t live = emsc_TestLiveBlocks();
-      ErrorSlot err;
-      void *result = nullptr;
-      {
-        taviron::testing::FailAllocation fail(n);
-        result = call(&err);
-      }
-      if (result) return;
-      EXPECT_TRUE(err) << n;
-      err.Reset();
-      EXPECT_EQ(live, emsc_TestLiveBlocks()) << n;
-    }
-    ADD_FAILURE() << "never succeeded";
+    taviron::testing::SweepAllocationFailures([&](Eerr_ErrorReport **err) { return call(err) != nullptr; }, free,
+                                              {.limit = 500});
   };
   Eimg_Layer *layer = nullptr;
-  sweep("create", [&](Eerr_ErrorReport **err) -> void * {
-    return layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U8, 100, 100, nullptr, err, 0);
-  });
-  eimg_LayerClose(layer, nullptr);
-  sweep("open", [&](Eerr_ErrorReport **err) -> void * {
-    return layer = eimg_LayerOpen(name.c_str(), nullptr, err, 0);
-  });
-  eimg_LayerClose(layer, nullptr);
+  const auto closeLayer = [&] { eimg_LayerClose(layer, nullptr); };
+  sweep(
+      "create",
+      [&](Eerr_ErrorReport **err) {
+        return layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U8, 100, 100, nullptr, err, 0);
+      },
+      closeLayer);
+  sweep("open", [&](Eerr_ErrorReport **err) { return layer = eimg_LayerOpen(name.c_str(), nullptr, err, 0); },
+        closeLayer);
   Egda_BaseData *rect = nullptr;
-  sweep("pixel rectangle", [&](Eerr_ErrorReport **err) -> void * {
-    return rect = eimg_PixelRectCreate(10, 10, EGDA_TYPE_F64, err);
-  });
-  eimg_PixelRectDelete(rect, nullptr);
+  sweep("pixel rectangle", [&](Eerr_ErrorReport **err) { return rect = eimg_PixelRectCreate(10, 10, EGDA_TYPE_F64, err); },
+        [&] { eimg_PixelRectDelete(rect, nullptr); });
   Estr_StringList *names = nullptr;
-  sweep("names", [&](Eerr_ErrorReport **err) -> void * {
+  const auto makeNames = [&](Eerr_ErrorReport **err) {
     return names = eimg_LayerNameStackCreate(Path("oom.img").c_str(), 3, err);
-  });
+  };
+  sweep("names", makeNames, [&] { eimg_LayerNameStackDelete(names, nullptr); });
+  ASSERT_NE(makeNames(nullptr), nullptr);
   Eimg_LayerStack *stack = nullptr;
-  sweep("stack", [&](Eerr_ErrorReport **err) -> void * {
-    return stack = eimg_LayerStackCreate(names, 0, EGDA_TYPE_U8, 10, 10, nullptr, err, 0);
-  });
-  eimg_LayerStackClose(stack, nullptr);
+  sweep(
+      "stack",
+      [&](Eerr_ErrorReport **err) {
+        return stack = eimg_LayerStackCreate(names, 0, EGDA_TYPE_U8, 10, 10, nullptr, err, 0);
+      },
+      [&] { eimg_LayerStackClose(stack, nullptr); });
   eimg_LayerNameStackDelete(names, nullptr);
 }
 
@@ -990,22 +982,11 @@ TEST_F(EimgTest, FailuresWhileLookingForMapInformationAreReported) {
   // Each allocation of each call fails in turn, the layer opened afresh every time.
   auto sweep = [&](const char *what, auto call) {
     SCOPED_TRACE(what);
-    bool succeeded = false;
-    for (int64_t n = 1; !succeeded && n < 2000; ++n) {
-      const int64_t live = emsc_TestLiveBlocks();
-      Eimg_Layer *fresh = eimg_LayerOpen(name.c_str(), nullptr, nullptr, 0);
-      ASSERT_NE(nullptr, fresh);
-      ErrorSlot err;
-      {
-        taviron::testing::FailAllocation fail(n);
-        succeeded = call(fresh, &err);
-      }
-      EXPECT_TRUE(succeeded || err) << n << ": a failure without a report";
-      err.Reset();
-      eimg_LayerClose(fresh, nullptr);
-      EXPECT_EQ(live, emsc_TestLiveBlocks()) << n;
-    }
-    EXPECT_TRUE(succeeded);
+    Eimg_Layer *fresh = nullptr;
+    taviron::testing::SweepOptions options{.limit = 2000};
+    options.prepare = [&] { ASSERT_NE(nullptr, fresh = eimg_LayerOpen(name.c_str(), nullptr, nullptr, 0)); };
+    options.finish = [&] { eimg_LayerClose(fresh, nullptr); };
+    taviron::testing::SweepAllocationFailures([&](Eerr_ErrorReport **err) { return call(fresh, err); }, options);
   };
   // Success is the stored record; the default "Unknown" or no projection would be a lie.
   sweep("map information", [](Eimg_Layer *l, Eerr_ErrorReport **err) {

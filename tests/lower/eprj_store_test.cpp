@@ -192,26 +192,15 @@ TEST(EprjDesigns, InitReportsANullRecordAndSurvivesEveryAllocationFailure) {
   EXPECT_EQ(err->code, 1);
   eerr_DeleteErrorReportEx(&err);
 
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1; n < 500; ++n) {
-    Eint_InitToolkitData init{};
-    int32_t rc;
-    {
-      taviron::testing::FailAllocation fail(n);
-      rc = eprj_Init(&init, &err);
-    }
-    if (rc == 0) {
-      EXPECT_EQ(err, nullptr);
-      init.projectionDataFree(init.projectionData);
-      EXPECT_EQ(emsc_TestLiveBlocks(), live);
-      return;
-    }
-    EXPECT_NE(err, nullptr) << "allocation " << n;
-    EXPECT_EQ(init.projectionData, nullptr) << "allocation " << n;
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-  }
-  ADD_FAILURE() << "eprj_Init never succeeded";
+  Eint_InitToolkitData init{};
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) {
+        init = {};
+        if (eprj_Init(&init, e) == 0) return true;
+        EXPECT_EQ(init.projectionData, nullptr);
+        return false;
+      },
+      [&] { init.projectionDataFree(init.projectionData); }, {.limit = 500});
 }
 
 TEST(EprjDesigns, DefineNeedsADictionaryAndRefusesAConflictingDesign) {
@@ -428,35 +417,35 @@ TEST_F(EprjStoreTest, AReadSurvivesEveryAllocationFailure) {
   Eprj_ProParameters *given = eprj_ProParametersCreate(nullptr);
   eprj_CharStrCreate("Mercator", &given->proName, nullptr);
   Eprj_ProParameters *copy = eprj_ProParametersCopy(given, nullptr, nullptr);
-  const int64_t live = emsc_TestLiveBlocks();
+  // The file is opened afresh for every run. A failed read leaves the given record and the
+  // file's position as they were; after a successful run the given record is put back.
+  Ehfa_File *f = nullptr;
   bool succeeded = false;
-  for (int64_t n = 1; n < 2000 && !succeeded; ++n) {
-    Ehfa_File *f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr, 0);
-    ASSERT_NE(f, nullptr);
+  taviron::testing::SweepOptions options{.limit = 2000};
+  options.prepare = [&] {
+    ASSERT_NE(f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr, 0), nullptr);
     Seek(f, ":Layer");
-    Eerr_ErrorReport *err = nullptr;
-    Eprj_ProParameters *read;
-    {
-      taviron::testing::FailAllocation fail(n);
-      read = eprj_ProParametersRead(f, nullptr, given, 0, &err);
-    }
-    succeeded = read != nullptr;
+  };
+  options.finish = [&] {
     if (succeeded) {
-      EXPECT_EQ(read, given);
       ExpectSameParameters(given, utm);
       EXPECT_EQ(Current(f), ":Layer:Projection");
     } else {
-      EXPECT_NE(err, nullptr) << "allocation " << n;
       ExpectSameParameters(given, copy);
-      EXPECT_EQ(Current(f), ":Layer") << "allocation " << n;
+      EXPECT_EQ(Current(f), ":Layer");
     }
-    eerr_DeleteErrorReportEx(&err);
     ehfa_FileClose(f, nullptr);
-    if (!succeeded) {
-      EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-    }
-  }
-  EXPECT_TRUE(succeeded);
+  };
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err) {
+        Eprj_ProParameters *read = eprj_ProParametersRead(f, nullptr, given, 0, err);
+        succeeded = read != nullptr;
+        if (succeeded) {
+          EXPECT_EQ(read, given);
+        }
+        return succeeded;
+      },
+      [&] { ASSERT_NE(eprj_ProParametersCopy(copy, given, nullptr), nullptr); }, options);
   eprj_ProParametersFree(&copy);
   eprj_ProParametersFree(&given);
   eprj_ProParametersFree(&utm);

@@ -96,6 +96,14 @@ struct SweepOptions {
   bool reports = true;    // a failing step leaves a report in its slot (false: calls without one)
   bool heap = true;       // sweep heap allocations
   bool operatorNew = true; // sweep operator new
+  int64_t newStride = 1;   // operator new fails at counts 1, 1 + stride, ... (long sequences)
+  int64_t heapThrough = 0; // the heap's sweep goes on through this count even past a successful
+                           // run (a call that can do without some allocations)
+  bool steadyHeap = true;  // a failed run leaves the heap as it was (false: runs may build state
+                           // that the process keeps, such as a data base read once)
+  // Run before and after every run, with nothing failing: what each run needs afresh (a file
+  // opened again) and its undoing. The heap is compared before prepare and after finish.
+  std::function<void()> prepare = {}, finish = {};
 };
 
 // Runs step(&err) with the 1st, 2nd, ... allocation failing, first through the heap, then through
@@ -106,9 +114,18 @@ struct SweepOptions {
 struct SweepCounts {
   int64_t heap = 0, operatorNew = 0;
 };
+// A step that checks its reports by the kind of failure takes the kind as its second argument.
 using SweepStep = std::function<bool(Eerr_ErrorReport **err)>;
-SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<void()> &cleanUp,
+using SweepStepOfKind = std::function<bool(Eerr_ErrorReport **err, Failing kind)>;
+SweepCounts SweepAllocationFailures(const SweepStepOfKind &step, const std::function<void()> &cleanUp,
                                     const SweepOptions &options = {});
+inline SweepCounts SweepAllocationFailures(const SweepStepOfKind &step, const SweepOptions &options = {}) {
+  return SweepAllocationFailures(step, nullptr, options);
+}
+inline SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<void()> &cleanUp,
+                                           const SweepOptions &options = {}) {
+  return SweepAllocationFailures([&step](Eerr_ErrorReport **err, Failing) { return step(err); }, cleanUp, options);
+}
 inline SweepCounts SweepAllocationFailures(const SweepStep &step, const SweepOptions &options = {}) {
   return SweepAllocationFailures(step, nullptr, options);
 }
