@@ -17,16 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void WriteText(const fs::path &file, const std::string &text) {
-  std::ofstream(file, std::ios::binary) << text;
-}
-
-std::string ReadText(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using taviron::testing::ReadText;
+using taviron::testing::WriteText;
 
 std::vector<std::string> Strings(Estr_StringList *list) {
   std::vector<std::string> items;
@@ -42,8 +34,6 @@ using Items = std::vector<std::string>;
 class Configuration : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (taviron::testing::TempRoot() / "taviron_ecfg_XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
     fs::create_directories(Global());
     fs::create_directories(Personal());
     setenv("TAVIRON_TEST_ROOT", root_.c_str(), 1);
@@ -62,11 +52,11 @@ protected:
   }
   void TearDown() override {
     eprf_DefaultDatabaseTerminate();
-    fs::remove_all(root_);
   }
   fs::path Global() const { return root_ / "global"; }
   fs::path Personal() const { return root_ / "personal"; }
-  fs::path root_;
+  const taviron::testing::TempDir folder_{"taviron_ecfg"};
+  const fs::path root_ = folder_.path();
 };
 
 TEST_F(Configuration, Queries) {

@@ -39,13 +39,6 @@ using taviron::testing::ScopedEnv;
 // A fresh directory for each test, removed afterwards.
 class EfioDir : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (taviron::testing::TempRoot() / "efio_testXXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::string Path(const std::string &name) const { return dir_ + "/" + name; }
   std::string Write(const std::string &name, const std::string &content) const {
     const std::string path = Path(name);
@@ -58,7 +51,8 @@ protected:
     return path;
   }
 
-  std::string dir_;
+  const taviron::testing::TempDir folder_{"efio_test"};
+  const std::string dir_ = folder_.str();
 };
 
 } // namespace

@@ -32,10 +32,7 @@ struct Num {
   int32_t value;
 };
 
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using taviron::testing::ReadText;
 void WriteAll(const std::string &path, const std::string &bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
@@ -50,20 +47,8 @@ void Sql(const std::string &path, const char *sql) {
   sqlite3_close(db);
 }
 
-class EhfaTest : public ::testing::Test {
+class EhfaTest : public taviron::testing::FolderTest {
 protected:
-  void SetUp() override {
-    live_ = emsc_TestLiveBlocks();
-    std::string pattern = (taviron::testing::TempRoot() / "ehfa_testXXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(dir_);
-    EXPECT_EQ(live_, emsc_TestLiveBlocks());
-  }
-  std::string Path(const std::string &name) const { return dir_ + "/" + name; }
-
   // The "Num" design of the file's dictionary.
   static const Emif_Design *NumDesign(Ehfa_File *f, const char *name = "Num") {
     if (Emif_Design *d = emif_FindDesignByName(f->dictionary, name, nullptr)) return d;
@@ -116,8 +101,6 @@ protected:
     return f;
   }
 
-  int64_t live_ = 0;
-  std::string dir_;
 };
 
 TEST_F(EhfaTest, TreeOfEveryItemTypeReadsBackAfterReopening) {
@@ -621,7 +604,7 @@ TEST_F(EhfaTest, ModesAndReadOnlyFiles) {
 
 TEST_F(EhfaTest, FilesThatAreNotOursOrBrokenAreReported) {
   ehfa_FileClose(Fixture("good.img"), nullptr);
-  const std::string good = ReadAll(Path("good.img"));
+  const std::string good = ReadText(Path("good.img"));
   ASSERT_GT(good.size(), 1000u);
   WriteAll(Path("random.img"), std::string(4096, '\x5a'));
   WriteAll(Path("empty.img"), "");
@@ -834,7 +817,7 @@ TEST_F(EhfaTest, SiblingWalksAndLookupsByNameTakeLinearTime) {
 // A file written before the index of sibling names existed reads and takes new entries.
 TEST_F(EhfaTest, FilesFromBeforeTheNameIndexStillReadAndGrow) {
   const std::string name = Path("before.img");
-  WriteAll(name, ReadAll(TAVIRON_TEST_DATA_DIR "/layers_before_sibling_index.img"));
+  WriteAll(name, ReadText(TAVIRON_TEST_DATA_DIR "/layers_before_sibling_index.img"));
   std::vector<std::string> expected;
   for (int i = 1; i <= 50; ++i) expected.push_back((i < 10 ? "s0" : "s") + std::to_string(i));
   for (const char *mode : {"r", "r+"}) {

@@ -79,32 +79,15 @@ std::complex<double> Pattern(int32_t type, int32_t x, int32_t y) {
 
 using taviron::testing::ErrorSlot;
 
-class EimgTest : public ::testing::Test {
+class EimgTest : public taviron::testing::FolderTest {
 protected:
   static void SetUpTestSuite() {
     // The layer's design (kept for the process) is made on first use: make it before counting.
-    std::string pattern = (taviron::testing::TempRoot() / "eimg_warmXXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    const std::string name = std::string(pattern) + "/w.img(:Layer_1)";
-    Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, 3, 1, 1, nullptr, nullptr, 0);
+    const taviron::testing::TempDir warm("eimg_warm");
+    Eimg_Layer *layer = eimg_LayerCreate((warm / "w.img(:Layer_1)").c_str(), 0, 3, 1, 1, nullptr, nullptr, 0);
     eimg_LayerClose(layer, nullptr);
-    std::filesystem::remove_all(pattern);
   }
-  void SetUp() override {
-    live_ = emsc_TestLiveBlocks();
-    std::string pattern = (taviron::testing::TempRoot() / "eimg_testXXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(dir_);
-    EXPECT_EQ(live_, emsc_TestLiveBlocks());
-  }
-  std::string Path(const std::string &name) const { return dir_ + "/" + name; }
   std::string Layer(const std::string &file, int n) const { return Path(file) + "(:Layer_" + std::to_string(n) + ")"; }
-
-  int64_t live_ = 0;
-  std::string dir_;
 };
 
 TEST_F(EimgTest, EveryPixelTypeWrittenByStraddlingWindowsReadsBackAfterReopen) {

@@ -96,20 +96,8 @@ void ExpectSameParameters(const Eprj_ProParameters *a, const Eprj_ProParameters 
   EXPECT_EQ(a->proSpheroid.datum.gridname.count, b->proSpheroid.datum.gridname.count);
 }
 
-class EprjStoreTest : public ::testing::Test {
+class EprjStoreTest : public taviron::testing::FolderTest {
 protected:
-  void SetUp() override {
-    live_ = emsc_TestLiveBlocks();
-    std::string pattern = (taviron::testing::TempRoot() / "eprj_store_testXXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(dir_);
-    EXPECT_EQ(live_, emsc_TestLiveBlocks());
-  }
-  std::string Path(const std::string &name) const { return dir_ + "/" + name; }
-
   // A new file holding the data-less entries ":Layer" and ":Layer:Band".
   Ehfa_File *NewFile(const std::string &name) {
     Ehfa_File *f = ehfa_FileCreate(Path(name).c_str(), nullptr, nullptr, 0);
@@ -129,8 +117,6 @@ protected:
     ASSERT_NE(ehfa_EntrySeek(f, EHFA_PATH, path, nullptr), nullptr) << path;
   }
 
-  int64_t live_ = 0;
-  std::string dir_;
 };
 
 // ---- designs and the package ----

@@ -260,7 +260,6 @@ TEST_F(RecordTest, ReaderPicksTheStoredVersion) {
   EXPECT_EQ(-1, version);
   eerr_DeleteErrorReportEx(&err);
   ehfa_FileClose(file, nullptr);
-  std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <system_error>
 
@@ -161,6 +163,15 @@ SweepCounts SweepAllocationFailures(const SweepStepOfKind &step, const std::func
     }
   }
   return counts;
+}
+
+std::string ReadText(const std::filesystem::path &file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const std::filesystem::path &file, const std::string &bytes) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::filesystem::path TempRoot() {

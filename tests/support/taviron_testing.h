@@ -6,6 +6,8 @@
 //   FailNew failNew(n);             the nth operator new from now throws std::bad_alloc
 //   SweepAllocationFailures(step)   runs step with each allocation failing in turn, both kinds
 //   TempDir dir;                    a fresh folder under $TMPDIR, removed with what it holds
+//   FolderTest                      a fixture with such a folder that checks the heap
+//   ReadText(file), WriteText(file, bytes)   a whole file
 //   CapturedOutput out;             what the library prints to standard output and error
 //
 // The hooks behind them are built only into the libraries tests link (lower/testsupport).
@@ -151,6 +153,23 @@ public:
 private:
   std::filesystem::path path_;
   int owner_; // the process id of the maker
+};
+
+// The bytes of a file ("" when it cannot be read); writes bytes as the whole of a file.
+std::string ReadText(const std::filesystem::path &file);
+void WriteText(const std::filesystem::path &file, const std::string &bytes);
+
+// A test with a fresh folder of its own (removed afterwards) that gives back every block of the
+// heap it took. A fixture deriving from it calls its SetUp and TearDown when it has its own.
+class FolderTest : public ::testing::Test {
+protected:
+  void SetUp() override { live_ = emsc_TestLiveBlocks(); }
+  void TearDown() override { EXPECT_EQ(live_, emsc_TestLiveBlocks()) << "blocks left on the heap"; }
+  // The path of name inside the folder.
+  std::string Path(const std::string &name) const { return dir_ / name; }
+
+  TempDir dir_;
+  int64_t live_ = 0;
 };
 
 // Sets an environment variable while it lives, then puts back the value it had (or unsets it).
