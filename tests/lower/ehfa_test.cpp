@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,9 +21,12 @@
 #include "crash_testing.h"
 #include "emif_records.h"
 #include "emsc.h"
+#include "hfa_testing.h"
 #include "taviron_testing.h"
 
 namespace {
+
+using taviron::lower::testing::Sql;
 
 using namespace emif_records;
 
@@ -35,16 +37,6 @@ struct Num {
 using taviron::testing::ReadText;
 void WriteAll(const std::string &path, const std::string &bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// Runs SQL on a file behind the layer's back.
-void Sql(const std::string &path, const char *sql) {
-  sqlite3 *db = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-  char *message = nullptr;
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, &message)) << (message ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
 }
 
 class EhfaTest : public taviron::testing::FolderTest {

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -16,26 +15,13 @@
 #include "ehfa.h"
 #include "emif.h"
 #include "emsc.h"
+#include "hfa_testing.h"
 #include "taviron_testing.h"
 
 namespace {
 
-// Runs SQL on a file behind the layer's back.
-void Sql(const std::string &path, const char *sql) {
-  sqlite3 *db = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-  char *message = nullptr;
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, &message)) << (message ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
-}
-
-std::string Current(Ehfa_File *f) {
-  char *path = ehfa_CurrentEntryPath(f, nullptr);
-  std::string text = path ? path : "(null)";
-  emsc_HeapFree(path);
-  return text;
-}
+using taviron::lower::testing::Sql;
+using taviron::lower::testing::Current;
 
 Eprj_MapInfo *MapInfo(const char *projection, double ulx, double uly, double lrx, double lry,
                       double width, double height, const char *units) {

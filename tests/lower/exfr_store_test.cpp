@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -18,25 +17,13 @@
 
 #include "ehfa.h"
 #include "emsc.h"
+#include "hfa_testing.h"
 #include "taviron_testing.h"
 
 namespace {
 
-void Sql(const std::string &path, const char *sql) {
-  sqlite3 *db = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-  char *message = nullptr;
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, &message)) << (message ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
-}
-
-std::string Current(Ehfa_File *f) {
-  char *path = ehfa_CurrentEntryPath(f, nullptr);
-  std::string text = path ? path : "(null)";
-  emsc_HeapFree(path);
-  return text;
-}
+using taviron::lower::testing::Sql;
+using taviron::lower::testing::Current;
 
 // A 2-D polynomial with 2 outputs: x' from x (terms then constant), y' likewise.
 Efga_Polynomial *Poly(int32_t order, std::initializer_list<double> x, std::initializer_list<double> y) {
@@ -315,7 +302,7 @@ TEST_F(ExfrStoreTest, AFailedWriteKeepsTheOldNode) {
   // transform and stands at the same entry. The old transform is put back after a success.
   Ehfa_File *f = nullptr;
   bool succeeded = false;
-  taviron::testing::SweepOptions options{.limit = 2000};
+  taviron::testing::SweepOptions options{.limit = 2000, .newStride = 3}; // a long sequence
   options.prepare = [&] {
     ASSERT_NE(f = ehfa_FileOpen(name.c_str(), "r+", nullptr, nullptr, 0), nullptr);
     Seek(f, ":Frame");
