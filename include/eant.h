@@ -869,7 +869,8 @@ Emif_Design *eant_ScaleBarDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorRe
 void eant_AnnotationVersionWrite(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
 /* Reads the child "AnnotationVersion" of nodePath (absolute with a leading ":", else a child of
    the current node) into fileIO->annotationVersion (0 when absent); nodePath's node is current
-   afterwards. */
+   afterwards. A read that fails for another reason (memory) is reported with code 8 and leaves
+   the version as it was. */
 void eant_AnnotationVersionRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_ErrorReport **err);
 /* With fileIO->versionFlags 1, writes the entry "AnnotationVersionFlags" (no data) below
    nodePath's node (or the current one) and returns to that node; otherwise writes nothing. */

@@ -436,19 +436,44 @@ typedef struct {
 
 #define EEVG_LOADED_FONT_SIZE 264
 
-/* A device description (nine words). deviceType: 0 callback device, 1 drawn through a strip file
-   and burnt in at the end, 2 callback device placing glyphs by their alternative advances.
-   lineWidthUnit: 1 pixels, 2 thousandths of the device width, 3 world units. */
+/* A device description (nine words), read by eevg_DrawingInit, which copies it.
+
+   Every device needs width and height (pixels), colorMode (EEVG_TRUECOLOR or EEVG_PSEUDOCOLOR,
+   else "Invalid Drawing Color Mode") and lineWidthUnit (1 pixels, 2 thousandths of the device
+   width, the default of eevg_DeviceInfoCreate, 3 world units). What else it needs follows from
+   deviceType:
+
+   0  a callback device: the renderer offers each shape to the callback record's shape slots and
+      writes what they decline through its pixel writers (putPixel, putVector, putSpan and the
+      opacity forms). burnInValue, stripRows and stripText are not used.
+   1  a strip-file device: the renderer records every pixel in a temporary strip file and burns
+      it into the target at eevg_DrawingEnd, strip by strip, through the record's getBlock and
+      putBlock, which must both be set ("NULL Eevg Graphics Get/Put Block Pointer"). stripRows
+      (rows per strip, at least 1) and burnInValue (the width in columns of the blocks read and
+      written, at least 1) are required, and width and height at most 65535 ("Invalid strip file
+      device description"); stripText (null, or up to 128 characters) is recorded in the file.
+      What the renderer rasterises goes into the strip file, never to the record's pixel
+      writers.
+   2  as 0, and the text layout places glyphs by their alternative advances.
+   Other types behave as 0.
+
+   antiAlias non-zero asks for anti-aliased edges (line widths keep their sub-pixel precision and
+   the record's shape slots are bypassed). The renderer then blends against what the target
+   holds: a device of type 0 or 2 must have both getPixel and putPixel ("NULL Eevg Graphics
+   Get/Put Pixel Pointer"); type 1 blends during the burn-in and needs only getBlock and putBlock.
+
+   The file device (eevg_GrIOInfoInitFile) has getPixel unset: it takes type 0 or 2 without
+   anti-aliasing, or type 1 with or without it, and colorMode must be that of its layers. */
 typedef struct {
   int32_t deviceType;
   int32_t width;
   int32_t height;
   int32_t lineWidthUnit;
   int32_t antiAlias;
-  int32_t burnInValue;
-  int32_t stripRows;
-  char *stripText;
-  int32_t colorMode; /* Eevg_ColorMode */
+  int32_t burnInValue; /* type 1: block width of the burn-in, in columns */
+  int32_t stripRows;   /* type 1: rows per strip */
+  char *stripText;     /* type 1: recorded in the strip file; stays the caller's */
+  int32_t colorMode;   /* Eevg_ColorMode */
 } Eevg_DeviceInfo;
 
 /* A world window: lowerLeft maps to device pixel (0, 0), upperRight to (width-1, height-1). */

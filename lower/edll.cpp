@@ -157,7 +157,16 @@ void *edll_InstanceOpenByClassName(const char *className, const char *path,
   instance->next = instances;
   instances = instance;
 
-  void *object = load(instance->instanceName, instance->handle, instance->path, flag, &local);
+  void *object = nullptr;
+  try {
+    object = load(instance->instanceName, instance->handle, instance->path, flag, &local);
+  } catch (...) {
+    // A load operation that throws (its memory ran out) leaves no half-loaded instance behind.
+    Unlink(instance);
+    instance->object = nullptr;
+    Destroy(instance);
+    throw;
+  }
   instance->loading = false;
   if (local) {
     Unlink(instance);

@@ -134,9 +134,10 @@ Efnp_NodeList *efnp_FileNodeListParse(const char *name, Eerr_ErrorReport **err) 
   lower::Clear(err);
   ParsedName parsed;
   if (!ParseLayerName(name, parsed, err, "efnp_FileNodeListParse")) return nullptr;
+  const std::vector<std::string> files{parsed.file}; // may throw: made before the heap holds anything
   auto *list = static_cast<Efnp_NodeList *>(emsc_HeapMalloc(sizeof(Efnp_NodeList)));
   if (list) {
-    list->files = HeapStrings({parsed.file});
+    list->files = HeapStrings(files);
     list->fileCount = list->files ? 1 : 0;
     list->nodes = HeapStrings(parsed.nodes);
     list->nodeCount = list->nodes ? static_cast<int32_t>(parsed.nodes.size()) : 0;
@@ -172,10 +173,12 @@ Efnp_NodeName *efnp_NodeNameParse(const char *nodePath, Eerr_ErrorReport **err) 
     lower::Report(err, "efnp_NodeNameParse", 2, "No node name in %.200s", nodePath);
     return nullptr;
   }
+  // The pieces may throw: they are made before the heap holds anything.
+  const std::string parent = colon == 0 ? std::string(":") : text.substr(0, colon), node = text.substr(colon + 1);
   auto *parsed = static_cast<Efnp_NodeName *>(emsc_HeapMalloc(sizeof(Efnp_NodeName)));
   if (parsed) {
-    parsed->parentPath = HeapString(colon == 0 ? std::string(":") : text.substr(0, colon));
-    parsed->nodeName = HeapString(text.substr(colon + 1));
+    parsed->parentPath = HeapString(parent);
+    parsed->nodeName = HeapString(node);
     if (!parsed->parentPath || !parsed->nodeName) {
       efnp_FreeNodeName(parsed, nullptr);
       parsed = nullptr;

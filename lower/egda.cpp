@@ -1069,11 +1069,18 @@ void egda_BaseDataStackNeighbourhoodFunction(const Egda_StackFunction *object,
     return;
   }
 
-  // The layers the slot sees; copies made here are freed on every way out.
+  // The layers the slot sees; copies made here are freed on every way out, an exception included
+  // (room for them all is taken first, so keeping a copy never throws).
   std::vector<Egda_BaseData *> made;
+  made.reserve(std::size_t(input->count) + 1);
   auto release = [&made] {
     for (Egda_BaseData *m : made) egda_BaseDataDelete(m, nullptr);
+    made.clear();
   };
+  struct Releaser {
+    decltype(release) &run;
+    ~Releaser() { run(); }
+  } releaser{release};
   auto bordered = [&](Egda_BaseData *layer) -> Egda_BaseData * {
     if (LayerFit(*layer, rows, columns, *window) == Fit::Bordered) return layer;
     Egda_BaseData *copy = BorderedCopy(*layer, *window, err);

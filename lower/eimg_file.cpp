@@ -118,11 +118,9 @@ bool FileExists(const std::string &name) {
 }
 
 std::string KeyOf(const std::string &name) {
-  char *resolved = ::realpath(name.c_str(), nullptr);
+  const std::unique_ptr<char, void (*)(void *)> resolved(::realpath(name.c_str(), nullptr), std::free);
   if (!resolved) return name;
-  std::string key(resolved);
-  std::free(resolved);
-  return key;
+  return resolved.get();
 }
 
 bool ValidRecord(const StoredLayer &s) {
@@ -135,6 +133,10 @@ bool ValidRecord(const StoredLayer &s) {
 // A layer record for the stored record (holding the file); null with a report.
 Eimg_Layer *NewLayer(const StoredLayer &s, const std::string &file, const std::string &node, SharedFile *shared,
                      int64_t entry, Eint_InitToolkitData *init, const char *reporter, Eerr_ErrorReport **err) {
+  // The texts the state keeps are made first: they may throw, and nothing is held yet.
+  const std::size_t slash = file.rfind('/');
+  std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  std::string nodeCopy = node;
   auto *layer = static_cast<Eimg_Layer *>(emsc_HeapMalloc(sizeof(Eimg_Layer)));
   auto *state = lower::HeapNew<LayerState>();
   char *name = efnp_FileNodeListSet(file.c_str(), node.c_str(), EFNP_NODE_PART, 0, nullptr);
@@ -157,9 +159,8 @@ Eimg_Layer *NewLayer(const StoredLayer &s, const std::string &file, const std::s
   layer->internal = state;
   state->shared = shared;
   state->entry = entry;
-  state->node = node;
-  const std::size_t slash = file.rfind('/');
-  state->directory = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  state->node = std::move(nodeCopy);
+  state->directory = std::move(directory);
   state->init = init;
   state->elementSize = egda_PixelTypeSize(s.pixelType);
   state->blockBytes = static_cast<std::size_t>(s.blockWidth) * static_cast<std::size_t>(s.blockHeight) *
@@ -248,12 +249,18 @@ SharedFile *Acquire(const std::string &name, bool create, Eint_InitToolkitData *
     lower::Report(err, reporter, 91, "Image file %.400s does not exist", name.c_str());
     return nullptr;
   }
-  auto *shared = new SharedFile;
-  shared->key = KeyOf(name);
-  shared->file = file;
-  shared->users = 1;
-  registry[shared->key] = shared;
-  return shared;
+  try {
+    auto shared = std::make_unique<SharedFile>();
+    shared->key = KeyOf(name);
+    shared->file = file;
+    shared->users = 1;
+    SharedFile *&slot = registry[shared->key];
+    slot = shared.release();
+    return slot;
+  } catch (...) {
+    ehfa_FileClose(file, nullptr); // the bookkeeping ran out of memory: the file is not kept open
+    throw;
+  }
 }
 
 // Gives the file back; the last user closes it (committing). False with a report when the
@@ -293,14 +300,14 @@ bool ParseName(const char *name, LayerName &out, const char *reporter, int32_t c
     return false;
   }
   lower::CalleeReport inner;
-  Efnp_NodeList *list = efnp_FileNodeListParse(name, &inner);
+  const std::unique_ptr<Efnp_NodeList, void (*)(Efnp_NodeList *)> list(
+      efnp_FileNodeListParse(name, &inner), [](Efnp_NodeList *l) { efnp_FreeNodeList(l, nullptr); });
   if (!list) {
     lower::ReportCallee(err, inner, reporter, code, "efnp_FileNodeListParse");
     return false;
   }
   out.file = list->files[0];
   out.node = list->nodeCount > 0 ? list->nodes[0] : "";
-  efnp_FreeNodeList(list, nullptr);
   if (out.node == ":") out.node.clear();
   return true;
 }

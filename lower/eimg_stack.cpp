@@ -75,15 +75,20 @@ Eimg_LayerStack *StackOf(const Estr_StringList *names, const char *callee, const
   if (!ValidNames(names, reporter, err)) return nullptr;
   Eimg_LayerStack *stack = NewStack(names->count, reporter, err);
   if (!stack) return nullptr;
-  for (int32_t i = 0; i < names->count; ++i) {
-    lower::CalleeReport inner;
-    Eimg_Layer *layer = make(names->strings[i], &inner);
-    if (!layer) {
-      DropStack(stack);
-      lower::ReportCallee(err, inner, reporter, 3, callee);
-      return nullptr;
+  try {
+    for (int32_t i = 0; i < names->count; ++i) {
+      lower::CalleeReport inner;
+      Eimg_Layer *layer = make(names->strings[i], &inner);
+      if (!layer) {
+        DropStack(stack);
+        lower::ReportCallee(err, inner, reporter, 3, callee);
+        return nullptr;
+      }
+      stack->layers[stack->count++] = layer;
     }
-    stack->layers[stack->count++] = layer;
+  } catch (...) {
+    DropStack(stack); // a layer ran out of memory: those made so far are closed
+    throw;
   }
   return stack;
 }
@@ -214,13 +219,18 @@ Estr_StringList *eimg_LayerNameStackCreate(const char *fileName, int32_t count, 
     lower::ReportCallee(err, inner, kReporter, 2, "estr_StringListCreate");
     return nullptr;
   }
-  for (int32_t i = 0; i < count; ++i) {
-    const std::string name = lower::Format("%s(:Layer_%d)", fileName, i + 1);
-    if (!(list->strings[i] = lower::HeapCopy(name.data(), name.size()))) {
-      estr_StringListDelete(list, nullptr);
-      lower::Report(err, kReporter, 3, "Error allocating the layer names");
-      return nullptr;
+  try {
+    for (int32_t i = 0; i < count; ++i) {
+      const std::string name = lower::Format("%s(:Layer_%d)", fileName, i + 1);
+      if (!(list->strings[i] = lower::HeapCopy(name.data(), name.size()))) {
+        estr_StringListDelete(list, nullptr);
+        lower::Report(err, kReporter, 3, "Error allocating the layer names");
+        return nullptr;
+      }
     }
+  } catch (...) {
+    estr_StringListDelete(list, nullptr);
+    throw;
   }
   return list;
 } TAVIRON_GUARD(err, nullptr)

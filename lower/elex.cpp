@@ -270,9 +270,9 @@ Elex_Scanner *ScannerOpen(const char *text, const char *fileName, void *searchLi
     lower::Report(err, kScanner, 1, "Neither an input text nor a file name given");
     return nullptr;
   }
+  const std::string label = fileName ? lower::Format("\"%s\"", fileName) : std::string(); // before s: may throw
   auto *s = static_cast<TextScanner *>(emsc_HeapMalloc(sizeof(TextScanner)));
   if (s && fileName) {
-    const std::string label = lower::Format("\"%s\"", fileName);
     s->source = lower::HeapCopy(label.data(), label.size());
     if (!s->source) emsc_HeapFreeEx(&s);
   }
@@ -1049,7 +1049,12 @@ void *elex_Parse(const Elex_Grammar *grammar, void *initialValue, Elex_ScannerFu
   }
   void *local = initialValue;
   if (grammar->localDataInit) {
-    local = grammar->localDataInit(initialValue, &pending);
+    try {
+      local = grammar->localDataInit(initialValue, &pending);
+    } catch (...) {
+      stream->close(stream); // the local data's memory ran out: the scanner goes too
+      throw;
+    }
     if (!local || pending) {
       lower::Report(&pending, kParse, 4, "Unable to create the local data of grammar %s",
                     grammar->name ? grammar->name : "(unnamed)");

@@ -269,6 +269,7 @@ public:
     return Record(stored, &target, p);
   }
   void *NewBlock(std::size_t n) {
+    RoomForAllocation();
     void *block = emsc_HeapMalloc(n ? n : 1);
     if (block) allocations_.push_back({Kind::Block, block, 0, 0});
     return block;
@@ -309,6 +310,8 @@ private:
     replaced_.push_back({&item, std::string(reinterpret_cast<const char *>(p), n)});
   }
   std::vector<Allocation> allocations_;
+  // Taken before each allocation, so that noting the allocation never throws and loses it.
+  void RoomForAllocation() { allocations_.reserve(allocations_.size() + 1); }
   std::map<std::pair<const DesignData *, const DesignData *>, std::vector<const ItemData *>> maps_;
   std::map<std::pair<const DesignData *, const DesignData *>, bool> same_;
 
@@ -534,6 +537,7 @@ private:
     int32_t h[4];
     if (!MatrixHeader(design, item, h)) return false;
     lower::CalleeReport inner;
+    RoomForAllocation();
     matrix = egda_BaseDataCreate(h[0], h[1], h[2], h[3], nullptr, &inner);
     if (!matrix) {
       inner.Drop();
@@ -550,6 +554,7 @@ private:
     const int32_t size = egda_PixelTypeSize(h[2]);
     const int64_t count = int64_t{h[0]} * h[1];
     if (count * size > std::numeric_limits<int32_t>::max()) return Fail("Matrix " + item.name + " is too large");
+    RoomForAllocation();
     auto *buffer = static_cast<uint8_t *>(emsc_HeapMalloc(static_cast<std::size_t>(count * size) + 1));
     if (!buffer) return Fail("Error allocating matrix " + item.name);
     allocations_.push_back({Kind::InlineBuffer, buffer, h[2], static_cast<int32_t>(count)});

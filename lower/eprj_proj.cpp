@@ -598,14 +598,15 @@ Eprj_ProjectionPair *eprj_ProjectionPairInit(Eint_InitToolkitData * /*init*/,
     return nullptr;
   }
   _eprj_ProjectionPair *pair = Pending().Mine();
-  const bool made = !pair;
-  if (made) pair = lower::HeapNew<_eprj_ProjectionPair>();
+  // A pair made here is freed should the filling fail or throw.
+  lower::HeapPtr<_eprj_ProjectionPair> made(pair ? nullptr : lower::HeapNew<_eprj_ProjectionPair>());
+  if (made) pair = made.get();
   if (!pair || !FillPair(*pair, *source, a, *destination, b)) {
-    if (made) lower::HeapDelete(pair);
     lower::Report(err, kReporter, 4, "Out of memory");
     return nullptr;
   }
-  if (!made) Pending().Forget(pair);
+  if (made) return made.release();
+  Pending().Forget(pair);
   return pair;
 } TAVIRON_GUARD(err, nullptr)
 
@@ -624,13 +625,12 @@ Eprj_ProjectionPair *eprj_ProjectionPairCopy(const Eprj_ProjectionPair *pair,
     lower::Report(err, kReporter, 1, "Invalid input: an initialised projection pair is needed");
     return nullptr;
   }
-  _eprj_ProjectionPair *copy = lower::HeapNew<_eprj_ProjectionPair>();
+  lower::HeapPtr<_eprj_ProjectionPair> copy(lower::HeapNew<_eprj_ProjectionPair>()); // freed should filling throw
   if (!copy || !FillPair(*copy, pair->source, pair->sourceCrs, pair->destination, pair->destinationCrs)) {
-    lower::HeapDelete(copy);
     lower::Report(err, kReporter, 2, "Out of memory");
     return nullptr;
   }
-  return copy;
+  return copy.release();
 } TAVIRON_GUARD(err, nullptr)
 
 const Eprj_ProParameters *eprj_ProjectionPairParameters(const Eprj_ProjectionPair *pair,

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <unistd.h>
@@ -118,7 +119,9 @@ int32_t esmg_LogMessageFunc(int32_t level, Eerr_ErrorReport **err, const char *f
                             va_list ap) try {
   if (err && *err) return 0;
   if (!format) return 0;
-  char *text = estr_Vsprintf(format, ap);
+  // Freed on every way out, an exception from the log function included.
+  const std::unique_ptr<char, void (*)(void *)> line(estr_Vsprintf(format, ap), emsc_HeapFree);
+  char *text = line.get();
   if (!text) return 0;
   LogState &state = L();
   if (state.logFunction) {
@@ -135,7 +138,6 @@ int32_t esmg_LogMessageFunc(int32_t level, Eerr_ErrorReport **err, const char *f
     esmg_MessageBox(text, esmg_ApplicationTitleGet(),
                     ESMG_MB_ICONINFORMATION | ESMG_MB_TASKMODAL);
   }
-  emsc_HeapFree(text);
   return 1;
 } TAVIRON_GUARD(err, 0)
 

@@ -378,12 +378,22 @@ void eant_AnnotationVersionRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_
     return;
   }
   AnnotationVersion version{0};
+  // A layer without a version node is of version 0; a read that fails otherwise (memory ran out)
+  // is reported, never taken for version 0, which would read the layer with the wrong design.
+  auto readVersion = [&](const char *path) {
+    if (ehfa_ObjectRead(file, path, kVersionNode, EHFA_CHILD_NAMED, &version, design, &inner)) return true;
+    if (inner && inner->code == 4 && inner->reporter && std::strcmp(inner->reporter, "ehfa_ObjectRead") == 0) {
+      inner.Drop(); // no version node
+      version.version = 0;
+      return true;
+    }
+    lower::ReportCallee(err, inner, reporter, 8, "ehfa_ObjectRead");
+    return false;
+  };
   if (nodePath && nodePath[0] == ':') {
     // An absolute path: its child is read, then the path's node becomes current.
-    if (!ehfa_ObjectRead(file, nodePath, kVersionNode, EHFA_CHILD_NAMED, &version, design, &inner)) version.version = 0;
-    inner.Drop();
-    if (!ehfa_EntrySeek(file, EHFA_PATH, nodePath, &inner))
-      lower::ReportChained(err, inner, reporter, 7, "Error seeking back to nodepath");
+    if (!readVersion(nodePath)) return;
+    if (!ehfa_EntrySeek(file, EHFA_PATH, nodePath, &inner)) lower::ReportChained(err, inner, reporter, 7, "Error seeking back to nodepath");
     fileIO->annotationVersion = version.version;
     return;
   }
@@ -396,8 +406,11 @@ void eant_AnnotationVersionRead(Eant_FileIO *fileIO, const char *nodePath, Eerr_
     lower::ReportCallee(err, inner, reporter, 6, "ehfa_EntryPositionGet");
     return;
   }
-  if (!ehfa_ObjectRead(file, nullptr, kVersionNode, EHFA_CHILD_NAMED, &version, design, &inner)) version.version = 0;
-  inner.Drop();
+  if (!readVersion(nullptr)) {
+    lower::CalleeReport ignored;
+    position.Restore(&ignored);
+    return;
+  }
   if (!position.Restore(&inner)) lower::ReportChained(err, inner, reporter, 7, "Error seeking back to nodepath");
   fileIO->annotationVersion = version.version;
 } TAVIRON_GUARD_VOID(err)

@@ -1,4 +1,4 @@
-// Shared by the annotation tests: report checks, a fixture that starts the package on the
+// Shared by the annotation tests (beside the shared kit): a fixture that starts the package on the
 // process's toolkit record and checks the heap, scratch files, and a test-only element type.
 #ifndef TAVIRON_TESTS_ANNOTATION_TESTING_H
 #define TAVIRON_TESTS_ANNOTATION_TESTING_H
@@ -32,39 +32,9 @@ void SetTestElementType(int32_t code,
 
 namespace taviron::annotation::testing {
 
-// Owns an error slot; taking its address again drops what it held.
-struct Slot {
-  Eerr_ErrorReport *report = nullptr;
-  ~Slot() { eerr_DeleteErrorReportEx(&report); }
-  Eerr_ErrorReport **operator&() {
-    eerr_DeleteErrorReportEx(&report);
-    return &report;
-  }
-  Eerr_ErrorReport *operator->() const { return report; }
-  explicit operator bool() const { return report != nullptr; }
-};
-
-// The whole chain as "reporter #code: message" lines, newest first.
-inline std::string Chain(const Eerr_ErrorReport *report) {
-  std::string text;
-  for (; report; report = report->next) {
-    text += report->reporter ? report->reporter : "?";
-    text += " #" + std::to_string(report->code) + ": ";
-    text += report->message ? report->message : "";
-    text += "\n";
-  }
-  return text;
-}
-
-// The newest report is (reporter, code, message) of severity 2.
-inline ::testing::AssertionResult Reported(const Eerr_ErrorReport *report, const char *reporter, int code,
-                                           const char *message) {
-  if (!report) return ::testing::AssertionFailure() << "no report";
-  if (std::string(report->reporter ? report->reporter : "") != reporter || report->code != code ||
-      std::string(report->message ? report->message : "") != message || report->severity != 2)
-    return ::testing::AssertionFailure() << "got " << Chain(report);
-  return ::testing::AssertionSuccess();
-}
+using taviron::testing::Chain;
+using taviron::testing::ErrorSlot;
+using taviron::testing::Reported;
 
 // Checks that a test gives back every block of the heap it took.
 class HeapTest : public ::testing::Test {
@@ -79,20 +49,15 @@ protected:
 class PackageTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("taviron_eant_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    setenv("NORIX_PREFERENCES_PATH", dir_.c_str(), 1);
+    setenv("NORIX_PREFERENCES_PATH", Dir().c_str(), 1);
     WritePreferences();
-    eprf_DefaultDatabaseTerminate(); // the preferences are read afresh from dir_
+    eprf_DefaultDatabaseTerminate(); // the preferences are read afresh from Dir()
     ecfg_Init(nullptr);
-    Slot err;
+    ErrorSlot err;
     toolkit_ = eint_InitToolkit(&err);
     ASSERT_NE(nullptr, toolkit_);
     eant_Init(toolkit_, &err);
-    ASSERT_FALSE(err) << Chain(err.report);
+    ASSERT_FALSE(err) << Chain(err);
     data_ = static_cast<Eant_InitData *>(toolkit_->annotationData);
     ASSERT_NE(nullptr, data_);
     live_ = emsc_TestLiveBlocks();
@@ -108,13 +73,13 @@ protected:
     toolkit_->annotationData = nullptr;
     eant_InitDataFree(&data);
     eprf_DefaultDatabaseTerminate();
-    std::filesystem::remove_all(dir_);
   }
   // The preference files a test starts with (none by default).
   virtual void WritePreferences() {}
-  std::string Path(const std::string &name) const { return (dir_ / name).string(); }
+  const std::filesystem::path &Dir() const { return dir_.path(); }
+  std::string Path(const std::string &name) const { return dir_ / name; }
 
-  std::filesystem::path dir_;
+  taviron::testing::TempDir dir_{"taviron_eant"};
   Eint_InitToolkitData *toolkit_ = nullptr;
   Eant_InitData *data_ = nullptr;
   int64_t live_ = 0;

@@ -40,12 +40,12 @@ void ExpectNear(const Corners &expected, const Corners &actual) {
 }
 
 TEST_F(BoxTest, TheBoxOfCornersHoldsThemAllWhateverThePolynomial) {
-  Slot err;
+  ErrorSlot err;
   // A 2 x 2 square turned by 45 degrees about the origin.
   const double r = std::sqrt(2.0);
   Egda_BaseData *corners = NewCorners({0, 0, -r, r, 0, 2 * r, r, r});
   Evec_Bbox *box = eant_GetBoundingBox(corners, nullptr, nullptr, nullptr, nullptr, &err);
-  ASSERT_NE(nullptr, box) << Chain(err.report);
+  ASSERT_NE(nullptr, box) << Chain(err);
   ExpectNear({-r, 0, r, 2 * r}, BoxValues(box));
   // The polynomial is not applied: stored corners are in layer coordinates already.
   Efga_Polynomial *p = eant_TranslatePolynomialCreate(nullptr, 100, 100, &err);
@@ -67,7 +67,7 @@ TEST_F(BoxTest, TheBoxOfCornersHoldsThemAllWhateverThePolynomial) {
   Egda_BaseData *integers = egda_BaseDataCreate(2, 4, EGDA_TYPE_S32, EGDA_MATRIX, nullptr, &err);
   for (Egda_BaseData *bad : {static_cast<Egda_BaseData *>(nullptr), three, integers}) {
     EXPECT_EQ(nullptr, eant_GetBoundingBox(bad, nullptr, nullptr, nullptr, nullptr, &err));
-    EXPECT_TRUE(Reported(err.report, "eant_GetBoundingBox", 1, "Invalid input annotation bounding box"));
+    EXPECT_TRUE(Reported(err.get(), "eant_GetBoundingBox", 1, "Invalid input annotation bounding box"));
   }
   for (Egda_BaseData *m : {corners, work, same, three, integers}) egda_BaseDataDelete(m, nullptr);
   for (Evec_Bbox *b : {box, moved}) evec_BboxDelete(b, nullptr);
@@ -76,7 +76,7 @@ TEST_F(BoxTest, TheBoxOfCornersHoldsThemAllWhateverThePolynomial) {
 }
 
 TEST_F(BoxTest, UnionOfBoxes) {
-  Slot err;
+  ErrorSlot err;
   Evec_Bbox *a = NewBox(0, 0, 2, 1), *b = NewBox(5, -3, 6, -1);
   Evec_Bbox *self = eant_BoundingBoxUnion(a, a, &err);
   EXPECT_EQ(BoxValues(a), BoxValues(self));
@@ -84,14 +84,14 @@ TEST_F(BoxTest, UnionOfBoxes) {
   EXPECT_EQ((Corners{0, -3, 6, 1}), BoxValues(both));
   EXPECT_FALSE(err);
   EXPECT_EQ(nullptr, eant_BoundingBoxUnion(nullptr, b, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_BoundingBoxUnion", 1, "Invalid input 1st bounding box"));
+  EXPECT_TRUE(Reported(err.get(), "eant_BoundingBoxUnion", 1, "Invalid input 1st bounding box"));
   EXPECT_EQ(nullptr, eant_BoundingBoxUnion(a, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_BoundingBoxUnion", 2, "Invalid input 2nd bounding box"));
+  EXPECT_TRUE(Reported(err.get(), "eant_BoundingBoxUnion", 2, "Invalid input 2nd bounding box"));
   for (Evec_Bbox *box : {a, b, self, both}) evec_BboxDelete(box, nullptr);
 }
 
 TEST_F(BoxTest, ParametersOfPolynomials) {
-  Slot err;
+  ErrorSlot err;
   struct Case {
     Efga_Polynomial *p;
     double angle, xScale, yScale, tx, ty;
@@ -105,7 +105,7 @@ TEST_F(BoxTest, ParametersOfPolynomials) {
   for (const Case &c : cases) {
     double angle = 9, xScale = 9, yScale = 9;
     Eevg_Coord *t = eant_ParametersGetFromPolynomial(c.p, &angle, &xScale, &yScale, &err);
-    ASSERT_NE(nullptr, t) << Chain(err.report);
+    ASSERT_NE(nullptr, t) << Chain(err);
     EXPECT_NEAR(c.angle, angle, 1e-12);
     EXPECT_NEAR(c.xScale, xScale, 1e-12);
     EXPECT_NEAR(c.yScale, yScale, 1e-12);
@@ -115,22 +115,22 @@ TEST_F(BoxTest, ParametersOfPolynomials) {
     efga_PolynomialDelete(c.p, nullptr);
   }
   EXPECT_EQ(nullptr, eant_ParametersGetFromPolynomial(nullptr, nullptr, nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ParametersGetFromPolynomial", 1, "Invalid input polynomial"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ParametersGetFromPolynomial", 1, "Invalid input polynomial"));
 }
 
 TEST_F(BoxTest, ACoordinateThroughAPolynomialAndAPolynomialBeforeATransform) {
-  Slot err;
+  ErrorSlot err;
   Efga_Polynomial *scale = eant_ScalePolynomialCreate(nullptr, 2, 3, &err);
   const Eevg_Coord at{1, 1};
   Eevg_Coord *mapped = eant_CoordTransform(&at, scale, &err);
-  ASSERT_NE(nullptr, mapped) << Chain(err.report);
+  ASSERT_NE(nullptr, mapped) << Chain(err);
   EXPECT_EQ(2, mapped->x);
   EXPECT_EQ(3, mapped->y);
   eevg_CoordFree(&mapped);
   EXPECT_EQ(nullptr, eant_CoordTransform(nullptr, scale, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordTransform", 1, "Invalid input coordinate"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordTransform", 1, "Invalid input coordinate"));
   EXPECT_EQ(nullptr, eant_CoordTransform(&at, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordTransform", 2, "Invalid input polynomial"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordTransform", 2, "Invalid input polynomial"));
   // The polynomial applies first, then the transform.
   Efga_Polynomial *shift = eant_TranslatePolynomialCreate(nullptr, 10, 0, &err);
   _exfr_XForm *after = exfr_XFormCreate(shift, 0, &err);
@@ -153,11 +153,11 @@ TEST_F(BoxTest, ACoordinateThroughAPolynomialAndAPolynomialBeforeATransform) {
 }
 
 TEST_F(BoxTest, ABoxTurnedToTheAxesAtTheOriginAndBack) {
-  Slot err;
+  ErrorSlot err;
   Egda_BaseData *box = NewCorners({2, 4, 2, 10, 6, 10, 6, 4});
   double angle = 9, cx = 0, cy = 0;
   Egda_BaseData *centred = eant_OrthoBboxAtOrigin(box, &angle, &cx, &cy, &err);
-  ASSERT_NE(nullptr, centred) << Chain(err.report);
+  ASSERT_NE(nullptr, centred) << Chain(err);
   EXPECT_EQ(0, angle);
   EXPECT_EQ(4, cx);
   EXPECT_EQ(7, cy);
@@ -180,9 +180,9 @@ TEST_F(BoxTest, ABoxTurnedToTheAxesAtTheOriginAndBack) {
   EXPECT_FALSE(err);
   Egda_BaseData *three = NewCorners({0, 0, 1, 1, 2, 2});
   EXPECT_EQ(nullptr, eant_OrthoBboxAtOrigin(three, &angle, &cx, &cy, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_OrthoBboxAtOrigin", 1, "Invalid input bounding box"));
+  EXPECT_TRUE(Reported(err.get(), "eant_OrthoBboxAtOrigin", 1, "Invalid input bounding box"));
   EXPECT_EQ(nullptr, eant_RotateAndTranslateBbox(three, 0, 0, 0, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_RotateAndTranslateBbox", 1, "Invalid input bounding box"));
+  EXPECT_TRUE(Reported(err.get(), "eant_RotateAndTranslateBbox", 1, "Invalid input bounding box"));
   // An edge of length 0 gives the angle 0.
   Egda_BaseData *point = NewCorners({1, 1, 1, 1, 1, 1, 1, 1});
   Egda_BaseData *flat = eant_OrthoBboxAtOrigin(point, &angle, &cx, &cy, &err);
@@ -191,16 +191,16 @@ TEST_F(BoxTest, ABoxTurnedToTheAxesAtTheOriginAndBack) {
 }
 
 TEST_F(BoxTest, CornersOfACoordinateBlock) {
-  Slot err;
+  ErrorSlot err;
   Efga_CoordinateBlock *block = efga_CoordBlockPtrCreate(2, &err);
   block->parts[0] = NewCorners({0, 5, 3, 1});
   block->parts[1] = NewCorners({-2, 2, 1, 7});
   Egda_BaseData *corners = eant_GetBboxFromCoordBlock(block, nullptr, &err);
-  ASSERT_NE(nullptr, corners) << Chain(err.report);
+  ASSERT_NE(nullptr, corners) << Chain(err);
   EXPECT_EQ((Corners{-2, 1, -2, 7, 3, 7, 3, 1}), Values(corners));
   EXPECT_EQ(corners, eant_GetBboxFromCoordBlock(block, corners, &err));
   EXPECT_EQ(nullptr, eant_GetBboxFromCoordBlock(nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_GetBboxFromCoordBlock", 1, "Error returned from evec_GetBboxFromCoordBlock"));
+  EXPECT_TRUE(Reported(err.get(), "eant_GetBboxFromCoordBlock", 1, "Error returned from evec_GetBboxFromCoordBlock"));
   egda_BaseDataDelete(corners, nullptr);
   efga_CoordBlockDelete(block, nullptr);
 }
@@ -233,7 +233,7 @@ protected:
 };
 
 TEST_F(ElementBoxTest, StoredBoxesFreshBoxesAndTheirUnions) {
-  Slot err;
+  ErrorSlot err;
   Eant_Element *a = Element(0, 0, 1, 1), *b = Element(4, -2, 5, 0);
   Info()->elements = Linked({a, b});
   Evec_Bbox *box = eant_ElementBoundingBoxGet(a, nullptr, &err);
@@ -260,21 +260,21 @@ TEST_F(ElementBoxTest, StoredBoxesFreshBoxesAndTheirUnions) {
   Evec_Bbox *computed = eant_ElementListBoundingBoxCompute(a, nullptr, &err);
   EXPECT_EQ((Corners{4, -2, 11, 1}), BoxValues(computed));
   EXPECT_EQ((Corners{4, -2, 11, 1}), LayerBox());
-  EXPECT_FALSE(err) << Chain(err.report);
+  EXPECT_FALSE(err) << Chain(err);
   // Errors.
   EXPECT_EQ(nullptr, eant_ElementBoundingBoxGet(nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementBoundingBoxGet", 1, "Invalid input element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementBoundingBoxGet", 1, "Invalid input element"));
   EXPECT_EQ(nullptr, eant_ElementListBoundingBoxGet(nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListBoundingBoxGet", 1, "Invalid input element list"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListBoundingBoxGet", 1, "Invalid input element list"));
   EXPECT_EQ(nullptr, eant_ElementRotatedBoundingBoxGet(nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementRotatedBoundingBoxGet", 1, "Invalid annotation element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementRotatedBoundingBoxGet", 1, "Invalid annotation element"));
   egda_BaseDataDelete(b->bBox, nullptr);
   b->bBox = nullptr;
   EXPECT_EQ(nullptr, eant_ElementListBoundingBoxGet(a, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListBoundingBoxGet", 4, "Error returned from eant_ElementBoundingBoxGet"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListBoundingBoxGet", 4, "Error returned from eant_ElementBoundingBoxGet"));
   b->functions = nullptr; // no type: no fresh box
   EXPECT_EQ(nullptr, eant_ElementListBoundingBoxCalculateNoSave(a, nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListBoundingBoxCalculateNoSave", 4,
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListBoundingBoxCalculateNoSave", 4,
                        "Error returned from eant_ElementBoundingBoxCalculateNoSave"));
   b->functions = &TestType::Table();
   for (Evec_Bbox *x : {box, one, all, fresh, freshAll, computed}) evec_BboxDelete(x, nullptr);
@@ -283,7 +283,7 @@ TEST_F(ElementBoxTest, StoredBoxesFreshBoxesAndTheirUnions) {
 }
 
 TEST_F(ElementBoxTest, AGroupsChildrenAreComputedFirst) {
-  Slot err;
+  ErrorSlot err;
   Eant_Element *group = Element(0, 0, 0, 0), *child = Element(0, 0, 1, 1);
   group->elmType = EANT_GROUP;
   Adopt(group, {child});
@@ -293,17 +293,17 @@ TEST_F(ElementBoxTest, AGroupsChildrenAreComputedFirst) {
   EXPECT_EQ((Corners{2, 2, 2, 3, 3, 3, 3, 2}), Values(child->bBox));
   EXPECT_EQ((Corners{0, 0, 3, 3}), LayerBox());
   eant_ElementBboxComputeAndReset(nullptr, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementBboxComputeAndReset", 1, "Invalid input element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementBboxComputeAndReset", 1, "Invalid input element"));
 }
 
 TEST_F(ElementBoxTest, TheLayerBoxGrowsWithElementsAndShrinksOnlyWhenComputed) {
-  Slot err;
+  ErrorSlot err;
   TestInfo bare(false);
   Eant_Element *element = Element(0, 0, 4, 2);
   Info()->elements = element;
   // A layer without a header gets one, holding the element's box.
   eant_AntBoundingBoxUpdateByElement(bare.get(), element, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   ASSERT_NE(nullptr, bare->antHead);
   Evec_Bbox *box = eant_GetAntBoundingBox(bare.get(), nullptr, &err);
   EXPECT_EQ((Corners{0, 0, 4, 2}), BoxValues(box));
@@ -318,7 +318,7 @@ TEST_F(ElementBoxTest, TheLayerBoxGrowsWithElementsAndShrinksOnlyWhenComputed) {
   EXPECT_EQ((Corners{0, 0, 4, 2}), LayerBox());
   eant_ComputeAntBoundingBox(Info(), nullptr, &err);
   EXPECT_EQ((Corners{0, 0, 2, 1}), LayerBox());
-  EXPECT_FALSE(err) << Chain(err.report);
+  EXPECT_FALSE(err) << Chain(err);
   // A layer without elements gets the zero box.
   eant_ElementListFree(&Info()->elements);
   eant_ComputeAntBoundingBox(Info(), nullptr, &err);
@@ -337,21 +337,21 @@ TEST_F(ElementBoxTest, TheLayerBoxGrowsWithElementsAndShrinksOnlyWhenComputed) {
   eant_AntBoundingBoxUpdateByElement(nullptr, nullptr, &err);
   EXPECT_FALSE(err) << "a null info does nothing";
   eant_AntBoundingBoxUpdateByElement(Info(), nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_AntBoundingBoxUpdateByElement", 1, "Invalid input element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_AntBoundingBoxUpdateByElement", 1, "Invalid input element"));
   eant_SetAntBoundingBox(nullptr, set, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_SetAntBoundingBox", 1, "Invalid input annotation info"));
+  EXPECT_TRUE(Reported(err.get(), "eant_SetAntBoundingBox", 1, "Invalid input annotation info"));
   eant_SetAntBoundingBox(Info(), nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_SetAntBoundingBox", 2, "Invalid input bBox"));
+  EXPECT_TRUE(Reported(err.get(), "eant_SetAntBoundingBox", 2, "Invalid input bBox"));
   EXPECT_EQ(nullptr, eant_GetAntBoundingBox(nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_GetAntBoundingBox", 1, "Invalid annotation information"));
+  EXPECT_TRUE(Reported(err.get(), "eant_GetAntBoundingBox", 1, "Invalid annotation information"));
   TestInfo headless(false);
   EXPECT_EQ(nullptr, eant_GetAntBoundingBox(headless.get(), nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_GetAntBoundingBox", 2, "Invalid annotation header"));
+  EXPECT_TRUE(Reported(err.get(), "eant_GetAntBoundingBox", 2, "Invalid annotation header"));
   eant_ComputeAntBoundingBox(headless.get(), nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ComputeAntBoundingBox", 2, "Invalid annotation header"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ComputeAntBoundingBox", 2, "Invalid annotation header"));
   headless->antHead = eant_AntHeaderCreate(&err);
   EXPECT_EQ(nullptr, eant_GetAntBoundingBox(headless.get(), nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_GetAntBoundingBox", 3, "Error returned from eant_GetBoundingBox"));
+  EXPECT_TRUE(Reported(err.get(), "eant_GetAntBoundingBox", 3, "Error returned from eant_GetBoundingBox"));
   EXPECT_TRUE(Reported(err->next, "eant_GetBoundingBox", 1, "Invalid input annotation bounding box"));
   evec_BboxDelete(set, nullptr);
   efga_PolynomialDelete(inwards, nullptr);
@@ -390,12 +390,12 @@ TEST_F(MeasuringDrawingTest, TheDeviceFollowsTheLayerBox) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.xmax);
     TestInfo info;
-    Slot err;
+    ErrorSlot err;
     Evec_Bbox *box = NewBox(c.xmin, c.ymin, c.xmax, c.ymax);
     eant_SetAntBoundingBox(info.get(), box, &err);
     evec_BboxDelete(box, nullptr);
     eant_GetFakeEevgDrawing(info.get(), nullptr, &err);
-    ASSERT_NE(nullptr, info->fakeDrawing) << Chain(err.report);
+    ASSERT_NE(nullptr, info->fakeDrawing) << Chain(err);
     EXPECT_EQ(std::make_pair(c.width, c.height), DeviceSize(info.get(), c.xmax, c.ymax));
     EXPECT_NE(nullptr, info->eevgInfo);
   }
@@ -403,15 +403,15 @@ TEST_F(MeasuringDrawingTest, TheDeviceFollowsTheLayerBox) {
 
 TEST_F(MeasuringDrawingTest, WithoutABoxTheDefaultWorldAndOneDrawingPerInfo) {
   TestInfo info(false);
-  Slot err;
+  ErrorSlot err;
   eant_GetFakeEevgDrawing(info.get(), nullptr, &err);
-  ASSERT_NE(nullptr, info->fakeDrawing) << Chain(err.report);
+  ASSERT_NE(nullptr, info->fakeDrawing) << Chain(err);
   EXPECT_EQ(std::make_pair(10000.0, 10000.0), DeviceSize(info.get(), 1000, 1000));
   Eevg_Drawing *first = info->fakeDrawing;
   eant_GetFakeEevgDrawing(info.get(), nullptr, &err);
   EXPECT_EQ(first, info->fakeDrawing);
   eant_GetFakeEevgDrawing(nullptr, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_GetFakeEevgDrawing", 1, "Invalid antInfo"));
+  EXPECT_TRUE(Reported(err.get(), "eant_GetFakeEevgDrawing", 1, "Invalid antInfo"));
   // A layer box without width or height (an empty layer, a single point) still gives a drawing.
   for (Corners flat : {Corners{0, 0, 0, 0}, Corners{5, 5, 5, 9}}) {
     TestInfo layer;
@@ -419,7 +419,7 @@ TEST_F(MeasuringDrawingTest, WithoutABoxTheDefaultWorldAndOneDrawingPerInfo) {
     eant_SetAntBoundingBox(layer.get(), box, &err);
     evec_BboxDelete(box, nullptr);
     eant_GetFakeEevgDrawing(layer.get(), nullptr, &err);
-    EXPECT_NE(nullptr, layer->fakeDrawing) << Chain(err.report);
+    EXPECT_NE(nullptr, layer->fakeDrawing) << Chain(err);
   }
 }
 

@@ -69,7 +69,7 @@ TEST_F(CallbackTest, EveryEventKeepsItsOwnListInItsOwnSlot) {
   for (int32_t event = 0; event < EANT_CALLBACK_EVENT_COUNT; ++event) {
     const Family &f = kFamilies[event];
     SCOPED_TRACE(f.event);
-    Slot err;
+    ErrorSlot err;
     calls.clear();
     f.add(&info_, &Record, &a_, &err);
     f.add(&info_, &Record, &a_, &err); // the same pair once
@@ -97,11 +97,11 @@ TEST_F(CallbackTest, EveryEventKeepsItsOwnListInItsOwnSlot) {
 
     // Errors under the operation's own name.
     f.removeOne(&info_, &Record, &a_, &err);
-    EXPECT_TRUE(Reported(err.report, f.removeOneName, 2, "callback not found"));
+    EXPECT_TRUE(Reported(err.get(), f.removeOneName, 2, "callback not found"));
     f.add(nullptr, &Record, &a_, &err);
-    EXPECT_TRUE(Reported(err.report, (std::string("eant_Add") + f.event + "Callback").c_str(), 1, "Invalid input antInfo"));
+    EXPECT_TRUE(Reported(err.get(), (std::string("eant_Add") + f.event + "Callback").c_str(), 1, "Invalid input antInfo"));
     f.run(nullptr, element_, &err);
-    EXPECT_TRUE(Reported(err.report, (std::string("eant_Do") + f.event + "Callbacks").c_str(), 1, "Invalid input antInfo"));
+    EXPECT_TRUE(Reported(err.get(), (std::string("eant_Do") + f.event + "Callbacks").c_str(), 1, "Invalid input antInfo"));
     f.setDocall(nullptr, 1, &err);
     EXPECT_TRUE(err);
     f.removeOne(nullptr, &Record, &a_, &err);
@@ -115,7 +115,7 @@ TEST_F(CallbackTest, EveryEventKeepsItsOwnListInItsOwnSlot) {
     calls.clear();
     f.run(&info_, element_, &err);
     EXPECT_EQ((std::vector<std::string>{"b:element", "c:element", "a"}), calls);
-    ASSERT_TRUE(Reported(err.report, (std::string("eant_Do") + f.event + "Callbacks").c_str(), 2,
+    ASSERT_TRUE(Reported(err.get(), (std::string("eant_Do") + f.event + "Callbacks").c_str(), 2,
                          (std::string("Error returned from ") + f.callbackName).c_str()));
     EXPECT_STREQ("listener failed", err->next->message);
 
@@ -145,7 +145,7 @@ void Edit(void *, void *userData, Eerr_ErrorReport **) {
 void Plain(void *, void *userData, Eerr_ErrorReport **) { calls.push_back(static_cast<Editor *>(userData)->name); }
 
 TEST_F(CallbackTest, ACallbackMayRemoveItselfTheNextOneOrAllWhileTheWalkRuns) {
-  Slot err;
+  ErrorSlot err;
   Editor next{"next", &info_, nullptr};
   Editor self{"self", &info_, [](Editor &e) { eant_RemoveAnElementMovedCallback(e.info, &Edit, &e, nullptr); }};
   Editor removeNext{"removeNext", &info_,
@@ -191,7 +191,7 @@ TEST_F(CallbackTest, ACallbackMayRemoveItselfTheNextOneOrAllWhileTheWalkRuns) {
 }
 
 TEST_F(CallbackTest, AWalkInsideAWalkFreesWhatWasRemovedOnlyAtTheEnd) {
-  Slot err;
+  ErrorSlot err;
   Editor inner{"inner", &info_, nullptr};
   static bool nested = false;
   Editor outer{"outer", &info_, [](Editor &e) {
@@ -213,7 +213,7 @@ TEST_F(CallbackTest, AWalkInsideAWalkFreesWhatWasRemovedOnlyAtTheEnd) {
 }
 
 TEST_F(CallbackTest, RegistrationsAndTheirFailures) {
-  Slot err;
+  ErrorSlot err;
   Eant_Callback *registration = eant_CallbackCreate(&err);
   ASSERT_NE(nullptr, registration);
   EXPECT_EQ(1, registration->doCall);
@@ -223,7 +223,7 @@ TEST_F(CallbackTest, RegistrationsAndTheirFailures) {
     taviron::testing::FailAllocation fail(1);
     eant_AddLayerClosedCallback(&info_, &Record, &a_, &err);
   }
-  ASSERT_TRUE(Reported(err.report, "eant_AddLayerClosedCallback", 2, "Error returned from eant_CallbackCreate"));
+  ASSERT_TRUE(Reported(err.get(), "eant_AddLayerClosedCallback", 2, "Error returned from eant_CallbackCreate"));
   EXPECT_TRUE(Reported(err->next, "eant_CallbackCreate", 1, "Error allocating callback"));
   EXPECT_EQ(nullptr, info_.callbacks[EANT_LAYER_CLOSED]);
 }

@@ -50,7 +50,7 @@ protected:
 };
 
 TEST_F(CoordTest, DefinitionsCreateSetCopyCompare) {
-  Slot err;
+  ErrorSlot err;
   Eant_CoordDefinition *a = eant_CoordDefinitionCreate(&err);
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(EEVG_PIXEL, a->coordSys);
@@ -69,17 +69,17 @@ TEST_F(CoordTest, DefinitionsCreateSetCopyCompare) {
   eant_CoordDefinitionSetValues(b, EEVG_MAP, nullptr, &err); // a null name empties the units
   EXPECT_EQ(0, b->units.count);
   EXPECT_EQ(b, eant_CoordDefinitionCopy(nullptr, b, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordDefinitionCopy", 1, "Invalid input Eant_CoordDefinition"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordDefinitionCopy", 1, "Invalid input Eant_CoordDefinition"));
   {
     taviron::testing::FailAllocation fail(2);
     EXPECT_EQ(nullptr, eant_CoordDefinitionSetValues(nullptr, EEVG_MAP, "feet", &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_CoordDefinitionSetValues", 2, "Error returned from eant_CharStrCreate"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordDefinitionSetValues", 2, "Error returned from eant_CharStrCreate"));
   {
     taviron::testing::FailAllocation fail(2);
     EXPECT_EQ(nullptr, eant_CoordDefinitionCopy(a, nullptr, &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_CoordDefinitionCopy", 3, "Error returned from eant_CharStrCopy"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordDefinitionCopy", 3, "Error returned from eant_CharStrCopy"));
   {
     taviron::testing::CapturedOutput out;
     eant_CoordDefinitionPrint(a, &err);
@@ -112,7 +112,7 @@ TEST_F(CoordTest, LengthsIntoMapUnitsAndBack) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    Slot err;
+    ErrorSlot err;
     EXPECT_NEAR(c.x, eant_CoordSysConversionScaleX(conversion_, c.definition, c.value, &err), 1e-9);
     EXPECT_NEAR(c.y, eant_CoordSysConversionScaleY(conversion_, c.definition, c.value, &err), 1e-9);
     EXPECT_NEAR(c.value, eant_CoordSysConversionInvScaleX(conversion_, c.definition, c.x, &err), 1e-9);
@@ -120,10 +120,10 @@ TEST_F(CoordTest, LengthsIntoMapUnitsAndBack) {
     // Without a map transform the transform variants give the same.
     EXPECT_NEAR(c.x, eant_CoordSysConversionScaleAndTransformX(conversion_, c.definition, c.value, &err), 1e-9);
     EXPECT_NEAR(c.value, eant_CoordSysConversionInvScaleAndTransformY(conversion_, c.definition, c.y, &err), 1e-9);
-    EXPECT_FALSE(err) << Chain(err.report);
+    EXPECT_FALSE(err) << Chain(err);
   }
   // Between two systems: 72 points of paper are one inch.
-  Slot err;
+  ErrorSlot err;
   EXPECT_NEAR(1, eant_CoordSysConversionConvertXScale(conversion_, EEVG_OUTPUT, "points", EEVG_OUTPUT, "inches", 72, &err), 1e-9);
   EXPECT_NEAR(20, eant_CoordSysConversionConvertYScale(conversion_, EEVG_OUTPUT, "inches", EEVG_MAP, "meters", 0.5, &err), 1e-9);
   EXPECT_NEAR(1, eant_CoordSysConversionConvertAndTransformYScale(conversion_, EEVG_OUTPUT, "points", EEVG_OUTPUT, "inches", 72, &err), 1e-9);
@@ -131,7 +131,7 @@ TEST_F(CoordTest, LengthsIntoMapUnitsAndBack) {
 }
 
 TEST_F(CoordTest, LengthsThroughTheMapTransformKeepTheirSign) {
-  Slot err;
+  ErrorSlot err;
   conversion_->mapTransform = Stretch();
   conversion_->ownsMapTransform = 1;
   const Definition map(EEVG_MAP, "meters");
@@ -175,19 +175,19 @@ TEST_F(CoordTest, LengthErrorsGiveTheBestValueWithAReport) {
        "Error returned from eant_CoordSysConversionScaleX"},
   };
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(7, c.function(c.conversion, c.definition, 7, &err));
-    EXPECT_TRUE(Reported(err.report, c.reporter, c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), c.reporter, c.code, c.message));
   }
   // An "other" unit against a length converts unchanged with a warning, which is no failure.
-  Slot err;
+  ErrorSlot err;
   const Definition other(EEVG_MAP, "other");
   EXPECT_EQ(7, eant_CoordSysConversionScaleX(conversion_, other.d, 7, &err));
   EXPECT_FALSE(err);
 }
 
 TEST_F(CoordTest, PositionsOfThePaperLandOnTheLayerBox) {
-  Slot err;
+  ErrorSlot err;
   const Definition inches(EEVG_OUTPUT, "inches"), points(EEVG_OUTPUT, "points"), map(EEVG_MAP, "meters");
   const Eevg_Coord origin{0, 0}, corner{10, 10}, inPoints{720, 360};
   struct Case {
@@ -197,7 +197,7 @@ TEST_F(CoordTest, PositionsOfThePaperLandOnTheLayerBox) {
                {map.d, {5, 6}, {5, 6}}};
   for (const Case &c : cases) {
     Eevg_Coord *to = eant_CoordSysConversionTranslateCoord(conversion_, c.definition, &c.from, &err);
-    ASSERT_NE(nullptr, to) << Chain(err.report);
+    ASSERT_NE(nullptr, to) << Chain(err);
     EXPECT_NEAR(c.map.x, to->x, 1e-9);
     EXPECT_NEAR(c.map.y, to->y, 1e-9);
     Eevg_Coord *back = eant_CoordSysConversionInvTranslateCoord(conversion_, c.definition, to, &err);
@@ -221,28 +221,28 @@ TEST_F(CoordTest, PositionsOfThePaperLandOnTheLayerBox) {
 
   const Definition ndu(EEVG_NDU, nullptr), pixel(EEVG_PIXEL, nullptr);
   EXPECT_EQ(nullptr, eant_CoordSysConversionTranslateCoord(conversion_, ndu.d, &origin, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionTranslateCoord", 5, "NDU translation makes no sense"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionTranslateCoord", 5, "NDU translation makes no sense"));
   EXPECT_EQ(nullptr, eant_CoordSysConversionTranslateCoord(conversion_, pixel.d, &origin, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionTranslateCoord", 10, "Invalid coordDef"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionTranslateCoord", 10, "Invalid coordDef"));
   EXPECT_EQ(nullptr, eant_CoordSysConversionInvTranslateCoord(conversion_, ndu.d, &origin, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionInvTranslateCoord", 5, "NDU translation makes no sense"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionInvTranslateCoord", 5, "NDU translation makes no sense"));
   EXPECT_EQ(nullptr, eant_CoordSysConversionTranslateCoord(conversion_, map.d, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionTranslateCoord", 3, "Invalid input coord"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionTranslateCoord", 3, "Invalid input coord"));
   EXPECT_EQ(nullptr,
             eant_CoordSysConversionConvertCoord(conversion_, EEVG_NDU, nullptr, EEVG_MAP, nullptr, &origin, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionConvertCoord", 1,
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionConvertCoord", 1,
                        "Error returned from eant_CoordSysConversionTranslateCoord"));
   // A unit that cannot be converted leaves the copy as far as it got, with the report.
   const Definition angle(EEVG_MAP, "degrees");
   Eevg_Coord *partial = eant_CoordSysConversionTranslateCoord(conversion_, angle.d, &corner, &err);
   ASSERT_NE(nullptr, partial);
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionTranslateCoord", 6,
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionTranslateCoord", 6,
                        "Error returned from ecvt_UnitsConvertByName for map x-translatation"));
   eevg_CoordFree(&partial);
 }
 
 TEST_F(CoordTest, TranslationPolynomials) {
-  Slot err;
+  ErrorSlot err;
   const Definition same(EEVG_MAP, "Meters"), feet(EEVG_MAP, "feet"), angle(EEVG_MAP, "degrees"),
       inches(EEVG_OUTPUT, "inches"), points(EEVG_OUTPUT, "points"), ndu(EEVG_NDU, nullptr);
   // Nothing to do, or units of two kinds: no polynomial and no report; the identity otherwise.
@@ -263,7 +263,7 @@ TEST_F(CoordTest, TranslationPolynomials) {
   } cases[] = {{&feet, {10, 20}, {3.048, 6.096}}, {&inches, {10, 10}, {300, 600}}, {&points, {720, 360}, {300, 400}}};
   for (const Case &c : cases) {
     Efga_Polynomial *forward = eant_CoordSysConversionGetTranslationPolyAllowNULL(conversion_, c.definition->d, &err);
-    ASSERT_NE(nullptr, forward) << Chain(err.report);
+    ASSERT_NE(nullptr, forward) << Chain(err);
     Eevg_Coord p = Apply(forward, c.from.x, c.from.y);
     EXPECT_NEAR(c.to.x, p.x, 1e-9);
     EXPECT_NEAR(c.to.y, p.y, 1e-9);
@@ -276,20 +276,20 @@ TEST_F(CoordTest, TranslationPolynomials) {
     efga_PolynomialDelete(inverse, nullptr);
   }
   EXPECT_EQ(nullptr, eant_CoordSysConversionGetTranslationPolyAllowNULL(conversion_, ndu.d, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionGetTranslationPolyAllowNULL", 3, "NDU translation makes no sense"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionGetTranslationPolyAllowNULL", 3, "NDU translation makes no sense"));
   EXPECT_EQ(nullptr, eant_CoordSysConversionGetTranslationPoly(conversion_, ndu.d, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionGetTranslationPoly", 1,
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionGetTranslationPoly", 1,
                        "Error returned from eant_CoordSysConversionGetTranslationPolyAllowNULL"));
 }
 
 TEST_F(CoordTest, ACopyOwnsItsTransformAndTheSourceKeepsOneItDoesNotOwn) {
-  Slot err;
+  ErrorSlot err;
   _exfr_XForm *shared = Stretch();
   conversion_->mapTransform = shared; // borrowed: the conversion does not own it
   conversion_->referenceCoord = eevg_CoordCreate(&err);
   *conversion_->referenceCoord = {1, 2};
   Eant_CoordSysConversion *copy = eant_CoordSysConversionCopy(conversion_, nullptr, &err);
-  ASSERT_NE(nullptr, copy) << Chain(err.report);
+  ASSERT_NE(nullptr, copy) << Chain(err);
   EXPECT_EQ(1, copy->ownsMapTransform);
   EXPECT_NE(shared, copy->mapTransform);
   EXPECT_STREQ("inches", copy->pageUnits);
@@ -308,7 +308,7 @@ TEST_F(CoordTest, ACopyOwnsItsTransformAndTheSourceKeepsOneItDoesNotOwn) {
   EXPECT_EQ(nullptr, target->referenceCoord);
   EXPECT_EQ(nullptr, target->pageUnits);
   EXPECT_EQ(target, eant_CoordSysConversionCopy(nullptr, target, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CoordSysConversionCopy", 1, "Invalid input Eant_CoordSysConversion"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordSysConversionCopy", 1, "Invalid input Eant_CoordSysConversion"));
   eant_CoordSysConversionFree(&copy);
   eant_CoordSysConversionFree(&target);
   eant_CoordSysConversionFree(&bare);
@@ -318,7 +318,7 @@ TEST_F(CoordTest, ACopyOwnsItsTransformAndTheSourceKeepsOneItDoesNotOwn) {
 }
 
 TEST_F(CoordTest, PolynomialBuilders) {
-  Slot err;
+  ErrorSlot err;
   Efga_Polynomial *p = eant_TranslatePolynomialCreate(nullptr, 1, 2, &err);
   Eevg_Coord q = Apply(p, 1, 1);
   EXPECT_EQ(2, q.x);
@@ -342,7 +342,7 @@ TEST_F(CoordTest, PolynomialBuilders) {
     taviron::testing::FailAllocation fail(1);
     EXPECT_EQ(nullptr, eant_AffinePolynomialCreate(nullptr, 0, 1, 1, &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_AffinePolynomialCreate", 1, "Error returned from efga_PolyCreate2DAffine"));
+  EXPECT_TRUE(Reported(err.get(), "eant_AffinePolynomialCreate", 1, "Error returned from efga_PolyCreate2DAffine"));
 }
 
 } // namespace

@@ -103,19 +103,19 @@ TEST_F(ElementTest, DispatchersApplyTheirRuleToNullElementsAndMissingSlots) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.reporter);
-    Slot err;
+    ErrorSlot err;
     c.call(element, &err);
     if (c.slot) {
       const std::string message = std::string("Invalid ") + c.slot + " function for input element";
-      EXPECT_TRUE(Reported(err.report, c.reporter, 3, message.c_str()));
+      EXPECT_TRUE(Reported(err.get(), c.reporter, 3, message.c_str()));
     } else {
-      EXPECT_FALSE(err) << Chain(err.report);
+      EXPECT_FALSE(err) << Chain(err);
     }
     c.call(nullptr, &err);
-    EXPECT_TRUE(Reported(err.report, c.reporter, 1, "Invalid input Eant_Element"));
+    EXPECT_TRUE(Reported(err.get(), c.reporter, 1, "Invalid input Eant_Element"));
   }
   // A copy without a slot hands the target back unchanged.
-  Slot err;
+  ErrorSlot err;
   EXPECT_EQ(element, eant_ElementCopyElement(element, element, &err));
   // The free dispatcher does nothing for a null pointer, a null element or a type without table.
   eant_ElementFreeElement(nullptr);
@@ -132,7 +132,7 @@ TEST_F(ElementTest, DispatchersApplyTheirRuleToNullElementsAndMissingSlots) {
 
 TEST_F(ElementTest, SlotsAreCalledAndTheirFailuresChained) {
   Eant_Element *element = NewTestElement(5);
-  Slot err;
+  ErrorSlot err;
   eant_ElementSetLineStyle(nullptr, element, nullptr, &err);
   EXPECT_EQ(1, testSetLineStyleCalls);
   EXPECT_STREQ("Test", eant_ElementGetTypeString(element, &err));
@@ -151,11 +151,11 @@ TEST_F(ElementTest, SlotsAreCalledAndTheirFailuresChained) {
   // slot returned.
   TestType::Record(element).value = testFailValue;
   EXPECT_EQ(nullptr, eant_ElementCopyElement(element, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementCopyElement", 2, "Error returned from copyElement"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementCopyElement", 2, "Error returned from copyElement"));
   ASSERT_NE(nullptr, err->next);
   EXPECT_STREQ("refused", err->next->message);
   eant_ElementRenderElement(nullptr, nullptr, nullptr, nullptr, nullptr, element, nullptr, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementRenderElement", 2, "Error returned from renderElement"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementRenderElement", 2, "Error returned from renderElement"));
   eant_ElementFreeElement(&element);
 }
 
@@ -165,7 +165,7 @@ void CountModified(void *, void *, Eerr_ErrorReport **) { ++modified; }
 
 TEST_F(ElementTest, AFlipWithoutTheTypesSlotMovesTheElementByThePolynomial) {
   TestInfo info;
-  Slot err;
+  ErrorSlot err;
   eant_AddElementMovedCallback(info.get(), &CountMoved, nullptr, &err);
   eant_AddElementModifiedCallback(info.get(), &CountModified, nullptr, &err);
   moved = modified = 0;
@@ -174,7 +174,7 @@ TEST_F(ElementTest, AFlipWithoutTheTypesSlotMovesTheElementByThePolynomial) {
   eant_ElementSetBBox(element, 0, 0, 0, 1, 1, 1, 1, 0, &err);
   Efga_Polynomial *mirror = eant_ScalePolynomialCreate(nullptr, -1, 1, &err);
   eant_ElementFlip(info.get(), element, nullptr, nullptr, mirror, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   EXPECT_EQ(-1, Corner(element->bBox, 0, 2));
   EXPECT_EQ((std::vector<double>{-1, 0, 0, 1, 0, 0}), Parts(element->xformMatrix));
   EXPECT_EQ((std::vector<double>{-1, 0, 0, 1, 0, 0}), Parts(element->ixformMatrix));
@@ -198,7 +198,7 @@ TEST_F(ElementTest, AFlipWithoutTheTypesSlotMovesTheElementByThePolynomial) {
 TEST_F(ElementTest, CreateTakesItsIdentifierFromTheHeader) {
   TestInfo info;
   info->antHead->nextElement = 7;
-  Slot err;
+  ErrorSlot err;
   Eant_Element *element = eant_ElementCreate(info.get(), &err);
   ASSERT_NE(nullptr, element);
   EXPECT_EQ(7, element->id);
@@ -223,20 +223,20 @@ TEST_F(ElementTest, CreateTakesItsIdentifierFromTheHeader) {
     taviron::testing::FailAllocation fail(1);
     EXPECT_EQ(nullptr, eant_ElementCreate(info.get(), &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_ElementCreate", 1, "Error returned from eant_ElementStructureCreate"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementCreate", 1, "Error returned from eant_ElementStructureCreate"));
   EXPECT_TRUE(Reported(err->next, "eant_ElementStructureCreate", 1, "Error allocating Element"));
   {
     taviron::testing::FailAllocation fail(2); // the name
     EXPECT_EQ(nullptr, eant_ElementCreate(info.get(), &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_ElementCreate", 2, "Error returned from eant_CharStrCreate"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementCreate", 2, "Error returned from eant_CharStrCreate"));
   EXPECT_EQ(8u, info->antHead->nextElement) << "a failed create takes no identifier";
 }
 
 TEST_F(ElementTest, CopyIsDeepAndTakesAFreshIdentifierForANegativeOne) {
   TestInfo info;
   info->antHead->nextElement = 20;
-  Slot err;
+  ErrorSlot err;
   Eant_Element *source = NewTestElement(3, info.get());
   source->id = -1;
   eant_ElementSetDescription(source, "described", &err);
@@ -247,7 +247,7 @@ TEST_F(ElementTest, CopyIsDeepAndTakesAFreshIdentifierForANegativeOne) {
   source->rowNumber = 4;
   source->formerNext = source;
   Eant_Element *copy = eant_ElementCopy(source, nullptr, &err);
-  ASSERT_NE(nullptr, copy) << Chain(err.report);
+  ASSERT_NE(nullptr, copy) << Chain(err);
   EXPECT_EQ(21, copy->id) << "the fresh element's identifier";
   EXPECT_EQ(22u, info->antHead->nextElement);
   EXPECT_STREQ("described", copy->description.data);
@@ -278,21 +278,17 @@ TEST_F(ElementTest, CopyIsDeepAndTakesAFreshIdentifierForANegativeOne) {
   EXPECT_EQ(nullptr, again->scaleUnits);
   EXPECT_EQ(nullptr, again->ixformMatrix);
   EXPECT_EQ(again, eant_ElementCopy(nullptr, again, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementCopy", 1, "Invalid input Eant_Element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementCopy", 1, "Invalid input Eant_Element"));
   // Every allocation failed in turn: a failed copy leaves nothing behind (the fixture checks).
-  for (int64_t n = 1;; ++n) {
-    Eant_Element *made = nullptr;
-    {
-      taviron::testing::FailAllocation fail(n);
-      made = eant_ElementCopy(source, nullptr, &err);
-    }
-    if (made && !err) {
+  taviron::testing::SweepAllocationFailures([&](Eerr_ErrorReport **e) {
+    Eant_Element *made = eant_ElementCopy(source, nullptr, e);
+    if (made && !*e) {
       eant_ElementFree(&made);
-      break;
+      return true;
     }
-    EXPECT_EQ(nullptr, made) << n;
-    EXPECT_TRUE(err) << n;
-  }
+    EXPECT_EQ(nullptr, made);
+    return false;
+  });
   TestType::Free(&copy);
   eant_ElementFree(&again);
   TestType::Free(&source);
@@ -300,7 +296,7 @@ TEST_F(ElementTest, CopyIsDeepAndTakesAFreshIdentifierForANegativeOne) {
 
 TEST_F(ElementTest, ReplaceKeepsLinksAndTypeRecordAndBackupRestoresThroughTheType) {
   TestInfo info;
-  Slot err;
+  ErrorSlot err;
   Eant_Element *first = NewTestElement(1, info.get()), *target = NewTestElement(2, info.get());
   Eant_Element *last = NewTestElement(3, info.get());
   info->elements = Linked({first, target, last});
@@ -311,7 +307,7 @@ TEST_F(ElementTest, ReplaceKeepsLinksAndTypeRecordAndBackupRestoresThroughTheTyp
   eant_ElementSetName(source, "source", &err);
   void *record = target->info;
   eant_ElementReplaceValues(source, target, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   EXPECT_EQ(-3, target->id);
   EXPECT_STREQ("source", target->name.data);
   EXPECT_EQ(8, target->rowNumber);
@@ -320,13 +316,13 @@ TEST_F(ElementTest, ReplaceKeepsLinksAndTypeRecordAndBackupRestoresThroughTheTyp
   EXPECT_EQ(last, target->next);
   EXPECT_EQ(record, target->info);
   eant_ElementReplaceValues(nullptr, target, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementReplaceValues", 1, "Invalid input Eant_Element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementReplaceValues", 1, "Invalid input Eant_Element"));
   eant_ElementReplaceValues(source, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementReplaceValues", 1, "Invalid output Eant_Element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementReplaceValues", 1, "Invalid output Eant_Element"));
 
   // Backup and restore go through the type's replaceValues (the record comes along).
   Eant_Element *backup = eant_ElementBackup(target, &err);
-  ASSERT_NE(nullptr, backup) << Chain(err.report);
+  ASSERT_NE(nullptr, backup) << Chain(err);
   EXPECT_EQ(2, TestType::Record(backup).value);
   eant_ElementSetName(target, "changed", &err);
   TestType::Record(target).value = 40;
@@ -335,20 +331,20 @@ TEST_F(ElementTest, ReplaceKeepsLinksAndTypeRecordAndBackupRestoresThroughTheTyp
   EXPECT_EQ(2, TestType::Record(target).value);
   eant_ElementFreeElement(&backup);
   eant_ElementBackup(nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementBackup", 1, "Invalid input Eant_Element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementBackup", 1, "Invalid input Eant_Element"));
   // A type without replaceValues: the backup fails and frees what it made.
   static const Eant_ElementFunctions bare{};
   target->functions = &bare;
   EXPECT_EQ(nullptr, eant_ElementBackup(target, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementBackup", 3, "Error returned from eant_ElementReplaceElementValues"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementBackup", 3, "Error returned from eant_ElementReplaceElementValues"));
   eant_ElementRestore(target, target, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementRestore", 2, "Error returned from eant_ElementReplaceElementValues"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementRestore", 2, "Error returned from eant_ElementReplaceElementValues"));
   target->functions = &TestType::Table();
   TestType::Free(&source);
 }
 
 TEST_F(ElementTest, PrintWritesTheCommonPart) {
-  Slot err;
+  ErrorSlot err;
   Eant_Element *element = NewTestElement(1);
   element->id = 12;
   element->elmType = EANT_TEXT;
@@ -363,7 +359,7 @@ TEST_F(ElementTest, PrintWritesTheCommonPart) {
     eant_ElementPrint(element, &err);
     out = captured.Out();
   }
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   const std::string tail = "id - 12\nname - test element\ndescription - NULL\nelmType - 10\n"
                            "Coord Definition:\n   coordSys - 3\n   units - meters\n"
                            "Coord Definition:\n   coordSys - 3\n   units - meters\n"
@@ -375,12 +371,12 @@ TEST_F(ElementTest, PrintWritesTheCommonPart) {
   EXPECT_EQ(tail, out.substr(out.size() - tail.size()));
   EXPECT_EQ(0u, out.find("\nthis - 0x"));
   eant_ElementPrint(nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementPrint", 1, "Invalid input Eant_Element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementPrint", 1, "Invalid input Eant_Element"));
   eant_ElementFreeElement(&element);
 }
 
 TEST_F(ElementTest, SettersReportANullElement) {
-  Slot err;
+  ErrorSlot err;
   struct Case {
     const char *reporter;
     const char *message;
@@ -405,12 +401,12 @@ TEST_F(ElementTest, SettersReportANullElement) {
   };
   for (const Case &c : cases) {
     c.call(&err);
-    EXPECT_TRUE(Reported(err.report, c.reporter, 1, c.message));
+    EXPECT_TRUE(Reported(err.get(), c.reporter, 1, c.message));
   }
 }
 
 TEST_F(ElementTest, SettersOfTransformsBoxAndUnits) {
-  Slot err;
+  ErrorSlot err;
   Eant_Element *element = NewTestElement(1);
   Efga_Polynomial *p = eant_AffinePolynomialCreate(nullptr, 0, 4, 2, &err);
   Efga_Polynomial *inverse = eant_ElementSetXformMatrix(element, p, &err);
@@ -421,7 +417,7 @@ TEST_F(ElementTest, SettersOfTransformsBoxAndUnits) {
   // A singular polynomial has no inverse.
   p = eant_ScalePolynomialCreate(nullptr, 0, 1, &err);
   EXPECT_EQ(nullptr, eant_ElementSetXformMatrix(element, p, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementSetXformMatrix", 3, "Error returned from efga_PolynomialInvert"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementSetXformMatrix", 3, "Error returned from efga_PolynomialInvert"));
   efga_PolynomialDelete(p, nullptr);
   eant_ElementInitXformMatrix(element, &err);
   EXPECT_EQ((std::vector<double>{1, 0, 0, 1, 0, 0}), Parts(element->xformMatrix));
@@ -447,7 +443,7 @@ TEST_F(ElementTest, PositionMovesAnElementWithinLists) {
   Eant_Element *a = NewTestElement(1), *b = NewTestElement(2), *c = NewTestElement(3);
   a->id = 1, b->id = 2, c->id = 3;
   Eant_Element *list = Linked({a, b, c});
-  Slot err;
+  ErrorSlot err;
   eant_ElementPosition(c, a, ELLM_BEFORE, &err); // c a b
   list = c;
   std::vector<int32_t> ids;
@@ -474,7 +470,7 @@ int32_t HasFields(Eant_Element *element, Eerr_ErrorReport **err) {
 
 TEST_F(ElementTest, SmartDataIsAskedOfTheTypeAndOfAGroupsChildren) {
   TestElementType text(EANT_TEXT, &HasFields);
-  Slot err;
+  ErrorSlot err;
   Eant_Element *plain = NewTestElement(0, nullptr, EANT_TEXT), *fields = NewTestElement(1, nullptr, EANT_TEXT);
   Eant_Element *symbol = NewTestElement(1, nullptr, EANT_SYMBOL);
   Eant_Element *group = NewTestElement(0, nullptr, EANT_GROUP);
@@ -487,9 +483,9 @@ TEST_F(ElementTest, SmartDataIsAskedOfTheTypeAndOfAGroupsChildren) {
   EXPECT_FALSE(err);
   TestType::Record(fields).value = -1;
   EXPECT_EQ(0, eant_ElementCheckForSmartData(fields, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementCheckForSmartData", 2, "Error returned from eant_TextElementCheckForSmartData"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementCheckForSmartData", 2, "Error returned from eant_TextElementCheckForSmartData"));
   EXPECT_EQ(0, eant_ElementCheckForSmartData(group, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementCheckForSmartData", 3, "Error returned from eant_ElementListCheckForSmartData"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementCheckForSmartData", 3, "Error returned from eant_ElementListCheckForSmartData"));
   Eant_Element *list = symbol;
   eant_ElementListFree(&list);
   EXPECT_EQ(4, testElementFrees);
@@ -497,7 +493,7 @@ TEST_F(ElementTest, SmartDataIsAskedOfTheTypeAndOfAGroupsChildren) {
 
 TEST_F(ElementTest, FindTopLevelByIdLeavesGroupsAlone) {
   TestInfo info;
-  Slot err;
+  ErrorSlot err;
   Eant_Element *group = NewTestElement(0, info.get(), EANT_GROUP), *inner = NewTestElement(0, info.get());
   Eant_Element *top = NewTestElement(0, info.get());
   Adopt(group, {inner});
@@ -505,12 +501,12 @@ TEST_F(ElementTest, FindTopLevelByIdLeavesGroupsAlone) {
   EXPECT_EQ(top, eant_ElementFindTopLevelByID(info.get(), top->id, &err));
   EXPECT_EQ(nullptr, eant_ElementFindTopLevelByID(info.get(), inner->id, &err));
   const std::string message = "Requested element (id = " + std::to_string(inner->id) + ") not found";
-  EXPECT_TRUE(Reported(err.report, "eant_ElementFindTopLevelByID", 3, message.c_str()));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementFindTopLevelByID", 3, message.c_str()));
   EXPECT_EQ(top, eant_GetNextElement(group, &err));
 }
 
 TEST_F(ElementTest, TablesAndCountersAreCreatedEmpty) {
-  Slot err;
+  ErrorSlot err;
   Eant_ElementFunctions *table = eant_ElementFunctionsCreate(&err);
   ASSERT_NE(nullptr, table);
   EXPECT_EQ(nullptr, table->copyElement);
@@ -525,12 +521,12 @@ TEST_F(ElementTest, TablesAndCountersAreCreatedEmpty) {
     taviron::testing::FailAllocation fail(1);
     EXPECT_EQ(nullptr, eant_ElementFunctionsCreate(&err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_ElementFunctionsCreate", 1, "Error allocating Coord Definition"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementFunctionsCreate", 1, "Error allocating Coord Definition"));
   {
     taviron::testing::FailAllocation fail(1);
     EXPECT_EQ(nullptr, eant_ElementInfoCreate(&err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_ElementInfoCreate", 1, "Error allocating Coord Definition"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementInfoCreate", 1, "Error allocating Coord Definition"));
 }
 
 } // namespace

@@ -34,7 +34,7 @@ protected:
 };
 
 TEST_F(ElementListTest, IdentifiersCountsAndBackPointersReachTheChildLists) {
-  Slot err;
+  ErrorSlot err;
   // [a group with two children, then one more element]
   Eant_Element *group = NewTestElement(0, nullptr, EANT_GROUP), *first = NewTestElement(1), *second = NewTestElement(2);
   Eant_Element *last = NewTestElement(3);
@@ -65,7 +65,7 @@ TEST_F(ElementListTest, IdentifiersCountsAndBackPointersReachTheChildLists) {
   // The element-info counter fails with the type's slot.
   last->functions = nullptr;
   EXPECT_EQ(nullptr, eant_ElementListGetElementInfo(list, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListGetElementInfo", 2, "Error returned from eant_ElementIncrementCount"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListGetElementInfo", 2, "Error returned from eant_ElementIncrementCount"));
   last->functions = &TestType::Table();
   eant_ElementListFree(&list);
   EXPECT_EQ(nullptr, list);
@@ -73,7 +73,7 @@ TEST_F(ElementListTest, IdentifiersCountsAndBackPointersReachTheChildLists) {
 }
 
 TEST_F(ElementListTest, LookupPrintAndCopy) {
-  Slot err;
+  ErrorSlot err;
   Eant_Element *a = NewTestElement(1), *b = NewTestElement(2);
   eant_ElementSetName(b, "second", &err);
   a->id = 1, b->id = 2;
@@ -81,25 +81,25 @@ TEST_F(ElementListTest, LookupPrintAndCopy) {
   char second[] = "second", missing[] = "missing";
   EXPECT_EQ(b, eant_ElementListLookup(list, Eant_CharStr{7, second}, &err));
   EXPECT_EQ(nullptr, eant_ElementListLookup(list, Eant_CharStr{8, missing}, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListLookup", 3, "Element not found in list"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListLookup", 3, "Element not found in list"));
   EXPECT_EQ(nullptr, eant_ElementListLookup(list, Eant_CharStr{0, nullptr}, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListLookup", 1, "Invalid input file nodename"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListLookup", 1, "Invalid input file nodename"));
   {
     taviron::testing::CapturedOutput captured;
     eant_ElementListPrint(list, &err);
     EXPECT_NE(std::string::npos, captured.Out().find("name - second\n"));
   }
   eant_ElementListPrint(nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListPrint", 1, "Input element is NULL"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListPrint", 1, "Input element is NULL"));
   eant_ElementListCopyStyleBetweenLibs(nullptr, nullptr, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListCopyStyleBetweenLibs", 1, "Invalid input element lsit"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListCopyStyleBetweenLibs", 1, "Invalid input element lsit"));
   eant_ElementListCopySymbolDataBetweenLibs(list, nullptr, nullptr, &err);
   EXPECT_FALSE(err) << "a type without the slot is skipped";
 
   // A copy is made through the types and relinked; the list the target held is freed.
   Eant_Element *old = NewTestElement(9);
   Eant_Element *copy = eant_ElementListCopy(list, old, &err);
-  ASSERT_NE(nullptr, copy) << Chain(err.report);
+  ASSERT_NE(nullptr, copy) << Chain(err);
   EXPECT_EQ(1, testElementFrees) << "the target's list";
   EXPECT_EQ((std::vector<int32_t>{1, 2}), Ids(copy));
   EXPECT_EQ(copy, copy->next->previous);
@@ -108,7 +108,7 @@ TEST_F(ElementListTest, LookupPrintAndCopy) {
   // A failing copy frees what it made.
   TestType::Record(b).value = testFailValue;
   EXPECT_EQ(nullptr, eant_ElementListCopy(list, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListCopy", 3, "Error returned from eant_ElementCopyElement"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListCopy", 3, "Error returned from eant_ElementCopyElement"));
   eant_ElementListFree(&copy);
   eant_ElementListFree(&list);
 }
@@ -116,7 +116,7 @@ TEST_F(ElementListTest, LookupPrintAndCopy) {
 int32_t OddOnly(Eant_Element *element, _exfr_XForm *, void *, Eerr_ErrorReport **) { return element->id % 2; }
 
 TEST_F(ElementListTest, RenderingDrawsWhatPassesTheCriteria) {
-  Slot err;
+  ErrorSlot err;
   Eant_Element *elements[5];
   for (int32_t i = 0; i < 5; ++i) (elements[i] = NewTestElement(i))->id = i + 1;
   Eant_Element *list = Linked({elements[0], elements[1], elements[2], elements[3], elements[4]});
@@ -127,15 +127,15 @@ TEST_F(ElementListTest, RenderingDrawsWhatPassesTheCriteria) {
   testRendered.clear();
   TestType::Record(elements[2]).value = testFailValue;
   eant_ElementListRender(nullptr, nullptr, nullptr, nullptr, list, nullptr, nullptr, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListRender", 3, "Error returned from eant_ElementRenderElement"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRender", 3, "Error returned from eant_ElementRenderElement"));
   EXPECT_EQ((std::vector<int32_t>{1, 2}), testRendered);
   eant_ElementListRender(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListRender", 1, "Invalid input element list"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRender", 1, "Invalid input element list"));
   eant_ElementListFree(&list);
 }
 
 TEST_F(ElementListTest, IncrementalRenderingVisitsABudgetOfElementsPerCall) {
-  Slot err;
+  ErrorSlot err;
   // 1, group 2 (children 3 and 4), 5.
   Eant_Element *one = NewTestElement(1), *group = NewTestElement(2, nullptr, EANT_GROUP);
   Eant_Element *three = NewTestElement(3), *four = NewTestElement(4), *five = NewTestElement(5);
@@ -150,7 +150,7 @@ TEST_F(ElementListTest, IncrementalRenderingVisitsABudgetOfElementsPerCall) {
   for (int call = 0; call < 8; ++call) {
     const int32_t done = eant_ElementListRenderIncremental(nullptr, &render, nullptr, nullptr, nullptr, nullptr,
                                                            nullptr, nullptr, &err);
-    ASSERT_FALSE(err) << Chain(err.report);
+    ASSERT_FALSE(err) << Chain(err);
     results.push_back(done);
     if (done) break;
   }
@@ -166,13 +166,13 @@ TEST_F(ElementListTest, IncrementalRenderingVisitsABudgetOfElementsPerCall) {
   EXPECT_EQ(1, eant_ElementListRenderIncremental(nullptr, &render, nullptr, nullptr, &odd, nullptr, nullptr, nullptr, &err));
   EXPECT_EQ((std::vector<int32_t>{1, 5}), testRendered) << "the group (even) is not entered";
   EXPECT_EQ(1, eant_ElementListRenderIncremental(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListRenderIncremental", 1, "Invalid input renderData"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRenderIncremental", 1, "Invalid input renderData"));
   // A failing element ends the walk with 1.
   edlm_Push(render.stack, &list, &err);
   TestType::Record(three).value = testFailValue;
   render.budget = 10;
   EXPECT_EQ(1, eant_ElementListRenderIncremental(nullptr, &render, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListRenderIncremental", 8, "Error returned from eant_ElementRenderElement"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRenderIncremental", 8, "Error returned from eant_ElementRenderElement"));
   edlm_FreeList(render.stack);
   eant_ElementListFree(&list);
 }
@@ -195,18 +195,18 @@ protected:
 
   // A new file (version 4) holding nothing yet.
   Eant_FileIO &Create() {
-    Slot err;
+    ErrorSlot err;
     Close();
     file_ = {ehfa_FileCreate(Path("layer.img").c_str(), toolkit_, &err), EANT_ANNOTATION_VERSION, 0, 0, 0};
-    EXPECT_NE(nullptr, file_.file) << Chain(err.report);
+    EXPECT_NE(nullptr, file_.file) << Chain(err);
     return file_;
   }
   // The file reopened for reading, read as a layer of that version and flags word.
   Eant_FileIO &Reopen(int32_t version = EANT_ANNOTATION_VERSION, int32_t flags = 0) {
-    Slot err;
+    ErrorSlot err;
     if (file_.file) ehfa_FileClose(file_.file, &err);
     file_ = {ehfa_FileOpen(Path("layer.img").c_str(), "r", toolkit_, &err), version, 0, flags, 0};
-    EXPECT_NE(nullptr, file_.file) << Chain(err.report);
+    EXPECT_NE(nullptr, file_.file) << Chain(err);
     return file_;
   }
   void Close() {
@@ -216,7 +216,7 @@ protected:
 
   // Three test elements with every part of the common part set; the second has no units.
   Eant_Element *Elements() {
-    Slot err;
+    ErrorSlot err;
     Eant_Element *list = nullptr;
     for (int32_t i = 0; i < 3; ++i) {
       Eant_Element *e = NewTestElement(100 + i, Info());
@@ -229,13 +229,13 @@ protected:
       e->attributeRecordNumber = 40 + i;
       list = static_cast<Eant_Element *>(ellm_Add(list, ELLM_APPEND, e));
     }
-    EXPECT_FALSE(err) << Chain(err.report);
+    EXPECT_FALSE(err) << Chain(err);
     return list;
   }
   void Write(Eant_Element *list) {
-    Slot err;
+    ErrorSlot err;
     eant_ElementNodeAndListWrite(&Create(), nullptr, EANT_ELEMENTLIST, "layer", list, &err);
-    EXPECT_FALSE(err) << Chain(err.report);
+    EXPECT_FALSE(err) << Chain(err);
     Close();
   }
 
@@ -276,11 +276,11 @@ TEST_F(ElementFileTest, AListWrittenAndReadBackAfterReopeningIsEqual) {
   Write(written);
   for (int32_t flags : {0, 1}) {
     SCOPED_TRACE(flags);
-    Slot err;
+    ErrorSlot err;
     Eant_Element *read = eant_ElementNodeAndListRead(Info(), &Reopen(EANT_ANNOTATION_VERSION, flags), nullptr,
                                                      EANT_ELEMENTLIST, &err);
-    ASSERT_NE(nullptr, read) << Chain(err.report);
-    EXPECT_FALSE(err) << Chain(err.report);
+    ASSERT_NE(nullptr, read) << Chain(err);
+    EXPECT_FALSE(err) << Chain(err);
     ASSERT_EQ(3, eant_ElementListCount(read, &err));
     Eant_Element *r = read;
     for (Eant_Element *w = written; w; w = w->next, r = r->next) {
@@ -295,7 +295,7 @@ TEST_F(ElementFileTest, AListWrittenAndReadBackAfterReopeningIsEqual) {
     eant_ElementListFree(&read);
   }
   // The elements are entries "AntElement_<id>" below the node, each with the type's entry.
-  Slot err;
+  ErrorSlot err;
   Reopen();
   EXPECT_NE(nullptr, ehfa_EntryPeek(file_.file, EHFA_PATH_PEEK, ":ElementList:AntElement_1:Test Info", &err));
   eant_ElementListFree(&written);
@@ -306,22 +306,22 @@ TEST_F(ElementFileTest, OlderLayersReadTheOlderRecordAndUnknownVersionsFail) {
   Write(written);
   for (int32_t version : {0, 1, 2}) {
     SCOPED_TRACE(version);
-    Slot err;
+    ErrorSlot err;
     Eant_Element *read = eant_ElementNodeAndListRead(Info(), &Reopen(version), nullptr, EANT_ELEMENTLIST, &err);
-    ASSERT_NE(nullptr, read) << Chain(err.report);
+    ASSERT_NE(nullptr, read) << Chain(err);
     Eant_Element *r = read;
     for (Eant_Element *w = written; w; w = w->next, r = r->next) ExpectSame(w, r, version >= 2);
     eant_ElementListFree(&read);
   }
   for (int32_t version : {5, -1}) {
-    Slot err;
+    ErrorSlot err;
     Reopen(version);
     EXPECT_EQ(nullptr, eant_ElementRead(Info(), &file_, ":ElementList:AntElement_0", EHFA_PATH, nullptr, &err));
     const std::string message = "Invalid annotation layer version number " + std::to_string(version);
-    EXPECT_TRUE(Reported(err.report, "eant_ElementRead", 11, message.c_str()));
+    EXPECT_TRUE(Reported(err.get(), "eant_ElementRead", 11, message.c_str()));
   }
   // A single element read into a given one replaces its parts.
-  Slot err;
+  ErrorSlot err;
   Reopen();
   Eant_Element *target = written->next;
   EXPECT_EQ(target, eant_ElementRead(Info(), &file_, ":ElementList:AntElement_0", EHFA_PATH, target, &err));
@@ -340,9 +340,9 @@ TEST_F(ElementFileTest, ADamagedElementRecordEndsTheListWithAWarning) {
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE entry SET data = substr(data, 1, 20) WHERE name = 'AntElement_1'",
                                     nullptr, nullptr, nullptr));
   sqlite3_close(db);
-  Slot err;
+  ErrorSlot err;
   Eant_Element *read = eant_ElementNodeAndListRead(Info(), &Reopen(), nullptr, EANT_ELEMENTLIST, &err);
-  ASSERT_NE(nullptr, read) << Chain(err.report);
+  ASSERT_NE(nullptr, read) << Chain(err);
   EXPECT_EQ((std::vector<int32_t>{0}), Ids(read));
   // The damage is told, as a warning: the caller keeps the elements before it and knows the list
   // is not whole.
@@ -351,7 +351,7 @@ TEST_F(ElementFileTest, ADamagedElementRecordEndsTheListWithAWarning) {
   EXPECT_STREQ("eant_ElementListRead", err->reporter);
   EXPECT_EQ(1, err->code);
   EXPECT_STREQ("Error returned from eant_ElementRead", err->message);
-  EXPECT_NE(std::string::npos, Chain(err.report).find("eant_ElementRead #9: Error returned from ehfa_ObjectRead for child"));
+  EXPECT_NE(std::string::npos, Chain(err).find("eant_ElementRead #9: Error returned from ehfa_ObjectRead for child"));
   eant_ElementListFree(&read);
   // The first record damaged: nothing is read, and the list node's reader fails.
   db = nullptr;
@@ -360,14 +360,14 @@ TEST_F(ElementFileTest, ADamagedElementRecordEndsTheListWithAWarning) {
   sqlite3_exec(db, "UPDATE entry SET data = x'00' WHERE name = 'AntElement_0'", nullptr, nullptr, nullptr);
   sqlite3_close(db);
   EXPECT_EQ(nullptr, eant_ElementNodeAndListRead(Info(), &Reopen(), nullptr, EANT_ELEMENTLIST, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementNodeAndListRead", 3, "Error returned from eant_ElementListRead"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementNodeAndListRead", 3, "Error returned from eant_ElementListRead"));
   ASSERT_NE(nullptr, err->next);
   EXPECT_EQ(1, err->next->severity);
   eant_ElementListFree(&written);
 }
 
 TEST_F(ElementFileTest, ATypeCodeWithoutTypeOrAFailingReaderDiscardsTheList) {
-  Slot err;
+  ErrorSlot err;
   Eant_Element *written = Elements();
   for (int32_t code : {EANT_LINE_GRID, EANT_POINT, EANT_UNDEFINEDELEMENTTYPE}) {
     SCOPED_TRACE(code);
@@ -375,7 +375,7 @@ TEST_F(ElementFileTest, ATypeCodeWithoutTypeOrAFailingReaderDiscardsTheList) {
     Write(written);
     EXPECT_EQ(nullptr, eant_ElementListRead(Info(), &Reopen(), ":ElementList", EHFA_CHILD_OF, &err));
     const std::string message = "Invalid element type " + std::to_string(code);
-    EXPECT_TRUE(Reported(err.report, "eant_ElementListRead", 2, message.c_str()));
+    EXPECT_TRUE(Reported(err.get(), "eant_ElementListRead", 2, message.c_str()));
   }
   written->next->elmType = EANT_POLYLINE;
   Write(written);
@@ -387,12 +387,12 @@ TEST_F(ElementFileTest, ATypeCodeWithoutTypeOrAFailingReaderDiscardsTheList) {
   ASSERT_EQ(0, ehfa_EntryDelete(io.file, &err));
   ehfa_EntrySeek(io.file, EHFA_PATH, ":", &err);
   EXPECT_EQ(nullptr, eant_ElementListRead(Info(), &io, ":ElementList", EHFA_CHILD_OF, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListRead", 3, "Error returned from readElement"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRead", 3, "Error returned from readElement"));
   eant_ElementListFree(&written);
 }
 
 TEST_F(ElementFileTest, EmptyListsMissingNodesAndBadArguments) {
-  Slot err;
+  ErrorSlot err;
   // An empty list writes no node, with a warning.
   eant_ElementNodeAndListWrite(&Create(), nullptr, EANT_ELEMENTLIST, "layer", nullptr, &err);
   ASSERT_TRUE(err);
@@ -407,10 +407,10 @@ TEST_F(ElementFileTest, EmptyListsMissingNodesAndBadArguments) {
   EXPECT_STREQ("Error returned from eant_ElementNodeRead", err->message);
   // A list node without elements fails to read.
   eant_ElementNodeWrite(&file_, nullptr, EANT_SYMBOLELEMENTLIST, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   ehfa_EntrySeek(file_.file, EHFA_PARENT, nullptr, &err);
   EXPECT_EQ(nullptr, eant_ElementNodeAndListRead(Info(), &file_, nullptr, EANT_SYMBOLELEMENTLIST, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ElementNodeAndListRead", 3, "Error returned from eant_ElementListRead"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementNodeAndListRead", 3, "Error returned from eant_ElementListRead"));
   struct Case {
     const char *reporter;
     int code;
@@ -435,14 +435,14 @@ TEST_F(ElementFileTest, EmptyListsMissingNodesAndBadArguments) {
   };
   for (const Case &c : cases) {
     c.call(&err);
-    EXPECT_TRUE(Reported(err.report, c.reporter, c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), c.reporter, c.code, c.message));
   }
   // A file of a toolkit without the package.
   Eant_FileIO bare{file_.file, 4, 0, 0, 0};
   Eint_InitToolkitData *saved = file_.file->init;
   file_.file->init = nullptr;
   eant_ElementWrite(&bare, nullptr, EHFA_CHILD, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementWrite", 2, "Toolkit has not been initialized"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementWrite", 2, "Toolkit has not been initialized"));
   file_.file->init = saved;
 }
 
@@ -459,7 +459,7 @@ TEST_F(ElementFileTest, TheWriterStopsAtTheFirstFailureOrUserInterrupt) {
     t.writeElement = &WriteThenInterrupt;
     return t;
   }();
-  Slot err;
+  ErrorSlot err;
   Eant_Element *list = Elements();
   for (Eant_Element *e = list; e; e = e->next) e->functions = &interrupting;
   Eant_FileIO &io = Create();
@@ -468,14 +468,14 @@ TEST_F(ElementFileTest, TheWriterStopsAtTheFirstFailureOrUserInterrupt) {
   eant_ElementListWrite(&io, nullptr, EHFA_CHILD, list, &err);
   esmg_InterruptClear();
   // Interrupted while the last element was written: still reported, the elements stay written.
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListWrite", 3, "User interrupted annotation layer write"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListWrite", 3, "User interrupted annotation layer write"));
   for (const char *name : {":ElementList:AntElement_0", ":ElementList:AntElement_2"})
     EXPECT_NE(nullptr, ehfa_EntryPeek(io.file, EHFA_PATH_PEEK, name, &err)) << name;
   // A failing element stops the walk; a null error slot is accepted.
   TestType::Record(list->next).value = testFailValue;
   ehfa_EntryWrite(io.file, nullptr, "Second", nullptr, EHFA_CHILD, &err);
   eant_ElementListWrite(&io, nullptr, EHFA_CHILD, list, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ElementListWrite", 2, "Error returned from eant_ElementWriteElement"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListWrite", 2, "Error returned from eant_ElementWriteElement"));
   ehfa_EntryWrite(io.file, ":", "Third", nullptr, EHFA_CHILD, &err);
   eant_ElementListWrite(&io, nullptr, EHFA_CHILD, list, nullptr);
   EXPECT_NE(nullptr, ehfa_EntryPeek(io.file, EHFA_PATH_PEEK, ":Third:AntElement_0", &err));

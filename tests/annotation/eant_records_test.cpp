@@ -15,7 +15,7 @@ using namespace taviron::annotation::testing;
 class CharStrTest : public HeapTest {};
 
 TEST_F(CharStrTest, CreateCopiesAndReusesTheBuffer) {
-  Slot err;
+  ErrorSlot err;
   Eant_CharStr s{};
   ASSERT_EQ(&s, eant_CharStrCreate("abc", &s, &err));
   EXPECT_EQ(4, s.count);
@@ -53,20 +53,21 @@ TEST_F(CharStrTest, CompareTable) {
       {&empty, &sAbc, 0, 0},  {&broken, &sAbc, 0, 1}, {&sAbc, &missing, 0, 2}, {nullptr, &sAbc, 0, 1},
   };
   for (const Case &c : cases) {
-    Slot err;
+    ErrorSlot err;
     EXPECT_EQ(c.result, eant_CharStrCompare(c.a, c.b, &err));
-    if (c.code == 1)
-      EXPECT_TRUE(Reported(err.report, "eant_CharStrCompare", 1, "Invalid input first Eant_CharStrPtr"));
+    if (c.code == 1) {
+      EXPECT_TRUE(Reported(err.get(), "eant_CharStrCompare", 1, "Invalid input first Eant_CharStrPtr"));
+    }
     else if (c.code == 2)
-      EXPECT_TRUE(Reported(err.report, "eant_CharStrCompare", 2, "Invalid input second Eant_CharStrPtr"));
+      EXPECT_TRUE(Reported(err.get(), "eant_CharStrCompare", 2, "Invalid input second Eant_CharStrPtr"));
     else
-      EXPECT_FALSE(err) << Chain(err.report);
+      EXPECT_FALSE(err) << Chain(err);
   }
   std::free(sAbc2.data);
 }
 
 TEST_F(CharStrTest, CopyAndItsErrors) {
-  Slot err;
+  ErrorSlot err;
   Eant_CharStr source{}, target{};
   eant_CharStrCreate("north", &source, &err);
   ASSERT_EQ(&target, eant_CharStrCopy(&source, &target, &err));
@@ -74,15 +75,15 @@ TEST_F(CharStrTest, CopyAndItsErrors) {
   EXPECT_NE(source.data, target.data);
   const Eant_CharStr broken{-2, nullptr};
   EXPECT_EQ(nullptr, eant_CharStrCopy(&broken, &target, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CharStrCopy", 1, "Invalid input Eant_CharStrPtr"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CharStrCopy", 1, "Invalid input Eant_CharStrPtr"));
   EXPECT_EQ(nullptr, eant_CharStrCopy(&source, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CharStrCopy", 2, "Invalid output Eant_CharStrPtr"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CharStrCopy", 2, "Invalid output Eant_CharStrPtr"));
   {
     taviron::testing::FailAllocation fail(1);
     Eant_CharStr fresh{};
     EXPECT_EQ(nullptr, eant_CharStrCopy(&source, &fresh, &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_CharStrCopy", 3, "Error returned from eant_CharStrCreate"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CharStrCopy", 3, "Error returned from eant_CharStrCreate"));
   eant_CharStrFree(&source);
   eant_CharStrFree(&target);
   EXPECT_EQ(0, target.count);
@@ -96,7 +97,7 @@ TEST_F(CharStrTest, CopyAndItsErrors) {
 }
 
 TEST_F(CharStrTest, UnicodeStrings) {
-  Slot err;
+  ErrorSlot err;
   Eant_UnicodeStr s{}, t{};
   ASSERT_EQ(&s, eant_UnicodeStrCreate(u"Zürich", &s, &err));
   EXPECT_EQ(7, s.count);
@@ -108,9 +109,9 @@ TEST_F(CharStrTest, UnicodeStrings) {
   EXPECT_EQ(0, std::memcmp(u"ürich", t.data, 6 * sizeof(char16_t)));
   const Eant_UnicodeStr broken{3, nullptr};
   EXPECT_EQ(nullptr, eant_UnicodeStrCopy(&broken, &t, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_UnicodeStrCopy", 1, "Invalid input Eant_UnicodeStrPtr"));
+  EXPECT_TRUE(Reported(err.get(), "eant_UnicodeStrCopy", 1, "Invalid input Eant_UnicodeStrPtr"));
   EXPECT_EQ(nullptr, eant_UnicodeStrCopy(&s, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_UnicodeStrCopy", 2, "Invalid output Eant_UnicodeStrPtr"));
+  EXPECT_TRUE(Reported(err.get(), "eant_UnicodeStrCopy", 2, "Invalid output Eant_UnicodeStrPtr"));
   eant_UnicodeStrCreate(nullptr, &s, &err);
   eant_UnicodeStrCreate(nullptr, &t, &err);
   EXPECT_EQ(0, s.count);
@@ -120,7 +121,7 @@ TEST_F(CharStrTest, UnicodeStrings) {
 class StyleTest : public HeapTest {};
 
 TEST_F(StyleTest, SetCopyCompare) {
-  Slot err;
+  ErrorSlot err;
   Eant_Style *a = eant_StyleCreate(&err);
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(-1, a->number);
@@ -139,25 +140,25 @@ TEST_F(StyleTest, SetCopyCompare) {
   // A broken string is reported and compares unequal.
   b->fileNodeName.count = -1;
   EXPECT_EQ(0, eant_StyleCompare(a, b, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleCompare", 1, "Error returned from eant_CharStrCompare for fileNodeName"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleCompare", 1, "Error returned from eant_CharStrCompare for fileNodeName"));
   b->fileNodeName.count = 21;
   // Copy into a given reference; a null source gives the target back.
   Eant_Style *c = eant_StyleSetValues(nullptr, nullptr, nullptr, 0, &err);
   ASSERT_EQ(c, eant_StyleCopy(a, c, &err));
   EXPECT_EQ(1, eant_StyleCompare(a, c, &err));
   EXPECT_EQ(c, eant_StyleCopy(nullptr, c, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleCopy", 1, "Invalid input Eant_Style"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleCopy", 1, "Invalid input Eant_Style"));
   // A failure of the second string frees a reference made by the call.
   {
     taviron::testing::FailAllocation fail(3);
     EXPECT_EQ(nullptr, eant_StyleCopy(a, nullptr, &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_StyleCopy", 4, "Error returned from eant_CharStrCopy for name"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleCopy", 4, "Error returned from eant_CharStrCopy for name"));
   {
     taviron::testing::FailAllocation fail(1);
     EXPECT_EQ(nullptr, eant_StyleSetValues(nullptr, "f", "n", 1, &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_StyleSetValues", 1, "Error returned from eant_StyleCreate"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleSetValues", 1, "Error returned from eant_StyleCreate"));
   eant_StyleFreeContents(c);
   EXPECT_EQ(0, c->name.count);
   eant_StyleFreeContents(nullptr);
@@ -169,7 +170,7 @@ TEST_F(StyleTest, SetCopyCompare) {
 }
 
 TEST_F(StyleTest, NameOrderSortsReferences) {
-  Slot err;
+  ErrorSlot err;
   Eant_Style named[3]{}, unnamed{};
   const char *names[] = {"b", "a", "c"};
   for (int i = 0; i < 3; ++i) eant_StyleSetValues(&named[i], nullptr, names[i], i, &err);
@@ -184,7 +185,7 @@ TEST_F(StyleTest, NameOrderSortsReferences) {
 }
 
 TEST_F(StyleTest, PrintsEveryField) {
-  Slot err;
+  ErrorSlot err;
   Eant_Style *style = eant_StyleSetValues(nullptr, nullptr, "Dashed", 7, &err);
   taviron::testing::CapturedOutput out;
   eant_StylePrint(style, &err);
@@ -220,7 +221,7 @@ protected:
 };
 
 TEST_F(CriteriaTest, AddLookupDelete) {
-  Slot err;
+  ErrorSlot err;
   Eant_Criteria *clip = eant_CriteriaAdd(&info_, "Clip Window", &Pass, nullptr, &err);
   ASSERT_NE(nullptr, clip);
   Eant_Criteria *layer = eant_CriteriaAdd(&info_, "Layer", nullptr, nullptr, &err);
@@ -229,7 +230,7 @@ TEST_F(CriteriaTest, AddLookupDelete) {
   EXPECT_EQ(layer, clip->next);
   // A second criterion of a name is refused and freed.
   EXPECT_EQ(nullptr, eant_CriteriaAdd(&info_, "Clip Window", &Pass, nullptr, &err));
-  ASSERT_TRUE(Reported(err.report, "eant_CriteriaAdd", 4, "Error returned from eant_CriteriaAddToList"));
+  ASSERT_TRUE(Reported(err.get(), "eant_CriteriaAdd", 4, "Error returned from eant_CriteriaAddToList"));
   EXPECT_TRUE(Reported(err->next, "eant_CriteriaAddToList", 1, "Criteria of same name already exists"));
   EXPECT_EQ(layer, eant_CriteriaListLookup(&info_, "Layer", &err));
   struct Case {
@@ -242,15 +243,15 @@ TEST_F(CriteriaTest, AddLookupDelete) {
                   {&info_, "layer", 3, "Criteria not found"}};
   for (const Case &c : failures) {
     EXPECT_EQ(nullptr, eant_CriteriaListLookup(c.info, c.name, &err));
-    EXPECT_TRUE(Reported(err.report, "eant_CriteriaListLookup", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eant_CriteriaListLookup", c.code, c.message));
     eant_CriteriaDelete(c.info, c.name, &err);
-    EXPECT_TRUE(Reported(err.report, "eant_CriteriaDelete", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eant_CriteriaDelete", c.code, c.message));
   }
   eant_CriteriaDelete(&info_, "Clip Window", &err);
   EXPECT_FALSE(err);
   EXPECT_EQ(layer, info_.criteria);
   EXPECT_EQ(nullptr, eant_CriteriaAdd(nullptr, "x", nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CriteriaAdd", 1, "Invalid input annotation info"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CriteriaAdd", 1, "Invalid input annotation info"));
 
   // The list operation on its own: empty list, null criterion.
   Eant_Criteria *alone = eant_CriteriaCreate(&err);
@@ -261,7 +262,7 @@ TEST_F(CriteriaTest, AddLookupDelete) {
 }
 
 TEST_F(CriteriaTest, CheckStopsAtTheFirstRefusal) {
-  Slot err;
+  ErrorSlot err;
   int refused = 0, counted = 0;
   EXPECT_EQ(1, eant_CriteriaCheck(&element_, nullptr, nullptr, &err)); // an empty list passes
   eant_CriteriaAdd(&info_, "always", nullptr, nullptr, &err);
@@ -278,10 +279,10 @@ TEST_F(CriteriaTest, CheckStopsAtTheFirstRefusal) {
   EXPECT_EQ(1, counted);
   eant_CriteriaAdd(&info_, "fail", &Fail, nullptr, &err);
   EXPECT_EQ(0, eant_CriteriaCheck(&element_, nullptr, info_.criteria, &err));
-  ASSERT_TRUE(Reported(err.report, "eant_CriteriaCheck", 2, "Error returned from criteria function"));
+  ASSERT_TRUE(Reported(err.get(), "eant_CriteriaCheck", 2, "Error returned from criteria function"));
   EXPECT_STREQ("cannot tell", err->next->message);
   EXPECT_EQ(0, eant_CriteriaCheck(nullptr, nullptr, info_.criteria, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_CriteriaCheck", 1, "Invalid input element"));
+  EXPECT_TRUE(Reported(err.get(), "eant_CriteriaCheck", 1, "Invalid input element"));
 
   taviron::testing::CapturedOutput out;
   eant_CriteriaPrint(info_.criteria, &err);
@@ -294,7 +295,7 @@ int32_t Attribute(void *, int32_t, int32_t, char *, int32_t) { return 1; }
 int32_t Column(void *, const char *, Eerr_ErrorReport **) { return 2; }
 
 TEST_F(StyleTest, DatabaseAccessAndItsCurrentRecord) {
-  Slot err;
+  ErrorSlot err;
   int data = 0;
   Eant_DBIData *record = eant_DBIDataFunctionsAndDataSet(nullptr, &Attribute, &Column, &data, &err);
   ASSERT_NE(nullptr, record);
@@ -303,7 +304,7 @@ TEST_F(StyleTest, DatabaseAccessAndItsCurrentRecord) {
   eant_DBIDataCurrentRowSet(record, 12, &err);
   EXPECT_EQ(12, record->currentRow);
   eant_DBIDataCurrentRowSet(nullptr, 12, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_DBIDataCurrentRowSet", 1, "Invalid input dbiData"));
+  EXPECT_TRUE(Reported(err.get(), "eant_DBIDataCurrentRowSet", 1, "Invalid input dbiData"));
   EXPECT_EQ(record, eant_DBIDataSet(record));
   EXPECT_EQ(record, eant_DBIData());
   // Freeing the current record leaves no current record behind.
@@ -314,7 +315,7 @@ TEST_F(StyleTest, DatabaseAccessAndItsCurrentRecord) {
     taviron::testing::FailAllocation fail(1);
     EXPECT_EQ(nullptr, eant_DBIDataFunctionsAndDataSet(nullptr, &Attribute, &Column, &data, &err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_DBIDataFunctionsAndDataSet", 1, "Error returned from eant_DBIDataCreate"));
+  EXPECT_TRUE(Reported(err.get(), "eant_DBIDataFunctionsAndDataSet", 1, "Error returned from eant_DBIDataCreate"));
 }
 
 Evec_Bbox *Box(double x0, double y0, double x1, double y1) {
@@ -325,7 +326,7 @@ Evec_Bbox *Box(double x0, double y0, double x1, double y1) {
 }
 
 TEST_F(StyleTest, SortRecordsAreAllZeroedAndSortByCentres) {
-  Slot err;
+  ErrorSlot err;
   constexpr int32_t kCount = 4;
   Eant_GeoOrder *orders = eant_GeoOrderCreate(kCount, &err);
   ASSERT_NE(nullptr, orders);
@@ -355,7 +356,7 @@ TEST_F(StyleTest, SortRecordsAreAllZeroedAndSortByCentres) {
 }
 
 TEST(FontList, ForwardsToTheRendererAndKeepsIt) {
-  Slot err;
+  ErrorSlot err;
   Eevg_FontDataBaseRecord *list = eant_FontListCreate(&err);
   Eevg_FontDataBaseRecord *again = list;
   eant_FontListFree(&again);

@@ -26,7 +26,7 @@ Eant_SelectedStyles *Selected() {
 class SelectedStylesTest : public PackageTest {};
 
 TEST_F(SelectedStylesTest, CopyKeepsTheTargetsFlags) {
-  Slot err;
+  ErrorSlot err;
   Eant_SelectedStyles *source = Selected();
   Eant_SelectedStyles *copy = eant_SelectedStylesCopy(source, nullptr, &err);
   ASSERT_NE(nullptr, copy);
@@ -40,7 +40,7 @@ TEST_F(SelectedStylesTest, CopyKeepsTheTargetsFlags) {
   EXPECT_EQ(nullptr, copy->symbolColor);
   EXPECT_EQ(3, copy->flags);
   EXPECT_EQ(copy, eant_SelectedStylesCopy(nullptr, copy, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_SelectedStylesCopy", 1, "Invalid input Eant_SelectedStyles"));
+  EXPECT_TRUE(Reported(err.get(), "eant_SelectedStylesCopy", 1, "Invalid input Eant_SelectedStyles"));
   eant_SelectedStylesFree(&source);
   eant_SelectedStylesFree(&copy);
   EXPECT_EQ(nullptr, copy);
@@ -48,17 +48,17 @@ TEST_F(SelectedStylesTest, CopyKeepsTheTargetsFlags) {
 }
 
 TEST_F(SelectedStylesTest, WrittenAndReadBelowALayerNode) {
-  Slot err;
+  ErrorSlot err;
   Ehfa_File *file = ehfa_FileCreate(Path("selected.img").c_str(), toolkit_, &err);
   ASSERT_NE(nullptr, file);
   ehfa_EntryWrite(file, ":", "Layer", "AntHeader_Eant", EHFA_CHILD, &err);
   Eant_FileIO io{file, 0, 0, 0, 0};
   Eant_SelectedStyles *styles = Selected();
   eant_SelectedStylesWrite(&io, ":Layer", styles, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   EXPECT_NE(nullptr, emif_FindDesignByName(file->dictionary, "Eant_SelectedStyles", nullptr));
   Eant_SelectedStyles *read = eant_SelectedStylesRead(&io, ":Layer", nullptr, &err);
-  ASSERT_NE(nullptr, read) << Chain(err.report);
+  ASSERT_NE(nullptr, read) << Chain(err);
   EXPECT_EQ("thin", Text(read->selectedLineStyle->name));
   EXPECT_EQ(3, read->selectedColor->number);
   EXPECT_EQ("points", Text(read->textHeightScaleUnits->units));
@@ -70,9 +70,9 @@ TEST_F(SelectedStylesTest, WrittenAndReadBelowALayerNode) {
   EXPECT_EQ("lib.sty", Text(styles->selectedColor->fileNodeName));
 
   EXPECT_EQ(nullptr, eant_SelectedStylesRead(&io, ":", nullptr, &err)); // the root holds none
-  EXPECT_TRUE(Reported(err.report, "eant_SelectedStylesRead", 6, "Error returned from ehfa_ObjectRead"));
+  EXPECT_TRUE(Reported(err.get(), "eant_SelectedStylesRead", 6, "Error returned from ehfa_ObjectRead"));
   eant_SelectedStylesWrite(&io, ":Layer", nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_SelectedStylesWrite", 4, "Invalid input selectedStyles"));
+  EXPECT_TRUE(Reported(err.get(), "eant_SelectedStylesWrite", 4, "Invalid input selectedStyles"));
   eant_SelectedStylesFree(&styles);
   eant_SelectedStylesFree(&read);
   ehfa_FileClose(file, &err);
@@ -80,14 +80,14 @@ TEST_F(SelectedStylesTest, WrittenAndReadBelowALayerNode) {
 }
 
 TEST_F(SelectedStylesTest, TheVersionNodeIsWrittenOnceAndReadFromAbsoluteOrRelativePaths) {
-  Slot err;
+  ErrorSlot err;
   Ehfa_File *file = ehfa_FileCreate(Path("version.img").c_str(), toolkit_, &err);
   ehfa_EntryWrite(file, ":", "Layer", "AntHeader_Eant", EHFA_CHILD, &err);
   ehfa_EntryWrite(file, ":", "Bare", "AntHeader_Eant", EHFA_CHILD, &err);
   Eant_FileIO io{file, 0, 0, 0, 0};
   eant_AnnotationVersionWrite(&io, ":Layer", &err);
   eant_AnnotationVersionWrite(&io, ":Layer", &err); // rewrites the one node
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   ehfa_EntrySeek(file, EHFA_PATH, ":Layer", &err);
   ehfa_EntrySeek(file, EHFA_FIRST_CHILD, nullptr, &err);
   EXPECT_STREQ("AnnotationVersion", file->currentEntry->name);
@@ -104,9 +104,9 @@ TEST_F(SelectedStylesTest, TheVersionNodeIsWrittenOnceAndReadFromAbsoluteOrRelat
   EXPECT_EQ(4, io.annotationVersion);
   EXPECT_STREQ("Layer", file->currentEntry->name);
   eant_AnnotationVersionRead(&io, ":Nothing", &err);
-  EXPECT_TRUE(Reported(err.report, "eant_AnnotationVersionRead", 7, "Error seeking back to nodepath"));
+  EXPECT_TRUE(Reported(err.get(), "eant_AnnotationVersionRead", 7, "Error seeking back to nodepath"));
   eant_AnnotationVersionWrite(&io, ":Nothing", &err);
-  EXPECT_TRUE(Reported(err.report, "eant_AnnotationVersionWrite", 4, "Error returned from ehfa_EntrySeek for nodepath"));
+  EXPECT_TRUE(Reported(err.get(), "eant_AnnotationVersionWrite", 4, "Error returned from ehfa_EntrySeek for nodepath"));
   ehfa_FileClose(file, &err);
 }
 
@@ -122,7 +122,7 @@ void Release(void *data, void *data2) {
 }
 
 TEST_F(SymbolLibraryTest, FreeingALibraryFreesItsChainDefinitionsAndElements) {
-  Slot err;
+  ErrorSlot err;
   Eant_SymbolLibrary *library = eant_SymbolLibraryCreate(&err);
   ASSERT_NE(nullptr, library);
   EXPECT_EQ(-1, library->defaultSymbolNumber);
@@ -157,7 +157,7 @@ TEST_F(SymbolLibraryTest, FreeingALibraryFreesItsChainDefinitionsAndElements) {
   EXPECT_EQ(1, released);
   eant_SymbolLibraryFree(&library);
   eant_SymbolLibraryInit(nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_SymbolLibraryInit", 1, "Invalid input Symbol Library"));
+  EXPECT_TRUE(Reported(err.get(), "eant_SymbolLibraryInit", 1, "Invalid input Symbol Library"));
 }
 
 TEST_F(SymbolLibraryTest, ElementsAreFreedThroughTheirType) {
@@ -180,7 +180,7 @@ TEST_F(SymbolLibraryTest, ElementsAreFreedThroughTheirType) {
 class PackageDataTest : public PackageTest {};
 
 TEST_F(PackageDataTest, FreeingThePackageDataFreesItsCaches) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *first = eant_StyleLibraryCreate(&err);
   first->next = eant_StyleLibraryCreate(&err);
   data_->styleLibraryCache = first;

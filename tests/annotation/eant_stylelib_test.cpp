@@ -158,9 +158,9 @@ class StyleLibraryTest : public PackageTest {
 protected:
   // A new file with the package's toolkit record, and the file context on it.
   Ehfa_File *Create(const std::string &name) {
-    Slot err;
+    ErrorSlot err;
     Ehfa_File *file = ehfa_FileCreate(Path(name).c_str(), toolkit_, &err);
-    EXPECT_NE(nullptr, file) << Chain(err.report);
+    EXPECT_NE(nullptr, file) << Chain(err);
     io_ = {file, 0, 0, 0, 0};
     return file;
   }
@@ -168,7 +168,7 @@ protected:
 };
 
 TEST_F(StyleLibraryTest, ANewLibraryHasFourEmptyLists) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *library = eant_StyleLibraryCreate(&err);
   ASSERT_NE(nullptr, library);
   for (Edlm_List *list : {library->lineStyles, library->fillStyles, library->textStyles, library->colors})
@@ -176,12 +176,12 @@ TEST_F(StyleLibraryTest, ANewLibraryHasFourEmptyLists) {
   EXPECT_EQ(0, library->modified);
   EXPECT_EQ(0, library->fileNodeName.count);
   eant_StyleLibraryInit(nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryInit", 1, "Invalid input Style Library"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryInit", 1, "Invalid input Style Library"));
   {
     taviron::testing::FailAllocation fail(3);
     EXPECT_EQ(nullptr, eant_StyleLibraryCreate(&err));
   }
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryCreate", 2, "Error returned from eant_StyleLibraryInit"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryCreate", 2, "Error returned from eant_StyleLibraryInit"));
   eant_StyleLibraryFree(&library);
   EXPECT_EQ(nullptr, library);
   eant_StyleLibraryFree(&library);
@@ -189,7 +189,7 @@ TEST_F(StyleLibraryTest, ANewLibraryHasFourEmptyLists) {
 }
 
 TEST_F(StyleLibraryTest, CopyIsDeepAndKeepsTheNumbers) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *source = Filled();
   eant_CharStrCreate("lib.sty", &source->fileNodeName, nullptr);
   source->evaluated = 1;
@@ -206,7 +206,7 @@ TEST_F(StyleLibraryTest, CopyIsDeepAndKeepsTheNumbers) {
   ASSERT_EQ(target, eant_StyleLibraryCopy(copy, target, &err));
   ExpectFilled(target);
   EXPECT_EQ(target, eant_StyleLibraryCopy(nullptr, target, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryCopy", 1, "Invalid input Eant_StyleLibrary"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryCopy", 1, "Invalid input Eant_StyleLibrary"));
   eant_StyleLibraryFree(&copy);
   eant_StyleLibraryFree(&target);
 
@@ -215,32 +215,26 @@ TEST_F(StyleLibraryTest, CopyIsDeepAndKeepsTheNumbers) {
   copy = eant_StyleLibraryCopy(source, nullptr, &err);
   const int64_t allocations = emsc_TestAllocationCount() - before;
   eant_StyleLibraryFree(&copy);
-  for (int64_t n = 1; n <= allocations; ++n) {
-    const int64_t live = emsc_TestLiveBlocks();
-    {
-      taviron::testing::FailAllocation fail(n);
-      copy = eant_StyleLibraryCopy(source, nullptr, &err);
-    }
-    EXPECT_EQ(nullptr, copy) << n;
-    EXPECT_TRUE(err) << n;
-    EXPECT_EQ(live, emsc_TestLiveBlocks()) << n;
-  }
+  const auto counts = taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) { return (copy = eant_StyleLibraryCopy(source, nullptr, e)) != nullptr; },
+      [&] { eant_StyleLibraryFree(&copy); });
+  EXPECT_EQ(counts.heap, allocations);
   eant_StyleLibraryFree(&source);
   EXPECT_TRUE(HeapAsAtStart());
 }
 
 TEST_F(StyleLibraryTest, WrittenAndReadBackItKeepsEveryStyleAtItsNumber) {
-  Slot err;
+  ErrorSlot err;
   Ehfa_File *file = Create("written.img");
   Eant_StyleLibrary *library = Filled();
   library->modified = 1;
   eant_StyleLibraryWrite(&io_, ":", "StyleLibrary", library, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   EXPECT_EQ(0, library->modified);
   EXPECT_STREQ("StyleLibrary", file->currentEntry->name); // the written node is current
   // Writing again replaces the node rather than adding a second one.
   eant_StyleLibraryWrite(&io_, ":", "StyleLibrary", library, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   ASSERT_NE(nullptr, ehfa_EntrySeek(file, EHFA_PATH, ":StyleLibrary", &err));
   EXPECT_EQ(0, ehfa_EntryCurrentHasNext(file));
   EXPECT_STREQ("StyleLibrary_4_Eant", file->currentEntry->type);
@@ -251,7 +245,7 @@ TEST_F(StyleLibraryTest, WrittenAndReadBackItKeepsEveryStyleAtItsNumber) {
   ASSERT_NE(nullptr, file);
   io_ = {file, 0, 0, 0, 0};
   Eant_StyleLibrary *read = eant_StyleLibraryRead(&io_, ":StyleLibrary", nullptr, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   EXPECT_EQ(EANT_ANNOTATION_VERSION, io_.annotationVersion);
   ExpectFilled(read);
   EXPECT_EQ(0, read->modified);
@@ -268,22 +262,19 @@ TEST_F(StyleLibraryTest, WrittenAndReadBackItKeepsEveryStyleAtItsNumber) {
   read = eant_StyleLibraryRead(&io_, ":StyleLibrary", nullptr, &err);
   const int64_t allocations = emsc_TestAllocationCount() - before;
   eant_StyleLibraryFree(&read);
-  for (int64_t n = 1; n <= allocations; ++n) {
-    const int64_t live = emsc_TestLiveBlocks();
-    {
-      taviron::testing::FailAllocation fail(n);
-      read = eant_StyleLibraryRead(&io_, ":StyleLibrary", nullptr, &err);
-    }
-    if (read) ExpectFilled(read); // an allocation the read could do without
-    eant_StyleLibraryFree(&read);
-    EXPECT_EQ(live, emsc_TestLiveBlocks()) << n;
-  }
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) {
+        read = eant_StyleLibraryRead(&io_, ":StyleLibrary", nullptr, e);
+        if (read) ExpectFilled(read); // after an allocation the read could do without
+        return read != nullptr;
+      },
+      [&] { eant_StyleLibraryFree(&read); }, {.heapThrough = allocations});
   ehfa_FileClose(file, &err);
   EXPECT_TRUE(HeapAsAtStart());
 }
 
 TEST_F(StyleLibraryTest, ReadRefusesWhatIsNotALibraryOrOfAnUnknownVersion) {
-  Slot err;
+  ErrorSlot err;
   Ehfa_File *file = Create("refused.img");
   Eant_StyleLibrary *library = Filled();
   eant_StyleLibraryWrite(&io_, ":", "Five", library, &err);
@@ -292,34 +283,34 @@ TEST_F(StyleLibraryTest, ReadRefusesWhatIsNotALibraryOrOfAnUnknownVersion) {
   const Emif_Design *version = eant_PutDesignInDictionary(data_, "AnnotationVersion_Eant", file->dictionary, &err);
   const int32_t five = 5;
   ASSERT_NE(nullptr, ehfa_ObjectWrite(file, ":Five:AnnotationVersion", nullptr, nullptr, EHFA_OVERWRITE, &five, version, &err))
-      << Chain(err.report);
+      << Chain(err);
   EXPECT_EQ(library, eant_StyleLibraryRead(&io_, ":Five", library, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryRead", 7, "Invalid annotation layer version number 5"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryRead", 7, "Invalid annotation layer version number 5"));
   EXPECT_EQ(0, edlm_CountList(library->colors, nullptr)); // emptied, nothing more
   EXPECT_EQ(0, library->description.count);
   eant_StyleLibraryFree(&library);
 
   ehfa_EntryWrite(file, ":", "plain", "SomethingElse_Eant", EHFA_CHILD, &err);
   EXPECT_EQ(nullptr, eant_StyleLibraryRead(&io_, ":plain", nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryRead", 5, "Nodepath is not a style library layer"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryRead", 5, "Nodepath is not a style library layer"));
   EXPECT_EQ(nullptr, eant_StyleLibraryRead(&io_, ":missing", nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryRead", 4, "Error returned from eant_AnnotationVersionRead"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryRead", 4, "Error returned from eant_AnnotationVersionRead"));
 
   // The file context's checks, in the writer and the reader alike.
   Eant_FileIO none{};
   eant_StyleLibraryWrite(&none, nullptr, "x", library, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryWrite", 1, "Invalid input fileIO"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryWrite", 1, "Invalid input fileIO"));
   Eint_InitToolkitData *init = file->init;
   file->init = nullptr;
   EXPECT_EQ(nullptr, eant_StyleLibraryRead(&io_, ":Five", nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryRead", 2, "Toolkit has not been initialized"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryRead", 2, "Toolkit has not been initialized"));
   file->init = init;
   toolkit_->annotationData = nullptr;
   EXPECT_EQ(nullptr, eant_StyleLibraryRead(&io_, ":Five", nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryRead", 3, "Annotation Package has not been initialized"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryRead", 3, "Annotation Package has not been initialized"));
   toolkit_->annotationData = data_;
   eant_StyleLibraryWrite(&io_, nullptr, "x", nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryWrite", 4, "Invalid input styleLib"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryWrite", 4, "Invalid input styleLib"));
   ehfa_FileClose(file, &err);
 }
 
@@ -345,7 +336,7 @@ struct Stored {
 };
 
 TEST_F(StyleLibraryTest, TheOldestFormReadsWithTheDefaultsOfItsMissingFields) {
-  Slot err;
+  ErrorSlot err;
   Ehfa_File *file = Create("old.img");
   // One colour, one fill style with the old pattern, no other styles.
   Stored color(data_, "Eant_Color"), fill(data_, "Eant_FillStyle"), pattern(data_, "Eant_FillPattern");
@@ -361,12 +352,12 @@ TEST_F(StyleLibraryTest, TheOldestFormReadsWithTheDefaultsOfItsMissingFields) {
   library.Set("fillStyles", Emif_String{1, reinterpret_cast<char *>(fill.record)});
   ASSERT_NE(nullptr, ehfa_ObjectWrite(file, ":", "Old", "StyleLibrary_Eant", EHFA_CHILD, library.record,
                                       library.design, &err))
-      << Chain(err.report);
+      << Chain(err);
   emif_ObjectFree(library.design, library.record); // with the colour, fill style and pattern
 
   // No version node below it: version 0, the oldest design.
   Eant_StyleLibrary *read = eant_StyleLibraryRead(&io_, ":Old", nullptr, &err);
-  ASSERT_NE(nullptr, read) << Chain(err.report);
+  ASSERT_NE(nullptr, read) << Chain(err);
   EXPECT_EQ(0, io_.annotationVersion);
   ASSERT_EQ(1, edlm_CountList(read->colors, nullptr));
   const Eant_Color *grey = At<Eant_Color>(read->colors, 0);
@@ -388,18 +379,18 @@ TEST_F(StyleLibraryTest, TheOldestFormReadsWithTheDefaultsOfItsMissingFields) {
 }
 
 TEST_F(StyleLibraryTest, ConvertersAndArraysCheckTheirArguments) {
-  Slot err;
+  ErrorSlot err;
   Edlm_List *list = edlm_InitList(sizeof(void *), 1, nullptr);
   int32_t count = 9;
   EXPECT_EQ(nullptr, eant_ColorListToPrivateArray(nullptr, &count, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ColorListToPrivateArray", 1, "Invalid input color list"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ColorListToPrivateArray", 1, "Invalid input color list"));
   eant_LineStylePrivate4ArrayToList(nullptr, 2, list, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_LineStylePrivate4ArrayToList", 1, "Invalid input lineStyleArray"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStylePrivate4ArrayToList", 1, "Invalid input lineStyleArray"));
   void *array = eant_FillStyleListToPrivateArray(list, &count, &err);
   ASSERT_NE(nullptr, array);
   EXPECT_EQ(0, count);
   eant_TextStylePrivate2ArrayToList(array, 0, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_TextStylePrivate2ArrayToList", 2, "Invalid input textStyleList"));
+  EXPECT_TRUE(Reported(err.get(), "eant_TextStylePrivate2ArrayToList", 2, "Invalid input textStyleList"));
   emsc_HeapFree(array);
   // An empty slot of the current form that holds parts (a damaged file) is freed, not kept.
   Append(list, eant_ColorCreate(nullptr));
@@ -422,7 +413,7 @@ TEST_F(StyleLibraryTest, ConvertersAndArraysCheckTheirArguments) {
 // ---- Loaded libraries and library files ----
 
 TEST_F(StyleLibraryTest, AddingALibraryReplacesTheOneOfItsName) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *a = eant_StyleLibraryCreate(&err), *b = eant_StyleLibraryCreate(&err),
                     *c = eant_StyleLibraryCreate(&err);
   eant_CharStrCreate("a.sty", &a->fileNodeName, &err);
@@ -441,15 +432,15 @@ TEST_F(StyleLibraryTest, AddingALibraryReplacesTheOneOfItsName) {
 }
 
 TEST_F(StyleLibraryTest, LookupLoadsALibraryFileOnceAndStyleReferencesFindIt) {
-  Slot err;
+  ErrorSlot err;
   Ehfa_File *file = Create("shared.sty");
   Eant_StyleLibrary *library = Filled();
   eant_StyleLibraryWrite(&io_, ":", "StyleLibrary", library, &err);
   eant_StyleLibraryWrite(&io_, ":", "Other", library, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   eant_StyleLibraryFree(&library);
   ehfa_FileClose(file, &err);
-  setenv("NORIX_STYLE_PATH", dir_.c_str(), 1);
+  setenv("NORIX_STYLE_PATH", Dir().c_str(), 1);
 
   Eant_StyleLibrary *loaded = eant_StyleLibraryListLookup(toolkit_, "shared.sty", &err);
   ExpectFilled(loaded);
@@ -458,7 +449,7 @@ TEST_F(StyleLibraryTest, LookupLoadsALibraryFileOnceAndStyleReferencesFindIt) {
   EXPECT_EQ(loaded, eant_StyleLibraryListLookup(toolkit_, "shared.sty", &err));
   // The same file under another name is another library; a node path picks the node.
   Eant_StyleLibrary *other = eant_StyleLibraryListLookup(toolkit_, "shared.sty:Other", &err);
-  ASSERT_NE(nullptr, other) << Chain(err.report);
+  ASSERT_NE(nullptr, other) << Chain(err);
   EXPECT_NE(loaded, other);
   EXPECT_EQ(other, loaded->next);
 
@@ -470,10 +461,10 @@ TEST_F(StyleLibraryTest, LookupLoadsALibraryFileOnceAndStyleReferencesFindIt) {
   EXPECT_EQ(nullptr, eant_StyleLibraryGetFromStyle(toolkit_, nullptr, reference, &err));
   EXPECT_FALSE(err);
   EXPECT_EQ(nullptr, eant_StyleLibraryGetFromStyle(toolkit_, local, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryGetFromStyle", 1, "Invalid input style"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryGetFromStyle", 1, "Invalid input style"));
   eant_StyleSetValues(reference, "missing.sty", "red", 0, &err);
   EXPECT_EQ(nullptr, eant_StyleLibraryGetFromStyle(toolkit_, local, reference, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryGetFromStyle", 2, "Error returned from eant_StyleLibraryListLookup"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryGetFromStyle", 2, "Error returned from eant_StyleLibraryListLookup"));
   EXPECT_EQ(nullptr, data_->styleLibraryCache->next->next); // a failed load is not remembered
   eant_StyleFree(&reference);
   eant_StyleLibraryFree(&local);
@@ -487,40 +478,40 @@ TEST_F(StyleLibraryTest, LookupLoadsALibraryFileOnceAndStyleReferencesFindIt) {
                   {nullptr, "shared.sty", 2, "Toolkit has not been initialized"}};
   for (const Case &c : failures) {
     EXPECT_EQ(nullptr, eant_StyleLibraryListLookup(c.toolkit, c.name, &err));
-    EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryListLookup", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryListLookup", c.code, c.message));
   }
   unsetenv("NORIX_STYLE_PATH");
 }
 
 TEST_F(StyleLibraryTest, ALayerWritesAModifiedLibraryWhenItCloses) {
-  Slot err;
+  ErrorSlot err;
   Ehfa_File *file = Create("layer.sty");
   Eant_StyleLibrary *library = Filled();
   eant_StyleLibraryWrite(&io_, ":", "StyleLibrary", library, &err);
   eant_StyleLibraryFree(&library);
   ehfa_FileClose(file, &err);
-  setenv("NORIX_STYLE_PATH", dir_.c_str(), 1);
+  setenv("NORIX_STYLE_PATH", Dir().c_str(), 1);
 
   // Read only: the file is closed at once, and closing writes nothing.
   Eant_StyleLibraryLayer *layer = eant_StyleLibraryLayerOpen(toolkit_, "layer.sty", "r", &err);
-  ASSERT_NE(nullptr, layer) << Chain(err.report);
+  ASSERT_NE(nullptr, layer) << Chain(err);
   EXPECT_EQ(nullptr, layer->file);
   EXPECT_STREQ(":StyleLibrary", layer->layerName);
   ExpectFilled(layer->library);
   layer->library->modified = 1;
   eant_StyleLibraryLayerRead(layer, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryLayerRead", 2, "Input styleLibLayer is not open"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryLayerRead", 2, "Input styleLibLayer is not open"));
   eant_StyleLibraryLayerClose(layer, &err);
   EXPECT_FALSE(err);
 
   // For update: a change of the library is written when the layer closes.
   layer = eant_StyleLibraryLayerOpen(toolkit_, "layer.sty:StyleLibrary", "r+", &err);
-  ASSERT_NE(nullptr, layer) << Chain(err.report);
+  ASSERT_NE(nullptr, layer) << Chain(err);
   ASSERT_NE(nullptr, layer->file);
   eant_CharStrCreate("changed", &layer->library->description, &err);
   layer->library->modified = 1;
   eant_StyleLibraryLayerClose(layer, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err);
   Eant_StyleLibrary *read = eant_StyleLibraryOpenAndRead(toolkit_, "layer.sty", &err);
   ASSERT_NE(nullptr, read);
   EXPECT_EQ("changed", Text(read->description));
@@ -537,10 +528,10 @@ TEST_F(StyleLibraryTest, ALayerWritesAModifiedLibraryWhenItCloses) {
                   {"missing.sty", "r", 6, "Error returned from ehfa_SearchListFileOpen"}};
   for (const Case &c : failures) {
     EXPECT_EQ(nullptr, eant_StyleLibraryLayerOpen(toolkit_, c.name, c.mode, &err));
-    EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryLayerOpen", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryLayerOpen", c.code, c.message));
   }
   EXPECT_EQ(nullptr, eant_StyleLibraryLayerOpen(toolkit_, "layer.sty:Nothing", "r", &err));
-  EXPECT_TRUE(Reported(err.report, "eant_StyleLibraryLayerOpen", 9, "Error returned from eant_StyleLibraryLayerRead"));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryLayerOpen", 9, "Error returned from eant_StyleLibraryLayerRead"));
   unsetenv("NORIX_STYLE_PATH");
   EXPECT_TRUE(HeapAsAtStart());
 }

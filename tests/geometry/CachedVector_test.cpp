@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CachedVector.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -20,15 +21,11 @@ protected:
   void SetUp() override {
     const char *old = std::getenv("TMPDIR");
     if (old) saved_ = old, hadOld_ = true;
-    std::string pattern = (fs::temp_directory_path() / "cvtestXXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     setenv("TMPDIR", dir_.c_str(), 1);
   }
   void TearDown() override {
     if (hadOld_) setenv("TMPDIR", saved_.c_str(), 1);
     else unsetenv("TMPDIR");
-    fs::remove_all(dir_);
   }
   std::vector<fs::path> FilesInFolder() const {
     std::vector<fs::path> files;
@@ -38,7 +35,9 @@ protected:
     return files;
   }
 
-  std::string dir_, saved_;
+  const taviron::testing::TempDir folder_{"cvtest"};
+  const std::string dir_ = folder_.str();
+  std::string saved_;
   bool hadOld_ = false;
 };
 

@@ -19,6 +19,7 @@
 #include "eprf.h"
 #include "esmg.h"
 #include "geometry_testing.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -46,9 +47,6 @@ template <class T> SpatialCache<T> *Tree(const Cache &cache) {
 class SpatialCacheTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "sctestXXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     setenv("TMPDIR", dir_.c_str(), 1);
     setenv("NORIX_PREFERENCES_PATH", dir_.c_str(), 1);
     SetLimit("1024");
@@ -58,7 +56,6 @@ protected:
     unsetenv("NORIX_PREFERENCES_PATH");
     eprf_DefaultDatabaseTerminate();
     SpatialCacheBase::ForgetMemoryLimits();
-    fs::remove_all(dir_);
   }
   void SetLimit(const char *megabytes) {
     std::ofstream file(fs::path(dir_) / "preferences.prf");
@@ -77,7 +74,8 @@ protected:
     MVS layer{0, box.get(), 0, 0};
     return Cache(evec_SpatialCacheCreateArc(&layer, nullptr));
   }
-  std::string dir_;
+  const taviron::testing::TempDir folder_{"sctest"};
+  const std::string dir_ = folder_.str();
 };
 
 void AddPoint(const Cache &cache, int32_t number, double x, double y) {

@@ -89,23 +89,9 @@ TEST(EvecBboxUnion, NormalisesBothOrCopiesTheOneGiven) {
 
 TEST(EvecBboxUnion, SurvivesAllocationFailure) {
   Matrix a = Box(0, 0, 1, 1);
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    ErrorSlot err;
-    Evec_Bbox *u;
-    {
-      taviron::testing::FailAllocation fail(n);
-      u = evec_BboxUnionBbox(a.get(), nullptr, &err);
-    }
-    if (u) {
-      evec_BboxDelete(u, nullptr);
-      break;
-    }
-    ASSERT_NE(err.get(), nullptr);
-    EXPECT_STREQ(err.get()->message, "Failure in evec_BboxUnionBbox");
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  SweepMade([&](Eerr_ErrorReport **e) { return evec_BboxUnionBbox(a.get(), nullptr, e); },
+            [](Evec_Bbox *u) { evec_BboxDelete(u, nullptr); }, "evec_BboxUnionBbox",
+            [](const Eerr_ErrorReport *r) { EXPECT_STREQ(r->message, "Failure in evec_BboxUnionBbox"); });
 }
 
 TEST(EvecBboxCopy, GoesThroughEachMatrixsSteps) {
@@ -281,24 +267,22 @@ TEST(EvecClipWind, BoxMustMeetEveryWindowBox) {
 }
 
 TEST(EvecClipWind, CreateSurvivesAllocationFailure) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    ErrorSlot err;
-    ClipWind *w;
-    {
-      taviron::testing::FailAllocation fail(n);
-      w = evec_ClipWindCreate(3, &err);
-    }
-    if (w) {
-      EXPECT_EQ(w->count, 3);
-      for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(w->boxes[i], nullptr);
-      evec_ClipWindDelete(w, nullptr);
-      break;
-    }
-    ExpectReport(err, "evec_ClipWindCreate", static_cast<int32_t>(n), "Error allocating ClipWind");
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  // The nth allocation failing gives code n.
+  int32_t code = 0;
+  SweepMade(
+      [&](Eerr_ErrorReport **e) {
+        ++code;
+        return evec_ClipWindCreate(3, e);
+      },
+      [](ClipWind *w) {
+        EXPECT_EQ(w->count, 3);
+        for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(w->boxes[i], nullptr);
+        evec_ClipWindDelete(w, nullptr);
+      },
+      "evec_ClipWindCreate",
+      [&](const Eerr_ErrorReport *r) {
+        EXPECT_TRUE(taviron::testing::Reported(r, "evec_ClipWindCreate", code, "Error allocating ClipWind"));
+      });
 }
 
 TEST(EvecClipLine, PassesTheCallOn) {
@@ -338,18 +322,13 @@ TEST(EvecFeatureRecords, CreateAndDeleteWithoutLeaks) {
   evec_LineListDelete(evec_LineListCreate(2, nullptr), nullptr);
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 
-  for (int64_t n = 1;; ++n) {
-    Evec_NodeRecord *r;
-    {
-      taviron::testing::FailAllocation fail(n);
-      r = evec_NodeCreate(nullptr);
-    }
-    if (r) {
-      evec_NodeDelete(r, nullptr);
-      break;
-    }
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-  }
+  taviron::testing::SweepAllocationFailures(
+      [](Eerr_ErrorReport **) {
+        Evec_NodeRecord *r = evec_NodeCreate(nullptr);
+        evec_NodeDelete(r, nullptr);
+        return r != nullptr;
+      },
+      {.reports = false});
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }
 

@@ -102,23 +102,8 @@ TEST(EvecSplineArc, BadInputIsReported) {
   EXPECT_EQ(evec_SplineArc(&tiny, huge.get(), &err), nullptr);
   ExpectReport(err, "evec_SplineArc", 3, "Error returned from efga_MatrixCreate");
 
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    ErrorSlot failed;
-    Egda_BaseData *m;
-    {
-      taviron::testing::FailAllocation fail(n);
-      m = evec_SplineArc(&layer, arc.get(), &failed);
-    }
-    if (m) {
-      egda_BaseDataDelete(m, nullptr);
-      break;
-    }
-    ASSERT_NE(failed.get(), nullptr);
-    EXPECT_STREQ(failed.get()->reporter, "evec_SplineArc");
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  SweepMade([&](Eerr_ErrorReport **e) { return evec_SplineArc(&layer, arc.get(), e); }, DeleteMatrix,
+            "evec_SplineArc");
 }
 
 TEST(EvecPointOfArc, StraightAndSplinePoints) {
@@ -170,23 +155,8 @@ TEST(EvecPointOfArc, BadInputIsReported) {
   Coord ok(evec_DensifyPointOfArc(two.get(), 1, &err));
   EXPECT_TRUE(ok);
 
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    ErrorSlot failed;
-    Evec_Coord *c;
-    {
-      taviron::testing::FailAllocation fail(n);
-      c = evec_SplinePointOfArc(arc.get(), 6, &failed);
-    }
-    if (c) {
-      evec_CoordDelete(c, nullptr);
-      break;
-    }
-    ASSERT_NE(failed.get(), nullptr);
-    EXPECT_STREQ(failed.get()->reporter, "evec_SplinePointOfArc");
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  SweepMade([&](Eerr_ErrorReport **e) { return evec_SplinePointOfArc(arc.get(), 6, e); },
+            [](Evec_Coord *c) { evec_CoordDelete(c, nullptr); }, "evec_SplinePointOfArc");
 }
 
 TEST(EvecDensifyArc, InsertsEvenlySpacedPoints) {

@@ -58,22 +58,10 @@ TEST(EvecWeedArc, WeedsACopyWithTheLayersTolerance) {
   EXPECT_EQ(evec_WeedArc(nullptr, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_WeedArc", 2, "Invalid input MVS");
 
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    ErrorSlot failed;
-    Egda_BaseData *m;
-    {
-      taviron::testing::FailAllocation fail(n);
-      m = evec_WeedArc(&layer, arc.get(), &failed);
-    }
-    if (m) {
-      egda_BaseDataDelete(m, nullptr);
-      break;
-    }
-    ExpectReport(failed, "evec_WeedArc", 1, "Error returned from efga_MatrixCopy");
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  SweepMade([&](Eerr_ErrorReport **e) { return evec_WeedArc(&layer, arc.get(), e); }, DeleteMatrix, "evec_WeedArc",
+            [](const Eerr_ErrorReport *r) {
+              EXPECT_TRUE(taviron::testing::Reported(r, "evec_WeedArc", 1, "Error returned from efga_MatrixCopy"));
+            });
 }
 
 TEST(EvecWeedPolygon, DropsCollapsedRingsAndGivesUpOnACollapsedOuterRing) {
@@ -103,21 +91,12 @@ TEST(EvecWeedPolygon, DropsCollapsedRingsAndGivesUpOnACollapsedOuterRing) {
     EXPECT_EQ(evec_WeedPolygon(nullptr, rings.get(), &err), nullptr);
     ExpectReport(err, "evec_WeedPolygon", 3, "Invalid input MVS");
 
-    const int64_t before = emsc_TestLiveBlocks();
-    for (int64_t n = 1;; ++n) {
-      ErrorSlot failed;
-      Efga_CoordinateBlock *b;
-      {
-        taviron::testing::FailAllocation fail(n);
-        b = evec_WeedPolygon(&layer, rings.get(), &failed);
-      }
-      if (b) {
-        efga_CoordBlockDelete(b, nullptr);
-        break;
-      }
-      ExpectReport(failed, "evec_WeedPolygon", 2, "Unable to allocate CoordinateBlock");
-      EXPECT_EQ(emsc_TestLiveBlocks(), before);
-    }
+    SweepMade([&](Eerr_ErrorReport **e) { return evec_WeedPolygon(&layer, rings.get(), e); },
+              [](Efga_CoordinateBlock *b) { efga_CoordBlockDelete(b, nullptr); }, "evec_WeedPolygon",
+              [](const Eerr_ErrorReport *r) {
+                EXPECT_TRUE(
+                    taviron::testing::Reported(r, "evec_WeedPolygon", 2, "Unable to allocate CoordinateBlock"));
+              });
   }
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }
@@ -175,23 +154,8 @@ TEST(EvecGeneralizeArc, GeneralisesACopy) {
   EXPECT_EQ(evec_GeneralizeArc(nullptr, arc.get(), &err), nullptr);
   ExpectReport(err, "evec_GeneralizeArc", 3, "Invalid input MVS");
 
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    ErrorSlot failed;
-    Egda_BaseData *m;
-    {
-      taviron::testing::FailAllocation fail(n);
-      m = evec_GeneralizeArc(&layer, arc.get(), &failed);
-    }
-    if (m) {
-      egda_BaseDataDelete(m, nullptr);
-      break;
-    }
-    ASSERT_NE(failed.get(), nullptr);
-    EXPECT_STREQ(failed.get()->reporter, "evec_GeneralizeArc");
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  SweepMade([&](Eerr_ErrorReport **e) { return evec_GeneralizeArc(&layer, arc.get(), e); }, DeleteMatrix,
+            "evec_GeneralizeArc");
 }
 
 } // namespace

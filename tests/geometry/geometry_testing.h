@@ -2,6 +2,8 @@
 #ifndef TAVIRON_TESTS_GEOMETRY_TESTING_H
 #define TAVIRON_TESTS_GEOMETRY_TESTING_H
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -72,6 +74,29 @@ inline void ExpectReport(const ErrorSlot &err, const char *reporter, int32_t cod
 }
 
 inline void ExpectNoReport(const ErrorSlot &err) { EXPECT_FALSE(err) << taviron::testing::Chain(err); }
+
+inline void DeleteMatrix(Egda_BaseData *m) { egda_BaseDataDelete(m, nullptr); }
+
+// The kit's sweep of allocation failures over make (err), which returns what it made or null;
+// what it made is freed. A failure's newest report is the reporter's; with the heap failing,
+// check (when given) looks at it further.
+template <class Make, class Free>
+taviron::testing::SweepCounts SweepMade(Make make, Free free, const char *reporter,
+                                        std::function<void(const Eerr_ErrorReport *)> check = nullptr) {
+  return taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err, taviron::testing::Failing kind) {
+        auto *made = make(err);
+        if (made) {
+          free(made);
+          return true;
+        }
+        if (*err) {
+          EXPECT_STREQ((*err)->reporter, reporter);
+          if (check && kind == taviron::testing::Failing::Heap) check(*err);
+        }
+        return false;
+      });
+}
 
 } // namespace geotest
 

@@ -208,26 +208,19 @@ TEST_F(EevgEllipseFlatten, ZeroRadiiGiveOnePointPart) {
 }
 
 TEST_F(EevgEllipseFlatten, RunningOutOfMemoryLeavesTheBuffersAsTheyWere) {
-  ErrorSlot err;
-  for (int64_t n = 1;; ++n) {
-    drawing->pointCount = 0;
-    drawing->polygonCount = 0;
-    const int64_t live = emsc_TestLiveBlocks();
-    int32_t status;
-    {
-      taviron::testing::FailAllocation fail(n);
-      status = FlattenEllipse(drawing.get(), 0, 0, 4e6, 3e6, 0, &err);
-    }
-    if (status == 0) {
-      EXPECT_GT(drawing->pointCount, 1000);
-      break;
-    }
-    EXPECT_TRUE(err) << n;
-    EXPECT_EQ(drawing->polygonCount, 0);
-    EXPECT_EQ(drawing->pointCount, 0);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-    ASSERT_LT(n, 50);
-  }
+  taviron::testing::SweepOptions options{.limit = 50};
+  options.prepare = [&] { drawing->pointCount = drawing->polygonCount = 0; };
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err) {
+        if (FlattenEllipse(drawing.get(), 0, 0, 4e6, 3e6, 0, err) == 0) {
+          EXPECT_GT(drawing->pointCount, 1000);
+          return true;
+        }
+        EXPECT_EQ(drawing->polygonCount, 0);
+        EXPECT_EQ(drawing->pointCount, 0);
+        return false;
+      },
+      options);
 }
 
 } // namespace

@@ -532,26 +532,30 @@ TEST(EevgShape, OverrideColourWithoutMemoryIsReported) {
   LineStyle style({0, 0, 0});
   Eevg_Color *own = style->composition.data[2].color;
   Block block({{1, 1, 20, 20}});
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    ErrorSlot err;
-    int32_t status;
-    {
-      taviron::testing::FailAllocation fail(n);
-      status = eevg_DrawPolyLine(drawing.get(), style, 0, block, &err);
-    }
-    EXPECT_EQ(style->composition.data[2].color, own);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
-    if (status == 0) {
-      EXPECT_FALSE(err) << Chain(err.get());
-      EXPECT_EQ(device.log, std::vector<std::string>{"polyline"});
-      break;
-    }
-    ASSERT_TRUE(Reported(err.get(), "eevg_DrawPolyLine", 4, "Unable to draw polyline")) << n;
-    EXPECT_TRUE(Reported(err->next, "eevg_DrawPolyLineLO", 4,
-                         "Unable to allocate the array saving the line colours"));
-    EXPECT_TRUE(device.log.empty());
-  }
+  taviron::testing::SweepOptions options;
+  options.prepare = [&] {
+    device.log.clear();
+    device.log.reserve(4);
+  };
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err, taviron::testing::Failing kind) {
+        const int32_t status = eevg_DrawPolyLine(drawing.get(), style, 0, block, err);
+        EXPECT_EQ(style->composition.data[2].color, own);
+        if (status == 0) {
+          EXPECT_EQ(device.log, std::vector<std::string>{"polyline"});
+          return true;
+        }
+        if (kind == taviron::testing::Failing::Heap) {
+          EXPECT_TRUE(Reported(*err, "eevg_DrawPolyLine", 4, "Unable to draw polyline"));
+          if (*err) {
+            EXPECT_TRUE(Reported((*err)->next, "eevg_DrawPolyLineLO", 4,
+                                 "Unable to allocate the array saving the line colours"));
+          }
+          EXPECT_TRUE(device.log.empty());
+        }
+        return false;
+      },
+      options);
   // The ellipse outline callback chains it under its own message.
   device.io.putEllipseOutline = ShapeDevice::PutEllipseOutline;
   FillStyle fill(Colour(60), false, true);
@@ -581,26 +585,19 @@ TEST(EevgShape, PointBufferGrowthFailureIsReported) {
   }
   Block block({many});
   for (int shape = 0; shape < 2; ++shape) {
-    const int64_t live = emsc_TestLiveBlocks();
-    for (int64_t n = 1;; ++n) {
-      ErrorSlot err;
-      int32_t status;
-      {
-        taviron::testing::FailAllocation fail(n);
-        status = shape ? eevg_DrawPolygon(drawing.get(), fill, block, &err)
-                       : eevg_DrawPolyLine(drawing.get(), style, 0, block, &err);
-      }
-      if (status == 0) {
-        EXPECT_FALSE(err) << Chain(err.get());
-        break;
-      }
-      EXPECT_TRUE(shape ? Reported(err.get(), "eevg_DrawPolygon", 8,
-                                   "Unable to allocate drawing point buffer")
-                        : Reported(err.get(), "eevg_DrawPolyLine", 7,
-                                   "Unable to allocate drawing point buffer"))
-          << n << Chain(err.get());
-      EXPECT_EQ(emsc_TestLiveBlocks(), live);
-    }
+    taviron::testing::SweepOptions options;
+    options.prepare = [&] { device.points.reserve(8000); };
+    taviron::testing::SweepAllocationFailures(
+        [&](Eerr_ErrorReport **err, taviron::testing::Failing kind) {
+          const int32_t status = shape ? eevg_DrawPolygon(drawing.get(), fill, block, err)
+                                       : eevg_DrawPolyLine(drawing.get(), style, 0, block, err);
+          if (status != 0 && kind == taviron::testing::Failing::Heap) {
+            EXPECT_TRUE(shape ? Reported(*err, "eevg_DrawPolygon", 8, "Unable to allocate drawing point buffer")
+                              : Reported(*err, "eevg_DrawPolyLine", 7, "Unable to allocate drawing point buffer"));
+          }
+          return status == 0;
+        },
+        options);
   }
   EXPECT_EQ(device.points.size(), 6000u);
 }

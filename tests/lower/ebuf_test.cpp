@@ -169,19 +169,17 @@ TEST_F(EbufTest, NewBufferSizesAndAllocationFailures) {
   EXPECT_EQ(CopyToBuffer(empty, "x", 1), -1);
   FreeBuffer(empty);
 
-  for (int64_t n = 1;; ++n) {
-    Ebuf_Buffer *buffer = nullptr;
-    {
-      taviron::testing::FailAllocation fail(n);
-      buffer = NewBuffer(64);
-    }
-    EXPECT_EQ(emsc_TestLiveBlocks(), live_ + (buffer ? 2 : 0)) << "failure " << n;
-    if (buffer) {
-      EXPECT_EQ(buffer->size, 64);
-      FreeBuffer(buffer);
-      break;
-    }
-  }
+  Ebuf_Buffer *buffer = nullptr;
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **) {
+        buffer = NewBuffer(64);
+        if (buffer) {
+          EXPECT_EQ(emsc_TestLiveBlocks(), live_ + 2);
+          EXPECT_EQ(buffer->size, 64);
+        }
+        return buffer != nullptr;
+      },
+      [&] { FreeBuffer(buffer); }, {.reports = false});
 }
 
 } // namespace

@@ -17,16 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void WriteText(const fs::path &file, const std::string &text) {
-  std::ofstream(file, std::ios::binary) << text;
-}
-
-std::string ReadText(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using taviron::testing::ReadText;
+using taviron::testing::WriteText;
 
 std::vector<std::string> Strings(Estr_StringList *list) {
   std::vector<std::string> items;
@@ -42,8 +34,6 @@ using Items = std::vector<std::string>;
 class Configuration : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (taviron::testing::TempRoot() / "taviron_ecfg_XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
     fs::create_directories(Global());
     fs::create_directories(Personal());
     setenv("TAVIRON_TEST_ROOT", root_.c_str(), 1);
@@ -62,11 +52,11 @@ protected:
   }
   void TearDown() override {
     eprf_DefaultDatabaseTerminate();
-    fs::remove_all(root_);
   }
   fs::path Global() const { return root_ / "global"; }
   fs::path Personal() const { return root_ / "personal"; }
-  fs::path root_;
+  const taviron::testing::TempDir folder_{"taviron_ecfg"};
+  const fs::path root_ = folder_.path();
 };
 
 TEST_F(Configuration, Queries) {
@@ -317,25 +307,14 @@ TEST_F(Configuration, QuerySurvivesAllocationFailures) {
   Eerr_ErrorReport *err = nullptr;
   estr_StringListDelete(ecfg_QueryCreateAndExecute("vectorformats", nullptr, nullptr, "instance",
                                                    ECFG_QUERY_KEY_VALUES, &err), nullptr);
-  const int64_t live = emsc_TestLiveBlocks();
   for (int32_t flags : {ECFG_QUERY_INSTANCES, ECFG_QUERY_KEY_VALUES, ECFG_QUERY_INSTANCE_PAIRS}) {
-    for (int64_t n = 1;; ++n) {
-      Estr_StringList *list;
-      {
-        taviron::testing::FailAllocation fail(n);
-        list = ecfg_QueryCreateAndExecute("vectorformats", nullptr, "Shapefile", "instance", flags, &err);
-      }
-      if (list) {
-        EXPECT_EQ(err, nullptr);
-        estr_StringListDelete(list, nullptr);
-        break;
-      }
-      EXPECT_NE(err, nullptr) << flags << " " << n;
-      eerr_DeleteErrorReportEx(&err);
-      EXPECT_EQ(emsc_TestLiveBlocks(), live) << flags << " " << n;
-    }
+    SCOPED_TRACE(flags);
+    taviron::testing::SweepAllocationFailures([flags](Eerr_ErrorReport **e) {
+      Estr_StringList *list = ecfg_QueryCreateAndExecute("vectorformats", nullptr, "Shapefile", "instance", flags, e);
+      estr_StringListDelete(list, nullptr);
+      return list != nullptr;
+    });
   }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }
 
 // Hooks installed by the session services replace the local databases.

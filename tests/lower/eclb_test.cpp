@@ -81,25 +81,14 @@ TEST(EclbROYGBIV, RampThroughTheSevenColours) {
 }
 
 TEST(EclbROYGBIV, SurvivesAllocationFailures) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    Egda_BaseDataStack *ramp;
-    {
-      taviron::testing::FailAllocation fail(n);
-      ramp = eclb_ROYGBIV(4, 4, &err);
+  const auto counts = taviron::testing::SweepAllocationFailures([](Eerr_ErrorReport **err, taviron::testing::Failing kind) {
+    Egda_BaseDataStack *ramp = eclb_ROYGBIV(4, 4, err);
+    if (!ramp && kind == taviron::testing::Failing::Heap) {
+      EXPECT_TRUE(taviron::testing::Reported(*err, "eclb_ROYGBIV", 2));
+      EXPECT_NE((*err)->next, nullptr);
     }
-    if (ramp) {
-      EXPECT_EQ(err, nullptr);
-      egda_BaseDataStackDelete(ramp, nullptr);
-      break;
-    }
-    ASSERT_NE(err, nullptr);
-    EXPECT_EQ(err->code, 2);
-    ASSERT_NE(err->next, nullptr);
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
-    ASSERT_LT(n, 20);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+    egda_BaseDataStackDelete(ramp, nullptr);
+    return ramp != nullptr;
+  });
+  EXPECT_LT(counts.heap, 20);
 }

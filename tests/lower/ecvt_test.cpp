@@ -57,8 +57,9 @@ TEST(EcvtConvert, KnownUnitsConvertByTheirFactors) {
     EXPECT_EQ(ecvt_UnitsConvertByName(&c.value, c.from, &result, c.to, 1, &err), 0)
         << c.from << " -> " << c.to;
     EXPECT_EQ(err.get(), nullptr);
-    if (c.exact)
+    if (c.exact) {
       EXPECT_EQ(result, c.expected) << c.from << " -> " << c.to;
+    }
     else
       EXPECT_NEAR(result, c.expected, 1e-12 * std::fabs(c.expected)) << c.from << " -> " << c.to;
   }
@@ -183,29 +184,20 @@ TEST(EcvtUnitSet, UnknownNameGivesKindMinusOneAndAReport) {
 }
 
 TEST(EcvtUnitSet, SurvivesEveryAllocationFailure) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1; n < 100; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    Efga_Polynomial *to = nullptr, *from = nullptr;
-    int32_t rc;
-    {
-      taviron::testing::FailAllocation fail(n);
-      rc = ecvt_UnitSetByName("points", nullptr, &to, &from, &err);
-    }
-    if (rc == 0) {
-      EXPECT_EQ(err, nullptr);
-      efga_PolynomialDelete(to, nullptr);
-      efga_PolynomialDelete(from, nullptr);
-      EXPECT_EQ(emsc_TestLiveBlocks(), live);
-      return;
-    }
-    EXPECT_NE(err, nullptr) << "allocation " << n;
-    EXPECT_EQ(to, nullptr);
-    EXPECT_EQ(from, nullptr);
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-  }
-  ADD_FAILURE() << "call never succeeded";
+  Efga_Polynomial *to = nullptr, *from = nullptr;
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err) {
+        to = from = nullptr;
+        if (ecvt_UnitSetByName("points", nullptr, &to, &from, err) == 0) return true;
+        EXPECT_EQ(to, nullptr);
+        EXPECT_EQ(from, nullptr);
+        return false;
+      },
+      [&] {
+        efga_PolynomialDelete(to, nullptr);
+        efga_PolynomialDelete(from, nullptr);
+      },
+      {.limit = 100});
 }
 
 TEST(EcvtDD2DMS, SplitsDegreesMinutesSeconds) {

@@ -334,35 +334,29 @@ TEST(EdlmStack, PushReadTopReplacePop) {
 }
 
 TEST(Edlm, AllocationFailuresReportAndLeakNothing) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    Edlm_List *list = nullptr;
-    bool succeeded = false;
-    {
-      taviron::testing::FailAllocation fail(n);
-      list = edlm_InitList(sizeof(Record), 2, &err);
-      bool failed = list == nullptr;
-      for (int32_t i = 0; !failed && i < 9; ++i) {
-        const Record record = MakeRecord(i);
-        failed = edlm_Add(list, &record, &err) < 0;
-      }
-      void *array = failed ? nullptr : edlm_Consolidate(list, &err);
-      failed = failed || array == nullptr;
-      emsc_HeapFree(array);
-      succeeded = !failed;
-    }
-    if (!succeeded) {
-      ASSERT_NE(err, nullptr) << "failure " << n << " gave no report";
-      eerr_DeleteErrorReportEx(&err);
-    } else {
-      EXPECT_EQ(err, nullptr);
-      EXPECT_EQ(Ids(list).size(), 9u);
-    }
+  Edlm_List *list = nullptr;
+  taviron::testing::SweepOptions options;
+  options.finish = [&] {
     edlm_FreeList(list);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "after failure " << n;
-    if (succeeded) break;
-  }
+    list = nullptr;
+  };
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err) {
+        list = edlm_InitList(sizeof(Record), 2, err);
+        bool failed = list == nullptr;
+        for (int32_t i = 0; !failed && i < 9; ++i) {
+          const Record record = MakeRecord(i);
+          failed = edlm_Add(list, &record, err) < 0;
+        }
+        void *array = failed ? nullptr : edlm_Consolidate(list, err);
+        failed = failed || array == nullptr;
+        emsc_HeapFree(array);
+        if (!failed) {
+          EXPECT_EQ(Ids(list).size(), 9u);
+        }
+        return !failed;
+      },
+      options);
 }
 
 } // namespace

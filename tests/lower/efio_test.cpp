@@ -39,13 +39,6 @@ using taviron::testing::ScopedEnv;
 // A fresh directory for each test, removed afterwards.
 class EfioDir : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (taviron::testing::TempRoot() / "efio_testXXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::string Path(const std::string &name) const { return dir_ + "/" + name; }
   std::string Write(const std::string &name, const std::string &content) const {
     const std::string path = Path(name);
@@ -58,7 +51,8 @@ protected:
     return path;
   }
 
-  std::string dir_;
+  const taviron::testing::TempDir folder_{"efio_test"};
+  const std::string dir_ = folder_.str();
 };
 
 } // namespace
@@ -477,24 +471,20 @@ TEST(EfioSearchList, SplitsExpandsAndFallsBackToTheDefault) {
 
 TEST(EfioSearchList, CreateSurvivesEveryAllocationFailure) {
   ScopedEnv value("TV_SL_PATH", "/a;/b;/c");
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    Efio_SearchList *list;
-    {
-      taviron::testing::FailAllocation fail(n);
-      list = efio_CreateSLFromEnv(0, "TV_SL_PATH", ".", &err);
-    }
-    if (list) {
-      EXPECT_EQ(list->count, 3);
-      efio_FreeSL(list);
-      break;
-    }
-    ExpectReport(err, "efio_CreateSLFromEnv", 3, std::to_string(n));
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
-    ASSERT_LT(n, 20);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  const auto counts = taviron::testing::SweepAllocationFailures(
+      [](Eerr_ErrorReport **err, taviron::testing::Failing kind) {
+        Efio_SearchList *list = efio_CreateSLFromEnv(0, "TV_SL_PATH", ".", err);
+        if (!list) {
+          if (kind == taviron::testing::Failing::Heap) {
+            EXPECT_TRUE(taviron::testing::Reported(*err, "efio_CreateSLFromEnv", 3));
+          }
+          return false;
+        }
+        EXPECT_EQ(list->count, 3);
+        efio_FreeSL(list);
+        return true;
+      });
+  EXPECT_LT(counts.heap, 20);
 }
 
 TEST_F(EfioDir, SearchListFindsAndOpensInListOrder) {

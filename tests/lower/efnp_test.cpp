@@ -324,22 +324,8 @@ TEST(EfnpAllocation, ParsersReportAndLeakNothingWhenMemoryRunsOut) {
        }},
   };
   for (const Step &step : steps) {
-    for (int64_t n = 1;; ++n) {
-      Eerr_ErrorReport *err = nullptr;
-      bool ok;
-      {
-        taviron::testing::FailAllocation fail(n);
-        ok = step.call(&err);
-      }
-      if (ok) {
-        EXPECT_EQ(err, nullptr) << step.what;
-        break;
-      }
-      ASSERT_NE(err, nullptr) << step.what << " allocation " << n;
-      eerr_DeleteErrorReportEx(&err);
-      EXPECT_EQ(emsc_TestLiveBlocks(), live) << step.what << " allocation " << n;
-      ASSERT_LT(n, 50) << step.what;
-    }
+    SCOPED_TRACE(step.what);
+    taviron::testing::SweepAllocationFailures(step.call, {.limit = 50});
   }
   EXPECT_EQ(emsc_TestLiveBlocks(), live);
 }

@@ -77,17 +77,12 @@ TEST(EgdaBaseData, CopyKeepsTheBorderOriginAndDuplicatesStrings) {
 }
 
 TEST(EgdaBaseData, AllocationFailuresReportWithoutLeaks) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1; n < 3; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    {
-      taviron::testing::FailAllocation fail(n);
-      EXPECT_EQ(egda_BaseDataCreate(2, 2, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, &err), nullptr);
-    }
-    ASSERT_NE(err, nullptr);
-    eerr_DeleteErrorReportEx(&err);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  taviron::testing::SweepAllocationFailures(
+      [](Eerr_ErrorReport **err) {
+        Egda_BaseData *made = egda_BaseDataCreate(2, 2, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, err);
+        egda_BaseDataDelete(made, nullptr);
+        return made != nullptr;
+      });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -132,29 +127,16 @@ double GetElement(const Egda_BaseData *m, int32_t r, int32_t c) {
   return v;
 }
 
-// Sweeps FailAllocation over n = 1, 2, ... until make succeeds; every failure must report and
-// leave no block behind. Returns the successful result.
-template <class Make> auto SweepAllocations(Make make) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    decltype(make(&err)) result;
-    {
-      taviron::testing::FailAllocation fail(n);
-      result = make(&err);
-    }
-    if (result) {
-      EXPECT_EQ(err, nullptr);
-      return result;
-    }
-    EXPECT_NE(err, nullptr) << "failure at allocation " << n << " without a report";
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "leak after failing allocation " << n;
-    if (n > 100) {
-      ADD_FAILURE() << "never succeeds";
-      return result;
-    }
-  }
+// Runs make through the kit's sweep of allocation failures; drop frees what a successful run
+// made. Returns the result of a run without failures.
+template <class Make, class Drop> auto SweepAllocations(Make make, Drop drop) {
+  decltype(make(nullptr)) made{};
+  taviron::testing::SweepAllocationFailures([&](Eerr_ErrorReport **err) { return (made = make(err)) != nullptr; },
+                                            [&] { drop(made); });
+  ErrorSlot err;
+  made = make(&err);
+  EXPECT_FALSE(err) << taviron::testing::Chain(err);
+  return made;
 }
 
 } // namespace
@@ -544,30 +526,40 @@ TEST(EgdaStack, ArraysArgumentListsAndWindows) {
 }
 
 TEST(EgdaStack, CreateFunctionsSurviveAllocationFailures) {
-  auto stack = SweepAllocations([](Eerr_ErrorReport **err) {
-    return egda_BaseDataStackCreate(3, 2, 2, EGDA_TYPE_F64, EGDA_RASTER, err);
-  });
-  auto copy = SweepAllocations([&](Eerr_ErrorReport **err) { return egda_BaseDataStackCopy(stack, nullptr, err); });
-  auto array = SweepAllocations([](Eerr_ErrorReport **err) {
-    return egda_BaseDataStackArrayCreate(2, 2, 1, 1, EGDA_TYPE_U8, EGDA_RASTER, err);
-  });
-  auto list = SweepAllocations([&](Eerr_ErrorReport **err) { return egda_ArgumentListCreate(err, stack, copy, nullptr); });
-  auto ptr = SweepAllocations([](Eerr_ErrorReport **err) { return egda_BaseDataStackPtrCreate(2, err); });
-  auto window = SweepAllocations([](Eerr_ErrorReport **err) { return egda_WindowCreate(3, 3, -1, -1, err); });
-  auto view = SweepAllocations([&](Eerr_ErrorReport **err) { return egda_BaseDataDerived(stack->layers[0], 0, 0, 1, 1, err); });
-  auto inverse = SweepAllocations([&](Eerr_ErrorReport **err) {
-    egda_BaseDataSetScalar(stack->layers[1], 0, 0, 0, nullptr);
-    lw::At<double>(*stack->layers[1], 0, 0) = lw::At<double>(*stack->layers[1], 1, 1) = 2;
-    return egda_MatrixInvert(stack->layers[1], nullptr, err);
-  });
-  // A failed reallocation leaves the matrix as it was.
-  Egda_BaseData *grown = SweepAllocations([&](Eerr_ErrorReport **err) {
-    Egda_BaseData *m = egda_BaseDataReallocate(copy->layers[0], 4, 4, err);
-    if (!m) {
-      EXPECT_EQ(copy->layers[0]->rows, 2);
-    }
-    return m;
-  });
+  const auto deleteStack = [](Egda_BaseDataStack *made) { egda_BaseDataStackDelete(made, nullptr); };
+  const auto deleteData = [](Egda_BaseData *made) { egda_BaseDataDelete(made, nullptr); };
+  auto stack = SweepAllocations(
+      [](Eerr_ErrorReport **err) { return egda_BaseDataStackCreate(3, 2, 2, EGDA_TYPE_F64, EGDA_RASTER, err); },
+      deleteStack);
+  auto copy = SweepAllocations([&](Eerr_ErrorReport **err) { return egda_BaseDataStackCopy(stack, nullptr, err); },
+                               deleteStack);
+  auto array = SweepAllocations(
+      [](Eerr_ErrorReport **err) { return egda_BaseDataStackArrayCreate(2, 2, 1, 1, EGDA_TYPE_U8, EGDA_RASTER, err); },
+      [](Egda_BaseDataStackArray *made) { egda_BaseDataStackArrayDelete(made, nullptr); });
+  auto list = SweepAllocations([&](Eerr_ErrorReport **err) { return egda_ArgumentListCreate(err, stack, copy, nullptr); },
+                               [](Egda_ArgumentList *made) { egda_ArgumentListDelete(made, nullptr); });
+  auto ptr = SweepAllocations([](Eerr_ErrorReport **err) { return egda_BaseDataStackPtrCreate(2, err); }, deleteStack);
+  auto window = SweepAllocations([](Eerr_ErrorReport **err) { return egda_WindowCreate(3, 3, -1, -1, err); },
+                                 [](Egda_Window *made) { egda_WindowDelete(made, nullptr); });
+  auto view = SweepAllocations(
+      [&](Eerr_ErrorReport **err) { return egda_BaseDataDerived(stack->layers[0], 0, 0, 1, 1, err); }, deleteData);
+  auto inverse = SweepAllocations(
+      [&](Eerr_ErrorReport **err) {
+        egda_BaseDataSetScalar(stack->layers[1], 0, 0, 0, nullptr);
+        lw::At<double>(*stack->layers[1], 0, 0) = lw::At<double>(*stack->layers[1], 1, 1) = 2;
+        return egda_MatrixInvert(stack->layers[1], nullptr, err);
+      },
+      deleteData);
+  // A failed reallocation leaves the matrix as it was; a successful one is undone for the next run.
+  Egda_BaseData *grown = SweepAllocations(
+      [&](Eerr_ErrorReport **err) {
+        Egda_BaseData *m = egda_BaseDataReallocate(copy->layers[0], 4, 4, err);
+        if (!m) {
+          EXPECT_EQ(copy->layers[0]->rows, 2);
+        }
+        return m;
+      },
+      [&](Egda_BaseData *made) { EXPECT_NE(egda_BaseDataReallocate(made, 2, 2, nullptr), nullptr); });
   EXPECT_EQ(grown->count, 16);
   egda_BaseDataDelete(inverse, nullptr);
   egda_BaseDataDelete(view, nullptr);
@@ -1074,18 +1066,15 @@ TEST(EgdaNeighbourhood, RefusesBadArgumentsAndChainsSlotFailures) {
   // Allocation failures while bordering the input and the mask: a report, no leak.
   Egda_ArgumentList *masked = s.List(in);
   masked->mask = egda_BaseDataCreate(2, 3, EGDA_TYPE_U8, EGDA_RASTER, nullptr, nullptr);
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    ErrorSlot e;
-    {
-      taviron::testing::FailAllocation fail(n);
-      egda_BaseDataStackNeighbourhoodFunction(&kSum, out, masked, &w3, options.list, &e);
-    }
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
-    if (!e.get()) break;
-    EXPECT_EQ(Top(e), "egda_BaseDataStackNeighbourhoodFunction#12");
-    ASSERT_LT(n, 20);
-  }
+  const auto counts = taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e, taviron::testing::Failing kind) {
+        egda_BaseDataStackNeighbourhoodFunction(&kSum, out, masked, &w3, options.list, e);
+        if (*e && kind == taviron::testing::Failing::Heap) {
+          EXPECT_TRUE(taviron::testing::Reported(*e, "egda_BaseDataStackNeighbourhoodFunction", 12));
+        }
+        return !*e;
+      });
+  EXPECT_LT(counts.heap, 20);
   egda_BaseDataDelete(masked->mask, nullptr);
   masked->mask = nullptr;
 }

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,9 +21,12 @@
 #include "crash_testing.h"
 #include "emif_records.h"
 #include "emsc.h"
+#include "hfa_testing.h"
 #include "taviron_testing.h"
 
 namespace {
+
+using taviron::lower::testing::Sql;
 
 using namespace emif_records;
 
@@ -32,38 +34,13 @@ struct Num {
   int32_t value;
 };
 
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using taviron::testing::ReadText;
 void WriteAll(const std::string &path, const std::string &bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// Runs SQL on a file behind the layer's back.
-void Sql(const std::string &path, const char *sql) {
-  sqlite3 *db = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-  char *message = nullptr;
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, &message)) << (message ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
-}
-
-class EhfaTest : public ::testing::Test {
+class EhfaTest : public taviron::testing::FolderTest {
 protected:
-  void SetUp() override {
-    live_ = emsc_TestLiveBlocks();
-    std::string pattern = (taviron::testing::TempRoot() / "ehfa_testXXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(dir_);
-    EXPECT_EQ(live_, emsc_TestLiveBlocks());
-  }
-  std::string Path(const std::string &name) const { return dir_ + "/" + name; }
-
   // The "Num" design of the file's dictionary.
   static const Emif_Design *NumDesign(Ehfa_File *f, const char *name = "Num") {
     if (Emif_Design *d = emif_FindDesignByName(f->dictionary, name, nullptr)) return d;
@@ -116,8 +93,6 @@ protected:
     return f;
   }
 
-  int64_t live_ = 0;
-  std::string dir_;
 };
 
 TEST_F(EhfaTest, TreeOfEveryItemTypeReadsBackAfterReopening) {
@@ -621,7 +596,7 @@ TEST_F(EhfaTest, ModesAndReadOnlyFiles) {
 
 TEST_F(EhfaTest, FilesThatAreNotOursOrBrokenAreReported) {
   ehfa_FileClose(Fixture("good.img"), nullptr);
-  const std::string good = ReadAll(Path("good.img"));
+  const std::string good = ReadText(Path("good.img"));
   ASSERT_GT(good.size(), 1000u);
   WriteAll(Path("random.img"), std::string(4096, '\x5a'));
   WriteAll(Path("empty.img"), "");
@@ -730,24 +705,15 @@ TEST_F(EhfaTest, AllocationFailuresAreReportedWithoutLeaks) {
   const std::string existing = Path("sweep.img");
   const std::string created = Path("created.img");
   for (int which = 0; which < 2; ++which) {
-    bool done = false;
-    for (int64_t n = 1; n < 100 && !done; ++n) {
-      const int64_t live = emsc_TestLiveBlocks();
-      Eerr_ErrorReport *err = nullptr;
-      Ehfa_File *f = nullptr;
-      {
-        taviron::testing::FailAllocation fail(n);
-        f = which ? ehfa_FileOpen(existing.c_str(), "r", nullptr, &err) : ehfa_FileCreate(created.c_str(), nullptr, &err);
-      }
-      done = f != nullptr;
-      if (!done) {
-        EXPECT_NE(nullptr, err) << which << " " << n;
-      }
-      eerr_DeleteErrorReportEx(&err);
-      ehfa_FileClose(f, nullptr);
-      EXPECT_EQ(live, emsc_TestLiveBlocks()) << which << " " << n;
-    }
-    EXPECT_TRUE(done);
+    SCOPED_TRACE(which ? "open" : "create");
+    taviron::testing::SweepAllocationFailures(
+        [&](Eerr_ErrorReport **err) {
+          Ehfa_File *f = which ? ehfa_FileOpen(existing.c_str(), "r", nullptr, err)
+                               : ehfa_FileCreate(created.c_str(), nullptr, err);
+          ehfa_FileClose(f, nullptr);
+          return f != nullptr;
+        },
+        {.limit = 100});
   }
 }
 
@@ -843,7 +809,7 @@ TEST_F(EhfaTest, SiblingWalksAndLookupsByNameTakeLinearTime) {
 // A file written before the index of sibling names existed reads and takes new entries.
 TEST_F(EhfaTest, FilesFromBeforeTheNameIndexStillReadAndGrow) {
   const std::string name = Path("before.img");
-  WriteAll(name, ReadAll(TAVIRON_TEST_DATA_DIR "/layers_before_sibling_index.img"));
+  WriteAll(name, ReadText(TAVIRON_TEST_DATA_DIR "/layers_before_sibling_index.img"));
   std::vector<std::string> expected;
   for (int i = 1; i <= 50; ++i) expected.push_back((i < 10 ? "s0" : "s") + std::to_string(i));
   for (const char *mode : {"r", "r+"}) {

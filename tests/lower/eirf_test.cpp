@@ -92,27 +92,21 @@ TEST(EirfResample, MethodsDependOnPixelTypeAndTransform) {
   eerr_DeleteErrorReportEx(&err);
 
   // Allocation failures leave nothing behind.
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
-    Estr_StringList *d = nullptr;
-    int32_t count;
-    {
-      taviron::testing::FailAllocation fail(n);
-      count = eirf_ResampleMethodsGet(rotate, -1, &names, &d, &err);
-    }
-    if (count == 3) {
-      estr_StringListDelete(names, nullptr);
-      estr_StringListDelete(d, nullptr);
-      break;
-    }
-    EXPECT_EQ(count, -1);
-    EXPECT_EQ(names, nullptr);
-    EXPECT_NE(err, nullptr);
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live);
-    ASSERT_LT(n, 100);
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  Estr_StringList *d = nullptr;
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) {
+        d = nullptr;
+        const int32_t count = eirf_ResampleMethodsGet(rotate, -1, &names, &d, e);
+        if (count == 3) return true;
+        EXPECT_EQ(count, -1);
+        EXPECT_EQ(names, nullptr);
+        return false;
+      },
+      [&] {
+        estr_StringListDelete(names, nullptr);
+        estr_StringListDelete(d, nullptr);
+      },
+      {.limit = 100});
   for (_exfr_XForm *x : {rotate, halfPixel, wholePixels}) exfr_XFormFree(&x, nullptr);
 }
 

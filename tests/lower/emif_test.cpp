@@ -493,21 +493,11 @@ TEST_F(EmifTest, AllocationFailuresAreReportedWithoutLeaks) {
        }},
   };
   for (const Step &step : steps) {
-    bool done = false;
-    for (int64_t n = 1; n < 200 && !done; ++n) {
-      Eerr_ErrorReport *err = nullptr;
-      {
-        taviron::testing::FailAllocation fail(n);
-        done = step.run(bytes, &err);
-      }
-      if (!done) {
-        EXPECT_NE(nullptr, err) << step.what << " " << n;
-      }
-      eerr_DeleteErrorReportEx(&err);
-      EXPECT_EQ(live, emsc_TestLiveBlocks()) << step.what << " " << n;
-    }
-    EXPECT_TRUE(done) << step.what;
+    SCOPED_TRACE(step.what);
+    taviron::testing::SweepAllocationFailures([&](Eerr_ErrorReport **err) { return step.run(bytes, err); },
+                                              {.limit = 200});
   }
+  EXPECT_EQ(live, emsc_TestLiveBlocks());
 }
 
 } // namespace

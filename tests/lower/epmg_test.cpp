@@ -104,34 +104,17 @@ TEST(EpmgConvert, TypedValuesToOtherTypes) {
   eerr_DeleteErrorReportEx(&err);
 }
 
-class TempDirectory {
-public:
-  TempDirectory() {
-    std::string pattern = (taviron::testing::TempRoot() / "taviron_epmg_XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDirectory() { fs::remove_all(path_); }
-  const fs::path &Path() const { return path_; }
 
-private:
-  fs::path path_;
-};
-
-std::string ReadText(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using taviron::testing::ReadText;
 
 TEST(EpmgDatabase, LevelsLookupsAndWrites) {
-  TempDirectory dir;
-  std::ofstream(dir.Path() / "a.cfg") << "[lp1]\nmodel = A\ndevice = /dev/lp1\n\n[lp2]\nmodel = B\n";
-  std::ofstream(dir.Path() / "b.cfg") << "; more specific\n[LP1]\nmodel = C\n[lp3]\n";
+  const taviron::testing::TempDir dir("taviron_epmg");
+  std::ofstream(dir.path() / "a.cfg") << "[lp1]\nmodel = A\ndevice = /dev/lp1\n\n[lp2]\nmodel = B\n";
+  std::ofstream(dir.path() / "b.cfg") << "; more specific\n[LP1]\nmodel = C\n[lp3]\n";
   Eerr_ErrorReport *err = nullptr;
   Epmg_Database *database = epmg_DatabaseCreate("printers", EPMG_FORMAT_CONFIGURATION, &err);
   ASSERT_NE(database, nullptr);
-  const std::string a = (dir.Path() / "a.cfg").string(), b = (dir.Path() / "b.cfg").string();
+  const std::string a = (dir.path() / "a.cfg").string(), b = (dir.path() / "b.cfg").string();
   const char *files[] = {a.c_str(), b.c_str()};
   Estr_StringList *list = estr_StringToStringList(2, files, &err);
   epmg_DatabaseSetLevels(database, list, 0, &err);
@@ -166,7 +149,7 @@ TEST(EpmgDatabase, LevelsLookupsAndWrites) {
   EXPECT_EQ(ReadText(a), "[lp1]\nmodel = A\ndevice = /dev/lp1\n\n[lp2]\nmodel = B\nnumcopies = 2\n\n");
   EXPECT_EQ(ReadText(b), "; more specific\n[LP1]\nmodel = C\n[lp3]\n");
 
-  const std::string merged = (dir.Path() / "merged.cfg").string();
+  const std::string merged = (dir.path() / "merged.cfg").string();
   epmg_DatabaseWrite(database, -1, "lp1", merged.c_str(), &err);
   ASSERT_EQ(err, nullptr);
   EXPECT_EQ(ReadText(merged), "[lp1]\nmodel = C\ndevice = /dev/lp1\n\n");
@@ -235,8 +218,6 @@ TEST(EpmgDatabase, CallbackRegistration) {
 class EpmgAccess : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (taviron::testing::TempRoot() / "taviron_epmg_XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
     std::ofstream(root_ / "preferences.prf") << "annotation/text_fill_order = Fill-Last\n"
                                                 "annotation/mitre_limit = wide\n"
                                                 "vector/err_suppress = No\n";
@@ -250,9 +231,9 @@ protected:
                                             EPMG_METHOD_ADD_CALLBACK, nullptr, EPMG_METHOD_FLUSH, nullptr,
                                             0, nullptr);
     eprf_DefaultDatabaseTerminate();
-    fs::remove_all(root_);
   }
-  fs::path root_;
+  const taviron::testing::TempDir folder_{"taviron_epmg"};
+  const fs::path root_ = folder_.path();
 };
 
 TEST_F(EpmgAccess, LocalReadsAndDefaults) {

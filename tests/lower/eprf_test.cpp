@@ -19,23 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void WriteText(const fs::path &file, const std::string &text) {
-  std::ofstream(file, std::ios::binary) << text;
-}
-
-std::string ReadText(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using taviron::testing::ReadText;
+using taviron::testing::WriteText;
 
 // Two preference directories: the global one first, the user one last.
 class PreferenceFiles : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (taviron::testing::TempRoot() / "taviron_eprf_XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
     fs::create_directories(Global());
     fs::create_directories(User());
     setenv("NORIX_PREFERENCES_PATH", (Global().string() + ";" + User().string()).c_str(), 1);
@@ -46,11 +36,11 @@ protected:
   }
   void TearDown() override {
     eprf_DefaultDatabaseTerminate();
-    fs::remove_all(root_);
   }
   fs::path Global() const { return root_ / "global"; }
   fs::path User() const { return root_ / "user"; }
-  fs::path root_;
+  const taviron::testing::TempDir folder_{"taviron_eprf"};
+  const fs::path root_ = folder_.path();
 };
 
 TEST_F(PreferenceFiles, UserLevelOverridesGlobalLevel) {

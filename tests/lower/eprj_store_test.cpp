@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -16,26 +15,13 @@
 #include "ehfa.h"
 #include "emif.h"
 #include "emsc.h"
+#include "hfa_testing.h"
 #include "taviron_testing.h"
 
 namespace {
 
-// Runs SQL on a file behind the layer's back.
-void Sql(const std::string &path, const char *sql) {
-  sqlite3 *db = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-  char *message = nullptr;
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, &message)) << (message ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
-}
-
-std::string Current(Ehfa_File *f) {
-  char *path = ehfa_CurrentEntryPath(f, nullptr);
-  std::string text = path ? path : "(null)";
-  emsc_HeapFree(path);
-  return text;
-}
+using taviron::lower::testing::Sql;
+using taviron::lower::testing::Current;
 
 Eprj_MapInfo *MapInfo(const char *projection, double ulx, double uly, double lrx, double lry,
                       double width, double height, const char *units) {
@@ -96,20 +82,8 @@ void ExpectSameParameters(const Eprj_ProParameters *a, const Eprj_ProParameters 
   EXPECT_EQ(a->proSpheroid.datum.gridname.count, b->proSpheroid.datum.gridname.count);
 }
 
-class EprjStoreTest : public ::testing::Test {
+class EprjStoreTest : public taviron::testing::FolderTest {
 protected:
-  void SetUp() override {
-    live_ = emsc_TestLiveBlocks();
-    std::string pattern = (taviron::testing::TempRoot() / "eprj_store_testXXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(dir_);
-    EXPECT_EQ(live_, emsc_TestLiveBlocks());
-  }
-  std::string Path(const std::string &name) const { return dir_ + "/" + name; }
-
   // A new file holding the data-less entries ":Layer" and ":Layer:Band".
   Ehfa_File *NewFile(const std::string &name) {
     Ehfa_File *f = ehfa_FileCreate(Path(name).c_str(), nullptr, nullptr, 0);
@@ -129,8 +103,6 @@ protected:
     ASSERT_NE(ehfa_EntrySeek(f, EHFA_PATH, path, nullptr), nullptr) << path;
   }
 
-  int64_t live_ = 0;
-  std::string dir_;
 };
 
 // ---- designs and the package ----
@@ -192,26 +164,15 @@ TEST(EprjDesigns, InitReportsANullRecordAndSurvivesEveryAllocationFailure) {
   EXPECT_EQ(err->code, 1);
   eerr_DeleteErrorReportEx(&err);
 
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1; n < 500; ++n) {
-    Eint_InitToolkitData init{};
-    int32_t rc;
-    {
-      taviron::testing::FailAllocation fail(n);
-      rc = eprj_Init(&init, &err);
-    }
-    if (rc == 0) {
-      EXPECT_EQ(err, nullptr);
-      init.projectionDataFree(init.projectionData);
-      EXPECT_EQ(emsc_TestLiveBlocks(), live);
-      return;
-    }
-    EXPECT_NE(err, nullptr) << "allocation " << n;
-    EXPECT_EQ(init.projectionData, nullptr) << "allocation " << n;
-    eerr_DeleteErrorReportEx(&err);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-  }
-  ADD_FAILURE() << "eprj_Init never succeeded";
+  Eint_InitToolkitData init{};
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) {
+        init = {};
+        if (eprj_Init(&init, e) == 0) return true;
+        EXPECT_EQ(init.projectionData, nullptr);
+        return false;
+      },
+      [&] { init.projectionDataFree(init.projectionData); }, {.limit = 500});
 }
 
 TEST(EprjDesigns, DefineNeedsADictionaryAndRefusesAConflictingDesign) {
@@ -428,35 +389,35 @@ TEST_F(EprjStoreTest, AReadSurvivesEveryAllocationFailure) {
   Eprj_ProParameters *given = eprj_ProParametersCreate(nullptr);
   eprj_CharStrCreate("Mercator", &given->proName, nullptr);
   Eprj_ProParameters *copy = eprj_ProParametersCopy(given, nullptr, nullptr);
-  const int64_t live = emsc_TestLiveBlocks();
+  // The file is opened afresh for every run. A failed read leaves the given record and the
+  // file's position as they were; after a successful run the given record is put back.
+  Ehfa_File *f = nullptr;
   bool succeeded = false;
-  for (int64_t n = 1; n < 2000 && !succeeded; ++n) {
-    Ehfa_File *f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr, 0);
-    ASSERT_NE(f, nullptr);
+  taviron::testing::SweepOptions options{.limit = 2000};
+  options.prepare = [&] {
+    ASSERT_NE(f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr, 0), nullptr);
     Seek(f, ":Layer");
-    Eerr_ErrorReport *err = nullptr;
-    Eprj_ProParameters *read;
-    {
-      taviron::testing::FailAllocation fail(n);
-      read = eprj_ProParametersRead(f, nullptr, given, 0, &err);
-    }
-    succeeded = read != nullptr;
+  };
+  options.finish = [&] {
     if (succeeded) {
-      EXPECT_EQ(read, given);
       ExpectSameParameters(given, utm);
       EXPECT_EQ(Current(f), ":Layer:Projection");
     } else {
-      EXPECT_NE(err, nullptr) << "allocation " << n;
       ExpectSameParameters(given, copy);
-      EXPECT_EQ(Current(f), ":Layer") << "allocation " << n;
+      EXPECT_EQ(Current(f), ":Layer");
     }
-    eerr_DeleteErrorReportEx(&err);
     ehfa_FileClose(f, nullptr);
-    if (!succeeded) {
-      EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-    }
-  }
-  EXPECT_TRUE(succeeded);
+  };
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err) {
+        Eprj_ProParameters *read = eprj_ProParametersRead(f, nullptr, given, 0, err);
+        succeeded = read != nullptr;
+        if (succeeded) {
+          EXPECT_EQ(read, given);
+        }
+        return succeeded;
+      },
+      [&] { ASSERT_NE(eprj_ProParametersCopy(copy, given, nullptr), nullptr); }, options);
   eprj_ProParametersFree(&copy);
   eprj_ProParametersFree(&given);
   eprj_ProParametersFree(&utm);

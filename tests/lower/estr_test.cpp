@@ -31,22 +31,7 @@ std::u16string Take16(char16_t *text) {
   return copy;
 }
 
-// Runs `attempt` with the 1st, 2nd ... allocation failing until it succeeds; every failure must
-// report (when it has an error slot) and leak nothing.
-template <typename Attempt>
-void SweepAllocationFailures(Attempt attempt) {
-  const int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1; n < 1000; ++n) {
-    bool done;
-    {
-      taviron::testing::FailAllocation fail(n);
-      done = attempt();
-    }
-    ASSERT_EQ(emsc_TestLiveBlocks(), live) << "after failing allocation " << n;
-    if (done) return;
-  }
-  FAIL() << "never succeeded";
-}
+using taviron::testing::SweepAllocationFailures;
 
 } // namespace
 
@@ -100,26 +85,19 @@ TEST(EstrStringList, NullListsAndBadCounts) {
 }
 
 TEST(EstrStringList, AllocationFailuresReportAndLeakNothing) {
-  const int64_t live = emsc_TestLiveBlocks();
   const char *strings[] = {"a", "b", "c"};
-  for (int64_t n = 1;; ++n) {
-    Eerr_ErrorReport *err = nullptr;
-    Estr_StringList *list;
-    {
-      taviron::testing::FailAllocation fail(n);
-      list = estr_StringToStringList(3, strings, &err);
-      if (list) list = estr_StringListAppend(list, "d", &err);
-    }
-    if (!err) {
-      ASSERT_NE(list, nullptr);
-      estr_StringListDelete(list, nullptr);
-      break;
-    }
-    estr_StringListDelete(list, nullptr);
-    eerr_DeleteErrorReportEx(&err);
-    ASSERT_EQ(emsc_TestLiveBlocks(), live) << "after failing allocation " << n;
-  }
-  EXPECT_EQ(emsc_TestLiveBlocks(), live);
+  Estr_StringList *list = nullptr;
+  SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err) {
+        list = estr_StringToStringList(3, strings, err);
+        if (list) list = estr_StringListAppend(list, "d", err);
+        if (*err) {
+          estr_StringListDelete(list, nullptr);
+          list = nullptr;
+        }
+        return list != nullptr;
+      },
+      [&] { estr_StringListDelete(list, nullptr); });
 }
 
 TEST(EstrText, DuplicateAndEqic) {
@@ -304,14 +282,9 @@ TEST(EstrFormat, SprintfRefusesUnsafeFormatsAndLongTexts) {
   EXPECT_EQ(Take(estr_Sprintf(nullptr, "%*d", &err, 100000, 5)).size(), 100000u);
   EXPECT_EQ(err, nullptr);
 
-  SweepAllocationFailures([] {
-    Eerr_ErrorReport *e = nullptr;
-    char *text = estr_Sprintf(nullptr, "%s_%d", &e, "layer", 3);
-    if (!text) {
-      EXPECT_NE(e, nullptr);
-      eerr_DeleteErrorReportEx(&e);
-      return false;
-    }
+  SweepAllocationFailures([](Eerr_ErrorReport **e) {
+    char *text = estr_Sprintf(nullptr, "%s_%d", e, "layer", 3);
+    if (!text) return false;
     EXPECT_EQ(Take(text), "layer_3");
     return true;
   });
@@ -489,16 +462,10 @@ TEST(EstrXLFormat, RefusesMalformedFormatsAndShortBuffers) {
   }
   EXPECT_EQ(kind, ESTR_XLFORMAT_TEXT);
 
-  SweepAllocationFailures([] {
-    Eerr_ErrorReport *e = nullptr;
-    Estr_XLFormat *f = estr_XLFormatCreate("#,##0.00;[Red](#,##0.00)", nullptr, &e);
-    if (!f) {
-      EXPECT_NE(e, nullptr);
-      eerr_DeleteErrorReportEx(&e);
-      return false;
-    }
+  SweepAllocationFailures([](Eerr_ErrorReport **e) {
+    Estr_XLFormat *f = estr_XLFormatCreate("#,##0.00;[Red](#,##0.00)", nullptr, e);
     estr_XLFormatFree(f);
-    return true;
+    return f != nullptr;
   });
 }
 
@@ -612,14 +579,11 @@ TEST(EstrEnvironment, ArgsGetReadsThisProcessCommandLine) {
   for (int32_t i = 0; i < count; ++i) emsc_HeapFree(args[i]);
   emsc_HeapFree(args);
 
-  SweepAllocationFailures([] {
-    Eerr_ErrorReport *e = nullptr;
+  SweepAllocationFailures([](Eerr_ErrorReport **e) {
     int32_t n = -1;
-    char **v = estr_ArgsGet(&n, &e);
+    char **v = estr_ArgsGet(&n, e);
     if (!v) {
       EXPECT_EQ(n, 0);
-      EXPECT_NE(e, nullptr);
-      eerr_DeleteErrorReportEx(&e);
       return false;
     }
     for (int32_t i = 0; i < n; ++i) emsc_HeapFree(v[i]);

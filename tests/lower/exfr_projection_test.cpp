@@ -267,23 +267,14 @@ TEST_F(ProjectionTransform, CopiesSurviveAllocationFailures) {
   Eerr_ErrorReport *err = nullptr;
   _exfr_XForm *a = exfr_XFormCreateFromProjPairAndMapInfo(utmToGeo_, nullptr, "feet", "radians", &err);
   ASSERT_NE(a, nullptr);
-  const int64_t live = emsc_TestLiveBlocks();
-  bool done = false;
-  for (int64_t n = 1; n < 200 && !done; ++n) {
-    _exfr_XForm *made;
-    {
-      taviron::testing::FailAllocation fail(n);
-      made = exfr_XFormInvert(a, nullptr, &err);
-    }
-    done = made != nullptr;
-    if (!done) {
-      EXPECT_NE(err, nullptr) << n;
-    }
-    eerr_DeleteErrorReportEx(&err);
-    exfr_XFormFree(&made, nullptr);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << n;
-  }
-  EXPECT_TRUE(done);
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) {
+        _exfr_XForm *made = exfr_XFormInvert(a, nullptr, e);
+        const bool done = made != nullptr;
+        exfr_XFormFree(&made, nullptr);
+        return done;
+      },
+      {.limit = 200});
   exfr_XFormFree(&a, nullptr);
 }
 

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -18,25 +17,13 @@
 
 #include "ehfa.h"
 #include "emsc.h"
+#include "hfa_testing.h"
 #include "taviron_testing.h"
 
 namespace {
 
-void Sql(const std::string &path, const char *sql) {
-  sqlite3 *db = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-  char *message = nullptr;
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, &message)) << (message ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
-}
-
-std::string Current(Ehfa_File *f) {
-  char *path = ehfa_CurrentEntryPath(f, nullptr);
-  std::string text = path ? path : "(null)";
-  emsc_HeapFree(path);
-  return text;
-}
+using taviron::lower::testing::Sql;
+using taviron::lower::testing::Current;
 
 // A 2-D polynomial with 2 outputs: x' from x (terms then constant), y' likewise.
 Efga_Polynomial *Poly(int32_t order, std::initializer_list<double> x, std::initializer_list<double> y) {
@@ -85,19 +72,8 @@ _exfr_XForm *Reprojection() {
   return result;
 }
 
-class ExfrStoreTest : public ::testing::Test {
+class ExfrStoreTest : public taviron::testing::FolderTest {
 protected:
-  void SetUp() override {
-    live_ = emsc_TestLiveBlocks();
-    std::string pattern = (taviron::testing::TempRoot() / "exfr_store_testXXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(dir_);
-    EXPECT_EQ(live_, emsc_TestLiveBlocks());
-  }
-  std::string Path(const std::string &name) const { return dir_ + "/" + name; }
   // A new file holding the data-less entries ":Frame" and ":Frame:Layer".
   Ehfa_File *NewFile(const std::string &name) {
     Ehfa_File *f = ehfa_FileCreate(Path(name).c_str(), nullptr, nullptr, 0);
@@ -110,8 +86,6 @@ protected:
     ASSERT_NE(ehfa_EntrySeek(f, EHFA_PATH, path, nullptr), nullptr) << path;
   }
 
-  int64_t live_ = 0;
-  std::string dir_;
 };
 
 TEST_F(ExfrStoreTest, EveryKindOfTransformReadsBackAfterReopening) {
@@ -324,31 +298,30 @@ TEST_F(ExfrStoreTest, AFailedWriteKeepsTheOldNode) {
     ASSERT_EQ(exfr_XFormWrite(f, nullptr, old, nullptr), 0);
     ehfa_FileClose(f, nullptr);
   }
-  const int64_t live = emsc_TestLiveBlocks();
+  // The file is opened afresh for every run; after a failed write it still holds the old
+  // transform and stands at the same entry. The old transform is put back after a success.
+  Ehfa_File *f = nullptr;
   bool succeeded = false;
-  for (int64_t n = 1; n < 2000 && !succeeded; ++n) {
-    Ehfa_File *f = ehfa_FileOpen(name.c_str(), "r+", nullptr, nullptr, 0);
-    ASSERT_NE(f, nullptr);
+  taviron::testing::SweepOptions options{.limit = 2000, .newStride = 3}; // a long sequence
+  options.prepare = [&] {
+    ASSERT_NE(f = ehfa_FileOpen(name.c_str(), "r+", nullptr, nullptr, 0), nullptr);
     Seek(f, ":Frame");
-    Eerr_ErrorReport *err = nullptr;
-    int32_t rc;
-    {
-      taviron::testing::FailAllocation fail(n);
-      rc = exfr_XFormWrite(f, nullptr, three, &err);
-    }
-    succeeded = rc == 0;
+  };
+  options.finish = [&] {
     if (!succeeded) {
-      EXPECT_NE(err, nullptr) << "allocation " << n;
-      EXPECT_EQ(Current(f), ":Frame") << "allocation " << n;
+      EXPECT_EQ(Current(f), ":Frame");
     }
-    eerr_DeleteErrorReportEx(&err);
     _exfr_XForm *read = exfr_XFormRead(f, ":Frame", nullptr);
-    EXPECT_EQ(exfr_XFormIsSame(read, succeeded ? three : old, nullptr), 1) << "allocation " << n;
+    EXPECT_EQ(exfr_XFormIsSame(read, succeeded ? three : old, nullptr), 1);
     exfr_XFormFree(&read, nullptr);
+    if (succeeded) {
+      Seek(f, ":Frame");
+      EXPECT_EQ(exfr_XFormWrite(f, nullptr, old, nullptr), 0);
+    }
     ehfa_FileClose(f, nullptr);
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "allocation " << n;
-  }
-  EXPECT_TRUE(succeeded);
+  };
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err) { return succeeded = exfr_XFormWrite(f, nullptr, three, err) == 0; }, options);
 
   exfr_XFormFree(&old, nullptr);
   exfr_XFormFree(&three, nullptr);

@@ -11,21 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "../support/ordinary_user.h"
+#include "ordinary_user.h"
+#include "taviron_testing.h"
 
 namespace {
 
 class EregStore : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ereg_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     root_ = dir_ + "/a/registry";
     setenv("TAVIRON_REGISTRY_ROOT", root_.c_str(), 1);
-  }
-  void TearDown() override {
-    EXPECT_EQ(std::system(("chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'").c_str()), 0);
   }
 
   static std::string Read(Ereg_Key *key, const char *name, int32_t *type = nullptr) {
@@ -45,7 +40,8 @@ protected:
     return names;
   }
 
-  std::string dir_, root_;
+  const taviron::testing::TempDir folder_{"ereg_test"}; // removed with what the test left, read-only folders too
+  std::string dir_ = folder_.str(), root_;
 };
 
 TEST_F(EregStore, KeysAndValuesKeepTheirTypeAndBytes) {

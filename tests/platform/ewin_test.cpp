@@ -30,18 +30,10 @@
 
 namespace {
 
-std::string MakeTempDir() {
-  std::string pattern = (taviron::testing::TempRoot() / "ewin_XXXXXX").string();
-  const char *dir = mkdtemp(pattern.data());
-  return dir ? dir : "";
-}
-
 // Each test gets its own runtime directory.
 class Ewin : public ::testing::Test {
 protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
-    ASSERT_FALSE(dir_.empty());
     setenv("TAVIRON_RUNTIME_DIR", dir_.c_str(), 1);
   }
   void TearDown() override {
@@ -49,7 +41,6 @@ protected:
       kill(child, SIGKILL);
       waitpid(child, nullptr, 0);
     }
-    std::filesystem::remove_all(dir_);
   }
   // Runs body in a child process; its exit code is body's result.
   pid_t Child(const std::function<int()> &body) {
@@ -72,7 +63,8 @@ protected:
     }
     return 0;
   }
-  std::string dir_;
+  const taviron::testing::TempDir folder_{"ewin"};
+  const std::string dir_ = folder_.str();
   std::vector<pid_t> children_;
 };
 

@@ -17,7 +17,7 @@
 #include "emsc.h"
 #include "epmg.h"
 #include "eurl.h"
-#include "../../session/esmg_frame_internal.h"
+#include "esmg_frame_internal.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "emsc.h"
 #include "ereg.h"
 #include "taviron_testing.h"
-#include "../../session/esmg_frame_internal.h"
-#include "../support/ordinary_user.h"
+#include "esmg_frame_internal.h"
+#include "ordinary_user.h"
 
 extern char **environ;
 
@@ -50,10 +50,7 @@ const bool basicSetUpChild = [] {
   _exit(0);
 }();
 
-std::string Slurp(const std::string &file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using taviron::testing::ReadText;
 
 Strings MultiString(const std::string &bytes) {
   return taviron::session::MultiStrings(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
@@ -62,9 +59,6 @@ Strings MultiString(const std::string &bytes) {
 class EsmgEnvironment : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/esmg_env_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     setenv("TAVIRON_REGISTRY_ROOT", (dir_ + "/registry").c_str(), 1);
     setenv("TAVIRON_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
     for (const char *name : {"REGISTRY_BASE_PATH_OVERRIDE", "TAVIRON_HOME", "ARCHM", "TAVIRON_TOOLKIT_HOME",
@@ -76,10 +70,9 @@ protected:
   }
   void TearDown() override {
     EXPECT_EQ(chdir("/"), 0);
-    EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
   }
 
-  void Mkdir(const std::string &path) { ASSERT_EQ(std::system(("mkdir -p '" + path + "'").c_str()), 0); }
+  void Mkdir(const std::string &path) { std::filesystem::create_directories(path); }
   void Write(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
   // The product key's value "Environment" (created with the key when entries are given).
   void SetEnvironmentValue(const Strings &entries) {
@@ -91,7 +84,7 @@ protected:
   }
   std::string EnvironmentValueFile() const { return dir_ + "/registry/software/norix/taviron/10/environment.v"; }
   Strings EnvironmentValue() const {
-    const std::string stored = Slurp(EnvironmentValueFile());
+    const std::string stored = ReadText(EnvironmentValueFile());
     return stored.size() < 8 ? Strings{} : MultiString(stored.substr(8));
   }
 
@@ -131,7 +124,8 @@ protected:
     return variables;
   }
 
-  std::string dir_;
+  const taviron::testing::TempDir folder_{"esmg_env"};
+  std::string dir_ = folder_.str();
 };
 
 TEST_F(EsmgEnvironment, SearchListsExpandElementByElement) {
@@ -408,7 +402,7 @@ TEST_F(EsmgEnvironment, TheProductEnvironmentIsSetUpOnce) {
   EXPECT_EQ(std::string(cwd), home);
 
   for (const char *name : {"v8preference", "FileHistory", "a.cfg"})
-    EXPECT_EQ(Slurp(personal + "/" + name), std::string("content of ") + name) << name;
+    EXPECT_EQ(ReadText(personal + "/" + name), std::string("content of ") + name) << name;
   for (const char *name : {".cfg", "sessionrecovery", "viewer.1.x", "viewer.x", "notes.txt"})
     EXPECT_NE(access((personal + "/" + name).c_str(), F_OK), 0) << name;
   EXPECT_EQ(output.Err(),

@@ -282,19 +282,20 @@ TEST_F(EsmgLog, DebugOutputSkipsHeldReportsAndFreesItsText) {
 TEST_F(EsmgLog, AllocationFailuresLoseTheLineOnly) {
   Eerr_ErrorReport *chain = eerr_CreateErrorReport("inner", 2, 2, nullptr, "bad", 0);
   chain = eerr_CreateErrorReport("outer", 1, 2, chain, nullptr);
-  int64_t live = emsc_TestLiveBlocks();
-  for (int64_t n = 1;; ++n) {
+  taviron::testing::SweepOptions options{.limit = 50, .reports = false};
+  options.prepare = [] {
     lines.clear();
-    {
-      taviron::testing::FailAllocation fail(n);
-      esmg_LogErrorContents(chain, nullptr, nullptr);
-      esmg_LogMessage(1, nullptr, "tail %d", 1);
-    }
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "failing allocation " << n;
-    if (lines.size() == 5) break;
-    EXPECT_EQ(lines.size(), 4u) << "failing allocation " << n; // one line lost
-    ASSERT_LT(n, 50);
-  }
+    lines.reserve(8);
+  };
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **) {
+        esmg_LogErrorContents(chain, nullptr, nullptr);
+        esmg_LogMessage(1, nullptr, "tail %d", 1);
+        if (lines.size() == 5) return true;
+        EXPECT_EQ(lines.size(), 4u); // one line lost
+        return false;
+      },
+      options);
   eerr_DeleteErrorReportEx(&chain);
   {
     taviron::testing::FailAllocation fail(1);

@@ -236,8 +236,9 @@ void ExpectEqual(const Esmg_Protocol &a, const Esmg_Protocol &b) {
       const Esmg_ValueItem *i = x.values->items, *j = y.values->items;
       for (; i && j; i = i->next, j = j->next) {
         ASSERT_EQ(i->kind, j->kind);
-        if (i->kind == 2)
+        if (i->kind == 2) {
           EXPECT_EQ(Str(i->value.string), Str(j->value.string));
+        }
         else
           EXPECT_EQ(i->value.number, j->value.number);
       }
@@ -275,8 +276,9 @@ void ExpectEqual(const Esmg_Protocol &a, const Esmg_Protocol &b) {
       ASSERT_EQ(x.i, y.i);
       ASSERT_EQ(a.w[s.word + 1].cell == nullptr, b.w[s.word + 1].cell == nullptr);
       if (!a.w[s.word + 1].cell) break;
-      if (x.i != 0)
+      if (x.i != 0) {
         EXPECT_EQ(Str(a.w[s.word + 1].cell->string), Str(b.w[s.word + 1].cell->string));
+      }
       else
         EXPECT_EQ(a.w[s.word + 1].cell->number, b.w[s.word + 1].cell->number);
       break;
@@ -696,36 +698,21 @@ TEST_F(Protocol, AllocationFailuresLoseNothing) {
     };
     for (const auto &[name, step] : steps) {
       SCOPED_TRACE(name);
-      for (int64_t n = 1;; ++n) {
-        const int64_t live = emsc_TestLiveBlocks();
-        bool ok;
-        {
-          taviron::testing::FailAllocation fail(n);
-          ok = step();
-        }
-        EXPECT_EQ(emsc_TestLiveBlocks(), live) << "n = " << n;
-        if (ok) break;
-        ASSERT_LT(n, 200);
-      }
+      taviron::testing::SweepAllocationFailures([&](Eerr_ErrorReport **) { return step(); },
+                                                {.limit = 200, .reports = false});
     }
     esmg_FreeProtocol(record);
   }
   // Assembling: the arguments are copied at every step.
   const char *strings[] = {"a", "b", "c"};
-  for (int64_t n = 1;; ++n) {
-    const int64_t live = emsc_TestLiveBlocks();
-    Esmg_Protocol *r;
-    {
-      taviron::testing::FailAllocation fail(n);
-      r = esmg_AssembleProtocol(37, 1, 3, strings);
-    }
-    if (r) {
-      esmg_FreeProtocol(r);
-      break;
-    }
-    EXPECT_EQ(emsc_TestLiveBlocks(), live) << "n = " << n;
-    ASSERT_LT(n, 20);
-  }
+  const auto counts = taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **) {
+        Esmg_Protocol *r = esmg_AssembleProtocol(37, 1, 3, strings);
+        esmg_FreeProtocol(r);
+        return r != nullptr;
+      },
+      {.reports = false});
+  EXPECT_LT(counts.heap, 20);
 }
 
 // Configuration requests answered from the local databases.

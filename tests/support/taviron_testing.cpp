@@ -4,8 +4,11 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <system_error>
 
@@ -113,39 +116,45 @@ int64_t NewCount() { return newCalls.load(); }
 
 const char *NameOf(Failing kind) { return kind == Failing::Heap ? "heap allocation" : "operator new"; }
 
-SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<void()> &cleanUp,
+SweepCounts SweepAllocationFailures(const SweepStepOfKind &step, const std::function<void()> &cleanUp,
                                     const SweepOptions &options) {
   SweepCounts counts;
   for (Failing kind : {Failing::Heap, Failing::New}) {
     if ((kind == Failing::Heap && !options.heap) || (kind == Failing::New && !options.operatorNew)) continue;
     int64_t &failed = kind == Failing::Heap ? counts.heap : counts.operatorNew;
-    for (int64_t n = 1;; ++n) {
+    const int64_t stride = kind == Failing::New ? std::max<int64_t>(1, options.newStride) : 1;
+    for (int64_t n = 1;; n += stride) {
       const int64_t live = emsc_TestLiveBlocks();
       ErrorSlot err;
       bool ok = false, escaped = false;
+      if (options.prepare) options.prepare();
       {
         FailAllocation heap(kind == Failing::Heap ? n : 0);
         FailNew plain(kind == Failing::New ? n : 0);
         try {
-          ok = step(&err);
+          ok = step(&err, kind);
         } catch (const std::bad_alloc &) {
           escaped = true; // the test's own code ran out (library calls never throw)
         }
       }
+      if (options.finish) options.finish();
       if (ok) {
         EXPECT_FALSE(err) << NameOf(kind) << " " << n << " failing: success with " << Chain(err);
         if (cleanUp) {
           cleanUp();
           EXPECT_EQ(emsc_TestLiveBlocks(), live) << NameOf(kind) << ": blocks left after the clean-up";
         }
+        if (kind == Failing::Heap && n < options.heapThrough) continue;
         break;
       }
       ++failed;
       if (options.reports && !escaped) {
         EXPECT_TRUE(err) << NameOf(kind) << " " << n << " failing: failure without a report";
       }
-      EXPECT_EQ(emsc_TestLiveBlocks(), live)
-          << NameOf(kind) << " " << n << " failing: blocks left after\n" << Chain(err);
+      if (options.steadyHeap) {
+        EXPECT_EQ(emsc_TestLiveBlocks(), live)
+            << NameOf(kind) << " " << n << " failing: blocks left after\n" << Chain(err);
+      }
       err.Reset();
       if (n >= options.limit) {
         ADD_FAILURE() << NameOf(kind) << ": still failing after " << n << " runs";
@@ -154,6 +163,15 @@ SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<v
     }
   }
   return counts;
+}
+
+std::string ReadText(const std::filesystem::path &file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const std::filesystem::path &file, const std::string &bytes) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::filesystem::path TempRoot() {

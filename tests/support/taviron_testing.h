@@ -6,6 +6,8 @@
 //   FailNew failNew(n);             the nth operator new from now throws std::bad_alloc
 //   SweepAllocationFailures(step)   runs step with each allocation failing in turn, both kinds
 //   TempDir dir;                    a fresh folder under $TMPDIR, removed with what it holds
+//   FolderTest                      a fixture with such a folder that checks the heap
+//   ReadText(file), WriteText(file, bytes)   a whole file
 //   CapturedOutput out;             what the library prints to standard output and error
 //
 // The hooks behind them are built only into the libraries tests link (lower/testsupport).
@@ -96,6 +98,14 @@ struct SweepOptions {
   bool reports = true;    // a failing step leaves a report in its slot (false: calls without one)
   bool heap = true;       // sweep heap allocations
   bool operatorNew = true; // sweep operator new
+  int64_t newStride = 1;   // operator new fails at counts 1, 1 + stride, ... (long sequences)
+  int64_t heapThrough = 0; // the heap's sweep goes on through this count even past a successful
+                           // run (a call that can do without some allocations)
+  bool steadyHeap = true;  // a failed run leaves the heap as it was (false: runs may build state
+                           // that the process keeps, such as a data base read once)
+  // Run before and after every run, with nothing failing: what each run needs afresh (a file
+  // opened again) and its undoing. The heap is compared before prepare and after finish.
+  std::function<void()> prepare = {}, finish = {};
 };
 
 // Runs step(&err) with the 1st, 2nd, ... allocation failing, first through the heap, then through
@@ -106,9 +116,18 @@ struct SweepOptions {
 struct SweepCounts {
   int64_t heap = 0, operatorNew = 0;
 };
+// A step that checks its reports by the kind of failure takes the kind as its second argument.
 using SweepStep = std::function<bool(Eerr_ErrorReport **err)>;
-SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<void()> &cleanUp,
+using SweepStepOfKind = std::function<bool(Eerr_ErrorReport **err, Failing kind)>;
+SweepCounts SweepAllocationFailures(const SweepStepOfKind &step, const std::function<void()> &cleanUp,
                                     const SweepOptions &options = {});
+inline SweepCounts SweepAllocationFailures(const SweepStepOfKind &step, const SweepOptions &options = {}) {
+  return SweepAllocationFailures(step, nullptr, options);
+}
+inline SweepCounts SweepAllocationFailures(const SweepStep &step, const std::function<void()> &cleanUp,
+                                           const SweepOptions &options = {}) {
+  return SweepAllocationFailures([&step](Eerr_ErrorReport **err, Failing) { return step(err); }, cleanUp, options);
+}
 inline SweepCounts SweepAllocationFailures(const SweepStep &step, const SweepOptions &options = {}) {
   return SweepAllocationFailures(step, nullptr, options);
 }
@@ -134,6 +153,23 @@ public:
 private:
   std::filesystem::path path_;
   int owner_; // the process id of the maker
+};
+
+// The bytes of a file ("" when it cannot be read); writes bytes as the whole of a file.
+std::string ReadText(const std::filesystem::path &file);
+void WriteText(const std::filesystem::path &file, const std::string &bytes);
+
+// A test with a fresh folder of its own (removed afterwards) that gives back every block of the
+// heap it took. A fixture deriving from it calls its SetUp and TearDown when it has its own.
+class FolderTest : public ::testing::Test {
+protected:
+  void SetUp() override { live_ = emsc_TestLiveBlocks(); }
+  void TearDown() override { EXPECT_EQ(live_, emsc_TestLiveBlocks()) << "blocks left on the heap"; }
+  // The path of name inside the folder.
+  std::string Path(const std::string &name) const { return dir_ / name; }
+
+  TempDir dir_;
+  int64_t live_ = 0;
 };
 
 // Sets an environment variable while it lives, then puts back the value it had (or unsets it).

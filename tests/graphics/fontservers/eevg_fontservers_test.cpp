@@ -52,14 +52,9 @@ TEST(FontServers, FromFirstLoadToFree) {
   // running out anywhere on the way fails that load with a report and loses nothing: the next
   // load tries again, until one succeeds.
   int32_t first = -1;
-  for (int64_t n = 1; first < 0; ++n) {
-    ASSERT_LT(n, 1000);
-    taviron::testing::FailAllocation fail(n);
-    first = eevg_TextFontGet("box", table.data(), &used, 3, &err);
-    if (first < 0) {
-      EXPECT_NE(err.get(), nullptr) << n;
-    }
-  }
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) { return (first = eevg_TextFontGet("box", table.data(), &used, 3, e)) >= 0; },
+      {.limit = 1000, .steadyHeap = false});
   EXPECT_EQ(first, 0);
   EXPECT_EQ(used, 1);
 
