@@ -222,9 +222,8 @@ TEST_F(RecordTest, ReaderPicksTheStoredVersion) {
   EXPECT_EQ(&kMark1, record::Pick(kMarkVersions, "KitMark1"));
   EXPECT_EQ(nullptr, record::Pick(kMarkVersions, "KitMark3"));
 
-  const std::string dir = std::filesystem::temp_directory_path() / ("record_test_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string path = dir + "/marks.hfa";
+  const taviron::testing::TempDir dir("record_test");
+  const std::string path = dir / "marks.hfa";
   Eerr_ErrorReport *err = nullptr;
   Ehfa_File *file = ehfa_FileCreate(path.c_str(), nullptr, &err, 0);
   ASSERT_NE(nullptr, file);

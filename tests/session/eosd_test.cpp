@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "epmg.h"
 #include "eurl.h"
 #include "esmg_frame_internal.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -122,9 +124,8 @@ exit ${FAKE_BROWSER_EXIT:-0}
 class EurlBrowse : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/eurl_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    folder_.emplace("eurl_test");
+    dir_ = folder_->str();
     log_ = dir_ + "/log";
     const std::string browser = dir_ + "/fake browser";
     std::ofstream(browser) << kFakeBrowser;
@@ -139,7 +140,6 @@ protected:
   void TearDown() override {
     StopBrowser();
     epmg_PreferenceImplementationMethodsSet(EPMG_METHOD_GET, nullptr, 0, nullptr);
-    EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
   }
 
   Strings Log() const {
@@ -177,6 +177,7 @@ protected:
   }
   int32_t Browse(const std::string &text, Eerr_ErrorReport **err = nullptr) { return eurl_Browse(text.c_str(), err); }
 
+  std::optional<taviron::testing::TempDir> folder_;
   std::string dir_, log_;
 };
 

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,18 +51,17 @@ void Telling(int32_t code, void *) { fprintf(stderr, "handler ran with %d\n", st
 class EsmgApplication : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/esmg_app_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    folder_.emplace("esmg_app");
+    dir_ = folder_->str();
     setenv("TAVIRON_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
     setenv("TAVIRON_SESSION_MANAGER_NAME", "smtest", 1);
     unsetenv("TAVIRON_BATCH_RUN");
     calls.clear();
     codes.clear();
   }
-  void TearDown() override { EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0); }
 
   static void *Name(const char *name) { return const_cast<char *>(name); }
+  std::optional<taviron::testing::TempDir> folder_;
   std::string dir_;
 };
 

@@ -8,12 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "emsc.h"
 #include "epmg.h"
 #include "ewin.h"
+#include "taviron_testing.h"
 
 namespace {
 
@@ -53,16 +55,14 @@ Arguments Get(const char *source) {
 class EsmgComLine : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/esmg_comline_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    folder_.emplace("esmg_comline");
+    dir_ = folder_->str();
     setenv("TAVIRON_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
     saveFile = 0;
     epmg_PreferenceImplementationMethodsSet(EPMG_METHOD_GET, &PreferenceHook, 0, nullptr);
   }
   void TearDown() override {
     epmg_PreferenceImplementationMethodsSet(EPMG_METHOD_GET, nullptr, 0, nullptr);
-    EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
   }
   std::string File(const std::string &text) {
     const std::string name = dir_ + "/args" + std::to_string(files_++);
@@ -71,6 +71,7 @@ protected:
   }
   Arguments FromFile(const std::string &text) { return Get(("@" + File(text)).c_str()); }
 
+  std::optional<taviron::testing::TempDir> folder_;
   std::string dir_;
   int files_ = 0;
 };
