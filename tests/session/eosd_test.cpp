@@ -276,6 +276,9 @@ TEST_F(EurlBrowse, WithoutANamedBrowserTheDesktopsOpenerIsUsed) {
   WaitForOpener();
   ASSERT_EQ(Browse("http://three/", &err), 1);
   EXPECT_EQ(err, nullptr);
+  // The opener has ended before the test's folder goes.
+  EXPECT_EQ(LogOf(3).back(), "opener http://three/");
+  WaitForOpener();
 }
 
 } // namespace
