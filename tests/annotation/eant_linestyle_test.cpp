@@ -237,6 +237,27 @@ TEST_F(LineMeasureTest, MeasuresFollowWidthsArrowsMitresAndSymbols) {
   EXPECT_TRUE(Reported(err, "eant_LineStyleGetWidth", 2));
 }
 
+TEST_F(LineMeasureTest, TheDefaultStyleMeasuresAndRendersInMapUnits) {
+  ErrorSlot err;
+  eant_ColorCreateDefault(library_, nullptr, &err); // the style's colour 0
+  eant_LineStyleCreateDefault(library_, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  // Half a map unit per point of paper.
+  Eant_CoordSysConversion *conversion =
+      eant_CoordSysConversionSetValues(nullptr, 1, 1, 0.5, 0.5, 0, 0, "points", "meters", &err);
+  ASSERT_NE(nullptr, conversion) << Chain(err);
+  EXPECT_DOUBLE_EQ(1.0, eant_LineStyleGetWidth(toolkit_, library_, 0, conversion, &err));
+  Eevg_LineStyle *renderer = eant_GetLineStyle(toolkit_, library_, 0, conversion, &err);
+  ASSERT_NE(nullptr, renderer) << Chain(err);
+  ASSERT_EQ(1, renderer->composition.count);
+  EXPECT_DOUBLE_EQ(1.0, renderer->composition.data[0].width);
+  ASSERT_EQ(1, renderer->pattern.count);
+  EXPECT_DOUBLE_EQ(0.5, renderer->pattern.data[0].lineMark);
+  EXPECT_DOUBLE_EQ(0.0, renderer->pattern.data[0].lineSpace);
+  eevg_LineStyleFree(&renderer);
+  eant_CoordSysConversionFree(&conversion);
+}
+
 // Corners (x0, y0), (x0, y1), (x1, y1), (x1, y0) of a w x h box centred on (cx, cy) and turned by
 // angle about its centre.
 std::vector<double> Turned(double cx, double cy, double w, double h, double angle) {
