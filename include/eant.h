@@ -1186,6 +1186,10 @@ double eant_LineStyleGetSymbolScaleAndOffset(Eint_InitToolkitData *toolkit, Eant
 void eant_ModifyBboxByLineStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                                 Eant_CoordSysConversion *conversion, Egda_BaseData *bbox, int32_t withArrows,
                                 int32_t withMitre, Eerr_ErrorReport **err);
+/* The renderer's fill pattern of a fill pattern: its colour from the library, usePattern 1 for a
+   symbol pattern (no pixels are made); null without a report for a null pattern. */
+Eevg_FillPattern *eant_GetFillPattern(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                      const Eant_FillPattern *pattern, Eerr_ErrorReport **err);
 /* The box grown by the outline's line style (no arrows) when the numbered fill style is traced;
    unchanged otherwise. */
 void eant_ModifyBboxByFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,

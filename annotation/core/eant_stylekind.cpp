@@ -1502,17 +1502,9 @@ struct FillFamily : FillStyles {
     target->trace = style.trace;
     if (style.mask & EANT_FILL_PATTERN) {
       eevg_FillPatternFree(&target->pattern);
-      if (const Eant_FillPattern *pattern = style.pattern) {
-        if (!(target->pattern = eevg_FillPatternCreate(&inner))) {
-          lower::ReportCallee(err, inner, reporter, 7, "eevg_FillPatternCreate");
-          return false;
-        }
-        target->pattern->usePattern = pattern->patternFill == 1 ? 1 : 0;
-        if (pattern->color != -1 &&
-            !(target->pattern->color = eant_GetColor(toolkit, library, pattern->color, &inner))) {
-          lower::ReportCallee(err, inner, reporter, 7, "eant_GetColor");
-          return false;
-        }
+      if (style.pattern && !(target->pattern = eant_GetFillPattern(toolkit, library, style.pattern, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 7, "eant_GetFillPattern");
+        return false;
       }
       style.mask &= ~EANT_FILL_PATTERN;
     }
@@ -2374,6 +2366,26 @@ TAVIRON_GUARD(err, nullptr)
 Eevg_FillStyle *eant_GetFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
   return Family<FillFamily>::Get(__func__, toolkit, library, number, conversion, err);
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_FillPattern *eant_GetFillPattern(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                      const Eant_FillPattern *pattern, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_GetFillPattern";
+  lower::Clear(err);
+  if (!pattern) return nullptr;
+  lower::CalleeReport inner;
+  Eevg_FillPattern *made = eevg_FillPatternCreate(&inner);
+  if (!made) {
+    lower::ReportCallee(err, inner, reporter, 1, "eevg_FillPatternCreate");
+    return nullptr;
+  }
+  made->usePattern = pattern->patternFill == 1 ? 1 : 0;
+  if (pattern->color != -1 && !(made->color = eant_GetColor(toolkit, library, pattern->color, &inner))) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_GetColor");
+    eevg_FillPatternFree(&made);
+  }
+  return made;
 }
 TAVIRON_GUARD(err, nullptr)
 
