@@ -233,6 +233,12 @@ typedef struct Eant_LineComposition {
 } Eant_LineComposition;
 
 /* A symbol repeated along a line. effect: 0 as is, 1, 2, 3 quarter turns. */
+enum {
+  EANT_LINESYMBOL_ASIS = 0,
+  EANT_LINESYMBOL_ROTATE90 = 1,
+  EANT_LINESYMBOL_ROTATE180 = 2,
+  EANT_LINESYMBOL_ROTATE270 = 3
+};
 typedef struct Eant_LineSymbol {
   Eant_CoordDefinition *scaleUnits;
   Eant_CoordDefinition *positionUnits;
@@ -1030,6 +1036,16 @@ Eant_LineSymbol *eant_LineSymbolCreate(Eerr_ErrorReport **err);
 Eant_LineSymbol *eant_LineSymbolCopy(const Eant_LineSymbol *source, Eant_LineSymbol *target,
                                      Eerr_ErrorReport **err);
 void eant_LineSymbolFree(Eant_LineSymbol **symbol);
+/* Makes the record when null; sets both units in place, the numbers and the override; takes over
+   reference as the symbol (not copied). A record made by the call is freed on failure. */
+Eant_LineSymbol *eant_LineSymbolSetValues(Eant_LineSymbol *symbol, int32_t scaleCoordSys, const char *scaleUnits,
+                                          int32_t positionCoordSys, const char *positionUnits, double scale,
+                                          double spacing, double offset, int32_t effect, Eant_Style *reference,
+                                          int32_t colorOverrideFlag, int32_t overrideColor, Eerr_ErrorReport **err);
+int32_t eant_LineSymbolCompare(const Eant_LineSymbol *a, const Eant_LineSymbol *b, Eerr_ErrorReport **err);
+void eant_LineSymbolPrint(const Eant_LineSymbol *symbol, Eerr_ErrorReport **err);
+/* The effect's quarter turn about (x, y) as a new transform; null (no report) as is. */
+_exfr_XForm *eant_LineSymbolEffectMakeTransform(int32_t effect, double x, double y, Eerr_ErrorReport **err);
 Eant_LineStyle *eant_LineStyleCreate(Eerr_ErrorReport **err);
 Eant_LineStyle *eant_LineStyleCopy(const Eant_LineStyle *source, Eant_LineStyle *target, Eerr_ErrorReport **err);
 void eant_LineStyleFree(Eant_LineStyle **style);
@@ -1128,6 +1144,57 @@ void eant_ColorCreateDefaultWithOpacity(Eant_StyleLibrary *library, const Eevg_C
 void eant_FillStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 int32_t eant_FillStyleCreateOutlineDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 void eant_LineStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+
+/* Line compositions and descriptions. A composition made, grown or re-made holds lines
+   {color -1, width 0.0}. Copy re-makes the destination when it is shorter than the source, or
+   longer and shrink is non-zero; a longer destination otherwise keeps its extra lines. Compare
+   gives 1 for equal, 0 otherwise (two nulls are equal). */
+Eant_LineComposition *eant_LineCompositionCreate(int32_t count, Eant_LineComposition *composition,
+                                                 Eerr_ErrorReport **err);
+Eant_LineComposition *eant_LineCompositionSetValues(Eant_LineComposition *composition, int32_t position,
+                                                    double width, int32_t color, Eerr_ErrorReport **err);
+Eant_LineComposition *eant_LineCompositionCopy(const Eant_LineComposition *source,
+                                               Eant_LineComposition *target, int32_t shrink,
+                                               Eerr_ErrorReport **err);
+int32_t eant_LineCompositionCompare(const Eant_LineComposition *a, const Eant_LineComposition *b,
+                                    Eerr_ErrorReport **err);
+void eant_LineCompositionPrint(const Eant_LineComposition *composition, Eerr_ErrorReport **err);
+Eant_LineDescription *eant_LineDescriptionCreate(Eerr_ErrorReport **err);
+Eant_LineDescription *eant_LineDescriptionCopy(const Eant_LineDescription *source, Eant_LineDescription *target,
+                                               Eerr_ErrorReport **err);
+int32_t eant_LineDescriptionCompare(const Eant_LineDescription *a, const Eant_LineDescription *b,
+                                    Eerr_ErrorReport **err);
+void eant_LineDescriptionPrint(const Eant_LineDescription *description, Eerr_ErrorReport **err);
+void eant_LineDescriptionFree(Eant_LineDescription **description);
+
+/* Measures of a numbered line style in layer map units (0 on failure): the first overlaid line's
+   width; the arrow wing (arrow length times the sine of the tip angle) when an end is an arrow;
+   the width times the package's mitre limit when the join is a mitre; the symbol's extent beside
+   the line (|offset| plus half its size) when the style draws its symbol. */
+double eant_LineStyleGetWidth(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                              Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+double eant_LineStyleGetArrowWingLength(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                        int32_t number, Eant_CoordSysConversion *conversion,
+                                        Eerr_ErrorReport **err);
+double eant_LineStyleGetMitreLength(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                    Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+double eant_LineStyleGetSymbolScaleAndOffset(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                             int32_t number, Eant_CoordSysConversion *conversion,
+                                             Eerr_ErrorReport **err);
+/* Grows the corner box (2 x 4) in its own frame by the largest of half the width, the arrow wing
+   (withArrows 1), half the mitre length (withMitre 1) and the symbol extent. */
+void eant_ModifyBboxByLineStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                Eant_CoordSysConversion *conversion, Egda_BaseData *bbox, int32_t withArrows,
+                                int32_t withMitre, Eerr_ErrorReport **err);
+/* The renderer's fill pattern of a fill pattern: its colour from the library, usePattern 1 for a
+   symbol pattern (no pixels are made); null without a report for a null pattern. */
+Eevg_FillPattern *eant_GetFillPattern(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                      const Eant_FillPattern *pattern, Eerr_ErrorReport **err);
+/* The box grown by the outline's line style (no arrows) when the numbered fill style is traced;
+   unchanged otherwise. */
+void eant_ModifyBboxByFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                Eant_CoordSysConversion *conversion, Egda_BaseData *bbox, int32_t withMitre,
+                                Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Style libraries */

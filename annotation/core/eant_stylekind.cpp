@@ -7,6 +7,7 @@
 // The current stored forms of colours, line and text styles are the leading members of the
 // records in memory (the kit's leading designs); the fill style's parts and every older form are
 // structs of their own (eant_internal.h), converted field by field.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -1090,17 +1091,14 @@ struct ColorFamily : Colors {
 
 // ---- Line styles -----------------------------------------------------------------------------
 
-// Sets the overlaid line at position, growing the composition with lines {-1, 0.0}.
-bool SetOverLine(Eant_LineComposition &composition, int32_t position, double width, int32_t color,
-                 const char *reporter, Eerr_ErrorReport **err) {
-  if (position < 0 || position >= 0x10000) {
-    lower::Report(err, reporter, 3, "Invalid overLine position %d", position);
-    return false;
-  }
+// Sets the line at position, growing the composition with lines {-1, 0.0}; on failure the
+// composition stays as it was.
+bool PutLine(Eant_LineComposition &composition, int32_t position, double width, int32_t color,
+             const char *reporter, Eerr_ErrorReport **err) {
   if (position >= composition.count) {
     auto *grown = lower::HeapNewArray<Eant_LineDescription>(position + 1);
     if (!grown) {
-      lower::Report(err, reporter, 3, "Error allocating LineComposition");
+      lower::Report(err, reporter, 3, "Error reallocating lineComp->data");
       return false;
     }
     for (int32_t i = 0; i <= position; ++i)
@@ -1111,6 +1109,29 @@ bool SetOverLine(Eant_LineComposition &composition, int32_t position, double wid
   }
   composition.data[position] = {color, width};
   return true;
+}
+
+// A position past this is refused rather than allocated.
+constexpr int32_t kMaxLinePosition = 0xffff;
+
+bool SetOverLine(Eant_LineComposition &composition, int32_t position, double width, int32_t color,
+                 const char *reporter, Eerr_ErrorReport **err) {
+  if (position < 0 || position > kMaxLinePosition) {
+    lower::Report(err, reporter, 3, "Invalid overLine position %d", position);
+    return false;
+  }
+  return PutLine(composition, position, width, color, reporter, err);
+}
+
+bool ValidComposition(const Eant_LineComposition &c) { return c.count >= 0 && (c.count == 0 || c.data); }
+
+void PrintDescription(const Eant_LineDescription &line) {
+  efio_Printf("LineDescription:\n   color - %ld\n   width - %lg\n", static_cast<long>(line.color), line.width);
+}
+
+void PrintComposition(const Eant_LineComposition &composition) {
+  efio_Printf("LineComposition:\n");
+  for (int32_t i = 0; i < composition.count; ++i) PrintDescription(composition.data[i]);
 }
 
 struct LineFamily : LineStyles {
@@ -1357,15 +1378,12 @@ struct LineFamily : LineStyles {
   }
   static void PrintParts(const Eant_LineStyle &style) {
     eant_CoordDefinitionPrint(style.styleUnits, nullptr);
-    efio_Printf("LineComposition:\n");
-    for (int32_t i = 0; i < style.overLines.count; ++i)
-      efio_Printf("LineDescription:\n   color - %ld\n   width - %lg\n",
-                  static_cast<long>(style.overLines.data[i].color), style.overLines.data[i].width);
+    PrintComposition(style.overLines);
     eevg_LinePatternPrint(&style.linePattern, nullptr);
     efio_Printf("   lineJoin - %d\n   markEnd - %d\n   startLineEnd - %d\n   endLineEnd - %d\n",
                 style.lineJoin, style.markEnd, style.startLineEnd, style.endLineEnd);
     if (style.arrowEnd) eevg_ArrowEndPrint(style.arrowEnd, nullptr);
-    if (style.lineSymbol) record::Print(kLineSymbol, style.lineSymbol, 0, "LineSymbol");
+    if (style.lineSymbol) eant_LineSymbolPrint(style.lineSymbol, nullptr);
   }
 };
 
@@ -1484,17 +1502,9 @@ struct FillFamily : FillStyles {
     target->trace = style.trace;
     if (style.mask & EANT_FILL_PATTERN) {
       eevg_FillPatternFree(&target->pattern);
-      if (const Eant_FillPattern *pattern = style.pattern) {
-        if (!(target->pattern = eevg_FillPatternCreate(&inner))) {
-          lower::ReportCallee(err, inner, reporter, 7, "eevg_FillPatternCreate");
-          return false;
-        }
-        target->pattern->usePattern = pattern->patternFill == 1 ? 1 : 0;
-        if (pattern->color != -1 &&
-            !(target->pattern->color = eant_GetColor(toolkit, library, pattern->color, &inner))) {
-          lower::ReportCallee(err, inner, reporter, 7, "eant_GetColor");
-          return false;
-        }
+      if (style.pattern && !(target->pattern = eant_GetFillPattern(toolkit, library, style.pattern, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 7, "eant_GetFillPattern");
+        return false;
       }
       style.mask &= ~EANT_FILL_PATTERN;
     }
@@ -2283,6 +2293,53 @@ template <class Kind> struct Family {
   }                                                                                                          \
   TAVIRON_GUARD(err, 0)
 
+namespace {
+
+// Evaluates a numbered line style (following external bases) and measures it with measure
+// (evaluated style, report) -> map units; 0 whenever something reports.
+template <class Measure>
+double MeasureLineStyle(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                        int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err,
+                        Measure measure) {
+  lower::Clear(err);
+  if (!toolkit) {
+    lower::Report(err, reporter, 1, "%s", kToolkitNotInitialized);
+    return 0;
+  }
+  lower::CalleeReport inner;
+  const Eant_LineStyle *style = Family<LineFamily>::Lookup("eant_LineStyleLookup", library, number, &inner);
+  if (!style) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_LineStyleLookup");
+    return 0;
+  }
+  Eant_LineStyle *evaluated = Family<LineFamily>::Evaluate("eant_LineStyleEvaluate", toolkit, library, style, 1,
+                                                           nullptr, conversion, &inner);
+  if (!evaluated) {
+    lower::ReportCallee(err, inner, reporter, 3, "eant_LineStyleEvaluate");
+    return 0;
+  }
+  const double value = measure(*evaluated, &inner);
+  eant_LineStyleFree(&evaluated);
+  if (!inner) return value;
+  lower::PassOn(err, inner);
+  return 0;
+}
+
+// The first overlaid line's width in map units, reported (code 4) when the style has none.
+double FirstWidth(const Eant_LineStyle &style, Eant_CoordSysConversion *conversion, const char *reporter,
+                  Eerr_ErrorReport **err) {
+  if (style.overLines.count < 1 || !style.overLines.data) {
+    lower::Report(err, reporter, 4, "Line style has no widths");
+    return 0;
+  }
+  lower::CalleeReport inner;
+  const double width = MapLength(conversion, style.styleUnits, style.overLines.data[0].width, &inner);
+  if (inner) lower::ReportCallee(err, inner, reporter, 5, "eant_CoordSysConversionScaleX");
+  return width;
+}
+
+} // namespace
+
 #define TAVIRON_EANT_NO_CONVERSION
 #define TAVIRON_EANT_CONVERSION , Eant_CoordSysConversion *conversion
 
@@ -2309,6 +2366,26 @@ TAVIRON_GUARD(err, nullptr)
 Eevg_FillStyle *eant_GetFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
   return Family<FillFamily>::Get(__func__, toolkit, library, number, conversion, err);
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_FillPattern *eant_GetFillPattern(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                      const Eant_FillPattern *pattern, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_GetFillPattern";
+  lower::Clear(err);
+  if (!pattern) return nullptr;
+  lower::CalleeReport inner;
+  Eevg_FillPattern *made = eevg_FillPatternCreate(&inner);
+  if (!made) {
+    lower::ReportCallee(err, inner, reporter, 1, "eevg_FillPatternCreate");
+    return nullptr;
+  }
+  made->usePattern = pattern->patternFill == 1 ? 1 : 0;
+  if (pattern->color != -1 && !(made->color = eant_GetColor(toolkit, library, pattern->color, &inner))) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_GetColor");
+    eevg_FillPatternFree(&made);
+  }
+  return made;
 }
 TAVIRON_GUARD(err, nullptr)
 
@@ -2369,5 +2446,406 @@ void eant_LineStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **
                                  EANT_KEY_END);
 }
 TAVIRON_GUARD_VOID(err)
+
+Eant_LineComposition *eant_LineCompositionCreate(int32_t count, Eant_LineComposition *composition,
+                                                 Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineCompositionCreate";
+  lower::Clear(err);
+  if (!composition) {
+    lower::Report(err, reporter, 1, "Invalid output Eant_LineComposition");
+    return nullptr;
+  }
+  if (count < 0) {
+    lower::Report(err, reporter, 2, "Count is less than 0");
+    return nullptr;
+  }
+  if (count == 0 || composition->count != count || !composition->data) {
+    eant_LineCompositionFree(composition);
+    if (count == 0) return composition;
+    if (count > kMaxLinePosition + 1 || !(composition->data = lower::HeapNewArray<Eant_LineDescription>(count))) {
+      lower::Report(err, reporter, 3, "Error allocating lineComp->data");
+      return nullptr;
+    }
+    composition->count = count;
+  }
+  for (int32_t i = 0; i < count; ++i) composition->data[i] = {-1, 0.0};
+  return composition;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eant_LineComposition *eant_LineCompositionSetValues(Eant_LineComposition *composition, int32_t position,
+                                                    double width, int32_t color, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineCompositionSetValues";
+  lower::Clear(err);
+  if (!composition) {
+    lower::Report(err, reporter, 1, "Invalid input Eant_LineComposition");
+    return nullptr;
+  }
+  if (position < 0 || position > kMaxLinePosition) {
+    lower::Report(err, reporter, 2, "Invalid input position");
+    return nullptr;
+  }
+  return PutLine(*composition, position, width, color, reporter, err) ? composition : nullptr;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eant_LineComposition *eant_LineCompositionCopy(const Eant_LineComposition *source,
+                                               Eant_LineComposition *target, int32_t shrink,
+                                               Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineCompositionCopy";
+  lower::Clear(err);
+  if (!source || !ValidComposition(*source)) {
+    lower::Report(err, reporter, 1, "Invalid input Eant_LineComposition");
+    return nullptr;
+  }
+  if (!target) {
+    lower::Report(err, reporter, 2, "Invalid output Eant_LineComposition");
+    return nullptr;
+  }
+  if (source == target) return target;
+  if (target->count < source->count || (shrink && target->count > source->count) || !ValidComposition(*target)) {
+    lower::CalleeReport inner;
+    if (!eant_LineCompositionCreate(source->count, target, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 3, "eant_LineCompositionCreate");
+      return nullptr;
+    }
+  }
+  for (int32_t i = 0; i < source->count; ++i) target->data[i] = source->data[i];
+  return target;
+}
+TAVIRON_GUARD(err, nullptr)
+
+int32_t eant_LineCompositionCompare(const Eant_LineComposition *a, const Eant_LineComposition *b,
+                                    Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineCompositionCompare";
+  lower::Clear(err);
+  if (!a || !b) return a == b ? 1 : 0;
+  if (!ValidComposition(*a)) {
+    lower::Report(err, reporter, 1, "First input lineComposition is not valid");
+    return 0;
+  }
+  if (!ValidComposition(*b)) {
+    lower::Report(err, reporter, 2, "Second input lineComposition is not valid");
+    return 0;
+  }
+  if (a->count != b->count) return 0;
+  for (int32_t i = 0; i < a->count; ++i)
+    if (a->data[i].color != b->data[i].color || a->data[i].width != b->data[i].width) return 0;
+  return 1;
+}
+TAVIRON_GUARD(err, 0)
+
+void eant_LineCompositionPrint(const Eant_LineComposition *composition, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!composition || !ValidComposition(*composition)) {
+    lower::Report(err, "eant_LineCompositionPrint", 1, "Invalid input Eant_LineComposition");
+    return;
+  }
+  PrintComposition(*composition);
+}
+TAVIRON_GUARD_VOID(err)
+
+Eant_LineDescription *eant_LineDescriptionCreate(Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  auto *line = lower::HeapNew<Eant_LineDescription>();
+  if (!line) {
+    lower::Report(err, "eant_LineDescriptionCreate", 1, "Error allocating LineDescription");
+    return nullptr;
+  }
+  *line = {-1, 0.0};
+  return line;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eant_LineDescription *eant_LineDescriptionCopy(const Eant_LineDescription *source, Eant_LineDescription *target,
+                                               Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineDescriptionCopy";
+  lower::Clear(err);
+  if (!source) {
+    lower::Report(err, reporter, 1, "Invalid input Eant_LineDescription");
+    return nullptr;
+  }
+  lower::CalleeReport inner;
+  if (!target && !(target = eant_LineDescriptionCreate(&inner))) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_LineDescriptionCreate");
+    return nullptr;
+  }
+  *target = *source;
+  return target;
+}
+TAVIRON_GUARD(err, nullptr)
+
+int32_t eant_LineDescriptionCompare(const Eant_LineDescription *a, const Eant_LineDescription *b,
+                                    Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!a || !b) return a == b ? 1 : 0;
+  return a->color == b->color && a->width == b->width ? 1 : 0;
+}
+TAVIRON_GUARD(err, 0)
+
+void eant_LineDescriptionPrint(const Eant_LineDescription *description, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!description) {
+    lower::Report(err, "eant_LineDescriptionPrint", 1, "Invalid input Eant_LineDescription");
+    return;
+  }
+  PrintDescription(*description);
+}
+TAVIRON_GUARD_VOID(err)
+
+void eant_LineDescriptionFree(Eant_LineDescription **description) try {
+  if (description) emsc_HeapFreeEx(description);
+}
+TAVIRON_GUARD_QUIET_VOID
+
+double eant_LineStyleGetWidth(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                              Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineStyleGetWidth";
+  return MeasureLineStyle(reporter, toolkit, library, number, conversion, err,
+                          [&](const Eant_LineStyle &style, Eerr_ErrorReport **out) {
+                            return FirstWidth(style, conversion, reporter, out);
+                          });
+}
+TAVIRON_GUARD(err, 0)
+
+double eant_LineStyleGetArrowWingLength(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                        int32_t number, Eant_CoordSysConversion *conversion,
+                                        Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineStyleGetArrowWingLength";
+  return MeasureLineStyle(reporter, toolkit, library, number, conversion, err,
+                          [&](const Eant_LineStyle &style, Eerr_ErrorReport **out) -> double {
+                            if (style.startLineEnd != EEVG_ARROW_END && style.endLineEnd != EEVG_ARROW_END)
+                              return 0;
+                            if (!style.arrowEnd) {
+                              lower::Report(out, reporter, 4, "Line style has no arrowEnd");
+                              return 0;
+                            }
+                            lower::CalleeReport inner;
+                            const double length =
+                                MapLength(conversion, style.styleUnits, style.arrowEnd->length, &inner);
+                            if (inner) lower::ReportCallee(out, inner, reporter, 5, "eant_CoordSysConversionScaleX");
+                            return length * std::sin(style.arrowEnd->tipAngle);
+                          });
+}
+TAVIRON_GUARD(err, 0)
+
+double eant_LineStyleGetMitreLength(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                    Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineStyleGetMitreLength";
+  return MeasureLineStyle(reporter, toolkit, library, number, conversion, err,
+                          [&](const Eant_LineStyle &style, Eerr_ErrorReport **out) -> double {
+                            if (style.lineJoin != EEVG_MITRE_JOIN) return 0;
+                            const Eant_InitData *package = PackageData(toolkit);
+                            if (!package) {
+                              lower::Report(out, reporter, 6, "%s", kPackageNotInitialized);
+                              return 0;
+                            }
+                            return FirstWidth(style, conversion, reporter, out) * package->mitreLimit;
+                          });
+}
+TAVIRON_GUARD(err, 0)
+
+double eant_LineStyleGetSymbolScaleAndOffset(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                             int32_t number, Eant_CoordSysConversion *conversion,
+                                             Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineStyleGetSymbolScaleAndOffset";
+  return MeasureLineStyle(reporter, toolkit, library, number, conversion, err,
+                          [&](const Eant_LineStyle &style, Eerr_ErrorReport **out) -> double {
+                            if (style.useSymbol != 1 || !style.lineSymbol) return 0;
+                            const Eant_LineSymbol &symbol = *style.lineSymbol;
+                            lower::CalleeReport inner;
+                            const double offset = MapLength(conversion, symbol.positionUnits, symbol.offset, &inner);
+                            const double scale =
+                                inner ? 0 : MapLength(conversion, symbol.scaleUnits, symbol.scale, &inner);
+                            if (inner) lower::ReportCallee(out, inner, reporter, 5, "eant_CoordSysConversionScaleX");
+                            return std::fabs(offset) + scale / 2;
+                          });
+}
+TAVIRON_GUARD(err, 0)
+
+void eant_ModifyBboxByLineStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                Eant_CoordSysConversion *conversion, Egda_BaseData *bbox, int32_t withArrows,
+                                int32_t withMitre, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_ModifyBboxByLineStyle";
+  lower::Clear(err);
+  if (!IsCorners(bbox)) {
+    lower::Report(err, reporter, 1, "Invalid input bounding box");
+    return;
+  }
+  lower::CalleeReport inner;
+  double d = eant_LineStyleGetWidth(toolkit, library, number, conversion, &inner) / 2;
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_LineStyleGetWidth");
+    return;
+  }
+  if (withArrows == 1) {
+    d = std::max(d, eant_LineStyleGetArrowWingLength(toolkit, library, number, conversion, &inner));
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 3, "eant_LineStyleGetArrowWingLength");
+      return;
+    }
+  }
+  if (withMitre == 1) {
+    d = std::max(d, eant_LineStyleGetMitreLength(toolkit, library, number, conversion, &inner) / 2);
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 4, "eant_LineStyleGetMitreLength");
+      return;
+    }
+  }
+  d = std::max(d, eant_LineStyleGetSymbolScaleAndOffset(toolkit, library, number, conversion, &inner));
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, 5, "eant_LineStyleGetSymbolScaleAndOffset");
+    return;
+  }
+  double angle = 0, cx = 0, cy = 0;
+  const MatrixPtr ortho(eant_OrthoBboxAtOrigin(bbox, &angle, &cx, &cy, &inner));
+  if (!ortho) {
+    lower::ReportCallee(err, inner, reporter, 6, "eant_OrthoBboxAtOrigin");
+    return;
+  }
+  constexpr double kSide[4][2] = {{-1, -1}, {-1, 1}, {1, 1}, {1, -1}};
+  for (int32_t c = 0; c < 4; ++c) {
+    lower::At<double>(*ortho, 0, c) += kSide[c][0] * d;
+    lower::At<double>(*ortho, 1, c) += kSide[c][1] * d;
+  }
+  if (!eant_RotateAndTranslateBbox(ortho.get(), angle, cx, cy, bbox, &inner))
+    lower::ReportCallee(err, inner, reporter, 7, "eant_RotateAndTranslateBbox");
+}
+TAVIRON_GUARD_VOID(err)
+
+void eant_ModifyBboxByFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                Eant_CoordSysConversion *conversion, Egda_BaseData *bbox, int32_t withMitre,
+                                Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_ModifyBboxByFillStyle";
+  lower::Clear(err);
+  if (!toolkit) {
+    lower::Report(err, reporter, 1, "%s", kToolkitNotInitialized);
+    return;
+  }
+  lower::CalleeReport inner;
+  const Eant_FillStyle *style = Family<FillFamily>::Lookup("eant_FillStyleLookup", library, number, &inner);
+  if (!style) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_FillStyleLookup");
+    return;
+  }
+  Eant_FillStyle *evaluated = Family<FillFamily>::Evaluate("eant_FillStyleEvaluate", toolkit, library, style, 1,
+                                                           nullptr, conversion, &inner);
+  if (!evaluated) {
+    lower::ReportCallee(err, inner, reporter, 3, "eant_FillStyleEvaluate");
+    return;
+  }
+  const bool traced = evaluated->trace == 1;
+  const int32_t traceStyle = evaluated->traceStyle;
+  eant_FillStyleFree(&evaluated);
+  if (!traced) return;
+  eant_ModifyBboxByLineStyle(toolkit, library, traceStyle, conversion, bbox, 0, withMitre, &inner);
+  if (inner) lower::ReportCallee(err, inner, reporter, 4, "eant_ModifyBboxByLineStyle");
+}
+TAVIRON_GUARD_VOID(err)
+
+Eant_LineSymbol *eant_LineSymbolSetValues(Eant_LineSymbol *symbol, int32_t scaleCoordSys, const char *scaleUnits,
+                                          int32_t positionCoordSys, const char *positionUnits, double scale,
+                                          double spacing, double offset, int32_t effect, Eant_Style *reference,
+                                          int32_t colorOverrideFlag, int32_t overrideColor,
+                                          Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineSymbolSetValues";
+  lower::Clear(err);
+  lower::CalleeReport inner;
+  Eant_LineSymbol *made = nullptr;
+  if (!symbol && !(symbol = made = eant_LineSymbolCreate(&inner))) {
+    lower::ReportCallee(err, inner, reporter, 1, "eant_LineSymbolCreate");
+    return nullptr;
+  }
+  const char *failed = !SetUnits(symbol->scaleUnits, scaleCoordSys, scaleUnits, &inner) ? "scaleUnits"
+                       : !SetUnits(symbol->positionUnits, positionCoordSys, positionUnits, &inner)
+                           ? "positionUnits"
+                           : nullptr;
+  if (failed) {
+    lower::ReportChained(err, inner, reporter, 2, "Error returned from eant_CoordDefinitionSetValues for %s",
+                         failed);
+    eant_LineSymbolFree(&made);
+    return nullptr;
+  }
+  symbol->scale = scale;
+  symbol->spacing = spacing;
+  symbol->offset = offset;
+  symbol->effect = effect;
+  if (symbol->symbol != reference) eant_StyleFree(&symbol->symbol);
+  symbol->symbol = reference; // taken over, not copied
+  symbol->colorOverrideFlag = colorOverrideFlag;
+  symbol->overrideColor = overrideColor;
+  return symbol;
+}
+TAVIRON_GUARD(err, nullptr)
+
+int32_t eant_LineSymbolCompare(const Eant_LineSymbol *a, const Eant_LineSymbol *b, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!a || !b) return a == b ? 1 : 0;
+  return SameUnits(a->scaleUnits, b->scaleUnits) && SameUnits(a->positionUnits, b->positionUnits) &&
+                 a->scale == b->scale && a->spacing == b->spacing && a->offset == b->offset &&
+                 a->effect == b->effect && a->colorOverrideFlag == b->colorOverrideFlag &&
+                 a->overrideColor == b->overrideColor && eant_StyleCompare(a->symbol, b->symbol, nullptr) == 1
+             ? 1
+             : 0;
+}
+TAVIRON_GUARD(err, 0)
+
+void eant_LineSymbolPrint(const Eant_LineSymbol *symbol, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineSymbolPrint";
+  lower::Clear(err);
+  efio_Printf("LineSymbol:\n");
+  if (!symbol) return;
+  lower::CalleeReport inner;
+  eant_CoordDefinitionPrint(symbol->scaleUnits, &inner);
+  if (!inner) eant_CoordDefinitionPrint(symbol->positionUnits, &inner);
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, 1, "eant_CoordDefinitionPrint");
+    return;
+  }
+  efio_Printf("   scale - %lg\n   spacing - %lg\n   offset - %lg\n   effect - %d\n", symbol->scale,
+              symbol->spacing, symbol->offset, symbol->effect);
+  eant_StylePrint(symbol->symbol, &inner);
+  if (inner) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_StylePrint");
+    return;
+  }
+  efio_Printf("   colorOverrideFlag - %s\n   overrideColor - %ld\n", symbol->colorOverrideFlag == 1 ? "true" : "false",
+              static_cast<long>(symbol->overrideColor));
+}
+TAVIRON_GUARD_VOID(err)
+
+_exfr_XForm *eant_LineSymbolEffectMakeTransform(int32_t effect, double x, double y, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LineSymbolEffectMakeTransform";
+  lower::Clear(err);
+  // Quarter turns about (x, y); any other value draws the symbol as it is.
+  if (effect < EANT_LINESYMBOL_ROTATE90 || effect > EANT_LINESYMBOL_ROTATE270) return nullptr;
+  const double angle = effect * (M_PI / 2);
+  lower::CalleeReport inner;
+  const PolynomialPtr away(eant_TranslatePolynomialCreate(nullptr, -x, -y, &inner));
+  if (!away) {
+    lower::ReportCallee(err, inner, reporter, 1, "eant_TranslatePolynomialCreate");
+    return nullptr;
+  }
+  const PolynomialPtr turn(eant_RotatePolynomialCreate(nullptr, angle, &inner));
+  if (!turn) {
+    lower::ReportChained(err, inner, reporter, 2, "Error creating effect polynomial");
+    return nullptr;
+  }
+  const PolynomialPtr back(eant_TranslatePolynomialCreate(nullptr, x, y, &inner));
+  if (!back) {
+    lower::ReportCallee(err, inner, reporter, 3, "eant_TranslatePolynomialCreate");
+    return nullptr;
+  }
+  const PolynomialPtr turned(efga_PolynomialComposition(turn.get(), away.get(), &inner));
+  const PolynomialPtr whole(turned ? efga_PolynomialComposition(back.get(), turned.get(), &inner) : nullptr);
+  if (!whole) {
+    lower::ReportCallee(err, inner, reporter, 4, "efga_PolynomialComposition");
+    return nullptr;
+  }
+  _exfr_XForm *transform = exfr_XFormCreateFromAffinePoly(whole.get(), &inner);
+  if (!transform) lower::ReportCallee(err, inner, reporter, 5, "exfr_XFormCreateFromAffinePoly");
+  return transform;
+}
+TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

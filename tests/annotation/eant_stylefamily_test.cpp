@@ -304,6 +304,34 @@ TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour)
   eant_StyleLibraryFree(&library);
 }
 
+TEST_F(StyleFamilyTest, AFillPatternBecomesTheRenderersPatternWithItsLibrarysColour) {
+  ErrorSlot err;
+  Eant_StyleLibrary *library = eant_StyleLibraryCreate(&err);
+  eant_ColorAddToLibrary(Color("red", 255, 0, 0, 1.0), library, 0, &err);
+  struct Case {
+    Eant_FillPattern pattern;
+    bool colored;
+    int32_t usePattern;
+  } cases[] = {{{1, 0, 0, nullptr}, true, 0}, {{1, 0, 1, nullptr}, true, 1}, {{0, -1, 1, nullptr}, false, 1}};
+  for (const Case &c : cases) {
+    Eevg_FillPattern *made = eant_GetFillPattern(toolkit_, library, &c.pattern, &err);
+    ASSERT_NE(nullptr, made) << Chain(err);
+    EXPECT_EQ(c.colored, made->color != nullptr);
+    if (made->color) {
+      EXPECT_EQ(255, made->color->red);
+    }
+    EXPECT_EQ(c.usePattern, made->usePattern);
+    EXPECT_EQ(nullptr, made->patternStack); // no pixels are made here
+    eevg_FillPatternFree(&made);
+  }
+  EXPECT_EQ(nullptr, eant_GetFillPattern(toolkit_, library, nullptr, &err));
+  EXPECT_FALSE(err);
+  const Eant_FillPattern missing{1, 5, 0, nullptr};
+  EXPECT_EQ(nullptr, eant_GetFillPattern(toolkit_, library, &missing, &err));
+  EXPECT_TRUE(Reported(err, "eant_GetFillPattern", 2, "Error returned from eant_GetColor"));
+  eant_StyleLibraryFree(&library);
+}
+
 TEST_F(StyleFamilyTest, ABaseChainThatLoopsIsRefused) {
   ErrorSlot err;
   Eant_StyleLibrary *library = eant_StyleLibraryCreate(&err);

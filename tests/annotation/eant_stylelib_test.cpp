@@ -378,6 +378,63 @@ TEST_F(StyleLibraryTest, TheOldestFormReadsWithTheDefaultsOfItsMissingFields) {
   EXPECT_TRUE(HeapAsAtStart());
 }
 
+TEST_F(StyleLibraryTest, OlderLineStyleFormsReadWithTheLineShownAndNoSymbol) {
+  struct Case {
+    int32_t version;
+    const char *library, *line;
+    bool joins; // the form stores joins and ends
+  } cases[] = {{0, "StyleLibrary_Eant", "Eant_LineStyle", false},
+               {1, "StyleLibrary_1_Eant", "LineStyle1", true},
+               {2, "StyleLibrary_2_Eant", "LineStyle2", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.line);
+    ErrorSlot err;
+    Ehfa_File *file = Create("old" + std::to_string(c.version) + ".img");
+    Stored line(data_, c.line), width(data_, "Eant_LineDescription");
+    line.SetText("styleName", "old line");
+    line.Set<uint32_t>("mask", EANT_LINE_OVERLINES | (c.joins ? EANT_LINE_LINEJOIN | EANT_LINE_ENDLINEEND : 0u));
+    width.Set<int32_t>("color", 3);
+    width.Set<double>("width", 1.5);
+    line.Set("overLines", Emif_String{1, reinterpret_cast<char *>(width.record)});
+    if (c.joins) {
+      line.Set<int32_t>("lineJoin", EEVG_MITRE_JOIN);
+      line.Set<int32_t>("endLineEnd", EEVG_ARROW_END);
+    }
+    Stored library(data_, c.library);
+    library.Set("lineStyles", Emif_String{1, reinterpret_cast<char *>(line.record)});
+    ASSERT_NE(nullptr, ehfa_ObjectWrite(file, ":", "Old", c.library, EHFA_CHILD, library.record, library.design, &err))
+        << Chain(err);
+    emif_ObjectFree(library.design, library.record);
+    if (c.version > 0) {
+      Stored version(data_, "AnnotationVersion_Eant");
+      version.Set<int32_t>("version", c.version);
+      ASSERT_NE(nullptr, ehfa_ObjectWrite(file, ":Old", "AnnotationVersion", "AnnotationVersion_Eant", EHFA_CHILD,
+                                          version.record, version.design, &err))
+          << Chain(err);
+      emif_ObjectFree(version.design, version.record);
+    }
+
+    Eant_StyleLibrary *read = eant_StyleLibraryRead(&io_, ":Old", nullptr, &err);
+    ASSERT_NE(nullptr, read) << Chain(err);
+    EXPECT_EQ(c.version, io_.annotationVersion);
+    ASSERT_EQ(1, edlm_CountList(read->lineStyles, nullptr));
+    const Eant_LineStyle *style = At<Eant_LineStyle>(read->lineStyles, 0);
+    ASSERT_NE(nullptr, style);
+    EXPECT_EQ("old line", Text(style->styleName));
+    ASSERT_EQ(1, style->overLines.count);
+    EXPECT_EQ(3, style->overLines.data[0].color);
+    EXPECT_EQ(1.5, style->overLines.data[0].width);
+    EXPECT_EQ(c.joins ? EEVG_MITRE_JOIN : EEVG_ROUND_JOIN, style->lineJoin);
+    EXPECT_EQ(c.joins ? EEVG_ARROW_END : EEVG_ROUND_END, style->endLineEnd);
+    EXPECT_EQ(1, style->displayLine);
+    EXPECT_EQ(0, style->useSymbol);
+    EXPECT_EQ(nullptr, style->lineSymbol);
+    eant_StyleLibraryFree(&read);
+    ehfa_FileClose(file, &err);
+  }
+  EXPECT_TRUE(HeapAsAtStart());
+}
+
 TEST_F(StyleLibraryTest, ConvertersAndArraysCheckTheirArguments) {
   ErrorSlot err;
   Edlm_List *list = edlm_InitList(sizeof(void *), 1, nullptr);
