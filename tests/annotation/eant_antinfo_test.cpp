@@ -18,10 +18,10 @@ class AnnotationInfoTest : public PackageTest {
 protected:
   // An info of the package's toolkit with a header, the default libraries, three test elements.
   Eant_AnnotationInfo *Filled() {
-    Slot err;
+    ErrorSlot err;
     Eant_AnnotationInfo *info = eant_AnnotationInfoCreate(toolkit_, &err);
     eant_AnnotationInfoInit(info, nullptr, nullptr, &err);
-    EXPECT_FALSE(err) << Chain(err.report);
+    EXPECT_FALSE(err) << Chain(err.get());
     eant_CharStrCreate("roads", &info->antHead->name, &err);
     Eant_Element *list = nullptr;
     for (int32_t i = 0; i < 3; ++i) {
@@ -33,7 +33,7 @@ protected:
     eant_ColorAddToLibrary(eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "teal",
                                                EANT_KEY_RGB, 0, 128, 128, 0),
                            info->styleLib, 0, &err);
-    EXPECT_FALSE(err) << Chain(err.report);
+    EXPECT_FALSE(err) << Chain(err.get());
     return info;
   }
   void SetUp() override {
@@ -44,7 +44,7 @@ protected:
 };
 
 TEST_F(AnnotationInfoTest, ACopyHoldsTheContentsButNoneOfTheSessionState) {
-  Slot err;
+  ErrorSlot err;
   Eant_AnnotationInfo *source = Filled();
   source->antHead->nextElement = 12;
   eant_CriteriaAdd(source, "all", nullptr, nullptr, &err);
@@ -54,11 +54,11 @@ TEST_F(AnnotationInfoTest, ACopyHoldsTheContentsButNoneOfTheSessionState) {
   EXPECT_TRUE(err);
   eant_AnnotationDBIDataFunctionsAndDataSet(source, nullptr, nullptr, source, &err);
   eant_AnnotationDBIDataCurrentRowSet(source, 3, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   EXPECT_EQ(3, source->dbiData->currentRow);
 
   Eant_AnnotationInfo *copy = eant_AnnotationInfoCopy(source, nullptr, &err);
-  ASSERT_NE(nullptr, copy) << Chain(err.report);
+  ASSERT_NE(nullptr, copy) << Chain(err.get());
   EXPECT_EQ(nullptr, copy->criteria);
   EXPECT_EQ(nullptr, copy->selectedElements);
   for (Eant_Callback *list : copy->callbacks) EXPECT_EQ(nullptr, list);
@@ -79,27 +79,27 @@ TEST_F(AnnotationInfoTest, ACopyHoldsTheContentsButNoneOfTheSessionState) {
   eant_AnnotationInfoFree(&copy);
   EXPECT_EQ(nullptr, copy);
   EXPECT_EQ(nullptr, eant_AnnotationInfoCopy(nullptr, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_AnnotationInfoCopy", 1, "Invalid input Eant_AnnotationInfo"));
+  EXPECT_TRUE(Reported(err.get(), "eant_AnnotationInfoCopy", 1, "Invalid input Eant_AnnotationInfo"));
   source->undoStack = nullptr;
   eant_AnnotationInfoFree(&source);
 }
 
 TEST_F(AnnotationInfoTest, WrittenReopenedAndReadBackEqual) {
-  Slot err;
+  ErrorSlot err;
   Eant_AnnotationInfo *info = Filled();
   info->modified = 1;
   Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
-  ASSERT_NE(nullptr, file) << Chain(err.report);
+  ASSERT_NE(nullptr, file) << Chain(err.get());
   eant_AnnotationInfoWrite(file, ":", "Annotation", info, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   EXPECT_EQ(0, info->modified);
   ehfa_FileClose(file, &err);
 
   file = ehfa_FileOpen(Path("layer.ovr").c_str(), "r", toolkit_, &err);
-  ASSERT_NE(nullptr, file) << Chain(err.report);
+  ASSERT_NE(nullptr, file) << Chain(err.get());
   Eant_AnnotationInfo *read = eant_AnnotationInfoReadWithOptions(
       file, ":Annotation", nullptr, &err, EANT_OPTION_VERSION_FLAGS, 1, EANT_OPTION_END);
-  ASSERT_NE(nullptr, read) << Chain(err.report);
+  ASSERT_NE(nullptr, read) << Chain(err.get());
   // A layer that is not there: the info made for it is freed and nothing is returned.
   EXPECT_EQ(nullptr, eant_AnnotationInfoRead(file, ":Missing", nullptr, &err));
   EXPECT_TRUE(err);
@@ -125,20 +125,20 @@ TEST_F(AnnotationInfoTest, WrittenReopenedAndReadBackEqual) {
   EXPECT_NE(nullptr, read->defaultStyles);
 
   EXPECT_EQ(nullptr, eant_AnnotationInfoRead(nullptr, ":Annotation", nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_AnnotationInfoReadWithOptions", 1, "Invalid input ehfaFile"));
+  EXPECT_TRUE(Reported(err.get(), "eant_AnnotationInfoReadWithOptions", 1, "Invalid input ehfaFile"));
   eant_AnnotationInfoFree(&read);
   eant_AnnotationInfoFree(&info);
 }
 
 TEST_F(AnnotationInfoTest, RewritingALayerReplacesItsElementsInsteadOfKeepingTheOldOnes) {
-  Slot err;
+  ErrorSlot err;
   Eant_AnnotationInfo *info = Filled();
   Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
-  ASSERT_NE(nullptr, file) << Chain(err.report);
+  ASSERT_NE(nullptr, file) << Chain(err.get());
   eant_AnnotationInfoWrite(file, ":", "Annotation", info, &err);
   eant_ElementListFree(&info->elements->next);
   eant_AnnotationInfoWrite(file, ":", "Annotation", info, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   int lists = 0;
   ehfa_EntrySeek(file, EHFA_PATH, ":Annotation", &err);
   for (Ehfa_Entry *e = ehfa_EntrySeek(file, EHFA_FIRST_CHILD, nullptr, &err); e;
@@ -146,7 +146,7 @@ TEST_F(AnnotationInfoTest, RewritingALayerReplacesItsElementsInsteadOfKeepingThe
     lists += std::string(e->name) == "ElementList";
   EXPECT_EQ(1, lists);
   Eant_AnnotationInfo *read = eant_AnnotationInfoRead(file, ":Annotation", nullptr, &err);
-  ASSERT_NE(nullptr, read) << Chain(err.report);
+  ASSERT_NE(nullptr, read) << Chain(err.get());
   EXPECT_EQ(1, eant_ElementListCount(read->elements, &err));
   ehfa_FileClose(file, &err);
   eant_AnnotationInfoFree(&read);
@@ -154,7 +154,7 @@ TEST_F(AnnotationInfoTest, RewritingALayerReplacesItsElementsInsteadOfKeepingThe
 }
 
 TEST_F(AnnotationInfoTest, RenderingDrawsEveryElementInListOrderAtOnceOrInSteps) {
-  Slot err;
+  ErrorSlot err;
   Eant_AnnotationInfo *info = Filled();
   std::vector<int32_t> ids;
   for (Eant_Element *e = info->elements; e; e = e->next) ids.push_back(e->id);
@@ -164,14 +164,14 @@ TEST_F(AnnotationInfoTest, RenderingDrawsEveryElementInListOrderAtOnceOrInSteps)
   conversion->referenceCoord = own;
 
   eant_AnnotationRender(info, nullptr, conversion, info->fakeDrawing, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   EXPECT_EQ(ids, testRendered);
   EXPECT_EQ(before, conversion->mapTransform);
   EXPECT_EQ(own, conversion->referenceCoord);
 
   testRendered.clear();
   Eant_RenderData *data = eant_RenderDataCreate(info, &err);
-  ASSERT_NE(nullptr, data) << Chain(err.report);
+  ASSERT_NE(nullptr, data) << Chain(err.get());
   EXPECT_EQ(3, data->total);
   EXPECT_EQ(1, eant_AnnotationRenderIncremental(info, data, nullptr, conversion, info->fakeDrawing, &err));
   EXPECT_TRUE(testRendered.empty()); // a budget of 0 visits nothing
@@ -180,7 +180,7 @@ TEST_F(AnnotationInfoTest, RenderingDrawsEveryElementInListOrderAtOnceOrInSteps)
   while (!eant_AnnotationRenderIncremental(info, data, nullptr, conversion, info->fakeDrawing, &err) &&
          calls < 10)
     ++calls;
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   EXPECT_EQ(1, calls); // two elements, then the last one
   EXPECT_EQ(ids, testRendered);
   eant_RenderDataFree(&data);
@@ -194,18 +194,18 @@ TEST_F(AnnotationInfoTest, RenderingDrawsEveryElementInListOrderAtOnceOrInSteps)
                {info, nullptr, 2, "Invalid input coordConvert"}};
   for (const Case &c : cases) {
     eant_AnnotationRenderWithoutClearingStyles(c.info, nullptr, c.conversion, nullptr, &err);
-    EXPECT_TRUE(Reported(err.report, "eant_AnnotationRenderWithoutClearingStyles", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eant_AnnotationRenderWithoutClearingStyles", c.code, c.message));
   }
   eant_CoordSysConversionFree(&conversion);
   eant_AnnotationInfoFree(&info);
 }
 
 TEST_F(AnnotationInfoTest, ReprojectingNeedsProjectionInformation) {
-  Slot err;
+  ErrorSlot err;
   Eant_AnnotationInfo *info = Filled();
   Eprj_ProParameters *parameters = eprj_ProParametersCreate(&err);
   eant_AnnotationInfoReproject(info, parameters, "meters", nullptr, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_AnnotationInfoReproject", 2,
+  EXPECT_TRUE(Reported(err.get(), "eant_AnnotationInfoReproject", 2,
                        "Input annotation info does not have sufficent projection information."));
   EXPECT_EQ(nullptr, info->proParameters);
   eprj_ProParametersFree(&parameters);
@@ -219,12 +219,12 @@ namespace {
 using namespace taviron::annotation::testing;
 
 TEST_F(AnnotationInfoTest, AFailedAllocationIsReportedAndLeavesNothingBehind) {
-  Slot err;
+  ErrorSlot err;
   Eant_AnnotationInfo *info = Filled();
   Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
-  ASSERT_NE(nullptr, file) << Chain(err.report);
+  ASSERT_NE(nullptr, file) << Chain(err.get());
   eant_AnnotationInfoWrite(file, ":", "Annotation", info, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   const std::function<bool(Eerr_ErrorReport **)> steps[] = {
       [&](Eerr_ErrorReport **e) {
         Eant_AnnotationInfo *copy = eant_AnnotationInfoCopy(info, nullptr, e);
@@ -266,7 +266,7 @@ void MoveBox(Eant_Element *element, _exfr_XForm *, Eant_CoordSysConversion *from
 }
 
 TEST_F(AnnotationInfoTest, TransformingTheMapCoordinatesMovesEveryElementAndTheLayerBox) {
-  Slot err;
+  ErrorSlot err;
   Eant_AnnotationInfo *info = Filled();
   static const Eant_ElementFunctions table = [] {
     Eant_ElementFunctions t = TestType::Table();
@@ -275,20 +275,20 @@ TEST_F(AnnotationInfoTest, TransformingTheMapCoordinatesMovesEveryElementAndTheL
   }();
   for (Eant_Element *e = info->elements; e; e = e->next) e->functions = &table;
   eant_ComputeAntBoundingBox(info, nullptr, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   _exfr_XForm *transform = exfr_XFormCreateUsingCoeffs(1, 0, 100, 0, 1, 0, &err);
   transformCalls = 0;
   eant_AnnotationInfoTransformMap(info, transform, "feet", nullptr, nullptr, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   EXPECT_EQ(3, transformCalls);
   Evec_Bbox *box = eant_GetAntBoundingBox(info, nullptr, &err);
-  ASSERT_NE(nullptr, box) << Chain(err.report);
+  ASSERT_NE(nullptr, box) << Chain(err.get());
   EXPECT_EQ(100.0, reinterpret_cast<double *>(box->origin)[0]); // xmin
   EXPECT_EQ(101.0, reinterpret_cast<double *>(box->origin)[2]); // xmax
   evec_BboxDelete(box, nullptr);
   exfr_XFormFree(&transform, nullptr);
   eant_AnnotationInfoTransformMap(nullptr, nullptr, "feet", nullptr, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_AnnotationInfoTransformMap", 1, "Invalid input annotation info"));
+  EXPECT_TRUE(Reported(err.get(), "eant_AnnotationInfoTransformMap", 1, "Invalid input annotation info"));
   eant_AnnotationInfoFree(&info);
 }
 

@@ -26,9 +26,9 @@ Egda_BaseData *Corners(double x0, double y0, double x1, double y1) {
 class HeaderTest : public PackageTest {
 protected:
   Ehfa_File *Create(const std::string &name) {
-    Slot err;
+    ErrorSlot err;
     file_ = ehfa_FileCreate(Path(name).c_str(), toolkit_, &err);
-    EXPECT_NE(nullptr, file_) << Chain(err.report);
+    EXPECT_NE(nullptr, file_) << Chain(err.get());
     io_ = {file_, 0, 0, 0, 0};
     return file_;
   }
@@ -50,7 +50,7 @@ protected:
 };
 
 TEST_F(HeaderTest, WrittenAndReadBackAsTheLayerNode) {
-  Slot err;
+  ErrorSlot err;
   Create("layer.ovr");
   Eant_AntHeader *header = eant_AntHeaderCreate(&err);
   eant_CharStrCreate("roads", &header->name, &err);
@@ -61,13 +61,13 @@ TEST_F(HeaderTest, WrittenAndReadBackAsTheLayerNode) {
   efga_PolynomialDelete(header->xformMatrix, nullptr);
   header->xformMatrix = eant_TranslatePolynomialCreate(nullptr, 5, -3, &err);
   eant_AntHeaderWrite(&io_, ":", "Annotation", header, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   EXPECT_GT(header->modTime, 0);
   eant_AntHeaderWrite(&io_, ":", "Annotation", header, &err); // rewritten, not added again
   EXPECT_EQ(1, Children("Annotation"));
 
   Eant_AntHeader *read = eant_AntHeaderRead(&io_, ":Annotation", nullptr, &err);
-  ASSERT_NE(nullptr, read) << Chain(err.report);
+  ASSERT_NE(nullptr, read) << Chain(err.get());
   EXPECT_EQ("roads", Text(read->name));
   EXPECT_EQ(EEVG_OUTPUT, read->outputUnits);
   EXPECT_EQ(17u, read->nextElement);
@@ -80,7 +80,7 @@ TEST_F(HeaderTest, WrittenAndReadBackAsTheLayerNode) {
 
   // A copy has no next element and keeps the time.
   Eant_AntHeader *copy = eant_AntHeaderCopy(read, nullptr, &err);
-  ASSERT_NE(nullptr, copy) << Chain(err.report);
+  ASSERT_NE(nullptr, copy) << Chain(err.get());
   EXPECT_EQ(0u, copy->nextElement);
   EXPECT_EQ(read->modTime, copy->modTime);
   EXPECT_EQ("roads", Text(copy->name));
@@ -97,7 +97,7 @@ TEST_F(HeaderTest, WrittenAndReadBackAsTheLayerNode) {
 }
 
 TEST_F(HeaderTest, AnOlderRecordReadsWithItsDefaultsAndOtherNodesAreRefused) {
-  Slot err;
+  ErrorSlot err;
   Create("old.ovr");
   // A record of the design's name that stores only the name and a version.
   struct Old {
@@ -106,15 +106,15 @@ TEST_F(HeaderTest, AnOlderRecordReadsWithItsDefaultsAndOtherNodesAreRefused) {
   } old{{4, const_cast<char *>("old")}, 1};
   Emif_Design *design = emif_DesignCreate(nullptr, "AntHeader_Eant", &err, EMIF_TYPE_STRING, "name",
                                           EMIF_TYPE_S32, "versionNumber", 0);
-  ASSERT_NE(nullptr, design) << Chain(err.report);
+  ASSERT_NE(nullptr, design) << Chain(err.get());
   ASSERT_NE(nullptr, ehfa_ObjectWrite(file_, ":", "Old", "AntHeader_Eant", EHFA_CHILD, &old, design, &err))
-      << Chain(err.report);
+      << Chain(err.get());
   emif_DesignDestroy(design);
   ehfa_EntryWrite(file_, ":", "Other", "Eprj_MapInfo", EHFA_CHILD, &err);
 
   Eant_AntHeader *header = eant_AntHeaderStructureCreate(&err);
-  ASSERT_EQ(header, eant_AntHeaderRead(&io_, ":Old", header, &err)) << Chain(err.report);
-  EXPECT_FALSE(err) << Chain(err.report);
+  ASSERT_EQ(header, eant_AntHeaderRead(&io_, ":Old", header, &err)) << Chain(err.get());
+  EXPECT_FALSE(err) << Chain(err.get());
   EXPECT_EQ("old", Text(header->name));
   EXPECT_EQ(EEVG_NDU, header->outputUnits);
   EXPECT_EQ(4, header->versionNumber);
@@ -127,16 +127,16 @@ TEST_F(HeaderTest, AnOlderRecordReadsWithItsDefaultsAndOtherNodesAreRefused) {
                {":Other", 6, "Layer :Other is not an annotation layer"}};
   for (const Case &c : cases) {
     EXPECT_EQ(header, eant_AntHeaderRead(&io_, c.path, header, &err));
-    EXPECT_TRUE(Reported(err.report, "eant_AntHeaderRead", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eant_AntHeaderRead", c.code, c.message));
   }
   EXPECT_EQ("old", Text(header->name)); // a failed read leaves the header alone
   eant_AntHeaderRead(nullptr, ":Old", header, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_AntHeaderRead", 1, "Invalid input fileIO"));
+  EXPECT_TRUE(Reported(err.get(), "eant_AntHeaderRead", 1, "Invalid input fileIO"));
   eant_AntHeaderFree(&header);
 }
 
 TEST_F(HeaderTest, TheVersionFlagsNodeIsWrittenOnlyWhenAllowed) {
-  Slot err;
+  ErrorSlot err;
   Create("flags.ovr");
   ehfa_EntryWrite(file_, ":", "Layer", "AntHeader_Eant", EHFA_CHILD, &err);
   io_.versionFlags = 0;
@@ -148,16 +148,16 @@ TEST_F(HeaderTest, TheVersionFlagsNodeIsWrittenOnlyWhenAllowed) {
   io_.versionFlags = 1;
   eant_AnnotationVersionFlagsWrite(&io_, ":Layer", &err);
   eant_AnnotationVersionFlagsWrite(&io_, ":Layer", &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   io_.versionFlags = 0;
   eant_AnnotationVersionFlagsRead(&io_, ":Layer", &err);
-  EXPECT_FALSE(err) << Chain(err.report);
+  EXPECT_FALSE(err) << Chain(err.get());
   EXPECT_EQ(1, io_.versionFlags);
   EXPECT_EQ("Layer", std::string(file_->currentEntry->name));
 }
 
 TEST_F(HeaderTest, MapInformationFollowsTheLayerBox) {
-  Slot err;
+  ErrorSlot err;
   Eant_AnnotationInfo info{};
   info.antHead = eant_AntHeaderCreate(&err);
   info.antHead->bBox = Corners(100, 200, 300, 500);
@@ -166,14 +166,14 @@ TEST_F(HeaderTest, MapInformationFollowsTheLayerBox) {
   EXPECT_EQ(nullptr, eant_MapInfoGet(&info, nullptr, &err));
   EXPECT_FALSE(err);
   EXPECT_EQ(nullptr, eant_MapInfoRead(&layer, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_MapInfoRead", 2, "Error returned from eant_MapInfoGet"));
+  EXPECT_TRUE(Reported(err.get(), "eant_MapInfoRead", 2, "Error returned from eant_MapInfoGet"));
   EXPECT_EQ(nullptr, eant_ProParametersRead(&layer, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ProParametersRead", 2, "Error returned from eant_ProParametersGet"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ProParametersRead", 2, "Error returned from eant_ProParametersGet"));
 
   info.mapInfo = eprj_MapInfoCreate(&err);
   eprj_MapInfoUnitsSet(info.mapInfo, "meters", &err);
   Eprj_MapInfo *map = eant_MapInfoRead(&layer, nullptr, &err);
-  ASSERT_NE(nullptr, map) << Chain(err.report);
+  ASSERT_NE(nullptr, map) << Chain(err.get());
   EXPECT_EQ(100.0, map->upperLeftCenter->x);
   EXPECT_EQ(500.0, map->upperLeftCenter->y);
   EXPECT_EQ(300.0, map->lowerRightCenter->x);
@@ -184,7 +184,7 @@ TEST_F(HeaderTest, MapInformationFollowsTheLayerBox) {
 
   Eant_AntHeader *header = std::exchange(info.antHead, nullptr);
   EXPECT_EQ(nullptr, eant_MapInfoGet(&info, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_MapInfoGet", 2, "Invalid ant header in annotation info"));
+  EXPECT_TRUE(Reported(err.get(), "eant_MapInfoGet", 2, "Invalid ant header in annotation info"));
   info.antHead = header;
   eprj_MapInfoFree(&info.mapInfo);
   eant_AntHeaderFree(&info.antHead);

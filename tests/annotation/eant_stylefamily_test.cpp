@@ -16,18 +16,18 @@ template <class T> T *At(Edlm_List *list, int32_t i) {
 std::string Text(const Eant_CharStr &s) { return s.count > 0 && s.data ? s.data : ""; }
 
 Eant_LineStyle *Line(const char *name, double width) {
-  Slot err;
+  ErrorSlot err;
   Eant_LineStyle *style = eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, name,
                                                   EANT_KEY_OVERLINE, 0, width, -1, EANT_KEY_END);
-  EXPECT_NE(nullptr, style) << Chain(err.report);
+  EXPECT_NE(nullptr, style) << Chain(err.get());
   return style;
 }
 
 Eant_Color *Color(const char *name, int r, int g, int b, double opacity) {
-  Slot err;
+  ErrorSlot err;
   Eant_Color *color = eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, name,
                                           EANT_KEY_RGB, r, g, b, EANT_KEY_OPACITY, opacity, EANT_KEY_END);
-  EXPECT_NE(nullptr, color) << Chain(err.report);
+  EXPECT_NE(nullptr, color) << Chain(err.get());
   return color;
 }
 
@@ -62,11 +62,11 @@ TEST_F(StyleFamilyTest, AddingFillsTheFirstEmptySlotOrReusesTheFirstEqualStyle) 
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.slots);
-    Slot err;
+    ErrorSlot err;
     Eant_StyleLibrary *library = LineLibrary(c.slots);
     Eant_LineStyle *style = Line("same", 1);
     EXPECT_EQ(c.number, eant_LineStyleAddToLibrary(style, library, c.unique, &err));
-    EXPECT_FALSE(err) << Chain(err.report);
+    EXPECT_FALSE(err) << Chain(err.get());
     Eant_LineStyle *there = At<Eant_LineStyle>(library->lineStyles, c.number);
     if (c.reused) {
       EXPECT_EQ(7, there->useCount); // the given style is freed (ASan checks) and nothing is counted
@@ -78,7 +78,7 @@ TEST_F(StyleFamilyTest, AddingFillsTheFirstEmptySlotOrReusesTheFirstEqualStyle) 
   }
 
   // A style the list holds already keeps its number: it is neither stored twice nor freed.
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *library = LineLibrary("xex");
   Eant_LineStyle *held = eant_LineStyleLookupInLibrary(library, 2, &err);
   for (int32_t unique : {0, 1}) EXPECT_EQ(2, eant_LineStyleAddToLibrary(held, library, unique, &err));
@@ -87,22 +87,22 @@ TEST_F(StyleFamilyTest, AddingFillsTheFirstEmptySlotOrReusesTheFirstEqualStyle) 
 
   Eant_LineStyle *style = Line("same", 1);
   EXPECT_EQ(0, eant_LineStyleAddToList(nullptr, nullptr, 1, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleAddToList", 1, "Invalid input line style"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleAddToList", 1, "Invalid input line style"));
   EXPECT_EQ(0, eant_LineStyleAddToList(style, nullptr, 1, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleAddToList", 2, "Invalid input line style list"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleAddToList", 2, "Invalid input line style list"));
   EXPECT_EQ(0, eant_LineStyleAddToLibrary(style, nullptr, 1, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleAddToLibrary", 1, "Invalid input style library"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleAddToLibrary", 1, "Invalid input style library"));
   eant_LineStyleFree(&style);
 }
 
 TEST_F(StyleFamilyTest, DeletingReleasesOneUseAndEmptiesTheSlotAtZero) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *library = LineLibrary("xxx");
   const int32_t counts[] = {3, 1, 0};
   for (int32_t i = 0; i < 3; ++i) {
     At<Eant_LineStyle>(library->lineStyles, i)->useCount = counts[i];
     eant_LineStyleDeleteFromLibrary(i, library, &err);
-    EXPECT_FALSE(err) << Chain(err.report);
+    EXPECT_FALSE(err) << Chain(err.get());
   }
   ASSERT_NE(nullptr, At<Eant_LineStyle>(library->lineStyles, 0));
   EXPECT_EQ(2, At<Eant_LineStyle>(library->lineStyles, 0)->useCount);
@@ -113,11 +113,11 @@ TEST_F(StyleFamilyTest, DeletingReleasesOneUseAndEmptiesTheSlotAtZero) {
   EXPECT_EQ(3, edlm_CountList(library->lineStyles, nullptr)); // the list never shrinks
 
   eant_LineStyleDeleteFromList(-1, library->lineStyles, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleDeleteFromList", 1, "Invalid input line style"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleDeleteFromList", 1, "Invalid input line style"));
   eant_LineStyleDeleteFromList(3, library->lineStyles, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleDeleteFromList", 3, "Invalid line style list"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleDeleteFromList", 3, "Invalid line style list"));
   eant_ColorDeleteFromList(0, nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ColorDeleteFromList", 2, "Invalid input color list"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ColorDeleteFromList", 2, "Invalid input color list"));
 
   // An emptied slot takes the next style added, with either flag.
   Eant_LineStyle *style = Line("new", 9);
@@ -126,7 +126,7 @@ TEST_F(StyleFamilyTest, DeletingReleasesOneUseAndEmptiesTheSlotAtZero) {
 }
 
 TEST_F(StyleFamilyTest, LookupsReportWhatTheyCannotFind) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *library = LineLibrary("xxe");
   struct Case {
     int32_t number;
@@ -137,18 +137,18 @@ TEST_F(StyleFamilyTest, LookupsReportWhatTheyCannotFind) {
                {2, 4, "LineStyle has been deleted"}};
   for (const Case &c : cases) {
     EXPECT_EQ(nullptr, eant_LineStyleLookupInLibrary(library, c.number, &err));
-    EXPECT_TRUE(Reported(err.report, "eant_LineStyleLookupInLibrary", c.code, c.message));
+    EXPECT_TRUE(Reported(err.get(), "eant_LineStyleLookupInLibrary", c.code, c.message));
   }
   EXPECT_EQ(nullptr, eant_ColorLookupInLibrary(nullptr, 0, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ColorLookupInLibrary", 1, "Invalid input style library"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ColorLookupInLibrary", 1, "Invalid input style library"));
   Eant_StyleLibrary bare{};
   EXPECT_EQ(nullptr, eant_FillStyleLookupInLibrary(&bare, 0, &err));
   EXPECT_TRUE(
-      Reported(err.report, "eant_FillStyleLookupInLibrary", 2, "Invalid fillStyle in input style library"));
+      Reported(err.get(), "eant_FillStyleLookupInLibrary", 2, "Invalid fillStyle in input style library"));
 
   Eant_LineStyle *style = Line("new", 9);
   eant_LineStyleReplaceInLibrary(style, 3, library, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleReplaceInLibrary", 4,
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleReplaceInLibrary", 4,
                        "Invalid input lineStyleNum.  Must be between 0 and 2"));
   eant_LineStyleReplaceInLibrary(style, 0, library, &err); // the old style is freed
   EXPECT_FALSE(err);
@@ -159,15 +159,15 @@ TEST_F(StyleFamilyTest, LookupsReportWhatTheyCannotFind) {
   eant_CharStrCreate("twin", &At<Eant_LineStyle>(library->lineStyles, 1)->styleName, nullptr);
   EXPECT_EQ(0, eant_LineStyleLookupInLibraryByName(library, "twin", &err));
   EXPECT_EQ(-1, eant_LineStyleLookupInLibraryByName(library, "Twin", &err));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleLookupInLibraryByName", 4,
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleLookupInLibraryByName", 4,
                        "Requested line style \"Twin\" not found"));
   EXPECT_EQ(-1, eant_LineStyleLookupInLibraryByName(library, nullptr, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleLookupInLibraryByName", 3, "Invalid input styleName"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleLookupInLibraryByName", 3, "Invalid input styleName"));
 
   // Named styles: one entry per named style, with its number.
   eant_CharStrFree(&At<Eant_LineStyle>(library->lineStyles, 1)->styleName);
   Edlm_List *named = eant_LineStyleGetNamedFromList(library->lineStyles, "file.sty", &err);
-  ASSERT_NE(nullptr, named) << Chain(err.report);
+  ASSERT_NE(nullptr, named) << Chain(err.get());
   ASSERT_EQ(1, edlm_CountList(named, nullptr));
   auto *entry = static_cast<Eant_Style *>(edlm_GetAddr(named, 0, nullptr));
   EXPECT_EQ("twin", Text(entry->name));
@@ -179,10 +179,10 @@ TEST_F(StyleFamilyTest, LookupsReportWhatTheyCannotFind) {
 }
 
 TEST_F(StyleFamilyTest, KeywordListsSetPartsAndMaskBitsAndRefuseOtherKindsKeywords) {
-  Slot err;
+  ErrorSlot err;
   Eant_LineStyle *line = eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_OVERLINE, 2, 0.5,
                                                  7, EANT_KEY_LINEJOIN, 3, EANT_KEY_END);
-  ASSERT_NE(nullptr, line) << Chain(err.report);
+  ASSERT_NE(nullptr, line) << Chain(err.get());
   ASSERT_EQ(3, line->overLines.count);
   EXPECT_EQ(-1, line->overLines.data[0].color);
   EXPECT_EQ(0.0, line->overLines.data[1].width);
@@ -193,21 +193,21 @@ TEST_F(StyleFamilyTest, KeywordListsSetPartsAndMaskBitsAndRefuseOtherKindsKeywor
   // A colour keyword stops a line style's list; a given record keeps what came before.
   EXPECT_EQ(line, eant_LineStyleSetValues(nullptr, nullptr, line, &err, EANT_KEY_MARKEND, 2, EANT_KEY_RGB, 1,
                                           2, 3, EANT_KEY_END));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleSetValues", 4, "Invalid keyword option for lineStyle"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleSetValues", 4, "Invalid keyword option for lineStyle"));
   EXPECT_EQ(2, line->markEnd);
   EXPECT_EQ(line, eant_LineStyleSetValues(nullptr, nullptr, line, &err, EANT_KEY_OVERLINE, -1, 1.0, 0,
                                           EANT_KEY_END));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleSetValues", 3, "Invalid overLine position -1"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleSetValues", 3, "Invalid overLine position -1"));
   EXPECT_EQ(3, line->overLines.count);
   eant_LineStyleFree(&line);
   // A record made by the call is freed.
   EXPECT_EQ(nullptr, eant_LineStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_STYLENAME, "x",
                                              EANT_KEY_RGB, 1, 2, 3, EANT_KEY_END));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleSetValues", 4, "Invalid keyword option for lineStyle"));
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleSetValues", 4, "Invalid keyword option for lineStyle"));
 
   Eant_FillStyle *fill =
       eant_FillStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_FILL, 1, 4, EANT_KEY_END);
-  ASSERT_NE(nullptr, fill) << Chain(err.report);
+  ASSERT_NE(nullptr, fill) << Chain(err.get());
   EXPECT_EQ(EANT_FILL_FILL | EANT_FILL_PATTERN, fill->mask);
   ASSERT_NE(nullptr, fill->pattern);
   EXPECT_EQ(1, fill->pattern->solidFill);
@@ -221,23 +221,23 @@ TEST_F(StyleFamilyTest, KeywordListsSetPartsAndMaskBitsAndRefuseOtherKindsKeywor
   eant_ColorAddToLibrary(Color("base", 1, 2, 3, 1), library, 0, &err);
   Eant_Color *derived = eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, nullptr,
                                             "base", 0, EANT_KEY_END);
-  ASSERT_NE(nullptr, derived) << Chain(err.report);
+  ASSERT_NE(nullptr, derived) << Chain(err.get());
   EXPECT_EQ(1, eant_ColorLookupInLibrary(library, 0, &err)->useCount);
   EXPECT_EQ(nullptr, eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, nullptr,
                                          "gone", 5, EANT_KEY_END));
-  EXPECT_TRUE(Reported(err.report, "eant_ColorSetValues", 2,
+  EXPECT_TRUE(Reported(err.get(), "eant_ColorSetValues", 2,
                        "Error returned from eant_ColorIncrementUseCountByStyle"));
   eant_ColorFree(&derived);
   eant_StyleLibraryFree(&library);
 }
 
 TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *library = eant_StyleLibraryCreate(&err);
   Eant_Color *fresh = eant_ColorCreate(&err);
   Eevg_Color renderer{};
   Eant_Color *black = eant_ColorEvaluate(toolkit_, library, fresh, 0, &renderer, &err);
-  ASSERT_NE(nullptr, black) << Chain(err.report);
+  ASSERT_NE(nullptr, black) << Chain(err.get());
   EXPECT_EQ(EANT_COLOR_RED | EANT_COLOR_GREEN | EANT_COLOR_BLUE | EANT_COLOR_OPACITY, black->mask);
   EXPECT_EQ(1.0, black->opacity);
   EXPECT_EQ(255, renderer.opacity);
@@ -250,7 +250,7 @@ TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour)
       eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_STYLENAME, "derived", EANT_KEY_BASESTYLE,
                           nullptr, "root", 0, EANT_KEY_OPACITY, 1.0, EANT_KEY_END);
   Eant_Color *evaluated = eant_ColorEvaluate(toolkit_, library, derived, 0, nullptr, &err);
-  ASSERT_NE(nullptr, evaluated) << Chain(err.report);
+  ASSERT_NE(nullptr, evaluated) << Chain(err.get());
   EXPECT_EQ(10, evaluated->red);
   EXPECT_EQ(30, evaluated->blue);
   EXPECT_EQ(1.0, evaluated->opacity);
@@ -263,7 +263,7 @@ TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour)
   // The renderer colour: opacity scaled and truncated, or opaque while the switch is on.
   const int32_t half = eant_ColorAddToLibrary(Color("half", 200, 100, 50, 0.5), library, 0, &err);
   Eevg_Color *made = eant_GetColor(toolkit_, library, half, &err);
-  ASSERT_NE(nullptr, made) << Chain(err.report);
+  ASSERT_NE(nullptr, made) << Chain(err.get());
   EXPECT_EQ((std::vector<int32_t>{200, 200, 100, 50, 127}),
             (std::vector<int32_t>{made->index, made->red, made->green, made->blue, made->opacity}));
   eevg_ColorFree(&made);
@@ -281,7 +281,7 @@ TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour)
   for (const Opacity &o : opacities) {
     const int32_t n = eant_ColorAddToLibrary(Color("o", 1, 1, 1, o.opacity), library, 0, &err);
     made = eant_GetColor(toolkit_, library, n, &err);
-    ASSERT_NE(nullptr, made) << Chain(err.report);
+    ASSERT_NE(nullptr, made) << Chain(err.get());
     EXPECT_EQ(o.renderer, made->opacity) << o.opacity;
     eevg_ColorFree(&made);
   }
@@ -289,23 +289,23 @@ TEST_F(StyleFamilyTest, EvaluationResolvesTheBaseChainAndFillsTheRendererColour)
   EXPECT_EQ(nullptr, eant_GetColor(toolkit_, library, -1, &err));
   EXPECT_FALSE(err);
   EXPECT_EQ(nullptr, eant_GetColor(nullptr, library, 0, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_GetColor", 1, "Toolkit has not been initialized"));
+  EXPECT_TRUE(Reported(err.get(), "eant_GetColor", 1, "Toolkit has not been initialized"));
 
   // The cached form is made once and again after the list's evaluated styles are cleared.
   Eevg_Color *cached = eant_GetColorPtr(toolkit_, library, half, &err);
-  ASSERT_NE(nullptr, cached) << Chain(err.report);
+  ASSERT_NE(nullptr, cached) << Chain(err.get());
   EXPECT_EQ(cached, eant_GetColorPtr(toolkit_, library, half, &err));
   EXPECT_EQ(1, library->evaluated);
   eant_ColorListClearEvaluatedStyles(library->colors, &err);
   EXPECT_EQ(nullptr, eant_ColorLookupInLibrary(library, half, &err)->evaluatedStyle);
   EXPECT_NE(nullptr, eant_GetColorPtr(toolkit_, library, half, &err));
   eant_ColorListClearEvaluatedStyles(nullptr, &err);
-  EXPECT_TRUE(Reported(err.report, "eant_ColorListClearEvaluatedStyles", 1, "Invalid input colors"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ColorListClearEvaluatedStyles", 1, "Invalid input colors"));
   eant_StyleLibraryFree(&library);
 }
 
 TEST_F(StyleFamilyTest, ABaseChainThatLoopsIsRefused) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *library = eant_StyleLibraryCreate(&err);
   // A based on B based on A, and C based on itself.
   Eant_LineStyle *a = Line("A", 1), *b = Line("B", 2), *c = Line("C", 3);
@@ -326,13 +326,13 @@ TEST_F(StyleFamilyTest, ABaseChainThatLoopsIsRefused) {
 }
 
 TEST_F(StyleFamilyTest, ExternalBasesAreFollowedOnRequestAndAMissingLibraryIsReported) {
-  Slot err;
+  ErrorSlot err;
   // A library loaded under the name "ext.sty" holds the base.
   Eant_StyleLibrary *external = eant_StyleLibraryCreate(&err);
   eant_CharStrCreate("ext.sty", &external->fileNodeName, &err);
   eant_ColorAddToLibrary(Color("ext red", 255, 0, 0, 1), external, 0, &err);
   data_->styleLibraryCache = eant_StyleLibraryAddToList(data_->styleLibraryCache, external, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
 
   Eant_StyleLibrary *library = eant_StyleLibraryCreate(&err);
   Eant_LineStyle *line = eant_LineStyleSetValues(toolkit_, library, nullptr, &err, EANT_KEY_STYLENAME, "own",
@@ -340,23 +340,23 @@ TEST_F(StyleFamilyTest, ExternalBasesAreFollowedOnRequestAndAMissingLibraryIsRep
   eant_LineStyleAddToLibrary(line, library, 0, &err);
   Eant_Color *derived = eant_ColorSetValues(toolkit_, library, nullptr, &err, EANT_KEY_BASESTYLE, "ext.sty",
                                             "ext red", 0, EANT_KEY_END);
-  ASSERT_NE(nullptr, derived) << Chain(err.report);
+  ASSERT_NE(nullptr, derived) << Chain(err.get());
   EXPECT_EQ(1, eant_ColorLookupInLibrary(external, 0, &err)->useCount);
   const int32_t number = eant_ColorAddToLibrary(derived, library, 0, &err);
 
   Eant_Color *alone = eant_ColorEvaluate(toolkit_, library, derived, 0, nullptr, &err);
-  ASSERT_NE(nullptr, alone) << Chain(err.report);
+  ASSERT_NE(nullptr, alone) << Chain(err.get());
   EXPECT_EQ(0, alone->red); // a copy of the style alone
   EXPECT_NE(nullptr, alone->baseStyle);
   eant_ColorFree(&alone);
   Eevg_Color *red = eant_GetColor(toolkit_, library, number, &err);
-  ASSERT_NE(nullptr, red) << Chain(err.report);
+  ASSERT_NE(nullptr, red) << Chain(err.get());
   EXPECT_EQ(255, red->red);
   eevg_ColorFree(&red);
 
   // The line's colour comes from the library: the renderer line holds it.
   Eevg_LineStyle *renderer = eant_GetLineStyle(toolkit_, library, 0, nullptr, &err);
-  ASSERT_NE(nullptr, renderer) << Chain(err.report);
+  ASSERT_NE(nullptr, renderer) << Chain(err.get());
   ASSERT_EQ(1, renderer->composition.count);
   EXPECT_EQ(2.0, renderer->composition.data[0].width);
   eevg_LineStyleFree(&renderer);
@@ -364,7 +364,7 @@ TEST_F(StyleFamilyTest, ExternalBasesAreFollowedOnRequestAndAMissingLibraryIsRep
   // A base in a file that cannot be opened leaves the style unevaluated.
   eant_StyleSetValues(derived->baseStyle, "missing.sty", "gone", 0, &err);
   EXPECT_EQ(nullptr, eant_GetColor(toolkit_, library, number, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_GetColor", 5, "Error returned from eant_ColorEvaluate"));
+  EXPECT_TRUE(Reported(err.get(), "eant_GetColor", 5, "Error returned from eant_ColorEvaluate"));
   EXPECT_EQ(nullptr, eant_GetColorPtr(toolkit_, library, number, &err));
   EXPECT_EQ(nullptr, derived->evaluatedStyle);
 
@@ -374,20 +374,20 @@ TEST_F(StyleFamilyTest, ExternalBasesAreFollowedOnRequestAndAMissingLibraryIsRep
   info.initToolkitData = toolkit_;
   Eant_Style *reference = eant_StyleSetValues(nullptr, "ext.sty", "ext red", 0, &err);
   const int32_t local = eant_ColorAddToLocalLibrary(&info, reference, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   EXPECT_EQ(local, eant_ColorAddToLocalLibrary(&info, reference, &err));
   EXPECT_EQ(3, eant_ColorLookupInLibrary(external, 0, &err)->useCount);
   EXPECT_EQ(number + 2, edlm_CountList(library->colors, nullptr)); // one stand-in
   eant_StyleSetValues(reference, nullptr, "own", 9, &err);
   EXPECT_EQ(9, eant_ColorAddToLocalLibrary(&info, reference, &err)); // already local
   EXPECT_EQ(0, eant_ColorAddToLocalLibrary(nullptr, reference, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_ColorAddToLocalLibrary", 1, "Invalid input annotation info"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ColorAddToLocalLibrary", 1, "Invalid input annotation info"));
   eant_StyleFree(&reference);
   eant_StyleLibraryFree(&library);
 }
 
 TEST_F(StyleFamilyTest, CopyingBetweenLibrariesTakesTheColoursAlong) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *source = eant_StyleLibraryCreate(&err), *target = eant_StyleLibraryCreate(&err);
   eant_ColorAddToLibrary(Color("grey", 9, 9, 9, 1), source, 0, &err);
   eant_ColorAddToLibrary(Color("teal", 0, 128, 128, 1), source, 0, &err);
@@ -398,7 +398,7 @@ TEST_F(StyleFamilyTest, CopyingBetweenLibrariesTakesTheColoursAlong) {
   eant_LineStyleAddToLibrary(line, source, 0, &err);
 
   EXPECT_EQ(0, eant_LineStyleCopyBetweenLibs(0, source, target, &err));
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   const Eant_LineStyle *copied = eant_LineStyleLookupInLibrary(target, 0, &err);
   EXPECT_EQ(0, copied->overLines.data[0].color); // the equal colour already there
   EXPECT_EQ(-1, copied->overLines.data[1].color);
@@ -406,7 +406,7 @@ TEST_F(StyleFamilyTest, CopyingBetweenLibrariesTakesTheColoursAlong) {
   EXPECT_EQ(1, edlm_CountList(target->lineStyles, nullptr));
 
   EXPECT_EQ(-1, eant_LineStyleCopyBetweenLibraries(4, source, target, 1, &err));
-  EXPECT_TRUE(Reported(err.report, "eant_LineStyleCopyBetweenLibraries", 1,
+  EXPECT_TRUE(Reported(err.get(), "eant_LineStyleCopyBetweenLibraries", 1,
                        "Error returned from eant_LineStyleLookupInLibrary"));
   eant_ColorReplaceBetweenLibraries(0, source, 0, target, &err);
   EXPECT_EQ(9, eant_ColorLookupInLibrary(target, 0, &err)->red); // grey in place of teal
@@ -417,7 +417,7 @@ TEST_F(StyleFamilyTest, CopyingBetweenLibrariesTakesTheColoursAlong) {
   const int32_t filled = eant_FillStyleAddToLibrary(fill, source, 0, &err);
   Eant_StyleLibrary *third = eant_StyleLibraryCreate(&err);
   EXPECT_EQ(0, eant_FillStyleCopyBetweenLibs(filled, source, third, &err));
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   const Eant_FillStyle *moved = eant_FillStyleLookupInLibrary(third, 0, &err);
   EXPECT_EQ(0, moved->pattern->color);
   EXPECT_EQ(128, eant_ColorLookupInLibrary(third, 0, &err)->green);
@@ -429,7 +429,7 @@ TEST_F(StyleFamilyTest, CopyingBetweenLibrariesTakesTheColoursAlong) {
   Eevg_Color orange{0, 255, 128, 0, 51};
   eant_ColorCreateDefaultWithOpacity(target, &orange, &err);
   eant_ColorCreateDefaultWithOpacity(target, &orange, &err);
-  ASSERT_FALSE(err) << Chain(err.report);
+  ASSERT_FALSE(err) << Chain(err.get());
   ASSERT_EQ(2, edlm_CountList(target->colors, nullptr));
   EXPECT_DOUBLE_EQ(0.2, eant_ColorLookupInLibrary(target, 1, &err)->opacity);
   eant_LineStyleCreateDefault(target, &err);
@@ -446,7 +446,7 @@ namespace {
 using namespace taviron::annotation::testing;
 
 TEST_F(StyleFamilyTest, AFailedAllocationIsReportedAndLeavesNothingBehind) {
-  Slot err;
+  ErrorSlot err;
   Eant_StyleLibrary *source = eant_StyleLibraryCreate(&err);
   eant_ColorAddToLibrary(Color("teal", 0, 128, 128, 0.5), source, 0, &err);
   eant_LineStyleAddToLibrary(Line("base", 1), source, 0, &err);
@@ -454,7 +454,7 @@ TEST_F(StyleFamilyTest, AFailedAllocationIsReportedAndLeavesNothingBehind) {
       toolkit_, source, nullptr, &err, EANT_KEY_STYLENAME, "derived", EANT_KEY_BASESTYLE, nullptr, "base", 0,
       EANT_KEY_OVERLINE, 1, 2.0, 0, EANT_KEY_LINEPATTERN, 0, 3.0, 1.0, EANT_KEY_ARROWEND, 0.5, 0.5, 2.0, 1, 0,
       EANT_KEY_END);
-  ASSERT_NE(nullptr, derived) << Chain(err.report);
+  ASSERT_NE(nullptr, derived) << Chain(err.get());
   const int32_t number = eant_LineStyleAddToLibrary(derived, source, 0, &err);
 
   const std::function<bool(Eerr_ErrorReport **)> steps[] = {
