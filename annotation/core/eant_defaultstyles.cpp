@@ -89,12 +89,12 @@ void eant_DefaultStylesWrite(Eant_AnnotationInfo *info, const char *fileName, Ee
   if (!temporary.text) return lower::ReportCallee(err, inner, reporter, __LINE__, "efio_TempName");
   Ehfa_File *file = ehfa_FileCreateWithOptions(temporary.text, info->initToolkitData, &inner, 2, 0, 1, 1, 1, 0);
   if (!file) {
-    efio_FileUnlink(temporary.text, nullptr); // whatever a failed creation left
+    taviron::eant::RemoveScratch(temporary.text); // whatever a failed creation left
     return lower::ReportChained(err, inner, reporter, __LINE__, "Error creating the hierarchical file");
   }
   auto discard = [&] {
     ehfa_FileClose(std::exchange(file, nullptr), nullptr);
-    efio_FileUnlink(temporary.text, nullptr);
+    taviron::eant::RemoveScratch(temporary.text);
   };
   Eant_FileIO *io = eant_FileIOCreate(&inner);
   if (!io) {
@@ -119,11 +119,11 @@ void eant_DefaultStylesWrite(Eant_AnnotationInfo *info, const char *fileName, Ee
   if (!written) return discard();
   ehfa_FileClose(std::exchange(file, nullptr), &inner);
   if (inner) {
-    efio_FileUnlink(temporary.text, nullptr);
+    taviron::eant::RemoveScratch(temporary.text);
     return lower::ReportCallee(err, inner, reporter, __LINE__, "ehfa_FileClose");
   }
   if (efio_FileNameChange(temporary.text, expanded, 0, &inner) != 0) {
-    efio_FileUnlink(temporary.text, nullptr);
+    taviron::eant::RemoveScratch(temporary.text);
     lower::ReportChained(err, inner, reporter, __LINE__, "Error replacing the old hierarchical file");
   }
 }

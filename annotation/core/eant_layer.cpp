@@ -65,6 +65,11 @@ bool NodeExists(Ehfa_File *file, const std::string &path) {
 
 } // namespace
 
+void taviron::eant::RemoveScratch(const char *name) {
+  efio_FileUnlink(name, nullptr);
+  efio_FileUnlink((std::string(name) + "-journal").c_str(), nullptr);
+}
+
 extern "C" {
 
 Eant_Layer *eant_LayerCreate(Eerr_ErrorReport **err) try {
@@ -264,7 +269,7 @@ void eant_AnnotationWriteNewFile(Eant_Layer *layer, Eerr_ErrorReport **err) try 
   if (!fresh) return lower::ReportCallee(err, inner, reporter, 9, "ehfa_FileCreate");
   auto discard = [&] {
     ehfa_FileClose(fresh, nullptr);
-    efio_FileUnlink(temporary.text, nullptr);
+    taviron::eant::RemoveScratch(temporary.text);
   };
   eant_AnnotationInfoWriteWithOptions(fresh, split.name->parentPath, split.name->nodeName, layer->antInfo, &inner,
                                       EANT_OPTION_VERSION_FLAGS, 1, EANT_OPTION_END);

@@ -142,8 +142,8 @@ TEST_F(DefaultStylesTest, AFailedWriteLeavesTheOldFile) {
   // Every allocation that can fail on the way: the old file stays whole, with nothing beside it.
   taviron::testing::SweepOptions options;
   options.steadyHeap = false;
-  options.newStride = 7;
-  options.prepare = writeOld;
+  options.newStride = 29;
+  options.prepare = [&] { before = Bytes(File()); };
   taviron::testing::SweepAllocationFailures(
       [&](Eerr_ErrorReport **e) {
         eant_DefaultStylesWrite(info, File().c_str(), e);
