@@ -40,6 +40,10 @@ Eant_InitData *CheckFileIO(const Eant_FileIO *fileIO, const char *reporter, Eerr
 Ehfa_Entry *WriteChild(Ehfa_File *file, const char *name, const char *type, const void *record,
                        const Emif_Design *design, Eerr_ErrorReport **err);
 
+// Removes a hierarchical file written under a scratch name and given up, with the journal that a
+// failed commit may leave beside it (failures are of no consequence).
+void RemoveScratch(const char *name);
+
 // ---- Counted strings ---------------------------------------------------------------------
 
 // The text of a counted string, or null when it names none (count 0 or less, or no text).

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -70,6 +71,8 @@ struct Setup {
   Eint_InitToolkitData *toolkit = nullptr;
   std::string layer; // the bytes of the layer file
   Setup() {
+    // A new layer looks for the default styles file on the preferences path.
+    setenv("NORIX_PREFERENCES_PATH", taviron::fuzz::ScratchDirectory().c_str(), 1);
     toolkit = eint_InitToolkit(nullptr);
     eant_Init(toolkit, nullptr);
     taviron::eant::SetTestElementType(EANT_POLYLINE, &FuzzType::Read, nullptr);

@@ -894,6 +894,48 @@ typedef struct Eant_Layer {
   int32_t isNew;
 } Eant_Layer;
 
+/* A zeroed layer record; eant_LayerFree frees its name, its info and the record (not its file)
+   and sets the pointer to null. */
+Eant_Layer *eant_LayerCreate(Eerr_ErrorReport **err);
+void eant_LayerFree(Eant_Layer **layer);
+/* A new layer "file(node path)" (node path ":Annotation" when none is given) in a new or an
+   existing file, open for writing; its node is made at the first write. info (or a new one) is
+   initialised with control and background; an info given by the caller is never freed here. */
+Eant_Layer *eant_LayerNew(Eint_InitToolkitData *toolkit, Eevg_Control *control, const char *layerName,
+                          Eant_AnnotationInfo *info, const Eevg_Color *background, Eerr_ErrorReport **err);
+/* Opens and reads an existing layer; a mode without "+" closes the file after reading. A null
+   toolkit record is the process's. */
+Eant_Layer *eant_LayerOpen(Eint_InitToolkitData *toolkit, Eevg_Control *control, const char *layerName,
+                           const char *mode, Eerr_ErrorReport **err);
+void eant_AnnotationRead(Eant_Layer *layer, Eerr_ErrorReport **err);
+/* Writes the layer back: a layer alone in its file replaces the file through a temporary file; a
+   layer that shares its file replaces its node, the whole swap committed at once. */
+void eant_AnnotationWrite(Eant_Layer *layer, Eerr_ErrorReport **err);
+void eant_AnnotationWriteNewFile(Eant_Layer *layer, Eerr_ErrorReport **err);
+void eant_AnnotationWriteExistingFile(Eant_Layer *layer, Eerr_ErrorReport **err);
+/* Fires the layer-closed callbacks, writes a modified layer back, closes its file and frees it. */
+void eant_LayerClose(Eant_Layer *layer, Eerr_ErrorReport **err);
+/* Renames / deletes the node nodePath:oldName (nodePath:nodeName); nothing when it does not exist. */
+void eant_LayerRename(Ehfa_File *file, const char *nodePath, const char *oldName, const char *newName,
+                      Eerr_ErrorReport **err);
+void eant_LayerDelete(Ehfa_File *file, const char *nodePath, const char *nodeName, Eerr_ErrorReport **err);
+/* Moves the open layer with its info to a new node layerName (written at the next write). */
+void eant_LayerReplaceWithNew(Eint_InitToolkitData *toolkit, Eevg_Control *control, const char *layerName,
+                              Eant_Layer *layer, Eerr_ErrorReport **err);
+/* The modification time of the layer node as last read or written; 0 with a report. */
+double eant_LayerGetModTime(Eant_Layer *layer, Eerr_ErrorReport **err);
+
+/* The default styles file "antstyles.ads": kind 1 or 3 the user's, 2 or 4 the shared one, found
+   through NORIX_PREFERENCES_PATH (the directory is made when missing); any other kind null
+   without a report. */
+char *eant_GetDefaultStylesFileName(int32_t kind, Eerr_ErrorReport **err);
+/* Stores the info's style library and selected styles as the default styles file; the old file
+   is replaced only once the new one is complete. */
+void eant_DefaultStylesWrite(Eant_AnnotationInfo *info, const char *fileName, Eerr_ErrorReport **err);
+/* Installs the file's styles in the info. A missing file changes nothing; a damaged one is
+   printed and changes nothing. Never reports to the caller. */
+void eant_DefaultStylesRead(Eant_AnnotationInfo *info, const char *fileName, Eerr_ErrorReport **err);
+
 /* A copy of the layer's map information (into mapInfo or a new record) whose corner pixel
    centres are those of the layer box and whose pixel size is 1 by 1; null (mapInfo freed) when
    the layer has none. The Read forms take a layer and report a layer without it. */

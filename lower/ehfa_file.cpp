@@ -557,6 +557,11 @@ Ehfa_File *ehfa_SearchListFileOpen(const Efio_SearchList *list, const char *name
 void ehfa_FileClose(Ehfa_File *file, Eerr_ErrorReport **err) try {
   lower::Clear(err);
   if (!file) return;
+  // The record goes even when the commit runs out of memory.
+  struct Free {
+    Ehfa_File *file;
+    ~Free() { FreeFileRecord(file); }
+  } freed{file};
   if (file->internal && StateOf(file).db) {
     State &state = StateOf(file);
     state.error.clear();
@@ -564,7 +569,6 @@ void ehfa_FileClose(Ehfa_File *file, Eerr_ErrorReport **err) try {
       lower::Report(err, "ehfa_FileClose", 1, "Changes to %s could not be written: %s", file->fileName,
                     state.error.c_str());
   }
-  FreeFileRecord(file);
 } TAVIRON_GUARD_VOID(err)
 
 void ehfa_FileFlush(Ehfa_File *file, Eerr_ErrorReport **err) try {

@@ -375,8 +375,25 @@ void eant_AnnotationInfoInit(Eant_AnnotationInfo *info, Eevg_Control *control, c
     lower::ReportCallee(err, inner, reporter, 2, "eant_AntHeaderCreate");
     return;
   }
-  // The default styles file is read here once its unit is in the tree; without it the layer
-  // starts from the default libraries.
+  // Without a style library the layer takes the styles of the user's default styles file, else
+  // of the shared one; without either it starts from the default libraries.
+  if (!info->styleLib) {
+    char *name = eant_GetDefaultStylesFileName(1, &inner);
+    if (name && efio_FileExists(name, nullptr) != 1) {
+      emsc_HeapFree(name);
+      name = eant_GetDefaultStylesFileName(2, &inner);
+    }
+    if (!name) {
+      lower::ReportCallee(err, inner, reporter, 3, "eant_GetDefaultStylesFileName");
+      return;
+    }
+    eant_DefaultStylesRead(info, name, nullptr);
+    emsc_HeapFree(name);
+    if (info->styleLib && !info->symbolLib && !(info->symbolLib = DefaultSymbolLibrary(&inner))) {
+      lower::ReportCallee(err, inner, reporter, 5, "eant_StyleLibraryCreateDefault for symbolLib");
+      return;
+    }
+  }
   if (!info->styleLib) {
     if (!(info->styleLib = DefaultStyleLibrary(background, &inner))) {
       lower::ReportCallee(err, inner, reporter, 4, "eant_StyleLibraryCreateDefault");
