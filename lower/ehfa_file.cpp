@@ -466,6 +466,16 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
   }
   const std::string made = temporary.get();
   temporary.reset();
+  // Until it is put in place, the temporary file goes on every way out, a failed allocation too.
+  struct Scratch {
+    const std::string &path;
+    bool placed = false;
+    ~Scratch() {
+      if (placed) return;
+      std::remove(path.c_str());
+      std::remove((path + "-journal").c_str());
+    }
+  } scratch{made};
   bool ok = sqlite3_open_v2(made.c_str(), &state.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
   if (ok) {
     Configure(state.db);
@@ -481,8 +491,6 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
   if (!ok) {
     lower::Report(err, kReporter, 4, "Unable to create %s: %s", name,
                   !state.error.empty() ? state.error.c_str() : state.db ? sqlite3_errmsg(state.db) : "cannot open");
-    std::remove(made.c_str());
-    std::remove((made + "-journal").c_str());
     return nullptr;
   }
   FinalizeAll(state);
@@ -491,9 +499,9 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
   SettleJournal(name);
   if (std::rename(made.c_str(), name) != 0) {
     lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
-    std::remove(made.c_str());
     return nullptr;
   }
+  scratch.placed = true;
   if (!SyncDirectoryOf(name)) {
     lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
     return nullptr;

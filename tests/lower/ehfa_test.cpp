@@ -713,7 +713,11 @@ TEST_F(EhfaTest, AllocationFailuresAreReportedWithoutLeaks) {
           ehfa_FileClose(f, nullptr);
           return f != nullptr;
         },
-        {.limit = 100});
+        {.limit = 100, .finish = [&] {
+           // A create that failed leaves no temporary file of its own beside the target.
+           for (const auto &entry : std::filesystem::directory_iterator(std::filesystem::path(created).parent_path()))
+             EXPECT_NE(0u, entry.path().filename().string().rfind(".created.img.new", 0)) << entry.path();
+         }});
   }
 }
 
