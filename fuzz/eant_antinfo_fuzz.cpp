@@ -14,30 +14,15 @@
 #include <string>
 
 #include "eant.h"
+#include "eant_fuzz_support.h"
 #include "emsc.h"
 #include "fuzz_support.h"
 
-// The hook through which tests put an element type of their own in place of the package's.
-namespace taviron::eant {
-void SetTestElementType(int32_t code,
-                        void (*read)(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *,
-                                     Eerr_ErrorReport **),
-                        int32_t (*checkForSmartData)(Eant_Element *, Eerr_ErrorReport **));
-} // namespace taviron::eant
-
 namespace {
 
-// An element type of the common part alone.
-struct FuzzType {
+// An element type of the common part alone that, drawn, makes the renderer's line styles.
+struct FuzzType : taviron::fuzz::CommonElementType<FuzzType> {
   static const Eant_ElementFunctions table;
-  static void Free(Eant_Element **element) { eant_ElementFree(element); }
-  static Eant_Element *Copy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err) {
-    return eant_ElementCopy(source, target, err);
-  }
-  static void Write(Eant_FileIO *io, const char *path, int32_t position, Eant_Element *element,
-                    Eerr_ErrorReport **err) {
-    eant_ElementWrite(io, path, position, element, err);
-  }
   static void Render(Eint_InitToolkitData *, Eant_StyleLibrary *styles, Eant_SymbolLibrary *, Eant_Criteria *,
                      Eevg_Drawing *, Eant_Element *, _exfr_XForm *, Eant_CoordSysConversion *conversion,
                      Eerr_ErrorReport **err) {
@@ -49,18 +34,8 @@ struct FuzzType {
       eerr_DeleteErrorReportEx(err);
     }
   }
-  static void Read(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *element, Eerr_ErrorReport **) {
-    element->functions = &table;
-  }
 };
-const Eant_ElementFunctions FuzzType::table = [] {
-  Eant_ElementFunctions t{};
-  t.free = &FuzzType::Free;
-  t.copyElement = &FuzzType::Copy;
-  t.writeElement = &FuzzType::Write;
-  t.renderElement = &FuzzType::Render;
-  return t;
-}();
+const Eant_ElementFunctions FuzzType::table = FuzzType::MakeTable();
 
 const char *const kEntries[] = {"Annotation", "AnnotationVersion", "StyleLibrary", "SelectedStyles",
                                 "AntElement_0"};

@@ -14,40 +14,17 @@
 #include <string>
 
 #include "eant.h"
+#include "eant_fuzz_support.h"
 #include "emsc.h"
 #include "fuzz_support.h"
-
-// The hook through which tests put an element type of their own in place of the package's.
-namespace taviron::eant {
-void SetTestElementType(int32_t code,
-                        void (*read)(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **),
-                        int32_t (*checkForSmartData)(Eant_Element *, Eerr_ErrorReport **));
-} // namespace taviron::eant
 
 namespace {
 
 // An element type of the common part alone.
-struct FuzzType {
+struct FuzzType : taviron::fuzz::CommonElementType<FuzzType> {
   static const Eant_ElementFunctions table;
-  static void Free(Eant_Element **element) { eant_ElementFree(element); }
-  static Eant_Element *Copy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err) {
-    return eant_ElementCopy(source, target, err);
-  }
-  static void Write(Eant_FileIO *io, const char *path, int32_t position, Eant_Element *element,
-                    Eerr_ErrorReport **err) {
-    eant_ElementWrite(io, path, position, element, err);
-  }
-  static void Read(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *element, Eerr_ErrorReport **) {
-    element->functions = &table;
-  }
 };
-const Eant_ElementFunctions FuzzType::table = [] {
-  Eant_ElementFunctions t{};
-  t.free = &FuzzType::Free;
-  t.copyElement = &FuzzType::Copy;
-  t.writeElement = &FuzzType::Write;
-  return t;
-}();
+const Eant_ElementFunctions FuzzType::table = FuzzType::MakeTable();
 
 // The stem of the files the target writes, in its scratch folder.
 const std::string &Stem() {
