@@ -24,6 +24,7 @@
 #include "estr.h"
 #include "graphics_testing.h"
 #include "outline_font_writer.h"
+#include "glyph_testing.h"
 #include "raster_testing.h"
 
 namespace taviron::graphics::testing {
@@ -66,8 +67,6 @@ inline const bool kOutlineFontPathSet = [] {
   setenv("NORIX_FONT_PATH", path.c_str(), 1);
   return true;
 }();
-
-constexpr double kUnitHeight = 124.5; // (250 - 1) / 250 * 125: a line height is 1000 sub-pixels
 
 // A closed rectangle from (x0, y0) to (x1, y1).
 inline OutlineContour Rectangle(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
@@ -174,67 +173,11 @@ class OutlineDrawing : public RasterDrawing {
   }
 };
 
-inline Eevg_Color *NewColour(int32_t red, int32_t green, int32_t blue) {
-  Eevg_Color *c = eevg_ColorCreate(nullptr);
-  *c = Eevg_Color{0, red, green, blue, 255};
-  return c;
-}
-
-inline Eevg_LineStyle *NewLine(double width, Eevg_Color *colour) {
-  Eevg_LineStyle *line = eevg_LineStyleCreate(nullptr);
-  eevg_LineCompositionCreate(1, &line->composition, nullptr);
-  line->composition.data[0].width = width;
-  line->composition.data[0].color = colour;
-  return line;
-}
 
 inline constexpr Eevg_Color kBlack{0, 0, 0, 0, 255};
 inline constexpr Eevg_Color kGrey{0, 128, 128, 128, 255};
 
-// A text style owned by the test: the font, height kUnitHeight, left and top aligned, filled
-// black.
-class Style {
- public:
-  explicit Style(const std::string &font) : style_(eevg_TextStyleCreate(nullptr)) {
-    style_->fontName = estr_Duplicate(font.c_str());
-    style_->textHeight = kUnitHeight;
-    style_->textChExt = 1;
-    style_->textChSpace = 1;
-    style_->xalign = EEVG_LEFT;
-    style_->yalign = EEVG_TOP;
-    style_->charFillStyle = eevg_FillStyleCreate(nullptr);
-    style_->charFillStyle->fill = 1;
-    style_->charFillStyle->pattern = eevg_FillPatternCreate(nullptr);
-    style_->charFillStyle->pattern->color = NewColour(0, 0, 0);
-  }
-  ~Style() { eevg_TextStyleFree(&style_); }
-  Style(const Style &) = delete;
-  Style &operator=(const Style &) = delete;
-  Eevg_TextStyle *operator->() const { return style_; }
-  Eevg_TextStyle *get() const { return style_; }
 
- private:
-  Eevg_TextStyle *style_;
-};
-
-// A matrix of doubles of rows x columns, every element NaN (never written).
-class Matrix {
- public:
-  Matrix(int32_t rows, int32_t columns)
-      : m_(egda_BaseDataCreate(rows, columns, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr)) {
-    for (int32_t c = 0; c < columns; ++c)
-      for (int32_t r = 0; r < rows; ++r) Set(r, c, std::nan(""));
-  }
-  ~Matrix() { egda_BaseDataDelete(m_, nullptr); }
-  Matrix(const Matrix &) = delete;
-  Matrix &operator=(const Matrix &) = delete;
-  Egda_BaseData *get() const { return m_; }
-  double At(int32_t r, int32_t c) const { return reinterpret_cast<const double *>(m_->origin + c * m_->pitch)[r]; }
-  void Set(int32_t r, int32_t c, double v) { reinterpret_cast<double *>(m_->origin + c * m_->pitch)[r] = v; }
-
- private:
-  Egda_BaseData *m_;
-};
 
 } // namespace taviron::graphics::testing
 
