@@ -1,11 +1,13 @@
 // The conversion of a stored style library into its lists, on records decoded from damaged bytes.
 // The first byte picks the version of the library design (0, 1, 2 or 4); the rest are the external
 // bytes of the library object. What decodes is moved into a library, which is then copied and
-// turned back into the arrays of the current form.
+// turned back into the arrays of the current form, and every style of it is evaluated (base chains
+// in the same library followed, loops included) and the text styles made into renderer styles.
 #include <cstddef>
 #include <cstdint>
 
 #include "eant.h"
+#include "eevg.h"
 #include "emsc.h"
 
 namespace {
@@ -22,6 +24,42 @@ Eant_InitData *Package() {
     return static_cast<Eant_InitData *>(toolkit->annotationData);
   }();
   return data;
+}
+
+int32_t Count(Edlm_List *list) { return list ? edlm_CountList(list, nullptr) : 0; }
+template <class Record> const Record *At(Edlm_List *list, int32_t i) {
+  return *static_cast<Record **>(edlm_GetAddr(list, i, nullptr));
+}
+
+// Evaluates every style of the library without a toolkit record (references into other files
+// fail) and drops what comes back.
+void Evaluate(Eant_StyleLibrary *library) {
+  Eerr_ErrorReport *err = nullptr;
+  for (int32_t i = 0; i < Count(library->colors); ++i) {
+    Eant_Color *color = eant_ColorEvaluate(nullptr, library, At<Eant_Color>(library->colors, i), 1, nullptr, &err);
+    eant_ColorFree(&color);
+    eerr_DeleteErrorReportEx(&err);
+  }
+  for (int32_t i = 0; i < Count(library->lineStyles); ++i) {
+    Eant_LineStyle *line =
+        eant_LineStyleEvaluate(nullptr, library, At<Eant_LineStyle>(library->lineStyles, i), 1, nullptr, nullptr, &err);
+    eant_LineStyleFree(&line);
+    eerr_DeleteErrorReportEx(&err);
+  }
+  for (int32_t i = 0; i < Count(library->fillStyles); ++i) {
+    Eant_FillStyle *fill =
+        eant_FillStyleEvaluate(nullptr, library, At<Eant_FillStyle>(library->fillStyles, i), 1, nullptr, nullptr, &err);
+    eant_FillStyleFree(&fill);
+    eerr_DeleteErrorReportEx(&err);
+  }
+  for (int32_t i = 0; i < Count(library->textStyles); ++i) {
+    Eevg_TextStyle *renderer = eevg_TextStyleCreate(nullptr);
+    Eant_TextStyle *text = eant_TextStyleEvaluate(nullptr, library, At<Eant_TextStyle>(library->textStyles, i), 1,
+                                                  renderer, nullptr, &err);
+    eant_TextStyleFree(&text);
+    eevg_TextStyleFree(&renderer);
+    eerr_DeleteErrorReportEx(&err);
+  }
 }
 
 } // namespace
@@ -46,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
   emsc_HeapFree(eant_LineStyleListToPrivateArray(library->lineStyles, &count, nullptr));
   emsc_HeapFree(eant_FillStyleListToPrivateArray(library->fillStyles, &count, nullptr));
   emsc_HeapFree(eant_TextStyleListToPrivateArray(library->textStyles, &count, nullptr));
+  Evaluate(library);
   eant_StyleLibraryFree(&copy);
   eant_StyleLibraryFree(&library);
   return 0;

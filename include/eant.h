@@ -89,6 +89,17 @@ typedef enum {
   EANT_KEY_ARROWEND = 11,     /* line: double baseAngle, tipAngle, length, 32-bit filled, stick */
   EANT_KEY_FILL = 12,         /* fill: 32-bit fill, 32-bit colour number */
   EANT_KEY_TRACE = 13,        /* fill: 32-bit trace, 32-bit line-style number */
+  EANT_KEY_TEXTUNITS = 14,    /* text: 32-bit coordSys, text unit name */
+  EANT_KEY_FONTNAME = 15,     /* text: text font file name */
+  EANT_KEY_TEXTSLANT = 16,    /* text: double, radians */
+  EANT_KEY_TEXTCHSPACE = 17,  /* text: double */
+  EANT_KEY_TEXTLNSPACE = 18,  /* text: double */
+  EANT_KEY_TEXTCHEXT = 19,    /* text: double */
+  EANT_KEY_TEXTFILL = 20,     /* text: 32-bit fill-style number */
+  EANT_KEY_UNDERLINE = 21,    /* text: 32-bit underline, double underlineDist */
+  EANT_KEY_UNDERLINESTYLE = 22, /* text: 32-bit line-style number */
+  EANT_KEY_SHADOW = 23,       /* text: 32-bit shadow, double dx, double dy */
+  EANT_KEY_SHADOWSTYLE = 24,  /* text: 32-bit fill-style number */
   EANT_KEY_RGB = 25,          /* colour: 32-bit red, green, blue */
   EANT_KEY_PATTERN = 26,      /* fill: 32-bit fill, then the 13 values of a fill pattern */
   EANT_KEY_OPACITY = 27,      /* colour: double */
@@ -118,6 +129,20 @@ typedef enum {
 #define EANT_LINE_DISPLAYLINE 0x200u
 #define EANT_LINE_USESYMBOL 0x400u
 #define EANT_LINE_LINESYMBOL 0x800u
+#define EANT_TEXTSTYLE_STYLEUNITS 0x2u
+#define EANT_TEXTSTYLE_FONTNAME 0x4u
+#define EANT_TEXTSTYLE_SLANT 0x8u
+#define EANT_TEXTSTYLE_CHSPACE 0x10u
+#define EANT_TEXTSTYLE_LNSPACE 0x20u
+#define EANT_TEXTSTYLE_CHEXT 0x40u
+#define EANT_TEXTSTYLE_FILLSTYLE 0x80u
+#define EANT_TEXTSTYLE_UNDERLINE 0x100u
+#define EANT_TEXTSTYLE_UNDERLINESTYLE 0x200u
+#define EANT_TEXTSTYLE_UNDERLINEDIST 0x400u
+#define EANT_TEXTSTYLE_SHADOW 0x800u
+#define EANT_TEXTSTYLE_SHADOWSTYLE 0x1000u
+#define EANT_TEXTSTYLE_SHADOWDX 0x2000u
+#define EANT_TEXTSTYLE_SHADOWDY 0x4000u
 
 /* ---------------------------------------------------------------------------------------------
    Counted strings and style references */
@@ -1107,7 +1132,7 @@ void eant_TextStylePrivate0ArrayToList(void *array, int32_t count, Edlm_List *li
 void eant_TextStylePrivate2ArrayToList(void *array, int32_t count, Edlm_List *list, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
-   Numbered styles of a library (colours, fill styles, line styles): one family of operations per
+   Numbered styles of a library (colours, fill, line and text styles): one family of operations per
    kind. A style's number is its index in its library's list; an empty slot (null) keeps every
    other number. The list owns its styles. Every operation reports into the slot it takes last;
    AddToList, AddToLibrary and AddToLocalLibrary return 0 on failure (tell it from number 0 by the
@@ -1158,7 +1183,38 @@ EANT_STYLE_FAMILY(FillStyle, Eant_FillStyle, Eevg_FillStyle, , Eant_CoordSysConv
 /* Line styles: the renderer target is the composition of an Eevg_LineStyle (widths in map
    units through the conversion, renderer colours). */
 EANT_STYLE_FAMILY(LineStyle, Eant_LineStyle, Eevg_LineComposition, , Eant_CoordSysConversion *conversion)
+/* Text styles: the renderer target is an Eevg_TextStyle (font, spacings, character fill,
+   underline and shadow; its lengths are set by eant_GetTextStyle). Evaluate fills the defaults:
+   output units, font "galaxy.otl", slant 0, character spacing and extension 1, line spacing 0,
+   no underline, no shadow. */
+EANT_STYLE_FAMILY(TextStyle, Eant_TextStyle, Eevg_TextStyle, , Eant_CoordSysConversion *conversion)
 #undef EANT_STYLE_FAMILY
+
+/* Text styles for drawing. Evaluate as eant_TextStyleEvaluate, for the drawing; the symbol
+   library is what the fill styles' drawing form uses. GetTextStyle makes a new renderer text style
+   with its lengths (underline distance, shadow offsets) in map units and the alignment given (null
+   keeps centre, centre); the caller frees it with eevg_TextStyleFree. The Ptr form caches it in
+   the style (height and angle are the caller's to set) and marks the library evaluated; a second
+   call takes the new alignment. Number -1 gives null without a report. */
+Eant_TextStyle *eant_TextStyleEvaluateForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                                   Eant_StyleLibrary *library, Eant_SymbolLibrary *symbols,
+                                                   const Eant_TextStyle *style, int32_t followExternal,
+                                                   Eevg_TextStyle *target, Eant_CoordSysConversion *conversion,
+                                                   Eerr_ErrorReport **err);
+Eevg_TextStyle *eant_GetTextStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, const Eevg_Align *align,
+                                  int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Eevg_TextStyle *eant_GetTextStyleForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                              Eant_StyleLibrary *library, Eant_SymbolLibrary *symbols,
+                                              const Eevg_Align *align, int32_t number,
+                                              Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Eevg_TextStyle *eant_GetTextStyleForRenderingPtr(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                                 Eant_StyleLibrary *library, Eant_SymbolLibrary *symbols,
+                                                 const Eevg_Align *align, int32_t number,
+                                                 Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* Grows a text's corner box (2 x 4, corner 1 to corner 2 along the text) by the style's character
+   fill outline, slant, underline (distance and half the line width) and shadow offset. */
+void eant_ModifyBboxByTextStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                Eant_CoordSysConversion *conversion, Egda_BaseData *bbox, Eerr_ErrorReport **err);
 
 /* A new renderer object for the numbered style, evaluated following external bases (null for
    number -1, without a report); the caller frees it. The Ptr forms cache it in the style (the
@@ -1186,6 +1242,9 @@ void eant_ColorCreateDefaultWithOpacity(Eant_StyleLibrary *library, const Eevg_C
 void eant_FillStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 int32_t eant_FillStyleCreateOutlineDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 void eant_LineStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+/* The default fill style (as above) and the text style "Solid default color Zorude" (output units
+   in points, font "galaxy.otl", characters filled with that fill style). */
+void eant_TextStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 
 /* Line compositions and descriptions. A composition made, grown or re-made holds lines
    {color -1, width 0.0}. Copy re-makes the destination when it is shorter than the source, or
@@ -1248,10 +1307,21 @@ void eant_StyleLibraryInit(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 void eant_StyleLibraryFree(Eant_StyleLibrary **library);
 Eant_StyleLibrary *eant_StyleLibraryCopy(const Eant_StyleLibrary *source, Eant_StyleLibrary *target,
                                          Eerr_ErrorReport **err);
+/* The default library: one colour ("default color", of the renderer colour or black, opacity 1.0;
+   WithOpacity takes the renderer colour's opacity / 255), line style, fill style and text style,
+   each number 0. */
+Eant_StyleLibrary *eant_StyleLibraryCreateDefault(const Eevg_Color *color, Eerr_ErrorReport **err);
+Eant_StyleLibrary *eant_StyleLibraryCreateDefaultWithOpacity(const Eevg_Color *color, Eerr_ErrorReport **err);
+/* Drops the cached renderer styles of every list when the library is marked evaluated, and clears
+   the mark (a failure leaves it set). Null is accepted. */
+void eant_StyleLibraryClearEvaluatedStyles(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+/* Prints the library's flags and names and every style it holds. */
+void eant_StyleLibraryListPrint(const Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 /* Writes the library as the child nodeName of nodePath's node (or of the current node). */
 void eant_StyleLibraryWrite(Eant_FileIO *fileIO, const char *nodePath, const char *nodeName,
                             Eant_StyleLibrary *library, Eerr_ErrorReport **err);
-/* Reads the library node at nodePath into library (emptied first) or a new one. */
+/* Reads the library node at nodePath into library or a new one; the given library's styles and
+   description are replaced only when the read succeeds (it is returned unchanged otherwise). */
 Eant_StyleLibrary *eant_StyleLibraryRead(Eant_FileIO *fileIO, const char *nodePath, Eant_StyleLibrary *library,
                                          Eerr_ErrorReport **err);
 /* Move the arrays of a stored library object of design "StyleLibrary_Eant", "_1_", "_2_" or "_4_"
@@ -1280,6 +1350,15 @@ void eant_StyleLibraryLayerFree(Eant_StyleLibraryLayer **layer);
 /* Opens the library file named by fileNodeName on NORIX_STYLE_PATH ("r" closes it at once). */
 Eant_StyleLibraryLayer *eant_StyleLibraryLayerOpen(Eint_InitToolkitData *toolkit, const char *fileNodeName,
                                                    const char *mode, Eerr_ErrorReport **err);
+/* A layer for a library file to be written: the file is created when missing (the node then
+   directly below the root), else opened for update, where the node's parent must exist and an
+   existing node is refused unless overwrite is non-zero. The layer takes the library over (a new
+   empty one when null); nothing is written until the layer is written or closed modified. */
+Eant_StyleLibraryLayer *eant_StyleLibraryLayerNewOverwritable(Eint_InitToolkitData *toolkit, const char *fileNodeName,
+                                                               Eant_StyleLibrary *library, int32_t overwrite,
+                                                               Eerr_ErrorReport **err);
+Eant_StyleLibraryLayer *eant_StyleLibraryLayerNew(Eint_InitToolkitData *toolkit, const char *fileNodeName,
+                                                  Eant_StyleLibrary *library, Eerr_ErrorReport **err);
 void eant_StyleLibraryLayerRead(Eant_StyleLibraryLayer *layer, Eerr_ErrorReport **err);
 void eant_StyleLibraryLayerWrite(Eant_StyleLibraryLayer *layer, Eerr_ErrorReport **err);
 /* Writes a modified library, closes the file and frees the layer. */

@@ -28,27 +28,11 @@ constexpr const char *kSelectedStylesNode = "SelectedStyles";
 
 // ---- For now: services whose units are still to come ---------------------------------------
 
-// The default style library of a layer: the default colour (from the background colour), line
-// and fill styles.
-Eant_StyleLibrary *DefaultStyleLibrary(const Eevg_Color *background, Eerr_ErrorReport **err) {
-  Eant_StyleLibrary *library = eant_StyleLibraryCreate(err);
-  if (!library) return nullptr;
-  lower::CalleeReport inner;
-  eant_ColorCreateDefault(library, background, &inner);
-  if (!inner) eant_LineStyleCreateDefault(library, &inner);
-  if (!inner) eant_FillStyleCreateDefault(library, &inner);
-  if (inner) {
-    lower::PassOn(err, inner);
-    eant_StyleLibraryFree(&library);
-  }
-  return library;
-}
-
 // The default symbol library: an empty one with its own default style library.
 Eant_SymbolLibrary *DefaultSymbolLibrary(Eerr_ErrorReport **err) {
   Eant_SymbolLibrary *library = eant_SymbolLibraryCreate(err);
   if (!library) return nullptr;
-  if (!(library->styleLibrary = DefaultStyleLibrary(nullptr, err))) eant_SymbolLibraryFree(&library);
+  if (!(library->styleLibrary = eant_StyleLibraryCreateDefault(nullptr, err))) eant_SymbolLibraryFree(&library);
   return library;
 }
 
@@ -128,26 +112,6 @@ Eant_SymbolLibrary *CopySymbolLibrary(const Eant_SymbolLibrary *source, Eerr_Err
   return copy;
 }
 
-// Drops the cached renderer objects of every style of a library whose evaluated flag is set.
-void ClearLibrary(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
-  if (!library) return;
-  if (library->evaluated) {
-    lower::CalleeReport inner;
-    if (library->lineStyles) eant_LineStyleListClearEvaluatedStyles(library->lineStyles, &inner);
-    if (!inner && library->fillStyles) eant_FillStyleListClearEvaluatedStyles(library->fillStyles, &inner);
-    const int32_t texts = library->textStyles ? edlm_CountList(library->textStyles, nullptr) : 0;
-    for (int32_t i = 0; i < texts; ++i)
-      if (auto *style = *static_cast<Eant_TextStyle **>(edlm_GetAddr(library->textStyles, i, nullptr)))
-        eevg_TextStyleFree(&style->renderStyle);
-    if (!inner && library->colors) eant_ColorListClearEvaluatedStyles(library->colors, &inner);
-    if (inner) {
-      lower::PassOn(err, inner);
-      return;
-    }
-  }
-  library->evaluated = 0;
-}
-
 // Transforms every top-level element.
 void TransformElements(Eant_Element *list, _exfr_XForm *transform, Eant_CoordSysConversion *from,
                        Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
@@ -155,20 +119,6 @@ void TransformElements(Eant_Element *list, _exfr_XForm *transform, Eant_CoordSys
   for (Eant_Element *element = list; element; element = element->next) {
     eant_ElementTransformMap(element, transform, from, to, mapUnits, progress, err);
     if (err && *err) return;
-  }
-}
-
-void PrintLibrary(const Eant_StyleLibrary *library) {
-  efio_Printf("Style Library: %s\n", Text(library->fileNodeName) ? Text(library->fileNodeName) : "NULL");
-  for (Edlm_List *list : {library->colors, library->lineStyles, library->fillStyles}) {
-    const int32_t count = list ? edlm_CountList(list, nullptr) : 0;
-    for (int32_t i = 0; i < count; ++i) {
-      void *style = *static_cast<void **>(edlm_GetAddr(list, i, nullptr));
-      if (!style) continue;
-      if (list == library->colors) eant_ColorPrint(static_cast<Eant_Color *>(style), nullptr);
-      if (list == library->lineStyles) eant_LineStylePrint(static_cast<Eant_LineStyle *>(style), nullptr);
-      if (list == library->fillStyles) eant_FillStylePrint(static_cast<Eant_FillStyle *>(style), nullptr);
-    }
   }
 }
 
@@ -348,7 +298,7 @@ Eant_AnnotationInfo *eant_AnnotationInfoBareCreate(Eerr_ErrorReport **err) try {
     lower::ReportCallee(err, inner, reporter, __LINE__, "eant_AntHeaderCreate");
     return info;
   }
-  if (!(info->styleLib = DefaultStyleLibrary(nullptr, &inner))) {
+  if (!(info->styleLib = eant_StyleLibraryCreateDefault(nullptr, &inner))) {
     lower::ReportCallee(err, inner, reporter, __LINE__, "eant_StyleLibraryCreateDefault");
     return info;
   }
@@ -395,7 +345,7 @@ void eant_AnnotationInfoInit(Eant_AnnotationInfo *info, Eevg_Control *control, c
     }
   }
   if (!info->styleLib) {
-    if (!(info->styleLib = DefaultStyleLibrary(background, &inner))) {
+    if (!(info->styleLib = eant_StyleLibraryCreateDefault(background, &inner))) {
       lower::ReportCallee(err, inner, reporter, 4, "eant_StyleLibraryCreateDefault");
       return;
     }
@@ -459,8 +409,10 @@ void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try
     eprj_ProParametersPrint(info->proParameters, &inner);
     if (inner) return lower::ReportCallee(err, inner, reporter, 3, "eprj_ProParametersPrint");
   }
-  for (const Eant_StyleLibrary *library = info->styleLib; library; library = library->next)
-    PrintLibrary(library);
+  for (const Eant_StyleLibrary *library = info->styleLib; library; library = library->next) {
+    eant_StyleLibraryListPrint(library, &inner);
+    if (inner) return lower::ReportCallee(err, inner, reporter, 4, "eant_StyleLibraryListPrint");
+  }
   for (const Eant_SymbolLibrary *library = info->symbolLib; library; library = library->next)
     efio_Printf("Symbol Library: %s\n", Text(library->fileNodeName) ? Text(library->fileNodeName) : "NULL");
   if (info->elements) {
@@ -784,13 +736,13 @@ void eant_AnnotationInfoClearEvaluatedStyles(Eant_AnnotationInfo *info, Eerr_Err
   lower::Clear(err);
   if (!info) return lower::Report(err, reporter, 1, "Invalid input antInfo");
   lower::CalleeReport inner;
-  ClearLibrary(info->styleLib, &inner);
+  eant_StyleLibraryClearEvaluatedStyles(info->styleLib, &inner);
   if (inner) return lower::ReportCallee(err, inner, reporter, 2, "eant_StyleLibraryClearEvaluatedStyles");
-  if (info->symbolLib) ClearLibrary(info->symbolLib->styleLibrary, &inner);
+  if (info->symbolLib) eant_StyleLibraryClearEvaluatedStyles(info->symbolLib->styleLibrary, &inner);
   if (inner) return lower::ReportCallee(err, inner, reporter, 3, "eant_SymbolLibraryClearEvaluatedStyles");
   if (const Eant_InitData *data = PackageData(info->initToolkitData))
     for (Eant_SymbolLibrary *library = data->symbolLibraryCache; library && !inner; library = library->next)
-      ClearLibrary(library->styleLibrary, &inner);
+      eant_StyleLibraryClearEvaluatedStyles(library->styleLibrary, &inner);
   if (inner) lower::ReportCallee(err, inner, reporter, 4, "eant_SymbolLibraryListClearEvaluatedStyles");
 }
 TAVIRON_GUARD_VOID(err)

@@ -1570,6 +1570,9 @@ struct FillFamily : FillStyles {
 
 // ---- The family, over the kind -----------------------------------------------------------------
 
+// The most levels of base styles one evaluation follows.
+constexpr int32_t kMaxBaseDepth = 256;
+
 template <class Kind> struct Family {
   using Record = typename Kind::Record;
   using Target = typename Kind::Target;
@@ -1838,10 +1841,12 @@ template <class Kind> struct Family {
       lower::Report(err, reporter, 1, "Invalid input %s", Kind::kData);
       return nullptr;
     }
+    // A chain deeper than any library holds is taken for a loop as well, so that evaluation never
+    // runs out of stack.
+    int32_t depth = 0;
     for (const Chain *above = chain; above; above = above->above)
-      if (above->style == style) {
-        lower::Report(err, reporter, 2, "The base styles of %s \"%s\" form a loop", Kind::kWords,
-                      Text(style->styleName) ? Text(style->styleName) : "");
+      if (above->style == style || ++depth >= kMaxBaseDepth) {
+        lower::Report(err, reporter, 2, "Base style chain loops");
         return nullptr;
       }
     lower::CalleeReport inner;
@@ -2340,6 +2345,299 @@ double FirstWidth(const Eant_LineStyle &style, Eant_CoordSysConversion *conversi
 
 } // namespace
 
+namespace {
+
+// ---- Text styles -----------------------------------------------------------------------------
+
+// A length in a text style's units as map units of the layer, carried through the map transform
+// (unchanged without a conversion or units).
+double TextLength(double (*scale)(Eant_CoordSysConversion *, const Eant_CoordDefinition *, double,
+                                  Eerr_ErrorReport **),
+                  Eant_CoordSysConversion *conversion, const Eant_CoordDefinition *units, double value,
+                  Eerr_ErrorReport **err) {
+  if (!conversion || !units) return value;
+  return scale(conversion, units, value, err);
+}
+
+struct TextFamily : TextStyles {
+  using Target = Eevg_TextStyle;
+  using Renderer = Eevg_TextStyle;
+  static constexpr const char *kPrefix = "eant_TextStyle", *kName = "TextStyle";
+  static constexpr auto kSetValues = eant_TextStyleSetValues;
+  static constexpr uint32_t kBits = 0x7ffeu;
+  static constexpr lower::Keyword kKeywords[] = {TAVIRON_EANT_COMMON_KEYWORDS,
+                                                 {EANT_KEY_TEXTUNITS, {V::Int, V::Pointer}},
+                                                 {EANT_KEY_FONTNAME, {V::Pointer}},
+                                                 {EANT_KEY_TEXTSLANT, {V::Double}},
+                                                 {EANT_KEY_TEXTCHSPACE, {V::Double}},
+                                                 {EANT_KEY_TEXTLNSPACE, {V::Double}},
+                                                 {EANT_KEY_TEXTCHEXT, {V::Double}},
+                                                 {EANT_KEY_TEXTFILL, {V::Int}},
+                                                 {EANT_KEY_UNDERLINE, {V::Int, V::Double}},
+                                                 {EANT_KEY_UNDERLINESTYLE, {V::Int}},
+                                                 {EANT_KEY_SHADOW, {V::Int, V::Double, V::Double}},
+                                                 {EANT_KEY_SHADOWSTYLE, {V::Int}}};
+  static constexpr lower::KeywordList kKeywordList{{kKeywords}, "Invalid keyword option for textStyle"};
+  static void DropCache(Eant_TextStyle &style) { DropTextCache(style); }
+  static Eevg_TextStyle *&Cache(Eant_TextStyle &style) { return style.renderStyle; }
+
+  static bool Apply(Eant_TextStyle &style, int32_t code, const lower::KeywordValues &v, const char *reporter,
+                    Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    switch (code) {
+      case EANT_KEY_TEXTUNITS:
+        if (!SetUnits(style.styleUnits, v.Int(0), v.Pointer<const char>(1), &inner)) break;
+        style.mask |= EANT_TEXTSTYLE_STYLEUNITS;
+        return true;
+      case EANT_KEY_FONTNAME:
+        if (!eant_CharStrCreate(v.Pointer<const char>(0), &style.fontName, &inner)) break;
+        style.mask |= EANT_TEXTSTYLE_FONTNAME;
+        return true;
+      case EANT_KEY_TEXTSLANT:
+        style.textSlant = v.Double(0);
+        style.mask |= EANT_TEXTSTYLE_SLANT;
+        return true;
+      case EANT_KEY_TEXTCHSPACE:
+        style.textChSpace = v.Double(0);
+        style.mask |= EANT_TEXTSTYLE_CHSPACE;
+        return true;
+      case EANT_KEY_TEXTLNSPACE:
+        style.textLnSpace = v.Double(0);
+        style.mask |= EANT_TEXTSTYLE_LNSPACE;
+        return true;
+      case EANT_KEY_TEXTCHEXT:
+        style.textChExt = v.Double(0);
+        style.mask |= EANT_TEXTSTYLE_CHEXT;
+        return true;
+      case EANT_KEY_TEXTFILL:
+        style.fillStyle = v.Int(0);
+        style.mask |= EANT_TEXTSTYLE_FILLSTYLE;
+        return true;
+      case EANT_KEY_UNDERLINE:
+        style.underline = v.Int(0);
+        style.underlineDist = v.Double(1);
+        style.mask |= EANT_TEXTSTYLE_UNDERLINE | EANT_TEXTSTYLE_UNDERLINEDIST;
+        return true;
+      case EANT_KEY_UNDERLINESTYLE:
+        style.underlineStyle = v.Int(0);
+        style.mask |= EANT_TEXTSTYLE_UNDERLINESTYLE;
+        return true;
+      case EANT_KEY_SHADOW:
+        style.shadow = v.Int(0);
+        style.textShadow.dx = v.Double(1);
+        style.textShadow.dy = v.Double(2);
+        style.mask |= EANT_TEXTSTYLE_SHADOW | EANT_TEXTSTYLE_SHADOWDX | EANT_TEXTSTYLE_SHADOWDY;
+        return true;
+      case EANT_KEY_SHADOWSTYLE:
+        style.textShadow.style = v.Int(0);
+        style.mask |= EANT_TEXTSTYLE_SHADOWSTYLE;
+        return true;
+      default:
+        break;
+    }
+    lower::ReportChained(err, inner, reporter, 3, "Error setting keyword %d of textStyle", code);
+    return false;
+  }
+  static void SwapPart(Eant_TextStyle &a, Eant_TextStyle &b, uint32_t bit) {
+    switch (bit) {
+      case EANT_TEXTSTYLE_STYLEUNITS:
+        std::swap(a.styleUnits, b.styleUnits);
+        break;
+      case EANT_TEXTSTYLE_FONTNAME:
+        std::swap(a.fontName, b.fontName);
+        break;
+      case EANT_TEXTSTYLE_SLANT:
+        std::swap(a.textSlant, b.textSlant);
+        break;
+      case EANT_TEXTSTYLE_CHSPACE:
+        std::swap(a.textChSpace, b.textChSpace);
+        break;
+      case EANT_TEXTSTYLE_LNSPACE:
+        std::swap(a.textLnSpace, b.textLnSpace);
+        break;
+      case EANT_TEXTSTYLE_CHEXT:
+        std::swap(a.textChExt, b.textChExt);
+        break;
+      case EANT_TEXTSTYLE_FILLSTYLE:
+        std::swap(a.fillStyle, b.fillStyle);
+        break;
+      case EANT_TEXTSTYLE_UNDERLINE:
+        std::swap(a.underline, b.underline);
+        break;
+      case EANT_TEXTSTYLE_UNDERLINESTYLE:
+        std::swap(a.underlineStyle, b.underlineStyle);
+        break;
+      case EANT_TEXTSTYLE_UNDERLINEDIST:
+        std::swap(a.underlineDist, b.underlineDist);
+        break;
+      case EANT_TEXTSTYLE_SHADOW:
+        std::swap(a.shadow, b.shadow);
+        break;
+      case EANT_TEXTSTYLE_SHADOWSTYLE:
+        std::swap(a.textShadow.style, b.textShadow.style);
+        break;
+      case EANT_TEXTSTYLE_SHADOWDX:
+        std::swap(a.textShadow.dx, b.textShadow.dx);
+        break;
+      case EANT_TEXTSTYLE_SHADOWDY:
+        std::swap(a.textShadow.dy, b.textShadow.dy);
+        break;
+      default:
+        break;
+    }
+  }
+  static bool Equal(const Eant_TextStyle &a, const Eant_TextStyle &b) {
+    Eant_TextStyle x = a, y = b;
+    x.useCount = y.useCount = 0;
+    x.flags = y.flags = 0;
+    return record::Equal(kTextStyle2Memory, &x, &y);
+  }
+  // At the root of a chain: output units without a unit name, the default font, plain spacing,
+  // no underline and no shadow. The numbers of other styles and the lengths keep what is stored.
+  static bool Defaults(Eant_TextStyle &style, Eerr_ErrorReport **err) {
+    if (!(style.mask & EANT_TEXTSTYLE_STYLEUNITS) && !SetUnits(style.styleUnits, EEVG_OUTPUT, nullptr, err))
+      return false;
+    if (!(style.mask & EANT_TEXTSTYLE_FONTNAME) && !eant_CharStrCreate(kDefaultFont, &style.fontName, err))
+      return false;
+    if (!(style.mask & EANT_TEXTSTYLE_SLANT)) style.textSlant = 0.0;
+    if (!(style.mask & EANT_TEXTSTYLE_CHSPACE)) style.textChSpace = 1.0;
+    if (!(style.mask & EANT_TEXTSTYLE_LNSPACE)) style.textLnSpace = 0.0;
+    if (!(style.mask & EANT_TEXTSTYLE_CHEXT)) style.textChExt = 1.0;
+    if (!(style.mask & EANT_TEXTSTYLE_UNDERLINE)) style.underline = EMSC_FALSE;
+    if (!(style.mask & EANT_TEXTSTYLE_SHADOW)) style.shadow = EMSC_FALSE;
+    style.mask |= EANT_TEXTSTYLE_STYLEUNITS | EANT_TEXTSTYLE_FONTNAME | EANT_TEXTSTYLE_SLANT |
+                  EANT_TEXTSTYLE_CHSPACE | EANT_TEXTSTYLE_LNSPACE | EANT_TEXTSTYLE_CHEXT | EANT_TEXTSTYLE_UNDERLINE |
+                  EANT_TEXTSTYLE_SHADOW;
+    return true;
+  }
+  // Each level copies the font and spacings, and turns the style numbers it sets itself into
+  // renderer objects of its own library (the bits are cleared once built, so that an outer level
+  // builds only what it overrides).
+  static bool FillTarget(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Eant_TextStyle &style,
+                         Eevg_TextStyle *target, Eant_CoordSysConversion *conversion, const char *reporter,
+                         Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    char *font = Text(style.fontName) ? estr_Duplicate(Text(style.fontName)) : nullptr;
+    if (!font) {
+      lower::Report(err, reporter, 7, "Error duplicating fontName");
+      return false;
+    }
+    emsc_HeapFree(target->fontName);
+    target->fontName = font;
+    target->textSlant = style.textSlant;
+    target->textChSpace = style.textChSpace;
+    target->textChExt = style.textChExt;
+    target->textLnSpace = style.textLnSpace;
+    if (style.mask & EANT_TEXTSTYLE_FILLSTYLE) {
+      eevg_FillStyleFree(&target->charFillStyle);
+      if (style.fillStyle != -1 &&
+          !(target->charFillStyle = eant_GetFillStyle(toolkit, library, style.fillStyle, conversion, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 7, "eant_GetFillStyle");
+        return false;
+      }
+      style.mask &= ~EANT_TEXTSTYLE_FILLSTYLE;
+    }
+    target->underline = style.underline;
+    if (style.underline == EMSC_TRUE && (style.mask & EANT_TEXTSTYLE_UNDERLINESTYLE)) {
+      eevg_LineStyleFree(&target->underlineStyle);
+      if (style.underlineStyle != -1 &&
+          !(target->underlineStyle =
+                eant_GetLineStyle(toolkit, library, style.underlineStyle, conversion, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 7, "eant_GetLineStyle");
+        return false;
+      }
+      style.mask &= ~EANT_TEXTSTYLE_UNDERLINESTYLE;
+    }
+    target->shadow = style.shadow;
+    if (style.shadow == EMSC_TRUE && (style.mask & EANT_TEXTSTYLE_SHADOWSTYLE)) {
+      Eevg_FillStyle *fill = eant_GetFillStyle(toolkit, library, style.textShadow.style, conversion, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 7, "eant_GetFillStyle");
+        return false;
+      }
+      if (!fill || !fill->pattern) {
+        eevg_FillStyleFree(&fill);
+        lower::Report(err, reporter, 7, "Text shadow style has no fill pattern");
+        return false;
+      }
+      eevg_FillPatternFree(&target->shadowPattern);
+      target->shadowPattern = std::exchange(fill->pattern, nullptr);
+      eevg_FillStyleFree(&fill);
+      style.mask &= ~EANT_TEXTSTYLE_SHADOWSTYLE;
+    }
+    return true;
+  }
+  static Eevg_TextStyle *NewRenderer(Eerr_ErrorReport **err) { return eevg_TextStyleCreate(err); }
+  static void FreeRenderer(Eevg_TextStyle **renderer) { eevg_TextStyleFree(renderer); }
+  static Eevg_TextStyle *TargetOf(Eevg_TextStyle *renderer) { return renderer; }
+  // The lengths in map units of the layer: the underline's distance and the shadow's offset.
+  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_TextStyle &style, Eevg_TextStyle *renderer,
+                       Eant_CoordSysConversion *conversion, const char *reporter, Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    renderer->underlineDist =
+        TextLength(eant_CoordSysConversionScaleAndTransformY, conversion, style.styleUnits, style.underlineDist, &inner);
+    if (!inner)
+      renderer->dropShadowX =
+          TextLength(eant_CoordSysConversionScaleAndTransformX, conversion, style.styleUnits, style.textShadow.dx, &inner);
+    if (!inner)
+      renderer->dropShadowY =
+          TextLength(eant_CoordSysConversionScaleAndTransformY, conversion, style.styleUnits, style.textShadow.dy, &inner);
+    if (!inner) return true;
+    lower::ReportCallee(err, inner, reporter, 6, "eant_CoordSysConversionScaleAndTransform");
+    return false;
+  }
+  // The character fill, the underline and the shadow's fill move with the text style: a copy
+  // moves those in use with the caller's flag, a replacement every one that is set with 0.
+  static bool Move(Eant_TextStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target, int32_t unique,
+                   bool replace, const char *reporter, Eerr_ErrorReport **err) {
+    lower::CalleeReport inner;
+    const int32_t flag = replace ? 0 : unique;
+    if (style.fillStyle != -1) {
+      style.fillStyle = eant_FillStyleCopyBetweenLibraries(style.fillStyle, source, target, flag, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 4, "eant_FillStyleCopyBetweenLibraries for fillStyle");
+        return false;
+      }
+    }
+    if (style.underlineStyle != -1 && (replace || style.underline == EMSC_TRUE)) {
+      style.underlineStyle =
+          eant_LineStyleCopyBetweenLibraries(style.underlineStyle, source, target, flag, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 5, "eant_LineStyleCopyBetweenLibraries for underlineStyle");
+        return false;
+      }
+    }
+    if (style.textShadow.style != -1 && (replace || style.shadow == EMSC_TRUE)) {
+      style.textShadow.style =
+          eant_FillStyleCopyBetweenLibraries(style.textShadow.style, source, target, flag, &inner);
+      if (inner) {
+        lower::ReportCallee(err, inner, reporter, 4, "eant_FillStyleCopyBetweenLibraries for shadow style");
+        return false;
+      }
+    }
+    return true;
+  }
+  static void PrintParts(const Eant_TextStyle &style) {
+    eant_CoordDefinitionPrint(style.styleUnits, nullptr);
+    if (Text(style.fontName))
+      efio_Printf("   fontName - %s\n", Text(style.fontName));
+    else
+      efio_Printf("   fontName - NULL\n");
+    efio_Printf("   textSlant - %lg\n   textChSpace - %lg\n   textLnSpace - %lg\n   textChExt - %lg\n",
+                style.textSlant, style.textChSpace, style.textLnSpace, style.textChExt);
+    efio_Printf("   fillStyle - %ld\n", static_cast<long>(style.fillStyle));
+    efio_Printf(style.underline == EMSC_TRUE ? "   underline - true\n" : "   underline - false\n");
+    efio_Printf("   underlineStyle - %ld\n   underlineDist - %lg\n", static_cast<long>(style.underlineStyle),
+                style.underlineDist);
+    efio_Printf(style.shadow == EMSC_TRUE ? "   shadow - true\n" : "   shadow - false\n");
+    efio_Printf("      dx - %lg\n      dy - %lg\n   textShadow style - %ld\n", style.textShadow.dx,
+                style.textShadow.dy, static_cast<long>(style.textShadow.style));
+  }
+  static constexpr const char *kDefaultFont = "galaxy.otl";
+};
+
+} // namespace
+
 #define TAVIRON_EANT_NO_CONVERSION
 #define TAVIRON_EANT_CONVERSION , Eant_CoordSysConversion *conversion
 
@@ -2350,6 +2648,8 @@ TAVIRON_EANT_FAMILY_FACES(FillStyle, FillFamily, Eant_FillStyle, Eevg_FillStyle,
                           conversion)
 TAVIRON_EANT_FAMILY_FACES(LineStyle, LineFamily, Eant_LineStyle, Eevg_LineComposition,
                           TAVIRON_EANT_CONVERSION, conversion)
+TAVIRON_EANT_FAMILY_FACES(TextStyle, TextFamily, Eant_TextStyle, Eevg_TextStyle, TAVIRON_EANT_CONVERSION,
+                          conversion)
 
 Eevg_Color *eant_GetColor(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                           Eerr_ErrorReport **err) try {
@@ -2847,5 +3147,177 @@ _exfr_XForm *eant_LineSymbolEffectMakeTransform(int32_t effect, double x, double
   return transform;
 }
 TAVIRON_GUARD(err, nullptr)
+
+} // extern "C"
+
+// ---- Text styles for drawing -------------------------------------------------------------------
+// The character fill is the fill style's renderer object of the style's library; the drawing and
+// the symbol library are what a fill made for the drawing (pattern tiles) needs, and are not used
+// until the fill styles offer that form.
+
+extern "C" {
+
+void eant_TextStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  lower::CalleeReport inner;
+  const int32_t fill = Family<FillFamily>::AddDefault(__func__, library, "default", &inner, EANT_KEY_STYLENAME,
+                                                      "Filled default color", EANT_KEY_FILL, 1, 0, EANT_KEY_TRACE, 0,
+                                                      -1, EANT_KEY_END);
+  if (inner) {
+    lower::PassOn(err, inner);
+    return;
+  }
+  Family<TextFamily>::AddDefault(__func__, library, "default", err, EANT_KEY_STYLENAME, "Solid default color Zorude",
+                                 EANT_KEY_TEXTUNITS, EEVG_OUTPUT, "points", EANT_KEY_FONTNAME,
+                                 TextFamily::kDefaultFont, EANT_KEY_TEXTFILL, fill, EANT_KEY_END);
+}
+TAVIRON_GUARD_VOID(err)
+
+Eant_TextStyle *eant_TextStyleEvaluateForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *,
+                                                   Eant_StyleLibrary *library, Eant_SymbolLibrary *,
+                                                   const Eant_TextStyle *style, int32_t followExternal,
+                                                   Eevg_TextStyle *target, Eant_CoordSysConversion *conversion,
+                                                   Eerr_ErrorReport **err) try {
+  return Family<TextFamily>::Evaluate(__func__, toolkit, library, style, followExternal, target, conversion, err);
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_TextStyle *eant_GetTextStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, const Eevg_Align *align,
+                                  int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+  Eevg_TextStyle *style = Family<TextFamily>::Get(__func__, toolkit, library, number, conversion, err);
+  if (style && align) {
+    style->yalign = align->yalign;
+    style->xalign = align->xalign;
+  }
+  return style;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_TextStyle *eant_GetTextStyleForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *,
+                                              Eant_StyleLibrary *library, Eant_SymbolLibrary *,
+                                              const Eevg_Align *align, int32_t number,
+                                              Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+  Eevg_TextStyle *style = Family<TextFamily>::Get(__func__, toolkit, library, number, conversion, err);
+  if (style && align) {
+    style->yalign = align->yalign;
+    style->xalign = align->xalign;
+  }
+  return style;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_TextStyle *eant_GetTextStyleForRenderingPtr(Eint_InitToolkitData *toolkit, Eevg_Drawing *,
+                                                 Eant_StyleLibrary *library, Eant_SymbolLibrary *,
+                                                 const Eevg_Align *align, int32_t number,
+                                                 Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+  // The cached style keeps the lengths of its first conversion; only the alignment is the caller's.
+  Eevg_TextStyle *style = Family<TextFamily>::Ptr(__func__, toolkit, library, number, conversion, err);
+  if (style && align) {
+    style->yalign = align->yalign;
+    style->xalign = align->xalign;
+  }
+  return style;
+}
+TAVIRON_GUARD(err, nullptr)
+
+void eant_ModifyBboxByTextStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
+                                Eant_CoordSysConversion *conversion, Egda_BaseData *bbox,
+                                Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_ModifyBboxByTextStyle";
+  lower::Clear(err);
+  if (!IsCorners(bbox)) {
+    lower::Report(err, reporter, 1, "Invalid input bounding box");
+    return;
+  }
+  if (!toolkit) {
+    lower::Report(err, reporter, 2, "%s", kToolkitNotInitialized);
+    return;
+  }
+  lower::CalleeReport inner;
+  const Eant_TextStyle *style = Family<TextFamily>::Lookup("eant_TextStyleLookupInLibrary", library, number, &inner);
+  if (!style) {
+    lower::ReportCallee(err, inner, reporter, 3, "eant_TextStyleLookupInLibrary");
+    return;
+  }
+  struct Evaluated {
+    Eant_TextStyle *style;
+    ~Evaluated() { eant_TextStyleFree(&style); }
+  } evaluated{Family<TextFamily>::Evaluate("eant_TextStyleEvaluate", toolkit, library, style, 1, nullptr, conversion,
+                                           &inner)};
+  if (!evaluated.style) {
+    lower::ReportCallee(err, inner, reporter, 4, "eant_TextStyleEvaluate");
+    return;
+  }
+  const Eant_TextStyle &text = *evaluated.style;
+  // A style without a character fill has no outline to widen the box by.
+  if (text.fillStyle != -1) {
+    eant_ModifyBboxByFillStyle(toolkit, library, text.fillStyle, conversion, bbox, 0, &inner);
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 5, "eant_ModifyBboxByFillStyle");
+      return;
+    }
+  }
+  const bool underline = text.underline == EMSC_TRUE, shadow = text.shadow == EMSC_TRUE;
+  if (text.textSlant == 0.0 && !underline && !shadow) return;
+  // The sides move in the text's own frame: the box turned so that corner 1 to 2 runs along +x.
+  const double height = std::hypot(lower::At<double>(*bbox, 0, 1) - lower::At<double>(*bbox, 0, 0),
+                                   lower::At<double>(*bbox, 1, 1) - lower::At<double>(*bbox, 1, 0));
+  double angle = 0, cx = 0, cy = 0;
+  const MatrixPtr ortho(eant_OrthoBboxAtOrigin(bbox, &angle, &cx, &cy, &inner));
+  if (!ortho) {
+    lower::ReportCallee(err, inner, reporter, 6, "eant_OrthoBboxAtOrigin");
+    return;
+  }
+  auto x = [&](int32_t corner) -> double & { return lower::At<double>(*ortho, 0, corner); };
+  auto y = [&](int32_t corner) -> double & { return lower::At<double>(*ortho, 1, corner); };
+  if (text.textSlant != 0.0) {
+    const double v = std::tan(text.textSlant) * height;
+    const int32_t first = text.textSlant > 0 ? 2 : 0; // the side the slant leans out of
+    x(first) += v;
+    x(first + 1) += v;
+  }
+  if (underline) {
+    const double d = TextLength(eant_CoordSysConversionScaleAndTransformY, conversion, text.styleUnits,
+                                text.underlineDist, &inner);
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 8, "eant_CoordSysConversionScaleAndTransformY");
+      return;
+    }
+    // An underline without a line style of its own is drawn without width.
+    const double m = text.underlineStyle == -1
+                         ? 0.0
+                         : eant_LineStyleGetWidth(toolkit, library, text.underlineStyle, conversion, &inner) / 2;
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 7, "eant_LineStyleGetWidth");
+      return;
+    }
+    y(0) -= m + d;
+    y(3) -= m + d;
+    x(0) -= m;
+    x(1) -= m;
+    x(2) += m;
+    x(3) += m;
+  }
+  if (shadow) {
+    const double sx = TextLength(eant_CoordSysConversionScaleAndTransformX, conversion, text.styleUnits,
+                                 text.textShadow.dx, &inner);
+    const double sy = inner ? 0.0
+                            : TextLength(eant_CoordSysConversionScaleAndTransformY, conversion, text.styleUnits,
+                                         text.textShadow.dy, &inner);
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 8, "eant_CoordSysConversionScaleAndTransform");
+      return;
+    }
+    const double g = std::max(std::fabs(sx), std::fabs(sy));
+    constexpr double kSide[4][2] = {{-1, -1}, {-1, 1}, {1, 1}, {1, -1}};
+    for (int32_t c = 0; c < 4; ++c) {
+      x(c) += kSide[c][0] * g;
+      y(c) += kSide[c][1] * g;
+    }
+  }
+  if (!eant_RotateAndTranslateBbox(ortho.get(), angle, cx, cy, bbox, &inner))
+    lower::ReportCallee(err, inner, reporter, 9, "eant_RotateAndTranslateBbox");
+}
+TAVIRON_GUARD_VOID(err)
 
 } // extern "C"

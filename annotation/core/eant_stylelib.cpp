@@ -113,6 +113,24 @@ void CopyFromPrivate(const char *reporter, int32_t version, void *privateLibrary
   record::FreeContents(design, &stored); // the arrays, and what a failed conversion left in them
 }
 
+// What the library's clear and print do with each list, in the order of the kinds.
+struct ListService {
+  void (*clear)(Edlm_List *list, Eerr_ErrorReport **err);
+  void (*print)(const void *style);
+};
+constexpr ListService kListServices[kStyleKindCount] = {
+    {eant_LineStyleListClearEvaluatedStyles,
+     [](const void *style) { eant_LineStylePrint(static_cast<const Eant_LineStyle *>(style), nullptr); }},
+    {eant_FillStyleListClearEvaluatedStyles,
+     [](const void *style) { eant_FillStylePrint(static_cast<const Eant_FillStyle *>(style), nullptr); }},
+    {eant_TextStyleListClearEvaluatedStyles,
+     [](const void *style) { eant_TextStylePrint(static_cast<const Eant_TextStyle *>(style), nullptr); }},
+    {eant_ColorListClearEvaluatedStyles,
+     [](const void *style) { eant_ColorPrint(static_cast<const Eant_Color *>(style), nullptr); }}};
+
+// Closes a file a layer operation opened and gives up (a failure to close is of no consequence).
+void CloseQuietly(Ehfa_File *file) { ehfa_FileClose(file, nullptr); }
+
 } // namespace
 
 extern "C" {
@@ -206,6 +224,45 @@ Eant_StyleLibrary *eant_StyleLibraryCopy(const Eant_StyleLibrary *source, Eant_S
   target->evaluated = 0;
   return target;
 } TAVIRON_GUARD(err, nullptr)
+
+void eant_StyleLibraryClearEvaluatedStyles(Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_StyleLibraryClearEvaluatedStyles";
+  lower::Clear(err);
+  if (!library) return;
+  if (library->evaluated == 1) {
+    for (int32_t kind = 0; kind < kStyleKindCount; ++kind) {
+      Edlm_List *list = library->*StyleKind(kind).list;
+      if (!list) continue;
+      lower::CalleeReport inner;
+      kListServices[kind].clear(list, &inner);
+      if (inner) {
+        lower::ReportChained(err, inner, reporter, kind + 1, "Error clearing the evaluated %s",
+                             StyleKind(kind).listName);
+        return;
+      }
+    }
+  }
+  library->evaluated = 0;
+} TAVIRON_GUARD_VOID(err)
+
+void eant_StyleLibraryListPrint(const Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!library) {
+    lower::Report(err, "eant_StyleLibraryListPrint", 1, "Invalid input styleLibrary");
+    return;
+  }
+  efio_Printf("Style Library:\n");
+  efio_Printf(library->modified ? "    modified - true\n" : "    modified - false\n");
+  efio_Printf(library->evaluated ? "    evaluated - true\n" : "    evaluated - false\n");
+  if (const char *name = Text(library->fileNodeName)) efio_Printf("    fileNodeName - %s\n", name);
+  if (const char *description = Text(library->description)) efio_Printf("    description - %s\n", description);
+  for (int32_t kind = 0; kind < kStyleKindCount; ++kind) {
+    Edlm_List *list = library->*StyleKind(kind).list;
+    const int32_t count = list ? edlm_CountList(list, nullptr) : 0;
+    for (int32_t i = 0; i < count; ++i)
+      if (const void *style = *static_cast<void **>(edlm_GetAddr(list, i, nullptr))) kListServices[kind].print(style);
+  }
+} TAVIRON_GUARD_VOID(err)
 
 // ---- Stored form -----------------------------------------------------------------------------
 
@@ -314,24 +371,15 @@ Eant_StyleLibrary *eant_StyleLibraryRead(Eant_FileIO *fileIO, const char *nodePa
     lower::ReportChained(err, inner, reporter, 5, "Nodepath is not a style library layer");
     return nullptr;
   }
-  Eant_StyleLibrary *made = nullptr;
-  if (library) {
-    FreeLists(*library);
-    eant_CharStrFree(&library->description);
-    eant_StyleLibraryInit(library, &inner);
-    if (inner) {
-      lower::ReportCallee(err, inner, reporter, 6, "eant_StyleLibraryInit");
-      return library;
-    }
-  } else if (!(library = made = eant_StyleLibraryCreate(&inner))) {
+  // The node is read into a library of its own, which takes the given library's place only once
+  // the read has succeeded: a failed read leaves a given library as it was.
+  Eant_StyleLibrary *fresh = eant_StyleLibraryCreate(&inner);
+  if (!fresh) {
     lower::ReportCallee(err, inner, reporter, 6, "eant_StyleLibraryCreate");
-    return nullptr;
+    return library;
   }
   auto failed = [&]() -> Eant_StyleLibrary * {
-    if (made) {
-      eant_StyleLibraryFree(&made);
-      return nullptr;
-    }
+    eant_StyleLibraryFree(&fresh);
     return library;
   };
   const int32_t version = fileIO->annotationVersion;
@@ -353,15 +401,28 @@ Eant_StyleLibrary *eant_StyleLibraryRead(Eant_FileIO *fileIO, const char *nodePa
     return failed();
   }
   switch (version) {
-  case 0: eant_StyleLibraryCopyFromPrivate(object, library, &inner); break;
-  case 1: eant_StyleLibraryCopyFromPrivate1(object, library, &inner); break;
+  case 0: eant_StyleLibraryCopyFromPrivate(object, fresh, &inner); break;
+  case 1: eant_StyleLibraryCopyFromPrivate1(object, fresh, &inner); break;
   case 2:
-  case 3: eant_StyleLibraryCopyFromPrivate2(object, library, &inner); break;
-  default: eant_StyleLibraryCopyFromPrivate4(object, library, &inner); break;
+  case 3: eant_StyleLibraryCopyFromPrivate2(object, fresh, &inner); break;
+  default: eant_StyleLibraryCopyFromPrivate4(object, fresh, &inner); break;
   }
   if (inner) {
     lower::ReportCallee(err, inner, reporter, 10, "eant_StyleLibraryCopyFromPrivate");
     return failed();
+  }
+  if (library) {
+    // The given record keeps its place in a chain and its name; its styles are the ones read.
+    FreeLists(*library);
+    for (int32_t kind = 0; kind < kStyleKindCount; ++kind) {
+      const StyleKindFunctions &functions = StyleKind(kind);
+      library->*functions.list = std::exchange(fresh->*functions.list, nullptr);
+    }
+    eant_CharStrFree(&library->description);
+    library->description = std::exchange(fresh->description, Eant_CharStr{});
+    eant_StyleLibraryFree(&fresh);
+  } else {
+    library = fresh;
   }
   library->modified = 0;
   library->evaluated = 0;
@@ -525,6 +586,91 @@ Eant_StyleLibraryLayer *eant_StyleLibraryLayerOpen(Eint_InitToolkitData *toolkit
     layer->file = nullptr;
   }
   return layer;
+} TAVIRON_GUARD(err, nullptr)
+
+Eant_StyleLibraryLayer *eant_StyleLibraryLayerNewOverwritable(Eint_InitToolkitData *toolkit, const char *fileNodeName,
+                                                               Eant_StyleLibrary *library, int32_t overwrite,
+                                                               Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_StyleLibraryLayerNewOverwritable";
+  lower::Clear(err);
+  if (!fileNodeName) {
+    lower::Report(err, reporter, 1, "Invalid input styleLibLayer name");
+    return nullptr;
+  }
+  lower::CalleeReport inner;
+  struct NodeList {
+    Efnp_NodeList *list;
+    ~NodeList() { efnp_FreeNodeList(list, nullptr); }
+  } names{efnp_FileNodeListParse(fileNodeName, &inner)};
+  if (!names.list) {
+    lower::ReportCallee(err, inner, reporter, 2, "efnp_FileNodeListParse");
+    return nullptr;
+  }
+  if (names.list->fileCount != 1 || names.list->nodeCount > 1) {
+    lower::Report(err, reporter, 3, "Input fileNodeName is not single node");
+    return nullptr;
+  }
+  const char *fileName = names.list->files[0];
+  const char *nodePath = names.list->nodeCount == 1 ? names.list->nodes[0] : kDefaultNode;
+  struct Name {
+    Efnp_NodeName *name;
+    ~Name() { efnp_FreeNodeName(name, nullptr); }
+  } split{efnp_NodeNameParse(nodePath, &inner)};
+  if (!split.name) {
+    lower::ReportCallee(err, inner, reporter, 4, "efnp_NodeNameParse");
+    return nullptr;
+  }
+  Ehfa_File *file = nullptr;
+  if (efio_FileExists(fileName, nullptr) == 1) {
+    if (!(file = ehfa_FileOpen(fileName, "r+b", toolkit, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 5, "ehfa_FileOpen");
+      return nullptr;
+    }
+    const bool exists = ehfa_EntryPeek(file, EHFA_PATH, nodePath, &inner) != nullptr;
+    if (!inner && exists && !overwrite) {
+      lower::Report(err, reporter, 6, "StyleLibrary already exists");
+      CloseQuietly(file);
+      return nullptr;
+    }
+    if (inner || !ehfa_EntryPeek(file, EHFA_PATH, split.name->parentPath, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 7, "ehfa_EntrySeek for parent");
+      CloseQuietly(file);
+      return nullptr;
+    }
+  } else {
+    if (std::strcmp(split.name->parentPath, ":") != 0) {
+      lower::Report(err, reporter, 8, "Nodepath is not valid for new file");
+      return nullptr;
+    }
+    if (!(file = ehfa_FileCreate(fileName, toolkit, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 9, "ehfa_FileCreate");
+      return nullptr;
+    }
+  }
+  Eant_StyleLibraryLayer *layer = eant_StyleLibraryLayerCreate(&inner);
+  Eant_StyleLibrary *made = nullptr;
+  auto failed = [&](const char *callee) -> Eant_StyleLibraryLayer * {
+    if (callee)
+      lower::ReportCallee(err, inner, reporter, 10, callee);
+    else
+      lower::Report(err, reporter, 10, "Error allocating layerName");
+    eant_StyleLibraryFree(&made);
+    eant_StyleLibraryLayerFree(&layer); // it holds no library yet: a given one stays the caller's
+    CloseQuietly(file);
+    return nullptr;
+  };
+  if (!layer) return failed("eant_StyleLibraryLayerCreate");
+  if (!(layer->layerName = estr_Duplicate(nodePath))) return failed(nullptr);
+  if (!library && !(library = made = eant_StyleLibraryCreate(&inner))) return failed("eant_StyleLibraryCreate");
+  if (!eant_CharStrCreate(fileNodeName, &library->fileNodeName, &inner)) return failed("eant_CharStrCreate");
+  layer->file = file;
+  layer->library = library;
+  return layer;
+} TAVIRON_GUARD(err, nullptr)
+
+Eant_StyleLibraryLayer *eant_StyleLibraryLayerNew(Eint_InitToolkitData *toolkit, const char *fileNodeName,
+                                                  Eant_StyleLibrary *library, Eerr_ErrorReport **err) try {
+  return eant_StyleLibraryLayerNewOverwritable(toolkit, fileNodeName, library, 0, err);
 } TAVIRON_GUARD(err, nullptr)
 
 void eant_StyleLibraryLayerRead(Eant_StyleLibraryLayer *layer, Eerr_ErrorReport **err) try {

@@ -345,11 +345,34 @@ TEST_F(StyleFamilyTest, ABaseChainThatLoopsIsRefused) {
     EXPECT_EQ(nullptr,
               eant_LineStyleEvaluate(toolkit_, library, eant_LineStyleLookupInLibrary(library, number, &err),
                                      1, nullptr, nullptr, &err));
-    ASSERT_TRUE(err);
-    EXPECT_EQ("eant_LineStyleEvaluate", std::string(err->reporter));
+    EXPECT_TRUE(Reported(err, "eant_LineStyleEvaluate", 2, "Base style chain loops"));
+    EXPECT_EQ(2, err->severity);
     EXPECT_EQ(nullptr, eant_GetLineStyle(toolkit_, library, number, nullptr, &err));
     EXPECT_TRUE(err);
   }
+  // The same guard serves every kind: a colour based on itself, and a chain of fill styles far
+  // deeper than any library holds, each based on the next, which is refused before the stack runs
+  // out.
+  Eant_Color *color = Color("self", 1, 2, 3, 1.0);
+  color->baseStyle = eant_StyleSetValues(nullptr, nullptr, "self", 0, &err);
+  eant_ColorAddToLibrary(color, library, 0, &err);
+  EXPECT_EQ(nullptr, eant_GetColor(toolkit_, library, 0, &err));
+  EXPECT_NE(std::string::npos, Chain(err).find("Base style chain loops"));
+  constexpr int32_t kDeep = 5000;
+  for (int32_t i = 0; i < kDeep; ++i) {
+    Eant_FillStyle *fill = eant_FillStyleCreate(&err);
+    if (i + 1 < kDeep) fill->baseStyle = eant_StyleSetValues(nullptr, nullptr, nullptr, i + 1, &err);
+    eant_FillStyleAddToLibrary(fill, library, 0, &err);
+  }
+  EXPECT_EQ(nullptr, eant_FillStyleEvaluate(toolkit_, library, eant_FillStyleLookupInLibrary(library, 0, &err), 1,
+                                            nullptr, nullptr, &err));
+  EXPECT_TRUE(Reported(err, "eant_FillStyleEvaluate", 2, "Base style chain loops"));
+  // A chain of ordinary length evaluates.
+  Eant_FillStyle *near = eant_FillStyleEvaluate(toolkit_, library,
+                                                eant_FillStyleLookupInLibrary(library, kDeep - 100, &err), 1,
+                                                nullptr, nullptr, &err);
+  EXPECT_NE(nullptr, near) << Chain(err);
+  eant_FillStyleFree(&near);
   eant_StyleLibraryFree(&library);
 }
 

@@ -284,10 +284,18 @@ TEST_F(StyleLibraryTest, ReadRefusesWhatIsNotALibraryOrOfAnUnknownVersion) {
   const int32_t five = 5;
   ASSERT_NE(nullptr, ehfa_ObjectWrite(file, ":Five:AnnotationVersion", nullptr, nullptr, EHFA_OVERWRITE, &five, version, &err))
       << Chain(err);
+  library->modified = 1;
   EXPECT_EQ(library, eant_StyleLibraryRead(&io_, ":Five", library, &err));
   EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryRead", 7, "Invalid annotation layer version number 5"));
-  EXPECT_EQ(0, edlm_CountList(library->colors, nullptr)); // emptied, nothing more
-  EXPECT_EQ(0, library->description.count);
+  // A failed read leaves a given library as it was.
+  EXPECT_EQ("styles of the test", Text(library->description));
+  for (Edlm_List *list : {library->colors, library->lineStyles, library->fillStyles, library->textStyles})
+    EXPECT_EQ(3, edlm_CountList(list, nullptr));
+  EXPECT_EQ("label", Text(At<Eant_TextStyle>(library->textStyles, 0)->styleName));
+  EXPECT_EQ(nullptr, At<Eant_TextStyle>(library->textStyles, 1));
+  EXPECT_EQ(1, library->modified);
+  EXPECT_EQ(nullptr, eant_StyleLibraryRead(&io_, ":Five", nullptr, &err));
+  EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryRead", 7, "Invalid annotation layer version number 5"));
   eant_StyleLibraryFree(&library);
 
   ehfa_EntryWrite(file, ":", "plain", "SomethingElse_Eant", EHFA_CHILD, &err);
@@ -591,6 +599,85 @@ TEST_F(StyleLibraryTest, ALayerWritesAModifiedLibraryWhenItCloses) {
   EXPECT_TRUE(Reported(err.get(), "eant_StyleLibraryLayerOpen", 9, "Error returned from eant_StyleLibraryLayerRead"));
   unsetenv("NORIX_STYLE_PATH");
   EXPECT_TRUE(HeapAsAtStart());
+}
+
+TEST_F(StyleLibraryTest, ANewLayerIsMadeOnlyWhereItsNodeCanBe) {
+  ErrorSlot err;
+  const std::string name = Path("new.sty");
+  // A new file: the library is written when the layer closes modified, under ":StyleLibrary".
+  Eant_StyleLibrary *library = Filled();
+  Eant_StyleLibraryLayer *layer = eant_StyleLibraryLayerNew(toolkit_, name.c_str(), library, &err);
+  ASSERT_NE(nullptr, layer) << Chain(err);
+  EXPECT_EQ(library, layer->library);
+  EXPECT_STREQ(":StyleLibrary", layer->layerName);
+  EXPECT_EQ(name, Text(library->fileNodeName));
+  library->modified = 1;
+  eant_StyleLibraryLayerClose(layer, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  Eant_StyleLibrary *read = eant_StyleLibraryOpenAndRead(toolkit_, name.c_str(), &err);
+  ExpectFilled(read);
+  eant_StyleLibraryFree(&read);
+
+  // In an existing file: a second node beside the first, made without a library of the caller's
+  // and closed unmodified, so that nothing is written.
+  const std::string second = name + ":Second";
+  layer = eant_StyleLibraryLayerNew(toolkit_, second.c_str(), nullptr, &err);
+  ASSERT_NE(nullptr, layer) << Chain(err);
+  ASSERT_NE(nullptr, layer->library);
+  EXPECT_EQ(0, edlm_CountList(layer->library->textStyles, nullptr));
+  eant_StyleLibraryLayerClose(layer, &err);
+  EXPECT_EQ(nullptr, eant_StyleLibraryOpenAndRead(toolkit_, second.c_str(), &err));
+  EXPECT_TRUE(err);
+
+  struct Case {
+    std::string name;
+    int32_t overwrite;
+    int code;
+    const char *message; // null: the layer is made
+  } cases[] = {
+      {name, 0, 6, "StyleLibrary already exists"},
+      {name, 1, 0, nullptr},
+      {name + ":Missing:Library", 0, 7, "Error returned from ehfa_EntrySeek for parent"},
+      {Path("deep.sty") + ":a:b", 0, 8, "Nodepath is not valid for new file"},
+      {name + "(:a,:b)", 0, 3, "Input fileNodeName is not single node"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    layer = eant_StyleLibraryLayerNewOverwritable(toolkit_, c.name.c_str(), nullptr, c.overwrite, &err);
+    if (!c.message) {
+      EXPECT_NE(nullptr, layer) << Chain(err);
+      eant_StyleLibraryLayerClose(layer, &err);
+      continue;
+    }
+    EXPECT_EQ(nullptr, layer);
+    EXPECT_TRUE(Reported(err, "eant_StyleLibraryLayerNewOverwritable", c.code, c.message));
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("deep.sty")));
+  EXPECT_EQ(nullptr, eant_StyleLibraryLayerNew(toolkit_, nullptr, nullptr, &err));
+  EXPECT_TRUE(Reported(err, "eant_StyleLibraryLayerNewOverwritable", 1, "Invalid input styleLibLayer name"));
+  EXPECT_TRUE(HeapAsAtStart());
+}
+
+TEST_F(StyleLibraryTest, PrintShowsTheFlagsNamesAndEveryLiveStyle) {
+  ErrorSlot err;
+  Eant_StyleLibrary *library = Filled();
+  eant_CharStrCreate("lib.sty", &library->fileNodeName, &err);
+  library->evaluated = 1;
+  taviron::testing::CapturedOutput out;
+  eant_StyleLibraryListPrint(library, &err);
+  EXPECT_FALSE(err);
+  const std::string &text = out.Out();
+  EXPECT_EQ(0u, text.find("Style Library:\n    modified - false\n    evaluated - true\n    fileNodeName - lib.sty\n"
+                          "    description - styles of the test\n"));
+  EXPECT_NE(std::string::npos, text.find("TextStyle:\n   useCount - 0\n   styleName - label\n"));
+  EXPECT_NE(std::string::npos, text.find("   fontName - galaxy.otl\n"));
+  EXPECT_NE(std::string::npos, text.find("   shadow - true\n      dx - 1.5\n      dy - -1.5\n   textShadow style - 2\n"));
+  std::size_t styles = 0;
+  for (std::size_t at = text.find("useCount"); at != std::string::npos; at = text.find("useCount", at + 1)) ++styles;
+  EXPECT_EQ(8u, styles); // two live styles of each kind
+  eant_StyleLibraryListPrint(nullptr, &err);
+  EXPECT_TRUE(Reported(err, "eant_StyleLibraryListPrint", 1, "Invalid input styleLibrary"));
+  eant_StyleLibraryFree(&library);
 }
 
 } // namespace
