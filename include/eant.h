@@ -1584,10 +1584,79 @@ Eant_Element *eant_GetNextElement(Eant_Element *element, Eerr_ErrorReport **err)
 Eant_ElementFunctions *eant_ElementFunctionsCreate(Eerr_ErrorReport **err);
 Eant_ElementInfo *eant_ElementInfoCreate(Eerr_ErrorReport **err);
 void eant_ElementInfoFree(Eant_ElementInfo **counts);
-/* Composes the polynomial into the element's transform and maps its box by it; with an info, the
-   layer box grows, the moved and modified callbacks run and the info is marked modified. */
+
+/* ---------------------------------------------------------------------------------------------
+   Editing elements */
+
+/* The mirroring of eant_ElementFlipAboutCenter, handed unchanged to the type's flip: 1 mirrors
+   that axis (flipX: left and right), any other value leaves it. */
+typedef struct Eant_FlipData {
+  int32_t flipX;
+  int32_t flipY;
+} Eant_FlipData;
+
+/* What eant_ElementAlignNorth needs: the transform from layer coordinates into those of
+   mapProjection, the two projections of eprj_ComputeNorthAngleFromXAxis (north is where the y
+   coordinate of northProjection grows) and an angle (radians) added to the north angle. */
+typedef struct Eant_NorthData {
+  _exfr_XForm *toGeographic;
+  const Eprj_ProParameters *mapProjection;
+  const Eprj_ProParameters *northProjection;
+  double angleOffset;
+} Eant_NorthData;
+
+/* Composes the polynomial into the element's transform (the inverse refreshed) and carries its
+   stored corners by it; a group with children moves them instead. With an info, the layer box
+   grows, the moved and modified callbacks run, a transformation undo record is pushed when the
+   info's undoFlag is 1, and the info is marked modified. Without one only the element changes. */
 void eant_ElementUpdateByPoly(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *element,
                               Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+/* The same with the box recomputed by the type instead of carried. */
+void eant_ElementUpdateByPolyAndRecalcBbox(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                           Eant_Element *element, Efga_Polynomial *polynomial,
+                                           Eerr_ErrorReport **err);
+/* A group's step: the children move (each through the whole step), the group's corners become the
+   box of theirs and, with an info, its moved and modified callbacks run (undoFlag 1: its values
+   before the move are recorded as a modification). */
+void eant_GroupElementUpdateByPoly(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                   Eant_Element *group, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+void eant_GroupElementUpdateByPolyAndRecalcBbox(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                                Eant_Element *group, Efga_Polynomial *polynomial,
+                                                Eerr_ErrorReport **err);
+/* The step on every top-level element; the first failure stops the walk. */
+void eant_ElementListUpdateByPoly(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *list,
+                                  Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+void eant_ElementListUpdateByPolyAndRecalcBbox(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                               Eant_Element *list, Efga_Polynomial *polynomial,
+                                               Eerr_ErrorReport **err);
+/* Turns the element about the centre of its corners so that its up direction (corner 0 to corner
+   1) points north (plus the offset). */
+void eant_ElementAlignNorth(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *element,
+                            const Eant_NorthData *north, Eerr_ErrorReport **err);
+/* Mirrors the element about the centre of its axis-aligned box through eant_ElementFlip. */
+void eant_ElementFlipAboutCenter(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *element,
+                                 const Eant_FlipData *flipData, Eerr_ErrorReport **err);
+/* 1 when every top-level element can be flipped (an empty list: 1); 0 otherwise or on failure. */
+int32_t eant_ElementListCanBeFlipped(Eant_Element *list, Eerr_ErrorReport **err);
+/* eant_ElementFlip on every top-level element with the same polynomial. */
+void eant_ElementListFlip(Eant_AnnotationInfo *info, Eant_Element *list, Eant_CoordSysConversion *conversion,
+                          void *flipData, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+/* The convertToMap slot of every top-level element. */
+void eant_ElementListConvertToMap(Eant_Element *list, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* The transformMap slot of every top-level element (groups pass the progress record on to their
+   children). With a progress record every element counts in done, and its callback runs when done
+   is a multiple of ceil(total / 100), with the percentage done; a total below 1 counts as 1. */
+void eant_ElementListTransformMap(Eant_Element *list, _exfr_XForm *transform, Eant_CoordSysConversion *from,
+                                  Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
+                                  Eerr_ErrorReport **err);
+/* The element's updateInfo slot, then every value of its stored box converted between the units. */
+void eant_ElementBoundingBoxUnitsConvert(Eant_Element *element, Eant_CoordSysConversion *conversion,
+                                         const char *fromUnits, const char *toUnits, Eerr_ErrorReport **err);
+/* The same on every element and its children, depth first, with the progress of the map
+   transform. */
+void eant_ElementListBoundingBoxUnitsConvert(Eant_Element *list, Eant_CoordSysConversion *conversion,
+                                             const char *fromUnits, const char *toUnits, Eant_ProgressInfo *progress,
+                                             Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Element lists: a list is its first element (null when empty), chained through next and

@@ -148,16 +148,6 @@ void ClearLibrary(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
   library->evaluated = 0;
 }
 
-// Transforms every top-level element.
-void TransformElements(Eant_Element *list, _exfr_XForm *transform, Eant_CoordSysConversion *from,
-                       Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
-                       Eerr_ErrorReport **err) {
-  for (Eant_Element *element = list; element; element = element->next) {
-    eant_ElementTransformMap(element, transform, from, to, mapUnits, progress, err);
-    if (err && *err) return;
-  }
-}
-
 void PrintLibrary(const Eant_StyleLibrary *library) {
   efio_Printf("Style Library: %s\n", Text(library->fileNodeName) ? Text(library->fileNodeName) : "NULL");
   for (Edlm_List *list : {library->colors, library->lineStyles, library->fillStyles}) {
@@ -972,7 +962,9 @@ void eant_AnnotationInfoTransformMap(Eant_AnnotationInfo *info, _exfr_XForm *tra
   if (info->fakeDrawing) eevg_DrawingFree(&info->fakeDrawing, nullptr);
   info->fakeDrawing = drawing;
   from->fakeDrawing = to->fakeDrawing = drawing;
-  TransformElements(info->elements, transform, from, to, mapUnits, &record, &inner);
+  // An empty layer has nothing to carry (the list transform refuses an empty list).
+  if (info->elements)
+    eant_ElementListTransformMap(info->elements, transform, from, to, mapUnits, &record, &inner);
   done();
   if (inner)
     return lower::ReportChained(err, inner, reporter, 7, "Error returned from eant_ElementListTransformMap.");
