@@ -962,9 +962,7 @@ void eant_AnnotationInfoTransformMap(Eant_AnnotationInfo *info, _exfr_XForm *tra
   if (info->fakeDrawing) eevg_DrawingFree(&info->fakeDrawing, nullptr);
   info->fakeDrawing = drawing;
   from->fakeDrawing = to->fakeDrawing = drawing;
-  // An empty layer has nothing to carry (the list transform refuses an empty list).
-  if (info->elements)
-    eant_ElementListTransformMap(info->elements, transform, from, to, mapUnits, &record, &inner);
+  eant_ElementListTransformMap(info->elements, transform, from, to, mapUnits, &record, &inner);
   done();
   if (inner)
     return lower::ReportChained(err, inner, reporter, 7, "Error returned from eant_ElementListTransformMap.");
