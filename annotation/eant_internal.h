@@ -573,6 +573,13 @@ Eant_Element *eant_ElementStructureCreate(Eant_AnnotationInfo *info, Eerr_ErrorR
 // A new measuring drawing whose world is the box (null: (0, 0) to (1000, 1000)).
 Eevg_Drawing *eant_CreateFakeEevgDrawingFromBoundingBox(const Evec_Bbox *box, Eevg_Control *control,
                                                         Eerr_ErrorReport **err);
+// The undo records of the editing operations: a transformation (the element and the inverse of the
+// polynomial just applied) and a modification (the element and its backup, which the record
+// takes). The undo stack they push onto is still to come: for now they record nothing.
+void eant_UndoSetupUndoTransformation(Eant_AnnotationInfo *info, Eant_Element *element,
+                                      const Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+void eant_UndoSetupUndoModification(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Element *backup,
+                                    Eerr_ErrorReport **err);
 }
 
 #endif

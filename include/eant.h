@@ -590,7 +590,15 @@ typedef struct Eant_RenderData {
 } Eant_RenderData;
 
 struct Eant_SelectedElement;
-struct Eant_ClipData;
+
+/* The data of the criterion "Clip Window": the layer's clip window (its boxes owned) and the work
+   records of the check (a 2 x 4 corner matrix and two boxes), reused from element to element. */
+typedef struct Eant_ClipData {
+  ClipWind *clipWindow;
+  Egda_BaseData *corners;
+  Evec_Bbox *elementBox;
+  Evec_Bbox *intersection;
+} Eant_ClipData;
 
 /* The contents of one annotation layer. */
 struct Eant_AnnotationInfo {
@@ -750,6 +758,61 @@ int32_t eant_CriteriaCheck(Eant_Element *element, _exfr_XForm *transform, Eant_C
 void eant_CriteriaDelete(Eant_AnnotationInfo *info, const char *name, Eerr_ErrorReport **err);
 void eant_CriteriaPrint(const Eant_Criteria *criterion, Eerr_ErrorReport **err);
 void eant_CriteriaFree(Eant_Criteria **list);
+
+/* ---------------------------------------------------------------------------------------------
+   The clip window of a layer: the criterion "Clip Window" keeps an element whose box, carried
+   through the render transform, meets every box of the window. The info's clipWindow points at
+   the criterion's data. */
+
+#define EANT_CLIP_WINDOW_CRITERIA "Clip Window"
+
+/* A record with no window, a 2 x 4 work matrix and two work boxes. */
+Eant_ClipData *eant_ClipDataCreate(Eerr_ErrorReport **err);
+/* Deletes the window with its boxes and the work records, frees the record, clears the pointer. */
+void eant_ClipDataFree(Eant_ClipData **clipData);
+/* Adds a copy of the box (2 x 2 f64) to the window, adding the criterion when it is missing. A
+   failure leaves the window as it was. */
+void eant_AddClipWindow(Eant_AnnotationInfo *info, const Evec_Bbox *box, Eerr_ErrorReport **err);
+/* The window becomes the one box. */
+void eant_SetClipWindow(Eant_AnnotationInfo *info, const Evec_Bbox *box, Eerr_ErrorReport **err);
+/* Frees the window and deletes the criterion; nothing (no report) without one. */
+void eant_ClearClipWindow(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* The criterion's check (data: an Eant_ClipData): 1 when the element's box meets every box of
+   the window, else 0. */
+int32_t eant_ElementIntersectClipWind(Eant_Element *element, _exfr_XForm *transform, void *clipData,
+                                      Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Hit tests of the element types and selection by coordinate. A coordinate is a 2 x 1 f64 matrix
+   in layer coordinates. The tolerance of the near tests is the larger of 2 NDU (in map units,
+   through the conversion's map transform) and the width of the style's first line. */
+
+/* 1 when a vertex of the block lies within the tolerance of the coordinate. */
+int32_t eant_CoordNearPoint(const Egda_BaseData *coordinate, const Efga_CoordinateBlock *points,
+                            const Eevg_LineStyle *lineStyle, Eant_CoordSysConversion *conversion,
+                            Eerr_ErrorReport **err);
+/* 1 when the coordinate lies within the tolerance of a segment of a part of the block; closed 1
+   also tests each part's closing segment (polygon outlines). */
+int32_t eant_CoordNearPolyline(const Egda_BaseData *coordinate, const Efga_CoordinateBlock *lines, int32_t closed,
+                               const Eevg_LineStyle *lineStyle, Eant_CoordSysConversion *conversion,
+                               Eerr_ErrorReport **err);
+/* Filled (fill 1): 1 when the coordinate lies inside an odd number of parts (a hole is outside).
+   Otherwise: the near test of the closed outlines with the fill style's outline line style. */
+int32_t eant_CoordInPolygon(const Egda_BaseData *coordinate, const Efga_CoordinateBlock *polygons,
+                            const Eevg_FillStyle *fillStyle, Eant_CoordSysConversion *conversion,
+                            Eerr_ErrorReport **err);
+/* 1 when the coordinate lies inside the four corners carried through the render transform (the
+   polynomial is not applied). */
+int32_t eant_CoordInBoundingBox(const Egda_BaseData *corners, const Efga_Polynomial *polynomial,
+                                const _exfr_XForm *transform, const Egda_BaseData *coordinate,
+                                Eerr_ErrorReport **err);
+/* The topmost element of element's list (the last in drawing order) that passes the criteria and
+   whose type reports the coordinate in it; null when none is (or element is null). */
+Eant_Element *eant_SelectNextElementByCoord(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,
+                                            Eant_SymbolLibrary *symbols, Eant_Criteria *criteria,
+                                            Eant_Element *element, _exfr_XForm *transform,
+                                            Eant_CoordSysConversion *conversion, Egda_BaseData *coordinate,
+                                            Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Database access of smart text */
@@ -1600,10 +1663,79 @@ Eant_Element *eant_GetNextElement(Eant_Element *element, Eerr_ErrorReport **err)
 Eant_ElementFunctions *eant_ElementFunctionsCreate(Eerr_ErrorReport **err);
 Eant_ElementInfo *eant_ElementInfoCreate(Eerr_ErrorReport **err);
 void eant_ElementInfoFree(Eant_ElementInfo **counts);
-/* Composes the polynomial into the element's transform and maps its box by it; with an info, the
-   layer box grows, the moved and modified callbacks run and the info is marked modified. */
+
+/* ---------------------------------------------------------------------------------------------
+   Editing elements */
+
+/* The mirroring of eant_ElementFlipAboutCenter, handed unchanged to the type's flip: 1 mirrors
+   that axis (flipX: left and right), any other value leaves it. */
+typedef struct Eant_FlipData {
+  int32_t flipX;
+  int32_t flipY;
+} Eant_FlipData;
+
+/* What eant_ElementAlignNorth needs: the transform from layer coordinates into those of
+   mapProjection, the two projections of eprj_ComputeNorthAngleFromXAxis (north is where the y
+   coordinate of northProjection grows) and an angle (radians) added to the north angle. */
+typedef struct Eant_NorthData {
+  _exfr_XForm *toGeographic;
+  const Eprj_ProParameters *mapProjection;
+  const Eprj_ProParameters *northProjection;
+  double angleOffset;
+} Eant_NorthData;
+
+/* Composes the polynomial into the element's transform (the inverse refreshed) and carries its
+   stored corners by it; a group with children moves them instead. With an info, the layer box
+   grows, the moved and modified callbacks run, a transformation undo record is pushed when the
+   info's undoFlag is 1, and the info is marked modified. Without one only the element changes. */
 void eant_ElementUpdateByPoly(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *element,
                               Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+/* The same with the box recomputed by the type instead of carried. */
+void eant_ElementUpdateByPolyAndRecalcBbox(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                           Eant_Element *element, Efga_Polynomial *polynomial,
+                                           Eerr_ErrorReport **err);
+/* A group's step: the children move (each through the whole step), the group's corners become the
+   box of theirs and, with an info, its moved and modified callbacks run (undoFlag 1: its values
+   before the move are recorded as a modification). */
+void eant_GroupElementUpdateByPoly(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                   Eant_Element *group, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+void eant_GroupElementUpdateByPolyAndRecalcBbox(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                                Eant_Element *group, Efga_Polynomial *polynomial,
+                                                Eerr_ErrorReport **err);
+/* The step on every top-level element; the first failure stops the walk. */
+void eant_ElementListUpdateByPoly(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *list,
+                                  Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+void eant_ElementListUpdateByPolyAndRecalcBbox(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
+                                               Eant_Element *list, Efga_Polynomial *polynomial,
+                                               Eerr_ErrorReport **err);
+/* Turns the element about the centre of its corners so that its up direction (corner 0 to corner
+   1) points north (plus the offset). */
+void eant_ElementAlignNorth(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *element,
+                            const Eant_NorthData *north, Eerr_ErrorReport **err);
+/* Mirrors the element about the centre of its axis-aligned box through eant_ElementFlip. */
+void eant_ElementFlipAboutCenter(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, Eant_Element *element,
+                                 const Eant_FlipData *flipData, Eerr_ErrorReport **err);
+/* 1 when every top-level element can be flipped (an empty list: 1); 0 otherwise or on failure. */
+int32_t eant_ElementListCanBeFlipped(Eant_Element *list, Eerr_ErrorReport **err);
+/* eant_ElementFlip on every top-level element with the same polynomial. */
+void eant_ElementListFlip(Eant_AnnotationInfo *info, Eant_Element *list, Eant_CoordSysConversion *conversion,
+                          void *flipData, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+/* The convertToMap slot of every top-level element. */
+void eant_ElementListConvertToMap(Eant_Element *list, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* The transformMap slot of every top-level element (groups pass the progress record on to their
+   children). With a progress record every element counts in done, and its callback runs when done
+   is a multiple of ceil(total / 100), with the percentage done; a total below 1 counts as 1. */
+void eant_ElementListTransformMap(Eant_Element *list, _exfr_XForm *transform, Eant_CoordSysConversion *from,
+                                  Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
+                                  Eerr_ErrorReport **err);
+/* The element's updateInfo slot, then every value of its stored box converted between the units. */
+void eant_ElementBoundingBoxUnitsConvert(Eant_Element *element, Eant_CoordSysConversion *conversion,
+                                         const char *fromUnits, const char *toUnits, Eerr_ErrorReport **err);
+/* The same on every element and its children, depth first, with the progress of the map
+   transform. */
+void eant_ElementListBoundingBoxUnitsConvert(Eant_Element *list, Eant_CoordSysConversion *conversion,
+                                             const char *fromUnits, const char *toUnits, Eant_ProgressInfo *progress,
+                                             Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Element lists: a list is its first element (null when empty), chained through next and

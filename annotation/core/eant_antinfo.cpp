@@ -112,16 +112,6 @@ Eant_SymbolLibrary *CopySymbolLibrary(const Eant_SymbolLibrary *source, Eerr_Err
   return copy;
 }
 
-// Transforms every top-level element.
-void TransformElements(Eant_Element *list, _exfr_XForm *transform, Eant_CoordSysConversion *from,
-                       Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
-                       Eerr_ErrorReport **err) {
-  for (Eant_Element *element = list; element; element = element->next) {
-    eant_ElementTransformMap(element, transform, from, to, mapUnits, progress, err);
-    if (err && *err) return;
-  }
-}
-
 // ---- Helpers of the writer and reader ---------------------------------------------------------
 
 // Frees an info an operation made unless the operation hands it out (also when an exception
@@ -380,6 +370,7 @@ void eant_AnnotationInfoFree(Eant_AnnotationInfo **info) try {
   eprj_ProParametersFree(&i->proParameters);
   eant_StyleLibraryFree(&i->styleLib);
   eant_SymbolLibraryFree(&i->symbolLib);
+  eant_ClearClipWindow(i, nullptr);
   eant_CriteriaFree(&i->criteria);
   eant_SelectedStylesFree(&i->selectedStyles);
   eant_SelectedStylesFree(&i->currentStyles);
@@ -480,7 +471,8 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
   eant_SymbolLibraryFree(&target->symbolLib);
   if (source->symbolLib && !(target->symbolLib = CopySymbolLibrary(source->symbolLib, &inner)))
     return fail(9, "eant_SymbolLibraryCopy");
-  // A copy has no criteria and nothing selected.
+  // A copy has no criteria (its own clip window goes with them) and nothing selected.
+  eant_ClearClipWindow(target, nullptr);
   eant_CriteriaFree(&target->criteria);
   target->selectedElements = nullptr;
   struct Styles {
@@ -922,7 +914,7 @@ void eant_AnnotationInfoTransformMap(Eant_AnnotationInfo *info, _exfr_XForm *tra
   if (info->fakeDrawing) eevg_DrawingFree(&info->fakeDrawing, nullptr);
   info->fakeDrawing = drawing;
   from->fakeDrawing = to->fakeDrawing = drawing;
-  TransformElements(info->elements, transform, from, to, mapUnits, &record, &inner);
+  eant_ElementListTransformMap(info->elements, transform, from, to, mapUnits, &record, &inner);
   done();
   if (inner)
     return lower::ReportChained(err, inner, reporter, 7, "Error returned from eant_ElementListTransformMap.");
