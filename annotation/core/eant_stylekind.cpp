@@ -1315,8 +1315,9 @@ struct LineFamily : LineStyles {
   static Eevg_LineStyle *NewRenderer(Eerr_ErrorReport **err) { return eevg_LineStyleCreate(err); }
   static void FreeRenderer(Eevg_LineStyle **renderer) { eevg_LineStyleFree(renderer); }
   static Eevg_LineComposition *TargetOf(Eevg_LineStyle *renderer) { return &renderer->composition; }
-  // What the composition does not carry: the dashes in map units, joins and ends, the arrow head.
-  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_LineStyle &style,
+  // What the composition does not carry: the dashes in map units, joins and ends, the arrow head,
+  // the symbol drawn along the line.
+  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *library, Eant_LineStyle &style,
                        Eevg_LineStyle *renderer, Eant_CoordSysConversion *conversion, const char *reporter,
                        Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
@@ -1351,6 +1352,11 @@ struct LineFamily : LineStyles {
     }
     renderer->displayLine = style.displayLine;
     renderer->useSymbol = style.useSymbol;
+    if (style.useSymbol == 1 && style.lineSymbol &&
+        !(renderer->lineSymbol = eant_GetLineSymbol(style.lineSymbol, library, conversion, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 6, "eant_GetLineSymbol");
+      return false;
+    }
     return true;
   }
   static bool Move(Eant_LineStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target,
