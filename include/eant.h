@@ -1079,6 +1079,28 @@ Eant_FillPattern *eant_FillPatternCreate(Eerr_ErrorReport **err);
 Eant_FillPattern *eant_FillPatternCopy(const Eant_FillPattern *source, Eant_FillPattern *target,
                                        Eerr_ErrorReport **err);
 void eant_FillPatternFree(Eant_FillPattern **pattern);
+/* A pattern (new when null) of the solid colour alone: solidFill 1, patternFill 0; a pattern fill
+   it holds stays. */
+Eant_FillPattern *eant_FillPatternSetValues(Eant_FillPattern *pattern, int32_t color, Eerr_ErrorReport **err);
+/* Sets a pattern (new when null); with patternFill 1 its pattern fill is set (made when absent)
+   with the other values, else it is freed. A pattern made by the call is freed on failure. */
+Eant_FillPattern *eant_FillPatternSetAllValues(Eant_FillPattern *pattern, int32_t solidFill, int32_t color,
+                                               int32_t patternFill, int32_t scaleCoordSys, const char *scaleUnits,
+                                               int32_t positionCoordSys, const char *positionUnits, double scale,
+                                               double xsep, double ysep, Eant_Style *symbol,
+                                               int32_t colorOverrideFlag, int32_t overrideColor,
+                                               Eerr_ErrorReport **err);
+/* Sets a pattern fill (new when null; freed again on failure); the units are updated in place and
+   the symbol reference is taken over, not copied. */
+Eant_PatternFill *eant_PatternFillSetValues(Eant_PatternFill *fill, int32_t scaleCoordSys, const char *scaleUnits,
+                                            int32_t positionCoordSys, const char *positionUnits, double scale,
+                                            double xsep, double ysep, Eant_Style *symbol, int32_t colorOverrideFlag,
+                                            int32_t overrideColor, Eerr_ErrorReport **err);
+/* 1 when both are null or equal (the pixel stack plays no part), else 0. */
+int32_t eant_FillPatternCompare(const Eant_FillPattern *a, const Eant_FillPattern *b, Eerr_ErrorReport **err);
+int32_t eant_PatternFillCompare(const Eant_PatternFill *a, const Eant_PatternFill *b, Eerr_ErrorReport **err);
+void eant_FillPatternPrint(const Eant_FillPattern *pattern, Eerr_ErrorReport **err);
+void eant_PatternFillPrint(const Eant_PatternFill *fill, Eerr_ErrorReport **err);
 Eant_FillStyle *eant_FillStyleCreate(Eerr_ErrorReport **err);
 Eant_FillStyle *eant_FillStyleCopy(const Eant_FillStyle *source, Eant_FillStyle *target, Eerr_ErrorReport **err);
 void eant_FillStyleFree(Eant_FillStyle **style);

@@ -1,12 +1,13 @@
-// Symbol patterns for drawing: a pattern fill drawn once into a tile of pixels that the renderer's
-// pixel writers repeat over a filled area, the renderer fill pattern that carries the tile, and
-// the evaluation of fill styles for a drawing that makes those tiles.
+// Fill patterns and pattern fills: their setters, comparisons and prints, and symbol patterns for
+// drawing: a pattern fill drawn once into a tile of pixels that the renderer's pixel writers repeat
+// over a filled area, the renderer fill pattern that carries the tile, and the evaluation of fill
+// styles for a drawing that makes those tiles.
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <utility>
 
 #include "eant_internal.h"
+#include "efio.h"
 #include "emsc.h"
 
 namespace lower = taviron::lower;
@@ -121,6 +122,149 @@ void PassWarning(Eerr_ErrorReport **err, lower::CalleeReport &inner, const char 
 } // namespace
 
 extern "C" {
+
+// ---- Fill patterns and pattern fills ------------------------------------------------------------
+
+Eant_FillPattern *eant_FillPatternSetValues(Eant_FillPattern *pattern, int32_t color, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  lower::CalleeReport inner;
+  if (!pattern && !(pattern = eant_FillPatternCreate(&inner))) {
+    lower::ReportCallee(err, inner, "eant_FillPatternSetValues", 1, "eant_FillPatternCreate");
+    return nullptr;
+  }
+  pattern->solidFill = 1;
+  pattern->color = color;
+  pattern->patternFill = 0;
+  return pattern;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eant_PatternFill *eant_PatternFillSetValues(Eant_PatternFill *fill, int32_t scaleCoordSys, const char *scaleUnits,
+                                            int32_t positionCoordSys, const char *positionUnits, double scale,
+                                            double xsep, double ysep, Eant_Style *symbol, int32_t colorOverrideFlag,
+                                            int32_t overrideColor, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_PatternFillSetValues";
+  lower::Clear(err);
+  lower::CalleeReport inner;
+  Eant_PatternFill *made = nullptr;
+  if (!fill && !(fill = made = eant_PatternFillCreate(&inner))) {
+    lower::ReportCallee(err, inner, reporter, 1, "eant_PatternFillCreate");
+    return nullptr;
+  }
+  const auto units = [&](Eant_CoordDefinition *&slot, int32_t coordSys, const char *name, int32_t code,
+                         const char *callee) {
+    if (Eant_CoordDefinition *set = eant_CoordDefinitionSetValues(slot, coordSys, name, &inner)) {
+      slot = set;
+      return true;
+    }
+    lower::ReportCallee(err, inner, reporter, code, callee);
+    eant_PatternFillFree(&made);
+    return false;
+  };
+  if (!units(fill->scaleUnits, scaleCoordSys, scaleUnits, 2, "eant_CoordDefinitionSetValues for scaleUnits") ||
+      !units(fill->positionUnits, positionCoordSys, positionUnits, 3,
+             "eant_CoordDefinitionSetValues for positionUnits"))
+    return nullptr;
+  fill->scale = scale;
+  fill->xsep = xsep;
+  fill->ysep = ysep;
+  fill->colorOverrideFlag = colorOverrideFlag;
+  fill->overrideColor = overrideColor;
+  if (fill->symbol != symbol) {
+    eant_StyleFree(&fill->symbol);
+    fill->symbol = symbol;
+  }
+  return fill;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eant_FillPattern *eant_FillPatternSetAllValues(Eant_FillPattern *pattern, int32_t solidFill, int32_t color,
+                                               int32_t patternFill, int32_t scaleCoordSys, const char *scaleUnits,
+                                               int32_t positionCoordSys, const char *positionUnits, double scale,
+                                               double xsep, double ysep, Eant_Style *symbol,
+                                               int32_t colorOverrideFlag, int32_t overrideColor,
+                                               Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_FillPatternSetAllValues";
+  lower::Clear(err);
+  lower::CalleeReport inner;
+  Eant_FillPattern *made = nullptr;
+  if (!pattern && !(pattern = made = eant_FillPatternCreate(&inner))) {
+    lower::ReportCallee(err, inner, reporter, 1, "eant_FillPatternCreate");
+    return nullptr;
+  }
+  pattern->solidFill = solidFill;
+  pattern->color = color;
+  pattern->patternFill = patternFill;
+  if (patternFill != 1) {
+    eant_PatternFillFree(&pattern->pattern);
+    return pattern;
+  }
+  Eant_PatternFill *fill =
+      eant_PatternFillSetValues(pattern->pattern, scaleCoordSys, scaleUnits, positionCoordSys, positionUnits, scale,
+                                xsep, ysep, symbol, colorOverrideFlag, overrideColor, &inner);
+  if (!fill) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_PatternFillSetValues");
+    eant_FillPatternFree(&made);
+    return nullptr;
+  }
+  pattern->pattern = fill;
+  return pattern;
+}
+TAVIRON_GUARD(err, nullptr)
+
+int32_t eant_PatternFillCompare(const Eant_PatternFill *a, const Eant_PatternFill *b, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!a || !b) return !a && !b ? 1 : 0;
+  return eant_CoordDefinitionCompare(a->scaleUnits, b->scaleUnits, nullptr) == 1 &&
+                 eant_CoordDefinitionCompare(a->positionUnits, b->positionUnits, nullptr) == 1 &&
+                 a->scale == b->scale && a->xsep == b->xsep && a->ysep == b->ysep &&
+                 eant_StyleCompare(a->symbol, b->symbol, nullptr) == 1 &&
+                 a->colorOverrideFlag == b->colorOverrideFlag && a->overrideColor == b->overrideColor
+             ? 1
+             : 0;
+}
+TAVIRON_GUARD(err, 0)
+
+int32_t eant_FillPatternCompare(const Eant_FillPattern *a, const Eant_FillPattern *b, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!a || !b) return !a && !b ? 1 : 0;
+  return a->solidFill == b->solidFill && a->color == b->color && a->patternFill == b->patternFill &&
+                 eant_PatternFillCompare(a->pattern, b->pattern, nullptr) == 1
+             ? 1
+             : 0;
+}
+TAVIRON_GUARD(err, 0)
+
+void eant_PatternFillPrint(const Eant_PatternFill *fill, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_PatternFillPrint";
+  lower::Clear(err);
+  efio_Printf("PatternFill:\n");
+  if (!fill) return;
+  lower::CalleeReport inner;
+  eant_CoordDefinitionPrint(fill->scaleUnits, &inner);
+  if (!inner) eant_CoordDefinitionPrint(fill->positionUnits, &inner);
+  if (inner) return lower::ReportCallee(err, inner, reporter, 1, "eant_CoordDefinitionPrint");
+  efio_Printf("    scale - %lf\n    xsep - %lf\n    ysep - %lf\n", fill->scale, fill->xsep, fill->ysep);
+  eant_StylePrint(fill->symbol, &inner);
+  if (inner) return lower::ReportCallee(err, inner, reporter, 2, "eant_StylePrint");
+  efio_Printf("    colorOverrideFlag - %d\n    overrideColor - %ld\n", fill->colorOverrideFlag,
+              static_cast<long>(fill->overrideColor));
+}
+TAVIRON_GUARD_VOID(err)
+
+void eant_FillPatternPrint(const Eant_FillPattern *pattern, Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  efio_Printf("FillPattern:\n");
+  if (!pattern) return;
+  efio_Printf("    solidFill - %d\n    color - %ld\n    patternFill - %d\n", pattern->solidFill,
+              static_cast<long>(pattern->color), pattern->patternFill);
+  lower::CalleeReport inner;
+  eant_PatternFillPrint(pattern->pattern, &inner);
+  if (inner) lower::ReportCallee(err, inner, "eant_FillPatternPrint", 1, "eant_PatternFillPrint");
+}
+TAVIRON_GUARD_VOID(err)
+
+// ---- Symbol patterns for drawing ----------------------------------------------------------------
 
 Eant_PatternFillRenderData *eant_PatternFillRenderDataCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);

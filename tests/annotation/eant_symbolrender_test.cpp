@@ -230,6 +230,88 @@ protected:
   int32_t red_ = -1, half_ = -1;
 };
 
+// ---- Fill patterns and pattern fills as records ---------------------------------------------------
+
+TEST(FillPatternTest, SettersTakeTheSymbolCompareAndPrint) {
+  ErrorSlot err;
+  Eant_FillPattern *solid = eant_FillPatternSetValues(nullptr, 4, &err);
+  ASSERT_NE(nullptr, solid) << Chain(err);
+  EXPECT_EQ((std::vector<int32_t>{1, 4, 0}), (std::vector<int32_t>{solid->solidFill, solid->color, solid->patternFill}));
+  EXPECT_EQ(nullptr, solid->pattern);
+
+  Eant_Style *symbol = eant_StyleSetValues(nullptr, nullptr, "tree", 2, &err);
+  Eant_FillPattern *both = eant_FillPatternSetAllValues(nullptr, 1, 4, 1, EEVG_MAP, nullptr, EEVG_OUTPUT, "points",
+                                                        10, 5, 0, symbol, 1, 3, &err);
+  ASSERT_NE(nullptr, both) << Chain(err);
+  ASSERT_NE(nullptr, both->pattern);
+  EXPECT_EQ(symbol, both->pattern->symbol); // taken over
+  EXPECT_EQ(EEVG_OUTPUT, both->pattern->positionUnits->coordSys);
+  EXPECT_EQ(0, eant_FillPatternCompare(solid, both, &err));
+  Eant_FillPattern *copy = eant_FillPatternCopy(both, nullptr, &err);
+  ASSERT_NE(nullptr, copy) << Chain(err);
+  EXPECT_EQ(1, eant_FillPatternCompare(both, copy, &err));
+  copy->pattern->xsep = 6;
+  EXPECT_EQ(0, eant_FillPatternCompare(both, copy, &err));
+  EXPECT_EQ(0, eant_PatternFillCompare(both->pattern, copy->pattern, &err));
+  EXPECT_EQ(1, eant_FillPatternCompare(nullptr, nullptr, &err));
+  EXPECT_EQ(0, eant_FillPatternCompare(solid, nullptr, &err));
+  EXPECT_EQ(1, eant_PatternFillCompare(nullptr, nullptr, &err));
+  // Without the symbol pattern the pattern fill goes; the record is the one given.
+  EXPECT_EQ(copy, eant_FillPatternSetAllValues(copy, 0, 2, 0, EEVG_MAP, nullptr, EEVG_MAP, nullptr, 0, 0, 0, nullptr,
+                                               0, -1, &err));
+  EXPECT_EQ(nullptr, copy->pattern);
+  {
+    taviron::testing::CapturedOutput out;
+    eant_FillPatternPrint(both, &err);
+    const std::string text = out.Out();
+    EXPECT_EQ(0u, text.find("FillPattern:\n    solidFill - 1\n    color - 4\n    patternFill - 1\nPatternFill:\n"
+                            "Coord Definition:\n   coordSys - 3\n   units - NULL\nCoord Definition:\n"
+                            "   coordSys - 4\n   units - points\n    scale - 10.000000\n    xsep - 5.000000\n"
+                            "    ysep - 0.000000\n"))
+        << text;
+    EXPECT_NE(std::string::npos, text.find("tree"));
+    const std::string last = "    colorOverrideFlag - 1\n    overrideColor - 3\n";
+    EXPECT_TRUE(text.size() > last.size() && text.compare(text.size() - last.size(), last.size(), last) == 0)
+        << text;
+  }
+  Eant_Style *other = eant_StyleSetValues(nullptr, nullptr, "bush", 1, nullptr);
+  {
+    taviron::testing::FailAllocation fail(1);
+    EXPECT_EQ(nullptr, eant_PatternFillSetValues(nullptr, EEVG_MAP, nullptr, EEVG_MAP, nullptr, 1, 1, 1, other, 0, -1,
+                                                 &err));
+  }
+  eant_StyleFree(&other); // not taken: the call failed
+  EXPECT_TRUE(Reported(err, "eant_PatternFillSetValues", 1)) << Chain(err);
+  eant_FillPatternFree(&copy);
+  eant_FillPatternFree(&both);
+  eant_FillPatternFree(&solid);
+}
+
+TEST(FillPatternTest, TheFillKeywordsSetThePatternAndAFillStylePrintsItsParts) {
+  ErrorSlot err;
+  Eant_Style *symbol = eant_StyleSetValues(nullptr, nullptr, "tree", 2, &err);
+  Eant_FillStyle *style = eant_FillStyleSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_PATTERN, 1, 1, 4, 0,
+                                                  EEVG_MAP, nullptr, EEVG_MAP, nullptr, 10.0, 5.0, 0.0, symbol, 0, -1,
+                                                  EANT_KEY_END);
+  ASSERT_NE(nullptr, style) << Chain(err);
+  ASSERT_NE(nullptr, style->pattern);
+  EXPECT_EQ(nullptr, style->pattern->pattern); // patternFill 0: no pattern fill
+  eant_FillStyleSetValues(nullptr, nullptr, style, &err, EANT_KEY_PATTERN, 1, 0, 4, 1, EEVG_MAP, nullptr, EEVG_MAP,
+                          nullptr, 10.0, 5.0, 0.0, symbol, 0, -1, EANT_KEY_END);
+  ASSERT_NE(nullptr, style->pattern->pattern) << Chain(err);
+  EXPECT_NE(symbol, style->pattern->pattern->symbol); // the list's reference stays the caller's
+  eant_StyleFree(&symbol);
+  {
+    taviron::testing::CapturedOutput out;
+    eant_FillStylePrint(style, &err);
+    const std::string text = out.Out();
+    EXPECT_NE(std::string::npos, text.find("   fill - true\n   trace - false\nFillPattern:\n    solidFill - 0\n"))
+        << text;
+    EXPECT_NE(std::string::npos, text.find("   traceStyle - -1\n")) << text;
+  }
+  eant_FillStyleFree(&style);
+}
+
 // ---- The pattern tile --------------------------------------------------------------------------
 
 TEST_F(SymbolRenderTest, ATileHoldsOneSymbolCentredInItsCellOverTheSolidColourOrNothing) {
