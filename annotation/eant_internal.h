@@ -472,6 +472,43 @@ bool FindElementType(int32_t code, ElementTypeEntry &entry);
 // removed again). Only tests call it.
 void SetTestElementType(int32_t code, ElementReadFunction read, SmartDataFunction checkForSmartData);
 
+// The table of the type with this code, which elements the package makes itself get (a symbol
+// element of a pattern tile or of a line symbol); null when no type has the code.
+const Eant_ElementFunctions *ElementFunctionsOf(int32_t code);
+// The table a test puts in place of the package's for the code (null: removed again). Only tests
+// call it.
+void SetTestElementFunctions(int32_t code, const Eant_ElementFunctions *functions);
+
+// ---- The symbol element and symbol libraries, as the pattern tile and the line symbols use them
+
+// The placement of a symbol element: what the symbol element's keyword factory is given by the
+// pattern tile and the line symbols.
+struct SymbolPlacement {
+  int32_t scaleCoordSys;
+  const char *scaleUnits; // may be null
+  int32_t positionCoordSys;
+  const char *positionUnits;
+  double x, y;            // the centre, in position units
+  double orientation;     // radians
+  double scale;           // in scale units
+  const Eant_Style *symbol; // the definition by reference, or null: by number
+  int32_t number;
+  int32_t colorOverrideFlag, overrideColor;
+};
+// Places the element (a new symbol element of the registered symbol type when null: "no symbol
+// element type" without one) and recomputes its box through the conversion; null after the
+// report (an element made by the call is freed).
+Eant_Element *SymbolElementSetValues(Eant_AnnotationInfo *info, Eant_Element *element,
+                                     Eant_CoordSysConversion *conversion, const SymbolPlacement &placement,
+                                     Eerr_ErrorReport **err);
+// The symbol library a reference names: the given one (may be null) when it names no file, else
+// the loaded library of that name from the package's cache (a library not loaded yet is
+// reported).
+Eant_SymbolLibrary *SymbolLibraryGetFromStyle(Eint_InitToolkitData *toolkit, Eant_SymbolLibrary *library,
+                                              const Eant_Style *reference, Eerr_ErrorReport **err);
+// A copy of a symbol library: its names, style library, modified flag and definitions.
+Eant_SymbolLibrary *SymbolLibraryCopy(const Eant_SymbolLibrary *source, Eerr_ErrorReport **err);
+
 // ---- Boxes and polynomials ---------------------------------------------------------------
 
 // A corner box that can be read: 2 x 4 f64.

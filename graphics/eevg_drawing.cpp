@@ -402,6 +402,17 @@ void eevg_PointScaleToDevice(Eevg_Drawing *drawing, double x, double y, double *
   if (dy) *dy = y * drawing->scaleY;
 } TAVIRON_GUARD_VOID(err)
 
+void eevg_DrawingGetDeviceSize(Eevg_Drawing *drawing, int32_t *width, int32_t *height,
+                               Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  if (!drawing) {
+    lower::Report(err, "eevg_DrawingGetDeviceSize", 1, kNullDrawing);
+    return;
+  }
+  if (width) *width = drawing->deviceWidth;
+  if (height) *height = drawing->deviceHeight;
+} TAVIRON_GUARD_VOID(err)
+
 int32_t eevg_LineUnitsToPixels(Eevg_Drawing *drawing, double value) try {
   if (!drawing) return 0;
   double pixels;

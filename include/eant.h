@@ -257,6 +257,19 @@ typedef struct Eant_LineComposition {
   Eant_LineDescription *data;
 } Eant_LineComposition;
 
+/* The record of a symbol element: a definition of a symbol library (by number) placed at center
+   (position units; null in a new record), turned by orientation (radians), of size scale (scale
+   units), drawn in overrideColor when colorOverrideFlag is 1. */
+typedef struct Eant_Symbol {
+  uint32_t flags;
+  Eevg_Coord *center;
+  double orientation;
+  double scale;
+  int32_t symbolData;
+  int32_t colorOverrideFlag;
+  int32_t overrideColor;
+} Eant_Symbol;
+
 /* A symbol repeated along a line. effect: 0 as is, 1, 2, 3 quarter turns. */
 enum {
   EANT_LINESYMBOL_ASIS = 0,
@@ -1154,6 +1167,28 @@ Eant_FillPattern *eant_FillPatternCreate(Eerr_ErrorReport **err);
 Eant_FillPattern *eant_FillPatternCopy(const Eant_FillPattern *source, Eant_FillPattern *target,
                                        Eerr_ErrorReport **err);
 void eant_FillPatternFree(Eant_FillPattern **pattern);
+/* A pattern (new when null) of the solid colour alone: solidFill 1, patternFill 0; a pattern fill
+   it holds stays. */
+Eant_FillPattern *eant_FillPatternSetValues(Eant_FillPattern *pattern, int32_t color, Eerr_ErrorReport **err);
+/* Sets a pattern (new when null); with patternFill 1 its pattern fill is set (made when absent)
+   with the other values, else it is freed. A pattern made by the call is freed on failure. */
+Eant_FillPattern *eant_FillPatternSetAllValues(Eant_FillPattern *pattern, int32_t solidFill, int32_t color,
+                                               int32_t patternFill, int32_t scaleCoordSys, const char *scaleUnits,
+                                               int32_t positionCoordSys, const char *positionUnits, double scale,
+                                               double xsep, double ysep, Eant_Style *symbol,
+                                               int32_t colorOverrideFlag, int32_t overrideColor,
+                                               Eerr_ErrorReport **err);
+/* Sets a pattern fill (new when null; freed again on failure); the units are updated in place and
+   the symbol reference is taken over, not copied. */
+Eant_PatternFill *eant_PatternFillSetValues(Eant_PatternFill *fill, int32_t scaleCoordSys, const char *scaleUnits,
+                                            int32_t positionCoordSys, const char *positionUnits, double scale,
+                                            double xsep, double ysep, Eant_Style *symbol, int32_t colorOverrideFlag,
+                                            int32_t overrideColor, Eerr_ErrorReport **err);
+/* 1 when both are null or equal (the pixel stack plays no part), else 0. */
+int32_t eant_FillPatternCompare(const Eant_FillPattern *a, const Eant_FillPattern *b, Eerr_ErrorReport **err);
+int32_t eant_PatternFillCompare(const Eant_PatternFill *a, const Eant_PatternFill *b, Eerr_ErrorReport **err);
+void eant_FillPatternPrint(const Eant_FillPattern *pattern, Eerr_ErrorReport **err);
+void eant_PatternFillPrint(const Eant_PatternFill *fill, Eerr_ErrorReport **err);
 Eant_FillStyle *eant_FillStyleCreate(Eerr_ErrorReport **err);
 Eant_FillStyle *eant_FillStyleCopy(const Eant_FillStyle *source, Eant_FillStyle *target, Eerr_ErrorReport **err);
 void eant_FillStyleFree(Eant_FillStyle **style);
@@ -1359,6 +1394,62 @@ Eevg_FillPattern *eant_GetFillPattern(Eint_InitToolkitData *toolkit, Eant_StyleL
 void eant_ModifyBboxByFillStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, int32_t number,
                                 Eant_CoordSysConversion *conversion, Egda_BaseData *bbox, int32_t withMitre,
                                 Eerr_ErrorReport **err);
+
+/* What a pre-rendered symbol pattern hands to the renderer as its user data: the drawing,
+   conversion, style library and symbol library it was made for (borrowed), a copy of the pattern
+   fill and of the pattern's colour (opacity 255; null without one), and solidFill. */
+typedef struct Eant_PatternFillRenderData {
+  Eevg_Drawing *drawing;
+  Eant_CoordSysConversion *coordConvert;
+  Eant_StyleLibrary *styleLibrary;
+  Eant_SymbolLibrary *symbolLibrary;
+  Eant_PatternFill *patternFill;
+  Eevg_Color *color;
+  int32_t solidFill;
+} Eant_PatternFillRenderData;
+Eant_PatternFillRenderData *eant_PatternFillRenderDataCreate(Eerr_ErrorReport **err);
+/* Frees the pattern-fill copy, the colour copy and the record, and clears the pointer. */
+void eant_PatternFillRenderDataFree(Eant_PatternFillRenderData **data);
+/* The pattern fill drawn once into a tile of four unsigned 8-bit planes (red, green, blue,
+   coverage) of one symbol size plus the gaps, in the drawing's device pixels: the symbol centred,
+   over the colour when solidFill is 1 and a colour is given, else over nothing. A tile larger
+   than the drawing is made at the drawing's size, with a warning (severity 1) in err beside the
+   tile. */
+Egda_BaseDataStack *eant_RenderPixRectStackCreate(const Eevg_Color *color, Eint_InitToolkitData *toolkit,
+                                                  Eevg_Drawing *drawing, Eant_CoordSysConversion *conversion,
+                                                  Eant_StyleLibrary *library, Eant_SymbolLibrary *symbols,
+                                                  const Eant_PatternFill *patternFill, int32_t solidFill,
+                                                  Eerr_ErrorReport **err);
+/* eant_GetFillPattern, with a symbol pattern drawn into its tile for the drawing (null without a
+   report for a null pattern). A capped tile's warning is passed on beside the result. */
+Eevg_FillPattern *eant_GetFillPatternForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                                  Eant_CoordSysConversion *conversion, Eant_StyleLibrary *library,
+                                                  Eant_SymbolLibrary *symbols, const Eant_FillPattern *pattern,
+                                                  Eerr_ErrorReport **err);
+/* Evaluation for drawing: every base followed, the renderer fill style (required) filled, and
+   the symbol pattern of the level that sets the pattern drawn into its tile. The evaluated
+   record. */
+Eant_FillStyle *eant_FillStyleEvaluateForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                                   Eant_StyleLibrary *library, Eant_SymbolLibrary *symbols,
+                                                   const Eant_FillStyle *style, Eevg_FillStyle *target,
+                                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* A new renderer fill style of the numbered style evaluated for drawing (null for number -1);
+   the Ptr form caches it in the style (the tile stays that of the drawing and conversion of the
+   call that made it) and sets the library's evaluated flag. */
+Eevg_FillStyle *eant_GetFillStyleForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                              Eant_CoordSysConversion *conversion, Eant_StyleLibrary *library,
+                                              Eant_SymbolLibrary *symbols, int32_t number, Eerr_ErrorReport **err);
+Eevg_FillStyle *eant_GetFillStyleForRenderingPtr(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                                 Eant_CoordSysConversion *conversion, Eant_StyleLibrary *library,
+                                                 Eant_SymbolLibrary *symbols, int32_t number,
+                                                 Eerr_ErrorReport **err);
+/* A new renderer line symbol (null without a report for a null symbol): scale, spacing and
+   offset in layer map units, each symbol drawn through the symbol element's renderer. The plain
+   form draws every symbol at its own size; the fast form scales it by the renderer's factor. */
+Eevg_LineSymbol *eant_GetLineSymbol(const Eant_LineSymbol *symbol, Eant_StyleLibrary *library,
+                                    Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Eevg_LineSymbol *eant_GetLineSymbolFast(const Eant_LineSymbol *symbol, Eant_StyleLibrary *library,
+                                        Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Style libraries */

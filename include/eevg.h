@@ -522,6 +522,9 @@ void eevg_PointConvertToDevice(Eevg_Drawing *drawing, double x, double y, double
                                Eerr_ErrorReport **err);
 void eevg_PointScaleToDevice(Eevg_Drawing *drawing, double x, double y, double *dx, double *dy,
                              Eerr_ErrorReport **err);
+/* The drawing's device size in pixels (either pointer may be null). */
+void eevg_DrawingGetDeviceSize(Eevg_Drawing *drawing, int32_t *width, int32_t *height,
+                               Eerr_ErrorReport **err);
 /* A line width or dash length in sub-pixels (1/8 pixel), truncated; 0 for an unknown unit. */
 int32_t eevg_LineUnitsToPixels(Eevg_Drawing *drawing, double value);
 void eevg_DrawingSetPixelSize(Eevg_Drawing *drawing, int32_t sizeX, int32_t sizeY);

@@ -79,39 +79,6 @@ bool InitSelectedStyles(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) {
   return true;
 }
 
-// A copy of a symbol library: its names, its style library and its symbol definitions.
-Eant_SymbolLibrary *CopySymbolLibrary(const Eant_SymbolLibrary *source, Eerr_ErrorReport **err) {
-  lower::CalleeReport inner;
-  Eant_SymbolLibrary *copy = eant_SymbolLibraryCreate(&inner);
-  bool ok = copy && eant_CharStrCopy(&source->fileNodeName, &copy->fileNodeName, &inner) &&
-            eant_CharStrCopy(&source->description, &copy->description, &inner) &&
-            (!source->styleLibrary ||
-             (copy->styleLibrary = eant_StyleLibraryCopy(source->styleLibrary, nullptr, &inner)));
-  const int32_t count = ok && source->symbolDataList ? edlm_CountList(source->symbolDataList, nullptr) : 0;
-  for (int32_t i = 0; ok && i < count; ++i) {
-    const auto *from = *static_cast<Eant_SymbolData **>(edlm_GetAddr(source->symbolDataList, i, nullptr));
-    Eant_SymbolData *to = nullptr;
-    if (from) {
-      ok = (to = eant_SymbolDataCreate(&inner)) &&
-           eant_CharStrCopy(&from->symbolName, &to->symbolName, &inner) &&
-           eant_CharStrCopy(&from->description, &to->description, &inner) &&
-           (!from->baseSymbol || (to->baseSymbol = eant_StyleCopy(from->baseSymbol, nullptr, &inner))) &&
-           (!from->elementList ||
-            (to->elementList = eant_ElementListCopy(from->elementList, nullptr, &inner)));
-      if (to) to->useCount = from->useCount;
-    }
-    if (ok) ok = edlm_Add(copy->symbolDataList, &to, &inner) >= 0;
-    if (!ok) eant_SymbolDataFree(&to);
-  }
-  if (!ok) {
-    eant_SymbolLibraryFree(&copy);
-    lower::PassOn(err, inner);
-    return nullptr;
-  }
-  copy->defaultSymbolNumber = source->defaultSymbolNumber;
-  return copy;
-}
-
 // ---- Helpers of the writer and reader ---------------------------------------------------------
 
 // Frees an info an operation made unless the operation hands it out (also when an exception
@@ -469,7 +436,7 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
   if (source->styleLib && !(target->styleLib = eant_StyleLibraryCopy(source->styleLib, nullptr, &inner)))
     return fail(8, "eant_StyleLibraryCopy");
   eant_SymbolLibraryFree(&target->symbolLib);
-  if (source->symbolLib && !(target->symbolLib = CopySymbolLibrary(source->symbolLib, &inner)))
+  if (source->symbolLib && !(target->symbolLib = SymbolLibraryCopy(source->symbolLib, &inner)))
     return fail(9, "eant_SymbolLibraryCopy");
   // A copy has no criteria (its own clip window goes with them) and nothing selected.
   eant_ClearClipWindow(target, nullptr);

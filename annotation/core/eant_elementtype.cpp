@@ -20,6 +20,13 @@ struct TestType {
 };
 std::array<TestType, 8> testTypes{};
 std::size_t testTypeCount = 0;
+// The tables the tests put in place of the package's.
+struct TestTable {
+  int32_t code;
+  const Eant_ElementFunctions *functions;
+};
+std::array<TestTable, 8> testTables{};
+std::size_t testTableCount = 0;
 
 // What a type lacking the slot gets.
 enum class Missing { Reported, Skipped };
@@ -111,6 +118,26 @@ void SetTestElementType(int32_t code, ElementReadFunction read, SmartDataFunctio
     ++testTypeCount;
   }
   testTypes[at] = {code, {read, checkForSmartData}};
+}
+
+const Eant_ElementFunctions *ElementFunctionsOf(int32_t code) {
+  for (std::size_t i = 0; i < testTableCount; ++i)
+    if (testTables[i].code == code) return testTables[i].functions;
+  return ElementTypes::Find(code);
+}
+
+void SetTestElementFunctions(int32_t code, const Eant_ElementFunctions *functions) {
+  std::size_t at = 0;
+  while (at < testTableCount && testTables[at].code != code) ++at;
+  if (!functions) {
+    if (at < testTableCount) testTables[at] = testTables[--testTableCount];
+    return;
+  }
+  if (at == testTableCount) {
+    if (testTableCount == testTables.size()) return;
+    ++testTableCount;
+  }
+  testTables[at] = {code, functions};
 }
 
 } // namespace taviron::eant

@@ -1315,8 +1315,9 @@ struct LineFamily : LineStyles {
   static Eevg_LineStyle *NewRenderer(Eerr_ErrorReport **err) { return eevg_LineStyleCreate(err); }
   static void FreeRenderer(Eevg_LineStyle **renderer) { eevg_LineStyleFree(renderer); }
   static Eevg_LineComposition *TargetOf(Eevg_LineStyle *renderer) { return &renderer->composition; }
-  // What the composition does not carry: the dashes in map units, joins and ends, the arrow head.
-  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *, Eant_LineStyle &style,
+  // What the composition does not carry: the dashes in map units, joins and ends, the arrow head,
+  // the symbol drawn along the line.
+  static bool Complete(Eint_InitToolkitData *, Eant_StyleLibrary *library, Eant_LineStyle &style,
                        Eevg_LineStyle *renderer, Eant_CoordSysConversion *conversion, const char *reporter,
                        Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
@@ -1351,6 +1352,11 @@ struct LineFamily : LineStyles {
     }
     renderer->displayLine = style.displayLine;
     renderer->useSymbol = style.useSymbol;
+    if (style.useSymbol == 1 && style.lineSymbol &&
+        !(renderer->lineSymbol = eant_GetLineSymbol(style.lineSymbol, library, conversion, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 6, "eant_GetLineSymbol");
+      return false;
+    }
     return true;
   }
   static bool Move(Eant_LineStyle &style, Eant_StyleLibrary *source, Eant_StyleLibrary *target,
@@ -1389,19 +1395,6 @@ struct LineFamily : LineStyles {
 
 // ---- Fill styles -----------------------------------------------------------------------------
 
-bool SamePatternFill(const Eant_PatternFill *a, const Eant_PatternFill *b) {
-  if (!a || !b) return a == b;
-  return SameUnits(a->scaleUnits, b->scaleUnits) && SameUnits(a->positionUnits, b->positionUnits) &&
-         a->scale == b->scale && a->xsep == b->xsep && a->ysep == b->ysep &&
-         eant_StyleCompare(a->symbol, b->symbol, nullptr) == 1 &&
-         a->colorOverrideFlag == b->colorOverrideFlag && a->overrideColor == b->overrideColor;
-}
-bool SameFillPattern(const Eant_FillPattern *a, const Eant_FillPattern *b) {
-  if (!a || !b) return a == b;
-  return a->solidFill == b->solidFill && a->color == b->color && a->patternFill == b->patternFill &&
-         SamePatternFill(a->pattern, b->pattern);
-}
-
 struct FillFamily : FillStyles {
   using Target = Eevg_FillStyle;
   using Renderer = Eevg_FillStyle;
@@ -1435,36 +1428,27 @@ struct FillFamily : FillStyles {
       eant_FillPatternFree(&style.pattern);
       return true;
     }
-    if (!style.pattern && !(style.pattern = eant_FillPatternCreate(&inner))) {
-      lower::ReportCallee(err, inner, reporter, 3, "eant_FillPatternCreate");
-      return false;
-    }
-    Eant_FillPattern &pattern = *style.pattern;
+    Eant_FillPattern *pattern = nullptr;
     if (code == EANT_KEY_FILL) {
-      pattern.solidFill = 1;
-      pattern.color = v.Int(1);
-      pattern.patternFill = 0;
-      return true;
+      pattern = eant_FillPatternSetValues(style.pattern, v.Int(1), &inner);
+    } else {
+      // The list's symbol reference stays the caller's: the pattern fill takes a copy.
+      Eant_Style *symbol = nullptr;
+      if (!SetReference(symbol, v.Pointer<const Eant_Style>(11), &inner)) {
+        lower::ReportChained(err, inner, reporter, 3, "Error setting keyword %d of fillStyle", code);
+        return false;
+      }
+      pattern = eant_FillPatternSetAllValues(style.pattern, v.Int(1), v.Int(2), v.Int(3), v.Int(4),
+                                             v.Pointer<const char>(5), v.Int(6), v.Pointer<const char>(7),
+                                             v.Double(8), v.Double(9), v.Double(10), symbol, v.Int(12),
+                                             v.Int(13), &inner);
+      if (!pattern || v.Int(3) != 1) eant_StyleFree(&symbol); // not taken over
     }
-    pattern.solidFill = v.Int(1);
-    pattern.color = v.Int(2);
-    pattern.patternFill = v.Int(3);
-    if (!pattern.pattern && !(pattern.pattern = eant_PatternFillCreate(&inner))) {
-      lower::ReportCallee(err, inner, reporter, 3, "eant_PatternFillCreate");
-      return false;
-    }
-    Eant_PatternFill &fill = *pattern.pattern;
-    if (!SetUnits(fill.scaleUnits, v.Int(4), v.Pointer<const char>(5), &inner) ||
-        !SetUnits(fill.positionUnits, v.Int(6), v.Pointer<const char>(7), &inner) ||
-        !SetReference(fill.symbol, v.Pointer<const Eant_Style>(11), &inner)) {
+    if (!pattern) {
       lower::ReportChained(err, inner, reporter, 3, "Error setting keyword %d of fillStyle", code);
       return false;
     }
-    fill.scale = v.Double(8);
-    fill.xsep = v.Double(9);
-    fill.ysep = v.Double(10);
-    fill.colorOverrideFlag = v.Int(12);
-    fill.overrideColor = v.Int(13);
+    style.pattern = pattern;
     return true;
   }
   static void SwapPart(Eant_FillStyle &a, Eant_FillStyle &b, uint32_t bit) {
@@ -1489,7 +1473,7 @@ struct FillFamily : FillStyles {
     return eant_CharStrCompare(&a.styleName, &b.styleName, nullptr) == 1 &&
            eant_CharStrCompare(&a.description, &b.description, nullptr) == 1 &&
            eant_StyleCompare(a.baseStyle, b.baseStyle, nullptr) == 1 && a.mask == b.mask &&
-           a.fill == b.fill && a.trace == b.trace && SameFillPattern(a.pattern, b.pattern) &&
+           a.fill == b.fill && a.trace == b.trace && eant_FillPatternCompare(a.pattern, b.pattern, nullptr) == 1 &&
            a.traceStyle == b.traceStyle;
   }
   static bool Defaults(Eant_FillStyle &, Eerr_ErrorReport **) { return true; }
@@ -1560,10 +1544,9 @@ struct FillFamily : FillStyles {
     return true;
   }
   static void PrintParts(const Eant_FillStyle &style) {
-    efio_Printf("   fill - %d\n   trace - %d\n", style.fill, style.trace);
-    if (const Eant_FillPattern *pattern = style.pattern)
-      efio_Printf("FillPattern:\n   solidFill - %d\n   color - %ld\n   patternFill - %d\n",
-                  pattern->solidFill, static_cast<long>(pattern->color), pattern->patternFill);
+    efio_Printf("   fill - %s\n   trace - %s\n", style.fill == 1 ? "true" : "false",
+                style.trace == 1 ? "true" : "false");
+    eant_FillPatternPrint(style.pattern, nullptr);
     efio_Printf("   traceStyle - %ld\n", static_cast<long>(style.traceStyle));
   }
 };

@@ -1,5 +1,8 @@
-// Symbol libraries and symbol definitions as records: create, free and their stored designs.
+// Symbol libraries and symbol definitions as records: create, free, copy, the library a style
+// reference names, and their stored designs.
 #include <utility>
+
+#include <cstring>
 
 #include "eant_internal.h"
 #include "emsc.h"
@@ -52,6 +55,66 @@ void FreeDefinitions(Edlm_List *list) {
 }
 
 } // namespace
+
+namespace taviron::eant {
+
+Eant_SymbolLibrary *SymbolLibraryCopy(const Eant_SymbolLibrary *source, Eerr_ErrorReport **err) {
+  lower::CalleeReport inner;
+  Eant_SymbolLibrary *copy = eant_SymbolLibraryCreate(&inner);
+  bool ok = copy && eant_CharStrCopy(&source->fileNodeName, &copy->fileNodeName, &inner) &&
+            eant_CharStrCopy(&source->description, &copy->description, &inner) &&
+            (!source->styleLibrary ||
+             (copy->styleLibrary = eant_StyleLibraryCopy(source->styleLibrary, nullptr, &inner)));
+  const int32_t count = ok && source->symbolDataList ? edlm_CountList(source->symbolDataList, nullptr) : 0;
+  for (int32_t i = 0; ok && i < count; ++i) {
+    const auto *from = *static_cast<Eant_SymbolData **>(edlm_GetAddr(source->symbolDataList, i, nullptr));
+    Eant_SymbolData *to = nullptr;
+    if (from) {
+      ok = (to = eant_SymbolDataCreate(&inner)) &&
+           eant_CharStrCopy(&from->symbolName, &to->symbolName, &inner) &&
+           eant_CharStrCopy(&from->description, &to->description, &inner) &&
+           (!from->baseSymbol || (to->baseSymbol = eant_StyleCopy(from->baseSymbol, nullptr, &inner))) &&
+           (!from->elementList ||
+            (to->elementList = eant_ElementListCopy(from->elementList, nullptr, &inner)));
+      if (to) to->useCount = from->useCount;
+    }
+    if (ok) ok = edlm_Add(copy->symbolDataList, &to, &inner) >= 0;
+    if (!ok) eant_SymbolDataFree(&to);
+  }
+  if (!ok) {
+    eant_SymbolLibraryFree(&copy);
+    lower::PassOn(err, inner);
+    return nullptr;
+  }
+  copy->modified = source->modified;
+  copy->defaultSymbolNumber = source->defaultSymbolNumber;
+  return copy;
+}
+
+Eant_SymbolLibrary *SymbolLibraryGetFromStyle(Eint_InitToolkitData *toolkit, Eant_SymbolLibrary *library,
+                                              const Eant_Style *reference, Eerr_ErrorReport **err) {
+  static const char *reporter = "eant_SymbolLibraryGetFromStyle";
+  lower::Clear(err);
+  if (!reference) {
+    lower::Report(err, reporter, 1, "Invalid input style");
+    return nullptr;
+  }
+  const char *name = Text(reference->fileNodeName);
+  if (!name) return library;
+  const Eant_InitData *data = PackageData(toolkit);
+  if (!toolkit || !data) {
+    lower::Report(err, reporter, 2, "%s", toolkit ? kPackageNotInitialized : kToolkitNotInitialized);
+    return nullptr;
+  }
+  for (Eant_SymbolLibrary *loaded = data->symbolLibraryCache; loaded; loaded = loaded->next)
+    if (const char *loadedName = Text(loaded->fileNodeName); loadedName && std::strcmp(loadedName, name) == 0)
+      return loaded;
+  // Loading a library file into the cache comes with the symbol-library reader.
+  lower::Report(err, reporter, 3, "Symbol library \"%s\" is not loaded", name);
+  return nullptr;
+}
+
+} // namespace taviron::eant
 
 extern "C" {
 

@@ -28,6 +28,8 @@ namespace taviron::eant {
 void SetTestElementType(int32_t code,
                         void (*read)(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **),
                         int32_t (*checkForSmartData)(Eant_Element *, Eerr_ErrorReport **));
+// The table elements the package makes itself get for the code (null: removed again).
+void SetTestElementFunctions(int32_t code, const Eant_ElementFunctions *functions);
 } // namespace taviron::eant
 
 namespace taviron::annotation::testing {
@@ -218,15 +220,21 @@ struct TestType {
   }
 };
 
-// The test type takes the place of the package's polyline (or of another code) while it lives.
+// The test type takes the place of the package's polyline (or of another code) while it lives;
+// with a table, elements the package makes itself of that code get the table.
 class TestElementType {
 public:
   explicit TestElementType(int32_t code = EANT_POLYLINE,
-                           int32_t (*checkForSmartData)(Eant_Element *, Eerr_ErrorReport **) = nullptr)
+                           int32_t (*checkForSmartData)(Eant_Element *, Eerr_ErrorReport **) = nullptr,
+                           const Eant_ElementFunctions *functions = nullptr)
       : code_(code) {
     taviron::eant::SetTestElementType(code, &TestType::Read, checkForSmartData);
+    taviron::eant::SetTestElementFunctions(code, functions);
   }
-  ~TestElementType() { taviron::eant::SetTestElementType(code_, nullptr, nullptr); }
+  ~TestElementType() {
+    taviron::eant::SetTestElementType(code_, nullptr, nullptr);
+    taviron::eant::SetTestElementFunctions(code_, nullptr);
+  }
   TestElementType(const TestElementType &) = delete;
   TestElementType &operator=(const TestElementType &) = delete;
 
