@@ -565,7 +565,15 @@ typedef struct Eant_RenderData {
 } Eant_RenderData;
 
 struct Eant_SelectedElement;
-struct Eant_ClipData;
+
+/* The data of the criterion "Clip Window": the layer's clip window (its boxes owned) and the work
+   records of the check (a 2 x 4 corner matrix and two boxes), reused from element to element. */
+typedef struct Eant_ClipData {
+  ClipWind *clipWindow;
+  Egda_BaseData *corners;
+  Evec_Bbox *elementBox;
+  Evec_Bbox *intersection;
+} Eant_ClipData;
 
 /* The contents of one annotation layer. */
 struct Eant_AnnotationInfo {
@@ -725,6 +733,61 @@ int32_t eant_CriteriaCheck(Eant_Element *element, _exfr_XForm *transform, Eant_C
 void eant_CriteriaDelete(Eant_AnnotationInfo *info, const char *name, Eerr_ErrorReport **err);
 void eant_CriteriaPrint(const Eant_Criteria *criterion, Eerr_ErrorReport **err);
 void eant_CriteriaFree(Eant_Criteria **list);
+
+/* ---------------------------------------------------------------------------------------------
+   The clip window of a layer: the criterion "Clip Window" keeps an element whose box, carried
+   through the render transform, meets every box of the window. The info's clipWindow points at
+   the criterion's data. */
+
+#define EANT_CLIP_WINDOW_CRITERIA "Clip Window"
+
+/* A record with no window, a 2 x 4 work matrix and two work boxes. */
+Eant_ClipData *eant_ClipDataCreate(Eerr_ErrorReport **err);
+/* Deletes the window with its boxes and the work records, frees the record, clears the pointer. */
+void eant_ClipDataFree(Eant_ClipData **clipData);
+/* Adds a copy of the box (2 x 2 f64) to the window, adding the criterion when it is missing. A
+   failure leaves the window as it was. */
+void eant_AddClipWindow(Eant_AnnotationInfo *info, const Evec_Bbox *box, Eerr_ErrorReport **err);
+/* The window becomes the one box. */
+void eant_SetClipWindow(Eant_AnnotationInfo *info, const Evec_Bbox *box, Eerr_ErrorReport **err);
+/* Frees the window and deletes the criterion; nothing (no report) without one. */
+void eant_ClearClipWindow(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* The criterion's check (data: an Eant_ClipData): 1 when the element's box meets every box of
+   the window, else 0. */
+int32_t eant_ElementIntersectClipWind(Eant_Element *element, _exfr_XForm *transform, void *clipData,
+                                      Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Hit tests of the element types and selection by coordinate. A coordinate is a 2 x 1 f64 matrix
+   in layer coordinates. The tolerance of the near tests is the larger of 2 NDU (in map units,
+   through the conversion's map transform) and the width of the style's first line. */
+
+/* 1 when a vertex of the block lies within the tolerance of the coordinate. */
+int32_t eant_CoordNearPoint(const Egda_BaseData *coordinate, const Efga_CoordinateBlock *points,
+                            const Eevg_LineStyle *lineStyle, Eant_CoordSysConversion *conversion,
+                            Eerr_ErrorReport **err);
+/* 1 when the coordinate lies within the tolerance of a segment of a part of the block; closed 1
+   also tests each part's closing segment (polygon outlines). */
+int32_t eant_CoordNearPolyline(const Egda_BaseData *coordinate, const Efga_CoordinateBlock *lines, int32_t closed,
+                               const Eevg_LineStyle *lineStyle, Eant_CoordSysConversion *conversion,
+                               Eerr_ErrorReport **err);
+/* Filled (fill 1): 1 when the coordinate lies inside an odd number of parts (a hole is outside).
+   Otherwise: the near test of the closed outlines with the fill style's outline line style. */
+int32_t eant_CoordInPolygon(const Egda_BaseData *coordinate, const Efga_CoordinateBlock *polygons,
+                            const Eevg_FillStyle *fillStyle, Eant_CoordSysConversion *conversion,
+                            Eerr_ErrorReport **err);
+/* 1 when the coordinate lies inside the four corners carried through the render transform (the
+   polynomial is not applied). */
+int32_t eant_CoordInBoundingBox(const Egda_BaseData *corners, const Efga_Polynomial *polynomial,
+                                const _exfr_XForm *transform, const Egda_BaseData *coordinate,
+                                Eerr_ErrorReport **err);
+/* The topmost element of element's list (the last in drawing order) that passes the criteria and
+   whose type reports the coordinate in it; null when none is (or element is null). */
+Eant_Element *eant_SelectNextElementByCoord(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,
+                                            Eant_SymbolLibrary *symbols, Eant_Criteria *criteria,
+                                            Eant_Element *element, _exfr_XForm *transform,
+                                            Eant_CoordSysConversion *conversion, Egda_BaseData *coordinate,
+                                            Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Database access of smart text */

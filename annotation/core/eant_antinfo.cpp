@@ -430,6 +430,7 @@ void eant_AnnotationInfoFree(Eant_AnnotationInfo **info) try {
   eprj_ProParametersFree(&i->proParameters);
   eant_StyleLibraryFree(&i->styleLib);
   eant_SymbolLibraryFree(&i->symbolLib);
+  eant_ClearClipWindow(i, nullptr);
   eant_CriteriaFree(&i->criteria);
   eant_SelectedStylesFree(&i->selectedStyles);
   eant_SelectedStylesFree(&i->currentStyles);
@@ -528,7 +529,8 @@ Eant_AnnotationInfo *eant_AnnotationInfoCopy(Eant_AnnotationInfo *source, Eant_A
   eant_SymbolLibraryFree(&target->symbolLib);
   if (source->symbolLib && !(target->symbolLib = CopySymbolLibrary(source->symbolLib, &inner)))
     return fail(9, "eant_SymbolLibraryCopy");
-  // A copy has no criteria and nothing selected.
+  // A copy has no criteria (its own clip window goes with them) and nothing selected.
+  eant_ClearClipWindow(target, nullptr);
   eant_CriteriaFree(&target->criteria);
   target->selectedElements = nullptr;
   struct Styles {
