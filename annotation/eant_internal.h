@@ -509,6 +509,7 @@ namespace taviron::eant {
   static constexpr auto &Render = eant_##Kind##ElementRender;                                     \
   static constexpr auto &Free = eant_##Kind##ElementFree;                                         \
   static constexpr auto &Write = eant_##Kind##ElementWrite;                                       \
+  static constexpr auto &CoordIn = eant_CoordIn##Kind##Element;                                   \
   static constexpr auto &CalculateBbox = eant_##Kind##ElementBboxCalculateNoSave;                 \
   static constexpr auto &CopyStyle = eant_##Kind##ElementCopyStyleBetweenLibs;                    \
   static constexpr auto &UpdateInfo = eant_##Kind##ElementUpdateInfo;                             \

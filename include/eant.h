@@ -1771,6 +1771,11 @@ typedef struct Eant_Point {
                                   Eerr_ErrorReport **err);                                                    \
   void eant_##Kind##ElementWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position,                \
                                  Eant_Element *element, Eerr_ErrorReport **err);                              \
+  int32_t eant_CoordIn##Kind##Element(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,              \
+                                      Eant_SymbolLibrary *symbols, Eant_Criteria *criteria,                   \
+                                      Eant_Element *element, _exfr_XForm *xform,                              \
+                                      Eant_CoordSysConversion *conversion, Egda_BaseData *coord,              \
+                                      Eerr_ErrorReport **err);                                                \
   Egda_BaseData *eant_##Kind##ElementBboxCalculateNoSave(Eant_Element *element, _exfr_XForm *xform,         \
                                                          Eant_CoordSysConversion *conversion,                 \
                                                          Eerr_ErrorReport **err);                             \

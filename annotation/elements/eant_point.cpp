@@ -164,4 +164,18 @@ void eant_PointElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *s
   if (inner) lower::ReportChained(err, inner, reporter, 13, "Error returned by eevg_DrawEllipse");
 } TAVIRON_GUARD_VOID(err)
 
+// 1 when a vertex lies within the larger of 2 NDU and the line width of the coordinate.
+int32_t eant_CoordInPointElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *,
+                                 Eant_Criteria *, Eant_Element *element, _exfr_XForm *xform,
+                                 Eant_CoordSysConversion *conversion, Egda_BaseData *coord,
+                                 Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  return Point::HitByLineStyle(
+      __func__, toolkit, styles, element, xform, conversion,
+      [&](const Efga_CoordinateBlock *block, const Eevg_LineStyle *style, Eerr_ErrorReport **inner) {
+        return eant_CoordNearPoint(coord, block, style, conversion, inner);
+      },
+      "eant_CoordNearPoint", err);
+} TAVIRON_GUARD(err, 0)
+
 } // extern "C"

@@ -120,4 +120,35 @@ void eant_PolygonElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary 
   if (inner) lower::ReportChained(err, inner, reporter, 6, "Error returned by eevg_DrawPolygon");
 } TAVIRON_GUARD_VOID(err)
 
+// A filled style hits inside the rings by the even-odd rule, an unfilled one near the outline.
+// The stored box rejects a coordinate outside it before the rings are fetched.
+int32_t eant_CoordInPolygonElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *,
+                                   Eant_Criteria *, Eant_Element *element, _exfr_XForm *xform,
+                                   Eant_CoordSysConversion *conversion, Egda_BaseData *coord,
+                                   Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_CoordInPolygonElement";
+  lower::Clear(err);
+  if (!Polygon::Check(reporter, element, "Invalid input Eant_Element", true, err)) return 0;
+  lower::CalleeReport inner;
+  if (element->bBox) {
+    const int32_t inBox = eant_CoordInBoundingBox(element->bBox, element->xformMatrix, xform, coord, &inner);
+    if (inner) {
+      lower::ReportChained(err, inner, reporter, 3, "Error returned by eant_CoordInBoundingBox");
+      return 0;
+    }
+    if (!inBox) return 0;
+  }
+  BlockPtr block = Polygon::MapBlock(reporter, 4, element, xform, conversion, err);
+  if (!block) return 0;
+  FillStylePtr style(eant_GetFillStyle(toolkit, styles, Polygon::RecordOf(element)->fillStyle, conversion, &inner));
+  if (!style || inner) {
+    lower::ReportChained(err, inner, reporter, 5, "Error returned by eant_GetFillStyle");
+    return 0;
+  }
+  const int32_t hit = eant_CoordInPolygon(coord, block.get(), style.get(), conversion, &inner);
+  if (!inner) return hit;
+  lower::ReportChained(err, inner, reporter, 6, "Error returned by eant_CoordInPolygon");
+  return 0;
+} TAVIRON_GUARD(err, 0)
+
 } // extern "C"

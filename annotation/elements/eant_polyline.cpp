@@ -107,4 +107,18 @@ void eant_PolylineElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary
   if (inner) lower::ReportChained(err, inner, reporter, 6, "Error returned by eevg_DrawPolyLine");
 } TAVIRON_GUARD_VOID(err)
 
+// 1 when the coordinate lies near a line (open), within the larger of 2 NDU and the line width.
+int32_t eant_CoordInPolylineElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *,
+                                    Eant_Criteria *, Eant_Element *element, _exfr_XForm *xform,
+                                    Eant_CoordSysConversion *conversion, Egda_BaseData *coord,
+                                    Eerr_ErrorReport **err) try {
+  lower::Clear(err);
+  return Polyline::HitByLineStyle(
+      __func__, toolkit, styles, element, xform, conversion,
+      [&](const Efga_CoordinateBlock *block, const Eevg_LineStyle *style, Eerr_ErrorReport **inner) {
+        return eant_CoordNearPolyline(coord, block, 0, style, conversion, inner);
+      },
+      "eant_CoordNearPolyline", err);
+} TAVIRON_GUARD(err, 0)
+
 } // extern "C"

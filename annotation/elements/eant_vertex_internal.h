@@ -33,6 +33,11 @@ struct XFormDeleter {
 };
 using XFormPtr = std::unique_ptr<_exfr_XForm, XFormDeleter>;
 
+struct LineStyleDeleter {
+  void operator()(Eevg_LineStyle *style) const noexcept { eevg_LineStyleFree(&style); }
+};
+using LineStylePtr = std::unique_ptr<Eevg_LineStyle, LineStyleDeleter>;
+
 // Making the element's style the current one belongs to the current styles of a layer, which are
 // not built yet: until they are, selecting does nothing and succeeds.
 inline bool SelectCurrentStyle(Eant_AnnotationInfo *, int32_t /*kind*/, int32_t /*number*/, bool /*only*/,
@@ -724,6 +729,27 @@ template <class T> struct Vertex {
 
   static int32_t CanBeFlipped(const char *reporter, Eant_Element *element, Eerr_ErrorReport **err) {
     return Check(reporter, element, "Invalid input Eant_Element", true, err) ? 1 : 0;
+  }
+
+  // The hit test of the line-style types: near(coordinate, map-space block, drawing line style)
+  // after the checks (codes 1, 2), the coordinates (3) and a drawing style made for the test (4).
+  template <class Near>
+  static int32_t HitByLineStyle(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,
+                                Eant_Element *element, _exfr_XForm *xform, Eant_CoordSysConversion *conversion,
+                                Near &&near, const char *nearName, Eerr_ErrorReport **err) {
+    if (!Check(reporter, element, "Invalid input Eant_Element", true, err)) return 0;
+    BlockPtr block = MapBlock(reporter, 3, element, xform, conversion, err);
+    if (!block) return 0;
+    lower::CalleeReport inner;
+    LineStylePtr style(eant_GetLineStyle(toolkit, styles, Style(RecordOf(element)), conversion, &inner));
+    if (!style || inner) {
+      lower::ReportChained(err, inner, reporter, 4, "Error returned by eant_GetLineStyle");
+      return 0;
+    }
+    const int32_t hit = near(block.get(), style.get(), &inner);
+    if (!inner) return hit;
+    lower::ReportChained(err, inner, reporter, 5, "Error returned by %s", nearName);
+    return 0;
   }
 
   // Makes the element's style current (the Only form returns the kind of style made current).

@@ -367,4 +367,49 @@ TEST_F(VertexLayerTest, ReadingTakesTheDesignOfTheLayerVersionAndRefusesANewerOn
   ehfa_FileClose(file, &err);
 }
 
+TEST_F(VertexLayerTest, HitTestsOfEachType) {
+  Fill();
+  Eant_Element *line = info_->elements, *polygon = line->next, *point = polygon->next;
+  Egda_BaseData *coord = egda_BaseDataCreate(2, 1, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
+  auto *xy = reinterpret_cast<double *>(coord->origin);
+  struct Case {
+    Eant_Element *element;
+    double x, y;
+    int32_t hit;
+  } cases[] = {
+      {polygon, 15, 20, 1}, // between the rings
+      {polygon, 30, 31, 0}, // in the hole
+      {polygon, 55, 20, 0}, // outside
+      {line, 30, 11, 1},    // within the width of 2 of a segment
+      {line, 30, 30, 0},
+      {point, 5, 56, 1}, // either vertex
+      {point, 57, 58, 1},
+      {point, 30, 30, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.element->elmType << " at " << c.x << ", " << c.y);
+    ErrorSlot err;
+    xy[0] = c.x;
+    xy[1] = c.y;
+    EXPECT_EQ(c.hit, eant_ElementCoordInElement(toolkit_, info_->styleLib, nullptr, nullptr, c.element, nullptr,
+                                                conversion_, coord, &err));
+    EXPECT_FALSE(err) << Chain(err.get());
+  }
+  // The polygon tests its stored box first: outside it the rings are never fetched.
+  ErrorSlot err;
+  auto *record = static_cast<Eant_Polygon *>(polygon->info);
+  Eant_VectorData *rings = record->coords;
+  record->coords = nullptr;
+  xy[0] = 60;
+  xy[1] = 60;
+  EXPECT_EQ(0, eant_CoordInPolygonElement(toolkit_, info_->styleLib, nullptr, nullptr, polygon, nullptr, conversion_,
+                                          coord, &err));
+  EXPECT_FALSE(err) << Chain(err.get());
+  record->coords = rings;
+  EXPECT_EQ(0, eant_CoordInPolylineElement(toolkit_, info_->styleLib, nullptr, nullptr, polygon, nullptr, conversion_,
+                                           coord, &err));
+  EXPECT_TRUE(Reported(err.get(), "eant_CoordInPolylineElement", 2, "Input element is not a polyline"));
+  egda_BaseDataDelete(coord, nullptr);
+}
+
 } // namespace
