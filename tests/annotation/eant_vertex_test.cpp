@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "annotation_testing.h"
+#include "eant_internal.h"
 #include "ellm.h"
 
 namespace {
@@ -410,6 +411,152 @@ TEST_F(VertexLayerTest, HitTestsOfEachType) {
                                            coord, &err));
   EXPECT_TRUE(Reported(err.get(), "eant_CoordInPolylineElement", 2, "Input element is not a polyline"));
   egda_BaseDataDelete(coord, nullptr);
+}
+
+TEST_F(VertexLayerTest, DrawingFailsWithoutAUsableStyleAndMarksPointsOnAPointDevice) {
+  Fill();
+  ErrorSlot err;
+  Image image;
+  std::vector<std::pair<int32_t, int32_t>> points;
+  Eevg_GrIOInfo device{};
+  device.userData = &points;
+  device.putPixel = &Image::Put;
+  device.putPoint = [](void *data, const Eevg_Color *, const int32_t *point, Eerr_ErrorReport **) {
+    static_cast<std::vector<std::pair<int32_t, int32_t>> *>(data)->emplace_back(point[0], point[1]);
+  };
+  Eevg_DeviceInfo description{};
+  description.width = description.height = 64;
+  description.lineWidthUnit = 3;
+  description.colorMode = EEVG_TRUECOLOR;
+  Eevg_Coord lowerLeft{0, 0}, upperRight{63, 63};
+  Eevg_WorldInfo world{&lowerLeft, &upperRight};
+  Eevg_Drawing *drawing = eevg_DrawingInit(eevg_Init(&err), &description, &world, &device, &err);
+  ASSERT_NE(nullptr, drawing) << Chain(err.get());
+  Eant_Element *line = info_->elements, *polygon = line->next, *point = polygon->next;
+  eant_PointElementRender(toolkit_, info_->styleLib, nullptr, nullptr, drawing, point, nullptr, conversion_, &err);
+  EXPECT_FALSE(err) << Chain(err.get());
+  EXPECT_EQ(2u, points.size()); // one mark per vertex
+
+  // A line style without lines, and no style at all.
+  const int32_t bare = eant_LineStyleAddToLibrary(
+      eant_LineStyleSetValues(toolkit_, info_->styleLib, nullptr, &err, EANT_KEY_STYLENAME, "bare", 0),
+      info_->styleLib, 0, &err);
+  static_cast<Eant_Point *>(point->info)->lineStyle = bare;
+  static_cast<Eant_Polyline *>(line->info)->lineStyle = -1;
+  static_cast<Eant_Polygon *>(polygon->info)->fillStyle = -1;
+  struct Case {
+    Eant_Element *element;
+    const char *reporter;
+    int32_t code;
+  } cases[] = {{point, "eant_PointElementRender", 8},
+               {line, "eant_PolylineElementRender", 5},
+               {polygon, "eant_PolygonElementRender", 5}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.reporter);
+    points.clear();
+    eant_ElementRenderElement(toolkit_, info_->styleLib, nullptr, nullptr, drawing, c.element, nullptr, conversion_,
+                              &err);
+    ASSERT_TRUE(err);
+    EXPECT_TRUE(Reported(err->next, c.reporter, c.code, nullptr)) << Chain(err.get());
+    EXPECT_TRUE(points.empty());
+  }
+  eevg_DrawingFree(&drawing, &err);
+}
+
+TEST_F(VertexLayerTest, TransformsFoldIntoTheCoordinatesAndOneLineIsReplaced) {
+  Fill();
+  ErrorSlot err;
+  Eant_Element *line = info_->elements;
+  Efga_Polynomial *shift = eant_TranslatePolynomialCreate(nullptr, 10, 0, &err);
+  eant_PolylineElementSetValues(info_, line, conversion_, &err, EANT_ELEMKEY_XFORMMATRIX, shift, EANT_ELEMKEY_END);
+  efga_PolynomialDelete(shift, nullptr);
+  ASSERT_FALSE(err) << Chain(err.get());
+  Efga_CoordinateBlock *map = eant_GetPolylineMapVectorData(line, nullptr, conversion_, nullptr, &err);
+  ASSERT_NE(nullptr, map) << Chain(err.get());
+  const auto expected = Parts(map);
+  EXPECT_EQ(14, expected[0][0]);
+
+  // The bake stores the moved coordinates and resets the transform: the map coordinates stay.
+  eant_ElementUpdateInfo(line, conversion_, &err);
+  ASSERT_FALSE(err) << Chain(err.get());
+  auto *record = static_cast<Eant_Polyline *>(line->info);
+  EXPECT_EQ(expected, Parts(record->coords->coords));
+  Efga_CoordinateBlock *again = eant_GetPolylineMapVectorData(line, nullptr, conversion_, nullptr, &err);
+  EXPECT_EQ(expected, Parts(again));
+  efga_CoordBlockDelete(again, nullptr);
+
+  // Index 2 of two lines changes nothing; index 1 takes the part over.
+  Egda_BaseData *part = egda_BaseDataCreate(2, 2, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
+  const double xy[] = {1, 2, 3, 4};
+  std::memcpy(part->origin, xy, sizeof xy);
+  eant_PolylineElementReplaceVectorDataElement(line, conversion_, part, 2, &err);
+  EXPECT_EQ(expected, Parts(record->coords->coords));
+  eant_PolylineElementReplaceVectorDataElement(line, conversion_, part, 1, &err);
+  ASSERT_FALSE(err) << Chain(err.get());
+  EXPECT_EQ(expected[0], Parts(record->coords->coords)[0]);
+  EXPECT_EQ((std::vector<double>{1, 2, 3, 4}), Parts(record->coords->coords)[1]);
+  efga_CoordBlockDelete(map, nullptr);
+}
+
+TEST_F(VertexLayerTest, FactoryAndReaderLeaveNothingBehindWhenMemoryRunsOut) {
+  using taviron::testing::SweepAllocationFailures;
+  Efga_CoordinateBlock *block = Block({{0, 0, 10, 0, 10, 5}, {1, 1, 2, 2}});
+  Eant_Element *made = nullptr;
+  const auto madeRuns = SweepAllocationFailures(
+      [&](Eerr_ErrorReport **err) {
+        made = eant_PolygonElementSetValues(nullptr, nullptr, conversion_, err, EANT_ELEMKEY_NAME, "lake",
+                                            EANT_ELEMKEY_POLYGONCOORDS, EANT_LOCAL, block, EANT_ELEMKEY_END);
+        return made != nullptr;
+      },
+      [&] { eant_ElementFreeElement(&made); });
+  EXPECT_GT(madeRuns.heap, 5);
+
+  Fill();
+  ErrorSlot err;
+  Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
+  ASSERT_NE(nullptr, file) << Chain(err.get());
+  Eant_FileIO io{file, EANT_ANNOTATION_VERSION, 0, 0, 0};
+  eant_ElementNodeAndListWrite(&io, nullptr, EANT_ELEMENTLIST, "layer", info_->elements, &err);
+  ASSERT_FALSE(err) << Chain(err.get());
+  Eant_Element *read = nullptr;
+  taviron::testing::SweepOptions options;
+  options.prepare = [&] { ehfa_EntrySeek(file, EHFA_PATH, ":", nullptr); };
+  const auto readRuns = SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) {
+        read = eant_ElementListRead(info_, &io, ":ElementList", EHFA_CHILD_OF, e);
+        if (read && *e) eant_ElementListFree(&read); // a list cut short by a failure
+        return read != nullptr && !*e;
+      },
+      [&] { eant_ElementListFree(&read); }, options);
+  EXPECT_GT(readRuns.heap, 10);
+  ehfa_FileClose(file, &err);
+  efga_CoordBlockDelete(block, nullptr);
+}
+
+TEST_F(VertexLayerTest, AStoredRecordWhosePartsAreNotCoordinatesIsRefused) {
+  Fill();
+  ErrorSlot err;
+  Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
+  ASSERT_NE(nullptr, file) << Chain(err.get());
+  Eant_FileIO io{file, EANT_ANNOTATION_VERSION, 0, 0, 0};
+  eant_ElementNodeAndListWrite(&io, nullptr, EANT_ELEMENTLIST, "layer", info_->elements, &err);
+  // The polyline's record rewritten with a part of three rows of bytes.
+  Egda_BaseData *part = egda_BaseDataCreate(3, 2, EGDA_TYPE_U8, EGDA_MATRIX, nullptr, &err);
+  taviron::eant::VectorData2Stored coords{EANT_LOCAL, {1, part}, 0};
+  taviron::eant::Vertices2Stored stored{0, 2, &coords};
+  const Emif_Design *design = eant_PutDesignInDictionary(data_, "Polyline2", file->dictionary, &err);
+  const std::string path = ":ElementList:AntElement_" + std::to_string(info_->elements->id) + ":Polyline Info";
+  ASSERT_NE(nullptr, ehfa_EntrySeek(file, EHFA_PATH, path.c_str(), &err)) << Chain(err.get());
+  ASSERT_NE(nullptr, ehfa_ObjectWrite(file, nullptr, nullptr, "Polyline2", EHFA_OVERWRITE, &stored, design, &err))
+      << Chain(err.get());
+  egda_BaseDataDelete(part, nullptr);
+  ehfa_EntrySeek(file, EHFA_PATH, ":", &err);
+  EXPECT_EQ(nullptr, eant_ElementListRead(info_, &io, ":ElementList", EHFA_CHILD_OF, &err));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRead", 3, "Error returned from readElement"));
+  std::string chain = Chain(err.get());
+  EXPECT_NE(std::string::npos, chain.find("eant_VectorDataCopyFromPrivate2 #7: Invalid coordinates in stored vector data"))
+      << chain;
+  ehfa_FileClose(file, &err);
 }
 
 } // namespace
