@@ -347,6 +347,7 @@ TEST_F(VertexLayerTest, ALayerOfEachTypeReadsBackEqualAndDrawsTheSamePixels) {
 TEST_F(VertexLayerTest, ReadingTakesTheDesignOfTheLayerVersionAndRefusesANewerOne) {
   Fill();
   static_cast<Eant_Polyline *>(info_->elements->info)->flags = 5;
+  static_cast<Eant_Polyline *>(info_->elements->info)->coords->smooth = 1;
   ErrorSlot err;
   Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
   ASSERT_NE(nullptr, file) << Chain(err.get());
@@ -364,6 +365,17 @@ TEST_F(VertexLayerTest, ReadingTakesTheDesignOfTheLayerVersionAndRefusesANewerOn
   ASSERT_NE(nullptr, record) << Chain(err.get());
   EXPECT_EQ(5u, record->flags);
   EXPECT_EQ(2, record->lineStyle);
+  EXPECT_EQ(1, record->coords->smooth);
+  eant_PolylineFree(&record);
+  // Version 1 reads the old design: no flags, no smooth flag, the same lines.
+  ehfa_EntrySeek(file, EHFA_PARENT, nullptr, &err); // back from the record to the element
+  Eant_FileIO older{file, 1, 0, 0, 0};
+  record = eant_PolylineRead(&older, nullptr, &err);
+  ASSERT_NE(nullptr, record) << Chain(err.get());
+  EXPECT_EQ(0u, record->flags);
+  EXPECT_EQ(2, record->lineStyle);
+  EXPECT_EQ(0, record->coords->smooth);
+  EXPECT_EQ(Parts(static_cast<Eant_Polyline *>(info_->elements->info)->coords->coords), Parts(record->coords->coords));
   eant_PolylineFree(&record);
   ehfa_FileClose(file, &err);
 }
