@@ -1,5 +1,6 @@
 // The vertex elements: vector data, and the polyline, polygon and point elements made by their
 // keyword lists, copied, drawn, written to a layer file and read back.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -569,6 +570,67 @@ TEST_F(VertexLayerTest, AStoredRecordWhosePartsAreNotCoordinatesIsRefused) {
   EXPECT_NE(std::string::npos, chain.find("eant_VectorDataCopyFromPrivate2 #7: Invalid coordinates in stored vector data"))
       << chain;
   ehfa_FileClose(file, &err);
+}
+
+TEST_F(VertexLayerTest, ReprojectionMovesOnlyElementsPlacedInMapCoordinates) {
+  Fill();
+  ErrorSlot err;
+  Eant_Element *line = info_->elements, *polygon = line->next;
+  eant_ElementSetUnits(line, EEVG_MAP, "meters", &err);
+  eant_ElementSetUnits(polygon, EEVG_OUTPUT, "meters", &err);
+  const auto lineBefore = Parts(static_cast<Eant_Polyline *>(line->info)->coords->coords);
+  const auto polygonBefore = Parts(static_cast<Eant_Polygon *>(polygon->info)->coords->coords);
+  Efga_Polynomial *shift = eant_TranslatePolynomialCreate(nullptr, 100, 0, &err);
+  _exfr_XForm *xform = exfr_XFormCreate(shift, 0, &err);
+  ASSERT_NE(nullptr, xform) << Chain(err.get());
+  for (Eant_Element *e : {line, polygon}) {
+    eant_ElementTransformMap(e, xform, conversion_, conversion_, "feet", nullptr, &err);
+    EXPECT_FALSE(err) << Chain(err.get());
+  }
+  const auto lineAfter = Parts(static_cast<Eant_Polyline *>(line->info)->coords->coords);
+  EXPECT_EQ(lineBefore[0][0] + 100, lineAfter[0][0]);
+  EXPECT_EQ(lineBefore[0][1], lineAfter[0][1]);
+  EXPECT_STREQ("feet", line->positionUnits->units.data);
+  EXPECT_EQ(polygonBefore, Parts(static_cast<Eant_Polygon *>(polygon->info)->coords->coords));
+  EXPECT_STREQ("meters", polygon->positionUnits->units.data);
+  // Converting to map units places the polygon in the conversion's map units.
+  eant_ElementConvertToMap(polygon, conversion_, &err);
+  EXPECT_FALSE(err) << Chain(err.get());
+  EXPECT_EQ(EEVG_MAP, polygon->positionUnits->coordSys);
+  EXPECT_EQ(polygonBefore, Parts(static_cast<Eant_Polygon *>(polygon->info)->coords->coords));
+  exfr_XFormFree(&xform, nullptr);
+  efga_PolynomialDelete(shift, nullptr);
+}
+
+TEST_F(VertexLayerTest, PrintingNamingCountingAndSelectingTheStyle) {
+  Fill();
+  ErrorSlot err;
+  Eant_Element *line = info_->elements, *polygon = line->next, *point = polygon->next;
+  {
+    CapturedOutput out;
+    eant_PointPrint(static_cast<Eant_Point *>(point->info), &err);
+    EXPECT_EQ("lineStyle - 3\nCoordinates:\n  Element 0:\n    5, 55\n    58, 58\n", out.Out());
+  }
+  Eant_ElementInfo counts{};
+  struct Case {
+    Eant_Element *element;
+    const char *name;
+    int32_t kind;
+  } cases[] = {{line, "Polyline", 2}, {polygon, "Polygon", 4}, {point, "Point", 2}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const char *name = eant_ElementGetTypeString(c.element, &err);
+    EXPECT_STREQ(c.name, name);
+    emsc_HeapFree(const_cast<char *>(name));
+    eant_ElementIncrementCount(c.element, &counts, &err);
+    EXPECT_EQ(1, eant_ElementCanBeFlipped(c.element, &err));
+    EXPECT_EQ(c.kind, eant_ElementSelectSingleStyleOnly(info_, c.element, 0, &err));
+    EXPECT_FALSE(err) << Chain(err.get());
+  }
+  EXPECT_EQ(3, counts.total);
+  EXPECT_EQ(1, counts.polylines);
+  EXPECT_EQ(1, counts.polygons);
+  EXPECT_EQ(1, counts.points);
 }
 
 } // namespace
