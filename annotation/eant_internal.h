@@ -387,6 +387,50 @@ static_assert(kPatternFill.Matches() && kFillPattern0.Matches() && kFillPattern2
 static_assert(kFillStyle0.Matches() && kFillStyle2.Matches());
 static_assert(kTextShadow.Matches() && kTextStyle0.Matches() && kTextStyle2.Matches());
 
+// ---- Stored vector data and vertex records ------------------------------------------------
+// The vector data's stored forms, {source, count and array of matrix headers[, smooth]}, and the
+// records of the vertex types (polyline, polygon, point) that nest them: a style number and the
+// coordinates, the current form with flags first.
+
+inline constexpr const char *kVectorDataSources[] = {"EANT_LOCAL", "EANT_VECTORDATA", "EANT_DESCRIPTORDATA"};
+struct MatrixArrayStored {
+  int32_t count;
+  Egda_BaseData *data;
+};
+struct VectorDataStored {
+  int32_t source;
+  MatrixArrayStored coords;
+};
+struct VectorData2Stored {
+  int32_t source;
+  MatrixArrayStored coords;
+  int32_t smooth;
+};
+inline constexpr record::Item kVectorDataItems[] = {
+    TAVIRON_ITEM(VectorDataStored, source, EMIF_TYPE_ENUM).Enum(kVectorDataSources),
+    TAVIRON_ITEM(VectorDataStored, coords, EMIF_COUNTED_ARRAY + EMIF_TYPE_BASEDATA)};
+inline constexpr record::Design kVectorDataDesign =
+    record::DesignOf<VectorDataStored>("VectorData_Eant", kVectorDataItems);
+inline constexpr record::Item kVectorData2Items[] = {
+    TAVIRON_ITEM(VectorData2Stored, source, EMIF_TYPE_ENUM).Enum(kVectorDataSources),
+    TAVIRON_ITEM(VectorData2Stored, coords, EMIF_COUNTED_ARRAY + EMIF_TYPE_BASEDATA),
+    TAVIRON_ITEM(VectorData2Stored, smooth, EMIF_TYPE_S32)};
+inline constexpr record::Design kVectorData2Design =
+    record::DesignOf<VectorData2Stored>("VectorData_2_Eant", kVectorData2Items);
+static_assert(kVectorDataDesign.Matches() && kVectorData2Design.Matches());
+// The old form begins as the current one does, but for the smooth flag.
+static_assert(offsetof(VectorDataStored, coords) == offsetof(VectorData2Stored, coords));
+
+struct VerticesStored {
+  int32_t style;
+  VectorDataStored *coords;
+};
+struct Vertices2Stored {
+  uint32_t flags;
+  int32_t style;
+  VectorData2Stored *coords;
+};
+
 // ---- Design definitions -------------------------------------------------------------------
 
 // One design of a define operation, with the text its failure names after
@@ -456,7 +500,63 @@ namespace taviron::eant {
 // adding it to this list; a group kind derives from the group type and replaces the slots it
 // declares. The list reader finds a type by its code, and every element of a type points to the
 // type's table.
-using ElementTypes = lower::KindTables<Eant_ElementFunctions>;
+// The vertex types (annotation/elements/eant_polyline.cpp, eant_polygon.cpp, eant_point.cpp):
+// their slots are their exported operations. The table's style slot with the box recomputed takes
+// a style number: it sets the style through the keyword list, as the reference form does.
+#define TAVIRON_EANT_VERTEX_SLOTS(Kind)                                                            \
+  static constexpr auto &Copy = eant_##Kind##ElementCopy;                                         \
+  static constexpr auto &Print = eant_##Kind##ElementPrint;                                       \
+  static constexpr auto &Render = eant_##Kind##ElementRender;                                     \
+  static constexpr auto &Free = eant_##Kind##ElementFree;                                         \
+  static constexpr auto &Write = eant_##Kind##ElementWrite;                                       \
+  static constexpr auto &CoordIn = eant_CoordIn##Kind##Element;                                   \
+  static constexpr auto &CalculateBbox = eant_##Kind##ElementBboxCalculateNoSave;                 \
+  static constexpr auto &CopyStyle = eant_##Kind##ElementCopyStyleBetweenLibs;                    \
+  static constexpr auto &UpdateInfo = eant_##Kind##ElementUpdateInfo;                             \
+  static constexpr auto &ReplaceValues = eant_##Kind##ElementReplaceValues;                       \
+  static constexpr auto &ConvertToMap = eant_##Kind##ElementConvertToMap;                         \
+  static constexpr auto &TransformMap = eant_##Kind##ElementTransformMap;                         \
+  static constexpr auto &IncrementCount = eant_##Kind##ElementIncrementCount;                     \
+  static constexpr auto &TypeString = eant_##Kind##ElementGetTypeString;                          \
+  static constexpr auto &CanBeFlipped = eant_##Kind##ElementCanBeFlipped;                         \
+  static constexpr auto &Read = eant_##Kind##ElementRead;
+
+struct PolylineType {
+  static constexpr int32_t kCode = EANT_POLYLINE;
+  TAVIRON_EANT_VERTEX_SLOTS(Polyline)
+  static constexpr auto &SetLineStyle = eant_PolylineElementSetLineStyleByStyle;
+  static constexpr auto &SelectStyle = eant_PolylineElementSelectLineStyle;
+  static constexpr auto &SelectSingleStyleOnly = eant_PolylineElementSelectLineStyleOnly;
+  static void SetLineStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                        Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+    eant_PolylineElementSetValues(info, element, conversion, err, EANT_ELEMKEY_LINESTYLE, number, EANT_ELEMKEY_END);
+  }
+};
+struct PolygonType {
+  static constexpr int32_t kCode = EANT_POLYGON;
+  TAVIRON_EANT_VERTEX_SLOTS(Polygon)
+  static constexpr auto &SetFillStyle = eant_PolygonElementSetFillStyleByStyle;
+  static constexpr auto &SelectStyle = eant_PolygonElementSelectFillStyle;
+  static constexpr auto &SelectSingleStyleOnly = eant_PolygonElementSelectFillStyleOnly;
+  static void SetFillStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                        Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+    eant_PolygonElementSetValues(info, element, conversion, err, EANT_ELEMKEY_FILLSTYLE, number, EANT_ELEMKEY_END);
+  }
+};
+struct PointType {
+  static constexpr int32_t kCode = EANT_POINT;
+  TAVIRON_EANT_VERTEX_SLOTS(Point)
+  static constexpr auto &SetLineStyle = eant_PointElementSetLineStyleByStyle;
+  static constexpr auto &SelectStyle = eant_PointElementSelectLineStyle;
+  static constexpr auto &SelectSingleStyleOnly = eant_PointElementSelectLineStyleOnly;
+  static void SetLineStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                        Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+    eant_PointElementSetValues(info, element, conversion, err, EANT_ELEMKEY_LINESTYLE, number, EANT_ELEMKEY_END);
+  }
+};
+#undef TAVIRON_EANT_VERTEX_SLOTS
+
+using ElementTypes = lower::KindTables<Eant_ElementFunctions, PolylineType, PolygonType, PointType>;
 
 // What the package calls of a type outside its table.
 using ElementReadFunction = void (*)(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **);
@@ -518,6 +618,11 @@ inline bool IsCorners(const Egda_BaseData *m) {
 // An axis-aligned box that can be read: 2 x 2 f64.
 inline bool IsBox(const Evec_Bbox *m) {
   return m && m->rows == 2 && m->columns == 2 && m->pixelType == EGDA_TYPE_F64 && m->origin;
+}
+// Element (row, column) of an f64 matrix (column-major: pitch bytes from column to column).
+inline double &At(const Egda_BaseData *m, int32_t row, int32_t column) {
+  return *reinterpret_cast<double *>(m->origin + static_cast<std::ptrdiff_t>(column) * m->pitch +
+                                     static_cast<std::ptrdiff_t>(row) * m->elementSize);
 }
 // A first-order polynomial of two inputs and two outputs whose parts can be read.
 bool IsAffine(const Efga_Polynomial *polynomial);

@@ -1,30 +1,28 @@
-// Element lists read from a layer whose element records are damaged. A layer of three elements is
-// written once; for each input the record of one element is replaced by the input's bytes and the
-// list node is read. The first byte picks the element (bits 4-5), the layer version (bits 0-2,
-// taken modulo 6, so that 5 is an unknown one) and reading in file order (bit 3). What is read is
-// counted, copied, boxed, renumbered and written back.
+// Element lists read from a layer whose element records are damaged. A layer of a polyline, a
+// polygon and a point is written once; for each input the record of one element, or of its type
+// ("Polyline Info", "Polygon Info", "Point Info"), is replaced by the input's bytes and the list
+// node is read. The first byte picks the element (bits 4-5), its type's record instead of its
+// common part (bit 6), the layer version (bits 0-2, taken modulo 6, so that 5 is an unknown one)
+// and reading in file order (bit 3). What is read is counted, copied, boxed, renumbered and
+// written back.
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
 
 #include "eant.h"
-#include "eant_fuzz_support.h"
 #include "emsc.h"
 #include "fuzz_support.h"
 
 namespace {
 
-// An element type of the common part alone.
-struct FuzzType : taviron::fuzz::CommonElementType<FuzzType> {
-  static const Eant_ElementFunctions table;
-};
-const Eant_ElementFunctions FuzzType::table = FuzzType::MakeTable();
+constexpr const char *kTypeRecords[] = {"Polyline Info", "Polygon Info", "Point Info"};
 
 // The stem of the files the target writes, in its scratch folder.
 const std::string &Stem() {
@@ -34,25 +32,38 @@ const std::string &Stem() {
 
 struct Setup {
   Eint_InitToolkitData *toolkit = nullptr;
+  Eant_CoordSysConversion *conversion = nullptr;
   std::string layer; // the bytes of the layer file of three elements
   Setup() {
     toolkit = eint_InitToolkit(nullptr);
     eant_Init(toolkit, nullptr);
-    taviron::eant::SetTestElementType(EANT_POLYLINE, &FuzzType::Read, nullptr);
+    conversion = eant_CoordSysConversionSetValues(nullptr, 1, 1, 1, 1, 0, 0, "meters", "meters", nullptr);
     const std::string path = Stem() + ".img";
     Ehfa_File *file = ehfa_FileCreate(path.c_str(), toolkit, nullptr);
     if (!file) return;
     Eant_FileIO io{file, EANT_ANNOTATION_VERSION, 0, 0, 0};
+    Efga_CoordinateBlock *block = efga_CoordBlockPtrCreate(2, nullptr);
+    const double xy[] = {0, 0, 4, 1, 2, 5, 0, 0};
+    for (int32_t p = 0; p < 2; ++p) {
+      block->parts[p] = egda_BaseDataCreate(2, 4 - p, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
+      std::memcpy(block->parts[p]->origin, xy, sizeof(double) * 2 * (4 - p));
+    }
+    Eant_Element *elements[] = {
+        eant_PolylineElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_LINESTYLE, 0,
+                                      EANT_ELEMKEY_POLYLINECOORDS, EANT_LOCAL, block, EANT_ELEMKEY_END),
+        eant_PolygonElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_FILLSTYLE, 0,
+                                     EANT_ELEMKEY_POLYGONCOORDS, EANT_LOCAL, block, EANT_ELEMKEY_END),
+        eant_PointElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_LINESTYLE, 0,
+                                   EANT_ELEMKEY_POINTCOORD, EANT_LOCAL, block, EANT_ELEMKEY_END)};
+    efga_CoordBlockDelete(block, nullptr);
     Eant_Element *list = nullptr, *last = nullptr;
     for (int32_t i = 0; i < 3; ++i) {
-      Eant_Element *element = eant_ElementCreate(nullptr, nullptr);
+      Eant_Element *element = elements[i];
+      if (!element) continue;
       element->id = i;
-      element->elmType = EANT_POLYLINE;
-      element->functions = &FuzzType::table;
       element->attributeRecordNumber = i;
       eant_ElementSetName(element, "element", nullptr);
       eant_ElementSetUnits(element, 3, "meters", nullptr);
-      eant_ElementSetBBox(element, 0, 0, 0, i, i, i, i, 0, nullptr);
       element->previous = last;
       (last ? last->next : list) = element;
       last = element;
@@ -76,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int32_t version = (data[0] & 7) % 6;
   const int32_t flags = (data[0] >> 3) & 1;
   const int element = ((data[0] >> 4) & 3) % 3;
+  const bool typeRecord = (data[0] >> 6) & 1;
   const std::string path = Stem() + "_in.img", out = Stem() + "_out.img";
   {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -84,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   sqlite3 *db = nullptr;
   if (sqlite3_open(path.c_str(), &db) == SQLITE_OK) {
     sqlite3_stmt *update = nullptr;
-    const std::string name = "AntElement_" + std::to_string(element);
+    const std::string name = typeRecord ? kTypeRecords[element] : "AntElement_" + std::to_string(element);
     if (sqlite3_prepare_v2(db, "UPDATE entry SET data = ?1 WHERE name = ?2", -1, &update, nullptr) == SQLITE_OK) {
       sqlite3_bind_blob(update, 1, data + 1, static_cast<int>(size - 1), SQLITE_TRANSIENT);
       sqlite3_bind_text(update, 2, name.c_str(), -1, SQLITE_TRANSIENT);
@@ -106,6 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Drop(&err);
     eant_ElementListFree(&copy);
     evec_BboxDelete(eant_ElementListBoundingBoxGet(list, &err), nullptr);
+    Drop(&err);
+    evec_BboxDelete(eant_ElementListBoundingBoxCalculateNoSave(list, nullptr, setup.conversion, &err), nullptr);
     Drop(&err);
     for (Eant_Element *e = list; e; e = e->next) {
       egda_BaseDataDelete(eant_ElementRotatedBoundingBoxGet(e, nullptr, &err), nullptr);

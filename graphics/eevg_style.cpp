@@ -105,6 +105,10 @@ void eevg_CoordFree(Eevg_Coord **coord) try {
   if (coord && *coord) emsc_HeapFreeEx(coord);
 } TAVIRON_GUARD_QUIET_VOID
 
+void free_Local_Data(void *data) try {
+  if (data) emsc_HeapFree(data);
+} TAVIRON_GUARD_QUIET_VOID
+
 // ---- Alignments ----------------------------------------------------------------------------
 
 Eevg_Align *eevg_AlignCreate(Eerr_ErrorReport **err) try {

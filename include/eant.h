@@ -1903,6 +1903,186 @@ void eant_ElementNodeAndListWrite(Eant_FileIO *fileIO, const char *nodePath, int
 Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
                                           int32_t nodeType, Eerr_ErrorReport **err);
 
+/* ---------------------------------------------------------------------------------------------
+   Element keywords: one numbering for the SetValues lists of every element type, each keyword
+   followed by its values, 0 ending the list. Codes 1 to 6 serve every type; a type refuses the
+   codes that are not its own with its own message. */
+typedef enum {
+  EANT_ELEMKEY_END = 0,
+  EANT_ELEMKEY_NAME = 1,              /* text */
+  EANT_ELEMKEY_DESCRIPTION = 2,       /* text */
+  EANT_ELEMKEY_XFORMMATRIX = 3,       /* Efga_Polynomial * (copied, with its inverse) */
+  EANT_ELEMKEY_BBOX = 4,              /* eight doubles: x and y of four corners */
+  EANT_ELEMKEY_SCALEUNITS = 5,        /* 32-bit coordinate system, text units name */
+  EANT_ELEMKEY_POSITIONUNITS = 6,     /* 32-bit coordinate system, text units name */
+  EANT_ELEMKEY_LINESTYLE = 7,         /* 32-bit line-style number (polyline, point) */
+  EANT_ELEMKEY_FILLSTYLE = 8,         /* 32-bit fill-style number (polygon ...) */
+  EANT_ELEMKEY_LINESTYLEBYSTYLE = 10, /* Eant_Style * (polyline, point) */
+  EANT_ELEMKEY_FILLSTYLEBYSTYLE = 11, /* Eant_Style * (polygon ...) */
+  EANT_ELEMKEY_POLYGONCOORDS = 19,    /* 32-bit source, Efga_CoordinateBlock * (copied) */
+  EANT_ELEMKEY_POLYLINECOORDS = 20,   /* 32-bit source, Efga_CoordinateBlock * (copied) */
+  EANT_ELEMKEY_POINTCOORD = 21        /* 32-bit source, Efga_CoordinateBlock * (copied) */
+} Eant_ElementKeyword;
+
+/* ---------------------------------------------------------------------------------------------
+   Vector data: the coordinates of the vertex elements (one block part per line, ring or group
+   of points). Only local data (held in the record) is supported. */
+
+typedef enum { EANT_LOCAL = 0, EANT_VECTORDATA = 1, EANT_DESCRIPTORDATA = 2 } Eant_VectorDataSource;
+
+typedef struct Eant_VectorData {
+  int32_t source; /* Eant_VectorDataSource */
+  Efga_CoordinateBlock *coords; /* owned; may be null */
+  int32_t smooth; /* kept for the stored form */
+} Eant_VectorData;
+
+Eant_VectorData *eant_VectorDataCreate(Eerr_ErrorReport **err);
+void eant_VectorDataFree(Eant_VectorData **data);
+/* Stores a copy of the block (the caller keeps its own). */
+void eant_VectorDataSet(Eant_VectorData *data, int32_t source, const Efga_CoordinateBlock *block,
+                        Eerr_ErrorReport **err);
+/* The coordinates carried through the transform (null: copied) into block or a new block; the
+   caller owns the result. */
+Efga_CoordinateBlock *eant_VectorDataGet(Eant_VectorData *data, _exfr_XForm *xform, Efga_CoordinateBlock *block,
+                                         Eerr_ErrorReport **err);
+/* Source and coordinates (not smooth) into target or a new record. */
+Eant_VectorData *eant_VectorDataCopy(const Eant_VectorData *source, Eant_VectorData *target,
+                                     Eerr_ErrorReport **err);
+void eant_VectorDataPrint(const Eant_VectorData *data, Eerr_ErrorReport **err);
+/* The stored forms ("VectorData_Eant", "VectorData_2_Eant"): {source, count, array of matrix
+   headers[, smooth]}. The writer's form shares the block's values (free its array, then it); the
+   readers' records take the reader's array over, which their block frees once. */
+void *eant_VectorDataCopyToPrivate(const Eant_VectorData *data, Eerr_ErrorReport **err);
+Eant_VectorData *eant_VectorDataCopyFromPrivate(void *stored, Eerr_ErrorReport **err);
+Eant_VectorData *eant_VectorDataCopyFromPrivate2(void *stored, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Polyline (EANT_POLYLINE), polygon (EANT_POLYGON) and point (EANT_POINT) elements: a style
+   number of the layer's style library (-1: none) and the vector data, in the element's position
+   units before its transform. */
+
+typedef struct Eant_Polyline {
+  uint32_t flags;
+  int32_t lineStyle;
+  Eant_VectorData *coords;
+} Eant_Polyline;
+
+typedef struct Eant_Polygon {
+  uint32_t flags;
+  int32_t fillStyle;
+  Eant_VectorData *coords;
+} Eant_Polygon;
+
+typedef struct Eant_Point {
+  uint32_t flags;
+  int32_t lineStyle;
+  Eant_VectorData *coord;
+} Eant_Point;
+
+/* The operations of each vertex type, with Kind the type's name and Record its record. */
+#define EANT_VERTEX_TYPE(Kind, Record)                                                                       \
+  Record *eant_##Kind##Create(Eerr_ErrorReport **err);                                                        \
+  void eant_##Kind##Free(Record **record);                                                                   \
+  Record *eant_##Kind##Copy(const Record *source, Record *target, Eerr_ErrorReport **err);                    \
+  void eant_##Kind##Print(const Record *record, Eerr_ErrorReport **err);                                     \
+  void eant_##Kind##Write(Eant_FileIO *fileIO, const Record *record, Eerr_ErrorReport **err);                \
+  Record *eant_##Kind##Read(Eant_FileIO *fileIO, Record *record, Eerr_ErrorReport **err);                    \
+  Eant_Element *eant_##Kind##ElementCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);                \
+  Eant_Element *eant_##Kind##ElementSetValues(Eant_AnnotationInfo *info, Eant_Element *element,              \
+                                              Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err, ...); \
+  void eant_##Kind##ElementFree(Eant_Element **element);                                                     \
+  int32_t eant_##Kind##ElementGetStyle(Eant_Element *element, Eerr_ErrorReport **err);                       \
+  Efga_CoordinateBlock *eant_Get##Kind##MapVectorData(Eant_Element *element, _exfr_XForm *xform,              \
+                                                      Eant_CoordSysConversion *conversion,                    \
+                                                      Efga_CoordinateBlock *block, Eerr_ErrorReport **err);   \
+  Efga_CoordinateBlock *eant_##Kind##GetVectorData(Eant_Element *element, _exfr_XForm *xform,                 \
+                                                   Eant_CoordSysConversion *conversion,                       \
+                                                   Efga_CoordinateBlock *block, Eerr_ErrorReport **err);      \
+  void eant_##Kind##ElementReplaceVectorDataElement(Eant_Element *element, Eant_CoordSysConversion *conversion, \
+                                                    Egda_BaseData *part, int32_t index, Eerr_ErrorReport **err); \
+  void eant_##Kind##ElementRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, Eant_Element *element,       \
+                                Eerr_ErrorReport **err);                                                      \
+  Eant_Element *eant_##Kind##ElementCopy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err); \
+  void eant_##Kind##ElementPrint(Eant_Element *element, Eerr_ErrorReport **err);                             \
+  void eant_##Kind##ElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,                  \
+                                  Eant_SymbolLibrary *symbols, Eant_Criteria *criteria, Eevg_Drawing *drawing, \
+                                  Eant_Element *element, _exfr_XForm *xform, Eant_CoordSysConversion *conversion, \
+                                  Eerr_ErrorReport **err);                                                    \
+  void eant_##Kind##ElementWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position,                \
+                                 Eant_Element *element, Eerr_ErrorReport **err);                              \
+  int32_t eant_CoordIn##Kind##Element(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,              \
+                                      Eant_SymbolLibrary *symbols, Eant_Criteria *criteria,                   \
+                                      Eant_Element *element, _exfr_XForm *xform,                              \
+                                      Eant_CoordSysConversion *conversion, Egda_BaseData *coord,              \
+                                      Eerr_ErrorReport **err);                                                \
+  Egda_BaseData *eant_##Kind##ElementBboxCalculateNoSave(Eant_Element *element, _exfr_XForm *xform,         \
+                                                         Eant_CoordSysConversion *conversion,                 \
+                                                         Eerr_ErrorReport **err);                             \
+  void eant_##Kind##ElementCopyStyleBetweenLibs(Eant_Element *element, Eant_StyleLibrary *from,              \
+                                                Eant_StyleLibrary *to, Eerr_ErrorReport **err);               \
+  void eant_##Kind##ElementUpdateInfo(Eant_Element *element, Eant_CoordSysConversion *conversion,            \
+                                      Eerr_ErrorReport **err);                                                \
+  void eant_##Kind##ElementReplaceValues(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err); \
+  void eant_##Kind##ElementConvertToMap(Eant_Element *element, Eant_CoordSysConversion *conversion,          \
+                                        Eerr_ErrorReport **err);                                              \
+  void eant_##Kind##ElementTransformMap(Eant_Element *element, _exfr_XForm *xform, Eant_CoordSysConversion *from, \
+                                        Eant_CoordSysConversion *to, const char *mapUnits,                    \
+                                        Eant_ProgressInfo *progress, Eerr_ErrorReport **err);                 \
+  void eant_##Kind##ElementIncrementCount(Eant_Element *element, Eant_ElementInfo *counts,                   \
+                                          Eerr_ErrorReport **err);                                            \
+  const char *eant_##Kind##ElementGetTypeString(Eant_Element *element, Eerr_ErrorReport **err);              \
+  int32_t eant_##Kind##ElementCanBeFlipped(Eant_Element *element, Eerr_ErrorReport **err);
+
+EANT_VERTEX_TYPE(Polyline, Eant_Polyline)
+EANT_VERTEX_TYPE(Polygon, Eant_Polygon)
+EANT_VERTEX_TYPE(Point, Eant_Point)
+#undef EANT_VERTEX_TYPE
+
+/* Style setters: the number (its use count raised by one when info is given), a style reference
+   made a number of the layer's own library, and the reference with the box recomputed and the
+   callbacks fired. Style selection makes the element's style current; the Only form returns the
+   kind of style made current (2 line, 4 fill), 0 on failure. */
+void eant_PolylineElementSetLineStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                      Eerr_ErrorReport **err);
+void eant_PolylineElementSetLineStyleByStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                                             Eerr_ErrorReport **err);
+void eant_PolylineElementSetLineStyleByStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                          Eant_Style *style, Eant_CoordSysConversion *conversion,
+                                                          Eerr_ErrorReport **err);
+void eant_PolylineElementSetCoords(Eant_Element *element, int32_t source, const Efga_CoordinateBlock *block,
+                                   Eerr_ErrorReport **err);
+void eant_PolylineElementSelectLineStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                         Eant_StyleUpdateFunction update, void *updateData, Eerr_ErrorReport **err);
+int32_t eant_PolylineElementSelectLineStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                                Eerr_ErrorReport **err);
+void eant_PolygonElementSetFillStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                     Eerr_ErrorReport **err);
+void eant_PolygonElementSetFillStyleByStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                                            Eerr_ErrorReport **err);
+void eant_PolygonElementSetFillStyleByStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                         Eant_Style *style, Eant_CoordSysConversion *conversion,
+                                                         Eerr_ErrorReport **err);
+void eant_PolygonElementSetCoords(Eant_Element *element, int32_t source, const Efga_CoordinateBlock *block,
+                                  Eerr_ErrorReport **err);
+void eant_PolygonElementSelectFillStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                        Eant_StyleUpdateFunction update, void *updateData, Eerr_ErrorReport **err);
+int32_t eant_PolygonElementSelectFillStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                               Eerr_ErrorReport **err);
+void eant_PointElementSetLineStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                   Eerr_ErrorReport **err);
+void eant_PointElementSetLineStyleByStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                                          Eerr_ErrorReport **err);
+void eant_PointElementSetLineStyleByStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                       Eant_Style *style, Eant_CoordSysConversion *conversion,
+                                                       Eerr_ErrorReport **err);
+void eant_PointElementSetCoord(Eant_Element *element, int32_t source, const Efga_CoordinateBlock *block,
+                               Eerr_ErrorReport **err);
+void eant_PointElementSelectLineStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                      Eant_StyleUpdateFunction update, void *updateData, Eerr_ErrorReport **err);
+int32_t eant_PointElementSelectLineStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                             Eerr_ErrorReport **err);
+
 TAVIRON_END_DECLS
+
 
 #endif

@@ -186,6 +186,8 @@ Eevg_Coord *eevg_CoordCopy(const Eevg_Coord *source, Eevg_Coord *destination,
                            Eerr_ErrorReport **err);
 Emif_Design *eevg_CoordDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err);
 void eevg_CoordFree(Eevg_Coord **coord);
+/* Frees the local data of a table-driven parse (a block of the heap) when it is not null. */
+void free_Local_Data(void *data);
 
 Eevg_Align *eevg_AlignCreate(Eerr_ErrorReport **err);
 Eevg_Align *eevg_AlignCopy(const Eevg_Align *source, Eevg_Align *destination,

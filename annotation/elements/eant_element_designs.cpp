@@ -1,6 +1,7 @@
 // The stored designs of the element types' records, each described once by its item table: the
-// vector and text data, and the records of rectangles, ellipses, polygons, polylines, points,
-// arcs, texts, symbols and groups (the old design of a type first, then the current one).
+// vector data (described in eant_internal.h, for the vertex types and the text nest it), the text
+// data, and the records of rectangles, ellipses, polygons, polylines, points, arcs, texts,
+// symbols and groups (the old design of a type first, then the current one).
 #include "eant_internal.h"
 
 namespace record = taviron::record;
@@ -8,38 +9,13 @@ using namespace taviron::eant;
 
 namespace {
 
-constexpr const char *kSources[] = {"EANT_LOCAL", "EANT_VECTORDATA", "EANT_DESCRIPTORDATA"};
-
-// ---- Vector and text data ----
-
-struct Matrices {
-  int32_t count;
-  Egda_BaseData *data;
-};
-struct VectorData {
-  int32_t source;
-  Matrices coords;
-};
-struct VectorData2 {
-  int32_t source;
-  Matrices coords;
-  int32_t smooth;
-};
-constexpr record::Item kVectorDataItems[] = {
-    TAVIRON_ITEM(VectorData, source, EMIF_TYPE_ENUM).Enum(kSources),
-    TAVIRON_ITEM(VectorData, coords, EMIF_COUNTED_ARRAY + EMIF_TYPE_BASEDATA)};
-constexpr record::Design kVectorData = record::DesignOf<VectorData>("VectorData_Eant", kVectorDataItems);
-constexpr record::Item kVectorData2Items[] = {
-    TAVIRON_ITEM(VectorData2, source, EMIF_TYPE_ENUM).Enum(kSources),
-    TAVIRON_ITEM(VectorData2, coords, EMIF_COUNTED_ARRAY + EMIF_TYPE_BASEDATA),
-    TAVIRON_ITEM(VectorData2, smooth, EMIF_TYPE_S32)};
-constexpr record::Design kVectorData2 = record::DesignOf<VectorData2>("VectorData_2_Eant", kVectorData2Items);
+// ---- Text data ----
 
 struct TextData {
   int32_t source;
   Eant_CharStr string;
 };
-constexpr record::Item kTextDataItems[] = {TAVIRON_ITEM(TextData, source, EMIF_TYPE_ENUM).Enum(kSources),
+constexpr record::Item kTextDataItems[] = {TAVIRON_ITEM(TextData, source, EMIF_TYPE_ENUM).Enum(kVectorDataSources),
                                            TAVIRON_ITEM(TextData, string, EMIF_TYPE_STRING)};
 constexpr record::Design kTextData = record::DesignOf<TextData>("Eant_TextData", kTextDataItems);
 
@@ -111,27 +87,18 @@ constexpr record::Design kArc = record::DesignOf<Arc>("Eant_Arc", kArcItems);
 
 // ---- Shapes of vertices: a style number and the coordinates ----
 
-struct Vertices {
-  int32_t style;
-  VectorData *coords;
-};
-struct Vertices2 {
-  uint32_t flags;
-  int32_t style;
-  VectorData2 *coords;
-};
 // The old and the current design of a vertex shape, its style item named `style` and its
 // coordinates `coords`.
 #define TAVIRON_EANT_VERTICES(Name, Old, Current, styleItem, coordsItem)                                   \
   constexpr record::Item k##Name##Items[] = {                                                      \
-      TAVIRON_ITEM(Vertices, style, EMIF_TYPE_S32).Named(#styleItem),                                   \
-      TAVIRON_ITEM(Vertices, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData).Named(#coordsItem)}; \
-  constexpr record::Design k##Name = record::DesignOf<Vertices>(Old, k##Name##Items);               \
+      TAVIRON_ITEM(VerticesStored, style, EMIF_TYPE_S32).Named(#styleItem),                                   \
+      TAVIRON_ITEM(VerticesStored, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorDataDesign).Named(#coordsItem)}; \
+  constexpr record::Design k##Name = record::DesignOf<VerticesStored>(Old, k##Name##Items);               \
   constexpr record::Item k##Name##2Items[] = {                                                     \
-      TAVIRON_ITEM(Vertices2, flags, EMIF_TYPE_U32),                                                \
-      TAVIRON_ITEM(Vertices2, style, EMIF_TYPE_S32).Named(#styleItem),                                  \
-      TAVIRON_ITEM(Vertices2, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData2).Named(#coordsItem)}; \
-  constexpr record::Design k##Name##2 = record::DesignOf<Vertices2>(Current, k##Name##2Items);
+      TAVIRON_ITEM(Vertices2Stored, flags, EMIF_TYPE_U32),                                                \
+      TAVIRON_ITEM(Vertices2Stored, style, EMIF_TYPE_S32).Named(#styleItem),                                  \
+      TAVIRON_ITEM(Vertices2Stored, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData2Design).Named(#coordsItem)}; \
+  constexpr record::Design k##Name##2 = record::DesignOf<Vertices2Stored>(Current, k##Name##2Items);
 TAVIRON_EANT_VERTICES(Polygon, "Polygon_Eant", "Polygon2", fillStyle, coords)
 TAVIRON_EANT_VERTICES(Polyline, "Polyline_Eant", "Polyline2", lineStyle, coords)
 TAVIRON_EANT_VERTICES(Point, "Point_Eant", "Point2", lineStyle, coord)
@@ -151,7 +118,7 @@ struct Text2 {
   int32_t textStyle;
   Eevg_Coord *origin;
   double orientation;
-  VectorData2 *coords;
+  VectorData2Stored *coords;
   double scale;
   Eevg_Align *alignment;
   TextData *text;
@@ -169,7 +136,7 @@ constexpr record::Item kText2Items[] = {
     TAVIRON_ITEM(Text2, textStyle, EMIF_TYPE_S32),
     TAVIRON_ITEM(Text2, origin, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
     TAVIRON_ITEM(Text2, orientation, EMIF_TYPE_F64),
-    TAVIRON_ITEM(Text2, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData2),
+    TAVIRON_ITEM(Text2, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData2Design),
     TAVIRON_ITEM(Text2, scale, EMIF_TYPE_F64),
     TAVIRON_ITEM(Text2, alignment, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgAlign),
     TAVIRON_ITEM(Text2, text, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kTextData)};
@@ -211,7 +178,7 @@ struct Group {
 constexpr record::Item kGroupItems[] = {TAVIRON_ITEM(Group, type, EMIF_TYPE_ENUM).Enum(kGroupTypes)};
 constexpr record::Design kGroup = record::DesignOf<Group>("Group_Eant", kGroupItems);
 
-static_assert(kVectorData.Matches() && kVectorData2.Matches() && kTextData.Matches());
+static_assert(kTextData.Matches());
 static_assert(kRectangle.Matches() && kRectangle2.Matches() && kEllipse.Matches() && kEllipse2.Matches());
 static_assert(kArc.Matches() && kPolygon.Matches() && kPolygon2.Matches() && kPolyline.Matches());
 static_assert(kPolyline2.Matches() && kPoint.Matches() && kPoint2.Matches());
@@ -222,7 +189,8 @@ static_assert(kText.Matches() && kText2.Matches() && kSymbol.Matches() && kSymbo
 extern "C" {
 
 Emif_Design *eant_VectorDataDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
-  return DefineDesigns(dictionary, "eant_VectorDataDesignDefine", {{&kVectorData, true}, {&kVectorData2, true}}, err);
+  return DefineDesigns(dictionary, "eant_VectorDataDesignDefine",
+                       {{&kVectorDataDesign, true}, {&kVectorData2Design, true}}, err);
 } TAVIRON_GUARD(err, nullptr)
 
 Emif_Design *eant_TextDataDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {

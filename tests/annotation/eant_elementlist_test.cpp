@@ -369,7 +369,7 @@ TEST_F(ElementFileTest, ADamagedElementRecordEndsTheListWithAWarning) {
 TEST_F(ElementFileTest, ATypeCodeWithoutTypeOrAFailingReaderDiscardsTheList) {
   ErrorSlot err;
   Eant_Element *written = Elements();
-  for (int32_t code : {EANT_LINE_GRID, EANT_POINT, EANT_UNDEFINEDELEMENTTYPE}) {
+  for (int32_t code : {EANT_LINE_GRID, EANT_VECTORS, EANT_UNDEFINEDELEMENTTYPE}) {
     SCOPED_TRACE(code);
     written->next->elmType = code;
     Write(written);
