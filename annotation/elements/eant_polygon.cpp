@@ -49,14 +49,6 @@ struct FillStyleDeleter {
 };
 using FillStylePtr = std::unique_ptr<Eevg_FillStyle, FillStyleDeleter>;
 
-// The drawing style of a fill style, evaluated afresh for each rendering. The library's cache of
-// drawing fill styles made for a drawing (with the pixels of symbol patterns) takes its place once
-// the style families offer it.
-FillStylePtr FillStyleForRendering(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, int32_t number,
-                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
-  return FillStylePtr(eant_GetFillStyle(toolkit, styles, number, conversion, err));
-}
-
 } // namespace
 
 extern "C" {
@@ -102,7 +94,7 @@ int32_t eant_PolygonElementSelectFillStyleOnly(Eant_AnnotationInfo *info, Eant_E
 } TAVIRON_GUARD(err, 0)
 
 // Fills the rings and draws their outline closed with the fill style.
-void eant_PolygonElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *,
+void eant_PolygonElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
                                Eant_Criteria *, Eevg_Drawing *drawing, Eant_Element *element, _exfr_XForm *xform,
                                Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
   static const char *reporter = "eant_PolygonElementRender";
@@ -113,10 +105,12 @@ void eant_PolygonElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary 
   BlockPtr block = Polygon::MapBlock(reporter, 4, element, xform, conversion, err);
   if (!block) return;
   lower::CalleeReport inner;
-  FillStylePtr style =
-      FillStyleForRendering(toolkit, styles, Polygon::RecordOf(element)->fillStyle, conversion, &inner);
-  if (!style || inner) return lower::ReportChained(err, inner, reporter, 5, "Error returned by eant_GetFillStyle");
-  eevg_DrawPolygon(drawing, style.get(), block.get(), &inner);
+  // The library keeps the drawing style it builds on first use (with the tile of a symbol pattern).
+  Eevg_FillStyle *style = eant_GetFillStyleForRenderingPtr(toolkit, drawing, conversion, styles, symbols,
+                                                           Polygon::RecordOf(element)->fillStyle, &inner);
+  if (!style || inner)
+    return lower::ReportChained(err, inner, reporter, 5, "Error returned by eant_GetFillStyleForRenderingPtr");
+  eevg_DrawPolygon(drawing, style, block.get(), &inner);
   if (inner) lower::ReportChained(err, inner, reporter, 6, "Error returned by eevg_DrawPolygon");
 } TAVIRON_GUARD_VOID(err)
 
