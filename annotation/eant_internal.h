@@ -556,7 +556,48 @@ struct PointType {
 };
 #undef TAVIRON_EANT_VERTEX_SLOTS
 
-using ElementTypes = lower::KindTables<Eant_ElementFunctions, PolylineType, PolygonType, PointType>;
+// The group (annotation/elements/eant_group.cpp): its children act as one element.
+struct GroupType {
+  static constexpr int32_t kCode = EANT_GROUP;
+  static constexpr auto &Copy = eant_GroupElementCopy;
+  static constexpr auto &Print = eant_GroupElementPrint;
+  static constexpr auto &Render = eant_GroupElementRender;
+  static constexpr auto &Free = eant_GroupElementFree;
+  static constexpr auto &Write = eant_GroupElementWrite;
+  static constexpr auto &CoordIn = eant_CoordInGroupElement;
+  static constexpr auto &SetLineStyle = eant_GroupElementSetLineStyleByStyle;
+  static constexpr auto &SetLineStyleAndRecalcBbox = eant_GroupElementSetLineStyleByStyleAndRecalcBbox;
+  static constexpr auto &SetFillStyle = eant_GroupElementSetFillStyleByStyle;
+  static constexpr auto &SetFillStyleAndRecalcBbox = eant_GroupElementSetFillStyleByStyleAndRecalcBbox;
+  static constexpr auto &SetTextStyle = eant_GroupElementSetTextStyleAndHeightByStyle;
+  static constexpr auto &SetTextStyleAndHeight = eant_GroupElementSetTextStyleHeightAndScaleUnitsByStyle;
+  static constexpr auto &SetSymbolData = eant_GroupElementSetSymbolDataScaleAndOverrideColor;
+  static constexpr auto &CalculateBbox = eant_GroupElementBboxCalculateNoSave;
+  static constexpr auto &SelectStyle = eant_GroupElementSelectStyle;
+  static constexpr auto &CopyStyle = eant_GroupElementCopyStyleBetweenLibs;
+  static constexpr auto &CopySymbolData = eant_GroupElementCopySymbolDataBetweenLibs;
+  static constexpr auto &UpdateInfo = eant_GroupElementUpdateInfo;
+  static constexpr auto &ReplaceValues = eant_GroupElementReplaceValues;
+  static constexpr auto &ConvertToMap = eant_GroupElementConvertToMap;
+  static constexpr auto &TransformMap = eant_GroupElementTransformMap;
+  static constexpr auto &IncrementCount = eant_GroupElementIncrementCount;
+  static constexpr auto &TypeString = eant_GroupElementGetTypeString;
+  static constexpr auto &CanBeFlipped = eant_GroupElementCanBeFlipped;
+  static constexpr auto &Flip = eant_GroupElementFlip;
+  static constexpr auto &SelectSingleStyleOnly = eant_GroupElementSelectSingleStyleOnly;
+  static constexpr auto &Read = eant_GroupElementRead;
+};
+
+using ElementTypes = lower::KindTables<Eant_ElementFunctions, PolylineType, PolygonType, PointType, GroupType>;
+
+// The kinds of group (grid/tic, legend, scale bar), registered by adding them to this list. A kind
+// derives from GroupType, replaces the slots it declares again, and names its Eant_GroupType as
+// kCode (a code of this list, not an element type) and
+//   static void ReadKind(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **);
+// which the group reader calls with "Group Info" just read into the element's Eant_Group (the
+// current entry): it reads the kind's parameter node and points the element to GroupKinds::Of<Kind>().
+// A stored group of a type no kind has is refused ("Invalid groupType").
+using GroupKinds = lower::KindTables<Eant_ElementFunctions>;
 
 // What the package calls of a type outside its table.
 using ElementReadFunction = void (*)(Eant_AnnotationInfo *, Eant_FileIO *, Eant_Element *, Eerr_ErrorReport **);
@@ -649,6 +690,10 @@ inline void DiscardElement(Eant_Element *&element) {
   else
     eant_ElementFree(&element);
 }
+
+// Sets a group's corners from the union box of its children, (x0, y0), (x0, y1), (x1, y1),
+// (x1, y0): the union's failure is reported under `code`, storing under code + 1.
+bool SetGroupBoxFromChildren(const char *reporter, int32_t code, Eant_Element *group, Eerr_ErrorReport **err);
 
 // ---- Reports and walks -------------------------------------------------------------------
 

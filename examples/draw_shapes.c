@@ -17,138 +17,11 @@
 #include "efga.h"
 #include "emsc.h"
 #include "estr.h"
+#include "example_image.h"
 
 #define WIDTH 640
 #define HEIGHT 560
 #define PI 3.14159265358979323846
-
-/* The device: WIDTH x HEIGHT pixels, three bytes each, row 0 at the top. */
-typedef struct {
-  unsigned char rgb[WIDTH * HEIGHT * 3];
-} Image;
-
-static unsigned char *PixelAt(Image *image, const double *position) {
-  int column = (int)position[0], row = (int)position[1];
-  if (column < 0 || column >= WIDTH || row < 0 || row >= HEIGHT) return NULL;
-  return image->rgb + 3 * ((size_t)row * WIDTH + (size_t)column);
-}
-
-static void GetPixel(void *user, Eevg_Color *color, const double *position,
-                     Eerr_ErrorReport **err) {
-  unsigned char *p = PixelAt((Image *)user, position);
-  (void)err;
-  if (!p) return;
-  color->red = p[0];
-  color->green = p[1];
-  color->blue = p[2];
-  color->opacity = 255;
-}
-
-static void PutPixel(void *user, const Eevg_Color *color, const double *position,
-                     Eerr_ErrorReport **err) {
-  unsigned char *p = PixelAt((Image *)user, position);
-  (void)err;
-  if (!p) return;
-  p[0] = (unsigned char)color->red;
-  p[1] = (unsigned char)color->green;
-  p[2] = (unsigned char)color->blue;
-}
-
-/* ---- a small PNG writer: stored (uncompressed) deflate blocks ---- */
-
-static unsigned long crcTable[256];
-
-static void MakeCrcTable(void) {
-  unsigned long c;
-  int n, k;
-  for (n = 0; n < 256; ++n) {
-    c = (unsigned long)n;
-    for (k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320UL ^ (c >> 1) : c >> 1;
-    crcTable[n] = c;
-  }
-}
-
-static unsigned long Crc(unsigned long crc, const unsigned char *bytes, size_t count) {
-  size_t i;
-  for (i = 0; i < count; ++i) crc = crcTable[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
-  return crc;
-}
-
-static void Put32(unsigned char *out, unsigned long value) {
-  out[0] = (unsigned char)(value >> 24);
-  out[1] = (unsigned char)(value >> 16);
-  out[2] = (unsigned char)(value >> 8);
-  out[3] = (unsigned char)value;
-}
-
-static int WriteChunk(FILE *file, const char *type, const unsigned char *data, size_t count) {
-  unsigned char head[8], tail[4];
-  unsigned long crc;
-  Put32(head, (unsigned long)count);
-  memcpy(head + 4, type, 4);
-  crc = Crc(0xffffffffUL, head + 4, 4);
-  if (count > 0) crc = Crc(crc, data, count);
-  crc ^= 0xffffffffUL;
-  Put32(tail, crc);
-  return fwrite(head, 1, 8, file) == 8 && (count == 0 || fwrite(data, 1, count, file) == count) &&
-         fwrite(tail, 1, 4, file) == 4;
-}
-
-static int WritePng(const char *name, const Image *image) {
-  static const unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-  const size_t rowBytes = 1 + 3 * (size_t)WIDTH, raw = rowBytes * HEIGHT;
-  const size_t blocks = (raw + 65534) / 65535;
-  unsigned char header[13];
-  unsigned char *scan = malloc(raw), *z = malloc(2 + raw + 5 * blocks + 4);
-  unsigned long a = 1, b = 0;
-  size_t i, at = 0, done = 0;
-  int ok;
-  FILE *file;
-  if (!scan || !z) {
-    free(scan);
-    free(z);
-    return 0;
-  }
-  for (i = 0; i < HEIGHT; ++i) {
-    scan[i * rowBytes] = 0; /* no filter */
-    memcpy(scan + i * rowBytes + 1, image->rgb + i * 3 * WIDTH, 3 * (size_t)WIDTH);
-  }
-  z[at++] = 0x78;
-  z[at++] = 0x01;
-  while (done < raw) {
-    size_t n = raw - done > 65535 ? 65535 : raw - done;
-    z[at++] = done + n == raw ? 1 : 0;
-    z[at++] = (unsigned char)n;
-    z[at++] = (unsigned char)(n >> 8);
-    z[at++] = (unsigned char)~n;
-    z[at++] = (unsigned char)(~n >> 8);
-    memcpy(z + at, scan + done, n);
-    at += n;
-    done += n;
-  }
-  for (i = 0; i < raw; ++i) {
-    a = (a + scan[i]) % 65521;
-    b = (b + a) % 65521;
-  }
-  Put32(z + at, (b << 16) | a);
-  at += 4;
-
-  Put32(header, WIDTH);
-  Put32(header + 4, HEIGHT);
-  header[8] = 8;  /* bits per sample */
-  header[9] = 2;  /* RGB */
-  header[10] = 0; /* deflate */
-  header[11] = 0; /* adaptive filters */
-  header[12] = 0; /* no interlace */
-  MakeCrcTable();
-  file = fopen(name, "wb");
-  ok = file && fwrite(signature, 1, 8, file) == 8 && WriteChunk(file, "IHDR", header, 13) &&
-       WriteChunk(file, "IDAT", z, at) && WriteChunk(file, "IEND", NULL, 0);
-  if (file && fclose(file) != 0) ok = 0;
-  free(scan);
-  free(z);
-  return ok;
-}
 
 /* ---- styles and coordinates ---- */
 
@@ -429,7 +302,7 @@ static int DrawLabels(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
 int main(int argc, char **argv) {
   const char *output = argc > 1 ? argv[1] : "draw_shapes.png";
   Eerr_ErrorReport *err = NULL;
-  Image *image = malloc(sizeof *image);
+  ExampleImage image;
   Eevg_Control *control = NULL;
   Eevg_DeviceInfo *device = NULL;
   Eevg_WorldInfo *world = NULL;
@@ -437,8 +310,7 @@ int main(int argc, char **argv) {
   Eevg_Drawing *drawing = NULL;
   int ok = 0;
 
-  if (!image) return 1;
-  memset(image->rgb, 255, sizeof image->rgb);
+  if (!ExampleImageCreate(&image, WIDTH, HEIGHT)) return 1;
   /* The renderer reads its font lists when it starts: those of NORIX_FONT_PATH, else the default
      list of DejaVu faces that comes with the FreeType font server (installed beside the library,
      or found in the build tree). */
@@ -458,9 +330,9 @@ int main(int argc, char **argv) {
     world->lowerLeft->y = 0;
     world->upperRight->x = WIDTH - 1;
     world->upperRight->y = HEIGHT - 1;
-    io->userData = image;
-    io->getPixel = GetPixel;
-    io->putPixel = PutPixel;
+    io->userData = &image;
+    io->getPixel = ExampleGetPixel;
+    io->putPixel = ExamplePutPixel;
     drawing = eevg_DrawingInit(control, device, world, io, &err);
   }
   if (drawing && Check(&err, "setting up the drawing")) {
@@ -475,11 +347,11 @@ int main(int argc, char **argv) {
   eevg_DeviceInfoFree(&device);
   eevg_GrIOInfoFree(&io);
   eevg_Free(&control, NULL);
-  if (ok && !WritePng(output, image)) {
+  if (ok && !ExampleWritePng(output, &image)) {
     fprintf(stderr, "draw_shapes: cannot write %s\n", output);
     ok = 0;
   }
   if (ok) printf("draw_shapes: wrote %s (%d x %d)\n", output, WIDTH, HEIGHT);
-  free(image);
+  ExampleImageFree(&image);
   return ok ? 0 : 1;
 }

@@ -1,8 +1,8 @@
 // Element lists read from a layer whose element records are damaged. A layer of a polyline, a
-// polygon and a point is written once; for each input the record of one element, or of its type
-// ("Polyline Info", "Polygon Info", "Point Info"), is replaced by the input's bytes and the list
-// node is read. The first byte picks the element (bits 4-5), its type's record instead of its
-// common part (bit 6), the layer version (bits 0-2, taken modulo 6, so that 5 is an unknown one)
+// polygon, a point and a group holding a polyline is written once; for each input the record of
+// one element, or of its type ("Polyline Info", "Polygon Info", "Point Info"; for the group, its
+// child's element record), is replaced by the input's bytes and the list node is read. The first
+// byte picks the element (bits 4-5), its type's record instead of its common part (bit 6), the layer version (bits 0-2, taken modulo 6, so that 5 is an unknown one)
 // and reading in file order (bit 3). What is read is counted, copied, boxed, renumbered and
 // written back.
 #include <sqlite3.h>
@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr const char *kTypeRecords[] = {"Polyline Info", "Polygon Info", "Point Info"};
+constexpr const char *kTypeRecords[] = {"Polyline Info", "Polygon Info", "Point Info", "AntElement_4"};
 
 // The stem of the files the target writes, in its scratch folder.
 const std::string &Stem() {
@@ -54,15 +54,28 @@ struct Setup {
         eant_PolygonElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_FILLSTYLE, 0,
                                      EANT_ELEMKEY_POLYGONCOORDS, EANT_LOCAL, block, EANT_ELEMKEY_END),
         eant_PointElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_LINESTYLE, 0,
-                                   EANT_ELEMKEY_POINTCOORD, EANT_LOCAL, block, EANT_ELEMKEY_END)};
+                                   EANT_ELEMKEY_POINTCOORD, EANT_LOCAL, block, EANT_ELEMKEY_END),
+        nullptr};
+    Eant_Element *child = eant_PolylineElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_LINESTYLE,
+                                                        0, EANT_ELEMKEY_POLYLINECOORDS, EANT_LOCAL, block,
+                                                        EANT_ELEMKEY_END);
     efga_CoordBlockDelete(block, nullptr);
+    if (child) child->id = 4;
+    Eant_Element *group = eant_GroupElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_NAME, "group",
+                                                     EANT_ELEMKEY_CHILDREN, child, EANT_ELEMKEY_END);
+    if (group) {
+      group->id = 3;
+      elements[3] = group;
+    } else {
+      eant_ElementFreeElement(&child);
+    }
     Eant_Element *list = nullptr, *last = nullptr;
-    for (int32_t i = 0; i < 3; ++i) {
+    for (int32_t i = 0; i < 4; ++i) {
       Eant_Element *element = elements[i];
       if (!element) continue;
       element->id = i;
       element->attributeRecordNumber = i;
-      eant_ElementSetName(element, "element", nullptr);
+      if (i < 3) eant_ElementSetName(element, "element", nullptr);
       eant_ElementSetUnits(element, 3, "meters", nullptr);
       element->previous = last;
       (last ? last->next : list) = element;
@@ -86,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1 || size > (1 << 16) || setup.layer.empty()) return 0;
   const int32_t version = (data[0] & 7) % 6;
   const int32_t flags = (data[0] >> 3) & 1;
-  const int element = ((data[0] >> 4) & 3) % 3;
+  const int element = (data[0] >> 4) & 3;
   const bool typeRecord = (data[0] >> 6) & 1;
   const std::string path = Stem() + "_in.img", out = Stem() + "_out.img";
   {

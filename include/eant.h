@@ -1921,7 +1921,8 @@ typedef enum {
   EANT_ELEMKEY_FILLSTYLEBYSTYLE = 11, /* Eant_Style * (polygon ...) */
   EANT_ELEMKEY_POLYGONCOORDS = 19,    /* 32-bit source, Efga_CoordinateBlock * (copied) */
   EANT_ELEMKEY_POLYLINECOORDS = 20,   /* 32-bit source, Efga_CoordinateBlock * (copied) */
-  EANT_ELEMKEY_POINTCOORD = 21        /* 32-bit source, Efga_CoordinateBlock * (copied) */
+  EANT_ELEMKEY_POINTCOORD = 21,       /* 32-bit source, Efga_CoordinateBlock * (copied) */
+  EANT_ELEMKEY_CHILDREN = 39          /* Eant_Element *, the first of a list the group takes over */
 } Eant_ElementKeyword;
 
 /* ---------------------------------------------------------------------------------------------
@@ -2082,7 +2083,125 @@ void eant_PointElementSelectLineStyle(Eant_AnnotationInfo *info, Eant_Element *e
 int32_t eant_PointElementSelectLineStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
                                              Eerr_ErrorReport **err);
 
+/* ---------------------------------------------------------------------------------------------
+   Group elements (EANT_GROUP): an ordered list of children (element->child, the first child's
+   parent pointing back at the group) drawn, hit, moved, flipped, restyled and stored together.
+   A plain group has no record (element->info null); the kinds of map furniture hang an
+   Eant_Group there that names the kind and holds its parameter record. The group's box is the
+   union of its children's boxes, corners (x0, y0), (x0, y1), (x1, y1), (x1, y0). */
+
+typedef enum {
+  EANT_UNDEFINEDGROUPTYPE = 0,
+  EANT_GRIDTIC = 1,
+  EANT_LEGEND = 2,
+  EANT_SCALEBAR = 3,
+  EANT_GCP = 4 /* named only: nothing makes, reads or handles it */
+} Eant_GroupType;
+
+typedef struct Eant_Group {
+  int32_t type;  /* Eant_GroupType */
+  void *record;  /* the kind's parameter record, owned; copied and freed by the kind */
+} Eant_Group;
+
+/* The record {0, null}; a copy of the type only (record untouched) into target or a new record;
+   its print; its free (not the parameter record; null accepted). */
+Eant_Group *eant_GroupCreate(Eerr_ErrorReport **err);
+Eant_Group *eant_GroupCopy(const Eant_Group *source, Eant_Group *target, Eerr_ErrorReport **err);
+void eant_GroupPrint(const Eant_Group *group, Eerr_ErrorReport **err);
+void eant_GroupFree(Eant_Group **group);
+/* "Group Info" of design "Group_Eant" below the current entry (the kinds write it right after the
+   element's entry), and its reader (into group, or a new record when null). */
+void eant_GroupWrite(Eant_FileIO *fileIO, const Eant_Group *group, Eerr_ErrorReport **err);
+Eant_Group *eant_GroupRead(Eant_FileIO *fileIO, Eant_Group *group, Eerr_ErrorReport **err);
+
+/* An empty plain group. */
+Eant_Element *eant_GroupElementCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+/* The factory: keywords 1 to 6 and EANT_ELEMKEY_CHILDREN (the box becomes the children's union,
+   the moved callbacks fire); the modified callbacks fire whenever info is given. The conversion
+   is not used. */
+Eant_Element *eant_GroupElementSetValues(Eant_AnnotationInfo *info, Eant_Element *element,
+                                         Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err, ...);
+/* The group takes the list over (appended after its children); each element gets rowNumber -1. */
+void eant_GroupElementSetChildren(Eant_Element *element, Eant_Element *list, Eerr_ErrorReport **err);
+/* A new table holding the plain group's operations (freed with emsc_HeapFree): the kinds start
+   their own tables from it. */
+Eant_ElementFunctions *eant_GroupElementFunctionsCreate(Eerr_ErrorReport **err);
+/* Reads what lies below a group's entry: "Group Info" and the kind's nodes, then the children. */
+void eant_GroupElementRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, Eant_Element *element,
+                           Eerr_ErrorReport **err);
+
+/* The slots of the group's table. */
+Eant_Element *eant_GroupElementCopy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+void eant_GroupElementPrint(Eant_Element *element, Eerr_ErrorReport **err);
+void eant_GroupElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                             Eant_Criteria *criteria, Eevg_Drawing *drawing, Eant_Element *element,
+                             _exfr_XForm *xform, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_GroupElementFree(Eant_Element **element);
+void eant_GroupElementWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *element,
+                            Eerr_ErrorReport **err);
+int32_t eant_CoordInGroupElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles,
+                                 Eant_SymbolLibrary *symbols, Eant_Criteria *criteria, Eant_Element *element,
+                                 _exfr_XForm *xform, Eant_CoordSysConversion *conversion, Egda_BaseData *coord,
+                                 Eerr_ErrorReport **err);
+/* The style setters hand their arguments to every child (each child's own slot; a child group
+   repeats this for its children). With info recording undo (undoFlag 1), the group and each child
+   are backed up and registered as modifications. The forms with the box recomputed set the
+   group's box after every child and fire its moved and modified callbacks once. */
+void eant_GroupElementSetLineStyleByStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                                          Eerr_ErrorReport **err);
+void eant_GroupElementSetLineStyleByStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                       int32_t number, Eant_CoordSysConversion *conversion,
+                                                       Eerr_ErrorReport **err);
+void eant_GroupElementSetFillStyleByStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                                          Eerr_ErrorReport **err);
+void eant_GroupElementSetFillStyleByStyleAndRecalcBbox(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                       int32_t number, Eant_CoordSysConversion *conversion,
+                                                       Eerr_ErrorReport **err);
+void eant_GroupElementSetTextStyleAndHeightByStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                                   double height, const char *heightUnits,
+                                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_GroupElementSetTextStyleHeightAndScaleUnitsByStyle(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                             int32_t number, double height,
+                                                             Eant_CoordDefinition *heightUnits,
+                                                             Eant_CoordSysConversion *conversion,
+                                                             Eerr_ErrorReport **err);
+void eant_GroupElementSetSymbolDataScaleAndOverrideColor(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                         int32_t number, double scale,
+                                                         Eant_CoordDefinition *scaleUnits, int32_t overrideFlag,
+                                                         int32_t overrideColor, Eant_CoordSysConversion *conversion,
+                                                         Eerr_ErrorReport **err);
+/* The union of the children's fresh boxes as four corners (new); null for an empty group. */
+Egda_BaseData *eant_GroupElementBboxCalculateNoSave(Eant_Element *element, _exfr_XForm *xform,
+                                                    Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* The first child's styles made current. */
+void eant_GroupElementSelectStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                  Eant_StyleUpdateFunction update, void *updateData, Eerr_ErrorReport **err);
+int32_t eant_GroupElementSelectSingleStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
+                                               Eerr_ErrorReport **err);
+void eant_GroupElementCopyStyleBetweenLibs(Eant_Element *element, Eant_StyleLibrary *from, Eant_StyleLibrary *to,
+                                           Eerr_ErrorReport **err);
+void eant_GroupElementCopySymbolDataBetweenLibs(Eant_Element *element, Eant_SymbolLibrary *from,
+                                                Eant_SymbolLibrary *to, Eerr_ErrorReport **err);
+void eant_GroupElementUpdateInfo(Eant_Element *element, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* The common values only: neither the children nor the group record. */
+void eant_GroupElementReplaceValues(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+void eant_GroupElementConvertToMap(Eant_Element *element, Eant_CoordSysConversion *conversion,
+                                   Eerr_ErrorReport **err);
+void eant_GroupElementTransformMap(Eant_Element *element, _exfr_XForm *xform, Eant_CoordSysConversion *from,
+                                   Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
+                                   Eerr_ErrorReport **err);
+/* Counts the group itself (its children are not counted). */
+void eant_GroupElementIncrementCount(Eant_Element *element, Eant_ElementInfo *counts, Eerr_ErrorReport **err);
+/* "Group" for every kind (a new string). */
+const char *eant_GroupElementGetTypeString(Eant_Element *element, Eerr_ErrorReport **err);
+int32_t eant_GroupElementCanBeFlipped(Eant_Element *element, Eerr_ErrorReport **err);
+/* Flips the children (the info is required: the children's moved callbacks are held back), then
+   recomputes the group's box and fires its moved and modified callbacks once. */
+void eant_GroupElementFlip(Eant_AnnotationInfo *info, Eant_Element *element, Eant_CoordSysConversion *conversion,
+                           void *flipData, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
+
 TAVIRON_END_DECLS
+
 
 
 #endif

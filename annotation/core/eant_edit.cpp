@@ -73,12 +73,7 @@ void UpdateGroup(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion,
   if (group->child) {
     UpdateList<kind>(info, conversion, group->child, polynomial, &inner);
     if (inner) return lower::ReportCallee(err, inner, reporter, 5, Step<kind>::list);
-    BoxPtr box(eant_ElementListBoundingBoxGet(group->child, &inner));
-    if (!box) return lower::ReportCallee(err, inner, reporter, 6, "eant_ElementListBoundingBoxGet");
-    const double xmin = lower::At<double>(*box, 0, 0), xmax = lower::At<double>(*box, 0, 1);
-    const double ymin = lower::At<double>(*box, 1, 0), ymax = lower::At<double>(*box, 1, 1);
-    eant_ElementSetBBox(group, xmin, ymin, xmin, ymax, xmax, ymax, xmax, ymin, &inner);
-    if (inner) return lower::ReportCallee(err, inner, reporter, 7, "eant_ElementSetBBox");
+    if (!SetGroupBoxFromChildren(reporter, 6, group, err)) return;
   }
   if (!info) return;
   eant_DoElementMovedCallbacks(info, group, &inner);
