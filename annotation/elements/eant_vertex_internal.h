@@ -11,7 +11,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "eant_internal.h"
+#include "eant_element_internal.h"
 #include "efio.h"
 #include "emsc.h"
 #include "estr.h"
@@ -23,15 +23,8 @@ namespace taviron::eant::vertex {
 namespace lower = taviron::lower;
 using V = lower::Value;
 
-// A block made inside an operation, deleted when it leaves scope unless taken.
-struct BlockDeleter {
-  void operator()(Efga_CoordinateBlock *block) const noexcept { efga_CoordBlockDelete(block, nullptr); }
-};
-using BlockPtr = std::unique_ptr<Efga_CoordinateBlock, BlockDeleter>;
-struct XFormDeleter {
-  void operator()(_exfr_XForm *xform) const noexcept { exfr_XFormFree(&xform, nullptr); }
-};
-using XFormPtr = std::unique_ptr<_exfr_XForm, XFormDeleter>;
+using element::BlockPtr;
+using element::XFormPtr;
 
 struct LineStyleDeleter {
   void operator()(Eevg_LineStyle *style) const noexcept { eevg_LineStyleFree(&style); }
@@ -294,12 +287,7 @@ template <class T> struct Vertex {
   }
 
   static constexpr lower::Keyword kKeywords[] = {
-      {EANT_ELEMKEY_NAME, {V::Pointer}},
-      {EANT_ELEMKEY_DESCRIPTION, {V::Pointer}},
-      {EANT_ELEMKEY_XFORMMATRIX, {V::Pointer}},
-      {EANT_ELEMKEY_BBOX, {V::Double, V::Double, V::Double, V::Double, V::Double, V::Double, V::Double, V::Double}},
-      {EANT_ELEMKEY_SCALEUNITS, {V::Int, V::Pointer}},
-      {EANT_ELEMKEY_POSITIONUNITS, {V::Int, V::Pointer}},
+      TAVIRON_EANT_COMMON_KEYWORDS,
       {T::kStyleKeyword, {V::Int}},
       {T::kStyleByStyleKeyword, {V::Pointer}},
       {T::kCoordsKeyword, {V::Int, V::Pointer}}};
@@ -327,32 +315,9 @@ template <class T> struct Vertex {
     bool moved = false;
     const bool ended = lower::ReadKeywords(kKeywordList, ap, reporter, 12, err, [&](int32_t key,
                                                                                    const lower::KeywordValues &v) {
-      switch (key) {
-      case EANT_ELEMKEY_NAME:
-        eant_ElementSetName(element, v.Pointer<const char>(0), &inner);
-        return !inner || fail(3, "eant_ElementSetName");
-      case EANT_ELEMKEY_DESCRIPTION:
-        eant_ElementSetDescription(element, v.Pointer<const char>(0), &inner);
-        return !inner || fail(4, "eant_ElementSetDescription");
-      case EANT_ELEMKEY_XFORMMATRIX:
-        eant_ElementSetXformMatrix(element, v.Pointer<const Efga_Polynomial>(0), &inner);
-        return !inner || fail(5, "eant_ElementSetXformMatrix");
-      case EANT_ELEMKEY_BBOX:
-        eant_ElementSetBBox(element, v.Double(0), v.Double(1), v.Double(2), v.Double(3), v.Double(4), v.Double(5),
-                            v.Double(6), v.Double(7), &inner);
-        return !inner || fail(6, "eant_ElementSetBBox");
-      case EANT_ELEMKEY_SCALEUNITS:
-      case EANT_ELEMKEY_POSITIONUNITS: {
-        const bool scale = key == EANT_ELEMKEY_SCALEUNITS;
-        Eant_CoordDefinition *&units = scale ? element->scaleUnits : element->positionUnits;
-        Eant_CoordDefinition *set = eant_CoordDefinitionSetValues(units, v.Int(0), v.Pointer<const char>(1), &inner);
-        if (!set || inner) return fail(scale ? 7 : 8, "eant_CoordDefinitionSetValues");
-        units = set;
-        moved = true;
-        return true;
-      }
-      default: break;
-      }
+      bool handled = false;
+      const bool applied = element::ApplyCommonKeyword(reporter, element, key, v, handled, moved, err);
+      if (handled) return applied;
       if (key == T::kStyleKeyword) {
         T::SetStyle(info, element, v.Int(0), &inner);
         if (inner) return fail(9, Name("eant_%sElementSetStyle").c_str());
@@ -366,19 +331,7 @@ template <class T> struct Vertex {
       moved = true;
       return true;
     });
-    bool ok = ended;
-    if (ok && moved) {
-      eant_ElementBboxComputeAndReset(element, conversion, &inner);
-      if (inner) ok = fail(13, "eant_ElementBboxComputeAndReset");
-      if (ok && info) {
-        eant_DoElementMovedCallbacks(info, element, &inner);
-        if (inner) ok = fail(14, "eant_DoElementMovedCallbacks");
-      }
-    }
-    if (ok && info) {
-      eant_DoElementModifiedCallbacks(info, element, &inner);
-      if (inner) ok = fail(15, "eant_DoElementModifiedCallbacks");
-    }
+    const bool ok = element::FinishSetValues(reporter, info, element, conversion, ended, moved, 13, err);
     if (!ok && made) {
       ElementFree(&made);
       return nullptr;
