@@ -339,10 +339,10 @@ Eant_Text *eant_TextRead(Eant_FileIO *fileIO, Eant_Text *text, Eerr_ErrorReport 
   TextStored old{-1, nullptr, 0.0, 0.0, nullptr, nullptr};
   bool read;
   if (older) {
-    read = ehfa_ObjectRead(fileIO->file, nullptr, form.name, position, &old, design, &inner) && !inner;
+    read = ehfa_ObjectRead(fileIO->file, nullptr, "Text Info", position, &old, design, &inner) && !inner;
     stored = {0, old.textStyle, old.origin, old.orientation, nullptr, old.scale, old.alignment, old.text};
   } else {
-    read = ehfa_ObjectRead(fileIO->file, nullptr, form.name, position, &stored, design, &inner) && !inner;
+    read = ehfa_ObjectRead(fileIO->file, nullptr, "Text Info", position, &stored, design, &inner) && !inner;
   }
   const auto discard = [&] { record::FreeContents(kText2Design, &stored); };
   if (!read) {
@@ -498,8 +498,9 @@ Eant_Element *eant_TextElementSetValues(Eant_AnnotationInfo *info, Eant_Element 
   });
   va_end(ap);
   if (element::FinishSetValues(reporter, info, element, conversion, ended, moved, 18, err)) return element;
-  if (made) eant_TextElementFree(&made);
-  return made ? nullptr : element;
+  if (!made) return element;
+  eant_TextElementFree(&made);
+  return nullptr;
 } TAVIRON_GUARD(err, nullptr)
 
 void eant_TextElementSetTextStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
@@ -934,6 +935,10 @@ bool MeasuringStyle(const char *reporter, Eint_InitToolkitData *toolkit, Eant_St
     lower::ReportCallee(err, inner, reporter, 9, "eevg_ColorCreate");
     return false;
   }
+  // The spacings of a text style's defaults: a new renderer style has none, and no text can be laid
+  // out with a character extension of 0.
+  style->textChSpace = 1.0;
+  style->textChExt = 1.0;
   style->yalign = align.yalign;
   style->xalign = align.xalign;
   result = std::move(style);
