@@ -1,7 +1,8 @@
 // Element lists read from a layer whose element records are damaged. A layer of a polyline, a
-// polygon and a point is written once; for each input the record of one element, or of its type
-// ("Polyline Info", "Polygon Info", "Point Info"), is replaced by the input's bytes and the list
-// node is read. The first byte picks the element (bits 4-5), its type's record instead of its
+// polygon, a point and a text (16-bit, along a line) is written once; for each input the record of
+// one element, or of its type ("Polyline Info", "Polygon Info", "Point Info", "Text Info"), is
+// replaced by the input's bytes and the list node is read. The first byte picks the element
+// (bits 4-5), its type's record instead of its
 // common part (bit 6), the layer version (bits 0-2, taken modulo 6, so that 5 is an unknown one)
 // and reading in file order (bit 3). What is read is counted, copied, boxed, renumbered and
 // written back.
@@ -22,7 +23,7 @@
 
 namespace {
 
-constexpr const char *kTypeRecords[] = {"Polyline Info", "Polygon Info", "Point Info"};
+constexpr const char *kTypeRecords[] = {"Polyline Info", "Polygon Info", "Point Info", "Text Info"};
 
 // The stem of the files the target writes, in its scratch folder.
 const std::string &Stem() {
@@ -54,10 +55,17 @@ struct Setup {
         eant_PolygonElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_FILLSTYLE, 0,
                                      EANT_ELEMKEY_POLYGONCOORDS, EANT_LOCAL, block, EANT_ELEMKEY_END),
         eant_PointElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_LINESTYLE, 0,
-                                   EANT_ELEMKEY_POINTCOORD, EANT_LOCAL, block, EANT_ELEMKEY_END)};
+                                   EANT_ELEMKEY_POINTCOORD, EANT_LOCAL, block, EANT_ELEMKEY_END),
+        eant_TextElementCreate(nullptr, nullptr)};
+    // The text is set field by field: its keyword list would measure it with fonts.
+    if (Eant_Element *text = elements[3]) {
+      eant_TextElementSetText(text, EANT_LOCAL, u"smile \u263A \xFFAB" u"OWNER\xFFBB", nullptr);
+      eant_TextElementSetAlignment(text, 0, 2, nullptr);
+      eant_TextElementSetLocationDataBoth(text, nullptr, 0.0, 3.0, EANT_LOCAL, block, nullptr);
+    }
     efga_CoordBlockDelete(block, nullptr);
     Eant_Element *list = nullptr, *last = nullptr;
-    for (int32_t i = 0; i < 3; ++i) {
+    for (int32_t i = 0; i < 4; ++i) {
       Eant_Element *element = elements[i];
       if (!element) continue;
       element->id = i;
@@ -86,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1 || size > (1 << 16) || setup.layer.empty()) return 0;
   const int32_t version = (data[0] & 7) % 6;
   const int32_t flags = (data[0] >> 3) & 1;
-  const int element = ((data[0] >> 4) & 3) % 3;
+  const int element = (data[0] >> 4) & 3;
   const bool typeRecord = (data[0] >> 6) & 1;
   const std::string path = Stem() + "_in.img", out = Stem() + "_out.img";
   {
@@ -127,6 +135,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       Eevg_Coord *t = eant_ParametersGetFromPolynomial(e->xformMatrix, nullptr, nullptr, nullptr, &err);
       Drop(&err);
       eevg_CoordFree(&t);
+      if (e->elmType == EANT_TEXT) {
+        emsc_HeapFree(eant_TextGetEvaluatedUCTextString(e, &err));
+        Drop(&err);
+        eant_ElementCheckForSmartData(e, &err);
+        Drop(&err);
+      }
     }
     eant_ElementListMakeUniqueIDs(list, 0, &err);
     if (list) {
