@@ -278,6 +278,75 @@ TEST_F(TextTest, TextsOfBothStoredFormsReadBackEqualAndDrawTheSame) {
   eant_AnnotationInfoFree(&read);
 }
 
+TEST_F(TextTest, ReadingTakesTheDesignOfTheLayerVersionAndMayParseAtOnce) {
+  Add(AlongLine(info_, u"a \xFFAB" u"b\xFFBB", {0, 0, 50, 10}, 5));
+  Record(info_->elements)->flags = 5;
+  ErrorSlot err;
+  Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
+  ASSERT_NE(nullptr, file) << Chain(err);
+  Eant_FileIO io{file, EANT_ANNOTATION_VERSION, 0, 0, 0};
+  eant_ElementNodeAndListWrite(&io, nullptr, EANT_ELEMENTLIST, "layer", info_->elements, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  const std::string path = ":ElementList:AntElement_" + std::to_string(info_->elements->id);
+  ASSERT_NE(nullptr, ehfa_EntrySeek(file, EHFA_PATH, path.c_str(), &err)) << Chain(err);
+  Eant_FileIO newer{file, 5, 0, 0, 0};
+  EXPECT_EQ(nullptr, eant_TextRead(&newer, nullptr, &err));
+  EXPECT_TRUE(Reported(err, "eant_TextRead", 4, "Invalid annotation layer version number 5"));
+  // The current design, not parsed; then with the parse word set, parsed as it is read.
+  Eant_Text *record = eant_TextRead(&io, nullptr, &err);
+  ASSERT_NE(nullptr, record) << Chain(err);
+  EXPECT_EQ(0u, record->flags) << "flags are not taken from the file";
+  ASSERT_NE(nullptr, record->coords);
+  EXPECT_EQ(nullptr, record->text->metaStringList);
+  eant_TextFree(&record);
+  Eant_FileIO parsing{file, EANT_ANNOTATION_VERSION, 1, 0, 0};
+  ehfa_EntrySeek(file, EHFA_PARENT, nullptr, &err);
+  record = eant_TextRead(&parsing, nullptr, &err);
+  ASSERT_NE(nullptr, record) << Chain(err);
+  EXPECT_NE(nullptr, record->text->metaStringList);
+  eant_TextFree(&record);
+  // Version 1: the old design, without coordinates.
+  ehfa_EntrySeek(file, EHFA_PARENT, nullptr, &err);
+  Eant_FileIO older{file, 1, 0, 0, 0};
+  record = eant_TextRead(&older, nullptr, &err);
+  ASSERT_NE(nullptr, record) << Chain(err);
+  EXPECT_EQ(nullptr, record->coords);
+  EXPECT_DOUBLE_EQ(5, record->scale);
+  eant_TextFree(&record);
+  ehfa_FileClose(file, &err);
+}
+
+TEST_F(TextTest, CopyAndReaderLeaveNothingBehindWhenMemoryRunsOut) {
+  using taviron::testing::SweepAllocationFailures;
+  Add(AlongLine(info_, u"smile \u263A", {0, 0, 50, 10}, 5));
+  Add(Anchored(info_, u"a \xFFAB" u"b\xFFBB", 10, 20, 4));
+  eant_TextElementSetAlignment(info_->elements->next, EEVG_LEFT, EEVG_TOP, nullptr);
+  Eant_Element *copy = nullptr;
+  const auto copyRuns = SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) { return (copy = eant_TextElementCopy(info_->elements->next, nullptr, e)); },
+      [&] { eant_ElementFreeElement(&copy); });
+  EXPECT_GT(copyRuns.heap, 5);
+
+  ErrorSlot err;
+  Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
+  ASSERT_NE(nullptr, file) << Chain(err);
+  Eant_FileIO io{file, EANT_ANNOTATION_VERSION, 1, 0, 0};
+  eant_ElementNodeAndListWrite(&io, nullptr, EANT_ELEMENTLIST, "layer", info_->elements, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  Eant_Element *read = nullptr;
+  taviron::testing::SweepOptions options;
+  options.prepare = [&] { ehfa_EntrySeek(file, EHFA_PATH, ":", nullptr); };
+  const auto readRuns = SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) {
+        read = eant_ElementListRead(info_, &io, ":ElementList", EHFA_CHILD_OF, e);
+        if (read && *e) eant_ElementListFree(&read);
+        return read != nullptr && !*e;
+      },
+      [&] { eant_ElementListFree(&read); }, options);
+  EXPECT_GT(readRuns.heap, 10);
+  ehfa_FileClose(file, &err);
+}
+
 TEST_F(TextTest, TheCoordinateDumpIsPrintedOnlyWhenAskedFor) {
   Add(Anchored(info_, u"Hi", 40, 60, 20));
   {
