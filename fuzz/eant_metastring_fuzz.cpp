@@ -1,6 +1,7 @@
 // Parses arbitrary UTF-16 texts (the input's bytes taken two at a time, little-endian) as meta
 // strings with database fields. A refusal comes with a report; a parsed list, written back with
-// its delimiters and escapes, parses again to the same nodes, and evaluates without a database.
+// its delimiters and escapes, parses again to the same nodes (literals around an empty field taken
+// as one), and evaluates without a database.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,9 +15,16 @@ namespace {
 
 using Nodes = std::vector<std::pair<int32_t, std::u16string>>;
 
+// The nodes, with literals that follow one another (around an empty field) joined.
 Nodes NodesOf(const Eant_MetaStringData *list) {
   Nodes nodes;
-  for (; list; list = list->next) nodes.emplace_back(list->type, list->string ? list->string : u"");
+  for (; list; list = list->next) {
+    const std::u16string string = list->string ? list->string : u"";
+    if (list->type == EANT_METASTRING_LITERAL && !nodes.empty() && nodes.back().first == EANT_METASTRING_LITERAL)
+      nodes.back().second += string;
+    else
+      nodes.emplace_back(list->type, string);
+  }
   return nodes;
 }
 
