@@ -405,6 +405,48 @@ TEST_F(TextTest, TheTransformFoldsIntoOriginAngleAndHeight) {
   eant_ElementFreeElement(&element);
 }
 
+TEST_F(TextTest, ReprojectionMovesOnlyTextsPlacedInMapUnitsAndConversionBakesTheTransform) {
+  ErrorSlot err;
+  Eant_Element *map = Anchored(nullptr, u"map", 10, 20, 4);
+  Eant_Element *paper = eant_TextElementSetValues(
+      nullptr, nullptr, conversion_, &err, EANT_ELEMKEY_SCALEUNITS, EEVG_OUTPUT, "meters", EANT_ELEMKEY_POSITIONUNITS,
+      EEVG_OUTPUT, "meters", EANT_ELEMKEY_UCTEXT, EANT_LOCAL, u"paper", EANT_ELEMKEY_TEXTORIGIN, 10.0, 20.0,
+      EANT_ELEMKEY_TEXTSCALE, 4.0, EANT_ELEMKEY_END);
+  ASSERT_TRUE(map && paper) << Chain(err);
+  Efga_Polynomial *shift = eant_TranslatePolynomialCreate(nullptr, 100, 50, &err);
+  _exfr_XForm *xform = exfr_XFormCreate(shift, 0, &err);
+  for (Eant_Element *e : {map, paper}) {
+    eant_TextElementTransformMap(e, xform, conversion_, conversion_, "feet", nullptr, &err);
+    ASSERT_FALSE(err) << Chain(err);
+  }
+  EXPECT_DOUBLE_EQ(110, Record(map)->origin->x);
+  EXPECT_DOUBLE_EQ(70, Record(map)->origin->y);
+  EXPECT_NEAR(4, Record(map)->scale, 1e-9);
+  EXPECT_STREQ("feet", map->positionUnits->units.data);
+  EXPECT_DOUBLE_EQ(10, Record(paper)->origin->x) << "a text in output units stays";
+
+  // The transform of an element is baked into its record by the update, and by the conversion to
+  // map units, which also puts the units into map coordinates.
+  eant_TextElementSetValues(nullptr, paper, conversion_, &err, EANT_ELEMKEY_XFORMMATRIX, shift, EANT_ELEMKEY_END);
+  eant_TextElementUpdateInfo(paper, conversion_, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  EXPECT_NEAR(110, Record(paper)->origin->x, 1e-9);
+  eant_TextElementSetValues(nullptr, paper, conversion_, &err, EANT_ELEMKEY_XFORMMATRIX, shift, EANT_ELEMKEY_END);
+  eant_TextElementConvertToMap(paper, conversion_, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  EXPECT_EQ(EEVG_MAP, paper->positionUnits->coordSys);
+  EXPECT_EQ(EEVG_MAP, paper->scaleUnits->coordSys);
+  double angle = 0, height = 0;
+  Eevg_Coord *origin = eant_GetTextMapLocationData(paper, nullptr, conversion_, &angle, &height, &err);
+  ASSERT_NE(nullptr, origin) << Chain(err);
+  EXPECT_NEAR(210, origin->x, 1e-9);
+  eevg_CoordFree(&origin);
+  exfr_XFormFree(&xform, nullptr);
+  efga_PolynomialDelete(shift, nullptr);
+  eant_ElementFreeElement(&map);
+  eant_ElementFreeElement(&paper);
+}
+
 TEST_F(TextTest, APolylineTextIsHitWithinOneHeightOfItsLine) {
   ErrorSlot err;
   Eant_Element *element = AlongLine(nullptr, u"along the road", {0, 50, 100, 50}, 10);
