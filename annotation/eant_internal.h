@@ -431,6 +431,64 @@ struct Vertices2Stored {
   VectorData2Stored *coords;
 };
 
+// ---- Stored text data and text records ----------------------------------------------------
+// The text data's stored form {source, counted byte string}: the leading members of Eant_TextData
+// (a counted UTF-16 string has the layout of a counted byte string), whose string the writer turns
+// into the 8-bit or 16-bit byte form first. The text records nest it: the old form without flags
+// and coordinates, the current one with both.
+struct TextDataStored {
+  int32_t source;
+  Eant_CharStr string;
+};
+inline constexpr record::Item kTextDataItems[] = {
+    TAVIRON_ITEM(TextDataStored, source, EMIF_TYPE_ENUM).Enum(kVectorDataSources),
+    TAVIRON_ITEM(TextDataStored, string, EMIF_TYPE_STRING)};
+inline constexpr record::Design kTextDataDesign = record::DesignOf<TextDataStored>("Eant_TextData", kTextDataItems);
+static_assert(offsetof(TextDataStored, string) == offsetof(Eant_TextData, string) &&
+              offsetof(Eant_CharStr, data) == offsetof(Eant_UnicodeStr, data));
+
+struct TextStored {
+  int32_t textStyle;
+  Eevg_Coord *origin;
+  double orientation, scale;
+  Eevg_Align *alignment;
+  TextDataStored *text;
+};
+struct Text2Stored {
+  uint32_t flags;
+  int32_t textStyle;
+  Eevg_Coord *origin;
+  double orientation;
+  VectorData2Stored *coords;
+  double scale;
+  Eevg_Align *alignment;
+  TextDataStored *text;
+};
+inline constexpr record::Item kTextItems[] = {
+    TAVIRON_ITEM(TextStored, textStyle, EMIF_TYPE_S32),
+    TAVIRON_ITEM(TextStored, origin, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
+    TAVIRON_ITEM(TextStored, orientation, EMIF_TYPE_F64),
+    TAVIRON_ITEM(TextStored, scale, EMIF_TYPE_F64),
+    TAVIRON_ITEM(TextStored, alignment, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgAlign),
+    TAVIRON_ITEM(TextStored, text, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kTextDataDesign)};
+inline constexpr record::Design kTextDesign = record::DesignOf<TextStored>("Eant_Text", kTextItems);
+inline constexpr record::Item kText2Items[] = {
+    TAVIRON_ITEM(Text2Stored, flags, EMIF_TYPE_U32),
+    TAVIRON_ITEM(Text2Stored, textStyle, EMIF_TYPE_S32),
+    TAVIRON_ITEM(Text2Stored, origin, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
+    TAVIRON_ITEM(Text2Stored, orientation, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Text2Stored, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData2Design),
+    TAVIRON_ITEM(Text2Stored, scale, EMIF_TYPE_F64),
+    TAVIRON_ITEM(Text2Stored, alignment, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgAlign),
+    TAVIRON_ITEM(Text2Stored, text, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kTextDataDesign)};
+inline constexpr record::Design kText2Design = record::DesignOf<Text2Stored>("Text2", kText2Items);
+static_assert(kTextDataDesign.Matches() && kTextDesign.Matches() && kText2Design.Matches());
+
+// Turns a text data's string just read in its stored byte form back into UTF-16 (8-bit form
+// widened, 16-bit form without its leading 0 unit); false after the report (under reporter and
+// code) when the 16-bit form is damaged. A record without a string stays as it is.
+bool TextDataWidenOnRead(Eant_TextData *data, const char *reporter, int32_t code, Eerr_ErrorReport **err);
+
 // ---- Design definitions -------------------------------------------------------------------
 
 // One design of a define operation, with the text its failure names after
@@ -556,6 +614,53 @@ struct PointType {
 };
 #undef TAVIRON_EANT_VERTEX_SLOTS
 
+// The text element (annotation/elements/eant_text.cpp). Its style slots take a style number and
+// set the style through the keyword list (the reference forms are exported).
+struct TextType {
+  static constexpr int32_t kCode = EANT_TEXT;
+  static constexpr auto &Copy = eant_TextElementCopy;
+  static constexpr auto &Print = eant_TextElementPrint;
+  static constexpr auto &Render = eant_TextElementRender;
+  static constexpr auto &Free = eant_TextElementFree;
+  static constexpr auto &Write = eant_TextElementWrite;
+  static constexpr auto &CoordIn = eant_CoordInTextElement;
+  static constexpr auto &CalculateBbox = eant_TextElementBboxCalculateNoSave;
+  static constexpr auto &CopyStyle = eant_TextElementCopyStyleBetweenLibs;
+  static constexpr auto &UpdateInfo = eant_TextElementUpdateInfo;
+  static constexpr auto &ReplaceValues = eant_TextElementReplaceValues;
+  static constexpr auto &ConvertToMap = eant_TextElementConvertToMap;
+  static constexpr auto &TransformMap = eant_TextElementTransformMap;
+  static constexpr auto &IncrementCount = eant_TextElementIncrementCount;
+  static constexpr auto &TypeString = eant_TextElementGetTypeString;
+  static constexpr auto &CanBeFlipped = eant_TextElementCanBeFlipped;
+  static constexpr auto &Flip = eant_TextElementFlip;
+  static constexpr auto &CalculateBboxWithDrawing = eant_TextElementBboxCalculateWithDrawingNoSave;
+  static constexpr auto &Read = eant_TextElementRead;
+  static constexpr auto &CheckForSmartData = eant_TextElementCheckForSmartData;
+  static void SetTextStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number, double height,
+                           const char *units, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+    eant_TextElementSetValues(info, element, conversion, err, EANT_ELEMKEY_SCALEUNITS, EEVG_OUTPUT, units,
+                              EANT_ELEMKEY_TEXTSTYLE, number, EANT_ELEMKEY_TEXTSCALE, height, EANT_ELEMKEY_END);
+  }
+  static void SetTextStyleAndHeight(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number, double height,
+                                    Eant_CoordDefinition *units, Eant_CoordSysConversion *conversion,
+                                    Eerr_ErrorReport **err) {
+    if (!units) return lower::Report(err, "eant_TextElementSetTextStyleHeightAndScaleUnitsByStyle", 1,
+                                     "Invalide input textHeightScaleUnits");
+    eant_TextElementSetValues(info, element, conversion, err, EANT_ELEMKEY_SCALEUNITS, units->coordSys,
+                              Text(units->units), EANT_ELEMKEY_TEXTSTYLE, number, EANT_ELEMKEY_TEXTSCALE, height,
+                              EANT_ELEMKEY_END);
+  }
+  static void SelectStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t, Eant_StyleUpdateFunction update,
+                          void *updateData, Eerr_ErrorReport **err) {
+    eant_TextElementSelectTextStyle(info, element, nullptr, update, updateData, err);
+  }
+  static int32_t SelectSingleStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t,
+                                       Eerr_ErrorReport **err) {
+    return eant_TextElementSelectTextStyleOnly(info, element, nullptr, err);
+  }
+};
+
 // The group (annotation/elements/eant_group.cpp): its children act as one element.
 struct GroupType {
   static constexpr int32_t kCode = EANT_GROUP;
@@ -588,7 +693,8 @@ struct GroupType {
   static constexpr auto &Read = eant_GroupElementRead;
 };
 
-using ElementTypes = lower::KindTables<Eant_ElementFunctions, PolylineType, PolygonType, PointType, GroupType>;
+using ElementTypes =
+    lower::KindTables<Eant_ElementFunctions, PolylineType, PolygonType, PointType, TextType, GroupType>;
 
 // The kinds of group (grid/tic, legend, scale bar), registered by adding them to this list. A kind
 // derives from GroupType, replaces the slots it declares again, and names its Eant_GroupType as

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "eant.h"
 #include "eerr.h"
 #include "eevg.h"
 #include "efga.h"
@@ -299,6 +300,54 @@ static int DrawLabels(Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
   return Check(err, "the curved label");
 }
 
+/* A text element of an annotation layer, drawn the way a layer draws its texts: a text style of the
+   layer's style library (DejaVu Serif filled dark green) and the text placed, turned and sized in
+   map units (one per pixel here), measured with the layer's measuring drawing. */
+static int DrawTextElement(Eevg_Control *control, Eevg_Drawing *drawing, Eerr_ErrorReport **err) {
+  Eint_InitToolkitData *toolkit = eint_InitToolkit(err);
+  Eant_AnnotationInfo *info = NULL;
+  Eant_CoordSysConversion *conversion = NULL;
+  Eant_Element *element = NULL;
+  int32_t color, fill, style;
+  int ok = 0;
+
+  if (!Check(err, "the toolkit")) return 0;
+  eant_Init(toolkit, err);
+  if (Check(err, "the annotation package")) info = eant_AnnotationInfoCreate(toolkit, err);
+  /* The layer's own style library (a layer read from a file brings its own). */
+  if (info && !info->styleLib) info->styleLib = eant_StyleLibraryCreate(err);
+  if (info && Check(err, "the annotation layer"))
+    conversion = eant_CoordSysConversionSetValues(NULL, 1, 1, 1, 1, 0, 0, "pixels", "pixels", err);
+  if (conversion) eant_GetFakeEevgDrawing(info, control, err);
+  if (conversion && Check(err, "the measuring drawing")) {
+    color = eant_ColorAddToLibrary(eant_ColorSetValues(NULL, NULL, NULL, err, EANT_KEY_RGB, 20, 110, 40, 0),
+                                   info->styleLib, 0, err);
+    fill = eant_FillStyleAddToLibrary(
+        eant_FillStyleSetValues(toolkit, info->styleLib, NULL, err, EANT_KEY_FILL, 1, color, 0), info->styleLib, 0,
+        err);
+    style = eant_TextStyleAddToLibrary(eant_TextStyleSetValues(toolkit, info->styleLib, NULL, err, EANT_KEY_FONTNAME,
+                                                               "DejaVuSerif", EANT_KEY_TEXTFILL, fill, 0),
+                                       info->styleLib, 0, err);
+    if (Check(err, "the text style"))
+      element = eant_TextElementSetValues(
+          info, NULL, conversion, err, EANT_ELEMKEY_SCALEUNITS, EEVG_MAP, "pixels", EANT_ELEMKEY_POSITIONUNITS,
+          EEVG_MAP, "pixels", EANT_ELEMKEY_UCTEXT, EANT_LOCAL, u"Text element \u2192",
+          EANT_ELEMKEY_TEXTSTYLE, style, EANT_ELEMKEY_TEXTALIGNMENT, EEVG_LEFT, EEVG_BOTTOM,
+          EANT_ELEMKEY_TEXTORIGIN, 425.0, 428.0, EANT_ELEMKEY_TEXTORIENTATION, 0.1, EANT_ELEMKEY_TEXTSCALE, 18.0,
+          EANT_ELEMKEY_END);
+  }
+  if (element && Check(err, "the text element")) {
+    eant_TextElementRender(toolkit, info->styleLib, NULL, NULL, drawing, element, NULL, conversion, err);
+    ok = Check(err, "drawing the text element");
+  } else {
+    Check(err, "the text element");
+  }
+  eant_ElementFreeElement(&element);
+  eant_CoordSysConversionFree(&conversion);
+  eant_AnnotationInfoFree(&info);
+  return ok;
+}
+
 int main(int argc, char **argv) {
   const char *output = argc > 1 ? argv[1] : "draw_shapes.png";
   Eerr_ErrorReport *err = NULL;
@@ -336,7 +385,7 @@ int main(int argc, char **argv) {
     drawing = eevg_DrawingInit(control, device, world, io, &err);
   }
   if (drawing && Check(&err, "setting up the drawing")) {
-    ok = DrawShapes(drawing, &err) && DrawLabels(drawing, &err);
+    ok = DrawShapes(drawing, &err) && DrawLabels(drawing, &err) && DrawTextElement(control, drawing, &err);
     eevg_DrawingEnd(drawing, &err);
     ok = Check(&err, "ending the drawing") && ok;
   } else {

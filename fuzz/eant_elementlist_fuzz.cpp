@@ -1,8 +1,10 @@
 // Element lists read from a layer whose element records are damaged. A layer of a polyline, a
-// polygon, a point and a group holding a polyline is written once; for each input the record of
-// one element, or of its type ("Polyline Info", "Polygon Info", "Point Info"; for the group, its
-// child's element record), is replaced by the input's bytes and the list node is read. The first
-// byte picks the element (bits 4-5), its type's record instead of its common part (bit 6), the layer version (bits 0-2, taken modulo 6, so that 5 is an unknown one)
+// polygon, a point, a text (16-bit, along a line) and a group holding a polyline is written once;
+// for each input the record of one element, or of its type ("Polyline Info", "Polygon Info",
+// "Point Info", "Text Info"; for the group, its child's element record), is replaced by the
+// input's bytes and the list node is read. The first byte picks the element (bits 4-5, plus 4 with
+// bit 7, taken modulo 5), its type's record instead of its common part (bit 6), the layer version
+// (bits 0-2, taken modulo 6, so that 5 is an unknown one)
 // and reading in file order (bit 3). What is read is counted, copied, boxed, renumbered and
 // written back.
 #include <sqlite3.h>
@@ -22,7 +24,8 @@
 
 namespace {
 
-constexpr const char *kTypeRecords[] = {"Polyline Info", "Polygon Info", "Point Info", "AntElement_4"};
+constexpr const char *kTypeRecords[] = {"Polyline Info", "Polygon Info", "Point Info", "Text Info", "AntElement_5"};
+constexpr int kElements = 5;
 
 // The stem of the files the target writes, in its scratch folder.
 const std::string &Stem() {
@@ -33,7 +36,7 @@ const std::string &Stem() {
 struct Setup {
   Eint_InitToolkitData *toolkit = nullptr;
   Eant_CoordSysConversion *conversion = nullptr;
-  std::string layer; // the bytes of the layer file of three elements
+  std::string layer; // the bytes of the layer file of the elements
   Setup() {
     toolkit = eint_InitToolkit(nullptr);
     eant_Init(toolkit, nullptr);
@@ -55,22 +58,28 @@ struct Setup {
                                      EANT_ELEMKEY_POLYGONCOORDS, EANT_LOCAL, block, EANT_ELEMKEY_END),
         eant_PointElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_LINESTYLE, 0,
                                    EANT_ELEMKEY_POINTCOORD, EANT_LOCAL, block, EANT_ELEMKEY_END),
-        nullptr};
+        eant_TextElementCreate(nullptr, nullptr), nullptr};
+    // The text is set field by field: its keyword list would measure it with fonts.
+    if (Eant_Element *text = elements[3]) {
+      eant_TextElementSetText(text, EANT_LOCAL, u"smile \u263A \xFFAB" u"OWNER\xFFBB", nullptr);
+      eant_TextElementSetAlignment(text, 0, 2, nullptr);
+      eant_TextElementSetLocationDataBoth(text, nullptr, 0.0, 3.0, EANT_LOCAL, block, nullptr);
+    }
     Eant_Element *child = eant_PolylineElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_LINESTYLE,
                                                         0, EANT_ELEMKEY_POLYLINECOORDS, EANT_LOCAL, block,
                                                         EANT_ELEMKEY_END);
     efga_CoordBlockDelete(block, nullptr);
-    if (child) child->id = 4;
+    if (child) child->id = 5;
     Eant_Element *group = eant_GroupElementSetValues(nullptr, nullptr, conversion, nullptr, EANT_ELEMKEY_NAME, "group",
                                                      EANT_ELEMKEY_CHILDREN, child, EANT_ELEMKEY_END);
     if (group) {
-      group->id = 3;
-      elements[3] = group;
+      group->id = 4;
+      elements[4] = group;
     } else {
       eant_ElementFreeElement(&child);
     }
     Eant_Element *list = nullptr, *last = nullptr;
-    for (int32_t i = 0; i < 4; ++i) {
+    for (int32_t i = 0; i < kElements; ++i) {
       Eant_Element *element = elements[i];
       if (!element) continue;
       element->id = i;
@@ -99,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1 || size > (1 << 16) || setup.layer.empty()) return 0;
   const int32_t version = (data[0] & 7) % 6;
   const int32_t flags = (data[0] >> 3) & 1;
-  const int element = (data[0] >> 4) & 3;
+  const int element = (((data[0] >> 4) & 3) | ((data[0] >> 5) & 4)) % kElements;
   const bool typeRecord = (data[0] >> 6) & 1;
   const std::string path = Stem() + "_in.img", out = Stem() + "_out.img";
   {
@@ -140,6 +149,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       Eevg_Coord *t = eant_ParametersGetFromPolynomial(e->xformMatrix, nullptr, nullptr, nullptr, &err);
       Drop(&err);
       eevg_CoordFree(&t);
+      if (e->elmType == EANT_TEXT) {
+        emsc_HeapFree(eant_TextGetEvaluatedUCTextString(e, &err));
+        Drop(&err);
+        eant_ElementCheckForSmartData(e, &err);
+        Drop(&err);
+      }
     }
     eant_ElementListMakeUniqueIDs(list, 0, &err);
     if (list) {

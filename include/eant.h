@@ -529,7 +529,7 @@ typedef struct Eant_SelectedStyles {
 struct Eant_FileIO {
   Ehfa_File *file;
   int32_t annotationVersion; /* read from "AnnotationVersion"; 0 when absent */
-  int32_t reserved;
+  int32_t reserved;          /* 1: texts are parsed for database fields as they are read */
   int32_t versionFlags;      /* 1: the layer may be read sequentially */
   int32_t depth;             /* reads and writes begun with this record */
 };
@@ -1917,12 +1917,21 @@ typedef enum {
   EANT_ELEMKEY_POSITIONUNITS = 6,     /* 32-bit coordinate system, text units name */
   EANT_ELEMKEY_LINESTYLE = 7,         /* 32-bit line-style number (polyline, point) */
   EANT_ELEMKEY_FILLSTYLE = 8,         /* 32-bit fill-style number (polygon ...) */
+  EANT_ELEMKEY_TEXTSTYLE = 9,         /* 32-bit text-style number (text) */
   EANT_ELEMKEY_LINESTYLEBYSTYLE = 10, /* Eant_Style * (polyline, point) */
   EANT_ELEMKEY_FILLSTYLEBYSTYLE = 11, /* Eant_Style * (polygon ...) */
+  EANT_ELEMKEY_TEXTSTYLEBYSTYLE = 12, /* Eant_Style * (text) */
   EANT_ELEMKEY_POLYGONCOORDS = 19,    /* 32-bit source, Efga_CoordinateBlock * (copied) */
   EANT_ELEMKEY_POLYLINECOORDS = 20,   /* 32-bit source, Efga_CoordinateBlock * (copied) */
   EANT_ELEMKEY_POINTCOORD = 21,       /* 32-bit source, Efga_CoordinateBlock * (copied) */
-  EANT_ELEMKEY_CHILDREN = 39          /* Eant_Element *, the first of a list the group takes over */
+  EANT_ELEMKEY_TEXTORIGIN = 26,       /* two doubles x, y (text) */
+  EANT_ELEMKEY_TEXTORIENTATION = 27,  /* double, radians (text) */
+  EANT_ELEMKEY_TEXTSCALE = 28,        /* double height (text) */
+  EANT_ELEMKEY_TEXTALIGNMENT = 29,    /* 32-bit xalign, 32-bit yalign (text) */
+  EANT_ELEMKEY_TEXT = 30,             /* 32-bit source, 8-bit text (text) */
+  EANT_ELEMKEY_UCTEXT = 31,           /* 32-bit source, UTF-16 text (text) */
+  EANT_ELEMKEY_CHILDREN = 39,         /* Eant_Element *, the first of a list the group takes over */
+  EANT_ELEMKEY_TEXTCOORDS = 86        /* 32-bit source, Efga_CoordinateBlock * (copied; text) */
 } Eant_ElementKeyword;
 
 /* ---------------------------------------------------------------------------------------------
@@ -2082,6 +2091,185 @@ void eant_PointElementSelectLineStyle(Eant_AnnotationInfo *info, Eant_Element *e
                                       Eant_StyleUpdateFunction update, void *updateData, Eerr_ErrorReport **err);
 int32_t eant_PointElementSelectLineStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element, int32_t flags,
                                              Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Text data and meta strings. The UTF-16 string of a text may hold database fields: a name
+   between 0xFFAB and 0xFFBB (a backslash makes the unit after it literal). Parsing gives a list
+   of nodes; evaluation replaces each field by its value in the current row of the current DBI
+   data. Only local text (EANT_LOCAL) is supported. */
+
+#define EANT_FIELD_OPEN 0xFFABu
+#define EANT_FIELD_CLOSE 0xFFBBu
+
+typedef enum { EANT_METASTRING_LITERAL = 0, EANT_METASTRING_FIELD = 1 } Eant_MetaStringType;
+
+typedef struct Eant_MetaStringData {
+  struct Eant_MetaStringData *next; /* first, so that the address of a list head frees as a node */
+  int32_t type;                     /* Eant_MetaStringType */
+  char16_t *string;                 /* owned: the literal text or the field name */
+  int32_t column;                   /* -1 until a field is evaluated */
+} Eant_MetaStringData;
+
+typedef struct Eant_TextData {
+  int32_t source;          /* Eant_VectorDataSource; always EANT_LOCAL in use */
+  Eant_UnicodeStr string;  /* owned */
+  Eant_MetaStringData *metaStringList; /* owned; null while not parsed */
+} Eant_TextData;
+
+Eant_TextData *eant_TextDataCreate(Eerr_ErrorReport **err);
+void eant_TextDataFree(Eant_TextData **data);
+Eant_TextData *eant_TextDataCopy(const Eant_TextData *source, Eant_TextData *target, Eerr_ErrorReport **err);
+void eant_TextDataPrint(const Eant_TextData *data, Eerr_ErrorReport **err);
+/* A copy of the text (null: empty) becomes the string; parseFlag 1 parses it at once. */
+void eant_TextDataSetWithParseFlag(Eant_TextData *data, int32_t source, const char16_t *text, int32_t parseFlag,
+                                   Eerr_ErrorReport **err);
+void eant_TextDataSet(Eant_TextData *data, int32_t source, const char16_t *text, Eerr_ErrorReport **err);
+void eant_TextDataSetupString(Eant_TextData *data, Eerr_ErrorReport **err);
+/* A new heap copy of the stored string (delimiters included); the evaluated form fills the fields
+   from the current DBI data when it has both callbacks. */
+char16_t *eant_TextDataGet(const Eant_TextData *data, Eerr_ErrorReport **err);
+char16_t *eant_TextDataEvaluatedGet(const Eant_TextData *data, Eerr_ErrorReport **err);
+int32_t eant_TextDataCheckForSmartData(Eant_TextData *data, Eerr_ErrorReport **err);
+/* A copy for writing whose string is the stored byte form: 8-bit (count = length + 1) when every
+   unit is 255 or less, else a 0 unit, the units and a 0 unit (count = 2 x (length + 2)). */
+Eant_TextData *eant_TextDataPrepareOutput(const Eant_TextData *data, Eerr_ErrorReport **err);
+
+Eant_MetaStringData *eant_MetaStringParse(const char16_t *text, Eerr_ErrorReport **err);
+Eant_MetaStringData *eant_MetaStringDataCreate(int32_t type, const char16_t *text, Eant_MetaStringData *list,
+                                               Eerr_ErrorReport **err);
+Eant_MetaStringData *eant_MetaStringDataAddToList(Eant_MetaStringData *list, Eant_MetaStringData *node,
+                                                  Eerr_ErrorReport **err);
+/* Frees every node after the given one (hand it the address of a list head to free a list). */
+void eant_MetaStringDataFree(Eant_MetaStringData *node);
+int32_t eant_MetaStringDataCheckForSmartData(const Eant_MetaStringData *list, Eerr_ErrorReport **err);
+char16_t *eant_MetaStringDataBuildString(Eant_MetaStringData *list, Eerr_ErrorReport **err);
+
+/* ---------------------------------------------------------------------------------------------
+   Text element (EANT_TEXT): one string anchored at an origin with an orientation, or laid along a
+   polyline; its height (scale) in the element's scale units, origin and polyline in its position
+   units, all before the element's transform. */
+
+typedef struct Eant_Text {
+  uint32_t flags;
+  int32_t textStyle;       /* -1: none */
+  Eevg_Coord *origin;      /* owned; null for a text along a polyline */
+  double orientation;      /* radians */
+  Eant_VectorData *coords; /* owned; null for an anchored text */
+  double scale;            /* the height */
+  Eevg_Align *alignment;   /* owned; null is centred */
+  Eant_TextData *text;     /* owned */
+} Eant_Text;
+
+Eant_Text *eant_TextCreate(Eerr_ErrorReport **err);
+void eant_TextFree(Eant_Text **text);
+Eant_Text *eant_TextCopy(const Eant_Text *source, Eant_Text *target, Eerr_ErrorReport **err);
+void eant_TextPrint(const Eant_Text *text, Eerr_ErrorReport **err);
+void eant_TextWrite(Eant_FileIO *fileIO, const Eant_Text *text, Eerr_ErrorReport **err);
+Eant_Text *eant_TextRead(Eant_FileIO *fileIO, Eant_Text *text, Eerr_ErrorReport **err);
+
+Eant_Element *eant_TextElementCreate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
+Eant_Element *eant_TextElementSetValues(Eant_AnnotationInfo *info, Eant_Element *element,
+                                        Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err, ...);
+void eant_TextElementFree(Eant_Element **element);
+void eant_TextElementSetTextStyle(Eant_AnnotationInfo *info, Eant_Element *element, int32_t number,
+                                  Eerr_ErrorReport **err);
+void eant_TextElementSetTextStyleByStyle(Eant_AnnotationInfo *info, Eant_Element *element, Eant_Style *style,
+                                         Eerr_ErrorReport **err);
+void eant_TextElementSetAlignment(Eant_Element *element, int32_t xalign, int32_t yalign, Eerr_ErrorReport **err);
+void eant_TextElementSetText(Eant_Element *element, int32_t source, const char16_t *text, Eerr_ErrorReport **err);
+void eant_TextElementSetTextStyleHeightAndScaleUnitsByStyle(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                            Eant_Style *style, double height,
+                                                            Eant_CoordDefinition *units,
+                                                            Eant_CoordSysConversion *conversion,
+                                                            Eerr_ErrorReport **err);
+void eant_TextElementSetTextStyleAndHeightByStyle(Eant_AnnotationInfo *info, Eant_Element *element,
+                                                  Eant_Style *style, double height, const char *units,
+                                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+int32_t eant_TextElementGetStyle(Eant_Element *element, Eerr_ErrorReport **err);
+Eevg_Align *eant_TextElementGetAlignment(Eant_Element *element, Eerr_ErrorReport **err);
+char16_t *eant_TextGetUCTextString(Eant_Element *element, Eerr_ErrorReport **err);
+char16_t *eant_TextGetEvaluatedUCTextString(Eant_Element *element, Eerr_ErrorReport **err);
+/* The same as 8-bit text; "unicode string" when a unit is above 255. */
+char *eant_TextGetTextString(Eant_Element *element, Eerr_ErrorReport **err);
+char *eant_TextGetEvaluatedTextString(Eant_Element *element, Eerr_ErrorReport **err);
+int32_t eant_TextElementCheckForSmartData(Eant_Element *element, Eerr_ErrorReport **err);
+
+Eant_Element *eant_TextElementCopy(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+void eant_TextElementPrint(Eant_Element *element, Eerr_ErrorReport **err);
+void eant_TextElementWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *element,
+                           Eerr_ErrorReport **err);
+void eant_TextElementRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, Eant_Element *element,
+                          Eerr_ErrorReport **err);
+void eant_TextElementSelectTextStyle(Eant_AnnotationInfo *info, Eant_Element *element,
+                                     Eant_CoordSysConversion *conversion, Eant_StyleUpdateFunction update,
+                                     void *updateData, Eerr_ErrorReport **err);
+int32_t eant_TextElementSelectTextStyleOnly(Eant_AnnotationInfo *info, Eant_Element *element,
+                                            Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_TextElementCopyStyleBetweenLibs(Eant_Element *element, Eant_StyleLibrary *from, Eant_StyleLibrary *to,
+                                          Eerr_ErrorReport **err);
+void eant_TextElementReplaceValues(Eant_Element *source, Eant_Element *target, Eerr_ErrorReport **err);
+void eant_TextElementIncrementCount(Eant_Element *element, Eant_ElementInfo *counts, Eerr_ErrorReport **err);
+const char *eant_TextElementGetTypeString(Eant_Element *element, Eerr_ErrorReport **err);
+int32_t eant_TextElementCanBeFlipped(Eant_Element *element, Eerr_ErrorReport **err);
+
+/* Geometry. The map forms apply the element's transform and then xform; the element forms give
+   the values back in the element's own units. Origins are new (null for a text without one). */
+Eevg_Coord *eant_TextGetUnXFormedLocationData(Eant_Element *element, Eant_CoordSysConversion *conversion,
+                                              double *orientation, double *height, Eerr_ErrorReport **err);
+Eevg_Coord *eant_GetTextMapLocationData(Eant_Element *element, _exfr_XForm *xform,
+                                        Eant_CoordSysConversion *conversion, double *angle, double *height,
+                                        Eerr_ErrorReport **err);
+Eevg_Coord *eant_GetTextEevgLocationData(Eant_Element *element, _exfr_XForm *xform,
+                                         Eant_CoordSysConversion *conversion, Eevg_TextStyle *style,
+                                         Eerr_ErrorReport **err);
+Efga_CoordinateBlock *eant_TextGetMapCoords(Eant_Element *element, _exfr_XForm *xform,
+                                            Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+Eevg_Coord *eant_GetTextLocationData(Eant_Element *element, _exfr_XForm *xform, Eant_CoordSysConversion *conversion,
+                                     double *orientation, double *height, Eerr_ErrorReport **err);
+Efga_CoordinateBlock *eant_TextGetCoords(Eant_Element *element, _exfr_XForm *xform,
+                                         Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* Setters: the element's transform becomes the identity. */
+void eant_TextElementSetLocationData(Eant_Element *element, const Eevg_Coord *origin, double orientation,
+                                     double scale, Eerr_ErrorReport **err);
+void eant_TextElementSetLocationDataBoth(Eant_Element *element, const Eevg_Coord *origin, double orientation,
+                                         double scale, int32_t source, const Efga_CoordinateBlock *block,
+                                         Eerr_ErrorReport **err);
+void eant_TextElementSetOrigin(Eant_Element *element, double x, double y, Eant_CoordSysConversion *conversion,
+                               Eerr_ErrorReport **err);
+void eant_TextElementSetOrientation(Eant_Element *element, double angle, Eant_CoordSysConversion *conversion,
+                                    Eerr_ErrorReport **err);
+void eant_TextElementSetScale(Eant_Element *element, double height, Eant_CoordSysConversion *conversion,
+                              Eerr_ErrorReport **err);
+void eant_TextElementSetCoords(Eant_Element *element, int32_t source, const Efga_CoordinateBlock *block,
+                               Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* points: a 2 x n matrix of doubles in map units. */
+void eant_TextElementReplaceCoords(Eant_Element *element, Eant_CoordSysConversion *conversion,
+                                   const Egda_BaseData *points, Eerr_ErrorReport **err);
+/* With NORIX_TEXT_COORDINATE_DEBUG set, every drawing prints the text's box and character
+   positions. */
+void eant_TextElementRender(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                            Eant_Criteria *criteria, Eevg_Drawing *drawing, Eant_Element *element, _exfr_XForm *xform,
+                            Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+/* The corners of the text (lower-left, upper-left, upper-right, lower-right in its own frame)
+   measured with the drawing's fonts (null: the measuring drawing of the element's layer, else of
+   the conversion). */
+Egda_BaseData *eant_TextElementBboxCalculateWithDrawingNoSave(Eant_Element *element, _exfr_XForm *xform,
+                                                              Eant_CoordSysConversion *conversion,
+                                                              Eevg_Drawing *drawing, Eerr_ErrorReport **err);
+Egda_BaseData *eant_TextElementBboxCalculateNoSave(Eant_Element *element, _exfr_XForm *xform,
+                                                   Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+int32_t eant_CoordInTextElement(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *styles, Eant_SymbolLibrary *symbols,
+                                Eant_Criteria *criteria, Eant_Element *element, _exfr_XForm *xform,
+                                Eant_CoordSysConversion *conversion, Egda_BaseData *coord, Eerr_ErrorReport **err);
+void eant_TextElementUpdateInfo(Eant_Element *element, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
+void eant_TextElementConvertToMap(Eant_Element *element, Eant_CoordSysConversion *conversion,
+                                  Eerr_ErrorReport **err);
+void eant_TextElementTransformMap(Eant_Element *element, _exfr_XForm *xform, Eant_CoordSysConversion *from,
+                                  Eant_CoordSysConversion *to, const char *mapUnits, Eant_ProgressInfo *progress,
+                                  Eerr_ErrorReport **err);
+/* flipData: three 32-bit words, first, second and mode (0 nothing, 1 alignment, 2 angle). */
+void eant_TextElementFlip(Eant_AnnotationInfo *info, Eant_Element *element, Eant_CoordSysConversion *conversion,
+                          void *flipData, Efga_Polynomial *polynomial, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Group elements (EANT_GROUP): an ordered list of children (element->child, the first child's

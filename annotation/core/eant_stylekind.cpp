@@ -1556,6 +1556,13 @@ struct FillFamily : FillStyles {
 // The most levels of base styles one evaluation follows.
 constexpr int32_t kMaxBaseDepth = 256;
 
+// What the drawing forms of an evaluation carry to the kinds that build renderer objects for a
+// drawing (the character fill of a text style): the drawing and the symbol library.
+struct Rendering {
+  Eevg_Drawing *drawing;
+  Eant_SymbolLibrary *symbols;
+};
+
 template <class Kind> struct Family {
   using Record = typename Kind::Record;
   using Target = typename Kind::Target;
@@ -1819,7 +1826,8 @@ template <class Kind> struct Family {
   // back to one of them is refused instead of followed for ever.
   static Record *Evaluate(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
                           const Record *style, int32_t followExternal, Target *target,
-                          Eant_CoordSysConversion *conversion, const Chain *chain, Eerr_ErrorReport **err) {
+                          Eant_CoordSysConversion *conversion, const Chain *chain, Eerr_ErrorReport **err,
+                          const Rendering *rendering = nullptr) {
     if (!style) {
       lower::Report(err, reporter, 1, "Invalid input %s", Kind::kData);
       return nullptr;
@@ -1851,7 +1859,7 @@ template <class Kind> struct Family {
       }
       const Chain here{style, chain};
       result =
-          Evaluate(reporter, toolkit, baseLibrary, baseStyle, followExternal, target, conversion, &here, err);
+          Evaluate(reporter, toolkit, baseLibrary, baseStyle, followExternal, target, conversion, &here, err, rendering);
       if (!result) return nullptr;
       // This style's own parts replace the base's.
       Record *own = Kind::Copy(style, nullptr, &inner);
@@ -1877,7 +1885,12 @@ template <class Kind> struct Family {
         return nullptr;
       }
     }
-    if (target && !Kind::FillTarget(toolkit, library, *result, target, conversion, reporter, err)) {
+    bool filled = true;
+    if constexpr (requires { Kind::FillTarget(toolkit, library, *result, target, conversion, rendering, reporter, err); })
+      filled = !target || Kind::FillTarget(toolkit, library, *result, target, conversion, rendering, reporter, err);
+    else
+      filled = !target || Kind::FillTarget(toolkit, library, *result, target, conversion, reporter, err);
+    if (!filled) {
       Kind::Free(&result);
       return nullptr;
     }
@@ -1885,9 +1898,10 @@ template <class Kind> struct Family {
   }
   static Record *Evaluate(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
                           const Record *style, int32_t followExternal, Target *target,
-                          Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+                          Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err,
+                          const Rendering *rendering = nullptr) {
     lower::Clear(err);
-    return Evaluate(reporter, toolkit, library, style, followExternal, target, conversion, nullptr, err);
+    return Evaluate(reporter, toolkit, library, style, followExternal, target, conversion, nullptr, err, rendering);
   }
 
   static Record *EvaluateFromStyle(const char *reporter, Eint_InitToolkitData *toolkit,
@@ -2065,7 +2079,8 @@ template <class Kind> struct Family {
   }
 
   static Renderer *Get(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
-                       int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+                       int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err,
+                       const Rendering *rendering = nullptr) {
     lower::Clear(err);
     if (number == -1) return nullptr;
     if (!toolkit) {
@@ -2088,7 +2103,7 @@ template <class Kind> struct Family {
       return nullptr;
     }
     Record *evaluated = Evaluate(Names<Kind>::evaluate.text, toolkit, library, style, 1,
-                                 Kind::TargetOf(renderer), conversion, &inner);
+                                 Kind::TargetOf(renderer), conversion, &inner, rendering);
     if (!evaluated) {
       Kind::FreeRenderer(&renderer);
       lower::ReportCallee(err, inner, reporter, 5, Names<Kind>::evaluate.text);
@@ -2101,7 +2116,8 @@ template <class Kind> struct Family {
   }
 
   static Renderer *Ptr(const char *reporter, Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
-                       int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) {
+                       int32_t number, Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err,
+                       const Rendering *rendering = nullptr) {
     lower::Clear(err);
     if (number == -1) return nullptr;
     if (!toolkit) {
@@ -2115,7 +2131,7 @@ template <class Kind> struct Family {
       return nullptr;
     }
     if (Renderer *cached = Kind::Cache(*style)) return cached;
-    Renderer *renderer = Get(reporter, toolkit, library, number, conversion, err);
+    Renderer *renderer = Get(reporter, toolkit, library, number, conversion, err, rendering);
     if (!renderer) return nullptr;
     Kind::Cache(*style) = renderer;
     library->evaluated = 1;
@@ -2496,9 +2512,10 @@ struct TextFamily : TextStyles {
   // Each level copies the font and spacings, and turns the style numbers it sets itself into
   // renderer objects of its own library (the bits are cleared once built, so that an outer level
   // builds only what it overrides).
+  // The drawing forms (rendering given) build the character fill for the drawing.
   static bool FillTarget(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Eant_TextStyle &style,
-                         Eevg_TextStyle *target, Eant_CoordSysConversion *conversion, const char *reporter,
-                         Eerr_ErrorReport **err) {
+                         Eevg_TextStyle *target, Eant_CoordSysConversion *conversion, const Rendering *rendering,
+                         const char *reporter, Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
     char *font = Text(style.fontName) ? estr_Duplicate(Text(style.fontName)) : nullptr;
     if (!font) {
@@ -2514,8 +2531,12 @@ struct TextFamily : TextStyles {
     if (style.mask & EANT_TEXTSTYLE_FILLSTYLE) {
       eevg_FillStyleFree(&target->charFillStyle);
       if (style.fillStyle != -1 &&
-          !(target->charFillStyle = eant_GetFillStyle(toolkit, library, style.fillStyle, conversion, &inner))) {
-        lower::ReportCallee(err, inner, reporter, 7, "eant_GetFillStyle");
+          !(target->charFillStyle =
+                rendering ? eant_GetFillStyleForRendering(toolkit, rendering->drawing, conversion, library,
+                                                          rendering->symbols, style.fillStyle, &inner)
+                          : eant_GetFillStyle(toolkit, library, style.fillStyle, conversion, &inner))) {
+        lower::ReportCallee(err, inner, reporter, 7,
+                            rendering ? "eant_GetFillStyleForRendering" : "eant_GetFillStyle");
         return false;
       }
       style.mask &= ~EANT_TEXTSTYLE_FILLSTYLE;
@@ -3134,9 +3155,8 @@ TAVIRON_GUARD(err, nullptr)
 } // extern "C"
 
 // ---- Text styles for drawing -------------------------------------------------------------------
-// The character fill is the fill style's renderer object of the style's library; the drawing and
-// the symbol library are what a fill made for the drawing (pattern tiles) needs, and are not used
-// until the fill styles offer that form.
+// The character fill is the fill style's renderer object of the style's library made for the
+// drawing (a pattern tile drawn with the symbol library).
 
 extern "C" {
 
@@ -3156,12 +3176,14 @@ void eant_TextStyleCreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **
 }
 TAVIRON_GUARD_VOID(err)
 
-Eant_TextStyle *eant_TextStyleEvaluateForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *,
-                                                   Eant_StyleLibrary *library, Eant_SymbolLibrary *,
+Eant_TextStyle *eant_TextStyleEvaluateForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                                   Eant_StyleLibrary *library, Eant_SymbolLibrary *symbols,
                                                    const Eant_TextStyle *style, int32_t followExternal,
                                                    Eevg_TextStyle *target, Eant_CoordSysConversion *conversion,
                                                    Eerr_ErrorReport **err) try {
-  return Family<TextFamily>::Evaluate(__func__, toolkit, library, style, followExternal, target, conversion, err);
+  const Rendering rendering{drawing, symbols};
+  return Family<TextFamily>::Evaluate(__func__, toolkit, library, style, followExternal, target, conversion, err,
+                                      &rendering);
 }
 TAVIRON_GUARD(err, nullptr)
 
@@ -3176,11 +3198,12 @@ Eevg_TextStyle *eant_GetTextStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibra
 }
 TAVIRON_GUARD(err, nullptr)
 
-Eevg_TextStyle *eant_GetTextStyleForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *,
-                                              Eant_StyleLibrary *library, Eant_SymbolLibrary *,
+Eevg_TextStyle *eant_GetTextStyleForRendering(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                              Eant_StyleLibrary *library, Eant_SymbolLibrary *symbols,
                                               const Eevg_Align *align, int32_t number,
                                               Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
-  Eevg_TextStyle *style = Family<TextFamily>::Get(__func__, toolkit, library, number, conversion, err);
+  const Rendering rendering{drawing, symbols};
+  Eevg_TextStyle *style = Family<TextFamily>::Get(__func__, toolkit, library, number, conversion, err, &rendering);
   if (style && align) {
     style->yalign = align->yalign;
     style->xalign = align->xalign;
@@ -3189,12 +3212,13 @@ Eevg_TextStyle *eant_GetTextStyleForRendering(Eint_InitToolkitData *toolkit, Eev
 }
 TAVIRON_GUARD(err, nullptr)
 
-Eevg_TextStyle *eant_GetTextStyleForRenderingPtr(Eint_InitToolkitData *toolkit, Eevg_Drawing *,
-                                                 Eant_StyleLibrary *library, Eant_SymbolLibrary *,
+Eevg_TextStyle *eant_GetTextStyleForRenderingPtr(Eint_InitToolkitData *toolkit, Eevg_Drawing *drawing,
+                                                 Eant_StyleLibrary *library, Eant_SymbolLibrary *symbols,
                                                  const Eevg_Align *align, int32_t number,
                                                  Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
   // The cached style keeps the lengths of its first conversion; only the alignment is the caller's.
-  Eevg_TextStyle *style = Family<TextFamily>::Ptr(__func__, toolkit, library, number, conversion, err);
+  const Rendering rendering{drawing, symbols};
+  Eevg_TextStyle *style = Family<TextFamily>::Ptr(__func__, toolkit, library, number, conversion, err, &rendering);
   if (style && align) {
     style->yalign = align->yalign;
     style->xalign = align->xalign;

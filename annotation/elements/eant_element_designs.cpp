@@ -11,13 +11,7 @@ namespace {
 
 // ---- Text data ----
 
-struct TextData {
-  int32_t source;
-  Eant_CharStr string;
-};
-constexpr record::Item kTextDataItems[] = {TAVIRON_ITEM(TextData, source, EMIF_TYPE_ENUM).Enum(kVectorDataSources),
-                                           TAVIRON_ITEM(TextData, string, EMIF_TYPE_STRING)};
-constexpr record::Design kTextData = record::DesignOf<TextData>("Eant_TextData", kTextDataItems);
+// (the design is in eant_internal.h: the text element reads and writes it)
 
 // ---- Shapes placed by a centre ----
 
@@ -106,41 +100,8 @@ TAVIRON_EANT_VERTICES(Point, "Point_Eant", "Point2", lineStyle, coord)
 
 // ---- Texts, symbols, groups ----
 
-struct Text {
-  int32_t textStyle;
-  Eevg_Coord *origin;
-  double orientation, scale;
-  Eevg_Align *alignment;
-  TextData *text;
-};
-struct Text2 {
-  uint32_t flags;
-  int32_t textStyle;
-  Eevg_Coord *origin;
-  double orientation;
-  VectorData2Stored *coords;
-  double scale;
-  Eevg_Align *alignment;
-  TextData *text;
-};
-constexpr record::Item kTextItems[] = {
-    TAVIRON_ITEM(Text, textStyle, EMIF_TYPE_S32),
-    TAVIRON_ITEM(Text, origin, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
-    TAVIRON_ITEM(Text, orientation, EMIF_TYPE_F64),
-    TAVIRON_ITEM(Text, scale, EMIF_TYPE_F64),
-    TAVIRON_ITEM(Text, alignment, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgAlign),
-    TAVIRON_ITEM(Text, text, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kTextData)};
-constexpr record::Design kText = record::DesignOf<Text>("Eant_Text", kTextItems);
-constexpr record::Item kText2Items[] = {
-    TAVIRON_ITEM(Text2, flags, EMIF_TYPE_U32),
-    TAVIRON_ITEM(Text2, textStyle, EMIF_TYPE_S32),
-    TAVIRON_ITEM(Text2, origin, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgCoord),
-    TAVIRON_ITEM(Text2, orientation, EMIF_TYPE_F64),
-    TAVIRON_ITEM(Text2, coords, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kVectorData2Design),
-    TAVIRON_ITEM(Text2, scale, EMIF_TYPE_F64),
-    TAVIRON_ITEM(Text2, alignment, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kEevgAlign),
-    TAVIRON_ITEM(Text2, text, EMIF_POINTER + EMIF_TYPE_OBJECT).Nested(kTextData)};
-constexpr record::Design kText2 = record::DesignOf<Text2>("Text2", kText2Items);
+// (the text records are in eant_internal.h: the text element reads and writes them)
+
 
 struct Symbol {
   Eevg_Coord *center;
@@ -178,11 +139,10 @@ struct Group {
 constexpr record::Item kGroupItems[] = {TAVIRON_ITEM(Group, type, EMIF_TYPE_ENUM).Enum(kGroupTypes)};
 constexpr record::Design kGroup = record::DesignOf<Group>("Group_Eant", kGroupItems);
 
-static_assert(kTextData.Matches());
 static_assert(kRectangle.Matches() && kRectangle2.Matches() && kEllipse.Matches() && kEllipse2.Matches());
 static_assert(kArc.Matches() && kPolygon.Matches() && kPolygon2.Matches() && kPolyline.Matches());
 static_assert(kPolyline2.Matches() && kPoint.Matches() && kPoint2.Matches());
-static_assert(kText.Matches() && kText2.Matches() && kSymbol.Matches() && kSymbol2.Matches() && kGroup.Matches());
+static_assert(kSymbol.Matches() && kSymbol2.Matches() && kGroup.Matches());
 
 } // namespace
 
@@ -194,7 +154,7 @@ Emif_Design *eant_VectorDataDesignDefine(Emif_Dictionary *dictionary, Eerr_Error
 } TAVIRON_GUARD(err, nullptr)
 
 Emif_Design *eant_TextDataDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
-  return DefineDesigns(dictionary, "eant_TextDataDesignDefine", {{&kTextData}}, err);
+  return DefineDesigns(dictionary, "eant_TextDataDesignDefine", {{&kTextDataDesign}}, err);
 } TAVIRON_GUARD(err, nullptr)
 
 Emif_Design *eant_RectangleDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
@@ -222,7 +182,7 @@ Emif_Design *eant_ArcDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport 
 } TAVIRON_GUARD(err, nullptr)
 
 Emif_Design *eant_TextDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {
-  return DefineDesigns(dictionary, "eant_TextDesignDefine", {{&kText, true}, {&kText2, true}}, err);
+  return DefineDesigns(dictionary, "eant_TextDesignDefine", {{&kTextDesign, true}, {&kText2Design, true}}, err);
 } TAVIRON_GUARD(err, nullptr)
 
 Emif_Design *eant_SymbolDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorReport **err) try {

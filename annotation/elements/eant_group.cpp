@@ -320,12 +320,9 @@ Eant_Element *eant_GroupElementSetValues(Eant_AnnotationInfo *info, Eant_Element
   va_list ap;
   va_start(ap, err);
   const bool ended = lower::ReadKeywords(kList, ap, reporter, 10, err, [&](int32_t key, const lower::KeywordValues &v) {
-    const elements::CommonKeyword common = elements::ApplyCommonKeyword(element, key, v, inner);
-    if (common.outcome == elements::CommonKeyword::Failed) {
-      lower::ReportCallee(err, inner, reporter, common.code, common.callee);
-      return false;
-    }
-    if (common.outcome == elements::CommonKeyword::Applied) return true;
+    bool handled = false, moved = false;
+    const bool applied = element::ApplyCommonKeyword(reporter, element, key, v, handled, moved, err);
+    if (handled) return applied;
     eant_GroupElementSetChildren(element, v.Pointer<Eant_Element>(0), &inner);
     if (inner) {
       lower::ReportCallee(err, inner, reporter, 9, "eant_GroupElementSetChildren");

@@ -23,15 +23,8 @@ namespace taviron::eant::vertex {
 namespace lower = taviron::lower;
 using V = lower::Value;
 
-// A block made inside an operation, deleted when it leaves scope unless taken.
-struct BlockDeleter {
-  void operator()(Efga_CoordinateBlock *block) const noexcept { efga_CoordBlockDelete(block, nullptr); }
-};
-using BlockPtr = std::unique_ptr<Efga_CoordinateBlock, BlockDeleter>;
-struct XFormDeleter {
-  void operator()(_exfr_XForm *xform) const noexcept { exfr_XFormFree(&xform, nullptr); }
-};
-using XFormPtr = std::unique_ptr<_exfr_XForm, XFormDeleter>;
+using element::BlockPtr;
+using element::XFormPtr;
 
 struct LineStyleDeleter {
   void operator()(Eevg_LineStyle *style) const noexcept { eevg_LineStyleFree(&style); }
@@ -322,12 +315,9 @@ template <class T> struct Vertex {
     bool moved = false;
     const bool ended = lower::ReadKeywords(kKeywordList, ap, reporter, 12, err, [&](int32_t key,
                                                                                    const lower::KeywordValues &v) {
-      const elements::CommonKeyword common = elements::ApplyCommonKeyword(element, key, v, inner);
-      if (common.outcome == elements::CommonKeyword::Failed) return fail(common.code, common.callee);
-      if (common.outcome == elements::CommonKeyword::Applied) {
-        moved = moved || common.units;
-        return true;
-      }
+      bool handled = false;
+      const bool applied = element::ApplyCommonKeyword(reporter, element, key, v, handled, moved, err);
+      if (handled) return applied;
       if (key == T::kStyleKeyword) {
         T::SetStyle(info, element, v.Int(0), &inner);
         if (inner) return fail(9, Name("eant_%sElementSetStyle").c_str());
@@ -341,19 +331,7 @@ template <class T> struct Vertex {
       moved = true;
       return true;
     });
-    bool ok = ended;
-    if (ok && moved) {
-      eant_ElementBboxComputeAndReset(element, conversion, &inner);
-      if (inner) ok = fail(13, "eant_ElementBboxComputeAndReset");
-      if (ok && info) {
-        eant_DoElementMovedCallbacks(info, element, &inner);
-        if (inner) ok = fail(14, "eant_DoElementMovedCallbacks");
-      }
-    }
-    if (ok && info) {
-      eant_DoElementModifiedCallbacks(info, element, &inner);
-      if (inner) ok = fail(15, "eant_DoElementModifiedCallbacks");
-    }
+    const bool ok = element::FinishSetValues(reporter, info, element, conversion, ended, moved, 13, err);
     if (!ok && made) {
       ElementFree(&made);
       return nullptr;

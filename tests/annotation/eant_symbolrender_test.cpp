@@ -578,6 +578,47 @@ TEST_F(SymbolRenderTest, AFillStyleForDrawingTakesThePatternOfTheLevelThatSetsIt
   eevg_FillStyleFree(&target);
 }
 
+TEST_F(SymbolRenderTest, TheDrawingFormsOfATextStyleBuildTheCharacterFillForTheDrawing) {
+  Canvas canvas(100, 100);
+  live_ = emsc_TestLiveBlocks();
+  ErrorSlot err;
+  Eant_Style *symbol = eant_StyleCopy(symbol_, nullptr, &err);
+  Eant_FillStyle *fill = eant_FillStyleSetValues(toolkit_, library_, nullptr, &err, EANT_KEY_PATTERN, 1, 0, red_, 1,
+                                                 EEVG_MAP, nullptr, EEVG_MAP, nullptr, 10.0, 5.0, 0.0, symbol, 0, -1,
+                                                 EANT_KEY_END);
+  eant_StyleFree(&symbol);
+  const int32_t fillNumber = eant_FillStyleAddToLibrary(fill, library_, 0, &err);
+  const int32_t number = eant_TextStyleAddToLibrary(
+      eant_TextStyleSetValues(toolkit_, library_, nullptr, &err, EANT_KEY_TEXTFILL, fillNumber, EANT_KEY_END),
+      library_, 0, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  // The pattern tile is drawn for the drawing in the drawing forms, and left undrawn otherwise.
+  const auto tile = [](const Eevg_TextStyle *style) {
+    return style && style->charFillStyle && style->charFillStyle->pattern
+               ? style->charFillStyle->pattern->patternStack
+               : nullptr;
+  };
+  Eevg_TextStyle *drawn =
+      eant_GetTextStyleForRendering(toolkit_, canvas.drawing, library_, nullptr, nullptr, number, conversion_, &err);
+  ASSERT_NE(nullptr, tile(drawn)) << Chain(err);
+  EXPECT_EQ(kBlue, TilePixel(tile(drawn), 7, 5));
+  eevg_TextStyleFree(&drawn);
+  Eevg_TextStyle *plain = eant_GetTextStyle(toolkit_, library_, nullptr, number, conversion_, &err);
+  ASSERT_NE(nullptr, plain) << Chain(err);
+  EXPECT_EQ(nullptr, tile(plain));
+  eevg_TextStyleFree(&plain);
+  Eevg_TextStyle *cached = eant_GetTextStyleForRenderingPtr(toolkit_, canvas.drawing, library_, nullptr, nullptr,
+                                                            number, conversion_, &err);
+  EXPECT_NE(nullptr, tile(cached)) << Chain(err);
+  Eant_TextStyle *evaluated = eant_TextStyleLookupInLibrary(library_, number, &err);
+  Eevg_TextStyle *target = eevg_TextStyleCreate(&err);
+  Eant_TextStyle *flat = eant_TextStyleEvaluateForRendering(toolkit_, canvas.drawing, library_, nullptr, evaluated, 1,
+                                                            target, conversion_, &err);
+  EXPECT_NE(nullptr, tile(target)) << Chain(err);
+  eant_TextStyleFree(&flat);
+  eevg_TextStyleFree(&target);
+}
+
 // ---- Line symbols ----------------------------------------------------------------------------------
 
 class LineSymbolRenderTest : public SymbolRenderTest {
