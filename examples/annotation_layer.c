@@ -1,6 +1,6 @@
 /* An annotation layer drawn end to end: a small map made of annotation elements (a lake, a park
-   with a pond cut out of it, a river, a road and a dashed trail, wells, and a village that is one
-   group of three houses and a lane) styled from the layer's own style library, written to an
+   with a pond cut out of it, a river, a road and a dashed trail, wells, a village that is one
+   group of three houses and a lane, and text labels) styled from the layer's own style library, written to an
    annotation layer file, closed, opened again and drawn into a PNG file. The picture drawn before
    writing and the one drawn from the reopened layer must be the same, pixel for pixel: the
    program fails when they differ.
@@ -37,7 +37,7 @@ static int Check(Eerr_ErrorReport **err, const char *what) {
 
 /* The numbers of the layer's styles. */
 typedef struct {
-  int32_t water, shore, river, grass, roof, wall, road, trail, well, lane;
+  int32_t water, shore, river, grass, roof, wall, road, trail, well, lane, label, title;
 } Styles;
 
 static int32_t Color(Eant_StyleLibrary *library, int red, int green, int blue, Eerr_ErrorReport **err) {
@@ -68,6 +68,15 @@ static int32_t Fill(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, c
   return style ? eant_FillStyleAddToLibrary(style, library, 0, err) : 0;
 }
 
+/* A text style of the font (a face of the font list) filled with the fill style. */
+static int32_t TextStyle(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, const char *name, const char *font,
+                         int32_t fill, Eerr_ErrorReport **err) {
+  Eant_TextStyle *style = *err ? NULL
+                               : eant_TextStyleSetValues(toolkit, library, NULL, err, EANT_KEY_STYLENAME, name,
+                                                         EANT_KEY_FONTNAME, font, EANT_KEY_TEXTFILL, fill, 0);
+  return style ? eant_TextStyleAddToLibrary(style, library, 0, err) : 0;
+}
+
 static int MakeStyles(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library, Styles *styles,
                       Eerr_ErrorReport **err) {
   const int32_t blue = Color(library, 70, 130, 210, err), navy = Color(library, 20, 50, 120, err);
@@ -86,7 +95,10 @@ static int MakeStyles(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
   styles->water = Fill(toolkit, library, "Water", blue, styles->shore, err);
   styles->grass = Fill(toolkit, library, "Grass", green, -1, err);
   styles->roof = Fill(toolkit, library, "Roof", brick, styles->wall, err);
-  return Check(err, "the fill styles");
+  if (!Check(err, "the fill styles")) return 0;
+  styles->label = TextStyle(toolkit, library, "Label", "DejaVuSans", Fill(toolkit, library, "Ink", navy, -1, err), err);
+  styles->title = TextStyle(toolkit, library, "Title", "DejaVuSerif-Bold", Fill(toolkit, library, "Dark", black, -1, err), err);
+  return Check(err, "the text styles");
 }
 
 /* ---- the elements ---- */
@@ -125,6 +137,19 @@ static Eant_Element *Shape(Eant_AnnotationInfo *info, Eant_CoordSysConversion *c
                       styleKeyword, style, EANT_ELEMKEY_END);
   efga_CoordBlockDelete(block, NULL);
   return element;
+}
+
+/* A text centred on (x, y), turned by angle (radians) and height meters high. */
+static Eant_Element *Label(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conversion, int32_t style,
+                           const char *text, double x, double y, double angle, double height,
+                           Eerr_ErrorReport **err) {
+  if (*err) return NULL;
+  return eant_TextElementSetValues(info, NULL, conversion, err, EANT_ELEMKEY_NAME, text, EANT_ELEMKEY_SCALEUNITS,
+                                   EEVG_MAP, "meters", EANT_ELEMKEY_POSITIONUNITS, EEVG_MAP, "meters",
+                                   EANT_ELEMKEY_TEXT, EANT_LOCAL, text, EANT_ELEMKEY_TEXTSTYLE, style,
+                                   EANT_ELEMKEY_TEXTALIGNMENT, EEVG_XCENTER, EEVG_YCENTER, EANT_ELEMKEY_TEXTORIGIN, x,
+                                   y, EANT_ELEMKEY_TEXTORIENTATION, angle, EANT_ELEMKEY_TEXTSCALE, height,
+                                   EANT_ELEMKEY_END);
 }
 
 static void Append(Eant_Element **list, Eant_Element *element) {
@@ -195,7 +220,12 @@ static int MakeElements(Eant_AnnotationInfo *info, Eant_CoordSysConversion *conv
   eant_StyleFreeContents(&laneStyle);
   if (!Check(err, "the lane")) return 0;
 
-  /* Texts: the labels "Lake", "Park", "River" and "Village" come with the text element. */
+  /* Texts: labels placed, sized and turned in meters (the river's follows its last stretch). */
+  Append(&info->elements, Label(info, conversion, styles->label, "Lake", 160, 350, 0, 20, err));
+  Append(&info->elements, Label(info, conversion, styles->label, "Park", 495, 170, 0, 22, err));
+  Append(&info->elements, Label(info, conversion, styles->label, "River", 560, 350, 0.166, 16, err));
+  Append(&info->elements, Label(info, conversion, styles->title, "Village", 400, 462, 0, 20, err));
+  if (!Check(err, "the labels")) return 0;
 
   eant_ComputeAntBoundingBox(info, conversion, err);
   return Check(err, "the layer box");
