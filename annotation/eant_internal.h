@@ -12,6 +12,8 @@
 
 #include "dispatch.h"
 #include "eant.h"
+#include "efnp.h"
+#include "emsc.h"
 #include "efga_internal.h"
 #include "internal.h"
 #include "record.h"
@@ -43,6 +45,15 @@ Ehfa_Entry *WriteChild(Ehfa_File *file, const char *name, const char *type, cons
 // Removes a hierarchical file written under a scratch name and given up, with the journal that a
 // failed commit may leave beside it (failures are of no consequence).
 void RemoveScratch(const char *name);
+
+// Owners of what the file-name calls hand out.
+using HeapText = lower::Owned<char, emsc_HeapFree>;
+using NodeListPtr = lower::Owned<Efnp_NodeList, efnp_FreeNodeList>;
+using NodeNamePtr = lower::Owned<Efnp_NodeName, efnp_FreeNodeName>;
+
+// Parses a name of one file and at most one node (a layer's or a style library's), reporting under
+// the caller's name with `code` (the parse) and code + 1 (more than one file or node).
+Efnp_NodeList *ParseSingleNode(const char *fileNodeName, const char *reporter, int32_t code, Eerr_ErrorReport **err);
 
 // ---- Counted strings ---------------------------------------------------------------------
 

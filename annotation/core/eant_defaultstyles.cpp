@@ -13,17 +13,12 @@
 #include "estr.h"
 
 namespace lower = taviron::lower;
+using taviron::eant::HeapText;
 
 namespace {
 
 constexpr const char *kFileName = "antstyles.ads";
 constexpr int32_t kPathSize = 256;
-
-// A heap string released with emsc_HeapFree.
-struct HeapText {
-  char *text = nullptr;
-  ~HeapText() { emsc_HeapFree(text); }
-};
 
 } // namespace
 
@@ -56,7 +51,7 @@ char *eant_GetDefaultStylesFileName(int32_t kind, Eerr_ErrorReport **err) try {
     directory = path.list->directories[user ? count - 1 : count - 2];
   }
   HeapText name{efnp_FileNameAddName(directory, kFileName, &inner)};
-  if (!name.text) {
+  if (!name) {
     lower::ReportChained(err, inner, reporter, __LINE__, "efnp_fileNameAddName failed");
     return nullptr;
   }
@@ -64,7 +59,7 @@ char *eant_GetDefaultStylesFileName(int32_t kind, Eerr_ErrorReport **err) try {
     lower::ReportChained(err, inner, reporter, __LINE__, "efio_MaybeMakeDir failed");
     return nullptr;
   }
-  return std::exchange(name.text, nullptr);
+  return name.release();
 }
 TAVIRON_GUARD(err, nullptr)
 
@@ -86,15 +81,15 @@ void eant_DefaultStylesWrite(Eant_AnnotationInfo *info, const char *fileName, Ee
   if (directory.empty()) directory = ".";
   lower::CalleeReport inner;
   HeapText temporary{efio_TempName(directory.c_str(), "antstyles", &inner)};
-  if (!temporary.text) return lower::ReportCallee(err, inner, reporter, __LINE__, "efio_TempName");
-  Ehfa_File *file = ehfa_FileCreateWithOptions(temporary.text, info->initToolkitData, &inner, 2, 0, 1, 1, 1, 0);
+  if (!temporary) return lower::ReportCallee(err, inner, reporter, __LINE__, "efio_TempName");
+  Ehfa_File *file = ehfa_FileCreateWithOptions(temporary.get(), info->initToolkitData, &inner, 2, 0, 1, 1, 1, 0);
   if (!file) {
-    taviron::eant::RemoveScratch(temporary.text); // whatever a failed creation left
+    taviron::eant::RemoveScratch(temporary.get()); // whatever a failed creation left
     return lower::ReportChained(err, inner, reporter, __LINE__, "Error creating the hierarchical file");
   }
   auto discard = [&] {
     ehfa_FileClose(std::exchange(file, nullptr), nullptr);
-    taviron::eant::RemoveScratch(temporary.text);
+    taviron::eant::RemoveScratch(temporary.get());
   };
   Eant_FileIO *io = eant_FileIOCreate(&inner);
   if (!io) {
@@ -119,11 +114,11 @@ void eant_DefaultStylesWrite(Eant_AnnotationInfo *info, const char *fileName, Ee
   if (!written) return discard();
   ehfa_FileClose(std::exchange(file, nullptr), &inner);
   if (inner) {
-    taviron::eant::RemoveScratch(temporary.text);
+    taviron::eant::RemoveScratch(temporary.get());
     return lower::ReportCallee(err, inner, reporter, __LINE__, "ehfa_FileClose");
   }
-  if (efio_FileNameChange(temporary.text, expanded, 0, &inner) != 0) {
-    taviron::eant::RemoveScratch(temporary.text);
+  if (efio_FileNameChange(temporary.get(), expanded, 0, &inner) != 0) {
+    taviron::eant::RemoveScratch(temporary.get());
     lower::ReportChained(err, inner, reporter, __LINE__, "Error replacing the old hierarchical file");
   }
 }

@@ -17,41 +17,16 @@
 #include "estr.h"
 
 namespace lower = taviron::lower;
+using taviron::eant::HeapText;
+using taviron::eant::NodeListPtr;
+using taviron::eant::NodeNamePtr;
+using taviron::eant::ParseSingleNode;
 
 namespace {
 
 constexpr const char *kDefaultNode = ":Annotation";
 
-struct NodeList {
-  Efnp_NodeList *list;
-  ~NodeList() { efnp_FreeNodeList(list, nullptr); }
-};
-struct NodeName {
-  Efnp_NodeName *name;
-  ~NodeName() { efnp_FreeNodeName(name, nullptr); }
-};
-struct HeapText {
-  char *text = nullptr;
-  ~HeapText() { emsc_HeapFree(text); }
-};
-
 bool IsRoot(const char *path) { return !path || !*path || std::strcmp(path, ":") == 0; }
-
-// Parses a layer name of one file and at most one node; reports under the caller's name.
-Efnp_NodeList *ParseSingle(const char *layerName, const char *reporter, Eerr_ErrorReport **err) {
-  lower::CalleeReport inner;
-  Efnp_NodeList *list = efnp_FileNodeListParse(layerName, &inner);
-  if (!list) {
-    lower::ReportCallee(err, inner, reporter, 2, "efnp_FileNodeListParse");
-    return nullptr;
-  }
-  if (list->fileCount != 1 || list->nodeCount > 1) {
-    efnp_FreeNodeList(list, nullptr);
-    lower::Report(err, reporter, 3, "Input fileNodeName is not single node");
-    return nullptr;
-  }
-  return list;
-}
 
 // Opens or closes a write bracket of the file: the writes inside are committed together.
 bool WriteBracket(Ehfa_File *file, bool open, Eerr_ErrorReport **err) {
@@ -96,16 +71,16 @@ Eant_Layer *eant_LayerNew(Eint_InitToolkitData *toolkit, Eevg_Control *control, 
     lower::Report(err, reporter, 1, "Invalid input layer name");
     return nullptr;
   }
-  NodeList names{ParseSingle(layerName, reporter, err)};
-  if (!names.list) return nullptr;
-  const char *nodePath = names.list->nodeCount == 1 ? names.list->nodes[0] : kDefaultNode;
+  NodeListPtr names{ParseSingleNode(layerName, reporter, 2, err)};
+  if (!names) return nullptr;
+  const char *nodePath = names->nodeCount == 1 ? names->nodes[0] : kDefaultNode;
   lower::CalleeReport inner;
-  NodeName split{efnp_NodeNameParse(nodePath, &inner)};
-  if (!split.name) {
+  NodeNamePtr split{efnp_NodeNameParse(nodePath, &inner)};
+  if (!split) {
     lower::ReportCallee(err, inner, reporter, 4, "efnp_NodeNameParse");
     return nullptr;
   }
-  const char *fileName = names.list->files[0];
+  const char *fileName = names->files[0];
   Ehfa_File *file = nullptr;
   if (efio_FileExists(fileName, nullptr) == 1) {
     if (!(file = ehfa_FileOpen(fileName, "r+b", toolkit, &inner))) {
@@ -117,13 +92,13 @@ Eant_Layer *eant_LayerNew(Eint_InitToolkitData *toolkit, Eevg_Control *control, 
       lower::Report(err, reporter, 6, "Layer already exists");
       return nullptr;
     }
-    if (!IsRoot(split.name->parentPath) && !NodeExists(file, split.name->parentPath)) {
+    if (!IsRoot(split->parentPath) && !NodeExists(file, split->parentPath)) {
       ehfa_FileClose(file, nullptr);
       lower::Report(err, reporter, 7, "Error returned from ehfa_EntrySeek for parent");
       return nullptr;
     }
   } else {
-    if (!IsRoot(split.name->parentPath)) {
+    if (!IsRoot(split->parentPath)) {
       lower::Report(err, reporter, 8, "Nodepath is not valid for new file");
       return nullptr;
     }
@@ -167,11 +142,11 @@ Eant_Layer *eant_LayerOpen(Eint_InitToolkitData *toolkit, Eevg_Control *control,
     lower::Report(err, reporter, 4, "Invalid input mode");
     return nullptr;
   }
-  NodeList names{ParseSingle(layerName, reporter, err)};
-  if (!names.list) return nullptr;
+  NodeListPtr names{ParseSingleNode(layerName, reporter, 2, err)};
+  if (!names) return nullptr;
   if (!toolkit) toolkit = eint_GetInit();
   lower::CalleeReport inner;
-  Ehfa_File *file = ehfa_FileOpen(names.list->files[0], mode, toolkit, &inner);
+  Ehfa_File *file = ehfa_FileOpen(names->files[0], mode, toolkit, &inner);
   if (!file) {
     lower::ReportCallee(err, inner, reporter, 5, "ehfa_FileOpen");
     return nullptr;
@@ -188,7 +163,7 @@ Eant_Layer *eant_LayerOpen(Eint_InitToolkitData *toolkit, Eevg_Control *control,
   };
   if (!layer) return fail(6, "eant_LayerCreate");
   layer->file = file;
-  if (!(layer->layerName = estr_Duplicate(names.list->nodeCount == 1 ? names.list->nodes[0] : kDefaultNode)))
+  if (!(layer->layerName = estr_Duplicate(names->nodeCount == 1 ? names->nodes[0] : kDefaultNode)))
     return fail(7, nullptr);
   eant_AnnotationRead(layer, &inner);
   if (inner) return fail(8, "eant_AnnotationRead");
@@ -232,13 +207,13 @@ void eant_AnnotationWriteNewFile(Eant_Layer *layer, Eerr_ErrorReport **err) try 
   if (!layer) return lower::Report(err, reporter, 1, "Invalid input annotation layer");
   if (!layer->file) return lower::Report(err, reporter, 2, "Input annotation layer is not open for writing");
   lower::CalleeReport inner;
-  NodeName split{efnp_NodeNameParse(layer->layerName, &inner)};
-  if (!split.name) return lower::ReportCallee(err, inner, reporter, 3, "efnp_NodeNameParse");
+  NodeNamePtr split{efnp_NodeNameParse(layer->layerName, &inner)};
+  if (!split) return lower::ReportCallee(err, inner, reporter, 3, "efnp_NodeNameParse");
   Ehfa_File *file = layer->file;
   Eint_InitToolkitData *toolkit = file->init;
 
   // Is the layer alone in its file?
-  bool alone = IsRoot(split.name->parentPath);
+  bool alone = IsRoot(split->parentPath);
   if (alone) {
     if (ehfa_EntrySeek(file, EHFA_PATH, layer->layerName, &inner)) {
       alone = !ehfa_EntryCurrentHasPrev(file) && !ehfa_EntryCurrentHasNext(file);
@@ -264,14 +239,14 @@ void eant_AnnotationWriteNewFile(Eant_Layer *layer, Eerr_ErrorReport **err) try 
     return lower::Report(err, reporter, 7, "Unable to allocate fileName");
   if (directory.empty()) directory = ".";
   HeapText temporary{efio_TempName(directory.c_str(), base.c_str(), &inner)};
-  if (!temporary.text) return lower::ReportChained(err, inner, reporter, 8, "Unable to allocate tempFileName");
-  Ehfa_File *fresh = ehfa_FileCreate(temporary.text, toolkit, &inner);
+  if (!temporary) return lower::ReportChained(err, inner, reporter, 8, "Unable to allocate tempFileName");
+  Ehfa_File *fresh = ehfa_FileCreate(temporary.get(), toolkit, &inner);
   if (!fresh) return lower::ReportCallee(err, inner, reporter, 9, "ehfa_FileCreate");
   auto discard = [&] {
     ehfa_FileClose(fresh, nullptr);
-    taviron::eant::RemoveScratch(temporary.text);
+    taviron::eant::RemoveScratch(temporary.get());
   };
-  eant_AnnotationInfoWriteWithOptions(fresh, split.name->parentPath, split.name->nodeName, layer->antInfo, &inner,
+  eant_AnnotationInfoWriteWithOptions(fresh, split->parentPath, split->nodeName, layer->antInfo, &inner,
                                       EANT_OPTION_VERSION_FLAGS, 1, EANT_OPTION_END);
   if (inner) {
     discard();
@@ -299,10 +274,10 @@ void eant_AnnotationWriteExistingFile(Eant_Layer *layer, Eerr_ErrorReport **err)
   if (!layer) return lower::Report(err, reporter, 1, "Invalid input annotation layer");
   if (!layer->file) return lower::Report(err, reporter, 2, "Input annotation layer is not open for writing");
   lower::CalleeReport inner;
-  NodeName split{efnp_NodeNameParse(layer->layerName, &inner)};
-  if (!split.name) return lower::ReportCallee(err, inner, reporter, 3, "efnp_NodeNameParse");
+  NodeNamePtr split{efnp_NodeNameParse(layer->layerName, &inner)};
+  if (!split) return lower::ReportCallee(err, inner, reporter, 3, "efnp_NodeNameParse");
   Ehfa_File *file = layer->file;
-  const char *parent = split.name->parentPath, *name = split.name->nodeName;
+  const char *parent = split->parentPath, *name = split->nodeName;
 
   // The old node steps aside under a name no node of the parent has yet: "Old" + its name,
   // followed by a number when that is taken (it may be a layer of the user's).
@@ -373,8 +348,8 @@ void eant_LayerRename(Ehfa_File *file, const char *nodePath, const char *oldName
   if (!newName) return lower::Report(err, reporter, 3, "Invalid input newLayername");
   lower::CalleeReport inner;
   HeapText path{efnp_PathJoin(nodePath, oldName, &inner)};
-  if (!path.text) return lower::ReportCallee(err, inner, reporter, 4, "efnp_PathJoin");
-  if (!ehfa_EntrySeek(file, EHFA_PATH, path.text, nullptr)) return;
+  if (!path) return lower::ReportCallee(err, inner, reporter, 4, "efnp_PathJoin");
+  if (!ehfa_EntrySeek(file, EHFA_PATH, path.get(), nullptr)) return;
   if (!ehfa_EntryWrite(file, nullptr, newName, nullptr, EHFA_OVERWRITE, &inner) || inner)
     lower::ReportCallee(err, inner, reporter, 5, "ehfa_EntryWrite");
 }
@@ -387,8 +362,8 @@ void eant_LayerDelete(Ehfa_File *file, const char *nodePath, const char *nodeNam
   if (!nodeName) return lower::Report(err, reporter, 2, "Invalid input nodename");
   lower::CalleeReport inner;
   HeapText path{efnp_PathJoin(nodePath, nodeName, &inner)};
-  if (!path.text) return lower::ReportCallee(err, inner, reporter, 3, "efnp_PathJoin");
-  if (!ehfa_EntrySeek(file, EHFA_PATH, path.text, nullptr)) return;
+  if (!path) return lower::ReportCallee(err, inner, reporter, 3, "efnp_PathJoin");
+  if (!ehfa_EntrySeek(file, EHFA_PATH, path.get(), nullptr)) return;
   if (ehfa_EntryDelete(file, &inner) != 0) lower::ReportCallee(err, inner, reporter, 4, "ehfa_EntryDelete");
 }
 TAVIRON_GUARD_VOID(err)
@@ -432,3 +407,21 @@ double eant_LayerGetModTime(Eant_Layer *layer, Eerr_ErrorReport **err) try {
 TAVIRON_GUARD(err, 0)
 
 } // extern "C"
+
+namespace taviron::eant {
+
+Efnp_NodeList *ParseSingleNode(const char *fileNodeName, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  lower::CalleeReport inner;
+  NodeListPtr list{efnp_FileNodeListParse(fileNodeName, &inner)};
+  if (!list) {
+    lower::ReportCallee(err, inner, reporter, code, "efnp_FileNodeListParse");
+    return nullptr;
+  }
+  if (list->fileCount != 1 || list->nodeCount > 1) {
+    lower::Report(err, reporter, code + 1, "Input fileNodeName is not single node");
+    return nullptr;
+  }
+  return list.release();
+}
+
+} // namespace taviron::eant

@@ -540,30 +540,20 @@ Eant_StyleLibraryLayer *eant_StyleLibraryLayerOpen(Eint_InitToolkitData *toolkit
     return nullptr;
   }
   lower::CalleeReport inner;
-  struct NodeList {
-    Efnp_NodeList *list;
-    ~NodeList() { efnp_FreeNodeList(list, nullptr); }
-  } names{efnp_FileNodeListParse(fileNodeName, &inner)};
-  if (!names.list) {
-    lower::ReportCallee(err, inner, reporter, 3, "efnp_FileNodeListParse");
-    return nullptr;
-  }
-  if (names.list->fileCount != 1 || names.list->nodeCount > 1) {
-    lower::Report(err, reporter, 4, "Input fileNodeName is not single node");
-    return nullptr;
-  }
+  NodeListPtr names{ParseSingleNode(fileNodeName, reporter, 3, err)};
+  if (!names) return nullptr;
   Efio_SearchList *path = efio_CreateSLFromEnv(0, "NORIX_STYLE_PATH", ".", &inner);
   if (!path) {
     lower::ReportCallee(err, inner, reporter, 5, "efio_CreateSLFromEnv");
     return nullptr;
   }
-  Ehfa_File *file = ehfa_SearchListFileOpen(path, names.list->files[0], mode, toolkit, &inner);
+  Ehfa_File *file = ehfa_SearchListFileOpen(path, names->files[0], mode, toolkit, &inner);
   efio_FreeSL(path);
   if (!file) {
     lower::ReportCallee(err, inner, reporter, 6, "ehfa_SearchListFileOpen");
     return nullptr;
   }
-  const char *nodePath = names.list->nodeCount == 1 ? names.list->nodes[0] : kDefaultNode;
+  const char *nodePath = names->nodeCount == 1 ? names->nodes[0] : kDefaultNode;
   Eant_StyleLibraryLayer *layer = eant_StyleLibraryLayerCreate(&inner);
   auto failed = [&](int32_t code, const char *callee) -> Eant_StyleLibraryLayer * {
     if (callee)
@@ -598,25 +588,12 @@ Eant_StyleLibraryLayer *eant_StyleLibraryLayerNewOverwritable(Eint_InitToolkitDa
     return nullptr;
   }
   lower::CalleeReport inner;
-  struct NodeList {
-    Efnp_NodeList *list;
-    ~NodeList() { efnp_FreeNodeList(list, nullptr); }
-  } names{efnp_FileNodeListParse(fileNodeName, &inner)};
-  if (!names.list) {
-    lower::ReportCallee(err, inner, reporter, 2, "efnp_FileNodeListParse");
-    return nullptr;
-  }
-  if (names.list->fileCount != 1 || names.list->nodeCount > 1) {
-    lower::Report(err, reporter, 3, "Input fileNodeName is not single node");
-    return nullptr;
-  }
-  const char *fileName = names.list->files[0];
-  const char *nodePath = names.list->nodeCount == 1 ? names.list->nodes[0] : kDefaultNode;
-  struct Name {
-    Efnp_NodeName *name;
-    ~Name() { efnp_FreeNodeName(name, nullptr); }
-  } split{efnp_NodeNameParse(nodePath, &inner)};
-  if (!split.name) {
+  NodeListPtr names{ParseSingleNode(fileNodeName, reporter, 2, err)};
+  if (!names) return nullptr;
+  const char *fileName = names->files[0];
+  const char *nodePath = names->nodeCount == 1 ? names->nodes[0] : kDefaultNode;
+  NodeNamePtr split{efnp_NodeNameParse(nodePath, &inner)};
+  if (!split) {
     lower::ReportCallee(err, inner, reporter, 4, "efnp_NodeNameParse");
     return nullptr;
   }
@@ -632,13 +609,13 @@ Eant_StyleLibraryLayer *eant_StyleLibraryLayerNewOverwritable(Eint_InitToolkitDa
       CloseQuietly(file);
       return nullptr;
     }
-    if (inner || !ehfa_EntryPeek(file, EHFA_PATH, split.name->parentPath, &inner)) {
+    if (inner || !ehfa_EntryPeek(file, EHFA_PATH, split->parentPath, &inner)) {
       lower::ReportCallee(err, inner, reporter, 7, "ehfa_EntrySeek for parent");
       CloseQuietly(file);
       return nullptr;
     }
   } else {
-    if (std::strcmp(split.name->parentPath, ":") != 0) {
+    if (std::strcmp(split->parentPath, ":") != 0) {
       lower::Report(err, reporter, 8, "Nodepath is not valid for new file");
       return nullptr;
     }
@@ -711,16 +688,13 @@ void eant_StyleLibraryLayerWrite(Eant_StyleLibraryLayer *layer, Eerr_ErrorReport
     return;
   }
   lower::CalleeReport inner;
-  struct Name {
-    Efnp_NodeName *name;
-    ~Name() { efnp_FreeNodeName(name, nullptr); }
-  } split{efnp_NodeNameParse(layer->layerName, &inner)};
-  if (!split.name) {
+  NodeNamePtr split{efnp_NodeNameParse(layer->layerName, &inner)};
+  if (!split) {
     lower::ReportCallee(err, inner, reporter, 4, "efnp_NodeNameParse");
     return;
   }
   Eant_FileIO fileIO{layer->file, 0, 0, 0, 0};
-  eant_StyleLibraryWrite(&fileIO, split.name->parentPath, split.name->nodeName, layer->library, &inner);
+  eant_StyleLibraryWrite(&fileIO, split->parentPath, split->nodeName, layer->library, &inner);
   if (inner) {
     lower::ReportCallee(err, inner, reporter, 5, "eant_StyleLibraryWrite");
     return;
