@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <signal.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,8 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -146,10 +149,26 @@ std::string TemporaryDirectory() {
   return tmpDirectory.empty() ? DefaultTemporaryDirectory() : tmpDirectory;
 }
 
+// The mark of the temporary names made on this machine: ".taviron-" and eight hex digits of the
+// machine's name (the names are unique to a machine only through their process ids).
+const std::string &TemporaryMark() {
+  static const std::string mark = [] {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    uint32_t hash = 2166136261u; // FNV-1a
+    for (const char *c = host; *c; ++c) hash = (hash ^ static_cast<uint8_t>(*c)) * 16777619u;
+    return lower::Format(".taviron-%08x-", hash);
+  }();
+  return mark;
+}
+
+// marked: "<prefix><mark><pid>-<counter>", which RemoveStaleTemporaries knows; else
+// "<prefix><pid>_<counter>".
 char *MakeTempName(const char *directory, const char *prefix, Eerr_ErrorReport **err,
-                   const char *reporter) {
+                   const char *reporter, bool marked) {
   const std::string dir = directory && *directory ? directory : TemporaryDirectory();
-  const std::string stem = std::string(prefix ? prefix : "") + std::to_string(::getpid()) + "_";
+  const std::string stem = std::string(prefix ? prefix : "") + (marked ? TemporaryMark() : "") +
+                           std::to_string(::getpid()) + (marked ? "-" : "_");
   constexpr int kAttempts = 100000;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const std::string name = JoinPath(dir, stem + std::to_string(tmpCounter.fetch_add(1)));
@@ -166,6 +185,21 @@ char *MakeTempName(const char *directory, const char *prefix, Eerr_ErrorReport *
   }
   lower::Report(err, reporter, 3, "No free temporary name in %s", dir.c_str());
   return nullptr;
+}
+
+// The process id in a marked temporary name made on this machine (what follows the counter, a
+// journal's "-journal" say, is allowed); 0 for any other name.
+pid_t OwnerOfTemporary(const char *name) {
+  const std::string &mark = TemporaryMark();
+  const char *at = nullptr;
+  for (const char *p = std::strstr(name, mark.c_str()); p; p = std::strstr(p + 1, mark.c_str())) at = p;
+  if (!at) return 0;
+  const char *p = at + mark.size();
+  int64_t pid = 0;
+  int digits = 0;
+  for (; *p >= '0' && *p <= '9' && digits < 11; ++p, ++digits) pid = pid * 10 + (*p - '0');
+  if (digits == 0 || pid <= 0 || pid > INT32_MAX || *p != '-' || !(p[1] >= '0' && p[1] <= '9')) return 0;
+  return static_cast<pid_t>(pid);
 }
 
 // ---- File-name verification -------------------------------------------------------------
@@ -196,6 +230,38 @@ std::string Trim(const std::string &text) {
 }
 
 } // namespace
+
+namespace taviron::lower {
+
+void RemoveStaleTemporaries(const std::string &placed) {
+  const std::size_t slash = placed.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : placed.substr(0, slash);
+  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return;
+  DIR *listing = ::fdopendir(dirFd);
+  if (!listing) {
+    ::close(dirFd);
+    return;
+  }
+  const pid_t self = ::getpid();
+  const uid_t user = ::geteuid();
+  std::vector<std::string> stale;
+  while (const dirent *entry = ::readdir(listing)) {
+    const pid_t owner = OwnerOfTemporary(entry->d_name);
+    if (owner == 0 || owner == self) continue;
+    struct stat info;
+    if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != user)
+      continue;
+    // A process of another user answers EPERM: it is alive.
+    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    stale.emplace_back(entry->d_name);
+  }
+  for (const std::string &name : stale) ::unlinkat(dirFd, name.c_str(), 0);
+  ::closedir(listing);
+}
+
+} // namespace taviron::lower
 
 extern "C" {
 
@@ -575,6 +641,7 @@ int32_t efio_FileNameChange(const char *oldPath, const char *newPath, int32_t,
                   ErrnoText(errno));
     return -1;
   }
+  lower::RemoveStaleTemporaries(newPath); // a file put in place: what killed writers left beside it goes
   return 0;
 } TAVIRON_GUARD(err, -1)
 
@@ -838,11 +905,11 @@ Estr_StringList *efio_SearchListGenerateAndIdentifyFiles(const char *listText,
 
 char *efio_TempName(const char *directory, const char *prefix, Eerr_ErrorReport **err) try {
   lower::Clear(err);
-  return MakeTempName(directory, prefix, err, "efio_TempName");
+  return MakeTempName(directory, prefix, err, "efio_TempName", true);
 } TAVIRON_GUARD(err, nullptr)
 
 char *efio_TempNameInTmpdir(const char *prefix) try {
-  return MakeTempName(nullptr, prefix, nullptr, "efio_TempNameInTmpdir");
+  return MakeTempName(nullptr, prefix, nullptr, "efio_TempNameInTmpdir", false);
 } TAVIRON_GUARD_QUIET(nullptr)
 
 const char *efio_DirectorySetTemporary(const char *directory) try {

@@ -1,6 +1,7 @@
 // Opening, creating, changing and closing hierarchical files.
 #include "ehfa.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -115,6 +116,10 @@ void FreeFileRecord(Ehfa_File *file) {
   State &state = StateOf(file);
   FinalizeAll(state);
   if (state.db) sqlite3_close(state.db);
+  if (!state.pending.empty()) { // never put in place: the old file stays
+    std::remove(state.pending.c_str());
+    std::remove((state.pending + "-journal").c_str());
+  }
   for (auto &entry : state.entries) {
     emsc_HeapFree(entry.second->entry.name);
     emsc_HeapFree(entry.second->entry.type);
@@ -227,6 +232,50 @@ void SettleJournal(const std::string &name) {
   unlink(journal.c_str());
 }
 
+// Reopens the database at path after a rename; false with state.error set.
+bool Reconnect(State &state, const std::string &path) {
+  if (sqlite3_open_v2(path.c_str(), &state.db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    Configure(state.db);
+    return true;
+  }
+  state.error = "cannot reopen " + path + ": " + (state.db ? sqlite3_errmsg(state.db) : "out of memory");
+  sqlite3_close(state.db);
+  state.db = nullptr;
+  return false;
+}
+
+// Puts a file made over an existing one in place, once it holds a commit: its database is
+// closed, renamed over the old file and reopened under the file's name. False with state.error
+// set; the file then stays where it was, open, for a later commit to try again.
+bool Place(Ehfa_File *file) {
+  State &state = StateOf(file);
+  if (state.pending.empty()) return true;
+  const std::string name = file->fileName;
+  FinalizeAll(state);
+  sqlite3_close(state.db);
+  state.db = nullptr;
+  SettleJournal(name);
+  if (std::rename(state.pending.c_str(), name.c_str()) != 0) {
+    state.error = lower::Format("cannot replace %s: %s", name.c_str(), std::strerror(errno));
+    const std::string saved = state.error;
+    if (Reconnect(state, state.pending)) state.error = saved;
+    return false;
+  }
+  state.pending.clear();
+  const bool synced = SyncDirectoryOf(name);
+  const int syncErrno = errno;
+  if (!Reconnect(state, name)) return false;
+  lower::RemoveStaleTemporaries(name);
+  if (!synced) {
+    state.error = lower::Format("the replacing of %s may not last: %s", name.c_str(), std::strerror(syncErrno));
+    return false;
+  }
+  return true;
+}
+
+// Commits the file's changes and, for a new file made over an old one, puts it in place.
+bool CommitFile(Ehfa_File *file) { return Commit(file) && Place(file); }
+
 Ehfa_File *OpenExisting(const char *reporter, const char *name, const char *mode,
                         Eint_InitToolkitData *init, Eerr_ErrorReport **err) {
   lower::Clear(err);
@@ -306,7 +355,7 @@ bool Rename(Ehfa_File *file, const char *target, const char *reporter, Eerr_Erro
     return false;
   }
   if (!Writable(file, reporter, 6, err)) return false;
-  if (!Commit(file)) {
+  if (!CommitFile(file)) {
     lower::Report(err, reporter, 7, "Changes to %s could not be written: %s", file->fileName, state.error.c_str());
     return false;
   }
@@ -348,6 +397,7 @@ bool Rename(Ehfa_File *file, const char *target, const char *reporter, Eerr_Erro
     lower::Report(err, reporter, 11, "The renaming of %s may not last: %s", file->fileName, std::strerror(syncErrno));
     return false;
   }
+  lower::RemoveStaleTemporaries(file->fileName);
   return true;
 }
 
@@ -365,7 +415,7 @@ bool CloseBracket(Ehfa_File *file, int32_t &depth, const char *what, const char 
     return false;
   }
   --depth;
-  if (state.WriteDepth() == 0 && !file->readOnly && !Commit(file)) {
+  if (state.WriteDepth() == 0 && !file->readOnly && !CommitFile(file)) {
     lower::Report(err, reporter, 7, "Changes to %s could not be written: %s", file->fileName, state.error.c_str());
     return false;
   }
@@ -450,28 +500,35 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
   }
   State &state = StateOf(file.get());
   state.mode = "r+";
-  // The new file is made whole under a temporary name beside the old one, then put in its place:
-  // a process killed before that leaves the old file as it was.
+  // The new file is made whole under a temporary name beside the old one. A new name gets it at
+  // once; an existing file is replaced only by the new file's first commit (flush, close, the
+  // end of a write bracket), so that a process killed before that leaves the old file as it was.
+  struct stat existing;
+  const bool exists = ::lstat(name, &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(EISDIR));
+    return nullptr;
+  }
   std::vector<char> directory(std::strlen(name) + 2);
   estr_GetPathPart(name, directory.data(), static_cast<int32_t>(directory.size()));
   if (!directory[0]) std::strcpy(directory.data(), ".");
   std::vector<char> base(std::strlen(name) + 1);
   estr_GetNamePart(name, base.data(), static_cast<int32_t>(base.size()));
   lower::CalleeReport inner;
-  lower::HeapPtr<char> temporary(
-      efio_TempName(directory.data(), (std::string(".") + base.data() + ".new").c_str(), &inner));
+  lower::HeapPtr<char> temporary(efio_TempName(directory.data(), (std::string(".") + base.data()).c_str(), &inner));
   if (!temporary) {
     lower::ReportCallee(err, inner, kReporter, 3, "efio_TempName");
     return nullptr;
   }
   const std::string made = temporary.get();
   temporary.reset();
-  // Until it is put in place, the temporary file goes on every way out, a failed allocation too.
+  // Until the file record holds it, the temporary file goes on every way out, a failed
+  // allocation too.
   struct Scratch {
     const std::string &path;
-    bool placed = false;
+    bool kept = false;
     ~Scratch() {
-      if (placed) return;
+      if (kept) return;
       std::remove(path.c_str());
       std::remove((path + "-journal").c_str());
     }
@@ -493,24 +550,12 @@ Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_Er
                   !state.error.empty() ? state.error.c_str() : state.db ? sqlite3_errmsg(state.db) : "cannot open");
     return nullptr;
   }
-  FinalizeAll(state);
-  sqlite3_close(state.db);
-  state.db = nullptr;
-  SettleJournal(name);
-  if (std::rename(made.c_str(), name) != 0) {
-    lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
+  state.pending = made;
+  scratch.kept = true;
+  if (!exists && !Place(file.get())) {
+    lower::Report(err, kReporter, 3, "Unable to create %s: %s", name, state.error.c_str());
     return nullptr;
   }
-  scratch.placed = true;
-  if (!SyncDirectoryOf(name)) {
-    lower::Report(err, kReporter, 3, "Unable to replace %s: %s", name, std::strerror(errno));
-    return nullptr;
-  }
-  if (sqlite3_open_v2(name, &state.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    lower::Report(err, kReporter, 4, "Unable to create %s: %s", name, state.db ? sqlite3_errmsg(state.db) : "cannot open");
-    return nullptr;
-  }
-  Configure(state.db);
   state.root = 1;
   MoveTo(file.get(), state.root);
   if (!file->currentEntry) {
@@ -573,7 +618,7 @@ void ehfa_FileClose(Ehfa_File *file, Eerr_ErrorReport **err) try {
   if (file->internal && StateOf(file).db) {
     State &state = StateOf(file);
     state.error.clear();
-    if (!file->readOnly && !Commit(file))
+    if (!file->readOnly && !CommitFile(file))
       lower::Report(err, "ehfa_FileClose", 1, "Changes to %s could not be written: %s", file->fileName,
                     state.error.c_str());
   }
@@ -584,7 +629,7 @@ void ehfa_FileFlush(Ehfa_File *file, Eerr_ErrorReport **err) try {
   if (!Usable(file, "ehfa_FileFlush", err)) return;
   State &state = StateOf(file);
   if (file->readOnly || state.WriteDepth() > 0) return;
-  if (!Commit(file))
+  if (!CommitFile(file))
     lower::Report(err, "ehfa_FileFlush", 2, "Changes to %s could not be written: %s", file->fileName,
                   state.error.c_str());
 } TAVIRON_GUARD_VOID(err)

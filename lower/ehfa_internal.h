@@ -129,6 +129,9 @@ struct State {
   std::map<const char *, sqlite3_stmt *> statements;
   std::map<int64_t, EntryHolder *> entries;
   std::string error; // the SQL failure of the operation in progress
+  // A file made by ehfa_FileCreate over an existing one lives under this temporary name beside
+  // it until its first commit puts it in place; empty once it is in place.
+  std::string pending;
 
   int32_t WriteDepth() const { return writeBrackets + modeBrackets + listBrackets; }
 };

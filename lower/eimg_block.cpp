@@ -613,7 +613,7 @@ bool FlushBlocks(Eimg_Layer *layer, bool meter, const char *reporter, Eerr_Error
   int32_t shown = 0;
   std::unique_ptr<uint8_t[]> buffer;
   std::lock_guard<std::mutex> lock(state.shared->mutex);
-  bool ok = true;
+  bool ok = ReplaceStoredLayer(layer, reporter, 2, err); // a layer made over another: its first commit
   for (std::size_t i = 0; i < total && ok; ++i) {
     const uint8_t *data;
     if (i < dirty.size()) {
@@ -635,7 +635,9 @@ bool FlushBlocks(Eimg_Layer *layer, bool meter, const char *reporter, Eerr_Error
       shown = percent;
     }
   }
-  if (!EndChange(state.shared, ok, reporter, 2, ok ? err : nullptr) || !ok) return false;
+  const bool committed = EndChange(state.shared, ok, reporter, 2, ok ? err : nullptr);
+  EndReplacing(layer, committed);
+  if (!committed) return false;
   for (int64_t key : dirty) state.cache[key].dirty = false;
   if (state.spill) state.spill->Clear();
   if (show && shown < 100) emet_MeterInfoPrint(state.meter, 100.0, nullptr);

@@ -210,9 +210,63 @@ Ehfa_Entry *SeekLayer(Ehfa_File *file, const std::string &node, const char *repo
   return entry;
 }
 
+// Writes the layer's record at its node into the file's open transaction: over an old layer
+// there (its nodes and blocks deleted) or as a new last child of the node's parent. The entry's
+// id, or 0 with a report.
+int64_t WriteLayerRecord(Ehfa_File *file, const std::string &node, const StoredLayer &stored, const char *fileName,
+                         const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  const Emif_Design *design = LayerDesign(reporter, err);
+  if (!design) return 0;
+  lower::CalleeReport inner;
+  Ehfa_Entry *old = ehfa_EntrySeek(file, EHFA_PATH, node.c_str(), &inner);
+  inner.Drop();
+  if (old && std::strcmp(old->type, kLayerDesignName) != 0) {
+    lower::Report(err, reporter, code, "Node %.200s of %.400s is not a raster layer", node.c_str(), fileName);
+    return 0;
+  }
+  if (!old) {
+    std::string parent, last;
+    SplitNode(node, parent, last);
+    if (!ehfa_ObjectWrite(file, parent.c_str(), last.c_str(), kLayerDesignName, EHFA_LAST_CHILD, &stored, design,
+                          &inner)) {
+      lower::ReportCallee(err, inner, reporter, code, "ehfa_ObjectWrite");
+      return 0;
+    }
+    return taviron::ehfa::CurrentEntryId(file);
+  }
+  if (!DeleteChildren(file, reporter, err)) return 0;
+  if (!ehfa_ObjectWrite(file, node.c_str(), nullptr, kLayerDesignName, EHFA_OVERWRITE, &stored, design, &inner)) {
+    lower::ReportCallee(err, inner, reporter, code, "ehfa_ObjectWrite");
+    return 0;
+  }
+  const int64_t entry = taviron::ehfa::CurrentEntryId(file);
+  if (taviron::ehfa::BlocksDelete(file, entry, &inner) != 0) {
+    lower::ReportCallee(err, inner, reporter, code, "ehfa_BlocksDelete");
+    return 0;
+  }
+  return entry;
+}
+
 } // namespace
 
 namespace taviron::eimg {
+
+bool ReplaceStoredLayer(Eimg_Layer *layer, const char *reporter, int32_t code, Eerr_ErrorReport **err) {
+  LayerState &state = StateOf(layer);
+  if (!state.replacing) return true;
+  const StoredLayer stored{layer->width,     layer->height,     layer->layerType,
+                           layer->pixelType, layer->blockWidth, layer->blockHeight};
+  Ehfa_File *file = state.shared->file;
+  state.entry = WriteLayerRecord(file, state.node, stored, file->fileName, reporter, code, err);
+  return state.entry != 0;
+}
+
+void EndReplacing(Eimg_Layer *layer, bool committed) {
+  LayerState &state = StateOf(layer);
+  if (!state.replacing) return;
+  if (committed) state.replacing = false;
+  else state.entry = 0;
+}
 
 // The open file of that name, opened (or, with create, created) when no layer holds it yet.
 SharedFile *Acquire(const std::string &name, bool create, Eint_InitToolkitData *init, const char *reporter,
@@ -508,54 +562,37 @@ Eimg_Layer *CreateLayer(const char *name, int32_t layerType, int32_t pixelType, 
     lower::Report(err, reporter, 3, "Invalid block size %d x %d", stored.blockWidth, stored.blockHeight);
     return nullptr;
   }
-  const Emif_Design *design = LayerDesign(reporter, err);
-  if (!design) return nullptr;
+  if (!LayerDesign(reporter, err)) return nullptr;
   FileHold hold;
   hold.shared = Acquire(parsed.file, true, init, reporter, err);
   if (!hold.shared) return nullptr;
   int64_t entryId = 0;
+  bool replacing = false;
   {
     std::lock_guard<std::mutex> lock(hold.shared->mutex);
     Ehfa_File *file = hold.shared->file;
-    // The layer's record (and, for a layer made again, the end of its old blocks and nodes) is
-    // committed at once.
-    const bool written = [&] {
-      lower::CalleeReport inner;
-      Ehfa_Entry *old = ehfa_EntrySeek(file, EHFA_PATH, parsed.node.c_str(), &inner);
-      inner.Drop();
-      if (old && std::strcmp(old->type, kLayerDesignName) != 0) {
-        lower::Report(err, reporter, 4, "Node %.200s of %.400s is not a raster layer", parsed.node.c_str(),
-                      parsed.file.c_str());
-        return false;
-      }
-      if (old) {
-        if (!DeleteChildren(file, reporter, err)) return false;
-        if (!ehfa_ObjectWrite(file, parsed.node.c_str(), nullptr, kLayerDesignName, EHFA_OVERWRITE, &stored, design,
-                              &inner)) {
-          lower::ReportCallee(err, inner, reporter, 5, "ehfa_ObjectWrite");
-          return false;
-        }
-        entryId = taviron::ehfa::CurrentEntryId(file);
-        if (taviron::ehfa::BlocksDelete(file, entryId, &inner) != 0) {
-          lower::ReportCallee(err, inner, reporter, 5, "ehfa_BlocksDelete");
-          return false;
-        }
-        return true;
-      }
-      std::string parent, last;
-      SplitNode(parsed.node, parent, last);
-      if (!ehfa_ObjectWrite(file, parent.c_str(), last.c_str(), kLayerDesignName, EHFA_LAST_CHILD, &stored, design,
-                            &inner)) {
-        lower::ReportCallee(err, inner, reporter, 5, "ehfa_ObjectWrite");
-        return false;
-      }
-      entryId = taviron::ehfa::CurrentEntryId(file);
-      return true;
-    }();
-    if (!EndChange(hold.shared, written, reporter, 5, err)) return nullptr;
+    // A new layer's record is committed at once. A layer made over an old one leaves the old
+    // layer in the file, whole, until its first commit replaces it (ReplaceStoredLayer).
+    lower::CalleeReport inner;
+    Ehfa_Entry *old = ehfa_EntryPeek(file, EHFA_PATH_PEEK, parsed.node.c_str(), &inner);
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 4, "ehfa_EntryPeek");
+      return nullptr;
+    }
+    if (old && std::strcmp(old->type, kLayerDesignName) != 0) {
+      lower::Report(err, reporter, 4, "Node %.200s of %.400s is not a raster layer", parsed.node.c_str(),
+                    parsed.file.c_str());
+      return nullptr;
+    }
+    replacing = old != nullptr;
+    if (!replacing) {
+      entryId = WriteLayerRecord(file, parsed.node, stored, parsed.file.c_str(), reporter, 5, err);
+      if (!EndChange(hold.shared, entryId != 0, reporter, 5, err)) return nullptr;
+    }
   }
   Eimg_Layer *layer = NewLayer(stored, parsed.file, parsed.node, hold.shared, entryId, init, reporter, err);
   if (!layer) return nullptr;
+  StateOf(layer).replacing = replacing;
   hold.Keep();
   if (!ApplyOptions(layer, options, reporter, 6, err)) {
     Release(StateOf(layer).shared, reporter, nullptr);

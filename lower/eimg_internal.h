@@ -123,7 +123,11 @@ enum class Method { Nearest, Bilinear, Cubic };
 
 struct LayerState {
   SharedFile *shared = nullptr;
-  int64_t entry = 0;
+  int64_t entry = 0; // 0 while the layer replaces another (no stored block is its own yet)
+  // Made over an existing layer of its node: the file holds the old layer, whole, until the
+  // first change this layer commits (its flush or close, a record written below it) replaces it
+  // in the same transaction (ReplaceStoredLayer).
+  bool replacing = false;
   std::string node;                     // the layer's node path in its file
   std::string directory;                // the directory of its file
   Eint_InitToolkitData *init = nullptr; // the toolkit record it was opened with
@@ -173,6 +177,14 @@ Eimg_Layer *OpenLayer(const char *name, Eint_InitToolkitData *init, const std::v
 Eimg_Layer *CreateLayer(const char *name, int32_t layerType, int32_t pixelType, int32_t width, int32_t height,
                         Eint_InitToolkitData *init, const std::vector<Option> &options, const char *reporter,
                         Eerr_ErrorReport **err);
+// For a layer that replaces another: writes its record over the old layer's in the file's open
+// transaction (the caller holds the file's mutex), the old layer's blocks and nodes gone, and
+// gives the layer its entry; the caller's change follows in the same transaction, and after
+// EndChange the caller calls EndReplacing. True without a change for any other layer; false
+// with a report.
+bool ReplaceStoredLayer(Eimg_Layer *layer, const char *reporter, int32_t code, Eerr_ErrorReport **err);
+// A replacement committed is done; one that was not is still to be made.
+void EndReplacing(Eimg_Layer *layer, bool committed);
 // Writes back, gives the file back and frees the layer; false with a report.
 bool CloseLayer(Eimg_Layer *layer, const char *reporter, Eerr_ErrorReport **err);
 // Moves a window between the layer and a pixel rectangle: 0, or -1 with a report. `direct`

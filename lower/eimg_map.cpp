@@ -45,6 +45,7 @@ namespace {
 int32_t HasChild(const Eimg_Layer *layer, const char *child, const char *reporter, int32_t code,
                  Eerr_ErrorReport **err) {
   const LayerState &state = StateOf(layer);
+  if (state.replacing) return 0; // the nodes in the file are the old layer's
   lower::CalleeReport inner;
   Ehfa_Entry *entry = ehfa_EntryPeek(state.shared->file, EHFA_PATH_PEEK, (state.node + ":" + child).c_str(), &inner);
   if (inner) {
@@ -99,10 +100,15 @@ template <class Write> int32_t WriteBelow(Eimg_Layer *layer, Write write, const 
                                           Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
   std::lock_guard<std::mutex> lock(state.shared->mutex);
-  lower::CalleeReport inner;
-  const bool written = write(state.shared->file, state.node.c_str(), &inner) == 0;
-  if (!written) lower::ReportCallee(err, inner, reporter, 3, callee);
-  return EndChange(state.shared, written, reporter, 3, err) ? 0 : -1;
+  bool written = ReplaceStoredLayer(layer, reporter, 3, err); // a layer made over another: its first commit
+  if (written) {
+    lower::CalleeReport inner;
+    written = write(state.shared->file, state.node.c_str(), &inner) == 0;
+    if (!written) lower::ReportCallee(err, inner, reporter, 3, callee);
+  }
+  const bool committed = EndChange(state.shared, written, reporter, 3, err);
+  EndReplacing(layer, committed);
+  return committed ? 0 : -1;
 }
 
 // ---- Stored records at nodes ----

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ecfg.h"
+#include "efio.h"
 #include "emsc.h"
 #include "eprf.h"
 #include "internal.h"
@@ -302,7 +303,16 @@ bool ReadFile(const std::string &file, std::string &data, bool &missing, Eerr_Er
 // Replaces the file as a whole: the text goes to a temporary file beside it that is then renamed.
 bool WriteFile(const std::string &file, const std::string &text, Eerr_ErrorReport **err,
                const char *reporter, int32_t code) {
-  const std::string temporary = file + ".new" + std::to_string(getpid());
+  const std::size_t slash = file.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  lower::CalleeReport inner;
+  lower::HeapPtr<char> made(
+      efio_TempName(directory.c_str(), ("." + file.substr(slash == std::string::npos ? 0 : slash + 1)).c_str(), &inner));
+  if (!made) {
+    lower::ReportCallee(err, inner, reporter, code, "efio_TempName");
+    return false;
+  }
+  const std::string temporary = made.get();
   std::FILE *stream = std::fopen(temporary.c_str(), "wb");
   if (!stream) {
     lower::Report(err, reporter, code, "Cannot create %s: %s", temporary.c_str(), std::strerror(errno));
@@ -314,8 +324,10 @@ bool WriteFile(const std::string &file, const std::string &text, Eerr_ErrorRepor
   if (!ok) {
     lower::Report(err, reporter, code, "Cannot write %s: %s", file.c_str(), std::strerror(errno));
     std::remove(temporary.c_str());
+    return false;
   }
-  return ok;
+  lower::RemoveStaleTemporaries(file);
+  return true;
 }
 
 int32_t ThisProcess() { return static_cast<int32_t>(getpid()); }

@@ -77,6 +77,15 @@ using MessageLogFunction = int32_t (*)(int32_t level, Eerr_ErrorReport **err, co
 void SetMessageLogFunction(MessageLogFunction function);
 MessageLogFunction GetMessageLogFunction();
 
+// Temporary files. The names efio_TempName makes hold a mark of this library, the machine and
+// the maker's process id ("<prefix>.taviron-<8 hex digits>-<pid>-<n>"): every writer that builds
+// a file under such a name and then renames it into place (or removes it) leaves it behind only
+// when it is killed. After a writer has put the file `placed` in place it calls this, which
+// removes from placed's directory the marked files of this machine and user whose maker has
+// ended (with what follows their name: a journal), never those of a live process. Failures are
+// ignored: what stays is removed by a later write.
+void RemoveStaleTemporaries(const std::string &placed);
+
 } // namespace taviron::lower
 
 #endif

@@ -181,7 +181,10 @@ Estr_StringList *efio_SearchListGenerateAndIdentifyFiles(const char *listText,
    non-empty), else "/tmp". */
 
 /* A fresh name in directory (null: the temporary directory), as a new heap string; null with a
-   report on failure. A null prefix is "". */
+   report on failure. A null prefix is "". The name is the prefix followed by a mark of this
+   library, the machine and this process's id: once the process has ended, such a file (and what
+   follows its name, a journal) is removed when a writer of the library next puts a file in
+   place in that directory. */
 char *efio_TempName(const char *directory, const char *prefix, Eerr_ErrorReport **err);
 /* A fresh name in the temporary directory, or null. */
 char *efio_TempNameInTmpdir(const char *prefix);

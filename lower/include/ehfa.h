@@ -88,8 +88,10 @@ int32_t ehfa_IsHFAFile(const char *name, Eerr_ErrorReport **err);
 Ehfa_File *ehfa_FileOpen(const char *name, const char *mode, Eint_InitToolkitData *init,
                          Eerr_ErrorReport **err, ...);
 /* Creates a new empty file (replacing any file of that name) open for update. The new file is
-   made under a temporary name in the same directory and renamed over the old one, so a process
-   killed before it is complete leaves the old file. A tail after err is accepted and not read. */
+   made under a temporary name in the same directory. A file of that name stays in place, and is
+   what readers of the name find, until the new file's first commit (ehfa_FileFlush,
+   ehfa_FileClose, the end of a write bracket, a rename) renames the new file over it: a process
+   killed before that leaves the old file as it was. A tail after err is accepted and not read. */
 Ehfa_File *ehfa_FileCreate(const char *name, Eint_InitToolkitData *init, Eerr_ErrorReport **err,
                            ...);
 /* ehfa_FileCreate, then the ehfa_FileChange keyword list that follows err (ended by 0). */

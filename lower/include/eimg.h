@@ -154,7 +154,9 @@ Eimg_Layer *eimg_LayerOpen(const char *name, Eint_InitToolkitData *init, Eerr_Er
                            ...);
 /* Creates the layer width x height of the layer type (0 to 2) and pixel type (0 to 12), creating
    the image file when it does not exist; a layer of that name is replaced (its blocks and the
-   entries below it are deleted). An existing file that is not an image file is refused. The node
+   entries below it are deleted) by the new layer's first commit (its flush or close, a record
+   written below it), in one transaction: until then the old layer stays whole in the file and
+   the new layer starts empty. An existing file that is not an image file is refused. The node
    is made under the root (its parent path must exist). Option keywords after err, ended by 0. */
 Eimg_Layer *eimg_LayerCreate(const char *name, int32_t layerType, int32_t pixelType, int32_t width,
                              int32_t height, Eint_InitToolkitData *init, Eerr_ErrorReport **err,

@@ -16,9 +16,11 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "crash_testing.h"
+#include "efio.h"
 #include "emif_records.h"
 #include "emsc.h"
 #include "hfa_testing.h"
@@ -34,6 +36,7 @@ struct Num {
   int32_t value;
 };
 
+using taviron::testing::ErrorSlot;
 using taviron::testing::ReadText;
 void WriteAll(const std::string &path, const std::string &bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -704,29 +707,37 @@ TEST_F(EhfaTest, AllocationFailuresAreReportedWithoutLeaks) {
   ehfa_FileClose(Fixture("sweep.img"), nullptr);
   const std::string existing = Path("sweep.img");
   const std::string created = Path("created.img");
-  for (int which = 0; which < 2; ++which) {
-    SCOPED_TRACE(which ? "open" : "create");
+  for (const char *what : {"create", "create over a file", "open"}) {
+    SCOPED_TRACE(what);
+    const bool open = what == std::string("open"), over = what == std::string("create over a file");
     taviron::testing::SweepAllocationFailures(
         [&](Eerr_ErrorReport **err) {
-          Ehfa_File *f = which ? ehfa_FileOpen(existing.c_str(), "r", nullptr, err)
-                               : ehfa_FileCreate(created.c_str(), nullptr, err);
+          Ehfa_File *f = open ? ehfa_FileOpen(existing.c_str(), "r", nullptr, err)
+                              : ehfa_FileCreate(created.c_str(), nullptr, err);
           ehfa_FileClose(f, nullptr);
           return f != nullptr;
         },
-        {.limit = 100, .finish = [&] {
+        {.limit = 100,
+         .prepare = [&] {
+           if (over) ehfa_FileClose(ehfa_FileCreate(created.c_str(), nullptr, nullptr), nullptr);
+           else std::remove(created.c_str());
+         },
+         .finish = [&] {
            // A create that failed leaves no temporary file of its own beside the target.
            for (const auto &entry : std::filesystem::directory_iterator(std::filesystem::path(created).parent_path()))
-             EXPECT_NE(0u, entry.path().filename().string().rfind(".created.img.new", 0)) << entry.path();
+             EXPECT_NE(0u, entry.path().filename().string().rfind(".created.img", 0)) << entry.path();
          }});
   }
 }
 
 // Replacing a file with ehfa_FileCreate, killed at random moments, leaves either the old file or
-// a complete new one: never no file, never a torn one.
+// a complete new one: never an empty one, never a torn one.
 TEST_F(EhfaTest, CreatingOverAFileKilledAtRandomLeavesTheOldFileOrACompleteNewOne) {
+  constexpr int kTrials = 60;
   const std::string name = Path("replaced.img");
   std::mt19937 random(15);
-  for (int trial = 0; trial < 24; ++trial) {
+  int32_t old = 0, replaced = 0, empty = 0;
+  for (int trial = 0; trial < kTrials; ++trial) {
     SCOPED_TRACE(trial);
     Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
     ASSERT_NE(nullptr, f);
@@ -735,8 +746,8 @@ TEST_F(EhfaTest, CreatingOverAFileKilledAtRandomLeavesTheOldFileOrACompleteNewOn
     // Every other writer is killed only once it has replaced the file a first time: then the old
     // file is gone for good, and one of the new ones must be there.
     const bool afterFirst = trial % 2 == 1;
-    const std::string said = crash_testing::RunAndKill(
-        [&](const crash_testing::Messages &messages, auto end) {
+    const std::string said = taviron::testing::RunAndKill(
+        [&](const taviron::testing::ChildMessages &messages, auto end) {
           if (!afterFirst) messages.Say("ready");
           Num n{0};
           for (; std::chrono::steady_clock::now() < end; ++n.value) {
@@ -749,7 +760,7 @@ TEST_F(EhfaTest, CreatingOverAFileKilledAtRandomLeavesTheOldFileOrACompleteNewOn
             if (afterFirst && n.value == 0) messages.Say("ready");
           }
         },
-        std::chrono::microseconds(random() % 150000));
+        std::chrono::microseconds(random() % 25000));
     ASSERT_TRUE(said.empty() || said[0] != '!') << said;
     Eerr_ErrorReport *err = nullptr;
     f = ehfa_FileOpen(name.c_str(), "r", nullptr, &err);
@@ -760,16 +771,160 @@ TEST_F(EhfaTest, CreatingOverAFileKilledAtRandomLeavesTheOldFileOrACompleteNewOn
     if (paths == std::vector<std::string>{":old"}) {
       EXPECT_FALSE(afterFirst);
       EXPECT_EQ(-1, Read(f, nullptr, ":old", 8));
-    } else if (!paths.empty()) { // (empty: a new file not yet written)
+      ++old;
+    } else if (paths.empty()) {
+      ++empty;
+    } else {
       ASSERT_EQ(20u, paths.size());
       const int32_t generation = Read(f, nullptr, ":new0", 8);
       for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(":new" + std::to_string(i), paths[static_cast<std::size_t>(i)]);
         EXPECT_EQ(generation, Read(f, nullptr, (":new" + std::to_string(i)).c_str(), 8));
       }
+      ++replaced;
     }
     ehfa_FileClose(f, nullptr);
   }
+  EXPECT_EQ(0, empty) << "of " << kTrials << " kills: " << empty << " empty files, " << old << " old, "
+                      << replaced << " replaced";
+}
+
+// A file made over another replaces it with its first commit (a flush, its close, the end of a
+// write bracket): until then readers of the name find the old file, and the new file stays
+// beside it under a temporary name.
+TEST_F(EhfaTest, AFileMadeOverAnotherReplacesItAtItsFirstCommit) {
+  const std::string name = Path("over.img");
+  auto seen = [&] {
+    Ehfa_File *f = ehfa_FileOpen(name.c_str(), "r", nullptr, nullptr);
+    EXPECT_NE(nullptr, f);
+    if (!f) return std::vector<std::string>{"(none)"};
+    const std::vector<std::string> paths = Walk(f);
+    ehfa_FileClose(f, nullptr);
+    return paths;
+  };
+  auto files = [&] { // journals aside
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir_.str()))
+      if (!entry.path().filename().string().ends_with("-journal")) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  using Paths = std::vector<std::string>;
+  for (const char *commit : {"flush", "close", "bracket", "nothing written"}) {
+    SCOPED_TRACE(commit);
+    Ehfa_File *f = ehfa_FileCreate(name.c_str(), nullptr, nullptr);
+    Write(f, ":", "old", 3, 1);
+    ehfa_FileClose(f, nullptr);
+    ErrorSlot err;
+    f = ehfa_FileCreate(name.c_str(), nullptr, &err);
+    ASSERT_NE(nullptr, f) << err.Message();
+    const std::string what = commit;
+    if (what == "bracket") {
+      ASSERT_EQ(0, ehfa_FileChange(f, &err, EHFA_CHANGE_BRACKET, 1, 1, 0, 0, 0)) << err.Message();
+    }
+    if (what != "nothing written") Write(f, ":", "new", 3, 2);
+    EXPECT_EQ(Paths{":old"}, seen());
+    EXPECT_EQ(2u, files().size()); // the new file waits beside the old one
+    if (what == "flush") ehfa_FileFlush(f, &err);
+    else if (what == "bracket") ehfa_FileChange(f, &err, EHFA_CHANGE_BRACKET, 0, 1, 0, 0, 0);
+    else ehfa_FileClose(std::exchange(f, nullptr), &err);
+    ASSERT_FALSE(err) << err.Message();
+    const Paths now = what == "nothing written" ? Paths{} : Paths{":new"};
+    EXPECT_EQ(now, seen());
+    EXPECT_EQ(std::vector<std::string>{"over.img"}, files());
+    if (f) { // the file goes on under its name
+      Write(f, ":", "more", 3, 3);
+      ehfa_FileClose(f, &err);
+      ASSERT_FALSE(err) << err.Message();
+      EXPECT_EQ((Paths{":new", ":more"}), seen());
+    }
+  }
+}
+
+// A writer killed while it builds a file under a temporary name leaves that file behind, named
+// as this library's with the writer's process id; the next file put in place in that directory
+// removes the ones whose writer has ended, never a live writer's nor a file of other names.
+TEST_F(EhfaTest, TemporaryFilesOfKilledWritersGoWithTheNextWriteBesideThem) {
+  const std::string name = Path("layer.ovr");
+  // A layer writer's way: the file is built whole under a temporary name, then renamed over the
+  // old one.
+  auto writeLayer = [&](int32_t value) {
+    char *temporary = efio_TempName(dir_.str().c_str(), "layer.ovr", nullptr);
+    Ehfa_File *f = temporary ? ehfa_FileCreate(temporary, nullptr, nullptr) : nullptr;
+    emsc_HeapFree(temporary);
+    if (!f) return false;
+    Num n{value};
+    const Emif_Design *d = NumDesign(f);
+    for (int i = 0; i < 20; ++i) ehfa_ObjectWrite(f, ":", ("e" + std::to_string(i)).c_str(), "Num", 3, &n, d, nullptr);
+    const bool renamed = ehfa_FileChange(f, nullptr, EHFA_CHANGE_RENAME, name.c_str(), 0) == 0;
+    ehfa_FileClose(f, nullptr);
+    return renamed;
+  };
+  ASSERT_TRUE(writeLayer(0));
+  const std::vector<std::string> others = {"notes.txt", "layer.ovr12_3", ".layer.ovr.taviron-x-1-2"};
+  for (const std::string &other : others) WriteAll(Path(other), "x");
+  // Every file but the layer and the others.
+  auto leftovers = [&] {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir_.str())) {
+      const std::string file = entry.path().filename();
+      if (file != "layer.ovr" && std::find(others.begin(), others.end(), file) == others.end()) names.push_back(file);
+    }
+    return names;
+  };
+  std::mt19937 random(31);
+  std::vector<std::string> killed; // "-<pid>-" of each killed writer
+  std::size_t most = 0;
+  for (int trial = 0; trial < 30; ++trial) {
+    const std::string said = taviron::testing::RunAndKill(
+        [&](const taviron::testing::ChildMessages &messages, auto end) {
+          messages.Say("ready");
+          messages.Say(std::to_string(getpid()));
+          for (int32_t n = 1; std::chrono::steady_clock::now() < end; ++n)
+            if (!writeLayer(n)) _exit(4);
+        },
+        std::chrono::microseconds(random() % 30000));
+    ASSERT_TRUE(said.empty() || said[0] != '!') << said;
+    killed.push_back("-" + said.substr(0, said.find('\n')) + "-");
+    const std::vector<std::string> left = leftovers();
+    most = std::max(most, left.size());
+    for (const std::string &file : left)
+      EXPECT_TRUE(file.find(".taviron-") != std::string::npos &&
+                  std::any_of(killed.begin(), killed.end(), [&](const std::string &pid) { return file.find(pid) != std::string::npos; }))
+          << file << " is no temporary file of a killed writer";
+  }
+  // A live writer's temporary file, made while the next write runs.
+  int toLive[2], fromLive[2];
+  ASSERT_EQ(0, pipe(toLive));
+  ASSERT_EQ(0, pipe(fromLive));
+  const pid_t live = fork();
+  ASSERT_NE(-1, live);
+  if (live == 0) {
+    close(toLive[1]);
+    close(fromLive[0]);
+    char *temporary = efio_TempName(dir_.str().c_str(), "layer.ovr", nullptr);
+    WriteAll(temporary, "building");
+    char c = 'x';
+    if (write(fromLive[1], &c, 1) != 1) _exit(1);
+    while (read(toLive[0], &c, 1) > 0) {
+    }
+    std::remove(temporary);
+    _exit(0);
+  }
+  close(toLive[0]);
+  close(fromLive[1]);
+  char c;
+  ASSERT_EQ(1, read(fromLive[0], &c, 1));
+  close(fromLive[0]);
+  const bool written = writeLayer(-1);
+  const std::vector<std::string> left = leftovers();
+  close(toLive[1]);
+  ASSERT_EQ(live, waitpid(live, nullptr, 0));
+  ASSERT_TRUE(written);
+  ASSERT_EQ(1u, left.size()) << "after " << killed.size() << " kills up to " << most << " temporary files stayed; "
+                             << left.size() << " after the next write";
+  EXPECT_NE(std::string::npos, left[0].find("-" + std::to_string(live) + "-")) << left[0];
+  for (const std::string &other : others) EXPECT_TRUE(std::filesystem::exists(Path(other))) << other;
 }
 
 // Walking the siblings of an entry, and looking each of them up by name, take time in proportion

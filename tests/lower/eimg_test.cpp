@@ -469,27 +469,123 @@ TEST_F(EimgTest, NamesOfLayersAndFiles) {
   emif_DesignDestroy(const_cast<Emif_Design *>(design));
 }
 
-TEST_F(EimgTest, CreatingALayerAgainReplacesItsPixels) {
+// A layer made again over an old one leaves the old layer in the file, whole, until its first
+// commit (a flush, its close, a record written below it) replaces it: until then the old layer's
+// record, pixels and map information are what readers see, and the new layer sees none of them.
+TEST_F(EimgTest, CreatingALayerAgainReplacesItAtItsFirstCommit) {
   ErrorSlot err;
   const std::string name = Layer("again.img", 1);
-  Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U8, 4, 4, nullptr, &err, 0);
   Egda_BaseData *rect = eimg_PixelRectCreate(4, 4, EGDA_TYPE_U8, nullptr);
-  std::memset(rect->data, 7, 16);
-  eimg_LayerWrite(layer, 0, 0, 4, 4, rect, &err);
-  eimg_LayerClose(layer, nullptr);
-  layer = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U16, 5, 5, nullptr, &err, 0);
-  ASSERT_NE(nullptr, layer) << err.Message();
-  eimg_LayerClose(layer, nullptr);
-  layer = eimg_LayerOpen(name.c_str(), nullptr, &err, 0);
-  EXPECT_EQ(5, layer->width);
-  EXPECT_EQ(EGDA_TYPE_U16, layer->pixelType);
-  ASSERT_EQ(0, eimg_LayerRead(layer, 0, 0, 4, 4, rect, &err));
-  EXPECT_EQ(0, rect->data[5]);
-  eimg_LayerClose(layer, nullptr);
+  Eprj_MapInfo *info = eprj_MapInfoCreate(nullptr);
+  eprj_MapInfoProjectionNameSet(info, "UTM", nullptr);
+  eprj_MapInfoUnitsSet(info, "meters", nullptr);
+  eprj_MapInfoPixelSizeSet(info, 10, 10, nullptr);
+  auto makeOld = [&] {
+    Eimg_Layer *old = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U8, 4, 4, nullptr, &err, 0);
+    ASSERT_NE(nullptr, old) << err.Message();
+    std::memset(rect->data, 7, 16);
+    ASSERT_EQ(0, eimg_LayerWrite(old, 0, 0, 4, 4, rect, &err)) << err.Message();
+    ASSERT_EQ(0, eimg_MapInfoWrite(old, info, &err)) << err.Message();
+    eimg_LayerClose(old, &err);
+    ASSERT_FALSE(err) << err.Message();
+  };
+  // What a reader of the file finds: width, pixel (1, 1), map information stored or not.
+  struct Seen {
+    int32_t width, pixel;
+    bool mapped;
+    bool operator==(const Seen &) const = default;
+  };
+  auto seen = [&]() -> Seen {
+    Eimg_Layer *layer = eimg_LayerOpen(name.c_str(), nullptr, &err, 0);
+    EXPECT_NE(nullptr, layer) << err.Message();
+    if (!layer) return {0, 0, false};
+    EXPECT_EQ(0, eimg_LayerRead(layer, 0, 0, 4, 4, rect, &err)) << err.Message();
+    Eprj_MapInfo *stored = eimg_MapInfoRead(layer, nullptr, &err);
+    const Seen result{layer->width, rect->data[5], stored != nullptr};
+    eprj_MapInfoFree(&stored);
+    eimg_LayerClose(layer, nullptr);
+    return result;
+  };
+  const Seen oldLayer{4, 7, true};
+  for (const char *commit : {"flush", "close", "map information"}) {
+    SCOPED_TRACE(commit);
+    makeOld();
+    Eimg_Layer *fresh = eimg_LayerCreate(name.c_str(), 0, EGDA_TYPE_U16, 5, 5, nullptr, &err, 0);
+    ASSERT_NE(nullptr, fresh) << err.Message();
+    EXPECT_EQ(oldLayer, seen());
+    // The new layer holds nothing of the old one.
+    ASSERT_EQ(0, eimg_LayerRead(fresh, 0, 0, 4, 4, rect, &err)) << err.Message();
+    EXPECT_EQ(std::vector<uint8_t>(16, 0), std::vector<uint8_t>(rect->data, rect->data + 16));
+    EXPECT_EQ(nullptr, eimg_MapInfoRead(fresh, nullptr, &err));
+    EXPECT_FALSE(err) << err.Message();
+    std::memset(rect->data, 3, 16);
+    ASSERT_EQ(0, eimg_LayerWrite(fresh, 0, 0, 2, 2, rect, &err)) << err.Message();
+    EXPECT_EQ(oldLayer, seen());
+    Seen expected{5, 3, false};
+    if (commit == std::string("flush")) {
+      ASSERT_EQ(0, eimg_LayerRasterFlush(fresh, 0, &err)) << err.Message();
+    } else if (commit == std::string("close")) {
+      eimg_LayerClose(std::exchange(fresh, nullptr), &err);
+      ASSERT_FALSE(err) << err.Message();
+    } else {
+      ASSERT_EQ(0, eimg_MapInfoWrite(fresh, info, &err)) << err.Message();
+      expected = {5, 0, true}; // the pixels wait for the flush
+    }
+    EXPECT_EQ(expected, seen());
+    eimg_LayerClose(fresh, &err);
+    ASSERT_FALSE(err) << err.Message();
+    EXPECT_EQ((Seen{5, 3, commit != std::string("flush") && commit != std::string("close")}), seen());
+  }
   Estr_StringList *names = eimg_LayerGetNames(Path("again.img").c_str(), nullptr, &err);
+  ASSERT_NE(nullptr, names) << err.Message();
   EXPECT_EQ(1, names->count);
   eimg_LayerNameStackDelete(names, nullptr);
+  eprj_MapInfoFree(&info);
   eimg_PixelRectDelete(rect, nullptr);
+}
+
+// Making a layer again over an old one, killed at random moments, leaves the old layer or the new
+// one as of its last flush: never a layer of zeros, never a torn one.
+TEST_F(EimgTest, CreatingALayerAgainKilledAtRandomLeavesTheOldLayerOrAFlushedNewOne) {
+  constexpr int32_t kSide = 128, kTrials = 60;
+  const std::string name = Layer("killed.img", 1);
+  auto fill = [&](int32_t value) {
+    Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_U8, kSide, kSide, nullptr, nullptr, 2, 32, 32, 0);
+    Egda_BaseData *rect = eimg_PixelRectCreate(kSide, kSide, EGDA_TYPE_U8, nullptr);
+    std::memset(rect->data, value, static_cast<std::size_t>(kSide) * kSide);
+    const bool ok = layer && rect && eimg_LayerWrite(layer, 0, 0, kSide, kSide, rect, nullptr) == 0 &&
+                    eimg_LayerRasterFlush(layer, 0, nullptr) == 0;
+    eimg_PixelRectDelete(rect, nullptr);
+    eimg_LayerClose(layer, nullptr);
+    return ok;
+  };
+  std::mt19937 random(23);
+  int32_t old = 0, replaced = 0, zero = 0, torn = 0;
+  for (int32_t trial = 0; trial < kTrials; ++trial) {
+    ASSERT_TRUE(fill(1));
+    const std::string said = taviron::testing::RunAndKill(
+        [&](const taviron::testing::ChildMessages &messages, auto end) {
+          messages.Say("ready");
+          for (int32_t generation = 2; std::chrono::steady_clock::now() < end; ++generation)
+            if (!fill(2 + generation % 200)) _exit(1);
+        },
+        std::chrono::microseconds(random() % 40000));
+    ASSERT_TRUE(said.empty() || said[0] != '!') << said;
+    ErrorSlot err;
+    Eimg_Layer *layer = eimg_LayerOpen(name.c_str(), nullptr, &err, 0);
+    ASSERT_NE(nullptr, layer) << err.Message();
+    Egda_BaseData *all = eimg_PixelRectCreate(kSide, kSide, EGDA_TYPE_U8, nullptr);
+    ASSERT_EQ(0, eimg_LayerRead(layer, 0, 0, kSide, kSide, all, &err)) << err.Message();
+    const std::set<uint8_t> values(all->data, all->data + int64_t{kSide} * kSide);
+    eimg_PixelRectDelete(all, nullptr);
+    eimg_LayerClose(layer, nullptr);
+    if (values.size() > 1) ++torn;
+    else if (*values.begin() == 0) ++zero;
+    else if (*values.begin() == 1) ++old;
+    else ++replaced;
+  }
+  EXPECT_EQ(0, zero + torn) << "of " << kTrials << " kills: " << zero << " layers of zeros, " << torn
+                            << " torn, " << old << " old, " << replaced << " replaced";
 }
 
 TEST_F(EimgTest, StacksMoveOneWindowOfEveryLayer) {
@@ -898,8 +994,8 @@ TEST_F(BandsTest, InterleavedWritersKilledAtRandomLeaveEveryLayerAsOfItsLastFlus
     SCOPED_TRACE(trial);
     CreateLayers();
     // Layer 1 flushes after bands 0..15 of each generation, layer 2 half a generation later.
-    const std::string said = crash_testing::RunAndKill(
-        [&](const crash_testing::Messages &messages, auto end) {
+    const std::string said = taviron::testing::RunAndKill(
+        [&](const taviron::testing::ChildMessages &messages, auto end) {
           Eimg_Layer *layers[2] = {eimg_LayerOpen(Layer("bands.img", 1).c_str(), nullptr, nullptr, 0),
                                    eimg_LayerOpen(Layer("bands.img", 2).c_str(), nullptr, nullptr, 0)};
           Egda_BaseData *rect = eimg_PixelRectCreate(kWidth, kBandRows, EGDA_TYPE_U8, nullptr);

@@ -1,8 +1,8 @@
 // Shared by the tests that kill a writer at a random moment: the writer runs in a child process,
 // tells the parent through a pipe when it is under way and what it has done, and is killed with
 // SIGKILL after a random delay.
-#ifndef TAVIRON_TESTS_CRASH_TESTING_H
-#define TAVIRON_TESTS_CRASH_TESTING_H
+#ifndef TAVIRON_TESTS_SUPPORT_CRASH_TESTING_H
+#define TAVIRON_TESTS_SUPPORT_CRASH_TESTING_H
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,12 +12,12 @@
 #include <string>
 #include <thread>
 
-namespace crash_testing {
+namespace taviron::testing {
 
 // The child's side: lines written to the parent in one write each (so they arrive whole).
-class Messages {
+class ChildMessages {
 public:
-  explicit Messages(int fd) : fd_(fd) {}
+  explicit ChildMessages(int fd) : fd_(fd) {}
   void Say(const std::string &line) const {
     const std::string text = line + "\n";
     if (::write(fd_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(3);
@@ -40,7 +40,7 @@ std::string RunAndKill(Work work, std::chrono::microseconds delay, std::chrono::
   if (child == 0) {
     ::close(fds[0]);
     const auto end = std::chrono::steady_clock::now() + limit;
-    Messages messages(fds[1]);
+    ChildMessages messages(fds[1]);
     work(messages, end);
     _exit(2);
   }
@@ -67,6 +67,6 @@ std::string RunAndKill(Work work, std::chrono::microseconds delay, std::chrono::
   return lines;
 }
 
-} // namespace crash_testing
+} // namespace taviron::testing
 
 #endif
