@@ -50,6 +50,8 @@ struct Eevg_TextControls {
   // The outline sink: the pen, and the points and contours it appended for the glyph asked.
   int32_t penX, penY;
   int32_t sinkPoints, sinkContours;
+  // Tests only: how glyphs are drawn (taviron::graphics::text::GlyphDrawing; 0 from the cache).
+  int32_t glyphDrawing;
 };
 
 // A cubic the curve flattener has flattened, kept for another with the same control points up to
@@ -284,6 +286,18 @@ int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *sta
                     const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
                     int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,
                     Eerr_ErrorReport **err);
+// What the scan converter counts instead of drawing: per pixel of a window of width x height
+// pixels from (0, 0), the samples covered (16 for a pixel covered whole), row after row from the
+// bottom; the caller clears the counts beforehand.
+struct CoverageMask {
+  int32_t width, height;
+  uint8_t *counts;
+};
+// Counts the rings' samples into the mask as the scan converter would draw them (the points
+// already relative to the mask's lower-left corner; the mask no wider than the device). 0, or -1
+// with a report.
+int32_t FillCoverage(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                     const int32_t *points, CoverageMask &mask, Eerr_ErrorReport **err);
 // Whether a ring of count points is closed and monotone in y as the scan converter walks it.
 bool FillsAsMonotone(const int32_t *points, int32_t count);
 int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, int32_t last,

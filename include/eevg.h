@@ -715,8 +715,19 @@ void eevg_FontWithSlantFree(Eevg_FontWithSlant **list);
    warning (severity 1) in the slot even when another server serves the font. */
 int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *used,
                          int32_t capacity, Eerr_ErrorReport **err);
-/* Releases the server's font of one slot of the table (the slot stays filled). */
+/* Releases the server's font of one slot of the table (the slot stays filled), and the font's
+   glyphs in the glyph cache. */
 void eevg_TextFontFree(void *slot);
+
+/* The glyph cache: the text engines keep the coverage of each glyph they fill (per font, size,
+   transform and the phase of the glyph's origin on the scan filler's grid of 4 x 4 samples per
+   pixel, to which glyph origins are rounded) and draw later occurrences from it. It is shared by
+   every drawing and thread of the process and holds at most this many bytes, the glyphs used
+   least recently leaving first; a font's glyphs leave when the font is freed. Glyphs are filled
+   from it only on devices that do not take polygons themselves; a device that has getBlock and
+   putBlock (colour mode 0) takes an anti-aliased glyph in opaque colour as one block read and
+   one block write. */
+#define EEVG_GLYPH_CACHE_BYTES (8 * 1024 * 1024)
 /* The em size, ascent and descent of the drawing's font in device sub-pixels (the drawing's
    text controls prepared by a text call; 0 otherwise). */
 double eevg_TextEmValueGet(Eevg_Drawing *drawing);
