@@ -1,7 +1,7 @@
 // A paragraph of text into a pixel buffer, in one program: ours, FreeType's own rendering and
 // cairo_show_text, the same string in the same DejaVu Sans face at an em of 12 and of 48 pixels,
 // anti-aliased, unhinted. Ours lays the paragraph out and draws it through the FreeType font
-// server onto a callback device writing RGBA into memory; FreeType loads, renders (at the pen's
+// server onto a callback device writing RGBA into memory (pixels, runs and blocks); FreeType loads, renders (at the pen's
 // fraction of a pixel) and blends every glyph of every line into an RGBA buffer on every draw;
 // cairo shows each line with cairo_show_text on an ARGB32 image surface from a font face made of
 // the same FreeType face. Lines are one em apart. The output ends with the ratios ours / cairo
@@ -15,6 +15,7 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -51,14 +52,61 @@ std::string Paragraph() {
   return text;
 }
 
+// The pixel buffer as a device: the plain callback device, and the block reads and writes a
+// buffer of pixels offers (its planes at least the block's size, kept from block to block).
+struct Buffer : taviron::bench::Memory<kWidth> {
+  Buffer() { rgba.resize(static_cast<std::size_t>(kWidth) * kHeight); }
+  static Eevg_RGBPixelRect *GetBlock(void *user, Eevg_RGBPixelRect *rect, const double *upperLeft,
+                                     const double *lowerRight, Eerr_ErrorReport **err) {
+    auto &self = *static_cast<Buffer *>(user);
+    const int32_t x0 = static_cast<int32_t>(upperLeft[0]), y0 = static_cast<int32_t>(upperLeft[1]);
+    const int32_t w = static_cast<int32_t>(lowerRight[0]) - x0 + 1, h = static_cast<int32_t>(lowerRight[1]) - y0 + 1;
+    if (!rect || !rect->red || rect->red->columns < w || rect->red->rows < h) {
+      const int32_t columns = std::max(w, rect && rect->red ? rect->red->columns : 64);
+      const int32_t rows = std::max(h, rect && rect->red ? rect->red->rows : 64);
+      rect = eevg_RGBPixelRectCreateWithData(rect, columns, rows, EEVG_TRUECOLOR, err);
+      if (!rect) return nullptr;
+    }
+    for (int32_t r = 0; r < h; ++r) {
+      const uint32_t *source = self.rgba.data() + static_cast<std::size_t>(y0 + r) * kWidth + x0;
+      const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * rect->red->pitch;
+      uint8_t *red = rect->red->origin + at, *green = rect->green->origin + at, *blue = rect->blue->origin + at;
+      for (int32_t c = 0; c < w; ++c) {
+        const uint32_t q = source[c];
+        red[c] = static_cast<uint8_t>(q), green[c] = static_cast<uint8_t>(q >> 8), blue[c] = static_cast<uint8_t>(q >> 16);
+      }
+    }
+    return rect;
+  }
+  static int32_t PutBlock(void *user, Eevg_RGBPixelRect *rect, const double *upperLeft,
+                          const double *lowerRight, Eerr_ErrorReport **) {
+    auto &self = *static_cast<Buffer *>(user);
+    const int32_t x0 = static_cast<int32_t>(upperLeft[0]), y0 = static_cast<int32_t>(upperLeft[1]);
+    const int32_t w = static_cast<int32_t>(lowerRight[0]) - x0 + 1, h = static_cast<int32_t>(lowerRight[1]) - y0 + 1;
+    for (int32_t r = 0; r < h; ++r) {
+      uint32_t *target = self.rgba.data() + static_cast<std::size_t>(y0 + r) * kWidth + x0;
+      const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * rect->red->pitch;
+      const uint8_t *red = rect->red->origin + at, *green = rect->green->origin + at, *blue = rect->blue->origin + at;
+      for (int32_t c = 0; c < w; ++c)
+        target[c] = red[c] | static_cast<uint32_t>(green[c]) << 8 | static_cast<uint32_t>(blue[c]) << 16 | 0xFF000000u;
+    }
+    return 0;
+  }
+  Eevg_GrIOInfo Callbacks() {
+    Eevg_GrIOInfo io = Memory<kWidth>::Callbacks();
+    io.getBlock = GetBlock;
+    io.putBlock = PutBlock;
+    return io;
+  }
+};
+
 // The first baseline, pixels from the top.
 double FirstBaseline(double em) { return 10 + em; }
 
 void Taviron(benchmark::State &state, double em) {
   setenv("NORIX_FONT_PATH", TAVIRON_DEJAVU_FDB_DIR, 1);
   setenv("NORIX_FONT_SERVERS_PATH", TAVIRON_FONT_SERVERS_DIR, 1);
-  taviron::bench::Memory<kWidth> memory;
-  memory.rgba.resize(static_cast<std::size_t>(kWidth) * kHeight);
+  Buffer memory;
   Eevg_GrIOInfo io = memory.Callbacks();
   Eerr_ErrorReport *err = nullptr;
   Eevg_Control *control = eevg_Init(&err);

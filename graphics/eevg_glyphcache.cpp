@@ -15,6 +15,7 @@
 
 #include "eevg.h"
 #include "eevg_htf.h"
+#include "eimg.h"
 #include "eevg_text_internal.h"
 #include "internal.h"
 
@@ -29,6 +30,10 @@ namespace {
 constexpr int32_t kMaskBase = 1 << 24;
 // The largest mask kept: pixels of one glyph.
 constexpr int64_t kLargestMask = 1 << 20;
+// Pixels blended at a time.
+constexpr int64_t kLanes = 16;
+typedef uint8_t Bytes __attribute__((vector_size(kLanes)));
+typedef uint16_t Lanes __attribute__((vector_size(2 * kLanes)));
 // Bookkeeping per kept glyph beside its counts (entry, index node, shared block).
 constexpr std::size_t kEntryBytes = 160;
 
@@ -51,6 +56,47 @@ bool FillerDraws(const Eevg_Drawing *d) {
   if (StripOf(d)) return true;
   const Eevg_GrIOInfo *io = d->grIOInfo;
   return io && !io->putPolygon && !io->putPolygonOpacity && !io->putPatternPolygon;
+}
+
+// Turns the mask's sample counts into coverage (16 a sample, 255 for 16 or more) and cuts it to
+// the pixels it covers (none: no pixels at all), each row followed by kLanes uncovered pixels.
+// False when memory runs out.
+bool Finish(text::GlyphMask &mask) {
+  uint8_t *all = mask.cover.get();
+  for (std::size_t k = 0, n = static_cast<std::size_t>(mask.width) * mask.height; k < n; ++k)
+    all[k] = static_cast<uint8_t>(all[k] >= 16 ? 255 : 16 * all[k]);
+  int32_t c0 = mask.width, c1 = -1, r0 = mask.height, r1 = -1;
+  for (int32_t r = 0; r < mask.height; ++r) {
+    const uint8_t *row = mask.cover.get() + static_cast<std::ptrdiff_t>(r) * mask.width;
+    for (int32_t c = 0; c < mask.width; ++c)
+      if (row[c]) {
+        c0 = std::min(c0, c);
+        c1 = std::max(c1, c);
+        r0 = std::min(r0, r);
+        r1 = r;
+      }
+  }
+  if (c1 < 0) {
+    mask = text::GlyphMask{};
+    return true;
+  }
+  const int32_t width = c1 - c0 + 1, height = r1 - r0 + 1;
+  const std::size_t stride = static_cast<std::size_t>(width) + kLanes;
+  std::unique_ptr<uint8_t[]> cover(new (std::nothrow) uint8_t[stride * height + kLanes]());
+  if (!cover) {
+    mask = text::GlyphMask{};
+    return false;
+  }
+  for (int32_t r = 0; r < height; ++r)
+    std::memcpy(cover.get() + r * stride,
+                mask.cover.get() + static_cast<std::ptrdiff_t>(r + r0) * mask.width + c0, width);
+  mask.left += c0;
+  mask.bottom += r0;
+  mask.width = width;
+  mask.height = height;
+  mask.stride = static_cast<int32_t>(stride);
+  mask.cover = std::move(cover);
+  return true;
 }
 
 // Makes the mask of the glyph for the key's phase: the outline at the mask origin, counted by
@@ -86,26 +132,123 @@ std::shared_ptr<const text::GlyphMask> MakeMask(Eevg_Drawing *d, const text::Gly
   mask->bottom = y0 - (oy >> 3);
   mask->width = static_cast<int32_t>(width);
   mask->height = static_cast<int32_t>(height);
-  mask->counts.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(width * height)]());
-  if (!mask->counts) return nullptr;
+  mask->cover.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(width * height)]());
+  if (!mask->cover) return nullptr;
   int32_t *q = d->points;
   for (int32_t k = 0; k < count; ++k, q += 2) {
     q[0] -= x0 << 3;
     q[1] -= y0 << 3;
   }
-  gfx::CoverageMask counts{mask->width, mask->height, mask->counts.get()};
+  mask->stride = mask->width;
+  gfx::CoverageMask counts{mask->width, mask->height, mask->cover.get()};
   if (gfx::FillCoverage(d, d->polygonCount, d->polygonStarts, d->points, counts, err) != 0) {
     lower::Report(err, "eevg_LOFiller", 1, "Unable to complete fill");
     lower::Report(err, r.reporter, r.fillCode, r.fill, static_cast<unsigned>(key.shape.character));
     failed = true;
     return nullptr;
   }
+  if (!Finish(*mask)) return nullptr;
   return mask;
+}
+
+// The columns c0..c1 and rows r0..r1 (device y) of a mask placed on the page, its lower-left
+// pixel at (left, bottom).
+struct Placed {
+  int64_t left, bottom, c0, c1, r0, r1;
+};
+
+// Whether the device takes a glyph as one block of its pixels: an anti-aliased callback device
+// of colour mode 0 with getBlock and putBlock, a plain opaque colour (each component 0 to 255).
+// Its pixels then come out as the anti-aliased dot writer and the run writer make them.
+bool BlockDevice(const Eevg_Drawing *d, const Eevg_DeviceColor &colour) {
+  const Eevg_GrIOInfo *io = d->grIOInfo;
+  auto byte = [](int32_t v) { return v >= 0 && v <= 255; };
+  return d->antiAlias && !StripOf(d) && io->getBlock && io->putBlock && io->putPixel &&
+         !d->pseudoColour && colour.opacity > 254 && byte(colour.red) && byte(colour.green) &&
+         byte(colour.blue) && !(d->fillPattern && d->fillPattern->usePattern == 1);
+}
+
+// Blends n pixels of one plane's row toward the value by their coverage, as the
+// anti-aliased dot writer does: (value * cover + old * (255 - cover)) / 255, the division exact
+// for these sums (at most 255 * 255, in 16 bits); an uncovered pixel keeps its value.
+inline Bytes Blend(Bytes a, Bytes old, uint16_t value) {
+  const Lanes wide = __builtin_convertvector(a, Lanes);
+  const Lanes sum = value * wide + __builtin_convertvector(old, Lanes) * (255 - wide);
+  return __builtin_convertvector((sum + 1 + (sum >> 8)) >> 8, Bytes);
+}
+void BlendRow(const uint8_t *cover, uint8_t *pixels, int64_t n, uint32_t value) {
+  const uint16_t v = static_cast<uint16_t>(value);
+  int64_t c = 0;
+  for (; c + kLanes <= n; c += kLanes) {
+    Bytes a, old;
+    std::memcpy(&a, cover + c, sizeof a);
+    std::memcpy(&old, pixels + c, sizeof old);
+    const Bytes out = Blend(a, old, v);
+    std::memcpy(pixels + c, &out, sizeof out);
+  }
+  for (; c < n; ++c) {
+    const uint32_t a = cover[c], sum = v * a + pixels[c] * (255 - a);
+    pixels[c] = static_cast<uint8_t>((sum + 1 + (sum >> 8)) >> 8);
+  }
+}
+
+// A plane of the block the device filled: unsigned bytes, at least width x height.
+uint8_t *PlaneOf(const Egda_BaseData *plane, int64_t width, int64_t height) {
+  if (!plane || plane->pixelType != EGDA_TYPE_U8 || !plane->origin || plane->columns < width ||
+      plane->rows < height || plane->pitch < width)
+    return nullptr;
+  return plane->origin;
+}
+
+// The glyph blended into the device's pixels of its box: one getBlock, one putBlock. Every
+// covered pixel takes the colour blended as the anti-aliased dot writer blends it (a pixel
+// covered whole takes the colour). 0, or -1 with a report.
+int32_t BlendBlock(Eevg_Drawing *d, const text::GlyphMask &mask, const Placed &at,
+                   const Eevg_DeviceColor &colour, Eerr_ErrorReport **err) {
+  static const char *reporter = "eevg_AntLine";
+  Eevg_GrIOInfo *io = d->grIOInfo;
+  const int64_t width = at.c1 - at.c0 + 1, height = at.r1 - at.r0 + 1;
+  // Image rows run down the page.
+  const double upperLeft[2] = {static_cast<double>(at.c0), static_cast<double>(d->deviceYMax - at.r1)};
+  const double lowerRight[2] = {static_cast<double>(at.c1), static_cast<double>(d->deviceYMax - at.r0)};
+  Eerr_ErrorReport *inner = nullptr;
+  Eevg_RGBPixelRect *&kept = d->text.glyphBlock;
+  Eevg_RGBPixelRect *block = io->getBlock(io->userData, kept, upperLeft, lowerRight, &inner);
+  if (block != kept) {
+    gfx::FreeGlyphBlock(d);
+    kept = block;
+  }
+  if (!block || inner) {
+    lower::ReportChained(err, inner, reporter, 3, "Error returned from getBlock");
+    return -1;
+  }
+  uint8_t *planes[3] = {PlaneOf(block->red, width, height), PlaneOf(block->green, width, height),
+                        PlaneOf(block->blue, width, height)};
+  if (!planes[0] || !planes[1] || !planes[2]) {
+    lower::Report(err, reporter, 4, "Invalid block returned by getBlock");
+    return -1;
+  }
+  const std::ptrdiff_t pitches[3] = {block->red->pitch, block->green->pitch, block->blue->pitch};
+  const uint32_t values[3] = {static_cast<uint32_t>(colour.red), static_cast<uint32_t>(colour.green),
+                              static_cast<uint32_t>(colour.blue)};
+  for (int32_t p = 0; p < 3; ++p) {
+    for (int64_t k = 0; k < height; ++k) {
+      const int64_t row = at.r1 - k; // device y of the block's row k
+      const uint8_t *cover = mask.cover.get() + (row - at.bottom) * mask.stride + (at.c0 - at.left);
+      uint8_t *pixels = planes[p] + k * pitches[p];
+      BlendRow(cover, pixels, width, values[p]);
+    }
+  }
+  if (io->putBlock(io->userData, block, upperLeft, lowerRight, &inner) != 0 || inner) {
+    lower::ReportChained(err, inner, reporter, 5, "Error returned from putBlock");
+    return -1;
+  }
+  return 0;
 }
 
 // Writes the mask's rows with the glyph's origin at (x, y) (even sub-pixels) in the colour, as
 // the filler writes its rows: each row's columns inside the clip window through the scan-line
-// buffer. 0, or -1 with a report.
+// buffer, or the whole box as one block where the device takes blocks. 0, or -1 with a report.
 int32_t WriteMask(Eevg_Drawing *d, const text::GlyphMask &mask, int32_t x, int32_t y,
                   const Eevg_DeviceColor &colour, Eerr_ErrorReport **err) {
   const int64_t left = static_cast<int64_t>(x >> 3) + mask.left;
@@ -115,19 +258,27 @@ int32_t WriteMask(Eevg_Drawing *d, const text::GlyphMask &mask, int32_t x, int32
   const int64_t r0 = std::max<int64_t>(bottom, d->clipYMin);
   const int64_t r1 = std::min<int64_t>(bottom + mask.height - 1, d->clipYMax);
   if (c0 > c1 || r0 > r1) return 0;
+  if (BlockDevice(d, colour)) {
+    // Whole lanes of columns where the window allows: the mask's rows are followed by uncovered
+    // pixels, which keep their values.
+    const int64_t lanes = std::min<int64_t>(c0 + (c1 - c0 + kLanes) / kLanes * kLanes - 1, d->clipXMax);
+    if (BlendBlock(d, mask, Placed{left, bottom, c0, lanes, r0, r1}, colour, err) == 0) return 0;
+    lower::Report(err, "eevg_AFiller", 3, "Unable to fill");
+    return -1;
+  }
   uint8_t *buffer = eevg_DrawingGetScanLineBuf(d, err);
   if (!buffer) return -1;
   if (Eevg_HtfControl *strip = StripOf(d)) gfx::eevg_HtfColor(strip, colour);
   const std::size_t span = static_cast<std::size_t>(c1 - c0) + 1;
   for (int64_t row = r0; row <= r1; ++row) {
-    const uint8_t *counts = mask.counts.get() + (row - bottom) * mask.width + (c0 - left);
+    const uint8_t *cover = mask.cover.get() + (row - bottom) * mask.stride + (c0 - left);
     // The row's covered columns.
     std::size_t first = 0, last = span;
-    while (first < span && counts[first] == 0) ++first;
+    while (first < span && cover[first] == 0) ++first;
     if (first == span) continue;
-    while (counts[last - 1] == 0) --last;
+    while (cover[last - 1] == 0) --last;
     uint8_t *bytes = buffer + c0;
-    std::memcpy(bytes + first, counts + first, last - first);
+    for (std::size_t c = first; c < last; ++c) bytes[c] = cover[c] == 255 ? 16 : cover[c] / 16; // back to counts
     const int32_t status = gfx::eevg_AntLine(d, buffer, static_cast<int32_t>(c0 + first),
                                              static_cast<int32_t>(c0 + last - 1),
                                              static_cast<int32_t>(row), colour, err);
@@ -155,7 +306,7 @@ int32_t FillFromCache(Eevg_Drawing *d, const text::GlyphShape &shape, int32_t x,
     if (!mask) return 0;
     cache.Keep(key, mask);
   }
-  if (!mask->counts) return 1;
+  if (!mask->cover) return 1;
   Eevg_TextControls &t = d->text;
   const Eevg_DeviceColor colour = d->overrideActive ? d->overrideDeviceColour : d->lineColours[0];
   d->fillPattern = t.fillPattern;
@@ -177,20 +328,20 @@ bool text::GlyphKey::operator==(const GlyphKey &other) const {
 }
 
 std::size_t text::GlyphKeyHash::operator()(const GlyphKey &key) const {
-  // FNV-1a over the key's bytes (the shape has no padding).
-  uint64_t h = 0xcbf29ce484222325ull;
-  auto mix = [&](const void *data, std::size_t n) {
-    const auto *bytes = static_cast<const unsigned char *>(data);
-    for (std::size_t i = 0; i < n; ++i) h = (h ^ bytes[i]) * 0x100000001b3ull;
-  };
-  mix(&key.shape, sizeof key.shape);
-  mix(&key.phaseX, sizeof key.phaseX);
-  mix(&key.phaseY, sizeof key.phaseY);
+  // The key's 64-bit words (the shape has no padding), each mixed in by a multiply and a shift.
+  uint64_t words[sizeof key.shape / 8];
+  std::memcpy(words, &key.shape, sizeof words);
+  uint64_t h = static_cast<uint64_t>(static_cast<uint32_t>(key.phaseX)) << 32 |
+               static_cast<uint32_t>(key.phaseY);
+  for (const uint64_t w : words) {
+    h = (h ^ w) * 0x9e3779b97f4a7c15ull;
+    h ^= h >> 29;
+  }
   return static_cast<std::size_t>(h);
 }
 
 std::size_t text::GlyphMask::Bytes() const {
-  return kEntryBytes + static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  return kEntryBytes + static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
 }
 
 std::shared_ptr<const text::GlyphMask> text::GlyphCache::Find(const GlyphKey &key) {
@@ -244,6 +395,15 @@ std::size_t text::GlyphCache::Bytes() const {
 std::size_t text::GlyphCache::Count() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return entries_.size();
+}
+
+void gfx::FreeGlyphBlock(Eevg_Drawing *drawing) {
+  Eevg_RGBPixelRect *&block = drawing->text.glyphBlock;
+  if (!block) return;
+  eimg_PixelRectDelete(block->red, nullptr);
+  eimg_PixelRectDelete(block->green, nullptr);
+  eimg_PixelRectDelete(block->blue, nullptr);
+  eevg_RGBPixelRectFree(&block);
 }
 
 text::GlyphCache &text::Glyphs() {

@@ -52,6 +52,9 @@ struct Eevg_TextControls {
   int32_t sinkPoints, sinkContours;
   // Tests only: how glyphs are drawn (taviron::graphics::text::GlyphDrawing; 0 from the cache).
   int32_t glyphDrawing;
+  // The block the device's getBlock filled for the last glyph, handed back to it for the next
+  // (freed with the drawing).
+  Eevg_RGBPixelRect *glyphBlock;
 };
 
 // A cubic the curve flattener has flattened, kept for another with the same control points up to
@@ -198,6 +201,9 @@ constexpr int32_t kSubPixelShift = 3;
 constexpr int32_t kInitialPointCapacity = 1000;
 constexpr int32_t kCurveStackCapacity = 100;
 constexpr int32_t kWidePolygonBufferSize = 20;
+
+// Frees the block of a device's pixels the text engines keep (glyphBlock of the text controls).
+void FreeGlyphBlock(Eevg_Drawing *drawing);
 
 // The strip file of device type 1: opened at drawing set-up, released and burnt into the target
 // when the drawing ends. Each returns 0, or -1 with a report.

@@ -119,11 +119,13 @@ struct GlyphKeyHash {
   std::size_t operator()(const GlyphKey &key) const;
 };
 
-// The samples a glyph covers (a CoverageMask's counts, row after row from the bottom) and where
-// its lower-left pixel lies from the pixel of the glyph's origin. An empty glyph has no pixels.
+// The coverage of a glyph's pixels as the filler gives it (16 a sample, 255 for a pixel covered
+// whole; row after row from the bottom) and where its lower-left pixel lies from the pixel of
+// the glyph's origin. An empty glyph has no pixels.
 struct GlyphMask {
   int32_t left = 0, bottom = 0, width = 0, height = 0;
-  std::unique_ptr<uint8_t[]> counts;
+  int32_t stride = 0; // bytes from row to row, uncovered pixels beyond the width
+  std::unique_ptr<uint8_t[]> cover;
   std::size_t Bytes() const;
 };
 
