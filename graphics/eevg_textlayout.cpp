@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "eevg.h"
 #include "eevg_text_internal.h"
@@ -23,8 +24,18 @@ struct Line {
   int32_t count;
 };
 
-// The engine's process-wide work arrays; they only grow. Text layout is not reentrant.
+// The engine's work arrays, one set per thread; they only grow, and go with the thread. Text
+// layout is not reentrant.
 struct LayoutArrays {
+  LayoutArrays() = default;
+  LayoutArrays(const LayoutArrays &) = delete;
+  LayoutArrays &operator=(const LayoutArrays &) = delete;
+  ~LayoutArrays() {
+    for (void *block : {static_cast<void *>(lines), static_cast<void *>(widths), static_cast<void *>(work),
+                        static_cast<void *>(walkerPoints), static_cast<void *>(stage[0]),
+                        static_cast<void *>(stage[1]), static_cast<void *>(cut)})
+      emsc_HeapFree(block);
+  }
   Line *lines = nullptr;
   int32_t lineCapacity = 0;
   int32_t *widths = nullptr; // advance widths of the line, font units
@@ -40,7 +51,7 @@ struct LayoutArrays {
   int32_t *cut = nullptr;
   int32_t cutCapacity = 0;
 };
-LayoutArrays arrays;
+thread_local LayoutArrays arrays;
 
 using text::DeviceColour;
 using text::kNoColour;
