@@ -1,7 +1,8 @@
 // A paragraph of text into a pixel buffer, in one program: ours, FreeType's own rendering and
 // cairo_show_text, the same string in the same DejaVu Sans face at an em of 12 and of 48 pixels,
 // anti-aliased, unhinted. Ours lays the paragraph out and draws it through the FreeType font
-// server onto a callback device writing RGBA into memory (pixels, runs and blocks); FreeType loads, renders (at the pen's
+// server onto a callback device writing RGBA into memory: with pixels, runs and blocks, and
+// ("pixels") with pixels and runs alone; FreeType loads, renders (at the pen's
 // fraction of a pixel) and blends every glyph of every line into an RGBA buffer on every draw;
 // cairo shows each line with cairo_show_text on an ARGB32 image surface from a font face made of
 // the same FreeType face. Lines are one em apart. The output ends with the ratios ours / cairo
@@ -103,11 +104,12 @@ struct Buffer : taviron::bench::Memory<kWidth> {
 // The first baseline, pixels from the top.
 double FirstBaseline(double em) { return 10 + em; }
 
-void Taviron(benchmark::State &state, double em) {
+void Taviron(benchmark::State &state, double em, bool blocks) {
   setenv("NORIX_FONT_PATH", TAVIRON_DEJAVU_FDB_DIR, 1);
   setenv("NORIX_FONT_SERVERS_PATH", TAVIRON_FONT_SERVERS_DIR, 1);
   Buffer memory;
   Eevg_GrIOInfo io = memory.Callbacks();
+  if (!blocks) io.getBlock = nullptr, io.putBlock = nullptr;
   Eerr_ErrorReport *err = nullptr;
   Eevg_Control *control = eevg_Init(&err);
   Eevg_DeviceInfo *device = eevg_DeviceInfoCreate(nullptr);
@@ -248,10 +250,12 @@ void Cairo(benchmark::State &state, double em) {
   FT_Done_FreeType(library);
 }
 
-BENCHMARK_CAPTURE(Taviron, 12, 12.0)->Name("Paragraph12/Taviron")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Taviron, 12, 12.0, true)->Name("Paragraph12/Taviron")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Taviron, 12, 12.0, false)->Name("Paragraph12/TavironPixels")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(FreeType, 12, 12.0)->Name("Paragraph12/FreeType")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Cairo, 12, 12.0)->Name("Paragraph12/Cairo")->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Taviron, 48, 48.0)->Name("Paragraph48/Taviron")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Taviron, 48, 48.0, true)->Name("Paragraph48/Taviron")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Taviron, 48, 48.0, false)->Name("Paragraph48/TavironPixels")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(FreeType, 48, 48.0)->Name("Paragraph48/FreeType")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Cairo, 48, 48.0)->Name("Paragraph48/Cairo")->Unit(benchmark::kMicrosecond);
 
@@ -262,6 +266,8 @@ int main(int argc, char **argv) {
   return taviron::bench::RunWithRatios(
       argc, argv, {"cairo", "FreeType"},
       {RatioRow{"12 px", "Paragraph12/Taviron", {"Paragraph12/Cairo", "Paragraph12/FreeType"}},
-       RatioRow{"48 px", "Paragraph48/Taviron", {"Paragraph48/Cairo", "Paragraph48/FreeType"}}},
+       RatioRow{"48 px", "Paragraph48/Taviron", {"Paragraph48/Cairo", "Paragraph48/FreeType"}},
+       RatioRow{"12 px, pixels", "Paragraph12/TavironPixels", {"Paragraph12/Cairo", "Paragraph12/FreeType"}},
+       RatioRow{"48 px, pixels", "Paragraph48/TavironPixels", {"Paragraph48/Cairo", "Paragraph48/FreeType"}}},
       taviron::bench::Clock::Cpu);
 }
