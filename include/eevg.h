@@ -724,9 +724,12 @@ void eevg_TextFontFree(void *slot);
    pixel, to which glyph origins are rounded) and draw later occurrences from it. It is shared by
    every drawing and thread of the process and holds at most this many bytes, the glyphs used
    least recently leaving first; a font's glyphs leave when the font is freed. Glyphs are filled
-   from it only on devices that do not take polygons themselves; a device that has getBlock and
-   putBlock (colour mode 0) takes an anti-aliased glyph in opaque colour as one block read and
-   one block write. */
+   from it only on devices that do not take polygons themselves (outlines are traced as before).
+   An anti-aliased callback device of colour mode 0 that has getBlock and putBlock takes a glyph
+   of an opaque colour as one getBlock and one putBlock of the glyph's box (widened to whole
+   sixteens of columns within the clip window; getBlock may hand back planes larger than the
+   block), its pixels blended as the anti-aliased dot writer blends them and the uncovered ones
+   handed back unchanged. */
 #define EEVG_GLYPH_CACHE_BYTES (8 * 1024 * 1024)
 /* The em size, ascent and descent of the drawing's font in device sub-pixels (the drawing's
    text controls prepared by a text call; 0 otherwise). */
