@@ -14,7 +14,6 @@
 
 #include "eevg.h"
 #include "eevg_text_internal.h"
-#include "eimg.h"
 #include "text_testing.h"
 
 namespace {
@@ -96,9 +95,6 @@ const std::vector<Scene> &Scenes() {
   return scenes;
 }
 
-// The scene drawn on a fresh canvas with glyphs drawn as asked.
-TextCanvas Draw(const Scene &scene, text::GlyphDrawing mode, bool blocks = false);
-
 // A text canvas that also offers its pixels as blocks of three planes.
 struct BlockCanvas : TextCanvas {
   int32_t blocks = 0;
@@ -138,7 +134,8 @@ struct BlockCanvas : TextCanvas {
   }
 };
 
-TextCanvas Draw(const Scene &scene, text::GlyphDrawing mode, bool blocks) {
+// The scene drawn on a fresh canvas with glyphs drawn as asked, on a device taking blocks or not.
+TextCanvas Draw(const Scene &scene, text::GlyphDrawing mode, bool blocks = false) {
   BlockCanvas canvas;
   if (!blocks) canvas.io.getBlock = nullptr, canvas.io.putBlock = nullptr;
   TextDrawing drawing(canvas, scene.antiAlias);
