@@ -1,6 +1,7 @@
 // The renderer benchmarks' report: the usual console lines, then a table of ratios, ours over
 // cairo, of the median time per iteration of each benchmark over its repetitions
 // (--benchmark_repetitions; a single run without them), all from the same run of the program.
+// The time is the wall-clock time, or the CPU time where the program asks for it.
 #ifndef TAVIRON_BENCH_EEVG_BENCH_REPORT_H
 #define TAVIRON_BENCH_EEVG_BENCH_REPORT_H
 
@@ -16,6 +17,9 @@ namespace taviron::bench {
 
 // One row of the table: a benchmark of ours and the cairo benchmarks of the columns it is set
 // against (an empty name leaves its cell empty).
+// Which time the ratios compare.
+enum class Clock { Real, Cpu };
+
 struct RatioRow {
   std::string label;
   std::string ours;
@@ -24,15 +28,17 @@ struct RatioRow {
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
-  RatioReporter(std::vector<std::string> columns, std::vector<RatioRow> rows)
+  RatioReporter(std::vector<std::string> columns, std::vector<RatioRow> rows,
+                Clock clock = Clock::Real)
       : benchmark::ConsoleReporter(OO_None), columns_(std::move(columns)),
-        rows_(std::move(rows)) {}
+        rows_(std::move(rows)), clock_(clock) {}
 
   void ReportRuns(const std::vector<Run> &runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
       if (run.error_occurred || run.iterations <= 0) continue;
-      const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+      const double total = clock_ == Clock::Cpu ? run.cpu_accumulated_time : run.real_accumulated_time;
+      const double seconds = total / static_cast<double>(run.iterations);
       if (run.run_type == Run::RT_Iteration)
         seconds_[run.run_name.function_name].push_back(seconds);
       else if (run.aggregate_name == "median")
@@ -43,7 +49,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void Finalize() override {
     std::size_t width = 8;
     for (const RatioRow &row : rows_) width = std::max(width, row.label.size() + 2);
-    std::string text = "\nRatios ours / cairo, medians of the repetitions of this run\n";
+    std::string text = std::string("\nRatios ours / cairo, medians of the ") +
+                       (clock_ == Clock::Cpu ? "CPU" : "wall-clock") +
+                       " times of the repetitions of this run\n";
     text += Pad("case", width);
     for (const std::string &column : columns_) text += Pad(column, 10);
     text += "\n";
@@ -82,14 +90,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::vector<RatioRow> rows_;
   std::map<std::string, std::vector<double>> seconds_;
   std::map<std::string, double> medians_;
+  Clock clock_;
 };
 
 // Runs the registered benchmarks (after the command line has been read) with the ratio table.
 inline int RunWithRatios(int argc, char **argv, std::vector<std::string> columns,
-                         std::vector<RatioRow> rows) {
+                         std::vector<RatioRow> rows, Clock clock = Clock::Real) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter(std::move(columns), std::move(rows));
+  RatioReporter reporter(std::move(columns), std::move(rows), clock);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

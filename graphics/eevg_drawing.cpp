@@ -28,6 +28,7 @@ Eevg_DeviceColor DeviceColor(const Eevg_Color &color) {
 
 // Frees everything the drawing owns but the strip file, and the record.
 void FreeDrawing(Eevg_Drawing *drawing) {
+  gfx::FreeGlyphBlock(drawing);
   emsc_HeapFree(drawing->polygonStarts);
   emsc_HeapFree(drawing->points);
   emsc_HeapFree(drawing->scanLineBuffer);

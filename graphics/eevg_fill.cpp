@@ -359,6 +359,15 @@ struct Scan {
   Eerr_ErrorReport **err;
   RowSamples samples;
   int32_t left, right; // quarter positions counted
+  int32_t rowMin, rowMax; // the rows written
+  CoverageMask *mask;     // takes the rows instead of the device when set
+
+  // The row's counts into the mask (the whole columns as 16).
+  void KeepRow(int32_t rowY, int32_t low, int32_t high, int32_t fullFrom, int32_t fullTo) {
+    uint8_t *row = mask->counts + static_cast<std::ptrdiff_t>(rowY) * mask->width;
+    std::memcpy(row + low, samples.coverage + low, static_cast<std::size_t>(high - low) + 1);
+    if (fullFrom <= fullTo) std::memset(row + fullFrom, 16, static_cast<std::size_t>(fullTo - fullFrom) + 1);
+  }
 
   // Writes the row when it holds coverage, and leaves its coverage bytes clear whatever
   // happens; false after a report.
@@ -373,13 +382,16 @@ struct Scan {
     samples.high = INT32_MIN;
     samples.fullFrom = kNoColumn;
     samples.fullTo = kNoColumn - 1;
-    const int32_t status =
-        rowY >= drawing->clipYMin && rowY <= drawing->clipYMax
-            ? WriteCoverage(drawing, samples.coverage, low, high, fullFrom, fullTo, rowY, colour,
-                            err)
-            : 0;
+    int32_t status = 0;
+    if (rowY >= rowMin && rowY <= rowMax) {
+      if (mask)
+        KeepRow(rowY, low, high, fullFrom, fullTo);
+      else
+        status = WriteCoverage(drawing, samples.coverage, low, high, fullFrom, fullTo, rowY,
+                               colour, err);
+    }
     // The bytes of the whole columns were never touched (but by a strip file's row).
-    if (fullFrom <= fullTo && !StripOf(drawing)) {
+    if (fullFrom <= fullTo && (mask || !StripOf(drawing))) {
       Clear(samples.coverage, low, fullFrom - 1);
       Clear(samples.coverage, fullTo + 1, high);
     } else {
@@ -789,28 +801,36 @@ int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, in
   return WriteCoverage(drawing, coverage, first, last, kNoColumn, kNoColumn - 1, y, colour, err);
 }
 
-int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
-                    const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
-                    int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,
-                    Eerr_ErrorReport **err) {
+namespace {
+
+// The pixels a fill may reach: columns xMin..xMax and rows yMin..yMax (device y).
+struct FillWindow {
+  int32_t xMin, yMin, xMax, yMax;
+};
+
+int32_t FillWithin(Eevg_Drawing *drawing, const FillWindow &window, int32_t ringCount,
+                   const int32_t *starts, const int32_t *points, const Eevg_DeviceColor &colour,
+                   int32_t yMin, int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,
+                   CoverageMask *mask, Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_AFiller";
   lower::Clear(err);
   if (!eevg_DrawingGetScanLineBuf(drawing, err)) return -1;
-  if (ringCount < 1 || yMin > drawing->subClipYMax || yMax < drawing->subClipYMin ||
-      xMin > drawing->subClipXMax || xMax < drawing->subClipXMin)
+  const int32_t shift = drawing->subPixelShift;
+  if (ringCount < 1 || yMin > window.yMax << shift || yMax < window.yMin << shift ||
+      xMin > window.xMax << shift || xMax < window.xMin << shift)
     return 0;
 
-  const int32_t first = std::max(xMin >> 3, drawing->clipXMin);
+  const int32_t first = std::max(xMin >> 3, window.xMin);
   const int32_t last = static_cast<int32_t>(
-      std::min<int64_t>((static_cast<int64_t>(xMax) + 7) >> 3, drawing->clipXMax));
+      std::min<int64_t>((static_cast<int64_t>(xMax) + 7) >> 3, window.xMax));
   if (first > last) return 0;
 
-  // Edges are clipped to the quarter-lines the clip window reaches (from the last one of the row
+  // Edges are clipped to the quarter-lines the window reaches (from the last one of the row
   // below it, where an edge cut there counts twice, up to the first one of the row above it);
   // only those of them that the box covers are walked, so a vertex far outside the window costs
   // nothing.
-  const int32_t yLow = 4 * drawing->clipYMin - 1;
-  const int32_t yHigh = 4 * drawing->clipYMax + 4;
+  const int32_t yLow = 4 * window.yMin - 1;
+  const int32_t yHigh = 4 * window.yMax + 4;
   const int32_t base = std::max(4 * (yMin >> 3), yLow);
   const int32_t top = std::min(yMax >> 1, yHigh);
   const int32_t lastLine = std::min(yMax >> 1, yHigh - 1);
@@ -821,9 +841,9 @@ int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *sta
     lower::Report(err, reporter, 1, "Out of memory for ScanLines");
     return -1;
   }
-  // Samples are counted only inside the clip window and the box's columns.
+  // Samples are counted only inside the window and the box's columns.
   Scan scan{drawing, colour, err, RowSamples{scratch.coverage, scratch.delta}, 4 * first,
-            4 * last + 3};
+            4 * last + 3, window.yMin, window.yMax, mask};
   MonotoneRing ring;
   if (monotoneWalk && ringCount == 1 &&
       SplitMonotone(points + 2 * static_cast<std::ptrdiff_t>(starts[0]), starts[1] - starts[0],
@@ -831,6 +851,39 @@ int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *sta
     return FillMonotone(scan, points + 2 * static_cast<std::ptrdiff_t>(starts[0]), ring, base,
                         top, lastLine);
   return FillActiveEdges(drawing, scan, ringCount, starts, points, base, top, lastLine);
+}
+
+} // namespace
+
+int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                    const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
+                    int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,
+                    Eerr_ErrorReport **err) {
+  const FillWindow window{drawing->clipXMin, drawing->clipYMin, drawing->clipXMax,
+                          drawing->clipYMax};
+  return FillWithin(drawing, window, ringCount, starts, points, colour, yMin, yMax, xMin, xMax,
+                    monotoneWalk, nullptr, err);
+}
+
+int32_t FillCoverage(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                     const int32_t *points, CoverageMask &mask, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (ringCount < 1 || starts[ringCount] < 1) return 0;
+  if (mask.width < 1 || mask.height < 1 || mask.width > std::max(drawing->deviceWidth, 1)) {
+    lower::Report(err, "eevg_AFiller", 4, "Invalid coverage mask");
+    return -1;
+  }
+  int32_t xMin = INT32_MAX, yMin = INT32_MAX, xMax = INT32_MIN, yMax = INT32_MIN;
+  for (int32_t i = 0; i < starts[ringCount]; ++i) {
+    xMin = std::min(xMin, points[2 * i]);
+    xMax = std::max(xMax, points[2 * i]);
+    yMin = std::min(yMin, points[2 * i + 1]);
+    yMax = std::max(yMax, points[2 * i + 1]);
+  }
+  static constexpr Eevg_DeviceColor kNone{0, 0, 0, 0, 0}; // the mask takes no colour
+  const FillWindow window{0, 0, mask.width - 1, mask.height - 1};
+  return FillWithin(drawing, window, ringCount, starts, points, kNone, yMin, yMax, xMin, xMax,
+                    true, &mask, err);
 }
 
 bool FillsAsMonotone(const int32_t *points, int32_t count) {

@@ -50,6 +50,11 @@ struct Eevg_TextControls {
   // The outline sink: the pen, and the points and contours it appended for the glyph asked.
   int32_t penX, penY;
   int32_t sinkPoints, sinkContours;
+  // Tests only: how glyphs are drawn (taviron::graphics::text::GlyphDrawing; 0 from the cache).
+  int32_t glyphDrawing;
+  // The block the device's getBlock filled for the last glyph, handed back to it for the next
+  // (freed with the drawing).
+  Eevg_RGBPixelRect *glyphBlock;
 };
 
 // A cubic the curve flattener has flattened, kept for another with the same control points up to
@@ -197,6 +202,9 @@ constexpr int32_t kInitialPointCapacity = 1000;
 constexpr int32_t kCurveStackCapacity = 100;
 constexpr int32_t kWidePolygonBufferSize = 20;
 
+// Frees the block of a device's pixels the text engines keep (glyphBlock of the text controls).
+void FreeGlyphBlock(Eevg_Drawing *drawing);
+
 // The strip file of device type 1: opened at drawing set-up, released and burnt into the target
 // when the drawing ends. Each returns 0, or -1 with a report.
 int32_t StripFileOpen(Eevg_Drawing *drawing, int32_t bands, Eerr_ErrorReport **err);
@@ -284,6 +292,18 @@ int32_t AFillerWith(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *sta
                     const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
                     int32_t yMax, int32_t xMin, int32_t xMax, bool monotoneWalk,
                     Eerr_ErrorReport **err);
+// What the scan converter counts instead of drawing: per pixel of a window of width x height
+// pixels from (0, 0), the samples covered (16 for a pixel covered whole), row after row from the
+// bottom; the caller clears the counts beforehand.
+struct CoverageMask {
+  int32_t width, height;
+  uint8_t *counts;
+};
+// Counts the rings' samples into the mask as the scan converter would draw them (the points
+// already relative to the mask's lower-left corner; the mask no wider than the device). 0, or -1
+// with a report.
+int32_t FillCoverage(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
+                     const int32_t *points, CoverageMask &mask, Eerr_ErrorReport **err);
 // Whether a ring of count points is closed and monotone in y as the scan converter walks it.
 bool FillsAsMonotone(const int32_t *points, int32_t count);
 int32_t eevg_AntLine(Eevg_Drawing *drawing, uint8_t *coverage, int32_t first, int32_t last,

@@ -12,6 +12,7 @@
 #include "eevg.h"
 #include "eevg_internal.h"
 #include "eevg_outline_internal.h"
+#include "eevg_text_internal.h"
 #include "efio.h"
 #include "emsc.h"
 #include "internal.h"
@@ -20,6 +21,7 @@
 namespace lower = taviron::lower;
 namespace gfx = taviron::graphics;
 namespace outline = taviron::graphics::outline;
+namespace text = taviron::graphics::text;
 
 namespace {
 
@@ -329,6 +331,8 @@ Eevg_OutlineFont *eevg_FFFontGet(const uint8_t *fontTable, int32_t index) try {
 
 void eevg_FFFree(Eevg_OutlineFont *font) try {
   if (!font) return;
+  for (int32_t i = 0; i < registryCount; ++i)
+    if (registry[i].font == font) text::Glyphs().Forget(outline::kOutlineSlot, registry[i].handle);
   Unregister(font);
   FreeFont(font);
 } TAVIRON_GUARD_QUIET_VOID

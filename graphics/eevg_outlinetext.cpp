@@ -225,10 +225,10 @@ int32_t EndText(Engine &e, Eerr_ErrorReport **err) {
 
 // Draws (or, measuring, only retrieves) the glyph of c at the origin (sub-pixels). 0, or -1 with
 // a report; a code without an outline fails.
-int32_t DispChar(Eevg_Drawing *d, int32_t c, int32_t x, int32_t y, bool draw, Eerr_ErrorReport **err) {
+// Retrieves the glyph of c with its origin at (x, y) sub-pixels into the drawing's point buffers
+// (closed). False after a report.
+bool Retrieve(Eevg_Drawing *d, int32_t c, double x, double y, Eerr_ErrorReport **err) {
   static const char *reporter = "eevg_DispChar";
-  static constexpr text::GlyphReports kReports{"eevg_DispChar", 2, "Unable to fill character", 3, "Unable to trace character",
-                                               4, "Unable to allocate the outline of character %u"};
   d->pointCount = 0;
   d->polygonCount = 0;
   d->polygonStarts[0] = 0;
@@ -237,10 +237,26 @@ int32_t DispChar(Eevg_Drawing *d, int32_t c, int32_t x, int32_t y, bool draw, Ee
   lower::CalleeReport inner;
   if (eevg_FFRetrieve(d, c, x, y, eevg_DispMove, eevg_DispDraw, eevg_DispCurve, &inner) != 0) {
     lower::ReportChained(err, inner, reporter, 1, "Unable to retrieve character");
-    return -1;
+    return false;
   }
   d->polygonStarts[d->polygonCount] = d->pointCount;
-  return draw ? text::PaintGlyph(d, static_cast<char16_t>(c), kReports, err) : 0;
+  return true;
+}
+
+int32_t DispChar(Eevg_Drawing *d, int32_t c, int32_t x, int32_t y, bool draw, Eerr_ErrorReport **err) {
+  static constexpr text::GlyphReports kReports{"eevg_DispChar", 2, "Unable to fill character", 3, "Unable to trace character",
+                                               4, "Unable to allocate the outline of character %u"};
+  if (!draw) return Retrieve(d, c, x, y, err) ? 0 : -1;
+  const text::GlyphOutline outline{
+      [](void *context, Eevg_Drawing *drawing, double ox, double oy, Eerr_ErrorReport **e) {
+        return Retrieve(drawing, *static_cast<const int32_t *>(context), ox, oy, e);
+      },
+      &c};
+  const Eevg_TextControls &t = d->text;
+  const int64_t *m = t.outlineFixed;
+  const text::GlyphShape shape{t.font->server, t.font->handle, static_cast<uint32_t>(c), d->curveFlatness, d->curveShift,
+                               d->curveSecond, {double(m[0]), double(m[1]), double(m[2]), double(m[3]), 0, 0}};
+  return text::DrawGlyph(d, shape, x, y, outline, kReports, err);
 }
 
 // Puts one character on the line: a line break starts the next line, a space moves on, any other

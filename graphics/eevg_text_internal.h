@@ -6,7 +6,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <type_traits>
+#include <unordered_map>
 
 #include "eevg.h"
 #include "eevg_fontserver.h"
@@ -85,10 +89,95 @@ struct GlyphReports {
   const char *memory;
 };
 // Fills and outlines the glyph held in the drawing's point buffers (sub-pixels, one start per
-// contour and a closing start) by the drawing's switches, colours and fill order; glyphs outside
-// the clip window are skipped, glyphs far beyond it cut to it. 0, or -1 with a report.
+// contour and a closing start) by the drawing's switches, colours and fill order (without the
+// fill when withFill is false); glyphs outside the clip window are skipped, glyphs far beyond it
+// cut to it. 0, or -1 with a report.
 int32_t PaintGlyph(Eevg_Drawing *drawing, char16_t character, const GlyphReports &reports,
-                   Eerr_ErrorReport **err);
+                   Eerr_ErrorReport **err, bool withFill = true);
+
+// ---------------------------------------------------------------------------------------------
+// The glyph cache
+
+// What makes a glyph's outline apart from where it is drawn: the font (its slot's server number
+// and handle), the character, the mapping of the font onto the page and the curve flattening.
+struct GlyphShape {
+  int32_t server, handle;
+  uint32_t character;
+  int32_t flatness, curveShift, curveSecond;
+  double matrix[6];
+};
+static_assert(sizeof(GlyphShape) == 6 * sizeof(int32_t) + 6 * sizeof(double), "no padding in the key");
+
+// A glyph cached for an origin's phase: (phaseX, phaseY) is the origin modulo 8 sub-pixels, even
+// (origins are rounded to the filler's quarter-pixel grid).
+struct GlyphKey {
+  GlyphShape shape;
+  int32_t phaseX, phaseY;
+  bool operator==(const GlyphKey &other) const;
+};
+struct GlyphKeyHash {
+  std::size_t operator()(const GlyphKey &key) const;
+};
+
+// The coverage of a glyph's pixels as the filler gives it (16 a sample, 255 for a pixel covered
+// whole; row after row from the bottom) and where its lower-left pixel lies from the pixel of
+// the glyph's origin. An empty glyph has no pixels.
+struct GlyphMask {
+  int32_t left = 0, bottom = 0, width = 0, height = 0;
+  int32_t stride = 0; // bytes from row to row, uncovered pixels beyond the width
+  std::unique_ptr<uint8_t[]> cover;
+  std::size_t Bytes() const;
+};
+
+// The glyphs kept, at most `capacity` bytes of them (their counts and their bookkeeping), the
+// least recently used leaving first. Thread-safe; a glyph found stays valid for its holder after
+// it leaves.
+class GlyphCache {
+ public:
+  explicit GlyphCache(std::size_t capacity) : capacity_(capacity) {}
+  std::shared_ptr<const GlyphMask> Find(const GlyphKey &key);
+  // Keeps the glyph (replacing one of the same key); one larger than the whole cache is not kept.
+  void Keep(const GlyphKey &key, std::shared_ptr<const GlyphMask> mask);
+  // Drops every glyph of the font.
+  void Forget(int32_t server, int32_t handle);
+  std::size_t Bytes() const;
+  std::size_t Count() const;
+
+ private:
+  struct Entry {
+    GlyphKey key;
+    std::shared_ptr<const GlyphMask> mask;
+  };
+  void Drop(std::list<Entry>::iterator entry);
+  mutable std::mutex mutex_;
+  std::list<Entry> entries_; // the most recently used first
+  std::unordered_map<GlyphKey, std::list<Entry>::iterator, GlyphKeyHash> index_;
+  std::size_t bytes_ = 0;
+  const std::size_t capacity_;
+};
+
+// The process's glyph cache (EEVG_GLYPH_CACHE_BYTES).
+GlyphCache &Glyphs();
+
+// Puts the glyph's outline into the drawing's emptied point buffers with its origin at (x, y)
+// sub-pixels (one start per contour and a closing start). False after a report.
+struct GlyphOutline {
+  bool (*make)(void *context, Eevg_Drawing *drawing, double x, double y, Eerr_ErrorReport **err);
+  void *context;
+};
+
+// How the text engines draw glyphs: from the glyph cache (the default), or, for tests, the plain
+// way at the glyph's own origin or at the origin rounded as the cache rounds it.
+enum GlyphDrawing : int32_t { kCachedGlyphs = 0, kPlainGlyphs = 1, kPlainSnappedGlyphs = 2 };
+
+// Draws the glyph with its origin at (x, y) sub-pixels by the drawing's switches, colours and
+// fill order: its fill from the glyph cache with the origin rounded to the filler's sample grid
+// (made by the outline and the scan filler when missing), its outline traced from the outline at
+// that origin. Where the cache cannot serve (a device that takes polygons, no fill, a glyph
+// wider than the device or beyond the safe range) the glyph is outlined at (x, y) and painted
+// as PaintGlyph does. 0, or -1 with a report.
+int32_t DrawGlyph(Eevg_Drawing *drawing, const GlyphShape &shape, double x, double y,
+                  const GlyphOutline &outline, const GlyphReports &reports, Eerr_ErrorReport **err);
 // True when every character is below 32 (an empty text too).
 bool OnlyControls(const char16_t *text);
 template <typename Char> bool OnlyControlChars(const Char *text) {

@@ -462,6 +462,7 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
 
 void eevg_TextFontFree(void *slot) try {
   auto *font = static_cast<Eevg_LoadedFont *>(slot);
+  if (font) text::Glyphs().Forget(font->server, font->handle);
   Eevg_FontServer *server = gfx::FontServerOf(font);
   if (server && server->textFontFree) server->textFontFree(font->handle);
 } TAVIRON_GUARD_QUIET_VOID

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "eevg.h"
 #include "eevg_text_internal.h"
@@ -23,8 +24,18 @@ struct Line {
   int32_t count;
 };
 
-// The engine's process-wide work arrays; they only grow. Text layout is not reentrant.
+// The engine's work arrays, one set per thread; they only grow, and go with the thread. Text
+// layout is not reentrant.
 struct LayoutArrays {
+  LayoutArrays() = default;
+  LayoutArrays(const LayoutArrays &) = delete;
+  LayoutArrays &operator=(const LayoutArrays &) = delete;
+  ~LayoutArrays() {
+    for (void *block : {static_cast<void *>(lines), static_cast<void *>(widths), static_cast<void *>(work),
+                        static_cast<void *>(walkerPoints), static_cast<void *>(stage[0]),
+                        static_cast<void *>(stage[1]), static_cast<void *>(cut)})
+      emsc_HeapFree(block);
+  }
   Line *lines = nullptr;
   int32_t lineCapacity = 0;
   int32_t *widths = nullptr; // advance widths of the line, font units
@@ -40,7 +51,7 @@ struct LayoutArrays {
   int32_t *cut = nullptr;
   int32_t cutCapacity = 0;
 };
-LayoutArrays arrays;
+thread_local LayoutArrays arrays;
 
 using text::DeviceColour;
 using text::kNoColour;
@@ -410,9 +421,22 @@ int32_t DrawGlyph(Eevg_Drawing *d, char16_t character, const Eevg_TextPath &w,
                                                "Unable to outline character %u", 3,
                                                "Unable to allocate the outline of character %u"};
   if (!(d->glyphFill && d->text.fillPattern) && !d->glyphOutline) return 0;
-  if (!text::ServerOutline(d, character, err)) return -1;
-  MapGlyph(d, w.penX, w.penY, w.dirX, w.dirY);
-  return text::PaintGlyph(d, character, kReports, err);
+  struct Glyph {
+    char16_t character;
+    double dirX, dirY;
+  } glyph{character, w.dirX, w.dirY};
+  const text::GlyphOutline outline{
+      [](void *context, Eevg_Drawing *drawing, double x, double y, Eerr_ErrorReport **e) {
+        const Glyph &g = *static_cast<const Glyph *>(context);
+        if (!text::ServerOutline(drawing, g.character, e)) return false;
+        MapGlyph(drawing, x, y, g.dirX, g.dirY);
+        return true;
+      },
+      &glyph};
+  const Eevg_TextControls &t = d->text;
+  text::GlyphShape shape{t.font->server, t.font->handle, character, d->curveFlatness, d->curveShift,
+                         d->curveSecond, {t.glyphMatrix[0], t.glyphMatrix[1], t.glyphMatrix[2], w.dirX, w.dirY, 0}};
+  return text::DrawGlyph(d, shape, w.penX, w.penY, outline, kReports, err);
 }
 
 // Underlines the line on the walker, below its baseline, in the fill colour.
@@ -580,9 +604,9 @@ void text::MainPassColours(Eevg_Drawing *d) {
 }
 
 int32_t text::PaintGlyph(Eevg_Drawing *d, char16_t character, const GlyphReports &r,
-                         Eerr_ErrorReport **err) {
+                         Eerr_ErrorReport **err, bool withFill) {
   Eevg_TextControls &t = d->text;
-  const bool fill = d->glyphFill && t.fillPattern;
+  const bool fill = withFill && d->glyphFill && t.fillPattern;
   const bool trace = d->glyphOutline != 0;
   int32_t box[4];
   if ((!fill && !trace) || d->polygonCount == 0 || !GlyphBox(d, trace ? t.outlineWidth : 0, box)) return 0;

@@ -715,8 +715,22 @@ void eevg_FontWithSlantFree(Eevg_FontWithSlant **list);
    warning (severity 1) in the slot even when another server serves the font. */
 int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *used,
                          int32_t capacity, Eerr_ErrorReport **err);
-/* Releases the server's font of one slot of the table (the slot stays filled). */
+/* Releases the server's font of one slot of the table (the slot stays filled), and the font's
+   glyphs in the glyph cache. */
 void eevg_TextFontFree(void *slot);
+
+/* The glyph cache: the text engines keep the coverage of each glyph they fill (per font, size,
+   transform and the phase of the glyph's origin on the scan filler's grid of 4 x 4 samples per
+   pixel, to which glyph origins are rounded) and draw later occurrences from it. It is shared by
+   every drawing and thread of the process and holds at most this many bytes, the glyphs used
+   least recently leaving first; a font's glyphs leave when the font is freed. Glyphs are filled
+   from it only on devices that do not take polygons themselves (outlines are traced as before).
+   An anti-aliased callback device of colour mode 0 that has getBlock and putBlock takes a glyph
+   of an opaque colour as one getBlock and one putBlock of the glyph's box (widened to whole
+   sixteens of columns within the clip window; getBlock may hand back planes larger than the
+   block), its pixels blended as the anti-aliased dot writer blends them and the uncovered ones
+   handed back unchanged. */
+#define EEVG_GLYPH_CACHE_BYTES (8 * 1024 * 1024)
 /* The em size, ascent and descent of the drawing's font in device sub-pixels (the drawing's
    text controls prepared by a text call; 0 otherwise). */
 double eevg_TextEmValueGet(Eevg_Drawing *drawing);

@@ -322,4 +322,67 @@ TEST(OutlineText, DejaVuFromItsFaceKeepsItsAdvances) {
   EXPECT_GT(canvas.Count(kBlack), 500);
 }
 
+TEST(OutlineText, GlyphsFromTheCacheAreGlyphsDrawnAtTheRoundedOrigins) {
+  // The DejaVu Sans outline font, anti-aliased and not, straight, turned, with shadow and
+  // underline and along a polyline: drawn from the glyph cache (twice, the second time from
+  // glyphs kept), the pixels are those of the glyphs drawn the plain way at the origins the cache
+  // rounds to.
+  struct Case {
+    int32_t antiAlias;
+    double angle;
+    bool along, shadow;
+  } cases[] = {{1, 0, false, false}, {0, 0, false, false}, {1, 0.4, false, true}, {1, 0, true, false}};
+  for (const Case &c : cases) {
+    std::vector<Eevg_Color> pictures[2];
+    for (int32_t mode : {0, 2}) { // cached, plain at the rounded origins
+      OutlineCanvas canvas;
+      OutlineDrawing drawing(canvas, c.antiAlias);
+      drawing->text.glyphDrawing = mode;
+      Style style("DejaVuSans.otl");
+      style->textHeight = 23;
+      style->textAngle = c.angle;
+      if (c.shadow) {
+        style->shadow = 1;
+        style->shadowPattern = eevg_FillPatternCreate(nullptr);
+        style->shadowPattern->color = NewColour(128, 128, 128);
+        style->dropShadowX = 1.5;
+        style->dropShadowY = -2.5;
+        style->underline = 1;
+        style->underlineStyle = NewLine(1.5, nullptr);
+        style->underlineDist = 3;
+      }
+      const Eevg_Coord at{20.3, 180.6};
+      for (int32_t pass = 0; pass < (mode == 0 ? 2 : 1); ++pass) {
+        canvas.pixels.assign(canvas.pixels.size(), Eevg_Color{});
+        ErrorSlot err;
+        if (c.along) {
+          // The polyline in the drawing's point buffer, sub-pixels off the pixel centres.
+          const double xy[] = {10, 60, 150, 130, 260, 90, 390, 170};
+          drawing->pointCount = 4;
+          drawing->polygonCount = 1;
+          for (int32_t k = 0; k < 8; ++k) drawing->points[k] = static_cast<int32_t>(xy[k] * 8 + 3);
+          drawing->polygonStarts[0] = 0;
+          drawing->polygonStarts[1] = 4;
+          ASSERT_EQ(eevg_DrawTextOnPolyLineImageOTL(drawing.get(), style.get(), "Along the line, again", 1, nullptr,
+                                                    nullptr, &err),
+                    0)
+              << Chain(err.get());
+        } else {
+          ASSERT_EQ(eevg_DrawTextOTL(drawing.get(), style.get(), &at, "Hamburgefonstiv,\nquick 0123", &err), 0)
+              << Chain(err.get());
+        }
+      }
+      pictures[mode / 2] = canvas.pixels;
+    }
+    int32_t differing = 0, drawn = 0;
+    for (size_t k = 0; k < pictures[0].size(); ++k) {
+      const Eevg_Color &a = pictures[0][k], &b = pictures[1][k];
+      drawn += b.opacity != 0;
+      differing += a.red != b.red || a.green != b.green || a.blue != b.blue || a.opacity != b.opacity;
+    }
+    EXPECT_GT(drawn, 300) << c.angle << " " << c.along;
+    EXPECT_EQ(differing, 0) << c.antiAlias << " " << c.angle << " " << c.along;
+  }
+}
+
 } // namespace
