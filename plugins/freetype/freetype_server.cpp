@@ -24,6 +24,7 @@
 #include <new>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "eevg_fontserver.h"
