@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <mutex>
+#include <shared_mutex>
 
 #include "eevg.h"
 #include "eevg_internal.h"
@@ -40,7 +42,10 @@ enum ReadFailure : int32_t {
 };
 
 // The records loaded, by the handle their slot holds. Handles count up and are not reused, so a
-// slot whose font was freed names no font rather than another one.
+// slot whose font was freed names no font rather than another one. Every outline-text call looks
+// its record up, loads and frees change the registry, from any thread: lookups hold the lock
+// shared, changes alone.
+std::shared_mutex registryMutex;
 struct Registered {
   int32_t handle;
   Eevg_OutlineFont *font;
@@ -57,6 +62,7 @@ bool HandleInUse(int32_t handle) {
 
 // The handle of a new record, 0 when memory runs out.
 int32_t Register(Eevg_OutlineFont *font) {
+  std::lock_guard<std::shared_mutex> lock(registryMutex);
   if (!lower::Grow(registry, registryCapacity, static_cast<int64_t>(registryCount) + 1)) return 0;
   while (HandleInUse(nextHandle)) nextHandle = nextHandle == INT32_MAX ? 1 : nextHandle + 1;
   const int32_t handle = nextHandle;
@@ -74,6 +80,7 @@ void Unregister(const Eevg_OutlineFont *font) {
 }
 
 Eevg_OutlineFont *Lookup(int32_t handle) {
+  std::shared_lock<std::shared_mutex> lock(registryMutex);
   for (int32_t i = 0; i < registryCount; ++i)
     if (registry[i].handle == handle) return registry[i].font;
   return nullptr;
@@ -258,17 +265,33 @@ int32_t eevg_FFReference(const char *fontFileName, uint8_t *fontTable, int32_t *
                          Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_FFReference";
   lower::Clear(err);
-  if (!fontFileName || !fontTable || !used || *used < 0 || capacity < 0) {
+  if (!fontFileName || !fontTable || !used || capacity < 0) {
     lower::Report(err, reporter, 7, "Invalid font table or font file name");
     return -1;
   }
   auto *slots = reinterpret_cast<Eevg_LoadedFont *>(fontTable);
+  // A slot whose font was freed is read again; any other slot of the name holds the font.
+  auto loaded = [](const Eevg_LoadedFont &slot) {
+    return slot.server != outline::kOutlineSlot || outline::FontOf(&slot);
+  };
+  {
+    std::shared_lock<std::shared_mutex> lookup(text::FontTableMutex());
+    for (int32_t i = 0, inUse = std::min(*used, capacity); i < inUse; ++i)
+      if (SameName(fontFileName, slots[i])) {
+        if (loaded(slots[i])) return i;
+        break;
+      }
+  }
+  std::lock_guard<std::shared_mutex> table(text::FontTableMutex());
+  if (*used < 0) {
+    lower::Report(err, reporter, 7, "Invalid font table or font file name");
+    return -1;
+  }
   const int32_t inUse = std::min(*used, capacity);
   int32_t index = inUse;
   for (int32_t i = 0; i < inUse; ++i) {
     if (!SameName(fontFileName, slots[i])) continue;
-    // A slot whose font was freed is read again; any other hit is the font.
-    if (slots[i].server != outline::kOutlineSlot || outline::FontOf(&slots[i])) return i;
+    if (loaded(slots[i])) return i;
     index = i;
     break;
   }
@@ -331,9 +354,11 @@ Eevg_OutlineFont *eevg_FFFontGet(const uint8_t *fontTable, int32_t index) try {
 
 void eevg_FFFree(Eevg_OutlineFont *font) try {
   if (!font) return;
+  std::unique_lock<std::shared_mutex> lock(registryMutex);
   for (int32_t i = 0; i < registryCount; ++i)
     if (registry[i].font == font) text::Glyphs().Forget(outline::kOutlineSlot, registry[i].handle);
   Unregister(font);
+  lock.unlock();
   FreeFont(font);
 } TAVIRON_GUARD_QUIET_VOID
 

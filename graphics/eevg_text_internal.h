@@ -9,6 +9,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <type_traits>
 #include <unordered_map>
 
@@ -59,6 +60,12 @@ inline Eevg_DeviceColor DeviceColour(const Eevg_Color *c) {
 
 // What loads a font into a font table: eevg_TextFontGet (font servers) or eevg_FFReference
 // (outline-font files).
+//
+// The tables (the control record's, shared by every drawing, and any other a caller hands in) are
+// read and filled by the loaders from any thread: a lookup holds this lock shared; a load holds it
+// alone from its second lookup (another thread may have loaded the font meanwhile) until its slot
+// is filled and counted. A slot once filled is not changed while its font is loaded.
+std::shared_mutex &FontTableMutex();
 using FontLoader = int32_t (*)(const char *fontFileName, uint8_t *fontTable, int32_t *used,
                                int32_t capacity, Eerr_ErrorReport **err);
 

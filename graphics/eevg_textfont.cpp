@@ -1,12 +1,13 @@
 // Font servers and text fonts: the server list of NORIX_FONT_SERVERS_PATH, the server instances,
 // the loaded-font table, the font metrics in device units and the outline sink through which a
 // server hands a glyph to the drawing.
-#include <mutex>
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 
 #include "edll.h"
 #include "eevg.h"
@@ -39,14 +40,19 @@ struct ServerList {
 ServerList servers;
 
 // The server list and the opened instances are changed by eevg_TextFontGet from any thread: under
-// this lock.
+// this lock, held for the whole load.
 std::mutex &ServersMutex() {
   static std::mutex mutex;
   return mutex;
 }
 
 // Every instance opened, numbered from 1 in the order of opening: the numbers the font slots
-// hold.
+// hold. Every text call finds its server here: readers hold this lock shared, and a load holds it
+// alone (besides the server lock) only to add an instance.
+std::shared_mutex &OpenedMutex() {
+  static std::shared_mutex mutex;
+  return mutex;
+}
 Eevg_FontServer **opened = nullptr;
 int32_t openedCount = 0, openedCapacity = 0;
 
@@ -186,9 +192,12 @@ Eevg_FontServer *OpenInstance(const char *path, bool *invalid, Eerr_ErrorReport 
     lower::ReportCallee(err, inner, reporter, 1, "efnp_FileNameGet");
     return nullptr;
   }
-  if (!lower::Grow(opened, openedCapacity, static_cast<int64_t>(openedCount) + 1)) {
-    lower::Report(err, reporter, 3, "Error allocating the font server table");
-    return nullptr;
+  {
+    std::lock_guard<std::shared_mutex> lock(OpenedMutex());
+    if (!lower::Grow(opened, openedCapacity, static_cast<int64_t>(openedCount) + 1)) {
+      lower::Report(err, reporter, 3, "Error allocating the font server table");
+      return nullptr;
+    }
   }
   auto *server = static_cast<Eevg_FontServer *>(edll_InstanceOpenByClassName(
       kClassName, path, baseName.get(), 0, CreateInstance, FreeInstance, &inner));
@@ -199,6 +208,7 @@ Eevg_FontServer *OpenInstance(const char *path, bool *invalid, Eerr_ErrorReport 
     return nullptr;
   }
   if (!server->dllFileName) server->dllFileName = estr_Duplicate(path);
+  std::lock_guard<std::shared_mutex> lock(OpenedMutex());
   opened[openedCount++] = server;
   return server;
 }
@@ -212,6 +222,13 @@ int32_t NumberOf(const Eevg_FontServer *server) {
 
 bool SameName(const char *name, const Eevg_LoadedFont &slot) {
   return name == slot.fileName || std::strncmp(name, slot.fileName, sizeof slot.fileName) == 0;
+}
+
+// The slot of the first inUse slots that holds the named font; -1 for none.
+int32_t FindLoaded(const char *name, const Eevg_LoadedFont *slots, int32_t inUse) {
+  for (int32_t i = 0; i < inUse; ++i)
+    if (SameName(name, slots[i])) return i;
+  return -1;
 }
 
 // A value of the server in font units, in device sub-pixels through the path matrix.
@@ -288,8 +305,13 @@ bool CheckSink(const Eevg_Drawing *drawing, const char *reporter, Eerr_ErrorRepo
 
 } // namespace
 
+std::shared_mutex &text::FontTableMutex() {
+  static std::shared_mutex mutex;
+  return mutex;
+}
+
 Eevg_FontServer *gfx::FontServerOf(const Eevg_LoadedFont *font) {
-  std::lock_guard<std::mutex> lock(ServersMutex());
+  std::shared_lock<std::shared_mutex> lock(OpenedMutex());
   if (!font || font->server < 1 || font->server > openedCount) return nullptr;
   return opened[font->server - 1];
 }
@@ -385,14 +407,23 @@ int32_t eevg_TextFontGet(const char *fontFileName, uint8_t *fontTable, int32_t *
                          int32_t capacity, Eerr_ErrorReport **err) try {
   static const char *reporter = "eevg_TextFontGet";
   lower::Clear(err);
-  if (!fontFileName || !fontTable || !used || *used < 0 || capacity < 0) {
+  auto invalid = [&] {
     lower::Report(err, reporter, 6, "Invalid font table or font file name");
     return -1;
-  }
+  };
+  if (!fontFileName || !fontTable || !used || capacity < 0) return invalid();
   auto *slots = reinterpret_cast<Eevg_LoadedFont *>(fontTable);
+  {
+    std::shared_lock<std::shared_mutex> lookup(text::FontTableMutex());
+    if (*used < 0) return invalid();
+    const int32_t found = FindLoaded(fontFileName, slots, std::min(*used, capacity));
+    if (found >= 0) return found;
+  }
+  std::lock_guard<std::shared_mutex> table(text::FontTableMutex());
+  if (*used < 0) return invalid();
   const int32_t inUse = std::min(*used, capacity);
-  for (int32_t i = 0; i < inUse; ++i)
-    if (SameName(fontFileName, slots[i])) return i;
+  const int32_t found = FindLoaded(fontFileName, slots, inUse);
+  if (found >= 0) return found;
   if (inUse >= capacity) {
     lower::Report(err, reporter, 1, "No room for more fonts in font table");
     return -1;

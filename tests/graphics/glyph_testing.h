@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "eevg.h"
+#include "eevg_fontserver.h"
 #include "egda.h"
 #include "estr.h"
 #include "graphics_testing.h"
@@ -98,6 +100,43 @@ class Matrix {
 
  private:
   Egda_BaseData *m_;
+};
+
+// A font table of the test's own under a control record of its own (a drawing may use it in place
+// of the process's): the fonts loaded into it are opened afresh, their glyphs not yet read, and
+// freed with it.
+class FontTable {
+ public:
+  using Loader = int32_t (*)(const char *fontFileName, uint8_t *fontTable, int32_t *used, int32_t capacity,
+                             Eerr_ErrorReport **err);
+  explicit FontTable(int32_t capacity, Loader load = eevg_TextFontGet)
+      : slots_(static_cast<std::size_t>(capacity)), control_{reinterpret_cast<uint8_t *>(slots_.data()), capacity, 0},
+        load_(load) {}
+  ~FontTable() {
+    for (int32_t i = 0; i < control_.loadedFontsUsed; ++i) {
+      if (Eevg_OutlineFont *font = eevg_FFFontGet(control_.loadedFonts, i))
+        eevg_FFFree(font);
+      else
+        eevg_TextFontFree(&slots_[static_cast<std::size_t>(i)]);
+    }
+  }
+  FontTable(const FontTable &) = delete;
+  FontTable &operator=(const FontTable &) = delete;
+
+  int32_t Load(const std::string &name, Eerr_ErrorReport **err) {
+    return load_(name.c_str(), control_.loadedFonts, &control_.loadedFontsUsed, control_.loadedFontCount, err);
+  }
+  std::string Name(int32_t index) const {
+    const Eevg_LoadedFont &slot = slots_[static_cast<std::size_t>(index)];
+    return std::string(slot.fileName, strnlen(slot.fileName, sizeof slot.fileName));
+  }
+  int32_t Used() const { return control_.loadedFontsUsed; }
+  Eevg_Control *Control() { return &control_; }
+
+ private:
+  std::vector<Eevg_LoadedFont> slots_;
+  Eevg_Control control_;
+  Loader load_;
 };
 
 } // namespace taviron::graphics::testing
