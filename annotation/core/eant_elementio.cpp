@@ -2,6 +2,7 @@
 // element-list node ("ElementNode_Eant"), the list writer with its interrupt check, and the list
 // reader, which hands each element to the reader of its type.
 #include <iterator>
+#include <new>
 #include <unordered_set>
 #include <utility>
 
@@ -303,7 +304,14 @@ Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileI
       return first;
     }
     // Each step must reach an entry not read before (a damaged file could lead the walk back).
-    if (!read.insert(fileIO->file->currentEntry).second) {
+    bool fresh = false;
+    try {
+      fresh = read.insert(fileIO->file->currentEntry).second;
+    } catch (const std::bad_alloc &) {
+      lower::Report(err, reporter, 6, "Out of memory");
+      return fail(element);
+    }
+    if (!fresh) {
       lower::Report(err, reporter, 5, "Entry %s of %s is reached a second time: the order of its entries is damaged",
                     fileIO->file->currentEntry->name, fileIO->file->fileName);
       return fail(element);
