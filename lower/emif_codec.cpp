@@ -350,7 +350,6 @@ private:
     return true;
   }
 
-
   bool Record(const DesignData &stored, const DesignData *target, uint8_t *p) {
     if (!target || Same(stored, *target)) {
       for (const ItemData &item : stored.items)
