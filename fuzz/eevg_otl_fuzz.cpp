@@ -14,6 +14,7 @@
 #include "../graphics/eevg_internal.h"
 #include "eevg.h"
 #include "eevg_fuzz_support.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -28,11 +29,10 @@ constexpr int32_t kWidth = 64, kHeight = 48;
 // (the renderer sizes its font table by it).
 const std::string &FontFile() {
   static const std::string path = [] {
-    char folder[] = "/tmp/otlfuzzXXXXXX";
-    if (!mkdtemp(folder)) std::abort();
+    const std::string &folder = taviron::fuzz::ScratchDirectory();
     const std::string list = std::string(TAVIRON_DEJAVU_FDB_DIR) + ":" + folder;
     setenv("NORIX_FONT_PATH", list.c_str(), 1);
-    return std::string(folder) + "/fuzz.otl";
+    return taviron::fuzz::ScratchFile("fuzz.otl");
   }();
   return path;
 }

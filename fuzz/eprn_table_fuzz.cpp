@@ -9,13 +9,13 @@
 #include <string>
 
 #include "eprn.h"
+#include "fuzz_support.h"
 
 namespace {
 
 const std::string &File() {
   static const std::string file = [] {
-    char pattern[] = "/tmp/eprn_table_fuzz_XXXXXX";
-    std::string path = std::string(mkdtemp(pattern)) + "/printers.tab";
+    std::string path = taviron::fuzz::ScratchFile("printers.tab");
     setenv("TAVIRON_PRINTER_TABLE", path.c_str(), 1);
     return path;
   }();

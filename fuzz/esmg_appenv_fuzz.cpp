@@ -9,18 +9,13 @@
 
 #include "emsc.h"
 #include "esmg.h"
+#include "fuzz_support.h"
 #include "../session/esmg_frame_internal.h"
 
 namespace {
 
 // The scratch folder of this process.
-const std::string &Folder() {
-  static const std::string folder = [] {
-    char pattern[] = "/tmp/esmg_appenv_fuzz_XXXXXX";
-    return std::string(mkdtemp(pattern));
-  }();
-  return folder;
-}
+const std::string &Folder() { return taviron::fuzz::ScratchDirectory(); }
 
 bool WriteFile(const std::string &name, const uint8_t *data, size_t size) {
   FILE *file = fopen(name.c_str(), "wb");

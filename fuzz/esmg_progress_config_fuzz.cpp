@@ -8,14 +8,12 @@
 #include <string>
 
 #include "../session/esmg_metering_internal.h"
+#include "fuzz_support.h"
 
 namespace {
 
 const std::string &File() {
-  static const std::string file = [] {
-    char pattern[] = "/tmp/esmg_progress_config_fuzz_XXXXXX";
-    return std::string(mkdtemp(pattern)) + "/ProgressReportingConfig.xml";
-  }();
+  static const std::string file = taviron::fuzz::ScratchFile("ProgressReportingConfig.xml");
   return file;
 }
 

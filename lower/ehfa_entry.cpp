@@ -160,13 +160,14 @@ void *ReadRecord(const char *reporter, Ehfa_File *file, int64_t id, void *record
       return nullptr;
     }
     stored = design;
-  } else if (stored != design && !emif::LayoutsEqual(stored, design) && !emif::DesignsShareItems(stored, design)) {
+  } else if (stored != design && !state.verdicts.Readable(stored->data, design->data)) {
     lower::Report(err, reporter, 8, "Entry %s holds a record of design %s, not of design %s", name.c_str(),
                   type.c_str(), emif_DesignName(design));
     return nullptr;
   }
   lower::CalleeReport inner;
-  void *result = emif_ObjectDecode(stored, design, bytes ? bytes : reinterpret_cast<const uint8_t *>(""), size, record, &inner);
+  void *result = emif::ObjectDecode(stored, design, bytes ? bytes : reinterpret_cast<const uint8_t *>(""), size, record,
+                                    state.verdicts, &inner);
   if (!result) {
     lower::ReportCallee(err, inner, reporter, 9, "emif_ObjectDecode");
     lower::Report(err, reporter, 9, "Corrupt record in entry %s of %s", name.c_str(), file->fileName);
@@ -232,19 +233,19 @@ Ehfa_Entry *ehfa_EntryPeek(Ehfa_File *file, int32_t code, const char *name, Eerr
 int32_t ehfa_EntryCurrentHasNext(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasNext", nullptr)) return 0;
   ReadScope scope(StateOf(file));
-  return NextSibling(StateOf(file), StateOf(file).current) ? 1 : 0;
+  return NextSibling(StateOf(file), StateOf(file).current) || !StateOf(file).error.empty() ? 1 : 0;
 } TAVIRON_GUARD_QUIET(0)
 
 int32_t ehfa_EntryCurrentHasPrev(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasPrev", nullptr)) return 0;
   ReadScope scope(StateOf(file));
-  return PreviousSibling(StateOf(file), StateOf(file).current) ? 1 : 0;
+  return PreviousSibling(StateOf(file), StateOf(file).current) || !StateOf(file).error.empty() ? 1 : 0;
 } TAVIRON_GUARD_QUIET(0)
 
 int32_t ehfa_EntryCurrentHasChild(Ehfa_File *file) try {
   if (!Usable(file, "ehfa_EntryCurrentHasChild", nullptr)) return 0;
   ReadScope scope(StateOf(file));
-  return FirstChild(StateOf(file), StateOf(file).current) ? 1 : 0;
+  return FirstChild(StateOf(file), StateOf(file).current) || !StateOf(file).error.empty() ? 1 : 0;
 } TAVIRON_GUARD_QUIET(0)
 
 struct Ehfa_EntryPosition {

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "ehfa.h"
+#include "emif_internal.h"
 #include "ownership.h"
 
 /* Saves the current entry of a file and puts it back when it goes out of scope, unless the
@@ -128,6 +129,8 @@ struct State {
   int32_t readBrackets = 0, writeBrackets = 0, modeBrackets = 0, listBrackets = 0;
   std::map<const char *, sqlite3_stmt *> statements;
   std::map<int64_t, EntryHolder *> entries;
+  // Each stored design is compared with the design a reader gives once for the open file.
+  emif::LayoutVerdicts verdicts;
   std::string error; // the SQL failure of the operation in progress
   // A file made by ehfa_FileCreate over an existing one lives under this temporary name beside
   // it until its first commit puts it in place; empty once it is in place.

@@ -272,7 +272,9 @@ void SetCapacity(Eimg_Layer *layer, int64_t windowBlocks) {
 }
 
 // Moves the window between the layer's own pixels and the rectangle.
-bool Transfer(Eimg_Layer *layer, int32_t column, int32_t row, int32_t width, int32_t height, const RectView &view,
+// (The corner may lie beyond the 32-bit range: the margin a resampling kernel reads around a
+// layer as wide as that range.)
+bool Transfer(Eimg_Layer *layer, int64_t column, int64_t row, int32_t width, int32_t height, const RectView &view,
               bool write, const char *reporter, Eerr_ErrorReport **err) {
   const int64_t x0 = std::max<int64_t>(column, 0), y0 = std::max<int64_t>(row, 0);
   const int64_t x1 = std::min<int64_t>(int64_t{column} + width, layer->width);
@@ -352,19 +354,23 @@ bool SampleSegment(Eimg_Layer *layer, const double *xs, const double *ys, int32_
   const Method method = state.method;
   const int32_t reach = method == Method::Nearest ? 0 : method == Method::Bilinear ? 1 : 2;
   const int32_t before = method == Method::Cubic ? 1 : 0;
-  // The source window the segment needs, cut to the layer (widened by the kernel).
+  // The source window the segment needs, cut to the layer and a margin of two pixels around it
+  // (widened by the kernel). A position is compared with that extent while it is still a double
+  // (a NaN fails the test), so only positions near the layer become integers: none overflows,
+  // whatever the transform gives and however large the layer.
+  const double first = -2.0 - reach;
+  const double lastX = static_cast<double>(layer->width) + 1 + before;
+  const double lastY = static_cast<double>(layer->height) + 1 + before;
   int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
   std::vector<int64_t> px(static_cast<std::size_t>(n)), py(static_cast<std::size_t>(n));
   std::vector<uint8_t> inside(static_cast<std::size_t>(n));
   for (int32_t k = 0; k < n; ++k) {
-    const double x = xs[k], y = ys[k];
-    if (!(std::fabs(x) < kFarAway && std::fabs(y) < kFarAway)) continue;
-    const int64_t ix = static_cast<int64_t>(method == Method::Nearest ? std::floor(x + 0.5) : std::floor(x));
-    const int64_t iy = static_cast<int64_t>(method == Method::Nearest ? std::floor(y + 0.5) : std::floor(y));
+    const double x = method == Method::Nearest ? std::floor(xs[k] + 0.5) : std::floor(xs[k]);
+    const double y = method == Method::Nearest ? std::floor(ys[k] + 0.5) : std::floor(ys[k]);
+    if (!(x >= first && x <= lastX && y >= first && y <= lastY)) continue;
+    const int64_t ix = static_cast<int64_t>(x), iy = static_cast<int64_t>(y);
     px[k] = ix;
     py[k] = iy;
-    if (ix + reach < -2 || iy + reach < -2 || ix - before > layer->width + 1 || iy - before > layer->height + 1)
-      continue;
     inside[k] = 1;
     left = std::min(left, ix - before);
     top = std::min(top, iy - before);
@@ -394,8 +400,7 @@ bool SampleSegment(Eimg_Layer *layer, const double *xs, const double *ys, int32_
   const int32_t windowSize = egda_PixelTypeSize(windowType);
   std::vector<uint8_t> window(static_cast<std::size_t>(sw * sh * windowSize));
   RectView wv{window.data(), sw * windowSize, windowSize, windowType, windowSize};
-  if (!Transfer(layer, static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(sw),
-                static_cast<int32_t>(sh), wv, false, reporter, err))
+  if (!Transfer(layer, left, top, static_cast<int32_t>(sw), static_cast<int32_t>(sh), wv, false, reporter, err))
     return false;
   auto at = [&](int64_t x, int64_t y) -> V {
     V v;

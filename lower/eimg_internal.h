@@ -26,8 +26,6 @@ inline constexpr int64_t kMaxBlockBytes = int64_t{16} << 20;
 // within 64 MiB (fewer blocks when blocks are large, one at least).
 inline constexpr std::size_t kMinCachedBlocks = 64;
 inline constexpr std::size_t kCacheBytes = std::size_t{64} << 20;
-// Source coordinates beyond this are outside every layer (keeps the arithmetic in range).
-inline constexpr double kFarAway = 1 << 30;
 // Largest source window one resampled segment reads at once (pixels).
 inline constexpr int64_t kMaxResampleWindow = int64_t{1} << 20;
 

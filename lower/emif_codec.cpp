@@ -256,7 +256,8 @@ private:
 
 class Decoder {
 public:
-  explicit Decoder(Source &source) : in_(source) {}
+  // Layouts are compared through the verdicts given (null: through the decoder's own).
+  Decoder(Source &source, LayoutVerdicts *verdicts) : in_(source), verdicts_(verdicts ? *verdicts : own_) {}
   ~Decoder() {
     if (!committed_) Undo();
   }
@@ -312,16 +313,10 @@ private:
   std::vector<Allocation> allocations_;
   // Taken before each allocation, so that noting the allocation never throws and loses it.
   void RoomForAllocation() { allocations_.reserve(allocations_.size() + 1); }
-  std::map<std::pair<const DesignData *, const DesignData *>, std::vector<const ItemData *>> maps_;
-  std::map<std::pair<const DesignData *, const DesignData *>, bool> same_;
+  LayoutVerdicts own_;
+  LayoutVerdicts &verdicts_;
 
-  bool Same(const DesignData &a, const DesignData &b) {
-    if (&a == &b) return true;
-    auto key = std::make_pair(&a, &b);
-    auto it = same_.find(key);
-    if (it != same_.end()) return it->second;
-    return same_.emplace(key, SameLayout(a, b)).first->second;
-  }
+  bool Same(const DesignData &a, const DesignData &b) { return verdicts_.Same(a, b); }
 
   void Save(uint8_t *p, int32_t n) { saved_.emplace_back(p, std::string(reinterpret_cast<char *>(p), static_cast<std::size_t>(n))); }
 
@@ -355,32 +350,13 @@ private:
     return true;
   }
 
-  // Target item of each stored item (null: decode and drop).
-  const std::vector<const ItemData *> &Map(const DesignData &stored, const DesignData &target) {
-    auto key = std::make_pair(&stored, &target);
-    auto it = maps_.find(key);
-    if (it != maps_.end()) return it->second;
-    std::vector<const ItemData *> map;
-    for (const ItemData &item : stored.items) {
-      const ItemData *match = target.Find(item.name);
-      if (match) {
-        const int32_t a = Base(item.type), b = Base(match->type);
-        const bool sameBase = a == b || (IsNestedBase(a) && IsNestedBase(b)) ||
-                              ((a == EMIF_TYPE_BYTE || a == EMIF_TYPE_U8) && (b == EMIF_TYPE_BYTE || b == EMIF_TYPE_U8));
-        if (!sameBase || Modifier(item.type) != Modifier(match->type)) match = nullptr;
-      }
-      map.push_back(match);
-    }
-    return maps_.emplace(key, std::move(map)).first->second;
-  }
-
   bool Record(const DesignData &stored, const DesignData *target, uint8_t *p) {
     if (!target || Same(stored, *target)) {
       for (const ItemData &item : stored.items)
         if (!Item(stored, item, target ? &item : nullptr, target ? p + item.offset : nullptr)) return false;
       return true;
     }
-    const auto &map = Map(stored, *target);
+    const auto &map = verdicts_.Map(stored, *target);
     for (std::size_t i = 0; i < stored.items.size(); ++i)
       if (!Item(stored, stored.items[i], map[i], map[i] ? p + map[i]->offset : nullptr)) return false;
     return true;
@@ -582,7 +558,60 @@ private:
   }
 };
 
+void *Decode(Source &source, const DesignData &stored, const DesignData &target, void *record,
+             bool wholeSource, LayoutVerdicts *verdicts, const char *reporter, Eerr_ErrorReport **err) {
+  if (stored.minExternal > source.Remaining()) {
+    lower::Report(err, reporter, 2, "Record of design %s needs at least %llu bytes, %llu are left",
+                  stored.name.c_str(), static_cast<unsigned long long>(stored.minExternal),
+                  static_cast<unsigned long long>(source.Remaining()));
+    return nullptr;
+  }
+  try {
+    Decoder decoder(source, verdicts);
+    uint8_t *p = static_cast<uint8_t *>(record);
+    if (!p) {
+      p = static_cast<uint8_t *>(decoder.NewBlock(static_cast<std::size_t>(target.layout.size)));
+      if (!p) {
+        lower::Report(err, reporter, 3, "Error allocating a record of design %s", target.name.c_str());
+        return nullptr;
+      }
+    }
+    if (!decoder.TopRecord(stored, target, p)) {
+      lower::Report(err, reporter, 4, "Corrupt record of design %s: %s", stored.name.c_str(), decoder.problem.c_str());
+      return nullptr;
+    }
+    if (wholeSource && source.Remaining() != 0) {
+      lower::Report(err, reporter, 4, "Corrupt record of design %s: %llu bytes after its end", stored.name.c_str(),
+                    static_cast<unsigned long long>(source.Remaining()));
+      return nullptr;
+    }
+    decoder.Commit();
+    return p;
+  } catch (const std::bad_alloc &) {
+    lower::Report(err, reporter, 3, "Out of memory decoding a record of design %s", stored.name.c_str());
+    return nullptr;
+  }
+}
+
 } // namespace
+
+namespace taviron::emif {
+
+void *ObjectDecode(const Emif_Design *stored, const Emif_Design *design, const uint8_t *bytes, int32_t size,
+                   void *record, LayoutVerdicts &verdicts, Eerr_ErrorReport **err) {
+  lower::Clear(err);
+  if (!design || size < 0 || (size > 0 && !bytes)) {
+    lower::Report(err, "emif_ObjectDecode", 1, "Invalid arguments");
+    return nullptr;
+  }
+  verdicts.Hold(design->data);
+  if (stored) verdicts.Hold(stored->data);
+  MemorySource source(bytes, static_cast<uint64_t>(size));
+  return Decode(source, stored ? *stored->data : *design->data, *design->data, record, true, &verdicts,
+                "emif_ObjectDecode", err);
+}
+
+} // namespace taviron::emif
 
 extern "C" {
 
@@ -641,44 +670,6 @@ int32_t emif_ObjectEncode(const Emif_Design *design, const void *record, uint8_t
   }
 } TAVIRON_GUARD(err, -1)
 
-namespace {
-
-void *Decode(Source &source, const DesignData &stored, const DesignData &target, void *record,
-             bool wholeSource, const char *reporter, Eerr_ErrorReport **err) {
-  if (stored.minExternal > source.Remaining()) {
-    lower::Report(err, reporter, 2, "Record of design %s needs at least %llu bytes, %llu are left",
-                  stored.name.c_str(), static_cast<unsigned long long>(stored.minExternal),
-                  static_cast<unsigned long long>(source.Remaining()));
-    return nullptr;
-  }
-  try {
-    Decoder decoder(source);
-    uint8_t *p = static_cast<uint8_t *>(record);
-    if (!p) {
-      p = static_cast<uint8_t *>(decoder.NewBlock(static_cast<std::size_t>(target.layout.size)));
-      if (!p) {
-        lower::Report(err, reporter, 3, "Error allocating a record of design %s", target.name.c_str());
-        return nullptr;
-      }
-    }
-    if (!decoder.TopRecord(stored, target, p)) {
-      lower::Report(err, reporter, 4, "Corrupt record of design %s: %s", stored.name.c_str(), decoder.problem.c_str());
-      return nullptr;
-    }
-    if (wholeSource && source.Remaining() != 0) {
-      lower::Report(err, reporter, 4, "Corrupt record of design %s: %llu bytes after its end", stored.name.c_str(),
-                    static_cast<unsigned long long>(source.Remaining()));
-      return nullptr;
-    }
-    decoder.Commit();
-    return p;
-  } catch (const std::bad_alloc &) {
-    lower::Report(err, reporter, 3, "Out of memory decoding a record of design %s", stored.name.c_str());
-    return nullptr;
-  }
-}
-
-} // namespace
 
 void *emif_ObjectDecode(const Emif_Design *stored, const Emif_Design *design,
                         const uint8_t *bytes, int32_t size, void *record,
@@ -689,7 +680,7 @@ void *emif_ObjectDecode(const Emif_Design *stored, const Emif_Design *design,
     return nullptr;
   }
   MemorySource source(bytes, static_cast<uint64_t>(size));
-  return Decode(source, stored ? *stored->data : *design->data, *design->data, record, true,
+  return Decode(source, stored ? *stored->data : *design->data, *design->data, record, true, nullptr,
                 "emif_ObjectDecode", err);
 } TAVIRON_GUARD(err, nullptr)
 
@@ -702,7 +693,7 @@ void *emif_ConvertToHost(FILE *file, int32_t reserved, const Emif_Design *design
     return nullptr;
   }
   FileSource source(file);
-  return Decode(source, *design->data, *design->data, record, false, "emif_ConvertToHost", err);
+  return Decode(source, *design->data, *design->data, record, false, nullptr, "emif_ConvertToHost", err);
 } TAVIRON_GUARD(err, nullptr)
 
 int32_t emif_ConvertToMIF(FILE *file, int32_t reserved, const Emif_Design *design,

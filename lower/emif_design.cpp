@@ -13,6 +13,9 @@
 #include <new>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -118,22 +121,33 @@ DesignPtr BuildDesign(const std::string &name, std::vector<ItemSpec> specs, std:
 }
 
 // Pairs already compared are not compared again (layouts are acyclic, so a pair under
-// comparison can be taken as equal).
+// comparison can be taken as equal). Each item compared, and each of its enumeration names, takes
+// one unit of the work left; none left: not equal.
 bool SameLayoutSeen(const DesignData &a, const DesignData &b, bool compareNames,
-                    std::set<std::pair<const DesignData *, const DesignData *>> &seen) {
+                    std::set<std::pair<const DesignData *, const DesignData *>> &seen, int64_t &work) {
   if (&a == &b) return true;
   if ((compareNames && a.name != b.name) || a.items.size() != b.items.size()) return false;
   for (std::size_t i = 0; i < a.items.size(); ++i) {
     const ItemData &x = a.items[i];
     const ItemData &y = b.items[i];
+    work -= 1 + static_cast<int64_t>(x.enumNames.size());
+    if (work < 0) return false;
     if (x.type != y.type || x.name != y.name || x.count != y.count || x.enumNames != y.enumNames)
       return false;
     if ((x.nested == nullptr) != (y.nested == nullptr)) return false;
     if (x.nested && seen.insert({x.nested.get(), y.nested.get()}).second &&
-        !SameLayoutSeen(*x.nested, *y.nested, true, seen))
+        !SameLayoutSeen(*x.nested, *y.nested, true, seen, work))
       return false;
   }
   return true;
+}
+
+bool ShareItems(const DesignData &a, const DesignData &b) {
+  std::unordered_set<std::string_view> names;
+  for (const ItemData &item : b.items) names.insert(item.name);
+  for (const ItemData &item : a.items)
+    if (names.count(item.name)) return true;
+  return false;
 }
 
 } // namespace
@@ -142,7 +156,57 @@ namespace taviron::emif {
 
 bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames) {
   std::set<std::pair<const DesignData *, const DesignData *>> seen;
-  return SameLayoutSeen(a, b, compareNames, seen);
+  int64_t work = kMaxCompareWork;
+  return SameLayoutSeen(a, b, compareNames, seen, work);
+}
+
+void LayoutVerdicts::Hold(const DesignPtr &design) {
+  if (design && heldNames_.insert(design.get()).second) {
+    try {
+      held_.push_back(design);
+    } catch (...) {
+      heldNames_.erase(design.get());
+      throw;
+    }
+  }
+}
+
+bool LayoutVerdicts::Same(const DesignData &a, const DesignData &b, bool compareNames) {
+  if (&a == &b) return true;
+  const auto key = std::make_tuple(&a, &b, compareNames ? 1 : 0);
+  if (auto it = verdicts_.find(key); it != verdicts_.end()) return it->second;
+  return verdicts_.emplace(key, SameLayout(a, b, compareNames)).first->second;
+}
+
+bool LayoutVerdicts::Readable(const DesignPtr &stored, const DesignPtr &given) {
+  if (stored == given) return true;
+  Hold(stored);
+  Hold(given);
+  const auto key = std::make_tuple(stored.get(), given.get(), 2);
+  if (auto it = verdicts_.find(key); it != verdicts_.end()) return it->second;
+  const bool readable = Same(*stored, *given, false) || ShareItems(*stored, *given);
+  return verdicts_.emplace(key, readable).first->second;
+}
+
+const std::vector<const ItemData *> &LayoutVerdicts::Map(const DesignData &stored, const DesignData &target) {
+  const auto key = std::make_pair(&stored, &target);
+  if (auto it = maps_.find(key); it != maps_.end()) return it->second;
+  std::unordered_map<std::string_view, const ItemData *> byName;
+  for (const ItemData &item : target.items) byName.emplace(item.name, &item);
+  std::vector<const ItemData *> map;
+  map.reserve(stored.items.size());
+  for (const ItemData &item : stored.items) {
+    const auto found = byName.find(item.name);
+    const ItemData *match = found == byName.end() ? nullptr : found->second;
+    if (match) {
+      const int32_t a = Base(item.type), b = Base(match->type);
+      const bool sameBase = a == b || (IsNestedBase(a) && IsNestedBase(b)) ||
+                            ((a == EMIF_TYPE_BYTE || a == EMIF_TYPE_U8) && (b == EMIF_TYPE_BYTE || b == EMIF_TYPE_U8));
+      if (!sameBase || Modifier(item.type) != Modifier(match->type)) match = nullptr;
+    }
+    map.push_back(match);
+  }
+  return maps_.emplace(key, std::move(map)).first->second;
 }
 
 } // namespace taviron::emif
@@ -451,12 +515,6 @@ bool LayoutsEqual(const Emif_Design *a, const Emif_Design *b) {
   return a && b && SameLayout(*a->data, *b->data, false);
 }
 
-bool DesignsShareItems(const Emif_Design *a, const Emif_Design *b) {
-  if (!a || !b) return false;
-  for (const ItemData &item : a->data->items)
-    if (b->data->Find(item.name)) return true;
-  return false;
-}
 
 Emif_Design *DefineDesign(Emif_Dictionary *dictionary, const char *name, std::span<const ItemDefinition> items,
                           Eerr_ErrorReport **err) {

@@ -15,9 +15,12 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "egda.h"
@@ -128,8 +131,6 @@ bool DictionaryAddDefinition(Emif_Dictionary *dictionary, const std::string &nam
 bool DesignsEqual(const Emif_Design *a, const Emif_Design *b);
 // True when the two designs have the same items (their own names may differ).
 bool LayoutsEqual(const Emif_Design *a, const Emif_Design *b);
-// True when the two designs have an item of the same name.
-bool DesignsShareItems(const Emif_Design *a, const Emif_Design *b);
 
 // ---- Between the units of the family (designs and the codec) ----
 
@@ -228,8 +229,40 @@ struct ItemSpec {
   DesignPtr nested;
 };
 
-// True when the two layouts have the same items (and names, when compareNames).
+// Items (and enumeration names) one comparison of layouts compares at most: layouts that take
+// more are told different, and a record of one is then read into the other item by item, by name.
+inline constexpr int64_t kMaxCompareWork = int64_t{1} << 20;
+
+// True when the two layouts have the same items (and names, when compareNames); false too when
+// telling would take more than kMaxCompareWork.
 bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames = true);
+
+// The verdicts of comparisons of layouts, kept from one decode to the next: an open file keeps
+// one, so that each stored design is compared with the design a reader gives once, not for every
+// record read. The designs held stay alive with it (and every layout they nest), so an address it
+// remembers is never taken by another layout.
+class LayoutVerdicts {
+public:
+  void Hold(const DesignPtr &design);
+  // SameLayout, remembered.
+  bool Same(const DesignData &a, const DesignData &b, bool compareNames = true);
+  // True when a record stored by `stored` can be read into a record of `given`: equal layouts
+  // (their own names aside), or an item of the same name in both. Remembered (both are held).
+  bool Readable(const DesignPtr &stored, const DesignPtr &given);
+  // The item of `target` that each item of `stored` is read into (null: read and dropped): the
+  // item of the same name, when its type is of the same kind. Remembered.
+  const std::vector<const ItemData *> &Map(const DesignData &stored, const DesignData &target);
+
+private:
+  std::set<const DesignData *> heldNames_;
+  std::vector<DesignPtr> held_;
+  std::map<std::tuple<const DesignData *, const DesignData *, int>, bool> verdicts_;
+  std::map<std::pair<const DesignData *, const DesignData *>, std::vector<const ItemData *>> maps_;
+};
+
+// emif_ObjectDecode (and its reports), with the layouts compared through the verdicts given.
+void *ObjectDecode(const Emif_Design *stored, const Emif_Design *design, const uint8_t *bytes, int32_t size,
+                   void *record, LayoutVerdicts &verdicts, Eerr_ErrorReport **err);
 
 // Little-endian helpers.
 inline void PutUnsigned(std::string &out, uint64_t value, int bytes) {

@@ -2,6 +2,8 @@
 // element-list node ("ElementNode_Eant"), the list writer with its interrupt check, and the list
 // reader, which hands each element to the reader of its type.
 #include <iterator>
+#include <new>
+#include <unordered_set>
 #include <utility>
 
 #include "eant_internal.h"
@@ -289,6 +291,7 @@ Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileI
     return nullptr;
   };
   lower::CalleeReport inner;
+  std::unordered_set<const Ehfa_Entry *> read; // the entries of the elements read (one record per entry)
   const char *path = nodePath;
   int32_t code = position;
   for (;;) {
@@ -299,6 +302,19 @@ Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileI
       // is not in the list, and writing the list back would lose it.
       if (!absent && inner) ReportWarning(err, inner, reporter, 1, "Error returned from eant_ElementRead");
       return first;
+    }
+    // Each step must reach an entry not read before (a damaged file could lead the walk back).
+    bool fresh = false;
+    try {
+      fresh = read.insert(fileIO->file->currentEntry).second;
+    } catch (const std::bad_alloc &) {
+      lower::Report(err, reporter, 6, "Out of memory");
+      return fail(element);
+    }
+    if (!fresh) {
+      lower::Report(err, reporter, 5, "Entry %s of %s is reached a second time: the order of its entries is damaged",
+                    fileIO->file->currentEntry->name, fileIO->file->fileName);
+      return fail(element);
     }
     const bool hasNext = ehfa_EntryCurrentHasNext(fileIO->file) != 0;
     ElementTypeEntry type;

@@ -118,7 +118,9 @@ Ehfa_Entry *ehfa_EntrySeek(Ehfa_File *file, int32_t code, const char *name,
 /* The entry at that position, without moving. */
 Ehfa_Entry *ehfa_EntryPeek(Ehfa_File *file, int32_t code, const char *name,
                            Eerr_ErrorReport **err);
-/* Non-zero when the current entry has a next sibling / a previous sibling / a child. */
+/* Non-zero when the current entry has a next sibling / a previous sibling / a child. Also
+   non-zero when the step cannot be made (the file fails, or its index disagrees with its table):
+   the seek that moves there reports why, so a walk never takes a damaged file for its end. */
 int32_t ehfa_EntryCurrentHasNext(Ehfa_File *file);
 int32_t ehfa_EntryCurrentHasPrev(Ehfa_File *file);
 int32_t ehfa_EntryCurrentHasChild(Ehfa_File *file);

@@ -336,6 +336,47 @@ TEST_F(EimgTest, ReadTransformResamples) {
   for (Egda_BaseData *m : {rect, boundary, out, bytes}) eimg_PixelRectDelete(m, nullptr);
 }
 
+// Reads through a transform at the far end of a layer as wide as the 32-bit range, and with
+// sources far beyond any layer: the samples inside take the layer's pixels, those beyond its edge
+// the boundary value, and no position overflows on the way.
+TEST_F(EimgTest, ReadTransformSamplesAtTheEndOfTheWidestLayer) {
+  constexpr int32_t kWidth = std::numeric_limits<int32_t>::max();
+  constexpr int32_t kFirst = kWidth - 4; // the four last columns hold 0, 1, 2, 3 in every row
+  ErrorSlot err;
+  Eimg_Layer *layer = eimg_LayerCreate(Layer("wide.img", 1).c_str(), 1, EGDA_TYPE_F32, kWidth, 3, nullptr, &err, 0);
+  ASSERT_NE(nullptr, layer) << Chain(err);
+  Egda_BaseData *rect = eimg_PixelRectCreate(4, 3, EGDA_TYPE_F32, nullptr);
+  for (int32_t y = 0; y < 3; ++y)
+    for (int32_t x = 0; x < 4; ++x) Set(rect, y, x, x);
+  ASSERT_EQ(0, eimg_LayerWrite(layer, kFirst, 0, 4, 3, rect, &err)) << Chain(err);
+  Egda_BaseData *boundary = eimg_PixelRectCreate(1, 1, EGDA_TYPE_F64, nullptr);
+  reinterpret_cast<double *>(boundary->data)[0] = -1;
+  ASSERT_EQ(0, eimg_LayerChangeOptions(layer, &err, EIMG_OPTION_BOUNDARY_VALUE, boundary, 0));
+  Egda_BaseData *out = eimg_PixelRectCreate(6, 1, EGDA_TYPE_F64, nullptr);
+  struct Case {
+    const char *method;
+    double x; // the source column of destination column 0 (destination column j reads x + j)
+    std::vector<double> expected;
+  } cases[] = {
+      {"Nearest Neighbor", kFirst, {0, 1, 2, 3, -1, -1}},
+      {"Bilinear Interpolation", kFirst + 0.5, {0.5, 1.5, 2.5, 1, -1, -1}},
+      {"Cubic Convolution", kFirst + 1.5, {1.5, 2.8125, 1.0625, -1, -1, -1}},
+      {"Cubic Convolution", 1e18, {-1, -1, -1, -1, -1, -1}},
+      {"Bilinear Interpolation", -1e300, {-1, -1, -1, -1, -1, -1}},
+      {"Nearest Neighbor", std::numeric_limits<double>::infinity(), {-1, -1, -1, -1, -1, -1}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.method) + " from " + std::to_string(c.x));
+    _exfr_XForm *shift = exfr_XFormCreateUsingCoeffs(1, 0, c.x, 0, 1, 1, nullptr);
+    ASSERT_EQ(0, eimg_LayerChangeOptions(layer, &err, EIMG_OPTION_READ_TRANSFORM, shift, c.method, 0)) << Chain(err);
+    exfr_XFormFree(&shift, nullptr);
+    ASSERT_EQ(0, eimg_LayerRead(layer, 0, 0, 6, 1, out, &err)) << Chain(err);
+    for (int32_t j = 0; j < 6; ++j) EXPECT_NEAR(c.expected[static_cast<std::size_t>(j)], Get(out, 0, j).real(), 1e-9) << j;
+  }
+  eimg_LayerClose(layer, nullptr);
+  for (Egda_BaseData *m : {rect, boundary, out}) eimg_PixelRectDelete(m, nullptr);
+}
+
 TEST_F(EimgTest, OptionKeywordsAreAcceptedWithTheirValuesAndUnknownOnesRefused) {
   ErrorSlot err;
   Eimg_Layer *layer = eimg_LayerCreate(Layer("opts.img", 1).c_str(), 0, EGDA_TYPE_U8, 4, 4, nullptr, &err, 4, 256,
