@@ -529,10 +529,14 @@ typedef struct Eant_SelectedStyles {
 struct Eant_FileIO {
   Ehfa_File *file;
   int32_t annotationVersion; /* read from "AnnotationVersion"; 0 when absent */
-  int32_t reserved;          /* 1: texts are parsed for database fields as they are read */
+  int32_t reserved;          /* bits: 1, texts are parsed for database fields as they are read;
+                                EANT_FILEIO_KEEP_READ_ELEMENTS, a damaged element record ends its
+                                list with a warning (the elements before it are kept) instead of
+                                failing the read */
   int32_t versionFlags;      /* 1: the layer may be read sequentially */
   int32_t depth;             /* reads and writes begun with this record */
 };
+#define EANT_FILEIO_KEEP_READ_ELEMENTS 2
 
 /* A named criterion that elements must pass to be drawn or hit; check returns 1 when the element
    passes (a null check always passes). */
@@ -674,9 +678,14 @@ void eant_AnnotationInfoFree(Eant_AnnotationInfo **info);
 void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
 /* The options of the info's writer and reader: EANT_OPTION_VERSION_FLAGS and a value (1 allows
    sequential reading, the "AnnotationVersionFlags" node; 1 without the option), ended by
-   EANT_OPTION_END. */
+   EANT_OPTION_END. The reader also takes EANT_OPTION_KEEP_READ_ELEMENTS and a value: without it
+   (or with 0) an element record that cannot be read fails the read with a report naming the
+   element; with 1 the read keeps the elements before it and succeeds with a warning (severity 1)
+   in the error slot naming the element, for a caller who wants what can be read (writing such an
+   info back drops the elements after the damaged one for good). */
 #define EANT_OPTION_VERSION_FLAGS 0
 #define EANT_OPTION_END 1
+#define EANT_OPTION_KEEP_READ_ELEMENTS 2
 /* Writes the info as the layer node nodeName below nodePath, with the options after err. */
 void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, const char *nodeName,
                                          Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...);
@@ -1887,19 +1896,21 @@ Eant_Element *eant_ElementRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, c
    next sibling of the one before; asks for a user interrupt after every element. */
 void eant_ElementListWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *list,
                            Eerr_ErrorReport **err);
-/* Reads the elements from the code's place through the readers of their types. A damaged element
-   record ends the list: the elements before it are returned with a warning (severity 1). */
+/* Reads the elements from the code's place through the readers of their types. An element record
+   that cannot be read fails the read with a report naming the element (its place in the list and
+   its entry); with EANT_FILEIO_KEEP_READ_ELEMENTS in the file I/O record's reserved word it ends
+   the list instead, and the elements before it are returned with a warning (severity 1) naming it. */
 Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
                                    int32_t position, Eerr_ErrorReport **err);
 /* Writes the list node (EANT_ELEMENTLIST or EANT_SYMBOLELEMENTLIST) as a new child of nodePath's
-   node or the current one, and reads it. */
+   node or the current one, and reads it (a missing node is reported as a warning, severity 1). */
 void eant_ElementNodeWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, Eerr_ErrorReport **err);
 void eant_ElementNodeRead(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, Eerr_ErrorReport **err);
 /* The list node and the list as its children; an empty list writes nothing (a warning). */
 void eant_ElementNodeAndListWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, const char *name,
                                   Eant_Element *list, Eerr_ErrorReport **err);
-/* The list below the list node; a missing node gives null with a warning, an empty node fails.
-   The node's parent is current afterwards. */
+/* The list below the list node; a missing node gives null with a warning, an empty or damaged
+   node fails. The node's parent is current afterwards. */
 Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
                                           int32_t nodeType, Eerr_ErrorReport **err);
 

@@ -374,7 +374,7 @@ Eant_Text *eant_TextRead(Eant_FileIO *fileIO, Eant_Text *text, Eerr_ErrorReport 
     stored.text->string = {0, nullptr};
   }
   bool ok = TextDataWidenOnRead(textData, reporter, 9, err);
-  if (ok && fileIO->reserved == 1 && textData->string.count > 0) {
+  if (ok && (fileIO->reserved & 1) && textData->string.count > 0) {
     eant_TextDataSetupString(textData, &inner);
     if (inner) {
       lower::ReportCallee(err, inner, reporter, 10, "eant_TextDataSetupString");
