@@ -860,6 +860,9 @@ struct StyleKindFunctions {
   const char *toArrayName;                                  // for reports
   const char *fromArrayName[EANT_ANNOTATION_VERSION + 1];
   const char *listName; // "lineStyles", ... for reports
+  // Adds the kind's default style to the library (a black colour for colours).
+  void (*createDefault)(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+  const char *createDefaultName; // for reports
 };
 
 // The kinds, in the order of the library's stored lists.

@@ -1655,6 +1655,12 @@ void eant_AntBoundingBoxUpdateByElement(Eant_AnnotationInfo *info, Eant_Element 
 /* Gives the info its measuring drawing (sized from the layer box) unless it has one; without a
    control record the renderer's is taken and kept. */
 void eant_GetFakeEevgDrawing(Eant_AnnotationInfo *info, Eevg_Control *control, Eerr_ErrorReport **err);
+/* Makes sure number 0 of every kind exists: gives the info a style library when it has none and
+   adds to each empty list of it the kind's default (a black colour, the default line, fill and text
+   styles, in that order), and gives the info a symbol library when it has none. The first failure
+   ends it; what was added before stays. (The default symbol definition comes with the symbol
+   element.) */
+void eant_LibrariesValidate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Elements: the per-type dispatchers. Each calls its slot of the element's type table. A null

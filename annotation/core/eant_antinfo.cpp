@@ -678,7 +678,9 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
       if (inner) return fail(11, "eant_LineStyleCopyBetweenLibs");
     }
   }
-  // The libraries are checked against each other here once that check is in the tree.
+  // Number 0 of every kind of style exists, whatever the file held.
+  eant_LibrariesValidate(info, &inner);
+  if (inner) return fail(12, "eant_LibrariesValidate");
   if (!info->selectedStyles && !InitSelectedStyles(info, &inner)) return fail(13, "eant_SelectedStylesInit");
   if (!(info->currentStyles = eant_SelectedStylesCopy(info->selectedStyles, info->currentStyles, &inner)))
     return fail(14, "eant_SelectedStylesCopy");

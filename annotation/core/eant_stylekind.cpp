@@ -260,11 +260,16 @@ struct Colors {
       "eant_ColorPrivate0ArrayToList", "eant_ColorPrivate0ArrayToList", "eant_ColorPrivate2ArrayToList",
       "eant_ColorPrivate2ArrayToList", "eant_ColorPrivate2ArrayToList"};
   static constexpr const char *kListName = "colors";
+  static constexpr const char *kCreateDefault = "eant_ColorCreateDefault";
+  static void CreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    eant_ColorCreateDefault(library, nullptr, err);
+  }
 };
 
 // ---- Line styles -----------------------------------------------------------------------------
 
 void DropLineCache(Eant_LineStyle &style) { eevg_LineStyleFree(&style.evaluatedStyle); }
+bool ValidComposition(const Eant_LineComposition &c) { return c.count >= 0 && (c.count == 0 || c.data); }
 
 template <class Stored> void TakeLineParts(Stored &entry, Eant_LineStyle &style) {
   TakeHeader(style, entry);
@@ -332,6 +337,10 @@ struct LineStyles {
       "eant_LineStylePrivate0ArrayToList", "eant_LineStylePrivate1ArrayToList", "eant_LineStylePrivate2ArrayToList",
       "eant_LineStylePrivate2ArrayToList", "eant_LineStylePrivate4ArrayToList"};
   static constexpr const char *kListName = "lineStyles";
+  static constexpr const char *kCreateDefault = "eant_LineStyleCreateDefault";
+  static void CreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    eant_LineStyleCreateDefault(library, err);
+  }
 };
 
 // ---- Text styles -----------------------------------------------------------------------------
@@ -392,6 +401,10 @@ struct TextStyles {
       "eant_TextStylePrivate0ArrayToList", "eant_TextStylePrivate0ArrayToList", "eant_TextStylePrivate2ArrayToList",
       "eant_TextStylePrivate2ArrayToList", "eant_TextStylePrivate2ArrayToList"};
   static constexpr const char *kListName = "textStyles";
+  static constexpr const char *kCreateDefault = "eant_TextStyleCreateDefault";
+  static void CreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    eant_TextStyleCreateDefault(library, err);
+  }
 };
 
 // ---- Fill styles -----------------------------------------------------------------------------
@@ -520,6 +533,10 @@ struct FillStyles {
       "eant_FillStylePrivate0ArrayToList", "eant_FillStylePrivate0ArrayToList", "eant_FillStylePrivate2ArrayToList",
       "eant_FillStylePrivate2ArrayToList", "eant_FillStylePrivate2ArrayToList"};
   static constexpr const char *kListName = "fillStyles";
+  static constexpr const char *kCreateDefault = "eant_FillStyleCreateDefault";
+  static void CreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    eant_FillStyleCreateDefault(library, err);
+  }
 };
 
 } // namespace
@@ -540,6 +557,8 @@ template <> struct taviron::lower::TableFiller<StyleKindFunctions> {
     }
     t.toArrayName = Kind::kToArray;
     t.listName = Kind::kListName;
+    t.createDefault = &Kind::CreateDefault;
+    t.createDefaultName = Kind::kCreateDefault;
     return t;
   }
 };
@@ -1123,7 +1142,6 @@ bool SetOverLine(Eant_LineComposition &composition, int32_t position, double wid
   return PutLine(composition, position, width, color, reporter, err);
 }
 
-bool ValidComposition(const Eant_LineComposition &c) { return c.count >= 0 && (c.count == 0 || c.data); }
 
 void PrintDescription(const Eant_LineDescription &line) {
   efio_Printf("LineDescription:\n   color - %ld\n   width - %lg\n", static_cast<long>(line.color), line.width);
