@@ -1221,6 +1221,8 @@ void eant_LineSymbolPrint(const Eant_LineSymbol *symbol, Eerr_ErrorReport **err)
 /* The effect's quarter turn about (x, y) as a new transform; null (no report) as is. */
 _exfr_XForm *eant_LineSymbolEffectMakeTransform(int32_t effect, double x, double y, Eerr_ErrorReport **err);
 Eant_LineStyle *eant_LineStyleCreate(Eerr_ErrorReport **err);
+/* Copy: the overlaid lines are copied over the destination's first lines; a destination with more
+   overlaid lines than the source keeps its extra ones. */
 Eant_LineStyle *eant_LineStyleCopy(const Eant_LineStyle *source, Eant_LineStyle *target, Eerr_ErrorReport **err);
 void eant_LineStyleFree(Eant_LineStyle **style);
 Edlm_List *eant_LineStyleListCopy(Edlm_List *source, Edlm_List *target, Eerr_ErrorReport **err);
@@ -1374,6 +1376,22 @@ int32_t eant_LineDescriptionCompare(const Eant_LineDescription *a, const Eant_Li
                                     Eerr_ErrorReport **err);
 void eant_LineDescriptionPrint(const Eant_LineDescription *description, Eerr_ErrorReport **err);
 void eant_LineDescriptionFree(Eant_LineDescription **description);
+
+/* The parts of a line style as the renderer's, lengths in layer map units (a length in the style's
+   units through the conversion; as it is without conversion or units). GetLineComposition fills
+   target (re-sized to the composition's count) with the widths and the colours of the library;
+   GetLinePattern fills target (re-sized to the pattern's count) with the dash lengths; both return
+   target, null on failure. GetArrowEnd gives a new arrow end (freed with eevg_ArrowEndFree) with
+   its length converted, or null without a report for a null arrow end. */
+Eevg_LineComposition *eant_GetLineComposition(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                              const Eant_LineComposition *composition, Eevg_LineComposition *target,
+                                              const Eant_CoordDefinition *units, Eant_CoordSysConversion *conversion,
+                                              Eerr_ErrorReport **err);
+Eevg_LinePattern *eant_GetLinePattern(const Eevg_LinePattern *pattern, Eevg_LinePattern *target,
+                                      const Eant_CoordDefinition *units, Eant_CoordSysConversion *conversion,
+                                      Eerr_ErrorReport **err);
+Eevg_ArrowEnd *eant_GetArrowEnd(const Eevg_ArrowEnd *arrowEnd, const Eant_CoordDefinition *units,
+                                Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
 
 /* Measures of a numbered line style in layer map units (0 on failure): the first overlaid line's
    width; the arrow wing (arrow length times the sine of the tip angle) when an end is an arrow;
