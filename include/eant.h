@@ -1037,10 +1037,12 @@ double eant_LayerGetModTime(Eant_Layer *layer, Eerr_ErrorReport **err);
 
 /* The default styles file "antstyles.ads": kind 1 or 3 the user's, 2 or 4 the shared one, found
    through NORIX_PREFERENCES_PATH (the directory is made when missing); any other kind null
-   without a report. */
+   without a report. Without NORIX_PREFERENCES_PATH (unset) both lie in the user's
+   configuration folder, $XDG_CONFIG_HOME/taviron, else $HOME/.config/taviron, which the first
+   write of the file makes. */
 char *eant_GetDefaultStylesFileName(int32_t kind, Eerr_ErrorReport **err);
-/* Stores the info's style library and selected styles as the default styles file; the old file
-   is replaced only once the new one is complete. */
+/* Stores the info's style library and selected styles as the default styles file (its folder
+   made when missing); the old file is replaced only once the new one is complete. */
 void eant_DefaultStylesWrite(Eant_AnnotationInfo *info, const char *fileName, Eerr_ErrorReport **err);
 /* Installs the file's styles in the info. A missing file changes nothing; a damaged one is
    printed and changes nothing. Never reports to the caller. */
