@@ -120,16 +120,16 @@ TEST_F(LayerDamageTest, ADamagedLayerOpensWholeOrFailsWithAReport) {
   const std::vector<Record> records = ElementRecords(file, bytes);
   ASSERT_GE(records.size(), 20u) << "the element records are found in the file";
 
-  // The damaged copies: in the records of the first, a middle and the last element of the list, of
-  // a group's child, and of a type's own record, bits flipped at places through each record; and
-  // the file cut at places through it.
+  // The damaged copies: in the records of the first, a middle and the last element of the list (the
+  // group), of a group's child, and of a type's own record, bits flipped at places through each
+  // record; and the file cut at places through it.
   struct Damage {
     std::string where;
     std::size_t at;
     uint8_t bits; // 0: the file is cut at `at`
   };
   std::vector<Damage> damages;
-  for (const char *entry : {"AntElement_0", "AntElement_5", "AntElement_11", "AntElement_13", "Polyline Info"}) {
+  for (const char *entry : {"AntElement_0", "AntElement_5", "AntElement_14", "AntElement_12", "Polyline Info"}) {
     const auto record = std::find_if(records.begin(), records.end(), [&](const Record &r) { return r.entry == entry; });
     ASSERT_NE(records.end(), record) << entry;
     for (const double place : {0.0, 0.1, 0.25, 0.4, 0.55, 0.7, 0.85, 1.0})
