@@ -75,7 +75,8 @@ inline constexpr record::Item kEevgCoordItems[] = {TAVIRON_ITEM(Eevg_Coord, x, E
                                                    TAVIRON_ITEM(Eevg_Coord, y, EMIF_TYPE_F64)};
 inline constexpr record::Design kEevgCoord = record::DesignOf<Eevg_Coord>("Eevg_Coord", kEevgCoordItems);
 inline constexpr const char *kYAligns[] = {"EEVG_TOP", "EEVG_YCENTER", "EEVG_BOTTOM"};
-inline constexpr const char *kXAligns[] = {"EEVG_LEFT", "EEVG_XCENTER", "EEVG_RIGHT"};
+// Value 5 spreads a text along its polyline; 3 and 4 have no name.
+inline constexpr const char *kXAligns[] = {"EEVG_LEFT", "EEVG_XCENTER", "EEVG_RIGHT", "", "", "EEVG_FULL"};
 inline constexpr record::Item kEevgAlignItems[] = {TAVIRON_ITEM(Eevg_Align, yalign, EMIF_TYPE_ENUM).Enum(kYAligns),
                                                    TAVIRON_ITEM(Eevg_Align, xalign, EMIF_TYPE_ENUM).Enum(kXAligns)};
 inline constexpr record::Design kEevgAlign = record::DesignOf<Eevg_Align>("Eevg_Align", kEevgAlignItems);
@@ -860,6 +861,9 @@ struct StyleKindFunctions {
   const char *toArrayName;                                  // for reports
   const char *fromArrayName[EANT_ANNOTATION_VERSION + 1];
   const char *listName; // "lineStyles", ... for reports
+  // Adds the kind's default style to the library (a black colour for colours).
+  void (*createDefault)(Eant_StyleLibrary *library, Eerr_ErrorReport **err);
+  const char *createDefaultName; // for reports
 };
 
 // The kinds, in the order of the library's stored lists.

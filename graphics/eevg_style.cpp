@@ -131,8 +131,8 @@ Emif_Design *eevg_AlignDesignDefine(Emif_Dictionary *dictionary, Eerr_ErrorRepor
   Eerr_ErrorReport *inner = nullptr;
   Emif_Design *design = emif_DesignCreate(
       dictionary, "Eevg_Align", &inner, EMIF_TYPE_ENUM, "yalign", "EEVG_TOP", "EEVG_YCENTER",
-      "EEVG_BOTTOM", nullptr, EMIF_TYPE_ENUM, "xalign", "EEVG_LEFT", "EEVG_XCENTER", "EEVG_RIGHT",
-      nullptr, 0);
+      "EEVG_BOTTOM", nullptr, EMIF_TYPE_ENUM, "xalign", "EEVG_LEFT", "EEVG_XCENTER", "EEVG_RIGHT", "", "",
+      "EEVG_FULL", nullptr, 0);
   return Defined(design, inner, "eevg_AlignDesignDefine", err);
 } TAVIRON_GUARD(err, nullptr)
 

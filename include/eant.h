@@ -529,10 +529,14 @@ typedef struct Eant_SelectedStyles {
 struct Eant_FileIO {
   Ehfa_File *file;
   int32_t annotationVersion; /* read from "AnnotationVersion"; 0 when absent */
-  int32_t reserved;          /* 1: texts are parsed for database fields as they are read */
+  int32_t reserved;          /* bits: 1, texts are parsed for database fields as they are read;
+                                EANT_FILEIO_KEEP_READ_ELEMENTS, a damaged element record ends its
+                                list with a warning (the elements before it are kept) instead of
+                                failing the read */
   int32_t versionFlags;      /* 1: the layer may be read sequentially */
   int32_t depth;             /* reads and writes begun with this record */
 };
+#define EANT_FILEIO_KEEP_READ_ELEMENTS 2
 
 /* A named criterion that elements must pass to be drawn or hit; check returns 1 when the element
    passes (a null check always passes). */
@@ -674,9 +678,14 @@ void eant_AnnotationInfoFree(Eant_AnnotationInfo **info);
 void eant_AnnotationPrint(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
 /* The options of the info's writer and reader: EANT_OPTION_VERSION_FLAGS and a value (1 allows
    sequential reading, the "AnnotationVersionFlags" node; 1 without the option), ended by
-   EANT_OPTION_END. */
+   EANT_OPTION_END. The reader also takes EANT_OPTION_KEEP_READ_ELEMENTS and a value: without it
+   (or with 0) an element record that cannot be read fails the read with a report naming the
+   element; with 1 the read keeps the elements before it and succeeds with a warning (severity 1)
+   in the error slot naming the element, for a caller who wants what can be read (writing such an
+   info back drops the elements after the damaged one for good). */
 #define EANT_OPTION_VERSION_FLAGS 0
 #define EANT_OPTION_END 1
+#define EANT_OPTION_KEEP_READ_ELEMENTS 2
 /* Writes the info as the layer node nodeName below nodePath, with the options after err. */
 void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, const char *nodeName,
                                          Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...);
@@ -1028,10 +1037,12 @@ double eant_LayerGetModTime(Eant_Layer *layer, Eerr_ErrorReport **err);
 
 /* The default styles file "antstyles.ads": kind 1 or 3 the user's, 2 or 4 the shared one, found
    through NORIX_PREFERENCES_PATH (the directory is made when missing); any other kind null
-   without a report. */
+   without a report. Without NORIX_PREFERENCES_PATH (unset) both lie in the user's
+   configuration folder, $XDG_CONFIG_HOME/taviron, else $HOME/.config/taviron, which the first
+   write of the file makes. */
 char *eant_GetDefaultStylesFileName(int32_t kind, Eerr_ErrorReport **err);
-/* Stores the info's style library and selected styles as the default styles file; the old file
-   is replaced only once the new one is complete. */
+/* Stores the info's style library and selected styles as the default styles file (its folder
+   made when missing); the old file is replaced only once the new one is complete. */
 void eant_DefaultStylesWrite(Eant_AnnotationInfo *info, const char *fileName, Eerr_ErrorReport **err);
 /* Installs the file's styles in the info. A missing file changes nothing; a damaged one is
    printed and changes nothing. Never reports to the caller. */
@@ -1212,6 +1223,8 @@ void eant_LineSymbolPrint(const Eant_LineSymbol *symbol, Eerr_ErrorReport **err)
 /* The effect's quarter turn about (x, y) as a new transform; null (no report) as is. */
 _exfr_XForm *eant_LineSymbolEffectMakeTransform(int32_t effect, double x, double y, Eerr_ErrorReport **err);
 Eant_LineStyle *eant_LineStyleCreate(Eerr_ErrorReport **err);
+/* Copy: the overlaid lines are copied over the destination's first lines; a destination with more
+   overlaid lines than the source keeps its extra ones. */
 Eant_LineStyle *eant_LineStyleCopy(const Eant_LineStyle *source, Eant_LineStyle *target, Eerr_ErrorReport **err);
 void eant_LineStyleFree(Eant_LineStyle **style);
 Edlm_List *eant_LineStyleListCopy(Edlm_List *source, Edlm_List *target, Eerr_ErrorReport **err);
@@ -1365,6 +1378,22 @@ int32_t eant_LineDescriptionCompare(const Eant_LineDescription *a, const Eant_Li
                                     Eerr_ErrorReport **err);
 void eant_LineDescriptionPrint(const Eant_LineDescription *description, Eerr_ErrorReport **err);
 void eant_LineDescriptionFree(Eant_LineDescription **description);
+
+/* The parts of a line style as the renderer's, lengths in layer map units (a length in the style's
+   units through the conversion; as it is without conversion or units). GetLineComposition fills
+   target (re-sized to the composition's count) with the widths and the colours of the library;
+   GetLinePattern fills target (re-sized to the pattern's count) with the dash lengths; both return
+   target, null on failure. GetArrowEnd gives a new arrow end (freed with eevg_ArrowEndFree) with
+   its length converted, or null without a report for a null arrow end. */
+Eevg_LineComposition *eant_GetLineComposition(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                              const Eant_LineComposition *composition, Eevg_LineComposition *target,
+                                              const Eant_CoordDefinition *units, Eant_CoordSysConversion *conversion,
+                                              Eerr_ErrorReport **err);
+Eevg_LinePattern *eant_GetLinePattern(const Eevg_LinePattern *pattern, Eevg_LinePattern *target,
+                                      const Eant_CoordDefinition *units, Eant_CoordSysConversion *conversion,
+                                      Eerr_ErrorReport **err);
+Eevg_ArrowEnd *eant_GetArrowEnd(const Eevg_ArrowEnd *arrowEnd, const Eant_CoordDefinition *units,
+                                Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err);
 
 /* Measures of a numbered line style in layer map units (0 on failure): the first overlaid line's
    width; the arrow wing (arrow length times the sine of the tip angle) when an end is an arrow;
@@ -1646,6 +1675,12 @@ void eant_AntBoundingBoxUpdateByElement(Eant_AnnotationInfo *info, Eant_Element 
 /* Gives the info its measuring drawing (sized from the layer box) unless it has one; without a
    control record the renderer's is taken and kept. */
 void eant_GetFakeEevgDrawing(Eant_AnnotationInfo *info, Eevg_Control *control, Eerr_ErrorReport **err);
+/* Makes sure number 0 of every kind exists: gives the info a style library when it has none and
+   adds to each empty list of it the kind's default (a black colour, the default line, fill and text
+   styles, in that order), and gives the info a symbol library when it has none. The first failure
+   ends it; what was added before stays. (The default symbol definition comes with the symbol
+   element.) */
+void eant_LibrariesValidate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err);
 
 /* ---------------------------------------------------------------------------------------------
    Elements: the per-type dispatchers. Each calls its slot of the element's type table. A null
@@ -1887,19 +1922,21 @@ Eant_Element *eant_ElementRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, c
    next sibling of the one before; asks for a user interrupt after every element. */
 void eant_ElementListWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t position, Eant_Element *list,
                            Eerr_ErrorReport **err);
-/* Reads the elements from the code's place through the readers of their types. A damaged element
-   record ends the list: the elements before it are returned with a warning (severity 1). */
+/* Reads the elements from the code's place through the readers of their types. An element record
+   that cannot be read fails the read with a report naming the element (its place in the list and
+   its entry); with EANT_FILEIO_KEEP_READ_ELEMENTS in the file I/O record's reserved word it ends
+   the list instead, and the elements before it are returned with a warning (severity 1) naming it. */
 Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
                                    int32_t position, Eerr_ErrorReport **err);
 /* Writes the list node (EANT_ELEMENTLIST or EANT_SYMBOLELEMENTLIST) as a new child of nodePath's
-   node or the current one, and reads it. */
+   node or the current one, and reads it (a missing node is reported as a warning, severity 1). */
 void eant_ElementNodeWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, Eerr_ErrorReport **err);
 void eant_ElementNodeRead(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, Eerr_ErrorReport **err);
 /* The list node and the list as its children; an empty list writes nothing (a warning). */
 void eant_ElementNodeAndListWrite(Eant_FileIO *fileIO, const char *nodePath, int32_t nodeType, const char *name,
                                   Eant_Element *list, Eerr_ErrorReport **err);
-/* The list below the list node; a missing node gives null with a warning, an empty node fails.
-   The node's parent is current afterwards. */
+/* The list below the list node; a missing node gives null with a warning, an empty or damaged
+   node fails. The node's parent is current afterwards. */
 Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const char *nodePath,
                                           int32_t nodeType, Eerr_ErrorReport **err);
 

@@ -35,7 +35,8 @@ typedef struct {
 typedef enum { EEVG_PIXEL = 1, EEVG_NDU = 2, EEVG_MAP = 3, EEVG_OUTPUT = 4 } Eevg_CoordSys;
 
 typedef enum { EEVG_TOP = 0, EEVG_YCENTER = 1, EEVG_BOTTOM = 2 } Eevg_YAlign;
-typedef enum { EEVG_LEFT = 0, EEVG_XCENTER = 1, EEVG_RIGHT = 2 } Eevg_XAlign;
+/* EEVG_FULL spreads a text along the whole of its polyline. */
+typedef enum { EEVG_LEFT = 0, EEVG_XCENTER = 1, EEVG_RIGHT = 2, EEVG_FULL = 5 } Eevg_XAlign;
 
 /* A text alignment, vertical then horizontal (32-bit Eevg_YAlign, Eevg_XAlign). */
 typedef struct {

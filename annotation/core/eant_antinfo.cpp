@@ -88,14 +88,23 @@ struct InfoDeleter {
 };
 using InfoPtr = std::unique_ptr<Eant_AnnotationInfo, InfoDeleter>;
 
-// The version-flags permission of an option list (code 0 and a value; code 1 ends the list).
-constexpr lower::Keyword kOptionKeywords[] = {{EANT_OPTION_VERSION_FLAGS, {lower::Value::Int}}};
-constexpr lower::KeywordList kOptionList{{kOptionKeywords}, "Invalid option %d", EANT_OPTION_END};
+// The options of an option list (code 0 and a value; code 1 ends the list): the version-flags
+// permission, and for the reader whether the elements before a damaged element record are kept.
+struct Options {
+  int32_t permission = 1;
+  int32_t keepReadElements = 0;
+};
+constexpr lower::Keyword kWriteOptionKeywords[] = {{EANT_OPTION_VERSION_FLAGS, {lower::Value::Int}}};
+constexpr lower::KeywordList kWriteOptionList{{kWriteOptionKeywords}, "Invalid option %d", EANT_OPTION_END};
+constexpr lower::Keyword kReadOptionKeywords[] = {{EANT_OPTION_VERSION_FLAGS, {lower::Value::Int}},
+                                                  {EANT_OPTION_KEEP_READ_ELEMENTS, {lower::Value::Int}}};
+constexpr lower::KeywordList kReadOptionList{{kReadOptionKeywords}, "Invalid option %d", EANT_OPTION_END};
 
-bool ReadOptions(va_list ap, const char *reporter, int32_t &permission, Eerr_ErrorReport **err) {
-  permission = 1;
-  return lower::ReadKeywords(kOptionList, ap, reporter, 1, err, [&](int32_t, const lower::KeywordValues &v) {
-    permission = v.Int(0);
+bool ReadOptions(const lower::KeywordList &list, va_list ap, const char *reporter, Options &options,
+                 Eerr_ErrorReport **err) {
+  options = Options{};
+  return lower::ReadKeywords(list, ap, reporter, 1, err, [&](int32_t code, const lower::KeywordValues &v) {
+    (code == EANT_OPTION_VERSION_FLAGS ? options.permission : options.keepReadElements) = v.Int(0);
     return true;
   });
 }
@@ -479,19 +488,19 @@ void eant_AnnotationInfoWriteWithOptions(Ehfa_File *file, const char *nodePath, 
                                          Eant_AnnotationInfo *info, Eerr_ErrorReport **err, ...) try {
   static const char *reporter = "eant_AnnotationInfoWriteWithOptions";
   lower::Clear(err);
-  int32_t permission = 1;
+  Options options;
   va_list ap;
   va_start(ap, err);
-  const bool options = ReadOptions(ap, reporter, permission, err);
+  const bool read = ReadOptions(kWriteOptionList, ap, reporter, options, err);
   va_end(ap);
-  if (!options) return;
+  if (!read) return;
   if (!info) return lower::Report(err, reporter, 1, "Invalid input annotation info");
   if (!file) return lower::Report(err, reporter, 2, "Invalid input ehfaFile");
   lower::CalleeReport inner;
   Eant_FileIO *io = eant_FileIOCreate(&inner);
   if (!io) return lower::ReportCallee(err, inner, reporter, 3, "eant_FileIOCreate");
   io->file = file;
-  io->versionFlags = permission;
+  io->versionFlags = options.permission;
   FileMode mode(file, io);
   if (!mode.Change(true, &inner))
     return lower::ReportChained(err, inner, reporter, 2365, "ehfa_FileChange fail");
@@ -562,17 +571,17 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
                                                         ...) try {
   static const char *reporter = "eant_AnnotationInfoReadWithOptions";
   lower::Clear(err);
-  int32_t permission = 1;
+  Options options;
   va_list ap;
   va_start(ap, err);
-  const bool options = ReadOptions(ap, reporter, permission, err);
+  const bool read = ReadOptions(kReadOptionList, ap, reporter, options, err);
   va_end(ap);
-  if (!options) return info;
+  if (!read) return info;
   if (!file) {
     lower::Report(err, reporter, 1, "Invalid input ehfaFile");
     return info;
   }
-  lower::CalleeReport inner;
+  lower::CalleeReport inner, damage;
   InfoPtr made;
   if (info) {
     eant_ElementListFree(&info->elements);
@@ -591,6 +600,7 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     Eant_FileIO *io = eant_FileIOCreate(&inner);
     if (!io) return fail(3, "eant_FileIOCreate");
     io->file = file;
+    if (options.keepReadElements == 1) io->reserved |= EANT_FILEIO_KEEP_READ_ELEMENTS;
     FileMode mode(file, io);
     if (!mode.Change(false, &inner)) return fail(4, "ehfa_FileChange");
     ++io->depth;
@@ -599,7 +609,7 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     if (inner) return fail(5, "eant_AnnotationVersionRead");
     eant_AnnotationVersionFlagsRead(io, nodePath, &inner);
     if (inner) return fail(6, "eant_AnnotationVersionFlagsRead");
-    if (permission == 0) io->versionFlags = 0;
+    if (options.permission == 0) io->versionFlags = 0;
 
     Eant_AntHeader *header = eant_AntHeaderRead(io, nodePath, info->antHead, &inner);
     if (inner || !header) {
@@ -629,6 +639,9 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
       eant_ElementListFree(&elements);
       return fail(8, "eant_ElementNodeAndListRead");
     }
+    // A list cut short at a damaged element (asked for; the list reader's code 3) is told to the
+    // caller; a missing list node (code 2) only means no elements.
+    if (options.keepReadElements == 1 && inner && inner->code == 3) lower::PassOn(&damage, inner);
     inner.Drop();
     info->elements = elements;
     BackTo(file, layer);
@@ -665,7 +678,9 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
       if (inner) return fail(11, "eant_LineStyleCopyBetweenLibs");
     }
   }
-  // The libraries are checked against each other here once that check is in the tree.
+  // Number 0 of every kind of style exists, whatever the file held.
+  eant_LibrariesValidate(info, &inner);
+  if (inner) return fail(12, "eant_LibrariesValidate");
   if (!info->selectedStyles && !InitSelectedStyles(info, &inner)) return fail(13, "eant_SelectedStylesInit");
   if (!(info->currentStyles = eant_SelectedStylesCopy(info->selectedStyles, info->currentStyles, &inner)))
     return fail(14, "eant_SelectedStylesCopy");
@@ -673,6 +688,7 @@ Eant_AnnotationInfo *eant_AnnotationInfoReadWithOptions(Ehfa_File *file, const c
     return fail(15, "eant_SelectedStylesCopy");
   info->modified = 0;
   made.release();
+  lower::PassOn(err, damage);
   return info;
 }
 TAVIRON_GUARD(err, nullptr)

@@ -20,6 +20,16 @@ namespace {
 constexpr const char *kFileName = "antstyles.ads";
 constexpr int32_t kPathSize = 256;
 
+// The user's configuration folder of the library, which holds the file when no preferences path
+// is set: $XDG_CONFIG_HOME/taviron, else $HOME/.config/taviron; empty when neither is set.
+std::string UserFolder() {
+  const char *config = std::getenv("XDG_CONFIG_HOME");
+  if (config && *config) return std::string(config) + "/taviron";
+  const char *home = std::getenv("HOME");
+  if (home && *home) return std::string(home) + "/.config/taviron";
+  return {};
+}
+
 } // namespace
 
 extern "C" {
@@ -30,23 +40,27 @@ char *eant_GetDefaultStylesFileName(int32_t kind, Eerr_ErrorReport **err) try {
   const bool user = kind == 1 || kind == 3, shared = kind == 2 || kind == 4;
   if (!user && !shared) return nullptr;
   lower::CalleeReport inner;
+  const char *personal = std::getenv("PERSONAL");
+  // Without a preferences path (unset) the user's configuration folder is the one directory; it
+  // is made when the file is first written, not when its name is only wanted.
+  const char *variable = std::getenv("NORIX_PREFERENCES_PATH");
+  const std::string fallback = variable ? std::string() : UserFolder();
   struct List {
     Efio_SearchList *list;
     ~List() { efio_FreeSL(list); }
-  } path{efio_CreateSLFromEnv(0, "NORIX_PREFERENCES_PATH", nullptr, &inner)};
-  if (!path.list) {
+  } path{fallback.empty() ? efio_CreateSLFromEnv(0, "NORIX_PREFERENCES_PATH", nullptr, &inner) : nullptr};
+  if (fallback.empty() && !path.list) {
     lower::ReportChained(err, inner, reporter, __LINE__, "efio_CreateSLFromEnv failed");
     return nullptr;
   }
-  const int32_t count = path.list->count;
+  const int32_t count = fallback.empty() ? path.list->count : 1;
   if (count < 1) {
     lower::Report(err, reporter, __LINE__, "Environment variable NORIX_PREFERENCES_PATH yields invalid search list");
     return nullptr;
   }
   const char *directory = nullptr;
   if (count == 1) {
-    const char *personal = std::getenv("PERSONAL");
-    directory = user && personal ? personal : path.list->directories[0];
+    directory = user && personal ? personal : !fallback.empty() ? fallback.c_str() : path.list->directories[0];
   } else {
     directory = path.list->directories[user ? count - 1 : count - 2];
   }
@@ -55,7 +69,7 @@ char *eant_GetDefaultStylesFileName(int32_t kind, Eerr_ErrorReport **err) try {
     lower::ReportChained(err, inner, reporter, __LINE__, "efnp_fileNameAddName failed");
     return nullptr;
   }
-  if (efio_MaybeMakeDir(directory, &inner) != 0) {
+  if (directory != fallback.c_str() && efio_MaybeMakeDir(directory, &inner) != 0) {
     lower::ReportChained(err, inner, reporter, __LINE__, "efio_MaybeMakeDir failed");
     return nullptr;
   }
@@ -76,9 +90,16 @@ void eant_DefaultStylesWrite(Eant_AnnotationInfo *info, const char *fileName, Ee
     return lower::Report(err, reporter, __LINE__, "Invalid style settings file path");
 
   // The new file is built beside the old one under a temporary name and renamed over it only
-  // when it is complete: a failed or interrupted write leaves the old file as it was.
-  std::string directory = std::filesystem::path(expanded).parent_path().string();
-  if (directory.empty()) directory = ".";
+  // when it is complete: a failed or interrupted write leaves the old file as it was. Its folder
+  // is made first when it is missing (the user's configuration folder, on the first write).
+  const std::filesystem::path parent = std::filesystem::path(expanded).parent_path();
+  const std::string directory = parent.empty() ? std::string(".") : parent.string();
+  std::error_code made;
+  std::filesystem::create_directories(directory, made);
+  if (made) {
+    return lower::Report(err, reporter, __LINE__, "Unable to create directory %s: %s", directory.c_str(),
+                         made.message().c_str());
+  }
   lower::CalleeReport inner;
   HeapText temporary{efio_TempName(directory.c_str(), "antstyles", &inner)};
   if (!temporary) return lower::ReportCallee(err, inner, reporter, __LINE__, "efio_TempName");

@@ -3,6 +3,7 @@
 // reader, which hands each element to the reader of its type.
 #include <iterator>
 #include <new>
+#include <string>
 #include <unordered_set>
 #include <utility>
 
@@ -180,6 +181,25 @@ Eant_Element *ReadElement(Eant_AnnotationInfo *info, Eant_FileIO *fileIO, const 
   return element;
 }
 
+// Reports the damaged element record at (path, code), which follows the elements read so far, by
+// its place in the list and its entry's name. A caller who asked for what can be read keeps those
+// elements, with a warning (true); otherwise the read fails.
+bool Damaged(Eant_FileIO *fileIO, const char *path, int32_t code, const Eant_Element *read,
+             lower::CalleeReport &inner, Eerr_ErrorReport **err) {
+  static const char *reporter = "eant_ElementListRead";
+  int32_t place = 1;
+  for (const Eant_Element *e = read; e; e = e->next) ++place;
+  const Ehfa_Entry *entry = fileIO && !path ? ehfa_EntryPeek(fileIO->file, code, nullptr, nullptr) : nullptr;
+  const std::string name = entry && entry->name ? std::string(" (") + entry->name + ")" : std::string();
+  if (fileIO && (fileIO->reserved & EANT_FILEIO_KEEP_READ_ELEMENTS)) {
+    ReportWarning(err, inner, reporter, 1, "Element %ld of the list%s could not be read: the list ends before it",
+                  static_cast<long>(place), name.c_str());
+    return true;
+  }
+  lower::ReportChained(err, inner, reporter, 1, "Element %ld of the list%s could not be read",
+                       static_cast<long>(place), name.c_str());
+  return false;
+}
 
 } // namespace
 
@@ -298,9 +318,9 @@ Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileI
     bool absent = false;
     Eant_Element *element = ReadElement(info, fileIO, path, code, nullptr, absent, &inner);
     if (!element) {
-      // No entry there ends the list. A damaged record ends it too, but it is told: what follows
-      // is not in the list, and writing the list back would lose it.
-      if (!absent && inner) ReportWarning(err, inner, reporter, 1, "Error returned from eant_ElementRead");
+      // No entry there ends the list. A damaged record fails the read: what follows it would not
+      // be in the list, and writing the list back would lose it for good.
+      if (!absent && inner) return Damaged(fileIO, path, code, first, inner, err) ? first : fail(element);
       return first;
     }
     // Each step must reach an entry not read before (a damaged file could lead the walk back).
@@ -324,7 +344,8 @@ Eant_Element *eant_ElementListRead(Eant_AnnotationInfo *info, Eant_FileIO *fileI
     }
     type.read(info, fileIO, element, &inner);
     if (inner) {
-      lower::ReportCallee(err, inner, reporter, 3, "readElement");
+      lower::ReportChained(err, inner, reporter, 3, "Error returned from readElement for element %ld",
+                           static_cast<long>(element->id));
       return fail(element);
     }
     element->previous = last;
@@ -384,9 +405,14 @@ void eant_ElementNodeRead(Eant_FileIO *fileIO, const char *nodePath, int32_t nod
     lower::ReportCallee(err, inner, reporter, 7, "emif_FindDesignByName");
     return;
   }
-  // The stored node type is read, not compared with the one asked for.
+  // The stored node type is read, not compared with the one asked for. A missing node is only a
+  // warning (a layer without elements has none); a damaged one fails.
   ElementNode node{};
-  if (!ehfa_ObjectRead(fileIO->file, nodePath, name, EHFA_CHILD_NAMED, &node, design, &inner))
+  const int32_t present =
+      ehfa_ObjectReadIfPresent(fileIO->file, nodePath, name, EHFA_CHILD_NAMED, &node, design, &inner);
+  if (!present && !inner)
+    ReportWarning(err, inner, reporter, 9, "No list node %s", name);
+  else if (inner)
     lower::ReportCallee(err, inner, reporter, 8, "ehfa_ObjectRead for child");
 } TAVIRON_GUARD_VOID(err)
 
@@ -440,6 +466,10 @@ Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO
   }
   lower::CalleeReport inner;
   eant_ElementNodeRead(fileIO, nodePath, nodeType, &inner);
+  if (inner && inner->severity > EERR_WARNING) {
+    lower::ReportCallee(err, inner, reporter, 2, "eant_ElementNodeRead");
+    return nullptr;
+  }
   if (inner) {
     // A layer without a list node reads as empty.
     ReportWarning(err, inner, reporter, 2, "Error returned from eant_ElementNodeRead");
@@ -451,13 +481,14 @@ Eant_Element *eant_ElementNodeAndListRead(Eant_AnnotationInfo *info, Eant_FileIO
     return nullptr;
   }
   Eant_Element *list = eant_ElementListRead(info, fileIO, nullptr, EHFA_CHILD_OF, &inner);
-  if (!list || (inner && inner->severity > EERR_WARNING)) {
+  const bool cut = inner && inner->severity <= EERR_WARNING; // at a damaged element, as asked
+  if (!cut && (!list || inner)) {
     ehfa_EntryPositionFree(node);
     eant_ElementListFree(&list);
     lower::ReportCallee(err, inner, reporter, 3, "eant_ElementListRead");
     return nullptr;
   }
-  lower::PassOn(err, inner); // a warning of the reader stays visible
+  if (cut) ReportWarning(err, inner, reporter, 3, "Error returned from eant_ElementListRead");
   // Back to the node's parent, wherever the reading of the elements left the file.
   const bool back = ehfa_EntryPositionSet(fileIO->file, node, &inner) == 0 &&
                     ehfa_EntrySeek(fileIO->file, EHFA_PARENT, nullptr, &inner) != nullptr && !inner;

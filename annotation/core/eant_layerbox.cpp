@@ -1,6 +1,6 @@
-// The layer box (the header's corners, grown as elements change) and the measuring drawing: a
+// The layer box (the header's corners, grown as elements change), the measuring drawing (a
 // renderer drawing without output whose world is the layer box, through which text and symbols
-// measure themselves.
+// measure themselves) and the library defaults: number 0 of each kind of style always exists.
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -72,6 +72,10 @@ void DeviceSize(const World &world, int32_t &width, int32_t &height) {
   width = static_cast<int32_t>(std::max(2.0, Nearest(w)));
   height = static_cast<int32_t>(std::max(2.0, Nearest(h)));
 }
+
+// For now: the default symbol definition needs the symbol element, which is still to come; until
+// then an empty symbol-definition list stays empty.
+bool AddDefaultSymbol(Eant_SymbolLibrary *, Eerr_ErrorReport **) { return true; }
 
 } // namespace
 
@@ -269,6 +273,44 @@ void eant_GetFakeEevgDrawing(Eant_AnnotationInfo *info, Eevg_Control *control, E
   info->fakeDrawing = eant_CreateFakeEevgDrawingFromBoundingBox(box, control, &inner);
   evec_BboxDelete(box, nullptr);
   if (!info->fakeDrawing) lower::ReportCallee(err, inner, reporter, 3, "eant_CreateFakeEevgDrawingFromBoundingBox");
+} TAVIRON_GUARD_VOID(err)
+
+void eant_LibrariesValidate(Eant_AnnotationInfo *info, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_LibrariesValidate";
+  lower::Clear(err);
+  if (!info) return lower::Report(err, reporter, 1, "Invalid input annotation info");
+  lower::CalleeReport inner;
+  if (!info->styleLib && !(info->styleLib = eant_StyleLibraryCreate(&inner)))
+    return lower::ReportCallee(err, inner, reporter, 2, "eant_StyleLibraryCreate");
+  // Colours first: the default styles of the other kinds use colour 0. The codes of each kind's
+  // list, count and default.
+  static constexpr struct {
+    StyleKindCode kind;
+    int32_t list, count, add;
+  } kKinds[] = {{kColors, 3, 4, 6}, {kLineStyles, 7, 8, 9}, {kFillStyles, 10, 11, 12}, {kTextStyles, 13, 14, 15}};
+  for (const auto &k : kKinds) {
+    const StyleKindFunctions &kind = StyleKind(k.kind);
+    Edlm_List *&list = info->styleLib->*kind.list;
+    if (!list && !(list = edlm_NewList(sizeof(void *), 1, &inner)))
+      return lower::ReportChained(err, inner, reporter, k.list, "Error returned from edlm_NewList for %s",
+                                  kind.listName);
+    const int32_t count = edlm_CountList(list, &inner);
+    if (inner)
+      return lower::ReportChained(err, inner, reporter, k.count, "Error returned from edlm_CountList for %s",
+                                  kind.listName);
+    if (count > 0) continue;
+    kind.createDefault(info->styleLib, &inner);
+    if (inner) return lower::ReportCallee(err, inner, reporter, k.add, kind.createDefaultName);
+  }
+  if (!info->symbolLib && !(info->symbolLib = eant_SymbolLibraryCreate(&inner)))
+    return lower::ReportCallee(err, inner, reporter, 16, "eant_SymbolLibraryCreate");
+  Edlm_List *&symbols = info->symbolLib->symbolDataList;
+  if (!symbols && !(symbols = edlm_NewList(sizeof(void *), 1, &inner)))
+    return lower::ReportCallee(err, inner, reporter, 17, "edlm_NewList for symbolDataList");
+  const int32_t count = edlm_CountList(symbols, &inner);
+  if (inner) return lower::ReportCallee(err, inner, reporter, 18, "edlm_CountList for symbolDataList");
+  if (count == 0 && !AddDefaultSymbol(info->symbolLib, &inner))
+    lower::ReportCallee(err, inner, reporter, 19, "eant_SymbolDataCreateDefault");
 } TAVIRON_GUARD_VOID(err)
 
 } // extern "C"

@@ -260,11 +260,16 @@ struct Colors {
       "eant_ColorPrivate0ArrayToList", "eant_ColorPrivate0ArrayToList", "eant_ColorPrivate2ArrayToList",
       "eant_ColorPrivate2ArrayToList", "eant_ColorPrivate2ArrayToList"};
   static constexpr const char *kListName = "colors";
+  static constexpr const char *kCreateDefault = "eant_ColorCreateDefault";
+  static void CreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    eant_ColorCreateDefault(library, nullptr, err);
+  }
 };
 
 // ---- Line styles -----------------------------------------------------------------------------
 
 void DropLineCache(Eant_LineStyle &style) { eevg_LineStyleFree(&style.evaluatedStyle); }
+bool ValidComposition(const Eant_LineComposition &c) { return c.count >= 0 && (c.count == 0 || c.data); }
 
 template <class Stored> void TakeLineParts(Stored &entry, Eant_LineStyle &style) {
   TakeHeader(style, entry);
@@ -332,6 +337,10 @@ struct LineStyles {
       "eant_LineStylePrivate0ArrayToList", "eant_LineStylePrivate1ArrayToList", "eant_LineStylePrivate2ArrayToList",
       "eant_LineStylePrivate2ArrayToList", "eant_LineStylePrivate4ArrayToList"};
   static constexpr const char *kListName = "lineStyles";
+  static constexpr const char *kCreateDefault = "eant_LineStyleCreateDefault";
+  static void CreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    eant_LineStyleCreateDefault(library, err);
+  }
 };
 
 // ---- Text styles -----------------------------------------------------------------------------
@@ -392,6 +401,10 @@ struct TextStyles {
       "eant_TextStylePrivate0ArrayToList", "eant_TextStylePrivate0ArrayToList", "eant_TextStylePrivate2ArrayToList",
       "eant_TextStylePrivate2ArrayToList", "eant_TextStylePrivate2ArrayToList"};
   static constexpr const char *kListName = "textStyles";
+  static constexpr const char *kCreateDefault = "eant_TextStyleCreateDefault";
+  static void CreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    eant_TextStyleCreateDefault(library, err);
+  }
 };
 
 // ---- Fill styles -----------------------------------------------------------------------------
@@ -520,6 +533,10 @@ struct FillStyles {
       "eant_FillStylePrivate0ArrayToList", "eant_FillStylePrivate0ArrayToList", "eant_FillStylePrivate2ArrayToList",
       "eant_FillStylePrivate2ArrayToList", "eant_FillStylePrivate2ArrayToList"};
   static constexpr const char *kListName = "fillStyles";
+  static constexpr const char *kCreateDefault = "eant_FillStyleCreateDefault";
+  static void CreateDefault(Eant_StyleLibrary *library, Eerr_ErrorReport **err) {
+    eant_FillStyleCreateDefault(library, err);
+  }
 };
 
 } // namespace
@@ -540,6 +557,8 @@ template <> struct taviron::lower::TableFiller<StyleKindFunctions> {
     }
     t.toArrayName = Kind::kToArray;
     t.listName = Kind::kListName;
+    t.createDefault = &Kind::CreateDefault;
+    t.createDefaultName = Kind::kCreateDefault;
     return t;
   }
 };
@@ -617,9 +636,27 @@ Eant_LineStyle *eant_LineStyleCreate(Eerr_ErrorReport **err) try {
   return style;
 } TAVIRON_GUARD(err, nullptr)
 
+// The overlaid lines are copied without shrinking: a destination with more lines than the source
+// keeps its extra lines after the source's.
 Eant_LineStyle *eant_LineStyleCopy(const Eant_LineStyle *source, Eant_LineStyle *target, Eerr_ErrorReport **err) try {
-  return CopyByDesign(kLineStyle4Memory, source, target, "eant_LineStyleCopy", "Eant_LineStyle", eant_LineStyleCreate,
-                      "eant_LineStyleCreate", DropLineCache, err);
+  lower::Clear(err);
+  Eant_LineComposition lines{};
+  if (source && target && source != target && ValidComposition(source->overLines) &&
+      ValidComposition(target->overLines) && target->overLines.count > source->overLines.count) {
+    if (!eant_LineCompositionCopy(&target->overLines, &lines, 1, nullptr) ||
+        !eant_LineCompositionCopy(&source->overLines, &lines, 0, nullptr)) {
+      eant_LineCompositionFree(&lines);
+      lower::Report(err, "eant_LineStyleCopy", 3, "Error copying Eant_LineStyle");
+      return target;
+    }
+  }
+  lower::CalleeReport inner;
+  Eant_LineStyle *copy = CopyByDesign(kLineStyle4Memory, source, target, "eant_LineStyleCopy", "Eant_LineStyle",
+                                      eant_LineStyleCreate, "eant_LineStyleCreate", DropLineCache, &inner);
+  if (copy && !inner && lines.data) std::swap(copy->overLines, lines);
+  eant_LineCompositionFree(&lines);
+  lower::PassOn(err, inner);
+  return copy;
 } TAVIRON_GUARD(err, nullptr)
 
 void eant_LineStyleFree(Eant_LineStyle **style) try {
@@ -1123,7 +1160,6 @@ bool SetOverLine(Eant_LineComposition &composition, int32_t position, double wid
   return PutLine(composition, position, width, color, reporter, err);
 }
 
-bool ValidComposition(const Eant_LineComposition &c) { return c.count >= 0 && (c.count == 0 || c.data); }
 
 void PrintDescription(const Eant_LineDescription &line) {
   efio_Printf("LineDescription:\n   color - %ld\n   width - %lg\n", static_cast<long>(line.color), line.width);
@@ -1290,24 +1326,10 @@ struct LineFamily : LineStyles {
                          const char *reporter, Eerr_ErrorReport **err) {
     if (!(style.mask & EANT_LINE_OVERLINES)) return true;
     lower::CalleeReport inner;
-    if (target->count != style.overLines.count &&
-        !eevg_LineCompositionCreate(style.overLines.count, target, &inner)) {
-      lower::ReportCallee(err, inner, reporter, 7, "eevg_LineCompositionCreate");
+    if (!eant_GetLineComposition(toolkit, library, &style.overLines, target, style.styleUnits, conversion,
+                                 &inner)) {
+      lower::ReportCallee(err, inner, reporter, 7, "eant_GetLineComposition");
       return false;
-    }
-    for (int32_t i = 0; i < style.overLines.count; ++i) {
-      const Eant_LineDescription &line = style.overLines.data[i];
-      Eevg_LineDescription &out = target->data[i];
-      out.width = MapLength(conversion, style.styleUnits, line.width, &inner);
-      if (inner) {
-        lower::ReportCallee(err, inner, reporter, 7, "eant_CoordSysConversionScaleX");
-        return false;
-      }
-      eevg_ColorFree(&out.color);
-      if (line.color != -1 && !(out.color = eant_GetColor(toolkit, library, line.color, &inner))) {
-        lower::ReportCallee(err, inner, reporter, 7, "eant_GetColor");
-        return false;
-      }
     }
     style.mask &= ~EANT_LINE_OVERLINES;
     return true;
@@ -1321,34 +1343,22 @@ struct LineFamily : LineStyles {
                        Eevg_LineStyle *renderer, Eant_CoordSysConversion *conversion, const char *reporter,
                        Eerr_ErrorReport **err) {
     lower::CalleeReport inner;
-    if (!eevg_LinePatternCreate(style.linePattern.count, &renderer->pattern, &inner)) {
-      lower::ReportCallee(err, inner, reporter, 6, "eevg_LinePatternCreate");
+    if (!eant_GetLinePattern(&style.linePattern, &renderer->pattern, style.styleUnits, conversion, &inner)) {
+      lower::ReportCallee(err, inner, reporter, 6, "eant_GetLinePattern");
       return false;
-    }
-    for (int32_t i = 0; i < style.linePattern.count; ++i) {
-      renderer->pattern.data[i].lineMark =
-          MapLength(conversion, style.styleUnits, style.linePattern.data[i].lineMark, &inner);
-      if (!inner)
-        renderer->pattern.data[i].lineSpace =
-            MapLength(conversion, style.styleUnits, style.linePattern.data[i].lineSpace, &inner);
-      if (inner) {
-        lower::ReportCallee(err, inner, reporter, 6, "eant_CoordSysConversionScaleX");
-        return false;
-      }
     }
     renderer->lineJoin = style.lineJoin;
     renderer->markEnd = style.markEnd;
     renderer->startLineEnd = style.startLineEnd;
     renderer->endLineEnd = style.endLineEnd;
     if (style.arrowEnd) {
-      const Eevg_ArrowEnd &arrow = *style.arrowEnd;
-      const double length = MapLength(conversion, style.styleUnits, arrow.length, &inner);
-      if (inner ||
-          !(renderer->arrowEnd = eevg_ArrowEndSetValues(renderer->arrowEnd, arrow.baseAngle, arrow.tipAngle,
-                                                        length, arrow.filled, arrow.stick, &inner))) {
-        lower::ReportCallee(err, inner, reporter, 6, "eevg_ArrowEndSetValues");
+      Eevg_ArrowEnd *arrow = eant_GetArrowEnd(style.arrowEnd, style.styleUnits, conversion, &inner);
+      if (!arrow) {
+        lower::ReportCallee(err, inner, reporter, 6, "eant_GetArrowEnd");
         return false;
       }
+      eevg_ArrowEndFree(&renderer->arrowEnd);
+      renderer->arrowEnd = arrow;
     }
     renderer->displayLine = style.displayLine;
     renderer->useSymbol = style.useSymbol;
@@ -2848,6 +2858,101 @@ void eant_LineCompositionPrint(const Eant_LineComposition *composition, Eerr_Err
   PrintComposition(*composition);
 }
 TAVIRON_GUARD_VOID(err)
+
+Eevg_LineComposition *eant_GetLineComposition(Eint_InitToolkitData *toolkit, Eant_StyleLibrary *library,
+                                              const Eant_LineComposition *composition, Eevg_LineComposition *target,
+                                              const Eant_CoordDefinition *units, Eant_CoordSysConversion *conversion,
+                                              Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_GetLineComposition";
+  lower::Clear(err);
+  if (!composition || !ValidComposition(*composition)) {
+    lower::Report(err, reporter, 1, "Invalid input antLineComp");
+    return nullptr;
+  }
+  if (!target) {
+    lower::Report(err, reporter, 2, "Invalid input eevgLineComp");
+    return nullptr;
+  }
+  lower::CalleeReport inner;
+  if (target->count != composition->count && !eevg_LineCompositionCreate(composition->count, target, &inner)) {
+    lower::ReportCallee(err, inner, reporter, 3, "eevg_LineCompositionCreate");
+    return nullptr;
+  }
+  if (target->count > 0 && !target->data) {
+    lower::Report(err, reporter, 4, "No data allocated for eevgLineComp");
+    return nullptr;
+  }
+  for (int32_t i = 0; i < composition->count; ++i) {
+    const Eant_LineDescription &line = composition->data[i];
+    Eevg_LineDescription &out = target->data[i];
+    out.width = MapLength(conversion, units, line.width, &inner);
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 5, "eant_CoordSysConversionScaleX");
+      return nullptr;
+    }
+    eevg_ColorFree(&out.color);
+    if (line.color != -1 && !(out.color = eant_GetColor(toolkit, library, line.color, &inner))) {
+      lower::ReportCallee(err, inner, reporter, 6, "eant_GetColor");
+      return nullptr;
+    }
+  }
+  return target;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_LinePattern *eant_GetLinePattern(const Eevg_LinePattern *pattern, Eevg_LinePattern *target,
+                                      const Eant_CoordDefinition *units, Eant_CoordSysConversion *conversion,
+                                      Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_GetLinePattern";
+  lower::Clear(err);
+  if (!pattern || pattern->count < 0 || (pattern->count > 0 && !pattern->data)) {
+    lower::Report(err, reporter, 1, "Invalid input inLinePattern");
+    return nullptr;
+  }
+  if (!target) {
+    lower::Report(err, reporter, 2, "Invalid input outLinePattern");
+    return nullptr;
+  }
+  lower::CalleeReport inner;
+  if (target->count != pattern->count && !eevg_LinePatternCreate(pattern->count, target, &inner)) {
+    lower::ReportCallee(err, inner, reporter, 3, "eevg_LinePatternCreate");
+    return nullptr;
+  }
+  if (target->count > 0 && !target->data) {
+    lower::Report(err, reporter, 4, "No data allocated for outLinePattern");
+    return nullptr;
+  }
+  for (int32_t i = 0; i < pattern->count; ++i) {
+    target->data[i].lineMark = MapLength(conversion, units, pattern->data[i].lineMark, &inner);
+    if (!inner) target->data[i].lineSpace = MapLength(conversion, units, pattern->data[i].lineSpace, &inner);
+    if (inner) {
+      lower::ReportCallee(err, inner, reporter, 5, "eant_CoordSysConversionScaleX");
+      return nullptr;
+    }
+  }
+  return target;
+}
+TAVIRON_GUARD(err, nullptr)
+
+Eevg_ArrowEnd *eant_GetArrowEnd(const Eevg_ArrowEnd *arrowEnd, const Eant_CoordDefinition *units,
+                                Eant_CoordSysConversion *conversion, Eerr_ErrorReport **err) try {
+  static const char *reporter = "eant_GetArrowEnd";
+  lower::Clear(err);
+  if (!arrowEnd) return nullptr;
+  lower::CalleeReport inner;
+  Eevg_ArrowEnd *copy = eevg_ArrowEndCopy(arrowEnd, nullptr, &inner);
+  if (!copy) {
+    lower::ReportCallee(err, inner, reporter, 1, "eevg_ArrowEndCopy");
+    return nullptr;
+  }
+  copy->length = MapLength(conversion, units, arrowEnd->length, &inner);
+  if (inner) {
+    eevg_ArrowEndFree(&copy);
+    lower::ReportCallee(err, inner, reporter, 2, "eant_CoordSysConversionScaleX");
+  }
+  return copy;
+}
+TAVIRON_GUARD(err, nullptr)
 
 Eant_LineDescription *eant_LineDescriptionCreate(Eerr_ErrorReport **err) try {
   lower::Clear(err);

@@ -266,10 +266,10 @@ void eant_TextPrint(const Eant_Text *text, Eerr_ErrorReport **err) try {
     efio_Printf("Alignment - ");
     const int32_t y = text->alignment->yalign, x = text->alignment->xalign;
     if (y >= 0 && y <= 2) efio_Printf("%s", kY[y]);
-    if (x == 0) efio_Printf("left\n");
-    else if (x == 1) efio_Printf("center\n");
-    else if (x == 2) efio_Printf("right\n");
-    else if (x == 5) efio_Printf("full\n");
+    if (x == EEVG_LEFT) efio_Printf("left\n");
+    else if (x == EEVG_XCENTER) efio_Printf("center\n");
+    else if (x == EEVG_RIGHT) efio_Printf("right\n");
+    else if (x == EEVG_FULL) efio_Printf("full\n");
   }
   if (text->text) {
     eant_TextDataPrint(text->text, &inner);
@@ -374,7 +374,7 @@ Eant_Text *eant_TextRead(Eant_FileIO *fileIO, Eant_Text *text, Eerr_ErrorReport 
     stored.text->string = {0, nullptr};
   }
   bool ok = TextDataWidenOnRead(textData, reporter, 9, err);
-  if (ok && fileIO->reserved == 1 && textData->string.count > 0) {
+  if (ok && (fileIO->reserved & 1) && textData->string.count > 0) {
     eant_TextDataSetupString(textData, &inner);
     if (inner) {
       lower::ReportCallee(err, inner, reporter, 10, "eant_TextDataSetupString");

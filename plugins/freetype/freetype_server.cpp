@@ -1,6 +1,7 @@
 // A font server over FreeType: answers to the server name "FreeType" and serves outline font
 // files (TrueType, OpenType, Type 1). A font file name is a file path, or the name of a font file
-// (with or without ".ttf") in the directories of NORIX_FONT_PATH or /usr/share/fonts/truetype/dejavu.
+// (with or without ".ttf") in the directories of NORIX_FONT_PATH or /usr/share/fonts/truetype/dejavu;
+// a name that no file has is served by the face the font list names for it (its third field).
 // Glyphs are read unscaled, in font units, and kept once read: their advances, side bearings,
 // boxes and outlines (quadratic pieces raised to cubics).
 //
@@ -283,7 +284,16 @@ FONT_SERVER_ENTRY int32_t TextFontGet(const char *fontFileName, Eerr_ErrorReport
     Fail(err, "TextFontGet", "Invalid font file name%s", "");
     return 0;
   }
-  const std::string path = FindFontFile(fontFileName);
+  std::string path = FindFontFile(fontFileName);
+  if (path.empty()) {
+    // A font of the list whose file is another face ("galaxy.otl", the default font of text
+    // styles, is a DejaVu face).
+    Eerr_ErrorReport *ignored = nullptr;
+    const Eevg_FontDataBaseRecord *record = eevg_FontDataBaseLookupByFontFileName(nullptr, fontFileName, &ignored);
+    eerr_DeleteErrorReportEx(&ignored);
+    const char *face = record ? eevg_FontDataBasePSFileNameGet(record) : nullptr;
+    if (face && *face && std::strcmp(face, fontFileName) != 0) path = FindFontFile(face);
+  }
   if (path.empty()) {
     Fail(err, "TextFontGet", "Font file %s not found", fontFileName);
     return 0;

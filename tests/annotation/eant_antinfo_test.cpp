@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "annotation_testing.h"
+#include "edlm.h"
 #include "ellm.h"
 
 namespace {
@@ -217,6 +218,76 @@ TEST_F(AnnotationInfoTest, ReprojectingNeedsProjectionInformation) {
 namespace {
 
 using namespace taviron::annotation::testing;
+
+// The number of slots of each list of a library: colours, line, fill and text styles.
+std::vector<int32_t> Counts(const Eant_StyleLibrary *library) {
+  std::vector<int32_t> counts;
+  for (Edlm_List *list : {library->colors, library->lineStyles, library->fillStyles, library->textStyles})
+    counts.push_back(list ? edlm_CountList(list, nullptr) : -1);
+  return counts;
+}
+
+TEST_F(AnnotationInfoTest, NumberZeroOfEveryKindOfStyleExistsAfterTheLibrariesAreValidated) {
+  ErrorSlot err;
+  // A bare info gets a library with one of each (a black colour) and a symbol library.
+  Eant_AnnotationInfo *info = eant_AnnotationInfoCreate(toolkit_, &err);
+  eant_LibrariesValidate(info, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  ASSERT_NE(nullptr, info->styleLib);
+  EXPECT_EQ((std::vector<int32_t>{1, 1, 1, 1}), Counts(info->styleLib));
+  const Eant_Color *black = eant_ColorLookupInLibrary(info->styleLib, 0, &err);
+  ASSERT_NE(nullptr, black);
+  EXPECT_EQ((std::vector<int32_t>{0, 0, 0}), (std::vector<int32_t>{black->red, black->green, black->blue}));
+  ASSERT_NE(nullptr, info->symbolLib);
+  EXPECT_NE(nullptr, info->symbolLib->symbolDataList);
+  // A full library is left as it is; a library lacking a kind gets that kind's default only.
+  eant_LibrariesValidate(info, &err);
+  EXPECT_EQ((std::vector<int32_t>{1, 1, 1, 1}), Counts(info->styleLib));
+  eant_StyleLibraryFree(&info->styleLib);
+  info->styleLib = eant_StyleLibraryCreate(&err);
+  eant_ColorAddToLibrary(eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_RGB, 0, 128, 128, 0),
+                         info->styleLib, 0, &err);
+  eant_ColorAddToLibrary(eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_RGB, 9, 9, 9, 0),
+                         info->styleLib, 0, &err);
+  eant_LibrariesValidate(info, &err);
+  ASSERT_FALSE(err) << Chain(err);
+  EXPECT_EQ((std::vector<int32_t>{2, 1, 1, 1}), Counts(info->styleLib));
+  EXPECT_EQ(128, eant_ColorLookupInLibrary(info->styleLib, 0, &err)->green);
+  eant_LibrariesValidate(nullptr, &err);
+  EXPECT_TRUE(Reported(err.get(), "eant_LibrariesValidate", 1, "Invalid input annotation info"));
+
+  // A layer read gets them too: one written without styles reads with one of each.
+  eant_StyleLibraryFree(&info->styleLib);
+  info->styleLib = eant_StyleLibraryCreate(&err);
+  eant_SymbolLibraryFree(&info->symbolLib);
+  eant_AntHeaderFree(&info->antHead);
+  info->antHead = eant_AntHeaderCreate(&err);
+  Ehfa_File *file = ehfa_FileCreate(Path("layer.ovr").c_str(), toolkit_, &err);
+  ASSERT_NE(nullptr, file) << Chain(err.get());
+  eant_AnnotationInfoWrite(file, ":", "Annotation", info, &err);
+  ASSERT_FALSE(err) << Chain(err.get());
+  Eant_AnnotationInfo *read = eant_AnnotationInfoRead(file, ":Annotation", nullptr, &err);
+  ASSERT_NE(nullptr, read) << Chain(err.get());
+  ASSERT_NE(nullptr, read->styleLib);
+  EXPECT_EQ((std::vector<int32_t>{1, 1, 1, 1}), Counts(read->styleLib));
+  EXPECT_NE(nullptr, read->symbolLib);
+  eant_AnnotationInfoFree(&read);
+  ehfa_FileClose(file, &err);
+  eant_AnnotationInfoFree(&info);
+
+  // Memory running out: reported, what was added stays with the info.
+  taviron::testing::SweepOptions options;
+  options.prepare = [&] { info = eant_AnnotationInfoCreate(toolkit_, nullptr); };
+  options.finish = [&] { eant_AnnotationInfoFree(&info); };
+  EXPECT_GT(taviron::testing::SweepAllocationFailures(
+                [&](Eerr_ErrorReport **e) {
+                  eant_LibrariesValidate(info, e);
+                  return !*e;
+                },
+                options)
+                .heap,
+            0);
+}
 
 TEST_F(AnnotationInfoTest, AFailedAllocationIsReportedAndLeavesNothingBehind) {
   ErrorSlot err;

@@ -93,6 +93,41 @@ TEST_F(DefaultStylesTest, TheFileLiesInTheDirectoryOfItsKind) {
                        "Environment variable NORIX_PREFERENCES_PATH yields invalid search list"));
 }
 
+TEST_F(DefaultStylesTest, WithoutAPreferencesPathTheUserConfigurationFolderServesMadeOnTheFirstWrite) {
+  const std::string home = Path("home"), config = Path("config");
+  struct Case {
+    const char *xdgConfigHome;
+    std::string folder;
+  } cases[] = {{config.c_str(), config + "/taviron"}, {nullptr, home + "/.config/taviron"}, {"", home + "/.config/taviron"}};
+  taviron::testing::ScopedEnv noPath("NORIX_PREFERENCES_PATH", nullptr), atHome("HOME", home.c_str());
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.folder);
+    taviron::testing::ScopedEnv xdg("XDG_CONFIG_HOME", c.xdgConfigHome);
+    ErrorSlot err;
+    for (int32_t kind : {1, 2}) {
+      char *name = eant_GetDefaultStylesFileName(kind, &err);
+      ASSERT_NE(nullptr, name) << Chain(err);
+      EXPECT_EQ(c.folder + "/antstyles.ads", name);
+      emsc_HeapFree(name);
+    }
+    EXPECT_FALSE(fs::exists(c.folder)) << "made on the first write only";
+    // A new layer can be made, and its styles kept for the next one.
+    const std::string layerName = Path("new.ovr");
+    fs::remove(layerName);
+    Eant_Layer *layer = eant_LayerNew(toolkit_, nullptr, layerName.c_str(), nullptr, nullptr, &err);
+    ASSERT_NE(nullptr, layer) << Chain(err);
+    eant_LayerClose(layer, &err);
+    ASSERT_FALSE(err) << Chain(err);
+    Eant_AnnotationInfo *styled = Styled();
+    eant_DefaultStylesWrite(styled, (c.folder + "/antstyles.ads").c_str(), &err);
+    ASSERT_FALSE(err) << Chain(err);
+    Eant_AnnotationInfo *fresh = Fresh();
+    EXPECT_GE(Teal(fresh), 0);
+    for (Eant_AnnotationInfo *info : {styled, fresh}) eant_AnnotationInfoFree(&info);
+    fs::remove_all(c.folder);
+  }
+}
+
 TEST_F(DefaultStylesTest, ANewLayerTakesTheStylesWritten) {
   Eant_AnnotationInfo *styled = Styled();
   ErrorSlot err;

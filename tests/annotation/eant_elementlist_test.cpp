@@ -331,38 +331,57 @@ TEST_F(ElementFileTest, OlderLayersReadTheOlderRecordAndUnknownVersionsFail) {
   eant_ElementListFree(&written);
 }
 
-TEST_F(ElementFileTest, ADamagedElementRecordEndsTheListWithAWarning) {
+TEST_F(ElementFileTest, ADamagedRecordFailsTheReadNamingTheElementUnlessWhatCanBeReadIsAskedFor) {
   Eant_Element *written = Elements();
-  Write(written);
-  // The record of the second element loses its tail.
-  sqlite3 *db = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(Path("layer.img").c_str(), &db));
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE entry SET data = substr(data, 1, 20) WHERE name = 'AntElement_1'",
-                                    nullptr, nullptr, nullptr));
-  sqlite3_close(db);
-  ErrorSlot err;
-  Eant_Element *read = eant_ElementNodeAndListRead(Info(), &Reopen(), nullptr, EANT_ELEMENTLIST, &err);
-  ASSERT_NE(nullptr, read) << Chain(err);
-  EXPECT_EQ((std::vector<int32_t>{0}), Ids(read));
-  // The damage is told, as a warning: the caller keeps the elements before it and knows the list
-  // is not whole.
-  ASSERT_TRUE(err);
-  EXPECT_EQ(1, err->severity);
-  EXPECT_STREQ("eant_ElementListRead", err->reporter);
-  EXPECT_EQ(1, err->code);
-  EXPECT_STREQ("Error returned from eant_ElementRead", err->message);
-  EXPECT_NE(std::string::npos, Chain(err).find("eant_ElementRead #9: Error returned from ehfa_ObjectRead for child"));
-  eant_ElementListFree(&read);
-  // The first record damaged: nothing is read, and the list node's reader fails.
-  db = nullptr;
-  Close();
-  sqlite3_open(Path("layer.img").c_str(), &db);
-  sqlite3_exec(db, "UPDATE entry SET data = x'00' WHERE name = 'AntElement_0'", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  EXPECT_EQ(nullptr, eant_ElementNodeAndListRead(Info(), &Reopen(), nullptr, EANT_ELEMENTLIST, &err));
-  EXPECT_TRUE(Reported(err.get(), "eant_ElementNodeAndListRead", 3, "Error returned from eant_ElementListRead"));
-  ASSERT_NE(nullptr, err->next);
-  EXPECT_EQ(1, err->next->severity);
+  // A damaged record of an element, or of the list node. Asked for, the elements before a damaged
+  // element are kept, with a warning that names it; by default the read fails.
+  struct Case {
+    const char *entry;
+    bool keep;
+    std::vector<int32_t> kept; // the ids read when the read succeeds
+    const char *message;       // of the list reader's report
+  } cases[] = {
+      {"AntElement_1", false, {}, "Element 2 of the list (AntElement_1) could not be read"},
+      {"AntElement_1", true, {0}, "Element 2 of the list (AntElement_1) could not be read: the list ends before it"},
+      {"AntElement_0", false, {}, "Element 1 of the list (AntElement_0) could not be read"},
+      {"AntElement_0", true, {}, "Element 1 of the list (AntElement_0) could not be read: the list ends before it"},
+      {"AntElement_2", false, {}, "Element 3 of the list (AntElement_2) could not be read"},
+      {"ElementList", false, {}, nullptr},
+      {"ElementList", true, {}, nullptr},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.entry) + (c.keep ? " kept" : ""));
+    Write(written);
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(Path("layer.img").c_str(), &db));
+    const std::string cut = "UPDATE entry SET data = substr(data, 1, 3) WHERE name = '" + std::string(c.entry) + "'";
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, cut.c_str(), nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+    Eant_FileIO &io = Reopen();
+    if (c.keep) io.reserved |= EANT_FILEIO_KEEP_READ_ELEMENTS;
+    ErrorSlot err;
+    Eant_Element *read = eant_ElementNodeAndListRead(Info(), &io, nullptr, EANT_ELEMENTLIST, &err);
+    ASSERT_TRUE(err) << "the damage is told";
+    const std::string chain = Chain(err);
+    if (!c.message) {
+      EXPECT_EQ(nullptr, read);
+      EXPECT_TRUE(Reported(err.get(), "eant_ElementNodeAndListRead", 2, "Error returned from eant_ElementNodeRead"));
+      EXPECT_NE(std::string::npos, chain.find("Corrupt record in entry ElementList")) << chain;
+      continue;
+    }
+    EXPECT_NE(std::string::npos, chain.find(std::string("eant_ElementListRead #1: ") + c.message)) << chain;
+    EXPECT_NE(std::string::npos, chain.find(std::string("Corrupt record in entry ") + c.entry)) << chain;
+    if (c.keep) {
+      EXPECT_EQ(1, err->severity);
+      EXPECT_STREQ("eant_ElementNodeAndListRead", err->reporter);
+      EXPECT_EQ(3, err->code);
+      EXPECT_EQ(c.kept, Ids(read));
+    } else {
+      EXPECT_TRUE(Reported(err.get(), "eant_ElementNodeAndListRead", 3, "Error returned from eant_ElementListRead"));
+      EXPECT_EQ(nullptr, read);
+    }
+    eant_ElementListFree(&read);
+  }
   eant_ElementListFree(&written);
 }
 
@@ -387,7 +406,7 @@ TEST_F(ElementFileTest, ATypeCodeWithoutTypeOrAFailingReaderDiscardsTheList) {
   ASSERT_EQ(0, ehfa_EntryDelete(io.file, &err));
   ehfa_EntrySeek(io.file, EHFA_PATH, ":", &err);
   EXPECT_EQ(nullptr, eant_ElementListRead(Info(), &io, ":ElementList", EHFA_CHILD_OF, &err));
-  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRead", 3, "Error returned from readElement"));
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRead", 3, "Error returned from readElement for element 2"));
   eant_ElementListFree(&written);
 }
 

@@ -1,6 +1,7 @@
 // Line styles beyond the family's operations: line compositions and descriptions, the measures the
 // box code needs (width, arrow wing, mitre, symbol extent) and a box grown by a style.
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,55 @@ TEST(LineCompositionTest, SettingGrowsWithEmptyLinesAndCopyKeepsOrDropsTheTail) 
   EXPECT_TRUE(Reported(err, "eant_LineCompositionSetValues", 3, "Error reallocating lineComp->data"));
   EXPECT_EQ((Lines{{4, 2.0}}), Of(a));
   eant_LineCompositionFree(&a);
+}
+
+TEST(LineCompositionTest, CopyingAStyleOverOneWithMoreLinesKeepsItsExtraLines) {
+  struct Case {
+    Lines source, target, expected;
+  } cases[] = {
+      {{{4, 1.0}}, {{1, 3.0}, {2, 2.0}, {3, 0.5}}, {{4, 1.0}, {2, 2.0}, {3, 0.5}}},
+      {{{4, 1.0}, {5, 2.0}, {6, 3.0}}, {{1, 3.0}}, {{4, 1.0}, {5, 2.0}, {6, 3.0}}},
+      {{}, {{1, 3.0}, {2, 2.0}}, {{1, 3.0}, {2, 2.0}}},
+  };
+  const auto style = [](const Lines &lines, int32_t join) {
+    Eant_LineStyle *made = eant_LineStyleSetValues(nullptr, nullptr, nullptr, nullptr, EANT_KEY_LINEJOIN, join, 0);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      eant_LineCompositionSetValues(&made->overLines, static_cast<int32_t>(i), lines[i].second, lines[i].first,
+                                    nullptr);
+    return made;
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.target.size() * 10 + c.source.size());
+    Eant_LineStyle *source = style(c.source, EEVG_MITRE_JOIN), *target = style(c.target, EEVG_ROUND_JOIN);
+    ErrorSlot err;
+    EXPECT_EQ(target, eant_LineStyleCopy(source, target, &err)) << Chain(err);
+    EXPECT_EQ(c.expected, Of(target->overLines));
+    EXPECT_EQ(EEVG_MITRE_JOIN, target->lineJoin);
+    // A copy into a new style is the source's.
+    Eant_LineStyle *made = eant_LineStyleCopy(source, nullptr, &err);
+    ASSERT_NE(nullptr, made) << Chain(err);
+    EXPECT_EQ(c.source, Of(made->overLines));
+    for (Eant_LineStyle *s : {source, target, made}) eant_LineStyleFree(&s);
+  }
+
+  // Memory running out: the destination stays as it was.
+  Eant_LineStyle *source = style({{4, 1.0}}, EEVG_MITRE_JOIN), *target = nullptr;
+  taviron::testing::SweepOptions options;
+  options.prepare = [&] { target = style({{1, 3.0}, {2, 2.0}}, EEVG_ROUND_JOIN); };
+  options.finish = [&] { eant_LineStyleFree(&target); };
+  taviron::testing::SweepAllocationFailures(
+      [&](Eerr_ErrorReport **e) {
+        eant_LineStyleCopy(source, target, e);
+        if (*e) {
+          EXPECT_EQ((Lines{{1, 3.0}, {2, 2.0}}), Of(target->overLines));
+          EXPECT_EQ(EEVG_ROUND_JOIN, target->lineJoin);
+        } else {
+          EXPECT_EQ((Lines{{4, 1.0}, {2, 2.0}}), Of(target->overLines));
+        }
+        return *e == nullptr;
+      },
+      options);
+  eant_LineStyleFree(&source);
 }
 
 TEST(LineCompositionTest, DescriptionsStartEmptyCopyCompareAndPrint) {
@@ -255,6 +305,87 @@ TEST_F(LineMeasureTest, TheDefaultStyleMeasuresAndRendersInMapUnits) {
   EXPECT_DOUBLE_EQ(0.5, renderer->pattern.data[0].lineMark);
   EXPECT_DOUBLE_EQ(0.0, renderer->pattern.data[0].lineSpace);
   eevg_LineStyleFree(&renderer);
+  eant_CoordSysConversionFree(&conversion);
+}
+
+TEST_F(LineMeasureTest, ThePartsOfAStyleBecomeTheRenderersInMapUnits) {
+  ErrorSlot err;
+  const int32_t red = eant_ColorAddToLibrary(
+      eant_ColorSetValues(nullptr, nullptr, nullptr, &err, EANT_KEY_RGB, 255, 0, 0, 0), library_, 0, &err);
+  // Half a map unit per point of paper.
+  Eant_CoordSysConversion *conversion =
+      eant_CoordSysConversionSetValues(nullptr, 1, 1, 0.5, 0.5, 0, 0, "points", "meters", &err);
+  Eant_CoordDefinition *points = eant_CoordDefinitionSetValues(nullptr, EEVG_OUTPUT, "points", &err);
+  ASSERT_FALSE(err) << Chain(err);
+
+  // The lines: widths converted, colours of the library (none for -1); a longer renderer
+  // composition is re-sized.
+  Eant_LineDescription lines[] = {{red, 2.0}, {-1, 1.0}};
+  const Eant_LineComposition composition{2, lines};
+  Eevg_LineComposition renderer{};
+  eevg_LineCompositionCreate(3, &renderer, &err);
+  ASSERT_EQ(&renderer, eant_GetLineComposition(toolkit_, library_, &composition, &renderer, points, conversion, &err))
+      << Chain(err);
+  ASSERT_EQ(2, renderer.count);
+  EXPECT_DOUBLE_EQ(1.0, renderer.data[0].width);
+  EXPECT_DOUBLE_EQ(0.5, renderer.data[1].width);
+  ASSERT_NE(nullptr, renderer.data[0].color);
+  EXPECT_EQ(255, renderer.data[0].color->red);
+  EXPECT_EQ(nullptr, renderer.data[1].color);
+  eevg_LineCompositionFree(&renderer);
+
+  // The dashes.
+  Eevg_LinePatternSegment segments[] = {{4.0, 2.0}, {1.0, 3.0}};
+  const Eevg_LinePattern pattern{2, segments};
+  Eevg_LinePattern dashes{};
+  ASSERT_EQ(&dashes, eant_GetLinePattern(&pattern, &dashes, points, conversion, &err)) << Chain(err);
+  ASSERT_EQ(2, dashes.count);
+  EXPECT_DOUBLE_EQ(2.0, dashes.data[0].lineMark);
+  EXPECT_DOUBLE_EQ(1.0, dashes.data[0].lineSpace);
+  EXPECT_DOUBLE_EQ(0.5, dashes.data[1].lineMark);
+  EXPECT_DOUBLE_EQ(1.5, dashes.data[1].lineSpace);
+  eevg_LinePatternFree(&dashes);
+
+  // The arrow head: a new one, its length converted; none for none.
+  const Eevg_ArrowEnd head{0.3, 0.5, 10.0, 1, 0};
+  Eevg_ArrowEnd *arrow = eant_GetArrowEnd(&head, points, conversion, &err);
+  ASSERT_NE(nullptr, arrow) << Chain(err);
+  EXPECT_DOUBLE_EQ(5.0, arrow->length);
+  EXPECT_EQ(0.3, arrow->baseAngle);
+  EXPECT_EQ(0.5, arrow->tipAngle);
+  EXPECT_EQ(1, arrow->filled);
+  eevg_ArrowEndFree(&arrow);
+  EXPECT_EQ(nullptr, eant_GetArrowEnd(nullptr, points, conversion, &err));
+  EXPECT_FALSE(err);
+
+  // Missing records.
+  Eevg_LineComposition empty{2, nullptr};
+  Eevg_LinePattern emptyPattern{2, nullptr};
+  struct Refused {
+    const char *reporter;
+    int32_t code;
+    const char *message;
+    std::function<bool(Eerr_ErrorReport **)> call;
+  } refused[] = {
+      {"eant_GetLineComposition", 1, "Invalid input antLineComp",
+       [&](Eerr_ErrorReport **e) { return eant_GetLineComposition(toolkit_, library_, nullptr, &renderer, points, conversion, e); }},
+      {"eant_GetLineComposition", 2, "Invalid input eevgLineComp",
+       [&](Eerr_ErrorReport **e) { return eant_GetLineComposition(toolkit_, library_, &composition, nullptr, points, conversion, e); }},
+      {"eant_GetLineComposition", 4, "No data allocated for eevgLineComp",
+       [&](Eerr_ErrorReport **e) { return eant_GetLineComposition(toolkit_, library_, &composition, &empty, points, conversion, e); }},
+      {"eant_GetLinePattern", 1, "Invalid input inLinePattern",
+       [&](Eerr_ErrorReport **e) { return eant_GetLinePattern(nullptr, &dashes, points, conversion, e); }},
+      {"eant_GetLinePattern", 2, "Invalid input outLinePattern",
+       [&](Eerr_ErrorReport **e) { return eant_GetLinePattern(&pattern, nullptr, points, conversion, e); }},
+      {"eant_GetLinePattern", 4, "No data allocated for outLinePattern",
+       [&](Eerr_ErrorReport **e) { return eant_GetLinePattern(&pattern, &emptyPattern, points, conversion, e); }},
+  };
+  for (const Refused &r : refused) {
+    SCOPED_TRACE(r.message);
+    EXPECT_FALSE(r.call(&err));
+    EXPECT_TRUE(Reported(err, r.reporter, r.code, r.message)) << Chain(err);
+  }
+  eant_CoordDefinitionFree(&points);
   eant_CoordSysConversionFree(&conversion);
 }
 

@@ -565,7 +565,8 @@ TEST_F(VertexLayerTest, AStoredRecordWhosePartsAreNotCoordinatesIsRefused) {
   egda_BaseDataDelete(part, nullptr);
   ehfa_EntrySeek(file, EHFA_PATH, ":", &err);
   EXPECT_EQ(nullptr, eant_ElementListRead(info_, &io, ":ElementList", EHFA_CHILD_OF, &err));
-  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRead", 3, "Error returned from readElement"));
+  const std::string named = "Error returned from readElement for element " + std::to_string(info_->elements->id);
+  EXPECT_TRUE(Reported(err.get(), "eant_ElementListRead", 3, named.c_str()));
   std::string chain = Chain(err.get());
   EXPECT_NE(std::string::npos, chain.find("eant_VectorDataCopyFromPrivate2 #7: Invalid coordinates in stored vector data"))
       << chain;

@@ -243,6 +243,7 @@ TEST_F(TextTest, TextsOfBothStoredFormsReadBackEqualAndDrawTheSame) {
   Add(Anchored(info_, u"Plain caf\u00E9", 10, 90, 14));
   Add(AlongLine(info_, u"smile \u263A", {10, 20, 60, 40, 120, 20}, 12));
   eant_TextElementSetAlignment(info_->elements, EEVG_LEFT, EEVG_BOTTOM, nullptr);
+  eant_TextElementSetAlignment(info_->elements->next, EEVG_FULL, EEVG_BOTTOM, nullptr); // spread along its line
   const Image before = Draw(info_);
   EXPECT_GT(before.Painted(), 100) << "the texts are drawn";
 
@@ -272,6 +273,7 @@ TEST_F(TextTest, TextsOfBothStoredFormsReadBackEqualAndDrawTheSame) {
     EXPECT_EQ(!x->alignment, !y->alignment);
     if (x->alignment && y->alignment) {
       EXPECT_EQ(x->alignment->xalign, y->alignment->xalign);
+      EXPECT_EQ(x->alignment->yalign, y->alignment->yalign);
     }
   }
   EXPECT_EQ(before.pixels, Draw(read).pixels);
