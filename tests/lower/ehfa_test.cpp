@@ -950,38 +950,44 @@ TEST_F(EhfaTest, TemporaryFilesOfKilledWritersGoWithTheNextWriteBesideThem) {
 
 // Walking the siblings of an entry, and looking each of them up by name, take time in proportion
 // to their number.
-// A damaged file whose indexes disagree with its entry table: a walk in file order never goes back
-// or round in a circle; the step that would fails with a report, and the entry before it reports
-// that it has a next one (a walk does not take the damage for the end of the file).
+// A file whose indexes come to disagree with its entry table while it is open (opening checks them):
+// a walk in file order never goes back, round in a circle, or on from a place the index does not
+// hold (past the entries between); the step that would fails with a report, and the entry it steps
+// from reports that it has a next one or a child (a walk does not take the damage for the end).
 TEST_F(EhfaTest, WalksOverIndexesThatDisagreeWithTheirTableEndWithAReport) {
   struct Case {
-    const char *what, *sql, *stopsAt;
+    const char *what, *sql;
     std::vector<std::string> walked;
+    const char *failsFrom; // the entry whose step to its next sibling (or first child) fails
+    bool child;
   } cases[] = {
-      {"a sibling placed back before the first", "UPDATE entry SET seq = 0 WHERE name = 'C'", ":B",
-       {":A", ":A:A1", ":A:A2", ":A:A2:A2x", ":A:A3", ":B"}},
-      {"a sibling that follows itself", "UPDATE entry SET seq = 1 WHERE name = 'B'", ":B",
-       {":A", ":A:A1", ":A:A2", ":A:A2:A2x", ":A:A3", ":B"}},
+      {"a sibling placed back before the first", "UPDATE entry SET seq = 0 WHERE name = 'C'",
+       {":A", ":A:A1", ":A:A2", ":A:A2:A2x", ":A:A3", ":B"}, ":B", false},
+      {"a sibling placed beside the one before it", "UPDATE entry SET seq = 1 WHERE name = 'B'",
+       {":A", ":A:A1", ":A:A2", ":A:A2:A2x", ":A:A3"}, ":A", false},
       {"a child that the table puts under another parent",
-       "UPDATE entry SET parent = (SELECT id FROM entry WHERE name = 'C') WHERE name = 'A1'", ":A", {":A"}},
+       "UPDATE entry SET parent = (SELECT id FROM entry WHERE name = 'C') WHERE name = 'A1'", {":A"}, ":A", true},
+      {"a sibling that the table moves on past the next", "UPDATE entry SET seq = 9 WHERE name = 'A2'",
+       {":A", ":A:A1"}, ":A:A1", false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     const std::string name = Path("stale.img");
     std::remove(name.c_str());
     ehfa_FileClose(Fixture("stale.img"), nullptr);
-    SqlBehindTheIndexes(name, c.sql);
     ErrorSlot err;
     Ehfa_File *f = ehfa_FileOpen(name.c_str(), "r", nullptr, &err);
     ASSERT_NE(nullptr, f) << Chain(err);
+    SqlBehindTheIndexes(name, c.sql);
     std::vector<std::string> walked;
     Seek(f, ":");
     while (walked.size() < 20 && ehfa_EntrySeek(f, EHFA_FOLLOWING, nullptr, &err)) walked.push_back(Current(f));
     EXPECT_EQ(c.walked, walked);
     EXPECT_TRUE(Reported(err, "ehfa_EntrySeek", 5));
     EXPECT_NE(nullptr, std::strstr(err.Message().c_str(), "disagrees with their table")) << Chain(err);
-    EXPECT_EQ(c.stopsAt, Current(f));
-    EXPECT_EQ(1, c.walked.size() > 1 ? ehfa_EntryCurrentHasNext(f) : ehfa_EntryCurrentHasChild(f));
+    EXPECT_EQ(c.walked.back(), Current(f));
+    Seek(f, c.failsFrom);
+    EXPECT_EQ(1, c.child ? ehfa_EntryCurrentHasChild(f) : ehfa_EntryCurrentHasNext(f));
     ehfa_FileClose(f, nullptr);
   }
 }
