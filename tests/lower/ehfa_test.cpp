@@ -635,21 +635,31 @@ TEST_F(EhfaTest, FilesThatAreNotOursOrBrokenAreReported) {
     damaged[static_cast<std::size_t>(at)] = '\x01'; // no kind of page
     WriteAll(Path("pages.img"), damaged);
   }
+  // Indexes that disagree with the entry table (walks by the index would pass an entry over), in
+  // a small file and in one of over 1 MiB, whose entries alone are checked.
+  WriteAll(Path("index.img"), good);
+  SqlBehindTheIndexes(Path("index.img"), "UPDATE entry SET seq = 9 WHERE name = 'A2'");
+  WriteAll(Path("large.img"), good);
+  Sql(Path("large.img"), "INSERT INTO block VALUES(1, 0, 0, zeroblob(1200000))");
+  WriteAll(Path("largeindex.img"), ReadText(Path("large.img")));
+  SqlBehindTheIndexes(Path("largeindex.img"), "UPDATE entry SET parent = 99 WHERE name = 'A2'");
   struct Case {
     const char *file;
     int32_t isOurs;
   };
   const Case cases[] = {{"missing.img", 0}, {"random.img", 0}, {"empty.img", 0}, {"header.img", 1},
                         {"foreign.img", 0}, {"trigger.img", 1}, {"roots.img", 1}, {"design.img", 1},
-                        {"schema.img", 1},  {"pages.img", 1}};
-  for (const Case &c : cases) {
-    EXPECT_EQ(c.isOurs, ehfa_IsHFAFile(Path(c.file).c_str(), nullptr)) << c.file;
-    Eerr_ErrorReport *err = nullptr;
-    EXPECT_EQ(nullptr, ehfa_FileOpen(Path(c.file).c_str(), "r", nullptr, &err)) << c.file;
-    ASSERT_NE(nullptr, err) << c.file;
-    EXPECT_STREQ("ehfa_FileOpen", err->reporter);
-    eerr_DeleteErrorReportEx(&err);
-  }
+                        {"schema.img", 1},  {"pages.img", 1},  {"index.img", 1}, {"largeindex.img", 1}};
+  for (const Case &c : cases)
+    for (const char *mode : {"r", "r+"}) {
+      EXPECT_EQ(c.isOurs, ehfa_IsHFAFile(Path(c.file).c_str(), nullptr)) << c.file;
+      ErrorSlot err;
+      EXPECT_EQ(nullptr, ehfa_FileOpen(Path(c.file).c_str(), mode, nullptr, &err)) << c.file << " " << mode;
+      EXPECT_STREQ("ehfa_FileOpen", err ? err->reporter : "no report") << c.file << " " << mode;
+    }
+  Ehfa_File *large = ehfa_FileOpen(Path("large.img").c_str(), "r", nullptr, nullptr);
+  EXPECT_NE(nullptr, large) << "a large file whose entries agree with their indexes opens";
+  ehfa_FileClose(large, nullptr);
   // Half a file may open; then the walk and reads report instead of crashing.
   Eerr_ErrorReport *err = nullptr;
   if (Ehfa_File *f = ehfa_FileOpen(Path("half.img").c_str(), "r", nullptr, &err)) {
