@@ -636,7 +636,7 @@ TEST_F(EhfaTest, FilesThatAreNotOursOrBrokenAreReported) {
   WriteAll(Path("schema.img"), good);
   Sql(Path("schema.img"), "DROP TABLE block;");
   // A damaged page that opening reads nothing from: the page of the (empty) block table. The
-  // database's quick check finds it.
+  // database's integrity check finds it.
   {
     sqlite3 *db = nullptr;
     sqlite3_stmt *stmt = nullptr;
