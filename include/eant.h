@@ -935,8 +935,10 @@ Eant_InitData *eant_InitDataCreate(Eerr_ErrorReport **err);
 void eant_InitDataFree(Eant_InitData **data);
 /* A new dictionary holding every stored design of the package, nested designs first. */
 Emif_Dictionary *eant_InitDictionaryCreate(Eerr_ErrorReport **err);
-/* The named design as held in the file's dictionary, copied there from the package dictionary
-   when missing. */
+/* The package's design of that name, by which a writer encodes its record, after copying it into
+   the file's dictionary when the file has no design of that name (with its nested designs).
+   ehfa_ObjectWrite compares the file's own design of the name with it and refuses a record whose
+   layout in memory the file's design does not share. */
 Emif_Design *eant_PutDesignInDictionary(Eant_InitData *data, const char *designName,
                                         Emif_Dictionary *fileDictionary, Eerr_ErrorReport **err);
 

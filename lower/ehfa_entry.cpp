@@ -371,16 +371,24 @@ Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name
     return nullptr;
   }
   try {
+    State &state = StateOf(file);
     const std::string entryType = type ? type : emif_DesignName(design);
     // The file declares the layouts its entries are stored in: the design under its own name,
-    // and the entry's type, when the file knows it, must agree with it.
+    // and the entry's type, when the file knows it, must agree with the design given, which lays
+    // the record out in memory. A file's design that differs from it only in the names of
+    // enumeration values (an older design naming fewer) agrees; a record of the entry's type is
+    // then written by the file's design, by which it is read back.
+    const Emif_Design *writer = design;
     for (const char *declared : {emif_DesignName(design), entryType.c_str()}) {
       const Emif_Design *known = emif_FindDesignByName(file->dictionary, declared, nullptr);
-      if (known && !emif::LayoutsEqual(known, design)) {
+      if (!known) continue;
+      const auto by = state.verdicts.WrittenBy(known->data, design->data);
+      if (by == emif::LayoutVerdicts::Writer::None) {
         lower::Report(err, kReporter, 10, "Design %s of %s differs from the design %s given", declared,
                       file->fileName, emif_DesignName(design));
         return nullptr;
       }
+      if (by == emif::LayoutVerdicts::Writer::Stored && entryType == declared) writer = known;
     }
     if (entryType != emif_DesignName(design) && !emif_FindDesignByName(file->dictionary, entryType.c_str(), nullptr)) {
       lower::Report(err, kReporter, 10, "Entry type %s names no design of %s (the design given is %s)",
@@ -397,7 +405,7 @@ Ehfa_Entry *ehfa_ObjectWrite(Ehfa_File *file, const char *path, const char *name
     uint8_t *bytes = nullptr;
     int32_t size = 0;
     lower::CalleeReport inner;
-    if (emif_ObjectEncode(design, record, &bytes, &size, &inner) != 0) {
+    if (emif_ObjectEncode(writer, record, &bytes, &size, &inner) != 0) {
       lower::ReportCallee(err, inner, kReporter, 12, "emif_ObjectEncode");
       return nullptr;
     }

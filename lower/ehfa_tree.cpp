@@ -119,45 +119,53 @@ std::optional<Place> PlaceOf(State &state, int64_t id) {
   return Place{q.Int(0), q.Int(1)};
 }
 
-// The steps below find their entry through an index; the table (read by row id) must agree that
-// the entry found stands where the step looked: below `parent`, and after (or before) the place
-// the step started from. An index that disagrees with its table (a damaged file) could otherwise
-// send a walk back to an entry it has passed, or round for ever. A step that does not hold is
-// refused with state.error set, so that every walk made of these steps ends.
+// The steps below find their entry through an index; the table (read by row id) must agree with
+// it: the entry found stands, by the table, at the place the index gave it (below `parent`, at
+// the index's seq), and that place is below (after, before) the place the step started from. An
+// index that disagrees with its table (a damaged file) could otherwise send a walk back to an
+// entry it has passed, round for ever, or on from a place the index does not hold, past the
+// entries between. A step that does not hold is refused with state.error set, so that every walk
+// made of these steps ends.
 enum class Side { Below, After, Before };
 
-std::optional<int64_t> Checked(State &state, std::optional<int64_t> found, int64_t parent, Side side,
+// An entry a step found: its id and seq as the step's search read them (from the index it went by).
+struct Found {
+  int64_t id = 0, seq = 0;
+};
+
+std::optional<int64_t> Checked(State &state, std::optional<Found> found, int64_t parent, Side side,
                                int64_t seq = 0, int64_t from = 0) {
-  if (!found) return found;
-  const auto place = PlaceOf(state, *found);
-  bool holds = place && place->parent == parent;
-  if (holds && side == Side::After) holds = place->seq > seq || (place->seq == seq && *found > from);
-  if (holds && side == Side::Before) holds = place->seq < seq || (place->seq == seq && *found < from);
-  if (holds) return found;
+  if (!found) return std::nullopt;
+  const auto place = PlaceOf(state, found->id);
+  bool holds = place && place->parent == parent && place->seq == found->seq;
+  if (holds && side == Side::After) holds = place->seq > seq || (place->seq == seq && found->id > from);
+  if (holds && side == Side::Before) holds = place->seq < seq || (place->seq == seq && found->id < from);
+  if (holds) return found->id;
   if (state.error.empty())
     state.error = lower::Format("the index of the entries disagrees with their table at entry %lld (a damaged file)",
-                                static_cast<long long>(*found));
+                                static_cast<long long>(found->id));
   return std::nullopt;
 }
 
 } // namespace
 
 // The siblings are ordered by (seq, id); the indexes on (parent, seq) and (parent, name, seq)
-// (both end in the row id) serve every step and lookup below with one range search.
+// (both end in the row id) serve every step and lookup below with one range search, which
+// reads the seq it returns from the index.
 std::optional<int64_t> FirstChild(State &state, int64_t id, Match match,
                                   const std::string &key) {
   const char *sql =
       match == Match::Any
-          ? "SELECT id FROM entry WHERE parent = ?1 ORDER BY seq, id LIMIT 1"
+          ? "SELECT id, seq FROM entry WHERE parent = ?1 ORDER BY seq, id LIMIT 1"
           : match == Match::Name
-                ? "SELECT id FROM entry WHERE parent = ?1 AND name = ?2 ORDER BY seq, id LIMIT 1"
-                : "SELECT id FROM entry WHERE parent = ?1 AND (type = ?2 OR name = ?2) ORDER BY seq, id LIMIT 1";
-  std::optional<int64_t> found;
+                ? "SELECT id, seq FROM entry WHERE parent = ?1 AND name = ?2 ORDER BY seq, id LIMIT 1"
+                : "SELECT id, seq FROM entry WHERE parent = ?1 AND (type = ?2 OR name = ?2) ORDER BY seq, id LIMIT 1";
+  std::optional<Found> found;
   {
     Query q(state, sql);
     q.Bind(1, id);
     if (match != Match::Any) q.Bind(2, key);
-    if (q.Step()) found = q.Int(0);
+    if (q.Step()) found = Found{q.Int(0), q.Int(1)};
   }
   return Checked(state, found, id, Side::Below);
 }
@@ -168,18 +176,18 @@ std::optional<int64_t> NextSibling(State &state, int64_t id, Match match,
   if (!place) return std::nullopt;
   const char *sql =
       match == Match::Any
-          ? "SELECT id FROM entry WHERE parent = ?1 AND (seq, id) > (?2, ?3) ORDER BY seq, id LIMIT 1"
+          ? "SELECT id, seq FROM entry WHERE parent = ?1 AND (seq, id) > (?2, ?3) ORDER BY seq, id LIMIT 1"
           : match == Match::Name
-                ? "SELECT id FROM entry WHERE parent = ?1 AND name = ?4 AND (seq, id) > (?2, ?3) "
+                ? "SELECT id, seq FROM entry WHERE parent = ?1 AND name = ?4 AND (seq, id) > (?2, ?3) "
                   "ORDER BY seq, id LIMIT 1"
-                : "SELECT id FROM entry WHERE parent = ?1 AND (seq, id) > (?2, ?3) AND (type = ?4 OR name = ?4) "
+                : "SELECT id, seq FROM entry WHERE parent = ?1 AND (seq, id) > (?2, ?3) AND (type = ?4 OR name = ?4) "
                   "ORDER BY seq, id LIMIT 1";
-  std::optional<int64_t> found;
+  std::optional<Found> found;
   {
     Query q(state, sql);
     q.Bind(1, place->parent).Bind(2, place->seq).Bind(3, id);
     if (match != Match::Any) q.Bind(4, key);
-    if (q.Step()) found = q.Int(0);
+    if (q.Step()) found = Found{q.Int(0), q.Int(1)};
   }
   return Checked(state, found, place->parent, Side::After, place->seq, id);
 }
@@ -187,12 +195,12 @@ std::optional<int64_t> NextSibling(State &state, int64_t id, Match match,
 std::optional<int64_t> PreviousSibling(State &state, int64_t id) {
   const auto place = PlaceOf(state, id);
   if (!place) return std::nullopt;
-  std::optional<int64_t> found;
+  std::optional<Found> found;
   {
-    Query q(state, "SELECT id FROM entry WHERE parent = ?1 AND (seq, id) < (?2, ?3) "
+    Query q(state, "SELECT id, seq FROM entry WHERE parent = ?1 AND (seq, id) < (?2, ?3) "
                    "ORDER BY seq DESC, id DESC LIMIT 1");
     q.Bind(1, place->parent).Bind(2, place->seq).Bind(3, id);
-    if (q.Step()) found = q.Int(0);
+    if (q.Step()) found = Found{q.Int(0), q.Int(1)};
   }
   return Checked(state, found, place->parent, Side::Before, place->seq, id);
 }

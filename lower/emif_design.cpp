@@ -121,22 +121,22 @@ DesignPtr BuildDesign(const std::string &name, std::vector<ItemSpec> specs, std:
 }
 
 // Pairs already compared are not compared again (layouts are acyclic, so a pair under
-// comparison can be taken as equal). Each item compared, and each of its enumeration names, takes
-// one unit of the work left; none left: not equal.
-bool SameLayoutSeen(const DesignData &a, const DesignData &b, bool compareNames,
+// comparison can be taken as equal). Each item compared, and each of its enumeration names
+// compared, takes one unit of the work left; none left: not equal.
+bool SameLayoutSeen(const DesignData &a, const DesignData &b, bool compareNames, bool compareValueNames,
                     std::set<std::pair<const DesignData *, const DesignData *>> &seen, int64_t &work) {
   if (&a == &b) return true;
   if ((compareNames && a.name != b.name) || a.items.size() != b.items.size()) return false;
   for (std::size_t i = 0; i < a.items.size(); ++i) {
     const ItemData &x = a.items[i];
     const ItemData &y = b.items[i];
-    work -= 1 + static_cast<int64_t>(x.enumNames.size());
+    work -= 1 + (compareValueNames ? static_cast<int64_t>(x.enumNames.size()) : 0);
     if (work < 0) return false;
-    if (x.type != y.type || x.name != y.name || x.count != y.count || x.enumNames != y.enumNames)
+    if (x.type != y.type || x.name != y.name || x.count != y.count || (compareValueNames && x.enumNames != y.enumNames))
       return false;
     if ((x.nested == nullptr) != (y.nested == nullptr)) return false;
     if (x.nested && seen.insert({x.nested.get(), y.nested.get()}).second &&
-        !SameLayoutSeen(*x.nested, *y.nested, true, seen, work))
+        !SameLayoutSeen(*x.nested, *y.nested, true, compareValueNames, seen, work))
       return false;
   }
   return true;
@@ -154,10 +154,10 @@ bool ShareItems(const DesignData &a, const DesignData &b) {
 
 namespace taviron::emif {
 
-bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames) {
+bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames, bool compareValueNames) {
   std::set<std::pair<const DesignData *, const DesignData *>> seen;
   int64_t work = kMaxCompareWork;
-  return SameLayoutSeen(a, b, compareNames, seen, work);
+  return SameLayoutSeen(a, b, compareNames, compareValueNames, seen, work);
 }
 
 void LayoutVerdicts::Hold(const DesignPtr &design) {
@@ -186,6 +186,17 @@ bool LayoutVerdicts::Readable(const DesignPtr &stored, const DesignPtr &given) {
   if (auto it = verdicts_.find(key); it != verdicts_.end()) return it->second;
   const bool readable = Same(*stored, *given, false) || ShareItems(*stored, *given);
   return verdicts_.emplace(key, readable).first->second;
+}
+
+LayoutVerdicts::Writer LayoutVerdicts::WrittenBy(const DesignPtr &stored, const DesignPtr &given) {
+  if (stored == given) return Writer::Given;
+  Hold(stored);
+  Hold(given);
+  if (Same(*stored, *given, false)) return Writer::Given;
+  const auto key = std::make_tuple(stored.get(), given.get(), 3);
+  auto it = verdicts_.find(key);
+  if (it == verdicts_.end()) it = verdicts_.emplace(key, SameLayout(*stored, *given, false, false)).first;
+  return it->second ? Writer::Stored : Writer::None;
 }
 
 const std::vector<const ItemData *> &LayoutVerdicts::Map(const DesignData &stored, const DesignData &target) {
@@ -510,11 +521,6 @@ bool DictionaryAddDefinition(Emif_Dictionary *dictionary, const std::string &nam
 bool DesignsEqual(const Emif_Design *a, const Emif_Design *b) {
   return a && b && SameLayout(*a->data, *b->data);
 }
-
-bool LayoutsEqual(const Emif_Design *a, const Emif_Design *b) {
-  return a && b && SameLayout(*a->data, *b->data, false);
-}
-
 
 Emif_Design *DefineDesign(Emif_Dictionary *dictionary, const char *name, std::span<const ItemDefinition> items,
                           Eerr_ErrorReport **err) {

@@ -129,8 +129,6 @@ bool DictionaryAddDefinition(Emif_Dictionary *dictionary, const std::string &nam
                              const std::string &definition, Eerr_ErrorReport **err);
 // True when the two designs have the same name and layout.
 bool DesignsEqual(const Emif_Design *a, const Emif_Design *b);
-// True when the two designs have the same items (their own names may differ).
-bool LayoutsEqual(const Emif_Design *a, const Emif_Design *b);
 
 // ---- Between the units of the family (designs and the codec) ----
 
@@ -233,9 +231,10 @@ struct ItemSpec {
 // more are told different, and a record of one is then read into the other item by item, by name.
 inline constexpr int64_t kMaxCompareWork = int64_t{1} << 20;
 
-// True when the two layouts have the same items (and names, when compareNames); false too when
-// telling would take more than kMaxCompareWork.
-bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames = true);
+// True when the two layouts have the same items (and names, when compareNames; and the names of
+// their enumeration values, when compareValueNames); false too when telling would take more than
+// kMaxCompareWork.
+bool SameLayout(const DesignData &a, const DesignData &b, bool compareNames = true, bool compareValueNames = true);
 
 // The verdicts of comparisons of layouts, kept from one decode to the next: an open file keeps
 // one, so that each stored design is compared with the design a reader gives once, not for every
@@ -252,10 +251,20 @@ public:
   // The item of `target` that each item of `stored` is read into (null: read and dropped): the
   // item of the same name, when its type is of the same kind. Remembered.
   const std::vector<const ItemData *> &Map(const DesignData &stored, const DesignData &target);
+  // How a record laid out in memory by `given` is written as a record of `stored` (a file's design
+  // of its name): by `given` when the layouts are equal (their own names aside); by `stored` when
+  // they differ only in the names of enumeration values (a value is stored as its number, and
+  // `stored`, by which the record is read back, refuses one it does not name); not at all when
+  // the layouts differ otherwise, since `stored` would read the record in memory by another
+  // layout. Remembered (both are held).
+  enum class Writer { Given, Stored, None };
+  Writer WrittenBy(const DesignPtr &stored, const DesignPtr &given);
 
 private:
   std::set<const DesignData *> heldNames_;
   std::vector<DesignPtr> held_;
+  // By the pair and what was asked: 0 and 1 Same (with the designs' own names), 2 Readable, 3 the
+  // same layout but for the names of enumeration values (WrittenBy).
   std::map<std::tuple<const DesignData *, const DesignData *, int>, bool> verdicts_;
   std::map<std::pair<const DesignData *, const DesignData *>, std::vector<const ItemData *>> maps_;
 };

@@ -236,17 +236,21 @@ Emif_Design *eant_PutDesignInDictionary(Eant_InitData *data, const char *designN
     lower::Report(err, reporter, 3, "Invalid input dictionary");
     return nullptr;
   }
+  // The package's design lays the record out in memory, so it is the one a writer encodes by; the
+  // file's own design of the name, when it has one, may differ (an older or damaged file), and the
+  // file's writer compares the two before it writes.
   lower::CalleeReport inner;
-  if (Emif_Design *held = emif_FindDesignByName(fileDictionary, designName, &inner)) return held;
-  inner.Drop();
-  const Emif_Design *design = data->dictionary ? emif_FindDesignByName(data->dictionary, designName, &inner) : nullptr;
+  Emif_Design *design = data->dictionary ? emif_FindDesignByName(data->dictionary, designName, &inner) : nullptr;
   if (!design) {
     lower::ReportCallee(err, inner, reporter, 4, "emif_FindDesignByName"); // also without a callee report
     return nullptr;
   }
-  Emif_Design *added = emif_AddDesignToDictionary(fileDictionary, design, &inner);
-  if (!added) lower::ReportCallee(err, inner, reporter, 5, "emif_AddDesignToDictionary");
-  return added;
+  if (emif_FindDesignByName(fileDictionary, designName, nullptr)) return design;
+  if (!emif_AddDesignToDictionary(fileDictionary, design, &inner)) {
+    lower::ReportCallee(err, inner, reporter, 5, "emif_AddDesignToDictionary");
+    return nullptr;
+  }
+  return design;
 } TAVIRON_GUARD(err, nullptr)
 
 } // extern "C"

@@ -212,12 +212,23 @@ class PutDesignTest : public PackageTest {};
 TEST_F(PutDesignTest, CopiesADesignOnceWithItsNestedDesigns) {
   ErrorSlot err;
   Emif_Dictionary *file = emif_DictionaryCreate(&err);
+  // The package's design comes back (it lays the record out in memory); the file gets a copy.
   Emif_Design *header = eant_PutDesignInDictionary(data_, "AntHeader_Eant", file, &err);
   ASSERT_NE(nullptr, header) << Chain(err);
-  EXPECT_EQ(header, emif_FindDesignByName(file, "AntHeader_Eant", nullptr));
+  EXPECT_EQ(header, emif_FindDesignByName(data_->dictionary, "AntHeader_Eant", nullptr));
+  const Emif_Design *copy = emif_FindDesignByName(file, "AntHeader_Eant", nullptr);
+  ASSERT_NE(nullptr, copy);
+  EXPECT_EQ(emif_DesignSize(header), emif_DesignSize(copy));
   EXPECT_NE(nullptr, emif_FindDesignByName(file, "Efga_Polynomial", nullptr)); // nested first
-  EXPECT_EQ(header, eant_PutDesignInDictionary(data_, "AntHeader_Eant", file, &err)); // no second copy
+  EXPECT_EQ(header, eant_PutDesignInDictionary(data_, "AntHeader_Eant", file, &err));
+  EXPECT_EQ(copy, emif_FindDesignByName(file, "AntHeader_Eant", nullptr)); // no second copy
   EXPECT_FALSE(err);
+  // A design of the file's own under the name stays (its writer refuses what it cannot write).
+  const Emif_Design *own = emif_DesignCreate(file, "AnnotationVersion_Eant", &err, EMIF_TYPE_F64, "version", 0);
+  ASSERT_NE(nullptr, own) << Chain(err);
+  EXPECT_EQ(emif_FindDesignByName(data_->dictionary, "AnnotationVersion_Eant", nullptr),
+            eant_PutDesignInDictionary(data_, "AnnotationVersion_Eant", file, &err));
+  EXPECT_EQ(own, emif_FindDesignByName(file, "AnnotationVersion_Eant", nullptr));
 
   struct Case {
     Eant_InitData *data;

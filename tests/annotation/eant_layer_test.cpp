@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "annotation_testing.h"
+#include "efga.h"
+#include "egda.h"
 #include "emsc.h"
 
 namespace {
@@ -234,6 +236,72 @@ TEST_F(LayerTest, AFailedWriteBesideOthersLeavesTheOldLayer) {
   EXPECT_EQ("roads 2", NameOf(file + "(:Roads)"));
   eant_LayerClose(layer, &err);
   EXPECT_FALSE(err) << Chain(err);
+}
+
+// A file beside whose layers another program stored a design under the name of one of a layer's
+// records: with another layout (or a damaged copy), a layer written into it is refused with a
+// report naming the design, instead of having its record in memory read by the file's layout, and
+// the file keeps what it held; differing only in the names of enumeration values (an older design
+// naming fewer), the layer is written by it and reads back.
+TEST_F(LayerTest, AWriteIntoAFileWhoseDesignOfARecordDiffersIsRefused) {
+  const struct Case {
+    const char *name;
+    bool written;
+  } cases[] = {{"AntHeader_Eant", false}, {"Element_2_Eant", false}, {"ElementNode_Eant", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = Path(std::string(c.name) + ".ovr");
+    ErrorSlot err;
+    int32_t values[64] = {0, 0, 3};
+    {
+      Ehfa_File *f = ehfa_FileCreate(file.c_str(), toolkit_, &err);
+      ASSERT_NE(nullptr, f) << Chain(err);
+      Emif_Design *other = c.written ? emif_DesignCreate(f->dictionary, c.name, &err, EMIF_TYPE_ENUM, "nodeType",
+                                                         "EANT_ELEMENTLIST", nullptr, 0)
+                                     : emif_DesignCreate(f->dictionary, c.name, &err, EMIF_FIXED_ARRAY + EMIF_TYPE_S32,
+                                                         "values", 64, 0);
+      ASSERT_NE(nullptr, ehfa_ObjectWrite(f, ":", "Other", nullptr, EHFA_CHILD, values, other, &err)) << Chain(err);
+      ehfa_FileClose(f, &err);
+      ASSERT_FALSE(err) << Chain(err);
+    }
+    const std::string layerName = file + "(:Roads)";
+    Eant_Layer *layer = eant_LayerNew(toolkit_, nullptr, layerName.c_str(), nullptr, nullptr, &err);
+    ASSERT_NE(nullptr, layer) << Chain(err);
+    Efga_CoordinateBlock *block = efga_CoordBlockPtrCreate(1, nullptr);
+    block->parts[0] = egda_BaseDataCreate(2, 1, EGDA_TYPE_F64, EGDA_MATRIX, nullptr, nullptr);
+    Eant_CoordSysConversion *conversion =
+        eant_CoordSysConversionSetValues(nullptr, 1, 1, 1, 1, 0, 0, "meters", "meters", &err);
+    layer->antInfo->elements =
+        eant_PointElementSetValues(layer->antInfo, nullptr, conversion, &err, EANT_ELEMKEY_POINTCOORD, EANT_LOCAL, block,
+                                   EANT_ELEMKEY_LINESTYLE, 0, EANT_ELEMKEY_END);
+    efga_CoordBlockDelete(block, nullptr);
+    eant_CoordSysConversionFree(&conversion);
+    ASSERT_NE(nullptr, layer->antInfo->elements) << Chain(err);
+    eant_AnnotationWrite(layer, &err);
+    if (c.written) {
+      EXPECT_FALSE(err) << Chain(err);
+    } else {
+      const std::string differs = "Design " + std::string(c.name) + " of " + file + " differs";
+      EXPECT_NE(std::string::npos, Chain(err).find(differs)) << Chain(err);
+      layer->antInfo->modified = 0;
+    }
+    eant_LayerClose(layer, &err);
+    EXPECT_FALSE(err) << Chain(err);
+    EXPECT_EQ(c.written ? "Other Roads " : "Other ", Children(file, ":"));
+    if (c.written) {
+      layer = eant_LayerOpen(toolkit_, nullptr, layerName.c_str(), "r", &err);
+      ASSERT_NE(nullptr, layer) << Chain(err);
+      EXPECT_EQ(1, eant_ElementListCount(layer->antInfo->elements, nullptr));
+      eant_LayerClose(layer, nullptr);
+    }
+    Ehfa_File *f = ehfa_FileOpen(file.c_str(), "r", toolkit_, &err);
+    ASSERT_NE(nullptr, f) << Chain(err);
+    int32_t read[64] = {};
+    EXPECT_NE(nullptr, ehfa_ObjectRead(f, ":", "Other", EHFA_CHILD_NAMED, read,
+                                       emif_FindDesignByName(f->dictionary, c.name, nullptr), &err)) << Chain(err);
+    EXPECT_EQ(c.written ? 0 : 3, read[2]);
+    ehfa_FileClose(f, nullptr);
+  }
 }
 
 TEST_F(LayerTest, AWriterKilledMidwayLeavesAReadableLayer) {

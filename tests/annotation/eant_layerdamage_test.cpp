@@ -1,12 +1,17 @@
 // A damaged annotation layer file: a layer whose element records are damaged (bits flipped in
-// them) or that is cut short opens whole or fails with a report; it never opens with elements
-// missing and nothing said. Asked for, the elements before a damaged one can still be had.
+// them), whose entry table is damaged (the place or name of an entry in its row, in an index of
+// the rows, or an index page), or that is cut short opens whole or fails with a report; it never
+// opens with elements missing and nothing said, nor reads for ever. Asked for, the elements before
+// a damaged one can still be had.
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <initializer_list>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "annotation_testing.h"
@@ -27,6 +32,16 @@ std::string Bytes(const std::string &path) {
 struct Record {
   std::string entry;
   std::size_t at, size;
+};
+
+// Where an entry's place (parent, seq) and name lie in the rows of the entry table and of its two
+// indexes, (parent, seq) and (parent, name, seq), both ending in the row id. The database stores a
+// row as a header of column types and the values after it; the entries chosen have a parent, seq
+// and id from 2 to 127, each stored as one byte, so that the values stand together: in the table
+// row parent, seq, name, type (the id is the row id); in the names index parent, name, seq, id; in
+// the children index, after its header (4, then type 1 for each one-byte value), parent, seq, id.
+struct EntryPlaces {
+  std::size_t rowParent, rowSeq, rowName, namesParent, namesSeq, childrenParent, childrenSeq, childrenId;
 };
 
 class LayerDamageTest : public PackageTest {
@@ -110,6 +125,54 @@ protected:
     sqlite3_close(db);
     return records;
   }
+  // Where the entry of that name (one of its name in the file) lies in the entry table's rows.
+  static EntryPlaces PlacesOf(const std::string &file, const std::string &bytes, const std::string &name) {
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *q = nullptr;
+    int64_t id = 0, parent = 0, seq = 0;
+    std::string type;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT id, parent, seq, type FROM entry WHERE name = ?1", -1, &q, nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(q, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(q) == SQLITE_ROW) {
+        id = sqlite3_column_int64(q, 0);
+        parent = sqlite3_column_int64(q, 1);
+        seq = sqlite3_column_int64(q, 2);
+        type = reinterpret_cast<const char *>(sqlite3_column_text(q, 3));
+      }
+    }
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+    for (const int64_t value : {id, parent, seq}) EXPECT_TRUE(value >= 2 && value <= 127) << name << ": " << value;
+    const auto byte = [](int64_t value) { return std::string(1, static_cast<char>(value)); };
+    // The one place of a run of bytes in the file.
+    const auto find = [&](const std::string &run) {
+      const std::size_t at = bytes.find(run);
+      EXPECT_TRUE(at != std::string::npos && bytes.find(run, at + 1) == std::string::npos) << name;
+      return at == std::string::npos ? 0 : at;
+    };
+    const std::size_t row = find(byte(parent) + byte(seq) + name + type);
+    const std::size_t names = find(byte(parent) + name + byte(seq) + byte(id));
+    const std::size_t children = find(std::string("\x04\x01\x01\x01", 4) + byte(parent) + byte(seq) + byte(id));
+    return {row, row + 1, row + 2, names, names + 1 + name.size(), children + 4, children + 5, children + 6};
+  }
+  // Where the first page of an index lies in the file.
+  static std::size_t IndexPage(const std::string &file, const char *index) {
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *q = nullptr;
+    std::size_t at = 0;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT rootpage, (SELECT page_size FROM pragma_page_size()) FROM sqlite_master "
+                               "WHERE name = ?1", -1, &q, nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(q, 1, index, -1, SQLITE_STATIC);
+      if (sqlite3_step(q) == SQLITE_ROW)
+        at = static_cast<std::size_t>((sqlite3_column_int64(q, 0) - 1) * sqlite3_column_int64(q, 1));
+    }
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+    EXPECT_GT(at, 0u) << index;
+    return at;
+  }
 };
 
 TEST_F(LayerDamageTest, ADamagedLayerOpensWholeOrFailsWithAReport) {
@@ -127,6 +190,7 @@ TEST_F(LayerDamageTest, ADamagedLayerOpensWholeOrFailsWithAReport) {
     std::string where;
     std::size_t at;
     uint8_t bits; // 0: the file is cut at `at`
+    const char *mode = "r";
   };
   std::vector<Damage> damages;
   for (const char *entry : {"AntElement_0", "AntElement_5", "AntElement_14", "AntElement_12", "Polyline Info"}) {
@@ -138,6 +202,28 @@ TEST_F(LayerDamageTest, ADamagedLayerOpensWholeOrFailsWithAReport) {
   }
   for (const double place : {0.02, 0.1, 0.2, 0.25, 0.3, 0.5, 0.75})
     damages.push_back({"the file cut", static_cast<std::size_t>(place * double(bytes.size())), 0});
+  // In the entry table, opened for reading and for writing: the place and name of the list node, of a
+  // middle and the last element, and of a group's child, in their rows and in the rows of the
+  // indexes (an index that loses an entry or puts it elsewhere hides it from the walks by the
+  // index); and the headers of the indexes' pages.
+  for (const char *mode : {"r", "r+"}) {
+    for (const char *entry : {"ElementList", "AntElement_5", "AntElement_14", "AntElement_12"}) {
+      const EntryPlaces p = PlacesOf(file, bytes, entry);
+      const std::string at = std::string(entry) + " (" + mode + "): ";
+      for (const auto &[where, place, bits] : std::initializer_list<std::tuple<const char *, std::size_t, uint8_t>>{
+               {"row parent", p.rowParent, 0x01}, {"row parent", p.rowParent, 0x80}, {"row seq", p.rowSeq, 0x01},
+               {"row seq", p.rowSeq, 0x40}, {"row name", p.rowName, 0x01}, {"names index parent", p.namesParent, 0x04},
+               {"names index seq", p.namesSeq, 0x10}, {"children index parent", p.childrenParent, 0x01},
+               {"children index seq", p.childrenSeq, 0x08}, {"children index id", p.childrenId, 0x02}})
+        damages.push_back({at + where, place, bits, mode});
+    }
+    for (const char *index : {"entry_children", "entry_names"}) {
+      const std::size_t page = IndexPage(file, index);
+      for (const auto &[where, offset] : std::initializer_list<std::pair<const char *, std::size_t>>{
+               {" page kind", 0}, {" page cells", 4}, {" page first cell", 9}})
+        damages.push_back({std::string(index) + where + " (" + mode + ")", page + offset, 0x02, mode});
+    }
+  }
 
   int failed = 0;
   for (const Damage &d : damages) {
@@ -149,7 +235,7 @@ TEST_F(LayerDamageTest, ADamagedLayerOpensWholeOrFailsWithAReport) {
       damaged.resize(d.at);
     taviron::testing::WriteText(copy, damaged);
     ErrorSlot err;
-    Eant_Layer *layer = eant_LayerOpen(toolkit_, nullptr, copy.c_str(), "r", &err);
+    Eant_Layer *layer = eant_LayerOpen(toolkit_, nullptr, copy.c_str(), d.mode, &err);
     if (!layer) {
       EXPECT_TRUE(err) << "a layer that does not open says why";
       ++failed;

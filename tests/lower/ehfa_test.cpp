@@ -33,6 +33,7 @@ using taviron::lower::testing::Sql;
 using taviron::lower::testing::SqlBehindTheIndexes;
 using taviron::testing::Chain;
 using taviron::testing::ErrorSlot;
+using taviron::testing::Reported;
 
 using namespace emif_records;
 
@@ -260,9 +261,25 @@ TEST_F(EhfaTest, WritesPlaceEntriesByRelationCode) {
   // A design of the file's name with another layout is refused.
   Emif_Design *other = emif_DesignCreate(nullptr, "Num", nullptr, 14, "value", 0);
   EXPECT_EQ(nullptr, ehfa_ObjectWrite(f, nullptr, "X", "Num", 3, &n, other, &err));
-  EXPECT_NE(nullptr, err);
+  const std::string differs = "Design Num of " + Path("fixture.img") + " differs from the design Num given";
+  EXPECT_TRUE(Reported(err, "ehfa_ObjectWrite", 10, differs.c_str()));
   eerr_DeleteErrorReportEx(&err);
   emif_DesignDestroy(other);
+  // One that differs from the file's only in the names of enumeration values (an older design of the
+  // file naming fewer) is written by the file's design, by which it is read back: a value it names
+  // is written, one it does not name is refused.
+  ASSERT_NE(nullptr, emif_DesignCreate(f->dictionary, "Kind", nullptr, EMIF_TYPE_ENUM, "kind", "a", "b", nullptr, 0));
+  Emif_Design *newer = emif_DesignCreate(nullptr, "Kind", nullptr, EMIF_TYPE_ENUM, "kind", "a", "b", "c", nullptr, 0);
+  n.value = 1;
+  EXPECT_NE(nullptr, ehfa_ObjectWrite(f, ":", "K", "Kind", 3, &n, newer, &err)) << err->message;
+  n.value = -1;
+  EXPECT_NE(nullptr, ehfa_ObjectRead(f, ":", "K", EHFA_CHILD_NAMED, &n, newer, &err)) << err->message;
+  EXPECT_EQ(1, n.value);
+  n.value = 2;
+  EXPECT_EQ(nullptr, ehfa_ObjectWrite(f, ":", "K2", "Kind", 3, &n, newer, &err));
+  EXPECT_TRUE(Reported(err, "ehfa_ObjectWrite", 12, "Error returned from emif_ObjectEncode"));
+  eerr_DeleteErrorReportEx(&err);
+  emif_DesignDestroy(newer);
   ehfa_FileClose(f, nullptr);
 }
 
@@ -619,7 +636,7 @@ TEST_F(EhfaTest, FilesThatAreNotOursOrBrokenAreReported) {
   WriteAll(Path("schema.img"), good);
   Sql(Path("schema.img"), "DROP TABLE block;");
   // A damaged page that opening reads nothing from: the page of the (empty) block table. The
-  // database's quick check finds it.
+  // database's integrity check finds it.
   {
     sqlite3 *db = nullptr;
     sqlite3_stmt *stmt = nullptr;
@@ -635,21 +652,31 @@ TEST_F(EhfaTest, FilesThatAreNotOursOrBrokenAreReported) {
     damaged[static_cast<std::size_t>(at)] = '\x01'; // no kind of page
     WriteAll(Path("pages.img"), damaged);
   }
+  // Indexes that disagree with the entry table (walks by the index would pass an entry over), in
+  // a small file and in one of over 1 MiB, whose entries alone are checked.
+  WriteAll(Path("index.img"), good);
+  SqlBehindTheIndexes(Path("index.img"), "UPDATE entry SET seq = 9 WHERE name = 'A2'");
+  WriteAll(Path("large.img"), good);
+  Sql(Path("large.img"), "INSERT INTO block VALUES(1, 0, 0, zeroblob(1200000))");
+  WriteAll(Path("largeindex.img"), ReadText(Path("large.img")));
+  SqlBehindTheIndexes(Path("largeindex.img"), "UPDATE entry SET parent = 99 WHERE name = 'A2'");
   struct Case {
     const char *file;
     int32_t isOurs;
   };
   const Case cases[] = {{"missing.img", 0}, {"random.img", 0}, {"empty.img", 0}, {"header.img", 1},
                         {"foreign.img", 0}, {"trigger.img", 1}, {"roots.img", 1}, {"design.img", 1},
-                        {"schema.img", 1},  {"pages.img", 1}};
-  for (const Case &c : cases) {
-    EXPECT_EQ(c.isOurs, ehfa_IsHFAFile(Path(c.file).c_str(), nullptr)) << c.file;
-    Eerr_ErrorReport *err = nullptr;
-    EXPECT_EQ(nullptr, ehfa_FileOpen(Path(c.file).c_str(), "r", nullptr, &err)) << c.file;
-    ASSERT_NE(nullptr, err) << c.file;
-    EXPECT_STREQ("ehfa_FileOpen", err->reporter);
-    eerr_DeleteErrorReportEx(&err);
-  }
+                        {"schema.img", 1},  {"pages.img", 1},  {"index.img", 1}, {"largeindex.img", 1}};
+  for (const Case &c : cases)
+    for (const char *mode : {"r", "r+"}) {
+      EXPECT_EQ(c.isOurs, ehfa_IsHFAFile(Path(c.file).c_str(), nullptr)) << c.file;
+      ErrorSlot err;
+      EXPECT_EQ(nullptr, ehfa_FileOpen(Path(c.file).c_str(), mode, nullptr, &err)) << c.file << " " << mode;
+      EXPECT_STREQ("ehfa_FileOpen", err ? err->reporter : "no report") << c.file << " " << mode;
+    }
+  Ehfa_File *large = ehfa_FileOpen(Path("large.img").c_str(), "r", nullptr, nullptr);
+  EXPECT_NE(nullptr, large) << "a large file whose entries agree with their indexes opens";
+  ehfa_FileClose(large, nullptr);
   // Half a file may open; then the walk and reads report instead of crashing.
   Eerr_ErrorReport *err = nullptr;
   if (Ehfa_File *f = ehfa_FileOpen(Path("half.img").c_str(), "r", nullptr, &err)) {
@@ -950,38 +977,44 @@ TEST_F(EhfaTest, TemporaryFilesOfKilledWritersGoWithTheNextWriteBesideThem) {
 
 // Walking the siblings of an entry, and looking each of them up by name, take time in proportion
 // to their number.
-// A damaged file whose indexes disagree with its entry table: a walk in file order never goes back
-// or round in a circle; the step that would fails with a report, and the entry before it reports
-// that it has a next one (a walk does not take the damage for the end of the file).
+// A file whose indexes come to disagree with its entry table while it is open (opening checks them):
+// a walk in file order never goes back, round in a circle, or on from a place the index does not
+// hold (past the entries between); the step that would fails with a report, and the entry it steps
+// from reports that it has a next one or a child (a walk does not take the damage for the end).
 TEST_F(EhfaTest, WalksOverIndexesThatDisagreeWithTheirTableEndWithAReport) {
   struct Case {
-    const char *what, *sql, *stopsAt;
+    const char *what, *sql;
     std::vector<std::string> walked;
+    const char *failsFrom; // the entry whose step to its next sibling (or first child) fails
+    bool child;
   } cases[] = {
-      {"a sibling placed back before the first", "UPDATE entry SET seq = 0 WHERE name = 'C'", ":B",
-       {":A", ":A:A1", ":A:A2", ":A:A2:A2x", ":A:A3", ":B"}},
-      {"a sibling that follows itself", "UPDATE entry SET seq = 1 WHERE name = 'B'", ":B",
-       {":A", ":A:A1", ":A:A2", ":A:A2:A2x", ":A:A3", ":B"}},
+      {"a sibling placed back before the first", "UPDATE entry SET seq = 0 WHERE name = 'C'",
+       {":A", ":A:A1", ":A:A2", ":A:A2:A2x", ":A:A3", ":B"}, ":B", false},
+      {"a sibling placed beside the one before it", "UPDATE entry SET seq = 1 WHERE name = 'B'",
+       {":A", ":A:A1", ":A:A2", ":A:A2:A2x", ":A:A3"}, ":A", false},
       {"a child that the table puts under another parent",
-       "UPDATE entry SET parent = (SELECT id FROM entry WHERE name = 'C') WHERE name = 'A1'", ":A", {":A"}},
+       "UPDATE entry SET parent = (SELECT id FROM entry WHERE name = 'C') WHERE name = 'A1'", {":A"}, ":A", true},
+      {"a sibling that the table moves on past the next", "UPDATE entry SET seq = 9 WHERE name = 'A2'",
+       {":A", ":A:A1"}, ":A:A1", false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     const std::string name = Path("stale.img");
     std::remove(name.c_str());
     ehfa_FileClose(Fixture("stale.img"), nullptr);
-    SqlBehindTheIndexes(name, c.sql);
     ErrorSlot err;
     Ehfa_File *f = ehfa_FileOpen(name.c_str(), "r", nullptr, &err);
     ASSERT_NE(nullptr, f) << Chain(err);
+    SqlBehindTheIndexes(name, c.sql);
     std::vector<std::string> walked;
     Seek(f, ":");
     while (walked.size() < 20 && ehfa_EntrySeek(f, EHFA_FOLLOWING, nullptr, &err)) walked.push_back(Current(f));
     EXPECT_EQ(c.walked, walked);
     EXPECT_TRUE(Reported(err, "ehfa_EntrySeek", 5));
     EXPECT_NE(nullptr, std::strstr(err.Message().c_str(), "disagrees with their table")) << Chain(err);
-    EXPECT_EQ(c.stopsAt, Current(f));
-    EXPECT_EQ(1, c.walked.size() > 1 ? ehfa_EntryCurrentHasNext(f) : ehfa_EntryCurrentHasChild(f));
+    EXPECT_EQ(c.walked.back(), Current(f));
+    Seek(f, c.failsFrom);
+    EXPECT_EQ(1, c.child ? ehfa_EntryCurrentHasChild(f) : ehfa_EntryCurrentHasNext(f));
     ehfa_FileClose(f, nullptr);
   }
 }
