@@ -1,15 +1,15 @@
 // Block I/O of raster layers: a 4096 x 4096 layer (u8 and f32) written and read by 512 x 512
 // windows, beside writing and reading the same bytes to a plain file (the floor: write with
 // fsync, as the layer's commit syncs, and read back), and beside SQLite alone reading the same
-// blocks of the same file (the floor a file of the database can reach: the blocks of each window
-// found with one query, each read with the database's blob reads into a block of memory and
-// copied into the window, as a layer keeps blocks in its cache). The layers are measured with
-// blocks of 64 and 128 pixels a side, in files of 4 KiB, 16 KiB and 64 KiB pages (the library
-// makes files of 64 KiB pages; blocks of 128 pixels are its default). Each read opens the layer
-// (or the database) anew, as a program reading an image does. The output ends with the ratios
-// ours / the plain file and ours / SQLite alone of the median CPU times over
-// --benchmark_repetitions (run with --benchmark_enable_random_interleaving=true to interleave
-// them).
+// blocks of the same file (the floor a file of the database can reach: the blocks of each
+// window found with one query under one read lock, each read with the database's blob reads
+// into a block of memory and copied into the window, as a layer keeps blocks in its cache). The
+// layers are measured with blocks of 64 and 128 pixels a side, in files of 4 KiB, 16 KiB and
+// 64 KiB pages (the library makes files of 64 KiB pages; blocks of 128 pixels are its default).
+// Each read opens the layer (or the database) anew, as a program reading an image does. The
+// output ends with the ratios ours / the plain file and ours / SQLite alone of the median CPU
+// times over --benchmark_repetitions (run with --benchmark_enable_random_interleaving=true to
+// interleave them).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -114,8 +114,9 @@ void LayerRead(benchmark::State &state, Layout layout) {
   std::remove(file.c_str());
 }
 
-// The same file's blocks read with SQLite's own calls: per window one query for its blocks, each
-// block read by the blob handle into a block of memory and copied row by row into the window.
+// The same file's blocks read with SQLite's own calls: per window one query for its blocks (one
+// read lock of the file), each block read by the blob handle into a block of memory and copied
+// row by row into the window.
 bool ReadWithSqlite(const std::string &file, int32_t side, int32_t elementSize, Egda_BaseData *rect,
                     std::vector<std::unique_ptr<uint8_t[]>> &blocks) {
   sqlite3 *db = nullptr;
@@ -150,8 +151,9 @@ bool ReadWithSqlite(const std::string &file, int32_t side, int32_t elementSize, 
                       blocks[i].get() + static_cast<std::size_t>(y) * run, run);
       }
       sqlite3_reset(query);
+      sqlite3_blob_close(blob); // its read lock of the file with it, as a layer's window does
+      blob = nullptr;
     }
-  sqlite3_blob_close(blob);
   sqlite3_finalize(query);
   sqlite3_close(db);
   return ok && read == (kSize / side) * (kSize / side);
