@@ -251,6 +251,8 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark(("Read/" + std::string(type.name) + "/Plain").c_str(), PlainFileRead, type.size)
         ->Unit(benchmark::kMillisecond);
   }
-  return taviron::bench::RunWithRatios(argc, argv, {"plain file", "SQLite alone"}, rows,
-                                       taviron::bench::Clock::Cpu, "the plain file and SQLite alone");
+  const int status = taviron::bench::RunWithRatios(argc, argv, {"plain file", "SQLite alone"}, rows,
+                                                   taviron::bench::Clock::Cpu, "the plain file and SQLite alone");
+  ::rmdir(Directory().c_str()); // each benchmark removed its files
+  return status;
 }
