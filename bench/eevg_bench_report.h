@@ -1,5 +1,6 @@
-// The renderer benchmarks' report: the usual console lines, then a table of ratios, ours over
-// cairo, of the median time per iteration of each benchmark over its repetitions
+// The benchmarks' report beside a peer: the usual console lines, then a table of ratios, ours over
+// the peer's (cairo's, unless the program names another), of the median time per iteration of
+// each benchmark over its repetitions
 // (--benchmark_repetitions; a single run without them), all from the same run of the program.
 // The time is the wall-clock time, or the CPU time where the program asks for it.
 #ifndef TAVIRON_BENCH_EEVG_BENCH_REPORT_H
@@ -29,9 +30,9 @@ struct RatioRow {
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   RatioReporter(std::vector<std::string> columns, std::vector<RatioRow> rows,
-                Clock clock = Clock::Real)
+                Clock clock = Clock::Real, std::string peer = "cairo")
       : benchmark::ConsoleReporter(OO_None), columns_(std::move(columns)),
-        rows_(std::move(rows)), clock_(clock) {}
+        rows_(std::move(rows)), clock_(clock), peer_(std::move(peer)) {}
 
   void ReportRuns(const std::vector<Run> &runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
@@ -49,7 +50,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void Finalize() override {
     std::size_t width = 8;
     for (const RatioRow &row : rows_) width = std::max(width, row.label.size() + 2);
-    std::string text = std::string("\nRatios ours / cairo, medians of the ") +
+    std::string text = "\nRatios ours / " + peer_ + ", medians of the " +
                        (clock_ == Clock::Cpu ? "CPU" : "wall-clock") +
                        " times of the repetitions of this run\n";
     text += Pad("case", width);
@@ -91,14 +92,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::vector<double>> seconds_;
   std::map<std::string, double> medians_;
   Clock clock_;
+  std::string peer_;
 };
 
 // Runs the registered benchmarks (after the command line has been read) with the ratio table.
 inline int RunWithRatios(int argc, char **argv, std::vector<std::string> columns,
-                         std::vector<RatioRow> rows, Clock clock = Clock::Real) {
+                         std::vector<RatioRow> rows, Clock clock = Clock::Real,
+                         std::string peer = "cairo") {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter(std::move(columns), std::move(rows), clock);
+  RatioReporter reporter(std::move(columns), std::move(rows), clock, std::move(peer));
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

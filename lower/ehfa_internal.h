@@ -65,13 +65,15 @@ int64_t CurrentEntryId(Ehfa_File *file);
    or the file fails. */
 int32_t BlockRead(Ehfa_File *file, int64_t entry, int32_t row, int32_t col, void *buffer,
                   int32_t size, Eerr_ErrorReport **err);
-/* Reads every stored block (row, c) of the entry with first <= c <= last, in column order, with
-   one query: target(context, c, size, &into, err) tells where its size bytes go (into left null:
-   the block is skipped) or fails with its own report in err (false). 0, or -1 with a report. */
-int32_t BlockRowRead(Ehfa_File *file, int64_t entry, int32_t row, int32_t first, int32_t last,
-                     bool (*target)(void *context, int32_t col, int32_t size, uint8_t **into,
-                                    Eerr_ErrorReport **err),
-                     void *context, Eerr_ErrorReport **err);
+/* Reads every stored block (r, c) of the entry with firstRow <= r <= lastRow and firstCol <= c
+   <= lastCol, in row then column order, with one query (and so under one read lock of the file):
+   target(context, r, c, size, &into, err) tells where its size bytes go (into left null: the
+   block is skipped) or fails with its own report in err (false). 0, or -1 with a report. */
+int32_t BlockRangeRead(Ehfa_File *file, int64_t entry, int32_t firstRow, int32_t lastRow, int32_t firstCol,
+                       int32_t lastCol,
+                       bool (*target)(void *context, int32_t row, int32_t col, int32_t size, uint8_t **into,
+                                      Eerr_ErrorReport **err),
+                       void *context, Eerr_ErrorReport **err);
 /* Stores (or replaces) block (row, col) of the entry. 0, or -1 with a report. */
 int32_t BlockWrite(Ehfa_File *file, int64_t entry, int32_t row, int32_t col, const void *data,
                    int32_t size, Eerr_ErrorReport **err);

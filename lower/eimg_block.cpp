@@ -162,41 +162,68 @@ uint8_t *Block(Eimg_Layer *layer, int32_t row, int32_t col, bool fresh, const ch
   return Insert(layer, key, std::move(data));
 }
 
+// The blocks of a box of block rows and columns that a window must bring from the file: those
+// neither cached nor waiting in the spill file (nor, for a write, overwritten whole).
+struct Missing {
+  int32_t firstRow = 0, lastRow = -1, firstCol = 0, lastCol = -1;
+  std::vector<uint8_t> wanted; // per block of the box, row by row
+  std::size_t count = 0;
+
+  bool Wanted(int32_t row, int32_t col) const {
+    return row >= firstRow && row <= lastRow && col >= firstCol && col <= lastCol && wanted[Index(row, col)] != 0;
+  }
+  // True once for a block the window wants (a damaged file may list a block twice).
+  bool Take(int32_t row, int32_t col) {
+    if (!Wanted(row, col)) return false;
+    wanted[Index(row, col)] = 0;
+    return true;
+  }
+
+private:
+  std::size_t Index(int32_t row, int32_t col) const {
+    return static_cast<std::size_t>(row - firstRow) * static_cast<std::size_t>(lastCol - firstCol + 1) +
+           static_cast<std::size_t>(col - firstCol);
+  }
+};
+
 struct PrefetchContext {
   Eimg_Layer *layer;
-  int32_t row;
+  Missing &missing;
   const char *reporter;
   std::vector<std::pair<int64_t, std::unique_ptr<uint8_t[]>>> read; // cached once all are read
 };
 
-// Where a stored block of the row goes: a fresh buffer, unless the layer holds a newer one.
-bool PrefetchTarget(void *context, int32_t col, int32_t size, uint8_t **into, Eerr_ErrorReport **err) {
+// Where a stored block of the box goes: a fresh buffer when the window wants it.
+bool PrefetchTarget(void *context, int32_t row, int32_t col, int32_t size, uint8_t **into, Eerr_ErrorReport **err) {
   auto &c = *static_cast<PrefetchContext *>(context);
+  if (!c.missing.Take(row, col)) return true;
   LayerState &state = StateOf(c.layer);
-  const int64_t key = int64_t{c.row} * c.layer->blocksAcross + col;
-  if (state.cache.count(key) || (state.spill && state.spill->Holds(key))) return true;
   if (size < 0 || static_cast<std::size_t>(size) != state.blockBytes) {
-    lower::Report(err, c.reporter, 94, "Block (%d, %d) of %.400s holds %d bytes instead of %zu", c.row, col,
+    lower::Report(err, c.reporter, 94, "Block (%d, %d) of %.400s holds %d bytes instead of %zu", row, col,
                   c.layer->name, size, state.blockBytes);
     return false;
   }
-  c.read.emplace_back(key, std::make_unique_for_overwrite<uint8_t[]>(state.blockBytes));
+  c.read.emplace_back(int64_t{row} * c.layer->blocksAcross + col,
+                      std::make_unique_for_overwrite<uint8_t[]>(state.blockBytes));
   *into = c.read.back().second.get();
   return true;
 }
 
-// Loads the blocks (row, first .. last) that are not cached with one query; blocks never written
-// come in as zeros, blocks waiting in the spill file come back from there.
-bool Prefetch(Eimg_Layer *layer, int32_t row, int32_t first, int32_t last, const char *reporter,
-              Eerr_ErrorReport **err) {
+// Loads the missing blocks of the box with one query, room made for them first; blocks never
+// written come in as zeros. Nothing is fetched when the cache cannot keep them all (the blocks
+// fetched must last until they are used): they come one by one.
+bool Prefetch(Eimg_Layer *layer, Missing &missing, const char *reporter, Eerr_ErrorReport **err) {
   LayerState &state = StateOf(layer);
-  PrefetchContext context{layer, row, reporter, {}};
+  if (missing.count == 0 || missing.count > state.capacity) return true;
+  if (!Trim(layer, state.capacity - missing.count, reporter, err)) return false;
+  PrefetchContext context{layer, missing, reporter, {}};
+  context.read.reserve(missing.count);
   lower::CalleeReport inner;
   int32_t result;
   {
     std::lock_guard<std::mutex> lock(state.shared->mutex);
-    result = taviron::ehfa::BlockRowRead(state.shared->file, state.entry, row, first, last, &PrefetchTarget,
-                                         &context, &inner);
+    result = taviron::ehfa::BlockRangeRead(state.shared->file, state.entry, missing.firstRow, missing.lastRow,
+                                           missing.firstCol, missing.lastCol, &PrefetchTarget, &context, &inner);
   }
   if (result != 0) {
     lower::ReportCallee(err, inner, reporter, 94, "ehfa_BlockRead");
@@ -206,15 +233,12 @@ bool Prefetch(Eimg_Layer *layer, int32_t row, int32_t first, int32_t last, const
     Decode(layer, block.second.get());
     Insert(layer, block.first, std::move(block.second));
   }
-  for (int32_t col = first; col <= last; ++col) {
-    const int64_t key = int64_t{row} * layer->blocksAcross + col;
-    if (state.cache.count(key)) continue;
-    if (state.spill && state.spill->Holds(key)) {
-      if (!Unspill(layer, key, reporter, err)) return false;
-    } else {
-      Insert(layer, key, std::make_unique<uint8_t[]>(state.blockBytes));
+  for (int32_t row = missing.firstRow; row <= missing.lastRow; ++row)
+    for (int32_t col = missing.firstCol; col <= missing.lastCol; ++col) {
+      const int64_t key = int64_t{row} * layer->blocksAcross + col;
+      if (missing.Wanted(row, col) && !state.cache.count(key)) // never written
+        Insert(layer, key, std::make_unique<uint8_t[]>(state.blockBytes));
     }
-  }
   return true;
 }
 
@@ -288,37 +312,41 @@ bool Transfer(Eimg_Layer *layer, int64_t column, int64_t row, int32_t width, int
       write ? conv::Converter(view.type, layer->pixelType) : conv::Converter(layer->pixelType, view.type);
   const int32_t br0 = static_cast<int32_t>(y0 / bh), br1 = static_cast<int32_t>((y1 - 1) / bh);
   const int32_t bc0 = static_cast<int32_t>(x0 / bw), bc1 = static_cast<int32_t>((x1 - 1) / bw);
-  SetCapacity(layer, int64_t{br1 - br0 + 1} * (bc1 - bc0 + 1));
+  const int64_t windowBlocks = int64_t{br1 - br0 + 1} * (bc1 - bc0 + 1);
+  SetCapacity(layer, windowBlocks);
+  // A write covering a block's whole part inside the layer needs not read it first.
+  const auto whole = [&](int32_t br, int32_t bc) {
+    const int64_t left = int64_t{bc} * bw, top = int64_t{br} * bh;
+    return write && std::max(x0, left) == left && std::max(y0, top) == top &&
+           std::min(x1, left + bw) == std::min<int64_t>(left + bw, layer->width) &&
+           std::min(y1, top + bh) == std::min<int64_t>(top + bh, layer->height);
+  };
+  // The blocks of the rows first..last that must come from the file, fetched together.
+  const auto fetch = [&](int32_t first, int32_t last) {
+    Missing missing{first, last, bc0, bc1, {}, 0};
+    missing.wanted.resize(static_cast<std::size_t>(last - first + 1) * static_cast<std::size_t>(bc1 - bc0 + 1));
+    std::size_t i = 0;
+    for (int32_t br = first; br <= last; ++br)
+      for (int32_t bc = bc0; bc <= bc1; ++bc, ++i) {
+        const int64_t key = int64_t{br} * layer->blocksAcross + bc;
+        if (state.cache.count(key) || (state.spill && state.spill->Holds(key)) || whole(br, bc)) continue;
+        missing.wanted[i] = 1;
+        ++missing.count;
+      }
+    return Prefetch(layer, missing, reporter, err);
+  };
+  // The whole window at once when the cache keeps it (one query, one read lock of the file),
+  // else row by row.
+  const bool together = windowBlocks <= static_cast<int64_t>(state.capacity);
+  if (together && !fetch(br0, br1)) return false;
   for (int32_t br = br0; br <= br1; ++br) {
     const int64_t top = int64_t{br} * bh;
     const int64_t ys = std::max(y0, top), ye = std::min(y1, top + bh);
-    // The blocks of this row that must come from the file, fetched together.
-    int32_t first = -1, last = -1, missing = 0;
-    for (int32_t bc = bc0; bc <= bc1; ++bc) {
-      const int64_t key = int64_t{br} * layer->blocksAcross + bc;
-      if (state.cache.count(key) || (state.spill && state.spill->Holds(key))) continue;
-      const int64_t left = int64_t{bc} * bw;
-      if (write && std::max(x0, left) == left && ys == top &&
-          std::min(x1, left + bw) == std::min<int64_t>(left + bw, layer->width) &&
-          ye == std::min<int64_t>(top + bh, layer->height))
-        continue;
-      if (first < 0) first = bc;
-      last = bc;
-      ++missing;
-    }
-    // (Only as many as the cache keeps, room made for them first: the blocks fetched must last
-    // until they are used, and the cache stays within its capacity.)
-    const auto span = static_cast<std::size_t>(last - first + 1);
-    if (missing > 0 && span <= state.capacity &&
-        (!Trim(layer, state.capacity - span, reporter, err) || !Prefetch(layer, br, first, last, reporter, err)))
-      return false;
+    if (!together && !fetch(br, br)) return false;
     for (int32_t bc = bc0; bc <= bc1; ++bc) {
       const int64_t left = int64_t{bc} * bw;
       const int64_t xs = std::max(x0, left), xe = std::min(x1, left + bw);
-      // A write covering the block's whole part inside the layer needs not read it first.
-      const bool whole = write && xs == left && ys == top && xe == std::min<int64_t>(left + bw, layer->width) &&
-                         ye == std::min<int64_t>(top + bh, layer->height);
-      uint8_t *block = Block(layer, br, bc, whole, reporter, err);
+      uint8_t *block = Block(layer, br, bc, whole(br, bc), reporter, err);
       if (!block) return false;
       const int32_t n = static_cast<int32_t>(xe - xs);
       for (int64_t y = ys; y < ye; ++y) {

@@ -1149,6 +1149,53 @@ TEST_F(EimgTest, TheBlockCacheKeepsItsCapWithLargeBlocks) {
   EXPECT_FALSE(err) << err.Message();
 }
 
+// A window over more blocks than the cache keeps (of 1 MiB: 64 at most) comes in row of blocks by
+// row of blocks: blocks stored, changed blocks not yet flushed (in memory, or let go to the spill
+// file by the read itself) and blocks never written (zeros) all read right, before and after
+// reopening.
+TEST_F(EimgTest, AWindowOverMoreBlocksThanTheCacheKeepsReadsEveryBlock) {
+  constexpr int32_t kWidth = 4096, kSide = 256, kBlocks = 70, kColumn = 1000, kRun = 10;
+  const std::string name = Layer("tall.img", 1);
+  ErrorSlot err;
+  Eimg_Layer *layer = eimg_LayerCreate(name.c_str(), 1, EGDA_TYPE_U8, kWidth, kBlocks * kSide, nullptr, &err, 2,
+                                       kWidth, kSide, 0);
+  ASSERT_NE(nullptr, layer) << err.Message();
+  const auto stored = [](int32_t block) { return block % 5 == 0; };    // flushed
+  const auto changed = [](int32_t block) { return block % 7 == 3; };   // written after the flush
+  const auto expected = [&](int32_t y) {
+    const int32_t block = y / kSide, offset = y % kSide - 3;
+    return (stored(block) || changed(block)) && offset >= 0 && offset < kRun ? (block + offset) % 251 + 1 : 0;
+  };
+  Egda_BaseData *run = eimg_PixelRectCreate(1, kRun, EGDA_TYPE_U8, nullptr);
+  const auto write = [&](auto which) {
+    for (int32_t block = 0; block < kBlocks; ++block) {
+      if (!which(block)) continue;
+      for (int32_t i = 0; i < kRun; ++i) run->data[i] = static_cast<uint8_t>((block + i) % 251 + 1);
+      ASSERT_EQ(0, eimg_LayerWrite(layer, kColumn, block * kSide + 3, 1, kRun, run, &err)) << err.Message();
+    }
+  };
+  Egda_BaseData *column = eimg_PixelRectCreate(1, kBlocks * kSide, EGDA_TYPE_U8, nullptr);
+  const auto check = [&] {
+    ASSERT_EQ(0, eimg_LayerRead(layer, kColumn, 0, 1, kBlocks * kSide, column, &err)) << err.Message();
+    int32_t wrong = 0;
+    for (int32_t y = 0; y < kBlocks * kSide; ++y) wrong += column->data[y] != expected(y);
+    EXPECT_EQ(0, wrong);
+  };
+  write(stored);
+  ASSERT_EQ(0, eimg_LayerRasterFlush(layer, 0, &err)) << err.Message();
+  write(changed);
+  check();
+  eimg_LayerClose(layer, &err);
+  ASSERT_FALSE(err) << err.Message();
+  layer = eimg_LayerOpen(name.c_str(), nullptr, &err, 0);
+  ASSERT_NE(nullptr, layer) << err.Message();
+  check();
+  eimg_LayerClose(layer, &err);
+  EXPECT_FALSE(err) << err.Message();
+  eimg_PixelRectDelete(run, nullptr);
+  eimg_PixelRectDelete(column, nullptr);
+}
+
 // While a layer of a file is open (and has evicted blocks), another handle on the file opens,
 // reads and writes at once, and what both write is kept.
 TEST_F(BandsTest, ASecondHandleOnTheFileWorksWhileALayerIsOpen) {
