@@ -284,7 +284,7 @@ bool Advance(SpatialCacheQuery &query, SpatialCacheQuery::Position &at, std::siz
       // Held, then read again: a block the cache gave up meanwhile is not taken.
       const SpatialCacheNumbers::Block *block = current.load(std::memory_order_acquire);
       for (;;) {
-        query.held[1].store(block, std::memory_order_seq_cst);
+        query.hold->held[1].store(block, std::memory_order_seq_cst);
         const SpatialCacheNumbers::Block *again = current.load(std::memory_order_seq_cst);
         if (again == block) break;
         block = again;
@@ -356,27 +356,39 @@ SpatialCacheBase::SpatialCacheBase(Kind kind) : serial_(++cacheSerials), kind_(k
 // Queries still alive (which may no longer be used) forget the cache, so that deleting them later
 // touches nothing of it.
 SpatialCacheBase::~SpatialCacheBase() {
-  std::lock_guard<std::mutex> lock(queriesMutex_);
-  for (SpatialCacheQuery *query : queries_) query->owner = nullptr;
+  for (SpatialCacheHold *h = holds_.load(std::memory_order_acquire); h;) {
+    if (h->taken.load(std::memory_order_acquire) && h->query) h->query->hold = nullptr;
+    SpatialCacheHold *next = h->next;
+    delete h;
+    h = next;
+  }
 }
 
-void SpatialCacheBase::ListQuery(SpatialCacheQuery *query) {
-  std::lock_guard<std::mutex> lock(queriesMutex_);
-  queries_.push_back(query);
-  query->owner = this;
+void SpatialCacheBase::TakeHold(SpatialCacheQuery *query) {
+  SpatialCacheHold *hold = nullptr;
+  for (SpatialCacheHold *h = holds_.load(std::memory_order_acquire); h && !hold; h = h->next) {
+    bool taken = false;
+    if (!h->taken.load(std::memory_order_relaxed) &&
+        h->taken.compare_exchange_strong(taken, true, std::memory_order_acq_rel))
+      hold = h;
+  }
+  if (!hold) {
+    hold = new SpatialCacheHold;
+    hold->taken.store(true, std::memory_order_relaxed);
+    hold->next = holds_.load(std::memory_order_relaxed);
+    while (!holds_.compare_exchange_weak(hold->next, hold, std::memory_order_release,
+                                         std::memory_order_relaxed)) {
+    }
+  }
+  hold->query = query;
+  query->hold = hold;
 }
 
-void SpatialCacheBase::UnlistQuery(SpatialCacheQuery *query) {
-  std::lock_guard<std::mutex> lock(queriesMutex_);
-  const auto found = std::find(queries_.begin(), queries_.end(), query);
-  if (found != queries_.end()) queries_.erase(found);
-  query->owner = nullptr;
-}
-
-void SpatialCacheBase::HeldBlocks(std::vector<const SpatialCacheNumbers::Block *> &out) {
-  std::lock_guard<std::mutex> lock(queriesMutex_);
-  for (const SpatialCacheQuery *query : queries_)
-    for (const auto &held : query->held) out.push_back(held.load(std::memory_order_seq_cst));
+void SpatialCacheBase::HeldBlocks(std::vector<const SpatialCacheNumbers::Block *> &out) const {
+  for (const SpatialCacheHold *h = holds_.load(std::memory_order_acquire); h; h = h->next)
+    for (const auto &held : h->held)
+      if (const SpatialCacheNumbers::Block *block = held.load(std::memory_order_seq_cst))
+        out.push_back(block);
 }
 
 int64_t SpatialCacheBase::MemoryInUse() { return memoryInUse_.load(); }
@@ -671,7 +683,7 @@ template <class T> void SpatialCache<T>::Insert(int32_t number, const double *bo
 }
 
 // Frees the blocks the nodes gave up that no live query holds. A query marks a block held, then
-// reads it again from its node; the node gives the block up before this reads the marks (all
+// reads it again from its node; a node gives a block up before this reads the marks (all
 // sequentially consistent): a block a query may still read is among them.
 template <class T> void SpatialCache<T>::FreeRetired() {
   std::vector<const SpatialCacheNumbers::Block *> held;
@@ -835,7 +847,7 @@ template <class T> SpatialCacheQuery *SpatialCache<T>::Begin(const BBox &box, do
   auto query = std::make_unique<SpatialCacheQuery>();
   query->cache = this;
   query->nodes.reserve(64);
-  ListQuery(query.get());
+  TakeHold(query.get());
   const uint64_t version = version_.load(std::memory_order_acquire);
   bool settled = false;
   if (!(version & 1)) {
@@ -850,7 +862,7 @@ template <class T> SpatialCacheQuery *SpatialCache<T>::Begin(const BBox &box, do
     Collect(*query, root_.load(std::memory_order_relaxed), box, minSize, 0);
     query->treeDone = !Advance(*query, query->at, 0);
   }
-  query->held[0].store(query->at.block, std::memory_order_seq_cst);
+  query->hold->held[0].store(query->at.block, std::memory_order_seq_cst);
   return query.release();
 }
 
@@ -891,7 +903,7 @@ template <class T> void SpatialCache<T>::SplitUnderWalk(SpatialCacheQuery &q) {
   for (auto &child : node->children) PostOrder(child.get(), q.nodes);
   q.nodes.push_back({node, true});
   q.treeDone = !Advance(q, at, at.cursor + 1);
-  q.held[0].store(at.block, std::memory_order_seq_cst);
+  q.hold->held[0].store(at.block, std::memory_order_seq_cst);
 }
 
 // The sequential phase: the next number above every number handed out so far that the tree
@@ -966,7 +978,7 @@ template <class T> int32_t SpatialCache<T>::GetNext(SpatialCacheQuery *query) {
       at = q.at;
       done = false;
       step = TreeStep(q, at, number, box, done);
-      if (at.block != q.at.block) q.held[0].store(at.block, std::memory_order_seq_cst);
+      if (at.block != q.at.block) q.hold->held[0].store(at.block, std::memory_order_seq_cst);
       q.at = at;
       if (step < 0) {
         SplitUnderWalk(q);
@@ -974,7 +986,7 @@ template <class T> int32_t SpatialCache<T>::GetNext(SpatialCacheQuery *query) {
       }
       firstUnheld = firstUnheld_.load(std::memory_order_relaxed);
     }
-    if (at.block != q.at.block) q.held[0].store(at.block, std::memory_order_seq_cst);
+    if (at.block != q.at.block) q.hold->held[0].store(at.block, std::memory_order_seq_cst);
     q.at = at;
     if (step == 0 || done) q.treeDone = true;
     if (step == 0) break;

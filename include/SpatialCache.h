@@ -9,8 +9,7 @@
 // Additions take the cache's lock, so several threads may add features to one cache and query it
 // at once. Queries and box lookups read without it: the cache counts a version that is odd while
 // an addition changes the tree, and a query step that saw it odd or changed is made again under
-// the lock. A query takes a lock only when it begins and ends (to be listed among the cache's
-// live queries). The other lookups and copies take the lock. Coordinates handed back by Index in
+// the lock. The other lookups and copies take the lock. Coordinates handed back by Index in
 // memory mode belong to the cache and stay valid until the cache spills or is deleted.
 #ifndef TAVIRON_SPATIALCACHE_H
 #define TAVIRON_SPATIALCACHE_H
@@ -22,7 +21,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "BBox.h"
@@ -92,7 +90,17 @@ struct SpatialCacheNode {
   explicit SpatialCacheNode(const BBox &b) : box(b) {}
 };
 
-class SpatialCacheBase;
+struct SpatialCacheQuery;
+
+// The blocks one live query reads, which the cache does not free: that of the query's position,
+// and one it is entering. The cache keeps a list of these records until it goes; a query takes a
+// free one when it begins and gives it back when it is deleted, without a lock.
+struct SpatialCacheHold {
+  std::atomic<bool> taken{false};
+  std::atomic<const SpatialCacheNumbers::Block *> held[2] = {nullptr, nullptr};
+  SpatialCacheQuery *query = nullptr; // the query that took it
+  SpatialCacheHold *next = nullptr;
+};
 
 // One box search: the numbers found in the tree first, then every further number in order, each
 // number once.
@@ -110,7 +118,7 @@ struct SpatialCacheQuery {
     std::size_t numberCursor = 0;
   };
   const void *cache = nullptr;
-  SpatialCacheBase *owner = nullptr; // the same cache, which lists the query while it lives
+  SpatialCacheHold *hold = nullptr; // null once given back (or when the cache went first)
   bool treeDone = false;
   std::vector<Listed> nodes;
   Position at;
@@ -119,11 +127,13 @@ struct SpatialCacheQuery {
   bool returnedSorted = false;      // (once the sequential phase begins)
   std::size_t returnedCursor = 0;   // the first of them the sequential phase has not passed
   std::vector<int32_t> handedTwice; // numbers a node that split under the walk hands out again
-  // The blocks the query reads, which the cache does not free: that of its position, and one it
-  // is entering.
-  std::atomic<const SpatialCacheNumbers::Block *> held[2] = {nullptr, nullptr};
 
-  ~SpatialCacheQuery();
+  ~SpatialCacheQuery() {
+    if (!hold) return;
+    for (auto &held : hold->held) held.store(nullptr, std::memory_order_release);
+    hold->query = nullptr;
+    hold->taken.store(false, std::memory_order_release);
+  }
 };
 
 class TAVIRON_API SpatialCacheBase {
@@ -149,24 +159,16 @@ protected:
   explicit SpatialCacheBase(Kind kind);
   static std::atomic<int64_t> memoryInUse_;
 
-  // The live queries (each lists itself when it begins and leaves when it is deleted), and the
-  // cache's number, which no other cache of the process has had.
-  void ListQuery(SpatialCacheQuery *query);
-  void UnlistQuery(SpatialCacheQuery *query);
-  // The blocks the live queries hold (with the queries' list locked).
-  void HeldBlocks(std::vector<const SpatialCacheNumbers::Block *> &out);
+  // A hold record for a query that begins; the blocks the live queries hold.
+  void TakeHold(SpatialCacheQuery *query);
+  void HeldBlocks(std::vector<const SpatialCacheNumbers::Block *> &out) const;
+  // The cache's number, which no other cache of the process has had.
   uint64_t serial_;
 
 private:
-  friend struct SpatialCacheQuery;
   Kind kind_;
-  std::mutex queriesMutex_;
-  std::vector<SpatialCacheQuery *> queries_;
+  std::atomic<SpatialCacheHold *> holds_{nullptr};
 };
-
-inline SpatialCacheQuery::~SpatialCacheQuery() {
-  if (owner) owner->UnlistQuery(this);
-}
 
 template <class T> class TAVIRON_API SpatialCache final : public SpatialCacheBase {
 public:
