@@ -309,6 +309,29 @@ thread_local LastHanded lastHanded{0, 0, {}};
 
 std::atomic<uint64_t> cacheSerials{0};
 
+// Hands out a number of the tree phase of a query of the cache `serial`: noted against the
+// sequential phase, its box kept for the box lookup that follows.
+int32_t HandOut(SpatialCacheQuery &q, uint64_t serial, int32_t number, const double *box,
+                int32_t firstUnheld) {
+  if (number > firstUnheld)
+    q.returned.push_back(number);
+  else if (number >= q.nextSequential)
+    q.nextSequential = number + 1;
+  LastHanded &last = lastHanded;
+  last.cache = serial;
+  last.number = number;
+  std::memcpy(last.box, box, sizeof last.box);
+  return number;
+}
+
+// The box of the number this thread's last query handed out last, when that is the number asked.
+bool LastHandedBox(uint64_t serial, int32_t number, double *values) {
+  const LastHanded &last = lastHanded;
+  if (last.cache != serial || last.number != number) return false;
+  std::memcpy(values, last.box, sizeof last.box);
+  return true;
+}
+
 } // namespace
 
 // ---- The numbers of a node ----------------------------------------------------------------------
@@ -561,12 +584,7 @@ template <class T> typename SpatialCache<T>::Held SpatialCache<T>::Find(int32_t 
 }
 
 template <class T> bool SpatialCache<T>::BoxValues(int32_t number, double values[4]) const {
-  const LastHanded &last = lastHanded;
-  if (last.cache == serial_ && last.number == number) {
-    std::memcpy(values, last.box, sizeof last.box);
-    return true;
-  }
-  return boxes_->Get(number, values);
+  return LastHandedBox(serial_, number, values) || boxes_->Get(number, values);
 }
 
 template <class T> bool SpatialCache<T>::GetBox(int32_t number, BBox &box) {
@@ -931,22 +949,6 @@ template <class T> int32_t SpatialCache<T>::Sequential(SpatialCacheQuery &q) {
   return number;
 }
 
-// Hands out a number of the tree phase: noted against the sequential phase, its box kept for the
-// box lookup that follows.
-template <class T>
-int32_t SpatialCache<T>::HandOut(SpatialCacheQuery &q, int32_t number, const double *box,
-                                 int32_t firstUnheld) const {
-  if (number > firstUnheld)
-    q.returned.push_back(number);
-  else if (number >= q.nextSequential)
-    q.nextSequential = number + 1;
-  LastHanded &last = lastHanded;
-  last.cache = serial_;
-  last.number = number;
-  std::memcpy(last.box, box, sizeof last.box);
-  return number;
-}
-
 template <class T> int32_t SpatialCache<T>::GetNext(SpatialCacheQuery *query) {
   SpatialCacheQuery &q = *query;
   // Most steps take a number of the node entered that is not its last, from the block it had
@@ -957,7 +959,8 @@ template <class T> int32_t SpatialCache<T>::GetNext(SpatialCacheQuery *query) {
     if (at.numberCursor + 1 < at.countAtEntry &&
         (listed.splitWhenListed || !listed.node->split.load(std::memory_order_acquire))) {
       const std::size_t k = at.numberCursor++;
-      return HandOut(q, at.block->values[k], at.block->Box(k), firstUnheld_.load(std::memory_order_relaxed));
+      return HandOut(q, serial_, at.block->values[k], at.block->Box(k),
+                     firstUnheld_.load(std::memory_order_relaxed));
     }
   }
   while (!q.treeDone) {
@@ -992,7 +995,7 @@ template <class T> int32_t SpatialCache<T>::GetNext(SpatialCacheQuery *query) {
     if (step == 0) break;
     if (!q.handedTwice.empty() && std::binary_search(q.handedTwice.begin(), q.handedTwice.end(), number))
       continue;
-    return HandOut(q, number, box, firstUnheld);
+    return HandOut(q, serial_, number, box, firstUnheld);
   }
   return Sequential(q);
 }
@@ -1050,7 +1053,8 @@ template <class T> Evec_Bbox *GetBbox(Evec_Bbox *bbox, Evec_SpatialCache *handle
   if (bbox && !geo::IsCoordMatrix(bbox, 2, 2)) return nullptr;
   const SpatialCache<T> *cache = As<T>(handle);
   double box[4];
-  if (!cache || !cache->BoxValues(number, box)) return nullptr;
+  if (!cache || !(LastHandedBox(cache->Serial(), number, box) || cache->BoxValues(number, box)))
+    return nullptr;
   Evec_Bbox *out = bbox ? bbox : evec_BboxCreate(nullptr);
   if (!out) return nullptr;
   const geo::Steps v(*out);

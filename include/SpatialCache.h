@@ -149,6 +149,8 @@ public:
   virtual void SpillToFile() = 0;
 
   Kind kind() const { return kind_; }
+  // The cache's number, which no other cache of the process has had.
+  uint64_t Serial() const { return serial_; }
 
   // Bytes of the memory records of all caches of the process.
   static int64_t MemoryInUse();
@@ -162,7 +164,6 @@ protected:
   // A hold record for a query that begins; the blocks the live queries hold.
   void TakeHold(SpatialCacheQuery *query);
   void HeldBlocks(std::vector<const SpatialCacheNumbers::Block *> &out) const;
-  // The cache's number, which no other cache of the process has had.
   uint64_t serial_;
 
 private:
@@ -230,7 +231,6 @@ private:
   int TreeStep(SpatialCacheQuery &query, SpatialCacheQuery::Position &at, int32_t &number, double *box,
                bool &done) const;
   void SplitUnderWalk(SpatialCacheQuery &query);
-  int32_t HandOut(SpatialCacheQuery &query, int32_t number, const double *box, int32_t firstUnheld) const;
   int32_t Sequential(SpatialCacheQuery &query);
   // The version before an addition changes the tree, and after it.
   void BeginChange();
