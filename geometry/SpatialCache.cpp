@@ -35,7 +35,8 @@ namespace {
 
 constexpr int32_t kLeafCapacity = 256;
 constexpr int32_t kMaxQueryDepth = 1023;
-constexpr std::size_t kReclaimEntries = 16384; // retired block entries that make an addition free them
+constexpr std::size_t kReclaimEntries = 16384;
+constexpr uint32_t kFirstRoom = 16; // numbers in the first block of a node // retired block entries that make an addition free them
 constexpr int32_t kRecordWords = 5;
 constexpr int32_t kBoxWords = 8;
 constexpr int32_t kMatrixHeaderWords = 11;
@@ -336,16 +337,26 @@ bool LastHandedBox(uint64_t serial, int32_t number, double *values) {
 
 // ---- The numbers of a node ----------------------------------------------------------------------
 
+std::unique_ptr<SpatialCacheNumbers::Block> SpatialCacheNumbers::Block::Make(uint32_t room) {
+  const std::size_t numbers = (std::size_t{room} * sizeof(int32_t) + 7) & ~std::size_t{7};
+  void *raw = ::operator new(sizeof(Block) + numbers + 4 * std::size_t{room} * sizeof(double));
+  std::unique_ptr<Block> block(new (raw) Block);
+  block->capacity = room;
+  block->values = reinterpret_cast<int32_t *>(reinterpret_cast<uint8_t *>(raw) + sizeof(Block));
+  block->boxes = reinterpret_cast<double *>(reinterpret_cast<uint8_t *>(raw) + sizeof(Block) + numbers);
+  return block;
+}
+
 void SpatialCacheNumbers::Append(int32_t number, const double *box, Retired &retired) {
   Block *block = owned_.get();
   const uint32_t count = block ? block->count.load(std::memory_order_relaxed) : 0;
   if (!block || count == block->capacity) {
     if (block && block->capacity > UINT32_MAX / 2) throw std::bad_alloc();
     retired.reserve(retired.size() + 1);
-    auto grown = std::make_unique<Block>(block ? 2 * block->capacity : 4);
+    std::unique_ptr<Block> grown = Block::Make(block ? 2 * block->capacity : kFirstRoom);
     if (count) {
-      std::memcpy(grown->values.get(), block->values.get(), count * sizeof(int32_t));
-      std::memcpy(grown->boxes.get(), block->boxes.get(), 4 * count * sizeof(double));
+      std::memcpy(grown->values, block->values, count * sizeof(int32_t));
+      std::memcpy(grown->boxes, block->boxes, 4 * count * sizeof(double));
     }
     grown->count.store(count, std::memory_order_relaxed);
     block = grown.get();
@@ -354,7 +365,7 @@ void SpatialCacheNumbers::Append(int32_t number, const double *box, Retired &ret
     owned_ = std::move(grown);
   }
   block->values[count] = number;
-  std::memcpy(block->boxes.get() + 4 * std::size_t{count}, box, 4 * sizeof(double));
+  std::memcpy(block->boxes + 4 * std::size_t{count}, box, 4 * sizeof(double));
   block->count.store(count + 1, std::memory_order_release);
   count_.store(count + 1, std::memory_order_release);
 }
@@ -914,8 +925,7 @@ template <class T> void SpatialCache<T>::SplitUnderWalk(SpatialCacheQuery &q) {
   SpatialCacheNode *node = q.nodes[at.cursor].node;
   q.nodes[at.cursor].splitWhenListed = true;
   if (at.numberCursor > 0) {
-    q.handedTwice.insert(q.handedTwice.end(), at.block->values.get(),
-                         at.block->values.get() + at.numberCursor);
+    q.handedTwice.insert(q.handedTwice.end(), at.block->values, at.block->values + at.numberCursor);
     std::sort(q.handedTwice.begin(), q.handedTwice.end());
   }
   for (auto &child : node->children) PostOrder(child.get(), q.nodes);

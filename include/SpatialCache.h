@@ -40,12 +40,16 @@ public:
   struct Block {
     std::atomic<uint32_t> count{0};
     uint32_t capacity;
-    std::unique_ptr<int32_t[]> values;
-    std::unique_ptr<double[]> boxes; // four a number: minimum x, minimum y, maximum x, maximum y
+    int32_t *values;
+    double *boxes; // four a number: minimum x, minimum y, maximum x, maximum y
 
-    explicit Block(uint32_t room)
-        : capacity(room), values(new int32_t[room]), boxes(new double[4 * std::size_t{room}]) {}
-    const double *Box(std::size_t i) const { return boxes.get() + 4 * i; }
+    // One allocation: the record, then its numbers, then their boxes.
+    static std::unique_ptr<Block> Make(uint32_t room);
+    static void operator delete(void *block) { ::operator delete(block); }
+    const double *Box(std::size_t i) const { return boxes + 4 * i; }
+
+  private:
+    Block() = default;
   };
   using Retired = std::vector<std::unique_ptr<Block>>;
 
@@ -59,7 +63,7 @@ public:
   bool empty() const { return size() == 0; }
   const int32_t *begin() const {
     const Block *block = current_.load(std::memory_order_acquire);
-    return block ? block->values.get() : nullptr;
+    return block ? block->values : nullptr;
   }
   const int32_t *end() const { return begin() + size(); }
   int32_t operator[](std::size_t i) const { return begin()[i]; }
