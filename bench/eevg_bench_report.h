@@ -1,8 +1,8 @@
-// The benchmarks' report beside a peer: the usual console lines, then a table of ratios, ours over
-// the peer's (cairo's, unless the program names another), of the median time per iteration of
-// each benchmark over its repetitions
-// (--benchmark_repetitions; a single run without them), all from the same run of the program.
-// The time is the wall-clock time, or the CPU time where the program asks for it.
+// The benchmarks' report: the usual console lines, then a table of ratios, ours over the peer
+// (cairo for the renderer), of the median time per iteration of each benchmark over its
+// repetitions (--benchmark_repetitions, interleaved with --benchmark_enable_random_interleaving;
+// a single run without them), all from the same run of the program. The time is the wall-clock
+// time unless the options ask for the CPU time.
 #ifndef TAVIRON_BENCH_EEVG_BENCH_REPORT_H
 #define TAVIRON_BENCH_EEVG_BENCH_REPORT_H
 
@@ -18,28 +18,31 @@ namespace taviron::bench {
 
 // One row of the table: a benchmark of ours and the cairo benchmarks of the columns it is set
 // against (an empty name leaves its cell empty).
-// Which time the ratios compare.
-enum class Clock { Real, Cpu };
-
 struct RatioRow {
   std::string label;
   std::string ours;
   std::vector<std::string> cairo;
 };
 
+// The peer named in the table's title, and which time is set against the peer's.
+struct RatioOptions {
+  std::string peer = "cairo";
+  bool cpuTime = false;
+};
+
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   RatioReporter(std::vector<std::string> columns, std::vector<RatioRow> rows,
-                Clock clock = Clock::Real, std::string peer = "cairo")
+                RatioOptions options = {})
       : benchmark::ConsoleReporter(OO_None), columns_(std::move(columns)),
-        rows_(std::move(rows)), clock_(clock), peer_(std::move(peer)) {}
+        rows_(std::move(rows)), options_(std::move(options)) {}
 
   void ReportRuns(const std::vector<Run> &runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
       if (run.error_occurred || run.iterations <= 0) continue;
-      const double total = clock_ == Clock::Cpu ? run.cpu_accumulated_time : run.real_accumulated_time;
-      const double seconds = total / static_cast<double>(run.iterations);
+      const double seconds = (options_.cpuTime ? run.cpu_accumulated_time : run.real_accumulated_time) /
+                             static_cast<double>(run.iterations);
       if (run.run_type == Run::RT_Iteration)
         seconds_[run.run_name.function_name].push_back(seconds);
       else if (run.aggregate_name == "median")
@@ -50,9 +53,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void Finalize() override {
     std::size_t width = 8;
     for (const RatioRow &row : rows_) width = std::max(width, row.label.size() + 2);
-    std::string text = "\nRatios ours / " + peer_ + ", medians of the " +
-                       (clock_ == Clock::Cpu ? "CPU" : "wall-clock") +
-                       " times of the repetitions of this run\n";
+    std::string text = "\nRatios ours / " + options_.peer + ", medians of the " +
+                       (options_.cpuTime ? "CPU" : "wall-clock") + " times of the repetitions of this run\n";
     text += Pad("case", width);
     for (const std::string &column : columns_) text += Pad(column, 10);
     text += "\n";
@@ -89,19 +91,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   std::vector<std::string> columns_;
   std::vector<RatioRow> rows_;
+  RatioOptions options_;
   std::map<std::string, std::vector<double>> seconds_;
   std::map<std::string, double> medians_;
-  Clock clock_;
-  std::string peer_;
 };
 
 // Runs the registered benchmarks (after the command line has been read) with the ratio table.
 inline int RunWithRatios(int argc, char **argv, std::vector<std::string> columns,
-                         std::vector<RatioRow> rows, Clock clock = Clock::Real,
-                         std::string peer = "cairo") {
+                         std::vector<RatioRow> rows, RatioOptions options = {}) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter(std::move(columns), std::move(rows), clock, std::move(peer));
+  RatioReporter reporter(std::move(columns), std::move(rows), std::move(options));
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -269,5 +269,5 @@ int main(int argc, char **argv) {
        RatioRow{"48 px", "Paragraph48/Taviron", {"Paragraph48/Cairo", "Paragraph48/FreeType"}},
        RatioRow{"12 px, pixels", "Paragraph12/TavironPixels", {"Paragraph12/Cairo", "Paragraph12/FreeType"}},
        RatioRow{"48 px, pixels", "Paragraph48/TavironPixels", {"Paragraph48/Cairo", "Paragraph48/FreeType"}}},
-      taviron::bench::Clock::Cpu);
+      {.peer = "cairo", .cpuTime = true});
 }

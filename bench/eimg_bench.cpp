@@ -252,7 +252,7 @@ int main(int argc, char **argv) {
         ->Unit(benchmark::kMillisecond);
   }
   const int status = taviron::bench::RunWithRatios(argc, argv, {"plain file", "SQLite alone"}, rows,
-                                                   taviron::bench::Clock::Cpu, "the plain file and SQLite alone");
+                                                   {.peer = "the plain file and SQLite alone", .cpuTime = true});
   ::rmdir(Directory().c_str()); // each benchmark removed its files
   return status;
 }

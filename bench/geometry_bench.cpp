@@ -1,7 +1,10 @@
 // The hot geometry paths against Boost.Geometry on the same data, in one program:
 // point-in-polygon (a million points against a 1000-vertex polygon), segment intersection (all
 // pairs of 1000 segments), weeding and generalising a noisy line of 100000 vertices, and
-// densifying. Each pair of benchmarks reports the same counters, so the times compare directly.
+// densifying. Each pair of benchmarks reports the same counters, so the times compare directly,
+// and a table of ratios ours / Boost ends the output (CPU times; run with
+// --benchmark_repetitions=N --benchmark_enable_random_interleaving=true for medians of
+// interleaved runs).
 #include <benchmark/benchmark.h>
 
 #include <boost/geometry/geometry.hpp>
@@ -10,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "eevg_bench_report.h"
 #include "evec.h"
 
 namespace {
@@ -257,3 +261,13 @@ void BM_Densify_Boost(benchmark::State &state) {
 BENCHMARK(BM_Densify_Boost)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+int main(int argc, char **argv) {
+  return taviron::bench::RunWithRatios(
+      argc, argv, {"boost"},
+      {{"point in polygon", "BM_PointInPolygon_Evec", {"BM_PointInPolygon_Boost"}},
+       {"segment pairs", "BM_SegmentIntersection_Evec", {"BM_SegmentIntersection_Boost"}},
+       {"generalise", "BM_Generalize_Evec", {"BM_Simplify_Boost"}},
+       {"densify", "BM_Densify_Evec", {"BM_Densify_Boost"}}},
+      {"Boost.Geometry", true});
+}

@@ -5,6 +5,13 @@
 // to the overflow store on disk. A cache query answers the numbers of the tree's nodes that meet
 // the box; the benchmark keeps those whose box meets it, as a caller does, so every index
 // reports the same hits.
+//
+// A second pair runs as a vector layer's reader queries its cache: 1e5 small box queries over
+// 1e6 polygon boxes, through the flat functions, handing out every number of the query's tree
+// phase and fetching each number's box to keep the hits; Boost.Geometry's rtree answers the same
+// queries, and both report the numbers handed out and the hits (which must agree). A ratio table,
+// ours over the peers, ends the output (CPU times; run with --benchmark_repetitions=N
+// --benchmark_enable_random_interleaving=true for medians of interleaved runs).
 #include <benchmark/benchmark.h>
 
 #include <boost/geometry.hpp>
@@ -20,6 +27,7 @@
 #include <vector>
 
 #include "SpatialCache.h"
+#include "eevg_bench_report.h"
 #include "eprf.h"
 #include "evec.h"
 
@@ -292,6 +300,118 @@ int64_t QuerySi(SiIndex &index) {
   return counter.hits;
 }
 
+// ---- Box queries as a layer reader makes them --------------------------------------------------
+
+constexpr int kBoxes = 1000000, kBoxQueries = 100000;
+constexpr double kBoxSize = 100, kBoxQuerySize = 500; // about 30 hits a query
+
+// kBoxes boxes of up to kBoxSize a side, then kBoxQueries query boxes.
+struct BoxData {
+  std::vector<Box4> boxes, queries;
+};
+
+const BoxData &Boxes() {
+  static const BoxData data = [] {
+    BoxData d;
+    std::mt19937 engine(11);
+    std::uniform_real_distribution<double> corner(0, kWorld - kBoxSize), size(0, kBoxSize),
+        queryCorner(0, kWorld - kBoxQuerySize);
+    d.boxes.resize(kBoxes);
+    for (Box4 &b : d.boxes) {
+      b.x1 = corner(engine);
+      b.y1 = corner(engine);
+      b.x2 = b.x1 + size(engine);
+      b.y2 = b.y1 + size(engine);
+    }
+    d.queries.resize(kBoxQueries);
+    for (Box4 &q : d.queries) {
+      q.x1 = queryCorner(engine);
+      q.y1 = queryCorner(engine);
+      q.x2 = q.x1 + kBoxQuerySize;
+      q.y2 = q.y1 + kBoxQuerySize;
+    }
+    return d;
+  }();
+  return data;
+}
+
+void SetBox(Evec_Bbox *bbox, const Box4 &b) {
+  auto *v = reinterpret_cast<double *>(bbox->origin);
+  v[0] = b.x1, v[1] = b.y1, v[2] = b.x2, v[3] = b.y2;
+}
+
+// A polygon cache of the boxes, each feature its box's diagonal; made once for the program.
+Evec_SpatialCache *BoxCache() {
+  static Evec_SpatialCache *cache = [] {
+    Evec_SpatialCache *c = NewCache(true);
+    Efga_CoordinateBlock *block = efga_BaseCoordBlockCreate(2, 2, 1, EGDA_TYPE_F64, nullptr);
+    Evec_Bbox *bbox = evec_BboxCreate(nullptr);
+    auto *v = reinterpret_cast<double *>(block->parts[0]->origin);
+    for (int i = 0; i < kBoxes; ++i) {
+      const Box4 &b = Boxes().boxes[std::size_t(i)];
+      v[0] = b.x1, v[1] = b.y1, v[2] = b.x2, v[3] = b.y2;
+      SetBox(bbox, b);
+      evec_SpatialCacheIndexPoly(c, i + 1, 1, bbox, block);
+    }
+    evec_BboxDelete(bbox, nullptr);
+    efga_CoordBlockDelete(block, nullptr);
+    return c;
+  }();
+  return cache;
+}
+
+bool Meets(const Box4 &a, const double *b) {
+  return !(b[0] > a.x2 || a.x1 > b[2] || b[1] > a.y2 || a.y1 > b[3]);
+}
+
+void BM_BoxQueries_SpatialCache(benchmark::State &state) {
+  Evec_SpatialCache *cache = BoxCache();
+  Evec_Bbox *search = evec_BboxCreate(nullptr), *feature = evec_BboxCreate(nullptr);
+  const auto *f = reinterpret_cast<const double *>(feature->origin);
+  int64_t numbers = 0, hits = 0;
+  for (auto _ : state) {
+    numbers = hits = 0;
+    for (const Box4 &q : Boxes().queries) {
+      SetBox(search, q);
+      Evec_SpatialCacheQuery *query = evec_SpatialCacheBeginPoly(cache, search, 0);
+      // The tree phase: every number whose node meets the box, and the box of each.
+      while (!reinterpret_cast<SpatialCacheQuery *>(query)->treeDone) {
+        const int32_t n = evec_SpatialCacheGetNextPolyIndex(cache, query);
+        ++numbers;
+        if (evec_SpatialCacheGetPolyBbox(feature, cache, n) && Meets(q, f)) ++hits;
+      }
+      evec_SpatialCacheQueryDeletePoly(query);
+    }
+    benchmark::DoNotOptimize(hits);
+  }
+  state.counters["numbers"] = static_cast<double>(numbers);
+  state.counters["hits"] = static_cast<double>(hits);
+  evec_BboxDelete(search, nullptr);
+  evec_BboxDelete(feature, nullptr);
+}
+
+void BM_BoxQueries_BoostRtree(benchmark::State &state) {
+  static const BoxTree tree = [] {
+    BoxTree t;
+    for (int i = 0; i < kBoxes; ++i) {
+      const Box4 &b = Boxes().boxes[std::size_t(i)];
+      t.insert({BBoxB(BPoint(b.x1, b.y1), BPoint(b.x2, b.y2)), i + 1});
+    }
+    return t;
+  }();
+  int64_t hits = 0;
+  for (auto _ : state) {
+    hits = 0;
+    for (const Box4 &q : Boxes().queries) {
+      const BBoxB box(BPoint(q.x1, q.y1), BPoint(q.x2, q.y2));
+      for (auto it = tree.qbegin(bgi::intersects(box)); it != tree.qend(); ++it) ++hits;
+    }
+    benchmark::DoNotOptimize(hits);
+  }
+  state.counters["numbers"] = static_cast<double>(hits);
+  state.counters["hits"] = static_cast<double>(hits);
+}
+
 // ---- Benchmarks ----------------------------------------------------------------------------------
 
 void BM_InsertPoints_SpatialCache(benchmark::State &s) { InsertCache(s, false, nullptr); }
@@ -359,5 +479,21 @@ HEAVY(BM_QueryLines_SpatialCache);
 HEAVY(BM_QueryLines_SpatialCacheStore);
 HEAVY(BM_QueryLines_BoostRtree);
 HEAVY(BM_QueryLines_LibSpatialIndex);
+BENCHMARK(BM_BoxQueries_SpatialCache)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_BoxQueries_BoostRtree)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
+
+int main(int argc, char **argv) {
+  using taviron::bench::RatioRow;
+  std::vector<RatioRow> rows;
+  for (const char *what : {"InsertPoints", "InsertLines", "QueryPoints", "QueryLines"}) {
+    const std::string stem = std::string("BM_") + what + "_";
+    rows.push_back({what, stem + "SpatialCache", {stem + "BoostRtree", stem + "LibSpatialIndex"}});
+    rows.push_back({std::string(what) + " store", stem + "SpatialCacheStore",
+                    {stem + "BoostRtree", stem + "LibSpatialIndex"}});
+  }
+  rows.push_back({"BoxQueries", "BM_BoxQueries_SpatialCache", {"BM_BoxQueries_BoostRtree", ""}});
+  return taviron::bench::RunWithRatios(argc, argv, {"boost", "spatialindex"}, rows,
+                                       {"Boost.Geometry and libspatialindex", true});
+}

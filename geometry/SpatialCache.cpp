@@ -17,7 +17,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <atomic>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "EthrMutex.h"
@@ -33,6 +35,8 @@ namespace {
 
 constexpr int32_t kLeafCapacity = 256;
 constexpr int32_t kMaxQueryDepth = 1023;
+constexpr std::size_t kReclaimEntries = 16384;
+constexpr uint32_t kFirstRoom = 16; // numbers in the first block of a node // retired block entries that make an addition free them
 constexpr int32_t kRecordWords = 5;
 constexpr int32_t kBoxWords = 8;
 constexpr int32_t kMatrixHeaderWords = 11;
@@ -67,20 +71,13 @@ bool FiniteBox(const BBox &b) {
 // ---- Writing and reading stored records ---------------------------------------------------------
 
 // The record, box and (for records with coordinates) nothing more: 13 words.
-void RecordHead(int32_t *w, int32_t kind, int32_t partCount, bool coordinates, const BBox &box) {
+void RecordHead(int32_t *w, int32_t kind, int32_t partCount, bool coordinates, const double *box) {
   w[0] = kind;
   w[1] = kBoxOffset;
   w[2] = partCount;
   w[3] = coordinates ? kCoordinatesOffset : 0;
   w[4] = 1;
-  const double values[4] = {box.min.x, box.min.y, box.max.x, box.max.y};
-  std::memcpy(w + kRecordWords, values, sizeof values);
-}
-
-BBox StoredBox(const int32_t *record) {
-  double values[4];
-  std::memcpy(values, reinterpret_cast<const uint8_t *>(record) + kBoxOffset, sizeof values);
-  return BBox(DPoint(values[0], values[1]), DPoint(values[2], values[3]));
+  std::memcpy(w + kRecordWords, box, 4 * sizeof(double));
 }
 
 // The words of one matrix in the store: its header and its data.
@@ -259,20 +256,174 @@ bool Divisible(const BBox &b) {
   return (mx > b.min.x && mx < b.max.x) || (my > b.min.y && my < b.max.y);
 }
 
+// The node's box contains the feature box (minimum x, minimum y, maximum x, maximum y), edges
+// included, as BBox::Contains.
+bool Contains(const BBox &node, const double *b) {
+  return b[0] >= node.min.x && b[1] >= node.min.y && b[2] <= node.max.x && b[3] <= node.max.y;
+}
+
+// BBox::Size of a feature box: the larger of its width and height.
+double SizeOf(const double *b) { return std::max(b[2] - b[0], b[3] - b[1]); }
+
 // Appends the subtree's nodes, children before parents.
 void PostOrder(SpatialCacheNode *node, std::vector<SpatialCacheQuery::Listed> &out) {
-  if (node->split)
+  const bool split = node->split.load(std::memory_order_acquire);
+  if (split)
     for (auto &child : node->children) PostOrder(child.get(), out);
-  out.push_back({node, node->split});
+  out.push_back({node, split});
+}
+
+// Moves the position to the first listed node from `from` on that has numbers or has split since
+// it was listed, entering it with its current block (which the query's second held block keeps
+// from being freed); false when there is none (the tree phase is over).
+bool Advance(SpatialCacheQuery &query, SpatialCacheQuery::Position &at, std::size_t from) {
+  for (std::size_t i = from; i < query.nodes.size(); ++i) {
+    const SpatialCacheQuery::Listed &listed = query.nodes[i];
+    std::atomic<const SpatialCacheNumbers::Block *> &current = listed.node->numbers.Current();
+    if (listed.node->numbers.Count() > 0 ||
+        (!listed.splitWhenListed && listed.node->split.load(std::memory_order_acquire))) {
+      // Held, then read again: a block the cache gave up meanwhile is not taken.
+      const SpatialCacheNumbers::Block *block = current.load(std::memory_order_acquire);
+      for (;;) {
+        query.hold->held[1].store(block, std::memory_order_seq_cst);
+        const SpatialCacheNumbers::Block *again = current.load(std::memory_order_seq_cst);
+        if (again == block) break;
+        block = again;
+      }
+      at.cursor = i;
+      at.block = block;
+      at.countAtEntry = block ? block->count.load(std::memory_order_acquire) : 0;
+      at.numberCursor = 0;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The box of the number a query handed out last on this thread, for the box lookup that follows.
+struct LastHanded {
+  uint64_t cache; // the cache's serial; 0 for none
+  int32_t number;
+  double box[4];
+};
+thread_local LastHanded lastHanded{0, 0, {}};
+
+std::atomic<uint64_t> cacheSerials{0};
+
+// Hands out a number of the tree phase of a query of the cache `serial`: noted against the
+// sequential phase, its box kept for the box lookup that follows.
+int32_t HandOut(SpatialCacheQuery &q, uint64_t serial, int32_t number, const double *box,
+                int32_t firstUnheld) {
+  if (number > firstUnheld)
+    q.returned.push_back(number);
+  else if (number >= q.nextSequential)
+    q.nextSequential = number + 1;
+  LastHanded &last = lastHanded;
+  last.cache = serial;
+  last.number = number;
+  std::memcpy(last.box, box, sizeof last.box);
+  return number;
+}
+
+// The box of the number this thread's last query handed out last, when that is the number asked.
+bool LastHandedBox(uint64_t serial, int32_t number, double *values) {
+  const LastHanded &last = lastHanded;
+  if (last.cache != serial || last.number != number) return false;
+  std::memcpy(values, last.box, sizeof last.box);
+  return true;
 }
 
 } // namespace
+
+// ---- The numbers of a node ----------------------------------------------------------------------
+
+std::unique_ptr<SpatialCacheNumbers::Block> SpatialCacheNumbers::Block::Make(uint32_t room) {
+  const std::size_t numbers = (std::size_t{room} * sizeof(int32_t) + 7) & ~std::size_t{7};
+  void *raw = ::operator new(sizeof(Block) + numbers + 4 * std::size_t{room} * sizeof(double));
+  std::unique_ptr<Block> block(new (raw) Block);
+  block->capacity = room;
+  block->values = reinterpret_cast<int32_t *>(reinterpret_cast<uint8_t *>(raw) + sizeof(Block));
+  block->boxes = reinterpret_cast<double *>(reinterpret_cast<uint8_t *>(raw) + sizeof(Block) + numbers);
+  return block;
+}
+
+void SpatialCacheNumbers::Append(int32_t number, const double *box, Retired &retired) {
+  Block *block = owned_.get();
+  const uint32_t count = block ? block->count.load(std::memory_order_relaxed) : 0;
+  if (!block || count == block->capacity) {
+    if (block && block->capacity > UINT32_MAX / 2) throw std::bad_alloc();
+    retired.reserve(retired.size() + 1);
+    std::unique_ptr<Block> grown = Block::Make(block ? 2 * block->capacity : kFirstRoom);
+    if (count) {
+      std::memcpy(grown->values, block->values, count * sizeof(int32_t));
+      std::memcpy(grown->boxes, block->boxes, 4 * count * sizeof(double));
+    }
+    grown->count.store(count, std::memory_order_relaxed);
+    block = grown.get();
+    current_.store(block, std::memory_order_seq_cst);
+    if (owned_) retired.push_back(std::move(owned_));
+    owned_ = std::move(grown);
+  }
+  block->values[count] = number;
+  std::memcpy(block->boxes + 4 * std::size_t{count}, box, 4 * sizeof(double));
+  block->count.store(count + 1, std::memory_order_release);
+  count_.store(count + 1, std::memory_order_release);
+}
+
+std::vector<int32_t> SpatialCacheNumbers::TakeAll(Retired &retired) {
+  std::vector<int32_t> taken(begin(), end());
+  if (owned_) {
+    retired.reserve(retired.size() + 1);
+    count_.store(0, std::memory_order_release);
+    current_.store(nullptr, std::memory_order_seq_cst);
+    retired.push_back(std::move(owned_));
+  }
+  return taken;
+}
 
 // ---- SpatialCacheBase ---------------------------------------------------------------------------
 
 std::atomic<int64_t> SpatialCacheBase::memoryInUse_{0};
 
-SpatialCacheBase::~SpatialCacheBase() = default;
+SpatialCacheBase::SpatialCacheBase(Kind kind) : serial_(++cacheSerials), kind_(kind) {}
+
+// Queries still alive (which may no longer be used) forget the cache, so that deleting them later
+// touches nothing of it.
+SpatialCacheBase::~SpatialCacheBase() {
+  for (SpatialCacheHold *h = holds_.load(std::memory_order_acquire); h;) {
+    if (h->taken.load(std::memory_order_acquire) && h->query) h->query->hold = nullptr;
+    SpatialCacheHold *next = h->next;
+    delete h;
+    h = next;
+  }
+}
+
+void SpatialCacheBase::TakeHold(SpatialCacheQuery *query) {
+  SpatialCacheHold *hold = nullptr;
+  for (SpatialCacheHold *h = holds_.load(std::memory_order_acquire); h && !hold; h = h->next) {
+    bool taken = false;
+    if (!h->taken.load(std::memory_order_relaxed) &&
+        h->taken.compare_exchange_strong(taken, true, std::memory_order_acq_rel))
+      hold = h;
+  }
+  if (!hold) {
+    hold = new SpatialCacheHold;
+    hold->taken.store(true, std::memory_order_relaxed);
+    hold->next = holds_.load(std::memory_order_relaxed);
+    while (!holds_.compare_exchange_weak(hold->next, hold, std::memory_order_release,
+                                         std::memory_order_relaxed)) {
+    }
+  }
+  hold->query = query;
+  query->hold = hold;
+}
+
+void SpatialCacheBase::HeldBlocks(std::vector<const SpatialCacheNumbers::Block *> &out) const {
+  for (const SpatialCacheHold *h = holds_.load(std::memory_order_acquire); h; h = h->next)
+    for (const auto &held : h->held)
+      if (const SpatialCacheNumbers::Block *block = held.load(std::memory_order_seq_cst))
+        out.push_back(block);
+}
 
 int64_t SpatialCacheBase::MemoryInUse() { return memoryInUse_.load(); }
 
@@ -284,13 +435,11 @@ void SpatialCacheBase::ForgetMemoryLimits() {
 // ---- SpatialCache<T> ----------------------------------------------------------------------------
 
 template <class T> struct SpatialCache<T>::Record {
-  BBox box;
   int32_t partCount;
   T *data;
   int64_t bytes;
 
-  Record(const BBox &b, int32_t parts, T *coordinates, int64_t size)
-      : box(b), partCount(parts), data(coordinates), bytes(size) {}
+  Record(int32_t parts, T *coordinates, int64_t size) : partCount(parts), data(coordinates), bytes(size) {}
   ~Record() { Feature<T>::Free(data); }
   Record(const Record &) = delete;
   Record &operator=(const Record &) = delete;
@@ -303,9 +452,85 @@ template <class T> struct SpatialCache<T>::Held {
   explicit operator bool() const { return memory || stored; }
 };
 
+// The boxes of the held features by number, in memory whatever holds the records: chunks of
+// kChunk boxes (four doubles each, NaN while the number is not held) found through a directory.
+// Chunks never move and a directory that is outgrown stays behind its successor, so readers need
+// no lock. A box is written once, before its number enters the tree, and read with atomic loads
+// of its values: a reader sees a box whole or sees a NaN in it (not held).
+template <class T> struct SpatialCache<T>::Boxes {
+  static constexpr int kShift = 10;
+  static constexpr std::size_t kChunk = std::size_t{1} << kShift;
+  struct Chunk {
+    double values[kChunk][4];
+  };
+  struct Directory {
+    std::size_t size;
+    std::unique_ptr<std::atomic<Chunk *>[]> chunks;
+    std::unique_ptr<Directory> previous;
+    explicit Directory(std::size_t n) : size(n), chunks(new std::atomic<Chunk *>[n]) {
+      for (std::size_t i = 0; i < n; ++i) chunks[i].store(nullptr, std::memory_order_relaxed);
+    }
+  };
+
+  std::atomic<Directory *> directory{nullptr};
+  std::unique_ptr<Directory> ownedDirectory;
+  std::vector<std::unique_ptr<Chunk>> ownedChunks;
+
+  // The four values of the number's box, or null when its chunk does not exist.
+  double *Slot(int32_t number) const {
+    const Directory *d = directory.load(std::memory_order_acquire);
+    const std::size_t c = static_cast<uint32_t>(number) >> kShift;
+    if (number < 1 || !d || c >= d->size) return nullptr;
+    Chunk *chunk = d->chunks[c].load(std::memory_order_acquire);
+    return chunk ? chunk->values[static_cast<uint32_t>(number) & (kChunk - 1)] : nullptr;
+  }
+
+  bool Get(int32_t number, double out[4]) const {
+    double *v = Slot(number);
+    if (!v) return false;
+    for (int i = 0; i < 4; ++i) out[i] = std::atomic_ref<double>(v[i]).load(std::memory_order_relaxed);
+    return out[0] == out[0] && out[1] == out[1] && out[2] == out[2] && out[3] == out[3];
+  }
+
+  // Under the cache's lock.
+  void Set(int32_t number, const double *box) {
+    const std::size_t c = static_cast<uint32_t>(number) >> kShift;
+    Directory *d = ownedDirectory.get();
+    if (!d || c >= d->size) {
+      auto grown = std::make_unique<Directory>(std::max(c + 1, d ? 2 * d->size : std::size_t{16}));
+      for (std::size_t i = 0; d && i < d->size; ++i)
+        grown->chunks[i].store(d->chunks[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+      grown->previous = std::move(ownedDirectory);
+      ownedDirectory = std::move(grown);
+      d = ownedDirectory.get();
+      directory.store(d, std::memory_order_release);
+    }
+    if (!d->chunks[c].load(std::memory_order_relaxed)) {
+      ownedChunks.reserve(ownedChunks.size() + 1);
+      auto chunk = std::make_unique<Chunk>();
+      std::fill_n(&chunk->values[0][0], kChunk * 4, std::numeric_limits<double>::quiet_NaN());
+      d->chunks[c].store(chunk.get(), std::memory_order_release);
+      ownedChunks.push_back(std::move(chunk));
+    }
+    double *v = Slot(number);
+    for (int i = 0; i < 4; ++i) std::atomic_ref<double>(v[i]).store(box[i], std::memory_order_relaxed);
+  }
+
+  // Under the cache's lock: the number is no longer held.
+  void Clear(int32_t number) {
+    if (double *v = Slot(number))
+      for (int i = 0; i < 4; ++i)
+        std::atomic_ref<double>(v[i]).store(std::numeric_limits<double>::quiet_NaN(),
+                                            std::memory_order_relaxed);
+  }
+
+  // Under the cache's lock (no other writer): the box of a held number.
+  const double *At(int32_t number) const { return Slot(number); }
+};
+
 template <class T>
 SpatialCache<T>::SpatialCache(const BBox &root)
-    : SpatialCacheBase(Feature<T>::kKind), root_(std::make_unique<SpatialCacheNode>(root)) {
+    : SpatialCacheBase(Feature<T>::kKind), root_(new SpatialCacheNode(root)), boxes_(new Boxes) {
   memory_.resize(1); // entry 0 stays empty: numbers start at 1
 }
 
@@ -340,10 +565,21 @@ SpatialCache<T> *SpatialCache<T>::Create(const MVS *layer, const _exfr_XForm *xf
 
 template <class T> SpatialCache<T>::~SpatialCache() {
   ethr_MutexDestroy(mutex_);
-  root_.reset();
+  delete root_.load();
   memory_.clear();
   memoryInUse_ -= total_;
   store_.reset();
+}
+
+// The version is changed and checked by read-modify-write operations (no fences, which the thread
+// checker does not follow): a reader's check that comes before an addition's start in their order
+// happens before the addition's changes, and one that comes after sees the version moved.
+template <class T> void SpatialCache<T>::BeginChange() { version_.fetch_add(1, std::memory_order_acq_rel); }
+
+template <class T> void SpatialCache<T>::EndChange() { version_.fetch_add(1, std::memory_order_release); }
+
+template <class T> bool SpatialCache<T>::Unchanged(uint64_t version) const {
+  return version_.fetch_add(0, std::memory_order_acq_rel) == version;
 }
 
 template <class T> typename SpatialCache<T>::Held SpatialCache<T>::Find(int32_t number) {
@@ -358,16 +594,15 @@ template <class T> typename SpatialCache<T>::Held SpatialCache<T>::Find(int32_t 
   return held;
 }
 
-template <class T> bool SpatialCache<T>::BoxOf(int32_t number, BBox &box) {
-  const Held held = Find(number);
-  if (held.memory) box = held.memory->box;
-  else if (held.stored) box = StoredBox(held.stored);
-  return bool(held);
+template <class T> bool SpatialCache<T>::BoxValues(int32_t number, double values[4]) const {
+  return LastHandedBox(serial_, number, values) || boxes_->Get(number, values);
 }
 
 template <class T> bool SpatialCache<T>::GetBox(int32_t number, BBox &box) {
-  EthrMutex guard(mutex_);
-  return BoxOf(number, box);
+  double v[4];
+  if (!BoxValues(number, v)) return false;
+  box = BBox(DPoint(v[0], v[1]), DPoint(v[2], v[3]));
+  return true;
 }
 
 template <class T> int32_t SpatialCache<T>::GetPartCount(int32_t number) {
@@ -391,18 +626,20 @@ template <class T> T *SpatialCache<T>::Get(int32_t number, T *destination) {
 }
 
 // ---- The quadtree -------------------------------------------------------------------------------
+// Changed under the lock, between BeginChange and EndChange.
 
 template <class T>
-bool SpatialCache<T>::InsertIntoChildren(SpatialCacheNode *node, int32_t number, const BBox &box) {
+bool SpatialCache<T>::InsertIntoChildren(SpatialCacheNode *node, int32_t number, const double *box) {
   for (auto &child : node->children)
     if (InsertNode(child.get(), number, box)) return true;
   return false;
 }
 
-template <class T> bool SpatialCache<T>::AllSamePoint(const SpatialCacheNode *node, const BBox &first) {
+template <class T>
+bool SpatialCache<T>::AllSamePoint(const SpatialCacheNode *node, const double *first) {
   auto same = [&](int32_t number) {
-    BBox b;
-    return BoxOf(number, b) && b.Size() <= 0 && b.max.x == first.max.x && b.max.y == first.max.y;
+    const double *b = boxes_->At(number);
+    return b && SizeOf(b) <= 0 && b[2] == first[2] && b[3] == first[3];
   };
   if (node->numbers.size() == kLeafCapacity)
     return std::all_of(node->numbers.begin(), node->numbers.end(), same);
@@ -412,50 +649,49 @@ template <class T> bool SpatialCache<T>::AllSamePoint(const SpatialCacheNode *no
 template <class T> void SpatialCache<T>::Split(SpatialCacheNode *node) {
   std::unique_ptr<SpatialCacheNode> children[4];
   for (int i = 0; i < 4; ++i) children[i] = std::make_unique<SpatialCacheNode>(Quarter(node->box, i));
+  std::vector<int32_t> taken(node->numbers.begin(), node->numbers.end());
   for (int i = 0; i < 4; ++i) node->children[i] = std::move(children[i]);
-  node->split = true;
-  std::vector<int32_t> taken;
-  taken.swap(node->numbers);
-  node->numbers.reserve(16);
+  node->split.store(true, std::memory_order_release);
+  node->numbers.TakeAll(retired_);
   for (const int32_t number : taken) {
-    BBox box;
-    if (!BoxOf(number, box) || !InsertIntoChildren(node, number, box)) node->numbers.push_back(number);
+    const double *box = boxes_->At(number);
+    if (box && !InsertIntoChildren(node, number, box)) node->numbers.Append(number, box, retired_);
   }
 }
 
 template <class T>
-bool SpatialCache<T>::InsertNode(SpatialCacheNode *node, int32_t number, const BBox &box) {
-  if (!node->box.Contains(const_cast<BBox *>(&box))) return false;
-  if (node->split) {
-    if (!InsertIntoChildren(node, number, box)) node->numbers.push_back(number);
+bool SpatialCache<T>::InsertNode(SpatialCacheNode *node, int32_t number, const double *box) {
+  if (!Contains(node->box, box)) return false;
+  if (node->split.load(std::memory_order_relaxed)) {
+    if (!InsertIntoChildren(node, number, box)) node->numbers.Append(number, box, retired_);
     return true;
   }
   if (node->numbers.size() < kLeafCapacity) {
-    node->numbers.push_back(number);
+    node->numbers.Append(number, box, retired_);
     return true;
   }
-  BBox first;
   // Coincident points never split a leaf; nor does a box at the limit of precision, which no
   // split could make smaller.
-  if ((BoxOf(node->numbers.front(), first) && first.Size() == 0 && AllSamePoint(node, first)) ||
-      !Divisible(node->box)) {
-    node->numbers.push_back(number);
+  const double *first = boxes_->At(node->numbers.front());
+  if ((first && SizeOf(first) == 0 && AllSamePoint(node, first)) || !Divisible(node->box)) {
+    node->numbers.Append(number, box, retired_);
     return true;
   }
   Split(node);
-  if (!InsertIntoChildren(node, number, box)) node->numbers.push_back(number);
+  if (!InsertIntoChildren(node, number, box)) node->numbers.Append(number, box, retired_);
   return true;
 }
 
-template <class T> void SpatialCache<T>::GrowRoot(const BBox &box) {
-  BBox old = root_->box;
-  const bool right = box.max.x > old.max.x, up = box.max.y > old.max.y;
+template <class T> void SpatialCache<T>::GrowRoot(const double *box) {
+  SpatialCacheNode *oldRoot = root_.load(std::memory_order_relaxed);
+  BBox old = oldRoot->box;
+  const bool right = box[2] > old.max.x, up = box[3] > old.max.y;
   double w = old.Width(), h = old.Height();
   // A root without width or height cannot grow by doubling: it grows to the distance the
   // feature lies away from it instead.
   if (!(w > 0) || !(h > 0)) {
-    const double dx = right ? box.max.x - old.max.x : old.min.x - box.min.x;
-    const double dy = up ? box.max.y - old.max.y : old.min.y - box.min.y;
+    const double dx = right ? box[2] - old.max.x : old.min.x - box[0];
+    const double dy = up ? box[3] - old.max.y : old.min.y - box[1];
     const double reach = std::max({dx, dy, w, h});
     if (!(w > 0)) w = reach;
     if (!(h > 0)) h = reach;
@@ -466,19 +702,36 @@ template <class T> void SpatialCache<T>::GrowRoot(const BBox &box) {
   const int keep = right ? (up ? 0 : 2) : (up ? 1 : 3);
   for (int i = 0; i < 4; ++i)
     if (i != keep) root->children[i] = std::make_unique<SpatialCacheNode>(Quarter(grown, i));
-  root->children[keep] = std::move(root_);
-  root->split = true;
-  root_ = std::move(root);
+  root->children[keep].reset(oldRoot);
+  root->split.store(true, std::memory_order_relaxed);
+  root_.store(root.release(), std::memory_order_release);
 }
 
-template <class T> void SpatialCache<T>::Insert(int32_t number, const BBox &box) {
-  while (!InsertNode(root_.get(), number, box)) GrowRoot(box);
+template <class T> void SpatialCache<T>::Insert(int32_t number, const double *box) {
+  while (!InsertNode(root_.load(std::memory_order_relaxed), number, box)) GrowRoot(box);
+}
+
+// Frees the blocks the nodes gave up that no live query holds. A query marks a block held, then
+// reads it again from its node; a node gives a block up before this reads the marks (all
+// sequentially consistent): a block a query may still read is among them.
+template <class T> void SpatialCache<T>::FreeRetired() {
+  std::vector<const SpatialCacheNumbers::Block *> held;
+  HeldBlocks(held);
+  std::sort(held.begin(), held.end());
+  std::size_t kept = 0;
+  retiredEntries_ = 0;
+  for (auto &block : retired_) {
+    if (!std::binary_search(held.begin(), held.end(), block.get())) continue;
+    retiredEntries_ += block->capacity;
+    retired_[kept++] = std::move(block);
+  }
+  retired_.resize(kept);
 }
 
 // ---- Memory records and the store ---------------------------------------------------------------
 
 template <class T>
-void SpatialCache<T>::WriteStored(int32_t number, int32_t partCount, const BBox &box,
+void SpatialCache<T>::WriteStored(int32_t number, int32_t partCount, const double *box,
                                   const T *coordinates) {
   const bool storable = Feature<T>::StorableData(coordinates);
   const int64_t words = storable ? Feature<T>::Words(coordinates) : 0;
@@ -508,7 +761,8 @@ template <class T> void SpatialCache<T>::Spill() {
   for (std::size_t number = 1; number < memory_.size(); ++number) {
     Record *record = memory_[number].get();
     if (!record) continue;
-    WriteStored(static_cast<int32_t>(number), record->partCount, record->box, record->data);
+    WriteStored(static_cast<int32_t>(number), record->partCount, boxes_->At(static_cast<int32_t>(number)),
+                record->data);
     const int64_t bytes = record->bytes;
     memory_[number].reset();
     total_ -= bytes;
@@ -527,6 +781,9 @@ template <class T> void SpatialCache<T>::SpillToFile() {
 template <class T>
 T *SpatialCache<T>::Index(int32_t number, int32_t partCount, const BBox &box, T *coordinates) {
   if (number < 1 || number == INT32_MAX || !coordinates || !FiniteBox(box)) return coordinates;
+  double held4[4];
+  if (boxes_->Get(number, held4)) return coordinates; // held already (tested again under the lock)
+  const double values[4] = {box.min.x, box.min.y, box.max.x, box.max.y};
   const int64_t limit = MemoryLimit<T>();
   EthrMutex guard(mutex_);
   if (Find(number)) return coordinates;
@@ -539,106 +796,218 @@ T *SpatialCache<T>::Index(int32_t number, int32_t partCount, const BBox &box, T 
     }
   }
 
+  // The record first, then the box, then the number in the tree: a reader that finds the number
+  // finds its box and record.
   T *held = coordinates;
+  int64_t bytes = 0;
   if (spilled_) {
-    WriteStored(number, partCount, box, coordinates);
-    try {
-      Insert(number, box);
-    } catch (...) {
-      store_->removeRecord(number);
-      throw;
-    }
+    WriteStored(number, partCount, values, coordinates);
   } else {
     T *copy = Feature<T>::Copy(coordinates, nullptr);
     if (!copy) return coordinates;
-    const int64_t bytes = 4 * (Feature<T>::StorableData(coordinates) ? Feature<T>::Words(coordinates)
-                                                                    : kBoxOnlyWords);
-    auto record = std::make_unique<Record>(box, partCount, copy, bytes);
+    bytes = 4 * (Feature<T>::StorableData(coordinates) ? Feature<T>::Words(coordinates) : kBoxOnlyWords);
+    std::unique_ptr<Record> record;
+    try {
+      record = std::make_unique<Record>(partCount, copy, bytes);
+    } catch (...) {
+      Feature<T>::Free(copy);
+      throw;
+    }
     if (memory_.size() <= static_cast<std::size_t>(number)) memory_.resize(std::size_t(number) + 1);
     memory_[number] = std::move(record);
     total_ += bytes;
     memoryInUse_ += bytes;
-    try {
-      Insert(number, box);
-    } catch (...) {
+    held = copy;
+  }
+  BeginChange();
+  try {
+    boxes_->Set(number, values);
+    Insert(number, values);
+  } catch (...) {
+    boxes_->Clear(number);
+    EndChange();
+    if (spilled_) {
+      store_->removeRecord(number);
+    } else {
       memory_[number].reset();
       total_ -= bytes;
       memoryInUse_ -= bytes;
-      throw;
     }
-    held = copy;
+    throw;
   }
-  if (number == firstUnheld_)
-    while (firstUnheld_ < INT32_MAX && Find(firstUnheld_)) ++firstUnheld_;
+  if (number == firstUnheld_.load(std::memory_order_relaxed)) {
+    int32_t next = number;
+    while (next < INT32_MAX && Find(next)) ++next;
+    firstUnheld_.store(next, std::memory_order_relaxed);
+  }
+  EndChange();
+  if (retired_.size() > retiredCounted_) {
+    for (std::size_t i = retiredCounted_; i < retired_.size(); ++i) retiredEntries_ += retired_[i]->capacity;
+    retiredCounted_ = retired_.size();
+    if (retiredEntries_ >= kReclaimEntries) {
+      FreeRetired();
+      retiredCounted_ = retired_.size();
+    }
+  }
   return held;
 }
 
 // ---- Queries ------------------------------------------------------------------------------------
+// A query reads the tree without the lock when the version is even and the same after the read;
+// otherwise it reads again under the lock. Numbers are read from the block a node had when the
+// query entered it, which no addition changes.
 
+// Lists the nodes from `node` down that meet the box, children before parents (the box tests of
+// BBox::Intersects and BBox::Size, written out on the node's values).
 template <class T>
 void SpatialCache<T>::Collect(SpatialCacheQuery &query, SpatialCacheNode *node, const BBox &box,
                               double minSize, int32_t depth) {
-  if (!node->box.Intersects(const_cast<BBox *>(&box))) return;
-  if (depth > 0 && node->box.Size() < minSize) return;
+  const BBox &n = node->box;
+  if (box.min.x > n.max.x || box.min.y > n.max.y || n.min.x > box.max.x || n.min.y > box.max.y) return;
+  if (depth > 0 && std::max(n.max.x - n.min.x, n.max.y - n.min.y) < minSize) return;
   if (depth > kMaxQueryDepth) return;
-  if (node->split)
+  const bool split = node->split.load(std::memory_order_acquire);
+  if (split)
     for (auto &child : node->children) Collect(query, child.get(), box, minSize, depth + 1);
-  query.nodes.push_back({node, node->split});
-}
-
-// Moves to the first listed node from `from` on that has numbers or has split since it was
-// listed; the tree phase ends when there is none.
-template <class T> void SpatialCache<T>::Advance(SpatialCacheQuery &query, std::size_t from) {
-  for (std::size_t i = from; i < query.nodes.size(); ++i) {
-    const SpatialCacheQuery::Listed &listed = query.nodes[i];
-    if (!listed.node->numbers.empty() || (listed.node->split && !listed.splitWhenListed)) {
-      query.cursor = i;
-      query.numberCursor = 0;
-      query.countAtEntry = listed.node->numbers.size();
-      return;
-    }
-  }
-  query.treeDone = true;
+  query.nodes.push_back({node, split});
 }
 
 template <class T> SpatialCacheQuery *SpatialCache<T>::Begin(const BBox &box, double minSize) {
   auto query = std::make_unique<SpatialCacheQuery>();
   query->cache = this;
-  EthrMutex guard(mutex_);
-  Collect(*query, root_.get(), box, minSize, 0);
-  Advance(*query, 0);
+  query->nodes.reserve(64);
+  TakeHold(query.get());
+  const uint64_t version = version_.load(std::memory_order_acquire);
+  bool settled = false;
+  if (!(version & 1)) {
+    Collect(*query, root_.load(std::memory_order_acquire), box, minSize, 0);
+    query->treeDone = !Advance(*query, query->at, 0);
+    settled = Unchanged(version);
+  }
+  if (!settled) {
+    query->nodes.clear();
+    query->at = {};
+    EthrMutex guard(mutex_);
+    Collect(*query, root_.load(std::memory_order_relaxed), box, minSize, 0);
+    query->treeDone = !Advance(*query, query->at, 0);
+  }
+  query->hold->held[0].store(query->at.block, std::memory_order_seq_cst);
   return query.release();
 }
 
-template <class T> int32_t SpatialCache<T>::GetNext(SpatialCacheQuery *query) {
-  EthrMutex guard(mutex_);
-  SpatialCacheQuery &q = *query;
-  while (!q.treeDone) {
-    const SpatialCacheQuery::Listed listed = q.nodes[q.cursor];
-    SpatialCacheNode *node = listed.node;
-    if (node->split && !listed.splitWhenListed) {
-      // The leaf has split since it was listed: its numbers may have moved to the new nodes
-      // below it. Visit them all, then the node again.
-      q.nodes[q.cursor].splitWhenListed = true;
-      for (auto &child : node->children) PostOrder(child.get(), q.nodes);
-      q.nodes.push_back({node, true});
-      Advance(q, q.cursor + 1);
+// One step of the tree phase from the position `at` (the query's own, or a copy of it): 1 with a
+// number and its box (and the position moved on past it, `done` set when that was the tree's
+// last), 0 when the tree phase is over, -1 when the node at the position has split since it was
+// listed.
+template <class T>
+int SpatialCache<T>::TreeStep(SpatialCacheQuery &query, SpatialCacheQuery::Position &at, int32_t &number,
+                              double *box, bool &done) const {
+  for (;;) {
+    const SpatialCacheQuery::Listed &listed = query.nodes[at.cursor];
+    if (!listed.splitWhenListed && listed.node->split.load(std::memory_order_acquire)) return -1;
+    if (at.numberCursor >= at.countAtEntry) {
+      if (!Advance(query, at, at.cursor + 1)) return 0;
       continue;
     }
-    if (q.numberCursor >= std::min(q.countAtEntry, node->numbers.size())) {
-      Advance(q, q.cursor + 1);
-      continue;
-    }
-    const int32_t number = node->numbers[q.numberCursor++];
-    if (q.numberCursor >= q.countAtEntry) Advance(q, q.cursor + 1);
-    if (number > firstUnheld_) q.returned.insert(number);
-    else if (number > q.nextSequential) q.nextSequential = number;
-    return number;
+    const std::size_t k = at.numberCursor++;
+    number = at.block->values[k];
+    std::memcpy(box, at.block->Box(k), 4 * sizeof(double));
+    done = at.numberCursor >= at.countAtEntry && !Advance(query, at, at.cursor + 1);
+    return 1;
+  }
+}
+
+// The node at the query's position has split since it was listed: its numbers may have moved to
+// the new nodes below it. Those nodes are listed, then the node again; the numbers the node had
+// handed out already will not be handed out again.
+template <class T> void SpatialCache<T>::SplitUnderWalk(SpatialCacheQuery &q) {
+  SpatialCacheQuery::Position &at = q.at;
+  SpatialCacheNode *node = q.nodes[at.cursor].node;
+  q.nodes[at.cursor].splitWhenListed = true;
+  if (at.numberCursor > 0) {
+    q.handedTwice.insert(q.handedTwice.end(), at.block->values, at.block->values + at.numberCursor);
+    std::sort(q.handedTwice.begin(), q.handedTwice.end());
+  }
+  for (auto &child : node->children) PostOrder(child.get(), q.nodes);
+  q.nodes.push_back({node, true});
+  q.treeDone = !Advance(q, at, at.cursor + 1);
+  q.hold->held[0].store(at.block, std::memory_order_seq_cst);
+}
+
+// The sequential phase: the next number above every number handed out so far that the tree
+// phase has not handed out; 0 once the numbers are exhausted.
+template <class T> int32_t SpatialCache<T>::Sequential(SpatialCacheQuery &q) {
+  if (!q.returnedSorted) {
+    std::sort(q.returned.begin(), q.returned.end());
+    q.returned.erase(std::unique(q.returned.begin(), q.returned.end()), q.returned.end());
+    q.returnedSorted = true;
   }
   int32_t number = q.nextSequential;
-  if (q.returned.count(number)) ++number;
-  q.nextSequential = number + 1;
+  if (number < 1) return 0;
+  const std::vector<int32_t> &r = q.returned;
+  std::size_t &i = q.returnedCursor;
+  while (i < r.size() && r[i] < number) ++i;
+  while (i < r.size() && r[i] == number) {
+    if (number == INT32_MAX) {
+      q.nextSequential = 0;
+      return 0;
+    }
+    ++number;
+    while (i < r.size() && r[i] < number) ++i;
+  }
+  q.nextSequential = number == INT32_MAX ? 0 : number + 1;
   return number;
+}
+
+template <class T> int32_t SpatialCache<T>::GetNext(SpatialCacheQuery *query) {
+  SpatialCacheQuery &q = *query;
+  // Most steps take a number of the node entered that is not its last, from the block it had
+  // then, which no addition changes: they need the version only when the node has split since.
+  if (!q.treeDone && q.handedTwice.empty()) {
+    SpatialCacheQuery::Position &at = q.at;
+    const SpatialCacheQuery::Listed &listed = q.nodes[at.cursor];
+    if (at.numberCursor + 1 < at.countAtEntry &&
+        (listed.splitWhenListed || !listed.node->split.load(std::memory_order_acquire))) {
+      const std::size_t k = at.numberCursor++;
+      return HandOut(q, serial_, at.block->values[k], at.block->Box(k),
+                     firstUnheld_.load(std::memory_order_relaxed));
+    }
+  }
+  while (!q.treeDone) {
+    SpatialCacheQuery::Position at = q.at;
+    int32_t number = 0, firstUnheld = 0;
+    double box[4];
+    bool done = false;
+    int step = 0;
+    const uint64_t version = version_.load(std::memory_order_acquire);
+    bool settled = false;
+    if (!(version & 1)) {
+      step = TreeStep(q, at, number, box, done);
+      firstUnheld = firstUnheld_.load(std::memory_order_relaxed);
+      settled = Unchanged(version);
+    }
+    if (!settled || step < 0) {
+      EthrMutex guard(mutex_);
+      at = q.at;
+      done = false;
+      step = TreeStep(q, at, number, box, done);
+      if (at.block != q.at.block) q.hold->held[0].store(at.block, std::memory_order_seq_cst);
+      q.at = at;
+      if (step < 0) {
+        SplitUnderWalk(q);
+        continue;
+      }
+      firstUnheld = firstUnheld_.load(std::memory_order_relaxed);
+    }
+    if (at.block != q.at.block) q.hold->held[0].store(at.block, std::memory_order_seq_cst);
+    q.at = at;
+    if (step == 0 || done) q.treeDone = true;
+    if (step == 0) break;
+    if (!q.handedTwice.empty() && std::binary_search(q.handedTwice.begin(), q.handedTwice.end(), number))
+      continue;
+    return HandOut(q, serial_, number, box, firstUnheld);
+  }
+  return Sequential(q);
 }
 
 template class SpatialCache<Egda_BaseData>;
@@ -692,13 +1061,15 @@ bool BoxFrom(const Evec_Bbox *bbox, BBox &box) {
 
 template <class T> Evec_Bbox *GetBbox(Evec_Bbox *bbox, Evec_SpatialCache *handle, int32_t number) {
   if (bbox && !geo::IsCoordMatrix(bbox, 2, 2)) return nullptr;
-  BBox box;
-  if (!With<T>(handle, false, [&](SpatialCache<T> &c) { return c.GetBox(number, box); })) return nullptr;
+  const SpatialCache<T> *cache = As<T>(handle);
+  double box[4];
+  if (!cache || !(LastHandedBox(cache->Serial(), number, box) || cache->BoxValues(number, box)))
+    return nullptr;
   Evec_Bbox *out = bbox ? bbox : evec_BboxCreate(nullptr);
   if (!out) return nullptr;
   const geo::Steps v(*out);
-  v.Set(0, box.min.x, box.min.y);
-  v.Set(1, box.max.x, box.max.y);
+  v.Set(0, box[0], box[1]);
+  v.Set(1, box[2], box[3]);
   return out;
 }
 

@@ -113,9 +113,26 @@ int32_t IntersectClass(double a1x, double a1y, double a2x, double a2y, double b1
 
 // The point of segment a -> b nearest to (px, py), into (nx, ny): its position t is clamped to
 // 0 .. 1, and at 0 and 1 the end point itself is taken (a + 1 * (b - a) may round off b). A
-// segment of zero length gives -1 and a.
-double NearestOnSegment(double px, double py, double ax, double ay, double bx, double by,
-                        double &nx, double &ny);
+// segment of zero length gives -1 and a. Inline: generalising and the distance measures call it
+// once per vertex.
+inline double NearestOnSegment(double px, double py, double ax, double ay, double bx, double by,
+                               double &nx, double &ny) {
+  const double dx = bx - ax, dy = by - ay;
+  const double l2 = dx * dx + dy * dy;
+  nx = ax;
+  ny = ay;
+  if (l2 == 0.0) return -1.0;
+  const double t = ((px - ax) * dx + (py - ay) * dy) / l2;
+  if (!(t > 0.0)) return 0.0;
+  if (!(t < 1.0)) {
+    nx = bx;
+    ny = by;
+    return 1.0;
+  }
+  nx = ax + t * dx;
+  ny = ay + t * dy;
+  return t;
+}
 
 // 1 when segment (p, q) crosses (class 5) some segment of the arc.
 int32_t SegmentCrossesArc(double px, double py, double qx, double qy, const Steps &arc);

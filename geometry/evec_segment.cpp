@@ -1,5 +1,6 @@
 // Segments, arcs and intersections. The intersections run on plain doubles: the exported
 // operations that walk an arc need no work matrices.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -10,6 +11,38 @@
 
 namespace geo = taviron::geometry;
 
+namespace {
+
+// The parallel test of Parallel below for directions whose squared lengths multiply to less than
+// 1e-150, where the squares lose their precision (and reach 0): each direction is first scaled
+// by a power of two (exactly) to a length near 1, which leaves the test's answer as it is.
+[[gnu::cold, gnu::noinline]] bool ParallelShort(double dax, double day, double dbx, double dby) {
+  const double ma = std::max(std::fabs(dax), std::fabs(day));
+  const double mb = std::max(std::fabs(dbx), std::fabs(dby));
+  if (ma == 0.0 || mb == 0.0) return true;
+  const int ea = std::ilogb(ma), eb = std::ilogb(mb);
+  dax = std::ldexp(dax, -ea), day = std::ldexp(day, -ea);
+  dbx = std::ldexp(dbx, -eb), dby = std::ldexp(dby, -eb);
+  const double den = dbx * day - dby * dax;
+  const double lengths2 = (dax * dax + day * day) * (dbx * dbx + dby * dby);
+  return !(den * den >= 1e-16 * lengths2) || den == 0.0;
+}
+
+// Lines whose directions dA and dB give the cross product den are taken as parallel when
+// |den| < 1e-8 * min(1, |dA| * |dB|): an absolute bound for segments of unit length and longer,
+// scaled down with shorter ones so that short segments at a clear angle still cross. Compared
+// squared, without square roots. A segment of zero length is parallel to anything; NaN and
+// infinite coordinates give no crossing either (a NaN fails every comparison).
+inline bool Parallel(double den, double dax, double day, double dbx, double dby) {
+  const double lengths2 = (dax * dax + day * day) * (dbx * dbx + dby * dby);
+  if (lengths2 < 1e-150) [[unlikely]]
+    return ParallelShort(dax, day, dbx, dby);
+  const double bound = lengths2 < 1.0 ? lengths2 : 1.0; // a NaN gives 1
+  return !(den * den >= 1e-16 * bound) || den == 0.0;
+}
+
+} // namespace
+
 namespace taviron::geometry {
 
 int32_t IntersectClass(double a1x, double a1y, double a2x, double a2y, double b1x, double b1y,
@@ -18,15 +51,12 @@ int32_t IntersectClass(double a1x, double a1y, double a2x, double a2y, double b1
   const double dbx = b2x - b1x, dby = b2y - b1y;
   const double ex = b1x - a1x, ey = b1y - a1y;
   const double den = dbx * day - dby * dax;
-  // Parallel lines: the sine of the angle between them below 1e-8 (so the test does not depend
-  // on the scale of the coordinates); a segment of zero length is parallel to anything. NaN and
-  // infinite coordinates give no crossing either.
-  const double lengths = std::hypot(dax, day) * std::hypot(dbx, dby);
-  if (!(std::fabs(den) >= 1e-8 * lengths) || den == 0.0) return 0;
+  if (Parallel(den, dax, day, dbx, dby)) return 0;
   double t = (ey * dbx - ex * dby) / den;
   double s = (ey * dax - ex * day) / den;
-  // A crossing beyond the range of doubles is no crossing either.
-  if (!std::isfinite(t) || !std::isfinite(s)) return 0;
+  // A crossing beyond the range of doubles is no crossing either. (Both tested at once, so that
+  // the two divisions run side by side.)
+  if (!(std::isfinite(t) & std::isfinite(s))) return 0;
   if (std::fabs(s - 1.0) < 1e-8) s = 1.0;
   if (std::fabs(t - 1.0) < 1e-8) t = 1.0;
   if (std::fabs(s) < 1e-8) s = 0.0;
@@ -38,25 +68,6 @@ int32_t IntersectClass(double a1x, double a1y, double a2x, double a2y, double b1
   if (cx) *cx = x;
   if (cy) *cy = y;
   return row * 3 + column + 1;
-}
-
-double NearestOnSegment(double px, double py, double ax, double ay, double bx, double by,
-                        double &nx, double &ny) {
-  const double dx = bx - ax, dy = by - ay;
-  const double l2 = dx * dx + dy * dy;
-  nx = ax;
-  ny = ay;
-  if (l2 == 0.0) return -1.0;
-  const double t = ((px - ax) * dx + (py - ay) * dy) / l2;
-  if (!(t > 0.0)) return 0.0;
-  if (!(t < 1.0)) {
-    nx = bx;
-    ny = by;
-    return 1.0;
-  }
-  nx = ax + t * dx;
-  ny = ay + t * dy;
-  return t;
 }
 
 int32_t SegmentCrossesArc(double px, double py, double qx, double qy, const Steps &arc) {

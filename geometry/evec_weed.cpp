@@ -3,6 +3,7 @@
 // tolerance. Scratch values live on the stack, so the operations are reentrant.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "efga.h"
 #include "emsc.h"
@@ -39,15 +40,30 @@ int32_t Weed(const geo::Steps &v, double tolerance) {
   return write;
 }
 
-// Distance from (px, py) to the segment a -> b (ends included); to b when it has zero length.
-double SegmentDistance(double px, double py, double ax, double ay, double bx, double by) {
+// Squared distance from (px, py) to the segment a -> b (ends included); to b when it has zero
+// length.
+double SquaredSegmentDistance(double px, double py, double ax, double ay, double bx, double by) {
   double nx, ny;
   if (geo::NearestOnSegment(px, py, ax, ay, bx, by, nx, ny) < 0.0) {
     nx = bx;
     ny = by;
   }
   const double ex = nx - px, ey = ny - py;
-  return std::sqrt(ex * ex + ey * ey);
+  return ex * ex + ey * ey;
+}
+
+// The largest square whose (correctly rounded) root is at most the tolerance: a distance, the
+// root of its square, exceeds the tolerance exactly when its square exceeds this.
+double SquareBound(double tolerance) {
+  if (std::isnan(tolerance)) return std::numeric_limits<double>::infinity(); // nothing exceeds it
+  if (tolerance < 0.0) return -1.0;                                          // every distance does
+  double x = tolerance * tolerance;
+  if (std::isinf(x)) return tolerance == x ? x : std::numeric_limits<double>::max();
+  while (std::sqrt(x) > tolerance) x = std::nextafter(x, 0.0);
+  for (double next = std::nextafter(x, INFINITY); std::sqrt(next) <= tolerance;
+       next = std::nextafter(x, INFINITY))
+    x = next;
+  return x;
 }
 
 // The vertex of a span (from, to) farthest from its chord, beyond the tolerance; -1 for none.
@@ -56,14 +72,21 @@ struct Span {
   int32_t vertex, from, to;
 };
 
-Span Farthest(const geo::Steps &v, int32_t from, int32_t to, double tolerance) {
+// Distances are compared squared; a root is taken only for a vertex that may be the farthest so
+// far, so that the answer is that of the distances themselves (ties included).
+Span Farthest(const geo::Steps &v, int32_t from, int32_t to, double squareBound) {
   Span span{0.0, -1, from, to};
+  double farthestSquare = 0.0;
   const double ax = v.X(from), ay = v.Y(from), bx = v.X(to), by = v.Y(to);
   for (int32_t j = from + 1; j < to; ++j) {
-    const double d = SegmentDistance(v.X(j), v.Y(j), ax, ay, bx, by);
-    if (d > tolerance && (span.vertex < 0 || d > span.distance)) {
-      span.distance = d;
-      span.vertex = j;
+    const double square = SquaredSegmentDistance(v.X(j), v.Y(j), ax, ay, bx, by);
+    if (square > squareBound && (span.vertex < 0 || square > farthestSquare)) {
+      const double d = std::sqrt(square);
+      if (span.vertex < 0 || d > span.distance) {
+        span.distance = d;
+        span.vertex = j;
+        farthestSquare = square;
+      }
     }
   }
   return span;
@@ -170,8 +193,9 @@ void evec_GeneralizeMatrix(double tolerance, Egda_BaseData *matrix, Eerr_ErrorRe
   auto *heap = reinterpret_cast<Span *>(block);
   uint8_t *kept = block + static_cast<std::size_t>(n) * sizeof(Span);
   int32_t spans = 0;
+  const double squareBound = SquareBound(tolerance);
   const auto push = [&](int32_t from, int32_t to) {
-    const Span span = Farthest(v, from, to, tolerance);
+    const Span span = Farthest(v, from, to, squareBound);
     if (span.vertex < 0) return;
     heap[spans++] = span;
     std::push_heap(heap, heap + spans, Before);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <set>
 #include <string>
@@ -320,6 +321,37 @@ TEST_F(SpatialCacheTest, QueriesGiveTheTreeThenEveryFurtherNumber) {
   EXPECT_EQ(rest[98], 2101); // 2002 .. 2099, then 2101
 }
 
+// A query hands out no number twice: not the last held number of the tree again when the
+// sequential phase begins, not two numbers in a row that the tree gave beyond the first unheld
+// one, and not the numbers a leaf gave before it split under the walk.
+TEST_F(SpatialCacheTest, AQueryHandsOutEachNumberOnce) {
+  Cache cache = NewPoints();
+  for (int32_t i : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13}) AddPoint(cache, i, i, i);
+  ASSERT_EQ(Tree<Egda_BaseData>(cache)->FirstUnheld(), 11);
+  Matrix all = Box(0, 0, 100, 100);
+  Query q(evec_SpatialCacheBeginPoint(cache.get(), all.get()));
+  std::vector<int32_t> got = Take(cache, q.get(), 15, evec_SpatialCacheGetNextPointIndex);
+  std::sort(got.begin(), got.begin() + 12);
+  EXPECT_EQ(got, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 11, 14, 15}));
+
+  // A full leaf split by an addition while a query walks it: the rest of the tree phase gives the
+  // numbers it had not given yet (and the new one), each once.
+  Cache leaf = NewPoints();
+  for (int32_t i = 1; i <= 256; ++i) AddPoint(leaf, i, (i * 37) % 100 + 0.25, (i * 53) % 100 + 0.25);
+  ASSERT_FALSE(Tree<Egda_BaseData>(leaf)->Root()->split);
+  q.reset(evec_SpatialCacheBeginPoint(leaf.get(), all.get()));
+  std::vector<int32_t> numbers = Take(leaf, q.get(), 100, evec_SpatialCacheGetNextPointIndex);
+  AddPoint(leaf, 257, 50.5, 50.5);
+  ASSERT_TRUE(Tree<Egda_BaseData>(leaf)->Root()->split);
+  const auto *query = reinterpret_cast<const SpatialCacheQuery *>(q.get());
+  while (!query->treeDone) numbers.push_back(evec_SpatialCacheGetNextPointIndex(leaf.get(), q.get()));
+  std::sort(numbers.begin(), numbers.end());
+  std::vector<int32_t> expected(257);
+  std::iota(expected.begin(), expected.end(), 1);
+  EXPECT_EQ(numbers, expected);
+  EXPECT_EQ(evec_SpatialCacheGetNextPointIndex(leaf.get(), q.get()), 258);
+}
+
 TEST_F(SpatialCacheTest, MinSizeSkipsSmallNodesBelowTheRoot) {
   Cache cache = NewLines();
   Block arc = Parts({{0, 0, 1, 1}});
@@ -338,8 +370,8 @@ TEST_F(SpatialCacheTest, MinSizeSkipsSmallNodesBelowTheRoot) {
   std::vector<int32_t> got = Take(cache, q.get(), static_cast<int>(rootNumbers.size()),
                                  evec_SpatialCacheGetNextArcIndex);
   EXPECT_EQ(got, rootNumbers);
-  // The sequential phase goes on from the highest held number the tree gave.
-  EXPECT_EQ(Take(cache, q.get(), 2, evec_SpatialCacheGetNextArcIndex), (std::vector<int32_t>{401, 402}));
+  // The sequential phase goes on past the highest held number the tree gave.
+  EXPECT_EQ(Take(cache, q.get(), 2, evec_SpatialCacheGetNextArcIndex), (std::vector<int32_t>{402, 403}));
   Cache other = NewLines();
   EXPECT_EQ(evec_SpatialCacheGetNextArcIndex(other.get(), q.get()), 0); // not its query
 }
@@ -503,8 +535,14 @@ TEST_F(SpatialCacheTest, ThreadsAddAndQueryOneCacheAtOnce) {
           if (i % 100 == 0) {
             Matrix box = Box(coordinate(engine), coordinate(engine), 50, 50);
             Query q(evec_SpatialCacheBeginPoint(cache.get(), box.get()));
+            std::set<int32_t> handed;
             for (int k = 0; k < 200; ++k) {
               const int32_t n = evec_SpatialCacheGetNextPointIndex(cache.get(), q.get());
+              EXPECT_TRUE(handed.insert(n).second) << n << " handed out twice";
+              double b[4];
+              if (Tree<Egda_BaseData>(cache)->BoxValues(n, b)) {
+                EXPECT_EQ(b[0], b[2]);
+              }
               if (evec_SpatialCacheHasPoint(cache.get(), n)) {
                 Matrix copy(evec_SpatialCacheGetPoint(cache.get(), n, nullptr));
                 EXPECT_TRUE(copy);

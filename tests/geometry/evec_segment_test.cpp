@@ -56,7 +56,6 @@ TEST(EvecIntersectSegments, NoCrossingLeavesThePointUntouched) {
       {"NaN", {0, 0, NAN, 1}, {0, 1, 1, 0}},
       {"infinite", {0, 0, INFINITY, 1}, {0, 1, 1, 0}},
       {"nearly parallel at a small scale", {0, 0, 1e-5, 0}, {0, 1e-6, 1e-5, 1e-6 + 1e-14}},
-      {"nearly parallel at a large scale", {0, 0, 1e8, 0}, {0, 1, 1e8, 1.5}},
       // The crossing lies beyond the range of doubles along segment one.
       {"crossing out of range", {0, 0, 0, 1}, {1e300, 1e300, 1e300 + 1e290, 1e300 - 1e290}},
   };
@@ -66,6 +65,53 @@ TEST(EvecIntersectSegments, NoCrossingLeavesThePointUntouched) {
     EXPECT_EQ(evec_IntersectSegments(one.get(), two.get(), &p, nullptr), 0) << c.name;
     EXPECT_EQ(p.x, -99) << c.name;
     EXPECT_EQ(p.y, -99) << c.name;
+  }
+}
+
+// Lines are parallel when |dA x dB| < 1e-8 * min(1, |dA| * |dB|). Segment two is segment one
+// turned by `angle` about the point at `at` along it: long segments at the tiniest angle still
+// cross there, while short ones are parallel at an angle whose sine is below 1e-8 and cross at a
+// clear one (which a bound of 1e-8 alone would call parallel).
+TEST(EvecIntersectSegments, TheParallelBoundShrinksOnlyForShortSegments) {
+  struct Case {
+    double length, angle, at;
+    int32_t cls;
+  } cases[] = {
+      // Long and nearly parallel: they cross.
+      {10, 2e-9, 0.5, 5},
+      {10, 1e-7, 0.25, 5},
+      {37, 5e-10, 0.5, 5},
+      {100, 1.5e-12, 0.5, 5},
+      {100, 1e-9, 0.8, 5},
+      {100, -3e-9, 0.1, 5},
+      {1e4, 1e-15, 0.5, 5},
+      // Unit length: the bound is 1e-8 itself.
+      {1, 2e-8, 0.5, 5},
+      {1, 0.5e-8, 0.5, 0},
+      // Short: parallel below a sine of 1e-8, crossing at a clear angle.
+      {1e-3, 0.5e-8, 0.5, 0},
+      {1e-3, 1e-4, 0.5, 5},
+      {1e-5, -0.9e-8, 0.3, 0},
+      {1e-5, 1e-3, 0.3, 5},
+      {1e-9, 0.5e-8, 0.5, 0},
+      {1e-9, 0.01, 0.5, 5},
+      {1e-90, 0.5e-8, 0.5, 0}, // lengths whose squares lose their precision
+      {1e-90, 0.01, 0.5, 5},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "length " << c.length << ", angle " << c.angle);
+    const double x0 = 3 * c.length, y0 = -2 * c.length; // off the origin, so the ends round
+    const double cx = x0 + c.at * c.length, cy = y0;
+    const double cosine = std::cos(c.angle), sine = std::sin(c.angle);
+    const double before = c.at * c.length, after = (1 - c.at) * c.length;
+    Matrix one = Points({x0, y0, x0 + c.length, y0});
+    Matrix two = Points({cx - before * cosine, cy - before * sine, cx + after * cosine, cy + after * sine});
+    Evec_Coord p{-99, -99};
+    EXPECT_EQ(evec_IntersectSegments(one.get(), two.get(), &p, nullptr), c.cls);
+    if (c.cls == 5) {
+      EXPECT_NEAR(p.x, cx, 1e-3 * c.length);
+      EXPECT_NEAR(p.y, cy, 1e-3 * c.length);
+    }
   }
 }
 

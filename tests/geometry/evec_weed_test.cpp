@@ -1,6 +1,8 @@
 // Weeding and generalising.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "geometry_testing.h"
 #include "taviron_testing.h"
 
@@ -123,6 +125,12 @@ TEST(EvecGeneralizeMatrix, Cases) {
        {0, 0, 1, 3, 2, 0, 3, 0, 4, 0, 5, -2, 6, 0}, {0, 0, 1, 3, 2, 0, 4, 0, 5, -2, 6, 0}},
       {"closed ring keeps the vertex farthest from the start", 8,
        {0, 0, 0, 10, 10, 10, 10, 0, 0, 0}, {0, 0, 10, 10, 0, 0}},
+      // Only distances greater than the tolerance count.
+      {"a vertex at the tolerance", 1, {0, 0, 1, 1, 2, 0}, {0, 0, 2, 0}},
+      {"a vertex just beyond it", 1, {0, 0, 1, std::nextafter(1.0, 2.0), 2, 0},
+       {0, 0, 1, std::nextafter(1.0, 2.0), 2, 0}},
+      {"a negative tolerance keeps every vertex", -1, {0, 0, 1, 0, 2, 0}, {0, 0, 1, 0, 2, 0}},
+      {"a NaN tolerance keeps the ends", NAN, {0, 0, 1, 5, 2, 0}, {0, 0, 2, 0}},
       {"two points", 0, {0, 0, 5, 5}, {0, 0, 5, 5}},
       {"one point", 0, {5, 5}, {5, 5}},
       {"no points", 0, {}, {}},
