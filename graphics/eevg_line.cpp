@@ -344,6 +344,7 @@ struct WindowReach {
   double half = 0;  // the half width of the pieces' outlines (0 for one-pixel lines)
   double slack = 0; // for truncated points, curves bulging past their circle, samples on an edge
   double window[4]; // the window's samples, grown by the slack
+  double samples[4]; // the window's samples
   double inside[4]; // pieces wholly inside are not cut by the builder (or the thin writer)
   double outside[4]; // pieces wholly outside are dropped by it
   double turnLimit = 0; // the builder's limit of turning within one run
@@ -360,6 +361,7 @@ struct WindowReach {
     slack = kSlack + half / 2048;
     const double x0 = d->subClipXMin, y0 = d->subClipYMin;
     const double x1 = d->subClipXMax, y1 = d->subClipYMax;
+    samples[0] = x0, samples[1] = y0, samples[2] = x1 + 8, samples[3] = y1 + 8;
     window[0] = x0 - slack, window[1] = y0 - slack;
     window[2] = x1 + 8 + slack, window[3] = y1 + 8 + slack;
     inside[0] = x0 - grow + 2, inside[1] = y0 - grow + 2;
@@ -488,15 +490,34 @@ double TurnOfPiece(double length) {
                             : std::acos(-1.0) / 2;
 }
 
+// Arms the filler's window fills for the life of the object (the fills of one composition line).
+class WindowFills {
+ public:
+  WindowFills(Eevg_Drawing *drawing, bool on) : drawing_(drawing) {
+    drawing_->windowFills = on ? kWindowFillsOn : kWindowFillsOff;
+  }
+  ~WindowFills() { drawing_->windowFills = kWindowFillsOff; }
+  WindowFills(const WindowFills &) = delete;
+  WindowFills &operator=(const WindowFills &) = delete;
+
+ private:
+  Eevg_Drawing *drawing_;
+};
+
 // One composition line drawn with dashes: walks the segments first..last-1 and hands each mark to
 // the wide builder or the thin writer. Only the pieces that can change a pixel of the clip window
 // are made; the others are stepped over arithmetically, the pattern keeping its phase:
 // - a piece whose outline (its half width across, its caps along) cannot reach the window, nor
 //   where the builder's clipping squares it off, draws nothing there;
 // - a piece drawn before one that covers the whole window in the same colour is painted over,
-//   when pixels are simply replaced (an opaque colour, or a device that blends nothing itself).
-// Pieces where the line meets a vertex with its mark running are always made, so that every
-// piece that is drawn keeps its joins and caps.
+//   when pixels are simply replaced (an opaque colour, or a device that blends nothing itself);
+// - once a piece that surely holds the whole window is made, the pieces that surely hold it too
+//   are stepped over, and a mark running over a vertex that surely holds it is stepped over
+//   there (the next segment takes it up unjoined): the window is changed once, on a device that
+//   blends as well. (The filler leaves out the fills that hold the window once more, and those
+//   beside it: see Eevg_Drawing::windowFills.)
+// Other pieces where the line meets a vertex with its mark running are always made, so that
+// every piece that is drawn keeps its joins and caps.
 class DashWalk {
  public:
   DashWalk(Eevg_Drawing *drawing, const WindowReach &reach, const Eevg_DeviceColor &colour,
@@ -509,10 +530,26 @@ class DashWalk {
     capKinds_[0] = drawing->markEnd;
     capKinds_[1] = closed ? drawing->markEnd : drawing->startLineEnd;
     capKinds_[2] = closed ? drawing->markEnd : drawing->endLineEnd;
-    for (int32_t kind : capKinds_) wideReach_ = wideReach_ || PieceShape::Order(kind) > 0;
+    for (int32_t kind : capKinds_) {
+      wideReach_ = wideReach_ || PieceShape::Order(kind) > 0;
+      roundEnds_ = roundEnds_ || kind == EEVG_ROUND_END;
+    }
     double shortest = INFINITY;
     for (int32_t i = 0; i < elements; i += 2) shortest = std::min(shortest, dashes[i]);
+    for (int32_t i = 1; i < elements; i += 2) longestSpace_ = std::max(longestSpace_, dashes[i]);
     sinTurn_ = SineOfTurn(shortest);
+    shortest_ = shortest;
+    // A piece's outline lies where the builder puts it: its corners are computed from its ends in
+    // doubles, through products of the half width and slopes up to the piece's length (a few
+    // units in the last place of those products), and a round end is two cubics from truncated
+    // control points, which bulge beyond their circle by less than kBulge of its radius and never
+    // fall inside it, cut into chords within the flatness (and the rounding of their halving).
+    double longest = 0;
+    for (int32_t i = 0; i < elements; i += 2) longest = std::max(longest, dashes[i]);
+    const double products = (reach.half + 0x1p31) * (longest + 2 * kEndShift + 1) * 0x1p-44;
+    holdSlack_ = WindowReach::kSlack + products + (roundEnds_ ? kChords : 0);
+    slack_ = holdSlack_ + (roundEnds_ ? kBulge * reach.half : 0);
+    if (!wide) holdSlack_ = slack_ = reach.slack;
   }
 
   // Moves the pattern on by distance before the line's first point (the line goes on from a part
@@ -538,6 +575,9 @@ class DashWalk {
     int32_t coverSegment = -1;
     double coverAt = -1;
     if (reach_.painting) FindCover(points, first, last, coverSegment, coverAt);
+    lineLeft_ = 0;
+    for (int32_t s = first; s < last; ++s)
+      if (Enter(points, s)) lineLeft_ += seg_.len;
     for (int32_t s = first; s < last; ++s) {
       if (!Enter(points, s)) continue;
       // A mark running into the segment with the piece that covers the window is drawn joined,
@@ -548,6 +588,7 @@ class DashWalk {
       const int32_t status = s < coverSegment ? Pass(seg_.len)
                              : Segment(s == coverSegment ? coverAt : -1);
       if (status != 0) return -1;
+      lineLeft_ -= seg_.len;
     }
     return Flush(true, false);
   }
@@ -564,7 +605,7 @@ class DashWalk {
 
   // The stretches of the current segment where pieces are made, in order and apart.
   int32_t Stretches(std::pair<double, double> *out) const {
-    const double len = seg_.len, near = reach_.slack;
+    const double len = seg_.len, near = WindowReach::kSlack;
     std::pair<double, double> list[6];
     int32_t n = 0;
     // Kept in order of their starts as they come.
@@ -601,11 +642,13 @@ class DashWalk {
         double across = reach_.half + kEndShift;
         for (int32_t kind : capKinds_)
           if (kind == EEVG_SQUARE_END) across = std::max(across, ReachBeyond(kind, reach_.half, sinTurn_, 0, 0));
-        if (StripMeets(seg_, reach_.window, across + reach_.slack, lo, hi, nearest, farthest)) {
+        const double g = WindowReach::kSlack, *w = reach_.samples;
+        const double box[4] = {w[0] - g, w[1] - g, w[2] + g, w[3] + g};
+        if (StripMeets(seg_, box, across + slack_, lo, hi, nearest, farthest)) {
           double reach = 0;
           for (int32_t kind : capKinds_)
-            reach = std::max(reach, ReachBeyond(kind, reach_.half + reach_.slack, sinTurn_, nearest, farthest));
-          reach += reach_.slack;
+            reach = std::max(reach, ReachBeyond(kind, reach_.half + slack_, sinTurn_, nearest, farthest));
+          reach += slack_;
           add(std::max(lo - reach, b0) - near, std::min(hi + reach, b1) + near);
         }
       }
@@ -764,6 +807,64 @@ class DashWalk {
     return best;
   }
 
+  // The starts a of the pieces [a, a + L'] of the current segment, L' at least L, that surely
+  // hold the whole window however the truncation of their ends turns them: [from, to], empty
+  // when from > to; their ends butt ends or (at least) round ones as said. Meant for pieces that
+  // lie wholly inside the builder's window.
+  // Every corner of the window lies within h - kEndShift of the piece's line between its true
+  // ends (so within h of the one between its truncated ends: the round ends and the sides of
+  // the piece hold it, and a square end holds what a round one does); a butt end, turned by the
+  // angle of sine SineOfTurn(L) at most and moved by kEndShift at most, leaves it on the piece's
+  // side.
+  void HoldingStarts(double L, bool buttStart, bool buttEnd, double &from, double &to) const {
+    from = 1, to = 0;
+    if (!wide_) return;
+    const double h = reach_.half - holdSlack_ - kEndShift;
+    if (!(h > 0)) return;
+    const double sinT = SineOfTurn(L);
+    const double cosT = std::sqrt(std::max(1 - sinT * sinT, 0.0));
+    if (buttStart && !(cosT > 0)) return;
+    double lo = -INFINITY, hi = INFINITY;
+    const double g = WindowReach::kSlack, *w = reach_.samples;
+    const double corners[4][2] = {
+        {w[0] - g, w[1] - g}, {w[2] + g, w[1] - g}, {w[2] + g, w[3] + g}, {w[0] - g, w[3] + g}};
+    for (const auto &c : corners) {
+      const double sc = seg_.S(c[0], c[1]), across = std::fabs(seg_.V(c[0], c[1]));
+      if (!(across <= h)) return;
+      const double r = std::sqrt(h * h - across * across);
+      lo = std::max(lo, sc - L - r);
+      hi = std::min(hi, sc + r);
+      if (buttStart) hi = std::min(hi, sc - (across * sinT + kEndShift + holdSlack_) / cosT);
+      if (buttEnd) {
+        const double shift = across * sinT + 3 * kEndShift + holdSlack_;
+        if (!(shift <= L)) return;
+        lo = std::max(lo, sc + shift - L);
+      }
+    }
+    from = lo;
+    to = hi;
+  }
+  // Whether the piece [from, to] of the current segment, with mark ends at both ends (made
+  // after another one, and followed by another mark), surely holds the whole window.
+  bool Holds(double from, double to) const {
+    return from >= holdFrom_ && from <= holdTo_ && to <= std::min(insideTo_, HoldsBefore());
+  }
+  // Whether the piece from `from` to the end of the current segment, a mark end at its start
+  // and a join (or a mark end) at the vertex, not the line's last, surely holds the whole window.
+  bool EndHolds(double from) const {
+    const double len = seg_.len;
+    if (d_->plainLines || !(from >= insideFrom_ && len <= insideTo_) ||
+        !(len + WindowReach::kSlack < lineLeft_))
+      return false;
+    const bool butt = PieceShape::Order(capKinds_[0]) == 0;
+    const bool joinButt = d_->lineJoin >= EEVG_BUTT_JOIN && d_->lineJoin <= EEVG_MITRE_JOIN;
+    double lo, hi;
+    HoldingStarts(len - from, butt, butt || joinButt, lo, hi);
+    return from >= lo && from <= hi;
+  }
+  // Where the pieces of the current segment that surely have another mark after them end.
+  double HoldsBefore() const { return lineLeft_ - longestSpace_ - WindowReach::kSlack; }
+
   // Whether the piece [from, to] of the current segment may change a pixel of the window: one
   // that the builder may cut is always made; another one when its outline meets the window.
   bool Shows(double from, double to) const {
@@ -772,8 +873,10 @@ class DashWalk {
     Point(from, ends);
     Point(to, ends + 2);
     const PieceShape piece(ends);
-    const double h = reach_.half + reach_.slack;
-    return piece.Meets(reach_.window, h, wideReach_ ? h : reach_.slack);
+    const double g = WindowReach::kSlack, *w = reach_.samples;
+    const double box[4] = {w[0] - g, w[1] - g, w[2] + g, w[3] + g};
+    const double h = reach_.half + slack_;
+    return piece.Meets(box, h, wideReach_ ? h : slack_);
   }
 
   // Takes segment s as the current one; false when it has no length.
@@ -895,6 +998,12 @@ class DashWalk {
       insideFrom_ = t0 * len, insideTo_ = t1 * len;
     else
       insideFrom_ = 1, insideTo_ = 0;
+    holdFrom_ = 1, holdTo_ = 0;
+    if (!every) {
+      const bool butt = PieceShape::Order(capKinds_[0]) == 0;
+      HoldingStarts(shortest_, butt, butt, holdFrom_, holdTo_);
+      holdFrom_ = std::max(holdFrom_, insideFrom_);
+    }
     const int32_t count = every ? 1 : Stretches(stretches);
     for (int32_t i = 0; i < count; ++i) {
       const double lo = std::max(stretches[i].first, cover), hi = stretches[i].second;
@@ -904,8 +1013,23 @@ class DashWalk {
         if (r_ >= len - pos_) return End();
         if (Mark()) {
           const bool joined = running_ && pos_ == 0;
+          // (The line's first piece takes the line's start.)
+          const bool holds = !joined && anyMark_ && Holds(pos_, pos_ + r_);
+          if (holds && holdMade_) {
+            // The window is painted once: this mark and those after it that surely hold it
+            // too are stepped over.
+            anyMark_ = true;
+            if (Flush(false, false) != 0) return -1;
+            pos_ += r_;
+            Next();
+            const double skipped =
+                std::min({holdTo_ + shortest_, insideTo_, len - WindowReach::kSlack, HoldsBefore()});
+            if (SkipTo(skipped) != 0) return -1;
+            continue;
+          }
           if (joined || every || Shows(pos_, pos_ + r_)) {
             if (Make(pos_, pos_ + r_, joined) != 0) return -1;
+            holdMade_ = holdMade_ || holds;
           } else {
             // Stepped over: the piece before is not the last one.
             anyMark_ = true;
@@ -923,7 +1047,21 @@ class DashWalk {
   // The element at pos_ reaches the segment's end: its piece is made up to there.
   int32_t End() {
     const double left = seg_.len - pos_;
-    if (Mark() && left > 0 && Make(pos_, seg_.len, running_ && pos_ == 0) != 0) return -1;
+    const bool joined = running_ && pos_ == 0;
+    if (Mark() && left > 0) {
+      if (holdMade_ && !joined && EndHolds(pos_)) {
+        // The window is painted once: the mark runs on unjoined.
+        anyMark_ = true;
+        if (Flush(false, false) != 0) return -1;
+        if (r_ == left)
+          Next();
+        else
+          r_ -= left;
+        pos_ = seg_.len;
+        return 0;
+      }
+      if (Make(pos_, seg_.len, joined) != 0) return -1;
+    }
     if (r_ == left) {
       // The mark ends on the vertex: the next element starts with the next segment.
       Next();
@@ -982,7 +1120,17 @@ class DashWalk {
   int32_t elements_;
   double period_;
   double sinTurn_ = 1;
+  double shortest_ = 0;                         // the shortest mark
+  double longestSpace_ = 0;
+  double lineLeft_ = 0; // the length of the line from the current segment's start
   bool wideReach_ = false;                      // some end of a piece reaches beyond it
+  bool roundEnds_ = false;                      // some end of a piece is round
+  // How far a piece's outline may reach beyond the one it is taken for (with round ends, the
+  // circles of its half width), and how far it may fall inside it.
+  double slack_ = 0, holdSlack_ = 0;
+  static constexpr double kBulge = 2.8e-4, kChords = 48;
+  double holdFrom_ = 1, holdTo_ = 0;            // starts of pieces surely holding the window
+  bool holdMade_ = false; // a piece surely holding the window was made
   double insideFrom_ = 1, insideTo_ = 0;        // the current segment inside `inside`
   int32_t capKinds_[3];
   Eerr_ErrorReport **err_ = nullptr;
@@ -1075,6 +1223,8 @@ int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *poin
     }
 
     if (first < last) {
+      // The pieces of a dashed wide line change the window once where they hold all of it.
+      const WindowFills fills(drawing, wide && elements > 0 && !drawing->plainLines);
       const bool run = wide && !drawing->applyLineEnds;
       if (run && eevg_StartWidePolygon(drawing, n + 1, width, colour, err) != 0) {
         lower::Report(err, reporter, 2, "Unable to start wideline");
