@@ -4,8 +4,12 @@
 // pixels); and 100 000 filled ellipses and 100 000 pie slices. The target is 4096 x 4096 pixels
 // without anti-aliasing: ours a device writing RGBA into memory (a plain callback device, and the
 // direct one that does the least per call), cairo an ARGB32 image surface with antialias none,
-// default, or fast (the 4 x 4 sample grid of ours). The end of the output is the table of
-// ratios ours / cairo of the medians over --benchmark_repetitions.
+// default, or fast (the 4 x 4 sample grid of ours). Then one dashed anti-aliased line (marks 12,
+// spaces 6 pixels, butt or round ends) 1000, 100 000 and 10 000 000 pixels wide through a target of
+// 640 x 480 pixels, from 25 000 pixels beyond it on one side to as far on the other (some 2800
+// marks): what reaches the target is a few pieces, or pieces over all of it, at every width. The
+// end of the output is the table of ratios ours / cairo of the medians over
+// --benchmark_repetitions.
 #include <benchmark/benchmark.h>
 
 #include <cairo.h>
@@ -27,6 +31,7 @@
 namespace {
 
 constexpr int32_t kSize = 4096;
+constexpr int32_t kWindowWidth = 640, kWindowHeight = 480;
 constexpr int kPolylines = 10000;
 constexpr int kVertices = 50;
 constexpr int kEllipses = 100000;
@@ -71,7 +76,8 @@ const std::vector<Oval> &Ovals() {
 
 using taviron::bench::FontPath;
 
-// A drawing on a memory device; world units are pixels.
+// A drawing on a memory device of width x height pixels (at most the device's square); world units
+// are pixels.
 template <class Device> struct Target {
   Device memory;
   Eevg_GrIOInfo io{};
@@ -81,15 +87,18 @@ template <class Device> struct Target {
   Eevg_Drawing *drawing = nullptr;
   Eerr_ErrorReport *err = nullptr;
 
-  Target() {
+  explicit Target(int32_t width = kSize, int32_t height = kSize, int32_t antiAlias = 0) {
     FontPath();
     io = memory.Callbacks();
     control = eevg_Init(&err);
     device = eevg_DeviceInfoCreate(nullptr);
     world = eevg_WorldInfoCreate(nullptr);
-    device->width = device->height = kSize;
+    device->width = width;
+    device->height = height;
+    device->antiAlias = antiAlias;
     device->lineWidthUnit = 1;
-    world->upperRight->x = world->upperRight->y = kSize - 1;
+    world->upperRight->x = width - 1;
+    world->upperRight->y = height - 1;
     if (control) drawing = eevg_DrawingInit(control, device, world, &io, &err);
   }
   ~Target() {
@@ -181,6 +190,34 @@ template <class Device> void OursOvals(benchmark::State &state, bool arcs) {
   eevg_FillStyleFree(&style);
 }
 
+// The wide dashed line: its two ends (pixels, y upward), far beyond the window on both sides.
+constexpr double kWideLine[4] = {-2e4, -1.5e4, 2e4 + kWindowWidth, 1.5e4 + kWindowHeight};
+
+template <class Device> void OursWideDashed(benchmark::State &state, double width, bool round) {
+  Target<Device> target(kWindowWidth, kWindowHeight, 1);
+  if (!target.drawing) {
+    state.SkipWithError("no drawing");
+    return;
+  }
+  Efga_CoordinateBlock *block = efga_BaseCoordBlockCreate(2, 2, 1, 10, nullptr);
+  Egda_BaseData *part = block->parts[0];
+  for (int k = 0; k < 2; ++k) {
+    auto *column = reinterpret_cast<double *>(part->origin + static_cast<std::size_t>(k) * part->pitch);
+    column[0] = kWideLine[2 * k];
+    column[1] = kWideLine[2 * k + 1];
+  }
+  Eevg_LineStyle *style = NewLine(width, round, true);
+  for (auto _ : state) {
+    if (eevg_DrawPolyLine(target.drawing, style, 0, block, &target.err) != 0) {
+      state.SkipWithError("draw failed");
+      break;
+    }
+    benchmark::DoNotOptimize(target.memory.rgba.data());
+  }
+  eevg_LineStyleFree(&style);
+  efga_CoordBlockDelete(block, nullptr);
+}
+
 // ---- cairo ------------------------------------------------------------------------------------
 
 struct CairoTarget {
@@ -212,6 +249,27 @@ void StrokeCairo(benchmark::State &state, cairo_antialias_t mode, double width, 
     cairo_surface_flush(t.surface);
     benchmark::DoNotOptimize(cairo_image_surface_get_data(t.surface));
   }
+}
+
+void CairoWideDashed(benchmark::State &state, cairo_antialias_t mode, double width, bool round) {
+  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kWindowWidth, kWindowHeight);
+  cairo_t *cr = cairo_create(surface);
+  cairo_set_antialias(cr, mode);
+  cairo_set_source_rgb(cr, 20 / 255.0, 60 / 255.0, 200 / 255.0);
+  cairo_set_line_width(cr, width);
+  cairo_set_line_join(cr, round ? CAIRO_LINE_JOIN_ROUND : CAIRO_LINE_JOIN_MITER);
+  cairo_set_line_cap(cr, round ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT);
+  const double dashes[2] = {12, 6};
+  cairo_set_dash(cr, dashes, 2, 0);
+  for (auto _ : state) {
+    cairo_move_to(cr, kWideLine[0], kWindowHeight - 1 - kWideLine[1]);
+    cairo_line_to(cr, kWideLine[2], kWindowHeight - 1 - kWideLine[3]);
+    cairo_stroke(cr);
+    cairo_surface_flush(surface);
+    benchmark::DoNotOptimize(cairo_image_surface_get_data(surface));
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
 }
 
 void CairoOvals(benchmark::State &state, cairo_antialias_t mode, bool arcs) {
@@ -301,6 +359,25 @@ int main(int argc, char **argv) {
           else
             OursOvals<Memory<kSize>>(state, arcs);
         });
+  }
+  // One dashed anti-aliased line through a 640 x 480 target at three widths, with round ends
+  // (1) or butt ends (0).
+  for (int round : {0, 1}) {
+    for (double width : {1e3, 1e5, 1e7}) {
+      char label[64];
+      std::snprintf(label, sizeof label, "WideDashed/width:%g/round:%d", width, round);
+      add(
+          label,
+          [=](benchmark::State &state, cairo_antialias_t mode) {
+            CairoWideDashed(state, mode, width, round);
+          },
+          [=](benchmark::State &state, bool direct) {
+            if (direct)
+              OursWideDashed<Direct<kSize>>(state, width, round);
+            else
+              OursWideDashed<Memory<kSize>>(state, width, round);
+          });
+    }
   }
   return taviron::bench::RunWithRatios(argc, argv, {"none", "default", "fast"}, rows);
 }

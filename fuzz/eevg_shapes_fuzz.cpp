@@ -1,5 +1,6 @@
 // Random shapes through the public drawing calls: the bytes choose the device (anti-aliased or
-// not, pre-transformed mode and pixel size), then a sequence of points, polylines, polygons,
+// not, pre-transformed mode and pixel size, blending translucent colours itself or not), then a
+// sequence of points, polylines, polygons,
 // ellipses and arcs with raw doubles (NaN, infinities and huge values included), random widths,
 // dash patterns, line ends, joins and arrow heads. Every call must return, and no pixel may be
 // written outside the clip window.
@@ -59,6 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     eevg_DrawingSetUsingWorldTransform(drawing, 1 + (in.Byte() & 1));
   }
   const double range = zoom & 4 ? 1e12 : 80;
+  if (zoom & 8) {
+    // A device that blends translucent pixels and runs itself (and leaves polygons to the filler).
+    Eevg_GrIOInfo *io = drawing->grIOInfo;
+    io->putPixelOpacity = [](void *, const Eevg_Color *, const double *p, Eerr_ErrorReport **) {
+      taviron::fuzz::CheckInside(p);
+      return 1;
+    };
+    io->putVectorOpacity = [](void *, const Eevg_Color *, const double *a, const double *b,
+                              Eerr_ErrorReport **) {
+      taviron::fuzz::CheckInside(a);
+      taviron::fuzz::CheckInside(b);
+      return 1;
+    };
+    io->putPolygonOpacity = [](void *, Eevg_FillPattern *, int32_t, const int32_t *,
+                               const int32_t *, Eerr_ErrorReport **) { return 0; };
+  }
 
   for (int shapes = 0; shapes < 8 && in.More(); ++shapes) {
     switch (in.Byte() % 5) {

@@ -228,12 +228,18 @@ class Flattener {
   // how the flattener leaves them. False (the rest is flattened point by point) when the rest is
   // too short to tell.
   bool Skip(int32_t level, int32_t used) {
-    back_ = 0;
-    for (int32_t l = level; l <= used && back_ < kBack; ++l) Backward(stack_ + 8 * (l - 1), l);
-    // back_[0] is Q; find the start of the run into it.
+    // The points are collected a few at a time: the run into Q mostly ends within them.
     int32_t j = 0;
-    while (j + 2 < back_ && GoesOn(points_[j + 2], points_[j + 1], points_[j])) ++j;
-    if (j + 2 >= back_) return false;
+    for (int32_t want = 4;; want *= 4) {
+      want_ = std::min(want, kBack);
+      back_ = 0;
+      for (int32_t l = level; l <= used && back_ < want_; ++l) Backward(stack_ + 8 * (l - 1), l);
+      // back_[0] is Q; find the start of the run into it.
+      j = 0;
+      while (j + 2 < back_ && GoesOn(points_[j + 2], points_[j + 1], points_[j])) ++j;
+      if (j + 2 < back_) break;
+      if (back_ < want_ || want_ == kBack) return false;
+    }
     // points_[j] was put after X = points_[j + 1]; X must not be the last point put so far.
     const int64_t *x = points_[j + 1], *q = points_[0], *before = points_[1];
     if (x[0] == out_.LastX() && x[1] == out_.LastY()) return false;
@@ -242,7 +248,7 @@ class Flattener {
   // Collects the ends of the leaves of the curve c at stack level l, last first, skipping ends
   // equal to the one collected before, until enough are known.
   void Backward(const uint32_t *c, int32_t l) {
-    if (back_ >= kBack) return;
+    if (back_ >= want_) return;
     if (l >= depth_ || Flat(c, flat_, narrow_)) {
       const int64_t x = mx_ + (c[6] >> shift_), y = my_ + (c[7] >> shift_);
       if (back_ > 0 && points_[back_ - 1][0] == x && points_[back_ - 1][1] == y) return;
@@ -271,6 +277,7 @@ class Flattener {
   int32_t leaves_ = 0;
   int64_t points_[kBack][2];
   int32_t back_ = 0;
+  int32_t want_ = kBack; // the points Backward collects at most
 };
 
 int32_t Flatten(Eevg_Drawing *drawing, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t x2,

@@ -898,11 +898,69 @@ int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *st
                      err);
 }
 
+WindowPart RingsAgainstWindow(const Eevg_Drawing *drawing, int32_t ringCount,
+                              const int32_t *starts, const int32_t *points) {
+  // The samples the filler reads for the window lie in its pixels and half a pixel below them;
+  // points move by less than a sample when the filler takes them. No edge within this box: every
+  // sample lies on the side of the box's centre.
+  constexpr int64_t kMargin = 16;
+  const int64_t box[4] = {int64_t{drawing->subClipXMin} - kMargin, int64_t{drawing->subClipYMin} - kMargin,
+                          int64_t{drawing->subClipXMax} + 8 + kMargin,
+                          int64_t{drawing->subClipYMax} + 8 + kMargin};
+  auto meets = [&](const int32_t *a, const int32_t *b) {
+    if (std::max(a[0], b[0]) < box[0] || std::min(a[0], b[0]) > box[2] ||
+        std::max(a[1], b[1]) < box[1] || std::min(a[1], b[1]) > box[3])
+      return false;
+    // The box's corners on both sides of the edge's line (or on it): the edge meets the box.
+    const int64_t dx = int64_t{b[0]} - a[0], dy = int64_t{b[1]} - a[1];
+    int32_t below = 0, above = 0;
+    for (const int64_t x : {box[0], box[2]}) {
+      for (const int64_t y : {box[1], box[3]}) {
+        const __int128 side = static_cast<__int128>(dx) * (y - a[1]) - static_cast<__int128>(dy) * (x - a[0]);
+        below += side <= 0;
+        above += side >= 0;
+      }
+    }
+    return below > 0 && above > 0;
+  };
+  // The centre in doubled units, off every doubled point's row: crossings of the ray to its
+  // right, counted with the filler's even-odd rule.
+  const int64_t cx = box[0] + box[2] + 1, cy = box[1] + box[3] + 1;
+  int32_t crossings = 0;
+  for (int32_t r = 0; r < ringCount; ++r) {
+    const int32_t first = starts[r], end = starts[r + 1];
+    if (end - first < 2) continue;
+    const int32_t *p0 = points + 2 * static_cast<std::ptrdiff_t>(first);
+    const int32_t *pn = points + 2 * static_cast<std::ptrdiff_t>(end - 1);
+    if (p0[0] != pn[0] || p0[1] != pn[1]) return WindowPart::kPartly;
+    for (int32_t i = first; i + 1 < end; ++i) {
+      const int32_t *a = points + 2 * static_cast<std::ptrdiff_t>(i), *b = a + 2;
+      if (meets(a, b)) return WindowPart::kPartly;
+      const int64_t ay = 2 * int64_t{a[1]}, by = 2 * int64_t{b[1]};
+      if ((ay > cy) == (by > cy)) continue;
+      const int64_t ax = 2 * int64_t{a[0]}, bx = 2 * int64_t{b[0]};
+      const __int128 side = static_cast<__int128>(ax - cx) * (by - ay) + static_cast<__int128>(cy - ay) * (bx - ax);
+      crossings += (by > ay) == (side > 0);
+    }
+  }
+  return crossings % 2 ? WindowPart::kHolds : WindowPart::kOutside;
+}
+
 int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
                       const int32_t *points, const Eevg_DeviceColor &colour,
                       Eerr_ErrorReport **err) {
   lower::Clear(err);
   if (ringCount < 1 || starts[ringCount] < 1) return 0;
+  if (drawing->windowFills != kWindowFillsOff) {
+    // The window filled once holds the line's colour at every pixel a fill can write: a fill
+    // holding it all again would only blend it once more.
+    const WindowPart part = RingsAgainstWindow(drawing, ringCount, starts, points);
+    if (part == WindowPart::kOutside) return 0;
+    if (part == WindowPart::kHolds) {
+      if (drawing->windowFills == kWindowFilled) return 0;
+      drawing->windowFills = kWindowFilled;
+    }
+  }
   int32_t xMin = INT32_MAX, yMin = INT32_MAX, xMax = INT32_MIN, yMax = INT32_MIN;
   for (int32_t i = 0; i < starts[ringCount]; ++i) {
     xMin = std::min(xMin, points[2 * i]);

@@ -188,6 +188,11 @@ struct Eevg_Drawing {
   // Tests only: wide lines are drawn the plain way, every piece made and every cap flattened in
   // full (the reference for what the line driver and the wide builder leave out).
   int32_t plainLines;
+  // Set by the line driver while it draws the pieces of one dashed wide line (one colour): the
+  // filler leaves out the fills that change no sample of the clip window, and of those that
+  // hold every sample of it draws only the first (kWindowFillsOff, kWindowFillsOn, then
+  // kWindowFilled once it has drawn one).
+  int32_t windowFills;
 };
 
 namespace taviron::graphics {
@@ -283,6 +288,14 @@ struct Eevg_CrossingArray {
 int32_t eevg_LOFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
                       const int32_t *points, const Eevg_DeviceColor &colour,
                       Eerr_ErrorReport **err);
+// The states of Eevg_Drawing::windowFills.
+constexpr int32_t kWindowFillsOff = 0, kWindowFillsOn = 1, kWindowFilled = 2;
+// Where closed rings (even-odd) lie against the samples of the clip window: wholly beside them,
+// holding every one of them, or neither (also for a ring that is not closed). Exact in integers,
+// with a margin for the filler's rounding of the points to its samples.
+enum class WindowPart { kOutside, kHolds, kPartly };
+WindowPart RingsAgainstWindow(const Eevg_Drawing *drawing, int32_t ringCount,
+                              const int32_t *starts, const int32_t *points);
 int32_t eevg_AFiller(Eevg_Drawing *drawing, int32_t ringCount, const int32_t *starts,
                      const int32_t *points, const Eevg_DeviceColor &colour, int32_t yMin,
                      int32_t yMax, int32_t xMin, int32_t xMax, Eerr_ErrorReport **err);

@@ -344,6 +344,7 @@ struct WindowReach {
   double half = 0;  // the half width of the pieces' outlines (0 for one-pixel lines)
   double slack = 0; // for truncated points, curves bulging past their circle, samples on an edge
   double window[4]; // the window's samples, grown by the slack
+  double samples[4]; // the window's samples
   double inside[4]; // pieces wholly inside are not cut by the builder (or the thin writer)
   double outside[4]; // pieces wholly outside are dropped by it
   double turnLimit = 0; // the builder's limit of turning within one run
@@ -360,6 +361,7 @@ struct WindowReach {
     slack = kSlack + half / 2048;
     const double x0 = d->subClipXMin, y0 = d->subClipYMin;
     const double x1 = d->subClipXMax, y1 = d->subClipYMax;
+    samples[0] = x0, samples[1] = y0, samples[2] = x1 + 8, samples[3] = y1 + 8;
     window[0] = x0 - slack, window[1] = y0 - slack;
     window[2] = x1 + 8 + slack, window[3] = y1 + 8 + slack;
     inside[0] = x0 - grow + 2, inside[1] = y0 - grow + 2;
@@ -488,31 +490,71 @@ double TurnOfPiece(double length) {
                             : std::acos(-1.0) / 2;
 }
 
+// The most pieces of one line (all its composition lines) beside the window, not across from it,
+// tried one by one whether they reach it. Only marks so short that the truncation of their ends
+// may turn them any way (or far), on lines far wider than the window, come near it: past it,
+// those pieces are left out unless they are surely painted, and they reach the window only by
+// that turn.
+constexpr int64_t kShowTries = 1 << 19;
+
+// Arms the filler's window fills for the life of the object (the fills of one composition line).
+class WindowFills {
+ public:
+  WindowFills(Eevg_Drawing *drawing, bool on) : drawing_(drawing) {
+    drawing_->windowFills = on ? kWindowFillsOn : kWindowFillsOff;
+  }
+  ~WindowFills() { drawing_->windowFills = kWindowFillsOff; }
+  WindowFills(const WindowFills &) = delete;
+  WindowFills &operator=(const WindowFills &) = delete;
+
+ private:
+  Eevg_Drawing *drawing_;
+};
+
 // One composition line drawn with dashes: walks the segments first..last-1 and hands each mark to
 // the wide builder or the thin writer. Only the pieces that can change a pixel of the clip window
 // are made; the others are stepped over arithmetically, the pattern keeping its phase:
 // - a piece whose outline (its half width across, its caps along) cannot reach the window, nor
 //   where the builder's clipping squares it off, draws nothing there;
 // - a piece drawn before one that covers the whole window in the same colour is painted over,
-//   when pixels are simply replaced (an opaque colour, or a device that blends nothing itself).
-// Pieces where the line meets a vertex with its mark running are always made, so that every
-// piece that is drawn keeps its joins and caps.
+//   when pixels are simply replaced (an opaque colour, or a device that blends nothing itself);
+// - once a piece that surely holds the whole window is made, the pieces that surely hold it too
+//   are stepped over, and a mark running over a vertex that surely holds it is stepped over
+//   there (the next segment takes it up unjoined): the window is changed once, on a device that
+//   blends as well. (The filler leaves out the fills that hold the window once more, and those
+//   beside it: see Eevg_Drawing::windowFills.)
+// Other pieces where the line meets a vertex with its mark running are always made, so that
+// every piece that is drawn keeps its joins and caps.
 class DashWalk {
  public:
+  // showTries: how many more pieces beside the window (not across from it) may be tried one by
+  // one whether they reach it; past them, such pieces are left out unless they are surely
+  // painted (see kShowTries).
   DashWalk(Eevg_Drawing *drawing, const WindowReach &reach, const Eevg_DeviceColor &colour,
            int32_t width, bool wide, bool closed, const double *dashes, int32_t elements,
-           double period)
+           double period, int64_t &showTries)
       : d_(drawing), reach_(reach), colour_(colour), width_(width), wide_(wide), closed_(closed),
-        dashes_(dashes), elements_(elements), period_(period) {
+        dashes_(dashes), elements_(elements), period_(period), showTries_(showTries) {
     r_ = dashes_[0];
     // Caps of inner pieces are mark ends; an open line's first and last pieces take its ends.
     capKinds_[0] = drawing->markEnd;
     capKinds_[1] = closed ? drawing->markEnd : drawing->startLineEnd;
     capKinds_[2] = closed ? drawing->markEnd : drawing->endLineEnd;
-    for (int32_t kind : capKinds_) wideReach_ = wideReach_ || PieceShape::Order(kind) > 0;
     double shortest = INFINITY;
     for (int32_t i = 0; i < elements; i += 2) shortest = std::min(shortest, dashes[i]);
+    for (int32_t i = 1; i < elements; i += 2) longestSpace_ = std::max(longestSpace_, dashes[i]);
     sinTurn_ = SineOfTurn(shortest);
+    shortest_ = shortest;
+    // A piece's outline lies where the builder puts it: its corners are computed from its ends in
+    // doubles, through products of the half width and slopes up to the piece's length (a few
+    // units in the last place of those products), and a round end is two cubics from truncated
+    // control points, which bulge beyond their circle by less than kBulge of its radius and never
+    // fall inside it, cut into chords within the flatness (and the rounding of their halving):
+    // kChords.
+    for (int32_t i = 0; i < elements; i += 2) longestMark_ = std::max(longestMark_, dashes[i]);
+    const double products = (reach.half + 0x1p31) * (longestMark_ + 2 * kEndShift + 1) * 0x1p-44;
+    baseSlack_ = WindowReach::kSlack + products;
+    holdSlack_ = wide ? baseSlack_ + kChords : reach.slack;
   }
 
   // Moves the pattern on by distance before the line's first point (the line goes on from a part
@@ -538,6 +580,9 @@ class DashWalk {
     int32_t coverSegment = -1;
     double coverAt = -1;
     if (reach_.painting) FindCover(points, first, last, coverSegment, coverAt);
+    lineLeft_ = 0;
+    for (int32_t s = first; s < last; ++s)
+      if (Enter(points, s)) lineLeft_ += seg_.len;
     for (int32_t s = first; s < last; ++s) {
       if (!Enter(points, s)) continue;
       // A mark running into the segment with the piece that covers the window is drawn joined,
@@ -548,6 +593,7 @@ class DashWalk {
       const int32_t status = s < coverSegment ? Pass(seg_.len)
                              : Segment(s == coverSegment ? coverAt : -1);
       if (status != 0) return -1;
+      lineLeft_ -= seg_.len;
     }
     return Flush(true, false);
   }
@@ -555,6 +601,10 @@ class DashWalk {
  private:
   // The most pieces tried, for a segment, as the last to cover the window.
   static constexpr int64_t kCoverTries = 1 << 16;
+  // The most stretches of a segment where pieces are made (the turned pieces of 8 marks and the
+  // rest), and the marks in a stretch from which its turned pieces are told apart.
+  static constexpr int32_t kStretches = 8 + 8 * 25;
+  static constexpr double kTurnedStretch = 64;
 
   bool Mark() const { return element_ % 2 == 0; }
   void Next() {
@@ -564,20 +614,19 @@ class DashWalk {
 
   // The stretches of the current segment where pieces are made, in order and apart.
   int32_t Stretches(std::pair<double, double> *out) const {
-    const double len = seg_.len, near = reach_.slack;
-    std::pair<double, double> list[6];
+    const double len = seg_.len, near = WindowReach::kSlack;
+    std::pair<double, double> list[kStretches];
     int32_t n = 0;
-    // Kept in order of their starts as they come.
     auto add = [&](double lo, double hi) {
       lo = std::max(lo, 0.0), hi = std::min(hi, len);
-      if (!(lo <= hi)) return;
-      int32_t i = n++;
-      for (; i > 0 && list[i - 1].first > lo; --i) list[i] = list[i - 1];
-      list[i] = {lo, hi};
+      if (lo <= hi && n < kStretches) list[n++] = {lo, hi};
     };
     // Where the mark running over a vertex joins its neighbours.
     add(0, near);
     add(len - near, len);
+    // The line's first piece, and those that may be its last: their ends are the line's.
+    if (!anyMark_) add(0, r_ + (Mark() ? 0 : dashes_[(element_ + 1) % elements_]));
+    add(HoldsBefore() - longestMark_, len);
     double a0, a1;
     if (ClipToBox(reach_.outside, a0, a1)) {
       a0 *= len, a1 *= len;
@@ -598,18 +647,26 @@ class DashWalk {
         // Where a whole piece can reach it: its outline lies within its half width (from its
         // shifted ends) or its turned square corners across the line, and its ends reach along
         // it as far as they can where the window comes nearest.
+        // (The line's first and last pieces are tried wherever they lie, below.)
+        const int32_t kinds[1] = {capKinds_[0]}, kindCount = 1;
+        const double slack = OutlineSlack(kinds, kindCount);
         double across = reach_.half + kEndShift;
-        for (int32_t kind : capKinds_)
-          if (kind == EEVG_SQUARE_END) across = std::max(across, ReachBeyond(kind, reach_.half, sinTurn_, 0, 0));
-        if (StripMeets(seg_, reach_.window, across + reach_.slack, lo, hi, nearest, farthest)) {
+        for (int32_t k = 0; k < kindCount; ++k)
+          if (kinds[k] == EEVG_SQUARE_END) across = std::max(across, ReachBeyond(kinds[k], reach_.half, sinTurn_, 0, 0));
+        const double g = WindowReach::kSlack, *w = reach_.samples;
+        const double box[4] = {w[0] - g, w[1] - g, w[2] + g, w[3] + g};
+        if (StripMeets(seg_, box, across + slack, lo, hi, nearest, farthest)) {
           double reach = 0;
-          for (int32_t kind : capKinds_)
-            reach = std::max(reach, ReachBeyond(kind, reach_.half + reach_.slack, sinTurn_, nearest, farthest));
-          reach += reach_.slack;
-          add(std::max(lo - reach, b0) - near, std::min(hi + reach, b1) + near);
+          for (int32_t k = 0; k < kindCount; ++k)
+            reach = std::max(reach, ReachBeyond(kinds[k], reach_.half + slack, sinTurn_, nearest, farthest));
+          reach += slack;
+          const double from = std::max(lo - reach, b0) - near, to = std::min(hi + reach, b1) + near;
+          if (!(to - from > kTurnedStretch * period_) || !TurnedStretches(from, to, box, slack, add))
+            add(from, to);
         }
       }
     }
+    std::sort(list, list + n);
     int32_t m = 0;
     for (int32_t i = 0; i < n; ++i) {
       if (m > 0 && list[i].first <= out[m - 1].second)
@@ -618,6 +675,46 @@ class DashWalk {
         out[m++] = list[i];
     }
     return m;
+  }
+
+  // The pieces of the current segment between from and to that can reach the box, when their ends
+  // are butt ends and far from across the window, so that only the truncation of their ends
+  // turns them onto it: given to add as the stretches of their starts, one for each length of
+  // mark and each step between truncated ends it can take (each coordinate of it within 2 of
+  // its length along the line). False when they cannot be told so (other ends, too many marks):
+  // all of from..to is to be tried.
+  template <typename Add>
+  bool TurnedStretches(double from, double to, const double *box, double slack, Add add) const {
+    if (PieceShape::Order(capKinds_[0]) != 0 || elements_ > 16) return false;
+    const double ux = seg_.ux, uy = seg_.uy;
+    for (int32_t e = 0; e < elements_; e += 2) {
+      const double L = dashes_[e];
+      for (double dx = std::ceil(L * ux - 2.01); dx <= L * ux + 2.01; ++dx) {
+        for (double dy = std::ceil(L * uy - 2.01); dy <= L * uy + 2.01; ++dy) {
+          // The piece starting at a (truncated ends P', P' + (dx, dy)) meets the box only if
+          // some corner c has (c - P').(dx, dy) within [-slack, d + slack] times d, where
+          // (c - P').(dx, dy) = (c - A).(dx, dy) - a g - (P' - P).(dx, dy).
+          if (dx == 0 && dy == 0) continue; // a piece of no length draws nothing
+          const double g = ux * dx + uy * dy, d = std::hypot(dx, dy);
+          double kLo = INFINITY, kHi = -INFINITY;
+          for (int32_t i = 0; i < 4; ++i) {
+            const double k = (box[2 * (i & 1)] - seg_.ax) * dx + (box[1 + 2 * (i >> 1)] - seg_.ay) * dy;
+            kLo = std::min(kLo, k), kHi = std::max(kHi, k);
+          }
+          const double shift = std::fabs(dx) + std::fabs(dy);
+          const double below = kLo - shift - d * (d + slack), above = kHi + shift + d * slack;
+          if (std::fabs(g) < 1e-9) {
+            // Across the line: wherever such a piece lies, or nowhere.
+            const double slop = std::fabs(g) * std::max(std::fabs(from), std::fabs(to));
+            if (below <= slop && above >= -slop) add(from, to);
+            continue;
+          }
+          const double aLo = (g > 0 ? below : above) / g, aHi = (g > 0 ? above : below) / g;
+          add(std::max(aLo, from), std::min(aHi, to));
+        }
+      }
+    }
+    return true;
   }
 
   // The part [t0, t1] (fractions of the segment) inside the box; false when none.
@@ -764,6 +861,64 @@ class DashWalk {
     return best;
   }
 
+  // The starts a of the pieces [a, a + L'] of the current segment, L' at least L, that surely
+  // hold the whole window however the truncation of their ends turns them: [from, to], empty
+  // when from > to; their ends butt ends or (at least) round ones as said. Meant for pieces that
+  // lie wholly inside the builder's window.
+  // Every corner of the window lies within h - kEndShift of the piece's line between its true
+  // ends (so within h of the one between its truncated ends: the round ends and the sides of
+  // the piece hold it, and a square end holds what a round one does); a butt end, turned by the
+  // angle of sine SineOfTurn(L) at most and moved by kEndShift at most, leaves it on the piece's
+  // side.
+  void HoldingStarts(double L, bool buttStart, bool buttEnd, double &from, double &to) const {
+    from = 1, to = 0;
+    if (!wide_) return;
+    const double h = reach_.half - holdSlack_ - kEndShift;
+    if (!(h > 0)) return;
+    const double sinT = SineOfTurn(L);
+    const double cosT = std::sqrt(std::max(1 - sinT * sinT, 0.0));
+    if (buttStart && !(cosT > 0)) return;
+    double lo = -INFINITY, hi = INFINITY;
+    const double g = WindowReach::kSlack, *w = reach_.samples;
+    const double corners[4][2] = {
+        {w[0] - g, w[1] - g}, {w[2] + g, w[1] - g}, {w[2] + g, w[3] + g}, {w[0] - g, w[3] + g}};
+    for (const auto &c : corners) {
+      const double sc = seg_.S(c[0], c[1]), across = std::fabs(seg_.V(c[0], c[1]));
+      if (!(across <= h)) return;
+      const double r = std::sqrt(h * h - across * across);
+      lo = std::max(lo, sc - L - r);
+      hi = std::min(hi, sc + r);
+      if (buttStart) hi = std::min(hi, sc - (across * sinT + kEndShift + holdSlack_) / cosT);
+      if (buttEnd) {
+        const double shift = across * sinT + 3 * kEndShift + holdSlack_;
+        if (!(shift <= L)) return;
+        lo = std::max(lo, sc + shift - L);
+      }
+    }
+    from = lo;
+    to = hi;
+  }
+  // Whether the piece [from, to] of the current segment, with mark ends at both ends (made
+  // after another one, and followed by another mark), surely holds the whole window.
+  bool Holds(double from, double to) const {
+    return from >= holdFrom_ && from <= holdTo_ && to <= std::min(insideTo_, HoldsBefore());
+  }
+  // Whether the piece from `from` to the end of the current segment, a mark end at its start
+  // and a join (or a mark end) at the vertex, not the line's last, surely holds the whole window.
+  bool EndHolds(double from) const {
+    const double len = seg_.len;
+    if (d_->plainLines || !(from >= insideFrom_ && len <= insideTo_) ||
+        !(len + WindowReach::kSlack < lineLeft_))
+      return false;
+    const bool butt = PieceShape::Order(capKinds_[0]) == 0;
+    const bool joinButt = d_->lineJoin >= EEVG_BUTT_JOIN && d_->lineJoin <= EEVG_MITRE_JOIN;
+    double lo, hi;
+    HoldingStarts(len - from, butt, butt || joinButt, lo, hi);
+    return from >= lo && from <= hi;
+  }
+  // Where the pieces of the current segment that surely have another mark after them end.
+  double HoldsBefore() const { return lineLeft_ - longestSpace_ - WindowReach::kSlack; }
+
   // Whether the piece [from, to] of the current segment may change a pixel of the window: one
   // that the builder may cut is always made; another one when its outline meets the window.
   bool Shows(double from, double to) const {
@@ -772,8 +927,33 @@ class DashWalk {
     Point(from, ends);
     Point(to, ends + 2);
     const PieceShape piece(ends);
-    const double h = reach_.half + reach_.slack;
-    return piece.Meets(reach_.window, h, wideReach_ ? h : reach_.slack);
+    int32_t kinds[3];
+    const int32_t kindCount = EndKinds(to, kinds);
+    const double slack = OutlineSlack(kinds, kindCount);
+    bool capped = false;
+    for (int32_t k = 0; k < kindCount; ++k) capped = capped || PieceShape::Order(kinds[k]) > 0;
+    const double g = WindowReach::kSlack, *w = reach_.samples;
+    const double box[4] = {w[0] - g, w[1] - g, w[2] + g, w[3] + g};
+    const double h = reach_.half + slack;
+    return piece.Meets(box, h, capped ? h : slack);
+  }
+  // The kinds of end the pieces of the current segment ending by `to` and not joined to others
+  // may take: mark ends, the line's start while no piece is made, and the line's end where no
+  // mark may follow them.
+  int32_t EndKinds(double to, int32_t *kinds) const {
+    int32_t n = 0;
+    kinds[n++] = capKinds_[0];
+    if (!anyMark_) kinds[n++] = capKinds_[1];
+    if (!(to + longestSpace_ + WindowReach::kSlack < lineLeft_)) kinds[n++] = capKinds_[2];
+    return n;
+  }
+  // How far the outline of a piece with ends of these kinds may reach beyond the one it is
+  // taken for (with round ends, the circles of its half width).
+  double OutlineSlack(const int32_t *kinds, int32_t count) const {
+    if (!wide_) return reach_.slack;
+    bool round = false;
+    for (int32_t k = 0; k < count; ++k) round = round || kinds[k] == EEVG_ROUND_END;
+    return baseSlack_ + (round ? kChords + kBulge * reach_.half : 0);
   }
 
   // Takes segment s as the current one; false when it has no length.
@@ -888,13 +1068,27 @@ class DashWalk {
   // one there.
   int32_t Segment(double cover) {
     const double len = seg_.len;
-    std::pair<double, double> stretches[6] = {{0, len}};
+    std::pair<double, double> stretches[kStretches] = {{0, len}};
     const bool every = d_->plainLines != 0;
     double t0, t1;
     if (ClipToBox(reach_.inside, t0, t1))
       insideFrom_ = t0 * len, insideTo_ = t1 * len;
     else
       insideFrom_ = 1, insideTo_ = 0;
+    // Where the window lies along the segment.
+    acrossFrom_ = INFINITY, acrossTo_ = -INFINITY;
+    for (int32_t i = 0; i < 4; ++i) {
+      const double *w = reach_.samples;
+      const double along = seg_.S(w[2 * (i & 1)], w[1 + 2 * (i >> 1)]);
+      acrossFrom_ = std::min(acrossFrom_, along), acrossTo_ = std::max(acrossTo_, along);
+    }
+    acrossFrom_ -= longestMark_ + WindowReach::kSlack, acrossTo_ += WindowReach::kSlack;
+    holdFrom_ = 1, holdTo_ = 0;
+    if (!every) {
+      const bool butt = PieceShape::Order(capKinds_[0]) == 0;
+      HoldingStarts(shortest_, butt, butt, holdFrom_, holdTo_);
+      holdFrom_ = std::max(holdFrom_, insideFrom_);
+    }
     const int32_t count = every ? 1 : Stretches(stretches);
     for (int32_t i = 0; i < count; ++i) {
       const double lo = std::max(stretches[i].first, cover), hi = stretches[i].second;
@@ -904,12 +1098,39 @@ class DashWalk {
         if (r_ >= len - pos_) return End();
         if (Mark()) {
           const bool joined = running_ && pos_ == 0;
-          if (joined || every || Shows(pos_, pos_ + r_)) {
+          // (The line's first piece takes the line's start.)
+          const bool holds = !joined && anyMark_ && Holds(pos_, pos_ + r_);
+          if (holds && holdMade_) {
+            // The window is painted once: this mark and those after it that surely hold it
+            // too are stepped over.
+            anyMark_ = true;
+            if (Flush(false, false) != 0) return -1;
+            pos_ += r_;
+            Next();
+            const double skipped =
+                std::min({holdTo_ + shortest_, insideTo_, len - WindowReach::kSlack, HoldsBefore()});
+            if (SkipTo(skipped) != 0) return -1;
+            continue;
+          }
+          // Those across from the window are always tried.
+          const bool across = pos_ + r_ >= acrossFrom_ && pos_ <= acrossTo_;
+          const bool tried = !joined && !every && (across || showTries_ > 0);
+          if (tried && !across) --showTries_;
+          if (joined || every || (tried && Shows(pos_, pos_ + r_))) {
             if (Make(pos_, pos_ + r_, joined) != 0) return -1;
+            holdMade_ = holdMade_ || holds;
           } else {
             // Stepped over: the piece before is not the last one.
             anyMark_ = true;
             if (Flush(false, false) != 0) return -1;
+            if (!tried) {
+              // No more pieces are tried one by one: on to the window or the stretch's end.
+              pos_ += r_;
+              Next();
+              const double to = pos_ < acrossFrom_ ? std::min(hi, acrossFrom_) : hi;
+              if (SkipTo(std::min(to, len - WindowReach::kSlack)) != 0) return -1;
+              continue;
+            }
           }
         }
         pos_ += r_;
@@ -923,7 +1144,21 @@ class DashWalk {
   // The element at pos_ reaches the segment's end: its piece is made up to there.
   int32_t End() {
     const double left = seg_.len - pos_;
-    if (Mark() && left > 0 && Make(pos_, seg_.len, running_ && pos_ == 0) != 0) return -1;
+    const bool joined = running_ && pos_ == 0;
+    if (Mark() && left > 0) {
+      if (holdMade_ && !joined && EndHolds(pos_)) {
+        // The window is painted once: the mark runs on unjoined.
+        anyMark_ = true;
+        if (Flush(false, false) != 0) return -1;
+        if (r_ == left)
+          Next();
+        else
+          r_ -= left;
+        pos_ = seg_.len;
+        return 0;
+      }
+      if (Make(pos_, seg_.len, joined) != 0) return -1;
+    }
     if (r_ == left) {
       // The mark ends on the vertex: the next element starts with the next segment.
       Next();
@@ -982,7 +1217,17 @@ class DashWalk {
   int32_t elements_;
   double period_;
   double sinTurn_ = 1;
-  bool wideReach_ = false;                      // some end of a piece reaches beyond it
+  double shortest_ = 0;                         // the shortest mark
+  double longestMark_ = 0, longestSpace_ = 0;
+  double lineLeft_ = 0; // the length of the line from the current segment's start
+  // How far a piece's outline may reach beyond the one it is taken for without round ends, and
+  // how far it may fall inside it.
+  double baseSlack_ = 0, holdSlack_ = 0;
+  static constexpr double kBulge = 2.8e-4, kChords = 48;
+  double holdFrom_ = 1, holdTo_ = 0;            // starts of pieces surely holding the window
+  bool holdMade_ = false; // a piece surely holding the window was made
+  int64_t &showTries_;
+  double acrossFrom_ = 0, acrossTo_ = 0; // the pieces of the current segment across the window
   double insideFrom_ = 1, insideTo_ = 0;        // the current segment inside `inside`
   int32_t capKinds_[3];
   Eerr_ErrorReport **err_ = nullptr;
@@ -1041,6 +1286,7 @@ int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *poin
 
   const int32_t lines = drawing->widthCount;
   const int32_t widest = drawing->drawWidths[0];
+  int64_t showTries = kShowTries;
   auto colourOf = [&](int32_t pos) {
     if (drawing->overrideActive) return drawing->overrideDeviceColour;
     const int32_t last = std::max(drawing->lineColourCapacity, 1) - 1;
@@ -1075,6 +1321,8 @@ int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *poin
     }
 
     if (first < last) {
+      // The pieces of a dashed wide line change the window once where they hold all of it.
+      const WindowFills fills(drawing, wide && elements > 0 && !drawing->plainLines);
       const bool run = wide && !drawing->applyLineEnds;
       if (run && eevg_StartWidePolygon(drawing, n + 1, width, colour, err) != 0) {
         lower::Report(err, reporter, 2, "Unable to start wideline");
@@ -1103,7 +1351,7 @@ int32_t eevg_WideLine(Eevg_Drawing *drawing, int32_t segmentCount, int32_t *poin
       } else {
         const WindowReach reach(drawing, colour, width, wide);
         DashWalk walk(drawing, reach, colour, width, wide, closed, drawing->lineDashWork,
-                      elements, period);
+                      elements, period, showTries);
         walk.Start(drawing->dashPhase);
         if (walk.Run(points, first, last, err) != 0) return -1;
       }

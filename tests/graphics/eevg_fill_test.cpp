@@ -176,6 +176,71 @@ TEST(EevgFill, ClipWindowCutsTheFill) {
     for (int32_t x = 2; x <= 5; ++x) EXPECT_EQ(black.Device(x, y).red, 255) << x << "," << y;
 }
 
+TEST(EevgFill, RingsAgainstTheWindow) {
+  // Window columns and rows 4..11: samples in sub-pixels 32..96 (and the filler's rounding beside
+  // them). A ring holds the window only when no edge comes near it.
+  Canvas canvas = PixelDevice(16, 16);
+  RasterDrawing drawing(canvas, 1);
+  Eevg_Coord a{4, 4}, b{11, 11};
+  eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+  constexpr int32_t kMax = INT32_MAX, kMin = INT32_MIN;
+  struct Case {
+    const char *name;
+    Rings rings;
+    WindowPart part;
+  } cases[] = {
+      {"around it", Rings().Square(-800, -800, 800, 800), WindowPart::kHolds},
+      {"around it, the other way", Rings().Square(-800, -800, 800, 800, true), WindowPart::kHolds},
+      {"the 32-bit plane", Rings().Square(kMin, kMin, kMax, kMax), WindowPart::kHolds},
+      {"edges beyond the filler's rounding", Rings().Square(15, 15, 113, 113), WindowPart::kHolds},
+      {"an edge within it", Rings().Square(16, 15, 113, 113), WindowPart::kPartly},
+      {"across it", Rings().Square(-800, -800, 64, 800), WindowPart::kPartly},
+      {"inside it", Rings().Square(48, 48, 64, 64), WindowPart::kPartly},
+      {"a side through it", Rings().Add({-800, -800, 928, -800, -800, 928}), WindowPart::kPartly},
+      {"beside it", Rings().Square(200, 0, 300, 800), WindowPart::kOutside},
+      {"beside it, one edge passing", Rings().Add({120, -800, 130, 800, 800, 0}), WindowPart::kOutside},
+      {"in a hole", Rings().Square(-800, -800, 800, 800).Square(-400, -400, 400, 400),
+       WindowPart::kOutside},
+      {"in a ring around a hole",
+       Rings().Square(-800, -800, 800, 800).Square(-1600, -1600, 1600, 1600).Square(-200, -200, 0, 0),
+       WindowPart::kOutside},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(RingsAgainstWindow(drawing.get(), static_cast<int32_t>(c.rings.starts.size()) - 1,
+                                 c.rings.starts.data(), c.rings.points.data()),
+              c.part)
+        << c.name;
+  // A ring that is not closed: the filler leaves its closing edge out.
+  const std::vector<int32_t> open = {-800, -800, 800, -800, 800, 800, -800, 800}, starts = {0, 4};
+  EXPECT_EQ(RingsAgainstWindow(drawing.get(), 1, starts.data(), open.data()), WindowPart::kPartly);
+}
+
+TEST(EevgFill, WindowFillsDrawTheWholeWindowOnce) {
+  // While a dashed line is drawn: fills holding the window are drawn once, fills beside it not at
+  // all (not even offered to the device), the others as always.
+  Canvas canvas = PixelDevice(16, 16);
+  canvas.io.putPolygon = Canvas::PutPolygon; // declines, logged
+  RasterDrawing drawing(canvas, 1);
+  Eevg_Coord a{4, 4}, b{11, 11};
+  eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+  drawing->windowFills = kWindowFillsOn;
+  ErrorSlot err;
+  auto fill = [&](Rings rings) {
+    canvas.log.clear();
+    EXPECT_EQ(rings.Fill(drawing.get(), &err), 0) << Chain(err.get());
+    return canvas.log.size();
+  };
+  EXPECT_EQ(fill(Rings().Square(-800, -800, 800, 800)), 1u + 64u); // offered, then 64 pixels
+  EXPECT_EQ(drawing->windowFills, kWindowFilled);
+  EXPECT_EQ(fill(Rings().Square(-900, -900, 900, 900)), 0u);
+  EXPECT_EQ(fill(Rings().Square(200, 0, 300, 800)), 0u);
+  EXPECT_GT(fill(Rings().Square(48, 48, 64, 64)), 1u);
+  // Off: every fill is drawn.
+  drawing->windowFills = kWindowFillsOff;
+  EXPECT_EQ(fill(Rings().Square(-900, -900, 900, 900)), 1u + 64u);
+  EXPECT_EQ(fill(Rings().Square(200, 0, 300, 800)), 1u);
+}
+
 // A vertex a billion sub-pixels away must not size the crossing table: the fill takes the
 // window's rows only.
 TEST(EevgFill, FarVerticesCostOnlyTheWindow) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -497,6 +498,116 @@ TEST(EevgLine, PiecesLeftOutChangeNoPixel) {
 }
 
 
+TEST(EevgLine, TheLineStartDoesNotHoldTheWindowLikeAMarkEnd) {
+  // Once a piece holding the whole window is drawn, the pieces after it that surely hold it too
+  // are left out. The line's first piece starts in the window with a butt end, though its marks
+  // have round or square ends: it does not hold the window, and the second piece (which does)
+  // must be drawn; the third one no longer reaches the corners behind the line's start.
+  // Translucent, on a device that would blend runs itself (and declines them), so that no piece
+  // paints over another: drawn with every piece and with those left out, the window's pixels
+  // agree.
+  for (int32_t markEnd : {EEVG_ROUND_END, EEVG_SQUARE_END}) {
+    for (int32_t antiAlias : {0, 1}) {
+      LineState state;
+      state.widths = {1600};
+      state.colours = {Eevg_DeviceColor{200, 7, 9, 1, 140}};
+      state.dashes = {100, 300};
+      state.startEnd = state.endEnd = EEVG_BUTT_END;
+      state.markEnd = markEnd;
+      std::vector<Eevg_Color> pixels[2];
+      for (int32_t every : {1, 0}) {
+        Canvas canvas(64, 40);
+        canvas.io.getPixel = Canvas::GetPixel;
+        canvas.io.putPixel = Canvas::PutPixel;
+        canvas.io.putVector = Canvas::PutVector;
+        canvas.io.putVectorOpacity = Canvas::PutVectorOpacity;
+        RasterDrawing drawing(canvas, antiAlias);
+        Eevg_Coord a{30, 18}, b{33, 21};
+        eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+        state.Apply(drawing.get());
+        drawing->plainLines = every;
+        ErrorSlot err;
+        ASSERT_EQ(Draw(drawing.get(), {256, 160, 2256, 160}, &err), 0) << Chain(err.get());
+        pixels[every] = WindowPixels(canvas, drawing.get());
+      }
+      EXPECT_TRUE(SamePixels(pixels[0], pixels[1])) << markEnd << " " << antiAlias;
+    }
+  }
+}
+
+TEST(EevgLine, VeryWideDashedPiecesLeftOutChangeNoPixel) {
+  // Dashed lines up to the widest there is, passing the window at up to half their width (the
+  // ends of their pieces coming and going over it), or starting in it: drawn with every piece,
+  // and with the pieces left out that cannot show, that are painted over or that hold the window
+  // again, the window's pixels agree.
+  std::mt19937 random(getenv("SEED") ? atoi(getenv("SEED")) : 20271211);
+  auto pick = [&](int32_t lo, int32_t hi) {
+    return std::uniform_int_distribution<int32_t>(lo, hi)(random);
+  };
+  int32_t differing = 0, drawn = 0;
+  for (int32_t round = 0; round < 64; ++round) {
+    LineState state;
+    const int32_t roll = pick(0, 3), kind = roll == 3 ? 1 : roll; // mostly ends near the window
+    const double width = std::min(std::pow(10.0, pick(400, kind == 2 ? 500 : 934) / 100.0), 2147483647.0);
+    state.widths = {static_cast<int32_t>(width)};
+    state.colours = {Eevg_DeviceColor{pick(0, 255), 7, 9, 1, pick(0, 1) ? 255 : 140}};
+    state.dashes = {pick(20, 400), pick(10, 200)};
+    if (pick(0, 1)) state.dashes.push_back(pick(20, 400)), state.dashes.push_back(pick(10, 200));
+    state.startEnd = pick(0, 3), state.endEnd = pick(0, 3), state.markEnd = pick(0, 2);
+    if (kind == 1 && pick(0, 3)) state.endEnd = state.markEnd = EEVG_ROUND_END;
+    state.join = pick(0, 3);
+    state.applyLineEnds = pick(0, 1);
+    // Passing the window's centre at some part of the half width, across any direction; or
+    // ending about as far as the half width from it, the window ahead of it at any angle (the
+    // round ends of its pieces bulging over it); or starting in the window.
+    const double angle = pick(0, 6283) / 1000.0;
+    // (Round ends bulge beyond their circle most at some 20 degrees from the line, by up to
+    // some 3e-4 of the half width.)
+    const double off = width / 2 *
+                       (kind == 1 ? 1 + pick(20, 250) * 1e-6 : kind == 0 ? pick(0, 106) / 100.0 : 0);
+    const double along = kind == 1 ? angle + 3.1415927 + (pick(0, 1) ? 1 : -1) * pick(250, 550) / 1000.0
+                                   : angle + 1.5707963 + pick(-400, 400) / 1000.0;
+    const double reach = kind == 1 ? pick(300, 3000) : kind == 0 ? pick(600, 8000) : width * pick(25, 100) / 100.0;
+    const double cx = 256 + off * std::cos(angle), cy = 160 + off * std::sin(angle);
+    std::vector<int32_t> points;
+    for (int32_t i = 0, count = pick(2, 4); i < count; ++i) {
+      const double t = (kind == 2 ? 0 : -2 * reach) + (kind == 0 ? 2 * reach : reach * (2 - kind)) * i / (count - 1);
+      points.push_back(static_cast<int32_t>(cx + t * std::cos(along)) + pick(-40, 40));
+      points.push_back(static_cast<int32_t>(cy + t * std::sin(along)) + pick(-40, 40));
+    }
+    const int32_t antiAlias = pick(0, 3) != 0;
+    std::vector<Eevg_Color> pixels[2];
+    for (int32_t every : {1, 0}) {
+      Canvas canvas(64, 40);
+      canvas.io.getPixel = Canvas::GetPixel;
+      canvas.io.putPixel = Canvas::PutPixel;
+      canvas.io.putVector = Canvas::PutVector;
+      // A device that would blend translucent runs itself (here: declines them): no piece is
+      // painted over by another.
+      if (round % 2) canvas.io.putVectorOpacity = Canvas::PutVectorOpacity;
+      RasterDrawing drawing(canvas, antiAlias);
+      Eevg_Coord a{20, 12}, b{43, 27};
+      eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+      state.Apply(drawing.get());
+      drawing->plainLines = every;
+      ErrorSlot err;
+      ASSERT_EQ(Draw(drawing.get(), points, &err), 0) << Chain(err.get());
+      pixels[every] = WindowPixels(canvas, drawing.get());
+    }
+    for (const Eevg_Color &c : pixels[1]) drawn += c.opacity != 0;
+    if (!SamePixels(pixels[0], pixels[1])) {
+      ++differing;
+      ADD_FAILURE() << "round " << round << ": " << ::testing::PrintToString(points) << " width "
+                    << state.widths[0] << " ends " << state.startEnd << state.endEnd
+                    << state.markEnd << " join " << state.join << " apply "
+                    << state.applyLineEnds << " aa " << antiAlias << " dashes "
+                    << ::testing::PrintToString(state.dashes);
+      if (differing > 3) break;
+    }
+  }
+  EXPECT_GT(drawn, 4000);
+}
+
 TEST(EevgLine, RoundCapsFlattenedNearTheWindowChangeNoPixel) {
   // Short pieces with round ends up to a hundred million sub-pixels wide, anywhere their ends can
   // reach the window: their caps flattened in full, or only where they can meet the window, give
@@ -546,4 +657,111 @@ TEST(EevgLine, RoundCapsFlattenedNearTheWindowChangeNoPixel) {
     }
   }
   EXPECT_GT(drawn, 5000);
+}
+
+namespace {
+
+// A device that counts its work: the fills offered to it (declined, so that the filler draws
+// them), and the writes of every pixel. Translucent pixels are blended by the device itself when
+// it blends (putPixelOpacity); otherwise the renderer writes them through putPixel.
+struct CountingDevice {
+  Canvas canvas;
+  bool blends;
+  int64_t fills = 0;
+  std::vector<int32_t> writes; // per pixel, by image row
+
+  CountingDevice(int32_t width, int32_t height, bool blending)
+      : canvas(width, height), blends(blending), writes(static_cast<size_t>(width) * height) {
+    canvas.io.userData = this;
+    canvas.io.getPixel = [](void *user, Eevg_Color *color, const double *p, Eerr_ErrorReport **) {
+      *color = Of(user).canvas.At(static_cast<int32_t>(p[0]), static_cast<int32_t>(p[1]));
+    };
+    canvas.io.putPixel = [](void *user, const Eevg_Color *color, const double *p, Eerr_ErrorReport **) {
+      Of(user).Write(static_cast<int32_t>(p[0]), static_cast<int32_t>(p[1]), *color);
+    };
+    canvas.io.putVector = [](void *user, const Eevg_Color *color, const double *a, const double *b,
+                             Eerr_ErrorReport **) {
+      for (int32_t x = static_cast<int32_t>(a[0]); x <= static_cast<int32_t>(b[0]); ++x)
+        Of(user).Write(x, static_cast<int32_t>(a[1]), *color);
+    };
+    auto decline = [](void *user, Eevg_FillPattern *, int32_t, const int32_t *, const int32_t *,
+                      Eerr_ErrorReport **) -> int32_t {
+      ++Of(user).fills;
+      return 0;
+    };
+    canvas.io.putPolygon = decline;
+    if (blends) {
+      canvas.io.putPolygonOpacity = decline;
+      canvas.io.putPixelOpacity = [](void *user, const Eevg_Color *color, const double *p,
+                                     Eerr_ErrorReport **) -> int32_t {
+        Of(user).Write(static_cast<int32_t>(p[0]), static_cast<int32_t>(p[1]), *color);
+        return 1;
+      };
+    }
+  }
+  static CountingDevice &Of(void *user) { return *static_cast<CountingDevice *>(user); }
+  void Write(int32_t column, int32_t row, const Eevg_Color &color) {
+    ++writes[static_cast<size_t>(row) * canvas.width + column];
+    canvas.At(column, row) = color;
+  }
+  int32_t MostWrites() const { return *std::max_element(writes.begin(), writes.end()); }
+  int64_t Writes() const { return std::accumulate(writes.begin(), writes.end(), int64_t{0}); }
+};
+
+} // namespace
+
+TEST(EevgLine, DashedWideLinesWorkOnlyWhereTheyReachTheWindow) {
+  // Dashed anti-aliased lines up to the widest there is, through a window of 48 x 40 pixels from
+  // far beyond it on both sides: the fills (and the pixel writes) are those of the few pieces
+  // whose outlines cross the window, and of one piece over all of it; on a device that blends,
+  // the pieces that hold the whole window change it once. The work does not grow with the width.
+  constexpr int32_t kFar = 16000000, kWidest = INT32_MAX;
+  std::vector<int32_t> zigzag; // 64 segments, every one through the window
+  for (int32_t i = 0; i <= 64; ++i) {
+    zigzag.push_back(i % 2 ? kFar : -kFar);
+    zigzag.push_back(200 + 4000 * (i % 5) - 8000);
+  }
+  const std::vector<int32_t> through = {-kFar, 100, kFar, 250};
+  struct Case {
+    const char *name;
+    int32_t width, ends, opacity;
+    bool blending;
+    std::vector<int32_t> points;
+    bool allHold; // every piece holds the window: each pixel is written once
+  } cases[] = {
+      {"round, 1e5 pixels", 800000, EEVG_ROUND_END, 255, false, through, false},
+      {"round, 2e7 pixels", 160000000, EEVG_ROUND_END, 255, false, through, true},
+      {"round, 2e7 pixels, blending", 160000000, EEVG_ROUND_END, 120, true, through, true},
+      {"round, 1e6 pixels, blending", 8000000, EEVG_ROUND_END, 120, true, through, false},
+      {"butt, widest, blending", kWidest, EEVG_BUTT_END, 120, true, through, false},
+      {"butt, widest", kWidest, EEVG_BUTT_END, 255, false, through, false},
+      {"square, 2e7 pixels, blending", 160000000, EEVG_SQUARE_END, 120, true, through, true},
+      {"64 segments, round, 2e7 pixels, blending", 160000000, EEVG_ROUND_END, 120, true, zigzag, true},
+      {"64 segments, butt, 1e5 pixels, blending", 800000, EEVG_BUTT_END, 120, true, zigzag, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    CountingDevice device(64, 48, c.blending);
+    RasterDrawing drawing(device.canvas, 1);
+    Eevg_Coord a{8, 4}, b{55, 43};
+    eevg_SetClipWindow(drawing.get(), &a, &b, nullptr);
+    LineState state;
+    state.widths = {c.width};
+    state.colours = {Eevg_DeviceColor{200, 30, 10, 1, c.opacity}};
+    state.dashes = {40, 20};
+    state.startEnd = state.endEnd = state.markEnd = c.ends;
+    state.join = EEVG_ROUND_JOIN;
+    state.Apply(drawing.get());
+    ErrorSlot err;
+    ASSERT_EQ(Draw(drawing.get(), c.points, &err), 0) << Chain(err.get());
+    // Per segment through the window: the pieces whose outlines cross it (marks 40 and spaces 20
+    // sub-pixels along a window of some 400), each filled once and writing part of the window.
+    const int64_t segments = static_cast<int64_t>(c.points.size()) / 2 - 1;
+    EXPECT_LE(device.fills, 24 * segments);
+    EXPECT_LE(device.Writes(), 24 * segments * 48 * 40);
+    if (c.allHold) {
+      EXPECT_EQ(device.Writes(), 48 * 40);
+      EXPECT_EQ(device.MostWrites(), 1);
+    }
+  }
 }
